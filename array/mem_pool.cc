@@ -1,0 +1,102 @@
+// Buffer pools: global, unlocked, one per element type.
+#include "array/mem_pool.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "array/fatal.h"
+#include "array/vms.h"
+
+template <class T>
+TempBuffMem<T>::~TempBuffMem() {
+  if (size_ != 0) free_buffer(buffer_);
+  size_ = 0;
+  in_use_ = 0;
+}
+
+template <class T>
+T* TempBuffMem<T>::alloc(int n) {
+  buffer_ = static_cast<T*>(alloc_buffer(static_cast<std::size_t>(n) * sizeof(T)));
+  size_ = n;
+  in_use_ = 1;
+  return buffer_;
+}
+
+// Array elements are destroyed from the last to the first, which is the
+// release order the pools promise.
+template <class T>
+TempCMem<T>::~TempCMem() = default;
+
+void print_process_memory_report() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  bool any = false;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmPeak:", 0) == 0 || line.rfind("VmSize:", 0) == 0 ||
+        line.rfind("VmRSS:", 0) == 0 || line.rfind("VmSwap:", 0) == 0) {
+      std::fprintf(stderr, "%s\n", line.c_str());
+      any = true;
+    }
+  }
+  if (!any) std::fprintf(stderr, "process memory report not available\n");
+}
+
+template <class T>
+T* TempCMem<T>::alloc(int n) {
+  for (int i = 0; i < NbrSlots; i++) {
+    TempBuffMem<T>& s = slots_[i];
+    if (s.size() == 0) return s.alloc(n);
+    if (!s.use() && s.size() == n) {
+      s.take();
+      return s.buffer();
+    }
+  }
+  std::fprintf(stderr, "Error: CMemInt cannot allocate memory ... \n");
+  print_process_memory_report();
+  for (int i = 0; i < NbrSlots; i++)
+    std::printf("Buffer %d Size = %d%s\n", i, slots_[i].size(),
+                slots_[i].use() ? " USE " : " NOT USE ");
+  fatal_exit("", -1);
+}
+
+template <class T>
+void TempCMem<T>::free(T* p) {
+  for (int i = 0; i < NbrSlots && slots_[i].size() != 0; i++) {
+    if (slots_[i].buffer() == p) {
+      slots_[i].give_back();
+      return;
+    }
+  }
+  fatal_exit("Error: CMemInt cannot deallocate the memory ... \n", -1, stderr);
+}
+
+template class TempBuffMem<int>;
+template class TempBuffMem<float>;
+template class TempBuffMem<double>;
+template class TempBuffMem<std::complex<float>>;
+template class TempBuffMem<std::complex<double>>;
+template class TempCMem<int>;
+template class TempCMem<float>;
+template class TempCMem<double>;
+template class TempCMem<std::complex<float>>;
+template class TempCMem<std::complex<double>>;
+
+// Constructed before main in this order, destroyed after it in reverse.
+TempCMem<int> MemInt;
+TempCMem<float> MemFloat;
+TempCMem<double> MemDouble;
+TempCMem<std::complex<float>> MemCF;
+TempCMem<std::complex<double>> MemCD;
+
+int* MemMg_alloc(int n, int) { return MemInt.alloc(n); }
+float* MemMg_alloc(int n, float) { return MemFloat.alloc(n); }
+double* MemMg_alloc(int n, double) { return MemDouble.alloc(n); }
+std::complex<float>* MemMg_alloc(int n, std::complex<float>) { return MemCF.alloc(n); }
+std::complex<double>* MemMg_alloc(int n, std::complex<double>) { return MemCD.alloc(n); }
+
+void MemMg_free(int* p) { MemInt.free(p); }
+void MemMg_free(float* p) { MemFloat.free(p); }
+void MemMg_free(double* p) { MemDouble.free(p); }
+void MemMg_free(std::complex<float>* p) { MemCF.free(p); }
+void MemMg_free(std::complex<double>* p) { MemCD.free(p); }

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test the project.
+# Idempotent: quiet, and no apt-get update, when everything is already there.
+set -euo pipefail
+
+packages=(cmake g++ ninja-build libgtest-dev libcfitsio-dev libjpeg62-turbo-dev
+          libbenchmark-dev fitsverify)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
