@@ -1,0 +1,173 @@
+// Rounding, powers of two, band sizes, thresholding rules and the prime table.
+#include "array/scalar_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+
+#include "support/death.h"
+
+TEST(ScalarHelpers, IroundRoundsHalvesAwayFromZero) {
+  EXPECT_EQ(iround(-0.5), -1);
+  EXPECT_EQ(iround(0.5), 1);
+  EXPECT_EQ(iround(-1.4999), -1);
+  EXPECT_EQ(iround(2.5), 3);
+  EXPECT_EQ(iround(-2.5), -3);
+  EXPECT_EQ(iround(0.49), 0);
+  EXPECT_EQ(iround(-0.0), 0);
+  EXPECT_EQ(iround(2.5f), 3);
+  EXPECT_EQ(iround(-2.5f), -3);
+  // std::round has the same rule; multiples of 1/8 avoid the one double
+  // just below 0.5 where x + 0.5 itself rounds up.
+  std::mt19937 gen(7);
+  std::uniform_int_distribution<int> eighths(-80000, 80000);
+  for (int t = 0; t < 10000; t++) {
+    double x = eighths(gen) / 8.0;
+    ASSERT_EQ(iround(x), static_cast<int>(std::round(x))) << x;
+    ASSERT_EQ(iround(static_cast<float>(x)), static_cast<int>(std::round(x))) << x;
+  }
+}
+
+TEST(ScalarHelpers, AbsoluteValues) {
+  EXPECT_EQ(ABS(-3), 3);
+  EXPECT_EQ(ABS(-2.5f), 2.5f);
+  EXPECT_EQ(ABS(-1e300), 1e300);
+  EXPECT_EQ(ABS(4.f), 4.f);
+}
+
+TEST(ScalarHelpers, IntegerPowers) {
+  EXPECT_EQ(POW2(0), 1);
+  EXPECT_EQ(POW2(10), 1024);
+  EXPECT_EQ(POW2(-1), 1);
+  EXPECT_EQ(POW2(-2), 0);
+  EXPECT_EQ(IPOW(2, 0), 1);
+  EXPECT_EQ(IPOW(3, 4), 81);
+  EXPECT_EQ(IPOW(5, -2), 1);
+  EXPECT_EQ(IPOW(-2, 3), -8);
+  // 2^32 wraps to 0 as a 32-bit product.
+  EXPECT_EQ(IPOW(2, 32), 0);
+  for (int k = 0; k <= 30; k++) ASSERT_EQ(POW2(k), 1 << k);
+}
+
+TEST(ScalarHelpers, RemainderTruncatesTheQuotient) {
+  EXPECT_EQ(REM(7.f, 3.f), 1.f);
+  EXPECT_EQ(REM(-7.f, 3.f), -1.f);
+  EXPECT_EQ(REM(7.5f, 2.f), 1.5f);
+  EXPECT_EQ(REM(-7.5f, -2.f), -1.5f);
+  // For small exact values the truncated remainder is what fmod computes.
+  for (int a = -50; a <= 50; a++)
+    for (int b = 1; b <= 9; b++)
+      ASSERT_EQ(REM(a * 0.5f, b * 0.25f), std::fmod(a * 0.5f, b * 0.25f)) << a << " " << b;
+}
+
+TEST(ScalarHelpers, PowerOfTwoTestsAgreeWithBitArithmetic) {
+  for (int n : {1, 2, 64, 1024}) EXPECT_EQ(is_power_of_2(n), True) << n;
+  for (int n : {0, 3, 6, 100, -4}) EXPECT_EQ(is_power_of_2(n), False) << n;
+  for (int n = 1; n <= (1 << 18); n++) {
+    bool power = (n & (n - 1)) == 0;
+    ASSERT_EQ(is_power_of_2(n) == True, power) << n;
+    int64_t p = 1;
+    while (p < n) p *= 2;
+    ASSERT_EQ(next_power_of_2(n), p) << n;
+  }
+  for (int k = 18; k <= 30; k++) {
+    int n = 1 << k;
+    EXPECT_EQ(is_power_of_2(n), True) << n;
+    EXPECT_EQ(is_power_of_2(n + 1), False) << n;
+    EXPECT_EQ(is_power_of_2(n - 1), False) << n;
+    EXPECT_EQ(next_power_of_2(n), n);
+    EXPECT_EQ(next_power_of_2(n - 1), n);
+    if (k < 30) {
+      EXPECT_EQ(next_power_of_2(n + 1), 2 * n);
+    }
+  }
+  EXPECT_EQ(next_power_of_2(3), 4);
+  EXPECT_EQ(next_power_of_2(12), 16);
+  EXPECT_EQ(next_power_of_2(0), 1);
+  EXPECT_EQ(next_power_of_2(-7), 1);
+  EXPECT_EQ(is_power_of_2(2147483647), False);
+}
+
+TEST(ScalarHelpers, NextPowerOfTwoBeyondIntRangeIsRefused) {
+  EXPECT_EXIT_STATUS(next_power_of_2((1 << 30) + 1), 255, "power of two");
+}
+
+TEST(ScalarHelpers, SizeResolIsTheCeilingOfRepeatedHalving) {
+  EXPECT_EQ(size_resol(3, 256), 32);
+  EXPECT_EQ(size_resol(2, 7), 2);
+  EXPECT_EQ(size_resol(0, 5), 5);
+  EXPECT_EQ(size_resol(1, 5), 3);
+  EXPECT_EQ(size_resol(3, 5), 1);
+  // ceil(n / 2^s) in closed form.
+  for (int n = 1; n < 3000; n++)
+    for (int s = 0; s < 12; s++) ASSERT_EQ(size_resol(s, n), (n + (1 << s) - 1) >> s);
+}
+
+TEST(ScalarHelpers, ThresholdRules) {
+  EXPECT_EQ(soft_threshold(5.f, 2.f), 3.f);
+  EXPECT_EQ(soft_threshold(-5.f, 2.f), -3.f);
+  EXPECT_EQ(soft_threshold(1.9f, 2.f), 0.f);
+  EXPECT_EQ(soft_threshold(2.f, 2.f), 0.f);
+  EXPECT_EQ(hard_threshold(2.f, 2.f), 2.f);
+  EXPECT_EQ(hard_threshold(-1.9f, 2.f), 0.f);
+  // A non-positive threshold zeroes nothing and moves values away from zero.
+  EXPECT_EQ(soft_threshold(0.f, -1.f), -1.f);
+  EXPECT_EQ(soft_threshold(3.f, -1.f), 4.f);
+  EXPECT_EQ(soft_threshold(-3.f, -1.f), -4.f);
+  EXPECT_EQ(hard_threshold(0.f, 0.f), 0.f);
+  EXPECT_EQ(hard_threshold(-0.5f, -1.f), -0.5f);
+  // For t > 0: soft = sign(x) max(|x| - t, 0), hard keeps |x| >= t.
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<float> value(-10.f, 10.f), level(0.01f, 5.f);
+  for (int k = 0; k < 20000; k++) {
+    float x = value(gen), t = level(gen);
+    float shrunk = std::copysign(std::max(std::fabs(x) - t, 0.f), x);
+    ASSERT_EQ(soft_threshold(x, t), shrunk == 0.f ? 0.f : shrunk) << x << " " << t;
+    ASSERT_EQ(hard_threshold(x, t), std::fabs(x) >= t ? x : 0.f) << x << " " << t;
+  }
+}
+
+namespace {
+bool is_prime(unsigned long n) {
+  if (n < 2) return false;
+  for (unsigned long d = 2; d * d <= n; d++)
+    if (n % d == 0) return false;
+  return true;
+}
+}  // namespace
+
+TEST(PrimeNumbers, TableHoldsTheFirstTenThousandPrimes) {
+  unsigned long candidate = 1;
+  for (int i = 0; i < 10000; i++) {
+    do candidate++;
+    while (!is_prime(candidate));
+    ASSERT_EQ(TabPrimeNumber10000[i], candidate) << i;
+  }
+  EXPECT_EQ(TabPrimeNumber10000[9999], 104729u);
+  CPRIME_NUMBER primes;
+  EXPECT_EQ(primes.NbrPrimeNumber, 10000);
+  EXPECT_EQ(primes.MaxPrimeNumber, 104729ul);
+}
+
+TEST(PrimeNumbers, NextPrimeAgreesWithTrialDivision) {
+  CPRIME_NUMBER primes;
+  EXPECT_EQ(primes.next_prime_number(0), 2);
+  EXPECT_EQ(primes.next_prime_number(1), 2);
+  EXPECT_EQ(primes.next_prime_number(2), 2);
+  EXPECT_EQ(primes.next_prime_number(100), 101);
+  EXPECT_EQ(primes.next_prime_number(104729), 104729);
+  for (unsigned long n = 2; n <= 104729; n += 37) {
+    unsigned long p = n;
+    while (!is_prime(p)) p++;
+    ASSERT_EQ(static_cast<unsigned long>(primes.next_prime_number(n)), p) << n;
+  }
+}
+
+TEST(PrimeNumbers, BeyondTheTableStopsWithStatusMinusOne) {
+  CPRIME_NUMBER primes;
+  EXPECT_EXIT_STATUS(primes.next_prime_number(104730), 255,
+                     "Error in CPRIME_NUMBER: N is too high : 104730");
+  EXPECT_EXIT_STATUS(primes.test_n(1000000), 255, "N is too high : 1000000");
+}
