@@ -1,0 +1,54 @@
+// The isotropic undecimated B3-spline wavelet transform ("a trous"): every
+// scale keeps the image size, each wavelet band is the difference of two
+// successive smoothings and the last band is the coarsest smoothing. It is the
+// MCA's a trous base and the transform beneath the multiscale local DCT.
+#pragma once
+
+#include <vector>
+
+#include "array/base_types.h"
+#include "array/to_array.h"
+
+class ATROUS_2D_WT {
+ public:
+  // Modified transform: w_s = c_s - H_s H_s c_s, inverted by the modified
+  // reconstruction. Plain transform: w_s = c_s - H_s c_s.
+  Bool ModifiedATWT = False;
+  // With the plain transform, reconstruct by c_s = H_s c_{s+1} + (I + H_s) w_s
+  // instead of the plain sum of the bands.
+  Bool Adjoint = False;
+  // Rule for every read outside the image in the smoothing.
+  type_border Border = I_CONT;
+
+  ATROUS_2D_WT() = default;
+  ATROUS_2D_WT(const ATROUS_2D_WT&) = delete;
+  ATROUS_2D_WT& operator=(const ATROUS_2D_WT&) = delete;
+
+  // Creates NbrScale zero-filled Nl x Nc bands named "band_1", "band_2", ...
+  // The caller owns the array and returns it through free().
+  void alloc(to_array<float, false>*& TabBand, int Nl, int Nc, int NbrScale);
+  // Releases the bands and clears the pointer.
+  void free(to_array<float, false>*& TabBand, int NbrScale);
+
+  // B3-spline smoothing of In at scale s (holes of 2^s) into Out, a distinct
+  // image; with Add, In is added to the result. Out takes In's size.
+  void b3spline_filtering(const to_array<float, false>& In, to_array<float, false>& Out,
+                          int s, Bool Add = False);
+
+  void transform(const to_array<float, false>& Image, to_array<float, false>* TabBand,
+                 int NbrScale);
+  // With AddLastScale false the smooth band takes no part.
+  void recons(const to_array<float, false>* TabBand, to_array<float, false>& Image,
+              int NbrScale, Bool AddLastScale = True);
+
+  // Standard deviation that unit white noise has in band s (0 outside 0..9).
+  float norm_band(int s) const;
+
+ private:
+  // Work storage kept between calls: the transform smooths every band of
+  // every iteration, so it must not allocate per call.
+  to_array<float, false> LinePass;   // result of the pass along the lines
+  to_array<float, false> WorkIma;    // second smoothing / reconstruction work image
+  std::vector<float> PaddedLine;     // one line with its border samples
+  std::vector<float> ZeroLine;       // the rows outside the image under I_ZERO
+};
