@@ -1,0 +1,125 @@
+// Sorting and index tables against std::sort / std::stable_sort references.
+#include "array/sort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "support/death.h"
+
+namespace {
+
+// Samples with many ties, for lengths around the insertion/partition switch.
+std::vector<float> tied_samples(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_int_distribution<int> level(0, 9);
+  std::vector<float> v(n);
+  for (auto& x : v) x = static_cast<float>(level(gen)) * 0.5f - 2.0f;
+  return v;
+}
+
+const std::size_t kLengths[] = {1, 2, 3, 7, 8, 9, 15, 64, 1000, 4099};
+
+}  // namespace
+
+TEST(Sort, OneBasedFormsAgreeWithStdSortIncludingTies) {
+  for (std::size_t n : kLengths) {
+    std::vector<float> v = tied_samples(n, 7 + n);
+    std::vector<float> one_based(n + 1, -999.0f);  // element 0 is a guard
+    std::copy(v.begin(), v.end(), one_based.begin() + 1);
+    sort(static_cast<unsigned long>(n), one_based.data());
+    std::sort(v.begin(), v.end());
+    EXPECT_EQ(one_based[0], -999.0f) << "n = " << n;
+    EXPECT_TRUE(std::equal(v.begin(), v.end(), one_based.begin() + 1)) << "n = " << n;
+
+    std::vector<double> d(n + 1, 0.0);
+    std::vector<int> k(n + 1, 0);
+    std::vector<double> dref(n);
+    std::vector<int> kref(n);
+    std::mt19937 gen(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      dref[i] = d[i + 1] = std::normal_distribution<double>()(gen);
+      kref[i] = k[i + 1] = static_cast<int>(gen() % 5) - 2;
+    }
+    sort(static_cast<unsigned long>(n), d.data());
+    sort(static_cast<unsigned long>(n), k.data());
+    std::sort(dref.begin(), dref.end());
+    std::sort(kref.begin(), kref.end());
+    EXPECT_TRUE(std::equal(dref.begin(), dref.end(), d.begin() + 1));
+    EXPECT_TRUE(std::equal(kref.begin(), kref.end(), k.begin() + 1));
+  }
+}
+
+TEST(Sort, ZeroBasedFormsAndDegenerateInputs) {
+  std::vector<float> equal(1000, 3.0f);
+  sort_from0(equal.size(), equal.data());  // must not exhaust the partition stack
+  EXPECT_TRUE(std::all_of(equal.begin(), equal.end(), [](float x) { return x == 3.0f; }));
+
+  std::vector<int> descending(100000);
+  std::iota(descending.rbegin(), descending.rend(), -5);
+  sort_from0(descending.size(), descending.data());
+  EXPECT_TRUE(std::is_sorted(descending.begin(), descending.end()));
+  EXPECT_EQ(descending.front(), -5);
+
+  std::vector<double> single = {4.0};
+  sort_from0(1, single.data());
+  EXPECT_EQ(single[0], 4.0);
+  sort_from0(0, single.data());  // empty: nothing touched
+  EXPECT_EQ(single[0], 4.0);
+}
+
+TEST(Indexx, OrdersLikeStableSortAndLeavesValues) {
+  // The stated example: a = [3, 1, 2] gives [2, 3, 1].
+  float small[4] = {0.0f, 3.0f, 1.0f, 2.0f};
+  unsigned long idx[4] = {0, 0, 0, 0};
+  indexx(3UL, small, idx);
+  EXPECT_EQ(idx[1], 2UL);
+  EXPECT_EQ(idx[2], 3UL);
+  EXPECT_EQ(idx[3], 1UL);
+
+  for (std::size_t n : kLengths) {
+    std::vector<float> v = tied_samples(n, 100 + n);
+    std::vector<float> one_based(n + 1, 0.0f);
+    std::copy(v.begin(), v.end(), one_based.begin() + 1);
+    std::vector<unsigned long> order(n + 1, 0);
+    indexx(static_cast<unsigned long>(n), one_based.data(), order.data());
+    std::vector<std::size_t> order0(n);
+    indexx_from0(n, v.data(), order0.data());
+
+    // Values unchanged, every label used once, keys ascending.
+    EXPECT_TRUE(std::equal(v.begin(), v.end(), one_based.begin() + 1));
+    std::vector<unsigned long> labels(order.begin() + 1, order.end());
+    std::sort(labels.begin(), labels.end());
+    for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(labels[k], k + 1);
+    for (std::size_t k = 1; k < n; ++k) {
+      EXPECT_LE(one_based[order[k]], one_based[order[k + 1]]);
+      EXPECT_LE(v[order0[k - 1]], v[order0[k]]);
+    }
+    // Same permutation, shifted by one, from both forms.
+    for (std::size_t k = 0; k < n; ++k) EXPECT_EQ(order[k + 1], order0[k] + 1);
+  }
+
+  double d[4] = {0.0, 0.5, -1.0, 0.5};
+  int di[4] = {0, 0, 0, 0};
+  indexx(3, d, di);
+  EXPECT_EQ(di[1], 2);
+  EXPECT_LE(d[di[2]], d[di[3]]);
+}
+
+TEST(Sortb, HeapsortAgreesWithStdSort) {
+  float five[6] = {0.0f, 5.0f, 4.0f, 3.0f, 2.0f, 1.0f};
+  sortb(5, five);
+  for (int k = 1; k <= 5; ++k) EXPECT_EQ(five[k], static_cast<float>(k));
+
+  for (std::size_t n : kLengths) {
+    std::vector<float> v = tied_samples(n, 300 + n);
+    std::vector<float> one_based(n + 1, 0.0f);
+    std::copy(v.begin(), v.end(), one_based.begin() + 1);
+    sortb(static_cast<int>(n), one_based.data());
+    std::sort(v.begin(), v.end());
+    EXPECT_TRUE(std::equal(v.begin(), v.end(), one_based.begin() + 1)) << "n = " << n;
+  }
+}
