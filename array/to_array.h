@@ -5,6 +5,7 @@
 // take their buffers from the pool of their element type.
 #pragma once
 
+#include <cmath>
 #include <complex>
 #include <cstdint>
 #include <cstdio>
@@ -61,7 +62,7 @@ class to_array {
   // Same axis lengths, copied elements, no name.
   to_array(const to_array& other) {
     set_attrib();
-    alloc(other.ny(), other.nx(), other.nz());
+    alloc_like(other);
     copy_elements(other);
   }
   ~to_array() { free(); }
@@ -77,7 +78,9 @@ class to_array {
 
   // Zero-filled allocation; sizes as the bool parameter orders them.
   void alloc(int d1, int d2, int d3, const char* name = nullptr) {
+    // A buffer kept after a reform to zero elements is released too.
     if (n_elem_ != 0) free();
+    else release_buffer();
     int n = array_detail::element_count(d1, d2, d3);
     take_buffer(n, " Not enought memory ");
     borrowed_ = 0;
@@ -98,7 +101,7 @@ class to_array {
   // Wraps a caller's nl x nc buffer; with pool true, free() gives it back to
   // the pool of the element type.
   void alloc(T* buffer, int nl, int nc, const char* /*name*/ = nullptr, Bool pool = False) {
-    if (n_elem_ != 0) release_buffer();
+    release_buffer();
     borrowed_ = 1;
     pool_ = pool ? 1 : 0;
     buffer_ = buffer;
@@ -138,7 +141,7 @@ class to_array {
   void resize(int d1, int d2 = 0, int d3 = 0) { reform(d1, d2, d3); }
 
   void free() {
-    if (n_elem_ != 0 || pool_) release_buffer();
+    release_buffer();
     n_elem_ = 0;
     naxis_ = 0;
     name_.clear();
@@ -155,7 +158,7 @@ class to_array {
   // Empties the array, then takes other's shape zero-filled, without copying.
   void init(const to_array& other) {
     if (n_elem_ != 0) free();
-    alloc(other.ny(), other.nx(), other.nz());
+    alloc_like(other);
   }
 
   to_array& operator=(const to_array& src) {
@@ -223,8 +226,106 @@ class to_array {
   }
 
   // ---- Reductions and element arithmetic ----
+  // Reductions run over the flat buffer, elements 0 to n_elem - 1, whatever
+  // the shape. mean, sigma, min and max need at least one element.
+
+  // Sum of all elements, each widened to double before it is added.
+  double total() const {
+    const T* p = buffer_;
+    double sum = 0.;
+    for (int k = 0; k < n_elem_; k++) sum += static_cast<double>(p[k]);
+    return sum;
+  }
+  double mean() const { return total() / n_elem_; }
+
+  // Population standard deviation; a variance of 1e-7 or less counts as 0.
+  double sigma() const {
+    const T* p = buffer_;
+    double m = mean(), sum = 0.;
+    for (int k = 0; k < n_elem_; k++) {
+      double d = static_cast<double>(p[k]) - m;
+      sum += d * d;
+    }
+    double variance = sum / n_elem_;
+    return variance > 1e-7 ? std::sqrt(variance) : 0.;
+  }
+
+  // Sum of squares accumulated in single precision, as the transforms' band
+  // energies have always been.
+  float energy() const {
+    const T* p = buffer_;
+    float sum = 0.f;
+    for (int k = 0; k < n_elem_; k++) {
+      float x = static_cast<float>(p[k]);
+      sum += x * x;
+    }
+    return sum;
+  }
+
+  // Extremes and their flat index; ties keep the first occurrence.
+  T min(int& index) const {
+    return extreme(index, [](T x, T best) { return x < best; });
+  }
+  T max(int& index) const {
+    return extreme(index, [](T x, T best) { return x > best; });
+  }
+  T min() const {
+    int index;
+    return min(index);
+  }
+  T max() const {
+    int index;
+    return max(index);
+  }
+
+  // Element of largest magnitude, with its sign; 0 at index 0 for an array of
+  // zeros. Magnitudes are compared in double.
+  T maxfabs(int& index) const {
+    const T* p = buffer_;
+    T best = T();
+    double best_abs = 0.;
+    index = 0;
+    for (int k = 0; k < n_elem_; k++) {
+      double a = std::fabs(static_cast<double>(p[k]));
+      if (best_abs < a) {
+        best = p[k];
+        best_abs = a;
+        index = k;
+      }
+    }
+    return best;
+  }
+  T maxfabs() const {
+    int index;
+    return maxfabs(index);
+  }
+
+  // Raises every element below `level` to `level`.
+  void inf_threshold(T level) {
+    T* p = buffer_;
+    for (int k = 0; k < n_elem_; k++)
+      if (p[k] < level) p[k] = level;
+  }
+
+  // Element k of this array combined with element k of `other`, over this
+  // array's elements; `other` must hold at least as many.
+  to_array& operator+=(const to_array& other) {
+    return combine(other, [](T x, T y) { return x + y; });
+  }
+  to_array& operator-=(const to_array& other) {
+    return combine(other, [](T x, T y) { return x - y; });
+  }
+  to_array& operator*=(const to_array& other) {
+    return combine(other, [](T x, T y) { return x * y; });
+  }
 
  private:
+  // Zero-filled allocation with the axis lengths of `other`.
+  void alloc_like(const to_array& other) {
+    if (XYOrder) alloc(other.nx(), other.ny(), other.nz());
+    else alloc(other.ny(), other.nx(), other.nz());
+  }
+
   void set_axes(int d1, int d2, int d3) {
     if (XYOrder) {
       axis_[0] = d1;
@@ -250,10 +351,41 @@ class to_array {
     }
   }
 
+  // Safe to call at any time: gives a pool buffer back, deletes an owned
+  // heap buffer, leaves a borrowed one alone.
   void release_buffer() {
     if (pool_) MemMg_free(buffer_);
     else if (!borrowed_ && buffer_ != nullptr) delete[] buffer_;
     buffer_ = nullptr;
+    pool_ = 0;
+  }
+
+  // First element that `better` prefers to every earlier one.
+  template <class Better>
+  T extreme(int& index, Better better) const {
+    const T* p = buffer_;
+    T best = p[0];
+    index = 0;
+    for (int k = 1; k < n_elem_; k++)
+      if (better(p[k], best)) {
+        best = p[k];
+        index = k;
+      }
+    return best;
+  }
+
+  // Combining with a shorter array would read past its buffer, so that is
+  // refused.
+  template <class Op>
+  to_array& combine(const to_array& other, Op op) {
+    if (other.n_elem_ < n_elem_)
+      fatal_exitf(-1, stdout,
+                  "Error: an array of %d elements is combined with one of %d elements ...\n",
+                  n_elem_, other.n_elem_);
+    T* p = buffer_;
+    const T* q = other.buffer_;
+    for (int k = 0; k < n_elem_; k++) p[k] = op(p[k], q[k]);
+    return *this;
   }
 
   void copy_elements(const to_array& src) {
@@ -269,6 +401,14 @@ class to_array {
   int pool_;
   int borrowed_;
 };
+
+// a(k) - b(k) over the elements of a, in a new array of a's shape, unnamed.
+template <class T, bool XYOrder>
+to_array<T, XYOrder> operator-(const to_array<T, XYOrder>& a, const to_array<T, XYOrder>& b) {
+  to_array<T, XYOrder> result(a);
+  result -= b;
+  return result;
+}
 
 typedef to_array<float, false> Ifloat;
 typedef to_array<int, false> Iint;
