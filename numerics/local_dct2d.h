@@ -1,0 +1,81 @@
+// Local block DCT: the image cut into square blocks (optionally overlapping by
+// half a block), each block's 2D DCT laid side by side in one transform image;
+// the inverse recombines overlapping blocks with their sin²/cos² weights.
+// LOCAL_DCT2D holds one such transform for a fixed image size and is the local
+// DCT base of the MCA engine and the per-band transform of the multiscale DCT.
+#pragma once
+
+#include <vector>
+
+#include "array/to_array.h"
+#include "numerics/block_2d.h"
+
+// Block DCT of in over the image tiling B into Trans, laid out by the
+// transform tiling TB; Trans is resized to B's l_nl x l_nc when it differs.
+void im_blockdct(to_array<float, false>& in, to_array<float, false>& Trans, Block2D& B,
+                 Block2D& TB);
+// The same with both tilings built here for the size of in.
+void im_blockdct(to_array<float, false>& in, to_array<float, false>& Trans, int BlockSize,
+                 Bool Overlap, Bool WeightFirst);
+
+// Inverse block DCT of Trans into out (resized to B's nl x nc when it differs).
+void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, Block2D& B,
+                    Block2D& TB);
+// The same for an Nl x Nc image, tilings built here.
+void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, int BlockSize,
+                    int Nl, int Nc, Bool Overlap, Bool WeightFirst);
+// The same with the image size taken from Trans (halved with overlap).
+void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, int BlockSize,
+                    Bool Overlap, Bool WeightFirst);
+
+class LOCAL_DCT2D {
+ public:
+  // Overlap requested at allocation, kept as given even when the image tiling
+  // clears its own flag. Callers know it under both names.
+  union {
+    Bool Overlap;
+    Bool BlockOverlap;
+  };
+  int BlockSize;  // block side, a power of two of at least 4
+  int Nl, Nc;     // image size; the object is not allocated while either is 0
+  int NlTrans, NcTrans;  // size of the transform image
+  Block2D B2D;           // tiling of the image, overlapping when requested
+  Block2D TransB2D;      // tiling of the transform image, never overlapping
+  to_array<float, false> DCTIma;  // the transform image, NlTrans x NcTrans
+
+  LOCAL_DCT2D() { reset(); }
+  ~LOCAL_DCT2D() { DCTIma.free(); }
+
+  void reset();
+  void alloc(int Nl, int Nc, int BlockSize, Bool Overlap, Bool WeightFirst);
+  // Allocation from the size of a transform image (halved with overlap).
+  void alloc_from_trans(int NlTrans, int NcTrans, int BlockSize, Bool Overlap,
+                        Bool WeightFirst);
+
+  // Block DCT of an Nl x Nc image into DCTIma.
+  void transform(to_array<float, false>& Ima);
+  // Inverse of DCTIma into Ima, resized to Nl x Nc when it differs.
+  void recons(to_array<float, false>& Ima);
+  // DCTIma becomes a copy of Trans, which must be NlTrans x NcTrans.
+  void set_dct(to_array<float, false>& Trans);
+
+  // Largest coefficient outside each block's zero frequency, at least 0.
+  float max_without_zerofreq() const;
+  // Coefficient of largest magnitude outside each block's zero frequency,
+  // with its sign; 0 when there is none.
+  float maxfabs_without_zerofreq() const;
+
+  int nl() const { return NlTrans; }
+  int nc() const { return NcTrans; }
+  int block_size() const { return BlockSize; }
+  float& operator()(int i, int j) const { return DCTIma(i, j); }
+  // Largest coefficient, zero frequencies included.
+  float max() const;
+  float norm() const { return 1.0f; }
+
+ private:
+  void check_allocated() const;
+  // Work buffers of the block loops, sized by alloc.
+  to_array<float, false> block_work_;
+  std::vector<float> column_work_;
+};

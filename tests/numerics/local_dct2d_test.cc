@@ -1,0 +1,182 @@
+// Local block DCT: sizes of the transform image, block coefficients against
+// a direct 2D DCT sum, round trips with and without overlap, maxima outside
+// the zero frequencies, and the refused sizes.
+#include "numerics/local_dct2d.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "support/death.h"
+
+namespace {
+
+const double Pi = 3.14159265358979323846;
+
+to_array<float, false> random_image(int nl, int nc, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<float> dist(0.f, 100.f);
+  to_array<float, false> ima(nl, nc);
+  for (int k = 0; k < ima.n_elem(); k++) ima(k) = dist(gen);
+  return ima;
+}
+
+// (2/B) ΣΣ f cos cos over the B x B block of ima starting at (p, q).
+double direct_block_dct(const to_array<float, false>& ima, int p, int q, int size, int u, int v) {
+  double sum = 0.;
+  for (int i = 0; i < size; i++)
+    for (int j = 0; j < size; j++)
+      sum += ima(p + i, q + j) * std::cos(Pi * u * (i + 0.5) / size) *
+             std::cos(Pi * v * (j + 0.5) / size);
+  return 2. / size * sum;
+}
+
+}  // namespace
+
+TEST(LocalDct2D, ConstructedObjectIsEmpty) {
+  LOCAL_DCT2D dct;
+  EXPECT_EQ(dct.nl(), 0);
+  EXPECT_EQ(dct.nc(), 0);
+  EXPECT_EQ(dct.block_size(), 0);
+  EXPECT_EQ(dct.norm(), 1.f);
+}
+
+TEST(LocalDct2D, OutOfRangeBlockSizesGiveAGlobalDct) {
+  to_array<float, false> ima = random_image(256, 256, 3);
+  double mean = 0.;
+  for (int k = 0; k < ima.n_elem(); k++) mean += ima(k);
+  mean /= ima.n_elem();
+  for (int size : {0, -4, 300, 256}) {
+    LOCAL_DCT2D dct;
+    dct.alloc(256, 256, size, True, False);
+    EXPECT_EQ(dct.block_size(), 256);
+    EXPECT_EQ(dct.nl(), 256);
+    EXPECT_EQ(dct.nc(), 256);
+    EXPECT_EQ(dct.B2D.nbr_block(), 1);
+    EXPECT_EQ(dct.B2D.BlockOverlap, 0);
+    EXPECT_EQ(dct.Overlap, True);
+    if (size == 0) {
+      dct.transform(ima);
+      EXPECT_NEAR(dct(0, 0), 512. * mean, 1e-4 * 512. * mean);
+    }
+  }
+}
+
+TEST(LocalDct2D, TransformSizesWithAndWithoutOverlap) {
+  LOCAL_DCT2D over, plain, from_trans;
+  over.alloc(256, 256, 32, True, False);
+  EXPECT_EQ(over.nl(), 512);
+  EXPECT_EQ(over.nc(), 512);
+  EXPECT_EQ(over.B2D.nbr_block(), 256);
+  plain.alloc(256, 256, 32, False, False);
+  EXPECT_EQ(plain.nl(), 256);
+  EXPECT_EQ(plain.B2D.nbr_block(), 64);
+  from_trans.alloc_from_trans(512, 512, 32, True, False);
+  EXPECT_EQ(from_trans.Nl, 256);
+  EXPECT_EQ(from_trans.Nc, 256);
+  EXPECT_EQ(from_trans.nl(), 512);
+}
+
+TEST(LocalDct2D, BlocksHoldTheDctOfTheirPixels) {
+  to_array<float, false> ima = random_image(64, 96, 5);
+  LOCAL_DCT2D dct;
+  dct.alloc(64, 96, 16, True, False);
+  dct.transform(ima);
+  // Block (1, 2) of the overlapping tiling starts at (8, 16) and sits at
+  // (16, 32) of the transform image.
+  for (int u = 0; u < 16; u += 3)
+    for (int v = 0; v < 16; v += 5)
+      EXPECT_NEAR(dct(16 + u, 32 + v), direct_block_dct(ima, 8, 16, 16, u, v), 2e-3) << u << " " << v;
+  // The free function gives the same transform image.
+  to_array<float, false> trans;
+  im_blockdct(ima, trans, 16, True, False);
+  ASSERT_EQ(trans.nl(), dct.nl());
+  ASSERT_EQ(trans.nc(), dct.nc());
+  for (int k = 0; k < trans.n_elem(); k++) ASSERT_EQ(trans(k), dct.DCTIma(k));
+  EXPECT_EQ(dct.max(), [&] {
+    float best = trans(0);
+    for (int k = 1; k < trans.n_elem(); k++) best = std::max(best, trans(k));
+    return best;
+  }());
+}
+
+TEST(LocalDct2D, ReconstructionReturnsTheImage) {
+  struct Case { int nl, nc, block; Bool overlap; };
+  for (Case c : {Case{128, 128, 32, True}, Case{128, 128, 32, False}, Case{100, 72, 16, True},
+                 Case{100, 72, 16, False}, Case{64, 64, 64, True}}) {
+    for (Bool weight_first : {False, True}) {
+      to_array<float, false> ima = random_image(c.nl, c.nc, c.nl + weight_first), back;
+      LOCAL_DCT2D dct;
+      dct.alloc(c.nl, c.nc, c.block, c.overlap, weight_first);
+      dct.transform(ima);
+      dct.recons(back);
+      ASSERT_EQ(back.nl(), c.nl);
+      ASSERT_EQ(back.nc(), c.nc);
+      for (int k = 0; k < ima.n_elem(); k++)
+        ASSERT_NEAR(back(k), ima(k), 1e-3) << c.nl << "x" << c.nc << " ov " << c.overlap
+                                           << " wf " << weight_first << " at " << k;
+      // The free inverse from the transform size alone agrees (it cannot
+      // know that a single block cleared the overlap).
+      if (c.nl % c.block == 0 && c.nc % c.block == 0 && c.block < c.nl) {
+        to_array<float, false> free_back;
+        im_invblockdct(dct.DCTIma, free_back, c.block, c.overlap, weight_first);
+        for (int k = 0; k < ima.n_elem(); k++) ASSERT_EQ(free_back(k), back(k));
+      }
+    }
+  }
+}
+
+TEST(LocalDct2D, MaximaOutsideTheZeroFrequencies) {
+  to_array<float, false> flat(64, 64);
+  flat.init(7.f);
+  LOCAL_DCT2D dct;
+  dct.alloc(64, 64, 16, True, False);
+  dct.transform(flat);
+  EXPECT_NEAR(dct.maxfabs_without_zerofreq(), 0.f, 1e-4);
+  EXPECT_NEAR(dct.max(), 2 * 16 * 7.f, 1e-3);
+
+  to_array<float, false> spot(64, 64);
+  spot(20, 37) = -50.f;
+  dct.transform(spot);
+  float expected = 0.f, expected_max = 0.f;
+  for (int i = 0; i < dct.nl(); i++)
+    for (int j = 0; j < dct.nc(); j++) {
+      if (i % 16 == 0 && j % 16 == 0) continue;
+      float x = dct(i, j);
+      if (std::fabs(x) > std::fabs(expected)) expected = x;
+      expected_max = std::max(expected_max, x);
+    }
+  EXPECT_NE(expected, 0.f);
+  EXPECT_EQ(dct.maxfabs_without_zerofreq(), expected);
+  EXPECT_EQ(dct.max_without_zerofreq(), expected_max);
+}
+
+TEST(LocalDct2D, SetDctReplacesTheCoefficients) {
+  LOCAL_DCT2D dct;
+  dct.alloc(32, 32, 8, False, False);
+  to_array<float, false> trans(32, 32), back;
+  trans(8, 8) = 4.f;  // zero frequency of block (1, 1)
+  dct.set_dct(trans);
+  dct.recons(back);
+  // A block zero frequency c is the constant c / (2B) over its block.
+  EXPECT_NEAR(back(10, 12), 0.25f, 1e-6);
+  EXPECT_NEAR(back(0, 0), 0.f, 1e-6);
+}
+
+TEST(LocalDct2D, RefusedSizesEndTheProcess) {
+  LOCAL_DCT2D dct;
+  EXPECT_EXIT_STATUS(dct.alloc(256, 256, 24, False, False), 255, "block size must be power of two");
+  EXPECT_EXIT_STATUS(dct.alloc(0, 256, 32, False, False), 255, "zero dimension");
+  // Blocks below four samples cannot be transformed.
+  EXPECT_EXIT_STATUS(dct.alloc(256, 256, 1, False, False), 255, "at least 4");
+  EXPECT_EXIT_STATUS(dct.alloc(2, 2, 0, True, False), 255, "at least 4");
+  to_array<float, false> ima(64, 64);
+  EXPECT_EXIT_STATUS(dct.transform(ima), 255, "not allocated");
+  dct.alloc(32, 32, 8, True, False);
+  EXPECT_EXIT_STATUS(dct.transform(ima), 255,
+                     "Bad image size in LOCAL_DCT2D::transform(.|\n)*Nl = 64 Nc = 64(.|\n)*Nl = 32 Nc = 32");
+  to_array<float, false> wrong(48, 64), out;
+  EXPECT_EXIT_STATUS(dct.set_dct(wrong), 255, "LOCAL_DCT2D::set_dct");
+  EXPECT_EXIT_STATUS(im_invblockdct(wrong, out, 8, 32, 32, True, False), 255, "Error in im_invblockdct");
+}
