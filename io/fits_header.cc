@@ -1,0 +1,772 @@
+// FITS header record, cards and header blocks. Card buffers are malloc'ed so
+// that they can grow block by block with realloc.
+#include "io/fits_header.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "array/fatal.h"
+
+softinfo Soft;
+
+namespace {
+
+// The empty text that origin points at once it has been consumed.
+const char kEmptyText[] = "";
+
+// Threshold below which a world-coordinate or scaling value counts as 0.
+constexpr double kNegligible = 5.96047e-08;
+
+constexpr double kDegreesPerRadian = 57.29577951308232;
+
+// Value of CROTA2 (and of a missing CD term in old files) meaning "absent".
+constexpr double kAbsentRotation = -32768.0;
+
+bool starts_with(const char* card, const char* key) {
+  return std::strncmp(card, key, std::strlen(key)) == 0;
+}
+
+bool is_end_card(const char* card) { return std::strncmp(card, "END     ", 8) == 0; }
+
+// Writes text as one card: padded with blanks or cut to 80 columns.
+void put_card(char* card, const std::string& text) {
+  std::size_t n = text.size() < FITS_CARD ? text.size() : FITS_CARD;
+  std::memcpy(card, text.data(), n);
+  std::memset(card + n, ' ', FITS_CARD - n);
+}
+
+// Text padded with blanks (or cut) to exactly width characters.
+std::string padded(std::string text, std::size_t width) {
+  text.resize(width, ' ');
+  return text;
+}
+
+std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatted(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+char* duplicate(const char* text) {
+  if (text == nullptr) return nullptr;
+  std::size_t n = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(std::malloc(n));
+  if (copy == nullptr) error(1, "*Error*: Not enough memory in ", "fitsstruct");
+  std::memcpy(copy, text, n);
+  return copy;
+}
+
+char* duplicate_bytes(const char* bytes, int size) {
+  if (bytes == nullptr || size <= 0) return nullptr;
+  char* copy = static_cast<char*>(std::malloc(size));
+  if (copy == nullptr) error(1, "*Error*: Not enough memory in ", "fitsstruct");
+  std::memcpy(copy, bytes, size);
+  return copy;
+}
+
+char* zeroed(std::size_t size, const char* where) {
+  char* bytes = static_cast<char*>(std::calloc(size, 1));
+  if (bytes == nullptr) error(1, "*Error*: Not enough memory in ", where);
+  return bytes;
+}
+
+// Bounded copy into a fixed field; the field is always terminated.
+template <std::size_t N>
+void set_field(char (&field)[N], const std::string& text) {
+  std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+  std::memcpy(field, text.data(), n);
+  field[n] = '\0';
+}
+
+// The value field of a card: the 70 characters from column 11.
+std::string value_field(const char* card) {
+  std::string text(card + 10, 70);
+  std::size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.erase(nul);
+  return text;
+}
+
+// Header values are free text; anything unparsable reads as 0 like atof,
+// and integers out of range are reported by the caller.
+long long integer_value(const char* card) {
+  std::string text = value_field(card);
+  errno = 0;
+  long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE) v = v < 0 ? LLONG_MIN : LLONG_MAX;
+  return v;
+}
+
+double real_value(const char* card) { return std::atof(value_field(card).c_str()); }
+
+// Cards outside 32..126 make an invalid header; texts going into HISTORY or
+// COMMENT get a blank in their place.
+std::string printable(const char* text) {
+  std::string clean = text;
+  for (char& c : clean)
+    if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = ' ';
+  return clean;
+}
+
+// Index of the first card matching key before END within size bytes, or -1.
+int find_bounded(const char* buf, int size, const char* key) { return fitsfind2(buf, size, key); }
+
+void remove_card(fitsstruct* rec, const char* key) {
+  int i;
+  while ((i = find_bounded(rec->fitshead, rec->fitsheadsize, key)) >= 0) {
+    char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
+    char* end = rec->fitshead + rec->fitsheadsize;
+    std::memmove(card, card + FITS_CARD, end - card - FITS_CARD);
+    std::memset(end - FITS_CARD, ' ', FITS_CARD);
+  }
+}
+
+// Inserts an empty value card for key right after card `after`, so that the
+// NAXISn keys stay in the order the standard requires.
+void insert_card_after(fitsstruct* rec, int after, const char* key) {
+  int end = fitsfind(rec->fitshead, "END     ");
+  fitsadd(&rec->fitshead, key, nullptr, &rec->fitsheadsize);  // makes room, new card at end
+  std::string card(rec->fitshead + static_cast<std::size_t>(end) * FITS_CARD, FITS_CARD);
+  char* base = rec->fitshead;
+  std::memmove(base + static_cast<std::size_t>(after + 2) * FITS_CARD,
+               base + static_cast<std::size_t>(after + 1) * FITS_CARD,
+               static_cast<std::size_t>(end - after - 1) * FITS_CARD);
+  std::memcpy(base + static_cast<std::size_t>(after + 1) * FITS_CARD, card.data(), FITS_CARD);
+}
+
+// A buffer that the card functions can scan safely: whole blocks and an END.
+void ensure_card_buffer(fitsstruct* rec) {
+  if (rec->fitshead == nullptr) {
+    rec->fitshead = creafitsheader();
+    rec->fitsheadsize = FITS_BLOCK;
+    return;
+  }
+  int size = rec->fitsheadsize < FITS_BLOCK ? FITS_BLOCK : rec->fitsheadsize;
+  size = (size + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
+  bool has_end = false;
+  for (int i = 0; i < rec->fitsheadsize / FITS_CARD && !has_end; i++)
+    has_end = is_end_card(rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD);
+  if (!has_end && size == rec->fitsheadsize) size += FITS_BLOCK;
+  if (size != rec->fitsheadsize) {
+    char* grown = static_cast<char*>(std::realloc(rec->fitshead, size));
+    if (grown == nullptr) error(1, "*Error*: Not enough memory in ", "updatefitsheader()");
+    std::memset(grown + rec->fitsheadsize, ' ', size - rec->fitsheadsize);
+    if (!has_end) put_card(grown + size - FITS_BLOCK, "END");
+    rec->fitshead = grown;
+    rec->fitsheadsize = size;
+  }
+}
+
+// HISTORY or COMMENT cards for each started 72-character piece of text.
+void append_text_cards(std::string& cards, const char* key, const char* text, int allocated,
+                       const char* size_name) {
+  if (text == nullptr) return;
+  std::size_t length = strnlen(text, allocated > 0 ? allocated : 0);
+  for (std::size_t start = 0; start < length; start += FITS_HIST_PIECE) {
+    if (start + FITS_HIST_PIECE > static_cast<std::size_t>(allocated))
+      std::printf(" warning fitswritehist %s=%d \n", size_name, allocated);
+    std::size_t n = length - start < FITS_HIST_PIECE ? length - start : FITS_HIST_PIECE;
+    cards += padded(key, 8);
+    cards += padded(std::string(text + start, n), FITS_HIST_PIECE);
+  }
+}
+
+// Releases the owned buffers and leaves their pointers null.
+void release_owned(fitsstruct* rec) {
+  std::free(rec->filename);
+  std::free(rec->fitshead);
+  std::free(rec->history);
+  std::free(rec->comment);
+  rec->filename = rec->fitshead = rec->history = rec->comment = nullptr;
+}
+
+}  // namespace
+
+// ---- Release record ----
+
+softinfo::softinfo() { soft_init(); }
+
+void softinfo::soft_init() { qz3(); }
+
+void softinfo::qz3() {
+  release = 4.0f;
+  set_field(name, "QZ/3");
+  set_field(banner_text, formatted("%s V%2.1f %s", name, release,
+                                   "morphological component analysis"));
+}
+
+// ---- Record life ----
+
+fitsstruct::fitsstruct() { fitsinit(); }
+
+fitsstruct::fitsstruct(const fitsstruct& other) {
+  fitsinit();
+  *this = other;
+}
+
+fitsstruct& fitsstruct::operator=(const fitsstruct& other) {
+  if (this == &other) return *this;
+  char* new_filename = duplicate(other.filename);
+  char* new_head = duplicate_bytes(other.fitshead, other.fitsheadsize);
+  char* new_history = duplicate_bytes(other.history, other.hist_size);
+  char* new_comment = duplicate_bytes(other.comment, other.com_size);
+  release_owned(this);
+  filename = new_filename;
+  fitshead = new_head;
+  history = new_history;
+  comment = new_comment;
+  origin = other.origin;
+  std::memcpy(rident, other.rident, sizeof rident);
+  stream = other.stream;
+  fitsheadsize = other.fitsheadsize;
+  bitpix = other.bitpix;
+  bytepix = other.bytepix;
+  width = other.width;
+  height = other.height;
+  npix = other.npix;
+  bscale = other.bscale;
+  bzero = other.bzero;
+  epoch = other.epoch;
+  crpixx = other.crpixx;
+  crpixy = other.crpixy;
+  crvalx = other.crvalx;
+  crvaly = other.crvaly;
+  cdeltx = other.cdeltx;
+  cdelty = other.cdelty;
+  crotax = other.crotax;
+  crotay = other.crotay;
+  std::memcpy(ctypex, other.ctypex, sizeof ctypex);
+  std::memcpy(ctypey, other.ctypey, sizeof ctypey);
+  std::memcpy(coordtype, other.coordtype, sizeof coordtype);
+  hist_size = other.hist_size;
+  com_size = other.com_size;
+  naxis = other.naxis;
+  for (int k = 0; k < 3; k++) {
+    naxisn[k] = other.naxisn[k];
+    cdelt[k] = other.cdelt[k];
+    crpix[k] = other.crpix[k];
+    crval[k] = other.crval[k];
+  }
+  return *this;
+}
+
+fitsstruct::~fitsstruct() {
+  release_owned(this);
+  fitsinit();
+}
+
+void fitsstruct::fitsinit() {
+  filename = nullptr;
+  origin = nullptr;
+  stream = nullptr;
+  fitshead = nullptr;
+  history = nullptr;
+  comment = nullptr;
+  fitsheadsize = bitpix = bytepix = width = height = npix = 0;
+  hist_size = com_size = naxis = 0;
+  bscale = 1.0;
+  bzero = 0.0;
+  epoch = crpixx = crpixy = crvalx = crvaly = cdeltx = cdelty = crotax = crotay = 0.0;
+  for (int k = 0; k < 3; k++) {
+    naxisn[k] = 0;
+    cdelt[k] = crpix[k] = crval[k] = 0.0;
+  }
+  ctypex[0] = ctypey[0] = coordtype[0] = rident[0] = '\0';
+}
+
+void error(int status, const char* a, const char* b) {
+  fatal_exitf(status, stderr, "\n> %s%s\n\n", a != nullptr ? a : "", b != nullptr ? b : "");
+}
+
+char* creafitsheader() {
+  char* buf = static_cast<char*>(std::malloc(FITS_BLOCK));
+  if (buf == nullptr) error(1, "*Error*: Not enough memory in ", "creafitsheader()");
+  std::memset(buf, ' ', FITS_BLOCK);
+  const char* model[] = {"SIMPLE  =                    T / THIS IS REGULAR FITS",
+                         "BITPIX  =                    0 /", "NAXIS   =                    0 /",
+                         "END"};
+  for (int i = 0; i < 4; i++) put_card(buf + i * FITS_CARD, model[i]);
+  return buf;
+}
+
+void initfield(fitsstruct* rec) {
+  char* filename = rec->filename;
+  rec->filename = nullptr;
+  release_owned(rec);
+  rec->fitsinit();
+  rec->filename = filename;
+  rec->fitsheadsize = FITS_BLOCK;
+  rec->fitshead = creafitsheader();
+  rec->origin = kEmptyText;
+}
+
+// ---- Cards ----
+
+int fitsfind(const char* buf, const char* key) {
+  for (int i = 0;; i++) {
+    const char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
+    if (starts_with(card, key)) return i;
+    if (is_end_card(card)) return -1;
+  }
+}
+
+int fitsfind2(const char* buf, int size, const char* key) {
+  for (int i = 0; i < size / FITS_CARD; i++) {
+    const char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) return -1;
+    if (starts_with(card, key)) return i;
+  }
+  return -1;
+}
+
+char* fitsnfind(char* buf, const char* key, int nblocks) {
+  for (int i = 0; i < nblocks * FITS_CARDS_PER_BLOCK; i++) {
+    char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
+    if (starts_with(card, key)) return card;
+  }
+  return nullptr;
+}
+
+int fitsread(const char* buf, const char* key, void* value, h_type kind, type_data t) {
+  if (kind < H_INT || kind > H_COMMENT)
+    error(1, "*Internal Error*: Unknown FITS type in ", "fitsread()");
+  int i = fitsfind(buf, key);
+  if (i < 0) return -1;
+  std::string text = value_field(buf + static_cast<std::size_t>(i) * FITS_CARD);
+  switch (kind) {
+    case H_INT:
+      if (t == T_SHORT)
+        std::sscanf(text.c_str(), "%hd", static_cast<short*>(value));
+      else
+        std::sscanf(text.c_str(), "%d", static_cast<int*>(value));
+      break;
+    case H_FLOAT:
+    case H_EXPO:
+      if (t == T_DOUBLE)
+        std::sscanf(text.c_str(), "%lf", static_cast<double*>(value));
+      else
+        std::sscanf(text.c_str(), "%f", static_cast<float*>(value));
+      break;
+    case H_BOOL: {
+      std::size_t first = text.find_first_not_of(' ');
+      *static_cast<int*>(value) = first != std::string::npos && text[first] == 'T' ? 1 : 0;
+      break;
+    }
+    case H_STRING: {
+      std::size_t slash = text.find('/');
+      if (slash != std::string::npos) text.erase(slash);
+      std::memcpy(value, text.c_str(), text.size() + 1);
+      break;
+    }
+    case H_COMMENT:
+      std::sscanf(text.c_str(), "%70s", static_cast<char*>(value));
+      break;
+  }
+  return 0;
+}
+
+int fitsadd(char** buf, const char* key, const char* comment, int* size) {
+  int present = fitsfind(*buf, key);
+  if (present >= 0) return present;
+  int end = fitsfind(*buf, "END     ");
+  if (*size / FITS_CARD - end <= 3) {
+    char* grown = static_cast<char*>(std::realloc(*buf, *size + FITS_BLOCK));
+    if (grown == nullptr) error(1, "*Error*: Not enough memory in ", "fitsadd()");
+    std::memset(grown + *size, ' ', FITS_BLOCK);
+    *buf = grown;
+    *size += FITS_BLOCK;
+  }
+  char* card = *buf + static_cast<std::size_t>(end) * FITS_CARD;
+  std::string text = formatted("%-8.8s=                      / %-47.47s", key,
+                               comment != nullptr ? comment : " ");
+  put_card(card, text);
+  put_card(card + FITS_CARD, "END");
+  return end;
+}
+
+int fitswrite(char** buf, const char* key, const void* value, h_type kind, type_data t, int* size) {
+  if (kind < H_INT || kind > H_COMMENT)
+    error(1, "*FATAL ERROR*: Unknown FITS type in ", "fitswrite()");
+  int i = fitsfind(*buf, key);
+  if (i < 0) i = fitsadd(buf, key, nullptr, size);
+  std::string text;
+  switch (kind) {
+    case H_INT:
+      text = formatted("%20d", t == T_SHORT ? *static_cast<const short*>(value)
+                                            : *static_cast<const int*>(value));
+      break;
+    case H_FLOAT:
+      text = formatted("        %12.4f", t == T_DOUBLE ? *static_cast<const double*>(value)
+                                                       : *static_cast<const float*>(value));
+      break;
+    case H_EXPO:
+      text = formatted("    %16.9e", t == T_DOUBLE ? *static_cast<const double*>(value)
+                                                   : *static_cast<const float*>(value));
+      break;
+    case H_BOOL:
+      text = *static_cast<const int*>(value) != 0 ? "                   T" : "                   F";
+      break;
+    case H_STRING: {
+      // The closing quote must stay on the card.
+      std::string quoted = std::string(static_cast<const char*>(value)).substr(0, 67);
+      text = padded("'" + quoted + "'", 69);
+      break;
+    }
+    case H_COMMENT:
+      text = formatted("%69s", static_cast<const char*>(value));
+      break;
+  }
+  // Columns 11 to 80 only; blanks up to an existing comment keep it.
+  char* card = *buf + static_cast<std::size_t>(i) * FITS_CARD;
+  std::size_t n = text.size() < 70 ? text.size() : 70;
+  std::memcpy(card + 10, text.data(), n);
+  for (std::size_t k = 10 + n; k < FITS_CARD && card[k] != '/'; k++) card[k] = ' ';
+  return 0;
+}
+
+// ---- HISTORY and COMMENT ----
+
+int fitsreadhist(const char* buf, int size, const char* key, char** text) {
+  std::vector<const char*> pieces;
+  int offset = 0;
+  int hit;
+  while ((hit = fitsfind2(buf + offset, size - offset, key)) >= 0) {
+    pieces.push_back(buf + offset + static_cast<std::size_t>(hit) * FITS_CARD + 8);
+    offset += (hit + 1) * FITS_CARD;
+  }
+  int n = static_cast<int>(pieces.size());
+  // Grown after every tenth piece, so it always holds ten more.
+  int allocated = n >= 10 ? FITS_CARD * (n / 10 * 10) + 800 : 800;
+  *text = zeroed(allocated, "fitsreadhist()");
+  for (int k = 0; k < n; k++) std::memcpy(*text + k * FITS_HIST_PIECE, pieces[k], FITS_HIST_PIECE);
+  return allocated;
+}
+
+int fitsaddhist_com(fitsstruct* rec, const char* text, const char* kind) {
+  char** target;
+  int* allocated;
+  if (std::strcmp(kind, "HISTORY") == 0) {
+    target = &rec->history;
+    allocated = &rec->hist_size;
+  } else if (std::strcmp(kind, "COMMENT") == 0) {
+    target = &rec->comment;
+    allocated = &rec->com_size;
+  } else {
+    fatal_exitf(-1, stdout, " ERROR in fitsaddhist_com: the type of the comment is  %s!\n\n", kind);
+  }
+  if (text == nullptr) return 0;
+  std::string added = printable(text);
+  std::size_t length = *target != nullptr ? strnlen(*target, *allocated) : 0;
+  std::size_t pieces = (length + FITS_HIST_PIECE - 1) / FITS_HIST_PIECE;
+  std::size_t new_pieces = (added.size() + FITS_HIST_PIECE - 1) / FITS_HIST_PIECE;
+  std::size_t needed = (pieces + new_pieces) * FITS_HIST_PIECE + 1;
+  if (needed > static_cast<std::size_t>(*allocated) || *target == nullptr) {
+    if (needed > static_cast<std::size_t>(INT_MAX))
+      fatal_exit("Error: unable to allocate memory : \n", -1, stderr);
+    char* grown = static_cast<char*>(std::calloc(needed, 1));
+    if (grown == nullptr) fatal_exit("Error: unable to allocate memory : \n", -1, stderr);
+    if (length > 0) std::memcpy(grown, *target, length);
+    std::free(*target);
+    *target = grown;
+    *allocated = static_cast<int>(needed);
+  }
+  // Each text starts a new card.
+  std::memset(*target + length, ' ', pieces * FITS_HIST_PIECE - length);
+  char* tail = *target + pieces * FITS_HIST_PIECE;
+  std::memcpy(tail, added.c_str(), added.size() + 1);
+  return static_cast<int>(added.size());
+}
+
+int fitswritehist(fitsstruct* rec) {
+  std::string cards;
+  if (rec->fitshead != nullptr) {
+    for (int i = 0; i < rec->fitsheadsize / FITS_CARD; i++) {
+      const char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
+      if (std::strncmp(card, "END", 3) == 0) break;
+      if (std::strncmp(card, "HISTORY", 7) == 0 || std::strncmp(card, "COMMENT", 7) == 0) continue;
+      cards.append(card, FITS_CARD);
+    }
+  }
+  append_text_cards(cards, "HISTORY ", rec->history, rec->hist_size, "hist_size");
+  append_text_cards(cards, "COMMENT ", rec->comment, rec->com_size, "com_size");
+  cards += padded("END", FITS_CARD);
+  std::size_t blocks = (cards.size() + FITS_BLOCK - 1) / FITS_BLOCK;
+  cards.resize(blocks * FITS_BLOCK, ' ');
+  if (cards.size() > static_cast<std::size_t>(INT_MAX))
+    error(1, "*Error*: header too large in ", "fitswritehist()");
+  char* rebuilt = static_cast<char*>(std::malloc(cards.size()));
+  if (rebuilt == nullptr) error(1, "*Error*: Not enough memory in ", "fitswritehist()");
+  std::memcpy(rebuilt, cards.data(), cards.size());
+  std::free(rec->fitshead);
+  rec->fitshead = rebuilt;
+  rec->fitsheadsize = static_cast<int>(cards.size());
+  return rec->fitsheadsize;
+}
+
+void makehistory(char* text, const char* procedure, const char* algorithm, const char* free_text) {
+  std::time_t now = std::time(nullptr);
+  if (now == static_cast<std::time_t>(-1))
+    fatal_exit("ERROR in calling time function \n", -1, stdout);
+  char date[64];
+  std::tm utc;
+  gmtime_r(&now, &utc);
+  std::strftime(date, sizeof date, "date=%d-%b-%Y %H:%M:%S ", &utc);
+  std::string line1 = date;
+  if (const char* host = std::getenv("HOST")) line1 += std::string(" node=") + host;
+  if (const char* user = std::getenv("USER")) line1 += std::string("  user=") + user;
+  std::string line2;
+  if (procedure != nullptr) line2 += std::string("  procedure=") + procedure;
+  if (algorithm != nullptr) line2 += std::string("  algorithm=") + algorithm;
+  std::string line3 = free_text != nullptr ? free_text : "";
+  std::string all = padded(line1, FITS_HIST_PIECE) + padded(line2, FITS_HIST_PIECE) +
+                    padded(line3, FITS_HIST_PIECE);
+  std::memcpy(text, all.c_str(), all.size() + 1);
+}
+
+// ---- Header blocks ----
+
+char* readfitshead(std::FILE* stream, const char* name, int* nblocks) {
+  std::vector<char> cards(FITS_BLOCK);
+  if (std::fread(cards.data(), 1, FITS_BLOCK, stream) != static_cast<std::size_t>(FITS_BLOCK))
+    error(1, "*Error* while reading ", name);
+  if (!starts_with(cards.data(), "SIMPLE  ") && !starts_with(cards.data(), "XTENSION"))
+    error(1, name, " is NOT a FITS file!");
+  int n = 1;
+  // Only the newest block can hold the END card: the earlier ones had none.
+  while (fitsnfind(cards.data() + (n - 1) * static_cast<std::size_t>(FITS_BLOCK), "END     ", 1) ==
+         nullptr) {
+    if (n == INT_MAX / FITS_BLOCK) error(1, "*Error* while reading ", name);
+    cards.resize(static_cast<std::size_t>(n + 1) * FITS_BLOCK);
+    if (std::fread(cards.data() + static_cast<std::size_t>(n) * FITS_BLOCK, 1, FITS_BLOCK, stream) !=
+        static_cast<std::size_t>(FITS_BLOCK))
+      error(1, "*Error* while reading ", name);
+    n++;
+  }
+  char* buf = static_cast<char*>(std::malloc(cards.size()));
+  if (buf == nullptr) error(1, "*Error*: Not enough memory in ", "readfitshead()");
+  std::memcpy(buf, cards.data(), cards.size());
+  *nblocks = n;
+  return buf;
+}
+
+void writeimagehead(fitsstruct* rec) {
+  updatefitsheader(rec);
+  if (std::fwrite(rec->fitshead, 1, rec->fitsheadsize, rec->stream) !=
+      static_cast<std::size_t>(rec->fitsheadsize))
+    error(1, "*Error* while writing ", rec->filename);
+}
+
+void readimagehead(fitsstruct* rec) {
+  int nblocks = 0;
+  char* cards = readfitshead(rec->stream, rec->filename, &nblocks);
+  parseimagehead(rec, cards, nblocks);
+}
+
+void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
+  const char* name = rec->filename != nullptr ? rec->filename : "";
+  auto find = [&](const char* key) -> const char* { return fitsnfind(cards, key, nblocks); };
+  auto real = [&](const char* key, double absent) {
+    const char* card = find(key);
+    return card != nullptr ? real_value(card) : absent;
+  };
+  auto integer = [&](const char* key) {
+    const char* card = find(key);
+    return card != nullptr ? integer_value(card) : 0LL;
+  };
+  // Axis lengths size every buffer downstream: a length below 1 or a pixel
+  // count beyond 32 bits is refused here, before anything is allocated.
+  auto axis_length = [&](const char* key) {
+    long long n = integer(key);
+    if (n < 1 || n > INT_MAX) error(1, name, " has an axis length below 1 or too large !");
+    return static_cast<int>(n);
+  };
+  auto ctype = [&](const char* key) -> std::string {
+    const char* card = find(key);
+    if (card == nullptr) return "       ";
+    std::string text(card + 11, 69);
+    std::size_t quote = text.find('\'');
+    if (quote != std::string::npos) text.erase(quote);
+    return text.c_str();
+  };
+
+  long long naxis = integer("NAXIS   ");
+  if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");
+  rec->naxis = naxis > INT_MAX ? INT_MAX : static_cast<int>(naxis);
+  long long bitpix = integer("BITPIX  ");
+  if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != -32 && bitpix != -64)
+    error(1, "Sorry, I don't know that kind of data.", "");
+  rec->bitpix = static_cast<int>(bitpix);
+  rec->bytepix = std::abs(rec->bitpix) / 8;
+
+  long long npix = 1;
+  rec->width = rec->naxisn[0] = axis_length("NAXIS1  ");
+  rec->crpixx = rec->crpix[0] = real("CRPIX1  ", 0.0);
+  rec->crvalx = rec->crval[0] = real("CRVAL1  ", 0.0);
+  rec->cdeltx = rec->cdelt[0] = real("CDELT1  ", 0.0);
+  npix = rec->width;
+  rec->crotax = real("CROTA1  ", 0.0);
+  set_field(rec->ctypex, ctype("CTYPE1  "));
+  if (naxis >= 2) {
+    rec->height = rec->naxisn[1] = axis_length("NAXIS2  ");
+    rec->crpixy = rec->crpix[1] = real("CRPIX2  ", 0.0);
+    rec->crvaly = rec->crval[1] = real("CRVAL2  ", 0.0);
+    rec->cdelty = rec->cdelt[1] = real("CDELT2  ", 0.0);
+    npix *= rec->height;
+    rec->crotay = real("CROTA2  ", kAbsentRotation);
+    if (rec->crotay == kAbsentRotation) getrota(rec, cards, nblocks);
+    set_field(rec->ctypey, ctype("CTYPE2  "));
+  }
+  if (naxis >= 3) {
+    rec->naxisn[2] = axis_length("NAXIS3  ");
+    rec->crpix[2] = real("CRPIX3  ", 0.0);
+    rec->crval[2] = real("CRVAL3  ", 0.0);
+    rec->cdelt[2] = real("CDELT3  ", 0.0);
+    npix *= rec->naxisn[2];
+  }
+  if (npix > INT_MAX) error(1, name, " has more than 2147483647 pixels !");
+  rec->npix = static_cast<int>(npix);
+  rec->bscale = real("BSCALE  ", 1.0);
+  rec->bzero = real("BZERO   ", 0.0);
+  rec->epoch = real("EPOCH   ", 0.0);
+
+  std::free(rec->fitshead);
+  rec->fitshead = cards;
+  rec->fitsheadsize = nblocks * FITS_BLOCK;
+  rec->origin = kEmptyText;
+  rec->rident[0] = '\0';
+  std::free(rec->history);
+  std::free(rec->comment);
+  rec->hist_size = fitsreadhist(cards, rec->fitsheadsize, "HISTORY", &rec->history);
+  rec->com_size = fitsreadhist(cards, rec->fitsheadsize, "COMMENT", &rec->comment);
+}
+
+int getrota(fitsstruct* rec, char* buf, int nblocks) {
+  rec->crotay = 0.0;
+  // A missing matrix term is 0, as in the standard; only a wholly missing
+  // matrix means there is none.
+  auto read_matrix = [&](const char* const keys[4], double terms[4]) {
+    int found = 0;
+    for (int k = 0; k < 4; k++) {
+      const char* card = fitsnfind(buf, keys[k], nblocks);
+      terms[k] = card != nullptr ? real_value(card) : 0.0;
+      found += card != nullptr;
+    }
+    return found > 0;
+  };
+  double c[4];  // c11, c21, c12, c22
+  if (rec->cdeltx == 0.0 && rec->cdelty == 0.0) {
+    static const char* const keys[4] = {"CD1_1", "CD2_1", "CD1_2", "CD2_2"};
+    if (!read_matrix(keys, c)) return -1;
+  } else {
+    static const char* const keys[4] = {"CD001001", "CD002001", "CD001002", "CD002002"};
+    if (!read_matrix(keys, c)) return -2;
+    c[0] *= rec->cdeltx;
+    c[2] *= rec->cdeltx;
+    c[1] *= rec->cdelty;
+    c[3] *= rec->cdelty;
+  }
+  double c11 = c[0], c21 = c[1], c12 = c[2], c22 = c[3];
+  double det = c11 * c22 - c12 * c21;
+  double sign = det < 0 ? -1.0 : 1.0;
+  if (det > 0) std::printf("WARNING - Astrometry is for a right-handed coordinate system");
+  double rot;
+  if (c21 == 0.0 || c12 == 0.0) {
+    rot = 0.0;
+    rec->cdeltx = c11;
+    rec->cdelty = c22;
+  } else {
+    rot = std::atan2(sign * c12, sign * c11);
+    double rot2 = std::atan2(-c21, c22);
+    if (std::fabs(rot) != std::fabs(rot2)) {
+      if (std::fabs(rot - rot2) * kDegreesPerRadian < 2.0)
+        rot = (rot + rot2) / 2.0;
+      else
+        std::printf("WARNING - Astrometry rot != rot2");
+    }
+    rec->cdeltx = c11 / std::cos(rot);
+    rec->cdelty = c22 / std::cos(rot);
+  }
+  rec->crotay = rot * kDegreesPerRadian;
+  return 0;
+}
+
+void updatefitsheader(fitsstruct* rec) {
+  ensure_card_buffer(rec);
+  char** buf = &rec->fitshead;
+  int* size = &rec->fitsheadsize;
+  auto write_int = [&](const char* key, int value) { fitswrite(buf, key, &value, H_INT, T_INT, size); };
+  auto write_real = [&](const char* key, double value) {
+    fitswrite(buf, key, &value, H_EXPO, T_DOUBLE, size);
+  };
+  auto write_if_set = [&](const char* key, double value) {
+    if (std::fabs(value) > kNegligible) write_real(key, value);
+  };
+
+  write_int("NAXIS   ", rec->naxis);
+  // The axis keys must follow NAXIS in order, and no NAXISn may remain
+  // beyond NAXIS (a cube with one plane is written as an image).
+  static const char* const axis_keys[3] = {"NAXIS1  ", "NAXIS2  ", "NAXIS3  "};
+  const int lengths[3] = {rec->width, rec->height, rec->naxisn[2]};
+  for (int k = 0; k < 3 && k < rec->naxis; k++) {
+    if (fitsfind(*buf, axis_keys[k]) < 0)
+      insert_card_after(rec, fitsfind(*buf, k == 0 ? "NAXIS   " : axis_keys[k - 1]), axis_keys[k]);
+    write_int(axis_keys[k], lengths[k]);
+  }
+  for (int k = rec->naxis + 1; k <= 999 && k >= 1; k++) {
+    std::string key = padded(formatted("NAXIS%d", k), 8);
+    if (fitsfind(*buf, key.c_str()) < 0) break;
+    remove_card(rec, key.c_str());
+  }
+  write_int("BITPIX  ", rec->bitpix);
+
+  // A scaling card left from the input while the data are written without
+  // it would scale the values read back, so unused ones are removed.
+  if ((rec->bzero != 0.0 || rec->bscale != 1.0) && rec->bscale != 0.0)
+    write_real("BSCALE  ", rec->bscale);
+  else
+    remove_card(rec, "BSCALE  ");
+  if (std::fabs(rec->bzero) > kNegligible)
+    write_real("BZERO   ", rec->bzero);
+  else
+    remove_card(rec, "BZERO   ");
+  write_if_set("CRPIX1  ", rec->crpixx);
+  write_if_set("CRPIX2  ", rec->crpixy);
+  write_if_set("CRPIX3  ", rec->crpix[2]);
+  write_if_set("CRVAL1  ", rec->crvalx);
+  write_if_set("CRVAL2  ", rec->crvaly);
+  write_if_set("CRVAL3  ", rec->crval[2]);
+  write_if_set("CDELT1  ", rec->cdeltx);
+  write_if_set("CDELT2  ", rec->cdelty);
+  write_if_set("CDELT3  ", rec->cdelt[2]);
+  write_if_set("CROTA1  ", rec->crotax);
+  write_if_set("CROTA2  ", rec->crotay);
+  if (std::strlen(rec->ctypex) > 1 && std::strlen(rec->ctypey) > 1) {
+    fitswrite(buf, "CTYPE1  ", rec->ctypex, H_STRING, T_UNKNOWN, size);
+    fitswrite(buf, "CTYPE2  ", rec->ctypey, H_STRING, T_UNKNOWN, size);
+  }
+  // Checksums of the input no longer match the data written.
+  remove_card(rec, "CHECKSUM");
+  remove_card(rec, "DATASUM ");
+
+  fitsaddhist_com(rec, Soft.banner(), "HISTORY");
+  if (rec->origin != nullptr && std::strlen(rec->origin) > 1) {
+    fitsaddhist_com(rec, rec->origin, "HISTORY");
+    rec->origin = kEmptyText;
+  }
+  if (strnlen(rec->rident, sizeof rec->rident) > 1) {
+    std::string rident(rec->rident, strnlen(rec->rident, sizeof rec->rident));
+    fitsaddhist_com(rec, rident.c_str(), "HISTORY");
+  }
+  fitswritehist(rec);
+  rec->bytepix = std::abs(rec->bitpix) / 8;
+}

@@ -1,0 +1,525 @@
+// FITS files and pixel data. The data routines convert through one small
+// work buffer, chunk by chunk, so a write never touches the caller's image
+// and a read never needs a second image-sized buffer.
+#include "io/fits_io.h"
+
+#include <sys/stat.h>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "array/fatal.h"
+#include "array/vms.h"
+#include "io/image_names.h"
+
+int FITS_HDU_Number = 0;
+
+namespace {
+
+constexpr bool kHostIsBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+
+// Pixels converted per pass of the data routines.
+constexpr int kChunk = 1 << 15;
+
+std::string fits_file_name(const char* name) {
+  std::string file = name;
+  if (std_inout(name)) return file;
+  static const char* const kFitsPatterns[] = {".fit", ".fts", ".mr",  ".rad",
+                                              ".rid", ".cur", ".bet", ".FIT"};
+  for (const char* pattern : kFitsPatterns)
+    if (file.find(pattern) != std::string::npos) return file;
+  return file + ".fits";
+}
+
+char* copy_text(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy == nullptr) error(1, "*Error*: Not enough memory in ", "fitsname()");
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+void set_filename(fitsstruct* rec, const std::string& name) {
+  std::free(rec->filename);
+  rec->filename = copy_text(name);
+}
+
+// Output files still being written; removed if the process ends first. The
+// list is built before the handler is registered, so it outlives it.
+std::vector<std::string>& pending_outputs() {
+  static std::vector<std::string> names;
+  return names;
+}
+
+void remove_pending_outputs() {
+  for (const std::string& name : pending_outputs()) std::remove(name.c_str());
+}
+
+void add_pending_output(const std::string& name) {
+  pending_outputs();
+  static const bool registered = std::atexit(remove_pending_outputs) == 0;
+  (void)registered;
+  pending_outputs().push_back(name);
+}
+
+void drop_pending_output(const std::string& name) {
+  std::vector<std::string>& names = pending_outputs();
+  for (auto it = names.begin(); it != names.end(); ++it)
+    if (*it == name) {
+      names.erase(it);
+      return;
+    }
+}
+
+// A raw work buffer of the data routines.
+struct WorkBuffer {
+  explicit WorkBuffer(std::size_t bytes) : data(alloc_buffer(bytes)) {}
+  ~WorkBuffer() { free_buffer(data); }
+  WorkBuffer(const WorkBuffer&) = delete;
+  WorkBuffer& operator=(const WorkBuffer&) = delete;
+  void* data;
+};
+
+int checked_bytepix(int bitpix, const char* where) {
+  switch (bitpix) {
+    case 8: return 1;
+    case 16: return 2;
+    case 32:
+    case -32: return 4;
+    case -64: return 8;
+  }
+  error(1, "*FATAL ERROR*: unknown BITPIX type in ", where);
+}
+
+// Truncation toward zero into I, saturated to I's range; NaN gives 0.
+template <class I>
+I saturate(double v) {
+  if (v != v) return 0;
+  constexpr double lo = static_cast<double>(std::numeric_limits<I>::min());
+  constexpr double hi = static_cast<double>(std::numeric_limits<I>::max());
+  if (v <= lo) return std::numeric_limits<I>::min();
+  if (v >= hi) return std::numeric_limits<I>::max();
+  return static_cast<I>(v);
+}
+
+// Nearest integer, halves away from zero.
+double round_half_away(double q) { return q > 0 ? q + 0.5 : q - 0.5; }
+
+template <class T>
+void to_file_order(T* items, int n) {
+  if (!kHostIsBigEndian) swapbytes(items, sizeof(T), n);
+}
+
+// Reads n stored values chunk by chunk, handing each chunk in host order to
+// convert(first_index, values, count).
+template <class Stored, class Convert>
+void read_stored(std::FILE* stream, const char* name, int n, void* work, Convert convert) {
+  Stored* values = static_cast<Stored*>(work);
+  for (int first = 0; first < n; first += kChunk) {
+    int count = n - first < kChunk ? n - first : kChunk;
+    if (std::fread(values, sizeof(Stored), count, stream) != static_cast<std::size_t>(count))
+      error(1, "*Error* while reading ", name);
+    to_file_order(values, count);
+    convert(first, values, count);
+  }
+}
+
+// Physical value of a stored one, in the precision the BITPIX fixes: single
+// precision except for 64-bit floats (and 32-bit integers read as int,
+// whose values a float would round).
+template <class Out>
+void read_pixels(std::FILE* stream, const char* name, int bitpix, int n, Out* out, float bscale,
+                 float bzero, const char* where) {
+  checked_bytepix(bitpix, where);
+  if (n <= 0) return;
+  constexpr bool kFloatOut = std::is_same<Out, float>::value;
+  auto single = [&](float stored) -> Out {
+    float v = stored * bscale + bzero;
+    if constexpr (kFloatOut) return v; else return saturate<int>(v);
+  };
+  auto twice = [&](double stored) -> Out {
+    double v = static_cast<double>(bscale) * stored + static_cast<double>(bzero);
+    if constexpr (kFloatOut) return static_cast<float>(v); else return saturate<int>(v);
+  };
+  if (kFloatOut && bitpix == -32) {
+    // Straight into the image: no work buffer.
+    float* values = reinterpret_cast<float*>(out);
+    if (std::fread(values, sizeof(float), n, stream) != static_cast<std::size_t>(n))
+      error(1, "*Error* while reading ", name);
+    to_file_order(values, n);
+    for (int k = 0; k < n; k++) values[k] = values[k] * bscale + bzero;
+    return;
+  }
+  WorkBuffer work(static_cast<std::size_t>(kChunk) * 8);
+  switch (bitpix) {
+    case 8:
+      read_stored<uint8_t>(stream, name, n, work.data, [&](int first, const uint8_t* v, int count) {
+        for (int k = 0; k < count; k++) out[first + k] = single(static_cast<float>(v[k]));
+      });
+      break;
+    case 16:
+      read_stored<int16_t>(stream, name, n, work.data, [&](int first, const int16_t* v, int count) {
+        for (int k = 0; k < count; k++) out[first + k] = single(static_cast<float>(v[k]));
+      });
+      break;
+    case 32:
+      read_stored<int32_t>(stream, name, n, work.data, [&](int first, const int32_t* v, int count) {
+        for (int k = 0; k < count; k++)
+          out[first + k] = kFloatOut ? single(static_cast<float>(v[k])) : twice(v[k]);
+      });
+      break;
+    case -32:
+      read_stored<float>(stream, name, n, work.data, [&](int first, const float* v, int count) {
+        for (int k = 0; k < count; k++) out[first + k] = single(v[k]);
+      });
+      break;
+    case -64:
+      read_stored<double>(stream, name, n, work.data, [&](int first, const double* v, int count) {
+        for (int k = 0; k < count; k++) out[first + k] = twice(v[k]);
+      });
+      break;
+  }
+}
+
+// Converts chunk by chunk into the work buffer with stored(value) and writes
+// each chunk in file order.
+template <class Stored, class In, class Convert>
+void write_stored(std::FILE* stream, const char* name, int n, const In* in, void* work,
+                  Convert stored) {
+  Stored* values = static_cast<Stored*>(work);
+  for (int first = 0; first < n; first += kChunk) {
+    int count = n - first < kChunk ? n - first : kChunk;
+    for (int k = 0; k < count; k++) values[k] = stored(in[first + k]);
+    to_file_order(values, count);
+    if (std::fwrite(values, sizeof(Stored), count, stream) != static_cast<std::size_t>(count))
+      error(1, "*Error* while writing ", name);
+  }
+}
+
+void write_padding(std::FILE* stream, const char* name, long start, std::size_t bytes) {
+  std::size_t total = (start < 0 ? 0 : static_cast<std::size_t>(start)) + bytes;
+  std::size_t padding = (FITS_BLOCK - total % FITS_BLOCK) % FITS_BLOCK;
+  static const char kZeros[FITS_BLOCK] = {};
+  if (padding > 0 && std::fwrite(kZeros, 1, padding, stream) != padding)
+    error(1, "*Error* while writing ", name);
+}
+
+// Stored values in the precision and rounding each BITPIX fixes, saturated
+// to the type's range instead of keeping the low-order bits.
+template <class In>
+void write_pixels(std::FILE* stream, const char* name, int bitpix, int n, const In* in, float bscale,
+                  float bzero, const char* where) {
+  int bytepix = checked_bytepix(bitpix, where);
+  if (n < 0) n = 0;
+  long start = std::ftell(stream);
+  WorkBuffer work(static_cast<std::size_t>(kChunk) * 8);
+  constexpr bool kFloatIn = std::is_same<In, float>::value;
+  auto single = [&](In v) -> float { return (static_cast<float>(v) - bzero) / bscale; };
+  switch (bitpix) {
+    case 8:
+      write_stored<uint8_t>(stream, name, n, in, work.data, [&](In v) {
+        float q = single(v);
+        return kFloatIn ? saturate<uint8_t>(q) : saturate<uint8_t>(q + 0.5);
+      });
+      break;
+    case 16:
+      write_stored<int16_t>(stream, name, n, in, work.data,
+                            [&](In v) { return saturate<int16_t>(round_half_away(single(v))); });
+      break;
+    case 32:
+      write_stored<int32_t>(stream, name, n, in, work.data, [&](In v) {
+        double q = (static_cast<double>(v) - static_cast<double>(bzero)) / static_cast<double>(bscale);
+        return saturate<int32_t>(round_half_away(q));
+      });
+      break;
+    case -32:
+      write_stored<float>(stream, name, n, in, work.data, single);
+      break;
+    case -64:
+      write_stored<double>(stream, name, n, in, work.data,
+                           [&](In v) { return static_cast<double>(single(v)); });
+      break;
+  }
+  write_padding(stream, name, start, static_cast<std::size_t>(n) * bytepix);
+}
+
+int exit_status_of(int library_status) {
+  // A status that the shell would see as 0 must not end a failed run.
+  return (library_status & 0xFF) != 0 ? library_status : -1;
+}
+
+[[noreturn]] void refuse_2d(const char* message) { fatal_exitf(-1, stderr, "%s\n", message); }
+
+// The data of an uncompressed file on disk must be all there before an image
+// of that size is allocated.
+void check_data_in_file(const std::string& file, long long data_start, long long data_bytes,
+                        const char* name) {
+  struct stat info;
+  if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  std::FILE* probe = std::fopen(file.c_str(), "rb");
+  if (probe == nullptr) return;
+  char magic[6] = {};
+  bool plain_fits = std::fread(magic, 1, 6, probe) == 6 && std::memcmp(magic, "SIMPLE", 6) == 0;
+  std::fclose(probe);
+  if (plain_fits && static_cast<long long>(info.st_size) < data_start + data_bytes)
+    fatal_exitf(-1, stderr, "Error: file %s is truncated: its header announces %lld data bytes ...\n",
+                name, data_bytes);
+}
+
+}  // namespace
+
+char* fitsname(const char* name) { return copy_text(fits_file_name(name)); }
+
+std::FILE* fits_file_des_in(const char* name) {
+  if (std_inout(name)) return stdin;
+  std::FILE* stream = std::fopen(fits_file_name(name).c_str(), "rb");
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  return stream;
+}
+
+std::FILE* fits_file_des_out(const char* name) {
+  if (std_inout(name)) return stdout;
+  std::string file = fits_file_name(name);
+  std::FILE* stream = std::fopen(file.c_str(), "wb");
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  add_pending_output(file);
+  return stream;
+}
+
+void fits_close_out(std::FILE* stream, const char* name) {
+  if (stream == stdout) {
+    if (std::fflush(stdout) != 0) error(1, "*Error* while writing ", name);
+    return;
+  }
+  if (std::fclose(stream) != 0) error(1, "*Error* while writing ", name);
+  drop_pending_output(fits_file_name(name));
+}
+
+void swapbytes(void* p, int size_flags, int n) {
+  unsigned char* bytes = static_cast<unsigned char*>(p);
+  switch (size_flags) {
+    case 4:
+      for (int k = 0; k < n; k++) {
+        uint32_t v;
+        std::memcpy(&v, bytes + 4 * static_cast<std::size_t>(k), 4);
+        v = __builtin_bswap32(v);
+        std::memcpy(bytes + 4 * static_cast<std::size_t>(k), &v, 4);
+      }
+      return;
+    case 2:
+      for (int k = 0; k < n; k++) {
+        uint16_t v;
+        std::memcpy(&v, bytes + 2 * static_cast<std::size_t>(k), 2);
+        v = __builtin_bswap16(v);
+        std::memcpy(bytes + 2 * static_cast<std::size_t>(k), &v, 2);
+      }
+      return;
+    case 1:
+      return;
+    case 8:
+      for (int k = 0; k < n; k++) {
+        uint64_t v;
+        std::memcpy(&v, bytes + 8 * static_cast<std::size_t>(k), 8);
+        v = __builtin_bswap64(v);
+        std::memcpy(bytes + 8 * static_cast<std::size_t>(k), &v, 8);
+      }
+      return;
+  }
+  error(1, "*Internal Error*: Unknown size in ", "swapbytes()");
+}
+
+void readdataf(std::FILE* stream, const char* name, int bitpix, int n, float* out, float bscale,
+               float bzero) {
+  read_pixels(stream, name, bitpix, n, out, bscale, bzero, "readdata()");
+}
+
+void readdatai(std::FILE* stream, const char* name, int bitpix, int n, int* out, float bscale,
+               float bzero) {
+  read_pixels(stream, name, bitpix, n, out, bscale, bzero, "readdata()");
+}
+
+void readdataf(fitsstruct* rec, float* out) {
+  readdataf(rec->stream, rec->filename, rec->bitpix, rec->npix, out, static_cast<float>(rec->bscale),
+            static_cast<float>(rec->bzero));
+}
+
+void readdatai(fitsstruct* rec, int* out) {
+  readdatai(rec->stream, rec->filename, rec->bitpix, rec->npix, out, static_cast<float>(rec->bscale),
+            static_cast<float>(rec->bzero));
+}
+
+void writedataf(std::FILE* stream, const char* name, int bitpix, int n, const float* in,
+                float bscale, float bzero) {
+  write_pixels(stream, name, bitpix, n, in, bscale, bzero, "writedata()");
+}
+
+void writedatai(std::FILE* stream, const char* name, int bitpix, int n, const int* in,
+                float bscale, float bzero) {
+  write_pixels(stream, name, bitpix, n, in, bscale, bzero, "writedata()");
+}
+
+void writedataf(fitsstruct* rec, const float* in) {
+  writedataf(rec->stream, rec->filename, rec->bitpix, rec->npix, in,
+             static_cast<float>(rec->bscale), static_cast<float>(rec->bzero));
+}
+
+void writedatai(fitsstruct* rec, const int* in) {
+  writedatai(rec->stream, rec->filename, rec->bitpix, rec->npix, in,
+             static_cast<float>(rec->bscale), static_cast<float>(rec->bzero));
+}
+
+void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header) {
+  int status = 0;
+  int nkeys = 0;
+  if (ffghsp(fptr, &nkeys, nullptr, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
+  std::string cards;
+  char record[FLEN_CARD];
+  for (int k = 1; k <= nkeys; k++) {
+    if (ffgrec(fptr, k, record, &status))
+      fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
+    std::string card = record;
+    card.resize(FITS_CARD, ' ');
+    cards += card;
+  }
+  cards += "END";
+  std::size_t nblocks = (cards.size() + FITS_BLOCK - 1) / FITS_BLOCK;
+  cards.resize(nblocks * FITS_BLOCK, ' ');
+  char* buf = static_cast<char*>(std::malloc(cards.size()));
+  if (buf == nullptr) error(1, "*Error*: Not enough memory in ", "fits_read_header_cards()");
+  std::memcpy(buf, cards.data(), cards.size());
+  set_filename(Header, file_name);
+  parseimagehead(Header, buf, static_cast<int>(nblocks));
+}
+
+void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {
+  std::string file = fits_file_name(name);
+  fitsfile* fptr = nullptr;
+  int status = 0;
+  if (ffopen(&fptr, file.c_str(), READONLY, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot open file %s\n", file.c_str());
+  int hdutype = 0;
+  if (ffmahd(fptr, FITS_HDU_Number + 1, &hdutype, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: no image extension ...");
+  if (hdutype != IMAGE_HDU) fatal_exit("Error: no image in this HDU\n", -1, stdout);
+  int naxis = 0;
+  if (ffgidm(fptr, &naxis, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: pb NAXIS...\n");
+  long naxes[3] = {0, 0, 0};
+  if (ffgisz(fptr, 3, naxes, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: pb NAXIS  ... \n");
+  Header->naxis = naxis;
+  if (naxis != 2) refuse_2d("Error: the input image is not a 2D array ... ");
+  long nl = naxes[1], nc = naxes[0];
+  if (nl < 1 || nc < 1) refuse_2d("Error: the input image is not a 2D array ... ");
+  if (nl == 1) refuse_2d("Error: number of lines must be > 1 ...");
+  if (nc == 1) refuse_2d("Error: number of columns must be > 1 ...");
+  long long npix = static_cast<long long>(nl) * nc;
+  if (npix > INT_MAX)
+    fatal_exitf(-1, stderr, "Error: image %s is too large: %ld x %ld pixels ...\n", name, nl, nc);
+  int bitpix = 0;
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  if (ffgidt(fptr, &bitpix, &status) || ffghadll(fptr, &head_start, &data_start, &data_end, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
+  check_data_in_file(file, data_start, npix * (std::abs(bitpix) / 8), name);
+
+  Ima.alloc(static_cast<int>(nl), static_cast<int>(nc), name);
+  int anynul = 0;
+  if (ffgpv(fptr, TFLOAT, 1, npix, nullptr, Ima.buffer(), &anynul, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
+  // The header comes from the same open file: no temporary copy.
+  fits_read_header_cards(fptr, file.c_str(), Header);
+  if (ffclos(fptr, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot close %s\n", file.c_str());
+}
+
+void fits_write_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {
+  if (Header->npix != Ima.n_elem())
+    fatal_exitf(-1, stderr, "Error: the header of %s describes %d pixels, the image holds %d ...\n",
+                name, Header->npix, Ima.n_elem());
+  checked_bytepix(Header->bitpix, "writedata()");
+  Header->stream = fits_file_des_out(name);
+  writeimagehead(Header);
+  writedataf(Header, Ima.buffer());
+  fits_close_out(Header->stream, name);
+  Header->stream = nullptr;
+}
+
+void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header, Bool NoBscale) {
+  set_filename(Header, name);
+  Header->stream = fits_file_des_in(name);
+  readimagehead(Header);
+  // A cube of one plane is an image; anything else would not fit Ima.
+  bool image = Header->naxis == 2 || (Header->naxis == 3 && Header->naxisn[2] == 1);
+  if (!image) refuse_2d("Error: the input image is not a 2D array ... ");
+  if (Header->stream != stdin) {
+    struct stat info;
+    long data_start = std::ftell(Header->stream);
+    long long data_bytes = static_cast<long long>(Header->npix) * Header->bytepix;
+    if (fstat(fileno(Header->stream), &info) == 0 && S_ISREG(info.st_mode) && data_start >= 0 &&
+        static_cast<long long>(info.st_size) < data_start + data_bytes)
+      fatal_exitf(-1, stderr, "Error: file %s is truncated: its header announces %lld data bytes ...\n",
+                  name, data_bytes);
+  }
+  double kept_bscale = Header->bscale, kept_bzero = Header->bzero;
+  if (NoBscale) {
+    Header->bscale = 1.0;
+    Header->bzero = 0.0;
+  }
+  Ima.alloc(Header->height, Header->width, name);
+  readdatai(Header, Ima.buffer());
+  if (NoBscale) {
+    Header->bscale = kept_bscale;
+    Header->bzero = kept_bzero;
+  }
+  if (Header->stream != stdin) std::fclose(Header->stream);
+  Header->stream = nullptr;
+}
+
+void fits_write_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header) {
+  if (Header->npix != Ima.n_elem())
+    fatal_exitf(-1, stderr, "Error: the header of %s describes %d pixels, the image holds %d ...\n",
+                name, Header->npix, Ima.n_elem());
+  checked_bytepix(Header->bitpix, "writedata()");
+  set_filename(Header, fits_file_name(name));
+  Header->stream = fits_file_des_out(name);
+  writeimagehead(Header);
+  writedatai(Header, Ima.buffer());
+  fits_close_out(Header->stream, name);
+  Header->stream = nullptr;
+}
+
+void fits_read_header(const char* name, fitsstruct* Header) {
+  initfield(Header);
+  std::string file = name;
+  std::FILE* stream = std::fopen(file.c_str(), "rb");
+  if (stream == nullptr) {
+    file += ".fits";
+    stream = std::fopen(file.c_str(), "rb");
+  }
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Error reading file %s\n", name);
+  set_filename(Header, file);
+  Header->stream = stream;
+  readimagehead(Header);
+  std::fclose(stream);
+  Header->stream = nullptr;
+}
+
+void fits_write_header(const char* name, fitsstruct* Header) {
+  std::string file = fits_file_name(name);
+  set_filename(Header, file);
+  std::FILE* stream = std::fopen(file.c_str(), "wb");
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Error writing on file %s\n", name);
+  add_pending_output(file);
+  Header->stream = stream;
+  writeimagehead(Header);
+  fits_close_out(stream, name);
+  Header->stream = nullptr;
+}

@@ -1,0 +1,65 @@
+// FITS files and their pixel data: file names and streams, conversion of the
+// stored BITPIX values to and from float and int images through BSCALE and
+// BZERO, big-endian data with 2880-byte padding, and the file-level reads and
+// writes of 2D images. Float images are read through CFITSIO; every write
+// goes through our own header and data writer.
+#pragma once
+
+#include <fitsio.h>
+
+#include <cstdio>
+
+#include "array/base_types.h"
+#include "array/to_array.h"
+#include "io/fits_header.h"
+
+// 0-based HDU read by fits_read_float; 0 is the primary array.
+extern int FITS_HDU_Number;
+
+// A new malloc'ed name (free it with free): the name itself for a standard
+// stream or when it holds ".fit", ".fts", ".mr", ".rad", ".rid", ".cur",
+// ".bet" or ".FIT", else the name followed by ".fits".
+char* fitsname(const char* name);
+
+// Streams of a FITS name ("-" and friends are the standard streams); an
+// open failure ends the process. An output file opened here is removed if
+// the process ends before fits_close_out, so that no partial file remains.
+std::FILE* fits_file_des_in(const char* name);
+std::FILE* fits_file_des_out(const char* name);
+// Closes an output stream of fits_file_des_out (flushes the standard
+// output) and reports a failed close as a write error naming the file.
+void fits_close_out(std::FILE* stream, const char* name);
+
+// Pixel data, the stream at the first data byte; n pixels; the name is for
+// messages. Reading: physical = stored * bscale + bzero. Writing: stored =
+// (value - bzero) / bscale, rounded and saturated to the BITPIX's range,
+// followed by the zero padding; the caller's buffer is left unchanged.
+void readdataf(std::FILE* stream, const char* name, int bitpix, int n, float* out, float bscale,
+               float bzero);
+void readdatai(std::FILE* stream, const char* name, int bitpix, int n, int* out, float bscale,
+               float bzero);
+void readdataf(fitsstruct* rec, float* out);
+void readdatai(fitsstruct* rec, int* out);
+void writedataf(std::FILE* stream, const char* name, int bitpix, int n, const float* in,
+                float bscale, float bzero);
+void writedatai(std::FILE* stream, const char* name, int bitpix, int n, const int* in,
+                float bscale, float bzero);
+void writedataf(fitsstruct* rec, const float* in);
+void writedatai(fitsstruct* rec, const int* in);
+
+// Reverses the byte order of n items of size_flags (1, 2, 4 or 8) bytes
+// where host and file (big-endian) order differ.
+void swapbytes(void* p, int size_flags, int n);
+
+// 2D images. The Header passed to a writer must describe the image (bitpix,
+// npix and sizes); the dispatcher sets the sizes before each write.
+void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header);
+void fits_write_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header);
+void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header, Bool NoBscale);
+void fits_write_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header);
+void fits_read_header(const char* name, fitsstruct* Header);
+void fits_write_header(const char* name, fitsstruct* Header);
+
+// Fills Header from the header of the current HDU of a file opened with
+// CFITSIO, with no temporary file; Header's filename becomes file_name.
+void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header);

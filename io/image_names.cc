@@ -1,0 +1,88 @@
+// Format codes from file names and format words, stems of file names and the
+// standard-stream names.
+#include "io/image_names.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+type_format Format_Imag = F_UNKNOWN;
+type_data TypeInputData = T_UNKNOWN;
+
+namespace {
+
+std::string lower_case(const char* text) {
+  std::string copy = text != nullptr ? text : "";
+  for (char& c : copy) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return copy;
+}
+
+struct FormatPattern {
+  const char* pattern;
+  type_format format;
+};
+
+// Tested in this order on the lower-cased name; the first hit decides, so a
+// ".d" anywhere (even in a directory name) wins over everything after it.
+// The last pattern cannot match a lower-cased name; it is kept so that the
+// table stays the documented list.
+const FormatPattern kNamePatterns[] = {
+    {".d", F_DISP},  {".bdf", F_MIDAS}, {".gif", F_GIF}, {"pgm", F_PGM}, {".fit", F_FITS},
+    {"jpg", F_JPEG}, {"mr", F_FITS},    {"rad", F_FITS}, {"rid", F_FITS}, {"cur", F_FITS},
+    {"bet", F_FITS}, {"fts", F_FITS},   {"fit", F_FITS}, {"FIT", F_FITS}};
+
+const FormatPattern kWordPatterns[] = {{"dis", F_DISP}, {"mid", F_MIDAS}, {"gif", F_GIF},
+                                       {"pgm", F_PGM},  {"fit", F_FITS},  {"jpg", F_JPEG}};
+
+template <std::size_t N>
+type_format first_match(const std::string& text, const FormatPattern (&table)[N]) {
+  for (const FormatPattern& entry : table)
+    if (text.find(entry.pattern) != std::string::npos) return entry.format;
+  return F_UNKNOWN;
+}
+
+// The stem as io_strcpy_prefix defines it.
+std::string name_stem(const char* src) {
+  std::string stem = src != nullptr ? src : "";
+  if (stem.find('.') == std::string::npos) return stem;
+  // Disp names carry their type and size after the first '_'; a disp name
+  // with a '.' but no '_' keeps the whole name.
+  std::size_t cut = Format_Imag == F_DISP ? stem.find('_') : stem.rfind('.');
+  if (cut != std::string::npos) stem.erase(cut);
+  return stem;
+}
+
+}  // namespace
+
+type_format io_which_format(const char* name) {
+  Format_Imag = F_UNKNOWN;
+  Format_Imag = first_match(lower_case(name), kNamePatterns);
+  return Format_Imag;
+}
+
+type_format io_detect_format(const char* name) {
+  type_format format = io_which_format(name);
+  if (format == F_UNKNOWN) format = F_FITS;
+  Format_Imag = format;
+  return format;
+}
+
+void io_set_format(type_format format) { Format_Imag = format; }
+
+void io_set_format(const char* word) {
+  Format_Imag = F_UNKNOWN;
+  Format_Imag = first_match(lower_case(word), kWordPatterns);
+}
+
+type_format which_format() { return Format_Imag; }
+type_data which_data_type() { return TypeInputData; }
+
+void io_strcpy_prefix(char* dst, const char* src) {
+  std::string stem = name_stem(src);
+  std::memcpy(dst, stem.c_str(), stem.size() + 1);
+}
+
+int std_inout(const char* name) {
+  std::string stem = name_stem(name);
+  return stem == "-" || stem == "-b" ? 1 : 0;
+}

@@ -1,0 +1,50 @@
+// File-name side of the image formats: the format and pixel-type codes, the
+// run's format (fixed by the first image name handled) and the pixel type of
+// the last image read, the stem from which output names are built, and the
+// names that stand for the standard streams.
+#pragma once
+
+enum type_format {
+  F_UNKNOWN = 0,
+  F_DISP = 1,
+  F_MIDAS = 2,  // recognised so that it can be refused
+  F_FITS = 3,
+  F_GIF = 4,
+  F_PGM = 5,
+  F_JPEG = 6
+};
+
+// Pixel type of a stored image; the comments give the disp file-name tag.
+enum type_data {
+  T_BYTE = 0,         // b
+  T_SHORT = 1,        // s
+  T_INT = 2,          // i
+  T_FLOAT = 3,        // f
+  T_DOUBLE = 4,       // d
+  T_COMPLEX_F = 5,    // cf
+  T_COMPLEX_D = 6,    // cd
+  T_UNKNOWN = 7
+};
+
+// Format of every image file of the run; 0 until the first name is handled.
+extern type_format Format_Imag;
+// Pixel type of the last image read through a typed branch.
+extern type_data TypeInputData;
+
+// The format a name shows (0 when none); also stored in Format_Imag.
+type_format io_which_format(const char* name);
+// io_which_format with FITS in place of 0; stored in Format_Imag.
+type_format io_detect_format(const char* name);
+void io_set_format(type_format format);
+// From a format word such as "fits" or "gif"; no match leaves 0.
+void io_set_format(const char* word);
+type_format which_format();
+type_data which_data_type();
+
+// Writes the stem of src into dst, which must hold strlen(src) + 1 bytes
+// (the stem is never longer than the name).
+void io_strcpy_prefix(char* dst, const char* src);
+
+// 1 when the name ("-", "-b", "-.fits", ...) stands for the standard input
+// or output, else 0.
+int std_inout(const char* name);

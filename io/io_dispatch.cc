@@ -1,0 +1,232 @@
+// Dispatch of image reads and writes on the run's format. The FITS branch is
+// complete; the other formats end in format_not_supported_yet until their
+// readers and writers exist.
+#include "io/io_dispatch.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "array/fatal.h"
+#include "io/fits_io.h"
+
+namespace {
+
+const char* format_word(type_format format) {
+  switch (format) {
+    case F_DISP: return "disp";
+    case F_GIF: return "GIF";
+    case F_PGM: return "PGM";
+    case F_JPEG: return "JPEG";
+    default: return "this";
+  }
+}
+
+// The one place that stands for the disp, GIF, PGM and JPEG readers and
+// writers; each call site names the entry point that will replace it.
+[[noreturn]] void format_not_supported_yet(type_format format, const char* action, const char* name) {
+  fatal_exitf(-1, stderr, "Error: %s format not supported yet: cannot %s %s\n", format_word(format),
+              action, name);
+}
+
+[[noreturn]] void midas_refused() { fatal_exit("Error: MIDAS is not active\n", -1, stderr); }
+
+[[noreturn]] void bad_format(const char* action) {
+  fatal_exitf(-1, stderr, "Error: bad image format. cannot %s ...\n", action);
+}
+
+void fix_format_from(const char* name) {
+  if (Format_Imag == F_UNKNOWN) io_detect_format(name);
+}
+
+// The run's format for a read or write of name; MIDAS and unknown codes end
+// here, so the callers switch over the real formats only.
+type_format run_format(const char* name, const char* action) {
+  fix_format_from(name);
+  if (Format_Imag == F_MIDAS) midas_refused();
+  if (Format_Imag < F_DISP || Format_Imag > F_JPEG) bad_format(action);
+  return Format_Imag;
+}
+
+void set_type_from_bitpix(int bitpix) {
+  switch (bitpix) {
+    case 8: TypeInputData = T_BYTE; break;
+    case 16: TypeInputData = T_SHORT; break;
+    case 32: TypeInputData = T_INT; break;
+    case -32: TypeInputData = T_FLOAT; break;
+    case -64: TypeInputData = T_DOUBLE; break;
+    default: break;
+  }
+}
+
+// The record describes the image about to be written.
+void describe_image(fitsstruct* rec, int nl, int nc) {
+  rec->naxis = 2;
+  rec->width = rec->naxisn[0] = nc;
+  rec->height = rec->naxisn[1] = nl;
+  rec->npix = nl * nc;
+}
+
+void set_filename(fitsstruct* rec, const char* name) {
+  std::size_t n = std::strlen(name) + 1;
+  char* copy = static_cast<char*>(std::malloc(n));
+  if (copy == nullptr) fatal_exit("Error: not enough memory ...\n", -1, stderr);
+  std::memcpy(copy, name, n);
+  std::free(rec->filename);
+  rec->filename = copy;
+}
+
+// Reads into the caller's record, or a local one when there is none, and
+// records the pixel type that the file's BITPIX shows.
+template <class Read>
+void read_fits(const char* name, fitsstruct* Header, Read read) {
+  fitsstruct local;
+  fitsstruct* rec = Header != nullptr ? Header : &local;
+  read(rec);
+  set_type_from_bitpix(rec->bitpix);
+}
+
+// The caller's record, or a new one of the given BITPIX, sized to the image.
+// A record read from a 16-bit file keeps its BITPIX, scaling and coordinates,
+// so the image goes back as 16-bit.
+fitsstruct* prepare_fits_record(fitsstruct* Header, fitsstruct* local, int new_bitpix, int nl,
+                                int nc) {
+  fitsstruct* rec = Header;
+  if (rec == nullptr) {
+    rec = local;
+    initfield(rec);
+    rec->bitpix = new_bitpix;
+  }
+  describe_image(rec, nl, nc);
+  return rec;
+}
+
+// Extension of the part files of a complex image.
+const char* part_extension(type_format format) {
+  switch (format) {
+    case F_GIF: return ".gif";
+    case F_PGM: return ".pgm";
+    case F_JPEG: return ".jpg";
+    default: return ".fits";
+  }
+}
+
+}  // namespace
+
+void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {
+  switch (run_format(name, "read")) {
+    case F_FITS:
+      read_fits(name, Header, [&](fitsstruct* rec) { fits_read_float(name, Ima, rec); });
+      break;
+    case F_DISP:  // io_disp::read_ima_float (IO_DISP, name, Ima)
+    case F_GIF:   // readgif (name, Ima)
+    case F_PGM:   // readpgm (name, Ima)
+    case F_JPEG:  // io_read2d_jpeg (name, Ima)
+    default:
+      format_not_supported_yet(Format_Imag, "read", name);
+  }
+}
+
+void io_read_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header, Bool NoBscale) {
+  switch (run_format(name, "read")) {
+    case F_FITS:
+      read_fits(name, Header, [&](fitsstruct* rec) { fits_read_int(name, Ima, rec, NoBscale); });
+      break;
+    case F_DISP:  // io_disp::read_ima_int (IO_DISP, name, Ima)
+    case F_GIF:   // readgif (name, Ima), then TypeInputData = T_BYTE
+    case F_PGM:   // readpgm (name, Ima), then TypeInputData = T_BYTE
+    case F_JPEG:  // io_read2d_jpeg (name, Ima), then TypeInputData = T_BYTE
+    default:
+      format_not_supported_yet(Format_Imag, "read", name);
+  }
+}
+
+void io_write_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header,
+                        Bool Rescale) {
+  switch (run_format(name, "write")) {
+    case F_FITS: {
+      fitsstruct local;
+      fitsstruct* rec = prepare_fits_record(Header, &local, -32, Ima.nl(), Ima.nc());
+      set_filename(rec, name);
+      fits_write_float(name, Ima, rec);
+      break;
+    }
+    case F_DISP:  // io_disp::write_ima_float (IO_DISP, name, Ima)
+    case F_GIF:   // writegif (name, Ima, Rescale)
+    case F_PGM:   // writepgm (name, Ima, Rescale)
+    case F_JPEG:  // io_write2d_jpeg (name, Ima, Rescale, 100)
+    default:
+      format_not_supported_yet(Format_Imag, "write", name);
+  }
+}
+
+void io_write_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header) {
+  switch (run_format(name, "write")) {
+    case F_FITS: {
+      // fits_write_int names the record itself.
+      fitsstruct local;
+      fits_write_int(name, Ima, prepare_fits_record(Header, &local, 32, Ima.nl(), Ima.nc()));
+      break;
+    }
+    case F_DISP:  // io_disp::write_ima_int (IO_DISP, name, Ima)
+    case F_GIF:   // writegif (name, Ima, False)
+    case F_PGM:   // writepgm (name, Ima, False)
+    case F_JPEG:  // io_write2d_jpeg (name, Ima, False, 100)
+    default:
+      format_not_supported_yet(Format_Imag, "write", name);
+  }
+}
+
+void read_datacomplex_f(const char* name, to_array<std::complex<float>, false>& Ima) {
+  const char* extension = part_extension(Format_Imag);
+  to_array<float, false> real_part, imag_part;
+  std::string real_name = std::string(name) + "_re" + extension;
+  std::string imag_name = std::string(name) + "_im" + extension;
+  io_read_ima_float(real_name.c_str(), real_part);
+  io_read_ima_float(imag_name.c_str(), imag_part);
+  if (imag_part.nl() != real_part.nl() || imag_part.nc() != real_part.nc())
+    fatal_exitf(-1, stderr, "Error: %s is %d x %d but %s is %d x %d ...\n", imag_name.c_str(),
+                imag_part.nl(), imag_part.nc(), real_name.c_str(), real_part.nl(), real_part.nc());
+  Ima.alloc(real_part.nl(), real_part.nc(), name);
+  std::complex<float>* out = Ima.buffer();
+  const float* re = real_part.buffer();
+  const float* im = imag_part.buffer();
+  for (int k = 0; k < Ima.n_elem(); k++) out[k] = std::complex<float>(re[k], im[k]);
+}
+
+void io_read_ima_complex_f(const char* name, to_array<std::complex<float>, false>& Ima) {
+  switch (run_format(name, "read")) {
+    case F_DISP:  // io_disp::read_ima_complex_f (IO_DISP, name, Ima)
+      format_not_supported_yet(Format_Imag, "read", name);
+    case F_FITS:
+    case F_GIF:
+    case F_PGM:
+    case F_JPEG:
+    default:
+      read_datacomplex_f(name, Ima);
+      TypeInputData = T_FLOAT;
+      break;
+  }
+}
+
+void io_write_ima_complex_f(const char* name, to_array<std::complex<float>, false>& Ima) {
+  switch (run_format(name, "write")) {
+    case F_DISP:  // io_disp::write_ima_complex_f (IO_DISP, name, Ima)
+      format_not_supported_yet(Format_Imag, "write", name);
+    case F_FITS:
+    case F_GIF:
+    case F_PGM:
+    case F_JPEG:
+    default: {
+      const char* extension = part_extension(Format_Imag);
+      to_array<float, false> part(Ima.nl(), Ima.nc(), "buff");
+      const std::complex<float>* in = Ima.buffer();
+      float* out = part.buffer();
+      for (int k = 0; k < Ima.n_elem(); k++) out[k] = in[k].real();
+      io_write_ima_float((std::string(name) + "_re" + extension).c_str(), part, nullptr, False);
+      for (int k = 0; k < Ima.n_elem(); k++) out[k] = in[k].imag();
+      io_write_ima_float((std::string(name) + "_im" + extension).c_str(), part, nullptr, False);
+      break;
+    }
+  }
+}
