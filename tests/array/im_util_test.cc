@@ -1,0 +1,279 @@
+// Image statistics and arithmetic against brute-force double sums and the
+// exact values of small hand-made images.
+#include "array/im_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <random>
+
+#include "support/death.h"
+
+namespace {
+
+to_array<float, false> random_image(int nl, int nc, unsigned seed) {
+  to_array<float, false> im(nl, nc);
+  std::mt19937 gen(seed);
+  std::normal_distribution<float> dist(3.f, 5.f);
+  for (int k = 0; k < im.n_elem(); k++) im(k) = dist(gen);
+  return im;
+}
+
+to_array<float, false> line_image(std::initializer_list<float> values) {
+  to_array<float, false> im(1, static_cast<int>(values.size()));
+  int k = 0;
+  for (float v : values) im(k++) = v;
+  return im;
+}
+
+to_array<int, false> int_line(std::initializer_list<int> values) {
+  to_array<int, false> im(1, static_cast<int>(values.size()));
+  int k = 0;
+  for (int v : values) im(k++) = v;
+  return im;
+}
+
+// Restores the bad-pixel globals whatever a test does with them.
+struct BadPixelGuard {
+  ~BadPixelGuard() {
+    BadPixel = 0;
+    BadPixalVal = 0.f;
+  }
+};
+
+}  // namespace
+
+TEST(ImageStatistics, AgreeWithBruteForceDoubleSums) {
+  to_array<float, false> im = random_image(37, 29, 1);
+  double sum = 0, sum_sq = 0, lo = im(0), hi = im(0);
+  for (int k = 0; k < im.n_elem(); k++) {
+    sum += im(k);
+    sum_sq += double(im(k)) * im(k);
+    lo = std::min(lo, double(im(k)));
+    hi = std::max(hi, double(im(k)));
+  }
+  const double n = im.n_elem(), mean = sum / n;
+  double dev = 0;
+  for (int k = 0; k < im.n_elem(); k++) dev += (im(k) - mean) * (im(k) - mean);
+  EXPECT_NEAR(average(im), mean, 1e-9);
+  EXPECT_NEAR(total(im), sum, 1e-6);
+  EXPECT_NEAR(flux(im), sum, 1e-2);
+  EXPECT_NEAR(energy(im), sum_sq, 1e-3);
+  EXPECT_NEAR(sigma(im), std::sqrt(dev / n), 1e-6);
+  EXPECT_EQ(min(im), lo);
+  EXPECT_EQ(max(im), hi);
+
+  to_array<int, false> ints(13, 17);
+  for (int k = 0; k < ints.n_elem(); k++) ints(k) = (k * 7919) % 201 - 100;
+  double isum = 0, isq = 0;
+  for (int k = 0; k < ints.n_elem(); k++) {
+    isum += ints(k);
+    isq += double(ints(k)) * ints(k);
+  }
+  EXPECT_NEAR(sigma(ints), std::sqrt(isq / ints.n_elem() - std::pow(isum / ints.n_elem(), 2)),
+              1e-9);
+  EXPECT_NEAR(average(ints), isum / ints.n_elem(), 1e-6);
+  EXPECT_EQ(flux(ints), static_cast<int>(isum));
+  EXPECT_EQ(energy(ints), static_cast<int>(isq));
+}
+
+TEST(ImageStatistics, ExactSmallCases) {
+  EXPECT_NEAR(sigma(line_image({1, 2, 3, 4})), std::sqrt(1.25), 1e-7);  // population value
+  EXPECT_EQ(sigma(line_image({2.5f, 2.5f, 2.5f})), 0.);
+  EXPECT_EQ(flux(int_line({1, 2, 3})), 6);
+  EXPECT_EQ(energy(int_line({1, 2, 3})), 14);
+  EXPECT_EQ(min(int_line({4, -2, 7})), -2);
+  EXPECT_EQ(max(int_line({4, -2, 7})), 7);
+  EXPECT_NEAR(sigma(int_line({100000, -100000})), 100000., 1e-6);  // squares past 32 bits
+}
+
+TEST(ImageStatistics, SigmaSkipsBadPixelsWhenAsked) {
+  BadPixelGuard guard;
+  to_array<float, false> im = line_image({-7, 1, 2, 3, 4, -7});
+  BadPixalVal = -7.f;
+  BadPixel = 1;
+  EXPECT_NEAR(sigma(im), std::sqrt(1.25), 1e-7);
+  BadPixel = 0;
+  EXPECT_GT(sigma(im), 3.);
+}
+
+TEST(ImageStatistics, ThresholdBlockSumsAndFluxNormalisation) {
+  to_array<float, false> im = line_image({-1, 0, 2, -0.5f, 3});
+  threshold(im, 0.f);
+  const float expected[] = {0, 0, 2, 0, 3};
+  for (int k = 0; k < 5; k++) EXPECT_EQ(im(k), expected[k]);
+  threshold(im, 2.f);
+  EXPECT_EQ(im(2), 2.f);  // equal to the level: kept
+
+  to_array<float, false> grid(5, 6);
+  for (int k = 0; k < grid.n_elem(); k++) grid(k) = static_cast<float>(k + 1);
+  EXPECT_EQ(total_in_block(grid, 0, 0, 1), 1.f + 2.f + 7.f + 8.f);
+  EXPECT_EQ(total_in_block(grid, 4, 5, 1), 23.f + 24.f + 29.f + 30.f);
+  float block = 0;
+  for (int i = 1; i <= 3; i++)
+    for (int j = 2; j <= 4; j++) block += grid(i, j);
+  EXPECT_EQ(total_in_block(grid, 2, 3, 1), block);
+
+  norm_flux(grid, 10.f);
+  EXPECT_NEAR(flux(grid), 10.f, 1e-5);
+}
+
+TEST(ImageArithmetic, PixelWiseOperatorsAndGuardedDivision) {
+  to_array<float, false> q = line_image({6, 1}) / line_image({3, 0});
+  EXPECT_EQ(q(0), 2.f);
+  EXPECT_EQ(q(1), 0.f);
+  to_array<int, false> qi = int_line({7, -7}) / int_line({2, 2});
+  EXPECT_EQ(qi(0), 3);
+  EXPECT_EQ(qi(1), -3);
+  to_array<int, false> zero_div = int_line({5}) / int_line({0});
+  EXPECT_EQ(zero_div(0), 0);
+
+  // A wider second operand is read pixel by pixel, not as a flat buffer.
+  to_array<float, false> a = random_image(3, 4, 2), b = random_image(3, 6, 3);
+  to_array<float, false> sum = a + b, product = a * b, scaled = 2.f * a, scaled2 = a * 2.f;
+  ASSERT_EQ(sum.nl(), 3);
+  ASSERT_EQ(sum.nc(), 4);
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 4; j++) {
+      EXPECT_EQ(sum(i, j), a(i, j) + b(i, j));
+      EXPECT_EQ(product(i, j), a(i, j) * b(i, j));
+      EXPECT_EQ(scaled(i, j), 2.f * a(i, j));
+      EXPECT_EQ(scaled2(i, j), 2.f * a(i, j));
+    }
+  to_array<int, false> ia(2, 2), ib(2, 2);
+  for (int k = 0; k < 4; k++) {
+    ia(k) = k - 1;
+    ib(k) = 3 * k;
+  }
+  to_array<int, false> isum = ia + ib, iprod = ia * ib;
+  for (int k = 0; k < 4; k++) {
+    EXPECT_EQ(isum(k), 4 * k - 1);
+    EXPECT_EQ(iprod(k), (k - 1) * 3 * k);
+  }
+  to_array<float, false> narrow(3, 2);
+  EXPECT_EXIT_STATUS(a + narrow, 255, "smaller than the first");
+}
+
+TEST(ImageConvolution, FlipsTheKernelAndCorrelationDoesNot) {
+  to_array<float, false> a = random_image(4, 5, 4);
+  to_array<float, false> shift(1, 3);
+  shift(0, 0) = 1.f;
+  for (type_border border : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
+    to_array<float, false> conv = conv_direct(a, shift, border), corr(4, 5);
+    convol(a, shift, corr, border);
+    for (int i = 0; i < 4; i++)
+      for (int j = 0; j < 5; j++) {
+        EXPECT_EQ(conv(i, j), a(i, j + 1, border));
+        EXPECT_EQ(corr(i, j), a(i, j - 1, border));
+      }
+  }
+}
+
+TEST(ImageConvolution, MatchesBruteForceSumsForAsymmetricKernels) {
+  to_array<float, false> a = random_image(9, 11, 5), kernel = random_image(3, 4, 6);
+  for (type_border border : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
+    to_array<float, false> conv = conv_direct(a, kernel, border), corr(9, 11);
+    convol(a, kernel, corr, border);
+    for (int i = 0; i < 9; i++)
+      for (int j = 0; j < 11; j++) {
+        double flipped = 0, plain = 0;
+        for (int r = 0; r < 3; r++)
+          for (int c = 0; c < 4; c++) {
+            flipped += double(a(i + 1 - r, j + 2 - c, border)) * kernel(r, c);
+            plain += double(a(i - 1 + r, j - 2 + c, border)) * kernel(r, c);
+          }
+        ASSERT_NEAR(conv(i, j), flipped, 1e-3);
+        ASSERT_NEAR(corr(i, j), plain, 1e-3);
+      }
+  }
+  to_array<int, false> ia(4, 4), ik(3, 3);
+  for (int k = 0; k < 16; k++) ia(k) = k % 5 - 2;
+  for (int k = 0; k < 9; k++) ik(k) = k;
+  to_array<int, false> iconv = conv_direct(ia, ik, I_MIRROR);
+  for (int i = 0; i < 4; i++)
+    for (int j = 0; j < 4; j++) {
+      int expected = 0;
+      for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 3; c++) expected += ia(i + 1 - r, j + 1 - c, I_MIRROR) * ik(r, c);
+      ASSERT_EQ(iconv(i, j), expected);
+    }
+}
+
+TEST(ImageComparison, CorrelationAndRegression) {
+  to_array<float, false> b = random_image(8, 7, 7), zero(8, 7);
+  to_array<float, false> twice = 2.f * b;
+  EXPECT_NEAR(correlation(b, b), 1.f, 1e-6);
+  EXPECT_EQ(correlation(b, zero), 0.f);
+  EXPECT_NEAR(regression(twice, b), 2.f, 1e-6);
+  EXPECT_EQ(regression(b, zero), 0.f);
+  // With a level only the large pixels count: brute-force over them.
+  double ab = 0, aa = 0, bb = 0, rab = 0, rbb = 0;
+  to_array<float, false> a = random_image(8, 7, 8);
+  for (int k = 0; k < a.n_elem(); k++) {
+    if (std::fabs(a(k)) > 4.f) {
+      ab += a(k) * b(k);
+      aa += a(k) * a(k);
+      bb += b(k) * b(k);
+    }
+    if (std::fabs(a(k)) > 4.f && std::fabs(b(k)) > 4.f) {
+      rab += a(k) * b(k);
+      rbb += b(k) * b(k);
+    }
+  }
+  EXPECT_NEAR(correlation(a, b, 4.f), ab / std::sqrt(aa * bb), 1e-6);
+  EXPECT_NEAR(regression(a, b, 4.f), rab / rbb, 1e-5);
+
+  to_array<int, false> ia(3, 3), izero(3, 3);
+  for (int k = 0; k < 9; k++) ia(k) = k - 4;
+  EXPECT_NEAR(correlation(ia, ia), 1.f, 1e-6);
+  EXPECT_EQ(correlation(ia, izero), 0.f);
+
+  to_array<float, false> other(8, 6);
+  EXPECT_EXIT_STATUS(correlation(a, other), 255,
+                     "Error in correlation routine: images have different sizes ...\n"
+                     "   image 1: 8X7\n   image 2: 8X6");
+  EXPECT_EXIT_STATUS(correlation(a, other, 1.f), 255, "Error in correllation routine");
+  EXPECT_EXIT_STATUS(regression(a, other), 255, "Error in regression routine");
+}
+
+TEST(ImageConversion, ComplexPartsAndIntegerToFloat) {
+  to_array<std::complex<float>, false> z(2, 3);
+  for (int k = 0; k < 6; k++) z(k) = std::complex<float>(k, -2.f * k);
+  to_array<float, false> re(2, 3), im(2, 3);
+  real(re, z);
+  imag(im, z);
+  for (int k = 0; k < 6; k++) {
+    EXPECT_EQ(re(k), float(k));
+    EXPECT_EQ(im(k), -2.f * k);
+  }
+  to_array<int, false> ints(2, 3);
+  for (int k = 0; k < 6; k++) ints(k) = 5 - 3 * k;
+  ifloat(re, ints);
+  for (int k = 0; k < 6; k++) EXPECT_EQ(re(k), float(5 - 3 * k));
+  to_array<float, false> wrong(3, 3);
+  EXPECT_EXIT_STATUS(ifloat(wrong, ints), 255, "ifloat");
+}
+
+TEST(IntegerNoiseSigma, OnePassIsThePopulationDeviationAndConstantsGiveZero) {
+  to_array<int, false> im(16, 16);
+  for (int k = 0; k < im.n_elem(); k++) im(k) = (k * 37) % 19 - 4;
+  EXPECT_NEAR(detect_noise_sigma(im, True, 1), sigma(im), 1e-4);
+  double rms = 0;
+  for (int k = 0; k < im.n_elem(); k++) rms += double(im(k)) * im(k);
+  EXPECT_NEAR(detect_noise_sigma(im, False, 1), std::sqrt(rms / im.n_elem()), 1e-4);
+  EXPECT_EQ(detect_noise_sigma(im, True, 0), 0.f);
+
+  // An outlier is clipped away by the later passes.
+  to_array<int, false> spiky(20, 20);
+  for (int k = 0; k < spiky.n_elem(); k++) spiky(k) = (k % 2) ? 1 : -1;
+  spiky(7, 7) = 5000;
+  EXPECT_NEAR(detect_noise_sigma(spiky, True, 3), 1.f, 1e-2);
+
+  to_array<int, false> flat(10, 10);
+  flat.init(42);
+  for (int passes : {1, 2, 5}) {
+    float s = detect_noise_sigma(flat, True, passes);
+    EXPECT_EQ(s, 0.f) << passes;
+  }
+}
