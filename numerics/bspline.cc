@@ -13,7 +13,7 @@
 namespace {
 
 constexpr int MaxPoles = 2;
-constexpr int MaxDegree = 5;
+constexpr int MaxDegree = BsplineMaxWindow - 1;
 
 // Poles of the interpolation filter of a degree; 0 poles for a degree outside 2..5.
 int spline_poles(int degree, double poles[MaxPoles]) {
@@ -98,10 +98,10 @@ long mirror_index(long i, long length) {
   return i >= length ? period - i : i;
 }
 
-// Window of degree + 1 sample indices around position x (mirrored) and their
-// weights. False for an invalid degree.
-bool spline_window(int degree, double x, long length, long index[MaxDegree + 1],
-                   double weights[MaxDegree + 1]) {
+}  // namespace
+
+bool bspline_window(int degree, double x, long length, long index[BsplineMaxWindow],
+                   double weights[BsplineMaxWindow]) {
   const long first = (degree & 1) ? static_cast<long>(std::floor(x)) - degree / 2
                                   : static_cast<long>(std::floor(x + 0.5)) - degree / 2;
   // Distance to the window sample the kernels are written for.
@@ -110,8 +110,6 @@ bool spline_window(int degree, double x, long length, long index[MaxDegree + 1],
   for (int k = 0; k <= degree; k++) index[k] = mirror_index(first + k, length);
   return true;
 }
-
-}  // namespace
 
 int BSPLINE_DEC::SamplesToCoefficients(float* Image, int Width, int Height) {
   double poles[MaxPoles];
@@ -217,8 +215,8 @@ void BSPLINE_DEC::PutColumn(float* Image, long Width, long x, double* Line, long
 double BSPLINE_DEC::InterpolatedValue(float* Bcoeff, int Width, int Height, double x, double y) {
   long x_index[MaxDegree + 1], y_index[MaxDegree + 1];
   double x_weight[MaxDegree + 1], y_weight[MaxDegree + 1];
-  if (!spline_window(SplineDegree, x, Width, x_index, x_weight) ||
-      !spline_window(SplineDegree, y, Height, y_index, y_weight)) {
+  if (!bspline_window(SplineDegree, x, Width, x_index, x_weight) ||
+      !bspline_window(SplineDegree, y, Height, y_index, y_weight)) {
     std::printf("Invalid spline degree\n");
     return 0.0;
   }

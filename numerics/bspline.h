@@ -7,6 +7,16 @@
 
 #include "array/to_array.h"
 
+// Samples in the window of the highest degree.
+constexpr int BsplineMaxWindow = 6;
+
+// Window of the degree + 1 coefficient indices around position x on an axis
+// of length samples (mirrored about the edge samples) and their kernel
+// weights; false for a degree outside 2..5. Resampling loops compute it once
+// per line and per column instead of once per pixel.
+bool bspline_window(int degree, double x, long length, long index[BsplineMaxWindow],
+                    double weights[BsplineMaxWindow]);
+
 class BSPLINE_DEC {
  public:
   int SplineDegree = 3;  // 2 to 5
