@@ -1,0 +1,215 @@
+// Random generators and simulated noise: the 48-bit sequence against the
+// recurrence worked independently, reproducibility from a seed, and the
+// sample statistics of each noise law against its closed-form moments.
+#include "numerics/noise_simulation.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "support/death.h"
+
+namespace {
+
+// The drand48 recurrence: X <- (0x5DEECE66D·X + 0xB) mod 2^48, seeded by
+// srand48(s) as X = s·2^16 + 0x330E; each draw is X/2^48.
+class Lcg48 {
+ public:
+  explicit Lcg48(uint32_t seed) : x_((uint64_t(seed) << 16) | 0x330E) {}
+  double next() {
+    x_ = (0x5DEECE66DULL * x_ + 0xB) & ((1ULL << 48) - 1);
+    return std::ldexp(double(x_), -48);
+  }
+
+ private:
+  uint64_t x_;
+};
+
+// Upper-tail standard normal quantile by bisection on std::erfc.
+double upper_quantile(double u) {
+  double lo = -40.0, hi = 40.0;
+  for (int k = 0; k < 200; ++k) {
+    double mid = 0.5 * (lo + hi);
+    if (0.5 * std::erfc(mid / std::sqrt(2.0)) > u) lo = mid;
+    else hi = mid;
+  }
+  return 0.5 * (lo + hi);
+}
+
+struct Stats {
+  double mean, variance;
+};
+Stats stats(const float* v, int n) {
+  double s = 0, s2 = 0;
+  for (int k = 0; k < n; ++k) {
+    s += v[k];
+    s2 += double(v[k]) * v[k];
+  }
+  return {s / n, s2 / n - (s / n) * (s / n)};
+}
+
+}  // namespace
+
+TEST(Random48, ReproducesTheDrand48Recurrence) {
+  for (uint32_t seed : {1u, 12345u, 4000000000u}) {
+    init_random(seed);
+    Lcg48 reference(seed);
+    for (int k = 0; k < 20; ++k) EXPECT_EQ(get_random(), float(reference.next())) << seed << " " << k;
+  }
+  init_random(7);
+  Lcg48 reference(7);
+  for (int k = 0; k < 10; ++k) {
+    float v = get_random(-2.0f, 3.0f);
+    EXPECT_FLOAT_EQ(v, -2.0f + float(reference.next()) * 5.0f);
+    EXPECT_GE(v, -2.0f);
+    EXPECT_LE(v, 3.0f);
+  }
+}
+
+TEST(GaussianNoise, SeededImageIsReproducibleAndHasTheRequestedSigma) {
+  to_array<float, false> a(256, 256, "a"), b(256, 256, "b");
+  b.init(123.0f);  // previous content must not matter
+  im_noise_gaussian(a, 2.0f, 10);
+  im_noise_gaussian(b, 2.0f, 10);
+  for (int k = 0; k < a.n_elem(); ++k) ASSERT_EQ(a(k), b(k));
+
+  // The first pixel is the inverted tail of the first draw.
+  Lcg48 reference(10);
+  double u = float(reference.next());
+  EXPECT_NEAR(a(0), 2.0 * upper_quantile(u), 2.0 * 3e-3);
+
+  Stats s = stats(a.buffer(), a.n_elem());
+  EXPECT_NEAR(s.mean, 0.0, 4.0 * 2.0 / 256.0);
+  EXPECT_NEAR(std::sqrt(s.variance), 2.0, 0.02 * 2.0);
+
+  // Seed 0 continues the sequence, so a second fill differs.
+  im_noise_gaussian(b, 2.0f, 0);
+  EXPECT_NE(a(0), b(0));
+
+  to_array<float, false> made = im_noise(2.0f, 256, 256, 10);
+  EXPECT_EQ(made.name(), "im_noise");
+  EXPECT_EQ(made.nl(), 256);
+  for (int k = 0; k < a.n_elem(); ++k) ASSERT_EQ(made(k), a(k));
+
+  to_array<float, true> signal(10);
+  randomn(signal, 4, 1.0f, 10);
+  Lcg48 again(10);
+  EXPECT_NEAR(signal(0), upper_quantile(float(again.next())), 3e-3);
+  EXPECT_EQ(signal(4), 0.0f);  // only the first N elements
+  EXPECT_EXIT_STATUS(randomn(signal, 11, 1.0f, 10), 255, "randomn");
+
+  to_array<float, true> cube(8, 8, 4);
+  simu_gaussian_noise(cube, 2.0f, 10);  // same draws in storage order
+  for (int k = 0; k < cube.n_elem(); ++k) ASSERT_EQ(cube(k), a(k));
+  to_array<float, true> next(cube);
+  simu_gaussian_noise(next, 2.0f, 0);
+  EXPECT_NE(next(0), cube(0));
+}
+
+TEST(NoiseLaws, RayleighAndExponentialMeansMatchTheirMoments) {
+  to_array<float, false> ima(200, 200, "ima");
+  const int n = ima.n_elem();
+  im_noise_rayleigh(ima, 1, 33);  // unit Rayleigh: mean sqrt(pi/2), variance 2 - pi/2
+  Stats s = stats(ima.buffer(), n);
+  EXPECT_NEAR(s.mean, std::sqrt(M_PI / 2.0), 0.01);
+  EXPECT_NEAR(s.variance, 2.0 - M_PI / 2.0, 0.01);
+
+  im_noise_laplace(ima, 4, 33);  // mean of 4 unit exponentials: mean 1, variance 1/4
+  s = stats(ima.buffer(), n);
+  EXPECT_NEAR(s.mean, 1.0, 0.01);
+  EXPECT_NEAR(s.variance, 0.25, 0.01);
+  for (int k = 0; k < n; ++k) ASSERT_GT(ima(k), 0.0f);
+
+  EXPECT_EXIT_STATUS(im_noise_rayleigh(ima, 0, 1), 255, "im_noise_rayleigh");
+  EXPECT_EXIT_STATUS(im_noise_laplace(ima, 0, 1), 255, "im_noise_laplace");
+}
+
+TEST(PoissonNoise, DeviatesHaveTheirMeanAsMeanAndVariance) {
+  int state = -1;
+  EXPECT_EQ(poidev(0.0f, &state), 0.0f);
+  EXPECT_EQ(state, 1);
+  EXPECT_EQ(poidev(-3.0f, &state), 0.0f);
+
+  for (float mean : {0.7f, 5.0f, 30.0f, 400.0f}) {  // both branches of the draw
+    std::vector<float> draws(40000);
+    for (float& d : draws) {
+      d = poidev(mean, &state);
+      ASSERT_EQ(d, std::floor(d));
+    }
+    Stats s = stats(draws.data(), static_cast<int>(draws.size()));
+    EXPECT_NEAR(s.mean, mean, 5.0 * std::sqrt(mean / draws.size())) << mean;
+    EXPECT_NEAR(s.variance / mean, 1.0, 0.05) << mean;
+  }
+
+  to_array<float, false> flux(32, 32, "flux"), again(32, 32, "again");
+  flux.init(9.0f);
+  again.init(9.0f);
+  im_poisson_noise(flux);  // every call restarts ran1
+  im_poisson_noise(again);
+  for (int k = 0; k < flux.n_elem(); ++k) ASSERT_EQ(flux(k), again(k));
+
+  to_array<float, false> scaled(32, 32, "scaled");
+  scaled.init(9.0f);
+  im_noise_poisson(scaled, 2.0f, static_cast<unsigned>(-1));  // state word -1 restarts too
+  for (int k = 0; k < scaled.n_elem(); ++k) ASSERT_EQ(scaled(k), 2.0f * flux(k));
+
+  // Uniform draws of ran1 stay in [0, 1), also for seeds beyond its nominal range.
+  for (int seed : {-1, -54773, 54774 - 100000}) {
+    int st = seed;
+    double sum = 0;
+    for (int k = 0; k < 20000; ++k) {
+      float u = ran1(&st);
+      ASSERT_GE(u, 0.0f);
+      ASSERT_LT(u, 1.0f);
+      sum += u;
+    }
+    EXPECT_NEAR(sum / 20000, 0.5, 0.01);
+  }
+  int big = -2000000000;  // IC1 - seed does not fit the modulus's sign
+  EXPECT_GE(ran1(&big), 0.0f);
+  EXPECT_NEAR(nr_gammln(5.0f), std::log(24.0), 1e-5);
+}
+
+TEST(GaussianProfiles, PeakCentreAndUnitSum) {
+  to_array<float, false> peak = im_gaussian(31, 40, 6.0f, -1, -1);
+  EXPECT_EQ(peak.name(), "gaussienne");
+  EXPECT_EQ(peak(15, 20), 1.0f);
+  EXPECT_NEAR(peak(15, 23), 0.5f, 1e-6);  // half maximum at half the FWHM
+  EXPECT_NEAR(peak(12, 20), 0.5f, 1e-6);
+
+  to_array<float, false> kernel(17, 12, "k");
+  make_gaussian(kernel, 1.5f, 4, -1);
+  double sum = 0;
+  for (int k = 0; k < kernel.n_elem(); ++k) sum += kernel(k);
+  EXPECT_NEAR(sum, 1.0, 1e-6);
+  EXPECT_NEAR(kernel(4, 7) / kernel(4, 6), std::exp(-1.0 / (2 * 1.5 * 1.5)), 1e-6);
+  make_gaussian_fwhm(kernel, 4.0f, -1, -1);
+  EXPECT_NEAR(kernel(8, 8) / kernel(8, 6), 0.5, 1e-6);
+
+  to_array<float, true> line(10), plane(6, 9), cube(5, 4, 7);
+  make_gaussian(line, 2.0f);
+  make_gaussian(plane, 1.0f);
+  make_gaussian(cube, 1.0f);
+  for (auto* a : {&line, &plane, &cube}) {
+    double total = 0;
+    float top = 0;
+    int at = -1;
+    for (int k = 0; k < a->n_elem(); ++k) {
+      total += (*a)(k);
+      if ((*a)(k) > top) top = (*a)(k), at = k;
+    }
+    EXPECT_NEAR(total, 1.0, 1e-6);
+    int expected_peak = a == &line ? 5                          // even length: N/2
+                        : a == &plane ? 4 * 6 + 3               // (x, y) = (3, 4)
+                                      : (3 * 4 + 2) * 5 + 2;    // (2, 2, 3)
+    EXPECT_EQ(at, expected_peak);
+  }
+  EXPECT_NEAR(line(7) / line(5), std::exp(-4.0 / 8.0), 1e-6);
+  make_gaussian2d(plane, 1.0f, 0, 8);
+  EXPECT_NEAR(plane(1, 8) / plane(0, 8), std::exp(-0.5), 1e-6);
+
+  to_array<float, true> empty;
+  EXPECT_EXIT_STATUS(make_gaussian(empty, 1.0f), 255, "Error in make_gaussian: naxis = 0");
+}

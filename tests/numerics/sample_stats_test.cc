@@ -1,0 +1,185 @@
+// Sample moments, entropy, tail counts, the B-spline and normal quantiles
+// against hand-worked values, closed forms and std::erfc.
+#include "numerics/sample_stats.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "support/death.h"
+
+namespace {
+
+// Standard normal quantile by bisection on std::erfc: an independent reference.
+double normal_quantile(double p) {
+  double lo = -40.0, hi = 40.0;
+  for (int k = 0; k < 200; ++k) {
+    double mid = 0.5 * (lo + hi);
+    if (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p) lo = mid;
+    else hi = mid;
+  }
+  return 0.5 * (lo + hi);
+}
+
+std::vector<float> gaussian_sample(int n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::normal_distribution<float> normal(1.5f, 2.0f);
+  std::vector<float> v(n);
+  for (auto& x : v) x = normal(gen);
+  return v;
+}
+
+}  // namespace
+
+TEST(Moment4, HandWorkedSamples) {
+  double mean, sigma, skew, kurt;
+  float mn, mx;
+  const float even[] = {1, 2, 3, 4};
+  moment4(even, 4, mean, sigma, skew, kurt, mn, mx);
+  EXPECT_DOUBLE_EQ(mean, 2.5);
+  EXPECT_DOUBLE_EQ(sigma, std::sqrt(1.25));
+  EXPECT_NEAR(skew, 0.0, 1e-15);
+  EXPECT_NEAR(kurt, 2.5625 / 1.5625 - 3.0, 1e-14);
+  EXPECT_EQ(mn, 1.0f);
+  EXPECT_EQ(mx, 4.0f);
+
+  const float lopsided[] = {0, 0, 0, 1};  // skewness 2/sqrt(3), excess kurtosis -2/3
+  moment4(lopsided, 4, mean, sigma, skew, kurt, mn, mx);
+  EXPECT_NEAR(skew, 2.0 / std::sqrt(3.0), 1e-14);
+  EXPECT_NEAR(kurt, -2.0 / 3.0, 1e-14);
+  EXPECT_NEAR(skewness(lopsided, 4), 2.0 / std::sqrt(3.0), 1e-12);
+  EXPECT_NEAR(curtosis(lopsided, 4), -2.0 / 3.0, 1e-12);
+
+  const float constant[] = {7, 7, 7};
+  moment4(constant, 3, mean, sigma, skew, kurt, mn, mx);
+  EXPECT_EQ(sigma, 0.0);
+  EXPECT_EQ(skew, 0.0);
+  EXPECT_EQ(kurt, 0.0);
+  EXPECT_EQ(mean, 7.0);
+  EXPECT_EQ(skewness(constant, 3), 0.0);
+  EXPECT_EQ(curtosis(constant, 3), 0.0);
+}
+
+TEST(Moment4, TwoPassAndSinglePassFormsAgree) {
+  std::vector<float> v = gaussian_sample(5000, 3);
+  for (float& x : v) x = x * x * x;  // strongly skewed, heavy tailed
+  double mean, sigma, skew, kurt;
+  float mn, mx;
+  moment4(v.data(), static_cast<int>(v.size()), mean, sigma, skew, kurt, mn, mx);
+  EXPECT_NEAR(skewness(v.data(), static_cast<int>(v.size())), skew, 1e-8 * std::fabs(skew));
+  EXPECT_NEAR(curtosis(v.data(), static_cast<int>(v.size())), kurt, 1e-8 * std::fabs(kurt));
+}
+
+TEST(ImMoment4, BorderSelectsTheInteriorAndRefusesImpossibleBorders) {
+  to_array<float, false> ima(6, 5, "ima");
+  for (int i = 0; i < 6; ++i)
+    for (int j = 0; j < 5; ++j) ima(i, j) = float(i * 10 + j * j);
+  double mean, sigma, skew, kurt, mean0, sigma0, skew0, kurt0;
+  float mn, mx, mn0, mx0;
+  im_moment4(ima, mean, sigma, skew, kurt, mn, mx, 0);
+  moment4(ima.buffer(), 30, mean0, sigma0, skew0, kurt0, mn0, mx0);
+  EXPECT_EQ(mean, mean0);
+  EXPECT_EQ(kurt, kurt0);
+
+  std::vector<float> inner;
+  for (int i = 1; i < 5; ++i)
+    for (int j = 1; j < 4; ++j) inner.push_back(ima(i, j));
+  im_moment4(ima, mean, sigma, skew, kurt, mn, mx, 1);
+  moment4(inner.data(), 12, mean0, sigma0, skew0, kurt0, mn0, mx0);
+  EXPECT_EQ(mean, mean0);
+  EXPECT_EQ(sigma, sigma0);
+  EXPECT_EQ(mn, 11.0f);
+  EXPECT_EQ(mx, 49.0f);
+
+  // 2B above Nl while Nc is above 2B: nothing inside, reported and stopped.
+  to_array<float, false> flat(3, 9, "flat");
+  EXPECT_EXIT_STATUS(im_moment4(flat, mean, sigma, skew, kurt, mn, mx, 2), 255,
+                     "Error: SizeBorder = 2\n       p = 0\n       N = -5\n       Size = 32");
+
+  // A one-axis signal is one line of values.
+  to_array<float, true> signal(4);
+  for (int k = 0; k < 4; ++k) signal(k) = float(k + 1);
+  im_moment4(signal, mean, sigma, skew, kurt, mn, mx, 0);
+  EXPECT_DOUBLE_EQ(mean, 2.5);
+  EXPECT_EQ(mx, 4.0f);
+}
+
+TEST(Entropy, BitsOfHistogramAndMaximumInItsOwnBin) {
+  const float four_levels[] = {0, 1, 2, 3, 0, 1, 2, 3};
+  EXPECT_NEAR(entropy(four_levels, 8, 1.0f), 2.0, 1e-12);
+  const float two_levels[] = {0, 0, 0, 1};  // -(3/4 log 3/4 + 1/4 log 1/4)
+  EXPECT_NEAR(entropy(two_levels, 4, 0.5f), 0.811278124459133, 1e-12);
+  const float constant[] = {5, 5, 5};
+  EXPECT_EQ(entropy(constant, 3, 1.0f), 0.0);
+  // With a width above 1 the maximum falls past (range + 1)/width bins.
+  const float spread[] = {0, 4};
+  EXPECT_NEAR(entropy(spread, 2, 3.0f), 1.0, 1e-12);
+  EXPECT_EXIT_STATUS(entropy(spread, 2, 0.0f), 255, "Error in entropy  function");
+}
+
+TEST(B3Spline, KnownValuesAndPartitionOfUnity) {
+  EXPECT_DOUBLE_EQ(b3_spline(0.0), 2.0 / 3.0);
+  EXPECT_DOUBLE_EQ(b3_spline(1.0), 1.0 / 6.0);
+  EXPECT_DOUBLE_EQ(b3_spline(-1.0), 1.0 / 6.0);
+  EXPECT_EQ(b3_spline(2.0), 0.0);
+  EXPECT_EQ(b3_spline(-3.5), 0.0);
+  for (double x = 0.0; x < 1.0; x += 0.0625) {
+    double sum = 0.0;
+    for (int k = -3; k <= 3; ++k) sum += b3_spline(x - k);
+    EXPECT_NEAR(sum, 1.0, 1e-14) << x;
+  }
+}
+
+TEST(NormalQuantiles, XerfApproximatesTheUpperTailQuantile) {
+  EXPECT_NEAR(xerf(0.025), 1.9604, 1e-4);
+  EXPECT_NEAR(xerf(0.975), -1.9604, 1e-4);
+  EXPECT_NEAR(xerf(0.5), 3.4e-6, 1e-6);
+  EXPECT_EQ(xerf(0.0), 0.0);
+  EXPECT_EQ(xerf(1.0), 0.0);
+  for (double u = 1e-10; u < 1.0; u *= 3.0)  // published error bound of the approximation: 3e-3
+    EXPECT_NEAR(xerf(u), -normal_quantile(u), 3e-3) << u;
+}
+
+TEST(NormalQuantiles, InverfcInvertsErfcAndXerfcMatchesPublishedQuantiles) {
+  for (double y : {1e-300, 1e-30, 1e-8, 0.01, 0.3, 0.999, 1.0, 1.2, 1.7, 1.9999}) {
+    double x = inverfc(y);
+    EXPECT_NEAR(std::erfc(x), y, 2e-14 * y) << y;
+  }
+  EXPECT_NEAR(xerfc(0.975), 1.959963984540054, 1e-12);
+  EXPECT_NEAR(xerfc(0.025), -1.959963984540054, 1e-12);
+  EXPECT_NEAR(xerfc(0.995), 2.575829303548901, 1e-12);
+  EXPECT_NEAR(xerfc(0.9999), 3.719016485455709, 1e-11);
+  EXPECT_NEAR(xerfc(0.5), 0.0, 1e-15);
+  for (double p = 0.01; p < 0.5; p += 0.07) EXPECT_NEAR(xerfc(p), -xerfc(1.0 - p), 1e-12);
+  EXPECT_EQ(xerfc(0.0), -INFINITY);
+  EXPECT_EQ(xerfc(1.5), INFINITY);  // clamped to 1
+}
+
+TEST(Survival, TailCountsAtEvenlySpacedThresholds) {
+  to_array<float, true> data(7);
+  const float values[] = {-3.0f, 2.5f, -0.5f, 0.0f, 1.5f, 0.5f, -1.5f};
+  for (int k = 0; k < 7; ++k) data(k) = values[k];
+  to_array<float, true> surv;
+  survival(data, surv, 5, 2.0f, False, 0.0f, 0.0f);
+  ASSERT_EQ(surv.nx(), 5);
+  ASSERT_EQ(surv.ny(), 2);
+  const float thresholds[] = {-2, -1, 0, 1, 2};
+  // Brute force: negatives below (lower half) or positives above (upper half).
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_FLOAT_EQ(surv(i, 0), thresholds[i]);
+    int count = 0;
+    for (float v : values)
+      count += i < 2 ? (v < thresholds[i] && v < 0) : (v > thresholds[i] && v > 0);
+    EXPECT_EQ(surv(i, 1), float(count)) << i;
+  }
+
+  // Standardised by a given mean and sigma, x -> (x - 1)/2: -2, 0.75, -0.75,
+  // -0.5, 0.25, -0.25, -1.25.
+  survival(data, surv, 5, 2.0f, True, 2.0f, 1.0f);
+  const float standardised[] = {0, 2, 2, 0, 0};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(surv(i, 1), standardised[i]) << i;
+
+  EXPECT_EXIT_STATUS(survival(data, surv, 1, 2.0f, False, 0.0f, 0.0f), 255, "survival");
+}
