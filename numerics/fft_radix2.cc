@@ -1,0 +1,296 @@
+// Radix-2 FFT with native centring. Every row and column is transformed as
+// S·DFT·S, S the exchange of its two halves. The rotation table and the
+// bit-reversal pairs depend only on (n, direction), so they are built once
+// and kept for the next transform of the same size.
+#include "numerics/fft_radix2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "array/fatal.h"
+
+namespace {
+
+// log2 n by the system's rule, or -1 when n is not a power of two.
+int power_of_two_exponent(int n) {
+  if (n < 1) return -1;
+  int m = static_cast<int>(std::log(static_cast<double>(n)) / std::log(2.) + 0.3);
+  return (1 << m) == n ? m : -1;
+}
+
+struct Radix2Tables {
+  int n = 0;
+  int direction = 0;
+  std::vector<complex_float> trig;
+  std::vector<int> pairs;  // (i, j) flattened
+  trig_table_type table{};
+  rev_map_type map{};
+};
+
+const Radix2Tables& tables_for(int n, int log2n, int direction) {
+  static std::vector<std::unique_ptr<Radix2Tables>> cache;
+  constexpr size_t Capacity = 8;
+  for (size_t i = 0; i < cache.size(); i++) {
+    if (cache[i]->n == n && cache[i]->direction == direction) {
+      std::rotate(cache.begin(), cache.begin() + i, cache.begin() + i + 1);
+      return *cache[0];
+    }
+  }
+  auto t = std::make_unique<Radix2Tables>();
+  t->n = n;
+  t->direction = direction;
+  t->trig.resize(std::max(1, n / 2));
+  t->table = {n / 2, n, log2n, t->trig.data()};
+  set_trig_table(t->table, direction);
+  int count = rev_map_count(n, log2n);
+  t->pairs.resize(2 * static_cast<size_t>(std::max(1, count)));
+  t->map = {count, n, reinterpret_cast<int(*)[2]>(t->pairs.data())};
+  set_rev_map(t->map);
+  if (cache.size() >= Capacity) cache.pop_back();
+  cache.insert(cache.begin(), std::move(t));
+  return *cache[0];
+}
+
+inline void swap_halves(complex_float* v, int n) {
+  std::swap_ranges(v, v + n / 2, v + n / 2);
+}
+
+// Columns gathered at a time so that each read of the image touches
+// consecutive values.
+constexpr int ColumnBatch = 16;
+
+}  // namespace
+
+int rev_map_count(int n, int log2n) {
+  if (n < 2) return 0;
+  return n / 2 - (1 << ((log2n - 1) / 2));
+}
+
+void set_trig_table(trig_table_type table, int direction) {
+  const double half = table.n / 2;
+  for (int k = 0; k < table.count; k++) {
+    double x = direction * M_PI * k / half;
+    table.table[k].re = static_cast<float>(std::cos(x));
+    table.table[k].im = static_cast<float>(std::sin(x));
+  }
+}
+
+void set_rev_map(rev_map_type map) {
+  int bits = power_of_two_exponent(map.n);
+  int stored = 0;
+  for (int i = 0; i < map.n - 1; i++) {
+    int j = 0;
+    for (int b = 0; b < bits; b++)
+      if (i & (1 << b)) j |= 1 << (bits - 1 - b);
+    if (j > i && stored < map.count) {
+      map.pairs[stored][0] = i;
+      map.pairs[stored][1] = j;
+      stored++;
+    }
+  }
+}
+
+void bitreverse(complex_float* data, rev_map_type map) {
+  for (int k = 0; k < map.count; k++) std::swap(data[map.pairs[k][0]], data[map.pairs[k][1]]);
+}
+
+void ft_1d(complex_float* data, trig_table_type table) {
+  const int n = table.n;
+  const complex_float* w = table.table;
+  for (int h = 1, step = n / 2; h < n; h *= 2, step /= 2) {
+    for (int g = 0; g < n; g += 2 * h) {
+      complex_float* u = data + g;
+      complex_float* v = u + h;
+      for (int q = 0; q < h; q++) {
+        const complex_float wq = w[q * step];
+        const float pr = wq.re * v[q].re - wq.im * v[q].im;
+        const float pi = wq.re * v[q].im + wq.im * v[q].re;
+        v[q].re = u[q].re - pr;
+        v[q].im = u[q].im - pi;
+        u[q].re += pr;
+        u[q].im += pi;
+      }
+    }
+  }
+}
+
+void norm2d(complex_float* data, int n) {
+  const float count = static_cast<float>(n) * static_cast<float>(n);
+  const long total = static_cast<long>(n) * n;
+  for (long k = 0; k < total; k++) {
+    data[k].re /= count;
+    data[k].im /= count;
+  }
+}
+
+void norm1d(complex_float* data, int n) {
+  const float count = static_cast<float>(n);
+  for (int k = 0; k < n; k++) {
+    data[k].re /= count;
+    data[k].im /= count;
+  }
+}
+
+complex_float* b_s_row_to_vector(complex_float* data, int r, int n) {
+  complex_float* row = data + static_cast<long>(r) * n;
+  swap_halves(row, n);
+  return row;
+}
+
+void b_s_row_from_vector(complex_float* row, int n) { swap_halves(row, n); }
+
+void b_s_col_to_vector(complex_float* data, complex_float* vector, int c, int n) {
+  const int h = n / 2;
+  for (int k = 0; k < h; k++) {
+    vector[k] = data[static_cast<long>(k + h) * n + c];
+    vector[k + h] = data[static_cast<long>(k) * n + c];
+  }
+}
+
+void b_s_col_from_vector(complex_float* data, complex_float* vector, int c, int n) {
+  const int h = n / 2;
+  for (int k = 0; k < h; k++) {
+    data[static_cast<long>(k + h) * n + c] = vector[k];
+    data[static_cast<long>(k) * n + c] = vector[k + h];
+  }
+}
+
+void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
+  const int m = power_of_two_exponent(n);
+  if (m < 0) fatal_exit("error: is not a power of two\n", -1, stdout);
+  const Radix2Tables& t = tables_for(n, m, direction);
+  for (int r = 0; r < n; r++) {
+    complex_float* row = b_s_row_to_vector(data, r, n);
+    bitreverse(row, t.map);
+    ft_1d(row, t.table);
+    b_s_row_from_vector(row, n);
+  }
+  // Columns in batches: gathering a band of columns row by row reads the
+  // image sequentially instead of one value per row.
+  std::vector<complex_float> vectors(static_cast<size_t>(ColumnBatch) * n);
+  const int h = n / 2;
+  for (int c0 = 0; c0 < n; c0 += ColumnBatch) {
+    const int width = std::min(ColumnBatch, n - c0);
+    for (int k = 0; k < n; k++) {
+      const complex_float* src = data + static_cast<long>(k) * n + c0;
+      const int dest = k < h ? k + h : k - h;  // halves exchanged
+      for (int c = 0; c < width; c++) vectors[static_cast<size_t>(c) * n + dest] = src[c];
+    }
+    for (int c = 0; c < width; c++) {
+      complex_float* v = &vectors[static_cast<size_t>(c) * n];
+      bitreverse(v, t.map);
+      ft_1d(v, t.table);
+    }
+    for (int k = 0; k < n; k++) {
+      complex_float* dst = data + static_cast<long>(k) * n + c0;
+      const int src = k < h ? k + h : k - h;
+      for (int c = 0; c < width; c++) dst[c] = vectors[static_cast<size_t>(c) * n + src];
+    }
+  }
+  if (direction == -1) norm2d(data, n);
+}
+
+void ft_cf_1d(complex_float* data, int direction, int n) {
+  const int m = power_of_two_exponent(n);
+  // A length the radix-2 transform cannot take must not pass for a result.
+  if (m < 0)
+    fatal_exitf(-1, stderr, "ft_cf_any_power_of_2... array size= %d,not a power of 2\n", n);
+  const Radix2Tables& t = tables_for(n, m, direction);
+  swap_halves(data, n);
+  bitreverse(data, t.map);
+  ft_1d(data, t.table);
+  swap_halves(data, n);
+  if (direction == -1) norm1d(data, n);
+}
+
+// ---- Wrappers ----
+
+namespace {
+
+using Icf = to_array<std::complex<float>, false>;
+
+complex_float* as_cf(std::complex<float>* p) { return reinterpret_cast<complex_float*>(p); }
+
+void check_square(int nl, int nc, int result_size) {
+  if (nl != nc)
+    fatal_exitf(-1, stdout, "Error: fft2d needs a square image: Nl = %d, Nc = %d ...\n", nl, nc);
+  if (result_size < static_cast<long>(nl) * nc)
+    fatal_exitf(-1, stdout, "Error: fft2d result holds %d values, %ld are needed ...\n",
+                result_size, static_cast<long>(nl) * nc);
+}
+
+template <class In>
+void copy_and_transform(const In& in, const Icf& result, int direction) {
+  const int nl = in.nl(), nc = in.nc();
+  check_square(nl, nc, result.n_elem());
+  std::complex<float>* out = result.buffer();
+  const auto* src = in.buffer();
+  const long n = static_cast<long>(nl) * nc;
+  for (long k = 0; k < n; k++) out[k] = std::complex<float>(src[k]);
+  ft_cf_any_power_of_2(as_cf(out), direction == -1 ? -1 : 1, nl);
+}
+
+template <class In>
+void copy_and_transform_1d(const In& in, const to_array<std::complex<float>, true>& result,
+                           int direction) {
+  const int n = in.nx();
+  if (direction != 1 && direction != -1)
+    fatal_exitf(-1, stdout, "Error: fft1d direction must be 1 or -1, not %d ...\n", direction);
+  if (result.n_elem() < n)
+    fatal_exitf(-1, stdout, "Error: fft1d result holds %d values, %d are needed ...\n",
+                result.n_elem(), n);
+  std::vector<complex_float> line(std::max(1, n));
+  for (int k = 0; k < n; k++) {
+    std::complex<float> v(in(k));
+    line[k] = {v.real(), v.imag()};
+  }
+  ft_cf_1d(line.data(), direction, n);
+  for (int k = 0; k < n; k++) result(k) = std::complex<float>(line[k].re, line[k].im);
+}
+
+}  // namespace
+
+void fft2d(const Icf& data, int direction) {
+  check_square(data.nl(), data.nc(), data.n_elem());
+  ft_cf_any_power_of_2(as_cf(data.buffer()), direction == -1 ? -1 : 1, data.nl());
+}
+
+void fft2d(const Icf& in, const Icf& result, int direction) {
+  copy_and_transform(in, result, direction);
+}
+void fft2d(const to_array<int, false>& in, const Icf& result, int direction) {
+  copy_and_transform(in, result, direction);
+}
+void fft2d(const to_array<float, false>& in, const Icf& result, int direction) {
+  copy_and_transform(in, result, direction);
+}
+
+void fft1d(const to_array<float, true>& in, const to_array<std::complex<float>, true>& result,
+           int direction) {
+  copy_and_transform_1d(in, result, direction);
+}
+void fft1d(const to_array<std::complex<float>, true>& in,
+           const to_array<std::complex<float>, true>& result, int direction) {
+  copy_and_transform_1d(in, result, direction);
+}
+
+void fft2d_conv(const to_array<float, false>& image1, const to_array<float, false>& image2,
+                to_array<float, false>& result) {
+  const int nl = image1.nl(), nc = image1.nc();
+  if (image2.nl() != nl || image2.nc() != nc || result.nl() != nl || result.nc() != nc)
+    fatal_exitf(-1, stdout,
+                "Error: fft2d_conv needs images of one size: %dx%d, %dx%d, result %dx%d ...\n",
+                nl, nc, image2.nl(), image2.nc(), result.nl(), result.nc());
+  Icf in1(nl, nc, "Im_in1_cf"), in2(nl, nc, "Im_in2_cf");
+  fft2d(image1, in1, 1);
+  fft2d(image2, in2, 1);
+  const long n = static_cast<long>(nl) * nc;
+  std::complex<float>* a = in1.buffer();
+  std::complex<float>* b = in2.buffer();
+  for (long k = 0; k < n; k++) b[k] *= a[k];
+  fft2d(in2, in1, -1);
+  for (int i = 0; i < nl; i++)
+    for (int j = 0; j < nc; j++) result(i, j) = in1(i, j).real();
+}

@@ -1,0 +1,173 @@
+// The centred radix-2 FFT against the direct centred DFT sum, its exact
+// values on deltas and constants, its bit-reversal map and its refusals.
+#include "numerics/fft_radix2.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <vector>
+
+#include "numerics/dft_reference.h"
+#include "support/death.h"
+
+using dft_ref::cplx;
+
+namespace {
+
+const long double TwoPi = 6.283185307179586476925286766559L;
+
+// Centred DFT: origin of both domains at index n/2.
+std::vector<cplx> centred_dft(const std::vector<cplx>& x, int sign) {
+  const int n = static_cast<int>(x.size());
+  std::vector<cplx> out(n);
+  for (int k = 0; k < n; k++) {
+    cplx sum = 0;
+    for (int j = 0; j < n; j++) {
+      long double a = sign * TwoPi * static_cast<long double>((j - n / 2) * (k - n / 2)) / n;
+      sum += x[j] * cplx(std::cos(a), std::sin(a));
+    }
+    out[k] = sum;
+  }
+  return out;
+}
+
+std::vector<cplx> centred_dft2d(const std::vector<cplx>& x, int n, int sign) {
+  std::vector<cplx> out(x.size()), line(n);
+  for (int i = 0; i < n; i++) {
+    for (int j = 0; j < n; j++) line[j] = x[i * n + j];
+    auto t = centred_dft(line, sign);
+    for (int j = 0; j < n; j++) out[i * n + j] = t[j];
+  }
+  for (int j = 0; j < n; j++) {
+    for (int i = 0; i < n; i++) line[i] = out[i * n + j];
+    auto t = centred_dft(line, sign);
+    for (int i = 0; i < n; i++) out[i * n + j] = t[i];
+  }
+  return out;
+}
+
+std::vector<complex_float> to_cf(const std::vector<cplx>& x) {
+  std::vector<complex_float> v(x.size());
+  for (size_t k = 0; k < x.size(); k++)
+    v[k] = {static_cast<float>(x[k].real()), static_cast<float>(x[k].imag())};
+  return v;
+}
+
+std::vector<cplx> from_cf(const std::vector<complex_float>& v) {
+  std::vector<cplx> x(v.size());
+  for (size_t k = 0; k < v.size(); k++) x[k] = cplx(v[k].re, v[k].im);
+  return x;
+}
+
+}  // namespace
+
+TEST(Radix2Fft, OneDimensionalMatchesCentredDft) {
+  for (int n : {1, 2, 4, 8, 64, 512}) {
+    auto x = dft_ref::random_signal(n, n);
+    for (int dir : {1, -1}) {
+      auto v = to_cf(x);
+      ft_cf_1d(v.data(), dir, n);
+      auto ref = centred_dft(x, dir);
+      if (dir == -1)
+        for (auto& r : ref) r /= static_cast<long double>(n);
+      EXPECT_LT(dft_ref::max_rel_error(from_cf(v), ref), 2e-6) << n << " " << dir;
+    }
+  }
+}
+
+TEST(Radix2Fft, TwoDimensionalMatchesCentredDftAndRoundTrips) {
+  for (int n : {1, 2, 8, 32}) {
+    auto x = dft_ref::random_signal(n * n, 7 + n);
+    auto v = to_cf(x);
+    ft_cf_any_power_of_2(v.data(), 1, n);
+    EXPECT_LT(dft_ref::max_rel_error(from_cf(v), centred_dft2d(x, n, 1)), 2e-6) << n;
+    ft_cf_any_power_of_2(v.data(), -1, n);
+    EXPECT_LT(dft_ref::max_rel_error(from_cf(v), x), 2e-6) << n;
+  }
+}
+
+TEST(Radix2Fft, CentredDeltaAndConstant) {
+  const int n = 16;
+  to_array<float, false> delta(n, n);
+  delta(n / 2, n / 2) = 1.f;
+  to_array<std::complex<float>, false> spec(n, n);
+  fft2d(delta, spec, 1);
+  for (int k = 0; k < n * n; k++) {
+    EXPECT_FLOAT_EQ(spec(k).real(), 1.f);
+    EXPECT_NEAR(spec(k).imag(), 0.f, 1e-6);
+  }
+  to_array<int, false> ones(n, n);
+  ones.init(1);
+  fft2d(ones, spec, 1);
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++)
+      EXPECT_NEAR(std::abs(spec(i, j)), (i == n / 2 && j == n / 2) ? n * n : 0.f, 1e-3);
+}
+
+TEST(Radix2Fft, BitReversalPairs) {
+  EXPECT_EQ(rev_map_count(8, 3), 2);
+  int pairs[2][2] = {{0, 0}, {0, 0}};
+  set_rev_map({2, 8, pairs});
+  EXPECT_EQ(pairs[0][0], 1);
+  EXPECT_EQ(pairs[0][1], 4);
+  EXPECT_EQ(pairs[1][0], 3);
+  EXPECT_EQ(pairs[1][1], 6);
+  // The count formula is the exact number of exchanged pairs.
+  for (int m = 1; m <= 12; m++) {
+    int n = 1 << m, count = 0;
+    for (int i = 0; i < n; i++) {
+      int j = 0;
+      for (int b = 0; b < m; b++)
+        if (i & (1 << b)) j |= 1 << (m - 1 - b);
+      if (j > i) count++;
+    }
+    EXPECT_EQ(rev_map_count(n, m), count) << n;
+  }
+}
+
+TEST(Radix2Fft, LineWrappers) {
+  const int n = 16;
+  auto x = dft_ref::random_signal(n, 4);
+  to_array<std::complex<float>, true> in(n), out(n);
+  to_array<float, true> real_in(n);
+  for (int k = 0; k < n; k++) {
+    in(k) = std::complex<float>(x[k].real(), x[k].imag());
+    real_in(k) = static_cast<float>(x[k].real());
+  }
+  fft1d(in, out, 1);
+  std::vector<cplx> got(n);
+  for (int k = 0; k < n; k++) got[k] = cplx(out(k).real(), out(k).imag());
+  EXPECT_LT(dft_ref::max_rel_error(got, centred_dft(x, 1)), 2e-6);
+  fft1d(real_in, out, 1);
+  for (auto& v : x) v = cplx(v.real(), 0);
+  for (int k = 0; k < n; k++) got[k] = cplx(out(k).real(), out(k).imag());
+  EXPECT_LT(dft_ref::max_rel_error(got, centred_dft(x, 1)), 2e-6);
+}
+
+TEST(Radix2Fft, ConvolutionWithCentredDeltaIsIdentity) {
+  const int n = 32;
+  to_array<float, false> image(n, n), kernel(n, n), result(n, n);
+  for (int k = 0; k < n * n; k++) image(k) = static_cast<float>((k * 37) % 11) - 5.f;
+  kernel(n / 2, n / 2) = 1.f;
+  fft2d_conv(image, kernel, result);
+  for (int k = 0; k < n * n; k++) EXPECT_NEAR(result(k), image(k), 1e-4);
+  // A delta one line below the centre shifts the image down by one line.
+  kernel.init();
+  kernel(n / 2 + 1, n / 2) = 1.f;
+  fft2d_conv(image, kernel, result);
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++) EXPECT_NEAR(result(i, j), image((i + n - 1) % n, j), 1e-4);
+}
+
+TEST(Radix2FftDeathTest, RefusesWhatItCannotTransform) {
+  std::vector<complex_float> v(36);
+  EXPECT_EXIT_STATUS(ft_cf_any_power_of_2(v.data(), 1, 6), 255, "error: is not a power of two");
+  EXPECT_EXIT_STATUS(ft_cf_1d(v.data(), 1, 6), 255, "array size= 6,not a power of 2");
+  to_array<std::complex<float>, false> wide(8, 16), small(4, 4);
+  EXPECT_EXIT_STATUS(fft2d(wide, 1), 255, "square image");
+  to_array<float, false> image(8, 8);
+  EXPECT_EXIT_STATUS(fft2d(image, small, 1), 255, "result holds 16 values, 64 are needed");
+  to_array<std::complex<float>, true> line(8), short_line(4);
+  EXPECT_EXIT_STATUS(fft1d(line, short_line, 1), 255, "result holds 4 values");
+}
