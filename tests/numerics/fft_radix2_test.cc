@@ -15,36 +15,12 @@ using dft_ref::cplx;
 
 namespace {
 
-const long double TwoPi = 6.283185307179586476925286766559L;
-
-// Centred DFT: origin of both domains at index n/2.
 std::vector<cplx> centred_dft(const std::vector<cplx>& x, int sign) {
-  const int n = static_cast<int>(x.size());
-  std::vector<cplx> out(n);
-  for (int k = 0; k < n; k++) {
-    cplx sum = 0;
-    for (int j = 0; j < n; j++) {
-      long double a = sign * TwoPi * static_cast<long double>((j - n / 2) * (k - n / 2)) / n;
-      sum += x[j] * cplx(std::cos(a), std::sin(a));
-    }
-    out[k] = sum;
-  }
-  return out;
+  return dft_ref::dft(x, sign, true);
 }
 
 std::vector<cplx> centred_dft2d(const std::vector<cplx>& x, int n, int sign) {
-  std::vector<cplx> out(x.size()), line(n);
-  for (int i = 0; i < n; i++) {
-    for (int j = 0; j < n; j++) line[j] = x[i * n + j];
-    auto t = centred_dft(line, sign);
-    for (int j = 0; j < n; j++) out[i * n + j] = t[j];
-  }
-  for (int j = 0; j < n; j++) {
-    for (int i = 0; i < n; i++) line[i] = out[i * n + j];
-    auto t = centred_dft(line, sign);
-    for (int i = 0; i < n; i++) out[i * n + j] = t[i];
-  }
-  return out;
+  return dft_ref::dft2d(x, n, n, sign, true);
 }
 
 std::vector<complex_float> to_cf(const std::vector<cplx>& x) {

@@ -16,27 +16,6 @@ using Icf = to_array<std::complex<float>, false>;
 
 namespace {
 
-const long double TwoPi = 6.283185307179586476925286766559L;
-
-// Direct sum with both origins at (Nl/2, Nc/2).
-std::vector<cplx> centred_dft2d(const Icf& x, int sign) {
-  const int nl = x.nl(), nc = x.nc();
-  std::vector<cplx> out(nl * nc);
-  for (int u = 0; u < nl; u++)
-    for (int v = 0; v < nc; v++) {
-      cplx sum = 0;
-      for (int l = 0; l < nl; l++)
-        for (int c = 0; c < nc; c++) {
-          long double a = sign * TwoPi *
-                          (static_cast<long double>((l - nl / 2) * (u - nl / 2)) / nl +
-                           static_cast<long double>((c - nc / 2) * (v - nc / 2)) / nc);
-          sum += cplx(x(l, c).real(), x(l, c).imag()) * cplx(std::cos(a), std::sin(a));
-        }
-      out[u * nc + v] = sum;
-    }
-  return out;
-}
-
 Icf random_image(int nl, int nc, unsigned seed) {
   auto x = dft_ref::random_signal(nl * nc, seed);
   Icf img(nl, nc);
@@ -48,6 +27,11 @@ std::vector<cplx> as_vector(const Icf& img) {
   std::vector<cplx> v(img.n_elem());
   for (int k = 0; k < img.n_elem(); k++) v[k] = cplx(img(k).real(), img(k).imag());
   return v;
+}
+
+// Direct sum with both origins at (Nl/2, Nc/2).
+std::vector<cplx> centred_dft2d(const Icf& x, int sign) {
+  return dft_ref::dft2d(as_vector(x), x.nl(), x.nc(), sign, true);
 }
 
 to_array<float, false> ramp_image(int nl, int nc) {
