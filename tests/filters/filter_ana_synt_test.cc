@@ -1,0 +1,280 @@
+// Filter sets: taps against closed forms and published properties, names and
+// usage texts, and the user ".wvf" filter files with their errors.
+#include "filters/filter_ana_synt.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/death.h"
+
+namespace {
+
+using Laurent = std::vector<double>;  // odd length, centred taps
+
+Laurent conv(const Laurent& a, const Laurent& b) {
+  Laurent c(a.size() + b.size() - 1, 0.);
+  for (size_t i = 0; i < a.size(); i++)
+    for (size_t j = 0; j < b.size(); j++) c[i + j] += a[i] * b[j];
+  return c;
+}
+
+// sum_k coef[k] y^k with y = sin^2(w/2) = (2 - z - 1/z) / 4, as a filter.
+Laurent poly_in_y(const std::vector<double>& coef) {
+  const Laurent y = {-0.25, 0.5, -0.25};
+  Laurent power = {1.}, sum(2 * coef.size() - 1, 0.);
+  for (size_t k = 0; k < coef.size(); k++) {
+    size_t offset = (sum.size() - power.size()) / 2;
+    for (size_t i = 0; i < power.size(); i++) sum[offset + i] += coef[k] * power[i];
+    power = conv(power, y);
+  }
+  return sum;
+}
+
+const Laurent kCos2 = {0.25, 0.5, 0.25};  // cos^2(w/2) = (z + 2 + 1/z) / 4
+
+void expect_taps(const float* taps, int n, const Laurent& want, double tol, const char* what) {
+  ASSERT_EQ(n, int(want.size())) << what;
+  for (int k = 0; k < n; k++) EXPECT_NEAR(taps[k], want[k], tol) << what << " tap " << k;
+}
+
+// sum_n a(n) b(n + 2m) for centred odd-length filters.
+double cross(const float* a, int na, const float* b, int nb, int m) {
+  double s = 0.;
+  for (int i = 0; i < na; i++) {
+    int j = (i - na / 2) + 2 * m + nb / 2;
+    if (j >= 0 && j < nb) s += double(a[i]) * b[j];
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(FilterSets, SevenNineSetsAreTheCdfPairFromItsClosedForm) {
+  // Daubechies' polynomial for 4 vanishing moments, split at its real root:
+  // one factor goes with the 7-tap filter, the quadratic rest with the 9-tap.
+  auto P = [](double y) { return 1 + 4 * y + 10 * y * y + 20 * y * y * y; };
+  double lo = -1., hi = 0.;
+  for (int it = 0; it < 200; it++) ((P(lo) < 0) == (P(0.5 * (lo + hi)) < 0) ? lo : hi) = 0.5 * (lo + hi);
+  double r = 0.5 * (lo + hi);
+  double q1 = 4 + 1 / r, q2 = 10 + q1 / r;
+  Laurent f7 = conv(conv(kCos2, kCos2), poly_in_y({1., -1 / r}));
+  Laurent f9 = conv(conv(kCos2, kCos2), poly_in_y({1., q1, q2}));
+  for (auto& v : f7) v *= std::sqrt(2.);
+  for (auto& v : f9) v *= std::sqrt(2.);
+
+  FilterAnaSynt s1(F_MALLAT_7_9), s13(F_MALLAT_9_7);
+  expect_taps(s1.analysis(), s1.size_analysis(), f7, 1e-6, "set 1 analysis");
+  expect_taps(s1.synthesis(), s1.size_synthesis(), f9, 1e-6, "set 1 synthesis");
+  expect_taps(s13.analysis(), s13.size_analysis(), f9, 1e-6, "set 13 analysis");
+  expect_taps(s13.synthesis(), s13.size_synthesis(), f7, 1e-6, "set 13 synthesis");
+  EXPECT_EQ(s1.norm(), 1);
+}
+
+TEST(FilterSets, FiveThreeSetsAreTheLeGallPair) {
+  Laurent f3 = kCos2;                          // (1, 2, 1) / 4
+  Laurent f5 = conv(kCos2, poly_in_y({1., 2.}));  // (-1, 2, 6, 2, -1) / 8
+  FilterAnaSynt s6(F_5_3), s12(F_3_5);
+  expect_taps(s6.analysis(), s6.size_analysis(), f5, 1e-7, "set 6 analysis");
+  expect_taps(s6.synthesis(), s6.size_synthesis(), f3, 1e-7, "set 6 synthesis");
+  expect_taps(s12.analysis(), s12.size_analysis(), f3, 1e-7, "set 12 analysis");
+  expect_taps(s12.synthesis(), s12.size_synthesis(), f5, 1e-7, "set 12 synthesis");
+  EXPECT_EQ(s6.norm(), 0);
+  EXPECT_EQ(s12.norm(), 0);
+}
+
+TEST(FilterSets, DaubechiesAndHaarSetsMatchTheirClosedForms) {
+  double s3 = std::sqrt(3.), d = 4 * std::sqrt(2.);
+  Laurent daub = {0, 0, 0, (1 + s3) / d, (3 + s3) / d, (3 - s3) / d, (1 - s3) / d};
+  FilterAnaSynt s2(F_DAUBE_4);
+  expect_taps(s2.analysis(), s2.size_analysis(), daub, 1e-7, "set 2 analysis");
+  expect_taps(s2.synthesis(), s2.size_synthesis(), daub, 1e-7, "set 2 synthesis");
+
+  double h = 1 / std::sqrt(2.);
+  FilterAnaSynt s3f(U_HAAR_B3S), s4(U_HAAR_B3S2), s11(F_HAAR);
+  expect_taps(s3f.analysis(), 3, {0, h, h}, 1e-7, "2/6 analysis");
+  // Bi-orthogonal Haar synthesis filters: (-1, 1, 8, 8, 1, -1)/8 and
+  // (3, -3, -22, 22, 128, 128, 22, -22, -3, 3)/128, over sqrt(2).
+  Laurent b26 = {0, -1, 1, 8, 8, 1, -1}, b210 = {0, 3, -3, -22, 22, 128, 128, 22, -22, -3, 3};
+  for (auto& v : b26) v *= h / 8;
+  for (auto& v : b210) v *= h / 128;
+  expect_taps(s3f.synthesis(), s3f.size_synthesis(), b26, 1e-7, "2/6 synthesis");
+  expect_taps(s4.synthesis(), s4.size_synthesis(), b210, 1e-7, "2/10 synthesis");
+  expect_taps(s11.analysis(), 3, {h, h, 0}, 1e-7, "Haar");
+}
+
+TEST(FilterSets, SymmetricPairsAreBiorthogonalAndLemarieFiltersOrthonormal) {
+  for (type_sb_filter t : {F_MALLAT_7_9, F_ODEGARD_9_7, F_MALLAT_9_7}) {
+    FilterAnaSynt f(t);
+    for (int m = -4; m <= 4; m++)
+      EXPECT_NEAR(cross(f.analysis(), f.size_analysis(), f.synthesis(), f.size_synthesis(), m),
+                  m == 0 ? 1. : 0., 2e-6)
+          << StringSBFilter(t) << " shift " << m;
+  }
+  for (type_sb_filter t : {F_LEMARIE_1, F_LEMARIE_3, F_LEMARIE_5}) {
+    FilterAnaSynt f(t);
+    double sum = 0.;
+    for (int k = 0; k < f.size_analysis(); k++) sum += f.analysis()[k];
+    EXPECT_NEAR(sum, std::sqrt(2.), 3e-4) << StringSBFilter(t);
+    // Truncated infinite filters: orthonormal to the accuracy of the cut.
+    for (int m = 0; m <= 5; m++)
+      EXPECT_NEAR(cross(f.analysis(), f.size_analysis(), f.analysis(), f.size_analysis(), m),
+                  m == 0 ? 1. : 0., 1e-3)
+          << StringSBFilter(t) << " shift " << m;
+  }
+}
+
+TEST(FilterSets, NamesUsageAndUnknownSets) {
+  EXPECT_STREQ(StringSBFilter(F_MALLAT_7_9), "Biorthogonal 7/9 filters");
+  EXPECT_STREQ(StringSBFilter(F_USER), "User's filters");
+  EXPECT_STREQ(StringSBFilter(F_MALLAT_9_7), "Biorthogonal 9/7 filter");
+  EXPECT_STREQ(StringSBFilter(type_sb_filter(0)), "Undefined sub-band filters");
+  EXPECT_STREQ(StringSBFilter(type_sb_filter(14)), "Undefined sub-band filters");
+
+  testing::internal::CaptureStderr();
+  sb_usage(F_MALLAT_7_9);
+  std::string text = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(text.find("         [-T type_of_filters]\n"), 0u);
+  EXPECT_NE(text.find("              12: 3/5 filter \n"), std::string::npos);
+  EXPECT_EQ(text.find("13:"), std::string::npos);
+  EXPECT_NE(text.find("             default is Biorthogonal 7/9 filters\n\n         [-L]\n"
+                      "              Use a L2 normalization. Default is L1.\n"),
+            std::string::npos);
+
+  EXPECT_EXIT_STATUS(FilterAnaSynt f(type_sb_filter(0)), 255, "Error: unknown filter");
+  EXPECT_EXIT_STATUS(FilterAnaSynt f(type_sb_filter(14)), 255, "Error: unknown filter");
+}
+
+TEST(FilterSets, ComplementNamesAndFilterOption) {
+  const float h[3] = {0.f, 0.70710677f, 0.70710677f};
+  float g[3];
+  filter_complement(h, g, 3, -1);
+  EXPECT_FLOAT_EQ(g[0], -0.70710677f);
+  EXPECT_FLOAT_EQ(g[1], 0.70710677f);
+  EXPECT_FLOAT_EQ(g[2], 0.f);
+  filter_complement(h, g, 3, 1);
+  EXPECT_FLOAT_EQ(g[0], 0.70710677f);
+  EXPECT_FLOAT_EQ(g[1], -0.70710677f);
+
+  EXPECT_EQ(filtername("my.wvf"), "my.wvf");
+  EXPECT_EQ(filtername("my.wvf.old"), "my.wvf.old");
+  EXPECT_EQ(filtername("my"), "my.wvf");
+  std::string long_name(5000, 'x');
+  EXPECT_EQ(filtername(long_name.c_str()), long_name + ".wvf");
+
+  EXPECT_EQ(get_filter_bank("3"), U_HAAR_B3S);
+  EXPECT_EQ(UserFilterFileName, nullptr);
+  EXPECT_EQ(get_filter_bank(("10," + long_name).c_str()), F_USER);
+  ASSERT_NE(UserFilterFileName, nullptr);
+  EXPECT_EQ(std::string(UserFilterFileName), long_name);
+  UserFilterFileName = nullptr;
+  for (const char* bad : {"0", "13", "abc", ""})
+    EXPECT_EXIT_STATUS(get_filter_bank(bad), 255, std::string("bad type of filter: ") + bad);
+}
+
+class FilterFile : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (std::filesystem::temp_directory_path() / "qzwvfXXXXXX").string();
+    ASSERT_NE(mkdtemp(&templ[0]), nullptr);
+    dir_ = templ;
+    old_cwd_ = std::filesystem::current_path();
+  }
+  void TearDown() override {
+    std::filesystem::current_path(old_cwd_);
+    std::filesystem::remove_all(dir_);
+  }
+  std::string write(const std::string& name, const std::string& text) {
+    std::string path = dir_ + "/" + name;
+    std::ofstream(path) << text;
+    return path;
+  }
+  std::string dir_;
+  std::filesystem::path old_cwd_;
+};
+
+TEST_F(FilterFile, TapsAreCentredAndPaddedWithZeros) {
+  std::string base = write("pair.wvf", "0 1\n 0.5 0.25\n-2 2\n1 2 3 4 5\n trailing words");
+  FilterAnaSynt f((base.substr(0, base.size() - 4)).c_str());  // extension appended
+  ASSERT_EQ(f.size_analysis(), 3);
+  EXPECT_EQ(f.Start_Ana, -1);
+  EXPECT_FLOAT_EQ(f.analysis()[0], 0.f);
+  EXPECT_FLOAT_EQ(f.analysis()[1], 0.5f);
+  EXPECT_FLOAT_EQ(f.analysis()[2], 0.25f);
+  ASSERT_EQ(f.size_synthesis(), 5);
+  EXPECT_EQ(f.Start_Synt, -2);
+  EXPECT_FLOAT_EQ(f.synthesis()[4], 5.f);
+  EXPECT_EQ(f.type_filter(), F_USER);
+
+  FilterAnaSynt copy(f);  // owns its own taps
+  f.reset_param();
+  EXPECT_FLOAT_EQ(copy.analysis()[1], 0.5f);
+}
+
+TEST_F(FilterFile, NormalisationFollowsTheAnalysisTaps) {
+  FilterAnaSynt l1(write("l1.wvf", "-1 1 0.25 0.5 0.25 -1 1 0.25 0.5 0.25").c_str());
+  EXPECT_EQ(l1.norm(), 0);
+  FilterAnaSynt l2(write("l2.wvf", "0 1 0.70710677 0.70710677 0 1 0.70710677 0.70710677").c_str());
+  EXPECT_EQ(l2.norm(), 1);
+  // Sum 1 and squares summing to 1 are equally close: stays L2.
+  FilterAnaSynt tie(write("tie.wvf", "0 0 1 0 0 1").c_str());
+  EXPECT_EQ(tie.norm(), 1);
+}
+
+TEST_F(FilterFile, MalformedFilesStopWithAnErrorNamingTheFile) {
+  struct Case { const char* text; const char* detail; };
+  const Case cases[] = {
+      {"", "missing analysis lowest index"},
+      {"0", "missing analysis highest index"},
+      {"0 2 0.1 0.2", "missing analysis tap of index 2"},
+      {"0 1 0.1 abc", "analysis tap of index 1 is not a finite number"},
+      {"0 1 0.1 nan", "not a finite number"},
+      {"x 1", "analysis lowest index is not an integer"},
+      {"1.5 2", "analysis lowest index is not an integer"},
+      {"2 0 1", "index range 2 to 0 is empty"},
+      {"0 99999999999 1", "analysis highest index out of range"},
+      {"0 0 1", "missing synthesis lowest index"},
+      {"0 0 1 -1 1 0.5 0.5", "missing synthesis tap of index 1"},
+  };
+  for (const Case& c : cases) {
+    std::string path = write("bad.wvf", c.text);
+    EXPECT_EXIT_STATUS(FilterAnaSynt f(path.c_str()), 255,
+                       "Error: bad filter file format \\.\\.\\. .*bad\\.wvf: .*" +
+                           std::string(c.detail))
+        << c.text;
+  }
+  EXPECT_EXIT_STATUS(FilterAnaSynt f((dir_ + "/absent").c_str()), 255,
+                     "Error: cannot open file .*absent \\.\\.\\. or file doesn't exist");
+}
+
+TEST_F(FilterFile, LookupOrderIsNameOptionWorkingFileThenEnvironment) {
+  std::filesystem::current_path(dir_);
+  unsetenv("ZUB_FILTER");
+  UserFilterFileName = nullptr;
+  EXPECT_EXIT_STATUS(FilterAnaSynt f(F_USER), 255, "Error: the filter bank is not defined");
+
+  auto first_tap = [](FilterAnaSynt& f) { return f.analysis()[0]; };
+  setenv("ZUB_FILTER", write("env.wvf", "0 0 4 0 0 1").c_str(), 1);
+  FilterAnaSynt from_env(F_USER);
+  EXPECT_FLOAT_EQ(first_tap(from_env), 4.f);
+
+  write("qz3.wvf", "0 0 3 0 0 1");
+  FilterAnaSynt from_cwd(F_USER);
+  EXPECT_FLOAT_EQ(first_tap(from_cwd), 3.f);
+
+  std::string option = write("option.wvf", "0 0 2 0 0 1");
+  UserFilterFileName = &option[0];
+  FilterAnaSynt from_option(F_USER);
+  EXPECT_FLOAT_EQ(first_tap(from_option), 2.f);
+
+  FilterAnaSynt from_name(write("named.wvf", "0 0 1 0 0 1").c_str());
+  EXPECT_FLOAT_EQ(first_tap(from_name), 1.f);
+  UserFilterFileName = nullptr;
+  unsetenv("ZUB_FILTER");
+}
