@@ -1,16 +1,70 @@
-// Raw buffer front end. The swap-file layer behind it is switched on by vms_init.
+// Raw buffers and the swap-file memory (VMS). Everything here is global and
+// unlocked, used from the one thread of the program. Nothing in this file has
+// a destructor that runs at exit: the buffer pools release their buffers
+// through free_buffer while static objects are being destroyed.
 #include "array/vms.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "array/fatal.h"
 
-int UseVMS = 0;
+namespace {
 
-void memory_abort() {
-  fatal_exit("Error: cannot allocate memory ... \n", -1, stderr);
+// Tag and source lines under which the front end calls the layer.
+const char* const VmsTag = "VMS";
+constexpr int AllocLine = 162;
+constexpr int FreeLine = 170;
+
+// Exit statuses of the layer.
+constexpr int AllocFailureStatus = -2000;
+constexpr int RecordFailureStatus = 2001;
+
+constexpr std::uint64_t MegaByte = std::uint64_t(1) << 20;
+
+std::uint64_t ram_limit_bytes() { return std::uint64_t(emem_ramlimit) * MegaByte; }
+
+// Positive leading integer of an environment variable (as atoi reads it), or 0.
+int positive_env_int(const char* name) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return 0;
+  errno = 0;
+  long long value = std::strtoll(text, nullptr, 10);
+  if (errno != 0 || value <= 0 || value > 2147483647LL) return 0;
+  return static_cast<int>(value);
 }
+
+}  // namespace
+
+// ---- Settings and counters ----
+
+int UseVMS = 0;
+int emem_ramlimit = 4;
+char emem_tmpdirname[VmsDirNameSize] = ".";
+long emem_vm_limit = 1024;
+long emem_vm_pagesize = 1024;
+
+std::uint64_t total_allocated_RAM = 0;
+std::uint64_t total_allocated_SWAP = 0;
+int nswapfiles = 0;
+int nalloc_ptrs = 0;
+long file_reg = 0;
+mem_alloc_record* malloc_table = nullptr;
+
+// ---- Front end ----
+
+void memory_abort() { fatal_exit("Error: cannot allocate memory ... \n", -1, stderr); }
 
 void* alloc_buffer(std::size_t size) {
   void* p = UseVMS ? mem_alloc_buffer(size) : std::malloc(size == 0 ? 1 : size);
@@ -24,7 +78,453 @@ void free_buffer(void* p) {
   else std::free(p);
 }
 
-// Placeholder swap-file layer: plain heap until the real layer lands.
-void* mem_alloc_buffer(std::size_t size) { return std::malloc(size == 0 ? 1 : size); }
-void mem_free_buffer(void* p) { std::free(p); }
-void vms_init(int, const char*, Bool) { UseVMS = 1; }
+void* mem_alloc_buffer(std::size_t size) { return ext_malloc_x(size, VmsTag, AllocLine); }
+void mem_free_buffer(void* p) { ext_free_x(p, VmsTag, FreeLine); }
+
+VMS_Status::VMS_Status() : Verbose(0) {
+  set_size(0);
+  set_dir(nullptr);
+}
+
+void VMS_Status::set_size(int n) {
+  if (n >= 1) {
+    emem_ramlimit = n;
+    return;
+  }
+  int env = positive_env_int("ZUB_VM_SIZE");
+  if (env > 0) emem_ramlimit = env;
+}
+
+void VMS_Status::set_dir(const char* dir) {
+  if (dir == nullptr || dir[0] == '\0') dir = std::getenv("ZUB_VM_DIR");
+  if (dir == nullptr) return;
+  // Swap files in a cut-down directory name would land somewhere the user did
+  // not choose: a name that does not fit is refused.
+  if (std::strlen(dir) >= sizeof(emem_tmpdirname)) {
+    std::fprintf(stderr, "Error: swap directory name of %zu characters is too long, kept [%s]\n",
+                 std::strlen(dir), emem_tmpdirname);
+    return;
+  }
+  std::strcpy(emem_tmpdirname, dir);
+}
+
+void VMS_Status::print() {
+  std::printf("Virtual memory limit size = %d\n", emem_ramlimit);
+  std::printf("Virtual memory directory = %s\n", emem_tmpdirname);
+}
+
+VMS_Status VMSStatus;
+
+void vms_init(int size, const char* dir, Bool verbose) {
+  UseVMS = 1;
+  VMSStatus.Verbose = verbose;
+  VMSStatus.set_dir(dir);
+  VMSStatus.set_size(size);
+  if (verbose) VMSStatus.print();
+}
+
+// ---- Allocation list ----
+
+namespace {
+
+mem_alloc_record* new_record(const char* failure_message) {
+  mem_alloc_record* record = new (std::nothrow) mem_alloc_record;
+  if (record == nullptr) fatal_exit(failure_message, RecordFailureStatus);
+  return record;
+}
+
+void append_record(mem_alloc_record* record) {
+  if (malloc_table == nullptr) {
+    malloc_table = record;
+    return;
+  }
+  mem_alloc_record* last = malloc_table;
+  while (last->next != nullptr) last = last->next;
+  last->next = record;
+  record->prev = last;
+}
+
+void unlink_record(mem_alloc_record* record) {
+  if (record->prev != nullptr) record->prev->next = record->next;
+  else malloc_table = record->next;
+  if (record->next != nullptr) record->next->prev = record->prev;
+  delete record;
+}
+
+void* record_ram(void* p, std::uint64_t size, const char* tag, int line,
+                 const char* record_failure) {
+  total_allocated_RAM += size;
+  nalloc_ptrs++;
+  mem_alloc_record* record = new_record(record_failure);
+  record->address = p;
+  record->size = size;
+  record->tag = tag != nullptr ? tag : "";
+  record->line = line;
+  record->kind = VmsRam;
+  append_record(record);
+  return p;
+}
+
+}  // namespace
+
+// ---- RAM or swap ----
+
+void* ext_malloc_x(std::size_t size, const char* tag, int line) {
+  if (size > std::uint64_t(emem_vm_pagesize) && size + total_allocated_RAM >= ram_limit_bytes())
+    return swap_malloc_x(size, tag, line);
+  return ram_malloc(size, tag, line);
+}
+
+void* ext_calloc_x(std::size_t count, std::size_t size, const char* tag, int line) {
+  std::size_t n;
+  if (__builtin_mul_overflow(count, size, &n))
+    fatal_exitf(AllocFailureStatus, stdout,
+                "failed to allocate RAM %zu x %zu bytes in %s (%d)\nexiting program now\n", count,
+                size, tag, line);
+  if (n > std::uint64_t(emem_vm_pagesize) && n + total_allocated_RAM > ram_limit_bytes())
+    return swap_malloc_x(n, tag, line);
+  return ram_calloc(count, size, tag, line);
+}
+
+void* ram_malloc(std::size_t size, const char* tag, int line) {
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr)
+    fatal_exitf(AllocFailureStatus, stdout,
+                "failed to allocate RAM %zu bytes in %s (%d)\n"
+                "total RAM allocated so far : %" PRIu64 " bytes\nexiting program now\n",
+                size, tag, line, total_allocated_RAM);
+  return record_ram(p, size, tag, line, "fatal error in memory : life functions terminated\n");
+}
+
+void* ram_calloc(std::size_t count, std::size_t size, const char* tag, int line) {
+  void* p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
+  if (p == nullptr)
+    fatal_exitf(AllocFailureStatus, stdout,
+                "failed to allocate RAM %zu bytes in %s (%d)\n"
+                "total RAM allocated so far: %" PRIu64 " bytes\nexiting program now\n",
+                count * size, tag, line, total_allocated_RAM);
+  return record_ram(p, std::uint64_t(count) * size, tag, line,
+                    "fatal error in memory: life functions terminated\n");
+}
+
+namespace {
+
+// Writes the whole page, going on after a partial write; false on failure.
+bool write_page(int fd, const char* page, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, page, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = ENOSPC;
+      return false;
+    }
+    page += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+void* swap_malloc_x(std::size_t len, const char* tag, int line) {
+  if (len + total_allocated_SWAP > std::uint64_t(emem_vm_limit) * MegaByte)
+    fatal_exit("fatal: swap space overflow --> killing process\n", AllocFailureStatus);
+  std::size_t page_size = static_cast<std::size_t>(emem_vm_pagesize);
+  char* page = static_cast<char*>(std::calloc(page_size, 1));
+  if (page == nullptr)
+    fatal_exit("fatal: cannot allocate internal buffer\nexiting program now\n",
+               AllocFailureStatus);
+
+  // Private to this user, and never an existing file (a planted link or a
+  // file of another process).
+  std::string name = get_tempfile_name();
+  int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) {
+    std::perror("open");
+    std::free(page);
+    fatal_exitf(AllocFailureStatus, stdout,
+                "fatal: cannot create swapfile [%s]\nexiting program now\n", name.c_str());
+  }
+  fchmod(fd, 0600);
+
+  std::uint64_t pages = (std::uint64_t(len) + page_size - 1) / page_size;
+  for (std::uint64_t k = 0; k < pages; k++) {
+    if (!write_page(fd, page, page_size)) {
+      std::perror("write");
+      std::printf("fatal: cannot write to swapfile: [%s] full?\n", emem_tmpdirname);
+      std::printf("exiting program now\n");
+      std::free(page);
+      close(fd);
+      std::remove(name.c_str());
+      fatal_exit("", AllocFailureStatus);
+    }
+  }
+  std::free(page);
+
+  void* p = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (p == MAP_FAILED) {
+    std::printf("mmap failed with errno = %d\n", errno);
+    std::printf("failed to allocate SWAP %zu bytes in %s (%d)\n", len, tag, line);
+    std::printf("total SWAP allocated so far : %" PRIu64 " bytes\n", total_allocated_SWAP);
+    std::printf("%d swap files opened so far in %s\n", nswapfiles, emem_tmpdirname);
+    close(fd);
+    // No swap file is left behind for an allocation that never existed.
+    std::remove(name.c_str());
+    fatal_exit("exiting program now\n", AllocFailureStatus);
+  }
+
+  total_allocated_SWAP += len;
+  nalloc_ptrs++;
+  nswapfiles++;
+  mem_alloc_record* record = new_record("fatal error in memory: life functions terminated\n");
+  record->address = p;
+  record->size = len;
+  record->tag = tag != nullptr ? tag : "";
+  record->line = line;
+  record->kind = VmsSwap;
+  record->swapfile = name;
+  record->fd = fd;
+  append_record(record);
+  return p;
+}
+
+// ---- Release ----
+
+namespace {
+
+// The record of p, or null after the message of a null or unlisted pointer.
+mem_alloc_record* find_record(void* p, const char* tag, int line) {
+  if (p == nullptr) {
+    std::printf("%s (%d): free requested on NULL pointer\n", tag, line);
+    return nullptr;
+  }
+  if (malloc_table == nullptr) {
+    std::printf("%s (%d): free requested on unallocated pointer\n", tag, line);
+    return nullptr;
+  }
+  for (mem_alloc_record* r = malloc_table; r != nullptr; r = r->next)
+    if (r->address == p) return r;
+  std::printf("%s (%d) free requested on unallocated pointer\n", tag, line);
+  return nullptr;
+}
+
+void release_ram(mem_alloc_record* record) {
+  std::free(record->address);
+  total_allocated_RAM -= record->size;
+  nalloc_ptrs--;
+  unlink_record(record);
+}
+
+// The two swap releases differ only in their close and remove messages.
+void release_swap(mem_alloc_record* record, const char* tag, int line,
+                  const char* close_message, bool perror_on_remove) {
+  total_allocated_SWAP -= record->size;
+  nalloc_ptrs--;
+  if (munmap(record->address, record->size) != 0)
+    std::printf("failed to munmap pointer %s (%d)\n", tag, line);
+  if (close(record->fd) != 0) {
+    std::perror("close");
+    std::printf(close_message, record->swapfile.c_str());
+  }
+  if (std::remove(record->swapfile.c_str()) != 0) {
+    int error = errno;
+    std::printf("failed to remove file %s: errno is %d\n", record->swapfile.c_str(), error);
+    if (perror_on_remove) std::perror("remove");
+  }
+  nswapfiles--;
+  unlink_record(record);
+}
+
+}  // namespace
+
+void ext_free_x(void* p, const char* tag, int line) {
+  mem_alloc_record* record = find_record(p, tag, line);
+  if (record == nullptr) return;
+  if (record->kind == VmsRam) release_ram(record);
+  else release_swap(record, tag, line, "closing swap file [%s]", true);
+}
+
+void ram_free(void* p, const char* tag, int line) {
+  mem_alloc_record* record = find_record(p, tag, line);
+  if (record == nullptr) return;
+  if (record->kind != VmsRam) {
+    std::printf("trying to RAM free a non-RAM pointer: skipping free\n");
+    return;
+  }
+  release_ram(record);
+}
+
+void swap_free_x(void* p, const char* tag, int line) {
+  mem_alloc_record* record = find_record(p, tag, line);
+  if (record == nullptr) return;
+  if (record->kind != VmsSwap) {
+    std::printf("trying to RAM free a non-SWAP pointer: skipping free\n");
+    return;
+  }
+  release_swap(record, tag, line, "closing file [%s]", false);
+}
+
+char* ext_strdup_x(const char* s, const char* tag, int line) {
+  std::size_t length = std::strlen(s);
+  char* copy = static_cast<char*>(ram_malloc(length + 1, tag, line));
+  std::memcpy(copy, s, length + 1);
+  return copy;
+}
+
+// ---- Parameters and reports ----
+
+long get_memory_parameter(const char* name) {
+  if (std::strcmp(name, "max_ram") == 0) return emem_ramlimit;
+  if (std::strcmp(name, "max_swap") == 0) return emem_vm_limit;
+  if (std::strcmp(name, "vm_page_size") == 0) return emem_vm_pagesize;
+  if (std::strcmp(name, "total_alloc") == 0)
+    return static_cast<long>(total_allocated_RAM + total_allocated_SWAP);
+  if (std::strcmp(name, "total_alloc_ram") == 0) return static_cast<long>(total_allocated_RAM);
+  if (std::strcmp(name, "total_alloc_swap") == 0) return static_cast<long>(total_allocated_SWAP);
+  std::printf("cannot get memory parameter: [%s]\n", name);
+  return 0;
+}
+
+void set_memory_parameter(const char* name, long value) {
+  if (std::strcmp(name, "max_ram") == 0) emem_ramlimit = static_cast<int>(value);
+  else if (std::strcmp(name, "max_swap") == 0) emem_vm_limit = value;
+  else if (std::strcmp(name, "vm_page_size") == 0) emem_vm_pagesize = value;
+  else std::printf("cannot set memory parameter: [%s]\n", name);
+}
+
+void print_memory_parameters() {
+  std::fprintf(stderr, "MEM: ramlimit  %ld\n", static_cast<long>(emem_ramlimit));
+  std::fprintf(stderr, "MEM: vmlimit   %ld\n", emem_vm_limit);
+  std::fprintf(stderr, "MEM: pagesize  %ld\n", emem_vm_pagesize);
+  std::fprintf(stderr, "MEM: tmpdir    [%s]\n", emem_tmpdirname);
+}
+
+void memory_status() {
+  if (total_allocated_RAM == 0 && total_allocated_SWAP == 0 && nswapfiles == 0 &&
+      nalloc_ptrs == 0)
+    return;
+  std::fprintf(stderr, "**** MEMORY STATUS\n");
+  std::fprintf(stderr, "memory in use  : %" PRIu64 " bytes\n",
+               total_allocated_RAM + total_allocated_SWAP);
+  std::fprintf(stderr, "RAM            : %" PRIu64 " bytes\n", total_allocated_RAM);
+  std::fprintf(stderr, "SWAP           : %" PRIu64 " bytes\n", total_allocated_SWAP);
+  std::fprintf(stderr, "open swapfiles : %d\n", nswapfiles);
+  for (mem_alloc_record* r = malloc_table; r != nullptr; r = r->next) {
+    std::fprintf(stderr, "%s", r->kind == VmsSwap ? "[SWP] " : "[RAM] ");
+    std::fprintf(stderr, "po=%p size=%" PRIu64 " allocated in %s (%d) ", r->address, r->size,
+                 r->tag.c_str(), r->line);
+    if (r->kind == VmsSwap) std::fprintf(stderr, "in swapfile %s", r->swapfile.c_str());
+    std::fprintf(stderr, "\n");
+    std::fflush(stderr);
+  }
+}
+
+// ---- File utilities ----
+
+namespace {
+
+// Swap file name of number k of this process. The buffer holds the longest
+// directory emem_tmpdirname can hold, so the name is never cut.
+const char* swap_file_name(long k) {
+  static char name[VmsDirNameSize + 64];
+  std::snprintf(name, sizeof(name), "%s/vmswap_%05ld_%05x", emem_tmpdirname,
+                static_cast<long>(getpid()), static_cast<unsigned>(k));
+  return name;
+}
+
+}  // namespace
+
+const char* get_tempfile_name() { return swap_file_name(++file_reg); }
+
+void set_tmpdirname(const char* dir) {
+  std::snprintf(emem_tmpdirname, 256, "%s", dir);
+}
+
+int test_write_permission(const char* path) { return access(path, W_OK) == 0 ? 1 : 0; }
+
+long get_avail_kbytes(const char* dir) {
+  struct statvfs fs;
+  if (statvfs(dir, &fs) != 0) {
+    std::printf("cannot read the free space of %s: aborting\n", dir);
+    return 0;
+  }
+  return static_cast<long>(std::uint64_t(fs.f_bavail) * fs.f_frsize / 1024);
+}
+
+long mem_filesize(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0) return 0;
+  return static_cast<long>(st.st_size);
+}
+
+mmap_record* mmap_open(const char* path) {
+  long length = mem_filesize(path);
+  if (length < 1) return nullptr;
+  int fd = open(path, O_RDONLY);
+  if (fd < 0) {
+    std::printf("cannot open file %s: aborting mmapping", path);
+    return nullptr;
+  }
+  void* address = mmap(nullptr, static_cast<std::size_t>(length), PROT_READ, MAP_SHARED, fd, 0);
+  if (address == MAP_FAILED) {
+    std::perror("mmap");
+    close(fd);
+    return nullptr;
+  }
+  close(fd);  // the mapping stays valid
+  return new mmap_record{fd, address, length, path};
+}
+
+void mmap_close(mmap_record* record) {
+  if (record == nullptr) return;
+  if (munmap(record->address, static_cast<std::size_t>(record->length)) != 0)
+    std::perror("munmap");
+  delete record;
+}
+
+// ---- Clean-up and signals ----
+
+void cleanup_mess() {
+  for (long k = 1; k <= file_reg; k++) {
+    const char* name = swap_file_name(k);
+    if (std::remove(name) == 0) std::fprintf(stderr, "\n*** cleaned up tmp file [%s]", name);
+  }
+  std::fprintf(stderr, "\n\n");
+  std::fflush(stderr);
+}
+
+// Signal handlers end with _exit: the exit handlers (pool release) must not
+// run from inside a signal.
+void cleanup_mess_wrapper(int) {
+  std::fprintf(stderr, "\n\n**** user interrupted process %ld ****\n",
+               static_cast<long>(getpid()));
+  std::fflush(stderr);
+  _exit(1);
+}
+
+void fatal_signal_handler(int) {
+  std::fprintf(stderr, "\n\n**** fatal error in pid %ld\n**** Segmentation fault or Bus Error\n",
+               static_cast<long>(getpid()));
+  std::fflush(stderr);
+  _exit(1);
+}
+
+int signal_catch(int signal, void (*handler)(int)) {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof(action));
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  return sigaction(signal, &action, nullptr) == 0 ? 0 : -1;
+}
+
+void dump_stack() {
+  // Without gdb on the host there is nothing to print.
+  if (std::system("command -v gdb > /dev/null 2>&1") != 0) return;
+  char command[128];
+  std::snprintf(command, sizeof(command), "gdb -batch -p %ld -ex where -ex detach 2> /dev/null",
+                static_cast<long>(getpid()));
+  std::fflush(stdout);
+  int status = std::system(command);
+  (void)status;  // a failed dump leaves nothing further to do
+}

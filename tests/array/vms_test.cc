@@ -1,0 +1,422 @@
+// Raw buffers and the swap-file memory: the RAM-or-swap choice, swap files
+// really created, mapped and removed in a temporary directory, settings from
+// the environment, messages of bad releases and the exit statuses of failures.
+#include "array/vms.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "array/to_array.h"
+#include "support/death.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QZ_UNDER_ASAN 1
+#else
+#define QZ_UNDER_ASAN 0
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t MB = std::size_t(1) << 20;
+// The layer's exit status -2000 as the shell sees it (modulo 256).
+constexpr int LayerFailure = 48;
+
+std::vector<std::string> files_in(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().string());
+  return names;
+}
+
+// A private swap directory and the layer's settings restored afterwards.
+class Vms : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "qz_vms_XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    ASSERT_NE(mkdtemp(buffer.data()), nullptr);
+    dir_ = buffer.data();
+    saved_use_ = UseVMS;
+    saved_ram_ = emem_ramlimit;
+    saved_vm_ = emem_vm_limit;
+    saved_page_ = emem_vm_pagesize;
+    std::strcpy(saved_dir_, emem_tmpdirname);
+    std::strcpy(emem_tmpdirname, dir_.c_str());
+    emem_ramlimit = 4;
+    emem_vm_limit = 1024;
+    emem_vm_pagesize = 1024;
+    unsetenv("ZUB_VM_SIZE");
+    unsetenv("ZUB_VM_DIR");
+  }
+  void TearDown() override {
+    EXPECT_EQ(malloc_table, nullptr) << "a test left allocations in the list";
+    EXPECT_EQ(total_allocated_RAM, 0u);
+    EXPECT_EQ(total_allocated_SWAP, 0u);
+    UseVMS = saved_use_;
+    emem_ramlimit = saved_ram_;
+    emem_vm_limit = saved_vm_;
+    emem_vm_pagesize = saved_page_;
+    std::strcpy(emem_tmpdirname, saved_dir_);
+    fs::remove_all(dir_);
+  }
+
+  bool in_swap(void* p) {
+    for (mem_alloc_record* r = malloc_table; r != nullptr; r = r->next)
+      if (r->address == p) return r->kind == VmsSwap;
+    ADD_FAILURE() << "pointer not listed";
+    return false;
+  }
+
+  std::string dir_;
+  int saved_use_ = 0, saved_ram_ = 0;
+  long saved_vm_ = 0, saved_page_ = 0;
+  char saved_dir_[VmsDirNameSize] = {};
+};
+
+}  // namespace
+
+TEST(RawBuffers, PlainModeUsesTheHeap) {
+  ASSERT_EQ(UseVMS, 0);
+  free_buffer(nullptr);
+  char* p = static_cast<char*>(alloc_buffer(4096));
+  std::memset(p, 7, 4096);
+  free_buffer(p);
+  EXPECT_EQ(malloc_table, nullptr);
+}
+
+TEST(RawBuffers, HeapFailureEndsWithNonZeroStatus) {
+  if (QZ_UNDER_ASAN) GTEST_SKIP() << "the sanitizer aborts oversized requests itself";
+  EXPECT_EXIT_STATUS(alloc_buffer(SIZE_MAX / 2), 255, "Error: cannot allocate memory \\.\\.\\. ");
+}
+
+TEST_F(Vms, EnvironmentSizeAndDirectory) {
+  setenv("ZUB_VM_SIZE", "0", 1);
+  VMS_Status zero;
+  EXPECT_EQ(emem_ramlimit, 4);
+  setenv("ZUB_VM_SIZE", "abc", 1);
+  VMS_Status letters;
+  EXPECT_EQ(emem_ramlimit, 4);
+  setenv("ZUB_VM_SIZE", "99999999999", 1);  // more megabytes than an int holds
+  VMS_Status huge;
+  EXPECT_EQ(emem_ramlimit, 4);
+  setenv("ZUB_VM_SIZE", "16", 1);
+  VMS_Status sixteen;
+  EXPECT_EQ(emem_ramlimit, 16);
+  EXPECT_EQ(sixteen.Verbose, 0);
+
+  vms_init(8, dir_.c_str(), False);
+  EXPECT_EQ(UseVMS, 1);
+  EXPECT_EQ(emem_ramlimit, 8);
+  vms_init(0, dir_.c_str(), False);
+  EXPECT_EQ(emem_ramlimit, 16);  // falls back to the environment
+
+  setenv("ZUB_VM_DIR", "/some/where", 1);
+  VMSStatus.set_dir(nullptr);
+  EXPECT_STREQ(emem_tmpdirname, "/some/where");
+  VMSStatus.set_dir(dir_.c_str());
+  EXPECT_STREQ(emem_tmpdirname, dir_.c_str());
+  unsetenv("ZUB_VM_DIR");
+  unsetenv("ZUB_VM_SIZE");
+
+  std::strcpy(emem_tmpdirname, ".");
+  vms_init(0, "", False);
+  EXPECT_STREQ(emem_tmpdirname, ".");
+
+  testing::internal::CaptureStdout();
+  vms_init(5, dir_.c_str(), True);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Virtual memory limit size = 5\nVirtual memory directory = " + dir_ + "\n");
+  EXPECT_EQ(VMSStatus.Verbose, 1);
+  VMSStatus.Verbose = 0;
+}
+
+TEST_F(Vms, OverlongDirectoryIsRefusedAndCopiesAreBounded) {
+  std::string long_dir(5000, 'd');
+  testing::internal::CaptureStderr();
+  VMSStatus.set_dir(long_dir.c_str());
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("too long"), std::string::npos);
+  EXPECT_STREQ(emem_tmpdirname, dir_.c_str());
+  set_tmpdirname(long_dir.c_str());
+  EXPECT_EQ(std::strlen(emem_tmpdirname), 255u);
+  // The longest accepted directory still gives a whole swap file name.
+  std::string longest(VmsDirNameSize - 1, 'x');
+  VMSStatus.set_dir(longest.c_str());
+  std::string name = get_tempfile_name();
+  EXPECT_EQ(name.substr(0, longest.size()), longest);
+  EXPECT_TRUE(std::regex_match(name.substr(longest.size()),
+                               std::regex("/vmswap_[0-9]{5,}_[0-9a-f]{5,}")))
+      << name.substr(longest.size());
+}
+
+TEST_F(Vms, SwapFileNamesCountInHexadecimal) {
+  file_reg = 0x1f;
+  std::string name = get_tempfile_name();
+  char pid[32];
+  std::snprintf(pid, sizeof(pid), "%05ld", static_cast<long>(getpid()));
+  EXPECT_EQ(name, dir_ + "/vmswap_" + pid + "_00020");
+  EXPECT_EQ(file_reg, 0x20);
+}
+
+TEST_F(Vms, RamOrSwapAtTheLimit) {
+  UseVMS = 1;
+  void* three = ext_malloc_x(3 * MB, "test", 1);
+  EXPECT_FALSE(in_swap(three));
+  // 3 MB + 1 MB reaches the 4 MB limit: swap for malloc ...
+  void* one = ext_malloc_x(MB, "test", 2);
+  EXPECT_TRUE(in_swap(one));
+  EXPECT_EQ(total_allocated_SWAP, MB);
+  EXPECT_EQ(total_allocated_RAM, 3 * MB);
+  // ... but calloc goes to swap only past the limit.
+  void* zeroed = ext_calloc_x(1024, 1024, "test", 3);
+  EXPECT_FALSE(in_swap(zeroed));
+  EXPECT_EQ(static_cast<char*>(zeroed)[MB - 1], 0);
+  // A request of one page stays in RAM whatever the totals.
+  void* page = ext_malloc_x(1024, "test", 4);
+  EXPECT_FALSE(in_swap(page));
+  void* more = ext_calloc_x(2, 1024, "test", 5);
+  EXPECT_TRUE(in_swap(more));
+  EXPECT_EQ(nalloc_ptrs, 5);
+  EXPECT_EQ(nswapfiles, 2);
+  EXPECT_EQ(files_in(dir_).size(), 2u);
+  for (void* p : {three, one, zeroed, page, more}) ext_free_x(p, "test", 9);
+  EXPECT_EQ(nalloc_ptrs, 0);
+  EXPECT_EQ(nswapfiles, 0);
+  EXPECT_TRUE(files_in(dir_).empty());
+}
+
+TEST_F(Vms, LargeRamLimitDoesNotWrap) {
+  // 4096 MB is 2^32 bytes: a 32-bit limit would be 0 and send everything
+  // above a page to swap.
+  VMSStatus.set_size(4096);
+  EXPECT_EQ(emem_ramlimit, 4096);
+  void* p = ext_malloc_x(2048, "test", 1);
+  EXPECT_FALSE(in_swap(p));
+  ext_free_x(p, "test", 2);
+  EXPECT_TRUE(files_in(dir_).empty());
+}
+
+TEST_F(Vms, SwapFileIsCreatedMappedAndRemoved) {
+  char* p = static_cast<char*>(swap_malloc_x(2500, "test", 7));
+  ASSERT_EQ(malloc_table->address, p);
+  std::string name = malloc_table->swapfile;
+  EXPECT_EQ(name.rfind(dir_ + "/vmswap_", 0), 0u);
+  struct stat st;
+  ASSERT_EQ(stat(name.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 3 * 1024);  // three whole zero pages
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  for (int k = 0; k < 2500; k++) ASSERT_EQ(p[k], 0);
+  for (int k = 0; k < 2500; k++) p[k] = static_cast<char>(k * 7 + 1);
+  ASSERT_EQ(msync(p, 2500, MS_SYNC), 0);
+  std::ifstream file(name, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.size(), 3072u);
+  for (int k = 0; k < 2500; k++) ASSERT_EQ(bytes[k], static_cast<char>(k * 7 + 1));
+  for (int k = 2500; k < 3072; k++) ASSERT_EQ(bytes[k], 0);
+  EXPECT_EQ(total_allocated_SWAP, 2500u);
+  EXPECT_EQ(nswapfiles, 1);
+
+  swap_free_x(p, "test", 8);
+  EXPECT_NE(stat(name.c_str(), &st), 0);
+  EXPECT_EQ(nswapfiles, 0);
+  EXPECT_EQ(total_allocated_SWAP, 0u);
+}
+
+namespace {
+
+void fill_pool_through_swap_and_exit(const std::string& dir) {
+  vms_init(1, dir.c_str(), False);
+  to_array<float, false> image(600, 600);  // 1.44 MB: past the 1 MB limit
+  image(599, 599) = 3.f;
+  if (files_in(dir).size() != 1) std::_Exit(3);
+  image.free();
+  std::exit(0);  // the pools release their buffers at exit
+}
+
+void plant_next_swap_file_and_allocate() {
+  char planted[VmsDirNameSize + 64];
+  std::snprintf(planted, sizeof(planted), "%s/vmswap_%05ld_%05x", emem_tmpdirname,
+                static_cast<long>(getpid()), static_cast<unsigned>(file_reg + 1));
+  std::ofstream(planted) << "keep";
+  swap_malloc_x(5000, "test", 1);
+}
+
+}  // namespace
+
+TEST_F(Vms, PoolBuffersInSwapFilesAreRemovedAtExit) {
+  EXPECT_EXIT(fill_pool_through_swap_and_exit(dir_), ::testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(files_in(dir_).empty());
+}
+
+TEST_F(Vms, BadReleasesAreReportedAndIgnored) {
+  UseVMS = 1;
+  void* p = alloc_buffer(100);
+  free_buffer(p);
+  testing::internal::CaptureStdout();
+  free_buffer(p);  // the list is empty now
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "VMS (170): free requested on unallocated pointer\n");
+
+  void* ram = ext_malloc_x(64, "test", 1);
+  void* swap = swap_malloc_x(5000, "test", 2);
+  int unlisted = 0;
+  testing::internal::CaptureStdout();
+  ext_free_x(&unlisted, "caller", 12);
+  ext_free_x(nullptr, "caller", 13);
+  ram_free(swap, "caller", 14);
+  swap_free_x(ram, "caller", 15);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "caller (12) free requested on unallocated pointer\n"
+            "caller (13): free requested on NULL pointer\n"
+            "trying to RAM free a non-RAM pointer: skipping free\n"
+            "trying to RAM free a non-SWAP pointer: skipping free\n");
+  EXPECT_EQ(nalloc_ptrs, 2);
+  ram_free(ram, "test", 3);
+  ext_free_x(swap, "test", 4);
+  EXPECT_EQ(nalloc_ptrs, 0);
+}
+
+TEST_F(Vms, ParametersAndStatusReports) {
+  EXPECT_EQ(get_memory_parameter("max_ram"), 4);
+  EXPECT_EQ(get_memory_parameter("max_swap"), 1024);
+  EXPECT_EQ(get_memory_parameter("vm_page_size"), 1024);
+  set_memory_parameter("vm_page_size", 4096);
+  EXPECT_EQ(emem_vm_pagesize, 4096);
+  set_memory_parameter("max_swap", 2);
+  EXPECT_EQ(emem_vm_limit, 2);
+  set_memory_parameter("max_ram", 6);
+  EXPECT_EQ(emem_ramlimit, 6);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(get_memory_parameter("colour"), 0);
+  set_memory_parameter("colour", 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "cannot get memory parameter: [colour]\ncannot set memory parameter: [colour]\n");
+
+  testing::internal::CaptureStderr();
+  print_memory_parameters();
+  memory_status();  // nothing is allocated: no report
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "MEM: ramlimit  6\nMEM: vmlimit   2\nMEM: pagesize  4096\nMEM: tmpdir    [" + dir_ +
+                "]\n");
+
+  void* ram = ram_calloc(10, 3, "here", 21);
+  void* swap = swap_malloc_x(5000, "there", 22);
+  char* copy = ext_strdup_x("text", "dup", 23);
+  EXPECT_STREQ(copy, "text");
+  EXPECT_EQ(get_memory_parameter("total_alloc_ram"), 35);
+  EXPECT_EQ(get_memory_parameter("total_alloc_swap"), 5000);
+  EXPECT_EQ(get_memory_parameter("total_alloc"), 5035);
+  testing::internal::CaptureStderr();
+  memory_status();
+  std::string report = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(report.rfind("**** MEMORY STATUS\nmemory in use  : 5035 bytes\n"
+                         "RAM            : 35 bytes\nSWAP           : 5000 bytes\n"
+                         "open swapfiles : 1\n[RAM] po=", 0),
+            0u)
+      << report;
+  EXPECT_NE(report.find("size=30 allocated in here (21) \n[SWP] po="), std::string::npos) << report;
+  EXPECT_NE(report.find("size=5000 allocated in there (22) in swapfile " + dir_ + "/vmswap_"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("size=5 allocated in dup (23) \n"), std::string::npos) << report;
+  ext_free_x(copy, "t", 1);
+  ext_free_x(swap, "t", 2);
+  ext_free_x(ram, "t", 3);
+}
+
+TEST_F(Vms, FailuresEndWithTheLayerStatus) {
+  emem_vm_limit = 1;
+  EXPECT_EXIT_STATUS(swap_malloc_x(2 * MB, "test", 1), LayerFailure,
+                     "fatal: swap space overflow --> killing process");
+  emem_vm_limit = 1024;
+  std::strcpy(emem_tmpdirname, (dir_ + "/missing").c_str());
+  EXPECT_EXIT_STATUS(swap_malloc_x(5000, "test", 2), LayerFailure, "cannot create swapfile");
+  std::strcpy(emem_tmpdirname, dir_.c_str());
+  if (!QZ_UNDER_ASAN) {
+    EXPECT_EXIT_STATUS(ram_malloc(SIZE_MAX / 2, "big", 3), LayerFailure,
+                       "failed to allocate RAM [0-9]+ bytes in big \\(3\\)");
+    EXPECT_EXIT_STATUS(ext_calloc_x(SIZE_MAX / 2, 4, "big", 4), LayerFailure,
+                       "failed to allocate RAM");
+  }
+}
+
+TEST_F(Vms, ExistingSwapFileIsNeverReused) {
+  // A file planted under the next name is neither opened nor overwritten.
+  EXPECT_EXIT_STATUS(plant_next_swap_file_and_allocate(), LayerFailure, "cannot create swapfile");
+  std::vector<std::string> left = files_in(dir_);
+  ASSERT_EQ(left.size(), 1u);
+  std::ifstream planted(left[0]);
+  std::string content;
+  planted >> content;
+  EXPECT_EQ(content, "keep");
+}
+
+TEST_F(Vms, FileUtilities) {
+  EXPECT_EQ(test_write_permission(dir_.c_str()), 1);
+  EXPECT_EQ(test_write_permission((dir_ + "/none/x").c_str()), 0);
+  EXPECT_GT(get_avail_kbytes(dir_.c_str()), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(get_avail_kbytes((dir_ + "/none").c_str()), 0);
+  testing::internal::GetCapturedStdout();
+
+  std::string path = dir_ + "/data.bin";
+  std::string payload = "0123456789abcdef";
+  std::ofstream(path, std::ios::binary) << payload;
+  EXPECT_EQ(mem_filesize(path.c_str()), 16);
+  EXPECT_EQ(mem_filesize((dir_ + "/none").c_str()), 0);
+  mmap_record* mapped = mmap_open(path.c_str());
+  ASSERT_NE(mapped, nullptr);
+  EXPECT_EQ(mapped->length, 16);
+  EXPECT_EQ(mapped->path, path);
+  EXPECT_EQ(std::string(static_cast<const char*>(mapped->address), 16), payload);
+  mmap_close(mapped);
+  mmap_close(nullptr);
+  std::ofstream(dir_ + "/empty.bin");
+  EXPECT_EQ(mmap_open((dir_ + "/empty.bin").c_str()), nullptr);
+  EXPECT_EQ(mmap_open((dir_ + "/none").c_str()), nullptr);
+}
+
+TEST_F(Vms, CleanupRemovesThisProcessSwapFiles) {
+  std::vector<std::string> names;
+  for (int k = 0; k < 3; k++) {
+    names.push_back(get_tempfile_name());
+    std::ofstream(names.back()) << k;
+  }
+  std::ofstream(dir_ + "/other_file") << "stays";
+  testing::internal::CaptureStderr();
+  cleanup_mess();
+  std::string messages = testing::internal::GetCapturedStderr();
+  for (const std::string& name : names) {
+    EXPECT_FALSE(fs::exists(name));
+    EXPECT_NE(messages.find("\n*** cleaned up tmp file [" + name + "]"), std::string::npos);
+  }
+  EXPECT_TRUE(fs::exists(dir_ + "/other_file"));
+}
+
+TEST(VmsSignals, HandlersEndWithStatusOne) {
+  EXPECT_EXIT(cleanup_mess_wrapper(), ::testing::ExitedWithCode(1),
+              "\\*\\*\\*\\* user interrupted process [0-9]+ \\*\\*\\*\\*");
+  EXPECT_EXIT(fatal_signal_handler(), ::testing::ExitedWithCode(1),
+              "fatal error in pid [0-9]+\n\\*\\*\\*\\* Segmentation fault or Bus Error");
+  EXPECT_EXIT(
+      {
+        signal_catch(SIGUSR1, cleanup_mess_wrapper);
+        raise(SIGUSR1);
+      },
+      ::testing::ExitedWithCode(1), "user interrupted");
+  EXPECT_EQ(signal_catch(SIGKILL, cleanup_mess_wrapper), -1);
+}
