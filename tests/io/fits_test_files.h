@@ -1,0 +1,109 @@
+// Helpers of the FITS tests: a scratch directory per test program, raw file
+// access, and CFITSIO as the independent writer and reader of reference
+// files (our own reader and writer are what is under test).
+#pragma once
+
+#include <fitsio.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fits_test {
+
+// One fresh directory per test program, so parallel test runs never meet.
+inline const std::string& scratch_dir() {
+  static const std::string dir = [] {
+    std::string pattern = ::testing::TempDir() + "qz_io_XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr) std::abort();
+    return std::string(buf.data());
+  }();
+  return dir;
+}
+
+inline std::string scratch(const std::string& name) { return scratch_dir() + "/" + name; }
+
+inline std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool file_exists(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f != nullptr) std::fclose(f);
+  return f != nullptr;
+}
+
+// The header cards of the first HDU of a file, through END.
+inline std::vector<std::string> header_cards(const std::string& bytes) {
+  std::vector<std::string> cards;
+  for (std::size_t at = 0; at + 80 <= bytes.size(); at += 80) {
+    cards.push_back(bytes.substr(at, 80));
+    if (cards.back().compare(0, 8, "END     ") == 0) break;
+  }
+  return cards;
+}
+
+inline std::string card(const std::string& text) {
+  std::string padded = text;
+  padded.resize(80, ' ');
+  return padded;
+}
+
+// A primary image written by CFITSIO with the given raw stored values.
+inline void write_reference(const std::string& path, int bitpix, std::vector<long> naxes,
+                            const std::vector<double>& stored, double bscale = 1.0,
+                            double bzero = 0.0) {
+  std::remove(path.c_str());
+  fitsfile* f = nullptr;
+  int status = 0;
+  ffinit(&f, path.c_str(), &status);
+  ffcrim(f, bitpix, static_cast<int>(naxes.size()), naxes.data(), &status);
+  if (bscale != 1.0 || bzero != 0.0) {
+    ffpky(f, TDOUBLE, "BSCALE", &bscale, nullptr, &status);
+    ffpky(f, TDOUBLE, "BZERO", &bzero, nullptr, &status);
+    ffpscl(f, 1.0, 0.0, &status);  // the values given are the stored ones
+  }
+  if (!stored.empty())
+    ffppr(f, TDOUBLE, 1, static_cast<LONGLONG>(stored.size()),
+          const_cast<double*>(stored.data()), &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0) << "CFITSIO could not write " << path;
+}
+
+struct Reference {
+  int bitpix = 0;
+  std::vector<long> naxes;
+  std::vector<double> values;
+};
+
+// Values of the primary image as CFITSIO reads them: physical, or the raw
+// stored values when raw is true.
+inline Reference read_reference(const std::string& path, bool raw = false) {
+  Reference ref;
+  fitsfile* f = nullptr;
+  int status = 0;
+  int naxis = 0;
+  ffopen(&f, path.c_str(), READONLY, &status);
+  ffgidt(f, &ref.bitpix, &status);
+  ffgidm(f, &naxis, &status);
+  ref.naxes.assign(naxis > 0 ? naxis : 0, 0);
+  if (naxis > 0) ffgisz(f, naxis, ref.naxes.data(), &status);
+  long long n = naxis > 0 ? 1 : 0;
+  for (long axis : ref.naxes) n *= axis;
+  if (raw) ffpscl(f, 1.0, 0.0, &status);
+  ref.values.assign(n, 0.0);
+  int anynul = 0;
+  if (n > 0) ffgpv(f, TDOUBLE, 1, n, nullptr, ref.values.data(), &anynul, &status);
+  ffclos(f, &status);
+  EXPECT_EQ(status, 0) << "CFITSIO could not read " << path;
+  return ref;
+}
+
+}  // namespace fits_test
