@@ -105,7 +105,8 @@ class to_array {
     borrowed_ = 1;
     pool_ = pool ? 1 : 0;
     buffer_ = buffer;
-    n_elem_ = array_detail::element_count(nl, nc, 0);
+    // nl x nc elements; a zero column count wraps no element at all.
+    n_elem_ = nc == 0 ? 0 : array_detail::element_count(nl, nc, 0);
     axis_[0] = nc;
     axis_[1] = nl;
     axis_[2] = 0;

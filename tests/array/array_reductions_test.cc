@@ -160,6 +160,12 @@ TEST(ArrayCopies, SignalsAndCubesKeepTheirShape) {
   EXPECT_EQ(line_copy.n_elem(), 7);
   EXPECT_EQ(line_copy.naxis(), 1);
   EXPECT_EQ(line_copy(6), 4.f);
+  float data[4] = {1, 2, 3, 4};
+  to_array<float, false> wrapped;
+  wrapped.alloc(data, 4, 0, nullptr, False);
+  EXPECT_EQ(wrapped.n_elem(), 0);  // 4 lines of no column
+  wrapped.alloc(data, 2, 2, nullptr, False);
+  EXPECT_EQ(wrapped.total(), 10.0);
   to_array<float, false> img(3, 5);
   to_array<float, false> shaped;
   shaped.init(img);
