@@ -1,16 +1,151 @@
-// qz_mca: separates an image into morphological components.
-// Until the decomposition lands, the program takes its two file names and
-// reports what it would do.
+// qz_mca: separates an image into morphological components, one per selected
+// base, and writes the components, the residual and their sum.
 #include <cstdio>
-#include <string>
+#include <vector>
 
 #include "array/fatal.h"
+#include "io/fits_header.h"
+#include "io/io_dispatch.h"
+#include "mca/mca.h"
+#include "mca/mca_input.h"
+#include "mca/mca_options.h"
+#include "numerics/noise_estimators.h"
+
+namespace {
+
+void print_parameters() {
+  std::printf("\n\nPARAMETERS: \n\n\n");
+  std::printf("File Name in = %s\n", Name_Imag_In.c_str());
+  std::printf("File Name Out = %s\n", Name_Imag_Out.c_str());
+  if (BlockOverlap == 0) std::printf("No overlapping \n");
+  if (BlockSize > 0) std::printf("BlockSize = %d\n", BlockSize);
+  if (CosBlockSize > 0) std::printf("CosBlockSize = %d\n", CosBlockSize);
+  std::printf("NbrScale2D = %d\n", NbrScale2D);
+  if (FirstDetectScale > 0) std::printf("FirstDetectScale = %d\n", FirstDetectScale);
+  if (FirstSoftThreshold > 0) std::printf("FirstThreshold = %g\n", FirstSoftThreshold);
+  std::printf("LastThreshold = %g\n", LastSoftThreshold);
+  if (Noise_Ima > NoiseNotGiven) std::printf(" Noise = %g\n", Noise_Ima);
+  if (RemoveLastScale == 1) std::printf("Remove last scale \n");
+  std::printf("Number of iteration = %d\n", Nbr_Iter);
+  if (T_Decreasing == 0) std::printf("Linear step descent\n");
+  else if (T_Decreasing == 2) std::printf("MOM step descent\n");
+  else std::printf("Exponential step descent\n");
+  if (UseNormL1) std::printf("Used L1 norm in threshold\n");
+  if (TV == 1) std::printf("TV Regularization: LambdaTV = %g NbrHaarScale = %d\n", LambdaTV, TV_NbrScale2D);
+  if (UseZoom == 1) std::printf("Zoom the image \n");
+}
+
+// The option globals into the MCA; every base takes its share.
+void configure(MCA& mca) {
+  mca.NbrBase = NbrBase;
+  for (int b = 0; b < NbrBase; b++) mca.TabSelect[b] = TabSelect[b];
+  mca.Noise_Ima = Noise_Ima;
+  mca.Nbr_Iter = Nbr_Iter;
+  mca.PositivSol = PositivSol;
+  mca.AT_PositivSol = mca.WT_PositivSol = mca.Rid_PositivSol = mca.Cur_PositivSol = PositivSol;
+  mca.PCur_PositivSol = mca.FCur_PositivSol = mca.DWT_PositivSol = PositivSol;
+  mca.WP_PositivSol = 0;
+  mca.MDCT_PositivSol = 0;
+  mca.FirstSoftThreshold = FirstSoftThreshold;
+  mca.LastSoftThreshold = LastSoftThreshold;
+  mca.UseNormL1 = UseNormL1;
+  mca.Rid_FirstDetectScale = FirstDetectScale;
+  if (BlockSize > 0) mca.Rid_BlockSize = BlockSize;
+  mca.AT_NbrScale = mca.WT_NbrScale = mca.Cur_NbrScale = mca.PCur_NbrScale = NbrScale2D;
+  mca.FCur_NbrScale = mca.MDCT_NbrScale = mca.DWT_NbrScale = mca.WP_NbrScale = NbrScale2D;
+  mca.AT_KillLastScale = mca.Cur_KillLastScale = KillLastScale;
+  mca.PCur_KillLastScale = mca.FCur_KillLastScale = KillLastScale;
+  mca.WT_NbrUndecimatedScale = WT_NbrUndecimatedScale;
+  mca.Cur_BlockOverlap = mca.LDCT_BlockOverlap = BlockOverlap;
+  mca.PCur_BlockOverlap = mca.MDCT_BlockOverlap = BlockOverlap;
+  mca.TV = TV;
+  mca.LambdaTV = LambdaTV;
+  if (CosBlockSize > 0) mca.LDCT_BlockSize = mca.MDCT_BlockSize = CosBlockSize;
+  mca.COS_Sensibility = COS_Sensibility;
+  mca.COS_Min = COS_Min;
+  mca.COS_WeightFirst = COS_WeightFirst;
+  mca.CosIsotrop = CosIsotrop;
+  mca.WP_NbrUndecimatedScale = WP_NbrUndecimatedScale;
+  mca.WP_FilterType = 1;
+  mca.WP_KillLastBand = COS_Min > 0 ? 1 : 0;
+  mca.DWT_NbrScaleCol = 2;
+  mca.DWT_NbrAngle = DWT_NbrAngle;
+  mca.RemoveLastScale = RemoveLastScale;
+  mca.UseMad = UseMad;
+  mca.UseMask = UseMask;
+  if (CorrelConstraint > 0) {
+    mca.CorrelConstraint = CorrelConstraint;
+    mca.UseCorrel = 1;
+  }
+  mca.Verbose = Verbose;
+  mca.WriteAll = WriteAll;
+  mca.UseZoom = UseZoom;
+  mca.ZoomFactor = ZoomFactor;
+  mca.TV_NbrScale2D = TV_NbrScale2D;
+  // The MOM schedule compares bases; with one base it has nothing to compare.
+  mca.T_Decreasing = (T_Decreasing == 2 && NbrBase == 1) ? 0 : T_Decreasing;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 3) {
-    std::printf("Usage: %s options in_image result\n\n", argv[0]);
-    return -1;
+  build_command_line(argc, argv);
+  for (int& selected : TabBase) selected = 0;
+  filtinit(argc, argv);
+
+  if (TestMode == 1)
+    fatal_exit("Error: the test mode needs the multiscale local DCT, not available in this version ...\n");
+  if (Verbose) print_parameters();
+  if (NbrBase == 0) {
+    NbrBase = 2;
+    TabSelect[0] = MCA_ATROU;
+    TabSelect[1] = MCA_CUR;
   }
-  std::printf("qz_mca: input %s, output %s\n", argv[1], argv[2]);
+  check_base_selection();
+
+  MCA mca;
+  std::vector<to_array<float, false>> components(NbrBase);
+  to_array<float, false> data;
+  fitsstruct header;
+  io_read_ima_float(Name_Imag_In.c_str(), data, &header);
+  if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor);
+  header.origin = CommandLine.c_str();
+  // Components and residual are real-valued: written in the input's integer
+  // type they would be rounded and their sum would no longer give the input.
+  header.bitpix = -32;
+  header.bytepix = 4;
+  header.bscale = 1.;
+  header.bzero = 0.;
+
+  if (Noise_Ima < NoiseNotGiven) {
+    Noise_Ima = detect_noise_from_med(data);
+    if (Verbose) std::printf(" Estimated Noise = %g\n", Noise_Ima);
+    if (!(Noise_Ima >= NoiseNotGiven))
+      fatal_exitf(-1, stdout,
+                  "Error: the estimated noise standard deviation is %g: the image looks noiseless "
+                  "or flat; give the noise level with -g ...\n",
+                  Noise_Ima);
+  }
+
+  const int nl = data.nl(), nc = data.nc();
+  configure(mca);
+  mca.alloc(nl, nc, components.data());
+
+  if (UseMask) {
+    float missing = make_mask(data, mca.MaskIma, UseZoom != 0);
+    if (!UseZoom) {
+      if (Verbose) std::printf("Number of missing data = %g\n", missing);
+      first_guess_interpol(data, static_cast<int>(missing));
+      io_write_ima_float("xx_interp.fits", data, &header, False);
+    }
+  }
+
+  mca.decomposition(data);
+  mca.write_allima(Name_Imag_Out.c_str(), header);
+
+  data.init();
+  mca.reconstruction(data);
+  if (mca.RemoveLastScale == 1) data += mca.LastScale;
+  io_write_ima_float(Name_Imag_Out.c_str(), data, &header, False);
   return 0;
 }

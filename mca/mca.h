@@ -1,0 +1,149 @@
+// The MCA object: one morphological component analysis of one image. It holds
+// the selected bases, one component per base, the residual, the parameters of
+// the iteration and of every base, and the transform object of every base.
+// The program entry fills the public fields, then calls alloc, decomposition
+// and write_allima.
+#pragma once
+
+#include <string>
+
+#include "array/base_types.h"
+#include "array/to_array.h"
+#include "multires/atrous_2d_wt.h"
+
+class fitsstruct;
+
+// The bases of the MCA; option -t n selects value n-1 (bases 9 to 11 only
+// from code that fills TabSelect directly).
+enum type_mcabase {
+  MCA_ATROU = 0,  // "A trous algorithm"
+  MCA_WT = 1,     // "bi-orthogonal WT with 7/9 filters"
+  MCA_RID = 2,    // "Ridgelet transform"
+  MCA_CUR = 3,    // "Curvelet transform 02"
+  MCA_COS = 4,    // "Local Discrete Cosinus Transform"
+  MCA_WP = 5,     // "Wavelet Packet basis"
+  MCA_PCUR = 6,   // "Curvelet transform 05 (Pyramidal Construction)"
+  MCA_FCUR = 7,   // "Curvelet transform 04 (Fast Transform)"
+  MCA_MCOS = 8,   // "Multiscale Local Discrete Cosinus Transform"
+  MCA_PIXEL = 9,  // "Pixel basis"
+  MCA_DWT = 10,   // "Multi-Direction WT"
+  MCA_PS = 11     // "FFT2D-WT1D-PowSpectrum"
+};
+constexpr int NBR_MCA_BASES = 12;
+// Components an MCA holds at most (TabSelect, TabImaRec).
+constexpr int MAX_MCA_BASES = 8;
+
+const char* StringMCABase(type_mcabase base);
+// Suffix of the base's output image ("_atrou", "_cur", ...); null outside 0..11.
+const char* mca_base_suffix(type_mcabase base);
+// Whether this build carries the transform behind a base.
+bool mca_base_available(type_mcabase base);
+
+class MCA {
+ public:
+  // Sizes and iteration state.
+  int Nl, Nc;
+  int RidNl, RidNc;
+  float Lambda;      // current threshold, in noise units
+  float LambdaStep;  // threshold step of the linear and MOM schedules
+
+  // A trous base objects.
+  ATROUS_2D_WT AT_Trans;
+  to_array<float, false>* AT_TabBandCorrel;  // bands of the correlation image
+
+  to_array<float, false> ImaCorrel;    // sum of the other components
+  float Pix_Noise;                     // noise level of the pixel basis
+  int WriteAll;                        // debug images during the run
+  int UseZoom;                         // super-resolution mode
+  int ZoomFactor;
+  to_array<float, false> LowResolIma;  // the input before zoom
+  int TV_NbrScale2D;
+  int T_Decreasing;                    // 0 linear, 1 exponential, 2 MOM
+  type_mcabase TabSelect[MAX_MCA_BASES];
+  int NbrBase;
+  to_array<float, false> Resi;
+  to_array<float, false> TabImaRec[MAX_MCA_BASES];  // component b of base TabSelect[b]
+  int PositivSol;
+  type_border CurBord;
+  int Nbr_Iter;
+  float Noise_Ima;
+  int Rid_VarianceStab;
+  int Verbose;
+  float FirstSoftThreshold;  // noise units
+  float LastSoftThreshold;
+  int TV;
+  float LambdaTV;
+  int UseNormL1;             // soft thresholding at half the level
+  int UseCorrel;
+  float CorrelConstraint;
+
+  // A trous base (0).
+  to_array<float, false>* AT_TabBand;
+  int AT_NbrScale;
+  int AT_KillLastScale;
+  int AT_PositivSol;
+  to_array<float, true> AT_TabNoise;  // noise level of each band
+
+  // Parameters of the bases whose transforms arrive with their subsystems;
+  // the program entry fills them whatever is selected.
+  int Rid_BlockSize, Rid_FirstDetectScale, Rid_PositivSol;
+  int Cur_BlockSize, Cur_BlockOverlap, Cur_PositivSol, Cur_NbrScale, Cur_KillLastScale;
+  int FCur_NbrDir, FCur_PositivSol, FCur_NbrScale, FCur_KillLastScale;
+  int PCur_BlockSize, PCur_BlockOverlap, PCur_PositivSol, PCur_NbrScale, PCur_KillLastScale;
+  int WT_NbrUndecimatedScale, WT_NbrScale, WT_PositivSol;
+  int LDCT_BlockSize, LDCT_BlockOverlap;
+  float COS_Sensibility, COS_Min;
+  int COS_WeightFirst, CosIsotrop;
+  int MDCT_PositivSol, MDCT_BlockSize, MDCT_BlockOverlap, MDCT_NbrScale;
+  int DWT_NbrAngle, DWT_NbrScale, DWT_NbrScaleCol, DWT_PositivSol;
+  int UseMad;           // band noise levels from MAD estimates
+  int RemoveLastScale;  // remove the coarsest a trous scale first
+  to_array<float, false> LastScale;
+  int UseMask;
+  to_array<float, false> MaskIma;  // 1 valid, 0.5 valid with a missing diagonal neighbour, 0 missing
+  int WP_NbrScale, WP_NbrUndecimatedScale, WP_PositivSol, WP_KillLastBand, WP_FilterType;
+
+  MCA();
+  ~MCA();
+  MCA(const MCA&) = delete;
+  MCA& operator=(const MCA&) = delete;
+
+  void reset();
+  // Sizes everything for an Nl x Nc decomposition; TabIma (NbrBase images of
+  // the caller) are sized and zeroed.
+  void alloc(int Nl, int Nc, to_array<float, false>* TabIma);
+  void free();
+
+  // The thresholding iteration (mca_iteration.cc).
+  void decomposition(to_array<float, false>& Data);
+  void make_residual(const to_array<float, false>& Data, to_array<float, false>& Resi);
+  void reconstruction(to_array<float, false>& Ima);
+  float mca_update(float Coef, float Level, float Third) const;
+
+  // Result files (mca_results.cc).
+  void write_allima(const char* Name, fitsstruct& Header);
+  void write_allima(const char* Name, int Iter);
+
+  // A trous base (mca_bases_wavelet.cc).
+  float atrou_init(to_array<float, false>& Data, Bool UseMad);
+  float atrou_max(to_array<float, false>& Resi);
+  void atrou_proj(to_array<float, false>& Ima, float Lambda);
+  // Pixel basis (mca_bases_wavelet.cc).
+  float pixel_init(to_array<float, false>& Data, Bool UseMad);
+  float pixel_max(to_array<float, false>& Resi);
+  void pixel_proj(to_array<float, false>& Ima, float Lambda);
+
+ private:
+  // Dispatch over the bases (mca_bases.cc): the one place that knows which
+  // operation each base has. A base added later gets its cases there and its
+  // operations in a file of its own.
+  void alloc_base(int b);
+  void free_base(int b);
+  // Returns false for a base without an initialisation (or maximum).
+  bool init_base(type_mcabase base, to_array<float, false>& Data, float& value);
+  bool max_base(type_mcabase base, to_array<float, false>& Resi, float& value);
+  void project_base(type_mcabase base, to_array<float, false>& Ima);
+  void constrain_base(int b);
+
+  void check_selection() const;
+};

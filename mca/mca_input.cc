@@ -1,0 +1,93 @@
+// Input preparation of a run: zoom, mask of missing pixels, first guess.
+#include "mca/mca_input.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "array/border.h"
+#include "array/fatal.h"
+#include "numerics/im_zoom.h"
+
+void abs_morpho_dilation(const to_array<float, false>& In, to_array<float, false>& Out, int Win) {
+  const int nl = In.nl(), nc = In.nc();
+  const int h = (Win - 1) / 2;
+  if (Out.nl() != nl || Out.nc() != nc || Out.naxis() != 2) Out.alloc(nl, nc, "dilation");
+  // Column read for offset l of column j, clamped: column_of[j + h + l].
+  std::vector<int> column_of(static_cast<size_t>(nc) + 2 * h);
+  for (int j = -h; j < nc + h; j++) column_of[j + h] = test_index_cont(j, nc);
+  const float* in = In.buffer();
+  float* out = Out.buffer();
+  for (int i = 0; i < nl; i++) {
+    const float* centre_row = in + static_cast<size_t>(i) * nc;
+    for (int j = 0; j < nc; j++) {
+      float v = centre_row[j];
+      float magnitude = std::fabs(v);
+      for (int k = i - h; k <= i + h; k++) {
+        const float* row = in + static_cast<size_t>(test_index_cont(k, nl)) * nc;
+        const int* cols = column_of.data() + j;
+        for (int l = 0; l <= 2 * h; l++) {
+          float candidate = row[cols[l]];
+          if (std::fabs(candidate) > magnitude) {
+            v = candidate;
+            magnitude = std::fabs(candidate);
+          }
+        }
+      }
+      out[static_cast<size_t>(i) * nc + j] = v;
+    }
+  }
+}
+
+void first_guess_interpol(to_array<float, false>& Data, int NbrMissing) {
+  to_array<float, false> dilated(Data.nl(), Data.nc(), "dilation");
+  float* data = Data.buffer();
+  const float* work = dilated.buffer();
+  const int n = Data.n_elem();
+  while (NbrMissing > 0) {
+    abs_morpho_dilation(Data, dilated, 3);
+    NbrMissing = 0;
+    int filled = 0;
+    for (int k = 0; k < n; k++) {
+      if (data[k] != 0.f) continue;
+      data[k] = work[k];
+      if (data[k] == 0.f) NbrMissing++;
+      else filled++;
+    }
+    // Dilation spreads every non-zero value to its neighbours, so a pass
+    // that fills nothing means there is no value left to spread.
+    if (NbrMissing > 0 && filled == 0)
+      fatal_exit("Error: the masked image has no non-zero pixel: the missing pixels cannot be filled ...\n");
+  }
+}
+
+void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor) {
+  to_array<float, false> zoomed(Data.nl() * ZoomFactor, Data.nc() * ZoomFactor, "ZZ");
+  LowResolIma = Data;
+  im_zoom(Data, zoomed);
+  Data = zoomed;
+}
+
+float make_mask(const to_array<float, false>& Data, to_array<float, false>& Mask, bool zoom) {
+  const int nl = Data.nl(), nc = Data.nc();
+  Mask.alloc(nl, nc, "Mask");
+  if (zoom) {
+    for (int i = 0; i < nl / 2; i++)
+      for (int j = 0; j < nc; j++) Mask(2 * i, j) = 1.f;
+    for (int i = 0; i < nl; i++)
+      for (int j = 0; j < nc / 2; j++) Mask(i, 2 * j) = 1.f;
+  } else {
+    for (int i = 1; i < nl - 1; i++)
+      for (int j = 1; j < nc - 1; j++) {
+        if (Data(i, j) == 0.f) continue;
+        bool diagonal_missing = Data(i - 1, j - 1, I_MIRROR) == 0.f ||
+                                Data(i - 1, j + 1, I_MIRROR) == 0.f ||
+                                Data(i + 1, j - 1, I_MIRROR) == 0.f ||
+                                Data(i + 1, j + 1, I_MIRROR) == 0.f;
+        Mask(i, j) = diagonal_missing ? 0.5f : 1.f;
+      }
+  }
+  double valid = 0.;
+  for (int k = 0; k < Mask.n_elem(); k++) valid += Mask(k);
+  return static_cast<float>(static_cast<double>(nl) * nc - valid);
+}

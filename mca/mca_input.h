@@ -1,0 +1,25 @@
+// Preparation of the input of a run: the super-resolution zoom, the mask of
+// missing pixels and the first guess that fills them.
+#pragma once
+
+#include "array/to_array.h"
+
+// Out(i, j) := the value of largest magnitude, with its sign, in the Win x Win
+// window of In centred on (i, j) (edges clamped); ties keep the first met,
+// the centre first. Out takes the size of In.
+void abs_morpho_dilation(const to_array<float, false>& In, to_array<float, false>& Out, int Win);
+
+// Fills the zero pixels of Data from their neighbours by repeated dilation
+// while NbrMissing > 0. An image with no non-zero pixel cannot be filled: the
+// process stops with a message.
+void first_guess_interpol(to_array<float, false>& Data, int NbrMissing);
+
+// Data := Data zoomed by ZoomFactor with cubic B-splines; LowResolIma := the
+// image as it was.
+void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor);
+
+// Builds the mask of valid pixels for Data (Nl x Nc): with the zoom, the
+// pixels on an even line or column; otherwise 0 for a zero pixel and for the
+// image border, 0.5 for a valid pixel with a missing diagonal neighbour, 1
+// else. Returns the number of missing pixels, Nl Nc minus the mask's sum.
+float make_mask(const to_array<float, false>& Data, to_array<float, false>& Mask, bool zoom);

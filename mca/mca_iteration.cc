@@ -1,0 +1,138 @@
+// The MCA iteration: the first level from the data, the falling threshold,
+// the projection of every component in turn and the residual after each.
+#include <cmath>
+#include <cstdio>
+
+#include "array/array_ops.h"
+#include "array/fatal.h"
+#include "array/scalar_helpers.h"
+#include "io/io_dispatch.h"
+#include "mca/mca.h"
+#include "mca/mca_schedule.h"
+
+float MCA::mca_update(float Coef, float Level, float /*Third*/) const {
+  return UseNormL1 == 1 ? soft_threshold(Coef, Level / 2.f) : hard_threshold(Coef, Level);
+}
+
+void MCA::reconstruction(to_array<float, false>& Ima) {
+  Ima = TabImaRec[0];
+  float* out = Ima.buffer();
+  const int n = Ima.n_elem();
+  for (int b = 1; b < NbrBase; b++) {
+    const float* component = TabImaRec[b].buffer();
+    for (int k = 0; k < n; k++) out[k] += component[k];
+  }
+  if (WriteAll == 1) io_write_ima_float("xx_res.fits", Ima, nullptr, False);
+}
+
+void MCA::make_residual(const to_array<float, false>& Data, to_array<float, false>& Residual) {
+  reconstruction(Residual);
+  float* resi = Residual.buffer();
+  const float* data = Data.buffer();
+  const int n = Residual.n_elem();
+  if (UseMask) {
+    const float* mask = MaskIma.buffer();
+    for (int k = 0; k < n; k++) resi[k] = (data[k] - resi[k]) * mask[k];
+  } else if (!UseZoom) {
+    for (int k = 0; k < n; k++) resi[k] = data[k] - resi[k];
+  } else {
+    // Super-resolution: each F x F block of the sum must average to its
+    // pixel of the low-resolution image; the residual is that difference.
+    const int F = ZoomFactor;
+    for (int i0 = 0; i0 < Nl; i0 += F)
+      for (int j0 = 0; j0 < Nc; j0 += F) {
+        double sum = 0.;
+        for (int i = i0; i < i0 + F; i++)
+          for (int j = j0; j < j0 + F; j++) sum += Residual(i, j, I_MIRROR);
+        float value = LowResolIma(i0 / F, j0 / F) - static_cast<float>(sum / (F * F));
+        for (int i = i0; i < i0 + F && i < Nl; i++)
+          for (int j = j0; j < j0 + F && j < Nc; j++) Residual(i, j) = value;
+      }
+  }
+}
+
+void MCA::decomposition(to_array<float, false>& Data) {
+  if (Data.nl() != Nl || Data.nc() != Nc || Nl == 0)
+    fatal_exitf(-1, stdout,
+                "Error: MCA class not initialized with this image size %d %d\n"
+                "       Expected size is %d %d\n",
+                Data.nl(), Data.nc(), Nl, Nc);
+
+  // The coarsest a trous scale leaves the data before the separation and
+  // returns in the sum written by the program.
+  if (RemoveLastScale == 1) {
+    bool own_bands = AT_TabBand == nullptr;
+    if (own_bands) AT_Trans.alloc(AT_TabBand, Nl, Nc, AT_NbrScale);
+    AT_Trans.transform(Data, AT_TabBand, AT_NbrScale);
+    LastScale = AT_TabBand[AT_NbrScale - 1];
+    INFO(LastScale, "LAST SCALE");
+    Data -= LastScale;
+    if (own_bands) AT_Trans.free(AT_TabBand, AT_NbrScale);
+  }
+  if (Verbose) std::printf(" Gaussian noise estimation =  %g\n", Noise_Ima);
+
+  float max1 = 0.f, max2 = 0.f;
+  for (int b = 0; b < NbrBase; b++) {
+    float value;
+    if (init_base(TabSelect[b], Data, value)) mca_keep_two_max(value, max1, max2);
+  }
+  if (Verbose) std::printf(" Maximum SNR of all coeff is %g Second max = %g\n", max1, max2);
+  max1 = mca_first_level(max1, max2);
+  // A given first level below the last one cannot start a descent.
+  if (FirstSoftThreshold < LastSoftThreshold) FirstSoftThreshold = max1;
+
+  float delta = FirstSoftThreshold - LastSoftThreshold;
+  LambdaStep = Nbr_Iter > 1 ? delta / static_cast<float>(Nbr_Iter - 1) : delta;
+  Lambda = FirstSoftThreshold;
+  if (Verbose)
+    std::printf(" FirstThreshold =  %g LastThreshold = %g Step = %g\n", FirstSoftThreshold,
+                LastSoftThreshold, LambdaStep);
+
+  Resi = Data;
+  for (int i = 0; i < Nbr_Iter && LastSoftThreshold < Lambda; i++) {
+    if (i > 0) {
+      switch (T_Decreasing) {
+        case 0: Lambda = mca_linear_lambda(Lambda, LambdaStep, LastSoftThreshold); break;
+        case 1: Lambda = mca_exp_lambda(LastSoftThreshold, delta, i, Nbr_Iter); break;
+        case 2:
+          Lambda = mca_mom_lambda(Lambda, FirstSoftThreshold, LastSoftThreshold, i, Nbr_Iter,
+                                  Noise_Ima, LambdaStep);
+          break;
+        default: break;
+      }
+    }
+    if (Verbose) std::printf("\nIteration %d Lambda = %g\n", i + 1, Lambda);
+
+    for (int b = 0; b < NbrBase; b++) {
+      to_array<float, false>& component = TabImaRec[b];
+      if (UseCorrel) {
+        ImaCorrel.init();
+        for (int other = 0; other < NbrBase; other++)
+          if (other != b) ImaCorrel += TabImaRec[other];
+      }
+      component += Resi;
+      project_base(TabSelect[b], component);
+      constrain_base(b);
+      make_residual(Data, Resi);
+      if (Verbose) {
+        INFO(component, "   REC");
+        INFO(Resi, "   Residual");
+      }
+    }
+
+    if ((i + 1) % 5 == 0 && WriteAll == 1) write_allima("xx", i);
+
+    if (T_Decreasing == 2 && LastSoftThreshold < Lambda) {
+      std::printf("   MOM calculation \n");
+      max1 = max2 = 0.f;
+      for (int b = 0; b < NbrBase; b++) {
+        float value;
+        if (!max_base(TabSelect[b], Resi, value))
+          fatal_exit("Error: MOM is not implemented for this transform ... \n");
+        mca_keep_two_max(value, max1, max2);
+      }
+      if (Verbose) std::printf(" Maximum SNR of all coeff is %g Second max = %g\n", max1, max2);
+      FirstSoftThreshold = mca_mom_level(max1, max2);
+    }
+  }
+}

@@ -1,0 +1,47 @@
+// The result files of a run: one image per selected base, the residual, and
+// the snapshots of the debug mode. Names are built from the stem of the
+// given name, whatever its length.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "array/fatal.h"
+#include "io/fits_header.h"
+#include "io/io_dispatch.h"
+#include "io/image_names.h"
+#include "mca/mca.h"
+
+namespace {
+
+std::string name_prefix(const char* name) {
+  std::vector<char> prefix(std::strlen(name) + 1, '\0');
+  io_strcpy_prefix(prefix.data(), name);
+  return std::string(prefix.data());
+}
+
+const char* suffix_or_fail(type_mcabase base) {
+  const char* suffix = mca_base_suffix(base);
+  if (suffix == nullptr) fatal_exit("Error: not implemeted transform ... \n");
+  return suffix;
+}
+
+}  // namespace
+
+void MCA::write_allima(const char* Name, fitsstruct& Header) {
+  const std::string prefix = name_prefix(Name);
+  for (int b = 0; b < NbrBase; b++) {
+    std::string name = prefix + suffix_or_fail(TabSelect[b]);
+    io_write_ima_float(name.c_str(), TabImaRec[b], &Header, False);
+  }
+  io_write_ima_float((prefix + "_resi").c_str(), Resi, &Header, False);
+}
+
+void MCA::write_allima(const char* Name, int Iter) {
+  const std::string prefix = name_prefix(Name);
+  const std::string number = "_" + std::to_string(Iter + 1);
+  for (int b = 0; b < NbrBase; b++) {
+    std::string name = prefix + suffix_or_fail(TabSelect[b]) + number;
+    io_write_ima_float(name.c_str(), TabImaRec[b], nullptr, False);
+  }
+  io_write_ima_float((prefix + "_resi" + number).c_str(), Resi, nullptr, False);
+}
