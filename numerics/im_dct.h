@@ -32,9 +32,9 @@ bool dct_side_ok(int n);
 void im_dct(to_array<float, false>& in, to_array<float, false>& out, Bool Reverse);
 
 // The in-place 2D DCT of one nl x nc buffer behind im_dct, for callers that
-// transform many blocks: sides already checked with dct_side_ok, column_work
-// holds nl floats. No allocation.
-void dct2d_in_place(float* data, int nl, int nc, Bool reverse, float* column_work);
+// transform many blocks: sides already checked with dct_side_ok, work holds
+// nl·nc floats. No allocation once the routines have run at these sizes.
+void dct2d_in_place(float* data, int nl, int nc, Bool reverse, float* work);
 
 // 2D DST of in into out through the split-radix package; out is resized to
 // in's size. Sides must be powers of two of at least 2.

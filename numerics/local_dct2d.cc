@@ -22,14 +22,14 @@ void check_block_size(int block_size) {
                 DctMinSide, block_size);
 }
 
-// Forward block loop: block is BlockSize x BlockSize, column holds BlockSize floats.
+// Forward block loop: block is BlockSize x BlockSize, work holds as many floats.
 void block_dct(to_array<float, false>& in, to_array<float, false>& trans, const Block2D& image_tiling,
-               const Block2D& trans_tiling, to_array<float, false>& block, float* column) {
+               const Block2D& trans_tiling, to_array<float, false>& block, float* work) {
   const int size = image_tiling.block_size();
   for (int bi = 0; bi < image_tiling.nbr_block_nl(); bi++)
     for (int bj = 0; bj < image_tiling.nbr_block_nc(); bj++) {
       image_tiling.get_block_ima(bi, bj, in, block);
-      dct2d_in_place(block.buffer(), size, size, False, column);
+      dct2d_in_place(block.buffer(), size, size, False, work);
       trans_tiling.put_block_ima(bi, bj, trans, block);
     }
 }
@@ -37,13 +37,13 @@ void block_dct(to_array<float, false>& in, to_array<float, false>& trans, const 
 // Inverse block loop into a zeroed out.
 void block_inverse_dct(to_array<float, false>& trans, to_array<float, false>& out,
                        const Block2D& image_tiling, const Block2D& trans_tiling,
-                       to_array<float, false>& block, float* column) {
+                       to_array<float, false>& block, float* work) {
   const int size = image_tiling.block_size();
   out.init();
   for (int bi = 0; bi < image_tiling.nbr_block_nl(); bi++)
     for (int bj = 0; bj < image_tiling.nbr_block_nc(); bj++) {
       trans_tiling.get_block_ima(bi, bj, trans, block);
-      dct2d_in_place(block.buffer(), size, size, True, column);
+      dct2d_in_place(block.buffer(), size, size, True, work);
       image_tiling.add_block_ima(bi, bj, out, block);
     }
 }
@@ -74,8 +74,8 @@ void im_blockdct(to_array<float, false>& in, to_array<float, false>& Trans, Bloc
   check_block_size(size);
   resize_if_needed(Trans, B.l_nl(), B.l_nc());
   to_array<float, false> block(size, size, "ImaBlock");
-  std::vector<float> column(size);
-  block_dct(in, Trans, B, TB, block, column.data());
+  std::vector<float> work(static_cast<size_t>(size) * size);
+  block_dct(in, Trans, B, TB, block, work.data());
 }
 
 void im_blockdct(to_array<float, false>& in, to_array<float, false>& Trans, int BlockSize,
@@ -93,8 +93,8 @@ void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, 
   check_trans_size(Trans, B.l_nl(), B.l_nc());
   resize_if_needed(out, B.nl(), B.nc());
   to_array<float, false> block(size, size, "ImaBlock");
-  std::vector<float> column(size);
-  block_inverse_dct(Trans, out, B, TB, block, column.data());
+  std::vector<float> work(static_cast<size_t>(size) * size);
+  block_inverse_dct(Trans, out, B, TB, block, work.data());
 }
 
 void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, int BlockSize,
@@ -149,7 +149,7 @@ void LOCAL_DCT2D::alloc(int nl, int nc, int block_size, Bool overlap, Bool weigh
   TransB2D.alloc(NlTrans, NcTrans, BlockSize);
   DCTIma.alloc(NlTrans, NcTrans, "DCTIma");
   block_work_.alloc(BlockSize, BlockSize, "ImaBlock");
-  column_work_.assign(BlockSize, 0.f);
+  dct_work_.assign(static_cast<size_t>(BlockSize) * BlockSize, 0.f);
 }
 
 void LOCAL_DCT2D::alloc_from_trans(int nl_trans, int nc_trans, int block_size, Bool overlap,
@@ -174,13 +174,13 @@ void LOCAL_DCT2D::transform(to_array<float, false>& Ima) {
                 "       Image size is: Nl = %d Nc = %d\n"
                 "       Expected size is: Nl = %d Nc = %d\n",
                 Ima.nl(), Ima.nc(), Nl, Nc);
-  block_dct(Ima, DCTIma, B2D, TransB2D, block_work_, column_work_.data());
+  block_dct(Ima, DCTIma, B2D, TransB2D, block_work_, dct_work_.data());
 }
 
 void LOCAL_DCT2D::recons(to_array<float, false>& Ima) {
   check_allocated();
   resize_if_needed(Ima, Nl, Nc);
-  block_inverse_dct(DCTIma, Ima, B2D, TransB2D, block_work_, column_work_.data());
+  block_inverse_dct(DCTIma, Ima, B2D, TransB2D, block_work_, dct_work_.data());
 }
 
 void LOCAL_DCT2D::set_dct(to_array<float, false>& Trans) {

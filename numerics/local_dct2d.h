@@ -77,5 +77,5 @@ class LOCAL_DCT2D {
   void check_allocated() const;
   // Work buffers of the block loops, sized by alloc.
   to_array<float, false> block_work_;
-  std::vector<float> column_work_;
+  std::vector<float> dct_work_;
 };
