@@ -38,12 +38,12 @@ void print_filter(const char* name, const float* taps, int n) {
 
 }  // namespace
 
-SubBandFilter::SubBandFilter(FilterAnaSynt& F) {
+SubBandFilter::SubBandFilter(const FilterAnaSynt& F) {
   reset_param();
   init(F, NORM_L1);
 }
 
-SubBandFilter::SubBandFilter(FilterAnaSynt& F, sb_type_norm Norm) {
+SubBandFilter::SubBandFilter(const FilterAnaSynt& F, sb_type_norm Norm) {
   reset_param();
   init(F, Norm);
 }
@@ -160,7 +160,7 @@ void SubBandFilter::make_reversed() {
   std::reverse(G0_rev_.begin(), G0_rev_.end());
 }
 
-void SubBandFilter::init(FilterAnaSynt& F, sb_type_norm Norm) {
+void SubBandFilter::init(const FilterAnaSynt& F, sb_type_norm Norm) {
   free_filters();
   TypeNorm = Norm;
   ReconsFactor = Norm == NORM_L2 ? 1 : 2;
@@ -324,8 +324,10 @@ void SubBandFilter::transform(to_array<float, true>& Signal, to_array<float, tru
   int n_low = (N + 1) / 2;
   std::vector<float> low(std::max(n_low, 1)), high(std::max(n_low, 1));
   transform(N, Signal.buffer(), low.data(), high.data());
-  Low->resize(n_low);
-  std::copy(low.begin(), low.begin() + n_low, Low->buffer());
+  if (Low != nullptr) {
+    Low->resize(n_low);
+    std::copy(low.begin(), low.begin() + n_low, Low->buffer());
+  }
   std::copy(high.begin(), high.begin() + N / 2, High.buffer());
 }
 

@@ -19,8 +19,8 @@ class SubBandFilter : public SubBand1D {
   int Start_H0, Start_H1, Start_G0, Start_G1;
   sb_type_norm TypeNorm;
 
-  explicit SubBandFilter(FilterAnaSynt& F);
-  SubBandFilter(FilterAnaSynt& F, sb_type_norm Norm);
+  explicit SubBandFilter(const FilterAnaSynt& F);
+  SubBandFilter(const FilterAnaSynt& F, sb_type_norm Norm);
   explicit SubBandFilter(type_sb_filter T);
   SubBandFilter(type_sb_filter T, sb_type_norm Norm);
   explicit SubBandFilter(const char* FileName);
@@ -32,7 +32,7 @@ class SubBandFilter : public SubBand1D {
   SubBandFilter& operator=(const SubBandFilter& other);
   ~SubBandFilter() override;
 
-  void init(FilterAnaSynt& F, sb_type_norm Norm);
+  void init(const FilterAnaSynt& F, sb_type_norm Norm);
   void reset_param();
 
   using SubBand1D::recons;

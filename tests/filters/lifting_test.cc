@@ -108,7 +108,9 @@ TEST(Lifting, UndecimatedRoundTrips) {
       l.recons(n, low.data(), high.data(), back.data(), step);
       EXPECT_LT(max_abs_diff(x, back), integer ? 0.5 : 1e-5)
           << StringLSTransform(type_lift(t)) << " step " << step;
-      if (integer) EXPECT_EQ(max_abs_diff(x, back), 0.);
+      if (integer) {
+        EXPECT_EQ(max_abs_diff(x, back), 0.);
+      }
     }
   }
 }
