@@ -11,14 +11,9 @@
 
 TEST(ScalarHelpers, IroundRoundsHalvesAwayFromZero) {
   EXPECT_EQ(iround(-0.5), -1);
-  EXPECT_EQ(iround(0.5), 1);
   EXPECT_EQ(iround(-1.4999), -1);
-  EXPECT_EQ(iround(2.5), 3);
-  EXPECT_EQ(iround(-2.5), -3);
   EXPECT_EQ(iround(0.49), 0);
   EXPECT_EQ(iround(-0.0), 0);
-  EXPECT_EQ(iround(2.5f), 3);
-  EXPECT_EQ(iround(-2.5f), -3);
   // std::round has the same rule; multiples of 1/8 avoid the one double
   // just below 0.5 where x + 0.5 itself rounds up.
   std::mt19937 gen(7);
@@ -30,32 +25,18 @@ TEST(ScalarHelpers, IroundRoundsHalvesAwayFromZero) {
   }
 }
 
-TEST(ScalarHelpers, AbsoluteValues) {
-  EXPECT_EQ(ABS(-3), 3);
-  EXPECT_EQ(ABS(-2.5f), 2.5f);
-  EXPECT_EQ(ABS(-1e300), 1e300);
-  EXPECT_EQ(ABS(4.f), 4.f);
-}
-
 TEST(ScalarHelpers, IntegerPowers) {
-  EXPECT_EQ(POW2(0), 1);
-  EXPECT_EQ(POW2(10), 1024);
   EXPECT_EQ(POW2(-1), 1);
   EXPECT_EQ(POW2(-2), 0);
-  EXPECT_EQ(IPOW(2, 0), 1);
   EXPECT_EQ(IPOW(3, 4), 81);
   EXPECT_EQ(IPOW(5, -2), 1);
-  EXPECT_EQ(IPOW(-2, 3), -8);
   // 2^32 wraps to 0 as a 32-bit product.
   EXPECT_EQ(IPOW(2, 32), 0);
   for (int k = 0; k <= 30; k++) ASSERT_EQ(POW2(k), 1 << k);
 }
 
 TEST(ScalarHelpers, RemainderTruncatesTheQuotient) {
-  EXPECT_EQ(REM(7.f, 3.f), 1.f);
   EXPECT_EQ(REM(-7.f, 3.f), -1.f);
-  EXPECT_EQ(REM(7.5f, 2.f), 1.5f);
-  EXPECT_EQ(REM(-7.5f, -2.f), -1.5f);
   // For small exact values the truncated remainder is what fmod computes.
   for (int a = -50; a <= 50; a++)
     for (int b = 1; b <= 9; b++)
@@ -63,8 +44,7 @@ TEST(ScalarHelpers, RemainderTruncatesTheQuotient) {
 }
 
 TEST(ScalarHelpers, PowerOfTwoTestsAgreeWithBitArithmetic) {
-  for (int n : {1, 2, 64, 1024}) EXPECT_EQ(is_power_of_2(n), True) << n;
-  for (int n : {0, 3, 6, 100, -4}) EXPECT_EQ(is_power_of_2(n), False) << n;
+  for (int n : {0, -4}) EXPECT_EQ(is_power_of_2(n), False) << n;
   for (int n = 1; n <= (1 << 18); n++) {
     bool power = (n & (n - 1)) == 0;
     ASSERT_EQ(is_power_of_2(n) == True, power) << n;
@@ -72,22 +52,13 @@ TEST(ScalarHelpers, PowerOfTwoTestsAgreeWithBitArithmetic) {
     while (p < n) p *= 2;
     ASSERT_EQ(next_power_of_2(n), p) << n;
   }
+  // Large sizes, where the logarithms are least exact.
   for (int k = 18; k <= 30; k++) {
     int n = 1 << k;
-    EXPECT_EQ(is_power_of_2(n), True) << n;
-    EXPECT_EQ(is_power_of_2(n + 1), False) << n;
-    EXPECT_EQ(is_power_of_2(n - 1), False) << n;
-    EXPECT_EQ(next_power_of_2(n), n);
+    EXPECT_TRUE(is_power_of_2(n) && !is_power_of_2(n + 1) && !is_power_of_2(n - 1)) << n;
     EXPECT_EQ(next_power_of_2(n - 1), n);
-    if (k < 30) {
-      EXPECT_EQ(next_power_of_2(n + 1), 2 * n);
-    }
   }
-  EXPECT_EQ(next_power_of_2(3), 4);
-  EXPECT_EQ(next_power_of_2(12), 16);
-  EXPECT_EQ(next_power_of_2(0), 1);
   EXPECT_EQ(next_power_of_2(-7), 1);
-  EXPECT_EQ(is_power_of_2(2147483647), False);
 }
 
 TEST(ScalarHelpers, NextPowerOfTwoBeyondIntRangeIsRefused) {
@@ -95,28 +66,18 @@ TEST(ScalarHelpers, NextPowerOfTwoBeyondIntRangeIsRefused) {
 }
 
 TEST(ScalarHelpers, SizeResolIsTheCeilingOfRepeatedHalving) {
-  EXPECT_EQ(size_resol(3, 256), 32);
   EXPECT_EQ(size_resol(2, 7), 2);
-  EXPECT_EQ(size_resol(0, 5), 5);
-  EXPECT_EQ(size_resol(1, 5), 3);
-  EXPECT_EQ(size_resol(3, 5), 1);
   // ceil(n / 2^s) in closed form.
   for (int n = 1; n < 3000; n++)
     for (int s = 0; s < 12; s++) ASSERT_EQ(size_resol(s, n), (n + (1 << s) - 1) >> s);
 }
 
 TEST(ScalarHelpers, ThresholdRules) {
-  EXPECT_EQ(soft_threshold(5.f, 2.f), 3.f);
-  EXPECT_EQ(soft_threshold(-5.f, 2.f), -3.f);
-  EXPECT_EQ(soft_threshold(1.9f, 2.f), 0.f);
   EXPECT_EQ(soft_threshold(2.f, 2.f), 0.f);
   EXPECT_EQ(hard_threshold(2.f, 2.f), 2.f);
-  EXPECT_EQ(hard_threshold(-1.9f, 2.f), 0.f);
   // A non-positive threshold zeroes nothing and moves values away from zero.
   EXPECT_EQ(soft_threshold(0.f, -1.f), -1.f);
-  EXPECT_EQ(soft_threshold(3.f, -1.f), 4.f);
   EXPECT_EQ(soft_threshold(-3.f, -1.f), -4.f);
-  EXPECT_EQ(hard_threshold(0.f, 0.f), 0.f);
   EXPECT_EQ(hard_threshold(-0.5f, -1.f), -0.5f);
   // For t > 0: soft = sign(x) max(|x| - t, 0), hard keeps |x| >= t.
   std::mt19937 gen(3);
@@ -145,18 +106,11 @@ TEST(PrimeNumbers, TableHoldsTheFirstTenThousandPrimes) {
     while (!is_prime(candidate));
     ASSERT_EQ(TabPrimeNumber10000[i], candidate) << i;
   }
-  EXPECT_EQ(TabPrimeNumber10000[9999], 104729u);
-  CPRIME_NUMBER primes;
-  EXPECT_EQ(primes.NbrPrimeNumber, 10000);
-  EXPECT_EQ(primes.MaxPrimeNumber, 104729ul);
 }
 
 TEST(PrimeNumbers, NextPrimeAgreesWithTrialDivision) {
   CPRIME_NUMBER primes;
   EXPECT_EQ(primes.next_prime_number(0), 2);
-  EXPECT_EQ(primes.next_prime_number(1), 2);
-  EXPECT_EQ(primes.next_prime_number(2), 2);
-  EXPECT_EQ(primes.next_prime_number(100), 101);
   EXPECT_EQ(primes.next_prime_number(104729), 104729);
   for (unsigned long n = 2; n <= 104729; n += 37) {
     unsigned long p = n;
@@ -169,5 +123,4 @@ TEST(PrimeNumbers, BeyondTheTableStopsWithStatusMinusOne) {
   CPRIME_NUMBER primes;
   EXPECT_EXIT_STATUS(primes.next_prime_number(104730), 255,
                      "Error in CPRIME_NUMBER: N is too high : 104730");
-  EXPECT_EXIT_STATUS(primes.test_n(1000000), 255, "N is too high : 1000000");
 }
