@@ -10,29 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "normal_reference.h"
 #include "support/death.h"
-
-namespace {
-
-// Standard normal quantile by bisection on std::erfc.
-double normal_quantile(double p) {
-  double lo = -40.0, hi = 40.0;
-  for (int k = 0; k < 200; ++k) {
-    double mid = 0.5 * (lo + hi);
-    (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p ? lo : hi) = mid;
-  }
-  return 0.5 * (lo + hi);
-}
-
-std::vector<float> normal_sample(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::normal_distribution<float> normal(0.0f, 1.0f);
-  std::vector<float> v(n);
-  for (auto& x : v) x = normal(gen);
-  return v;
-}
-
-}  // namespace
 
 TEST(FdrPvalue, BenjaminiHochbergWorkedExamples) {
   // Benjamini & Hochberg (1995): 15 p-values at q = 0.05; the fourth,

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "normal_reference.h"
 #include "support/death.h"
 
 namespace {
@@ -27,16 +28,7 @@ class Lcg48 {
   uint64_t x_;
 };
 
-// Upper-tail standard normal quantile by bisection on std::erfc.
-double upper_quantile(double u) {
-  double lo = -40.0, hi = 40.0;
-  for (int k = 0; k < 200; ++k) {
-    double mid = 0.5 * (lo + hi);
-    if (0.5 * std::erfc(mid / std::sqrt(2.0)) > u) lo = mid;
-    else hi = mid;
-  }
-  return 0.5 * (lo + hi);
-}
+double upper_quantile(double u) { return -normal_quantile(u); }
 
 struct Stats {
   double mean, variance;

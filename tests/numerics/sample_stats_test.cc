@@ -5,33 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <vector>
 
+#include "normal_reference.h"
 #include "support/death.h"
-
-namespace {
-
-// Standard normal quantile by bisection on std::erfc: an independent reference.
-double normal_quantile(double p) {
-  double lo = -40.0, hi = 40.0;
-  for (int k = 0; k < 200; ++k) {
-    double mid = 0.5 * (lo + hi);
-    if (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p) lo = mid;
-    else hi = mid;
-  }
-  return 0.5 * (lo + hi);
-}
-
-std::vector<float> gaussian_sample(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::normal_distribution<float> normal(1.5f, 2.0f);
-  std::vector<float> v(n);
-  for (auto& x : v) x = normal(gen);
-  return v;
-}
-
-}  // namespace
 
 TEST(Moment4, HandWorkedSamples) {
   double mean, sigma, skew, kurt;
@@ -63,7 +40,7 @@ TEST(Moment4, HandWorkedSamples) {
 }
 
 TEST(Moment4, TwoPassAndSinglePassFormsAgree) {
-  std::vector<float> v = gaussian_sample(5000, 3);
+  std::vector<float> v = normal_sample(5000, 3, 1.5f, 2.0f);
   for (float& x : v) x = x * x * x;  // strongly skewed, heavy tailed
   double mean, sigma, skew, kurt;
   float mn, mx;
