@@ -410,7 +410,7 @@ int fitswrite(char** buf, const char* key, const void* value, h_type kind, type_
                                                        : *static_cast<const float*>(value));
       break;
     case H_EXPO:
-      text = formatted("    %16.9e", t == T_DOUBLE ? *static_cast<const double*>(value)
+      text = formatted("    %16.9E", t == T_DOUBLE ? *static_cast<const double*>(value)
                                                    : *static_cast<const float*>(value));
       break;
     case H_BOOL:

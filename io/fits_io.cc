@@ -445,6 +445,8 @@ void fits_write_float(const char* name, to_array<float, false>& Ima, fitsstruct*
     fatal_exitf(-1, stderr, "Error: the header of %s describes %d pixels, the image holds %d ...\n",
                 name, Header->npix, Ima.n_elem());
   checked_bytepix(Header->bitpix, "writedata()");
+  // Write errors name the file.
+  if (Header->filename == nullptr) set_filename(Header, name);
   Header->stream = fits_file_des_out(name);
   writeimagehead(Header);
   writedataf(Header, Ima.buffer());
