@@ -8,6 +8,7 @@
 #include <complex>
 #include <random>
 
+#include "support/bad_pixel_guard.h"
 #include "support/death.h"
 
 namespace {
@@ -33,14 +34,6 @@ to_array<int, false> int_line(std::initializer_list<int> values) {
   for (int v : values) im(k++) = v;
   return im;
 }
-
-// Restores the bad-pixel globals whatever a test does with them.
-struct BadPixelGuard {
-  ~BadPixelGuard() {
-    BadPixel = 0;
-    BadPixalVal = 0.f;
-  }
-};
 
 }  // namespace
 

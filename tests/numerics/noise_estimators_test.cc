@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "array/im_util.h"
+#include "support/bad_pixel_guard.h"
 
 namespace {
 
@@ -41,13 +42,6 @@ double mad_reference(std::vector<float> v) {
   for (float& x : v) x = std::fabs(x - median);
   return lower_median(v) / 0.6745;
 }
-
-struct BadPixelGuard {
-  ~BadPixelGuard() {
-    BadPixel = 0;
-    BadPixalVal = 0.f;
-  }
-};
 
 }  // namespace
 
