@@ -2,7 +2,6 @@
 #include "mca/mca_options.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "array/fatal.h"
@@ -103,18 +102,6 @@ void read_vms_option(const char* arg) {
   }
 }
 
-// Limit and directory the swap-file memory would use by default. Stand-in
-// until the memory layer reports its own: the same environment rules.
-int default_vm_size() {
-  const char* env = std::getenv("ZUB_VM_SIZE");
-  int size = env != nullptr ? std::atoi(env) : 0;
-  return size > 0 ? size : 4;
-}
-std::string default_vm_dir() {
-  const char* env = std::getenv("ZUB_VM_DIR");
-  return env != nullptr ? env : ".";
-}
-
 }  // namespace
 
 void reset_mca_options() {
@@ -170,8 +157,8 @@ void manline() { std::printf("\n"); }
 void vm_usage() {
   std::printf("         [-z]\n");
   std::printf("             Use virtual memory.\n");
-  std::printf("                default limit size: %d\n", default_vm_size());
-  std::printf("                default directory: %s\n", default_vm_dir().c_str());
+  std::printf("                default limit size: %d\n", emem_ramlimit);
+  std::printf("                default directory: %s\n", emem_tmpdirname);
   manline();
   std::printf("         [-Z VMSize:VMDIR]\n");
   std::printf("             Use virtual memory.\n");
