@@ -1,0 +1,455 @@
+// Power-of-two DFT, DCT and DST package. The complex FFT works on
+// bit-reversed data with a table that holds a quarter period of rotations in
+// bit-reversed order: the first entries of a table built for a longer length
+// are then exactly the table of a shorter one, so one table serves every
+// length up to the one it was built for. Real transforms run a half-length
+// complex FFT with a pre- or post-rotation; DCT and DST add a further one.
+#include "numerics/fft_split_radix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// Bit reversal of n/2 complex values; ip receives the table of reversed
+// offsets of the leading bits, as the callers' work area expects.
+void reverse_pairs(int n, int* ip, double* a, bool conjugate) {
+  ip[0] = 0;
+  int l = n, m = 1;
+  while ((m << 3) < l) {
+    l >>= 1;
+    for (int j = 0; j < m; j++) ip[m + j] = ip[j] + l;
+    m <<= 1;
+  }
+  const int count = n / 2;
+  for (int i = 0, j = 0; i < count; i++) {
+    if (i < j) {
+      std::swap(a[2 * i], a[2 * j]);
+      std::swap(a[2 * i + 1], a[2 * j + 1]);
+    }
+    int mask = count >> 1;
+    while (mask > 0 && (j & mask)) {
+      j ^= mask;
+      mask >>= 1;
+    }
+    j |= mask;
+  }
+  if (conjugate)
+    for (int k = 1; k < n; k += 2) a[k] = -a[k];
+}
+
+void bitrv2(int n, int* ip, double* a) { reverse_pairs(n, ip, a, false); }
+void bitrv2conj(int n, int* ip, double* a) { reverse_pairs(n, ip, a, true); }
+
+inline int reverse_bits(int p, int bits) {
+  int r = 0;
+  for (int b = 0; b < bits; b++, p >>= 1) r = (r << 1) | (p & 1);
+  return r;
+}
+
+// Forward (exponent +) transform of the n/2 bit-reversed complex values of
+// a into natural order, by radix-2 stages whose rotations come from w.
+void cftfsub(int n, double* a, double* w) {
+  const int m = n / 2;  // complex values
+  int quarter_bits = 0;
+  while ((1 << quarter_bits) < m / 4) quarter_bits++;
+  for (int len = 2; len <= m; len <<= 1) {
+    const int half = len / 2, stride = m / len;
+    for (int k = 0; k < half; k++) {
+      // exp(+2πi·p/m), p < m/2, from the quarter-period table.
+      const int p = k * stride;
+      double wr = 1., wi = 0.;
+      if (p != 0 && p != m / 4) {
+        const int q = p < m / 4 ? p : p - m / 4;
+        const int pos = reverse_bits(q, quarter_bits);
+        wr = w[2 * pos];
+        wi = w[2 * pos + 1];
+      }
+      if (p >= m / 4 && m >= 4) {  // a quarter turn further: times i
+        const double r = wr;
+        wr = -wi;
+        wi = r;
+      }
+      for (int j = k; j < m; j += len) {
+        double* u = a + 2 * j;
+        double* v = a + 2 * (j + half);
+        const double xr = wr * v[0] - wi * v[1];
+        const double xi = wr * v[1] + wi * v[0];
+        v[0] = u[0] - xr;
+        v[1] = u[1] - xi;
+        u[0] += xr;
+        u[1] += xi;
+      }
+    }
+  }
+}
+
+// The forward transform followed by the conjugate of every result.
+void cftbsub(int n, double* a, double* w) {
+  cftfsub(n, a, w);
+  for (int k = 1; k < n; k += 2) a[k] = -a[k];
+}
+
+void rftfsub(int n, double* a, int nc, double* c) {
+  const int m = n >> 1, ks = 2 * nc / m;
+  int kk = 0;
+  for (int j = 2; j < m; j += 2) {
+    const int k = n - j;
+    kk += ks;
+    const double wkr = 0.5 - c[nc - kk], wki = c[kk];
+    const double xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
+    const double yr = wkr * xr - wki * xi, yi = wkr * xi + wki * xr;
+    a[j] -= yr;
+    a[j + 1] -= yi;
+    a[k] += yr;
+    a[k + 1] -= yi;
+  }
+}
+
+void rftbsub(int n, double* a, int nc, double* c) {
+  a[1] = -a[1];
+  const int m = n >> 1, ks = 2 * nc / m;
+  int kk = 0;
+  for (int j = 2; j < m; j += 2) {
+    const int k = n - j;
+    kk += ks;
+    const double wkr = 0.5 - c[nc - kk], wki = c[kk];
+    const double xr = a[j] - a[k], xi = a[j + 1] + a[k + 1];
+    const double yr = wkr * xr + wki * xi, yi = wkr * xi - wki * xr;
+    a[j] -= yr;
+    a[j + 1] = yi - a[j + 1];
+    a[k] += yr;
+    a[k + 1] = yi - a[k + 1];
+  }
+  a[m + 1] = -a[m + 1];
+}
+
+void dctsub(int n, double* a, int nc, double* c) {
+  const int m = n >> 1, ks = nc / n;
+  int kk = 0;
+  for (int j = 1; j < m; j++) {
+    const int k = n - j;
+    kk += ks;
+    const double wkr = c[kk] - c[nc - kk], wki = c[kk] + c[nc - kk];
+    const double xr = wki * a[j] - wkr * a[k];
+    a[j] = wkr * a[j] + wki * a[k];
+    a[k] = xr;
+  }
+  a[m] *= c[0];
+}
+
+void dstsub(int n, double* a, int nc, double* c) {
+  const int m = n >> 1, ks = nc / n;
+  int kk = 0;
+  for (int j = 1; j < m; j++) {
+    const int k = n - j;
+    kk += ks;
+    const double wkr = c[kk] - c[nc - kk], wki = c[kk] + c[nc - kk];
+    const double xr = wki * a[k] - wkr * a[j];
+    a[k] = wkr * a[k] + wki * a[j];
+    a[j] = xr;
+  }
+  a[m] *= c[0];
+}
+
+// Makes sure the tables hold at least the given numbers of entries.
+void ensure_tables(int need_w, int need_c, int* ip, double* w) {
+  if (need_w > ip[0]) makewt(need_w, ip, w);
+  if (need_c > ip[1]) makect(need_c, ip, w + ip[0]);
+}
+
+// Real FFT core shared by rdft, ddct and ddst.
+void real_forward(int n, double* a, int* ip, double* w, int nc, double* c) {
+  if (n > 4) {
+    bitrv2(n, ip + 2, a);
+    cftfsub(n, a, w);
+    rftfsub(n, a, nc, c);
+  } else if (n == 4) {
+    cftfsub(n, a, w);
+  }
+}
+
+void real_backward(int n, double* a, int* ip, double* w, int nc, double* c) {
+  if (n > 4) {
+    rftbsub(n, a, nc, c);
+    bitrv2(n, ip + 2, a);
+    cftbsub(n, a, w);
+  } else if (n == 4) {
+    cftfsub(n, a, w);
+  }
+}
+
+}  // namespace
+
+void makewt(int nw, int* ip, double* w) {
+  ip[0] = nw;
+  ip[1] = 1;
+  if (nw > 2) {
+    const int h = nw >> 1;
+    const double delta = std::atan(1.0) / h;
+    w[0] = 1;
+    w[1] = 0;
+    w[h] = std::cos(delta * h);
+    w[h + 1] = w[h];
+    if (h > 2) {
+      for (int j = 2; j < h; j += 2) {
+        const double x = std::cos(delta * j), y = std::sin(delta * j);
+        w[j] = x;
+        w[j + 1] = y;
+        w[nw - j] = y;
+        w[nw - j + 1] = x;
+      }
+    }
+    bitrv2(nw, ip + 2, w);
+  }
+}
+
+void makect(int nc, int* ip, double* c) {
+  ip[1] = nc;
+  if (nc > 1) {
+    const int h = nc >> 1;
+    const double delta = std::atan(1.0) / h;
+    c[0] = std::cos(delta * h);
+    c[h] = 0.5 * c[0];
+    for (int j = 1; j < h; j++) {
+      c[j] = 0.5 * std::cos(delta * j);
+      c[nc - j] = 0.5 * std::sin(delta * j);
+    }
+  }
+}
+
+void cdft(int n, int isgn, double* a, int* ip, double* w) {
+  ensure_tables(n >> 2, 0, ip, w);
+  if (n > 4) {
+    if (isgn >= 0) {
+      bitrv2(n, ip + 2, a);
+      cftfsub(n, a, w);
+    } else {
+      bitrv2conj(n, ip + 2, a);
+      cftbsub(n, a, w);
+    }
+  } else if (n == 4) {
+    cftfsub(n, a, w);
+  }
+}
+
+void rdft(int n, int isgn, double* a, int* ip, double* w) {
+  ensure_tables(n >> 2, n >> 2, ip, w);
+  const int nw = ip[0], nc = ip[1];
+  if (isgn >= 0) {
+    real_forward(n, a, ip, w, nc, w + nw);
+    const double xi = a[0] - a[1];
+    a[0] += a[1];
+    a[1] = xi;
+  } else {
+    a[1] = 0.5 * (a[0] - a[1]);
+    a[0] -= a[1];
+    real_backward(n, a, ip, w, nc, w + nw);
+  }
+}
+
+void ddct(int n, int isgn, double* a, int* ip, double* w) {
+  ensure_tables(n >> 2, n, ip, w);
+  const int nw = ip[0], nc = ip[1];
+  if (isgn < 0) {
+    const double xr = a[n - 1];
+    for (int j = n - 2; j >= 2; j -= 2) {
+      a[j + 1] = a[j] - a[j - 1];
+      a[j] += a[j - 1];
+    }
+    a[1] = a[0] - xr;
+    a[0] += xr;
+    real_backward(n, a, ip, w, nc, w + nw);
+  }
+  dctsub(n, a, nc, w + nw);
+  if (isgn < 0) {
+    a[0] *= 0.5;
+    const double scale = 2.0 / n;
+    for (int j = 0; j < n; j++) a[j] *= scale;
+  } else {
+    real_forward(n, a, ip, w, nc, w + nw);
+    const double xr = a[0] - a[1];
+    a[0] += a[1];
+    for (int j = 2; j < n; j += 2) {
+      a[j - 1] = a[j] - a[j + 1];
+      a[j] += a[j + 1];
+    }
+    a[n - 1] = xr;
+  }
+}
+
+void ddst(int n, int isgn, double* a, int* ip, double* w) {
+  ensure_tables(n >> 2, n, ip, w);
+  const int nw = ip[0], nc = ip[1];
+  if (isgn < 0) {
+    const double xr = a[n - 1];
+    for (int j = n - 2; j >= 2; j -= 2) {
+      a[j + 1] = -a[j] - a[j - 1];
+      a[j] -= a[j - 1];
+    }
+    a[1] = a[0] + xr;
+    a[0] -= xr;
+    real_backward(n, a, ip, w, nc, w + nw);
+  }
+  dstsub(n, a, nc, w + nw);
+  if (isgn >= 0) {
+    real_forward(n, a, ip, w, nc, w + nw);
+    const double xr = a[0] - a[1];
+    a[0] += a[1];
+    for (int j = 2; j < n; j += 2) {
+      a[j - 1] = -a[j] - a[j + 1];
+      a[j] -= a[j + 1];
+    }
+    a[n - 1] = -xr;
+  }
+}
+
+// Even outputs of the symmetric transform are the transform of the folded
+// sums at half the length, odd outputs a half-length DCT-III of the folded
+// differences; the sums are folded again level by level in t.
+void dfct(int n, double* a, double* t, int* ip, double* w) {
+  ensure_tables(n >> 3, n >> 1, ip, w);
+  if (n == 2) {
+    const double a0 = a[0], a1 = a[1], a2 = a[2];
+    a[0] = a0 + a1 + a2;
+    a[1] = a0 - a2;
+    a[2] = a0 - a1 + a2;
+    return;
+  }
+  const int half = n >> 1;
+  for (int j = 0; j < half; j++) {
+    const double x = a[j], y = a[n - j];
+    t[j] = x + y;
+    a[j] = x - y;
+  }
+  t[half] = a[half];
+  ddct(half, 1, a, ip, w);
+  for (int k = half - 1; k >= 0; k--) a[2 * k + 1] = a[k];
+  int m = half, l = 2;
+  while (m > 2) {
+    const int h = m >> 1;
+    for (int j = 0; j < h; j++) {
+      const double x = t[j], y = t[m - j];
+      t[j] = x + y;
+      t[m - j] = x - y;
+    }
+    std::reverse(t + h + 1, t + m + 1);
+    ddct(h, 1, t + h + 1, ip, w);
+    for (int k = 0; k < h; k++) a[l * (2 * k + 1)] = t[h + 1 + k];
+    m = h;
+    l <<= 1;
+  }
+  a[0] = t[0] + t[1] + t[2];
+  a[l] = t[0] - t[2];
+  a[2 * l] = t[0] - t[1] + t[2];
+}
+
+// Odd outputs of the antisymmetric transform are a half-length DST of the
+// folded sums (the middle sample as its last term), even outputs the
+// transform of the folded differences at half the length.
+void dfst(int n, double* a, double* t, int* ip, double* w) {
+  ensure_tables(n >> 3, n >> 1, ip, w);
+  if (n == 2) {
+    a[0] = 0;
+    return;
+  }
+  const int half = n >> 1;
+  for (int j = 1; j < half; j++) {
+    const double x = a[j], y = a[n - j];
+    t[j] = x - y;
+    a[j] = x + y;
+  }
+  a[0] = a[half];
+  ddst(half, 1, a, ip, w);
+  for (int k = half - 1; k >= 0; k--) a[2 * k + 1] = a[k];
+  int m = half, l = 2;
+  while (m > 2) {
+    const int h = m >> 1;
+    for (int j = 1; j < h; j++) {
+      const double x = t[j], y = t[m - j];
+      t[j] = x - y;
+      t[m - j] = x + y;
+    }
+    std::reverse(t + h + 1, t + m);
+    ddst(h, 1, t + h, ip, w);
+    for (int k = 0; k < h; k++) a[l * (2 * k + 1)] = t[h + k];
+    m = h;
+    l <<= 1;
+  }
+  a[l] = t[1];
+  a[0] = 0;
+}
+
+namespace {
+
+// Transforms every column pair (j, j+1) of the n1 rows as n1 complex values.
+void complex_columns(int n1, int n2, int isgn, double** a, double* t, int* ip, double* w) {
+  for (int j = 0; j < n2; j += 2) {
+    for (int i = 0; i < n1; i++) {
+      t[2 * i] = a[i][j];
+      t[2 * i + 1] = a[i][j + 1];
+    }
+    cdft(2 * n1, isgn, t, ip, w);
+    for (int i = 0; i < n1; i++) {
+      a[i][j] = t[2 * i];
+      a[i][j + 1] = t[2 * i + 1];
+    }
+  }
+}
+
+template <class Transform>
+void real_rows_and_columns(int n1, int n2, int isgn, double** a, double* t, int* ip, double* w,
+                           Transform transform) {
+  const int longest = std::max(n1, n2);
+  ensure_tables(longest >> 2, longest, ip, w);
+  for (int i = 0; i < n1; i++) transform(n2, isgn, a[i], ip, w);
+  for (int j = 0; j < n2; j++) {
+    for (int i = 0; i < n1; i++) t[i] = a[i][j];
+    transform(n1, isgn, t, ip, w);
+    for (int i = 0; i < n1; i++) a[i][j] = t[i];
+  }
+}
+
+}  // namespace
+
+void cdft2d(int n1, int n2, int isgn, double** a, double* t, int* ip, double* w) {
+  ensure_tables(std::max(2 * n1, n2) >> 2, 0, ip, w);
+  for (int i = 0; i < n1; i++) cdft(n2, isgn, a[i], ip, w);
+  complex_columns(n1, n2, isgn, a, t, ip, w);
+}
+
+void rdft2d(int n1, int n2, int isgn, double** a, double* t, int* ip, double* w) {
+  ensure_tables(std::max(2 * n1, n2) >> 2, n2 >> 2, ip, w);
+  if (isgn < 0) {
+    for (int i = 1; i < n1 / 2; i++) {
+      const int k = n1 - i;
+      const double x = a[i][0] - a[k][0];
+      a[i][0] += a[k][0];
+      a[k][0] = x;
+      const double y = a[k][1] - a[i][1];
+      a[i][1] += a[k][1];
+      a[k][1] = y;
+    }
+    complex_columns(n1, n2, isgn, a, t, ip, w);
+    for (int i = 0; i < n1; i++) rdft(n2, isgn, a[i], ip, w);
+    return;
+  }
+  for (int i = 0; i < n1; i++) rdft(n2, isgn, a[i], ip, w);
+  complex_columns(n1, n2, isgn, a, t, ip, w);
+  for (int i = 1; i < n1 / 2; i++) {
+    const int k = n1 - i;
+    a[k][0] = 0.5 * (a[i][0] - a[k][0]);
+    a[i][0] -= a[k][0];
+    a[k][1] = 0.5 * (a[i][1] + a[k][1]);
+    a[i][1] -= a[k][1];
+  }
+}
+
+void ddct2d(int n1, int n2, int isgn, double** a, double* t, int* ip, double* w) {
+  real_rows_and_columns(n1, n2, isgn, a, t, ip, w, ddct);
+}
+
+void ddst2d(int n1, int n2, int isgn, double** a, double* t, int* ip, double* w) {
+  real_rows_and_columns(n1, n2, isgn, a, t, ip, w, ddst);
+}
