@@ -314,3 +314,34 @@ TEST(McaDecomposition, MaskedResidualIsZeroOnMissingPixels) {
   // The valid pixels still add up.
   EXPECT_NEAR(mca.TabImaRec[0](20, 20) + mca.Resi(20, 20), data(20, 20), 1e-3f);
 }
+
+TEST(McaDecomposition, MomScheduleWithTwoBases) {
+  MCA mca;
+  select(mca, {MCA_ATROU, MCA_PIXEL});
+  mca.Noise_Ima = 1.f;
+  mca.Nbr_Iter = 40;
+  mca.T_Decreasing = 2;
+  mca.RemoveLastScale = 0;
+  mca.Verbose = 1;
+  mca.alloc(32, 32, nullptr);
+  Image data = synthetic_image(32, 8);
+  testing::internal::CaptureStdout();
+  mca.decomposition(data);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("   MOM calculation \n"), std::string::npos);
+  // Every level printed lies between the last level and the latest first
+  // level, and the levels never rise.
+  float previous = 1e30f;
+  int iterations = 0;
+  for (size_t pos = out.find("Iteration "); pos != std::string::npos;
+       pos = out.find("Iteration ", pos + 1)) {
+    float lambda = std::stof(out.substr(out.find("Lambda = ", pos) + 9));
+    EXPECT_LE(lambda, previous);
+    EXPECT_GE(lambda, 0.f);
+    previous = lambda;
+    iterations++;
+  }
+  EXPECT_GT(iterations, 1);
+  EXPECT_LE(iterations, 40);
+  EXPECT_LE(mca.Lambda, mca.LastSoftThreshold);  // the descent reached its end
+}
