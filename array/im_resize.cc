@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "array/border.h"
+#include "array/border_index.h"
 #include "array/fatal.h"
 
 namespace {
@@ -29,19 +30,6 @@ template <class A, class B>
 void check_pair(const to_array<A, false>& in, const to_array<B, false>& out) {
   check_2d(in);
   check_2d(out);
-}
-
-// Index of sample k of an axis of n samples under the border rule; -1 when
-// the zero rule leaves nothing to read.
-int border_map(int k, int n, type_border border) {
-  if (k >= 0 && k < n) return k;
-  switch (border) {
-    case I_CONT: return test_index_cont(k, n);
-    case I_MIRROR: return test_index_mirror(k, n);
-    case I_PERIOD: return test_index_period(k, n);
-    case I_ZERO: return -1;
-  }
-  fatal_exitf(-1, stdout, "Error: unknown border rule %d ...\n", static_cast<int>(border));
 }
 
 template <class In, class Out, class Convert>
@@ -136,7 +124,7 @@ void increase_size_2(const to_array<T, false>& in, to_array<float, false>& out,
         for (int k = 0; k < 10; k++) sum += Tab_Coef_Inter[k] * static_cast<float>(row[j + k - 4]);
       } else {
         for (int k = 0; k < 10; k++) {
-          int l = border_map(j + k - 4, nc, border);
+          int l = border_index(j + k - 4, nc, border);
           sum += Tab_Coef_Inter[k] * (l < 0 ? 0.f : static_cast<float>(row[l]));
         }
       }
@@ -149,7 +137,7 @@ void increase_size_2(const to_array<T, false>& in, to_array<float, false>& out,
   for (int i = 0; i < nl && 2 * i + 1 < out_nl; i++) {
     std::fill(line.begin(), line.end(), 0.f);
     for (int k = 0; k < 10; k++) {
-      int m = border_map(i + k - 4, nl, border);
+      int m = border_index(i + k - 4, nl, border);
       if (m < 0) continue;  // a zero term leaves the sum as it is
       const T* row = src + static_cast<std::ptrdiff_t>(m) * nc;
       for (int j = 0; j < nc; j++) line[j] += Tab_Coef_Inter[k] * static_cast<float>(row[j]);
@@ -169,7 +157,7 @@ void increase_size_2(const to_array<T, false>& in, to_array<float, false>& out,
     if (c >= 0 && c < out_nc) return c;
     if (border == I_CONT) return c < 0 ? 0 : std::max(last_even, 0);
     if (border == I_PERIOD) return 2 * test_index_period(c / 2, n_even);
-    return border_map(c, out_nc, border);
+    return border_index(c, out_nc, border);
   };
   for (int i = 0; i < nl && 2 * i + 1 < out_nl; i++) {
     float* o = out_row(2 * i + 1);
@@ -290,14 +278,14 @@ void im_min_reduce_size_2(const to_array<float, false>& in, to_array<float, fals
 void im_increase_size_2(const to_array<float, false>& in, to_array<float, false>& out,
                         type_border border) {
   check_pair(in, out);
-  border_map(-1, 1, border);  // refuses an unknown rule before any pixel is written
+  border_index(-1, 1, border);  // refuses an unknown rule before any pixel is written
   increase_size_2(in, out, border);
 }
 
 void im_increase_size_2(const to_array<int, false>& in, to_array<int, false>& out,
                         type_border border) {
   check_pair(in, out);
-  border_map(-1, 1, border);
+  border_index(-1, 1, border);
   to_array<float, false> work(out.nl(), out.nc(), "Buff interpol");
   increase_size_2(in, work, border);
   const float* src = work.buffer();

@@ -13,22 +13,11 @@
 #include <vector>
 
 #include "array/border.h"
+#include "array/border_index.h"
 #include "array/fatal.h"
 #include "array/median.h"
 
 namespace {
-
-// Index of sample k of an axis of n samples under the border rule; -1 when
-// the zero rule leaves nothing to read.
-inline int border_map(int k, int n, type_border border) {
-  if (k >= 0 && k < n) return k;
-  switch (border) {
-    case I_CONT: return test_index_cont(k, n);
-    case I_MIRROR: return test_index_mirror(k, n);
-    case I_PERIOD: return test_index_period(k, n);
-    default: return -1;
-  }
-}
 
 // Distance between taps: 2^s rounded to the nearest integer. Scales beyond
 // MaxScale would overflow the tap indices, whatever the image size.
@@ -104,7 +93,7 @@ void filter_lines(const to_array<T, false>& in, float* work, int step, type_bord
     const T* row = src + static_cast<std::ptrdiff_t>(i) * nc;
     float* dst = work + static_cast<std::ptrdiff_t>(i) * nc;
     auto at = [&](int k) -> float {
-      int m = border_map(k, nc, border);
+      int m = border_index(k, nc, border);
       return m < 0 ? 0.f : static_cast<float>(row[m]);
     };
     auto edge = [&](int j) {
@@ -132,7 +121,7 @@ void filter_columns(const float* work, int nl, int nc, to_array<T, false>& out, 
                     type_border border, const Kernel& kernel) {
   std::vector<float> zero_row(nc, 0.f);
   auto row_at = [&](int k) -> const float* {
-    int m = border_map(k, nl, border);
+    int m = border_index(k, nl, border);
     return m < 0 ? zero_row.data() : work + static_cast<std::ptrdiff_t>(m) * nc;
   };
   const int out_nc = out.nc();
@@ -177,6 +166,9 @@ void window_filter(const to_array<T, false>& in, to_array<T, false>& out, type_b
                    int step, int half, Reduce reduce) {
   const int nl = in.nl();
   const int nc = in.nc();
+  // Pixels already written would be read back as taps.
+  if (in.buffer() == out.buffer())
+    fatal_exit("Error: the window smoothing filters need distinct input and output images ...\n");
   if (static_cast<long long>(half) * step > (1LL << 28))
     fatal_exitf(-1, stdout, "Error: smoothing window of %d taps at step %d is too large ...\n",
                 2 * half + 1, step);
@@ -188,9 +180,9 @@ void window_filter(const to_array<T, false>& in, to_array<T, false>& out, type_b
   auto bordered = [&](int i, int j) {
     std::size_t t = 0;
     for (int a = -half; a <= half; a++) {
-      const int k = border_map(i + a * step, nl, border);
+      const int k = border_index(i + a * step, nl, border);
       for (int b = -half; b <= half; b++) {
-        const int l = border_map(j + b * step, nc, border);
+        const int l = border_index(j + b * step, nc, border);
         taps[t++] = (k < 0 || l < 0) ? T() : src[static_cast<std::ptrdiff_t>(k) * nc + l];
       }
     }

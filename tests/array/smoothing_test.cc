@@ -241,4 +241,6 @@ TEST(SmoothingFilters, RefuseUnsafeArguments) {
   EXPECT_EXIT_STATUS(smooth_linear(in, in, static_cast<type_border>(7), 0), 255, "border");
   to_array<float, false> out(8, 8);
   EXPECT_EXIT_STATUS(smooth_mediane(in, out, I_CONT, 0, 0), 255, "window");
+  EXPECT_EXIT_STATUS(smooth_mediane(in, in, I_CONT, 0, 3), 255, "distinct");
+  EXPECT_EXIT_STATUS(smooth_average(in, in, I_CONT, 0, 3), 255, "distinct");
 }
