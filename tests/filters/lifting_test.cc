@@ -121,12 +121,7 @@ TEST(Lifting, TextsAndErrorStops) {
   testing::internal::CaptureStderr();
   lifting_usage(TL_INT_HAAR);
   std::string text = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(text.find("        [-l type_of_lifting_transform]\n"
-                      "              1: Lifting scheme: CDF WT \n"),
-            0u);
-  EXPECT_NE(text.find("              7: Lifting scheme: integer 7/9 WT \n"
-                      "             default is Lifting scheme: integer Haar WT\n"),
-            std::string::npos);
+  EXPECT_NE(text.find("              7: Lifting scheme: integer 7/9 WT \n"), std::string::npos);
 
   std::vector<float> x(8, 1.f), a(8), b(8);
   Lifting f79(TL_F79), unknown{type_lift(0)};
