@@ -128,16 +128,6 @@ TEST(SmoothBspline, IntegerImagesRoundHalvesUp) {
   }
 }
 
-TEST(SmoothBspline, IntegerImageFollowsFloatFilter) {
-  to_array<int, false> in = random_image<int>(13, 11, 5, -400, 400), out(13, 11);
-  to_array<float, false> in_f(13, 11), out_f(13, 11);
-  for (int k = 0; k < in.n_elem(); k++) in_f(k) = static_cast<float>(in(k));
-  smooth_bspline(in, out, I_PERIOD, 1);
-  smooth_bspline(in_f, out_f, I_PERIOD, 1);
-  for (int k = 0; k < in.n_elem(); k++)
-    ASSERT_EQ(out(k), static_cast<int>(out_f(k) + 0.5f));
-}
-
 TEST(SmoothLinearAndHaar, MatchBruteForceKernels) {
   const std::vector<int> linear_offsets = {-1, 0, 1};
   const std::vector<double> linear_weights = {0.25, 0.5, 0.25};
