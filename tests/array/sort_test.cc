@@ -25,31 +25,25 @@ const std::size_t kLengths[] = {1, 2, 3, 7, 8, 9, 15, 64, 1000, 4099};
 
 }  // namespace
 
+// Sorts a 1-based copy of v (element 0 a guard) and compares with std::sort.
+template <class T>
+void expect_sorted_like_std(std::vector<T> v) {
+  std::vector<T> one_based(v.size() + 1, T(-99));
+  std::copy(v.begin(), v.end(), one_based.begin() + 1);
+  sort(static_cast<unsigned long>(v.size()), one_based.data());
+  std::sort(v.begin(), v.end());
+  EXPECT_EQ(one_based[0], T(-99)) << "n = " << v.size();
+  EXPECT_TRUE(std::equal(v.begin(), v.end(), one_based.begin() + 1)) << "n = " << v.size();
+}
+
 TEST(Sort, OneBasedFormsAgreeWithStdSortIncludingTies) {
   for (std::size_t n : kLengths) {
     std::vector<float> v = tied_samples(n, 7 + n);
-    std::vector<float> one_based(n + 1, -999.0f);  // element 0 is a guard
-    std::copy(v.begin(), v.end(), one_based.begin() + 1);
-    sort(static_cast<unsigned long>(n), one_based.data());
-    std::sort(v.begin(), v.end());
-    EXPECT_EQ(one_based[0], -999.0f) << "n = " << n;
-    EXPECT_TRUE(std::equal(v.begin(), v.end(), one_based.begin() + 1)) << "n = " << n;
-
-    std::vector<double> d(n + 1, 0.0);
-    std::vector<int> k(n + 1, 0);
-    std::vector<double> dref(n);
-    std::vector<int> kref(n);
-    std::mt19937 gen(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      dref[i] = d[i + 1] = std::normal_distribution<double>()(gen);
-      kref[i] = k[i + 1] = static_cast<int>(gen() % 5) - 2;
-    }
-    sort(static_cast<unsigned long>(n), d.data());
-    sort(static_cast<unsigned long>(n), k.data());
-    std::sort(dref.begin(), dref.end());
-    std::sort(kref.begin(), kref.end());
-    EXPECT_TRUE(std::equal(dref.begin(), dref.end(), d.begin() + 1));
-    EXPECT_TRUE(std::equal(kref.begin(), kref.end(), k.begin() + 1));
+    expect_sorted_like_std(v);
+    expect_sorted_like_std(std::vector<double>(v.rbegin(), v.rend()));
+    std::vector<int> k(n);
+    for (std::size_t i = 0; i < n; ++i) k[i] = static_cast<int>(v[i] * 2.0f);
+    expect_sorted_like_std(k);
   }
 }
 

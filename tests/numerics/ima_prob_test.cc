@@ -10,15 +10,6 @@
 #include "normal_reference.h"
 #include "support/death.h"
 
-TEST(CImaProb, ConstructedEmpty) {
-  CImaProb prob;
-  EXPECT_EQ(prob.Step, 0.0);
-  EXPECT_EQ(prob.Verbose, False);
-  EXPECT_EQ(prob.Histo.nx(), 1024);
-  EXPECT_EQ(prob.Repart(1023), 0.0);
-  EXPECT_EQ(prob.Bin.n_elem(), 1024);
-}
-
 TEST(CImaProb, RampFillsOneValuePerBin) {
   std::vector<float> ramp(1024);
   for (int k = 0; k < 1024; ++k) ramp[k] = float(k);
