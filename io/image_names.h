@@ -4,7 +4,7 @@
 // names that stand for the standard streams.
 #pragma once
 
-enum type_format {
+enum type_format : int {
   F_UNKNOWN = 0,
   F_DISP = 1,
   F_MIDAS = 2,  // recognised so that it can be refused
@@ -15,7 +15,7 @@ enum type_format {
 };
 
 // Pixel type of a stored image; the comments give the disp file-name tag.
-enum type_data {
+enum type_data : int {
   T_BYTE = 0,         // b
   T_SHORT = 1,        // s
   T_INT = 2,          // i
