@@ -220,19 +220,9 @@ void survival(const to_array<float, true>& data, to_array<float, true>& surv, in
     fatal_exitf(-1, stdout, "Error: survival needs at least two thresholds, got %d\n", np);
   int n = data.n_elem();
   std::vector<double> values(data.buffer(), data.buffer() + n);
-  if (normalize) {
-    double m = mean, sd = sigma;
-    if (mean == -1.0f || sigma == 0.0f) {
-      double sum = 0.0, sum2 = 0.0;
-      for (double x : values) {
-        sum += x;
-        sum2 += x * x;
-      }
-      double data_mean = n > 0 ? sum / n : 0.0;
-      double variance = n > 0 ? sum2 / n - data_mean * data_mean : 0.0;
-      if (mean == -1.0f) m = data_mean;
-      if (sigma == 0.0f) sd = std::sqrt(std::max(variance, 0.0));
-    }
+  if (normalize && n > 0) {
+    double m = mean == -1.0f ? data.mean() : double(mean);
+    double sd = sigma == 0.0f ? data.sigma() : double(sigma);
     for (double& x : values) x = (x - m) / sd;
   }
   surv.alloc(np, 2, nullptr);

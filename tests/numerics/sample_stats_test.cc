@@ -158,5 +158,12 @@ TEST(Survival, TailCountsAtEvenlySpacedThresholds) {
   const float standardised[] = {0, 2, 2, 0, 0};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(surv(i, 1), standardised[i]) << i;
 
+  // The data's own moments: {-2 .. 2} has mean 0 and sigma sqrt(2).
+  to_array<float, true> ramp(5);
+  for (int k = 0; k < 5; ++k) ramp(k) = float(k - 2);
+  survival(ramp, surv, 5, 2.0f, True, 0.0f, -1.0f);
+  const float own[] = {0, 1, 2, 1, 0};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(surv(i, 1), own[i]) << i;
+
   EXPECT_EXIT_STATUS(survival(data, surv, 1, 2.0f, False, 0.0f, 0.0f), 255, "survival");
 }
