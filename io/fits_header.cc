@@ -573,6 +573,15 @@ void readimagehead(fitsstruct* rec) {
 }
 
 void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
+  // A reused record must not keep values of its previous file for keys this
+  // header lacks; only the file name and the stream stay.
+  char* kept_filename = rec->filename;
+  std::FILE* kept_stream = rec->stream;
+  rec->filename = nullptr;
+  release_owned(rec);
+  rec->fitsinit();
+  rec->filename = kept_filename;
+  rec->stream = kept_stream;
   const char* name = rec->filename != nullptr ? rec->filename : "";
   auto find = [&](const char* key) -> const char* { return fitsnfind(cards, key, nblocks); };
   auto real = [&](const char* key, double absent) {
@@ -639,13 +648,10 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   rec->bzero = real("BZERO   ", 0.0);
   rec->epoch = real("EPOCH   ", 0.0);
 
-  std::free(rec->fitshead);
   rec->fitshead = cards;
   rec->fitsheadsize = nblocks * FITS_BLOCK;
   rec->origin = kEmptyText;
   rec->rident[0] = '\0';
-  std::free(rec->history);
-  std::free(rec->comment);
   rec->hist_size = fitsreadhist(cards, rec->fitsheadsize, "HISTORY", &rec->history);
   rec->com_size = fitsreadhist(cards, rec->fitsheadsize, "COMMENT", &rec->comment);
 }

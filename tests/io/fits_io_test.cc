@@ -126,13 +126,15 @@ TEST(FitsData, IntegerBitpixRoundsAndSaturates) {
   to_array<int, false> ints(1, 5);
   const int int_values[] = {-1, 256, 7, 100000, -100000};
   for (int k = 0; k < 5; k++) ints(k) = int_values[k];
-  for (int bitpix : {8, 16}) {
+  for (int bitpix : {8, 16, 32}) {
     fitsstruct rec;
     describe(&rec, bitpix, 1, 5);
     std::string path = scratch("ints" + std::to_string(bitpix) + ".fits");
     fits_write_int(path.c_str(), ints, &rec);
-    std::vector<double> expected = bitpix == 8 ? std::vector<double>{0, 255, 7, 255, 0}
-                                               : std::vector<double>{-1, 256, 7, 32767, -32768};
+    for (int k = 0; k < 5; k++) ASSERT_EQ(ints(k), int_values[k]) << "the caller's image changed";
+    std::vector<double> expected = bitpix == 8    ? std::vector<double>{0, 255, 7, 255, 0}
+                                   : bitpix == 16 ? std::vector<double>{-1, 256, 7, 32767, -32768}
+                                                  : std::vector<double>{-1, 256, 7, 100000, -100000};
     EXPECT_EQ(read_reference(path).values, expected) << bitpix;
   }
 }
