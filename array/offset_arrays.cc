@@ -63,8 +63,12 @@ float** row_starts(int nrl, int nrh, const char* failure) {
 
 }  // namespace
 
-float* vector(int nl, int nh) { return offset_vector<float>(nl, nh, "allocation failure in vector()"); }
-int* ivector(int nl, int nh) { return offset_vector<int>(nl, nh, "allocation failure in ivector()"); }
+float* vector(int nl, int nh) {
+  return offset_vector<float>(nl, nh, "allocation failure in vector()");
+}
+int* ivector(int nl, int nh) {
+  return offset_vector<int>(nl, nh, "allocation failure in ivector()");
+}
 double* dvector(int nl, int nh) {
   return offset_vector<double>(nl, nh, "allocation failure in dvector()");
 }
@@ -84,7 +88,9 @@ int** imatrix(int nrl, int nrh, int ncl, int nch) {
   return offset_matrix<int>(nrl, nrh, ncl, nch, "allocation failure 1 in imatrix()",
                             "allocation failure 2 in imatrix()");
 }
-void free_matrix(float** m, int nrl, int nrh, int ncl, int) { free_offset_matrix(m, nrl, nrh, ncl); }
+void free_matrix(float** m, int nrl, int nrh, int ncl, int) {
+  free_offset_matrix(m, nrl, nrh, ncl);
+}
 void free_dmatrix(double** m, int nrl, int nrh, int ncl, int) {
   free_offset_matrix(m, nrl, nrh, ncl);
 }

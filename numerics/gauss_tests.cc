@@ -143,7 +143,8 @@ void gausstest(const float* data, int N, float& T1, float& T2) {
   float q = 1.0f - phi_a;
   float density = static_cast<float>(std::exp(-2.0) / std::sqrt(2.0 * 3.141592653589793));
   float mu1 = 2.0f * (density - 2.0f * q);
-  float sigma1 = static_cast<float>(std::sqrt(double(2.0f * (5.0f * q - 2.0f * density) - mu1 * mu1)));
+  float sigma1 =
+      static_cast<float>(std::sqrt(double(2.0f * (5.0f * q - 2.0f * density) - mu1 * mu1)));
   float mu2 = 2.0f * q;
   float sigma2 = static_cast<float>(
       std::sqrt(double(2.0f * ((a * a + 3.0f) * q - a * density) - mu2 * mu2)));

@@ -70,7 +70,8 @@ void im_noise_rayleigh(to_array<float, false>& ima, int N, unsigned int seed) {
   float* pixel = ima.buffer();
   for (int k = 0; k < ima.n_elem(); ++k) {
     float sum = 0.0f;
-    for (int d = 0; d < N; ++d) sum += static_cast<float>(std::sqrt(2.0 * std::log(1.0 / clamped_uniform())));
+    for (int d = 0; d < N; ++d)
+      sum += static_cast<float>(std::sqrt(2.0 * std::log(1.0 / clamped_uniform())));
     pixel[k] = sum / N;
   }
 }

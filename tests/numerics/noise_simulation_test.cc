@@ -48,7 +48,8 @@ TEST(Random48, ReproducesTheDrand48Recurrence) {
   for (uint32_t seed : {1u, 12345u, 4000000000u}) {
     init_random(seed);
     Lcg48 reference(seed);
-    for (int k = 0; k < 20; ++k) EXPECT_EQ(get_random(), float(reference.next())) << seed << " " << k;
+    for (int k = 0; k < 20; ++k)
+      EXPECT_EQ(get_random(), float(reference.next())) << seed << " " << k;
   }
   init_random(7);
   Lcg48 reference(7);
