@@ -71,6 +71,8 @@ float ATROUS_2D_WT::norm_band(int s) const {
 void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
                                       to_array<float, false>& Out, int s, Bool Add) {
   check_border(Border);
+  if (s < 0 || s > 29)
+    fatal_exitf(-1, stdout, "Error: bad scale %d in the a trous smoothing ...\n", s);
   const int nl = In.nl(), nc = In.nc();
   const int d = 1 << s;  // the integer part of 2^s + 0.5
   if (Out.nl() != nl || Out.nc() != nc || Out.naxis() != 2) Out.alloc(nl, nc, "smooth");
@@ -79,22 +81,38 @@ void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
   if (nl == 0 || nc == 0) return;
 
   // Pass along the lines: each line is copied with 2d border samples on each
-  // side, so that every output sample reads its neighbours directly.
-  PaddedLine.assign(static_cast<size_t>(nc) + 4 * static_cast<size_t>(d), 0.f);
-  float* padded = PaddedLine.data() + 2 * d;
+  // side, so that every output sample reads its neighbours directly. Holes
+  // wider than the line read every neighbour through the border rule instead
+  // of padding far beyond it.
   const float* in_buf = In.buffer();
   float* line_buf = LinePass.buffer();
-  for (int i = 0; i < nl; i++) {
-    const float* row = in_buf + static_cast<size_t>(i) * nc;
-    std::memcpy(padded, row, sizeof(float) * nc);
-    for (int k = 1; k <= 2 * d; k++) {
-      padded[-k] = Border == I_ZERO ? 0.f : row[border_index(-k, nc, Border)];
-      padded[nc - 1 + k] = Border == I_ZERO ? 0.f : row[border_index(nc - 1 + k, nc, Border)];
+  if (2 * d <= nc) {
+    PaddedLine.assign(static_cast<size_t>(nc) + 4 * static_cast<size_t>(d), 0.f);
+    float* padded = PaddedLine.data() + 2 * d;
+    for (int i = 0; i < nl; i++) {
+      const float* row = in_buf + static_cast<size_t>(i) * nc;
+      std::memcpy(padded, row, sizeof(float) * nc);
+      for (int k = 1; k <= 2 * d; k++) {
+        padded[-k] = Border == I_ZERO ? 0.f : row[border_index(-k, nc, Border)];
+        padded[nc - 1 + k] = Border == I_ZERO ? 0.f : row[border_index(nc - 1 + k, nc, Border)];
+      }
+      float* out_row = line_buf + static_cast<size_t>(i) * nc;
+      for (int j = 0; j < nc; j++)
+        out_row[j] = b3_tap(padded[j], padded[j - d], padded[j + d], padded[j - 2 * d],
+                            padded[j + 2 * d]);
     }
-    float* out_row = line_buf + static_cast<size_t>(i) * nc;
-    for (int j = 0; j < nc; j++)
-      out_row[j] = b3_tap(padded[j], padded[j - d], padded[j + d], padded[j - 2 * d],
-                          padded[j + 2 * d]);
+  } else {
+    for (int i = 0; i < nl; i++) {
+      const float* row = in_buf + static_cast<size_t>(i) * nc;
+      auto sample = [&](int j) -> float {
+        if (j >= 0 && j < nc) return row[j];
+        return Border == I_ZERO ? 0.f : row[border_index(j, nc, Border)];
+      };
+      float* out_row = line_buf + static_cast<size_t>(i) * nc;
+      for (int j = 0; j < nc; j++)
+        out_row[j] = b3_tap(row[j], sample(j - d), sample(j + d), sample(j - 2 * d),
+                            sample(j + 2 * d));
+    }
   }
 
   // Pass along the columns: the five rows involved are located once per row.
