@@ -1,0 +1,75 @@
+// Isotropic power spectrum: table size and frequencies, the zero-frequency
+// power, a Gaussian image against its closed-form spectrum, tiny images.
+#include "numerics/power_spectrum.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+TEST(IsotropicSpectrum, ZeroImageGivesFrequenciesOnly) {
+  to_array<float, false> ima(64, 64);
+  to_array<float, true> spec;
+  get_isotropic_spectrum(ima, spec, 0.5f, 1.f);
+  ASSERT_EQ(spec.nx(), 62);
+  ASSERT_EQ(spec.ny(), 3);
+  for (int r = 0; r < 62; r++) {
+    EXPECT_FLOAT_EQ(spec(r, 0), r * 0.5f / 64.f);
+    EXPECT_EQ(spec(r, 1), 0.f);
+    EXPECT_EQ(spec(r, 2), 0.f);
+  }
+  EXPECT_FLOAT_EQ(spec(61, 0), 30.5f / 64.f);
+}
+
+TEST(IsotropicSpectrum, ZeroFrequencyPowerAndNonNegativeMeans) {
+  const int nl = 40, nc = 50;
+  to_array<float, false> ima(nl, nc);
+  double sum = 0;
+  for (int k = 0; k < nl * nc; k++) {
+    ima(k) = static_cast<float>((k * 7919) % 101) / 10.f;
+    sum += ima(k);
+  }
+  to_array<float, true> spec;
+  get_isotropic_spectrum(ima, spec, 1.f, 1.f);
+  ASSERT_EQ(spec.nx(), 19);
+  EXPECT_NEAR(spec(0, 1), sum * sum / (nl * nc), 1e-5 * sum * sum / (nl * nc));
+  for (int r = 1; r < spec.nx(); r++) {
+    EXPECT_GE(spec(r, 1), 0.f);
+    // The frequency is measured with the line count whatever the columns.
+    EXPECT_FLOAT_EQ(spec(r, 0), r / 40.f);
+    EXPECT_FLOAT_EQ(spec(r, 2), spec(r, 1) * spec(r, 0) * (spec(r, 0) + 1.f));
+  }
+}
+
+TEST(IsotropicSpectrum, GaussianMatchesClosedForm) {
+  // g = exp(-ρ²/2σ²) centred: |G(u)|² = (2πσ²)² exp(-4π²σ²u²/N²), over N².
+  const int n = 64;
+  const double sigma = 4., pi = 3.14159265358979323846;
+  to_array<float, false> ima(n, n);
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++) {
+      double d2 = (i - n / 2) * (i - n / 2) + (j - n / 2) * (j - n / 2);
+      ima(i, j) = static_cast<float>(std::exp(-d2 / (2 * sigma * sigma)));
+    }
+  to_array<float, true> spec;
+  get_isotropic_spectrum(ima, spec, 0.5f, 1.f);
+  const double p0 = std::pow(2 * pi * sigma * sigma, 2) / (n * n);
+  EXPECT_NEAR(spec(0, 1), p0, 1e-4 * p0);
+  for (int r = 1; r <= 12; r++) {
+    double rho = 0.5 * r;
+    double expected = p0 * std::exp(-4 * pi * pi * sigma * sigma * rho * rho / (n * n));
+    EXPECT_NEAR(spec(r, 1), expected, 0.01 * p0) << "radius " << rho;
+  }
+}
+
+TEST(IsotropicSpectrum, ImagesTooSmallForOneStepKeepTheZeroFrequencyRow) {
+  for (int nl : {1, 2}) {
+    to_array<float, false> ima(nl, 8);
+    ima.init(2.f);
+    to_array<float, true> spec;
+    get_isotropic_spectrum(ima, spec, 0.5f, 1.f);
+    ASSERT_EQ(spec.nx(), 1) << nl;
+    EXPECT_EQ(spec(0, 0), 0.f);
+    EXPECT_NEAR(spec(0, 1), 4.f * nl * 8, 1e-3);
+    EXPECT_EQ(spec(0, 2), 0.f);
+  }
+}
