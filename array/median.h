@@ -31,7 +31,7 @@ float abs_kth_smallest(float* a, int n, int k);
 int get_abs_median(int* a, int n);
 float get_abs_median(float* a, int n);
 
-// Sorts the buffer ascending (heap sort) and returns the middle value, or the
+// Sorts the buffer ascending and returns the middle value, or the
 // mean of the two middle values for an even count (truncated toward zero for
 // int).
 int hmedian(int* a, int n);
