@@ -250,6 +250,19 @@ TEST(McaDecomposition, FirstLevelRuleWithEqualAndDistinctMaxima) {
     mca.decomposition(work);
     EXPECT_FLOAT_EQ(mca.Lambda, m2 + 0.05f * (m1 - m2));
   }
+  // A given first level holds unless it is below the last one.
+  for (float given : {50.f, 1.f}) {
+    MCA mca;
+    select(mca, {MCA_PIXEL});
+    mca.Noise_Ima = 2.f;
+    mca.Nbr_Iter = 1;
+    mca.RemoveLastScale = 0;
+    mca.FirstSoftThreshold = given;
+    mca.alloc(32, 32, nullptr);
+    Image work = data;
+    mca.decomposition(work);
+    EXPECT_FLOAT_EQ(mca.Lambda, given > 3.f ? given : data.maxfabs() / 2.f);
+  }
 }
 
 TEST(McaDecomposition, WrongDataSizeIsRefused) {
