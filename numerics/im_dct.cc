@@ -3,12 +3,14 @@
 // advanced by recurrence, one sine evaluation per stage.
 #include "numerics/im_dct.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
 
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
+#include "numerics/fft_split_radix.h"
 
 namespace {
 
@@ -306,4 +308,42 @@ void im_dct(to_array<float, false>& in, to_array<float, false>& out, Bool Revers
   out = in;
   std::vector<float> work(static_cast<size_t>(nl) * nc);
   dct2d_in_place(out.buffer(), nl, nc, Reverse, work.data());
+}
+
+void im_dst(to_array<float, false>& in, to_array<float, false>& out, Bool Reverse) {
+  const int nl = in.nl(), nc = in.nc();
+  if (nl < 2 || nc < 2 || !is_power_of_2(nl) || !is_power_of_2(nc))
+    fatal_exitf(-1, stdout,
+                "Error in im_dst: image sides must be powers of two of at least 2 ... \n"
+                "       Image size is: Nl = %d Nc = %d\n",
+                nl, nc);
+  std::vector<double> values(static_cast<size_t>(nl) * nc);
+  std::vector<double*> rows(nl);
+  for (int i = 0; i < nl; i++) rows[i] = values.data() + static_cast<size_t>(i) * nc;
+  for (size_t k = 0; k < values.size(); k++) values[k] = in.buffer()[k];
+  // Work areas at least as large as the split-radix package asks for.
+  const int longest = std::max(nl, nc);
+  std::vector<double> t(2 * static_cast<size_t>(nl));
+  std::vector<int> ip(2 + static_cast<size_t>(std::sqrt(std::max(nl, nc / 2) + 0.5)) +
+                      static_cast<size_t>(std::sqrt(longest / 2.0 + 0.5)));
+  std::vector<double> w(static_cast<size_t>(nc / 4 + std::max(5 * nc / 4, 5 * nl / 4) +
+                                            longest / 4 + longest));
+  ip[0] = 0;
+  ddst2d(nl, nc, Reverse ? -1 : 1, rows.data(), t.data(), ip.data(), w.data());
+  if (out.nl() != nl || out.nc() != nc) out.alloc(nl, nc);
+  if (!Reverse) {
+    for (size_t k = 0; k < values.size(); k++) out.buffer()[k] = static_cast<float>(values[k]);
+    return;
+  }
+  // The inverse sine transform returns element 0 of each axis (the highest
+  // frequency term of the forward one) with twice the gain of the others:
+  // halving it makes the pair an exact inverse.
+  const double scale = 4.0 / (static_cast<double>(nl) * nc);
+  for (int i = 0; i < nl; i++) {
+    const double line_scale = i == 0 ? 0.5 * scale : scale;
+    const double* row = rows[i];
+    float* out_row = out.buffer() + static_cast<int64_t>(i) * nc;
+    for (int j = 0; j < nc; j++)
+      out_row[j] = static_cast<float>(row[j] * (j == 0 ? 0.5 * line_scale : line_scale));
+  }
 }

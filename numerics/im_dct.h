@@ -37,5 +37,7 @@ void im_dct(to_array<float, false>& in, to_array<float, false>& out, Bool Revers
 void dct2d_in_place(float* data, int nl, int nc, Bool reverse, float* work);
 
 // 2D DST of in into out through the split-radix package; out is resized to
-// in's size. Sides must be powers of two of at least 2.
+// in's size. The inverse is scaled by 4/(Nl·Nc), with line 0 and column 0
+// halved, so that it undoes the forward exactly. Sides must
+// be powers of two of at least 2; others end the process with a message.
 void im_dst(to_array<float, false>& in, to_array<float, false>& out, Bool Reverse);

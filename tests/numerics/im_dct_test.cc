@@ -215,3 +215,38 @@ TEST(ImDct, RefusesSidesTheRoutinesCannotTransform) {
   EXPECT_EXIT_STATUS(im_dct(tiny, out, False), 255, "powers of two of at least 4");
   EXPECT_EXIT_STATUS(im_dct(odd, out, True), 255, "Nl = 12 Nc = 16");
 }
+
+TEST(ImDst, InverseUndoesForward) {
+  for (auto size : {std::pair<int, int>{2, 2}, {16, 16}, {4, 32}, {64, 8}}) {
+    to_array<float, false> in = random_image(size.first, size.second, 3 * size.first), trans, back;
+    im_dst(in, trans, False);
+    ASSERT_EQ(trans.nl(), size.first);
+    ASSERT_EQ(trans.nc(), size.second);
+    im_dst(trans, back, True);
+    for (int k = 0; k < in.n_elem(); k++)
+      ASSERT_NEAR(back(k), in(k), 1e-5) << size.first << "x" << size.second << " at " << k;
+  }
+}
+
+TEST(ImDst, ForwardMatchesDirectSineSum) {
+  // Along each axis of n samples, sample j stands for sine index j, and
+  // sample 0 for index n: S(k) = Σ a(j)·sin(π·j'·(k + ½)/n).
+  const int nl = 8, nc = 16;
+  to_array<float, false> in = random_image(nl, nc, 77), out;
+  im_dst(in, out, False);
+  auto index = [](int j, int n) { return j == 0 ? n : j; };
+  for (int u = 0; u < nl; u++)
+    for (int v = 0; v < nc; v++) {
+      double sum = 0.;
+      for (int i = 0; i < nl; i++)
+        for (int j = 0; j < nc; j++)
+          sum += in(i, j) * std::sin(Pi * index(i, nl) * (u + 0.5) / nl) *
+                 std::sin(Pi * index(j, nc) * (v + 0.5) / nc);
+      EXPECT_NEAR(out(u, v), sum, 1e-4) << u << " " << v;
+    }
+}
+
+TEST(ImDst, RefusesSidesThatAreNotPowersOfTwo) {
+  to_array<float, false> odd(6, 8), out;
+  EXPECT_EXIT_STATUS(im_dst(odd, out, False), 255, "Error in im_dst");
+}
