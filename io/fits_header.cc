@@ -613,7 +613,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   rec->naxis = naxis > INT_MAX ? INT_MAX : static_cast<int>(naxis);
   long long bitpix = integer("BITPIX  ");
   if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != -32 && bitpix != -64)
-    error(1, "Sorry, I don't know that kind of data.", "");
+    error(1, "Sorry, I don't know that kind of data.", (std::string(" (") + name + ")").c_str());
   rec->bitpix = static_cast<int>(bitpix);
   rec->bytepix = std::abs(rec->bitpix) / 8;
 

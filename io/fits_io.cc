@@ -255,7 +255,10 @@ int exit_status_of(int library_status) {
   return (library_status & 0xFF) != 0 ? library_status : -1;
 }
 
-[[noreturn]] void refuse_2d(const char* message) { fatal_exitf(-1, stderr, "%s\n", message); }
+// A file that is no 2D image: the message and the file's name.
+[[noreturn]] void refuse_2d(const char* message, const char* name) {
+  fatal_exitf(-1, stderr, "%s(%s)\n", message, name);
+}
 
 // The data of an uncompressed file on disk must be all there before an image
 // of that size is allocated.
@@ -416,11 +419,11 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   if (ffgisz(fptr, 3, naxes, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: pb NAXIS  ... \n");
   Header->naxis = naxis;
-  if (naxis != 2) refuse_2d("Error: the input image is not a 2D array ... ");
+  if (naxis != 2) refuse_2d("Error: the input image is not a 2D array ... ", name);
   long nl = naxes[1], nc = naxes[0];
-  if (nl < 1 || nc < 1) refuse_2d("Error: the input image is not a 2D array ... ");
-  if (nl == 1) refuse_2d("Error: number of lines must be > 1 ...");
-  if (nc == 1) refuse_2d("Error: number of columns must be > 1 ...");
+  if (nl < 1 || nc < 1) refuse_2d("Error: the input image is not a 2D array ... ", name);
+  if (nl == 1) refuse_2d("Error: number of lines must be > 1 ... ", name);
+  if (nc == 1) refuse_2d("Error: number of columns must be > 1 ... ", name);
   long long npix = static_cast<long long>(nl) * nc;
   if (npix > INT_MAX)
     fatal_exitf(-1, stderr, "Error: image %s is too large: %ld x %ld pixels ...\n", name, nl, nc);
@@ -460,7 +463,7 @@ void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Head
   readimagehead(Header);
   // A cube of one plane is an image; anything else would not fit Ima.
   bool image = Header->naxis == 2 || (Header->naxis == 3 && Header->naxisn[2] == 1);
-  if (!image) refuse_2d("Error: the input image is not a 2D array ... ");
+  if (!image) refuse_2d("Error: the input image is not a 2D array ... ", name);
   if (Header->stream != stdin) {
     struct stat info;
     long data_start = std::ftell(Header->stream);

@@ -1,0 +1,89 @@
+// Checked file transfers and byte pictures of the 8-bit and raw formats.
+#include "io/image_file.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "array/fatal.h"
+#include "io/byte_conversion.h"
+
+long long io_stream_size(std::FILE* stream) {
+  struct stat info;
+  if (stream == nullptr || fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<long long>(info.st_size);
+}
+
+void io_read_exact(std::FILE* stream, void* data, std::size_t bytes, const char* name) {
+  if (bytes != 0 && std::fread(data, 1, bytes, stream) != bytes)
+    fatal_exitf(-1, stderr, "Error reading file %s\n", name);
+}
+
+image_output::~image_output() {
+  if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
+}
+
+void image_output::open(const std::string& file, const char* mode, const char* shown,
+                        const char* open_message) {
+  file_ = file;
+  shown_ = shown;
+  stream_ = std::fopen(file.c_str(), mode);
+  if (stream_ == nullptr) fatal_exitf(-1, stderr, open_message, shown);
+  created_ = mode[0] == 'w';
+}
+
+void image_output::use_stdout(const char* shown) {
+  shown_ = shown;
+  stream_ = stdout;
+  created_ = false;
+}
+
+void image_output::fail(const char* what) {
+  if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
+  stream_ = nullptr;
+  if (created_) std::remove(file_.c_str());
+  fatal_exitf(-1, stderr, "Error: %s %s\n", what, shown_.c_str());
+}
+
+void image_output::write(const void* data, std::size_t bytes) {
+  if (bytes != 0 && std::fwrite(data, 1, bytes, stream_) != bytes) fail("cannot write in file");
+}
+
+void image_output::seek(long long offset) {
+  if (fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) != 0) fail("cannot seek in file");
+}
+
+void image_output::close() {
+  if (stream_ == nullptr) return;
+  if (stream_ == stdout) {
+    if (std::fflush(stdout) != 0) fail("cannot write in file");
+  } else {
+    std::FILE* stream = stream_;
+    stream_ = nullptr;
+    if (std::fclose(stream) != 0) {
+      stream_ = nullptr;
+      if (created_) std::remove(file_.c_str());
+      fatal_exitf(-1, stderr, "Error: cannot write in file %s\n", shown_.c_str());
+    }
+  }
+}
+
+void pixels_to_bytes(const float* values, long n, Bool rescale, unsigned char* out) {
+  if (!rescale) {
+    for (long k = 0; k < n; k++) out[k] = float_to_byte(values[k]);
+    return;
+  }
+  byte_rescale stretch(values, n);
+  for (long k = 0; k < n; k++) out[k] = float_to_byte(stretch.quotient(values[k]));
+}
+
+void pixels_to_bytes(const int* values, long n, Bool rescale, unsigned char* out) {
+  if (!rescale) {
+    for (long k = 0; k < n; k++) out[k] = int_to_byte(values[k]);
+    return;
+  }
+  // The stretch works on the values as singles.
+  std::vector<float> singles(values, values + n);
+  pixels_to_bytes(singles.data(), n, rescale, out);
+}

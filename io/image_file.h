@@ -1,0 +1,54 @@
+// Checked file transfers and byte pictures shared by the raw, PGM, GIF and
+// JPEG formats: every read must deliver all the bytes it asks for, every
+// write and close is checked, and an output that fails is removed so that no
+// partial file is left looking complete.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#include "array/base_types.h"
+
+// Size in bytes of the file behind an open stream, or -1 when it is not a
+// regular file (a pipe, the standard input).
+long long io_stream_size(std::FILE* stream);
+
+// Reads exactly `bytes` bytes or ends the process with "Error reading file
+// <name>".
+void io_read_exact(std::FILE* stream, void* data, std::size_t bytes, const char* name);
+
+// An output file opened for writing ("wb") or updating ("rb+"), or the
+// standard output. On any failed write, seek or close the message names the
+// file, a file this object created is removed, and the process ends.
+class image_output {
+ public:
+  image_output() = default;
+  image_output(const image_output&) = delete;
+  image_output& operator=(const image_output&) = delete;
+  ~image_output();
+
+  // A null stream from fopen prints "Unable to open file: <shown>" (or the
+  // given open_message, a printf format with one %s) and ends the process.
+  void open(const std::string& file, const char* mode, const char* shown,
+            const char* open_message = "Unable to open file: %s\n");
+  void use_stdout(const char* shown);
+  void write(const void* data, std::size_t bytes);
+  void seek(long long offset);
+  // Flushes the standard output, or closes the file; the file then stays.
+  void close();
+  [[noreturn]] void fail(const char* what);
+  std::FILE* stream() const { return stream_; }
+
+ private:
+  std::FILE* stream_ = nullptr;
+  std::string file_;
+  std::string shown_;
+  bool created_ = false;
+};
+
+// The bytes of n pixels: with rescale, min..max stretched onto 0..255 (a
+// constant image gives zeros), else clamped to 0..255 with fractions
+// truncated.
+void pixels_to_bytes(const float* values, long n, Bool rescale, unsigned char* out);
+void pixels_to_bytes(const int* values, long n, Bool rescale, unsigned char* out);
