@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "array/border.h"
+#include "array/fatal.h"
 
 namespace {
 
@@ -35,6 +36,10 @@ void Block2D::reset_param() {
 }
 
 void Block2D::alloc(int nl, int nc, int block_size) {
+  // A negative side would give a step of zero or below between blocks.
+  if (block_size < 0)
+    fatal_exitf(-1, stdout, "Error: Block2D block size must not be negative ... \n"
+                "       BlockSize = %d\n", block_size);
   Nl = nl;
   Nc = nc;
   BlockSize = block_size;

@@ -231,12 +231,4 @@ float LOCAL_DCT2D::maxfabs_without_zerofreq() const {
   return best;
 }
 
-float LOCAL_DCT2D::max() const {
-  const int count = DCTIma.n_elem();
-  if (count == 0) return 0.f;
-  const float* data = DCTIma.buffer();
-  float best = data[0];
-  for (int k = 1; k < count; k++)
-    if (data[k] > best) best = data[k];
-  return best;
-}
+float LOCAL_DCT2D::max() const { return DCTIma.n_elem() > 0 ? DCTIma.max() : 0.f; }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <random>
 
+#include "support/death.h"
+
 namespace {
 
 const double Pi = 3.14159265358979323846;
@@ -159,4 +161,10 @@ TEST(Block2D, VerboseAllocPrintsTheTiling) {
   b.alloc(64, 64, 16);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "\nima size = (64,64), BlockSize = 16\nNbr Blocks = ( 8, 8)\nBlock Overlap: size = 8 \n");
+}
+
+TEST(Block2D, NegativeBlockSizeIsRefused) {
+  Block2D b;
+  b.BlockOverlap = 1;
+  EXPECT_EXIT_STATUS(b.alloc(100, 100, -1), 255, "block size must not be negative");
 }
