@@ -27,7 +27,43 @@ struct Radix2Tables {
   std::vector<int> pairs;  // (i, j) flattened
   trig_table_type table{};
   rev_map_type map{};
+  // Where value k of a line lands after its halves are exchanged and its
+  // bits reversed: both moves done in one copy.
+  std::vector<int> dest;
+  // The rotations of each butterfly stage, contiguous: stage h (1, 2, 4 ...)
+  // starts at h - 1 and holds table[q·n/(2h)], q < h.
+  std::vector<complex_float> stage_rot;
 };
+
+// The butterflies of ft_1d on bit-reversed data, with the same rotations
+// read from the per-stage copy.
+void butterflies(complex_float* data, const Radix2Tables& t) {
+  const int n = t.n;
+  if (n >= 2) {
+    for (int g = 0; g < n; g += 2) {  // h = 1: the rotation is table[0] = 1
+      const complex_float u = data[g], v = data[g + 1];
+      data[g] = {u.re + v.re, u.im + v.im};
+      data[g + 1] = {u.re - v.re, u.im - v.im};
+    }
+  }
+  for (int h = 2; h < n; h *= 2) {
+    const float* __restrict w = &t.stage_rot[h - 1].re;
+    for (int g = 0; g < n; g += 2 * h) {
+      float* __restrict u = &data[g].re;
+      float* __restrict v = &data[g + h].re;
+      for (int q = 0; q < 2 * h; q += 2) {
+        const float wr = w[q], wi = w[q + 1], vr = v[q], vi = v[q + 1];
+        const float pr = wr * vr - wi * vi;
+        const float pi = wr * vi + wi * vr;
+        const float ur = u[q], ui = u[q + 1];
+        v[q] = ur - pr;
+        v[q + 1] = ui - pi;
+        u[q] = ur + pr;
+        u[q + 1] = ui + pi;
+      }
+    }
+  }
+}
 
 const Radix2Tables& tables_for(int n, int log2n, int direction) {
   static std::vector<std::unique_ptr<Radix2Tables>> cache;
@@ -48,6 +84,16 @@ const Radix2Tables& tables_for(int n, int log2n, int direction) {
   t->pairs.resize(2 * static_cast<size_t>(std::max(1, count)));
   t->map = {count, n, reinterpret_cast<int(*)[2]>(t->pairs.data())};
   set_rev_map(t->map);
+  t->dest.resize(n);
+  for (int k = 0; k < n; k++) t->dest[k] = (k + n / 2) % n;
+  for (int k = 0; k < count; k++) std::swap(t->dest[t->pairs[2 * k]], t->dest[t->pairs[2 * k + 1]]);
+  // dest holds, at each position, the value index that lands there; invert it.
+  std::vector<int> lands(n);
+  for (int p = 0; p < n; p++) lands[t->dest[p]] = p;
+  t->dest.swap(lands);
+  t->stage_rot.resize(std::max(1, n - 1));
+  for (int h = 1; h < n; h *= 2)
+    for (int q = 0; q < h; q++) t->stage_rot[h - 1 + q] = t->trig[q * (n / (2 * h))];
   if (cache.size() >= Capacity) cache.pop_back();
   cache.insert(cache.begin(), std::move(t));
   return *cache[0];
@@ -161,31 +207,31 @@ void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   const int m = power_of_two_exponent(n);
   if (m < 0) fatal_exit("error: is not a power of two\n", -1, stdout);
   const Radix2Tables& t = tables_for(n, m, direction);
-  for (int r = 0; r < n; r++) {
-    complex_float* row = b_s_row_to_vector(data, r, n);
-    bitreverse(row, t.map);
-    ft_1d(row, t.table);
-    b_s_row_from_vector(row, n);
-  }
-  // Columns in batches: gathering a band of columns row by row reads the
-  // image sequentially instead of one value per row.
-  std::vector<complex_float> vectors(static_cast<size_t>(ColumnBatch) * n);
   const int h = n / 2;
+  const int* dest = t.dest.data();
+  // Each line is copied into a work vector with its halves exchanged and its
+  // bits reversed in one move, transformed, and copied back with its halves
+  // exchanged. Columns go in bands so that every read of the image touches
+  // consecutive values.
+  std::vector<complex_float> vectors(static_cast<size_t>(ColumnBatch) * n);
+  for (int r = 0; r < n; r++) {
+    complex_float* row = data + static_cast<long>(r) * n;
+    complex_float* v = vectors.data();
+    for (int k = 0; k < n; k++) v[dest[k]] = row[k];
+    butterflies(v, t);
+    std::copy(v + h, v + n, row);
+    std::copy(v, v + h, row + (n - h));
+  }
   for (int c0 = 0; c0 < n; c0 += ColumnBatch) {
     const int width = std::min(ColumnBatch, n - c0);
     for (int k = 0; k < n; k++) {
       const complex_float* src = data + static_cast<long>(k) * n + c0;
-      const int dest = k < h ? k + h : k - h;  // halves exchanged
-      for (int c = 0; c < width; c++) vectors[static_cast<size_t>(c) * n + dest] = src[c];
+      for (int c = 0; c < width; c++) vectors[static_cast<size_t>(c) * n + dest[k]] = src[c];
     }
-    for (int c = 0; c < width; c++) {
-      complex_float* v = &vectors[static_cast<size_t>(c) * n];
-      bitreverse(v, t.map);
-      ft_1d(v, t.table);
-    }
+    for (int c = 0; c < width; c++) butterflies(&vectors[static_cast<size_t>(c) * n], t);
     for (int k = 0; k < n; k++) {
       complex_float* dst = data + static_cast<long>(k) * n + c0;
-      const int src = k < h ? k + h : k - h;
+      const int src = k < n - h ? k + h : k - (n - h);
       for (int c = 0; c < width; c++) dst[c] = vectors[static_cast<size_t>(c) * n + src];
     }
   }
