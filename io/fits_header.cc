@@ -26,7 +26,7 @@ constexpr double kNegligible = 5.96047e-08;
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
 
-// Value of CROTA2 (and of a missing CD term in old files) meaning "absent".
+// CROTA2 value that stands for a missing card.
 constexpr double kAbsentRotation = -32768.0;
 
 bool starts_with(const char* card, const char* key) {
@@ -118,12 +118,10 @@ std::string printable(const char* text) {
   return clean;
 }
 
-// Index of the first card matching key before END within size bytes, or -1.
-int find_bounded(const char* buf, int size, const char* key) { return fitsfind2(buf, size, key); }
-
+// Removes every card of key before END; the cards after it move up.
 void remove_card(fitsstruct* rec, const char* key) {
   int i;
-  while ((i = find_bounded(rec->fitshead, rec->fitsheadsize, key)) >= 0) {
+  while ((i = fitsfind2(rec->fitshead, rec->fitsheadsize, key)) >= 0) {
     char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
     char* end = rec->fitshead + rec->fitsheadsize;
     std::memmove(card, card + FITS_CARD, end - card - FITS_CARD);
@@ -156,12 +154,14 @@ void ensure_card_buffer(fitsstruct* rec) {
   bool has_end = false;
   for (int i = 0; i < rec->fitsheadsize / FITS_CARD && !has_end; i++)
     has_end = is_end_card(rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD);
-  if (!has_end && size == rec->fitsheadsize) size += FITS_BLOCK;
-  if (size != rec->fitsheadsize) {
+  // A missing END goes after the last card held.
+  int cards_held = (rec->fitsheadsize + FITS_CARD - 1) / FITS_CARD;
+  if (!has_end && cards_held + 1 > size / FITS_CARD) size += FITS_BLOCK;
+  if (size != rec->fitsheadsize || !has_end) {
     char* grown = static_cast<char*>(std::realloc(rec->fitshead, size));
     if (grown == nullptr) error(1, "*Error*: Not enough memory in ", "updatefitsheader()");
     std::memset(grown + rec->fitsheadsize, ' ', size - rec->fitsheadsize);
-    if (!has_end) put_card(grown + size - FITS_BLOCK, "END");
+    if (!has_end) put_card(grown + static_cast<std::size_t>(cards_held) * FITS_CARD, "END");
     rec->fitshead = grown;
     rec->fitsheadsize = size;
   }
