@@ -5,20 +5,18 @@
 
 #include <sys/stat.h>
 
-#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "array/fatal.h"
 #include "array/vms.h"
 #include "io/image_names.h"
+#include "io/pixel_conversion.h"
 
 int FITS_HDU_Number = 0;
 
@@ -96,17 +94,6 @@ int checked_bytepix(int bitpix, const char* where) {
     case -64: return 8;
   }
   error(1, "*FATAL ERROR*: unknown BITPIX type in ", where);
-}
-
-// Truncation toward zero into I, saturated to I's range; NaN gives 0.
-template <class I>
-I saturate(double v) {
-  if (v != v) return 0;
-  constexpr double lo = static_cast<double>(std::numeric_limits<I>::min());
-  constexpr double hi = static_cast<double>(std::numeric_limits<I>::max());
-  if (v <= lo) return std::numeric_limits<I>::min();
-  if (v >= hi) return std::numeric_limits<I>::max();
-  return static_cast<I>(v);
 }
 
 // Nearest integer, halves away from zero.
