@@ -34,18 +34,6 @@ int mirror(int i, int n) { return i < 0 ? -i : (i >= n ? 2 * n - i - 2 : i); }
 
 }  // namespace
 
-TEST(Block2D, ConstructedTilingIsEmpty) {
-  Block2D b;
-  EXPECT_EQ(b.nl(), 0);
-  EXPECT_EQ(b.nc(), 0);
-  EXPECT_EQ(b.block_size(), 0);
-  EXPECT_EQ(b.nbr_block(), 0);
-  EXPECT_EQ(b.l_nl(), 0);
-  EXPECT_EQ(b.l_nc(), 0);
-  EXPECT_EQ(b.BlockOverlap, 0);
-  EXPECT_EQ(b.WeightFirst, 0);
-}
-
 TEST(Block2D, WholeImageRequestsGiveOneBlockWithoutOverlap) {
   for (int size : {0, 256}) {
     Block2D b = tiling(256, 256, size, 1);
@@ -80,18 +68,6 @@ TEST(Block2D, CountsAndPaddedSizes) {
   EXPECT_EQ(rect.nbr_block_nc(), 4);
   EXPECT_EQ(rect.l_nl(), 112);
   EXPECT_EQ(rect.l_nc(), 64);
-}
-
-TEST(Block2D, BlocksOfOverlappingTilingAdvanceByHalfABlock) {
-  Block2D b = tiling(256, 256, 32, 1);
-  to_array<float, false> ima(256, 256), block(32, 32);
-  for (int i = 0; i < 256; i++)
-    for (int j = 0; j < 256; j++) ima(i, j) = static_cast<float>(1000 * i + j);
-  b.get_block_ima(15, 3, ima, block);
-  // Block 15 starts at line 240 and reaches 16 lines past the edge.
-  EXPECT_EQ(block(0, 0), 1000.f * 240 + 48);
-  EXPECT_EQ(block(15, 31), 1000.f * 255 + 79);
-  EXPECT_EQ(block(16, 0), 1000.f * 254 + 48);
 }
 
 TEST(Block2D, LastBlockIsMirroredOnExtractionAndClippedOnWriteBack) {

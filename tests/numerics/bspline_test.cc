@@ -29,12 +29,6 @@ BSPLINE_DEC spline(int degree) {
 
 }  // namespace
 
-TEST(BSpline, DefaultsAreCubicWithoutMasking) {
-  BSPLINE_DEC s;
-  EXPECT_EQ(s.SplineDegree, 3);
-  EXPECT_EQ(s.Masking, 0);
-}
-
 TEST(BSpline, InterpolationIsExactAtTheSamples) {
   for (int degree = 2; degree <= 5; degree++) {
     to_array<float, false> ima = random_image(13, 17, degree), coeff = ima;

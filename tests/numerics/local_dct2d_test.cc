@@ -34,14 +34,6 @@ double direct_block_dct(const to_array<float, false>& ima, int p, int q, int siz
 
 }  // namespace
 
-TEST(LocalDct2D, ConstructedObjectIsEmpty) {
-  LOCAL_DCT2D dct;
-  EXPECT_EQ(dct.nl(), 0);
-  EXPECT_EQ(dct.nc(), 0);
-  EXPECT_EQ(dct.block_size(), 0);
-  EXPECT_EQ(dct.norm(), 1.f);
-}
-
 TEST(LocalDct2D, OutOfRangeBlockSizesGiveAGlobalDct) {
   to_array<float, false> ima = random_image(256, 256, 3);
   double mean = 0.;

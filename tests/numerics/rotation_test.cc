@@ -115,9 +115,6 @@ TEST(Translate2D, FractionalShiftOfAPlaneWave) {
 
 TEST(Rotation, QuarterTurnsFollowTheIndexFormulas) {
   Rotation rot;
-  EXPECT_EQ(rot.Verbose, 0);
-  EXPECT_EQ(rot.AngleInRadian, 0);
-  EXPECT_EQ(rot.SplineDegree, 3);
   const int nl = 4, nc = 7;
   to_array<float, false> in = random_image(nl, nc, 4), out;
   for (int k = -5; k <= 8; k++) {
