@@ -22,6 +22,16 @@ void check_block_size(int block_size) {
                 DctMinSide, block_size);
 }
 
+// Both tilings must cut blocks of one side, or the block buffer is overrun.
+void check_tilings(const Block2D& image_tiling, const Block2D& trans_tiling) {
+  check_block_size(image_tiling.block_size());
+  if (trans_tiling.block_size() != image_tiling.block_size())
+    fatal_exitf(-1, stdout,
+                "Error: the image and transform tilings have different block sizes ... \n"
+                "       BlockSize = %d and %d\n",
+                image_tiling.block_size(), trans_tiling.block_size());
+}
+
 // Forward block loop: block is BlockSize x BlockSize, work holds as many floats.
 void block_dct(to_array<float, false>& in, to_array<float, false>& trans, const Block2D& image_tiling,
                const Block2D& trans_tiling, to_array<float, false>& block, float* work) {
@@ -71,7 +81,7 @@ void tile(Block2D& tiling, int nl, int nc, int block_size, Bool overlap, Bool we
 void im_blockdct(to_array<float, false>& in, to_array<float, false>& Trans, Block2D& B,
                  Block2D& TB) {
   const int size = B.block_size();
-  check_block_size(size);
+  check_tilings(B, TB);
   resize_if_needed(Trans, B.l_nl(), B.l_nc());
   to_array<float, false> block(size, size, "ImaBlock");
   std::vector<float> work(static_cast<size_t>(size) * size);
@@ -89,7 +99,7 @@ void im_blockdct(to_array<float, false>& in, to_array<float, false>& Trans, int 
 void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, Block2D& B,
                     Block2D& TB) {
   const int size = B.block_size();
-  check_block_size(size);
+  check_tilings(B, TB);
   check_trans_size(Trans, B.l_nl(), B.l_nc());
   resize_if_needed(out, B.nl(), B.nc());
   to_array<float, false> block(size, size, "ImaBlock");

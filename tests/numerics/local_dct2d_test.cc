@@ -171,4 +171,8 @@ TEST(LocalDct2D, RefusedSizesEndTheProcess) {
   to_array<float, false> wrong(48, 64), out;
   EXPECT_EXIT_STATUS(dct.set_dct(wrong), 255, "LOCAL_DCT2D::set_dct");
   EXPECT_EXIT_STATUS(im_invblockdct(wrong, out, 8, 32, 32, True, False), 255, "Error in im_invblockdct");
+  Block2D image_tiling, trans_tiling;
+  image_tiling.alloc(32, 32, 8);
+  trans_tiling.alloc(32, 32, 16);
+  EXPECT_EXIT_STATUS(im_blockdct(ima, out, image_tiling, trans_tiling), 255, "different block sizes");
 }
