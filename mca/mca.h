@@ -10,6 +10,7 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 #include "multires/atrous_2d_wt.h"
+#include "numerics/local_dct2d.h"
 
 class fitsstruct;
 
@@ -46,6 +47,10 @@ class MCA {
   int RidNl, RidNc;
   float Lambda;      // current threshold, in noise units
   float LambdaStep;  // threshold step of the linear and MOM schedules
+
+  // Local DCT base objects: the data's transform and the correlation image's.
+  LOCAL_DCT2D LDCT;
+  LOCAL_DCT2D LDCT_Correl;
 
   // A trous base objects.
   ATROUS_2D_WT AT_Trans;
@@ -132,6 +137,10 @@ class MCA {
   float pixel_init(to_array<float, false>& Data, Bool UseMad);
   float pixel_max(to_array<float, false>& Resi);
   void pixel_proj(to_array<float, false>& Ima, float Lambda);
+  // Local DCT base (mca_bases_dct.cc): one noise level for every coefficient.
+  float cos_init(to_array<float, false>& Data);
+  float cos_max(to_array<float, false>& Resi);
+  void cos_proj(to_array<float, false>& Ima, float Lambda);
 
  private:
   // Dispatch over the bases (mca_bases.cc): the one place that knows which

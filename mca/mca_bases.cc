@@ -27,6 +27,23 @@ bool valid_base(type_mcabase base) {
 
 [[noreturn]] void not_implemented() { fatal_exit("Error: not implemeted transform ... \n"); }
 
+[[noreturn]] void isotropic_spectrum_unavailable() {
+  fatal_exit("Error: the isotropic spectrum constraint is not available in this version ...\n");
+}
+
+// Super-resolution with a texture base second: the texture may not take a
+// pixel of the first component below 0 nor their sum above 255, the range
+// of the zoomed 8-bit data.
+void bound_zoomed_pair(const to_array<float, false>& first, to_array<float, false>& second) {
+  const float* p0 = first.buffer();
+  float* p1 = second.buffer();
+  const int n = second.n_elem();
+  for (int k = 0; k < n; k++) {
+    if (p1[k] < -p0[k]) p1[k] = -p0[k];
+    if (p1[k] + p0[k] > 255.f) p1[k] = 255.f - p0[k];
+  }
+}
+
 }  // namespace
 
 const char* mca_base_suffix(type_mcabase base) {
@@ -34,7 +51,7 @@ const char* mca_base_suffix(type_mcabase base) {
 }
 
 bool mca_base_available(type_mcabase base) {
-  return base == MCA_ATROU || base == MCA_PIXEL;
+  return base == MCA_ATROU || base == MCA_COS || base == MCA_PIXEL;
 }
 
 void MCA::alloc_base(int b) {
@@ -57,6 +74,19 @@ void MCA::alloc_base(int b) {
         AT_Trans.alloc(AT_TabBandCorrel, Nl, Nc, AT_NbrScale);
       }
       break;
+    case MCA_COS: {
+      const Bool overlap = LDCT_BlockOverlap ? True : False;
+      const Bool weight_first = COS_WeightFirst ? True : False;
+      LDCT.alloc(Nl, Nc, LDCT_BlockSize, overlap, weight_first);
+      if (UseCorrel) LDCT_Correl.alloc(Nl, Nc, LDCT_BlockSize, overlap, weight_first);
+      if (Verbose) {
+        std::printf(" LDCT transf. size:  Nl = %d Nc = %d\n", LDCT.nl(), LDCT.nc());
+        std::printf(" LDCT BlockSize = %d\n", LDCT.block_size());
+        // The tiling drops the overlap when one block covers the image.
+        std::printf("%s\n", LDCT.B2D.BlockOverlap ? " Overlapping Blocks " : " Non Overlapping Blocks ");
+      }
+      break;
+    }
     default:  // the pixel basis needs nothing
       break;
   }
@@ -71,6 +101,7 @@ void MCA::free_base(int b) {
 bool MCA::init_base(type_mcabase base, to_array<float, false>& Data, float& value) {
   switch (base) {
     case MCA_ATROU: value = atrou_init(Data, UseMad ? True : False); return true;
+    case MCA_COS: value = cos_init(Data); return true;  // one level, never measured
     case MCA_PIXEL: value = pixel_init(Data, UseMad ? True : False); return true;
     case MCA_RID:
     case MCA_MCOS:
@@ -83,6 +114,7 @@ bool MCA::init_base(type_mcabase base, to_array<float, false>& Data, float& valu
 bool MCA::max_base(type_mcabase base, to_array<float, false>& Residual, float& value) {
   switch (base) {
     case MCA_ATROU: value = atrou_max(Residual); return true;
+    case MCA_COS: value = cos_max(Residual); return true;
     case MCA_PIXEL: value = pixel_max(Residual); return true;
     case MCA_RID:
     case MCA_MCOS:
@@ -98,6 +130,10 @@ void MCA::project_base(type_mcabase base, to_array<float, false>& Ima) {
       if (Verbose) std::printf("Atrou proj ");
       atrou_proj(Ima, Lambda);
       break;
+    case MCA_COS:
+      if (Verbose) std::printf("Local DCT proj ");
+      cos_proj(Ima, Lambda);
+      break;
     case MCA_PIXEL:
       if (Verbose) std::printf("PIXEL basis proj ");
       pixel_proj(Ima, Lambda);
@@ -112,6 +148,10 @@ void MCA::constrain_base(int b) {
     case MCA_ATROU:
       if (AT_PositivSol == 1) threshold(c, 0.f);
       break;
+    case MCA_COS:
+      if (CosIsotrop) isotropic_spectrum_unavailable();
+      if (b == 1 && UseZoom == 1) bound_zoomed_pair(TabImaRec[0], TabImaRec[1]);
+      break;
     case MCA_PIXEL: {
       // A texture-like component: centred and kept within five noise units.
       float* p = c.buffer();
@@ -124,8 +164,7 @@ void MCA::constrain_base(int b) {
         if (v > bound) v = bound;
         p[k] = v;
       }
-      if (CosIsotrop)
-        fatal_exit("Error: the isotropic spectrum constraint is not available in this version ...\n");
+      if (CosIsotrop) isotropic_spectrum_unavailable();
       break;
     }
     default: not_implemented();

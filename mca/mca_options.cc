@@ -7,6 +7,7 @@
 #include "array/fatal.h"
 #include "array/getopt.h"
 #include "array/vms.h"
+#include "numerics/im_dct.h"
 
 std::string Name_Imag_In;
 std::string Name_Imag_Out;
@@ -263,6 +264,12 @@ void filtinit(int argc, char* argv[]) {
       case 'B':
         if (!read_int(OptArg, CosBlockSize))
           option_error("bad cosinus transform block size: %s\n", OptArg);
+        // Zero or less keeps the default; any other block goes to the DCT
+        // routines, which take only powers of two of at least 4 samples.
+        if (CosBlockSize > 0 && !dct_side_ok(CosBlockSize)) {
+          std::printf("bad cosinus transform block size: %s\n", OptArg);
+          fatal_exitf(-1, stdout, " DCT block size must be a power of two >= %d\n", DctMinSide);
+        }
         break;
       case 'S':
         if (!read_float(OptArg, FirstSoftThreshold) || FirstSoftThreshold < 0.f)
