@@ -443,7 +443,7 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
 
   // Work arrays: sized by the longest length asked for, grown only.
   unsigned long space = std::max<unsigned long>(n, factor_space > 0 ? factor_space : 1);
-  unsigned long elems = 2 * space * std::max(2UL, lines_per_batch(space));
+  unsigned long elems = 2 * (space + 8) * std::max(2UL, lines_per_batch(space));
   unsigned long bytes = elems * sizeof(T);
   if (bytes > 0xffffffffUL) return memory_failure<T>();
   if (SpaceAlloced < bytes) {
@@ -497,24 +497,28 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
     return 0;
   }
 
-  const unsigned long batch = std::max(1UL, std::min(held / (2 * n), lines_per_batch(n)));
+  // Gathered lines lie a little more than n apart, so that lines of a
+  // power-of-two length do not all fall in the same cache sets.
+  const unsigned long pitch = 2 * (n + 8);
+  const unsigned long batch = std::max(1UL, std::min(held / pitch, lines_per_batch(n)));
   for (unsigned long o = 0; o < outer; o++) {
     for (unsigned long i0 = 0; i0 < inner; i0 += batch) {
       const unsigned long lines = std::min(batch, inner - i0);
       for (unsigned long q = 0; q < n; q++) {
         const unsigned long row = ((o * n + q) * inner + i0) * s;
+        T* to = gather + 2 * q;
         for (unsigned long t = 0; t < lines; t++) {
-          gather[2 * (t * n + q)] = re[row + t * s];
-          gather[2 * (t * n + q) + 1] = im[row + t * s];
+          to[t * pitch] = re[row + t * s];
+          to[t * pitch + 1] = im[row + t * s];
         }
       }
-      for (unsigned long t = 0; t < lines; t++) run_passes(gather + 2 * t * n, plan, neg, sums, outs);
+      for (unsigned long t = 0; t < lines; t++) run_passes(gather + t * pitch, plan, neg, sums, outs);
       for (unsigned long q = 0; q < n; q++) {
         const unsigned long row = ((o * n + q) * inner + i0) * s;
-        const unsigned long from = 2 * static_cast<unsigned long>(Perm[q]);
+        const T* from = gather + 2 * static_cast<unsigned long>(Perm[q]);
         for (unsigned long t = 0; t < lines; t++) {
-          re[row + t * s] = gather[2 * t * n + from];
-          im[row + t * s] = gather[2 * t * n + from + 1];
+          re[row + t * s] = from[t * pitch];
+          im[row + t * s] = from[t * pitch + 1];
         }
       }
     }
