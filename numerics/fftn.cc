@@ -20,7 +20,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <type_traits>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 unsigned SpaceAlloced = 0;
 unsigned MaxPermAlloced = 0;
@@ -157,23 +162,25 @@ void build_pass(Pass<T>& ps) {
       ws[k] = ws[m - k];
     }
   }
+  // Stored by output r, then butterfly k: the rotations of neighbouring
+  // butterflies sit side by side.
   ps.rot.assign(static_cast<size_t>(2) * m * (p - 1), T(0));
+  auto at = [&](int r, int k) { return &ps.rot[2 * (static_cast<size_t>(r - 1) * m + k)]; };
   for (int k = 0; k < m; k++) {
-    T* r = &ps.rot[static_cast<size_t>(2) * k * (p - 1)];
     T c = wc[k], s = ws[k];
-    r[0] = c;
-    r[1] = s;
+    at(1, k)[0] = c;
+    at(1, k)[1] = s;
     if (p == 4) {
       T c2 = c * c - s * s, s2 = T(2) * c * s;
-      r[2] = c2;
-      r[3] = s2;
-      r[4] = c2 * c - s2 * s;
-      r[5] = c2 * s + s2 * c;
+      at(2, k)[0] = c2;
+      at(2, k)[1] = s2;
+      at(3, k)[0] = c2 * c - s2 * s;
+      at(3, k)[1] = c2 * s + s2 * c;
     } else {
       for (int q = 2; q < p; q++) {
-        T pc = r[2 * (q - 2)], pss = r[2 * (q - 2) + 1];
-        r[2 * (q - 1)] = pc * c - pss * s;
-        r[2 * (q - 1) + 1] = pc * s + pss * c;
+        T pc = at(q - 1, k)[0], pss = at(q - 1, k)[1];
+        at(q, k)[0] = pc * c - pss * s;
+        at(q, k)[1] = pc * s + pss * c;
       }
     }
   }
@@ -222,186 +229,189 @@ const Plan<T>& get_plan(unsigned long n, const int* factors, int nfactors) {
   return *cache[0];
 }
 
-template <class T, bool Neg>
-inline void rotate(T& re, T& im, const T* w) {
-  T r = re, i = im;
-  if (Neg) {
-    re = r * w[0] + i * w[1];
-    im = i * w[0] - r * w[1];
-  } else {
-    re = r * w[0] - i * w[1];
-    im = i * w[0] + r * w[1];
+// A complex value, and the few operations the butterflies need. With SSE2
+// the single-precision passes take two neighbouring butterflies at a time
+// (Pair below) with the same operations in the same order.
+template <class T>
+struct Cx {
+  T re, im;
+};
+template <class T>
+inline Cx<T> operator+(Cx<T> a, Cx<T> b) { return {a.re + b.re, a.im + b.im}; }
+template <class T>
+inline Cx<T> operator-(Cx<T> a, Cx<T> b) { return {a.re - b.re, a.im - b.im}; }
+template <class T>
+inline Cx<T> scale(Cx<T> a, T f) { return {f * a.re, f * a.im}; }
+template <class T>
+inline Cx<T> times_i(Cx<T> a) { return {-a.im, a.re}; }
+template <class T>
+inline Cx<T> load(const T* p, Cx<T>*) { return {p[0], p[1]}; }
+template <class T>
+inline void store(T* p, Cx<T> a) {
+  p[0] = a.re;
+  p[1] = a.im;
+}
+// a times the rotation (w[0], w[1]), or its conjugate for the negative sign.
+template <bool Neg, class T>
+inline Cx<T> rotate(Cx<T> a, const T* w) {
+  if (Neg) return {a.re * w[0] + a.im * w[1], a.im * w[0] - a.re * w[1]};
+  return {a.re * w[0] - a.im * w[1], a.im * w[0] + a.re * w[1]};
+}
+
+#ifdef __SSE2__
+struct Pair {
+  __m128 v;  // (re, im) of two neighbouring values
+};
+inline Pair operator+(Pair a, Pair b) { return {_mm_add_ps(a.v, b.v)}; }
+inline Pair operator-(Pair a, Pair b) { return {_mm_sub_ps(a.v, b.v)}; }
+inline Pair scale(Pair a, float f) { return {_mm_mul_ps(_mm_set1_ps(f), a.v)}; }
+inline __m128 sign_mask(bool real_lanes) {
+  return real_lanes ? _mm_castsi128_ps(_mm_set_epi32(0, INT32_MIN, 0, INT32_MIN))
+                    : _mm_castsi128_ps(_mm_set_epi32(INT32_MIN, 0, INT32_MIN, 0));
+}
+// (-im, re): negation is exact, so re + (-x) is re - x bit for bit.
+inline Pair times_i(Pair a) {
+  return {_mm_xor_ps(_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(2, 3, 0, 1)), sign_mask(true))};
+}
+inline Pair load(const float* p, Pair*) { return {_mm_loadu_ps(p)}; }
+inline void store(float* p, Pair a) { _mm_storeu_ps(p, a.v); }
+template <bool Neg>
+inline Pair rotate(Pair a, const float* w) {
+  const __m128 wv = _mm_loadu_ps(w);
+  const __m128 c = _mm_shuffle_ps(wv, wv, _MM_SHUFFLE(2, 2, 0, 0));
+  const __m128 s = _mm_shuffle_ps(wv, wv, _MM_SHUFFLE(3, 3, 1, 1));
+  const __m128 swapped = _mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(2, 3, 0, 1));  // (im, re)
+  // Positive: (re·c - im·s, im·c + re·s); negative: (re·c + im·s, im·c - re·s).
+  return {_mm_add_ps(_mm_mul_ps(a.v, c), _mm_xor_ps(_mm_mul_ps(swapped, s), sign_mask(!Neg)))};
+}
+#endif
+
+// The butterfly of factor p on the values x0 + q·step (q < p) for butterfly
+// k, whose rotations are at rot + 2k for output 1, rot + 2(m + k) for
+// output 2, and so on. C is Cx<T> or Pair.
+template <class C, class T, bool Neg>
+inline void butterfly(int p, T* x0, size_t step, const T* rot, size_t m, bool turn, T h3,
+                      T c5, T s5) {
+  C* tag = nullptr;
+  auto at = [&](int q) { return x0 + q * step; };
+  auto rotate_out = [&](int r, C y) {
+    if (turn) y = rotate<Neg>(y, rot + 2 * (r - 1) * m);
+    store(at(r), y);
+  };
+  switch (p) {
+    case 2: {
+      C u = load(at(0), tag), v = load(at(1), tag);
+      store(at(0), u + v);
+      rotate_out(1, u - v);
+      break;
+    }
+    case 4: {
+      C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag), a3 = load(at(3), tag);
+      C s02 = a0 + a2, d02 = a0 - a2, s13 = a1 + a3, d13 = a1 - a3;
+      C y1 = Neg ? d02 - times_i(d13) : d02 + times_i(d13);
+      C y3 = Neg ? d02 + times_i(d13) : d02 - times_i(d13);
+      store(at(0), s02 + s13);
+      rotate_out(1, y1);
+      rotate_out(2, s02 - s13);
+      rotate_out(3, y3);
+      break;
+    }
+    case 3: {
+      C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
+      C t = a1 + a2, d = scale(a1 - a2, h3);
+      C a = a0 - scale(t, T(0.5));
+      store(at(0), a0 + t);
+      rotate_out(1, a + times_i(d));
+      rotate_out(2, a - times_i(d));
+      break;
+    }
+    case 5: {
+      const T c2 = c5 * c5 - s5 * s5, s2 = T(2) * c5 * s5;
+      C x0v = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
+      C a3 = load(at(3), tag), a4 = load(at(4), tag);
+      C sum1 = a1 + a4, dif1 = a1 - a4, sum2 = a2 + a3, dif2 = a2 - a3;
+      C r1 = x0v + scale(sum1, c5) + scale(sum2, c2);
+      C q1 = scale(dif1, s5) + scale(dif2, s2);
+      C r2 = x0v + scale(sum1, c2) + scale(sum2, c5);
+      C q2 = scale(dif1, s2) - scale(dif2, s5);
+      store(at(0), x0v + sum1 + sum2);
+      rotate_out(1, r1 + times_i(q1));
+      rotate_out(2, r2 + times_i(q2));
+      rotate_out(3, r2 - times_i(q2));
+      rotate_out(4, r1 - times_i(q1));
+      break;
+    }
   }
 }
 
-// Runs one pass over the n interleaved values of x. scratch holds 4p values.
+// Runs one pass over the n interleaved values of x. sums and outs hold the
+// sums/differences and outputs of a general odd factor.
 template <class T, bool Neg>
 void run_pass(T* x, unsigned long n, const Pass<T>& ps, T* sums, T* outs) {
   const int p = ps.factor, m = ps.span / p;
   const unsigned long span = ps.span;
   const T* rot = ps.rot.data();
+  const T h3 = Neg ? -Constants<T>::sin60 : Constants<T>::sin60;
+  const T c5 = Constants<T>::cos72, s5 = Neg ? -Constants<T>::sin72 : Constants<T>::sin72;
   for (unsigned long base = 0; base < n; base += span) {
     T* b = x + 2 * base;
-    switch (p) {
-      case 2:
-        for (int k = 0; k < m; k++) {
-          T* a0 = b + 2 * k;
-          T* a1 = a0 + 2 * m;
-          T r0 = a0[0] + a1[0], i0 = a0[1] + a1[1];
-          T r1 = a0[0] - a1[0], i1 = a0[1] - a1[1];
-          a0[0] = r0;
-          a0[1] = i0;
-          if (k != 0) rotate<T, Neg>(r1, i1, rot + 2 * k);
-          a1[0] = r1;
-          a1[1] = i1;
-        }
-        break;
-      case 4:
-        for (int k = 0; k < m; k++) {
-          T* a0 = b + 2 * k;
-          T* a1 = a0 + 2 * m;
-          T* a2 = a1 + 2 * m;
-          T* a3 = a2 + 2 * m;
-          T s02r = a0[0] + a2[0], s02i = a0[1] + a2[1];
-          T d02r = a0[0] - a2[0], d02i = a0[1] - a2[1];
-          T s13r = a1[0] + a3[0], s13i = a1[1] + a3[1];
-          T d13r = a1[0] - a3[0], d13i = a1[1] - a3[1];
-          T y1r, y1i, y3r, y3i;
-          if (!Neg) {  // y1 = d02 + i·d13, y3 = d02 - i·d13
-            y1r = d02r - d13i;
-            y1i = d02i + d13r;
-            y3r = d02r + d13i;
-            y3i = d02i - d13r;
-          } else {
-            y1r = d02r + d13i;
-            y1i = d02i - d13r;
-            y3r = d02r - d13i;
-            y3i = d02i + d13r;
-          }
-          T y2r = s02r - s13r, y2i = s02i - s13i;
-          a0[0] = s02r + s13r;
-          a0[1] = s02i + s13i;
-          if (k != 0) {
-            const T* w = rot + 6 * k;
-            rotate<T, Neg>(y1r, y1i, w);
-            rotate<T, Neg>(y2r, y2i, w + 2);
-            rotate<T, Neg>(y3r, y3i, w + 4);
-          }
-          a1[0] = y1r;
-          a1[1] = y1i;
-          a2[0] = y2r;
-          a2[1] = y2i;
-          a3[0] = y3r;
-          a3[1] = y3i;
-        }
-        break;
-      case 3: {
-        const T h = Neg ? -Constants<T>::sin60 : Constants<T>::sin60;
-        for (int k = 0; k < m; k++) {
-          T* a0 = b + 2 * k;
-          T* a1 = a0 + 2 * m;
-          T* a2 = a1 + 2 * m;
-          T tr = a1[0] + a2[0], ti = a1[1] + a2[1];
-          T dr = h * (a1[0] - a2[0]), di = h * (a1[1] - a2[1]);
-          T ar = a0[0] - T(0.5) * tr, ai = a0[1] - T(0.5) * ti;
-          a0[0] += tr;
-          a0[1] += ti;
-          T y1r = ar - di, y1i = ai + dr;
-          T y2r = ar + di, y2i = ai - dr;
-          if (k != 0) {
-            const T* w = rot + 4 * k;
-            rotate<T, Neg>(y1r, y1i, w);
-            rotate<T, Neg>(y2r, y2i, w + 2);
-          }
-          a1[0] = y1r;
-          a1[1] = y1i;
-          a2[0] = y2r;
-          a2[1] = y2i;
-        }
-        break;
+    if (p <= 5) {
+      const size_t step = 2 * static_cast<size_t>(m);
+      int k = 0;
+#ifdef __SSE2__
+      if constexpr (std::is_same<T, float>::value) {
+        for (; k + 1 < m; k += 2)
+          butterfly<Pair, T, Neg>(p, b + 2 * k, step, rot + 2 * k, m, true, h3, c5, s5);
       }
-      case 5: {
-        const T c = Constants<T>::cos72;
-        const T s = Neg ? -Constants<T>::sin72 : Constants<T>::sin72;
-        const T c2 = c * c - s * s, s2 = T(2) * c * s;
-        for (int k = 0; k < m; k++) {
-          T* a0 = b + 2 * k;
-          T* a1 = a0 + 2 * m;
-          T* a2 = a1 + 2 * m;
-          T* a3 = a2 + 2 * m;
-          T* a4 = a3 + 2 * m;
-          T s1r = a1[0] + a4[0], s1i = a1[1] + a4[1];
-          T d1r = a1[0] - a4[0], d1i = a1[1] - a4[1];
-          T s2r = a2[0] + a3[0], s2i = a2[1] + a3[1];
-          T d2r = a2[0] - a3[0], d2i = a2[1] - a3[1];
-          T x0r = a0[0], x0i = a0[1];
-          a0[0] = x0r + s1r + s2r;
-          a0[1] = x0i + s1i + s2i;
-          T r1r = x0r + c * s1r + c2 * s2r, r1i = x0i + c * s1i + c2 * s2i;
-          T q1r = s * d1r + s2 * d2r, q1i = s * d1i + s2 * d2i;
-          T r2r = x0r + c2 * s1r + c * s2r, r2i = x0i + c2 * s1i + c * s2i;
-          T q2r = s2 * d1r - s * d2r, q2i = s2 * d1i - s * d2i;
-          T y[8] = {r1r - q1i, r1i + q1r, r2r - q2i, r2i + q2r,
-                    r2r + q2i, r2i - q2r, r1r + q1i, r1i - q1r};
-          if (k != 0) {
-            const T* w = rot + 8 * k;
-            for (int q = 0; q < 4; q++) rotate<T, Neg>(y[2 * q], y[2 * q + 1], w + 2 * q);
-          }
-          for (int q = 0; q < 4; q++) {
-            T* a = a0 + 2 * m * (q + 1);
-            a[0] = y[2 * q];
-            a[1] = y[2 * q + 1];
-          }
-        }
-        break;
+#endif
+      for (; k < m; k++)
+        butterfly<Cx<T>, T, Neg>(p, b + 2 * k, step, rot + 2 * k, m, k != 0, h3, c5, s5);
+      continue;
+    }
+    // A general odd prime factor: a direct transform of length p.
+    const int h = (p - 1) / 2;
+    const T* oc = ps.odd_cos.data();
+    const T* os = ps.odd_sin.data();
+    for (int k = 0; k < m; k++) {
+      T* a0 = b + 2 * k;
+      T y0r = a0[0], y0i = a0[1];
+      for (int j = 1; j <= h; j++) {
+        const T* xj = a0 + 2 * static_cast<size_t>(m) * j;
+        const T* xk = a0 + 2 * static_cast<size_t>(m) * (p - j);
+        T* sd = sums + 4 * (j - 1);
+        sd[0] = xj[0] + xk[0];
+        sd[1] = xj[1] + xk[1];
+        sd[2] = xj[0] - xk[0];
+        sd[3] = xj[1] - xk[1];
+        y0r += sd[0];
+        y0i += sd[1];
       }
-      default: {
-        const int h = (p - 1) / 2;
-        const T* oc = ps.odd_cos.data();
-        const T* os = ps.odd_sin.data();
-        for (int k = 0; k < m; k++) {
-          T* a0 = b + 2 * k;
-          T y0r = a0[0], y0i = a0[1];
-          for (int j = 1; j <= h; j++) {
-            const T* xj = a0 + 2 * static_cast<size_t>(m) * j;
-            const T* xk = a0 + 2 * static_cast<size_t>(m) * (p - j);
-            T* sd = sums + 4 * (j - 1);
-            sd[0] = xj[0] + xk[0];
-            sd[1] = xj[1] + xk[1];
-            sd[2] = xj[0] - xk[0];
-            sd[3] = xj[1] - xk[1];
-            y0r += sd[0];
-            y0i += sd[1];
-          }
-          for (int q = 1; q <= h; q++) {
-            T sr = a0[0], si = a0[1], tr = T(0), ti = T(0);
-            int idx = 0;
-            for (int j = 1; j <= h; j++) {
-              idx += q;
-              if (idx >= p) idx -= p;
-              const T* sd = sums + 4 * (j - 1);
-              const T cj = oc[idx], sj = Neg ? -os[idx] : os[idx];
-              sr += cj * sd[0];
-              si += cj * sd[1];
-              tr += sj * sd[2];
-              ti += sj * sd[3];
-            }
-            outs[2 * q] = sr - ti;
-            outs[2 * q + 1] = si + tr;
-            outs[2 * (p - q)] = sr + ti;
-            outs[2 * (p - q) + 1] = si - tr;
-          }
-          a0[0] = y0r;
-          a0[1] = y0i;
-          for (int q = 1; q < p; q++) {
-            T yr = outs[2 * q], yi = outs[2 * q + 1];
-            if (k != 0) rotate<T, Neg>(yr, yi, rot + 2 * (static_cast<size_t>(k) * (p - 1) + q - 1));
-            T* a = a0 + 2 * static_cast<size_t>(m) * q;
-            a[0] = yr;
-            a[1] = yi;
-          }
+      for (int q = 1; q <= h; q++) {
+        T sr = a0[0], si = a0[1], tr = T(0), ti = T(0);
+        int idx = 0;
+        for (int j = 1; j <= h; j++) {
+          idx += q;
+          if (idx >= p) idx -= p;
+          const T* sd = sums + 4 * (j - 1);
+          const T cj = oc[idx], sj = Neg ? -os[idx] : os[idx];
+          sr += cj * sd[0];
+          si += cj * sd[1];
+          tr += sj * sd[2];
+          ti += sj * sd[3];
         }
-        break;
+        outs[2 * q] = sr - ti;
+        outs[2 * q + 1] = si + tr;
+        outs[2 * (p - q)] = sr + ti;
+        outs[2 * (p - q) + 1] = si - tr;
+      }
+      a0[0] = y0r;
+      a0[1] = y0i;
+      for (int q = 1; q < p; q++) {
+        T yr = outs[2 * q], yi = outs[2 * q + 1];
+        T* a = a0 + 2 * static_cast<size_t>(m) * q;
+        Cx<T> y{yr, yi};
+        if (k != 0) y = rotate<Neg>(y, rot + 2 * (static_cast<size_t>(q - 1) * m + k));
+        store(a, y);
       }
     }
   }
