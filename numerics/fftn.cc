@@ -12,8 +12,6 @@
 // general odd factor, Perm the digit-reversal index of the current length.
 #include "numerics/fftn.h"
 
-#include "array/fatal.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -26,6 +24,8 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+
+#include "array/fatal.h"
 
 unsigned SpaceAlloced = 0;
 unsigned MaxPermAlloced = 0;
