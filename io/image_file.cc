@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "array/fatal.h"
+#include "array/vms.h"
 #include "io/byte_conversion.h"
 
 long long io_stream_size(std::FILE* stream) {
@@ -39,10 +42,14 @@ void image_output::use_stdout(const char* shown) {
   created_ = false;
 }
 
-void image_output::fail(const char* what) {
+void image_output::discard() {
   if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
   stream_ = nullptr;
   if (created_) std::remove(file_.c_str());
+}
+
+void image_output::fail(const char* what) {
+  discard();
   fatal_exitf(-1, stderr, "Error: %s %s\n", what, shown_.c_str());
 }
 
@@ -62,7 +69,6 @@ void image_output::close() {
     std::FILE* stream = stream_;
     stream_ = nullptr;
     if (std::fclose(stream) != 0) {
-      stream_ = nullptr;
       if (created_) std::remove(file_.c_str());
       fatal_exitf(-1, stderr, "Error: cannot write in file %s\n", shown_.c_str());
     }
@@ -86,4 +92,62 @@ void pixels_to_bytes(const int* values, long n, Bool rescale, unsigned char* out
   // The stretch works on the values as singles.
   std::vector<float> singles(values, values + n);
   pixels_to_bytes(singles.data(), n, rescale, out);
+}
+
+namespace {
+
+void check_picture_block(const PICINFO& Pic, int nl, int nc, int Indi, int Indj, const char* what) {
+  if (Pic.pixels == nullptr || Indi < 0 || Indj < 0 || static_cast<long long>(Indi) + nl > Pic.height ||
+      static_cast<long long>(Indj) + nc > Pic.width)
+    fatal_exitf(-1, stderr, "Error: %s block of %d x %d at line %d, column %d lies outside the %d x %d picture\n",
+                what, nl, nc, Indi, Indj, Pic.height, Pic.width);
+}
+
+template <class T>
+void block_read(const PICINFO& Pic, to_array<T, false>& Block, int Indi, int Indj, const char* what) {
+  const int nl = Block.nl(), nc = Block.nc();
+  check_picture_block(Pic, nl, nc, Indi, Indj, what);
+  for (int i = 0; i < nl; i++) {
+    const unsigned char* src = Pic.pixels + static_cast<long>(Indi + i) * Pic.width + Indj;
+    T* dst = Block.buffer() + static_cast<long>(i) * nc;
+    for (int j = 0; j < nc; j++) dst[j] = static_cast<T>(src[j]);
+  }
+}
+
+template <class T>
+void block_write(PICINFO& Pic, to_array<T, false>& Block, int Indi, int Indj, const char* what) {
+  const int nl = Block.nl(), nc = Block.nc();
+  check_picture_block(Pic, nl, nc, Indi, Indj, what);
+  for (int i = 0; i < nl; i++)
+    pixels_to_bytes(Block.buffer() + static_cast<long>(i) * nc, nc, False,
+                    Pic.pixels + static_cast<long>(Indi + i) * Pic.width + Indj);
+}
+
+}  // namespace
+
+void picture_block_read(const PICINFO& Pic, to_array<float, false>& Block, int Indi, int Indj, const char* what) {
+  block_read(Pic, Block, Indi, Indj, what);
+}
+void picture_block_read(const PICINFO& Pic, to_array<int, false>& Block, int Indi, int Indj, const char* what) {
+  block_read(Pic, Block, Indi, Indj, what);
+}
+void picture_block_write(PICINFO& Pic, to_array<float, false>& Block, int Indi, int Indj, const char* what) {
+  block_write(Pic, Block, Indi, Indj, what);
+}
+void picture_block_write(PICINFO& Pic, to_array<int, false>& Block, int Indi, int Indj, const char* what) {
+  block_write(Pic, Block, Indi, Indj, what);
+}
+
+void prepare_picture(PICINFO& Pic, const char* name, int Nl, int Nc) {
+  Pic.height = Nl;
+  Pic.width = Nc;
+  const std::size_t n = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc);
+  Pic.pixels = static_cast<unsigned char*>(alloc_buffer(n));
+  std::memset(Pic.pixels, 0, n);
+  Pic.kind = 0;
+  Pic.grey_map = 0;
+  std::free(Pic.comment);
+  Pic.comment = static_cast<char*>(std::malloc(std::strlen(name) + 1));
+  if (Pic.comment == nullptr) memory_abort();
+  std::strcpy(Pic.comment, name);
 }

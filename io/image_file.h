@@ -9,6 +9,7 @@
 #include <string>
 
 #include "array/base_types.h"
+#include "array/to_array.h"
 
 // Size in bytes of the file behind an open stream, or -1 when it is not a
 // regular file (a pipe, the standard input).
@@ -38,6 +39,8 @@ class image_output {
   // Flushes the standard output, or closes the file; the file then stays.
   void close();
   [[noreturn]] void fail(const char* what);
+  // Closes and removes a file this object created; the caller then reports.
+  void discard();
   std::FILE* stream() const { return stream_; }
 
  private:
@@ -52,3 +55,16 @@ class image_output {
 // truncated.
 void pixels_to_bytes(const float* values, long n, Bool rescale, unsigned char* out);
 void pixels_to_bytes(const int* values, long n, Bool rescale, unsigned char* out);
+
+// Rectangles of a byte picture held in memory (the block-wise GIF and JPEG
+// interfaces): Block(i, j) is pixel (Indi + i, Indj + j). The block must lie
+// inside the picture; `what` names the format in the message.
+struct PICINFO;
+void picture_block_read(const PICINFO& Pic, to_array<float, false>& Block, int Indi, int Indj, const char* what);
+void picture_block_read(const PICINFO& Pic, to_array<int, false>& Block, int Indi, int Indj, const char* what);
+// Pixels become float_to_byte (float) or int_to_byte (int) of the block.
+void picture_block_write(PICINFO& Pic, to_array<float, false>& Block, int Indi, int Indj, const char* what);
+void picture_block_write(PICINFO& Pic, to_array<int, false>& Block, int Indi, int Indj, const char* what);
+// Prepares a block-wise writer's record: Nl x Nc zero pixels (alloc_buffer),
+// kind 0, grey_map 0, and a copy of the output name as its comment.
+void prepare_picture(PICINFO& Pic, const char* name, int Nl, int Nc);

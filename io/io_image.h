@@ -5,6 +5,7 @@
 
 #include <complex>
 #include <cstdio>
+#include <string>
 
 #include "array/to_array.h"
 #include "io/image_names.h"
@@ -14,7 +15,7 @@ class io_image {
   void* buffer = nullptr;  // pixels in the stored type, valid during one operation
   int Nl = 0;
   int Nc = 0;
-  type_data type_data = T_UNKNOWN;
+  ::type_data type_data = T_UNKNOWN;
 
   io_image() = default;
   virtual void read_ima_int(const char* name, to_array<int, false>& Ima) {}

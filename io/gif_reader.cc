@@ -1,0 +1,458 @@
+// GIF decoder: the whole file is loaded, extensions are skipped (comments
+// collected), and the first image is LZW-decoded into palette indices. Every
+// read of the file and of the code stream is bounded: bytes past the data
+// read as 0, so a damaged file ends in a message or a padded picture, never
+// in a read out of bounds or an endless loop.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "array/fatal.h"
+#include "array/vms.h"
+#include "io/gif_io.h"
+#include "io/image_file.h"
+#include "io/image_names.h"
+
+namespace {
+
+// Colours of a file without any colour map.
+const unsigned char kEgaPalette[16][3] = {
+    {0, 0, 0},       {0, 0, 128},     {0, 128, 0},     {0, 128, 128},
+    {128, 0, 0},     {128, 0, 128},   {128, 128, 0},   {200, 200, 200},
+    {100, 100, 100}, {100, 100, 255}, {100, 255, 100}, {100, 255, 255},
+    {255, 100, 100}, {255, 100, 255}, {255, 255, 100}, {255, 255, 255}};
+
+constexpr int kMaxCodes = 4096;
+constexpr int kStackSize = 4097;
+constexpr long kPadding = 256;  // zero bytes after the loaded file
+
+// Name shown in the decoder's messages, set by gif_file_des_in.
+std::string& message_name() {
+  static std::string name;
+  return name;
+}
+
+// The reader's current picture of the block-wise interface.
+PICINFO* current_picture_in = nullptr;
+
+class GifDecoder {
+ public:
+  explicit GifDecoder(PICINFO* pic) : pic_(pic) {}
+  ~GifDecoder() { free_buffer(picture_); }
+  int decode(std::FILE* fp);
+
+ private:
+  int error(const char* msg);
+  int byte() { return pos_ < size_ ? raw_[pos_++] : (pos_++, 0); }
+  int word() {
+    int low = byte();
+    return low | (byte() << 8);
+  }
+  void skip_subblocks();
+  void read_comment();
+  int read_image();
+  int read_code();
+  void put_pixel(int value);
+  void note(const char* text) { std::fprintf(stderr, "%s:  %s\n", message_name().c_str(), text); }
+
+  PICINFO* pic_;
+  std::vector<unsigned char> raw_;
+  long size_ = 0;
+  long pos_ = 0;
+  std::vector<unsigned char> raster_;
+  long raster_bits_ = 0;
+  int gif89_ = 0;
+  int has_colormap_ = 0;
+  int bits_per_pixel_ = 1;
+  int color_map_size_ = 2;
+  int bit_mask_ = 1;
+  int width_ = 0;
+  int height_ = 0;
+  int interlace_ = 0;
+  int code_size_ = 0;
+  int read_mask_ = 0;
+  long bit_offset_ = 0;
+  int prefix_[kMaxCodes] = {};
+  int suffix_[kMaxCodes] = {};
+  int out_code_[kStackSize] = {};
+  int xc_ = 0, yc_ = 0, pass_ = 0;
+  long count_ = 0;
+  unsigned char* picture_ = nullptr;
+};
+
+int GifDecoder::error(const char* msg) {
+  gifWarning(msg);
+  free_buffer(picture_);
+  picture_ = nullptr;
+  pic_->pixels = nullptr;
+  std::free(pic_->comment);
+  pic_->comment = nullptr;
+  return 0;
+}
+
+void GifDecoder::skip_subblocks() {
+  for (int length = byte(); length != 0 && pos_ <= size_; length = byte()) pos_ += length;
+}
+
+void GifDecoder::read_comment() {
+  std::string text;
+  for (int length = byte(); length != 0 && pos_ <= size_; length = byte()) {
+    for (int k = 0; k < length; k++) {
+      int c = byte();
+      if (c != 0) text += static_cast<char>(c);
+    }
+  }
+  if (text.empty()) return;
+  std::string joined = pic_->comment != nullptr ? std::string(pic_->comment) + "\n" + text : text;
+  char* copy = static_cast<char*>(std::malloc(joined.size() + 1));
+  if (copy == nullptr) {
+    gifWarning("couldn't malloc space for comments\n");
+    return;
+  }
+  std::memcpy(copy, joined.c_str(), joined.size() + 1);
+  std::free(pic_->comment);
+  pic_->comment = copy;
+}
+
+int GifDecoder::read_code() {
+  long at = bit_offset_ >> 3;
+  long raster_bytes = static_cast<long>(raster_.size()) - 3;
+  uint32_t bits = 0;
+  if (at < raster_bytes) {
+    bits = raster_[at] | (raster_[at + 1] << 8);
+    if (code_size_ >= 8) bits |= static_cast<uint32_t>(raster_[at + 2]) << 16;
+  }
+  bits >>= (bit_offset_ & 7);
+  bit_offset_ += code_size_;
+  return static_cast<int>(bits & static_cast<uint32_t>(read_mask_));
+}
+
+// Interlaced rows come in four passes: every 8th row from 0, every 8th from
+// 4, every 4th from 2, every 2nd from 1.
+void GifDecoder::put_pixel(int value) {
+  if (!interlace_) {
+    picture_[count_] = static_cast<unsigned char>(value);
+    return;
+  }
+  static const int kFirstRow[4] = {0, 4, 2, 1};
+  static const int kRowStep[4] = {8, 8, 4, 2};
+  if (yc_ < height_) picture_[static_cast<long>(yc_) * width_ + xc_] = static_cast<unsigned char>(value);
+  if (++xc_ < width_) return;
+  xc_ = 0;
+  yc_ += kRowStep[pass_];
+  while (yc_ >= height_ && pass_ < 3) {
+    pass_++;
+    yc_ = kFirstRow[pass_];
+  }
+}
+
+int GifDecoder::read_image() {
+  word();  // left and top offsets: the picture is the image itself
+  word();
+  width_ = word();
+  height_ = word();
+  int flags = byte();
+  interlace_ = (flags & 0x40) != 0;
+  if (width_ < 1 || height_ < 1) return error("corrupt GIF file (image descriptor)\n");
+  if (flags & 0x80) {
+    int entries = 1 << ((flags & 7) + 1);
+    for (int i = 0; i < entries; i++) {
+      pic_->red[i] = static_cast<unsigned char>(byte());
+      pic_->green[i] = static_cast<unsigned char>(byte());
+      pic_->blue[i] = static_cast<unsigned char>(byte());
+    }
+  } else if (!has_colormap_) {
+    note("No colormap in this GIF file.  Assuming EGA colors.");
+  }
+
+  const int c = byte();
+  if (c < 1 || c > 11) return error("corrupt GIF file (code size)\n");
+  const int clear_code = 1 << c, eof_code = clear_code + 1, first_free = clear_code + 2;
+  const int init_code_size = c + 1;
+
+  // The data sub-blocks, joined.
+  raster_.clear();
+  for (int length = byte(); length != 0; length = byte()) {
+    if (pos_ > size_) break;
+    raster_.insert(raster_.end(), raw_.begin() + pos_, raw_.begin() + pos_ + length);
+    pos_ += length;
+    if (pos_ > size_) {
+      note("This GIF file seems to be truncated.  Winging it.");
+      break;
+    }
+  }
+  raster_bits_ = static_cast<long>(raster_.size()) * 8;
+  raster_.resize(raster_.size() + 3, 0);
+
+  // A code yields at most 4096 pixels: a picture larger than its data could
+  // ever code is refused before it is allocated.
+  const long long npix = static_cast<long long>(width_) * height_;
+  if (npix > static_cast<long long>(raster_bits_ / init_code_size + 1) * kMaxCodes)
+    return error("corrupt GIF file (image larger than its data)\n");
+  picture_ = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(npix)));
+  std::memset(picture_, 0, static_cast<std::size_t>(npix));
+
+  code_size_ = init_code_size;
+  int max_code = 1 << code_size_;
+  read_mask_ = max_code - 1;
+  int free_code = first_free;
+  int cur_code = 0, old_code = 0, fin_char = 0;
+  xc_ = yc_ = pass_ = 0;
+  count_ = 0;
+  bit_offset_ = 0;
+  const long n = static_cast<long>(npix);
+  int code = read_code();
+  while (count_ < n) {
+    if (code == eof_code) break;
+    if (code == clear_code) {
+      code_size_ = init_code_size;
+      max_code = 1 << code_size_;
+      read_mask_ = max_code - 1;
+      free_code = first_free;
+      cur_code = old_code = read_code();
+      fin_char = cur_code & bit_mask_;
+      put_pixel(fin_char);
+      count_++;
+    } else {
+      if (free_code > 4095) break;
+      int in_code = cur_code = code;
+      int out_count = 0;
+      if (cur_code >= free_code) {
+        cur_code = old_code;
+        out_code_[out_count++] = fin_char;
+      }
+      while (cur_code > bit_mask_ && out_count < kStackSize) {
+        out_code_[out_count++] = suffix_[cur_code];
+        cur_code = prefix_[cur_code];
+      }
+      if (out_count >= kStackSize) break;  // a string no valid stream can make
+      fin_char = cur_code & bit_mask_;
+      out_code_[out_count++] = fin_char;
+      if (count_ + out_count > n) out_count = static_cast<int>(n - count_);
+      for (int i = out_count - 1; i >= 0; i--) {
+        put_pixel(out_code_[i]);
+        count_++;
+      }
+      prefix_[free_code] = old_code;
+      suffix_[free_code] = fin_char;
+      old_code = in_code;
+      free_code++;
+      if (free_code >= max_code && code_size_ < 12) {
+        code_size_++;
+        max_code *= 2;
+        read_mask_ = (1 << code_size_) - 1;
+      }
+    }
+    code = read_code();
+  }
+  if (count_ < n) {
+    note("This GIF file seems to be truncated.  Winging it.");
+    if (!interlace_) std::printf(" ca va pas la tete n");
+  }
+
+  pic_->pixels = picture_;
+  picture_ = nullptr;
+  pic_->width = pic_->norm_width = width_;
+  pic_->height = pic_->norm_height = height_;
+  pic_->kind = 0;
+  pic_->frame_kind = 0;
+  pic_->grey_map = 0;
+  std::snprintf(pic_->full_info, sizeof pic_->full_info,
+                "GIF%s, %d bit%s per pixel, %sinterlaced.  (%ld bytes)", gif89_ ? "89" : "87",
+                bits_per_pixel_, bits_per_pixel_ == 1 ? "" : "s", interlace_ ? "" : "non-", size_);
+  std::snprintf(pic_->short_info, sizeof pic_->short_info, "%dx%d %d GIF%s.", width_, height_,
+                color_map_size_, gif89_ ? "89" : "87");
+  return 1;
+}
+
+int GifDecoder::decode(std::FILE* fp) {
+  pic_->pixels = nullptr;
+  pic_->comment = nullptr;
+  // The whole file, then the zero padding that bounds every look-ahead.
+  unsigned char chunk[65536];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, fp)) > 0;)
+    raw_.insert(raw_.end(), chunk, chunk + got);
+  if (std::ferror(fp)) return error("GIF data read failed\n");
+  size_ = static_cast<long>(raw_.size());
+  raw_.resize(raw_.size() + kPadding, 0);
+
+  if (size_ < 6 || (std::memcmp(raw_.data(), "GIF87a", 6) != 0 && std::memcmp(raw_.data(), "GIF89a", 6) != 0))
+    return error("not a GIF file\n");
+  gif89_ = raw_[4] == '9';
+  pos_ = 6;
+  word();  // logical screen size: not used
+  word();
+  int flags = byte();
+  byte();  // background
+  int aspect = byte();
+  has_colormap_ = (flags & 0x80) != 0;
+  bits_per_pixel_ = (flags & 7) + 1;
+  color_map_size_ = 1 << bits_per_pixel_;
+  bit_mask_ = color_map_size_ - 1;
+  if (aspect != 0 && !gif89_) return error("corrupt GIF file (screen descriptor)\n");
+
+  if (has_colormap_) {
+    for (int i = 0; i < color_map_size_; i++) {
+      pic_->red[i] = static_cast<unsigned char>(byte());
+      pic_->green[i] = static_cast<unsigned char>(byte());
+      pic_->blue[i] = static_cast<unsigned char>(byte());
+    }
+    IO_RGB.alloc(color_map_size_, pic_->red, pic_->green, pic_->blue);
+  } else {
+    for (int i = 0; i < 256; i++) {
+      pic_->red[i] = kEgaPalette[i & 15][0];
+      pic_->green[i] = kEgaPalette[i & 15][1];
+      pic_->blue[i] = kEgaPalette[i & 15][2];
+    }
+  }
+
+  bool got_image = false;
+  int block = 0;
+  for (;;) {
+    block = byte();
+    if (block == 0x21) {
+      int label = byte();
+      if (label == 0xFE) {
+        read_comment();
+      } else if (label == 0x01) {
+        note("PlainText extension found in GIF file.  Ignored.");
+        int header = byte();
+        pos_ += header;
+        skip_subblocks();
+      } else if (label == 0xF9) {
+        note("Graphic Control Extension in GIF file.  Ignored.");
+        skip_subblocks();
+      } else if (label == 0xFF) {
+        skip_subblocks();
+      } else if (label == 0x52) {
+        int header = byte();
+        pos_ += header;
+        skip_subblocks();
+      } else {
+        std::fprintf(stderr, "%s:  Unknown extension 0x%02x in GIF file.  Ignored.\n", message_name().c_str(),
+                     label);
+        skip_subblocks();
+      }
+    } else if (block == 0x2C) {
+      if (!got_image) {
+        if (read_image() != 1) return 0;
+        got_image = true;
+      } else {
+        pos_ += 8;
+        int image_flags = byte();
+        if (image_flags & 0x80) pos_ += 3L * (1 << ((image_flags & 7) + 1));
+        byte();
+        for (int length = byte(); length != 0 && pos_ <= size_; length = byte()) pos_ += length;
+      }
+    } else {
+      break;
+    }
+  }
+  // The byte that ended the loop: a trailer, the file's last byte, or a
+  // zero read past the end are all normal ends.
+  long at = pos_ - 1;
+  if (block != 0x3B && at < size_ - 1) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Unknown block type (0x%02x) at offset 0x%lx\n", block, at);
+    if (!got_image) return error(text);
+    gifWarning(text);
+  }
+  if (!got_image) return error("no image data found in GIF file\n");
+  return 1;
+}
+
+template <class T>
+void read_whole(const char* name, to_array<T, false>& Ima) {
+  std::FILE* fp = gif_file_des_in(name);
+  PICINFO pic{};
+  if (readgif(fp, &pic) != 1) fatal_exitf(-1, stderr, "Error reading  file %s\n", name);
+  std::fclose(fp);
+  Ima.alloc(pic.height, pic.width, name);
+  T* out = Ima.buffer();
+  for (long k = 0, n = static_cast<long>(pic.height) * pic.width; k < n; k++) out[k] = static_cast<T>(pic.pixels[k]);
+  free_buffer(pic.pixels);
+  std::free(pic.comment);
+}
+
+PICINFO& current_in(PICINFO* Pic) {
+  PICINFO* pic = Pic != nullptr ? Pic : current_picture_in;
+  if (pic == nullptr) fatal_exit("Error: cannot read gif image ... \n", -1, stderr);
+  return *pic;
+}
+
+}  // namespace
+
+std::string gifname(const char* name) {
+  std::string file = name;
+  if (file.find(".gif") == std::string::npos) file += ".gif";
+  return file;
+}
+
+void gifWarning(const char* msg) { std::fprintf(stderr, "Error: %s", msg); }
+
+int readgif(std::FILE* fp, PICINFO* Pic) {
+  GifDecoder decoder(Pic);
+  return decoder.decode(fp);
+}
+
+std::FILE* gif_file_des_in(const char* name) {
+  if (std_inout(name)) fatal_exit("Error: GIF format cannot be read from standard input ... \n", -1, stderr);
+  std::string file = gifname(name);
+  std::FILE* fp = std::fopen(file.c_str(), "rb");
+  if (fp == nullptr) fatal_exitf(-1, stderr, "\nError: cannot open file %s\n", file.c_str());
+  message_name() = name;
+  return fp;
+}
+
+void readgif(const char* name, to_array<float, false>& Ima) { read_whole(name, Ima); }
+void readgif(const char* name, to_array<int, false>& Ima) { read_whole(name, Ima); }
+
+void readgif(const char* name, PICINFO& Pic) {
+  std::FILE* fp = gif_file_des_in(name);
+  if (readgif(fp, &Pic) != 1) fatal_exitf(-1, stderr, "Error reading  file %s\n", name);
+  std::fclose(fp);
+}
+
+void io_read3d_gif(const char* name, to_array<float, true>& Cube) {
+  PICINFO pic{};
+  readgif(name, pic);
+  if (IO_RGB.lut_size() == 0) IO_RGB.alloc(255);
+  Cube.alloc(pic.width, pic.height, 3);
+  for (int y = 0; y < pic.height; y++)
+    for (int x = 0; x < pic.width; x++) {
+      unsigned char r, g, b;
+      IO_RGB.pseudo_to_color(pic.pixels[static_cast<long>(y) * pic.width + x], r, g, b);
+      Cube(x, y, 0) = r;
+      Cube(x, y, 1) = g;
+      Cube(x, y, 2) = b;
+    }
+  free_buffer(pic.pixels);
+  std::free(pic.comment);
+}
+
+void readhdgif(const char* name, int& Nl, int& Nc, PICINFO*& Pic) {
+  if (Pic == nullptr) Pic = new PICINFO{};
+  readgif(name, *Pic);
+  Nl = Pic->height;
+  Nc = Pic->width;
+  current_picture_in = Pic;
+}
+
+void readhdgif(const char* name, int& Nl, int& Nc) { readhdgif(name, Nl, Nc, current_picture_in); }
+
+void gif_block_set_ptr_in(PICINFO* Pic) { current_picture_in = Pic; }
+
+void read_block_gif(to_array<float, false>& Block, int Indi, int Indj, PICINFO* Pic) {
+  picture_block_read(current_in(Pic), Block, Indi, Indj, "gif");
+}
+void read_block_gif(to_array<float, false>& Block, int Indi, int Indj) {
+  read_block_gif(Block, Indi, Indj, nullptr);
+}
+void read_block_gif(to_array<int, false>& Block, int Indi, int Indj, PICINFO* Pic) {
+  picture_block_read(current_in(Pic), Block, Indi, Indj, "gif");
+}
+void read_block_gif(to_array<int, false>& Block, int Indi, int Indj) {
+  read_block_gif(Block, Indi, Indj, nullptr);
+}

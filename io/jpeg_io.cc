@@ -1,0 +1,530 @@
+// JPEG reading and writing over libjpeg. A library error while reading ends
+// in our handler, which releases the decoder and stops with a message; while
+// writing, the handler also removes the partial output file.
+#include "io/jpeg_io.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "array/fatal.h"
+#include "array/vms.h"
+#include "io/image_file.h"
+#include "io/image_names.h"
+
+namespace {
+
+PICINFO* current_picture_in = nullptr;
+PICINFO* current_picture_out = nullptr;
+
+void reader_error_exit(j_common_ptr cinfo) {
+  (*cinfo->err->output_message)(cinfo);
+  READ_JPEG* reader = reinterpret_cast<READ_JPEG::error_manager*>(cinfo->err)->reader;
+  jpeg_destroy_decompress(&reader->cinfo);
+  reader->created = false;
+  if (reader->infile != nullptr && reader->infile != stdin) std::fclose(reader->infile);
+  reader->infile = nullptr;
+  fatal_exit("Error: the JPEG code has signaled an error ... \n", -1, stderr);
+}
+
+void writer_error_exit(j_common_ptr cinfo) {
+  (*cinfo->err->output_message)(cinfo);
+  WRITE_JPEG* writer = reinterpret_cast<WRITE_JPEG::error_manager*>(cinfo->err)->writer;
+  jpeg_destroy_compress(&writer->cinfo);
+  writer->created = false;
+  if (writer->outfile != nullptr && writer->outfile != stdout) {
+    std::fclose(writer->outfile);
+    std::remove(writer->file.c_str());
+  }
+  writer->outfile = nullptr;
+  fatal_exit("", 1, stderr);
+}
+
+}  // namespace
+
+std::string jpgname(const char* name) {
+  std::string file = name;
+  if (file.find(".jpg") == std::string::npos) file += ".jpg";
+  return file;
+}
+
+// ---- Reading ----
+
+READ_JPEG::READ_JPEG() { std::memset(&cinfo, 0, sizeof cinfo); }
+
+READ_JPEG::~READ_JPEG() {
+  if (created) jpeg_destroy_decompress(&cinfo);
+  if (infile != nullptr && infile != stdin) std::fclose(infile);
+}
+
+void READ_JPEG::startread(const char* name, int mode) {
+  Name = jpgname(name);
+  if (std_inout(name)) {
+    infile = stdin;
+  } else {
+    infile = std::fopen(name, "rb");
+    if (infile == nullptr) infile = std::fopen((std::string(name) + ".jpg").c_str(), "rb");
+    if (infile == nullptr) fatal_exitf(-1, stderr, "Error reading file %s\n", name);
+  }
+  cinfo.err = jpeg_std_error(&jerr.pub);
+  jerr.pub.error_exit = reader_error_exit;
+  jerr.reader = this;
+  jpeg_create_decompress(&cinfo);
+  created = true;
+  jpeg_stdio_src(&cinfo, infile);
+  jpeg_read_header(&cinfo, TRUE);
+  if (cinfo.out_color_space != JCS_GRAYSCALE && cinfo.out_color_space != JCS_RGB)
+    fatal_exit("Error: Incorrect color space\n       input image must be RGB or gray ... \n", -1, stderr);
+  switch (mode) {
+    case JPEG_READ_IN_GRAY:
+      if (Verbose) std::printf("  JPEG_READ_IN_GRAY \n");
+      cinfo.out_color_space = JCS_GRAYSCALE;
+      cinfo.output_components = 1;
+      color = 0;
+      break;
+    case JPEG_READ_IN_PSEUDO:
+      if (Verbose) std::printf(" JPEG_READ_IN_PSEUDO \n");
+      cinfo.out_color_space = JCS_RGB;
+      cinfo.quantize_colors = TRUE;
+      cinfo.desired_number_of_colors = 256;
+      cinfo.output_components = 1;
+      color = 1;
+      break;
+    case JPEG_READ_IN_RGB:
+      if (Verbose) std::printf(" JPEG_READ_IN_RGB \n");
+      cinfo.out_color_space = JCS_RGB;
+      cinfo.quantize_colors = FALSE;
+      cinfo.output_components = 3;
+      color = 1;
+      break;
+    default: fatal_exit("Error: Incorrect specified color space ... \n", -1, stderr);
+  }
+  jpeg_calc_output_dimensions(&cinfo);
+  // Sizes are checked before the decoder allocates anything for them.
+  const long long nl = cinfo.output_height, nc = cinfo.output_width;
+  if (nl * nc < 1) fatal_exit("Error: the input image is not a 2D array ... \n", -1, stderr);
+  if (nl == 1) fatal_exit("Error: number of lines must be > 1 ...\n", -1, stderr);
+  if (nc == 1) fatal_exit("Error: number of columns must be > 1 ...\n", -1, stderr);
+  if (nl * nc > INT_MAX) fatal_exitf(-1, stderr, "Error: JPEG image %s is too large ...\n", name);
+  jpeg_start_decompress(&cinfo);
+  int ncolors = cinfo.quantize_colors ? cinfo.actual_number_of_colors : 256;
+  if (ncolors > 256) fatal_exit("Error: too many colors ...\n", -1, stderr);
+  if (mode == JPEG_READ_IN_PSEUDO) {
+    if (Verbose) std::printf(" READ LUT \n");
+    int shift = cinfo.data_precision - 8;
+    unsigned char r[256] = {}, g[256] = {}, b[256] = {};
+    for (int i = 0; i < ncolors && cinfo.colormap != nullptr; i++) {
+      r[i] = static_cast<unsigned char>(cinfo.colormap[0][i] >> shift);
+      g[i] = static_cast<unsigned char>(cinfo.colormap[cinfo.out_color_components > 1 ? 1 : 0][i] >> shift);
+      b[i] = static_cast<unsigned char>(cinfo.colormap[cinfo.out_color_components > 2 ? 2 : 0][i] >> shift);
+    }
+    IO_RGB.alloc(256, r, g, b);
+  }
+  const int row_stride = static_cast<int>(cinfo.output_width) * cinfo.output_components;
+  if (Verbose) std::printf(" row_stride = %d\n output_components  = %d\n", row_stride, cinfo.output_components);
+  row_buffer = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, row_stride, 1);
+  Nl = static_cast<int>(nl);
+  Nc = static_cast<int>(nc);
+}
+
+template <class T>
+void READ_JPEG::read_grey(const char* name, T* out) {
+  if (Verbose) std::printf("JPEG read: Nl = %d Nc = %d %s\n", Nl, Nc, color ? "Color" : "Gray");
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const long line = cinfo.output_scanline;
+    jpeg_read_scanlines(&cinfo, row_buffer, 1);
+    const JSAMPLE* row = row_buffer[0];
+    T* dst = out + line * Nc;
+    for (int j = 0; j < Nc; j++) dst[j] = static_cast<T>(row[j]);
+  }
+}
+
+void READ_JPEG::read_ima2d(const char* name, to_array<float, false>& Ima) {
+  startread(name, JPEG_READ_IN_GRAY);
+  Ima.alloc(Nl, Nc, Name.c_str());
+  read_grey(name, Ima.buffer());
+  if (Verbose) std::printf("out \nmin data = %g\nmax data = %g\n", Ima.min(), Ima.max());
+  end_read();
+}
+
+void READ_JPEG::read_ima2d(const char* name, to_array<int, false>& Ima) {
+  startread(name, JPEG_READ_IN_GRAY);
+  Ima.alloc(Nl, Nc, Name.c_str());
+  read_grey(name, Ima.buffer());
+  end_read();
+}
+
+void READ_JPEG::read_ima2d(const char* name, PICINFO* Pic) {
+  startread(name, JPEG_READ_IN_GRAY);
+  Pic->pixels = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(Nl) * Nc));
+  Pic->height = Nl;
+  Pic->width = Nc;
+  read_grey(name, Pic->pixels);
+  end_read();
+}
+
+void READ_JPEG::read_ima3d(const char* name, to_array<float, true>& Cube) {
+  startread(name, JPEG_READ_IN_RGB);
+  if (Verbose) std::printf("JPEG read: Nl = %d Nc = %d Color\n", Nl, Nc);
+  Cube.alloc(Nc, Nl, 3);
+  const long plane = static_cast<long>(Nl) * Nc;
+  float* out = Cube.buffer();
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const long line = cinfo.output_scanline;
+    jpeg_read_scanlines(&cinfo, row_buffer, 1);
+    const JSAMPLE* row = row_buffer[0];
+    for (int x = 0; x < Nc; x++)
+      for (int c = 0; c < 3; c++) out[c * plane + line * Nc + x] = row[3 * x + c];
+  }
+  end_read();
+}
+
+void READ_JPEG::read_ima3d(const char* name, unsigned char*& R, unsigned char*& G, unsigned char*& B, int& nl,
+                           int& nc) {
+  startread(name, JPEG_READ_IN_RGB);
+  const long plane = static_cast<long>(Nl) * Nc;
+  R = new unsigned char[plane];
+  G = new unsigned char[plane];
+  B = new unsigned char[plane];
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const long line = cinfo.output_scanline;
+    jpeg_read_scanlines(&cinfo, row_buffer, 1);
+    const JSAMPLE* row = row_buffer[0];
+    for (int x = 0; x < Nc; x++) {
+      R[line * Nc + x] = row[3 * x];
+      G[line * Nc + x] = row[3 * x + 1];
+      B[line * Nc + x] = row[3 * x + 2];
+    }
+  }
+  nl = Nl;
+  nc = Nc;
+  end_read();
+}
+
+int READ_JPEG::readbuff(int NbrLine, PICINFO* Pic, Bool FullColor) {
+  if (Verbose) std::printf("%s\nNbrLine to read = %d\n", FullColor ? "Full Color" : (color ? "Pseudo Color" : "Gray"), NbrLine);
+  const long row_bytes = static_cast<long>(Nc) * (FullColor ? 3 : 1);
+  const long row_stride = static_cast<long>(cinfo.output_width) * cinfo.output_components;
+  const long copy = row_bytes < row_stride ? row_bytes : row_stride;
+  int read = 0;
+  while (read < NbrLine && cinfo.output_scanline < cinfo.output_height) {
+    jpeg_read_scanlines(&cinfo, row_buffer, 1);
+    std::memcpy(Pic->pixels + read * row_bytes, row_buffer[0], static_cast<std::size_t>(copy));
+    read++;
+  }
+  if (Verbose) std::printf("read = %d\n", read);
+  return read;
+}
+
+void READ_JPEG::end_read() {
+  if (created) {
+    if (cinfo.output_scanline < cinfo.output_height) jpeg_abort_decompress(&cinfo);
+    else jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    created = false;
+  }
+  if (infile != nullptr && infile != stdin) std::fclose(infile);
+  infile = nullptr;
+}
+
+// ---- Writing ----
+
+WRITE_JPEG::WRITE_JPEG() { std::memset(&cinfo, 0, sizeof cinfo); }
+
+WRITE_JPEG::~WRITE_JPEG() {
+  if (created) jpeg_destroy_compress(&cinfo);
+  if (outfile != nullptr && outfile != stdout) {
+    std::fclose(outfile);
+    std::remove(file.c_str());
+  }
+}
+
+void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
+  cinfo.err = jpeg_std_error(&jerr.pub);
+  jerr.pub.error_exit = writer_error_exit;
+  jerr.writer = this;
+  jpeg_create_compress(&cinfo);
+  created = true;
+  if (Verbose) std::printf("jpeg_create_compress OK\n");
+  cinfo.in_color_space = JCS_RGB;
+  cinfo.input_components = 3;
+  jpeg_set_defaults(&cinfo);
+  if (nl < 1 || nc < 1) fatal_exitf(-1, stderr, "Error: cannot write an image of %d x %d pixels to %s\n", nl, nc, name);
+  file = jpgname(name);
+  if (std_inout(file.c_str())) {
+    outfile = stdout;
+  } else {
+    outfile = std::fopen(file.c_str(), "wb");
+    if (outfile == nullptr) fatal_exitf(1, stderr, "can't open %s\n", file.c_str());
+  }
+  if (Verbose) std::printf("open file OK\n");
+  color_map = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, 256, 3);
+  if (pseudo_color != 1) {
+    cinfo.input_components = 1;
+    cinfo.in_color_space = JCS_GRAYSCALE;
+    if (Verbose) std::printf("GRAY  OK\n");
+  } else {
+    if (IO_RGB.lut_size() == 0) fatal_exit("Error: the LUT is not defined .. \n", -1, stderr);
+    if (IO_RGB.lut_size() > 256) fatal_exit("Error: too many colors in the LUT .. \n", -1, stderr);
+    for (int i = 0; i < 256; i++) {
+      bool defined = i < IO_RGB.lut_size();
+      color_map[0][i] = defined ? IO_RGB.red(i) : 0;
+      color_map[1][i] = defined ? IO_RGB.green(i) : 0;
+      color_map[2][i] = defined ? IO_RGB.blue(i) : 0;
+    }
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    if (Verbose) std::printf("COLOR  OK\n");
+  }
+  Nl = nl;
+  Nc = nc;
+  cinfo.image_height = static_cast<JDIMENSION>(nl);
+  cinfo.image_width = static_cast<JDIMENSION>(nc);
+  cinfo.data_precision = 8;
+  row_buffer = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                          static_cast<JDIMENSION>(nc) * cinfo.input_components, 1);
+  if (Verbose) std::printf("Buff alloc  OK\n");
+  jpeg_default_colorspace(&cinfo);
+  if (Verbose) std::printf("jpeg_default_colorspace   OK\n");
+  cinfo.smoothing_factor = 0;
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  jpeg_stdio_dest(&cinfo, outfile);
+  if (Verbose) std::printf("jpeg_stdio_dest  OK\n");
+  jpeg_start_compress(&cinfo, TRUE);
+  if (Verbose) std::printf("jpeg_start_compress    OK\n");
+}
+
+// Nl x Nc bytes, one line at a time; in pseudo-colour mode each byte is
+// written as the colour map's three components.
+void WRITE_JPEG::write_bytes(const unsigned char* bytes) {
+  if (Verbose) std::printf("Writing \n");
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const unsigned char* src = bytes + static_cast<long>(cinfo.next_scanline) * Nc;
+    JSAMPLE* row = row_buffer[0];
+    if (pseudo_color == 1) {
+      for (int j = 0; j < Nc; j++) {
+        row[3 * j] = color_map[0][src[j]];
+        row[3 * j + 1] = color_map[1][src[j]];
+        row[3 * j + 2] = color_map[2][src[j]];
+      }
+    } else {
+      std::memcpy(row, src, static_cast<std::size_t>(Nc));
+    }
+    jpeg_write_scanlines(&cinfo, row_buffer, 1);
+  }
+  if (Verbose) std::printf("End writing \n");
+}
+
+void WRITE_JPEG::write_ima2d(const char* name, to_array<float, false>& Ima) {
+  startwrite(name, Ima.nl(), Ima.nc());
+  if (Verbose) std::printf("JPEG write %d %d\nNormalization \n", Nl, Nc);
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(Ima.n_elem()));
+  pixels_to_bytes(Ima.buffer(), Ima.n_elem(), rescale, bytes.data());
+  write_bytes(bytes.data());
+  end_write();
+}
+
+void WRITE_JPEG::write_ima2d(const char* name, to_array<int, false>& Ima) {
+  startwrite(name, Ima.nl(), Ima.nc());
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(Ima.n_elem()));
+  pixels_to_bytes(Ima.buffer(), Ima.n_elem(), rescale, bytes.data());
+  write_bytes(bytes.data());
+  end_write();
+}
+
+void WRITE_JPEG::write_ima2d(const char* name, PICINFO* Pic) {
+  startwrite(name, Pic->height, Pic->width);
+  if (Verbose) std::printf("JPEG write %d %d\n", Nl, Nc);
+  write_bytes(Pic->pixels);
+  end_write();
+}
+
+void WRITE_JPEG::start_colour(const char* name, int nl, int nc) {
+  if (IO_RGB.lut_size() == 0) IO_RGB.alloc(256);
+  pseudo_color = 1;
+  startwrite(name, nl, nc);
+}
+
+void WRITE_JPEG::write_ima3d(const char* name, to_array<float, true>& Cube) {
+  if (Cube.naxis() != 3 || Cube.nz() < 3)
+    fatal_exitf(-1, stderr, "Error: %s: a colour image needs three planes ...\n", name);
+  start_colour(name, Cube.ny(), Cube.nx());
+  const long plane = static_cast<long>(Nl) * Nc;
+  // The stretch runs over the whole cube, every channel together.
+  std::vector<unsigned char> channels(static_cast<std::size_t>(3 * plane));
+  pixels_to_bytes(Cube.buffer(), 3 * plane, rescale, channels.data());
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const long line = cinfo.next_scanline;
+    JSAMPLE* row = row_buffer[0];
+    for (int x = 0; x < Nc; x++)
+      for (int c = 0; c < 3; c++) row[3 * x + c] = channels[c * plane + line * Nc + x];
+    jpeg_write_scanlines(&cinfo, row_buffer, 1);
+  }
+  end_write();
+}
+
+void WRITE_JPEG::write_ima3d(const char* name, PICINFO& Pic) {
+  start_colour(name, Pic.height, Pic.width);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    std::memcpy(row_buffer[0], Pic.pixels + static_cast<long>(cinfo.next_scanline) * 3 * Nc,
+                static_cast<std::size_t>(3 * Nc));
+    jpeg_write_scanlines(&cinfo, row_buffer, 1);
+  }
+  end_write();
+}
+
+int WRITE_JPEG::writebuff(int NbrLine, PICINFO* Pic, Bool FullColor) {
+  if (Verbose)
+    std::printf("JPEG write: Nl = %d Nc = %d\n%s\nNbrLine to write = %d\n", Nl, Nc,
+                FullColor ? "Full Color" : (pseudo_color ? "Pseudo Color" : "Gray"), NbrLine);
+  const long row_bytes = static_cast<long>(Pic->width) * (FullColor ? 3 : 1);
+  const long row_stride = static_cast<long>(Nc) * cinfo.input_components;
+  const long copy = row_bytes < row_stride ? row_bytes : row_stride;
+  int written = 0;
+  while (written < NbrLine && cinfo.next_scanline < cinfo.image_height) {
+    std::memcpy(row_buffer[0], Pic->pixels + written * row_bytes, static_cast<std::size_t>(copy));
+    jpeg_write_scanlines(&cinfo, row_buffer, 1);
+    written++;
+  }
+  if (Verbose) std::printf("write = %d\n", written);
+  return written;
+}
+
+void WRITE_JPEG::end_write() {
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  created = false;
+  if (Verbose) std::printf("END \n");
+  if (outfile == stdout) {
+    outfile = nullptr;
+    if (std::fflush(stdout) != 0) fatal_exitf(-1, stderr, "Error: cannot write in file %s\n", file.c_str());
+    return;
+  }
+  std::FILE* stream = outfile;
+  outfile = nullptr;
+  if (stream != nullptr && std::fclose(stream) != 0) {
+    std::remove(file.c_str());
+    fatal_exitf(-1, stderr, "Error: cannot write in file %s\n", file.c_str());
+  }
+}
+
+// ---- Free functions ----
+
+void io_read2d_jpeg(const char* name, to_array<float, false>& Ima) {
+  READ_JPEG reader;
+  reader.read_ima2d(name, Ima);
+}
+
+void io_read2d_jpeg(const char* name, to_array<int, false>& Ima) {
+  READ_JPEG reader;
+  reader.read_ima2d(name, Ima);
+}
+
+void io_read3d_jpeg(const char* name, to_array<float, true>& Cube) {
+  READ_JPEG reader;
+  reader.read_ima3d(name, Cube);
+}
+
+void io_write2d_jpeg(const char* name, to_array<float, false>& Ima, Bool Rescale, int Quality) {
+  WRITE_JPEG writer;
+  writer.quality = Quality;
+  writer.rescale = Rescale;
+  writer.pseudo_color = IO_RGB.lut_size() != 0 ? 1 : 0;
+  writer.write_ima2d(name, Ima);
+}
+
+void io_write2d_jpeg(const char* name, to_array<int, false>& Ima, Bool Rescale, int Quality) {
+  WRITE_JPEG writer;
+  writer.quality = Quality;
+  writer.rescale = Rescale;
+  writer.pseudo_color = IO_RGB.lut_size() != 0 ? 1 : 0;
+  writer.write_ima2d(name, Ima);
+}
+
+void io_write3d_jpeg(const char* name, to_array<float, true>& Cube, int Quality) {
+  WRITE_JPEG writer;
+  writer.quality = Quality;
+  writer.write_ima3d(name, Cube);
+}
+
+// ---- Block-wise interface ----
+
+void readhdjpeg(const char* name, int& Nl, int& Nc, PICINFO*& Pic) {
+  if (Pic == nullptr) Pic = new PICINFO{};
+  READ_JPEG reader;
+  reader.read_ima2d(name, Pic);
+  Nl = Pic->height;
+  Nc = Pic->width;
+  current_picture_in = Pic;
+}
+
+void readhdjpeg(const char* name, int& Nl, int& Nc) { readhdjpeg(name, Nl, Nc, current_picture_in); }
+
+void jpeg_block_set_ptr_in(PICINFO* Pic) { current_picture_in = Pic; }
+
+namespace {
+
+PICINFO& picture_in(PICINFO* Pic) {
+  PICINFO* pic = Pic != nullptr ? Pic : current_picture_in;
+  if (pic == nullptr) fatal_exit("Error: cannot read jpeg image ... \n", -1, stderr);
+  return *pic;
+}
+
+PICINFO& picture_out(PICINFO* Pic) {
+  PICINFO* pic = Pic != nullptr ? Pic : current_picture_out;
+  if (pic == nullptr || pic->pixels == nullptr) fatal_exit("Error: cannot write jpeg image ... \n", -1, stderr);
+  return *pic;
+}
+
+}  // namespace
+
+void read_block_jpeg(to_array<float, false>& Block, int Indi, int Indj, PICINFO* Pic) {
+  picture_block_read(picture_in(Pic), Block, Indi, Indj, "jpeg");
+}
+void read_block_jpeg(to_array<float, false>& Block, int Indi, int Indj) {
+  read_block_jpeg(Block, Indi, Indj, nullptr);
+}
+void read_block_jpeg(to_array<int, false>& Block, int Indi, int Indj, PICINFO* Pic) {
+  picture_block_read(picture_in(Pic), Block, Indi, Indj, "jpeg");
+}
+void read_block_jpeg(to_array<int, false>& Block, int Indi, int Indj) {
+  read_block_jpeg(Block, Indi, Indj, nullptr);
+}
+
+void jpeg_block_set_ptr_out(PICINFO* Pic) { current_picture_out = Pic; }
+
+void writehdjpeg(const char* name, int Nl, int Nc, PICINFO* Pic) {
+  if (Nl < 1 || Nc < 1 || static_cast<long long>(Nl) * Nc > INT_MAX)
+    fatal_exitf(-1, stderr, "Error: cannot write an image of %d x %d pixels to %s\n", Nl, Nc, name);
+  if (Pic == nullptr) Pic = current_picture_out != nullptr ? current_picture_out : new PICINFO{};
+  prepare_picture(*Pic, name, Nl, Nc);
+  current_picture_out = Pic;
+}
+
+void writehdjpeg(const char* name, int Nl, int Nc) { writehdjpeg(name, Nl, Nc, nullptr); }
+
+void write_block_jpeg(to_array<float, false>& Block, int Indi, int Indj, PICINFO* Pic) {
+  picture_block_write(picture_out(Pic), Block, Indi, Indj, "jpeg");
+}
+void write_block_jpeg(to_array<float, false>& Block, int Indi, int Indj) {
+  write_block_jpeg(Block, Indi, Indj, nullptr);
+}
+void write_block_jpeg(to_array<int, false>& Block, int Indi, int Indj, PICINFO* Pic) {
+  picture_block_write(picture_out(Pic), Block, Indi, Indj, "jpeg");
+}
+void write_block_jpeg(to_array<int, false>& Block, int Indi, int Indj) {
+  write_block_jpeg(Block, Indi, Indj, nullptr);
+}
+
+void closejpeg(const char* name, PICINFO* Pic) {
+  PICINFO* pic = Pic != nullptr ? Pic : current_picture_out;
+  if (pic == nullptr || pic->pixels == nullptr) return;
+  WRITE_JPEG writer;
+  writer.pseudo_color = IO_RGB.lut_size() != 0 ? 1 : 0;
+  writer.write_ima2d(name, pic);
+  free_buffer(pic->pixels);
+  pic->pixels = nullptr;
+}
+
+void closejpeg(const char* name) { closejpeg(name, nullptr); }

@@ -1,0 +1,263 @@
+// Binary PGM. The reader takes the pixels that follow the header (the byte
+// after the maximum value), refuses 16-bit files and files shorter than
+// their header says, and never scans past the end of the file.
+#include "io/pgm_io.h"
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "array/fatal.h"
+#include "array/vms.h"
+#include "io/byte_conversion.h"
+#include "io/image_file.h"
+#include "io/image_names.h"
+
+namespace {
+
+struct PgmHeader {
+  int width = 0;
+  int height = 0;
+  long long data_start = 0;  // byte offset of the first pixel
+};
+
+[[noreturn]] void header_ends(const char* name) {
+  fatal_exitf(-1, stderr, "Error: the PGM header of %s ends before its pixels ...\n", name);
+}
+
+int next_char(std::FILE* stream, const char* name) {
+  int c = std::fgetc(stream);
+  if (c == EOF) header_ends(name);
+  return c;
+}
+
+// A header value that names a size: positive, and the image must fit.
+int size_value(unsigned value, const char* name) {
+  if (value == 0 || value > static_cast<unsigned>(INT_MAX))
+    fatal_exitf(-1, stderr, "Error: %s has a PGM size of %u ...\n", name, value);
+  return static_cast<int>(value);
+}
+
+PgmHeader parse_header(std::FILE* stream, const char* name) {
+  int c = ' ';
+  while (c != 'P' && c != '#') c = next_char(stream, name);
+  PGMSkipComments(stream, &c, name);
+  int magic = next_char(stream, name);
+  PgmHeader header;
+  header.width = size_value(PGMGetVal(stream, name), name);
+  header.height = size_value(PGMGetVal(stream, name), name);
+  if (magic != '5') fatal_exitf(-1, stderr, "Unable to read file: %s\n", name);
+  unsigned maxval = PGMGetVal(stream, name);
+  if (maxval == 0 || maxval > 255)
+    fatal_exitf(-1, stderr, "Error: %s has the maximum value %u; only 8-bit PGM files (up to 255) are read ...\n",
+                name, maxval);
+  // Exactly one white-space character separates the header from the pixels.
+  next_char(stream, name);
+  header.data_start = ftello(stream);
+  long long npix = static_cast<long long>(header.width) * header.height;
+  if (npix > INT_MAX)
+    fatal_exitf(-1, stderr, "Error: PGM image %s of %d x %d pixels is too large ...\n", name, header.width,
+                header.height);
+  long long size = io_stream_size(stream);
+  if (size >= 0 && size - header.data_start < npix) fatal_exitf(-1, stderr, "Unable to read file: %s\n", name);
+  return header;
+}
+
+void check_rectangle(const char* name, int nl, int nc, int Indi, int Indj, int file_nl, int file_nc) {
+  if (Indi < 0 || Indj < 0 || static_cast<long long>(Indi) + nl > file_nl ||
+      static_cast<long long>(Indj) + nc > file_nc)
+    fatal_exitf(-1, stderr,
+                "Error: block of %d x %d at line %d, column %d lies outside the %d x %d image %s\n",
+                nl, nc, Indi, Indj, file_nl, file_nc, name);
+}
+
+std::string header_text(const char* name, int Nl, int Nc) {
+  return "P5\n#" + std::string(name) + "\n" + std::to_string(Nc) + " " + std::to_string(Nl) + "\n255\n";
+}
+
+void open_output(image_output& out, const char* name) {
+  if (std_inout(name)) out.use_stdout(name);
+  else out.open(pgmname(name), "wb", name);
+}
+
+template <class T>
+void read_whole(const char* name, to_array<T, false>& Ima) {
+  int nl = 0, nc = 0;
+  unsigned char* bytes = nullptr;
+  readpgm(name, nl, nc, bytes);
+  Ima.alloc(nl, nc, name);
+  T* out = Ima.buffer();
+  for (long k = 0, n = static_cast<long>(nl) * nc; k < n; k++) out[k] = static_cast<T>(bytes[k]);
+  free_buffer(bytes);
+}
+
+template <class T>
+void read_block(const char* name, to_array<T, false>& Ima, int Indi, int Indj) {
+  std::FILE* stream = std::fopen(name, "rb");
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  PgmHeader header = parse_header(stream, name);
+  const int nl = Ima.nl(), nc = Ima.nc();
+  check_rectangle(name, nl, nc, Indi, Indj, header.height, header.width);
+  std::vector<unsigned char> line(static_cast<std::size_t>(nc));
+  for (int i = 0; i < nl; i++) {
+    long long at = header.data_start + static_cast<long long>(Indi + i) * header.width + Indj;
+    if (fseeko(stream, static_cast<off_t>(at), SEEK_SET) != 0 ||
+        std::fread(line.data(), 1, line.size(), stream) != line.size())
+      fatal_exitf(-1, stderr, "Unable to read file: %s\n", name);
+    T* row = Ima.buffer() + static_cast<long>(i) * nc;
+    for (int j = 0; j < nc; j++) row[j] = static_cast<T>(line[j]);
+  }
+  std::fclose(stream);
+}
+
+// With rescaling the step is (max - min) / 255 rounded to single, and each
+// byte is the low 8 bits of the single-precision quotient truncated, so the
+// maximum may land on 254.
+template <class T>
+void image_bytes(const to_array<T, false>& Ima, bool rescale, unsigned char* out) {
+  const long n = Ima.n_elem();
+  const T* values = Ima.buffer();
+  if (!rescale) {
+    pixels_to_bytes(values, n, False, out);
+    return;
+  }
+  const float minimum = static_cast<float>(Ima.min()), maximum = static_cast<float>(Ima.max());
+  const float step = static_cast<float>(static_cast<double>(maximum - minimum) / 255.0);
+  for (long k = 0; k < n; k++) {
+    float q = step != 0.f ? (static_cast<float>(values[k]) - minimum) / step : 0.f;
+    out[k] = std::isfinite(q) && q >= 0.f ? static_cast<unsigned char>(static_cast<long long>(q) & 0xFF) : 0;
+  }
+}
+
+template <class T>
+void write_whole(const char* name, to_array<T, false>& Ima, Bool rescale) {
+  const bool stretch = rescale || std::strcmp(name, "-b") == 0;
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(Ima.n_elem()));
+  if (Ima.n_elem() > 0) image_bytes(Ima, stretch, bytes.data());
+  writepgm(name, Ima.nl(), Ima.nc(), bytes.data());
+}
+
+template <class T>
+void write_block(const char* name, int Nl, int Nc, to_array<T, false>& Ima, int Indi, int Indj) {
+  image_output out;
+  out.open(pgmname(name), "rb+", name);
+  const long long header_bytes = static_cast<long long>(header_text(name, Nl, Nc).size());
+  const int nl = Ima.nl(), nc = Ima.nc();
+  check_rectangle(name, nl, nc, Indi, Indj, Nl, Nc);
+  std::vector<unsigned char> line(static_cast<std::size_t>(nc));
+  for (int i = 0; i < nl; i++) {
+    const T* row = Ima.buffer() + static_cast<long>(i) * nc;
+    for (int j = 0; j < nc; j++) line[j] = float_to_byte(static_cast<float>(row[j]));
+    out.seek(header_bytes + static_cast<long long>(Indi + i) * Nc + Indj);
+    out.write(line.data(), line.size());
+  }
+  out.close();
+}
+
+}  // namespace
+
+std::string pgmname(const char* name) {
+  std::string file = name;
+  if (file.find(".pgm") == std::string::npos) file += ".pgm";
+  return file;
+}
+
+std::FILE* pgm_file_des_in(const char* name) {
+  if (std_inout(name)) fatal_exit("Error: PGM format cannot be read from standard input ... \n", -1, stderr);
+  std::FILE* stream = std::fopen(pgmname(name).c_str(), "rb");
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Error: Unable to open file: %s\n", name);
+  return stream;
+}
+
+std::FILE* pgm_file_des_out(const char* name) {
+  if (std_inout(name)) return stdout;
+  std::FILE* stream = std::fopen(pgmname(name).c_str(), "wb");
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  return stream;
+}
+
+void PGMSkipComments(std::FILE* stream, int* c, const char* name) {
+  while (*c == '#') {
+    while (*c != '\n') *c = next_char(stream, name);
+    do *c = next_char(stream, name);
+    while (*c < 32);
+  }
+}
+
+unsigned PGMGetVal(std::FILE* stream, const char* name) {
+  int c = next_char(stream, name);
+  while (c <= 32) c = next_char(stream, name);
+  PGMSkipComments(stream, &c, name);
+  while (c <= 32) c = next_char(stream, name);
+  if (c < '0' || c > '9') fatal_exit("Error parsing file!\n", 1, stdout);
+  unsigned long long value = 0;
+  while (c >= '0' && c <= '9') {
+    value = value * 10 + static_cast<unsigned>(c - '0');
+    if (value > 0xFFFFFFFFull) fatal_exitf(-1, stderr, "Error: header value too large in %s\n", name);
+    c = std::fgetc(stream);
+  }
+  if (c != EOF) std::ungetc(c, stream);
+  return static_cast<unsigned>(value);
+}
+
+void readhdpgm(const char* name, int& Nl, int& Nc) {
+  std::FILE* stream = std::fopen(name, "rb");
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  PgmHeader header = parse_header(stream, name);
+  Nl = header.height;
+  Nc = header.width;
+  std::fclose(stream);
+}
+
+void readpgm(const char* name, int& Nl, int& Nc, unsigned char*& buffer) {
+  std::FILE* stream = pgm_file_des_in(name);
+  PgmHeader header = parse_header(stream, name);
+  Nl = header.height;
+  Nc = header.width;
+  const std::size_t n = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc);
+  buffer = static_cast<unsigned char*>(alloc_buffer(n));
+  if (std::fread(buffer, 1, n, stream) != n) {
+    free_buffer(buffer);
+    buffer = nullptr;
+    fatal_exitf(-1, stderr, "Unable to read file: %s\n", name);
+  }
+  std::fclose(stream);
+}
+
+void readpgm(const char* name, to_array<int, false>& Ima) { read_whole(name, Ima); }
+void readpgm(const char* name, to_array<float, false>& Ima) { read_whole(name, Ima); }
+
+void read_block_pgm(const char* name, to_array<float, false>& Ima, int Indi, int Indj) {
+  read_block(name, Ima, Indi, Indj);
+}
+void read_block_pgm(const char* name, to_array<int, false>& Ima, int Indi, int Indj) {
+  read_block(name, Ima, Indi, Indj);
+}
+
+void writehdpgm(const char* name, int Nl, int Nc) {
+  image_output out;
+  open_output(out, name);
+  std::string header = header_text(name, Nl, Nc);
+  out.write(header.data(), header.size());
+  out.close();
+}
+
+void writepgm(const char* name, int Nl, int Nc, const unsigned char* buffer) {
+  image_output out;
+  open_output(out, name);
+  std::string header = header_text(name, Nl, Nc);
+  out.write(header.data(), header.size());
+  out.write(buffer, static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc));
+  out.close();
+}
+
+void writepgm(const char* name, to_array<float, false>& Ima, Bool rescale) { write_whole(name, Ima, rescale); }
+void writepgm(const char* name, to_array<int, false>& Ima, Bool rescale) { write_whole(name, Ima, rescale); }
+
+void write_block_pgm(const char* name, int Nl, int Nc, to_array<float, false>& Ima, int Indi, int Indj) {
+  write_block(name, Nl, Nc, Ima, Indi, Indj);
+}
+void write_block_pgm(const char* name, int Nl, int Nc, to_array<int, false>& Ima, int Indi, int Indj) {
+  write_block(name, Nl, Nc, Ima, Indi, Indj);
+}
