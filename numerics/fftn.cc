@@ -35,7 +35,14 @@ void* Tmp2 = nullptr;
 void* Tmp3 = nullptr;
 int* Perm = nullptr;
 
+namespace {
+// The length whose digit-reversal permutation Perm holds (0: none), so that
+// repeated transforms of one length build it once.
+unsigned long perm_length = 0;
+}  // namespace
+
 void fft_free() {
+  perm_length = 0;
   SpaceAlloced = 0;
   MaxPermAlloced = 0;
   for (void** p : {&Tmp0, &Tmp1, &Tmp2, &Tmp3}) {
@@ -468,6 +475,7 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
     std::free(Perm);
     Perm = static_cast<int*>(std::malloc(perm_need * sizeof(int)));
     MaxPermAlloced = static_cast<unsigned>(perm_need);
+    perm_length = 0;
   }
   if (!Tmp0 || !Tmp1 || !Tmp2 || !Tmp3 || !Perm) return memory_failure<T>();
   const unsigned long held = SpaceAlloced / sizeof(T);
@@ -477,14 +485,17 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
   const unsigned long s = static_cast<unsigned long>(sign < 0 ? -sign : sign);
 
   // Natural index i sits at the digit-reversed position Perm[i].
-  for (unsigned long i = 0; i < n; i++) {
-    unsigned long rest = i, pos = 0, m = n;
-    for (int f = 0; f < nfactors; f++) {
-      m /= factors[f];
-      pos += (rest % factors[f]) * m;
-      rest /= factors[f];
+  if (perm_length != n) {
+    for (unsigned long i = 0; i < n; i++) {
+      unsigned long rest = i, pos = 0, m = n;
+      for (int f = 0; f < nfactors; f++) {
+        m /= factors[f];
+        pos += (rest % factors[f]) * m;
+        rest /= factors[f];
+      }
+      Perm[i] = static_cast<int>(pos);
     }
-    Perm[i] = static_cast<int>(pos);
+    perm_length = n;
   }
 
   T* gather = static_cast<T*>(Tmp0);
