@@ -83,7 +83,8 @@ void MCA::alloc_base(int b) {
         std::printf(" LDCT transf. size:  Nl = %d Nc = %d\n", LDCT.nl(), LDCT.nc());
         std::printf(" LDCT BlockSize = %d\n", LDCT.block_size());
         // The tiling drops the overlap when one block covers the image.
-        std::printf("%s\n", LDCT.B2D.BlockOverlap ? " Overlapping Blocks " : " Non Overlapping Blocks ");
+        std::printf("%s\n",
+                    LDCT.B2D.BlockOverlap ? " Overlapping Blocks " : " Non Overlapping Blocks ");
       }
       break;
     }

@@ -24,9 +24,11 @@ const double Pi = 3.14159265358979323846;
 // only coefficient is a·(2/B)·S(k)·S(l), with S(0) = B and S(k) = B/2.
 void add_atom(Image& ima, int B, int bi, int bj, int k, int l, double a) {
   for (int i = 0; i < B; i++)
-    for (int j = 0; j < B; j++)
-      ima(bi * B + i, bj * B + j) += static_cast<float>(
-          a * std::cos(Pi * k * (2 * i + 1) / (2. * B)) * std::cos(Pi * l * (2 * j + 1) / (2. * B)));
+    for (int j = 0; j < B; j++) {
+      double along_lines = std::cos(Pi * k * (2 * i + 1) / (2. * B));
+      double along_columns = std::cos(Pi * l * (2 * j + 1) / (2. * B));
+      ima(bi * B + i, bj * B + j) += static_cast<float>(a * along_lines * along_columns);
+    }
 }
 
 double atom_coefficient(int B, int k, int l, double a) {
