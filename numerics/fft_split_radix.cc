@@ -125,33 +125,26 @@ void rftbsub(int n, double* a, int nc, double* c) {
   a[m + 1] = -a[m + 1];
 }
 
-void dctsub(int n, double* a, int nc, double* c) {
+// The rotation step of the DCT; the DST takes it with the roles of a[j] and
+// a[n-j] exchanged.
+void rotation_sub(int n, double* a, int nc, double* c, bool sine) {
   const int m = n >> 1, ks = nc / n;
   int kk = 0;
   for (int j = 1; j < m; j++) {
     const int k = n - j;
     kk += ks;
     const double wkr = c[kk] - c[nc - kk], wki = c[kk] + c[nc - kk];
-    const double xr = wki * a[j] - wkr * a[k];
-    a[j] = wkr * a[j] + wki * a[k];
-    a[k] = xr;
+    double& first = sine ? a[k] : a[j];
+    double& second = sine ? a[j] : a[k];
+    const double xr = wki * first - wkr * second;
+    first = wkr * first + wki * second;
+    second = xr;
   }
   a[m] *= c[0];
 }
 
-void dstsub(int n, double* a, int nc, double* c) {
-  const int m = n >> 1, ks = nc / n;
-  int kk = 0;
-  for (int j = 1; j < m; j++) {
-    const int k = n - j;
-    kk += ks;
-    const double wkr = c[kk] - c[nc - kk], wki = c[kk] + c[nc - kk];
-    const double xr = wki * a[k] - wkr * a[j];
-    a[k] = wkr * a[k] + wki * a[j];
-    a[j] = xr;
-  }
-  a[m] *= c[0];
-}
+void dctsub(int n, double* a, int nc, double* c) { rotation_sub(n, a, nc, c, false); }
+void dstsub(int n, double* a, int nc, double* c) { rotation_sub(n, a, nc, c, true); }
 
 // Makes sure the tables hold at least the given numbers of entries.
 void ensure_tables(int need_w, int need_c, int* ip, double* w) {
