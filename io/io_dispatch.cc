@@ -1,6 +1,5 @@
-// Dispatch of image reads and writes on the run's format. The FITS branch is
-// complete; the other formats end in format_not_supported_yet until their
-// readers and writers exist.
+// Dispatch of image reads and writes on the run's format: FITS, raw disp,
+// GIF, PGM and JPEG.
 #include "io/io_dispatch.h"
 
 #include <cstdlib>
@@ -9,25 +8,12 @@
 
 #include "array/fatal.h"
 #include "io/fits_io.h"
+#include "io/gif_io.h"
+#include "io/io_image.h"
+#include "io/jpeg_io.h"
+#include "io/pgm_io.h"
 
 namespace {
-
-const char* format_word(type_format format) {
-  switch (format) {
-    case F_DISP: return "disp";
-    case F_GIF: return "GIF";
-    case F_PGM: return "PGM";
-    case F_JPEG: return "JPEG";
-    default: return "this";
-  }
-}
-
-// The one place that stands for the disp, GIF, PGM and JPEG readers and
-// writers; each call site names the entry point that will replace it.
-[[noreturn]] void format_not_supported_yet(type_format format, const char* action, const char* name) {
-  fatal_exitf(-1, stderr, "Error: %s format not supported yet: cannot %s %s\n", format_word(format),
-              action, name);
-}
 
 [[noreturn]] void midas_refused() { fatal_exit("Error: MIDAS is not active\n", -1, stderr); }
 
@@ -118,12 +104,14 @@ void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct
     case F_FITS:
       read_fits(name, Header, [&](fitsstruct* rec) { fits_read_float(name, Ima, rec); });
       break;
-    case F_DISP:  // io_disp::read_ima_float (IO_DISP, name, Ima)
-    case F_GIF:   // readgif (name, Ima)
-    case F_PGM:   // readpgm (name, Ima)
-    case F_JPEG:  // io_read2d_jpeg (name, Ima)
-    default:
-      format_not_supported_yet(Format_Imag, "read", name);
+    case F_DISP:
+      IO_DISP.read_ima_float(name, Ima);
+      TypeInputData = IO_DISP.type_data;
+      break;
+    case F_GIF: readgif(name, Ima); break;
+    case F_PGM: readpgm(name, Ima); break;
+    case F_JPEG: io_read2d_jpeg(name, Ima); break;
+    default: bad_format("read");
   }
 }
 
@@ -132,12 +120,23 @@ void io_read_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* He
     case F_FITS:
       read_fits(name, Header, [&](fitsstruct* rec) { fits_read_int(name, Ima, rec, NoBscale); });
       break;
-    case F_DISP:  // io_disp::read_ima_int (IO_DISP, name, Ima)
-    case F_GIF:   // readgif (name, Ima), then TypeInputData = T_BYTE
-    case F_PGM:   // readpgm (name, Ima), then TypeInputData = T_BYTE
-    case F_JPEG:  // io_read2d_jpeg (name, Ima), then TypeInputData = T_BYTE
-    default:
-      format_not_supported_yet(Format_Imag, "read", name);
+    case F_DISP:
+      IO_DISP.read_ima_int(name, Ima);
+      TypeInputData = IO_DISP.type_data;
+      break;
+    case F_GIF:
+      readgif(name, Ima);
+      TypeInputData = T_BYTE;
+      break;
+    case F_PGM:
+      readpgm(name, Ima);
+      TypeInputData = T_BYTE;
+      break;
+    case F_JPEG:
+      io_read2d_jpeg(name, Ima);
+      TypeInputData = T_BYTE;
+      break;
+    default: bad_format("read");
   }
 }
 
@@ -151,12 +150,11 @@ void io_write_ima_float(const char* name, to_array<float, false>& Ima, fitsstruc
       fits_write_float(name, Ima, rec);
       break;
     }
-    case F_DISP:  // io_disp::write_ima_float (IO_DISP, name, Ima)
-    case F_GIF:   // writegif (name, Ima, Rescale)
-    case F_PGM:   // writepgm (name, Ima, Rescale)
-    case F_JPEG:  // io_write2d_jpeg (name, Ima, Rescale, 100)
-    default:
-      format_not_supported_yet(Format_Imag, "write", name);
+    case F_DISP: IO_DISP.write_ima_float(name, Ima); break;
+    case F_GIF: writegif(name, Ima, Rescale); break;
+    case F_PGM: writepgm(name, Ima, Rescale); break;
+    case F_JPEG: io_write2d_jpeg(name, Ima, Rescale, 100); break;
+    default: bad_format("write");
   }
 }
 
@@ -168,12 +166,11 @@ void io_write_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* H
       fits_write_int(name, Ima, prepare_fits_record(Header, &local, 32, Ima.nl(), Ima.nc()));
       break;
     }
-    case F_DISP:  // io_disp::write_ima_int (IO_DISP, name, Ima)
-    case F_GIF:   // writegif (name, Ima, False)
-    case F_PGM:   // writepgm (name, Ima, False)
-    case F_JPEG:  // io_write2d_jpeg (name, Ima, False, 100)
-    default:
-      format_not_supported_yet(Format_Imag, "write", name);
+    case F_DISP: IO_DISP.write_ima_int(name, Ima); break;
+    case F_GIF: writegif(name, Ima, False); break;
+    case F_PGM: writepgm(name, Ima, False); break;
+    case F_JPEG: io_write2d_jpeg(name, Ima, False, 100); break;
+    default: bad_format("write");
   }
 }
 
@@ -196,8 +193,10 @@ void read_datacomplex_f(const char* name, to_array<std::complex<float>, false>& 
 
 void io_read_ima_complex_f(const char* name, to_array<std::complex<float>, false>& Ima) {
   switch (run_format(name, "read")) {
-    case F_DISP:  // io_disp::read_ima_complex_f (IO_DISP, name, Ima)
-      format_not_supported_yet(Format_Imag, "read", name);
+    case F_DISP:
+      IO_DISP.read_ima_complex_f(name, Ima);
+      TypeInputData = IO_DISP.type_data;
+      break;
     case F_FITS:
     case F_GIF:
     case F_PGM:
@@ -211,8 +210,7 @@ void io_read_ima_complex_f(const char* name, to_array<std::complex<float>, false
 
 void io_write_ima_complex_f(const char* name, to_array<std::complex<float>, false>& Ima) {
   switch (run_format(name, "write")) {
-    case F_DISP:  // io_disp::write_ima_complex_f (IO_DISP, name, Ima)
-      format_not_supported_yet(Format_Imag, "write", name);
+    case F_DISP: IO_DISP.write_ima_complex_f(name, Ima); break;
     case F_FITS:
     case F_GIF:
     case F_PGM:
