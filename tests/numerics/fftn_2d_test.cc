@@ -86,6 +86,12 @@ TEST(Fftn2d, UncentredFlagGivesThePlainDft) {
   fft.fftn2d(back);
   fft.fftn2d(back, True);
   EXPECT_LT(dft_ref::max_rel_error(as_vector(back), as_vector(sq)), 2e-6);
+  to_array<float, false> ones(8, 8);
+  ones.init(1.f);
+  Icf spec8(8, 8);
+  fft.fftn2d(ones, spec8);
+  for (int i = 0; i < 8; i++)
+    for (int j = 0; j < 8; j++) EXPECT_NEAR(std::abs(spec8(i, j)), i == 0 && j == 0 ? 64.f : 0.f, 1e-4);
 }
 
 TEST(Fftn2d, CentredDeltaTransformsToOnes) {
