@@ -111,6 +111,11 @@ TEST(LocalDctBase, ProjectionKeepsAtomsAboveTheLevelAndZeroFrequencies) {
   Image flat(32, 32, "flat");
   flat.init(5.f);
   expect_images_near(ima, flat, 1e-4f);
+
+  // The zero frequencies are thresholded like the rest: at 100 nothing stays.
+  mca.COS_Sensibility = 10.f;
+  mca.cos_proj(ima, 10.f);
+  for (int k = 0; k < ima.n_elem(); k++) ASSERT_NEAR(ima.buffer()[k], 0.f, 1e-5f) << k;
 }
 
 TEST(LocalDctBase, SoftRuleShrinksByHalfTheLevel) {

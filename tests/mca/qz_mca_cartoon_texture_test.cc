@@ -220,3 +220,24 @@ TEST_F(CartoonTexture, RefusedBlockSizes) {
   ASSERT_EQ(run("-t 1 -t 5 -B 0 -i 2 -g 1 -v larger.fits out.fits"), 0) << output_;
   EXPECT_NE(output_.find(" LDCT BlockSize = 32\n"), std::string::npos) << output_;
 }
+
+TEST_F(CartoonTexture, ZoomedTextureKeepsThePairWithinTheByteRange) {
+  // Shapes up to 320 with texture: without the bound the sum would pass 255.
+  Picture data = cartoon(16);
+  Picture waves = texture(16);
+  for (size_t k = 0; k < data.pixels.size(); k++)
+    data.pixels[k] = 2. * data.pixels[k] + waves.pixels[k];
+  write_fits(path("in.fits"), data);
+  ASSERT_EQ(run("-t 1 -t 5 -I -B 16 -i 10 -g 1 in.fits out.fits"), 0) << output_;
+  Picture atrou = read_fits(path("out_atrou.fits"), 64);
+  Picture cos = read_fits(path("out_cos.fits"), 64);
+  ASSERT_EQ(atrou.n, 64);
+  ASSERT_EQ(cos.n, 64);
+  bool texture_used = false;
+  for (size_t k = 0; k < cos.pixels.size(); k++) {
+    ASSERT_GE(cos.pixels[k], -atrou.pixels[k] - 1e-3) << k;
+    ASSERT_LE(atrou.pixels[k] + cos.pixels[k], 255. + 1e-3) << k;
+    texture_used = texture_used || cos.pixels[k] != 0.;
+  }
+  EXPECT_TRUE(texture_used);
+}
