@@ -1,7 +1,7 @@
 // The 2D FFT front end: engine choice by image size, centring and
-// convolutions. Centring of complex images is done by quadrant exchange in
-// place (it equals the shift by ((Nc+1)/2, (Nl+1)/2) for odd and even sizes),
-// which spares the spectra a temporary copy on every transform.
+// convolutions. Centring is done by quadrant exchange in place (it equals the
+// shift by ((Nc+1)/2, (Nl+1)/2) for odd and even sizes), which spares the
+// spectra a temporary copy on every transform.
 #include "numerics/fftn_2d.h"
 
 #include <algorithm>
@@ -31,6 +31,13 @@ void shift_image(const to_array<T, false>& in, to_array<T, false>& out, int dx, 
       continue;
     }
     const T* from = src + static_cast<long>(y) * nc;
+    if (dx >= -nc && dx <= nc) {
+      // Within one period the shift is a rotation of the line: two copies.
+      const int start = dx < 0 ? dx + nc : (dx == nc ? 0 : dx);
+      std::copy(from + start, from + nc, line);
+      std::copy(from, from + start, line + (nc - start));
+      continue;
+    }
     for (int j = 0; j < nc; j++) {
       int x = j + dx;
       if (x < 0) x += nc;
@@ -38,13 +45,6 @@ void shift_image(const to_array<T, false>& in, to_array<T, false>& out, int dx, 
       line[j] = (x >= 0 && x < nc) ? from[x] : T();
     }
   }
-}
-
-template <class T>
-void shift_in_place(to_array<T, false>& image, int dx, int dy) {
-  to_array<T, false> dat(image);
-  dat.set_name("dat");
-  shift_image(dat, image, dx, dy);
 }
 
 [[noreturn]] void size_mismatch(int nl1, int nc1, int nl2, int nc2) {
@@ -95,26 +95,14 @@ void convolve_spectrum(FFTN_2D& fft, to_array<float, false>& image1, Icf& spectr
   real_part(buffer1, result);
 }
 
-}  // namespace
-
-void im_shift(to_array<float, false>& in, to_array<float, false>& out, int dx, int dy) {
-  shift_image(in, out, dx, dy);
-}
-void im_shift(Icf& in, Icf& out, int dx, int dy) { shift_image(in, out, dx, dy); }
-
-void FFTN_2D::center(to_array<float, false>& image) {
-  shift_in_place(image, (image.nc() + 1) / 2, (image.nl() + 1) / 2);
-}
-void FFTN_2D::uncenter(to_array<float, false>& image) {
-  shift_in_place(image, -((image.nc() + 1) / 2), -((image.nl() + 1) / 2));
-}
-void FFTN_2D::center(Icf& image) { swap_buff(image, False); }
-void FFTN_2D::uncenter(Icf& image) { swap_buff(image, True); }
-
-void FFTN_2D::swap_buff(Icf& data, Bool reverse) {
+// Centring (reverse false) or uncentring in place: the shift by
+// ((Nc+1)/2, (Nl+1)/2) done by exchanges, with the odd middle line and
+// column rotated out of the way first (or back after).
+template <class T>
+void quadrant_swap(to_array<T, false>& data, Bool reverse) {
   const int nl = data.nl(), nc = data.nc();
   const int h = nl / 2, w = nc / 2;
-  std::complex<float>* buf = data.buffer();
+  T* buf = data.buffer();
   auto line = [&](int i) { return buf + static_cast<long>(i) * nc; };
   if (!reverse) {
     if (nc % 2 == 1)
@@ -136,6 +124,20 @@ void FFTN_2D::swap_buff(Icf& data, Bool reverse) {
       for (int i = 0; i < nl; i++) std::rotate(line(i) + w, line(i) + nc - 1, line(i) + nc);
   }
 }
+
+}  // namespace
+
+void im_shift(to_array<float, false>& in, to_array<float, false>& out, int dx, int dy) {
+  shift_image(in, out, dx, dy);
+}
+void im_shift(Icf& in, Icf& out, int dx, int dy) { shift_image(in, out, dx, dy); }
+
+void FFTN_2D::center(to_array<float, false>& image) { quadrant_swap(image, False); }
+void FFTN_2D::uncenter(to_array<float, false>& image) { quadrant_swap(image, True); }
+void FFTN_2D::center(Icf& image) { swap_buff(image, False); }
+void FFTN_2D::uncenter(Icf& image) { swap_buff(image, True); }
+
+void FFTN_2D::swap_buff(Icf& data, Bool reverse) { quadrant_swap(data, reverse); }
 
 void FFTN_2D::fftn2d(Icf& data, Bool inverse) {
   const int nl = data.nl(), nc = data.nc();
