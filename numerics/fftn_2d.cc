@@ -17,6 +17,11 @@ using Icf = to_array<std::complex<float>, false>;
 
 template <class T>
 void shift_image(const to_array<T, false>& in, to_array<T, false>& out, int dx, int dy) {
+  if (&in == &out) {  // reads must not see values already moved
+    const to_array<T, false> source(in);
+    shift_image(source, out, dx, dy);
+    return;
+  }
   const int nl = in.nl(), nc = in.nc();
   if (out.nl() != nl || out.nc() != nc || out.naxis() != 2) out.resize(nl, nc);
   const T* src = in.buffer();

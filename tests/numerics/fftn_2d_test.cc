@@ -140,6 +140,10 @@ TEST(Fftn2d, ShiftWrapsOnceOnly) {
   }
   im_shift(img, out, 0, -nl);
   for (int k = 0; k < nl * nc; k++) EXPECT_EQ(out(k), img(k));
+  // In place: the same as into another image.
+  im_shift(img, out, -2, 1);
+  im_shift(img, img, -2, 1);
+  for (int k = 0; k < nl * nc; k++) EXPECT_EQ(img(k), out(k));
 }
 
 TEST(Fftn2d, ConvolutionMatchesDirectCircularSum) {
