@@ -15,6 +15,11 @@ namespace {
 
 template <class T>
 void shift_values(const T* in, T* out, int n, int shift) {
+  if (in == out) {  // reads must not see values already moved
+    const std::vector<T> source(in, in + n);
+    shift_values(source.data(), out, n, shift);
+    return;
+  }
   for (int i = 0; i < n; i++) {
     int j = i + shift;
     if (j < 0) j += n;

@@ -127,6 +127,9 @@ TEST(Fftn1d, ShiftWrapsOnce) {
   im1d_shift(in, out, 7);
   for (int k = 0; k < 5; k++) EXPECT_EQ(out(k), in(k + 1));
   EXPECT_EQ(out(5), 0.f);
+  im1d_shift(in, out, -2);
+  im1d_shift(in, in, -2);
+  for (int k = 0; k < 6; k++) EXPECT_EQ(in(k), out(k));
 }
 
 TEST(Fftn1d, DctMatchesDirectSumAndInverts) {
