@@ -62,7 +62,7 @@ class FFTN_1D : public FFTN {
 };
 
 // out[i] = in[i + shift], the index wrapped once; shifts beyond one period
-// leave zeros. in and out are different buffers.
+// leave zeros. in and out may be the same.
 void im1d_shift(const std::complex<float>* in, std::complex<float>* out, int n, int shift);
 void im1d_shift(const std::complex<double>* in, std::complex<double>* out, int n, int shift);
 void im1d_shift(to_array<float, true>& in, to_array<float, true>& out, int shift);

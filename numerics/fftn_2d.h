@@ -55,7 +55,7 @@ class FFTN_2D : public FFTN {
 };
 
 // out(i, j) = in(i + dy, j + dx), each index wrapped once into the image;
-// shifts beyond one period leave zeros. out takes in's size.
+// shifts beyond one period leave zeros. out takes in's size and may be in.
 void im_shift(to_array<float, false>& in, to_array<float, false>& out, int dx, int dy);
 void im_shift(to_array<std::complex<float>, false>& in,
               to_array<std::complex<float>, false>& out, int dx, int dy);
