@@ -3,14 +3,14 @@
 // zero frequency, in noise units), and the projection by thresholding every
 // coefficient at one level, optionally clearing the low frequencies of each
 // block (the minimum-support rule).
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
 #include "array/fatal.h"
-#include "array/scalar_helpers.h"
 #include "mca/mca.h"
+#include "mca/mca_coef_update.h"
 
 namespace {
 
@@ -22,35 +22,15 @@ void check_cos_noise(float noise) {
                 noise);
 }
 
-// The thresholding rule of the run, chosen once per projection instead of
-// once per coefficient.
-struct CosUpdate {
-  bool soft;
-  float operator()(float coef, float level) const {
-    return soft ? soft_threshold(coef, level / 2.f) : hard_threshold(coef, level);
-  }
-};
-
-// The threshold of a coefficient: level, plus |k| Lambda CorrelConstraint
-// with k the correlation image's coefficient at the same place.
-struct CosLevel {
-  float level, lambda, correl_constraint;
-  float at(const float* correl_row, int j) const {
-    return correl_row == nullptr
-               ? level
-               : level + std::fabs(correl_row[j]) * lambda * correl_constraint;
-  }
-};
-
-// Thresholds n coefficients of one row; keep tells, per coefficient, whether
-// it lies outside the minimum support (null: every coefficient is kept).
-void threshold_row(float* row, const float* correl_row, const unsigned char* keep, int n,
-                   CosLevel level, CosUpdate update) {
-  for (int j = 0; j < n; j++) {
-    float t = level.at(correl_row, j);
-    float value = update(row[j], t);
-    row[j] = (keep == nullptr || keep[j]) ? value : 0.f;
-  }
+// Number of leading columns of line i of a block inside the minimum
+// support: the coefficients (i, j) with sqrt(i² + j²) < radius, the squares
+// formed in integers and the root taken in single precision. The distance
+// grows with j, so they are the first ones of the line.
+int support_columns(int i, int block, float radius) {
+  int j = 0;
+  while (j < block && std::sqrt(static_cast<float>(i * i) + static_cast<float>(j * j)) < radius)
+    j++;
+  return j;
 }
 
 // Largest coefficient magnitude of the transform held in ldct, each block's
@@ -92,36 +72,23 @@ void MCA::cos_proj(to_array<float, false>& Ima, float Level) {
     for (int k = 0; k < n; k++) p[k] = static_cast<float>(p[k] - mean);
     LDCT_Correl.transform(ImaCorrel);
   }
-  const CosUpdate update{UseNormL1 == 1};
-  const CosLevel level{threshold, Level, CorrelConstraint};
-  const int nl = LDCT.nl(), nc = LDCT.nc();
-  float* coef = LDCT.DCTIma.buffer();
   const float* correl = UseCorrel == 1 ? LDCT_Correl.DCTIma.buffer() : nullptr;
+  float* coef = LDCT.DCTIma.buffer();
+  const int nl = LDCT.nl(), nc = LDCT.nc();
+  mca_update_coefficients(coef, correl, static_cast<int64_t>(nl) * nc, threshold, Level,
+                          CorrelConstraint, UseNormL1 == 1);
 
-  // The transform tiling has no overlap and fills the DCT image exactly, so
-  // block (bi, bj) is the square at (bi B, bj B) and a line of the DCT image
-  // crosses whole blocks: the same rule thresholds it line by line, with the
-  // support mask repeated every B columns.
-  std::vector<unsigned char> keep;
   if (radius != 0.f) {
     std::printf("COSSupportMin = %g BS = %d\n", radius, block);
-    keep.assign(static_cast<size_t>(block) * block, 1);
-    for (int i = 0; i < block; i++)
-      for (int j = 0; j < block; j++)
-        if (std::sqrt(static_cast<float>(i * i) + static_cast<float>(j * j)) < radius)
-          keep[static_cast<size_t>(i) * block + j] = 0;
-  }
-  for (int i = 0; i < nl; i++) {
-    float* row = coef + static_cast<int64_t>(i) * nc;
-    const float* correl_row = correl == nullptr ? nullptr : correl + static_cast<int64_t>(i) * nc;
-    if (keep.empty()) {
-      threshold_row(row, correl_row, nullptr, nc, level, update);
-      continue;
+    // The transform tiling has no overlap and fills the DCT image exactly,
+    // so block (bi, bj) is the square at (bi B, bj B); clearing a coefficient
+    // after its update is the same as clearing it instead.
+    for (int i = 0; i < nl; i++) {
+      const int cleared = support_columns(i % block, block, radius);
+      if (cleared == 0) continue;
+      float* row = coef + static_cast<int64_t>(i) * nc;
+      for (int j0 = 0; j0 < nc; j0 += block) std::fill(row + j0, row + j0 + cleared, 0.f);
     }
-    const unsigned char* keep_row = keep.data() + static_cast<size_t>(i % block) * block;
-    for (int j0 = 0; j0 < nc; j0 += block)
-      threshold_row(row + j0, correl_row == nullptr ? nullptr : correl_row + j0, keep_row, block,
-                    level, update);
   }
 
   Ima.init();

@@ -1,0 +1,39 @@
+// The MCA's coefficient rule over a run of coefficients: hard thresholding at
+// the level, or soft thresholding at half the level with the L1 norm, where
+// the level of each coefficient may carry the correlation term. One flat
+// loop per rule and per form of the level, so that no test is left inside
+// the loop but the threshold itself: the projections spend their time here.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "array/scalar_helpers.h"
+
+namespace mca_detail {
+
+template <class Rule>
+inline void update_run(float* coef, const float* correl, int64_t n, float level, float lambda,
+                       float correl_constraint, Rule rule) {
+  if (correl == nullptr) {
+    for (int64_t k = 0; k < n; k++) coef[k] = rule(coef[k], level);
+  } else {
+    for (int64_t k = 0; k < n; k++)
+      coef[k] = rule(coef[k], level + std::fabs(correl[k]) * lambda * correl_constraint);
+  }
+}
+
+}  // namespace mca_detail
+
+// coef[k] := MCA::mca_update(coef[k], T_k) for k < n, with T_k = level, or,
+// when correl is given, level + |correl[k]| * lambda * correl_constraint
+// (the correlation term, in that order of products).
+inline void mca_update_coefficients(float* coef, const float* correl, int64_t n, float level,
+                                    float lambda, float correl_constraint, bool use_norm_l1) {
+  if (use_norm_l1)
+    mca_detail::update_run(coef, correl, n, level, lambda, correl_constraint,
+                           [](float c, float t) { return soft_threshold(c, t / 2.f); });
+  else
+    mca_detail::update_run(coef, correl, n, level, lambda, correl_constraint,
+                           [](float c, float t) { return hard_threshold(c, t); });
+}
