@@ -54,28 +54,6 @@ TEST(Fftn1d, MatchesDirectSumsCentredAndNatural) {
   }
 }
 
-TEST(Fftn1d, RealInputForms) {
-  const int n = 9;
-  to_array<float, true> sig(n);
-  to_array<double, true> dsig(n);
-  std::vector<cplx> x(n);
-  for (int k = 0; k < n; k++) {
-    sig(k) = static_cast<float>(k * k % 5) - 2.f;
-    dsig(k) = sig(k);
-    x[k] = sig(k);
-  }
-  FFTN_1D fft;
-  auto ref = dft_ref::dft(x, 1, true);
-  std::vector<std::complex<double>> d(n);
-  std::vector<std::complex<float>> f(n);
-  fft.fftn1d(sig, f.data());
-  EXPECT_LT(dft_ref::max_rel_error(from_buffer(f), ref), 1e-6);
-  fft.fftn1d(dsig, d.data());
-  EXPECT_LT(dft_ref::max_rel_error(from_buffer(d), ref), 1e-13);
-  fft.fftn1d(sig, d.data());
-  EXPECT_LT(dft_ref::max_rel_error(from_buffer(d), ref), 1e-13);
-}
-
 TEST(Fftn1d, CentredImpulseGivesOnes) {
   for (int n : {1, 4, 5, 30}) {
     FFTN_1D fft;
@@ -98,12 +76,6 @@ TEST(Fftn1d, CentringRule) {
   EXPECT_EQ(v, (std::vector<std::complex<float>>{4.f, 5.f, 1.f, 2.f, 3.f}));
   fft.uncenter(v.data(), 5);
   EXPECT_EQ(v, (std::vector<std::complex<float>>{1.f, 2.f, 3.f, 4.f, 5.f}));
-  std::vector<std::complex<double>> e = {1., 2., 3., 4.};
-  fft.center(e.data(), 4);
-  EXPECT_EQ(e, (std::vector<std::complex<double>>{3., 4., 1., 2.}));
-  std::vector<std::complex<double>> one = {7.};
-  fft.center(one.data(), 1);
-  EXPECT_EQ(one[0], 7.);
   // Centring is the circular shift by (n+1)/2 for every n.
   for (int n = 1; n <= 9; n++) {
     std::vector<std::complex<double>> a(n), shifted(n);
