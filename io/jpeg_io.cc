@@ -25,7 +25,7 @@ void reader_error_exit(j_common_ptr cinfo) {
   reader->created = false;
   if (reader->infile != nullptr && reader->infile != stdin) std::fclose(reader->infile);
   reader->infile = nullptr;
-  fatal_exit("Error: the JPEG code has signaled an error ... \n", -1, stderr);
+  fatal_exitf(-1, stderr, "Error: the JPEG code has signaled an error ... reading %s\n", reader->file_name());
 }
 
 void writer_error_exit(j_common_ptr cinfo) {

@@ -43,6 +43,7 @@ class READ_JPEG {
   void end_read();
 
   int nl() const { return Nl; }
+  const char* file_name() const { return Name.c_str(); }
   int nc() const { return Nc; }
 
   // Library state, public for the error handler.

@@ -190,7 +190,7 @@ unsigned PGMGetVal(std::FILE* stream, const char* name) {
   while (c <= 32) c = next_char(stream, name);
   PGMSkipComments(stream, &c, name);
   while (c <= 32) c = next_char(stream, name);
-  if (c < '0' || c > '9') fatal_exit("Error parsing file!\n", 1, stdout);
+  if (c < '0' || c > '9') fatal_exitf(1, stdout, "Error parsing file!  %s\n", name);
   unsigned long long value = 0;
   while (c >= '0' && c <= '9') {
     value = value * 10 + static_cast<unsigned>(c - '0');

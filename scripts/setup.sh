@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build libgtest-dev libcfitsio-dev libjpeg62-turbo-dev
-          libbenchmark-dev fitsverify)
+          libbenchmark-dev fitsverify giflib-tools netpbm imagemagick libjpeg-turbo-progs)
 
 missing=()
 for p in "${packages[@]}"; do
