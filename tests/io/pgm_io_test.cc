@@ -1,0 +1,177 @@
+// Binary PGM: the exact header we write, clamping and the single-precision
+// stretch, header parsing with comments, the refusals (16-bit, wrong magic,
+// bad numbers, early end of file, short data), blocks wider than any fixed
+// line buffer, and agreement with netpbm in both directions.
+#include "io/pgm_io.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "image_test_tools.h"
+#include "io/io_dispatch.h"
+#include "support/death.h"
+
+using image_test::file_exists;
+using image_test::pgm_bytes;
+using image_test::read_bytes;
+using image_test::scratch;
+using image_test::write_bytes;
+
+namespace {
+
+std::string pixel_bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s += static_cast<char>(v);
+  return s;
+}
+
+// Bytes of a 1 x n float image written with rescaling.
+std::string stretched(std::initializer_list<float> values) {
+  to_array<float, false> ima(1, static_cast<int>(values.size()));
+  int k = 0;
+  for (float v : values) ima(k++) = v;
+  std::string name = scratch("stretch");
+  writepgm(name.c_str(), ima, True);
+  std::string bytes = read_bytes(name + ".pgm");
+  return bytes.substr(bytes.size() - values.size());
+}
+
+}  // namespace
+
+TEST(PgmWriter, HeaderCarriesTheGivenNameAndClampsValues) {
+  to_array<float, false> ima(2, 3);
+  const float values[6] = {-4.f, 0.6f, 255.5f, 300.f, 17.9f, 128.f};
+  for (int k = 0; k < 6; k++) ima(k) = values[k];
+  std::string name = scratch("img");
+  writepgm(name.c_str(), ima, False);
+  EXPECT_EQ(read_bytes(name + ".pgm"), "P5\n#" + name + "\n3 2\n255\n" + pixel_bytes({0, 0, 255, 255, 17, 128}));
+}
+
+TEST(PgmWriter, StretchUsesASinglePrecisionStep) {
+  // The step (30 - 10) / 255 rounded to single lies above 20/255, so 30 maps to 254.
+  EXPECT_EQ(stretched({10.f, 20.f, 30.f}), pixel_bytes({0, 127, 254}));
+  EXPECT_EQ(stretched({0.f, 255.f}), pixel_bytes({0, 255}));
+  EXPECT_EQ(stretched({0.f, 100.f}), pixel_bytes({0, 255}));
+  EXPECT_EQ(stretched({7.f, 7.f, 7.f}), pixel_bytes({0, 0, 0}));
+}
+
+TEST(PgmReader, CommentsAndBlankLinesInTheHeader) {
+  std::string name = scratch("commented.pgm");
+  write_bytes(name, "# made by hand\nP5\n# width next\n\n\n4 # height follows\n2\n255\n" +
+                        pixel_bytes({1, 2, 3, 4, 5, 6, 7, 8}));
+  to_array<int, false> ima;
+  readpgm(name.c_str(), ima);
+  ASSERT_EQ(ima.nl(), 2);
+  ASSERT_EQ(ima.nc(), 4);
+  for (int k = 0; k < 8; k++) EXPECT_EQ(ima(k), k + 1);
+  int nl = 0, nc = 0;
+  readhdpgm(name.c_str(), nl, nc);
+  EXPECT_EQ(nl, 2);
+  EXPECT_EQ(nc, 4);
+}
+
+TEST(PgmReader, PixelsFollowTheHeaderNotTheEndOfFile) {
+  // Trailing bytes after the pixels (a second image, padding) are not pixels.
+  std::string name = scratch("trailing.pgm");
+  write_bytes(name, pgm_bytes(2, 2, {9, 8, 7, 6}) + "junk");
+  to_array<float, false> ima;
+  readpgm(name.c_str(), ima);
+  EXPECT_EQ(ima(0), 9.f);
+  EXPECT_EQ(ima(3), 6.f);
+}
+
+TEST(PgmReader, MalformedFilesStopWithAMessage) {
+  to_array<float, false> ima;
+  auto file = [](const std::string& stem, const std::string& bytes) {
+    std::string name = scratch(stem + ".pgm");
+    write_bytes(name, bytes);
+    return name;
+  };
+  EXPECT_EXIT_STATUS(readpgm(file("wide", "P5\n2 2\n65535\n" + std::string(8, '\1')).c_str(), ima), 255,
+                     "maximum value 65535");
+  EXPECT_EXIT_STATUS(readpgm(file("ascii", "P2\n2 2\n255\n1 2 3 4\n").c_str(), ima), 255, "Unable to read file: ");
+  EXPECT_EXIT_STATUS(readpgm(file("word", "P5\nwide 2\n255\n").c_str(), ima), 1, "Error parsing file!");
+  EXPECT_EXIT_STATUS(readpgm(file("empty", "").c_str(), ima), 255, "header of .*empty.pgm ends");
+  EXPECT_EXIT_STATUS(readpgm(file("nomagic", "no magic here at all").c_str(), ima), 255, "ends before");
+  EXPECT_EXIT_STATUS(readpgm(file("incomment", "P5\n# never ends").c_str(), ima), 255, "ends before");
+  EXPECT_EXIT_STATUS(readpgm(file("short", "P5\n4 4\n255\n" + std::string(15, 'x')).c_str(), ima), 255,
+                     "Unable to read file: .*short.pgm");
+  EXPECT_EXIT_STATUS(readpgm(file("zero", "P5\n0 4\n255\n").c_str(), ima), 255, "PGM size of 0");
+  EXPECT_EXIT_STATUS(readpgm(file("huge", "P5\n99999 99999\n255\n" + std::string(10, 'x')).c_str(), ima), 255,
+                     "too large");
+  EXPECT_EXIT_STATUS(readpgm("-", ima), 255, "PGM format cannot be read from standard input");
+  EXPECT_EXIT_STATUS(readpgm(scratch("absent").c_str(), ima), 255, "Error: Unable to open file: ");
+}
+
+TEST(PgmFiles, NamesGetTheExtensionOnce) {
+  EXPECT_EQ(pgmname("a.pgm.old"), "a.pgm.old");
+  EXPECT_EQ(pgmname("a"), "a.pgm");
+}
+
+TEST(PgmFiles, BlocksWiderThan256ColumnsRoundTrip) {
+  const int nl = 5, nc = 300;
+  std::string name = scratch("tiled");
+  writehdpgm(name.c_str(), nl, nc);
+  to_array<float, false> band(2, nc), rest(3, nc);
+  for (int j = 0; j < nc; j++) {
+    for (int i = 0; i < 2; i++) band(i, j) = static_cast<float>((i + j) % 256);
+    for (int i = 0; i < 3; i++) rest(i, j) = static_cast<float>((i + 2 + j) % 256);
+  }
+  write_block_pgm(name.c_str(), nl, nc, band, 0, 0);
+  write_block_pgm(name.c_str(), nl, nc, rest, 2, 0);
+  to_array<int, false> whole;
+  readpgm(name.c_str(), whole);
+  for (int i = 0; i < nl; i++)
+    for (int j = 0; j < nc; j++) ASSERT_EQ(whole(i, j), (i + j) % 256) << i << "," << j;
+  to_array<float, false> block(3, 280);
+  read_block_pgm((name + ".pgm").c_str(), block, 1, 17);
+  for (int i = 0; i < 3; i++)
+    for (int j = 0; j < 280; j++) ASSERT_EQ(block(i, j), static_cast<float>((i + 1 + j + 17) % 256));
+  EXPECT_EXIT_STATUS(read_block_pgm((name + ".pgm").c_str(), block, 0, 21), 255, "lies outside");
+  EXPECT_EXIT_STATUS(write_block_pgm(name.c_str(), nl, nc, block, 3, 0), 255, "lies outside");
+}
+
+TEST(PgmFiles, NetpbmReadsOursAndWeReadNetpbms) {
+  REQUIRE_TOOL("pamfile");
+  REQUIRE_TOOL("rawtopgm");
+  const int width = 13, height = 7;
+  std::vector<int> values = image_test::test_pattern(width, height);
+  to_array<int, false> ima(height, width);
+  for (int k = 0; k < width * height; k++) ima(k) = values[k];
+  std::string ours = scratch("ours");
+  writepgm(ours.c_str(), ima, False);
+  EXPECT_NE(image_test::run_output("pamfile " + ours + ".pgm").find("13 by 7  maxval 255"), std::string::npos);
+
+  std::string raw;
+  for (int v : values) raw += static_cast<char>(v);
+  write_bytes(scratch("pattern.raw"), raw);
+  std::string theirs = scratch("theirs.pgm");
+  ASSERT_EQ(image_test::run("rawtopgm 13 7 " + scratch("pattern.raw") + " > " + theirs), 0);
+  to_array<int, false> back;
+  readpgm(theirs.c_str(), back);
+  ASSERT_EQ(back.nl(), height);
+  ASSERT_EQ(back.nc(), width);
+  for (int k = 0; k < width * height; k++) EXPECT_EQ(back(k), values[k]);
+}
+
+TEST(PgmFiles, DispatchWritesInThePgmFormatOfTheInput) {
+  io_set_format(F_UNKNOWN);
+  std::string in = scratch("input.pgm");
+  write_bytes(in, pgm_bytes(3, 2, {0, 50, 100, 150, 200, 250}));
+  to_array<int, false> ima;
+  io_read_ima_int(in.c_str(), ima);
+  EXPECT_EQ(Format_Imag, F_PGM);
+  EXPECT_EQ(TypeInputData, T_BYTE);
+  // The run's format is PGM whatever the output name says.
+  std::string out = scratch("result.fits");
+  to_array<float, false> result(2, 3);
+  for (int k = 0; k < 6; k++) result(k) = ima(k) * 2.f;
+  io_write_ima_float(out.c_str(), result);
+  to_array<float, false> back;
+  readpgm(out.c_str(), back);
+  EXPECT_TRUE(file_exists(out + ".pgm"));
+  const float expected[6] = {0, 100, 200, 255, 255, 255};
+  for (int k = 0; k < 6; k++) EXPECT_EQ(back(k), expected[k]);
+}
