@@ -131,6 +131,9 @@ struct Pass {
   int span;
   std::vector<T> rot;
   std::vector<T> odd_cos, odd_sin;
+  // (cos, cos, sin, sin) of 2πj/p, for the sign + and -, so that one
+  // four-wide product serves both sums of a general factor.
+  std::vector<T> odd_ccss[2];
 };
 
 template <class T>
@@ -203,6 +206,15 @@ void build_pass(Pass<T>& ps) {
       ps.odd_sin[j] = s;
       ps.odd_cos[p - j] = c;
       ps.odd_sin[p - j] = -s;
+    }
+    for (int neg = 0; neg < 2; neg++) {
+      ps.odd_ccss[neg].resize(4 * static_cast<size_t>(p));
+      for (int j = 0; j < p; j++) {
+        const T sj = neg ? -ps.odd_sin[j] : ps.odd_sin[j];
+        T* e = &ps.odd_ccss[neg][4 * j];
+        e[0] = e[1] = ps.odd_cos[j];
+        e[2] = e[3] = sj;
+      }
     }
   }
 }
@@ -351,6 +363,73 @@ inline void butterfly(int p, T* x0, size_t step, const T* rot, size_t m, bool tu
   }
 }
 
+// Outputs 1 .. p-1 of a general odd factor p from x0 = a0 and the sums and
+// differences of the pairs (j, p - j):
+// x0 + Σj cos(2πjq/p)(xj + xp-j) ± i·Σj sin(2πjq/p)(xj - xp-j).
+template <class T, bool Neg>
+void odd_factor_outputs(const Pass<T>& ps, const T* a0, const T* sums, T* outs) {
+  const int p = ps.factor, h = (p - 1) / 2;
+  auto emit = [&](int q, T sr, T si, T tr, T ti) {
+    outs[2 * q] = sr - ti;
+    outs[2 * q + 1] = si + tr;
+    outs[2 * (p - q)] = sr + ti;
+    outs[2 * (p - q) + 1] = si - tr;
+  };
+  int q = 1;
+#ifdef __SSE2__
+  if constexpr (std::is_same<T, float>::value) {
+    // Four outputs at a time, each with its four sums side by side in one
+    // register: every sum has the products and additions of the scalar loop
+    // in the same order, and the four chains run independently.
+    const float* ccss = ps.odd_ccss[Neg ? 1 : 0].data();
+    auto step = [p](int& idx, int by) {
+      idx += by;
+      if (idx >= p) idx -= p;
+    };
+    auto term = [ccss](int idx, __m128 sd) { return _mm_mul_ps(_mm_loadu_ps(ccss + 4 * idx), sd); };
+    for (; q + 3 <= h; q += 4) {
+      __m128 acc0 = _mm_set_ps(0.f, 0.f, a0[1], a0[0]), acc1 = acc0, acc2 = acc0, acc3 = acc0;
+      int i0 = 0, i1 = 0, i2 = 0, i3 = 0;
+      for (int j = 1; j <= h; j++) {
+        const __m128 sd = _mm_loadu_ps(sums + 4 * (j - 1));
+        step(i0, q);
+        step(i1, q + 1);
+        step(i2, q + 2);
+        step(i3, q + 3);
+        acc0 = _mm_add_ps(acc0, term(i0, sd));
+        acc1 = _mm_add_ps(acc1, term(i1, sd));
+        acc2 = _mm_add_ps(acc2, term(i2, sd));
+        acc3 = _mm_add_ps(acc3, term(i3, sd));
+      }
+      alignas(16) float lane[16];
+      _mm_store_ps(lane, acc0);
+      _mm_store_ps(lane + 4, acc1);
+      _mm_store_ps(lane + 8, acc2);
+      _mm_store_ps(lane + 12, acc3);
+      for (int u = 0; u < 4; u++)
+        emit(q + u, lane[4 * u], lane[4 * u + 1], lane[4 * u + 2], lane[4 * u + 3]);
+    }
+  }
+#endif
+  const T* oc = ps.odd_cos.data();
+  const T* os = ps.odd_sin.data();
+  for (; q <= h; q++) {
+    T sr = a0[0], si = a0[1], tr = T(0), ti = T(0);
+    int idx = 0;
+    for (int j = 1; j <= h; j++) {
+      idx += q;
+      if (idx >= p) idx -= p;
+      const T* sd = sums + 4 * (j - 1);
+      const T cj = oc[idx], sj = Neg ? -os[idx] : os[idx];
+      sr += cj * sd[0];
+      si += cj * sd[1];
+      tr += sj * sd[2];
+      ti += sj * sd[3];
+    }
+    emit(q, sr, si, tr, ti);
+  }
+}
+
 // Runs one pass over the n interleaved values of x. sums and outs hold the
 // sums/differences and outputs of a general odd factor.
 template <class T, bool Neg>
@@ -377,8 +456,6 @@ void run_pass(T* x, unsigned long n, const Pass<T>& ps, T* sums, T* outs) {
     }
     // A general odd prime factor: a direct transform of length p.
     const int h = (p - 1) / 2;
-    const T* oc = ps.odd_cos.data();
-    const T* os = ps.odd_sin.data();
     for (int k = 0; k < m; k++) {
       T* a0 = b + 2 * k;
       T y0r = a0[0], y0i = a0[1];
@@ -393,24 +470,7 @@ void run_pass(T* x, unsigned long n, const Pass<T>& ps, T* sums, T* outs) {
         y0r += sd[0];
         y0i += sd[1];
       }
-      for (int q = 1; q <= h; q++) {
-        T sr = a0[0], si = a0[1], tr = T(0), ti = T(0);
-        int idx = 0;
-        for (int j = 1; j <= h; j++) {
-          idx += q;
-          if (idx >= p) idx -= p;
-          const T* sd = sums + 4 * (j - 1);
-          const T cj = oc[idx], sj = Neg ? -os[idx] : os[idx];
-          sr += cj * sd[0];
-          si += cj * sd[1];
-          tr += sj * sd[2];
-          ti += sj * sd[3];
-        }
-        outs[2 * q] = sr - ti;
-        outs[2 * q + 1] = si + tr;
-        outs[2 * (p - q)] = sr + ti;
-        outs[2 * (p - q) + 1] = si - tr;
-      }
+      odd_factor_outputs<T, Neg>(ps, a0, sums, outs);
       a0[0] = y0r;
       a0[1] = y0i;
       for (int q = 1; q < p; q++) {
