@@ -1,0 +1,321 @@
+// GIF decoder and encoder. References are files made by ImageMagick and
+// netpbm (GIF87a, GIF89a, interlaced, animated) from pictures we know, and
+// the decoding of our own files by giftopnm and identify; the encoder's
+// layout (colour map, code size, sub-blocks) is checked against the bytes.
+#include "io/gif_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "array/vms.h"
+#include "image_test_tools.h"
+#include "io/io_dispatch.h"
+#include "support/death.h"
+
+using image_test::file_exists;
+using image_test::read_bytes;
+using image_test::scratch;
+using image_test::write_bytes;
+
+namespace {
+
+// The grey levels of a GIF: each palette index through the file's colour
+// map (red component), as decoded by our reader.
+std::vector<int> decoded_greys(const std::string& name, int* width, int* height) {
+  PICINFO pic{};
+  readgif(name.c_str(), pic);
+  *width = pic.width;
+  *height = pic.height;
+  std::vector<int> greys;
+  for (long k = 0; k < static_cast<long>(pic.width) * pic.height; k++) greys.push_back(pic.red[pic.pixels[k]]);
+  free_buffer(pic.pixels);
+  std::free(pic.comment);
+  return greys;
+}
+
+std::string reference_pgm(const std::string& stem, int width, int height, std::vector<int>* values) {
+  *values = image_test::test_pattern(width, height);
+  std::string name = scratch(stem + ".pgm");
+  write_bytes(name, image_test::pgm_bytes(width, height, *values));
+  return name;
+}
+
+// Our file decoded by netpbm's giftopnm: the first sample of each pixel.
+std::vector<int> giftopnm_samples(const std::string& gif, int* width, int* height) {
+  image_test::Pnm pnm = image_test::parse_pnm(image_test::run_output("giftopnm " + gif + " 2>/dev/null"));
+  *width = pnm.width;
+  *height = pnm.height;
+  std::vector<int> first;
+  for (std::size_t k = 0; k < pnm.samples.size(); k += pnm.channels) first.push_back(pnm.samples[k]);
+  return first;
+}
+
+// Lengths of the image data sub-blocks of one of our files (no comment).
+std::vector<int> data_subblocks(const std::string& bytes) {
+  int bits = (static_cast<unsigned char>(bytes[10]) & 7) + 1;
+  std::size_t pos = 13 + 3 * (1u << bits) + 10 + 1;
+  std::vector<int> lengths;
+  while (pos < bytes.size() && bytes[pos] != 0) {
+    int length = static_cast<unsigned char>(bytes[pos]);
+    lengths.push_back(length);
+    pos += length + 1;
+  }
+  return lengths;
+}
+
+class Gif : public testing::Test {
+ protected:
+  void SetUp() override {
+    io_set_format(F_UNKNOWN);
+    IO_RGB.alloc(0);  // an empty table: writers use a grey ramp
+  }
+};
+
+}  // namespace
+
+TEST_F(Gif, ReadsFilesOfImageMagickAndNetpbm) {
+  REQUIRE_TOOL("convert");
+  REQUIRE_TOOL("pamtogif");
+  REQUIRE_TOOL("giftopnm");
+  std::vector<int> values;
+  std::string ref = reference_pgm("ref", 23, 10, &values);
+  // ImageMagick may reduce the colours of a file, so each file's reference
+  // is giftopnm's decoding of it; netpbm's files keep every grey level.
+  struct Case {
+    const char* stem;
+    std::string command;
+    bool lossless;
+  };
+  const Case cases[] = {
+      {"im87", "convert " + ref + " GIF87:" + scratch("im87.gif"), false},
+      {"im89", "convert " + ref + " " + scratch("im89.gif"), false},
+      {"imlace", "convert " + ref + " -interlace GIF " + scratch("imlace.gif"), false},
+      {"pam", "pamtogif " + ref + " > " + scratch("pam.gif"), true},
+      {"pamlace", "pamtogif -interlace " + ref + " > " + scratch("pamlace.gif"), true},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(image_test::run(c.command), 0) << c.command;
+    std::string gif = scratch(std::string(c.stem) + ".gif");
+    int width = 0, height = 0, their_width = 0, their_height = 0;
+    testing::internal::CaptureStderr();
+    std::vector<int> greys = decoded_greys(gif, &width, &height);
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(width, 23) << c.stem;
+    ASSERT_EQ(height, 10) << c.stem;
+    EXPECT_EQ(greys, giftopnm_samples(gif, &their_width, &their_height)) << c.stem;
+    if (c.lossless) EXPECT_EQ(greys, values) << c.stem;
+  }
+  EXPECT_EQ(read_bytes(scratch("im87.gif")).substr(0, 6), "GIF87a");
+  EXPECT_NE(image_test::run_output("identify -verbose " + scratch("imlace.gif")).find("Interlace: GIF"),
+            std::string::npos);
+}
+
+TEST_F(Gif, InterlacedPassesFillEveryRowOfShortImages) {
+  REQUIRE_TOOL("pamtogif");
+  for (int height : {1, 2, 3, 5, 9, 17}) {
+    std::vector<int> values;
+    std::string ref = reference_pgm("rows" + std::to_string(height), 6, height, &values);
+    std::string gif = scratch("rows" + std::to_string(height) + ".gif");
+    ASSERT_EQ(image_test::run("pamtogif -interlace " + ref + " > " + gif), 0);
+    int width = 0, h = 0;
+    EXPECT_EQ(decoded_greys(gif, &width, &h), values) << height << " lines";
+  }
+}
+
+TEST_F(Gif, AnimatedFilesYieldTheirFirstFrame) {
+  REQUIRE_TOOL("convert");
+  REQUIRE_TOOL("giftopnm");
+  std::vector<int> first, second;
+  std::string a = reference_pgm("frame_a", 12, 8, &first);
+  std::string b = scratch("frame_b.pgm");
+  second.assign(first.rbegin(), first.rend());
+  write_bytes(b, image_test::pgm_bytes(12, 8, second));
+  std::string gif = scratch("anim.gif");
+  ASSERT_EQ(image_test::run("convert -delay 10 " + a + " " + b + " -loop 0 " + gif), 0);
+  // giftopnm decodes the first image of a file unless asked for another.
+  int width = 0, height = 0;
+  testing::internal::CaptureStderr();
+  std::vector<int> greys = decoded_greys(gif, &width, &height);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(greys, giftopnm_samples(gif, &width, &height));
+  EXPECT_NE(image_test::run_output("giftext " + gif).find("Image #2"), std::string::npos);
+}
+
+TEST_F(Gif, OurFilesDecodeInIndependentToolsAndInOurReader) {
+  REQUIRE_TOOL("giftopnm");
+  REQUIRE_TOOL("giftext");
+  // Random bytes fill the code table several times (clear codes, 12-bit
+  // codes); the smooth pattern makes long strings.
+  std::mt19937 random(20261206);
+  for (int pattern = 0; pattern < 2; pattern++) {
+    const int width = 211, height = 97;
+    to_array<int, false> ima(height, width);
+    std::vector<int> smooth = image_test::test_pattern(width, height);
+    for (int k = 0; k < width * height; k++) ima(k) = pattern == 0 ? static_cast<int>(random() % 256) : smooth[k];
+    std::string gif = scratch("ours" + std::to_string(pattern) + ".gif");
+    writegif(gif.c_str(), ima, False);
+    int w = 0, h = 0;
+    std::vector<int> theirs = giftopnm_samples(gif, &w, &h);
+    ASSERT_EQ(w, width);
+    ASSERT_EQ(h, height);
+    to_array<int, false> back;
+    readgif(gif.c_str(), back);
+    for (int k = 0; k < width * height; k++) {
+      ASSERT_EQ(theirs[k], ima(k)) << "pixel " << k;
+      ASSERT_EQ(back(k), ima(k)) << "pixel " << k;
+    }
+    EXPECT_NE(image_test::run_output("giftext " + gif).find("Width = 211, Height = 97"),
+              std::string::npos);
+  }
+}
+
+TEST_F(Gif, ColourMapAndCodeStreamLayout) {
+  to_array<float, false> ima(40, 50);
+  for (int k = 0; k < ima.n_elem(); k++) ima(k) = static_cast<float>((k * 37) % 256);
+  std::string grey = scratch("grey.gif");
+  writegif(grey.c_str(), ima, False);
+  std::string bytes = read_bytes(grey);
+  EXPECT_EQ(bytes.substr(0, 6), "GIF87a");
+  EXPECT_EQ(static_cast<unsigned char>(bytes[10]), 0xF7);  // 8 bits per pixel, global map
+  EXPECT_EQ(bytes[13 + 768 + 10], 8);                      // code size byte
+  std::vector<int> blocks = data_subblocks(bytes);
+  ASSERT_GT(blocks.size(), 1u);
+  for (std::size_t b = 0; b + 1 < blocks.size(); b++) EXPECT_EQ(blocks[b], 254);
+  EXPECT_LE(blocks.back(), 254);
+  EXPECT_EQ(bytes.back(), 0x3B);
+
+  // A palette of one colour: a 2-entry map, 1 bit per pixel, code size 2.
+  PICINFO pic{};
+  std::vector<unsigned char> pixels(30, 0);
+  for (int k = 0; k < 30; k++) pixels[k] = static_cast<unsigned char>(k * 8);
+  pic.pixels = pixels.data();
+  pic.width = 6;
+  pic.height = 5;
+  for (int i = 0; i < 256; i++) pic.red[i] = pic.green[i] = pic.blue[i] = 77;
+  std::string flat = scratch("flat.gif");
+  writegif(flat.c_str(), pic);
+  bytes = read_bytes(flat);
+  EXPECT_EQ(static_cast<unsigned char>(bytes[10]), 0xF0);
+  EXPECT_EQ(bytes[13 + 6 + 10], 2);
+  to_array<int, false> back;
+  readgif(flat.c_str(), back);
+  for (int k = 0; k < 30; k++) EXPECT_EQ(back(k), 0);
+}
+
+TEST_F(Gif, WritingClampsOrStretches) {
+  to_array<float, false> ima(2, 3);
+  const float values[6] = {-5.f, 0.5f, 100.f, 255.9f, 1000.f, 42.f};
+  for (int k = 0; k < 6; k++) ima(k) = values[k];
+  std::string name = scratch("clamped");
+  writegif(name.c_str(), ima, False);
+  to_array<int, false> back;
+  readgif(name.c_str(), back);  // ".gif" appended as on writing
+  const int clamped[6] = {0, 0, 100, 255, 255, 42};
+  for (int k = 0; k < 6; k++) EXPECT_EQ(back(k), clamped[k]);
+
+  writegif(name.c_str(), ima, True);
+  readgif(name.c_str(), back);
+  EXPECT_EQ(back(0), 0);
+  EXPECT_EQ(back(4), 255);
+  to_array<float, false> constant(3, 3);
+  constant.init(12.f);
+  writegif(name.c_str(), constant, True);
+  readgif(name.c_str(), back);
+  for (int k = 0; k < 9; k++) EXPECT_EQ(back(k), 0);
+}
+
+TEST_F(Gif, BlockWiseFilesCarryTheirNameAsComment) {
+  std::string name = scratch("blocks.gif");
+  writehdgif(name.c_str(), 4, 6);
+  to_array<float, false> left(4, 3), right(4, 3);
+  for (int k = 0; k < 12; k++) {
+    left(k) = static_cast<float>(k);
+    right(k) = static_cast<float>(100 + k);
+  }
+  write_block_gif(left, 0, 0);
+  write_block_gif(right, 0, 3);
+  EXPECT_EXIT_STATUS(write_block_gif(left, 2, 4), 255, "lies outside");
+  closegif(name.c_str());
+  PICINFO pic{};
+  readgif(name.c_str(), pic);
+  ASSERT_NE(pic.comment, nullptr);
+  EXPECT_EQ(std::string(pic.comment), name);
+  int nl = 0, nc = 0;
+  readhdgif(name.c_str(), nl, nc);
+  to_array<int, false> block(4, 2);
+  read_block_gif(block, 0, 2);
+  for (int i = 0; i < 4; i++) {
+    EXPECT_EQ(block(i, 0), i * 3 + 2);
+    EXPECT_EQ(block(i, 1), 100 + i * 3);
+  }
+  free_buffer(pic.pixels);
+  std::free(pic.comment);
+  if (image_test::have_tool("identify"))
+    EXPECT_EQ(image_test::run_output("identify -format %c " + name), name);
+}
+
+TEST_F(Gif, DamagedAndForeignFiles) {
+  to_array<int, false> ima(12, 20);
+  for (int k = 0; k < ima.n_elem(); k++) ima(k) = 1 + (k * 13) % 200;
+  std::string good = scratch("good.gif");
+  writegif(good.c_str(), ima, False);
+  std::string bytes = read_bytes(good);
+  to_array<int, false> back;
+
+  // Without its trailer the image decodes, silently.
+  std::string untrailed = scratch("untrailed.gif");
+  write_bytes(untrailed, bytes.substr(0, bytes.size() - 1));
+  testing::internal::CaptureStderr();
+  readgif(untrailed.c_str(), back);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(back(ima.n_elem() - 1), ima(ima.n_elem() - 1));
+
+  // Data cut short: a warning and zero pixels at the end.
+  std::string cut = scratch("cut.gif");
+  write_bytes(cut, bytes.substr(0, bytes.size() - 60));
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  readgif(cut.c_str(), back);
+  testing::internal::GetCapturedStdout();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("seems to be truncated"), std::string::npos);
+  EXPECT_EQ(back(0), ima(0));
+  EXPECT_EQ(back(ima.n_elem() - 1), 0);
+
+  // A GIF87a screen with an aspect byte is refused; so is any other file.
+  std::string aspect = bytes;
+  aspect[12] = 49;
+  write_bytes(scratch("aspect.gif"), aspect);
+  EXPECT_EXIT_STATUS(readgif(scratch("aspect.gif").c_str(), back), 255, "screen descriptor.*Error reading  file");
+  write_bytes(scratch("text.gif"), "GIF86a and then nothing");
+  EXPECT_EXIT_STATUS(readgif(scratch("text.gif").c_str(), back), 255, "not a GIF file");
+  std::string noimage = bytes.substr(0, 13 + 768) + ";";
+  write_bytes(scratch("noimage.gif"), noimage);
+  EXPECT_EXIT_STATUS(readgif(scratch("noimage.gif").c_str(), back), 255, "no image data found");
+  // A picture far larger than its few data bytes could code.
+  std::string huge = bytes;
+  huge[13 + 768 + 5] = huge[13 + 768 + 6] = huge[13 + 768 + 7] = huge[13 + 768 + 8] = static_cast<char>(0xFF);
+  write_bytes(scratch("huge.gif"), huge);
+  EXPECT_EXIT_STATUS(readgif(scratch("huge.gif").c_str(), back), 255, "larger than its data");
+  EXPECT_EXIT_STATUS(readgif("-", back), 255, "GIF format cannot be read from standard input");
+  EXPECT_EXIT_STATUS(readgif(scratch("absent").c_str(), back), 255, "cannot open file .*absent.gif");
+}
+
+TEST_F(Gif, ReadingFillsTheColourTableThatLaterWritesUse) {
+  REQUIRE_TOOL("pamtogif");
+  std::vector<int> values;
+  std::string ref = reference_pgm("palette", 9, 4, &values);
+  std::string gif = scratch("palette.gif");
+  ASSERT_EQ(image_test::run("pamtogif " + ref + " > " + gif), 0);
+  to_array<float, false> indices;
+  io_read_ima_float(gif.c_str(), indices);
+  EXPECT_EQ(Format_Imag, F_GIF);
+  ASSERT_GT(IO_RGB.lut_size(), 0);
+  std::string copy = scratch("copy.gif");
+  io_write_ima_float(copy.c_str(), indices);
+  int width = 0, height = 0;
+  EXPECT_EQ(decoded_greys(copy, &width, &height), values);
+}
