@@ -8,6 +8,7 @@
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "mca/mca.h"
+#include "mca/mca_coef_update.h"
 #include "numerics/noise_estimators.h"
 
 namespace {
@@ -23,19 +24,6 @@ void check_level(const char* tag, int band, float level) {
                 "Error: %s band %d has a noise level of %g: the image looks noiseless or flat; "
                 "give the noise level with -g ...\n",
                 tag, band + 1, level);
-}
-
-// Thresholds n coefficients at one level, or at level + |k| Lambda
-// CorrelConstraint with k the coefficient of the correlation image.
-template <class Update>
-void threshold_band(float* coef, const float* correl, int n, float level, float lambda,
-                    float correl_constraint, Update update) {
-  if (correl == nullptr) {
-    for (int k = 0; k < n; k++) coef[k] = update(coef[k], level);
-  } else {
-    for (int k = 0; k < n; k++)
-      coef[k] = update(coef[k], level + std::fabs(correl[k]) * lambda * correl_constraint);
-  }
 }
 
 }  // namespace
@@ -74,7 +62,6 @@ float MCA::atrou_max(to_array<float, false>& Residual) {
 void MCA::atrou_proj(to_array<float, false>& Ima, float Level) {
   AT_Trans.transform(Ima, AT_TabBand, AT_NbrScale);
   if (UseCorrel) AT_Trans.transform(ImaCorrel, AT_TabBandCorrel, AT_NbrScale);
-  const bool soft = UseNormL1 == 1;
   for (int b = 0; b < AT_NbrScale - 1; b++) {
     // The finest band takes one noise unit more: it holds most of the noise.
     float factor = b == 0 ? Level + 1.f : Level;
@@ -82,13 +69,8 @@ void MCA::atrou_proj(to_array<float, false>& Ima, float Level) {
     const float threshold = factor * AT_TabNoise(b);
     const float* correl = UseCorrel ? AT_TabBandCorrel[b].buffer() : nullptr;
     float* coef = AT_TabBand[b].buffer();
-    const int n = AT_TabBand[b].n_elem();
-    if (soft)
-      threshold_band(coef, correl, n, threshold, Level, CorrelConstraint,
-                     [](float c, float t) { return soft_threshold(c, t / 2.f); });
-    else
-      threshold_band(coef, correl, n, threshold, Level, CorrelConstraint,
-                     [](float c, float t) { return hard_threshold(c, t); });
+    mca_update_coefficients(coef, correl, AT_TabBand[b].n_elem(), threshold, Level,
+                            CorrelConstraint, UseNormL1 == 1);
   }
   if (AT_KillLastScale == 1) AT_TabBand[AT_NbrScale - 1].init();
   AT_Trans.recons(AT_TabBand, Ima, AT_NbrScale, True);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/qz_mca_program.h"
+
 namespace {
 
 struct FitsImage {
@@ -60,7 +62,6 @@ bool read_fits(const std::string& path, FitsImage& ima) {
   return status == 0 && naxis == 2;
 }
 
-bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 // A background, a smooth bump, two point sources and unit Gaussian noise.
 FitsImage synthetic(int n, unsigned seed, bool noise = true) {
@@ -79,33 +80,7 @@ FitsImage synthetic(int n, unsigned seed, bool noise = true) {
   return ima;
 }
 
-class QzMcaRun : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* program = std::getenv("QZ_MCA");
-    ASSERT_NE(program, nullptr) << "QZ_MCA must name the program";
-    program_ = program;
-    char dir[] = "/tmp/qz_mca_runXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  // Runs the program in the test's directory; returns its exit status and
-  // keeps its standard output.
-  int run(const std::string& args) {
-    std::string cmd = "cd '" + dir_ + "' && '" + program_ + "' " + args + " > stdout.txt 2>&1";
-    int status = std::system(cmd.c_str());
-    std::ifstream in(dir_ + "/stdout.txt");
-    std::stringstream text;
-    text << in.rdbuf();
-    output_ = text.str();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  std::string program_, dir_, output_;
-};
+class QzMcaRun : public QzMcaProgram {};
 
 }  // namespace
 
@@ -117,7 +92,7 @@ TEST_F(QzMcaRun, AtrousRunWritesComponentResidualAndSum) {
   ASSERT_TRUE(read_fits(path("res_atrou.fits"), atrou));
   ASSERT_TRUE(read_fits(path("res_resi.fits"), resi));
   ASSERT_TRUE(read_fits(path("res.fits"), sum));
-  EXPECT_FALSE(exists(path("xx_res.fits")));
+  EXPECT_FALSE(exists("xx_res.fits"));
   ASSERT_EQ(sum.nl, 64);
   ASSERT_EQ(sum.nc, 64);
   for (size_t k = 0; k < in.pixels.size(); k++) {
@@ -212,9 +187,9 @@ TEST_F(QzMcaRun, SnapshotsEveryFifthIteration) {
   ASSERT_EQ(run("-t 1 -i 12 -g 1 -w in.fits out.fits"), 0) << output_;
   for (const char* name : {"xx_atrou_5.fits", "xx_atrou_10.fits", "xx_resi_5.fits",
                            "xx_resi_10.fits", "xx_res.fits"})
-    EXPECT_TRUE(exists(path(name))) << name;
-  EXPECT_FALSE(exists(path("xx_atrou_15.fits")));
-  EXPECT_FALSE(exists(path("xx_atrou_12.fits")));
+    EXPECT_TRUE(exists(name)) << name;
+  EXPECT_FALSE(exists("xx_atrou_15.fits"));
+  EXPECT_FALSE(exists("xx_atrou_12.fits"));
 }
 
 TEST_F(QzMcaRun, MaskedPixelsArePrefilledAndLeftOutOfTheResidual) {
@@ -232,7 +207,9 @@ TEST_F(QzMcaRun, MaskedPixelsArePrefilledAndLeftOutOfTheResidual) {
   for (int i = 0; i < 48; i++)
     for (int j = 0; j < 48; j++) {
       bool missing = (i >= 20 && i < 26 && j >= 10 && j < 30) || i == 0 || j == 0 || i == 47 || j == 47;
-      if (missing) EXPECT_EQ(resi.at(i, j), 0.f) << i << "," << j;
+      if (missing) {
+        EXPECT_EQ(resi.at(i, j), 0.f) << i << "," << j;
+      }
     }
   // In-painted: the gap in the sum follows the smooth bump, not zero.
   EXPECT_GT(sum.at(23, 20), 30.f);
@@ -266,8 +243,8 @@ TEST_F(QzMcaRun, EstimatedNoiseOnANoiselessImageStopsWithoutOutput) {
   write_fits(path("flat.fits"), in, FLOAT_IMG);
   EXPECT_EQ(run("-t 1 -i 5 -g 0 flat.fits out.fits"), 255);
   EXPECT_NE(output_.find("noise"), std::string::npos) << output_;
-  EXPECT_FALSE(exists(path("out.fits")));
-  EXPECT_FALSE(exists(path("out_atrou.fits")));
+  EXPECT_FALSE(exists("out.fits"));
+  EXPECT_FALSE(exists("out_atrou.fits"));
 
   FitsImage noisy = synthetic(32, 9);
   write_fits(path("noisy.fits"), noisy, FLOAT_IMG);
@@ -289,5 +266,5 @@ TEST_F(QzMcaRun, RefusedRuns) {
   EXPECT_NE(output_.find("Too many parameters: extra ..."), std::string::npos);
   EXPECT_EQ(run("-X -t 1 in.fits out.fits"), 255);
   EXPECT_NE(run("-t 1 missing.fits out.fits"), 0);
-  EXPECT_FALSE(exists(path("out.fits")));
+  EXPECT_FALSE(exists("out.fits"));
 }
