@@ -18,6 +18,10 @@ namespace {
 PICINFO* current_picture_in = nullptr;
 PICINFO* current_picture_out = nullptr;
 
+// Pixels one byte of a JPEG file may stand for at most (uniform pictures
+// compress to a few hundred pixels per byte).
+constexpr long long kMaxPixelsPerByte = 8192;
+
 void reader_error_exit(j_common_ptr cinfo) {
   (*cinfo->err->output_message)(cinfo);
   READ_JPEG* reader = reinterpret_cast<READ_JPEG::error_manager*>(cinfo->err)->reader;
@@ -75,7 +79,7 @@ void READ_JPEG::startread(const char* name, int mode) {
   jpeg_stdio_src(&cinfo, infile);
   jpeg_read_header(&cinfo, TRUE);
   if (cinfo.out_color_space != JCS_GRAYSCALE && cinfo.out_color_space != JCS_RGB)
-    fatal_exit("Error: Incorrect color space\n       input image must be RGB or gray ... \n", -1, stderr);
+    fatal_exitf(-1, stderr, "Error: Incorrect color space\n       input image must be RGB or gray ... %s\n", name);
   switch (mode) {
     case JPEG_READ_IN_GRAY:
       if (Verbose) std::printf("  JPEG_READ_IN_GRAY \n");
@@ -103,13 +107,18 @@ void READ_JPEG::startread(const char* name, int mode) {
   jpeg_calc_output_dimensions(&cinfo);
   // Sizes are checked before the decoder allocates anything for them.
   const long long nl = cinfo.output_height, nc = cinfo.output_width;
-  if (nl * nc < 1) fatal_exit("Error: the input image is not a 2D array ... \n", -1, stderr);
-  if (nl == 1) fatal_exit("Error: number of lines must be > 1 ...\n", -1, stderr);
-  if (nc == 1) fatal_exit("Error: number of columns must be > 1 ...\n", -1, stderr);
-  if (nl * nc > INT_MAX) fatal_exitf(-1, stderr, "Error: JPEG image %s is too large ...\n", name);
+  if (nl * nc < 1) fatal_exitf(-1, stderr, "Error: the input image is not a 2D array ... %s\n", name);
+  if (nl == 1) fatal_exitf(-1, stderr, "Error: number of lines must be > 1 ... %s\n", name);
+  if (nc == 1) fatal_exitf(-1, stderr, "Error: number of columns must be > 1 ... %s\n", name);
+  // Even a uniform picture costs its coder some bits per block: a file far
+  // too small for its announced size is damaged, not merely compressed.
+  const long long file_size = io_stream_size(infile);
+  if (nl * nc > INT_MAX || (file_size >= 0 && nl * nc > kMaxPixelsPerByte * file_size))
+    fatal_exitf(-1, stderr, "Error: JPEG image %s of %lld x %lld pixels is too large for its data ...\n", name,
+                nl, nc);
   jpeg_start_decompress(&cinfo);
   int ncolors = cinfo.quantize_colors ? cinfo.actual_number_of_colors : 256;
-  if (ncolors > 256) fatal_exit("Error: too many colors ...\n", -1, stderr);
+  if (ncolors > 256) fatal_exitf(-1, stderr, "Error: too many colors ... %s\n", name);
   if (mode == JPEG_READ_IN_PSEUDO) {
     if (Verbose) std::printf(" READ LUT \n");
     int shift = cinfo.data_precision - 8;

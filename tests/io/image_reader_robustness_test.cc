@@ -1,0 +1,207 @@
+// Every reader fed damaged copies of valid files: truncated at many lengths,
+// bytes replaced at seeded random places, sizes blown up. Each read runs in a
+// child process that must either return an image or end with a non-zero
+// status and a message naming the file; a signal, a hang, a sanitizer report
+// or a silent failure fails the test. The seeds make every run the same.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image_test_tools.h"
+#include "io/gif_io.h"
+#include "io/io_dispatch.h"
+#include "io/io_image.h"
+#include "io/jpeg_io.h"
+#include "io/pgm_io.h"
+
+using image_test::read_bytes;
+using image_test::scratch;
+using image_test::write_bytes;
+
+namespace {
+
+using Reader = std::function<void(const std::string&)>;
+
+// Runs reader(name) in a child; returns a description of what went wrong,
+// or an empty text when the child behaved.
+std::string check_read(const Reader& reader, const std::string& name) {
+  std::string log = name + ".log";
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::FILE* out = std::freopen(log.c_str(), "w", stdout);
+    if (out == nullptr || dup2(fileno(stdout), fileno(stderr)) < 0) _exit(97);
+    alarm(20);  // a hang ends in a signal
+    reader(name);
+    std::fflush(stdout);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::string output = read_bytes(log);
+  if (!WIFEXITED(status)) return "ended by signal " + std::to_string(WTERMSIG(status)) + ":\n" + output;
+  if (output.find("Sanitizer") != std::string::npos || output.find("runtime error") != std::string::npos)
+    return "sanitizer report:\n" + output;
+  if (WEXITSTATUS(status) != 0 && output.find(name) == std::string::npos)
+    return "status " + std::to_string(WEXITSTATUS(status)) + " without naming the file:\n" + output;
+  return "";
+}
+
+// Truncated copies and seeded random corruptions of one valid file.
+void torture(const std::string& valid, const std::string& stem, const std::string& extension,
+             const Reader& reader, unsigned seed, int corruptions = 40) {
+  const std::string bytes = read_bytes(valid);
+  ASSERT_GT(bytes.size(), 16u);
+  std::vector<std::size_t> lengths = {0, 1, 5, 6, 12, 13, 20, bytes.size() / 3, bytes.size() / 2,
+                                      bytes.size() - 2, bytes.size() - 1};
+  int case_number = 0;
+  for (std::size_t length : lengths) {
+    std::string name = scratch(stem + "_cut" + std::to_string(case_number++) + extension);
+    write_bytes(name, bytes.substr(0, length));
+    std::string problem = check_read(reader, name);
+    EXPECT_EQ(problem, "") << "truncated to " << length << " bytes";
+  }
+  std::mt19937 random(seed);
+  for (int c = 0; c < corruptions; c++) {
+    std::string damaged = bytes;
+    // Headers are where sizes live: half the damage falls in the first 64 bytes.
+    int changes = 1 + static_cast<int>(random() % 6);
+    for (int k = 0; k < changes; k++) {
+      std::size_t span = (random() % 2 == 0) ? std::min<std::size_t>(64, damaged.size()) : damaged.size();
+      std::size_t at = random() % span;
+      damaged[at] = random() % 3 == 0 ? static_cast<char>(0xFF) : static_cast<char>(random() % 256);
+    }
+    std::string name = scratch(stem + "_bad" + std::to_string(c) + extension);
+    write_bytes(name, damaged);
+    std::string problem = check_read(reader, name);
+    EXPECT_EQ(problem, "") << "corruption " << c << " (seed " << seed << ")";
+  }
+}
+
+class Robustness : public testing::Test {
+ protected:
+  void SetUp() override {
+    io_set_format(F_UNKNOWN);
+    IO_RGB.alloc(0);
+  }
+};
+
+to_array<float, false> sample_image(int nl, int nc) {
+  to_array<float, false> ima(nl, nc);
+  std::vector<int> pattern = image_test::test_pattern(nc, nl);
+  for (int k = 0; k < nl * nc; k++) ima(k) = static_cast<float>(pattern[k]);
+  return ima;
+}
+
+}  // namespace
+
+TEST_F(Robustness, PgmReader) {
+  to_array<float, false> ima = sample_image(19, 23);
+  std::string valid = scratch("valid_pgm");
+  writepgm(valid.c_str(), ima, False);
+  torture(valid + ".pgm", "pgm", ".pgm", [](const std::string& name) {
+    to_array<float, false> out;
+    readpgm(name.c_str(), out);
+  }, 1101);
+  std::string huge = scratch("huge.pgm");
+  write_bytes(huge, "P5\n2147483647 2147483647\n255\n\1\2\3");
+  EXPECT_EQ(check_read([](const std::string& name) {
+    to_array<int, false> out;
+    readpgm(name.c_str(), out);
+  }, huge), "");
+}
+
+TEST_F(Robustness, GifReader) {
+  to_array<float, false> ima = sample_image(37, 41);
+  std::string valid = scratch("valid_gif.gif");
+  writegif(valid.c_str(), ima, False);
+  Reader reader = [](const std::string& name) {
+    to_array<int, false> out;
+    readgif(name.c_str(), out);
+  };
+  torture(valid, "gif", ".gif", reader, 2122, 60);
+  if (image_test::have_tool("pamtogif")) {
+    std::string pgm = scratch("lace.pgm");
+    write_bytes(pgm, image_test::pgm_bytes(41, 37, image_test::test_pattern(41, 37)));
+    std::string interlaced = scratch("lace.gif");
+    ASSERT_EQ(image_test::run("pamtogif -interlace -comment hello " + pgm + " > " + interlaced), 0);
+    torture(interlaced, "lace", ".gif", reader, 2123, 60);
+  }
+}
+
+TEST_F(Robustness, JpegReader) {
+  REQUIRE_TOOL("cjpeg");
+  to_array<float, false> ima = sample_image(33, 47);
+  std::string valid = scratch("valid_jpeg");
+  io_write2d_jpeg(valid.c_str(), ima, False, 90);
+  Reader reader = [](const std::string& name) {
+    to_array<float, false> out;
+    io_read2d_jpeg(name.c_str(), out);
+  };
+  torture(valid + ".jpg", "jpeg", ".jpg", reader, 2121);
+  std::string pgm = scratch("prog.pgm");
+  write_bytes(pgm, image_test::pgm_bytes(47, 33, image_test::test_pattern(47, 33)));
+  std::string progressive = scratch("prog.jpg");
+  ASSERT_EQ(image_test::run("cjpeg -progressive " + pgm + " > " + progressive), 0);
+  torture(progressive, "prog", ".jpg", reader, 2124);
+  // A frame header announcing 65500 x 65500 pixels in a tiny file.
+  std::string bytes = read_bytes(valid + ".jpg");
+  std::size_t sof = bytes.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  for (int k = 5; k <= 8; k++) bytes[sof + k] = k % 2 == 1 ? static_cast<char>(0xFF) : static_cast<char>(0xDC);
+  std::string huge = scratch("huge.jpg");
+  write_bytes(huge, bytes);
+  EXPECT_EQ(check_read(reader, huge), "");
+}
+
+TEST_F(Robustness, DispReader) {
+  to_array<float, false> ima = sample_image(9, 11);
+  std::string stem = scratch("valid");
+  IO_DISP.write_ima_float(stem.c_str(), ima);
+  std::string valid = stem + "_f_9_11.d";
+  const std::string bytes = read_bytes(valid);
+  for (std::size_t length : {std::size_t(0), std::size_t(3), bytes.size() / 2, bytes.size() - 1}) {
+    std::string name = scratch("cut" + std::to_string(length) + "_f_9_11.d");
+    write_bytes(name, bytes.substr(0, length));
+    EXPECT_EQ(check_read([](const std::string& n) {
+      to_array<float, false> out;
+      IO_DISP.read_ima_float(n.c_str(), out);
+    }, name), "") << length;
+    EXPECT_EQ(check_read([](const std::string& n) {
+      to_array<int, false> block(3, 3);
+      IO_DISP.read_block_ima(n.c_str(), block, 6, 8);
+    }, name), "") << length;
+  }
+  for (const char* size : {"_f_40000_40000.d", "_f_0_3.d", "_f_3_-3.d", "_f_3_3x.d"}) {
+    std::string name = scratch(std::string("sized") + size);
+    write_bytes(name, bytes);
+    EXPECT_EQ(check_read([](const std::string& n) {
+      to_array<float, false> out;
+      IO_DISP.read_ima_float(n.c_str(), out);
+    }, name), "") << size;
+  }
+}
+
+TEST(RobustnessHarness, NoticesCrashesAndUnexplainedFailures) {
+  std::string name = scratch("harness.bin");
+  write_bytes(name, "x");
+  EXPECT_NE(check_read([](const std::string&) { raise(SIGSEGV); }, name), "");
+  EXPECT_NE(check_read([](const std::string&) { std::exit(3); }, name), "");
+  EXPECT_NE(check_read([](const std::string& n) {
+    std::fprintf(stderr, "==1==ERROR: AddressSanitizer: %s\n", n.c_str());
+    std::exit(1);
+  }, name), "");
+  EXPECT_EQ(check_read([](const std::string& n) {
+    std::fprintf(stderr, "Error: cannot read %s\n", n.c_str());
+    std::exit(255);
+  }, name), "");
+}
