@@ -45,7 +45,7 @@ inline std::string run_output(const std::string& command) {
   return out;
 }
 
-// A binary PNM (P5 grey or P6 colour, maxval below 256), without comments.
+// A binary PNM (P5 grey or P6 colour, maxval below 256).
 struct Pnm {
   int width = 0;
   int height = 0;
@@ -58,7 +58,12 @@ inline Pnm parse_pnm(const std::string& bytes) {
   if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return pnm;
   std::size_t pos = 2;
   auto number = [&]() {
-    while (pos < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[pos]))) pos++;
+    while (pos < bytes.size() && (std::isspace(static_cast<unsigned char>(bytes[pos])) || bytes[pos] == '#')) {
+      if (bytes[pos] == '#')
+        while (pos < bytes.size() && bytes[pos] != '\n') pos++;
+      else
+        pos++;
+    }
     int value = 0;
     while (pos < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[pos]))) value = value * 10 + (bytes[pos++] - '0');
     return value;

@@ -1,0 +1,81 @@
+// The whole program on inputs in each non-FITS format: the input's format
+// fixes the format of every result, and the results open in independent
+// tools with the input's size.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "image_test_tools.h"
+#include "support/qz_mca_program.h"
+
+using image_test::read_bytes;
+using image_test::write_bytes;
+
+namespace {
+
+const int kSide = 32;
+
+std::vector<int> picture() {
+  std::vector<int> values = image_test::test_pattern(kSide, kSide);
+  for (int k = 0; k < kSide * kSide; k++) values[k] = 60 + values[k] / 3;
+  return values;
+}
+
+class FormatRun : public QzMcaProgram {};
+
+}  // namespace
+
+TEST_F(FormatRun, PgmInPgmOut) {
+  write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+  ASSERT_EQ(run("-t 1 -t 5 -i 3 in.pgm out"), 0) << output_;
+  for (const char* name : {"out.pgm", "out_atrou.pgm", "out_cos.pgm", "out_resi.pgm"}) {
+    ASSERT_TRUE(exists(name)) << name;
+    image_test::Pnm pnm = image_test::parse_pnm(read_bytes(path(name)));
+    EXPECT_EQ(pnm.width, kSide) << name;
+    EXPECT_EQ(pnm.height, kSide) << name;
+  }
+  if (image_test::have_tool("pamfile"))
+    EXPECT_NE(image_test::run_output("pamfile " + path("out_resi.pgm")).find("32 by 32"), std::string::npos);
+}
+
+TEST_F(FormatRun, GifInGifOut) {
+  REQUIRE_TOOL("pamtogif");
+  REQUIRE_TOOL("giftopnm");
+  write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+  ASSERT_EQ(image_test::run("pamtogif " + path("in.pgm") + " > " + path("in.gif")), 0);
+  // A result named .fits is still written as GIF, with ".gif" appended.
+  ASSERT_EQ(run("-t 1 -i 3 in.gif out.fits"), 0) << output_;
+  for (const char* name : {"out.fits.gif", "out_atrou.gif", "out_resi.gif"}) {
+    ASSERT_TRUE(exists(name)) << name;
+    image_test::Pnm pnm = image_test::parse_pnm(image_test::run_output("giftopnm " + path(name) + " 2>/dev/null"));
+    EXPECT_EQ(pnm.width, kSide) << name;
+  }
+}
+
+TEST_F(FormatRun, JpegInJpegOut) {
+  REQUIRE_TOOL("cjpeg");
+  REQUIRE_TOOL("djpeg");
+  write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+  ASSERT_EQ(image_test::run("cjpeg -quality 95 " + path("in.pgm") + " > " + path("in.jpg")), 0);
+  ASSERT_EQ(run("-t 1 -i 3 in.jpg out"), 0) << output_;
+  for (const char* name : {"out.jpg", "out_atrou.jpg", "out_resi.jpg"}) {
+    ASSERT_TRUE(exists(name)) << name;
+    image_test::Pnm pnm = image_test::parse_pnm(image_test::run_output("djpeg -pnm " + path(name)));
+    EXPECT_EQ(pnm.height, kSide) << name;
+  }
+}
+
+TEST_F(FormatRun, DispInDispOut) {
+  std::string bytes;
+  for (int v : picture()) bytes += static_cast<char>(v);
+  write_bytes(path("in_b_32_32.d"), bytes);
+  ASSERT_EQ(run("-t 1 -i 3 in_b_32_32.d out"), 0) << output_;
+  // The results keep the array's float type.
+  for (const char* name : {"out_f_32_32.d", "out_atrou_f_32_32.d", "out_resi_f_32_32.d"}) {
+    ASSERT_TRUE(exists(name)) << name;
+    EXPECT_EQ(read_bytes(path(name)).size(), 4u * kSide * kSide) << name;
+  }
+  ASSERT_NE(run("-t 1 -i 3 in_b_32_33.d out2"), 0);
+  EXPECT_NE(output_.find("in_b_32_33.d"), std::string::npos) << output_;
+}
