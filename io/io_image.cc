@@ -303,6 +303,8 @@ void read_whole(io_disp& disp, const char* name, to_array<T, false>& Ima) {
 // tag, any other name gets the array's own type and the size suffix.
 template <class T>
 void write_whole(io_disp& disp, const char* name, to_array<T, false>& Ima) {
+  if (Ima.nl() < 1 || Ima.nc() < 1)
+    fatal_exitf(-1, stderr, "Error: cannot write an image of %d x %d pixels to %s\n", Ima.nl(), Ima.nc(), name);
   disp.type_data = own_type<T>();
   disp.Nl = Ima.nl();
   disp.Nc = Ima.nc();

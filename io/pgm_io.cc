@@ -244,6 +244,8 @@ void writehdpgm(const char* name, int Nl, int Nc) {
 }
 
 void writepgm(const char* name, int Nl, int Nc, const unsigned char* buffer) {
+  if (Nl < 1 || Nc < 1)
+    fatal_exitf(-1, stderr, "Error: cannot write an image of %d x %d pixels to %s\n", Nl, Nc, name);
   image_output out;
   open_output(out, name);
   std::string header = header_text(name, Nl, Nc);

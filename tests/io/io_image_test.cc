@@ -203,6 +203,8 @@ TEST_F(Disp, BadNamesSizesAndShortFilesStop) {
   to_array<float, false> small(2, 2);
   EXPECT_EXIT_STATUS(IO_DISP.write_ima_float(untyped.c_str(), small), 255, "Error writting in file");
   EXPECT_FALSE(file_exists(untyped));
+  to_array<float, false> empty;
+  EXPECT_EXIT_STATUS(IO_DISP.write_ima_float(scratch("none").c_str(), empty), 255, "image of 0 x 0 pixels");
 }
 
 TEST_F(Disp, BlocksOutsideTheImageStop) {

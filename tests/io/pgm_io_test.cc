@@ -47,6 +47,9 @@ TEST(PgmWriter, HeaderCarriesTheGivenNameAndClampsValues) {
   std::string name = scratch("img");
   writepgm(name.c_str(), ima, False);
   EXPECT_EQ(read_bytes(name + ".pgm"), "P5\n#" + name + "\n3 2\n255\n" + pixel_bytes({0, 0, 255, 255, 17, 128}));
+  to_array<float, false> empty;
+  EXPECT_EXIT_STATUS(writepgm(scratch("empty").c_str(), empty, False), 255, "image of 0 x 0 pixels");
+  EXPECT_FALSE(file_exists(scratch("empty.pgm")));
 }
 
 TEST(PgmWriter, StretchUsesASinglePrecisionStep) {
