@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "array/fatal.h"
-#include "array/scalar_helpers.h"
 #include "array/vms.h"
 #include "io/image_file.h"
 #include "io/pixel_conversion.h"
@@ -76,12 +75,8 @@ Pixel load_pixel(type_data type, const unsigned char* p) {
   }
 }
 
-int round_to_int(double v) {
-  if (v != v) return 0;
-  if (v >= 2147483647.) return INT_MAX;
-  if (v <= -2147483648.) return INT_MIN;
-  return iround(v);
-}
+// Nearest integer, halves away from zero, saturated to int's range.
+int round_to_int(double v) { return saturate<int>(v >= 0. ? std::floor(v + 0.5) : std::ceil(v - 0.5)); }
 
 // Into the array's element type. Whole-image reads round floating values to
 // int halves away from zero; block reads truncate them.
