@@ -42,45 +42,95 @@ void reverse_pairs(int n, int* ip, double* a, bool conjugate) {
 void bitrv2(int n, int* ip, double* a) { reverse_pairs(n, ip, a, false); }
 void bitrv2conj(int n, int* ip, double* a) { reverse_pairs(n, ip, a, true); }
 
-inline int reverse_bits(int p, int bits) {
-  int r = 0;
-  for (int b = 0; b < bits; b++, p >>= 1) r = (r << 1) | (p & 1);
-  return r;
+struct Cx {
+  double re, im;
+};
+inline Cx load(const double* p) { return {p[0], p[1]}; }
+inline void store(double* p, Cx v) {
+  p[0] = v.re;
+  p[1] = v.im;
+}
+inline Cx mul(Cx a, Cx b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+inline Cx add(Cx a, Cx b) { return {a.re + b.re, a.im + b.im}; }
+inline Cx sub(Cx a, Cx b) { return {a.re - b.re, a.im - b.im}; }
+inline Cx times_i(Cx a) { return {-a.im, a.re}; }
+
+// One radix-4 butterfly of the decimation in time: the four sub-transforms
+// of length h at x, x + h, x + 2h, x + 3h (the samples 4j, 4j+2, 4j+1, 4j+3
+// of the longer transform, as bit reversal leaves them), merged with the
+// rotations w1 = exp(+2πi·q/4h), w2 = w1², w3 = w1³.
+inline void radix4(double* x, int h, Cx w1, Cx w2, Cx w3, bool unit) {
+  double* p0 = x;
+  double* p1 = x + 2 * h;
+  double* p2 = x + 4 * h;
+  double* p3 = x + 6 * h;
+  const Cx a = load(p0);
+  Cx b = load(p1), c = load(p2), d = load(p3);
+  if (!unit) {
+    b = mul(w2, b);
+    c = mul(w1, c);
+    d = mul(w3, d);
+  }
+  const Cx s0 = add(a, b), d0 = sub(a, b), s1 = add(c, d), d1 = times_i(sub(c, d));
+  store(p0, add(s0, s1));
+  store(p1, add(d0, d1));
+  store(p2, sub(s0, s1));
+  store(p3, sub(d0, d1));
 }
 
 // Forward (exponent +) transform of the n/2 bit-reversed complex values of
-// a into natural order, by radix-2 stages whose rotations come from w.
+// a into natural order: radix-4 stages (sub-transforms of length h merged
+// into 4h) from h = 1 while 4h fits, then one radix-2 stage when the length
+// is not a power of four. Rotations exp(+2πi·p/m), p < m/4, are the table
+// entries of w in bit-reversed order of p; the first h entries are therefore
+// exp(+2πi·q/4h) for the reversed q < h, whatever length the table was built
+// for. A quarter turn further is an exact multiplication by i.
 void cftfsub(int n, double* a, double* w) {
   const int m = n / 2;  // complex values
-  int quarter_bits = 0;
-  while ((1 << quarter_bits) < m / 4) quarter_bits++;
-  for (int len = 2; len <= m; len <<= 1) {
-    const int half = len / 2, stride = m / len;
-    for (int k = 0; k < half; k++) {
-      // exp(+2πi·p/m), p < m/2, from the quarter-period table.
-      const int p = k * stride;
-      double wr = 1., wi = 0.;
-      if (p != 0 && p != m / 4) {
-        const int q = p < m / 4 ? p : p - m / 4;
-        const int pos = reverse_bits(q, quarter_bits);
-        wr = w[2 * pos];
-        wi = w[2 * pos + 1];
+  const Cx one{1., 0.};
+  int h = 1, bits = 0;  // bits = log2 h
+  for (; 4 * h <= m; h *= 4, bits += 2) {
+    for (int j = 0, q = 0; j < h; j++) {
+      if (j > 0) {  // q = j with its `bits` bits reversed, advanced in step
+        int mask = h >> 1;
+        while (q & mask) {
+          q ^= mask;
+          mask >>= 1;
+        }
+        q |= mask;
       }
-      if (p >= m / 4 && m >= 4) {  // a quarter turn further: times i
-        const double r = wr;
-        wr = -wi;
-        wi = r;
+      Cx w1 = one, w2 = one, w3 = one;
+      if (j > 0) {
+        w1 = load(w + 2 * j);
+        // exp(+2πi·2q/4h) sits at entry j/2, a quarter turn on when 2q >= h.
+        w2 = load(w + 2 * (j >> 1));
+        if (j & 1) w2 = times_i(w2);
+        w3 = mul(w1, w2);
       }
-      for (int j = k; j < m; j += len) {
-        double* u = a + 2 * j;
-        double* v = a + 2 * (j + half);
-        const double xr = wr * v[0] - wi * v[1];
-        const double xi = wr * v[1] + wi * v[0];
-        v[0] = u[0] - xr;
-        v[1] = u[1] - xi;
-        u[0] += xr;
-        u[1] += xi;
+      for (int g = q; g < m; g += 4 * h) radix4(a + 2 * g, h, w1, w2, w3, j == 0);
+    }
+  }
+  if (h == m) return;
+  // Radix-2 stage: the two halves (length h = m/2) of every sample.
+  for (int j = 0, q = 0; j < (h + 1) / 2; j++) {
+    if (j > 0) {
+      int mask = h >> 2;
+      while (q & mask) {
+        q ^= mask;
+        mask >>= 1;
       }
+      q |= mask;
+    }
+    // Position q and position q + m/4 take w and i·w.
+    const Cx wq = j > 0 ? load(w + 2 * j) : one;
+    for (int r = 0; r < (h > 1 ? 2 : 1); r++) {
+      const int p = q + r * (h / 2);
+      const Cx wp = r ? times_i(wq) : wq;
+      double* u = a + 2 * p;
+      double* v = a + 2 * (p + h);
+      const Cx uv = load(u), x = (j == 0 && r == 0) ? load(v) : mul(wp, load(v));
+      store(v, sub(uv, x));
+      store(u, add(uv, x));
     }
   }
 }
