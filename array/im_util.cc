@@ -183,6 +183,7 @@ void complex_part(to_array<float, false>& out, const to_array<std::complex<float
 }  // namespace
 
 void ifloat(to_array<float, false>& out, const to_array<int, false>& in) {
+  // A silent stop would leave the user nothing to go on: the mismatch is named.
   if (out.n_elem() != in.n_elem() || out.naxis() != in.naxis())
     fatal_exitf(-1, stdout, "Error in ifloat: arrays of %d and %d elements differ ...\n",
                 out.n_elem(), in.n_elem());
@@ -348,7 +349,11 @@ to_array<int, false> operator*(const to_array<int, false>& a, const to_array<int
 }
 
 to_array<int, false> operator/(const to_array<int, false>& a, const to_array<int, false>& b) {
-  return pixelwise("/", "op/", a, b, [](int x, int y) { return y != 0 ? x / y : 0; });
+  // INT_MIN / -1 traps on the processor: the quotient wraps instead.
+  return pixelwise("/", "op/", a, b, [](int x, int y) {
+    if (y == -1) return static_cast<int>(0u - static_cast<uint32_t>(x));
+    return y != 0 ? x / y : 0;
+  });
 }
 
 to_array<float, false> conv_direct(const to_array<float, false>& a,

@@ -66,7 +66,3 @@ void MemMg_free(float* p);
 void MemMg_free(double* p);
 void MemMg_free(std::complex<float>* p);
 void MemMg_free(std::complex<double>* p);
-
-// A short report of the process's memory use (stands where the host's
-// "pstat -s" swap report used to be printed on pool exhaustion).
-void print_process_memory_report();

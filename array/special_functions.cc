@@ -9,7 +9,8 @@
 namespace {
 
 constexpr int kMaxIterations = 100;
-constexpr float kTolerance = 3.0e-7f;
+// The convergence tests compare in double, against this double tolerance.
+constexpr double kTolerance = 3.0e-7;
 
 // exp(-x + a ln x - ln Γ(a)): the common factor of both expansions, in double.
 double gamma_prefactor(float a, float x, float gln) {

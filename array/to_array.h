@@ -47,7 +47,7 @@ template <class T, bool XYOrder = false>
 class to_array {
  public:
   to_array() { set_attrib(); }
-  to_array(int d1, int d2 = 0, int d3 = 0) {
+  explicit to_array(int d1, int d2 = 0, int d3 = 0) {
     set_attrib();
     alloc(d1, d2, d3);
   }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <complex>
 #include <random>
@@ -119,8 +120,9 @@ TEST(ImageArithmetic, PixelWiseOperatorsAndGuardedDivision) {
   to_array<int, false> qi = int_line({7, -7}) / int_line({2, 2});
   EXPECT_EQ(qi(0), 3);
   EXPECT_EQ(qi(1), -3);
-  to_array<int, false> zero_div = int_line({5}) / int_line({0});
+  to_array<int, false> zero_div = int_line({5, INT_MIN}) / int_line({0, -1});
   EXPECT_EQ(zero_div(0), 0);
+  EXPECT_EQ(zero_div(1), INT_MIN);  // wraps instead of trapping
 
   // A wider second operand is read pixel by pixel, not as a flat buffer.
   to_array<float, false> a = random_image(3, 4, 2), b = random_image(3, 6, 3);

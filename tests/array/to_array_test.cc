@@ -2,6 +2,11 @@
 #include "array/to_array.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "support/death.h"
 
@@ -207,10 +212,22 @@ TEST(BufferPools, UnknownPointerStopsWithError) {
               "Error: CMemInt cannot deallocate the memory");
 }
 
-TEST(BufferPools, ExhaustionStopsWithNonZeroStatus) {
-  EXPECT_EXIT(
-      {
-        for (int k = 0; k <= 500; k++) MemMg_alloc(10 + k, 0.0);
-      },
-      ::testing::ExitedWithCode(255), "Error: CMemInt cannot allocate memory");
+namespace {
+// Fills the 500 double slots with distinct sizes and asks for one more, with
+// a stand-in "pstat" first on the PATH.
+void exhaust_double_pool(const std::string& bin_dir) {
+  std::FILE* script = std::fopen((bin_dir + "/pstat").c_str(), "w");
+  std::fputs("#!/bin/sh\necho \"swap report $1\"\n", script);
+  std::fclose(script);
+  chmod((bin_dir + "/pstat").c_str(), 0755);
+  setenv("PATH", (bin_dir + ":" + std::getenv("PATH")).c_str(), 1);
+  for (int k = 0; k <= 500; k++) MemMg_alloc(10 + k, 0.0);
+}
+}  // namespace
+
+TEST(BufferPools, ExhaustionReportsAndStopsWithNonZeroStatus) {
+  EXPECT_EXIT_STATUS(exhaust_double_pool(::testing::TempDir()), 255,
+                     "Error: CMemInt cannot allocate memory \\.\\.\\. \n"
+                     "(.|\n)*swap report -s\n(.|\n)*Buffer 0 Size = [0-9]+ (NOT )?USE \n"
+                     "(.|\n)*Buffer 499 Size = [0-9]+ USE \n");
 }
