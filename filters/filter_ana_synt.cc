@@ -333,8 +333,8 @@ void sb_usage(type_sb_filter Default) {
 
 type_sb_filter get_filter_bank(const char* Arg) {
   const char* text = Arg != nullptr ? Arg : "";
-  // "type[,file]": a leading integer, then optionally a comma and a name
-  // that runs to the next white space.
+  // "type[,file]": a leading integer, then optionally a comma and a name:
+  // the next run of characters other than white space.
   errno = 0;
   char* end = nullptr;
   long type = std::strtol(text, &end, 10);
@@ -342,6 +342,7 @@ type_sb_filter get_filter_bank(const char* Arg) {
     fatal_exitf(-1, stderr, "bad type of filter: %s\n", text);
   if (*end == ',') {
     const char* name = end + 1;
+    name += std::strspn(name, " \t\n\r\f\v");
     size_t len = std::strcspn(name, " \t\n\r\f\v");
     if (len > 0) {
       user_filter_file_store.assign(name, len);

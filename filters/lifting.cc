@@ -52,8 +52,8 @@ void lifting_usage(type_lift Default) {
 Lifting::Lifting(type_lift Type) : TypeLift(Type) {}
 
 // A neighbour's position: its border index under rules 0 to 2, from which
-// further neighbours are counted; under the zero rule the raw position,
-// read as zero when outside.
+// further neighbours are counted; under the zero rule, which has no index
+// outside the signal, the raw position.
 int Lifting::neighbour(int pos, int N) const {
   return Bord == I_ZERO ? pos : test_index(pos, N);
 }
@@ -61,6 +61,10 @@ int Lifting::neighbour(int pos, int N) const {
 float Lifting::lift_predict(int i, int N, const float* x, int Step) const {
   int a = neighbour(i - Step, N);
   int b = neighbour(i + Step, N);
+  // Only the zero rule leaves the signal here: the schemes have no zero
+  // padding, so such a bank stops.
+  if (a < 0 || a >= N || b < 0 || b >= N)
+    fatal_exitf(-1, stdout, "PB IndHigh: %d N = %d i = %d Step = %d\n", a, N, i, Step);
   switch (TypeLift) {
     case TL_CDF: return (sample(x, a, N) + sample(x, b, N)) * 0.5;
     case TL_MED: {

@@ -322,6 +322,10 @@ void SubBandFilter::transform(to_array<float, true>& Signal, to_array<float, tru
                               to_array<float, true>* Low) {
   int N = Signal.nx();
   int n_low = (N + 1) / 2;
+  // High is not resized: a short one would be written past its end.
+  if (High.n_elem() < N / 2)
+    fatal_exitf(-1, stdout, "Error: high band of %d values for a signal of %d samples ...\n",
+                High.n_elem(), N);
   std::vector<float> low(std::max(n_low, 1)), high(std::max(n_low, 1));
   transform(N, Signal.buffer(), low.data(), high.data());
   if (Low != nullptr) {
@@ -335,6 +339,10 @@ void SubBandFilter::recons(to_array<float, true>& Signal, to_array<float, true>&
                            to_array<float, true>& Low) {
   int N = Signal.nx();
   int n_low = (N + 1) / 2;
+  if (Low.n_elem() < n_low || High.n_elem() < N / 2)
+    fatal_exitf(-1, stdout,
+                "Error: bands of %d and %d values for a signal of %d samples ...\n",
+                Low.n_elem(), High.n_elem(), N);
   // Sized for either phase; the values beyond the bands stay zero.
   std::vector<float> low(std::max(n_low, 1)), high(std::max(n_low, 1));
   std::copy(Low.buffer(), Low.buffer() + n_low, low.begin());

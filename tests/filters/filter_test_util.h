@@ -1,11 +1,13 @@
-// Small helpers shared by the filter-bank tests: reproducible signals and
-// comparisons.
+// Helpers shared by the filter-bank tests: reproducible signals, reference
+// reads under the border rules and comparisons.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
+
+#include "array/base_types.h"
 
 namespace filter_test {
 
@@ -17,6 +19,19 @@ inline std::vector<float> random_signal(int n, unsigned seed, bool integer = fal
   std::vector<float> x(n);
   for (auto& v : x) v = integer ? float(ints(gen)) : uni(gen);
   return x;
+}
+
+// x at any position i under a border rule, from the rules' definitions
+// (mirror only within one length outside).
+inline double read(const std::vector<float>& x, int i, type_border rule) {
+  int n = int(x.size());
+  if (i >= 0 && i < n) return x[i];
+  switch (rule) {
+    case I_ZERO: return 0.;
+    case I_PERIOD: return x[((i % n) + n) % n];
+    case I_CONT: return x[i < 0 ? 0 : n - 1];
+    default: return x[i < 0 ? -i : 2 * n - i - 2];
+  }
 }
 
 inline double max_abs_diff(const std::vector<float>& a, const std::vector<float>& b,

@@ -1,5 +1,6 @@
-// Undecimated spline/Haar filter bank: perfect reconstruction, the identity
-// Ht*H + Gt*G = Id from the taps, constant signals and the texts.
+// Undecimated spline/Haar filter bank: the identity Ht*H + Gt*G = Id from
+// the taps, perfect reconstruction, brute-force spread convolutions under
+// every border rule, and the texts.
 #include "filters/undec_sub_band_filter.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +13,8 @@ using filter_test::max_abs_diff;
 using filter_test::random_signal;
 
 TEST(UndecSubBandFilter, SynthesisTimesAnalysisIsTheIdentity) {
-  // The composite filter, each tap applied at offset k - Size/2 (the
-  // stored order, not reversed) in both steps, must be a unit impulse.
+  // Each tap applied at offset k - Size/2 (the stored order, not reversed)
+  // in both steps: the composite filter must be a unit impulse.
   for (int t = 0; t <= 4; t++) {
     UndecSubBandFilter f{type_undec_filter(t)};
     std::map<int, double> composite;
@@ -31,37 +32,39 @@ TEST(UndecSubBandFilter, SynthesisTimesAnalysisIsTheIdentity) {
 TEST(UndecSubBandFilter, StepsReconstructWithPeriodicAndMirrorBorders) {
   const int n = 32;
   std::vector<float> x = random_signal(n, 21);
-  for (int t = 0; t <= 4; t++) {
-    for (type_border bord : {I_PERIOD, I_MIRROR}) {
+  for (int t = 0; t <= 4; t++)
+    for (type_border rule : {I_PERIOD, I_MIRROR})
       for (int step : {1, 2, 4}) {
         UndecSubBandFilter f{type_undec_filter(t)};
-        f.Bord = bord;
+        f.Bord = rule;
         std::vector<float> low(n), high(n), back(n);
         f.transform(n, x.data(), low.data(), high.data(), step);
         f.recons(n, low.data(), high.data(), back.data(), step);
         // The Haar types (3, 4) are not symmetric: mirrored borders break them.
-        int margin = (bord == I_MIRROR && t >= 3) ? 4 * step : 0;
+        int margin = (rule == I_MIRROR && t >= 3) ? 4 * step : 0;
         EXPECT_LT(max_abs_diff(x, back, margin, n - margin), 2e-6)
-            << "type " << t << " border " << bord << " step " << step;
+            << "type " << t << " rule " << rule << " step " << step;
       }
-    }
-  }
 }
 
-TEST(UndecSubBandFilter, ConstantSignalAndSpreadTaps) {
+TEST(UndecSubBandFilter, SplineStepIsTheSpreadB3Kernel) {
+  const int n = 12;
+  std::vector<float> x = random_signal(n, 31), c(n, 2.5f), low(n), high(n);
   UndecSubBandFilter f(U_B3SPLINE);
-  const int n = 16;
-  std::vector<float> c(n, 2.5f), low(n), high(n);
+  // A constant: the smooth band is the constant, the detail zero.
   f.transform(n, c.data(), low.data(), high.data(), 2);
-  for (int i = 0; i < n; i++) {
-    EXPECT_FLOAT_EQ(low[i], 2.5f);
-    EXPECT_FLOAT_EQ(high[i], 0.f);
+  for (int i = 0; i < n; i++) EXPECT_EQ(std::make_pair(low[i], high[i]), std::make_pair(2.5f, 0.f));
+  // Taps four apart reach up to 8 samples outside a signal of 12.
+  for (type_border rule : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
+    f.Bord = rule;
+    f.transform(n, x.data(), low.data(), high.data(), 4);
+    auto r = [&](int i) { return filter_test::read(x, i, rule); };
+    for (int i = 0; i < n; i++) {
+      double smooth = (r(i - 8) + 4 * r(i - 4) + 6 * r(i) + 4 * r(i + 4) + r(i + 8)) / 16;
+      EXPECT_NEAR(low[i], smooth, 1e-6) << "rule " << rule << " sample " << i;
+      EXPECT_NEAR(high[i], r(i) - smooth, 1e-6) << "rule " << rule << " sample " << i;
+    }
   }
-  // B3 spline at distance 2: (1, 4, 6, 4, 1)/16 over samples i-4 .. i+4.
-  std::vector<float> x = random_signal(n, 3), out(n);
-  f.convol_filter(n, x.data(), out.data(), f.H, f.Size_H, 2);
-  for (int i = 4; i < n - 4; i++)
-    EXPECT_NEAR(out[i], (x[i - 4] + 4 * x[i - 2] + 6 * x[i] + 4 * x[i + 2] + x[i + 4]) / 16., 1e-6);
 }
 
 TEST(UndecSubBandFilter, DecimatedSlotsWriteNothingAndFourTypesAreOffered) {
@@ -71,8 +74,8 @@ TEST(UndecSubBandFilter, DecimatedSlotsWriteNothingAndFourTypesAreOffered) {
   f.noise_transform(8, x.data(), low.data(), high.data());
   f.recons(8, low.data(), high.data(), x.data());
   for (int i = 0; i < 8; i++) EXPECT_EQ(low[i] + high[i], 14.f);
-  EXPECT_EQ(f.Size_G, 9);
-  EXPECT_EQ(f.Size_Gt, 3);
+  EXPECT_EQ(std::vector<int>({f.Size_H, f.Size_G, f.Size_Ht, f.Size_Gt}),
+            std::vector<int>({5, 9, 5, 3}));
 
   EXPECT_STREQ(StringUndecFilter(type_undec_filter(5)), "Undefined filters");
   testing::internal::CaptureStderr();
