@@ -7,7 +7,6 @@
 #include "array/fatal.h"
 #include "array/getopt.h"
 #include "array/vms.h"
-#include "numerics/im_dct.h"
 
 std::string Name_Imag_In;
 std::string Name_Imag_Out;
@@ -262,14 +261,10 @@ void filtinit(int argc, char* argv[]) {
         if (!read_int(OptArg, Nbr_Iter)) option_error("bad number of iterations: %s\n", OptArg);
         break;
       case 'B':
+        // Zero or less keeps the base's default block; the local DCT itself
+        // shrinks a block larger than the image and refuses other sizes.
         if (!read_int(OptArg, CosBlockSize))
           option_error("bad cosinus transform block size: %s\n", OptArg);
-        // Zero or less keeps the default; any other block goes to the DCT
-        // routines, which take only powers of two of at least 4 samples.
-        if (CosBlockSize > 0 && !dct_side_ok(CosBlockSize)) {
-          std::printf("bad cosinus transform block size: %s\n", OptArg);
-          fatal_exitf(-1, stdout, " DCT block size must be a power of two >= %d\n", DctMinSide);
-        }
         break;
       case 'S':
         if (!read_float(OptArg, FirstSoftThreshold) || FirstSoftThreshold < 0.f)
@@ -354,26 +349,4 @@ void filtinit(int argc, char* argv[]) {
   if (OptInd < argc) fatal_exitf(-1, stdout, "Too many parameters: %s ...\n", argv[OptInd]);
 
   if (UseVMSOption) vms_init(VMSSize, VMSDir.c_str(), Verbose ? True : False);
-}
-
-void check_base_selection() {
-  for (int b = 0; b < NbrBase; b++) {
-    type_mcabase base = TabSelect[b];
-    if (!mca_base_available(base))
-      fatal_exitf(-1, stdout, "Error: transform not available in this version: %d (%s)\n",
-                  static_cast<int>(base) + 1, StringMCABase(base));
-  }
-  // The a trous base needs at least one wavelet band, and its band levels
-  // come from a table that ends with zeros after its eighth scale (unless
-  // the levels are measured with -M); the last-scale removal needs two scales.
-  bool atrou = false;
-  for (int b = 0; b < NbrBase; b++) atrou = atrou || TabSelect[b] == MCA_ATROU;
-  if ((atrou || RemoveLastScale) && NbrScale2D < 2) {
-    std::printf("bad number of scales: %d\n", NbrScale2D);
-    fatal_exit(" Nbr Scales >= 2\n");
-  }
-  if (atrou && !UseMad && NbrScale2D > 8) {
-    std::printf("bad number of scales: %d\n", NbrScale2D);
-    fatal_exit(" Nbr Scales <= 8 for the a trous transform (or use -M)\n");
-  }
 }

@@ -72,10 +72,5 @@ void manline();
 void vm_usage();
 void verbose_usage();
 
-// Refuses, at once, a selection the run cannot carry out: a base whose
-// transform is not in this build, or a scale count that leaves a selected
-// base without detail bands or with a zero band level.
-void check_base_selection();
-
 // Back to the initial values, OptInd included (for a second parse).
 void reset_mca_options();

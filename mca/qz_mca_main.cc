@@ -35,6 +35,18 @@ void print_parameters() {
   if (UseZoom == 1) std::printf("Zoom the image \n");
 }
 
+// Every image of the run is written with the input's header, but as 32-bit
+// floats without scaling: components and residual are real-valued, and in
+// the input's integer type they would be rounded so that their sum no longer
+// gives the input back. The rest of the header (keywords, coordinates,
+// history) is kept.
+void as_float_results(fitsstruct& header) {
+  header.bitpix = -32;
+  header.bytepix = 4;
+  header.bscale = 1.;
+  header.bzero = 0.;
+}
+
 // The option globals into the MCA; every base takes its share.
 void configure(MCA& mca) {
   mca.NbrBase = NbrBase;
@@ -101,7 +113,6 @@ int main(int argc, char* argv[]) {
     TabSelect[0] = MCA_ATROU;
     TabSelect[1] = MCA_CUR;
   }
-  check_base_selection();
 
   MCA mca;
   std::vector<to_array<float, false>> components(NbrBase);
@@ -110,12 +121,7 @@ int main(int argc, char* argv[]) {
   io_read_ima_float(Name_Imag_In.c_str(), data, &header);
   if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor);
   header.origin = CommandLine.c_str();
-  // Components and residual are real-valued: written in the input's integer
-  // type they would be rounded and their sum would no longer give the input.
-  header.bitpix = -32;
-  header.bytepix = 4;
-  header.bscale = 1.;
-  header.bzero = 0.;
+  as_float_results(header);
 
   if (Noise_Ima < NoiseNotGiven) {
     Noise_Ima = detect_noise_from_med(data);

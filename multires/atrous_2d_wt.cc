@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "array/border.h"
+#include "array/border_index.h"
 
 namespace {
 
@@ -24,22 +24,6 @@ inline float b3_tap(float centre, float near_left, float near_right, float far_l
   double v = 0.375 * static_cast<double>(centre) + 0.25 * static_cast<double>(near_pair) +
              0.0625 * static_cast<double>(far_pair);
   return static_cast<float>(v);
-}
-
-// Index read for position i of n samples under a border rule other than zero.
-inline int border_index(int i, int n, type_border border) {
-  switch (border) {
-    case I_CONT: return test_index_cont(i, n);
-    case I_MIRROR: return test_index_mirror(i, n);
-    case I_PERIOD: return test_index_period(i, n);
-    default: return i;
-  }
-}
-
-void check_border(type_border border) {
-  if (border != I_CONT && border != I_MIRROR && border != I_PERIOD && border != I_ZERO)
-    fatal_exitf(-1, stdout, "Error: bad border rule %d in the a trous transform ...\n",
-                static_cast<int>(border));
 }
 
 // dst := a - b over n samples.
@@ -70,7 +54,6 @@ float ATROUS_2D_WT::norm_band(int s) const {
 
 void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
                                       to_array<float, false>& Out, int s, Bool Add) {
-  check_border(Border);
   if (s < 0 || s > 29)
     fatal_exitf(-1, stdout, "Error: bad scale %d in the a trous smoothing ...\n", s);
   const int nl = In.nl(), nc = In.nc();
@@ -83,9 +66,14 @@ void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
   // Pass along the lines: each line is copied with 2d border samples on each
   // side, so that every output sample reads its neighbours directly. Holes
   // wider than the line read every neighbour through the border rule instead
-  // of padding far beyond it.
+  // of padding far beyond it. An unknown rule stops at the first edge read.
   const float* in_buf = In.buffer();
   float* line_buf = LinePass.buffer();
+  const type_border border = Border;
+  auto edge_sample = [border](const float* row, int j, int n) {
+    const int k = border_index(j, n, border);
+    return k < 0 ? 0.f : row[k];
+  };
   if (2 * d <= nc) {
     PaddedLine.assign(static_cast<size_t>(nc) + 4 * static_cast<size_t>(d), 0.f);
     float* padded = PaddedLine.data() + 2 * d;
@@ -93,8 +81,8 @@ void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
       const float* row = in_buf + static_cast<size_t>(i) * nc;
       std::memcpy(padded, row, sizeof(float) * nc);
       for (int k = 1; k <= 2 * d; k++) {
-        padded[-k] = Border == I_ZERO ? 0.f : row[border_index(-k, nc, Border)];
-        padded[nc - 1 + k] = Border == I_ZERO ? 0.f : row[border_index(nc - 1 + k, nc, Border)];
+        padded[-k] = edge_sample(row, -k, nc);
+        padded[nc - 1 + k] = edge_sample(row, nc - 1 + k, nc);
       }
       float* out_row = line_buf + static_cast<size_t>(i) * nc;
       for (int j = 0; j < nc; j++)
@@ -104,10 +92,7 @@ void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
   } else {
     for (int i = 0; i < nl; i++) {
       const float* row = in_buf + static_cast<size_t>(i) * nc;
-      auto sample = [&](int j) -> float {
-        if (j >= 0 && j < nc) return row[j];
-        return Border == I_ZERO ? 0.f : row[border_index(j, nc, Border)];
-      };
+      auto sample = [&](int j) { return edge_sample(row, j, nc); };
       float* out_row = line_buf + static_cast<size_t>(i) * nc;
       for (int j = 0; j < nc; j++)
         out_row[j] = b3_tap(row[j], sample(j - d), sample(j + d), sample(j - 2 * d),
@@ -118,9 +103,8 @@ void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
   // Pass along the columns: the five rows involved are located once per row.
   ZeroLine.assign(nc, 0.f);
   auto row_at = [&](int i) -> const float* {
-    if (i >= 0 && i < nl) return line_buf + static_cast<size_t>(i) * nc;
-    if (Border == I_ZERO) return ZeroLine.data();
-    return line_buf + static_cast<size_t>(border_index(i, nl, Border)) * nc;
+    const int k = border_index(i, nl, border);
+    return k < 0 ? ZeroLine.data() : line_buf + static_cast<size_t>(k) * nc;
   };
   float* out_buf = Out.buffer();
   for (int i = 0; i < nl; i++) {
@@ -173,6 +157,8 @@ void ATROUS_2D_WT::recons(const to_array<float, false>* TabBand, to_array<float,
   if (AddLastScale) {
     Image = smooth_band;
   } else {
+    // Zeroing an image of another size in place would leave the loop below
+    // reading and writing past it: it takes the bands' size first.
     if (Image.nl() != smooth_band.nl() || Image.nc() != smooth_band.nc() || Image.naxis() != 2)
       Image.alloc(smooth_band.nl(), smooth_band.nc(), "rec");
     Image.init();

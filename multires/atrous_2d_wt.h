@@ -8,9 +8,14 @@
 
 #include "array/base_types.h"
 #include "array/to_array.h"
+#include "filters/undec_sub_band_filter.h"
 
 class ATROUS_2D_WT {
  public:
+  // The B3-spline undecimated filter bank, created and owned by the object
+  // for callers that filter through a bank; the smoothing here has the B3
+  // taps built in and does not use it.
+  UndecSubBandFilter* UndecFilterBank;
   // Modified transform: w_s = c_s - H_s H_s c_s, inverted by the modified
   // reconstruction. Plain transform: w_s = c_s - H_s c_s.
   Bool ModifiedATWT = False;
@@ -20,7 +25,8 @@ class ATROUS_2D_WT {
   // Rule for every read outside the image in the smoothing.
   type_border Border = I_CONT;
 
-  ATROUS_2D_WT() = default;
+  ATROUS_2D_WT() : UndecFilterBank(new UndecSubBandFilter(U_B3SPLINE)) {}
+  ~ATROUS_2D_WT() { delete UndecFilterBank; }
   ATROUS_2D_WT(const ATROUS_2D_WT&) = delete;
   ATROUS_2D_WT& operator=(const ATROUS_2D_WT&) = delete;
 
