@@ -150,7 +150,9 @@ int BSPLINE_DEC::SamplesToCoefficients(to_array<float, false>& ima) {
 
 void BSPLINE_DEC::ConvertToInterpolationCoefficients(double* c, long N, double* z, long NbPoles,
                                                      double Tolerance) {
-  if (N == 1) return;
+  // A single sample is its own coefficient; an empty vector has none (its
+  // initial values would read before the buffer).
+  if (N <= 1) return;
   double lambda = 1.0;
   for (long k = 0; k < NbPoles; k++) lambda = lambda * (1.0 - z[k]) * (1.0 - 1.0 / z[k]);
   for (long n = 0; n < N; n++) c[n] *= lambda;
@@ -262,6 +264,12 @@ void BSPLINE_DEC::shift_rotation_from_spline_coeff(float* Bcoeff, float* Out, in
 void BSPLINE_DEC::shift_rotation(to_array<float, false>& In, to_array<float, false>& Out,
                                  double Angle, Bool InputIsCoeff, double Dx, double Dy,
                                  int xOrigin, int yOrigin) {
+  if (&In == &Out) {
+    // Every output pixel reads a window of coefficients: resample from a copy.
+    to_array<float, false> source = In;
+    shift_rotation(source, Out, Angle, InputIsCoeff, Dx, Dy, xOrigin, yOrigin);
+    return;
+  }
   const int width = In.nc(), height = In.nl();
   const double x_origin = xOrigin == -1 ? width / 2 : xOrigin;
   const double y_origin = yOrigin == -1 ? height / 2 : yOrigin;

@@ -48,7 +48,7 @@ void hc_test(const float* data, int N, float& HC1, float& HC2, float sigma, floa
   double hc1 = 0.0, hc2 = 0.0;
   for (int i = 0; i < N; ++i) {
     double d = std::sqrt(p[i] - p[i] * p[i]);
-    double h = d > kTiny ? std::fabs(((i + 1) * inv_n - p[i]) * sqrt_n / d) : 0.0;
+    double h = d > kTiny ? std::fabs(((i + 1) / double(N) - p[i]) * sqrt_n / d) : 0.0;
     hc1 = std::max(hc1, h);
     if (i >= low && i <= N - high - 1) hc2 = std::max(hc2, h);
   }

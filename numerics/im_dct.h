@@ -12,22 +12,23 @@ void four1(float* data, unsigned long nn, int isign);
 
 // isign 1: the n real values become the first half of their spectrum, packed
 // as data[1] = F_0, data[2] = F_{n/2}, then (Re, Im) of F_1 .. F_{n/2-1};
-// isign -1: back to n/2 times the real values. n is a power of two, at least 4.
+// isign -1: back to n/2 times the real values. n is a power of two, at least 2.
 void realft(float* data, unsigned long n, int isign);
 
 // isign 1: unnormalised DCT-II of y[1..n]; isign -1: its inverse up to a factor
-// n/2 (the k = 0 term taken with weight ½). n is a power of two, at least 4.
+// n/2 (the k = 0 term taken with weight ½). n is a power of two, at least 2.
 void cosft2(float* y, int n, int isign);
 
-// Smallest side the one-dimensional DCT routines accept.
-constexpr int DctMinSide = 4;
+// Smallest side the one-dimensional DCT routines accept: a single sample has
+// no second element for the real FFT to pack its Nyquist term into.
+constexpr int DctMinSide = 2;
 
 // True when n is a power of two of at least DctMinSide.
 bool dct_side_ok(int n);
 
 // 2D DCT of in into out (resized to in's size): rows then columns forward,
 // columns then rows inverse, both scaled by 2 / sqrt(Nl·Nc) so that the
-// inverse undoes the forward for any power-of-two sides of at least 4.
+// inverse undoes the forward for any power-of-two sides of at least 2.
 // Other sides end the process with a message.
 void im_dct(to_array<float, false>& in, to_array<float, false>& out, Bool Reverse);
 

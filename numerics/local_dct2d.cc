@@ -12,8 +12,8 @@
 
 namespace {
 
-// The DCT routines need a power-of-two side of at least 4; smaller blocks
-// would divide by zero and write outside the block.
+// The DCT routines need a power-of-two side of at least 2: one-pixel blocks
+// would be read past their end (and, overlapping, would all sit at the origin).
 void check_block_size(int block_size) {
   if (!dct_side_ok(block_size))
     fatal_exitf(-1, stdout,
@@ -184,11 +184,14 @@ void LOCAL_DCT2D::transform(to_array<float, false>& Ima) {
                 "       Image size is: Nl = %d Nc = %d\n"
                 "       Expected size is: Nl = %d Nc = %d\n",
                 Ima.nl(), Ima.nc(), Nl, Nc);
+  resize_if_needed(DCTIma, NlTrans, NcTrans);
   block_dct(Ima, DCTIma, B2D, TransB2D, block_work_, dct_work_.data());
 }
 
 void LOCAL_DCT2D::recons(to_array<float, false>& Ima) {
   check_allocated();
+  // DCTIma is public: a caller may have replaced it by an image of another size.
+  check_trans_size(DCTIma, NlTrans, NcTrans);
   resize_if_needed(Ima, Nl, Nc);
   block_inverse_dct(DCTIma, Ima, B2D, TransB2D, block_work_, dct_work_.data());
 }

@@ -31,12 +31,9 @@ void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, 
 class LOCAL_DCT2D {
  public:
   // Overlap requested at allocation, kept as given even when the image tiling
-  // clears its own flag. Callers know it under both names.
-  union {
-    Bool Overlap;
-    Bool BlockOverlap;
-  };
-  int BlockSize;  // block side, a power of two of at least 4
+  // clears its own flag.
+  Bool Overlap;
+  int BlockSize;  // block side, a power of two of at least 2
   int Nl, Nc;     // image size; the object is not allocated while either is 0
   int NlTrans, NcTrans;  // size of the transform image
   Block2D B2D;           // tiling of the image, overlapping when requested

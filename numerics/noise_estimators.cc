@@ -141,7 +141,8 @@ float detect_noise_from_med(const to_array<float, false>& image) {
       residual(image, [](const to_array<float, false>& in, to_array<float, false>& out) {
         smooth_mediane(in, out, I_CONT, 0, 3);
       });
-  return static_cast<float>(clip_pixels(residue, 3, true).sigma / MedianResidualFactor);
+  const float sigma = static_cast<float>(clip_pixels(residue, 3, true).sigma);
+  return static_cast<float>(sigma / MedianResidualFactor);
 }
 
 float detect_noise_from_bspline(const to_array<float, false>& image) {

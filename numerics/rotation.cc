@@ -15,8 +15,10 @@ namespace {
 
 constexpr double Pi = 3.14159265358979323846;
 
-// Degrees to radians in double precision, rounded to float.
-float to_radian(float degrees) { return static_cast<float>(degrees / 180. * Pi); }
+// Degrees to radians in double precision, rounded to float. The two rotations
+// convert in different orders, which can differ in the last bit.
+float degrees_over_180_times_pi(float degrees) { return static_cast<float>(degrees / 180. * Pi); }
+float degrees_times_pi_over_180(float degrees) { return static_cast<float>(degrees * Pi / 180.); }
 
 // Signed frequency of bin k of an uncentred spectrum of n values, in
 // [-n/2, n - 1 - n/2]: the integer frequencies of the centred layout.
@@ -98,13 +100,13 @@ void Rotation::im_shear(to_array<float, false>& Ima, char Axis, float a) {
 
 void Rotation::im_rotate(to_array<float, false>& in, to_array<float, false>& out, float Angle) {
   float theta = Angle;
-  if (AngleInRadian == 0) theta = to_radian(Angle);
+  if (AngleInRadian == 0) theta = degrees_over_180_times_pi(Angle);
   const int quarter_turns = static_cast<int>(theta / (Pi / 2.));
   if (Verbose == 1) std::printf("NRot 90 degrees = %d\n", quarter_turns);
   im_rot90(in, out, quarter_turns);
   const float rest = REM(theta, static_cast<float>(Pi / 2.));
   const float half_tan = static_cast<float>(-std::tan(rest / 2.));
-  const float sine = static_cast<float>(std::sin(rest));
+  const float sine = static_cast<float>(std::sin(static_cast<double>(rest)));
   if (Verbose == 1) std::printf("im_shear x\n");
   im_shear(out, 'x', half_tan);
   if (Verbose == 1) std::printf("im_shear y\n");
@@ -148,9 +150,9 @@ void Rotation::im_move_rotate_bilinear(to_array<float, false>& in, to_array<floa
   }
   if (out.nl() != nl || out.nc() != nc) out.alloc(nl, nc);
   float theta = -Angle;
-  if (AngleInRadian == 0) theta = to_radian(theta);
-  const float s = static_cast<float>(std::sin(theta));
-  const float c = static_cast<float>(std::cos(theta));
+  if (AngleInRadian == 0) theta = degrees_times_pi_over_180(theta);
+  const float s = static_cast<float>(std::sin(static_cast<double>(theta)));
+  const float c = static_cast<float>(std::cos(static_cast<double>(theta)));
   const int cl = nl / 2, cc = nc / 2;
   for (int i = 0; i < nl; i++) {
     float* out_row = out.buffer() + static_cast<int64_t>(i) * nc;
@@ -185,7 +187,7 @@ void Rotation::im_move_rotate(to_array<float, false>& in, to_array<float, false>
 
 void Rotation::im_move_rotate_spline(to_array<float, false>& in, to_array<float, false>& out,
                                      float Angle, float dx, float dy, int Degree) {
-  const double angle = RadianAngle == 0 ? -static_cast<double>(Angle)
+  const double angle = AngleInRadian == 0 ? -static_cast<double>(Angle)
                                         : -static_cast<double>(Angle) / 3.141592653589793 * 180.;
   SplineDegree = Degree;
   shift_rotation(in, out, angle, False, dx, dy, -1, -1);

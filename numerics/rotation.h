@@ -19,15 +19,10 @@ void translate2d(to_array<float, false>& Ima, float dx, float dy);
 
 class Rotation : public BSPLINE_DEC {
  public:
-  int Verbose = 0;  // 1 prints the steps of im_rotate
-  // Angles in radians when non-zero, else in degrees. The same flag goes by
-  // both names among the callers.
-  union {
-    int AngleInRadian;
-    int RadianAngle;
-  };
+  int Verbose = 0;        // 1 prints the steps of im_rotate
+  int AngleInRadian = 0;  // angles in radians when non-zero, else in degrees
 
-  Rotation() : AngleInRadian(0) {}
+  Rotation() = default;
 
   // Rotation by k quarter turns (any sign) into out, resized to Nc x Nl for
   // odd turns.

@@ -64,7 +64,7 @@ void moment4(const float* data, int N, double& mean, double& sigma, double& skew
   if (variance > 0.0) {
     sigma = std::sqrt(variance);
     skewness = (sum3 / N) / (sigma * sigma * sigma);
-    kurtosis = (sum4 / N) / (variance * variance) - 3.0;
+    kurtosis = (sum4 / N) / (sigma * sigma * sigma * sigma) - 3.0;
   }
   mean = m;
 }

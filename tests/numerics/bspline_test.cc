@@ -6,20 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <vector>
 
+#include "random_image.h"
 #include "support/death.h"
 
 namespace {
-
-to_array<float, false> random_image(int nl, int nc, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> dist(-1.f, 1.f);
-  to_array<float, false> ima(nl, nc);
-  for (int k = 0; k < ima.n_elem(); k++) ima(k) = dist(gen);
-  return ima;
-}
 
 BSPLINE_DEC spline(int degree) {
   BSPLINE_DEC s;
@@ -29,15 +21,17 @@ BSPLINE_DEC spline(int degree) {
 
 }  // namespace
 
-TEST(BSpline, InterpolationIsExactAtTheSamples) {
+TEST(BSpline, ExactAtTheSamplesAndOnConstants) {
   for (int degree = 2; degree <= 5; degree++) {
-    to_array<float, false> ima = random_image(13, 17, degree), coeff = ima;
+    to_array<float, false> ima = random_image(13, 17, degree), coeff = ima, flat(6, 9);
     BSPLINE_DEC s = spline(degree);
     s.SamplesToCoefficients(coeff);
     for (int i = 0; i < 13; i++)
       for (int j = 0; j < 17; j++)
-        ASSERT_NEAR(s.InterpolatedValue(coeff, j, i), ima(i, j), 2e-6)
-            << "degree " << degree << " at " << i << "," << j;
+        ASSERT_NEAR(s.InterpolatedValue(coeff, j, i), ima(i, j), 2e-6) << degree << " at " << i << "," << j;
+    flat.init(4.5f);
+    s.SamplesToCoefficients(flat);
+    for (int k = 0; k < flat.n_elem(); k++) ASSERT_NEAR(flat(k), 4.5f, 1e-5) << degree;
   }
 }
 
@@ -59,45 +53,31 @@ TEST(BSpline, ReproducesPolynomialsOfItsDegreeAwayFromTheBorders) {
     s.SamplesToCoefficients(coeff);
     for (double y = 28.0; y < 36.0; y += 0.7)
       for (double x = 27.3; x < 37.0; x += 0.45)
-        ASSERT_NEAR(s.InterpolatedValue(coeff, x, y), f(x, y), 2e-5)
-            << "degree " << degree << " at " << x << "," << y;
+        ASSERT_NEAR(s.InterpolatedValue(coeff, x, y), f(x, y), 2e-5) << degree << " at " << x << "," << y;
   }
 }
 
-TEST(BSpline, ConstantImageKeepsItsValue) {
-  for (int degree = 2; degree <= 5; degree++) {
-    to_array<float, false> ima(6, 9);
-    ima.init(4.5f);
-    spline(degree).SamplesToCoefficients(ima);
-    for (int k = 0; k < ima.n_elem(); k++) ASSERT_NEAR(ima(k), 4.5f, 1e-5) << degree;
-  }
-}
-
-TEST(BSpline, MirrorBordersMakeTheSplineSymmetricAboutTheEdgeSamples) {
+TEST(BSpline, MirrorBordersAndLengthOneAxes) {
   // On 4 samples the window indices -2 .. 5 read 2, 1, 0, 1, 2, 3, 2, 1.
   for (int degree = 2; degree <= 5; degree++) {
     to_array<float, false> coeff = random_image(1, 4, 10 + degree);
     BSPLINE_DEC s = spline(degree);
     s.SamplesToCoefficients(coeff);
+    auto at = [&](double x) { return s.InterpolatedValue(coeff, x, 0.0); };
     for (double x : {0.3, 1.0, 1.7, 2.0}) {
-      EXPECT_NEAR(s.InterpolatedValue(coeff, -x, 0.0), s.InterpolatedValue(coeff, x, 0.0), 1e-6);
-      EXPECT_NEAR(s.InterpolatedValue(coeff, 3.0 + x, 0.0), s.InterpolatedValue(coeff, 3.0 - x, 0.0),
-                  1e-6);
+      EXPECT_NEAR(at(-x), at(x), 1e-6);
+      EXPECT_NEAR(at(3.0 + x), at(3.0 - x), 1e-6);
     }
-    EXPECT_NEAR(s.InterpolatedValue(coeff, 5.0, 0.0), s.InterpolatedValue(coeff, 1.0, 0.0), 1e-6);
+    EXPECT_NEAR(at(5.0), at(1.0), 1e-6);
   }
-}
-
-TEST(BSpline, LengthOneAxesAreLeftAlone) {
-  to_array<float, false> single(1, 1);
+  // A 1 x 1 image is left alone and read everywhere; a single line is
+  // filtered along the row only.
+  to_array<float, false> single(1, 1), line = random_image(1, 8, 4), coeff = line;
   single(0, 0) = 3.f;
   BSPLINE_DEC s;
   s.SamplesToCoefficients(single);
   EXPECT_EQ(single(0, 0), 3.f);
   EXPECT_NEAR(s.InterpolatedValue(single, 7.3, -2.1), 3.0, 1e-6);
-
-  // A single line: only the row is filtered.
-  to_array<float, false> line = random_image(1, 8, 4), coeff = line;
   s.SamplesToCoefficients(coeff);
   for (int j = 0; j < 8; j++) EXPECT_NEAR(s.InterpolatedValue(coeff, j, 5.0), line(0, j), 2e-6);
 }
@@ -106,7 +86,6 @@ TEST(BSpline, InitialValuesMatchDirectSums) {
   BSPLINE_DEC s;
   std::vector<double> c = {0.0, 0.0, 1.0, 2.0};
   EXPECT_NEAR(s.InitialAntiCausalCoefficient(c.data(), 4, 0.5), -5.0 / 3.0, 1e-15);
-
   // The exact causal value is Σ z^k c̃[k] over the mirror-periodic extension.
   const double z = std::sqrt(3.0) - 2.0;
   for (long n : {2L, 3L, 7L, 20L}) {
@@ -114,14 +93,9 @@ TEST(BSpline, InitialValuesMatchDirectSums) {
     for (long k = 0; k < n; k++) v[k] = std::cos(1.3 * k) + 0.1 * k;
     double direct = 0.0, zk = 1.0;
     const long period = 2 * n - 2;
-    for (long k = 0; k < 400; k++, zk *= z) {
-      long m = k % period;
-      direct += zk * v[m < n ? m : period - m];
-    }
+    for (long k = 0; k < 400; k++, zk *= z) direct += zk * v[k % period < n ? k % period : period - k % period];
     EXPECT_NEAR(s.InitialCausalCoefficient(v.data(), n, z, 0.0), direct, 1e-12) << n;
-    if (n == 20) {
-      EXPECT_NEAR(s.InitialCausalCoefficient(v.data(), n, z, 1e-9), direct, 1e-8);
-    }
+    EXPECT_NEAR(s.InitialCausalCoefficient(v.data(), n, z, 1e-9), direct, 1e-8) << n;
   }
 }
 
@@ -130,22 +104,23 @@ TEST(BSpline, ShiftsAndQuarterTurnsOfTheCoefficients) {
   to_array<float, false> ima = random_image(n, n, 21), coeff = ima, out(n, n);
   BSPLINE_DEC s;
   s.SamplesToCoefficients(coeff);
-
-  s.shift_rotation_from_spline_coeff(coeff.buffer(), out.buffer(), n, n, 0.0, 0.0, 0.0, 4.0, 4.0);
+  auto resample = [&](double angle, double dx) {
+    s.shift_rotation_from_spline_coeff(coeff.buffer(), out.buffer(), n, n, angle, dx, 0.0, 4.0, 4.0);
+  };
+  resample(0.0, 0.0);
   for (int k = 0; k < n * n; k++) ASSERT_NEAR(out(k), ima(k), 2e-6);
-
-  s.shift_rotation_from_spline_coeff(coeff.buffer(), out.buffer(), n, n, 0.0, 1.0, 0.0, 4.0, 4.0);
-  for (int i = 0; i < n; i++) {
-    EXPECT_NEAR(out(i, 0), ima(i, 1), 2e-6);
-    for (int j = 1; j < n; j++) ASSERT_NEAR(out(i, j), ima(i, j - 1), 2e-6);
+  // Shift by one column: column 0 reads column 1 by mirror symmetry, or 0 masked.
+  for (int masking : {0, 1}) {
+    s.Masking = masking;
+    resample(0.0, 1.0);
+    for (int i = 0; i < n; i++) {
+      EXPECT_NEAR(out(i, 0), masking ? 0.f : ima(i, 1), 2e-6);
+      for (int j = 1; j < n; j++) ASSERT_NEAR(out(i, j), ima(i, j - 1), 2e-6);
+    }
   }
-  s.Masking = 1;
-  s.shift_rotation_from_spline_coeff(coeff.buffer(), out.buffer(), n, n, 0.0, 1.0, 0.0, 4.0, 4.0);
-  for (int i = 0; i < n; i++) EXPECT_EQ(out(i, 0), 0.f);
   s.Masking = 0;
-
   // A quarter turn about the centre lands on samples: out(x, y) = in(4 - (y - 4), 4 + (x - 4)).
-  s.shift_rotation_from_spline_coeff(coeff.buffer(), out.buffer(), n, n, 90.0, 0.0, 0.0, 4.0, 4.0);
+  resample(90.0, 0.0);
   for (int y = 0; y < n; y++)
     for (int x = 0; x < n; x++) ASSERT_NEAR(out(y, x), ima(x, 8 - y), 5e-6) << x << "," << y;
 }
@@ -159,13 +134,14 @@ TEST(BSpline, ShiftRotationConvertsUnlessGivenCoefficients) {
   for (int k = 0; k < ima.n_elem(); k++) EXPECT_NEAR(out(k), ima(k), 2e-6);
   // The input now holds coefficients and is left as it is when flagged so.
   to_array<float, false> coeff = in;
-  s.shift_rotation(in, out, 0.0, True, 0.0, 0.0, -1, -1);
-  for (int k = 0; k < ima.n_elem(); k++) EXPECT_EQ(in(k), coeff(k));
-  for (int k = 0; k < ima.n_elem(); k++) EXPECT_NEAR(out(k), ima(k), 2e-6);
-  // With the centre as origin (column 2, line 3) a half turn maps (x, y) to (4 - x, 6 - y).
   s.shift_rotation(in, out, 180.0, True, 0.0, 0.0, -1, -1);
+  for (int k = 0; k < ima.n_elem(); k++) EXPECT_EQ(in(k), coeff(k));
+  // With the centre as origin (column 2, line 3) a half turn maps (x, y) to (4 - x, 6 - y).
   EXPECT_NEAR(out(3, 2), ima(3, 2), 2e-6);
   EXPECT_NEAR(out(2, 1), ima(4, 3), 2e-6);
+  // Into itself: the same result as into another image.
+  s.shift_rotation(in, in, 180.0, True, 0.0, 0.0, -1, -1);
+  for (int k = 0; k < ima.n_elem(); k++) EXPECT_EQ(in(k), out(k));
 }
 
 TEST(BSpline, InvalidDegreeIsReported) {
@@ -176,6 +152,5 @@ TEST(BSpline, InvalidDegreeIsReported) {
   EXPECT_EQ(s.InterpolatedValue(ima, 1.0, 1.0), 0.0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Invalid spline degree\nInvalid spline degree\n");
   for (int k = 0; k < 16; k++) EXPECT_EQ(ima(k), copy(k));
-  EXPECT_EXIT_STATUS(s.SamplesToCoefficients(ima), 255,
-                     "Invalid spline degree\nError: Change of spline basis failed");
+  EXPECT_EXIT_STATUS(s.SamplesToCoefficients(ima), 255, "Invalid spline degree\nError: Change of spline basis failed");
 }

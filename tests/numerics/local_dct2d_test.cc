@@ -6,108 +6,76 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 
+#include "random_image.h"
 #include "support/death.h"
 
-namespace {
-
-const double Pi = 3.14159265358979323846;
-
-to_array<float, false> random_image(int nl, int nc, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> dist(0.f, 100.f);
-  to_array<float, false> ima(nl, nc);
-  for (int k = 0; k < ima.n_elem(); k++) ima(k) = dist(gen);
-  return ima;
-}
-
-// (2/B) ΣΣ f cos cos over the B x B block of ima starting at (p, q).
-double direct_block_dct(const to_array<float, false>& ima, int p, int q, int size, int u, int v) {
-  double sum = 0.;
-  for (int i = 0; i < size; i++)
-    for (int j = 0; j < size; j++)
-      sum += ima(p + i, q + j) * std::cos(Pi * u * (i + 0.5) / size) *
-             std::cos(Pi * v * (j + 0.5) / size);
-  return 2. / size * sum;
-}
-
-}  // namespace
-
-TEST(LocalDct2D, OutOfRangeBlockSizesGiveAGlobalDct) {
-  to_array<float, false> ima = random_image(256, 256, 3);
-  double mean = 0.;
-  for (int k = 0; k < ima.n_elem(); k++) mean += ima(k);
-  mean /= ima.n_elem();
+TEST(LocalDct2D, SizesOfTheTransformImage) {
+  LOCAL_DCT2D dct;
+  EXPECT_EQ(dct.nl() + dct.nc() + dct.block_size(), 0);
+  EXPECT_EQ(dct.norm(), 1.f);
+  // Block sizes out of range, or the whole side, give one block: a global DCT.
+  to_array<float, false> ima = random_image(256, 256, 3, 0.f, 100.f);
   for (int size : {0, -4, 300, 256}) {
-    LOCAL_DCT2D dct;
     dct.alloc(256, 256, size, True, False);
     EXPECT_EQ(dct.block_size(), 256);
     EXPECT_EQ(dct.nl(), 256);
-    EXPECT_EQ(dct.nc(), 256);
     EXPECT_EQ(dct.B2D.nbr_block(), 1);
     EXPECT_EQ(dct.B2D.BlockOverlap, 0);
-    EXPECT_EQ(dct.Overlap, True);
-    if (size == 0) {
-      dct.transform(ima);
-      EXPECT_NEAR(dct(0, 0), 512. * mean, 1e-4 * 512. * mean);
-    }
+    EXPECT_EQ(dct.Overlap, True);  // kept as requested
   }
-}
-
-TEST(LocalDct2D, TransformSizesWithAndWithoutOverlap) {
-  LOCAL_DCT2D over, plain, from_trans;
-  over.alloc(256, 256, 32, True, False);
-  EXPECT_EQ(over.nl(), 512);
-  EXPECT_EQ(over.nc(), 512);
-  EXPECT_EQ(over.B2D.nbr_block(), 256);
-  plain.alloc(256, 256, 32, False, False);
-  EXPECT_EQ(plain.nl(), 256);
-  EXPECT_EQ(plain.B2D.nbr_block(), 64);
-  from_trans.alloc_from_trans(512, 512, 32, True, False);
-  EXPECT_EQ(from_trans.Nl, 256);
-  EXPECT_EQ(from_trans.Nc, 256);
-  EXPECT_EQ(from_trans.nl(), 512);
+  dct.transform(ima);
+  EXPECT_NEAR(dct(0, 0), 512. * ima.mean(), 1e-4 * 512. * ima.mean());
+  struct Case { Bool overlap; int size, blocks; };
+  for (Case c : {Case{True, 512, 256}, Case{False, 256, 64}}) {
+    dct.alloc(256, 256, 32, c.overlap, False);
+    EXPECT_EQ(dct.nl(), c.size);
+    EXPECT_EQ(dct.nc(), c.size);
+    EXPECT_EQ(dct.B2D.nbr_block(), c.blocks);
+  }
+  dct.alloc_from_trans(512, 512, 32, True, False);
+  EXPECT_EQ(dct.Nl, 256);
+  EXPECT_EQ(dct.Nc, 256);
 }
 
 TEST(LocalDct2D, BlocksHoldTheDctOfTheirPixels) {
-  to_array<float, false> ima = random_image(64, 96, 5);
+  const double Pi = 3.14159265358979323846;
+  to_array<float, false> ima = random_image(64, 96, 5, 0.f, 100.f), trans;
   LOCAL_DCT2D dct;
   dct.alloc(64, 96, 16, True, False);
   dct.transform(ima);
   // Block (1, 2) of the overlapping tiling starts at (8, 16) and sits at
   // (16, 32) of the transform image.
   for (int u = 0; u < 16; u += 3)
-    for (int v = 0; v < 16; v += 5)
-      EXPECT_NEAR(dct(16 + u, 32 + v), direct_block_dct(ima, 8, 16, 16, u, v), 2e-3) << u << " " << v;
+    for (int v = 0; v < 16; v += 5) {
+      double sum = 0.;
+      for (int i = 0; i < 16; i++)
+        for (int j = 0; j < 16; j++)
+          sum += ima(8 + i, 16 + j) * std::cos(Pi * u * (i + 0.5) / 16) * std::cos(Pi * v * (j + 0.5) / 16);
+      EXPECT_NEAR(dct(16 + u, 32 + v), sum / 8, 2e-3) << u << " " << v;
+    }
   // The free function gives the same transform image.
-  to_array<float, false> trans;
   im_blockdct(ima, trans, 16, True, False);
   ASSERT_EQ(trans.nl(), dct.nl());
   ASSERT_EQ(trans.nc(), dct.nc());
   for (int k = 0; k < trans.n_elem(); k++) ASSERT_EQ(trans(k), dct.DCTIma(k));
-  EXPECT_EQ(dct.max(), [&] {
-    float best = trans(0);
-    for (int k = 1; k < trans.n_elem(); k++) best = std::max(best, trans(k));
-    return best;
-  }());
+  EXPECT_EQ(dct.max(), trans.max());
 }
 
 TEST(LocalDct2D, ReconstructionReturnsTheImage) {
   struct Case { int nl, nc, block; Bool overlap; };
   for (Case c : {Case{128, 128, 32, True}, Case{128, 128, 32, False}, Case{100, 72, 16, True},
-                 Case{100, 72, 16, False}, Case{64, 64, 64, True}}) {
+                 Case{100, 72, 16, False}, Case{64, 64, 64, True}, Case{6, 10, 2, True}})
     for (Bool weight_first : {False, True}) {
-      to_array<float, false> ima = random_image(c.nl, c.nc, c.nl + weight_first), back;
+      to_array<float, false> ima = random_image(c.nl, c.nc, c.nl + weight_first, 0.f, 100.f), back;
       LOCAL_DCT2D dct;
       dct.alloc(c.nl, c.nc, c.block, c.overlap, weight_first);
       dct.transform(ima);
-      dct.recons(back);
+      dct.recons(back);  // an empty image is resized
       ASSERT_EQ(back.nl(), c.nl);
       ASSERT_EQ(back.nc(), c.nc);
       for (int k = 0; k < ima.n_elem(); k++)
-        ASSERT_NEAR(back(k), ima(k), 1e-3) << c.nl << "x" << c.nc << " ov " << c.overlap
-                                           << " wf " << weight_first << " at " << k;
+        ASSERT_NEAR(back(k), ima(k), 1e-3) << c.nl << "x" << c.nc << " ov " << c.overlap << " wf " << weight_first;
       // The free inverse from the transform size alone agrees (it cannot
       // know that a single block cleared the overlap).
       if (c.nl % c.block == 0 && c.nc % c.block == 0 && c.block < c.nl) {
@@ -116,11 +84,10 @@ TEST(LocalDct2D, ReconstructionReturnsTheImage) {
         for (int k = 0; k < ima.n_elem(); k++) ASSERT_EQ(free_back(k), back(k));
       }
     }
-  }
 }
 
 TEST(LocalDct2D, MaximaOutsideTheZeroFrequencies) {
-  to_array<float, false> flat(64, 64);
+  to_array<float, false> flat(64, 64), spot(64, 64);
   flat.init(7.f);
   LOCAL_DCT2D dct;
   dct.alloc(64, 64, 16, True, False);
@@ -128,16 +95,14 @@ TEST(LocalDct2D, MaximaOutsideTheZeroFrequencies) {
   EXPECT_NEAR(dct.maxfabs_without_zerofreq(), 0.f, 1e-4);
   EXPECT_NEAR(dct.max(), 2 * 16 * 7.f, 1e-3);
 
-  to_array<float, false> spot(64, 64);
   spot(20, 37) = -50.f;
   dct.transform(spot);
   float expected = 0.f, expected_max = 0.f;
   for (int i = 0; i < dct.nl(); i++)
     for (int j = 0; j < dct.nc(); j++) {
       if (i % 16 == 0 && j % 16 == 0) continue;
-      float x = dct(i, j);
-      if (std::fabs(x) > std::fabs(expected)) expected = x;
-      expected_max = std::max(expected_max, x);
+      if (std::fabs(dct(i, j)) > std::fabs(expected)) expected = dct(i, j);
+      expected_max = std::max(expected_max, dct(i, j));
     }
   EXPECT_NE(expected, 0.f);
   EXPECT_EQ(dct.maxfabs_without_zerofreq(), expected);
@@ -158,19 +123,19 @@ TEST(LocalDct2D, SetDctReplacesTheCoefficients) {
 
 TEST(LocalDct2D, RefusedSizesEndTheProcess) {
   LOCAL_DCT2D dct;
+  to_array<float, false> ima(64, 64), wrong(48, 64), out;
   EXPECT_EXIT_STATUS(dct.alloc(256, 256, 24, False, False), 255, "block size must be power of two");
   EXPECT_EXIT_STATUS(dct.alloc(0, 256, 32, False, False), 255, "zero dimension");
-  // Blocks below four samples cannot be transformed.
-  EXPECT_EXIT_STATUS(dct.alloc(256, 256, 1, False, False), 255, "at least 4");
-  EXPECT_EXIT_STATUS(dct.alloc(2, 2, 0, True, False), 255, "at least 4");
-  to_array<float, false> ima(64, 64);
+  EXPECT_EXIT_STATUS(dct.alloc(1, 8, 0, True, False), 255, "at least 2");  // one-pixel blocks
   EXPECT_EXIT_STATUS(dct.transform(ima), 255, "not allocated");
+  EXPECT_EXIT_STATUS(dct.recons(ima), 255, "not allocated");
   dct.alloc(32, 32, 8, True, False);
   EXPECT_EXIT_STATUS(dct.transform(ima), 255,
                      "Bad image size in LOCAL_DCT2D::transform(.|\n)*Nl = 64 Nc = 64(.|\n)*Nl = 32 Nc = 32");
-  to_array<float, false> wrong(48, 64), out;
   EXPECT_EXIT_STATUS(dct.set_dct(wrong), 255, "LOCAL_DCT2D::set_dct");
   EXPECT_EXIT_STATUS(im_invblockdct(wrong, out, 8, 32, 32, True, False), 255, "Error in im_invblockdct");
+  dct.DCTIma.alloc(8, 8);  // replaced behind the object's back
+  EXPECT_EXIT_STATUS(dct.recons(out), 255, "Error in im_invblockdct: Nlt = 64 Nct = 64");
   Block2D image_tiling, trans_tiling;
   image_tiling.alloc(32, 32, 8);
   trans_tiling.alloc(32, 32, 16);
