@@ -11,9 +11,9 @@
 #include <string>
 
 #include "array/fatal.h"
-#include "array/scalar_helpers.h"
 #include "io/fits_io.h"
 #include "io/image_names.h"
+#include "io/pixel_conversion.h"
 
 namespace {
 
@@ -86,6 +86,8 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   long naxes[3] = {1, 1, 1}, pcount = 0, gcount = 0;
   if (ffghpr(fptr, 3, &simple, &bitpix, &naxis, naxes, &pcount, &gcount, &extend, &status))
     FitsPrintError(status);
+  // The library's report of a short read would not name the file.
+  if (!write) check_file_length(fptr, file, name);
   const int nx = Dat.nx(), ny = Dat.naxis() >= 2 ? Dat.ny() : 1;
   const int nz = Dat.naxis() >= 3 ? Dat.nz() : 1;
   long first[3] = {Indj + 1L, Indi + 1L, 1};
@@ -187,7 +189,8 @@ void fits_read_intarr(const char* name, to_array<int, true>& Dat) {
   to_array<float, true> values;
   fits_read_fltarr(name, values);
   Dat.alloc(values.nx(), values.naxis() >= 2 ? values.ny() : 0, values.naxis() >= 3 ? values.nz() : 0);
-  for (int k = 0; k < values.n_elem(); k++) Dat(k) = iround(values(k));
+  // Saturated: a float beyond int's range must not wrap.
+  for (int k = 0; k < values.n_elem(); k++) Dat(k) = round_saturate<int>(values(k));
 }
 
 void fits_write_intarr(const char* name, to_array<int, true>& Dat) {

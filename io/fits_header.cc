@@ -410,6 +410,7 @@ int fitswrite(char** buf, const char* key, const void* value, h_type kind, type_
                                                        : *static_cast<const float*>(value));
       break;
     case H_EXPO:
+      // Upper-case E: the FITS standard admits no lower-case exponent.
       text = formatted("    %16.9E", t == T_DOUBLE ? *static_cast<const double*>(value)
                                                    : *static_cast<const float*>(value));
       break;
@@ -694,6 +695,8 @@ int getrota(fitsstruct* rec, char* buf, int nblocks) {
     rot = std::atan2(sign * c12, sign * c11);
     double rot2 = std::atan2(-c21, c22);
     if (std::fabs(rot) != std::fabs(rot2)) {
+      // Only rotations within 2 degrees of each other are averaged, on
+      // either side: a signed test would average rows far apart.
       if (std::fabs(rot - rot2) * kDegreesPerRadian < 2.0)
         rot = (rot + rot2) / 2.0;
       else

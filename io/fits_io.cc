@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "array/fatal.h"
@@ -95,9 +96,6 @@ int checked_bytepix(int bitpix, const char* where) {
   }
   error(1, "*FATAL ERROR*: unknown BITPIX type in ", where);
 }
-
-// Nearest integer, halves away from zero.
-double round_half_away(double q) { return q > 0 ? q + 0.5 : q - 0.5; }
 
 template <class T>
 void to_file_order(T* items, int n) {
@@ -218,12 +216,12 @@ void write_pixels(std::FILE* stream, const char* name, int bitpix, int n, const 
       break;
     case 16:
       write_stored<int16_t>(stream, name, n, in, work.data,
-                            [&](In v) { return saturate<int16_t>(round_half_away(single(v))); });
+                            [&](In v) { return round_saturate<int16_t>(single(v)); });
       break;
     case 32:
       write_stored<int32_t>(stream, name, n, in, work.data, [&](In v) {
         double q = (static_cast<double>(v) - static_cast<double>(bzero)) / static_cast<double>(bscale);
-        return saturate<int32_t>(round_half_away(q));
+        return round_saturate<int32_t>(q);
       });
       break;
     case -32:
@@ -460,6 +458,8 @@ void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Head
       fatal_exitf(-1, stderr, "Error: file %s is truncated: its header announces %lld data bytes ...\n",
                   name, data_bytes);
   }
+  // Kept in double: putting back single-precision copies would change the
+  // scaling that a later write of this record records.
   double kept_bscale = Header->bscale, kept_bzero = Header->bzero;
   if (NoBscale) {
     Header->bscale = 1.0;

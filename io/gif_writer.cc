@@ -174,8 +174,15 @@ void open_output(image_output& out, const char* name) {
   out.open(file, "wb", file.c_str(), "\nError: cannot open file %s\n");
 }
 
-// Encodes pic into the file of name; the file is removed when that fails.
+[[noreturn]] void refuse_24_bits() {
+  gifWarning("Unable to manage 24 bits ");
+  fatal_exit("\n", -1, stderr);
+}
+
+// Encodes pic into the file of name; the file is removed when that fails,
+// and a picture the encoder refuses leaves no file at all.
 void write_picture(const char* name, const PICINFO& pic) {
+  if (pic.kind == 1) refuse_24_bits();
   image_output out;
   open_output(out, name);
   if (writegif(out.stream(), pic) != 1) {
@@ -216,10 +223,7 @@ int writegif(std::FILE* fp, const PICINFO& Pic) {
     std::fprintf(stderr, "WriteGIF: file not open for writing\n");
     return -1;
   }
-  if (Pic.kind == 1) {
-    gifWarning("Unable to manage 24 bits ");
-    fatal_exit("\n", -1, stderr);
-  }
+  if (Pic.kind == 1) refuse_24_bits();
   if (Pic.width < 1 || Pic.height < 1 || Pic.width > 65535 || Pic.height > 65535 || Pic.pixels == nullptr) {
     gifWarning("a GIF image holds 1 to 65535 lines and columns\n");
     return -1;

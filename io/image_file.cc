@@ -48,29 +48,30 @@ void image_output::discard() {
   if (created_) std::remove(file_.c_str());
 }
 
-void image_output::fail(const char* what) {
+void image_output::fail(const char* format) {
   discard();
-  fatal_exitf(-1, stderr, "Error: %s %s\n", what, shown_.c_str());
+  fatal_exitf(-1, stderr, format, shown_.c_str());
 }
 
 void image_output::write(const void* data, std::size_t bytes) {
-  if (bytes != 0 && std::fwrite(data, 1, bytes, stream_) != bytes) fail("cannot write in file");
+  if (bytes != 0 && std::fwrite(data, 1, bytes, stream_) != bytes) fail(write_failure_.c_str());
 }
 
 void image_output::seek(long long offset) {
-  if (fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) != 0) fail("cannot seek in file");
+  if (fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) != 0) fail("Error: cannot seek in file %s\n");
 }
 
 void image_output::close() {
   if (stream_ == nullptr) return;
+  // A failed flush or close is a failed write of the data still buffered.
   if (stream_ == stdout) {
-    if (std::fflush(stdout) != 0) fail("cannot write in file");
+    if (std::fflush(stdout) != 0) fail(write_failure_.c_str());
   } else {
     std::FILE* stream = stream_;
     stream_ = nullptr;
     if (std::fclose(stream) != 0) {
       if (created_) std::remove(file_.c_str());
-      fatal_exitf(-1, stderr, "Error: cannot write in file %s\n", shown_.c_str());
+      fatal_exitf(-1, stderr, write_failure_.c_str(), shown_.c_str());
     }
   }
 }

@@ -34,19 +34,22 @@ class image_output {
   void open(const std::string& file, const char* mode, const char* shown,
             const char* open_message = "Unable to open file: %s\n");
   void use_stdout(const char* shown);
+  // The message of a failed write (a printf format with one %s, the name).
+  void on_write_failure(const char* format) { write_failure_ = format; }
   void write(const void* data, std::size_t bytes);
   void seek(long long offset);
   // Flushes the standard output, or closes the file; the file then stays.
   void close();
-  [[noreturn]] void fail(const char* what);
   // Closes and removes a file this object created; the caller then reports.
   void discard();
   std::FILE* stream() const { return stream_; }
 
  private:
+  [[noreturn]] void fail(const char* format);
   std::FILE* stream_ = nullptr;
   std::string file_;
   std::string shown_;
+  std::string write_failure_ = "Error: cannot write in file %s\n";
   bool created_ = false;
 };
 

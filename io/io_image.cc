@@ -6,12 +6,12 @@
 
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "array/fatal.h"
@@ -75,16 +75,16 @@ Pixel load_pixel(type_data type, const unsigned char* p) {
   }
 }
 
-// Nearest integer, halves away from zero, saturated to int's range.
-int round_to_int(double v) { return saturate<int>(v >= 0. ? std::floor(v + 0.5) : std::ceil(v - 0.5)); }
-
 // Into the array's element type. Whole-image reads round floating values to
-// int halves away from zero; block reads truncate them.
+// int halves away from zero; block reads truncate them. A 16-bit value is
+// read as signed by both (the type is two's complement): reading it as
+// unsigned in block reads would turn -1 into 65535, so a tiled image would
+// differ from the same image read whole.
 enum class IntRule { Round, Truncate };
 
 void convert(const Pixel& v, type_data stored, IntRule rule, int& out) {
   if (stored >= T_FLOAT)
-    out = rule == IntRule::Round ? round_to_int(v.re) : saturate<int>(v.re);
+    out = rule == IntRule::Round ? round_saturate<int>(v.re) : saturate<int>(v.re);
   else
     out = static_cast<int>(v.re);
 }
@@ -358,9 +358,11 @@ void read_block(io_disp& disp, const char* name, to_array<T, false>& Ima, int In
   const long long skip = static_cast<long long>(disp.Nc - nc) * size;
   skip_bytes(stream, (static_cast<long long>(Indi) * disp.Nc + Indj) * size, name);
   for (int i = 0; i < nl; i++) {
-    if (std::fread(line.data(), size, nc, stream) != static_cast<std::size_t>(nc))
+    if (std::fread(line.data(), size, nc, stream) != static_cast<std::size_t>(nc)) {
+      if (std::is_same<T, int>::value) fatal_exitf(-1, stderr, "Unable to read in file: %s\n", name);
       fatal_exitf(-1, stderr, "Error: Unable to read in file: %s\n       line %d\n       Nc_io %d nc = %d\n",
                   name, i, disp.Nc, nc);
+    }
     decode(stored, IntRule::Truncate, line.data(), nc, Ima.buffer() + static_cast<long>(i) * nc);
     if (i + 1 < nl) skip_bytes(stream, skip, name);
   }
@@ -371,6 +373,7 @@ template <class T>
 void write_block(io_disp& disp, const char* name, to_array<T, false>& Ima, int Indi, int Indj) {
   image_output out;
   out.open(name, "rb+", name);
+  out.on_write_failure("Unable to read in file: %s\n");
   const int nl = Ima.nl(), nc = Ima.nc();
   const int size = block_setup(disp, name, nl, nc, Indi, Indj);
   const type_data stored = disp.type_data;

@@ -1,7 +1,14 @@
 // JPEG reading and writing over libjpeg. A library error while reading ends
-// in our handler, which releases the decoder and stops with a message; while
-// writing, the handler also removes the partial output file.
+// in our handler, which releases the decoder, closes the file and stops the
+// process with a message naming it. The handler ends the process itself
+// instead of jumping back to a recovery point: every caller of the reader
+// stops on the error anyway, and most library errors arise while scanlines
+// are read, after startread (where such a point would be set) has returned,
+// so a jump back there would land in a finished call. While writing, the
+// handler also removes the partial output file.
 #include "io/jpeg_io.h"
+
+#include <jerror.h>
 
 #include <climits>
 #include <cstdlib>
@@ -30,6 +37,26 @@ void reader_error_exit(j_common_ptr cinfo) {
   if (reader->infile != nullptr && reader->infile != stdin) std::fclose(reader->infile);
   reader->infile = nullptr;
   fatal_exitf(-1, stderr, "Error: the JPEG code has signaled an error ... reading %s\n", reader->file_name());
+}
+
+// Warnings that mean pixels were lost (the data end early or are corrupt)
+// stop the read like errors: the library would fill the gap with grey and
+// the run would go on with an image that is not the file's. Once every line
+// is out (a file that lacks only its end marker) they stay warnings.
+void reader_emit_message(j_common_ptr cinfo, int msg_level) {
+  const j_decompress_ptr decoder = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (msg_level < 0 && decoder->output_scanline < decoder->output_height) {
+    switch (cinfo->err->msg_code) {
+      case JWRN_JPEG_EOF:
+      case JWRN_HIT_MARKER:
+      case JWRN_HUFF_BAD_CODE:
+      case JWRN_MUST_RESYNC:
+        (*cinfo->err->error_exit)(cinfo);
+        return;
+      default: break;
+    }
+  }
+  reinterpret_cast<READ_JPEG::error_manager*>(cinfo->err)->library_emit_message(cinfo, msg_level);
 }
 
 void writer_error_exit(j_common_ptr cinfo) {
@@ -73,6 +100,8 @@ void READ_JPEG::startread(const char* name, int mode) {
   }
   cinfo.err = jpeg_std_error(&jerr.pub);
   jerr.pub.error_exit = reader_error_exit;
+  jerr.library_emit_message = jerr.pub.emit_message;
+  jerr.pub.emit_message = reader_emit_message;
   jerr.reader = this;
   jpeg_create_decompress(&cinfo);
   created = true;
@@ -138,10 +167,11 @@ void READ_JPEG::startread(const char* name, int mode) {
 }
 
 template <class T>
-void READ_JPEG::read_grey(const char* name, T* out) {
-  if (Verbose) std::printf("JPEG read: Nl = %d Nc = %d %s\n", Nl, Nc, color ? "Color" : "Gray");
+void READ_JPEG::read_grey(T* out, bool trace_lines) {
+  if (Verbose) std::printf("JPEG read: Nl = %d Nc = %d\n%s\n", Nl, Nc, color ? "Color" : "Gray");
   while (cinfo.output_scanline < cinfo.output_height) {
     const long line = cinfo.output_scanline;
+    if (Verbose && trace_lines) std::printf("start read %ld %u\n", line, cinfo.output_height);
     jpeg_read_scanlines(&cinfo, row_buffer, 1);
     const JSAMPLE* row = row_buffer[0];
     T* dst = out + line * Nc;
@@ -152,7 +182,7 @@ void READ_JPEG::read_grey(const char* name, T* out) {
 void READ_JPEG::read_ima2d(const char* name, to_array<float, false>& Ima) {
   startread(name, JPEG_READ_IN_GRAY);
   Ima.alloc(Nl, Nc, Name.c_str());
-  read_grey(name, Ima.buffer());
+  read_grey(Ima.buffer(), true);
   if (Verbose) std::printf("out \nmin data = %g\nmax data = %g\n", Ima.min(), Ima.max());
   end_read();
 }
@@ -160,7 +190,7 @@ void READ_JPEG::read_ima2d(const char* name, to_array<float, false>& Ima) {
 void READ_JPEG::read_ima2d(const char* name, to_array<int, false>& Ima) {
   startread(name, JPEG_READ_IN_GRAY);
   Ima.alloc(Nl, Nc, Name.c_str());
-  read_grey(name, Ima.buffer());
+  read_grey(Ima.buffer(), false);
   end_read();
 }
 
@@ -169,13 +199,13 @@ void READ_JPEG::read_ima2d(const char* name, PICINFO* Pic) {
   Pic->pixels = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(Nl) * Nc));
   Pic->height = Nl;
   Pic->width = Nc;
-  read_grey(name, Pic->pixels);
+  read_grey(Pic->pixels, true);
   end_read();
 }
 
 void READ_JPEG::read_ima3d(const char* name, to_array<float, true>& Cube) {
   startread(name, JPEG_READ_IN_RGB);
-  if (Verbose) std::printf("JPEG read: Nl = %d Nc = %d Color\n", Nl, Nc);
+  if (Verbose) std::printf("JPEG read: Nl = %d Nc = %d\nColor\n", Nl, Nc);
   Cube.alloc(Nc, Nl, 3);
   const long plane = static_cast<long>(Nl) * Nc;
   float* out = Cube.buffer();
@@ -260,6 +290,10 @@ void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
   cinfo.input_components = 3;
   jpeg_set_defaults(&cinfo);
   if (nl < 1 || nc < 1) fatal_exitf(-1, stderr, "Error: cannot write an image of %d x %d pixels to %s\n", nl, nc, name);
+  // Checked before the file is opened, so that a refusal leaves no file.
+  if (pseudo_color == 1 && IO_RGB.lut_size() == 0) fatal_exit("Error: the LUT is not defined .. \n", -1, stderr);
+  if (pseudo_color == 1 && IO_RGB.lut_size() > 256)
+    fatal_exit("Error: too many colors in the LUT .. \n", -1, stderr);
   file = jpgname(name);
   if (std_inout(file.c_str())) {
     outfile = stdout;
@@ -274,8 +308,6 @@ void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
     cinfo.in_color_space = JCS_GRAYSCALE;
     if (Verbose) std::printf("GRAY  OK\n");
   } else {
-    if (IO_RGB.lut_size() == 0) fatal_exit("Error: the LUT is not defined .. \n", -1, stderr);
-    if (IO_RGB.lut_size() > 256) fatal_exit("Error: too many colors in the LUT .. \n", -1, stderr);
     for (int i = 0; i < 256; i++) {
       bool defined = i < IO_RGB.lut_size();
       color_map[0][i] = defined ? IO_RGB.red(i) : 0;

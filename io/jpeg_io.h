@@ -50,6 +50,7 @@ class READ_JPEG {
   struct error_manager {
     jpeg_error_mgr pub;
     READ_JPEG* reader;
+    void (*library_emit_message)(j_common_ptr, int);  // the library's warning output
   };
   jpeg_decompress_struct cinfo;
   error_manager jerr;
@@ -63,7 +64,8 @@ class READ_JPEG {
   std::string Name;
   int color = 0;
   template <class T>
-  void read_grey(const char* name, T* out);
+  // trace_lines: the verbose trace names each scanline read.
+  void read_grey(T* out, bool trace_lines);
 };
 
 class WRITE_JPEG {

@@ -4,7 +4,6 @@
 #include "io/pgm_io.h"
 
 #include <climits>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -111,30 +110,15 @@ void read_block(const char* name, to_array<T, false>& Ima, int Indi, int Indj) {
   std::fclose(stream);
 }
 
-// With rescaling the step is (max - min) / 255 rounded to single, and each
-// byte is the low 8 bits of the single-precision quotient truncated, so the
-// maximum may land on 254.
-template <class T>
-void image_bytes(const to_array<T, false>& Ima, bool rescale, unsigned char* out) {
-  const long n = Ima.n_elem();
-  const T* values = Ima.buffer();
-  if (!rescale) {
-    pixels_to_bytes(values, n, False, out);
-    return;
-  }
-  const float minimum = static_cast<float>(Ima.min()), maximum = static_cast<float>(Ima.max());
-  const float step = static_cast<float>(static_cast<double>(maximum - minimum) / 255.0);
-  for (long k = 0; k < n; k++) {
-    float q = step != 0.f ? (static_cast<float>(values[k]) - minimum) / step : 0.f;
-    out[k] = std::isfinite(q) && q >= 0.f ? static_cast<unsigned char>(static_cast<long long>(q) & 0xFF) : 0;
-  }
-}
-
+// With rescaling the step is (max - min) / 255 rounded to single and each
+// byte the single-precision quotient truncated, so the maximum may land on
+// 254 (the quotient of a value within min..max never reaches 256, so taking
+// its low 8 bits or clamping it gives the same byte).
 template <class T>
 void write_whole(const char* name, to_array<T, false>& Ima, Bool rescale) {
-  const bool stretch = rescale || std::strcmp(name, "-b") == 0;
+  const Bool stretch = rescale || std::strcmp(name, "-b") == 0 ? True : False;
   std::vector<unsigned char> bytes(static_cast<std::size_t>(Ima.n_elem()));
-  if (Ima.n_elem() > 0) image_bytes(Ima, stretch, bytes.data());
+  pixels_to_bytes(Ima.buffer(), Ima.n_elem(), stretch, bytes.data());
   writepgm(name, Ima.nl(), Ima.nc(), bytes.data());
 }
 
@@ -142,6 +126,7 @@ template <class T>
 void write_block(const char* name, int Nl, int Nc, to_array<T, false>& Ima, int Indi, int Indj) {
   image_output out;
   out.open(pgmname(name), "rb+", name);
+  out.on_write_failure("Unable to write file: %s\n");
   const long long header_bytes = static_cast<long long>(header_text(name, Nl, Nc).size());
   const int nl = Ima.nl(), nc = Ima.nc();
   check_rectangle(name, nl, nc, Indi, Indj, Nl, Nc);

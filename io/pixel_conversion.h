@@ -15,3 +15,10 @@ inline I saturate(double v) {
   if (v >= hi) return std::numeric_limits<I>::max();
   return static_cast<I>(v);
 }
+
+// Nearest value of I, halves away from zero (v + 0.5 or v - 0.5 truncated),
+// saturated to I's range.
+template <class I>
+inline I round_saturate(double v) {
+  return saturate<I>(v > 0. ? v + 0.5 : v - 0.5);
+}
