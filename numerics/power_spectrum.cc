@@ -6,12 +6,20 @@
 #include <cmath>
 #include <complex>
 
+#include "array/fatal.h"
 #include "numerics/bspline.h"
 #include "numerics/fftn_2d.h"
 
 void get_isotropic_spectrum(to_array<float, false>& ima, to_array<float, true>& spec,
                             float resol, float dens) {
   const int nl = ima.nl(), nc = ima.nc();
+  // An empty image has no zero frequency to read, and a step that is not
+  // positive (or so small that the radius count overflows) no profile.
+  const float steps = static_cast<float>((nl + 1) / 2 - 1) / resol;
+  if (nl < 1 || nc < 1 || !(resol > 0.f) || !(steps < 1e8f))
+    fatal_exitf(-1, stdout,
+                "Error: get_isotropic_spectrum: image %dx%d, radial step %g: no profile ...\n", nl,
+                nc, static_cast<double>(resol));
   const long n = static_cast<long>(nl) * nc;
   to_array<float, false> power(nl, nc, "data");
   {
@@ -23,7 +31,7 @@ void get_isotropic_spectrum(to_array<float, false>& ima, to_array<float, true>& 
   }
 
   // An image too small for one radius step still gets its zero-frequency row.
-  int rows = static_cast<int>(static_cast<float>((nl + 1) / 2 - 1) / resol);
+  int rows = static_cast<int>(steps);
   if (rows < 1) rows = 1;
   spec.alloc(rows, 3);
   spec(0, 0) = 0.f;

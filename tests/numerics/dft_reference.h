@@ -29,22 +29,33 @@ inline std::vector<cplx> dft(const std::vector<cplx>& x, int sign, bool centred 
   return out;
 }
 
-// Direct 2D transform of an nl x nc array (column fastest), both axes.
+// Direct transform along one axis of length n whose values lie `stride`
+// apart, for every run of the other axes (the array has `total` values).
+inline void dft_axis(std::vector<cplx>& x, long n, long stride, int sign, bool centred) {
+  std::vector<cplx> line(n);
+  for (long base = 0; base < static_cast<long>(x.size()); base++) {
+    if ((base / stride) % n != 0) continue;  // not the start of a line
+    for (long j = 0; j < n; j++) line[j] = x[base + j * stride];
+    auto t = dft(line, sign, centred);
+    for (long j = 0; j < n; j++) x[base + j * stride] = t[j];
+  }
+}
+
+// Direct transform of an array with dims[0] varying fastest, every axis.
+inline std::vector<cplx> dftnd(std::vector<cplx> x, const std::vector<int>& dims, int sign,
+                               bool centred = false) {
+  long stride = 1;
+  for (int n : dims) {
+    dft_axis(x, n, stride, sign, centred);
+    stride *= n;
+  }
+  return x;
+}
+
+// nl x nc image, column fastest.
 inline std::vector<cplx> dft2d(const std::vector<cplx>& x, int nl, int nc, int sign,
                                bool centred = false) {
-  std::vector<cplx> out(x.size());
-  std::vector<cplx> line(nc), col(nl);
-  for (int i = 0; i < nl; i++) {
-    for (int j = 0; j < nc; j++) line[j] = x[i * nc + j];
-    auto t = dft(line, sign, centred);
-    for (int j = 0; j < nc; j++) out[i * nc + j] = t[j];
-  }
-  for (int j = 0; j < nc; j++) {
-    for (int i = 0; i < nl; i++) col[i] = out[i * nc + j];
-    auto t = dft(col, sign, centred);
-    for (int i = 0; i < nl; i++) out[i * nc + j] = t[i];
-  }
-  return out;
+  return dftnd(x, {nc, nl}, sign, centred);
 }
 
 inline std::vector<cplx> random_signal(size_t n, unsigned seed) {
@@ -55,15 +66,26 @@ inline std::vector<cplx> random_signal(size_t n, unsigned seed) {
   return x;
 }
 
-// Largest |a - b| relative to the largest |b| (at least 1).
-template <class A>
-long double max_rel_error(const A& a, const std::vector<cplx>& b) {
+// The signal in the precision under test.
+template <class T>
+std::vector<std::complex<T>> narrow(const std::vector<cplx>& x) {
+  return std::vector<std::complex<T>>(x.begin(), x.end());
+}
+
+// Largest |a[k] - b[k]| relative to the largest |b| (at least 1), a given as
+// interleaved (re, im) pairs of float or double.
+template <class T>
+long double max_rel_error(const T* a, const std::vector<cplx>& b) {
   long double err = 0, scale = 1;
   for (size_t k = 0; k < b.size(); k++) {
     scale = std::max(scale, std::abs(b[k]));
-    err = std::max(err, std::abs(cplx(a[k]) - b[k]));
+    err = std::max(err, std::abs(cplx(a[2 * k], a[2 * k + 1]) - b[k]));
   }
   return err / scale;
+}
+template <class T>
+long double max_rel_error(const std::vector<std::complex<T>>& a, const std::vector<cplx>& b) {
+  return max_rel_error(reinterpret_cast<const T*>(a.data()), b);
 }
 
 }  // namespace dft_ref

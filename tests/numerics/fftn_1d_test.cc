@@ -13,24 +13,8 @@
 #include "support/death.h"
 
 using dft_ref::cplx;
-
-namespace {
-
-template <class T>
-std::vector<std::complex<T>> to_buffer(const std::vector<cplx>& x) {
-  std::vector<std::complex<T>> v(x.size());
-  for (size_t k = 0; k < x.size(); k++) v[k] = std::complex<T>(x[k].real(), x[k].imag());
-  return v;
-}
-
-template <class T>
-std::vector<cplx> from_buffer(const std::vector<std::complex<T>>& v) {
-  std::vector<cplx> x(v.size());
-  for (size_t k = 0; k < v.size(); k++) x[k] = cplx(v[k].real(), v[k].imag());
-  return x;
-}
-
-}  // namespace
+using dft_ref::max_rel_error;
+using dft_ref::narrow;
 
 TEST(Fftn1d, MatchesDirectSumsCentredAndNatural) {
   for (int n : {1, 2, 5, 7, 12, 101, 256}) {
@@ -39,55 +23,61 @@ TEST(Fftn1d, MatchesDirectSumsCentredAndNatural) {
       FFTN_1D fft;
       fft.CenterZeroFreq = centred;
       auto ref = dft_ref::dft(x, 1, centred == 1);
-      auto d = to_buffer<double>(x);
+      auto d = narrow<double>(x);
       fft.fftn1d(d.data(), n);
-      EXPECT_LT(dft_ref::max_rel_error(from_buffer(d), ref), 1e-13) << n << " " << centred;
+      EXPECT_LT(max_rel_error(d, ref), 1e-13) << n << " " << centred;
       fft.fftn1d(d.data(), n, True);
-      EXPECT_LT(dft_ref::max_rel_error(from_buffer(d), x), 1e-13);
-      to_array<std::complex<float>, true> sig(n);
-      for (int k = 0; k < n; k++) sig(k) = std::complex<float>(x[k].real(), x[k].imag());
-      fft.fftn1d(sig);
-      std::vector<cplx> got(n);
-      for (int k = 0; k < n; k++) got[k] = cplx(sig(k).real(), sig(k).imag());
-      EXPECT_LT(dft_ref::max_rel_error(got, ref), 1e-5) << n << " " << centred;
+      EXPECT_LT(max_rel_error(d, x), 1e-13);
+      to_array<std::complex<float>, true> sig(n), out(n);
+      for (int k = 0; k < n; k++) sig(k) = std::complex<float>(x[k]);
+      fft.fftn1d(sig, out);
+      EXPECT_LT(max_rel_error(reinterpret_cast<float*>(out.buffer()), ref), 1e-5) << n;
+      // Real input: the transform of the real parts.
+      to_array<float, true> real(n);
+      for (int k = 0; k < n; k++) real(k) = sig(k).real();
+      std::vector<std::complex<double>> spectrum(n);
+      fft.fftn1d(real, spectrum.data());
+      std::vector<cplx> re(x);
+      for (auto& v : re) v = static_cast<float>(v.real());
+      EXPECT_LT(max_rel_error(spectrum, dft_ref::dft(re, 1, centred == 1)), 1e-13) << n;
     }
   }
 }
 
-TEST(Fftn1d, CentredImpulseGivesOnes) {
+TEST(Fftn1d, ImpulseAtTheOriginGivesOnes) {
   for (int n : {1, 4, 5, 30}) {
     FFTN_1D fft;
-    std::vector<std::complex<double>> v(n);
-    v[n / 2] = 1.;
-    fft.fftn1d(v.data(), n);
-    for (auto c : v) EXPECT_NEAR(std::abs(c - std::complex<double>(1.)), 0., 1e-14);
-    fft.CenterZeroFreq = 0;
-    std::fill(v.begin(), v.end(), 0.);
-    v[0] = 1.;
-    fft.fftn1d(v.data(), n);
-    for (auto c : v) EXPECT_NEAR(std::abs(c - std::complex<double>(1.)), 0., 1e-14);
+    for (int centred : {1, 0}) {
+      fft.CenterZeroFreq = centred;
+      std::vector<std::complex<double>> v(n);
+      v[centred ? n / 2 : 0] = 1.;
+      fft.fftn1d(v.data(), n);
+      for (auto c : v) EXPECT_NEAR(std::abs(c - 1.), 0., 1e-14) << n;
+    }
   }
 }
 
-TEST(Fftn1d, CentringRule) {
+TEST(Fftn1d, CentringIsTheHalfPeriodShift) {
   FFTN_1D fft;
   std::vector<std::complex<float>> v = {1.f, 2.f, 3.f, 4.f, 5.f};
   fft.center(v.data(), 5);
   EXPECT_EQ(v, (std::vector<std::complex<float>>{4.f, 5.f, 1.f, 2.f, 3.f}));
   fft.uncenter(v.data(), 5);
   EXPECT_EQ(v, (std::vector<std::complex<float>>{1.f, 2.f, 3.f, 4.f, 5.f}));
-  // Centring is the circular shift by (n+1)/2 for every n.
   for (int n = 1; n <= 9; n++) {
-    std::vector<std::complex<double>> a(n), shifted(n);
-    for (int k = 0; k < n; k++) a[k] = k + 1;
-    im1d_shift(a.data(), shifted.data(), n, (n + 1) / 2);
-    auto b = a;
-    fft.swap_buff(b.data(), n, False);
-    EXPECT_EQ(b, shifted) << n;
-    im1d_shift(a.data(), shifted.data(), n, -((n + 1) / 2));
-    b = a;
-    fft.swap_buff(b.data(), n, True);
-    EXPECT_EQ(b, shifted) << n;
+    for (int dir : {1, -1}) {
+      std::vector<std::complex<double>> a(n), shifted(n);
+      to_array<double, true> real(n);
+      for (int k = 0; k < n; k++) a[k] = real(k) = k + 1;
+      im1d_shift(a.data(), shifted.data(), n, dir * ((n + 1) / 2));
+      auto b = a, c = a;
+      fft.swap_buff(b.data(), n, dir == 1 ? False : True);
+      fft.swap_buff(real, dir == 1 ? False : True);
+      dir == 1 ? fft.center(c.data(), n) : fft.uncenter(c.data(), n);
+      EXPECT_EQ(b, shifted) << n;
+      EXPECT_EQ(c, shifted) << n;
+      for (int k = 0; k < n; k++) EXPECT_EQ(real(k), shifted[k].real()) << n;
+    }
   }
 }
 
@@ -106,8 +96,8 @@ TEST(Fftn1d, ShiftWrapsOnce) {
 
 TEST(Fftn1d, DctMatchesDirectSumAndInverts) {
   const double pi = 3.14159265358979323846;
-  for (int n : {2, 4, 16, 128}) {
-    FFTN_1D fft;
+  FFTN_1D fft;  // one object over several lengths: its tables follow n
+  for (int n : {2, 4, 16, 128, 8}) {
     fft.CenterZeroFreq = 0;
     to_array<double, true> sig(n), orig(n);
     for (int j = 0; j < n; j++) orig(j) = sig(j) = std::cos(0.3 * j * j) + 0.1 * j;
@@ -117,14 +107,11 @@ TEST(Fftn1d, DctMatchesDirectSumAndInverts) {
       for (int j = 0; j < n; j++) sum += orig(j) * std::cos(pi * j * (k + 0.5) / n);
       EXPECT_NEAR(sig(k), sum, 1e-10) << n;
     }
-    fft.dct1d(sig, True);
-    for (int j = 0; j < n; j++) EXPECT_NEAR(sig(j), orig(j), 1e-13);
     // Centred: the same output with its halves exchanged; the inverse undoes it.
-    to_array<double, true> natural(orig), centred(orig);
-    fft.dct1d(natural);
+    to_array<double, true> centred(orig);
     fft.CenterZeroFreq = 1;
     fft.dct1d(centred);
-    for (int k = 0; k < n; k++) EXPECT_EQ(centred(k), natural((k + n / 2) % n));
+    for (int k = 0; k < n; k++) EXPECT_EQ(centred(k), sig((k + n / 2) % n));
     fft.dct1d(centred, True);
     for (int j = 0; j < n; j++) EXPECT_NEAR(centred(j), orig(j), 1e-13);
     to_array<float, true> fin(n), fout(n);
@@ -175,6 +162,9 @@ TEST(Fftn1dDeathTest, RefusesMismatchedSignalsAndBadDctLengths) {
   EXPECT_EXIT_STATUS(fft.convolve(a, b, r), 255,
                      "Error in FFTN_1D::convolve: arrays have not the same size ... \n"
                      "   Array 1: N = 8\n   Array 2: N = 9\n");
-  to_array<double, true> odd(6);
+  to_array<double, true> odd(6), one(1);
   EXPECT_EXIT_STATUS(fft.dct1d(odd), 255, "power-of-two length");
+  EXPECT_EXIT_STATUS(fft.dct1d(one), 255, "at least 2");
+  to_array<std::complex<float>, true> in(8), out(4);
+  EXPECT_EXIT_STATUS(fft.fftn1d(in, out), 255, "output holds 4 values, 8 are needed");
 }

@@ -1,10 +1,13 @@
 // Isotropic power spectrum: table size and frequencies, the zero-frequency
-// power, a Gaussian image against its closed-form spectrum, tiny images.
+// power, a Gaussian image against its closed-form spectrum, tiny images and
+// unusable arguments.
 #include "numerics/power_spectrum.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "support/death.h"
 
 TEST(IsotropicSpectrum, ZeroImageGivesFrequenciesOnly) {
   to_array<float, false> ima(64, 64);
@@ -72,4 +75,12 @@ TEST(IsotropicSpectrum, ImagesTooSmallForOneStepKeepTheZeroFrequencyRow) {
     EXPECT_NEAR(spec(0, 1), 4.f * nl * 8, 1e-3);
     EXPECT_EQ(spec(0, 2), 0.f);
   }
+}
+
+TEST(IsotropicSpectrumDeathTest, RefusesEmptyImagesAndStepsThatAreNotPositive) {
+  to_array<float, false> ima(16, 16), empty;
+  to_array<float, true> spec;
+  EXPECT_EXIT_STATUS(get_isotropic_spectrum(ima, spec, 0.f, 1.f), 255, "radial step 0");
+  EXPECT_EXIT_STATUS(get_isotropic_spectrum(ima, spec, -1.f, 1.f), 255, "radial step -1");
+  EXPECT_EXIT_STATUS(get_isotropic_spectrum(empty, spec, 0.5f, 1.f), 255, "image 0x0");
 }
