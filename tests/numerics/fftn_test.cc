@@ -68,15 +68,14 @@ TEST(MixedRadixFft, MatchesDirectSumsIn1dAndInverts) {
   // Separate real and imaginary arrays, index step 1.
   int n = 15;
   auto x = dft_ref::random_signal(n, 3);
-  std::vector<double> parts(2 * n);
+  std::vector<double> re(n), im(n);
   for (int k = 0; k < n; k++) {
-    parts[k] = static_cast<double>(x[k].real());
-    parts[n + k] = static_cast<double>(x[k].imag());
+    re[k] = static_cast<double>(x[k].real());
+    im[k] = static_cast<double>(x[k].imag());
   }
-  ASSERT_EQ(fftn(1, &n, parts.data(), parts.data() + n, 1, 0.), 0);
-  std::vector<std::complex<double>> got(n);
-  for (int k = 0; k < n; k++) got[k] = {parts[k], parts[n + k]};
-  EXPECT_LT(max_rel_error(got, dft_ref::dft(x, 1)), 1e-13);
+  ASSERT_EQ(fftn(1, &n, re.data(), im.data(), 1, 0.), 0);
+  auto ref = dft_ref::dft(x, 1);
+  for (int k = 0; k < n; k++) EXPECT_LT(std::abs(cplx(re[k], im[k]) - ref[k]), 1e-12);
 }
 
 TEST(MixedRadixFft, MatchesDirectSumsIn2dAnd3d) {
@@ -159,12 +158,7 @@ TEST(MixedRadixFft, WorkArraysGrowAndAreReleasedWithObjects) {
   EXPECT_EQ(SpaceAlloced, 0u);
   EXPECT_EQ(Tmp0, nullptr);
   EXPECT_EQ(Perm, nullptr);
-  // Transforming after a release allocates again and still works.
-  FFTN fft;
-  auto x = dft_ref::random_signal(10, 2);
-  auto d = narrow<double>(x);
-  fft.transform1d(flat(d), 10, False);
-  EXPECT_LT(max_rel_error(d, dft_ref::dft(x, 1)), 1e-13);
+  // A transform after the release: Fftn1d.SurvivesTheDestructionOfAnotherFftObject.
 }
 
 TEST(FftnDeathTest, EngineFailureEndsTheProcess) {
