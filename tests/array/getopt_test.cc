@@ -12,107 +12,65 @@ namespace {
 // The MCA tool's option string.
 const char* const kToolOptions = "c:lHMNIWLC:B:Xa:PG:s:S:wu:U:t:KOi:b:g:n:vzZ";
 
-struct Scan {
-  std::string events;  // one entry per call: the letter, with "=arg" when set
-  std::string errors;  // what went to standard error
-  int end_index = 0;   // OptInd after -1
+struct Case {
+  std::vector<std::string> words;  // after the program name
+  std::string events;              // per call: the letter, with "=arg" when OptArg is set
+  int end_index;                   // OptInd once -1 is returned
+  std::string errors = "";         // standard error
+  int last_opt = 0;                // OptOpt at the end, when not 0
+  int opt_err = 1;
+  const char* opts = kToolOptions;
 };
-
-// Scans the words (the program name is prepended) until -1; the scanner's
-// own position is back at the start of a word afterwards.
-Scan scan(std::vector<std::string> words, const char* opts = kToolOptions, int opt_err = 1) {
-  words.insert(words.begin(), "qz_mca");
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(&w[0]);
-  argv.push_back(nullptr);
-  OptInd = 1;
-  OptErr = opt_err;
-  Scan result;
-  testing::internal::CaptureStderr();
-  for (int guard = 0; guard < 100; guard++) {
-    int c = GetOpt(static_cast<int>(words.size()), argv.data(), opts);
-    if (c == -1) break;
-    result.events += static_cast<char>(c);
-    if (c != '?' && OptArg != nullptr) result.events += "=" + std::string(OptArg);
-    result.events += " ";
-  }
-  result.errors = testing::internal::GetCapturedStderr();
-  result.end_index = OptInd;
-  OptErr = 1;
-  return result;
-}
 
 }  // namespace
 
-TEST(GetOpt, NoOptionsLeavesIndexAtTheFirstWord) {
-  Scan s = scan({"in.fits", "out"});
-  EXPECT_EQ(s.events, "");
-  EXPECT_EQ(s.end_index, 1);
-  EXPECT_EQ(scan({}).end_index, 1);
-}
-
-TEST(GetOpt, DashAloneAndDoubleDashEndTheOptions) {
-  Scan dash = scan({"-v", "-", "out"});
-  EXPECT_EQ(dash.events, "v ");
-  EXPECT_EQ(dash.end_index, 2);  // "-" stays a positional word
-  Scan dashes = scan({"-v", "--", "-z", "out"});
-  EXPECT_EQ(dashes.events, "v ");
-  EXPECT_EQ(dashes.end_index, 3);  // "--" is skipped, -z is positional
-}
-
-TEST(GetOpt, GroupedLettersComeBackOneByOne) {
-  Scan s = scan({"-vz", "-Z", "in", "out"});
-  EXPECT_EQ(s.events, "v z Z ");
-  EXPECT_EQ(s.end_index, 3);
-}
-
-TEST(GetOpt, AttachedAndSeparateArgumentsAreTheSame) {
-  EXPECT_EQ(scan({"-n5", "in"}).events, "n=5 ");
-  EXPECT_EQ(scan({"-n", "5", "in"}).events, "n=5 ");
-  EXPECT_EQ(scan({"-n", "-5", "in"}).events, "n=-5 ");
-  EXPECT_EQ(scan({"-n", "-5", "in"}).end_index, 3);
-  // A group may end in a letter that takes the rest of the word; a letter
-  // without argument clears OptArg.
-  Scan s = scan({"-vn12", "-t", "3", "-Oi", "7", "-v", "in", "out"});
-  EXPECT_EQ(s.events, "v n=12 t=3 O i=7 v ");
-  EXPECT_EQ(s.end_index, 7);
-  EXPECT_EQ(s.errors, "");
-}
-
-TEST(GetOpt, UnknownLetterIsReportedAndTheGroupGoesOn) {
-  Scan s = scan({"-qv", "in"});
-  EXPECT_EQ(s.events, "? v ");
-  EXPECT_EQ(s.errors, "qz_mca: unknown option, -q\n");
-  EXPECT_EQ(OptOpt, 'v');
-  EXPECT_EQ(s.end_index, 2);
-  Scan last = scan({"-vq", "in"});
-  EXPECT_EQ(last.events, "v ? ");
-  EXPECT_EQ(last.end_index, 2);
-}
-
-TEST(GetOpt, ColonIsNeverAnOptionLetter) {
-  Scan s = scan({"-:", "in"});
-  EXPECT_EQ(s.events, "? ");
-  EXPECT_EQ(s.errors, "qz_mca: unknown option, -:\n");
-}
-
-TEST(GetOpt, MissingArgumentIsReportedAndEndsTheScan) {
-  Scan s = scan({"-v", "-n"});
-  EXPECT_EQ(s.events, "v ? ");
-  EXPECT_EQ(s.errors, "qz_mca: argument missing for -n\n");
-  EXPECT_EQ(s.end_index, 3);  // the argument count
-  EXPECT_EQ(OptOpt, 'n');
-}
-
-TEST(GetOpt, SilencedErrorsGiveTheSameReturns) {
-  Scan s = scan({"-q", "-n"}, kToolOptions, 0);
-  EXPECT_EQ(s.events, "? ? ");
-  EXPECT_EQ(s.errors, "");
-}
-
-TEST(GetOpt, SignedCharactersAreSignExtended) {
-  Scan s = scan({"-\xe9", "in"}, "v");
-  EXPECT_EQ(s.events, "? ");
-  EXPECT_EQ(OptOpt, static_cast<int>(static_cast<signed char>('\xe9')));
-  EXPECT_LT(OptOpt, 0);
+TEST(GetOpt, ScansLikeTheStatedRules) {
+  const Case cases[] = {
+      {{"in.fits", "out"}, "", 1},
+      {{}, "", 1},
+      {{"-v", "-", "out"}, "v ", 2},            // "-" stays a positional word
+      {{"-v", "--", "-z", "out"}, "v ", 3},     // "--" is skipped, -z is positional
+      {{"-vz", "-Z", "in", "out"}, "v z Z ", 3},
+      {{"-n5", "in"}, "n=5 ", 2},
+      {{"-n", "5", "in"}, "n=5 ", 3},
+      {{"-n", "-5", "in"}, "n=-5 ", 3},
+      // A group may end in a letter that takes the rest of the word; a letter
+      // without argument clears OptArg.
+      {{"-vn12", "-t", "3", "-Oi", "7", "-v", "in", "out"}, "v n=12 t=3 O i=7 v ", 7},
+      {{"-qv", "in"}, "? v ", 2, "qz_mca: unknown option, -q\n", 'v'},
+      {{"-vq", "in"}, "v ? ", 2, "qz_mca: unknown option, -q\n", 'q'},
+      {{"-:", "in"}, "? ", 2, "qz_mca: unknown option, -:\n", ':'},
+      {{"-v", "-n"}, "v ? ", 3, "qz_mca: argument missing for -n\n", 'n'},
+      {{"-q", "-n"}, "? ? ", 3, "", 'n', 0},  // silenced: the same returns
+      {{"-\xe9", "in"}, "? ", 2, "qz_mca: unknown option, -\xe9\n",
+       static_cast<signed char>('\xe9'), 1, "v"},  // sign-extended
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> words = c.words;
+    words.insert(words.begin(), "qz_mca");
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    OptInd = 1;
+    OptErr = c.opt_err;
+    OptOpt = 0;
+    std::string events;
+    testing::internal::CaptureStderr();
+    for (int guard = 0; guard < 100; guard++) {
+      int letter = GetOpt(static_cast<int>(words.size()), argv.data(), c.opts);
+      if (letter == -1) break;
+      events += static_cast<char>(letter);
+      if (letter != '?' && OptArg != nullptr) events += "=" + std::string(OptArg);
+      events += " ";
+    }
+    std::string errors = testing::internal::GetCapturedStderr();
+    std::string what = words.size() > 1 ? words[1] : "(none)";
+    EXPECT_EQ(events, c.events) << what;
+    EXPECT_EQ(OptInd, c.end_index) << what;
+    EXPECT_EQ(errors, c.errors) << what;
+    if (c.last_opt != 0) {
+      EXPECT_EQ(OptOpt, c.last_opt) << what;
+    }
+  }
+  OptErr = 1;
 }
