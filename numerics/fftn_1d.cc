@@ -30,6 +30,7 @@ void shift_values(const T* in, T* out, int n, int shift) {
 
 template <class T>
 void swap_values(T* data, int n, Bool reverse) {
+  if (n < 2) return;  // nothing to move; a negative length is the engine's to refuse
   const int h = n / 2;
   if (!reverse && n % 2 == 1) std::rotate(data + h, data + h + 1, data + n);
   std::swap_ranges(data, data + h, data + h);

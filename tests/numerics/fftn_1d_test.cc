@@ -163,4 +163,6 @@ TEST(Fftn1dDeathTest, RefusesMismatchedSignalsAndBadDctLengths) {
   EXPECT_EXIT_STATUS(fft.dct1d(one), 255, "at least 2");
   to_array<std::complex<float>, true> in(8), out(4);
   EXPECT_EXIT_STATUS(fft.fftn1d(in, out), 255, "output holds 4 values, 8 are needed");
+  std::complex<double> value;
+  EXPECT_EXIT_STATUS(fft.fftn1d(&value, -3), 255, "Error in FFT computation");
 }
