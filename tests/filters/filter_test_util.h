@@ -1,5 +1,5 @@
 // Helpers shared by the filter-bank tests: reproducible signals, reference
-// reads under the border rules and comparisons.
+// reads under the border rules, comparisons and round trips.
 #pragma once
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "array/base_types.h"
+#include "filters/sub_band_1d.h"
 
 namespace filter_test {
 
@@ -40,6 +41,25 @@ inline double max_abs_diff(const std::vector<float>& a, const std::vector<float>
   double m = 0.;
   for (int i = from; i < to; i++) m = std::max(m, std::fabs(double(a[i]) - double(b[i])));
   return m;
+}
+
+struct Bands {
+  std::vector<float> low, high, back;
+};
+
+// Analysis then synthesis through any bank: decimated when step is 0,
+// undecimated at that step otherwise. The bands are kept as the analysis
+// left them (some syntheses work in place) and have room for either phase.
+inline Bands round_trip(SubBand1D& bank, const std::vector<float>& x, int step = 0) {
+  int n = int(x.size()), m = step ? n : n / 2 + 1;
+  Bands b{std::vector<float>(m), std::vector<float>(m), std::vector<float>(n)};
+  std::vector<float> in = x;
+  if (step) bank.transform(n, in.data(), b.low.data(), b.high.data(), step);
+  else bank.transform(n, in.data(), b.low.data(), b.high.data());
+  std::vector<float> low = b.low, high = b.high;
+  if (step) bank.recons(n, low.data(), high.data(), b.back.data(), step);
+  else bank.recons(n, low.data(), high.data(), b.back.data());
+  return b;
 }
 
 }  // namespace filter_test

@@ -17,10 +17,8 @@ TEST(G_Minmax, SplitsPairsIntoMinimumAndDifference) {
   m.recons(5, low.data(), high.data(), back.data());
   EXPECT_EQ(back, x);
   for (int n : {16, 17}) {
-    std::vector<float> s = filter_test::random_signal(n, 12), lo(n), hi(n), out(n);
-    m.transform(n, s.data(), lo.data(), hi.data());
-    m.recons(n, lo.data(), hi.data(), out.data());
-    EXPECT_LT(filter_test::max_abs_diff(s, out), 1e-6) << n;
+    std::vector<float> s = filter_test::random_signal(n, 12);
+    EXPECT_LT(filter_test::max_abs_diff(s, filter_test::round_trip(m, s).back), 1e-6) << n;
   }
   EXPECT_EXIT_STATUS(m.transform(5, x.data(), low.data(), high.data(), 1), 255,
                      "Error: Pave Minmax not implemented");

@@ -1,34 +1,16 @@
-// Undecimated spline/Haar filter bank: the identity Ht*H + Gt*G = Id from
-// the taps, perfect reconstruction, brute-force spread convolutions under
-// every border rule, and the texts.
+// Undecimated spline/Haar filter bank: perfect reconstruction, brute-force
+// spread convolutions under every border rule, and the texts.
 #include "filters/undec_sub_band_filter.h"
 
 #include <gtest/gtest.h>
-
-#include <map>
 
 #include "filter_test_util.h"
 
 using filter_test::max_abs_diff;
 using filter_test::random_signal;
 
-TEST(UndecSubBandFilter, SynthesisTimesAnalysisIsTheIdentity) {
-  // Each tap applied at offset k - Size/2 (the stored order, not reversed)
-  // in both steps: the composite filter must be a unit impulse.
-  for (int t = 0; t <= 4; t++) {
-    UndecSubBandFilter f{type_undec_filter(t)};
-    std::map<int, double> composite;
-    auto add = [&](const float* a, int na, const float* s, int ns) {
-      for (int k = 0; k < ns; k++)
-        for (int l = 0; l < na; l++) composite[(k - ns / 2) + (l - na / 2)] += double(s[k]) * a[l];
-    };
-    add(f.H, f.Size_H, f.Ht, f.Size_Ht);
-    add(f.G, f.Size_G, f.Gt, f.Size_Gt);
-    for (auto [offset, value] : composite)
-      EXPECT_NEAR(value, offset == 0 ? 1. : 0., 1e-7) << "type " << t << " offset " << offset;
-  }
-}
-
+// Ht*H + Gt*G = Id: exact with the periodic rule at every step, and with the
+// mirror rule for the symmetric types 0 to 2.
 TEST(UndecSubBandFilter, StepsReconstructWithPeriodicAndMirrorBorders) {
   const int n = 32;
   std::vector<float> x = random_signal(n, 21);
@@ -37,13 +19,11 @@ TEST(UndecSubBandFilter, StepsReconstructWithPeriodicAndMirrorBorders) {
       for (int step : {1, 2, 4}) {
         UndecSubBandFilter f{type_undec_filter(t)};
         f.Bord = rule;
-        std::vector<float> low(n), high(n), back(n);
-        f.transform(n, x.data(), low.data(), high.data(), step);
-        f.recons(n, low.data(), high.data(), back.data(), step);
-        // The Haar types (3, 4) are not symmetric: mirrored borders break them.
+        std::vector<float> back = filter_test::round_trip(f, x, step).back;
         int margin = (rule == I_MIRROR && t >= 3) ? 4 * step : 0;
         EXPECT_LT(max_abs_diff(x, back, margin, n - margin), 2e-6)
             << "type " << t << " rule " << rule << " step " << step;
+        EXPECT_TRUE(margin == 0 || max_abs_diff(x, back) > 1e-3) << "type " << t;
       }
 }
 
