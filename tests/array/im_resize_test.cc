@@ -22,13 +22,9 @@ to_array<float, false> coded_image(int nl, int nc) {
 }  // namespace
 
 TEST(TestInd, MirrorsOnceAndFlagsWhatStaysOutside) {
-  EXPECT_EQ(test_ind(-2, 5), 2);
-  EXPECT_EQ(test_ind(5, 5), 3);
-  EXPECT_EQ(test_ind(9, 5), -1);
-  EXPECT_EQ(test_ind(-5, 5), -1);
-  EXPECT_EQ(test_ind(0, 5), 0);
-  EXPECT_EQ(test_ind(4, 5), 4);
-  EXPECT_EQ(test_ind(8, 5), 0);
+  const int cases[][3] = {{-2, 5, 2}, {5, 5, 3}, {9, 5, -1}, {-5, 5, -1},
+                          {0, 5, 0},  {4, 5, 4}, {8, 5, 0}};
+  for (auto& c : cases) EXPECT_EQ(test_ind(c[0], c[1]), c[2]) << c[0] << " of " << c[1];
 }
 
 TEST(ImExtend, MirrorsMarginsAboutTheEdgePixels) {
@@ -71,7 +67,7 @@ TEST(ImExtend, AllPixelTypesAgreeAndSmallerOutputIsTheCentredWindow) {
   for (int k = 0; k < window.n_elem(); k++) ASSERT_EQ(window(k), extracted(k));
 }
 
-TEST(ImExtract, TakesTheCentredWindow) {
+TEST(ImExtractAndPadding, CentredWindowsZeroMarginsAndBlocks) {
   to_array<float, false> in = coded_image(8, 8), out(4, 4);
   im_extract(in, out);
   for (int i = 0; i < 4; i++)
@@ -88,34 +84,34 @@ TEST(ImExtract, TakesTheCentredWindow) {
     }
   to_array<float, false> larger(9, 4);
   EXPECT_EXIT_STATUS(im_extract(in, larger), 255, "larger than input");
-}
 
-TEST(ImZeroPadding, CentresTheInputInZeros) {
-  to_array<float, false> in = coded_image(3, 3), out(6, 6);
-  out.init(5.f);
-  im_zero_padding(in, out);
-  to_array<std::complex<float>, false> out_c(6, 6);
-  im_zero_padding(in, out_c);
+  to_array<float, false> small = coded_image(3, 3), padded(6, 6);
+  padded.init(5.f);
+  im_zero_padding(small, padded);
+  to_array<std::complex<float>, false> padded_c(6, 6);
+  im_zero_padding(small, padded_c);
   for (int i = 0; i < 6; i++)
     for (int j = 0; j < 6; j++) {
-      bool inside = i >= 1 && i <= 3 && j >= 1 && j <= 3;
-      float expected = inside ? in(i - 1, j - 1) : 0.f;
-      ASSERT_EQ(out(i, j), expected);
-      ASSERT_EQ(out_c(i, j), std::complex<float>(expected, 0.f));
+      bool inside = i >= 1 && i <= 3 && j >= 1 && j <= 3;  // offset (6-3)/2 = 1
+      float expected = inside ? small(i - 1, j - 1) : 0.f;
+      ASSERT_EQ(padded(i, j), expected);
+      ASSERT_EQ(padded_c(i, j), std::complex<float>(expected, 0.f));
+    }
+
+  // Each pixel becomes a block of (Nl'/Nl) x (Nc'/Nc) pixels.
+  to_array<float, false> two_three = coded_image(2, 3), blocks(4, 6), blocks3(6, 6);
+  im_block_extend(two_three, blocks);
+  im_block_extend(two_three, blocks3);
+  for (int i = 0; i < 6; i++)
+    for (int j = 0; j < 6; j++) {
+      ASSERT_EQ(blocks3(i, j), two_three(i / 3, j / 2));
+      if (i < 4) {
+        ASSERT_EQ(blocks(i, j), two_three(i / 2, j / 2));
+      }
     }
 }
 
-TEST(ImBlockExtend, ReplicatesEachPixelIntoABlock) {
-  to_array<float, false> in = coded_image(2, 3), out(4, 6), out3(6, 6);
-  im_block_extend(in, out);
-  for (int i = 0; i < 4; i++)
-    for (int j = 0; j < 6; j++) ASSERT_EQ(out(i, j), in(i / 2, j / 2));
-  im_block_extend(in, out3);
-  for (int i = 0; i < 6; i++)
-    for (int j = 0; j < 6; j++) ASSERT_EQ(out3(i, j), in(i / 3, j / 2));
-}
-
-TEST(ImReduceSize2, KeepsEvenPixelsAndClampsPastTheEdge) {
+TEST(ImReduceSize2, KeepsEvenPixelsOrTheMinimumOfTheirCross) {
   to_array<float, false> in = coded_image(5, 5), out(4, 4);
   im_reduce_size_2(in, out);
   for (int i = 0; i < 4; i++)
@@ -125,23 +121,22 @@ TEST(ImReduceSize2, KeepsEvenPixelsAndClampsPastTheEdge) {
   im_reduce_size_2(in_i, out_i);
   for (int i = 0; i < 3; i++)
     for (int j = 0; j < 2; j++) ASSERT_EQ(out_i(i, j), in_i(2 * i, 2 * j));
-}
 
-TEST(ImMinReduceSize2, ZeroSpreadsThroughTheCross) {
-  to_array<float, false> in(8, 8), out(4, 4);
-  in.init(3.f);
-  in(2, 4) = 0.f;
-  im_min_reduce_size_2(in, out);
+  // The minimum over the cross: a zero spreads to the even positions it touches.
+  to_array<float, false> cross(8, 8);
+  cross.init(3.f);
+  cross(2, 4) = 0.f;
+  im_min_reduce_size_2(cross, out);
   for (int i = 0; i < 4; i++)
     for (int j = 0; j < 4; j++) ASSERT_EQ(out(i, j), (i == 1 && j == 2) ? 0.f : 3.f);
-  in(2, 4) = 3.f;
-  in(3, 4) = 0.f;
-  im_min_reduce_size_2(in, out);
+  cross(2, 4) = 3.f;
+  cross(3, 4) = 0.f;
+  im_min_reduce_size_2(cross, out);
   for (int i = 0; i < 4; i++)
     for (int j = 0; j < 4; j++)
       ASSERT_EQ(out(i, j), (j == 2 && (i == 1 || i == 2)) ? 0.f : 3.f);
   to_array<float, false> too_small(3, 4);
-  EXPECT_EXIT_STATUS(im_min_reduce_size_2(in, too_small), 255, "smaller");
+  EXPECT_EXIT_STATUS(im_min_reduce_size_2(cross, too_small), 255, "smaller");
 }
 
 TEST(ImIncreaseSize2, ConstantImageStaysConstantForEveryTargetSize) {
@@ -209,10 +204,7 @@ TEST(ImIncreaseSize2, IntegerImagesTruncateTheFloatResult) {
 
 TEST(ImBilinearInterp, HandValuesAndLinearImages) {
   to_array<float, false> in(2, 2), out(3, 3);
-  in(0, 0) = 0;
-  in(0, 1) = 1;
-  in(1, 0) = 2;
-  in(1, 1) = 3;
+  for (int k = 0; k < 4; k++) in(k) = float(k);  // [[0, 1], [2, 3]]
   im_bilinear_interp(in, out);
   const float expected[3][3] = {{0, 0.5f, 1}, {1, 1.5f, 2}, {2, 2.5f, 3}};
   for (int i = 0; i < 3; i++)
