@@ -26,6 +26,13 @@ inline float b3_tap(float centre, float near_left, float near_right, float far_l
   return static_cast<float>(v);
 }
 
+// Every operation reads band 0: an empty band array has nothing to hold.
+void check_nbr_scale(int NbrScale) {
+  if (NbrScale < 1)
+    fatal_exitf(-1, stdout, "Error: bad number of scales %d in the a trous transform ...\n",
+                NbrScale);
+}
+
 // dst := a - b over n samples.
 void subtract(float* dst, const float* a, const float* b, int n) {
   for (int k = 0; k < n; k++) dst[k] = a[k] - b[k];
@@ -34,6 +41,7 @@ void subtract(float* dst, const float* a, const float* b, int n) {
 }  // namespace
 
 void ATROUS_2D_WT::alloc(to_array<float, false>*& TabBand, int Nl, int Nc, int NbrScale) {
+  check_nbr_scale(NbrScale);
   TabBand = new to_array<float, false>[NbrScale];
   for (int b = 0; b < NbrScale; b++) {
     std::string name = "band_" + std::to_string(b + 1);
@@ -125,6 +133,7 @@ void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
 
 void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
                              to_array<float, false>* TabBand, int NbrScale) {
+  check_nbr_scale(NbrScale);
   TabBand[0] = Image;
   const int n = Image.n_elem();
   for (int s = 0; s < NbrScale - 1; s++) {
@@ -140,6 +149,7 @@ void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
 
 void ATROUS_2D_WT::recons(const to_array<float, false>* TabBand, to_array<float, false>& Image,
                           int NbrScale, Bool AddLastScale) {
+  check_nbr_scale(NbrScale);
   if (!ModifiedATWT && !Adjoint) {
     Image = TabBand[0];
     const int n = Image.n_elem();

@@ -59,13 +59,8 @@ void expect_images_near(const Image& got, const Image& want, float tol) {
 
 TEST(LocalDctBase, InitAndMaxLeaveEveryBlockZeroFrequencyOut) {
   MCA mca;
-  mca.Verbose = 1;
-  testing::internal::CaptureStdout();
   setup(mca, 32, 8, false, 2.f);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find(
-                " LDCT transf. size:  Nl = 32 Nc = 32\n LDCT BlockSize = 8\n"
-                " Non Overlapping Blocks \n"),
-            std::string::npos);
+  mca.Verbose = 1;
 
   // A bright flat image with one weak texture atom: the block means dwarf
   // the atom but are not texture.

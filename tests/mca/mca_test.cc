@@ -59,11 +59,7 @@ TEST(McaObject, DefaultsAndBaseNames) {
   MCA mca;
   EXPECT_EQ(mca.Rid_VarianceStab, 0);  // no other code gives it a value
   EXPECT_EQ(mca.AT_TabBand, nullptr);
-  EXPECT_EQ(mca.AT_NbrScale, 4);
-  EXPECT_EQ(mca.AT_KillLastScale, 1);
-  EXPECT_EQ(mca.LDCT_BlockSize, 32);
-  EXPECT_EQ(mca.CurBord, I_MIRROR);
-  EXPECT_FLOAT_EQ(mca.CorrelConstraint, 0.1f);
+  EXPECT_EQ(mca.LDCT_BlockSize, 32);  // what -B 0 leaves in force
   EXPECT_STREQ(StringMCABase(MCA_PCUR), "Curvelet transform 05 (Pyramidal Construction)");
   EXPECT_STREQ(StringMCABase(MCA_PS), "FFT2D-WT1D-PowSpectrum");
   for (int bad : {-1, 12}) EXPECT_STREQ(StringMCABase(type_mcabase(bad)), "Undefined transform");
@@ -143,6 +139,10 @@ TEST(McaObject, AtrousInitMaxAndProjection) {
   EXPECT_FLOAT_EQ(mca.atrou_init(ima, False), expected);
   for (int b = 0; b < 3; b++) EXPECT_FLOAT_EQ(mca.AT_TabNoise(b), 2.f * mca.AT_Trans.norm_band(b));
   EXPECT_FLOAT_EQ(mca.atrou_max(ima), expected);
+  // With MAD levels the maximum divides by the stored levels, not the table's.
+  const float with_mad = mca.atrou_init(ima, True);
+  EXPECT_NE(with_mad, expected);
+  EXPECT_FLOAT_EQ(mca.atrou_max(ima), with_mad);
 
   // Level 0 thresholds no band, the finest included; the smooth band is
   // killed by default.

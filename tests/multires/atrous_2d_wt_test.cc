@@ -7,6 +7,8 @@
 #include <cmath>
 #include <random>
 
+#include "support/death.h"
+
 namespace {
 
 using Image = to_array<float, false>;
@@ -142,6 +144,9 @@ TEST(AtrousTransform, DegenerateScales) {
   for (int b = 0; b < 6; b++)
     for (int k = 0; k < 64; k++) ASSERT_EQ(bands[b](k), b < 5 ? 0.f : 7.f) << b;
   at.free(bands, 6);
+  // No scale at all: nothing to hold band 0, refused.
+  EXPECT_EXIT_STATUS(at.alloc(bands, 4, 4, 0), 255, "bad number of scales 0");
+  EXPECT_EXIT_STATUS(at.transform(flat, bands, -1), 255, "bad number of scales -1");
 }
 
 TEST(AtrousTransform, NormBandMatchesSimulatedWhiteNoise) {
