@@ -57,7 +57,7 @@ TEST(SubBandFilter, DecimatedStepConvolvesAndReconstructsWhereTheFiltersAllowIt)
       {F_DAUBE_4, I_PERIOD, 32, true},     {F_5_3, I_MIRROR, 33, true},
       // Odd lengths do not wrap evenly, an asymmetric filter is not mirrored.
       {F_MALLAT_7_9, I_PERIOD, 33, false}, {F_DAUBE_4, I_MIRROR, 32, false},
-      {F_MALLAT_7_9, I_CONT, 32, false},
+      {F_MALLAT_7_9, I_CONT, 32, false},   {F_MALLAT_7_9, I_ZERO, 32, false},
   };
   for (const Case& c : cases)
     for (sb_type_norm norm : {NORM_L1, NORM_L2}) {
