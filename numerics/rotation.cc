@@ -2,6 +2,7 @@
 // images, and the Fourier translations under the shears.
 #include "numerics/rotation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -128,14 +129,16 @@ void Rotation::im_rot90(to_array<float, false>& in, to_array<float, false>& out,
   else out.alloc(nl, nc);
   const float* src = in.buffer();
   float* dst = out.buffer();
+  // Line i of in and its mirror line nl - 1 - i, read by the quarter and half turns.
   for (int i = 0; i < nl; i++) {
-    for (int j = 0; j < nc; j++) {
-      switch (r) {
-        case 0: dst[static_cast<int64_t>(i) * nc + j] = src[static_cast<int64_t>(i) * nc + j]; break;
-        case 1: dst[static_cast<int64_t>(j) * nl + i] = src[static_cast<int64_t>(nl - 1 - i) * nc + j]; break;
-        case 2: dst[static_cast<int64_t>(i) * nc + j] = src[static_cast<int64_t>(nl - 1 - i) * nc + nc - 1 - j]; break;
-        default: dst[static_cast<int64_t>(j) * nl + i] = src[static_cast<int64_t>(i) * nc + nc - 1 - j]; break;
-      }
+    const float* line = src + static_cast<int64_t>(i) * nc;
+    const float* mirrored = src + static_cast<int64_t>(nl - 1 - i) * nc;
+    float* same_line = dst + static_cast<int64_t>(i) * nc;
+    switch (r) {
+      case 0: std::copy(line, line + nc, same_line); break;
+      case 1: for (int j = 0; j < nc; j++) dst[static_cast<int64_t>(j) * nl + i] = mirrored[j]; break;
+      case 2: for (int j = 0; j < nc; j++) same_line[j] = mirrored[nc - 1 - j]; break;
+      default: for (int j = 0; j < nc; j++) dst[static_cast<int64_t>(j) * nl + i] = line[nc - 1 - j]; break;
     }
   }
 }
@@ -163,7 +166,9 @@ void Rotation::im_move_rotate_bilinear(to_array<float, false>& in, to_array<floa
       else if (x >= nc) x -= nc;
       if (y < 0) y += nl;
       else if (y >= nl) y -= nl;
-      if (x < 0 || x >= nc || y < 0 || y >= nl) {
+      // Written to also catch a position that is not a number (a NaN angle or
+      // shift), whose index would read anywhere.
+      if (!(x >= 0 && x < nc && y >= 0 && y < nl)) {
         out_row[j] = 0.f;
         continue;
       }

@@ -93,7 +93,10 @@ TEST(BSpline, InitialValuesMatchDirectSums) {
     for (long k = 0; k < n; k++) v[k] = std::cos(1.3 * k) + 0.1 * k;
     double direct = 0.0, zk = 1.0;
     const long period = 2 * n - 2;
-    for (long k = 0; k < 400; k++, zk *= z) direct += zk * v[k % period < n ? k % period : period - k % period];
+    for (long k = 0; k < 400; k++, zk *= z) {
+      const long m = k % period;
+      direct += zk * v[m < n ? m : period - m];
+    }
     EXPECT_NEAR(s.InitialCausalCoefficient(v.data(), n, z, 0.0), direct, 1e-12) << n;
     EXPECT_NEAR(s.InitialCausalCoefficient(v.data(), n, z, 1e-9), direct, 1e-8) << n;
   }
@@ -152,5 +155,6 @@ TEST(BSpline, InvalidDegreeIsReported) {
   EXPECT_EQ(s.InterpolatedValue(ima, 1.0, 1.0), 0.0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Invalid spline degree\nInvalid spline degree\n");
   for (int k = 0; k < 16; k++) EXPECT_EQ(ima(k), copy(k));
-  EXPECT_EXIT_STATUS(s.SamplesToCoefficients(ima), 255, "Invalid spline degree\nError: Change of spline basis failed");
+  EXPECT_EXIT_STATUS(s.SamplesToCoefficients(ima), 255,
+                     "Invalid spline degree\nError: Change of spline basis failed");
 }

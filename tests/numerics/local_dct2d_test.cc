@@ -75,7 +75,8 @@ TEST(LocalDct2D, ReconstructionReturnsTheImage) {
       ASSERT_EQ(back.nl(), c.nl);
       ASSERT_EQ(back.nc(), c.nc);
       for (int k = 0; k < ima.n_elem(); k++)
-        ASSERT_NEAR(back(k), ima(k), 1e-3) << c.nl << "x" << c.nc << " ov " << c.overlap << " wf " << weight_first;
+        ASSERT_NEAR(back(k), ima(k), 1e-3) << c.nl << "x" << c.nc << " ov " << c.overlap
+                                           << " wf " << weight_first;
       // The free inverse from the transform size alone agrees (it cannot
       // know that a single block cleared the overlap).
       if (c.nl % c.block == 0 && c.nc % c.block == 0 && c.block < c.nl) {

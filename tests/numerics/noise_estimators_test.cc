@@ -58,8 +58,9 @@ TEST(NoiseEstimators, RecoverTheSigmaOfGaussianNoise) {
 TEST(NoiseEstimators, ConstantImageGivesZeroWithoutNaN) {
   to_array<float, false> flat(40, 33);
   flat.init(17.25f);
-  for (float r : {detect_noise_from_med(flat), detect_noise_from_bspline(flat), detect_noise_from_mad(flat, False),
-                  detect_noise_from_mad(flat, True), detect_noise_from_block(flat, 8),
+  for (float r : {detect_noise_from_med(flat), detect_noise_from_bspline(flat),
+                  detect_noise_from_mad(flat, False), detect_noise_from_mad(flat, True),
+                  detect_noise_from_block(flat, 8),
                   get_sigma_clip_robust(flat.buffer(), flat.n_elem(), 4, True, False, 0)})
     EXPECT_EQ(r, 0.f);
   // After the first pass every pixel is clipped: an empty selection gives 0, 0.

@@ -47,7 +47,8 @@ TEST(Random48, ReproducesTheDrand48Recurrence) {
   }
   init_random(7);
   Lcg48 reference(7);
-  for (int k = 0; k < 10; ++k) EXPECT_FLOAT_EQ(get_random(-2.0f, 3.0f), -2.0f + float(reference.next()) * 5.0f);
+  for (int k = 0; k < 10; ++k)
+    EXPECT_FLOAT_EQ(get_random(-2.0f, 3.0f), -2.0f + float(reference.next()) * 5.0f);
 }
 
 TEST(GaussianNoise, SeededFillsAreReproducibleAndHaveTheRequestedSigma) {
@@ -109,7 +110,8 @@ TEST(PoissonNoise, DeviatesHaveTheirMeanAsMeanAndVariance) {
     EXPECT_NEAR(s.first, mean, 5.0 * std::sqrt(mean / 40000)) << mean;
     EXPECT_NEAR(s.second / mean, 1.0, 0.05) << mean;
   }
-  for (float x : {0.5f, 1.0f, 5.0f, 13.0f, 401.0f}) EXPECT_NEAR(nr_gammln(x), std::lgamma(double(x)), 2e-6 * (1 + std::fabs(std::lgamma(double(x)))));
+  for (float x : {0.5f, 1.0f, 5.0f, 13.0f, 401.0f})
+    EXPECT_NEAR(nr_gammln(x), std::lgamma(double(x)), 2e-6 * (1 + std::fabs(std::lgamma(double(x)))));
   // Every image call restarts ran1; a state word of -1 restarts it too.
   to_array<float, false> flux(32, 32, "flux"), again(32, 32, "again"), scaled(32, 32, "scaled");
   for (auto* ima : {&flux, &again, &scaled}) ima->init(9.0f);

@@ -114,7 +114,8 @@ TEST(Rotation, ShearRotationOfAQuarterTurnIsTheQuarterTurn) {
   to_array<float, false> in = random_image(12, 12, 6), out, expected, copy = in;
   testing::internal::CaptureStdout();
   rot.im_rotate(in, out, 90.f);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "NRot 90 degrees = 1\nim_shear x\nim_shear y\nim_shear x\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "NRot 90 degrees = 1\nim_shear x\nim_shear y\nim_shear x\n");
   rot.im_rot90(in, expected, 1);
   for (int k = 0; k < in.n_elem(); k++) ASSERT_NEAR(out(k), expected(k), 1e-5);
   rot.im_shear(copy, 'z', 0.7f);  // unknown axes leave the image alone

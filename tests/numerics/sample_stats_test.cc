@@ -25,26 +25,25 @@ Moments moments(const float* v, int n) {
 }  // namespace
 
 TEST(Moment4, HandWorkedSamplesAndTheSinglePassForms) {
-  const float even[] = {1, 2, 3, 4}, lopsided[] = {0, 0, 0, 1}, constant[] = {7, 7, 7};
-  Moments m = moments(even, 4);
-  EXPECT_DOUBLE_EQ(m.mean, 2.5);
-  EXPECT_DOUBLE_EQ(m.sigma, std::sqrt(1.25));
-  EXPECT_NEAR(m.skew, 0.0, 1e-15);
-  EXPECT_NEAR(m.kurt, 2.5625 / 1.5625 - 3.0, 1e-14);
-  EXPECT_EQ(m.min + m.max, 5.0f);
-  m = moments(lopsided, 4);  // skewness 2/sqrt(3), excess kurtosis -2/3
-  EXPECT_NEAR(m.skew, 2.0 / std::sqrt(3.0), 1e-14);
-  EXPECT_NEAR(m.kurt, -2.0 / 3.0, 1e-14);
-  EXPECT_NEAR(skewness(lopsided, 4), 2.0 / std::sqrt(3.0), 1e-12);
-  EXPECT_NEAR(curtosis(lopsided, 4), -2.0 / 3.0, 1e-12);
-  m = moments(constant, 3);
-  EXPECT_EQ(m.mean, 7.0);
-  EXPECT_EQ(m.sigma + std::fabs(m.skew) + std::fabs(m.kurt), 0.0);
-  EXPECT_EQ(skewness(constant, 3) + curtosis(constant, 3), 0.0);
+  // {0, 0, 0, 1}: skewness 2/sqrt(3), excess kurtosis -2/3; a constant: all 0.
+  struct Hand { std::vector<float> v; double mean, sigma, skew, kurt; };
+  for (const Hand& h : {Hand{{1, 2, 3, 4}, 2.5, std::sqrt(1.25), 0, 2.5625 / 1.5625 - 3},
+                        Hand{{0, 0, 0, 1}, 0.25, std::sqrt(3.0) / 4, 2 / std::sqrt(3.0), -2.0 / 3},
+                        Hand{{7, 7, 7}, 7, 0, 0, 0}}) {
+    const int n = static_cast<int>(h.v.size());
+    Moments m = moments(h.v.data(), n);
+    EXPECT_DOUBLE_EQ(m.mean, h.mean);
+    EXPECT_NEAR(m.sigma, h.sigma, 1e-15);
+    EXPECT_NEAR(m.skew, h.skew, 1e-14);
+    EXPECT_NEAR(m.kurt, h.kurt, 1e-14);
+    EXPECT_EQ(m.max - m.min, h.v.back() - h.v.front());
+    EXPECT_NEAR(skewness(h.v.data(), n), h.skew, 1e-12);
+    EXPECT_NEAR(curtosis(h.v.data(), n), h.kurt, 1e-12);
+  }
   // Strongly skewed, heavy-tailed data: both forms agree.
   std::vector<float> v = normal_sample(5000, 3, 1.5f, 2.0f);
   for (float& x : v) x = x * x * x;
-  m = moments(v.data(), 5000);
+  Moments m = moments(v.data(), 5000);
   EXPECT_NEAR(skewness(v.data(), 5000), m.skew, 1e-8 * std::fabs(m.skew));
   EXPECT_NEAR(curtosis(v.data(), 5000), m.kurt, 1e-8 * std::fabs(m.kurt));
 }
@@ -106,7 +105,8 @@ TEST(NormalQuantiles, XerfInverfcAndXerfc) {
   EXPECT_EQ(xerf(0.0) + xerf(1.0), 0.0);
   for (double u = 1e-10; u < 1.0; u *= 3.0)  // published error bound of the approximation: 3e-3
     EXPECT_NEAR(xerf(u), -normal_quantile(u), 3e-3) << u;
-  for (double y : {1e-300, 1e-30, 1e-8, 0.3, 1.0, 1.7, 1.9999}) EXPECT_NEAR(std::erfc(inverfc(y)), y, 2e-14 * y) << y;
+  for (double y : {1e-300, 1e-30, 1e-8, 0.3, 1.0, 1.7, 1.9999})
+    EXPECT_NEAR(std::erfc(inverfc(y)), y, 2e-14 * y) << y;
   EXPECT_NEAR(xerfc(0.975), 1.959963984540054, 1e-12);
   EXPECT_NEAR(xerfc(0.995), 2.575829303548901, 1e-12);
   EXPECT_NEAR(xerfc(0.9999), 3.719016485455709, 1e-11);
