@@ -34,33 +34,31 @@ void parse_cards(fitsstruct* rec, const std::vector<std::string>& texts) {
   parseimagehead(rec, buf, nblocks);
 }
 
-std::string value_card(const std::string& key, const std::string& value) {
-  std::string text = key;
-  text.resize(8, ' ');
-  return text + "= " + std::string(value.size() < 20 ? 20 - value.size() : 0, ' ') + value;
+std::string value_card(std::string key, const std::string& value) {
+  key.resize(8, ' ');
+  return key + "= " + std::string(value.size() < 20 ? 20 - value.size() : 0, ' ') + value;
 }
 
 // A 4 x 3 image header, plus extra cards.
 std::vector<std::string> image_cards(int bitpix, std::vector<std::string> extra = {}) {
-  std::vector<std::string> cards = {"SIMPLE  =                    T",
-                                    value_card("BITPIX", std::to_string(bitpix)),
-                                    "NAXIS   =                    2", "NAXIS1  =                    4",
-                                    "NAXIS2  =                    3"};
+  std::vector<std::string> cards = {value_card("SIMPLE", "T"), value_card("BITPIX", std::to_string(bitpix)),
+                                    value_card("NAXIS", "2"), value_card("NAXIS1", "4"), value_card("NAXIS2", "3")};
   cards.insert(cards.end(), extra.begin(), extra.end());
   return cards;
 }
 
-// CD matrix cards of diag(-s, s) rotated by a degrees (first row) and b
-// degrees (second row).
+// CD matrix cards of diag(-s, s) with its rows rotated by a and b degrees.
 std::vector<std::string> cd_cards(double s, double a, double b) {
   const double rad = 1.0 / 57.29577951308232;
-  char c[4][32];
-  std::snprintf(c[0], 32, "%.12E", -s * std::cos(a * rad));
-  std::snprintf(c[1], 32, "%.12E", -s * std::sin(a * rad));
-  std::snprintf(c[2], 32, "%.12E", -s * std::sin(b * rad));
-  std::snprintf(c[3], 32, "%.12E", s * std::cos(b * rad));
-  return {value_card("CD1_1", c[0]), value_card("CD1_2", c[1]), value_card("CD2_1", c[2]),
-          value_card("CD2_2", c[3])};
+  const double terms[4] = {-s * std::cos(a * rad), -s * std::sin(a * rad), -s * std::sin(b * rad), s * std::cos(b * rad)};
+  const char* keys[4] = {"CD1_1", "CD1_2", "CD2_1", "CD2_2"};
+  std::vector<std::string> cards;
+  for (int k = 0; k < 4; k++) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.12E", terms[k]);
+    cards.push_back(value_card(keys[k], text));
+  }
+  return cards;
 }
 
 }  // namespace
@@ -77,16 +75,15 @@ TEST(FitsHeader, NewFloatImageHeaderIsGolden) {
   ASSERT_EQ(rec.fitsheadsize, 2880);
   EXPECT_EQ(std::string(Soft.banner()).rfind("QZ/3 V4.0 ", 0), 0u);
   std::vector<std::string> expected = {
-      card("SIMPLE  =                    T / THIS IS REGULAR FITS"),
-      card("BITPIX  =                  -32 /"), card("NAXIS   =                    2 /"),
-      card("NAXIS1  =                  512 /"), card("NAXIS2  =                  256 /"),
-      card(std::string("HISTORY ") + Soft.banner()), card("END")};
+      card("SIMPLE  =                    T / THIS IS REGULAR FITS"), card("BITPIX  =                  -32 /"),
+      card("NAXIS   =                    2 /"),   card("NAXIS1  =                  512 /"),
+      card("NAXIS2  =                  256 /"), card(std::string("HISTORY ") + Soft.banner()), card("END")};
   EXPECT_EQ(cards_of(rec), expected);
   std::string rest(rec.fitshead + 7 * 80, 2880 - 7 * 80);
   EXPECT_EQ(rest, std::string(rest.size(), ' '));
 }
 
-TEST(FitsCards, WriteIntoNewAndExistingCards) {
+TEST(FitsCards, WriteIntoNewAndExistingCardsAndGrowByBlocks) {
   char* buf = creafitsheader();
   int size = 2880;
   int five = 5;
@@ -105,9 +102,7 @@ TEST(FitsCards, WriteIntoNewAndExistingCards) {
   EXPECT_EQ(back, 2.5);
   EXPECT_EQ(fitsread(buf, "ABSENT  ", &back, H_EXPO, T_DOUBLE), -1);
   std::free(buf);
-}
 
-TEST(FitsCards, HeaderGrowsByWholeBlocks) {
   // 32 added cards make 35 with END: one block; 33 need a second one.
   for (int added : {32, 33, 40}) {
     fitsstruct rec;
@@ -134,9 +129,7 @@ TEST(FitsHistory, EachTextStartsACardOf72Characters) {
     std::vector<std::string> cards = cards_of(rec);
     ASSERT_EQ(cards.size(), length == 72 ? 5u : 6u);
     EXPECT_EQ(cards[3], "HISTORY " + std::string(72, 'h'));
-    if (length == 73) {
-      EXPECT_EQ(cards[4], card("HISTORY h"));
-    }
+    if (length == 73) EXPECT_EQ(cards[4], card("HISTORY h"));
   }
   fitsstruct rec;
   initfield(&rec);
@@ -147,19 +140,18 @@ TEST(FitsHistory, EachTextStartsACardOf72Characters) {
   fitsaddhist_com(&rec, "a\tb\x7f", "COMMENT");
   EXPECT_STREQ(rec.comment, "a b ");
   EXPECT_EXIT_STATUS(fitsaddhist_com(&rec, "x", "REMARK"), 255, "the type of the comment is  REMARK");
-}
 
-TEST(FitsHistory, ReadCollectsPiecesInCardOrder) {
+  // Read back: pieces in card order, the text grown after the tenth piece.
   std::vector<std::string> extra;
   for (int k = 0; k < 12; k++) extra.push_back("HISTORY line " + std::to_string(k));
   extra.push_back("COMMENT only");
-  fitsstruct rec;
-  parse_cards(&rec, image_cards(-32, extra));
-  EXPECT_EQ(rec.hist_size, 80 * 10 + 800);  // grown after the tenth piece
-  EXPECT_EQ(rec.com_size, 800);
-  ASSERT_EQ(std::strlen(rec.history), 12u * 72);
-  EXPECT_EQ(std::string(rec.history + 11 * 72, 7), "line 11");
-  EXPECT_EQ(std::string(rec.comment, 4), "only");
+  fitsstruct parsed;
+  parse_cards(&parsed, image_cards(-32, extra));
+  EXPECT_EQ(parsed.hist_size, 80 * 10 + 800);
+  EXPECT_EQ(parsed.com_size, 800);
+  ASSERT_EQ(std::strlen(parsed.history), 12u * 72);
+  EXPECT_EQ(std::string(parsed.history + 11 * 72, 7), "line 11");
+  EXPECT_EQ(std::string(parsed.comment, 4), "only");
 }
 
 TEST(FitsHistory, MakeHistoryCutsEachLineAt72) {
@@ -183,8 +175,7 @@ TEST(FitsHeaderParse, StandardKeysAndDefaults) {
                                      "CRPIX1  =                 12.5", "CROTA2  =                 10.0"}));
   EXPECT_EQ(rec.naxis, 2);
   EXPECT_EQ(rec.bytepix, 2);
-  EXPECT_EQ(rec.width, 4);
-  EXPECT_EQ(rec.height, 3);
+  EXPECT_EQ(rec.width * 100 + rec.height, 403);
   EXPECT_EQ(rec.npix, 12);
   EXPECT_EQ(rec.bscale, 1.0);
   EXPECT_EQ(rec.bzero, 32768.0);
@@ -205,67 +196,63 @@ TEST(FitsHeaderParse, CdMatrixGivesIncrementsAndRotation) {
   EXPECT_NEAR(rotated.crotay, 30.0, 1e-6);
   EXPECT_NEAR(rotated.cdeltx, -0.001, 1e-12);
   EXPECT_NEAR(rotated.cdelty, 0.001, 1e-12);
-  // Missing terms are 0, as in the standard.
+  // Missing terms are 0, as in the standard (not -32768).
   parse_cards(&partial, image_cards(-32, {"CD1_1   =               -0.002", "CD2_2   =                0.002"}));
   EXPECT_DOUBLE_EQ(partial.cdeltx, -0.002);
   EXPECT_EQ(partial.crotay, 0.0);
   parse_cards(&none, image_cards(-32));
   EXPECT_EQ(none.crotay, 0.0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-
-  // Rows ten degrees apart (30 against 40): a warning, and not the average.
-  testing::internal::CaptureStdout();
-  fitsstruct apart;
-  parse_cards(&apart, image_cards(-32, cd_cards(0.001, 30, 40)));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING - Astrometry rot != rot2");
-  EXPECT_NEAR(apart.crotay, 30.0, 1e-6);
+  // Rows ten degrees apart, either way round: a warning, and not the average.
+  for (double b : {40.0, 20.0}) {
+    testing::internal::CaptureStdout();
+    fitsstruct apart;
+    parse_cards(&apart, image_cards(-32, cd_cards(0.001, 30, b)));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING - Astrometry rot != rot2");
+    EXPECT_NEAR(apart.crotay, 30.0, 1e-6) << b;
+  }
 }
 
 TEST(FitsHeaderParse, RefusesBadSizesAndTypes) {
-  std::vector<std::string> zero = image_cards(16), negative = image_cards(16), huge = image_cards(16),
-                           no_axes = image_cards(16);
-  zero[3] = "NAXIS1  =                    0";
-  negative[4] = "NAXIS2  =                   -5";
-  huge[3] = "NAXIS1  =                70000";
-  huge[4] = "NAXIS2  =                70000";
-  no_axes[2] = "NAXIS   =                    0";
+  auto header = [](const char* naxis, const char* naxis1, const char* naxis2, const char* bitpix = "16") {
+    return std::vector<std::string>{value_card("BITPIX", bitpix), value_card("NAXIS", naxis),
+                                    value_card("NAXIS1", naxis1), value_card("NAXIS2", naxis2)};
+  };
   fitsstruct rec;
-  EXPECT_EXIT_STATUS(parse_cards(&rec, zero), 1, "axis length below 1");
-  EXPECT_EXIT_STATUS(parse_cards(&rec, negative), 1, "axis length below 1");
-  EXPECT_EXIT_STATUS(parse_cards(&rec, huge), 1, "more than 2147483647 pixels");
-  EXPECT_EXIT_STATUS(parse_cards(&rec, no_axes), 1, "NAXIS is not equal to 1,2, or 3");
-  EXPECT_EXIT_STATUS(parse_cards(&rec, image_cards(12)), 1, "Sorry, I don't know that kind of data.");
+  EXPECT_EXIT_STATUS(parse_cards(&rec, header("2", "0", "3")), 1, "axis length below 1");
+  EXPECT_EXIT_STATUS(parse_cards(&rec, header("2", "4", "-5")), 1, "axis length below 1");
+  EXPECT_EXIT_STATUS(parse_cards(&rec, header("2", "70000", "70000")), 1, "more than 2147483647 pixels");
+  EXPECT_EXIT_STATUS(parse_cards(&rec, header("0", "4", "3")), 1, "NAXIS is not equal to 1,2, or 3");
+  EXPECT_EXIT_STATUS(parse_cards(&rec, header("2", "4", "3", "12")), 1, "Sorry, I don't know that kind of data.");
 }
 
-TEST(FitsHeaderWrite, ScalingKeysOnlyWhenTheyScale) {
+TEST(FitsHeaderWrite, ScalingAxisAndChecksumCards) {
   fitsstruct rec;
-  parse_cards(&rec, image_cards(16, {"BZERO   =              32768.0", "BSCALE  =                  1.0"}));
+  parse_cards(&rec, image_cards(16, {"BZERO   =              32768.0", "BSCALE  =                  1.0",
+                                     "CHECKSUM= 'abc'"}));
   updatefitsheader(&rec);
   EXPECT_GE(fitsfind(rec.fitshead, "BZERO   "), 0);
   EXPECT_GE(fitsfind(rec.fitshead, "BSCALE  "), 0);
-  // A negligible offset is not written, and a card left from the input
-  // must not scale data written without it.
+  EXPECT_EQ(fitsfind(rec.fitshead, "CHECKSUM"), -1);  // it no longer matches the data
+  // A negligible offset is not written, and a card left from the input must
+  // not scale data written without it.
   rec.bzero = 1e-9;
   updatefitsheader(&rec);
   EXPECT_EQ(fitsfind(rec.fitshead, "BZERO   "), -1);
   rec.bzero = 0.0;
   updatefitsheader(&rec);
   EXPECT_EQ(fitsfind(rec.fitshead, "BSCALE  "), -1);
-}
 
-TEST(FitsHeaderWrite, AxisCardsFollowNaxisAndExtraAxesGo) {
-  fitsstruct cube;
-  parse_cards(&cube, {"SIMPLE  =                    T", "BITPIX  =                   16",
-                      "NAXIS   =                    3", "NAXIS1  =                    4",
-                      "NAXIS2  =                    3", "NAXIS3  =                    1", "OBJECT  = 'cube'"});
+  // NAXISn cards follow NAXIS in order, and none remain beyond NAXIS.
+  fitsstruct cube, line;
+  parse_cards(&cube, {value_card("SIMPLE", "T"), value_card("BITPIX", "16"), value_card("NAXIS", "3"),
+                      value_card("NAXIS1", "4"), value_card("NAXIS2", "3"), value_card("NAXIS3", "1"), "OBJECT  = 'c'"});
   cube.naxis = 2;
   updatefitsheader(&cube);
   EXPECT_EQ(fitsfind(cube.fitshead, "NAXIS3  "), -1);
   EXPECT_EQ(fitsfind(cube.fitshead, "OBJECT  "), 5);
-
-  fitsstruct line;
-  parse_cards(&line, {"SIMPLE  =                    T", "BITPIX  =                  -32",
-                      "NAXIS   =                    1", "NAXIS1  =                    4", "OBJECT  = 'line'"});
+  parse_cards(&line, {value_card("SIMPLE", "T"), value_card("BITPIX", "-32"), value_card("NAXIS", "1"),
+                      value_card("NAXIS1", "4"), "OBJECT  = 'l'"});
   line.naxis = 2;
   line.height = line.naxisn[1] = 5;
   updatefitsheader(&line);
@@ -287,15 +274,11 @@ TEST(FitsHeaderBlocks, ReadStopsAtEndAndRefusesOtherFiles) {
   for (int k = 0; k < 40; k++) good += card("COMMENT filler");
   good += card("END");
   good.resize(5760, ' ');
-  good += "DATA";
   auto file_of = [](const std::string& name, const std::string& bytes) {
-    std::string path = fits_test::scratch(name);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    return std::fopen(path.c_str(), "rb");
+    fits_test::write_bytes(fits_test::scratch(name), bytes);
+    return std::fopen(fits_test::scratch(name).c_str(), "rb");
   };
-  std::FILE* f = file_of("blocks.fits", good);
+  std::FILE* f = file_of("blocks.fits", good + "DATA");
   int nblocks = 0;
   std::free(readfitshead(f, "blocks.fits", &nblocks));
   EXPECT_EQ(nblocks, 2);

@@ -4,8 +4,6 @@
 #include "io/fits_io.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -14,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "fits_test_files.h"
+#include "image_test_tools.h"
 #include "support/death.h"
 
 using fits_test::read_reference;
@@ -35,47 +33,26 @@ void describe(fitsstruct* rec, int bitpix, int nl, int nc, double bscale = 1.0, 
   rec->bzero = bzero;
 }
 
-to_array<float, false> image_of(int nl, int nc, const std::vector<float>& values) {
+// Writes the values as an nl x (n / nl) image; the caller's values must not change.
+std::string write_float(const std::string& file, int bitpix, const std::vector<float>& values, double bscale = 1.0,
+                        double bzero = 0.0, int nl = 1) {
+  const int nc = static_cast<int>(values.size()) / nl;
   to_array<float, false> ima(nl, nc);
   for (int k = 0; k < ima.n_elem(); k++) ima(k) = values[k];
-  return ima;
-}
-
-std::string write_float(const std::string& file, int bitpix, const std::vector<float>& values,
-                        double bscale = 1.0, double bzero = 0.0) {
-  to_array<float, false> ima = image_of(1, static_cast<int>(values.size()), values);
   fitsstruct rec;
-  describe(&rec, bitpix, 1, static_cast<int>(values.size()), bscale, bzero);
+  describe(&rec, bitpix, nl, nc, bscale, bzero);
   std::string path = scratch(file);
   fits_write_float(path.c_str(), ima, &rec);
+  for (int k = 0; k < ima.n_elem(); k++) EXPECT_EQ(ima(k), values[k]) << "the caller's image changed";
   return path;
-}
-
-std::string fitsverify_report(const std::string& path) {
-  std::string command = "fitsverify '" + path + "' 2>&1";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buf[512];
-  while (pipe != nullptr && std::fgets(buf, sizeof buf, pipe) != nullptr) out += buf;
-  if (pipe != nullptr) pclose(pipe);
-  return out;
-}
-
-// Files of this process may not grow past max_bytes; a longer write fails.
-void limit_file_size(rlim_t max_bytes) {
-  signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limit;
-  limit.rlim_cur = limit.rlim_max = max_bytes;
-  setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 }  // namespace
 
 TEST(FitsName, ExtensionRules) {
   const std::pair<const char*, const char*> cases[] = {
-      {"img", "img.fits"},     {"img.fits", "img.fits"}, {"img.FITS", "img.FITS"},
-      {"img.mr", "img.mr"},    {"img.fts", "img.fts"},   {"img.Fits", "img.Fits.fits"},
-      {"-", "-"},              {"-b", "-b"},             {"dir/x.rid", "dir/x.rid"}};
+      {"img", "img.fits"}, {"img.fits", "img.fits"}, {"img.FITS", "img.FITS"},       {"img.mr", "img.mr"},
+      {"img.fts", "img.fts"}, {"img.Fits", "img.Fits.fits"}, {"-", "-"}, {"-b", "-b"}, {"dir/x.rid", "dir/x.rid"}};
   for (const auto& c : cases) {
     char* name = fitsname(c.first);
     EXPECT_STREQ(name, c.second) << c.first;
@@ -83,25 +60,18 @@ TEST(FitsName, ExtensionRules) {
   }
 }
 
-TEST(FitsData, FloatImageHasPaddedBigEndianData) {
-  to_array<float, false> ima(512, 512);
-  for (int k = 0; k < ima.n_elem(); k++) ima(k) = std::sin(0.001f * k) * 1000.f;
-  fitsstruct rec;
-  describe(&rec, -32, 512, 512);
-  std::string path = scratch("big.fits");
-  fits_write_float(path.c_str(), ima, &rec);
+TEST(FitsData, DataArePaddedBigEndianBlocks) {
+  std::vector<float> values(512 * 512);
+  for (std::size_t k = 0; k < values.size(); k++) values[k] = std::sin(0.001f * k) * 1000.f;
+  std::string path = write_float("big.fits", -32, values, 1.0, 0.0, 512);
   std::string bytes = fits_test::read_bytes(path);
   // One header block, 1048576 data bytes (364 blocks and 256 bytes), 2624 zeros.
   ASSERT_EQ(bytes.size(), 2880u + 1048576u + 2624u);
   EXPECT_EQ(bytes.substr(2880 + 1048576), std::string(2624, '\0'));
-  fits_test::Reference ref = read_reference(path);
-  ASSERT_EQ(ref.values.size(), 512u * 512u);
-  for (int k = 0; k < ima.n_elem(); k++) ASSERT_EQ(ref.values[k], ima(k)) << k;
-}
-
-TEST(FitsData, BlockAlignedDataHasNoPadding) {
-  std::string path = write_float("aligned.fits", -32, std::vector<float>(720, 1.5f));
-  EXPECT_EQ(fits_test::read_bytes(path).size(), 2880u + 2880u);
+  std::vector<double> ref = read_reference(path).values;
+  for (std::size_t k = 0; k < values.size(); k++) ASSERT_EQ(ref[k], values[k]) << k;
+  // Data that end on a block boundary get no padding.
+  EXPECT_EQ(fits_test::read_bytes(write_float("aligned.fits", -32, std::vector<float>(720, 1.5f))).size(), 5760u);
 }
 
 TEST(FitsData, IntegerBitpixRoundsAndSaturates) {
@@ -114,22 +84,20 @@ TEST(FitsData, IntegerBitpixRoundsAndSaturates) {
   std::string p8 = write_float("r8.fits", 8, {2.9f, 255.9f, -1.f, 300.f, 0.f});
   EXPECT_EQ(read_reference(p8).values, (std::vector<double>{2, 255, 0, 255, 0}));
   std::string p32 = write_float("r32.fits", 32, {2.5f, -2.5f, 3e9f, -3e9f, 16777217.f});
-  EXPECT_EQ(read_reference(p32).values,
-            (std::vector<double>{3, -3, 2147483647, -2147483648.0, 16777216}));
+  EXPECT_EQ(read_reference(p32).values, (std::vector<double>{3, -3, 2147483647, -2147483648.0, 16777216}));
 
   to_array<int, false> ints(1, 5);
   const int int_values[] = {-1, 256, 7, 100000, -100000};
   for (int k = 0; k < 5; k++) ints(k) = int_values[k];
-  for (int bitpix : {8, 16, 32}) {
+  const std::vector<double> expected[3] = {{0, 255, 7, 255, 0}, {-1, 256, 7, 32767, -32768},
+                                           {-1, 256, 7, 100000, -100000}};
+  for (int b = 0; b < 3; b++) {
     fitsstruct rec;
-    describe(&rec, bitpix, 1, 5);
-    std::string path = scratch("ints" + std::to_string(bitpix) + ".fits");
+    describe(&rec, 8 << b, 1, 5);
+    std::string path = scratch("ints" + std::to_string(8 << b) + ".fits");
     fits_write_int(path.c_str(), ints, &rec);
     for (int k = 0; k < 5; k++) ASSERT_EQ(ints(k), int_values[k]) << "the caller's image changed";
-    std::vector<double> expected = bitpix == 8    ? std::vector<double>{0, 255, 7, 255, 0}
-                                   : bitpix == 16 ? std::vector<double>{-1, 256, 7, 32767, -32768}
-                                                  : std::vector<double>{-1, 256, 7, 100000, -100000};
-    EXPECT_EQ(read_reference(path).values, expected) << bitpix;
+    EXPECT_EQ(read_reference(path).values, expected[b]) << (8 << b);
   }
 }
 
@@ -140,15 +108,9 @@ TEST(FitsData, EveryBitpixRoundTripsThroughAnIndependentReader) {
     int bitpix;
     double bscale, bzero, tolerance;  // 8 bits truncate: one step; others half a step
   };
-  for (Case c : {Case{8, 1, -20, 1}, Case{16, 0.01, 0, 0.005}, Case{32, 1e-4, 5, 5e-5},
-                 Case{-32, 1, 0, 0}, Case{-64, 1, 0, 0}, Case{-32, 2, 1, 1e-5}}) {
-    to_array<float, false> ima = image_of(6, 10, values);
-    fitsstruct rec;
-    describe(&rec, c.bitpix, 6, 10, c.bscale, c.bzero);
-    std::string path = scratch("rt" + std::to_string(c.bitpix) + ".fits");
-    fits_write_float(path.c_str(), ima, &rec);
-    for (int k = 0; k < 60; k++) ASSERT_EQ(ima(k), values[k]) << "the caller's image changed";
-
+  for (Case c : {Case{8, 1, -20, 1}, Case{16, 0.01, 0, 0.005}, Case{32, 1e-4, 5, 5e-5}, Case{-32, 1, 0, 0},
+                 Case{-64, 1, 0, 0}, Case{-32, 2, 1, 1e-5}}) {
+    std::string path = write_float("rt" + std::to_string(c.bitpix) + ".fits", c.bitpix, values, c.bscale, c.bzero, 6);
     fits_test::Reference ref = read_reference(path);
     ASSERT_EQ(ref.bitpix, c.bitpix);
     ASSERT_EQ(ref.naxes, (std::vector<long>{10, 6}));
@@ -163,7 +125,7 @@ TEST(FitsData, EveryBitpixRoundTripsThroughAnIndependentReader) {
   }
 }
 
-TEST(FitsData, ReadsReferenceFilesWithScaling) {
+TEST(FitsData, ReadsReferenceFilesWithScalingAndEveryDigit) {
   std::string path = scratch("u16.fits");
   write_reference(path, 16, {3, 2}, {-32768, -1, 0, 1, 100, 32767}, 1.0, 32768.0);
   to_array<float, false> ima;
@@ -172,7 +134,6 @@ TEST(FitsData, ReadsReferenceFilesWithScaling) {
   EXPECT_EQ(rec.bzero, 32768.0);
   const float expected[] = {0, 32767, 32768, 32769, 32868, 65535};
   for (int k = 0; k < 6; k++) EXPECT_EQ(ima(k), expected[k]);
-
   to_array<int, false> raw;
   fitsstruct raw_rec;
   fits_read_int(path.c_str(), raw, &raw_rec, True);
@@ -182,27 +143,19 @@ TEST(FitsData, ReadsReferenceFilesWithScaling) {
 
   std::string p64 = scratch("d64.fits");
   write_reference(p64, -64, {2, 2}, {0.1, -1e10, 3.75, 1e-30});
-  to_array<float, false> d;
-  fitsstruct drec;
-  fits_read_float(p64.c_str(), d, &drec);
-  EXPECT_EQ(d(0), 0.1f);
-  EXPECT_EQ(d(1), -1e10f);
-  EXPECT_EQ(d(3), 1e-30f);
+  fits_read_float(p64.c_str(), ima, &rec);
+  EXPECT_EQ(ima(0), 0.1f);
+  EXPECT_EQ(ima(1), -1e10f);
+  EXPECT_EQ(ima(3), 1e-30f);
+  // 32-bit integers read as int keep digits a float would round away.
+  std::string p32 = scratch("i32.fits");
+  const std::vector<double> big = {16777217, -2147483647, 2147483647, 123456789};
+  write_reference(p32, 32, {2, 2}, big);
+  fits_read_int(p32.c_str(), raw, &raw_rec, False);
+  for (int k = 0; k < 4; k++) EXPECT_EQ(raw(k), big[k]);
 }
 
-TEST(FitsData, ThirtyTwoBitIntegersKeepEveryDigit) {
-  std::string path = scratch("i32.fits");
-  write_reference(path, 32, {2, 2}, {16777217, -2147483647, 2147483647, 123456789});
-  to_array<int, false> ima;
-  fitsstruct rec;
-  fits_read_int(path.c_str(), ima, &rec, False);
-  EXPECT_EQ(ima(0), 16777217);
-  EXPECT_EQ(ima(1), -2147483647);
-  EXPECT_EQ(ima(2), 2147483647);
-  EXPECT_EQ(ima(3), 123456789);
-}
-
-TEST(FitsFiles, HeaderOnlyRoundTrip) {
+TEST(FitsFiles, HeaderOnlyAndStandardOutput) {
   fitsstruct rec;
   describe(&rec, 16, 3, 4, 2.0, 7.0);
   std::string path = scratch("head_only");
@@ -214,64 +167,51 @@ TEST(FitsFiles, HeaderOnlyRoundTrip) {
   EXPECT_EQ(back.npix, 12);
   EXPECT_EQ(back.bscale, 2.0);
   EXPECT_EQ(back.bzero, 7.0);
-}
 
-TEST(FitsFiles, DashWritesToStandardOutput) {
-  std::string path = scratch("stdout.fits");
-  to_array<float, false> ima = image_of(2, 3, {1, 2, 3, 4, 5, 6});
-  fitsstruct rec;
+  std::string target_path = scratch("stdout.fits");
+  to_array<float, false> ima(2, 3);
+  for (int k = 0; k < 6; k++) ima(k) = k + 1.f;
   describe(&rec, -32, 2, 3);
   std::fflush(stdout);
   int saved = dup(fileno(stdout));
-  std::FILE* target = std::fopen(path.c_str(), "wb");
+  std::FILE* target = std::fopen(target_path.c_str(), "wb");
   dup2(fileno(target), fileno(stdout));
   fits_write_float("-", ima, &rec);
   std::fflush(stdout);
   dup2(saved, fileno(stdout));
   close(saved);
   std::fclose(target);
-  EXPECT_EQ(read_reference(path).values, (std::vector<double>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(read_reference(target_path).values, (std::vector<double>{1, 2, 3, 4, 5, 6}));
   EXPECT_FALSE(fits_test::file_exists("-"));
 }
 
 TEST(FitsFiles, RefusesImagesThatAreNot2D) {
-  std::string cube = scratch("cube.fits");
-  write_reference(cube, -32, {4, 5, 2}, std::vector<double>(40, 1.0));
-  std::string plane = scratch("plane.fits");
-  write_reference(plane, 16, {4, 5, 1}, std::vector<double>(20, 3.0));
-  std::string line = scratch("line.fits");
-  write_reference(line, -32, {100, 1}, std::vector<double>(100, 1.0));
-  std::string column = scratch("column.fits");
-  write_reference(column, -32, {1, 100}, std::vector<double>(100, 1.0));
-  std::string signal = scratch("signal.fits");
-  write_reference(signal, -32, {100}, std::vector<double>(100, 1.0));
+  const std::pair<const char*, std::vector<long>> shapes[] = {
+      {"cube", {4, 5, 2}}, {"plane", {4, 5, 1}}, {"line", {100, 1}}, {"column", {1, 100}}, {"signal", {100}}};
+  for (const auto& s : shapes) {
+    long n = 1;
+    for (long axis : s.second) n *= axis;
+    write_reference(scratch(std::string(s.first) + ".fits"), 16, s.second, std::vector<double>(n, 3.0));
+  }
+  auto path = [](const char* stem) { return scratch(std::string(stem) + ".fits"); };
   to_array<float, false> ima;
   to_array<int, false> ints;
   fitsstruct rec;
-  EXPECT_EXIT_STATUS(fits_read_float(cube.c_str(), ima, &rec), 255, "not a 2D array .*cube.fits");
-  EXPECT_EXIT_STATUS(fits_read_float(signal.c_str(), ima, &rec), 255, "not a 2D array");
-  EXPECT_EXIT_STATUS(fits_read_float(line.c_str(), ima, &rec), 255, "number of lines must be > 1");
-  EXPECT_EXIT_STATUS(fits_read_float(column.c_str(), ima, &rec), 255, "number of columns must be > 1");
-  EXPECT_EXIT_STATUS(fits_read_int(cube.c_str(), ints, &rec, False), 255, "not a 2D array .*cube.fits");
-  EXPECT_EXIT_STATUS(fits_read_int(signal.c_str(), ints, &rec, False), 255, "not a 2D array");
-  // One plane is an image.
-  fits_read_int(plane.c_str(), ints, &rec, False);
-  EXPECT_EQ(ints.nl(), 5);
-  EXPECT_EQ(ints.nc(), 4);
+  EXPECT_EXIT_STATUS(fits_read_float(path("cube").c_str(), ima, &rec), 255, "not a 2D array .*cube.fits");
+  EXPECT_EXIT_STATUS(fits_read_float(path("signal").c_str(), ima, &rec), 255, "not a 2D array");
+  EXPECT_EXIT_STATUS(fits_read_float(path("line").c_str(), ima, &rec), 255, "number of lines must be > 1");
+  EXPECT_EXIT_STATUS(fits_read_float(path("column").c_str(), ima, &rec), 255, "number of columns must be > 1");
+  EXPECT_EXIT_STATUS(fits_read_int(path("cube").c_str(), ints, &rec, False), 255, "not a 2D array .*cube.fits");
+  EXPECT_EXIT_STATUS(fits_read_int(path("signal").c_str(), ints, &rec, False), 255, "not a 2D array");
+  fits_read_int(path("plane").c_str(), ints, &rec, False);  // one plane is an image
+  EXPECT_EQ(ints.nl() * 10 + ints.nc(), 54);
   EXPECT_EQ(ints(4, 3), 3);
 }
 
 TEST(FitsFiles, RefusesTruncatedAndMissingFiles) {
-  to_array<float, false> full(40, 50);
-  fitsstruct full_rec;
-  describe(&full_rec, -32, 40, 50);
-  std::string whole = scratch("whole.fits");
-  fits_write_float(whole.c_str(), full, &full_rec);
-  std::string bytes = fits_test::read_bytes(whole);
+  std::string whole = write_float("whole.fits", -32, std::vector<float>(2000, 0.f), 1.0, 0.0, 40);
   std::string cut = scratch("cut.fits");
-  std::FILE* f = std::fopen(cut.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, 2880 + 4000, f);
-  std::fclose(f);
+  image_test::write_bytes(cut, fits_test::read_bytes(whole).substr(0, 2880 + 4000));
   to_array<float, false> ima;
   to_array<int, false> ints;
   fitsstruct rec;
@@ -289,15 +229,10 @@ TEST(FitsFiles, FailedWriteLeavesNoFile) {
   fitsstruct rec;
   describe(&rec, -32, 256, 256);
   // The file may not grow past 10000 bytes: the data write fails midway.
-  EXPECT_EXIT_STATUS(
-      {
-        limit_file_size(10000);
-        fits_write_float(path.c_str(), ima, &rec);
-      },
-      1, "Error\\* while writing .*full.fits");
+  EXPECT_EXIT_STATUS({ image_test::limit_file_size(10000); fits_write_float(path.c_str(), ima, &rec); }, 1,
+                     "Error\\* while writing .*full.fits");
   EXPECT_FALSE(fits_test::file_exists(path));
-  std::string nowhere = scratch("no/such/dir/x.fits");
-  EXPECT_EXIT_STATUS(fits_write_float(nowhere.c_str(), ima, &rec), 255, "Unable to open file");
+  EXPECT_EXIT_STATUS(fits_write_float(scratch("no/such/dir/x.fits").c_str(), ima, &rec), 255, "Unable to open file");
   // A record that does not describe the image is refused before any file exists.
   fitsstruct wrong;
   describe(&wrong, -32, 10, 10);
@@ -306,17 +241,13 @@ TEST(FitsFiles, FailedWriteLeavesNoFile) {
 }
 
 TEST(FitsFiles, WrittenFilesPassFitsverify) {
-  if (system("command -v fitsverify > /dev/null 2>&1") != 0)
-    GTEST_SKIP() << "fitsverify is not installed";
-  std::vector<std::string> files = {write_float("v8.fits", 8, {1, 2, 3, 250}),
-                                    write_float("v16.fits", 16, {1, -2, 3, 4}, 1.0, 32768.0),
-                                    write_float("v32.fits", 32, {1, 2, 3, 4}, 0.5, 0.0),
-                                    write_float("vm32.fits", -32, {1.5f, 2, 3, 4}),
-                                    write_float("vm64.fits", -64, {1, 2, 3, 4})};
-  for (const std::string& path : files) {
-    std::string report = fitsverify_report(path);
-    EXPECT_NE(report.find("**** Verification found 0 warning(s) and 0 error(s). ****"),
-              std::string::npos)
-        << report;
+  REQUIRE_TOOL("fitsverify");
+  for (const std::string& path : {write_float("v8.fits", 8, {1, 2, 3, 250}),
+                                  write_float("v16.fits", 16, {1, -2, 3, 4}, 1.0, 32768.0),
+                                  write_float("v32.fits", 32, {1, 2, 3, 4}, 0.5, 0.0),
+                                  write_float("vm32.fits", -32, {1.5f, 2, 3, 4}),
+                                  write_float("vm64.fits", -64, {1, 2, 3, 4})}) {
+    std::string report = image_test::run_output("fitsverify '" + path + "'");
+    EXPECT_NE(report.find("**** Verification found 0 warning(s) and 0 error(s). ****"), std::string::npos) << report;
   }
 }

@@ -34,6 +34,11 @@ inline std::string read_bytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+inline void write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 inline bool file_exists(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f != nullptr) std::fclose(f);

@@ -1,15 +1,19 @@
 // Helpers of the image-format tests: raw files, the independent command-line
 // tools (netpbm, giflib's tools, ImageMagick, libjpeg-turbo's programs) whose
-// files are the references, and a small PNM parser for what those tools
-// print.
+// files are the references, a small PNM parser for what those tools print,
+// and ways to make a read or write fail on purpose.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,11 +24,7 @@ namespace image_test {
 using fits_test::file_exists;
 using fits_test::read_bytes;
 using fits_test::scratch;
-
-inline void write_bytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using fits_test::write_bytes;
 
 inline bool have_tool(const std::string& tool) {
   return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -45,11 +45,9 @@ inline std::string run_output(const std::string& command) {
   return out;
 }
 
-// A binary PNM (P5 grey or P6 colour, maxval below 256).
+// A binary PNM (P5 grey or P6 colour, maxval below 256); empty when not one.
 struct Pnm {
-  int width = 0;
-  int height = 0;
-  int channels = 0;
+  int width = 0, height = 0, channels = 0;
   std::vector<int> samples;  // line after line, channels interleaved
 };
 
@@ -58,20 +56,16 @@ inline Pnm parse_pnm(const std::string& bytes) {
   if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return pnm;
   std::size_t pos = 2;
   auto number = [&]() {
-    while (pos < bytes.size() && (std::isspace(static_cast<unsigned char>(bytes[pos])) || bytes[pos] == '#')) {
-      if (bytes[pos] == '#')
-        while (pos < bytes.size() && bytes[pos] != '\n') pos++;
-      else
-        pos++;
-    }
+    for (; pos < bytes.size() && (std::isspace(static_cast<unsigned char>(bytes[pos])) || bytes[pos] == '#'); pos++)
+      if (bytes[pos] == '#') pos = std::min(bytes.find('\n', pos), bytes.size() - 1);
     int value = 0;
     while (pos < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[pos]))) value = value * 10 + (bytes[pos++] - '0');
     return value;
   };
   pnm.width = number();
   pnm.height = number();
-  number();  // maxval
-  pos++;     // the one white-space character before the samples
+  number();  // maxval, then the one white-space character before the samples
+  pos++;
   pnm.channels = bytes[1] == '5' ? 1 : 3;
   const std::size_t n = static_cast<std::size_t>(pnm.width) * pnm.height * pnm.channels;
   if (pos + n > bytes.size()) return Pnm();
@@ -92,6 +86,24 @@ inline std::vector<int> test_pattern(int width, int height) {
   for (int i = 0; i < height; i++)
     for (int j = 0; j < width; j++) values.push_back(((i * 7 + j * 3) % 200) + ((i / 4 + j / 5) % 2) * 55);
   return values;
+}
+
+// Files of this process may not grow past max_bytes; a longer write fails
+// (for death tests: the limit stays with the process).
+inline void limit_file_size(rlim_t max_bytes) {
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = max_bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// The standard input becomes a pipe holding bytes (a stream whose size is
+// unknown, so only the read itself can find it short).
+inline void stdin_from_pipe(const std::string& bytes) {
+  int ends[2];
+  if (pipe(ends) != 0 || write(ends[1], bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
+  close(ends[1]);
+  dup2(ends[0], fileno(stdin));
 }
 
 }  // namespace image_test
