@@ -3,31 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <string>
 
 #include "array/array_ops.h"
 #include "array/to_array.h"
 #include "support/death.h"
-
-namespace {
-
-template <class Array>
-void fill_random(Array& a, unsigned seed, float lo, float hi) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> value(lo, hi);
-  for (int k = 0; k < a.n_elem(); k++) a(k) = value(gen);
-}
-
-template <class Array>
-Array values(std::initializer_list<float> list) {
-  Array a(static_cast<int>(list.size()));
-  int k = 0;
-  for (float v : list) a(k++) = v;
-  return a;
-}
-
-}  // namespace
+#include "test_images.h"
 
 TEST(ArrayReductions, SumsAgreeWithBruteForce) {
   // Above the pool threshold and not a multiple of any unrolling width.
@@ -62,22 +43,22 @@ TEST(ArrayReductions, SigmaFloorsTheVariance) {
   to_array<float, true> flat(10);
   flat.init(3.7f);
   EXPECT_EQ(flat.sigma(), 0.0);
-  EXPECT_EQ(values<fltarray>({0, 0.0002f}).sigma(), 0.0);  // variance 1e-8
-  EXPECT_NEAR(values<fltarray>({0, 0.002f}).sigma(), 0.001, 1e-9);
+  EXPECT_EQ(signal({0, 0.0002f}).sigma(), 0.0);  // variance 1e-8
+  EXPECT_NEAR(signal({0, 0.002f}).sigma(), 0.001, 1e-9);
 }
 
 TEST(ArrayReductions, ExtremesKeepTheFirstOccurrence) {
   int index = -1;
-  EXPECT_EQ(values<fltarray>({1, 5, 5, 2}).max(index), 5.f);
+  EXPECT_EQ(signal({1, 5, 5, 2}).max(index), 5.f);
   EXPECT_EQ(index, 1);
   to_array<int, false> b(1, 3);
   b(0) = 3; b(1) = 1; b(2) = 1;
   EXPECT_EQ(b.min(index), 1);
   EXPECT_EQ(index, 1);
-  EXPECT_EQ(values<fltarray>({2, -7, 7}).maxfabs(index), -7.f);
+  EXPECT_EQ(signal({2, -7, 7}).maxfabs(index), -7.f);
   EXPECT_EQ(index, 1);
   index = -1;
-  EXPECT_EQ(values<fltarray>({0, 0, 0}).maxfabs(index), 0.f);
+  EXPECT_EQ(signal({0, 0, 0}).maxfabs(index), 0.f);
   EXPECT_EQ(index, 0);
 
   to_array<float, false> img(60, 70);
@@ -97,7 +78,7 @@ TEST(ArrayReductions, ExtremesKeepTheFirstOccurrence) {
 }
 
 TEST(ArrayArithmetic, ElementwiseOperatorsRoundTrip) {
-  fltarray low = values<fltarray>({-1, 2, -3});
+  fltarray low = signal({-1, 2, -3});
   low.inf_threshold(0.f);
   EXPECT_EQ(low(0), 0.f);
   EXPECT_EQ(low(1), 2.f);

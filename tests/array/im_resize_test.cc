@@ -8,18 +8,7 @@
 #include <complex>
 
 #include "support/death.h"
-
-namespace {
-
-// Pixel values that identify their position: 100·line + column.
-to_array<float, false> coded_image(int nl, int nc) {
-  to_array<float, false> im(nl, nc);
-  for (int i = 0; i < nl; i++)
-    for (int j = 0; j < nc; j++) im(i, j) = static_cast<float>(100 * i + j);
-  return im;
-}
-
-}  // namespace
+#include "test_images.h"
 
 TEST(TestInd, MirrorsOnceAndFlagsWhatStaysOutside) {
   const int cases[][3] = {{-2, 5, 2}, {5, 5, 3}, {9, 5, -1}, {-5, 5, -1},

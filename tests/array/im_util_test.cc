@@ -7,42 +7,11 @@
 #include <climits>
 #include <cmath>
 #include <complex>
-#include <random>
 #include <vector>
 
 #include "support/bad_pixel_guard.h"
 #include "support/death.h"
-
-namespace {
-
-to_array<float, false> random_image(int nl, int nc, unsigned seed) {
-  to_array<float, false> im(nl, nc);
-  std::mt19937 gen(seed);
-  std::normal_distribution<float> dist(3.f, 5.f);
-  for (int k = 0; k < im.n_elem(); k++) im(k) = dist(gen);
-  return im;
-}
-
-to_array<float, false> line_image(std::initializer_list<float> values) {
-  to_array<float, false> im(1, static_cast<int>(values.size()));
-  int k = 0;
-  for (float v : values) im(k++) = v;
-  return im;
-}
-
-to_array<int, false> int_line(std::initializer_list<int> values) {
-  to_array<int, false> im(1, static_cast<int>(values.size()));
-  int k = 0;
-  for (int v : values) im(k++) = v;
-  return im;
-}
-
-template <class T>
-std::vector<T> pixels(const to_array<T, false>& im) {
-  return std::vector<T>(im.buffer(), im.buffer() + im.n_elem());
-}
-
-}  // namespace
+#include "test_images.h"
 
 TEST(ImageStatistics, AgreeWithBruteForceDoubleSums) {
   to_array<float, false> im = random_image(37, 29, 1);
@@ -79,17 +48,17 @@ TEST(ImageStatistics, AgreeWithBruteForceDoubleSums) {
 }
 
 TEST(ImageStatistics, ExactSmallCasesAndBadPixels) {
-  EXPECT_NEAR(sigma(line_image({1, 2, 3, 4})), std::sqrt(1.25), 1e-7);  // population value
-  EXPECT_EQ(sigma(line_image({2.5f, 2.5f, 2.5f})), 0.);
-  EXPECT_EQ(flux(int_line({1, 2, 3})), 6);
-  EXPECT_EQ(energy(int_line({1, 2, 3})), 14);
-  EXPECT_EQ(min(int_line({4, -2, 7})), -2);
-  EXPECT_EQ(max(int_line({4, -2, 7})), 7);
-  EXPECT_NEAR(sigma(int_line({100000, -100000})), 100000., 1e-6);  // squares past 32 bits
+  EXPECT_NEAR(sigma(image_row<float>({1, 2, 3, 4})), std::sqrt(1.25), 1e-7);  // population value
+  EXPECT_EQ(sigma(image_row<float>({2.5f, 2.5f, 2.5f})), 0.);
+  EXPECT_EQ(flux(image_row<int>({1, 2, 3})), 6);
+  EXPECT_EQ(energy(image_row<int>({1, 2, 3})), 14);
+  EXPECT_EQ(min(image_row<int>({4, -2, 7})), -2);
+  EXPECT_EQ(max(image_row<int>({4, -2, 7})), 7);
+  EXPECT_NEAR(sigma(image_row<int>({100000, -100000})), 100000., 1e-6);  // squares past 32 bits
 
   // Bad pixels are left out only when asked.
   BadPixelGuard guard;
-  to_array<float, false> im = line_image({-7, 1, 2, 3, 4, -7});
+  to_array<float, false> im = image_row<float>({-7, 1, 2, 3, 4, -7});
   BadPixalVal = -7.f;
   BadPixel = 1;
   EXPECT_NEAR(sigma(im), std::sqrt(1.25), 1e-7);
@@ -98,7 +67,7 @@ TEST(ImageStatistics, ExactSmallCasesAndBadPixels) {
 }
 
 TEST(ImageStatistics, ThresholdBlockSumsAndFluxNormalisation) {
-  to_array<float, false> im = line_image({-1, 0, 2, -0.5f, 3});
+  to_array<float, false> im = image_row<float>({-1, 0, 2, -0.5f, 3});
   threshold(im, 0.f);
   EXPECT_EQ(pixels(im), (std::vector<float>{0, 0, 2, 0, 3}));
   threshold(im, 2.f);
@@ -118,10 +87,10 @@ TEST(ImageStatistics, ThresholdBlockSumsAndFluxNormalisation) {
 }
 
 TEST(ImageArithmetic, PixelWiseOperatorsAndGuardedDivision) {
-  EXPECT_EQ(pixels(line_image({6, 1}) / line_image({3, 0})), (std::vector<float>{2, 0}));
-  EXPECT_EQ(pixels(int_line({7, -7}) / int_line({2, 2})), (std::vector<int>{3, -3}));
+  EXPECT_EQ(pixels(image_row<float>({6, 1}) / image_row<float>({3, 0})), (std::vector<float>{2, 0}));
+  EXPECT_EQ(pixels(image_row<int>({7, -7}) / image_row<int>({2, 2})), (std::vector<int>{3, -3}));
   // A zero divisor gives 0; the smallest int by -1 wraps instead of trapping.
-  EXPECT_EQ(pixels(int_line({5, INT_MIN}) / int_line({0, -1})), (std::vector<int>{0, INT_MIN}));
+  EXPECT_EQ(pixels(image_row<int>({5, INT_MIN}) / image_row<int>({0, -1})), (std::vector<int>{0, INT_MIN}));
 
   // A wider second operand is read pixel by pixel, not as a flat buffer.
   to_array<float, false> a = random_image(3, 4, 2), b = random_image(3, 6, 3);
@@ -135,8 +104,8 @@ TEST(ImageArithmetic, PixelWiseOperatorsAndGuardedDivision) {
       EXPECT_EQ(scaled(i, j), 2.f * a(i, j));
       EXPECT_EQ(scaled2(i, j), 2.f * a(i, j));
     }
-  to_array<int, false> isum = int_line({-1, 0, 5}) + int_line({4, 3, -6});
-  to_array<int, false> iprod = int_line({-1, 0, 5}) * int_line({4, 3, -6});
+  to_array<int, false> isum = image_row<int>({-1, 0, 5}) + image_row<int>({4, 3, -6});
+  to_array<int, false> iprod = image_row<int>({-1, 0, 5}) * image_row<int>({4, 3, -6});
   EXPECT_EQ(pixels(isum), (std::vector<int>{3, 3, -1}));
   EXPECT_EQ(pixels(iprod), (std::vector<int>{-4, 0, -30}));
   to_array<float, false> narrow(3, 2);

@@ -6,33 +6,42 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "support/death.h"
+#include "test_images.h"
 
 namespace {
 
 const type_border AllBorders[] = {I_CONT, I_MIRROR, I_PERIOD, I_ZERO};
 
-template <class T>
-to_array<T, false> random_image(int nl, int nc, unsigned seed, int lo = -50, int hi = 50) {
-  to_array<T, false> im(nl, nc);
-  std::mt19937 gen(seed);
-  std::uniform_int_distribution<int> dist(lo, hi);
-  for (int k = 0; k < im.n_elem(); k++) im(k) = static_cast<T>(dist(gen)) / T(2);
-  return im;
-}
+// A separable kernel applied as a full 2D sum in double: taps at
+// offsets[a]·step along both axes, weighted by weights[a]·weights[b].
+struct SeparableKernel {
+  const char* name;
+  std::vector<int> offsets;
+  std::vector<double> weights;
+  void (*filter)(const to_array<float, false>&, to_array<float, false>&, type_border, int);
+};
 
-// Separable kernel applied as a full 2D sum in double: taps at offsets
-// offsets[a]*step along both axes.
+using Image = to_array<float, false>;
+const SeparableKernel Kernels[] = {
+    {"bspline", {-2, -1, 0, 1, 2}, {1. / 16, 1. / 4, 3. / 8, 1. / 4, 1. / 16},
+     [](const Image& in, Image& out, type_border b, int s) { smooth_bspline(in, out, b, s); }},
+    {"linear", {-1, 0, 1}, {0.25, 0.5, 0.25},
+     [](const Image& in, Image& out, type_border b, int s) { smooth_linear(in, out, b, s); }},
+    // Pair sums along lines and columns, divided by the normalisation 2.
+    {"haar", {-1, 0}, {1. / std::sqrt(2.), 1. / std::sqrt(2.)},
+     [](const Image& in, Image& out, type_border b, int s) { smooth_haar(in, out, b, s, 2.f); }},
+};
+
 double separable_reference(const to_array<float, false>& in, int i, int j, type_border border,
-                           int step, const std::vector<int>& offsets,
-                           const std::vector<double>& weights) {
+                           int step, const SeparableKernel& kernel) {
   double sum = 0;
-  for (size_t a = 0; a < offsets.size(); a++)
-    for (size_t b = 0; b < offsets.size(); b++)
-      sum += weights[a] * weights[b] * in(i + offsets[a] * step, j + offsets[b] * step, border);
+  for (size_t a = 0; a < kernel.offsets.size(); a++)
+    for (size_t b = 0; b < kernel.offsets.size(); b++)
+      sum += kernel.weights[a] * kernel.weights[b] *
+             in(i + kernel.offsets[a] * step, j + kernel.offsets[b] * step, border);
   return sum;
 }
 
@@ -49,14 +58,11 @@ T median_reference(const to_array<T, false>& in, int i, int j, type_border borde
   return taps[k];
 }
 
-const std::vector<int> BsplineOffsets = {-2, -1, 0, 1, 2};
-const std::vector<double> BsplineWeights = {1. / 16, 1. / 4, 3. / 8, 1. / 4, 1. / 16};
-
 }  // namespace
 
 TEST(SmoothBspline, ImpulseGivesOuterProductOfKernelAtEveryScaleAndBorder) {
   const double kernel[5] = {16, 64, 96, 64, 16};
-  for (int s = 0; s <= 1; s++) {
+  for (int s : {0, 2}) {  // taps 1 and 2 apart, then 4 and 8
     const int step = 1 << s;
     const int n = 21, centre = 10;
     for (type_border border : AllBorders) {
@@ -78,43 +84,37 @@ TEST(SmoothBspline, ImpulseGivesOuterProductOfKernelAtEveryScaleAndBorder) {
   }
 }
 
-TEST(SmoothBspline, MatchesBorderedConvolutionNearEdgesAndOnSmallImages) {
+TEST(SeparableSmoothing, MatchesBorderedSumsNearEdgesOnSmallImagesAndInPlace) {
   // Impulses on and next to the edges, then random images, including sizes
   // smaller than the tap distance.
   const int sizes[][2] = {{12, 9}, {5, 7}, {3, 3}, {1, 6}, {16, 16}};
-  for (auto& size : sizes) {
-    const int nl = size[0], nc = size[1];
-    for (int s = 0; s <= 2; s++)
-      for (type_border border : AllBorders) {
-        std::vector<to_array<float, false>> inputs;
-        const int spots[][2] = {{0, 0}, {1, nc - 1}, {nl - 1, 1}, {nl - 2, nc - 2}};
-        for (auto& spot : spots) {
-          to_array<float, false> im(nl, nc);
-          im(std::clamp(spot[0], 0, nl - 1), std::clamp(spot[1], 0, nc - 1)) = 256.f;
-          inputs.push_back(im);
+  for (const SeparableKernel& kernel : Kernels)
+    for (auto& size : sizes) {
+      const int nl = size[0], nc = size[1];
+      for (int s = 0; s <= 2; s++)
+        for (type_border border : AllBorders) {
+          std::vector<to_array<float, false>> inputs;
+          const int spots[][2] = {{0, 0}, {1, nc - 1}, {nl - 1, 1}, {nl - 2, nc - 2}};
+          for (auto& spot : spots) {
+            to_array<float, false> im(nl, nc);
+            im(std::clamp(spot[0], 0, nl - 1), std::clamp(spot[1], 0, nc - 1)) = 256.f;
+            inputs.push_back(im);
+          }
+          inputs.push_back(random_image<float>(nl, nc, 7 + s));
+          for (auto& in : inputs) {
+            to_array<float, false> out(nl, nc);
+            kernel.filter(in, out, border, s);
+            for (int i = 0; i < nl; i++)
+              for (int j = 0; j < nc; j++)
+                ASSERT_NEAR(out(i, j), separable_reference(in, i, j, border, 1 << s, kernel),
+                            1e-4)
+                    << kernel.name << " " << nl << "x" << nc << " s " << s << " border "
+                    << border << " at " << i << "," << j;
+            kernel.filter(in, in, border, s);  // the input may be the output
+            for (int k = 0; k < in.n_elem(); k++) ASSERT_EQ(in(k), out(k)) << kernel.name;
+          }
         }
-        inputs.push_back(random_image<float>(nl, nc, 7 + s));
-        for (auto& in : inputs) {
-          to_array<float, false> out(nl, nc);
-          smooth_bspline(in, out, border, s);
-          for (int i = 0; i < nl; i++)
-            for (int j = 0; j < nc; j++)
-              ASSERT_NEAR(out(i, j),
-                          separable_reference(in, i, j, border, 1 << s, BsplineOffsets,
-                                              BsplineWeights),
-                          1e-4)
-                  << nl << "x" << nc << " s " << s << " border " << border << " at " << i << ","
-                  << j;
-        }
-      }
-  }
-}
-
-TEST(SmoothBspline, WorksInPlace) {
-  to_array<float, false> im = random_image<float>(17, 23, 3), out(17, 23);
-  smooth_bspline(im, out, I_MIRROR, 1);
-  smooth_bspline(im, im, I_MIRROR, 1);
-  for (int k = 0; k < im.n_elem(); k++) ASSERT_EQ(im(k), out(k));
+    }
 }
 
 TEST(SmoothBspline, IntegerImagesRoundHalvesUp) {
@@ -128,55 +128,19 @@ TEST(SmoothBspline, IntegerImagesRoundHalvesUp) {
   }
 }
 
-TEST(SmoothLinearAndHaar, MatchBruteForceKernels) {
-  const std::vector<int> linear_offsets = {-1, 0, 1};
-  const std::vector<double> linear_weights = {0.25, 0.5, 0.25};
-  for (type_border border : AllBorders)
-    for (int s = 0; s <= 2; s++) {
-      const int step = 1 << s;
-      to_array<float, false> in = random_image<float>(10, 13, 11 + s), out(10, 13);
-      smooth_linear(in, out, border, s);
-      for (int i = 0; i < 10; i++)
-        for (int j = 0; j < 13; j++)
-          ASSERT_NEAR(out(i, j),
-                      separable_reference(in, i, j, border, step, linear_offsets, linear_weights),
-                      1e-4);
-      smooth_haar(in, out, border, s, 2.f);
-      for (int i = 0; i < 10; i++)
-        for (int j = 0; j < 13; j++) {
-          double expected = (in(i, j, border) + in(i, j - step, border) +
-                             in(i - step, j, border) + in(i - step, j - step, border)) / 2.;
-          ASSERT_NEAR(out(i, j), expected, 1e-4);
-        }
-    }
-}
-
-TEST(SmoothingFilters, ConstantImageStaysConstant) {
+TEST(SmoothingFilters, IntegerFiltersKeepAConstantImage) {
+  // The float filters are checked tap by tap against brute-force sums; the
+  // integer ones round, so a constant must come back exactly.
   for (type_border border : {I_CONT, I_MIRROR, I_PERIOD}) {
-    to_array<float, false> in(11, 14), out(11, 14);
-    in.init(3.5f);
-    auto expect_all = [&](float value, const char* what) {
-      for (int k = 0; k < out.n_elem(); k++)
-        ASSERT_FLOAT_EQ(out(k), value) << what << " border " << border;
-    };
-    smooth_bspline(in, out, border, 1);
-    expect_all(3.5f, "bspline");
-    smooth_linear(in, out, border, 2);
-    expect_all(3.5f, "linear");
-    smooth_average(in, out, border, 0, 3);
-    expect_all(3.5f, "average 3");
-    smooth_average(in, out, border, 1, 2);
-    expect_all(3.5f, "average 2");  // the mean is over the (W+1)^2 taps summed
-    smooth_mediane(in, out, border, 0, 5);
-    expect_all(3.5f, "mediane");
-    smooth_haar(in, out, border, 0, 2.f);
-    expect_all(7.f, "haar");
-    to_array<int, false> in_i(11, 14), out_i(11, 14);
-    in_i.init(9);
-    smooth_average(in_i, out_i, border, 1, 4);
-    for (int k = 0; k < out_i.n_elem(); k++) ASSERT_EQ(out_i(k), 9);
-    smooth_linear(in_i, out_i, border, 0);
-    for (int k = 0; k < out_i.n_elem(); k++) ASSERT_EQ(out_i(k), 9);
+    to_array<int, false> in(11, 14), out(11, 14);
+    in.init(9);
+    for (int filter = 0; filter < 4; filter++) {
+      if (filter == 0) smooth_average(in, out, border, 1, 4);
+      if (filter == 1) smooth_linear(in, out, border, 0);
+      if (filter == 2) smooth_bspline(in, out, border, 2);
+      if (filter == 3) smooth_mediane(in, out, border, 0, 5);
+      for (int k = 0; k < out.n_elem(); k++) ASSERT_EQ(out(k), 9) << filter << " " << border;
+    }
   }
 }
 
@@ -185,6 +149,7 @@ TEST(SmoothAverage, IsTheMeanOfTheTapGrid) {
     for (int window : {2, 3, 5}) {
       to_array<float, false> in = random_image<float>(9, 12, window), out(9, 12);
       smooth_average(in, out, border, 1, window);
+      // An even window spans W+1 taps per axis, and the mean is over them.
       const int half = window / 2, side = 2 * half + 1;
       for (int i = 0; i < 9; i++)
         for (int j = 0; j < 12; j++) {
