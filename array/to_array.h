@@ -90,7 +90,8 @@ class to_array {
     if (d1 != 0) naxis_ = 1;
     if (d2 != 0) naxis_ = 2;
     if (d3 != 0) naxis_ = 3;
-    init();
+    // Heap buffers arrive zeroed; pool buffers hold what they last held.
+    if (pool_) init();
     if (name != nullptr) name_ = name;
   }
   void alloc(int d1, int d2, const char* name) { alloc(d1, d2, 0, name); }
@@ -343,7 +344,7 @@ class to_array {
       buffer_ = MemMg_alloc(n, T());
       pool_ = 1;
     } else if (n > 0) {
-      buffer_ = new (std::nothrow) T[n]();
+      buffer_ = new (std::nothrow) T[n]();  // value-initialised: zeros
       pool_ = 0;
       if (buffer_ == nullptr) fatal_exitf(-1, stdout, "%s\n", heap_message);
     } else {
