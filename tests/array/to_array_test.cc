@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -223,21 +224,26 @@ TEST(BufferPools, ReuseOnlyExactSizesPerElementType) {
 }
 
 namespace {
-// Fills the 500 double slots with distinct sizes and asks for one more, with
-// a stand-in "pstat" first on the PATH.
-void exhaust_double_pool(const std::string& bin_dir) {
-  std::FILE* script = std::fopen((bin_dir + "/pstat").c_str(), "w");
-  std::fputs("#!/bin/sh\necho \"swap report $1\"\n", script);
-  std::fclose(script);
-  chmod((bin_dir + "/pstat").c_str(), 0755);
-  setenv("PATH", (bin_dir + ":" + std::getenv("PATH")).c_str(), 1);
+// Fills the 500 double slots with distinct sizes and asks for one more.
+void exhaust_double_pool(const std::string& path) {
+  setenv("PATH", path.c_str(), 1);
   for (int k = 0; k <= 500; k++) MemMg_alloc(10 + k, 0.0);
 }
 }  // namespace
 
 TEST(BufferPools, ExhaustionReportsAndStopsWithNonZeroStatus) {
-  EXPECT_EXIT_STATUS(exhaust_double_pool(::testing::TempDir()), 255,
+  // A stand-in "pstat" first on the PATH shows that the host's report runs.
+  std::string pattern = ::testing::TempDir() + "qz_pstat_XXXXXX";
+  ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+  const std::string script = pattern + "/pstat";
+  std::FILE* file = std::fopen(script.c_str(), "w");
+  std::fputs("#!/bin/sh\necho \"swap report $1\"\n", file);
+  std::fclose(file);
+  chmod(script.c_str(), 0755);
+  EXPECT_EXIT_STATUS(exhaust_double_pool(pattern + ":" + std::getenv("PATH")), 255,
                      "Error: CMemInt cannot allocate memory \\.\\.\\. \n"
                      "(.|\n)*swap report -s\n(.|\n)*Buffer 0 Size = [0-9]+ (NOT )?USE \n"
                      "(.|\n)*Buffer 499 Size = [0-9]+ USE \n");
+  std::remove(script.c_str());
+  rmdir(pattern.c_str());
 }
