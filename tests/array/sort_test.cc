@@ -1,4 +1,4 @@
-// Sorting and index tables against std::sort / std::stable_sort references.
+// Sorting and index tables against std::sort and the ascending-key property.
 #include "array/sort.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +65,7 @@ TEST(Sort, ZeroBasedFormsAndDegenerateInputs) {
   EXPECT_EQ(single[0], 4.0);
 }
 
-TEST(Indexx, OrdersLikeStableSortAndLeavesValues) {
+TEST(Indexx, OrdersByValueAndLeavesValues) {
   // The stated example: a = [3, 1, 2] gives [2, 3, 1].
   float small[4] = {0.0f, 3.0f, 1.0f, 2.0f};
   unsigned long idx[4] = {0, 0, 0, 0};
