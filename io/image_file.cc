@@ -58,6 +58,8 @@ void image_output::write(const void* data, std::size_t bytes) {
 }
 
 void image_output::seek(long long offset) {
+  // Moving writes out what is buffered: a failure there is a failed write.
+  if (std::fflush(stream_) != 0) fail(write_failure_.c_str());
   if (fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) != 0) fail("Error: cannot seek in file %s\n");
 }
 

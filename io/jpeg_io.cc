@@ -39,15 +39,14 @@ void reader_error_exit(j_common_ptr cinfo) {
   fatal_exitf(-1, stderr, "Error: the JPEG code has signaled an error ... reading %s\n", reader->file_name());
 }
 
-// Warnings that mean pixels were lost (the data end early or are corrupt)
-// stop the read like errors: the library would fill the gap with grey and
-// the run would go on with an image that is not the file's. Once every line
-// is out (a file that lacks only its end marker) they stay warnings.
+// Warnings that mean pixels were lost (a scan whose data end early or are
+// corrupt) stop the read like errors: the library would fill the gap with
+// grey and the run would go on with an image that is not the file's. A file
+// that merely ends without its end marker ("Premature end of JPEG file"
+// alone) has lost no pixel the decoder needed, and stays a warning.
 void reader_emit_message(j_common_ptr cinfo, int msg_level) {
-  const j_decompress_ptr decoder = reinterpret_cast<j_decompress_ptr>(cinfo);
-  if (msg_level < 0 && decoder->output_scanline < decoder->output_height) {
+  if (msg_level < 0) {
     switch (cinfo->err->msg_code) {
-      case JWRN_JPEG_EOF:
       case JWRN_HIT_MARKER:
       case JWRN_HUFF_BAD_CODE:
       case JWRN_MUST_RESYNC:

@@ -18,18 +18,20 @@
 
 using image_test::file_exists;
 using image_test::read_bytes;
+using image_test::run_output;
 using image_test::scratch;
 using image_test::write_bytes;
 
 namespace {
 
 // The grey levels of a GIF: each palette index through the file's colour
-// map (red component), as decoded by our reader.
-std::vector<int> decoded_greys(const std::string& name, int* width, int* height) {
+// map (red component), as decoded by our reader; messages are dropped.
+std::vector<int> decoded_greys(const std::string& name, int* width = nullptr) {
   PICINFO pic{};
+  testing::internal::CaptureStderr();
   readgif(name.c_str(), pic);
-  *width = pic.width;
-  *height = pic.height;
+  testing::internal::GetCapturedStderr();
+  if (width != nullptr) *width = pic.width;
   std::vector<int> greys;
   for (long k = 0; k < static_cast<long>(pic.width) * pic.height; k++) greys.push_back(pic.red[pic.pixels[k]]);
   free_buffer(pic.pixels);
@@ -44,11 +46,10 @@ std::string reference_pgm(const std::string& stem, int width, int height, std::v
   return name;
 }
 
-// Our file decoded by netpbm's giftopnm: the first sample of each pixel.
-std::vector<int> giftopnm_samples(const std::string& gif, int* width, int* height) {
-  image_test::Pnm pnm = image_test::parse_pnm(image_test::run_output("giftopnm " + gif + " 2>/dev/null"));
-  *width = pnm.width;
-  *height = pnm.height;
+// A GIF decoded by netpbm's giftopnm: the first sample of each pixel.
+std::vector<int> giftopnm_samples(const std::string& gif, int* width = nullptr) {
+  image_test::Pnm pnm = image_test::parse_pnm(run_output("giftopnm " + gif + " 2>/dev/null"));
+  if (width != nullptr) *width = pnm.width;
   std::vector<int> first;
   for (std::size_t k = 0; k < pnm.samples.size(); k += pnm.channels) first.push_back(pnm.samples[k]);
   return first;
@@ -56,14 +57,10 @@ std::vector<int> giftopnm_samples(const std::string& gif, int* width, int* heigh
 
 // Lengths of the image data sub-blocks of one of our files (no comment).
 std::vector<int> data_subblocks(const std::string& bytes) {
-  int bits = (static_cast<unsigned char>(bytes[10]) & 7) + 1;
-  std::size_t pos = 13 + 3 * (1u << bits) + 10 + 1;
+  std::size_t pos = 13 + 3 * (1u << ((static_cast<unsigned char>(bytes[10]) & 7) + 1)) + 10 + 1;
   std::vector<int> lengths;
-  while (pos < bytes.size() && bytes[pos] != 0) {
-    int length = static_cast<unsigned char>(bytes[pos]);
-    lengths.push_back(length);
-    pos += length + 1;
-  }
+  for (; pos < bytes.size() && bytes[pos] != 0; pos += lengths.back() + 1)
+    lengths.push_back(static_cast<unsigned char>(bytes[pos]));
   return lengths;
 }
 
@@ -81,73 +78,51 @@ TEST_F(Gif, ReadsFilesOfImageMagickAndNetpbm) {
   REQUIRE_TOOL("convert");
   REQUIRE_TOOL("pamtogif");
   REQUIRE_TOOL("giftopnm");
-  std::vector<int> values;
+  std::vector<int> values, reversed;
   std::string ref = reference_pgm("ref", 23, 10, &values);
+  std::string second = scratch("second.pgm");
+  reversed.assign(values.rbegin(), values.rend());
+  write_bytes(second, image_test::pgm_bytes(23, 10, reversed));
   // ImageMagick may reduce the colours of a file, so each file's reference
-  // is giftopnm's decoding of it; netpbm's files keep every grey level.
-  struct Case {
-    const char* stem;
-    std::string command;
-    bool lossless;
-  };
-  const Case cases[] = {
-      {"im87", "convert " + ref + " GIF87:" + scratch("im87.gif"), false},
-      {"im89", "convert " + ref + " " + scratch("im89.gif"), false},
-      {"imlace", "convert " + ref + " -interlace GIF " + scratch("imlace.gif"), false},
-      {"pam", "pamtogif " + ref + " > " + scratch("pam.gif"), true},
-      {"pamlace", "pamtogif -interlace " + ref + " > " + scratch("pamlace.gif"), true},
-  };
-  for (const Case& c : cases) {
-    ASSERT_EQ(image_test::run(c.command), 0) << c.command;
-    std::string gif = scratch(std::string(c.stem) + ".gif");
-    int width = 0, height = 0, their_width = 0, their_height = 0;
-    testing::internal::CaptureStderr();
-    std::vector<int> greys = decoded_greys(gif, &width, &height);
-    testing::internal::GetCapturedStderr();
-    ASSERT_EQ(width, 23) << c.stem;
-    ASSERT_EQ(height, 10) << c.stem;
-    EXPECT_EQ(greys, giftopnm_samples(gif, &their_width, &their_height)) << c.stem;
-    if (c.lossless) EXPECT_EQ(greys, values) << c.stem;
+  // is giftopnm's decoding of it (the first frame of an animation); netpbm's
+  // files keep every grey level.
+  const std::pair<std::string, bool> cases[] = {
+      {"convert " + ref + " GIF87:" + scratch("im87.gif"), false},
+      {"convert " + ref + " " + scratch("im89.gif"), false},
+      {"convert " + ref + " -interlace GIF " + scratch("imlace.gif"), false},
+      {"convert -delay 10 " + ref + " " + second + " -loop 0 " + scratch("anim.gif"), false},
+      {"pamtogif " + ref + " > " + scratch("pam.gif"), true},
+      {"pamtogif -interlace " + ref + " > " + scratch("pamlace.gif"), true}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(image_test::run(c.first), 0) << c.first;
+    std::string gif = c.first.substr(c.first.rfind(' ') + 1);
+    if (gif.compare(0, 6, "GIF87:") == 0) gif = gif.substr(6);
+    int width = 0;
+    std::vector<int> greys = decoded_greys(gif, &width);
+    ASSERT_EQ(width, 23) << gif;
+    EXPECT_EQ(greys, giftopnm_samples(gif)) << gif;
+    if (c.second) {
+      EXPECT_EQ(greys, values) << gif;
+    }
   }
   EXPECT_EQ(read_bytes(scratch("im87.gif")).substr(0, 6), "GIF87a");
-  EXPECT_NE(image_test::run_output("identify -verbose " + scratch("imlace.gif")).find("Interlace: GIF"),
-            std::string::npos);
+  EXPECT_NE(run_output("identify -verbose " + scratch("imlace.gif")).find("Interlace: GIF"), std::string::npos);
+  EXPECT_NE(run_output("giftext " + scratch("anim.gif")).find("Image #2"), std::string::npos);
 }
 
 TEST_F(Gif, InterlacedPassesFillEveryRowOfShortImages) {
   REQUIRE_TOOL("pamtogif");
-  for (int height : {1, 2, 3, 5, 9, 17}) {
+  for (int height : {1, 2, 3, 5, 9, 10, 17}) {
     std::vector<int> values;
     std::string ref = reference_pgm("rows" + std::to_string(height), 6, height, &values);
     std::string gif = scratch("rows" + std::to_string(height) + ".gif");
     ASSERT_EQ(image_test::run("pamtogif -interlace " + ref + " > " + gif), 0);
-    int width = 0, h = 0;
-    EXPECT_EQ(decoded_greys(gif, &width, &h), values) << height << " lines";
+    EXPECT_EQ(decoded_greys(gif), values) << height << " lines";
   }
-}
-
-TEST_F(Gif, AnimatedFilesYieldTheirFirstFrame) {
-  REQUIRE_TOOL("convert");
-  REQUIRE_TOOL("giftopnm");
-  std::vector<int> first, second;
-  std::string a = reference_pgm("frame_a", 12, 8, &first);
-  std::string b = scratch("frame_b.pgm");
-  second.assign(first.rbegin(), first.rend());
-  write_bytes(b, image_test::pgm_bytes(12, 8, second));
-  std::string gif = scratch("anim.gif");
-  ASSERT_EQ(image_test::run("convert -delay 10 " + a + " " + b + " -loop 0 " + gif), 0);
-  // giftopnm decodes the first image of a file unless asked for another.
-  int width = 0, height = 0;
-  testing::internal::CaptureStderr();
-  std::vector<int> greys = decoded_greys(gif, &width, &height);
-  testing::internal::GetCapturedStderr();
-  EXPECT_EQ(greys, giftopnm_samples(gif, &width, &height));
-  EXPECT_NE(image_test::run_output("giftext " + gif).find("Image #2"), std::string::npos);
 }
 
 TEST_F(Gif, OurFilesDecodeInIndependentToolsAndInOurReader) {
   REQUIRE_TOOL("giftopnm");
-  REQUIRE_TOOL("giftext");
   // Random bytes fill the code table several times (clear codes, 12-bit
   // codes); the smooth pattern makes long strings.
   std::mt19937 random(20261206);
@@ -158,18 +133,16 @@ TEST_F(Gif, OurFilesDecodeInIndependentToolsAndInOurReader) {
     for (int k = 0; k < width * height; k++) ima(k) = pattern == 0 ? static_cast<int>(random() % 256) : smooth[k];
     std::string gif = scratch("ours" + std::to_string(pattern) + ".gif");
     writegif(gif.c_str(), ima, False);
-    int w = 0, h = 0;
-    std::vector<int> theirs = giftopnm_samples(gif, &w, &h);
+    int w = 0;
+    std::vector<int> theirs = giftopnm_samples(gif, &w);
     ASSERT_EQ(w, width);
-    ASSERT_EQ(h, height);
+    ASSERT_EQ(theirs.size(), static_cast<std::size_t>(width * height));
     to_array<int, false> back;
     readgif(gif.c_str(), back);
     for (int k = 0; k < width * height; k++) {
       ASSERT_EQ(theirs[k], ima(k)) << "pixel " << k;
       ASSERT_EQ(back(k), ima(k)) << "pixel " << k;
     }
-    EXPECT_NE(image_test::run_output("giftext " + gif).find("Width = 211, Height = 97"),
-              std::string::npos);
   }
 }
 
@@ -204,6 +177,11 @@ TEST_F(Gif, ColourMapAndCodeStreamLayout) {
   to_array<int, false> back;
   readgif(flat.c_str(), back);
   for (int k = 0; k < 30; k++) EXPECT_EQ(back(k), 0);
+  // A 24-bit picture is refused before any file is made.
+  pic.kind = 1;
+  std::string full = scratch("full.gif");
+  EXPECT_EXIT_STATUS(writegif(full.c_str(), pic), 255, "Error: Unable to manage 24 bits");
+  EXPECT_FALSE(file_exists(full));
 }
 
 TEST_F(Gif, WritingClampsOrStretches) {
@@ -216,11 +194,9 @@ TEST_F(Gif, WritingClampsOrStretches) {
   readgif(name.c_str(), back);  // ".gif" appended as on writing
   const int clamped[6] = {0, 0, 100, 255, 255, 42};
   for (int k = 0; k < 6; k++) EXPECT_EQ(back(k), clamped[k]);
-
   writegif(name.c_str(), ima, True);
   readgif(name.c_str(), back);
-  EXPECT_EQ(back(0), 0);
-  EXPECT_EQ(back(4), 255);
+  EXPECT_EQ(back(0) * 1000 + back(4), 255);
   to_array<float, false> constant(3, 3);
   constant.init(12.f);
   writegif(name.c_str(), constant, True);
@@ -244,6 +220,8 @@ TEST_F(Gif, BlockWiseFilesCarryTheirNameAsComment) {
   readgif(name.c_str(), pic);
   ASSERT_NE(pic.comment, nullptr);
   EXPECT_EQ(std::string(pic.comment), name);
+  free_buffer(pic.pixels);
+  std::free(pic.comment);
   int nl = 0, nc = 0;
   readhdgif(name.c_str(), nl, nc);
   to_array<int, false> block(4, 2);
@@ -252,10 +230,9 @@ TEST_F(Gif, BlockWiseFilesCarryTheirNameAsComment) {
     EXPECT_EQ(block(i, 0), i * 3 + 2);
     EXPECT_EQ(block(i, 1), 100 + i * 3);
   }
-  free_buffer(pic.pixels);
-  std::free(pic.comment);
-  if (image_test::have_tool("identify"))
-    EXPECT_EQ(image_test::run_output("identify -format %c " + name), name);
+  if (image_test::have_tool("identify")) {
+    EXPECT_EQ(run_output("identify -format %c " + name), name);
+  }
 }
 
 TEST_F(Gif, DamagedAndForeignFiles) {
@@ -265,39 +242,35 @@ TEST_F(Gif, DamagedAndForeignFiles) {
   writegif(good.c_str(), ima, False);
   std::string bytes = read_bytes(good);
   to_array<int, false> back;
-
+  const int last = ima.n_elem() - 1;
   // Without its trailer the image decodes, silently.
-  std::string untrailed = scratch("untrailed.gif");
-  write_bytes(untrailed, bytes.substr(0, bytes.size() - 1));
+  write_bytes(scratch("untrailed.gif"), bytes.substr(0, bytes.size() - 1));
   testing::internal::CaptureStderr();
-  readgif(untrailed.c_str(), back);
+  readgif(scratch("untrailed.gif").c_str(), back);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(back(ima.n_elem() - 1), ima(ima.n_elem() - 1));
-
-  // Data cut short: a warning and zero pixels at the end.
-  std::string cut = scratch("cut.gif");
-  write_bytes(cut, bytes.substr(0, bytes.size() - 60));
+  EXPECT_EQ(back(last), ima(last));
+  // Data cut short: a warning naming the file and zero pixels at the end.
+  write_bytes(scratch("cut.gif"), bytes.substr(0, bytes.size() - 60));
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
-  readgif(cut.c_str(), back);
+  readgif(scratch("cut.gif").c_str(), back);
   testing::internal::GetCapturedStdout();
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("seems to be truncated"), std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cut.gif:  This GIF file seems to be truncated"),
+            std::string::npos);
   EXPECT_EQ(back(0), ima(0));
-  EXPECT_EQ(back(ima.n_elem() - 1), 0);
+  EXPECT_EQ(back(last), 0);
 
   // A GIF87a screen with an aspect byte is refused; so is any other file.
-  std::string aspect = bytes;
+  std::string aspect = bytes, huge = bytes;
   aspect[12] = 49;
   write_bytes(scratch("aspect.gif"), aspect);
   EXPECT_EXIT_STATUS(readgif(scratch("aspect.gif").c_str(), back), 255, "screen descriptor.*Error reading  file");
   write_bytes(scratch("text.gif"), "GIF86a and then nothing");
   EXPECT_EXIT_STATUS(readgif(scratch("text.gif").c_str(), back), 255, "not a GIF file");
-  std::string noimage = bytes.substr(0, 13 + 768) + ";";
-  write_bytes(scratch("noimage.gif"), noimage);
+  write_bytes(scratch("noimage.gif"), bytes.substr(0, 13 + 768) + ";");
   EXPECT_EXIT_STATUS(readgif(scratch("noimage.gif").c_str(), back), 255, "no image data found");
   // A picture far larger than its few data bytes could code.
-  std::string huge = bytes;
-  huge[13 + 768 + 5] = huge[13 + 768 + 6] = huge[13 + 768 + 7] = huge[13 + 768 + 8] = static_cast<char>(0xFF);
+  for (int k = 5; k <= 8; k++) huge[13 + 768 + k] = static_cast<char>(0xFF);
   write_bytes(scratch("huge.gif"), huge);
   EXPECT_EXIT_STATUS(readgif(scratch("huge.gif").c_str(), back), 255, "larger than its data");
   EXPECT_EXIT_STATUS(readgif("-", back), 255, "GIF format cannot be read from standard input");
@@ -316,6 +289,5 @@ TEST_F(Gif, ReadingFillsTheColourTableThatLaterWritesUse) {
   ASSERT_GT(IO_RGB.lut_size(), 0);
   std::string copy = scratch("copy.gif");
   io_write_ima_float(copy.c_str(), indices);
-  int width = 0, height = 0;
-  EXPECT_EQ(decoded_greys(copy, &width, &height), values);
+  EXPECT_EQ(decoded_greys(copy), values);
 }

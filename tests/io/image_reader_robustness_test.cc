@@ -167,27 +167,25 @@ TEST_F(Robustness, DispReader) {
   to_array<float, false> ima = sample_image(9, 11);
   std::string stem = scratch("valid");
   IO_DISP.write_ima_float(stem.c_str(), ima);
-  std::string valid = stem + "_f_9_11.d";
-  const std::string bytes = read_bytes(valid);
+  const std::string bytes = read_bytes(stem + "_f_9_11.d");
+  const Reader whole = [](const std::string& n) {
+    to_array<float, false> out;
+    IO_DISP.read_ima_float(n.c_str(), out);
+  };
+  const Reader block = [](const std::string& n) {
+    to_array<int, false> out(3, 3);
+    IO_DISP.read_block_ima(n.c_str(), out, 6, 8);
+  };
   for (std::size_t length : {std::size_t(0), std::size_t(3), bytes.size() / 2, bytes.size() - 1}) {
     std::string name = scratch("cut" + std::to_string(length) + "_f_9_11.d");
     write_bytes(name, bytes.substr(0, length));
-    EXPECT_EQ(check_read([](const std::string& n) {
-      to_array<float, false> out;
-      IO_DISP.read_ima_float(n.c_str(), out);
-    }, name), "") << length;
-    EXPECT_EQ(check_read([](const std::string& n) {
-      to_array<int, false> block(3, 3);
-      IO_DISP.read_block_ima(n.c_str(), block, 6, 8);
-    }, name), "") << length;
+    EXPECT_EQ(check_read(whole, name), "") << length;
+    EXPECT_EQ(check_read(block, name), "") << length;
   }
   for (const char* size : {"_f_40000_40000.d", "_f_0_3.d", "_f_3_-3.d", "_f_3_3x.d"}) {
     std::string name = scratch(std::string("sized") + size);
     write_bytes(name, bytes);
-    EXPECT_EQ(check_read([](const std::string& n) {
-      to_array<float, false> out;
-      IO_DISP.read_ima_float(n.c_str(), out);
-    }, name), "") << size;
+    EXPECT_EQ(check_read(whole, name), "") << size;
   }
 }
 
