@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "normal_reference.h"
+#include "test_samples.h"
 #include "support/death.h"
 
 TEST(FdrPvalue, BenjaminiHochbergWorkedExamples) {
@@ -99,10 +99,9 @@ TEST(GaussTest, RootAndScoresForGaussianAndHeavyTails) {
 }
 
 TEST(GaussianityImages, BorderZeroIsTheWholeImageAndBadBordersStop) {
-  std::vector<float> noise = normal_sample(64 * 48, 21), inner;
-  to_array<float, false> ima(64, 48, "ima");
+  to_array<float, false> ima = normal_image(64, 48, 21);
+  std::vector<float> noise(ima.buffer(), ima.buffer() + 64 * 48), inner;
   to_array<float, true> signal(64, 48);
-  std::copy(noise.begin(), noise.end(), ima.buffer());
   std::copy(noise.begin(), noise.end(), signal.buffer());
   float t1, t2, u1, u2;
   im_gaussianity_test(ima, t1, t2, 0);

@@ -8,7 +8,7 @@
 #include <complex>
 #include <vector>
 
-#include "random_image.h"
+#include "test_samples.h"
 #include "support/death.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "normal_reference.h"
+#include "test_samples.h"
 #include "support/death.h"
 
 TEST(CImaProb, RampFillsOneValuePerBin) {
@@ -39,9 +39,7 @@ TEST(CImaProb, RampFillsOneValuePerBin) {
 }
 
 TEST(CImaProb, GaussianThresholdsOfGaussianNoise) {
-  std::vector<float> noise = normal_sample(300 * 300, 5);
-  to_array<float, false> band(300, 300, "band");
-  std::copy(noise.begin(), noise.end(), band.buffer());
+  to_array<float, false> band = normal_image(300, 300, 5);
   CImaProb prob;
   prob.set(band);
   // The two-sided tail mass of 2 sigma, eps = erfc(sqrt 2), is cut from each

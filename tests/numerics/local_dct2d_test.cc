@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "random_image.h"
+#include "test_samples.h"
 #include "support/death.h"
 
 TEST(LocalDct2D, SizesOfTheTransformImage) {

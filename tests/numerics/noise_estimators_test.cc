@@ -10,17 +10,10 @@
 #include <vector>
 
 #include "array/im_util.h"
-#include "normal_reference.h"
+#include "test_samples.h"
 #include "support/bad_pixel_guard.h"
 
 namespace {
-
-to_array<float, false> gaussian_noise(int nl, int nc, float sigma, unsigned seed) {
-  std::vector<float> v = normal_sample(nl * nc, seed, 0.f, sigma);
-  to_array<float, false> im(nl, nc);
-  std::copy(v.begin(), v.end(), im.buffer());
-  return im;
-}
 
 double population_sigma(const std::vector<float>& v) {
   double mean = 0, dev = 0;
@@ -34,7 +27,7 @@ double population_sigma(const std::vector<float>& v) {
 
 TEST(NoiseEstimators, RecoverTheSigmaOfGaussianNoise) {
   const float sigma = 2.5f, tolerance = 0.04f * sigma;
-  to_array<float, false> noise = gaussian_noise(256, 256, sigma, 42);
+  to_array<float, false> noise = normal_image(256, 256, 42, sigma);
   EXPECT_NEAR(detect_noise_from_med(noise), sigma, tolerance);
   EXPECT_NEAR(detect_noise_from_bspline(noise), sigma, tolerance);
   EXPECT_NEAR(detect_noise_from_mad(noise, False), sigma, tolerance);
@@ -47,7 +40,7 @@ TEST(NoiseEstimators, RecoverTheSigmaOfGaussianNoise) {
   EXPECT_NEAR(clipped, sigma, tolerance);
   EXPECT_NEAR(mean, 0.f, 0.05f);
   // The quietest tenth of 32x32 blocks sits a few percent below the sigma.
-  EXPECT_NEAR(detect_noise_from_block(gaussian_noise(512, 512, sigma, 43), 32), sigma, 2 * tolerance);
+  EXPECT_NEAR(detect_noise_from_block(normal_image(512, 512, 43, sigma), 32), sigma, 2 * tolerance);
   // A steep ramp dominates the plain deviation but not the smoothing residuals.
   for (int i = 0; i < 256; i++)
     for (int j = 0; j < 256; j++) noise(i, j) += 0.5f * i + 0.3f * j + 100.f;
@@ -124,7 +117,7 @@ TEST(SigmaMad, MatchesSortedReferenceWindowAndLeavesDataUnchanged) {
     EXPECT_NEAR(get_sigma_mad(v.data(), n), lower_median(deviations) / 0.6745, 1e-5) << n;
   }
   // 100 x 400: 25 x 100 window from line 38, column 150.
-  to_array<float, false> im = gaussian_noise(100, 400, 1.f, 9);
+  to_array<float, false> im = normal_image(100, 400, 9, 1.f);
   std::vector<float> window;
   for (int i = 38; i < 38 + 25; i++)
     for (int j = 150; j < 150 + 100; j++) window.push_back(im(i, j));
@@ -132,7 +125,7 @@ TEST(SigmaMad, MatchesSortedReferenceWindowAndLeavesDataUnchanged) {
 }
 
 TEST(BlockNoise, BlockStatisticsAndTheQuietestBlocks) {
-  to_array<float, false> im = gaussian_noise(70, 45, 1.f, 11);
+  to_array<float, false> im = normal_image(70, 45, 11, 1.f);
   for (int i = 0; i < 70; i++)
     for (int j = 0; j < 45; j++) im(i, j) *= 1.f + (i / 16) + 0.5f * (j / 16);
   float *means = nullptr, *sigmas = nullptr;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "normal_reference.h"
+#include "test_samples.h"
 #include "support/death.h"
 
 namespace {

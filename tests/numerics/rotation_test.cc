@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "random_image.h"
+#include "test_samples.h"
 
 namespace {
 

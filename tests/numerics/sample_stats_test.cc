@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "normal_reference.h"
+#include "test_samples.h"
 #include "support/death.h"
 
 namespace {
