@@ -2,7 +2,8 @@
 #include "array/mem_pool.h"
 
 #include <cstdio>
-#include <cstdlib>
+#include <fstream>
+#include <string>
 
 #include "array/fatal.h"
 #include "array/vms.h"
@@ -27,6 +28,22 @@ T* TempBuffMem<T>::alloc(int n) {
 template <class T>
 TempCMem<T>::~TempCMem() = default;
 
+// Stands where a host swap report ("pstat -s") used to be run: that command
+// does not exist on our hosts, and the process's own memory figures say more.
+void print_process_memory_report() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  bool any = false;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmPeak:", 0) == 0 || line.rfind("VmSize:", 0) == 0 ||
+        line.rfind("VmRSS:", 0) == 0 || line.rfind("VmSwap:", 0) == 0) {
+      std::fprintf(stderr, "%s\n", line.c_str());
+      any = true;
+    }
+  }
+  if (!any) std::fprintf(stderr, "process memory report not available\n");
+}
+
 template <class T>
 T* TempCMem<T>::alloc(int n) {
   for (int i = 0; i < NbrSlots; i++) {
@@ -38,11 +55,7 @@ T* TempCMem<T>::alloc(int n) {
     }
   }
   std::fprintf(stderr, "Error: CMemInt cannot allocate memory ... \n");
-  // The host's swap report; whether the command exists is the host's affair.
-  std::fflush(stdout);
-  std::fflush(stderr);
-  int report_status = std::system("pstat -s");
-  (void)report_status;
+  print_process_memory_report();
   for (int i = 0; i < NbrSlots; i++)
     std::printf("Buffer %d Size = %d%s\n", i, slots_[i].size(),
                 slots_[i].use() ? " USE " : " NOT USE ");

@@ -66,3 +66,7 @@ void MemMg_free(float* p);
 void MemMg_free(double* p);
 void MemMg_free(std::complex<float>* p);
 void MemMg_free(std::complex<double>* p);
+
+// The process's memory use (from the kernel's status file) on standard error:
+// printed when a pool is exhausted.
+void print_process_memory_report();

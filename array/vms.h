@@ -121,8 +121,8 @@ const char* get_tempfile_name();
 void set_tmpdirname(const char* dir);
 // 1 when the process may write to path.
 int test_write_permission(const char* path);
-// Available kilobytes on the file system of dir, from the data line of
-// "df -k dir"; 0 with a message when that cannot be read.
+// Available kilobytes on the file system of dir; 0 with a message when that
+// cannot be read.
 long get_avail_kbytes(const char* dir);
 // Size of a file in bytes, 0 when it cannot be read.
 long mem_filesize(const char* path);
@@ -147,5 +147,5 @@ void cleanup_mess_wrapper(int signal = 0);
 void fatal_signal_handler(int signal = 0);
 // Installs handler for signal with an empty mask; 0 on success, -1 on failure.
 int signal_catch(int signal, void (*handler)(int));
-// Prints the stack of this process through the host's dbx debugger.
+// Prints the stack of this process through gdb when it is installed.
 void dump_stack();

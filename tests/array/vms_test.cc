@@ -332,12 +332,14 @@ TEST_F(Vms, FileUtilitiesAndCleanup) {
   EXPECT_EQ(test_write_permission(dir_.c_str()), 1);
   EXPECT_EQ(test_write_permission((dir_ + "/none/x").c_str()), 0);
   EXPECT_GT(get_avail_kbytes(dir_.c_str()), 0);
-  // A directory name with blanks, quotes and shell characters is one word.
+  // A directory name with blanks, quotes and shell characters is read as a
+  // name, never run; a missing directory gives 0.
   std::string odd = dir_ + "/a b'c;touch injected";
   ASSERT_TRUE(fs::create_directory(odd));
   EXPECT_GT(get_avail_kbytes(odd.c_str()), 0);
   EXPECT_FALSE(fs::exists("injected"));
   fs::remove(odd);
+  EXPECT_EQ(get_avail_kbytes((dir_ + "/missing").c_str()), 0);
 
   std::string path = dir_ + "/data.bin";
   std::string payload = "0123456789abcdef";
