@@ -205,7 +205,10 @@ float fdr_gauss_threshold(const float* data, int N, float alpha, float sigma) {
   int last = -1;
   for (int k = 1; k <= N; ++k)
     if (p[order[k - 1]] <= alpha * float(k) / float(N)) last = static_cast<int>(order[k - 1]);
-  // Nothing passes: a level above every sample, so that nothing is detected.
+  // The level is met by |x|: the signed sample would give a negative level that
+  // detects everything, and ten times the sample nearest zero (the level when
+  // nothing passes) can lie below samples that failed the cut. A level just
+  // above every |x| detects nothing.
   if (last < 0) return std::nextafter(largest, std::numeric_limits<float>::infinity());
   return std::fabs(data[last]);
 }

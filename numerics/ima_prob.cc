@@ -30,7 +30,8 @@ void CImaProb::set(const float* data, int N) {
   }
   double* histo = Histo.buffer();
   for (int i = 0; i < N; ++i) {
-    // A constant sample has no width: every value is the minimum, bin 0.
+    // A constant sample has no width: every value is the minimum, bin 0,
+    // instead of a division by a zero step that would stop the process.
     double position = Step > 0.0 ? (data[i] - Min) / Step : 0.0;
     if (!(position >= 0.0 && position < NbrBin))
       fatal_exitf(-1, stdout, "Error: k = %.0f in band \nmin = %g\nmax = %g\nstep = %g\nval = %g\n",
