@@ -3,18 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 TEST(ByteConversion, ClampsAndTruncates) {
-  EXPECT_EQ(float_to_byte(255.0f), 255);
-  EXPECT_EQ(float_to_byte(255.5f), 255);
-  EXPECT_EQ(float_to_byte(255.9f), 255);
-  EXPECT_EQ(float_to_byte(-0.5f), 0);
-  EXPECT_EQ(float_to_byte(3.99f), 3);
-  EXPECT_EQ(float_to_byte(0.7f), 0);
-  EXPECT_EQ(float_to_byte(1e30f), 255);
-  EXPECT_EQ(float_to_byte(std::numeric_limits<float>::quiet_NaN()), 0);
+  const std::pair<float, int> floats[] = {{255.0f, 255}, {255.5f, 255}, {255.9f, 255}, {-0.5f, 0},
+                                          {3.99f, 3},    {0.7f, 0},     {1e30f, 255},
+                                          {std::numeric_limits<float>::quiet_NaN(), 0}};
+  for (const auto& c : floats) EXPECT_EQ(float_to_byte(c.first), c.second) << c.first;
   EXPECT_EQ(int_to_byte(256), 255);
   EXPECT_EQ(int_to_byte(-1), 0);
   EXPECT_EQ(int_to_byte(17), 17);
@@ -23,10 +18,9 @@ TEST(ByteConversion, ClampsAndTruncates) {
 TEST(ByteRescale, StretchesMinMaxAndZeroesConstantImages) {
   const float ramp[] = {-10.f, 0.f, 40.f, 245.f};
   byte_rescale stretch(ramp, 4);
-  EXPECT_EQ(float_to_byte(stretch.quotient(-10.f)), 0);
-  EXPECT_EQ(float_to_byte(stretch.quotient(245.f)), 255);
-  // (40 - -10) / (255 / 255) = 50
-  EXPECT_EQ(float_to_byte(stretch.quotient(40.f)), 50);
+  // Step (245 - -10) / 255 = 1: each byte is the distance from the minimum.
+  const int bytes[] = {0, 10, 50, 255};
+  for (int k = 0; k < 4; k++) EXPECT_EQ(float_to_byte(stretch.quotient(ramp[k])), bytes[k]);
   const float flat[] = {7.f, 7.f, 7.f};
   byte_rescale constant(flat, 3);
   for (float v : flat) EXPECT_EQ(float_to_byte(constant.quotient(v)), 0);
@@ -38,9 +32,7 @@ TEST(ColourTable, GreyRampSizesAndPadding) {
   lut.alloc(255);
   EXPECT_EQ(lut.lut_size(), 255);
   EXPECT_EQ(lut.red(254), 254);
-  EXPECT_EQ(lut.red(255), 0);
-  EXPECT_EQ(lut.green(255), 0);
-  EXPECT_EQ(lut.blue(255), 0);
+  EXPECT_EQ(lut.red(255) + lut.green(255) + lut.blue(255), 0);
   lut.alloc(300);
   EXPECT_EQ(lut.lut_size(), 300);
   unsigned char r, g, b;
@@ -58,12 +50,8 @@ TEST(ColourTable, ColourCubeRoundTripsItsOwnEntries) {
   EXPECT_EQ(lut.color_to_pseudo(255, 255, 255), 255);
   EXPECT_EQ(lut.color_to_pseudo(0, 0, 0), 0);
   lut.alloc_color();
-  EXPECT_EQ(lut.red(0), 16);
-  EXPECT_EQ(lut.green(0), 16);
-  EXPECT_EQ(lut.blue(0), 32);
-  EXPECT_EQ(lut.red(255), 240);
-  EXPECT_EQ(lut.green(255), 240);
-  EXPECT_EQ(lut.blue(255), 224);
+  EXPECT_EQ(lut.red(0) * 1000000 + lut.green(0) * 1000 + lut.blue(0), 16016032);
+  EXPECT_EQ(lut.red(255) * 1000000 + lut.green(255) * 1000 + lut.blue(255), 240240224);
   // Each entry's colour sits in the middle of its band, so it maps back to itself.
   for (int i = 0; i < 256; i++) {
     unsigned char r, g, b;

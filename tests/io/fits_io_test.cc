@@ -4,7 +4,6 @@
 #include "io/fits_io.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -172,15 +171,7 @@ TEST(FitsFiles, HeaderOnlyAndStandardOutput) {
   to_array<float, false> ima(2, 3);
   for (int k = 0; k < 6; k++) ima(k) = k + 1.f;
   describe(&rec, -32, 2, 3);
-  std::fflush(stdout);
-  int saved = dup(fileno(stdout));
-  std::FILE* target = std::fopen(target_path.c_str(), "wb");
-  dup2(fileno(target), fileno(stdout));
-  fits_write_float("-", ima, &rec);
-  std::fflush(stdout);
-  dup2(saved, fileno(stdout));
-  close(saved);
-  std::fclose(target);
+  image_test::stdout_to_file(target_path, [&] { fits_write_float("-", ima, &rec); });
   EXPECT_EQ(read_reference(target_path).values, (std::vector<double>{1, 2, 3, 4, 5, 6}));
   EXPECT_FALSE(fits_test::file_exists("-"));
 }

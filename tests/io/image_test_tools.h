@@ -106,6 +106,31 @@ inline void stdin_from_pipe(const std::string& bytes) {
   dup2(ends[0], fileno(stdin));
 }
 
+// Runs write() with the standard output sent to the file at path.
+template <class Write>
+void stdout_to_file(const std::string& path, Write write) {
+  std::fflush(stdout);
+  int saved = dup(fileno(stdout));
+  std::FILE* target = std::fopen(path.c_str(), "wb");
+  dup2(fileno(target), fileno(stdout));
+  write();
+  std::fflush(stdout);
+  dup2(saved, fileno(stdout));
+  close(saved);
+  std::fclose(target);
+}
+
+// Runs read() with the standard input reading bytes.
+template <class Read>
+void stdin_with(const std::string& bytes, Read read) {
+  int saved = dup(fileno(stdin));
+  stdin_from_pipe(bytes);
+  read();
+  std::clearerr(stdin);
+  dup2(saved, fileno(stdin));
+  close(saved);
+}
+
 }  // namespace image_test
 
 #define REQUIRE_TOOL(tool) \

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "fits_test_files.h"
+#include "image_test_tools.h"
+#include "io/gif_io.h"
+#include "io/jpeg_io.h"
+#include "io/pgm_io.h"
 #include "support/death.h"
 
 using fits_test::read_reference;
@@ -19,14 +22,6 @@ using fits_test::scratch;
 namespace {
 
 const std::string kSample = std::string(QZ_SOURCE_DIR) + "/data/m51.fits";
-
-bool fitsverify_clean(const std::string& path, std::string* report) {
-  std::FILE* pipe = popen(("fitsverify '" + path + "' 2>&1").c_str(), "r");
-  char buf[512];
-  while (pipe != nullptr && std::fgets(buf, sizeof buf, pipe) != nullptr) *report += buf;
-  if (pipe != nullptr) pclose(pipe);
-  return report->find("**** Verification found 0 warning(s) and 0 error(s). ****") != std::string::npos;
-}
 
 int count_cards(const std::vector<std::string>& cards, const std::string& text) {
   int n = 0;
@@ -47,8 +42,7 @@ TEST_F(Dispatch, SampleImageGoesBackUnchanged) {
   io_read_ima_float(kSample.c_str(), ima, &header);
   EXPECT_EQ(Format_Imag, F_FITS);
   EXPECT_EQ(TypeInputData, T_SHORT);
-  ASSERT_EQ(ima.nl(), 512);
-  ASSERT_EQ(ima.nc(), 512);
+  ASSERT_EQ(ima.nl() * 1000 + ima.nc(), 512512);
   header.origin = "qz_mca -v m51.fits m51_out";
   std::string out = scratch("m51_out");
   io_write_ima_float(out.c_str(), ima, &header);
@@ -67,10 +61,9 @@ TEST_F(Dispatch, SampleImageGoesBackUnchanged) {
   EXPECT_EQ(count_cards(cards, std::string("HISTORY ") + Soft.banner()), 1);
   EXPECT_EQ(count_cards(cards, "HISTORY qz_mca -v m51.fits m51_out"), 1);
 
-  if (system("command -v fitsverify > /dev/null 2>&1") != 0)
-    GTEST_SKIP() << "fitsverify is not installed";
-  std::string report;
-  EXPECT_TRUE(fitsverify_clean(out + ".fits", &report)) << report;
+  REQUIRE_TOOL("fitsverify");
+  std::string report = image_test::run_output("fitsverify '" + out + ".fits'");
+  EXPECT_NE(report.find("**** Verification found 0 warning(s) and 0 error(s). ****"), std::string::npos) << report;
 }
 
 TEST_F(Dispatch, SixteenBitHeaderWritesSixteenBitsAtTheNewSize) {
@@ -126,8 +119,7 @@ TEST_F(Dispatch, ComplexImagesAreTwoFiles) {
   to_array<std::complex<float>, false> back;
   io_read_ima_complex_f(name.c_str(), back);
   EXPECT_EQ(TypeInputData, T_FLOAT);
-  ASSERT_EQ(back.nl(), 5);
-  ASSERT_EQ(back.nc(), 6);
+  ASSERT_EQ(back.nl() * 10 + back.nc(), 56);
   for (int k = 0; k < z.n_elem(); k++) EXPECT_EQ(back(k), z(k));
 
   // Parts of different sizes are refused.
@@ -135,6 +127,31 @@ TEST_F(Dispatch, ComplexImagesAreTwoFiles) {
   io_write_ima_float((name + "_bad_re.fits").c_str(), real_part);
   io_write_ima_float((name + "_bad_im.fits").c_str(), imag_part);
   EXPECT_EXIT_STATUS(io_read_ima_complex_f((name + "_bad").c_str(), back), 255, "is 2 x 2 but");
+}
+
+TEST_F(Dispatch, DashNamesUseTheStandardStreams) {
+  to_array<float, false> ima(2, 3);
+  const float values[6] = {10.f, 20.f, 30.f, -5.f, 20.f, 300.f};
+  for (int k = 0; k < 6; k++) ima(k) = values[k];
+  // "-b" writes rescaled bytes whatever the flag says: (v + 5) / (305 / 255), truncated.
+  const int stretched[6] = {12, 20, 29, 0, 20, 255};
+  std::string pgm = scratch("stdout.pgm"), gif = scratch("stdout.gif"), jpg = scratch("stdout.jpg"),
+              disp = scratch("stdout_f_2_3.d");
+  image_test::stdout_to_file(pgm, [&] { writepgm("-b", ima, False); });
+  EXPECT_EQ(fits_test::read_bytes(pgm), "P5\n#-b\n3 2\n255\n" + std::string("\x0c\x14\x1d\0\x14\xff", 6));
+  image_test::stdout_to_file(gif, [&] { writegif("-b", ima, False); });
+  to_array<int, false> back;
+  readgif(gif.c_str(), back);
+  for (int k = 0; k < 6; k++) EXPECT_EQ(back(k), stretched[k]) << k;
+  image_test::stdout_to_file(jpg, [&] { io_write2d_jpeg("-", ima, False, 100); });
+  EXPECT_EQ(fits_test::read_bytes(jpg).substr(0, 2), "\xFF\xD8");
+  io_read2d_jpeg(jpg.c_str(), back);
+  EXPECT_EQ(back.nl() * 10 + back.nc(), 23);
+  io_set_format(F_DISP);
+  image_test::stdout_to_file(disp, [&] { io_write_ima_float("-", ima); });
+  to_array<float, false> raw;
+  image_test::stdin_with(fits_test::read_bytes(disp), [&] { io_read_ima_float("-_f_2_3.d", raw); });
+  for (int k = 0; k < 6; k++) EXPECT_EQ(raw(k), values[k]);
 }
 
 TEST_F(Dispatch, RefusedFormatsStop) {
