@@ -110,8 +110,6 @@ TEST(BSpline, ShiftsAndQuarterTurnsOfTheCoefficients) {
   auto resample = [&](double angle, double dx) {
     s.shift_rotation_from_spline_coeff(coeff.buffer(), out.buffer(), n, n, angle, dx, 0.0, 4.0, 4.0);
   };
-  resample(0.0, 0.0);
-  for (int k = 0; k < n * n; k++) ASSERT_NEAR(out(k), ima(k), 2e-6);
   // Shift by one column: column 0 reads column 1 by mirror symmetry, or 0 masked.
   for (int masking : {0, 1}) {
     s.Masking = masking;

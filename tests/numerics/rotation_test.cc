@@ -61,11 +61,6 @@ TEST(Translate1D, IntegerShiftsRollAndFractionalShiftsMoveThePhase) {
 }
 
 TEST(Translate2D, IntegerShiftsMoveTheContentForward) {
-  to_array<float, false> impulse(16, 16);
-  impulse(5, 5) = 1.f;
-  translate2d(impulse, 1.f, 0.f);
-  EXPECT_NEAR(impulse(5, 6), 1.f, 1e-6);
-  EXPECT_NEAR(impulse(5, 5), 0.f, 1e-6);
   for (auto size : {std::pair<int, int>{7, 5}, {8, 6}}) {
     const int nl = size.first, nc = size.second;
     to_array<float, false> ima = random_image(nl, nc, nl * nc), original = ima;
@@ -140,6 +135,14 @@ TEST(Rotation, AllRotationsTurnABlobTheSameWay) {
   in = blob(n, x0, y0);
   rot.im_move_rotate(in, out, static_cast<float>(Pi / 2), 0.f, 0.f);
   for (int k = 0; k < out.n_elem(); k++) ASSERT_NEAR(out(k), degrees_out(k), 1e-5);
+  // A turn of 0 reproduces the image at any degree, which the object keeps,
+  // and leaves the input holding its spline coefficients.
+  to_array<float, false> original = blob(n, x0, y0);
+  in = original;
+  rot.im_move_rotate_spline(in, out, 0.f, 0.f, 0.f, 5);
+  EXPECT_EQ(rot.SplineDegree, 5);
+  for (int k = 0; k < out.n_elem(); k++) ASSERT_NEAR(out(k), original(k), 2e-6);
+  EXPECT_GT(in(24, 40), 1.1f * original(24, 40));  // a peak sharpened by the prefilter
 }
 
 TEST(Rotation, BilinearShiftsWrapOnce) {
@@ -151,17 +154,4 @@ TEST(Rotation, BilinearShiftsWrapOnce) {
   rot.im_move_rotate_bilinear(in, out, 0.f, 0.f, 0.5f);
   for (int i = 1; i < 6; i++)
     for (int j = 0; j < 8; j++) ASSERT_FLOAT_EQ(out(i, j), 0.5f * (in(i - 1, j) + in(i, j)));
-}
-
-TEST(Rotation, SplineRotationOfZeroKeepsTheImageAndConsumesTheInput) {
-  Rotation rot;
-  to_array<float, false> ima = random_image(9, 11, 3), in = ima, out(9, 11);
-  rot.im_move_rotate_spline(in, out, 0.f, 0.f, 0.f, 5);
-  EXPECT_EQ(rot.SplineDegree, 5);
-  int changed = 0;
-  for (int k = 0; k < ima.n_elem(); k++) {
-    ASSERT_NEAR(out(k), ima(k), 2e-6);
-    changed += in(k) != ima(k);
-  }
-  EXPECT_GT(changed, 0);
 }
