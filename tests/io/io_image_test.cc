@@ -161,7 +161,6 @@ TEST_F(Disp, BlocksFillACreatedFileAndReadBack) {
 }
 
 TEST_F(Disp, NamesAndReadInfo) {
-  EXPECT_EQ(disp_file_name("res", T_FLOAT, 3, 5), "res_f_3_5.d");
   EXPECT_EQ(disp_file_name("a_b_2_2.d", T_FLOAT, 3, 5), "a_b_2_2.d");
   IO_DISP.read_type("a_i_x_f_4_4.d");
   EXPECT_EQ(IO_DISP.type_data, T_INT);  // the order of the tests decides
