@@ -182,11 +182,6 @@ TEST_F(Robustness, DispReader) {
     EXPECT_EQ(check_read(whole, name), "") << length;
     EXPECT_EQ(check_read(block, name), "") << length;
   }
-  for (const char* size : {"_f_40000_40000.d", "_f_0_3.d", "_f_3_-3.d", "_f_3_3x.d"}) {
-    std::string name = scratch(std::string("sized") + size);
-    write_bytes(name, bytes);
-    EXPECT_EQ(check_read(whole, name), "") << size;
-  }
 }
 
 TEST(RobustnessHarness, NoticesCrashesAndUnexplainedFailures) {
