@@ -763,6 +763,9 @@ void updatefitsheader(fitsstruct* rec) {
     fitswrite(buf, "CTYPE1  ", rec->ctypex, H_STRING, T_UNKNOWN, size);
     fitswrite(buf, "CTYPE2  ", rec->ctypey, H_STRING, T_UNKNOWN, size);
   }
+  // BLANK marks undefined integer pixels; floating-point data mark them with
+  // NaN, and the standard forbids the key there.
+  if (rec->bitpix < 0) remove_card(rec, "BLANK   ");
   // Checksums of the input no longer match the data written.
   remove_card(rec, "CHECKSUM");
   remove_card(rec, "DATASUM ");

@@ -229,11 +229,16 @@ TEST(FitsHeaderParse, RefusesBadSizesAndTypes) {
 TEST(FitsHeaderWrite, ScalingAxisAndChecksumCards) {
   fitsstruct rec;
   parse_cards(&rec, image_cards(16, {"BZERO   =              32768.0", "BSCALE  =                  1.0",
-                                     "CHECKSUM= 'abc'"}));
+                                     "CHECKSUM= 'abc'", "BLANK   =                -32768"}));
   updatefitsheader(&rec);
   EXPECT_GE(fitsfind(rec.fitshead, "BZERO   "), 0);
   EXPECT_GE(fitsfind(rec.fitshead, "BSCALE  "), 0);
   EXPECT_EQ(fitsfind(rec.fitshead, "CHECKSUM"), -1);  // it no longer matches the data
+  EXPECT_GE(fitsfind(rec.fitshead, "BLANK   "), 0);     // integer data keep it
+  rec.bitpix = -32;  // floating-point data must not carry it
+  updatefitsheader(&rec);
+  EXPECT_EQ(fitsfind(rec.fitshead, "BLANK   "), -1);
+  rec.bitpix = 16;
   // A negligible offset is not written, and a card left from the input must
   // not scale data written without it.
   rec.bzero = 1e-9;
