@@ -371,6 +371,18 @@ TEST_F(Vms, FileUtilitiesAndCleanup) {
   EXPECT_TRUE(fs::exists(path));
 }
 
+TEST(VmsSignals, StackDumpNeedsNoMissingDebugger) {
+  // The stack goes through gdb when it is installed, otherwise nothing is
+  // printed: never a shell complaint about a debugger that is not there.
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  dump_stack();
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ((out + err).find("not found"), std::string::npos) << out << err;
+  EXPECT_EQ((out + err).find("dbx"), std::string::npos) << out << err;
+}
+
 TEST(VmsSignals, HandlersEndWithStatusOne) {
   EXPECT_EXIT(cleanup_mess_wrapper(), ::testing::ExitedWithCode(1),
               "\\*\\*\\*\\* user interrupted process [0-9]+ \\*\\*\\*\\*");

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "image_test_tools.h"
 #include "support/death.h"
 
@@ -174,6 +176,29 @@ TEST(FitsFiles, HeaderOnlyAndStandardOutput) {
   image_test::stdout_to_file(target_path, [&] { fits_write_float("-", ima, &rec); });
   EXPECT_EQ(read_reference(target_path).values, (std::vector<double>{1, 2, 3, 4, 5, 6}));
   EXPECT_FALSE(fits_test::file_exists("-"));
+}
+
+TEST(FitsFiles, NamesLongerThanAnyFixedBufferRoundTrip) {
+  // Seven directories of 100 characters: a 700-character name that no
+  // 80-, 112- or 256-character buffer could hold.
+  std::string dir = scratch("");
+  for (int k = 0; k < 7; k++) {
+    dir += std::string(100, static_cast<char>('a' + k)) + "/";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  }
+  const std::string path = dir + "image.fits";
+  to_array<float, false> ima(3, 4);
+  for (int k = 0; k < 12; k++) ima(k) = 0.5f * k - 2.f;
+  fitsstruct rec;
+  describe(&rec, -32, 3, 4);
+  fits_write_float(path.c_str(), ima, &rec);
+  to_array<float, false> back;
+  fitsstruct header;
+  fits_read_float(path.c_str(), back, &header);
+  ASSERT_EQ(back.n_elem(), 12);
+  for (int k = 0; k < 12; k++) EXPECT_EQ(back(k), ima(k));
+  EXPECT_EQ(std::string(header.filename), path);
+  EXPECT_EQ(read_reference(path).values[11], 3.5);
 }
 
 TEST(FitsFiles, RefusesImagesThatAreNot2D) {

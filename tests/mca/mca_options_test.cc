@@ -123,6 +123,22 @@ TEST(McaOptions, EveryRefusalPrintsItsMessageAndExitsWithMinusOne) {
     EXPECT_EXIT_STATUS(parse(split(r.args)), 255, r.message) << r.args;
 }
 
+TEST(McaOptions, SelectionBeyondTheComponentTableIsRefused) {
+  // Eight components fit the arrays; a further -t must stop, not write past
+  // them. Eight available bases do not exist yet, so the table is filled here.
+  std::vector<std::string> words = {"qz_mca", "-t", "1", "in", "out"};
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  EXPECT_EXIT_STATUS(
+      {
+        reset_mca_options();
+        NbrBase = MAX_MCA_BASES;
+        filtinit(static_cast<int>(words.size()), argv.data());
+      },
+      255, "Error: too many transforms selected \\(at most 8\\): 1");
+}
+
 TEST(McaOptions, LongNamesAndCommandLine) {
   std::string long_name(5000, 'n');
   parse({long_name, long_name + "_out"});

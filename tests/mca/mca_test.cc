@@ -44,6 +44,19 @@ void setup(MCA& mca, std::initializer_list<type_mcabase> bases, int n, float noi
 
 }  // namespace
 
+TEST(McaObject, ResetLeavesNoFieldUnset) {
+  // A field reset forgets keeps whatever the memory held; the ridgelet
+  // variance stabilisation flag is one nothing else sets.
+  MCA mca;
+  mca.Rid_VarianceStab = 7;
+  mca.Nbr_Iter = 3;
+  mca.reset();
+  EXPECT_EQ(mca.Rid_VarianceStab, 0);
+  EXPECT_EQ(mca.Nbr_Iter, 1000);
+  MCA fresh;
+  EXPECT_EQ(fresh.Rid_VarianceStab, 0);
+}
+
 TEST(McaObject, AllocNamesComponentsAndSizesCallerImages) {
   MCA mca;
   mca.NbrBase = 2;
