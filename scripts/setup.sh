@@ -3,7 +3,7 @@
 # Idempotent: quiet, and no apt-get update, when everything is already there.
 set -euo pipefail
 
-packages=(cmake g++ ninja-build libgtest-dev libcfitsio-dev libjpeg62-turbo-dev
+packages=(cmake g++ ninja-build pkg-config libgtest-dev libcfitsio-dev libjpeg62-turbo-dev
           libbenchmark-dev fitsverify giflib-tools netpbm imagemagick libjpeg-turbo-progs)
 
 missing=()
