@@ -8,7 +8,7 @@
 #include "array/array_ops.h"
 #include "array/to_array.h"
 #include "support/death.h"
-#include "test_images.h"
+#include "support/test_images.h"
 
 TEST(ArrayReductions, SumsAgreeWithBruteForce) {
   // Above the pool threshold and not a multiple of any unrolling width.

@@ -8,7 +8,7 @@
 #include <complex>
 
 #include "support/death.h"
-#include "test_images.h"
+#include "support/test_images.h"
 
 TEST(TestInd, MirrorsOnceAndFlagsWhatStaysOutside) {
   const int cases[][3] = {{-2, 5, 2}, {5, 5, 3}, {9, 5, -1}, {-5, 5, -1},

@@ -11,10 +11,10 @@
 
 #include "support/bad_pixel_guard.h"
 #include "support/death.h"
-#include "test_images.h"
+#include "support/test_images.h"
 
 TEST(ImageStatistics, AgreeWithBruteForceDoubleSums) {
-  to_array<float, false> im = random_image(37, 29, 1);
+  to_array<float, false> im = tied_image(37, 29, 1);
   double sum = 0, sum_sq = 0, lo = im(0), hi = im(0);
   for (int k = 0; k < im.n_elem(); k++) {
     sum += im(k);
@@ -93,7 +93,7 @@ TEST(ImageArithmetic, PixelWiseOperatorsAndGuardedDivision) {
   EXPECT_EQ(pixels(image_row<int>({5, INT_MIN}) / image_row<int>({0, -1})), (std::vector<int>{0, INT_MIN}));
 
   // A wider second operand is read pixel by pixel, not as a flat buffer.
-  to_array<float, false> a = random_image(3, 4, 2), b = random_image(3, 6, 3);
+  to_array<float, false> a = tied_image(3, 4, 2), b = tied_image(3, 6, 3);
   to_array<float, false> sum = a + b, product = a * b, scaled = 2.f * a, scaled2 = a * 2.f;
   ASSERT_EQ(sum.nl(), 3);
   ASSERT_EQ(sum.nc(), 4);
@@ -114,8 +114,8 @@ TEST(ImageArithmetic, PixelWiseOperatorsAndGuardedDivision) {
 
 TEST(ImageConvolution, FlipsTheKernelAndCorrelationDoesNot) {
   // Odd and even kernel sides, so both halves Kl/2 and Kc/2 are exercised.
-  to_array<float, false> a = random_image(9, 11, 5);
-  for (to_array<float, false> kernel : {random_image(3, 4, 6), random_image(1, 3, 7)}) {
+  to_array<float, false> a = tied_image(9, 11, 5);
+  for (to_array<float, false> kernel : {tied_image(3, 4, 6), tied_image(1, 3, 7)}) {
     const int hl = kernel.nl() / 2, hc = kernel.nc() / 2;
     for (type_border border : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
       to_array<float, false> conv = conv_direct(a, kernel, border), corr(9, 11);
@@ -147,7 +147,7 @@ TEST(ImageConvolution, FlipsTheKernelAndCorrelationDoesNot) {
 }
 
 TEST(ImageComparison, CorrelationAndRegression) {
-  to_array<float, false> b = random_image(8, 7, 7), zero(8, 7);
+  to_array<float, false> b = tied_image(8, 7, 7), zero(8, 7);
   to_array<float, false> twice = 2.f * b;
   EXPECT_NEAR(correlation(b, b), 1.f, 1e-6);
   EXPECT_EQ(correlation(b, zero), 0.f);
@@ -155,7 +155,7 @@ TEST(ImageComparison, CorrelationAndRegression) {
   EXPECT_EQ(regression(b, zero), 0.f);
   // With a level only the large pixels count: brute-force over them.
   double ab = 0, aa = 0, bb = 0, rab = 0, rbb = 0;
-  to_array<float, false> a = random_image(8, 7, 8);
+  to_array<float, false> a = tied_image(8, 7, 8);
   for (int k = 0; k < a.n_elem(); k++) {
     if (std::fabs(a(k)) > 4.f) {
       ab += a(k) * b(k);

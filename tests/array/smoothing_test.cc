@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/death.h"
-#include "test_images.h"
+#include "support/test_images.h"
 
 namespace {
 
@@ -100,7 +100,7 @@ TEST(SeparableSmoothing, MatchesBorderedSumsNearEdgesOnSmallImagesAndInPlace) {
             im(std::clamp(spot[0], 0, nl - 1), std::clamp(spot[1], 0, nc - 1)) = 256.f;
             inputs.push_back(im);
           }
-          inputs.push_back(random_image<float>(nl, nc, 7 + s));
+          inputs.push_back(tied_image<float>(nl, nc, 7 + s));
           for (auto& in : inputs) {
             to_array<float, false> out(nl, nc);
             kernel.filter(in, out, border, s);
@@ -147,7 +147,7 @@ TEST(SmoothingFilters, IntegerFiltersKeepAConstantImage) {
 TEST(SmoothAverage, IsTheMeanOfTheTapGrid) {
   for (type_border border : AllBorders)
     for (int window : {2, 3, 5}) {
-      to_array<float, false> in = random_image<float>(9, 12, window), out(9, 12);
+      to_array<float, false> in = tied_image<float>(9, 12, window), out(9, 12);
       smooth_average(in, out, border, 1, window);
       // An even window spans W+1 taps per axis, and the mean is over them.
       const int half = window / 2, side = 2 * half + 1;
@@ -165,9 +165,9 @@ TEST(SmoothMediane, MatchesBruteForceMedian) {
   for (type_border border : AllBorders)
     for (int window : {3, 5})
       for (int s = 0; s <= 1; s++) {
-        to_array<float, false> in = random_image<float>(11, 8, 21 + window + s), out(11, 8);
+        to_array<float, false> in = tied_image<float>(11, 8, 21 + window + s), out(11, 8);
         smooth_mediane(in, out, border, s, window);
-        to_array<int, false> in_i = random_image<int>(11, 8, 31 + window + s), out_i(11, 8);
+        to_array<int, false> in_i = tied_image<int>(11, 8, 31 + window + s), out_i(11, 8);
         smooth_mediane(in_i, out_i, border, s, window);
         for (int i = 0; i < 11; i++)
           for (int j = 0; j < 8; j++) {

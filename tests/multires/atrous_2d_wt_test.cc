@@ -8,18 +8,13 @@
 #include <random>
 
 #include "support/death.h"
+#include "support/test_images.h"
+#include "support/tolerance.h"
 
 namespace {
 
 using Image = to_array<float, false>;
 
-Image random_image(int nl, int nc, unsigned seed) {
-  Image ima(nl, nc, "test");
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> u(-100.f, 100.f);
-  for (int k = 0; k < ima.n_elem(); k++) ima(k) = u(gen);
-  return ima;
-}
 
 // Direct evaluation of one smoothing through the bordered reads, with the
 // pair sums in float and the weighted sum in double.
@@ -41,11 +36,7 @@ Image reference_smoothing(const Image& in, int s, type_border border) {
   return out;
 }
 
-float max_abs_diff(const Image& a, const Image& b) {
-  float m = 0;
-  for (int k = 0; k < a.n_elem(); k++) m = std::fmax(m, std::fabs(a(k) - b(k)));
-  return m;
-}
+using qz_test::max_abs_difference;
 
 // Forward transform of ima into a new band array with the object's flags.
 Image* forward(ATROUS_2D_WT& at, const Image& ima, int nbr_scale) {
@@ -58,7 +49,7 @@ Image* forward(ATROUS_2D_WT& at, const Image& ima, int nbr_scale) {
 }  // namespace
 
 TEST(AtrousTransform, SmoothingMatchesDirectEvaluationForEveryBorderRule) {
-  const Image ima = random_image(23, 37, 1);
+  const Image ima = random_image(23, 37, 1, -100.f, 100.f);
   for (type_border border : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
     ATROUS_2D_WT at;
     at.Border = border;
@@ -68,7 +59,7 @@ TEST(AtrousTransform, SmoothingMatchesDirectEvaluationForEveryBorderRule) {
       Image out, added;
       at.b3spline_filtering(ima, out, s);
       ASSERT_EQ(out.nl() * 100 + out.nc(), 2337);
-      EXPECT_EQ(max_abs_diff(out, reference_smoothing(ima, s, border)), 0.f)
+      EXPECT_EQ(max_abs_difference(out, reference_smoothing(ima, s, border)), 0.f)
           << "border " << border << " scale " << s;
       at.b3spline_filtering(ima, added, s, True);
       for (int k = 0; k < ima.n_elem(); k++) ASSERT_EQ(added(k), out(k) + ima(k));
@@ -77,7 +68,7 @@ TEST(AtrousTransform, SmoothingMatchesDirectEvaluationForEveryBorderRule) {
 }
 
 TEST(AtrousTransform, PlainBandsAreSmoothingDifferencesThatSumToTheImage) {
-  const Image ima = random_image(40, 33, 3);
+  const Image ima = random_image(40, 33, 3, -100.f, 100.f);
   ATROUS_2D_WT at;
   Image* bands = forward(at, ima, 4);
   EXPECT_EQ(bands[0].name(), "band_1");
@@ -88,36 +79,36 @@ TEST(AtrousTransform, PlainBandsAreSmoothingDifferencesThatSumToTheImage) {
     for (int k = 0; k < ima.n_elem(); k++) ASSERT_EQ(bands[s](k), c(k) - next(k)) << s;
     c = next;
   }
-  EXPECT_EQ(max_abs_diff(bands[3], c), 0.f);
+  EXPECT_EQ(max_abs_difference(bands[3], c), 0.f);
 
   Image rec;
   at.recons(bands, rec, 4, True);
-  EXPECT_LT(max_abs_diff(rec, ima), 1e-4f);
+  EXPECT_LT(max_abs_difference(rec, ima), 1e-4f);
   at.recons(bands, rec, 4, False);  // without the smooth band
   for (int k = 0; k < ima.n_elem(); k++) c(k) = ima(k) - bands[3](k);
-  EXPECT_LT(max_abs_diff(rec, c), 1e-4f);
+  EXPECT_LT(max_abs_difference(rec, c), 1e-4f);
   at.free(bands, 4);
   EXPECT_EQ(bands, nullptr);
 }
 
 TEST(AtrousTransform, ModifiedAndSecondFormsInvertTheirForwardTransforms) {
-  const Image ima = random_image(32, 27, 5);
+  const Image ima = random_image(32, 27, 5, -100.f, 100.f);
   Image rec;
   ATROUS_2D_WT modified;
   modified.ModifiedATWT = True;
   Image* bands = forward(modified, ima, 4);
   modified.recons(bands, rec, 4, True);
-  EXPECT_LT(max_abs_diff(rec, ima), 2e-4f);
+  EXPECT_LT(max_abs_difference(rec, ima), 2e-4f);
   modified.free(bands, 4);
 
   ATROUS_2D_WT second;
   second.Adjoint = True;
   bands = forward(second, ima, 4);
   second.recons(bands, rec, 4, True);
-  EXPECT_LT(max_abs_diff(rec, ima), 2e-4f);
+  EXPECT_LT(max_abs_difference(rec, ima), 2e-4f);
   // The modified reconstruction does not invert the plain transform.
   modified.recons(bands, rec, 4, True);
-  EXPECT_GT(max_abs_diff(rec, ima), 1.f);
+  EXPECT_GT(max_abs_difference(rec, ima), 1.f);
   // Without the smooth band the output, of another size, takes the bands' size.
   Image wrong_size(3, 5, "small");
   second.recons(bands, wrong_size, 4, False);
@@ -127,13 +118,13 @@ TEST(AtrousTransform, ModifiedAndSecondFormsInvertTheirForwardTransforms) {
 
 TEST(AtrousTransform, DegenerateScales) {
   // One scale: the transform copies the image, every reconstruction returns it.
-  const Image ima = random_image(5, 6, 6);
+  const Image ima = random_image(5, 6, 6, -100.f, 100.f);
   ATROUS_2D_WT at;
   Image* bands = forward(at, ima, 1);
   Image rec;
   for (Bool add : {True, False}) {
     at.recons(bands, rec, 1, add);
-    EXPECT_EQ(max_abs_diff(rec, ima), 0.f);
+    EXPECT_EQ(max_abs_difference(rec, ima), 0.f);
   }
   at.free(bands, 1);
   // Holes far beyond an 8 x 8 image: clamped borders keep a constant image

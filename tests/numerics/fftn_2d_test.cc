@@ -10,6 +10,7 @@
 
 #include "numerics/dft_reference.h"
 #include "support/death.h"
+#include "support/test_images.h"
 
 using dft_ref::cplx;
 using Icf = to_array<std::complex<float>, false>;
@@ -17,12 +18,6 @@ using Image = to_array<float, false>;
 
 namespace {
 
-Icf random_image(int nl, int nc, unsigned seed) {
-  auto x = dft_ref::random_signal(nl * nc, seed);
-  Icf img(nl, nc);
-  for (int k = 0; k < nl * nc; k++) img(k) = std::complex<float>(x[k]);
-  return img;
-}
 
 std::vector<cplx> as_vector(const Icf& img) {
   return std::vector<cplx>(img.buffer(), img.buffer() + img.n_elem());
@@ -57,7 +52,7 @@ double circular_sum(const Image& a, const Image& b, int i, int j, bool correlate
 // 8x8, 16x16 and 1x1 take the radix-2 engine, the others the mixed-radix one.
 TEST(Fftn2d, BothEnginesMatchTheCentredDftAndInvert) {
   for (auto [nl, nc] : {std::pair{8, 8}, {16, 16}, {5, 7}, {4, 6}, {9, 9}, {16, 8}, {1, 1}, {3, 12}}) {
-    Icf img = random_image(nl, nc, nl * 100 + nc), spec(img);
+    Icf img = random_complex_image(nl, nc, nl * 100 + nc), spec(img);
     FFTN_2D fft;
     fft.fftn2d(spec);
     EXPECT_LT(error(spec, dft_ref::dft2d(as_vector(img), nl, nc, 1, true)), 2e-6) << nl << "x" << nc;
@@ -68,7 +63,7 @@ TEST(Fftn2d, BothEnginesMatchTheCentredDftAndInvert) {
 
 TEST(Fftn2d, Radix2AndMixedRadixPathsAgree) {
   for (int n : {32, 512}) {
-    Icf img = random_image(n, n, n), radix2(img), mixed(img);
+    Icf img = random_complex_image(n, n, n), radix2(img), mixed(img);
     FFTN_2D fft;
     fft.fftn2d(radix2);
     // The general path by hand: uncentre, mixed-radix transform, centre.
@@ -80,14 +75,14 @@ TEST(Fftn2d, Radix2AndMixedRadixPathsAgree) {
 }
 
 TEST(Fftn2d, UncentredFlagPutsTheZeroFrequencyAtTheOrigin) {
-  Icf img = random_image(6, 10, 3), spec(img);
+  Icf img = random_complex_image(6, 10, 3), spec(img);
   FFTN_2D fft;
   fft.CenterZeroFreq = 0;
   fft.fftn2d(spec);
   EXPECT_LT(error(spec, dft_ref::dft2d(as_vector(img), 6, 10, 1)), 2e-6);
   // Radix-2 path with the flag off: spatial origin at the centre, frequency
   // origin at (0, 0); forward then inverse still returns the input.
-  Icf sq = random_image(8, 8, 4), back(sq);
+  Icf sq = random_complex_image(8, 8, 4), back(sq);
   fft.fftn2d(back);
   fft.fftn2d(back, True);
   EXPECT_LT(error(back, as_vector(sq)), 2e-6);
@@ -118,7 +113,7 @@ TEST(Fftn2d, CentringIsTheHalfPeriodShift) {
     FFTN_2D fft;
     for (int dir : {1, -1}) {
       Image img = ramp_image(nl, nc), shifted;
-      Icf c = random_image(nl, nc, 9), cshifted, bycenter(c), byswap(c);
+      Icf c = random_complex_image(nl, nc, 9), cshifted, bycenter(c), byswap(c);
       im_shift(img, shifted, dir * ((nc + 1) / 2), dir * ((nl + 1) / 2));
       im_shift(c, cshifted, dir * ((nc + 1) / 2), dir * ((nl + 1) / 2));
       dir == 1 ? fft.center(img) : fft.uncenter(img);

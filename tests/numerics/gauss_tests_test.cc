@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "test_samples.h"
+#include "support/test_images.h"
 #include "support/death.h"
 
 TEST(FdrPvalue, BenjaminiHochbergWorkedExamples) {

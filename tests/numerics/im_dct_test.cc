@@ -8,7 +8,7 @@
 #include <complex>
 #include <vector>
 
-#include "test_samples.h"
+#include "support/test_images.h"
 #include "support/death.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "test_samples.h"
+#include "support/test_images.h"
 #include "support/death.h"
 
 TEST(ImZoom, ZoomToAGivenSizeKeepsTheSamplesAndResamplesSmoothData) {

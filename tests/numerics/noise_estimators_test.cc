@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "array/im_util.h"
-#include "test_samples.h"
+#include "support/test_images.h"
 #include "support/bad_pixel_guard.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "test_samples.h"
+#include "support/test_images.h"
 #include "support/death.h"
 
 namespace {
