@@ -4,29 +4,7 @@
 #include <cstdio>
 
 #include "array/fatal.h"
-
-namespace {
-
-const char* const MCABaseText[NBR_MCA_BASES] = {
-    "A trous algorithm",
-    "bi-orthogonal WT with 7/9 filters",
-    "Ridgelet transform",
-    "Curvelet transform 02",
-    "Local Discrete Cosinus Transform",
-    "Wavelet Packet basis",
-    "Curvelet transform 05 (Pyramidal Construction)",
-    "Curvelet transform 04 (Fast Transform)",
-    "Multiscale Local Discrete Cosinus Transform",
-    "Pixel basis",
-    "Multi-Direction WT",
-    "FFT2D-WT1D-PowSpectrum"};
-
-}  // namespace
-
-const char* StringMCABase(type_mcabase base) {
-  int b = static_cast<int>(base);
-  return (b >= 0 && b < NBR_MCA_BASES) ? MCABaseText[b] : "Undefined transform";
-}
+#include "mca/mca_base_family.h"
 
 MCA::MCA() {
   AT_TabBand = nullptr;
@@ -69,61 +47,9 @@ void MCA::reset() {
   UseNormL1 = 0;
   RemoveLastScale = 1;
 
-  // A trous.
-  AT_TabBand = nullptr;
-  AT_NbrScale = 4;
-  AT_KillLastScale = 1;
-  AT_PositivSol = PositivSol;
-  // Ridgelet.
-  Rid_BlockSize = -1;
-  Rid_FirstDetectScale = 0;
-  Rid_PositivSol = PositivSol;
-  // Curvelet 02.
-  Cur_BlockSize = 16;
-  Cur_BlockOverlap = 0;
-  Cur_PositivSol = PositivSol;
-  Cur_NbrScale = 4;
-  Cur_KillLastScale = 0;
-  // Pyramidal curvelet.
-  PCur_BlockSize = 16;
-  PCur_BlockOverlap = 0;
-  PCur_PositivSol = PositivSol;
-  PCur_NbrScale = 4;
-  PCur_KillLastScale = 0;
-  // Fast curvelet.
-  FCur_NbrDir = 32;
-  FCur_PositivSol = PositivSol;
-  FCur_NbrScale = 4;
-  FCur_KillLastScale = 0;
-  // Bi-orthogonal WT.
-  WT_NbrUndecimatedScale = 1;
-  WT_NbrScale = 4;
-  WT_PositivSol = PositivSol;
-  // Local DCT.
-  LDCT_BlockSize = 32;
-  LDCT_BlockOverlap = 0;
-  COS_Sensibility = 1.0f;
-  COS_Min = 0.f;
-  COS_WeightFirst = 0;
-  CosIsotrop = 0;
-  // Multiscale local DCT.
-  MDCT_PositivSol = 0;
-  MDCT_BlockSize = 8;
-  MDCT_BlockOverlap = 0;
-  MDCT_NbrScale = 4;
-  // Multi-direction WT.
-  DWT_NbrAngle = 10;
-  DWT_NbrScale = 4;
-  DWT_NbrScaleCol = 4;
-  DWT_PositivSol = PositivSol;
-  // Wavelet packets.
-  WP_NbrScale = 4;
-  WP_NbrUndecimatedScale = 2;
-  WP_PositivSol = 0;
-  WP_KillLastBand = 0;
-  WP_FilterType = 1;
+  // Every base's own fields, in the order of the enumeration.
+  for (int b = 0; b < NBR_MCA_BASES; b++) mca_base_family(static_cast<type_mcabase>(b)).reset(*this);
 
-  Pix_Noise = 0.f;
   UseMad = 0;
   UseMask = 0;
   UseCorrel = 0;
@@ -154,7 +80,11 @@ void MCA::alloc(int Nl_in, int Nc_in, to_array<float, false>* TabIma) {
   for (int b = 0; b < NbrBase; b++) {
     TabImaRec[b].alloc(Nl, Nc, StringMCABase(TabSelect[b]));
     if (Verbose) std::printf("Selection: %s\n", StringMCABase(TabSelect[b]));
-    alloc_base(b);
+    const MCABaseFamily& family = mca_base_family(TabSelect[b]);
+    if (!family.available)
+      fatal_exitf(-1, stdout, "Error: transform not available in this version: %s ...\n",
+                  family.name);
+    family.alloc(*this);
   }
   if (UseCorrel) ImaCorrel.alloc(Nl, Nc, "imacorrel");
   if (NbrBase < 1) fatal_exit("Error: no selected transform ... \n");
@@ -162,6 +92,9 @@ void MCA::alloc(int Nl_in, int Nc_in, to_array<float, false>* TabIma) {
 }
 
 void MCA::free() {
-  for (int b = 0; b < NbrBase && b < MAX_MCA_BASES; b++) free_base(b);
+  for (int b = 0; b < NbrBase && b < MAX_MCA_BASES; b++) {
+    const MCABaseFamily& family = mca_base_family(TabSelect[b]);
+    if (family.free != nullptr) family.free(*this);
+  }
   NbrBase = 0;
 }

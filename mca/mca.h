@@ -34,6 +34,8 @@ constexpr int NBR_MCA_BASES = 12;
 // Components an MCA holds at most (TabSelect, TabImaRec).
 constexpr int MAX_MCA_BASES = 8;
 
+// The descriptor of every base (texts, defaults, operations) is in
+// mca_base_family.h; these are the public faces of its texts.
 const char* StringMCABase(type_mcabase base);
 // Suffix of the base's output image ("_atrou", "_cur", ...); null outside 0..11.
 const char* mca_base_suffix(type_mcabase base);
@@ -143,16 +145,5 @@ class MCA {
   void cos_proj(to_array<float, false>& Ima, float Lambda);
 
  private:
-  // Dispatch over the bases (mca_bases.cc): the one place that knows which
-  // operation each base has. A base added later gets its cases there and its
-  // operations in a file of its own.
-  void alloc_base(int b);
-  void free_base(int b);
-  // Returns false for a base without an initialisation (or maximum).
-  bool init_base(type_mcabase base, to_array<float, false>& Data, float& value);
-  bool max_base(type_mcabase base, to_array<float, false>& Resi, float& value);
-  void project_base(type_mcabase base, to_array<float, false>& Ima);
-  void constrain_base(int b);
-
   void check_selection() const;
 };

@@ -1,8 +1,8 @@
-// Base operations of the local DCT, the MCA's texture base: the
-// initialisation and the maximum (largest coefficient outside every block's
-// zero frequency, in noise units), and the projection by thresholding every
-// coefficient at one level, optionally clearing the low frequencies of each
-// block (the minimum-support rule).
+// The local DCT, the MCA's texture base: the initialisation and the maximum
+// (largest coefficient outside every block's zero frequency, in noise
+// units), the projection by thresholding every coefficient at one level,
+// optionally clearing the low frequencies of each block (the minimum-support
+// rule), and the base's descriptor.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +10,8 @@
 
 #include "array/fatal.h"
 #include "mca/mca.h"
+#include "mca/mca_base_family.h"
+#include "mca/mca_options.h"
 #include "mca/mca_coef_update.h"
 
 namespace {
@@ -43,7 +45,71 @@ float normalised_max(const LOCAL_DCT2D& ldct, float noise_ima, int verbose) {
   return maximum;
 }
 
+// The block the run uses: the requested one, or, for an image smaller than
+// it, the largest power of two that fits (the transform's own shrinking to
+// the image side would give a size it cannot take).
+int fitting_block_size(int requested, int nl, int nc, int verbose) {
+  const int side = std::min(nl, nc);
+  if (requested <= side) return requested;
+  if (side < 2)
+    fatal_exitf(-1, stdout,
+                "Error: the image (%d x %d) is smaller than the smallest local DCT block (2) ...\n",
+                nl, nc);
+  int block = 2;
+  while (2 * block <= side) block *= 2;
+  if (verbose)
+    std::printf(" LDCT block size %d is larger than the image (%d x %d): using %d\n", requested,
+                nl, nc, block);
+  return block;
+}
+
+void reset(MCA& m) {
+  m.LDCT_BlockSize = 32;
+  m.LDCT_BlockOverlap = 0;
+  m.COS_Sensibility = 1.0f;
+  m.COS_Min = 0.f;
+  m.COS_WeightFirst = 0;
+  m.CosIsotrop = 0;
+}
+
+void configure(MCA& m) {
+  if (CosBlockSize > 0) m.LDCT_BlockSize = CosBlockSize;
+  m.LDCT_BlockOverlap = BlockOverlap;
+  m.COS_Sensibility = COS_Sensibility;
+  m.COS_Min = COS_Min;
+  m.COS_WeightFirst = COS_WeightFirst;
+  m.CosIsotrop = CosIsotrop;
+}
+
+void alloc(MCA& m) {
+  const int block = fitting_block_size(m.LDCT_BlockSize, m.Nl, m.Nc, m.Verbose);
+  const Bool overlap = m.LDCT_BlockOverlap ? True : False;
+  const Bool weight_first = m.COS_WeightFirst ? True : False;
+  m.LDCT.alloc(m.Nl, m.Nc, block, overlap, weight_first);
+  if (m.UseCorrel) m.LDCT_Correl.alloc(m.Nl, m.Nc, block, overlap, weight_first);
+  if (m.Verbose) {
+    std::printf(" LDCT transf. size:  Nl = %d Nc = %d\n", m.LDCT.nl(), m.LDCT.nc());
+    std::printf(" LDCT BlockSize = %d\n", m.LDCT.block_size());
+    // The tiling drops the overlap when one block covers the image.
+    std::printf("%s\n", m.LDCT.B2D.BlockOverlap ? " Overlapping Blocks " : " Non Overlapping Blocks ");
+  }
+}
+
+void free(MCA&) {}
+float init(MCA& m, McaImage& data) { return m.cos_init(data); }  // one level, never measured
+float max(MCA& m, McaImage& resi) { return m.cos_max(resi); }
+void project(MCA& m, McaImage& ima) { m.cos_proj(ima, m.Lambda); }
+
+void constrain(MCA& m, int b) {
+  mca_isotropic_constraint(m, b);
+  mca_bound_zoomed_pair(m, b);
+}
+
 }  // namespace
+
+const MCABaseFamily LocalDctBase = {"Local Discrete Cosinus Transform", "_cos", "Local DCT proj ",
+                                    true, reset, configure, alloc, free, init, max, project,
+                                    constrain};
 
 float MCA::cos_init(to_array<float, false>& Data) {
   LDCT.transform(Data);

@@ -8,6 +8,7 @@
 #include "array/scalar_helpers.h"
 #include "io/io_dispatch.h"
 #include "mca/mca.h"
+#include "mca/mca_base_family.h"
 #include "mca/mca_schedule.h"
 
 float MCA::mca_update(float Coef, float Level, float /*Third*/) const {
@@ -73,8 +74,8 @@ void MCA::decomposition(to_array<float, false>& Data) {
 
   float max1 = 0.f, max2 = 0.f;
   for (int b = 0; b < NbrBase; b++) {
-    float value;
-    if (init_base(TabSelect[b], Data, value)) mca_keep_two_max(value, max1, max2);
+    const MCABaseFamily& family = mca_base_family(TabSelect[b]);
+    if (family.init != nullptr) mca_keep_two_max(family.init(*this, Data), max1, max2);
   }
   if (Verbose) std::printf(" Maximum SNR of all coeff is %g Second max = %g\n", max1, max2);
   max1 = mca_first_level(max1, max2);
@@ -110,9 +111,11 @@ void MCA::decomposition(to_array<float, false>& Data) {
         for (int other = 0; other < NbrBase; other++)
           if (other != b) ImaCorrel += TabImaRec[other];
       }
+      const MCABaseFamily& family = mca_base_family(TabSelect[b]);
       component += Resi;
-      project_base(TabSelect[b], component);
-      constrain_base(b);
+      if (Verbose) std::printf("%s", family.proj_label);
+      if (family.project != nullptr) family.project(*this, component);
+      family.constrain(*this, b);
       make_residual(Data, Resi);
       if (Verbose) {
         INFO(component, "   REC");
@@ -126,10 +129,10 @@ void MCA::decomposition(to_array<float, false>& Data) {
       std::printf("   MOM calculation \n");
       max1 = max2 = 0.f;
       for (int b = 0; b < NbrBase; b++) {
-        float value;
-        if (!max_base(TabSelect[b], Resi, value))
+        const MCABaseFamily& family = mca_base_family(TabSelect[b]);
+        if (family.max == nullptr)
           fatal_exit("Error: MOM is not implemented for this transform ... \n");
-        mca_keep_two_max(value, max1, max2);
+        mca_keep_two_max(family.max(*this, Resi), max1, max2);
       }
       if (Verbose) std::printf(" Maximum SNR of all coeff is %g Second max = %g\n", max1, max2);
       FirstSoftThreshold = mca_mom_level(max1, max2);

@@ -1,12 +1,17 @@
 // Option globals of qz_mca, their parser and the help text.
 #include "mca/mca_options.h"
 
+#include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "array/fatal.h"
 #include "array/getopt.h"
 #include "array/vms.h"
+#include "mca/mca_base_family.h"
 
 std::string Name_Imag_In;
 std::string Name_Imag_Out;
@@ -16,36 +21,18 @@ int TabBase[NBR_SELECTABLE_BASES];
 type_mcabase TabSelect[MAX_MCA_BASES];
 int NbrBase = 0;
 
-int NbrScale2D = 5;
-int BlockSize = 0;
-int Nbr_Iter = 1000;
-int CosBlockSize = 0;
-float FirstSoftThreshold = -1.f;
-float LastSoftThreshold = 3.0f;
-int UseNormL1 = 0;
-int T_Decreasing = 2;
-int RemoveLastScale = 0;
-float Noise_Ima = 0.5f;
-int BlockOverlap = 1;
-int PositivSol = 1;
-float LambdaTV = 0.f;
-int TV = 0;
-int TV_NbrScale2D = 2;
-int UseMask = 0;
-int UseZoom = 0;
-int Verbose = 0;
-int KillLastScale = 0;
-int UseMad = 0;
-int COS_WeightFirst = 0;
-float COS_Min = 0.f;
-float CorrelConstraint = 0.f;
-int DWT_NbrAngle = 10;
-int WT_NbrUndecimatedScale = -1;
-int WP_NbrUndecimatedScale = 2;
-int WriteAll = 0;
-int TestMode = 0;
-int UseVMSOption = 0;
-int VMSSize = -1;
+// The option globals take their initial values from the option table below,
+// at start-up and on every reset_mca_options().
+int NbrScale2D, BlockSize, Nbr_Iter, CosBlockSize;
+float FirstSoftThreshold, LastSoftThreshold;
+int UseNormL1, T_Decreasing, RemoveLastScale;
+float Noise_Ima;
+int BlockOverlap, PositivSol;
+float LambdaTV;
+int TV, TV_NbrScale2D, UseMask, UseZoom, Verbose, KillLastScale, UseMad, COS_WeightFirst;
+float COS_Min, CorrelConstraint;
+int DWT_NbrAngle, WT_NbrUndecimatedScale, WP_NbrUndecimatedScale, WriteAll, TestMode;
+int UseVMSOption, VMSSize;
 std::string VMSDir;
 
 int ZoomFactor = 4;
@@ -56,20 +43,34 @@ int CosIsotrop = 0;
 
 namespace {
 
-const char OptionLetters[] = "c:lHMNIWLC:B:Xa:PG:s:S:wu:U:t:KOi:b:g:n:vzZ:";
+// The arguments of the run, for the help that a refused -g prints.
+char** RunArgv = nullptr;
 
 // Largest scale count the option accepts.
 constexpr int MaxNbrScale = 10;
-
-void toggle(int& flag) { flag = flag == 0 ? 1 : 0; }
 
 [[noreturn]] void option_error(const char* format, const char* arg) {
   fatal_exitf(-1, stdout, format, arg);
 }
 
-// The whole argument must be one number ("%d" / "%f" read at least it).
-bool read_int(const char* arg, int& value) { return std::sscanf(arg, "%d", &value) == 1; }
-bool read_float(const char* arg, float& value) { return std::sscanf(arg, "%f", &value) == 1; }
+// The whole argument must be one number that its type can hold: "1e12" or
+// "99999999999" is no iteration count, and NaN or infinity no level.
+bool read_int(const char* arg, int& value) {
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(arg, &end, 10);
+  if (end == arg || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+bool read_float(const char* arg, float& value) {
+  errno = 0;
+  char* end = nullptr;
+  const float v = std::strtof(arg, &end);
+  if (end == arg || *end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
 
 void select_base(const char* arg) {
   int n;
@@ -87,8 +88,44 @@ void select_base(const char* arg) {
   TabSelect[NbrBase++] = base;
 }
 
+void read_scale_count(const char* arg) {
+  if (!read_int(arg, NbrScale2D)) option_error("bad number of scales: %s\n", arg);
+  if (NbrScale2D > MaxNbrScale) {
+    std::printf("bad number of scales: %s\n", arg);
+    fatal_exitf(-1, stdout, " Nbr Scales <= %d\n", MaxNbrScale);
+  }
+}
+
+// -l toggles the removal of the coarsest scale; positivity is then off.
+void remove_last_scale(const char*) {
+  RemoveLastScale = RemoveLastScale == 0 ? 1 : 0;
+  PositivSol = 0;
+}
+
+// -G weight[,scales]: the total-variation weight and its Haar scale count.
+void read_tv(const char* arg) {
+  float weight;
+  int nbr_scale;
+  const int nread = std::sscanf(arg, "%f,%d", &weight, &nbr_scale);
+  if (nread < 1) option_error("bad regul param: %s\n", arg);
+  if (!(weight >= 0.f) || !std::isfinite(weight))
+    option_error("Error: bad TV regul param: %s\n", arg);
+  if (nread == 2 && nbr_scale < 2) option_error("Error: bad number of TV scales: %s\n", arg);
+  LambdaTV = weight;
+  TV = 1;
+  if (nread == 2) TV_NbrScale2D = nbr_scale;
+}
+
+void use_default_vms(const char*) {
+  if (UseVMSOption) fatal_exit("Error: Z option already set...\n");
+  UseVMSOption = 1;
+  VMSSize = -1;
+  VMSDir.clear();
+}
+
 // -Z Size:Directory; the directory is the word after the colon.
 void read_vms_option(const char* arg) {
+  if (UseVMSOption) fatal_exit("Error: z option already set...\n");
   int size, consumed = 0;
   if (std::sscanf(arg, "%d%n", &size, &consumed) != 1)
     fatal_exit("Error: syntaxe is Size:Directory ... \n");
@@ -100,7 +137,222 @@ void read_vms_option(const char* arg) {
     while (*rest == ' ' || *rest == '\t') rest++;
     while (*rest != '\0' && *rest != ' ' && *rest != '\t') VMSDir += *rest++;
   }
+  UseVMSOption = 1;
 }
+
+void set_verbose(const char*) { Verbose = 1; }
+
+void help_bases() {
+  std::printf("         [-t TransformSelection]\n");
+  for (int b = 0; b < 8; b++)
+    std::printf("              %d: %s \n", b + 1, StringMCABase(static_cast<type_mcabase>(b)));
+  manline();
+}
+
+// One row per option: its letter, how it reads its argument, the global it
+// sets with its initial value, the message of a refused value, the help
+// lines, and the general MCA field it is copied into. Rows with no letter
+// are globals that another option sets; rows with no help are options the
+// help does not list. The help prints in the table's order; a help function
+// ends with its own blank line.
+enum class Kind { Set, Toggle, Int, Float, Special, Global };
+
+struct Option {
+  char letter;
+  Kind kind;
+  bool argument;          // the letter takes an argument
+  int* int_value;
+  float* float_value;
+  double initial;
+  double set_to;          // Set: the value the letter gives
+  double lowest;          // Int, Float: smallest accepted value
+  const char* message;    // Int, Float: printf format of a refused argument
+  void (*special)(const char* arg);
+  const char* help;       // printf format; may show the global's current value
+  void (*help_function)();
+  int MCA::*mca_int;
+  float MCA::*mca_float;
+};
+
+constexpr double Any = -1e300;
+
+constexpr Option set(char letter, int* value, int initial, int set_to, const char* help = nullptr,
+                     int MCA::*field = nullptr) {
+  return {letter, Kind::Set, false, value, nullptr, double(initial), double(set_to), Any, nullptr,
+          nullptr, help, nullptr, field, nullptr};
+}
+constexpr Option toggle(char letter, int* value, int initial, const char* help = nullptr,
+                        int MCA::*field = nullptr) {
+  return {letter, Kind::Toggle, false, value, nullptr, double(initial), 0, Any, nullptr,
+          nullptr, help, nullptr, field, nullptr};
+}
+constexpr Option integer(char letter, int* value, int initial, double lowest, const char* message,
+                         const char* help = nullptr, int MCA::*field = nullptr) {
+  return {letter, Kind::Int, true, value, nullptr, double(initial), 0, lowest, message,
+          nullptr, help, nullptr, field, nullptr};
+}
+constexpr Option real(char letter, float* value, float initial, double lowest,
+                      const char* message, const char* help = nullptr,
+                      float MCA::*field = nullptr) {
+  return {letter, Kind::Float, true, nullptr, value, double(initial), 0, lowest, message,
+          nullptr, help, nullptr, nullptr, field};
+}
+constexpr Option special(char letter, bool argument, void (*handler)(const char*), int* value,
+                         int initial, const char* help = nullptr,
+                         void (*help_function)() = nullptr, int MCA::*field = nullptr) {
+  return {letter, Kind::Special, argument, value, nullptr, double(initial), 0, Any, nullptr,
+          handler, help, help_function, field, nullptr};
+}
+constexpr Option special_real(char letter, void (*handler)(const char*), float* value,
+                              float initial, const char* help, float MCA::*field) {
+  return {letter, Kind::Special, true, nullptr, value, double(initial), 0, Any, nullptr,
+          handler, help, nullptr, nullptr, field};
+}
+constexpr Option global(int* value, int initial, int MCA::*field = nullptr) {
+  return {'\0', Kind::Global, false, value, nullptr, double(initial), 0, Any, nullptr,
+          nullptr, nullptr, nullptr, field, nullptr};
+}
+
+// -g: a negative deviation would turn every threshold upside down; the help
+// follows the message.
+void read_noise(const char* arg);
+
+const Option Options[] = {
+    special('t', true, select_base, nullptr, 0, nullptr, help_bases),
+    special('n', true, read_scale_count, &NbrScale2D, 5,
+            "         [-n number_of_scales]\n"
+            "             Number of scales used in the WT, the a trous, the PMT and the curvelet transform.\n"
+            "             default is 5.\n"),
+    integer('b', &BlockSize, 0, Any, "bad block size: %s\n",
+            "         [-b BlockSize]\n"
+            "             Block Size in the ridgelet transform.\n"
+            "             Default is image size. \n"),
+    integer('i', &Nbr_Iter, 1000, 1, "bad number of iterations: %s\n",
+            "         [-i NbrIter]\n"
+            "             Number of iteration. Default is %d.\n",
+            &MCA::Nbr_Iter),
+    // Zero or less keeps the base's default block.
+    integer('B', &CosBlockSize, 0, Any, "bad cosinus transform block size: %s\n",
+            "         [-B DCT_BlockSize]\n"
+            "             Local DCT block size.\n"
+            "             By default, a global DCT is used. \n"),
+    real('S', &FirstSoftThreshold, -1.f, 0, "Error: bad first soft threshold: %s\n",
+         "         [-S FirstThresholdLevel]\n"
+         "            First thresholding value.\n"
+         "            Default is derived from the data.\n",
+         &MCA::FirstSoftThreshold),
+    real('s', &LastSoftThreshold, 3.0f, 0, "Error: bad last soft threshold: %s\n",
+         "         [-s LastThresholdLevel]\n"
+         "            Last thresholding value..\n"
+         "            default is %f.\n",
+         &MCA::LastSoftThreshold),
+    toggle('N', &UseNormL1, 0,
+           "         [-N]\n"
+           "             Minimize the L1 norm.\n"
+           "             Default is L0 norm.\n",
+           &MCA::UseNormL1),
+    set('L', &T_Decreasing, 2, 0,
+        "         [-L]\n"
+        "             Replacing the MOM descent by a linear descent.\n"),
+    special('l', false, remove_last_scale, &RemoveLastScale, 0,
+            "         [-l]\n"
+            "             Remove last scale. Default is no. \n",
+            nullptr, &MCA::RemoveLastScale),
+    special_real('g', read_noise, &Noise_Ima, 0.5f,
+                 "         [-g sigma]\n"
+                 "             sigma = noise standard deviation. \n"
+                 "             Default is 0.5 (quantification noise).\n"
+                 "             if sigma is set to 0, noise standard deviation\n"
+                 "             is automatically estimated.\n",
+                 &MCA::Noise_Ima),
+    toggle('O', &BlockOverlap, 1,
+           "         [-O]\n"
+           "             Supress the block overlapping. Default is no. \n"),
+    set('P', &PositivSol, 1, 0,
+        "         [-P]\n"
+        "             Supress the positivity constraint. Default is no. \n",
+        &MCA::PositivSol),
+    special_real('G', read_tv, &LambdaTV, 0.f,
+                 "         [-G RegulVal[,NbrScale]]\n"
+                 "             Total Variation regularization term. Default is 0.\n"
+                 "             NbrScale = number of scales used in Haar TV regularizarion. \n"
+                 "                        default is 2. \n",
+                 &MCA::LambdaTV),
+    set('H', &UseMask, 0, 1,
+        "         [-H]\n"
+        "             Data contained masked area (must have a zero value). Default is no. \n",
+        &MCA::UseMask),
+    set('I', &UseZoom, 0, 1,
+        "         [-I]\n"
+        "             Interpolate the data (super-resolution). Default is no. \n",
+        &MCA::UseZoom),
+    special('z', false, use_default_vms, &UseVMSOption, 0, nullptr, vm_usage),
+    special('Z', true, read_vms_option, &VMSSize, -1),
+    special('v', false, set_verbose, &Verbose, 0, nullptr, verbose_usage, &MCA::Verbose),
+    set('K', &KillLastScale, 0, 1),
+    set('M', &UseMad, 0, 1, nullptr, &MCA::UseMad),
+    toggle('W', &COS_WeightFirst, 0),
+    real('C', &COS_Min, 0.f, Any, "bad cosinus sensibility: %s\n"),
+    real('c', &CorrelConstraint, 0.f, Any, "bad correlation constraint parameter: %s\n"),
+    integer('a', &DWT_NbrAngle, 10, 1, "bad number of angles: %s\n"),
+    integer('u', &WT_NbrUndecimatedScale, -1, 0, "Error: bad scale number: %s\n"),
+    integer('U', &WP_NbrUndecimatedScale, 2, 0, "Error: bad scale number: %s\n"),
+    set('w', &WriteAll, 0, 1, nullptr, &MCA::WriteAll),
+    set('X', &TestMode, 0, 1),
+    global(&TV, 0, &MCA::TV),
+    global(&TV_NbrScale2D, 2, &MCA::TV_NbrScale2D),
+};
+
+void read_noise(const char* arg) {
+  if (!read_float(arg, Noise_Ima) || Noise_Ima < 0.f) {
+    std::printf("bad sigma noise: %s\n", arg);
+    usage(RunArgv);
+  }
+}
+
+// The letters GetOpt accepts, each followed by ':' when it takes an argument.
+std::string option_letters() {
+  std::string letters;
+  for (const Option& o : Options) {
+    if (o.letter == '\0') continue;
+    letters += o.letter;
+    if (o.argument) letters += ':';
+  }
+  return letters;
+}
+
+const Option* find_option(int letter) {
+  for (const Option& o : Options)
+    if (o.letter != '\0' && o.letter == letter) return &o;
+  return nullptr;
+}
+
+void apply(const Option& o, const char* arg) {
+  switch (o.kind) {
+    case Kind::Set: *o.int_value = static_cast<int>(o.set_to); break;
+    case Kind::Toggle: *o.int_value = *o.int_value == 0 ? 1 : 0; break;
+    case Kind::Int: {
+      int value;
+      if (!read_int(arg, value) || value < o.lowest) option_error(o.message, arg);
+      *o.int_value = value;
+      break;
+    }
+    case Kind::Float: {
+      float value;
+      if (!read_float(arg, value) || value < o.lowest) option_error(o.message, arg);
+      *o.float_value = value;
+      break;
+    }
+    case Kind::Special: o.special(arg); break;
+    case Kind::Global: break;
+  }
+}
+
+bool initialise_options() {
+  reset_mca_options();
+  return true;
+}
+const bool OptionsInitialised = initialise_options();
 
 }  // namespace
 
@@ -110,38 +362,30 @@ void reset_mca_options() {
   for (int& selected : TabBase) selected = 0;
   for (auto& base : TabSelect) base = MCA_ATROU;
   NbrBase = 0;
-  NbrScale2D = 5;
-  BlockSize = 0;
-  Nbr_Iter = 1000;
-  CosBlockSize = 0;
-  FirstSoftThreshold = -1.f;
-  LastSoftThreshold = 3.0f;
-  UseNormL1 = 0;
-  T_Decreasing = 2;
-  RemoveLastScale = 0;
-  Noise_Ima = 0.5f;
-  BlockOverlap = 1;
-  PositivSol = 1;
-  LambdaTV = 0.f;
-  TV = 0;
-  TV_NbrScale2D = 2;
-  UseMask = 0;
-  UseZoom = 0;
-  Verbose = 0;
-  KillLastScale = 0;
-  UseMad = 0;
-  COS_WeightFirst = 0;
-  COS_Min = 0.f;
-  CorrelConstraint = 0.f;
-  DWT_NbrAngle = 10;
-  WT_NbrUndecimatedScale = -1;
-  WP_NbrUndecimatedScale = 2;
-  WriteAll = 0;
-  TestMode = 0;
-  UseVMSOption = 0;
-  VMSSize = -1;
+  for (const Option& o : Options) {
+    if (o.int_value != nullptr) *o.int_value = static_cast<int>(o.initial);
+    if (o.float_value != nullptr) *o.float_value = static_cast<float>(o.initial);
+  }
   VMSDir.clear();
   OptInd = 1;
+}
+
+void mca_configure(MCA& mca) {
+  for (const Option& o : Options) {
+    if (o.mca_int != nullptr) mca.*o.mca_int = *o.int_value;
+    if (o.mca_float != nullptr) mca.*o.mca_float = *o.float_value;
+  }
+  mca.NbrBase = NbrBase;
+  for (int b = 0; b < NbrBase; b++) mca.TabSelect[b] = TabSelect[b];
+  if (CorrelConstraint > 0) {
+    mca.CorrelConstraint = CorrelConstraint;
+    mca.UseCorrel = 1;
+  }
+  mca.ZoomFactor = ZoomFactor;
+  // The MOM schedule compares bases; with one base it has nothing to compare.
+  mca.T_Decreasing = (T_Decreasing == 2 && NbrBase == 1) ? 0 : T_Decreasing;
+  for (int b = 0; b < NBR_MCA_BASES; b++)
+    mca_base_family(static_cast<type_mcabase>(b)).configure(mca);
 }
 
 void build_command_line(int argc, char* argv[]) {
@@ -176,170 +420,33 @@ void verbose_usage() {
 void usage(char* argv[]) {
   std::printf("Usage: %s options in_image result\n\n", argv[0]);
   std::printf("   where options =  \n");
-  std::printf("         [-t TransformSelection]\n");
-  for (int b = 0; b < 8; b++)
-    std::printf("              %d: %s \n", b + 1, StringMCABase(static_cast<type_mcabase>(b)));
-  manline();
-  std::printf("         [-n number_of_scales]\n");
-  std::printf("             Number of scales used in the WT, the a trous, the PMT and the curvelet transform.\n");
-  std::printf("             default is 5.\n");
-  manline();
-  std::printf("         [-b BlockSize]\n");
-  std::printf("             Block Size in the ridgelet transform.\n");
-  std::printf("             Default is image size. \n");
-  manline();
-  std::printf("         [-i NbrIter]\n");
-  std::printf("             Number of iteration. Default is %d.\n", Nbr_Iter);
-  manline();
-  std::printf("         [-B DCT_BlockSize]\n");
-  std::printf("             Local DCT block size.\n");
-  std::printf("             By default, a global DCT is used. \n");
-  manline();
-  std::printf("         [-S FirstThresholdLevel]\n");
-  std::printf("            First thresholding value.\n");
-  std::printf("            Default is derived from the data.\n");
-  manline();
-  std::printf("         [-s LastThresholdLevel]\n");
-  std::printf("            Last thresholding value..\n");
-  std::printf("            default is %f.\n", LastSoftThreshold);
-  manline();
-  std::printf("         [-N]\n");
-  std::printf("             Minimize the L1 norm.\n");
-  std::printf("             Default is L0 norm.\n");
-  manline();
-  std::printf("         [-L]\n");
-  std::printf("             Replacing the MOM descent by a linear descent.\n");
-  manline();
-  std::printf("         [-l]\n");
-  std::printf("             Remove last scale. Default is no. \n");
-  manline();
-  std::printf("         [-g sigma]\n");
-  std::printf("             sigma = noise standard deviation. \n");
-  std::printf("             Default is 0.5 (quantification noise).\n");
-  std::printf("             if sigma is set to 0, noise standard deviation\n");
-  std::printf("             is automatically estimated.\n");
-  manline();
-  std::printf("         [-O]\n");
-  std::printf("             Supress the block overlapping. Default is no. \n");
-  manline();
-  std::printf("         [-P]\n");
-  std::printf("             Supress the positivity constraint. Default is no. \n");
-  manline();
-  std::printf("         [-G RegulVal[,NbrScale]]\n");
-  std::printf("             Total Variation regularization term. Default is 0.\n");
-  std::printf("             NbrScale = number of scales used in Haar TV regularizarion. \n");
-  std::printf("                        default is 2. \n");
-  manline();
-  std::printf("         [-H]\n");
-  std::printf("             Data contained masked area (must have a zero value). Default is no. \n");
-  manline();
-  std::printf("         [-I]\n");
-  std::printf("             Interpolate the data (super-resolution). Default is no. \n");
-  manline();
-  vm_usage();
-  verbose_usage();
+  for (const Option& o : Options) {
+    if (o.help_function != nullptr) {
+      o.help_function();
+      continue;
+    } else if (o.help == nullptr) {
+      continue;
+    } else if (o.int_value != nullptr) {
+      std::printf(o.help, *o.int_value);
+    } else if (o.float_value != nullptr) {
+      std::printf(o.help, static_cast<double>(*o.float_value));
+    } else {
+      std::printf("%s", o.help);
+    }
+    manline();
+  }
   manline();
   fatal_exit("", -1);
 }
 
 void filtinit(int argc, char* argv[]) {
+  RunArgv = argv;
+  const std::string letters = option_letters();
   int c;
-  while ((c = GetOpt(argc, argv, OptionLetters)) != -1) {
-    switch (c) {
-      case 't': select_base(OptArg); break;
-      case 'n':
-        if (!read_int(OptArg, NbrScale2D)) option_error("bad number of scales: %s\n", OptArg);
-        if (NbrScale2D > MaxNbrScale) {
-          std::printf("bad number of scales: %s\n", OptArg);
-          fatal_exitf(-1, stdout, " Nbr Scales <= %d\n", MaxNbrScale);
-        }
-        break;
-      case 'b':
-        if (!read_int(OptArg, BlockSize)) option_error("bad block size: %s\n", OptArg);
-        break;
-      case 'i':
-        if (!read_int(OptArg, Nbr_Iter)) option_error("bad number of iterations: %s\n", OptArg);
-        break;
-      case 'B':
-        // Zero or less keeps the base's default block; the local DCT itself
-        // shrinks a block larger than the image and refuses other sizes.
-        if (!read_int(OptArg, CosBlockSize))
-          option_error("bad cosinus transform block size: %s\n", OptArg);
-        break;
-      case 'S':
-        if (!read_float(OptArg, FirstSoftThreshold) || FirstSoftThreshold < 0.f)
-          option_error("Error: bad first soft threshold: %s\n", OptArg);
-        break;
-      case 's':
-        if (!read_float(OptArg, LastSoftThreshold) || LastSoftThreshold < 0.f)
-          option_error("Error: bad last soft threshold: %s\n", OptArg);
-        break;
-      case 'N': toggle(UseNormL1); break;
-      case 'L': T_Decreasing = 0; break;
-      case 'l':
-        toggle(RemoveLastScale);
-        PositivSol = 0;
-        break;
-      case 'g':
-        // A negative deviation would turn every threshold upside down.
-        if (!read_float(OptArg, Noise_Ima) || Noise_Ima < 0.f) {
-          std::printf("bad sigma noise: %s\n", OptArg);
-          usage(argv);
-        }
-        break;
-      case 'O': toggle(BlockOverlap); break;
-      case 'P': PositivSol = 0; break;
-      case 'G': {
-        float weight;
-        int nbr_scale;
-        int nread = std::sscanf(OptArg, "%f,%d", &weight, &nbr_scale);
-        if (nread < 1) option_error("bad regul param: %s\n", OptArg);
-        if (weight < 0.f) option_error("Error: bad TV regul param: %s\n", OptArg);
-        if (nread == 2 && nbr_scale < 2) option_error("Error: bad number of TV scales: %s\n", OptArg);
-        LambdaTV = weight;
-        TV = 1;
-        if (nread == 2) TV_NbrScale2D = nbr_scale;
-        break;
-      }
-      case 'H': UseMask = 1; break;
-      case 'I': UseZoom = 1; break;
-      case 'z':
-        if (UseVMSOption) fatal_exit("Error: Z option already set...\n");
-        UseVMSOption = 1;
-        VMSSize = -1;
-        VMSDir.clear();
-        break;
-      case 'Z':
-        if (UseVMSOption) fatal_exit("Error: z option already set...\n");
-        read_vms_option(OptArg);
-        UseVMSOption = 1;
-        break;
-      case 'v': Verbose = 1; break;
-      case 'K': KillLastScale = 1; break;
-      case 'M': UseMad = 1; break;
-      case 'W': toggle(COS_WeightFirst); break;
-      case 'C':
-        if (!read_float(OptArg, COS_Min)) option_error("bad cosinus sensibility: %s\n", OptArg);
-        break;
-      case 'c':
-        if (!read_float(OptArg, CorrelConstraint))
-          option_error("bad correlation constraint parameter: %s\n", OptArg);
-        break;
-      case 'a':
-        if (!read_int(OptArg, DWT_NbrAngle)) option_error("bad number of angles: %s\n", OptArg);
-        break;
-      case 'u':
-        if (!read_int(OptArg, WT_NbrUndecimatedScale) || WT_NbrUndecimatedScale < 0)
-          option_error("Error: bad scale number: %s\n", OptArg);
-        break;
-      case 'U':
-        if (!read_int(OptArg, WP_NbrUndecimatedScale) || WP_NbrUndecimatedScale < 0)
-          option_error("Error: bad scale number: %s\n", OptArg);
-        break;
-      case 'w': WriteAll = 1; break;
-      case 'X': TestMode = 1; break;
-      default: usage(argv);
-    }
+  while ((c = GetOpt(argc, argv, letters.c_str())) != -1) {
+    const Option* option = find_option(c);
+    if (option == nullptr) usage(argv);
+    apply(*option, OptArg);
   }
 
   if (OptInd < argc) Name_Imag_In = argv[OptInd++];

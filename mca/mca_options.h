@@ -74,3 +74,7 @@ void verbose_usage();
 
 // Back to the initial values, OptInd included (for a second parse).
 void reset_mca_options();
+
+// The option globals into the MCA: the general fields from the option
+// table, then every base's own fields through its descriptor.
+void mca_configure(MCA& mca);

@@ -47,57 +47,6 @@ void as_float_results(fitsstruct& header) {
   header.bzero = 0.;
 }
 
-// The option globals into the MCA; every base takes its share.
-void configure(MCA& mca) {
-  mca.NbrBase = NbrBase;
-  for (int b = 0; b < NbrBase; b++) mca.TabSelect[b] = TabSelect[b];
-  mca.Noise_Ima = Noise_Ima;
-  mca.Nbr_Iter = Nbr_Iter;
-  mca.PositivSol = PositivSol;
-  mca.AT_PositivSol = mca.WT_PositivSol = mca.Rid_PositivSol = mca.Cur_PositivSol = PositivSol;
-  mca.PCur_PositivSol = mca.FCur_PositivSol = mca.DWT_PositivSol = PositivSol;
-  mca.WP_PositivSol = 0;
-  mca.MDCT_PositivSol = 0;
-  mca.FirstSoftThreshold = FirstSoftThreshold;
-  mca.LastSoftThreshold = LastSoftThreshold;
-  mca.UseNormL1 = UseNormL1;
-  mca.Rid_FirstDetectScale = FirstDetectScale;
-  if (BlockSize > 0) mca.Rid_BlockSize = BlockSize;
-  mca.AT_NbrScale = mca.WT_NbrScale = mca.Cur_NbrScale = mca.PCur_NbrScale = NbrScale2D;
-  mca.FCur_NbrScale = mca.MDCT_NbrScale = mca.DWT_NbrScale = mca.WP_NbrScale = NbrScale2D;
-  mca.AT_KillLastScale = mca.Cur_KillLastScale = KillLastScale;
-  mca.PCur_KillLastScale = mca.FCur_KillLastScale = KillLastScale;
-  mca.WT_NbrUndecimatedScale = WT_NbrUndecimatedScale;
-  mca.Cur_BlockOverlap = mca.LDCT_BlockOverlap = BlockOverlap;
-  mca.PCur_BlockOverlap = mca.MDCT_BlockOverlap = BlockOverlap;
-  mca.TV = TV;
-  mca.LambdaTV = LambdaTV;
-  if (CosBlockSize > 0) mca.LDCT_BlockSize = mca.MDCT_BlockSize = CosBlockSize;
-  mca.COS_Sensibility = COS_Sensibility;
-  mca.COS_Min = COS_Min;
-  mca.COS_WeightFirst = COS_WeightFirst;
-  mca.CosIsotrop = CosIsotrop;
-  mca.WP_NbrUndecimatedScale = WP_NbrUndecimatedScale;
-  mca.WP_FilterType = 1;
-  mca.WP_KillLastBand = COS_Min > 0 ? 1 : 0;
-  mca.DWT_NbrScaleCol = 2;
-  mca.DWT_NbrAngle = DWT_NbrAngle;
-  mca.RemoveLastScale = RemoveLastScale;
-  mca.UseMad = UseMad;
-  mca.UseMask = UseMask;
-  if (CorrelConstraint > 0) {
-    mca.CorrelConstraint = CorrelConstraint;
-    mca.UseCorrel = 1;
-  }
-  mca.Verbose = Verbose;
-  mca.WriteAll = WriteAll;
-  mca.UseZoom = UseZoom;
-  mca.ZoomFactor = ZoomFactor;
-  mca.TV_NbrScale2D = TV_NbrScale2D;
-  // The MOM schedule compares bases; with one base it has nothing to compare.
-  mca.T_Decreasing = (T_Decreasing == 2 && NbrBase == 1) ? 0 : T_Decreasing;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -138,7 +87,7 @@ int main(int argc, char* argv[]) {
   }
 
   const int nl = data.nl(), nc = data.nc();
-  configure(mca);
+  mca_configure(mca);
   mca.alloc(nl, nc, components.data());
 
   if (UseMask) {

@@ -4,6 +4,8 @@
 // settings of the local DCT base, its block sizes and the zoomed pair bound.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cmath>
 #include <random>
 #include <string>
@@ -118,17 +120,20 @@ TEST_F(CartoonTexture, BlockSizeOverlapAndWeightingReachTheBase) {
       {"-B 0", {" Nl = 128 Nc = 128\n LDCT BlockSize = 32\n Overlapping Blocks \n", "", ""}},
       // A block larger than the image becomes the whole image.
       {"-B 128 -O", {" LDCT BlockSize = 64\n", "", ""}},
+      // An image side below the default block and not a power of two: the
+      // largest power of two that fits.
+      {"-O small.fits", {" LDCT BlockSize = 16\n", "larger than the image (24 x 24): using 16", ""}},
   };
+  write_fits(path("small.fits"), cartoon(24));
   for (const auto& r : runs) {
-    ASSERT_EQ(run(std::string("-t 1 -t 5 -i 2 -g 1 -v ") + r.options + " in.fits out.fits"), 0)
+    const std::string input = std::strstr(r.options, ".fits") ? "" : " in.fits";
+    ASSERT_EQ(run(std::string("-t 1 -t 5 -i 2 -g 1 -v ") + r.options + input + " out.fits"), 0)
         << r.options << "\n" << output_;
     for (const char* line : r.lines) EXPECT_TRUE(printed(line)) << r.options << ": " << line;
   }
-  // Blocks must be powers of two: a given one, and the default one shrunk to
-  // an image side that is not.
-  write_fits(path("small.fits"), cartoon(24));
-  for (const char* args : {"-B 12 in.fits", "small.fits"}) {
-    EXPECT_EQ(run(std::string("-t 1 -t 5 -g 1 ") + args + " bad.fits"), 255) << args;
+  // A given block must be a power of two.
+  {
+    EXPECT_EQ(run("-t 1 -t 5 -g 1 -B 12 in.fits bad.fits"), 255);
     EXPECT_TRUE(printed("power of two")) << output_;
     for (const char* name : {"bad.fits", "bad_cos.fits", "bad_atrou.fits", "bad_resi.fits"})
       EXPECT_FALSE(exists(name)) << name;

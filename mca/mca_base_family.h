@@ -1,0 +1,57 @@
+// The descriptor behind every MCA base: its texts, the defaults and option
+// copies of its parameter fields, and its operations on the MCA. Each family
+// of bases defines its descriptors in its own mca_bases_<family>.cc, and one
+// table indexed by type_mcabase (mca_bases.cc) lists them, so that a new
+// base is one file and one table row instead of a case in every dispatcher.
+#pragma once
+
+#include "mca/mca.h"
+
+using McaImage = to_array<float, false>;
+
+struct MCABaseFamily {
+  const char* name;        // StringMCABase text
+  const char* suffix;      // of the base's output image
+  const char* proj_label;  // printed before the projection when verbose
+  bool available;          // whether this build carries the base's transform
+
+  void (*reset)(MCA&);      // the base's fields to their defaults
+  void (*configure)(MCA&);  // the option globals into the base's fields
+  void (*alloc)(MCA&);      // transform objects for an Nl x Nc run
+  void (*free)(MCA&);
+  // Largest coefficient of the image in noise units; null when the base
+  // takes no part in the first level (init) or has none for MOM (max).
+  float (*init)(MCA&, McaImage& data);
+  float (*max)(MCA&, McaImage& resi);
+  void (*project)(MCA&, McaImage& component);  // null: nothing to project
+  // Constraint on component b after its projection.
+  void (*constrain)(MCA&, int b);
+};
+
+// The base's descriptor; a value outside the enumeration stops the process
+// with "Error: not implemeted transform ... ".
+const MCABaseFamily& mca_base_family(type_mcabase base);
+
+// Shared constraints: negative pixels to 0 when the flag is 1; and the
+// centring and clipping to five noise units of the texture-like bases.
+void mca_positivity(McaImage& component, int positivity_flag);
+void mca_centre_and_clip(McaImage& component, float noise);
+// With a texture base second in super-resolution, the pair of the first two
+// components is kept within the zoomed 8-bit range.
+void mca_bound_zoomed_pair(MCA& mca, int b);
+
+// The families' descriptors, listed in the table of mca_bases.cc.
+extern const MCABaseFamily AtrouBase;
+extern const MCABaseFamily LocalDctBase;
+extern const MCABaseFamily PixelBase;
+extern const MCABaseFamily WTBase, RidBase, CurBase, WPBase, PCurBase, FCurBase, MCosBase,
+    DWTBase, PSBase;
+
+// Magnitude of the largest coefficient of an image.
+float mca_max_magnitude(const McaImage& ima);
+// A zero band level would divide every normalised coefficient by zero and
+// turn the whole separation into NaN: stops with a message naming the band.
+void mca_check_noise_level(const char* tag, int band, float level);
+// The power-spectrum constraint of the texture bases when CosIsotrop is set;
+// it is not built yet, so asking for it stops the run.
+void mca_isotropic_constraint(MCA& mca, int b);

@@ -1,0 +1,110 @@
+// The a trous wavelet base: the initialisation that fixes the band noise
+// levels and returns the data's largest normalised coefficient, the maximum
+// used by the MOM schedule, the projection by thresholding, and the base's
+// descriptor.
+#include <cmath>
+#include <cstdio>
+
+#include "array/fatal.h"
+#include "array/scalar_helpers.h"
+#include "mca/mca.h"
+#include "mca/mca_base_family.h"
+#include "mca/mca_options.h"
+#include "mca/mca_coef_update.h"
+#include "numerics/noise_estimators.h"
+
+namespace {
+
+// Scale counts of the base: below 2 there is no wavelet band, and from 9 on
+// the finest band levels would come from the zero entries of the band-norm
+// table.
+constexpr int MinAtrouScales = 2;
+constexpr int MaxAtrouScalesWithNorms = 8;
+
+void reset(MCA& m) {
+  m.AT_TabBand = nullptr;
+  m.AT_NbrScale = 4;
+  m.AT_KillLastScale = 1;
+  m.AT_PositivSol = m.PositivSol;
+}
+
+void configure(MCA& m) {
+  m.AT_NbrScale = NbrScale2D;
+  m.AT_KillLastScale = KillLastScale;
+  m.AT_PositivSol = PositivSol;
+}
+
+void alloc(MCA& m) {
+  if (m.AT_NbrScale < MinAtrouScales || (m.AT_NbrScale > MaxAtrouScalesWithNorms && !m.UseMad))
+    fatal_exitf(-1, stdout,
+                "Error: bad number of scales in the a trous transform: %d (%d to %d) ...\n",
+                m.AT_NbrScale, MinAtrouScales, MaxAtrouScalesWithNorms);
+  if (m.AT_TabBand != nullptr) m.AT_Trans.free(m.AT_TabBand, m.AT_NbrScale);
+  m.AT_Trans.alloc(m.AT_TabBand, m.Nl, m.Nc, m.AT_NbrScale);
+  m.AT_TabNoise.alloc(m.AT_NbrScale, "AT_TabNoise");
+  if (m.UseCorrel) {
+    if (m.AT_TabBandCorrel != nullptr) m.AT_Trans.free(m.AT_TabBandCorrel, m.AT_NbrScale);
+    m.AT_Trans.alloc(m.AT_TabBandCorrel, m.Nl, m.Nc, m.AT_NbrScale);
+  }
+}
+
+void free(MCA& m) { m.AT_Trans.free(m.AT_TabBand, m.AT_NbrScale); }
+
+float init(MCA& m, McaImage& data) { return m.atrou_init(data, m.UseMad ? True : False); }
+float max(MCA& m, McaImage& resi) { return m.atrou_max(resi); }
+void project(MCA& m, McaImage& ima) { m.atrou_proj(ima, m.Lambda); }
+void constrain(MCA& m, int b) { mca_positivity(m.TabImaRec[b], m.AT_PositivSol); }
+
+}  // namespace
+
+const MCABaseFamily AtrouBase = {"A trous algorithm", "_atrou", "Atrou proj ", true,
+                                 reset, configure, alloc, free, init, max, project, constrain};
+
+float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
+  AT_Trans.transform(Data, AT_TabBand, AT_NbrScale);
+  float maximum = 0.f;
+  for (int b = 0; b < AT_NbrScale - 1; b++) {
+    float level;
+    if (UseMadLevels) {
+      level = detect_noise_from_mad(AT_TabBand[b], False);
+      if (Verbose) std::printf("AT Band %d Noise Level =  %g\n", b + 1, level);
+    } else {
+      level = Noise_Ima * AT_Trans.norm_band(b);
+    }
+    mca_check_noise_level("AT", b, level);
+    AT_TabNoise(b) = level;
+    float candidate = mca_max_magnitude(AT_TabBand[b]) / level;
+    if (candidate > maximum) maximum = candidate;
+  }
+  if (Verbose) std::printf("AT MAX_NormCoef = %g\n", maximum);
+  return maximum;
+}
+
+float MCA::atrou_max(to_array<float, false>& Residual) {
+  AT_Trans.transform(Residual, AT_TabBand, AT_NbrScale);
+  float maximum = 0.f;
+  for (int b = 0; b < AT_NbrScale - 1; b++) {
+    float candidate = mca_max_magnitude(AT_TabBand[b]) / AT_TabNoise(b);
+    if (candidate > maximum) maximum = candidate;
+  }
+  if (Verbose) std::printf("AT MAX_NormCoef = %g\n", maximum);
+  return maximum;
+}
+
+void MCA::atrou_proj(to_array<float, false>& Ima, float Level) {
+  AT_Trans.transform(Ima, AT_TabBand, AT_NbrScale);
+  if (UseCorrel) AT_Trans.transform(ImaCorrel, AT_TabBandCorrel, AT_NbrScale);
+  for (int b = 0; b < AT_NbrScale - 1; b++) {
+    // The finest band takes one noise unit more: it holds most of the noise.
+    float factor = b == 0 ? Level + 1.f : Level;
+    if (Level == 0.f) factor = 0.f;
+    const float threshold = factor * AT_TabNoise(b);
+    const float* correl = UseCorrel ? AT_TabBandCorrel[b].buffer() : nullptr;
+    float* coef = AT_TabBand[b].buffer();
+    mca_update_coefficients(coef, correl, AT_TabBand[b].n_elem(), threshold, Level,
+                            CorrelConstraint, UseNormL1 == 1);
+  }
+  if (AT_KillLastScale == 1) AT_TabBand[AT_NbrScale - 1].init();
+  AT_Trans.recons(AT_TabBand, Ima, AT_NbrScale, True);
+}
+

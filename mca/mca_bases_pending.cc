@@ -1,0 +1,141 @@
+// The bases whose transforms this build does not carry yet. Their parameter
+// fields take their defaults and the options all the same (the program fills
+// them whatever is selected); selecting one of them stops the run before
+// anything is read. When a base's transform lands, its row moves to a file
+// of its own with its operations.
+#include "mca/mca_base_family.h"
+#include "mca/mca_options.h"
+
+namespace {
+
+constexpr MCABaseFamily pending(const char* name, const char* suffix, const char* label,
+                                void (*reset)(MCA&), void (*configure)(MCA&)) {
+  return {name,    suffix,  label,   false,   reset,   configure,
+          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+}
+
+void reset_wt(MCA& m) {
+  m.WT_NbrUndecimatedScale = 1;
+  m.WT_NbrScale = 4;
+  m.WT_PositivSol = m.PositivSol;
+}
+void configure_wt(MCA& m) {
+  m.WT_NbrUndecimatedScale = WT_NbrUndecimatedScale;
+  m.WT_NbrScale = NbrScale2D;
+  m.WT_PositivSol = PositivSol;
+}
+
+void reset_rid(MCA& m) {
+  m.Rid_BlockSize = -1;
+  m.Rid_FirstDetectScale = 0;
+  m.Rid_PositivSol = m.PositivSol;
+}
+void configure_rid(MCA& m) {
+  if (BlockSize > 0) m.Rid_BlockSize = BlockSize;
+  m.Rid_FirstDetectScale = FirstDetectScale;
+  m.Rid_PositivSol = PositivSol;
+}
+
+void reset_cur(MCA& m) {
+  m.Cur_BlockSize = 16;
+  m.Cur_BlockOverlap = 0;
+  m.Cur_PositivSol = m.PositivSol;
+  m.Cur_NbrScale = 4;
+  m.Cur_KillLastScale = 0;
+}
+void configure_cur(MCA& m) {
+  m.Cur_BlockOverlap = BlockOverlap;
+  m.Cur_PositivSol = PositivSol;
+  m.Cur_NbrScale = NbrScale2D;
+  m.Cur_KillLastScale = KillLastScale;
+}
+
+void reset_pcur(MCA& m) {
+  m.PCur_BlockSize = 16;
+  m.PCur_BlockOverlap = 0;
+  m.PCur_PositivSol = m.PositivSol;
+  m.PCur_NbrScale = 4;
+  m.PCur_KillLastScale = 0;
+}
+void configure_pcur(MCA& m) {
+  m.PCur_BlockOverlap = BlockOverlap;
+  m.PCur_PositivSol = PositivSol;
+  m.PCur_NbrScale = NbrScale2D;
+  m.PCur_KillLastScale = KillLastScale;
+}
+
+void reset_fcur(MCA& m) {
+  m.FCur_NbrDir = 32;
+  m.FCur_PositivSol = m.PositivSol;
+  m.FCur_NbrScale = 4;
+  m.FCur_KillLastScale = 0;
+}
+void configure_fcur(MCA& m) {
+  m.FCur_PositivSol = PositivSol;
+  m.FCur_NbrScale = NbrScale2D;
+  m.FCur_KillLastScale = KillLastScale;
+}
+
+void reset_mcos(MCA& m) {
+  m.MDCT_PositivSol = 0;
+  m.MDCT_BlockSize = 8;
+  m.MDCT_BlockOverlap = 0;
+  m.MDCT_NbrScale = 4;
+}
+void configure_mcos(MCA& m) {
+  m.MDCT_PositivSol = 0;
+  if (CosBlockSize > 0) m.MDCT_BlockSize = CosBlockSize;
+  m.MDCT_BlockOverlap = BlockOverlap;
+  m.MDCT_NbrScale = NbrScale2D;
+}
+
+void reset_dwt(MCA& m) {
+  m.DWT_NbrAngle = 10;
+  m.DWT_NbrScale = 4;
+  m.DWT_NbrScaleCol = 4;
+  m.DWT_PositivSol = m.PositivSol;
+}
+void configure_dwt(MCA& m) {
+  m.DWT_NbrAngle = DWT_NbrAngle;
+  m.DWT_NbrScale = NbrScale2D;
+  m.DWT_NbrScaleCol = 2;
+  m.DWT_PositivSol = PositivSol;
+}
+
+void reset_wp(MCA& m) {
+  m.WP_NbrScale = 4;
+  m.WP_NbrUndecimatedScale = 2;
+  m.WP_PositivSol = 0;
+  m.WP_KillLastBand = 0;
+  m.WP_FilterType = 1;
+}
+void configure_wp(MCA& m) {
+  m.WP_NbrScale = NbrScale2D;
+  m.WP_NbrUndecimatedScale = WP_NbrUndecimatedScale;
+  m.WP_PositivSol = 0;
+  m.WP_KillLastBand = COS_Min > 0 ? 1 : 0;
+  m.WP_FilterType = 1;
+}
+
+void nothing(MCA&) {}
+
+}  // namespace
+
+const MCABaseFamily WTBase = pending("bi-orthogonal WT with 7/9 filters", "_wt", "WT proj ",
+                                     reset_wt, configure_wt);
+const MCABaseFamily RidBase =
+    pending("Ridgelet transform", "_rid", "Rid proj ", reset_rid, configure_rid);
+const MCABaseFamily CurBase =
+    pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur);
+const MCABaseFamily WPBase =
+    pending("Wavelet Packet basis", "_wp", "WP proj ", reset_wp, configure_wp);
+const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
+                                       "Pyr. Curvelet proj ", reset_pcur, configure_pcur);
+const MCABaseFamily FCurBase = pending("Curvelet transform 04 (Fast Transform)", "_fcur",
+                                       "Fast Curvelet proj ", reset_fcur, configure_fcur);
+const MCABaseFamily MCosBase = pending("Multiscale Local Discrete Cosinus Transform", "_mcos",
+                                       "Local MDCT proj ", reset_mcos, configure_mcos);
+const MCABaseFamily DWTBase =
+    pending("Multi-Direction WT", "_dwt", "", reset_dwt, configure_dwt);
+const MCABaseFamily PSBase =
+    pending("FFT2D-WT1D-PowSpectrum", "_ps", "FFT2D-WT1D proj ", nothing, nothing);
