@@ -41,5 +41,8 @@ float mca_mom_lambda(float lambda, float first_level, float last_level, int i, i
   if (step < noise / 2.f) step = noise / 2.f;
   float next = lambda - step;
   if (first_level < next) next = first_level;
+  // Like the other schedules, the descent ends at the last level: a step
+  // past it would put the noise into the components.
+  if (next < last_level) next = last_level;
   return next < 0.f ? 0.f : next;
 }

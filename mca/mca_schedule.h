@@ -21,6 +21,6 @@ float mca_linear_lambda(float lambda, float step, float last_level);
 float mca_exp_lambda(float last_level, float delta, int i, int nbr_iter);
 // MOM schedule at iteration i: the step is (first - last) / (nbr_iter - i),
 // at least noise / 2; the level never rises above the latest first level and
-// never falls below 0. Returns the new level and sets step.
+// never falls below the last level (nor 0). Returns the new level and sets step.
 float mca_mom_lambda(float lambda, float first_level, float last_level, int i, int nbr_iter,
                      float noise, float& step);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "support/death.h"
 
@@ -153,6 +154,51 @@ TEST(McaObject, AtrousInitMaxAndProjection) {
   mca.AT_Trans.free(band, 4);
 }
 
+// The projection against bands thresholded here: the finest band at one
+// noise unit more than the others, and with the correlation term every
+// level raised by |correlation band| x level x weight.
+TEST(McaObject, AtrousProjectionThresholdsEachBandAtItsOwnLevel) {
+  const float level = 2.5f, weight = 0.3f;
+  for (int use_correl : {0, 1}) {
+    MCA mca;
+    mca.UseCorrel = use_correl;
+    mca.CorrelConstraint = weight;
+    setup(mca, {MCA_ATROU}, 32, 1.f);
+    const Image ima = synthetic_image(32, 5);
+    Image correl = synthetic_image(32, 6);
+    mca.ImaCorrel = correl;
+    Image work = ima;
+    mca.atrou_init(work, False);
+
+    Image *band = nullptr, *correl_band = nullptr;
+    mca.AT_Trans.alloc(band, 32, 32, 4);
+    mca.AT_Trans.alloc(correl_band, 32, 32, 4);
+    mca.AT_Trans.transform(ima, band, 4);
+    mca.AT_Trans.transform(correl, correl_band, 4);
+    int killed_by_the_finest_rule = 0;
+    for (int b = 0; b < 3; b++)
+      for (int k = 0; k < ima.n_elem(); k++) {
+        const float base = (b == 0 ? level + 1.f : level) * mca.AT_TabNoise(b);
+        const float t = use_correl ? base + std::fabs(correl_band[b](k)) * level * weight : base;
+        const float c = band[b](k);
+        if (b == 0 && std::fabs(c) >= level * mca.AT_TabNoise(0) && std::fabs(c) < t)
+          killed_by_the_finest_rule++;
+        band[b](k) = std::fabs(c) < t ? 0.f : c;
+      }
+    band[3].init();
+    Image expected(32, 32);
+    mca.AT_Trans.recons(band, expected, 4, True);
+    EXPECT_GT(killed_by_the_finest_rule, 0) << "the case must tell the two levels apart";
+
+    Image component = ima;
+    mca.atrou_proj(component, level);
+    for (int k = 0; k < ima.n_elem(); k++)
+      ASSERT_NEAR(component(k), expected(k), 1e-4f) << "correl " << use_correl << " pixel " << k;
+    mca.AT_Trans.free(band, 4);
+    mca.AT_Trans.free(correl_band, 4);
+  }
+}
+
 TEST(McaObject, PixelBasisProjectionAndLevels) {
   MCA mca;
   setup(mca, {MCA_PIXEL}, 4, 2.f);
@@ -238,26 +284,47 @@ TEST(McaDecomposition, WrongDataSizeIsRefused) {
                      "       Expected size is 16 16");
 }
 
-TEST(McaDecomposition, MomScheduleNeverRisesAndReachesTheLastLevel) {
-  MCA mca;
-  mca.T_Decreasing = 2;
+// The levels of a verbose run, iteration by iteration.
+std::vector<float> run_levels(MCA& mca, Image& data) {
   mca.Verbose = 1;
   testing::internal::CaptureStdout();
+  mca.decomposition(data);
+  const std::string out = testing::internal::GetCapturedStdout();
+  std::vector<float> levels;
+  for (size_t pos = out.find("Iteration "); pos != std::string::npos;
+       pos = out.find("Iteration ", pos + 1))
+    levels.push_back(std::stof(out.substr(out.find("Lambda = ", pos) + 9)));
+  if (out.find("   MOM calculation \n") == std::string::npos) levels.insert(levels.begin(), -1.f);
+  return levels;
+}
+
+// The linear schedule takes exactly Nbr_Iter iterations, evenly spaced, the
+// last one at the last level; MOM never rises, and ends at the last level
+// rather than below it (its last step, first - last, would pass it).
+TEST(McaDecomposition, SchedulesEndAtTheLastLevel) {
+  for (int nbr_iter : {2, 3, 10, 40}) {
+    MCA mca;
+    setup(mca, {MCA_ATROU, MCA_PIXEL}, 32, 1.f, nbr_iter);
+    Image data = synthetic_image(32, 8);
+    std::vector<float> levels = run_levels(mca, data);
+    ASSERT_EQ(levels.front(), -1.f) << "the linear schedule runs no MOM calculation";
+    levels.erase(levels.begin());
+    ASSERT_EQ(static_cast<int>(levels.size()), nbr_iter);
+    // Within the rounding of nbr_iter - 1 float subtractions.
+    EXPECT_NEAR(levels.back(), mca.LastSoftThreshold, 1e-5f * nbr_iter * levels[0]) << nbr_iter;
+    for (size_t i = 1; i + 1 < levels.size(); i++)
+      EXPECT_NEAR(levels[i - 1] - levels[i], mca.LambdaStep, 1e-3f * levels[0]) << i;
+  }
+  MCA mca;
+  mca.T_Decreasing = 2;
   setup(mca, {MCA_ATROU, MCA_PIXEL}, 32, 1.f, 40);
   Image data = synthetic_image(32, 8);
-  mca.decomposition(data);
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("   MOM calculation \n"), std::string::npos);
-  float previous = 1e30f;
-  int iterations = 0;
-  for (size_t pos = out.find("Iteration "); pos != std::string::npos;
-       pos = out.find("Iteration ", pos + 1), iterations++) {
-    float lambda = std::stof(out.substr(out.find("Lambda = ", pos) + 9));
-    EXPECT_LE(lambda, previous);
-    EXPECT_GE(lambda, 0.f);
-    previous = lambda;
+  const std::vector<float> levels = run_levels(mca, data);
+  ASSERT_GT(levels.size(), 2u);
+  EXPECT_NE(levels.front(), -1.f) << "MOM calculations are printed";
+  for (size_t i = 1; i < levels.size(); i++) {
+    EXPECT_LE(levels[i], levels[i - 1]);
+    EXPECT_GE(levels[i], mca.LastSoftThreshold) << i;
   }
-  EXPECT_GT(iterations, 1);
-  EXPECT_LE(iterations, 40);
-  EXPECT_LE(mca.Lambda, mca.LastSoftThreshold);
+  EXPECT_EQ(levels.back(), mca.LastSoftThreshold);
 }
