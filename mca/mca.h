@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
@@ -41,6 +42,11 @@ const char* StringMCABase(type_mcabase base);
 const char* mca_base_suffix(type_mcabase base);
 // Whether this build carries the transform behind a base.
 bool mca_base_available(type_mcabase base);
+
+class MCA;
+// Names of the result images write_allima(Name, Header) writes: one per
+// selected base, then the residual.
+std::vector<std::string> mca_result_names(const MCA& mca, const char* Name);
 
 class MCA {
  public:

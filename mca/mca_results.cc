@@ -27,13 +27,18 @@ const char* suffix_or_fail(type_mcabase base) {
 
 }  // namespace
 
-void MCA::write_allima(const char* Name, fitsstruct& Header) {
+std::vector<std::string> mca_result_names(const MCA& mca, const char* Name) {
   const std::string prefix = name_prefix(Name);
-  for (int b = 0; b < NbrBase; b++) {
-    std::string name = prefix + suffix_or_fail(TabSelect[b]);
-    io_write_ima_float(name.c_str(), TabImaRec[b], &Header, False);
-  }
-  io_write_ima_float((prefix + "_resi").c_str(), Resi, &Header, False);
+  std::vector<std::string> names;
+  for (int b = 0; b < mca.NbrBase; b++) names.push_back(prefix + suffix_or_fail(mca.TabSelect[b]));
+  names.push_back(prefix + "_resi");
+  return names;
+}
+
+void MCA::write_allima(const char* Name, fitsstruct& Header) {
+  const std::vector<std::string> names = mca_result_names(*this, Name);
+  for (int b = 0; b < NbrBase; b++) io_write_ima_float(names[b].c_str(), TabImaRec[b], &Header, False);
+  io_write_ima_float(names[NbrBase].c_str(), Resi, &Header, False);
 }
 
 void MCA::write_allima(const char* Name, int Iter) {

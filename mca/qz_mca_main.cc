@@ -1,6 +1,8 @@
 // qz_mca: separates an image into morphological components, one per selected
 // base, and writes the components, the residual and their sum.
+#include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "array/fatal.h"
@@ -9,6 +11,7 @@
 #include "mca/mca.h"
 #include "mca/mca_input.h"
 #include "mca/mca_options.h"
+#include "mca/mca_run_files.h"
 #include "numerics/noise_estimators.h"
 
 namespace {
@@ -47,6 +50,30 @@ void as_float_results(fitsstruct& header) {
   header.bzero = 0.;
 }
 
+// Pixels that are not finite numbers would spread through every transform
+// into hundreds of NaN pixels of every result.
+void refuse_non_finite_pixels(const to_array<float, false>& data, const std::string& name) {
+  long count = 0;
+  const float* p = data.buffer();
+  for (int k = 0; k < data.n_elem(); k++)
+    if (!std::isfinite(p[k])) count++;
+  if (count > 0)
+    fatal_exitf(-1, stdout,
+                "Error: %ld pixels of the input image are not finite numbers; set missing "
+                "pixels to 0 and use -H to mask them ... (%s)\n",
+                count, name.c_str());
+}
+
+// Every file the run may write: the results, and the debug images of the
+// mask and of -w.
+std::vector<std::string> run_outputs(const MCA& mca) {
+  std::vector<std::string> outputs = mca_result_names(mca, Name_Imag_Out.c_str());
+  outputs.push_back(Name_Imag_Out);
+  if (UseMask) outputs.push_back("xx_interp.fits");
+  if (WriteAll) outputs.push_back("xx_res.fits");
+  return outputs;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -68,10 +95,15 @@ int main(int argc, char* argv[]) {
   }
 
   MCA mca;
-  std::vector<to_array<float, false>> components(NbrBase);
+  mca_configure(mca);
+  RunFiles files(Name_Imag_In, run_outputs(mca));
+  files.refuse_output_over_input();
+  files.arm();
+
   to_array<float, false> data;
   fitsstruct header;
   io_read_ima_float(Name_Imag_In.c_str(), data, &header);
+  refuse_non_finite_pixels(data, Name_Imag_In);
   if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor);
   header.origin = CommandLine.c_str();
   as_float_results(header);
@@ -86,9 +118,9 @@ int main(int argc, char* argv[]) {
                   Noise_Ima);
   }
 
-  const int nl = data.nl(), nc = data.nc();
+  // Noise_Ima may have been estimated since the first copy.
   mca_configure(mca);
-  mca.alloc(nl, nc, components.data());
+  mca.alloc(data.nl(), data.nc(), nullptr);
 
   if (UseMask) {
     float missing = make_mask(data, mca.MaskIma, UseZoom != 0);
@@ -106,5 +138,6 @@ int main(int argc, char* argv[]) {
   mca.reconstruction(data);
   if (mca.RemoveLastScale == 1) data += mca.LastScale;
   io_write_ima_float(Name_Imag_Out.c_str(), data, &header, False);
+  files.commit();
   return 0;
 }

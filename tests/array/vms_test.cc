@@ -371,16 +371,34 @@ TEST_F(Vms, FileUtilitiesAndCleanup) {
   EXPECT_TRUE(fs::exists(path));
 }
 
-TEST(VmsSignals, StackDumpNeedsNoMissingDebugger) {
-  // The stack goes through gdb when it is installed, otherwise nothing is
-  // printed: never a shell complaint about a debugger that is not there.
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  dump_stack();
-  std::string out = testing::internal::GetCapturedStdout();
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ((out + err).find("not found"), std::string::npos) << out << err;
-  EXPECT_EQ((out + err).find("dbx"), std::string::npos) << out << err;
+TEST(VmsSignals, StackDumpAsksTheDebuggerForThisProcess) {
+  // A stand-in gdb first on the PATH prints what it was asked; with no
+  // debugger at all nothing is printed, never a shell complaint.
+  char dir[] = "/tmp/qz_stack_dumpXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string script = std::string(dir) + "/gdb";
+  std::ofstream(script) << "#!/bin/sh\necho \"stand-in gdb $*\"\n";
+  ASSERT_EQ(chmod(script.c_str(), 0700), 0);
+  const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  const struct {
+    std::string path;
+    std::string expected;
+  } cases[] = {
+      {std::string(dir) + ":" + old_path,
+       "stand-in gdb -batch -p " + std::to_string(getpid()) + " -ex where -ex detach\n"},
+      {std::string(dir) + "/none", ""},
+  };
+  for (const auto& c : cases) {
+    setenv("PATH", c.path.c_str(), 1);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    dump_stack();
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    setenv("PATH", old_path.c_str(), 1);
+    EXPECT_EQ(out + err, c.expected);
+  }
+  fs::remove_all(dir);
 }
 
 TEST(VmsSignals, HandlersEndWithStatusOne) {

@@ -2,9 +2,13 @@
 // and read back with CFITSIO: output names, the sum of the outputs, the
 // header, the constraints, snapshots, mask and zoom invariants, refused runs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <string>
 
@@ -33,7 +37,15 @@ double mean(const FitsImage& ima) {
   return s / ima.pixels.size();
 }
 
-using QzMcaRun = QzMcaProgram;
+class QzMcaRun : public QzMcaProgram {
+ protected:
+  std::string image_bytes(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
+};
 
 }  // namespace
 
@@ -168,4 +180,71 @@ TEST_F(QzMcaRun, RefusedRunsLeaveNoOutput) {
     EXPECT_FALSE(exists("out.fits")) << r.args;
     EXPECT_FALSE(exists("out_atrou.fits")) << r.args;
   }
+}
+
+// Any result that would land on the input, by its own name or a derived one
+// (the residual, a component, the extension the writer appends), is refused
+// before anything is written, and the input keeps its bytes.
+TEST_F(QzMcaRun, ResultsNeverOverwriteTheInput) {
+  const struct {
+    const char* input;
+    const char* args;
+  } cases[] = {
+      {"in.fits", "-t 1 in.fits in.fits"},    {"in.fits", "-t 1 in.fits in"},
+      {"in.fits", "-t 1 in.fits ./in.fits"},  {"x_resi.fits", "-t 1 x_resi.fits x"},
+      {"x_atrou.fits", "-t 1 x_atrou.fits x"}, {"x_cos.fits", "-t 1 -t 5 x_cos.fits x.fits"},
+  };
+  for (const auto& c : cases) {
+    write_fits(path(c.input), synthetic(16, 11));
+    const std::string before = image_bytes(c.input);
+    EXPECT_EQ(run(c.args), 255) << c.args;
+    EXPECT_TRUE(printed("would overwrite the input image")) << c.args << "\n" << output_;
+    EXPECT_EQ(image_bytes(c.input), before) << c.args;
+    std::remove(path(c.input).c_str());
+  }
+}
+
+TEST_F(QzMcaRun, PixelsThatAreNotNumbersAreRefusedWithTheirCount) {
+  FitsImage in = synthetic(16, 12);
+  in.at(3, 4) = std::nanf("");
+  in.at(9, 9) = INFINITY;
+  write_fits(path("nan.fits"), in);
+  for (const char* args : {"-t 1 -g 1 nan.fits out.fits", "-t 1 -g 0 nan.fits out.fits"}) {
+    EXPECT_EQ(run(args), 255) << args;
+    EXPECT_TRUE(printed("2 pixels of the input image are not finite numbers")) << output_;
+    EXPECT_TRUE(printed("-H")) << output_;
+    EXPECT_TRUE(printed("(nan.fits)")) << output_;
+    EXPECT_FALSE(exists("out_atrou.fits"));
+  }
+}
+
+// The residual cannot be written (its name is taken by a directory) after
+// the component was: the run fails and takes back the component it wrote,
+// also over an older result, but leaves files it did not write alone.
+TEST_F(QzMcaRun, FailedRunLeavesNoResultFiles) {
+  write_fits(path("in.fits"), synthetic(16, 13));
+  write_fits(path("out_atrou.fits"), synthetic(16, 14));  // from an older run
+  write_fits(path("out_other.fits"), synthetic(16, 15));
+  ASSERT_EQ(mkdir(path("out_resi.fits").c_str(), 0700), 0);
+  EXPECT_NE(run("-t 1 -i 3 -g 1 in.fits out.fits"), 0);
+  EXPECT_TRUE(printed("out_resi")) << output_;
+  EXPECT_FALSE(exists("out_atrou.fits"));
+  EXPECT_FALSE(exists("out.fits"));
+  EXPECT_TRUE(exists("out_other.fits"));
+  EXPECT_TRUE(exists("in.fits"));
+}
+
+// The help, byte for byte as the golden file holds it (the memory defaults
+// shown are those of an environment without ZUB_VM_SIZE and ZUB_VM_DIR).
+TEST_F(QzMcaRun, HelpTextIsTheGoldenOne) {
+  const std::string command = "cd '" + dir_ + "' && env -u ZUB_VM_SIZE -u ZUB_VM_DIR bash -c " +
+                              "'exec -a qz_mca \"$0\" -q in out' '" + program_ + "' > help.txt 2>/dev/null";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 255);
+  std::ifstream golden(QZ_SOURCE_DIR "/tests/mca/golden/qz_mca_help.txt", std::ios::binary);
+  ASSERT_TRUE(golden.good());
+  std::stringstream expected;
+  expected << golden.rdbuf();
+  EXPECT_EQ(image_bytes("help.txt"), expected.str());
 }
