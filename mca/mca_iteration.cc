@@ -9,6 +9,7 @@
 #include "io/io_dispatch.h"
 #include "mca/mca.h"
 #include "mca/mca_base_family.h"
+#include "mca/mca_coef_update.h"
 #include "mca/mca_schedule.h"
 
 float MCA::mca_update(float Coef, float Level, float /*Third*/) const {
@@ -27,10 +28,27 @@ void MCA::reconstruction(to_array<float, false>& Ima) {
 }
 
 void MCA::make_residual(const to_array<float, false>& Data, to_array<float, false>& Residual) {
+  const int n = Data.n_elem();
+  if (!UseMask && !UseZoom && WriteAll != 1 && NbrBase <= MAX_MCA_BASES) {
+    // Data minus the components summed in base order, in one pass: the same
+    // float arithmetic as reconstruction followed by the difference.
+    if (Residual.nl() != Nl || Residual.nc() != Nc) Residual.alloc(Nl, Nc, "resi");
+    const float* component[MAX_MCA_BASES];
+    for (int b = 0; b < NbrBase; b++) component[b] = TabImaRec[b].buffer();
+    const float* data = Data.buffer();
+    float* resi = Residual.buffer();
+    const int nbr_base = NbrBase;
+#pragma omp parallel for schedule(static) if (n > ParallelPixels)
+    for (int k = 0; k < n; k++) {
+      float sum = component[0][k];
+      for (int b = 1; b < nbr_base; b++) sum += component[b][k];
+      resi[k] = data[k] - sum;
+    }
+    return;
+  }
   reconstruction(Residual);
   float* resi = Residual.buffer();
   const float* data = Data.buffer();
-  const int n = Residual.n_elem();
   if (UseMask) {
     const float* mask = MaskIma.buffer();
     for (int k = 0; k < n; k++) resi[k] = (data[k] - resi[k]) * mask[k];

@@ -248,3 +248,24 @@ TEST_F(QzMcaRun, HelpTextIsTheGoldenOne) {
   expected << golden.rdbuf();
   EXPECT_EQ(image_bytes("help.txt"), expected.str());
 }
+
+// Threads share out independent rows, blocks and pixels only: the results
+// are the same bits whatever their number.
+TEST_F(QzMcaRun, ResultsDoNotDependOnTheThreadCount) {
+  write_fits(path("in.fits"), synthetic(200, 16));
+  const char* const names[] = {"_atrou.fits", "_cos.fits", "_resi.fits", ".fits"};
+  std::vector<FitsImage> first;
+  for (const char* threads : {"1", "8", "3"}) {
+    setenv("OMP_NUM_THREADS", threads, 1);
+    const std::string out = std::string("out") + threads;
+    const int status = run("-t 1 -t 5 -C 0.25 -i 4 -g 1 in.fits " + out);
+    unsetenv("OMP_NUM_THREADS");
+    ASSERT_EQ(status, 0) << output_;
+    for (size_t k = 0; k < 4; k++) {
+      FitsImage result = read_fits(path(out + names[k]));
+      ASSERT_EQ(result.nl, 200) << out << names[k];
+      if (first.size() < 4) first.push_back(result);
+      else EXPECT_TRUE(result.pixels == first[k].pixels) << threads << " threads: " << names[k];
+    }
+  }
+}
