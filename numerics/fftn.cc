@@ -122,7 +122,7 @@ constexpr double Pi = 3.141592653589793;
 
 // Above this a prime factor takes the chirp-z convolution instead of the
 // direct sum: measured crossover of the two on 2D transforms of p x p.
-constexpr int ChirpMinFactor = 64;
+constexpr int ChirpMinFactor = 100;
 
 template <class T>
 struct Plan;
@@ -147,6 +147,7 @@ struct Pass {
   int factor;
   int span;
   std::vector<T> rot;
+  std::vector<T> rot_twin;  // float only: each rotation twice, (c, s, c, s)
   std::vector<T> odd_cos, odd_sin;
   // (cos, cos, sin, sin) of 2πj/p, for the sign + and -, so that one
   // four-wide product serves both sums of a general factor.
@@ -181,6 +182,13 @@ void build_pass(Pass<T>& ps) {
       T* at = &ps.rot[2 * (static_cast<size_t>(r - 1) * m + k)];
       at[0] = static_cast<T>(std::cos(angle));
       at[1] = static_cast<T>(std::sin(angle));
+    }
+  }
+  if (std::is_same<T, float>::value) {
+    ps.rot_twin.resize(2 * ps.rot.size());
+    for (size_t i = 0; i < ps.rot.size(); i += 2) {
+      ps.rot_twin[2 * i] = ps.rot_twin[2 * i + 2] = ps.rot[i];
+      ps.rot_twin[2 * i + 1] = ps.rot_twin[2 * i + 3] = ps.rot[i + 1];
     }
   }
   if (p > 5 && !ps.chirp) {
@@ -261,61 +269,51 @@ inline Pair rotate(Pair a, const float* w) {
 }
 #endif
 
-// The butterfly of factor p on the values x0 + q·step (q < p) for butterfly
-// k, whose rotations are at rot + 2k for output 1, rot + 2(m + k) for
-// output 2, and so on. C is Cx<T> or Pair.
-template <class C, class T, bool Neg>
-inline void butterfly(int p, T* x0, size_t step, const T* rot, size_t m, bool turn, T h3,
-                      T c5, T s5) {
+// The butterfly of factor P on the values x0 + q·step (q < P), whose
+// rotation for output r is at rot + (r - 1)·rot_step. C is Cx<T> or Pair.
+template <int P, class C, class T, bool Neg>
+inline void butterfly(T* x0, size_t step, const T* rot, size_t rot_step, bool turn, T h3, T c5,
+                    T s5) {
   C* tag = nullptr;
   auto at = [&](int q) { return x0 + q * step; };
   auto rotate_out = [&](int r, C y) {
-    if (turn) y = rotate<Neg>(y, rot + 2 * (r - 1) * m);
+    if (turn) y = rotate<Neg>(y, rot + (r - 1) * rot_step);
     store(at(r), y);
   };
-  switch (p) {
-    case 2: {
-      C u = load(at(0), tag), v = load(at(1), tag);
-      store(at(0), u + v);
-      rotate_out(1, u - v);
-      break;
-    }
-    case 4: {
-      C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag), a3 = load(at(3), tag);
-      C s02 = a0 + a2, d02 = a0 - a2, s13 = a1 + a3, d13 = a1 - a3;
-      C y1 = Neg ? d02 - times_i(d13) : d02 + times_i(d13);
-      C y3 = Neg ? d02 + times_i(d13) : d02 - times_i(d13);
-      store(at(0), s02 + s13);
-      rotate_out(1, y1);
-      rotate_out(2, s02 - s13);
-      rotate_out(3, y3);
-      break;
-    }
-    case 3: {
-      C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
-      C t = a1 + a2, d = scale(a1 - a2, h3);
-      C a = a0 - scale(t, T(0.5));
-      store(at(0), a0 + t);
-      rotate_out(1, a + times_i(d));
-      rotate_out(2, a - times_i(d));
-      break;
-    }
-    case 5: {
-      const T c2 = c5 * c5 - s5 * s5, s2 = T(2) * c5 * s5;
-      C x0v = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
-      C a3 = load(at(3), tag), a4 = load(at(4), tag);
-      C sum1 = a1 + a4, dif1 = a1 - a4, sum2 = a2 + a3, dif2 = a2 - a3;
-      C r1 = x0v + scale(sum1, c5) + scale(sum2, c2);
-      C q1 = scale(dif1, s5) + scale(dif2, s2);
-      C r2 = x0v + scale(sum1, c2) + scale(sum2, c5);
-      C q2 = scale(dif1, s2) - scale(dif2, s5);
-      store(at(0), x0v + sum1 + sum2);
-      rotate_out(1, r1 + times_i(q1));
-      rotate_out(2, r2 + times_i(q2));
-      rotate_out(3, r2 - times_i(q2));
-      rotate_out(4, r1 - times_i(q1));
-      break;
-    }
+  if constexpr (P == 2) {
+    C u = load(at(0), tag), v = load(at(1), tag);
+    store(at(0), u + v);
+    rotate_out(1, u - v);
+  } else if constexpr (P == 4) {
+    C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag), a3 = load(at(3), tag);
+    C s02 = a0 + a2, d02 = a0 - a2, s13 = a1 + a3, d13 = a1 - a3;
+    C y1 = Neg ? d02 - times_i(d13) : d02 + times_i(d13);
+    C y3 = Neg ? d02 + times_i(d13) : d02 - times_i(d13);
+    store(at(0), s02 + s13);
+    rotate_out(1, y1);
+    rotate_out(2, s02 - s13);
+    rotate_out(3, y3);
+  } else if constexpr (P == 3) {
+    C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
+    C t = a1 + a2, d = scale(a1 - a2, h3);
+    C a = a0 - scale(t, T(0.5));
+    store(at(0), a0 + t);
+    rotate_out(1, a + times_i(d));
+    rotate_out(2, a - times_i(d));
+  } else {
+    const T c2 = c5 * c5 - s5 * s5, s2 = T(2) * c5 * s5;
+    C x0v = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
+    C a3 = load(at(3), tag), a4 = load(at(4), tag);
+    C sum1 = a1 + a4, dif1 = a1 - a4, sum2 = a2 + a3, dif2 = a2 - a3;
+    C r1 = x0v + scale(sum1, c5) + scale(sum2, c2);
+    C q1 = scale(dif1, s5) + scale(dif2, s2);
+    C r2 = x0v + scale(sum1, c2) + scale(sum2, c5);
+    C q2 = scale(dif1, s2) - scale(dif2, s5);
+    store(at(0), x0v + sum1 + sum2);
+    rotate_out(1, r1 + times_i(q1));
+    rotate_out(2, r2 + times_i(q2));
+    rotate_out(3, r2 - times_i(q2));
+    rotate_out(4, r1 - times_i(q1));
   }
 }
 
@@ -423,15 +421,15 @@ Scratch<T>& thread_scratch() {
 template <class T>
 std::shared_ptr<const Plan<T>> get_plan(unsigned long n);
 
-// Runs one pass over the n interleaved values of x.
+// Runs one pass over `lanes` lines of n values side by side in x.
 template <class T, bool Neg>
-void run_pass(T* x, unsigned long n, const Pass<T>& ps, Scratch<T>& work);
+void run_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes, Scratch<T>& work);
 
 template <class T>
-void run_passes(T* x, const Plan<T>& plan, bool neg, Scratch<T>& work) {
+void run_passes(T* x, const Plan<T>& plan, bool neg, int lanes, Scratch<T>& work) {
   for (const Pass<T>& ps : plan.passes) {
-    if (neg) run_pass<T, true>(x, plan.n, ps, work);
-    else run_pass<T, false>(x, plan.n, ps, work);
+    if (neg) run_pass<T, true>(x, plan.n, ps, lanes, work);
+    else run_pass<T, false>(x, plan.n, ps, lanes, work);
   }
 }
 
@@ -439,7 +437,7 @@ void run_passes(T* x, const Plan<T>& plan, bool neg, Scratch<T>& work) {
 // natural order, for the tables of a chirp.
 void transform_natural(const Plan<double>& plan, std::vector<double>& x) {
   Scratch<double> none;
-  run_passes(x.data(), plan, false, none);
+  run_passes(x.data(), plan, false, 1, none);
   const std::vector<double> digits(x);
   for (unsigned long i = 0; i < plan.n; i++) {
     x[2 * i] = digits[2 * static_cast<size_t>(plan.perm[i])];
@@ -578,17 +576,17 @@ std::shared_ptr<const Plan<T>> get_plan(unsigned long n) {
   return plan;
 }
 
-// A direct transform of a general odd prime factor on butterfly k of the
-// block at b.
+// A direct transform of a general odd prime factor on the p values
+// a0 + j·stride, into work.outs.
 template <class T, bool Neg>
-void direct_factor(T* a0, const Pass<T>& ps, int m, Scratch<T>& work) {
+void direct_factor(const T* a0, const Pass<T>& ps, size_t stride, Scratch<T>& work) {
   const int p = ps.factor, h = (p - 1) / 2;
   T* sums = work.sums.data();
   T* outs = work.outs.data();
   T y0r = a0[0], y0i = a0[1];
   for (int j = 1; j <= h; j++) {
-    const T* xj = a0 + 2 * static_cast<size_t>(m) * j;
-    const T* xk = a0 + 2 * static_cast<size_t>(m) * (p - j);
+    const T* xj = a0 + stride * j;
+    const T* xk = a0 + stride * (p - j);
     T* sd = sums + 4 * (j - 1);
     sd[0] = xj[0] + xk[0];
     sd[1] = xj[1] + xk[1];
@@ -604,7 +602,7 @@ void direct_factor(T* a0, const Pass<T>& ps, int m, Scratch<T>& work) {
 
 // The same outputs by the chirp convolution.
 template <class T, bool Neg>
-void chirp_factor(const T* a0, const Pass<T>& ps, int m, Scratch<T>& work) {
+void chirp_factor(const T* a0, const Pass<T>& ps, size_t stride, Scratch<T>& work) {
   const Chirp<T>& cz = *ps.chirp;
   const Plan<T>& conv = *cz.conv;
   const int p = ps.factor;
@@ -613,19 +611,19 @@ void chirp_factor(const T* a0, const Pass<T>& ps, int m, Scratch<T>& work) {
   T* line = work.conv.data();
   T* order = work.order.data();
   for (int j = 0; j < p; j++) {
-    const T* x = a0 + 2 * static_cast<size_t>(m) * j;
+    const T* x = a0 + stride * j;
     line[2 * j] = x[0] * w[2 * j] - x[1] * w[2 * j + 1];
     line[2 * j + 1] = x[0] * w[2 * j + 1] + x[1] * w[2 * j];
   }
   std::fill(line + 2 * p, line + 2 * cz.m, T(0));
-  run_passes(line, conv, false, work);
+  run_passes(line, conv, false, 1, work);
   for (unsigned long i = 0; i < cz.m; i++) {
     const T* y = line + 2 * static_cast<size_t>(conv.perm[i]);
     const T* k = kernel + 2 * i;
     order[2 * i] = y[0] * k[0] - y[1] * k[1];
     order[2 * i + 1] = y[0] * k[1] + y[1] * k[0];
   }
-  run_passes(order, conv, true, work);
+  run_passes(order, conv, true, 1, work);
   T* outs = work.outs.data();
   for (int q = 0; q < p; q++) {
     const T* y = order + 2 * static_cast<size_t>(conv.perm[q]);
@@ -634,50 +632,91 @@ void chirp_factor(const T* a0, const Pass<T>& ps, int m, Scratch<T>& work) {
   }
 }
 
-template <class T, bool Neg>
-void run_pass(T* x, unsigned long n, const Pass<T>& ps, Scratch<T>& work) {
-  const int p = ps.factor, m = ps.span / p;
+// A pass of factor P (2 to 5). With one lane, neighbouring butterflies go
+// two at a time; with several lanes (lines side by side, value i of lane t
+// at 2·(i·lanes + t)) neighbouring lanes go two at a time under the same
+// rotation. Either way each value sees the same operations.
+template <int P, class T, bool Neg>
+void small_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
+  const int m = ps.span / P;
   const unsigned long span = ps.span;
   const T* rot = ps.rot.data();
   const T h3 = Neg ? -Constants<T>::sin60 : Constants<T>::sin60;
   const T c5 = Constants<T>::cos72, s5 = Neg ? -Constants<T>::sin72 : Constants<T>::sin72;
+  const size_t rot_step = 2 * static_cast<size_t>(m);
+  const size_t step = 2 * static_cast<size_t>(m) * lanes;
   for (unsigned long base = 0; base < n; base += span) {
-    T* b = x + 2 * base;
-    if (p <= 5) {
-      const size_t step = 2 * static_cast<size_t>(m);
+    T* b = x + 2 * base * lanes;
+    if (lanes == 1) {
       int k = 0;
 #ifdef __SSE2__
       if constexpr (std::is_same<T, float>::value) {
         for (; k + 1 < m; k += 2)
-          butterfly<Pair, T, Neg>(p, b + 2 * k, step, rot + 2 * k, m, true, h3, c5, s5);
+          butterfly<P, Pair, T, Neg>(b + 2 * k, step, rot + 2 * k, rot_step, true, h3, c5, s5);
       }
 #endif
       for (; k < m; k++)
-        butterfly<Cx<T>, T, Neg>(p, b + 2 * k, step, rot + 2 * k, m, k != 0, h3, c5, s5);
+        butterfly<P, Cx<T>, T, Neg>(b + 2 * k, step, rot + 2 * k, rot_step, k != 0, h3, c5, s5);
       continue;
     }
-    // A general odd prime factor: a transform of length p per butterfly.
     for (int k = 0; k < m; k++) {
-      T* a0 = b + 2 * k;
-      if (ps.chirp) chirp_factor<T, Neg>(a0, ps, m, work);
-      else direct_factor<T, Neg>(a0, ps, m, work);
-      const T* outs = work.outs.data();
-      a0[0] = outs[0];
-      a0[1] = outs[1];
-      for (int q = 1; q < p; q++) {
-        Cx<T> y{outs[2 * q], outs[2 * q + 1]};
-        if (k != 0) y = rotate<Neg>(y, rot + 2 * (static_cast<size_t>(q - 1) * m + k));
-        store(a0 + 2 * static_cast<size_t>(m) * q, y);
+      T* v = b + 2 * static_cast<size_t>(k) * lanes;
+      int t = 0;
+#ifdef __SSE2__
+      if constexpr (std::is_same<T, float>::value) {
+        const float* twin = ps.rot_twin.data() + 4 * k;
+        for (; t + 1 < lanes; t += 2)
+          butterfly<P, Pair, T, Neg>(v + 2 * t, step, twin, 2 * rot_step, k != 0, h3, c5, s5);
+      }
+#endif
+      for (; t < lanes; t++)
+        butterfly<P, Cx<T>, T, Neg>(v + 2 * t, step, rot + 2 * k, rot_step, k != 0, h3, c5, s5);
+    }
+  }
+}
+
+// A pass of a general odd prime factor: a transform of length p per
+// butterfly and lane.
+template <class T, bool Neg>
+void general_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes, Scratch<T>& work) {
+  const int p = ps.factor, m = ps.span / p;
+  const T* rot = ps.rot.data();
+  const size_t stride = 2 * static_cast<size_t>(m) * lanes;
+  for (unsigned long base = 0; base < n; base += ps.span) {
+    for (int k = 0; k < m; k++) {
+      for (int t = 0; t < lanes; t++) {
+        T* a0 = x + 2 * ((base + k) * lanes + t);
+        if (ps.chirp) chirp_factor<T, Neg>(a0, ps, stride, work);
+        else direct_factor<T, Neg>(a0, ps, stride, work);
+        const T* outs = work.outs.data();
+        a0[0] = outs[0];
+        a0[1] = outs[1];
+        for (int q = 1; q < p; q++) {
+          Cx<T> y{outs[2 * q], outs[2 * q + 1]};
+          if (k != 0) y = rotate<Neg>(y, rot + 2 * (static_cast<size_t>(q - 1) * m + k));
+          store(a0 + stride * q, y);
+        }
       }
     }
   }
 }
 
-// Lines gathered at a time from a strided dimension: enough to fill cache
-// lines, few enough to keep the work buffers small for long lengths.
-inline unsigned long lines_per_batch(unsigned long n) {
-  unsigned long b = 65536 / n;
-  return std::max(1UL, std::min(16UL, b));
+template <class T, bool Neg>
+void run_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes, Scratch<T>& work) {
+  switch (ps.factor) {
+    case 2: small_pass<2, T, Neg>(x, n, ps, lanes); break;
+    case 3: small_pass<3, T, Neg>(x, n, ps, lanes); break;
+    case 4: small_pass<4, T, Neg>(x, n, ps, lanes); break;
+    case 5: small_pass<5, T, Neg>(x, n, ps, lanes); break;
+    default: general_pass<T, Neg>(x, n, ps, lanes, work);
+  }
+}
+
+// Lines transformed side by side: enough to fill cache lines on the
+// reads of a strided dimension and to share each rotation among many
+// values, few enough that the group stays in the second-level cache.
+inline unsigned long lines_per_group(unsigned long n) {
+  return std::max(1UL, std::min(16UL, 16384 / n));
 }
 
 // Below this many values a transform stays on the calling thread.
@@ -714,61 +753,54 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
   const unsigned long s = static_cast<unsigned long>(sign < 0 ? -sign : sign);
   const unsigned long inner = span / n, outer = total / span;
   const unsigned long half = centred ? n / 2 : 0;
-  // Lines lie a little more than n apart, so that lines of a power-of-two
-  // length do not all fall in the same cache sets.
-  const unsigned long pitch = 2 * (n + 8);
-  const unsigned long batch = inner == 1 ? 1 : lines_per_batch(n);
-  const unsigned long chunks = (inner + batch - 1) / batch;
-  const long jobs = static_cast<long>(outer * chunks);
+  // Lines go in groups, side by side in the work buffer: neighbouring lines
+  // of a strided dimension (one read of the data serves the whole group),
+  // or consecutive lines of the fastest one. The groups depend on the sizes
+  // alone, never on the threads.
+  const bool fastest = inner == 1;
+  const unsigned long lines_across = fastest ? outer : inner;
+  const unsigned long group = std::min(lines_across, lines_per_group(n));
+  const unsigned long chunks = (lines_across + group - 1) / group;
+  const long jobs = static_cast<long>(fastest ? chunks : outer * chunks);
+  // Value q of line t of a group sits at base + t·line_step + q·value_step.
+  const unsigned long line_step = fastest ? n * s : s;
+  const unsigned long value_step = fastest ? s : inner * s;
   const int* perm = plan.perm.data();
   bool failed = false;
 
 #pragma omp parallel for schedule(static) if (jobs > 1 && total >= ParallelMinValues)
   for (long job = 0; job < jobs; job++) {
     Scratch<T>& work = thread_scratch<T>();
-    if (!work.fit(plan, batch * pitch)) {
+    if (!work.fit(plan, 2 * n * group)) {
 #pragma omp atomic write
       failed = true;
       continue;
     }
-    const unsigned long o = job / chunks, i0 = (job % chunks) * batch;
-    const unsigned long lines = std::min(batch, inner - i0);
+    const unsigned long o = fastest ? 0 : job / chunks;
+    const unsigned long first = (fastest ? job : job % chunks) * group;
+    const unsigned long lines = std::min(group, lines_across - first);
+    const unsigned long base = fastest ? first * n * s : (o * n * inner + first) * s;
     T* gather = work.lines.data();
-    // Value q of line t is at re/im[(row(q)·inner + i0 + t)·s].
-    auto row = [&](unsigned long q) {
+    auto at = [&](unsigned long q) {
       unsigned long r = q + half;
       if (r >= n) r -= n;
-      return ((o * n + r) * inner + i0) * s;
+      return base + r * value_step;
     };
-    if (lines == 1) {
-      for (unsigned long q = 0; q < n; q++) {
-        const unsigned long at = row(q);
-        gather[2 * q] = re[at];
-        gather[2 * q + 1] = im[at];
-      }
-      run_passes(gather, plan, neg, work);
-      for (unsigned long q = 0; q < n; q++) {
-        const unsigned long at = row(q);
-        re[at] = gather[2 * static_cast<unsigned long>(perm[q])];
-        im[at] = gather[2 * static_cast<unsigned long>(perm[q]) + 1];
-      }
-      continue;
-    }
     for (unsigned long q = 0; q < n; q++) {
-      const unsigned long at = row(q);
-      T* to = gather + 2 * q;
+      const unsigned long from = at(q);
+      T* to = gather + 2 * q * lines;
       for (unsigned long t = 0; t < lines; t++) {
-        to[t * pitch] = re[at + t * s];
-        to[t * pitch + 1] = im[at + t * s];
+        to[2 * t] = re[from + t * line_step];
+        to[2 * t + 1] = im[from + t * line_step];
       }
     }
-    for (unsigned long t = 0; t < lines; t++) run_passes(gather + t * pitch, plan, neg, work);
+    run_passes(gather, plan, neg, static_cast<int>(lines), work);
     for (unsigned long q = 0; q < n; q++) {
-      const unsigned long at = row(q);
-      const T* from = gather + 2 * static_cast<unsigned long>(perm[q]);
+      const unsigned long to = at(q);
+      const T* from = gather + 2 * static_cast<unsigned long>(perm[q]) * lines;
       for (unsigned long t = 0; t < lines; t++) {
-        re[at + t * s] = from[t * pitch];
-        im[at + t * s] = from[t * pitch + 1];
+        re[to + t * line_step] = from[2 * t];
+        im[to + t * line_step] = from[2 * t + 1];
       }
     }
   }
