@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "array/fatal.h"
@@ -133,16 +134,8 @@ void butterflies(complex_float* data, const Radix2Tables& t) {
   }
 }
 
-const Radix2Tables& tables_for(int n, int log2n, int direction) {
-  static std::vector<std::unique_ptr<Radix2Tables>> cache;
-  constexpr size_t Capacity = 8;
-  for (size_t i = 0; i < cache.size(); i++) {
-    if (cache[i]->n == n && cache[i]->direction == direction) {
-      std::rotate(cache.begin(), cache.begin() + i, cache.begin() + i + 1);
-      return *cache[0];
-    }
-  }
-  auto t = std::make_unique<Radix2Tables>();
+std::shared_ptr<const Radix2Tables> build_tables(int n, int log2n, int direction) {
+  auto t = std::make_shared<Radix2Tables>();
   t->n = n;
   t->direction = direction;
   t->trig.resize(std::max(1, n / 2));
@@ -162,9 +155,34 @@ const Radix2Tables& tables_for(int n, int log2n, int direction) {
   t->stage_rot.resize(std::max(1, n - 1));
   for (int h = 1; h < n; h *= 2)
     for (int q = 0; q < h; q++) t->stage_rot[h - 1 + q] = t->trig[q * (n / (2 * h))];
+  return t;
+}
+
+// Tables of the sizes in use, shared by all threads: built outside the lock,
+// immutable once published, kept alive by their users after eviction.
+std::shared_ptr<const Radix2Tables> tables_for(int n, int log2n, int direction) {
+  static std::mutex lock;
+  static std::vector<std::shared_ptr<const Radix2Tables>> cache;
+  constexpr size_t Capacity = 8;
+  auto find = [&]() -> std::shared_ptr<const Radix2Tables> {
+    for (size_t i = 0; i < cache.size(); i++) {
+      if (cache[i]->n == n && cache[i]->direction == direction) {
+        std::rotate(cache.begin(), cache.begin() + i, cache.begin() + i + 1);
+        return cache[0];
+      }
+    }
+    return nullptr;
+  };
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (auto found = find()) return found;
+  }
+  std::shared_ptr<const Radix2Tables> built = build_tables(n, log2n, direction);
+  std::lock_guard<std::mutex> guard(lock);
+  if (auto found = find()) return found;
   if (cache.size() >= Capacity) cache.pop_back();
-  cache.insert(cache.begin(), std::move(t));
-  return *cache[0];
+  cache.insert(cache.begin(), built);
+  return built;
 }
 
 inline void swap_halves(complex_float* v, int n) {
@@ -174,6 +192,16 @@ inline void swap_halves(complex_float* v, int n) {
 // Columns gathered at a time so that each read of the image touches
 // consecutive values.
 constexpr int ColumnBatch = 16;
+
+// Below this many values an image stays on the calling thread.
+constexpr long ParallelMinValues = 32768;
+
+// Work vectors of the calling thread; they only grow.
+std::vector<complex_float>& thread_vectors(size_t count) {
+  thread_local std::vector<complex_float> vectors;
+  if (vectors.size() < count) vectors.resize(count);
+  return vectors;
+}
 
 }  // namespace
 
@@ -274,40 +302,55 @@ void b_s_col_from_vector(complex_float* data, complex_float* vector, int c, int 
 void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   const int m = power_of_two_exponent(n);
   if (m < 0) fatal_exit("error: is not a power of two\n", -1, stdout);
-  const Radix2Tables& t = tables_for(n, m, direction);
+  const std::shared_ptr<const Radix2Tables> shared = tables_for(n, m, direction);
+  const Radix2Tables& t = *shared;
   const int h = n / 2;
   const int* dest = t.dest.data();
   // Each line is copied into a work vector with its halves exchanged and its
   // bits reversed in one move, transformed, and copied back with its halves
   // exchanged. Columns go in bands so that every read of the image touches
-  // consecutive values.
+  // consecutive values. Rows, then bands, are shared among the threads, each
+  // with its own vectors; a line's arithmetic does not depend on the thread.
   // Vectors are a little more than n apart: at a power-of-two stride the
   // band's values would all fall in the same cache sets.
   const size_t stride = static_cast<size_t>(n) + 8;
-  std::vector<complex_float> vectors(ColumnBatch * stride);
-  for (int r = 0; r < n; r++) {
-    complex_float* row = data + static_cast<long>(r) * n;
-    complex_float* v = vectors.data();
-    for (int k = 0; k < n; k++) v[dest[k]] = row[k];
-    butterflies(v, t);
-    std::copy(v + h, v + n, row);
-    std::copy(v, v + h, row + (n - h));
-  }
-  for (int c0 = 0; c0 < n; c0 += ColumnBatch) {
-    const int width = std::min(ColumnBatch, n - c0);
-    for (int k = 0; k < n; k++) {
-      const complex_float* src = data + static_cast<long>(k) * n + c0;
-      complex_float* v = vectors.data() + dest[k];
-      for (int c = 0; c < width; c++) v[c * stride] = src[c];
+  const bool parallel = static_cast<long>(n) * n >= ParallelMinValues;
+  const float count = static_cast<float>(n) * static_cast<float>(n);
+#pragma omp parallel if (parallel)
+  {
+    std::vector<complex_float>& vectors = thread_vectors(ColumnBatch * stride);
+#pragma omp for schedule(static)
+    for (int r = 0; r < n; r++) {
+      complex_float* row = data + static_cast<long>(r) * n;
+      complex_float* v = vectors.data();
+      for (int k = 0; k < n; k++) v[dest[k]] = row[k];
+      butterflies(v, t);
+      std::copy(v + h, v + n, row);
+      std::copy(v, v + h, row + (n - h));
     }
-    for (int c = 0; c < width; c++) butterflies(&vectors[c * stride], t);
-    for (int k = 0; k < n; k++) {
-      complex_float* dst = data + static_cast<long>(k) * n + c0;
-      const complex_float* v = vectors.data() + (k < n - h ? k + h : k - (n - h));
-      for (int c = 0; c < width; c++) dst[c] = v[c * stride];
+#pragma omp for schedule(static)
+    for (int c0 = 0; c0 < n; c0 += ColumnBatch) {
+      const int width = std::min(ColumnBatch, n - c0);
+      for (int k = 0; k < n; k++) {
+        const complex_float* src = data + static_cast<long>(k) * n + c0;
+        complex_float* v = vectors.data() + dest[k];
+        for (int c = 0; c < width; c++) v[c * stride] = src[c];
+      }
+      for (int c = 0; c < width; c++) butterflies(&vectors[c * stride], t);
+      for (int k = 0; k < n; k++) {
+        complex_float* dst = data + static_cast<long>(k) * n + c0;
+        const complex_float* v = vectors.data() + (k < n - h ? k + h : k - (n - h));
+        if (direction == -1) {
+          // norm2d's division, done on the way back rather than in a pass
+          // of its own over the image.
+          for (int c = 0; c < width; c++)
+            dst[c] = {v[c * stride].re / count, v[c * stride].im / count};
+        } else {
+          for (int c = 0; c < width; c++) dst[c] = v[c * stride];
+        }
+      }
     }
   }
-  if (direction == -1) norm2d(data, n);
 }
 
 void ft_cf_1d(complex_float* data, int direction, int n) {
@@ -315,10 +358,10 @@ void ft_cf_1d(complex_float* data, int direction, int n) {
   // A length the radix-2 transform cannot take must not pass for a result.
   if (m < 0)
     fatal_exitf(-1, stderr, "ft_cf_any_power_of_2... array size= %d,not a power of 2\n", n);
-  const Radix2Tables& t = tables_for(n, m, direction);
+  const std::shared_ptr<const Radix2Tables> t = tables_for(n, m, direction);
   swap_halves(data, n);
-  bitreverse(data, t.map);
-  ft_1d(data, t.table);
+  bitreverse(data, t->map);
+  ft_1d(data, t->table);
   swap_halves(data, n);
   if (direction == -1) norm1d(data, n);
 }

@@ -3,13 +3,16 @@
 // per factor, in the order of the factor list, each followed by its rotation
 // factors, then a digit-reversal permutation into natural order.
 //
-// The rotation factors of each pass come from the sine recurrence below; they
-// depend only on the length, so they are computed once per length and kept in
-// a small cache of plans (the results are the same as recomputing them on
-// every call). The shared work arrays hold the lines being transformed:
-// Tmp0 gathers strided lines (several at a time, for the cache), Tmp1 is the
-// permutation buffer, Tmp2/Tmp3 the sums/differences and outputs of a
-// general odd factor, Perm the digit-reversal index of the current length.
+// Everything that depends on the length alone (rotation factors, the tables
+// of a general odd factor, the digit-reversal index) lives in an immutable
+// plan, built once and shared through a locked cache, so that any number of
+// threads may transform at once. The lines being transformed live in work
+// buffers of the calling thread, which only grow: no process-wide scratch,
+// and no allocation per call once a thread has seen its longest length.
+//
+// A large prime factor is not summed directly (p² products per butterfly):
+// its length-p transform is a chirp-z convolution (Bluestein) of a smooth
+// length, computed by the same engine.
 #include "numerics/fftn.h"
 
 #include <algorithm>
@@ -18,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -27,6 +32,8 @@
 
 #include "array/fatal.h"
 
+// Kept for the programs that name them; the engine's work space is per
+// thread, so these never hold anything.
 unsigned SpaceAlloced = 0;
 unsigned MaxPermAlloced = 0;
 void* Tmp0 = nullptr;
@@ -35,21 +42,14 @@ void* Tmp2 = nullptr;
 void* Tmp3 = nullptr;
 int* Perm = nullptr;
 
-namespace {
-// The length whose digit-reversal permutation Perm holds (0: none), so that
-// repeated transforms of one length build it once.
-unsigned long perm_length = 0;
-}  // namespace
-
 void fft_free() {
-  perm_length = 0;
   SpaceAlloced = 0;
   MaxPermAlloced = 0;
   for (void** p : {&Tmp0, &Tmp1, &Tmp2, &Tmp3}) {
-    if (*p != nullptr) std::free(*p);
+    std::free(*p);
     *p = nullptr;
   }
-  if (Perm != nullptr) std::free(Perm);
+  std::free(Perm);
   Perm = nullptr;
 }
 
@@ -107,7 +107,6 @@ struct Constants<float> {
   static constexpr float sin60 = 0.8660254f;
   static constexpr float cos72 = 0.30901699f;
   static constexpr float sin72 = 0.95105652f;
-  static constexpr float pi = 3.1415927f;
   static constexpr const char* top = "fftnf";
   static constexpr const char* pass = "fftradixf";
 };
@@ -116,9 +115,27 @@ struct Constants<double> {
   static constexpr double sin60 = 0.8660254037844386;
   static constexpr double cos72 = 0.3090169943749474;
   static constexpr double sin72 = 0.9510565162951535;
-  static constexpr double pi = 3.141592653589793;
   static constexpr const char* top = "fftn";
   static constexpr const char* pass = "fftradix";
+};
+constexpr double Pi = 3.141592653589793;
+
+// Above this a prime factor takes the chirp-z convolution instead of the
+// direct sum: measured crossover of the two on 2D transforms of p x p.
+constexpr int ChirpMinFactor = 100;
+
+template <class T>
+struct Plan;
+
+// The length-p transform of a large prime factor as a circular convolution
+// of length m ≥ 2p - 1: X[k] = w[k]·Σj (x[j]·w[j])·conj(w[k - j]) with
+// w[j] = exp(±iπj²/p). Index [0] serves the positive sign, [1] the negative.
+template <class T>
+struct Chirp {
+  unsigned long m = 0;
+  std::shared_ptr<const Plan<T>> conv;  // plan of length m (factors 2 to 5)
+  std::vector<T> wave[2];               // w[j], j < p, as (re, im)
+  std::vector<T> kernel[2];             // transform (positive sign) of conj(w) / m
 };
 
 // One pass: blocks of `span` values split by `factor` into `span/factor`
@@ -130,82 +147,58 @@ struct Pass {
   int factor;
   int span;
   std::vector<T> rot;
+  std::vector<T> rot_twin;  // float only: each rotation twice, (c, s, c, s)
   std::vector<T> odd_cos, odd_sin;
   // (cos, cos, sin, sin) of 2πj/p, for the sign + and -, so that one
   // four-wide product serves both sums of a general factor.
   std::vector<T> odd_ccss[2];
+  std::shared_ptr<const Chirp<T>> chirp;  // set for a large prime factor
 };
 
 template <class T>
 struct Plan {
-  unsigned long n;
-  int factors[FftMaxFactors + 1];
-  int nfactors;
+  unsigned long n = 0;
   std::vector<Pass<T>> passes;
+  std::vector<int> perm;  // natural index i sits at position perm[i]
+  size_t odd_work = 0;    // largest general factor (its sums and outputs)
+  size_t conv_work = 0;   // values of one chirp convolution line
 };
 
+// Every rotation is evaluated directly in double from its exact phase
+// (r·k mod span) and rounded once to the working precision: a recurrence
+// drifts by a rounding per step, which on long lengths (and inside the chirp
+// convolutions) would exceed the rounding of the transform itself.
 template <class T>
 void build_pass(Pass<T>& ps) {
   const int p = ps.factor, m = ps.span / p;
-  const T theta = T(2) * Constants<T>::pi / T(ps.span);
-  const T half_sin = std::sin(theta / T(2));
-  const T cd = T(2) * half_sin * half_sin;
-  const T sd = std::sin(theta);
-  // w[k] = exp(iθk) by the corrected recurrence, k = 1 .. m-1.
-  std::vector<T> wc(m, T(1)), ws(m, T(0));
-  const int last = (p == 2) ? m / 2 : m - 1;
-  if (last >= 1) {
-    wc[1] = T(1) - cd;
-    ws[1] = sd;
-  }
-  for (int k = 2; k <= last; k++) {
-    T c = wc[k - 1] - (cd * wc[k - 1] + sd * ws[k - 1]);
-    T s = ws[k - 1] + (sd * wc[k - 1] - cd * ws[k - 1]);
-    T corr = T(2) - (c * c + s * s);
-    wc[k] = c * corr;
-    ws[k] = s * corr;
-  }
-  if (p == 2) {
-    // The rotation of position m-k is that of k with its cosine negated.
-    for (int k = last + 1; k < m; k++) {
-      wc[k] = -wc[m - k];
-      ws[k] = ws[m - k];
-    }
-  }
+  const unsigned long span = ps.span;
   // Stored by output r, then butterfly k: the rotations of neighbouring
   // butterflies sit side by side.
   ps.rot.assign(static_cast<size_t>(2) * m * (p - 1), T(0));
-  auto at = [&](int r, int k) { return &ps.rot[2 * (static_cast<size_t>(r - 1) * m + k)]; };
-  for (int k = 0; k < m; k++) {
-    T c = wc[k], s = ws[k];
-    at(1, k)[0] = c;
-    at(1, k)[1] = s;
-    if (p == 4) {
-      T c2 = c * c - s * s, s2 = T(2) * c * s;
-      at(2, k)[0] = c2;
-      at(2, k)[1] = s2;
-      at(3, k)[0] = c2 * c - s2 * s;
-      at(3, k)[1] = c2 * s + s2 * c;
-    } else {
-      for (int q = 2; q < p; q++) {
-        T pc = at(q - 1, k)[0], pss = at(q - 1, k)[1];
-        at(q, k)[0] = pc * c - pss * s;
-        at(q, k)[1] = pc * s + pss * c;
-      }
+  for (int r = 1; r < p; r++) {
+    for (int k = 0; k < m; k++) {
+      const unsigned long phase = (static_cast<unsigned long>(r) * k) % span;
+      const double angle = 2. * Pi * static_cast<double>(phase) / span;
+      T* at = &ps.rot[2 * (static_cast<size_t>(r - 1) * m + k)];
+      at[0] = static_cast<T>(std::cos(angle));
+      at[1] = static_cast<T>(std::sin(angle));
     }
   }
-  if (p > 5) {
+  if (std::is_same<T, float>::value) {
+    ps.rot_twin.resize(2 * ps.rot.size());
+    for (size_t i = 0; i < ps.rot.size(); i += 2) {
+      ps.rot_twin[2 * i] = ps.rot_twin[2 * i + 2] = ps.rot[i];
+      ps.rot_twin[2 * i + 1] = ps.rot_twin[2 * i + 3] = ps.rot[i + 1];
+    }
+  }
+  if (p > 5 && !ps.chirp) {
     ps.odd_cos.assign(p, T(1));
     ps.odd_sin.assign(p, T(0));
-    const T c1 = std::cos(T(2) * Constants<T>::pi / T(p));
-    const T s1 = std::sin(T(2) * Constants<T>::pi / T(p));
     for (int j = 1; j <= (p - 1) / 2; j++) {
-      T c = j == 1 ? c1 : ps.odd_cos[j - 1] * c1 - ps.odd_sin[j - 1] * s1;
-      T s = j == 1 ? s1 : ps.odd_cos[j - 1] * s1 + ps.odd_sin[j - 1] * c1;
-      ps.odd_cos[j] = c;
-      ps.odd_sin[j] = s;
-      ps.odd_cos[p - j] = c;
-      ps.odd_sin[p - j] = -s;
+      const double c = std::cos(2. * Pi * j / p), s = std::sin(2. * Pi * j / p);
+      ps.odd_cos[j] = ps.odd_cos[p - j] = static_cast<T>(c);
+      ps.odd_sin[j] = static_cast<T>(s);
+      ps.odd_sin[p - j] = static_cast<T>(-s);
     }
     for (int neg = 0; neg < 2; neg++) {
       ps.odd_ccss[neg].resize(4 * static_cast<size_t>(p));
@@ -217,35 +210,6 @@ void build_pass(Pass<T>& ps) {
       }
     }
   }
-}
-
-// Small most-recently-used cache of plans, one per precision.
-template <class T>
-const Plan<T>& get_plan(unsigned long n, const int* factors, int nfactors) {
-  static std::vector<std::unique_ptr<Plan<T>>> cache;
-  constexpr size_t Capacity = 32;
-  for (size_t i = 0; i < cache.size(); i++) {
-    if (cache[i]->n == n) {
-      std::rotate(cache.begin(), cache.begin() + i, cache.begin() + i + 1);
-      return *cache[0];
-    }
-  }
-  auto plan = std::make_unique<Plan<T>>();
-  plan->n = n;
-  plan->nfactors = nfactors;
-  std::copy(factors, factors + nfactors, plan->factors);
-  unsigned long span = n;
-  for (int f = 0; f < nfactors; f++) {
-    Pass<T> ps;
-    ps.factor = factors[f];
-    ps.span = static_cast<int>(span);
-    build_pass(ps);
-    plan->passes.push_back(std::move(ps));
-    span /= factors[f];
-  }
-  if (cache.size() >= Capacity) cache.pop_back();
-  cache.insert(cache.begin(), std::move(plan));
-  return *cache[0];
 }
 
 // A complex value, and the few operations the butterflies need. With SSE2
@@ -305,61 +269,51 @@ inline Pair rotate(Pair a, const float* w) {
 }
 #endif
 
-// The butterfly of factor p on the values x0 + q·step (q < p) for butterfly
-// k, whose rotations are at rot + 2k for output 1, rot + 2(m + k) for
-// output 2, and so on. C is Cx<T> or Pair.
-template <class C, class T, bool Neg>
-inline void butterfly(int p, T* x0, size_t step, const T* rot, size_t m, bool turn, T h3,
-                      T c5, T s5) {
+// The butterfly of factor P on the values x0 + q·step (q < P), whose
+// rotation for output r is at rot + (r - 1)·rot_step. C is Cx<T> or Pair.
+template <int P, class C, class T, bool Neg>
+inline void butterfly(T* x0, size_t step, const T* rot, size_t rot_step, bool turn, T h3, T c5,
+                    T s5) {
   C* tag = nullptr;
   auto at = [&](int q) { return x0 + q * step; };
   auto rotate_out = [&](int r, C y) {
-    if (turn) y = rotate<Neg>(y, rot + 2 * (r - 1) * m);
+    if (turn) y = rotate<Neg>(y, rot + (r - 1) * rot_step);
     store(at(r), y);
   };
-  switch (p) {
-    case 2: {
-      C u = load(at(0), tag), v = load(at(1), tag);
-      store(at(0), u + v);
-      rotate_out(1, u - v);
-      break;
-    }
-    case 4: {
-      C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag), a3 = load(at(3), tag);
-      C s02 = a0 + a2, d02 = a0 - a2, s13 = a1 + a3, d13 = a1 - a3;
-      C y1 = Neg ? d02 - times_i(d13) : d02 + times_i(d13);
-      C y3 = Neg ? d02 + times_i(d13) : d02 - times_i(d13);
-      store(at(0), s02 + s13);
-      rotate_out(1, y1);
-      rotate_out(2, s02 - s13);
-      rotate_out(3, y3);
-      break;
-    }
-    case 3: {
-      C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
-      C t = a1 + a2, d = scale(a1 - a2, h3);
-      C a = a0 - scale(t, T(0.5));
-      store(at(0), a0 + t);
-      rotate_out(1, a + times_i(d));
-      rotate_out(2, a - times_i(d));
-      break;
-    }
-    case 5: {
-      const T c2 = c5 * c5 - s5 * s5, s2 = T(2) * c5 * s5;
-      C x0v = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
-      C a3 = load(at(3), tag), a4 = load(at(4), tag);
-      C sum1 = a1 + a4, dif1 = a1 - a4, sum2 = a2 + a3, dif2 = a2 - a3;
-      C r1 = x0v + scale(sum1, c5) + scale(sum2, c2);
-      C q1 = scale(dif1, s5) + scale(dif2, s2);
-      C r2 = x0v + scale(sum1, c2) + scale(sum2, c5);
-      C q2 = scale(dif1, s2) - scale(dif2, s5);
-      store(at(0), x0v + sum1 + sum2);
-      rotate_out(1, r1 + times_i(q1));
-      rotate_out(2, r2 + times_i(q2));
-      rotate_out(3, r2 - times_i(q2));
-      rotate_out(4, r1 - times_i(q1));
-      break;
-    }
+  if constexpr (P == 2) {
+    C u = load(at(0), tag), v = load(at(1), tag);
+    store(at(0), u + v);
+    rotate_out(1, u - v);
+  } else if constexpr (P == 4) {
+    C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag), a3 = load(at(3), tag);
+    C s02 = a0 + a2, d02 = a0 - a2, s13 = a1 + a3, d13 = a1 - a3;
+    C y1 = Neg ? d02 - times_i(d13) : d02 + times_i(d13);
+    C y3 = Neg ? d02 + times_i(d13) : d02 - times_i(d13);
+    store(at(0), s02 + s13);
+    rotate_out(1, y1);
+    rotate_out(2, s02 - s13);
+    rotate_out(3, y3);
+  } else if constexpr (P == 3) {
+    C a0 = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
+    C t = a1 + a2, d = scale(a1 - a2, h3);
+    C a = a0 - scale(t, T(0.5));
+    store(at(0), a0 + t);
+    rotate_out(1, a + times_i(d));
+    rotate_out(2, a - times_i(d));
+  } else {
+    const T c2 = c5 * c5 - s5 * s5, s2 = T(2) * c5 * s5;
+    C x0v = load(at(0), tag), a1 = load(at(1), tag), a2 = load(at(2), tag);
+    C a3 = load(at(3), tag), a4 = load(at(4), tag);
+    C sum1 = a1 + a4, dif1 = a1 - a4, sum2 = a2 + a3, dif2 = a2 - a3;
+    C r1 = x0v + scale(sum1, c5) + scale(sum2, c2);
+    C q1 = scale(dif1, s5) + scale(dif2, s2);
+    C r2 = x0v + scale(sum1, c2) + scale(sum2, c5);
+    C q2 = scale(dif1, s2) - scale(dif2, s5);
+    store(at(0), x0v + sum1 + sum2);
+    rotate_out(1, r1 + times_i(q1));
+    rotate_out(2, r2 + times_i(q2));
+    rotate_out(3, r2 - times_i(q2));
+    rotate_out(4, r1 - times_i(q1));
   }
 }
 
@@ -430,85 +384,356 @@ void odd_factor_outputs(const Pass<T>& ps, const T* a0, const T* sums, T* outs) 
   }
 }
 
-// Runs one pass over the n interleaved values of x. sums and outs hold the
-// sums/differences and outputs of a general odd factor.
+
+// Work buffers of one thread. They only grow, and a failure to grow them
+// is reported instead of thrown (they are sized inside parallel loops).
+template <class T>
+struct Scratch {
+  std::vector<T> lines;  // lines gathered from the data
+  std::vector<T> sums;   // sums and differences of a general factor
+  std::vector<T> outs;   // its outputs
+  std::vector<T> conv;   // one chirp convolution line ...
+  std::vector<T> order;  // ... and its natural-order copy
+
+  bool fit(const Plan<T>& plan, size_t line_values) {
+    try {
+      grow(lines, line_values);
+      grow(sums, 4 * plan.odd_work);
+      grow(outs, 2 * plan.odd_work);
+      grow(conv, 2 * plan.conv_work);
+      grow(order, 2 * plan.conv_work);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+  static void grow(std::vector<T>& v, size_t n) {
+    if (v.size() < n) v.resize(n);
+  }
+};
+
+template <class T>
+Scratch<T>& thread_scratch() {
+  thread_local Scratch<T> work;
+  return work;
+}
+
+template <class T>
+std::shared_ptr<const Plan<T>> get_plan(unsigned long n);
+
+// Runs one pass over `lanes` lines of n values side by side in x.
 template <class T, bool Neg>
-void run_pass(T* x, unsigned long n, const Pass<T>& ps, T* sums, T* outs) {
-  const int p = ps.factor, m = ps.span / p;
+void run_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes, Scratch<T>& work);
+
+template <class T>
+void run_passes(T* x, const Plan<T>& plan, bool neg, int lanes, Scratch<T>& work) {
+  for (const Pass<T>& ps : plan.passes) {
+    if (neg) run_pass<T, true>(x, plan.n, ps, lanes, work);
+    else run_pass<T, false>(x, plan.n, ps, lanes, work);
+  }
+}
+
+// The positive-sign transform of x (n values, n with factors 2 to 5 only) in
+// natural order, for the tables of a chirp.
+void transform_natural(const Plan<double>& plan, std::vector<double>& x) {
+  Scratch<double> none;
+  run_passes(x.data(), plan, false, 1, none);
+  const std::vector<double> digits(x);
+  for (unsigned long i = 0; i < plan.n; i++) {
+    x[2 * i] = digits[2 * static_cast<size_t>(plan.perm[i])];
+    x[2 * i + 1] = digits[2 * static_cast<size_t>(plan.perm[i]) + 1];
+  }
+}
+
+// The smallest length of factors 2, 3 and 5 that holds a convolution for
+// the prime p and that the engine can factor; 0 when there is none.
+unsigned long convolution_length(unsigned long p) {
+  const unsigned long need = 2 * p - 1;
+  unsigned long best = 0;
+  for (unsigned long a = 1; a < 2 * need; a *= 2)
+    for (unsigned long b = a; b < 2 * need; b *= 3)
+      for (unsigned long c = b; c < 2 * need; c *= 5) {
+        if (c < need || (best != 0 && c >= best)) continue;
+        int f[FftMaxFactors + 1], count;
+        if (fft_factorize(c, f, &count)) best = c;
+      }
+  return best;
+}
+
+// The tables are computed in double for both precisions, the phase j²
+// reduced modulo 2p exactly, so that the chirp adds one rounding only.
+template <class T>
+std::shared_ptr<const Chirp<T>> build_chirp(int p) {
+  const unsigned long m = convolution_length(p);
+  if (m == 0) return nullptr;
+  auto chirp = std::make_shared<Chirp<T>>();
+  chirp->m = m;
+  chirp->conv = get_plan<T>(m);
+  const std::shared_ptr<const Plan<double>> exact = get_plan<double>(m);
+  for (int neg = 0; neg < 2; neg++) {
+    const double sign = neg ? -1. : 1.;
+    std::vector<double> wc(p), ws(p);
+    for (unsigned long j = 0; j < static_cast<unsigned long>(p); j++) {
+      const double angle = sign * Pi * static_cast<double>((j * j) % (2UL * p)) / p;
+      wc[j] = std::cos(angle);
+      ws[j] = std::sin(angle);
+    }
+    chirp->wave[neg].resize(2 * static_cast<size_t>(p));
+    for (int j = 0; j < p; j++) {
+      chirp->wave[neg][2 * j] = static_cast<T>(wc[j]);
+      chirp->wave[neg][2 * j + 1] = static_cast<T>(ws[j]);
+    }
+    // conj(w) at offsets -(p-1) .. p-1, the negative ones wrapped to m - j.
+    std::vector<double> b(2 * m, 0.);
+    for (int j = 0; j < p; j++) {
+      b[2 * j] = wc[j];
+      b[2 * j + 1] = -ws[j];
+      if (j > 0) {
+        b[2 * (m - j)] = wc[j];
+        b[2 * (m - j) + 1] = -ws[j];
+      }
+    }
+    transform_natural(*exact, b);
+    chirp->kernel[neg].resize(2 * m);
+    for (size_t i = 0; i < 2 * m; i++) chirp->kernel[neg][i] = static_cast<T>(b[i] / m);
+  }
+  return chirp;
+}
+
+template <class T>
+std::shared_ptr<const Plan<T>> build_plan(unsigned long n) {
+  int factors[FftMaxFactors + 1];
+  int nfactors = 0;
+  fft_factorize(n, factors, &nfactors);
+  auto plan = std::make_shared<Plan<T>>();
+  plan->n = n;
+  unsigned long span = n;
+  for (int f = 0; f < nfactors; f++) {
+    Pass<T> ps;
+    ps.factor = factors[f];
+    ps.span = static_cast<int>(span);
+    if (ps.factor > ChirpMinFactor) ps.chirp = build_chirp<T>(ps.factor);
+    build_pass(ps);
+    if (ps.factor > 5) plan->odd_work = std::max<size_t>(plan->odd_work, ps.factor);
+    if (ps.chirp) plan->conv_work = std::max<size_t>(plan->conv_work, ps.chirp->m);
+    plan->passes.push_back(std::move(ps));
+    span /= factors[f];
+  }
+  plan->perm.resize(n);
+  for (unsigned long i = 0; i < n; i++) {
+    unsigned long rest = i, pos = 0, m = n;
+    for (int f = 0; f < nfactors; f++) {
+      m /= factors[f];
+      pos += (rest % factors[f]) * m;
+      rest /= factors[f];
+    }
+    plan->perm[i] = static_cast<int>(pos);
+  }
+  return plan;
+}
+
+// Plans of the lengths in use, most recent first, shared by all threads;
+// each thread keeps its last few in front of the lock. A plan is immutable
+// once published, and an evicted one lives on while a caller holds it.
+template <class T>
+struct PlanCache {
+  std::mutex lock;
+  std::vector<std::shared_ptr<const Plan<T>>> plans;
+  static constexpr size_t Capacity = 32;
+};
+
+template <class T>
+std::shared_ptr<const Plan<T>> get_plan(unsigned long n) {
+  thread_local std::shared_ptr<const Plan<T>> recent[4];
+  constexpr int Recent = 4;
+  for (int i = 0; i < Recent; i++) {
+    if (recent[i] && recent[i]->n == n) {
+      std::rotate(recent, recent + i, recent + i + 1);
+      return recent[0];
+    }
+  }
+  static PlanCache<T> cache;
+  std::shared_ptr<const Plan<T>> plan;
+  {
+    std::lock_guard<std::mutex> guard(cache.lock);
+    for (const auto& p : cache.plans)
+      if (p->n == n) plan = p;
+  }
+  if (!plan) {
+    // Built outside the lock: a chirp needs the plans of other lengths.
+    std::shared_ptr<const Plan<T>> built = build_plan<T>(n);
+    std::lock_guard<std::mutex> guard(cache.lock);
+    for (const auto& p : cache.plans)
+      if (p->n == n) plan = p;  // another thread was quicker
+    if (!plan) {
+      plan = built;
+      if (cache.plans.size() >= PlanCache<T>::Capacity) cache.plans.pop_back();
+      cache.plans.insert(cache.plans.begin(), plan);
+    }
+  }
+  std::rotate(recent, recent + Recent - 1, recent + Recent);
+  recent[0] = plan;
+  return plan;
+}
+
+// A direct transform of a general odd prime factor on the p values
+// a0 + j·stride, into work.outs.
+template <class T, bool Neg>
+void direct_factor(const T* a0, const Pass<T>& ps, size_t stride, Scratch<T>& work) {
+  const int p = ps.factor, h = (p - 1) / 2;
+  T* sums = work.sums.data();
+  T* outs = work.outs.data();
+  T y0r = a0[0], y0i = a0[1];
+  for (int j = 1; j <= h; j++) {
+    const T* xj = a0 + stride * j;
+    const T* xk = a0 + stride * (p - j);
+    T* sd = sums + 4 * (j - 1);
+    sd[0] = xj[0] + xk[0];
+    sd[1] = xj[1] + xk[1];
+    sd[2] = xj[0] - xk[0];
+    sd[3] = xj[1] - xk[1];
+    y0r += sd[0];
+    y0i += sd[1];
+  }
+  odd_factor_outputs<T, Neg>(ps, a0, sums, outs);
+  outs[0] = y0r;
+  outs[1] = y0i;
+}
+
+// The same outputs by the chirp convolution.
+template <class T, bool Neg>
+void chirp_factor(const T* a0, const Pass<T>& ps, size_t stride, Scratch<T>& work) {
+  const Chirp<T>& cz = *ps.chirp;
+  const Plan<T>& conv = *cz.conv;
+  const int p = ps.factor;
+  const T* w = cz.wave[Neg ? 1 : 0].data();
+  const T* kernel = cz.kernel[Neg ? 1 : 0].data();
+  T* line = work.conv.data();
+  T* order = work.order.data();
+  for (int j = 0; j < p; j++) {
+    const T* x = a0 + stride * j;
+    line[2 * j] = x[0] * w[2 * j] - x[1] * w[2 * j + 1];
+    line[2 * j + 1] = x[0] * w[2 * j + 1] + x[1] * w[2 * j];
+  }
+  std::fill(line + 2 * p, line + 2 * cz.m, T(0));
+  run_passes(line, conv, false, 1, work);
+  for (unsigned long i = 0; i < cz.m; i++) {
+    const T* y = line + 2 * static_cast<size_t>(conv.perm[i]);
+    const T* k = kernel + 2 * i;
+    order[2 * i] = y[0] * k[0] - y[1] * k[1];
+    order[2 * i + 1] = y[0] * k[1] + y[1] * k[0];
+  }
+  run_passes(order, conv, true, 1, work);
+  T* outs = work.outs.data();
+  for (int q = 0; q < p; q++) {
+    const T* y = order + 2 * static_cast<size_t>(conv.perm[q]);
+    outs[2 * q] = y[0] * w[2 * q] - y[1] * w[2 * q + 1];
+    outs[2 * q + 1] = y[0] * w[2 * q + 1] + y[1] * w[2 * q];
+  }
+}
+
+// A pass of factor P (2 to 5). With one lane, neighbouring butterflies go
+// two at a time; with several lanes (lines side by side, value i of lane t
+// at 2·(i·lanes + t)) neighbouring lanes go two at a time under the same
+// rotation. Either way each value sees the same operations.
+template <int P, class T, bool Neg>
+void small_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
+  const int m = ps.span / P;
   const unsigned long span = ps.span;
   const T* rot = ps.rot.data();
   const T h3 = Neg ? -Constants<T>::sin60 : Constants<T>::sin60;
   const T c5 = Constants<T>::cos72, s5 = Neg ? -Constants<T>::sin72 : Constants<T>::sin72;
+  const size_t rot_step = 2 * static_cast<size_t>(m);
+  const size_t step = 2 * static_cast<size_t>(m) * lanes;
   for (unsigned long base = 0; base < n; base += span) {
-    T* b = x + 2 * base;
-    if (p <= 5) {
-      const size_t step = 2 * static_cast<size_t>(m);
+    T* b = x + 2 * base * lanes;
+    if (lanes == 1) {
       int k = 0;
 #ifdef __SSE2__
       if constexpr (std::is_same<T, float>::value) {
         for (; k + 1 < m; k += 2)
-          butterfly<Pair, T, Neg>(p, b + 2 * k, step, rot + 2 * k, m, true, h3, c5, s5);
+          butterfly<P, Pair, T, Neg>(b + 2 * k, step, rot + 2 * k, rot_step, true, h3, c5, s5);
       }
 #endif
       for (; k < m; k++)
-        butterfly<Cx<T>, T, Neg>(p, b + 2 * k, step, rot + 2 * k, m, k != 0, h3, c5, s5);
+        butterfly<P, Cx<T>, T, Neg>(b + 2 * k, step, rot + 2 * k, rot_step, k != 0, h3, c5, s5);
       continue;
     }
-    // A general odd prime factor: a direct transform of length p.
-    const int h = (p - 1) / 2;
     for (int k = 0; k < m; k++) {
-      T* a0 = b + 2 * k;
-      T y0r = a0[0], y0i = a0[1];
-      for (int j = 1; j <= h; j++) {
-        const T* xj = a0 + 2 * static_cast<size_t>(m) * j;
-        const T* xk = a0 + 2 * static_cast<size_t>(m) * (p - j);
-        T* sd = sums + 4 * (j - 1);
-        sd[0] = xj[0] + xk[0];
-        sd[1] = xj[1] + xk[1];
-        sd[2] = xj[0] - xk[0];
-        sd[3] = xj[1] - xk[1];
-        y0r += sd[0];
-        y0i += sd[1];
+      T* v = b + 2 * static_cast<size_t>(k) * lanes;
+      int t = 0;
+#ifdef __SSE2__
+      if constexpr (std::is_same<T, float>::value) {
+        const float* twin = ps.rot_twin.data() + 4 * k;
+        for (; t + 1 < lanes; t += 2)
+          butterfly<P, Pair, T, Neg>(v + 2 * t, step, twin, 2 * rot_step, k != 0, h3, c5, s5);
       }
-      odd_factor_outputs<T, Neg>(ps, a0, sums, outs);
-      a0[0] = y0r;
-      a0[1] = y0i;
-      for (int q = 1; q < p; q++) {
-        T yr = outs[2 * q], yi = outs[2 * q + 1];
-        T* a = a0 + 2 * static_cast<size_t>(m) * q;
-        Cx<T> y{yr, yi};
-        if (k != 0) y = rotate<Neg>(y, rot + 2 * (static_cast<size_t>(q - 1) * m + k));
-        store(a, y);
+#endif
+      for (; t < lanes; t++)
+        butterfly<P, Cx<T>, T, Neg>(v + 2 * t, step, rot + 2 * k, rot_step, k != 0, h3, c5, s5);
+    }
+  }
+}
+
+// A pass of a general odd prime factor: a transform of length p per
+// butterfly and lane.
+template <class T, bool Neg>
+void general_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes, Scratch<T>& work) {
+  const int p = ps.factor, m = ps.span / p;
+  const T* rot = ps.rot.data();
+  const size_t stride = 2 * static_cast<size_t>(m) * lanes;
+  for (unsigned long base = 0; base < n; base += ps.span) {
+    for (int k = 0; k < m; k++) {
+      for (int t = 0; t < lanes; t++) {
+        T* a0 = x + 2 * ((base + k) * lanes + t);
+        if (ps.chirp) chirp_factor<T, Neg>(a0, ps, stride, work);
+        else direct_factor<T, Neg>(a0, ps, stride, work);
+        const T* outs = work.outs.data();
+        a0[0] = outs[0];
+        a0[1] = outs[1];
+        for (int q = 1; q < p; q++) {
+          Cx<T> y{outs[2 * q], outs[2 * q + 1]};
+          if (k != 0) y = rotate<Neg>(y, rot + 2 * (static_cast<size_t>(q - 1) * m + k));
+          store(a0 + stride * q, y);
+        }
       }
     }
   }
 }
 
-template <class T>
-void run_passes(T* x, const Plan<T>& plan, bool neg, T* sums, T* outs) {
-  for (const Pass<T>& ps : plan.passes) {
-    if (neg) run_pass<T, true>(x, plan.n, ps, sums, outs);
-    else run_pass<T, false>(x, plan.n, ps, sums, outs);
+template <class T, bool Neg>
+void run_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes, Scratch<T>& work) {
+  switch (ps.factor) {
+    case 2: small_pass<2, T, Neg>(x, n, ps, lanes); break;
+    case 3: small_pass<3, T, Neg>(x, n, ps, lanes); break;
+    case 4: small_pass<4, T, Neg>(x, n, ps, lanes); break;
+    case 5: small_pass<5, T, Neg>(x, n, ps, lanes); break;
+    default: general_pass<T, Neg>(x, n, ps, lanes, work);
   }
 }
 
-// Lines gathered at a time from a strided dimension: enough to fill cache
-// lines, few enough to keep the work arrays small for long lengths.
-inline unsigned long lines_per_batch(unsigned long n) {
-  unsigned long b = 65536 / n;
-  return std::max(1UL, std::min(16UL, b));
+// Lines transformed side by side: enough to fill cache lines on the
+// reads of a strided dimension and to share each rotation among many
+// values, few enough that the group stays in the second-level cache.
+inline unsigned long lines_per_group(unsigned long n) {
+  return std::max(1UL, std::min(16UL, 16384 / n));
 }
+
+// Below this many values a transform stays on the calling thread.
+constexpr unsigned long ParallelMinValues = 32768;
 
 template <class T>
 int memory_failure() {
   std::fprintf(stderr, "Error: %s() - insufficient memory.\n", Constants<T>::pass);
-  fft_free();
   return -1;
 }
 
+// One dimension. With `centred` the lines are read and written with their
+// origin at index n/2 (value j of the natural order at (j + n/2) mod n), the
+// centring done in the copies the transform makes anyway.
 template <class T>
 int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned long span,
-               int sign, int factor_space, int perm_space) {
+               int sign, bool centred) {
   if (length <= 1) return 0;
   const unsigned long n = length;
   int factors[FftMaxFactors + 1];
@@ -517,117 +742,89 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
     std::fprintf(stderr, "Error: %s() - exceeded number of factors\n", Constants<T>::pass);
     return memory_failure<T>();
   }
-
-  // Work arrays: sized by the longest length asked for, grown only.
-  unsigned long space = std::max<unsigned long>(n, factor_space > 0 ? factor_space : 1);
-  unsigned long elems = 2 * (space + 8) * std::max(2UL, lines_per_batch(space));
-  unsigned long bytes = elems * sizeof(T);
-  if (bytes > 0xffffffffUL) return memory_failure<T>();
-  if (SpaceAlloced < bytes) {
-    SpaceAlloced = static_cast<unsigned>(bytes);
-    for (void** p : {&Tmp0, &Tmp1, &Tmp2, &Tmp3}) {
-      std::free(*p);
-      *p = std::malloc(bytes);
-    }
+  std::shared_ptr<const Plan<T>> shared;
+  try {
+    shared = get_plan<T>(n);
+  } catch (const std::bad_alloc&) {
+    return memory_failure<T>();
   }
-  unsigned long perm_need = std::max<unsigned long>(n, perm_space > 0 ? perm_space : 1);
-  if (MaxPermAlloced < perm_need) {
-    std::free(Perm);
-    Perm = static_cast<int*>(std::malloc(perm_need * sizeof(int)));
-    MaxPermAlloced = static_cast<unsigned>(perm_need);
-    perm_length = 0;
-  }
-  if (!Tmp0 || !Tmp1 || !Tmp2 || !Tmp3 || !Perm) return memory_failure<T>();
-  const unsigned long held = SpaceAlloced / sizeof(T);
-
-  const Plan<T>& plan = get_plan<T>(n, factors, nfactors);
+  const Plan<T>& plan = *shared;
   const bool neg = sign < 0;
   const unsigned long s = static_cast<unsigned long>(sign < 0 ? -sign : sign);
-
-  // Natural index i sits at the digit-reversed position Perm[i].
-  if (perm_length != n) {
-    for (unsigned long i = 0; i < n; i++) {
-      unsigned long rest = i, pos = 0, m = n;
-      for (int f = 0; f < nfactors; f++) {
-        m /= factors[f];
-        pos += (rest % factors[f]) * m;
-        rest /= factors[f];
-      }
-      Perm[i] = static_cast<int>(pos);
-    }
-    perm_length = n;
-  }
-
-  T* gather = static_cast<T*>(Tmp0);
-  T* order = static_cast<T*>(Tmp1);
-  T* sums = static_cast<T*>(Tmp2);
-  T* outs = static_cast<T*>(Tmp3);
   const unsigned long inner = span / n, outer = total / span;
+  const unsigned long half = centred ? n / 2 : 0;
+  // Lines go in groups, side by side in the work buffer: neighbouring lines
+  // of a strided dimension (one read of the data serves the whole group),
+  // or consecutive lines of the fastest one. The groups depend on the sizes
+  // alone, never on the threads.
+  const bool fastest = inner == 1;
+  const unsigned long lines_across = fastest ? outer : inner;
+  const unsigned long group = std::min(lines_across, lines_per_group(n));
+  const unsigned long chunks = (lines_across + group - 1) / group;
+  const long jobs = static_cast<long>(fastest ? chunks : outer * chunks);
+  // Value q of line t of a group sits at base + t·line_step + q·value_step.
+  const unsigned long line_step = fastest ? n * s : s;
+  const unsigned long value_step = fastest ? s : inner * s;
+  const int* perm = plan.perm.data();
+  bool failed = false;
 
-  if (inner == 1 && s == 2 && im == re + 1) {
-    // Contiguous interleaved lines: transform in place.
-    for (unsigned long o = 0; o < outer; o++) {
-      T* x = re + 2 * o * n;
-      run_passes(x, plan, neg, sums, outs);
-      std::copy(x, x + 2 * n, order);
-      for (unsigned long i = 0; i < n; i++) {
-        x[2 * i] = order[2 * static_cast<unsigned long>(Perm[i])];
-        x[2 * i + 1] = order[2 * static_cast<unsigned long>(Perm[i]) + 1];
+#pragma omp parallel for schedule(static) if (jobs > 1 && total >= ParallelMinValues)
+  for (long job = 0; job < jobs; job++) {
+    Scratch<T>& work = thread_scratch<T>();
+    if (!work.fit(plan, 2 * n * group)) {
+#pragma omp atomic write
+      failed = true;
+      continue;
+    }
+    const unsigned long o = fastest ? 0 : job / chunks;
+    const unsigned long first = (fastest ? job : job % chunks) * group;
+    const unsigned long lines = std::min(group, lines_across - first);
+    const unsigned long base = fastest ? first * n * s : (o * n * inner + first) * s;
+    T* gather = work.lines.data();
+    auto at = [&](unsigned long q) {
+      unsigned long r = q + half;
+      if (r >= n) r -= n;
+      return base + r * value_step;
+    };
+    for (unsigned long q = 0; q < n; q++) {
+      const unsigned long from = at(q);
+      T* to = gather + 2 * q * lines;
+      for (unsigned long t = 0; t < lines; t++) {
+        to[2 * t] = re[from + t * line_step];
+        to[2 * t + 1] = im[from + t * line_step];
       }
     }
-    return 0;
-  }
-
-  // Gathered lines lie a little more than n apart, so that lines of a
-  // power-of-two length do not all fall in the same cache sets.
-  const unsigned long pitch = 2 * (n + 8);
-  const unsigned long batch = std::max(1UL, std::min(held / pitch, lines_per_batch(n)));
-  for (unsigned long o = 0; o < outer; o++) {
-    for (unsigned long i0 = 0; i0 < inner; i0 += batch) {
-      const unsigned long lines = std::min(batch, inner - i0);
-      for (unsigned long q = 0; q < n; q++) {
-        const unsigned long row = ((o * n + q) * inner + i0) * s;
-        T* to = gather + 2 * q;
-        for (unsigned long t = 0; t < lines; t++) {
-          to[t * pitch] = re[row + t * s];
-          to[t * pitch + 1] = im[row + t * s];
-        }
-      }
-      for (unsigned long t = 0; t < lines; t++) run_passes(gather + t * pitch, plan, neg, sums, outs);
-      for (unsigned long q = 0; q < n; q++) {
-        const unsigned long row = ((o * n + q) * inner + i0) * s;
-        const T* from = gather + 2 * static_cast<unsigned long>(Perm[q]);
-        for (unsigned long t = 0; t < lines; t++) {
-          re[row + t * s] = from[t * pitch];
-          im[row + t * s] = from[t * pitch + 1];
-        }
+    run_passes(gather, plan, neg, static_cast<int>(lines), work);
+    for (unsigned long q = 0; q < n; q++) {
+      const unsigned long to = at(q);
+      const T* from = gather + 2 * static_cast<unsigned long>(perm[q]) * lines;
+      for (unsigned long t = 0; t < lines; t++) {
+        re[to + t * line_step] = from[2 * t];
+        im[to + t * line_step] = from[2 * t + 1];
       }
     }
   }
-  return 0;
+  return failed ? memory_failure<T>() : 0;
 }
 
 template <class T>
-int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling) {
+int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling, bool centred) {
   int nd = 0;
   if (ndim != 0 && dims[0] != 0) nd = ndim;
   else
     while (dims[nd] != 0) nd++;
   unsigned long total = 1;
-  int longest = 1;
   for (int i = 0; i < nd; i++) {
     if (dims[i] < 1) {
       std::fprintf(stderr, "Error: %s() - dimension error\n", Constants<T>::top);
-      fft_free();
       return -1;
     }
     total *= static_cast<unsigned long>(dims[i]);
-    longest = std::max(longest, dims[i]);
   }
   unsigned long span = 1;
   for (int i = 0; i < nd; i++) {
     span *= static_cast<unsigned long>(dims[i]);
-    int status = radix_pass<T>(re, im, total, dims[i], span, sign, longest, longest);
+    int status = radix_pass<T>(re, im, total, dims[i], span, sign, centred);
     if (status != 0) return status;
   }
   if (scaling == 0. || scaling == 1.) return 0;
@@ -646,18 +843,20 @@ int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling
 }  // namespace
 
 int fftnf(int ndim, const int dims[], float re[], float im[], int sign, double scaling) {
-  return fft_top<float>(ndim, dims, re, im, sign, scaling);
+  return fft_top<float>(ndim, dims, re, im, sign, scaling, false);
 }
 int fftn(int ndim, const int dims[], double re[], double im[], int sign, double scaling) {
-  return fft_top<double>(ndim, dims, re, im, sign, scaling);
+  return fft_top<double>(ndim, dims, re, im, sign, scaling, false);
 }
+// The space arguments sized the shared work arrays; the work buffers are now
+// the calling thread's own and sized by the length.
 int fftradixf(float re[], float im[], unsigned long total, unsigned long length,
               unsigned long span, int sign, int factor_space, int perm_space) {
-  return radix_pass<float>(re, im, total, length, span, sign, factor_space, perm_space);
+  return radix_pass<float>(re, im, total, length, span, sign, false);
 }
 int fftradix(double re[], double im[], unsigned long total, unsigned long length,
              unsigned long span, int sign, int factor_space, int perm_space) {
-  return radix_pass<double>(re, im, total, length, span, sign, factor_space, perm_space);
+  return radix_pass<double>(re, im, total, length, span, sign, false);
 }
 
 // ---- FFTN ----
@@ -667,12 +866,14 @@ namespace {
 template <class T>
 void scale_by_count(T* data, int64_t n) {
   const double factor = 1. / static_cast<double>(n);
-  for (int64_t k = 0; k < 2 * n; k++) data[k] = static_cast<T>(data[k] * factor);
+  const int64_t count = 2 * n;
+#pragma omp parallel for schedule(static) if (count >= 8 * static_cast<int64_t>(ParallelMinValues))
+  for (int64_t k = 0; k < count; k++) data[k] = static_cast<T>(data[k] * factor);
 }
 
-template <class T, class Engine>
-void run_engine(Engine engine, T* data, const int* dims, int ndim, Bool inverse) {
-  int status = engine(ndim, dims, data, data + 1, inverse ? -2 : 2, 0.);
+template <class T>
+void run_engine(T* data, const int* dims, int ndim, Bool inverse, bool centred) {
+  int status = fft_top<T>(ndim, dims, data, data + 1, inverse ? -2 : 2, 0., centred);
   if (inverse == True) {
     int64_t n = 1;
     for (int i = 0; i < ndim; i++) n *= dims[i];
@@ -690,25 +891,31 @@ void FFTN::fft_error() { fatal_exit("Error in FFT computation ... \n", -1, stdou
 
 void FFTN::transform1d(float* data, int length, Bool inverse) {
   int dims[1] = {length};
-  run_engine(fftnf, data, dims, 1, inverse);
+  run_engine(data, dims, 1, inverse, false);
 }
 void FFTN::transform1d(double* data, int length, Bool inverse) {
   int dims[1] = {length};
-  run_engine(fftn, data, dims, 1, inverse);
+  run_engine(data, dims, 1, inverse, false);
 }
 void FFTN::transform2d(float* data, int first, int second, Bool inverse) {
   int dims[2] = {first, second};
-  run_engine(fftnf, data, dims, 2, inverse);
+  run_engine(data, dims, 2, inverse, false);
 }
 void FFTN::transform2d(double* data, int first, int second, Bool inverse) {
   int dims[2] = {first, second};
-  run_engine(fftn, data, dims, 2, inverse);
+  run_engine(data, dims, 2, inverse, false);
 }
 void FFTN::transform3d(float* data, int first, int second, int third, Bool inverse) {
   int dims[3] = {first, second, third};
-  run_engine(fftnf, data, dims, 3, inverse);
+  run_engine(data, dims, 3, inverse, false);
 }
 void FFTN::transform3d(double* data, int first, int second, int third, Bool inverse) {
   int dims[3] = {first, second, third};
-  run_engine(fftn, data, dims, 3, inverse);
+  run_engine(data, dims, 3, inverse, false);
+}
+void FFTN::transform_centred(float* data, int ndim, const int dims[], Bool inverse) {
+  run_engine(data, dims, ndim, inverse, true);
+}
+void FFTN::transform_centred(double* data, int ndim, const int dims[], Bool inverse) {
+  run_engine(data, dims, ndim, inverse, true);
 }

@@ -6,8 +6,10 @@
 
 #include "array/base_types.h"
 
-// Work state shared by both precisions and every FFT object. The arrays only
-// grow between calls of fft_free, which releases them.
+// Names of the former process-wide work state, kept for programs that read
+// them. The engine's work buffers now belong to each calling thread and its
+// tables to immutable shared plans, so transforms may run concurrently and
+// these stay empty.
 extern unsigned SpaceAlloced;    // bytes held by each of Tmp0 .. Tmp3
 extern unsigned MaxPermAlloced;  // ints held by Perm
 extern void* Tmp0;
@@ -30,14 +32,14 @@ int fftn(int ndim, const int dims[], double re[], double im[], int sign, double 
 
 // One dimension of length `length` of an array of `total` values; `span` is
 // the product of this length and all faster ones. The space arguments are
-// the minimum work sizes in elements. Returns 0 or -1.
+// accepted and ignored (the work space follows the length). Returns 0 or -1.
 int fftradixf(float re[], float im[], unsigned long total, unsigned long length,
               unsigned long span, int sign, int factor_space, int perm_space);
 int fftradix(double re[], double im[], unsigned long total, unsigned long length,
              unsigned long span, int sign, int factor_space, int perm_space);
 
-// Releases the shared work arrays; any number of calls is harmless and the
-// next transform allocates them again.
+// Clears the names above; any number of calls is harmless, and it takes
+// nothing from a transform running on another thread or object.
 void fft_free();
 
 // The factor list of a length, in pass order: square factors, square-free
@@ -63,6 +65,12 @@ class FFTN {
   // Multiplies the 2n reals of n complex values by 1/n (factor in double).
   static void scale_reverse(float* data, int n);
   static void scale_reverse(double* data, int n);
+
+  // The same with every axis read and written in centred order (origin at
+  // index n/2 of each axis), for the front ends: the centring rides on the
+  // copies the transform makes anyway.
+  void transform_centred(float* data, int ndim, const int dims[], Bool inverse);
+  void transform_centred(double* data, int ndim, const int dims[], Bool inverse);
 
   [[noreturn]] static void fft_error();
 };

@@ -1,5 +1,6 @@
-// The 1D FFT front end. Centring is done in place by exchanges (it equals the
-// circular shift by (n+1)/2), and the DCT keeps its package tables from one
+// The 1D FFT front end. Centring around a transform rides on the copies the
+// engine makes of each line; on its own it is done in place by exchanges (it
+// equals the circular shift by (n+1)/2). The DCT keeps its package tables from one
 // call to the next of the same length, since they depend on the length only.
 #include "numerics/fftn_1d.h"
 
@@ -39,9 +40,10 @@ void swap_values(T* data, int n, Bool reverse) {
 
 template <class Complex>
 void core_transform(FFTN_1D& fft, Complex* data, int n, Bool reverse) {
-  if (fft.CenterZeroFreq == 1) swap_values(data, n, True);
-  fft.transform1d(reinterpret_cast<typename Complex::value_type*>(data), n, reverse);
-  if (fft.CenterZeroFreq == 1) swap_values(data, n, False);
+  auto* values = reinterpret_cast<typename Complex::value_type*>(data);
+  // Uncentre, transform, centre: the shifts done inside the transform.
+  if (fft.CenterZeroFreq == 1) fft.transform_centred(values, 1, &n, reverse);
+  else fft.transform1d(values, n, reverse);
 }
 
 template <class Signal>

@@ -1,7 +1,8 @@
 // The 2D FFT front end: engine choice by image size, centring and
-// convolutions. Centring is done by quadrant exchange in place (it equals the
-// shift by ((Nc+1)/2, (Nl+1)/2) for odd and even sizes), which spares the
-// spectra a temporary copy on every transform.
+// convolutions. Around a mixed-radix transform the centring rides on the
+// copies the engine makes of each line; on its own it is done by quadrant
+// exchange in place (it equals the shift by ((Nc+1)/2, (Nl+1)/2) for odd and
+// even sizes), without a temporary image.
 #include "numerics/fftn_2d.h"
 
 #include <algorithm>
@@ -153,9 +154,14 @@ void FFTN_2D::fftn2d(Icf& data, Bool inverse) {
     if (!inverse && CenterZeroFreq == 0) swap_buff(data, False);
     return;
   }
-  if (CenterZeroFreq == 1) uncenter(data);
-  transform2d(reinterpret_cast<float*>(data.buffer()), nc, nl, inverse);
-  if (CenterZeroFreq == 1) center(data);
+  float* values = reinterpret_cast<float*>(data.buffer());
+  if (CenterZeroFreq == 1) {
+    // uncenter, transform, center: the shifts done inside the transform.
+    const int dims[2] = {nc, nl};
+    transform_centred(values, 2, dims, inverse);
+  } else {
+    transform2d(values, nc, nl, inverse);
+  }
 }
 
 void FFTN_2D::fftn2d(to_array<float, false>& image, Icf& result, Bool inverse) {

@@ -1,0 +1,119 @@
+// FFTs from several threads at once and with any number of OpenMP threads:
+// the results are bit for bit those of one thread, since every line is
+// transformed by the same arithmetic whichever thread takes it, and plans
+// are shared read-only.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <complex>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "numerics/fftn.h"
+#include "numerics/fftn_1d.h"
+#include "numerics/fftn_2d.h"
+#include "support/test_images.h"
+
+namespace {
+
+using Icf = to_array<std::complex<float>, false>;
+
+bool same_bits(const Icf& a, const Icf& b) {
+  return a.n_elem() == b.n_elem() &&
+         std::memcmp(a.buffer(), b.buffer(), sizeof(std::complex<float>) * a.n_elem()) == 0;
+}
+
+// Forward then inverse on the general path (257 x 300, a large prime side)
+// and the radix-2 path (256 x 256), on `threads` OpenMP threads.
+std::vector<Icf> transforms_on(int threads) {
+  const int previous = omp_get_max_threads();
+  omp_set_num_threads(threads);
+  std::vector<Icf> out;
+  for (auto [nl, nc] : {std::pair{257, 300}, {256, 256}, {300, 257}}) {
+    Icf data = random_complex_image(nl, nc, nl + nc);
+    FFTN_2D fft;
+    fft.fftn2d(data);
+    out.push_back(data);
+    fft.ifftn2d(data);
+    out.push_back(data);
+  }
+  // Three dimensions, double precision.
+  to_array<std::complex<double>, false> cube = random_complex_image<double>(30, 17 * 9, 4);
+  FFTN fft;
+  fft.transform3d(reinterpret_cast<double*>(cube.buffer()), 30, 17, 9, False);
+  Icf narrowed(30, 17 * 9);
+  for (int k = 0; k < cube.n_elem(); k++) narrowed(k) = std::complex<float>(cube(k));
+  out.push_back(narrowed);
+  omp_set_num_threads(previous);
+  return out;
+}
+
+}  // namespace
+
+TEST(FftThreads, ResultsDoNotDependOnTheThreadCount) {
+  const auto one = transforms_on(1);
+  const auto eight = transforms_on(8);
+  ASSERT_EQ(one.size(), eight.size());
+  for (size_t k = 0; k < one.size(); k++) EXPECT_TRUE(same_bits(one[k], eight[k])) << k;
+}
+
+// Threads transform lengths no plan exists for yet (so that they race to
+// build them), while another thread creates and destroys FFT objects and
+// calls fft_free; each result must equal the same transform done alone.
+TEST(FftThreads, ConcurrentTransformsEqualTheSingleThreadResult) {
+  const std::vector<std::pair<int, int>> sizes = {
+      {211, 97}, {1021, 3}, {97, 211}, {389, 20}, {128, 128}, {128, 128}};
+  std::vector<Icf> inputs, results(sizes.size());
+  for (size_t t = 0; t < sizes.size(); t++)
+    inputs.push_back(random_complex_image(sizes[t].first, sizes[t].second, 11 + t));
+  std::vector<std::thread> workers;
+  for (size_t t = 0; t < sizes.size(); t++) {
+    workers.emplace_back([&, t] {
+      Icf data = inputs[t];
+      FFTN_2D fft;
+      for (int round = 0; round < 3; round++) {
+        fft.fftn2d(data);
+        if (round < 2) fft.ifftn2d(data);
+      }
+      results[t] = data;
+    });
+  }
+  workers.emplace_back([] {
+    for (int round = 0; round < 200; round++) {
+      FFTN_1D scratch;
+      std::vector<std::complex<float>> v(64, 1.f);
+      scratch.fftn1d(v.data(), 64);
+      fft_free();
+    }
+  });
+  for (auto& w : workers) w.join();
+  for (size_t t = 0; t < sizes.size(); t++) {
+    Icf alone = inputs[t];
+    FFTN_2D fft;
+    for (int round = 0; round < 3; round++) {
+      fft.fftn2d(alone);
+      if (round < 2) fft.ifftn2d(alone);
+    }
+    EXPECT_TRUE(same_bits(results[t], alone)) << sizes[t].first << "x" << sizes[t].second;
+  }
+}
+
+// A transform called from inside a parallel region (each thread its own
+// images, large enough to go parallel themselves) gives the result of the
+// same transform outside it.
+TEST(FftThreads, TransformsInsideAParallelRegion) {
+  constexpr int Blocks = 8;
+  std::vector<Icf> blocks, alone;
+  for (int b = 0; b < Blocks; b++)
+    blocks.push_back(b % 2 ? random_complex_image(256, 256, b) : random_complex_image(200, 170 + b, b));
+  alone = blocks;
+  FFTN_2D outer;
+  for (auto& a : alone) outer.fftn2d(a);
+#pragma omp parallel for num_threads(4)
+  for (int b = 0; b < Blocks; b++) {
+    FFTN_2D fft;
+    fft.fftn2d(blocks[b]);
+  }
+  for (int b = 0; b < Blocks; b++) EXPECT_TRUE(same_bits(blocks[b], alone[b])) << b;
+}
