@@ -1,0 +1,401 @@
+// The Fourier-domain 1D wavelet transform. The spectrum is filtered scale by
+// scale with h and g built from the B3-spline scaling function; the
+// pyramidal types keep the central half of the low-pass spectrum at each
+// scale. The filters of a scale depend only on the lengths, the scale, the
+// wavelet type and the cut-off, so they are evaluated once and reused; the
+// products are the same float products as with filters evaluated per call.
+#include "filters/wt1d_fft.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "array/fatal.h"
+#include "array/scalar_helpers.h"
+#include "filters/pyr1d_wt.h"
+#include "numerics/sample_stats.h"
+
+namespace {
+
+// The single-precision epsilon 2^-24, compared in double precision.
+constexpr double FLOAT_EPSILON = 5.9604644775390625e-08;
+
+// The filter tables of this many (scale, length) pairs are kept at most.
+constexpr size_t kMaxKeptFilters = 64;
+
+void set_length(to_array<std::complex<float>, true>& a, int n) {
+  if (a.nx() != n || a.naxis() != 1) a.reform(n);
+}
+
+void unknown_transform_message() {
+  std::fprintf(stderr, "Error: proc. wave_cf_transform.\n");
+  std::fprintf(stderr, "This transform is not computed this procedure\n");
+}
+
+[[noreturn]] void bad_pyramid(int trans_nx, int np, int n, int nbr_scale) {
+  fatal_exitf(-1, stdout,
+              "Error: PyrPixNbr and Trans.nx() Pb ... \n  Trans.nx() = %d\n  PyrPixNbr = %d\n"
+              "  N = %d  Nbr_Plan = %d\n",
+              trans_nx, np, n, nbr_scale);
+}
+
+// 2^s as an exact 64-bit integer (the nearest integer for s < 0); scales
+// beyond 40 only push every frequency but the centre further out of the grid.
+long long scale_step(int s) {
+  if (s < 0) return POW2(s);
+  return 1LL << std::min(s, 40);
+}
+
+// The n central values from n/4 on, moved to the front of data.
+int under_sample(std::complex<float>* data, int n) {
+  int m = (n + 1) / 2;
+  std::copy(data + n / 4, data + n / 4 + m, data);
+  return m;
+}
+
+// The n values of data centred in m values (m/4 on), zeros around; data
+// holds at least m values.
+void over_sample(std::complex<float>* data, int n, int m) {
+  int offset = m / 4;
+  std::copy_backward(data, data + n, data + offset + n);
+  std::fill(data, data + offset, std::complex<float>());
+  std::fill(data + offset + n, data + m, std::complex<float>());
+}
+
+}  // namespace
+
+WT1D_FFT::WT1D_FFT(int wave_type, int NbrScale, int N) {
+  CenterZeroFreq = 1;
+  WaveType = wave_type;
+  FreqCut = 0.5f;
+  Np = pyr_tab_pos(NbrScale, N);
+}
+
+int WT1D_FFT::pyr_tab_pos(int NbrScale, int N) { return ::pyr_tab_pos(TabPos, TabSize, NbrScale, N); }
+
+Bool WT1D_FFT::known_wave_type() const {
+  return (WaveType >= 1 && WaveType <= 3) ? True : False;
+}
+
+void WT1D_FFT::check_nbr_scale(int NbrScale) const {
+  if (NbrScale < 1) fatal_exitf(-1, stdout, "Error: bad number of scales: %d ... \n", NbrScale);
+}
+
+// ---- Filters ----
+
+float WT1D_FFT::scaling_function(float nu, int N) {
+  float x = 2 * nu / (N * FreqCut);
+  return float(1.5 * b3_spline(x));
+}
+
+float WT1D_FFT::filter_h(float nu, int N) {
+  int half = N / 2;
+  float two_nu = 2 * nu;
+  float phi = scaling_function(nu, N);
+  if (-half <= two_nu && two_nu < half && std::fabs(double(phi)) >= FLOAT_EPSILON)
+    return scaling_function(2 * nu, N) / phi;
+  return 0.f;
+}
+
+float WT1D_FFT::filter_g(float nu, int N) {
+  float h = filter_h(nu, N);
+  switch (WaveType) {
+    case 1:
+    case 2: return 1.f - h;
+    case 3: return float(std::sqrt(double(1.f - h * h)));
+  }
+  fatal_exit("Error: bad wavelet type in filter_g\n", -1, stderr);
+}
+
+float WT1D_FFT::filter_h_tilde(float nu, int N) {
+  float h = filter_h(nu, N);
+  switch (WaveType) {
+    case 1:
+    case 2: {
+      float g = filter_g(nu, N);
+      float den = h * h + g * g;
+      return double(den) >= FLOAT_EPSILON ? h / den : 0.f;
+    }
+    case 3: return h;
+  }
+  fatal_exit("Error: bad wave in filter_h_tilde\n", -1, stderr);
+}
+
+float WT1D_FFT::filter_g_tilde(float nu, int N) {
+  switch (WaveType) {
+    case 1:
+    case 2: {
+      float h = filter_h(nu, N);
+      float g = filter_g(nu, N);
+      float den = h * h + g * g;
+      return double(den) >= FLOAT_EPSILON ? g / den : 0.f;
+    }
+    case 3: return filter_g(nu, N);
+  }
+  fatal_exit("Error: bad wavelet type in filter_g_tilde\n", -1, stderr);
+}
+
+float WT1D_FFT::filter_wavelet(float nu, int N) {
+  float coarse = scaling_function(nu / 2, N);
+  float fine = scaling_function(nu, N);
+  switch (WaveType) {
+    case 1:
+    case 2: return coarse - fine;
+    case 3: return coarse * coarse - fine * fine;
+  }
+  fatal_exit("Error: bad wavelet type in filter_wavelet\n", -1, stderr);
+}
+
+float WT1D_FFT::filter(type_wt_filter Kind, float nu, int N) {
+  float value;
+  switch (Kind) {
+    case WT_PHI: value = scaling_function(nu, N); break;
+    case WT_PSI: value = filter_wavelet(nu, N); break;
+    case WT_H: value = filter_h(nu, N); break;
+    case WT_H_TILDE: value = filter_h_tilde(nu, N); break;
+    case WT_G: value = filter_g(nu, N); break;
+    case WT_G_TILDE: value = filter_g_tilde(nu, N); break;
+    default: fatal_exit("Error: bad filter in filter\n", -1, stderr);
+  }
+  if (!(value >= -FLOAT_EPSILON && value < 2))
+    fatal_exit(
+        "Error: invariant (Val_Return >= -FLOAT_EPSILON) && (Val_Return < 2) does not hold in "
+        "WT1D_FFT\n",
+        -1, stderr);
+  return value;
+}
+
+void WT1D_FFT::create_filter(to_array<float, true>& F, type_wt_filter Kind) {
+  int n = F.nx();
+  for (int i = 0; i < n; i++) F(i) = filter(Kind, float(i - n / 2.0), n);
+}
+
+// ---- Scale filtering ----
+
+const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
+  for (const ScaleFilters& f : filters_)
+    if (f.N == N && f.n == n && f.WaveType == WaveType && f.FreqCut == FreqCut &&
+        f.h.size() == size_t(n) && f.s == s)
+      return f;
+  if (filters_.size() >= kMaxKeptFilters) filters_.clear();
+  filters_.emplace_back();
+  ScaleFilters& f = filters_.back();
+  f.s = s;
+  f.N = N;
+  f.n = n;
+  f.WaveType = WaveType;
+  f.FreqCut = FreqCut;
+  f.h.assign(n, 0.f);
+  f.g.assign(n, 0.f);
+  f.h_tilde.assign(n, 0.f);
+  f.g_tilde.assign(n, 0.f);
+  // The frequencies step * (i - n/2) increase with i, so the samples that
+  // fall inside the full grid form one run.
+  long long step = scale_step(s);
+  f.first = n;
+  f.last = n;
+  for (int i = 0; i < n; i++) {
+    long long u = step * (i - n / 2);
+    if (N / 2 + u < 0 || N / 2 + u >= N) {
+      if (f.first < n && f.last == n) f.last = i;
+      continue;
+    }
+    if (f.first == n) f.first = i;
+    float nu = float(u);
+    f.h[i] = filter_h(nu, N);
+    f.g[i] = filter_g(nu, N);
+    f.h_tilde[i] = filter_h_tilde(nu, N);
+    f.g_tilde[i] = filter_g_tilde(nu, N);
+  }
+  if (f.first == n) f.last = n;
+  return f;
+}
+
+void WT1D_FFT::wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s,
+                         int N, Bool Direct) {
+  const ScaleFilters& f = scale_filters(s, n, N);
+  for (int i = 0; i < f.first; i++) low[i] = 0.f;
+  for (int i = f.last; i < n; i++) low[i] = 0.f;
+  const float* h = Direct ? f.h.data() : f.h_tilde.data();
+  const float* g = Direct ? f.g.data() : f.g_tilde.data();
+  for (int i = f.first; i < f.last; i++) {
+    low[i] *= h[i];
+    high[i] *= g[i];
+  }
+}
+
+void WT1D_FFT::wave_cf_mult(to_array<std::complex<float>, true>& Low,
+                            to_array<std::complex<float>, true>& High, int s, int N,
+                            Bool Direct) {
+  int n = Low.nx();
+  if (High.n_elem() < n)
+    fatal_exitf(-1, stdout, "Error: high-pass spectrum of %d values for %d ... \n",
+                High.n_elem(), n);
+  wave_mult(Low.buffer(), High.buffer(), n, s, N, Direct);
+}
+
+void WT1D_FFT::under_sampling_2(to_array<std::complex<float>, true>& C) {
+  int n = C.nx();
+  if (n == 0) return;
+  C.reform(under_sample(C.buffer(), n));
+}
+
+void WT1D_FFT::over_sampling_2(to_array<std::complex<float>, true>& C, Bool Odd) {
+  int n = C.nx();
+  int m = Odd ? 2 * n - 1 : 2 * n;
+  if (m <= 0) return;
+  std::vector<std::complex<float>> values(C.buffer(), C.buffer() + n);
+  C.reform(m);
+  std::copy(values.begin(), values.end(), C.buffer());
+  over_sample(C.buffer(), n, m);
+}
+
+// ---- Transforms ----
+
+void WT1D_FFT::transform(to_array<float, true>& Signal, to_array<float, true>& Trans,
+                         int NbrScale) {
+  int N = Signal.nx();
+  set_length(SignalCF, N);
+  set_length(Buff2, N);
+  std::complex<float>* cf = SignalCF.buffer();
+  const float* x = Signal.buffer();
+  for (int i = 0; i < N; i++) cf[i] = std::complex<float>(x[i], 0.f);
+  fftn1d(cf, N, False);
+  transform_cf(SignalCF, Trans, NbrScale);
+}
+
+Bool WT1D_FFT::prepare(int NbrScale, int N) {
+  check_nbr_scale(NbrScale);
+  if (!known_wave_type()) {
+    unknown_transform_message();
+    return False;
+  }
+  set_length(Buff1, N);
+  set_length(Buff2, N);
+  return True;
+}
+
+// band[i] = real part of the inverse FFT of the n values of spectrum (done in
+// place), divided by ratio.
+void WT1D_FFT::inverse_to_band(std::complex<float>* spectrum, int n, float ratio, float* band) {
+  fftn1d(spectrum, n, True);
+  for (int i = 0; i < n; i++) band[i] = spectrum[i].real() / ratio;
+}
+
+void WT1D_FFT::transform_cf(to_array<std::complex<float>, true>& TF,
+                            to_array<float, true>& Trans, int NbrScale) {
+  int N = TF.nx();
+  if (!prepare(NbrScale, N)) return;
+  std::complex<float>* cf = TF.buffer();
+  std::complex<float>* high = Buff1.buffer();
+  std::complex<float>* work = Buff2.buffer();
+  int last = NbrScale - 1;
+
+  if (WaveType == 1) {
+    if (Trans.nx() != N || Trans.ny() != NbrScale || Trans.naxis() != 2)
+      Trans.alloc(N, NbrScale);
+    float* trans = Trans.buffer();
+    // A ratio of 1 leaves every value as it is.
+    for (int s = 0; s < last; s++) {
+      std::copy(cf, cf + N, high);
+      wave_mult(cf, high, N, s, N, True);
+      inverse_to_band(high, N, 1.f, trans + size_t(s) * N);
+    }
+    std::copy(cf, cf + N, work);
+    inverse_to_band(work, N, 1.f, trans + size_t(last) * N);
+    return;
+  }
+
+  // Pyramidal types: the low-pass spectrum shrinks in TF's own buffer.
+  Np = pyr_tab_pos(NbrScale, N);
+  if (Trans.nx() != Np || Trans.naxis() != 1) Trans.reform(Np);
+  float* trans = Trans.buffer();
+  int ni = N;
+  for (int s = 0; s < last; s++) {
+    if (TabSize(s) != ni) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
+    std::copy(cf, cf + ni, high);
+    wave_mult(cf, high, ni, s, N, True);
+    inverse_to_band(high, ni, float(N) / float(ni), trans + TabPos(s));
+    ni = under_sample(cf, ni);
+  }
+  int size = TabSize(last);
+  if (size != ni) fatal_exit("Errror: Ni and Ns are not equal .... \n", -1);
+  std::copy(cf, cf + size, work);
+  inverse_to_band(work, size, float(N) / float(size), trans + TabPos(last));
+}
+
+void WT1D_FFT::recons_cf(to_array<float, true>& Trans, to_array<std::complex<float>, true>& TF,
+                         int NbrScale) {
+  int N = TF.nx();
+  if (!prepare(NbrScale, N)) return;
+  std::complex<float>* cf = TF.buffer();
+  std::complex<float>* detail = Buff1.buffer();
+  const float* trans = Trans.buffer();
+
+  if (WaveType == 1) {
+    // N x NbrScale coefficients are read: fewer would be read past the end.
+    if (Trans.nx() != N || Trans.n_elem() < N * (long long)NbrScale)
+      bad_pyramid(Trans.nx(), N * NbrScale, N, NbrScale);
+    std::complex<float>* work = Buff2.buffer();
+    for (int i = 0; i < N; i++) {
+      float sum = 0.f;
+      for (int s = NbrScale - 1; s >= 0; s--) sum += trans[size_t(s) * N + i];
+      work[i] = std::complex<float>(sum, 0.f);
+    }
+    std::copy(work, work + N, cf);
+    fftn1d(cf, N, False);
+    return;
+  }
+
+  Np = pyr_tab_pos(NbrScale, N);
+  if (Trans.n_elem() != Np) bad_pyramid(Trans.nx(), Np, N, NbrScale);
+  int last = NbrScale - 1;
+  int n = TabSize(last);
+  float ratio = float(N) / float(n);
+  for (int i = 0; i < n; i++) cf[i] = std::complex<float>(trans[TabPos(last) + i] * ratio, 0.f);
+  fftn1d(cf, n, False);
+  for (int s = NbrScale - 2; s >= 0; s--) {
+    int coarse = n;
+    n = TabSize(s);
+    ratio = float(N) / float(n);
+    const float* band = trans + TabPos(s);
+    for (int i = 0; i < n; i++) detail[i] = std::complex<float>(band[i] * ratio, 0.f);
+    fftn1d(detail, n, False);
+    over_sample(cf, coarse, n % 2 == 1 ? 2 * coarse - 1 : 2 * coarse);
+    wave_mult(cf, detail, n, s, N, False);
+    for (int i = 0; i < n; i++) cf[i] += detail[i];
+  }
+}
+
+void WT1D_FFT::recons(to_array<float, true>& Trans, to_array<float, true>& Signal,
+                      int NbrScale) {
+  check_nbr_scale(NbrScale);
+  if (WaveType == 1) {
+    int N = Trans.nx();
+    if (Trans.n_elem() < N * (long long)NbrScale)
+      bad_pyramid(Trans.nx(), N * NbrScale, N, NbrScale);
+    if (Signal.nx() != N || Signal.naxis() != 1) Signal.reform(N);
+    float* x = Signal.buffer();
+    const float* trans = Trans.buffer();
+    std::fill(x, x + N, 0.f);
+    for (int s = NbrScale - 1; s >= 0; s--) {
+      const float* band = trans + size_t(s) * N;
+      for (int i = 0; i < N; i++) x[i] += band[i];
+    }
+    return;
+  }
+  if (!known_wave_type()) {
+    unknown_transform_message();
+    return;
+  }
+  int N = Signal.nx();
+  set_length(SignalCF, N);
+  set_length(Buff2, N);
+  recons_cf(Trans, SignalCF, NbrScale);
+  std::complex<float>* work = Buff2.buffer();
+  std::copy(SignalCF.buffer(), SignalCF.buffer() + N, work);
+  fftn1d(work, N, True);
+  float* x = Signal.buffer();
+  for (int i = 0; i < N; i++) x[i] = work[i].real();
+}

@@ -1,0 +1,94 @@
+// WT1D_FFT: the 1D wavelet transform computed in Fourier space from a
+// B3-spline scaling function: undecimated (type 1, every band N samples, the
+// inverse a plain sum) or pyramidal (types 2 and 3, the low-pass spectrum cut
+// to its central half at each scale, the bands packed as in PYR1D_WT). The
+// ridgelet transform runs it on the spectrum of every Radon projection, so
+// the filters are tabulated once per length and scale and the work spectra
+// are kept from one call to the next.
+#pragma once
+
+#include <complex>
+#include <vector>
+
+#include "array/base_types.h"
+#include "array/to_array.h"
+#include "numerics/fftn_1d.h"
+
+enum type_wt_filter {
+  WT_PHI = 0,      // scaling function
+  WT_PSI = 1,      // wavelet
+  WT_H = 2,
+  WT_H_TILDE = 3,
+  WT_G = 4,
+  WT_G_TILDE = 5
+};
+
+class WT1D_FFT : public FFTN_1D {
+ public:
+  int WaveType;  // 1 undecimated, 2 pyramidal g = 1 - h, 3 pyramidal g = sqrt(1 - h^2)
+  to_array<std::complex<float>, true> Buff1;
+  to_array<std::complex<float>, true> SignalCF;
+  to_array<std::complex<float>, true> Buff2;
+  to_array<int, true> TabPos;
+  to_array<int, true> TabSize;
+  int Np;
+  float FreqCut;  // cut-off factor of the scaling function
+
+  WT1D_FFT(int WaveType, int NbrScale, int N);
+  ~WT1D_FFT() = default;
+
+  int pyr_tab_pos(int NbrScale, int N);
+  int pyr_np() const { return Np; }
+  int pyr_pos(int s) const { return TabPos(s); }
+  int pyr_size(int s) const { return TabSize(s); }
+
+  void transform(to_array<float, true>& Signal, to_array<float, true>& Trans, int NbrScale);
+  // Transform of a centred spectrum; TF is work space and its values are not
+  // meaningful afterwards (its length is kept).
+  void transform_cf(to_array<std::complex<float>, true>& TF, to_array<float, true>& Trans,
+                    int NbrScale);
+  // Signal's length (set by the caller) is N; type 1 takes it from Trans.
+  void recons(to_array<float, true>& Trans, to_array<float, true>& Signal, int NbrScale);
+  // Rebuilds the centred spectrum TF, whose length on entry is N.
+  void recons_cf(to_array<float, true>& Trans, to_array<std::complex<float>, true>& TF,
+                 int NbrScale);
+
+  // Keeps the (n+1)/2 central values, from n/4 on.
+  void under_sampling_2(to_array<std::complex<float>, true>& C);
+  // Centres the n values in 2n (or 2n - 1 when Odd) values, zeros around.
+  void over_sampling_2(to_array<std::complex<float>, true>& C, Bool Odd);
+  // Filters a spectrum in place at scale s (High a copy of Low on entry).
+  void wave_cf_mult(to_array<std::complex<float>, true>& Low,
+                    to_array<std::complex<float>, true>& High, int s, int N, Bool Direct);
+  void create_filter(to_array<float, true>& F, type_wt_filter Kind);
+
+  float scaling_function(float nu, int N);
+  float filter_h(float nu, int N);
+  float filter_g(float nu, int N);
+  float filter_h_tilde(float nu, int N);
+  float filter_g_tilde(float nu, int N);
+  float filter_wavelet(float nu, int N);
+  float filter(type_wt_filter Kind, float nu, int N);
+
+ private:
+  // The filters of one scale over the n samples of a spectrum cut from N:
+  // samples in [first, last) are filtered, the others have no frequency in
+  // the full grid and lose their low-pass value.
+  struct ScaleFilters {
+    int s = 0, N = -1, n = -1, WaveType = 0;
+    float FreqCut = 0.f;
+    int first = 0, last = 0;
+    std::vector<float> h, g, h_tilde, g_tilde;
+  };
+  const ScaleFilters& scale_filters(int s, int n, int N);
+  void wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s, int N,
+                 Bool Direct);
+  void check_nbr_scale(int NbrScale) const;
+  // Checks the scale count and the wavelet type (False after the message of
+  // an unknown type) and gives the work spectra N values.
+  Bool prepare(int NbrScale, int N);
+  void inverse_to_band(std::complex<float>* spectrum, int n, float ratio, float* band);
+  Bool known_wave_type() const;
+
+  std::vector<ScaleFilters> filters_;
+};
