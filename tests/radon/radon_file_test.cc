@@ -180,12 +180,18 @@ TEST(RadonFileDeath, MissingKeywordEndsWithTheLibraryStatus) {
 }
 
 TEST(RadonFileDeath, TruncatedFileIsRefusedBeforeItsDataIsClaimed) {
-  Header h;
-  h.naxes[0] = 4000;
-  h.naxes[1] = 8000;
-  h.set("Nl", 4000).set("Nc", 4000).set("Nlr", 8000).set("Ncr", 4000);
-  const std::string file = write_header("short", h);
-  ASSERT_EQ(truncate(file.c_str(), 2880 * 2), 0);
+  // A header announcing 8000 x 4000 floats, followed by one block of data.
+  using fits_test::card;
+  std::string bytes = card("SIMPLE  =                    T") + card("BITPIX  =                  -32") +
+                      card("NAXIS   =                    2") + card("NAXIS1  =                 4000") +
+                      card("NAXIS2  =                 8000") + card("Nl      =                 4000") +
+                      card("Nc      =                 4000") + card("Nlr     =                 8000") +
+                      card("Ncr     =                 4000") + card("Type_Tra=                    2") +
+                      card("FormatIn=                    3") + card("END");
+  bytes.resize(2880, ' ');
+  bytes.append(2880, '\0');
+  const std::string file = scratch("short.rad");
+  fits_test::write_bytes(file, bytes);
   Radon r;
   Image rad;
   EXPECT_EXIT_STATUS(r.read(file.c_str(), rad), 255, "shorter than its header announces.*short\\.rad");
