@@ -1,15 +1,20 @@
 // Pseudo-polar FFT routines. Data and phases are single precision, sines
 // and cosines are taken in double and rounded, the row FFTs are the radix-2
-// four1 of the DCT package (double twiddles). Nothing here keeps state: work
-// buffers live for one call, so any number of threads may call at once.
+// four1 of the DCT package (double twiddles). Work buffers live for one
+// call; the only state kept is a per-thread table of the fractional DFTs'
+// constants, so any number of threads may call at once.
 #include "radon/pseudo_polar_fft.h"
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "array/fatal.h"
 #include "numerics/im_dct.h"
@@ -139,25 +144,36 @@ void IFFTmid0(float* out_re, float* out_im, const float* in_re, const float* in_
   }
 }
 
-void FFFT(float* out_re, float* out_im, const float* in_re, const float* in_im, int n, float alpha) {
-  // The chirp (Bluestein) identity jk = (j^2 + k^2 - (k - j)^2)/2 turns the
-  // fractional DFT into one circular convolution of length 2n.
+namespace {
+
+// Everything of a fractional DFT that depends only on its length and alpha:
+// the phases before and after the convolution and the spectrum of the chirp
+// filter. A pseudo-polar FFT of side n meets only 4n distinct alphas, again
+// and again, so the plans of the last side are kept per thread; they hold
+// exactly the values a fresh computation would give.
+struct ChirpPlan {
+  std::vector<double> pre_cos, pre_sin;    // n
+  std::vector<float> filter;               // 2·2n + 1, four1 layout
+  std::vector<double> post_cos, post_sin;  // n
+};
+
+ChirpPlan make_chirp_plan(int n, float alpha) {
   const float a = static_cast<float>(alpha * 3.141592653589795);
   const float inv = static_cast<float>(1.0 / n);
   const int m = 2 * n;
-  // Interleaved sequences of 2n values, from index 1 for four1.
-  Buffer seq1 = work_buffer(2 * static_cast<std::size_t>(m) + 1, "FFFT: could not allocate memory for seq1.. ");
-  Buffer seq2 = work_buffer(2 * static_cast<std::size_t>(m) + 1, "FFFT: could not allocate memory for seq2.. ");
-  float* s1 = seq1.get() + 1;
-  float* s2 = seq2.get() + 1;
+  ChirpPlan plan;
+  plan.pre_cos.resize(n);
+  plan.pre_sin.resize(n);
+  plan.post_cos.resize(n);
+  plan.post_sin.resize(n);
   for (int j = 0; j < n; j++) {
     const float phase = a * (static_cast<float>(j) - static_cast<float>(j * j) * inv);
-    const double c = std::cos(static_cast<double>(phase)), s = std::sin(static_cast<double>(phase));
-    s1[2 * j] = static_cast<float>(in_re[j] * c - in_im[j] * s);
-    s1[2 * j + 1] = static_cast<float>(in_re[j] * s + in_im[j] * c);
+    plan.pre_cos[j] = std::cos(static_cast<double>(phase));
+    plan.pre_sin[j] = std::sin(static_cast<double>(phase));
   }
+  plan.filter.assign(2 * static_cast<std::size_t>(m) + 1, 0.f);
+  float* s2 = plan.filter.data() + 1;
   s2[0] = 1.f;
-  s2[1] = 0.f;
   const float a_over_n = a / static_cast<float>(n);
   for (int l = 1; l < n; l++) {
     const float phase = a_over_n * static_cast<float>(l) * static_cast<float>(l);
@@ -166,8 +182,47 @@ void FFFT(float* out_re, float* out_im, const float* in_re, const float* in_im, 
     s2[2 * l] = s2[2 * (m - l)] = c;
     s2[2 * l + 1] = s2[2 * (m - l) + 1] = s;
   }
+  four1(plan.filter.data(), m, -1);
+  const float half = static_cast<float>(n) / 2.f;
+  for (int k = 0; k < n; k++) {
+    const float phase = a * ((static_cast<float>(k) - half) - static_cast<float>(k * k) * inv);
+    plan.post_cos[k] = std::cos(static_cast<double>(phase));
+    plan.post_sin[k] = std::sin(static_cast<double>(phase));
+  }
+  return plan;
+}
+
+const ChirpPlan& chirp_plan(int n, float alpha) {
+  thread_local int plan_side = 0;
+  thread_local std::unordered_map<std::uint32_t, ChirpPlan> plans;
+  if (plan_side != n || plans.size() > 8 * static_cast<std::size_t>(n) + 16) {
+    plans.clear();
+    plan_side = n;
+  }
+  std::uint32_t key;
+  std::memcpy(&key, &alpha, sizeof key);
+  auto found = plans.find(key);
+  if (found == plans.end()) found = plans.emplace(key, make_chirp_plan(n, alpha)).first;
+  return found->second;
+}
+
+}  // namespace
+
+void FFFT(float* out_re, float* out_im, const float* in_re, const float* in_im, int n, float alpha) {
+  // The chirp (Bluestein) identity jk = (j^2 + k^2 - (k - j)^2)/2 turns the
+  // fractional DFT into one circular convolution of length 2n.
+  const ChirpPlan& plan = chirp_plan(n, alpha);
+  const int m = 2 * n;
+  // Interleaved sequence of 2n values, from index 1 for four1.
+  Buffer seq1 = work_buffer(2 * static_cast<std::size_t>(m) + 1, "FFFT: could not allocate memory for seq1.. ");
+  float* s1 = seq1.get() + 1;
+  for (int j = 0; j < n; j++) {
+    const double c = plan.pre_cos[j], s = plan.pre_sin[j];
+    s1[2 * j] = static_cast<float>(in_re[j] * c - in_im[j] * s);
+    s1[2 * j + 1] = static_cast<float>(in_re[j] * s + in_im[j] * c);
+  }
   four1(seq1.get(), m, -1);
-  four1(seq2.get(), m, -1);
+  const float* s2 = plan.filter.data() + 1;
   for (int k = 0; k < m; k++) {
     const float re = s1[2 * k] * s2[2 * k] - s1[2 * k + 1] * s2[2 * k + 1];
     const float im = s1[2 * k] * s2[2 * k + 1] + s1[2 * k + 1] * s2[2 * k];
@@ -175,11 +230,9 @@ void FFFT(float* out_re, float* out_im, const float* in_re, const float* in_im, 
     s1[2 * k + 1] = im;
   }
   four1(seq1.get(), m, 1);
-  const float half = static_cast<float>(n) / 2.f;
   const float scale = static_cast<float>(m);
   for (int k = 0; k < n; k++) {
-    const float phase = a * ((static_cast<float>(k) - half) - static_cast<float>(k * k) * inv);
-    const double c = std::cos(static_cast<double>(phase)), s = std::sin(static_cast<double>(phase));
+    const double c = plan.post_cos[k], s = plan.post_sin[k];
     const float re = s1[2 * k] / scale, im = s1[2 * k + 1] / scale;
     out_re[k] = static_cast<float>(re * c - im * s);
     out_im[k] = static_cast<float>(re * s + im * c);
