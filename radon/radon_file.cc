@@ -1,0 +1,131 @@
+// The ".rad" file: a Radon image as a FITS primary image of 32-bit floats
+// with six integer keywords from which read rebuilds the Radon object. The
+// reader trusts nothing: the keywords must agree with the array and with the
+// sizes of the method they name before any memory is claimed for them.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "array/fatal.h"
+#include "io/fits_glue.h"
+#include "radon/radon.h"
+
+namespace {
+
+const char* const RadSuffix = ".rad";
+
+// The name with ".rad" appended unless it already ends with it (case
+// sensitive).
+std::string mr_io_name(const char* Name) {
+  std::string name = Name != nullptr ? Name : "";
+  const std::string suffix = RadSuffix;
+  if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+    return name;
+  return name + suffix;
+}
+
+void check(int status) {
+  if (status != 0) FitsPrintError(status);
+}
+
+[[noreturn]] void bad_file(const std::string& what, const std::string& file) {
+  fatal_exitf(-1, stdout, "Error: bad Radon file header: %s (%s)\n", what.c_str(), file.c_str());
+}
+
+// Radon image size that alloc gives for the keywords, or false when the
+// method does not take the keywords' sizes as they stand.
+bool method_sizes(long method, long nl, long nc, long nlr, long ncr) {
+  switch (method) {
+    case RADON_PROJ_BACK:
+    case RADON_PROJ_FFT:
+      // Any number of projections and samples; the image itself may not
+      // claim much more memory than the Radon image justifies.
+      return nl * nc <= 16 * nlr * ncr;
+    case RADON_FFT: return nlr == nl + nc && ncr == nc;
+    case RADON_FINITE: return nlr == nl + 1 && ncr == nc;
+    case RADON_SLANT_STACK: return nl == nc && nlr == 2 * nl && ncr == 2 * nl;
+    case RADON_FFT_SLANT_STACK:
+      return nl == nc && nlr == (nl % 2 == 0 ? 2 * nl + 2 : 2 * nl) && ncr == 2 * nl + 1;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+void Radon::mr_io_fill_header(fitsfile* File) {
+  int status = 0;
+  const char* text = StringRadon(RadonMethod);
+  check(ffpkyj(File, "Nl", Nl, "Nl", &status));
+  check(ffpkyj(File, "Nc", Nc, "Nc", &status));
+  check(ffpkyj(File, "Nlr", Nlr, "Number of project", &status));
+  check(ffpkyj(File, "Ncr", Ncr, "resolution", &status));
+  check(ffpkyj(File, "Type_Tra", static_cast<long>(RadonMethod), text != nullptr ? text : "", &status));
+  check(ffpkyj(File, "FormatIn", static_cast<long>(FormatIn), "Format", &status));
+}
+
+void Radon::write(const char* Name, to_array<float, false>& Rad) {
+  const std::string file = mr_io_name(Name);
+  if (Rad.naxis() != 2 || Rad.nl() != Nlr || Rad.nc() != Ncr)
+    fatal_exitf(-1, stdout, "Error: a Radon image of %d x %d does not match the %d x %d of the object (%s)\n",
+                Rad.nl(), Rad.nc(), Nlr, Ncr, file.c_str());
+  if (std::FILE* existing = std::fopen(file.c_str(), "rb")) {
+    std::fclose(existing);
+    std::remove(file.c_str());
+  }
+  fitsfile* fptr = nullptr;
+  int status = 0;
+  check(ffinit(&fptr, file.c_str(), &status));
+  long naxes[2] = {Ncr, Nlr};
+  check(ffphpr(fptr, 1, -32, 2, naxes, 0, 1, 0, &status));
+  mr_io_fill_header(fptr);
+  check(ffppre(fptr, 1, 1, static_cast<LONGLONG>(Nlr) * Ncr, Rad.buffer(), &status));
+  check(ffclos(fptr, &status));
+}
+
+void Radon::read(const char* Name, to_array<float, false>& Rad) {
+  const std::string file = mr_io_name(Name);
+  fitsfile* fptr = nullptr;
+  int status = 0, hdutype = 0;
+  check(ffopen(&fptr, file.c_str(), READONLY, &status));
+  check(ffmahd(fptr, 1, &hdutype, &status));
+  int simple = 0, bitpix = 0, naxis = 0, extend = 0;
+  long naxes[3] = {0, 0, 0}, pcount = 0, gcount = 0;
+  check(ffghpr(fptr, 3, &simple, &bitpix, &naxis, naxes, &pcount, &gcount, &extend, &status));
+  if (naxis != 2) bad_file("NAXIS = " + std::to_string(naxis) + ", 2 expected", file);
+  if (naxes[0] < 1 || naxes[1] < 1 || naxes[0] > 2147483647L / naxes[1])
+    bad_file("array of " + std::to_string(naxes[1]) + " x " + std::to_string(naxes[0]), file);
+  // The data the header announces must be in the file before memory is
+  // claimed for it.
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  check(ffghadll(fptr, &head_start, &data_start, &data_end, &status));
+  struct stat info;
+  if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<LONGLONG>(info.st_size) < data_end)
+    bad_file("the file is shorter than its header announces", file);
+
+  long nl = 0, nc = 0, nlr = 0, ncr = 0, method = 0, format = 0;
+  check(ffgkyj(fptr, "Nl", &nl, nullptr, &status));
+  check(ffgkyj(fptr, "Nc", &nc, nullptr, &status));
+  check(ffgkyj(fptr, "Nlr", &nlr, nullptr, &status));
+  check(ffgkyj(fptr, "Ncr", &ncr, nullptr, &status));
+  check(ffgkyj(fptr, "Type_Tra", &method, nullptr, &status));
+  check(ffgkyj(fptr, "FormatIn", &format, nullptr, &status));
+  if (method < 0 || method >= NBR_RADON) bad_file("Type_Tra = " + std::to_string(method), file);
+  if (format < F_UNKNOWN || format > F_JPEG) bad_file("FormatIn = " + std::to_string(format), file);
+  if (nlr != naxes[1] || ncr != naxes[0])
+    bad_file("Nlr x Ncr = " + std::to_string(nlr) + " x " + std::to_string(ncr) + " but the array is " +
+                 std::to_string(naxes[1]) + " x " + std::to_string(naxes[0]),
+             file);
+  if (nl < 1 || nc < 1 || nl > 2147483647L / nc || !method_sizes(method, nl, nc, nlr, ncr))
+    bad_file("Nl = " + std::to_string(nl) + ", Nc = " + std::to_string(nc) + " do not fit a " +
+                 std::to_string(nlr) + " x " + std::to_string(ncr) + " Radon image of method " +
+                 std::to_string(method),
+             file);
+  FormatIn = static_cast<type_format>(format);
+  Rad.alloc(static_cast<int>(naxes[1]), static_cast<int>(naxes[0]), "read io");
+  int anynul = 0;
+  check(ffgpve(fptr, 1, 1, static_cast<LONGLONG>(naxes[0]) * naxes[1], 0.f, Rad.buffer(), &anynul, &status));
+  check(ffclos(fptr, &status));
+  alloc(static_cast<int>(nl), static_cast<int>(nc), static_cast<type_radon>(method), static_cast<int>(nlr),
+        static_cast<int>(ncr));
+}

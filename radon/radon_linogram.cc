@@ -1,0 +1,172 @@
+// Linogram Radon transform (method 2): by the projection-slice relation the
+// 1D spectrum of a projection is the 2D spectrum of the image along the
+// radial line of the same direction, so each projection is an inverse 1D FFT
+// of nearest-grid samples of the image's spectrum. The inverse averages the
+// line samples that land on one grid point. Sample positions depend only on
+// the sizes: they are tabulated once per allocation, so a transform is one
+// 2D FFT, a gather and one 1D FFT per line.
+#include <cmath>
+#include <cstdio>
+
+#include "array/fatal.h"
+#include "array/scalar_helpers.h"
+#include "radon/radon.h"
+
+namespace {
+
+using Image = to_array<float, false>;
+using ComplexImage = to_array<std::complex<float>, false>;
+
+[[noreturn]] void bad_size() { fatal_exit("Error: bad image size for the Radon transform ...\n"); }
+
+bool same_size(int nl, int nc, int want_nl, int want_nc) { return nl == want_nl && nc == want_nc; }
+
+}  // namespace
+
+void Radon::make_linogram_table() {
+  if (TabLineAngle.size() != static_cast<size_t>(Nlr))
+    fatal_exit("Error: the Radon object has no radial lines for the linogram transform ...\n");
+  const int half = Ncr / 2, nslot = half + 1;
+  LinoSource.assign(static_cast<size_t>(Nlr) * Ncr, -1);
+  LinoDirect.assign(static_cast<size_t>(Nlr) * nslot, -1);
+  LinoMirror.assign(static_cast<size_t>(Nlr) * nslot, -1);
+  LinoCount.assign(static_cast<size_t>(Nc) * Nc, 0.f);
+  LinoSourceOutside = false;
+  const double hc = static_cast<double>(Nc / 2);
+  for (int i = 0; i < Nlr; i++) {
+    const double a = TabLineAngle[i], step = TabLineStep[i];
+    const double ca = std::cos(a), sa = std::sin(a);
+    // Lines that end on the left border are walked from that border, so
+    // that their first sample falls inside the grid.
+    int sign = 1;
+    const double r_end = (-Ncr / 2.0) * step;
+    if (r_end * ca >= hc && r_end * sa < hc) sign = -1;
+    if (a == 0.0) sign = 1;
+    for (int k = 0; k <= half; k++) {
+      const double r = (sign * (k - half)) * step;
+      const int ix = iround(r * ca), iy = iround(r * sa);
+      const int mirror_slot = 2 * half - k;
+      const bool slot_exists = mirror_slot >= 0 && mirror_slot < Ncr;
+      // Forward: the spectrum is centred at (Nl/2, Nc/2).
+      int line = iy + Nl / 2, col = ix + Nc / 2;
+      if (line >= 0 && line < Nl && col >= 0 && col < Nc)
+        LinoSource[static_cast<size_t>(i) * Ncr + k] = line * Nc + col;
+      line = Nl / 2 - iy;
+      col = Nc / 2 - ix;
+      if (line >= 0 && line < Nl && col >= 0 && col < Nc) {
+        if (slot_exists) LinoSource[static_cast<size_t>(i) * Ncr + mirror_slot] = line * Nc + col;
+      } else if (slot_exists) {
+        LinoSourceOutside = true;
+      }
+      // Inverse: an Nc x Nc grid centred at (Nc/2, Nc/2).
+      const size_t e = static_cast<size_t>(i) * nslot + k;
+      line = iy + Nc / 2;
+      col = ix + Nc / 2;
+      if (line >= 0 && line < Nc && col >= 0 && col < Nc) {
+        LinoDirect[e] = line * Nc + col;
+        LinoCount[LinoDirect[e]] += 1.f;
+      }
+      line = Nc / 2 - iy;
+      col = Nc / 2 - ix;
+      if (slot_exists && line >= 0 && line < Nc && col >= 0 && col < Nc) {
+        LinoMirror[e] = line * Nc + col;
+        LinoCount[LinoMirror[e]] += 1.f;
+      }
+    }
+  }
+}
+
+void Radon::fft_trans_cf(Image& Ima, ComplexImage& RadF) {
+  if (!Allocated || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) alloc(Ima.nl(), Ima.nc(), RADON_FFT, 0, 0);
+  if (LinoSource.size() != static_cast<size_t>(Nlr) * Ncr) make_linogram_table();
+  if (RadF.naxis() != 2 || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) RadF.resize(Nlr, Ncr);
+  if (!same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) bad_size();
+  if (LinoSourceOutside) fatal_exit("Error occured during the transformation ...\n");
+  if (Spectrum.naxis() != 2 || !same_size(Spectrum.nl(), Spectrum.nc(), Nl, Nc))
+    Spectrum.alloc(Nl, Nc, "spectrum");
+  FFT2D.CenterZeroFreq = 1;
+  FFT2D.fftn2d(Ima, Spectrum, False);
+  const std::complex<float>* s = Spectrum.buffer();
+  std::complex<float>* out = RadF.buffer();
+  const int* source = LinoSource.data();
+  const size_t n = static_cast<size_t>(Nlr) * Ncr;
+  for (size_t k = 0; k < n; k++) out[k] = source[k] >= 0 ? s[source[k]] : std::complex<float>();
+}
+
+void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
+  if (!Allocated || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr))
+    alloc(RadF.nc(), RadF.nc(), RADON_FFT, RadF.nl(), RadF.nc());
+  if (LinoDirect.size() != static_cast<size_t>(Nlr) * (Ncr / 2 + 1)) make_linogram_table();
+  if (Ima.naxis() != 2 || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) Ima.resize(Nl, Nc);
+  Ima.init();
+  if (Verbose) {
+    std::printf("RADON reconstruct: input image size = %d %d\n", RadF.nl(), RadF.nc());
+    std::printf("RADON reconstruct: output image size = %d %d\n", Ima.nl(), Ima.nc());
+  }
+  ComplexImage grid(Nc, Nc, "spectrum");
+  std::complex<float>* g = grid.buffer();
+  const int half = Ncr / 2, nslot = half + 1;
+  for (int i = 0; i < Nlr; i++) {
+    const std::complex<float>* line = RadF.buffer() + static_cast<size_t>(i) * Ncr;
+    const int* direct = LinoDirect.data() + static_cast<size_t>(i) * nslot;
+    const int* mirror = LinoMirror.data() + static_cast<size_t>(i) * nslot;
+    for (int k = 0; k <= half; k++) {
+      if (direct[k] >= 0) g[direct[k]] += line[k];
+      if (mirror[k] >= 0) g[mirror[k]] += line[2 * half - k];
+    }
+  }
+  const float* count = LinoCount.data();
+  for (int k = 0; k < grid.n_elem(); k++)
+    if (count[k] > 1.f) g[k] /= count[k];
+  FFT2D.CenterZeroFreq = 1;
+  FFT2D.fftn2d(grid, True);
+  // A flat allocation (Nl > Nc) leaves the lines beyond the grid at 0.
+  const int nl = Nl < Nc ? Nl : Nc;
+  for (int l = 0; l < nl; l++)
+    for (int c = 0; c < Nc; c++) Ima(l, c) = grid(l, c).real();
+}
+
+void Radon::fft_line(Image& Rad, ComplexImage& RadF, Bool /*Flag*/) {
+  if (!same_size(Rad.nl(), Rad.nc(), Nlr, Ncr)) bad_size();
+  if (RadF.naxis() != 2 || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) RadF.resize(Nlr, Ncr);
+  LineBuffer.resize(Ncr);
+  std::complex<double>* buf = LineBuffer.data();
+  for (int i = 0; i < Nlr; i++) {
+    const float* in = Rad.buffer() + static_cast<size_t>(i) * Ncr;
+    for (int k = 0; k < Ncr; k++) buf[k] = std::complex<double>(in[k], 0.);
+    FFT1D.CenterZeroFreq = 1;
+    FFT1D.fftn1d(buf, Ncr, False);
+    // The Fourier slant stack counts its centre twice, once per grid.
+    if (RadonMethod == RADON_FFT_SLANT_STACK) buf[Ncr / 2] /= 2.;
+    std::complex<float>* out = RadF.buffer() + static_cast<size_t>(i) * Ncr;
+    for (int k = 0; k < Ncr; k++) out[k] = std::complex<float>(buf[k]);
+  }
+}
+
+void Radon::invfft_line(ComplexImage& RadF, Image& Rad) {
+  if (!same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) bad_size();
+  if (Rad.naxis() != 2 || !same_size(Rad.nl(), Rad.nc(), RadF.nl(), RadF.nc())) Rad.resize(Nlr, Ncr);
+  LineBuffer.resize(Ncr);
+  std::complex<double>* buf = LineBuffer.data();
+  for (int i = 0; i < Nlr; i++) {
+    const std::complex<float>* in = RadF.buffer() + static_cast<size_t>(i) * Ncr;
+    for (int k = 0; k < Ncr; k++) buf[k] = std::complex<double>(in[k]);
+    if (RadonMethod == RADON_FFT_SLANT_STACK) buf[Ncr / 2] *= 2.;
+    FFT1D.CenterZeroFreq = 1;
+    FFT1D.fftn1d(buf, Ncr, True);
+    float* out = Rad.buffer() + static_cast<size_t>(i) * Ncr;
+    for (int k = 0; k < Ncr; k++) out[k] = static_cast<float>(buf[k].real());
+  }
+}
+
+void Radon::fft_trans(Image& Ima, Image& Rad) {
+  fft_trans_cf(Ima, LineSpectra);
+  invfft_line(LineSpectra, Rad);
+}
+
+void Radon::fft_rec(Image& Rad, Image& Ima, Bool Flag) {
+  if (!Allocated || !same_size(Rad.nl(), Rad.nc(), Nlr, Ncr))
+    alloc(Rad.nc(), Rad.nc(), RADON_FFT, Rad.nl(), Rad.nc());
+  fft_line(Rad, LineSpectra, Flag);
+  fft_rec_cf(LineSpectra, Ima);
+}

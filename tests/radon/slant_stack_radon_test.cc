@@ -1,0 +1,182 @@
+// Slant-stack Radon transform: the lines of a single pixel, line sums, the
+// adjoint relation of transform and inverse, the conjugate-gradient inverse
+// (its clipping, its convergence and its stop on a vanishing step), and the
+// refusals of sizes the pseudo-polar grid cannot take. Also the direct route
+// by Fourier shifts.
+#include "radon/slant_stack_radon.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/death.h"
+#include "support/test_images.h"
+#include "support/tolerance.h"
+
+namespace {
+
+using Image = to_array<float, false>;
+
+slant_stack_radon engine(int n) {
+  slant_stack_radon s;
+  s.alloc(n);
+  return s;
+}
+
+TEST(SlantStackRadon, SizesAreTwiceTheSide) {
+  slant_stack_radon s;
+  s.alloc(8);
+  EXPECT_EQ(s.nlr(), 16);
+  EXPECT_EQ(s.ncr(), 16);
+}
+
+TEST(SlantStackRadon, SinglePixelOnTheZeroSlopeLines) {
+  const int n = 8;
+  slant_stack_radon s;
+  s.alloc(n);
+  for (int r0 : {0, 3, 7})
+    for (int c0 : {0, 5}) {
+      Image ima(n, n), rad;
+      ima(r0, c0) = 1.f;
+      s.transform(ima, rad);
+      for (int p = 0; p < 2 * n; p++) {
+        EXPECT_NEAR(rad(n / 2, p), p == c0 + n / 2 ? 1. : 0., 1e-5) << r0 << c0 << p;
+        EXPECT_NEAR(rad(3 * n / 2, p), p == 3 * n / 2 - r0 ? 1. : 0., 1e-5) << r0 << c0 << p;
+      }
+    }
+}
+
+TEST(SlantStackRadon, EveryLineSumsToTheImageTotal) {
+  const int n = 16;
+  slant_stack_radon s;
+  s.alloc(n);
+  auto ima = random_image(n, n, 2);
+  Image rad;
+  s.transform(ima, rad);
+  for (int t = 0; t < 2 * n; t++) {
+    double sum = 0;
+    for (int p = 0; p < 2 * n; p++) sum += rad(t, p);
+    EXPECT_NEAR(sum, ima.total(), 1e-3) << t;
+  }
+}
+
+TEST(SlantStackRadon, InverseIsTheAdjointOverTwiceTheSquaredSide) {
+  const int n = 16;
+  slant_stack_radon s;
+  s.alloc(n);
+  auto y = random_image(n, n, 3);
+  auto radon = random_image(2 * n, 2 * n, 4);
+  Image ty, ir(n, n);
+  s.transform(y, ty);
+  s.inverse(radon, ir);
+  double lhs = 0, rhs = 0;
+  for (int k = 0; k < ty.n_elem(); k++) lhs += double(ty(k)) * radon(k);
+  for (int k = 0; k < ir.n_elem(); k++) rhs += double(y(k)) * ir(k);
+  EXPECT_NEAR(lhs, 2. * n * n * rhs, 1e-4 * std::fabs(lhs));
+}
+
+TEST(SlantStackRadon, IterativeInverseRecoversAPositiveImage) {
+  const int n = 16;
+  slant_stack_radon s;
+  s.alloc(n);
+  auto ima = random_image(n, n, 5, 1.f, 2.f);
+  Image rad, few(n, n), many(n, n);
+  s.transform(ima, rad);
+  s.iter_inverse(rad, few, 2);
+  EXPECT_EQ(NUM_OF_ITER, 2);
+  s.iter_inverse(rad, many, 12);
+  const double err_few = qz_test::max_abs_difference(few, ima);
+  const double err_many = qz_test::max_abs_difference(many, ima);
+  // The imaginary part of the slant stack (the unpaired frequency -N) is
+  // not stored, so the solution settles a few percent from the image.
+  EXPECT_LE(err_many, err_few);
+  EXPECT_LT(qz_test::relative_l2_error(many.buffer(), ima.buffer(), ima.n_elem()), 0.03);
+}
+
+TEST(SlantStackRadon, IterativeInverseClipsNegativeValues) {
+  const int n = 8;
+  slant_stack_radon s;
+  s.alloc(n);
+  auto ima = random_image(n, n, 6, -1.f, 1.f);
+  Image rad, back(n, n);
+  s.transform(ima, rad);
+  s.iter_inverse(rad, back, 10);
+  for (int k = 0; k < back.n_elem(); k++) EXPECT_GE(back(k), 0.f) << k;
+  EXPECT_GT(qz_test::max_abs_difference(back, ima), 0.5);
+}
+
+TEST(SlantStackRadon, IterativeInverseStopsOnAZeroStep) {
+  const int n = 8;
+  slant_stack_radon s;
+  s.alloc(n);
+  Image zero(2 * n, 2 * n), back(n, n);
+  back.init(7.f);
+  s.iter_inverse(zero, back, 5);
+  for (int k = 0; k < back.n_elem(); k++) ASSERT_EQ(back(k), 0.f) << k;
+  // No iteration: the estimate is its zero start.
+  auto ima = random_image(n, n, 7, 1.f, 2.f);
+  Image rad;
+  s.transform(ima, rad);
+  s.iter_inverse(rad, back, 0);
+  for (int k = 0; k < back.n_elem(); k++) ASSERT_EQ(back(k), 0.f) << k;
+}
+
+TEST(SlantStackRadonDeath, RefusesSizesItCannotTake) {
+  slant_stack_radon s;
+  s.alloc(6);
+  Image ima(6, 6), rad;
+  EXPECT_EXIT_STATUS(s.transform(ima, rad), 255, "must be a power of two");
+  slant_stack_radon t;
+  t.alloc(8);
+  Image small(4, 4), radon(16, 16), wrong(16, 8), out(8, 8);
+  EXPECT_EXIT_STATUS(t.transform(small, rad), 255, "image of 4 x 4");
+  EXPECT_EXIT_STATUS(t.inverse(radon, small), 255, "image of 4 x 4");
+  EXPECT_EXIT_STATUS(t.iter_inverse(wrong, out, 3), 255, "Radon image of 16 x 8");
+}
+
+TEST(SlantStackDirect, CentreDirectionHoldsColumnAndLineSums) {
+  const int n = 8, c = (n + 1) / 2, q = 2 * n / 4;
+  slant_stack_radon s;
+  s.alloc(n);
+  s.UsePPFFT = 0;
+  auto ima = random_image(n, n, 8);
+  Image rad;
+  s.transform(ima, rad);
+  ASSERT_EQ(rad.nl(), 2 * n);
+  for (int x = 0; x < 2 * n; x++) {
+    double column = 0, line = 0;
+    if (x >= q && x < q + n)
+      for (int i = 0; i < n; i++) {
+        column += ima(i, x - q);
+        line += ima(x - q, i);
+      }
+    EXPECT_NEAR(rad(c, x), column, 1e-4) << x;
+    EXPECT_NEAR(rad(2 * n - 1 - c, 2 * n - 1 - x), line, 1e-4) << x;
+  }
+}
+
+TEST(SlantStackDirect, IterativeInverseImprovesOnTheOnePassInverse) {
+  const int n = 8;
+  slant_stack_radon s;
+  s.alloc(n);
+  s.UsePPFFT = 0;
+  auto ima = random_image(n, n, 9, 1.f, 2.f);
+  Image rad, once, iterated;
+  s.transform(ima, rad);
+  s.inverse(rad, once);
+  s.iter_inverse(rad, iterated, 4);
+  EXPECT_LT(qz_test::max_abs_difference(iterated, ima), qz_test::max_abs_difference(once, ima));
+  Image fourier(n, n);
+  s.inverse_fft(rad, fourier);
+  for (int k = 0; k < fourier.n_elem(); k++) ASSERT_TRUE(std::isfinite(fourier(k)));
+}
+
+TEST(SlantStackDirectDeath, InverseOfAWrongSizeEndsWithMinusOne) {
+  slant_stack_radon s;
+  s.alloc(8);
+  s.UsePPFFT = 0;
+  Image rad(10, 16), ima;
+  EXPECT_EXIT_STATUS(s.inverse(rad, ima), 255, "Radon Data size = 10 16");
+}
+
+}  // namespace
