@@ -166,7 +166,7 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
     int hdutype = 0;
     if (ffmahd(fptr, 2, &hdutype, &status))
       fatal_exitf(exit_status(status), stdout, "Error: no image extension ...\n");
-    if (hdutype != IMAGE_HDU) fatal_exit("Error: no image in this HDU\n", -1, stdout);
+    if (hdutype != IMAGE_HDU) fatal_exitf(-1, stdout, "Error: no image in this HDU (%s)\n", name);
     if (ffgidm(fptr, &naxis, &status)) fatal_exitf(exit_status(status), stdout, "Error: pb NAXIS...\n");
   }
   long naxes[3] = {0, 0, 0};
@@ -208,7 +208,7 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   long naxes[3] = {0, 0, 0};
   int nfound = 0;
   if (ffgknj(fptr, "NAXIS", 1, 3, naxes, &nfound, &status))
-    fatal_exit(" Error: cannot read NAXIS keyword\n", -1, stdout);
+    fatal_exitf(-1, stdout, " Error: cannot read NAXIS keyword (%s)\n", name);
   // No axis key, or a gap in them, leaves nothing to allocate: refused.
   if (nfound < 1 || nfound > 3) fatal_exitf(-1, stdout, " erreur nfound %d \n", nfound);
   check_axes(naxes, nfound, name);

@@ -231,8 +231,8 @@ TEST(FitsFiles, RefusesTruncatedAndMissingFiles) {
   to_array<float, false> ima;
   to_array<int, false> ints;
   fitsstruct rec;
-  EXPECT_EXIT_STATUS(fits_read_float(cut.c_str(), ima, &rec), 255, "cut.fits is truncated");
-  EXPECT_EXIT_STATUS(fits_read_int(cut.c_str(), ints, &rec, False), 255, "cut.fits is truncated");
+  EXPECT_EXIT_STATUS(fits_read_float(cut.c_str(), ima, &rec), 255, "truncated.*cut.fits");
+  EXPECT_EXIT_STATUS(fits_read_int(cut.c_str(), ints, &rec, False), 255, "truncated.*cut.fits");
   std::string missing = scratch("missing");
   // CFITSIO status 104: the file could not be opened.
   EXPECT_EXIT_STATUS(fits_read_float(missing.c_str(), ima, &rec), 104, "cannot open file .*missing.fits");

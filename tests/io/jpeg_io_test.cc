@@ -116,6 +116,13 @@ TEST_F(Jpeg, WritingClampsOrStretchesAndUsesThePalette) {
   EXPECT_LE(out.samples[0], 2);
   EXPECT_GE(out.samples[15], 252);
 
+  // A library error while writing names the file and leaves none behind.
+  to_array<float, false> wide(2, 70000);
+  std::string too_wide = scratch("too_wide");
+  EXPECT_EXIT_STATUS(io_write2d_jpeg(too_wide.c_str(), wide, False, 100), 1,
+                     "Maximum supported image dimension is 65500 pixels \\(.*too_wide.jpg\\)");
+  EXPECT_FALSE(file_exists(too_wide + ".jpg"));
+
   // With a palette in the colour table the bytes go out as its colours.
   unsigned char r[300], g[300], b[300] = {};
   for (int i = 0; i < 300; i++) r[i] = static_cast<unsigned char>(255 - i), g[i] = static_cast<unsigned char>(i);
@@ -131,7 +138,8 @@ TEST_F(Jpeg, WritingClampsOrStretchesAndUsesThePalette) {
   // A palette the writer cannot hold is refused before any file is made.
   IO_RGB.alloc(300, r, g, b);
   std::string too_many = scratch("too_many");
-  EXPECT_EXIT_STATUS(io_write2d_jpeg(too_many.c_str(), ima, False, 100), 255, "Error: too many colors in the LUT");
+  EXPECT_EXIT_STATUS(io_write2d_jpeg(too_many.c_str(), ima, False, 100), 255,
+                     "Error: too many colors in the LUT .. \\(.*too_many.jpg\\)");
   EXPECT_FALSE(file_exists(too_many + ".jpg"));
 }
 
