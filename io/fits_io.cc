@@ -257,6 +257,28 @@ int exit_status_of(int library_status) {
 
 char* fitsname(const char* name) { return copy_text(fits_file_name(name)); }
 
+void fits_check_data_held(fitsfile* fptr, const char* name) {
+  int status = 0, bitpix = 0, naxis = 0;
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  if (ffgidt(fptr, &bitpix, &status) || ffgidm(fptr, &naxis, &status) ||
+      ffghadll(fptr, &head_start, &data_start, &data_end, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
+  std::vector<LONGLONG> axes(static_cast<std::size_t>(naxis > 0 ? naxis : 0));
+  if (naxis > 0 && ffgiszll(fptr, naxis, axes.data(), &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
+  // Saturated at 2^62: beyond any file, and no overflow on the way.
+  const long long kBeyondAnyFile = 1LL << 62;
+  long long data_bytes = naxis > 0 ? std::abs(bitpix) / 8 : 0;
+  for (LONGLONG axis : axes)
+    data_bytes = axis <= 0 ? 0 : (data_bytes > kBeyondAnyFile / axis ? kBeyondAnyFile : data_bytes * axis);
+  // The library knows the file's true size by now: a compressed file has
+  // been inflated in memory at open, to no more than its coding allows
+  // (about 1032 times the file for gzip), so a 100-byte file can no longer
+  // claim 8 GB.
+  if (fptr->Fptr->filesize - data_start < data_bytes)
+    refuse_truncated(name, data_bytes, fptr->Fptr->filesize - data_start);
+}
+
 std::FILE* fits_file_des_in(const char* name) {
   if (std_inout(name)) return stdin;
   std::FILE* stream = std::fopen(fits_file_name(name).c_str(), "rb");
@@ -403,18 +425,7 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   if (nc == 1) refuse_2d("Error: number of columns must be > 1 ... ", name);
   long long npix = static_cast<long long>(nl) * nc;
   io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)));
-  int bitpix = 0;
-  LONGLONG head_start = 0, data_start = 0, data_end = 0;
-  if (ffgidt(fptr, &bitpix, &status) || ffghadll(fptr, &head_start, &data_start, &data_end, &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
-  // The library knows the file's true size by now: a compressed file has
-  // been inflated in memory at open, to no more than its coding allows
-  // (about 1032 times the file for gzip). The data the header announces
-  // must all be there before an image of that size is allocated, or a
-  // 100-byte file could claim 8 GB.
-  const long long data_bytes = npix * (std::abs(bitpix) / 8);
-  if (fptr->Fptr->filesize < data_start + data_bytes)
-    refuse_truncated(name, data_bytes, fptr->Fptr->filesize - data_start);
+  fits_check_data_held(fptr, name);
 
   io_alloc_image(Ima, static_cast<int>(nl), static_cast<int>(nc), name);
   int anynul = 0;

@@ -63,3 +63,6 @@ void fits_write_header(const char* name, fitsstruct* Header);
 // Fills Header from the header of the current HDU of a file opened with
 // CFITSIO, with no temporary file; Header's filename becomes file_name.
 void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header);
+// Stops, naming the file, when the current HDU's data as its header
+// announces them are not all in the file (checked before allocating).
+void fits_check_data_held(fitsfile* fptr, const char* name);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image_test_tools.h"
+#include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "io/gif_io.h"
 #include "io/io_image.h"
@@ -83,7 +84,7 @@ TEST(ClaimedSize, FitsHeaderWithoutItsDataIsRefused) {
     long long nl, nc;
     const char* message;
   } claims[] = {{46340, 46340, "truncated: its header announces 8589582400 data bytes"},
-                {65536, 65536, "65536 x 65536 pixels is too large"}};
+                {65536, 65536, "too large"}};
   bool have_gzip = image_test::have_tool("gzip");
   int k = 0;
   for (const auto& claim : claims) {
@@ -92,10 +93,12 @@ TEST(ClaimedSize, FitsHeaderWithoutItsDataIsRefused) {
     std::vector<std::string> names = {plain};
     if (have_gzip && image_test::run("gzip -k -9 " + plain) == 0) names.push_back(plain + ".gz");
     for (const std::string& name : names) {
+      const std::string expected = std::string(claim.message) + ".*" + name + "|" + name + ".*" + claim.message;
       to_array<float, false> ima;
+      to_array<float, true> cube;
       fitsstruct header;
-      EXPECT_EXIT_STATUS(fits_read_float(name.c_str(), ima, &header), 255,
-                         std::string(claim.message) + ".*\\(" + name + "\\)");
+      EXPECT_EXIT_STATUS(fits_read_float(name.c_str(), ima, &header), 255, expected);
+      EXPECT_EXIT_STATUS(fits_read_fltarr(name.c_str(), cube), 255, expected);
     }
     if (names.size() > 1) EXPECT_LT(read_bytes(names[1]).size(), 200u);
   }
