@@ -207,6 +207,11 @@ TEST_F(Gif, WritingClampsOrStretches) {
   writegif(name.c_str(), constant, True);
   readgif(name.c_str(), back);
   for (int k = 0; k < 9; k++) EXPECT_EQ(back(k), 0);
+  // Sizes beyond the 16 bits of the descriptors are refused, not cut.
+  to_array<float, false> wide(2, 65536);
+  std::string too_wide = scratch("too_wide");
+  EXPECT_EXIT_STATUS(writegif(too_wide.c_str(), wide, False), 255, "2 x 65536 pixels cannot be written");
+  EXPECT_FALSE(file_exists(too_wide + ".gif"));
 }
 
 TEST_F(Gif, BlockWiseFilesCarryTheirNameAsComment) {
