@@ -14,6 +14,7 @@
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "io/gif_io.h"
+#include "io/pgm_io.h"
 #include "support/death.h"
 
 using image_test::read_bytes;
@@ -141,4 +142,29 @@ TEST(ClaimedSize, LzwBoundHoldsOurDensestStream) {
     readgif(name.c_str(), back);
     EXPECT_EQ(back.n_elem(), pixels);
   }
+}
+
+// An allocation that fails names the file that asked for it. The address
+// space is held to little more than the process uses, so the 9 MB of a
+// 3000 x 3000 PGM cannot be had.
+TEST(ClaimedSize, FailedAllocationNamesTheFile) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's allocator cannot run under an address-space limit";
+#else
+  std::string name = scratch("big.pgm");
+  write_bytes(name, "P5\n3000 3000\n255\n" + std::string(9000000, '\x40'));
+  to_array<float, false> ima;
+  EXPECT_EXIT_STATUS(
+      {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) std::abort();
+        std::fclose(statm);
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (4 << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        readpgm(name.c_str(), ima);
+      },
+      255, "cannot allocate .*\\(" + name + "\\)");
+#endif
 }
