@@ -26,8 +26,11 @@ namespace {
 PICINFO* current_picture_in = nullptr;
 PICINFO* current_picture_out = nullptr;
 
-// Pixels one byte of a JPEG file may stand for at most (uniform pictures
-// compress to a few hundred pixels per byte).
+// Pixels one byte of a Huffman-coded JPEG file may stand for at most: each
+// block a scan codes costs at least one bit, and a block covers at most
+// 8 x 8 samples of a component sampled 4 times more coarsely than another,
+// so 1024 pixels. The arithmetic coder has no such floor (a uniform
+// 2500 x 2500 picture fits in 125 bytes): for it only memory limits a claim.
 constexpr long long kMaxPixelsPerByte = 8192;
 
 void reader_error_exit(j_common_ptr cinfo) {
@@ -141,10 +144,11 @@ void READ_JPEG::startread(const char* name, int mode) {
   if (nl * nc < 1) fatal_exitf(-1, stderr, "Error: the input image is not a 2D array ... %s\n", name);
   if (nl == 1) fatal_exitf(-1, stderr, "Error: number of lines must be > 1 ... %s\n", name);
   if (nc == 1) fatal_exitf(-1, stderr, "Error: number of columns must be > 1 ... %s\n", name);
-  // Even a uniform picture costs its coder some bits per block: a file far
-  // too small for its announced size is damaged, not merely compressed.
+  // Even a uniform picture costs a Huffman coder some bits per block: a
+  // file far too small for its announced size is damaged, not compressed.
   const long long file_size = io_stream_size(infile);
-  if (nl * nc > INT_MAX || (file_size >= 0 && nl * nc > kMaxPixelsPerByte * file_size))
+  const bool beyond_data = !cinfo.arith_code && file_size >= 0 && nl * nc > kMaxPixelsPerByte * file_size;
+  if (nl * nc > INT_MAX || beyond_data)
     fatal_exitf(-1, stderr, "Error: JPEG image %s of %lld x %lld pixels is too large for its data ...\n", name,
                 nl, nc);
   io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)));

@@ -194,6 +194,16 @@ TEST_F(Jpeg, NamesWithoutExtensionAndRefusedFiles) {
   testing::internal::GetCapturedStderr();
   for (int k = 0; k < whole.n_elem(); k++) ASSERT_EQ(no_end(k), whole(k)) << k;
 
+  // Arithmetic coding packs a uniform 2500 x 2500 picture into about 125
+  // bytes, far denser than any Huffman-coded file: it reads all the same.
+  write_bytes(scratch("flat.pgm"), "P5\n2500 2500\n255\n" + std::string(2500 * 2500, '\x80'));
+  if (image_test::run("cjpeg -arithmetic " + scratch("flat.pgm") + " > " + scratch("flat.jpg")) == 0) {
+    EXPECT_LT(read_bytes(scratch("flat.jpg")).size(), 2500u * 2500u / 8192u);
+    io_read2d_jpeg(scratch("flat.jpg").c_str(), ima);
+    ASSERT_EQ(ima.n_elem(), 2500 * 2500);
+    EXPECT_EQ(ima(2500 * 2500 - 1), 128.f);
+  }
+
   if (image_test::have_tool("convert")) {
     ASSERT_EQ(image_test::run("convert " + reference_ppm("forcmyk", 8, 8) + " -colorspace CMYK " + scratch("cmyk.jpg")),
               0);
