@@ -151,7 +151,10 @@ void READ_JPEG::startread(const char* name, int mode) {
   if (nl * nc > INT_MAX || beyond_data)
     fatal_exitf(-1, stderr, "Error: JPEG image %s of %lld x %lld pixels is too large for its data ...\n", name,
                 nl, nc);
-  io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)));
+  // A progressive file is decoded into whole-image coefficient buffers (two
+  // bytes a sample of each component) besides the image itself.
+  const long long coefficient_bytes = cinfo.progressive_mode ? 2LL * cinfo.num_components : 0;
+  io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)) + coefficient_bytes);
   jpeg_start_decompress(&cinfo);
   int ncolors = cinfo.quantize_colors ? cinfo.actual_number_of_colors : 256;
   if (ncolors > 256) fatal_exitf(-1, stderr, "Error: too many colors ... %s\n", name);
