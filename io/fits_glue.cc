@@ -2,7 +2,6 @@
 #include "io/fits_glue.h"
 
 #include <fitsio.h>
-#include <sys/stat.h>
 
 #include <climits>
 #include <cmath>
@@ -13,6 +12,7 @@
 #include "array/fatal.h"
 #include "io/fits_io.h"
 #include "io/image_names.h"
+#include "io/image_size.h"
 #include "io/pixel_conversion.h"
 
 namespace {
@@ -28,17 +28,6 @@ std::string fits_file(const char* name) {
   return copy;
 }
 
-// A plain file on disk must hold the data its header announces before an
-// array of that size is allocated.
-void check_file_length(fitsfile* fptr, const std::string& file, const char* name) {
-  LONGLONG head_start = 0, data_start = 0, data_end = 0;
-  int status = 0;
-  if (ffghadll(fptr, &head_start, &data_start, &data_end, &status)) return;
-  struct stat info;
-  if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<LONGLONG>(info.st_size) < data_end)
-    fatal_exitf(-1, stdout, "Error: file %s is shorter than its header announces ...\n", name);
-}
-
 // Axis lengths from the library: each at least 1, their product within an
 // array's element count.
 void check_axes(const long* naxes, int naxis, const char* name) {
@@ -51,7 +40,10 @@ void check_axes(const long* naxes, int naxis, const char* name) {
 }
 
 template <class T>
-void alloc_axes(to_array<T, true>& Dat, int naxis, const long* naxes) {
+void alloc_axes(to_array<T, true>& Dat, int naxis, const long* naxes, const char* name) {
+  // Lines and planes together count as the lines of one image.
+  io_check_image_memory(name, naxis >= 2 ? static_cast<long long>(naxes[1]) * (naxis >= 3 ? naxes[2] : 1) : 1,
+                        naxes[0], static_cast<long long>(sizeof(T)));
   switch (naxis) {
     case 1: Dat.alloc(static_cast<int>(naxes[0])); break;
     case 2: Dat.alloc(static_cast<int>(naxes[0]), static_cast<int>(naxes[1])); break;
@@ -87,7 +79,7 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   if (ffghpr(fptr, 3, &simple, &bitpix, &naxis, naxes, &pcount, &gcount, &extend, &status))
     FitsPrintError(status);
   // The library's report of a short read would not name the file.
-  if (!write) check_file_length(fptr, file, name);
+  if (!write) fits_check_data_held(fptr, name);
   const int nx = Dat.nx(), ny = Dat.naxis() >= 2 ? Dat.ny() : 1;
   const int nz = Dat.naxis() >= 3 ? Dat.nz() : 1;
   long first[3] = {Indj + 1L, Indi + 1L, 1};
@@ -166,15 +158,15 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
     int hdutype = 0;
     if (ffmahd(fptr, 2, &hdutype, &status))
       fatal_exitf(exit_status(status), stdout, "Error: no image extension ...\n");
-    if (hdutype != IMAGE_HDU) fatal_exit("Error: no image in this HDU\n", -1, stdout);
+    if (hdutype != IMAGE_HDU) fatal_exitf(-1, stdout, "Error: no image in this HDU (%s)\n", name);
     if (ffgidm(fptr, &naxis, &status)) fatal_exitf(exit_status(status), stdout, "Error: pb NAXIS...\n");
   }
   long naxes[3] = {0, 0, 0};
   if (ffgisz(fptr, 3, naxes, &status)) fatal_exitf(exit_status(status), stdout, "Error: pb NAXIS  ... \n");
   if (naxis < 1 || naxis > 3) fatal_exitf(-1, stdout, "Error: dimension =  %d \n", naxis);
   check_axes(naxes, naxis, name);
-  check_file_length(fptr, file, name);
-  alloc_axes(Dat, naxis, naxes);
+  fits_check_data_held(fptr, name);
+  alloc_axes(Dat, naxis, naxes, name);
   int anynul = 0;
   if (ffgpv(fptr, TFLOAT, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
     fatal_exitf(exit_status(status), stdout, "Error: cannot read in file %s\n", name);
@@ -208,12 +200,12 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   long naxes[3] = {0, 0, 0};
   int nfound = 0;
   if (ffgknj(fptr, "NAXIS", 1, 3, naxes, &nfound, &status))
-    fatal_exit(" Error: cannot read NAXIS keyword\n", -1, stdout);
+    fatal_exitf(-1, stdout, " Error: cannot read NAXIS keyword (%s)\n", name);
   // No axis key, or a gap in them, leaves nothing to allocate: refused.
   if (nfound < 1 || nfound > 3) fatal_exitf(-1, stdout, " erreur nfound %d \n", nfound);
   check_axes(naxes, nfound, name);
-  check_file_length(fptr, file, name);
-  alloc_axes(Dat, nfound, naxes);
+  fits_check_data_held(fptr, name);
+  alloc_axes(Dat, nfound, naxes, name);
   int anynul = 0;
   if (ffgpv(fptr, TDOUBLE, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
     fatal_exitf(-1, stdout, "\n error in fits_read_img %s\n", name);

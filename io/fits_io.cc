@@ -17,6 +17,7 @@
 #include "array/fatal.h"
 #include "array/vms.h"
 #include "io/image_names.h"
+#include "io/image_size.h"
 #include "io/pixel_conversion.h"
 
 int FITS_HDU_Number = 0;
@@ -34,7 +35,7 @@ std::string fits_file_name(const char* name) {
   static const char* const kFitsPatterns[] = {".fit", ".fts", ".mr",  ".rad",
                                               ".rid", ".cur", ".bet", ".FIT"};
   for (const char* pattern : kFitsPatterns)
-    if (file.find(pattern) != std::string::npos) return file;
+    if (io_file_part_has(name, pattern)) return file;
   return file + ".fits";
 }
 
@@ -245,25 +246,38 @@ int exit_status_of(int library_status) {
   fatal_exitf(-1, stderr, "%s(%s)\n", message, name);
 }
 
-// The data of an uncompressed file on disk must be all there before an image
-// of that size is allocated.
-void check_data_in_file(const std::string& file, long long data_start, long long data_bytes,
-                        const char* name) {
-  struct stat info;
-  if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-  std::FILE* probe = std::fopen(file.c_str(), "rb");
-  if (probe == nullptr) return;
-  char magic[6] = {};
-  bool plain_fits = std::fread(magic, 1, 6, probe) == 6 && std::memcmp(magic, "SIMPLE", 6) == 0;
-  std::fclose(probe);
-  if (plain_fits && static_cast<long long>(info.st_size) < data_start + data_bytes)
-    fatal_exitf(-1, stderr, "Error: file %s is truncated: its header announces %lld data bytes ...\n",
-                name, data_bytes);
+// The data a header announces are not all in the file.
+[[noreturn]] void refuse_truncated(const char* name, long long data_bytes, long long held) {
+  fatal_exitf(-1, stderr,
+              "Error: the file is truncated: its header announces %lld data bytes, it holds %lld ... (%s)\n",
+              data_bytes, held < 0 ? 0 : held, name);
 }
 
 }  // namespace
 
 char* fitsname(const char* name) { return copy_text(fits_file_name(name)); }
+
+void fits_check_data_held(fitsfile* fptr, const char* name) {
+  int status = 0, bitpix = 0, naxis = 0;
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  if (ffgidt(fptr, &bitpix, &status) || ffgidm(fptr, &naxis, &status) ||
+      ffghadll(fptr, &head_start, &data_start, &data_end, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
+  std::vector<LONGLONG> axes(static_cast<std::size_t>(naxis > 0 ? naxis : 0));
+  if (naxis > 0 && ffgiszll(fptr, naxis, axes.data(), &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
+  // Saturated at 2^62: beyond any file, and no overflow on the way.
+  const long long kBeyondAnyFile = 1LL << 62;
+  long long data_bytes = naxis > 0 ? std::abs(bitpix) / 8 : 0;
+  for (LONGLONG axis : axes)
+    data_bytes = axis <= 0 ? 0 : (data_bytes > kBeyondAnyFile / axis ? kBeyondAnyFile : data_bytes * axis);
+  // The library knows the file's true size by now: a compressed file has
+  // been inflated in memory at open, to no more than its coding allows
+  // (about 1032 times the file for gzip), so a 100-byte file can no longer
+  // claim 8 GB.
+  if (fptr->Fptr->filesize - data_start < data_bytes)
+    refuse_truncated(name, data_bytes, fptr->Fptr->filesize - data_start);
+}
 
 std::FILE* fits_file_des_in(const char* name) {
   if (std_inout(name)) return stdin;
@@ -396,7 +410,7 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   int hdutype = 0;
   if (ffmahd(fptr, FITS_HDU_Number + 1, &hdutype, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: no image extension ...");
-  if (hdutype != IMAGE_HDU) fatal_exit("Error: no image in this HDU\n", -1, stdout);
+  if (hdutype != IMAGE_HDU) fatal_exitf(-1, stdout, "Error: no image in this HDU (%s)\n", name);
   int naxis = 0;
   if (ffgidm(fptr, &naxis, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: pb NAXIS...\n");
@@ -410,15 +424,10 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   if (nl == 1) refuse_2d("Error: number of lines must be > 1 ... ", name);
   if (nc == 1) refuse_2d("Error: number of columns must be > 1 ... ", name);
   long long npix = static_cast<long long>(nl) * nc;
-  if (npix > INT_MAX)
-    fatal_exitf(-1, stderr, "Error: image %s is too large: %ld x %ld pixels ...\n", name, nl, nc);
-  int bitpix = 0;
-  LONGLONG head_start = 0, data_start = 0, data_end = 0;
-  if (ffgidt(fptr, &bitpix, &status) || ffghadll(fptr, &head_start, &data_start, &data_end, &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
-  check_data_in_file(file, data_start, npix * (std::abs(bitpix) / 8), name);
+  io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)));
+  fits_check_data_held(fptr, name);
 
-  Ima.alloc(static_cast<int>(nl), static_cast<int>(nc), name);
+  io_alloc_image(Ima, static_cast<int>(nl), static_cast<int>(nc), name);
   int anynul = 0;
   if (ffgpv(fptr, TFLOAT, 1, npix, nullptr, Ima.buffer(), &anynul, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
@@ -455,8 +464,7 @@ void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Head
     long long data_bytes = static_cast<long long>(Header->npix) * Header->bytepix;
     if (fstat(fileno(Header->stream), &info) == 0 && S_ISREG(info.st_mode) && data_start >= 0 &&
         static_cast<long long>(info.st_size) < data_start + data_bytes)
-      fatal_exitf(-1, stderr, "Error: file %s is truncated: its header announces %lld data bytes ...\n",
-                  name, data_bytes);
+      refuse_truncated(name, data_bytes, static_cast<long long>(info.st_size) - data_start);
   }
   // Kept in double: putting back single-precision copies would change the
   // scaling that a later write of this record records.
@@ -465,7 +473,7 @@ void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Head
     Header->bscale = 1.0;
     Header->bzero = 0.0;
   }
-  Ima.alloc(Header->height, Header->width, name);
+  io_alloc_image(Ima, Header->height, Header->width, name);
   readdatai(Header, Ima.buffer());
   if (NoBscale) {
     Header->bscale = kept_bscale;

@@ -17,8 +17,8 @@
 extern int FITS_HDU_Number;
 
 // A new malloc'ed name (free it with free): the name itself for a standard
-// stream or when it holds ".fit", ".fts", ".mr", ".rad", ".rid", ".cur",
-// ".bet" or ".FIT", else the name followed by ".fits".
+// stream or when its file name (after the last '/') holds ".fit", ".fts", ".mr",
+// ".rad", ".rid", ".cur", ".bet" or ".FIT", else the name followed by ".fits".
 char* fitsname(const char* name);
 
 // Streams of a FITS name ("-" and friends are the standard streams); an
@@ -63,3 +63,6 @@ void fits_write_header(const char* name, fitsstruct* Header);
 // Fills Header from the header of the current HDU of a file opened with
 // CFITSIO, with no temporary file; Header's filename becomes file_name.
 void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header);
+// Stops, naming the file, when the current HDU's data as its header
+// announces them are not all in the file (checked before allocating).
+void fits_check_data_held(fitsfile* fptr, const char* name);

@@ -11,8 +11,12 @@
 #include "array/to_array.h"
 #include "io/byte_conversion.h"
 
-// name when it holds ".gif", else name + ".gif".
+// name when its file name holds ".gif", else name + ".gif".
 std::string gifname(const char* name);
+
+// The most pixels that code_bits bits of LZW codes, starting with codes of
+// init_code_size bits, can decode to: some 2700 per byte of data.
+long long lzw_max_pixels(long long code_bits, int init_code_size);
 
 // ---- Reader ----
 

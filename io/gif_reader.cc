@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "array/memory_size.h"
 #include "array/vms.h"
 #include "io/gif_io.h"
 #include "io/image_file.h"
 #include "io/image_names.h"
+#include "io/image_size.h"
 
 namespace {
 
@@ -186,11 +188,14 @@ int GifDecoder::read_image() {
   raster_bits_ = static_cast<long>(raster_.size()) * 8;
   raster_.resize(raster_.size() + 3, 0);
 
-  // A code yields at most 4096 pixels: a picture larger than its data could
-  // ever code is refused before it is allocated.
+  // A picture larger than its data could ever code, or than this machine
+  // holds, is refused before it is allocated.
   const long long npix = static_cast<long long>(width_) * height_;
-  if (npix > static_cast<long long>(raster_bits_ / init_code_size + 1) * kMaxCodes)
+  if (npix > lzw_max_pixels(raster_bits_, init_code_size))
     return error("corrupt GIF file (image larger than its data)\n");
+  if (!io_image_size_possible(height_, width_, 1, physical_memory_bytes()))
+    return error("GIF image too large for the memory of this machine\n");
+  io_reserve_memory(static_cast<std::size_t>(npix), message_name().c_str());
   picture_ = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(npix)));
   std::memset(picture_, 0, static_cast<std::size_t>(npix));
 
@@ -369,7 +374,7 @@ void read_whole(const char* name, to_array<T, false>& Ima) {
   PICINFO pic{};
   if (readgif(fp, &pic) != 1) fatal_exitf(-1, stderr, "Error reading  file %s\n", name);
   std::fclose(fp);
-  Ima.alloc(pic.height, pic.width, name);
+  io_alloc_image(Ima, pic.height, pic.width, name);
   T* out = Ima.buffer();
   for (long k = 0, n = static_cast<long>(pic.height) * pic.width; k < n; k++) out[k] = static_cast<T>(pic.pixels[k]);
   free_buffer(pic.pixels);
@@ -384,9 +389,33 @@ PICINFO& current_in(PICINFO* Pic) {
 
 }  // namespace
 
+// After a clear code (or at the start) the j-th code (j from 0) stands for
+// at most j + 2 pixels: each code adds one table entry one pixel longer than
+// the string before it, and a code between the colour mask and the clear
+// code reads as two pixels from the never-written table. That code is at
+// least w(j) = min(12, max(init_code_size, bits of first_free + j - 1)) bits
+// wide, because the decoder widens its codes as the table fills, and j stays
+// below 4097 since a full table stops the decoding until the next clear. So
+// no code yields more than R = max over j of (j + 2) / w(j) pixels per bit
+// (about 341, reached with full 12-bit tables: some 2700 pixels per byte of
+// data), and n bits yield at most R * n. Past the data the decoder reads
+// zero codes of one pixel each, at most one table's worth, which the last
+// term allows for.
+long long lzw_max_pixels(long long code_bits, int init_code_size) {
+  const int first_free = (1 << (init_code_size - 1)) + 2;
+  double ratio = 0.;
+  for (int j = 0; j <= kMaxCodes; j++) {
+    int width = init_code_size;
+    while (width < 12 && (1 << width) <= first_free + j - 1) width++;
+    const double pixels_per_bit = (j + 2.) / width;
+    if (pixels_per_bit > ratio) ratio = pixels_per_bit;
+  }
+  return static_cast<long long>(ratio * static_cast<double>(code_bits)) + kMaxCodes + 2;
+}
+
 std::string gifname(const char* name) {
   std::string file = name;
-  if (file.find(".gif") == std::string::npos) file += ".gif";
+  if (!io_file_part_has(name, ".gif")) file += ".gif";
   return file;
 }
 
@@ -419,6 +448,8 @@ void io_read3d_gif(const char* name, to_array<float, true>& Cube) {
   PICINFO pic{};
   readgif(name, pic);
   if (IO_RGB.lut_size() == 0) IO_RGB.alloc(255);
+  // The cube's three planes count as one image three times as wide.
+  io_check_image_memory(name, pic.height, 3LL * pic.width, static_cast<long long>(sizeof(float)));
   Cube.alloc(pic.width, pic.height, 3);
   for (int y = 0; y < pic.height; y++)
     for (int x = 0; x < pic.width; x++) {

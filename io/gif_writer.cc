@@ -179,10 +179,18 @@ void open_output(image_output& out, const char* name) {
   fatal_exit("\n", -1, stderr);
 }
 
+// The screen and image descriptors hold 16-bit sizes: a larger picture
+// would be written with its sizes cut, as a damaged file.
+void check_gif_size(const char* name, int Nl, int Nc) {
+  if (Nl < 1 || Nc < 1 || Nl > 65535 || Nc > 65535)
+    fatal_exitf(-1, stderr, "Error: a GIF image of %d x %d pixels cannot be written to %s\n", Nl, Nc, name);
+}
+
 // Encodes pic into the file of name; the file is removed when that fails,
 // and a picture the encoder refuses leaves no file at all.
 void write_picture(const char* name, const PICINFO& pic) {
   if (pic.kind == 1) refuse_24_bits();
+  check_gif_size(name, pic.height, pic.width);
   image_output out;
   open_output(out, name);
   if (writegif(out.stream(), pic) != 1) {
@@ -327,8 +335,7 @@ void io_write3d_gif(const char* name, to_array<float, true>& Cube, Bool Rescale)
 void gif_block_set_ptr_out(PICINFO* Pic) { current_picture_out = Pic; }
 
 void writehdgif(const char* name, int Nl, int Nc, PICINFO* Pic) {
-  if (Nl < 1 || Nc < 1 || Nl > 65535 || Nc > 65535)
-    fatal_exitf(-1, stderr, "Error: a GIF image of %d x %d pixels cannot be written to %s\n", Nl, Nc, name);
+  check_gif_size(name, Nl, Nc);
   if (Pic == nullptr) Pic = current_picture_out != nullptr ? current_picture_out : new PICINFO{};
   prepare_picture(*Pic, name, Nl, Nc);
   fill_palette(*Pic);

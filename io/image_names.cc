@@ -22,9 +22,8 @@ struct FormatPattern {
   type_format format;
 };
 
-// Tested in this order on the lower-cased name; the first hit decides, so a
-// ".d" anywhere (even in a directory name) wins over everything after it.
-// The last pattern cannot match a lower-cased name; it is kept so that the
+// Tested in this order on the lower-cased file name; the first hit decides,
+// so a ".d" anywhere in it wins over everything after it. The last pattern cannot match a lower-cased name; it is kept so that the
 // table stays the documented list.
 const FormatPattern kNamePatterns[] = {
     {".d", F_DISP},  {".bdf", F_MIDAS}, {".gif", F_GIF}, {"pgm", F_PGM}, {".fit", F_FITS},
@@ -41,22 +40,33 @@ type_format first_match(const std::string& text, const FormatPattern (&table)[N]
   return F_UNKNOWN;
 }
 
-// The stem as io_strcpy_prefix defines it.
+// The stem as io_strcpy_prefix defines it; the folders stay whole.
 std::string name_stem(const char* src) {
   std::string stem = src != nullptr ? src : "";
-  if (stem.find('.') == std::string::npos) return stem;
+  const std::size_t file_start = static_cast<std::size_t>(io_file_part(stem.c_str()) - stem.c_str());
+  if (stem.find('.', file_start) == std::string::npos) return stem;
   // Disp names carry their type and size after the first '_'; a disp name
   // with a '.' but no '_' keeps the whole name.
-  std::size_t cut = Format_Imag == F_DISP ? stem.find('_') : stem.rfind('.');
+  std::size_t cut = Format_Imag == F_DISP ? stem.find('_', file_start) : stem.rfind('.');
   if (cut != std::string::npos) stem.erase(cut);
   return stem;
 }
 
 }  // namespace
 
+const char* io_file_part(const char* name) {
+  if (name == nullptr) return "";
+  const char* slash = std::strrchr(name, '/');
+  return slash != nullptr ? slash + 1 : name;
+}
+
+int io_file_part_has(const char* name, const char* pattern) {
+  return std::strstr(io_file_part(name), pattern) != nullptr ? 1 : 0;
+}
+
 type_format io_which_format(const char* name) {
   Format_Imag = F_UNKNOWN;
-  Format_Imag = first_match(lower_case(name), kNamePatterns);
+  Format_Imag = first_match(lower_case(io_file_part(name)), kNamePatterns);
   return Format_Imag;
 }
 

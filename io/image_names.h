@@ -41,6 +41,13 @@ void io_set_format(const char* word);
 type_format which_format();
 type_data which_data_type();
 
+// The file's own name: the part after the last '/'. Format patterns,
+// extensions, disp tags and stems are looked for here only, so that a
+// folder such as "j.doe" or "run_i_2" never decides how a file is read.
+const char* io_file_part(const char* name);
+// 1 when the file's own name contains pattern (case-sensitive).
+int io_file_part_has(const char* name, const char* pattern);
+
 // Writes the stem of src into dst, which must hold strlen(src) + 1 bytes
 // (the stem is never longer than the name).
 void io_strcpy_prefix(char* dst, const char* src);

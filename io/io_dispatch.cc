@@ -56,7 +56,7 @@ void describe_image(fitsstruct* rec, int nl, int nc) {
 void set_filename(fitsstruct* rec, const char* name) {
   std::size_t n = std::strlen(name) + 1;
   char* copy = static_cast<char*>(std::malloc(n));
-  if (copy == nullptr) fatal_exit("Error: not enough memory ...\n", -1, stderr);
+  if (copy == nullptr) fatal_exitf(-1, stderr, "Error: not enough memory ... (%s)\n", name);
   std::memcpy(copy, name, n);
   std::free(rec->filename);
   rec->filename = copy;

@@ -17,6 +17,7 @@
 #include "array/fatal.h"
 #include "array/vms.h"
 #include "io/image_file.h"
+#include "io/image_size.h"
 #include "io/pixel_conversion.h"
 
 io_disp IO_DISP;
@@ -162,10 +163,11 @@ void check_file_holds(std::FILE* stream, const char* name, long long bytes) {
                 size, bytes);
 }
 
-// Parses "<tag><Nl>_<Nc>" at the first occurrence of the tag; both sizes
-// positive, their product within an image's element count.
+// Parses "<tag><Nl>_<Nc>" at the first occurrence of the tag in the file's
+// own name (a folder may hold anything); both sizes positive, their product
+// within an image's element count.
 void parse_size(const char* name, const char* tag, const char* letter, int* Nl, int* Nc) {
-  const char* at = std::strstr(name, tag);
+  const char* at = std::strstr(io_file_part(name), tag);
   long long nl = 0, nc = 0;
   bool ok = false;
   if (at != nullptr) {
@@ -184,6 +186,20 @@ void parse_size(const char* name, const char* tag, const char* letter, int* Nl, 
     fatal_exitf(-1, stderr, "Error: image %s of %lld x %lld pixels is too large ...\n", name, nl, nc);
   *Nl = static_cast<int>(nl);
   *Nc = static_cast<int>(nc);
+}
+
+// Exactly `bytes` bytes of a stream of unknown length, gathered as they
+// come; a stream that ends sooner stops the process naming the file.
+std::vector<unsigned char> read_stream_bytes(std::FILE* stream, std::size_t bytes, const char* name) {
+  std::vector<unsigned char> data;
+  constexpr std::size_t kPiece = 1 << 20;
+  while (data.size() < bytes) {
+    const std::size_t piece = bytes - data.size() < kPiece ? bytes - data.size() : kPiece;
+    const std::size_t at = data.size();
+    data.resize(at + piece);
+    io_read_exact(stream, data.data() + at, piece, name);
+  }
+  return data;
 }
 
 // The rectangle of a block transfer must lie inside the file's image.
@@ -234,7 +250,7 @@ void read_size_cd(const char* name, int* Nl, int* Nc) { parse_size(name, "_cd_",
 void io_disp::read_type(const char* name) {
   type_data = T_UNKNOWN;
   for (const TagInfo& entry : kTagOrder)
-    if (std::strstr(name, entry.tag) != nullptr) {
+    if (io_file_part_has(name, entry.tag)) {
       type_data = entry.type;
       return;
     }
@@ -253,6 +269,8 @@ void io_disp::read_ima(const char* name) {
   const std::size_t bytes = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc) * size;
   std::FILE* stream = disp_file_des_in(name);
   check_file_holds(stream, name, static_cast<long long>(bytes));
+  io_check_image_memory(name, Nl, Nc, size);
+  io_reserve_memory(bytes, name);
   buffer = alloc_buffer(bytes);
   io_read_exact(stream, buffer, bytes, name);
   close_input(stream);
@@ -283,7 +301,17 @@ void read_whole(io_disp& disp, const char* name, to_array<T, false>& Ima) {
   const int size = disp_pixel_bytes(stored);
   std::FILE* stream = disp_file_des_in(name);
   check_file_holds(stream, name, static_cast<long long>(n) * size);
-  Ima.alloc(disp.Nl, disp.Nc, name);
+  io_check_image_memory(name, disp.Nl, disp.Nc, static_cast<long long>(sizeof(T)));
+  if (io_stream_size(stream) < 0) {
+    // A pipe does not tell its length: its bytes are gathered first, so a
+    // name that promises more than the stream brings costs no image.
+    std::vector<unsigned char> data = read_stream_bytes(stream, static_cast<std::size_t>(n) * size, name);
+    io_alloc_image(Ima, disp.Nl, disp.Nc, name);
+    decode(stored, IntRule::Round, data.data(), n, Ima.buffer());
+    close_input(stream);
+    return;
+  }
+  io_alloc_image(Ima, disp.Nl, disp.Nc, name);
   std::vector<unsigned char> bytes(static_cast<std::size_t>(kChunk) * size);
   T* out = Ima.buffer();
   for (long first = 0; first < n; first += kChunk) {
@@ -341,7 +369,7 @@ void skip_bytes(std::FILE* stream, long long bytes, const char* name) {
 // against them; returns the bytes per stored value.
 int block_setup(io_disp& disp, const char* name, int nl, int nc, int Indi, int Indj) {
   disp.read_type(name);
-  if (!valid_type(disp.type_data)) fatal_exit("Error: unknown type of data ... \n", -1, stderr);
+  if (!valid_type(disp.type_data)) fatal_exitf(-1, stderr, "Error: unknown type of data ... (%s)\n", name);
   disp.read_size(name);
   check_rectangle(name, nl, nc, Indi, Indj, disp.Nl, disp.Nc);
   return disp_pixel_bytes(disp.type_data);

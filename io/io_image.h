@@ -37,8 +37,8 @@ class io_disp : public virtual io_image {
   void read_ima_complex_f(const char* name, to_array<std::complex<float>, false>& Ima) override;
   void write_ima_complex_f(const char* name, to_array<std::complex<float>, false>& Ima) override;
 
-  // type_data from the first tag found, tested in the order _i_ _f_ _d_ _cf_
-  // _cd_ _b_ _s_; 7 when there is none.
+  // type_data from the first tag found in the file's own name, tested in the
+  // order _i_ _f_ _d_ _cf_ _cd_ _b_ _s_; 7 when there is none.
   void read_type(const char* name);
   // Nl and Nc from the name for the current type; nothing for type 7.
   void read_size(const char* name);

@@ -19,14 +19,18 @@
 #include "array/vms.h"
 #include "io/image_file.h"
 #include "io/image_names.h"
+#include "io/image_size.h"
 
 namespace {
 
 PICINFO* current_picture_in = nullptr;
 PICINFO* current_picture_out = nullptr;
 
-// Pixels one byte of a JPEG file may stand for at most (uniform pictures
-// compress to a few hundred pixels per byte).
+// Pixels one byte of a Huffman-coded JPEG file may stand for at most: each
+// block a scan codes costs at least one bit, and a block covers at most
+// 8 x 8 samples of a component sampled 4 times more coarsely than another,
+// so 1024 pixels. The arithmetic coder has no such floor (a uniform
+// 2500 x 2500 picture fits in 125 bytes): for it only memory limits a claim.
 constexpr long long kMaxPixelsPerByte = 8192;
 
 void reader_error_exit(j_common_ptr cinfo) {
@@ -58,8 +62,10 @@ void reader_emit_message(j_common_ptr cinfo, int msg_level) {
   reinterpret_cast<READ_JPEG::error_manager*>(cinfo->err)->library_emit_message(cinfo, msg_level);
 }
 
+// The library's message, followed by the file it was writing.
 void writer_error_exit(j_common_ptr cinfo) {
-  (*cinfo->err->output_message)(cinfo);
+  char message[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, message);
   WRITE_JPEG* writer = reinterpret_cast<WRITE_JPEG::error_manager*>(cinfo->err)->writer;
   jpeg_destroy_compress(&writer->cinfo);
   writer->created = false;
@@ -68,14 +74,14 @@ void writer_error_exit(j_common_ptr cinfo) {
     std::remove(writer->file.c_str());
   }
   writer->outfile = nullptr;
-  fatal_exit("", 1, stderr);
+  fatal_exitf(1, stderr, "%s (%s)\n", message, writer->file.c_str());
 }
 
 }  // namespace
 
 std::string jpgname(const char* name) {
   std::string file = name;
-  if (file.find(".jpg") == std::string::npos) file += ".jpg";
+  if (!io_file_part_has(name, ".jpg")) file += ".jpg";
   return file;
 }
 
@@ -130,7 +136,7 @@ void READ_JPEG::startread(const char* name, int mode) {
       cinfo.output_components = 3;
       color = 1;
       break;
-    default: fatal_exit("Error: Incorrect specified color space ... \n", -1, stderr);
+    default: fatal_exitf(-1, stderr, "Error: Incorrect specified color space ... (%s)\n", name);
   }
   jpeg_calc_output_dimensions(&cinfo);
   // Sizes are checked before the decoder allocates anything for them.
@@ -138,12 +144,17 @@ void READ_JPEG::startread(const char* name, int mode) {
   if (nl * nc < 1) fatal_exitf(-1, stderr, "Error: the input image is not a 2D array ... %s\n", name);
   if (nl == 1) fatal_exitf(-1, stderr, "Error: number of lines must be > 1 ... %s\n", name);
   if (nc == 1) fatal_exitf(-1, stderr, "Error: number of columns must be > 1 ... %s\n", name);
-  // Even a uniform picture costs its coder some bits per block: a file far
-  // too small for its announced size is damaged, not merely compressed.
+  // Even a uniform picture costs a Huffman coder some bits per block: a
+  // file far too small for its announced size is damaged, not compressed.
   const long long file_size = io_stream_size(infile);
-  if (nl * nc > INT_MAX || (file_size >= 0 && nl * nc > kMaxPixelsPerByte * file_size))
+  const bool beyond_data = !cinfo.arith_code && file_size >= 0 && nl * nc > kMaxPixelsPerByte * file_size;
+  if (nl * nc > INT_MAX || beyond_data)
     fatal_exitf(-1, stderr, "Error: JPEG image %s of %lld x %lld pixels is too large for its data ...\n", name,
                 nl, nc);
+  // A progressive file is decoded into whole-image coefficient buffers (two
+  // bytes a sample of each component) besides the image itself.
+  const long long coefficient_bytes = cinfo.progressive_mode ? 2LL * cinfo.num_components : 0;
+  io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)) + coefficient_bytes);
   jpeg_start_decompress(&cinfo);
   int ncolors = cinfo.quantize_colors ? cinfo.actual_number_of_colors : 256;
   if (ncolors > 256) fatal_exitf(-1, stderr, "Error: too many colors ... %s\n", name);
@@ -180,7 +191,7 @@ void READ_JPEG::read_grey(T* out, bool trace_lines) {
 
 void READ_JPEG::read_ima2d(const char* name, to_array<float, false>& Ima) {
   startread(name, JPEG_READ_IN_GRAY);
-  Ima.alloc(Nl, Nc, Name.c_str());
+  io_alloc_image(Ima, Nl, Nc, Name.c_str());
   read_grey(Ima.buffer(), true);
   if (Verbose) std::printf("out \nmin data = %g\nmax data = %g\n", Ima.min(), Ima.max());
   end_read();
@@ -188,13 +199,14 @@ void READ_JPEG::read_ima2d(const char* name, to_array<float, false>& Ima) {
 
 void READ_JPEG::read_ima2d(const char* name, to_array<int, false>& Ima) {
   startread(name, JPEG_READ_IN_GRAY);
-  Ima.alloc(Nl, Nc, Name.c_str());
+  io_alloc_image(Ima, Nl, Nc, Name.c_str());
   read_grey(Ima.buffer(), false);
   end_read();
 }
 
 void READ_JPEG::read_ima2d(const char* name, PICINFO* Pic) {
   startread(name, JPEG_READ_IN_GRAY);
+  io_reserve_memory(static_cast<std::size_t>(Nl) * Nc, name);
   Pic->pixels = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(Nl) * Nc));
   Pic->height = Nl;
   Pic->width = Nc;
@@ -205,6 +217,8 @@ void READ_JPEG::read_ima2d(const char* name, PICINFO* Pic) {
 void READ_JPEG::read_ima3d(const char* name, to_array<float, true>& Cube) {
   startread(name, JPEG_READ_IN_RGB);
   if (Verbose) std::printf("JPEG read: Nl = %d Nc = %d\nColor\n", Nl, Nc);
+  // The cube's three planes count as one image three times as wide.
+  io_check_image_memory(name, Nl, 3LL * Nc, static_cast<long long>(sizeof(float)));
   Cube.alloc(Nc, Nl, 3);
   const long plane = static_cast<long>(Nl) * Nc;
   float* out = Cube.buffer();
@@ -222,6 +236,7 @@ void READ_JPEG::read_ima3d(const char* name, unsigned char*& R, unsigned char*& 
                            int& nc) {
   startread(name, JPEG_READ_IN_RGB);
   const long plane = static_cast<long>(Nl) * Nc;
+  io_reserve_memory(3 * static_cast<std::size_t>(plane), name);
   R = new unsigned char[plane];
   G = new unsigned char[plane];
   B = new unsigned char[plane];
@@ -279,6 +294,8 @@ WRITE_JPEG::~WRITE_JPEG() {
 }
 
 void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
+  // Named from the start, so that every library error can say which file.
+  file = jpgname(name);
   cinfo.err = jpeg_std_error(&jerr.pub);
   jerr.pub.error_exit = writer_error_exit;
   jerr.writer = this;
@@ -290,10 +307,10 @@ void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
   jpeg_set_defaults(&cinfo);
   if (nl < 1 || nc < 1) fatal_exitf(-1, stderr, "Error: cannot write an image of %d x %d pixels to %s\n", nl, nc, name);
   // Checked before the file is opened, so that a refusal leaves no file.
-  if (pseudo_color == 1 && IO_RGB.lut_size() == 0) fatal_exit("Error: the LUT is not defined .. \n", -1, stderr);
+  if (pseudo_color == 1 && IO_RGB.lut_size() == 0)
+    fatal_exitf(-1, stderr, "Error: the LUT is not defined .. (%s)\n", file.c_str());
   if (pseudo_color == 1 && IO_RGB.lut_size() > 256)
-    fatal_exit("Error: too many colors in the LUT .. \n", -1, stderr);
-  file = jpgname(name);
+    fatal_exitf(-1, stderr, "Error: too many colors in the LUT .. (%s)\n", file.c_str());
   if (std_inout(file.c_str())) {
     outfile = stdout;
   } else {

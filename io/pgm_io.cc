@@ -12,6 +12,7 @@
 #include "io/byte_conversion.h"
 #include "io/image_file.h"
 #include "io/image_names.h"
+#include "io/image_size.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ void read_whole(const char* name, to_array<T, false>& Ima) {
   int nl = 0, nc = 0;
   unsigned char* bytes = nullptr;
   readpgm(name, nl, nc, bytes);
-  Ima.alloc(nl, nc, name);
+  io_alloc_image(Ima, nl, nc, name);
   T* out = Ima.buffer();
   for (long k = 0, n = static_cast<long>(nl) * nc; k < n; k++) out[k] = static_cast<T>(bytes[k]);
   free_buffer(bytes);
@@ -144,7 +145,7 @@ void write_block(const char* name, int Nl, int Nc, to_array<T, false>& Ima, int 
 
 std::string pgmname(const char* name) {
   std::string file = name;
-  if (file.find(".pgm") == std::string::npos) file += ".pgm";
+  if (!io_file_part_has(name, ".pgm")) file += ".pgm";
   return file;
 }
 
@@ -201,6 +202,8 @@ void readpgm(const char* name, int& Nl, int& Nc, unsigned char*& buffer) {
   Nl = header.height;
   Nc = header.width;
   const std::size_t n = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc);
+  io_check_image_memory(name, Nl, Nc, 1);
+  io_reserve_memory(n, name);
   buffer = static_cast<unsigned char*>(alloc_buffer(n));
   if (std::fread(buffer, 1, n, stream) != n) {
     free_buffer(buffer);

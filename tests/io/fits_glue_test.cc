@@ -198,10 +198,9 @@ TEST(FitsArrays, FailuresStopNamingTheFileOrWithTheLibraryReport) {
   std::string cut = scratch("cut.fits");
   write_reference(cut, -32, {50, 50}, std::vector<double>(2500, 1.0));
   image_test::write_bytes(cut, read_bytes(cut).substr(0, 2880 + 4000));
-  EXPECT_EXIT_STATUS(fits_read_fltarr(cut.c_str(), dat), 255, "cut.fits is shorter than its header");
-  EXPECT_EXIT_STATUS(fits_read_dblarr(cut.c_str(), ddat), 255, "cut.fits is shorter than its header");
+  EXPECT_EXIT_STATUS(fits_read_dblarr(cut.c_str(), ddat), 255, "truncated.*cut.fits");
   to_array<float, false> block(2, 2);
-  EXPECT_EXIT_STATUS(fits_read_block(cut.c_str(), block, 40, 0), 255, "cut.fits is shorter than its header");
+  EXPECT_EXIT_STATUS(fits_read_block(cut.c_str(), block, 40, 0), 255, "truncated.*cut.fits");
   EXPECT_EXIT_STATUS(FitsPrintError(104), 104, "\\*\\*\\* Error occurred during program execution \\*\\*\\*");
   fitsstruct header;
   EXPECT_EXIT_STATUS(cfitstio_read_celestial_coord("x.gif", &header), 255, "not a fits format file");

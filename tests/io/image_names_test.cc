@@ -6,12 +6,16 @@
 #include <string>
 #include <vector>
 
-TEST(FormatDetection, FirstPatternInOrderDecides) {
+// Only the file's own name counts: folders such as "j.doe" or "a.gif.d"
+// never choose the format.
+TEST(FormatDetection, FirstPatternInOrderOfTheFileNameDecides) {
   const std::pair<const char*, type_format> cases[] = {
-      {"IMG.GIF", F_GIF},       {"x.FITS", F_FITS},       {"/data.d/img.fits", F_DISP}, {"pgmfile.fits", F_PGM},
-      {"a.jpg.fits", F_FITS},   {"x.bdf", F_MIDAS},       {"photo.jpg", F_JPEG},        {"coef.rid", F_FITS},
-      {"noise.mr", F_FITS},     {"image", F_UNKNOWN},     {"a.dir/x.fits", F_DISP},     {"img.fts", F_FITS},
-      {"m51_f_512_512.d", F_DISP}, {"y.pgm", F_PGM}};
+      {"IMG.GIF", F_GIF},          {"x.FITS", F_FITS},        {"/data.d/img.fits", F_FITS}, {"pgmfile.fits", F_PGM},
+      {"a.jpg.fits", F_FITS},      {"x.bdf", F_MIDAS},        {"photo.jpg", F_JPEG},        {"coef.rid", F_FITS},
+      {"noise.mr", F_FITS},        {"image", F_UNKNOWN},      {"a.dir/x.fits", F_FITS},     {"img.fts", F_FITS},
+      {"m51_f_512_512.d", F_DISP}, {"y.pgm", F_PGM},          {"dir.d/x.fits", F_FITS},     {"j.doe/img.fits", F_FITS},
+      {"a.gif.d/b.pgm", F_PGM},    {"x.pgm/y.d", F_DISP},     {"j.doe/img", F_UNKNOWN},     {"run.jpg/", F_UNKNOWN},
+      {"dir/sub.d/a.gif", F_GIF}};
   for (const auto& c : cases) {
     EXPECT_EQ(io_which_format(c.first), c.second) << c.first;
     EXPECT_EQ(Format_Imag, c.second) << c.first;
@@ -38,7 +42,9 @@ TEST(FileStem, CutAtLastDotOrFirstUnderscoreInDisp) {
     const char *name, *stem;
   } cases[] = {{F_FITS, "dir.old/img.fits", "dir.old/img"}, {F_FITS, "img", "img"},
                {F_FITS, "a_b.fits", "a_b"},                {F_DISP, "m51_f_512_512.d", "m51"},
-               {F_DISP, "noscore.d", "noscore.d"}};  // no '_': the whole name
+               {F_DISP, "noscore.d", "noscore.d"},  // no '_': the whole name
+               {F_FITS, "j.doe/img", "j.doe/img"},         {F_FITS, "j.doe/img.fits", "j.doe/img"},
+               {F_DISP, "run_1/m51_f_4_4.d", "run_1/m51"},  {F_DISP, "a.b_c/x.d", "a.b_c/x.d"}};
   char stem[64];
   for (const auto& c : cases) {
     io_set_format(c.format);

@@ -5,6 +5,7 @@
 #include "io/io_dispatch.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -106,6 +107,34 @@ TEST_F(Dispatch, NewFilesAreFloatOrIntAndFirstNameFixesTheFormat) {
   io_read_ima_int(gif_named.c_str(), back, &header);
   EXPECT_EQ(TypeInputData, T_INT);
   for (int k = 0; k < 12; k++) EXPECT_EQ(back(k), ints(k));
+}
+
+// Folders never choose the format, the extension or the disp pixel type:
+// only the file's own name does.
+TEST_F(Dispatch, FoldersNeverChooseTheFormat) {
+  const struct {
+    const char *folder, *name, *file;
+    type_format format;
+  } cases[] = {{"dir.d", "x.fits", "x.fits", F_FITS},   {"j.doe", "img.fits", "img.fits", F_FITS},
+               {"dir.fits", "img", "img.fits", F_FITS}, {"a.gif.d", "b.pgm", "b.pgm", F_PGM},
+               {"x.pgm", "c.gif", "c.gif", F_GIF},      {"run_i_2", "m_f_3_4.d", "m_f_3_4.d", F_DISP}};
+  to_array<float, false> ima(3, 4);
+  for (int k = 0; k < 12; k++) ima(k) = static_cast<float>(20 * k + 3);
+  for (const auto& c : cases) {
+    std::string folder = scratch(c.folder);
+    mkdir(folder.c_str(), 0755);
+    std::string name = folder + "/" + c.name;
+    io_set_format(F_UNKNOWN);
+    io_write_ima_float(name.c_str(), ima);
+    EXPECT_EQ(Format_Imag, c.format) << name;
+    EXPECT_TRUE(fits_test::file_exists(folder + "/" + c.file)) << name;
+    io_set_format(F_UNKNOWN);
+    to_array<float, false> back;
+    io_read_ima_float(name.c_str(), back);
+    EXPECT_EQ(Format_Imag, c.format) << name;
+    ASSERT_EQ(back.n_elem(), 12) << name;
+    for (int k = 0; k < 12; k++) EXPECT_EQ(back(k), ima(k)) << name << " " << k;
+  }
 }
 
 TEST_F(Dispatch, ComplexImagesAreTwoFiles) {
