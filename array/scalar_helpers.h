@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "array/base_types.h"
 
@@ -40,11 +42,21 @@ inline int size_resol(int s, int n) {
 
 // A magnitude equal to the threshold survives hard thresholding and becomes
 // exactly 0 under soft thresholding; t <= 0 zeroes nothing.
+// No floating operation depends on a comparison, so that loops over
+// coefficients vectorise (the compiler may not make a subtraction conditional
+// under trapping math): positive values move down by t and the others (+0
+// included) up by t, as x - (-t) is exactly x + t, signed zeros included; the
+// result is then masked to +0 below the threshold.
 inline float soft_threshold(float x, float t) {
-  if (ABS(x) < t) return 0.f;
-  return x > 0.f ? x - t : x + t;
+  const float shrunk = x - (x > 0.f ? t : -t);
+  uint32_t shrunk_bits;
+  std::memcpy(&shrunk_bits, &shrunk, sizeof shrunk_bits);
+  shrunk_bits &= std::fabs(x) < t ? 0u : ~0u;
+  float result;
+  std::memcpy(&result, &shrunk_bits, sizeof result);
+  return result;
 }
-inline float hard_threshold(float x, float t) { return ABS(x) < t ? 0.f : x; }
+inline float hard_threshold(float x, float t) { return std::fabs(x) < t ? 0.f : x; }
 
 // The first 10000 primes, ascending, from 2 to 104729.
 extern const unsigned int TabPrimeNumber10000[10000];

@@ -305,8 +305,8 @@ class to_array {
   // Raises every element below `level` to `level`.
   void inf_threshold(T level) {
     T* p = buffer_;
-    for (int k = 0; k < n_elem_; k++)
-      if (p[k] < level) p[k] = level;
+#pragma omp simd
+    for (int k = 0; k < n_elem_; k++) p[k] = p[k] < level ? level : p[k];
   }
 
   // Element k of this array combined with element k of `other`, over this

@@ -1,8 +1,15 @@
 // A trous B3-spline transform. The smoothing is the inner loop of every MCA
-// iteration, so it runs over padded lines and row pointers; the border rule is
-// applied once per line or row instead of once per neighbour read.
+// iteration, so it runs on row pointers with the border rule applied only at
+// the edges, the pass along the columns takes each line-pass row while it is
+// still in cache, and the band differences and sums are formed in the same
+// pass. The rows are shared among threads: every output row is a function of
+// the input alone, so the result does not depend on the number of threads.
 #include "multires/atrous_2d_wt.h"
 
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -19,10 +26,10 @@ const double AtrousBandNorm[10] = {0.889434, 0.200105, 0.0857724, 0.0413447, 0.0
 // and the result is rounded to float once.
 inline float b3_tap(float centre, float near_left, float near_right, float far_left,
                     float far_right) {
-  float near_pair = near_left + near_right;
-  float far_pair = far_left + far_right;
-  double v = 0.375 * static_cast<double>(centre) + 0.25 * static_cast<double>(near_pair) +
-             0.0625 * static_cast<double>(far_pair);
+  const float near_pair = near_left + near_right;
+  const float far_pair = far_left + far_right;
+  const double v = 0.375 * static_cast<double>(centre) + 0.25 * static_cast<double>(near_pair) +
+                   0.0625 * static_cast<double>(far_pair);
   return static_cast<float>(v);
 }
 
@@ -33,9 +40,120 @@ void check_nbr_scale(int NbrScale) {
                 NbrScale);
 }
 
-// dst := a - b over n samples.
-void subtract(float* dst, const float* a, const float* b, int n) {
-  for (int k = 0; k < n; k++) dst[k] = a[k] - b[k];
+// Below this many pixels a parallel region costs more than it saves.
+constexpr int64_t MinParallelPixels = int64_t{1} << 16;
+
+int thread_count(int64_t pixels) {
+  return pixels >= MinParallelPixels ? omp_get_max_threads() : 1;
+}
+
+// The image keeps its name when it takes the nl x nc shape.
+void shape_image(to_array<float, false>& ima, int nl, int nc) {
+  if (ima.nl() == nl && ima.nc() == nc && ima.naxis() == 2) return;
+  const std::string name = ima.name();
+  ima.alloc(nl, nc, name.c_str());
+}
+
+// The row loops below are compiled twice, for the base instruction set and
+// for AVX2 where the processor has it: the same operations on wider
+// registers, without fused multiply-adds, so the results are the same bits.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define QZ_ATROUS_AVX2 1
+#define QZ_TARGET_AVX2 __attribute__((target("avx2")))
+#else
+#define QZ_ATROUS_AVX2 0
+#define QZ_TARGET_AVX2
+#endif
+#define QZ_ALWAYS_INLINE inline __attribute__((always_inline))
+
+bool use_avx2() {
+#if QZ_ATROUS_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+#else
+  return false;
+#endif
+}
+
+// Pass along one line of nc samples with holes of d: the columns whose four
+// neighbours lie inside the line read them directly, the others through the
+// border rule.
+QZ_ALWAYS_INLINE void smooth_line_body(const float* in, float* out, int nc, int d,
+                                       type_border border) {
+  auto sample = [&](int j) {
+    const int k = border_index(j, nc, border);
+    return k < 0 ? 0.f : in[k];
+  };
+  auto edge = [&](int j) {
+    return b3_tap(in[j], sample(j - d), sample(j + d), sample(j - 2 * d), sample(j + 2 * d));
+  };
+  const int first = static_cast<int>(std::min<int64_t>(2 * int64_t{d}, nc));
+  const int last = static_cast<int>(std::max<int64_t>(first, nc - 2 * int64_t{d}));
+  for (int j = 0; j < first; j++) out[j] = edge(j);
+#pragma omp simd
+  for (int j = first; j < last; j++)
+    out[j] = b3_tap(in[j], in[j - d], in[j + d], in[j - 2 * d], in[j + 2 * d]);
+  for (int j = last; j < nc; j++) out[j] = edge(j);
+}
+
+void smooth_line_base(const float* in, float* out, int nc, int d, type_border border) {
+  smooth_line_body(in, out, nc, d, border);
+}
+QZ_TARGET_AVX2 void smooth_line_avx2(const float* in, float* out, int nc, int d,
+                                     type_border border) {
+  smooth_line_body(in, out, nc, d, border);
+}
+
+void smooth_line(const float* in, float* out, int nc, int d, type_border border) {
+  if (use_avx2()) smooth_line_avx2(in, out, nc, d, border);
+  else smooth_line_base(in, out, nc, d, border);
+}
+
+// Pass along the columns for one output row from the five line-pass rows at
+// distances -2d, -d, 0, d, 2d, with what the caller asked for done in place
+// of separate loops: Out = H [+ Addend], Diff = Minuend - H.
+template <bool kStore, bool kAdd, bool kDiff>
+QZ_ALWAYS_INLINE void column_row_body(const float* const rows[5], int nc, float* out,
+                                      const float* addend, const float* minuend, float* diff) {
+  const float *up2 = rows[0], *up1 = rows[1], *centre = rows[2], *down1 = rows[3],
+              *down2 = rows[4];
+#pragma omp simd
+  for (int j = 0; j < nc; j++) {
+    const float v = b3_tap(centre[j], up1[j], down1[j], up2[j], down2[j]);
+    if (kStore) out[j] = kAdd ? v + addend[j] : v;
+    if (kDiff) diff[j] = minuend[j] - v;
+  }
+}
+
+template <bool kStore, bool kAdd, bool kDiff>
+void column_row_base(const float* const rows[5], int nc, float* out, const float* addend,
+                     const float* minuend, float* diff) {
+  column_row_body<kStore, kAdd, kDiff>(rows, nc, out, addend, minuend, diff);
+}
+template <bool kStore, bool kAdd, bool kDiff>
+QZ_TARGET_AVX2 void column_row_avx2(const float* const rows[5], int nc, float* out,
+                                    const float* addend, const float* minuend, float* diff) {
+  column_row_body<kStore, kAdd, kDiff>(rows, nc, out, addend, minuend, diff);
+}
+
+using ColumnRowKernel = void (*)(const float* const[5], int, float*, const float*,
+                                 const float*, float*);
+
+template <bool kStore, bool kAdd, bool kDiff>
+ColumnRowKernel column_row_for_isa() {
+  return use_avx2() ? column_row_avx2<kStore, kAdd, kDiff> : column_row_base<kStore, kAdd, kDiff>;
+}
+
+ColumnRowKernel column_row_kernel(bool store, bool add, bool diff) {
+  if (!store) return column_row_for_isa<false, false, true>();
+  if (diff) return add ? column_row_for_isa<true, true, true>() : column_row_for_isa<true, false, true>();
+  return add ? column_row_for_isa<true, true, false>() : column_row_for_isa<true, false, false>();
+}
+
+// Row pointer at offset i of an nl x nc buffer, null for a null buffer.
+template <class T>
+T* row_of(T* buffer, int i, int nc) {
+  return buffer == nullptr ? nullptr : buffer + static_cast<int64_t>(i) * nc;
 }
 
 }  // namespace
@@ -60,104 +178,181 @@ float ATROUS_2D_WT::norm_band(int s) const {
   return (s >= 0 && s <= 9) ? static_cast<float>(AtrousBandNorm[s]) : 0.f;
 }
 
-void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
-                                      to_array<float, false>& Out, int s, Bool Add) {
+void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
+                          const float* addend, const float* minuend, float* diff) {
   if (s < 0 || s > 29)
     fatal_exitf(-1, stdout, "Error: bad scale %d in the a trous smoothing ...\n", s);
-  const int nl = In.nl(), nc = In.nc();
-  const int d = 1 << s;  // the integer part of 2^s + 0.5
-  if (Out.nl() != nl || Out.nc() != nc || Out.naxis() != 2) Out.alloc(nl, nc, "smooth");
+  if (nl <= 0 || nc <= 0) return;
+  const type_border border = Border;
+  border_index(-1, 1, border);  // an unknown rule stops here, before any thread starts
+  const int d = 1 << s;         // the integer part of 2^s + 0.5
+  const ColumnRowKernel kernel =
+      column_row_kernel(out != nullptr, addend != nullptr, diff != nullptr);
+  if (static_cast<int>(ZeroLine.size()) != nc) ZeroLine.assign(nc, 0.f);
+  const float* zero_line = ZeroLine.data();
+
+  // Each output row reads line-pass rows up to 2d away on either side. When
+  // a thread's share of rows is longer than that reach, it keeps the rows it
+  // has met in a ring of reach + 1 rows; otherwise the line pass is done for
+  // the whole image first.
+  const int threads = thread_count(static_cast<int64_t>(nl) * nc);
+  const int64_t reach = 4 * int64_t{d};
+  const int64_t share = (nl + threads - 1) / threads;
+  if (reach <= share) {
+    const int ring_rows = static_cast<int>(reach + 1);
+    if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
+    for (int t = 0; t < threads; t++) {
+      LineCache& cache = Caches[t];
+      const size_t ring_size = static_cast<size_t>(ring_rows) * nc;
+      if (cache.ring.size() < ring_size) cache.ring.resize(ring_size);
+      if (cache.edge_rows.size() < 5 * static_cast<size_t>(nc)) cache.edge_rows.resize(5 * static_cast<size_t>(nc));
+      cache.ring_row.assign(ring_rows, -1);
+    }
+#pragma omp parallel num_threads(threads) if (threads > 1)
+    {
+      const int t = omp_get_thread_num(), team = omp_get_num_threads();
+      const int first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
+      const int last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+      LineCache& cache = Caches[t];
+      for (int i = first; i < last; i++) {
+        int source[5];
+        int lowest = nl, highest = -1;
+        for (int m = 0; m < 5; m++) {
+          source[m] = border_index(i + (m - 2) * d, nl, border);
+          if (source[m] < 0) continue;
+          lowest = std::min(lowest, source[m]);
+          highest = std::max(highest, source[m]);
+        }
+        // Rows less than ring_rows apart take distinct slots; a periodic
+        // border can bring rows from the far edge, done apart.
+        const bool in_ring = highest - lowest < ring_rows;
+        const float* rows[5];
+        for (int m = 0; m < 5; m++) {
+          const int k = source[m];
+          if (k < 0) {
+            rows[m] = zero_line;
+            continue;
+          }
+          float* row;
+          if (in_ring) {
+            const int slot = k % ring_rows;
+            row = row_of(cache.ring.data(), slot, nc);
+            if (cache.ring_row[slot] != k) {
+              smooth_line(row_of(in, k, nc), row, nc, d, border);
+              cache.ring_row[slot] = k;
+            }
+          } else {
+            row = row_of(cache.edge_rows.data(), m, nc);
+            smooth_line(row_of(in, k, nc), row, nc, d, border);
+          }
+          rows[m] = row;
+        }
+        kernel(rows, nc, row_of(out, i, nc), row_of(addend, i, nc), row_of(minuend, i, nc),
+               row_of(diff, i, nc));
+      }
+    }
+    return;
+  }
+
   if (LinePass.nl() != nl || LinePass.nc() != nc || LinePass.naxis() != 2)
     LinePass.alloc(nl, nc, "Buff smooth_bspline");
-  if (nl == 0 || nc == 0) return;
-
-  // Pass along the lines: each line is copied with 2d border samples on each
-  // side, so that every output sample reads its neighbours directly. Holes
-  // wider than the line read every neighbour through the border rule instead
-  // of padding far beyond it. An unknown rule stops at the first edge read.
-  const float* in_buf = In.buffer();
-  float* line_buf = LinePass.buffer();
-  const type_border border = Border;
-  auto edge_sample = [border](const float* row, int j, int n) {
-    const int k = border_index(j, n, border);
-    return k < 0 ? 0.f : row[k];
-  };
-  if (2 * d <= nc) {
-    PaddedLine.assign(static_cast<size_t>(nc) + 4 * static_cast<size_t>(d), 0.f);
-    float* padded = PaddedLine.data() + 2 * d;
+  float* line_pass = LinePass.buffer();
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+#pragma omp for schedule(static)
+    for (int k = 0; k < nl; k++) smooth_line(row_of(in, k, nc), row_of(line_pass, k, nc), nc, d, border);
+#pragma omp for schedule(static)
     for (int i = 0; i < nl; i++) {
-      const float* row = in_buf + static_cast<size_t>(i) * nc;
-      std::memcpy(padded, row, sizeof(float) * nc);
-      for (int k = 1; k <= 2 * d; k++) {
-        padded[-k] = edge_sample(row, -k, nc);
-        padded[nc - 1 + k] = edge_sample(row, nc - 1 + k, nc);
+      const float* rows[5];
+      for (int m = 0; m < 5; m++) {
+        const int k = border_index(i + (m - 2) * d, nl, border);
+        rows[m] = k < 0 ? zero_line : row_of(line_pass, k, nc);
       }
-      float* out_row = line_buf + static_cast<size_t>(i) * nc;
-      for (int j = 0; j < nc; j++)
-        out_row[j] = b3_tap(padded[j], padded[j - d], padded[j + d], padded[j - 2 * d],
-                            padded[j + 2 * d]);
-    }
-  } else {
-    for (int i = 0; i < nl; i++) {
-      const float* row = in_buf + static_cast<size_t>(i) * nc;
-      auto sample = [&](int j) { return edge_sample(row, j, nc); };
-      float* out_row = line_buf + static_cast<size_t>(i) * nc;
-      for (int j = 0; j < nc; j++)
-        out_row[j] = b3_tap(row[j], sample(j - d), sample(j + d), sample(j - 2 * d),
-                            sample(j + 2 * d));
+      kernel(rows, nc, row_of(out, i, nc), row_of(addend, i, nc), row_of(minuend, i, nc),
+             row_of(diff, i, nc));
     }
   }
+}
 
-  // Pass along the columns: the five rows involved are located once per row.
-  ZeroLine.assign(nc, 0.f);
-  auto row_at = [&](int i) -> const float* {
-    const int k = border_index(i, nl, border);
-    return k < 0 ? ZeroLine.data() : line_buf + static_cast<size_t>(k) * nc;
-  };
-  float* out_buf = Out.buffer();
-  for (int i = 0; i < nl; i++) {
-    const float* c0 = row_at(i);
-    const float* up1 = row_at(i - d);
-    const float* dn1 = row_at(i + d);
-    const float* up2 = row_at(i - 2 * d);
-    const float* dn2 = row_at(i + 2 * d);
-    float* out_row = out_buf + static_cast<size_t>(i) * nc;
-    for (int j = 0; j < nc; j++) out_row[j] = b3_tap(c0[j], up1[j], dn1[j], up2[j], dn2[j]);
-  }
-
-  if (Add) {
-    const int n = In.n_elem();
-    for (int k = 0; k < n; k++) out_buf[k] += in_buf[k];
-  }
+void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
+                                      to_array<float, false>& Out, int s, Bool Add) {
+  const int nl = In.nl(), nc = In.nc();
+  // The smoothing reads its input while it writes: an output that is the
+  // input itself goes through the work image.
+  const bool same = Out.buffer() == In.buffer() && In.n_elem() > 0;
+  to_array<float, false>& target = same ? WorkIma : Out;
+  if (target.nl() != nl || target.nc() != nc || target.naxis() != 2)
+    target.alloc(nl, nc, same ? "Rec adjoint pave" : "smooth");
+  smooth(In.buffer(), target.buffer(), nl, nc, s, Add ? In.buffer() : nullptr, nullptr, nullptr);
+  if (same) std::memcpy(Out.buffer(), target.buffer(), sizeof(float) * static_cast<size_t>(In.n_elem()));
 }
 
 void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
                              to_array<float, false>* TabBand, int NbrScale) {
   check_nbr_scale(NbrScale);
-  TabBand[0] = Image;
-  const int n = Image.n_elem();
-  for (int s = 0; s < NbrScale - 1; s++) {
-    b3spline_filtering(TabBand[s], TabBand[s + 1], s);
-    if (ModifiedATWT) {
-      b3spline_filtering(TabBand[s + 1], WorkIma, s);
-      subtract(TabBand[s].buffer(), TabBand[s].buffer(), WorkIma.buffer(), n);
-    } else {
-      subtract(TabBand[s].buffer(), TabBand[s].buffer(), TabBand[s + 1].buffer(), n);
+  const int nl = Image.nl(), nc = Image.nc();
+  if (NbrScale == 1) {
+    TabBand[0] = Image;
+    return;
+  }
+  // The bands are written while the image is read: an image that is one of
+  // the bands is read from a copy.
+  const float* input = Image.buffer();
+  for (int b = 0; b < NbrScale; b++)
+    if (TabBand[b].buffer() == input && Image.n_elem() > 0) {
+      shape_image(WorkIma2, nl, nc);
+      std::memcpy(WorkIma2.buffer(), input, sizeof(float) * static_cast<size_t>(Image.n_elem()));
+      input = WorkIma2.buffer();
+      break;
     }
+  for (int b = 0; b < NbrScale; b++) shape_image(TabBand[b], nl, nc);
+
+  const float* smooth_in = input;  // c_s
+  if (ModifiedATWT) {
+    // c_{s+1} = H_s c_s goes to band s+1; band s = c_s - H_s c_{s+1}, formed
+    // element by element over c_s itself from band 1 on.
+    for (int s = 0; s < NbrScale - 1; s++) {
+      float* next = TabBand[s + 1].buffer();
+      smooth(smooth_in, next, nl, nc, s, nullptr, nullptr, nullptr);
+      smooth(next, nullptr, nl, nc, s, nullptr, smooth_in, TabBand[s].buffer());
+      smooth_in = next;
+    }
+    return;
+  }
+  // c_{s+1} alternates between two work images (the last goes to the smooth
+  // band) so that band s = c_s - c_{s+1} is written in the same pass.
+  shape_image(WorkIma, nl, nc);
+  shape_image(WorkIma2, nl, nc);
+  for (int s = 0; s < NbrScale - 1; s++) {
+    float* next = s == NbrScale - 2 ? TabBand[NbrScale - 1].buffer()
+                                    : (s % 2 == 0 ? WorkIma.buffer() : WorkIma2.buffer());
+    // The aliased image's copy in WorkIma2 is read at s = 0 only, and WorkIma2
+    // is written first at s = 1.
+    smooth(smooth_in, next, nl, nc, s, nullptr, smooth_in, TabBand[s].buffer());
+    smooth_in = next;
   }
 }
 
 void ATROUS_2D_WT::recons(const to_array<float, false>* TabBand, to_array<float, false>& Image,
                           int NbrScale, Bool AddLastScale) {
   check_nbr_scale(NbrScale);
+  const int nl = TabBand[0].nl(), nc = TabBand[0].nc();
   if (!ModifiedATWT && !Adjoint) {
-    Image = TabBand[0];
-    const int n = Image.n_elem();
+    // The plain sum of the bands, band 0 first, in one pass.
     const int last = AddLastScale ? NbrScale : NbrScale - 1;
+    shape_image(Image, nl, nc);
     float* out = Image.buffer();
-    for (int b = 1; b < last; b++) {
-      const float* band = TabBand[b].buffer();
-      for (int k = 0; k < n; k++) out[k] += band[k];
+    const int threads = thread_count(static_cast<int64_t>(nl) * nc);
+#pragma omp parallel for num_threads(threads) if (threads > 1) schedule(static)
+    for (int i = 0; i < nl; i++) {
+      float* out_row = row_of(out, i, nc);
+      const float* first = row_of(TabBand[0].buffer(), i, nc);
+      if (out_row != first) std::memcpy(out_row, first, sizeof(float) * nc);
+      for (int b = 1; b < last; b++) {
+        const float* band = row_of(TabBand[b].buffer(), i, nc);
+#pragma omp simd
+        for (int j = 0; j < nc; j++) out_row[j] += band[j];
+      }
     }
     return;
   }
@@ -169,23 +364,25 @@ void ATROUS_2D_WT::recons(const to_array<float, false>* TabBand, to_array<float,
   } else {
     // Zeroing an image of another size in place would leave the loop below
     // reading and writing past it: it takes the bands' size first.
-    if (Image.nl() != smooth_band.nl() || Image.nc() != smooth_band.nc() || Image.naxis() != 2)
-      Image.alloc(smooth_band.nl(), smooth_band.nc(), "rec");
+    shape_image(Image, smooth_band.nl(), smooth_band.nc());
     Image.init();
   }
+  shape_image(WorkIma, Image.nl(), Image.nc());
   const int n = Image.n_elem();
   for (int s = NbrScale - 2; s >= 0; s--) {
-    b3spline_filtering(Image, WorkIma, s);
-    float* out = Image.buffer();
-    const float* smooth = WorkIma.buffer();
+    float* work = WorkIma.buffer();
     const float* band = TabBand[s].buffer();
     if (ModifiedATWT) {
-      for (int k = 0; k < n; k++) out[k] = smooth[k] + band[k];
+      // c_s = H_s c_{s+1} + w_s.
+      smooth(Image.buffer(), work, Image.nl(), Image.nc(), s, band, nullptr, nullptr);
+      std::memcpy(Image.buffer(), work, sizeof(float) * static_cast<size_t>(n));
     } else {
-      // (I + H_s) w_s, then + H_s c_{s+1}.
-      b3spline_filtering(TabBand[s], Image, s, True);
-      out = Image.buffer();
-      for (int k = 0; k < n; k++) out[k] += smooth[k];
+      // c_s = ((I + H_s) w_s) + H_s c_{s+1}.
+      smooth(Image.buffer(), work, Image.nl(), Image.nc(), s, nullptr, nullptr, nullptr);
+      smooth(band, Image.buffer(), Image.nl(), Image.nc(), s, band, nullptr, nullptr);
+      float* out = Image.buffer();
+#pragma omp simd
+      for (int k = 0; k < n; k++) out[k] += work[k];
     }
   }
 }

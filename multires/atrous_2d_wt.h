@@ -51,10 +51,26 @@ class ATROUS_2D_WT {
   float norm_band(int s) const;
 
  private:
+  // Lines along the column pass of one thread: the line-pass results of the
+  // last rows met, in a ring indexed by row, and five rows for the edge rows
+  // whose neighbours (through a periodic border) lie too far apart for it.
+  struct LineCache {
+    std::vector<float> ring;
+    std::vector<int> ring_row;  // image row held by each ring slot, -1 if none
+    std::vector<float> edge_rows;
+  };
+
+  // Out = H_s(In) [+ Addend] and Diff = Minuend - H_s(In), over nl x nc
+  // buffers; a null pointer leaves that part out. The inputs are never
+  // written. The rows are shared among the threads.
+  void smooth(const float* In, float* Out, int nl, int nc, int s, const float* Addend,
+              const float* Minuend, float* Diff);
+
   // Work storage kept between calls: the transform smooths every band of
   // every iteration, so it must not allocate per call.
-  to_array<float, false> LinePass;   // result of the pass along the lines
-  to_array<float, false> WorkIma;    // second smoothing / reconstruction work image
-  std::vector<float> PaddedLine;     // one line with its border samples
-  std::vector<float> ZeroLine;       // the rows outside the image under I_ZERO
+  to_array<float, false> LinePass;  // line pass of the whole image, for wide holes
+  to_array<float, false> WorkIma;   // smoothings of the transform and reconstructions
+  to_array<float, false> WorkIma2;  // second smoothing buffer of the transform
+  std::vector<float> ZeroLine;      // the rows outside the image under I_ZERO
+  std::vector<LineCache> Caches;    // one per thread
 };

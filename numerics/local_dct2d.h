@@ -28,6 +28,17 @@ void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, 
 void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, int BlockSize,
                     Bool Overlap, Bool WeightFirst);
 
+// What the fused inverse does to each coefficient before its block goes back.
+struct CoefficientRule;
+
+// Work storage of the block loops of one thread.
+struct BlockDctScratch {
+  std::vector<float> block;    // BlockSize x BlockSize, lines contiguous
+  std::vector<float> lines;    // the same block transposed
+  std::vector<float> lanes;    // one float per vector of the DCT engine
+  std::vector<int> columns;    // image column read by each block column
+};
+
 class LOCAL_DCT2D {
  public:
   // Overlap requested at allocation, kept as given even when the image tiling
@@ -51,8 +62,21 @@ class LOCAL_DCT2D {
 
   // Block DCT of an Nl x Nc image into DCTIma.
   void transform(to_array<float, false>& Ima);
+  // The same; MaxFabsWithoutZeroFreq receives what maxfabs_without_zerofreq()
+  // returns right after, found while the blocks are written instead of by a
+  // second scan of DCTIma.
+  void transform(to_array<float, false>& Ima, float& MaxFabsWithoutZeroFreq);
   // Inverse of DCTIma into Ima, resized to Nl x Nc when it differs.
   void recons(to_array<float, false>& Ima);
+  // Thresholds every coefficient of DCTIma, zero frequencies included, then
+  // reconstructs as recons does, block by block in one pass: hard
+  // thresholding at Level (a magnitude below it becomes 0), or soft
+  // thresholding at Level with Soft. With SupportRadius > 0, the coefficients
+  // (i, j) of every block with sqrt(i² + j²) < SupportRadius (squares in
+  // integers, the rest in single precision) become 0 after thresholding.
+  // DCTIma keeps the thresholded coefficients.
+  void threshold_recons(to_array<float, false>& Ima, float Level, Bool Soft,
+                        float SupportRadius = 0.f);
   // DCTIma becomes a copy of Trans, which must be NlTrans x NcTrans.
   void set_dct(to_array<float, false>& Trans);
 
@@ -72,7 +96,11 @@ class LOCAL_DCT2D {
 
  private:
   void check_allocated() const;
-  // Work buffers of the block loops, sized by alloc.
-  to_array<float, false> block_work_;
-  std::vector<float> dct_work_;
+  void check_image(const to_array<float, false>& Ima) const;
+  void recons_with(to_array<float, false>& Ima, const CoefficientRule* rule);
+  // Overlap weights of the image tiling, block b of an axis at b * BlockSize:
+  // they depend on the tiling alone.
+  std::vector<float> weight_l_, weight_c_;
+  std::vector<float> block_maxfabs_;        // per block, of the last transform
+  std::vector<BlockDctScratch> scratch_;    // one per thread
 };

@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
 #include <random>
 
 #include "support/death.h"
@@ -86,6 +89,53 @@ TEST(ScalarHelpers, ThresholdRules) {
     float shrunk = std::copysign(std::max(std::fabs(x) - t, 0.f), x);
     ASSERT_EQ(soft_threshold(x, t), shrunk == 0.f ? 0.f : shrunk) << x << " " << t;
     ASSERT_EQ(hard_threshold(x, t), std::fabs(x) >= t ? x : 0.f) << x << " " << t;
+  }
+}
+
+namespace {
+
+uint32_t bits(float x) {
+  uint32_t b;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+// The rules written with a branch on the sign, as they were first defined.
+float branchy_soft(float x, float t) {
+  if ((x >= 0.f ? x : -x) < t) return 0.f;
+  if (x > 0.f) return x - t;
+  return x + t;
+}
+float branchy_hard(float x, float t) { return (x >= 0.f ? x : -x) < t ? 0.f : x; }
+
+// Signed zeros, the level itself and its neighbouring floats, subnormals,
+// huge values and infinities (no NaN), for levels of either sign.
+std::vector<float> awkward_values(float level) {
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> v = {0.f, -0.f, 1e-45f, -1e-45f, 1e-38f, 3e38f, -3e38f, inf, -inf, 1.f, -1.f};
+  for (float m : {level, -level, 2.f * level, 0.5f * level}) {
+    v.push_back(m);
+    v.push_back(std::nextafter(m, inf));
+    v.push_back(std::nextafter(m, -inf));
+  }
+  return v;
+}
+
+}  // namespace
+
+TEST(ScalarHelpers, ThresholdRulesMatchTheBranchyDefinitionBitForBit) {
+  std::vector<float> levels = {0.f, -0.f, 1e-45f, 0.25f, 1.f, 3.5f, 1e30f, -0.25f, -2.f};
+  std::mt19937 gen(11);
+  std::uniform_real_distribution<float> level(-50.f, 50.f);
+  for (int k = 0; k < 200; k++) levels.push_back(level(gen));
+  std::uniform_real_distribution<float> value(-100.f, 100.f);
+  for (float t : levels) {
+    std::vector<float> values = awkward_values(t);
+    for (int k = 0; k < 500; k++) values.push_back(value(gen));
+    for (float x : values) {
+      ASSERT_EQ(bits(soft_threshold(x, t)), bits(branchy_soft(x, t))) << x << " " << t;
+      ASSERT_EQ(bits(hard_threshold(x, t)), bits(branchy_hard(x, t))) << x << " " << t;
+    }
   }
 }
 

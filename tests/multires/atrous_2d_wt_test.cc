@@ -3,6 +3,7 @@
 #include "multires/atrous_2d_wt.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <random>
@@ -37,6 +38,7 @@ Image reference_smoothing(const Image& in, int s, type_border border) {
 }
 
 using qz_test::max_abs_difference;
+using qz_test::same_bits;
 
 // Forward transform of ima into a new band array with the object's flags.
 Image* forward(ATROUS_2D_WT& at, const Image& ima, int nbr_scale) {
@@ -162,4 +164,79 @@ TEST(AtrousTransform, NormBandMatchesSimulatedWhiteNoise) {
   at.free(bands, 5);
   ASSERT_NE(at.UndecFilterBank, nullptr);  // built with the object, freed with it
   EXPECT_EQ(at.UndecFilterBank->TypeUndecFilter, U_B3SPLINE);
+}
+
+namespace {
+
+// The smoothing at each scale, with and without Add, then (when asked) the
+// three forward/inverse pairs.
+std::vector<Image> all_outputs(const Image& ima, type_border border, bool transforms) {
+  std::vector<Image> out;
+  const int nbr_scale = 6;
+  ATROUS_2D_WT at;
+  at.Border = border;
+  for (int s = 0; s < nbr_scale; s++) {
+    out.emplace_back();
+    at.b3spline_filtering(ima, out.back(), s, s % 2 == 1 ? True : False);
+  }
+  for (int form = 0; transforms && form < 3; form++) {
+    at.ModifiedATWT = form == 1 ? True : False;
+    at.Adjoint = form == 2 ? True : False;
+    Image* bands = forward(at, ima, nbr_scale);
+    for (int b = 0; b < nbr_scale; b++) out.push_back(bands[b]);
+    out.emplace_back();
+    at.recons(bands, out.back(), nbr_scale, True);
+    at.free(bands, nbr_scale);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(AtrousTransform, ResultsDoNotDependOnTheNumberOfThreads) {
+  // Large enough to be shared among threads, with odd sides: the share of
+  // each thread ends mid-image, and at scales 4 and 5 the holes reach past a
+  // thread's share but not past the image.
+  const Image ima = random_image(263, 257, 9, -100.f, 100.f);
+  const int saved = omp_get_max_threads();
+  for (type_border border : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
+    // The transforms call the same smoothing: one border rule is enough there.
+    const bool transforms = border == I_MIRROR;
+    omp_set_num_threads(1);
+    const std::vector<Image> one = all_outputs(ima, border, transforms);
+    omp_set_num_threads(8);
+    const std::vector<Image> eight = all_outputs(ima, border, transforms);
+    ASSERT_EQ(one.size(), eight.size());
+    for (size_t k = 0; k < one.size(); k++)
+      EXPECT_TRUE(same_bits(one[k], eight[k])) << "border " << border << " output " << k;
+    // The shared rows still give the direct evaluation.
+    for (int s = 0; s < 6; s += 2)
+      EXPECT_EQ(max_abs_difference(eight[s], reference_smoothing(ima, s, border)), 0.f)
+          << "border " << border << " scale " << s;
+  }
+  omp_set_num_threads(saved);
+}
+
+TEST(AtrousTransform, ImageThatIsABandIsReadBeforeItIsOverwritten) {
+  const Image ima = random_image(40, 36, 4, -100.f, 100.f);
+  for (Bool modified : {False, True}) {
+    ATROUS_2D_WT at;
+    at.ModifiedATWT = modified;
+    Image* expected = forward(at, ima, 4);
+    for (int b : {0, 1, 3}) {
+      Image* bands = nullptr;
+      at.alloc(bands, ima.nl(), ima.nc(), 4);
+      bands[b] = ima;
+      at.transform(bands[b], bands, 4);
+      for (int k = 0; k < 4; k++) EXPECT_TRUE(same_bits(bands[k], expected[k])) << b << " " << k;
+      at.free(bands, 4);
+    }
+    at.free(expected, 4);
+  }
+  // A smoothing into its own input.
+  ATROUS_2D_WT at;
+  Image in_place = ima, out;
+  at.b3spline_filtering(ima, out, 2, True);
+  at.b3spline_filtering(in_place, in_place, 2, True);
+  EXPECT_TRUE(same_bits(in_place, out));
 }

@@ -1,14 +1,19 @@
 // Local block DCT: sizes of the transform image, block coefficients against
 // a direct 2D DCT sum, round trips with and without overlap, maxima outside
-// the zero frequencies, and the refused sizes.
+// the zero frequencies, the fused maximum and threshold, results that do not
+// depend on the number of threads, and the refused sizes.
 #include "numerics/local_dct2d.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
+#include <vector>
 
+#include "array/scalar_helpers.h"
 #include "support/test_images.h"
 #include "support/death.h"
+#include "support/tolerance.h"
 
 TEST(LocalDct2D, SizesOfTheTransformImage) {
   LOCAL_DCT2D dct;
@@ -141,4 +146,65 @@ TEST(LocalDct2D, RefusedSizesEndTheProcess) {
   image_tiling.alloc(32, 32, 8);
   trans_tiling.alloc(32, 32, 16);
   EXPECT_EXIT_STATUS(im_blockdct(ima, out, image_tiling, trans_tiling), 255, "different block sizes");
+}
+
+TEST(LocalDct2D, FusedMaximumAndThresholdMatchTheSeparateSteps) {
+  const to_array<float, false> ima = random_image(96, 80, 12, -50.f, 50.f);
+  struct Case { Bool soft; float level, radius; };
+  for (Case c : {Case{False, 8.f, 0.f}, Case{True, 4.f, 0.f}, Case{False, 3.f, 5.5f}})
+    for (Bool weight_first : {False, True}) {
+      LOCAL_DCT2D fused, separate;
+      fused.alloc(96, 80, 16, True, weight_first);
+      separate.alloc(96, 80, 16, True, weight_first);
+      to_array<float, false> in = ima, back, expected;
+      float max_fabs = -1.f;
+      fused.transform(in, max_fabs);
+      EXPECT_EQ(max_fabs, fused.maxfabs_without_zerofreq());
+      EXPECT_NE(max_fabs, 0.f);
+
+      // The rule applied by hand, block position (i, j) from the tiling.
+      to_array<float, false> trans = fused.DCTIma;
+      for (int i = 0; i < trans.nl(); i++)
+        for (int j = 0; j < trans.nc(); j++) {
+          float& coef = trans(i, j);
+          coef = c.soft ? soft_threshold(coef, c.level) : hard_threshold(coef, c.level);
+          const int u = i % 16, v = j % 16;
+          if (std::sqrt(float(u * u) + float(v * v)) < c.radius) coef = 0.f;
+        }
+      separate.set_dct(trans);
+      separate.recons(expected);
+      fused.threshold_recons(back, c.level, c.soft, c.radius);
+      EXPECT_TRUE(qz_test::same_bits(fused.DCTIma, trans));
+      EXPECT_TRUE(qz_test::same_bits(back, expected));
+    }
+}
+
+TEST(LocalDct2D, ResultsDoNotDependOnTheNumberOfThreads) {
+  // Awkward sides: the last blocks reach past both edges, and the block
+  // count per axis is odd.
+  const to_array<float, false> ima = random_image(300, 262, 13, 0.f, 255.f);
+  const int saved = omp_get_max_threads();
+  for (Bool overlap : {True, False})
+    for (Bool weight_first : {False, True}) {
+      std::vector<to_array<float, false>> runs[2];
+      float maxima[2];
+      for (int run = 0; run < 2; run++) {
+        omp_set_num_threads(run == 0 ? 1 : 8);
+        LOCAL_DCT2D dct;
+        dct.alloc(300, 262, 32, overlap, weight_first);
+        to_array<float, false> in = ima, back, thresholded;
+        dct.transform(in, maxima[run]);
+        runs[run].push_back(dct.DCTIma);
+        dct.recons(back);
+        runs[run].push_back(back);
+        dct.threshold_recons(thresholded, 20.f, True, 2.f);
+        runs[run].push_back(thresholded);
+      }
+      EXPECT_EQ(maxima[0], maxima[1]);
+      for (size_t k = 0; k < runs[0].size(); k++)
+        EXPECT_TRUE(qz_test::same_bits(runs[0][k], runs[1][k]))
+            << "overlap " << overlap << " weight first " << weight_first << " output " << k;
+      EXPECT_LT(qz_test::max_abs_difference(runs[1][1], ima), 2e-3);
+    }
+  omp_set_num_threads(saved);
 }

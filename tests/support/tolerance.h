@@ -7,6 +7,7 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -56,6 +57,15 @@ double relative_l2_error(const T* a, const T* b, size_t n) {
     ref += std::norm(std::complex<double>(b[k]));
   }
   return ref > 0.0 ? std::sqrt(err / ref) : std::sqrt(err);
+}
+
+// Same shape and the same bits in every element (signed zeros told apart):
+// results that must not depend on the number of threads.
+template <class T, bool XY>
+bool same_bits(const to_array<T, XY>& a, const to_array<T, XY>& b) {
+  return a.naxis() == b.naxis() && a.nx() == b.nx() && a.ny() == b.ny() && a.nz() == b.nz() &&
+         (a.n_elem() == 0 ||
+          std::memcmp(a.buffer(), b.buffer(), sizeof(T) * static_cast<size_t>(a.n_elem())) == 0);
 }
 
 }  // namespace qz_test
