@@ -37,10 +37,12 @@ int support_columns(int i, int block, float radius) {
 
 // Largest coefficient magnitude of the transform held in ldct, each block's
 // zero frequency left out (it carries the block's mean, not its texture), in
-// units of the noise level.
-float normalised_max(const LOCAL_DCT2D& ldct, float noise_ima, int verbose) {
+// units of the noise level; the transform finds it while it writes the blocks.
+float normalised_max(LOCAL_DCT2D& ldct, to_array<float, false>& ima, float noise_ima, int verbose) {
   check_cos_noise(noise_ima * ldct.norm());
-  float maximum = std::fabs(ldct.maxfabs_without_zerofreq()) / ldct.norm() / noise_ima;
+  float maxfabs;
+  ldct.transform(ima, maxfabs);
+  float maximum = std::fabs(maxfabs) / ldct.norm() / noise_ima;
   if (verbose) std::printf("COS MAX_NormCoef = %g\n", maximum);
   return maximum;
 }
@@ -112,14 +114,13 @@ const MCABaseFamily LocalDctBase = {"Local Discrete Cosinus Transform", "_cos", 
                                     constrain};
 
 float MCA::cos_init(to_array<float, false>& Data) {
-  LDCT.transform(Data);
+  const float maximum = normalised_max(LDCT, Data, Noise_Ima, Verbose);
   std::printf("MAXCOS = %g\n", LDCT.max());
-  return normalised_max(LDCT, Noise_Ima, Verbose);
+  return maximum;
 }
 
 float MCA::cos_max(to_array<float, false>& Residual) {
-  LDCT.transform(Residual);
-  return normalised_max(LDCT, Noise_Ima, Verbose);
+  return normalised_max(LDCT, Residual, Noise_Ima, Verbose);
 }
 
 void MCA::cos_proj(to_array<float, false>& Ima, float Level) {
@@ -131,21 +132,25 @@ void MCA::cos_proj(to_array<float, false>& Ima, float Level) {
   const float radius = min_support * static_cast<float>(block);
 
   LDCT.transform(Ima);
-  if (UseCorrel == 1) {
-    const double mean = ImaCorrel.mean();
-    float* p = ImaCorrel.buffer();
-    const int n = ImaCorrel.n_elem();
-    for (int k = 0; k < n; k++) p[k] = static_cast<float>(p[k] - mean);
-    LDCT_Correl.transform(ImaCorrel);
+  if (radius != 0.f) std::printf("COSSupportMin = %g BS = %d\n", radius, block);
+  if (UseCorrel != 1) {
+    // One level for every coefficient: threshold and reconstruct block by
+    // block in one pass.
+    const float level = UseNormL1 == 1 ? threshold / 2.f : threshold;
+    LDCT.threshold_recons(Ima, level, UseNormL1 == 1 ? True : False, radius);
+    return;
   }
-  const float* correl = UseCorrel == 1 ? LDCT_Correl.DCTIma.buffer() : nullptr;
+  const double mean = ImaCorrel.mean();
+  float* p = ImaCorrel.buffer();
+  for (int k = 0; k < ImaCorrel.n_elem(); k++) p[k] = static_cast<float>(p[k] - mean);
+  LDCT_Correl.transform(ImaCorrel);
+  const float* correl = LDCT_Correl.DCTIma.buffer();
   float* coef = LDCT.DCTIma.buffer();
   const int nl = LDCT.nl(), nc = LDCT.nc();
   mca_update_coefficients(coef, correl, static_cast<int64_t>(nl) * nc, threshold, Level,
                           CorrelConstraint, UseNormL1 == 1);
 
   if (radius != 0.f) {
-    std::printf("COSSupportMin = %g BS = %d\n", radius, block);
     // The transform tiling has no overlap and fills the DCT image exactly,
     // so block (bi, bj) is the square at (bi B, bj B); clearing a coefficient
     // after its update is the same as clearing it instead.
