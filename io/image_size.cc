@@ -10,7 +10,7 @@
 bool io_image_size_possible(long long nl, long long nc, long long bytes_per_pixel,
                             std::uint64_t memory_bytes) {
   if (nl < 0 || nc < 0 || bytes_per_pixel < 0) return false;
-  // Each side is at most INT_MAX after the first test, so no product overflows.
+  // The sides are tested first, so that their product cannot overflow.
   if (nl > INT_MAX || nc > INT_MAX || nl * nc > INT_MAX) return false;
   const std::uint64_t bytes = static_cast<std::uint64_t>(nl * nc) * static_cast<std::uint64_t>(bytes_per_pixel);
   return memory_bytes == 0 || bytes <= memory_bytes;
