@@ -115,35 +115,6 @@ TEST(ClaimedSize, SmallGifClaimingAHugePictureIsRefused) {
                      "image larger than its data.*Error reading  file .*claim.gif");
 }
 
-// The densest stream an encoder makes (a constant picture: every code one
-// pixel longer than the one before) must stay within the bound, and the
-// bound must not be much looser than that stream.
-TEST(ClaimedSize, LzwBoundHoldsOurDensestStream) {
-  IO_RGB.alloc(0);
-  for (int side : {64, 2048}) {
-    to_array<int, false> flat(side, side);
-    std::string name = scratch("flat" + std::to_string(side) + ".gif");
-    writegif(name.c_str(), flat, False);
-    // Grey map of 256 entries: code size 8, the data after the image
-    // descriptor (10 bytes) and the code-size byte, in sub-blocks.
-    std::string bytes = read_bytes(name);
-    std::size_t at = 13 + 3 * 256 + 10 + 1;
-    ASSERT_EQ(bytes[at - 1], 8);
-    long long data_bytes = 0;
-    for (unsigned length; (length = static_cast<unsigned char>(bytes.at(at))) != 0; at += length + 1)
-      data_bytes += length;
-    const long long pixels = static_cast<long long>(side) * side;
-    const long long bound = lzw_max_pixels(8 * data_bytes, 9);
-    EXPECT_GE(bound, pixels) << side;
-    if (side > 1000) {
-      EXPECT_LT(bound, 4 * pixels) << side;
-    }
-    to_array<int, false> back;
-    readgif(name.c_str(), back);
-    EXPECT_EQ(back.n_elem(), pixels);
-  }
-}
-
 // An allocation that fails names the file that asked for it. The address
 // space is held to little more than the process uses, so the 9 MB of a
 // 3000 x 3000 PGM cannot be had.
