@@ -3,7 +3,6 @@
 // and a read never needs a second image-sized buffer.
 #include "io/fits_io.h"
 
-#include <sys/stat.h>
 
 #include <climits>
 #include <cmath>
@@ -16,6 +15,7 @@
 
 #include "array/fatal.h"
 #include "array/vms.h"
+#include "io/image_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
 #include "io/pixel_conversion.h"
@@ -458,13 +458,20 @@ void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Head
   // A cube of one plane is an image; anything else would not fit Ima.
   bool image = Header->naxis == 2 || (Header->naxis == 3 && Header->naxisn[2] == 1);
   if (!image) refuse_2d("Error: the input image is not a 2D array ... ", name);
-  if (Header->stream != stdin) {
-    struct stat info;
-    long data_start = std::ftell(Header->stream);
-    long long data_bytes = static_cast<long long>(Header->npix) * Header->bytepix;
-    if (fstat(fileno(Header->stream), &info) == 0 && S_ISREG(info.st_mode) && data_start >= 0 &&
-        static_cast<long long>(info.st_size) < data_start + data_bytes)
-      refuse_truncated(name, data_bytes, static_cast<long long>(info.st_size) - data_start);
+  const long long data_bytes = static_cast<long long>(Header->npix) * Header->bytepix;
+  const long long file_size = io_stream_size(Header->stream);
+  const long data_start = std::ftell(Header->stream);
+  if (file_size >= 0 && data_start >= 0 && file_size < data_start + data_bytes)
+    refuse_truncated(name, data_bytes, file_size - data_start);
+  io_check_image_memory(name, Header->height, Header->width, static_cast<long long>(sizeof(int)));
+  // A pipe does not tell its length: its data are gathered before the image
+  // that the header announces is allocated.
+  std::FILE* const file_stream = Header->stream;
+  std::vector<unsigned char> piped;
+  if (file_size < 0) {
+    piped = io_read_stream_bytes(file_stream, static_cast<std::size_t>(data_bytes), name);
+    Header->stream = fmemopen(piped.data(), piped.size(), "rb");
+    if (Header->stream == nullptr) fatal_exitf(-1, stderr, "Error reading file %s\n", name);
   }
   // Kept in double: putting back single-precision copies would change the
   // scaling that a later write of this record records.
@@ -479,7 +486,8 @@ void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Head
     Header->bscale = kept_bscale;
     Header->bzero = kept_bzero;
   }
-  if (Header->stream != stdin) std::fclose(Header->stream);
+  if (Header->stream != file_stream) std::fclose(Header->stream);
+  if (file_stream != stdin) std::fclose(file_stream);
   Header->stream = nullptr;
 }
 

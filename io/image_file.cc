@@ -23,6 +23,18 @@ void io_read_exact(std::FILE* stream, void* data, std::size_t bytes, const char*
     fatal_exitf(-1, stderr, "Error reading file %s\n", name);
 }
 
+std::vector<unsigned char> io_read_stream_bytes(std::FILE* stream, std::size_t bytes, const char* name) {
+  std::vector<unsigned char> data;
+  constexpr std::size_t kPiece = 1 << 20;
+  while (data.size() < bytes) {
+    const std::size_t piece = bytes - data.size() < kPiece ? bytes - data.size() : kPiece;
+    const std::size_t at = data.size();
+    data.resize(at + piece);
+    io_read_exact(stream, data.data() + at, piece, name);
+  }
+  return data;
+}
+
 image_output::~image_output() {
   if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
@@ -18,6 +19,12 @@ long long io_stream_size(std::FILE* stream);
 // Reads exactly `bytes` bytes or ends the process with "Error reading file
 // <name>".
 void io_read_exact(std::FILE* stream, void* data, std::size_t bytes, const char* name);
+
+// Exactly `bytes` bytes of a stream of unknown length (a pipe), gathered as
+// they come, so that a header or name promising more than the stream brings
+// costs no memory it does not fill; a stream that ends sooner stops the
+// process with "Error reading file <name>".
+std::vector<unsigned char> io_read_stream_bytes(std::FILE* stream, std::size_t bytes, const char* name);
 
 // An output file opened for writing ("wb") or updating ("rb+"), or the
 // standard output. On any failed write, seek or close the message names the
