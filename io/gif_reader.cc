@@ -195,7 +195,7 @@ int GifDecoder::read_image() {
     return error("corrupt GIF file (image larger than its data)\n");
   if (!io_image_size_possible(height_, width_, 1, physical_memory_bytes()))
     return error("GIF image too large for the memory of this machine\n");
-  io_reserve_memory(static_cast<std::size_t>(npix), message_name().c_str());
+  io_claim_image_memory(message_name().c_str(), height_, width_, 1);
   picture_ = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(npix)));
   std::memset(picture_, 0, static_cast<std::size_t>(npix));
 
@@ -449,7 +449,7 @@ void io_read3d_gif(const char* name, to_array<float, true>& Cube) {
   readgif(name, pic);
   if (IO_RGB.lut_size() == 0) IO_RGB.alloc(255);
   // The cube's three planes count as one image three times as wide.
-  io_check_image_memory(name, pic.height, 3LL * pic.width, static_cast<long long>(sizeof(float)));
+  io_claim_image_memory(name, pic.height, 3LL * pic.width, static_cast<long long>(sizeof(float)));
   Cube.alloc(pic.width, pic.height, 3);
   for (int y = 0; y < pic.height; y++)
     for (int x = 0; x < pic.width; x++) {

@@ -26,7 +26,9 @@ void io_check_image_memory(const char* name, long long nl, long long nc, long lo
                 nl, nc, static_cast<unsigned long long>(memory >> 20), name);
 }
 
-void io_reserve_memory(std::size_t bytes, const char* name) {
+void io_claim_image_memory(const char* name, long long nl, long long nc, long long bytes_per_pixel) {
+  io_check_image_memory(name, nl, nc, bytes_per_pixel);
+  const std::size_t bytes = static_cast<std::size_t>(nl * nc * bytes_per_pixel);
   void* probe = std::malloc(bytes == 0 ? 1 : bytes);
   if (probe == nullptr)
     fatal_exitf(-1, stderr, "Error: cannot allocate %zu bytes of memory ... (%s)\n", bytes, name);

@@ -255,8 +255,7 @@ void io_disp::read_ima(const char* name) {
   const std::size_t bytes = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc) * size;
   std::FILE* stream = disp_file_des_in(name);
   check_file_holds(stream, name, static_cast<long long>(bytes));
-  io_check_image_memory(name, Nl, Nc, size);
-  io_reserve_memory(bytes, name);
+  io_claim_image_memory(name, Nl, Nc, size);
   buffer = alloc_buffer(bytes);
   io_read_exact(stream, buffer, bytes, name);
   close_input(stream);
