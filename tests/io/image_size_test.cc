@@ -65,10 +65,7 @@ TEST(ImageSize, PossibleSizes) {
       {46340, 46340, 4, 8589582399ULL, false},  // one byte short of 46340^2 floats
       {46340, 46340, 4, 8589582400ULL, true},
       {46341, 46341, 1, 0, false},              // beyond INT_MAX pixels
-      {INT_MAX, 1, 1, 0, true},
       {1LL << 32, 1LL << 32, 1, 0, false},      // the product would overflow 64 bits
-      {-1, 10, 4, 0, false},
-      {0, 0, 4, 1, true},
       {1000, 1000, 8, 8000000, true},           // exactly the memory
       {1000, 1000, 8, 7999999, false},
   };
