@@ -51,33 +51,6 @@ void set_filename(fitsstruct* rec, const std::string& name) {
   rec->filename = copy_text(name);
 }
 
-// Output files still being written; removed if the process ends first. The
-// list is built before the handler is registered, so it outlives it.
-std::vector<std::string>& pending_outputs() {
-  static std::vector<std::string> names;
-  return names;
-}
-
-void remove_pending_outputs() {
-  for (const std::string& name : pending_outputs()) std::remove(name.c_str());
-}
-
-void add_pending_output(const std::string& name) {
-  pending_outputs();
-  static const bool registered = std::atexit(remove_pending_outputs) == 0;
-  (void)registered;
-  pending_outputs().push_back(name);
-}
-
-void drop_pending_output(const std::string& name) {
-  std::vector<std::string>& names = pending_outputs();
-  for (auto it = names.begin(); it != names.end(); ++it)
-    if (*it == name) {
-      names.erase(it);
-      return;
-    }
-}
-
 // A raw work buffer of the data routines.
 struct WorkBuffer {
   explicit WorkBuffer(std::size_t bytes) : data(alloc_buffer(bytes)) {}
@@ -291,7 +264,7 @@ std::FILE* fits_file_des_out(const char* name) {
   std::string file = fits_file_name(name);
   std::FILE* stream = std::fopen(file.c_str(), "wb");
   if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
-  add_pending_output(file);
+  io_add_pending_output(file);
   return stream;
 }
 
@@ -301,7 +274,7 @@ void fits_close_out(std::FILE* stream, const char* name) {
     return;
   }
   if (std::fclose(stream) != 0) error(1, "*Error* while writing ", name);
-  drop_pending_output(fits_file_name(name));
+  io_drop_pending_output(fits_file_name(name));
 }
 
 void swapbytes(void* p, int size_flags, int n) {
@@ -525,7 +498,7 @@ void fits_write_header(const char* name, fitsstruct* Header) {
   set_filename(Header, file);
   std::FILE* stream = std::fopen(file.c_str(), "wb");
   if (stream == nullptr) fatal_exitf(-1, stderr, "Error writing on file %s\n", name);
-  add_pending_output(file);
+  io_add_pending_output(file);
   Header->stream = stream;
   writeimagehead(Header);
   fits_close_out(stream, name);

@@ -12,6 +12,36 @@
 #include "array/vms.h"
 #include "io/byte_conversion.h"
 
+namespace {
+
+// The list is built before the exit handler is registered, so it outlives it.
+std::vector<std::string>& pending_outputs() {
+  static std::vector<std::string> names;
+  return names;
+}
+
+void remove_pending_outputs() {
+  for (const std::string& name : pending_outputs()) std::remove(name.c_str());
+}
+
+}  // namespace
+
+void io_add_pending_output(const std::string& file) {
+  pending_outputs();
+  static const bool registered = std::atexit(remove_pending_outputs) == 0;
+  (void)registered;
+  pending_outputs().push_back(file);
+}
+
+void io_drop_pending_output(const std::string& file) {
+  std::vector<std::string>& names = pending_outputs();
+  for (auto it = names.begin(); it != names.end(); ++it)
+    if (*it == file) {
+      names.erase(it);
+      return;
+    }
+}
+
 long long io_stream_size(std::FILE* stream) {
   struct stat info;
   if (stream == nullptr || fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;

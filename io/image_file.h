@@ -12,6 +12,11 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 
+// A result file not yet complete: removed if the process ends before
+// io_drop_pending_output says it is (a failed run leaves no result file).
+void io_add_pending_output(const std::string& file);
+void io_drop_pending_output(const std::string& file);
+
 // Size in bytes of the file behind an open stream, or -1 when it is not a
 // regular file (a pipe, the standard input).
 long long io_stream_size(std::FILE* stream);

@@ -159,6 +159,11 @@ TEST_F(Dispatch, ComplexImagesAreTwoFiles) {
   io_write_ima_float((name + "_bad_re.fits").c_str(), real_part);
   io_write_ima_float((name + "_bad_im.fits").c_str(), imag_part);
   EXPECT_EXIT_STATUS(io_read_ima_complex_f((name + "_bad").c_str(), back), 255, "is 2 x 2 but");
+  // A write whose imaginary part fails leaves no real part either.
+  const std::string failing = scratch("zf");
+  mkdir((failing + "_im.fits").c_str(), 0755);
+  EXPECT_EXIT_STATUS(io_write_ima_complex_f(failing.c_str(), z), 255, "Unable to open file: .*zf_im.fits");
+  EXPECT_FALSE(fits_test::file_exists(failing + "_re.fits"));
 }
 
 TEST_F(Dispatch, DashNamesUseTheStandardStreams) {
