@@ -3,7 +3,6 @@
 // and a read never needs a second image-sized buffer.
 #include "io/fits_io.h"
 
-
 #include <climits>
 #include <cmath>
 #include <cstdint>

@@ -398,9 +398,10 @@ PICINFO& current_in(PICINFO* Pic) {
 // below 4097 since a full table stops the decoding until the next clear. So
 // no code yields more than R = max over j of (j + 2) / w(j) pixels per bit
 // (about 341, reached with full 12-bit tables: some 2700 pixels per byte of
-// data), and n bits yield at most R * n. Past the data the decoder reads
-// zero codes of one pixel each, at most one table's worth, which the last
-// term allows for.
+// data), and n bits yield at most R * n. At the end of the data one code
+// may take some of its bits from the zero padding, and the decoder then
+// reads zero codes of one pixel each, at most one table's worth: the last
+// term allows for both.
 long long lzw_max_pixels(long long code_bits, int init_code_size) {
   const int first_free = (1 << (init_code_size - 1)) + 2;
   double ratio = 0.;
@@ -410,7 +411,7 @@ long long lzw_max_pixels(long long code_bits, int init_code_size) {
     const double pixels_per_bit = (j + 2.) / width;
     if (pixels_per_bit > ratio) ratio = pixels_per_bit;
   }
-  return static_cast<long long>(ratio * static_cast<double>(code_bits)) + kMaxCodes + 2;
+  return static_cast<long long>(ratio * static_cast<double>(code_bits)) + 2 * (kMaxCodes + 2);
 }
 
 std::string gifname(const char* name) {
