@@ -42,7 +42,7 @@ void check_axes(const long* naxes, int naxis, const char* name) {
 template <class T>
 void alloc_axes(to_array<T, true>& Dat, int naxis, const long* naxes, const char* name) {
   // Lines and planes together count as the lines of one image.
-  io_check_image_memory(name, naxis >= 2 ? static_cast<long long>(naxes[1]) * (naxis >= 3 ? naxes[2] : 1) : 1,
+  io_claim_image_memory(name, naxis >= 2 ? static_cast<long long>(naxes[1]) * (naxis >= 3 ? naxes[2] : 1) : 1,
                         naxes[0], static_cast<long long>(sizeof(T)));
   switch (naxis) {
     case 1: Dat.alloc(static_cast<int>(naxes[0])); break;

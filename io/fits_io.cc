@@ -3,8 +3,6 @@
 // and a read never needs a second image-sized buffer.
 #include "io/fits_io.h"
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -16,6 +14,7 @@
 
 #include "array/fatal.h"
 #include "array/vms.h"
+#include "io/image_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
 #include "io/pixel_conversion.h"
@@ -49,33 +48,6 @@ char* copy_text(const std::string& text) {
 void set_filename(fitsstruct* rec, const std::string& name) {
   std::free(rec->filename);
   rec->filename = copy_text(name);
-}
-
-// Output files still being written; removed if the process ends first. The
-// list is built before the handler is registered, so it outlives it.
-std::vector<std::string>& pending_outputs() {
-  static std::vector<std::string> names;
-  return names;
-}
-
-void remove_pending_outputs() {
-  for (const std::string& name : pending_outputs()) std::remove(name.c_str());
-}
-
-void add_pending_output(const std::string& name) {
-  pending_outputs();
-  static const bool registered = std::atexit(remove_pending_outputs) == 0;
-  (void)registered;
-  pending_outputs().push_back(name);
-}
-
-void drop_pending_output(const std::string& name) {
-  std::vector<std::string>& names = pending_outputs();
-  for (auto it = names.begin(); it != names.end(); ++it)
-    if (*it == name) {
-      names.erase(it);
-      return;
-    }
 }
 
 // A raw work buffer of the data routines.
@@ -291,7 +263,7 @@ std::FILE* fits_file_des_out(const char* name) {
   std::string file = fits_file_name(name);
   std::FILE* stream = std::fopen(file.c_str(), "wb");
   if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
-  add_pending_output(file);
+  io_add_pending_output(file);
   return stream;
 }
 
@@ -301,7 +273,7 @@ void fits_close_out(std::FILE* stream, const char* name) {
     return;
   }
   if (std::fclose(stream) != 0) error(1, "*Error* while writing ", name);
-  drop_pending_output(fits_file_name(name));
+  io_drop_pending_output(fits_file_name(name));
 }
 
 void swapbytes(void* p, int size_flags, int n) {
@@ -458,13 +430,20 @@ void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Head
   // A cube of one plane is an image; anything else would not fit Ima.
   bool image = Header->naxis == 2 || (Header->naxis == 3 && Header->naxisn[2] == 1);
   if (!image) refuse_2d("Error: the input image is not a 2D array ... ", name);
-  if (Header->stream != stdin) {
-    struct stat info;
-    long data_start = std::ftell(Header->stream);
-    long long data_bytes = static_cast<long long>(Header->npix) * Header->bytepix;
-    if (fstat(fileno(Header->stream), &info) == 0 && S_ISREG(info.st_mode) && data_start >= 0 &&
-        static_cast<long long>(info.st_size) < data_start + data_bytes)
-      refuse_truncated(name, data_bytes, static_cast<long long>(info.st_size) - data_start);
+  const long long data_bytes = static_cast<long long>(Header->npix) * Header->bytepix;
+  const long long file_size = io_stream_size(Header->stream);
+  const long data_start = std::ftell(Header->stream);
+  if (file_size >= 0 && data_start >= 0 && file_size < data_start + data_bytes)
+    refuse_truncated(name, data_bytes, file_size - data_start);
+  io_check_image_memory(name, Header->height, Header->width, static_cast<long long>(sizeof(int)));
+  // A pipe does not tell its length: its data are gathered before the image
+  // that the header announces is allocated.
+  std::FILE* const file_stream = Header->stream;
+  std::vector<unsigned char> piped;
+  if (file_size < 0) {
+    piped = io_read_stream_bytes(file_stream, static_cast<std::size_t>(data_bytes), name);
+    Header->stream = fmemopen(piped.data(), piped.size(), "rb");
+    if (Header->stream == nullptr) fatal_exitf(-1, stderr, "Error reading file %s\n", name);
   }
   // Kept in double: putting back single-precision copies would change the
   // scaling that a later write of this record records.
@@ -479,7 +458,8 @@ void fits_read_int(const char* name, to_array<int, false>& Ima, fitsstruct* Head
     Header->bscale = kept_bscale;
     Header->bzero = kept_bzero;
   }
-  if (Header->stream != stdin) std::fclose(Header->stream);
+  if (Header->stream != file_stream) std::fclose(Header->stream);
+  if (file_stream != stdin) std::fclose(file_stream);
   Header->stream = nullptr;
 }
 
@@ -517,7 +497,7 @@ void fits_write_header(const char* name, fitsstruct* Header) {
   set_filename(Header, file);
   std::FILE* stream = std::fopen(file.c_str(), "wb");
   if (stream == nullptr) fatal_exitf(-1, stderr, "Error writing on file %s\n", name);
-  add_pending_output(file);
+  io_add_pending_output(file);
   Header->stream = stream;
   writeimagehead(Header);
   fits_close_out(stream, name);

@@ -195,7 +195,7 @@ int GifDecoder::read_image() {
     return error("corrupt GIF file (image larger than its data)\n");
   if (!io_image_size_possible(height_, width_, 1, physical_memory_bytes()))
     return error("GIF image too large for the memory of this machine\n");
-  io_reserve_memory(static_cast<std::size_t>(npix), message_name().c_str());
+  io_claim_image_memory(message_name().c_str(), height_, width_, 1);
   picture_ = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(npix)));
   std::memset(picture_, 0, static_cast<std::size_t>(npix));
 
@@ -398,9 +398,10 @@ PICINFO& current_in(PICINFO* Pic) {
 // below 4097 since a full table stops the decoding until the next clear. So
 // no code yields more than R = max over j of (j + 2) / w(j) pixels per bit
 // (about 341, reached with full 12-bit tables: some 2700 pixels per byte of
-// data), and n bits yield at most R * n. Past the data the decoder reads
-// zero codes of one pixel each, at most one table's worth, which the last
-// term allows for.
+// data), and n bits yield at most R * n. At the end of the data one code
+// may take some of its bits from the zero padding, and the decoder then
+// reads zero codes of one pixel each, at most one table's worth: the last
+// term allows for both.
 long long lzw_max_pixels(long long code_bits, int init_code_size) {
   const int first_free = (1 << (init_code_size - 1)) + 2;
   double ratio = 0.;
@@ -410,7 +411,7 @@ long long lzw_max_pixels(long long code_bits, int init_code_size) {
     const double pixels_per_bit = (j + 2.) / width;
     if (pixels_per_bit > ratio) ratio = pixels_per_bit;
   }
-  return static_cast<long long>(ratio * static_cast<double>(code_bits)) + kMaxCodes + 2;
+  return static_cast<long long>(ratio * static_cast<double>(code_bits)) + 2 * (kMaxCodes + 2);
 }
 
 std::string gifname(const char* name) {
@@ -449,7 +450,7 @@ void io_read3d_gif(const char* name, to_array<float, true>& Cube) {
   readgif(name, pic);
   if (IO_RGB.lut_size() == 0) IO_RGB.alloc(255);
   // The cube's three planes count as one image three times as wide.
-  io_check_image_memory(name, pic.height, 3LL * pic.width, static_cast<long long>(sizeof(float)));
+  io_claim_image_memory(name, pic.height, 3LL * pic.width, static_cast<long long>(sizeof(float)));
   Cube.alloc(pic.width, pic.height, 3);
   for (int y = 0; y < pic.height; y++)
     for (int x = 0; x < pic.width; x++) {

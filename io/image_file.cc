@@ -12,6 +12,36 @@
 #include "array/vms.h"
 #include "io/byte_conversion.h"
 
+namespace {
+
+// The list is built before the exit handler is registered, so it outlives it.
+std::vector<std::string>& pending_outputs() {
+  static std::vector<std::string> names;
+  return names;
+}
+
+void remove_pending_outputs() {
+  for (const std::string& name : pending_outputs()) std::remove(name.c_str());
+}
+
+}  // namespace
+
+void io_add_pending_output(const std::string& file) {
+  pending_outputs();
+  static const bool registered = std::atexit(remove_pending_outputs) == 0;
+  (void)registered;
+  pending_outputs().push_back(file);
+}
+
+void io_drop_pending_output(const std::string& file) {
+  std::vector<std::string>& names = pending_outputs();
+  for (auto it = names.begin(); it != names.end(); ++it)
+    if (*it == file) {
+      names.erase(it);
+      return;
+    }
+}
+
 long long io_stream_size(std::FILE* stream) {
   struct stat info;
   if (stream == nullptr || fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
@@ -21,6 +51,18 @@ long long io_stream_size(std::FILE* stream) {
 void io_read_exact(std::FILE* stream, void* data, std::size_t bytes, const char* name) {
   if (bytes != 0 && std::fread(data, 1, bytes, stream) != bytes)
     fatal_exitf(-1, stderr, "Error reading file %s\n", name);
+}
+
+std::vector<unsigned char> io_read_stream_bytes(std::FILE* stream, std::size_t bytes, const char* name) {
+  std::vector<unsigned char> data;
+  constexpr std::size_t kPiece = 1 << 20;
+  while (data.size() < bytes) {
+    const std::size_t piece = bytes - data.size() < kPiece ? bytes - data.size() : kPiece;
+    const std::size_t at = data.size();
+    data.resize(at + piece);
+    io_read_exact(stream, data.data() + at, piece, name);
+  }
+  return data;
 }
 
 image_output::~image_output() {

@@ -7,9 +7,15 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
+
+// A result file not yet complete: removed if the process ends before
+// io_drop_pending_output says it is (a failed run leaves no result file).
+void io_add_pending_output(const std::string& file);
+void io_drop_pending_output(const std::string& file);
 
 // Size in bytes of the file behind an open stream, or -1 when it is not a
 // regular file (a pipe, the standard input).
@@ -18,6 +24,12 @@ long long io_stream_size(std::FILE* stream);
 // Reads exactly `bytes` bytes or ends the process with "Error reading file
 // <name>".
 void io_read_exact(std::FILE* stream, void* data, std::size_t bytes, const char* name);
+
+// Exactly `bytes` bytes of a stream of unknown length (a pipe), gathered as
+// they come, so that a header or name promising more than the stream brings
+// costs no memory it does not fill; a stream that ends sooner stops the
+// process with "Error reading file <name>".
+std::vector<unsigned char> io_read_stream_bytes(std::FILE* stream, std::size_t bytes, const char* name);
 
 // An output file opened for writing ("wb") or updating ("rb+"), or the
 // standard output. On any failed write, seek or close the message names the

@@ -23,8 +23,9 @@ struct FormatPattern {
 };
 
 // Tested in this order on the lower-cased file name; the first hit decides,
-// so a ".d" anywhere in it wins over everything after it. The last pattern cannot match a lower-cased name; it is kept so that the
-// table stays the documented list.
+// so a ".d" anywhere in it wins over everything after it. The last pattern
+// cannot match a lower-cased name; it is kept so that the table stays the
+// documented list.
 const FormatPattern kNamePatterns[] = {
     {".d", F_DISP},  {".bdf", F_MIDAS}, {".gif", F_GIF}, {"pgm", F_PGM}, {".fit", F_FITS},
     {"jpg", F_JPEG}, {"mr", F_FITS},    {"rad", F_FITS}, {"rid", F_FITS}, {"cur", F_FITS},

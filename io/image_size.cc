@@ -10,7 +10,7 @@
 bool io_image_size_possible(long long nl, long long nc, long long bytes_per_pixel,
                             std::uint64_t memory_bytes) {
   if (nl < 0 || nc < 0 || bytes_per_pixel < 0) return false;
-  // Each side is at most INT_MAX after the first test, so no product overflows.
+  // The sides are tested first, so that their product cannot overflow.
   if (nl > INT_MAX || nc > INT_MAX || nl * nc > INT_MAX) return false;
   const std::uint64_t bytes = static_cast<std::uint64_t>(nl * nc) * static_cast<std::uint64_t>(bytes_per_pixel);
   return memory_bytes == 0 || bytes <= memory_bytes;
@@ -26,7 +26,9 @@ void io_check_image_memory(const char* name, long long nl, long long nc, long lo
                 nl, nc, static_cast<unsigned long long>(memory >> 20), name);
 }
 
-void io_reserve_memory(std::size_t bytes, const char* name) {
+void io_claim_image_memory(const char* name, long long nl, long long nc, long long bytes_per_pixel) {
+  io_check_image_memory(name, nl, nc, bytes_per_pixel);
+  const std::size_t bytes = static_cast<std::size_t>(nl * nc * bytes_per_pixel);
   void* probe = std::malloc(bytes == 0 ? 1 : bytes);
   if (probe == nullptr)
     fatal_exitf(-1, stderr, "Error: cannot allocate %zu bytes of memory ... (%s)\n", bytes, name);

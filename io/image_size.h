@@ -18,14 +18,14 @@ bool io_image_size_possible(long long nl, long long nc, long long bytes_per_pixe
 // against the machine's physical memory.
 void io_check_image_memory(const char* name, long long nl, long long nc, long long bytes_per_pixel);
 
-// Ends the process with a message naming the file when `bytes` cannot be
-// had from the heap now (the allocators would otherwise fail anonymously).
-void io_reserve_memory(std::size_t bytes, const char* name);
+// io_check_image_memory, then stops with a message naming the file when
+// the image's bytes cannot be had from the heap now (the allocators would
+// otherwise fail without saying which file asked).
+void io_claim_image_memory(const char* name, long long nl, long long nc, long long bytes_per_pixel);
 
-// Ima becomes nl x nc, named after the file, once the checks above pass.
+// Ima becomes nl x nc, named after the file, once the claim above passes.
 template <class T>
 void io_alloc_image(to_array<T, false>& Ima, int nl, int nc, const char* name) {
-  io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(T)));
-  io_reserve_memory(static_cast<std::size_t>(nl) * static_cast<std::size_t>(nc) * sizeof(T), name);
+  io_claim_image_memory(name, nl, nc, static_cast<long long>(sizeof(T)));
   Ima.alloc(nl, nc, name);
 }

@@ -9,6 +9,7 @@
 #include "array/fatal.h"
 #include "io/fits_io.h"
 #include "io/gif_io.h"
+#include "io/image_file.h"
 #include "io/io_image.h"
 #include "io/jpeg_io.h"
 #include "io/pgm_io.h"
@@ -221,9 +222,14 @@ void io_write_ima_complex_f(const char* name, to_array<std::complex<float>, fals
       const std::complex<float>* in = Ima.buffer();
       float* out = part.buffer();
       for (int k = 0; k < Ima.n_elem(); k++) out[k] = in[k].real();
-      io_write_ima_float((std::string(name) + "_re" + extension).c_str(), part, nullptr, False);
+      // The part names hold their extension, so they are the files' names.
+      const std::string real_name = std::string(name) + "_re" + extension;
+      io_write_ima_float(real_name.c_str(), part, nullptr, False);
+      // A real part alone is no result: it goes if the imaginary part fails.
+      io_add_pending_output(real_name);
       for (int k = 0; k < Ima.n_elem(); k++) out[k] = in[k].imag();
       io_write_ima_float((std::string(name) + "_im" + extension).c_str(), part, nullptr, False);
+      io_drop_pending_output(real_name);
       break;
     }
   }

@@ -188,20 +188,6 @@ void parse_size(const char* name, const char* tag, const char* letter, int* Nl, 
   *Nc = static_cast<int>(nc);
 }
 
-// Exactly `bytes` bytes of a stream of unknown length, gathered as they
-// come; a stream that ends sooner stops the process naming the file.
-std::vector<unsigned char> read_stream_bytes(std::FILE* stream, std::size_t bytes, const char* name) {
-  std::vector<unsigned char> data;
-  constexpr std::size_t kPiece = 1 << 20;
-  while (data.size() < bytes) {
-    const std::size_t piece = bytes - data.size() < kPiece ? bytes - data.size() : kPiece;
-    const std::size_t at = data.size();
-    data.resize(at + piece);
-    io_read_exact(stream, data.data() + at, piece, name);
-  }
-  return data;
-}
-
 // The rectangle of a block transfer must lie inside the file's image.
 void check_rectangle(const char* name, int nl, int nc, int Indi, int Indj, int file_nl, int file_nc) {
   if (Indi < 0 || Indj < 0 || nl < 0 || nc < 0 || static_cast<long long>(Indi) + nl > file_nl ||
@@ -269,8 +255,7 @@ void io_disp::read_ima(const char* name) {
   const std::size_t bytes = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc) * size;
   std::FILE* stream = disp_file_des_in(name);
   check_file_holds(stream, name, static_cast<long long>(bytes));
-  io_check_image_memory(name, Nl, Nc, size);
-  io_reserve_memory(bytes, name);
+  io_claim_image_memory(name, Nl, Nc, size);
   buffer = alloc_buffer(bytes);
   io_read_exact(stream, buffer, bytes, name);
   close_input(stream);
@@ -305,7 +290,7 @@ void read_whole(io_disp& disp, const char* name, to_array<T, false>& Ima) {
   if (io_stream_size(stream) < 0) {
     // A pipe does not tell its length: its bytes are gathered first, so a
     // name that promises more than the stream brings costs no image.
-    std::vector<unsigned char> data = read_stream_bytes(stream, static_cast<std::size_t>(n) * size, name);
+    std::vector<unsigned char> data = io_read_stream_bytes(stream, static_cast<std::size_t>(n) * size, name);
     io_alloc_image(Ima, disp.Nl, disp.Nc, name);
     decode(stored, IntRule::Round, data.data(), n, Ima.buffer());
     close_input(stream);

@@ -206,7 +206,7 @@ void READ_JPEG::read_ima2d(const char* name, to_array<int, false>& Ima) {
 
 void READ_JPEG::read_ima2d(const char* name, PICINFO* Pic) {
   startread(name, JPEG_READ_IN_GRAY);
-  io_reserve_memory(static_cast<std::size_t>(Nl) * Nc, name);
+  io_claim_image_memory(name, Nl, Nc, 1);
   Pic->pixels = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(Nl) * Nc));
   Pic->height = Nl;
   Pic->width = Nc;
@@ -218,7 +218,7 @@ void READ_JPEG::read_ima3d(const char* name, to_array<float, true>& Cube) {
   startread(name, JPEG_READ_IN_RGB);
   if (Verbose) std::printf("JPEG read: Nl = %d Nc = %d\nColor\n", Nl, Nc);
   // The cube's three planes count as one image three times as wide.
-  io_check_image_memory(name, Nl, 3LL * Nc, static_cast<long long>(sizeof(float)));
+  io_claim_image_memory(name, Nl, 3LL * Nc, static_cast<long long>(sizeof(float)));
   Cube.alloc(Nc, Nl, 3);
   const long plane = static_cast<long>(Nl) * Nc;
   float* out = Cube.buffer();
@@ -236,7 +236,7 @@ void READ_JPEG::read_ima3d(const char* name, unsigned char*& R, unsigned char*& 
                            int& nc) {
   startread(name, JPEG_READ_IN_RGB);
   const long plane = static_cast<long>(Nl) * Nc;
-  io_reserve_memory(3 * static_cast<std::size_t>(plane), name);
+  io_claim_image_memory(name, Nl, 3LL * Nc, 1);
   R = new unsigned char[plane];
   G = new unsigned char[plane];
   B = new unsigned char[plane];

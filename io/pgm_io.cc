@@ -202,8 +202,7 @@ void readpgm(const char* name, int& Nl, int& Nc, unsigned char*& buffer) {
   Nl = header.height;
   Nc = header.width;
   const std::size_t n = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc);
-  io_check_image_memory(name, Nl, Nc, 1);
-  io_reserve_memory(n, name);
+  io_claim_image_memory(name, Nl, Nc, 1);
   buffer = static_cast<unsigned char*>(alloc_buffer(n));
   if (std::fread(buffer, 1, n, stream) != n) {
     free_buffer(buffer);

@@ -189,6 +189,27 @@ TEST_F(Gif, ColourMapAndCodeStreamLayout) {
   EXPECT_FALSE(file_exists(full));
 }
 
+// The densest stream an encoder makes (a constant picture: each code one
+// pixel longer than the one before) stays within the bound on what a code
+// stream can decode to, and the bound is not much looser than that stream.
+TEST_F(Gif, LzwBoundHoldsOurDensestStream) {
+  for (int side : {64, 2048}) {
+    to_array<int, false> flat(side, side);
+    std::string name = scratch("flat" + std::to_string(side) + ".gif");
+    writegif(name.c_str(), flat, False);
+    long long data_bytes = 0;
+    for (int length : data_subblocks(read_bytes(name))) data_bytes += length;
+    const long long pixels = static_cast<long long>(side) * side, bound = lzw_max_pixels(8 * data_bytes, 9);
+    EXPECT_GE(bound, pixels) << side;
+    if (side > 1000) {
+      EXPECT_LT(bound, 4 * pixels) << side;
+    }
+    to_array<int, false> back;
+    readgif(name.c_str(), back);
+    EXPECT_EQ(back.n_elem(), pixels);
+  }
+}
+
 TEST_F(Gif, WritingClampsOrStretches) {
   to_array<float, false> ima(2, 3);
   const float values[6] = {-5.f, 0.5f, 100.f, 255.9f, 1000.f, 42.f};

@@ -18,7 +18,6 @@
 #include "image_test_tools.h"
 #include "io/gif_io.h"
 #include "io/io_dispatch.h"
-#include "io/io_image.h"
 #include "io/jpeg_io.h"
 #include "io/pgm_io.h"
 
@@ -155,27 +154,6 @@ TEST_F(Robustness, JpegReader) {
   std::string huge = scratch("huge.jpg");
   write_bytes(huge, bytes);
   EXPECT_EQ(check_read(reader, huge), "");
-}
-
-TEST_F(Robustness, DispReader) {
-  to_array<float, false> ima = sample_image(9, 11);
-  std::string stem = scratch("valid");
-  IO_DISP.write_ima_float(stem.c_str(), ima);
-  const std::string bytes = read_bytes(stem + "_f_9_11.d");
-  const Reader whole = [](const std::string& n) {
-    to_array<float, false> out;
-    IO_DISP.read_ima_float(n.c_str(), out);
-  };
-  const Reader block = [](const std::string& n) {
-    to_array<int, false> out(3, 3);
-    IO_DISP.read_block_ima(n.c_str(), out, 6, 8);
-  };
-  for (std::size_t length : {std::size_t(0), std::size_t(3), bytes.size() / 2, bytes.size() - 1}) {
-    std::string name = scratch("cut" + std::to_string(length) + "_f_9_11.d");
-    write_bytes(name, bytes.substr(0, length));
-    EXPECT_EQ(check_read(whole, name), "") << length;
-    EXPECT_EQ(check_read(block, name), "") << length;
-  }
 }
 
 TEST(RobustnessHarness, NoticesCrashesAndUnexplainedFailures) {

@@ -65,10 +65,7 @@ TEST(ImageSize, PossibleSizes) {
       {46340, 46340, 4, 8589582399ULL, false},  // one byte short of 46340^2 floats
       {46340, 46340, 4, 8589582400ULL, true},
       {46341, 46341, 1, 0, false},              // beyond INT_MAX pixels
-      {INT_MAX, 1, 1, 0, true},
       {1LL << 32, 1LL << 32, 1, 0, false},      // the product would overflow 64 bits
-      {-1, 10, 4, 0, false},
-      {0, 0, 4, 1, true},
       {1000, 1000, 8, 8000000, true},           // exactly the memory
       {1000, 1000, 8, 7999999, false},
   };
@@ -104,6 +101,17 @@ TEST(ClaimedSize, FitsHeaderWithoutItsDataIsRefused) {
       EXPECT_LT(read_bytes(names[1]).size(), 200u);
     }
   }
+  // Our own header reader on a pipe, which does not tell its length: the
+  // data are gathered before the image, and found short.
+  to_array<int, false> ints;
+  fitsstruct record;
+  const std::string piped = fits_header_only(20000, 20000) + std::string(100, '\0');
+  EXPECT_EXIT_STATUS(
+      {
+        image_test::stdin_from_pipe(piped);
+        fits_read_int("-", ints, &record, False);
+      },
+      255, "Error reading file -");
   if (!have_gzip) GTEST_SKIP() << "gzip is not installed: compressed files not tried";
 }
 
@@ -113,35 +121,6 @@ TEST(ClaimedSize, SmallGifClaimingAHugePictureIsRefused) {
   to_array<float, false> ima;
   EXPECT_EXIT_STATUS(readgif(huge.c_str(), ima), 255,
                      "image larger than its data.*Error reading  file .*claim.gif");
-}
-
-// The densest stream an encoder makes (a constant picture: every code one
-// pixel longer than the one before) must stay within the bound, and the
-// bound must not be much looser than that stream.
-TEST(ClaimedSize, LzwBoundHoldsOurDensestStream) {
-  IO_RGB.alloc(0);
-  for (int side : {64, 2048}) {
-    to_array<int, false> flat(side, side);
-    std::string name = scratch("flat" + std::to_string(side) + ".gif");
-    writegif(name.c_str(), flat, False);
-    // Grey map of 256 entries: code size 8, the data after the image
-    // descriptor (10 bytes) and the code-size byte, in sub-blocks.
-    std::string bytes = read_bytes(name);
-    std::size_t at = 13 + 3 * 256 + 10 + 1;
-    ASSERT_EQ(bytes[at - 1], 8);
-    long long data_bytes = 0;
-    for (unsigned length; (length = static_cast<unsigned char>(bytes.at(at))) != 0; at += length + 1)
-      data_bytes += length;
-    const long long pixels = static_cast<long long>(side) * side;
-    const long long bound = lzw_max_pixels(8 * data_bytes, 9);
-    EXPECT_GE(bound, pixels) << side;
-    if (side > 1000) {
-      EXPECT_LT(bound, 4 * pixels) << side;
-    }
-    to_array<int, false> back;
-    readgif(name.c_str(), back);
-    EXPECT_EQ(back.n_elem(), pixels);
-  }
 }
 
 // An allocation that fails names the file that asked for it. The address

@@ -117,7 +117,7 @@ TEST_F(Dispatch, FoldersNeverChooseTheFormat) {
     type_format format;
   } cases[] = {{"dir.d", "x.fits", "x.fits", F_FITS},   {"j.doe", "img.fits", "img.fits", F_FITS},
                {"dir.fits", "img", "img.fits", F_FITS}, {"a.gif.d", "b.pgm", "b.pgm", F_PGM},
-               {"x.pgm", "c.gif", "c.gif", F_GIF},      {"run_i_2", "m_f_3_4.d", "m_f_3_4.d", F_DISP}};
+               {"x.pgm", "c.gif", "c.gif", F_GIF},      {"run_i_2", "m_s_3_4.d", "m_s_3_4.d", F_DISP}};
   to_array<float, false> ima(3, 4);
   for (int k = 0; k < 12; k++) ima(k) = static_cast<float>(20 * k + 3);
   for (const auto& c : cases) {
@@ -132,6 +132,9 @@ TEST_F(Dispatch, FoldersNeverChooseTheFormat) {
     to_array<float, false> back;
     io_read_ima_float(name.c_str(), back);
     EXPECT_EQ(Format_Imag, c.format) << name;
+    if (c.format == F_DISP) {
+      EXPECT_EQ(TypeInputData, T_SHORT);  // the file's tag, not the folder's
+    }
     ASSERT_EQ(back.n_elem(), 12) << name;
     for (int k = 0; k < 12; k++) EXPECT_EQ(back(k), ima(k)) << name << " " << k;
   }
@@ -156,6 +159,11 @@ TEST_F(Dispatch, ComplexImagesAreTwoFiles) {
   io_write_ima_float((name + "_bad_re.fits").c_str(), real_part);
   io_write_ima_float((name + "_bad_im.fits").c_str(), imag_part);
   EXPECT_EXIT_STATUS(io_read_ima_complex_f((name + "_bad").c_str(), back), 255, "is 2 x 2 but");
+  // A write whose imaginary part fails leaves no real part either.
+  const std::string failing = scratch("zf");
+  mkdir((failing + "_im.fits").c_str(), 0755);
+  EXPECT_EXIT_STATUS(io_write_ima_complex_f(failing.c_str(), z), 255, "Unable to open file: .*zf_im.fits");
+  EXPECT_FALSE(fits_test::file_exists(failing + "_re.fits"));
 }
 
 TEST_F(Dispatch, DashNamesUseTheStandardStreams) {

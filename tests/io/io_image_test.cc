@@ -230,16 +230,3 @@ TEST_F(Disp, FailedWritesLeaveNoFileAndBlocksStayInside) {
       255, "Unable to read in file: .*full_f_64_64.d");
   EXPECT_EQ(read_bytes(stem + "_f_64_64.d").size(), 16384u);
 }
-
-TEST_F(Disp, DispatchRecordsTheStoredType) {
-  io_set_format(F_UNKNOWN);
-  to_array<int, false> ima(2, 2);
-  for (int k = 0; k < 4; k++) ima(k) = k - 1;
-  std::string name = scratch("disp_s_2_2.d");
-  io_write_ima_int(name.c_str(), ima);
-  EXPECT_EQ(Format_Imag, F_DISP);
-  to_array<float, false> back;
-  io_read_ima_float(name.c_str(), back);
-  EXPECT_EQ(TypeInputData, T_SHORT);
-  for (int k = 0; k < 4; k++) EXPECT_EQ(back(k), static_cast<float>(k - 1));
-}
