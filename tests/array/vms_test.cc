@@ -371,12 +371,10 @@ TEST_F(Vms, FileUtilitiesAndCleanup) {
   EXPECT_TRUE(fs::exists(path));
 }
 
-TEST(VmsSignals, StackDumpAsksTheDebuggerForThisProcess) {
+TEST_F(Vms, StackDumpAsksTheDebuggerForThisProcess) {
   // A stand-in gdb first on the PATH prints what it was asked; with no
   // debugger at all nothing is printed, never a shell complaint.
-  char dir[] = "/tmp/qz_stack_dumpXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string script = std::string(dir) + "/gdb";
+  const std::string script = dir_ + "/gdb";
   std::ofstream(script) << "#!/bin/sh\necho \"stand-in gdb $*\"\n";
   ASSERT_EQ(chmod(script.c_str(), 0700), 0);
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -384,9 +382,9 @@ TEST(VmsSignals, StackDumpAsksTheDebuggerForThisProcess) {
     std::string path;
     std::string expected;
   } cases[] = {
-      {std::string(dir) + ":" + old_path,
+      {dir_ + ":" + old_path,
        "stand-in gdb -batch -p " + std::to_string(getpid()) + " -ex where -ex detach\n"},
-      {std::string(dir) + "/none", ""},
+      {dir_ + "/none", ""},
   };
   for (const auto& c : cases) {
     setenv("PATH", c.path.c_str(), 1);
@@ -398,7 +396,6 @@ TEST(VmsSignals, StackDumpAsksTheDebuggerForThisProcess) {
     setenv("PATH", old_path.c_str(), 1);
     EXPECT_EQ(out + err, c.expected);
   }
-  fs::remove_all(dir);
 }
 
 TEST(VmsSignals, HandlersEndWithStatusOne) {
