@@ -39,9 +39,12 @@ TEST(ImageStatistics, AgreeWithBruteForceSums) {
   ints(3) = ints(4) = 0;
   EXPECT_EQ(energy(ints), static_cast<int>(qz_test::sample_moments(ints).sum_sq));
 
-  // A constant must not give the root of a negative rounding residue; bad
-  // pixels are left out only when asked.
+  // The population value; a constant must not give the root of a negative
+  // rounding residue; bad pixels are left out only when asked.
+  EXPECT_NEAR(sigma(image_row<float>({1, 2, 3, 4})), std::sqrt(1.25), 1e-7);
   EXPECT_EQ(sigma(image_row<float>({2.5f, 2.5f, 2.5f})), 0.);
+  EXPECT_EQ(flux(image_row<int>({1, 2, 3})), 6);
+  EXPECT_EQ(energy(image_row<int>({1, 2, 3})), 14);
   BadPixelGuard guard;
   to_array<float, false> with_bad = image_row<float>({-7, 1, 2, 3, 4, -7});
   BadPixalVal = -7.f;

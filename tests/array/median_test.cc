@@ -80,6 +80,8 @@ TEST(KthSmallest, AgreesWithNthElementAndPartitions) {
     std::vector<int> iwork = iv;
     ASSERT_EQ(get_median(iwork.data(), n), sorted_at(iv, (n - 1) / 2));
   }
+  int a[4] = {4, 1, 3, 2};
+  EXPECT_EQ(get_median(a, 4), 2);
 }
 
 TEST(AbsMedian, OrdersByMagnitudeAndKeepsSigns) {
@@ -113,6 +115,8 @@ TEST(AbsMedian, OrdersByMagnitudeAndKeepsSigns) {
 TEST(HeapMedian, SortsAndAveragesTheMiddlePair) {
   int ai[4] = {4, 1, 3, 2};
   EXPECT_EQ(hmedian(ai, 4), 2);
+  float af[4] = {4, 1, 3, 2};
+  EXPECT_EQ(hmedian(af, 4), 2.5f);
   int neg[2] = {-3, -2};
   EXPECT_EQ(hmedian(neg, 2), -2);
   int big[2] = {2147483647, 2147483645};

@@ -10,6 +10,7 @@
 #include "support/death.h"
 
 TEST(ScalarHelpers, IroundRoundsHalvesAwayFromZero) {
+  EXPECT_EQ(iround(-1.4999), -1);
   // std::round has the same rule; every multiple of 1/8 in [-1000, 1000]
   // holds all the halves and avoids the one double just below 0.5 where
   // x + 0.5 itself rounds up.

@@ -1,5 +1,6 @@
-// Smoothing filters against brute-force references that read every tap
-// through the bordered accessor, and the rounding of the integer filters.
+// Smoothing filters against closed-form impulse responses and brute-force
+// references that read every tap through the bordered accessor, and the
+// rounding of the integer filters.
 #include "array/smoothing.h"
 
 #include <gtest/gtest.h>
@@ -68,6 +69,27 @@ T median_reference(const to_array<T, false>& in, int i, int j, type_border borde
 }
 
 }  // namespace
+
+TEST(SmoothBspline, ImpulseGivesTheOuterProductOfTheKernel) {
+  // 256 becomes (16, 64, 96, 64, 16) ⊗ itself / 256, 36 at the centre, with
+  // taps 1 apart at s = 0 and 4 apart at s = 2.
+  const double kernel[5] = {16, 64, 96, 64, 16};
+  for (int s : {0, 2}) {
+    const int step = 1 << s, n = 21, centre = 10;
+    to_array<float, false> in(n, n), out(n, n);
+    in(centre, centre) = 256.f;
+    smooth_bspline(in, out, I_CONT, s);
+    EXPECT_EQ(out(centre, centre), 36.f);
+    for (int i = 0; i < n; i++)
+      for (int j = 0; j < n; j++) {
+        const int di = i - centre, dj = j - centre;
+        const bool tap = di % step == 0 && dj % step == 0 && std::abs(di) <= 2 * step &&
+                         std::abs(dj) <= 2 * step;
+        ASSERT_EQ(out(i, j), tap ? kernel[di / step + 2] * kernel[dj / step + 2] / 256. : 0.)
+            << "s " << s << " at " << i << "," << j;
+      }
+  }
+}
 
 TEST(SeparableSmoothing, MatchesBorderedSumsNearEdgesOnSmallImagesAndInPlace) {
   // Impulses on and next to the edges, then random images, including sizes
@@ -143,6 +165,17 @@ TEST(SmoothMediane, MatchesBruteForceMedian) {
             ASSERT_EQ(out_i(i, j), median_reference(in_i, i, j, border, 1 << s, window));
           }
       }
+}
+
+TEST(SmoothMediane, RemovesAnOutlierAndTheZeroBorderEatsCorners) {
+  to_array<float, false> in(6, 6), out(6, 6);
+  in.init(2.f);
+  in(3, 2) = 1000.f;
+  smooth_mediane(in, out, I_CONT, 0, 3);
+  for (int k = 0; k < out.n_elem(); k++) ASSERT_EQ(out(k), 2.f);
+  smooth_mediane(in, out, I_ZERO, 0, 3);
+  EXPECT_EQ(out(0, 0) + out(5, 5) + out(0, 5), 0.f);
+  EXPECT_EQ(out(0, 2), 2.f);  // three zeros among nine taps on an edge
 }
 
 TEST(SmoothingFilters, RefuseUnsafeArguments) {

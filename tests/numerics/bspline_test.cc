@@ -21,14 +21,17 @@ BSPLINE_DEC spline(int degree) {
 
 }  // namespace
 
-TEST(BSpline, ExactAtTheSamples) {
+TEST(BSpline, ExactAtTheSamplesAndOnConstants) {
   for (int degree = 2; degree <= 5; degree++) {
-    to_array<float, false> ima = random_image(13, 17, degree), coeff = ima;
+    to_array<float, false> ima = random_image(13, 17, degree), coeff = ima, flat(6, 9);
     BSPLINE_DEC s = spline(degree);
     s.SamplesToCoefficients(coeff);
     for (int i = 0; i < 13; i++)
       for (int j = 0; j < 17; j++)
         ASSERT_NEAR(s.InterpolatedValue(coeff, j, i), ima(i, j), 2e-6) << degree << " at " << i << "," << j;
+    flat.init(4.5f);
+    s.SamplesToCoefficients(flat);
+    for (int k = 0; k < flat.n_elem(); k++) ASSERT_NEAR(flat(k), 4.5f, 1e-5) << degree;
   }
 }
 
