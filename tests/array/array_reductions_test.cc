@@ -8,6 +8,7 @@
 
 #include "array/array_ops.h"
 #include "array/to_array.h"
+#include "support/capture.h"
 #include "support/death.h"
 #include "support/sample_moments.h"
 #include "support/test_images.h"
@@ -97,17 +98,13 @@ TEST(ArrayArithmetic, ElementwiseOperatorsRoundTrip) {
 
 TEST(Info, PrintsTheSummaryLine) {
   to_array<float, false> img = image_row<float>({1, 2, 3, 4});
-  testing::internal::CaptureStdout();
-  INFO(img, "img");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(qz_test::stdout_of([&] { INFO(img, "img"); }),
             "img: Min = 1    Max = 4    Flux = 10    Mean = 2.5     Sigma = 1.11803\n");
 
   // 0.3f squared in float rounds down, so E[x^2] - mean^2 falls below 0.
   to_array<float, false> flat(4, 4);
   flat.init(0.3f);
-  testing::internal::CaptureStdout();
-  INFO(flat, "flat");
-  std::string line = testing::internal::GetCapturedStdout();
+  const std::string line = qz_test::stdout_of([&] { INFO(flat, "flat"); });
   EXPECT_NE(line.find("Sigma = 0\n"), std::string::npos) << line;
 
   to_array<float, false> one_d;

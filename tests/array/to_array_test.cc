@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/capture.h"
 #include "support/death.h"
 #include "support/test_images.h"
 
@@ -192,9 +193,10 @@ TEST(BorderRules, BorderedReadsAndIndexFunctions) {
       {get_index(5, 4, I_MIRROR), 1},
   };
   for (const auto& r : indices) EXPECT_EQ(r.got, r.expected) << &r - indices;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(get_index(9, 4, I_ZERO), 3);  // an index the caller can read
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: bad parameter bord in  get_index");
+  EXPECT_EQ(qz_test::stdout_of([] {
+              EXPECT_EQ(get_index(9, 4, I_ZERO), 3);  // an index the caller can read
+            }),
+            "Error: bad parameter bord in  get_index");
 }
 
 TEST(BufferPools, ReuseOnlyExactSizesPerElementType) {
