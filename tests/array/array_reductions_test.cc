@@ -4,34 +4,29 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "array/array_ops.h"
 #include "array/to_array.h"
+#include "support/capture.h"
 #include "support/death.h"
+#include "support/sample_moments.h"
 #include "support/test_images.h"
 
 TEST(ArrayReductions, SumsAgreeWithBruteForce) {
   // Above the pool threshold and not a multiple of any unrolling width.
   to_array<float, false> img(251, 207);
   fill_random(img, 1, -3.f, 5.f);
-  long double sum = 0, squares = 0;
-  for (int k = 0; k < img.n_elem(); k++) sum += img(k);
-  long double mean = sum / img.n_elem();
-  for (int k = 0; k < img.n_elem(); k++) squares += (img(k) - mean) * (img(k) - mean);
-  EXPECT_NEAR(img.total(), double(sum), 1e-9 * std::fabs(double(sum)));
-  EXPECT_NEAR(img.mean(), double(mean), 1e-12);
-  EXPECT_NEAR(img.sigma(), std::sqrt(double(squares / img.n_elem())), 1e-12);
+  const qz_test::SampleMoments ref = qz_test::sample_moments(img);
+  EXPECT_NEAR(img.total(), ref.sum, 1e-9 * std::fabs(ref.sum));
+  EXPECT_NEAR(img.mean(), ref.mean, 1e-12);
+  EXPECT_NEAR(img.sigma(), ref.sigma, 1e-12);
 
-  // energy accumulates in float: equal to a float loop, close to the double sum.
+  // energy accumulates in float: equal to a float loop, close to the exact sum.
   float fsum = 0.f;
-  double dsum = 0.;
-  for (int k = 0; k < img.n_elem(); k++) {
-    float sq = img(k) * img(k);
-    fsum += sq;
-    dsum += double(img(k)) * img(k);
-  }
+  for (int k = 0; k < img.n_elem(); k++) fsum += img(k) * img(k);
   EXPECT_EQ(img.energy(), fsum);
-  EXPECT_NEAR(img.energy(), dsum, 1e-4 * dsum);
+  EXPECT_NEAR(img.energy(), ref.sum_sq, 1e-4 * ref.sum_sq);
 
   to_array<int, true> counts(1000);
   long long isum = 0;
@@ -51,9 +46,7 @@ TEST(ArrayReductions, ExtremesKeepTheFirstOccurrence) {
   int index = -1;
   EXPECT_EQ(signal({1, 5, 5, 2}).max(index), 5.f);
   EXPECT_EQ(index, 1);
-  to_array<int, false> b(1, 3);
-  b(0) = 3; b(1) = 1; b(2) = 1;
-  EXPECT_EQ(b.min(index), 1);
+  EXPECT_EQ(image_row<int>({3, 1, 1}).min(index), 1);
   EXPECT_EQ(index, 1);
   EXPECT_EQ(signal({2, -7, 7}).maxfabs(index), -7.f);
   EXPECT_EQ(index, 1);
@@ -61,8 +54,7 @@ TEST(ArrayReductions, ExtremesKeepTheFirstOccurrence) {
   EXPECT_EQ(signal({0, 0, 0}).maxfabs(index), 0.f);
   EXPECT_EQ(index, 0);
 
-  to_array<float, false> img(60, 70);
-  fill_random(img, 2, -100.f, 100.f);
+  to_array<float, false> img = random_image(60, 70, 2, -100.f, 100.f);
   int lo = 0, hi = 0, mag = 0;
   for (int k = 1; k < img.n_elem(); k++) {
     if (img(k) < img(lo)) lo = k;
@@ -80,13 +72,9 @@ TEST(ArrayReductions, ExtremesKeepTheFirstOccurrence) {
 TEST(ArrayArithmetic, ElementwiseOperatorsRoundTrip) {
   fltarray low = signal({-1, 2, -3});
   low.inf_threshold(0.f);
-  EXPECT_EQ(low(0), 0.f);
-  EXPECT_EQ(low(1), 2.f);
-  EXPECT_EQ(low(2), 0.f);
+  EXPECT_EQ(pixels(low), (std::vector<float>{0, 2, 0}));
 
-  to_array<float, false> a(300, 200), b(300, 200);
-  fill_random(a, 3, -1.f, 1.f);
-  fill_random(b, 4, -1.f, 1.f);
+  to_array<float, false> a = random_image(300, 200, 3), b = random_image(300, 200, 4);
   to_array<float, false> d = a - b;
   EXPECT_EQ(d.nl() * 1000 + d.nc(), 300200);
   EXPECT_EQ(d.name(), "");
@@ -96,16 +84,12 @@ TEST(ArrayArithmetic, ElementwiseOperatorsRoundTrip) {
   d -= a;
   EXPECT_LT(d.maxfabs(), 1e-6f);
 
-  to_array<std::complex<float>, false> z(2, 2), w(2, 2);
-  z(0) = {1, 2};
-  w(0) = {3, -1};
-  z(1) = {0, 1};
-  w(1) = {0, 1};
+  using C = std::complex<float>;
+  to_array<C, false> z = image_row<C>({{1, 2}, {0, 1}}), w = image_row<C>({{3, -1}, {0, 1}});
   z *= w;
-  EXPECT_EQ(z(0), std::complex<float>(5, 5));
-  EXPECT_EQ(z(1), std::complex<float>(-1, 0));
+  EXPECT_EQ(pixels(z), (std::vector<C>{{5, 5}, {-1, 0}}));
   z += w;
-  EXPECT_EQ(z(0), std::complex<float>(8, 4));
+  EXPECT_EQ(z(0), C(8, 4));
 
   to_array<float, false> small(2, 2);
   EXPECT_EXIT_STATUS(a += small, 255, "combined with one of 4 elements");
@@ -113,19 +97,14 @@ TEST(ArrayArithmetic, ElementwiseOperatorsRoundTrip) {
 }
 
 TEST(Info, PrintsTheSummaryLine) {
-  to_array<float, false> img(2, 2);
-  img(0, 0) = 1; img(0, 1) = 2; img(1, 0) = 3; img(1, 1) = 4;
-  testing::internal::CaptureStdout();
-  INFO(img, "img");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  to_array<float, false> img = image_row<float>({1, 2, 3, 4});
+  EXPECT_EQ(qz_test::stdout_of([&] { INFO(img, "img"); }),
             "img: Min = 1    Max = 4    Flux = 10    Mean = 2.5     Sigma = 1.11803\n");
 
   // 0.3f squared in float rounds down, so E[x^2] - mean^2 falls below 0.
   to_array<float, false> flat(4, 4);
   flat.init(0.3f);
-  testing::internal::CaptureStdout();
-  INFO(flat, "flat");
-  std::string line = testing::internal::GetCapturedStdout();
+  const std::string line = qz_test::stdout_of([&] { INFO(flat, "flat"); });
   EXPECT_NE(line.find("Sigma = 0\n"), std::string::npos) << line;
 
   to_array<float, false> one_d;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <complex>
+#include <vector>
 
 #include "support/death.h"
 #include "support/test_images.h"
@@ -17,22 +18,22 @@ TEST(TestInd, MirrorsOnceAndFlagsWhatStaysOutside) {
 }
 
 TEST(ImExtend, MirrorsMarginsAboutTheEdgePixels) {
-  to_array<float, false> in = coded_image(4, 4), out(8, 8);
-  im_extend(in, out);
-  const int source[8] = {2, 1, 0, 1, 2, 3, 2, 1};  // offset (8-4)/2 = 2
-  for (int i = 0; i < 8; i++)
-    for (int j = 0; j < 8; j++) ASSERT_EQ(out(i, j), in(source[i], source[j])) << i << "," << j;
-
-  // Margins wider than the image minus one are 0 beyond the mirrored part.
-  to_array<float, false> small = coded_image(3, 3), wide(9, 9);
-  wide.init(-1.f);
-  im_extend(small, wide);
-  const int src3[9] = {-1, 2, 1, 0, 1, 2, 1, 0, -1};
-  for (int i = 0; i < 9; i++)
-    for (int j = 0; j < 9; j++) {
-      float expected = (src3[i] < 0 || src3[j] < 0) ? 0.f : small(src3[i], src3[j]);
-      ASSERT_EQ(wide(i, j), expected) << i << "," << j;
-    }
+  // Source line or column of each output one (offset (N' - N)/2); margins
+  // wider than the image minus one are 0 beyond the mirrored part (-1).
+  const struct {
+    int n, side;
+    std::vector<int> source;
+  } cases[] = {{4, 8, {2, 1, 0, 1, 2, 3, 2, 1}}, {3, 9, {-1, 2, 1, 0, 1, 2, 1, 0, -1}}};
+  for (const auto& c : cases) {
+    to_array<float, false> in = coded_image(c.n, c.n), out(c.side, c.side);
+    out.init(-1.f);
+    im_extend(in, out);
+    for (int i = 0; i < c.side; i++)
+      for (int j = 0; j < c.side; j++) {
+        const int si = c.source[i], sj = c.source[j];
+        ASSERT_EQ(out(i, j), (si < 0 || sj < 0) ? 0.f : in(si, sj)) << c.n << ": " << i << "," << j;
+      }
+  }
 }
 
 TEST(ImExtend, AllPixelTypesAgreeAndSmallerOutputIsTheCentredWindow) {
@@ -111,19 +112,17 @@ TEST(ImReduceSize2, KeepsEvenPixelsOrTheMinimumOfTheirCross) {
   for (int i = 0; i < 3; i++)
     for (int j = 0; j < 2; j++) ASSERT_EQ(out_i(i, j), in_i(2 * i, 2 * j));
 
-  // The minimum over the cross: a zero spreads to the even positions it touches.
+  // The minimum over the cross: a zero spreads to the even positions it
+  // touches, (1, 2) from (2, 4) and (1, 2), (2, 2) from (3, 4).
   to_array<float, false> cross(8, 8);
-  cross.init(3.f);
-  cross(2, 4) = 0.f;
-  im_min_reduce_size_2(cross, out);
-  for (int i = 0; i < 4; i++)
-    for (int j = 0; j < 4; j++) ASSERT_EQ(out(i, j), (i == 1 && j == 2) ? 0.f : 3.f);
-  cross(2, 4) = 3.f;
-  cross(3, 4) = 0.f;
-  im_min_reduce_size_2(cross, out);
-  for (int i = 0; i < 4; i++)
-    for (int j = 0; j < 4; j++)
-      ASSERT_EQ(out(i, j), (j == 2 && (i == 1 || i == 2)) ? 0.f : 3.f);
+  for (int line : {2, 3}) {
+    cross.init(3.f);
+    cross(line, 4) = 0.f;
+    im_min_reduce_size_2(cross, out);
+    for (int i = 0; i < 4; i++)
+      for (int j = 0; j < 4; j++)
+        ASSERT_EQ(out(i, j), (j == 2 && (i == 1 || i == line - 1)) ? 0.f : 3.f) << line;
+  }
   to_array<float, false> too_small(3, 4);
   EXPECT_EXIT_STATUS(im_min_reduce_size_2(cross, too_small), 255, "smaller");
 }

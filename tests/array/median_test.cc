@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <random>
 #include <vector>
 
@@ -18,8 +17,8 @@ T sorted_at(std::vector<T> v, int k) {
 }
 
 // Each network must select the median of every 0/1 input (which by the 0-1
-// principle covers every input order), of every permutation of distinct
-// values, and of random inputs with many ties.
+// principle covers every input order of a comparator network) and of random
+// inputs with many ties, which also show any step that is not an exchange.
 template <class T>
 void check_network(int n, T (*network)(T*)) {
   for (int bits = 0; bits < (1 << n); bits++) {
@@ -28,12 +27,6 @@ void check_network(int n, T (*network)(T*)) {
     std::vector<T> work = v;
     ASSERT_EQ(network(work.data()), sorted_at(v, n / 2)) << "bits " << bits;
   }
-  std::vector<T> perm(n);
-  std::iota(perm.begin(), perm.end(), T(0));
-  do {
-    std::vector<T> work = perm;
-    ASSERT_EQ(network(work.data()), T(n / 2));
-  } while (std::next_permutation(perm.begin(), perm.end()));
   std::mt19937 gen(n);
   std::uniform_int_distribution<int> small(-3, 3);
   for (int t = 0; t < 2000; t++) {

@@ -1,5 +1,6 @@
 // Smoothing filters against closed-form impulse responses and brute-force
-// references that read every tap through the bordered accessor.
+// references that read every tap through the bordered accessor, and the
+// rounding of the integer filters.
 #include "array/smoothing.h"
 
 #include <gtest/gtest.h>
@@ -16,12 +17,14 @@ namespace {
 const type_border AllBorders[] = {I_CONT, I_MIRROR, I_PERIOD, I_ZERO};
 
 // A separable kernel applied as a full 2D sum in double: taps at
-// offsets[a]·step along both axes, weighted by weights[a]·weights[b].
+// offsets[a]·step along both axes, weighted by weights[a]·weights[b]. The box
+// mean is one too; only the window filters refuse to work in place.
 struct SeparableKernel {
   const char* name;
   std::vector<int> offsets;
   std::vector<double> weights;
   void (*filter)(const to_array<float, false>&, to_array<float, false>&, type_border, int);
+  bool in_place = true;
 };
 
 using Image = to_array<float, false>;
@@ -33,6 +36,13 @@ const SeparableKernel Kernels[] = {
     // Pair sums along lines and columns, divided by the normalisation 2.
     {"haar", {-1, 0}, {1. / std::sqrt(2.), 1. / std::sqrt(2.)},
      [](const Image& in, Image& out, type_border b, int s) { smooth_haar(in, out, b, s, 2.f); }},
+    // An even window spans W+1 taps per axis, and the mean is over them.
+    {"average 2", {-1, 0, 1}, {1. / 3, 1. / 3, 1. / 3},
+     [](const Image& in, Image& out, type_border b, int s) { smooth_average(in, out, b, s, 2); },
+     false},
+    {"average 5", {-2, -1, 0, 1, 2}, {0.2, 0.2, 0.2, 0.2, 0.2},
+     [](const Image& in, Image& out, type_border b, int s) { smooth_average(in, out, b, s, 5); },
+     false},
 };
 
 double separable_reference(const to_array<float, false>& in, int i, int j, type_border border,
@@ -60,27 +70,24 @@ T median_reference(const to_array<T, false>& in, int i, int j, type_border borde
 
 }  // namespace
 
-TEST(SmoothBspline, ImpulseGivesOuterProductOfKernelAtEveryScaleAndBorder) {
+TEST(SmoothBspline, ImpulseGivesTheOuterProductOfTheKernel) {
+  // 256 becomes (16, 64, 96, 64, 16) ⊗ itself / 256, 36 at the centre, with
+  // taps 1 apart at s = 0 and 4 apart at s = 2.
   const double kernel[5] = {16, 64, 96, 64, 16};
-  for (int s : {0, 2}) {  // taps 1 and 2 apart, then 4 and 8
-    const int step = 1 << s;
-    const int n = 21, centre = 10;
-    for (type_border border : AllBorders) {
-      to_array<float, false> in(n, n), out(n, n);
-      in(centre, centre) = 256.f;
-      smooth_bspline(in, out, border, s);
-      EXPECT_EQ(out(centre, centre), 36.f);
-      for (int i = 0; i < n; i++)
-        for (int j = 0; j < n; j++) {
-          int di = i - centre, dj = j - centre;
-          double expected = 0;
-          if (di % step == 0 && dj % step == 0 && std::abs(di) <= 2 * step &&
-              std::abs(dj) <= 2 * step)
-            expected = kernel[di / step + 2] * kernel[dj / step + 2] / 256.;
-          ASSERT_EQ(out(i, j), expected) << "s " << s << " border " << border << " at " << i
-                                         << "," << j;
-        }
-    }
+  for (int s : {0, 2}) {
+    const int step = 1 << s, n = 21, centre = 10;
+    to_array<float, false> in(n, n), out(n, n);
+    in(centre, centre) = 256.f;
+    smooth_bspline(in, out, I_CONT, s);
+    EXPECT_EQ(out(centre, centre), 36.f);
+    for (int i = 0; i < n; i++)
+      for (int j = 0; j < n; j++) {
+        const int di = i - centre, dj = j - centre;
+        const bool tap = di % step == 0 && dj % step == 0 && std::abs(di) <= 2 * step &&
+                         std::abs(dj) <= 2 * step;
+        ASSERT_EQ(out(i, j), tap ? kernel[di / step + 2] * kernel[dj / step + 2] / 256. : 0.)
+            << "s " << s << " at " << i << "," << j;
+      }
   }
 }
 
@@ -110,6 +117,7 @@ TEST(SeparableSmoothing, MatchesBorderedSumsNearEdgesOnSmallImagesAndInPlace) {
                             1e-4)
                     << kernel.name << " " << nl << "x" << nc << " s " << s << " border "
                     << border << " at " << i << "," << j;
+            if (!kernel.in_place) continue;
             kernel.filter(in, in, border, s);  // the input may be the output
             for (int k = 0; k < in.n_elem(); k++) ASSERT_EQ(in(k), out(k)) << kernel.name;
           }
@@ -134,31 +142,13 @@ TEST(SmoothingFilters, IntegerFiltersKeepAConstantImage) {
   for (type_border border : {I_CONT, I_MIRROR, I_PERIOD}) {
     to_array<int, false> in(11, 14), out(11, 14);
     in.init(9);
-    for (int filter = 0; filter < 4; filter++) {
-      if (filter == 0) smooth_average(in, out, border, 1, 4);
-      if (filter == 1) smooth_linear(in, out, border, 0);
-      if (filter == 2) smooth_bspline(in, out, border, 2);
-      if (filter == 3) smooth_mediane(in, out, border, 0, 5);
-      for (int k = 0; k < out.n_elem(); k++) ASSERT_EQ(out(k), 9) << filter << " " << border;
-    }
+    smooth_average(in, out, border, 1, 4);
+    EXPECT_EQ(pixels(out), pixels(in)) << "average " << border;
+    smooth_linear(in, out, border, 0);
+    EXPECT_EQ(pixels(out), pixels(in)) << "linear " << border;
+    smooth_bspline(in, out, border, 2);
+    EXPECT_EQ(pixels(out), pixels(in)) << "bspline " << border;
   }
-}
-
-TEST(SmoothAverage, IsTheMeanOfTheTapGrid) {
-  for (type_border border : AllBorders)
-    for (int window : {2, 3, 5}) {
-      to_array<float, false> in = tied_image<float>(9, 12, window), out(9, 12);
-      smooth_average(in, out, border, 1, window);
-      // An even window spans W+1 taps per axis, and the mean is over them.
-      const int half = window / 2, side = 2 * half + 1;
-      for (int i = 0; i < 9; i++)
-        for (int j = 0; j < 12; j++) {
-          double sum = 0;
-          for (int a = -half; a <= half; a++)
-            for (int b = -half; b <= half; b++) sum += in(i + 2 * a, j + 2 * b, border);
-          ASSERT_NEAR(out(i, j), sum / (side * side), 1e-4);
-        }
-    }
 }
 
 TEST(SmoothMediane, MatchesBruteForceMedian) {
@@ -177,16 +167,14 @@ TEST(SmoothMediane, MatchesBruteForceMedian) {
       }
 }
 
-TEST(SmoothMediane, RemovesOutlierAndZeroBorderEatsCorners) {
+TEST(SmoothMediane, RemovesAnOutlierAndTheZeroBorderEatsCorners) {
   to_array<float, false> in(6, 6), out(6, 6);
   in.init(2.f);
   in(3, 2) = 1000.f;
   smooth_mediane(in, out, I_CONT, 0, 3);
   for (int k = 0; k < out.n_elem(); k++) ASSERT_EQ(out(k), 2.f);
   smooth_mediane(in, out, I_ZERO, 0, 3);
-  EXPECT_EQ(out(0, 0), 0.f);
-  EXPECT_EQ(out(5, 5), 0.f);
-  EXPECT_EQ(out(0, 5), 0.f);
+  EXPECT_EQ(out(0, 0) + out(5, 5) + out(0, 5), 0.f);
   EXPECT_EQ(out(0, 2), 2.f);  // three zeros among nine taps on an edge
 }
 

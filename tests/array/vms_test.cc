@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "array/to_array.h"
+#include "support/capture.h"
 #include "support/death.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -120,9 +121,7 @@ TEST_F(Vms, EnvironmentSizeAndDirectory) {
   vms_init(0, "", False);
   EXPECT_STREQ(emem_tmpdirname, ".");
 
-  testing::internal::CaptureStdout();
-  vms_init(5, dir_.c_str(), True);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(qz_test::stdout_of([&] { vms_init(5, dir_.c_str(), True); }),
             "Virtual memory limit size = 5\nVirtual memory directory = " + dir_ + "\n");
   EXPECT_EQ(VMSStatus.Verbose, 1);
   VMSStatus.Verbose = 0;
@@ -136,9 +135,8 @@ TEST_F(Vms, SwapFileNamesAndBoundedDirectories) {
   EXPECT_EQ(file_reg, 0x20);
 
   std::string long_dir(5000, 'd');
-  testing::internal::CaptureStderr();
-  VMSStatus.set_dir(long_dir.c_str());
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("too long"), std::string::npos);
+  EXPECT_NE(qz_test::stderr_of([&] { VMSStatus.set_dir(long_dir.c_str()); }).find("too long"),
+            std::string::npos);
   EXPECT_STREQ(emem_tmpdirname, dir_.c_str());
   set_tmpdirname(long_dir.c_str());
   EXPECT_EQ(std::strlen(emem_tmpdirname), 255u);
@@ -238,20 +236,18 @@ TEST_F(Vms, BadReleasesAreReportedAndIgnored) {
   UseVMS = 1;
   void* p = alloc_buffer(100);
   free_buffer(p);
-  testing::internal::CaptureStdout();
-  free_buffer(p);  // the list is empty now
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(qz_test::stdout_of([&] { free_buffer(p); }),  // the list is empty now
             "VMS (170): free requested on unallocated pointer\n");
 
   void* ram = ext_malloc_x(64, "test", 1);
   void* swap = swap_malloc_x(5000, "test", 2);
   int unlisted = 0;
-  testing::internal::CaptureStdout();
-  ext_free_x(&unlisted, "caller", 12);
-  ext_free_x(nullptr, "caller", 13);
-  ram_free(swap, "caller", 14);
-  swap_free_x(ram, "caller", 15);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(qz_test::stdout_of([&] {
+              ext_free_x(&unlisted, "caller", 12);
+              ext_free_x(nullptr, "caller", 13);
+              ram_free(swap, "caller", 14);
+              swap_free_x(ram, "caller", 15);
+            }),
             "caller (12) free requested on unallocated pointer\n"
             "caller (13): free requested on NULL pointer\n"
             "trying to RAM free a non-RAM pointer: skipping free\n"
@@ -266,16 +262,16 @@ TEST_F(Vms, ParametersAndStatusReports) {
   set_memory_parameter("vm_page_size", 4096);
   set_memory_parameter("max_swap", 2);
   set_memory_parameter("max_ram", 6);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(get_memory_parameter("colour"), 0);
-  set_memory_parameter("colour", 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(qz_test::stdout_of([] {
+              EXPECT_EQ(get_memory_parameter("colour"), 0);
+              set_memory_parameter("colour", 1);
+            }),
             "cannot get memory parameter: [colour]\ncannot set memory parameter: [colour]\n");
 
-  testing::internal::CaptureStderr();
-  print_memory_parameters();
-  memory_status();  // nothing is allocated: no report
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(qz_test::stderr_of([] {
+              print_memory_parameters();
+              memory_status();  // nothing is allocated: no report
+            }),
             "MEM: ramlimit  6\nMEM: vmlimit   2\nMEM: pagesize  4096\nMEM: tmpdir    [" + dir_ +
                 "]\n");
 
@@ -286,9 +282,7 @@ TEST_F(Vms, ParametersAndStatusReports) {
   EXPECT_EQ(get_memory_parameter("total_alloc_ram"), 35);
   EXPECT_EQ(get_memory_parameter("total_alloc_swap"), 5000);
   EXPECT_EQ(get_memory_parameter("total_alloc"), 5035);
-  testing::internal::CaptureStderr();
-  memory_status();
-  std::string report = testing::internal::GetCapturedStderr();
+  const std::string report = qz_test::stderr_of(memory_status);
   EXPECT_EQ(report.rfind("**** MEMORY STATUS\nmemory in use  : 5035 bytes\n"
                          "RAM            : 35 bytes\nSWAP           : 5000 bytes\n"
                          "open swapfiles : 1\n[RAM] po=", 0),
@@ -361,9 +355,7 @@ TEST_F(Vms, FileUtilitiesAndCleanup) {
     names.push_back(get_tempfile_name());
     std::ofstream(names.back()) << k;
   }
-  testing::internal::CaptureStderr();
-  cleanup_mess();
-  std::string messages = testing::internal::GetCapturedStderr();
+  const std::string messages = qz_test::stderr_of(cleanup_mess);
   for (const std::string& name : names) {
     EXPECT_FALSE(fs::exists(name));
     EXPECT_NE(messages.find("\n*** cleaned up tmp file [" + name + "]"), std::string::npos);
@@ -371,12 +363,10 @@ TEST_F(Vms, FileUtilitiesAndCleanup) {
   EXPECT_TRUE(fs::exists(path));
 }
 
-TEST(VmsSignals, StackDumpAsksTheDebuggerForThisProcess) {
+TEST_F(Vms, StackDumpAsksTheDebuggerForThisProcess) {
   // A stand-in gdb first on the PATH prints what it was asked; with no
   // debugger at all nothing is printed, never a shell complaint.
-  char dir[] = "/tmp/qz_stack_dumpXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string script = std::string(dir) + "/gdb";
+  const std::string script = dir_ + "/gdb";
   std::ofstream(script) << "#!/bin/sh\necho \"stand-in gdb $*\"\n";
   ASSERT_EQ(chmod(script.c_str(), 0700), 0);
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -384,9 +374,9 @@ TEST(VmsSignals, StackDumpAsksTheDebuggerForThisProcess) {
     std::string path;
     std::string expected;
   } cases[] = {
-      {std::string(dir) + ":" + old_path,
+      {dir_ + ":" + old_path,
        "stand-in gdb -batch -p " + std::to_string(getpid()) + " -ex where -ex detach\n"},
-      {std::string(dir) + "/none", ""},
+      {dir_ + "/none", ""},
   };
   for (const auto& c : cases) {
     setenv("PATH", c.path.c_str(), 1);
@@ -398,7 +388,6 @@ TEST(VmsSignals, StackDumpAsksTheDebuggerForThisProcess) {
     setenv("PATH", old_path.c_str(), 1);
     EXPECT_EQ(out + err, c.expected);
   }
-  fs::remove_all(dir);
 }
 
 TEST(VmsSignals, HandlersEndWithStatusOne) {

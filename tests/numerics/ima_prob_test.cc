@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "support/capture.h"
 #include "support/test_images.h"
 #include "support/death.h"
 
@@ -64,9 +65,7 @@ TEST(CImaProb, ConstantSamplesRebuildsAndFailures) {
   // A later set rebuilds the tables from the new sample.
   const float pair[] = {-1.0f, 2.0f};
   prob.Verbose = True;
-  testing::internal::CaptureStdout();
-  prob.set(pair, 2);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Ima :  Histogram [min,max] = [-1,2]\n");
+  EXPECT_EQ(qz_test::stdout_of([&] { prob.set(pair, 2); }), "Ima :  Histogram [min,max] = [-1,2]\n");
   EXPECT_EQ(prob.Histo(0) + prob.Histo(1023), 1.0);
   EXPECT_EQ(prob.Histo(0), 0.5);
   EXPECT_EXIT_STATUS(prob.set(pair, 0), 255, "Error in CImaProb::alloc: incorrect NoiseIma parameter ... ");

@@ -10,28 +10,21 @@
 #include "support/death.h"
 
 TEST(IsotropicSpectrum, TableSizeFrequenciesAndZeroFrequencyPower) {
-  // 64 x 64 of zeros, step 0.5: 62 rows (f, 0, 0), the last radius 30.5.
-  to_array<float, false> zeros(64, 64);
-  to_array<float, true> spec;
-  get_isotropic_spectrum(zeros, spec, 0.5f, 1.f);
-  ASSERT_EQ(spec.nx(), 62);
-  ASSERT_EQ(spec.ny(), 3);
-  for (int r = 0; r < 62; r++) {
-    EXPECT_FLOAT_EQ(spec(r, 0), r * 0.5f / 64.f);
-    EXPECT_EQ(spec(r, 1), 0.f);
-    EXPECT_EQ(spec(r, 2), 0.f);
-  }
-  const int nl = 40, nc = 50;
+  // 41 lines, step 0.5: ((41 + 1)/2 - 1)/0.5 = 40 rows, the frequency measured
+  // with the line count whatever the columns.
+  const int nl = 41, nc = 50;
   to_array<float, false> ima(nl, nc);
   double sum = 0;
   for (int k = 0; k < nl * nc; k++) sum += ima(k) = static_cast<float>((k * 7919) % 101) / 10.f;
-  get_isotropic_spectrum(ima, spec, 1.f, 1.f);
-  ASSERT_EQ(spec.nx(), 19);
+  to_array<float, true> spec;
+  get_isotropic_spectrum(ima, spec, 0.5f, 1.f);
+  ASSERT_EQ(spec.nx(), 40);
+  ASSERT_EQ(spec.ny(), 3);
+  EXPECT_EQ(spec(0, 0) + spec(0, 2), 0.f);
   EXPECT_NEAR(spec(0, 1), sum * sum / (nl * nc), 1e-5 * sum * sum / (nl * nc));
   for (int r = 1; r < spec.nx(); r++) {
     EXPECT_GE(spec(r, 1), 0.f);
-    // The frequency is measured with the line count whatever the columns.
-    EXPECT_FLOAT_EQ(spec(r, 0), r / 40.f);
+    EXPECT_FLOAT_EQ(spec(r, 0), r * 0.5f / nl);
     EXPECT_FLOAT_EQ(spec(r, 2), spec(r, 1) * spec(r, 0) * (spec(r, 0) + 1.f));
   }
 }

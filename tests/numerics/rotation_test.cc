@@ -7,6 +7,7 @@
 
 #include <cmath>
 
+#include "support/capture.h"
 #include "support/test_images.h"
 
 namespace {
@@ -107,9 +108,7 @@ TEST(Rotation, ShearRotationOfAQuarterTurnIsTheQuarterTurn) {
   Rotation rot;
   rot.Verbose = 1;
   to_array<float, false> in = random_image(12, 12, 6), out, expected, copy = in;
-  testing::internal::CaptureStdout();
-  rot.im_rotate(in, out, 90.f);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(qz_test::stdout_of([&] { rot.im_rotate(in, out, 90.f); }),
             "NRot 90 degrees = 1\nim_shear x\nim_shear y\nim_shear x\n");
   rot.im_rot90(in, expected, 1);
   for (int k = 0; k < in.n_elem(); k++) ASSERT_NEAR(out(k), expected(k), 1e-5);
