@@ -103,5 +103,6 @@ class Radon {
   FFTN_1D FFT1D;
   to_array<std::complex<float>, false> Spectrum;
   to_array<std::complex<float>, false> LineSpectra;
+  to_array<std::complex<float>, false> RecGrid;
   std::vector<std::complex<double>> LineBuffer;
 };
