@@ -197,13 +197,4 @@ TEST(RadonFileDeath, TruncatedFileIsRefusedBeforeItsDataIsClaimed) {
   EXPECT_EXIT_STATUS(r.read(file.c_str(), rad), 255, "shorter than its header announces.*short\\.rad");
 }
 
-TEST(RadonFileDeath, WriteRefusesAnImageOfAnotherSize) {
-  Radon r;
-  r.alloc(8, 8, RADON_FFT, 0, 0);
-  Image rad(8, 8);
-  const std::string file = scratch("mismatch");
-  EXPECT_EXIT_STATUS(r.write(file.c_str(), rad), 255, "8 x 8 does not match the 16 x 8.*mismatch\\.rad");
-  EXPECT_FALSE(file_exists(file + ".rad"));
-}
-
 }  // namespace

@@ -33,25 +33,6 @@ TEST(SpatialRadon, NegativePositionsWrapToTheEnd) {
   for (int k = 0; k < 7; k++) EXPECT_EQ(rad(0, k), 0.f) << k;
 }
 
-TEST(SpatialRadon, PixelWeightIsSharedByTheTwoNearestBins) {
-  Radon r;
-  r.alloc(8, 8, RADON_PROJ_BACK, 0, 0);
-  Image ima(8, 8), rad;
-  ima(5, 6) = 1.f;  // x = 2, y = 1
-  r.transform(ima, rad);
-  for (int i = 0; i < rad.nl(); i++) {
-    const float t = static_cast<float>(2 * r.TabCos[i] + 1 * r.TabSin[i]);
-    double got_sum = 0, centre = 0;
-    for (int k = 0; k < rad.nc(); k++) {
-      got_sum += rad(i, k);
-      const int pos = k <= 4 ? k : k - 8;  // unwrapped position of bin k
-      centre += rad(i, k) * pos;
-    }
-    EXPECT_NEAR(got_sum, 1., 1e-6) << i;
-    EXPECT_NEAR(centre, t, 1e-5) << i;  // weights interpolate the position
-  }
-}
-
 TEST(SpatialRadon, BackProjectionOfOnesAndIgnoredBorder) {
   Radon r;
   r.alloc(8, 8, RADON_PROJ_BACK, 0, 0);

@@ -17,19 +17,6 @@ namespace {
 
 using Image = to_array<float, false>;
 
-slant_stack_radon engine(int n) {
-  slant_stack_radon s;
-  s.alloc(n);
-  return s;
-}
-
-TEST(SlantStackRadon, SizesAreTwiceTheSide) {
-  slant_stack_radon s;
-  s.alloc(8);
-  EXPECT_EQ(s.nlr(), 16);
-  EXPECT_EQ(s.ncr(), 16);
-}
-
 TEST(SlantStackRadon, SinglePixelOnTheZeroSlopeLines) {
   const int n = 8;
   slant_stack_radon s;
