@@ -96,6 +96,9 @@ class Radon {
   std::vector<int> LinoDirect, LinoMirror;
   std::vector<float> LinoCount;
   void make_linogram_table();
+  // The six keywords of the ".rad" file; CFITSIO skips every call once
+  // status is set.
+  void write_keywords(fitsfile* File, int& status);
   void release_tables();
 
   // Work arrays of method 2, kept between calls.
