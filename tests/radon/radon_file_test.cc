@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "io/fits_test_files.h"
+#include "io/image_test_tools.h"
 #include "radon/radon.h"
 #include "support/death.h"
 #include "support/test_images.h"
@@ -195,6 +196,19 @@ TEST(RadonFileDeath, TruncatedFileIsRefusedBeforeItsDataIsClaimed) {
   Radon r;
   Image rad;
   EXPECT_EXIT_STATUS(r.read(file.c_str(), rad), 255, "shorter than its header announces.*short\\.rad");
+}
+
+TEST(RadonFileDeath, FailedWriteLeavesNoFile) {
+  Radon r;
+  r.alloc(128, 128, RADON_FFT, 0, 0);
+  Image rad(256, 128);
+  const std::string file = scratch("full.rad");
+  // The file may not grow past 10000 bytes: the data write fails midway.
+  EXPECT_EXIT({
+    image_test::limit_file_size(10000);
+    r.write(file.c_str(), rad);
+  }, [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, "status = ");
+  EXPECT_FALSE(file_exists(file));
 }
 
 }  // namespace
