@@ -3,6 +3,8 @@
 // gains, and the direct Fourier reconstruction of a point.
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <cmath>
 
 #include "radon/radon.h"
@@ -81,6 +83,20 @@ TEST(SpatialRadon, RampFilterGains) {
     const float gain = e == 0 ? 1.f : static_cast<float>(e);
     for (int k = 0; k < 64; k++) EXPECT_NEAR(rad(0, k), gain * want(0, k), 2e-4 * gain) << e << " " << k;
   }
+}
+
+TEST(SpatialRadon, ThreadCountDoesNotChangeTheResult) {
+  auto ima = random_image(32, 32, 12);
+  Image rad[2], back[2];
+  for (int t = 0; t < 2; t++) {
+    omp_set_num_threads(t == 0 ? 1 : 4);
+    Radon r;
+    r.alloc(32, 32, RADON_PROJ_BACK, 0, 0);
+    r.transform(ima, rad[t]);
+    r.recons(rad[t], back[t]);
+  }
+  EXPECT_EQ(pixels(rad[0]), pixels(rad[1]));
+  EXPECT_EQ(pixels(back[0]), pixels(back[1]));
 }
 
 }  // namespace
