@@ -175,6 +175,7 @@ void ListAtom::order_coef(to_array<float, false>& Ima, to_array<float, false>& C
   std::vector<float> magnitude(nn + 1, 0.f);
   for (int f = 0; f < nn; f++) magnitude[f + 1] = std::fabs(Correl(f));
   indexx(nn, magnitude.data(), Ind);
+  if (nn == 0) return;
   int i, j;
   int k = nn;
   get_index_pos(k, Ind, nc, i, j);

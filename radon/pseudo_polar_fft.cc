@@ -206,6 +206,26 @@ const ChirpPlan& chirp_plan(int n, float alpha) {
   return found->second;
 }
 
+// Runs job(l, scratch) for l = 0 .. n-1, rows spread over threads, each
+// thread with its own four vectors of m floats. Every l writes rows or
+// columns of its own, so the result does not depend on the thread count;
+// the static schedule gives a thread the same l in every pass, so it meets
+// the same fractional DFTs (and keeps their constants) each time.
+struct RayScratch {
+  Buffer a_re, a_im, b_re, b_im;
+};
+
+template <class Job>
+void for_each_ray(int n, int m, const char* message, Job job) {
+#pragma omp parallel
+  {
+    RayScratch scratch{work_buffer(m, message), work_buffer(m, message), work_buffer(m, message),
+                       work_buffer(m, message)};
+#pragma omp for schedule(static)
+    for (int l = 0; l < n; l++) job(l, scratch);
+  }
+}
+
 }  // namespace
 
 void FFFT(float* out_re, float* out_im, const float* in_re, const float* in_im, int n, float alpha) {
@@ -243,32 +263,30 @@ void PPFFT(float* out_re, float* out_im, const float* in_re, const float* in_im,
   const int m = 2 * n;
   const std::size_t zsize = static_cast<std::size_t>(n) * m;
   Buffer z_re = work_buffer(zsize, PpfftNoMemory), z_im = work_buffer(zsize, PpfftNoMemory);
-  Buffer col_re = work_buffer(m, PpfftNoMemory), col_im = work_buffer(m, PpfftNoMemory);
-  Buffer res_re = work_buffer(m, PpfftNoMemory), res_im = work_buffer(m, PpfftNoMemory);
 
   // Column `col` of Z through FFFT, weighted, into row `row` of X from
   // column `first` on.
-  auto ray = [&](int col, float alpha, float w, int row, int first) {
+  auto ray = [&](RayScratch& t, int col, float alpha, float w, int row, int first) {
     for (int r = 0; r < n; r++) {
-      col_re[r] = z_re[static_cast<std::size_t>(r) * m + col];
-      col_im[r] = z_im[static_cast<std::size_t>(r) * m + col];
+      t.a_re[r] = z_re[static_cast<std::size_t>(r) * m + col];
+      t.a_im[r] = z_im[static_cast<std::size_t>(r) * m + col];
     }
-    FFFT(res_re.get(), res_im.get(), col_re.get(), col_im.get(), n, alpha);
+    FFFT(t.b_re.get(), t.b_im.get(), t.a_re.get(), t.a_im.get(), n, alpha);
     float* x_re = out_re + static_cast<std::size_t>(row) * m + first;
     float* x_im = out_im + static_cast<std::size_t>(row) * m + first;
     for (int s = 0; s < n; s++) {
-      x_re[s] = res_re[s] * w;
-      x_im[s] = res_im[s] * w;
+      x_re[s] = t.b_re[s] * w;
+      x_im[s] = t.b_im[s] * w;
     }
   };
 
   FFTmid0(z_re.get(), z_im.get(), in_re, in_im, n, 0);
-  for (int l = 0; l < n; l++) {
+  for_each_ray(n, m, PpfftNoMemory, [&](int l, RayScratch& t) {
     const float a1 = static_cast<float>(n - l) / static_cast<float>(n);
-    ray(l, a1, first_family_weight(mode, a1), l, 0);
+    ray(t, l, a1, first_family_weight(mode, a1), l, 0);
     const float a2 = -static_cast<float>(l) / static_cast<float>(n);
-    ray(l + n, a2, second_family_weight(mode, l, n, a2), l + n, 0);
-  }
+    ray(t, l + n, a2, second_family_weight(mode, l, n, a2), l + n, 0);
+  });
   FFTmid0(z_re.get(), z_im.get(), in_re, in_im, n, 1);
   for (int r = 0; r < n; r++) {
     float* row_re = z_re.get() + static_cast<std::size_t>(r) * m;
@@ -281,12 +299,12 @@ void PPFFT(float* out_re, float* out_im, const float* in_re, const float* in_im,
     row_re[m - 1] = first_re;
     row_im[m - 1] = first_im;
   }
-  for (int l = 0; l < n; l++) {
+  for_each_ray(n, m, PpfftNoMemory, [&](int l, RayScratch& t) {
     const float a1 = static_cast<float>(n - l) / static_cast<float>(n);
-    ray(m - 1 - l, a1, first_family_weight(mode, a1), l, n);
+    ray(t, m - 1 - l, a1, first_family_weight(mode, a1), l, n);
     const float a2 = -static_cast<float>(l) / static_cast<float>(n);
-    ray(n - 1 - l, a2, second_family_weight(mode, l, n, a2), l + n, n);
-  }
+    ray(t, n - 1 - l, a2, second_family_weight(mode, l, n, a2), l + n, n);
+  });
 }
 
 void Adj_PPFFT(float* out_re, float* out_im, const float* in_re, const float* in_im, int m,
@@ -297,39 +315,38 @@ void Adj_PPFFT(float* out_re, float* out_im, const float* in_re, const float* in
   Buffer v_re = work_buffer(size, AdjNoMemory), v_im = work_buffer(size, AdjNoMemory);
   Buffer u1_re = work_buffer(size, AdjNoMemory), u1_im = work_buffer(size, AdjNoMemory);
   Buffer u2_re = work_buffer(size, AdjNoMemory), u2_im = work_buffer(size, AdjNoMemory);
-  Buffer seg_re = work_buffer(m, AdjNoMemory), seg_im = work_buffer(m, AdjNoMemory);
-  Buffer res_re = work_buffer(m, AdjNoMemory), res_im = work_buffer(m, AdjNoMemory);
   const float g = static_cast<float>(std::sqrt(2.) * n);
 
   // Entries first .. first+n-1 of row `row` of X, times g, through FFFT,
   // weighted, into column `col` of the n x 2n plane (dst_re, dst_im).
-  auto ray = [&](int row, int first, float alpha, float w, float* dst_re, float* dst_im, int col) {
+  auto ray = [&](RayScratch& t, int row, int first, float alpha, float w, float* dst_re, float* dst_im,
+                 int col) {
     const float* x_re = in_re + static_cast<std::size_t>(row) * m + first;
     const float* x_im = in_im + static_cast<std::size_t>(row) * m + first;
     for (int s = 0; s < n; s++) {
-      seg_re[s] = x_re[s] * g;
-      seg_im[s] = x_im[s] * g;
+      t.a_re[s] = x_re[s] * g;
+      t.a_im[s] = x_im[s] * g;
     }
-    FFFT(res_re.get(), res_im.get(), seg_re.get(), seg_im.get(), n, alpha);
+    FFFT(t.b_re.get(), t.b_im.get(), t.a_re.get(), t.a_im.get(), n, alpha);
     for (int r = 0; r < n; r++) {
-      dst_re[static_cast<std::size_t>(r) * m + col] = res_re[r] * w;
-      dst_im[static_cast<std::size_t>(r) * m + col] = res_im[r] * w;
+      dst_re[static_cast<std::size_t>(r) * m + col] = t.b_re[r] * w;
+      dst_im[static_cast<std::size_t>(r) * m + col] = t.b_im[r] * w;
     }
   };
 
-  for (int l = 0; l < n; l++) {
+  for_each_ray(n, m, AdjNoMemory, [&](int l, RayScratch& t) {
     const float a1 = static_cast<float>(n - l) / static_cast<float>(n);
     const float a2 = -static_cast<float>(l) / static_cast<float>(n);
-    ray(l, 0, -a1, first_family_weight(mode, a1), u_re.get(), u_im.get(), l);
-    ray(l + n, 0, -a2, second_family_weight(mode, l, n, a2), u_re.get(), u_im.get(), l + n);
-  }
+    ray(t, l, 0, -a1, first_family_weight(mode, a1), u_re.get(), u_im.get(), l);
+    ray(t, l + n, 0, -a2, second_family_weight(mode, l, n, a2), u_re.get(), u_im.get(), l + n);
+  });
   IFFTmid0(u1_re.get(), u1_im.get(), u_re.get(), u_im.get(), m, n, 0);
-  for (int l = 0; l < n; l++) {
+  for_each_ray(n, m, AdjNoMemory, [&](int l, RayScratch& t) {
     const float a1 = static_cast<float>(n - l) / static_cast<float>(n);
     const float a2 = -static_cast<float>(l) / static_cast<float>(n);
-    ray(l, n, -a1, first_family_weight(mode, a1), v_re.get(), v_im.get(), m - 1 - l);
-    ray(l + n, n, -a2, second_family_weight(mode, l, n, a2), v_re.get(), v_im.get(), n - 1 - l);
-  }
+    ray(t, l, n, -a1, first_family_weight(mode, a1), v_re.get(), v_im.get(), m - 1 - l);
+    ray(t, l + n, n, -a2, second_family_weight(mode, l, n, a2), v_re.get(), v_im.get(), n - 1 - l);
+  });
   for (int r = 0; r < n; r++) {
     float* row_re = v_re.get() + static_cast<std::size_t>(r) * m;
     float* row_im = v_im.get() + static_cast<std::size_t>(r) * m;

@@ -96,6 +96,9 @@ class Radon {
   std::vector<int> LinoDirect, LinoMirror;
   std::vector<float> LinoCount;
   void make_linogram_table();
+  // The six keywords of the ".rad" file; CFITSIO skips every call once
+  // status is set.
+  void write_keywords(fitsfile* File, int& status);
   void release_tables();
 
   // Work arrays of method 2, kept between calls.
@@ -103,5 +106,6 @@ class Radon {
   FFTN_1D FFT1D;
   to_array<std::complex<float>, false> Spectrum;
   to_array<std::complex<float>, false> LineSpectra;
+  to_array<std::complex<float>, false> RecGrid;
   std::vector<std::complex<double>> LineBuffer;
 };

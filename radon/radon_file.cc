@@ -53,15 +53,20 @@ bool method_sizes(long method, long nl, long nc, long nlr, long ncr) {
 
 }  // namespace
 
+void Radon::write_keywords(fitsfile* File, int& status) {
+  const char* text = StringRadon(RadonMethod);
+  ffpkyj(File, "Nl", Nl, "Nl", &status);
+  ffpkyj(File, "Nc", Nc, "Nc", &status);
+  ffpkyj(File, "Nlr", Nlr, "Number of project", &status);
+  ffpkyj(File, "Ncr", Ncr, "resolution", &status);
+  ffpkyj(File, "Type_Tra", static_cast<long>(RadonMethod), text != nullptr ? text : "", &status);
+  ffpkyj(File, "FormatIn", static_cast<long>(FormatIn), "Format", &status);
+}
+
 void Radon::mr_io_fill_header(fitsfile* File) {
   int status = 0;
-  const char* text = StringRadon(RadonMethod);
-  check(ffpkyj(File, "Nl", Nl, "Nl", &status));
-  check(ffpkyj(File, "Nc", Nc, "Nc", &status));
-  check(ffpkyj(File, "Nlr", Nlr, "Number of project", &status));
-  check(ffpkyj(File, "Ncr", Ncr, "resolution", &status));
-  check(ffpkyj(File, "Type_Tra", static_cast<long>(RadonMethod), text != nullptr ? text : "", &status));
-  check(ffpkyj(File, "FormatIn", static_cast<long>(FormatIn), "Format", &status));
+  write_keywords(File, status);
+  check(status);
 }
 
 void Radon::write(const char* Name, to_array<float, false>& Rad) {
@@ -76,11 +81,20 @@ void Radon::write(const char* Name, to_array<float, false>& Rad) {
   fitsfile* fptr = nullptr;
   int status = 0;
   check(ffinit(&fptr, file.c_str(), &status));
+  // A failed write leaves no partial file behind.
+  auto written = [&fptr](int result) {
+    if (result == 0) return;
+    int ignored = 0;
+    ffdelt(fptr, &ignored);
+    FitsPrintError(result);
+  };
   long naxes[2] = {Ncr, Nlr};
-  check(ffphpr(fptr, 1, -32, 2, naxes, 0, 1, 0, &status));
-  mr_io_fill_header(fptr);
-  check(ffppre(fptr, 1, 1, static_cast<LONGLONG>(Nlr) * Ncr, Rad.buffer(), &status));
-  check(ffclos(fptr, &status));
+  written(ffphpr(fptr, 1, -32, 2, naxes, 0, 1, 0, &status));
+  int key_status = 0;
+  write_keywords(fptr, key_status);
+  written(key_status);
+  written(ffppre(fptr, 1, 1, static_cast<LONGLONG>(Nlr) * Ncr, Rad.buffer(), &status));
+  written(ffclos(fptr, &status));
 }
 
 void Radon::read(const char* Name, to_array<float, false>& Rad) {

@@ -4,6 +4,7 @@
 // makes the transform exactly invertible with one division by p. Modular
 // indices are stepped incrementally: no multiplication or modulo inside the
 // loops.
+#include "array/fatal.h"
 #include "radon/radon.h"
 
 namespace {
@@ -38,6 +39,8 @@ void Radon::finite_radon(Image& Ima, Image& Rad) {
 void Radon::inv_finite_radon(Image& Rad, Image& Ima) {
   if (!Allocated || Ima.nl() != Nl || Ima.nc() != Nc) alloc(Ima.nl(), Ima.nc(), RADON_FINITE, 0, 0);
   if (Nlr != Rad.nl() || Ncr != Rad.nc()) alloc(Rad.nc(), Rad.nc(), RADON_FINITE, Rad.nl(), Rad.nc());
+  // The column sums live on line p: a Radon image without it cannot be read.
+  if (Rad.nl() != Nlr) fatal_exit("Error: bad image size for the Radon transform ...\n");
   if (Ima.naxis() != 2 || Ima.nl() != Nl || Ima.nc() != Nc) Ima.resize(Nl, Nc);
   const int p = Nc;
   const float P = static_cast<float>(p);

@@ -103,7 +103,9 @@ void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
     std::printf("RADON reconstruct: input image size = %d %d\n", RadF.nl(), RadF.nc());
     std::printf("RADON reconstruct: output image size = %d %d\n", Ima.nl(), Ima.nc());
   }
-  ComplexImage grid(Nc, Nc, "spectrum");
+  if (RecGrid.naxis() != 2 || !same_size(RecGrid.nl(), RecGrid.nc(), Nc, Nc)) RecGrid.alloc(Nc, Nc, "spectrum");
+  RecGrid.init();
+  ComplexImage& grid = RecGrid;
   std::complex<float>* g = grid.buffer();
   const int half = Ncr / 2, nslot = half + 1;
   for (int i = 0; i < Nlr; i++) {

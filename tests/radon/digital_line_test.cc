@@ -78,20 +78,6 @@ TEST(ListAtom, DictionaryOfFortyFiveAtoms) {
   }
 }
 
-TEST(ListAtom, BorderRulesOfCorrelationAndReconstruction) {
-  ListAtom dict;
-  auto ima = coded_image(5, 5);
-  // Atom 1: (1, 0), (0, 0), (-1, 0) horizontally; at column 0 the left pixel
-  // mirrors to column 1.
-  const float c = dict.atom_pos_correl(ima, 1, 2, 0);
-  EXPECT_FLOAT_EQ(c, (ima(2, 1) + ima(2, 0) + ima(2, 1)) / std::sqrt(3.f));
-  to_array<float, false> out(5, 5);
-  dict.add_atom(out, 2, 0, std::sqrt(3.f), 1);
-  EXPECT_FLOAT_EQ(out(2, 0), 1.f);
-  EXPECT_FLOAT_EQ(out(2, 1), 1.f);
-  EXPECT_FLOAT_EQ(out.total(), 2.f);  // the pixel outside is dropped
-}
-
 TEST(ListAtom, GreedyDecompositionRebuildsAnAtom) {
   ListAtom dict;
   to_array<float, false> ima(24, 24);

@@ -19,21 +19,6 @@ namespace {
 
 using Image = to_array<float, false>;
 
-TEST(FFTSlantStack, SizesForEvenAndOddSides) {
-  fft_slant_stack_radon s;
-  s.alloc(8);
-  EXPECT_EQ(s.Nl1, 17);
-  EXPECT_EQ(s.Nc2, 17);
-  EXPECT_EQ(s.Nc1, 9);
-  EXPECT_EQ(s.Nl2, 9);
-  EXPECT_EQ(s.nlr(), 18);
-  EXPECT_EQ(s.ncr(), 17);
-  s.alloc(7);
-  EXPECT_EQ(s.Nc1, 7);
-  EXPECT_EQ(s.nlr(), 14);
-  EXPECT_EQ(s.ncr(), 15);
-}
-
 TEST(FFTSlantStack, EveryProjectionSumsToTheImageTotal) {
   for (int n : {7, 8}) {
     fft_slant_stack_radon s;

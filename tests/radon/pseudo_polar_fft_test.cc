@@ -63,15 +63,6 @@ TEST(FractionalFFT, MatchesBruteForceSum) {
     }
 }
 
-TEST(FractionalFFT, AlphaZeroGivesTheSumEverywhere) {
-  const int n = 16;
-  Planes x = random_planes(n, 3), y(n);
-  FFFT(y.re.data(), y.im.data(), x.re.data(), x.im.data(), n, 0.f);
-  cld sum = 0;
-  for (int j = 0; j < n; j++) sum += x.at(j);
-  for (int k = 0; k < n; k++) EXPECT_LT(std::abs(y.at(k) - sum), 1e-5) << k;
-}
-
 // The closed form of the pseudo-polar grid, with the weights of each mode.
 std::vector<cld> pseudo_polar_reference(const Planes& y, int n, int mode) {
   const int m = 2 * n;
@@ -112,20 +103,6 @@ TEST(PseudoPolarFFT, MatchesItsClosedFormInEveryMode) {
     }
 }
 
-TEST(PseudoPolarFFT, CentrePixelGivesOnesAndRowNHoldsTheSum) {
-  const int n = 8, m = 16;
-  Planes y(n * n), x(m * m);
-  y.re[(n / 2) * n + n / 2] = 1.f;
-  PPFFT(x.re.data(), x.im.data(), y.re.data(), y.im.data(), n, 0);
-  for (int k = 0; k < m * m; k++) EXPECT_LT(std::abs(x.at(k) - cld(1)), 1e-5) << k;
-
-  Planes z = random_planes(n * n, 5);
-  PPFFT(x.re.data(), x.im.data(), z.re.data(), z.im.data(), n, 0);
-  cld sum = 0;
-  for (int k = 0; k < n * n; k++) sum += z.at(k);
-  for (int t = 0; t < m; t++) EXPECT_LT(std::abs(x.at(n * m + t) - sum), 1e-4) << t;
-}
-
 TEST(PseudoPolarFFT, AdjointIdentityInEveryMode) {
   for (int n : {4, 16})
     for (int mode : {0, 1, 2}) {
@@ -149,22 +126,6 @@ TEST(SlantStack, AdjointIdentity) {
   Adj_SS(ax.re.data(), ax.im.data(), x_copy.re.data(), x_copy.im.data(), n);
   const cld lhs = inner(sy, x), rhs = inner(y, ax);
   EXPECT_LT(std::abs(lhs - rhs) / std::abs(lhs), 1e-5);
-}
-
-TEST(CentredRowFFT, InverseUndoesForward) {
-  const int nc = 16, nl = 3;
-  Planes a = random_planes(nc * nl, 9), b = a, c(nc * nl);
-  FFTmid0NP(b.re.data(), b.im.data(), nc, nl);
-  IFFTmid0(c.re.data(), c.im.data(), b.re.data(), b.im.data(), nc, nl, 0);
-  for (int k = 0; k < nc * nl; k++) EXPECT_LT(std::abs(c.at(k) - a.at(k)), 1e-6) << k;
-}
-
-TEST(FftShift, OddRowCountLeavesTheLastRow) {
-  Planes p(3 * 2);
-  for (int k = 0; k < 6; k++) p.re[k] = static_cast<float>(k);
-  fftshift(p.re.data(), p.im.data(), 2, 3);
-  // Rows 0 and 1 swapped, then columns swapped in every row.
-  EXPECT_EQ(p.re, (std::vector<float>{3, 2, 1, 0, 5, 4}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "radon/radon.h"
+#include "support/death.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
 
@@ -86,6 +87,13 @@ TEST(FiniteRadon, CompositeSideIsNotInverted) {
   r.transform(ima, rad);
   r.recons(rad, back);
   EXPECT_GT(qz_test::max_abs_difference(back, ima), 1.);
+}
+
+TEST(FiniteRadonDeath, InverseNeedsTheColumnSumLine) {
+  Radon r;
+  r.alloc(7, 7, RADON_FINITE, 0, 0);
+  to_array<float, false> rad(7, 7), ima(7, 7);
+  EXPECT_EXIT_STATUS(r.inv_finite_radon(rad, ima), 255, "Error: bad image size for the Radon transform");
 }
 
 }  // namespace

@@ -46,15 +46,6 @@ TEST(RadonAllocDeath, RefusesSizesItsMethodCannotTake) {
   EXPECT_EXIT_STATUS(r.alloc(0, 8, RADON_FFT, 0, 0), 255, "at least one pixel");
 }
 
-TEST(RadonAlloc, SpatialAnglesAreEvenlySpaced) {
-  Radon r;
-  r.alloc(8, 8, RADON_PROJ_BACK, 0, 0);
-  for (int i = 0; i < 16; i++) {
-    EXPECT_EQ(r.TabCos[i], static_cast<float>(std::cos(i * M_PI / 16))) << i;
-    EXPECT_EQ(r.TabSin[i], static_cast<float>(std::sin(i * M_PI / 16))) << i;
-  }
-}
-
 TEST(RadonAlloc, RadialLinesReachEveryBorderPoint) {
   Radon r;
   r.alloc(8, 8, RADON_FFT, 0, 0);
