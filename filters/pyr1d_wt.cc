@@ -62,6 +62,10 @@ void PYR1D_WT::alloc(int smooth_type, int nbr_scale, int n) {
 int PYR1D_WT::pyr_tab_pos(int nbr_scale, int n) { return ::pyr_tab_pos(TabPos, TabSize, nbr_scale, n); }
 
 void PYR1D_WT::smooth_b3spline(to_array<float, true>& In, to_array<float, true>& Out) {
+  if (&In == &Out) {
+    smooth_b3spline(In);
+    return;
+  }
   int n = In.nx();
   set_length(Out, n);
   b3_smooth_1d(In.buffer(), Out.buffer(), n, 1, Border, B3Order::OuterFirst);
@@ -182,6 +186,12 @@ void filt1d_mediane(const to_array<float, true>& In, to_array<float, true>& Out,
   if (In.n_elem() < N)
     fatal_exitf(-1, stdout, "Error: median of %d samples over a signal of %d ... \n", N,
                 In.n_elem());
+  // Every output reads its neighbours' inputs: smooth a copy when in place.
+  if (&In == &Out) {
+    const to_array<float, true> copy(In);
+    filt1d_mediane(copy, Out, N, Window, Border);
+    return;
+  }
   if (Out.n_elem() < N) Out.reform(N);
   int half = Window / 2;
   // Sized for the window actually read: an even Window reads Window + 1.
