@@ -72,11 +72,11 @@ WT1D_FFT::WT1D_FFT(int wave_type, int NbrScale, int N) {
   Np = pyr_tab_pos(NbrScale, N);
 }
 
-int WT1D_FFT::pyr_tab_pos(int NbrScale, int N) { return ::pyr_tab_pos(TabPos, TabSize, NbrScale, N); }
-
-Bool WT1D_FFT::known_wave_type() const {
-  return (WaveType >= 1 && WaveType <= 3) ? True : False;
+int WT1D_FFT::pyr_tab_pos(int NbrScale, int N) {
+  return ::pyr_tab_pos(TabPos, TabSize, NbrScale, N);
 }
+
+Bool WT1D_FFT::known_wave_type() const { return (WaveType >= 1 && WaveType <= 3) ? True : False; }
 
 void WT1D_FFT::check_nbr_scale(int NbrScale) const {
   if (NbrScale < 1) fatal_exitf(-1, stdout, "Error: bad number of scales: %d ... \n", NbrScale);
@@ -212,8 +212,8 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
   return f;
 }
 
-void WT1D_FFT::wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s,
-                         int N, Bool Direct) {
+void WT1D_FFT::wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s, int N,
+                         Bool Direct) {
   const ScaleFilters& f = scale_filters(s, n, N);
   for (int i = 0; i < f.first; i++) low[i] = 0.f;
   for (int i = f.last; i < n; i++) low[i] = 0.f;
@@ -226,12 +226,11 @@ void WT1D_FFT::wave_mult(std::complex<float>* low, std::complex<float>* high, in
 }
 
 void WT1D_FFT::wave_cf_mult(to_array<std::complex<float>, true>& Low,
-                            to_array<std::complex<float>, true>& High, int s, int N,
-                            Bool Direct) {
+                            to_array<std::complex<float>, true>& High, int s, int N, Bool Direct) {
   int n = Low.nx();
   if (High.n_elem() < n)
-    fatal_exitf(-1, stdout, "Error: high-pass spectrum of %d values for %d ... \n",
-                High.n_elem(), n);
+    fatal_exitf(-1, stdout, "Error: high-pass spectrum of %d values for %d ... \n", High.n_elem(),
+                n);
   wave_mult(Low.buffer(), High.buffer(), n, s, N, Direct);
 }
 
@@ -283,8 +282,8 @@ void WT1D_FFT::inverse_to_band(std::complex<float>* spectrum, int n, float ratio
   for (int i = 0; i < n; i++) band[i] = spectrum[i].real() / ratio;
 }
 
-void WT1D_FFT::transform_cf(to_array<std::complex<float>, true>& TF,
-                            to_array<float, true>& Trans, int NbrScale) {
+void WT1D_FFT::transform_cf(to_array<std::complex<float>, true>& TF, to_array<float, true>& Trans,
+                            int NbrScale) {
   int N = TF.nx();
   if (!prepare(NbrScale, N)) return;
   std::complex<float>* cf = TF.buffer();
@@ -293,8 +292,7 @@ void WT1D_FFT::transform_cf(to_array<std::complex<float>, true>& TF,
   int last = NbrScale - 1;
 
   if (WaveType == 1) {
-    if (Trans.nx() != N || Trans.ny() != NbrScale || Trans.naxis() != 2)
-      Trans.alloc(N, NbrScale);
+    if (Trans.nx() != N || Trans.ny() != NbrScale || Trans.naxis() != 2) Trans.alloc(N, NbrScale);
     float* trans = Trans.buffer();
     // A ratio of 1 leaves every value as it is.
     for (int s = 0; s < last; s++) {
@@ -368,8 +366,7 @@ void WT1D_FFT::recons_cf(to_array<float, true>& Trans, to_array<std::complex<flo
   }
 }
 
-void WT1D_FFT::recons(to_array<float, true>& Trans, to_array<float, true>& Signal,
-                      int NbrScale) {
+void WT1D_FFT::recons(to_array<float, true>& Trans, to_array<float, true>& Signal, int NbrScale) {
   check_nbr_scale(NbrScale);
   if (WaveType == 1) {
     int N = Trans.nx();

@@ -15,8 +15,8 @@
 #include "numerics/fftn_1d.h"
 
 enum type_wt_filter {
-  WT_PHI = 0,      // scaling function
-  WT_PSI = 1,      // wavelet
+  WT_PHI = 0,  // scaling function
+  WT_PSI = 1,  // wavelet
   WT_H = 2,
   WT_H_TILDE = 3,
   WT_G = 4,

@@ -36,7 +36,8 @@ TEST(Atrous1DWT, SmoothingIsTheSpreadB3KernelUnderEveryBorder) {
       int d = 1 << s;
       auto r = [&](int i) { return filter_test::read(xv, i, rule); };
       for (int i = 0; i < n; i++)
-        EXPECT_NEAR(out(i), (r(i - 2 * d) + 4 * r(i - d) + 6 * r(i) + 4 * r(i + d) + r(i + 2 * d)) / 16,
+        EXPECT_NEAR(out(i),
+                    (r(i - 2 * d) + 4 * r(i - d) + 6 * r(i) + 4 * r(i + d) + r(i + 2 * d)) / 16,
                     1e-6)
             << "rule " << rule << " s " << s << " i " << i;
     }
@@ -78,11 +79,14 @@ TEST(Atrous1DWT, BandNormsAndScaleCountsThatReachAZeroNorm) {
 TEST(Atrous1DWT, UpdateIsAHardThresholdWithAnOptionalSoftOne) {
   ATROUS_1D_WT wt;
   wt.SoftFactor = 0.5f;
-  struct Case { int soft_mode; float coef, sigma, expected; };  // level 4
+  struct Case {
+    int soft_mode;
+    float coef, sigma, expected;
+  };  // level 4
   const Case cases[] = {
-      {0, 3.f, 1.f, 0.f}, {0, -4.f, 1.f, -4.f}, {1, -3.f, 1.f, 0.f},
-      {1, 10.f, 1.f, 9.5f},   // soft level sigma * 0.5 below level / 2
-      {1, 10.f, 10.f, 8.f},   // soft level capped at level / 2
+      {0, 3.f, 1.f, 0.f},   {0, -4.f, 1.f, -4.f},
+      {1, -3.f, 1.f, 0.f},  {1, 10.f, 1.f, 9.5f},  // soft level sigma * 0.5 below level / 2
+      {1, 10.f, 10.f, 8.f},                        // soft level capped at level / 2
   };
   for (const Case& c : cases) {
     wt.SoftMode = c.soft_mode;

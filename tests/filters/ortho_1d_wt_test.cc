@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include "filters/sub_band_filter.h"
-#include "support/tolerance.h"
 #include "support/test_images.h"
+#include "support/tolerance.h"
 #include "wt1d_test_banks.h"
 
 TEST(Ortho1DWT, LayoutPutsTheCoarsestBandFirstForEvenAndOddLengths) {
-  struct Case { int n, scales; std::vector<float> expected; };
+  struct Case {
+    int n, scales;
+    std::vector<float> expected;
+  };
   // With the lazy bank every level keeps the even samples of the previous
   // one, so the bands hold the ramp's values at their decimation steps.
   const Case cases[] = {
@@ -35,11 +38,15 @@ TEST(Ortho1DWT, LayoutPutsTheCoarsestBandFirstForEvenAndOddLengths) {
 }
 
 TEST(Ortho1DWT, ReconstructsWhenEverySplitLevelHasFiveSamples) {
-  struct Case { type_sb_filter set; type_border rule; int n, scales; };
+  struct Case {
+    type_sb_filter set;
+    type_border rule;
+    int n, scales;
+  };
   const Case cases[] = {
-      {F_MALLAT_7_9, I_MIRROR, 17, 4}, {F_MALLAT_7_9, I_MIRROR, 16, 3},
+      {F_MALLAT_7_9, I_MIRROR, 17, 4},  {F_MALLAT_7_9, I_MIRROR, 16, 3},
       {F_MALLAT_7_9, I_MIRROR, 101, 5}, {F_MALLAT_9_7, I_MIRROR, 33, 4},
-      {F_5_3, I_MIRROR, 33, 4},        {F_DAUBE_4, I_PERIOD, 64, 4},
+      {F_5_3, I_MIRROR, 33, 4},         {F_DAUBE_4, I_PERIOD, 64, 4},
       {F_HAAR, I_PERIOD, 64, 6},
   };
   for (const Case& c : cases)

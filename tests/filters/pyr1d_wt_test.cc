@@ -13,7 +13,10 @@
 #include "wt1d_test_banks.h"
 
 TEST(Pyr1DWT, TablesPutTheCoarsestBandFirst) {
-  struct Case { int n, scales, np; std::vector<int> sizes, positions; };
+  struct Case {
+    int n, scales, np;
+    std::vector<int> sizes, positions;
+  };
   const Case cases[] = {
       {10, 3, 18, {10, 5, 3}, {8, 3, 0}},
       {256, 4, 480, {256, 128, 64, 32}, {224, 96, 32, 0}},
@@ -40,8 +43,7 @@ TEST(Pyr1DWT, StepsFollowTheirDefinitions) {
   pyr.smooth_b3spline(in_place, in_place);
   EXPECT_EQ(pixels(in_place), pixels(out));
   for (int i = 0; i < 9; i++)
-    EXPECT_NEAR(out(i), (r(i - 2) + 4 * r(i - 1) + 6 * r(i) + 4 * r(i + 1) + r(i + 2)) / 16.,
-                1e-6);
+    EXPECT_NEAR(out(i), (r(i - 2) + 4 * r(i - 1) + 6 * r(i) + 4 * r(i + 1) + r(i + 2)) / 16., 1e-6);
   pyr.reduc_sample(x, decim);
   for (int i = 0; i < 5; i++) EXPECT_EQ(decim(i), x(2 * i));
   // Odd target: every odd sample lies between two even ones.
@@ -111,11 +113,16 @@ TEST(Filt1dMediane, EveryWindowAgainstASortedCopy) {
       for (int i = 0; i < n; i++) {
         std::vector<float> v;
         for (int k = i - h; k <= i + h; k++) {
-          if (k >= 0 && k < n) v.push_back(x(k));
-          else if (rule == I_ZERO) v.push_back(0.f);
-          else if (rule == I_CONT) v.push_back(x(k < 0 ? 0 : n - 1));
-          else if (rule == I_PERIOD) v.push_back(x((k + n) % n));
-          else v.push_back(x(k < 0 ? -k : 2 * n - k - 2));
+          if (k >= 0 && k < n)
+            v.push_back(x(k));
+          else if (rule == I_ZERO)
+            v.push_back(0.f);
+          else if (rule == I_CONT)
+            v.push_back(x(k < 0 ? 0 : n - 1));
+          else if (rule == I_PERIOD)
+            v.push_back(x((k + n) % n));
+          else
+            v.push_back(x(k < 0 ? -k : 2 * n - k - 2));
         }
         std::sort(v.begin(), v.end());
         EXPECT_EQ(out(i), v[v.size() / 2]) << window << " " << rule << " " << i;

@@ -34,8 +34,7 @@ std::vector<std::complex<double>> centred_dft(const std::vector<double>& x) {
   int n = int(x.size());
   std::vector<std::complex<double>> X(n);
   for (int i = 0; i < n; i++)
-    for (int j = 0; j < n; j++)
-      X[i] += x[j] * std::polar(1., 2 * M_PI * (i - n / 2) * j / n);
+    for (int j = 0; j < n; j++) X[i] += x[j] * std::polar(1., 2 * M_PI * (i - n / 2) * j / n);
   return X;
 }
 // Real part of the inverse of a centred spectrum.
@@ -170,7 +169,8 @@ TEST(WT1DFFT, ConstantSignalGivesZeroDetails) {
     wt.transform(x, trans, 3);
     int details = type == 1 ? 2 * n : wt.pyr_size(0) + wt.pyr_size(1);
     int first = type == 1 ? 0 : wt.pyr_pos(1);
-    for (int k = first; k < first + details; k++) EXPECT_NEAR(trans(k), 0.f, 1e-5) << type << " " << k;
+    for (int k = first; k < first + details; k++)
+      EXPECT_NEAR(trans(k), 0.f, 1e-5) << type << " " << k;
   }
 }
 
