@@ -57,6 +57,11 @@ void ATROUS_1D_WT::b3spline_filtering(to_array<float, true>& In, to_array<float,
                                       int s) {
   if (s < 0 || s > 29)
     fatal_exitf(-1, stdout, "Error: bad scale %d in the a trous smoothing ... \n", s);
+  if (&In == &Out) {
+    work_ = In;
+    b3spline_filtering(work_, Out, s);
+    return;
+  }
   int n = In.nx();
   if (Out.nx() != n || Out.naxis() != 1) Out.reform(n);
   b3_smooth_1d(In.buffer(), Out.buffer(), n, POW2(s), Border, B3Order::CentreFirst);

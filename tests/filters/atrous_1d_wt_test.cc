@@ -33,6 +33,9 @@ TEST(Atrous1DWT, SmoothingIsTheSpreadB3KernelUnderEveryBorder) {
       wt.Border = rule;
       wt.b3spline_filtering(x, out, s);
       ASSERT_EQ(out.nx(), n);
+      to_array<float, true> in_place(x);
+      wt.b3spline_filtering(in_place, in_place, s);
+      EXPECT_EQ(pixels(in_place), pixels(out));
       int d = 1 << s;
       auto r = [&](int i) { return filter_test::read(xv, i, rule); };
       for (int i = 0; i < n; i++)
