@@ -47,17 +47,22 @@ long long scale_step(int s) {
   return 1LL << std::min(s, 40);
 }
 
-// The n central values from n/4 on, moved to the front of data.
+// The (n+1)/2 central values, moved to the front of data. The cut keeps the
+// zero frequency (index n/2) at the centre of the cut (index m/2): from n/4
+// on, except for n = 2 mod 4, where starting at n/4 would move the zero
+// frequency one place and the coarser scales could not be inverted.
 int under_sample(std::complex<float>* data, int n) {
   int m = (n + 1) / 2;
-  std::copy(data + n / 4, data + n / 4 + m, data);
+  int offset = n / 2 - m / 2;
+  std::copy(data + offset, data + offset + m, data);
   return m;
 }
 
-// The n values of data centred in m values (m/4 on), zeros around; data
-// holds at least m values.
+// The n values of data centred in m values, zeros around, the inverse of
+// the cut above (from m/4 on but for m = 2 mod 4); data holds at least m
+// values.
 void over_sample(std::complex<float>* data, int n, int m) {
-  int offset = m / 4;
+  int offset = m / 2 - n / 2;
   std::copy_backward(data, data + n, data + offset + n);
   std::fill(data, data + offset, std::complex<float>());
   std::fill(data + offset + n, data + m, std::complex<float>());

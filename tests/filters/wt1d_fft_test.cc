@@ -104,6 +104,14 @@ TEST(WT1DFFT, SpectrumCutsKeepAndCentreTheMiddle) {
   wt.over_sampling_2(c, True);  // 7 values, the data at 1 to 4
   std::vector<std::complex<float>> expected = {0.f, 2.f, 3.f, 4.f, 5.f, 0.f, 0.f};
   EXPECT_EQ(pixels(c), expected);
+  // Six values: the zero frequency (index 3) stays at the centre of the cut,
+  // where starting at 6/4 would have moved it.
+  to_array<std::complex<float>, true> six(6);
+  for (int i = 0; i < 6; i++) six(i) = float(i);
+  wt.under_sampling_2(six);
+  EXPECT_EQ(pixels(six), std::vector<std::complex<float>>({2.f, 3.f, 4.f}));
+  wt.over_sampling_2(six, False);
+  EXPECT_EQ(pixels(six), std::vector<std::complex<float>>({0.f, 0.f, 2.f, 3.f, 4.f, 0.f}));
 }
 
 TEST(WT1DFFT, FirstBandsAgainstABruteForceDft) {
@@ -144,9 +152,10 @@ TEST(WT1DFFT, UndecimatedColumnsSumToTheSignal) {
   }
 }
 
-TEST(WT1DFFT, PyramidsReconstructForPowersOfTwo) {
+TEST(WT1DFFT, PyramidsReconstructForEveryLength) {
+  // 100 and 37 pass through levels of 50 and 10 samples (2 mod 4).
   for (int type : {2, 3})
-    for (auto [n, scales] : {std::pair{256, 4}, {64, 6}, {16, 2}}) {
+    for (auto [n, scales] : {std::pair{256, 4}, {64, 6}, {16, 2}, {100, 4}, {37, 4}, {255, 5}}) {
       WT1D_FFT wt(type, scales, n);
       // The object keeps its tables and buffers from one signal to the next.
       for (unsigned seed : {15, 16}) {
