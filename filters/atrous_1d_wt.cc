@@ -16,9 +16,9 @@ namespace {
 
 // Noise level of band s for unit noise, plain and modified transforms; the
 // last entry is 0, so no transform may reach it with a detail band.
-constexpr double TN[10] = {0.721618, 0.286209, 0.178281, 0.12101,  0.083104,
+constexpr double TN[10] = {0.721618,  0.286209,  0.178281,  0.12101,   0.083104,
                            0.0588543, 0.0446171, 0.0289142, 0.0177307, 0.0};
-constexpr double TN_Modified[10] = {0.721618, 0.286209, 0.178281, 0.12101,  0.083104,
+constexpr double TN_Modified[10] = {0.721618,  0.286209,  0.178281,  0.12101,   0.083104,
                                     0.0588543, 0.0446171, 0.0289142, 0.0177307, 0.0};
 
 // The detail bands 0 .. NbrScale-2 must all have a non-zero norm.
@@ -57,6 +57,11 @@ void ATROUS_1D_WT::b3spline_filtering(to_array<float, true>& In, to_array<float,
                                       int s) {
   if (s < 0 || s > 29)
     fatal_exitf(-1, stdout, "Error: bad scale %d in the a trous smoothing ... \n", s);
+  if (&In == &Out) {
+    work_ = In;
+    b3spline_filtering(work_, Out, s);
+    return;
+  }
   int n = In.nx();
   if (Out.nx() != n || Out.naxis() != 1) Out.reform(n);
   b3_smooth_1d(In.buffer(), Out.buffer(), n, POW2(s), Border, B3Order::CentreFirst);
@@ -77,8 +82,7 @@ void ATROUS_1D_WT::check_bands(to_array<float, true>* Bands) const {
 void ATROUS_1D_WT::transform(to_array<float, true>& Signal, to_array<float, true>* Bands) {
   check_bands(Bands);
   if (Signal.nx() != Np)
-    fatal_exitf(-1, stdout, "Error: signal of %d samples for bands of %d ... \n", Signal.nx(),
-                Np);
+    fatal_exitf(-1, stdout, "Error: signal of %d samples for bands of %d ... \n", Signal.nx(), Np);
   std::copy(Signal.buffer(), Signal.buffer() + Np, Bands[0].buffer());
   for (int b = 0; b < NbrScale - 1; b++) {
     b3spline_filtering(Bands[b], Bands[b + 1], b);
@@ -127,6 +131,7 @@ void ATROUS_1D_WT::Threshold(to_array<float, true>* Bands, float NSigma, int Ite
 
 float ATROUS_1D_WT::getAbsMaxTransf(to_array<float, true>* Bands) {
   check_bands(Bands);
-  return abs_max_level(Bands, [this](int b) { return norm_band(b); }, "Lambda atrou",
-                       "Atrou proj - Max abs level : ");
+  return abs_max_level(
+      Bands, [this](int b) { return norm_band(b); }, "Lambda atrou",
+      "Atrou proj - Max abs level : ");
 }

@@ -23,7 +23,7 @@ class ATROUS_1D_WT : public BandSetOps<ATROUS_1D_WT> {
   int FirstScale = 0;  // finest bands not used (set by KillScaleNotUsed)
   Bool Verbose = False;
   Bool Debug = False;
-  float Noise = 1.f;   // noise standard deviation of the signal
+  float Noise = 1.f;  // noise standard deviation of the signal
   int SoftMode = 0;
   float SoftFactor = 0.5f;
 

@@ -9,12 +9,12 @@
 #include "array/to_array.h"
 
 struct BandThreshold {
-  float Level;          // hard threshold
-  float Sigma;          // noise level of the band
-  int SoftMode;         // 1: a soft threshold follows the hard one
-  float SoftFactor;     // soft level in units of Sigma, at most Level/2
-  Bool KillIsolated;    // zero a coefficient whose two neighbours are off the support
-  Bool PositiveOnly;    // zero negative results
+  float Level;        // hard threshold
+  float Sigma;        // noise level of the band
+  int SoftMode;       // 1: a soft threshold follows the hard one
+  float SoftFactor;   // soft level in units of Sigma, at most Level/2
+  Bool KillIsolated;  // zero a coefficient whose two neighbours are off the support
+  Bool PositiveOnly;  // zero negative results
 
   float update(float coef) const;
   Bool is_on_support(float coef) const { return update(coef) != 0.f ? True : False; }

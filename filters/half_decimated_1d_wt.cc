@@ -47,8 +47,8 @@ void check_bands(to_array<float, true>* Bands, const std::vector<int>& lengths) 
   if (Bands == nullptr) fatal_exit("Error: the bands are not allocated ... \n", -1);
   for (size_t b = 0; b < lengths.size(); b++)
     if (Bands[b].nx() != lengths[b])
-      fatal_exitf(-1, stdout, "Error: band %d holds %d samples, %d are expected ... \n",
-                  int(b) + 1, Bands[b].nx(), lengths[b]);
+      fatal_exitf(-1, stdout, "Error: band %d holds %d samples, %d are expected ... \n", int(b) + 1,
+                  Bands[b].nx(), lengths[b]);
 }
 
 void set_length(to_array<float, true>& a, int n) {
@@ -72,8 +72,7 @@ int HALF_DECIMATED_1D_WT::alloc(to_array<float, true>*& Bands, int N, int nbr_sc
   return alloc(Bands, N, nbr_scale, tab_dec);
 }
 
-int HALF_DECIMATED_1D_WT::alloc(to_array<float, true>*& Bands, int N, int nbr_scale,
-                                Bool* TabDec) {
+int HALF_DECIMATED_1D_WT::alloc(to_array<float, true>*& Bands, int N, int nbr_scale, Bool* TabDec) {
   check_nbr_scale(nbr_scale);
   FirstScale = 0;
   std::vector<int> lengths = band_lengths(N, nbr_scale, TabDec);
@@ -85,8 +84,7 @@ void HALF_DECIMATED_1D_WT::free(to_array<float, true>* Bands, int nbr_scale) {
   if (nbr_scale != 0 && Bands != nullptr) delete[] Bands;
 }
 
-void HALF_DECIMATED_1D_WT::transform(to_array<float, true>& Signal,
-                                     to_array<float, true>* Bands) {
+void HALF_DECIMATED_1D_WT::transform(to_array<float, true>& Signal, to_array<float, true>* Bands) {
   check_nbr_scale(NbrScale);
   Bool* tab_dec = nullptr;
   set_tabdec(NbrUndec, tab_dec, NbrScale);
@@ -102,8 +100,8 @@ void HALF_DECIMATED_1D_WT::recons(to_array<float, true>* Bands, to_array<float, 
   recons(Bands, Signal, tab_dec);
 }
 
-void HALF_DECIMATED_1D_WT::transform(to_array<float, true>& Signal,
-                                     to_array<float, true>* Bands, Bool* TabDec) {
+void HALF_DECIMATED_1D_WT::transform(to_array<float, true>& Signal, to_array<float, true>* Bands,
+                                     Bool* TabDec) {
   check_nbr_scale(NbrScale);
   int N = Signal.nx();
   check_bands(Bands, band_lengths(N, NbrScale, TabDec));
@@ -145,7 +143,8 @@ void HALF_DECIMATED_1D_WT::recons(to_array<float, true>* Bands, to_array<float, 
   int step = 1;
   scale_length[0] = N;
   for (int b = 0; b < NbrScale - 1; b++) {
-    if (b > 0) scale_length[b] = TabDec[b - 1] ? (scale_length[b - 1] + 1) / 2 : scale_length[b - 1];
+    if (b > 0)
+      scale_length[b] = TabDec[b - 1] ? (scale_length[b - 1] + 1) / 2 : scale_length[b - 1];
     if (!TabDec[b]) step *= 2;
   }
   to_array<float, true> aux(Bands[NbrScale - 1]), buff;
@@ -178,6 +177,6 @@ void HALF_DECIMATED_1D_WT::threshold(to_array<float, true>* Bands, float NSigma,
 }
 
 float HALF_DECIMATED_1D_WT::getAbsMaxTransf(to_array<float, true>* Bands) {
-  return abs_max_level(Bands, [](int) { return 1.f; }, "Lambda HDWT",
-                       "Lambda  Half Decimated: ");
+  return abs_max_level(
+      Bands, [](int) { return 1.f; }, "Lambda HDWT", "Lambda  Half Decimated: ");
 }

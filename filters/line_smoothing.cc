@@ -32,8 +32,9 @@ void smooth(const float* in, float* out, int n, int d, type_border border) {
 
 }  // namespace
 
-void b3_smooth_1d(const float* in, float* out, int n, int d, type_border border,
-                  B3Order order) {
-  if (order == B3Order::CentreFirst) smooth<B3Order::CentreFirst>(in, out, n, d, border);
-  else smooth<B3Order::OuterFirst>(in, out, n, d, border);
+void b3_smooth_1d(const float* in, float* out, int n, int d, type_border border, B3Order order) {
+  if (order == B3Order::CentreFirst)
+    smooth<B3Order::CentreFirst>(in, out, n, d, border);
+  else
+    smooth<B3Order::OuterFirst>(in, out, n, d, border);
 }

@@ -14,5 +14,4 @@ enum class B3Order { CentreFirst, OuterFirst };
 // out[i] = kernel 1/16, 1/4, 3/8, 1/4, 1/16 over x(i - 2d) ... x(i + 2d), each
 // pair summed in single precision and weighted in double, stored as float.
 // Samples outside [0, n) are read by the border rule. in and out must differ.
-void b3_smooth_1d(const float* in, float* out, int n, int d, type_border border,
-                  B3Order order);
+void b3_smooth_1d(const float* in, float* out, int n, int d, type_border border, B3Order order);

@@ -16,8 +16,8 @@ void set_length(to_array<float, true>& a, int n) {
 
 }  // namespace
 
-void mallat_1d_transform(to_array<float, true>& Signal, to_array<float, true>& Trans,
-                         int NbrScale, SubBand1D& SB) {
+void mallat_1d_transform(to_array<float, true>& Signal, to_array<float, true>& Trans, int NbrScale,
+                         SubBand1D& SB) {
   int N = Signal.nx();
   set_length(Trans, N);
   std::vector<float> x(Signal.buffer(), Signal.buffer() + N);

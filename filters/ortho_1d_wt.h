@@ -10,8 +10,8 @@
 
 // Trans (re-sized to N values when it holds another count) receives the
 // decimated transform of the N samples of Signal; one scale is the signal.
-void mallat_1d_transform(to_array<float, true>& Signal, to_array<float, true>& Trans,
-                         int NbrScale, SubBand1D& SB);
+void mallat_1d_transform(to_array<float, true>& Signal, to_array<float, true>& Trans, int NbrScale,
+                         SubBand1D& SB);
 // The inverse into Signal (re-sized to the N values of Trans when needed).
 void mallat_1d_reconstruct(to_array<float, true>& Trans, to_array<float, true>& Signal,
                            int NbrScale, SubBand1D& SB);

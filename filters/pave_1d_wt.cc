@@ -14,8 +14,8 @@ namespace {
 
 // Noise level of the detail band of scale s for unit noise; the last value
 // holds for every further scale.
-constexpr float kPaveBandNoise[] = {0.72349f, 0.28545f, 0.177948f, 0.122223f, 0.0858113f,
-                                    0.0605703f, 0.0428107f, 0.023f, 0.017f};
+constexpr float kPaveBandNoise[] = {0.72349f,   0.28545f,   0.177948f, 0.122223f, 0.0858113f,
+                                    0.0605703f, 0.0428107f, 0.023f,    0.017f};
 constexpr int kPaveBandNoiseCount = sizeof(kPaveBandNoise) / sizeof(kPaveBandNoise[0]);
 
 // A tap distance of 2^30 already lies beyond any signal; more would overflow.
@@ -48,8 +48,7 @@ void PAVE_1D_WT::transform(to_array<float, true>& Signal, to_array<float, true>&
   std::copy(x.begin(), x.end(), trans + size_t(NbrScale - 1) * N);
 }
 
-void PAVE_1D_WT::recons(to_array<float, true>& Trans, to_array<float, true>& Signal,
-                        int NbrScale) {
+void PAVE_1D_WT::recons(to_array<float, true>& Trans, to_array<float, true>& Signal, int NbrScale) {
   check_nbr_scale(NbrScale);
   int N = Trans.nx();
   if (Trans.n_elem() < N * (long long)NbrScale)
@@ -57,8 +56,8 @@ void PAVE_1D_WT::recons(to_array<float, true>& Trans, to_array<float, true>& Sig
                 Trans.n_elem(), NbrScale, N);
   if (Signal.n_elem() != N) Signal.alloc(N);
   const float* trans = Trans.buffer();
-  std::vector<float> low(trans + size_t(NbrScale - 1) * N, trans + size_t(NbrScale) * N),
-      high(N), out(N);
+  std::vector<float> low(trans + size_t(NbrScale - 1) * N, trans + size_t(NbrScale) * N), high(N),
+      out(N);
   for (int s = NbrScale - 2; s >= 0; s--) {
     std::copy(trans + size_t(s) * N, trans + size_t(s + 1) * N, high.begin());
     SB1D.recons(N, low.data(), high.data(), out.data(), POW2(s));

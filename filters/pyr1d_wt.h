@@ -54,14 +54,18 @@ class PYR1D_WT {
   void extand_sample(to_array<float, true>& In, to_array<float, true>& Out);
 
  private:
-  // Smooths ScaleSignal (size samples) into Smooth by SmoothType.
-  void smooth_scale();
+  // Smooths the first n samples of ScaleSignal into Smooth by SmoothType.
+  void smooth_scale(int n);
+  void smooth_in_place(float* data, int n);
+  void decimate(const float* in, float* out, int n) const;
+  // Interpolation of (n+1)/2 samples to n.
+  void interpolate(const float* in, float* out, int n) const;
 };
 
 // Out[i] = median of the 2 (Window/2) + 1 samples around In[i], read with
 // Border over the first N samples of In; Out gets N samples when shorter.
-void filt1d_mediane(const to_array<float, true>& In, to_array<float, true>& Out, int N,
-                    int Window, type_border Border);
+void filt1d_mediane(const to_array<float, true>& In, to_array<float, true>& Out, int N, int Window,
+                    type_border Border);
 
 // Ascending sort of N floats in place by exchange of neighbours.
 void tri_1d(float* Tab, int N);

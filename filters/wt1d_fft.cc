@@ -47,17 +47,22 @@ long long scale_step(int s) {
   return 1LL << std::min(s, 40);
 }
 
-// The n central values from n/4 on, moved to the front of data.
+// The (n+1)/2 central values, moved to the front of data. The cut keeps the
+// zero frequency (index n/2) at the centre of the cut (index m/2): from n/4
+// on, except for n = 2 mod 4, where starting at n/4 would move the zero
+// frequency one place and the coarser scales could not be inverted.
 int under_sample(std::complex<float>* data, int n) {
   int m = (n + 1) / 2;
-  std::copy(data + n / 4, data + n / 4 + m, data);
+  int offset = n / 2 - m / 2;
+  std::copy(data + offset, data + offset + m, data);
   return m;
 }
 
-// The n values of data centred in m values (m/4 on), zeros around; data
-// holds at least m values.
+// The n values of data centred in m values, zeros around, the inverse of
+// the cut above (from m/4 on but for m = 2 mod 4); data holds at least m
+// values.
 void over_sample(std::complex<float>* data, int n, int m) {
-  int offset = m / 4;
+  int offset = m / 2 - n / 2;
   std::copy_backward(data, data + n, data + offset + n);
   std::fill(data, data + offset, std::complex<float>());
   std::fill(data + offset + n, data + m, std::complex<float>());
@@ -72,11 +77,11 @@ WT1D_FFT::WT1D_FFT(int wave_type, int NbrScale, int N) {
   Np = pyr_tab_pos(NbrScale, N);
 }
 
-int WT1D_FFT::pyr_tab_pos(int NbrScale, int N) { return ::pyr_tab_pos(TabPos, TabSize, NbrScale, N); }
-
-Bool WT1D_FFT::known_wave_type() const {
-  return (WaveType >= 1 && WaveType <= 3) ? True : False;
+int WT1D_FFT::pyr_tab_pos(int NbrScale, int N) {
+  return ::pyr_tab_pos(TabPos, TabSize, NbrScale, N);
 }
+
+Bool WT1D_FFT::known_wave_type() const { return (WaveType >= 1 && WaveType <= 3) ? True : False; }
 
 void WT1D_FFT::check_nbr_scale(int NbrScale) const {
   if (NbrScale < 1) fatal_exitf(-1, stdout, "Error: bad number of scales: %d ... \n", NbrScale);
@@ -212,8 +217,8 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
   return f;
 }
 
-void WT1D_FFT::wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s,
-                         int N, Bool Direct) {
+void WT1D_FFT::wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s, int N,
+                         Bool Direct) {
   const ScaleFilters& f = scale_filters(s, n, N);
   for (int i = 0; i < f.first; i++) low[i] = 0.f;
   for (int i = f.last; i < n; i++) low[i] = 0.f;
@@ -226,12 +231,11 @@ void WT1D_FFT::wave_mult(std::complex<float>* low, std::complex<float>* high, in
 }
 
 void WT1D_FFT::wave_cf_mult(to_array<std::complex<float>, true>& Low,
-                            to_array<std::complex<float>, true>& High, int s, int N,
-                            Bool Direct) {
+                            to_array<std::complex<float>, true>& High, int s, int N, Bool Direct) {
   int n = Low.nx();
   if (High.n_elem() < n)
-    fatal_exitf(-1, stdout, "Error: high-pass spectrum of %d values for %d ... \n",
-                High.n_elem(), n);
+    fatal_exitf(-1, stdout, "Error: high-pass spectrum of %d values for %d ... \n", High.n_elem(),
+                n);
   wave_mult(Low.buffer(), High.buffer(), n, s, N, Direct);
 }
 
@@ -283,8 +287,8 @@ void WT1D_FFT::inverse_to_band(std::complex<float>* spectrum, int n, float ratio
   for (int i = 0; i < n; i++) band[i] = spectrum[i].real() / ratio;
 }
 
-void WT1D_FFT::transform_cf(to_array<std::complex<float>, true>& TF,
-                            to_array<float, true>& Trans, int NbrScale) {
+void WT1D_FFT::transform_cf(to_array<std::complex<float>, true>& TF, to_array<float, true>& Trans,
+                            int NbrScale) {
   int N = TF.nx();
   if (!prepare(NbrScale, N)) return;
   std::complex<float>* cf = TF.buffer();
@@ -293,8 +297,7 @@ void WT1D_FFT::transform_cf(to_array<std::complex<float>, true>& TF,
   int last = NbrScale - 1;
 
   if (WaveType == 1) {
-    if (Trans.nx() != N || Trans.ny() != NbrScale || Trans.naxis() != 2)
-      Trans.alloc(N, NbrScale);
+    if (Trans.nx() != N || Trans.ny() != NbrScale || Trans.naxis() != 2) Trans.alloc(N, NbrScale);
     float* trans = Trans.buffer();
     // A ratio of 1 leaves every value as it is.
     for (int s = 0; s < last; s++) {
@@ -368,8 +371,7 @@ void WT1D_FFT::recons_cf(to_array<float, true>& Trans, to_array<std::complex<flo
   }
 }
 
-void WT1D_FFT::recons(to_array<float, true>& Trans, to_array<float, true>& Signal,
-                      int NbrScale) {
+void WT1D_FFT::recons(to_array<float, true>& Trans, to_array<float, true>& Signal, int NbrScale) {
   check_nbr_scale(NbrScale);
   if (WaveType == 1) {
     int N = Trans.nx();

@@ -15,8 +15,8 @@
 #include "numerics/fftn_1d.h"
 
 enum type_wt_filter {
-  WT_PHI = 0,      // scaling function
-  WT_PSI = 1,      // wavelet
+  WT_PHI = 0,  // scaling function
+  WT_PSI = 1,  // wavelet
   WT_H = 2,
   WT_H_TILDE = 3,
   WT_G = 4,
@@ -53,9 +53,10 @@ class WT1D_FFT : public FFTN_1D {
   void recons_cf(to_array<float, true>& Trans, to_array<std::complex<float>, true>& TF,
                  int NbrScale);
 
-  // Keeps the (n+1)/2 central values, from n/4 on.
+  // Keeps the (n+1)/2 central values, the zero frequency staying centred.
   void under_sampling_2(to_array<std::complex<float>, true>& C);
-  // Centres the n values in 2n (or 2n - 1 when Odd) values, zeros around.
+  // Centres the n values in 2n (or 2n - 1 when Odd) values, zeros around:
+  // the inverse of the cut.
   void over_sampling_2(to_array<std::complex<float>, true>& C, Bool Odd);
   // Filters a spectrum in place at scale s (High a copy of Low on entry).
   void wave_cf_mult(to_array<std::complex<float>, true>& Low,

@@ -15,7 +15,10 @@
 TEST(HalfDecimated1DWT, DecimationTableAndBandSizes) {
   SubBandFilter bank(F_HAAR, NORM_L2);
   HALF_DECIMATED_1D_WT wt(bank);
-  struct Case { int undec; std::vector<Bool> expected; };
+  struct Case {
+    int undec;
+    std::vector<Bool> expected;
+  };
   const Case cases[] = {{2, {False, False, True, True, True}},
                         {-1, {False, False, False, False, False}},
                         {7, {False, False, False, False, False}},
@@ -36,11 +39,19 @@ TEST(HalfDecimated1DWT, DecimationTableAndBandSizes) {
 }
 
 TEST(HalfDecimated1DWT, ReconstructsOverEveryBankWithItsOwnSynthesis) {
-  struct Case { type_sb_filter set; sb_type_norm norm; int n, scales, undec; type_border rule; };
+  struct Case {
+    type_sb_filter set;
+    sb_type_norm norm;
+    int n, scales, undec;
+    type_border rule;
+  };
   const Case cases[] = {
-      {F_HAAR, NORM_L2, 64, 5, 2, I_PERIOD},       {F_MALLAT_7_9, NORM_L2, 64, 5, 2, I_PERIOD},
-      {F_MALLAT_9_7, NORM_L1, 96, 4, 1, I_PERIOD}, {F_DAUBE_4, NORM_L2, 64, 4, 3, I_PERIOD},
-      {F_MALLAT_7_9, NORM_L1, 64, 4, 0, I_PERIOD}, {F_MALLAT_7_9, NORM_L2, 40, 4, -1, I_PERIOD},
+      {F_HAAR, NORM_L2, 64, 5, 2, I_PERIOD},
+      {F_MALLAT_7_9, NORM_L2, 64, 5, 2, I_PERIOD},
+      {F_MALLAT_9_7, NORM_L1, 96, 4, 1, I_PERIOD},
+      {F_DAUBE_4, NORM_L2, 64, 4, 3, I_PERIOD},
+      {F_MALLAT_7_9, NORM_L1, 64, 4, 0, I_PERIOD},
+      {F_MALLAT_7_9, NORM_L2, 40, 4, -1, I_PERIOD},
       // Odd decimated levels of 37, 19 and 10 samples.
       {F_MALLAT_7_9, NORM_L2, 37, 4, 0, I_MIRROR},
   };

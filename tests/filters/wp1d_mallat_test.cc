@@ -9,7 +9,10 @@
 #include "wt1d_test_banks.h"
 
 TEST(WaveletPackets1D, EachLevelSplitsBothHalvesAgain) {
-  struct Case { int n, levels; std::vector<float> expected; };
+  struct Case {
+    int n, levels;
+    std::vector<float> expected;
+  };
   const Case cases[] = {
       {8, 0, {0, 2, 4, 6, 1, 3, 5, 7}},
       {8, 1, {0, 2, 4, 6, 1, 3, 5, 7}},

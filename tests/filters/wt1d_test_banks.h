@@ -14,10 +14,12 @@ struct LazyBank : SubBand1D {
   using SubBand1D::recons;
   using SubBand1D::transform;
   void transform(int N, float* Signal, float* Low, float* High) override {
-    for (int i = 0; i < N; i++) (i % 2 == 0 ? Low : High)[i / 2] = Signal[i];
+    for (int i = 0; i < N; i += 2) Low[i / 2] = Signal[i];
+    for (int i = 1; i < N; i += 2) High[i / 2] = Signal[i];
   }
   void recons(int N, float* Low, float* High, float* Signal) override {
-    for (int i = 0; i < N; i++) Signal[i] = (i % 2 == 0 ? Low : High)[i / 2];
+    for (int i = 0; i < N; i += 2) Signal[i] = Low[i / 2];
+    for (int i = 1; i < N; i += 2) Signal[i] = High[i / 2];
   }
 };
 
