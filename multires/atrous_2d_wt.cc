@@ -14,6 +14,7 @@
 #include <string>
 
 #include "array/border_index.h"
+#include "array/cpu_dispatch.h"
 
 namespace {
 
@@ -54,26 +55,8 @@ void shape_image(to_array<float, false>& ima, int nl, int nc) {
   ima.alloc(nl, nc, name.c_str());
 }
 
-// The row loops below are compiled twice, for the base instruction set and
-// for AVX2 where the processor has it: the same operations on wider
-// registers, without fused multiply-adds, so the results are the same bits.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define QZ_ATROUS_AVX2 1
-#define QZ_TARGET_AVX2 __attribute__((target("avx2")))
-#else
-#define QZ_ATROUS_AVX2 0
-#define QZ_TARGET_AVX2
-#endif
-#define QZ_ALWAYS_INLINE inline __attribute__((always_inline))
-
-bool use_avx2() {
-#if QZ_ATROUS_AVX2
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2;
-#else
-  return false;
-#endif
-}
+// The row loops below are compiled for the base instruction set and for
+// AVX2 (see cpu_dispatch.h): the same bits either way.
 
 // Pass along one line of nc samples with holes of d: the columns whose four
 // neighbours lie inside the line read them directly, the others through the
@@ -105,7 +88,7 @@ QZ_TARGET_AVX2 void smooth_line_avx2(const float* in, float* out, int nc, int d,
 }
 
 void smooth_line(const float* in, float* out, int nc, int d, type_border border) {
-  if (use_avx2()) smooth_line_avx2(in, out, nc, d, border);
+  if (cpu_has_avx2()) smooth_line_avx2(in, out, nc, d, border);
   else smooth_line_base(in, out, nc, d, border);
 }
 
@@ -141,7 +124,7 @@ using ColumnRowKernel = void (*)(const float* const[5], int, float*, const float
 
 template <bool kStore, bool kAdd, bool kDiff>
 ColumnRowKernel column_row_for_isa() {
-  return use_avx2() ? column_row_avx2<kStore, kAdd, kDiff> : column_row_base<kStore, kAdd, kDiff>;
+  return cpu_has_avx2() ? column_row_avx2<kStore, kAdd, kDiff> : column_row_base<kStore, kAdd, kDiff>;
 }
 
 ColumnRowKernel column_row_kernel(bool store, bool add, bool diff) {
