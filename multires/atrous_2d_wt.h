@@ -51,13 +51,15 @@ class ATROUS_2D_WT {
   float norm_band(int s) const;
 
  private:
-  // Lines along the column pass of one thread: the line-pass results of the
-  // last rows met, in a ring indexed by row, and five rows for the edge rows
-  // whose neighbours (through a periodic border) lie too far apart for it.
+  // Work storage of one thread: the line-pass results of the last rows met,
+  // in a ring indexed by row; five rows for the edge rows whose neighbours
+  // (through a periodic border) lie too far apart for the ring; the samples
+  // around the ends of a line with the border rule applied.
   struct LineCache {
     std::vector<float> ring;
     std::vector<int> ring_row;  // image row held by each ring slot, -1 if none
     std::vector<float> edge_rows;
+    std::vector<float> edge_pad;
   };
 
   // Out = H_s(In) [+ Addend] and Diff = Minuend - H_s(In), over nl x nc
