@@ -69,7 +69,8 @@ class ATROUS_2D_WT {
               const float* Minuend, float* Diff);
 
   // Work storage kept between calls: the transform smooths every band of
-  // every iteration, so it must not allocate per call.
+  // every iteration, so it must not allocate per call. The threads of one
+  // call share it, so an object serves one call at a time.
   to_array<float, false> LinePass;  // line pass of the whole image, for wide holes
   to_array<float, false> WorkIma;   // smoothings of the transform and reconstructions
   to_array<float, false> WorkIma2;  // second smoothing buffer of the transform
