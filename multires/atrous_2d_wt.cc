@@ -14,6 +14,7 @@
 #include <string>
 
 #include "array/border_index.h"
+#include "array/cpu_dispatch.h"
 
 namespace {
 
@@ -54,59 +55,54 @@ void shape_image(to_array<float, false>& ima, int nl, int nc) {
   ima.alloc(nl, nc, name.c_str());
 }
 
-// The row loops below are compiled twice, for the base instruction set and
-// for AVX2 where the processor has it: the same operations on wider
-// registers, without fused multiply-adds, so the results are the same bits.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define QZ_ATROUS_AVX2 1
-#define QZ_TARGET_AVX2 __attribute__((target("avx2")))
-#else
-#define QZ_ATROUS_AVX2 0
-#define QZ_TARGET_AVX2
-#endif
-#define QZ_ALWAYS_INLINE inline __attribute__((always_inline))
-
-bool use_avx2() {
-#if QZ_ATROUS_AVX2
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2;
-#else
-  return false;
-#endif
-}
+// The row loops below are compiled for the base instruction set and for
+// AVX2 (see cpu_dispatch.h): the same bits either way.
 
 // Pass along one line of nc samples with holes of d: the columns whose four
-// neighbours lie inside the line read them directly, the others through the
-// border rule.
+// neighbours lie inside the line read them directly. The others take their
+// samples, border rule applied, from pad (6d floats) when the holes are
+// narrower than the line, else through the rule one by one.
 QZ_ALWAYS_INLINE void smooth_line_body(const float* in, float* out, int nc, int d,
-                                       type_border border) {
+                                       type_border border, float* pad) {
   auto sample = [&](int j) {
     const int k = border_index(j, nc, border);
     return k < 0 ? 0.f : in[k];
   };
-  auto edge = [&](int j) {
-    return b3_tap(in[j], sample(j - d), sample(j + d), sample(j - 2 * d), sample(j + 2 * d));
+  if (2 * int64_t{d} >= nc) {
+    for (int j = 0; j < nc; j++)
+      out[j] = b3_tap(in[j], sample(j - d), sample(j + d), sample(j - 2 * d), sample(j + 2 * d));
+    return;
+  }
+  const int first = 2 * d, last = std::max(first, nc - 2 * d);
+  // Samples from 2d before an edge stretch to 2d after it, then the taps.
+  auto edge_stretch = [&](int from, int to) {
+    const int count = to - from + 4 * d;
+    for (int t = 0; t < count; t++) pad[t] = sample(from - 2 * d + t);
+#pragma omp simd
+    for (int j = from; j < to; j++) {
+      const float* c = pad + (j - from) + 2 * d;
+      out[j] = b3_tap(c[0], c[-d], c[d], c[-2 * d], c[2 * d]);
+    }
   };
-  const int first = static_cast<int>(std::min<int64_t>(2 * int64_t{d}, nc));
-  const int last = static_cast<int>(std::max<int64_t>(first, nc - 2 * int64_t{d}));
-  for (int j = 0; j < first; j++) out[j] = edge(j);
+  edge_stretch(0, std::min(first, nc));
 #pragma omp simd
   for (int j = first; j < last; j++)
     out[j] = b3_tap(in[j], in[j - d], in[j + d], in[j - 2 * d], in[j + 2 * d]);
-  for (int j = last; j < nc; j++) out[j] = edge(j);
+  if (last < nc) edge_stretch(last, nc);
 }
 
-void smooth_line_base(const float* in, float* out, int nc, int d, type_border border) {
-  smooth_line_body(in, out, nc, d, border);
+void smooth_line_base(const float* in, float* out, int nc, int d, type_border border,
+                      float* pad) {
+  smooth_line_body(in, out, nc, d, border, pad);
 }
 QZ_TARGET_AVX2 void smooth_line_avx2(const float* in, float* out, int nc, int d,
-                                     type_border border) {
-  smooth_line_body(in, out, nc, d, border);
+                                     type_border border, float* pad) {
+  smooth_line_body(in, out, nc, d, border, pad);
 }
 
-void smooth_line(const float* in, float* out, int nc, int d, type_border border) {
-  if (use_avx2()) smooth_line_avx2(in, out, nc, d, border);
-  else smooth_line_base(in, out, nc, d, border);
+void smooth_line(const float* in, float* out, int nc, int d, type_border border, float* pad) {
+  if (cpu_has_avx2()) smooth_line_avx2(in, out, nc, d, border, pad);
+  else smooth_line_base(in, out, nc, d, border, pad);
 }
 
 // Pass along the columns for one output row from the five line-pass rows at
@@ -141,7 +137,7 @@ using ColumnRowKernel = void (*)(const float* const[5], int, float*, const float
 
 template <bool kStore, bool kAdd, bool kDiff>
 ColumnRowKernel column_row_for_isa() {
-  return use_avx2() ? column_row_avx2<kStore, kAdd, kDiff> : column_row_base<kStore, kAdd, kDiff>;
+  return cpu_has_avx2() ? column_row_avx2<kStore, kAdd, kDiff> : column_row_base<kStore, kAdd, kDiff>;
 }
 
 ColumnRowKernel column_row_kernel(bool store, bool add, bool diff) {
@@ -198,16 +194,20 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
   const int threads = thread_count(static_cast<int64_t>(nl) * nc);
   const int64_t reach = 4 * int64_t{d};
   const int64_t share = (nl + threads - 1) / threads;
-  if (reach <= share) {
-    const int ring_rows = static_cast<int>(reach + 1);
-    if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
-    for (int t = 0; t < threads; t++) {
-      LineCache& cache = Caches[t];
-      const size_t ring_size = static_cast<size_t>(ring_rows) * nc;
-      if (cache.ring.size() < ring_size) cache.ring.resize(ring_size);
-      if (cache.edge_rows.size() < 5 * static_cast<size_t>(nc)) cache.edge_rows.resize(5 * static_cast<size_t>(nc));
-      cache.ring_row.assign(ring_rows, -1);
-    }
+  const bool ring = reach <= share;
+  const int ring_rows = ring ? static_cast<int>(reach + 1) : 0;
+  if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
+  for (int t = 0; t < threads; t++) {
+    LineCache& cache = Caches[t];
+    if (2 * int64_t{d} < nc && cache.edge_pad.size() < 6 * static_cast<size_t>(d))
+      cache.edge_pad.resize(6 * static_cast<size_t>(d));
+    if (!ring) continue;
+    const size_t ring_size = static_cast<size_t>(ring_rows) * nc;
+    if (cache.ring.size() < ring_size) cache.ring.resize(ring_size);
+    if (cache.edge_rows.size() < 5 * static_cast<size_t>(nc)) cache.edge_rows.resize(5 * static_cast<size_t>(nc));
+    cache.ring_row.assign(ring_rows, -1);
+  }
+  if (ring) {
 #pragma omp parallel num_threads(threads) if (threads > 1)
     {
       const int t = omp_get_thread_num(), team = omp_get_num_threads();
@@ -238,12 +238,12 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
             const int slot = k % ring_rows;
             row = row_of(cache.ring.data(), slot, nc);
             if (cache.ring_row[slot] != k) {
-              smooth_line(row_of(in, k, nc), row, nc, d, border);
+              smooth_line(row_of(in, k, nc), row, nc, d, border, cache.edge_pad.data());
               cache.ring_row[slot] = k;
             }
           } else {
             row = row_of(cache.edge_rows.data(), m, nc);
-            smooth_line(row_of(in, k, nc), row, nc, d, border);
+            smooth_line(row_of(in, k, nc), row, nc, d, border, cache.edge_pad.data());
           }
           rows[m] = row;
         }
@@ -259,8 +259,10 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
   float* line_pass = LinePass.buffer();
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
+    float* pad = Caches[omp_get_thread_num()].edge_pad.data();
 #pragma omp for schedule(static)
-    for (int k = 0; k < nl; k++) smooth_line(row_of(in, k, nc), row_of(line_pass, k, nc), nc, d, border);
+    for (int k = 0; k < nl; k++)
+      smooth_line(row_of(in, k, nc), row_of(line_pass, k, nc), nc, d, border, pad);
 #pragma omp for schedule(static)
     for (int i = 0; i < nl; i++) {
       const float* rows[5];

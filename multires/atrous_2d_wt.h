@@ -51,13 +51,15 @@ class ATROUS_2D_WT {
   float norm_band(int s) const;
 
  private:
-  // Lines along the column pass of one thread: the line-pass results of the
-  // last rows met, in a ring indexed by row, and five rows for the edge rows
-  // whose neighbours (through a periodic border) lie too far apart for it.
+  // Work storage of one thread: the line-pass results of the last rows met,
+  // in a ring indexed by row; five rows for the edge rows whose neighbours
+  // (through a periodic border) lie too far apart for the ring; the samples
+  // around the ends of a line with the border rule applied.
   struct LineCache {
     std::vector<float> ring;
     std::vector<int> ring_row;  // image row held by each ring slot, -1 if none
     std::vector<float> edge_rows;
+    std::vector<float> edge_pad;
   };
 
   // Out = H_s(In) [+ Addend] and Diff = Minuend - H_s(In), over nl x nc
@@ -67,7 +69,8 @@ class ATROUS_2D_WT {
               const float* Minuend, float* Diff);
 
   // Work storage kept between calls: the transform smooths every band of
-  // every iteration, so it must not allocate per call.
+  // every iteration, so it must not allocate per call. The threads of one
+  // call share it, so an object serves one call at a time.
   to_array<float, false> LinePass;  // line pass of the whole image, for wide holes
   to_array<float, false> WorkIma;   // smoothings of the transform and reconstructions
   to_array<float, false> WorkIma2;  // second smoothing buffer of the transform

@@ -15,8 +15,8 @@ namespace {
 
 constexpr double Pi = 3.14159265358979323846;
 
-// Row and column weights of one block. The system runs on one thread; the
-// buffer only grows, so the block loops of the local DCT allocate nothing.
+// Row and column weights of one block, in a buffer of each thread that only
+// grows, so that block loops allocate nothing after their first block.
 float* weight_buffer(int n) {
   thread_local std::vector<float> buffer;
   if (static_cast<int>(buffer.size()) < n) buffer.resize(n);

@@ -25,8 +25,7 @@ class DctLanes {
   void inverse(float* base, int lanes, float* scratch) const;
 
  private:
-  void complex_fft(float* base, int lanes, bool inverse) const;
-  void real_fft(float* base, int lanes, bool inverse) const;
+  friend struct DctLanesKernels;  // the loops, compiled once per instruction set
 
   int n_;
   // Complex FFT of n/2 values: per stage, the twiddle of every group.

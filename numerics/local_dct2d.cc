@@ -151,11 +151,19 @@ struct BlockLoop {
     }
     for (int l = 0; l < n; l++) columns[l] = test_index_mirror(q + l, nc);
     // The weights kept are those of the image tiling; another tiling that
-    // weights computes its own.
-    const bool own_weights = &tiling == &image_tiling;
-    auto weight = [&](const float* kept, int b, int k, int nb) {
-      return own_weights ? kept[static_cast<int64_t>(b) * n + k] : tiling.get_weight(k, b, nb);
-    };
+    // weights has its own computed here.
+    const float* wl = weight_l + static_cast<int64_t>(bi) * n;
+    const float* wc = weight_c + static_cast<int64_t>(bj) * n;
+    std::vector<float> other_weights;
+    if (weighted && &tiling != &image_tiling) {
+      other_weights.resize(2 * static_cast<size_t>(n));
+      for (int k = 0; k < n; k++) {
+        other_weights[k] = tiling.get_weight(k, bi, tiling.nbr_block_nl());
+        other_weights[n + k] = tiling.get_weight(k, bj, tiling.nbr_block_nc());
+      }
+      wl = other_weights.data();
+      wc = wl + n;
+    }
     for (int k = 0; k < n; k++) {
       const float* row = ima.buffer() + static_cast<int64_t>(test_index_mirror(p + k, nl)) * nc;
       float* dst = out + static_cast<int64_t>(k) * n;
@@ -165,8 +173,9 @@ struct BlockLoop {
         for (int l = 0; l < n; l++) dst[l] = row[columns[l]];
       }
       if (weighted) {
-        const float wk = weight(weight_l, bi, k, tiling.nbr_block_nl());
-        for (int l = 0; l < n; l++) dst[l] = dst[l] * wk * weight(weight_c, bj, l, tiling.nbr_block_nc());
+        const float wk = wl[k];
+#pragma omp simd
+        for (int l = 0; l < n; l++) dst[l] = dst[l] * wk * wc[l];
       }
     }
     stride = n;

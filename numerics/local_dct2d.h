@@ -102,5 +102,6 @@ class LOCAL_DCT2D {
   // they depend on the tiling alone.
   std::vector<float> weight_l_, weight_c_;
   std::vector<float> block_maxfabs_;        // per block, of the last transform
-  std::vector<BlockDctScratch> scratch_;    // one per thread
+  // One per thread of a call: an object serves one call at a time.
+  std::vector<BlockDctScratch> scratch_;
 };
