@@ -19,10 +19,10 @@ template <class Rule>
 inline void update_run(float* coef, const float* correl, int64_t n, float level, float lambda,
                        float correl_constraint, Rule rule) {
   if (correl == nullptr) {
-#pragma omp parallel for schedule(static) if (n > ParallelPixels)
+#pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
     for (int64_t k = 0; k < n; k++) coef[k] = rule(coef[k], level);
   } else {
-#pragma omp parallel for schedule(static) if (n > ParallelPixels)
+#pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
     for (int64_t k = 0; k < n; k++)
       coef[k] = rule(coef[k], level + std::fabs(correl[k]) * lambda * correl_constraint);
   }
