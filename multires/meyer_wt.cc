@@ -54,18 +54,24 @@ std::vector<double> extended_profile(int n, double extent) {
   return w;
 }
 
-void scale_plane(Plane& plane, float factor) {
-  std::complex<float>* p = plane.buffer();
-  const int n = plane.n_elem();
-  for (int k = 0; k < n; k++) p[k] *= factor;
-}
-
 void check_plane_count(const Plane* planes) {
   if (planes == nullptr)
     fatal_exit("Error in transform_cf: TabWT has not been initialized ... \n");
 }
 
 }  // namespace
+
+void plane_multiply(MEYER_WT::Plane& plane, float factor) {
+  std::complex<float>* p = plane.buffer();
+  const int n = plane.n_elem();
+  for (int k = 0; k < n; k++) p[k] *= factor;
+}
+
+void plane_divide(MEYER_WT::Plane& plane, float divisor) {
+  std::complex<float>* p = plane.buffer();
+  const int n = plane.n_elem();
+  for (int k = 0; k < n; k++) p[k] /= divisor;
+}
 
 MEYER_WT::~MEYER_WT() { release_planes(); }
 
@@ -182,12 +188,12 @@ void MEYER_WT::get_extFourier(to_array<float, false>& Image, Plane& TF) {
   const float norm = fourier_norm(Nl, Nc);
   if (!ExtendWT) {
     FFT2D.fftn2d(Image, TF, False);
-    scale_plane(TF, 1.f / norm);
+    plane_divide(TF, norm);
     return;
   }
   Plane spectrum(Nl, Nc, "TFIMA");
   FFT2D.fftn2d(Image, spectrum, False);
-  scale_plane(spectrum, 1.f / norm);
+  plane_divide(spectrum, norm);
   const std::vector<int> rows = wrap_table(ExtNl, Nl), cols = wrap_table(ExtNc, Nc);
   for (int i = 0; i < ExtNl; i++) {
     std::complex<float>* out = TF.buffer() + static_cast<long>(i) * ExtNc;
@@ -217,7 +223,7 @@ void MEYER_WT::get_IFFT_Ima(Plane& TF, to_array<float, false>& Image) {
     }
     spatial = &folded;
   }
-  scale_plane(*spatial, norm);
+  plane_multiply(*spatial, norm);
   FFT2D.ifftn2d(*spatial);
   const std::complex<float>* p = spatial->buffer();
   float* out = Image.buffer();
@@ -337,7 +343,7 @@ void MEYER_WT::fft_tabima(to_array<float, false>*& TabBand, Plane*& TabCF) {
                   s + 1, TabBand[s].nl(), TabBand[s].nc(), TabNl(s), TabNc(s));
     TabCF[s].resize(TabNl(s), TabNc(s));
     FFT2D.fftn2d(TabBand[s], TabCF[s], False);
-    scale_plane(TabCF[s], 1.f / fourier_norm(TabNl(s), TabNc(s)));
+    plane_divide(TabCF[s], fourier_norm(TabNl(s), TabNc(s)));
   }
 }
 
@@ -350,7 +356,7 @@ void MEYER_WT::ifft_tabima(Plane*& TabCF, to_array<float, false>*& TabBand, Bool
     fatal_exit("Error: no band images given to ifft_tabima ... \n");
   }
   for (int s = 0; s < NbrScale; s++) {
-    scale_plane(TabCF[s], fourier_norm(TabNl(s), TabNc(s)));
+    plane_multiply(TabCF[s], fourier_norm(TabNl(s), TabNc(s)));
     FFT2D.ifftn2d(TabCF[s]);
     if (TabBand[s].nl() != TabNl(s) || TabBand[s].nc() != TabNc(s))
       TabBand[s].resize(TabNl(s), TabNc(s));

@@ -85,3 +85,8 @@ class MEYER_WT {
   // sqrt(nl·nc) in single precision: the orthonormal FFT factor of a plane.
   static float fourier_norm(int nl, int nc);
 };
+
+// Every value of a plane multiplied, or divided, by a real factor (the
+// orthonormal FFT scalings; division is kept as such for its rounding).
+void plane_multiply(MEYER_WT::Plane& plane, float factor);
+void plane_divide(MEYER_WT::Plane& plane, float divisor);
