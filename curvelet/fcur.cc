@@ -86,6 +86,14 @@ void FCUR::alloc_with_tab(int NbrScaleIn, int Nl, int Nc, to_array<int, true>& T
   init(NbrScaleIn, NewNl, NewNc, ExtendIn, IsotropIn, True);
   Real = RealIn;
   const int scales = nbr_scale();
+  // A low-pass plane narrower than 4 samples gets a zero window: everything
+  // would go to the band-pass plane, whose wedges leave out its centre, and
+  // the image's mean and lowest frequencies would be lost without a word.
+  if (!extend() && std::min(nls(scales - 1), ncs(scales - 1)) < 4)
+    fatal_exitf(-1, stdout,
+                "Error: too many scales (%d) for an image of %d x %d in the fast curvelet "
+                "transform ...\n",
+                scales, Nl, Nc);
   if (TabDir.n_elem() < scales - 1)
     fatal_exit("Error: TabDir size incorrect in FCUR::alloc_with_tab ... \n");
   NbrBandPerScale.alloc(scales, "NbrBandPerScale");

@@ -181,7 +181,13 @@ void short_direction_table() {
   f.alloc_with_tab(4, 33, 33, dirs);
 }
 
+void too_many_scales() {
+  FCUR f;
+  f.alloc_from_fine(5, 48, 48, 16);  // planes 49, 25, 13, 7 and 3
+}
+
 TEST(FcurFailures, BadSizesAndTables) {
+  EXPECT_EXIT_STATUS(too_many_scales(), 255, "too many scales \\(5\\) for an image of 48 x 48");
   EXPECT_EXIT_STATUS(put_band_of_wrong_size(), 255,
                      "incorrect image size in FCUR::put_band ... \n       Band size = 3 3");
   EXPECT_EXIT_STATUS(transform_of_wrong_size(), 255, "allocated for 33 x 33 images");
