@@ -120,6 +120,10 @@ void FCUR::alloc_with_tab(int NbrScaleIn, int Nl, int Nc, to_array<int, true>& T
     max_band = std::max(max_band, NbrBandPerScale(s));
   }
   get_size();
+  Plans.assign(scales, WedgePlan());
+  double A = nld(), B = ncd();
+  for (int s = 0; s < scales; s++, A /= 2., B /= 2.)
+    if (TabNbrDir(s) >= 2) Plans[s].build(A, B, TabNbrDir(s));
   TabNorm.alloc(scales, max_band, "TabNorm");
   if (ModifSize) Work.alloc(NewNl, NewNc, "New");
 }
@@ -203,7 +207,6 @@ void FCUR::cur_recons(to_array<float, false>& Image) {
 }
 
 void FCUR::get_wedges(Plane*& TabCF) {
-  double A = nld(), B = ncd();
   const int last = nbr_scale() - 1;
   for (int s = 0; s <= last; s++) {
     const int D = TabNbrDir(s);
@@ -211,7 +214,7 @@ void FCUR::get_wedges(Plane*& TabCF) {
       TabCurvelet[s][0] = TabCF[s];
     } else {
       if (Verbose) std::printf("Get Wedges Scale %d, NbrDir = %d\n", s + 1, D);
-      scale_into_wedge(TabCF[s], TabCurvelet[s], D, A, B);
+      Plans[s].cut(TabCF[s], TabCurvelet[s]);
     }
     const float factor = real_band_factor(s);
     const int finish = wedges_to_finish(s);
@@ -237,13 +240,10 @@ void FCUR::get_wedges(Plane*& TabCF) {
         z[k] = std::complex<float>(z[k].real() * factor, 0.f);
       }
     }
-    A /= 2.;
-    B /= 2.;
   }
 }
 
 void FCUR::put_wedges(Plane*& TabCF) {
-  double A = nld(), B = ncd();
   const int last = nbr_scale() - 1;
   for (int s = 0; s <= last; s++) {
     const int D = TabNbrDir(s);
@@ -284,10 +284,8 @@ void FCUR::put_wedges(Plane*& TabCF) {
       TabCF[s] = TabCurvelet[s][0];
     } else {
       if (Verbose) std::printf("Put Wedges Scale %d, NbrDir = %d\n", s + 1, D);
-      wedge_into_scale(TabCurvelet[s], TabCF[s], D, A, B);
+      Plans[s].paste(TabCurvelet[s], TabCF[s]);
     }
-    A /= 2.;
-    B /= 2.;
   }
 }
 

@@ -11,9 +11,11 @@
 
 #include <complex>
 #include <string>
+#include <vector>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
+#include "curvelet/fcur_wedges.h"
 #include "multires/meyer_wt.h"
 
 class FCUR : public MEYER_WT {
@@ -83,6 +85,7 @@ class FCUR : public MEYER_WT {
  private:
   int AllocScales = 0;          // scales of the band arrays held
   to_array<float, false> Work;  // the image padded to the working size
+  std::vector<WedgePlan> Plans; // the wedge cut of each detail scale
   void release();
   // Wedges whose inverse FFTs are kept, and the real-band factor, of scale s.
   int wedges_to_finish(int s) const;

@@ -121,20 +121,20 @@ void visit_wedge(const WedgeGeometry& g, const Quadrant& q, Cell cell) {
 
 // The first corner wedge reaches the plane's corner: a plane smaller than
 // its A and B claim would be read outside, which is refused.
-void check_first_corner(const WedgeGeometry& g, const Quadrant& q, const Plane& plane) {
+void check_first_corner(const WedgeGeometry& g, const Quadrant& q, int nl, int nc) {
   const int xstart = static_cast<int>(std::ceil(g.x1));
   for (int x = xstart; x < g.x2; x++) {
     const int column = x + q.MX;
     const int y0 = static_cast<int>(std::ceil(g.ylo(x)));
     const int y1 = static_cast<int>(std::floor(g.yhi(x)));
     if (y0 > y1) continue;
-    const bool above = y0 + q.MY < 0, below = y1 + q.MY >= plane.nl();
+    const bool above = y0 + q.MY < 0, below = y1 + q.MY >= nl;
     if (above || below)
       fatal_exitf(-1, stdout, "YYCUR ERROR: ycur = %d %d\nXXCUR ERROR: xcur = %d %d\n",
-                  above ? y0 : y1, plane.nl(), x, plane.nc());
-    if (column < 0 || column >= plane.nc())
-      fatal_exitf(-1, stdout, "XXCUR ERROR: xcur = %d %d\nYYCUR ERROR: ycur = %d %d\n", x,
-                  plane.nc(), y0, plane.nl());
+                  above ? y0 : y1, nl, x, nc);
+    if (column < 0 || column >= nc)
+      fatal_exitf(-1, stdout, "XXCUR ERROR: xcur = %d %d\nYYCUR ERROR: ycur = %d %d\n", x, nc,
+                  y0, nl);
   }
 }
 
@@ -148,17 +148,14 @@ void for_each_wedge(const Quadrant& q, int nq, PerWedge per_wedge) {
   per_wedge(nq - 1, WedgeGeometry(WedgeKind::LastCorner, nq - 1, q.XW, q.YW, dA, dB));
 }
 
-// A quarter turn: line i, column j goes to line j, column NY - 1 - i.
-void quarter_turn(Plane& plane, Plane& scratch) {
-  const int ny = plane.nl(), nx = plane.nc();
-  if (scratch.nl() != nx || scratch.nc() != ny || scratch.naxis() != 2) scratch.resize(nx, ny);
-  const std::complex<float>* in = plane.buffer();
-  std::complex<float>* out = scratch.buffer();
-  for (int i = 0; i < ny; i++) {
-    const std::complex<float>* row = in + static_cast<long>(i) * nx;
-    for (int j = 0; j < nx; j++) out[static_cast<long>(j) * ny + (ny - 1 - i)] = row[j];
-  }
-  plane = scratch;
+// A quarter turn of an ny x nx plane: line i, column j goes to line j,
+// column ny - 1 - i.
+void quarter_turn(std::vector<int>& plane, int ny, int nx) {
+  std::vector<int> turned(plane.size());
+  for (int i = 0; i < ny; i++)
+    for (int j = 0; j < nx; j++)
+      turned[static_cast<size_t>(j) * ny + (ny - 1 - i)] = plane[static_cast<size_t>(i) * nx + j];
+  plane.swap(turned);
 }
 
 int quadrant_size(int nbr_dir) {
@@ -169,10 +166,10 @@ int quadrant_size(int nbr_dir) {
   return nq;
 }
 
-void check_plane(const Plane& plane, const Quadrant& q, const char* routine) {
-  if (plane.naxis() != 2 || plane.nl() != q.NY || plane.nc() != q.NX)
+void check_plane(const Plane& plane, int ny, int nx, const char* routine) {
+  if (plane.naxis() != 2 || plane.nl() != ny || plane.nc() != nx)
     fatal_exitf(-1, stdout, "Error: %s expects a plane of %d x %d, not %d x %d ...\n", routine,
-                q.NY, q.NX, plane.nl(), plane.nc());
+                ny, nx, plane.nl(), plane.nc());
 }
 
 void next_quadrant(Quadrant& q) {
@@ -225,56 +222,77 @@ void wedge_sizes(double A, double B, int NbrDir, int* Lines, int* Columns) {
   }
 }
 
-void scale_into_wedge(Plane& Scale, Plane*& TabWedge, int NbrDir, double A, double B) {
+void WedgePlan::build(double A, double B, int NbrDir) {
   const int nq = quadrant_size(NbrDir);
   Quadrant q{A, B, 0, 0, 0, 0, 0., 0.};
   q.compute();
-  check_plane(Scale, q, "scale_into_wedge");
-  Plane scratch;
+  NY = q.NY;
+  NX = q.NX;
+  Wedges.assign(NbrDir, Wedge());
+  // The plane turns a quarter after each quadrant; turning the positions
+  // along with it tells where each visited sample sits in the unturned plane.
+  std::vector<int> position(static_cast<size_t>(NY) * NX);
+  for (size_t k = 0; k < position.size(); k++) position[k] = static_cast<int>(k);
   for (int quadrant = 0; quadrant < 4; quadrant++) {
     for_each_wedge(q, nq, [&](int w, const WedgeGeometry& g) {
-      if (w == 0) check_first_corner(g, q, Scale);
-      Plane& wedge = TabWedge[quadrant * nq + w];
-      const int ly = g.lines(), lx = g.columns();
-      if (wedge.naxis() != 2 || wedge.nl() != ly || wedge.nc() != lx)
-        wedge.alloc(ly, lx);
-      else
-        wedge.init();
-      std::complex<float>* cells = wedge.buffer();
-      const std::complex<float>* plane = Scale.buffer();
-      const int nc = Scale.nc();
+      if (w == 0) check_first_corner(g, q, q.NY, q.NX);
+      Wedge& wedge = Wedges[quadrant * nq + w];
+      wedge.nl = g.lines();
+      wedge.nc = g.columns();
+      wedge.samples.clear();
       visit_wedge(g, q, [&](int line, int column, int t, int xi, float weight) {
-        cells[static_cast<long>(t) * lx + xi] = plane[static_cast<long>(line) * nc + column] * weight;
+        wedge.samples.push_back({position[static_cast<size_t>(line) * q.NX + column],
+                                 t * wedge.nc + xi, weight});
       });
     });
-    quarter_turn(Scale, scratch);
+    quarter_turn(position, q.NY, q.NX);
     next_quadrant(q);
   }
 }
 
-void wedge_into_scale(Plane*& TabWedge, Plane& Scale, int NbrDir, double A, double B) {
-  const int nq = quadrant_size(NbrDir);
-  Quadrant q{A, B, 0, 0, 0, 0, 0., 0.};
-  q.compute();
-  check_plane(Scale, q, "wedge_into_scale");
-  Scale.init();
-  Plane scratch;
-  for (int quadrant = 0; quadrant < 4; quadrant++) {
-    for_each_wedge(q, nq, [&](int w, const WedgeGeometry& g) {
-      const Plane& wedge = TabWedge[quadrant * nq + w];
-      const int ly = g.lines(), lx = g.columns();
-      if (wedge.nl() != ly || wedge.nc() != lx)
-        fatal_exitf(-1, stdout,
-                    "Error: wedge %d is %d x %d where %d x %d is expected in wedge_into_scale ...\n",
-                    quadrant * nq + w + 1, wedge.nl(), wedge.nc(), ly, lx);
-      const std::complex<float>* cells = wedge.buffer();
-      std::complex<float>* plane = Scale.buffer();
-      const int nc = Scale.nc();
-      visit_wedge(g, q, [&](int line, int column, int t, int xi, float weight) {
-        plane[static_cast<long>(line) * nc + column] += cells[static_cast<long>(t) * lx + xi] * weight;
-      });
-    });
-    quarter_turn(Scale, scratch);
-    next_quadrant(q);
+void WedgePlan::cut(const Plane& Scale, Plane* TabWedge) const {
+  check_plane(Scale, NY, NX, "scale_into_wedge");
+  const int n = nbr_dir();
+  // Allocation stays on one thread: large buffers come from shared pools.
+  for (int k = 0; k < n; k++) {
+    Plane& wedge = TabWedge[k];
+    if (wedge.naxis() != 2 || wedge.nl() != Wedges[k].nl || wedge.nc() != Wedges[k].nc)
+      wedge.alloc(Wedges[k].nl, Wedges[k].nc);
   }
+  const std::complex<float>* plane = Scale.buffer();
+#pragma omp parallel for schedule(dynamic)
+  for (int k = 0; k < n; k++) {
+    TabWedge[k].init();
+    std::complex<float>* cells = TabWedge[k].buffer();
+    for (const Sample& p : Wedges[k].samples) cells[p.cell] = plane[p.plane] * p.weight;
+  }
+}
+
+void WedgePlan::paste(const Plane* TabWedge, Plane& Scale) const {
+  check_plane(Scale, NY, NX, "wedge_into_scale");
+  const int n = nbr_dir();
+  for (int k = 0; k < n; k++)
+    if (TabWedge[k].nl() != Wedges[k].nl || TabWedge[k].nc() != Wedges[k].nc)
+      fatal_exitf(-1, stdout,
+                  "Error: wedge %d is %d x %d where %d x %d is expected in wedge_into_scale ...\n",
+                  k + 1, TabWedge[k].nl(), TabWedge[k].nc(), Wedges[k].nl, Wedges[k].nc);
+  Scale.init();
+  std::complex<float>* plane = Scale.buffer();
+  // Wedges overlap: their sums go in one fixed order.
+  for (int k = 0; k < n; k++) {
+    const std::complex<float>* cells = TabWedge[k].buffer();
+    for (const Sample& p : Wedges[k].samples) plane[p.plane] += cells[p.cell] * p.weight;
+  }
+}
+
+void scale_into_wedge(Plane& Scale, Plane*& TabWedge, int NbrDir, double A, double B) {
+  WedgePlan plan;
+  plan.build(A, B, NbrDir);
+  plan.cut(Scale, TabWedge);
+}
+
+void wedge_into_scale(Plane*& TabWedge, Plane& Scale, int NbrDir, double A, double B) {
+  WedgePlan plan;
+  plan.build(A, B, NbrDir);
+  plan.paste(TabWedge, Scale);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <complex>
+#include <vector>
 
 #include "array/to_array.h"
 
@@ -35,3 +36,37 @@ void wedge_into_scale(to_array<std::complex<float>, false>*& TabWedge,
 // Lines and columns of each of the NbrDir wedges of an A x B plane, in wedge
 // order, without cutting anything (entries past the last multiple of 4 are 0).
 void wedge_sizes(double A, double B, int NbrDir, int* Lines, int* Columns);
+
+// The cut of one plane geometry worked out once: for every wedge, in the
+// order the cut visits them, the plane position, the wrapped wedge cell and
+// the window weight of each sample. cut and paste then give exactly what
+// scale_into_wedge and wedge_into_scale give (same products, same order of
+// sums) without evaluating a window again; wedges are cut in parallel.
+class WedgePlan {
+ public:
+  void build(double A, double B, int NbrDir);
+  int nbr_dir() const { return static_cast<int>(Wedges.size()); }
+  int plane_nl() const { return NY; }
+  int plane_nc() const { return NX; }
+  int wedge_nl(int k) const { return Wedges[k].nl; }
+  int wedge_nc(int k) const { return Wedges[k].nc; }
+  // Scale must be plane_nl() x plane_nc(); the wedges are resized.
+  void cut(const to_array<std::complex<float>, false>& Scale,
+           to_array<std::complex<float>, false>* TabWedge) const;
+  // Scale must be plane_nl() x plane_nc(); it is cleared first.
+  void paste(const to_array<std::complex<float>, false>* TabWedge,
+             to_array<std::complex<float>, false>& Scale) const;
+
+ private:
+  struct Sample {
+    int plane;  // linear index in the unturned plane
+    int cell;   // linear index in the wedge array
+    float weight;
+  };
+  struct Wedge {
+    int nl = 0, nc = 0;
+    std::vector<Sample> samples;
+  };
+  int NY = 0, NX = 0;
+  std::vector<Wedge> Wedges;
+};

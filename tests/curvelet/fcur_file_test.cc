@@ -157,7 +157,11 @@ void read_file(std::string file) {
   f.read(file.c_str());
 }
 
-TEST_F(FctFile, TruncatedAndInconsistentFilesAreRefused) {
+using FctFileDeathTest = FctFile;
+
+TEST_F(FctFileDeathTest, TruncatedAndInconsistentFilesAreRefused) {
+  // Writing the good file starts worker threads: re-run the program in the child.
+  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
   FCUR f;
   transformed(f, 3, 33, 8, False, 6);
   f.write(path("ok").c_str());

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <cmath>
 #include <vector>
 
@@ -123,6 +125,23 @@ TEST(FcurTransform, ComplexCurveletsKeepTheEnergy) {
   }
 }
 
+// Wedges are cut in parallel: the bands must not depend on the thread count.
+TEST(FcurTransform, BandsAreIdenticalForAnyThreadCount) {
+  const int saved = omp_get_max_threads();
+  to_array<float, false> ima = random_image(97, 90, 13);
+  FCUR one, many;
+  one.alloc_from_fine(4, 97, 90, 16);
+  many.alloc_from_fine(4, 97, 90, 16);
+  omp_set_num_threads(1);
+  one.cur_trans(ima);
+  omp_set_num_threads(5);
+  many.cur_trans(ima);
+  omp_set_num_threads(saved);
+  for (int s = 0; s < one.nbr_scale(); s++)
+    for (int k = 0; k < one.TabNbrDir(s); k++)
+      ASSERT_EQ(qz_test::max_abs_difference(one.TabCurvelet[s][k], many.TabCurvelet[s][k]), 0.);
+}
+
 TEST(FcurTransform, EvenImageIsPaddedByItsLastLineAndColumn) {
   FCUR f;
   f.alloc_from_fine(3, 64, 64, 8);
@@ -135,7 +154,9 @@ TEST(FcurTransform, EvenImageIsPaddedByItsLastLineAndColumn) {
     for (int j = 0; j < 64; j++) ima(i, j) = float(i % 7);
   f.cur_trans(ima);
   for (int k = 0; k < f.TabWT[0].n_elem(); k++)
-    if (k % 65 != 32) ASSERT_LT(std::abs(f.TabWT[0](k)), 1e-4) << k;
+    if (k % 65 != 32) {
+      ASSERT_LT(std::abs(f.TabWT[0](k)), 1e-4) << k;
+    }
 }
 
 TEST(FcurBands, AccessByPartAndPutBandOfGetBand) {
@@ -186,7 +207,7 @@ void too_many_scales() {
   f.alloc_from_fine(5, 48, 48, 16);  // planes 49, 25, 13, 7 and 3
 }
 
-TEST(FcurFailures, BadSizesAndTables) {
+TEST(FcurDeathTest, BadSizesAndTables) {
   EXPECT_EXIT_STATUS(too_many_scales(), 255, "too many scales \\(5\\) for an image of 48 x 48");
   EXPECT_EXIT_STATUS(put_band_of_wrong_size(), 255,
                      "incorrect image size in FCUR::put_band ... \n       Band size = 3 3");

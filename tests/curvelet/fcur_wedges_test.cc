@@ -132,8 +132,9 @@ TEST(WedgeCover, CutAndPasteReturnsThePlaneOutsideTheCentre) {
   wedge_into_scale(wedges, back, 32, 65., 81.);
   for (int i = 0; i < 65; i++)
     for (int j = 0; j < 81; j++)
-      if (std::abs(i - 32) > 9 || std::abs(j - 40) > 11)
+      if (std::abs(i - 32) > 9 || std::abs(j - 40) > 11) {
         ASSERT_LT(std::abs(back(i, j) - original(i, j)), 1e-6) << i << "," << j;
+      }
   delete[] wedges;
 }
 
@@ -151,7 +152,7 @@ void paste_into_plane_of_wrong_size() {
   wedge_into_scale(wedges, small, 16, 65., 65.);
 }
 
-TEST(WedgeFailures, PlanesOfTheWrongSizeAreRefused) {
+TEST(WedgeDeathTest, PlanesOfTheWrongSizeAreRefused) {
   EXPECT_EXIT_STATUS(cut_plane_of_wrong_size(), 255, "scale_into_wedge expects a plane of 65 x 65");
   EXPECT_EXIT_STATUS(paste_into_plane_of_wrong_size(), 255, "wedge_into_scale expects");
 }

@@ -214,7 +214,7 @@ void transform_of_even_image_in_odd_mode() {
   wt.transform(ima);
 }
 
-TEST(MeyerFailures, UninitialisedAndBadSizes) {
+TEST(MeyerDeathTest, UninitialisedAndBadSizes) {
   EXPECT_EXIT_STATUS(transform_without_init(), 255, "TabWT has not been initialized");
   EXPECT_EXIT_STATUS(inverse_of_wrong_plane(), 255, "bad image size in get_IFFT_Ima");
   EXPECT_EXIT_STATUS(transform_of_even_image_in_odd_mode(), 255, "bad image size");
