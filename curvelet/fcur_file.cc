@@ -7,6 +7,7 @@
 #include <fitsio.h>
 #include <sys/stat.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -122,7 +123,7 @@ void FCUR::read(const char* Name) {
   const long n = naxes[0];
   struct stat info;
   const long long file_floats = stat(file.c_str(), &info) == 0 ? info.st_size / 4 : 0;
-  if (naxis != 1 || n < 1 || n > file_floats) bad_file(file, "vector size");
+  if (naxis != 1 || n < 1 || n > file_floats || n > INT_MAX) bad_file(file, "vector size");
   if (nbr_scale_key < 2 || nbr_scale_key >= n) bad_file(file, "number of scales");
   if (nl < 1 || nc < 1 || static_cast<double>(nl) * static_cast<double>(nc) > static_cast<double>(n))
     bad_file(file, "image size");

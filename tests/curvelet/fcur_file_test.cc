@@ -4,6 +4,7 @@
 #include <fitsio.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -150,6 +151,21 @@ TEST_F(FctFile, StoredDirectionTableIsUsed) {
   f.write(path("t").c_str());
   g.read(path("t").c_str());
   expect_same_bands(f, g);
+}
+
+TEST_F(FctFile, DumpWritesEveryWedgeAndPrintsItsStatistics) {
+  FCUR f;
+  transformed(f, 2, 33, 8, False, 7);
+  testing::internal::CaptureStdout();
+  f.cur_write(path("dump").c_str());
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("Scale 1 NbrDir = 8\n"), std::string::npos);
+  EXPECT_NE(out.find("Scale 2 NbrDir = 1\n"), std::string::npos);
+  EXPECT_NE(out.find("Band  8: " + path("dump") + "_1_8 Nl = "), std::string::npos) << out;
+  for (const char* part : {"_re", "_im"}) {
+    EXPECT_EQ(access((path("dump_1_8") + part + ".fits").c_str(), F_OK), 0) << part;
+    EXPECT_EQ(access((path("dump_2_1") + part + ".fits").c_str(), F_OK), 0) << part;
+  }
 }
 
 void read_file(std::string file) {
