@@ -14,6 +14,7 @@
 #include "numerics/local_dct2d.h"
 
 class fitsstruct;
+class FCUR;
 
 // The bases of the MCA; option -t n selects value n-1 (bases 9 to 11 only
 // from code that fills TabSelect directly).
@@ -102,6 +103,11 @@ class MCA {
   int Rid_BlockSize, Rid_FirstDetectScale, Rid_PositivSol;
   int Cur_BlockSize, Cur_BlockOverlap, Cur_PositivSol, Cur_NbrScale, Cur_KillLastScale;
   int FCur_NbrDir, FCur_PositivSol, FCur_NbrScale, FCur_KillLastScale;
+  // Fast curvelet base (7): the data's transform, the correlation image's,
+  // and the noise level of every band but the coarsest scale's.
+  FCUR* FCur_Trans = nullptr;
+  FCUR* FCur_Correl = nullptr;
+  to_array<float, true> FCur_TabNoise;
   int PCur_BlockSize, PCur_BlockOverlap, PCur_PositivSol, PCur_NbrScale, PCur_KillLastScale;
   int WT_NbrUndecimatedScale, WT_NbrScale, WT_PositivSol;
   int LDCT_BlockSize, LDCT_BlockOverlap;
@@ -149,6 +155,10 @@ class MCA {
   float cos_init(to_array<float, false>& Data);
   float cos_max(to_array<float, false>& Resi);
   void cos_proj(to_array<float, false>& Ima, float Lambda);
+  // Fast curvelet base (mca_bases_fcur.cc).
+  float fcur_init(to_array<float, false>& Data, Bool UseMad);
+  float fcur_max(to_array<float, false>& Resi);
+  void fcur_proj(to_array<float, false>& Ima, float Lambda);
 
  private:
   void check_selection() const;

@@ -64,18 +64,6 @@ void configure_pcur(MCA& m) {
   m.PCur_KillLastScale = KillLastScale;
 }
 
-void reset_fcur(MCA& m) {
-  m.FCur_NbrDir = 32;
-  m.FCur_PositivSol = m.PositivSol;
-  m.FCur_NbrScale = 4;
-  m.FCur_KillLastScale = 0;
-}
-void configure_fcur(MCA& m) {
-  m.FCur_PositivSol = PositivSol;
-  m.FCur_NbrScale = NbrScale2D;
-  m.FCur_KillLastScale = KillLastScale;
-}
-
 void reset_mcos(MCA& m) {
   m.MDCT_PositivSol = 0;
   m.MDCT_BlockSize = 8;
@@ -131,8 +119,6 @@ const MCABaseFamily WPBase =
     pending("Wavelet Packet basis", "_wp", "WP proj ", reset_wp, configure_wp);
 const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
                                        "Pyr. Curvelet proj ", reset_pcur, configure_pcur);
-const MCABaseFamily FCurBase = pending("Curvelet transform 04 (Fast Transform)", "_fcur",
-                                       "Fast Curvelet proj ", reset_fcur, configure_fcur);
 const MCABaseFamily MCosBase = pending("Multiscale Local Discrete Cosinus Transform", "_mcos",
                                        "Local MDCT proj ", reset_mcos, configure_mcos);
 const MCABaseFamily DWTBase =

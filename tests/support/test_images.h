@@ -105,3 +105,18 @@ template <class T, bool XY>
 std::vector<T> pixels(const to_array<T, XY>& a) {
   return std::vector<T>(a.buffer(), a.buffer() + a.n_elem());
 }
+
+// A smooth bump on a background of 40 with oriented stripes (the content
+// directional transforms capture) and unit Gaussian noise.
+inline to_array<float, false> striped_bump_image(int n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::normal_distribution<float> g(0.f, 1.f);
+  to_array<float, false> ima(n, n);
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++) {
+      const double r2 = (i - n / 2.) * (i - n / 2.) + (j - n / 2.) * (j - n / 2.);
+      ima(i, j) = static_cast<float>(40. + 60. * std::exp(-r2 / 80.) +
+                                     20. * std::cos(0.6 * i + 0.3 * j)) + g(gen);
+    }
+  return ima;
+}
