@@ -218,6 +218,16 @@ void FCUR::get_wedges(Plane*& TabCF) {
     }
     const float factor = real_band_factor(s);
     const int finish = wedges_to_finish(s);
+    // Sizes first, on one thread: the buffer pools are not shared safely.
+    if (Real && s != last)
+      for (int b = 0; b < finish; b++) {
+        const Plane& wedge = TabCurvelet[s][b];
+        Plane& opposite = TabCurvelet[s][b + D / 2];
+        if (opposite.nl() != wedge.nl() || opposite.nc() != wedge.nc())
+          opposite.resize(wedge.nl(), wedge.nc());
+      }
+    // Each wedge (and its opposite) is its own array: they go to the threads.
+#pragma omp parallel for schedule(dynamic)
     for (int b = 0; b < finish; b++) {
       Plane& wedge = TabCurvelet[s][b];
       plane_multiply(wedge, wedge_norm(wedge));
@@ -231,10 +241,7 @@ void FCUR::get_wedges(Plane*& TabCF) {
       }
       // The opposite wedge is the half-turn of this one: its band takes the
       // imaginary parts.
-      Plane& opposite = TabCurvelet[s][b + D / 2];
-      if (opposite.nl() != wedge.nl() || opposite.nc() != wedge.nc())
-        opposite.resize(wedge.nl(), wedge.nc());
-      std::complex<float>* w = opposite.buffer();
+      std::complex<float>* w = TabCurvelet[s][b + D / 2].buffer();
       for (int k = 0; k < n; k++) {
         w[k] = std::complex<float>(z[k].imag() * factor, 0.f);
         z[k] = std::complex<float>(z[k].real() * factor, 0.f);
@@ -262,6 +269,7 @@ void FCUR::put_wedges(Plane*& TabCF) {
           z[k] = std::complex<float>(z[k].real() / factor, w[k].real() / factor);
       }
     }
+#pragma omp parallel for schedule(dynamic)
     for (int b = 0; b < finish; b++) {
       Plane& wedge = TabCurvelet[s][b];
       FFT2D.fftn2d(wedge, False);
