@@ -1,0 +1,455 @@
+// Separable 2D steps. Lines are filtered straight from their rows; columns
+// are copied in blocks of adjacent columns into contiguous signals (reading
+// and writing whole row segments, which keeps the column pass cache-friendly),
+// filtered, and copied back. Work buffers belong to each call, and each
+// thread of a pass has its own, so any number of transforms may run at once.
+#include "multires/sub_band_2d.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "array/scalar_helpers.h"
+
+namespace {
+
+constexpr int ColumnBlock = 16;
+// Below this many samples a pass costs less than waking the threads.
+constexpr long ParallelMinSamples = 1L << 16;
+
+// A plane of samples: `base` at line 0, column 0, `stride` samples per line.
+struct Plane {
+  float* base;
+  int stride;
+  float* at(int i, int j) const { return base + static_cast<std::ptrdiff_t>(i) * stride + j; }
+};
+
+Plane plane_of(to_array<float, false>& ima) { return {ima.buffer(), ima.nc()}; }
+
+// Columns j0 .. j0+count-1, lines 0 .. n-1 of p into dst (column k at k*n).
+void gather_columns(const Plane& p, int n, int j0, int count, float* dst) {
+  for (int i = 0; i < n; i++) {
+    const float* row = p.at(i, j0);
+    for (int k = 0; k < count; k++) dst[static_cast<std::size_t>(k) * n + i] = row[k];
+  }
+}
+
+void scatter_columns(const float* src, int n, int j0, int count, const Plane& p) {
+  for (int i = 0; i < n; i++) {
+    float* row = p.at(i, j0);
+    for (int k = 0; k < count; k++) row[k] = src[static_cast<std::size_t>(k) * n + i];
+  }
+}
+
+// Column pass of an analysis: every column of `in` (n samples, `ncols`
+// columns) split by the bank into a low part (n_low samples) and a high
+// part (n - n_low samples) written to the two planes.
+template <class Split>
+void analyse_columns(const Plane& in, int n, int ncols, int n_low, const Plane& low,
+                     const Plane& high, Split split) {
+  const int n_high = n - n_low;
+  const int nblocks = (ncols + ColumnBlock - 1) / ColumnBlock;
+#pragma omp parallel if (static_cast<long>(n) * ncols >= ParallelMinSamples)
+  {
+    std::vector<float> cols(static_cast<std::size_t>(ColumnBlock) * std::max(n, 1));
+    std::vector<float> lows(static_cast<std::size_t>(ColumnBlock) * std::max(n, 1));
+    std::vector<float> highs(static_cast<std::size_t>(ColumnBlock) * std::max(n, 1));
+#pragma omp for schedule(static)
+    for (int blk = 0; blk < nblocks; blk++) {
+      const int j0 = blk * ColumnBlock;
+      const int count = std::min(ColumnBlock, ncols - j0);
+      gather_columns(in, n, j0, count, cols.data());
+      for (int k = 0; k < count; k++)
+        split(cols.data() + static_cast<std::size_t>(k) * n,
+              lows.data() + static_cast<std::size_t>(k) * std::max(n_low, 1),
+              highs.data() + static_cast<std::size_t>(k) * std::max(n, 1));
+      // The split writes n_low and n_high samples at those strides.
+      for (int i = 0; i < n_low; i++) {
+        float* row = low.at(i, j0);
+        for (int k = 0; k < count; k++)
+          row[k] = lows[static_cast<std::size_t>(k) * std::max(n_low, 1) + i];
+      }
+      for (int i = 0; i < n_high; i++) {
+        float* row = high.at(i, j0);
+        for (int k = 0; k < count; k++)
+          row[k] = highs[static_cast<std::size_t>(k) * std::max(n, 1) + i];
+      }
+    }
+  }
+}
+
+// Column pass of a synthesis: columns of the low plane (n_low samples) and
+// the high plane (n - n_low samples) merged by the bank into n samples of
+// the output plane.
+template <class Merge>
+void synthesise_columns(const Plane& low, const Plane& high, int n, int ncols, int n_low,
+                        const Plane& out, Merge merge) {
+  const int n_high = n - n_low;
+  const int nblocks = (ncols + ColumnBlock - 1) / ColumnBlock;
+  const std::size_t len = static_cast<std::size_t>(std::max(n, 1));
+#pragma omp parallel if (static_cast<long>(n) * ncols >= ParallelMinSamples)
+  {
+    std::vector<float> lows(ColumnBlock * len, 0.f), highs(ColumnBlock * len, 0.f),
+        cols(ColumnBlock * len);
+#pragma omp for schedule(static)
+    for (int blk = 0; blk < nblocks; blk++) {
+      const int j0 = blk * ColumnBlock;
+      const int count = std::min(ColumnBlock, ncols - j0);
+      for (int i = 0; i < n_low; i++) {
+        const float* row = low.at(i, j0);
+        for (int k = 0; k < count; k++) lows[k * len + i] = row[k];
+      }
+      for (int i = 0; i < n_high; i++) {
+        const float* row = high.at(i, j0);
+        for (int k = 0; k < count; k++) highs[k * len + i] = row[k];
+      }
+      for (int k = 0; k < count; k++)
+        merge(lows.data() + k * len, highs.data() + k * len, cols.data() + k * len);
+      scatter_columns(cols.data(), n, j0, count, out);
+    }
+  }
+}
+
+}  // namespace
+
+SubBand2D::SubBand2D(SubBand1D& filter) : LineFilter(&filter), ColFilter(&filter) { set_sub(); }
+
+SubBand2D::SubBand2D(SubBand1D& line, SubBand1D& col) : LineFilter(&line), ColFilter(&col) {
+  set_sub();
+}
+
+SubBand2D::~SubBand2D() {
+  LineFilter = nullptr;
+  ColFilter = nullptr;
+}
+
+void SubBand2D::set_sub() { LineLowPhase = LineHighPhase = ColLowPhase = ColHighPhase = 1; }
+
+SubBand1D* SubBand2D::get_subband_method_line() {
+  LineFilter->LowPhase = LineLowPhase;
+  LineFilter->HighPhase = LineHighPhase;
+  return LineFilter;
+}
+
+SubBand1D* SubBand2D::get_subband_method_col() {
+  ColFilter->LowPhase = ColLowPhase;
+  ColFilter->HighPhase = ColHighPhase;
+  return ColFilter;
+}
+
+void SubBand2D::transform2d(to_array<float, false>& Ima, Bool InPlace,
+                            to_array<float, false>* Horiz, to_array<float, false>* Vert,
+                            to_array<float, false>* Diag, to_array<float, false>* Smooth) {
+  const int nl = Ima.nl(), nc = Ima.nc();
+  const int nl2 = (nl + 1) / 2, nc2 = (nc + 1) / 2, nch = nc / 2;
+  SubBand1D* line = get_subband_method_line();
+  SubBand1D* col = get_subband_method_col();
+  // Line outputs, both nc2 wide so that either phase fits.
+  std::vector<float> low(static_cast<std::size_t>(nl) * nc2), high(low.size(), 0.f);
+  const Plane in = plane_of(Ima);
+#pragma omp parallel for schedule(static) if (static_cast<long>(nl) * nc >= ParallelMinSamples)
+  for (int i = 0; i < nl; i++)
+    line->transform(nc, in.at(i, 0), low.data() + static_cast<std::size_t>(i) * nc2,
+                    high.data() + static_cast<std::size_t>(i) * nc2);
+
+  Plane ll, lh, hl, hh;
+  if (InPlace) {
+    ll = in;
+    lh = {Ima.buffer() + static_cast<std::ptrdiff_t>(nl2) * nc, nc};
+    hl = {Ima.buffer() + nc2, nc};
+    hh = {Ima.buffer() + static_cast<std::ptrdiff_t>(nl2) * nc + nc2, nc};
+  } else {
+    // All lines are in the buffers now, so the smooth band may be Ima.
+    Smooth->resize(nl2, nc2);
+    ll = plane_of(*Smooth);
+    lh = plane_of(*Vert);
+    hl = plane_of(*Horiz);
+    hh = plane_of(*Diag);
+  }
+  auto split = [col, nl](float* x, float* lo, float* hi) { col->transform(nl, x, lo, hi); };
+  analyse_columns({low.data(), nc2}, nl, nc2, nl2, ll, lh, split);
+  if (nch > 0) analyse_columns({high.data(), nc2}, nl, nch, nl2, hl, hh, split);
+}
+
+void SubBand2D::transform2d(to_array<float, false>& Ima, to_array<float, false>& Horiz,
+                            to_array<float, false>& Vert, to_array<float, false>& Diag,
+                            to_array<float, false>& Smooth, int Step) {
+  const int nl = Ima.nl(), nc = Ima.nc();
+  SubBand1D* line = LineFilter;
+  SubBand1D* col = ColFilter;
+  std::vector<float> low(static_cast<std::size_t>(nl) * nc), high(low.size());
+  const Plane in = plane_of(Ima);
+#pragma omp parallel for schedule(static) if (static_cast<long>(nl) * nc >= ParallelMinSamples)
+  for (int i = 0; i < nl; i++)
+    line->transform(nc, in.at(i, 0), low.data() + static_cast<std::size_t>(i) * nc,
+                    high.data() + static_cast<std::size_t>(i) * nc, Step);
+  // An undecimated split writes n samples to each part: the high part goes
+  // to a second plane through the same helper by splitting at n.
+  auto split_planes = [&](const Plane& src, const Plane& lo_out, const Plane& hi_out) {
+    const int nblocks = (nc + ColumnBlock - 1) / ColumnBlock;
+    const std::size_t len = static_cast<std::size_t>(std::max(nl, 1));
+#pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
+    {
+      std::vector<float> cols(ColumnBlock * len), lows(ColumnBlock * len),
+          highs(ColumnBlock * len);
+#pragma omp for schedule(static)
+      for (int blk = 0; blk < nblocks; blk++) {
+        const int j0 = blk * ColumnBlock;
+        const int count = std::min(ColumnBlock, nc - j0);
+        gather_columns(src, nl, j0, count, cols.data());
+        for (int k = 0; k < count; k++)
+          col->transform(nl, cols.data() + k * len, lows.data() + k * len,
+                         highs.data() + k * len, Step);
+        scatter_columns(lows.data(), nl, j0, count, lo_out);
+        scatter_columns(highs.data(), nl, j0, count, hi_out);
+      }
+    }
+  };
+  split_planes({low.data(), nc}, plane_of(Smooth), plane_of(Vert));
+  split_planes({high.data(), nc}, plane_of(Horiz), plane_of(Diag));
+}
+
+void SubBand2D::recons2d(to_array<float, false>& Ima, Bool InPlace,
+                         to_array<float, false>* Horiz, to_array<float, false>* Vert,
+                         to_array<float, false>* Diag, to_array<float, false>* Smooth) {
+  const int nl = Ima.nl(), nc = Ima.nc();
+  const int nl2 = (nl + 1) / 2, nc2 = (nc + 1) / 2, nch = nc / 2;
+  SubBand1D* line = get_subband_method_line();
+  SubBand1D* col = get_subband_method_col();
+  Plane ll, lh, hl, hh;
+  if (InPlace) {
+    ll = plane_of(Ima);
+    lh = {Ima.buffer() + static_cast<std::ptrdiff_t>(nl2) * nc, nc};
+    hl = {Ima.buffer() + nc2, nc};
+    hh = {Ima.buffer() + static_cast<std::ptrdiff_t>(nl2) * nc + nc2, nc};
+  } else {
+    ll = plane_of(*Smooth);
+    lh = plane_of(*Vert);
+    hl = plane_of(*Horiz);
+    hh = plane_of(*Diag);
+  }
+  const int hstride = std::max(nch, 1);
+  std::vector<float> low(static_cast<std::size_t>(nl) * nc2),
+      high(static_cast<std::size_t>(nl) * hstride + 1, 0.f);
+  auto merge = [col, nl](float* lo, float* hi, float* x) { col->recons(nl, lo, hi, x); };
+  synthesise_columns(ll, lh, nl, nc2, nl2, {low.data(), nc2}, merge);
+  if (nch > 0) synthesise_columns(hl, hh, nl, nch, nl2, {high.data(), hstride}, merge);
+  // Every band is read: the lines may now overwrite the quadrants.
+  const Plane out = plane_of(Ima);
+#pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
+  {
+    std::vector<float> lo_row(nc2 + 1, 0.f), hi_row(nc2 + 1, 0.f);
+#pragma omp for schedule(static)
+    for (int i = 0; i < nl; i++) {
+      std::copy_n(low.data() + static_cast<std::size_t>(i) * nc2, nc2, lo_row.data());
+      if (nch > 0) std::copy_n(high.data() + static_cast<std::size_t>(i) * hstride, nch, hi_row.data());
+      line->recons(nc, lo_row.data(), hi_row.data(), out.at(i, 0));
+    }
+  }
+}
+
+void SubBand2D::recons2d(to_array<float, false>& Horiz, to_array<float, false>& Vert,
+                         to_array<float, false>& Diag, to_array<float, false>& Smooth,
+                         to_array<float, false>& Ima, int Step) {
+  const int nl = Ima.nl(), nc = Ima.nc();
+  SubBand1D* line = LineFilter;
+  SubBand1D* col = ColFilter;
+  std::vector<float> low(static_cast<std::size_t>(nl) * nc), high(low.size());
+  const std::size_t len = static_cast<std::size_t>(std::max(nl, 1));
+  auto merge_planes = [&](const Plane& lo_in, const Plane& hi_in, const Plane& out) {
+    const int nblocks = (nc + ColumnBlock - 1) / ColumnBlock;
+#pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
+    {
+      std::vector<float> lows(ColumnBlock * len), highs(ColumnBlock * len),
+          cols(ColumnBlock * len);
+#pragma omp for schedule(static)
+      for (int blk = 0; blk < nblocks; blk++) {
+        const int j0 = blk * ColumnBlock;
+        const int count = std::min(ColumnBlock, nc - j0);
+        gather_columns(lo_in, nl, j0, count, lows.data());
+        gather_columns(hi_in, nl, j0, count, highs.data());
+        for (int k = 0; k < count; k++)
+          col->recons(nl, lows.data() + k * len, highs.data() + k * len, cols.data() + k * len,
+                      Step);
+        scatter_columns(cols.data(), nl, j0, count, out);
+      }
+    }
+  };
+  merge_planes(plane_of(Smooth), plane_of(Vert), {low.data(), nc});
+  merge_planes(plane_of(Horiz), plane_of(Diag), {high.data(), nc});
+  const Plane out = plane_of(Ima);
+#pragma omp parallel for schedule(static) if (static_cast<long>(nl) * nc >= ParallelMinSamples)
+  for (int i = 0; i < nl; i++)
+    line->recons(nc, low.data() + static_cast<std::size_t>(i) * nc,
+                 high.data() + static_cast<std::size_t>(i) * nc, out.at(i, 0), Step);
+}
+
+// ---------------------------------------------------------------------------
+// Ortho_2D_WT
+
+namespace {
+
+float to_sample(float x) { return x; }
+float to_sample(int x) { return static_cast<float>(x); }
+void from_sample(float x, float& out) { out = x; }
+void from_sample(float x, int& out) { out = to_int(x); }
+
+// One decimated analysis of the top-left nl x nc corner of an image with
+// `stride` samples per line: lines through `line`, then columns through `col`.
+template <class T>
+void ortho_analysis(T* data, int stride, int nl, int nc, SubBand1D* line, SubBand1D* col) {
+  const int nl2 = (nl + 1) / 2, nc2 = (nc + 1) / 2;
+  const int len = std::max(nl, nc) + 1;
+#pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
+  {
+    std::vector<float> x(len), lo(len, 0.f), hi(len, 0.f);
+#pragma omp for schedule(static)
+    for (int i = 0; i < nl; i++) {
+      T* row = data + static_cast<std::ptrdiff_t>(i) * stride;
+      for (int j = 0; j < nc; j++) x[j] = to_sample(row[j]);
+      line->transform(nc, x.data(), lo.data(), hi.data());
+      for (int j = 0; j < nc2; j++) from_sample(lo[j], row[j]);
+      for (int j = 0; j < nc / 2; j++) from_sample(hi[j], row[nc2 + j]);
+    }
+#pragma omp for schedule(static)
+    for (int j = 0; j < nc; j++) {
+      for (int i = 0; i < nl; i++) x[i] = to_sample(data[static_cast<std::ptrdiff_t>(i) * stride + j]);
+      col->transform(nl, x.data(), lo.data(), hi.data());
+      for (int i = 0; i < nl2; i++) from_sample(lo[i], data[static_cast<std::ptrdiff_t>(i) * stride + j]);
+      for (int i = 0; i < nl / 2; i++)
+        from_sample(hi[i], data[static_cast<std::ptrdiff_t>(nl2 + i) * stride + j]);
+    }
+  }
+}
+
+template <class T>
+void ortho_synthesis(T* data, int stride, int nl, int nc, SubBand1D* line, SubBand1D* col) {
+  const int nl2 = (nl + 1) / 2, nc2 = (nc + 1) / 2;
+  const int len = std::max(nl, nc) + 1;
+#pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
+  {
+    std::vector<float> x(len), lo(len, 0.f), hi(len, 0.f);
+#pragma omp for schedule(static)
+    for (int j = 0; j < nc; j++) {
+      for (int i = 0; i < nl2; i++) lo[i] = to_sample(data[static_cast<std::ptrdiff_t>(i) * stride + j]);
+      for (int i = 0; i < nl / 2; i++)
+        hi[i] = to_sample(data[static_cast<std::ptrdiff_t>(nl2 + i) * stride + j]);
+      col->recons(nl, lo.data(), hi.data(), x.data());
+      for (int i = 0; i < nl; i++) from_sample(x[i], data[static_cast<std::ptrdiff_t>(i) * stride + j]);
+    }
+#pragma omp for schedule(static)
+    for (int i = 0; i < nl; i++) {
+      T* row = data + static_cast<std::ptrdiff_t>(i) * stride;
+      for (int j = 0; j < nc2; j++) lo[j] = to_sample(row[j]);
+      for (int j = 0; j < nc / 2; j++) hi[j] = to_sample(row[nc2 + j]);
+      line->recons(nc, lo.data(), hi.data(), x.data());
+      for (int j = 0; j < nc; j++) from_sample(x[j], row[j]);
+    }
+  }
+}
+
+template <class T>
+void ortho_transform(to_array<T, false>& ima, int nbr_scale, SubBand1D* line, SubBand1D* col) {
+  int nl = ima.nl(), nc = ima.nc();
+  for (int s = 0; s < nbr_scale - 1; s++) {
+    ortho_analysis(ima.buffer(), ima.nc(), nl, nc, line, col);
+    nl = (nl + 1) / 2;
+    nc = (nc + 1) / 2;
+  }
+}
+
+template <class T>
+void ortho_recons(to_array<T, false>& ima, int nbr_scale, SubBand1D* line, SubBand1D* col) {
+  for (int s = nbr_scale - 2; s >= 0; s--)
+    ortho_synthesis(ima.buffer(), ima.nc(), size_resol(s, ima.nl()), size_resol(s, ima.nc()),
+                    line, col);
+}
+
+}  // namespace
+
+void Ortho_2D_WT::transform(to_array<float, false>& Ima, int NbrScale) {
+  SubBand1D* line = get_subband_method_line();
+  ortho_transform(Ima, NbrScale, line, get_subband_method_col());
+}
+
+void Ortho_2D_WT::recons(to_array<float, false>& Ima, int NbrScale) {
+  SubBand1D* line = get_subband_method_line();
+  ortho_recons(Ima, NbrScale, line, get_subband_method_col());
+}
+
+// The integer forms use the first bank both ways, with its phases as they are.
+void Ortho_2D_WT::transform(to_array<int, false>& Ima, int NbrScale) {
+  ortho_transform(Ima, NbrScale, LineFilter, LineFilter);
+}
+
+void Ortho_2D_WT::recons(to_array<int, false>& Ima, int NbrScale) {
+  ortho_recons(Ima, NbrScale, LineFilter, LineFilter);
+}
+
+// The two-image forms copy the input into the output and work there.
+void Ortho_2D_WT::transform(to_array<float, false>& In, to_array<float, false>& Out, int N) {
+  Out = In;
+  transform(Out, N);
+}
+void Ortho_2D_WT::recons(to_array<float, false>& In, to_array<float, false>& Out, int N) {
+  Out = In;
+  recons(Out, N);
+}
+void Ortho_2D_WT::transform(to_array<int, false>& In, to_array<int, false>& Out, int N) {
+  Out = In;
+  transform(Out, N);
+}
+void Ortho_2D_WT::recons(to_array<int, false>& In, to_array<int, false>& Out, int N) {
+  Out = In;
+  recons(Out, N);
+}
+
+// ---------------------------------------------------------------------------
+// PAVE_2D_WT
+
+int PAVE_2D_WT::alloc(to_array<float, false>*& TabBand, int Nl, int Nc, int NbrScale) {
+  const int nbr_band = 3 * (NbrScale - 1) + 1;
+  TabBand = new to_array<float, false>[nbr_band];
+  for (int b = 0; b < nbr_band; b++) TabBand[b].alloc(Nl, Nc);
+  return nbr_band;
+}
+
+void PAVE_2D_WT::free(to_array<float, false>*& TabBand, int NbrScale) {
+  if (NbrScale != 0 && TabBand != nullptr) {
+    delete[] TabBand;
+    TabBand = nullptr;
+  }
+}
+
+void PAVE_2D_WT::one_scale_transform(to_array<float, false>& Ima,
+                                     to_array<float, false>* TabBand, int Step, int Pos) {
+  transform2d(Ima, TabBand[Pos], TabBand[Pos + 1], TabBand[Pos + 2], TabBand[Pos + 3], Step);
+}
+
+void PAVE_2D_WT::one_scale_recons(to_array<float, false>* TabBand, to_array<float, false>& Ima,
+                                  int Step, int Pos) {
+  recons2d(TabBand[Pos], TabBand[Pos + 1], TabBand[Pos + 2], TabBand[Pos + 3], Ima, Step);
+}
+
+void PAVE_2D_WT::transform(to_array<float, false>& Ima, to_array<float, false>* TabBand,
+                           int NbrScale) {
+  for (int s = 0; s < NbrScale - 1; s++) {
+    // From the second scale on, the input is the smooth band the previous
+    // scale left in band 3s, which this step overwrites with its HL band.
+    to_array<float, false>& input = s == 0 ? Ima : TabBand[3 * s];
+    one_scale_transform(input, TabBand, POW2(s), 3 * s);
+  }
+}
+
+void PAVE_2D_WT::recons(to_array<float, false>* TabBand, to_array<float, false>& Ima,
+                        int NbrScale) {
+  const int last = 3 * (NbrScale - 1);
+  if (NbrScale < 2) {
+    Ima = TabBand[last];
+    return;
+  }
+  for (int s = NbrScale - 2; s >= 0; s--) {
+    to_array<float, false>& smooth = s == NbrScale - 2 ? TabBand[last] : Ima;
+    recons2d(TabBand[3 * s], TabBand[3 * s + 1], TabBand[3 * s + 2], smooth, Ima, POW2(s));
+  }
+}
