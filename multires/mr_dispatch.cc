@@ -30,7 +30,7 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     nullptr,           // 14 Feauveau
     nullptr,           // 15 Feauveau without undersampling
     nullptr,           // 16 line-column
-    nullptr,           // 17 Haar
+    &HaarOps,          // 17
     &SemiPyrOps,       // 18
     nullptr,           // 19 WT-HPMT
     nullptr,           // 20 diadic
@@ -42,7 +42,7 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     nullptr,           // 26 Fourier space
     nullptr,           // 27 fast curvelet
     nullptr,           // 28 lifting
-    nullptr,           // 29 diadic Haar
+    &DiadicHaarOps,    // 29
     nullptr,           // 30 G transform
 };
 

@@ -40,3 +40,4 @@ extern const MRTypeOps PaveLinearOps, PaveBsplineOps, PaveHaarOps, PaveMedianOps
 extern const MRTypeOps PyrLinearOps, PyrBsplineOps, PyrMedianOps, PyrLaplacianOps,
     SemiPyrOps;
 extern const MRTypeOps UndecMallatOps, UndecNonOrthoOps;
+extern const MRTypeOps HaarOps, DiadicHaarOps;
