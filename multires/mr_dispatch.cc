@@ -17,14 +17,14 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     &PaveBsplineOps,   // 1
     nullptr,           // 2 Fourier space
     &PaveMedianOps,    // 3
-    nullptr,           // 4 min-max
+    &PaveMinMaxOps,    // 4
     &PyrLinearOps,     // 5
     &PyrBsplineOps,    // 6
     nullptr,           // 7 Fourier space
     nullptr,           // 8 Meyer
     &PyrMedianOps,     // 9
     &PyrLaplacianOps,  // 10
-    nullptr,           // 11 min-max pyramid
+    &PyrMinMaxOps,     // 11
     nullptr,           // 12 scaling function
     &UndecMallatOps,   // 13 Mallat, every scale decimated
     nullptr,           // 14 Feauveau

@@ -35,9 +35,14 @@ void mr_recons(MultiResol& MR, to_array<float, false>& Ima, type_border Border =
 void mr_adjoint_rec(MultiResol& MR, to_array<float, false>& Ima, Bool UseLastScale,
                     type_border Border);
 
+// Inverse of the cube types: the plain sum of the bands.
+void mr_cube_recons(MultiResol& MR, to_array<float, false>& Ima, type_border Border,
+                    Bool HaarFlag);
+
 // The families' rows (one file per family).
 extern const MRTypeOps PaveLinearOps, PaveBsplineOps, PaveHaarOps, PaveMedianOps;
 extern const MRTypeOps PyrLinearOps, PyrBsplineOps, PyrMedianOps, PyrLaplacianOps,
     SemiPyrOps;
 extern const MRTypeOps UndecMallatOps, UndecNonOrthoOps;
 extern const MRTypeOps HaarOps, DiadicHaarOps;
+extern const MRTypeOps PaveMinMaxOps, PyrMinMaxOps;

@@ -26,11 +26,6 @@ void cube_transform(Image& ima, MultiResol& mr, Bool details, Smooth smooth) {
   }
 }
 
-void cube_recons(MultiResol& mr, Image& ima, type_border, Bool) {
-  ima = mr.TabBand[mr.NbrScale - 1];
-  for (int s = mr.NbrScale - 2; s >= 0; s--) ima += mr.TabBand[s];
-}
-
 void pave_linear(Image& ima, MultiResol& mr, Bool, type_border border, Bool details) {
   cube_transform(ima, mr, details,
                  [border](Image& in, Image& out, int s) { smooth_linear(in, out, border, s); });
@@ -164,10 +159,15 @@ void pyr_bspline_adjoint(MultiResol& mr, Image& ima, Bool use_last_scale, type_b
 
 }  // namespace
 
-const MRTypeOps PaveLinearOps = {pave_linear, cube_recons, nullptr};
-const MRTypeOps PaveBsplineOps = {pave_bspline, cube_recons, nullptr};
-const MRTypeOps PaveHaarOps = {pave_haar, cube_recons, nullptr};
-const MRTypeOps PaveMedianOps = {pave_median, cube_recons, nullptr};
+void mr_cube_recons(MultiResol& mr, Image& ima, type_border, Bool) {
+  ima = mr.TabBand[mr.NbrScale - 1];
+  for (int s = mr.NbrScale - 2; s >= 0; s--) ima += mr.TabBand[s];
+}
+
+const MRTypeOps PaveLinearOps = {pave_linear, mr_cube_recons, nullptr};
+const MRTypeOps PaveBsplineOps = {pave_bspline, mr_cube_recons, nullptr};
+const MRTypeOps PaveHaarOps = {pave_haar, mr_cube_recons, nullptr};
+const MRTypeOps PaveMedianOps = {pave_median, mr_cube_recons, nullptr};
 const MRTypeOps PyrLinearOps = {pyr_linear, pyramid_recons, nullptr};
 const MRTypeOps PyrBsplineOps = {pyr_bspline, pyramid_recons, pyr_bspline_adjoint};
 const MRTypeOps PyrMedianOps = {pyr_median, pyramid_recons, nullptr};
