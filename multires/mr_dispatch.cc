@@ -15,12 +15,12 @@ namespace {
 const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     &PaveLinearOps,    // 0
     &PaveBsplineOps,   // 1
-    nullptr,           // 2 Fourier space
+    &FourierWaveletOps, // 2
     &PaveMedianOps,    // 3
     &PaveMinMaxOps,    // 4
     &PyrLinearOps,     // 5
     &PyrBsplineOps,    // 6
-    nullptr,           // 7 Fourier space
+    &FourierWaveletOps, // 7
     nullptr,           // 8 Meyer
     &PyrMedianOps,     // 9
     &PyrLaplacianOps,  // 10
@@ -39,7 +39,7 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     &UndecMallatOps,   // 23
     &UndecNonOrthoOps, // 24
     nullptr,           // 25 isotropic Fourier space
-    nullptr,           // 26 Fourier space
+    &FourierWaveletOps, // 26
     nullptr,           // 27 fast curvelet
     nullptr,           // 28 lifting
     &DiadicHaarOps,    // 29

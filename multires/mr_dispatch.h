@@ -46,3 +46,4 @@ extern const MRTypeOps PyrLinearOps, PyrBsplineOps, PyrMedianOps, PyrLaplacianOp
 extern const MRTypeOps UndecMallatOps, UndecNonOrthoOps;
 extern const MRTypeOps HaarOps, DiadicHaarOps;
 extern const MRTypeOps PaveMinMaxOps, PyrMinMaxOps;
+extern const MRTypeOps FourierWaveletOps;
