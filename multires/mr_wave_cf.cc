@@ -177,54 +177,44 @@ void normalize_scale(Image& Band, int N, int Direction) {
   for (int k = 0; k < Band.n_elem(); k++) Band(k) *= factor;
 }
 
-void wave_cf_transform(Image& Ima, MultiResol& MR) {
-  const type_transform T = MR.Type_Transform;
+namespace {
+
+// Both forward forms: band s receives the detail of scale s (details) or
+// the smoothed image of scale s (the pyramid of smoothings).
+void cf_forward(Image& ima, MultiResol& mr, bool details, const char* function) {
+  const type_transform T = mr.Type_Transform;
   if (!fourier_type(T)) {
-    std::fprintf(stderr, "Error: proc. wave_cf_transform.\nThis transform is not computed this procedure\n");
+    std::fprintf(stderr, "Error: proc. %s.\nThis transform is not computed this procedure\n",
+                 function);
     return;
   }
-  check_square(Ima, "wave_cf_transform");
-  const int N = Ima.nl(), S = MR.NbrScale;
+  check_square(ima, function);
+  const int N = ima.nl(), S = mr.NbrScale;
   const bool pyramid = T != TO_PAVE_FFT;
   FFTN_2D fft;
   Spectrum low, detail;
-  forward(fft, Ima, low);
+  forward(fft, ima, low);
   for (int s = 0; s < S - 1; s++) {
     detail = low;
-    wave_cf_mult(low, detail, s, N, MR.Fc, T, True);
-    real_part(fft, detail, MR.TabBand[s]);
+    if (!details) real_part(fft, detail, mr.TabBand[s]);
+    wave_cf_mult(low, detail, s, N, mr.Fc, T, True);
+    if (details) real_part(fft, detail, mr.TabBand[s]);
     if (pyramid) {
-      normalize_scale(MR.TabBand[s], N, -1);
+      normalize_scale(mr.TabBand[s], N, -1);
       under_sampling_2(low);
     }
   }
-  real_part(fft, low, MR.TabBand[S - 1]);
-  if (pyramid) normalize_scale(MR.TabBand[S - 1], N, -1);
+  real_part(fft, low, mr.TabBand[S - 1]);
+  if (pyramid) normalize_scale(mr.TabBand[S - 1], N, -1);
 }
 
-void mr_cf_transform(Image& Ima, MultiResol& MR) {
-  const type_transform T = MR.Type_Transform;
-  if (!fourier_type(T)) {
-    std::fprintf(stderr, "Error: proc. mr_cf_transform.\nThis transform is not computed this procedure\n");
-    return;
-  }
-  check_square(Ima, "mr_cf_transform");
-  const int N = Ima.nl(), S = MR.NbrScale;
-  const bool pyramid = T != TO_PAVE_FFT;
-  FFTN_2D fft;
-  Spectrum low, detail;
-  forward(fft, Ima, low);
-  for (int s = 0; s < S - 1; s++) {
-    detail = low;
-    real_part(fft, detail, MR.TabBand[s]);
-    if (pyramid) normalize_scale(MR.TabBand[s], N, -1);
-    detail = low;
-    wave_cf_mult(low, detail, s, N, MR.Fc, T, True);
-    if (pyramid) under_sampling_2(low);
-  }
-  real_part(fft, low, MR.TabBand[S - 1]);
-  if (pyramid) normalize_scale(MR.TabBand[S - 1], N, -1);
+}  // namespace
+
+void wave_cf_transform(Image& Ima, MultiResol& MR) {
+  cf_forward(Ima, MR, true, "wave_cf_transform");
 }
+
+void mr_cf_transform(Image& Ima, MultiResol& MR) { cf_forward(Ima, MR, false, "mr_cf_transform"); }
 
 void wave_cf_recons(MultiResol& MR, Image& Ima) {
   const type_transform T = MR.Type_Transform;
