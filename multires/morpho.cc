@@ -197,7 +197,9 @@ void pyr_minmax(Image& ima, MultiResol& mr, Bool, type_border, Bool details) {
   }
 }
 
-void pyr_minmax_recons(MultiResol& mr, Image& ima, type_border, Bool) {
+}  // namespace
+
+void mr_pyr_minmax_recons(MultiResol& mr, Image& ima, type_border, Bool) {
   ima = mr.TabBand[mr.NbrScale - 1];
   Image buffer;
   for (int s = mr.NbrScale - 2; s >= 0; s--) {
@@ -208,7 +210,5 @@ void pyr_minmax_recons(MultiResol& mr, Image& ima, type_border, Bool) {
   }
 }
 
-}  // namespace
-
 const MRTypeOps PaveMinMaxOps = {pave_minmax, mr_cube_recons, nullptr};
-const MRTypeOps PyrMinMaxOps = {pyr_minmax, pyr_minmax_recons, nullptr};
+const MRTypeOps PyrMinMaxOps = {pyr_minmax, mr_pyr_minmax_recons, nullptr};

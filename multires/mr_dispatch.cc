@@ -25,16 +25,16 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     &PyrMedianOps,     // 9
     &PyrLaplacianOps,  // 10
     &PyrMinMaxOps,     // 11
-    nullptr,           // 12 scaling function
+    &ScalingFunctionOps, // 12
     &UndecMallatOps,   // 13 Mallat, every scale decimated
     nullptr,           // 14 Feauveau
     nullptr,           // 15 Feauveau without undersampling
     nullptr,           // 16 line-column
     &HaarOps,          // 17
     &SemiPyrOps,       // 18
-    nullptr,           // 19 WT-HPMT
+    &SemiPyrTmtoOps,   // 19
     nullptr,           // 20 diadic
-    nullptr,           // 21 WT-PMT
+    &PyrTmtoOps,       // 21
     &PaveHaarOps,      // 22
     &UndecMallatOps,   // 23
     &UndecNonOrthoOps, // 24

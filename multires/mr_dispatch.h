@@ -39,6 +39,14 @@ void mr_adjoint_rec(MultiResol& MR, to_array<float, false>& Ima, Bool UseLastSca
 void mr_cube_recons(MultiResol& MR, to_array<float, false>& Ima, type_border Border,
                     Bool HaarFlag);
 
+// Inverse of the pyramids: interpolation by two of each level plus the band
+// (no interpolation at band 0 of the half-pyramid).
+void mr_pyramid_recons(MultiResol& MR, to_array<float, false>& Ima, type_border Border,
+                       Bool HaarFlag);
+// Inverse of the min-max pyramids: bilinear enlargement plus the band.
+void mr_pyr_minmax_recons(MultiResol& MR, to_array<float, false>& Ima, type_border Border,
+                          Bool HaarFlag);
+
 // The families' rows (one file per family).
 extern const MRTypeOps PaveLinearOps, PaveBsplineOps, PaveHaarOps, PaveMedianOps;
 extern const MRTypeOps PyrLinearOps, PyrBsplineOps, PyrMedianOps, PyrLaplacianOps,
@@ -47,3 +55,4 @@ extern const MRTypeOps UndecMallatOps, UndecNonOrthoOps;
 extern const MRTypeOps HaarOps, DiadicHaarOps;
 extern const MRTypeOps PaveMinMaxOps, PyrMinMaxOps;
 extern const MRTypeOps FourierWaveletOps;
+extern const MRTypeOps PyrTmtoOps, SemiPyrTmtoOps, ScalingFunctionOps;

@@ -117,21 +117,6 @@ void pyr_laplacian(Image& ima, MultiResol& mr, Bool, type_border border, Bool) {
   }
 }
 
-void pyramid_recons(MultiResol& mr, Image& ima, type_border border, Bool) {
-  ima = mr.TabBand[mr.NbrScale - 1];
-  Image buffer;
-  for (int s = mr.NbrScale - 2; s >= 0; s--) {
-    if (mr.Set_Transform == TRANSF_SEMIPYR && s == 0) {
-      ima += mr.TabBand[0];
-      continue;
-    }
-    buffer.alloc(mr.TabBand[s].nl(), mr.TabBand[s].nc(), "Buffer mr_iso_recons");
-    im_increase_size_2(ima, buffer, border);
-    ima = buffer;
-    ima += mr.TabBand[s];
-  }
-}
-
 // Adjoint of the B3-spline pyramid (and of its half-pyramidal form):
 // expansion, then the smoothing the forward step applied.
 void pyr_bspline_adjoint(MultiResol& mr, Image& ima, Bool use_last_scale, type_border border) {
@@ -159,6 +144,21 @@ void pyr_bspline_adjoint(MultiResol& mr, Image& ima, Bool use_last_scale, type_b
 
 }  // namespace
 
+void mr_pyramid_recons(MultiResol& mr, Image& ima, type_border border, Bool) {
+  ima = mr.TabBand[mr.NbrScale - 1];
+  Image buffer;
+  for (int s = mr.NbrScale - 2; s >= 0; s--) {
+    if (mr.Set_Transform == TRANSF_SEMIPYR && s == 0) {
+      ima += mr.TabBand[0];
+      continue;
+    }
+    buffer.alloc(mr.TabBand[s].nl(), mr.TabBand[s].nc(), "Buffer mr_iso_recons");
+    im_increase_size_2(ima, buffer, border);
+    ima = buffer;
+    ima += mr.TabBand[s];
+  }
+}
+
 void mr_cube_recons(MultiResol& mr, Image& ima, type_border, Bool) {
   ima = mr.TabBand[mr.NbrScale - 1];
   for (int s = mr.NbrScale - 2; s >= 0; s--) ima += mr.TabBand[s];
@@ -168,8 +168,8 @@ const MRTypeOps PaveLinearOps = {pave_linear, mr_cube_recons, nullptr};
 const MRTypeOps PaveBsplineOps = {pave_bspline, mr_cube_recons, nullptr};
 const MRTypeOps PaveHaarOps = {pave_haar, mr_cube_recons, nullptr};
 const MRTypeOps PaveMedianOps = {pave_median, mr_cube_recons, nullptr};
-const MRTypeOps PyrLinearOps = {pyr_linear, pyramid_recons, nullptr};
-const MRTypeOps PyrBsplineOps = {pyr_bspline, pyramid_recons, pyr_bspline_adjoint};
-const MRTypeOps PyrMedianOps = {pyr_median, pyramid_recons, nullptr};
-const MRTypeOps PyrLaplacianOps = {pyr_laplacian, pyramid_recons, nullptr};
-const MRTypeOps SemiPyrOps = {semi_pyr, pyramid_recons, pyr_bspline_adjoint};
+const MRTypeOps PyrLinearOps = {pyr_linear, mr_pyramid_recons, nullptr};
+const MRTypeOps PyrBsplineOps = {pyr_bspline, mr_pyramid_recons, pyr_bspline_adjoint};
+const MRTypeOps PyrMedianOps = {pyr_median, mr_pyramid_recons, nullptr};
+const MRTypeOps PyrLaplacianOps = {pyr_laplacian, mr_pyramid_recons, nullptr};
+const MRTypeOps SemiPyrOps = {semi_pyr, mr_pyramid_recons, pyr_bspline_adjoint};
