@@ -27,13 +27,13 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     &PyrMinMaxOps,     // 11
     &ScalingFunctionOps, // 12
     &UndecMallatOps,   // 13 Mallat, every scale decimated
-    nullptr,           // 14 Feauveau
-    nullptr,           // 15 Feauveau without undersampling
+    &FeauveauOps,      // 14
+    &FeauveauTrouOps,  // 15
     nullptr,           // 16 line-column
     &HaarOps,          // 17
     &SemiPyrOps,       // 18
     &SemiPyrTmtoOps,   // 19
-    nullptr,           // 20 diadic
+    &DiadicMallatOps,  // 20
     &PyrTmtoOps,       // 21
     &PaveHaarOps,      // 22
     &UndecMallatOps,   // 23
@@ -41,9 +41,9 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     nullptr,           // 25 isotropic Fourier space
     &FourierWaveletOps, // 26
     nullptr,           // 27 fast curvelet
-    nullptr,           // 28 lifting
+    &LiftingOps,       // 28
     &DiadicHaarOps,    // 29
-    nullptr,           // 30 G transform
+    &GMinMaxOps,       // 30
 };
 
 bool warned_adjoint = false;

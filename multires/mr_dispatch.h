@@ -56,3 +56,5 @@ extern const MRTypeOps HaarOps, DiadicHaarOps;
 extern const MRTypeOps PaveMinMaxOps, PyrMinMaxOps;
 extern const MRTypeOps FourierWaveletOps;
 extern const MRTypeOps PyrTmtoOps, SemiPyrTmtoOps, ScalingFunctionOps;
+extern const MRTypeOps FeauveauOps, FeauveauTrouOps, LiftingOps, GMinMaxOps;
+extern const MRTypeOps DiadicMallatOps;
