@@ -225,3 +225,26 @@ TEST(MultiResolBands, InsertAndExtractCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MultiResolReport, PrintInfoNamesTheFilterSetAndNorm) {
+  // Without a filter description of its own the container takes the 7/9
+  // set with L1 norms; a caller's description keeps the norm asked for.
+  MultiResol own;
+  own.alloc(16, 16, 3, TO_MALLAT, nullptr, NORM_L2, -1, U_B3SPLINE_2);
+  EXPECT_EQ(own.TypeNorm, NORM_L1);
+  FilterAnaSynt description(F_MALLAT_7_9);
+  MultiResol mr;
+  mr.alloc(16, 16, 3, TO_MALLAT, &description, NORM_L2, -1, U_B3SPLINE_2);
+  testing::internal::CaptureStdout();
+  mr.print_info();
+  const std::string text = testing::internal::GetCapturedStdout();
+  EXPECT_NE(text.find("Transform = Mallat's wavelet transform (7/9 filters)\n"), std::string::npos);
+  EXPECT_NE(text.find("Biorthogonal 7/9 filters\nL2 normalization\n"), std::string::npos);
+  EXPECT_NE(text.find("Number of scales = 3\nInput image size: 16 16\n"), std::string::npos);
+  // With L2 filters the band norms of the Mallat types are 1.
+  EXPECT_EQ(mr.band_norm(0), 1.);
+}
+
+}  // namespace
