@@ -28,86 +28,71 @@ struct Plane {
 
 Plane plane_of(to_array<float, false>& ima) { return {ima.buffer(), ima.nc()}; }
 
-// Columns j0 .. j0+count-1, lines 0 .. n-1 of p into dst (column k at k*n).
-void gather_columns(const Plane& p, int n, int j0, int count, float* dst) {
+// Columns j0 .. j0+count-1, lines 0 .. n-1 of p into dst, column k
+// starting at k * len (len = n when not given).
+void gather_columns(const Plane& p, int n, int j0, int count, float* dst, std::size_t len = 0) {
+  if (len == 0) len = static_cast<std::size_t>(std::max(n, 1));
   for (int i = 0; i < n; i++) {
     const float* row = p.at(i, j0);
-    for (int k = 0; k < count; k++) dst[static_cast<std::size_t>(k) * n + i] = row[k];
+    for (int k = 0; k < count; k++) dst[k * len + i] = row[k];
   }
 }
 
-void scatter_columns(const float* src, int n, int j0, int count, const Plane& p) {
+// The first n samples of each of `count` columns stored len apart, into
+// lines 0 .. n-1 of p from column j0.
+void scatter_columns(const float* src, std::size_t len, int n, int j0, int count, const Plane& p) {
   for (int i = 0; i < n; i++) {
     float* row = p.at(i, j0);
-    for (int k = 0; k < count; k++) row[k] = src[static_cast<std::size_t>(k) * n + i];
+    for (int k = 0; k < count; k++) row[k] = src[k * len + i];
   }
 }
 
 // Column pass of an analysis: every column of `in` (n samples, `ncols`
-// columns) split by the bank into a low part (n_low samples) and a high
-// part (n - n_low samples) written to the two planes.
+// columns) split by the bank into a low part of n_low samples and a high
+// part of n_high samples, written to the two planes.
 template <class Split>
-void analyse_columns(const Plane& in, int n, int ncols, int n_low, const Plane& low,
+void analyse_columns(const Plane& in, int n, int ncols, int n_low, int n_high, const Plane& low,
                      const Plane& high, Split split) {
-  const int n_high = n - n_low;
   const int nblocks = (ncols + ColumnBlock - 1) / ColumnBlock;
+  const std::size_t len = static_cast<std::size_t>(std::max(n, 1));
 #pragma omp parallel if (static_cast<long>(n) * ncols >= ParallelMinSamples)
   {
-    std::vector<float> cols(static_cast<std::size_t>(ColumnBlock) * std::max(n, 1));
-    std::vector<float> lows(static_cast<std::size_t>(ColumnBlock) * std::max(n, 1));
-    std::vector<float> highs(static_cast<std::size_t>(ColumnBlock) * std::max(n, 1));
+    std::vector<float> cols(ColumnBlock * len), lows(ColumnBlock * len), highs(ColumnBlock * len);
 #pragma omp for schedule(static)
     for (int blk = 0; blk < nblocks; blk++) {
       const int j0 = blk * ColumnBlock;
       const int count = std::min(ColumnBlock, ncols - j0);
       gather_columns(in, n, j0, count, cols.data());
       for (int k = 0; k < count; k++)
-        split(cols.data() + static_cast<std::size_t>(k) * n,
-              lows.data() + static_cast<std::size_t>(k) * std::max(n_low, 1),
-              highs.data() + static_cast<std::size_t>(k) * std::max(n, 1));
-      // The split writes n_low and n_high samples at those strides.
-      for (int i = 0; i < n_low; i++) {
-        float* row = low.at(i, j0);
-        for (int k = 0; k < count; k++)
-          row[k] = lows[static_cast<std::size_t>(k) * std::max(n_low, 1) + i];
-      }
-      for (int i = 0; i < n_high; i++) {
-        float* row = high.at(i, j0);
-        for (int k = 0; k < count; k++)
-          row[k] = highs[static_cast<std::size_t>(k) * std::max(n, 1) + i];
-      }
+        split(cols.data() + k * len, lows.data() + k * len, highs.data() + k * len);
+      scatter_columns(lows.data(), len, n_low, j0, count, low);
+      scatter_columns(highs.data(), len, n_high, j0, count, high);
     }
   }
 }
 
 // Column pass of a synthesis: columns of the low plane (n_low samples) and
-// the high plane (n - n_low samples) merged by the bank into n samples of
-// the output plane.
+// the high plane (n_high samples) merged by the bank into n samples of the
+// output plane.
 template <class Merge>
 void synthesise_columns(const Plane& low, const Plane& high, int n, int ncols, int n_low,
-                        const Plane& out, Merge merge) {
-  const int n_high = n - n_low;
+                        int n_high, const Plane& out, Merge merge) {
   const int nblocks = (ncols + ColumnBlock - 1) / ColumnBlock;
   const std::size_t len = static_cast<std::size_t>(std::max(n, 1));
 #pragma omp parallel if (static_cast<long>(n) * ncols >= ParallelMinSamples)
   {
+    // Zeroed once: a bank may read a band one sample past its length.
     std::vector<float> lows(ColumnBlock * len, 0.f), highs(ColumnBlock * len, 0.f),
         cols(ColumnBlock * len);
 #pragma omp for schedule(static)
     for (int blk = 0; blk < nblocks; blk++) {
       const int j0 = blk * ColumnBlock;
       const int count = std::min(ColumnBlock, ncols - j0);
-      for (int i = 0; i < n_low; i++) {
-        const float* row = low.at(i, j0);
-        for (int k = 0; k < count; k++) lows[k * len + i] = row[k];
-      }
-      for (int i = 0; i < n_high; i++) {
-        const float* row = high.at(i, j0);
-        for (int k = 0; k < count; k++) highs[k * len + i] = row[k];
-      }
+      gather_columns(low, n_low, j0, count, lows.data(), len);
+      gather_columns(high, n_high, j0, count, highs.data(), len);
       for (int k = 0; k < count; k++)
         merge(lows.data() + k * len, highs.data() + k * len, cols.data() + k * len);
-      scatter_columns(cols.data(), n, j0, count, out);
+      scatter_columns(cols.data(), len, n, j0, count, out);
     }
   }
 }
@@ -169,8 +154,8 @@ void SubBand2D::transform2d(to_array<float, false>& Ima, Bool InPlace,
     hh = plane_of(*Diag);
   }
   auto split = [col, nl](float* x, float* lo, float* hi) { col->transform(nl, x, lo, hi); };
-  analyse_columns({low.data(), nc2}, nl, nc2, nl2, ll, lh, split);
-  if (nch > 0) analyse_columns({high.data(), nc2}, nl, nch, nl2, hl, hh, split);
+  analyse_columns({low.data(), nc2}, nl, nc2, nl2, nl / 2, ll, lh, split);
+  if (nch > 0) analyse_columns({high.data(), nc2}, nl, nch, nl2, nl / 2, hl, hh, split);
 }
 
 void SubBand2D::transform2d(to_array<float, false>& Ima, to_array<float, false>& Horiz,
@@ -185,30 +170,11 @@ void SubBand2D::transform2d(to_array<float, false>& Ima, to_array<float, false>&
   for (int i = 0; i < nl; i++)
     line->transform(nc, in.at(i, 0), low.data() + static_cast<std::size_t>(i) * nc,
                     high.data() + static_cast<std::size_t>(i) * nc, Step);
-  // An undecimated split writes n samples to each part: the high part goes
-  // to a second plane through the same helper by splitting at n.
-  auto split_planes = [&](const Plane& src, const Plane& lo_out, const Plane& hi_out) {
-    const int nblocks = (nc + ColumnBlock - 1) / ColumnBlock;
-    const std::size_t len = static_cast<std::size_t>(std::max(nl, 1));
-#pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
-    {
-      std::vector<float> cols(ColumnBlock * len), lows(ColumnBlock * len),
-          highs(ColumnBlock * len);
-#pragma omp for schedule(static)
-      for (int blk = 0; blk < nblocks; blk++) {
-        const int j0 = blk * ColumnBlock;
-        const int count = std::min(ColumnBlock, nc - j0);
-        gather_columns(src, nl, j0, count, cols.data());
-        for (int k = 0; k < count; k++)
-          col->transform(nl, cols.data() + k * len, lows.data() + k * len,
-                         highs.data() + k * len, Step);
-        scatter_columns(lows.data(), nl, j0, count, lo_out);
-        scatter_columns(highs.data(), nl, j0, count, hi_out);
-      }
-    }
+  auto split = [col, nl, Step](float* x, float* lo, float* hi) {
+    col->transform(nl, x, lo, hi, Step);
   };
-  split_planes({low.data(), nc}, plane_of(Smooth), plane_of(Vert));
-  split_planes({high.data(), nc}, plane_of(Horiz), plane_of(Diag));
+  analyse_columns({low.data(), nc}, nl, nc, nl, nl, plane_of(Smooth), plane_of(Vert), split);
+  analyse_columns({high.data(), nc}, nl, nc, nl, nl, plane_of(Horiz), plane_of(Diag), split);
 }
 
 void SubBand2D::recons2d(to_array<float, false>& Ima, Bool InPlace,
@@ -234,8 +200,8 @@ void SubBand2D::recons2d(to_array<float, false>& Ima, Bool InPlace,
   std::vector<float> low(static_cast<std::size_t>(nl) * nc2),
       high(static_cast<std::size_t>(nl) * hstride + 1, 0.f);
   auto merge = [col, nl](float* lo, float* hi, float* x) { col->recons(nl, lo, hi, x); };
-  synthesise_columns(ll, lh, nl, nc2, nl2, {low.data(), nc2}, merge);
-  if (nch > 0) synthesise_columns(hl, hh, nl, nch, nl2, {high.data(), hstride}, merge);
+  synthesise_columns(ll, lh, nl, nc2, nl2, nl / 2, {low.data(), nc2}, merge);
+  if (nch > 0) synthesise_columns(hl, hh, nl, nch, nl2, nl / 2, {high.data(), hstride}, merge);
   // Every band is read: the lines may now overwrite the quadrants.
   const Plane out = plane_of(Ima);
 #pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
@@ -257,28 +223,11 @@ void SubBand2D::recons2d(to_array<float, false>& Horiz, to_array<float, false>& 
   SubBand1D* line = LineFilter;
   SubBand1D* col = ColFilter;
   std::vector<float> low(static_cast<std::size_t>(nl) * nc), high(low.size());
-  const std::size_t len = static_cast<std::size_t>(std::max(nl, 1));
-  auto merge_planes = [&](const Plane& lo_in, const Plane& hi_in, const Plane& out) {
-    const int nblocks = (nc + ColumnBlock - 1) / ColumnBlock;
-#pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
-    {
-      std::vector<float> lows(ColumnBlock * len), highs(ColumnBlock * len),
-          cols(ColumnBlock * len);
-#pragma omp for schedule(static)
-      for (int blk = 0; blk < nblocks; blk++) {
-        const int j0 = blk * ColumnBlock;
-        const int count = std::min(ColumnBlock, nc - j0);
-        gather_columns(lo_in, nl, j0, count, lows.data());
-        gather_columns(hi_in, nl, j0, count, highs.data());
-        for (int k = 0; k < count; k++)
-          col->recons(nl, lows.data() + k * len, highs.data() + k * len, cols.data() + k * len,
-                      Step);
-        scatter_columns(cols.data(), nl, j0, count, out);
-      }
-    }
+  auto merge = [col, nl, Step](float* lo, float* hi, float* x) {
+    col->recons(nl, lo, hi, x, Step);
   };
-  merge_planes(plane_of(Smooth), plane_of(Vert), {low.data(), nc});
-  merge_planes(plane_of(Horiz), plane_of(Diag), {high.data(), nc});
+  synthesise_columns(plane_of(Smooth), plane_of(Vert), nl, nc, nl, nl, {low.data(), nc}, merge);
+  synthesise_columns(plane_of(Horiz), plane_of(Diag), nl, nc, nl, nl, {high.data(), nc}, merge);
   const Plane out = plane_of(Ima);
 #pragma omp parallel for schedule(static) if (static_cast<long>(nl) * nc >= ParallelMinSamples)
   for (int i = 0; i < nl; i++)
@@ -296,56 +245,51 @@ float to_sample(int x) { return static_cast<float>(x); }
 void from_sample(float x, float& out) { out = x; }
 void from_sample(float x, int& out) { out = to_int(x); }
 
-// One decimated analysis of the top-left nl x nc corner of an image with
-// `stride` samples per line: lines through `line`, then columns through `col`.
+// The n samples of a run (`stride` apart from p) split in place by the
+// bank: the (n+1)/2 low values first, then the n/2 high values.
 template <class T>
-void ortho_analysis(T* data, int stride, int nl, int nc, SubBand1D* line, SubBand1D* col) {
-  const int nl2 = (nl + 1) / 2, nc2 = (nc + 1) / 2;
-  const int len = std::max(nl, nc) + 1;
-#pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
-  {
-    std::vector<float> x(len), lo(len, 0.f), hi(len, 0.f);
-#pragma omp for schedule(static)
-    for (int i = 0; i < nl; i++) {
-      T* row = data + static_cast<std::ptrdiff_t>(i) * stride;
-      for (int j = 0; j < nc; j++) x[j] = to_sample(row[j]);
-      line->transform(nc, x.data(), lo.data(), hi.data());
-      for (int j = 0; j < nc2; j++) from_sample(lo[j], row[j]);
-      for (int j = 0; j < nc / 2; j++) from_sample(hi[j], row[nc2 + j]);
-    }
-#pragma omp for schedule(static)
-    for (int j = 0; j < nc; j++) {
-      for (int i = 0; i < nl; i++) x[i] = to_sample(data[static_cast<std::ptrdiff_t>(i) * stride + j]);
-      col->transform(nl, x.data(), lo.data(), hi.data());
-      for (int i = 0; i < nl2; i++) from_sample(lo[i], data[static_cast<std::ptrdiff_t>(i) * stride + j]);
-      for (int i = 0; i < nl / 2; i++)
-        from_sample(hi[i], data[static_cast<std::ptrdiff_t>(nl2 + i) * stride + j]);
-    }
-  }
+void split_run(T* p, std::ptrdiff_t stride, int n, SubBand1D* bank, float* x, float* lo,
+               float* hi) {
+  for (int k = 0; k < n; k++) x[k] = to_sample(p[k * stride]);
+  bank->transform(n, x, lo, hi);
+  const int n2 = (n + 1) / 2;
+  for (int k = 0; k < n2; k++) from_sample(lo[k], p[k * stride]);
+  for (int k = 0; k < n / 2; k++) from_sample(hi[k], p[(n2 + k) * stride]);
 }
 
+// The inverse: a run holding low then high values merged back in place.
 template <class T>
-void ortho_synthesis(T* data, int stride, int nl, int nc, SubBand1D* line, SubBand1D* col) {
-  const int nl2 = (nl + 1) / 2, nc2 = (nc + 1) / 2;
+void merge_run(T* p, std::ptrdiff_t stride, int n, SubBand1D* bank, float* x, float* lo,
+               float* hi) {
+  const int n2 = (n + 1) / 2;
+  for (int k = 0; k < n2; k++) lo[k] = to_sample(p[k * stride]);
+  for (int k = 0; k < n / 2; k++) hi[k] = to_sample(p[(n2 + k) * stride]);
+  bank->recons(n, lo, hi, x);
+  for (int k = 0; k < n; k++) from_sample(x[k], p[k * stride]);
+}
+
+// One decimated analysis (or synthesis) of the top-left nl x nc corner of
+// an image with `stride` samples per line: lines then columns (columns then
+// lines).
+template <class T>
+void ortho_step(T* data, int stride, int nl, int nc, SubBand1D* line, SubBand1D* col,
+                bool analysis) {
   const int len = std::max(nl, nc) + 1;
 #pragma omp parallel if (static_cast<long>(nl) * nc >= ParallelMinSamples)
   {
     std::vector<float> x(len), lo(len, 0.f), hi(len, 0.f);
+    for (int pass = 0; pass < 2; pass++) {
+      const bool lines = (pass == 0) == analysis;
+      const int count = lines ? nl : nc;
 #pragma omp for schedule(static)
-    for (int j = 0; j < nc; j++) {
-      for (int i = 0; i < nl2; i++) lo[i] = to_sample(data[static_cast<std::ptrdiff_t>(i) * stride + j]);
-      for (int i = 0; i < nl / 2; i++)
-        hi[i] = to_sample(data[static_cast<std::ptrdiff_t>(nl2 + i) * stride + j]);
-      col->recons(nl, lo.data(), hi.data(), x.data());
-      for (int i = 0; i < nl; i++) from_sample(x[i], data[static_cast<std::ptrdiff_t>(i) * stride + j]);
-    }
-#pragma omp for schedule(static)
-    for (int i = 0; i < nl; i++) {
-      T* row = data + static_cast<std::ptrdiff_t>(i) * stride;
-      for (int j = 0; j < nc2; j++) lo[j] = to_sample(row[j]);
-      for (int j = 0; j < nc / 2; j++) hi[j] = to_sample(row[nc2 + j]);
-      line->recons(nc, lo.data(), hi.data(), x.data());
-      for (int j = 0; j < nc; j++) from_sample(x[j], row[j]);
+      for (int t = 0; t < count; t++) {
+        T* start = lines ? data + static_cast<std::ptrdiff_t>(t) * stride : data + t;
+        const std::ptrdiff_t step = lines ? 1 : stride;
+        SubBand1D* bank = lines ? line : col;
+        const int n = lines ? nc : nl;
+        if (analysis) split_run(start, step, n, bank, x.data(), lo.data(), hi.data());
+        else merge_run(start, step, n, bank, x.data(), lo.data(), hi.data());
+      }
     }
   }
 }
@@ -354,7 +298,7 @@ template <class T>
 void ortho_transform(to_array<T, false>& ima, int nbr_scale, SubBand1D* line, SubBand1D* col) {
   int nl = ima.nl(), nc = ima.nc();
   for (int s = 0; s < nbr_scale - 1; s++) {
-    ortho_analysis(ima.buffer(), ima.nc(), nl, nc, line, col);
+    ortho_step(ima.buffer(), ima.nc(), nl, nc, line, col, true);
     nl = (nl + 1) / 2;
     nc = (nc + 1) / 2;
   }
@@ -363,8 +307,8 @@ void ortho_transform(to_array<T, false>& ima, int nbr_scale, SubBand1D* line, Su
 template <class T>
 void ortho_recons(to_array<T, false>& ima, int nbr_scale, SubBand1D* line, SubBand1D* col) {
   for (int s = nbr_scale - 2; s >= 0; s--)
-    ortho_synthesis(ima.buffer(), ima.nc(), size_resol(s, ima.nl()), size_resol(s, ima.nc()),
-                    line, col);
+    ortho_step(ima.buffer(), ima.nc(), size_resol(s, ima.nl()), size_resol(s, ima.nc()), line,
+               col, false);
 }
 
 }  // namespace
