@@ -248,3 +248,25 @@ TEST(MultiResolReport, PrintInfoNamesTheFilterSetAndNorm) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MultiResolAdjoint, PlainReconstructionWithOneWarning) {
+  Image ima = random_image(16, 16, 40u), rec, plain;
+  MultiResol mr(16, 16, 3, TO_PAVE_LINEAR, "adjoint");
+  mr.transform(ima);
+  mr.recons(plain);
+  testing::internal::CaptureStdout();
+  mr.rec_adjoint(rec, True, I_CONT);
+  mr.rec_adjoint(rec, True, I_CONT);
+  const std::string text = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(text, "Warning: adjoint reconstruction operator not implemeted \n"
+                  "         use a simple reconstruction ... \n");
+  EXPECT_EQ(qz_test::max_abs_difference(rec, plain), 0.);
+  // Without the last scale, the smooth band leaves the sum.
+  Image smooth = mr.band(2);
+  mr.rec_adjoint(rec, False, I_CONT);
+  for (int k = 0; k < rec.n_elem(); k++) EXPECT_NEAR(rec(k), plain(k) - smooth(k), 1e-4);
+}
+
+}  // namespace
