@@ -80,6 +80,22 @@ TEST(MultiResolLayout, MallatBandsOfAnOddImage) {
   EXPECT_EQ(mr.NbrCoeffDetail, 9 + 8 + 6);
 }
 
+TEST(MultiResolLayout, FeauveauAndDiadicBands) {
+  MultiResol feau(5, 7, 2, TO_FEAUVEAU, "feauveau");
+  ASSERT_EQ(feau.nbr_band(), 3);
+  const int nl[] = {5, 2, 3}, nc[] = {3, 4, 4};
+  for (int b = 0; b < 3; b++) {
+    EXPECT_EQ(feau.size_band_nl(b), nl[b]);
+    EXPECT_EQ(feau.size_band_nc(b), nc[b]);
+  }
+  // Four diadic scales count 7 bands although 8 images exist.
+  MultiResol diadic(8, 8, 4, TO_DIADIC_MALLAT, "diadic");
+  EXPECT_EQ(diadic.nbr_band(), 7);
+  EXPECT_EQ(diadic.TabBand[7].n_elem(), 64);
+  EXPECT_EQ(diadic.band_to_scale(6), 4);
+  EXPECT_EQ(diadic.NbrCoeffDetail, 6 * 64);
+}
+
 TEST(MultiResolLayout, PyramidAndHalfPyramidSizes) {
   MultiResol pyr(5, 7, 3, TO_PYR_BSPLINE, "pyr");
   MultiResol half(5, 7, 3, TO_SEMI_PYR, "half");
@@ -178,6 +194,9 @@ TEST(BandNorms, MatchSimulatedWhiteNoise) {
   expect_norms_match_noise(TO_PAVE_LINEAR, 4, 0.05);
   expect_norms_match_noise(TO_MALLAT, 3, 0.1);
   expect_norms_match_noise(TO_UNDECIMATED_NON_ORTHO, 3, 0.05);
+  expect_norms_match_noise(TO_PAVE_HAAR, 4, 0.05);
+  expect_norms_match_noise(TO_PYR_BSPLINE, 4, 0.05);
+  expect_norms_match_noise(TO_PAVE_FFT, 3, 0.05);
 }
 
 TEST(MultiResolLevels, DetectionLevelAndThreshold) {
