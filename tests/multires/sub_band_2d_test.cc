@@ -192,3 +192,31 @@ TEST(HalfDecimated, FiszStabilisationIsUndone) {
 }
 
 }  // namespace
+
+#include <omp.h>
+
+namespace {
+
+// Large images run their passes in parallel: the result must not depend on
+// the number of threads.
+TEST(HalfDecimated, ResultsDoNotDependOnTheThreadCount) {
+  SubBandFilter filter(F_MALLAT_7_9, NORM_L2);
+  HALF_DECIMATED_2D_WT wt(filter);
+  const int n = 1024;
+  Image ima = random_image(n, n, 60u);
+  Image* one = nullptr;
+  Image* many = nullptr;
+  wt.alloc(one, n, n, 3, 1);
+  wt.alloc(many, n, n, 3, 1);
+  const int threads = omp_get_max_threads();
+  omp_set_num_threads(1);
+  wt.transform(ima, one, 3, 1);
+  omp_set_num_threads(4);
+  wt.transform(ima, many, 3, 1);
+  omp_set_num_threads(threads);
+  for (int b = 0; b < 7; b++) EXPECT_EQ(qz_test::max_abs_difference(one[b], many[b]), 0.) << b;
+  wt.free(one, 3);
+  wt.free(many, 3);
+}
+
+}  // namespace
