@@ -70,7 +70,7 @@ void MultiResol::init_param() {
   SigmaNoise = 0.f;
   NSigma = 3.f;
   NSigmaMedian = 5.f;
-  LiftingTrans = static_cast<type_lift>(3);
+  LiftingTrans = TL_INT_HAAR;
   SBFilter = F_MALLAT_7_9;
   UndecFilter = U_B3SPLINE_2;
   TypeNorm = NORM_L1;
