@@ -126,3 +126,20 @@ TEST_F(QzMcaWT, TotalVariationFollowsOnlyTheBasesThatTakeIt) {
   const double tv_reg = total_variation(result("tv_wt.fits"));
   EXPECT_LT(tv_reg, 0.95 * tv_plain);
 }
+
+// Small, odd and non-square images: the coarse scales run on a few samples.
+TEST_F(QzMcaWT, RunsOnSmallOddImages) {
+  for (auto [nl, nc] : {std::pair{9, 13}, {17, 16}, {5, 40}}) {
+    FitsImage in(nl, nc);
+    to_array<float, false> noise = normal_image(nl, nc, 7u);
+    for (int i = 0; i < nl; i++)
+      for (int j = 0; j < nc; j++) in.at(i, j) = 10.f + (i == nl / 2 ? 20.f : 0.f) + noise(i, j);
+    write_fits(path("small.fits"), in);
+    ASSERT_EQ(run("-t 2 -n 4 -u 1 -i 4 -g 1 small.fits out.fits"), 0) << nl << " x " << nc << output_;
+    FitsImage sum = result("out.fits"), resi = result("out_resi.fits");
+    ASSERT_EQ(sum.nl, nl);
+    ASSERT_EQ(sum.nc, nc);
+    for (size_t k = 0; k < in.pixels.size(); k++)
+      EXPECT_NEAR(sum.pixels[k] + resi.pixels[k], in.pixels[k], 1e-3);
+  }
+}
