@@ -41,17 +41,17 @@ void check_square(const Image& ima, const char* function) {
                 function, ima.nl(), ima.nc());
 }
 
-// The real part of an inverse FFT of spec into band (resized).
-void real_part(FFTN_2D& fft, Spectrum& spec, Image& band) {
-  fft.fftn2d(spec, True);
-  band.resize(spec.nl(), spec.nc());
-  for (int k = 0; k < spec.n_elem(); k++) band(k) = spec(k).real();
+// The real part of an inverse FFT of spectrum into band (resized).
+void real_part(FFTN_2D& fft, Spectrum& spectrum, Image& band) {
+  fft.fftn2d(spectrum, True);
+  band.resize(spectrum.nl(), spectrum.nc());
+  for (int k = 0; k < spectrum.n_elem(); k++) band(k) = spectrum(k).real();
 }
 
-void forward(FFTN_2D& fft, const Image& ima, Spectrum& spec) {
-  spec.alloc(ima.nl(), ima.nc());
+void forward(FFTN_2D& fft, const Image& ima, Spectrum& spectrum) {
+  spectrum.alloc(ima.nl(), ima.nc());
   Image copy = ima;
-  fft.fftn2d(copy, spec);
+  fft.fftn2d(copy, spectrum);
 }
 
 }  // namespace
