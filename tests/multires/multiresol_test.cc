@@ -289,3 +289,25 @@ TEST(MultiResolAdjoint, PlainReconstructionWithOneWarning) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MultiResolLevels, ModulusAndPhaseCoverEveryColumn) {
+  Image ima = random_image(8, 12, 41u);
+  MultiResol mr(8, 12, 3, TO_DIADIC_MALLAT, "mod");
+  mr.transform(ima, I_CONT, True);
+  to_array<float, false>* mod = new to_array<float, false>[2];
+  to_array<float, false>* pha = new to_array<float, false>[2];
+  for (int s = 0; s < 2; s++) {
+    mod[s].alloc(8, 12);
+    pha[s].alloc(8, 12);
+  }
+  mr.compute_mod_phase(mod, pha);
+  const float a = mr.band(2)(7, 11), b = mr.band(3)(7, 11);
+  EXPECT_FLOAT_EQ(mod[1](7, 11), std::sqrt(a * a + b * b));
+  EXPECT_FLOAT_EQ(pha[1](7, 11), std::atan2(b, a));
+  delete[] mod;
+  delete[] pha;
+}
+
+}  // namespace
