@@ -9,6 +9,13 @@
 MCA::MCA() {
   AT_TabBand = nullptr;
   AT_TabBandCorrel = nullptr;
+  WT_Trans = nullptr;
+  WT_Filter = nullptr;
+  WT_SB1D = nullptr;
+  WT_TabDec = nullptr;
+  WT_TabBand = nullptr;
+  WT_TabBandCorrel = nullptr;
+  WT_NbrBand = 0;
   NbrBase = 0;
   reset();
 }
@@ -17,6 +24,8 @@ MCA::~MCA() {
   free();
   // The correlation bands outlive free(), as the other correlation objects do.
   if (AT_TabBandCorrel != nullptr) AT_Trans.free(AT_TabBandCorrel, AT_NbrScale);
+  delete[] WT_TabBandCorrel;
+  WT_TabBandCorrel = nullptr;
   reset();
 }
 

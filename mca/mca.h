@@ -15,6 +15,9 @@
 
 class fitsstruct;
 class FCUR;
+class FilterAnaSynt;
+class SubBandFilter;
+class HALF_DECIMATED_2D_WT;
 
 // The bases of the MCA; option -t n selects value n-1 (bases 9 to 11 only
 // from code that fills TabSelect directly).
@@ -56,6 +59,14 @@ class MCA {
   int RidNl, RidNc;
   float Lambda;      // current threshold, in noise units
   float LambdaStep;  // threshold step of the linear and MOM schedules
+
+  // Bi-orthogonal wavelet base objects (created by alloc, released by free).
+  HALF_DECIMATED_2D_WT* WT_Trans;
+  int WT_NbrBand;
+  FilterAnaSynt* WT_Filter;
+  SubBandFilter* WT_SB1D;
+  Bool* WT_TabDec;                           // per scale: false undecimated
+  to_array<float, false>* WT_TabBandCorrel;  // bands of the correlation image
 
   // Local DCT base objects: the data's transform and the correlation image's.
   LOCAL_DCT2D LDCT;
@@ -109,7 +120,10 @@ class MCA {
   FCUR* FCur_Correl = nullptr;
   to_array<float, true> FCur_TabNoise;
   int PCur_BlockSize, PCur_BlockOverlap, PCur_PositivSol, PCur_NbrScale, PCur_KillLastScale;
+  // Bi-orthogonal wavelet base (1).
   int WT_NbrUndecimatedScale, WT_NbrScale, WT_PositivSol;
+  to_array<float, false>* WT_TabBand;
+  to_array<float, true> WT_TabNoise;  // noise level of each band
   int LDCT_BlockSize, LDCT_BlockOverlap;
   float COS_Sensibility, COS_Min;
   int COS_WeightFirst, CosIsotrop;
@@ -147,6 +161,10 @@ class MCA {
   float atrou_init(to_array<float, false>& Data, Bool UseMad);
   float atrou_max(to_array<float, false>& Resi);
   void atrou_proj(to_array<float, false>& Ima, float Lambda);
+  // Bi-orthogonal wavelet base (mca_bases_wt.cc).
+  float wt_init(to_array<float, false>& Data, Bool UseMad);
+  float wt_max(to_array<float, false>& Resi);
+  void wt_proj(to_array<float, false>& Ima, float Lambda);
   // Pixel basis (mca_bases_wavelet.cc).
   float pixel_init(to_array<float, false>& Data, Bool UseMad);
   float pixel_max(to_array<float, false>& Resi);

@@ -26,6 +26,8 @@ struct MCABaseFamily {
   void (*project)(MCA&, McaImage& component);  // null: nothing to project
   // Constraint on component b after its projection.
   void (*constrain)(MCA&, int b);
+  // Whether the total-variation step (-G) follows the projection.
+  bool takes_tv;
 };
 
 // The base's descriptor; a value outside the enumeration stops the process

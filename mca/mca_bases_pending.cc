@@ -9,20 +9,10 @@
 namespace {
 
 constexpr MCABaseFamily pending(const char* name, const char* suffix, const char* label,
-                                void (*reset)(MCA&), void (*configure)(MCA&)) {
+                                void (*reset)(MCA&), void (*configure)(MCA&),
+                                bool takes_tv = false) {
   return {name,    suffix,  label,   false,   reset,   configure,
-          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-}
-
-void reset_wt(MCA& m) {
-  m.WT_NbrUndecimatedScale = 1;
-  m.WT_NbrScale = 4;
-  m.WT_PositivSol = m.PositivSol;
-}
-void configure_wt(MCA& m) {
-  m.WT_NbrUndecimatedScale = WT_NbrUndecimatedScale;
-  m.WT_NbrScale = NbrScale2D;
-  m.WT_PositivSol = PositivSol;
+          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, takes_tv};
 }
 
 void reset_rid(MCA& m) {
@@ -109,18 +99,16 @@ void nothing(MCA&) {}
 
 }  // namespace
 
-const MCABaseFamily WTBase = pending("bi-orthogonal WT with 7/9 filters", "_wt", "WT proj ",
-                                     reset_wt, configure_wt);
 const MCABaseFamily RidBase =
-    pending("Ridgelet transform", "_rid", "Rid proj ", reset_rid, configure_rid);
+    pending("Ridgelet transform", "_rid", "Rid proj ", reset_rid, configure_rid, true);
 const MCABaseFamily CurBase =
-    pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur);
+    pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur, true);
 const MCABaseFamily WPBase =
     pending("Wavelet Packet basis", "_wp", "WP proj ", reset_wp, configure_wp);
 const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
-                                       "Pyr. Curvelet proj ", reset_pcur, configure_pcur);
+                                       "Pyr. Curvelet proj ", reset_pcur, configure_pcur, true);
 const MCABaseFamily MCosBase = pending("Multiscale Local Discrete Cosinus Transform", "_mcos",
-                                       "Local MDCT proj ", reset_mcos, configure_mcos);
+                                       "Local MDCT proj ", reset_mcos, configure_mcos, true);
 const MCABaseFamily DWTBase =
     pending("Multi-Direction WT", "_dwt", "", reset_dwt, configure_dwt);
 const MCABaseFamily PSBase =

@@ -11,6 +11,7 @@
 #include "mca/mca_base_family.h"
 #include "mca/mca_coef_update.h"
 #include "mca/mca_schedule.h"
+#include "multires/mr_regul.h"
 
 float MCA::mca_update(float Coef, float Level, float /*Third*/) const {
   return UseNormL1 == 1 ? soft_threshold(Coef, Level / 2.f) : hard_threshold(Coef, Level);
@@ -71,6 +72,11 @@ void MCA::make_residual(const to_array<float, false>& Data, to_array<float, fals
 }
 
 void MCA::decomposition(to_array<float, false>& Data) {
+  // The total-variation step: Haar soft thresholding whose level falls by
+  // sqrt(2) per scale.
+  MR_Regul regul;
+  regul.NbrScale = TV_NbrScale2D;
+  regul.ThresholdDecay = True;
   if (Data.nl() != Nl || Data.nc() != Nc || Nl == 0)
     fatal_exitf(-1, stdout,
                 "Error: MCA class not initialized with this image size %d %d\n"
@@ -133,6 +139,8 @@ void MCA::decomposition(to_array<float, false>& Data) {
       component += Resi;
       if (Verbose) std::printf("%s", family.proj_label);
       if (family.project != nullptr) family.project(*this, component);
+      if (TV == 1 && LambdaTV > 0.f && family.takes_tv)
+        regul.im_soft_threshold(component, component, LambdaTV * Noise_Ima, 0.f);
       family.constrain(*this, b);
       make_residual(Data, Resi);
       if (Verbose) {

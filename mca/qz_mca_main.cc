@@ -83,10 +83,6 @@ int main(int argc, char* argv[]) {
 
   if (TestMode == 1)
     fatal_exit("Error: the test mode needs the multiscale local DCT, not available in this version ...\n");
-  // Running without the regularisation the user asked for would be a silent
-  // wrong result: refuse until the regularisation transform is built.
-  if (TV == 1)
-    fatal_exit("Error: total variation regularisation (-G) is not available in this version ...\n");
   if (Verbose) print_parameters();
   if (NbrBase == 0) {
     NbrBase = 2;

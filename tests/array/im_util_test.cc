@@ -119,7 +119,9 @@ TEST(ImageConvolution, FlipsTheKernelAndCorrelationDoesNot) {
             plain += double(a(i - hl + r, j - hc + c, border)) * kernel(r, c);
           }
         ASSERT_NEAR(conv(i, j), flipped, 1e-3) << i << "," << j << " border " << border;
-        if (correlate) ASSERT_NEAR(corr(i, j), plain, 1e-3) << i << "," << j;
+        if (correlate) {
+          ASSERT_NEAR(corr(i, j), plain, 1e-3) << i << "," << j;
+        }
       }
   };
   to_array<float, false> a = tied_image(9, 11, 5);

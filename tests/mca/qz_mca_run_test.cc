@@ -171,7 +171,6 @@ TEST_F(QzMcaRun, RefusedRunsLeaveNoOutput) {
       {"-t 5 -l -n 1 in.fits out.fits", "bad number of scales"},
       {"-t 1 in.fits out.fits extra", "Too many parameters: extra ..."},
       {"-X -t 1 in.fits out.fits", "test mode needs the multiscale local DCT"},
-      {"-G 0.5 -t 1 in.fits out.fits", "total variation regularisation (-G) is not available"},
       {"-t 1 missing.fits out.fits", "missing.fits"},
   };
   for (const auto& r : refusals) {
