@@ -395,13 +395,13 @@ struct Scratch {
   std::vector<T> conv;   // one chirp convolution line ...
   std::vector<T> order;  // ... and its natural-order copy
 
-  bool fit(const Plan<T>& plan, size_t line_values) {
+  bool fit(const Plan<T>& plan, size_t lanes) {
     try {
-      grow(lines, line_values);
+      grow(lines, 2 * plan.n * lanes);
       grow(sums, 4 * plan.odd_work);
-      grow(outs, 2 * plan.odd_work);
-      grow(conv, 2 * plan.conv_work);
-      grow(order, 2 * plan.conv_work);
+      grow(outs, 2 * plan.odd_work * lanes);
+      grow(conv, 2 * plan.conv_work * lanes);
+      grow(order, 2 * plan.conv_work * lanes);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -600,35 +600,49 @@ void direct_factor(const T* a0, const Pass<T>& ps, size_t stride, Scratch<T>& wo
   outs[1] = y0i;
 }
 
-// The same outputs by the chirp convolution.
+// The same outputs by the chirp convolution, for `lanes` neighbouring
+// lines at once (lane t's values at a0 + j·stride + 2t); output q of lane t
+// goes to work.outs[2·(q·lanes + t)].
 template <class T, bool Neg>
-void chirp_factor(const T* a0, const Pass<T>& ps, size_t stride, Scratch<T>& work) {
+void chirp_factor(const T* a0, const Pass<T>& ps, size_t stride, int lanes, Scratch<T>& work) {
   const Chirp<T>& cz = *ps.chirp;
   const Plan<T>& conv = *cz.conv;
   const int p = ps.factor;
+  const size_t width = 2 * static_cast<size_t>(lanes);
   const T* w = cz.wave[Neg ? 1 : 0].data();
   const T* kernel = cz.kernel[Neg ? 1 : 0].data();
   T* line = work.conv.data();
   T* order = work.order.data();
   for (int j = 0; j < p; j++) {
-    const T* x = a0 + stride * j;
-    line[2 * j] = x[0] * w[2 * j] - x[1] * w[2 * j + 1];
-    line[2 * j + 1] = x[0] * w[2 * j + 1] + x[1] * w[2 * j];
+    const T wr = w[2 * j], wi = w[2 * j + 1];
+    T* to = line + width * j;
+    for (int t = 0; t < lanes; t++) {
+      const T* x = a0 + stride * j + 2 * t;
+      to[2 * t] = x[0] * wr - x[1] * wi;
+      to[2 * t + 1] = x[0] * wi + x[1] * wr;
+    }
   }
-  std::fill(line + 2 * p, line + 2 * cz.m, T(0));
-  run_passes(line, conv, false, 1, work);
+  std::fill(line + width * p, line + width * cz.m, T(0));
+  run_passes(line, conv, false, lanes, work);
   for (unsigned long i = 0; i < cz.m; i++) {
-    const T* y = line + 2 * static_cast<size_t>(conv.perm[i]);
-    const T* k = kernel + 2 * i;
-    order[2 * i] = y[0] * k[0] - y[1] * k[1];
-    order[2 * i + 1] = y[0] * k[1] + y[1] * k[0];
+    const T* y = line + width * static_cast<size_t>(conv.perm[i]);
+    const T kr = kernel[2 * i], ki = kernel[2 * i + 1];
+    T* to = order + width * i;
+    for (int t = 0; t < lanes; t++) {
+      to[2 * t] = y[2 * t] * kr - y[2 * t + 1] * ki;
+      to[2 * t + 1] = y[2 * t] * ki + y[2 * t + 1] * kr;
+    }
   }
-  run_passes(order, conv, true, 1, work);
+  run_passes(order, conv, true, lanes, work);
   T* outs = work.outs.data();
   for (int q = 0; q < p; q++) {
-    const T* y = order + 2 * static_cast<size_t>(conv.perm[q]);
-    outs[2 * q] = y[0] * w[2 * q] - y[1] * w[2 * q + 1];
-    outs[2 * q + 1] = y[0] * w[2 * q + 1] + y[1] * w[2 * q];
+    const T* y = order + width * static_cast<size_t>(conv.perm[q]);
+    const T wr = w[2 * q], wi = w[2 * q + 1];
+    T* to = outs + width * q;
+    for (int t = 0; t < lanes; t++) {
+      to[2 * t] = y[2 * t] * wr - y[2 * t + 1] * wi;
+      to[2 * t + 1] = y[2 * t] * wi + y[2 * t + 1] * wr;
+    }
   }
 }
 
@@ -676,25 +690,29 @@ void small_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
 }
 
 // A pass of a general odd prime factor: a transform of length p per
-// butterfly and lane.
+// butterfly and lane, the lanes of a butterfly together by the chirp.
 template <class T, bool Neg>
 void general_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes, Scratch<T>& work) {
   const int p = ps.factor, m = ps.span / p;
   const T* rot = ps.rot.data();
   const size_t stride = 2 * static_cast<size_t>(m) * lanes;
+  const T* outs = work.outs.data();
+  // Output q of a lane lies q·out_step after its first.
+  const size_t out_step = ps.chirp ? 2 * static_cast<size_t>(lanes) : 2;
   for (unsigned long base = 0; base < n; base += ps.span) {
     for (int k = 0; k < m; k++) {
+      T* a0 = x + 2 * (base + k) * lanes;
+      if (ps.chirp) chirp_factor<T, Neg>(a0, ps, stride, lanes, work);
       for (int t = 0; t < lanes; t++) {
-        T* a0 = x + 2 * ((base + k) * lanes + t);
-        if (ps.chirp) chirp_factor<T, Neg>(a0, ps, stride, work);
-        else direct_factor<T, Neg>(a0, ps, stride, work);
-        const T* outs = work.outs.data();
-        a0[0] = outs[0];
-        a0[1] = outs[1];
+        const T* out = ps.chirp ? outs + 2 * t : outs;
+        if (!ps.chirp) direct_factor<T, Neg>(a0 + 2 * t, ps, stride, work);
+        T* y0 = a0 + 2 * t;
+        y0[0] = out[0];
+        y0[1] = out[1];
         for (int q = 1; q < p; q++) {
-          Cx<T> y{outs[2 * q], outs[2 * q + 1]};
+          Cx<T> y{out[out_step * q], out[out_step * q + 1]};
           if (k != 0) y = rotate<Neg>(y, rot + 2 * (static_cast<size_t>(q - 1) * m + k));
-          store(a0 + stride * q, y);
+          store(y0 + stride * q, y);
         }
       }
     }
@@ -771,7 +789,7 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
 #pragma omp parallel for schedule(static) if (jobs > 1 && total >= ParallelMinValues)
   for (long job = 0; job < jobs; job++) {
     Scratch<T>& work = thread_scratch<T>();
-    if (!work.fit(plan, 2 * n * group)) {
+    if (!work.fit(plan, group)) {
 #pragma omp atomic write
       failed = true;
       continue;
