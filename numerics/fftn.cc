@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -121,8 +122,9 @@ struct Constants<double> {
 constexpr double Pi = 3.141592653589793;
 
 // Above this a prime factor takes the chirp-z convolution instead of the
-// direct sum: measured crossover of the two on 2D transforms of p x p.
-constexpr int ChirpMinFactor = 100;
+// direct sum: the measured crossover of the two on groups of lines of
+// length p (one thread).
+constexpr int ChirpMinFactor = 60;
 
 template <class T>
 struct Plan;
@@ -747,11 +749,12 @@ int memory_failure() {
 }
 
 // One dimension. With `centred` the lines are read and written with their
-// origin at index n/2 (value j of the natural order at (j + n/2) mod n), the
-// centring done in the copies the transform makes anyway.
+// origin at index n/2 (value j of the natural order at (j + n/2) mod n), and
+// a non-zero `scale` multiplies every result (in double, then rounded), both
+// done in the copies the transform makes anyway.
 template <class T>
 int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned long span,
-               int sign, bool centred) {
+               int sign, bool centred, double scale) {
   if (length <= 1) return 0;
   const unsigned long n = length;
   int factors[FftMaxFactors + 1];
@@ -804,9 +807,17 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
       if (r >= n) r -= n;
       return base + r * value_step;
     };
+    // Interleaved data (every caller's form) move by whole values.
+    const bool paired = im == re + 1;
     for (unsigned long q = 0; q < n; q++) {
       const unsigned long from = at(q);
       T* to = gather + 2 * q * lines;
+      if (paired) {
+        const T* value = re + from;
+        for (unsigned long t = 0; t < lines; t++)
+          std::memcpy(to + 2 * t, value + t * line_step, 2 * sizeof(T));
+        continue;
+      }
       for (unsigned long t = 0; t < lines; t++) {
         to[2 * t] = re[from + t * line_step];
         to[2 * t + 1] = im[from + t * line_step];
@@ -816,17 +827,32 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
     for (unsigned long q = 0; q < n; q++) {
       const unsigned long to = at(q);
       const T* from = gather + 2 * static_cast<unsigned long>(perm[q]) * lines;
-      for (unsigned long t = 0; t < lines; t++) {
-        re[to + t * line_step] = from[2 * t];
-        im[to + t * line_step] = from[2 * t + 1];
+      if (scale != 0.) {
+        for (unsigned long t = 0; t < lines; t++) {
+          re[to + t * line_step] = static_cast<T>(from[2 * t] * scale);
+          im[to + t * line_step] = static_cast<T>(from[2 * t + 1] * scale);
+        }
+      } else if (paired) {
+        T* value = re + to;
+        for (unsigned long t = 0; t < lines; t++)
+          std::memcpy(value + t * line_step, from + 2 * t, 2 * sizeof(T));
+      } else {
+        for (unsigned long t = 0; t < lines; t++) {
+          re[to + t * line_step] = from[2 * t];
+          im[to + t * line_step] = from[2 * t + 1];
+        }
       }
     }
   }
   return failed ? memory_failure<T>() : 0;
 }
 
+// `pending_scale`, when given and not 0, is a factor for every result that
+// the last pass of length above 1 applies on its way out; it is then set to
+// 0 (left as it is when no pass takes it).
 template <class T>
-int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling, bool centred) {
+int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling, bool centred,
+            double* pending_scale = nullptr) {
   int nd = 0;
   if (ndim != 0 && dims[0] != 0) nd = ndim;
   else
@@ -839,11 +865,16 @@ int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling
     }
     total *= static_cast<unsigned long>(dims[i]);
   }
+  int last = -1;
+  for (int i = 0; i < nd; i++)
+    if (dims[i] > 1) last = i;
   unsigned long span = 1;
   for (int i = 0; i < nd; i++) {
     span *= static_cast<unsigned long>(dims[i]);
-    int status = radix_pass<T>(re, im, total, dims[i], span, sign, centred);
+    const double scale = (i == last && pending_scale != nullptr) ? *pending_scale : 0.;
+    int status = radix_pass<T>(re, im, total, dims[i], span, sign, centred, scale);
     if (status != 0) return status;
+    if (i == last && pending_scale != nullptr) *pending_scale = 0.;
   }
   if (scaling == 0. || scaling == 1.) return 0;
   double divisor = scaling > 0. ? scaling
@@ -870,11 +901,11 @@ int fftn(int ndim, const int dims[], double re[], double im[], int sign, double 
 // the calling thread's own and sized by the length.
 int fftradixf(float re[], float im[], unsigned long total, unsigned long length,
               unsigned long span, int sign, int factor_space, int perm_space) {
-  return radix_pass<float>(re, im, total, length, span, sign, false);
+  return radix_pass<float>(re, im, total, length, span, sign, false, 0.);
 }
 int fftradix(double re[], double im[], unsigned long total, unsigned long length,
              unsigned long span, int sign, int factor_space, int perm_space) {
-  return radix_pass<double>(re, im, total, length, span, sign, false);
+  return radix_pass<double>(re, im, total, length, span, sign, false, 0.);
 }
 
 // ---- FFTN ----
@@ -889,14 +920,15 @@ void scale_by_count(T* data, int64_t n) {
   for (int64_t k = 0; k < count; k++) data[k] = static_cast<T>(data[k] * factor);
 }
 
+// The division of an inverse rides on the last pass when it can (the same
+// products as scale_reverse), and is done apart otherwise.
 template <class T>
 void run_engine(T* data, const int* dims, int ndim, Bool inverse, bool centred) {
-  int status = fft_top<T>(ndim, dims, data, data + 1, inverse ? -2 : 2, 0., centred);
-  if (inverse == True) {
-    int64_t n = 1;
-    for (int i = 0; i < ndim; i++) n *= dims[i];
-    if (n > 0) scale_by_count(data, n);
-  }
+  int64_t n = 1;
+  for (int i = 0; i < ndim; i++) n *= dims[i];
+  double pending = (inverse == True && n > 0) ? 1. / static_cast<double>(n) : 0.;
+  int status = fft_top<T>(ndim, dims, data, data + 1, inverse ? -2 : 2, 0., centred, &pending);
+  if (inverse == True && pending != 0.) scale_by_count(data, n);
   if (status != 0) FFTN::fft_error();
 }
 
