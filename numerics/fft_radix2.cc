@@ -134,6 +134,86 @@ void butterflies(complex_float* data, const Radix2Tables& t) {
   }
 }
 
+// The same butterflies on `lanes` lines side by side (value k of line c at
+// x[k·lanes + c]), two lines at a time under one rotation: each line sees
+// the operations of butterflies() in the same order.
+void butterflies_across(complex_float* data, const Radix2Tables& t, int lanes) {
+  const int n = t.n;
+  cf_pair* x = reinterpret_cast<cf_pair*>(data);
+  int log2n = 0;
+  while ((1 << log2n) < n) log2n++;
+  auto line = [&](int k) { return x + static_cast<size_t>(k) * lanes; };
+  int h = 1;
+  if (log2n % 2 == 1) {
+    for (int g = 0; g < n; g += 2) {
+      cf_pair* u = line(g);
+      cf_pair* v = line(g + 1);
+      for (int c = 0; c < lanes; c++) butterfly_unit(u[c], v[c]);
+    }
+    h = 2;
+  }
+  for (; h < n; h *= 4) {
+    const complex_float* w1 = &t.stage_rot[h - 1];
+    const complex_float* w2 = &t.stage_rot[2 * h - 1];
+    for (int g = 0; g < n; g += 4 * h) {
+      for (int q = 0; q < h; q++) {
+        cf_pair* a0 = line(g + q);
+        cf_pair* a1 = line(g + q + h);
+        cf_pair* a2 = line(g + q + 2 * h);
+        cf_pair* a3 = line(g + q + 3 * h);
+        int c = 0;
+#ifdef __SSE2__
+        // (re, im) of one rotation in both halves of a register.
+        auto twice = [](const complex_float& w) {
+          return _mm_castpd_ps(_mm_load1_pd(reinterpret_cast<const double*>(&w)));
+        };
+        const __m128 r1 = twice(w1[q]), r2a = twice(w2[q]), r2b = twice(w2[q + h]);
+        for (; c + 1 < lanes; c += 2) {
+          float* p0 = &a0[c].re;
+          float* p1 = &a1[c].re;
+          float* p2 = &a2[c].re;
+          float* p3 = &a3[c].re;
+          __m128 v0 = _mm_loadu_ps(p0), v1 = _mm_loadu_ps(p1);
+          __m128 v2 = _mm_loadu_ps(p2), v3 = _mm_loadu_ps(p3);
+          if (h == 1) {
+            const __m128 s01 = _mm_add_ps(v0, v1), s23 = _mm_add_ps(v2, v3);
+            v1 = _mm_sub_ps(v0, v1);
+            v3 = _mm_sub_ps(v2, v3);
+            v0 = s01;
+            v2 = s23;
+          } else {
+            butterfly2(v0, v1, r1);
+            butterfly2(v2, v3, r1);
+          }
+          butterfly2(v0, v2, r2a);
+          butterfly2(v1, v3, r2b);
+          _mm_storeu_ps(p0, v0);
+          _mm_storeu_ps(p1, v1);
+          _mm_storeu_ps(p2, v2);
+          _mm_storeu_ps(p3, v3);
+        }
+#endif
+        for (; c < lanes; c++) {
+          cf_pair b0 = a0[c], b1 = a1[c], b2 = a2[c], b3 = a3[c];
+          if (h == 1) {
+            butterfly_unit(b0, b1);
+            butterfly_unit(b2, b3);
+          } else {
+            butterfly(b0, b1, w1[q].re, w1[q].im);
+            butterfly(b2, b3, w1[q].re, w1[q].im);
+          }
+          butterfly(b0, b2, w2[q].re, w2[q].im);
+          butterfly(b1, b3, w2[q + h].re, w2[q + h].im);
+          a0[c] = b0;
+          a1[c] = b1;
+          a2[c] = b2;
+          a3[c] = b3;
+        }
+      }
+    }
+  }
+}
+
 std::shared_ptr<const Radix2Tables> build_tables(int n, int log2n, int direction) {
   auto t = std::make_shared<Radix2Tables>();
   t->n = n;
@@ -330,23 +410,24 @@ void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
     }
 #pragma omp for schedule(static)
     for (int c0 = 0; c0 < n; c0 += ColumnBatch) {
+      // The band's columns side by side: row k of the band goes, whole, to
+      // the place bit reversal and half exchange give it.
       const int width = std::min(ColumnBatch, n - c0);
+      complex_float* band = vectors.data();
       for (int k = 0; k < n; k++) {
         const complex_float* src = data + static_cast<long>(k) * n + c0;
-        complex_float* v = vectors.data() + dest[k];
-        for (int c = 0; c < width; c++) v[c * stride] = src[c];
+        std::copy(src, src + width, band + static_cast<size_t>(dest[k]) * width);
       }
-      for (int c = 0; c < width; c++) butterflies(&vectors[c * stride], t);
+      butterflies_across(band, t, width);
       for (int k = 0; k < n; k++) {
         complex_float* dst = data + static_cast<long>(k) * n + c0;
-        const complex_float* v = vectors.data() + (k < n - h ? k + h : k - (n - h));
+        const complex_float* v = band + static_cast<size_t>(k < n - h ? k + h : k - (n - h)) * width;
         if (direction == -1) {
           // norm2d's division, done on the way back rather than in a pass
           // of its own over the image.
-          for (int c = 0; c < width; c++)
-            dst[c] = {v[c * stride].re / count, v[c * stride].im / count};
+          for (int c = 0; c < width; c++) dst[c] = {v[c].re / count, v[c].im / count};
         } else {
-          for (int c = 0; c < width; c++) dst[c] = v[c * stride];
+          std::copy(v, v + width, dst);
         }
       }
     }
