@@ -59,6 +59,27 @@ inline void butterfly_unit(cf_pair& u, cf_pair& v) {  // rotation table[0] = 1
   v = {x.re - v.re, x.im - v.im};
 }
 
+// Two stages on four values: (0, 1) and (2, 3) under r1 (unit in the first
+// stage), then (0, 2) under r2 and (1, 3) under r3.
+inline void two_stages(cf_pair& a0, cf_pair& a1, cf_pair& a2, cf_pair& a3, bool unit,
+                       const complex_float& r1, const complex_float& r2,
+                       const complex_float& r3) {
+  cf_pair b0 = a0, b1 = a1, b2 = a2, b3 = a3;
+  if (unit) {
+    butterfly_unit(b0, b1);
+    butterfly_unit(b2, b3);
+  } else {
+    butterfly(b0, b1, r1.re, r1.im);
+    butterfly(b2, b3, r1.re, r1.im);
+  }
+  butterfly(b0, b2, r2.re, r2.im);
+  butterfly(b1, b3, r3.re, r3.im);
+  a0 = b0;
+  a1 = b1;
+  a2 = b2;
+  a3 = b3;
+}
+
 #ifdef __SSE2__
 // Two butterflies side by side, (re, im, re, im) in a register, with the
 // products and sums of the scalar form: wr·vr + (-(wi·vi)) is wr·vr - wi·vi
@@ -114,22 +135,8 @@ void butterflies(complex_float* data, const Radix2Tables& t) {
         continue;
       }
 #endif
-      for (int q = 0; q < h; q++) {
-        cf_pair a0 = a[q], a1 = a[q + h], a2 = a[q + 2 * h], a3 = a[q + 3 * h];
-        if (h == 1) {
-          butterfly_unit(a0, a1);
-          butterfly_unit(a2, a3);
-        } else {
-          butterfly(a0, a1, w1[q].re, w1[q].im);
-          butterfly(a2, a3, w1[q].re, w1[q].im);
-        }
-        butterfly(a0, a2, w2[q].re, w2[q].im);
-        butterfly(a1, a3, w2[q + h].re, w2[q + h].im);
-        a[q] = a0;
-        a[q + h] = a1;
-        a[q + 2 * h] = a2;
-        a[q + 3 * h] = a3;
-      }
+      for (int q = 0; q < h; q++)
+        two_stages(a[q], a[q + h], a[q + 2 * h], a[q + 3 * h], h == 1, w1[q], w2[q], w2[q + h]);
     }
   }
 }
@@ -193,22 +200,8 @@ void butterflies_across(complex_float* data, const Radix2Tables& t, int lanes) {
           _mm_storeu_ps(p3, v3);
         }
 #endif
-        for (; c < lanes; c++) {
-          cf_pair b0 = a0[c], b1 = a1[c], b2 = a2[c], b3 = a3[c];
-          if (h == 1) {
-            butterfly_unit(b0, b1);
-            butterfly_unit(b2, b3);
-          } else {
-            butterfly(b0, b1, w1[q].re, w1[q].im);
-            butterfly(b2, b3, w1[q].re, w1[q].im);
-          }
-          butterfly(b0, b2, w2[q].re, w2[q].im);
-          butterfly(b1, b3, w2[q + h].re, w2[q + h].im);
-          a0[c] = b0;
-          a1[c] = b1;
-          a2[c] = b2;
-          a3[c] = b3;
-        }
+        for (; c < lanes; c++)
+          two_stages(a0[c], a1[c], a2[c], a3[c], h == 1, w1[q], w2[q], w2[q + h]);
       }
     }
   }
