@@ -44,7 +44,8 @@ std::vector<Icf> transforms_on(int threads) {
   fft.transform3d(reinterpret_cast<double*>(cube.buffer()), 40, 33, 27, False);
   // Its bytes, compared like the others: every bit of the double results.
   Icf bits(40, 33 * 27 * 2);
-  std::memcpy(bits.buffer(), cube.buffer(), sizeof(std::complex<double>) * cube.n_elem());
+  std::memcpy(static_cast<void*>(bits.buffer()), cube.buffer(),
+              sizeof(std::complex<double>) * cube.n_elem());
   out.push_back(bits);
   omp_set_num_threads(previous);
   return out;
