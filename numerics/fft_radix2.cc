@@ -59,6 +59,27 @@ inline void butterfly_unit(cf_pair& u, cf_pair& v) {  // rotation table[0] = 1
   v = {x.re - v.re, x.im - v.im};
 }
 
+// Two stages on four values: (0, 1) and (2, 3) under r1 (unit in the first
+// stage), then (0, 2) under r2 and (1, 3) under r3.
+inline void two_stages(cf_pair& a0, cf_pair& a1, cf_pair& a2, cf_pair& a3, bool unit,
+                       const complex_float& r1, const complex_float& r2,
+                       const complex_float& r3) {
+  cf_pair b0 = a0, b1 = a1, b2 = a2, b3 = a3;
+  if (unit) {
+    butterfly_unit(b0, b1);
+    butterfly_unit(b2, b3);
+  } else {
+    butterfly(b0, b1, r1.re, r1.im);
+    butterfly(b2, b3, r1.re, r1.im);
+  }
+  butterfly(b0, b2, r2.re, r2.im);
+  butterfly(b1, b3, r3.re, r3.im);
+  a0 = b0;
+  a1 = b1;
+  a2 = b2;
+  a3 = b3;
+}
+
 #ifdef __SSE2__
 // Two butterflies side by side, (re, im, re, im) in a register, with the
 // products and sums of the scalar form: wr·vr + (-(wi·vi)) is wr·vr - wi·vi
@@ -114,21 +135,73 @@ void butterflies(complex_float* data, const Radix2Tables& t) {
         continue;
       }
 #endif
+      for (int q = 0; q < h; q++)
+        two_stages(a[q], a[q + h], a[q + 2 * h], a[q + 3 * h], h == 1, w1[q], w2[q], w2[q + h]);
+    }
+  }
+}
+
+// The same butterflies on `lanes` lines side by side (value k of line c at
+// x[k·lanes + c]), two lines at a time under one rotation: each line sees
+// the operations of butterflies() in the same order.
+void butterflies_across(complex_float* data, const Radix2Tables& t, int lanes) {
+  const int n = t.n;
+  cf_pair* x = reinterpret_cast<cf_pair*>(data);
+  int log2n = 0;
+  while ((1 << log2n) < n) log2n++;
+  auto line = [&](int k) { return x + static_cast<size_t>(k) * lanes; };
+  int h = 1;
+  if (log2n % 2 == 1) {
+    for (int g = 0; g < n; g += 2) {
+      cf_pair* u = line(g);
+      cf_pair* v = line(g + 1);
+      for (int c = 0; c < lanes; c++) butterfly_unit(u[c], v[c]);
+    }
+    h = 2;
+  }
+  for (; h < n; h *= 4) {
+    const complex_float* w1 = &t.stage_rot[h - 1];
+    const complex_float* w2 = &t.stage_rot[2 * h - 1];
+    for (int g = 0; g < n; g += 4 * h) {
       for (int q = 0; q < h; q++) {
-        cf_pair a0 = a[q], a1 = a[q + h], a2 = a[q + 2 * h], a3 = a[q + 3 * h];
-        if (h == 1) {
-          butterfly_unit(a0, a1);
-          butterfly_unit(a2, a3);
-        } else {
-          butterfly(a0, a1, w1[q].re, w1[q].im);
-          butterfly(a2, a3, w1[q].re, w1[q].im);
+        cf_pair* a0 = line(g + q);
+        cf_pair* a1 = line(g + q + h);
+        cf_pair* a2 = line(g + q + 2 * h);
+        cf_pair* a3 = line(g + q + 3 * h);
+        int c = 0;
+#ifdef __SSE2__
+        // (re, im) of one rotation in both halves of a register.
+        auto twice = [](const complex_float& w) {
+          return _mm_castpd_ps(_mm_load1_pd(reinterpret_cast<const double*>(&w)));
+        };
+        const __m128 r1 = twice(w1[q]), r2a = twice(w2[q]), r2b = twice(w2[q + h]);
+        for (; c + 1 < lanes; c += 2) {
+          float* p0 = &a0[c].re;
+          float* p1 = &a1[c].re;
+          float* p2 = &a2[c].re;
+          float* p3 = &a3[c].re;
+          __m128 v0 = _mm_loadu_ps(p0), v1 = _mm_loadu_ps(p1);
+          __m128 v2 = _mm_loadu_ps(p2), v3 = _mm_loadu_ps(p3);
+          if (h == 1) {
+            const __m128 s01 = _mm_add_ps(v0, v1), s23 = _mm_add_ps(v2, v3);
+            v1 = _mm_sub_ps(v0, v1);
+            v3 = _mm_sub_ps(v2, v3);
+            v0 = s01;
+            v2 = s23;
+          } else {
+            butterfly2(v0, v1, r1);
+            butterfly2(v2, v3, r1);
+          }
+          butterfly2(v0, v2, r2a);
+          butterfly2(v1, v3, r2b);
+          _mm_storeu_ps(p0, v0);
+          _mm_storeu_ps(p1, v1);
+          _mm_storeu_ps(p2, v2);
+          _mm_storeu_ps(p3, v3);
         }
-        butterfly(a0, a2, w2[q].re, w2[q].im);
-        butterfly(a1, a3, w2[q + h].re, w2[q + h].im);
-        a[q] = a0;
-        a[q + h] = a1;
-        a[q + 2 * h] = a2;
-        a[q + 3 * h] = a3;
+#endif
+        for (; c < lanes; c++)
+          two_stages(a0[c], a1[c], a2[c], a3[c], h == 1, w1[q], w2[q], w2[q + h]);
       }
     }
   }
@@ -330,23 +403,24 @@ void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
     }
 #pragma omp for schedule(static)
     for (int c0 = 0; c0 < n; c0 += ColumnBatch) {
+      // The band's columns side by side: row k of the band goes, whole, to
+      // the place bit reversal and half exchange give it.
       const int width = std::min(ColumnBatch, n - c0);
+      complex_float* band = vectors.data();
       for (int k = 0; k < n; k++) {
         const complex_float* src = data + static_cast<long>(k) * n + c0;
-        complex_float* v = vectors.data() + dest[k];
-        for (int c = 0; c < width; c++) v[c * stride] = src[c];
+        std::copy(src, src + width, band + static_cast<size_t>(dest[k]) * width);
       }
-      for (int c = 0; c < width; c++) butterflies(&vectors[c * stride], t);
+      butterflies_across(band, t, width);
       for (int k = 0; k < n; k++) {
         complex_float* dst = data + static_cast<long>(k) * n + c0;
-        const complex_float* v = vectors.data() + (k < n - h ? k + h : k - (n - h));
+        const complex_float* v = band + static_cast<size_t>(k < n - h ? k + h : k - (n - h)) * width;
         if (direction == -1) {
           // norm2d's division, done on the way back rather than in a pass
           // of its own over the image.
-          for (int c = 0; c < width; c++)
-            dst[c] = {v[c * stride].re / count, v[c * stride].im / count};
+          for (int c = 0; c < width; c++) dst[c] = {v[c].re / count, v[c].im / count};
         } else {
-          for (int c = 0; c < width; c++) dst[c] = v[c * stride];
+          std::copy(v, v + width, dst);
         }
       }
     }

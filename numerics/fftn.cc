@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -121,8 +122,9 @@ struct Constants<double> {
 constexpr double Pi = 3.141592653589793;
 
 // Above this a prime factor takes the chirp-z convolution instead of the
-// direct sum: measured crossover of the two on 2D transforms of p x p.
-constexpr int ChirpMinFactor = 100;
+// direct sum: the measured crossover of the two on groups of lines of
+// length p (one thread).
+constexpr int ChirpMinFactor = 60;
 
 template <class T>
 struct Plan;
@@ -395,13 +397,13 @@ struct Scratch {
   std::vector<T> conv;   // one chirp convolution line ...
   std::vector<T> order;  // ... and its natural-order copy
 
-  bool fit(const Plan<T>& plan, size_t line_values) {
+  bool fit(const Plan<T>& plan, size_t lanes) {
     try {
-      grow(lines, line_values);
+      grow(lines, 2 * plan.n * lanes);
       grow(sums, 4 * plan.odd_work);
-      grow(outs, 2 * plan.odd_work);
-      grow(conv, 2 * plan.conv_work);
-      grow(order, 2 * plan.conv_work);
+      grow(outs, 2 * plan.odd_work * lanes);
+      grow(conv, 2 * plan.conv_work * lanes);
+      grow(order, 2 * plan.conv_work * lanes);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -600,35 +602,49 @@ void direct_factor(const T* a0, const Pass<T>& ps, size_t stride, Scratch<T>& wo
   outs[1] = y0i;
 }
 
-// The same outputs by the chirp convolution.
+// The same outputs by the chirp convolution, for `lanes` neighbouring
+// lines at once (lane t's values at a0 + j·stride + 2t); output q of lane t
+// goes to work.outs[2·(q·lanes + t)].
 template <class T, bool Neg>
-void chirp_factor(const T* a0, const Pass<T>& ps, size_t stride, Scratch<T>& work) {
+void chirp_factor(const T* a0, const Pass<T>& ps, size_t stride, int lanes, Scratch<T>& work) {
   const Chirp<T>& cz = *ps.chirp;
   const Plan<T>& conv = *cz.conv;
   const int p = ps.factor;
+  const size_t width = 2 * static_cast<size_t>(lanes);
   const T* w = cz.wave[Neg ? 1 : 0].data();
   const T* kernel = cz.kernel[Neg ? 1 : 0].data();
   T* line = work.conv.data();
   T* order = work.order.data();
   for (int j = 0; j < p; j++) {
-    const T* x = a0 + stride * j;
-    line[2 * j] = x[0] * w[2 * j] - x[1] * w[2 * j + 1];
-    line[2 * j + 1] = x[0] * w[2 * j + 1] + x[1] * w[2 * j];
+    const T wr = w[2 * j], wi = w[2 * j + 1];
+    T* to = line + width * j;
+    for (int t = 0; t < lanes; t++) {
+      const T* x = a0 + stride * j + 2 * t;
+      to[2 * t] = x[0] * wr - x[1] * wi;
+      to[2 * t + 1] = x[0] * wi + x[1] * wr;
+    }
   }
-  std::fill(line + 2 * p, line + 2 * cz.m, T(0));
-  run_passes(line, conv, false, 1, work);
+  std::fill(line + width * p, line + width * cz.m, T(0));
+  run_passes(line, conv, false, lanes, work);
   for (unsigned long i = 0; i < cz.m; i++) {
-    const T* y = line + 2 * static_cast<size_t>(conv.perm[i]);
-    const T* k = kernel + 2 * i;
-    order[2 * i] = y[0] * k[0] - y[1] * k[1];
-    order[2 * i + 1] = y[0] * k[1] + y[1] * k[0];
+    const T* y = line + width * static_cast<size_t>(conv.perm[i]);
+    const T kr = kernel[2 * i], ki = kernel[2 * i + 1];
+    T* to = order + width * i;
+    for (int t = 0; t < lanes; t++) {
+      to[2 * t] = y[2 * t] * kr - y[2 * t + 1] * ki;
+      to[2 * t + 1] = y[2 * t] * ki + y[2 * t + 1] * kr;
+    }
   }
-  run_passes(order, conv, true, 1, work);
+  run_passes(order, conv, true, lanes, work);
   T* outs = work.outs.data();
   for (int q = 0; q < p; q++) {
-    const T* y = order + 2 * static_cast<size_t>(conv.perm[q]);
-    outs[2 * q] = y[0] * w[2 * q] - y[1] * w[2 * q + 1];
-    outs[2 * q + 1] = y[0] * w[2 * q + 1] + y[1] * w[2 * q];
+    const T* y = order + width * static_cast<size_t>(conv.perm[q]);
+    const T wr = w[2 * q], wi = w[2 * q + 1];
+    T* to = outs + width * q;
+    for (int t = 0; t < lanes; t++) {
+      to[2 * t] = y[2 * t] * wr - y[2 * t + 1] * wi;
+      to[2 * t + 1] = y[2 * t] * wi + y[2 * t + 1] * wr;
+    }
   }
 }
 
@@ -676,25 +692,29 @@ void small_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
 }
 
 // A pass of a general odd prime factor: a transform of length p per
-// butterfly and lane.
+// butterfly and lane, the lanes of a butterfly together by the chirp.
 template <class T, bool Neg>
 void general_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes, Scratch<T>& work) {
   const int p = ps.factor, m = ps.span / p;
   const T* rot = ps.rot.data();
   const size_t stride = 2 * static_cast<size_t>(m) * lanes;
+  const T* outs = work.outs.data();
+  // Output q of a lane lies q·out_step after its first.
+  const size_t out_step = ps.chirp ? 2 * static_cast<size_t>(lanes) : 2;
   for (unsigned long base = 0; base < n; base += ps.span) {
     for (int k = 0; k < m; k++) {
+      T* a0 = x + 2 * (base + k) * lanes;
+      if (ps.chirp) chirp_factor<T, Neg>(a0, ps, stride, lanes, work);
       for (int t = 0; t < lanes; t++) {
-        T* a0 = x + 2 * ((base + k) * lanes + t);
-        if (ps.chirp) chirp_factor<T, Neg>(a0, ps, stride, work);
-        else direct_factor<T, Neg>(a0, ps, stride, work);
-        const T* outs = work.outs.data();
-        a0[0] = outs[0];
-        a0[1] = outs[1];
+        const T* out = ps.chirp ? outs + 2 * t : outs;
+        if (!ps.chirp) direct_factor<T, Neg>(a0 + 2 * t, ps, stride, work);
+        T* y0 = a0 + 2 * t;
+        y0[0] = out[0];
+        y0[1] = out[1];
         for (int q = 1; q < p; q++) {
-          Cx<T> y{outs[2 * q], outs[2 * q + 1]};
+          Cx<T> y{out[out_step * q], out[out_step * q + 1]};
           if (k != 0) y = rotate<Neg>(y, rot + 2 * (static_cast<size_t>(q - 1) * m + k));
-          store(a0 + stride * q, y);
+          store(y0 + stride * q, y);
         }
       }
     }
@@ -729,11 +749,12 @@ int memory_failure() {
 }
 
 // One dimension. With `centred` the lines are read and written with their
-// origin at index n/2 (value j of the natural order at (j + n/2) mod n), the
-// centring done in the copies the transform makes anyway.
+// origin at index n/2 (value j of the natural order at (j + n/2) mod n), and
+// a non-zero `scale` multiplies every result (in double, then rounded), both
+// done in the copies the transform makes anyway.
 template <class T>
 int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned long span,
-               int sign, bool centred) {
+               int sign, bool centred, double scale) {
   if (length <= 1) return 0;
   const unsigned long n = length;
   int factors[FftMaxFactors + 1];
@@ -771,7 +792,7 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
 #pragma omp parallel for schedule(static) if (jobs > 1 && total >= ParallelMinValues)
   for (long job = 0; job < jobs; job++) {
     Scratch<T>& work = thread_scratch<T>();
-    if (!work.fit(plan, 2 * n * group)) {
+    if (!work.fit(plan, group)) {
 #pragma omp atomic write
       failed = true;
       continue;
@@ -786,9 +807,17 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
       if (r >= n) r -= n;
       return base + r * value_step;
     };
+    // Interleaved data (every caller's form) move by whole values.
+    const bool paired = im == re + 1;
     for (unsigned long q = 0; q < n; q++) {
       const unsigned long from = at(q);
       T* to = gather + 2 * q * lines;
+      if (paired) {
+        const T* value = re + from;
+        for (unsigned long t = 0; t < lines; t++)
+          std::memcpy(to + 2 * t, value + t * line_step, 2 * sizeof(T));
+        continue;
+      }
       for (unsigned long t = 0; t < lines; t++) {
         to[2 * t] = re[from + t * line_step];
         to[2 * t + 1] = im[from + t * line_step];
@@ -798,17 +827,32 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
     for (unsigned long q = 0; q < n; q++) {
       const unsigned long to = at(q);
       const T* from = gather + 2 * static_cast<unsigned long>(perm[q]) * lines;
-      for (unsigned long t = 0; t < lines; t++) {
-        re[to + t * line_step] = from[2 * t];
-        im[to + t * line_step] = from[2 * t + 1];
+      if (scale != 0.) {
+        for (unsigned long t = 0; t < lines; t++) {
+          re[to + t * line_step] = static_cast<T>(from[2 * t] * scale);
+          im[to + t * line_step] = static_cast<T>(from[2 * t + 1] * scale);
+        }
+      } else if (paired) {
+        T* value = re + to;
+        for (unsigned long t = 0; t < lines; t++)
+          std::memcpy(value + t * line_step, from + 2 * t, 2 * sizeof(T));
+      } else {
+        for (unsigned long t = 0; t < lines; t++) {
+          re[to + t * line_step] = from[2 * t];
+          im[to + t * line_step] = from[2 * t + 1];
+        }
       }
     }
   }
   return failed ? memory_failure<T>() : 0;
 }
 
+// `pending_scale`, when given and not 0, is a factor for every result that
+// the last pass of length above 1 applies on its way out; it is then set to
+// 0 (left as it is when no pass takes it).
 template <class T>
-int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling, bool centred) {
+int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling, bool centred,
+            double* pending_scale = nullptr) {
   int nd = 0;
   if (ndim != 0 && dims[0] != 0) nd = ndim;
   else
@@ -821,11 +865,16 @@ int fft_top(int ndim, const int dims[], T re[], T im[], int sign, double scaling
     }
     total *= static_cast<unsigned long>(dims[i]);
   }
+  int last = -1;
+  for (int i = 0; i < nd; i++)
+    if (dims[i] > 1) last = i;
   unsigned long span = 1;
   for (int i = 0; i < nd; i++) {
     span *= static_cast<unsigned long>(dims[i]);
-    int status = radix_pass<T>(re, im, total, dims[i], span, sign, centred);
+    const double scale = (i == last && pending_scale != nullptr) ? *pending_scale : 0.;
+    int status = radix_pass<T>(re, im, total, dims[i], span, sign, centred, scale);
     if (status != 0) return status;
+    if (i == last && pending_scale != nullptr) *pending_scale = 0.;
   }
   if (scaling == 0. || scaling == 1.) return 0;
   double divisor = scaling > 0. ? scaling
@@ -852,11 +901,11 @@ int fftn(int ndim, const int dims[], double re[], double im[], int sign, double 
 // the calling thread's own and sized by the length.
 int fftradixf(float re[], float im[], unsigned long total, unsigned long length,
               unsigned long span, int sign, int factor_space, int perm_space) {
-  return radix_pass<float>(re, im, total, length, span, sign, false);
+  return radix_pass<float>(re, im, total, length, span, sign, false, 0.);
 }
 int fftradix(double re[], double im[], unsigned long total, unsigned long length,
              unsigned long span, int sign, int factor_space, int perm_space) {
-  return radix_pass<double>(re, im, total, length, span, sign, false);
+  return radix_pass<double>(re, im, total, length, span, sign, false, 0.);
 }
 
 // ---- FFTN ----
@@ -871,14 +920,15 @@ void scale_by_count(T* data, int64_t n) {
   for (int64_t k = 0; k < count; k++) data[k] = static_cast<T>(data[k] * factor);
 }
 
+// The division of an inverse rides on the last pass when it can (the same
+// products as scale_reverse), and is done apart otherwise.
 template <class T>
 void run_engine(T* data, const int* dims, int ndim, Bool inverse, bool centred) {
-  int status = fft_top<T>(ndim, dims, data, data + 1, inverse ? -2 : 2, 0., centred);
-  if (inverse == True) {
-    int64_t n = 1;
-    for (int i = 0; i < ndim; i++) n *= dims[i];
-    if (n > 0) scale_by_count(data, n);
-  }
+  int64_t n = 1;
+  for (int i = 0; i < ndim; i++) n *= dims[i];
+  double pending = (inverse == True && n > 0) ? 1. / static_cast<double>(n) : 0.;
+  int status = fft_top<T>(ndim, dims, data, data + 1, inverse ? -2 : 2, 0., centred, &pending);
+  if (inverse == True && pending != 0.) scale_by_count(data, n);
   if (status != 0) FFTN::fft_error();
 }
 

@@ -6,10 +6,10 @@
 
 #include "array/base_types.h"
 
-// Names of the former process-wide work state, kept for programs that read
-// them. The engine's work buffers now belong to each calling thread and its
-// tables to immutable shared plans, so transforms may run concurrently and
-// these stay empty.
+// Names of a process-wide work state, kept for programs that read them; the
+// engine never uses them (they stay empty). Its work buffers belong to each
+// calling thread and its tables to immutable shared plans, so that any
+// number of transforms may run at once.
 extern unsigned SpaceAlloced;    // bytes held by each of Tmp0 .. Tmp3
 extern unsigned MaxPermAlloced;  // ints held by Perm
 extern void* Tmp0;
