@@ -25,17 +25,6 @@ void configure_wt(MCA& m) {
   m.WT_PositivSol = PositivSol;
 }
 
-void reset_rid(MCA& m) {
-  m.Rid_BlockSize = -1;
-  m.Rid_FirstDetectScale = 0;
-  m.Rid_PositivSol = m.PositivSol;
-}
-void configure_rid(MCA& m) {
-  if (BlockSize > 0) m.Rid_BlockSize = BlockSize;
-  m.Rid_FirstDetectScale = FirstDetectScale;
-  m.Rid_PositivSol = PositivSol;
-}
-
 void reset_cur(MCA& m) {
   m.Cur_BlockSize = 16;
   m.Cur_BlockOverlap = 0;
@@ -123,8 +112,6 @@ void nothing(MCA&) {}
 
 const MCABaseFamily WTBase = pending("bi-orthogonal WT with 7/9 filters", "_wt", "WT proj ",
                                      reset_wt, configure_wt);
-const MCABaseFamily RidBase =
-    pending("Ridgelet transform", "_rid", "Rid proj ", reset_rid, configure_rid);
 const MCABaseFamily CurBase =
     pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur);
 const MCABaseFamily WPBase =

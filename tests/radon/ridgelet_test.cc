@@ -8,6 +8,7 @@
 #include <omp.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "filters/sub_band_filter.h"
@@ -164,7 +165,11 @@ INSTANTIATE_TEST_SUITE_P(
                       TripCase{RID_PYR_FFT, 10, True, 0.3, true},
                       TripCase{RID_SS_PYR_FFT, 16, True, 0.1, true},
                       TripCase{RID_SS_OWT, 16, True, 0.1, true},
-                      TripCase{RID_SS_PYR, 16, False, 0.1, true}));
+                      TripCase{RID_SS_PYR, 16, False, 0.1, true}),
+    [](const ::testing::TestParamInfo<TripCase>& info) {
+      return "Variant" + std::to_string(info.param.v) + "Block" + std::to_string(info.param.B) +
+             (info.param.overlap ? "Overlap" : "");
+    });
 
 TEST(RidgeletRoundTrip, VarianceStabilisationInvertsOnPositiveData) {
   for (type_ridgelet_WTtrans v : {RID_PYR_FFT, RID_PYR_DIRECT}) {
