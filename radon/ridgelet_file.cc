@@ -3,6 +3,7 @@
 // reader checks the keywords against the array before it trusts either.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -113,12 +114,14 @@ void Ridgelet::read(const char* Name, to_array<float, false>& Trans) {
                  ", BSize = " + std::to_string(bsize),
              file);
   if (nbr_scale < -1 || nbr_scale > 32) bad_file("NbrScale = " + std::to_string(nbr_scale), file);
-  // The geometry the keywords give must be the array's before anything is
-  // allocated for it.
-  const long blocks_i = bsize > 0 ? (nl + bsize - 1) / bsize : 1;
-  const long blocks_j = bsize > 0 ? (nc + bsize - 1) / bsize : 1;
-  if (blocks_i * blocks_j * 4 * (bsize > 0 ? bsize : std::max(nl, nc)) > 64L * naxes[0] * naxes[1])
-    bad_file("Nl, Nc and BSize claim far more blocks than the array holds", file);
+  // A ridgelet block has at least as many lines as the block has pixels a
+  // side, so a block side above the array's line count is a lie that would
+  // make alloc claim the memory of a huge Radon transform.
+  const long side = bsize > 0 ? bsize : 2 * std::max(nl, nc);
+  if (side > naxes[1])
+    bad_file("a block side of " + std::to_string(side) + " does not fit an array of " +
+                 std::to_string(naxes[1]) + " lines",
+             file);
 
   RidTrans = static_cast<type_ridgelet_WTtrans>(type);
   NbrScale1D = static_cast<int>(nbr_scale);
