@@ -156,6 +156,17 @@ class Ridgelet {
   void get_scale_direction(to_array<float, false>& Trans, to_array<float, false>& Band, int s,
                            float Angle);
   void info_stat(to_array<float, false>& Trans);
+  void get_scale_without_bord(to_array<float, false>& Trans, int s, to_array<float, false>& Band);
+  void get_blockvect(to_array<float, false>& Trans, int s, int Posi, int Posj,
+                     to_array<float, true>& Vect);
+  void get_anglevect(to_array<float, false>& Trans, int s, int Posi, to_array<float, true>& Vect);
+  void put_anglevect(to_array<float, false>& Trans, int s, int Posi, to_array<float, true>& Vect);
+  void mad_normalize_per_angle(to_array<float, false>& Trans);
+  void get_imablocksigma(to_array<float, false>& Trans, int s, to_array<float, false>& ImaSigma,
+                         Bool UseStd);
+  void init_tab_sigma_block(to_array<float, false>& Trans, Bool UseStd);
+  void normalize_block(to_array<float, false>& Trans, Bool Reverse);
+  void mad_normalize_per_block(to_array<float, false>& Trans, Bool UseStd);
 
   // Noise norms and thresholding (ridgelet_noise.cc).
   void set_tab_norm(int NbrScale);
@@ -166,6 +177,20 @@ class Ridgelet {
   void init_scale(to_array<float, false>& RidIma, int s);
   void normalize_coef(to_array<float, false>& RidBlock, Bool Mult, float Noise);
   void kill_fluctu(to_array<float, false>& Block, float Noise, float NSigma, int N = 0);
+  void mad_threshold(to_array<float, false>& RidBlock, float NSigma);
+  void set_tab_norm_from_simu(to_array<float, false>& NoiseIma, int NbrScale);
+
+  // Block denoising (ridgelet_denoise.cc).
+  void filtering(to_array<float, false>& Ima, float Noise, float NSigma, int B,
+                 to_array<float, true>* TabSigma = nullptr);
+  void filtering_one_block(to_array<float, false>& Block, float Noise, float NSigma,
+                           to_array<float, true>* TabSigma = nullptr);
+  void radon_filtering(to_array<float, false>& Ima, float Noise, float NSigma, int B);
+  void radon_filtering_one_block(to_array<float, false>& Block, float Noise, float NSigma);
+  void undec_wt_filtering(to_array<float, false>& Ima, float Noise, float NSigma, int B);
+  void undec_wt_filtering_one_block(to_array<float, false>& Block, float Noise, float NSigma);
+  void get_low_and_freq(to_array<float, false>& Ima, to_array<float, false>& Low,
+                        to_array<float, false>& High, int B);
 
   // The ".rid" file (ridgelet_file.cc).
   void write(const char* Name, to_array<float, false>& Trans);
@@ -186,6 +211,8 @@ class Ridgelet {
                        to_array<float, false>& Out);
   void recons_block(RidgeletWorker& W, to_array<float, false>& In, to_array<float, false>& Out);
   void make_workers();
+  template <class Visit>
+  void each_angle_coef(to_array<float, false>& Trans, int s, int Posi, Visit visit);
   void radon_recons(Radon& radon, to_array<float, false>& Rad, to_array<float, false>& Out,
                     bool slant_stack_norm);
 };

@@ -1,5 +1,6 @@
 // Noise norms per 1D scale of the ridgelet transform and the thresholdings
 // and normalisations built on them.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "array/fatal.h"
 #include "numerics/noise_estimators.h"
 #include "radon/ridgelet.h"
+#include "radon/stat_rid_noise.h"
 
 namespace {
 
@@ -121,4 +123,59 @@ void Ridgelet::kill_fluctu(to_array<float, false>& Block, float Noise, float NSi
   float* p = Block.buffer();
   for (int k = 0; k < Block.n_elem(); k++)
     if (std::fabs(p[k]) < level) p[k] = 0.f;
+}
+
+void Ridgelet::mad_threshold(to_array<float, false>& RidBlock, float NSigma) {
+  if (NbrScale1D <= 1) return;
+  const int lines = RidBlock.nl();
+  for (int s = 0; s < NbrScale1D - 1; s++) {
+    const int first = rid_pos(s), size = rid_size(s);
+    if (MadPerScale) {
+      std::vector<float> values;
+      values.reserve(static_cast<size_t>(lines) * size);
+      for (int i = 0; i < lines; i++)
+        for (int j = 0; j < size; j++) values.push_back(RidBlock(i, first + j));
+      const float sigma = get_sigma_mad(values.data(), static_cast<int>(values.size()));
+      const float level = NSigma * sigma;
+      if (Verbose) std::printf("Band %d MAD = %g Level = %g\n", s + 1, sigma, level);
+      hard_threshold_columns(RidBlock, 0, lines, first, size, level);
+    } else {
+      std::printf("MAD First = %d NLast = %d size = %d\n", first, first + size, size);
+      for (int i = 0; i < lines; i++) {
+        const float sigma = get_sigma_mad(&RidBlock(i, first), size);
+        hard_threshold_columns(RidBlock, i, 1, first, size, NSigma * sigma);
+      }
+    }
+  }
+}
+
+void Ridgelet::set_tab_norm_from_simu(to_array<float, false>& NoiseIma, int NbrScale) {
+  std::printf("set_tab_norm_from_simu: Nl = %d %d\n", NoiseIma.nl(), NoiseIma.nc());
+  if (NbrScale < 2)
+    fatal_exitf(-1, stdout, "Error: set_tab_norm_from_simu needs at least 2 scales (%d) ...\n",
+                NbrScale);
+  if (TabNorm.n_elem() != NbrScale) TabNorm.alloc(NbrScale, "TabNorm");
+  to_array<float, false> trans;
+  transform(NoiseIma, trans);
+  std::printf("  alloc: NbrScale = %d\n", NbrScale);
+  to_array<float, true> tab_min(NbrScale, "TabMin"), tab_max(NbrScale, "TabMax"),
+      tab_nsigma(NbrScale, "TabNSigma");
+  tab_nsigma.init(3.f);
+  StatRidNoise stat;
+  stat.init(trans, NbrScale, *this);
+  std::printf("find_nsigma_threshold .. \n");
+  stat.find_nsigma_threshold(NbrScale, tab_nsigma, tab_min, tab_max);
+  for (int s = 0; s < NbrScale - 1; s++) {
+    const float den = RidTrans == RID_SS_PYR_FFT
+                          ? tab_nsigma(s)
+                          : std::sqrt(static_cast<float>(NoiseIma.nc())) * tab_nsigma(s);
+    const float low = std::fabs(tab_min(s)) / den, high = tab_max(s) / den;
+    TabNorm(s) = std::max(low, high);
+    std::printf("%g, ", TabNorm(s));
+  }
+  // The coarse scale has no histogram; it takes the norm of the scale next to
+  // it, as normalize_coef does, rather than what the table held before.
+  TabNorm(NbrScale - 1) = TabNorm(NbrScale - 2);
+  std::printf("OUT set_tab_norm_from_simu \n");
+  UpdateTabNorm = False;
 }

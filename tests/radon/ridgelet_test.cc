@@ -256,6 +256,35 @@ TEST(RidgeletAccess, ScaleBandsRoundTripAndSitWhereTheBlocksPutThem) {
   (void)copy;
 }
 
+TEST(RidgeletAccess, VectorsAcrossBlocksAndBlockNormalisation) {
+  Ridgelet rid;
+  Image ima = random_image(48, 40, 12), trans;
+  rid.transform(ima, trans, 16);
+  to_array<float, true> vect;
+  const int s = 1, posi = 5, posj = 2;
+  rid.get_blockvect(trans, s, posi, posj, vect);
+  ASSERT_EQ(vect.n_elem(), rid.NbrBi * rid.NbrBj);
+  EXPECT_EQ(vect(rid.NbrBj + 2), rid.get_coef(trans, posi, posj, s, 1, 2));
+  rid.get_anglevect(trans, s, posi, vect);
+  ASSERT_EQ(vect.n_elem(), rid.NbrBi * rid.NbrBj * rid.rid_size(s));
+  for (int k = 0; k < vect.n_elem(); k++) vect(k) = float(k);
+  rid.put_anglevect(trans, s, posi, vect);
+  EXPECT_EQ(rid.get_coef(trans, posi, 1, s, 0, 1), float(rid.rid_size(s) + 1));
+
+  Image band;
+  rid.get_scale_without_bord(trans, 0, band);
+  EXPECT_EQ(band.nl(), (rid.NbrBi - 2) * rid.Nlb);
+  EXPECT_EQ(band.nc(), (rid.NbrBj - 2) * rid.rid_size(0));
+
+  Image normalised = trans;
+  rid.mad_normalize_per_block(normalised, True);
+  // Each coefficient position now has unit deviation across the blocks.
+  rid.get_blockvect(normalised, 0, 3, 4, vect);
+  if (vect.sigma() > 0.) EXPECT_NEAR(vect.sigma(), 1., 1e-4);
+  rid.normalize_block(normalised, True);
+  EXPECT_LT(qz_test::max_abs_difference(normalised, trans), 1e-4);
+}
+
 TEST(RidgeletAccess, DirectionsOfSixteen) {
   Ridgelet rid;
   rid.alloc(16, 16, 16);
@@ -323,6 +352,9 @@ TEST(RidgeletDeath, RefusalsEndWithMinusOne) {
   EXPECT_EXIT_STATUS(rid.put_scale(ima, band, 0), 255, "scale image has not the correct size");
   EXPECT_EXIT_STATUS(rid.init_scale(ima, 3), 255, "scale number is to high");
   EXPECT_EXIT_STATUS(rid.get_angle_direction(32), 255, "bad direction number \\(32\\)");
+  to_array<float, true> vect;
+  EXPECT_EXIT_STATUS(rid.get_blockvect(ima, 0, 40, 0, vect), 255,
+                     "bad pixel position in get_blockvect");
   rid.RidTrans = RID_UWT;
   EXPECT_EXIT_STATUS(rid.transform_one_block(ima, band), 255, "undecimated transforms");
   Ridgelet no_bank;
