@@ -157,6 +157,10 @@ void Ridgelet::alloc(int NlIma, int NcIma, int B) {
   RidClass = rid_class(RidTrans);
 
   if (B > 0) {
+    // Below 4 pixels the overlap margin B / 4 is 0 and there is no ramp: the
+    // half-overlapping blocks would all count twice where they meet, so such
+    // small blocks are laid side by side.
+    if (B < 4) BlockOverlap = False;
     BlockImaSize = BlockOverlap ? (B + 1) / 2 : B;
     BlockSize = B;
     OverlapSize = BlockOverlap ? B / 4 : 0;

@@ -140,7 +140,15 @@ void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
 
   if ((cls == 3 || cls == 4 || direct_pyramid(RidTrans)) && ColTrans) {
     LineCol line_col(*SB1D);
-    line_col.transform(rad, Out, NbrScale1D, -1);
+    line_col.transform(rad, NbrScale1D, -1);
+    // The line-column coefficients fill the first Ncr columns of the block;
+    // the pyramidal layout's extra columns stay zero.
+    for (int p = 0; p < Nr; p++) {
+      const float* in = &rad(p, 0);
+      float* out = &Out(p, 0);
+      for (int k = 0; k < Ncr; k++) out[k] = in[k];
+      for (int k = Ncr; k < NcOut; k++) out[k] = 0.f;
+    }
     return;
   }
   to_array<float, true>& signal = W.signal;
@@ -270,9 +278,13 @@ void Ridgelet::recons_block(RidgeletWorker& W, to_array<float, false>& In,
   if (direct_pyramid(RidTrans)) {
     if (Verbose) print_recons_header("  ", NlIn, NcIn, NbrScale1D);
     if (ColTrans) {
+      // The line-column coefficients are the first H columns (see the
+      // transform).
+      if (rad.naxis() != 2 || rad.nl() != NlIn || rad.nc() != H) rad.resize(NlIn, H);
+      for (int p = 0; p < NlIn; p++)
+        for (int k = 0; k < H; k++) rad(p, k) = In(p, k);
       LineCol line_col(*SB1D);
-      line_col.recons(In, NbrScale1D, -1);
-      rad = In;
+      line_col.recons(rad, NbrScale1D, -1);
     } else {
       PYR1D_WT& wt = W.pyr1d(NbrScale1D, H);
       const int Np = wt.pyr_np();

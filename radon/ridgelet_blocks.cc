@@ -3,6 +3,7 @@
 // them out, and the loops over all blocks behind the public transform and
 // reconstruction. Blocks are independent and run in parallel; every block's
 // result is the same whatever the thread count.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -81,8 +82,11 @@ void Ridgelet::put_block_trans(int bi, int bj, to_array<float, false>& Trans,
     fatal_exitf(-1, stdout, "Block size < image size \nNbr line: %d %d\nNbr Col: %d %d\n",
                 Block.nl(), Trans.nl(), Block.nc(), Trans.nc());
   if (NbrScale1D < 2) {
+    // Without 1D scales the block is the Radon image, which may be narrower
+    // than a ridgelet block: the extra columns are stored as zeros.
     for (int i = 0; i < Nlb; i++)
-      for (int j = 0; j < Ncb; j++) Trans(bi * Nlb + i, bj * Ncb + j) = Block(i, j);
+      for (int j = 0; j < Ncb; j++)
+        Trans(bi * Nlb + i, bj * Ncb + j) = i < Block.nl() && j < Block.nc() ? Block(i, j) : 0.f;
     return;
   }
   const bool var_norm = RidTrans == RID_PYR_FFT && VarNorm;
@@ -104,8 +108,9 @@ void Ridgelet::put_block_trans(int bi, int bj, to_array<float, false>& Trans,
 void Ridgelet::get_block_trans(int bi, int bj, to_array<float, false>& Trans,
                                to_array<float, false>& Block) {
   if (NbrScale1D < 2) {
-    for (int i = 0; i < Nlb; i++)
-      for (int j = 0; j < Ncb; j++) Block(i, j) = Trans(bi * Nlb + i, bj * Ncb + j);
+    const int nl = std::min(Nlb, Block.nl()), nc = std::min(Ncb, Block.nc());
+    for (int i = 0; i < nl; i++)
+      for (int j = 0; j < nc; j++) Block(i, j) = Trans(bi * Nlb + i, bj * Ncb + j);
     return;
   }
   const bool var_norm = RidTrans == RID_PYR_FFT && VarNorm;
@@ -167,7 +172,12 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
     std::printf("    Reconstruted image  = %d %d\n", Nl, Nc);
   }
   if (NbrScale1D >= 2) check_block_variant(False);
+  // Without 1D scales a block's coefficients are its Radon image.
+  const int block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
+  const int block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
   auto one_block = [&](RidgeletWorker& w, int bi, int bj) {
+    if (w.ridblock.naxis() != 2 || w.ridblock.nl() != block_nl || w.ridblock.nc() != block_nc)
+      w.ridblock.alloc(block_nl, block_nc, "blocktrans");
     get_block_trans(bi, bj, Trans, w.ridblock);
     // All-zero blocks contribute nothing.
     if (w.ridblock.energy() == 0.f) return;

@@ -110,7 +110,7 @@ TEST(RidgeletWeights, InteriorWeightsOfSixteenAndSeventeen) {
 // must sum to one. Sides of 2 mod 4 (10, 18) did not before the ramp was
 // made to cover the whole overlap.
 TEST(RidgeletWeights, OverlappingBlocksSumToOne) {
-  for (int B : {8, 12, 16, 17, 33, 10, 18, 6}) {
+  for (int B : {8, 12, 16, 17, 33, 10, 18, 6, 5, 3, 2}) {
     Ridgelet rid;
     const int n = 5 * B + 3;
     rid.alloc(n, n - 2, B);
@@ -161,6 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TripCase{RID_PYR_DIRECT, 17, True, 1e-5, false},
                       TripCase{RID_FINITE, 17, True, 1e-5, false},
                       TripCase{RID_FINITE, 0, False, 1e-5, false},
+                      TripCase{RID_PYR_FFT, 3, True, 1e-5, false},  // no 1D scale
+                      TripCase{RID_PYR_DIRECT, 3, False, 1e-5, false},
                       TripCase{RID_PYR_FFT, 16, True, 0.3, true},
                       TripCase{RID_PYR_FFT, 10, True, 0.3, true},
                       TripCase{RID_SS_PYR_FFT, 16, True, 0.1, true},
@@ -181,6 +183,44 @@ TEST(RidgeletRoundTrip, VarianceStabilisationInvertsOnPositiveData) {
     rid.recons(trans, back);
     EXPECT_LT(qz_test::relative_l2_error(back.buffer(), ima.buffer(), ima.n_elem()), 1e-4) << v;
   }
+}
+
+// The column transform across the projections and the wavelet packets of
+// the finest scale are further exact steps on the filter bank.
+TEST(RidgeletRoundTrip, ColumnTransformAndPacketOptionsInvert) {
+  struct Case {
+    type_ridgelet_WTtrans v;
+    Bool col, packets;
+  } cases[] = {{RID_OWT, True, False},
+               {RID_PYR_FFT, True, False},
+               {RID_PYR_FFT, False, True},
+               {RID_PYR_DIRECT, True, False}};
+  for (const Case& c : cases) {
+    SubBandFilter bank(F_MALLAT_7_9);
+    Ridgelet rid(bank);
+    rid.RidTrans = c.v;
+    rid.ColTrans = c.col;
+    rid.WPFirstScale = c.packets;
+    Image ima = random_image(33, 33, 5), trans, back;
+    rid.transform(ima, trans, 33);
+    rid.recons(trans, back);
+    EXPECT_LT(qz_test::relative_l2_error(back.buffer(), ima.buffer(), ima.n_elem()), 1e-4)
+        << c.v << " " << c.col << " " << c.packets;
+  }
+}
+
+TEST(RidgeletRoundTrip, ReconstructionsThatAllocateFromTheirArguments) {
+  Image ima = random_image(20, 20, 6), trans, back;
+  Ridgelet rid;
+  rid.transform(ima, trans, 0);  // one block of 33
+  Ridgelet from_trans;
+  from_trans.recons(trans, back, 0);  // the geometry from the ridgelet image alone
+  EXPECT_EQ(back.nl(), 33);
+  for (int i = 0; i < 20; i++)
+    for (int j = 0; j < 20; j++) ASSERT_NEAR(back(i, j), ima(i, j), 1e-4);
+  Ridgelet sized;
+  sized.recons(trans, back, 0, 20, 20);
+  EXPECT_LT(qz_test::max_abs_difference(back, ima), 1e-4);
 }
 
 TEST(RidgeletRoundTrip, VarianceStabilisationPair) {
