@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "filters/sub_band_filter.h"
+#include "support/capture.h"
 #include "support/death.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
@@ -333,6 +334,37 @@ TEST(RidgeletAccess, DirectionsOfSixteen) {
   EXPECT_NEAR(rid.get_angle_direction(16, True), 90.f, 1e-4);
   EXPECT_NEAR(rid.get_angle_direction(24, True), 135.f, 1e-4);
   EXPECT_NEAR(rid.get_angle_direction(4, False), std::atan(0.5), 1e-6);
+}
+
+size_t count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+TEST(RidgeletMessages, FirstBlockReportsAloneAndStatisticsFollowTheTransform) {
+  Ridgelet rid;
+  rid.Verbose = True;
+  rid.StatInfo = True;
+  Image ima = random_image(32, 32, 2), trans;
+  const std::string out = qz_test::stdout_of([&] { rid.transform(ima, trans, 16); });
+  EXPECT_EQ(count(out, "Ridgelet transform of Block Image 16 16"), 1u) << out;
+  EXPECT_EQ(count(out, "RID INIT:"), 1u);
+  EXPECT_EQ(count(out, "  Band "), 3u) << out;
+  EXPECT_NE(out.find("  Band 1: Nl = 128, Nc = 64"), std::string::npos) << out;
+  EXPECT_EQ(rid.Verbose, True);
+}
+
+TEST(RidgeletAccess, ScaleDirectionTakesOneProjectionOfEveryBlockRow) {
+  Ridgelet rid;
+  Image ima = random_image(32, 32, 3), trans, band;
+  rid.transform(ima, trans, 16);
+  const int s = 1, dir = rid.get_num_direction(static_cast<float>(M_PI / 2));
+  EXPECT_EQ(dir, 16);
+  rid.get_scale_direction(trans, band, s, static_cast<float>(M_PI / 2));
+  ASSERT_EQ(band.nl(), rid.NbrBi);
+  ASSERT_EQ(band.nc(), rid.size_scale_nc(s));
+  EXPECT_EQ(band(2, 3 + rid.rid_size(s)), rid.get_coef(trans, dir, 3, s, 2, 1));
 }
 
 TEST(RidgeletNoise, BuiltInNormsExtendBySquareRootOfTwo) {
