@@ -12,6 +12,7 @@
 #include "array/to_array.h"
 #include "multires/atrous_2d_wt.h"
 #include "numerics/local_dct2d.h"
+#include "radon/ridgelet.h"
 
 class fitsstruct;
 class FCUR;
@@ -109,9 +110,16 @@ class MCA {
   int AT_PositivSol;
   to_array<float, true> AT_TabNoise;  // noise level of each band
 
+  // Ridgelet base (2): the transform object and the coefficients of the
+  // component and of the correlation image.
+  Ridgelet Rid;
+  to_array<float, false> Rid_Trans;
+  to_array<float, false> Rid_TransCorrel;
+  int Rid_BlockSize;  // <= 0: one block covering the image
+  int Rid_FirstDetectScale, Rid_PositivSol;
+
   // Parameters of the bases whose transforms arrive with their subsystems;
   // the program entry fills them whatever is selected.
-  int Rid_BlockSize, Rid_FirstDetectScale, Rid_PositivSol;
   int Cur_BlockSize, Cur_BlockOverlap, Cur_PositivSol, Cur_NbrScale, Cur_KillLastScale;
   int FCur_NbrDir, FCur_PositivSol, FCur_NbrScale, FCur_KillLastScale;
   // Fast curvelet base (7): the data's transform, the correlation image's,
@@ -169,6 +177,8 @@ class MCA {
   float pixel_init(to_array<float, false>& Data, Bool UseMad);
   float pixel_max(to_array<float, false>& Resi);
   void pixel_proj(to_array<float, false>& Ima, float Lambda);
+  // Ridgelet base (mca_bases_rid.cc): no first level and no MOM maximum.
+  void rid_proj(to_array<float, false>& Ima, float Lambda);
   // Local DCT base (mca_bases_dct.cc): one noise level for every coefficient.
   float cos_init(to_array<float, false>& Data);
   float cos_max(to_array<float, false>& Resi);

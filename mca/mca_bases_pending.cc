@@ -15,17 +15,6 @@ constexpr MCABaseFamily pending(const char* name, const char* suffix, const char
           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, takes_tv};
 }
 
-void reset_rid(MCA& m) {
-  m.Rid_BlockSize = -1;
-  m.Rid_FirstDetectScale = 0;
-  m.Rid_PositivSol = m.PositivSol;
-}
-void configure_rid(MCA& m) {
-  if (BlockSize > 0) m.Rid_BlockSize = BlockSize;
-  m.Rid_FirstDetectScale = FirstDetectScale;
-  m.Rid_PositivSol = PositivSol;
-}
-
 void reset_cur(MCA& m) {
   m.Cur_BlockSize = 16;
   m.Cur_BlockOverlap = 0;
@@ -99,8 +88,6 @@ void nothing(MCA&) {}
 
 }  // namespace
 
-const MCABaseFamily RidBase =
-    pending("Ridgelet transform", "_rid", "Rid proj ", reset_rid, configure_rid, true);
 const MCABaseFamily CurBase =
     pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur, true);
 const MCABaseFamily WPBase =

@@ -96,6 +96,18 @@ void MCA::decomposition(to_array<float, false>& Data) {
   }
   if (Verbose) std::printf(" Gaussian noise estimation =  %g\n", Noise_Ima);
 
+  // Bases without a first level (the ridgelet, the multiscale local DCT)
+  // alone would start and end at a level of 0 and return empty components
+  // as if they had succeeded.
+  if (FirstSoftThreshold < LastSoftThreshold) {
+    bool any_first_level = false;
+    for (int b = 0; b < NbrBase; b++)
+      if (mca_base_family(TabSelect[b]).init != nullptr) any_first_level = true;
+    if (!any_first_level)
+      fatal_exit("Error: none of the selected transforms gives a first threshold from the data: "
+                 "give it with -S ...\n");
+  }
+
   float max1 = 0.f, max2 = 0.f;
   for (int b = 0; b < NbrBase; b++) {
     const MCABaseFamily& family = mca_base_family(TabSelect[b]);

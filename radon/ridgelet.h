@@ -1,0 +1,220 @@
+// The block ridgelet transform: the image is cut into square, optionally
+// half-overlapping blocks, each block is Radon-transformed and a 1D wavelet
+// transform runs along every projection. All blocks' coefficients share one
+// ridgelet image laid out scale by scale (coarsest scale at column 0). The
+// MCA's ridgelet base and the curvelet transforms are built on it.
+#pragma once
+
+#include "multires/mr_regul.h"
+
+#include <memory>
+#include <vector>
+
+#include <fitsio.h>
+
+#include "array/base_types.h"
+#include "array/to_array.h"
+#include "filters/sub_band_1d.h"
+#include "io/image_names.h"
+#include "radon/radon.h"
+
+enum type_ridgelet_WTtrans {
+  RID_FINITE_UNDEF = 0,
+  RID_OWT = 1,       // linogram Radon + bi-orthogonal WT
+  RID_PYR_FFT = 2,   // linogram Radon + FFT-based pyramidal WT (the default)
+  RID_PYR_DIRECT = 3,  // linogram Radon + pyramidal WT in direct space
+  RID_FINITE = 4,    // finite Radon + bi-orthogonal WT
+  RID_SS_PYR_FFT = 5,  // slant stack + FFT-based pyramidal WT
+  RID_SS_OWT = 6,    // slant stack + bi-orthogonal WT
+  RID_SS_PYR = 7,    // slant stack + pyramidal WT in direct space
+  RID_UWT = 8,       // undecimated bi-orthogonal WT (denoising only)
+  RID_UWT_FFT = 9    // undecimated FFT-based WT (denoising only)
+};
+constexpr int NBR_RIDGELET_TRANSFORMS = 9;
+
+const char* StringRidTransform(type_ridgelet_WTtrans Type);
+// 1 pyramidal, 2 undecimated, 3 bi-orthogonal, 4 finite, 0 unknown.
+int rid_class(type_ridgelet_WTtrans Type);
+// max_scale_number (multires/mr_regul.h) gives the default number of 1D
+// scales of a block: the same rule as for an image side.
+
+// One-axis overlap weight of coordinate k in block b of NbrB blocks whose
+// origins are Step apart and which start Overlap pixels early; the even-side
+// and the odd-side (prime blocks) forms.
+float lap_weight(int Step, int Overlap, int k, int b, int NbrB);
+float frt_lap_weight(int Step, int Overlap, int k, int b, int NbrB);
+
+// Noise norms per 1D scale of the FFT-based pyramidal ridgelet transform,
+// finest first.
+extern const float TabNormRid_PyrDiffResol[10];
+constexpr int NBR_TAB_NORM_RID = 10;
+
+struct RidgeletWorker;
+
+class Ridgelet {
+ public:
+  SubBand1D* SB1D;
+  int RidClass;
+  Bool FourierRadon;
+  int Nl = 0, Nc = 0;
+  int BlockImaSize = 0;
+  int NbrBi = 0, NbrBj = 0;
+  int BlockSize = 0;
+  int RidNl = 0, RidNc = 0;
+  int Nlb = 0, Ncb = 0;
+  int OverlapSize;
+  to_array<double, true> TabAngle;
+  to_array<int, true> TabPos;
+  to_array<int, true> TabSize;
+  to_array<float, true> TabNorm;
+  Bool UpdateTabNorm;
+  to_array<float, false> CstBlockRadon;
+  Bool Allocated;
+  Radon RadonTrans;
+  Bool AutoScale1D;
+  int NbrScale1D;
+  Bool SplitLowFreq;
+  type_ridgelet_WTtrans RidTrans;
+  Bool BlockOverlap;
+  Bool Verbose;
+  Bool StatInfo;
+  Bool VarianceStab;
+  int FirstDetectScale;
+  Bool KillLastScale;
+  Bool ColTrans;
+  Bool WPFirstScale;
+  Bool WeightBeforeTrans;
+  Bool MadThreshold;
+  Bool MadPerScale;
+  int NbrIter;
+  float RegulParam;
+  float KillFluctu;
+  type_format FormatIn;
+  Bool VarNorm;
+  std::vector<to_array<float, false>> TabImaBlockSigma;
+
+  Ridgelet();
+  explicit Ridgelet(SubBand1D& SB);
+  ~Ridgelet();
+  Ridgelet(const Ridgelet&) = delete;
+  Ridgelet& operator=(const Ridgelet&) = delete;
+
+  void reset(SubBand1D* SB);
+  void alloc(int Nl, int Nc, int B);
+  void set_block_param_from_transform(int RNl, int RNc, int B);
+  int set_tab_pos(int NbrScale, int B);
+  void set_tab_angle();
+  void radon_transform_one_cst_block();
+
+  int block_size() const { return BlockSize; }
+  int rid_nl() const { return RidNl; }
+  int rid_nc() const { return RidNc; }
+  int rid_block_nl() const { return NbrBi; }
+  int rid_block_nc() const { return NbrBj; }
+  int rid_block_nbr() const { return NbrBi * NbrBj; }
+  int rid_one_block_nl() const { return Nlb; }
+  int rid_size(int s) const { return TabSize(s); }
+  int rid_pos(int s) const { return TabPos(s); }
+  float rid_norm(int s) const { return TabNorm(s); }
+  int size_scale_nl(int) const { return RidNl; }
+  int size_scale_nc(int s) const { return TabSize(s) * NbrBj; }
+  int ipos(int) const { return 0; }
+  int jpos(int s) const { return TabPos(s) * NbrBj; }
+  int ipos(int, int bi) const { return Nlb * bi; }
+  int jpos(int s, int bj) const { return jpos(s) + TabSize(s) * bj; }
+
+  // Blocks (ridgelet_blocks.cc).
+  float get_weight(int bi, int bj, int i, int j) const;
+  void get_block_ima(int bi, int bj, to_array<float, false>& Ima, to_array<float, false>& Block);
+  void put_block_ima(int bi, int bj, to_array<float, false>& Ima, to_array<float, false>& Block);
+  void add_block_ima(int bi, int bj, to_array<float, false>& Ima, to_array<float, false>& Block);
+  void put_block_trans(int bi, int bj, to_array<float, false>& Trans,
+                       to_array<float, false>& Block);
+  void get_block_trans(int bi, int bj, to_array<float, false>& Trans,
+                       to_array<float, false>& Block);
+  void block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans);
+  void block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima);
+  void transform(to_array<float, false>& Ima, to_array<float, false>& Trans, int B);
+  void transform(to_array<float, false>& Ima, to_array<float, false>& Trans);
+  void recons(to_array<float, false>& Trans, to_array<float, false>& Ima);
+  void recons(to_array<float, false>& Trans, to_array<float, false>& Ima, int B);
+  void recons(to_array<float, false>& Trans, to_array<float, false>& Ima, int B, int Nl, int Nc);
+
+  // One block (ridgelet_block.cc).
+  void transform_one_block(to_array<float, false>& Block, to_array<float, false>& Out);
+  void recons_one_block(to_array<float, false>& In, to_array<float, false>& Out);
+  void variance_stab(to_array<float, false>& Ima);
+  void inv_variance_stab(to_array<float, false>& Ima);
+
+  // Coefficient access (ridgelet_access.cc).
+  void get_scale(to_array<float, false>& Trans, to_array<float, false>& Band, int s);
+  void put_scale(to_array<float, false>& Trans, to_array<float, false>& Band, int s);
+  float get_coef(to_array<float, false>& Trans, int i, int j, int s, int bi, int bj);
+  void put_coef(to_array<float, false>& Trans, int i, int j, float Val, int s, int bi, int bj);
+  float get_angle_direction(int Dir, Bool InDegree = False);
+  int get_num_direction(float Angle, Bool InDegree = False);
+  void get_scale_direction(to_array<float, false>& Trans, to_array<float, false>& Band, int s,
+                           int Dir);
+  void get_scale_direction(to_array<float, false>& Trans, to_array<float, false>& Band, int s,
+                           float Angle);
+  void info_stat(to_array<float, false>& Trans);
+  void get_scale_without_bord(to_array<float, false>& Trans, int s, to_array<float, false>& Band);
+  void get_blockvect(to_array<float, false>& Trans, int s, int Posi, int Posj,
+                     to_array<float, true>& Vect);
+  void get_anglevect(to_array<float, false>& Trans, int s, int Posi, to_array<float, true>& Vect);
+  void put_anglevect(to_array<float, false>& Trans, int s, int Posi, to_array<float, true>& Vect);
+  void mad_normalize_per_angle(to_array<float, false>& Trans);
+  void get_imablocksigma(to_array<float, false>& Trans, int s, to_array<float, false>& ImaSigma,
+                         Bool UseStd);
+  void init_tab_sigma_block(to_array<float, false>& Trans, Bool UseStd);
+  void normalize_block(to_array<float, false>& Trans, Bool Reverse);
+  void mad_normalize_per_block(to_array<float, false>& Trans, Bool UseStd);
+
+  // Noise norms and thresholding (ridgelet_noise.cc).
+  void set_tab_norm(int NbrScale);
+  void set_tab_norm_with_tab(int NbrScale, to_array<float, true>& Tab);
+  void ksig_threshold(to_array<float, false>& RidBlock, float Noise, float NSigma,
+                      to_array<float, true>* TabSigma = nullptr);
+  void thresholding(to_array<float, false>& RidIma, float Noise, float NSigma);
+  void init_scale(to_array<float, false>& RidIma, int s);
+  void normalize_coef(to_array<float, false>& RidBlock, Bool Mult, float Noise);
+  void kill_fluctu(to_array<float, false>& Block, float Noise, float NSigma, int N = 0);
+  void mad_threshold(to_array<float, false>& RidBlock, float NSigma);
+  void set_tab_norm_from_simu(to_array<float, false>& NoiseIma, int NbrScale);
+
+  // Block denoising (ridgelet_denoise.cc).
+  void filtering(to_array<float, false>& Ima, float Noise, float NSigma, int B,
+                 to_array<float, true>* TabSigma = nullptr);
+  void filtering_one_block(to_array<float, false>& Block, float Noise, float NSigma,
+                           to_array<float, true>* TabSigma = nullptr);
+  void radon_filtering(to_array<float, false>& Ima, float Noise, float NSigma, int B);
+  void radon_filtering_one_block(to_array<float, false>& Block, float Noise, float NSigma);
+  void undec_wt_filtering(to_array<float, false>& Ima, float Noise, float NSigma, int B);
+  void undec_wt_filtering_one_block(to_array<float, false>& Block, float Noise, float NSigma);
+  void get_low_and_freq(to_array<float, false>& Ima, to_array<float, false>& Low,
+                        to_array<float, false>& High, int B);
+
+  // The ".rid" file (ridgelet_file.cc).
+  void write(const char* Name, to_array<float, false>& Trans);
+  void read(const char* Name, to_array<float, false>& Trans);
+  void mr_io_fill_header(fitsfile* File, int& Status);
+
+ private:
+  // Per-thread Radon objects and work arrays, so that blocks run in
+  // parallel; built by alloc.
+  std::vector<std::unique_ptr<RidgeletWorker>> Workers;
+  // Overlap weights per axis: entry [kind][k] for the first, an interior
+  // and the last block (kind 0, 1, 2), and for a single block (kind 3).
+  std::vector<float> TabWeight[4];
+  void make_weight_table();
+  float axis_weight(int k, int b, int NbrB) const;
+  void check_block_variant(Bool Forward);
+  void transform_block(RidgeletWorker& W, to_array<float, false>& Block,
+                       to_array<float, false>& Out);
+  void recons_block(RidgeletWorker& W, to_array<float, false>& In, to_array<float, false>& Out);
+  void make_workers();
+  template <class Visit>
+  void each_angle_coef(to_array<float, false>& Trans, int s, int Posi, Visit visit);
+  void radon_recons(Radon& radon, to_array<float, false>& Rad, to_array<float, false>& Out,
+                    bool slant_stack_norm);
+};

@@ -1,0 +1,334 @@
+// The ridgelet transform of one block and its inverse: the Radon transform
+// of the block, the optional variance stabilisation or slant-stack
+// normalisation, and the 1D wavelet transform along every projection.
+#include <cmath>
+#include <complex>
+#include <cstdio>
+
+#include "array/fatal.h"
+#include "filters/ortho_1d_wt.h"
+#include "filters/wp1d_mallat.h"
+#include "multires/line_col.h"
+#include "radon/ridgelet.h"
+#include "radon/ridgelet_worker.h"
+
+namespace {
+
+using cfloat = std::complex<float>;
+
+bool fourier_pyramid(type_ridgelet_WTtrans T) { return T == RID_PYR_FFT || T == RID_SS_PYR_FFT; }
+bool direct_pyramid(type_ridgelet_WTtrans T) { return T == RID_PYR_DIRECT || T == RID_SS_PYR; }
+
+void divide_by(to_array<float, false>& Rad, const to_array<float, false>& Cst, const char* where) {
+  if (Rad.nl() != Cst.nl() || Rad.nc() != Cst.nc())
+    fatal_exitf(-1, stdout, "Error: pb initialization in Ridgelet::%s ... \n", where);
+  float* r = Rad.buffer();
+  const float* c = Cst.buffer();
+  for (int k = 0; k < Rad.n_elem(); k++) r[k] /= c[k];
+}
+
+void multiply_by(to_array<float, false>& Rad, const to_array<float, false>& Cst, const char* where) {
+  if (Rad.nl() != Cst.nl() || Rad.nc() != Cst.nc())
+    fatal_exitf(-1, stdout, "Error: pb initialization in Ridgelet::%s ... \n", where);
+  float* r = Rad.buffer();
+  const float* c = Cst.buffer();
+  for (int k = 0; k < Rad.n_elem(); k++) r[k] *= c[k];
+}
+
+void print_recons_header(const char* indent, int NlIn, int NcIn, int NbrScale) {
+  std::printf("%sRidgelet block reconstruction ...\n", indent);
+  std::printf("%sInput block image size: Nl = %d Nc = %d\n", indent, NlIn, NcIn);
+  std::printf("   Number of scales = %d\n", NbrScale);
+}
+
+}  // namespace
+
+void Ridgelet::variance_stab(to_array<float, false>& Ima) {
+  float* p = Ima.buffer();
+  for (int k = 0; k < Ima.n_elem(); k++)
+    p[k] = p[k] > 0.f ? 2.f * std::sqrt(p[k] + 0.375f) : 0.f;
+}
+
+void Ridgelet::inv_variance_stab(to_array<float, false>& Ima) {
+  float* p = Ima.buffer();
+  for (int k = 0; k < Ima.n_elem(); k++) p[k] = p[k] * p[k] / 4.f - 0.375f;
+}
+
+// The variant's checks and the Radon form it takes; every path through the
+// filter bank (the bi-orthogonal variants, the column transform and the
+// wavelet packets) needs one.
+void Ridgelet::check_block_variant(Bool /*Forward*/) {
+  switch (RidTrans) {
+    case RID_OWT:
+    case RID_FINITE:
+    case RID_SS_OWT:
+      if (SB1D == nullptr) fatal_exit("Error: filter bank class not initialized ... \n");
+      FourierRadon = False;
+      break;
+    case RID_PYR_FFT: FourierRadon = True; break;
+    case RID_PYR_DIRECT:
+    case RID_SS_PYR_FFT:
+    case RID_SS_PYR: FourierRadon = False; break;
+    case RID_UWT:
+    case RID_UWT_FFT:
+      fatal_exit("Error: undecimated transforms are not implemented in thsi routine ... \n");
+    default: fatal_exit("Error: unknown ridgelet transform ... \n");
+  }
+  if ((ColTrans || WPFirstScale) && SB1D == nullptr)
+    fatal_exit("Error: filter bank class not initialized ... \n");
+  RidClass = rid_class(RidTrans);
+}
+
+void Ridgelet::transform_one_block(to_array<float, false>& Block, to_array<float, false>& Out) {
+  if (Workers.empty()) fatal_exit("Error: The Ridgelet is not allocated ... \n");
+  check_block_variant(True);
+  transform_block(*Workers[0], Block, Out);
+}
+
+void Ridgelet::recons_one_block(to_array<float, false>& In, to_array<float, false>& Out) {
+  if (Workers.empty()) fatal_exit("Error: The Ridgelet is not allocated ... \n");
+  if (NbrScale1D >= 2) check_block_variant(False);
+  recons_block(*Workers[0], In, Out);
+}
+
+void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
+                               to_array<float, false>& Out) {
+  Radon& radon = *W.radon;
+  to_array<float, false>& rad = W.rad;
+  if (Verbose)
+    std::printf("   Ridgelet transform of Block Image %d %d\n", Block.nl(), Block.nc());
+  int Nr, Ncr;
+  if (FourierRadon) {
+    radon.fft_trans_cf(Block, W.spectra);
+    Nr = W.spectra.nl();
+    Ncr = W.spectra.nc();
+  } else {
+    radon.transform(Block, rad);
+    Nr = rad.nl();
+    Ncr = rad.nc();
+  }
+  const bool ss = RidTrans == RID_SS_PYR_FFT || RidTrans == RID_SS_OWT || RidTrans == RID_SS_PYR;
+  if (VarianceStab) {
+    if (FourierRadon) {
+      rad.resize(Nr, Ncr);
+      radon.invfft_line(W.spectra, rad);
+      variance_stab(rad);
+      radon.fft_line(rad, W.spectra, True);
+    } else {
+      variance_stab(rad);
+    }
+  } else if (ss) {
+    divide_by(rad, CstBlockRadon, "transform_one_block");
+  }
+
+  if (NbrScale1D < 2) {
+    if (FourierRadon) {
+      rad.resize(Nr, Ncr);
+      radon.invfft_line(W.spectra, rad);
+    }
+    Out = rad;
+    return;
+  }
+
+  const int cls = rid_class(RidTrans);
+  const int NlOut = Nr, NcOut = (cls == 3 || cls == 4) ? Ncr : 2 * Ncr;
+  if (Verbose) {
+    std::printf("   Radon block image size: Nl = %d Nc = %d\n", Nr, Ncr);
+    std::printf("   Ridgelet block image size: Nl = %d Nc = %d\n", NlOut, NcOut);
+  }
+  if (Out.naxis() != 2 || Out.nl() != NlOut || Out.nc() != NcOut) Out.resize(NlOut, NcOut);
+
+  if ((cls == 3 || cls == 4 || direct_pyramid(RidTrans)) && ColTrans) {
+    LineCol line_col(*SB1D);
+    line_col.transform(rad, NbrScale1D, -1);
+    // The line-column coefficients fill the first Ncr columns of the block;
+    // the pyramidal layout's extra columns stay zero.
+    for (int p = 0; p < Nr; p++) {
+      const float* in = &rad(p, 0);
+      float* out = &Out(p, 0);
+      for (int k = 0; k < Ncr; k++) out[k] = in[k];
+      for (int k = Ncr; k < NcOut; k++) out[k] = 0.f;
+    }
+    return;
+  }
+  to_array<float, true>& signal = W.signal;
+  to_array<float, true>& result = W.result;
+  if (cls == 3 || cls == 4) {
+    Ortho_1D_WT wt(*SB1D);
+    if (signal.n_elem() != Ncr) signal.alloc(Ncr, "signal");
+    for (int p = 0; p < Nr; p++) {
+      const float* line = &rad(p, 0);
+      for (int k = 0; k < Ncr; k++) signal(k) = line[k];
+      wt.transform(signal, result, NbrScale1D);
+      float* out = &Out(p, 0);
+      for (int k = 0; k < NcOut; k++) out[k] = result(k);
+    }
+  } else if (fourier_pyramid(RidTrans)) {
+    WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
+    const int Np = wt.pyr_np();
+    for (int p = 0; p < Nr; p++) {
+      if (W.cline.n_elem() != Ncr) W.cline.alloc(Ncr, "cline");
+      if (FourierRadon) {
+        const cfloat* line = &W.spectra(p, 0);
+        for (int k = 0; k < Ncr; k++) W.cline(k) = line[k];
+      } else {
+        const float* line = &rad(p, 0);
+        for (int k = 0; k < Ncr; k++) W.cline(k) = cfloat(line[k], 0.f);
+        W.fft1d.fftn1d(W.cline, False);
+      }
+      wt.transform_cf(W.cline, result, NbrScale1D);
+      if (WPFirstScale && NbrScale1D - 2 > 0) {
+        const int pos = wt.pyr_pos(0), size = wt.pyr_size(0);
+        to_array<float, true> band(size), packets;
+        for (int k = 0; k < size; k++) band(k) = result(pos + k);
+        wp1d_mallat_transform(band, packets, NbrScale1D - 2, *SB1D);
+        for (int k = 0; k < size; k++) result(pos + k) = packets(k);
+      }
+      float* out = &Out(p, 0);
+      for (int k = 0; k < Np; k++) out[k] = result(k);
+      for (int k = Np; k < NcOut; k++) out[k] = 0.f;
+    }
+    if (ColTrans) {
+      LineCol line_col(*SB1D);
+      line_col.transform(Out, 0, NbrScale1D);
+    }
+  } else {
+    PYR1D_WT& wt = W.pyr1d(NbrScale1D, Ncr);
+    const int Np = wt.pyr_np();
+    if (signal.n_elem() != Ncr) signal.alloc(Ncr, "signal");
+    for (int p = 0; p < Nr; p++) {
+      const float* line = &rad(p, 0);
+      for (int k = 0; k < Ncr; k++) signal(k) = line[k];
+      wt.transform(signal, result);
+      float* out = &Out(p, 0);
+      for (int k = 0; k < Np; k++) out[k] = result(k);
+      for (int k = Np; k < NcOut; k++) out[k] = 0.f;
+    }
+  }
+}
+
+void Ridgelet::recons_block(RidgeletWorker& W, to_array<float, false>& In,
+                            to_array<float, false>& Out) {
+  Radon& radon = *W.radon;
+  if (NbrScale1D < 2) {
+    radon.recons(In, Out);
+    return;
+  }
+  const int NlIn = In.nl(), NcIn = In.nc(), H = NcIn / 2;
+  to_array<float, false>& rad = W.rad;
+  to_array<float, true>& signal = W.signal;
+  to_array<float, true>& result = W.result;
+
+  if (fourier_pyramid(RidTrans)) {
+    if (Verbose) print_recons_header("   ", NlIn, NcIn, NbrScale1D);
+    WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, H);
+    const int Np = wt.pyr_np();
+    if (ColTrans) {
+      LineCol line_col(*SB1D);
+      line_col.recons(In, 0, NbrScale1D);
+    }
+    const bool fourier = RidTrans == RID_PYR_FFT;
+    if (fourier) {
+      if (W.spectra.naxis() != 2 || W.spectra.nl() != NlIn || W.spectra.nc() != H)
+        W.spectra.resize(NlIn, H);
+    } else if (rad.naxis() != 2 || rad.nl() != NlIn || rad.nc() != H) {
+      rad.resize(NlIn, H);
+    }
+    if (result.n_elem() != Np) result.alloc(Np, "pyramid");
+    for (int p = 0; p < NlIn; p++) {
+      const float* line = &In(p, 0);
+      for (int k = 0; k < Np; k++) result(k) = line[k];
+      if (WPFirstScale && NbrScale1D - 2 > 0) {
+        const int pos = wt.pyr_pos(0), size = wt.pyr_size(0);
+        to_array<float, true> packets(size), band;
+        for (int k = 0; k < size; k++) packets(k) = result(pos + k);
+        wp1d_mallat_rec(packets, band, NbrScale1D - 2, *SB1D);
+        for (int k = 0; k < size; k++) result(pos + k) = band(k);
+      }
+      if (W.cline.n_elem() != H) W.cline.alloc(H, "cline");
+      wt.recons_cf(result, W.cline, NbrScale1D);
+      if (fourier) {
+        cfloat* out = &W.spectra(p, 0);
+        for (int k = 0; k < H; k++) out[k] = W.cline(k);
+      } else {
+        W.fft1d.fftn1d(W.cline, True);
+        float* out = &rad(p, 0);
+        for (int k = 0; k < H; k++) out[k] = W.cline(k).real();
+      }
+    }
+    if (fourier) {
+      if (VarianceStab) {
+        rad.resize(NlIn, H);
+        radon.invfft_line(W.spectra, rad);
+        inv_variance_stab(rad);
+        radon.fft_line(rad, W.spectra, True);
+      }
+      radon.fft_rec_cf(W.spectra, Out);
+    } else {
+      if (VarianceStab) {
+        inv_variance_stab(rad);
+      } else {
+        multiply_by(rad, CstBlockRadon, "transform_one_block");
+      }
+      radon.recons(rad, Out);
+    }
+    return;
+  }
+
+  if (direct_pyramid(RidTrans)) {
+    if (Verbose) print_recons_header("  ", NlIn, NcIn, NbrScale1D);
+    if (ColTrans) {
+      // The line-column coefficients are the first H columns (see the
+      // transform).
+      if (rad.naxis() != 2 || rad.nl() != NlIn || rad.nc() != H) rad.resize(NlIn, H);
+      for (int p = 0; p < NlIn; p++)
+        for (int k = 0; k < H; k++) rad(p, k) = In(p, k);
+      LineCol line_col(*SB1D);
+      line_col.recons(rad, NbrScale1D, -1);
+    } else {
+      PYR1D_WT& wt = W.pyr1d(NbrScale1D, H);
+      const int Np = wt.pyr_np();
+      if (rad.naxis() != 2 || rad.nl() != NlIn || rad.nc() != H) rad.resize(NlIn, H);
+      if (result.n_elem() != Np) result.alloc(Np, "pyramid");
+      for (int p = 0; p < NlIn; p++) {
+        const float* line = &In(p, 0);
+        for (int k = 0; k < Np; k++) result(k) = line[k];
+        wt.recons(result, signal);
+        float* out = &rad(p, 0);
+        for (int k = 0; k < H; k++) out[k] = signal(k);
+      }
+    }
+    radon_recons(radon, rad, Out, RidTrans == RID_SS_PYR);
+    return;
+  }
+
+  // Bi-orthogonal and finite classes.
+  if (Verbose) print_recons_header("  ", NlIn, NcIn, NbrScale1D);
+  if (ColTrans) {
+    LineCol line_col(*SB1D);
+    line_col.recons(In, NbrScale1D, -1);
+  } else {
+    Ortho_1D_WT wt(*SB1D);
+    if (result.n_elem() != NcIn) result.alloc(NcIn, "coefficients");
+    if (signal.n_elem() != NcIn) signal.alloc(NcIn, "signal");
+    for (int p = 0; p < NlIn; p++) {
+      float* line = &In(p, 0);
+      for (int k = 0; k < NcIn; k++) result(k) = line[k];
+      wt.recons(result, signal, NbrScale1D);
+      for (int k = 0; k < NcIn; k++) line[k] = signal(k);
+    }
+  }
+  radon_recons(radon, In, Out, RidTrans == RID_SS_OWT);
+}
+
+// The last step of the real-Radon reconstructions: undo the stabilisation or
+// the slant-stack normalisation, then invert the Radon transform.
+void Ridgelet::radon_recons(Radon& radon, to_array<float, false>& Rad,
+                            to_array<float, false>& Out, bool slant_stack_norm) {
+  if (VarianceStab) {
+    inv_variance_stab(Rad);
+  } else if (slant_stack_norm) {
+    multiply_by(Rad, CstBlockRadon, "recons_one_block");
+  }
+  radon.recons(Rad, Out);
+}

@@ -1,0 +1,243 @@
+// Cutting blocks out of the image and adding them back with their overlap
+// weights, storing a block's coefficients into the ridgelet image and taking
+// them out, and the loops over all blocks behind the public transform and
+// reconstruction. Blocks are independent and run in parallel; every block's
+// result is the same whatever the thread count.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+#include "array/fatal.h"
+#include "radon/ridgelet.h"
+#include "radon/ridgelet_worker.h"
+
+namespace {
+
+int thread_index() {
+#ifdef _OPENMP
+  return omp_get_thread_num();
+#else
+  return 0;
+#endif
+}
+
+}  // namespace
+
+void Ridgelet::get_block_ima(int bi, int bj, to_array<float, false>& Ima,
+                             to_array<float, false>& Block) {
+  const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
+  const int NlIma = Ima.nl(), NcIma = Ima.nc();
+  const bool inside = Di >= 0 && Dj >= 0 && Di + BlockSize <= NlIma && Dj + BlockSize <= NcIma;
+  for (int i = 0; i < BlockSize; i++) {
+    float* out = &Block(i, 0);
+    if (inside) {
+      const float* in = &Ima(Di + i, Dj);
+      for (int j = 0; j < BlockSize; j++) out[j] = in[j];
+    } else {
+      // Pixels outside the image are mirrored in.
+      for (int j = 0; j < BlockSize; j++) out[j] = Ima(Di + i, Dj + j, I_MIRROR);
+    }
+    if (WeightBeforeTrans)
+      for (int j = 0; j < BlockSize; j++) out[j] *= get_weight(bi, bj, i, j);
+  }
+}
+
+void Ridgelet::put_block_ima(int bi, int bj, to_array<float, false>& Ima,
+                             to_array<float, false>& Block) {
+  const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
+  for (int i = 0; i < BlockSize; i++) {
+    const int line = Di + i;
+    if (line < 0 || line >= Nl) continue;
+    for (int j = 0; j < BlockSize; j++) {
+      const int col = Dj + j;
+      if (col >= 0 && col < Nc) Ima(line, col) = Block(i, j);
+    }
+  }
+}
+
+void Ridgelet::add_block_ima(int bi, int bj, to_array<float, false>& Ima,
+                             to_array<float, false>& Block) {
+  const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
+  const int j0 = std::max(0, -Dj), j1 = std::min(BlockSize, Nc - Dj);
+  for (int i = 0; i < BlockSize; i++) {
+    const int line = Di + i;
+    if (line < 0 || line >= Nl) continue;
+    const float* in = &Block(i, 0);
+    float* out = &Ima(line, Dj);
+    if (WeightBeforeTrans) {
+      for (int j = j0; j < j1; j++) out[j] += in[j];
+    } else {
+      for (int j = j0; j < j1; j++) out[j] += get_weight(bi, bj, i, j) * in[j];
+    }
+  }
+}
+
+void Ridgelet::put_block_trans(int bi, int bj, to_array<float, false>& Trans,
+                               to_array<float, false>& Block) {
+  if (Block.nl() > Trans.nl() || Block.nc() > Trans.nc())
+    fatal_exitf(-1, stdout, "Block size < image size \nNbr line: %d %d\nNbr Col: %d %d\n",
+                Block.nl(), Trans.nl(), Block.nc(), Trans.nc());
+  if (NbrScale1D < 2) {
+    // Without 1D scales the block is the Radon image, which may be narrower
+    // than a ridgelet block: the extra columns are stored as zeros.
+    for (int i = 0; i < Nlb; i++)
+      for (int j = 0; j < Ncb; j++)
+        Trans(bi * Nlb + i, bj * Ncb + j) = i < Block.nl() && j < Block.nc() ? Block(i, j) : 0.f;
+    return;
+  }
+  const bool var_norm = RidTrans == RID_PYR_FFT && VarNorm;
+  const float norm = var_norm ? std::sqrt(static_cast<float>(BlockSize)) : 1.f;
+  for (int s = 0; s < NbrScale1D; s++) {
+    const int size = TabSize(s), pos = TabPos(s);
+    for (int i = 0; i < Block.nl(); i++) {
+      const float* in = &Block(i, pos);
+      float* out = &Trans(ipos(s, bi) + i, jpos(s, bj));
+      if (var_norm) {
+        for (int j = 0; j < size; j++) out[j] = in[j] / norm;
+      } else {
+        for (int j = 0; j < size; j++) out[j] = in[j];
+      }
+    }
+  }
+}
+
+void Ridgelet::get_block_trans(int bi, int bj, to_array<float, false>& Trans,
+                               to_array<float, false>& Block) {
+  if (NbrScale1D < 2) {
+    const int nl = std::min(Nlb, Block.nl()), nc = std::min(Ncb, Block.nc());
+    for (int i = 0; i < nl; i++)
+      for (int j = 0; j < nc; j++) Block(i, j) = Trans(bi * Nlb + i, bj * Ncb + j);
+    return;
+  }
+  const bool var_norm = RidTrans == RID_PYR_FFT && VarNorm;
+  const float norm = var_norm ? std::sqrt(static_cast<float>(BlockSize)) : 1.f;
+  for (int s = 0; s < NbrScale1D; s++) {
+    const int size = TabSize(s), pos = TabPos(s);
+    const int first_line = ipos(s, bi), first_col = jpos(s, bj);
+    if (pos + size > Block.nc())
+      fatal_exitf(-1, stdout, "ImaTransBlock : nc = %d j+NFirst= %d j = %d\n", Block.nc(),
+                  Block.nc(), Block.nc() - pos);
+    if (first_line + Block.nl() > Trans.nl() || first_col + size > Trans.nc())
+      fatal_exitf(-1, stdout,
+                  "Transf : Nl = %d\n         Nc = %d\n         Posi = %d\n"
+                  "         NFirstTrans = %d\n         i+Posi = %d\n"
+                  "         NFirstTrans+j = %d\n",
+                  Trans.nl(), Trans.nc(), first_line, first_col, first_line + Block.nl() - 1,
+                  first_col + size - 1);
+    for (int i = 0; i < Block.nl(); i++) {
+      const float* in = &Trans(first_line + i, first_col);
+      float* out = &Block(i, pos);
+      for (int j = 0; j < size; j++) out[j] = in[j] * norm;
+    }
+  }
+}
+
+void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans) {
+  if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
+    Trans.resize(RidNl, RidNc);
+  const Bool verbose = Verbose;
+  if (Verbose) {
+    std::printf("RID Transform: Block Size = %d Nlb = %d Ncb = %d\n", BlockSize, NbrBi, NbrBj);
+    std::printf("    Ridgelet image size  = %d %d\n", RidNl, RidNc);
+    if (WPFirstScale) std::printf("    Wavelet packets on the first scale \n");
+  }
+  check_block_variant(True);
+  const int nbr_block = NbrBi * NbrBj;
+  auto one_block = [&](RidgeletWorker& w, int k) {
+    const int bi = k / NbrBj, bj = k % NbrBj;
+    get_block_ima(bi, bj, Ima, w.block);
+    transform_block(w, w.block, w.ridblock);
+    put_block_trans(bi, bj, Trans, w.ridblock);
+  };
+  // The first block reports alone; the others run quietly, side by side.
+  one_block(*Workers[0], 0);
+  Verbose = False;
+  const int threads = static_cast<int>(Workers.size());
+#pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
+  for (int k = 1; k < nbr_block; k++) one_block(*Workers[thread_index()], k);
+  Verbose = verbose;
+}
+
+void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
+  if (Ima.naxis() != 2 || Ima.nl() != Nl || Ima.nc() != Nc) Ima.resize(Nl, Nc);
+  Ima.init();
+  const Bool verbose = Verbose;
+  if (Verbose) {
+    std::printf("RID Transform: Block Size = %d Nlb = %d Ncb = %d\n", BlockSize, NbrBi, NbrBj);
+    std::printf("    Ridgelet image size  = %d %d\n", RidNl, RidNc);
+    std::printf("    Reconstruted image  = %d %d\n", Nl, Nc);
+  }
+  if (NbrScale1D >= 2) check_block_variant(False);
+  // Without 1D scales a block's coefficients are its Radon image.
+  const int block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
+  const int block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
+  auto one_block = [&](RidgeletWorker& w, int bi, int bj) {
+    if (w.ridblock.naxis() != 2 || w.ridblock.nl() != block_nl || w.ridblock.nc() != block_nc)
+      w.ridblock.alloc(block_nl, block_nc, "blocktrans");
+    get_block_trans(bi, bj, Trans, w.ridblock);
+    // All-zero blocks contribute nothing.
+    if (w.ridblock.energy() == 0.f) return;
+    recons_block(w, w.ridblock, w.block);
+    add_block_ima(bi, bj, Ima, w.block);
+  };
+  // Blocks overlap only their direct neighbours, so the blocks of one parity
+  // class of (bi, bj) never write the same pixel and can run side by side;
+  // the four classes run in a fixed order, which fixes the order in which
+  // overlapping blocks add up.
+  const int threads = static_cast<int>(Workers.size());
+  bool first = true;
+  for (int parity = 0; parity < 4; parity++) {
+    const int pi = parity / 2, pj = parity % 2;
+    const int ni = (NbrBi - pi + 1) / 2, nj = (NbrBj - pj + 1) / 2;
+    if (first && ni > 0 && nj > 0) {
+      // Block (0, 0) first, alone, with the messages.
+      one_block(*Workers[0], 0, 0);
+      Verbose = False;
+    }
+    const int start = first ? 1 : 0;
+    first = false;
+#pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
+    for (int k = start; k < ni * nj; k++)
+      one_block(*Workers[thread_index()], pi + 2 * (k / nj), pj + 2 * (k % nj));
+  }
+  Verbose = verbose;
+}
+
+void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Trans, int B) {
+  alloc(Ima.nl(), Ima.nc(), B);
+  block_transform(Ima, Trans);
+  if (StatInfo) info_stat(Trans);
+}
+
+void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Trans) {
+  if (!Allocated) fatal_exit("Error: The Ridgelet is not allocated ... \n");
+  if (Ima.nl() != Nl || Ima.nc() != Nc)
+    fatal_exitf(-1, stdout, "Error: the image size (%d, %d) is not the allocated one (%d, %d) ...\n",
+                Ima.nl(), Ima.nc(), Nl, Nc);
+  block_transform(Ima, Trans);
+  if (StatInfo) info_stat(Trans);
+}
+
+void Ridgelet::recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
+  if (!Allocated) fatal_exit("Error: The Ridgelet is not allocated ... \n");
+  if (Nl == 0 || Nc == 0) fatal_exit("Error: Ridgelet Class not initialized ... \n");
+  if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
+    fatal_exitf(-1, stdout, "Error: the ridgelet image size (%d, %d) is not the allocated one (%d, %d) ...\n",
+                Trans.nl(), Trans.nc(), RidNl, RidNc);
+  block_recons(Trans, Ima);
+}
+
+void Ridgelet::recons(to_array<float, false>& Trans, to_array<float, false>& Ima, int B) {
+  set_block_param_from_transform(Trans.nl(), Trans.nc(), B);
+  recons(Trans, Ima);
+}
+
+void Ridgelet::recons(to_array<float, false>& Trans, to_array<float, false>& Ima, int B,
+                      int NlIma, int NcIma) {
+  alloc(NlIma, NcIma, B);
+  recons(Trans, Ima);
+}

@@ -1,0 +1,142 @@
+// The ".rid" file: its name rule, a bit-exact round trip that rebuilds the
+// geometry, the header checked by fitsverify, and the refusal of keywords
+// that disagree with the array, each naming the file.
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "io/fits_test_files.h"
+#include "radon/ridgelet.h"
+#include "support/death.h"
+#include "support/test_images.h"
+
+namespace {
+
+using fits_test::file_exists;
+using fits_test::scratch;
+using Image = to_array<float, false>;
+
+// A written file of a 40 x 30 image in blocks of 16 with overlap.
+std::string written(const std::string& stem, Bool overlap = True) {
+  Ridgelet rid;
+  rid.BlockOverlap = overlap;
+  Image ima = random_image(40, 30, 4), trans;
+  rid.transform(ima, trans, 16);
+  const std::string name = scratch(stem);
+  rid.write(name.c_str(), trans);
+  return name + ".rid";
+}
+
+void set_key(const std::string& file, const char* name, long value) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  ffopen(&f, file.c_str(), READWRITE, &status);
+  ffukyj(f, name, value, nullptr, &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0) << name;
+}
+
+TEST(RidgeletFile, NameTakesTheSuffixOnce) {
+  Ridgelet rid;
+  rid.alloc(8, 8, 8);
+  Image trans(rid.rid_nl(), rid.rid_nc());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"rid_a", "rid_a.rid"}, {"given.rid", "given.rid"}, {"x.rid.fits", "x.rid.fits.rid"},
+      {"rid", "rid.rid"}};
+  for (const auto& c : cases) {
+    rid.write(scratch(c.first).c_str(), trans);
+    EXPECT_TRUE(file_exists(scratch(c.second))) << c.first;
+  }
+  EXPECT_FALSE(file_exists(scratch("given.rid.rid")));
+}
+
+TEST(RidgeletFile, RoundTripIsExactAndRebuildsTheGeometry) {
+  for (Bool overlap : {True, False}) {
+    Ridgelet rid;
+    rid.BlockOverlap = overlap;
+    rid.VarNorm = True;
+    Image ima = random_image(40, 30, 4), trans, back;
+    rid.transform(ima, trans, 16);
+    const std::string name = scratch(overlap ? "trip_ovl" : "trip");
+    rid.write(name.c_str(), trans);
+    rid.write(name.c_str(), trans);  // over the existing file
+    Ridgelet fresh;
+    fresh.read(name.c_str(), back);
+    EXPECT_EQ(fresh.BlockOverlap, overlap);
+    EXPECT_EQ(fresh.AutoScale1D, False);
+    EXPECT_EQ(fresh.VarNorm, True);
+    EXPECT_EQ(fresh.NbrScale1D, rid.NbrScale1D);
+    EXPECT_EQ(fresh.NbrBi, rid.NbrBi);
+    EXPECT_EQ(fresh.Ncb, rid.Ncb);
+    ASSERT_EQ(back.nl(), trans.nl());
+    ASSERT_EQ(back.nc(), trans.nc());
+    for (int k = 0; k < trans.n_elem(); k++) ASSERT_EQ(back(k), trans(k)) << k;
+  }
+}
+
+TEST(RidgeletFile, HeaderPassesFitsverify) {
+  const std::string file = written("verify");
+  if (std::system("command -v fitsverify >/dev/null 2>&1") != 0) GTEST_SKIP() << "no fitsverify";
+  const std::string command = "fitsverify -q -e '" + file + "' 2>&1 | grep -q 'OK:'";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
+TEST(RidgeletFileDeath, KeywordsThatDisagreeWithTheArrayAreRefused) {
+  struct Case {
+    const char* stem;
+    const char* key;
+    long value;
+    const char* message;
+  } cases[] = {
+      {"variant", "Type_Tra", 9, "Type_Tra = 9"},
+      {"format", "FormatIn", 42, "FormatIn = 42"},
+      {"huge", "Nl", 100000, "Nl = 100000"},
+      {"scales", "NbrScale", 1, "the keywords give a"},
+      {"block", "BSize", 12, "the keywords give a"},
+      {"hugeblock", "BSize", 30000, "a block side of 30000 does not fit"},
+      {"oneblock", "BSize", 0, "the keywords give a 130 x 130"},
+  };
+  for (const Case& c : cases) {
+    const std::string file = written(c.stem);
+    set_key(file, c.key, c.value);
+    Ridgelet rid;
+    Image trans;
+    EXPECT_EXIT_STATUS(rid.read(file.c_str(), trans), 255,
+                       std::string(c.message) + ".*" + c.stem + "\\.rid")
+        << c.stem;
+  }
+}
+
+TEST(RidgeletFileDeath, ThreeAxesAndMissingKeywordsAreRefused) {
+  const std::string cube = scratch("cube.rid");
+  fitsfile* f = nullptr;
+  int status = 0;
+  long axes[3] = {4, 4, 2};
+  ffinit(&f, cube.c_str(), &status);
+  ffcrim(f, FLOAT_IMG, 3, axes, &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0);
+  Ridgelet rid;
+  Image trans;
+  EXPECT_EXIT_STATUS(rid.read(cube.c_str(), trans), 255, "NAXIS = 3.*cube\\.rid");
+
+  const std::string file = written("nokey");
+  ffopen(&f, file.c_str(), READWRITE, &status);
+  ffdkey(f, "NbrScale", &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EXIT_STATUS(rid.read(file.c_str(), trans), KEY_NO_EXIST, "status = 202");
+}
+
+TEST(RidgeletFileDeath, WritingAnImageOfAnotherSizeIsRefused) {
+  Ridgelet rid;
+  rid.alloc(16, 16, 16);
+  Image trans(3, 3);
+  EXPECT_EXIT_STATUS(rid.write(scratch("wrong").c_str(), trans), 255, "wrong\\.rid");
+  EXPECT_FALSE(file_exists(scratch("wrong.rid")));
+}
+
+}  // namespace
