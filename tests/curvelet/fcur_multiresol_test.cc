@@ -1,6 +1,6 @@
 // The fast curvelet type of MultiResol: refused until its library registers
-// it, then the bands of an FCUR in scale-then-band order, a round trip, and
-// a reconstruction that reads the container's bands.
+// it, then the bands of an FCUR in scale-then-band order and a round trip
+// through the container's bands.
 #include "curvelet/fcur_multiresol.h"
 
 #include <gtest/gtest.h>
@@ -25,11 +25,8 @@ TEST(FcurMultiResolDeathTest, RefusedBeforeRegistration) {
 TEST(FcurMultiResol, RegistrationFillsOnlyEmptyRows) {
   const MRTypeOps* bspline = mr_type_ops(TO_PAVE_BSPLINE);
   fcur_register_multiresol();
-  const MRTypeOps* fct = mr_type_ops(TC_FCT);
-  ASSERT_NE(fct, nullptr);
-  fcur_register_multiresol();
-  EXPECT_EQ(mr_type_ops(TC_FCT), fct);
-  mr_register_type(TO_PAVE_BSPLINE, fct);
+  ASSERT_NE(mr_type_ops(TC_FCT), nullptr);
+  mr_register_type(TO_PAVE_BSPLINE, mr_type_ops(TC_FCT));
   EXPECT_EQ(mr_type_ops(TO_PAVE_BSPLINE), bspline);
 }
 
@@ -56,7 +53,6 @@ TEST(FcurMultiResol, BandsFollowTheObjectBuiltWithoutIt) {
   }
   EXPECT_EQ(band, nbr_band);
   EXPECT_EQ(mr.TabNbrBandPerResol(4), 1);
-  EXPECT_EQ(mr.band_norm(0), 1.);
 }
 
 TEST(FcurMultiResol, RoundTripRealAndComplex) {
@@ -89,20 +85,9 @@ TEST(FcurMultiResol, RoundTripRealAndComplex) {
     ASSERT_EQ(rec.nl(), c.nl);
     ASSERT_EQ(rec.nc(), c.nc);
     EXPECT_LT(qz_test::relative_l2_error(rec.buffer(), ima.buffer(), ima.n_elem()), 1e-5);
-  }
-}
-
-TEST(FcurMultiResol, ReconstructionReadsTheContainerBands) {
-  fcur_register_multiresol();
-  Image ima = random_image(33, 33, 5u, 1.f, 2.f);
-  for (Bool real : {True, False}) {
-    MultiResol mr;
-    mr.FCurNbrDir = 8;
-    mr.FCurReal = real;
-    mr.alloc(33, 33, 3, TC_FCT, "zero");
-    mr.transform(ima, I_CONT, True);
+    // The reconstruction reads the container's bands, not what the object
+    // kept from the transform.
     for (int b = 0; b < mr.nbr_band(); b++) mr.band(b).init(0.f);
-    Image rec;
     mr.recons(rec, I_CONT);
     EXPECT_LT(rec.maxfabs(), 1e-6);
     mr.free();
