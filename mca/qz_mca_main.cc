@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "curvelet/fcur_multiresol.h"
 #include "io/fits_header.h"
 #include "io/io_dispatch.h"
 #include "mca/mca.h"
@@ -77,6 +78,7 @@ std::vector<std::string> run_outputs(const MCA& mca) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  fcur_register_multiresol();
   build_command_line(argc, argv);
   for (int& selected : TabBase) selected = 0;
   filtinit(argc, argv);

@@ -11,8 +11,9 @@
 
 namespace {
 
-// Filled for the types whose families are built; the others stay null.
-const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
+// Filled for the types whose families are built; the others stay null
+// until a library above registers them.
+const MRTypeOps* TypeTable[NBR_TRANSFORM] = {
     &PaveLinearOps,    // 0
     &PaveBsplineOps,   // 1
     &FourierWaveletOps, // 2
@@ -21,7 +22,7 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     &PyrLinearOps,     // 5
     &PyrBsplineOps,    // 6
     &FourierWaveletOps, // 7
-    nullptr,           // 8 Meyer
+    &MeyerOps,         // 8
     &PyrMedianOps,     // 9
     &PyrLaplacianOps,  // 10
     &PyrMinMaxOps,     // 11
@@ -38,9 +39,9 @@ const MRTypeOps* const TypeTable[NBR_TRANSFORM] = {
     &PaveHaarOps,      // 22
     &UndecMallatOps,   // 23
     &UndecNonOrthoOps, // 24
-    nullptr,           // 25 isotropic Fourier space
+    &MeyerOps,         // 25 isotropic windows
     &FourierWaveletOps, // 26
-    nullptr,           // 27 fast curvelet
+    nullptr,           // 27 fast curvelet, registered by its library
     &LiftingOps,       // 28
     &DiadicHaarOps,    // 29
     &GMinMaxOps,       // 30
@@ -53,6 +54,11 @@ bool warned_adjoint = false;
 const MRTypeOps* mr_type_ops(type_transform T) {
   if (T < 0 || T >= NBR_TRANSFORM) return nullptr;
   return TypeTable[T];
+}
+
+void mr_register_type(type_transform T, const MRTypeOps* Ops) {
+  if (T < 0 || T >= NBR_TRANSFORM || TypeTable[T] != nullptr) return;
+  TypeTable[T] = Ops;
 }
 
 void mr_check_type_available(type_transform T) {

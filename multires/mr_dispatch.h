@@ -18,10 +18,20 @@ struct MRTypeOps {
   // Null: the adjoint is the plain reconstruction.
   void (*adjoint)(MultiResol& MR, to_array<float, false>& Ima, Bool UseLastScale,
                   type_border Border);
+  // Null: the bands take the layout of the type's family. Otherwise builds
+  // the type's own transform object and lays out its bands (lay_out_bands)
+  // once the common fields of the allocation are set.
+  void (*alloc)(MultiResol& MR) = nullptr;
+  // Releases what alloc built; run by free and by a second alloc.
+  void (*release)(MultiResol& MR) = nullptr;
 };
 
 // The operations of a type; null when this build does not carry them.
 const MRTypeOps* mr_type_ops(type_transform T);
+// Fills the row of a type whose transform lives in a library above this one
+// (the fast curvelet); a row already filled is kept. Until then the type is
+// refused as not available.
+void mr_register_type(type_transform T, const MRTypeOps* Ops);
 // Stops the process with a message naming the type when it is not built.
 void mr_check_type_available(type_transform T);
 
@@ -58,3 +68,4 @@ extern const MRTypeOps FourierWaveletOps;
 extern const MRTypeOps PyrTmtoOps, SemiPyrTmtoOps, ScalingFunctionOps;
 extern const MRTypeOps FeauveauOps, FeauveauTrouOps, LiftingOps, GMinMaxOps;
 extern const MRTypeOps DiadicMallatOps;
+extern const MRTypeOps MeyerOps;

@@ -20,6 +20,17 @@ int get_nbr_scale(int n) {
   return iround(y);
 }
 
+namespace {
+
+// Band names count from 1.
+std::string band_name(const char* format, int b) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, b + 1);
+  return std::string(text);
+}
+
+}  // namespace
+
 int size_ima_resol(int s, int N) { return s <= 0 ? N : size_resol(s, N); }
 
 MultiResol::MultiResol() : TabBand(nullptr), TabBandNl(nullptr), TabBandNc(nullptr) {
@@ -95,6 +106,7 @@ void MultiResol::alloc(int nl, int nc, int nbr_scale, type_transform T, const ch
   // A second alloc releases the first one's bands and owned objects, but
   // keeps a caller's filter description and the parameters set since.
   if (TabBand != nullptr) {
+    release_type_objects();
     FilterAnaSynt* callers_bank = FilterBankOwned ? nullptr : FilterBank;
     delete[] TabBand;
     TabBand = nullptr;
@@ -130,12 +142,8 @@ void MultiResol::alloc(int nl, int nc, int nbr_scale, type_transform T, const ch
   if (Set_Transform == TRANSF_DIADIC_MALLAT) NbrBand = 2 * NbrScale;
   if (Set_Transform == TRANSF_UNDECIMATED_MALLAT) NbrBand = 3 * NbrScale - 2;
 
-  auto band_name = [](const char* format, int b) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, b + 1);
-    return std::string(text);
-  };
-  switch (Set_Transform) {
+  const MRTypeOps* ops = mr_type_ops(T);
+  switch (ops->alloc != nullptr ? S_UNDEFINED : Set_Transform) {
     case TRANSF_PAVE:
     case TRANSF_DIADIC_MALLAT: {
       NbrUndecScale = NbrScale;
@@ -217,10 +225,29 @@ void MultiResol::alloc(int nl, int nc, int nbr_scale, type_transform T, const ch
     }
     case S_UNDEFINED: break;
   }
+  if (ops->alloc != nullptr) ops->alloc(*this);
   if (Set_Transform != TRANSF_PAVE && Set_Transform != TRANSF_DIADIC_MALLAT) {
     NbrCoeffDetail = 0;
     for (int b = 0; b < NbrBand - 1; b++) NbrCoeffDetail += TabBandNl[b] * TabBandNc[b];
   }
+}
+
+void MultiResol::lay_out_bands(const std::vector<int>& BandNl, const std::vector<int>& BandNc,
+                               const char* Format) {
+  NbrBand = static_cast<int>(BandNl.size());
+  TabBand = new to_array<float, false>[NbrBand];
+  TabBandNl = new int[NbrBand];
+  TabBandNc = new int[NbrBand];
+  for (int b = 0; b < NbrBand; b++) {
+    TabBand[b].alloc(BandNl[b], BandNc[b], band_name(Format, b).c_str());
+    TabBandNl[b] = BandNl[b];
+    TabBandNc[b] = BandNc[b];
+  }
+}
+
+void MultiResol::release_type_objects() {
+  const MRTypeOps* ops = mr_type_ops(Type_Transform);
+  if (ops != nullptr && ops->release != nullptr) ops->release(*this);
 }
 
 void MultiResol::read_back_band_sizes() {
@@ -231,6 +258,7 @@ void MultiResol::read_back_band_sizes() {
 }
 
 void MultiResol::free() {
+  release_type_objects();
   if (NbrScale != 0 && TabBand != nullptr) delete[] TabBand;
   TabBand = nullptr;
   delete[] TabBandNl;

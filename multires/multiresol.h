@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
@@ -17,8 +18,8 @@
 #include "multires/mr_types.h"
 
 // Auxiliary transforms of the Fourier-space (8, 25), fast-curvelet (27) and
-// line-column (16) types; those types are refused until their transforms
-// exist, so these pointers stay null.
+// line-column (16) types. The fast curvelet lives in a library above this
+// one: its table row, registered by that library, builds and releases it.
 class MEYER_WT;
 class FCUR;
 class LineCol;
@@ -87,6 +88,10 @@ class MultiResol {
              sb_type_norm Norm, int NbrUndec, type_undec_filter U);
   void free();
   void print_info() const;
+  // For the types that lay out their own bands: Nl.size() bands of the
+  // given sizes, named from Format and the band index plus 1; sets NbrBand.
+  void lay_out_bands(const std::vector<int>& BandNl, const std::vector<int>& BandNc,
+                     const char* Format);
 
   int nbr_band() const { return NbrBand; }
   int nbr_scale() const { return NbrScale; }
@@ -163,6 +168,8 @@ class MultiResol {
  private:
   void locate(int k, int& b, int& i, int& j) const;
   void read_back_band_sizes();
+  // What the type's own table row built at alloc (its transform object).
+  void release_type_objects();
 };
 
 // Every pixel p of Ima becomes |p| / M x Max (UseAbs) or p / M x Max, with

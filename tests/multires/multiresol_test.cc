@@ -58,7 +58,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{TO_UNDECIMATED_MALLAT, 64, 48, 4, False},
                       RoundTripCase{TO_UNDECIMATED_MALLAT, 35, 41, 3, False},
                       RoundTripCase{TO_UNDECIMATED_NON_ORTHO, 32, 32, 4, False},
-                      RoundTripCase{TO_UNDECIMATED_NON_ORTHO, 27, 31, 3, False}));
+                      RoundTripCase{TO_UNDECIMATED_NON_ORTHO, 27, 31, 3, False},
+                      RoundTripCase{TO_PYR_MEYER, 32, 32, 4, False},
+                      RoundTripCase{TO_PYR_MEYER, 37, 29, 3, False},
+                      RoundTripCase{TO_PYR_MEYER_ISOTROP, 32, 48, 4, False},
+                      RoundTripCase{TO_PYR_MEYER_ISOTROP, 33, 27, 3, False}));
 
 TEST(MultiResolLayout, DefaultScaleCountFollowsTheNaturalLogarithmRule) {
   // ln(0.75 n / ln 2), so 256 x 512 gets 6 scales and 128 x 128 gets 5.
@@ -197,6 +201,8 @@ TEST(BandNorms, MatchSimulatedWhiteNoise) {
   expect_norms_match_noise(TO_PAVE_HAAR, 4, 0.05);
   expect_norms_match_noise(TO_PYR_BSPLINE, 4, 0.05);
   expect_norms_match_noise(TO_PAVE_FFT, 3, 0.05);
+  expect_norms_match_noise(TO_PYR_MEYER, 4, 0.05);
+  expect_norms_match_noise(TO_PYR_MEYER_ISOTROP, 4, 0.05);
 }
 
 TEST(MultiResolLevels, DetectionLevelAndThreshold) {
@@ -224,7 +230,7 @@ TEST(MultiResolRefusals, BadTypesAndBandsEndWithMinusOne) {
   EXPECT_EXIT_STATUS(SetTransform(T_UNDEFINED), 255, "Error: bad parameter Transform");
   EXPECT_EXIT_STATUS(SetTransform(static_cast<type_transform>(31)), 255,
                      "Error: bad parameter Transform");
-  EXPECT_EXIT_STATUS(MultiResol(16, 16, 3, TO_PYR_MEYER, "meyer"), 255, "not available");
+  EXPECT_EXIT_STATUS(MultiResol(16, 16, 3, TC_FCT, "fcur"), 255, "not available");
   MultiResol mr(8, 8, 3, TO_PAVE_BSPLINE, "refuse");
   EXPECT_EXIT_STATUS(mr.test_band(3), 255, "error: Bad band number :  4");
   Image wrong(4, 8);
