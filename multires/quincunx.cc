@@ -29,6 +29,13 @@ void rotate_left(const float* src, float* dst, int n) {
   dst[n - 1] = src[0];
 }
 
+// The bank every step filters with; a transform without one cannot run.
+SubBand1D& bank_of(const Quincunx& quinc) {
+  if (quinc.FilterBank == nullptr)
+    fatal_exit("Error: no filter bank in the quincunx transform ...\n");
+  return *quinc.FilterBank;
+}
+
 }  // namespace
 
 int Quincunx::alloc(Image*& Bands, int Nl, int Nc, int NbrScale) {
@@ -58,6 +65,7 @@ void Quincunx::free(Image*& Bands, int NbrScale) {
 }
 
 void Quincunx::transform_one_step(Image& Ima, Image& Band1, Image& Band2, Image& Smooth) {
+  SubBand1D& bank = bank_of(*this);
   const int nl = Ima.nl(), nc = Ima.nc();
   const int nc_low = (nc + 1) / 2;
   resize_to(Band1, nl, nc / 2);
@@ -71,10 +79,10 @@ void Quincunx::transform_one_step(Image& Ima, Image& Band1, Image& Band2, Image&
     float* low_row = low_lines.buffer() + static_cast<size_t>(i) * nc_low;
     float* high_row = Band1.buffer() + static_cast<size_t>(i) * (nc / 2);
     if (i % 2 == 0) {
-      FilterBank->transform(nc, row, low_row, high_row);
+      bank.transform(nc, row, low_row, high_row);
     } else {
       rotate_right(row, shifted.data(), nc);
-      FilterBank->transform(nc, shifted.data(), low.data(), high_row);
+      bank.transform(nc, shifted.data(), low.data(), high_row);
       rotate_left(low.data(), low_row, nc_low);
     }
   }
@@ -83,13 +91,14 @@ void Quincunx::transform_one_step(Image& Ima, Image& Band1, Image& Band2, Image&
   resize_to(Smooth, (nl + 1) / 2, nc_low);
   for (int j = 0; j < nc_low; j++) {
     for (int i = 0; i < nl; i++) column[i] = low_lines(i, j);
-    FilterBank->transform(nl, column.data(), col_low.data(), col_high.data());
+    bank.transform(nl, column.data(), col_low.data(), col_high.data());
     for (int i = 0; i < (nl + 1) / 2; i++) Smooth(i, j) = col_low[i];
     for (int i = 0; i < nl / 2; i++) Band2(i, j) = col_high[i];
   }
 }
 
 void Quincunx::recons_one_step(Image& Smooth, Image& Band2, Image& Band1, Image& Ima) {
+  SubBand1D& bank = bank_of(*this);
   const int nl = Band1.nl(), nc = Band2.nc() + Band1.nc();
   const int nc_low = (nc + 1) / 2;
   resize_to(Ima, nl, nc);
@@ -99,7 +108,7 @@ void Quincunx::recons_one_step(Image& Smooth, Image& Band2, Image& Band1, Image&
   for (int j = 0; j < nc_low; j++) {
     for (int i = 0; i < (nl + 1) / 2; i++) col_low[i] = Smooth(i, j);
     for (int i = 0; i < nl / 2; i++) col_high[i] = Band2(i, j);
-    FilterBank->recons(nl, col_low.data(), col_high.data(), column.data());
+    bank.recons(nl, col_low.data(), col_high.data(), column.data());
     for (int i = 0; i < nl; i++) Ima(i, j) = column[i];
   }
 
@@ -109,17 +118,16 @@ void Quincunx::recons_one_step(Image& Smooth, Image& Band2, Image& Band1, Image&
     // The low-pass half is read from the row the synthesis writes.
     for (int k = 0; k < nc_low; k++) low[k] = row[k];
     if (i % 2 == 0) {
-      FilterBank->recons(nc, low.data(), high_row, row);
+      bank.recons(nc, low.data(), high_row, row);
     } else {
       rotate_right(low.data(), shifted_low.data(), nc_low);
-      FilterBank->recons(nc, shifted_low.data(), high_row, line.data());
+      bank.recons(nc, shifted_low.data(), high_row, line.data());
       rotate_left(line.data(), row, nc);
     }
   }
 }
 
 void Quincunx::transform(Image& Ima, Image*& Bands, int NbrScale) {
-  if (FilterBank == nullptr) fatal_exit("Error: no filter bank in the quincunx transform ...\n");
   if (Bands == nullptr) alloc(Bands, Ima.nl(), Ima.nc(), NbrScale);
   Image smooth(Ima.nl(), Ima.nc(), "Smooth");
   for (int s = 0; s < NbrScale - 1; s++)
@@ -128,7 +136,6 @@ void Quincunx::transform(Image& Ima, Image*& Bands, int NbrScale) {
 }
 
 void Quincunx::recons(Image* Bands, Image& Ima, int NbrScale) {
-  if (FilterBank == nullptr) fatal_exit("Error: no filter bank in the quincunx transform ...\n");
   const int last = 2 * (NbrScale - 1);
   if (NbrScale <= 1) {
     Ima = Bands[last];

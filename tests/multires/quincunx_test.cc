@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "filters/sub_band_filter.h"
+#include "support/death.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
 
@@ -93,6 +94,12 @@ TEST(QuincunxTransform, ReconstructsOverFilterBanksAndOddSizes) {
     EXPECT_LT(qz_test::max_abs_difference(rec, ima), 1e-5) << c.type << " " << c.nl;
     quinc.free(bands, c.nbr_scale);
   }
+}
+
+TEST(QuincunxDeathTest, NoFilterBankStops) {
+  Image ima(4, 4), band1, band2, smooth;
+  EXPECT_EXIT_STATUS(Quincunx().transform_one_step(ima, band1, band2, smooth), 255,
+                     "no filter bank");
 }
 
 }  // namespace
