@@ -11,6 +11,7 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 #include "multires/atrous_2d_wt.h"
+#include "multires/mdct.h"
 #include "numerics/local_dct2d.h"
 
 class fitsstruct;
@@ -127,6 +128,8 @@ class MCA {
   int LDCT_BlockSize, LDCT_BlockOverlap;
   float COS_Sensibility, COS_Min;
   int COS_WeightFirst, CosIsotrop;
+  // Multiscale local DCT base (8).
+  MDCT MDCT_Trans;
   int MDCT_PositivSol, MDCT_BlockSize, MDCT_BlockOverlap, MDCT_NbrScale;
   int DWT_NbrAngle, DWT_NbrScale, DWT_NbrScaleCol, DWT_PositivSol;
   int UseMad;           // band noise levels from MAD estimates
@@ -173,6 +176,8 @@ class MCA {
   float cos_init(to_array<float, false>& Data);
   float cos_max(to_array<float, false>& Resi);
   void cos_proj(to_array<float, false>& Ima, float Lambda);
+  // Multiscale local DCT base (mca_bases_mcos.cc): a projection only.
+  void mcos_proj(to_array<float, false>& Ima, float Lambda);
   // Fast curvelet base (mca_bases_fcur.cc).
   float fcur_init(to_array<float, false>& Data, Bool UseMad);
   float fcur_max(to_array<float, false>& Resi);

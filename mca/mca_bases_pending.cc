@@ -54,19 +54,6 @@ void configure_pcur(MCA& m) {
   m.PCur_KillLastScale = KillLastScale;
 }
 
-void reset_mcos(MCA& m) {
-  m.MDCT_PositivSol = 0;
-  m.MDCT_BlockSize = 8;
-  m.MDCT_BlockOverlap = 0;
-  m.MDCT_NbrScale = 4;
-}
-void configure_mcos(MCA& m) {
-  m.MDCT_PositivSol = 0;
-  if (CosBlockSize > 0) m.MDCT_BlockSize = CosBlockSize;
-  m.MDCT_BlockOverlap = BlockOverlap;
-  m.MDCT_NbrScale = NbrScale2D;
-}
-
 void reset_dwt(MCA& m) {
   m.DWT_NbrAngle = 10;
   m.DWT_NbrScale = 4;
@@ -107,8 +94,6 @@ const MCABaseFamily WPBase =
     pending("Wavelet Packet basis", "_wp", "WP proj ", reset_wp, configure_wp);
 const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
                                        "Pyr. Curvelet proj ", reset_pcur, configure_pcur, true);
-const MCABaseFamily MCosBase = pending("Multiscale Local Discrete Cosinus Transform", "_mcos",
-                                       "Local MDCT proj ", reset_mcos, configure_mcos, true);
 const MCABaseFamily DWTBase =
     pending("Multi-Direction WT", "_dwt", "", reset_dwt, configure_dwt);
 const MCABaseFamily PSBase =
