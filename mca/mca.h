@@ -19,6 +19,8 @@ class FCUR;
 class FilterAnaSynt;
 class SubBandFilter;
 class HALF_DECIMATED_2D_WT;
+class WPACKETS_2D;
+class WPTransf_2D;
 
 // The bases of the MCA; option -t n selects value n-1 (bases 9 to 11 only
 // from code that fills TabSelect directly).
@@ -138,6 +140,16 @@ class MCA {
   int UseMask;
   to_array<float, false> MaskIma;  // 1 valid, 0.5 valid with a missing diagonal neighbour, 0 missing
   int WP_NbrScale, WP_NbrUndecimatedScale, WP_PositivSol, WP_KillLastBand, WP_FilterType;
+  // Wavelet-packet base (5): the data's transform and the correlation
+  // image's, over one bank; the coefficient stores of their last
+  // transforms; the noise level of every band.
+  WPACKETS_2D* WP_Trans = nullptr;
+  WPACKETS_2D* WP_Correl = nullptr;
+  FilterAnaSynt* WP_Filter = nullptr;
+  SubBandFilter* WP_SB1D = nullptr;
+  WPTransf_2D* WP_Coef = nullptr;
+  WPTransf_2D* WP_CoefCorrel = nullptr;
+  to_array<float, true> WP_TabNoise;
 
   MCA();
   ~MCA();
@@ -176,6 +188,10 @@ class MCA {
   float cos_init(to_array<float, false>& Data);
   float cos_max(to_array<float, false>& Resi);
   void cos_proj(to_array<float, false>& Ima, float Lambda);
+  // Wavelet-packet base (mca_bases_wp.cc).
+  float wp_init(to_array<float, false>& Data, Bool UseMad);
+  float wp_max(to_array<float, false>& Resi);
+  void wp_proj(to_array<float, false>& Ima, float Lambda);
   // Multiscale local DCT base (mca_bases_mcos.cc): a projection only.
   void mcos_proj(to_array<float, false>& Ima, float Lambda);
   // Fast curvelet base (mca_bases_fcur.cc).

@@ -67,21 +67,6 @@ void configure_dwt(MCA& m) {
   m.DWT_PositivSol = PositivSol;
 }
 
-void reset_wp(MCA& m) {
-  m.WP_NbrScale = 4;
-  m.WP_NbrUndecimatedScale = 2;
-  m.WP_PositivSol = 0;
-  m.WP_KillLastBand = 0;
-  m.WP_FilterType = 1;
-}
-void configure_wp(MCA& m) {
-  m.WP_NbrScale = NbrScale2D;
-  m.WP_NbrUndecimatedScale = WP_NbrUndecimatedScale;
-  m.WP_PositivSol = 0;
-  m.WP_KillLastBand = COS_Min > 0 ? 1 : 0;
-  m.WP_FilterType = 1;
-}
-
 void nothing(MCA&) {}
 
 }  // namespace
@@ -90,8 +75,6 @@ const MCABaseFamily RidBase =
     pending("Ridgelet transform", "_rid", "Rid proj ", reset_rid, configure_rid, true);
 const MCABaseFamily CurBase =
     pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur, true);
-const MCABaseFamily WPBase =
-    pending("Wavelet Packet basis", "_wp", "WP proj ", reset_wp, configure_wp);
 const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
                                        "Pyr. Curvelet proj ", reset_pcur, configure_pcur, true);
 const MCABaseFamily DWTBase =
