@@ -67,8 +67,6 @@ void configure_dwt(MCA& m) {
   m.DWT_PositivSol = PositivSol;
 }
 
-void nothing(MCA&) {}
-
 }  // namespace
 
 const MCABaseFamily RidBase =
@@ -79,5 +77,3 @@ const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Constru
                                        "Pyr. Curvelet proj ", reset_pcur, configure_pcur, true);
 const MCABaseFamily DWTBase =
     pending("Multi-Direction WT", "_dwt", "", reset_dwt, configure_dwt);
-const MCABaseFamily PSBase =
-    pending("FFT2D-WT1D-PowSpectrum", "_ps", "FFT2D-WT1D proj ", nothing, nothing);
