@@ -86,6 +86,9 @@ TEST_F(QzMcaPacketsMdct, MultiscaleDctWithAFirstLevel) {
   ASSERT_EQ(run("-t 9 -S 30 -i 5 -n 3 -g 1 -O in.fits noov.fits"), 0) << output_;
   EXPECT_NE(result("out_mcos.fits").pixels, result("b16_mcos.fits").pixels);
   EXPECT_NE(result("out_mcos.fits").pixels, result("noov_mcos.fits").pixels);
+  // The base never takes the positivity constraint, so -P changes nothing.
+  ASSERT_EQ(run("-t 9 -S 30 -i 5 -n 3 -g 1 -P in.fits nopos.fits"), 0) << output_;
+  EXPECT_EQ(result("out_mcos.fits").pixels, result("nopos_mcos.fits").pixels);
   // With the a trous base the first level comes from the data.
   ASSERT_EQ(run("-t 1 -t 9 -L -i 4 -n 3 -g 1 in.fits two.fits"), 0) << output_;
   EXPECT_LT(largest_gap(in, "two"), 1e-3);

@@ -171,6 +171,8 @@ TEST(WaveletPacketStoreDeath, RefusesBadBandsAndSizes) {
   EXPECT_EXIT_STATUS((*coef)(1, 4, 0), 255, "Error: request coef \\( 1,4,0\\)\n       NbrBand = 4\n       Nl = 4");
   Image wrong(3, 3);
   EXPECT_EXIT_STATUS(coef->put_band(0, wrong), 255, "Error: bad band size 3 3\n      namd size = 4 4");
+  WPACKETS_2D one_plane(bank.sb);
+  EXPECT_EXIT_STATUS(one_plane.alloc(8, 8, 1, 0), 255, "bad number of scales in the wavelet packets: 1");
   Image other(8, 9);
   EXPECT_EXIT_STATUS(wp.transform(other, coef), 255, "bad image size in WPACKETS_2D::transform");
 }
