@@ -114,7 +114,9 @@ TEST(WaveletPackets, ReconstructionGivesTheImageBack) {
     WPTransf_2D* coef = nullptr;
     for (int pass = 0; pass < 2; pass++) {  // the band table is built once
       wp.transform(ima, coef);
-      if (!c.packets) EXPECT_EQ(coef->nbr_band(), 4);
+      if (!c.packets) {
+        EXPECT_EQ(coef->nbr_band(), 4);
+      }
       Image rec(c.nl, c.nc);
       wp.recons(coef, rec);
       EXPECT_LT(qz_test::max_abs_difference(rec, ima), 2e-3)
