@@ -11,6 +11,7 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 #include "multires/atrous_2d_wt.h"
+#include "multires/mdct.h"
 #include "numerics/local_dct2d.h"
 #include "radon/ridgelet.h"
 
@@ -19,6 +20,8 @@ class FCUR;
 class FilterAnaSynt;
 class SubBandFilter;
 class HALF_DECIMATED_2D_WT;
+class WPACKETS_2D;
+class WPTransf_2D;
 
 // The bases of the MCA; option -t n selects value n-1 (bases 9 to 11 only
 // from code that fills TabSelect directly).
@@ -135,6 +138,8 @@ class MCA {
   int LDCT_BlockSize, LDCT_BlockOverlap;
   float COS_Sensibility, COS_Min;
   int COS_WeightFirst, CosIsotrop;
+  // Multiscale local DCT base (8).
+  MDCT MDCT_Trans;
   int MDCT_PositivSol, MDCT_BlockSize, MDCT_BlockOverlap, MDCT_NbrScale;
   int DWT_NbrAngle, DWT_NbrScale, DWT_NbrScaleCol, DWT_PositivSol;
   int UseMad;           // band noise levels from MAD estimates
@@ -143,6 +148,16 @@ class MCA {
   int UseMask;
   to_array<float, false> MaskIma;  // 1 valid, 0.5 valid with a missing diagonal neighbour, 0 missing
   int WP_NbrScale, WP_NbrUndecimatedScale, WP_PositivSol, WP_KillLastBand, WP_FilterType;
+  // Wavelet-packet base (5): the data's transform and the correlation
+  // image's, over one bank; the coefficient stores of their last
+  // transforms; the noise level of every band.
+  WPACKETS_2D* WP_Trans = nullptr;
+  WPACKETS_2D* WP_Correl = nullptr;
+  FilterAnaSynt* WP_Filter = nullptr;
+  SubBandFilter* WP_SB1D = nullptr;
+  WPTransf_2D* WP_Coef = nullptr;
+  WPTransf_2D* WP_CoefCorrel = nullptr;
+  to_array<float, true> WP_TabNoise;
 
   MCA();
   ~MCA();
@@ -183,6 +198,12 @@ class MCA {
   float cos_init(to_array<float, false>& Data);
   float cos_max(to_array<float, false>& Resi);
   void cos_proj(to_array<float, false>& Ima, float Lambda);
+  // Wavelet-packet base (mca_bases_wp.cc).
+  float wp_init(to_array<float, false>& Data, Bool UseMad);
+  float wp_max(to_array<float, false>& Resi);
+  void wp_proj(to_array<float, false>& Ima, float Lambda);
+  // Multiscale local DCT base (mca_bases_mcos.cc): a projection only.
+  void mcos_proj(to_array<float, false>& Ima, float Lambda);
   // Fast curvelet base (mca_bases_fcur.cc).
   float fcur_init(to_array<float, false>& Data, Bool UseMad);
   float fcur_max(to_array<float, false>& Resi);

@@ -54,6 +54,6 @@ float mca_max_magnitude(const McaImage& ima);
 // A zero band level would divide every normalised coefficient by zero and
 // turn the whole separation into NaN: stops with a message naming the band.
 void mca_check_noise_level(const char* tag, int band, float level);
-// The power-spectrum constraint of the texture bases when CosIsotrop is set;
-// it is not built yet, so asking for it stops the run.
+// The isotropic power-spectrum constraint (mca_isotropic.cc) on component b
+// when CosIsotrop is set.
 void mca_isotropic_constraint(MCA& mca, int b);

@@ -74,8 +74,3 @@ void mca_check_noise_level(const char* tag, int band, float level) {
                 "give the noise level with -g ...\n",
                 tag, band + 1, level);
 }
-
-void mca_isotropic_constraint(MCA& mca, int) {
-  if (mca.CosIsotrop)
-    fatal_exit("Error: the isotropic spectrum constraint is not available in this version ...\n");
-}

@@ -43,19 +43,6 @@ void configure_pcur(MCA& m) {
   m.PCur_KillLastScale = KillLastScale;
 }
 
-void reset_mcos(MCA& m) {
-  m.MDCT_PositivSol = 0;
-  m.MDCT_BlockSize = 8;
-  m.MDCT_BlockOverlap = 0;
-  m.MDCT_NbrScale = 4;
-}
-void configure_mcos(MCA& m) {
-  m.MDCT_PositivSol = 0;
-  if (CosBlockSize > 0) m.MDCT_BlockSize = CosBlockSize;
-  m.MDCT_BlockOverlap = BlockOverlap;
-  m.MDCT_NbrScale = NbrScale2D;
-}
-
 void reset_dwt(MCA& m) {
   m.DWT_NbrAngle = 10;
   m.DWT_NbrScale = 4;
@@ -69,34 +56,11 @@ void configure_dwt(MCA& m) {
   m.DWT_PositivSol = PositivSol;
 }
 
-void reset_wp(MCA& m) {
-  m.WP_NbrScale = 4;
-  m.WP_NbrUndecimatedScale = 2;
-  m.WP_PositivSol = 0;
-  m.WP_KillLastBand = 0;
-  m.WP_FilterType = 1;
-}
-void configure_wp(MCA& m) {
-  m.WP_NbrScale = NbrScale2D;
-  m.WP_NbrUndecimatedScale = WP_NbrUndecimatedScale;
-  m.WP_PositivSol = 0;
-  m.WP_KillLastBand = COS_Min > 0 ? 1 : 0;
-  m.WP_FilterType = 1;
-}
-
-void nothing(MCA&) {}
-
 }  // namespace
 
 const MCABaseFamily CurBase =
     pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur, true);
-const MCABaseFamily WPBase =
-    pending("Wavelet Packet basis", "_wp", "WP proj ", reset_wp, configure_wp);
 const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
                                        "Pyr. Curvelet proj ", reset_pcur, configure_pcur, true);
-const MCABaseFamily MCosBase = pending("Multiscale Local Discrete Cosinus Transform", "_mcos",
-                                       "Local MDCT proj ", reset_mcos, configure_mcos, true);
 const MCABaseFamily DWTBase =
     pending("Multi-Direction WT", "_dwt", "", reset_dwt, configure_dwt);
-const MCABaseFamily PSBase =
-    pending("FFT2D-WT1D-PowSpectrum", "_ps", "FFT2D-WT1D proj ", nothing, nothing);

@@ -83,6 +83,17 @@ void MCA::decomposition(to_array<float, false>& Data) {
                 "       Expected size is %d %d\n",
                 Data.nl(), Data.nc(), Nl, Nc);
 
+  // Without a base that measures the data the first level would be 0 and
+  // no iteration would run: the components would stay zero and the run
+  // would end as a success.
+  bool measured = false;
+  for (int b = 0; b < NbrBase; b++) measured |= mca_base_family(TabSelect[b]).init != nullptr;
+  if (!measured && FirstSoftThreshold < LastSoftThreshold)
+    fatal_exitf(-1, stdout,
+                "Error: no selected transform gives a first threshold from the data: give one "
+                "above the last threshold (%g) with -S ...\n",
+                LastSoftThreshold);
+
   // The coarsest a trous scale leaves the data before the separation and
   // returns in the sum written by the program.
   if (RemoveLastScale == 1) {

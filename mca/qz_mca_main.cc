@@ -13,6 +13,7 @@
 #include "mca/mca_input.h"
 #include "mca/mca_options.h"
 #include "mca/mca_run_files.h"
+#include "multires/mdct.h"
 #include "numerics/noise_estimators.h"
 
 namespace {
@@ -75,6 +76,30 @@ std::vector<std::string> run_outputs(const MCA& mca) {
   return outputs;
 }
 
+// The multiscale local DCT of the input, thresholded at three noise units
+// and reconstructed into "xx_rec": a check of the transform on real data.
+int run_test_mode() {
+  RunFiles files(Name_Imag_In, {"xx_rec"});
+  files.refuse_output_over_input();
+  files.arm();
+  to_array<float, false> data;
+  io_read_ima_float(Name_Imag_In.c_str(), data, nullptr);
+  const int nbr_plan = 5, first_block = 8;
+  std::printf("trans %d %d\n", 0, nbr_plan);
+  MDCT mdct;
+  mdct.Overlap = False;
+  mdct.Verbose = True;
+  mdct.alloc(data.nl(), data.nc(), nbr_plan, first_block);
+  mdct.transform(data);
+  mdct.threshold(Noise_Ima, 3.f);
+  data.init();
+  mdct.recons(data);
+  std::printf("end rec\n");
+  io_write_ima_float("xx_rec", data);
+  files.commit();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -83,8 +108,7 @@ int main(int argc, char* argv[]) {
   for (int& selected : TabBase) selected = 0;
   filtinit(argc, argv);
 
-  if (TestMode == 1)
-    fatal_exit("Error: the test mode needs the multiscale local DCT, not available in this version ...\n");
+  if (TestMode == 1) return run_test_mode();
   if (Verbose) print_parameters();
   if (NbrBase == 0) {
     NbrBase = 2;

@@ -95,7 +95,6 @@ TEST(McaOptions, EveryRefusalPrintsItsMessageAndExitsWithMinusOne) {
       {"-t 10 in out", "Error: bad type of transform: 10"},
       {"-t one in out", "Error: bad type of transform: one"},
       {"-t 4 in out", "not available in this version: 4 \\(Curvelet transform 02\\)"},
-      {"-t 9 in out", "Multiscale Local Discrete Cosinus Transform"},
       {"-n five in out", "bad number of scales: five"},
       {"-n 11 in out", "bad number of scales: 11\n Nbr Scales <= 10\n"},
       {"-b x in out", "bad block size: x"},
