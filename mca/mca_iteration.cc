@@ -90,8 +90,8 @@ void MCA::decomposition(to_array<float, false>& Data) {
   for (int b = 0; b < NbrBase; b++) measured |= mca_base_family(TabSelect[b]).init != nullptr;
   if (!measured && FirstSoftThreshold < LastSoftThreshold)
     fatal_exitf(-1, stdout,
-                "Error: no selected transform gives a first threshold from the data: give one "
-                "above the last threshold (%g) with -S ...\n",
+                "Error: none of the selected transforms gives a first threshold from the data: "
+                "give it with -S, above the last threshold (%g) ...\n",
                 LastSoftThreshold);
 
   // The coarsest a trous scale leaves the data before the separation and
@@ -106,18 +106,6 @@ void MCA::decomposition(to_array<float, false>& Data) {
     if (own_bands) AT_Trans.free(AT_TabBand, AT_NbrScale);
   }
   if (Verbose) std::printf(" Gaussian noise estimation =  %g\n", Noise_Ima);
-
-  // Bases without a first level (the ridgelet, the multiscale local DCT)
-  // alone would start and end at a level of 0 and return empty components
-  // as if they had succeeded.
-  if (FirstSoftThreshold < LastSoftThreshold) {
-    bool any_first_level = false;
-    for (int b = 0; b < NbrBase; b++)
-      if (mca_base_family(TabSelect[b]).init != nullptr) any_first_level = true;
-    if (!any_first_level)
-      fatal_exit("Error: none of the selected transforms gives a first threshold from the data: "
-                 "give it with -S ...\n");
-  }
 
   float max1 = 0.f, max2 = 0.f;
   for (int b = 0; b < NbrBase; b++) {

@@ -85,10 +85,14 @@ TEST(QuincunxTransform, ReconstructsOverFilterBanksAndOddSizes) {
     Quincunx quinc(filter);
     Image ima = random_image(c.nl, c.nc, 4u), rec;
     Image* bands = nullptr;
-    if (c.nl == 32) EXPECT_EQ(quinc.alloc(bands, 32, 32, 4), 7);
+    if (c.nl == 32) {
+      EXPECT_EQ(quinc.alloc(bands, 32, 32, 4), 7);
+    }
     Image* allocated = bands;
     quinc.transform(ima, bands, c.nbr_scale);
-    if (allocated != nullptr) EXPECT_EQ(bands, allocated);
+    if (allocated != nullptr) {
+      EXPECT_EQ(bands, allocated);
+    }
     quinc.recons(bands, rec, c.nbr_scale);
     ASSERT_EQ(std::make_pair(rec.nl(), rec.nc()), std::make_pair(c.nl, c.nc));
     EXPECT_LT(qz_test::max_abs_difference(rec, ima), 1e-5) << c.type << " " << c.nl;
