@@ -1,11 +1,14 @@
 // The table of the MCA's bases, indexed by type_mcabase, and what the bases
 // share: their texts and the constraints common to several families.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "array/fatal.h"
 #include "array/im_util.h"
 #include "mca/mca_base_family.h"
+#include "mca/mca_coef_update.h"
 
 namespace {
 
@@ -38,7 +41,11 @@ bool mca_base_available(type_mcabase base) {
 }
 
 void mca_positivity(McaImage& component, int positivity_flag) {
-  if (positivity_flag == 1) threshold(component, 0.f);
+  if (positivity_flag != 1) return;
+  float* p = component.buffer();
+  const int64_t n = component.n_elem();
+#pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
+  for (int64_t k = 0; k < n; k++) p[k] = p[k] < 0.f ? 0.f : p[k];
 }
 
 void mca_centre_and_clip(McaImage& component, float noise) {
@@ -65,7 +72,16 @@ void mca_bound_zoomed_pair(MCA& mca, int b) {
   }
 }
 
-float mca_max_magnitude(const McaImage& ima) { return std::fabs(ima.maxfabs()); }
+// A maximum does not depend on the order it is taken in: the threads give
+// the same value as one.
+float mca_max_magnitude(const McaImage& ima) {
+  const float* p = ima.buffer();
+  const int64_t n = ima.n_elem();
+  float maximum = 0.f;
+#pragma omp parallel for simd schedule(static) reduction(max : maximum) if (n > ParallelPixels)
+  for (int64_t k = 0; k < n; k++) maximum = std::max(maximum, std::fabs(p[k]));
+  return maximum;
+}
 
 void mca_check_noise_level(const char* tag, int band, float level) {
   if (!(level > 0.f))

@@ -13,6 +13,18 @@
 #include "mca/mca_schedule.h"
 #include "multires/mr_regul.h"
 
+namespace {
+
+void add_residual(to_array<float, false>& component, const to_array<float, false>& resi) {
+  float* c = component.buffer();
+  const float* r = resi.buffer();
+  const int64_t n = component.n_elem();
+#pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
+  for (int64_t k = 0; k < n; k++) c[k] += r[k];
+}
+
+}  // namespace
+
 float MCA::mca_update(float Coef, float Level, float /*Third*/) const {
   return UseNormL1 == 1 ? soft_threshold(Coef, Level / 2.f) : hard_threshold(Coef, Level);
 }
@@ -147,7 +159,7 @@ void MCA::decomposition(to_array<float, false>& Data) {
           if (other != b) ImaCorrel += TabImaRec[other];
       }
       const MCABaseFamily& family = mca_base_family(TabSelect[b]);
-      component += Resi;
+      add_residual(component, Resi);
       if (Verbose) std::printf("%s", family.proj_label);
       if (family.project != nullptr) family.project(*this, component);
       if (TV == 1 && LambdaTV > 0.f && family.takes_tv)
