@@ -30,7 +30,7 @@ const MRTypeOps* TypeTable[NBR_TRANSFORM] = {
     &UndecMallatOps,   // 13 Mallat, every scale decimated
     &FeauveauOps,      // 14
     &FeauveauTrouOps,  // 15
-    nullptr,           // 16 line-column
+    &LineColOps,           // 16 line-column
     &HaarOps,          // 17
     &SemiPyrOps,       // 18
     &SemiPyrTmtoOps,   // 19

@@ -68,4 +68,5 @@ extern const MRTypeOps FourierWaveletOps;
 extern const MRTypeOps PyrTmtoOps, SemiPyrTmtoOps, ScalingFunctionOps;
 extern const MRTypeOps FeauveauOps, FeauveauTrouOps, LiftingOps, GMinMaxOps;
 extern const MRTypeOps DiadicMallatOps;
+extern const MRTypeOps LineColOps;
 extern const MRTypeOps MeyerOps;

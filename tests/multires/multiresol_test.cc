@@ -62,7 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{TO_PYR_MEYER, 32, 32, 4, False},
                       RoundTripCase{TO_PYR_MEYER, 37, 29, 3, False},
                       RoundTripCase{TO_PYR_MEYER_ISOTROP, 32, 48, 4, False},
-                      RoundTripCase{TO_PYR_MEYER_ISOTROP, 33, 27, 3, False}));
+                      RoundTripCase{TO_PYR_MEYER_ISOTROP, 33, 27, 3, False},
+                      RoundTripCase{TO_LC, 32, 32, 3, False},
+                      RoundTripCase{TO_LC, 33, 27, 3, False}));
 
 TEST(MultiResolLayout, DefaultScaleCountFollowsTheNaturalLogarithmRule) {
   // ln(0.75 n / ln 2), so 256 x 512 gets 6 scales and 128 x 128 gets 5.
@@ -82,6 +84,21 @@ TEST(MultiResolLayout, MallatBandsOfAnOddImage) {
     EXPECT_EQ(mr.size_band_nc(b), nc[b]) << b;
   }
   EXPECT_EQ(mr.NbrCoeffDetail, 9 + 8 + 6);
+}
+
+// Line-column: line scales from the column count and column scales from the
+// line count when not given, every band of the image's size.
+TEST(MultiResolLayout, LineColumnBands) {
+  MultiResol lc(64, 12, 0, TO_LC, "line-column");
+  EXPECT_EQ(lc.NbrScaleY, 3);  // get_nbr_scale(12)
+  EXPECT_EQ(lc.NbrScaleX, 4);  // get_nbr_scale(64)
+  ASSERT_EQ(lc.nbr_band(), 3 * 4);
+  EXPECT_EQ(lc.NbrBandPerResol, 4);
+  for (int b = 0; b < lc.nbr_band(); b++) {
+    EXPECT_EQ(lc.size_band_nl(b), 64);
+    EXPECT_EQ(lc.size_band_nc(b), 12);
+  }
+  EXPECT_EQ(lc.NbrCoeffDetail, 11 * 64 * 12);
 }
 
 TEST(MultiResolLayout, FeauveauAndDiadicBands) {
