@@ -143,6 +143,10 @@ class Ridgelet {
   // One block (ridgelet_block.cc).
   void transform_one_block(to_array<float, false>& Block, to_array<float, false>& Out);
   void recons_one_block(to_array<float, false>& In, to_array<float, false>& Out);
+  // Regularised inverse of one block: the known (non-zero) coefficients of
+  // Trans are imposed NbrIter times, each reconstruction made positive and
+  // smoothed by total variation at RegulParam x Lambda (ridgelet_denoise.cc).
+  void iter_recons(to_array<float, false>& Trans, to_array<float, false>& Ima, float Lambda);
   void variance_stab(to_array<float, false>& Ima);
   void inv_variance_stab(to_array<float, false>& Ima);
 

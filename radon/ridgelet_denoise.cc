@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "array/fatal.h"
+#include "array/im_util.h"
 #include "array/smoothing.h"
 #include "filters/pave_1d_wt.h"
 #include "filters/wt1d_fft.h"
@@ -60,10 +61,41 @@ void Ridgelet::filtering_one_block(to_array<float, false>& Block, float Noise, f
   } else {
     ksig_threshold(rid_block, level_noise, NSigma, nullptr);
   }
-  if (NbrIter >= 2)
-    fatal_exit("Error: the regularised iterative reconstruction is not available in this "
-               "version ...\n");
-  recons_one_block(rid_block, Block);
+  if (NbrIter >= 2) iter_recons(rid_block, Block, Noise);
+  else recons_one_block(rid_block, Block);
+}
+
+void Ridgelet::iter_recons(to_array<float, false>& Trans, to_array<float, false>& Ima,
+                           float Lambda) {
+  to_array<float, false> aux(Trans.nl(), Trans.nc(), "Rid aux");
+  MR_Regul regul;
+  regul.NbrScale = max_scale_number(std::min(Ima.nl(), Ima.nc()));
+  regul.ThresholdDecay = True;
+  const float level = RegulParam * Lambda;
+  if (Verbose) std::printf("TV regul: Number of scales = %d Lambda = %g\n", regul.NbrScale, level);
+  aux = Trans;
+  recons_one_block(aux, Ima);
+  threshold(Ima, 0.f);
+  regul.im_soft_threshold(Ima, Ima, level, 0.f);
+
+  const Bool verbose = Verbose;
+  Verbose = False;
+  double sigma = Ima.sigma();
+  const float* known = Trans.buffer();
+  for (int n = 1; n <= NbrIter; n++) {
+    transform_one_block(Ima, aux);
+    float* current = aux.buffer();
+    for (int k = 0; k < aux.n_elem(); k++)
+      if (std::fabs(known[k]) > 5.96047e-08f) current[k] = known[k];
+    recons_one_block(aux, Ima);
+    regul.im_soft_threshold(Ima, Ima, level, 0.f);
+    threshold(Ima, 0.f);
+    const double next = Ima.sigma();
+    const double delta = std::fabs(sigma - next) / next;
+    sigma = next;
+    if (verbose) std::printf("Iter %d: Delta = %f\n", n, delta);
+  }
+  Verbose = verbose;
 }
 
 void Ridgelet::radon_filtering_one_block(to_array<float, false>& Block, float Noise,

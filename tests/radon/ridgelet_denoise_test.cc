@@ -100,17 +100,27 @@ TEST(RidgeletDenoise, EveryBlockDenoisingBringsTheImageCloserToTheLines) {
     type_ridgelet_WTtrans v;
     int B;
     int kind;  // 0 ridgelet, 1 Radon, 2 undecimated
-  } cases[] = {{"ridgelet", RID_PYR_FFT, 17, 0},  {"ridgelet one block", RID_PYR_FFT, 0, 0},
-               {"undecimated", RID_UWT, 17, 2},
-               {"undecimated fft", RID_UWT_FFT, 0, 2}};
+    int nbr_iter;
+  } cases[] = {{"ridgelet", RID_PYR_FFT, 17, 0, 1},  {"ridgelet one block", RID_PYR_FFT, 0, 0, 1},
+               {"regularised", RID_PYR_FFT, 0, 0, 3}, {"undecimated", RID_UWT, 17, 2, 1},
+               {"undecimated fft", RID_UWT_FFT, 0, 2, 1}};
+  Image plain;
   for (const Case& c : cases) {
     Ridgelet rid(bank);
     rid.RidTrans = c.v;
+    rid.NbrIter = c.nbr_iter;
     Image ima = noisy;
     if (c.kind == 0) rid.filtering(ima, 1.f, 3.f, c.B);
     if (c.kind == 1) rid.radon_filtering(ima, 1.f, 3.f, c.B);
     if (c.kind == 2) rid.undec_wt_filtering(ima, 1.f, 3.f, c.B);
     EXPECT_LT(rms(ima, truth), 0.8 * before) << c.what;
+    if (c.B == 0 && c.nbr_iter == 1) plain = ima;
+    if (c.nbr_iter > 1) {
+      // The regularised inverse keeps the image positive and differs from
+      // the plain one.
+      EXPECT_GE(ima.min(), 0.f);
+      EXPECT_GT(qz_test::max_abs_difference(ima, plain), 1e-3);
+    }
   }
 }
 
