@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "array/im_resize.h"
 #include "array/scalar_helpers.h"
 
 namespace {
@@ -239,4 +240,26 @@ void LineCol::undec_recons(to_array<float, false>**& TabBand, to_array<float, fa
   const int C = column_scales(NbrScaleLine, NbrScaleCol);
   auto band = [&](int l, int c) -> to_array<float, false>& { return TabBand[l][c]; };
   undec_inverse(band, Ima, NbrScaleLine, C);
+}
+
+void LineCol::directional_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                                    float Angle, int NbrScaleLine, int NbrScaleCol, Bool Flag) {
+  const int nl = 2 * Ima.nl(), nc = 2 * Ima.nc();
+  if (Trans.nl() != nl || Trans.nc() != nc) Trans.alloc(nl, nc, "directional trans");
+  to_array<float, false> buffer(nl, nc, "buffer");
+  im_extend(Ima, buffer);
+  Rot.AngleInRadian = Flag == True ? 1 : 0;
+  Rot.im_move_rotate(buffer, Trans, Angle, 0.f, 0.f);
+  transform(Trans, NbrScaleLine, NbrScaleCol);
+}
+
+void LineCol::directional_recons(to_array<float, false>& Trans, to_array<float, false>& Ima,
+                                 float Angle, int NbrScaleLine, int NbrScaleCol, Bool Flag) {
+  const int nl = Trans.nl(), nc = Trans.nc();
+  if (Ima.nl() != nl / 2 || Ima.nc() != nc / 2) Ima.alloc(nl / 2, nc / 2, "directional recons");
+  to_array<float, false> buffer(nl, nc, "buffer");
+  recons(Trans, NbrScaleLine, NbrScaleCol);
+  Rot.AngleInRadian = Flag == True ? 1 : 0;
+  Rot.im_move_rotate(Trans, buffer, -Angle, 0.f, 0.f);
+  im_extract(buffer, Ima);
 }

@@ -52,6 +52,16 @@ class LineCol {
   void undec_recons(to_array<float, false>**& TabBand, to_array<float, false>& Ima,
                     int NbrScaleLine, int NbrScaleCol);
 
+  // The decimated form off the image axes: the image, mirror-extended into
+  // a frame twice its size (so that no corner is lost to the rotation), is
+  // rotated by Angle (radians when Flag is True, else degrees) and then
+  // transformed into Trans (2Nl x 2Nc). The inverse reconstructs Trans in
+  // place, rotates back and keeps the centred window the size of Ima.
+  void directional_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                             float Angle, int NbrScaleLine, int NbrScaleCol, Bool Flag);
+  void directional_recons(to_array<float, false>& Trans, to_array<float, false>& Ima,
+                          float Angle, int NbrScaleLine, int NbrScaleCol, Bool Flag);
+
   // One step on the segment Pos .. Pos + N - 1 of lines 0 .. NbrLines - 1
   // (or of columns 0 .. NbrCols - 1), low part first.
   void transform_one_step_line(to_array<float, false>& Ima, int NbrLines, int N, int Pos);
