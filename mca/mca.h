@@ -11,6 +11,7 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 #include "multires/atrous_2d_wt.h"
+#include "multires/line_col.h"
 #include "multires/mdct.h"
 #include "numerics/local_dct2d.h"
 #include "radon/ridgelet.h"
@@ -142,6 +143,16 @@ class MCA {
   MDCT MDCT_Trans;
   int MDCT_PositivSol, MDCT_BlockSize, MDCT_BlockOverlap, MDCT_NbrScale;
   int DWT_NbrAngle, DWT_NbrScale, DWT_NbrScaleCol, DWT_PositivSol;
+  // Multi-direction wavelet base (10): one line-column transform turned to
+  // each direction over its own bank, one component per direction (their
+  // sum is the base's component), the angles in radians, and the
+  // coefficients of the direction being projected.
+  LineCol DWT_LineCol;
+  FilterAnaSynt* DWT_Filter = nullptr;
+  SubBandFilter* DWT_SB1D = nullptr;
+  std::vector<to_array<float, false>> DWT_TabImaRec;
+  std::vector<float> DWT_TabAngle;
+  to_array<float, false> DWT_Trans;
   int UseMad;           // band noise levels from MAD estimates
   int RemoveLastScale;  // remove the coarsest a trous scale first
   to_array<float, false> LastScale;
@@ -198,6 +209,9 @@ class MCA {
   float cos_init(to_array<float, false>& Data);
   float cos_max(to_array<float, false>& Resi);
   void cos_proj(to_array<float, false>& Ima, float Lambda);
+  // Multi-direction wavelet base (mca_bases_dwt.cc): no first level and no
+  // MOM maximum; Angle in radians.
+  void dwt_proj(to_array<float, false>& Ima, float Lambda, float Angle);
   // Wavelet-packet base (mca_bases_wp.cc).
   float wp_init(to_array<float, false>& Data, Bool UseMad);
   float wp_max(to_array<float, false>& Resi);

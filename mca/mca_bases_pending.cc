@@ -43,24 +43,9 @@ void configure_pcur(MCA& m) {
   m.PCur_KillLastScale = KillLastScale;
 }
 
-void reset_dwt(MCA& m) {
-  m.DWT_NbrAngle = 10;
-  m.DWT_NbrScale = 4;
-  m.DWT_NbrScaleCol = 4;
-  m.DWT_PositivSol = m.PositivSol;
-}
-void configure_dwt(MCA& m) {
-  m.DWT_NbrAngle = DWT_NbrAngle;
-  m.DWT_NbrScale = NbrScale2D;
-  m.DWT_NbrScaleCol = 2;
-  m.DWT_PositivSol = PositivSol;
-}
-
 }  // namespace
 
 const MCABaseFamily CurBase =
     pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur, true);
 const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
                                        "Pyr. Curvelet proj ", reset_pcur, configure_pcur, true);
-const MCABaseFamily DWTBase =
-    pending("Multi-Direction WT", "_dwt", "", reset_dwt, configure_dwt);

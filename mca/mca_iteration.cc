@@ -23,6 +23,33 @@ void add_residual(to_array<float, false>& component, const to_array<float, false
   for (int64_t k = 0; k < n; k++) c[k] += r[k];
 }
 
+// The multi-direction base's step: each direction in turn gives back its
+// part of the component, takes the residual (or, with the L1 norm, itself
+// plus the residual) thresholded in its turned transform, and the residual
+// follows every direction.
+void dwt_direction_loop(MCA& m, const to_array<float, false>& Data,
+                        to_array<float, false>& component) {
+  const int nbr_angle = static_cast<int>(m.DWT_TabImaRec.size());
+  for (int k = 0; k < nbr_angle; k++) {
+    to_array<float, false>& direction = m.DWT_TabImaRec[k];
+    const float angle = m.DWT_TabAngle[k];
+    if (m.Verbose) std::printf("  ANGLE %d %g", k + 1, angle / 3.14159265358979323846 * 180.);
+    component -= direction;
+    if (m.UseNormL1 == 1) {
+      add_residual(direction, m.Resi);
+      m.dwt_proj(direction, m.Lambda, angle);
+    } else {
+      m.dwt_proj(m.Resi, m.Lambda, angle);
+      add_residual(direction, m.Resi);
+    }
+    mca_positivity(direction, m.DWT_PositivSol);
+    component += direction;
+    m.make_residual(Data, m.Resi);
+    if (m.Verbose) INFO(direction, "    REC ");
+  }
+  if (m.Verbose) std::printf("\n");
+}
+
 }  // namespace
 
 float MCA::mca_update(float Coef, float Level, float /*Third*/) const {
@@ -159,11 +186,15 @@ void MCA::decomposition(to_array<float, false>& Data) {
           if (other != b) ImaCorrel += TabImaRec[other];
       }
       const MCABaseFamily& family = mca_base_family(TabSelect[b]);
-      add_residual(component, Resi);
-      if (Verbose) std::printf("%s", family.proj_label);
-      if (family.project != nullptr) family.project(*this, component);
-      if (TV == 1 && LambdaTV > 0.f && family.takes_tv)
-        regul.im_soft_threshold(component, component, LambdaTV * Noise_Ima, 0.f);
+      if (TabSelect[b] == MCA_DWT) {
+        dwt_direction_loop(*this, Data, component);
+      } else {
+        add_residual(component, Resi);
+        if (Verbose) std::printf("%s", family.proj_label);
+        if (family.project != nullptr) family.project(*this, component);
+        if (TV == 1 && LambdaTV > 0.f && family.takes_tv)
+          regul.im_soft_threshold(component, component, LambdaTV * Noise_Ima, 0.f);
+      }
       family.constrain(*this, b);
       make_residual(Data, Resi);
       if (Verbose) {
