@@ -117,4 +117,35 @@ TEST_P(DWTDecomposition, ComponentsPlusResidualGiveTheData) {
 
 INSTANTIATE_TEST_SUITE_P(Rules, DWTDecomposition, ::testing::Values(0, 1));
 
+// Alone, from a given first level, with values the clip never reaches: the
+// component is the sum of its directions less its mean, and with the
+// positivity flag no direction keeps a negative pixel.
+TEST(DWTDecompositionAlone, ComponentIsTheCentredSumOfItsDirections) {
+  for (int positive = 0; positive <= 1; positive++) {
+    MCA m;
+    m.FirstSoftThreshold = 0.6f;
+    m.LastSoftThreshold = 0.3f;
+    setup(m, {MCA_DWT}, 16, 3, 3);  // later iterations take the directions back first
+    m.DWT_PositivSol = positive;
+    const Image data = random_image(16, 16, 30, -2.f, 2.f);
+    Image work = data;
+    m.decomposition(work);
+    Image sum(16, 16);
+    for (const Image& direction : m.DWT_TabImaRec) {
+      sum += direction;
+      if (positive) {
+        for (int k = 0; k < sum.n_elem(); k++) ASSERT_GE(direction(k), 0.f) << k;
+      }
+    }
+    double mean = 0.;
+    for (int k = 0; k < sum.n_elem(); k++) mean += sum(k);
+    mean /= sum.n_elem();
+    EXPECT_GT(std::fabs(sum.maxfabs()), 0.1f);
+    for (int k = 0; k < sum.n_elem(); k++) {
+      ASSERT_NEAR(m.TabImaRec[0](k), sum(k) - mean, 1e-4) << k;
+      ASSERT_NEAR(m.TabImaRec[0](k) + m.Resi(k), data(k), 1e-4) << k;
+    }
+  }
+}
+
 }  // namespace
