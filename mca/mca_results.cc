@@ -37,7 +37,14 @@ std::vector<std::string> mca_result_names(const MCA& mca, const char* Name) {
 
 void MCA::write_allima(const char* Name, fitsstruct& Header) {
   const std::vector<std::string> names = mca_result_names(*this, Name);
-  for (int b = 0; b < NbrBase; b++) io_write_ima_float(names[b].c_str(), TabImaRec[b], &Header, False);
+  for (int b = 0; b < NbrBase; b++) {
+    // The multi-direction base writes each direction's part before their sum.
+    if (TabSelect[b] == MCA_DWT)
+      for (int k = 0; k < DWT_NbrAngle; k++)
+        io_write_ima_float((names[b] + "_" + std::to_string(k + 1)).c_str(), DWT_TabImaRec[k],
+                           &Header, False);
+    io_write_ima_float(names[b].c_str(), TabImaRec[b], &Header, False);
+  }
   io_write_ima_float(names[NbrBase].c_str(), Resi, &Header, False);
 }
 

@@ -9,6 +9,8 @@
 
 #include "mca/mca.h"
 #include "mca/mca_base_family.h"
+#include "io/fits_header.h"
+#include "support/qz_mca_program.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
 
@@ -149,3 +151,29 @@ TEST(DWTDecompositionAlone, ComponentIsTheCentredSumOfItsDirections) {
 }
 
 }  // namespace
+
+// The results: each direction under "_dwt_k" (k from 1) before their sum
+// under "_dwt", read back through CFITSIO.
+TEST(DWTResults, EveryDirectionIsWrittenBeforeTheSum) {
+  MCA m;
+  m.FirstSoftThreshold = 0.6f;
+  m.LastSoftThreshold = 0.3f;
+  setup(m, {MCA_DWT}, 16, 3, 2);
+  Image work = random_image(16, 16, 31, -2.f, 2.f);
+  m.decomposition(work);
+  char dir[] = "/tmp/qz_dwt_resultsXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string stem = std::string(dir) + "/out";
+  fitsstruct header;
+  header.bitpix = -32;
+  header.bytepix = 4;
+  m.write_allima((stem + ".fits").c_str(), header);
+  for (int k = 0; k <= 3; k++) {
+    const Image& expected = k < 3 ? m.DWT_TabImaRec[k] : m.TabImaRec[0];
+    const std::string name = stem + (k < 3 ? "_dwt_" + std::to_string(k + 1) : "_dwt") + ".fits";
+    FitsImage written = read_fits(name);
+    ASSERT_EQ(written.nl, 16) << name;
+    for (int p = 0; p < 16 * 16; p++) ASSERT_EQ(written.pixels[p], expected(p)) << name;
+  }
+  std::system(("rm -rf '" + std::string(dir) + "'").c_str());
+}

@@ -63,7 +63,9 @@ TEST_P(DirectionalLineColRoundTrip, ReconstructsTheImage) {
   ASSERT_EQ(trans.nc(), expected_nc);
   qz_test::stdout_of([&] { dlc.recons(trans, back, 0, c.nbr_scale_col); });
   EXPECT_LT(qz_test::max_abs_difference(ima, back), 1e-4);
-  if (c.nbr_scale_col > 1) EXPECT_EQ(access("xx_rec_1.fits", F_OK), 0);
+  if (c.nbr_scale_col > 1) {
+    EXPECT_EQ(access("xx_rec_1.fits", F_OK), 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, DirectionalLineColRoundTrip,
