@@ -2,35 +2,23 @@
 // with six integer keywords from which read rebuilds the Radon object. The
 // reader trusts nothing: the keywords must agree with the array and with the
 // sizes of the method they name before any memory is claimed for them.
-#include <sys/stat.h>
-
-#include <cstdio>
 #include <string>
 
 #include "array/fatal.h"
 #include "io/fits_glue.h"
+#include "radon/float_image_file.h"
 #include "radon/radon.h"
 
 namespace {
 
-const char* const RadSuffix = ".rad";
-
 // The name with ".rad" appended unless it already ends with it (case
 // sensitive).
-std::string mr_io_name(const char* Name) {
-  std::string name = Name != nullptr ? Name : "";
-  const std::string suffix = RadSuffix;
-  if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-    return name;
-  return name + suffix;
-}
+std::string mr_io_name(const char* Name) { return name_with_suffix(Name, ".rad"); }
 
-void check(int status) {
-  if (status != 0) FitsPrintError(status);
-}
+void check(int status) { check_fits(status); }
 
 [[noreturn]] void bad_file(const std::string& what, const std::string& file) {
-  fatal_exitf(-1, stdout, "Error: bad Radon file header: %s (%s)\n", what.c_str(), file.c_str());
+  bad_coefficient_file("Radon", what, file);
 }
 
 // Radon image size that alloc gives for the keywords, or false when the
@@ -74,48 +62,14 @@ void Radon::write(const char* Name, to_array<float, false>& Rad) {
   if (Rad.naxis() != 2 || Rad.nl() != Nlr || Rad.nc() != Ncr)
     fatal_exitf(-1, stdout, "Error: a Radon image of %d x %d does not match the %d x %d of the object (%s)\n",
                 Rad.nl(), Rad.nc(), Nlr, Ncr, file.c_str());
-  if (std::FILE* existing = std::fopen(file.c_str(), "rb")) {
-    std::fclose(existing);
-    std::remove(file.c_str());
-  }
-  fitsfile* fptr = nullptr;
-  int status = 0;
-  check(ffinit(&fptr, file.c_str(), &status));
-  // A failed write leaves no partial file behind.
-  auto written = [&fptr](int result) {
-    if (result == 0) return;
-    int ignored = 0;
-    ffdelt(fptr, &ignored);
-    FitsPrintError(result);
-  };
-  long naxes[2] = {Ncr, Nlr};
-  written(ffphpr(fptr, 1, -32, 2, naxes, 0, 1, 0, &status));
-  int key_status = 0;
-  write_keywords(fptr, key_status);
-  written(key_status);
-  written(ffppre(fptr, 1, 1, static_cast<LONGLONG>(Nlr) * Ncr, Rad.buffer(), &status));
-  written(ffclos(fptr, &status));
+  write_float_image_file(file, Rad, [this](fitsfile* f, int& status) { write_keywords(f, status); });
 }
 
 void Radon::read(const char* Name, to_array<float, false>& Rad) {
   const std::string file = mr_io_name(Name);
-  fitsfile* fptr = nullptr;
-  int status = 0, hdutype = 0;
-  check(ffopen(&fptr, file.c_str(), READONLY, &status));
-  check(ffmahd(fptr, 1, &hdutype, &status));
-  int simple = 0, bitpix = 0, naxis = 0, extend = 0;
-  long naxes[3] = {0, 0, 0}, pcount = 0, gcount = 0;
-  check(ffghpr(fptr, 3, &simple, &bitpix, &naxis, naxes, &pcount, &gcount, &extend, &status));
-  if (naxis != 2) bad_file("NAXIS = " + std::to_string(naxis) + ", 2 expected", file);
-  if (naxes[0] < 1 || naxes[1] < 1 || naxes[0] > 2147483647L / naxes[1])
-    bad_file("array of " + std::to_string(naxes[1]) + " x " + std::to_string(naxes[0]), file);
-  // The data the header announces must be in the file before memory is
-  // claimed for it.
-  LONGLONG head_start = 0, data_start = 0, data_end = 0;
-  check(ffghadll(fptr, &head_start, &data_start, &data_end, &status));
-  struct stat info;
-  if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<LONGLONG>(info.st_size) < data_end)
-    bad_file("the file is shorter than its header announces", file);
+  long naxes[2];
+  fitsfile* fptr = open_float_image_file(file, "Radon", naxes);
+  int status = 0;
 
   long nl = 0, nc = 0, nlr = 0, ncr = 0, method = 0, format = 0;
   check(ffgkyj(fptr, "Nl", &nl, nullptr, &status));
@@ -136,10 +90,7 @@ void Radon::read(const char* Name, to_array<float, false>& Rad) {
                  std::to_string(method),
              file);
   FormatIn = static_cast<type_format>(format);
-  Rad.alloc(static_cast<int>(naxes[1]), static_cast<int>(naxes[0]), "read io");
-  int anynul = 0;
-  check(ffgpve(fptr, 1, 1, static_cast<LONGLONG>(naxes[0]) * naxes[1], 0.f, Rad.buffer(), &anynul, &status));
-  check(ffclos(fptr, &status));
+  read_float_image_data(fptr, naxes, Rad);
   alloc(static_cast<int>(nl), static_cast<int>(nc), static_cast<type_radon>(method), static_cast<int>(nlr),
         static_cast<int>(ncr));
 }

@@ -1,34 +1,23 @@
 // The ".rid" file: a ridgelet image as a FITS primary image of 32-bit floats
 // with ten integer keywords from which read rebuilds the geometry. The
 // reader checks the keywords against the array before it trusts either.
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "array/fatal.h"
 #include "io/fits_glue.h"
+#include "radon/float_image_file.h"
 #include "radon/ridgelet.h"
 
 namespace {
 
 // The name with ".rid" appended unless it already ends with it.
-std::string rid_file_name(const char* Name) {
-  std::string name = Name != nullptr ? Name : "";
-  const std::string suffix = ".rid";
-  const bool has_suffix = name.size() >= suffix.size() &&
-                          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-  return has_suffix ? name : name + suffix;
-}
+std::string rid_file_name(const char* Name) { return name_with_suffix(Name, ".rid"); }
 
-void check(int status) {
-  if (status != 0) FitsPrintError(status);
-}
+void check(int status) { check_fits(status); }
 
 [[noreturn]] void bad_file(const std::string& what, const std::string& file) {
-  fatal_exitf(-1, stdout, "Error: bad ridgelet file header: %s (%s)\n", what.c_str(),
-              file.c_str());
+  bad_coefficient_file("ridgelet", what, file);
 }
 
 // Largest image side a ridgelet file may describe: beyond it the geometry
@@ -56,47 +45,15 @@ void Ridgelet::write(const char* Name, to_array<float, false>& Trans) {
     fatal_exitf(-1, stdout,
                 "Error: a ridgelet image of %d x %d does not match the %d x %d of the object (%s)\n",
                 Trans.nl(), Trans.nc(), RidNl, RidNc, file.c_str());
-  if (std::FILE* existing = std::fopen(file.c_str(), "rb")) {
-    std::fclose(existing);
-    std::remove(file.c_str());
-  }
-  fitsfile* fptr = nullptr;
-  int status = 0;
-  check(ffinit(&fptr, file.c_str(), &status));
-  // A failed write leaves no partial file behind.
-  auto written = [&fptr](int result) {
-    if (result == 0) return;
-    int ignored = 0;
-    ffdelt(fptr, &ignored);
-    FitsPrintError(result);
-  };
-  long naxes[2] = {RidNc, RidNl};
-  written(ffphpr(fptr, 1, -32, 2, naxes, 0, 1, 0, &status));
-  int key_status = 0;
-  mr_io_fill_header(fptr, key_status);
-  written(key_status);
-  written(ffppre(fptr, 1, 1, static_cast<LONGLONG>(RidNl) * RidNc, Trans.buffer(), &status));
-  written(ffclos(fptr, &status));
+  write_float_image_file(file, Trans,
+                         [this](fitsfile* f, int& status) { mr_io_fill_header(f, status); });
 }
 
 void Ridgelet::read(const char* Name, to_array<float, false>& Trans) {
   const std::string file = rid_file_name(Name);
-  fitsfile* fptr = nullptr;
-  int status = 0, hdutype = 0;
-  check(ffopen(&fptr, file.c_str(), READONLY, &status));
-  check(ffmahd(fptr, 1, &hdutype, &status));
-  int simple = 0, bitpix = 0, naxis = 0, extend = 0;
-  long naxes[3] = {0, 0, 0}, pcount = 0, gcount = 0;
-  check(ffghpr(fptr, 3, &simple, &bitpix, &naxis, naxes, &pcount, &gcount, &extend, &status));
-  if (naxis != 2) bad_file("NAXIS = " + std::to_string(naxis) + ", 2 expected", file);
-  if (naxes[0] < 1 || naxes[1] < 1 || naxes[0] > 2147483647L / naxes[1])
-    bad_file("array of " + std::to_string(naxes[1]) + " x " + std::to_string(naxes[0]), file);
-  LONGLONG head_start = 0, data_start = 0, data_end = 0;
-  check(ffghadll(fptr, &head_start, &data_start, &data_end, &status));
-  struct stat info;
-  if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<LONGLONG>(info.st_size) < data_end)
-    bad_file("the file is shorter than its header announces", file);
+  long naxes[2];
+  fitsfile* fptr = open_float_image_file(file, "ridgelet", naxes);
+  int status = 0;
 
   long nl = 0, nc = 0, bsize = 0, nbr_scale = 0, type = 0, overlap = 0, format = 0, var_norm = 0;
   check(ffgkyj(fptr, "Nl", &nl, nullptr, &status));
@@ -136,9 +93,5 @@ void Ridgelet::read(const char* Name, to_array<float, false>& Trans) {
                  " ridgelet image but the array is " + std::to_string(naxes[1]) + " x " +
                  std::to_string(naxes[0]),
              file);
-  Trans.alloc(static_cast<int>(naxes[1]), static_cast<int>(naxes[0]), "read io");
-  int anynul = 0;
-  check(ffgpve(fptr, 1, 1, static_cast<LONGLONG>(naxes[0]) * naxes[1], 0.f, Trans.buffer(),
-               &anynul, &status));
-  check(ffclos(fptr, &status));
+  read_float_image_data(fptr, naxes, Trans);
 }

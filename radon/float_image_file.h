@@ -1,0 +1,33 @@
+// The FITS side shared by the Radon (".rad") and ridgelet (".rid") files:
+// a primary image of 32-bit floats whose integer keywords each class writes
+// and checks itself. Writing replaces an older file and leaves no partial
+// one; reading checks the array before any memory is claimed for it.
+#pragma once
+
+#include <fitsio.h>
+
+#include <functional>
+#include <string>
+
+#include "array/to_array.h"
+
+// The name with the suffix appended unless it already ends with it.
+std::string name_with_suffix(const char* Name, const char* Suffix);
+
+// Ends the process on a FITS library error, with its message stack.
+void check_fits(int status);
+
+// "Error: bad <kind> file header: <what> (<file>)", status -1.
+[[noreturn]] void bad_coefficient_file(const char* kind, const std::string& what,
+                                       const std::string& file);
+
+// Writes Ima under file with the keywords the callback adds.
+void write_float_image_file(const std::string& file, to_array<float, false>& Ima,
+                            const std::function<void(fitsfile*, int&)>& keywords);
+
+// Opens file and checks its array: two axes, sizes whose product fits an
+// int, data the file really holds. naxes gets columns then lines.
+fitsfile* open_float_image_file(const std::string& file, const char* kind, long naxes[2]);
+
+// Reads the naxes[1] x naxes[0] array into Ima and closes the file.
+void read_float_image_data(fitsfile* fptr, const long naxes[2], to_array<float, false>& Ima);
