@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "curvelet/curvelet_band_noise.h"
 #include "curvelet/fcur.h"
 #include "numerics/ima_prob.h"
 #include "numerics/noise_simulation.h"
-#include "numerics/sample_stats.h"
 
 namespace {
 
@@ -67,29 +67,12 @@ void FCUR::threshold(float SigmaNoise, float NSigma) {
 void FCUR::wiener_filter(float Noise, int WienerBlockSize) {
   if (Verbose)
     std::printf("Wiener Noise Filtering ...%d Noise = %g\n", WienerBlockSize, Noise);
-  const int half = WienerBlockSize / 2;
-  const float window_size = static_cast<float>(WienerBlockSize * WienerBlockSize);
   to_array<float, false> band;
   for (int s = 0; s < nbr_scale() - 1; s++)
     for (int b = 0; b < nbr_band(s); b++) {
       const float sigma = Noise * TabNorm(s, b);
       get_band(s, b, band);
-      // In place: the window of a later pixel reads earlier filtered values.
-      for (int i = 0; i < band.nl(); i++)
-        for (int j = 0; j < band.nc(); j++) {
-          float sum = 0.f;
-          for (int k = i - half; k <= i + half; k++)
-            for (int l = j - half; l <= j + half; l++) {
-              const float v = band(k, l, I_MIRROR);
-              sum += v * v;
-            }
-          const float mean_square = sum / window_size;
-          float signal = mean_square - sigma * sigma;
-          if (signal < 0.f) signal = 0.f;
-          // A window of zeros has no signal: its coefficient stays 0 rather
-          // than becoming 0/0.
-          band(i, j) = mean_square > 0.f ? band(i, j) * (signal / mean_square) : 0.f;
-        }
+      wiener_band(band, WienerBlockSize, [sigma](int) { return sigma; }, false);
       put_band(s, b, band);
     }
 }
@@ -101,14 +84,7 @@ void FCUR::get_stat(to_array<float, true>& TabStat) {
   for (int s = 0; s < nbr_scale(); s++)
     for (int b = 0; b < nbr_band(s); b++) {
       get_band(s, b, band);
-      double mean, sigma, skew, curt;
-      float min, max;
-      moment4(band.buffer(), band.n_elem(), mean, sigma, skew, curt, min, max);
-      TabStat(k, 0) = static_cast<float>(sigma);
-      TabStat(k, 1) = static_cast<float>(skew);
-      TabStat(k, 2) = static_cast<float>(curt);
-      TabStat(k, 3) = min;
-      TabStat(k, 4) = max;
+      band_statistics(band, TabStat, k);
       if (Verbose)
         std::printf("  Band %d (%d,%d): Nl = %d, Nc = %d, Sigma = %5.3f, Skew = %5.3f, "
                     "Curt = %5.3f, Min = %5.3f, Max = %5.3f\n",

@@ -10,6 +10,7 @@
 
 #include "array/base_types.h"
 #include "array/to_array.h"
+#include "curvelet/pyr_curvelet.h"
 #include "multires/atrous_2d_wt.h"
 #include "multires/line_col.h"
 #include "multires/mdct.h"
@@ -132,6 +133,15 @@ class MCA {
   FCUR* FCur_Correl = nullptr;
   to_array<float, true> FCur_TabNoise;
   int PCur_BlockSize, PCur_BlockOverlap, PCur_PositivSol, PCur_NbrScale, PCur_KillLastScale;
+  // Pyramidal curvelet base (6, mca_bases_pcur.cc): the data's transform,
+  // the correlation image's, the noise level of every band but the last,
+  // and the base's operations.
+  PyrCurvelet PCur;
+  PyrCurvelet PCur_Correl;
+  to_array<float, true> PCur_TabNoise;
+  float pcur_init(to_array<float, false>& Data, Bool UseMad);
+  float pcur_max(to_array<float, false>& Resi);
+  void pcur_proj(to_array<float, false>& Ima, float Lambda);
   // Bi-orthogonal wavelet base (1).
   int WT_NbrUndecimatedScale, WT_NbrScale, WT_PositivSol;
   to_array<float, false>* WT_TabBand;

@@ -29,23 +29,7 @@ void configure_cur(MCA& m) {
   m.Cur_KillLastScale = KillLastScale;
 }
 
-void reset_pcur(MCA& m) {
-  m.PCur_BlockSize = 16;
-  m.PCur_BlockOverlap = 0;
-  m.PCur_PositivSol = m.PositivSol;
-  m.PCur_NbrScale = 4;
-  m.PCur_KillLastScale = 0;
-}
-void configure_pcur(MCA& m) {
-  m.PCur_BlockOverlap = BlockOverlap;
-  m.PCur_PositivSol = PositivSol;
-  m.PCur_NbrScale = NbrScale2D;
-  m.PCur_KillLastScale = KillLastScale;
-}
-
 }  // namespace
 
 const MCABaseFamily CurBase =
     pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur, true);
-const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
-                                       "Pyr. Curvelet proj ", reset_pcur, configure_pcur, true);
