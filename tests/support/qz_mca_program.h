@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "array/to_array.h"
+
 // A 2D image as CFITSIO reads it: pixels line after line, and header cards.
 struct FitsImage {
   int nl = 0, nc = 0;  // 0 when the file could not be read
@@ -22,6 +24,13 @@ struct FitsImage {
   std::vector<std::string> cards;
   FitsImage() = default;
   FitsImage(int lines, int columns) : nl(lines), nc(columns), pixels(size_t(lines) * columns) {}
+  explicit FitsImage(const to_array<float, false>& ima)
+      : nl(ima.nl()), nc(ima.nc()), pixels(ima.buffer(), ima.buffer() + ima.n_elem()) {}
+  double mean() const {
+    double s = 0;
+    for (float p : pixels) s += p;
+    return pixels.empty() ? 0 : s / pixels.size();
+  }
   float& at(int i, int j) { return pixels[static_cast<size_t>(i) * nc + j]; }
   bool has_card(const std::string& start, const std::string& part = "") const {
     for (const auto& c : cards)
