@@ -127,6 +127,11 @@ void PyrCurvelet::alloc(int NlIma, int NcIma, int BS) {
   NbrBand = 1;
   for (int b = 0; b < NbrRidgelet; b++) {
     const int s = WT.band_to_scale(b);
+    if (s >= NbrBlockSides)
+      fatal_exitf(-1, stdout,
+                  "Error: too many scales in the curvelet transform: block sides are set for %d "
+                  "scales ...\n",
+                  NbrBlockSides);
     if (Verbose) std::printf("INIT RIDGELET Scale %dBlock size = %d\n", b + 1, TabBlockSize(s));
     Ridgelet& R = TabRidgelet[b];
     ridgelet_init(R);

@@ -3,6 +3,8 @@
 // simulated noise image (or MAD estimates); the finest ridgelet scale of
 // every pyramid band is thresholded one unit higher, and the pyramid's
 // smooth residual is kept or removed as a whole.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "array/fatal.h"
@@ -71,13 +73,18 @@ void constrain(MCA& m, int b) {
   }
 }
 
-// Largest band coefficient in noise units over every band but the last.
+// Largest band coefficient in noise units over every band but the last,
+// read in place, row by row.
 float normalised_max(const PyrCurvelet& c, const to_array<float, true>& noise) {
-  to_array<float, false> band;
   float maximum = 0.f;
   for (int b = 0; b < c.nbr_band() - 1; b++) {
-    c.get_band(b, band);
-    const float candidate = mca_max_magnitude(band) / noise(b);
+    float magnitude = 0.f;
+    const int nc = c.size_band_nc(b);
+    for (int i = 0; i < c.size_band_nl(b); i++) {
+      const float* row = &c(b, i, 0);
+      for (int j = 0; j < nc; j++) magnitude = std::max(magnitude, std::fabs(row[j]));
+    }
+    const float candidate = magnitude / noise(b);
     if (candidate > maximum) maximum = candidate;
   }
   return maximum;
