@@ -15,20 +15,6 @@ constexpr MCABaseFamily pending(const char* name, const char* suffix, const char
           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, takes_tv};
 }
 
-void reset_cur(MCA& m) {
-  m.Cur_BlockSize = 16;
-  m.Cur_BlockOverlap = 0;
-  m.Cur_PositivSol = m.PositivSol;
-  m.Cur_NbrScale = 4;
-  m.Cur_KillLastScale = 0;
-}
-void configure_cur(MCA& m) {
-  m.Cur_BlockOverlap = BlockOverlap;
-  m.Cur_PositivSol = PositivSol;
-  m.Cur_NbrScale = NbrScale2D;
-  m.Cur_KillLastScale = KillLastScale;
-}
-
 void reset_pcur(MCA& m) {
   m.PCur_BlockSize = 16;
   m.PCur_BlockOverlap = 0;
@@ -45,7 +31,5 @@ void configure_pcur(MCA& m) {
 
 }  // namespace
 
-const MCABaseFamily CurBase =
-    pending("Curvelet transform 02", "_cur", "Curvelet proj ", reset_cur, configure_cur, true);
 const MCABaseFamily PCurBase = pending("Curvelet transform 05 (Pyramidal Construction)", "_pcur",
                                        "Pyr. Curvelet proj ", reset_pcur, configure_pcur, true);
