@@ -33,10 +33,6 @@ void check_scale_count(int NbrScale2D) {
                 NbrScale2D, MinScale2D, MaxScale2D);
 }
 
-[[noreturn]] void not_initialized() {
-  fatal_exit("Error: the curvelet class is not initialized ... \n");
-}
-
 [[noreturn]] void bad_scale_number(int NbrScale2D, int NbrRidgelet) {
   fatal_exitf(-1, stdout,
               "Error: the curvelet class is not initialized for this number of scales ... \n"
@@ -49,6 +45,10 @@ void shape(to_array<float, false>& ima, int nl, int nc, const char* name) {
 }
 
 }  // namespace
+
+void curvelet_not_initialized() {
+  fatal_exit("Error: the curvelet class is not initialized ... \n");
+}
 
 const char* StringBlockType(type_curvelet_block Type) {
   const int k = static_cast<int>(Type);
@@ -149,6 +149,12 @@ void Curvelet::alloc(int NlIma, int NcIma, int BS, Bool WeightBeforeTrans) {
     Ridgelet& R = TabRidgelet[s];
     ridgelet_init(R);
     R.alloc(NlIma, NcIma, TabBlockSize(s));
+    // Without 1D scales a ridgelet image has no bands to address.
+    if (R.NbrScale1D < 2)
+      fatal_exitf(-1, stdout,
+                  "Error: blocks of %d pixels leave the ridgelets of the curvelet transform "
+                  "without 1D scales ...\n",
+                  TabBlockSize(s));
     R.WeightBeforeTrans = WeightBeforeTrans;
     R.VarNorm = VarNorm;
   }
@@ -240,7 +246,7 @@ void Curvelet::get_scale_number(int b, int& s2d, int& s1d) const {
 }
 
 void Curvelet::check_transform_args(const to_array<float, false>& Ima) const {
-  if (!Initialized) not_initialized();
+  if (!Initialized) curvelet_not_initialized();
   if (Ima.nl() != Nl || Ima.nc() != Nc)
     fatal_exitf(-1, stdout,
                 "Error: the curvelet class is not initialized for this given image size ... \n"
@@ -293,7 +299,12 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
 }
 
 void Curvelet::recons(to_array<float, false>* TabBand, to_array<float, false>& Ima) {
-  if (!Initialized) not_initialized();
+  if (!Initialized) curvelet_not_initialized();
+  const to_array<float, false>& smooth = TabBand[NbrScale2D - 1];
+  if (smooth.nl() != Nl || smooth.nc() != Nc)
+    fatal_exitf(-1, stdout,
+                "Error: the smooth band is %d x %d, the curvelet class expects %d x %d ...\n",
+                smooth.nl(), smooth.nc(), Nl, Nc);
   if (Verbose) std::printf("Reconstructed image size: Nl =  %d Nc = %d\n", Nl, Nc);
   shape(Ima, Nl, Nc, "rec");
   std::memcpy(Ima.buffer(), TabBand[NbrScale2D - 1].buffer(),
@@ -342,7 +353,7 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, true>& Tra
 }
 
 void Curvelet::recons(to_array<float, true>& Trans, to_array<float, false>& Ima, Bool) {
-  if (!Initialized) not_initialized();
+  if (!Initialized) curvelet_not_initialized();
   if (Trans.nx() != NcTrans || Trans.ny() != NlTrans)
     fatal_exitf(-1, stdout,
                 "Error: the curvelet class is not initialized for this given transform size ... \n"

@@ -25,6 +25,8 @@ enum type_curvelet_block {
   BL_DOWN2 = 4        // divided by 2 at each two resolutions
 };
 const char* StringBlockType(type_curvelet_block Type);
+// "Error: the curvelet class is not initialized ... ", status -1.
+[[noreturn]] void curvelet_not_initialized();
 
 // Entries of the block-size table (one per detail scale at most).
 constexpr int CUR_TAB_BLOCK_SIZE = 10;

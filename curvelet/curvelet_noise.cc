@@ -144,6 +144,7 @@ void Curvelet::measure_missing_norms() {
 
 float Curvelet::norm_band(int s2d, int s1d) {
   if (norm_table(RidTrans, MSVST) == nullptr) unknown_variant();
+  if (TabNorm.n_elem() == 0) curvelet_not_initialized();  // alloc fills the norms
   clamp_norm_index(s2d, s1d);
   return TabNorm(s1d, s2d);
 }
@@ -283,6 +284,8 @@ void Curvelet::get_norm_coeff(int N, int s, int NbrScale1DArg, to_array<float, t
   R.ColTrans = ColTrans;
   R.alloc(N, N, N);
   const int ns = R.NbrScale1D;
+  if (ns < 2)
+    fatal_exitf(-1, stdout, "Error: get_norm_coeff needs at least 2 scales (1D), not %d ...\n", ns);
   std::printf("WT: get_norm_coeff %d\n", ns);
   to_array<float, false> rid;
   R.transform(scales[s], rid);
@@ -307,6 +310,7 @@ void Curvelet::get_norm_coeff(int N, int s, int NbrScale1DArg, to_array<float, t
 
 void Curvelet::filtering(to_array<float, false>& Ima, to_array<float, false>& Result,
                          float NSigma, float Noise) {
+  if (!Initialized) curvelet_not_initialized();  // the norms come from alloc
   Ridgelet R;
   ridgelet_init(R);
   to_array<float, false> coef = Ima;
