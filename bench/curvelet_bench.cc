@@ -32,7 +32,7 @@ to_array<float, false> m51(int side) {
 double default_run(const to_array<float, false>& data, int iterations) {
   reset_mca_options();
   std::vector<std::string> words = {"qz_mca", "-g", "1", "-i", std::to_string(iterations),
-                                    "in", "out"};
+                                    "in",     "out"};
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(&w[0]);
   filtinit(static_cast<int>(argv.size()), argv.data());
@@ -51,8 +51,7 @@ double default_run(const to_array<float, false>& data, int iterations) {
 
 void BM_DefaultDictionaryIteration(benchmark::State& state) {
   const to_array<float, false> data = m51(static_cast<int>(state.range(0)));
-  for (auto _ : state)
-    state.SetIterationTime((default_run(data, 3) - default_run(data, 1)) / 2.);
+  for (auto _ : state) state.SetIterationTime((default_run(data, 3) - default_run(data, 1)) / 2.);
 }
 
 void BM_CurveletTransformAndRecons(benchmark::State& state) {
@@ -84,6 +83,10 @@ void BM_Fft512Once(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_DefaultDictionaryIteration)->Arg(256)->Arg(512)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DefaultDictionaryIteration)
+    ->Arg(256)
+    ->Arg(512)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CurveletTransformAndRecons)->Arg(512)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Fft512Once)->Unit(benchmark::kMillisecond);

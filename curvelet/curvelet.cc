@@ -16,7 +16,8 @@
 
 namespace {
 
-const char* const BlockTypeText[] = {"Constant block size", "Block size is doubled at each resolution",
+const char* const BlockTypeText[] = {"Constant block size",
+                                     "Block size is doubled at each resolution",
                                      "Block size is doubled at each two resolutions",
                                      "Block size is divided by 2 at each resolution",
                                      "Block size is divided by 2 at each two resolutions"};
@@ -96,18 +97,29 @@ void Curvelet::reset(SubBand1D* SB) {
 void Curvelet::tab_block_size_init(int BS) {
   const bool finite = RidTrans == RID_FINITE;
   CPRIME_NUMBER primes;
-  auto next_prime = [&](int v) { return primes.next_prime_number(static_cast<unsigned long>(std::max(v, 0))); };
+  auto next_prime = [&](int v) {
+    return primes.next_prime_number(static_cast<unsigned long>(std::max(v, 0)));
+  };
   int v = finite ? next_prime(BS) : next_power_of_2(BS);
   const bool known_rule = TypeBlock >= BL_CONST && TypeBlock <= BL_DOWN2;
   if (known_rule) {
     for (int i = 0; i < CUR_TAB_BLOCK_SIZE; i++) {
       TabBlockSize(i) = v;
       switch (TypeBlock) {
-        case BL_CONST: break;
-        case BL_UP: v *= 2; break;
-        case BL_UP2: if (i % 2 == 0) v *= 2; break;
-        case BL_DOWN: v = std::max(v / 2, 8); break;
-        case BL_DOWN2: if (i % 2 == 0) v = std::max(v / 2, 8); break;
+        case BL_CONST:
+          break;
+        case BL_UP:
+          v *= 2;
+          break;
+        case BL_UP2:
+          if (i % 2 == 0) v *= 2;
+          break;
+        case BL_DOWN:
+          v = std::max(v / 2, 8);
+          break;
+        case BL_DOWN2:
+          if (i % 2 == 0) v = std::max(v / 2, 8);
+          break;
       }
       if (finite) v = next_prime(v);
     }
@@ -131,7 +143,8 @@ void Curvelet::ridgelet_init(Ridgelet& R) {
 void Curvelet::alloc(int NlIma, int NcIma, int BS, Bool WeightBeforeTrans) {
   check_scale_count(NbrScale2D);
   if (NlIma < 1 || NcIma < 1)
-    fatal_exitf(-1, stdout, "Error: bad image size in the curvelet transform: %d x %d ...\n", NlIma, NcIma);
+    fatal_exitf(-1, stdout, "Error: bad image size in the curvelet transform: %d x %d ...\n", NlIma,
+                NcIma);
   NlTrans = NcTrans = 0;
   FormatIn = Format_Imag;
   if (RidTrans == RID_SS_PYR_FFT) OddBlockSize = False;
@@ -326,7 +339,8 @@ void Curvelet::recons(to_array<float, false>* TabBand, to_array<float, false>& I
 
 void Curvelet::transform(to_array<float, false>& Ima, to_array<float, true>& Trans) {
   check_transform_args(Ima);
-  if (Trans.naxis() != 3 || Trans.nx() != NcTrans || Trans.ny() != NlTrans || Trans.nz() != NbrScale2D)
+  if (Trans.naxis() != 3 || Trans.nx() != NcTrans || Trans.ny() != NlTrans ||
+      Trans.nz() != NbrScale2D)
     Trans.alloc(NcTrans, NlTrans, NbrScale2D, "curvelet");
   atrous_split(Ima);
   // Every plane is written whole: what lies beyond a scale's ridgelet image

@@ -18,11 +18,11 @@
 #include "radon/ridgelet.h"
 
 enum type_curvelet_block {
-  BL_CONST = 0,       // "Constant block size"
-  BL_UP = 1,          // doubled at each resolution
-  BL_UP2 = 2,         // doubled at each two resolutions (the default)
-  BL_DOWN = 3,        // divided by 2 at each resolution
-  BL_DOWN2 = 4        // divided by 2 at each two resolutions
+  BL_CONST = 0,  // "Constant block size"
+  BL_UP = 1,     // doubled at each resolution
+  BL_UP2 = 2,    // doubled at each two resolutions (the default)
+  BL_DOWN = 3,   // divided by 2 at each resolution
+  BL_DOWN2 = 4   // divided by 2 at each two resolutions
 };
 const char* StringBlockType(type_curvelet_block Type);
 // "Error: the curvelet class is not initialized ... ", status -1.
@@ -137,8 +137,8 @@ class Curvelet {
   ATROUS_2D_WT Smoothing;
   to_array<float, false>* AtrousBands = nullptr;  // NbrScale2D bands of Nl x Nc
   int AtrousBandCount = 0;
-  to_array<float, false> RidBand;   // one ridgelet image (cube forms)
-  to_array<float, false> RecScale;  // one reconstructed scale
+  to_array<float, false> RidBand;    // one ridgelet image (cube forms)
+  to_array<float, false> RecScale;   // one reconstructed scale
   to_array<float, false> SmoothIma;  // running smoothing of the stabilised split
   int RidgeletCount = 0;             // entries of TabRidgelet
 

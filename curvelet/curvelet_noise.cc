@@ -21,19 +21,17 @@ using NormTable = float[CUR_NORM_NBR_2D][CUR_NORM_NBR_1D];
 
 // Standard deviation of band (s2d, s1d) for unit white noise in the image,
 // per unit of sqrt(block side); rows 5 to 9 are not tabulated (zero).
-const NormTable TabCurvNorm = {
-    {0.692084f, 0.0488825f, 0.00915464f, 0.00390845f, 0.00247424f},
-    {0.184628f, 0.0853162f, 0.0254304f, 0.00558103f, 0.00150869f},
-    {0.0489787f, 0.0737917f, 0.0490959f, 0.016418f, 0.00425767f},
-    {0.0118884f, 0.0291999f, 0.0459632f, 0.0330577f, 0.0122221f},
-    {0.00407141f, 0.00783881f, 0.0200084f, 0.0305753f, 0.0232205f}};
+const NormTable TabCurvNorm = {{0.692084f, 0.0488825f, 0.00915464f, 0.00390845f, 0.00247424f},
+                               {0.184628f, 0.0853162f, 0.0254304f, 0.00558103f, 0.00150869f},
+                               {0.0489787f, 0.0737917f, 0.0490959f, 0.016418f, 0.00425767f},
+                               {0.0118884f, 0.0291999f, 0.0459632f, 0.0330577f, 0.0122221f},
+                               {0.00407141f, 0.00783881f, 0.0200084f, 0.0305753f, 0.0232205f}};
 
-const NormTable TabCurvNormOrtho = {
-    {0.888171f, 0.693059f, 0.316226f, 0.133076f, 0.0792442f},
-    {0.0920643f, 0.355331f, 0.4478f, 0.258705f, 0.112331f},
-    {0.0133684f, 0.0687863f, 0.290654f, 0.41791f, 0.244424f},
-    {0.00712275f, 0.017331f, 0.0713842f, 0.27431f, 0.404305f},
-    {0.00264867f, 0.00782153f, 0.0244814f, 0.0768586f, 0.275698f}};
+const NormTable TabCurvNormOrtho = {{0.888171f, 0.693059f, 0.316226f, 0.133076f, 0.0792442f},
+                                    {0.0920643f, 0.355331f, 0.4478f, 0.258705f, 0.112331f},
+                                    {0.0133684f, 0.0687863f, 0.290654f, 0.41791f, 0.244424f},
+                                    {0.00712275f, 0.017331f, 0.0713842f, 0.27431f, 0.404305f},
+                                    {0.00264867f, 0.00782153f, 0.0244814f, 0.0768586f, 0.275698f}};
 
 const NormTable TabCurvNormFinite = {
     {0.907205f, 0.848266f, 0.750752f, 0.706939f, 0.693558f, 0.769639f, 0.757993f, 0.876104f,
@@ -42,10 +40,10 @@ const NormTable TabCurvNormFinite = {
      0.487739f, 0.691129f},
     {0.00477841f, 0.0294306f, 0.126726f, 0.205192f, 0.189233f, 0.233786f, 0.239031f, 0.299415f,
      0.282413f, 0.358558f},
-    {0.00182506f, 0.00365026f, 0.0238334f, 0.104979f, 0.160795f, 0.158492f, 0.213155f,
-     0.297539f, 0.241235f, 0.373624f},
-    {0.000782209f, 0.00130493f, 0.00312119f, 0.0230133f, 0.0992632f, 0.15913f, 0.185009f,
-     0.194789f, 0.240767f, 0.259313f}};
+    {0.00182506f, 0.00365026f, 0.0238334f, 0.104979f, 0.160795f, 0.158492f, 0.213155f, 0.297539f,
+     0.241235f, 0.373624f},
+    {0.000782209f, 0.00130493f, 0.00312119f, 0.0230133f, 0.0992632f, 0.15913f, 0.185009f, 0.194789f,
+     0.240767f, 0.259313f}};
 
 const NormTable TabCurvNormPoisson = {
     {0.371955f, 0.0407213f, 0.0359829f, 0.0359829f, 0.0359829f},
@@ -308,8 +306,8 @@ void Curvelet::get_norm_coeff(int N, int s, int NbrScale1DArg, to_array<float, t
   std::printf("\nEnd Normalization \n");
 }
 
-void Curvelet::filtering(to_array<float, false>& Ima, to_array<float, false>& Result,
-                         float NSigma, float Noise) {
+void Curvelet::filtering(to_array<float, false>& Ima, to_array<float, false>& Result, float NSigma,
+                         float Noise) {
   if (!Initialized) curvelet_not_initialized();  // the norms come from alloc
   Ridgelet R;
   ridgelet_init(R);
@@ -329,7 +327,8 @@ void Curvelet::filtering(to_array<float, false>& Ima, to_array<float, false>& Re
     if (Verbose) std::printf("Band %d Block size = %d\n", s + 1, TabBlockSize(s));
     smoothing.b3spline_filtering(coef, smooth, s);
     coef -= smooth;
-    for (int j = 0; j < CUR_NORM_NBR_1D; j++) norms(j) = s < CUR_NORM_NBR_2D ? norm_band(s, j) : 0.f;
+    for (int j = 0; j < CUR_NORM_NBR_1D; j++)
+      norms(j) = s < CUR_NORM_NBR_2D ? norm_band(s, j) : 0.f;
     // The ridgelet denoisers take the noise before the detection level.
     if (rid_class(RidTrans) == 2)
       R.undec_wt_filtering(coef, Noise, NSigma, TabBlockSize(s));

@@ -85,7 +85,8 @@ BandRect band_rect(const Ridgelet& R, int j) {
 // Largest magnitude inside the rectangle; a maximum is the same in any order.
 float band_max(const to_array<float, false>& rid, const BandRect& r) {
   float maximum = 0.f;
-#pragma omp parallel for reduction(max : maximum) schedule(static) if (int64_t{r.nl} * r.nc > ParallelPixels)
+  const bool parallel = int64_t{r.nl} * r.nc > ParallelPixels;
+#pragma omp parallel for reduction(max : maximum) schedule(static) if (parallel)
   for (int i = r.i0; i < r.i0 + r.nl; i++) {
     const float* row = &rid(i, r.j0);
     float row_max = 0.f;
@@ -151,7 +152,8 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
     const float noise = coarsest && b > 0 ? Cur_TabNoise(b - 1) : Cur_TabNoise(b);
     const float threshold = Level * noise;
     const BandRect r = band_rect(R, j);
-#pragma omp parallel for schedule(static) if (int64_t{r.nl} * r.nc > ParallelPixels)
+    const bool parallel = int64_t{r.nl} * r.nc > ParallelPixels;
+#pragma omp parallel for schedule(static) if (parallel)
     for (int i = r.i0; i < r.i0 + r.nl; i++) {
       const float* correl = UseCorrel ? &Cur_TabBandCorrel[s](i, r.j0) : nullptr;
       mca_update_coefficients(&Cur_TabBand[s](i, r.j0), correl, r.nc, threshold, Level,

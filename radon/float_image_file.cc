@@ -84,7 +84,8 @@ fitsfile* open_float_array_file(const std::string& file, const char* kind, int n
   // The element count must fit an int, the index type of the arrays.
   long count = 1;
   std::string sizes;
-  for (int k = naxis - 1; k >= 0; k--) sizes += (k < naxis - 1 ? " x " : "") + std::to_string(axes[k]);
+  for (int k = naxis - 1; k >= 0; k--)
+    sizes += (k < naxis - 1 ? " x " : "") + std::to_string(axes[k]);
   for (int k = 0; k < naxis; k++) {
     if (axes[k] < 1 || axes[k] > 2147483647L / count)
       bad_coefficient_file(kind, "array of " + sizes, file);

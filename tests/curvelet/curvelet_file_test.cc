@@ -133,8 +133,7 @@ TEST(CurveletFileDeath, BadArraysAndMissingFilesAreRefused) {
   Cube trans;
   EXPECT_EXIT_STATUS(c.read(flat.c_str(), trans), 255, "NAXIS = 2, 3 expected.*flat\\.cur");
   // A FITS failure ends with the library's non-zero status.
-  EXPECT_EXIT_STATUS(c.read(scratch("absent").c_str(), trans), FILE_NOT_OPENED,
-                     "status = 104");
+  EXPECT_EXIT_STATUS(c.read(scratch("absent").c_str(), trans), FILE_NOT_OPENED, "status = 104");
 }
 
 }  // namespace

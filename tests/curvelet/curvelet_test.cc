@@ -1,12 +1,13 @@
 // The block-ridgelet curvelet transform: block-size tables, band numbering,
 // the smooth band against a brute-force B3-spline smoothing, reconstruction
 // of smooth images in both layouts, and the refusals.
+#include "curvelet/curvelet.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "curvelet/curvelet.h"
 #include "support/death.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
@@ -70,9 +71,9 @@ TEST(CurveletBlocks, TablesFollowTheRule) {
   Curvelet finite;
   finite.RidTrans = RID_FINITE;
   finite.tab_block_size_init(16);
-  EXPECT_EQ(std::vector<int>({finite.TabBlockSize(0), finite.TabBlockSize(1),
-                              finite.TabBlockSize(3)}),
-            std::vector<int>({17, 37, 79}));
+  EXPECT_EQ(
+      std::vector<int>({finite.TabBlockSize(0), finite.TabBlockSize(1), finite.TabBlockSize(3)}),
+      std::vector<int>({17, 37, 79}));
   EXPECT_STREQ(StringBlockType(type_curvelet_block(7)), "Undefined block type");
 }
 
@@ -120,7 +121,8 @@ TEST(CurveletTransform, SmoothImagesComeBackInBothLayouts) {
     for (int i = 0; i < k.nl; i++)
       for (int j = 0; j < k.nc; j++)
         ima(i, j) = static_cast<float>(
-            100. + 30. * std::exp(-(std::pow(i - k.nl / 2., 2) + std::pow(j - k.nc / 3., 2)) / 200.) +
+            100. +
+            30. * std::exp(-(std::pow(i - k.nl / 2., 2) + std::pow(j - k.nc / 3., 2)) / 200.) +
             0.1 * i);
     Curvelet c;
     allocated(c, k.nl, k.nc, k.scales, k.overlap);

@@ -4,7 +4,6 @@
 // the points to the wavelets, the residual is the noise; -n, -O, -K, -M, -P
 // and -c act on the curvelet base.
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <algorithm>
@@ -30,15 +29,16 @@ Scene scene(unsigned seed) {
   for (int i = 0; i < N; i++)
     for (int j = 0; j < N; j++) {
       const double r1 = std::hypot(i - 110., j - 20.), r2 = std::hypot(i + 30., j - 70.);
-      const double v = 6. * std::exp(-std::pow(r1 - 80., 2) / 8.) +
-                       6. * std::exp(-std::pow(r2 - 75., 2) / 8.);
+      const double v =
+          6. * std::exp(-std::pow(r1 - 80., 2) / 8.) + 6. * std::exp(-std::pow(r2 - 75., 2) / 8.);
       s.filaments.at(i, j) = static_cast<float>(v);
     }
   const int spots[][2] = {{15, 15}, {40, 80}, {70, 30}, {80, 85}, {25, 55}};
   for (const auto& p : spots)
     for (int i = -3; i <= 3; i++)
       for (int j = -3; j <= 3; j++)
-        s.points.at(p[0] + i, p[1] + j) += static_cast<float>(40. * std::exp(-(i * i + j * j) / 1.5));
+        s.points.at(p[0] + i, p[1] + j) +=
+            static_cast<float>(40. * std::exp(-(i * i + j * j) / 1.5));
   const to_array<float, false> noise = normal_image(N, N, seed, Sigma);
   for (int k = 0; k < N * N; k++)
     s.image.pixels[k] = s.filaments.pixels[k] + s.points.pixels[k] + noise(k);
