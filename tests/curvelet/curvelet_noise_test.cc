@@ -64,6 +64,30 @@ TEST(CurveletNoise, LevelsFollowSimulatedNoise) {
   }
 }
 
+// Levels measured on a noise image agree with the model; the FDR pass then
+// zeroes the coefficients it judges noise, which here are nearly all.
+TEST(CurveletNoise, MeasuredLevelsAndFdr) {
+  Curvelet c, model;
+  mca_setup(c, 64, 3);
+  mca_setup(model, 64, 3);
+  model.set_noise_model_gaussian(3.f, 1.f);
+  Image noise = normal_image(64, 64, 31);
+  c.set_noise_level(noise, 3.f, False);
+  for (int b : {0, 3})  // finest ridgelet scale of each 2D scale
+    EXPECT_NEAR(c.sigma_noise(b) * std::sqrt(float(c.TabBlockSize(b == 0 ? 0 : 1))) /
+                    model.sigma_noise(b), 1., 0.4) << b;
+  Image* bands = nullptr;
+  c.transform(noise, bands);
+  c.set_noise_model_gaussian(3.f, 1.f);
+  c.get_fdr_detect_level(bands, 3.f, True);
+  Image band;
+  c.get_ridgelet(0)->get_scale(bands[0], band, 0);
+  int kept = 0;
+  for (int k = 0; k < band.n_elem(); k++) kept += band(k) != 0.f;
+  EXPECT_LT(kept, band.n_elem() / 100);
+  delete[] bands;
+}
+
 TEST(CurveletNoise, ProbabilitiesOfTheGaussianModel) {
   Curvelet c;
   mca_setup(c, 32, 3);
