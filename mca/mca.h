@@ -10,6 +10,7 @@
 
 #include "array/base_types.h"
 #include "array/to_array.h"
+#include "curvelet/curvelet.h"
 #include "curvelet/pyr_curvelet.h"
 #include "multires/atrous_2d_wt.h"
 #include "multires/line_col.h"
@@ -126,6 +127,17 @@ class MCA {
   // Parameters of the bases whose transforms arrive with their subsystems;
   // the program entry fills them whatever is selected.
   int Cur_BlockSize, Cur_BlockOverlap, Cur_PositivSol, Cur_NbrScale, Cur_KillLastScale;
+  // Curvelet 02 base (3, mca_bases_cur.cc): the transform object, the bands
+  // of the last image transformed and of the correlation image (each array
+  // made by its first transform, one image per 2D scale), and the noise
+  // level of every band.
+  Curvelet Cur;
+  to_array<float, false>* Cur_TabBand = nullptr;
+  to_array<float, false>* Cur_TabBandCorrel = nullptr;
+  to_array<float, true> Cur_TabNoise;
+  float cur_init(to_array<float, false>& Data, Bool UseMad);
+  float cur_max(to_array<float, false>& Resi);
+  void cur_proj(to_array<float, false>& Ima, float Lambda);
   int FCur_NbrDir, FCur_PositivSol, FCur_NbrScale, FCur_KillLastScale;
   // Fast curvelet base (7): the data's transform, the correlation image's,
   // and the noise level of every band but the coarsest scale's.

@@ -1,4 +1,4 @@
-// FITS float images of the Radon and ridgelet coefficient files.
+// FITS float arrays of the Radon, ridgelet and curvelet coefficient files.
 #include "radon/float_image_file.h"
 
 #include <sys/stat.h>
@@ -27,6 +27,13 @@ void bad_coefficient_file(const char* kind, const std::string& what, const std::
 
 void write_float_image_file(const std::string& file, to_array<float, false>& Ima,
                             const std::function<void(fitsfile*, int&)>& keywords) {
+  const long naxes[2] = {Ima.nc(), Ima.nl()};
+  write_float_array_file(file, Ima.buffer(), 2, naxes, keywords);
+}
+
+void write_float_array_file(const std::string& file, const float* data, int naxis,
+                            const long* naxes,
+                            const std::function<void(fitsfile*, int&)>& keywords) {
   if (std::FILE* existing = std::fopen(file.c_str(), "rb")) {
     std::fclose(existing);
     std::remove(file.c_str());
@@ -41,27 +48,49 @@ void write_float_image_file(const std::string& file, to_array<float, false>& Ima
     ffdelt(fptr, &ignored);
     FitsPrintError(result);
   };
-  long naxes[2] = {Ima.nc(), Ima.nl()};
-  written(ffphpr(fptr, 1, -32, 2, naxes, 0, 1, 0, &status));
+  long axes[3] = {0, 0, 0};
+  LONGLONG count = 1;
+  for (int k = 0; k < naxis; k++) {
+    axes[k] = naxes[k];
+    count *= naxes[k];
+  }
+  written(ffphpr(fptr, 1, -32, naxis, axes, 0, 1, 0, &status));
   int key_status = 0;
   keywords(fptr, key_status);
   written(key_status);
-  written(ffppre(fptr, 1, 1, static_cast<LONGLONG>(Ima.nl()) * Ima.nc(), Ima.buffer(), &status));
+  written(ffppre(fptr, 1, 1, count, const_cast<float*>(data), &status));
   written(ffclos(fptr, &status));
 }
 
 fitsfile* open_float_image_file(const std::string& file, const char* kind, long naxes[2]) {
+  return open_float_array_file(file, kind, 2, naxes);
+}
+
+fitsfile* open_float_array_file(const std::string& file, const char* kind, int naxis,
+                                long* naxes) {
   fitsfile* fptr = nullptr;
   int status = 0, hdutype = 0;
   check_fits(ffopen(&fptr, file.c_str(), READONLY, &status));
   check_fits(ffmahd(fptr, 1, &hdutype, &status));
-  int simple = 0, bitpix = 0, naxis = 0, extend = 0;
+  int simple = 0, bitpix = 0, file_naxis = 0, extend = 0;
   long axes[3] = {0, 0, 0}, pcount = 0, gcount = 0;
-  check_fits(ffghpr(fptr, 3, &simple, &bitpix, &naxis, axes, &pcount, &gcount, &extend, &status));
-  if (naxis != 2) bad_coefficient_file(kind, "NAXIS = " + std::to_string(naxis) + ", 2 expected", file);
-  if (axes[0] < 1 || axes[1] < 1 || axes[0] > 2147483647L / axes[1])
-    bad_coefficient_file(kind, "array of " + std::to_string(axes[1]) + " x " + std::to_string(axes[0]),
+  check_fits(
+      ffghpr(fptr, 3, &simple, &bitpix, &file_naxis, axes, &pcount, &gcount, &extend, &status));
+  if (file_naxis != naxis)
+    bad_coefficient_file(kind,
+                         "NAXIS = " + std::to_string(file_naxis) + ", " + std::to_string(naxis) +
+                             " expected",
                          file);
+  // The element count must fit an int, the index type of the arrays.
+  long count = 1;
+  std::string sizes;
+  for (int k = naxis - 1; k >= 0; k--)
+    sizes += (k < naxis - 1 ? " x " : "") + std::to_string(axes[k]);
+  for (int k = 0; k < naxis; k++) {
+    if (axes[k] < 1 || axes[k] > 2147483647L / count)
+      bad_coefficient_file(kind, "array of " + sizes, file);
+    count *= axes[k];
+  }
   // The data the header announces must be in the file before memory is
   // claimed for it.
   LONGLONG head_start = 0, data_start = 0, data_end = 0;
@@ -70,15 +99,17 @@ fitsfile* open_float_image_file(const std::string& file, const char* kind, long 
   if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
       static_cast<LONGLONG>(info.st_size) < data_end)
     bad_coefficient_file(kind, "the file is shorter than its header announces", file);
-  naxes[0] = axes[0];
-  naxes[1] = axes[1];
+  for (int k = 0; k < naxis; k++) naxes[k] = axes[k];
   return fptr;
 }
 
 void read_float_image_data(fitsfile* fptr, const long naxes[2], to_array<float, false>& Ima) {
-  int status = 0, anynul = 0;
   Ima.alloc(static_cast<int>(naxes[1]), static_cast<int>(naxes[0]), "read io");
-  check_fits(ffgpve(fptr, 1, 1, static_cast<LONGLONG>(naxes[0]) * naxes[1], 0.f, Ima.buffer(),
-                    &anynul, &status));
+  read_float_array_data(fptr, static_cast<long long>(naxes[0]) * naxes[1], Ima.buffer());
+}
+
+void read_float_array_data(fitsfile* fptr, long long count, float* data) {
+  int status = 0, anynul = 0;
+  check_fits(ffgpve(fptr, 1, 1, count, 0.f, data, &anynul, &status));
   check_fits(ffclos(fptr, &status));
 }

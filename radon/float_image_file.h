@@ -1,7 +1,8 @@
-// The FITS side shared by the Radon (".rad") and ridgelet (".rid") files:
-// a primary image of 32-bit floats whose integer keywords each class writes
-// and checks itself. Writing replaces an older file and leaves no partial
-// one; reading checks the array before any memory is claimed for it.
+// The FITS side shared by the Radon (".rad"), ridgelet (".rid") and curvelet
+// (".cur") files: a primary array of 32-bit floats whose integer keywords
+// each class writes and checks itself. Writing replaces an older file and
+// leaves no partial one; reading checks the array before any memory is
+// claimed for it.
 #pragma once
 
 #include <fitsio.h>
@@ -24,10 +25,19 @@ void check_fits(int status);
 // Writes Ima under file with the keywords the callback adds.
 void write_float_image_file(const std::string& file, to_array<float, false>& Ima,
                             const std::function<void(fitsfile*, int&)>& keywords);
+// The same for an array of naxis axes, naxes[0] varying fastest.
+void write_float_array_file(const std::string& file, const float* data, int naxis,
+                            const long* naxes,
+                            const std::function<void(fitsfile*, int&)>& keywords);
 
 // Opens file and checks its array: two axes, sizes whose product fits an
 // int, data the file really holds. naxes gets columns then lines.
 fitsfile* open_float_image_file(const std::string& file, const char* kind, long naxes[2]);
+// The same for an array of exactly naxis (1 to 3) axes.
+fitsfile* open_float_array_file(const std::string& file, const char* kind, int naxis,
+                                long* naxes);
 
 // Reads the naxes[1] x naxes[0] array into Ima and closes the file.
 void read_float_image_data(fitsfile* fptr, const long naxes[2], to_array<float, false>& Ima);
+// Reads count floats from the first into data and closes the file.
+void read_float_array_data(fitsfile* fptr, long long count, float* data);

@@ -94,7 +94,6 @@ TEST(McaOptions, EveryRefusalPrintsItsMessageAndExitsWithMinusOne) {
       {"-t 0 in out", "Error: bad type of transform: 0"},
       {"-t 10 in out", "Error: bad type of transform: 10"},
       {"-t one in out", "Error: bad type of transform: one"},
-      {"-t 4 in out", "not available in this version: 4 \\(Curvelet transform 02\\)"},
       {"-n five in out", "bad number of scales: five"},
       {"-n 11 in out", "bad number of scales: 11\n Nbr Scales <= 10\n"},
       {"-b x in out", "bad block size: x"},

@@ -85,8 +85,8 @@ TEST(McaObject, AllocRefusals) {
   } refusals[] = {
       {[](MCA&) {}, "Error: no selected transform"},
       {[](MCA& m) { m.NbrBase = 9; }, "too many selected transforms: 9"},
-      {[](MCA& m) { m.NbrBase = 2, m.TabSelect[1] = MCA_CUR; },
-       "not available in this version: Curvelet transform 02"},
+      {[](MCA& m) { m.NbrBase = 2, m.TabSelect[1] = MCA_CUR, m.Cur_NbrScale = 1; },
+       "bad number scales in the curvelet transform"},
       {[](MCA& m) { m.NbrBase = 2, m.TabSelect[1] = MCA_WT, m.WT_NbrScale = 1; },
        "Error: bad number of scales ... "},
       {[](MCA& m) { m.NbrBase = 1, m.TabSelect[0] = type_mcabase(14); },

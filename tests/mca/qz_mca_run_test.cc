@@ -166,7 +166,7 @@ TEST_F(QzMcaRun, RefusedRunsLeaveNoOutput) {
     const char* args;
     const char* message;
   } refusals[] = {
-      {"in.fits out.fits", "Curvelet transform 02"},  // the default pair needs it
+      {"-t 4 -n 1 in.fits out.fits", "bad number scales in the curvelet transform"},
       {"-t 1 -n 9 in.fits out.fits", "bad number of scales"},
       {"-t 5 -l -n 1 in.fits out.fits", "bad number of scales"},
       {"-t 1 in.fits out.fits extra", "Too many parameters: extra ..."},

@@ -1,0 +1,171 @@
+// The curvelet 02 base of the MCA (block ridgelets on the a trous scales),
+// half of the default dictionary. Band noise levels come from the curvelet's
+// Gaussian model at 3 sigma or from MAD estimates; every ridgelet scale band
+// is thresholded in place inside its ridgelet image, and the smooth image is
+// thresholded at the a trous level of the coarsest wavelet scale or kept.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "array/fatal.h"
+#include "curvelet/curvelet.h"
+#include "mca/mca.h"
+#include "mca/mca_base_family.h"
+#include "mca/mca_coef_update.h"
+#include "mca/mca_options.h"
+
+namespace {
+
+constexpr int MinCurScales = 2;
+// Detection level of the noise model the base sets up.
+constexpr float ModelLevel = 3.0f;
+
+void release_bands(MCA& m) {
+  delete[] m.Cur_TabBand;
+  delete[] m.Cur_TabBandCorrel;
+  m.Cur_TabBand = m.Cur_TabBandCorrel = nullptr;
+}
+
+void reset(MCA& m) {
+  release_bands(m);
+  m.Cur_BlockSize = 16;
+  m.Cur_BlockOverlap = 0;
+  m.Cur_PositivSol = m.PositivSol;
+  m.Cur_NbrScale = 4;
+  m.Cur_KillLastScale = 0;
+}
+
+void configure(MCA& m) {
+  m.Cur_BlockOverlap = BlockOverlap;
+  m.Cur_PositivSol = PositivSol;
+  m.Cur_NbrScale = NbrScale2D;
+  m.Cur_KillLastScale = KillLastScale;
+}
+
+void alloc(MCA& m) {
+  if (m.Cur_NbrScale < MinCurScales)
+    fatal_exit("Error: bad number scales in the curvelet transform ... \n");
+  Curvelet& c = m.Cur;
+  c.Border = m.CurBord;
+  c.NbrScale2D = m.Cur_NbrScale;
+  c.TypeBlock = BL_UP2;
+  c.RidTrans = RID_PYR_FFT;
+  c.BlockOverlap = m.Cur_BlockOverlap ? True : False;
+  c.OddBlockSize = False;
+  c.alloc(m.Nl, m.Nc, m.Cur_BlockSize, False);
+  // Band arrays of an earlier allocation have the old shapes.
+  release_bands(m);
+  m.Cur_TabNoise.alloc(c.nbr_band(), "Cur_TabNoise");
+}
+
+void free(MCA& m) { release_bands(m); }
+
+float init(MCA& m, McaImage& data) { return m.cur_init(data, m.UseMad ? True : False); }
+float max(MCA& m, McaImage& resi) { return m.cur_max(resi); }
+void project(MCA& m, McaImage& ima) { m.cur_proj(ima, m.Lambda); }
+
+void constrain(MCA& m, int b) {
+  mca_positivity(m.TabImaRec[b], m.Cur_PositivSol);
+  if (m.UseZoom) {
+    // The zoomed data are 8-bit.
+    float* p = m.TabImaRec[b].buffer();
+    for (int k = 0; k < m.TabImaRec[b].n_elem(); k++) p[k] = std::min(p[k], 255.f);
+  }
+}
+
+// Rectangle of ridgelet scale j inside the ridgelet image of its 2D scale.
+struct BandRect {
+  int i0, j0, nl, nc;
+};
+
+BandRect band_rect(const Ridgelet& R, int j) {
+  return {R.ipos(j), R.jpos(j), R.size_scale_nl(j), R.size_scale_nc(j)};
+}
+
+// Largest magnitude inside the rectangle; a maximum is the same in any order.
+float band_max(const to_array<float, false>& rid, const BandRect& r) {
+  float maximum = 0.f;
+  const bool parallel = int64_t{r.nl} * r.nc > ParallelPixels;
+#pragma omp parallel for reduction(max : maximum) schedule(static) if (parallel)
+  for (int i = r.i0; i < r.i0 + r.nl; i++) {
+    const float* row = &rid(i, r.j0);
+    float row_max = 0.f;
+#pragma omp simd reduction(max : row_max)
+    for (int k = 0; k < r.nc; k++) row_max = std::max(row_max, std::fabs(row[k]));
+    maximum = std::max(maximum, row_max);
+  }
+  return maximum;
+}
+
+// Largest band coefficient in units of the curvelet's own band levels,
+// over every band but the smooth one.
+float normalised_max(Curvelet& c, to_array<float, false>* bands) {
+  float maximum = 0.f;
+  for (int b = 0; b < c.nbr_band() - 1; b++) {
+    int s, j;
+    c.get_scale_number(b, s, j);
+    const float candidate = band_max(bands[s], band_rect(*c.get_ridgelet(s), j)) / c.sigma_noise(b);
+    if (candidate > maximum) maximum = candidate;
+  }
+  return maximum;
+}
+
+}  // namespace
+
+const MCABaseFamily CurBase = {"Curvelet transform 02", "_cur", "Curvelet proj ", true,
+                               reset, configure, alloc, free, init, max, project, constrain,
+                               true};
+
+float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
+  Cur.transform(Data, Cur_TabBand);
+  if (UseMadLevels)
+    Cur.set_noise_model_using_mad(Cur_TabBand, ModelLevel);
+  else
+    Cur.set_noise_model_gaussian(ModelLevel, Noise_Ima);
+  for (int b = 0; b < Cur.nbr_band() - 1; b++) {
+    mca_check_noise_level("CUR", b, Cur.sigma_noise(b));
+    Cur_TabNoise(b) = Cur.sigma_noise(b);
+  }
+  const float maximum = normalised_max(Cur, Cur_TabBand);
+  if (Verbose) std::printf("CUR MAX_NormCoef = %g\n", maximum);
+  return maximum;
+}
+
+float MCA::cur_max(to_array<float, false>& Residual) {
+  Cur.transform(Residual, Cur_TabBand);
+  const float maximum = normalised_max(Cur, Cur_TabBand);
+  if (Verbose) std::printf("CUR MAX_NormCoef = %g\n", maximum);
+  return maximum;
+}
+
+void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
+  Cur.transform(Ima, Cur_TabBand);
+  if (UseCorrel) Cur.transform(ImaCorrel, Cur_TabBandCorrel);
+  const bool soft = UseNormL1 == 1;
+  for (int b = 0; b < Cur.nbr_band() - 1; b++) {
+    int s, j;
+    Cur.get_scale_number(b, s, j);
+    const Ridgelet& R = *Cur.get_ridgelet(s);
+    // The coarsest ridgelet scale of a 2D scale takes the level of the band
+    // before it; the very first band has none before it.
+    const bool coarsest = j == R.NbrScale1D - 1;
+    const float noise = coarsest && b > 0 ? Cur_TabNoise(b - 1) : Cur_TabNoise(b);
+    const float threshold = Level * noise;
+    const BandRect r = band_rect(R, j);
+    const bool parallel = int64_t{r.nl} * r.nc > ParallelPixels;
+#pragma omp parallel for schedule(static) if (parallel)
+    for (int i = r.i0; i < r.i0 + r.nl; i++) {
+      const float* correl = UseCorrel ? &Cur_TabBandCorrel[s](i, r.j0) : nullptr;
+      mca_update_coefficients(&Cur_TabBand[s](i, r.j0), correl, r.nc, threshold, Level,
+                              CorrelConstraint, soft);
+    }
+  }
+  const int last = Cur_NbrScale - 1;
+  if (Cur_KillLastScale == 0) {
+    const float noise = Noise_Ima * AT_Trans.norm_band(last - 1);
+    to_array<float, false>& smooth = Cur_TabBand[last];
+    mca_update_coefficients(smooth.buffer(), nullptr, smooth.n_elem(), Level * noise, Level,
+                            CorrelConstraint, soft);
+  }
+  Cur.recons(Cur_TabBand, Ima);
+}
