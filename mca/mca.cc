@@ -89,11 +89,7 @@ void MCA::alloc(int Nl_in, int Nc_in, to_array<float, false>* TabIma) {
   for (int b = 0; b < NbrBase; b++) {
     TabImaRec[b].alloc(Nl, Nc, StringMCABase(TabSelect[b]));
     if (Verbose) std::printf("Selection: %s\n", StringMCABase(TabSelect[b]));
-    const MCABaseFamily& family = mca_base_family(TabSelect[b]);
-    if (!family.available)
-      fatal_exitf(-1, stdout, "Error: transform not available in this version: %s ...\n",
-                  family.name);
-    family.alloc(*this);
+    mca_base_family(TabSelect[b]).alloc(*this);
   }
   if (UseCorrel) ImaCorrel.alloc(Nl, Nc, "imacorrel");
   if (NbrBase < 1) fatal_exit("Error: no selected transform ... \n");

@@ -51,8 +51,6 @@ constexpr int MAX_MCA_BASES = 8;
 const char* StringMCABase(type_mcabase base);
 // Suffix of the base's output image ("_atrou", "_cur", ...); null outside 0..11.
 const char* mca_base_suffix(type_mcabase base);
-// Whether this build carries the transform behind a base.
-bool mca_base_available(type_mcabase base);
 
 class MCA;
 // Names of the result images write_allima(Name, Header) writes: one per

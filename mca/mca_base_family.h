@@ -13,7 +13,6 @@ struct MCABaseFamily {
   const char* name;        // StringMCABase text
   const char* suffix;      // of the base's output image
   const char* proj_label;  // printed before the projection when verbose
-  bool available;          // whether this build carries the base's transform
 
   void (*reset)(MCA&);      // the base's fields to their defaults
   void (*configure)(MCA&);  // the option globals into the base's fields
@@ -38,6 +37,9 @@ const MCABaseFamily& mca_base_family(type_mcabase base);
 // centring and clipping to five noise units of the texture-like bases.
 void mca_positivity(McaImage& component, int positivity_flag);
 void mca_centre_and_clip(McaImage& component, float noise);
+// The curvelet bases keep a super-resolved component within the zoomed
+// 8-bit range: pixels above 255 become 255.
+void mca_clip_zoomed(McaImage& component, int use_zoom);
 // With a texture base second in super-resolution, the pair of the first two
 // components is kept within the zoomed 8-bit range.
 void mca_bound_zoomed_pair(MCA& mca, int b);

@@ -36,10 +36,6 @@ const char* mca_base_suffix(type_mcabase base) {
   return valid_base(base) ? Families[static_cast<int>(base)]->suffix : nullptr;
 }
 
-bool mca_base_available(type_mcabase base) {
-  return valid_base(base) && Families[static_cast<int>(base)]->available;
-}
-
 void mca_positivity(McaImage& component, int positivity_flag) {
   if (positivity_flag != 1) return;
   float* p = component.buffer();
@@ -57,6 +53,13 @@ void mca_centre_and_clip(McaImage& component, float noise) {
     const float v = static_cast<float>(p[k] - mean);
     p[k] = v < -bound ? -bound : (v > bound ? bound : v);
   }
+}
+
+void mca_clip_zoomed(McaImage& component, int use_zoom) {
+  if (use_zoom != 1) return;
+  float* p = component.buffer();
+  const int64_t n = component.n_elem();
+  for (int64_t k = 0; k < n; k++) p[k] = std::min(p[k], 255.f);
 }
 
 void mca_bound_zoomed_pair(MCA& mca, int b) {

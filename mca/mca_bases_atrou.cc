@@ -57,8 +57,8 @@ void constrain(MCA& m, int b) { mca_positivity(m.TabImaRec[b], m.AT_PositivSol);
 
 }  // namespace
 
-const MCABaseFamily AtrouBase = {"A trous algorithm", "_atrou", "Atrou proj ", true,
-                                 reset, configure, alloc, free, init, max, project, constrain, false};
+const MCABaseFamily AtrouBase = {"A trous algorithm", "_atrou", "Atrou proj ", reset, configure,
+                                 alloc, free, init, max, project, constrain, false};
 
 float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
   AT_Trans.transform(Data, AT_TabBand, AT_NbrScale);

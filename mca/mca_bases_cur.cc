@@ -66,11 +66,7 @@ void project(MCA& m, McaImage& ima) { m.cur_proj(ima, m.Lambda); }
 
 void constrain(MCA& m, int b) {
   mca_positivity(m.TabImaRec[b], m.Cur_PositivSol);
-  if (m.UseZoom) {
-    // The zoomed data are 8-bit.
-    float* p = m.TabImaRec[b].buffer();
-    for (int k = 0; k < m.TabImaRec[b].n_elem(); k++) p[k] = std::min(p[k], 255.f);
-  }
+  mca_clip_zoomed(m.TabImaRec[b], m.UseZoom);
 }
 
 // Rectangle of ridgelet scale j inside the ridgelet image of its 2D scale.
@@ -112,9 +108,8 @@ float normalised_max(Curvelet& c, to_array<float, false>* bands) {
 
 }  // namespace
 
-const MCABaseFamily CurBase = {"Curvelet transform 02", "_cur", "Curvelet proj ", true,
-                               reset, configure, alloc, free, init, max, project, constrain,
-                               true};
+const MCABaseFamily CurBase = {"Curvelet transform 02", "_cur", "Curvelet proj ", reset, configure,
+                               alloc, free, init, max, project, constrain, true};
 
 float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   Cur.transform(Data, Cur_TabBand);

@@ -110,8 +110,8 @@ void constrain(MCA& m, int b) {
 }  // namespace
 
 const MCABaseFamily LocalDctBase = {"Local Discrete Cosinus Transform", "_cos", "Local DCT proj ",
-                                    true, reset, configure, alloc, free, init, max, project,
-                                    constrain, false};
+                                    reset, configure, alloc, free, init, max, project, constrain,
+                                    false};
 
 float MCA::cos_init(to_array<float, false>& Data) {
   const float maximum = normalised_max(LDCT, Data, Noise_Ima, Verbose);

@@ -66,9 +66,8 @@ void constrain(MCA& m, int b) {
 }  // namespace
 
 // No project: the iteration runs the direction loop (mca_iteration.cc).
-const MCABaseFamily DWTBase = {"Multi-Direction WT", "_dwt", "", true,    reset,     configure,
-                               alloc,                free,   nullptr, nullptr, nullptr, constrain,
-                               false};
+const MCABaseFamily DWTBase = {"Multi-Direction WT", "_dwt", "", reset, configure, alloc, free,
+                               nullptr, nullptr, nullptr, constrain, false};
 
 void MCA::dwt_proj(to_array<float, false>& Ima, float Lambda, float Angle) {
   DWT_LineCol.directional_transform(Ima, DWT_Trans, Angle, DWT_NbrScale, DWT_NbrScaleCol, True);

@@ -60,7 +60,10 @@ void alloc(MCA& m) {
 float init(MCA& m, McaImage& data) { return m.fcur_init(data, m.UseMad ? True : False); }
 float max(MCA& m, McaImage& resi) { return m.fcur_max(resi); }
 void project(MCA& m, McaImage& ima) { m.fcur_proj(ima, m.Lambda); }
-void constrain(MCA& m, int b) { mca_positivity(m.TabImaRec[b], m.FCur_PositivSol); }
+void constrain(MCA& m, int b) {
+  mca_positivity(m.TabImaRec[b], m.FCur_PositivSol);
+  mca_clip_zoomed(m.TabImaRec[b], m.UseZoom);
+}
 
 // Largest band coefficient in noise units over every band but the coarsest
 // scale's, bands visited scale by scale.
@@ -80,8 +83,8 @@ float normalised_max(const FCUR& f, const to_array<float, true>& noise) {
 }  // namespace
 
 const MCABaseFamily FCurBase = {"Curvelet transform 04 (Fast Transform)", "_fcur",
-                                "Fast Curvelet proj ", true, reset, configure, alloc, free,
-                                init, max, project, constrain, true};
+                                "Fast Curvelet proj ", reset, configure, alloc, free, init, max,
+                                project, constrain, true};
 
 float MCA::fcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   FCUR& f = *FCur_Trans;

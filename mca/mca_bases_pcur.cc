@@ -64,13 +64,7 @@ void project(MCA& m, McaImage& ima) { m.pcur_proj(ima, m.Lambda); }
 
 void constrain(MCA& m, int b) {
   mca_positivity(m.TabImaRec[b], m.PCur_PositivSol);
-  // Super-resolution works on 8-bit data.
-  if (m.UseZoom == 1) {
-    float* p = m.TabImaRec[b].buffer();
-    const int n = m.TabImaRec[b].n_elem();
-    for (int k = 0; k < n; k++)
-      if (p[k] > 255.f) p[k] = 255.f;
-  }
+  mca_clip_zoomed(m.TabImaRec[b], m.UseZoom);
 }
 
 // Largest band coefficient in noise units over every band but the last,
@@ -93,8 +87,8 @@ float normalised_max(const PyrCurvelet& c, const to_array<float, true>& noise) {
 }  // namespace
 
 const MCABaseFamily PCurBase = {"Curvelet transform 05 (Pyramidal Construction)", "_pcur",
-                                "Pyr. Curvelet proj ", true, reset, configure, alloc, nullptr,
-                                init, max, project, constrain, true};
+                                "Pyr. Curvelet proj ", reset, configure, alloc, nullptr, init, max,
+                                project, constrain, true};
 
 float MCA::pcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   const int nbr_band = PCur.nbr_band();

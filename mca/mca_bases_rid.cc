@@ -50,9 +50,8 @@ void constrain(MCA& m, int b) { mca_positivity(m.TabImaRec[b], m.Rid_PositivSol)
 
 }  // namespace
 
-const MCABaseFamily RidBase = {"Ridgelet transform", "_rid", "Rid proj ", true,
-                               reset,  configure, alloc, free, nullptr, nullptr, project,
-                               constrain, true};
+const MCABaseFamily RidBase = {"Ridgelet transform", "_rid", "Rid proj ", reset, configure, alloc,
+                               free, nullptr, nullptr, project, constrain, true};
 
 void MCA::rid_proj(to_array<float, false>& Ima, float Level) {
   const int S = Rid.NbrScale1D;

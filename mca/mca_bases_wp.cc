@@ -67,8 +67,8 @@ void constrain(MCA& m, int b) {
 
 }  // namespace
 
-const MCABaseFamily WPBase = {"Wavelet Packet basis", "_wp", "WP proj ", true,
-                              reset, configure, alloc, free, init, max, project, constrain, false};
+const MCABaseFamily WPBase = {"Wavelet Packet basis", "_wp", "WP proj ", reset, configure, alloc,
+                              free, init, max, project, constrain, false};
 
 float MCA::wp_init(to_array<float, false>& Data, Bool UseMadLevels) {
   WP_Trans->transform(Data, WP_Coef);

@@ -81,9 +81,6 @@ void select_base(const char* arg) {
     fatal_exitf(-1, stdout, "Error: too many transforms selected (at most %d): %s\n",
                 MAX_MCA_BASES, arg);
   type_mcabase base = static_cast<type_mcabase>(n - 1);
-  if (!mca_base_available(base))
-    fatal_exitf(-1, stdout, "Error: transform not available in this version: %s (%s)\n", arg,
-                StringMCABase(base));
   TabBase[n - 1] = 1;
   TabSelect[NbrBase++] = base;
 }

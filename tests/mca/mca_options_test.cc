@@ -133,19 +133,12 @@ TEST(McaOptions, EveryRefusalPrintsItsMessageAndExitsWithMinusOne) {
 }
 
 TEST(McaOptions, SelectionBeyondTheComponentTableIsRefused) {
-  // Eight components fit the arrays; a further -t must stop, not write past
-  // them. Eight available bases do not exist yet, so the table is filled here.
-  std::vector<std::string> words = {"qz_mca", "-t", "1", "in", "out"};
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(&w[0]);
-  argv.push_back(nullptr);
-  EXPECT_EXIT_STATUS(
-      {
-        reset_mca_options();
-        NbrBase = MAX_MCA_BASES;
-        filtinit(static_cast<int>(words.size()), argv.data());
-      },
-      255, "Error: too many transforms selected \\(at most 8\\): 1");
+  // Every selectable base at once is one more than the component arrays
+  // hold: the ninth -t must stop, not write past them.
+  std::string args = "";
+  for (int t = 1; t <= 9; t++) args += "-t " + std::to_string(t) + " ";
+  EXPECT_EXIT_STATUS(parse(split(args + "in out")), 255,
+                     "Error: too many transforms selected \\(at most 8\\): 9");
 }
 
 TEST(McaOptions, LongNamesAndCommandLine) {

@@ -1,6 +1,7 @@
 // The MCA object: defaults, allocation checks, the coefficient rule, the
 // a trous and pixel base operations, and whole decompositions of small images.
 #include "mca/mca.h"
+#include "mca/mca_base_family.h"
 
 #include <gtest/gtest.h>
 
@@ -329,4 +330,31 @@ TEST(McaDecomposition, SchedulesEndAtTheLastLevel) {
     EXPECT_GE(levels[i], mca.LastSoftThreshold) << i;
   }
   EXPECT_EQ(levels.back(), mca.LastSoftThreshold);
+}
+
+TEST(McaObject, CurveletConstraintsClipTheZoomedRange) {
+  // In super-resolution the three curvelet bases keep their component
+  // within 0..255 (with positivity); the a trous base clips nothing above.
+  struct Case {
+    type_mcabase base;
+    int* positivity;
+    float high_after;
+  };
+  MCA mca;
+  const Case cases[] = {{MCA_CUR, &mca.Cur_PositivSol, 255.f},
+                        {MCA_PCUR, &mca.PCur_PositivSol, 255.f},
+                        {MCA_FCUR, &mca.FCur_PositivSol, 255.f},
+                        {MCA_ATROU, &mca.AT_PositivSol, 300.f}};
+  for (const Case& c : cases) {
+    mca.UseZoom = 1;
+    *c.positivity = 1;
+    mca.TabImaRec[0].alloc(1, 3, "component");
+    mca.TabImaRec[0](0, 0) = -4.f;
+    mca.TabImaRec[0](0, 1) = 100.f;
+    mca.TabImaRec[0](0, 2) = 300.f;
+    mca_base_family(c.base).constrain(mca, 0);
+    EXPECT_EQ(mca.TabImaRec[0](0, 0), 0.f) << StringMCABase(c.base);
+    EXPECT_EQ(mca.TabImaRec[0](0, 1), 100.f) << StringMCABase(c.base);
+    EXPECT_EQ(mca.TabImaRec[0](0, 2), c.high_after) << StringMCABase(c.base);
+  }
 }
