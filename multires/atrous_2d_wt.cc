@@ -64,7 +64,7 @@ void shape_image(to_array<float, false>& ima, int nl, int nc) {
 // narrower than the line, else through the rule one by one.
 QZ_ALWAYS_INLINE void smooth_line_body(const float* in, float* out, int nc, int d,
                                        type_border border, float* pad) {
-  auto sample = [&](int j) {
+  auto sample = [&](int j) QZ_LAMBDA_INLINE {
     const int k = border_index(j, nc, border);
     return k < 0 ? 0.f : in[k];
   };
@@ -75,7 +75,7 @@ QZ_ALWAYS_INLINE void smooth_line_body(const float* in, float* out, int nc, int 
   }
   const int first = 2 * d, last = std::max(first, nc - 2 * d);
   // Samples from 2d before an edge stretch to 2d after it, then the taps.
-  auto edge_stretch = [&](int from, int to) {
+  auto edge_stretch = [&](int from, int to) QZ_LAMBDA_INLINE {
     const int count = to - from + 4 * d;
     for (int t = 0; t < count; t++) {
       const int k = from - 2 * d + t;
