@@ -2,8 +2,11 @@
 // iteration, so it runs on row pointers with the border rule applied only at
 // the edges, the pass along the columns takes each line-pass row while it is
 // still in cache, and the band differences and sums are formed in the same
-// pass. The rows are shared among threads: every output row is a function of
-// the input alone, so the result does not depend on the number of threads.
+// pass. The plain forward transform goes further: all its smoothings run in
+// one sweep down the image, each scale's rows made as the next one needs
+// them, so the intermediate smoothings never travel through memory. The rows
+// are shared among threads: every output row is a function of the input
+// alone, so the result does not depend on the number of threads.
 #include "multires/atrous_2d_wt.h"
 
 #include <omp.h>
@@ -378,6 +381,7 @@ bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* T
                                    int NbrScale, int nl, int nc) {
   const int levels = NbrScale - 1;  // smoothings; the last one is not line-passed
   if (levels < 1 || levels > 30 || Border == I_PERIOD) return false;
+  border_index(-1, 1, Border);  // an unknown rule stops here, before any thread starts
   // Rings as tall as the image would hold more than the image itself.
   if (4 * (int64_t{1} << (levels - 1)) + 1 > nl) return false;
   // Each share recomputes the smoothings of the rows its columns reach
