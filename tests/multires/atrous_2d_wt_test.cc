@@ -179,13 +179,6 @@ TEST(AtrousTransform, DegenerateScales) {
   // No scale at all: nothing to hold band 0, refused.
   EXPECT_EXIT_STATUS(at.alloc(bands, 4, 4, 0), 255, "bad number of scales 0");
   EXPECT_EXIT_STATUS(at.transform(flat, bands, -1), 255, "bad number of scales -1");
-  // An unknown border rule is refused, whichever way the transform goes.
-  const Image wide = random_image(20, 20, 6, -100.f, 100.f);
-  at.Border = static_cast<type_border>(7);
-  for (Bool modified : {False, True}) {
-    at.ModifiedATWT = modified;
-    EXPECT_EXIT_STATUS(forward(at, wide, 3), 255, "unknown border rule 7");
-  }
 }
 
 TEST(AtrousTransform, NormBandMatchesSimulatedWhiteNoise) {
