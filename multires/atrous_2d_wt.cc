@@ -382,16 +382,17 @@ bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* T
   const int levels = NbrScale - 1;  // smoothings; the last one is not line-passed
   if (levels < 1 || levels > 30 || Border == I_PERIOD) return false;
   border_index(-1, 1, Border);  // an unknown rule stops here, before any thread starts
-  // Rings as tall as the image would hold more than the image itself.
-  if (4 * (int64_t{1} << (levels - 1)) + 1 > nl) return false;
+  // Rings taller in all than the image would hold more than the image
+  // itself; the scale-by-scale path needs less there.
+  const int64_t ring_rows = 4 * ((int64_t{1} << levels) - 1) + levels;
+  if (ring_rows > nl) return false;
   // Each share recomputes the smoothings of the rows its columns reach
   // beyond it: shares shorter than twice that reach are not worth it.
   const int64_t reach = 2 * ((int64_t{1} << levels) - 1);
   const int threads = static_cast<int>(std::max<int64_t>(
       1, std::min<int64_t>(thread_count(static_cast<int64_t>(nl) * nc), nl / (2 * reach))));
   if (static_cast<int>(ZeroLine.size()) != nc) ZeroLine.assign(nc, 0.f);
-  size_t ring_size = 0;
-  for (int s = 0; s < levels; s++) ring_size += (4 * (size_t{1} << s) + 1) * nc;
+  const size_t ring_size = static_cast<size_t>(ring_rows) * nc;
   const size_t pad_size = 6 * (size_t{1} << (levels - 1));
   if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
   for (int t = 0; t < threads; t++) {
