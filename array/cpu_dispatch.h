@@ -13,10 +13,14 @@
 #define QZ_TARGET_AVX2
 #endif
 
+// Lambdas inside such a body are functions of their own, compiled for the
+// base instruction set unless they are inlined too.
 #if defined(__GNUC__)
 #define QZ_ALWAYS_INLINE inline __attribute__((always_inline))
+#define QZ_LAMBDA_INLINE __attribute__((always_inline))
 #else
 #define QZ_ALWAYS_INLINE inline
+#define QZ_LAMBDA_INLINE
 #endif
 
 inline bool cpu_has_avx2() {

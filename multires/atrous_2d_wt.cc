@@ -2,8 +2,11 @@
 // iteration, so it runs on row pointers with the border rule applied only at
 // the edges, the pass along the columns takes each line-pass row while it is
 // still in cache, and the band differences and sums are formed in the same
-// pass. The rows are shared among threads: every output row is a function of
-// the input alone, so the result does not depend on the number of threads.
+// pass. The plain forward transform goes further: all its smoothings run in
+// one sweep down the image, each scale's rows made as the next one needs
+// them, so the intermediate smoothings never travel through memory. The rows
+// are shared among threads: every output row is a function of the input
+// alone, so the result does not depend on the number of threads.
 #include "multires/atrous_2d_wt.h"
 
 #include <omp.h>
@@ -64,7 +67,7 @@ void shape_image(to_array<float, false>& ima, int nl, int nc) {
 // narrower than the line, else through the rule one by one.
 QZ_ALWAYS_INLINE void smooth_line_body(const float* in, float* out, int nc, int d,
                                        type_border border, float* pad) {
-  auto sample = [&](int j) {
+  auto sample = [&](int j) QZ_LAMBDA_INLINE {
     const int k = border_index(j, nc, border);
     return k < 0 ? 0.f : in[k];
   };
@@ -75,9 +78,12 @@ QZ_ALWAYS_INLINE void smooth_line_body(const float* in, float* out, int nc, int 
   }
   const int first = 2 * d, last = std::max(first, nc - 2 * d);
   // Samples from 2d before an edge stretch to 2d after it, then the taps.
-  auto edge_stretch = [&](int from, int to) {
+  auto edge_stretch = [&](int from, int to) QZ_LAMBDA_INLINE {
     const int count = to - from + 4 * d;
-    for (int t = 0; t < count; t++) pad[t] = sample(from - 2 * d + t);
+    for (int t = 0; t < count; t++) {
+      const int k = from - 2 * d + t;
+      pad[t] = k >= 0 && k < nc ? in[k] : sample(k);
+    }
 #pragma omp simd
     for (int j = from; j < to; j++) {
       const float* c = pad + (j - from) + 2 * d;
@@ -146,10 +152,105 @@ ColumnRowKernel column_row_kernel(bool store, bool add, bool diff) {
   return add ? column_row_for_isa<true, true, false>() : column_row_for_isa<true, false, false>();
 }
 
+// out = band 0 + band 1 + ..., added in that order for each sample, the
+// bands read at offset `at`; out may be one of the bands. Eight samples go
+// at a time through all the bands, so each band is streamed once.
+QZ_ALWAYS_INLINE void sum_rows_body(const float* const* bands, int count, int64_t at, int nc,
+                                    float* out) {
+  typedef float Lanes __attribute__((vector_size(32)));
+  int j = 0;
+  for (; j + 8 <= nc; j += 8) {
+    Lanes sum, term;
+    std::memcpy(&sum, bands[0] + at + j, sizeof sum);
+    for (int b = 1; b < count; b++) {
+      std::memcpy(&term, bands[b] + at + j, sizeof term);
+      sum += term;
+    }
+    std::memcpy(out + j, &sum, sizeof sum);
+  }
+  for (; j < nc; j++) {
+    float sum = bands[0][at + j];
+    for (int b = 1; b < count; b++) sum += bands[b][at + j];
+    out[j] = sum;
+  }
+}
+
+void sum_rows_base(const float* const* bands, int count, int64_t at, int nc, float* out) {
+  sum_rows_body(bands, count, at, nc, out);
+}
+QZ_TARGET_AVX2 void sum_rows_avx2(const float* const* bands, int count, int64_t at, int nc,
+                                  float* out) {
+  sum_rows_body(bands, count, at, nc, out);
+}
+
+void sum_rows(const float* const* bands, int count, int64_t at, int nc, float* out) {
+  if (cpu_has_avx2()) sum_rows_avx2(bands, count, at, nc, out);
+  else sum_rows_base(bands, count, at, nc, out);
+}
+
 // Row pointer at offset i of an nl x nc buffer, null for a null buffer.
 template <class T>
 T* row_of(T* buffer, int i, int nc) {
   return buffer == nullptr ? nullptr : buffer + static_cast<int64_t>(i) * nc;
+}
+
+// One thread's share of the forward sweep. Level s (below the number of
+// smoothings) keeps the line pass of c_s in a ring of 4·2^s + 1 rows, the
+// rows that the column pass of one row of c_{s+1} reads: the clamp and mirror
+// rules fold an index back inside that window, and rows are produced in
+// order, so slot k mod size always holds row k when it is read. The bands
+// of the rows the thread owns hold c_s until c_{s+1} turns them into
+// differences; rows of the neighbours' shares are smoothed into a spare row
+// only to be line-passed.
+struct Sweep {
+  const float* input;
+  to_array<float, false>* bands;
+  int nl, nc;
+  int owned_first, owned_last;
+  type_border border;
+  const float* zero_line;
+  float* spare_row;
+  float* edge_pad;
+  float* ring[30];
+  int slots[30];
+  int next[30];  // next row of c_s to line-pass
+  ColumnRowKernel store_and_diff, store_only;
+
+  float* ring_row(int level, int k) const {
+    return ring[level] + static_cast<int64_t>(k % slots[level]) * nc;
+  }
+};
+
+void sweep_rows(Sweep& w, int level, int upto);
+
+// Row k of c_{s+1} = H_s c_s from the ring of level s: into band s+1 with
+// band s turned into c_s - c_{s+1} when the row is owned, else into the
+// spare row.
+const float* sweep_smooth(Sweep& w, int s, int k) {
+  const int nc = w.nc, d = 1 << s;
+  sweep_rows(w, s, std::min(w.nl - 1, k + 2 * d));
+  const float* rows[5];
+  for (int m = 0; m < 5; m++) {
+    const int source = border_index(k + (m - 2) * d, w.nl, w.border);
+    rows[m] = source < 0 ? w.zero_line : w.ring_row(s, source);
+  }
+  if (k < w.owned_first || k >= w.owned_last) {
+    w.store_only(rows, nc, w.spare_row, nullptr, nullptr, nullptr);
+    return w.spare_row;
+  }
+  float* smoothed = row_of(w.bands[s + 1].buffer(), k, nc);
+  float* band = row_of(w.bands[s].buffer(), k, nc);
+  const float* minuend = s == 0 ? row_of(w.input, k, nc) : band;
+  w.store_and_diff(rows, nc, smoothed, nullptr, minuend, band);
+  return smoothed;
+}
+
+void sweep_rows(Sweep& w, int level, int upto) {
+  while (w.next[level] <= upto) {
+    const int k = w.next[level]++;
+    const float* row = level == 0 ? row_of(w.input, k, w.nc) : sweep_smooth(w, level - 1, k);
+    smooth_line(row, w.ring_row(level, k), w.nc, 1 << level, w.border, w.edge_pad);
+  }
 }
 
 }  // namespace
@@ -276,6 +377,66 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
   }
 }
 
+bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* TabBand,
+                                   int NbrScale, int nl, int nc) {
+  const int levels = NbrScale - 1;  // smoothings; the last one is not line-passed
+  if (levels < 1 || levels > 30 || Border == I_PERIOD) return false;
+  border_index(-1, 1, Border);  // an unknown rule stops here, before any thread starts
+  // Rings taller in all than the image would hold more than the image
+  // itself; the scale-by-scale path needs less there.
+  const int64_t ring_rows = 4 * ((int64_t{1} << levels) - 1) + levels;
+  if (ring_rows > nl) return false;
+  // Each share recomputes the smoothings of the rows its columns reach
+  // beyond it: shares shorter than twice that reach are not worth it.
+  const int64_t reach = 2 * ((int64_t{1} << levels) - 1);
+  const int threads = static_cast<int>(std::max<int64_t>(
+      1, std::min<int64_t>(thread_count(static_cast<int64_t>(nl) * nc), nl / (2 * reach))));
+  if (static_cast<int>(ZeroLine.size()) != nc) ZeroLine.assign(nc, 0.f);
+  const size_t ring_size = static_cast<size_t>(ring_rows) * nc;
+  const size_t pad_size = 6 * (size_t{1} << (levels - 1));
+  if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
+  for (int t = 0; t < threads; t++) {
+    LineCache& cache = Caches[t];
+    if (cache.level_rings.size() < ring_size) cache.level_rings.resize(ring_size);
+    if (cache.spare_row.size() < static_cast<size_t>(nc)) cache.spare_row.resize(nc);
+    if (cache.edge_pad.size() < pad_size) cache.edge_pad.resize(pad_size);
+  }
+  const ColumnRowKernel store_and_diff = column_row_kernel(true, false, true);
+  const ColumnRowKernel store_only = column_row_kernel(true, false, false);
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int t = omp_get_thread_num(), team = omp_get_num_threads();
+    LineCache& cache = Caches[t];
+    Sweep w;
+    w.input = input;
+    w.bands = TabBand;
+    w.nl = nl;
+    w.nc = nc;
+    w.owned_first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
+    w.owned_last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+    w.border = Border;
+    w.zero_line = ZeroLine.data();
+    w.spare_row = cache.spare_row.data();
+    w.edge_pad = cache.edge_pad.data();
+    w.store_and_diff = store_and_diff;
+    w.store_only = store_only;
+    // Level s starts at the first row that the levels above reach.
+    float* ring = cache.level_rings.data();
+    int64_t above = 0;
+    for (int s = levels - 1; s >= 0; s--) above += 2 * (int64_t{1} << s);
+    for (int s = 0; s < levels; s++) {
+      w.ring[s] = ring;
+      w.slots[s] = 4 * (1 << s) + 1;
+      ring += static_cast<size_t>(w.slots[s]) * nc;
+      w.next[s] = static_cast<int>(std::max<int64_t>(0, w.owned_first - above));
+      above -= 2 * (int64_t{1} << s);
+    }
+    // Each row of the smooth band pulls the rows it needs through the levels.
+    for (int i = w.owned_first; i < w.owned_last; i++) sweep_smooth(w, levels - 1, i);
+  }
+  return true;
+}
+
 void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
                                       to_array<float, false>& Out, int s, Bool Add) {
   const int nl = In.nl(), nc = In.nc();
@@ -308,6 +469,7 @@ void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
       break;
     }
   for (int b = 0; b < NbrScale; b++) shape_image(TabBand[b], nl, nc);
+  if (!ModifiedATWT && transform_sweep(input, TabBand, NbrScale, nl, nc)) return;
 
   const float* smooth_in = input;  // c_s
   if (ModifiedATWT) {
@@ -344,18 +506,12 @@ void ATROUS_2D_WT::recons(const to_array<float, false>* TabBand, to_array<float,
     const int last = AddLastScale ? NbrScale : NbrScale - 1;
     shape_image(Image, nl, nc);
     float* out = Image.buffer();
+    std::vector<const float*> bands(std::max(1, last));
+    for (int b = 0; b < static_cast<int>(bands.size()); b++) bands[b] = TabBand[b].buffer();
+    const int count = static_cast<int>(bands.size());
     const int threads = thread_count(static_cast<int64_t>(nl) * nc);
 #pragma omp parallel for num_threads(threads) if (threads > 1) schedule(static)
-    for (int i = 0; i < nl; i++) {
-      float* out_row = row_of(out, i, nc);
-      const float* first = row_of(TabBand[0].buffer(), i, nc);
-      if (out_row != first) std::memcpy(out_row, first, sizeof(float) * nc);
-      for (int b = 1; b < last; b++) {
-        const float* band = row_of(TabBand[b].buffer(), i, nc);
-#pragma omp simd
-        for (int j = 0; j < nc; j++) out_row[j] += band[j];
-      }
-    }
+    for (int i = 0; i < nl; i++) sum_rows(bands.data(), count, static_cast<int64_t>(i) * nc, nc, row_of(out, i, nc));
     return;
   }
 

@@ -60,6 +60,10 @@ class ATROUS_2D_WT {
     std::vector<int> ring_row;  // image row held by each ring slot, -1 if none
     std::vector<float> edge_rows;
     std::vector<float> edge_pad;
+    // The forward sweep: one ring of line-pass rows per smoothing level, and
+    // a row for the smoothings of rows that another thread owns.
+    std::vector<float> level_rings;
+    std::vector<float> spare_row;
   };
 
   // Out = H_s(In) [+ Addend] and Diff = Minuend - H_s(In), over nl x nc
@@ -67,6 +71,11 @@ class ATROUS_2D_WT {
   // written. The rows are shared among the threads.
   void smooth(const float* In, float* Out, int nl, int nc, int s, const float* Addend,
               const float* Minuend, float* Diff);
+
+  // The plain forward transform with every smoothing in one sweep down the
+  // image (false when the border rule or the image size does not allow it).
+  bool transform_sweep(const float* input, to_array<float, false>* TabBand, int NbrScale,
+                       int nl, int nc);
 
   // Work storage kept between calls: the transform smooths every band of
   // every iteration, so it must not allocate per call. The threads of one

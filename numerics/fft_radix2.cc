@@ -5,17 +5,15 @@
 #include "numerics/fft_radix2.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "array/cpu_dispatch.h"
 #include "array/fatal.h"
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -41,170 +39,193 @@ struct Radix2Tables {
   std::vector<complex_float> stage_rot;
 };
 
-struct cf_pair {
-  float re, im;
-};
+// Eight lines side by side: one register holds the real (or imaginary)
+// parts of a value in eight lines. A work band holds the n values of eight
+// lines, value k as the pair (real lanes, imaginary lanes) at 2k and 2k + 1.
+typedef float Lanes __attribute__((vector_size(32)));
+constexpr int LaneCount = 8;
 
-// u ± w·v, in the order of ft_1d's butterfly.
-inline void butterfly(cf_pair& u, cf_pair& v, float wr, float wi) {
-  const float pr = wr * v.re - wi * v.im;
-  const float pi = wr * v.im + wi * v.re;
-  v = {u.re - pr, u.im - pi};
-  u = {u.re + pr, u.im + pi};
+// u ± w·v, with the products and sums of ft_1d in its order for every lane.
+QZ_ALWAYS_INLINE void lane_butterfly(Lanes& ur, Lanes& ui, Lanes& vr, Lanes& vi,
+                                     complex_float w) {
+  const Lanes pr = w.re * vr - w.im * vi;
+  const Lanes pi = w.re * vi + w.im * vr;
+  vr = ur - pr;
+  vi = ui - pi;
+  ur = ur + pr;
+  ui = ui + pi;
 }
 
-inline void butterfly_unit(cf_pair& u, cf_pair& v) {  // rotation table[0] = 1
-  const cf_pair x = u;
-  u = {x.re + v.re, x.im + v.im};
-  v = {x.re - v.re, x.im - v.im};
-}
-
-// Two stages on four values: (0, 1) and (2, 3) under r1 (unit in the first
-// stage), then (0, 2) under r2 and (1, 3) under r3.
-inline void two_stages(cf_pair& a0, cf_pair& a1, cf_pair& a2, cf_pair& a3, bool unit,
-                       const complex_float& r1, const complex_float& r2,
-                       const complex_float& r3) {
-  cf_pair b0 = a0, b1 = a1, b2 = a2, b3 = a3;
-  if (unit) {
-    butterfly_unit(b0, b1);
-    butterfly_unit(b2, b3);
-  } else {
-    butterfly(b0, b1, r1.re, r1.im);
-    butterfly(b2, b3, r1.re, r1.im);
-  }
-  butterfly(b0, b2, r2.re, r2.im);
-  butterfly(b1, b3, r3.re, r3.im);
-  a0 = b0;
-  a1 = b1;
-  a2 = b2;
-  a3 = b3;
-}
-
-#ifdef __SSE2__
-// Two butterflies side by side, (re, im, re, im) in a register, with the
-// products and sums of the scalar form: wr·vr + (-(wi·vi)) is wr·vr - wi·vi
-// exactly, and the imaginary sum only has its terms commuted.
-inline void butterfly2(__m128& u, __m128& v, __m128 w) {
-  const __m128 negate_re = _mm_castsi128_ps(_mm_set_epi32(0, INT32_MIN, 0, INT32_MIN));
-  const __m128 vr = _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 0, 0));
-  const __m128 vi = _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 1, 1));
-  const __m128 ws = _mm_shuffle_ps(w, w, _MM_SHUFFLE(2, 3, 0, 1));
-  const __m128 p = _mm_add_ps(_mm_mul_ps(w, vr), _mm_xor_ps(_mm_mul_ps(ws, vi), negate_re));
-  v = _mm_sub_ps(u, p);
-  u = _mm_add_ps(u, p);
-}
-#endif
-
-// The butterflies of ft_1d on bit-reversed data, with the same rotations
-// read from the per-stage copy. Stages go two at a time, the four values of
-// both kept in registers: the same operations in the same order, half the
-// loads and stores.
-void butterflies(complex_float* data, const Radix2Tables& t) {
-  const int n = t.n;
-  cf_pair* x = reinterpret_cast<cf_pair*>(data);
-  int log2n = 0;
-  while ((1 << log2n) < n) log2n++;
-  int h = 1;
-  if (log2n % 2 == 1) {
-    for (int g = 0; g < n; g += 2) butterfly_unit(x[g], x[g + 1]);
-    h = 2;
-  }
-  for (; h < n; h *= 4) {
-    const complex_float* w1 = &t.stage_rot[h - 1];
-    const complex_float* w2 = &t.stage_rot[2 * h - 1];
-    for (int g = 0; g < n; g += 4 * h) {
-      cf_pair* a = x + g;
-#ifdef __SSE2__
-      if (h >= 2) {
-        float* f = reinterpret_cast<float*>(a);
-        const int s = 2 * h;  // floats between the four values
-        for (int q = 0; q < h; q += 2) {
-          float* p = f + 2 * q;
-          __m128 a0 = _mm_loadu_ps(p), a1 = _mm_loadu_ps(p + s);
-          __m128 a2 = _mm_loadu_ps(p + 2 * s), a3 = _mm_loadu_ps(p + 3 * s);
-          const __m128 r1 = _mm_loadu_ps(&w1[q].re);
-          butterfly2(a0, a1, r1);
-          butterfly2(a2, a3, r1);
-          butterfly2(a0, a2, _mm_loadu_ps(&w2[q].re));
-          butterfly2(a1, a3, _mm_loadu_ps(&w2[q + h].re));
-          _mm_storeu_ps(p, a0);
-          _mm_storeu_ps(p + s, a1);
-          _mm_storeu_ps(p + 2 * s, a2);
-          _mm_storeu_ps(p + 3 * s, a3);
-        }
-        continue;
+// Stages h, 2h, ... 2^(Stages-1)·h of the butterflies on bit-reversed lanes,
+// the 2^Stages values of each butterfly group kept in registers between
+// stages. Every value meets the operations of ft_1d in the same order; the
+// first stage of all (h = 1, rotation 1) only adds and subtracts, as the
+// single-line form does.
+template <int Stages>
+QZ_ALWAYS_INLINE void lane_stages(Lanes* band, const complex_float* stage_rot, int n, int h) {
+  constexpr int Count = 1 << Stages;
+  for (int g = 0; g < n; g += Count * h) {
+    for (int q = 0; q < h; q++) {
+      Lanes re[Count], im[Count];
+#pragma GCC unroll 8
+      for (int m = 0; m < Count; m++) {
+        re[m] = band[2 * (g + q + m * h)];
+        im[m] = band[2 * (g + q + m * h) + 1];
       }
-#endif
-      for (int q = 0; q < h; q++)
-        two_stages(a[q], a[q + h], a[q + 2 * h], a[q + 3 * h], h == 1, w1[q], w2[q], w2[q + h]);
-    }
-  }
-}
-
-// The same butterflies on `lanes` lines side by side (value k of line c at
-// x[k·lanes + c]), two lines at a time under one rotation: each line sees
-// the operations of butterflies() in the same order.
-void butterflies_across(complex_float* data, const Radix2Tables& t, int lanes) {
-  const int n = t.n;
-  cf_pair* x = reinterpret_cast<cf_pair*>(data);
-  int log2n = 0;
-  while ((1 << log2n) < n) log2n++;
-  auto line = [&](int k) { return x + static_cast<size_t>(k) * lanes; };
-  int h = 1;
-  if (log2n % 2 == 1) {
-    for (int g = 0; g < n; g += 2) {
-      cf_pair* u = line(g);
-      cf_pair* v = line(g + 1);
-      for (int c = 0; c < lanes; c++) butterfly_unit(u[c], v[c]);
-    }
-    h = 2;
-  }
-  for (; h < n; h *= 4) {
-    const complex_float* w1 = &t.stage_rot[h - 1];
-    const complex_float* w2 = &t.stage_rot[2 * h - 1];
-    for (int g = 0; g < n; g += 4 * h) {
-      for (int q = 0; q < h; q++) {
-        cf_pair* a0 = line(g + q);
-        cf_pair* a1 = line(g + q + h);
-        cf_pair* a2 = line(g + q + 2 * h);
-        cf_pair* a3 = line(g + q + 3 * h);
-        int c = 0;
-#ifdef __SSE2__
-        // (re, im) of one rotation in both halves of a register.
-        auto twice = [](const complex_float& w) {
-          return _mm_castpd_ps(_mm_load1_pd(reinterpret_cast<const double*>(&w)));
-        };
-        const __m128 r1 = twice(w1[q]), r2a = twice(w2[q]), r2b = twice(w2[q + h]);
-        for (; c + 1 < lanes; c += 2) {
-          float* p0 = &a0[c].re;
-          float* p1 = &a1[c].re;
-          float* p2 = &a2[c].re;
-          float* p3 = &a3[c].re;
-          __m128 v0 = _mm_loadu_ps(p0), v1 = _mm_loadu_ps(p1);
-          __m128 v2 = _mm_loadu_ps(p2), v3 = _mm_loadu_ps(p3);
-          if (h == 1) {
-            const __m128 s01 = _mm_add_ps(v0, v1), s23 = _mm_add_ps(v2, v3);
-            v1 = _mm_sub_ps(v0, v1);
-            v3 = _mm_sub_ps(v2, v3);
-            v0 = s01;
-            v2 = s23;
+#pragma GCC unroll 3
+      for (int l = 0; l < Stages; l++) {
+        const int half = h << l;  // this stage's butterflies span 2·half values
+        const complex_float* rot = stage_rot + half - 1 + q;
+#pragma GCC unroll 8
+        for (int m = 0; m < Count; m++) {
+          if (m & (1 << l)) continue;
+          const int partner = m + (1 << l);
+          if (half == 1) {
+            const Lanes sr = re[m] + re[partner], si = im[m] + im[partner];
+            re[partner] = re[m] - re[partner];
+            im[partner] = im[m] - im[partner];
+            re[m] = sr;
+            im[m] = si;
           } else {
-            butterfly2(v0, v1, r1);
-            butterfly2(v2, v3, r1);
+            lane_butterfly(re[m], im[m], re[partner], im[partner], rot[(m & ((1 << l) - 1)) * h]);
           }
-          butterfly2(v0, v2, r2a);
-          butterfly2(v1, v3, r2b);
-          _mm_storeu_ps(p0, v0);
-          _mm_storeu_ps(p1, v1);
-          _mm_storeu_ps(p2, v2);
-          _mm_storeu_ps(p3, v3);
         }
-#endif
-        for (; c < lanes; c++)
-          two_stages(a0[c], a1[c], a2[c], a3[c], h == 1, w1[q], w2[q], w2[q + h]);
+      }
+#pragma GCC unroll 8
+      for (int m = 0; m < Count; m++) {
+        band[2 * (g + q + m * h)] = re[m];
+        band[2 * (g + q + m * h) + 1] = im[m];
       }
     }
   }
+}
+
+// All log2 n stages, three at a time (one or two first when log2 n is not a
+// multiple of three).
+QZ_ALWAYS_INLINE void lane_butterflies(Lanes* band, const Radix2Tables& t) {
+  const int n = t.n;
+  int log2n = 0;
+  while ((1 << log2n) < n) log2n++;
+  int h = 1;
+  if (log2n % 3 == 1) {
+    lane_stages<1>(band, t.stage_rot.data(), n, h);
+    h = 2;
+  } else if (log2n % 3 == 2) {
+    lane_stages<2>(band, t.stage_rot.data(), n, h);
+    h = 4;
+  }
+  for (; h < n; h *= 8) lane_stages<3>(band, t.stage_rot.data(), n, h);
+}
+
+// out[j] lane i = in[i] lane j: eight registers transposed in 24 shuffles.
+QZ_ALWAYS_INLINE void transpose_lanes(const Lanes in[8], Lanes out[8]) {
+  typedef int Picks __attribute__((vector_size(32)));
+  const Picks low_pairs = {0, 8, 1, 9, 4, 12, 5, 13}, high_pairs = {2, 10, 3, 11, 6, 14, 7, 15};
+  const Picks low_quads = {0, 1, 8, 9, 4, 5, 12, 13}, high_quads = {2, 3, 10, 11, 6, 7, 14, 15};
+  const Picks low_halves = {0, 1, 2, 3, 8, 9, 10, 11}, high_halves = {4, 5, 6, 7, 12, 13, 14, 15};
+  Lanes t[8], u[8];
+  for (int r = 0; r < 8; r += 2) {
+    t[r] = __builtin_shuffle(in[r], in[r + 1], low_pairs);
+    t[r + 1] = __builtin_shuffle(in[r], in[r + 1], high_pairs);
+  }
+  for (int r = 0; r < 8; r += 4) {
+    u[r] = __builtin_shuffle(t[r], t[r + 2], low_quads);
+    u[r + 1] = __builtin_shuffle(t[r], t[r + 2], high_quads);
+    u[r + 2] = __builtin_shuffle(t[r + 1], t[r + 3], low_quads);
+    u[r + 3] = __builtin_shuffle(t[r + 1], t[r + 3], high_quads);
+  }
+  for (int c = 0; c < 4; c++) {
+    out[c] = __builtin_shuffle(u[c], u[c + 4], low_halves);
+    out[c + 4] = __builtin_shuffle(u[c], u[c + 4], high_halves);
+  }
+}
+
+// Four complex values, interleaved, to or from a register (by reference:
+// the base entry has no register to pass one in).
+QZ_ALWAYS_INLINE void load_lanes(Lanes& v, const complex_float* p) { std::memcpy(&v, p, sizeof v); }
+QZ_ALWAYS_INLINE void store_lanes(complex_float* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); }
+
+// Rows r0 .. r0+7 of the n x n image: each row's value k goes to lane r - r0
+// of band value dest[k] (halves exchanged and bits reversed in one move),
+// the butterflies run, and band value (j + n/2) mod n returns to column j.
+QZ_ALWAYS_INLINE void row_block_body(complex_float* data, int r0, const Radix2Tables& t,
+                                     Lanes* band) {
+  const int n = t.n, h = n / 2;
+  const int* dest = t.dest.data();
+  auto row = [&](int r) QZ_LAMBDA_INLINE { return data + static_cast<int64_t>(r0 + r) * n; };
+  for (int k = 0; k < n; k += 8) {
+    for (int half = 0; half < 2; half++) {  // values k..k+3, then k+4..k+7
+      Lanes in[8], out[8];
+      for (int r = 0; r < 8; r++) load_lanes(in[r], row(r) + k + 4 * half);
+      transpose_lanes(in, out);
+      for (int m = 0; m < 4; m++) {
+        const int to = dest[k + 4 * half + m];
+        band[2 * to] = out[2 * m];
+        band[2 * to + 1] = out[2 * m + 1];
+      }
+    }
+  }
+  lane_butterflies(band, t);
+  for (int j = 0; j < n; j += 8) {
+    for (int half = 0; half < 2; half++) {
+      const int from = (j + 4 * half + h) % n;  // four consecutive values, n >= 16
+      Lanes in[8], out[8];
+      for (int m = 0; m < 8; m++) in[m] = band[2 * from + m];
+      transpose_lanes(in, out);
+      for (int r = 0; r < 8; r++) store_lanes(row(r) + j + 4 * half, out[r]);
+    }
+  }
+}
+
+// Columns c0 .. c0+7 the same way: row k's eight values, split into real
+// and imaginary lanes, go to band value dest[k]; on the way back the inverse
+// divides by n·n (a power of two, so multiplying by its reciprocal gives the
+// same bits).
+QZ_ALWAYS_INLINE void column_band_body(complex_float* data, int c0, const Radix2Tables& t,
+                                       Lanes* band, bool divide) {
+  typedef int Picks __attribute__((vector_size(32)));
+  const Picks evens = {0, 2, 4, 6, 8, 10, 12, 14}, odds = {1, 3, 5, 7, 9, 11, 13, 15};
+  const Picks first = {0, 8, 1, 9, 2, 10, 3, 11}, second = {4, 12, 5, 13, 6, 14, 7, 15};
+  const int n = t.n, h = n / 2;
+  const int* dest = t.dest.data();
+  for (int k = 0; k < n; k++) {
+    const complex_float* src = data + static_cast<int64_t>(k) * n + c0;
+    Lanes a, b;
+    load_lanes(a, src);
+    load_lanes(b, src + 4);
+    band[2 * dest[k]] = __builtin_shuffle(a, b, evens);
+    band[2 * dest[k] + 1] = __builtin_shuffle(a, b, odds);
+  }
+  lane_butterflies(band, t);
+  const float scale = 1.f / (static_cast<float>(n) * static_cast<float>(n));
+  for (int k = 0; k < n; k++) {
+    complex_float* dst = data + static_cast<int64_t>(k) * n + c0;
+    const int from = (k + h) % n;
+    Lanes re = band[2 * from], im = band[2 * from + 1];
+    if (divide) {
+      re *= scale;
+      im *= scale;
+    }
+    const Lanes low = __builtin_shuffle(re, im, first), high = __builtin_shuffle(re, im, second);
+    store_lanes(dst, low);
+    store_lanes(dst + 4, high);
+  }
+}
+
+void row_block_base(complex_float* data, int r0, const Radix2Tables& t, Lanes* band) {
+  row_block_body(data, r0, t, band);
+}
+QZ_TARGET_AVX2 void row_block_avx2(complex_float* data, int r0, const Radix2Tables& t,
+                                   Lanes* band) {
+  row_block_body(data, r0, t, band);
+}
+void column_band_base(complex_float* data, int c0, const Radix2Tables& t, Lanes* band,
+                      bool divide) {
+  column_band_body(data, c0, t, band, divide);
+}
+QZ_TARGET_AVX2 void column_band_avx2(complex_float* data, int c0, const Radix2Tables& t,
+                                     Lanes* band, bool divide) {
+  column_band_body(data, c0, t, band, divide);
 }
 
 std::shared_ptr<const Radix2Tables> build_tables(int n, int log2n, int direction) {
@@ -262,18 +283,36 @@ inline void swap_halves(complex_float* v, int n) {
   std::swap_ranges(v, v + n / 2, v + n / 2);
 }
 
-// Columns gathered at a time so that each read of the image touches
-// consecutive values.
-constexpr int ColumnBatch = 16;
-
 // Below this many values an image stays on the calling thread.
 constexpr long ParallelMinValues = 32768;
 
-// Work vectors of the calling thread; they only grow.
-std::vector<complex_float>& thread_vectors(size_t count) {
-  thread_local std::vector<complex_float> vectors;
-  if (vectors.size() < count) vectors.resize(count);
-  return vectors;
+// Work band of the calling thread, n values of eight lines, aligned for the
+// lane registers; it only grows.
+Lanes* thread_band(int n) {
+  thread_local std::vector<float> storage;
+  const size_t floats = 2 * static_cast<size_t>(n) * LaneCount + LaneCount;
+  if (storage.size() < floats) storage.resize(floats);
+  const uintptr_t at = reinterpret_cast<uintptr_t>(storage.data());
+  return reinterpret_cast<Lanes*>((at + sizeof(Lanes) - 1) / sizeof(Lanes) * sizeof(Lanes));
+}
+
+// Sides below two blocks of eight: every row, then every column, on its own.
+void small_image_transform(complex_float* data, const Radix2Tables& t, int direction) {
+  const int n = t.n;
+  std::vector<complex_float> column(n);
+  for (int r = 0; r < n; r++) {
+    complex_float* row = b_s_row_to_vector(data, r, n);
+    bitreverse(row, t.map);
+    ft_1d(row, t.table);
+    b_s_row_from_vector(row, n);
+  }
+  for (int c = 0; c < n; c++) {
+    b_s_col_to_vector(data, column.data(), c, n);
+    bitreverse(column.data(), t.map);
+    ft_1d(column.data(), t.table);
+    b_s_col_from_vector(data, column.data(), c, n);
+  }
+  if (direction == -1) norm2d(data, n);
 }
 
 }  // namespace
@@ -377,52 +416,29 @@ void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   if (m < 0) fatal_exit("error: is not a power of two\n", -1, stdout);
   const std::shared_ptr<const Radix2Tables> shared = tables_for(n, m, direction);
   const Radix2Tables& t = *shared;
-  const int h = n / 2;
-  const int* dest = t.dest.data();
-  // Each line is copied into a work vector with its halves exchanged and its
-  // bits reversed in one move, transformed, and copied back with its halves
-  // exchanged. Columns go in bands so that every read of the image touches
-  // consecutive values. Rows, then bands, are shared among the threads, each
-  // with its own vectors; a line's arithmetic does not depend on the thread.
-  // Vectors are a little more than n apart: at a power-of-two stride the
-  // band's values would all fall in the same cache sets.
-  const size_t stride = static_cast<size_t>(n) + 8;
+  if (n < 2 * LaneCount) {
+    small_image_transform(data, t, direction);
+    return;
+  }
+  // Eight rows, then eight columns, at a time go into a work band with their
+  // halves exchanged and their bits reversed, are transformed side by side
+  // and go back with their halves exchanged. Blocks are shared among the
+  // threads, each with its own band; a line's arithmetic does not depend on
+  // the thread or on its neighbours in the band.
   const bool parallel = static_cast<long>(n) * n >= ParallelMinValues;
-  const float count = static_cast<float>(n) * static_cast<float>(n);
+  const bool avx2 = cpu_has_avx2();
 #pragma omp parallel if (parallel)
   {
-    std::vector<complex_float>& vectors = thread_vectors(ColumnBatch * stride);
+    Lanes* band = thread_band(n);
 #pragma omp for schedule(static)
-    for (int r = 0; r < n; r++) {
-      complex_float* row = data + static_cast<long>(r) * n;
-      complex_float* v = vectors.data();
-      for (int k = 0; k < n; k++) v[dest[k]] = row[k];
-      butterflies(v, t);
-      std::copy(v + h, v + n, row);
-      std::copy(v, v + h, row + (n - h));
+    for (int r0 = 0; r0 < n; r0 += LaneCount) {
+      if (avx2) row_block_avx2(data, r0, t, band);
+      else row_block_base(data, r0, t, band);
     }
 #pragma omp for schedule(static)
-    for (int c0 = 0; c0 < n; c0 += ColumnBatch) {
-      // The band's columns side by side: row k of the band goes, whole, to
-      // the place bit reversal and half exchange give it.
-      const int width = std::min(ColumnBatch, n - c0);
-      complex_float* band = vectors.data();
-      for (int k = 0; k < n; k++) {
-        const complex_float* src = data + static_cast<long>(k) * n + c0;
-        std::copy(src, src + width, band + static_cast<size_t>(dest[k]) * width);
-      }
-      butterflies_across(band, t, width);
-      for (int k = 0; k < n; k++) {
-        complex_float* dst = data + static_cast<long>(k) * n + c0;
-        const complex_float* v = band + static_cast<size_t>(k < n - h ? k + h : k - (n - h)) * width;
-        if (direction == -1) {
-          // norm2d's division, done on the way back rather than in a pass
-          // of its own over the image.
-          for (int c = 0; c < width; c++) dst[c] = {v[c].re / count, v[c].im / count};
-        } else {
-          std::copy(v, v + width, dst);
-        }
-      }
+    for (int c0 = 0; c0 < n; c0 += LaneCount) {
+      if (avx2) column_band_avx2(data, c0, t, band, direction == -1);
+      else column_band_base(data, c0, t, band, direction == -1);
     }
   }
 }

@@ -31,6 +31,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "array/cpu_dispatch.h"
 #include "array/fatal.h"
 
 // Kept for the programs that name them; the engine's work space is per
@@ -271,14 +272,55 @@ inline Pair rotate(Pair a, const float* w) {
 }
 #endif
 
+// Four neighbouring lanes under one rotation, (re, im) of each in one wide
+// register, with the operations of Pair. Written on the compiler's vector
+// types so that the AVX2 entry of the passes compiles each to one
+// instruction; every use is inlined there (hence no concern for the ABI of
+// passing such registers between functions of different instruction sets;
+// the compiler reports that concern at the end of the file, so it is
+// silenced up to there).
+#if QZ_AVX2_ENTRY
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef float QuadLanes __attribute__((vector_size(32)));
+typedef int QuadBits __attribute__((vector_size(32)));
+struct Quad {
+  QuadLanes v;  // (re, im) of four neighbouring values
+};
+QZ_ALWAYS_INLINE Quad operator+(Quad a, Quad b) { return {a.v + b.v}; }
+QZ_ALWAYS_INLINE Quad operator-(Quad a, Quad b) { return {a.v - b.v}; }
+QZ_ALWAYS_INLINE Quad scale(Quad a, float f) { return {f * a.v}; }
+// Negation by the sign bit, as Pair does: re + (-x) is re - x bit for bit.
+QZ_ALWAYS_INLINE QuadLanes negate_lanes(QuadLanes a, bool real_lanes) {
+  const int m = INT32_MIN;
+  const QuadBits real = {m, 0, m, 0, m, 0, m, 0}, imaginary = {0, m, 0, m, 0, m, 0, m};
+  return reinterpret_cast<QuadLanes>(reinterpret_cast<QuadBits>(a) ^ (real_lanes ? real : imaginary));
+}
+QZ_ALWAYS_INLINE QuadLanes swap_parts(QuadLanes a) {
+  const QuadBits picks = {1, 0, 3, 2, 5, 4, 7, 6};
+  return __builtin_shuffle(a, picks);
+}
+QZ_ALWAYS_INLINE Quad times_i(Quad a) { return {negate_lanes(swap_parts(a.v), true)}; }
+QZ_ALWAYS_INLINE Quad load(const float* p, Quad*) {
+  Quad a;
+  std::memcpy(&a.v, p, sizeof a.v);
+  return a;
+}
+QZ_ALWAYS_INLINE void store(float* p, Quad a) { std::memcpy(p, &a.v, sizeof a.v); }
+// All four lanes turned by the one rotation (w[0], w[1]).
+template <bool Neg>
+QZ_ALWAYS_INLINE Quad rotate(Quad a, const float* w) {
+  return {a.v * w[0] + negate_lanes(swap_parts(a.v) * w[1], !Neg)};
+}
+#endif
+
 // The butterfly of factor P on the values x0 + q·step (q < P), whose
 // rotation for output r is at rot + (r - 1)·rot_step. C is Cx<T> or Pair.
 template <int P, class C, class T, bool Neg>
-inline void butterfly(T* x0, size_t step, const T* rot, size_t rot_step, bool turn, T h3, T c5,
-                    T s5) {
+QZ_ALWAYS_INLINE void butterfly(T* x0, size_t step, const T* rot, size_t rot_step, bool turn, T h3,
+                                T c5, T s5) {
   C* tag = nullptr;
-  auto at = [&](int q) { return x0 + q * step; };
-  auto rotate_out = [&](int r, C y) {
+  auto at = [&](int q) QZ_LAMBDA_INLINE { return x0 + q * step; };
+  auto rotate_out = [&](int r, C y) QZ_LAMBDA_INLINE {
     if (turn) y = rotate<Neg>(y, rot + (r - 1) * rot_step);
     store(at(r), y);
   };
@@ -652,8 +694,8 @@ void chirp_factor(const T* a0, const Pass<T>& ps, size_t stride, int lanes, Scra
 // two at a time; with several lanes (lines side by side, value i of lane t
 // at 2·(i·lanes + t)) neighbouring lanes go two at a time under the same
 // rotation. Either way each value sees the same operations.
-template <int P, class T, bool Neg>
-void small_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
+template <int P, class T, bool Neg, bool Wide>
+QZ_ALWAYS_INLINE void small_pass_body(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
   const int m = ps.span / P;
   const unsigned long span = ps.span;
   const T* rot = ps.rot.data();
@@ -678,6 +720,12 @@ void small_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
     for (int k = 0; k < m; k++) {
       T* v = b + 2 * static_cast<size_t>(k) * lanes;
       int t = 0;
+#if QZ_AVX2_ENTRY
+      if constexpr (Wide && std::is_same<T, float>::value) {
+        for (; t + 3 < lanes; t += 4)
+          butterfly<P, Quad, T, Neg>(v + 2 * t, step, rot + 2 * k, rot_step, k != 0, h3, c5, s5);
+      }
+#endif
 #ifdef __SSE2__
       if constexpr (std::is_same<T, float>::value) {
         const float* twin = ps.rot_twin.data() + 4 * k;
@@ -689,6 +737,23 @@ void small_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
         butterfly<P, Cx<T>, T, Neg>(v + 2 * t, step, rot + 2 * k, rot_step, k != 0, h3, c5, s5);
     }
   }
+}
+
+template <int P, class T, bool Neg>
+void small_pass_base(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
+  small_pass_body<P, T, Neg, false>(x, n, ps, lanes);
+}
+template <int P, class T, bool Neg>
+QZ_TARGET_AVX2 void small_pass_avx2(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
+  small_pass_body<P, T, Neg, true>(x, n, ps, lanes);
+}
+// Four lanes at a time where the processor has AVX2 (see cpu_dispatch.h).
+template <int P, class T, bool Neg>
+void small_pass(T* x, unsigned long n, const Pass<T>& ps, int lanes) {
+  if (std::is_same<T, float>::value && lanes >= 4 && cpu_has_avx2())
+    small_pass_avx2<P, T, Neg>(x, n, ps, lanes);
+  else
+    small_pass_base<P, T, Neg>(x, n, ps, lanes);
 }
 
 // A pass of a general odd prime factor: a transform of length p per
@@ -807,11 +872,17 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
       if (r >= n) r -= n;
       return base + r * value_step;
     };
-    // Interleaved data (every caller's form) move by whole values.
+    // Interleaved data (every caller's form) move by whole values; along a
+    // strided dimension the group's values of one index are adjacent.
     const bool paired = im == re + 1;
+    const bool adjacent = paired && line_step == 2;
     for (unsigned long q = 0; q < n; q++) {
       const unsigned long from = at(q);
       T* to = gather + 2 * q * lines;
+      if (adjacent) {
+        std::memcpy(to, re + from, 2 * lines * sizeof(T));
+        continue;
+      }
       if (paired) {
         const T* value = re + from;
         for (unsigned long t = 0; t < lines; t++)
@@ -832,6 +903,8 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
           re[to + t * line_step] = static_cast<T>(from[2 * t] * scale);
           im[to + t * line_step] = static_cast<T>(from[2 * t + 1] * scale);
         }
+      } else if (adjacent) {
+        std::memcpy(re + to, from, 2 * lines * sizeof(T));
       } else if (paired) {
         T* value = re + to;
         for (unsigned long t = 0; t < lines; t++)

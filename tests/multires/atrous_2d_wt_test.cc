@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "support/death.h"
 #include "support/test_images.h"
@@ -96,6 +97,39 @@ TEST(AtrousTransform, PlainBandsAreSmoothingDifferencesThatSumToTheImage) {
   EXPECT_LT(max_abs_difference(rec, c), 1e-4f);
   at.free(bands, 4);
   EXPECT_EQ(bands, nullptr);
+}
+
+// The bands as successive direct smoothings and their differences, for every
+// border rule and for rows shared among several threads (whose shares then
+// recompute the smoothings of their neighbours' edge rows).
+TEST(AtrousTransform, PlainBandsMatchDirectSmoothingsForEveryBorderAndThreadCount) {
+  // Large enough to be shared out: eight shares of 37 or 38 rows, each
+  // reaching 14 rows into its neighbours.
+  const Image ima = random_image(300, 230, 8, -100.f, 100.f);
+  const int nbr_scale = 4;
+  const int saved = omp_get_max_threads();
+  for (type_border border : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
+    std::vector<Image> expected;
+    Image c = ima;
+    for (int s = 0; s < nbr_scale - 1; s++) {
+      Image next = reference_smoothing(c, s, border);
+      expected.push_back(c);
+      for (int k = 0; k < ima.n_elem(); k++) expected.back()(k) = c(k) - next(k);
+      c = next;
+    }
+    expected.push_back(c);
+    for (int threads : {1, 3, 8}) {
+      omp_set_num_threads(threads);
+      ATROUS_2D_WT at;
+      at.Border = border;
+      Image* bands = forward(at, ima, nbr_scale);
+      for (int b = 0; b < nbr_scale; b++)
+        EXPECT_TRUE(same_bits(bands[b], expected[b]))
+            << "border " << border << " threads " << threads << " band " << b;
+      at.free(bands, nbr_scale);
+    }
+  }
+  omp_set_num_threads(saved);
 }
 
 TEST(AtrousTransform, ModifiedAndSecondFormsInvertTheirForwardTransforms) {
