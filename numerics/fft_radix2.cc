@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "numerics/fftn.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -372,11 +373,35 @@ void b_s_col_from_vector(complex_float* data, complex_float* vector, int c, int 
   }
 }
 
+namespace {
+
+// The tables through the calling thread's own cache: the many small
+// transforms of block-wise callers (ridgelets) take no lock and touch no
+// shared reference count. The cache keeps its tables alive.
+const Radix2Tables& thread_tables(int n, int log2n, int direction) {
+  constexpr int Slots = 16;
+  struct Kept {
+    int n = 0, direction = 0;
+    std::shared_ptr<const Radix2Tables> tables;
+  };
+  thread_local Kept kept[Slots];
+  thread_local int next = 0;
+  for (const Kept& k : kept)
+    if (k.tables && k.n == n && k.direction == direction) return *k.tables;
+  Kept& slot = kept[next];
+  next = (next + 1) % Slots;
+  slot.tables = tables_for(n, log2n, direction);
+  slot.n = n;
+  slot.direction = direction;
+  return *slot.tables;
+}
+
+}  // namespace
+
 void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   const int m = power_of_two_exponent(n);
   if (m < 0) fatal_exit("error: is not a power of two\n", -1, stdout);
-  const std::shared_ptr<const Radix2Tables> shared = tables_for(n, m, direction);
-  const Radix2Tables& t = *shared;
+  const Radix2Tables& t = thread_tables(n, m, direction);
   const int h = n / 2;
   const int* dest = t.dest.data();
   // Each line is copied into a work vector with its halves exchanged and its
@@ -389,41 +414,50 @@ void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   const size_t stride = static_cast<size_t>(n) + 8;
   const bool parallel = static_cast<long>(n) * n >= ParallelMinValues;
   const float count = static_cast<float>(n) * static_cast<float>(n);
-#pragma omp parallel if (parallel)
-  {
+  complex_float* const image = data;
+  auto row = [&](int r, complex_float* v) {
+    complex_float* line = image + static_cast<long>(r) * n;
+    for (int k = 0; k < n; k++) v[dest[k]] = line[k];
+    butterflies(v, t);
+    std::copy(v + h, v + n, line);
+    std::copy(v, v + h, line + (n - h));
+  };
+  // The band's columns side by side: row k of the band goes, whole, to the
+  // place bit reversal and half exchange give it.
+  auto columns = [&](int c0, complex_float* band) {
+    const int width = std::min(ColumnBatch, n - c0);
+    for (int k = 0; k < n; k++) {
+      const complex_float* src = image + static_cast<long>(k) * n + c0;
+      std::copy(src, src + width, band + static_cast<size_t>(dest[k]) * width);
+    }
+    butterflies_across(band, t, width);
+    for (int k = 0; k < n; k++) {
+      complex_float* dst = image + static_cast<long>(k) * n + c0;
+      const complex_float* v = band + static_cast<size_t>(k < n - h ? k + h : k - (n - h)) * width;
+      if (direction == -1) {
+        // norm2d's division, done on the way back rather than in a pass of
+        // its own over the image.
+        for (int c = 0; c < width; c++) dst[c] = {v[c].re / count, v[c].im / count};
+      } else {
+        std::copy(v, v + width, dst);
+      }
+    }
+  };
+  // A small transform, or one inside a parallel region (ridgelet blocks),
+  // starts no team: even a region whose `if` fails costs more than it.
+  if (parallel && !fft_in_parallel_region()) {
+#pragma omp parallel
+    {
+      std::vector<complex_float>& vectors = thread_vectors(ColumnBatch * stride);
+#pragma omp for schedule(static)
+      for (int r = 0; r < n; r++) row(r, vectors.data());
+#pragma omp for schedule(static)
+      for (int c0 = 0; c0 < n; c0 += ColumnBatch) columns(c0, vectors.data());
+    }
+  } else {
     std::vector<complex_float>& vectors = thread_vectors(ColumnBatch * stride);
-#pragma omp for schedule(static)
-    for (int r = 0; r < n; r++) {
-      complex_float* row = data + static_cast<long>(r) * n;
-      complex_float* v = vectors.data();
-      for (int k = 0; k < n; k++) v[dest[k]] = row[k];
-      butterflies(v, t);
-      std::copy(v + h, v + n, row);
-      std::copy(v, v + h, row + (n - h));
-    }
-#pragma omp for schedule(static)
-    for (int c0 = 0; c0 < n; c0 += ColumnBatch) {
-      // The band's columns side by side: row k of the band goes, whole, to
-      // the place bit reversal and half exchange give it.
-      const int width = std::min(ColumnBatch, n - c0);
-      complex_float* band = vectors.data();
-      for (int k = 0; k < n; k++) {
-        const complex_float* src = data + static_cast<long>(k) * n + c0;
-        std::copy(src, src + width, band + static_cast<size_t>(dest[k]) * width);
-      }
-      butterflies_across(band, t, width);
-      for (int k = 0; k < n; k++) {
-        complex_float* dst = data + static_cast<long>(k) * n + c0;
-        const complex_float* v = band + static_cast<size_t>(k < n - h ? k + h : k - (n - h)) * width;
-        if (direction == -1) {
-          // norm2d's division, done on the way back rather than in a pass
-          // of its own over the image.
-          for (int c = 0; c < width; c++) dst[c] = {v[c].re / count, v[c].im / count};
-        } else {
-          std::copy(v, v + width, dst);
-        }
-      }
-    }
+    for (int r = 0; r < n; r++) row(r, vectors.data());
+    for (int c0 = 0; c0 < n; c0 += ColumnBatch) columns(c0, vectors.data());
   }
 }
 
@@ -432,7 +466,7 @@ void ft_cf_1d(complex_float* data, int direction, int n) {
   // A length the radix-2 transform cannot take must not pass for a result.
   if (m < 0)
     fatal_exitf(-1, stderr, "ft_cf_any_power_of_2... array size= %d,not a power of 2\n", n);
-  const std::shared_ptr<const Radix2Tables> t = tables_for(n, m, direction);
+  const Radix2Tables* t = &thread_tables(n, m, direction);
   swap_halves(data, n);
   bitreverse(data, t->map);
   ft_1d(data, t->table);

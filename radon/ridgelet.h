@@ -217,6 +217,15 @@ class Ridgelet {
                        to_array<float, false>& Out);
   void recons_block(RidgeletWorker& W, to_array<float, false>& In, to_array<float, false>& Out);
   void make_workers();
+  // The coefficients of the blocks (bi, bj0 + k·step), k < Count, between
+  // the ridgelet image and Blocks[k]: a row of blocks at a time, so that
+  // the ridgelet image is walked line by line rather than block by block
+  // (its lines are a power of two apart, and a block's lines would compete
+  // for the same cache sets).
+  void put_block_row_trans(int bi, int bj0, int step, int Count, to_array<float, false>& Trans,
+                           to_array<float, false>* const* Blocks);
+  void get_block_row_trans(int bi, int bj0, int step, int Count, to_array<float, false>& Trans,
+                           to_array<float, false>* const* Blocks);
   template <class Visit>
   void each_angle_coef(to_array<float, false>& Trans, int s, int Posi, Visit visit);
   void radon_recons(Radon& radon, to_array<float, false>& Rad, to_array<float, false>& Out,

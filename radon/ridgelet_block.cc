@@ -163,6 +163,20 @@ void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
       float* out = &Out(p, 0);
       for (int k = 0; k < NcOut; k++) out[k] = result(k);
     }
+  } else if (FourierRadon && !WPFirstScale) {
+    // The default variant: every projection's spectrum is at hand, so the
+    // 1D transforms of all projections go together.
+    WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
+    wt.transform_cf_lines(W.spectra.buffer(), Nr, Ncr, Out.buffer(), NcOut, NbrScale1D);
+    const int Np = wt.pyr_np();
+    for (int p = 0; p < Nr; p++) {
+      float* out = &Out(p, 0);
+      for (int k = Np; k < NcOut; k++) out[k] = 0.f;
+    }
+    if (ColTrans) {
+      LineCol line_col(*SB1D);
+      line_col.transform(Out, 0, NbrScale1D);
+    }
   } else if (fourier_pyramid(RidTrans)) {
     WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
     const int Np = wt.pyr_np();
@@ -234,26 +248,31 @@ void Ridgelet::recons_block(RidgeletWorker& W, to_array<float, false>& In,
     } else if (rad.naxis() != 2 || rad.nl() != NlIn || rad.nc() != H) {
       rad.resize(NlIn, H);
     }
-    if (result.n_elem() != Np) result.alloc(Np, "pyramid");
-    for (int p = 0; p < NlIn; p++) {
-      const float* line = &In(p, 0);
-      for (int k = 0; k < Np; k++) result(k) = line[k];
-      if (WPFirstScale && NbrScale1D - 2 > 0) {
-        const int pos = wt.pyr_pos(0), size = wt.pyr_size(0);
-        to_array<float, true> packets(size), band;
-        for (int k = 0; k < size; k++) packets(k) = result(pos + k);
-        wp1d_mallat_rec(packets, band, NbrScale1D - 2, *SB1D);
-        for (int k = 0; k < size; k++) result(pos + k) = band(k);
-      }
-      if (W.cline.n_elem() != H) W.cline.alloc(H, "cline");
-      wt.recons_cf(result, W.cline, NbrScale1D);
-      if (fourier) {
-        cfloat* out = &W.spectra(p, 0);
-        for (int k = 0; k < H; k++) out[k] = W.cline(k);
-      } else {
-        W.fft1d.fftn1d(W.cline, True);
-        float* out = &rad(p, 0);
-        for (int k = 0; k < H; k++) out[k] = W.cline(k).real();
+    if (fourier && !WPFirstScale) {
+      // The projections' spectra are rebuilt all together.
+      wt.recons_cf_lines(In.buffer(), NcIn, NlIn, H, W.spectra.buffer(), NbrScale1D);
+    } else {
+      if (result.n_elem() != Np) result.alloc(Np, "pyramid");
+      for (int p = 0; p < NlIn; p++) {
+        const float* line = &In(p, 0);
+        for (int k = 0; k < Np; k++) result(k) = line[k];
+        if (WPFirstScale && NbrScale1D - 2 > 0) {
+          const int pos = wt.pyr_pos(0), size = wt.pyr_size(0);
+          to_array<float, true> packets(size), band;
+          for (int k = 0; k < size; k++) packets(k) = result(pos + k);
+          wp1d_mallat_rec(packets, band, NbrScale1D - 2, *SB1D);
+          for (int k = 0; k < size; k++) result(pos + k) = band(k);
+        }
+        if (W.cline.n_elem() != H) W.cline.alloc(H, "cline");
+        wt.recons_cf(result, W.cline, NbrScale1D);
+        if (fourier) {
+          cfloat* out = &W.spectra(p, 0);
+          for (int k = 0; k < H; k++) out[k] = W.cline(k);
+        } else {
+          W.fft1d.fftn1d(W.cline, True);
+          float* out = &rad(p, 0);
+          for (int k = 0; k < H; k++) out[k] = W.cline(k).real();
+        }
       }
     }
     if (fourier) {

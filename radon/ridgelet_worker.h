@@ -5,6 +5,7 @@
 
 #include <complex>
 #include <memory>
+#include <vector>
 
 #include "array/to_array.h"
 #include "filters/pyr1d_wt.h"
@@ -16,6 +17,11 @@ struct RidgeletWorker {
   Radon* radon = nullptr;         // the Ridgelet's own for thread 0
   std::unique_ptr<Radon> owned;   // the others'
   to_array<float, false> block, ridblock, rad;
+  // The ridgelet blocks of one row of blocks, and block (0, 0), which is
+  // transformed apart.
+  std::vector<to_array<float, false>> row_blocks;
+  std::vector<to_array<float, false>*> row_ptrs;
+  to_array<float, false> first_block;
   to_array<std::complex<float>, false> spectra;
   to_array<float, true> signal, result;
   to_array<std::complex<float>, true> cline;
