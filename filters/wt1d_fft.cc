@@ -490,9 +490,20 @@ void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int
       // The high-pass spectrum goes straight into natural order (centred
       // index c at c - ni/2, wrapped), ready for the inverse FFT.
       std::complex<float>* high = lines_.data() + static_cast<size_t>(l) * ni;
-      auto high_value = [&](int c) { return c >= f.first && c < f.last ? cf[c] * f.g[c] : cf[c]; };
-      for (int c = 0; c < half; c++) high[c + (ni - half)] = high_value(c);
-      for (int c = half; c < ni; c++) high[c - half] = high_value(c);
+      // Centred indices [from, to) with their filter, or copied as they are.
+      auto put = [&](int from, int to, bool filtered) {
+        auto run = [&](int a, int b, int shift) {
+          if (filtered)
+            for (int c = a; c < b; c++) high[c + shift] = cf[c] * f.g[c];
+          else
+            for (int c = a; c < b; c++) high[c + shift] = cf[c];
+        };
+        run(from, std::min(to, half), ni - half);
+        run(std::max(from, half), to, -half);
+      };
+      put(0, f.first, false);
+      put(f.first, f.last, true);
+      put(f.last, ni, false);
       filter_low(f, cf, ni, True);
     }
     natural_lines_to_bands(NbrLine, ni, float(N) / float(ni), Trans + TabPos(s), TransStride);
