@@ -474,8 +474,8 @@ void WT1D_FFT::forward_lines(std::complex<float>* Data, size_t Stride, int NbrLi
   }
 }
 
-void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int N, float* Trans,
-                                  size_t TransStride, int NbrScale) {
+void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int N,
+                                  float* const* Bands, size_t BandStride, int NbrScale) {
   check_pyramid_lines(NbrScale, N);
   const size_t width = static_cast<size_t>(N);
   if (lines_.size() < NbrLine * width) lines_.resize(NbrLine * width);
@@ -506,18 +506,18 @@ void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int
       put(f.last, ni, false);
       filter_low(f, cf, ni, True);
     }
-    natural_lines_to_bands(NbrLine, ni, float(N) / float(ni), Trans + TabPos(s), TransStride);
+    natural_lines_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
     int next = ni;
     for (int l = 0; l < NbrLine; l++) next = under_sample(Spectra + l * width, ni);
     ni = next;
   }
   const int size = TabSize(last);
   if (size != ni) fatal_exit("Errror: Ni and Ns are not equal .... \n", -1);
-  inverse_lines_to_bands(Spectra, width, NbrLine, size, float(N) / float(size),
-                         Trans + TabPos(last), TransStride);
+  inverse_lines_to_bands(Spectra, width, NbrLine, size, float(N) / float(size), Bands[last],
+                         BandStride);
 }
 
-void WT1D_FFT::recons_cf_lines(const float* Trans, size_t TransStride, int NbrLine, int N,
+void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,
                                std::complex<float>* Spectra, int NbrScale) {
   check_pyramid_lines(NbrScale, N);
   const size_t width = static_cast<size_t>(N);
@@ -526,7 +526,7 @@ void WT1D_FFT::recons_cf_lines(const float* Trans, size_t TransStride, int NbrLi
   int n = TabSize(last);
   float ratio = float(N) / float(n);
   for (int l = 0; l < NbrLine; l++) {
-    const float* band = Trans + l * TransStride + TabPos(last);
+    const float* band = Bands[last] + l * BandStride;
     std::complex<float>* cf = Spectra + l * width;
     for (int i = 0; i < n; i++) cf[i] = std::complex<float>(band[i] * ratio, 0.f);
   }
@@ -536,7 +536,7 @@ void WT1D_FFT::recons_cf_lines(const float* Trans, size_t TransStride, int NbrLi
     n = TabSize(s);
     ratio = float(N) / float(n);
     for (int l = 0; l < NbrLine; l++) {
-      const float* band = Trans + l * TransStride + TabPos(s);
+      const float* band = Bands[s] + l * BandStride;
       std::complex<float>* detail = high_.data() + static_cast<size_t>(l) * n;
       for (int i = 0; i < n; i++) detail[i] = std::complex<float>(band[i] * ratio, 0.f);
     }

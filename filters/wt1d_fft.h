@@ -56,11 +56,12 @@ class WT1D_FFT : public FFTN_1D {
   // transform_cf and recons_cf of many lines at once, for the pyramidal
   // types: the same values line by line, with each scale's FFTs run over all
   // the lines together. Spectra holds NbrLine centred spectra of N values,
-  // one after the other (work space for the transform); line l of the
-  // coefficients starts at Trans + l·TransStride and holds pyr_np() values.
-  void transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int N, float* Trans,
-                          size_t TransStride, int NbrScale);
-  void recons_cf_lines(const float* Trans, size_t TransStride, int NbrLine, int N,
+  // one after the other (work space for the transform); band s of line l
+  // (pyr_size(s) values) is at Bands[s] + l·BandStride, so that the bands
+  // may go straight to their places in a larger image.
+  void transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int N, float* const* Bands,
+                          size_t BandStride, int NbrScale);
+  void recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,
                        std::complex<float>* Spectra, int NbrScale);
 
   // Keeps the (n+1)/2 central values, the zero frequency staying centred.

@@ -78,104 +78,60 @@ void Ridgelet::add_block_ima(int bi, int bj, to_array<float, false>& Ima,
 
 void Ridgelet::put_block_trans(int bi, int bj, to_array<float, false>& Trans,
                                to_array<float, false>& Block) {
-  to_array<float, false>* one = &Block;
-  put_block_row_trans(bi, bj, 1, 1, Trans, &one);
+  if (Block.nl() > Trans.nl() || Block.nc() > Trans.nc())
+    fatal_exitf(-1, stdout, "Block size < image size \nNbr line: %d %d\nNbr Col: %d %d\n",
+                Block.nl(), Trans.nl(), Block.nc(), Trans.nc());
+  if (NbrScale1D < 2) {
+    // Without 1D scales the block is the Radon image, which may be narrower
+    // than a ridgelet block: the extra columns are stored as zeros.
+    for (int i = 0; i < Nlb; i++)
+      for (int j = 0; j < Ncb; j++)
+        Trans(bi * Nlb + i, bj * Ncb + j) = i < Block.nl() && j < Block.nc() ? Block(i, j) : 0.f;
+    return;
+  }
+  const bool var_norm = RidTrans == RID_PYR_FFT && VarNorm;
+  const float norm = var_norm ? std::sqrt(static_cast<float>(BlockSize)) : 1.f;
+  for (int s = 0; s < NbrScale1D; s++) {
+    const int size = TabSize(s), pos = TabPos(s);
+    for (int i = 0; i < Block.nl(); i++) {
+      const float* in = &Block(i, pos);
+      float* out = &Trans(ipos(s, bi) + i, jpos(s, bj));
+      if (var_norm) {
+        for (int j = 0; j < size; j++) out[j] = in[j] / norm;
+      } else {
+        for (int j = 0; j < size; j++) out[j] = in[j];
+      }
+    }
+  }
 }
 
 void Ridgelet::get_block_trans(int bi, int bj, to_array<float, false>& Trans,
                                to_array<float, false>& Block) {
-  to_array<float, false>* one = &Block;
-  get_block_row_trans(bi, bj, 1, 1, Trans, &one);
-}
-
-void Ridgelet::put_block_row_trans(int bi, int bj0, int step, int Count,
-                                   to_array<float, false>& Trans,
-                                   to_array<float, false>* const* Blocks) {
-  int lines = 0;
-  for (int k = 0; k < Count; k++) {
-    const to_array<float, false>& Block = *Blocks[k];
-    if (Block.nl() > Trans.nl() || Block.nc() > Trans.nc())
-      fatal_exitf(-1, stdout, "Block size < image size \nNbr line: %d %d\nNbr Col: %d %d\n",
-                  Block.nl(), Trans.nl(), Block.nc(), Trans.nc());
-    lines = std::max(lines, Block.nl());
-  }
   if (NbrScale1D < 2) {
-    // Without 1D scales the block is the Radon image, which may be narrower
-    // than a ridgelet block: the extra columns are stored as zeros.
-    for (int k = 0; k < Count; k++) {
-      const to_array<float, false>& Block = *Blocks[k];
-      const int bj = bj0 + k * step;
-      for (int i = 0; i < Nlb; i++)
-        for (int j = 0; j < Ncb; j++)
-          Trans(bi * Nlb + i, bj * Ncb + j) =
-              i < Block.nl() && j < Block.nc() ? Block(i, j) : 0.f;
-    }
+    const int nl = std::min(Nlb, Block.nl()), nc = std::min(Ncb, Block.nc());
+    for (int i = 0; i < nl; i++)
+      for (int j = 0; j < nc; j++) Block(i, j) = Trans(bi * Nlb + i, bj * Ncb + j);
     return;
   }
   const bool var_norm = RidTrans == RID_PYR_FFT && VarNorm;
   const float norm = var_norm ? std::sqrt(static_cast<float>(BlockSize)) : 1.f;
   for (int s = 0; s < NbrScale1D; s++) {
     const int size = TabSize(s), pos = TabPos(s);
-    for (int i = 0; i < lines; i++) {
-      for (int k = 0; k < Count; k++) {
-        const to_array<float, false>& Block = *Blocks[k];
-        if (i >= Block.nl()) continue;
-        const float* in = &Block(i, pos);
-        float* out = &Trans(ipos(s, bi) + i, jpos(s, bj0 + k * step));
-        if (var_norm) {
-          for (int j = 0; j < size; j++) out[j] = in[j] / norm;
-        } else {
-          for (int j = 0; j < size; j++) out[j] = in[j];
-        }
-      }
-    }
-  }
-}
-
-void Ridgelet::get_block_row_trans(int bi, int bj0, int step, int Count,
-                                   to_array<float, false>& Trans,
-                                   to_array<float, false>* const* Blocks) {
-  if (NbrScale1D < 2) {
-    for (int k = 0; k < Count; k++) {
-      to_array<float, false>& Block = *Blocks[k];
-      const int bj = bj0 + k * step;
-      const int nl = std::min(Nlb, Block.nl()), nc = std::min(Ncb, Block.nc());
-      for (int i = 0; i < nl; i++)
-        for (int j = 0; j < nc; j++) Block(i, j) = Trans(bi * Nlb + i, bj * Ncb + j);
-    }
-    return;
-  }
-  const bool var_norm = RidTrans == RID_PYR_FFT && VarNorm;
-  const float norm = var_norm ? std::sqrt(static_cast<float>(BlockSize)) : 1.f;
-  int lines = 0;
-  for (int s = 0; s < NbrScale1D; s++) {
-    const int size = TabSize(s), pos = TabPos(s);
-    for (int k = 0; k < Count; k++) {
-      const to_array<float, false>& Block = *Blocks[k];
-      const int first_line = ipos(s, bi), first_col = jpos(s, bj0 + k * step);
-      if (pos + size > Block.nc())
-        fatal_exitf(-1, stdout, "ImaTransBlock : nc = %d j+NFirst= %d j = %d\n", Block.nc(),
-                    Block.nc(), Block.nc() - pos);
-      if (first_line + Block.nl() > Trans.nl() || first_col + size > Trans.nc())
-        fatal_exitf(-1, stdout,
-                    "Transf : Nl = %d\n         Nc = %d\n         Posi = %d\n"
-                    "         NFirstTrans = %d\n         i+Posi = %d\n"
-                    "         NFirstTrans+j = %d\n",
-                    Trans.nl(), Trans.nc(), first_line, first_col, first_line + Block.nl() - 1,
-                    first_col + size - 1);
-      lines = std::max(lines, Block.nl());
-    }
-  }
-  for (int s = 0; s < NbrScale1D; s++) {
-    const int size = TabSize(s), pos = TabPos(s);
-    for (int i = 0; i < lines; i++) {
-      for (int k = 0; k < Count; k++) {
-        to_array<float, false>& Block = *Blocks[k];
-        if (i >= Block.nl()) continue;
-        const float* in = &Trans(ipos(s, bi) + i, jpos(s, bj0 + k * step));
-        float* out = &Block(i, pos);
-        for (int j = 0; j < size; j++) out[j] = in[j] * norm;
-      }
+    const int first_line = ipos(s, bi), first_col = jpos(s, bj);
+    if (pos + size > Block.nc())
+      fatal_exitf(-1, stdout, "ImaTransBlock : nc = %d j+NFirst= %d j = %d\n", Block.nc(),
+                  Block.nc(), Block.nc() - pos);
+    if (first_line + Block.nl() > Trans.nl() || first_col + size > Trans.nc())
+      fatal_exitf(-1, stdout,
+                  "Transf : Nl = %d\n         Nc = %d\n         Posi = %d\n"
+                  "         NFirstTrans = %d\n         i+Posi = %d\n"
+                  "         NFirstTrans+j = %d\n",
+                  Trans.nl(), Trans.nc(), first_line, first_col, first_line + Block.nl() - 1,
+                  first_col + size - 1);
+    for (int i = 0; i < Block.nl(); i++) {
+      const float* in = &Trans(first_line + i, first_col);
+      float* out = &Block(i, pos);
+      for (int j = 0; j < size; j++) out[j] = in[j] * norm;
     }
   }
 }
@@ -191,26 +147,12 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
   }
   check_block_variant(True);
   // The first block reports alone; then the rows of blocks run quietly,
-  // side by side, each stored whole once its blocks are done.
-  RidgeletWorker& first = *Workers[0];
-  get_block_ima(0, 0, Ima, first.block);
-  transform_block(first, first.block, first.first_block);
+  // side by side (a row's blocks fill the ridgelet image's lines in order).
+  transform_block_at(*Workers[0], 0, 0, Ima, Trans, Workers[0]->ridblock);
   Verbose = False;
   auto one_row = [&](RidgeletWorker& w, int bi) {
-    if (static_cast<int>(w.row_blocks.size()) != NbrBj) {
-      w.row_blocks.resize(NbrBj);
-      w.row_ptrs.resize(NbrBj);
-    }
-    for (int bj = 0; bj < NbrBj; bj++) {
-      if (bi == 0 && bj == 0) {
-        w.row_ptrs[bj] = &first.first_block;
-        continue;
-      }
-      get_block_ima(bi, bj, Ima, w.block);
-      transform_block(w, w.block, w.row_blocks[bj]);
-      w.row_ptrs[bj] = &w.row_blocks[bj];
-    }
-    put_block_row_trans(bi, 0, 1, NbrBj, Trans, w.row_ptrs.data());
+    for (int bj = bi == 0 ? 1 : 0; bj < NbrBj; bj++)
+      transform_block_at(w, bi, bj, Ima, Trans, w.ridblock);
   };
   const int threads = static_cast<int>(Workers.size());
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
@@ -231,30 +173,10 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
   // Without 1D scales a block's coefficients are its Radon image.
   const int block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
   const int block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
-  auto shape_block = [&](to_array<float, false>& b) {
-    if (b.naxis() != 2 || b.nl() != block_nl || b.nc() != block_nc)
-      b.alloc(block_nl, block_nc, "blocktrans");
-  };
-  auto recons_one = [&](RidgeletWorker& w, int bi, int bj, to_array<float, false>& coef) {
-    // All-zero blocks contribute nothing.
-    if (coef.energy() == 0.f) return;
-    recons_block(w, coef, w.block);
-    add_block_ima(bi, bj, Ima, w.block);
-  };
-  // The blocks (bi, pj + 2k), k >= first of one row of a parity class,
-  // their coefficients taken out together.
-  auto row_of_class = [&](RidgeletWorker& w, int bi, int pj, int first, int count) {
-    if (count <= first) return;
-    if (static_cast<int>(w.row_blocks.size()) < count) {
-      w.row_blocks.resize(count);
-      w.row_ptrs.resize(count);
-    }
-    for (int k = first; k < count; k++) {
-      shape_block(w.row_blocks[k]);
-      w.row_ptrs[k] = &w.row_blocks[k];
-    }
-    get_block_row_trans(bi, pj + 2 * first, 2, count - first, Trans, w.row_ptrs.data() + first);
-    for (int k = first; k < count; k++) recons_one(w, bi, pj + 2 * k, w.row_blocks[k]);
+  auto one_block = [&](RidgeletWorker& w, int bi, int bj) {
+    if (w.ridblock.naxis() != 2 || w.ridblock.nl() != block_nl || w.ridblock.nc() != block_nc)
+      w.ridblock.alloc(block_nl, block_nc, "blocktrans");
+    if (recons_block_at(w, bi, bj, Trans, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
   };
   // Blocks overlap only their direct neighbours, so the blocks of one parity
   // class of (bi, bj) never write the same pixel and can run side by side;
@@ -265,19 +187,19 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
   for (int parity = 0; parity < 4; parity++) {
     const int pi = parity / 2, pj = parity % 2;
     const int ni = (NbrBi - pi + 1) / 2, nj = (NbrBj - pj + 1) / 2;
-    const bool lead = first && ni > 0 && nj > 0;
-    if (lead) {
+    if (first && ni > 0 && nj > 0) {
       // Block (0, 0) first, alone, with the messages.
-      RidgeletWorker& w = *Workers[0];
-      shape_block(w.ridblock);
-      get_block_trans(0, 0, Trans, w.ridblock);
-      recons_one(w, 0, 0, w.ridblock);
+      one_block(*Workers[0], 0, 0);
       Verbose = False;
     }
+    const int start = first ? 1 : 0;
     first = false;
+    // A row of the class at a time: the ridgelet image is read line by line.
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
-    for (int a = 0; a < ni; a++)
-      row_of_class(*Workers[thread_index()], pi + 2 * a, pj, lead && a == 0 ? 1 : 0, nj);
+    for (int a = 0; a < ni; a++) {
+      RidgeletWorker& w = *Workers[thread_index()];
+      for (int k = a == 0 ? start : 0; k < nj; k++) one_block(w, pi + 2 * a, pj + 2 * k);
+    }
   }
   Verbose = verbose;
 }

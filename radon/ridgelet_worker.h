@@ -17,11 +17,8 @@ struct RidgeletWorker {
   Radon* radon = nullptr;         // the Ridgelet's own for thread 0
   std::unique_ptr<Radon> owned;   // the others'
   to_array<float, false> block, ridblock, rad;
-  // The ridgelet blocks of one row of blocks, and block (0, 0), which is
-  // transformed apart.
-  std::vector<to_array<float, false>> row_blocks;
-  std::vector<to_array<float, false>*> row_ptrs;
-  to_array<float, false> first_block;
+  std::vector<float*> bands;  // where each scale's band of the first line goes
+  std::vector<const float*> coef_bands;  // where it is read back from
   to_array<std::complex<float>, false> spectra;
   to_array<float, true> signal, result;
   to_array<std::complex<float>, true> cline;

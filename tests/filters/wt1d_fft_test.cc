@@ -224,9 +224,12 @@ TEST(WT1DFFT, ManyLinesGiveTheValuesOfOneLineAtATime) {
           spectra[k] = std::complex<float>(noise(int(2 * k)), noise(int(2 * k + 1)));
         const std::vector<std::complex<float>> input = spectra;
         std::vector<float> trans(size_t(lines) * stride, 7.f);
-        many.transform_cf_lines(spectra.data(), lines, n, trans.data(), stride, scales);
+        std::vector<float*> bands;
+        for (int b = 0; b < scales; b++) bands.push_back(trans.data() + many.pyr_pos(b));
+        many.transform_cf_lines(spectra.data(), lines, n, bands.data(), stride, scales);
         std::vector<std::complex<float>> rebuilt(size_t(lines) * n);
-        many.recons_cf_lines(trans.data(), stride, lines, n, rebuilt.data(), scales);
+        const std::vector<const float*> coefficients(bands.begin(), bands.end());
+        many.recons_cf_lines(coefficients.data(), stride, lines, n, rebuilt.data(), scales);
         for (int l = 0; l < lines; l++) {
           to_array<std::complex<float>, true> tf(n), back(n);
           for (int i = 0; i < n; i++) tf(i) = input[size_t(l) * n + i];
@@ -257,8 +260,9 @@ TEST(WT1DFFT, RefusesAWrongPyramidABadFilterAndABadWaveletType) {
   WT1D_FFT undecimated(1, 3, 16);
   std::vector<std::complex<float>> spectra(16);
   std::vector<float> coefficients(48);
-  EXPECT_EXIT_STATUS(undecimated.transform_cf_lines(spectra.data(), 1, 16, coefficients.data(), 48, 3),
-                     255, "wavelet type 1 has no many-line transform");
+  float* bands[3] = {coefficients.data(), coefficients.data() + 16, coefficients.data() + 32};
+  EXPECT_EXIT_STATUS(undecimated.transform_cf_lines(spectra.data(), 1, 16, bands, 48, 3), 255,
+                     "wavelet type 1 has no many-line transform");
   WT1D_FFT bad(4, 3, 16);
   EXPECT_EQ(bad.filter_h(0.f, 16), 1.f);
   EXPECT_EXIT_STATUS(bad.filter_g_tilde(0.f, 16), 255, "bad wavelet type in filter_g_tilde");
