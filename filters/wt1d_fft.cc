@@ -14,6 +14,7 @@
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "filters/pyr1d_wt.h"
+#include "numerics/fftn.h"
 #include "numerics/sample_stats.h"
 
 namespace {
@@ -219,15 +220,21 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
 
 void WT1D_FFT::wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s, int N,
                          Bool Direct) {
-  const ScaleFilters& f = scale_filters(s, n, N);
+  filter_spectrum(scale_filters(s, n, N), low, high, n, Direct);
+}
+
+void WT1D_FFT::filter_spectrum(const ScaleFilters& f, std::complex<float>* low,
+                               std::complex<float>* high, int n, Bool Direct) {
+  filter_low(f, low, n, Direct);
+  const float* g = Direct ? f.g.data() : f.g_tilde.data();
+  for (int i = f.first; i < f.last; i++) high[i] *= g[i];
+}
+
+void WT1D_FFT::filter_low(const ScaleFilters& f, std::complex<float>* low, int n, Bool Direct) {
   for (int i = 0; i < f.first; i++) low[i] = 0.f;
   for (int i = f.last; i < n; i++) low[i] = 0.f;
   const float* h = Direct ? f.h.data() : f.h_tilde.data();
-  const float* g = Direct ? f.g.data() : f.g_tilde.data();
-  for (int i = f.first; i < f.last; i++) {
-    low[i] *= h[i];
-    high[i] *= g[i];
-  }
+  for (int i = f.first; i < f.last; i++) low[i] *= h[i];
 }
 
 void WT1D_FFT::wave_cf_mult(to_array<std::complex<float>, true>& Low,
@@ -400,4 +407,147 @@ void WT1D_FFT::recons(to_array<float, true>& Trans, to_array<float, true>& Signa
   fftn1d(work, N, True);
   float* x = Signal.buffer();
   for (int i = 0; i < N; i++) x[i] = work[i].real();
+}
+
+// ---- Many lines at once ----
+
+void WT1D_FFT::check_pyramid_lines(int NbrScale, int N) {
+  check_nbr_scale(NbrScale);
+  if (WaveType != 2 && WaveType != 3)
+    fatal_exitf(-1, stdout, "Error: wavelet type %d has no many-line transform ... \n", WaveType);
+  Np = pyr_tab_pos(NbrScale, N);
+}
+
+// The engine's own lines: natural order in, digit-reversed passes, natural
+// order out; the centring is done here, on the copies, as the 1D front end
+// does it inside the engine, and the inverse's 1/n is applied in double and
+// rounded once, as there. So every value is the one fftn1d gives.
+// Centred index c of each line to natural index c - n/2, wrapped.
+void WT1D_FFT::gather_natural(const std::complex<float>* In, size_t InStride, int NbrLine, int n) {
+  const size_t count = static_cast<size_t>(NbrLine) * n;
+  if (lines_.size() < count) lines_.resize(count);
+  const int half = n / 2;
+  for (int l = 0; l < NbrLine; l++) {
+    const std::complex<float>* in = In + l * InStride;
+    std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
+    std::copy(in + half, in + n, line);
+    std::copy(in, in + half, line + (n - half));
+  }
+}
+
+void WT1D_FFT::inverse_lines_to_bands(const std::complex<float>* In, size_t InStride, int NbrLine,
+                                      int n, float ratio, float* Band, size_t BandStride) {
+  gather_natural(In, InStride, NbrLine, n);
+  natural_lines_to_bands(NbrLine, n, ratio, Band, BandStride);
+}
+
+void WT1D_FFT::natural_lines_to_bands(int NbrLine, int n, float ratio, float* Band,
+                                      size_t BandStride) {
+  const size_t count = static_cast<size_t>(NbrLine) * n;
+  float* values = reinterpret_cast<float*>(lines_.data());
+  if (n > 1 && fftradixf(values, values + 1, count, n, n, -2, 0, 0) != 0) FFTN::fft_error();
+  const double scale = 1. / static_cast<double>(n);
+  const int half = n / 2;
+  for (int l = 0; l < NbrLine; l++) {
+    const std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
+    float* band = Band + l * BandStride;
+    // Natural index q is centred index q + n/2, wrapped.
+    for (int q = 0; q < n - half; q++)
+      band[q + half] = static_cast<float>(line[q].real() * scale) / ratio;
+    for (int q = n - half; q < n; q++)
+      band[q + half - n] = static_cast<float>(line[q].real() * scale) / ratio;
+  }
+}
+
+void WT1D_FFT::forward_lines(std::complex<float>* Data, size_t Stride, int NbrLine, int n) {
+  if (n <= 1) return;
+  const size_t count = static_cast<size_t>(NbrLine) * n;
+  gather_natural(Data, Stride, NbrLine, n);
+  const int half = n / 2;
+  float* values = reinterpret_cast<float*>(lines_.data());
+  if (fftradixf(values, values + 1, count, n, n, 2, 0, 0) != 0) FFTN::fft_error();
+  for (int l = 0; l < NbrLine; l++) {
+    const std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
+    std::complex<float>* out = Data + l * Stride;
+    std::copy(line, line + (n - half), out + half);
+    std::copy(line + (n - half), line + n, out);
+  }
+}
+
+void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int N,
+                                  float* const* Bands, size_t BandStride, int NbrScale) {
+  check_pyramid_lines(NbrScale, N);
+  const size_t width = static_cast<size_t>(N);
+  if (lines_.size() < NbrLine * width) lines_.resize(NbrLine * width);
+  const int last = NbrScale - 1;
+  int ni = N;
+  for (int s = 0; s < last; s++) {
+    if (TabSize(s) != ni) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
+    const ScaleFilters& f = scale_filters(s, ni, N);
+    const int half = ni / 2;
+    for (int l = 0; l < NbrLine; l++) {
+      std::complex<float>* cf = Spectra + l * width;
+      // The high-pass spectrum goes straight into natural order (centred
+      // index c at c - ni/2, wrapped), ready for the inverse FFT.
+      std::complex<float>* high = lines_.data() + static_cast<size_t>(l) * ni;
+      // Centred indices [from, to) with their filter, or copied as they are.
+      auto put = [&](int from, int to, bool filtered) {
+        auto run = [&](int a, int b, int shift) {
+          if (filtered)
+            for (int c = a; c < b; c++) high[c + shift] = cf[c] * f.g[c];
+          else
+            for (int c = a; c < b; c++) high[c + shift] = cf[c];
+        };
+        run(from, std::min(to, half), ni - half);
+        run(std::max(from, half), to, -half);
+      };
+      put(0, f.first, false);
+      put(f.first, f.last, true);
+      put(f.last, ni, false);
+      filter_low(f, cf, ni, True);
+    }
+    natural_lines_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
+    int next = ni;
+    for (int l = 0; l < NbrLine; l++) next = under_sample(Spectra + l * width, ni);
+    ni = next;
+  }
+  const int size = TabSize(last);
+  if (size != ni) fatal_exit("Errror: Ni and Ns are not equal .... \n", -1);
+  inverse_lines_to_bands(Spectra, width, NbrLine, size, float(N) / float(size), Bands[last],
+                         BandStride);
+}
+
+void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,
+                               std::complex<float>* Spectra, int NbrScale) {
+  check_pyramid_lines(NbrScale, N);
+  const size_t width = static_cast<size_t>(N);
+  if (high_.size() < NbrLine * width) high_.resize(NbrLine * width);
+  const int last = NbrScale - 1;
+  int n = TabSize(last);
+  float ratio = float(N) / float(n);
+  for (int l = 0; l < NbrLine; l++) {
+    const float* band = Bands[last] + l * BandStride;
+    std::complex<float>* cf = Spectra + l * width;
+    for (int i = 0; i < n; i++) cf[i] = std::complex<float>(band[i] * ratio, 0.f);
+  }
+  forward_lines(Spectra, width, NbrLine, n);
+  for (int s = NbrScale - 2; s >= 0; s--) {
+    const int coarse = n;
+    n = TabSize(s);
+    ratio = float(N) / float(n);
+    for (int l = 0; l < NbrLine; l++) {
+      const float* band = Bands[s] + l * BandStride;
+      std::complex<float>* detail = high_.data() + static_cast<size_t>(l) * n;
+      for (int i = 0; i < n; i++) detail[i] = std::complex<float>(band[i] * ratio, 0.f);
+    }
+    forward_lines(high_.data(), n, NbrLine, n);
+    const ScaleFilters& f = scale_filters(s, n, N);
+    for (int l = 0; l < NbrLine; l++) {
+      std::complex<float>* cf = Spectra + l * width;
+      std::complex<float>* detail = high_.data() + static_cast<size_t>(l) * n;
+      over_sample(cf, coarse, n % 2 == 1 ? 2 * coarse - 1 : 2 * coarse);
+      filter_spectrum(f, cf, detail, n, False);
+      for (int i = 0; i < n; i++) cf[i] += detail[i];
+    }
+  }
 }

@@ -53,6 +53,17 @@ class WT1D_FFT : public FFTN_1D {
   void recons_cf(to_array<float, true>& Trans, to_array<std::complex<float>, true>& TF,
                  int NbrScale);
 
+  // transform_cf and recons_cf of many lines at once, for the pyramidal
+  // types: the same values line by line, with each scale's FFTs run over all
+  // the lines together. Spectra holds NbrLine centred spectra of N values,
+  // one after the other (work space for the transform); band s of line l
+  // (pyr_size(s) values) is at Bands[s] + l·BandStride, so that the bands
+  // may go straight to their places in a larger image.
+  void transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int N, float* const* Bands,
+                          size_t BandStride, int NbrScale);
+  void recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,
+                       std::complex<float>* Spectra, int NbrScale);
+
   // Keeps the (n+1)/2 central values, the zero frequency staying centred.
   void under_sampling_2(to_array<std::complex<float>, true>& C);
   // Centres the n values in 2n (or 2n - 1 when Odd) values, zeros around:
@@ -82,8 +93,21 @@ class WT1D_FFT : public FFTN_1D {
     std::vector<float> h, g, h_tilde, g_tilde;
   };
   const ScaleFilters& scale_filters(int s, int n, int N);
+  static void filter_spectrum(const ScaleFilters& f, std::complex<float>* low,
+                              std::complex<float>* high, int n, Bool Direct);
+  static void filter_low(const ScaleFilters& f, std::complex<float>* low, int n, Bool Direct);
   void wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s, int N,
                  Bool Direct);
+  void check_pyramid_lines(int NbrScale, int N);
+  // Centred FFTs of NbrLine lines of n values, line l at In + l·InStride;
+  // the inverse keeps the real parts divided by ratio, line l at
+  // Band + l·BandStride; the forward is done in place.
+  void inverse_lines_to_bands(const std::complex<float>* In, size_t InStride, int NbrLine, int n,
+                              float ratio, float* Band, size_t BandStride);
+  void gather_natural(const std::complex<float>* In, size_t InStride, int NbrLine, int n);
+  // The same from the natural-order lines already in the work lines.
+  void natural_lines_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride);
+  void forward_lines(std::complex<float>* Data, size_t Stride, int NbrLine, int n);
   void check_nbr_scale(int NbrScale) const;
   // Checks the scale count and the wavelet type (False after the message of
   // an unknown type) and gives the work spectra N values.
@@ -92,4 +116,6 @@ class WT1D_FFT : public FFTN_1D {
   Bool known_wave_type() const;
 
   std::vector<ScaleFilters> filters_;
+  // Work lines of the many-line transforms, kept from call to call.
+  std::vector<std::complex<float>> lines_, high_;
 };

@@ -14,6 +14,7 @@
 
 #include "array/cpu_dispatch.h"
 #include "array/fatal.h"
+#include "numerics/fftn.h"
 
 namespace {
 
@@ -411,11 +412,35 @@ void b_s_col_from_vector(complex_float* data, complex_float* vector, int c, int 
   }
 }
 
+namespace {
+
+// The tables through the calling thread's own cache: the many small
+// transforms of block-wise callers (ridgelets) take no lock and touch no
+// shared reference count. The cache keeps its tables alive.
+const Radix2Tables& thread_tables(int n, int log2n, int direction) {
+  constexpr int Slots = 16;
+  struct Kept {
+    int n = 0, direction = 0;
+    std::shared_ptr<const Radix2Tables> tables;
+  };
+  thread_local Kept kept[Slots];
+  thread_local int next = 0;
+  for (const Kept& k : kept)
+    if (k.tables && k.n == n && k.direction == direction) return *k.tables;
+  Kept& slot = kept[next];
+  next = (next + 1) % Slots;
+  slot.tables = tables_for(n, log2n, direction);
+  slot.n = n;
+  slot.direction = direction;
+  return *slot.tables;
+}
+
+}  // namespace
+
 void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   const int m = power_of_two_exponent(n);
   if (m < 0) fatal_exit("error: is not a power of two\n", -1, stdout);
-  const std::shared_ptr<const Radix2Tables> shared = tables_for(n, m, direction);
-  const Radix2Tables& t = *shared;
+  const Radix2Tables& t = thread_tables(n, m, direction);
   if (n < 2 * LaneCount) {
     small_image_transform(data, t, direction);
     return;
@@ -425,22 +450,31 @@ void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   // and go back with their halves exchanged. Blocks are shared among the
   // threads, each with its own band; a line's arithmetic does not depend on
   // the thread or on its neighbours in the band.
-  const bool parallel = static_cast<long>(n) * n >= ParallelMinValues;
   const bool avx2 = cpu_has_avx2();
-#pragma omp parallel if (parallel)
-  {
-    Lanes* band = thread_band(n);
+  auto rows = [&](int r0, Lanes* band) {
+    if (avx2) row_block_avx2(data, r0, t, band);
+    else row_block_base(data, r0, t, band);
+  };
+  auto columns = [&](int c0, Lanes* band) {
+    if (avx2) column_band_avx2(data, c0, t, band, direction == -1);
+    else column_band_base(data, c0, t, band, direction == -1);
+  };
+  // A small transform, or one inside a parallel region (ridgelet blocks),
+  // starts no team: even a region whose `if` fails costs more than it.
+  if (static_cast<long>(n) * n >= ParallelMinValues && !fft_in_parallel_region()) {
+#pragma omp parallel
+    {
+      Lanes* band = thread_band(n);
 #pragma omp for schedule(static)
-    for (int r0 = 0; r0 < n; r0 += LaneCount) {
-      if (avx2) row_block_avx2(data, r0, t, band);
-      else row_block_base(data, r0, t, band);
-    }
+      for (int r0 = 0; r0 < n; r0 += LaneCount) rows(r0, band);
 #pragma omp for schedule(static)
-    for (int c0 = 0; c0 < n; c0 += LaneCount) {
-      if (avx2) column_band_avx2(data, c0, t, band, direction == -1);
-      else column_band_base(data, c0, t, band, direction == -1);
+      for (int c0 = 0; c0 < n; c0 += LaneCount) columns(c0, band);
     }
+    return;
   }
+  Lanes* band = thread_band(n);
+  for (int r0 = 0; r0 < n; r0 += LaneCount) rows(r0, band);
+  for (int c0 = 0; c0 < n; c0 += LaneCount) columns(c0, band);
 }
 
 void ft_cf_1d(complex_float* data, int direction, int n) {
@@ -448,7 +482,7 @@ void ft_cf_1d(complex_float* data, int direction, int n) {
   // A length the radix-2 transform cannot take must not pass for a result.
   if (m < 0)
     fatal_exitf(-1, stderr, "ft_cf_any_power_of_2... array size= %d,not a power of 2\n", n);
-  const std::shared_ptr<const Radix2Tables> t = tables_for(n, m, direction);
+  const Radix2Tables* t = &thread_tables(n, m, direction);
   swap_halves(data, n);
   bitreverse(data, t->map);
   ft_1d(data, t->table);

@@ -30,6 +30,9 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#ifdef _OPENMP
+#include <omp.h>
+#endif
 
 #include "array/cpu_dispatch.h"
 #include "array/fatal.h"
@@ -53,6 +56,14 @@ void fft_free() {
   }
   std::free(Perm);
   Perm = nullptr;
+}
+
+bool fft_in_parallel_region() {
+#ifdef _OPENMP
+  return omp_in_parallel() != 0;
+#else
+  return false;
+#endif
 }
 
 bool fft_factorize(unsigned long n, int factors[FftMaxFactors + 1], int* count) {
@@ -165,6 +176,7 @@ struct Plan {
   std::vector<int> perm;  // natural index i sits at position perm[i]
   size_t odd_work = 0;    // largest general factor (its sums and outputs)
   size_t conv_work = 0;   // values of one chirp convolution line
+  bool factored = true;   // false: too many factors, the plan is empty
 };
 
 // Every rotation is evaluated directly in double from its exact phase
@@ -463,7 +475,7 @@ Scratch<T>& thread_scratch() {
 }
 
 template <class T>
-std::shared_ptr<const Plan<T>> get_plan(unsigned long n);
+std::shared_ptr<const Plan<T>> shared_plan(unsigned long n);
 
 // Runs one pass over `lanes` lines of n values side by side in x.
 template <class T, bool Neg>
@@ -512,8 +524,8 @@ std::shared_ptr<const Chirp<T>> build_chirp(int p) {
   if (m == 0) return nullptr;
   auto chirp = std::make_shared<Chirp<T>>();
   chirp->m = m;
-  chirp->conv = get_plan<T>(m);
-  const std::shared_ptr<const Plan<double>> exact = get_plan<double>(m);
+  chirp->conv = shared_plan<T>(m);
+  const std::shared_ptr<const Plan<double>> exact = shared_plan<double>(m);
   for (int neg = 0; neg < 2; neg++) {
     const double sign = neg ? -1. : 1.;
     std::vector<double> wc(p), ws(p);
@@ -548,9 +560,11 @@ template <class T>
 std::shared_ptr<const Plan<T>> build_plan(unsigned long n) {
   int factors[FftMaxFactors + 1];
   int nfactors = 0;
-  fft_factorize(n, factors, &nfactors);
+  const bool factored = fft_factorize(n, factors, &nfactors);
   auto plan = std::make_shared<Plan<T>>();
   plan->n = n;
+  plan->factored = factored;
+  if (!factored) return plan;
   unsigned long span = n;
   for (int f = 0; f < nfactors; f++) {
     Pass<T> ps;
@@ -587,15 +601,7 @@ struct PlanCache {
 };
 
 template <class T>
-std::shared_ptr<const Plan<T>> get_plan(unsigned long n) {
-  thread_local std::shared_ptr<const Plan<T>> recent[4];
-  constexpr int Recent = 4;
-  for (int i = 0; i < Recent; i++) {
-    if (recent[i] && recent[i]->n == n) {
-      std::rotate(recent, recent + i, recent + i + 1);
-      return recent[0];
-    }
-  }
+std::shared_ptr<const Plan<T>> shared_plan(unsigned long n) {
   static PlanCache<T> cache;
   std::shared_ptr<const Plan<T>> plan;
   {
@@ -615,9 +621,30 @@ std::shared_ptr<const Plan<T>> get_plan(unsigned long n) {
       cache.plans.insert(cache.plans.begin(), plan);
     }
   }
-  std::rotate(recent, recent + Recent - 1, recent + Recent);
-  recent[0] = plan;
   return plan;
+}
+
+// The plan of a length through the calling thread's own cache: no lock and
+// no shared reference count on a hit. The cache holds its plans alive, so
+// the pointer stays valid until this thread looks up more than PlanSlots
+// other lengths; a transform of many blocks (ridgelets) meets a few dozen
+// lengths at most.
+template <class T>
+const Plan<T>* get_plan(unsigned long n) {
+  constexpr int PlanSlots = 64;
+  struct Slots {
+    unsigned long n[PlanSlots] = {};
+    std::shared_ptr<const Plan<T>> plan[PlanSlots];
+    int next = 0;
+  };
+  thread_local Slots slots;
+  for (int i = 0; i < PlanSlots; i++)
+    if (slots.n[i] == n && slots.plan[i]) return slots.plan[i].get();
+  const int i = slots.next;
+  slots.next = (i + 1) % PlanSlots;
+  slots.plan[i] = shared_plan<T>(n);
+  slots.n[i] = n;
+  return slots.plan[i].get();
 }
 
 // A direct transform of a general odd prime factor on the p values
@@ -807,6 +834,7 @@ inline unsigned long lines_per_group(unsigned long n) {
 // Below this many values a transform stays on the calling thread.
 constexpr unsigned long ParallelMinValues = 32768;
 
+
 template <class T>
 int memory_failure() {
   std::fprintf(stderr, "Error: %s() - insufficient memory.\n", Constants<T>::pass);
@@ -822,19 +850,17 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
                int sign, bool centred, double scale) {
   if (length <= 1) return 0;
   const unsigned long n = length;
-  int factors[FftMaxFactors + 1];
-  int nfactors = 0;
-  if (!fft_factorize(n, factors, &nfactors)) {
-    std::fprintf(stderr, "Error: %s() - exceeded number of factors\n", Constants<T>::pass);
-    return memory_failure<T>();
-  }
-  std::shared_ptr<const Plan<T>> shared;
+  const Plan<T>* found = nullptr;
   try {
-    shared = get_plan<T>(n);
+    found = get_plan<T>(n);
   } catch (const std::bad_alloc&) {
     return memory_failure<T>();
   }
-  const Plan<T>& plan = *shared;
+  const Plan<T>& plan = *found;
+  if (!plan.factored) {
+    std::fprintf(stderr, "Error: %s() - exceeded number of factors\n", Constants<T>::pass);
+    return memory_failure<T>();
+  }
   const bool neg = sign < 0;
   const unsigned long s = static_cast<unsigned long>(sign < 0 ? -sign : sign);
   const unsigned long inner = span / n, outer = total / span;
@@ -852,16 +878,10 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
   const unsigned long line_step = fastest ? n * s : s;
   const unsigned long value_step = fastest ? s : inner * s;
   const int* perm = plan.perm.data();
-  bool failed = false;
-
-#pragma omp parallel for schedule(static) if (jobs > 1 && total >= ParallelMinValues)
-  for (long job = 0; job < jobs; job++) {
+  // One group of lines; false when the thread's work space cannot grow.
+  auto run_job = [&](long job) {
     Scratch<T>& work = thread_scratch<T>();
-    if (!work.fit(plan, group)) {
-#pragma omp atomic write
-      failed = true;
-      continue;
-    }
+    if (!work.fit(plan, group)) return false;
     const unsigned long o = fastest ? 0 : job / chunks;
     const unsigned long first = (fastest ? job : job % chunks) * group;
     const unsigned long lines = std::min(group, lines_across - first);
@@ -916,6 +936,22 @@ int radix_pass(T* re, T* im, unsigned long total, unsigned long length, unsigned
         }
       }
     }
+    return true;
+  };
+  // A small transform, or one inside a parallel region (the ridgelet's
+  // blocks), runs here without starting a team: even a region whose `if`
+  // fails costs more than the transform of a short line.
+  bool failed = false;
+  if (jobs > 1 && total >= ParallelMinValues && !fft_in_parallel_region()) {
+#pragma omp parallel for schedule(static)
+    for (long job = 0; job < jobs; job++)
+      if (!run_job(job)) {
+#pragma omp atomic write
+        failed = true;
+      }
+  } else {
+    for (long job = 0; job < jobs; job++)
+      if (!run_job(job)) failed = true;
   }
   return failed ? memory_failure<T>() : 0;
 }
@@ -989,8 +1025,12 @@ template <class T>
 void scale_by_count(T* data, int64_t n) {
   const double factor = 1. / static_cast<double>(n);
   const int64_t count = 2 * n;
-#pragma omp parallel for schedule(static) if (count >= 8 * static_cast<int64_t>(ParallelMinValues))
-  for (int64_t k = 0; k < count; k++) data[k] = static_cast<T>(data[k] * factor);
+  if (count >= 8 * static_cast<int64_t>(ParallelMinValues) && !fft_in_parallel_region()) {
+#pragma omp parallel for schedule(static)
+    for (int64_t k = 0; k < count; k++) data[k] = static_cast<T>(data[k] * factor);
+  } else {
+    for (int64_t k = 0; k < count; k++) data[k] = static_cast<T>(data[k] * factor);
+  }
 }
 
 // The division of an inverse rides on the last pass when it can (the same

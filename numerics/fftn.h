@@ -47,6 +47,11 @@ void fft_free();
 // FftMaxFactors + 1 entries) when the length has too many factors.
 bool fft_factorize(unsigned long n, int factors[FftMaxFactors + 1], int* count);
 
+// True inside an active parallel region (blocks transformed side by side):
+// the transforms then stay on the calling thread, since even a team that
+// is not started costs more than a small transform.
+bool fft_in_parallel_region();
+
 class FFTN {
  public:
   FFTN() {}

@@ -215,8 +215,21 @@ class Ridgelet {
   void check_block_variant(Bool Forward);
   void transform_block(RidgeletWorker& W, to_array<float, false>& Block,
                        to_array<float, false>& Out);
+  void radon_step(RidgeletWorker& W, to_array<float, false>& Block, int& Nr, int& Ncr);
+  void one_d_step(RidgeletWorker& W, int Nr, int Ncr, to_array<float, false>& Out);
+  void transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
+                          to_array<float, false>& Trans, to_array<float, false>& Out);
+  bool recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Trans,
+                       to_array<float, false>& Coef);
+  void spectra_to_block(RidgeletWorker& W, to_array<float, false>& Out);
+  void prefetch_bands(const to_array<float, false>& Trans, int bi, int bj, bool write);
   void recons_block(RidgeletWorker& W, to_array<float, false>& In, to_array<float, false>& Out);
   void make_workers();
+  // The coefficients of the blocks (bi, bj0 + k·step), k < Count, from the
+  // ridgelet image into Blocks[k]: a row of blocks at a time, so that the
+  // ridgelet image is read line by line rather than block by block.
+  void get_block_row_trans(int bi, int bj0, int step, int Count, to_array<float, false>& Trans,
+                           to_array<float, false>* const* Blocks);
   template <class Visit>
   void each_angle_coef(to_array<float, false>& Trans, int s, int Posi, Visit visit);
   void radon_recons(Radon& radon, to_array<float, false>& Rad, to_array<float, false>& Out,

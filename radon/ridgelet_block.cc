@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <vector>
 
 #include "array/fatal.h"
 #include "filters/ortho_1d_wt.h"
@@ -91,13 +92,13 @@ void Ridgelet::recons_one_block(to_array<float, false>& In, to_array<float, fals
   recons_block(*Workers[0], In, Out);
 }
 
-void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
-                               to_array<float, false>& Out) {
+// The Radon transform of the block, with the stabilisation or the
+// slant-stack normalisation: W.spectra (Fourier variant) or W.rad, Nr x Ncr.
+void Ridgelet::radon_step(RidgeletWorker& W, to_array<float, false>& Block, int& Nr, int& Ncr) {
   Radon& radon = *W.radon;
   to_array<float, false>& rad = W.rad;
   if (Verbose)
     std::printf("   Ridgelet transform of Block Image %d %d\n", Block.nl(), Block.nc());
-  int Nr, Ncr;
   if (FourierRadon) {
     radon.fft_trans_cf(Block, W.spectra);
     Nr = W.spectra.nl();
@@ -120,7 +121,68 @@ void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
   } else if (ss) {
     divide_by(rad, CstBlockRadon, "transform_one_block");
   }
+}
 
+// The bands of block (bi, bj) in the ridgelet image are short runs on
+// Nlb lines per scale, far apart: too many streams for the hardware to
+// follow, so the next block of a row asks for its cache lines ahead.
+void Ridgelet::prefetch_bands(const to_array<float, false>& Trans, int bi, int bj, bool write) {
+  if (bj >= NbrBj) return;
+  constexpr int LineFloats = 16;  // one 64-byte cache line
+  for (int s = 0; s < NbrScale1D; s++) {
+    const float* first = &Trans(ipos(s, bi), jpos(s, bj));
+    for (int i = 0; i < Nlb; i++)
+      for (int j = 0; j < TabSize(s); j += LineFloats) {
+        const float* at = first + static_cast<size_t>(i) * RidNc + j;
+        if (write) __builtin_prefetch(at, 1, 3);
+        else __builtin_prefetch(at, 0, 3);
+      }
+  }
+}
+
+// Block (bi, bj) of Ima into the ridgelet image. In the default variant
+// the bands of every projection go straight to their places in Trans;
+// otherwise the ridgelet block is made in Out and stored.
+void Ridgelet::transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
+                                  to_array<float, false>& Trans, to_array<float, false>& Out) {
+  get_block_ima(bi, bj, Ima, W.block);
+  const bool direct = FourierRadon && NbrScale1D >= 2 && !WPFirstScale && !ColTrans &&
+                      !VarNorm && !Verbose;
+  if (!direct) {
+    transform_block(W, W.block, Out);
+    put_block_trans(bi, bj, Trans, Out);
+    return;
+  }
+  int Nr, Ncr;
+  radon_step(W, W.block, Nr, Ncr);
+  WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
+  bool same_layout = Nr == Nlb && Trans.nc() == RidNc && Trans.nl() == RidNl;
+  for (int s = 0; s < NbrScale1D && same_layout; s++)
+    same_layout = wt.pyr_pos(s) == TabPos(s) && wt.pyr_size(s) == TabSize(s);
+  if (!same_layout) {
+    one_d_step(W, Nr, Ncr, Out);
+    put_block_trans(bi, bj, Trans, Out);
+    return;
+  }
+  std::vector<float*>& bands = W.bands;
+  bands.resize(NbrScale1D);
+  for (int s = 0; s < NbrScale1D; s++) bands[s] = &Trans(ipos(s, bi), jpos(s, bj));
+  prefetch_bands(Trans, bi, bj + 1, true);
+  wt.transform_cf_lines(W.spectra.buffer(), Nr, Ncr, bands.data(), static_cast<size_t>(RidNc),
+                        NbrScale1D);
+}
+
+void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
+                               to_array<float, false>& Out) {
+  int Nr, Ncr;
+  radon_step(W, Block, Nr, Ncr);
+  one_d_step(W, Nr, Ncr, Out);
+}
+
+// The 1D transforms of the projections into the ridgelet block Out.
+void Ridgelet::one_d_step(RidgeletWorker& W, int Nr, int Ncr, to_array<float, false>& Out) {
+  Radon& radon = *W.radon;
+  to_array<float, false>& rad = W.rad;
   if (NbrScale1D < 2) {
     if (FourierRadon) {
       rad.resize(Nr, Ncr);
@@ -162,6 +224,24 @@ void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
       wt.transform(signal, result, NbrScale1D);
       float* out = &Out(p, 0);
       for (int k = 0; k < NcOut; k++) out[k] = result(k);
+    }
+  } else if (FourierRadon && !WPFirstScale) {
+    // The default variant: every projection's spectrum is at hand, so the
+    // 1D transforms of all projections go together.
+    WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
+    std::vector<float*>& bands = W.bands;
+    bands.resize(NbrScale1D);
+    for (int s = 0; s < NbrScale1D; s++) bands[s] = Out.buffer() + wt.pyr_pos(s);
+    wt.transform_cf_lines(W.spectra.buffer(), Nr, Ncr, bands.data(), static_cast<size_t>(NcOut),
+                          NbrScale1D);
+    const int Np = wt.pyr_np();
+    for (int p = 0; p < Nr; p++) {
+      float* out = &Out(p, 0);
+      for (int k = Np; k < NcOut; k++) out[k] = 0.f;
+    }
+    if (ColTrans) {
+      LineCol line_col(*SB1D);
+      line_col.transform(Out, 0, NbrScale1D);
     }
   } else if (fourier_pyramid(RidTrans)) {
     WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
@@ -207,6 +287,60 @@ void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
   }
 }
 
+// The end of the Fourier variant's reconstruction: from the projections'
+// spectra in W.spectra to the block.
+void Ridgelet::spectra_to_block(RidgeletWorker& W, to_array<float, false>& Out) {
+  Radon& radon = *W.radon;
+  if (VarianceStab) {
+    W.rad.resize(W.spectra.nl(), W.spectra.nc());
+    radon.invfft_line(W.spectra, W.rad);
+    inv_variance_stab(W.rad);
+    radon.fft_line(W.rad, W.spectra, True);
+  }
+  radon.fft_rec_cf(W.spectra, Out);
+}
+
+// Block (bi, bj) from the ridgelet image into W.block; false when all its
+// coefficients are zero (such a block contributes nothing). In the default
+// variant the bands are read in place; otherwise the ridgelet block is
+// taken out into Coef first.
+bool Ridgelet::recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Trans,
+                               to_array<float, false>& Coef) {
+  const bool direct = RidTrans == RID_PYR_FFT && NbrScale1D >= 2 && !WPFirstScale &&
+                      !ColTrans && !VarNorm && !Verbose && Trans.nc() == RidNc;
+  WT1D_FFT* wt = direct ? &W.wt1d_fft(NbrScale1D, Ncb / 2) : nullptr;
+  bool same_layout = direct && Nlb * NbrBi <= Trans.nl();
+  for (int s = 0; s < NbrScale1D && same_layout; s++)
+    same_layout = wt->pyr_pos(s) == TabPos(s) && wt->pyr_size(s) == TabSize(s);
+  if (!same_layout) {
+    get_block_trans(bi, bj, Trans, Coef);
+    if (Coef.energy() == 0.f) return false;
+    recons_block(W, Coef, W.block);
+    return true;
+  }
+  // The test of an all-zero block, as the block's energy (a float sum of
+  // squares) being 0 would decide it.
+  prefetch_bands(Trans, bi, bj + 2, false);
+  std::vector<const float*>& bands = W.coef_bands;
+  bands.resize(NbrScale1D);
+  bool zero = true;
+  for (int s = 0; s < NbrScale1D; s++) {
+    bands[s] = &Trans(ipos(s, bi), jpos(s, bj));
+    for (int i = 0; i < Nlb && zero; i++) {
+      const float* band = bands[s] + static_cast<size_t>(i) * RidNc;
+      for (int j = 0; j < TabSize(s); j++) zero = zero && band[j] * band[j] == 0.f;
+    }
+  }
+  if (zero) return false;
+  const int H = Ncb / 2;
+  if (W.spectra.naxis() != 2 || W.spectra.nl() != Nlb || W.spectra.nc() != H)
+    W.spectra.resize(Nlb, H);
+  wt->recons_cf_lines(bands.data(), static_cast<size_t>(RidNc), Nlb, H, W.spectra.buffer(),
+                      NbrScale1D);
+  spectra_to_block(W, W.block);
+  return true;
+}
+
 void Ridgelet::recons_block(RidgeletWorker& W, to_array<float, false>& In,
                             to_array<float, false>& Out) {
   Radon& radon = *W.radon;
@@ -234,36 +368,39 @@ void Ridgelet::recons_block(RidgeletWorker& W, to_array<float, false>& In,
     } else if (rad.naxis() != 2 || rad.nl() != NlIn || rad.nc() != H) {
       rad.resize(NlIn, H);
     }
-    if (result.n_elem() != Np) result.alloc(Np, "pyramid");
-    for (int p = 0; p < NlIn; p++) {
-      const float* line = &In(p, 0);
-      for (int k = 0; k < Np; k++) result(k) = line[k];
-      if (WPFirstScale && NbrScale1D - 2 > 0) {
-        const int pos = wt.pyr_pos(0), size = wt.pyr_size(0);
-        to_array<float, true> packets(size), band;
-        for (int k = 0; k < size; k++) packets(k) = result(pos + k);
-        wp1d_mallat_rec(packets, band, NbrScale1D - 2, *SB1D);
-        for (int k = 0; k < size; k++) result(pos + k) = band(k);
-      }
-      if (W.cline.n_elem() != H) W.cline.alloc(H, "cline");
-      wt.recons_cf(result, W.cline, NbrScale1D);
-      if (fourier) {
-        cfloat* out = &W.spectra(p, 0);
-        for (int k = 0; k < H; k++) out[k] = W.cline(k);
-      } else {
-        W.fft1d.fftn1d(W.cline, True);
-        float* out = &rad(p, 0);
-        for (int k = 0; k < H; k++) out[k] = W.cline(k).real();
+    if (fourier && !WPFirstScale) {
+      // The projections' spectra are rebuilt all together.
+      std::vector<const float*>& bands = W.coef_bands;
+      bands.resize(NbrScale1D);
+      for (int s = 0; s < NbrScale1D; s++) bands[s] = In.buffer() + wt.pyr_pos(s);
+      wt.recons_cf_lines(bands.data(), static_cast<size_t>(NcIn), NlIn, H, W.spectra.buffer(),
+                         NbrScale1D);
+    } else {
+      if (result.n_elem() != Np) result.alloc(Np, "pyramid");
+      for (int p = 0; p < NlIn; p++) {
+        const float* line = &In(p, 0);
+        for (int k = 0; k < Np; k++) result(k) = line[k];
+        if (WPFirstScale && NbrScale1D - 2 > 0) {
+          const int pos = wt.pyr_pos(0), size = wt.pyr_size(0);
+          to_array<float, true> packets(size), band;
+          for (int k = 0; k < size; k++) packets(k) = result(pos + k);
+          wp1d_mallat_rec(packets, band, NbrScale1D - 2, *SB1D);
+          for (int k = 0; k < size; k++) result(pos + k) = band(k);
+        }
+        if (W.cline.n_elem() != H) W.cline.alloc(H, "cline");
+        wt.recons_cf(result, W.cline, NbrScale1D);
+        if (fourier) {
+          cfloat* out = &W.spectra(p, 0);
+          for (int k = 0; k < H; k++) out[k] = W.cline(k);
+        } else {
+          W.fft1d.fftn1d(W.cline, True);
+          float* out = &rad(p, 0);
+          for (int k = 0; k < H; k++) out[k] = W.cline(k).real();
+        }
       }
     }
     if (fourier) {
-      if (VarianceStab) {
-        rad.resize(NlIn, H);
-        radon.invfft_line(W.spectra, rad);
-        inv_variance_stab(rad);
-        radon.fft_line(rad, W.spectra, True);
-      }
-      radon.fft_rec_cf(W.spectra, Out);
+      spectra_to_block(W, Out);
     } else {
       if (VarianceStab) {
         inv_variance_stab(rad);

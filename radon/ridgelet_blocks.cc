@@ -146,19 +146,17 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
     if (WPFirstScale) std::printf("    Wavelet packets on the first scale \n");
   }
   check_block_variant(True);
-  const int nbr_block = NbrBi * NbrBj;
-  auto one_block = [&](RidgeletWorker& w, int k) {
-    const int bi = k / NbrBj, bj = k % NbrBj;
-    get_block_ima(bi, bj, Ima, w.block);
-    transform_block(w, w.block, w.ridblock);
-    put_block_trans(bi, bj, Trans, w.ridblock);
-  };
-  // The first block reports alone; the others run quietly, side by side.
-  one_block(*Workers[0], 0);
+  // The first block reports alone; then the rows of blocks run quietly,
+  // side by side (a row's blocks fill the ridgelet image's lines in order).
+  transform_block_at(*Workers[0], 0, 0, Ima, Trans, Workers[0]->ridblock);
   Verbose = False;
+  auto one_row = [&](RidgeletWorker& w, int bi) {
+    for (int bj = bi == 0 ? 1 : 0; bj < NbrBj; bj++)
+      transform_block_at(w, bi, bj, Ima, Trans, w.ridblock);
+  };
   const int threads = static_cast<int>(Workers.size());
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
-  for (int k = 1; k < nbr_block; k++) one_block(*Workers[thread_index()], k);
+  for (int bi = 0; bi < NbrBi; bi++) one_row(*Workers[thread_index()], bi);
   Verbose = verbose;
 }
 
@@ -178,11 +176,7 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
   auto one_block = [&](RidgeletWorker& w, int bi, int bj) {
     if (w.ridblock.naxis() != 2 || w.ridblock.nl() != block_nl || w.ridblock.nc() != block_nc)
       w.ridblock.alloc(block_nl, block_nc, "blocktrans");
-    get_block_trans(bi, bj, Trans, w.ridblock);
-    // All-zero blocks contribute nothing.
-    if (w.ridblock.energy() == 0.f) return;
-    recons_block(w, w.ridblock, w.block);
-    add_block_ima(bi, bj, Ima, w.block);
+    if (recons_block_at(w, bi, bj, Trans, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
   };
   // Blocks overlap only their direct neighbours, so the blocks of one parity
   // class of (bi, bj) never write the same pixel and can run side by side;
@@ -200,9 +194,12 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
     }
     const int start = first ? 1 : 0;
     first = false;
+    // A row of the class at a time: the ridgelet image is read line by line.
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
-    for (int k = start; k < ni * nj; k++)
-      one_block(*Workers[thread_index()], pi + 2 * (k / nj), pj + 2 * (k % nj));
+    for (int a = 0; a < ni; a++) {
+      RidgeletWorker& w = *Workers[thread_index()];
+      for (int k = a == 0 ? start : 0; k < nj; k++) one_block(w, pi + 2 * a, pj + 2 * k);
+    }
   }
   Verbose = verbose;
 }

@@ -5,6 +5,7 @@
 
 #include <complex>
 #include <memory>
+#include <vector>
 
 #include "array/to_array.h"
 #include "filters/pyr1d_wt.h"
@@ -16,6 +17,8 @@ struct RidgeletWorker {
   Radon* radon = nullptr;         // the Ridgelet's own for thread 0
   std::unique_ptr<Radon> owned;   // the others'
   to_array<float, false> block, ridblock, rad;
+  std::vector<float*> bands;  // where each scale's band of the first line goes
+  std::vector<const float*> coef_bands;  // where it is read back from
   to_array<std::complex<float>, false> spectra;
   to_array<float, true> signal, result;
   to_array<std::complex<float>, true> cline;

@@ -1,8 +1,8 @@
 // Fourier-domain 1D transform: the filters against the closed-form B3
 // spline and their identities, the spectrum cuts, the first two bands
 // against a brute-force DFT, reconstruction, zero details of a constant,
-// the tabulated filters against the filters evaluated per sample, and the
-// refusals.
+// the tabulated filters against the filters evaluated per sample, the
+// many-line forms against the one-line forms, and the refusals.
 #include "filters/wt1d_fft.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +208,45 @@ TEST(WT1DFFT, TabulatedFiltersGiveTheProductsOfFiltersEvaluatedPerSample) {
       }
 }
 
+// The many-line forms against the one-line forms, line by line: the same
+// float values, for group sizes of the engine below, at and above 16 lines,
+// lengths through 2 mod 4 levels, and coefficient lines wider than the
+// pyramid (whose extra values must stay untouched).
+TEST(WT1DFFT, ManyLinesGiveTheValuesOfOneLineAtATime) {
+  for (int type : {2, 3})
+    for (auto [n, scales] : {std::pair{16, 3}, {32, 4}, {100, 4}, {37, 4}, {6, 2}, {64, 1}})
+      for (int lines : {1, 16, 19}) {
+        WT1D_FFT many(type, scales, n), one(type, scales, n);
+        const int np = many.pyr_np(), stride = np + 3;
+        std::vector<std::complex<float>> spectra(size_t(lines) * n);
+        to_array<float, true> noise = random_signal_array(2 * lines * n, 40u + unsigned(n));
+        for (size_t k = 0; k < spectra.size(); k++)
+          spectra[k] = std::complex<float>(noise(int(2 * k)), noise(int(2 * k + 1)));
+        const std::vector<std::complex<float>> input = spectra;
+        std::vector<float> trans(size_t(lines) * stride, 7.f);
+        std::vector<float*> bands;
+        for (int b = 0; b < scales; b++) bands.push_back(trans.data() + many.pyr_pos(b));
+        many.transform_cf_lines(spectra.data(), lines, n, bands.data(), stride, scales);
+        std::vector<std::complex<float>> rebuilt(size_t(lines) * n);
+        const std::vector<const float*> coefficients(bands.begin(), bands.end());
+        many.recons_cf_lines(coefficients.data(), stride, lines, n, rebuilt.data(), scales);
+        for (int l = 0; l < lines; l++) {
+          to_array<std::complex<float>, true> tf(n), back(n);
+          for (int i = 0; i < n; i++) tf(i) = input[size_t(l) * n + i];
+          to_array<float, true> coef;
+          one.transform_cf(tf, coef, scales);
+          ASSERT_EQ(coef.nx(), np);
+          const float* row = trans.data() + size_t(l) * stride;
+          EXPECT_EQ(std::vector<float>(row, row + np), pixels(coef)) << type << " " << n << " " << l;
+          EXPECT_EQ(std::vector<float>(row + np, row + stride), std::vector<float>(3, 7.f));
+          one.recons_cf(coef, back, scales);
+          const std::complex<float>* line = rebuilt.data() + size_t(l) * n;
+          EXPECT_EQ(std::vector<std::complex<float>>(line, line + n), pixels(back))
+              << type << " " << n << " " << l;
+        }
+      }
+}
+
 TEST(WT1DFFT, RefusesAWrongPyramidABadFilterAndABadWaveletType) {
   WT1D_FFT wt(2, 4, 64);
   to_array<float, true> pyramid(wt.pyr_np() - 1);
@@ -217,6 +256,13 @@ TEST(WT1DFFT, RefusesAWrongPyramidABadFilterAndABadWaveletType) {
                      "PyrPixNbr = 120(.|\n)*N = 64  Nbr_Plan = 4");
   // An unknown filter kind used to end with status 0.
   EXPECT_EXIT_STATUS(wt.filter(type_wt_filter(6), 0.f, 64), 255, "Error: bad filter in filter");
+  // The many-line forms serve the pyramids only.
+  WT1D_FFT undecimated(1, 3, 16);
+  std::vector<std::complex<float>> spectra(16);
+  std::vector<float> coefficients(48);
+  float* bands[3] = {coefficients.data(), coefficients.data() + 16, coefficients.data() + 32};
+  EXPECT_EXIT_STATUS(undecimated.transform_cf_lines(spectra.data(), 1, 16, bands, 48, 3), 255,
+                     "wavelet type 1 has no many-line transform");
   WT1D_FFT bad(4, 3, 16);
   EXPECT_EQ(bad.filter_h(0.f, 16), 1.f);
   EXPECT_EXIT_STATUS(bad.filter_g_tilde(0.f, 16), 255, "bad wavelet type in filter_g_tilde");

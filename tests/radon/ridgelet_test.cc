@@ -261,6 +261,32 @@ TEST(RidgeletBlocks, ThreadCountDoesNotChangeTheResult) {
   EXPECT_EQ(qz_test::max_abs_difference(r1, r4), 0.);
 }
 
+// The loops over all blocks (which store and take out a row of blocks at a
+// time) against the one-block functions called block by block.
+TEST(RidgeletBlocks, ImageLoopsAgreeWithTheOneBlockFunctions) {
+  for (Bool overlap : {False, True}) {
+    Ridgelet rid;
+    rid.BlockOverlap = overlap;
+    Image ima = random_image(50, 44, 11), trans, rec;
+    rid.transform(ima, trans, 16);
+    rid.recons(trans, rec);
+    Image block(rid.BlockSize, rid.BlockSize), coef, stored(rid.Nlb, rid.Ncb), expect(50, 44),
+        piece;
+    for (int bi = 0; bi < rid.NbrBi; bi++)
+      for (int bj = 0; bj < rid.NbrBj; bj++) {
+        rid.get_block_ima(bi, bj, ima, block);
+        rid.transform_one_block(block, coef);
+        stored.init();
+        rid.get_block_trans(bi, bj, trans, stored);
+        ASSERT_EQ(pixels(stored), pixels(coef)) << overlap << " " << bi << " " << bj;
+        rid.recons_one_block(stored, piece);
+        rid.add_block_ima(bi, bj, expect, piece);
+      }
+    // Overlapping blocks add up in another order.
+    EXPECT_LT(qz_test::max_abs_difference(rec, expect), 1e-5) << overlap;
+  }
+}
+
 TEST(RidgeletBlocks, VarNormStoresAndTakesBack) {
   Ridgelet rid;
   rid.VarNorm = True;
