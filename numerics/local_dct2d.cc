@@ -207,6 +207,7 @@ struct BlockLoop {
     for (int b = 0; b < nbr_block; b++) {
       BlockDctScratch& work = scratch[omp_get_thread_num()];
       const int bi = b / nbc, bj = b % nbc;
+      if (b + 1 < nbr_block) prefetch((b + 1) / nbc, (b + 1) % nbc, trans);
       // The lines first (vectors along the columns of the transposed block),
       // then the columns.
       int64_t stride;
@@ -223,15 +224,23 @@ struct BlockLoop {
         for (int k = 0; k < lines; k++) {
           const float* src = work.block.data() + static_cast<int64_t>(k) * n;
           float* dst = trans.buffer() + static_cast<int64_t>(p + k) * nc + q;
+          if (block_maxfabs == nullptr) {
 #pragma omp simd
-          for (int l = 0; l < columns; l++) dst[l] = src[l] * scale;
-          if (block_maxfabs == nullptr) continue;
+            for (int l = 0; l < columns; l++) dst[l] = src[l] * scale;
+            continue;
+          }
           // The largest magnitude of the line, then its first place: the
           // first coefficient reaching the extreme wins, as in a plain scan.
+          // The zero frequency of the block takes no part.
           const int first = k == 0 ? 1 : 0;
+          if (first == 1 && columns > 0) dst[0] = src[0] * scale;
           float line_max = 0.f;
 #pragma omp simd reduction(max : line_max)
-          for (int l = first; l < columns; l++) line_max = std::max(line_max, std::fabs(dst[l]));
+          for (int l = first; l < columns; l++) {
+            const float v = src[l] * scale;
+            dst[l] = v;
+            line_max = std::max(line_max, std::fabs(v));
+          }
           if (!(std::fabs(best) < line_max)) continue;
           for (int l = first; l < columns; l++)
             if (std::fabs(dst[l]) == line_max) {
@@ -251,20 +260,45 @@ struct BlockLoop {
     const int n = size(), p = start(trans_tiling, bi), q = start(trans_tiling, bj);
     int lines, columns;
     if (!clip(trans_tiling, p, q, trans, lines, columns)) return;
+    const float level = rule.level;
     for (int k = 0; k < lines; k++) {
       float* coef = trans.buffer() + static_cast<int64_t>(p + k) * trans.nc() + q;
-      const float level = rule.level;
+      if (removed.empty()) {
+        if (rule.soft) {
+#pragma omp simd
+          for (int l = 0; l < columns; l++) coef[l] = soft_threshold(coef[l], level);
+        } else {
+#pragma omp simd
+          for (int l = 0; l < columns; l++) coef[l] = hard_threshold(coef[l], level);
+        }
+        continue;
+      }
+      // A select instead of a branch per coefficient, so that the line stays
+      // one vector loop.
+      const unsigned char* gone = removed.data() + static_cast<int64_t>(k) * n;
       if (rule.soft) {
 #pragma omp simd
-        for (int l = 0; l < columns; l++) coef[l] = soft_threshold(coef[l], level);
+        for (int l = 0; l < columns; l++)
+          coef[l] = gone[l] ? 0.f : soft_threshold(coef[l], level);
       } else {
 #pragma omp simd
-        for (int l = 0; l < columns; l++) coef[l] = hard_threshold(coef[l], level);
+        for (int l = 0; l < columns; l++)
+          coef[l] = gone[l] ? 0.f : hard_threshold(coef[l], level);
       }
-      if (removed.empty()) continue;
-      const unsigned char* gone = removed.data() + static_cast<int64_t>(k) * n;
-      for (int l = 0; l < columns; l++)
-        if (gone[l]) coef[l] = 0.f;
+    }
+  }
+
+  // Asks for the lines of block (bi, bj) of trans ahead of their use: the
+  // blocks of an overlapping tiling lie far apart in memory, and the first
+  // read of each line would otherwise stall the thread.
+  void prefetch(int bi, int bj, const to_array<float, false>& trans) const {
+    const int p = start(trans_tiling, bi), q = start(trans_tiling, bj);
+    int lines, columns;
+    if (!clip(trans_tiling, p, q, trans, lines, columns)) return;
+    constexpr int FloatsPerLine = 16;  // one 64-byte cache line
+    for (int k = 0; k < lines; k++) {
+      const float* row = trans.buffer() + static_cast<int64_t>(p + k) * trans.nc() + q;
+      for (int l = 0; l < columns; l += FloatsPerLine) __builtin_prefetch(row + l, 1, 3);
     }
   }
 
@@ -299,6 +333,8 @@ struct BlockLoop {
       for (int b = 0; b < rows * cols; b++) {
         BlockDctScratch& work = scratch[omp_get_thread_num()];
         const int bi = first_i + step * (b / cols), bj = first_j + step * (b % cols);
+        if (b + 1 < rows * cols)
+          prefetch(first_i + step * ((b + 1) / cols), first_j + step * ((b + 1) % cols), trans);
         if (rule != nullptr) apply_rule(*rule, removed, bi, bj, trans);
         // The lines first (vectors along the columns of the transposed
         // block), then the columns, so that the block comes back in line order.
