@@ -6,16 +6,11 @@
 // iteration's cost, and one curvelet transform and reconstruction alone.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
-#include <complex>
 #include <string>
-#include <vector>
 
+#include "bench/mca_run.h"
 #include "curvelet/curvelet.h"
 #include "io/io_dispatch.h"
-#include "mca/mca.h"
-#include "mca/mca_options.h"
-#include "numerics/fftn_2d.h"
 
 namespace {
 
@@ -30,23 +25,7 @@ to_array<float, false> m51(int side) {
 }
 
 double default_run(const to_array<float, false>& data, int iterations) {
-  reset_mca_options();
-  std::vector<std::string> words = {"qz_mca", "-g", "1", "-i", std::to_string(iterations),
-                                    "in",     "out"};
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(&w[0]);
-  filtinit(static_cast<int>(argv.size()), argv.data());
-  NbrBase = 2;  // no -t: the program's default pair
-  TabSelect[0] = MCA_ATROU;
-  TabSelect[1] = MCA_CUR;
-  const auto start = std::chrono::steady_clock::now();
-  MCA mca;
-  mca_configure(mca);
-  mca.alloc(data.nl(), data.nc(), nullptr);
-  to_array<float, false> work = data;
-  mca.decomposition(work);
-  benchmark::DoNotOptimize(mca.Resi.buffer());
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return timed_mca_run(data, {"-g", "1", "-i", std::to_string(iterations)});
 }
 
 void BM_DefaultDictionaryIteration(benchmark::State& state) {
@@ -68,17 +47,6 @@ void BM_CurveletTransformAndRecons(benchmark::State& state) {
     benchmark::DoNotOptimize(back.buffer());
   }
   delete[] bands;
-}
-
-void BM_Fft512Once(benchmark::State& state) {
-  to_array<std::complex<float>, false> data(512, 512);
-  for (int k = 0; k < data.n_elem(); k++)
-    data(k) = std::complex<float>(float(k % 17), float(k % 5));
-  FFTN_2D fft;
-  for (auto _ : state) {
-    fft.fftn2d(data, False);
-    benchmark::DoNotOptimize(data.buffer());
-  }
 }
 
 }  // namespace
