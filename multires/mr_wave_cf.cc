@@ -9,6 +9,7 @@
 #include <string>
 
 #include "array/fatal.h"
+#include "array/scalar_helpers.h"
 #include "multires/mr_dispatch.h"
 #include "multires/multiresol.h"
 #include "numerics/fftn_2d.h"
@@ -33,12 +34,16 @@ void check_wave(type_transform T, const char* function) {
   if (!fourier_type(T)) fatal_exitf(-1, stderr, "Error: bad wave in %s\n", function);
 }
 
-void check_square(const Image& ima, const char* function) {
+// The filters are sampled on the radix-2 FFT's grid: any other side would
+// run the mixed-radix FFT on a grid the frequency offsets do not fit, and the
+// bands would silently be wrong (or, for an odd half, short of a line).
+void check_side(const Image& ima, const char* function) {
   if (ima.nl() != ima.nc())
     fatal_exitf(-1, stdout,
                 "Error: %s needs a square image, not %d x %d: the Fourier-space wavelet "
                 "transforms take their frequencies from one side ...\n",
                 function, ima.nl(), ima.nc());
+  if (!is_power_of_2(ima.nl())) fatal_exit("error: is not a power of two\n", -1, stdout);
 }
 
 // The real part of an inverse FFT of spectrum into band (resized).
@@ -188,7 +193,7 @@ void cf_forward(Image& ima, MultiResol& mr, bool details, const char* function) 
                  function);
     return;
   }
-  check_square(ima, function);
+  check_side(ima, function);
   const int N = ima.nl(), S = mr.NbrScale;
   const bool pyramid = T != TO_PAVE_FFT;
   FFTN_2D fft;
@@ -222,7 +227,7 @@ void wave_cf_recons(MultiResol& MR, Image& Ima) {
     std::fprintf(stderr, "Error: proc. wave_cf_transform.\nThis transform is not computed this procedure\n");
     return;
   }
-  check_square(Ima, "wave_cf_recons");
+  check_side(Ima, "wave_cf_recons");
   const int N = Ima.nl(), S = MR.NbrScale;
   if (T == TO_PAVE_FFT) {
     Ima = MR.TabBand[S - 1];

@@ -1,6 +1,7 @@
 // Fourier-space wavelet transforms: filter values at the zero frequency and
 // beyond the cut-off, the perfect-reconstruction identities, the round trips
-// of the three types, band 0 of the smoothing pyramid, and the refusals.
+// of the three types, band 0 of the smoothing pyramid, and the refusals of
+// sides the radix-2 grid does not fit.
 #include "multires/mr_wave_cf.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,21 @@ TEST(FourierWavelet, Refusals) {
   MultiResol mr(16, 32, 3, TO_PAVE_FFT, "cf");
   Image ima(16, 32);
   EXPECT_EXIT_STATUS(mr.transform(ima), 255, "needs a square image");
+}
+
+// A square side that is not a power of two used to run through the
+// mixed-radix FFT and give wrong bands (or a short reconstruction) with
+// status 0; each entry point must refuse it.
+TEST(FourierWavelet, RefusesSidesThatAreNotPowersOfTwo) {
+  for (type_transform type : {TO_PYR_FFT_DIFF_RESOL, TO_PYR_FFT_DIFF_SQUARE})
+    for (int side : {100, 120, 6}) {
+      SCOPED_TRACE(testing::Message() << StringTransform(type) << " side " << side);
+      MultiResol mr(side, side, 3, type, "cf");
+      Image ima = random_image(side, side, 14u), rec(side, side);
+      EXPECT_EXIT_STATUS(mr.transform(ima), 255, "error: is not a power of two");
+      EXPECT_EXIT_STATUS(mr.transform(ima, I_CONT, False), 255, "error: is not a power of two");
+      EXPECT_EXIT_STATUS(wave_cf_recons(mr, rec), 255, "error: is not a power of two");
+    }
 }
 
 }  // namespace
