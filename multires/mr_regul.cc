@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "array/scalar_helpers.h"
 #include "filters/sub_band_filter.h"
@@ -37,11 +40,47 @@ void soft_threshold_run(float* coef, int n, float level, float scale) {
   }
 }
 
+// The Haar bank whose undecimated synthesis is exact at the borders too.
+// Sample i is rebuilt twice, from the band values at i - Step and i (E1) and
+// at i and i + Step (E2), and the two are averaged. A band value read beyond
+// the edge comes from the border rule, which does not extend the bands the
+// way the analysis extended the signal, so the estimate reading it is wrong:
+// within Step of an edge only the estimate lying wholly inside is used.
+// Otherwise every regularisation step, even at zero level, would alter the
+// image's border.
+class HaarExactBorderFilter : public SubBandFilter {
+ public:
+  HaarExactBorderFilter() : SubBandFilter(F_HAAR, NORM_L2) {}
+  using SubBandFilter::recons;
+
+  void recons(int N, float* Low, float* High, float* Signal, int Step) override {
+    // Taps (start -1): H1 = {c, c, 0} and G1 = {0, c, -c}.
+    auto from_before = [&](int i) {
+      return double(H1[0]) * Low[i - Step] + double(G1[1]) * High[i];
+    };
+    auto from_after = [&](int i) {
+      return double(H1[1]) * Low[i] + double(G1[2]) * High[i + Step];
+    };
+    // Signal may be one of the bands: the edge values are kept aside first.
+    std::vector<std::pair<int, double>> edge;
+    for (int i = 0; i < N; i++) {
+      const bool before = i - Step >= 0, after = i + Step < N;
+      // Both inside: the average holds. Both outside (a signal shorter
+      // than Step): no estimate is exact, the average is kept.
+      if (before != after)
+        edge.emplace_back(i, ReconsFactor * (before ? from_before(i) : from_after(i)));
+    }
+    SubBandFilter::recons(N, Low, High, Signal, Step);
+    for (const auto& [i, value] : edge) Signal[i] = static_cast<float>(value);
+  }
+};
+
 void half_decimated_regul(Image& ima, Image& result, float lambda, float sigma, int nbr_scale,
                           int nbr_undec, type_sb_filter filter_set, bool decay) {
-  FilterAnaSynt description(filter_set);
-  SubBandFilter filter(description, NORM_L2);
-  HALF_DECIMATED_2D_WT wt(filter);
+  std::unique_ptr<SubBandFilter> filter;
+  if (filter_set == F_HAAR) filter = std::make_unique<HaarExactBorderFilter>();
+  else filter = std::make_unique<SubBandFilter>(FilterAnaSynt(filter_set), NORM_L2);
+  HALF_DECIMATED_2D_WT wt(*filter);
   Image* bands = nullptr;
   const int nbr_band = wt.alloc(bands, ima.nl(), ima.nc(), nbr_scale, nbr_undec);
   wt.transform(ima, bands, nbr_scale, nbr_undec);
