@@ -94,12 +94,15 @@ float MCA::pcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   const int nbr_band = PCur.nbr_band();
   to_array<float, false> band;
   if (!UseMadLevels) {
+    // Measured on unit noise and scaled, as the transform is linear: a band
+    // deviation reads as 0 below a variance of 1e-7, so noise simulated at a
+    // small level (an image in small units) would look like no noise at all.
     to_array<float, false> simulation(Nl, Nc, "ImSimu");
-    im_noise_gaussian(simulation, Noise_Ima, NoiseSeed);
+    im_noise_gaussian(simulation, 1.f, NoiseSeed);
     PCur.transform(simulation);
     for (int b = 0; b < nbr_band - 1; b++) {
       PCur.get_band(b, band);
-      PCur_TabNoise(b) = static_cast<float>(band.sigma());
+      PCur_TabNoise(b) = static_cast<float>(Noise_Ima * band.sigma());
     }
   }
   PCur.transform(Data);

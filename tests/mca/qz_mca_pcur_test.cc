@@ -59,6 +59,27 @@ TEST_F(QzMcaPcur, ResultsAddUpUnderEveryOption) {
   EXPECT_FALSE(exists("bad.fits") || exists("bad_pcur.fits"));
 }
 
+// The band levels used to be measured on noise of the image's own level,
+// whose band deviations read as 0 below a variance of 1e-7: a small noise
+// level was refused as "noiseless or flat". The result must not depend on
+// the image's units.
+TEST_F(QzMcaPcur, ResultScalesWithTheImageAndTheNoiseLevel) {
+  const FitsImage in(striped_bump_image(40, 3));
+  FitsImage scaled = in;
+  for (float& p : scaled.pixels) p *= 1e-3f;
+  write_fits(path("in.fits"), in);
+  write_fits(path("scaled.fits"), scaled);
+  ASSERT_EQ(run("-t 7 -i 5 -g 1 in.fits out.fits"), 0) << output_;
+  ASSERT_EQ(run("-t 7 -i 5 -g 0.001 scaled.fits small.fits"), 0) << output_;
+  for (const char* suffix : {"", "_pcur", "_resi"}) {
+    const FitsImage big = result(std::string("out") + suffix + ".fits"),
+                    small = result(std::string("small") + suffix + ".fits");
+    ASSERT_EQ(small.pixels.size(), big.pixels.size()) << suffix;
+    for (size_t k = 0; k < big.pixels.size(); k++)
+      ASSERT_NEAR(small.pixels[k], 1e-3f * big.pixels[k], 1e-7f) << suffix << " pixel " << k;
+  }
+}
+
 void alloc_pcur(MCA& mca, int n, int block, int correl) {
   mca.NbrBase = 1;
   mca.TabSelect[0] = MCA_PCUR;
