@@ -145,6 +145,32 @@ float detect_noise_from_med(const to_array<float, false>& image) {
   return static_cast<float>(sigma / MedianResidualFactor);
 }
 
+float detect_noise_from_med_of_present(const to_array<float, false>& image) {
+  to_array<float, false> residue =
+      residual(image, [](const to_array<float, false>& in, to_array<float, false>& out) {
+        smooth_mediane(in, out, I_CONT, 0, 3);
+      });
+  const int nl = image.nl(), nc = image.nc();
+  // A window with a missing pixel gives a residual of the gap, not of the
+  // noise; the windows are clamped at the edges as the median filter is.
+  auto window_present = [&](int i, int j) {
+    for (int k = std::max(i - 1, 0); k <= std::min(i + 1, nl - 1); k++)
+      for (int l = std::max(j - 1, 0); l <= std::min(j + 1, nc - 1); l++)
+        if (image(k, l) == 0.f) return false;
+    return true;
+  };
+  std::vector<float> kept;
+  kept.reserve(static_cast<size_t>(residue.n_elem()));
+  for (int i = 0; i < nl; i++)
+    for (int j = 0; j < nc; j++)
+      if (window_present(i, j)) kept.push_back(residue(i, j));
+  const float sigma = static_cast<float>(
+      clip(static_cast<int>(kept.size()), [&kept](int k) { return static_cast<double>(kept[k]); },
+           3, true, BadPixel != 0, BadPixalVal)
+          .sigma);
+  return static_cast<float>(sigma / MedianResidualFactor);
+}
+
 float detect_noise_from_bspline(const to_array<float, false>& image) {
   to_array<float, false> residue =
       residual(image, [](const to_array<float, false>& in, to_array<float, false>& out) {

@@ -157,3 +157,75 @@ TEST(SortBulle, OrdersTheUpperHalfPlusOne) {
     ASSERT_EQ(v, sorted);  // a permutation of the input
   }
 }
+
+namespace {
+
+// Brute-force reference of the median-residual estimate over the pixels
+// whose clamped 3x3 window holds no zero: the median of nine by partial
+// sort, three passes of 3-sigma clipping about the mean in long double.
+double median_residual_sigma_of_present(const to_array<float, false>& ima) {
+  const int nl = ima.nl(), nc = ima.nc();
+  std::vector<double> residuals;
+  for (int i = 0; i < nl; i++)
+    for (int j = 0; j < nc; j++) {
+      std::vector<float> window;
+      for (int k = i - 1; k <= i + 1; k++)
+        for (int l = j - 1; l <= j + 1; l++)
+          window.push_back(ima(std::clamp(k, 0, nl - 1), std::clamp(l, 0, nc - 1)));
+      if (std::count(window.begin(), window.end(), 0.f) > 0) continue;
+      std::nth_element(window.begin(), window.begin() + 4, window.end());
+      residuals.push_back(double(ima(i, j) - window[4]));
+    }
+  long double mean = 0, sigma = 0;
+  for (int it = 0; it < 3; it++) {
+    long double n = 0, sum = 0, sum_sq = 0;
+    for (double r : residuals)
+      if (it == 0 || std::fabs(r - mean) < 3 * sigma) n += 1, sum += r, sum_sq += r * r;
+    mean = sum / n;
+    sigma = std::sqrt(std::max(sum_sq / n - mean * mean, 0.L));
+  }
+  return double(sigma) / 0.972463;
+}
+
+// A smooth disc of light with noise of 40 around 1000, the blanked pixels
+// set to 0 as the MCA's missing data are.
+to_array<float, false> noisy_disc(int n, unsigned seed) {
+  to_array<float, false> ima = normal_image(n, n, seed, 40.f);
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++) {
+      const double r = std::hypot(i - n / 2., j - n / 2.) / n;
+      ima(i, j) += static_cast<float>(1000. + 3000. * std::exp(-8. * r * r));
+    }
+  return ima;
+}
+
+}  // namespace
+
+// With missing pixels the residuals at the gaps' edges are not noise: the
+// estimate keeps to the windows that are wholly present, and finds the noise
+// of the image before it was blanked.
+TEST(NoiseFromPresentPixels, AgreesWithTheBruteForceEstimateOfThePresentPixels) {
+  BadPixelGuard guard;
+  std::mt19937 gen(21u);
+  for (int n : {64, 97}) {
+    to_array<float, false> ima = noisy_disc(n, 22u);
+    const float full = detect_noise_from_med(ima);
+    // Nothing missing: the very same estimate.
+    EXPECT_EQ(detect_noise_from_med_of_present(ima), full) << n;
+    // Blank random 4 x 4 blocks until 30% of the pixels are gone.
+    std::uniform_int_distribution<int> corner(0, n - 4);
+    int missing = 0;
+    while (missing < 0.3 * n * n) {
+      const int i0 = corner(gen), j0 = corner(gen);
+      for (int i = i0; i < i0 + 4; i++)
+        for (int j = j0; j < j0 + 4; j++) missing += ima(i, j) != 0.f, ima(i, j) = 0.f;
+    }
+    const float present = detect_noise_from_med_of_present(ima);
+    EXPECT_NEAR(present, median_residual_sigma_of_present(ima), 1e-4 * present) << n;
+    EXPECT_NEAR(present, full, 0.1 * full) << n;
+  }
+  // No complete window: nothing to measure.
+  to_array<float, false> sparse(8, 8);
+  for (int k = 0; k < 64; k += 2) sparse(k) = 5.f;
+  EXPECT_EQ(detect_noise_from_med_of_present(sparse), 0.f);
+}
