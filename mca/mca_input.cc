@@ -1,13 +1,68 @@
-// Input preparation of a run: zoom, mask of missing pixels, first guess.
+// Input preparation of a run: range check, zoom, mask of missing pixels,
+// first guess; and the check of the results before they are written.
 #include "mca/mca_input.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "array/border.h"
 #include "array/fatal.h"
+#include "mca/mca.h"
 #include "numerics/im_zoom.h"
+
+double largest_input_magnitude(long nbr_pixels) {
+  return static_cast<double>(FLT_MAX) / static_cast<double>(nbr_pixels > 1 ? nbr_pixels : 1);
+}
+
+void refuse_out_of_range_pixels(const to_array<float, false>& Data, const std::string& name) {
+  const double limit = largest_input_magnitude(Data.n_elem());
+  const float* p = Data.buffer();
+  long count = 0;
+  float largest = 0.f;
+  for (int k = 0; k < Data.n_elem(); k++)
+    if (std::fabs(p[k]) > limit) {
+      count++;
+      if (std::fabs(p[k]) > std::fabs(largest)) largest = p[k];
+    }
+  if (count > 0)
+    fatal_exitf(-1, stdout,
+                "Error: %ld pixels of the input image lie beyond +-%g (one is %g): for an image "
+                "of %d x %d pixels the transforms' sums hold magnitudes up to the largest float "
+                "divided by the pixel count; rescale the image ... (%s)\n",
+                count, limit, largest, Data.nl(), Data.nc(), name.c_str());
+}
+
+namespace {
+
+long non_finite_pixels(const to_array<float, false>& ima) {
+  long count = 0;
+  const float* p = ima.buffer();
+  for (int k = 0; k < ima.n_elem(); k++)
+    if (!std::isfinite(p[k])) count++;
+  return count;
+}
+
+}  // namespace
+
+void refuse_non_finite_results(const MCA& mca, const char* name) {
+  long count = non_finite_pixels(mca.Resi);
+  for (int b = 0; b < mca.NbrBase; b++) count += non_finite_pixels(mca.TabImaRec[b]);
+  for (const auto& part : mca.DWT_TabImaRec) count += non_finite_pixels(part);
+  // The sum written under the output name, added as the reconstruction adds.
+  if (mca.NbrBase > 0) {
+    to_array<float, false> sum = mca.TabImaRec[0];
+    for (int b = 1; b < mca.NbrBase; b++) sum += mca.TabImaRec[b];
+    if (mca.RemoveLastScale == 1 && mca.LastScale.n_elem() == sum.n_elem()) sum += mca.LastScale;
+    count += non_finite_pixels(sum);
+  }
+  if (count > 0)
+    fatal_exitf(-1, stdout,
+                "Error: the results hold %ld pixels that are not finite numbers: nothing is "
+                "written; the input's values may be too large for the arithmetic ... (%s)\n",
+                count, name);
+}
 
 void abs_morpho_dilation(const to_array<float, false>& In, to_array<float, false>& Out, int Win) {
   const int nl = In.nl(), nc = In.nc();

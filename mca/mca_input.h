@@ -1,8 +1,27 @@
-// Preparation of the input of a run: the super-resolution zoom, the mask of
-// missing pixels and the first guess that fills them.
+// Preparation of the input of a run: the range check, the super-resolution
+// zoom, the mask of missing pixels and the first guess that fills them; and
+// the last check of the results before they are written.
 #pragma once
 
+#include <string>
+
 #include "array/to_array.h"
+
+class MCA;
+
+// Largest pixel magnitude the run's arithmetic takes for an image of
+// nbr_pixels: the transforms sum pixels over the whole image (the zero
+// frequency of a Fourier transform), and such a sum must stay a finite float.
+double largest_input_magnitude(long nbr_pixels);
+
+// Ends the run with status -1 and a message naming `name` and the range when
+// a pixel of Data lies beyond largest_input_magnitude.
+void refuse_out_of_range_pixels(const to_array<float, false>& Data, const std::string& name);
+
+// The last guard before the results named after `name` are written: when a
+// component, the residual or the components' sum holds a pixel that is not a
+// finite number, the run ends with status -1 and a message instead.
+void refuse_non_finite_results(const MCA& mca, const char* name);
 
 // Out(i, j) := the value of largest magnitude, with its sign, in the Win x Win
 // window of In centred on (i, j) (edges clamped); ties keep the first met,

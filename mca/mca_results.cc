@@ -10,6 +10,7 @@
 #include "io/io_dispatch.h"
 #include "io/image_names.h"
 #include "mca/mca.h"
+#include "mca/mca_input.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ std::vector<std::string> mca_result_names(const MCA& mca, const char* Name) {
 }
 
 void MCA::write_allima(const char* Name, fitsstruct& Header) {
+  refuse_non_finite_results(*this, Name);
   const std::vector<std::string> names = mca_result_names(*this, Name);
   for (int b = 0; b < NbrBase; b++) {
     // The multi-direction base writes each direction's part before their sum.

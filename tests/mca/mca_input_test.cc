@@ -1,13 +1,19 @@
 // Input preparation: the signed dilation against a brute-force window scan,
-// the mask rules, the gap filling and its refusal of an empty image.
+// the mask rules, the gap filling and its refusal of an empty image; the
+// input range and the last check of the results, alone and in a run.
 #include "mca/mca_input.h"
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
+#include <limits>
 #include <random>
 
+#include "mca/mca.h"
 #include "support/death.h"
+#include "support/qz_mca_program.h"
+#include "support/test_images.h"
 
 namespace {
 
@@ -90,4 +96,65 @@ TEST(McaInput, GapFilling) {
 
   Image empty(6, 6, "empty");  // nothing to spread: refused, not an endless loop
   EXPECT_EXIT_STATUS(first_guess_interpol(empty, 36), 255, "no non-zero pixel");
+}
+
+TEST(McaInputRange, PixelsBeyondWhatTheSumsHoldAreRefused) {
+  const double limit = double(FLT_MAX) / (16 * 16);
+  EXPECT_DOUBLE_EQ(largest_input_magnitude(16 * 16), limit);
+  struct Case {
+    float pixel;
+    bool refused;
+  };
+  for (const Case& c : {Case{1e38f, true}, Case{-1e38f, true}, Case{float(limit) * 1.01f, true},
+                        Case{float(limit) * 0.99f, false}, Case{-1e30f, false}}) {
+    Image ima = random_image(16, 16, 7u, 0.f, 100.f);
+    ima(5, 9) = c.pixel;
+    if (c.refused)
+      EXPECT_EXIT_STATUS(refuse_out_of_range_pixels(ima, "in.fits"), 255,
+                         "1 pixels of the input image lie beyond .*\\(in.fits\\)")
+          << c.pixel;
+    else
+      refuse_out_of_range_pixels(ima, "in.fits");  // returns
+  }
+}
+
+TEST(McaResultGuard, NonFiniteComponentResidualOrSumStopsTheRun) {
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    const char* what;
+    int image;  // 0, 1 components, 2 residual
+    float value, other;
+  };
+  for (const Case& c : {Case{"NaN component", 0, std::nanf(""), 0.f},
+                        Case{"infinite residual", 2, -inf, 0.f},
+                        Case{"sum beyond the floats", 1, 3e38f, 3e38f}}) {
+    MCA mca;
+    mca.NbrBase = 2;
+    for (Image* ima : {&mca.TabImaRec[0], &mca.TabImaRec[1], &mca.Resi})
+      *ima = random_image(8, 8, 8u);
+    Image& target = c.image == 2 ? mca.Resi : mca.TabImaRec[c.image];
+    target(3, 4) = c.value;
+    mca.TabImaRec[0](3, 4) = c.other != 0.f ? c.other : mca.TabImaRec[0](3, 4);
+    EXPECT_EXIT_STATUS(refuse_non_finite_results(mca, "out.fits"), 255,
+                       "results hold [12] pixels that are not finite numbers.*\\(out.fits\\)")
+        << c.what;
+    target(3, 4) = 1e37f;
+    mca.TabImaRec[0](3, 4) = 1.f;
+    refuse_non_finite_results(mca, "out.fits");  // finite everywhere: returns
+  }
+}
+
+// A finite pixel of 1e38 used to make every pixel of the sum and of the
+// residual NaN, written with status 0.
+TEST_F(QzMcaProgram, HugeInputPixelWritesNoResult) {
+  FitsImage in(random_image(32, 32, 9u, 40.f, 60.f));
+  in.at(16, 16) = 1e38f;
+  write_fits(path("in.fits"), in);
+  for (const char* bases : {"", "-t 5"}) {
+    EXPECT_EQ(run(std::string(bases) + " -i 3 in.fits out.fits"), 255) << bases << output_;
+    EXPECT_TRUE(printed("not finite numbers") || printed("lie beyond")) << output_;
+    EXPECT_FALSE(exists("out.fits") || exists("out_resi.fits") || exists("out_atrou.fits") ||
+                 exists("out_cos.fits"))
+        << bases;
+  }
 }
