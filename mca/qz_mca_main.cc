@@ -126,12 +126,14 @@ int main(int argc, char* argv[]) {
   fitsstruct header;
   io_read_ima_float(Name_Imag_In.c_str(), data, &header);
   refuse_non_finite_pixels(data, Name_Imag_In);
+  refuse_out_of_range_pixels(data, Name_Imag_In);
   if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor);
   header.origin = CommandLine.c_str();
   as_float_results(header);
 
   if (Noise_Ima < NoiseNotGiven) {
-    Noise_Ima = detect_noise_from_med(data);
+    // Masked pixels are zeros, not noise: they would inflate the estimate.
+    Noise_Ima = UseMask ? detect_noise_from_med_of_present(data) : detect_noise_from_med(data);
     if (Verbose) std::printf(" Estimated Noise = %g\n", Noise_Ima);
     if (!(Noise_Ima >= NoiseNotGiven))
       fatal_exitf(-1, stdout,
