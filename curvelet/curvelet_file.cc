@@ -3,6 +3,7 @@
 // scale) with integer keywords from which read rebuilds the object. The
 // reader checks every keyword against the array before it allocates.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -92,7 +93,7 @@ void Curvelet::read(const char* Name, to_array<float, true>& Trans) {
     bad_file(text("NScale2D", scale2d) + " for " + std::to_string(naxes[2]) + " planes", file);
   // 0 lets every ridgelet choose; a curvelet band needs at least two 1D
   // scales.
-  if (scale1d < 0 || scale1d == 1) bad_file(text("NScale1D", scale1d), file);
+  if (scale1d < 0 || scale1d == 1 || scale1d > INT_MAX) bad_file(text("NScale1D", scale1d), file);
   // A ridgelet image is at least as large as the image it comes from, and
   // the smooth plane is the image itself.
   if (nl < 1 || nc < 1 || nl > MaxCurSide || nc > MaxCurSide || nl > naxes[1] || nc > naxes[0])

@@ -1,6 +1,7 @@
 // The ".rid" file: a ridgelet image as a FITS primary image of 32-bit floats
 // with ten integer keywords from which read rebuilds the geometry. The
 // reader checks the keywords against the array before it trusts either.
+#include <climits>
 #include <string>
 
 #include "array/fatal.h"
@@ -56,11 +57,13 @@ void Ridgelet::read(const char* Name, to_array<float, false>& Trans) {
   const long var_norm = key("VarNorm");
   if (type < 1 || type > 7) bad_file("Type_Tra = " + std::to_string(type), file);
   if (format < F_UNKNOWN || format > F_JPEG) bad_file("FormatIn = " + std::to_string(format), file);
-  if (nl < 1 || nc < 1 || nl > MaxRidSide || nc > MaxRidSide || bsize > MaxRidSide)
+  if (nl < 1 || nc < 1 || nl > MaxRidSide || nc > MaxRidSide || bsize > MaxRidSide ||
+      bsize < -MaxRidSide)
     bad_file("Nl = " + std::to_string(nl) + ", Nc = " + std::to_string(nc) +
                  ", BSize = " + std::to_string(bsize),
              file);
-  if (nbr_scale < -1) bad_file("NbrScale = " + std::to_string(nbr_scale), file);
+  // Past INT_MAX the count would wrap to a small one that fits.
+  if (nbr_scale < -1 || nbr_scale > INT_MAX) bad_file("NbrScale = " + std::to_string(nbr_scale), file);
 
   RidTrans = static_cast<type_ridgelet_WTtrans>(type);
   NbrScale1D = static_cast<int>(nbr_scale);

@@ -104,6 +104,7 @@ TEST(CurveletFileDeath, KeywordsThatDisagreeWithTheArrayAreRefused) {
       // no band.
       {"scale1d7", "NScale1D", 7, "NScale1D = 7 does not fit blocks of 16 \\(at most 6\\)"},
       {"scale1d1", "NScale1D", 1, "NScale1D = 1"},
+      {"scale1dwrap", "NScale1D", 4294967298L, "NScale1D = 4294967298"},
   };
   for (const Case& c : cases) {
     Cube cube, back;

@@ -95,6 +95,9 @@ TEST(RidgeletFileDeath, KeywordsThatDisagreeWithTheArrayAreRefused) {
       {"scales9", "NbrScale", 9, "NbrScale = 9 does not fit blocks of 16 \\(at most 6\\)"},
       {"scales7", "NbrScale", 7, "NbrScale = 7 does not fit blocks of 16"},
       {"slantscales", "Type_Tra", 5, "the keywords give a 160 x 256"},
+      // Counts and sides that would wrap to small ones as 32-bit integers.
+      {"wrapscales", "NbrScale", 4294967298L, "NbrScale = 4294967298"},
+      {"wrapblock", "BSize", -4294967280L, "BSize = -4294967280"},
   };
   for (const Case& c : cases) {
     const std::string file = written(c.stem);
