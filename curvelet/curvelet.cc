@@ -128,6 +128,13 @@ void Curvelet::tab_block_size_init(int BS) {
     for (int i = 0; i < CUR_TAB_BLOCK_SIZE; i++) TabBlockSize(i) += 1;
 }
 
+void Curvelet::block_table_for_alloc(int BS) {
+  // The slant stack's pseudo-polar grid runs on radix-2 FFTs: its blocks
+  // keep the power-of-two sides.
+  if (RidTrans == RID_SS_PYR_FFT) OddBlockSize = False;
+  tab_block_size_init(BS);
+}
+
 void Curvelet::ridgelet_init(Ridgelet& R) {
   if (SB1D != nullptr) R.reset(SB1D);
   R.BlockOverlap = BlockOverlap;
@@ -147,9 +154,8 @@ void Curvelet::alloc(int NlIma, int NcIma, int BS, Bool WeightBeforeTrans) {
                 NcIma);
   NlTrans = NcTrans = 0;
   FormatIn = Format_Imag;
-  if (RidTrans == RID_SS_PYR_FFT) OddBlockSize = False;
   if (Verbose) std::printf("Class allocation ... \n");
-  tab_block_size_init(BS);
+  block_table_for_alloc(BS);
   // The value used, so that a file records what it was made with.
   BlockSize = BS;
   if (Verbose) std::printf("Ridgelet allocation ... \n");

@@ -74,6 +74,9 @@ class Curvelet {
 
   void reset(SubBand1D* SB);
   void tab_block_size_init(int BS);
+  // The block table as alloc(…, BS, …) builds it, for the file reader to
+  // check before it allocates.
+  void block_table_for_alloc(int BS);
   void ridgelet_init(Ridgelet& R);
   void alloc(int Nl, int Nc, int BS, Bool WeightBeforeTrans);
   void set_param(int Nl, int Nc);

@@ -3,6 +3,7 @@
 // scale) with integer keywords from which read rebuilds the object. The
 // reader checks every keyword against the array before it allocates.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -19,13 +20,6 @@ std::string cur_file_name(const char* Name) { return name_with_suffix(Name, ".cu
   bad_coefficient_file("curvelet", what, file);
 }
 
-long read_key(fitsfile* fptr, const char* key) {
-  long value = 0;
-  int status = 0;
-  check_fits(ffgkyj(fptr, key, &value, nullptr, &status));
-  return value;
-}
-
 // Keywords that older files lack read as their default.
 long read_optional_key(fitsfile* fptr, const char* key, long absent) {
   long value = 0;
@@ -38,7 +32,6 @@ long read_optional_key(fitsfile* fptr, const char* key, long absent) {
 
 // Largest image side a file may describe.
 constexpr long MaxCurSide = 1L << 16;
-constexpr long MaxScale1D = 32;
 
 bool transformable_variant(long type) {
   return type == RID_OWT || type == RID_PYR_FFT || type == RID_FINITE || type == RID_SS_PYR_FFT;
@@ -83,11 +76,11 @@ void Curvelet::read(const char* Name, to_array<float, true>& Trans) {
   long naxes[3];
   fitsfile* fptr = open_float_array_file(file, "curvelet", 3, naxes);
 
-  const long nl = read_key(fptr, "Nl"), nc = read_key(fptr, "Nc");
-  const long bsize = read_key(fptr, "BSize");
-  const long scale2d = read_key(fptr, "NScale2D"), scale1d = read_key(fptr, "NScale1D");
-  const long type = read_key(fptr, "Type_Tra"), tblock = read_key(fptr, "TBlock");
-  const long overlap = read_key(fptr, "Overlap"), format = read_key(fptr, "FormatIn");
+  auto key = [&](const char* name) { return read_int_keyword(fptr, name, file); };
+  const long nl = key("Nl"), nc = key("Nc"), bsize = key("BSize");
+  const long scale2d = key("NScale2D"), scale1d = key("NScale1D");
+  const long type = key("Type_Tra"), tblock = key("TBlock");
+  const long overlap = key("Overlap"), format = key("FormatIn");
   const long col_wt = read_optional_key(fptr, "ColWT", 0);
   const long var_norm = read_optional_key(fptr, "VarNorm", 1);
   const long odd_block = read_optional_key(fptr, "OddBlock", 1);
@@ -98,7 +91,9 @@ void Curvelet::read(const char* Name, to_array<float, true>& Trans) {
   if (format < F_UNKNOWN || format > F_JPEG) bad_file(text("FormatIn", format), file);
   if (scale2d < 2 || scale2d > CUR_TAB_BLOCK_SIZE + 1 || scale2d != naxes[2])
     bad_file(text("NScale2D", scale2d) + " for " + std::to_string(naxes[2]) + " planes", file);
-  if (scale1d < 0 || scale1d > MaxScale1D) bad_file(text("NScale1D", scale1d), file);
+  // 0 lets every ridgelet choose; a curvelet band needs at least two 1D
+  // scales.
+  if (scale1d < 0 || scale1d == 1 || scale1d > INT_MAX) bad_file(text("NScale1D", scale1d), file);
   // A ridgelet image is at least as large as the image it comes from, and
   // the smooth plane is the image itself.
   if (nl < 1 || nc < 1 || nl > MaxCurSide || nc > MaxCurSide || nl > naxes[1] || nc > naxes[0])
@@ -122,12 +117,19 @@ void Curvelet::read(const char* Name, to_array<float, true>& Trans) {
   // Every block has at least as many lines and columns in its ridgelet
   // image as pixels a side: a larger block is a lie that would make alloc
   // claim the memory of a huge Radon transform.
-  tab_block_size_init(static_cast<int>(bsize));
-  for (int s = 0; s < NbrScale2D - 1; s++)
+  // The 1D scales must fit every block their ridgelet cuts.
+  block_table_for_alloc(static_cast<int>(bsize));
+  for (int s = 0; s < NbrScale2D - 1; s++) {
     if (TabBlockSize(s) > std::min(naxes[0], naxes[1]))
       bad_file("a block side of " + std::to_string(TabBlockSize(s)) + " does not fit planes of " +
                    std::to_string(naxes[1]) + " x " + std::to_string(naxes[0]),
                file);
+    if (!AutoScale1D && !rid_scales_fit(RidTrans, NbrScale1D, TabBlockSize(s)))
+      bad_file(text("NScale1D", scale1d) + " does not fit blocks of " +
+                   std::to_string(TabBlockSize(s)) + " (at most " +
+                   std::to_string(rid_max_scale_number(RidTrans, TabBlockSize(s))) + ")",
+               file);
+  }
 
   if (Verbose) {
     std::printf("Ridgelet transform = %s\n", StringRidTransform(RidTrans));

@@ -160,8 +160,7 @@ float FCUR::real_band_factor(int s) const {
 }
 
 void FCUR::cur_trans(to_array<float, false>& Image) {
-  if (Image.naxis() != 2 || Image.nl() < NlIma || Image.nc() < NcIma ||
-      (!ModifSize && (Image.nl() != NlIma || Image.nc() != NcIma)))
+  if (Image.naxis() != 2 || Image.nl() != NlIma || Image.nc() != NcIma)
     fatal_exitf(-1, stdout,
                 "Error: the fast curvelet transform is allocated for %d x %d images, not %d x %d ...\n",
                 NlIma, NcIma, Image.nl(), Image.nc());

@@ -18,8 +18,13 @@ constexpr unsigned NoiseSeed = 10;
 
 void FCUR::get_norm_coeff(float NSigma) {
   if (Verbose) std::printf("get_norm_coeff %g\n", NSigma);
-  to_array<float, false> simulation(nlima(), ncima(), "ImSimu");
-  im_noise_gaussian(simulation, 1.f, NoiseSeed);
+  // The noise is drawn at the working size, which an even side pads by one,
+  // and the transform gets its top-left corner of the image's own size: the
+  // norms stay what they have always been.
+  to_array<float, false> padded(nlima(), ncima(), "ImSimu"), simulation(NlIma, NcIma, "ImSimu");
+  im_noise_gaussian(padded, 1.f, NoiseSeed);
+  for (int i = 0; i < NlIma; i++)
+    for (int j = 0; j < NcIma; j++) simulation(i, j) = padded(i, j);
   cur_trans(simulation);
   set_noise_level(NSigma);
 }

@@ -20,6 +20,18 @@ void check_fits(int status) {
   if (status != 0) FitsPrintError(status);
 }
 
+long read_int_keyword(fitsfile* fptr, const char* key, const std::string& file) {
+  long value = 0;
+  int status = 0;
+  if (ffgkyj(fptr, key, &value, nullptr, &status) != 0) {
+    char text[FLEN_STATUS];
+    ffgerr(status, text);
+    std::fprintf(stderr, "Error: keyword \"%s\": %s (%s)\n", key, text, file.c_str());
+    check_fits(status);
+  }
+  return value;
+}
+
 void bad_coefficient_file(const char* kind, const std::string& what, const std::string& file) {
   fatal_exitf(-1, stdout, "Error: bad %s file header: %s (%s)\n", kind, what.c_str(),
               file.c_str());

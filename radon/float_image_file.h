@@ -18,6 +18,11 @@ std::string name_with_suffix(const char* Name, const char* Suffix);
 // Ends the process on a FITS library error, with its message stack.
 void check_fits(int status);
 
+// The integer keyword key of an open file. A missing or unreadable one
+// names the keyword and the file before the library's report, and ends the
+// process with the library's status.
+long read_int_keyword(fitsfile* fptr, const char* key, const std::string& file);
+
 // "Error: bad <kind> file header: <what> (<file>)", status -1.
 [[noreturn]] void bad_coefficient_file(const char* kind, const std::string& what,
                                        const std::string& file);

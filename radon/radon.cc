@@ -105,6 +105,9 @@ void Radon::alloc(int nl, int nc, type_radon Method, int NbrProj, int Resol) {
         fatal_exit("Error: with this Radon method, Resolution number must be equal to Nc \n");
       break;
     case RADON_FINITE:
+      // The projections run over the p x p torus: a side of each length
+      // would read and write past both images.
+      if (Nl != Nc) fatal_exit("Error: input image must be square when using this transform ... \n");
       Nlr = Nl + 1;
       Ncr = Nc;
       break;

@@ -31,7 +31,7 @@ bool method_sizes(long method, long nl, long nc, long nlr, long ncr) {
       // claim much more memory than the Radon image justifies.
       return nl * nc <= 16 * nlr * ncr;
     case RADON_FFT: return nlr == nl + nc && ncr == nc;
-    case RADON_FINITE: return nlr == nl + 1 && ncr == nc;
+    case RADON_FINITE: return nl == nc && nlr == nl + 1 && ncr == nc;
     case RADON_SLANT_STACK: return nl == nc && nlr == 2 * nl && ncr == 2 * nl;
     case RADON_FFT_SLANT_STACK:
       return nl == nc && nlr == (nl % 2 == 0 ? 2 * nl + 2 : 2 * nl) && ncr == 2 * nl + 1;
@@ -69,15 +69,9 @@ void Radon::read(const char* Name, to_array<float, false>& Rad) {
   const std::string file = mr_io_name(Name);
   long naxes[2];
   fitsfile* fptr = open_float_image_file(file, "Radon", naxes);
-  int status = 0;
-
-  long nl = 0, nc = 0, nlr = 0, ncr = 0, method = 0, format = 0;
-  check(ffgkyj(fptr, "Nl", &nl, nullptr, &status));
-  check(ffgkyj(fptr, "Nc", &nc, nullptr, &status));
-  check(ffgkyj(fptr, "Nlr", &nlr, nullptr, &status));
-  check(ffgkyj(fptr, "Ncr", &ncr, nullptr, &status));
-  check(ffgkyj(fptr, "Type_Tra", &method, nullptr, &status));
-  check(ffgkyj(fptr, "FormatIn", &format, nullptr, &status));
+  auto key = [&](const char* name) { return read_int_keyword(fptr, name, file); };
+  const long nl = key("Nl"), nc = key("Nc"), nlr = key("Nlr"), ncr = key("Ncr");
+  const long method = key("Type_Tra"), format = key("FormatIn");
   if (method < 0 || method >= NBR_RADON) bad_file("Type_Tra = " + std::to_string(method), file);
   if (format < F_UNKNOWN || format > F_JPEG) bad_file("FormatIn = " + std::to_string(format), file);
   if (nlr != naxes[1] || ncr != naxes[0])

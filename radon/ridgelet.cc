@@ -9,6 +9,7 @@
 #include <omp.h>
 #endif
 
+#include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "radon/ridgelet_worker.h"
 
@@ -39,10 +40,6 @@ const RidVariant& variant(type_ridgelet_WTtrans T) {
   return TabRidVariant[k >= 1 && k <= NBR_RIDGELET_TRANSFORMS ? k : 0];
 }
 
-bool slant_stack(type_ridgelet_WTtrans T) {
-  return T == RID_SS_PYR_FFT || T == RID_SS_OWT || T == RID_SS_PYR;
-}
-
 int max_threads() {
 #ifdef _OPENMP
   return omp_get_max_threads();
@@ -58,6 +55,7 @@ const float TabNormRid_PyrDiffResol[NBR_TAB_NORM_RID] = {
 
 const char* StringRidTransform(type_ridgelet_WTtrans Type) { return variant(Type).text; }
 int rid_class(type_ridgelet_WTtrans Type) { return variant(Type).rid_class; }
+bool rid_slant_stack(type_ridgelet_WTtrans Type) { return variant(Type).radon == RADON_SLANT_STACK; }
 
 namespace {
 
@@ -141,58 +139,112 @@ void Ridgelet::reset(SubBand1D* SB) {
   Workers.clear();
 }
 
-void Ridgelet::alloc(int NlIma, int NcIma, int B) {
-  if (Allocated && NlIma == Nl && NcIma == Nc && B == BlockSize) return;
-  Allocated = True;
-  Nl = NlIma;
-  Nc = NcIma;
-  RidClass = rid_class(RidTrans);
+namespace {
 
+// Samples per Radon projection of a block of side B: the slant stack's
+// projections are twice as long as the block.
+int projection_length(type_ridgelet_WTtrans T, int B) { return rid_slant_stack(T) ? 2 * B : B; }
+
+// Columns a projection takes in a ridgelet block: a pyramid of 1D scales
+// needs twice the projection's length; without 1D scales the block is the
+// Radon image itself.
+int block_columns(type_ridgelet_WTtrans T, int B, bool scales) {
+  const int n = projection_length(T, B);
+  return rid_class(T) == 1 && scales ? 2 * n : n;
+}
+
+}  // namespace
+
+bool rid_scales_fit(type_ridgelet_WTtrans Type, int NbrScale, int B) {
+  const int cls = rid_class(Type);
+  // The undecimated variants keep their scales outside the ridgelet image.
+  if (NbrScale <= 1 || (cls != 1 && cls != 3 && cls != 4)) return true;
+  const bool biorthogonal = cls != 1;
+  const long width = block_columns(Type, B, true);
+  long n = projection_length(Type, B), sum = 0;
+  // Each scale adds at least one column or ends the walk, so it stops
+  // within width + log2(B) steps whatever NbrScale is.
+  for (int s = 0; s < NbrScale; s++) {
+    const long size = biorthogonal && s < NbrScale - 1 ? n / 2 : n;
+    sum += size;
+    if (size < 1 || sum > width) return false;
+    n = (n + 1) / 2;
+  }
+  return true;
+}
+
+int rid_max_scale_number(type_ridgelet_WTtrans Type, int B) {
+  int count = 1;
+  while (count < 64 && rid_scales_fit(Type, count + 1, B)) count++;
+  return count;
+}
+
+RidgeletGeometry Ridgelet::geometry(int NlIma, int NcIma, int B) const {
+  RidgeletGeometry g;
+  g.BlockOverlap = BlockOverlap;
   if (B > 0) {
     // Below 4 pixels the overlap margin B / 4 is 0 and there is no ramp: the
     // half-overlapping blocks would all count twice where they meet, so such
     // small blocks are laid side by side.
-    if (B < 4) BlockOverlap = False;
-    BlockImaSize = BlockOverlap ? (B + 1) / 2 : B;
-    BlockSize = B;
-    OverlapSize = BlockOverlap ? B / 4 : 0;
-    NbrBi = (Nl + BlockImaSize - 1) / BlockImaSize;
-    NbrBj = (Nc + BlockImaSize - 1) / BlockImaSize;
+    if (B < 4) g.BlockOverlap = False;
+    g.BlockImaSize = g.BlockOverlap ? (B + 1) / 2 : B;
+    g.BlockSize = B;
+    g.OverlapSize = g.BlockOverlap ? B / 4 : 0;
+    g.NbrBi = (NlIma + g.BlockImaSize - 1) / g.BlockImaSize;
+    g.NbrBj = (NcIma + g.BlockImaSize - 1) / g.BlockImaSize;
   } else {
-    NbrBi = NbrBj = 1;
-    BlockOverlap = False;
-    OverlapSize = 0;
+    g.NbrBi = g.NbrBj = 1;
+    g.BlockOverlap = False;
+    g.OverlapSize = 0;
     if (RidTrans == RID_FINITE) {
       CPRIME_NUMBER primes;
-      BlockImaSize = std::max(primes.next_prime_number(Nl), primes.next_prime_number(Nc));
+      g.BlockImaSize = std::max(primes.next_prime_number(NlIma), primes.next_prime_number(NcIma));
     } else {
-      BlockImaSize = next_power_of_2(std::max(Nl, Nc) - 1);
-      if (!slant_stack(RidTrans)) BlockImaSize++;
+      g.BlockImaSize = next_power_of_2(std::max(NlIma, NcIma) - 1);
+      if (!rid_slant_stack(RidTrans)) g.BlockImaSize++;
     }
-    BlockSize = BlockImaSize;
+    g.BlockSize = g.BlockImaSize;
   }
+  g.NbrScale1D = AutoScale1D ? max_scale_number(g.BlockSize) : NbrScale1D;
+  g.Nlb = RidTrans == RID_FINITE ? g.BlockSize + 1 : 2 * g.BlockSize;
+  g.Ncb = block_columns(RidTrans, g.BlockSize, AutoScale1D || g.NbrScale1D > 1);
+  g.RidNl = static_cast<long>(g.Nlb) * g.NbrBi;
+  g.RidNc = static_cast<long>(g.Ncb) * g.NbrBj;
+  return g;
+}
 
+void Ridgelet::alloc(int NlIma, int NcIma, int B) {
+  if (Allocated && NlIma == Nl && NcIma == Nc && B == BlockSize) return;
+  const RidgeletGeometry g = geometry(NlIma, NcIma, B);
+  if (!rid_scales_fit(RidTrans, g.NbrScale1D, g.BlockSize))
+    fatal_exitf(-1, stdout,
+                "Error: %d 1D scales do not fit a ridgelet block of %d pixels (at most %d) ...\n",
+                g.NbrScale1D, g.BlockSize, rid_max_scale_number(RidTrans, g.BlockSize));
+  Allocated = True;
+  Nl = NlIma;
+  Nc = NcIma;
+  RidClass = rid_class(RidTrans);
+  BlockOverlap = g.BlockOverlap;
+  BlockSize = g.BlockSize;
+  BlockImaSize = g.BlockImaSize;
+  OverlapSize = g.OverlapSize;
+  NbrBi = g.NbrBi;
+  NbrBj = g.NbrBj;
   if (AutoScale1D) {
-    NbrScale1D = max_scale_number(BlockSize);
+    NbrScale1D = g.NbrScale1D;
     if (Verbose) std::printf("Number of scales = %d\n", NbrScale1D);
   }
   if (NbrScale1D > 1) set_tab_pos(NbrScale1D, BlockSize);
-
-  Nlb = RidTrans == RID_FINITE ? BlockSize + 1 : 2 * BlockSize;
-  Ncb = BlockSize;
-  if (RidClass == 1 && (AutoScale1D || NbrScale1D > 1)) {
-    Ncb *= 2;
-    if (RidTrans == RID_SS_PYR_FFT || RidTrans == RID_SS_PYR) Ncb *= 2;
-  }
-  if (RidClass != 1 && RidTrans == RID_SS_OWT) Ncb *= 2;
-  RidNl = Nlb * NbrBi;
-  RidNc = Ncb * NbrBj;
+  Nlb = g.Nlb;
+  Ncb = g.Ncb;
+  RidNl = static_cast<int>(g.RidNl);
+  RidNc = static_cast<int>(g.RidNc);
 
   set_tab_angle();
   TabImaBlockSigma.assign(std::max(NbrScale1D, 0), to_array<float, false>());
 
   const type_radon method = variant(RidTrans).radon;
-  if (slant_stack(RidTrans)) {
+  if (rid_slant_stack(RidTrans)) {
     RadonTrans.Verbose = Verbose;
     RadonTrans.alloc(BlockSize, BlockSize, method, 0, 0);
     radon_transform_one_cst_block();
@@ -237,11 +289,9 @@ void Ridgelet::make_workers() {
 void Ridgelet::set_block_param_from_transform(int RNl, int RNc, int B) {
   if (B == 0) BlockOverlap = False;
   int lines = RidTrans == RID_FINITE ? RNl - 1 : RNl / 2;
-  int cols = RNc;
-  if (rid_class(RidTrans) == 1 && (AutoScale1D || NbrScale1D > 1)) {
-    cols = RNc / 2;
-    if (RidTrans == RID_SS_PYR_FFT || RidTrans == RID_SS_PYR) cols /= 2;
-  }
+  // The inverse of alloc's column count: a ridgelet block is a whole
+  // number of block sides wide.
+  int cols = RNc / block_columns(RidTrans, 1, AutoScale1D || NbrScale1D > 1);
   if (BlockOverlap) {
     lines /= 2;
     cols /= 2;
@@ -254,7 +304,7 @@ int Ridgelet::set_tab_pos(int NbrScale, int B) {
     TabPos.alloc(NbrScale, "TabPos");
     TabSize.alloc(NbrScale, "TabSize");
   }
-  int n = slant_stack(RidTrans) ? 2 * B : B;
+  int n = projection_length(RidTrans, B);
   const int cls = rid_class(RidTrans);
   if (cls == 3 || cls == 4) {
     for (int s = 0; s < NbrScale - 1; s++) {

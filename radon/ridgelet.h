@@ -35,8 +35,31 @@ constexpr int NBR_RIDGELET_TRANSFORMS = 9;
 const char* StringRidTransform(type_ridgelet_WTtrans Type);
 // 1 pyramidal, 2 undecimated, 3 bi-orthogonal, 4 finite, 0 unknown.
 int rid_class(type_ridgelet_WTtrans Type);
+// Variants 5, 6 and 7: slant-stack projections, 2B samples for a block of
+// side B, normalised by the transform of a block of ones.
+bool rid_slant_stack(type_ridgelet_WTtrans Type);
 // max_scale_number (multires/mr_regul.h) gives the default number of 1D
 // scales of a block: the same rule as for an image side.
+
+// Whether NbrScale 1D scales of variant Type fit a ridgelet block of side B:
+// every band keeps at least one coefficient and the bands together take no
+// more columns than the block has. The pyramidal layouts repeat bands of
+// one coefficient once the halving reaches 1, so past some count they run
+// over the block. Counts of 1 or less (no 1D transform) always fit.
+bool rid_scales_fit(type_ridgelet_WTtrans Type, int NbrScale, int B);
+// The largest count that fits a block of side B (1 when none does).
+int rid_max_scale_number(type_ridgelet_WTtrans Type, int B);
+
+// What alloc(Nl, Nc, B) builds, computed without allocating anything, so
+// that a file's keywords can be checked against its array first.
+struct RidgeletGeometry {
+  Bool BlockOverlap;
+  int BlockSize, BlockImaSize, OverlapSize;
+  int NbrBi, NbrBj;
+  int NbrScale1D;
+  int Nlb, Ncb;
+  long RidNl, RidNc;
+};
 
 // One-axis overlap weight of coordinate k in block b of NbrB blocks whose
 // origins are Step apart and which start Overlap pixels early; the even-side
@@ -101,6 +124,9 @@ class Ridgelet {
 
   void reset(SubBand1D* SB);
   void alloc(int Nl, int Nc, int B);
+  // The geometry alloc(Nl, Nc, B) would give with the current variant,
+  // overlap and 1D scale settings.
+  RidgeletGeometry geometry(int Nl, int Nc, int B) const;
   void set_block_param_from_transform(int RNl, int RNc, int B);
   int set_tab_pos(int NbrScale, int B);
   void set_tab_angle();

@@ -108,7 +108,7 @@ void Ridgelet::radon_step(RidgeletWorker& W, to_array<float, false>& Block, int&
     Nr = rad.nl();
     Ncr = rad.nc();
   }
-  const bool ss = RidTrans == RID_SS_PYR_FFT || RidTrans == RID_SS_OWT || RidTrans == RID_SS_PYR;
+  const bool ss = rid_slant_stack(RidTrans);
   if (VarianceStab) {
     if (FourierRadon) {
       rad.resize(Nr, Ncr);
@@ -345,7 +345,9 @@ void Ridgelet::recons_block(RidgeletWorker& W, to_array<float, false>& In,
                             to_array<float, false>& Out) {
   Radon& radon = *W.radon;
   if (NbrScale1D < 2) {
-    radon.recons(In, Out);
+    // The block is the Radon image as the transform left it: stabilised or
+    // divided by the slant-stack normalisation, which is undone first.
+    radon_recons(radon, In, Out, rid_slant_stack(RidTrans));
     return;
   }
   const int NlIn = In.nl(), NcIn = In.nc(), H = NcIn / 2;

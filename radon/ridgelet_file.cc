@@ -1,7 +1,7 @@
 // The ".rid" file: a ridgelet image as a FITS primary image of 32-bit floats
 // with ten integer keywords from which read rebuilds the geometry. The
 // reader checks the keywords against the array before it trusts either.
-#include <algorithm>
+#include <climits>
 #include <string>
 
 #include "array/fatal.h"
@@ -13,8 +13,6 @@ namespace {
 
 // The name with ".rid" appended unless it already ends with it.
 std::string rid_file_name(const char* Name) { return name_with_suffix(Name, ".rid"); }
-
-void check(int status) { check_fits(status); }
 
 [[noreturn]] void bad_file(const std::string& what, const std::string& file) {
   bad_coefficient_file("ridgelet", what, file);
@@ -53,32 +51,19 @@ void Ridgelet::read(const char* Name, to_array<float, false>& Trans) {
   const std::string file = rid_file_name(Name);
   long naxes[2];
   fitsfile* fptr = open_float_image_file(file, "ridgelet", naxes);
-  int status = 0;
-
-  long nl = 0, nc = 0, bsize = 0, nbr_scale = 0, type = 0, overlap = 0, format = 0, var_norm = 0;
-  check(ffgkyj(fptr, "Nl", &nl, nullptr, &status));
-  check(ffgkyj(fptr, "Nc", &nc, nullptr, &status));
-  check(ffgkyj(fptr, "BSize", &bsize, nullptr, &status));
-  check(ffgkyj(fptr, "NbrScale", &nbr_scale, nullptr, &status));
-  check(ffgkyj(fptr, "Type_Tra", &type, nullptr, &status));
-  check(ffgkyj(fptr, "Overlap", &overlap, nullptr, &status));
-  check(ffgkyj(fptr, "FormatIn", &format, nullptr, &status));
-  check(ffgkyj(fptr, "VarNorm", &var_norm, nullptr, &status));
+  auto key = [&](const char* name) { return read_int_keyword(fptr, name, file); };
+  const long nl = key("Nl"), nc = key("Nc"), bsize = key("BSize"), nbr_scale = key("NbrScale");
+  const long type = key("Type_Tra"), overlap = key("Overlap"), format = key("FormatIn");
+  const long var_norm = key("VarNorm");
   if (type < 1 || type > 7) bad_file("Type_Tra = " + std::to_string(type), file);
   if (format < F_UNKNOWN || format > F_JPEG) bad_file("FormatIn = " + std::to_string(format), file);
-  if (nl < 1 || nc < 1 || nl > MaxRidSide || nc > MaxRidSide || bsize > MaxRidSide)
+  if (nl < 1 || nc < 1 || nl > MaxRidSide || nc > MaxRidSide || bsize > MaxRidSide ||
+      bsize < -MaxRidSide)
     bad_file("Nl = " + std::to_string(nl) + ", Nc = " + std::to_string(nc) +
                  ", BSize = " + std::to_string(bsize),
              file);
-  if (nbr_scale < -1 || nbr_scale > 32) bad_file("NbrScale = " + std::to_string(nbr_scale), file);
-  // A ridgelet block has at least as many lines as the block has pixels a
-  // side, so a block side above the array's line count is a lie that would
-  // make alloc claim the memory of a huge Radon transform.
-  const long side = bsize > 0 ? bsize : 2 * std::max(nl, nc);
-  if (side > naxes[1])
-    bad_file("a block side of " + std::to_string(side) + " does not fit an array of " +
-                 std::to_string(naxes[1]) + " lines",
-             file);
+  // Past INT_MAX the count would wrap to a small one that fits.
+  if (nbr_scale < -1 || nbr_scale > INT_MAX) bad_file("NbrScale = " + std::to_string(nbr_scale), file);
 
   RidTrans = static_cast<type_ridgelet_WTtrans>(type);
   NbrScale1D = static_cast<int>(nbr_scale);
@@ -86,12 +71,26 @@ void Ridgelet::read(const char* Name, to_array<float, false>& Trans) {
   BlockOverlap = overlap != 0 ? True : False;
   FormatIn = static_cast<type_format>(format);
   VarNorm = var_norm != 0 ? True : False;
+  // Everything alloc will build is checked against the array before alloc
+  // claims the memory of a block's Radon transform: a ridgelet block has at
+  // least as many lines and columns as the block has pixels a side.
+  const RidgeletGeometry g = geometry(static_cast<int>(nl), static_cast<int>(nc),
+                                      static_cast<int>(bsize));
+  const std::string array = std::to_string(naxes[1]) + " x " + std::to_string(naxes[0]);
+  if (g.BlockSize > naxes[0] || g.BlockSize > naxes[1])
+    bad_file("a block side of " + std::to_string(g.BlockSize) + " does not fit an array of " +
+                 array,
+             file);
+  if (!rid_scales_fit(RidTrans, NbrScale1D, g.BlockSize))
+    bad_file("NbrScale = " + std::to_string(nbr_scale) + " does not fit blocks of " +
+                 std::to_string(g.BlockSize) + " (at most " +
+                 std::to_string(rid_max_scale_number(RidTrans, g.BlockSize)) + ")",
+             file);
+  if (g.RidNl != naxes[1] || g.RidNc != naxes[0])
+    bad_file("the keywords give a " + std::to_string(g.RidNl) + " x " + std::to_string(g.RidNc) +
+                 " ridgelet image but the array is " + array,
+             file);
   Allocated = False;
   alloc(static_cast<int>(nl), static_cast<int>(nc), static_cast<int>(bsize));
-  if (RidNl != naxes[1] || RidNc != naxes[0])
-    bad_file("the keywords give a " + std::to_string(RidNl) + " x " + std::to_string(RidNc) +
-                 " ridgelet image but the array is " + std::to_string(naxes[1]) + " x " +
-                 std::to_string(naxes[0]),
-             file);
   read_float_image_data(fptr, naxes, Trans);
 }

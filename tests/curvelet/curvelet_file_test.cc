@@ -11,6 +11,7 @@
 #include "curvelet/curvelet.h"
 #include "io/fits_test_files.h"
 #include "support/death.h"
+#include "support/fits_keys.h"
 #include "support/fitsverify.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
@@ -42,15 +43,6 @@ std::string written(const std::string& stem, const FileSetup& s, Cube& cube) {
   const std::string name = scratch(stem);
   c.write(name.c_str(), cube);
   return name + ".cur";
-}
-
-void set_key(const std::string& file, const char* name, long value) {
-  fitsfile* f = nullptr;
-  int status = 0;
-  ffopen(&f, file.c_str(), READWRITE, &status);
-  ffukyj(f, name, value, nullptr, &status);
-  ffclos(f, &status);
-  ASSERT_EQ(status, 0) << name;
 }
 
 // Files of the former layout carry neither flag: they were normalised and
@@ -108,15 +100,45 @@ TEST(CurveletFileDeath, KeywordsThatDisagreeWithTheArrayAreRefused) {
       {"hugeblock", "BSize", 30000, "a block side of 32768 does not fit"},
       {"block", "BSize", 8, "the keywords give planes of"},
       {"overlap", "Overlap", 0, "the keywords give planes of"},
+      // Blocks of 16 and 32 hold at most six 1D scales; one 1D scale gives
+      // no band.
+      {"scale1d7", "NScale1D", 7, "NScale1D = 7 does not fit blocks of 16 \\(at most 6\\)"},
+      {"scale1d1", "NScale1D", 1, "NScale1D = 1"},
+      {"scale1dwrap", "NScale1D", 4294967298L, "NScale1D = 4294967298"},
   };
   for (const Case& c : cases) {
     Cube cube, back;
     const std::string file = written(c.stem, {16, False, False}, cube);
-    set_key(file, c.key, c.value);
+    qz_test::set_int_key(file, c.key, c.value);
     Curvelet cur;
     EXPECT_EXIT_STATUS(cur.read(file.c_str(), back), 255,
                        std::string(c.message) + ".*" + c.stem + "\\.cur")
         << c.stem;
+  }
+}
+
+// Odd blocks of 17 hold four pyramid scales (17 + 9 + 5 + 3 of 34
+// columns): five would overrun every block on reconstruction.
+TEST(CurveletFileDeath, OneDScalesBeyondTheOddBlocksAreRefused) {
+  Cube cube, back;
+  const std::string file = written("odd5", {16, False, True}, cube);
+  qz_test::set_int_key(file, "NScale1D", 5);
+  Curvelet cur;
+  EXPECT_EXIT_STATUS(cur.read(file.c_str(), back), 255,
+                     "NScale1D = 5 does not fit blocks of 17 \\(at most 4\\).*odd5\\.cur");
+}
+
+TEST(CurveletFileDeath, MissingKeywordIsNamedWithTheFile) {
+  for (const char* key : {"Nl", "Nc", "BSize", "NScale2D", "NScale1D", "Type_Tra", "TBlock",
+                          "Overlap", "FormatIn"}) {
+    Cube cube, back;
+    const std::string stem = std::string("no_") + key;
+    const std::string file = written(stem, {16, False, False}, cube);
+    qz_test::drop_key(file, key);
+    Curvelet cur;
+    EXPECT_EXIT_STATUS(cur.read(file.c_str(), back), KEY_NO_EXIST,
+                       qz_test::missing_key_message(key, stem + "\\.cur"))
+        << key;
   }
 }
 

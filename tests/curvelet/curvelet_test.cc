@@ -171,4 +171,37 @@ TEST(CurveletDeath, Refusals) {
   EXPECT_EXIT_STATUS(tiny.alloc(32, 32, 4, False), 255, "blocks of 4 pixels");
 }
 
+// Each ridgelet refuses 1D scales its blocks cannot hold: blocks of 16 take
+// six, of 32 seven, before the pyramid of a projection overruns its block.
+TEST(CurveletDeath, OneDScalesBeyondTheBlocksAreRefused) {
+  struct Case {
+    int block, scales, refused_block;
+  } cases[] = {{16, 7, 16}, {32, 8, 32}, {16, 8, 16}};
+  for (const Case& k : cases) {
+    Curvelet c;
+    c.NbrScale2D = 3;
+    c.OddBlockSize = False;
+    c.AutoScale1D = False;
+    c.NbrScale1D = k.scales;
+    EXPECT_EXIT_STATUS(c.alloc(64, 64, k.block, False), 255,
+                       std::to_string(k.scales) + " 1D scales do not fit a ridgelet block of " +
+                           std::to_string(k.refused_block) + " pixels")
+        << k.block << " " << k.scales;
+  }
+  // The largest counts that fit still allocate and transform.
+  for (int block : {16, 32}) {
+    Curvelet c;
+    c.NbrScale2D = 2;
+    c.OddBlockSize = False;
+    c.AutoScale1D = False;
+    c.NbrScale1D = block == 16 ? 6 : 7;
+    c.alloc(40, 40, block, False);
+    Image ima = random_image(40, 40, 2), out;
+    to_array<float, true> cube;
+    c.transform(ima, cube);
+    c.recons(cube, out);
+    EXPECT_EQ(c.nbr_band(), c.NbrScale1D + 1);
+  }
+}
+
 }  // namespace

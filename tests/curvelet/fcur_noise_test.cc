@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "curvelet/fcur.h"
+#include "numerics/noise_simulation.h"
 #include "support/test_images.h"
 
 namespace {
@@ -35,6 +36,23 @@ TEST(FcurNoise, NormsArePositiveDeterministicAndNearTheBandDeviations) {
     }
   EXPECT_TRUE(parts_differ) << "real and imaginary bands get their own norms";
   EXPECT_EQ(a.norm_band(a.nbr_scale() - 1, 0), 0.f);
+}
+
+// For an even side the noise is drawn at the padded working size (seed 10)
+// and the transform takes the image's own size from its top-left corner.
+TEST(FcurNoise, EvenSidesTakeTheCornerOfNoiseDrawnAtTheWorkingSize) {
+  FCUR simulated, given;
+  simulated.alloc_from_fine(3, 48, 48, 8);
+  given.alloc_from_fine(3, 48, 48, 8);
+  simulated.get_norm_coeff(3.f);
+  to_array<float, false> padded(49, 49), corner(48, 48);
+  im_noise_gaussian(padded, 1.f, 10);
+  for (int i = 0; i < 48; i++)
+    for (int j = 0; j < 48; j++) corner(i, j) = padded(i, j);
+  given.get_norm_coeff(corner, 3.f);
+  for (int s = 0; s < simulated.nbr_scale() - 1; s++)
+    for (int k = 0; k < simulated.nbr_band(s); k++)
+      EXPECT_EQ(simulated.norm_band(s, k), given.norm_band(s, k)) << s << " " << k;
 }
 
 TEST(FcurNoise, ThresholdLevelsKeepCoefficientsAtTheLevel) {

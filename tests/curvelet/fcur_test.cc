@@ -8,6 +8,8 @@
 #include <omp.h>
 
 #include <cmath>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "support/death.h"
@@ -195,6 +197,15 @@ void transform_of_wrong_size() {
   f.cur_trans(ima);
 }
 
+// Allocated for an even size, the transform works on a padded copy; an
+// image larger than the allocation must not lend it its top-left corner.
+void transform_of_larger_image(int nl, int nc) {
+  FCUR f;
+  f.alloc_from_fine(3, 32, 32, 8);
+  to_array<float, false> ima(nl, nc);
+  f.cur_trans(ima);
+}
+
 void short_direction_table() {
   FCUR f;
   to_array<int, true> dirs(1);
@@ -212,6 +223,11 @@ TEST(FcurDeathTest, BadSizesAndTables) {
   EXPECT_EXIT_STATUS(put_band_of_wrong_size(), 255,
                      "incorrect image size in FCUR::put_band ... \n       Band size = 3 3");
   EXPECT_EXIT_STATUS(transform_of_wrong_size(), 255, "allocated for 33 x 33 images");
+  for (const auto& size : {std::pair<int, int>{40, 40}, {33, 32}, {32, 33}, {33, 33}})
+    EXPECT_EXIT_STATUS(transform_of_larger_image(size.first, size.second), 255,
+                       "allocated for 32 x 32 images, not " + std::to_string(size.first) + " x " +
+                           std::to_string(size.second))
+        << size.first << " x " << size.second;
   EXPECT_EXIT_STATUS(short_direction_table(), 255, "TabDir size incorrect");
 }
 

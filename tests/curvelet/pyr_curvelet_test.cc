@@ -122,5 +122,17 @@ TEST(PyrCurveletDeathTest, Refusals) {
   EXPECT_EXIT_STATUS(c.get_scale_number(-1, s2d, s1d), 255, "get_scale_number: -1");
 }
 
+// The pyramid's blocks of 16 hold at most six 1D scales; twelve would
+// overrun every ridgelet block of every band.
+TEST(PyrCurveletDeathTest, OneDScalesBeyondTheBlocksAreRefused) {
+  for (int scales : {7, 12}) {
+    PyrCurvelet c;
+    c.AutoScale1D = False;
+    c.NbrScale1D = scales;
+    EXPECT_EXIT_STATUS(alloc_mca_like(c, 64, 64), 255,
+                       std::to_string(scales) + " 1D scales do not fit a ridgelet block of 16");
+  }
+}
+
 }  // namespace
 

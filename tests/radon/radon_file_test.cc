@@ -13,6 +13,7 @@
 #include "io/image_test_tools.h"
 #include "radon/radon.h"
 #include "support/death.h"
+#include "support/fits_keys.h"
 #include "support/fitsverify.h"
 #include "support/test_images.h"
 
@@ -129,6 +130,14 @@ struct Header {
   }
 };
 
+// A finite-transform header of an nl x nc image with the array it implies.
+Header finite(long nl, long nc) {
+  Header h;
+  h.naxes[0] = nc;
+  h.naxes[1] = nl + 1;
+  return h.set("Type_Tra", 3).set("Nl", nl).set("Nc", nc).set("Nlr", nl + 1).set("Ncr", nc);
+}
+
 std::string write_header(const std::string& stem, const Header& h) {
   const std::string file = scratch(stem + ".rad");
   std::remove(file.c_str());
@@ -162,6 +171,11 @@ TEST(RadonFileDeath, MalformedHeadersAreRefusedWithTheFileName) {
       {"sizes", Header().set("Nl", 9), "Nl = 9, Nc = 8 do not fit"},
       {"spatial", Header().set("Type_Tra", 0).set("Nl", 100000).set("Nc", 100000), "Nl = 100000"},
       {"square", Header().set("Type_Tra", 4).set("Ncr", 16).set("Nlr", 16), "but the array is 16 x 8"},
+      // Finite transforms of flat images: the inverse would run p + 1
+      // projections of p = Nc samples over Nl + 1 lines.
+      {"finite3x5", finite(3, 5), "Nl = 3, Nc = 5 do not fit a 4 x 5 Radon image of method 3"},
+      {"finite1x2", finite(1, 2), "Nl = 1, Nc = 2 do not fit"},
+      {"finite1x100", finite(1, 100), "Nl = 1, Nc = 100 do not fit"},
   };
   for (const Case& c : cases) {
     const std::string file = write_header(c.stem, c.header);
@@ -173,11 +187,16 @@ TEST(RadonFileDeath, MalformedHeadersAreRefusedWithTheFileName) {
   }
 }
 
-TEST(RadonFileDeath, MissingKeywordEndsWithTheLibraryStatus) {
-  const std::string file = write_header("nokey", Header().drop("Type_Tra"));
-  Radon r;
-  Image rad;
-  EXPECT_EXIT_STATUS(r.read(file.c_str(), rad), KEY_NO_EXIST, "status = 202");
+TEST(RadonFileDeath, MissingKeywordIsNamedWithTheFile) {
+  for (const char* key : {"Nl", "Nc", "Nlr", "Ncr", "Type_Tra", "FormatIn"}) {
+    const std::string stem = std::string("no_") + key;
+    const std::string file = write_header(stem, Header().drop(key));
+    Radon r;
+    Image rad;
+    EXPECT_EXIT_STATUS(r.read(file.c_str(), rad), KEY_NO_EXIST,
+                       qz_test::missing_key_message(key, stem + "\\.rad"))
+        << key;
+  }
 }
 
 TEST(RadonFileDeath, TruncatedFileIsRefusedBeforeItsDataIsClaimed) {

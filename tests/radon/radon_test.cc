@@ -43,6 +43,10 @@ TEST(RadonAllocDeath, RefusesSizesItsMethodCannotTake) {
                      "Error: with this Radon method, Resolution number must be equal to Nc");
   EXPECT_EXIT_STATUS(r.alloc(8, 6, RADON_SLANT_STACK, 0, 0), 255,
                      "Error: input image must be square when using this transform");
+  // The finite transform's p + 1 projections of p samples need p x p.
+  for (int nl : {3, 1})
+    EXPECT_EXIT_STATUS(r.alloc(nl, 5, RADON_FINITE, 0, 0), 255,
+                       "Error: input image must be square when using this transform");
   EXPECT_EXIT_STATUS(r.alloc(0, 8, RADON_FFT, 0, 0), 255, "at least one pixel");
 }
 

@@ -98,6 +98,64 @@ TEST(RidgeletGeometry, SecondAllocWithTheSameArgumentsKeepsTheGeometry) {
   EXPECT_EQ(rid.Ncb, 32);  // still variant 2's
 }
 
+// The largest 1D scale count each layout holds, from the halving sizes
+// worked out by hand: blocks of 16 give projections of 16 (32 for the slant
+// stack) in ridgelet blocks of 32 (64) columns for the pyramids, 16 (32) for
+// the bi-orthogonal layouts, whose bands may not shrink to nothing.
+struct ScaleLimit {
+  type_ridgelet_WTtrans v;
+  int B, largest;
+};
+const ScaleLimit ScaleLimits[] = {
+    {RID_PYR_FFT, 16, 6},     // 16+8+4+2+1+1 = 32
+    {RID_PYR_DIRECT, 16, 6},  //
+    {RID_SS_PYR_FFT, 16, 7},  // 32+16+8+4+2+1+1 = 64
+    {RID_SS_PYR, 16, 7},      //
+    {RID_PYR_FFT, 32, 7},     // 32+16+8+4+2+1+1 = 64
+    {RID_OWT, 16, 5},         // 8, 4, 2, 1 and a smooth band of 1
+    {RID_SS_OWT, 16, 6},      // 16, 8, 4, 2, 1, 1
+    {RID_FINITE, 17, 6},      // 8, 4, 2, 1, 1, 1 from 17, 9, 5, 3, 2, 1
+};
+
+TEST(RidgeletGeometry, LargestScaleCountsThatFitTheBlock) {
+  for (const ScaleLimit& c : ScaleLimits) {
+    EXPECT_EQ(rid_max_scale_number(c.v, c.B), c.largest) << c.v << " " << c.B;
+    SubBandFilter bank(F_MALLAT_7_9);
+    Ridgelet rid(bank);
+    rid.RidTrans = c.v;
+    rid.AutoScale1D = False;
+    rid.NbrScale1D = c.largest;
+    rid.alloc(2 * c.B, 2 * c.B, c.B);
+    int columns = 0;
+    for (int s = 0; s < c.largest; s++) {
+      EXPECT_GE(rid.rid_size(s), 1) << c.v << " scale " << s;
+      columns += rid.rid_size(s);
+    }
+    EXPECT_LE(columns, rid.Ncb) << c.v;
+    // Every band lies inside the ridgelet image the transform fills.
+    Image ima = random_image(2 * c.B, 2 * c.B, 9, 1.f, 2.f), trans, back;
+    rid.transform(ima, trans);
+    rid.recons(trans, back);
+    EXPECT_EQ(back.nl(), 2 * c.B);
+  }
+}
+
+TEST(RidgeletDeath, ScaleCountsThatOverrunTheBlockAreRefused) {
+  for (const ScaleLimit& c : ScaleLimits)
+    for (int count : {c.largest + 1, 9, 40}) {
+      SubBandFilter bank(F_MALLAT_7_9);
+      Ridgelet rid(bank);
+      rid.RidTrans = c.v;
+      rid.AutoScale1D = False;
+      rid.NbrScale1D = count;
+      EXPECT_EXIT_STATUS(rid.alloc(64, 64, c.B), 255,
+                         std::to_string(count) + " 1D scales do not fit a ridgelet block of " +
+                             std::to_string(c.B) + " pixels \\(at most " +
+                             std::to_string(c.largest) + "\\)")
+          << c.v << " " << count;
+    }
+}
+
 TEST(RidgeletWeights, InteriorWeightsOfSixteenAndSeventeen) {
   const double w16[16] = {0,      0.0381, 0.1464, 0.3087, 0.5,    0.6913, 0.8536, 0.9619,
                           1,      0.9619, 0.8536, 0.6913, 0.5,    0.3087, 0.1464, 0.0381};
@@ -173,6 +231,42 @@ INSTANTIATE_TEST_SUITE_P(
       return "Variant" + std::to_string(info.param.v) + "Block" + std::to_string(info.param.B) +
              (info.param.overlap ? "Overlap" : "");
     });
+
+// Without 1D scales a ridgelet block is the block's Radon image: B columns
+// for the linogram and finite transforms, 2B for the slant stack. Blocks
+// read back narrower than they were written lose half of every slant-stack
+// projection.
+TEST(RidgeletRoundTrip, EveryVariantWithoutOneDScales) {
+  struct Case {
+    type_ridgelet_WTtrans v;
+    int B, ncb;
+    double bound;
+  } cases[] = {{RID_OWT, 16, 16, 0.3},       {RID_PYR_FFT, 16, 16, 0.3},
+               {RID_PYR_DIRECT, 16, 16, 0.3}, {RID_FINITE, 17, 17, 1e-5},
+               {RID_SS_PYR_FFT, 16, 32, 0.1}, {RID_SS_OWT, 16, 32, 0.1},
+               {RID_SS_PYR, 16, 32, 0.1}};
+  for (const Case& c : cases) {
+    Image ima = random_image(64, 64, 11, 1.f, 2.f), first;
+    for (int run = 0; run < 2; run++) {
+      SubBandFilter bank(F_MALLAT_7_9);
+      Ridgelet rid(bank);
+      rid.RidTrans = c.v;
+      rid.AutoScale1D = False;
+      rid.NbrScale1D = 1;
+      Image trans, back;
+      rid.transform(ima, trans, c.B);
+      EXPECT_EQ(rid.Ncb, c.ncb) << c.v;
+      ASSERT_EQ(trans.nc(), rid.NbrBj * c.ncb) << c.v;
+      rid.recons(trans, back);
+      EXPECT_LT(qz_test::relative_l2_error(back.buffer(), ima.buffer(), ima.n_elem()), c.bound)
+          << c.v;
+      // The same image twice gives the same bits: no value comes from
+      // memory the transform left unset.
+      if (run == 0) first = back;
+      else EXPECT_EQ(qz_test::max_abs_difference(back, first), 0.) << c.v;
+    }
+  }
+}
 
 TEST(RidgeletRoundTrip, VarianceStabilisationInvertsOnPositiveData) {
   for (type_ridgelet_WTtrans v : {RID_PYR_FFT, RID_PYR_DIRECT}) {
