@@ -9,6 +9,7 @@
 #include "array/im_util.h"
 #include "mca/mca_base_family.h"
 #include "mca/mca_coef_update.h"
+#include "mca/mca_options.h"
 
 namespace {
 
@@ -92,4 +93,41 @@ void mca_check_noise_level(const char* tag, int band, float level) {
                 "Error: %s band %d has a noise level of %g: the image looks noiseless or flat; "
                 "give the noise level with -g ...\n",
                 tag, band + 1, level);
+}
+
+void mca_check_model_noise_level(const MCA& mca, const char* transform, int nbr_scale, int band,
+                                 float level) {
+  if (!(level > 0.f))
+    fatal_exitf(-1, stdout,
+                "Error: band %d of the %s has no noise level: the scale count (%d) or the image "
+                "(%d x %d) is too small for its blocks ...\n",
+                band + 1, transform, nbr_scale, mca.Nl, mca.Nc);
+}
+
+int mca_largest_split_scales(const MCA& mca, int nbr_undecimated, bool packets) {
+  if (nbr_undecimated < 0) nbr_undecimated = INT32_MAX;
+  int64_t length = std::min(mca.Nl, mca.Nc), distance = 1;
+  int scales = 1;
+  // Split s gives the transform s + 2 scales.
+  for (int s = 0; length > 4 * distance; s++) {
+    scales = s + 2;
+    if (s < nbr_undecimated) distance *= 2;
+    else length = packets ? length / 2 : (length + 1) / 2;
+  }
+  return scales;
+}
+
+int mca_fit_scale_count(const MCA& mca, const char* transform, int requested, int largest) {
+  if (largest < 2)
+    fatal_exitf(-1, stdout, "Error: the image (%d x %d) is too small for the %s ...\n", mca.Nl,
+                mca.Nc, transform);
+  if (requested <= largest) return requested;
+  if (scale_count_given())
+    fatal_exitf(-1, stdout,
+                "Error: too many scales (%d) for an image of %d x %d in the %s: at most %d ...\n",
+                requested, mca.Nl, mca.Nc, transform, largest);
+  if (mca.Verbose)
+    std::printf(" %s: %d scales, the most an image of %d x %d holds\n", transform, largest,
+                mca.Nl, mca.Nc);
+  return largest;
 }
