@@ -63,11 +63,11 @@ void mca_check_model_noise_level(const MCA& mca, const char* transform, int nbr_
                                  float level);
 
 // Largest scale count of a separable wavelet transform of the MCA image
-// whose every split still sees more than four samples per sample distance;
-// the first nbr_undecimated splits are undecimated (a negative count: all
-// of them). Packets split the high-pass halves too, so their shortest band
-// is the one rounded down. Below that the filters fold over the borders and
-// the transform no longer reconstructs the image.
+// that still reconstructs it: every split sees more than four samples per
+// sample distance, and the decimated splits that follow undecimated ones
+// (interleaved sub-signals) keep every sample. The first nbr_undecimated
+// splits are undecimated (a negative count: all of them); packets split the
+// high-pass halves too.
 int mca_largest_split_scales(const MCA& mca, int nbr_undecimated, bool packets);
 // The scale count a base runs with: the requested one when the image holds
 // it; else an explicit count (-n) is refused and the default one lowered to
