@@ -3,6 +3,8 @@
 // watched: the name itself and the name with each format's extension. Files
 // are told apart by device and inode, so "./x", links and relative paths to
 // the input are all recognised.
+// Raw "disp" results carry their pixel type and the image size in the name,
+// and the -w snapshots an iteration number, so those names are watched too.
 #include "mca/mca_run_files.h"
 
 #include <dirent.h>
