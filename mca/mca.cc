@@ -1,10 +1,29 @@
 // Construction, defaults, allocation and release of the MCA object.
 #include "mca/mca.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "array/fatal.h"
 #include "mca/mca_base_family.h"
+#include "multires/mr_regul.h"
+
+namespace {
+
+// Largest scale count of the total-variation step on an nl x nc image: the
+// Haar hole of its coarsest detail scale, 2^(n-2), stays inside the image,
+// and every scale is undecimated (the decimated scales that follow blow the
+// component up). Two scales always fit.
+int largest_tv_scale_count(int nl, int nc) {
+  const int all_undecimated = MR_Regul().NbrUndecScale + 1;
+  const int64_t side = std::min(nl, nc);
+  int largest = 2;
+  while (largest < all_undecimated && (int64_t{1} << (largest - 1)) < side) largest++;
+  return largest;
+}
+
+}  // namespace
 
 MCA::MCA() {
   AT_TabBand = nullptr;
@@ -75,6 +94,10 @@ void MCA::alloc(int Nl_in, int Nc_in, to_array<float, false>* TabIma) {
   check_selection();
   Nl = Nl_in;
   Nc = Nc_in;
+  if (TV == 1 && TV_NbrScale2D > largest_tv_scale_count(Nl, Nc))
+    fatal_exitf(-1, stdout,
+                "Error: bad number of TV scales: %d (at most %d for an image of %d x %d) ...\n",
+                TV_NbrScale2D, largest_tv_scale_count(Nl, Nc), Nl, Nc);
   if (TabIma != nullptr)
     for (int b = 0; b < NbrBase; b++) TabIma[b].alloc(Nl, Nc, "alloc");
   Resi.alloc(Nl, Nc, "resi");

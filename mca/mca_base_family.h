@@ -56,6 +56,25 @@ float mca_max_magnitude(const McaImage& ima);
 // A zero band level would divide every normalised coefficient by zero and
 // turn the whole separation into NaN: stops with a message naming the band.
 void mca_check_noise_level(const char* tag, int band, float level);
+// The same check for the levels of a noise model the base computes from the
+// given noise level: a zero level there comes from a band too small for the
+// transform's blocks, not from the data.
+void mca_check_model_noise_level(const MCA& mca, const char* transform, int nbr_scale, int band,
+                                 float level);
+
+// Largest scale count of a separable wavelet transform of the MCA image
+// that still reconstructs it: every split sees more than four samples per
+// sample distance, and the decimated splits that follow undecimated ones
+// (interleaved sub-signals) keep every sample. The first nbr_undecimated
+// splits are undecimated (a negative count: all of them); packets split the
+// high-pass halves too.
+int mca_largest_split_scales(const MCA& mca, int nbr_undecimated, bool packets);
+// The scale count a base runs with: the requested one when the image holds
+// it; else an explicit count (-n) is refused and the default one lowered to
+// the largest (said with -v). An image that holds no 2-scale transform is
+// refused.
+int mca_fit_scale_count(const MCA& mca, const char* transform, int requested, int largest);
+
 // The isotropic power-spectrum constraint (mca_isotropic.cc) on component b
 // when CosIsotrop is set.
 void mca_isotropic_constraint(MCA& mca, int b);

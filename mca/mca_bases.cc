@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "array/fatal.h"
 #include "array/im_util.h"
 #include "mca/mca_base_family.h"
 #include "mca/mca_coef_update.h"
+#include "mca/mca_options.h"
 
 namespace {
 
@@ -92,4 +94,86 @@ void mca_check_noise_level(const char* tag, int band, float level) {
                 "Error: %s band %d has a noise level of %g: the image looks noiseless or flat; "
                 "give the noise level with -g ...\n",
                 tag, band + 1, level);
+}
+
+void mca_check_model_noise_level(const MCA& mca, const char* transform, int nbr_scale, int band,
+                                 float level) {
+  if (!(level > 0.f))
+    fatal_exitf(-1, stdout,
+                "Error: band %d of the %s has no noise level: the scale count (%d) or the image "
+                "(%d x %d) is too small for its blocks ...\n",
+                band + 1, transform, nbr_scale, mca.Nl, mca.Nc);
+}
+
+namespace {
+
+// Whether a split of a signal of `length` samples at sample `distance`
+// reconstructs it: more than four samples per distance (fewer, and the
+// filters fold over the borders), and, decimated, the halves of the
+// interleaved sub-signals tiling the two bands exactly (else samples of
+// some sub-signals are dropped).
+bool split_reconstructs(int64_t length, int64_t distance, bool decimated) {
+  if (length <= 4 * distance) return false;
+  if (!decimated) return true;
+  const int64_t nbr_low = (length + 1) / 2, nbr_high = length / 2;
+  int64_t lows = 0, highs = 0;
+  for (int64_t d = 0; d < distance; d++) {
+    const int64_t samples = (length - d + distance - 1) / distance;
+    const int64_t low = (samples + 1) / 2, high = samples / 2;
+    if ((low > 0 && (low - 1) * distance + d >= nbr_low) ||
+        (high > 0 && (high - 1) * distance + d >= nbr_high))
+      return false;
+    lows += low;
+    highs += high;
+  }
+  return lows == nbr_low && highs == nbr_high;
+}
+
+// The same for one axis of `side` samples.
+int largest_split_scales(int side, int nbr_undecimated, bool packets) {
+  std::vector<int64_t> lengths = {side};  // the band lengths the next split meets
+  int64_t distance = 1;
+  int scales = 1;
+  // Split s gives the transform s + 2 scales.
+  for (int s = 0;; s++) {
+    const bool decimated = s >= nbr_undecimated;
+    for (int64_t length : lengths)
+      if (!split_reconstructs(length, distance, decimated)) return scales;
+    scales = s + 2;
+    if (!decimated) {
+      distance *= 2;
+      continue;
+    }
+    std::vector<int64_t> halves;
+    for (int64_t length : lengths) {
+      halves.push_back((length + 1) / 2);
+      if (packets) halves.push_back(length / 2);
+    }
+    std::sort(halves.begin(), halves.end());
+    halves.erase(std::unique(halves.begin(), halves.end()), halves.end());
+    lengths = halves;
+  }
+}
+
+}  // namespace
+
+int mca_largest_split_scales(const MCA& mca, int nbr_undecimated, bool packets) {
+  if (nbr_undecimated < 0) nbr_undecimated = INT32_MAX;
+  return std::min(largest_split_scales(mca.Nl, nbr_undecimated, packets),
+                  largest_split_scales(mca.Nc, nbr_undecimated, packets));
+}
+
+int mca_fit_scale_count(const MCA& mca, const char* transform, int requested, int largest) {
+  if (largest < 2)
+    fatal_exitf(-1, stdout, "Error: the image (%d x %d) is too small for the %s ...\n", mca.Nl,
+                mca.Nc, transform);
+  if (requested <= largest) return requested;
+  if (scale_count_given())
+    fatal_exitf(-1, stdout,
+                "Error: too many scales (%d) for an image of %d x %d in the %s: at most %d ...\n",
+                requested, mca.Nl, mca.Nc, transform, largest);
+  if (mca.Verbose)
+    std::printf(" %s: %d scales, the most an image of %d x %d holds\n", transform, largest,
+                mca.Nl, mca.Nc);
+  return largest;
 }

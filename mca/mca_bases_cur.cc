@@ -118,7 +118,8 @@ float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   else
     Cur.set_noise_model_gaussian(ModelLevel, Noise_Ima);
   for (int b = 0; b < Cur.nbr_band() - 1; b++) {
-    mca_check_noise_level("CUR", b, Cur.sigma_noise(b));
+    if (UseMadLevels) mca_check_noise_level("CUR", b, Cur.sigma_noise(b));
+    else mca_check_model_noise_level(*this, "curvelet transform", Cur_NbrScale, b, Cur.sigma_noise(b));
     Cur_TabNoise(b) = Cur.sigma_noise(b);
   }
   const float maximum = normalised_max(Cur, Cur_TabBand);

@@ -3,6 +3,10 @@
 // the band norms of the transform give every coefficient its noise level,
 // and no initialisation measures the data, so it takes no part in the first
 // level nor in the MOM schedule.
+#include <algorithm>
+#include <cstdio>
+
+#include "array/fatal.h"
 #include "mca/mca.h"
 #include "mca/mca_base_family.h"
 #include "mca/mca_options.h"
@@ -24,6 +28,13 @@ void configure(MCA& m) {
 }
 
 void alloc(MCA& m) {
+  // The block doubles at every scale: a given first block must fit the
+  // image (the transform takes the image's side for the larger ones).
+  const int smaller_side = std::min(m.Nl, m.Nc);
+  if (CosBlockSize > 0 && m.MDCT_BlockSize > smaller_side) {
+    std::printf("bad cosinus transform block size: %d\n", m.MDCT_BlockSize);
+    fatal_exitf(-1, stdout, " Block size <= %d (the image's smaller side)\n", smaller_side);
+  }
   m.MDCT_Trans.Overlap = m.MDCT_BlockOverlap ? True : False;
   m.MDCT_Trans.alloc(m.Nl, m.Nc, m.MDCT_NbrScale, m.MDCT_BlockSize);
 }

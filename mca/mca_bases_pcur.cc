@@ -46,10 +46,24 @@ void configure_transform(const MCA& m, PyrCurvelet& c) {
   c.OddBlockSize = False;
 }
 
+// Largest scale count whose pyramid detail bands all keep 2 pixels a side:
+// a band of one pixel has no noise to measure and no block to cut. Each
+// scale halves the side, rounding up.
+int largest_scale_count(const MCA& m) {
+  int side = std::min(m.Nl, m.Nc), largest = 1;
+  for (int n = MinPcurScales; n < 31 && side >= 2; n++) {
+    largest = n;
+    side = (side + 1) / 2;
+  }
+  return largest;
+}
+
 void alloc(MCA& m) {
-  configure_transform(m, m.PCur);
   if (m.PCur_NbrScale < MinPcurScales)
     fatal_exit("Error: bad number scales in the curvelet transform ... \n");
+  m.PCur_NbrScale = mca_fit_scale_count(m, "pyramidal curvelet transform", m.PCur_NbrScale,
+                                        largest_scale_count(m));
+  configure_transform(m, m.PCur);
   m.PCur.alloc(m.Nl, m.Nc, m.PCur_BlockSize);
   m.PCur_TabNoise.alloc(m.PCur.nbr_band(), "PCur_TabNoise");
   if (m.UseCorrel) {
@@ -111,7 +125,10 @@ float MCA::pcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
       PCur.get_band(b, band);
       PCur_TabNoise(b) = detect_noise_from_mad(band, False);
     }
-    mca_check_noise_level("CUR", b, PCur_TabNoise(b));
+    if (UseMadLevels) mca_check_noise_level("CUR", b, PCur_TabNoise(b));
+    else
+      mca_check_model_noise_level(*this, "pyramidal curvelet transform", PCur_NbrScale, b,
+                                  PCur_TabNoise(b));
   }
   const float maximum = normalised_max(PCur, PCur_TabNoise);
   if (Verbose) std::printf("CUR MAX_NormCoef = %g\n", maximum);

@@ -2,6 +2,7 @@
 // transform. It has no first level and no MOM maximum; the projection
 // thresholds every 1D scale band of the ridgelet image at the current level
 // times the scale's noise norm.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -28,6 +29,13 @@ void configure(MCA& m) {
 }
 
 void alloc(MCA& m) {
+  // A block beyond the image holds nothing more than the image, at the
+  // square of the cost.
+  const int larger_side = std::max(m.Nl, m.Nc);
+  if (m.Rid_BlockSize > larger_side) {
+    std::printf("bad block size: %d\n", m.Rid_BlockSize);
+    fatal_exitf(-1, stdout, " Block size <= %d (the image's larger side)\n", larger_side);
+  }
   m.Rid.alloc(m.Nl, m.Nc, m.Rid_BlockSize);
   m.RidNl = m.Rid.rid_nl();
   m.RidNc = m.Rid.rid_nc();

@@ -1,6 +1,7 @@
 // The wavelet-packet base: packets over the bi-orthogonal 7/9 bank with
 // undecimated first levels. Every band but the coarsest smooth one is
 // thresholded at one level per band; the smooth band may be removed.
+#include <algorithm>
 #include <cstdio>
 
 #include "array/fatal.h"
@@ -45,6 +46,10 @@ void free(MCA& m) {
 
 void alloc(MCA& m) {
   if (m.WP_NbrScale < 2) fatal_exit("Error: bad number of scales ... \n");
+  // The packets take a negative undecimated count as none.
+  m.WP_NbrScale = mca_fit_scale_count(
+      m, "wavelet packets", m.WP_NbrScale,
+      mca_largest_split_scales(m, std::max(m.WP_NbrUndecimatedScale, 0), true));
   free(m);
   std::printf("%d %d %d %d\n", m.Nl, m.Nc, m.WP_NbrScale, m.WP_NbrUndecimatedScale);
   m.WP_Filter = new FilterAnaSynt(static_cast<type_sb_filter>(m.WP_FilterType));

@@ -50,6 +50,9 @@ void alloc(MCA& m) {
     free(m);
     m.WT_NbrScale = nbr_scale;
   }
+  m.WT_NbrScale = mca_fit_scale_count(
+      m, "bi-orthogonal wavelet transform", m.WT_NbrScale,
+      mca_largest_split_scales(m, m.WT_NbrUndecimatedScale, false));
   m.WT_Filter = new FilterAnaSynt(F_MALLAT_7_9);
   m.WT_SB1D = new SubBandFilter(*m.WT_Filter, NORM_L2);
   m.WT_Trans = new HALF_DECIMATED_2D_WT(*m.WT_SB1D);

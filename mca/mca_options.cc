@@ -49,6 +49,10 @@ char** RunArgv = nullptr;
 // Largest scale count the option accepts.
 constexpr int MaxNbrScale = 10;
 
+// Whether -n was given: an explicit count too large for the image is
+// refused, the default one is lowered to what the image holds.
+bool ScaleCountGiven = false;
+
 [[noreturn]] void option_error(const char* format, const char* arg) {
   fatal_exitf(-1, stdout, format, arg);
 }
@@ -87,6 +91,7 @@ void select_base(const char* arg) {
 
 void read_scale_count(const char* arg) {
   if (!read_int(arg, NbrScale2D)) option_error("bad number of scales: %s\n", arg);
+  ScaleCountGiven = true;
   if (NbrScale2D > MaxNbrScale) {
     std::printf("bad number of scales: %s\n", arg);
     fatal_exitf(-1, stdout, " Nbr Scales <= %d\n", MaxNbrScale);
@@ -134,6 +139,12 @@ void read_vms_option(const char* arg) {
     while (*rest == ' ' || *rest == '\t') rest++;
     while (*rest != '\0' && *rest != ' ' && *rest != '\t') VMSDir += *rest++;
   }
+  // Swap files in another directory than the one asked for would fill a
+  // disk the user did not choose.
+  if (VMSDir.size() >= sizeof(emem_tmpdirname))
+    fatal_exitf(-1, stdout,
+                "Error: the swap directory name has %zu characters (at most %zu) ...\n",
+                VMSDir.size(), sizeof(emem_tmpdirname) - 1);
   UseVMSOption = 1;
 }
 
@@ -364,8 +375,11 @@ void reset_mca_options() {
     if (o.float_value != nullptr) *o.float_value = static_cast<float>(o.initial);
   }
   VMSDir.clear();
+  ScaleCountGiven = false;
   OptInd = 1;
 }
+
+bool scale_count_given() { return ScaleCountGiven; }
 
 void mca_configure(MCA& mca) {
   for (const Option& o : Options) {

@@ -75,6 +75,9 @@ void verbose_usage();
 // Back to the initial values, OptInd included (for a second parse).
 void reset_mca_options();
 
+// Whether the scale count was given with -n rather than left at its default.
+bool scale_count_given();
+
 // The option globals into the MCA: the general fields from the option
 // table, then every base's own fields through its descriptor.
 void mca_configure(MCA& mca);

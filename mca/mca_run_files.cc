@@ -3,11 +3,16 @@
 // watched: the name itself and the name with each format's extension. Files
 // are told apart by device and inode, so "./x", links and relative paths to
 // the input are all recognised.
+// Raw "disp" results carry their pixel type and the image size in the name,
+// and the -w snapshots an iteration number, so those names are watched too.
 #include "mca/mca_run_files.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -27,28 +32,69 @@ long long mtime_ns(const struct stat& st) {
 
 }  // namespace
 
-RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& outputs)
-    : input_(input) {
+RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& outputs, int nl,
+                   int nc)
+    : input_(input), extensions_(std::begin(WriterExtensions), std::end(WriterExtensions)) {
+  // The disp writer names a float image after its size.
+  extensions_.push_back("_f_" + std::to_string(nl) + "_" + std::to_string(nc) + ".d");
   for (const std::string& name : outputs) {
     if (name == "-") continue;  // the standard output
-    for (const char* extension : WriterExtensions) {
-      Candidate c{name + extension, false, 0, 0, 0, 0};
-      struct stat st;
-      if (stat_of(c.path, st)) {
-        c.existed = true;
-        c.device = static_cast<long long>(st.st_dev);
-        c.inode = static_cast<long long>(st.st_ino);
-        c.size = static_cast<long long>(st.st_size);
-        c.mtime_ns = mtime_ns(st);
-      }
-      candidates_.push_back(c);
-    }
+    for (const std::string& extension : extensions_) add_candidate(name + extension);
   }
+}
+
+void RunFiles::add_candidate(const std::string& path) {
+  Candidate c{path, false, 0, 0, 0, 0};
+  struct stat st;
+  if (stat_of(c.path, st)) {
+    c.existed = true;
+    c.device = static_cast<long long>(st.st_dev);
+    c.inode = static_cast<long long>(st.st_ino);
+    c.size = static_cast<long long>(st.st_size);
+    c.mtime_ns = mtime_ns(st);
+  }
+  candidates_.push_back(c);
+}
+
+void RunFiles::watch_numbered(const std::vector<std::string>& stems, int step, int last) {
+  numbered_stems_ = stems;
+  numbered_step_ = step;
+  numbered_last_ = last;
+  for (const std::string& name : numbered_in_directory()) add_candidate(name);
+}
+
+bool RunFiles::is_numbered(const std::string& name) const {
+  for (const std::string& stem : numbered_stems_) {
+    if (name.compare(0, stem.size() + 1, stem + "_") != 0) continue;
+    size_t end = stem.size() + 1;
+    long long number = 0;
+    // No leading zero: the writer prints the number in decimal.
+    if (end >= name.size() || name[end] == '0') continue;
+    while (end < name.size() && std::isdigit(static_cast<unsigned char>(name[end])) &&
+           number <= numbered_last_)
+      number = 10 * number + (name[end++] - '0');
+    if (number > numbered_last_ || number % numbered_step_ != 0) continue;
+    const std::string extension = name.substr(end);
+    if (std::find(extensions_.begin(), extensions_.end(), extension) != extensions_.end())
+      return true;
+  }
+  return false;
+}
+
+std::vector<std::string> RunFiles::numbered_in_directory() const {
+  std::vector<std::string> names;
+  if (numbered_stems_.empty() || numbered_step_ <= 0) return names;
+  DIR* dir = opendir(".");
+  if (dir == nullptr) return names;
+  while (const dirent* entry = readdir(dir))
+    if (is_numbered(entry->d_name)) names.push_back(entry->d_name);
+  closedir(dir);
+  return names;
 }
 
 void RunFiles::refuse_output_over_input() const {
   if (input_ == "-") return;
-  for (const char* extension : WriterExtensions) {
+  for (const std::string& extension : extensions_) {
     struct stat in;
     if (!stat_of(input_ + extension, in)) continue;
     for (const Candidate& c : candidates_)
@@ -75,6 +121,12 @@ void RunFiles::remove_on_exit() {
 }
 
 void RunFiles::remove_changed() const {
+  // Numbered files the run created are not among the candidates.
+  for (const std::string& name : numbered_in_directory()) {
+    const bool known = std::any_of(candidates_.begin(), candidates_.end(),
+                                   [&](const Candidate& c) { return c.path == name; });
+    if (!known) std::remove(name.c_str());
+  }
   for (const Candidate& c : candidates_) {
     struct stat st;
     if (!stat_of(c.path, st)) continue;

@@ -9,8 +9,14 @@
 class RunFiles {
  public:
   // outputs: the names the run will hand to the image writer, which may add
-  // the format's extension.
-  RunFiles(const std::string& input, const std::vector<std::string>& outputs);
+  // the format's extension, or for raw "disp" images the tag of their float
+  // pixels and size (nl x nc, the size of the run's images).
+  RunFiles(const std::string& input, const std::vector<std::string>& outputs, int nl, int nc);
+
+  // Numbered outputs too: the files of the working directory named after a
+  // stem, "_" and a multiple of step up to last (with an extension as
+  // above), those there now and those the run creates.
+  void watch_numbered(const std::vector<std::string>& stems, int step, int last);
 
   // Stops with a message naming the file when an output would be the input.
   void refuse_output_over_input() const;
@@ -26,7 +32,13 @@ class RunFiles {
     long long device, inode, size, mtime_ns;
   };
   std::string input_;
+  std::vector<std::string> extensions_;
   std::vector<Candidate> candidates_;
+  std::vector<std::string> numbered_stems_;
+  int numbered_step_ = 0, numbered_last_ = 0;
+  void add_candidate(const std::string& path);
+  bool is_numbered(const std::string& name) const;
+  std::vector<std::string> numbered_in_directory() const;
   void remove_changed() const;
   static void remove_on_exit();
 };

@@ -76,14 +76,19 @@ std::vector<std::string> run_outputs(const MCA& mca) {
   return outputs;
 }
 
+// The -w snapshots: "xx" with each result's suffix and the iteration number,
+// every fifth iteration.
+const char* const SnapshotPrefix = "xx";
+constexpr int SnapshotEvery = 5;
+
 // The multiscale local DCT of the input, thresholded at three noise units
 // and reconstructed into "xx_rec": a check of the transform on real data.
 int run_test_mode() {
-  RunFiles files(Name_Imag_In, {"xx_rec"});
-  files.refuse_output_over_input();
-  files.arm();
   to_array<float, false> data;
   io_read_ima_float(Name_Imag_In.c_str(), data, nullptr);
+  RunFiles files(Name_Imag_In, {"xx_rec"}, data.nl(), data.nc());
+  files.refuse_output_over_input();
+  files.arm();
   const int nbr_plan = 5, first_block = 8;
   std::printf("trans %d %d\n", 0, nbr_plan);
   MDCT mdct;
@@ -118,9 +123,6 @@ int main(int argc, char* argv[]) {
 
   MCA mca;
   mca_configure(mca);
-  RunFiles files(Name_Imag_In, run_outputs(mca));
-  files.refuse_output_over_input();
-  files.arm();
 
   to_array<float, false> data;
   fitsstruct header;
@@ -128,6 +130,13 @@ int main(int argc, char* argv[]) {
   refuse_non_finite_pixels(data, Name_Imag_In);
   refuse_out_of_range_pixels(data, Name_Imag_In);
   if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor);
+
+  // Nothing is written before this point; from here the input is safe and a
+  // failure takes back what the run wrote.
+  RunFiles files(Name_Imag_In, run_outputs(mca), data.nl(), data.nc());
+  if (WriteAll) files.watch_numbered(mca_result_names(mca, SnapshotPrefix), SnapshotEvery, Nbr_Iter);
+  files.refuse_output_over_input();
+  files.arm();
   header.origin = CommandLine.c_str();
   as_float_results(header);
 

@@ -80,9 +80,12 @@ TEST(McaOptions, DefaultsValuesAndToggles) {
   EXPECT_EQ(UseVMSOption, 1);
   EXPECT_EQ(VMSSize, 16);
   EXPECT_EQ(VMSDir, "/tmp/swap");
-  std::string long_dir(3000, 'd');  // longer than any fixed buffer: kept whole
-  parse({"-Z", "8:" + long_dir, "in", "out"});
-  EXPECT_EQ(VMSDir, long_dir);
+  std::string longest_dir(1023, 'd');  // the most the swap directory holds
+  parse({"-Z", "8:" + longest_dir, "in", "out"});
+  EXPECT_EQ(VMSDir, longest_dir);
+  EXPECT_FALSE(scale_count_given());
+  parse({"-n", "5", "in", "out"});
+  EXPECT_TRUE(scale_count_given());
 }
 
 TEST(McaOptions, EveryRefusalPrintsItsMessageAndExitsWithMinusOne) {
@@ -130,6 +133,12 @@ TEST(McaOptions, EveryRefusalPrintsItsMessageAndExitsWithMinusOne) {
   };
   for (const auto& r : refusals)
     EXPECT_EXIT_STATUS(parse(split(r.args)), 255, r.message) << r.args;
+}
+
+TEST(McaOptions, SwapDirectoryLongerThanItsBufferIsRefused) {
+  // Cut short, the name would put the swap files in another directory.
+  EXPECT_EXIT_STATUS(parse({"-Z", "4:" + std::string(5000, 'd'), "in", "out"}), 255,
+                     "Error: the swap directory name has 5000 characters \\(at most 1023\\)");
 }
 
 TEST(McaOptions, SelectionBeyondTheComponentTableIsRefused) {

@@ -1,0 +1,148 @@
+// Whole runs of qz_mca with options the image cannot hold: each is refused
+// with a message in the user's terms and leaves no result; the default
+// scale count is lowered to one that reconstructs the image; the -w
+// snapshots and raw disp results are guarded like every other result.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/qz_mca_program.h"
+#include "support/test_images.h"
+
+namespace {
+
+// A background of 30, a bump and unit noise: positive everywhere.
+FitsImage bump(int nl, int nc, unsigned seed) {
+  const to_array<float, false> noise = normal_image(nl, nc, seed);
+  FitsImage ima(nl, nc);
+  for (int i = 0; i < nl; i++)
+    for (int j = 0; j < nc; j++) {
+      const double r2 = (i - nl / 2.) * (i - nl / 2.) + (j - nc / 3.) * (j - nc / 3.);
+      ima.at(i, j) = static_cast<float>(30. + 20. * std::exp(-r2 / 20.)) + noise(i, j);
+    }
+  return ima;
+}
+
+class QzMcaOptions : public QzMcaProgram {
+ protected:
+  bool any_result(const std::string& stem) const {
+    const std::string command = "ls '" + dir_ + "' | grep -q '^" + stem + "'";
+    return std::system(command.c_str()) == 0;
+  }
+  std::string bytes(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+};
+
+TEST_F(QzMcaOptions, WhatTheImageCannotHoldIsRefusedWithoutResults) {
+  const std::string long_dir(5000, 'd');
+  const struct {
+    std::string args;
+    int nl, nc;
+    const char* message;
+  } refusals[] = {
+      {"-t 2 -G 1,14", 24, 24, "bad number of TV scales: 14 (at most 6 for an image of 24 x 24)"},
+      {"-t 1 -t 4 -G 1,100", 24, 24, "bad number of TV scales: 100"},
+      {"-t 3 -S 5 -b 25", 24, 24, "bad block size: 25\n Block size <= 24"},
+      {"-t 3 -S 5 -b 2147483647", 24, 20, "bad block size: 2147483647\n Block size <= 24"},
+      {"-t 9 -S 5 -B 2147483647", 24, 24, "bad cosinus transform block size: 2147483647"},
+      {"-t 2 -n 5", 32, 32, "too many scales (5) for an image of 32 x 32 in the bi-orthogonal"},
+      {"-t 2 -u 0 -n 6", 33, 60, "too many scales (6) for an image of 33 x 60"},
+      {"-t 6 -n 5", 32, 32, "too many scales (5) for an image of 32 x 32 in the wavelet packets"},
+      {"-t 6 -n 4", 20, 28, "in the wavelet packets: at most 3"},  // interleaved halves
+      {"-t 6", 2, 2, "the image (2 x 2) is too small for the wavelet packets"},
+      {"-t 6", 5, 3, "the image (5 x 3) is too small for the wavelet packets"},
+      {"-t 8 -n 2", 7, 9, "the image (7 x 9) is too small for the fast curvelet transform"},
+      {"-t 7 -n 5", 8, 8, "too many scales (5) for an image of 8 x 8 in the pyramidal curvelet"},
+      {"-t 4 -n 10", 64, 64, "the scale count (10) or the image (64 x 64) is too small"},
+      {"-Z 4:" + long_dir, 16, 16, "swap directory name has 5000 characters"},
+  };
+  for (const auto& r : refusals) {
+    write_fits(path("in.fits"), bump(r.nl, r.nc, 3));
+    EXPECT_EQ(run(r.args + " -i 2 -g 1 in.fits out.fits"), 255) << r.args.substr(0, 40);
+    EXPECT_TRUE(printed(r.message)) << r.args.substr(0, 40) << "\n" << output_;
+    EXPECT_FALSE(printed("noiseless")) << r.args.substr(0, 40);
+    EXPECT_FALSE(any_result("out")) << r.args.substr(0, 40);
+  }
+}
+
+// With a first level of almost nothing and a tiny noise level, one
+// iteration keeps every coefficient: the component is the reconstruction of
+// the input's transform, so it is the input when the scale count fits.
+TEST_F(QzMcaOptions, DefaultScaleCountOfSmallImagesReconstructsThem) {
+  const struct {
+    int base;
+    const char* suffix;
+    int nl, nc;
+  } runs[] = {{2, "_wt", 24, 24}, {2, "_wt", 32, 32}, {6, "_wp", 24, 24},
+              {6, "_wp", 32, 32}, {6, "_wp", 20, 28}, {2, "_wt", 9, 13}};
+  for (const auto& r : runs) {
+    const FitsImage in = bump(r.nl, r.nc, 5);
+    write_fits(path("in.fits"), in);
+    const std::string args = "-t " + std::to_string(r.base) + " -i 1 -S 1e-6 -s 0 -g 1e-6 -v";
+    ASSERT_EQ(run(args + " in.fits out.fits"), 0) << args << "\n" << output_;
+    EXPECT_TRUE(printed("the most an image of " + std::to_string(r.nl) + " x " +
+                        std::to_string(r.nc) + " holds"))
+        << args;
+    const FitsImage component = result(std::string("out") + r.suffix + ".fits");
+    ASSERT_EQ(component.pixels.size(), in.pixels.size()) << args;
+    for (size_t k = 0; k < in.pixels.size(); k++)
+      ASSERT_NEAR(component.pixels[k], in.pixels[k], 1e-4) << args << " " << r.nl << " x " << r.nc;
+  }
+}
+
+// The -w snapshots are results too: named like the input they are refused
+// before anything is written, and a failed run takes back those it wrote.
+TEST_F(QzMcaOptions, SnapshotsNeverOverwriteTheInputAndGoWithAFailedRun) {
+  for (const char* input : {"xx_atrou_5.fits", "xx_resi_10.fits"}) {
+    write_fits(path(input), bump(16, 16, 7));
+    const std::string before = bytes(input);
+    EXPECT_EQ(run(std::string("-t 1 -i 12 -S 100 -g 1 -w ") + input + " out"), 255) << input;
+    EXPECT_TRUE(printed("would overwrite the input image")) << output_;
+    EXPECT_EQ(bytes(input), before) << input;
+  }
+  // Iteration 10 is never reached in 6: that name is free.
+  EXPECT_EQ(run("-t 1 -i 6 -S 100 -g 1 -w xx_resi_10.fits out"), 0) << output_;
+  EXPECT_TRUE(exists("xx_atrou_5.fits"));
+  std::remove(path("xx_atrou_5.fits").c_str());
+
+  ASSERT_EQ(mkdir(path("bad_resi.fits").c_str(), 0700), 0);
+  EXPECT_NE(run("-t 1 -i 6 -S 100 -g 1 -w xx_resi_10.fits bad"), 0);
+  EXPECT_FALSE(exists("xx_atrou_5.fits"));
+  EXPECT_FALSE(exists("xx_resi_5.fits"));
+  EXPECT_FALSE(exists("bad_atrou.fits"));
+}
+
+// Raw disp images: big-endian floats, the type and size in the name, which
+// the writer gives every result too. A run that fails on the residual
+// removes the component it wrote.
+TEST_F(QzMcaOptions, FailedRunOnDispImagesLeavesNoResult) {
+  const FitsImage in = bump(32, 32, 9);
+  {
+    std::ofstream out(path("in_f_32_32.d"), std::ios::binary);
+    for (float p : in.pixels) {
+      uint32_t bits;
+      std::memcpy(&bits, &p, 4);
+      const char big_endian[4] = {char(bits >> 24), char(bits >> 16), char(bits >> 8), char(bits)};
+      out.write(big_endian, 4);
+    }
+  }
+  ASSERT_EQ(run("-t 1 -i 3 -g 1 in_f_32_32.d good"), 0) << output_;
+  EXPECT_TRUE(exists("good_atrou_f_32_32.d"));
+  ASSERT_EQ(mkdir(path("out_resi_f_32_32.d").c_str(), 0700), 0);
+  EXPECT_NE(run("-t 1 -i 3 -g 1 in_f_32_32.d out"), 0);
+  EXPECT_FALSE(exists("out_atrou_f_32_32.d"));
+  EXPECT_FALSE(exists("out_f_32_32.d"));
+  EXPECT_TRUE(exists("in_f_32_32.d"));
+}
+
+}  // namespace
