@@ -145,12 +145,14 @@ TEST(CpuDispatch, NewProcessReadsTheSwitchAtStartUp) {
 TEST(CpuDispatch, TransformsGiveTheSameBitsThroughEitherEntry) {
   if (!hardware_avx2()) GTEST_SKIP() << "this processor has no AVX2: one entry only";
   // Radix-2 sides below and above the parallel threshold, mixed-radix sides
-  // with factors 3, 4 and 5, the local DCT and the a trous transform.
+  // with factors 2, 3, 4 and 5 and with the general factors 7 and 11, the
+  // local DCT and the a trous transform.
   const DispatchedTransform transforms[] = {
       {"radix-2 FFT 64", [] { return fft_both_ways(64, 64); }},
       {"radix-2 FFT 512", [] { return fft_both_ways(512, 512); }},
       {"mixed-radix FFT 60 x 45", [] { return fft_both_ways(60, 45); }},
       {"mixed-radix FFT 48 x 80", [] { return fft_both_ways(48, 80); }},
+      {"mixed-radix FFT 56 x 77", [] { return fft_both_ways(56, 77); }},
       {"local DCT", local_dct_both_ways},
       {"a trous", atrous_bands},
   };
