@@ -1,0 +1,177 @@
+// The instruction-set dispatch: QZ_PLAIN_LOOPS sends every dispatched loop
+// to its base entry, at start-up and when read again, and the dispatched
+// transforms give the same bits through either entry.
+#include "array/cpu_dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <complex>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "multires/atrous_2d_wt.h"
+#include "numerics/fftn_2d.h"
+#include "numerics/local_dct2d.h"
+#include "support/test_images.h"
+
+namespace {
+
+const char kSwitch[] = "QZ_PLAIN_LOOPS";
+
+bool hardware_avx2() {
+#if QZ_AVX2_ENTRY
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
+// Sets (or, with nullptr, removes) the switch, and with `reread` makes the
+// choice again; the test's environment and choice come back on destruction.
+class SwitchSetting {
+ public:
+  explicit SwitchSetting(const char* value, bool reread = true) : reread_(reread) {
+    const char* old = std::getenv(kSwitch);
+    had_value_ = old != nullptr;
+    if (had_value_) old_value_ = old;
+    set(value);
+  }
+  ~SwitchSetting() { set(had_value_ ? old_value_.c_str() : nullptr); }
+  SwitchSetting(const SwitchSetting&) = delete;
+  SwitchSetting& operator=(const SwitchSetting&) = delete;
+
+ private:
+  void set(const char* value) const {
+    if (value) setenv(kSwitch, value, 1);
+    else unsetenv(kSwitch);
+    if (reread_) cpu_dispatch_reread();
+  }
+  bool reread_;
+  bool had_value_ = false;
+  std::string old_value_;
+};
+
+struct SwitchCase {
+  const char* value;  // nullptr: not set
+  bool plain;
+};
+const SwitchCase kSwitchCases[] = {
+    {nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"yes", true},
+};
+
+std::vector<float> floats_of(const to_array<float, false>& a) {
+  return std::vector<float>(a.buffer(), a.buffer() + a.n_elem());
+}
+std::vector<float> floats_of(const to_array<std::complex<float>, false>& a) {
+  const float* p = reinterpret_cast<const float*>(a.buffer());
+  return std::vector<float>(p, p + 2 * static_cast<size_t>(a.n_elem()));
+}
+
+// Forward then inverse, both results kept.
+std::vector<float> fft_both_ways(int nl, int nc) {
+  auto data = random_complex_image(nl, nc, 7);
+  FFTN_2D fft;
+  fft.fftn2d(data, False);
+  std::vector<float> bits = floats_of(data);
+  fft.fftn2d(data, True);
+  std::vector<float> back = floats_of(data);
+  bits.insert(bits.end(), back.begin(), back.end());
+  return bits;
+}
+
+std::vector<float> local_dct_both_ways() {
+  auto ima = random_image(64, 96, 3);
+  LOCAL_DCT2D dct;
+  dct.alloc(64, 96, 16, True, False);
+  dct.transform(ima);
+  std::vector<float> bits = floats_of(dct.DCTIma);
+  to_array<float, false> back;
+  dct.recons(back);
+  std::vector<float> rec = floats_of(back);
+  bits.insert(bits.end(), rec.begin(), rec.end());
+  return bits;
+}
+
+std::vector<float> atrous_bands() {
+  const int nl = 70, nc = 53, scales = 5;
+  const auto ima = random_image(nl, nc, 4);
+  ATROUS_2D_WT at;
+  to_array<float, false>* bands = nullptr;
+  at.alloc(bands, nl, nc, scales);
+  at.transform(ima, bands, scales);
+  std::vector<float> bits;
+  for (int s = 0; s < scales; s++) {
+    std::vector<float> band = floats_of(bands[s]);
+    bits.insert(bits.end(), band.begin(), band.end());
+  }
+  to_array<float, false> rec(nl, nc);
+  at.recons(bands, rec, scales, True);
+  std::vector<float> back = floats_of(rec);
+  bits.insert(bits.end(), back.begin(), back.end());
+  at.free(bands, scales);
+  return bits;
+}
+
+struct DispatchedTransform {
+  const char* name;
+  std::function<std::vector<float>()> run;
+};
+
+}  // namespace
+
+TEST(CpuDispatch, SwitchChoosesThePlainEntries) {
+  for (const SwitchCase& c : kSwitchCases) {
+    SwitchSetting setting(c.value);
+    EXPECT_EQ(cpu_has_avx2(), !c.plain && hardware_avx2())
+        << kSwitch << "=" << (c.value ? c.value : "(not set)");
+  }
+}
+
+TEST(CpuDispatch, NewProcessReadsTheSwitchAtStartUp) {
+  // The threadsafe style runs the statement in a newly started process, so
+  // the choice is made there from the environment alone, never read again.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const SwitchCase& c : kSwitchCases) {
+    SwitchSetting setting(c.value, false);
+    const bool expected = !c.plain && hardware_avx2();
+    EXPECT_EXIT(std::exit(cpu_has_avx2() == expected ? 0 : 1), ::testing::ExitedWithCode(0), "")
+        << kSwitch << "=" << (c.value ? c.value : "(not set)");
+  }
+}
+
+TEST(CpuDispatch, TransformsGiveTheSameBitsThroughEitherEntry) {
+  if (!hardware_avx2()) GTEST_SKIP() << "this processor has no AVX2: one entry only";
+  // Radix-2 sides below and above the parallel threshold, mixed-radix sides
+  // with factors 2, 3, 4 and 5 and with the general factors 7 and 11, the
+  // local DCT and the a trous transform.
+  const DispatchedTransform transforms[] = {
+      {"radix-2 FFT 64", [] { return fft_both_ways(64, 64); }},
+      {"radix-2 FFT 512", [] { return fft_both_ways(512, 512); }},
+      {"mixed-radix FFT 60 x 45", [] { return fft_both_ways(60, 45); }},
+      {"mixed-radix FFT 48 x 80", [] { return fft_both_ways(48, 80); }},
+      {"mixed-radix FFT 56 x 77", [] { return fft_both_ways(56, 77); }},
+      {"local DCT", local_dct_both_ways},
+      {"a trous", atrous_bands},
+  };
+  for (const DispatchedTransform& t : transforms) {
+    std::vector<float> avx2, plain;
+    {
+      SwitchSetting setting("0");
+      ASSERT_TRUE(cpu_has_avx2());
+      avx2 = t.run();
+    }
+    {
+      SwitchSetting setting("1");
+      ASSERT_FALSE(cpu_has_avx2());
+      plain = t.run();
+    }
+    ASSERT_EQ(avx2.size(), plain.size()) << t.name;
+    size_t differing = 0;
+    for (size_t k = 0; k < avx2.size(); k++)
+      if (std::memcmp(&avx2[k], &plain[k], sizeof(float)) != 0) differing++;
+    EXPECT_EQ(differing, 0u) << t.name << ": values whose bits differ between the entries";
+  }
+}
