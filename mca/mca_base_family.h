@@ -53,6 +53,9 @@ extern const MCABaseFamily WTBase, RidBase, CurBase, WPBase, PCurBase, FCurBase,
 
 // Magnitude of the largest coefficient of an image.
 float mca_max_magnitude(const McaImage& ima);
+// The same for each of count images, into maxima[0 .. count - 1], all in one
+// parallel pass.
+void mca_max_magnitudes(const McaImage* images, int count, float* maxima);
 // A zero band level would divide every normalised coefficient by zero and
 // turn the whole separation into NaN: stops with a message naming the band.
 void mca_check_noise_level(const char* tag, int band, float level);

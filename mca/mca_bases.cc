@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "array/fatal.h"
 #include "array/im_util.h"
@@ -77,12 +78,31 @@ void mca_bound_zoomed_pair(MCA& mca, int b) {
 
 // A maximum does not depend on the order it is taken in: the threads give
 // the same value as one.
+void mca_max_magnitudes(const McaImage* images, int count, float* maxima) {
+  int64_t total = 0;
+  for (int b = 0; b < count; b++) {
+    maxima[b] = 0.f;
+    total += images[b].n_elem();
+  }
+#pragma omp parallel if (total > ParallelPixels)
+  {
+    std::vector<float> partial(count, 0.f);
+    for (int b = 0; b < count; b++) {
+      const float* p = images[b].buffer();
+      const int64_t n = images[b].n_elem();
+      float maximum = 0.f;
+#pragma omp for simd schedule(static) nowait
+      for (int64_t k = 0; k < n; k++) maximum = std::max(maximum, std::fabs(p[k]));
+      partial[b] = maximum;
+    }
+#pragma omp critical(mca_max_magnitudes)
+    for (int b = 0; b < count; b++) maxima[b] = std::max(maxima[b], partial[b]);
+  }
+}
+
 float mca_max_magnitude(const McaImage& ima) {
-  const float* p = ima.buffer();
-  const int64_t n = ima.n_elem();
-  float maximum = 0.f;
-#pragma omp parallel for simd schedule(static) reduction(max : maximum) if (n > ParallelPixels)
-  for (int64_t k = 0; k < n; k++) maximum = std::max(maximum, std::fabs(p[k]));
+  float maximum;
+  mca_max_magnitudes(&ima, 1, &maximum);
   return maximum;
 }
 

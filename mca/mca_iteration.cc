@@ -67,25 +67,39 @@ void MCA::reconstruction(to_array<float, false>& Ima) {
   if (WriteAll == 1) io_write_ima_float("xx_res.fits", Ima, nullptr, False);
 }
 
-void MCA::make_residual(const to_array<float, false>& Data, to_array<float, false>& Residual) {
+namespace {
+
+// The residual without mask or zoom, in one pass over the pixels: Data minus
+// the components summed in base order, the same float arithmetic as
+// reconstruction followed by the difference. With feed, the residual is also
+// added to that component, as the next projection would do first: the
+// pixels are then read once for both.
+bool one_pass_residual(MCA& m, const to_array<float, false>& Data,
+                       to_array<float, false>& Residual, to_array<float, false>* feed) {
+  if (m.UseMask || m.UseZoom || m.WriteAll == 1 || m.NbrBase > MAX_MCA_BASES) return false;
+  if (Residual.nl() != m.Nl || Residual.nc() != m.Nc) Residual.alloc(m.Nl, m.Nc, "resi");
+  const float* component[MAX_MCA_BASES];
+  for (int b = 0; b < m.NbrBase; b++) component[b] = m.TabImaRec[b].buffer();
+  const float* data = Data.buffer();
+  float* resi = Residual.buffer();
+  float* fed = feed == nullptr ? nullptr : feed->buffer();
+  const int nbr_base = m.NbrBase;
   const int n = Data.n_elem();
-  if (!UseMask && !UseZoom && WriteAll != 1 && NbrBase <= MAX_MCA_BASES) {
-    // Data minus the components summed in base order, in one pass: the same
-    // float arithmetic as reconstruction followed by the difference.
-    if (Residual.nl() != Nl || Residual.nc() != Nc) Residual.alloc(Nl, Nc, "resi");
-    const float* component[MAX_MCA_BASES];
-    for (int b = 0; b < NbrBase; b++) component[b] = TabImaRec[b].buffer();
-    const float* data = Data.buffer();
-    float* resi = Residual.buffer();
-    const int nbr_base = NbrBase;
 #pragma omp parallel for schedule(static) if (n > ParallelPixels)
-    for (int k = 0; k < n; k++) {
-      float sum = component[0][k];
-      for (int b = 1; b < nbr_base; b++) sum += component[b][k];
-      resi[k] = data[k] - sum;
-    }
-    return;
+  for (int k = 0; k < n; k++) {
+    float sum = component[0][k];
+    for (int b = 1; b < nbr_base; b++) sum += component[b][k];
+    resi[k] = data[k] - sum;
+    if (fed != nullptr) fed[k] += resi[k];
   }
+  return true;
+}
+
+}  // namespace
+
+void MCA::make_residual(const to_array<float, false>& Data, to_array<float, false>& Residual) {
+  if (one_pass_residual(*this, Data, Residual, nullptr)) return;
+  const int n = Data.n_elem();
   reconstruction(Residual);
   float* resi = Residual.buffer();
   const float* data = Data.buffer();
@@ -178,6 +192,7 @@ void MCA::decomposition(to_array<float, false>& Data) {
     }
     if (Verbose) std::printf("\nIteration %d Lambda = %g\n", i + 1, Lambda);
 
+    bool fed = false;  // the residual is already added to component b
     for (int b = 0; b < NbrBase; b++) {
       to_array<float, false>& component = TabImaRec[b];
       if (UseCorrel) {
@@ -189,14 +204,19 @@ void MCA::decomposition(to_array<float, false>& Data) {
       if (TabSelect[b] == MCA_DWT) {
         dwt_direction_loop(*this, Data, component);
       } else {
-        add_residual(component, Resi);
+        if (!fed) add_residual(component, Resi);
         if (Verbose) std::printf("%s", family.proj_label);
         if (family.project != nullptr) family.project(*this, component);
         if (TV == 1 && LambdaTV > 0.f && family.takes_tv)
           regul.im_soft_threshold(component, component, LambdaTV * Noise_Ima, 0.f);
       }
       family.constrain(*this, b);
-      make_residual(Data, Resi);
+      // The next base of this iteration takes the residual first: it is
+      // added to it in the same pass (its component is not read before).
+      to_array<float, false>* next =
+          b + 1 < NbrBase && TabSelect[b + 1] != MCA_DWT ? &TabImaRec[b + 1] : nullptr;
+      fed = next != nullptr && one_pass_residual(*this, Data, Resi, next);
+      if (!fed) make_residual(Data, Resi);
       if (Verbose) {
         INFO(component, "   REC");
         INFO(Resi, "   Residual");

@@ -5,6 +5,7 @@
 #include <omp.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 
 std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
@@ -23,7 +24,13 @@ void restart_with_sleeping_threads(char* argv[]) {
   if (settings.empty()) return;
   for (const auto& [name, value] : settings) setenv(name.c_str(), value.c_str(), 1);
   // The new run finds the settings in place and goes on without a restart.
-  // argv[0] is passed on as it was, for the usage text.
-  execv("/proc/self/exe", argv);
+  // The program is started by its own path, so that it keeps its process
+  // name, and argv[0] is passed on as it was, for the usage text.
+  char program[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+  if (length > 0) {
+    program[length] = '\0';
+    execv(program, argv);
+  }
   for (const auto& setting : settings) unsetenv(setting.first.c_str());
 }

@@ -320,12 +320,16 @@ struct BlockLoop {
           removed[static_cast<size_t>(i) * n + j] =
               std::sqrt(static_cast<float>(i * i) + static_cast<float>(j * j)) < rule->support_radius;
     }
-    out.init();
     const bool weighted = image_tiling.BlockOverlap == 1 && image_tiling.WeightFirst == 0;
     // Overlapping blocks two apart along an axis do not touch.
     const int step = image_tiling.Overlap > 0 ? 2 : 1;
     const int out_nc = out.nc();
+    const int out_nl = out.nl();
 #pragma omp parallel num_threads(threads) if (threads > 1)
+    {
+    // The blocks are added into a zeroed image; the zeroing is shared too.
+#pragma omp for schedule(static)
+    for (int i = 0; i < out_nl; i++) std::fill_n(out.buffer() + static_cast<int64_t>(i) * out_nc, out_nc, 0.f);
     for (int round = 0; round < step * step; round++) {
       const int first_i = round / step, first_j = round % step;
       const int rows = (nbl - first_i + step - 1) / step, cols = (nbc - first_j + step - 1) / step;
@@ -364,6 +368,7 @@ struct BlockLoop {
           }
         }
       }
+    }
     }
   }
 };

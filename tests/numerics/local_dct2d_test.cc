@@ -208,3 +208,23 @@ TEST(LocalDct2D, ResultsDoNotDependOnTheNumberOfThreads) {
     }
   omp_set_num_threads(saved);
 }
+
+// The inverse adds the blocks into the image it was given: whatever that
+// image held before must be gone, with one thread or many.
+TEST(LocalDct2D, ReconstructionOverwritesWhatTheImageHeld) {
+  const to_array<float, false> ima = random_image(300, 262, 21, 0.f, 255.f);
+  const int saved = omp_get_max_threads();
+  for (int threads : {1, 8})
+    for (Bool overlap : {True, False}) {
+      omp_set_num_threads(threads);
+      LOCAL_DCT2D dct;
+      dct.alloc(300, 262, 16, overlap, False);
+      to_array<float, false> in = ima, fresh, used = random_image(300, 262, 22, -1e6f, 1e6f);
+      dct.transform(in);
+      dct.recons(fresh);
+      dct.recons(used);
+      EXPECT_TRUE(qz_test::same_bits(fresh, used)) << threads << " threads, overlap " << overlap;
+      EXPECT_LT(qz_test::max_abs_difference(used, ima), 2e-3);
+    }
+  omp_set_num_threads(saved);
+}

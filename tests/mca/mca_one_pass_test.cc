@@ -1,0 +1,161 @@
+// The MCA steps that do several things in one parallel pass over the pixels
+// against the same things done one after the other, for several thread
+// counts: the a trous projection (every band thresholded, the bands summed),
+// the band maxima, and the residual handed to the next component.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "mca/mca.h"
+#include "mca/mca_base_family.h"
+#include "support/test_images.h"
+#include "support/tolerance.h"
+
+namespace {
+
+using Image = to_array<float, false>;
+
+// Sides that share unevenly among threads, above the size where threads start.
+constexpr int Lines = 301, Columns = 263;
+
+class ThreadCounts : public ::testing::Test {
+ protected:
+  void TearDown() override { omp_set_num_threads(saved_); }
+  const int saved_ = omp_get_max_threads();
+};
+
+Image noisy_scene(unsigned seed) {
+  Image ima = normal_image(Lines, Columns, seed, 2.f);
+  for (int i = 0; i < Lines; i++)
+    for (int j = 0; j < Columns; j++) {
+      if (std::hypot(i - 120., j - 90.) < 40.) ima(i, j) += 30.f;
+      ima(i, j) += 8.f * static_cast<float>(std::sin(0.9 * i + 0.4 * j));
+    }
+  return ima;
+}
+
+struct ProjectionCase {
+  int l1, kill_last, correl;
+};
+
+using McaOnePass = ThreadCounts;
+
+// Reference: the bands of a transform of our own, each coefficient through
+// the MCA's one-coefficient rule at its band level (the finest band one
+// noise unit higher, the correlation term added), the smooth band zeroed
+// or kept, and the bands summed in order.
+TEST_F(McaOnePass, AtrousProjectionIsThresholdThenSum) {
+  const float level = 2.5f, weight = 0.4f;
+  const ProjectionCase cases[] = {{0, 1, 0}, {1, 1, 0}, {0, 0, 0}, {1, 0, 1}, {0, 1, 1}};
+  const Image scene = noisy_scene(3), correl = noisy_scene(4);
+  for (const ProjectionCase& c : cases) {
+    MCA mca;
+    mca.NbrBase = 1;
+    mca.TabSelect[0] = MCA_ATROU;
+    mca.Noise_Ima = 2.f;
+    mca.AT_NbrScale = 5;
+    mca.AT_KillLastScale = c.kill_last;
+    mca.UseNormL1 = c.l1;
+    mca.UseCorrel = c.correl;
+    mca.CorrelConstraint = weight;
+    mca.alloc(Lines, Columns, nullptr);
+    Image data = scene;
+    mca.atrou_init(data, False);
+    if (c.correl) mca.ImaCorrel = correl;
+
+    ATROUS_2D_WT at;
+    Image *band = nullptr, *correl_band = nullptr;
+    at.alloc(band, Lines, Columns, 5);
+    at.alloc(correl_band, Lines, Columns, 5);
+    at.transform(scene, band, 5);
+    at.transform(correl, correl_band, 5);
+    Image expected(Lines, Columns);
+    for (int k = 0; k < expected.n_elem(); k++) {
+      float sum = 0.f;
+      for (int b = 0; b < 5; b++) {
+        float coef = band[b](k);
+        if (b < 4) {
+          const float base = (b == 0 ? level + 1.f : level) * mca.AT_TabNoise(b);
+          const float t = c.correl ? base + std::fabs(correl_band[b](k)) * level * weight : base;
+          coef = mca.mca_update(coef, t, 0.f);
+        } else if (c.kill_last) {
+          coef = 0.f;
+        }
+        sum = b == 0 ? coef : sum + coef;
+      }
+      expected(k) = sum;
+    }
+    at.free(band, 5);
+    at.free(correl_band, 5);
+
+    for (int threads : {1, 3, 8}) {
+      omp_set_num_threads(threads);
+      Image component = scene;
+      mca.atrou_proj(component, level);
+      EXPECT_TRUE(qz_test::same_bits(component, expected))
+          << "l1 " << c.l1 << " kill " << c.kill_last << " correl " << c.correl << ", "
+          << threads << " threads";
+    }
+  }
+}
+
+TEST_F(McaOnePass, BandMaximaAreTheLargestMagnitudes) {
+  // Bands of different sizes, one below the size where threads start, one
+  // empty, one whose extreme is negative and at its last pixel.
+  std::vector<Image> bands = {noisy_scene(5), random_image(40, 30, 6), Image(), noisy_scene(7)};
+  bands[3](bands[3].n_elem() - 1) = -1e4f;
+  for (int threads : {1, 8}) {
+    omp_set_num_threads(threads);
+    float maxima[4];
+    mca_max_magnitudes(bands.data(), 4, maxima);
+    for (int b = 0; b < 4; b++) {
+      float expected = 0.f;
+      for (int k = 0; k < bands[b].n_elem(); k++) expected = std::max(expected, std::fabs(bands[b](k)));
+      EXPECT_EQ(maxima[b], expected) << "band " << b << ", " << threads << " threads";
+      EXPECT_EQ(mca_max_magnitude(bands[b]), expected) << "band " << b;
+    }
+  }
+}
+
+// A mask of ones leaves the residual as it is but takes the step-by-step
+// path (the residual formed, then added to the next component): the
+// components must be the same bits as those of the one-pass path.
+TEST_F(McaOnePass, ResidualHandedToTheNextComponentAsStepByStep) {
+  const Image scene = noisy_scene(8);
+  std::vector<Image> results;
+  for (int masked : {1, 0})
+    for (int threads : {1, 8}) {
+      omp_set_num_threads(threads);
+      MCA mca;
+      mca.NbrBase = 3;
+      mca.TabSelect[0] = MCA_ATROU;
+      mca.TabSelect[1] = MCA_COS;
+      mca.TabSelect[2] = MCA_PIXEL;
+      mca.Noise_Ima = 2.f;
+      mca.Nbr_Iter = 4;
+      mca.T_Decreasing = 0;
+      mca.RemoveLastScale = 0;
+      mca.LDCT_BlockSize = 16;
+      mca.alloc(Lines, Columns, nullptr);
+      if (masked) {
+        mca.UseMask = 1;
+        mca.MaskIma.alloc(Lines, Columns);
+        mca.MaskIma.init(1.f);
+      }
+      Image data = scene;
+      mca.decomposition(data);
+      for (int b = 0; b < 3; b++) results.push_back(mca.TabImaRec[b]);
+      results.push_back(mca.Resi);
+    }
+  for (size_t run = 1; run < 4; run++)
+    for (size_t k = 0; k < 4; k++)
+      EXPECT_TRUE(qz_test::same_bits(results[4 * run + k], results[k]))
+          << "run " << run << " image " << k;
+  // Something was separated: the texture took part of the sine pattern.
+  EXPECT_GT(qz_test::max_abs_difference(results[1], Image(Lines, Columns)), 1.f);
+}
+
+}  // namespace
