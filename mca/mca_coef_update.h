@@ -5,9 +5,12 @@
 // the loop but the threshold itself: the projections spend their time here.
 #pragma once
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+
 
 #include "array/scalar_helpers.h"
 
@@ -46,12 +49,17 @@ inline void mca_update_span(float* coef, const float* correl, int64_t n, float l
 }
 
 // The same over the threads. Each coefficient depends on itself alone: the
-// result does not depend on how the run is cut.
+// result does not depend on how the run is cut. Called from inside a
+// parallel region (one line of a band per call), it opens none of its own.
 inline void mca_update_coefficients(float* coef, const float* correl, int64_t n, float level,
                                     float lambda, float correl_constraint, bool use_norm_l1) {
+  if (n <= ParallelPixels || omp_in_parallel()) {
+    mca_update_span(coef, correl, n, level, lambda, correl_constraint, use_norm_l1);
+    return;
+  }
   constexpr int64_t Chunk = 4096;
   const int64_t chunks = (n + Chunk - 1) / Chunk;
-#pragma omp parallel for schedule(static) if (n > ParallelPixels)
+#pragma omp parallel for schedule(static)
   for (int64_t c = 0; c < chunks; c++) {
     const int64_t first = c * Chunk;
     mca_update_span(coef + first, correl == nullptr ? nullptr : correl + first,
