@@ -95,6 +95,21 @@ bool one_pass_residual(MCA& m, const to_array<float, false>& Data,
   return true;
 }
 
+// The component that takes the residual after base b of iteration i, if
+// any: the next base's, or the first base's when another iteration follows
+// (the level is not lowered before the loop test, which reads it). Not with
+// a single base shown in verbose mode: it would be shown with the residual
+// added.
+to_array<float, false>* next_to_take_residual(MCA& m, int b, int i) {
+  int next = b + 1;
+  if (next == m.NbrBase) {
+    if (i + 1 >= m.Nbr_Iter || !(m.LastSoftThreshold < m.Lambda)) return nullptr;
+    if (m.NbrBase == 1 && m.Verbose) return nullptr;
+    next = 0;
+  }
+  return m.TabSelect[next] == MCA_DWT ? nullptr : &m.TabImaRec[next];
+}
+
 }  // namespace
 
 void MCA::make_residual(const to_array<float, false>& Data, to_array<float, false>& Residual) {
@@ -178,6 +193,7 @@ void MCA::decomposition(to_array<float, false>& Data) {
                 LastSoftThreshold, LambdaStep);
 
   Resi = Data;
+  bool fed = false;  // the residual is already added to the next component
   for (int i = 0; i < Nbr_Iter && LastSoftThreshold < Lambda; i++) {
     if (i > 0) {
       switch (T_Decreasing) {
@@ -192,7 +208,6 @@ void MCA::decomposition(to_array<float, false>& Data) {
     }
     if (Verbose) std::printf("\nIteration %d Lambda = %g\n", i + 1, Lambda);
 
-    bool fed = false;  // the residual is already added to component b
     for (int b = 0; b < NbrBase; b++) {
       to_array<float, false>& component = TabImaRec[b];
       if (UseCorrel) {
@@ -211,12 +226,12 @@ void MCA::decomposition(to_array<float, false>& Data) {
           regul.im_soft_threshold(component, component, LambdaTV * Noise_Ima, 0.f);
       }
       family.constrain(*this, b);
-      // The next base of this iteration takes the residual first: it is
-      // added to it in the same pass (its component is not read before).
-      to_array<float, false>* next =
-          b + 1 < NbrBase && TabSelect[b + 1] != MCA_DWT ? &TabImaRec[b + 1] : nullptr;
-      fed = next != nullptr && one_pass_residual(*this, Data, Resi, next);
-      if (!fed) make_residual(Data, Resi);
+      // The next base to project takes the residual first: it is added to
+      // it in the same pass (its component is not read before).
+      to_array<float, false>* next = next_to_take_residual(*this, b, i);
+      const bool one_pass = one_pass_residual(*this, Data, Resi, next);
+      if (!one_pass) make_residual(Data, Resi);
+      fed = one_pass && next != nullptr;
       if (Verbose) {
         INFO(component, "   REC");
         INFO(Resi, "   Residual");
