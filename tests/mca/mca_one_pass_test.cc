@@ -9,6 +9,7 @@
 #include <cmath>
 #include <vector>
 
+#include "curvelet/curvelet.h"
 #include "mca/mca.h"
 #include "mca/mca_base_family.h"
 #include "support/test_images.h"
@@ -118,6 +119,76 @@ TEST_F(McaOnePass, BandMaximaAreTheLargestMagnitudes) {
       EXPECT_EQ(mca_max_magnitude(bands[b]), expected) << "band " << b;
     }
   }
+}
+
+TEST_F(McaOnePass, RectangleMaximaAreTheLargestMagnitudesInside) {
+  Image ima = noisy_scene(9);
+  ima(0, 0) = 1e5f;  // outside every rectangle but the whole image
+  ima(150, 100) = -2e4f;
+  const McaRect rects[] = {{&ima, 0, 0, Lines, Columns}, {&ima, 10, 20, 150, 90},
+                           {&ima, 150, 100, 1, 1}, {&ima, 5, 5, 0, 7}, {&ima, 100, 1, 93, 180}};
+  for (int threads : {1, 8}) {
+    omp_set_num_threads(threads);
+    float maxima[5];
+    mca_max_magnitudes(rects, 5, maxima);
+    for (int r = 0; r < 5; r++) {
+      float expected = 0.f;
+      for (int i = rects[r].i0; i < rects[r].i0 + rects[r].nl; i++)
+        for (int j = rects[r].j0; j < rects[r].j0 + rects[r].nc; j++)
+          expected = std::max(expected, std::fabs(ima(i, j)));
+      EXPECT_EQ(maxima[r], expected) << "rectangle " << r << ", " << threads << " threads";
+    }
+  }
+}
+
+// Reference: the curvelet bands of a transform of our own, each coefficient
+// of each band's rectangle through the one-coefficient rule (the coarsest
+// ridgelet scale at the level of the band before it), the smooth image at
+// the a trous level of the coarsest wavelet scale when kept, reconstructed.
+TEST_F(McaOnePass, CurveletProjectionIsThresholdThenRecons) {
+  const float level = 2.f;
+  const Image scene = noisy_scene(10);
+  for (int l1 : {0, 1})
+    for (int kill_last : {0, 1}) {
+      MCA mca;
+      mca.NbrBase = 1;
+      mca.TabSelect[0] = MCA_CUR;
+      mca.Noise_Ima = 2.f;
+      mca.Cur_NbrScale = 3;
+      mca.Cur_KillLastScale = kill_last;
+      mca.UseNormL1 = l1;
+      mca.alloc(Lines, Columns, nullptr);
+      Image data = scene;
+      mca.cur_init(data, False);
+
+      Image* bands = nullptr;
+      Image in = scene, expected;
+      mca.Cur.transform(in, bands);
+      for (int b = 0; b < mca.Cur.nbr_band() - 1; b++) {
+        int s, j;
+        mca.Cur.get_scale_number(b, s, j);
+        const Ridgelet& R = *mca.Cur.get_ridgelet(s);
+        const float noise = j == R.NbrScale1D - 1 && b > 0 ? mca.Cur_TabNoise(b - 1) : mca.Cur_TabNoise(b);
+        for (int i = R.ipos(j); i < R.ipos(j) + R.size_scale_nl(j); i++)
+          for (int k = R.jpos(j); k < R.jpos(j) + R.size_scale_nc(j); k++)
+            bands[s](i, k) = mca.mca_update(bands[s](i, k), level * noise, 0.f);
+      }
+      if (kill_last == 0) {
+        Image& smooth = bands[mca.Cur_NbrScale - 1];
+        const float noise = mca.Noise_Ima * mca.AT_Trans.norm_band(mca.Cur_NbrScale - 2);
+        for (int k = 0; k < smooth.n_elem(); k++) smooth(k) = mca.mca_update(smooth(k), level * noise, 0.f);
+      }
+      mca.Cur.recons(bands, expected);
+      delete[] bands;
+
+      for (int threads : {1, 8}) {
+        omp_set_num_threads(threads);
+        Image component = scene;
+        mca.cur_proj(component, level);
+        EXPECT_TRUE(qz_test::same_bits(component, expected))
+            << "l1 " << l1 << " kill " << kill_last << ", " << threads << " threads";
+      }
+    }
 }
 
 // A mask of ones leaves the residual as it is but takes the step-by-step
