@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdint>
 
-
 #include "array/scalar_helpers.h"
 
 // Below this many pixels a loop is not worth the threads' start.
