@@ -53,6 +53,16 @@ extern const MCABaseFamily WTBase, RidBase, CurBase, WPBase, PCurBase, FCurBase,
 
 // Magnitude of the largest coefficient of an image.
 float mca_max_magnitude(const McaImage& ima);
+// The same for each of count images, into maxima[0 .. count - 1], all in one
+// parallel pass.
+void mca_max_magnitudes(const McaImage* images, int count, float* maxima);
+// Lines i0 to i0 + nl - 1 and columns j0 to j0 + nc - 1 of an image.
+struct McaRect {
+  const McaImage* image;
+  int i0, j0, nl, nc;
+};
+// The same for each of count rectangles.
+void mca_max_magnitudes(const McaRect* rects, int count, float* maxima);
 // A zero band level would divide every normalised coefficient by zero and
 // turn the whole separation into NaN: stops with a message naming the band.
 void mca_check_noise_level(const char* tag, int band, float level);

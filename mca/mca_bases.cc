@@ -79,12 +79,48 @@ void mca_bound_zoomed_pair(MCA& mca, int b) {
 
 // A maximum does not depend on the order it is taken in: the threads give
 // the same value as one.
+void mca_max_magnitudes(const McaRect* rects, int count, float* maxima) {
+  int64_t total = 0;
+  for (int b = 0; b < count; b++) {
+    maxima[b] = 0.f;
+    total += int64_t{rects[b].nl} * rects[b].nc;
+  }
+#pragma omp parallel if (total > ParallelPixels)
+  {
+    std::vector<float> partial(count, 0.f);
+    for (int b = 0; b < count; b++) {
+      const McaRect& r = rects[b];
+      const int stride = r.image->nc();
+      float maximum = 0.f;
+#pragma omp for schedule(static) nowait
+      for (int i = r.i0; i < r.i0 + r.nl; i++) {
+        const float* line = r.image->buffer() + static_cast<int64_t>(i) * stride + r.j0;
+        float line_max = 0.f;
+#pragma omp simd reduction(max : line_max)
+        for (int k = 0; k < r.nc; k++) line_max = std::max(line_max, std::fabs(line[k]));
+        maximum = std::max(maximum, line_max);
+      }
+      partial[b] = maximum;
+    }
+#pragma omp critical(mca_max_magnitudes)
+    for (int b = 0; b < count; b++) maxima[b] = std::max(maxima[b], partial[b]);
+  }
+}
+
+void mca_max_magnitudes(const McaImage* images, int count, float* maxima) {
+  std::vector<McaRect> rects(count);
+  for (int b = 0; b < count; b++) {
+    // Other images are one line of all their pixels.
+    const bool two_axes = images[b].naxis() == 2;
+    rects[b] = {&images[b], 0, 0, two_axes ? images[b].nl() : (images[b].n_elem() > 0 ? 1 : 0),
+                two_axes ? images[b].nc() : images[b].n_elem()};
+  }
+  mca_max_magnitudes(rects.data(), count, maxima);
+}
+
 float mca_max_magnitude(const McaImage& ima) {
-  const float* p = ima.buffer();
-  const int64_t n = ima.n_elem();
-  float maximum = 0.f;
-#pragma omp parallel for simd schedule(static) reduction(max : maximum) if (n > ParallelPixels)
-  for (int64_t k = 0; k < n; k++) maximum = std::max(maximum, std::fabs(p[k]));
+  float maximum;
+  mca_max_magnitudes(&ima, 1, &maximum);
   return maximum;
 }
 

@@ -3,7 +3,10 @@
 // used by the MOM schedule, the projection by thresholding, and the base's
 // descriptor.
 #include <cmath>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
@@ -50,6 +53,20 @@ void alloc(MCA& m) {
 
 void free(MCA& m) { m.AT_Trans.free(m.AT_TabBand, m.AT_NbrScale); }
 
+// Largest coefficient magnitude of the wavelet bands held in m.AT_TabBand, in
+// units of each band's noise level.
+float band_max(MCA& m) {
+  std::vector<float> magnitude(m.AT_NbrScale - 1);
+  mca_max_magnitudes(m.AT_TabBand, m.AT_NbrScale - 1, magnitude.data());
+  float maximum = 0.f;
+  for (int b = 0; b < m.AT_NbrScale - 1; b++) {
+    float candidate = magnitude[b] / m.AT_TabNoise(b);
+    if (candidate > maximum) maximum = candidate;
+  }
+  if (m.Verbose) std::printf("AT MAX_NormCoef = %g\n", maximum);
+  return maximum;
+}
+
 float init(MCA& m, McaImage& data) { return m.atrou_init(data, m.UseMad ? True : False); }
 float max(MCA& m, McaImage& resi) { return m.atrou_max(resi); }
 void project(MCA& m, McaImage& ima) { m.atrou_proj(ima, m.Lambda); }
@@ -62,7 +79,6 @@ const MCABaseFamily AtrouBase = {"A trous algorithm", "_atrou", "Atrou proj ", r
 
 float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
   AT_Trans.transform(Data, AT_TabBand, AT_NbrScale);
-  float maximum = 0.f;
   for (int b = 0; b < AT_NbrScale - 1; b++) {
     float level;
     if (UseMadLevels) {
@@ -73,38 +89,42 @@ float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
     }
     mca_check_noise_level("AT", b, level);
     AT_TabNoise(b) = level;
-    float candidate = mca_max_magnitude(AT_TabBand[b]) / level;
-    if (candidate > maximum) maximum = candidate;
   }
-  if (Verbose) std::printf("AT MAX_NormCoef = %g\n", maximum);
-  return maximum;
+  return band_max(*this);
 }
 
 float MCA::atrou_max(to_array<float, false>& Residual) {
   AT_Trans.transform(Residual, AT_TabBand, AT_NbrScale);
-  float maximum = 0.f;
-  for (int b = 0; b < AT_NbrScale - 1; b++) {
-    float candidate = mca_max_magnitude(AT_TabBand[b]) / AT_TabNoise(b);
-    if (candidate > maximum) maximum = candidate;
-  }
-  if (Verbose) std::printf("AT MAX_NormCoef = %g\n", maximum);
-  return maximum;
+  return band_max(*this);
 }
 
 void MCA::atrou_proj(to_array<float, false>& Ima, float Level) {
   AT_Trans.transform(Ima, AT_TabBand, AT_NbrScale);
   if (UseCorrel) AT_Trans.transform(ImaCorrel, AT_TabBandCorrel, AT_NbrScale);
-  for (int b = 0; b < AT_NbrScale - 1; b++) {
+  const int wavelet_bands = AT_NbrScale - 1;
+  std::vector<float> threshold(wavelet_bands);
+  for (int b = 0; b < wavelet_bands; b++) {
     // The finest band takes one noise unit more: it holds most of the noise.
     float factor = b == 0 ? Level + 1.f : Level;
     if (Level == 0.f) factor = 0.f;
-    const float threshold = factor * AT_TabNoise(b);
-    const float* correl = UseCorrel ? AT_TabBandCorrel[b].buffer() : nullptr;
-    float* coef = AT_TabBand[b].buffer();
-    mca_update_coefficients(coef, correl, AT_TabBand[b].n_elem(), threshold, Level,
-                            CorrelConstraint, UseNormL1 == 1);
+    threshold[b] = factor * AT_TabNoise(b);
   }
-  if (AT_KillLastScale == 1) AT_TabBand[AT_NbrScale - 1].init();
-  AT_Trans.recons(AT_TabBand, Ima, AT_NbrScale, True);
+  // Every line of every band is thresholded and, for the plain transform,
+  // the lines are summed back while they are still in cache, all in one
+  // parallel pass: each pixel depends on its own coefficients alone.
+  const bool plain_sum = !AT_Trans.ModifiedATWT && !AT_Trans.Adjoint;
+  const int nl = AT_TabBand[0].nl(), nc = AT_TabBand[0].nc();
+  const bool kill_last = AT_KillLastScale == 1;
+  const bool l1 = UseNormL1 == 1;
+#pragma omp parallel for schedule(static) if (int64_t{nl} * nc > ParallelPixels)
+  for (int i = 0; i < nl; i++) {
+    const int64_t at = static_cast<int64_t>(i) * nc;
+    for (int b = 0; b < wavelet_bands; b++)
+      mca_update_span(AT_TabBand[b].buffer() + at,
+                      UseCorrel ? AT_TabBandCorrel[b].buffer() + at : nullptr, nc, threshold[b],
+                      Level, CorrelConstraint, l1);
+    if (kill_last) std::fill_n(AT_TabBand[AT_NbrScale - 1].buffer() + at, nc, 0.f);
+    if (plain_sum) AT_Trans.sum_band_lines(AT_TabBand, Ima, AT_NbrScale, True, i, i + 1);
+  }
+  if (!plain_sum) AT_Trans.recons(AT_TabBand, Ima, AT_NbrScale, True);
 }
-

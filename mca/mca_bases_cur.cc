@@ -5,7 +5,9 @@
 // thresholded at the a trous level of the coarsest wavelet scale or kept.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "array/fatal.h"
 #include "curvelet/curvelet.h"
@@ -70,37 +72,24 @@ void constrain(MCA& m, int b) {
 }
 
 // Rectangle of ridgelet scale j inside the ridgelet image of its 2D scale.
-struct BandRect {
-  int i0, j0, nl, nc;
-};
-
-BandRect band_rect(const Ridgelet& R, int j) {
-  return {R.ipos(j), R.jpos(j), R.size_scale_nl(j), R.size_scale_nc(j)};
-}
-
-// Largest magnitude inside the rectangle; a maximum is the same in any order.
-float band_max(const to_array<float, false>& rid, const BandRect& r) {
-  float maximum = 0.f;
-  const bool parallel = int64_t{r.nl} * r.nc > ParallelPixels;
-#pragma omp parallel for reduction(max : maximum) schedule(static) if (parallel)
-  for (int i = r.i0; i < r.i0 + r.nl; i++) {
-    const float* row = &rid(i, r.j0);
-    float row_max = 0.f;
-#pragma omp simd reduction(max : row_max)
-    for (int k = 0; k < r.nc; k++) row_max = std::max(row_max, std::fabs(row[k]));
-    maximum = std::max(maximum, row_max);
-  }
-  return maximum;
+McaRect band_rect(const to_array<float, false>* bands, Curvelet& c, int b) {
+  int s, j;
+  c.get_scale_number(b, s, j);
+  const Ridgelet& R = *c.get_ridgelet(s);
+  return {&bands[s], R.ipos(j), R.jpos(j), R.size_scale_nl(j), R.size_scale_nc(j)};
 }
 
 // Largest band coefficient in units of the curvelet's own band levels,
-// over every band but the smooth one.
+// over every band but the smooth one, all bands in one parallel pass.
 float normalised_max(Curvelet& c, to_array<float, false>* bands) {
+  const int count = c.nbr_band() - 1;
+  std::vector<McaRect> rects(count);
+  for (int b = 0; b < count; b++) rects[b] = band_rect(bands, c, b);
+  std::vector<float> magnitude(count);
+  mca_max_magnitudes(rects.data(), count, magnitude.data());
   float maximum = 0.f;
-  for (int b = 0; b < c.nbr_band() - 1; b++) {
-    int s, j;
-    c.get_scale_number(b, s, j);
-    const float candidate = band_max(bands[s], band_rect(*c.get_ridgelet(s), j)) / c.sigma_noise(b);
+  for (int b = 0; b < count; b++) {
+    const float candidate = magnitude[b] / c.sigma_noise(b);
     if (candidate > maximum) maximum = candidate;
   }
   return maximum;
@@ -138,7 +127,11 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
   Cur.transform(Ima, Cur_TabBand);
   if (UseCorrel) Cur.transform(ImaCorrel, Cur_TabBandCorrel);
   const bool soft = UseNormL1 == 1;
-  for (int b = 0; b < Cur.nbr_band() - 1; b++) {
+  const int count = Cur.nbr_band() - 1;
+  std::vector<McaRect> rects(count);
+  std::vector<float> threshold(count);
+  int64_t total = 0;
+  for (int b = 0; b < count; b++) {
     int s, j;
     Cur.get_scale_number(b, s, j);
     const Ridgelet& R = *Cur.get_ridgelet(s);
@@ -146,22 +139,36 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
     // before it; the very first band has none before it.
     const bool coarsest = j == R.NbrScale1D - 1;
     const float noise = coarsest && b > 0 ? Cur_TabNoise(b - 1) : Cur_TabNoise(b);
-    const float threshold = Level * noise;
-    const BandRect r = band_rect(R, j);
-    const bool parallel = int64_t{r.nl} * r.nc > ParallelPixels;
-#pragma omp parallel for schedule(static) if (parallel)
-    for (int i = r.i0; i < r.i0 + r.nl; i++) {
-      const float* correl = UseCorrel ? &Cur_TabBandCorrel[s](i, r.j0) : nullptr;
-      mca_update_coefficients(&Cur_TabBand[s](i, r.j0), correl, r.nc, threshold, Level,
-                              CorrelConstraint, soft);
-    }
+    threshold[b] = Level * noise;
+    rects[b] = band_rect(Cur_TabBand, Cur, b);
+    total += int64_t{rects[b].nl} * rects[b].nc;
   }
   const int last = Cur_NbrScale - 1;
-  if (Cur_KillLastScale == 0) {
-    const float noise = Noise_Ima * AT_Trans.norm_band(last - 1);
-    to_array<float, false>& smooth = Cur_TabBand[last];
-    mca_update_coefficients(smooth.buffer(), nullptr, smooth.n_elem(), Level * noise, Level,
-                            CorrelConstraint, soft);
+  to_array<float, false>& smooth = Cur_TabBand[last];
+  const bool smooth_kept = Cur_KillLastScale == 0;
+  const float smooth_threshold = Level * (Noise_Ima * AT_Trans.norm_band(last - 1));
+  const int smooth_nl = smooth.naxis() == 2 ? smooth.nl() : 1;
+  const int64_t smooth_nc = smooth.naxis() == 2 ? smooth.nc() : smooth.n_elem();
+  // The bands are disjoint rectangles: every line of every band, and of the
+  // smooth image, is thresholded in one parallel pass.
+#pragma omp parallel if (total > ParallelPixels)
+  {
+    for (int b = 0; b < count; b++) {
+      const McaRect& r = rects[b];
+      const int s = static_cast<int>(r.image - Cur_TabBand);
+#pragma omp for schedule(static) nowait
+      for (int i = r.i0; i < r.i0 + r.nl; i++) {
+        const float* correl = UseCorrel ? &Cur_TabBandCorrel[s](i, r.j0) : nullptr;
+        mca_update_span(&Cur_TabBand[s](i, r.j0), correl, r.nc, threshold[b], Level,
+                        CorrelConstraint, soft);
+      }
+    }
+    if (smooth_kept && smooth.n_elem() > 0) {
+#pragma omp for schedule(static) nowait
+      for (int i = 0; i < smooth_nl; i++)
+        mca_update_span(smooth.buffer() + i * smooth_nc, nullptr, smooth_nc, smooth_threshold,
+                        Level, CorrelConstraint, soft);
+    }
   }
   Cur.recons(Cur_TabBand, Ima);
 }

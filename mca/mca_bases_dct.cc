@@ -131,15 +131,15 @@ void MCA::cos_proj(to_array<float, false>& Ima, float Level) {
   if (min_support < 0.f || min_support >= 0.5f) min_support = 0.f;
   const float radius = min_support * static_cast<float>(block);
 
-  LDCT.transform(Ima);
   if (radius != 0.f) std::printf("COSSupportMin = %g BS = %d\n", radius, block);
   if (UseCorrel != 1) {
-    // One level for every coefficient: threshold and reconstruct block by
-    // block in one pass.
+    // One level for every coefficient: transform, threshold and reconstruct
+    // block by block with the threads started once.
     const float level = UseNormL1 == 1 ? threshold / 2.f : threshold;
-    LDCT.threshold_recons(Ima, level, UseNormL1 == 1 ? True : False, radius);
+    LDCT.transform_threshold_recons(Ima, level, UseNormL1 == 1 ? True : False, radius);
     return;
   }
+  LDCT.transform(Ima);
   const double mean = ImaCorrel.mean();
   float* p = ImaCorrel.buffer();
   for (int k = 0; k < ImaCorrel.n_elem(); k++) p[k] = static_cast<float>(p[k] - mean);

@@ -67,25 +67,54 @@ void MCA::reconstruction(to_array<float, false>& Ima) {
   if (WriteAll == 1) io_write_ima_float("xx_res.fits", Ima, nullptr, False);
 }
 
-void MCA::make_residual(const to_array<float, false>& Data, to_array<float, false>& Residual) {
+namespace {
+
+// The residual without mask or zoom, in one pass over the pixels: Data minus
+// the components summed in base order, the same float arithmetic as
+// reconstruction followed by the difference. With feed, the residual is also
+// added to that component, as the next projection would do first: the
+// pixels are then read once for both.
+bool one_pass_residual(MCA& m, const to_array<float, false>& Data,
+                       to_array<float, false>& Residual, to_array<float, false>* feed) {
+  if (m.UseMask || m.UseZoom || m.WriteAll == 1 || m.NbrBase > MAX_MCA_BASES) return false;
+  if (Residual.nl() != m.Nl || Residual.nc() != m.Nc) Residual.alloc(m.Nl, m.Nc, "resi");
+  const float* component[MAX_MCA_BASES];
+  for (int b = 0; b < m.NbrBase; b++) component[b] = m.TabImaRec[b].buffer();
+  const float* data = Data.buffer();
+  float* resi = Residual.buffer();
+  float* fed = feed == nullptr ? nullptr : feed->buffer();
+  const int nbr_base = m.NbrBase;
   const int n = Data.n_elem();
-  if (!UseMask && !UseZoom && WriteAll != 1 && NbrBase <= MAX_MCA_BASES) {
-    // Data minus the components summed in base order, in one pass: the same
-    // float arithmetic as reconstruction followed by the difference.
-    if (Residual.nl() != Nl || Residual.nc() != Nc) Residual.alloc(Nl, Nc, "resi");
-    const float* component[MAX_MCA_BASES];
-    for (int b = 0; b < NbrBase; b++) component[b] = TabImaRec[b].buffer();
-    const float* data = Data.buffer();
-    float* resi = Residual.buffer();
-    const int nbr_base = NbrBase;
 #pragma omp parallel for schedule(static) if (n > ParallelPixels)
-    for (int k = 0; k < n; k++) {
-      float sum = component[0][k];
-      for (int b = 1; b < nbr_base; b++) sum += component[b][k];
-      resi[k] = data[k] - sum;
-    }
-    return;
+  for (int k = 0; k < n; k++) {
+    float sum = component[0][k];
+    for (int b = 1; b < nbr_base; b++) sum += component[b][k];
+    resi[k] = data[k] - sum;
+    if (fed != nullptr) fed[k] += resi[k];
   }
+  return true;
+}
+
+// The component that takes the residual after base b of iteration i, if
+// any: the next base's, or the first base's when another iteration follows
+// (the level is not lowered before the loop test, which reads it). Not with
+// a single base shown in verbose mode: it would be shown with the residual
+// added.
+to_array<float, false>* next_to_take_residual(MCA& m, int b, int i) {
+  int next = b + 1;
+  if (next == m.NbrBase) {
+    if (i + 1 >= m.Nbr_Iter || !(m.LastSoftThreshold < m.Lambda)) return nullptr;
+    if (m.NbrBase == 1 && m.Verbose) return nullptr;
+    next = 0;
+  }
+  return m.TabSelect[next] == MCA_DWT ? nullptr : &m.TabImaRec[next];
+}
+
+}  // namespace
+
+void MCA::make_residual(const to_array<float, false>& Data, to_array<float, false>& Residual) {
+  if (one_pass_residual(*this, Data, Residual, nullptr)) return;
+  const int n = Data.n_elem();
   reconstruction(Residual);
   float* resi = Residual.buffer();
   const float* data = Data.buffer();
@@ -164,6 +193,7 @@ void MCA::decomposition(to_array<float, false>& Data) {
                 LastSoftThreshold, LambdaStep);
 
   Resi = Data;
+  bool fed = false;  // the residual is already added to the next component
   for (int i = 0; i < Nbr_Iter && LastSoftThreshold < Lambda; i++) {
     if (i > 0) {
       switch (T_Decreasing) {
@@ -189,14 +219,19 @@ void MCA::decomposition(to_array<float, false>& Data) {
       if (TabSelect[b] == MCA_DWT) {
         dwt_direction_loop(*this, Data, component);
       } else {
-        add_residual(component, Resi);
+        if (!fed) add_residual(component, Resi);
         if (Verbose) std::printf("%s", family.proj_label);
         if (family.project != nullptr) family.project(*this, component);
         if (TV == 1 && LambdaTV > 0.f && family.takes_tv)
           regul.im_soft_threshold(component, component, LambdaTV * Noise_Ima, 0.f);
       }
       family.constrain(*this, b);
-      make_residual(Data, Resi);
+      // The next base to project takes the residual first: it is added to
+      // it in the same pass (its component is not read before).
+      to_array<float, false>* next = next_to_take_residual(*this, b, i);
+      const bool one_pass = one_pass_residual(*this, Data, Resi, next);
+      if (!one_pass) make_residual(Data, Resi);
+      fed = one_pass && next != nullptr;
       if (Verbose) {
         INFO(component, "   REC");
         INFO(Resi, "   Residual");

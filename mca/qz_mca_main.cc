@@ -13,6 +13,7 @@
 #include "mca/mca_input.h"
 #include "mca/mca_options.h"
 #include "mca/mca_run_files.h"
+#include "mca/omp_wait_policy.h"
 #include "multires/mdct.h"
 #include "numerics/noise_estimators.h"
 
@@ -108,6 +109,7 @@ int run_test_mode() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  restart_with_sleeping_threads(argv);
   fcur_register_multiresol();
   build_command_line(argc, argv);
   for (int& selected : TabBase) selected = 0;

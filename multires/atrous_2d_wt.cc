@@ -497,21 +497,38 @@ void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
   }
 }
 
+void ATROUS_2D_WT::sum_band_lines(const to_array<float, false>* TabBand,
+                                  to_array<float, false>& Image, int NbrScale, Bool AddLastScale,
+                                  int FirstLine, int EndLine) const {
+  // The plain sum of the bands, band 0 first, in one pass.
+  const int count = std::max(1, AddLastScale ? NbrScale : NbrScale - 1);
+  const float* small[32];
+  std::vector<const float*> large;
+  const float** bands = small;
+  if (count > 32) {
+    large.resize(count);
+    bands = large.data();
+  }
+  for (int b = 0; b < count; b++) bands[b] = TabBand[b].buffer();
+  const int nc = Image.nc();
+  for (int i = FirstLine; i < EndLine; i++)
+    sum_rows(bands, count, static_cast<int64_t>(i) * nc, nc, row_of(Image.buffer(), i, nc));
+}
+
 void ATROUS_2D_WT::recons(const to_array<float, false>* TabBand, to_array<float, false>& Image,
                           int NbrScale, Bool AddLastScale) {
   check_nbr_scale(NbrScale);
   const int nl = TabBand[0].nl(), nc = TabBand[0].nc();
   if (!ModifiedATWT && !Adjoint) {
-    // The plain sum of the bands, band 0 first, in one pass.
-    const int last = AddLastScale ? NbrScale : NbrScale - 1;
     shape_image(Image, nl, nc);
-    float* out = Image.buffer();
-    std::vector<const float*> bands(std::max(1, last));
-    for (int b = 0; b < static_cast<int>(bands.size()); b++) bands[b] = TabBand[b].buffer();
-    const int count = static_cast<int>(bands.size());
     const int threads = thread_count(static_cast<int64_t>(nl) * nc);
-#pragma omp parallel for num_threads(threads) if (threads > 1) schedule(static)
-    for (int i = 0; i < nl; i++) sum_rows(bands.data(), count, static_cast<int64_t>(i) * nc, nc, row_of(out, i, nc));
+#pragma omp parallel num_threads(threads) if (threads > 1)
+    {
+      const int t = omp_get_thread_num(), team = omp_get_num_threads();
+      sum_band_lines(TabBand, Image, NbrScale, AddLastScale,
+                     static_cast<int>(static_cast<int64_t>(nl) * t / team),
+                     static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team));
+    }
     return;
   }
 

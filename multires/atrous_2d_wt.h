@@ -46,6 +46,12 @@ class ATROUS_2D_WT {
   // With AddLastScale false the smooth band takes no part.
   void recons(const to_array<float, false>* TabBand, to_array<float, false>& Image,
               int NbrScale, Bool AddLastScale = True);
+  // Lines FirstLine to EndLine - 1 of the plain reconstruction, the sum of
+  // the bands (band 0 first), into Image, which already has the bands' size.
+  // No threads of its own: for callers that share the lines among their
+  // threads and do more to each line while it is in cache.
+  void sum_band_lines(const to_array<float, false>* TabBand, to_array<float, false>& Image,
+                      int NbrScale, Bool AddLastScale, int FirstLine, int EndLine) const;
 
   // Standard deviation that unit white noise has in band s (0 outside 0..9).
   float norm_band(int s) const;

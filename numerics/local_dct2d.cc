@@ -197,13 +197,21 @@ struct BlockLoop {
   // frequency, the first one in line order on ties.
   void forward(const to_array<float, false>& in, to_array<float, false>& trans,
                float* block_maxfabs) {
+    const int threads = thread_count(image_tiling);
+    size_scratch(scratch, threads, size());
+    const DctLanes& plan = dct_lanes(size());
+#pragma omp parallel num_threads(threads) if (threads > 1)
+    forward_blocks(plan, in, trans, block_maxfabs);
+  }
+
+  // The forward transform's blocks shared among the team of the enclosing
+  // parallel region (scratch sized for it).
+  void forward_blocks(const DctLanes& plan, const to_array<float, false>& in,
+                      to_array<float, false>& trans, float* block_maxfabs) {
     const int n = size();
-    const DctLanes& plan = dct_lanes(n);
     const float scale = static_cast<float>(2.0 / n);
     const int nbc = image_tiling.nbr_block_nc(), nbr_block = image_tiling.nbr_block();
-    const int threads = thread_count(image_tiling);
-    size_scratch(scratch, threads, n);
-#pragma omp parallel for num_threads(threads) if (threads > 1) schedule(static)
+#pragma omp for schedule(static)
     for (int b = 0; b < nbr_block; b++) {
       BlockDctScratch& work = scratch[omp_get_thread_num()];
       const int bi = b / nbc, bj = b % nbc;
@@ -306,13 +314,34 @@ struct BlockLoop {
   // given, first changes the coefficients in trans.
   void inverse(to_array<float, false>& trans, to_array<float, false>& out,
                const CoefficientRule* rule) {
-    const int n = size();
-    const DctLanes& plan = dct_lanes(n);
-    const float scale = static_cast<float>(2.0 / n);
-    const int nbl = image_tiling.nbr_block_nl(), nbc = image_tiling.nbr_block_nc();
     const int threads = thread_count(image_tiling);
-    size_scratch(scratch, threads, n);
-    std::vector<unsigned char> removed;  // frequencies below the support radius
+    size_scratch(scratch, threads, size());
+    const DctLanes& plan = dct_lanes(size());
+    const std::vector<unsigned char> removed = removed_frequencies(rule);
+#pragma omp parallel num_threads(threads) if (threads > 1)
+    inverse_blocks(plan, trans, out, rule, removed);
+  }
+
+  // The forward transform of in into trans, then the inverse of trans into
+  // out with the rule, in one parallel region.
+  void forward_then_inverse(const to_array<float, false>& in, to_array<float, false>& trans,
+                            to_array<float, false>& out, const CoefficientRule* rule) {
+    const int threads = thread_count(image_tiling);
+    size_scratch(scratch, threads, size());
+    const DctLanes& plan = dct_lanes(size());
+    const std::vector<unsigned char> removed = removed_frequencies(rule);
+#pragma omp parallel num_threads(threads) if (threads > 1)
+    {
+      forward_blocks(plan, in, trans, nullptr);  // ends with the team's barrier
+      inverse_blocks(plan, trans, out, rule, removed);
+    }
+  }
+
+  // Marks the frequencies of a block below the rule's support radius (none
+  // when the rule has no radius).
+  std::vector<unsigned char> removed_frequencies(const CoefficientRule* rule) const {
+    const int n = size();
+    std::vector<unsigned char> removed;
     if (rule != nullptr && rule->support_radius > 0.f) {
       removed.resize(static_cast<size_t>(n) * n);
       for (int i = 0; i < n; i++)
@@ -320,12 +349,26 @@ struct BlockLoop {
           removed[static_cast<size_t>(i) * n + j] =
               std::sqrt(static_cast<float>(i * i) + static_cast<float>(j * j)) < rule->support_radius;
     }
-    out.init();
+    return removed;
+  }
+
+  // The inverse's blocks shared among the team of the enclosing parallel
+  // region (scratch sized for it); out must not be read by the team meanwhile.
+  void inverse_blocks(const DctLanes& plan, to_array<float, false>& trans,
+                      to_array<float, false>& out, const CoefficientRule* rule,
+                      const std::vector<unsigned char>& removed) {
+    const int n = size();
+    const float scale = static_cast<float>(2.0 / n);
+    const int nbl = image_tiling.nbr_block_nl(), nbc = image_tiling.nbr_block_nc();
     const bool weighted = image_tiling.BlockOverlap == 1 && image_tiling.WeightFirst == 0;
     // Overlapping blocks two apart along an axis do not touch.
     const int step = image_tiling.Overlap > 0 ? 2 : 1;
     const int out_nc = out.nc();
-#pragma omp parallel num_threads(threads) if (threads > 1)
+    const int out_nl = out.nl();
+    // The blocks are added into a zeroed image; the zeroing is shared too.
+#pragma omp for schedule(static)
+    for (int i = 0; i < out_nl; i++)
+      std::fill_n(out.buffer() + static_cast<int64_t>(i) * out_nc, out_nc, 0.f);
     for (int round = 0; round < step * step; round++) {
       const int first_i = round / step, first_j = round % step;
       const int rows = (nbl - first_i + step - 1) / step, cols = (nbc - first_j + step - 1) / step;
@@ -521,6 +564,15 @@ void LOCAL_DCT2D::threshold_recons(to_array<float, false>& Ima, float Level, Boo
                                    float SupportRadius) {
   const CoefficientRule rule{Level, Soft == True, SupportRadius};
   recons_with(Ima, &rule);
+}
+
+void LOCAL_DCT2D::transform_threshold_recons(to_array<float, false>& Ima, float Level, Bool Soft,
+                                             float SupportRadius) {
+  check_image(Ima);
+  resize_if_needed(DCTIma, NlTrans, NcTrans);
+  const CoefficientRule rule{Level, Soft == True, SupportRadius};
+  BlockLoop{B2D, TransB2D, weight_l_.data(), weight_c_.data(), scratch_}.forward_then_inverse(
+      Ima, DCTIma, Ima, &rule);
 }
 
 void LOCAL_DCT2D::set_dct(to_array<float, false>& Trans) {

@@ -77,6 +77,10 @@ class LOCAL_DCT2D {
   // DCTIma keeps the thresholded coefficients.
   void threshold_recons(to_array<float, false>& Ima, float Level, Bool Soft,
                         float SupportRadius = 0.f);
+  // transform (Ima) then threshold_recons (Ima, Level, Soft, SupportRadius),
+  // the same results, with the threads started once for both.
+  void transform_threshold_recons(to_array<float, false>& Ima, float Level, Bool Soft,
+                                  float SupportRadius = 0.f);
   // DCTIma becomes a copy of Trans, which must be NlTrans x NcTrans.
   void set_dct(to_array<float, false>& Trans);
 

@@ -208,3 +208,51 @@ TEST(LocalDct2D, ResultsDoNotDependOnTheNumberOfThreads) {
     }
   omp_set_num_threads(saved);
 }
+
+// The inverse adds the blocks into the image it was given: whatever that
+// image held before must be gone, with one thread or many.
+TEST(LocalDct2D, ReconstructionOverwritesWhatTheImageHeld) {
+  const to_array<float, false> ima = random_image(300, 262, 21, 0.f, 255.f);
+  const int saved = omp_get_max_threads();
+  for (int threads : {1, 8})
+    for (Bool overlap : {True, False}) {
+      omp_set_num_threads(threads);
+      LOCAL_DCT2D dct;
+      dct.alloc(300, 262, 16, overlap, False);
+      to_array<float, false> in = ima, fresh, used = random_image(300, 262, 22, -1e6f, 1e6f);
+      dct.transform(in);
+      dct.recons(fresh);
+      dct.recons(used);
+      EXPECT_TRUE(qz_test::same_bits(fresh, used)) << threads << " threads, overlap " << overlap;
+      EXPECT_LT(qz_test::max_abs_difference(used, ima), 2e-3);
+    }
+  omp_set_num_threads(saved);
+}
+
+// The projection in one region against its two steps, image and kept
+// coefficients alike, for every tiling, both rules, with and without a
+// support radius, on one thread and many.
+TEST(LocalDct2D, OneRegionProjectionMatchesTheTwoSteps) {
+  const to_array<float, false> ima = random_image(300, 262, 31, 0.f, 255.f);
+  const int saved = omp_get_max_threads();
+  for (int threads : {1, 8})
+    for (Bool overlap : {True, False})
+      for (Bool weight_first : {False, True})
+        for (Bool soft : {False, True})
+          for (float radius : {0.f, 3.f}) {
+            omp_set_num_threads(threads);
+            LOCAL_DCT2D steps, fused;
+            steps.alloc(300, 262, 16, overlap, weight_first);
+            fused.alloc(300, 262, 16, overlap, weight_first);
+            to_array<float, false> by_steps = ima, at_once = ima;
+            steps.transform(by_steps);
+            steps.threshold_recons(by_steps, 40.f, soft, radius);
+            fused.transform_threshold_recons(at_once, 40.f, soft, radius);
+            EXPECT_TRUE(qz_test::same_bits(by_steps, at_once))
+                << threads << " threads, overlap " << overlap << " weight first " << weight_first
+                << " soft " << soft << " radius " << radius;
+            EXPECT_TRUE(qz_test::same_bits(steps.DCTIma, fused.DCTIma));
+            EXPECT_GT(qz_test::max_abs_difference(at_once, ima), 1.f);  // something was removed
+          }
+  omp_set_num_threads(saved);
+}

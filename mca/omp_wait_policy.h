@@ -1,0 +1,24 @@
+// Threads that sleep while they wait. GCC's OpenMP runtime lets a waiting
+// thread spin for some milliseconds before it sleeps; on a machine whose
+// cores are busy with other work the spinning threads take the cores from
+// the ones with work to do, and a run on all threads can take many times as
+// long as on one. The runtime reads its wait policy once, when it is loaded,
+// before main: the program starts itself again with the policy set.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The environment variables to set, name and value, so that waiting threads
+// sleep: none when the user chose a wait policy or a spin count, or when one
+// thread runs. lookup reads a variable, null when it is not set.
+std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
+    const std::function<const char*(const char*)>& lookup, int max_threads);
+
+// Called first in main: when the environment lacks the settings above, sets
+// them and replaces the process by a new run of the same program with the
+// same arguments; returns only when nothing is to be done or the new run
+// could not be started (the run then goes on as it is).
+void restart_with_sleeping_threads(char* argv[]);

@@ -1,0 +1,133 @@
+// The program's threads sleep while they wait unless the user chose how they
+// wait: the choice of settings, and what GCC's OpenMP runtime itself reports
+// of its policy (OMP_DISPLAY_ENV) in the program run by the program.
+#include "mca/omp_wait_policy.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "support/qz_mca_program.h"
+#include "support/test_images.h"
+
+namespace {
+
+struct SettingsCase {
+  const char* what;
+  std::map<std::string, std::string> environment;
+  int max_threads;
+  bool sets_passive;
+};
+
+TEST(SleepingThreadSettings, OnlyAnUnchosenPolicyOnSeveralThreadsIsSet) {
+  const SettingsCase cases[] = {
+      {"nothing chosen", {}, 8, true},
+      {"other variables only", {{"OMP_NUM_THREADS", "4"}, {"OMP_PROC_BIND", "true"}}, 4, true},
+      {"the user's active policy", {{"OMP_WAIT_POLICY", "active"}}, 8, false},
+      {"the user's passive policy", {{"OMP_WAIT_POLICY", "PASSIVE"}}, 8, false},
+      {"an empty policy is still the user's", {{"OMP_WAIT_POLICY", ""}}, 8, false},
+      {"the user's spin count", {{"GOMP_SPINCOUNT", "100000"}}, 8, false},
+      {"one thread never waits", {}, 1, false},
+  };
+  for (const SettingsCase& c : cases) {
+    const auto lookup = [&](const char* name) -> const char* {
+      auto found = c.environment.find(name);
+      return found == c.environment.end() ? nullptr : found->second.c_str();
+    };
+    const auto settings = sleeping_thread_settings(lookup, c.max_threads);
+    if (c.sets_passive) {
+      ASSERT_EQ(settings.size(), 1u) << c.what;
+      EXPECT_EQ(settings[0].first, "OMP_WAIT_POLICY") << c.what;
+      EXPECT_EQ(settings[0].second, "passive") << c.what;
+    } else {
+      EXPECT_TRUE(settings.empty()) << c.what;
+    }
+  }
+}
+
+class SleepingThreads : public QzMcaProgram {
+ protected:
+  // Runs the program as "qz_mca" under `environment` (arguments of env,
+  // without the wait variables of the test's own environment) with the
+  // runtime's report of its settings, for each process started, on the
+  // standard error.
+  int run_reporting(const std::string& environment, const std::string& args) {
+    const std::string command =
+        "cd '" + dir_ + "' && env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT OMP_DISPLAY_ENV=verbose " +
+        environment + " bash -c 'exec -a qz_mca \"$0\" \"$@\"' '" + program_ + "' " + args +
+        " > output.txt 2>&1";
+    const int status = std::system(command.c_str());
+    std::ifstream in(path("output.txt"));
+    std::stringstream text;
+    text << in.rdbuf();
+    output_ = text.str();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  int reports() const { return count("OPENMP DISPLAY ENVIRONMENT BEGIN"); }
+  int count(const std::string& text) const {
+    int n = 0;
+    for (size_t at = output_.find(text); at != std::string::npos; at = output_.find(text, at + 1)) n++;
+    return n;
+  }
+  // The value the last report gives to a variable.
+  std::string last_value(const std::string& name) const {
+    const std::string key = "  " + name + " = '";
+    const size_t at = output_.rfind(key);
+    if (at == std::string::npos) return "";
+    const size_t from = at + key.size();
+    return output_.substr(from, output_.find('\'', from) - from);
+  }
+  void require_runtime_report() {
+    if (last_value("GOMP_SPINCOUNT").empty()) GTEST_SKIP() << "the OpenMP runtime is not GCC's";
+  }
+};
+
+TEST_F(SleepingThreads, UnchosenPolicyRestartsThePassiveProgramWithItsArguments) {
+  run_reporting("OMP_NUM_THREADS=2", "-q in out");
+  require_runtime_report();
+  EXPECT_EQ(reports(), 2) << output_;
+  EXPECT_EQ(last_value("GOMP_SPINCOUNT"), "0") << output_;
+  // The restarted program keeps its name, its arguments and the user's count.
+  EXPECT_EQ(last_value("OMP_NUM_THREADS"), "2") << output_;
+  EXPECT_TRUE(printed("Usage: qz_mca options in_image result")) << output_;
+  EXPECT_EQ(count("Usage: "), 1) << output_;
+}
+
+TEST_F(SleepingThreads, UsersChoiceIsKeptWithoutRestart) {
+  const struct {
+    const char* environment;
+    const char* variable;
+    const char* value;
+  } cases[] = {
+      {"OMP_NUM_THREADS=2 OMP_WAIT_POLICY=active", "OMP_WAIT_POLICY", "ACTIVE"},
+      {"OMP_NUM_THREADS=2 GOMP_SPINCOUNT=1234", "GOMP_SPINCOUNT", "1234"},
+      {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS", "1"},
+  };
+  for (const auto& c : cases) {
+    run_reporting(c.environment, "-q in out");
+    require_runtime_report();
+    EXPECT_EQ(reports(), 1) << c.environment << "\n" << output_;
+    EXPECT_EQ(last_value(c.variable), c.value) << c.environment << "\n" << output_;
+    EXPECT_TRUE(printed("Usage: qz_mca options")) << output_;
+  }
+}
+
+// The restarted run reads its input and writes its results as a run started
+// with the policy already set.
+TEST_F(SleepingThreads, RestartedRunGivesTheSameResults) {
+  FitsImage in(64, 64);
+  const to_array<float, false> noise = normal_image(64, 64, 7, 2.f);
+  for (int k = 0; k < 64 * 64; k++) in.pixels[k] = 100.f + noise.buffer()[k] + (k % 64 > 30 ? 20.f : 0.f);
+  write_fits(path("in.fits"), in);
+  ASSERT_EQ(run_reporting("OMP_NUM_THREADS=2", "-t 1 -i 3 -g 2 in.fits restarted"), 0) << output_;
+  ASSERT_EQ(run_reporting("OMP_NUM_THREADS=2 OMP_WAIT_POLICY=passive", "-t 1 -i 3 -g 2 in.fits direct"), 0)
+      << output_;
+  const FitsImage restarted = result("restarted_atrou.fits"), direct = result("direct_atrou.fits");
+  ASSERT_EQ(restarted.nl, 64);
+  EXPECT_TRUE(restarted.pixels == direct.pixels);
+  EXPECT_EQ(read_fits(path("in.fits")).pixels, in.pixels);
+}
+
+}  // namespace
