@@ -421,7 +421,8 @@ void WT1D_FFT::check_pyramid_lines(int NbrScale, int N) {
 // The engine's own lines: natural order in, digit-reversed passes, natural
 // order out; the centring is done here, on the copies, as the 1D front end
 // does it inside the engine, and the inverse's 1/n is applied in double and
-// rounded once, as there. So every value is the one fftn1d gives.
+// rounded once, as there. Lines go through the engine two by two (below),
+// so a value differs from the one fftn1d gives by float rounding only.
 // Centred index c of each line to natural index c - n/2, wrapped.
 void WT1D_FFT::gather_natural(const std::complex<float>* In, size_t InStride, int NbrLine, int n) {
   const size_t count = static_cast<size_t>(NbrLine) * n;
@@ -441,36 +442,77 @@ void WT1D_FFT::inverse_lines_to_bands(const std::complex<float>* In, size_t InSt
   natural_lines_to_bands(NbrLine, n, ratio, Band, BandStride);
 }
 
+// Only the real part of each line's inverse is kept, and that is the
+// inverse of the line's Hermitian part, which is real: so two lines share
+// one complex FFT, line a's Hermitian part plus i times line b's coming back
+// as a in the real parts and b in the imaginary parts. An odd last line
+// pairs with zeros.
 void WT1D_FFT::natural_lines_to_bands(int NbrLine, int n, float ratio, float* Band,
                                       size_t BandStride) {
-  const size_t count = static_cast<size_t>(NbrLine) * n;
-  float* values = reinterpret_cast<float*>(lines_.data());
+  const int nbr_pair = (NbrLine + 1) / 2;
+  const size_t count = static_cast<size_t>(nbr_pair) * n;
+  if (pairs_.size() < count) pairs_.resize(count);
+  for (int p = 0; p < nbr_pair; p++) {
+    const std::complex<float>* a = lines_.data() + static_cast<size_t>(2 * p) * n;
+    const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + n : nullptr;
+    std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
+    for (int q = 0; q <= n / 2; q++) {
+      const int m = q == 0 ? 0 : n - q;
+      // Hermitian parts of a and b at q; at -q they are the conjugates.
+      const float ar = 0.5f * (a[q].real() + a[m].real()), ai = 0.5f * (a[q].imag() - a[m].imag());
+      const float br = b ? 0.5f * (b[q].real() + b[m].real()) : 0.f;
+      const float bi = b ? 0.5f * (b[q].imag() - b[m].imag()) : 0.f;
+      z[q] = std::complex<float>(ar - bi, ai + br);
+      z[m] = std::complex<float>(ar + bi, br - ai);
+    }
+  }
+  float* values = reinterpret_cast<float*>(pairs_.data());
   if (n > 1 && fftradixf(values, values + 1, count, n, n, -2, 0, 0) != 0) FFTN::fft_error();
   const double scale = 1. / static_cast<double>(n);
   const int half = n / 2;
   for (int l = 0; l < NbrLine; l++) {
-    const std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
+    const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
     float* band = Band + l * BandStride;
     // Natural index q is centred index q + n/2, wrapped.
     for (int q = 0; q < n - half; q++)
-      band[q + half] = static_cast<float>(line[q].real() * scale) / ratio;
+      band[q + half] = static_cast<float>(line[2 * q] * scale) / ratio;
     for (int q = n - half; q < n; q++)
-      band[q + half - n] = static_cast<float>(line[q].real() * scale) / ratio;
+      band[q + half - n] = static_cast<float>(line[2 * q] * scale) / ratio;
   }
 }
 
-void WT1D_FFT::forward_lines(std::complex<float>* Data, size_t Stride, int NbrLine, int n) {
-  if (n <= 1) return;
-  const size_t count = static_cast<size_t>(NbrLine) * n;
-  gather_natural(Data, Stride, NbrLine, n);
+// The lines are real, so two share one complex FFT: line a in the real
+// parts, line b in the imaginary parts, and their spectra are the Hermitian
+// and anti-Hermitian parts of the result. An odd last line pairs with zeros.
+void WT1D_FFT::real_lines_to_spectra(const float* Band, size_t BandStride, int NbrLine, int n,
+                                     float ratio, std::complex<float>* Out, size_t OutStride) {
+  const int nbr_pair = (NbrLine + 1) / 2;
+  const size_t count = static_cast<size_t>(nbr_pair) * n;
+  if (pairs_.size() < count) pairs_.resize(count);
   const int half = n / 2;
-  float* values = reinterpret_cast<float*>(lines_.data());
-  if (fftradixf(values, values + 1, count, n, n, 2, 0, 0) != 0) FFTN::fft_error();
-  for (int l = 0; l < NbrLine; l++) {
-    const std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
-    std::complex<float>* out = Data + l * Stride;
-    std::copy(line, line + (n - half), out + half);
-    std::copy(line + (n - half), line + n, out);
+  for (int p = 0; p < nbr_pair; p++) {
+    const float* a = Band + 2 * p * BandStride;
+    const float* b = 2 * p + 1 < NbrLine ? a + BandStride : nullptr;
+    std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
+    // Centred index c is natural index c - n/2, wrapped.
+    for (int c = 0; c < n; c++) {
+      const int q = c < half ? c + n - half : c - half;
+      z[q] = std::complex<float>(a[c] * ratio, b ? b[c] * ratio : 0.f);
+    }
+  }
+  float* values = reinterpret_cast<float*>(pairs_.data());
+  if (n > 1 && fftradixf(values, values + 1, count, n, n, 2, 0, 0) != 0) FFTN::fft_error();
+  for (int p = 0; p < nbr_pair; p++) {
+    const std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
+    std::complex<float>* a = Out + 2 * p * OutStride;
+    std::complex<float>* b = 2 * p + 1 < NbrLine ? a + OutStride : nullptr;
+    for (int q = 0; q < n; q++) {
+      const int m = q == 0 ? 0 : n - q;
+      const int c = q < n - half ? q + half : q + half - n;
+      const float zr = z[q].real(), zi = z[q].imag(), wr = z[m].real(), wi = z[m].imag();
+      a[c] = std::complex<float>(0.5f * (zr + wr), 0.5f * (zi - wi));
+      if (b) b[c] = std::complex<float>(0.5f * (zi + wi), 0.5f * (wr - zr));
+    }
   }
 }
 
@@ -524,23 +566,11 @@ void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int
   if (high_.size() < NbrLine * width) high_.resize(NbrLine * width);
   const int last = NbrScale - 1;
   int n = TabSize(last);
-  float ratio = float(N) / float(n);
-  for (int l = 0; l < NbrLine; l++) {
-    const float* band = Bands[last] + l * BandStride;
-    std::complex<float>* cf = Spectra + l * width;
-    for (int i = 0; i < n; i++) cf[i] = std::complex<float>(band[i] * ratio, 0.f);
-  }
-  forward_lines(Spectra, width, NbrLine, n);
+  real_lines_to_spectra(Bands[last], BandStride, NbrLine, n, float(N) / float(n), Spectra, width);
   for (int s = NbrScale - 2; s >= 0; s--) {
     const int coarse = n;
     n = TabSize(s);
-    ratio = float(N) / float(n);
-    for (int l = 0; l < NbrLine; l++) {
-      const float* band = Bands[s] + l * BandStride;
-      std::complex<float>* detail = high_.data() + static_cast<size_t>(l) * n;
-      for (int i = 0; i < n; i++) detail[i] = std::complex<float>(band[i] * ratio, 0.f);
-    }
-    forward_lines(high_.data(), n, NbrLine, n);
+    real_lines_to_spectra(Bands[s], BandStride, NbrLine, n, float(N) / float(n), high_.data(), n);
     const ScaleFilters& f = scale_filters(s, n, N);
     for (int l = 0; l < NbrLine; l++) {
       std::complex<float>* cf = Spectra + l * width;

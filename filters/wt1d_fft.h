@@ -54,8 +54,10 @@ class WT1D_FFT : public FFTN_1D {
                  int NbrScale);
 
   // transform_cf and recons_cf of many lines at once, for the pyramidal
-  // types: the same values line by line, with each scale's FFTs run over all
-  // the lines together. Spectra holds NbrLine centred spectra of N values,
+  // types: the same values line by line up to float rounding, with each
+  // scale's FFTs run over all the lines together. The lines stand for real
+  // signals (the transform keeps real parts, the reconstruction starts from
+  // real bands), so two lines share each complex FFT. Spectra holds NbrLine centred spectra of N values,
   // one after the other (work space for the transform); band s of line l
   // (pyr_size(s) values) is at Bands[s] + l·BandStride, so that the bands
   // may go straight to their places in a larger image.
@@ -107,7 +109,10 @@ class WT1D_FFT : public FFTN_1D {
   void gather_natural(const std::complex<float>* In, size_t InStride, int NbrLine, int n);
   // The same from the natural-order lines already in the work lines.
   void natural_lines_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride);
-  void forward_lines(std::complex<float>* Data, size_t Stride, int NbrLine, int n);
+  // Centred spectra of NbrLine real lines of n values times ratio, line l
+  // at Band + l·BandStride, into Out + l·OutStride.
+  void real_lines_to_spectra(const float* Band, size_t BandStride, int NbrLine, int n, float ratio,
+                             std::complex<float>* Out, size_t OutStride);
   void check_nbr_scale(int NbrScale) const;
   // Checks the scale count and the wavelet type (False after the message of
   // an unknown type) and gives the work spectra N values.
@@ -118,4 +123,6 @@ class WT1D_FFT : public FFTN_1D {
   std::vector<ScaleFilters> filters_;
   // Work lines of the many-line transforms, kept from call to call.
   std::vector<std::complex<float>> lines_, high_;
+  // Two lines packed into one complex line for each shared FFT.
+  std::vector<std::complex<float>> pairs_;
 };
