@@ -136,6 +136,36 @@ void Ridgelet::get_block_trans(int bi, int bj, to_array<float, false>& Trans,
   }
 }
 
+to_array<float, false>& Ridgelet::row_of_blocks(RidgeletWorker& W) {
+  const size_t count = static_cast<size_t>(Nlb) * RidNc;
+  if (W.row_values.size() != count || W.row.nl() != Nlb || W.row.nc() != RidNc) {
+    W.row_values.assign(count, 0.f);
+    W.row.alloc(W.row_values.data(), Nlb, RidNc);
+  }
+  return W.row;
+}
+
+// The scale bands (the columns beyond them belong to no scale and a
+// transform leaves them alone), or the whole tiling without 1D scales.
+int Ridgelet::row_columns() {
+  if (NbrScale1D < 2) return std::min(RidNc, Ncb * NbrBj);
+  int width = 0;
+  for (int s = 0; s < NbrScale1D; s++) width += TabSize(s);
+  return std::min(RidNc, width * NbrBj);
+}
+
+namespace {
+
+// The first `columns` values of `lines` lines from one image to another of
+// the same width.
+void copy_lines(const float* from, float* to, int lines, int width, int columns) {
+  for (int i = 0; i < lines; i++)
+    std::copy(from + static_cast<size_t>(i) * width, from + static_cast<size_t>(i) * width + columns,
+              to + static_cast<size_t>(i) * width);
+}
+
+}  // namespace
+
 void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans) {
   if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
     Trans.resize(RidNl, RidNc);
@@ -146,17 +176,22 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
     if (WPFirstScale) std::printf("    Wavelet packets on the first scale \n");
   }
   check_block_variant(True);
-  // The first block reports alone; then the rows of blocks run quietly,
-  // side by side (a row's blocks fill the ridgelet image's lines in order).
-  transform_block_at(*Workers[0], 0, 0, Ima, Trans, Workers[0]->ridblock);
-  Verbose = False;
+  const int columns = row_columns();
+  // A row of blocks at a time into the worker's row, then into the
+  // ridgelet image line by line. The first block reports alone, so the
+  // first row runs before the others, which run quietly side by side.
   auto one_row = [&](RidgeletWorker& w, int bi) {
-    for (int bj = bi == 0 ? 1 : 0; bj < NbrBj; bj++)
-      transform_block_at(w, bi, bj, Ima, Trans, w.ridblock);
+    to_array<float, false>& row = row_of_blocks(w);
+    for (int bj = 0; bj < NbrBj; bj++) {
+      transform_block_at(w, bi, bj, Ima, row, w.ridblock);
+      Verbose = False;
+    }
+    copy_lines(row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, columns);
   };
+  one_row(*Workers[0], 0);
   const int threads = static_cast<int>(Workers.size());
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
-  for (int bi = 0; bi < NbrBi; bi++) one_row(*Workers[thread_index()], bi);
+  for (int bi = 1; bi < NbrBi; bi++) one_row(*Workers[thread_index()], bi);
   Verbose = verbose;
 }
 
@@ -173,10 +208,18 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
   // Without 1D scales a block's coefficients are its Radon image.
   const int block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
   const int block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
-  auto one_block = [&](RidgeletWorker& w, int bi, int bj) {
+  const int columns = row_columns();
+  // A row of blocks is read from the ridgelet image line by line into the
+  // worker's row first.
+  auto load_row = [&](RidgeletWorker& w, int bi) -> to_array<float, false>& {
+    to_array<float, false>& row = row_of_blocks(w);
+    copy_lines(&Trans(bi * Nlb, 0), row.buffer(), Nlb, RidNc, columns);
+    return row;
+  };
+  auto one_block = [&](RidgeletWorker& w, to_array<float, false>& row, int bi, int bj) {
     if (w.ridblock.naxis() != 2 || w.ridblock.nl() != block_nl || w.ridblock.nc() != block_nc)
       w.ridblock.alloc(block_nl, block_nc, "blocktrans");
-    if (recons_block_at(w, bi, bj, Trans, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
+    if (recons_block_at(w, bi, bj, row, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
   };
   // Blocks overlap only their direct neighbours, so the blocks of one parity
   // class of (bi, bj) never write the same pixel and can run side by side;
@@ -189,16 +232,19 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
     const int ni = (NbrBi - pi + 1) / 2, nj = (NbrBj - pj + 1) / 2;
     if (first && ni > 0 && nj > 0) {
       // Block (0, 0) first, alone, with the messages.
-      one_block(*Workers[0], 0, 0);
+      one_block(*Workers[0], load_row(*Workers[0], 0), 0, 0);
       Verbose = False;
     }
     const int start = first ? 1 : 0;
     first = false;
-    // A row of the class at a time: the ridgelet image is read line by line.
+    // A row of the class at a time.
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
     for (int a = 0; a < ni; a++) {
       RidgeletWorker& w = *Workers[thread_index()];
-      for (int k = a == 0 ? start : 0; k < nj; k++) one_block(w, pi + 2 * a, pj + 2 * k);
+      const int bi = pi + 2 * a;
+      if ((a == 0 ? start : 0) >= nj) continue;
+      to_array<float, false>& row = load_row(w, bi);
+      for (int k = a == 0 ? start : 0; k < nj; k++) one_block(w, row, bi, pj + 2 * k);
     }
   }
   Verbose = verbose;
