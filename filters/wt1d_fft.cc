@@ -196,6 +196,7 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
   f.g.assign(n, 0.f);
   f.h_tilde.assign(n, 0.f);
   f.g_tilde.assign(n, 0.f);
+  f.g_pass.assign(n, 1.f);
   // The frequencies step * (i - n/2) increase with i, so the samples that
   // fall inside the full grid form one run.
   long long step = scale_step(s);
@@ -213,6 +214,7 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
     f.g[i] = filter_g(nu, N);
     f.h_tilde[i] = filter_h_tilde(nu, N);
     f.g_tilde[i] = filter_g_tilde(nu, N);
+    f.g_pass[i] = f.g[i];
   }
   if (f.first == n) f.last = n;
   return f;
@@ -235,6 +237,34 @@ void WT1D_FFT::filter_low(const ScaleFilters& f, std::complex<float>* low, int n
   for (int i = f.last; i < n; i++) low[i] = 0.f;
   const float* h = Direct ? f.h.data() : f.h_tilde.data();
   for (int i = f.first; i < f.last; i++) low[i] *= h[i];
+}
+
+// filter_low then under_sample, with only the values the cut keeps
+// filtered.
+int WT1D_FFT::low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n) {
+  const int m = (n + 1) / 2, offset = n / 2 - m / 2;
+  const int first = std::max(f.first, offset), last = std::min(f.last, offset + m);
+  const float* h = f.h.data();
+  for (int i = offset; i < std::min(first, offset + m); i++) low[i - offset] = 0.f;
+  for (int i = first; i < last; i++) low[i - offset] = low[i] * h[i];
+  for (int i = std::max(last, first); i < offset + m; i++) low[i - offset] = 0.f;
+  return m;
+}
+
+// over_sample, filter_spectrum (synthesis) and the sum of the two spectra
+// in one pass. The coarse values move up to their places in the longer
+// line, so the pass runs downwards.
+void WT1D_FFT::add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
+                             const std::complex<float>* detail, int n) {
+  const int offset = n / 2 - coarse / 2;
+  const float* h = f.h_tilde.data();
+  const float* g = f.g_tilde.data();
+  for (int i = n - 1; i >= 0; i--) {
+    const bool filtered = i >= f.first && i < f.last;
+    std::complex<float> coarse_value;
+    if (filtered && i >= offset && i < offset + coarse) coarse_value = low[i - offset] * h[i];
+    low[i] = coarse_value + (filtered ? detail[i] * g[i] : detail[i]);
+  }
 }
 
 void WT1D_FFT::wave_cf_mult(to_array<std::complex<float>, true>& Low,
@@ -418,54 +448,53 @@ void WT1D_FFT::check_pyramid_lines(int NbrScale, int N) {
   Np = pyr_tab_pos(NbrScale, N);
 }
 
-// The engine's own lines: natural order in, digit-reversed passes, natural
-// order out; the centring is done here, on the copies, as the 1D front end
-// does it inside the engine, and the inverse's 1/n is applied in double and
-// rounded once, as there. Lines go through the engine two by two (below),
-// so a value differs from the one fftn1d gives by float rounding only.
-// Centred index c of each line to natural index c - n/2, wrapped.
-void WT1D_FFT::gather_natural(const std::complex<float>* In, size_t InStride, int NbrLine, int n) {
-  const size_t count = static_cast<size_t>(NbrLine) * n;
-  if (lines_.size() < count) lines_.resize(count);
-  const int half = n / 2;
-  for (int l = 0; l < NbrLine; l++) {
-    const std::complex<float>* in = In + l * InStride;
-    std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
-    std::copy(in + half, in + n, line);
-    std::copy(in, in + half, line + (n - half));
-  }
-}
-
-void WT1D_FFT::inverse_lines_to_bands(const std::complex<float>* In, size_t InStride, int NbrLine,
-                                      int n, float ratio, float* Band, size_t BandStride) {
-  gather_natural(In, InStride, NbrLine, n);
-  natural_lines_to_bands(NbrLine, n, ratio, Band, BandStride);
-}
-
 // Only the real part of each line's inverse is kept, and that is the
 // inverse of the line's Hermitian part, which is real: so two lines share
 // one complex FFT, line a's Hermitian part plus i times line b's coming back
-// as a in the real parts and b in the imaginary parts. An odd last line
-// pairs with zeros.
-void WT1D_FFT::natural_lines_to_bands(int NbrLine, int n, float ratio, float* Band,
-                                      size_t BandStride) {
+// as a in the real parts and b in the imaginary parts. The pair is packed
+// straight from the centred spectra (times the high-pass gain of the scale,
+// when there is one) into natural order (centred index c at c - n/2,
+// wrapped), ready for the inverse FFT. An odd last line pairs with zeros.
+void WT1D_FFT::pack_pairs(const std::complex<float>* Spectra, size_t Stride, int NbrLine, int n,
+                          const float* gain) {
   const int nbr_pair = (NbrLine + 1) / 2;
   const size_t count = static_cast<size_t>(nbr_pair) * n;
   if (pairs_.size() < count) pairs_.resize(count);
+  const int half = n / 2;
   for (int p = 0; p < nbr_pair; p++) {
-    const std::complex<float>* a = lines_.data() + static_cast<size_t>(2 * p) * n;
-    const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + n : nullptr;
+    const std::complex<float>* a = Spectra + 2 * p * Stride;
+    const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + Stride : nullptr;
     std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
-    for (int q = 0; q <= n / 2; q++) {
-      const int m = q == 0 ? 0 : n - q;
+    auto value = [gain](const std::complex<float>* line, int c) {
+      return gain ? line[c] * gain[c] : line[c];
+    };
+    // Natural q = c - half and its mirror -q, from centred c and its
+    // mirror (n - c for even n, n - 1 - c for odd n); for even n the
+    // natural index n/2 (centred 0) is its own mirror.
+    for (int c = half; c < n; c++) {
+      const int q = c - half, mirror_q = q == 0 ? 0 : n - q;
+      const int mirror_c = n % 2 == 0 ? n - c : n - 1 - c;
+      const std::complex<float> av = value(a, c), am = value(a, mirror_c);
       // Hermitian parts of a and b at q; at -q they are the conjugates.
-      const float ar = 0.5f * (a[q].real() + a[m].real()), ai = 0.5f * (a[q].imag() - a[m].imag());
-      const float br = b ? 0.5f * (b[q].real() + b[m].real()) : 0.f;
-      const float bi = b ? 0.5f * (b[q].imag() - b[m].imag()) : 0.f;
+      const float ar = 0.5f * (av.real() + am.real()), ai = 0.5f * (av.imag() - am.imag());
+      float br = 0.f, bi = 0.f;
+      if (b) {
+        const std::complex<float> bv = value(b, c), bm = value(b, mirror_c);
+        br = 0.5f * (bv.real() + bm.real());
+        bi = 0.5f * (bv.imag() - bm.imag());
+      }
       z[q] = std::complex<float>(ar - bi, ai + br);
-      z[m] = std::complex<float>(ar + bi, br - ai);
+      z[mirror_q] = std::complex<float>(ar + bi, br - ai);
     }
+    if (n % 2 == 0 && n > 0)
+      z[half] = std::complex<float>(value(a, 0).real(), b ? value(b, 0).real() : 0.f);
   }
+}
+
+// The inverse FFTs of the packed pairs; the inverse's 1/n is applied in
+// double and rounded once, as the 1D front end does it.
+void WT1D_FFT::pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride) {
+  const size_t count = static_cast<size_t>((NbrLine + 1) / 2) * n;
   float* values = reinterpret_cast<float*>(pairs_.data());
   if (n > 1 && fftradixf(values, values + 1, count, n, n, -2, 0, 0) != 0) FFTN::fft_error();
   const double scale = 1. / static_cast<double>(n);
@@ -520,43 +549,21 @@ void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int
                                   float* const* Bands, size_t BandStride, int NbrScale) {
   check_pyramid_lines(NbrScale, N);
   const size_t width = static_cast<size_t>(N);
-  if (lines_.size() < NbrLine * width) lines_.resize(NbrLine * width);
   const int last = NbrScale - 1;
   int ni = N;
   for (int s = 0; s < last; s++) {
     if (TabSize(s) != ni) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
     const ScaleFilters& f = scale_filters(s, ni, N);
-    const int half = ni / 2;
-    for (int l = 0; l < NbrLine; l++) {
-      std::complex<float>* cf = Spectra + l * width;
-      // The high-pass spectrum goes straight into natural order (centred
-      // index c at c - ni/2, wrapped), ready for the inverse FFT.
-      std::complex<float>* high = lines_.data() + static_cast<size_t>(l) * ni;
-      // Centred indices [from, to) with their filter, or copied as they are.
-      auto put = [&](int from, int to, bool filtered) {
-        auto run = [&](int a, int b, int shift) {
-          if (filtered)
-            for (int c = a; c < b; c++) high[c + shift] = cf[c] * f.g[c];
-          else
-            for (int c = a; c < b; c++) high[c + shift] = cf[c];
-        };
-        run(from, std::min(to, half), ni - half);
-        run(std::max(from, half), to, -half);
-      };
-      put(0, f.first, false);
-      put(f.first, f.last, true);
-      put(f.last, ni, false);
-      filter_low(f, cf, ni, True);
-    }
-    natural_lines_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
+    pack_pairs(Spectra, width, NbrLine, ni, f.g_pass.data());
+    pairs_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
     int next = ni;
-    for (int l = 0; l < NbrLine; l++) next = under_sample(Spectra + l * width, ni);
+    for (int l = 0; l < NbrLine; l++) next = low_pass_cut(f, Spectra + l * width, ni);
     ni = next;
   }
   const int size = TabSize(last);
   if (size != ni) fatal_exit("Errror: Ni and Ns are not equal .... \n", -1);
-  inverse_lines_to_bands(Spectra, width, NbrLine, size, float(N) / float(size), Bands[last],
-                         BandStride);
+  pack_pairs(Spectra, width, NbrLine, size, nullptr);
+  pairs_to_bands(NbrLine, size, float(N) / float(size), Bands[last], BandStride);
 }
 
 void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,
@@ -572,12 +579,7 @@ void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int
     n = TabSize(s);
     real_lines_to_spectra(Bands[s], BandStride, NbrLine, n, float(N) / float(n), high_.data(), n);
     const ScaleFilters& f = scale_filters(s, n, N);
-    for (int l = 0; l < NbrLine; l++) {
-      std::complex<float>* cf = Spectra + l * width;
-      std::complex<float>* detail = high_.data() + static_cast<size_t>(l) * n;
-      over_sample(cf, coarse, n % 2 == 1 ? 2 * coarse - 1 : 2 * coarse);
-      filter_spectrum(f, cf, detail, n, False);
-      for (int i = 0; i < n; i++) cf[i] += detail[i];
-    }
+    for (int l = 0; l < NbrLine; l++)
+      add_synthesis(f, Spectra + l * width, coarse, high_.data() + static_cast<size_t>(l) * n, n);
   }
 }
