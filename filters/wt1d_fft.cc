@@ -69,6 +69,37 @@ void over_sample(std::complex<float>* data, int n, int m) {
   std::fill(data + offset + n, data + m, std::complex<float>());
 }
 
+// Line a's Hermitian part plus i times line b's (zeros without b), from
+// centred spectra times the gain (when Gain) into natural order (centred
+// index c at c - n/2, wrapped). Natural q = c - n/2 and its mirror -q come
+// from centred c and its mirror (n - c for even n, n - 1 - c for odd n);
+// for even n the natural index n/2 (centred 0) is its own mirror.
+template <bool Gain>
+void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const float* gain,
+               int n, std::complex<float>* z) {
+  auto value = [gain](const std::complex<float>* line, int c) {
+    if constexpr (Gain) return line[c] * gain[c];
+    else return line[c];
+  };
+  const int half = n / 2, mirror_sum = n % 2 == 0 ? n : n - 1;
+  for (int c = half; c < n; c++) {
+    const int q = c - half, mirror_q = q == 0 ? 0 : n - q, mirror_c = mirror_sum - c;
+    const std::complex<float> av = value(a, c), am = value(a, mirror_c);
+    // Hermitian parts of a and b at q; at -q they are the conjugates.
+    const float ar = 0.5f * (av.real() + am.real()), ai = 0.5f * (av.imag() - am.imag());
+    float br = 0.f, bi = 0.f;
+    if (b) {
+      const std::complex<float> bv = value(b, c), bm = value(b, mirror_c);
+      br = 0.5f * (bv.real() + bm.real());
+      bi = 0.5f * (bv.imag() - bm.imag());
+    }
+    z[q] = std::complex<float>(ar - bi, ai + br);
+    z[mirror_q] = std::complex<float>(ar + bi, br - ai);
+  }
+  if (n % 2 == 0 && n > 0)
+    z[half] = std::complex<float>(value(a, 0).real(), b ? value(b, 0).real() : 0.f);
+}
+
 }  // namespace
 
 WT1D_FFT::WT1D_FFT(int wave_type, int NbrScale, int N) {
@@ -451,43 +482,20 @@ void WT1D_FFT::check_pyramid_lines(int NbrScale, int N) {
 // Only the real part of each line's inverse is kept, and that is the
 // inverse of the line's Hermitian part, which is real: so two lines share
 // one complex FFT, line a's Hermitian part plus i times line b's coming back
-// as a in the real parts and b in the imaginary parts. The pair is packed
-// straight from the centred spectra (times the high-pass gain of the scale,
-// when there is one) into natural order (centred index c at c - n/2,
-// wrapped), ready for the inverse FFT. An odd last line pairs with zeros.
+// as a in the real parts and b in the imaginary parts. The pairs are packed
+// straight from the centred spectra, times the high-pass gain of the scale
+// when there is one. An odd last line pairs with zeros.
 void WT1D_FFT::pack_pairs(const std::complex<float>* Spectra, size_t Stride, int NbrLine, int n,
                           const float* gain) {
   const int nbr_pair = (NbrLine + 1) / 2;
   const size_t count = static_cast<size_t>(nbr_pair) * n;
   if (pairs_.size() < count) pairs_.resize(count);
-  const int half = n / 2;
   for (int p = 0; p < nbr_pair; p++) {
     const std::complex<float>* a = Spectra + 2 * p * Stride;
     const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + Stride : nullptr;
     std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
-    auto value = [gain](const std::complex<float>* line, int c) {
-      return gain ? line[c] * gain[c] : line[c];
-    };
-    // Natural q = c - half and its mirror -q, from centred c and its
-    // mirror (n - c for even n, n - 1 - c for odd n); for even n the
-    // natural index n/2 (centred 0) is its own mirror.
-    for (int c = half; c < n; c++) {
-      const int q = c - half, mirror_q = q == 0 ? 0 : n - q;
-      const int mirror_c = n % 2 == 0 ? n - c : n - 1 - c;
-      const std::complex<float> av = value(a, c), am = value(a, mirror_c);
-      // Hermitian parts of a and b at q; at -q they are the conjugates.
-      const float ar = 0.5f * (av.real() + am.real()), ai = 0.5f * (av.imag() - am.imag());
-      float br = 0.f, bi = 0.f;
-      if (b) {
-        const std::complex<float> bv = value(b, c), bm = value(b, mirror_c);
-        br = 0.5f * (bv.real() + bm.real());
-        bi = 0.5f * (bv.imag() - bm.imag());
-      }
-      z[q] = std::complex<float>(ar - bi, ai + br);
-      z[mirror_q] = std::complex<float>(ar + bi, br - ai);
-    }
-    if (n % 2 == 0 && n > 0)
-      z[half] = std::complex<float>(value(a, 0).real(), b ? value(b, 0).real() : 0.f);
+    if (gain) pack_pair<true>(a, b, gain, n, z);
+    else pack_pair<false>(a, b, gain, n, z);
   }
 }
 
@@ -518,29 +526,42 @@ void WT1D_FFT::real_lines_to_spectra(const float* Band, size_t BandStride, int N
   const int nbr_pair = (NbrLine + 1) / 2;
   const size_t count = static_cast<size_t>(nbr_pair) * n;
   if (pairs_.size() < count) pairs_.resize(count);
-  const int half = n / 2;
+  const int half = n / 2, rest = n - half;
   for (int p = 0; p < nbr_pair; p++) {
     const float* a = Band + 2 * p * BandStride;
-    const float* b = 2 * p + 1 < NbrLine ? a + BandStride : nullptr;
     std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
     // Centred index c is natural index c - n/2, wrapped.
-    for (int c = 0; c < n; c++) {
-      const int q = c < half ? c + n - half : c - half;
-      z[q] = std::complex<float>(a[c] * ratio, b ? b[c] * ratio : 0.f);
+    if (2 * p + 1 < NbrLine) {
+      const float* b = a + BandStride;
+      for (int c = 0; c < half; c++) z[c + rest] = std::complex<float>(a[c] * ratio, b[c] * ratio);
+      for (int c = half; c < n; c++) z[c - half] = std::complex<float>(a[c] * ratio, b[c] * ratio);
+    } else {
+      for (int c = 0; c < half; c++) z[c + rest] = std::complex<float>(a[c] * ratio, 0.f);
+      for (int c = half; c < n; c++) z[c - half] = std::complex<float>(a[c] * ratio, 0.f);
     }
   }
   float* values = reinterpret_cast<float*>(pairs_.data());
   if (n > 1 && fftradixf(values, values + 1, count, n, n, 2, 0, 0) != 0) FFTN::fft_error();
+  // Natural index q is centred index q + n/2, wrapped.
+  auto centred = [half, rest](int q) { return q < rest ? q + half : q - rest; };
   for (int p = 0; p < nbr_pair; p++) {
     const std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
     std::complex<float>* a = Out + 2 * p * OutStride;
     std::complex<float>* b = 2 * p + 1 < NbrLine ? a + OutStride : nullptr;
-    for (int q = 0; q < n; q++) {
-      const int m = q == 0 ? 0 : n - q;
-      const int c = q < n - half ? q + half : q + half - n;
+    a[half] = std::complex<float>(z[0].real(), 0.f);
+    if (b) b[half] = std::complex<float>(z[0].imag(), 0.f);
+    // q and -q together: the spectra at -q are the conjugates of those at q.
+    for (int q = 1; q <= half; q++) {
+      const int m = n - q;
       const float zr = z[q].real(), zi = z[q].imag(), wr = z[m].real(), wi = z[m].imag();
-      a[c] = std::complex<float>(0.5f * (zr + wr), 0.5f * (zi - wi));
-      if (b) b[c] = std::complex<float>(0.5f * (zi + wi), 0.5f * (wr - zr));
+      const std::complex<float> at_a(0.5f * (zr + wr), 0.5f * (zi - wi));
+      a[centred(q)] = at_a;
+      a[centred(m)] = std::conj(at_a);
+      if (b) {
+        const std::complex<float> at_b(0.5f * (zi + wi), 0.5f * (wr - zr));
+        b[centred(q)] = at_b;
+        b[centred(m)] = std::conj(at_b);
+      }
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #ifdef _OPENMP
 #include <omp.h>
@@ -63,6 +64,11 @@ void Ridgelet::add_block_ima(int bi, int bj, to_array<float, false>& Ima,
                              to_array<float, false>& Block) {
   const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
   const int j0 = std::max(0, -Dj), j1 = std::min(BlockSize, Nc - Dj);
+  // A weight is the product of a line and a column weight, taken once per
+  // line and per column.
+  std::vector<float> column_weight;
+  if (!WeightBeforeTrans)
+    for (int j = 0; j < BlockSize; j++) column_weight.push_back(axis_weight(j, bj, NbrBj));
   for (int i = 0; i < BlockSize; i++) {
     const int line = Di + i;
     if (line < 0 || line >= Nl) continue;
@@ -71,7 +77,8 @@ void Ridgelet::add_block_ima(int bi, int bj, to_array<float, false>& Ima,
     if (WeightBeforeTrans) {
       for (int j = j0; j < j1; j++) out[j] += in[j];
     } else {
-      for (int j = j0; j < j1; j++) out[j] += get_weight(bi, bj, i, j) * in[j];
+      const float line_weight = axis_weight(i, bi, NbrBi);
+      for (int j = j0; j < j1; j++) out[j] += line_weight * column_weight[j] * in[j];
     }
   }
 }
