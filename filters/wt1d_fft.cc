@@ -69,35 +69,48 @@ void over_sample(std::complex<float>* data, int n, int m) {
   std::fill(data + offset + n, data + m, std::complex<float>());
 }
 
-// Line a's Hermitian part plus i times line b's (zeros without b), from
+// Line a's Hermitian part plus i times line b's (zeros without a Partner), from
 // centred spectra times the gain (when Gain) into natural order (centred
 // index c at c - n/2, wrapped). Natural q = c - n/2 and its mirror -q come
 // from centred c and its mirror (n - c for even n, n - 1 - c for odd n);
 // for even n the natural index n/2 (centred 0) is its own mirror.
-template <bool Gain>
+template <bool Gain, bool Partner>
 void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const float* gain,
                int n, std::complex<float>* z) {
-  auto value = [gain](const std::complex<float>* line, int c) {
-    if constexpr (Gain) return line[c] * gain[c];
-    else return line[c];
-  };
+  const float* ra = reinterpret_cast<const float*>(a);
+  const float* rb = reinterpret_cast<const float*>(b);
+  float* rz = reinterpret_cast<float*>(z);
   const int half = n / 2, mirror_sum = n % 2 == 0 ? n : n - 1;
-  for (int c = half; c < n; c++) {
-    const int q = c - half, mirror_q = q == 0 ? 0 : n - q, mirror_c = mirror_sum - c;
-    const std::complex<float> av = value(a, c), am = value(a, mirror_c);
+  auto one = [=](int c, int q, int mirror_q) {
+    const int mirror_c = mirror_sum - c;
+    const float gc = Gain ? gain[c] : 1.f, gm = Gain ? gain[mirror_c] : 1.f;
     // Hermitian parts of a and b at q; at -q they are the conjugates.
-    const float ar = 0.5f * (av.real() + am.real()), ai = 0.5f * (av.imag() - am.imag());
+    const float ar = Gain ? 0.5f * (ra[2 * c] * gc + ra[2 * mirror_c] * gm)
+                          : 0.5f * (ra[2 * c] + ra[2 * mirror_c]);
+    const float ai = Gain ? 0.5f * (ra[2 * c + 1] * gc - ra[2 * mirror_c + 1] * gm)
+                          : 0.5f * (ra[2 * c + 1] - ra[2 * mirror_c + 1]);
     float br = 0.f, bi = 0.f;
-    if (b) {
-      const std::complex<float> bv = value(b, c), bm = value(b, mirror_c);
-      br = 0.5f * (bv.real() + bm.real());
-      bi = 0.5f * (bv.imag() - bm.imag());
+    if (Partner) {
+      br = Gain ? 0.5f * (rb[2 * c] * gc + rb[2 * mirror_c] * gm)
+                : 0.5f * (rb[2 * c] + rb[2 * mirror_c]);
+      bi = Gain ? 0.5f * (rb[2 * c + 1] * gc - rb[2 * mirror_c + 1] * gm)
+                : 0.5f * (rb[2 * c + 1] - rb[2 * mirror_c + 1]);
     }
-    z[q] = std::complex<float>(ar - bi, ai + br);
-    z[mirror_q] = std::complex<float>(ar + bi, br - ai);
+    rz[2 * q] = ar - bi;
+    rz[2 * q + 1] = ai + br;
+    rz[2 * mirror_q] = ar + bi;
+    rz[2 * mirror_q + 1] = br - ai;
+  };
+  if (n == 0) return;
+  one(half, 0, 0);
+  // Element by element, so the vector lanes give the values of one lane.
+#pragma omp simd
+  for (int c = half + 1; c < n; c++) one(c, c - half, n - c + half);
+  if (n % 2 == 0) {
+    const float g0 = Gain ? gain[0] : 1.f;
+    rz[2 * half] = Gain ? ra[0] * g0 : ra[0];
+    rz[2 * half + 1] = Partner ? (Gain ? rb[0] * g0 : rb[0]) : 0.f;
   }
-  if (n % 2 == 0 && n > 0)
-    z[half] = std::complex<float>(value(a, 0).real(), b ? value(b, 0).real() : 0.f);
 }
 
 }  // namespace
@@ -277,7 +290,14 @@ int WT1D_FFT::low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int 
   const int first = std::max(f.first, offset), last = std::min(f.last, offset + m);
   const float* h = f.h.data();
   for (int i = offset; i < std::min(first, offset + m); i++) low[i - offset] = 0.f;
-  for (int i = first; i < last; i++) low[i - offset] = low[i] * h[i];
+  float* values = reinterpret_cast<float*>(low);
+  // Each value moves down by offset (or stays): a lane never reads what
+  // another lane of the same step writes after it.
+#pragma omp simd
+  for (int i = first; i < last; i++) {
+    values[2 * (i - offset)] = values[2 * i] * h[i];
+    values[2 * (i - offset) + 1] = values[2 * i + 1] * h[i];
+  }
   for (int i = std::max(last, first); i < offset + m; i++) low[i - offset] = 0.f;
   return m;
 }
@@ -494,8 +514,10 @@ void WT1D_FFT::pack_pairs(const std::complex<float>* Spectra, size_t Stride, int
     const std::complex<float>* a = Spectra + 2 * p * Stride;
     const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + Stride : nullptr;
     std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
-    if (gain) pack_pair<true>(a, b, gain, n, z);
-    else pack_pair<false>(a, b, gain, n, z);
+    if (gain && b) pack_pair<true, true>(a, b, gain, n, z);
+    else if (gain) pack_pair<true, false>(a, b, gain, n, z);
+    else if (b) pack_pair<false, true>(a, b, gain, n, z);
+    else pack_pair<false, false>(a, b, gain, n, z);
   }
 }
 
@@ -511,8 +533,10 @@ void WT1D_FFT::pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size
     const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
     float* band = Band + l * BandStride;
     // Natural index q is centred index q + n/2, wrapped.
+#pragma omp simd
     for (int q = 0; q < n - half; q++)
       band[q + half] = static_cast<float>(line[2 * q] * scale) / ratio;
+#pragma omp simd
     for (int q = n - half; q < n; q++)
       band[q + half - n] = static_cast<float>(line[2 * q] * scale) / ratio;
   }
