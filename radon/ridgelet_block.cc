@@ -311,8 +311,10 @@ bool Ridgelet::recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float
     bands[s] = &Row(0, jpos(s, bj));
     for (int i = 0; i < Nlb && zero; i++) {
       const float* band = bands[s] + static_cast<size_t>(i) * RidNc;
+      const int size = TabSize(s);
       int nonzero = 0;
-      for (int j = 0; j < TabSize(s); j++) nonzero |= band[j] * band[j] != 0.f;
+#pragma omp simd reduction(| : nonzero)
+      for (int j = 0; j < size; j++) nonzero |= band[j] * band[j] != 0.f;
       zero = nonzero == 0;
     }
   }

@@ -287,6 +287,38 @@ TEST(RidgeletBlocks, ImageLoopsAgreeWithTheOneBlockFunctions) {
   }
 }
 
+// A thresholding leaves some blocks all zero, and the reconstruction skips
+// them: every other block must still come back as the one-block function
+// gives it, wherever it stands in its row and whatever its neighbours.
+TEST(RidgeletBlocks, ZeroBlocksAmongOthersReconstructAsTheOneBlockFunctions) {
+  Ridgelet rid;
+  Image ima = random_image(70, 60, 12), trans, rec;
+  rid.transform(ima, trans, 16);
+  Image coef(rid.Nlb, rid.Ncb), zero(rid.Nlb, rid.Ncb), piece, expect(70, 60);
+  for (int bi = 0; bi < rid.NbrBi; bi++)
+    for (int bj = 0; bj < rid.NbrBj; bj++) {
+      // Whole rows, single blocks and a last column of zero blocks; a
+      // block of one tiny nonzero coefficient stays.
+      const bool zeroed = bi == 2 || (bi + 2 * bj) % 5 == 0 || bj == rid.NbrBj - 1;
+      if (zeroed) {
+        zero.init();
+        if (bi == 4 && bj == rid.NbrBj - 1) zero(rid.Nlb - 1, rid.rid_pos(0)) = 1e-3f;
+        rid.put_block_trans(bi, bj, trans, zero);
+      }
+    }
+  rid.recons(trans, rec);
+  for (int bi = 0; bi < rid.NbrBi; bi++)
+    for (int bj = 0; bj < rid.NbrBj; bj++) {
+      coef.init();
+      rid.get_block_trans(bi, bj, trans, coef);
+      if (coef.energy() == 0.f) continue;
+      rid.recons_one_block(coef, piece);
+      rid.add_block_ima(bi, bj, expect, piece);
+    }
+  EXPECT_LT(qz_test::max_abs_difference(rec, expect), 1e-5);
+  EXPECT_GT(qz_test::max_abs_difference(rec, Image(70, 60)), 0.1);
+}
+
 TEST(RidgeletBlocks, VarNormStoresAndTakesBack) {
   Ridgelet rid;
   rid.VarNorm = True;
