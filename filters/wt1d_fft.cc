@@ -529,6 +529,22 @@ void WT1D_FFT::pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size
   if (n > 1 && fftradixf(values, values + 1, count, n, n, -2, 0, 0) != 0) FFTN::fft_error();
   const double scale = 1. / static_cast<double>(n);
   const int half = n / 2;
+  // With n and the ratio powers of two both factors only move the exponent,
+  // so float products by them round as the double product and the division
+  // do (once, the same exact value).
+  const bool power_of_two = (n & (n - 1)) == 0 && std::exp2(std::ilogb(ratio)) == ratio;
+  if (power_of_two) {
+    const float scale_f = static_cast<float>(scale), inverse_ratio = 1.f / ratio;
+    for (int l = 0; l < NbrLine; l++) {
+      const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
+      float* band = Band + l * BandStride;
+#pragma omp simd
+      for (int q = 0; q < n - half; q++) band[q + half] = line[2 * q] * scale_f * inverse_ratio;
+#pragma omp simd
+      for (int q = n - half; q < n; q++) band[q + half - n] = line[2 * q] * scale_f * inverse_ratio;
+    }
+    return;
+  }
   for (int l = 0; l < NbrLine; l++) {
     const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
     float* band = Band + l * BandStride;
