@@ -11,6 +11,10 @@
 #include <cstdio>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "filters/pyr1d_wt.h"
@@ -103,9 +107,34 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
   };
   if (n == 0) return;
   one(half, 0, 0);
-  // Element by element, so the vector lanes give the values of one lane.
-#pragma omp simd
-  for (int c = half + 1; c < n; c++) one(c, c - half, n - c + half);
+  int c = half + 1;
+#ifdef __SSE2__
+  // Two centred values and their two mirrors at a time, each lane with the
+  // operations of one (x - y is x + (-y), and a sum's order does not
+  // matter), so the values are those of the loop below.
+  const __m128 one_half = _mm_set1_ps(0.5f);
+  const __m128 conj = _mm_setr_ps(1.f, -1.f, 1.f, -1.f), times_i = _mm_setr_ps(-1.f, 1.f, -1.f, 1.f);
+  auto swap_values = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)); };
+  auto swap_parts = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)); };
+  auto hermitian = [&](const float* line, int c, int mirror_c) {
+    __m128 at = _mm_loadu_ps(line + 2 * c);
+    __m128 at_mirror = swap_values(_mm_loadu_ps(line + 2 * (mirror_c - 1)));
+    if (Gain) {
+      at = _mm_mul_ps(at, _mm_setr_ps(gain[c], gain[c], gain[c + 1], gain[c + 1]));
+      at_mirror = _mm_mul_ps(at_mirror, _mm_setr_ps(gain[mirror_c], gain[mirror_c],
+                                                    gain[mirror_c - 1], gain[mirror_c - 1]));
+    }
+    return _mm_mul_ps(one_half, _mm_add_ps(at, _mm_mul_ps(at_mirror, conj)));
+  };
+  for (; c + 1 < n; c += 2) {
+    const int q = c - half, mirror_q = n - q, mirror_c = mirror_sum - c;
+    const __m128 ha = hermitian(ra, c, mirror_c);
+    const __m128 hb = Partner ? swap_parts(hermitian(rb, c, mirror_c)) : _mm_setzero_ps();
+    _mm_storeu_ps(rz + 2 * q, _mm_add_ps(ha, _mm_mul_ps(hb, times_i)));
+    _mm_storeu_ps(rz + 2 * (mirror_q - 1), swap_values(_mm_add_ps(_mm_mul_ps(ha, conj), hb)));
+  }
+#endif
+  for (; c < n; c++) one(c, c - half, n - c + half);
   if (n % 2 == 0) {
     const float g0 = Gain ? gain[0] : 1.f;
     rz[2 * half] = Gain ? ra[0] * g0 : ra[0];
