@@ -221,6 +221,11 @@ class Ridgelet {
   // image (see row_of_blocks).
   void transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
                           to_array<float, false>& Row, to_array<float, false>& Out);
+  // Blocks (bi, bj) and (bi, bj + 1) at once, their Radon spectra through
+  // one complex FFT, in the default variant; false (nothing done) when the
+  // options or the layout call for one block at a time.
+  bool transform_pair_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
+                         to_array<float, false>& Row);
   bool recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Row,
                        to_array<float, false>& Coef);
   void spectra_to_block(RidgeletWorker& W, to_array<float, false>& Out);

@@ -155,6 +155,33 @@ void Ridgelet::transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<fl
                         NbrScale1D);
 }
 
+bool Ridgelet::transform_pair_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
+                                 to_array<float, false>& Row) {
+  const bool direct = FourierRadon && NbrScale1D >= 2 && !WPFirstScale && !ColTrans &&
+                      !VarNorm && !Verbose && !VarianceStab && bj + 1 < NbrBj;
+  if (!direct) return false;
+  Radon& radon = *W.radon;
+  const int Nr = radon.radon_nl(), Ncr = radon.radon_nc();
+  WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
+  bool same_layout = Nr == Nlb && Ncr == BlockSize && Row.nc() == RidNc && Row.nl() >= Nlb;
+  for (int s = 0; s < NbrScale1D && same_layout; s++)
+    same_layout = wt.pyr_pos(s) == TabPos(s) && wt.pyr_size(s) == TabSize(s);
+  if (!same_layout) return false;
+  get_block_ima(bi, bj, Ima, W.block);
+  if (W.block2.nl() != BlockSize || W.block2.nc() != BlockSize)
+    W.block2.alloc(BlockSize, BlockSize, "block");
+  get_block_ima(bi, bj + 1, Ima, W.block2);
+  radon.fft_trans_cf_pair(W.block, W.block2, W.spectra, W.spectra2);
+  std::vector<float*>& bands = W.bands;
+  bands.resize(NbrScale1D);
+  for (int k = 0; k < 2; k++) {
+    for (int s = 0; s < NbrScale1D; s++) bands[s] = &Row(0, jpos(s, bj + k));
+    wt.transform_cf_lines((k == 0 ? W.spectra : W.spectra2).buffer(), Nr, Ncr, bands.data(),
+                          static_cast<size_t>(RidNc), NbrScale1D);
+  }
+  return true;
+}
+
 void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
                                to_array<float, false>& Out) {
   int Nr, Ncr;

@@ -190,6 +190,11 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
   auto one_row = [&](RidgeletWorker& w, int bi) {
     to_array<float, false>& row = row_of_blocks(w);
     for (int bj = 0; bj < NbrBj; bj++) {
+      // Blocks 2k and 2k + 1 go together where they can.
+      if (bj % 2 == 0 && transform_pair_at(w, bi, bj, Ima, row)) {
+        bj++;
+        continue;
+      }
       transform_block_at(w, bi, bj, Ima, row, w.ridblock);
       Verbose = False;
     }

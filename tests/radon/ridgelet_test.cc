@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -262,7 +263,8 @@ TEST(RidgeletBlocks, ThreadCountDoesNotChangeTheResult) {
 }
 
 // The loops over all blocks (which store and take out a row of blocks at a
-// time) against the one-block functions called block by block.
+// time, and transform blocks two by two) against the one-block functions
+// called block by block.
 TEST(RidgeletBlocks, ImageLoopsAgreeWithTheOneBlockFunctions) {
   for (Bool overlap : {False, True}) {
     Ridgelet rid;
@@ -278,7 +280,13 @@ TEST(RidgeletBlocks, ImageLoopsAgreeWithTheOneBlockFunctions) {
         rid.transform_one_block(block, coef);
         stored.init();
         rid.get_block_trans(bi, bj, trans, stored);
-        ASSERT_EQ(pixels(stored), pixels(coef)) << overlap << " " << bi << " " << bj;
+        // Blocks side by side share their Radon FFTs two by two: the same
+        // coefficients up to float rounding.
+        double largest = 0.;
+        for (int k = 0; k < coef.n_elem(); k++) largest = std::max(largest, double(std::fabs(coef(k))));
+        ASSERT_LE(qz_test::max_abs_difference(stored, coef),
+                  16 * qz_test::transform_tolerance<float>(2 * rid.BlockSize) * largest)
+            << overlap << " " << bi << " " << bj;
         rid.recons_one_block(stored, piece);
         rid.add_block_ima(bi, bj, expect, piece);
       }
