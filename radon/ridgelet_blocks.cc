@@ -12,6 +12,7 @@
 #include <omp.h>
 #endif
 
+#include "array/border.h"
 #include "array/fatal.h"
 #include "radon/ridgelet.h"
 #include "radon/ridgelet_worker.h"
@@ -33,14 +34,19 @@ void Ridgelet::get_block_ima(int bi, int bj, to_array<float, false>& Ima,
   const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
   const int NlIma = Ima.nl(), NcIma = Ima.nc();
   const bool inside = Di >= 0 && Dj >= 0 && Di + BlockSize <= NlIma && Dj + BlockSize <= NcIma;
+  // Pixels outside the image are mirrored in, line and column each on its
+  // own: the columns are mapped once for the block.
+  std::vector<int> column;
+  if (!inside)
+    for (int j = 0; j < BlockSize; j++) column.push_back(test_index_mirror(Dj + j, NcIma));
   for (int i = 0; i < BlockSize; i++) {
     float* out = &Block(i, 0);
     if (inside) {
       const float* in = &Ima(Di + i, Dj);
       for (int j = 0; j < BlockSize; j++) out[j] = in[j];
     } else {
-      // Pixels outside the image are mirrored in.
-      for (int j = 0; j < BlockSize; j++) out[j] = Ima(Di + i, Dj + j, I_MIRROR);
+      const float* in = &Ima(test_index_mirror(Di + i, NlIma), 0);
+      for (int j = 0; j < BlockSize; j++) out[j] = in[column[j]];
     }
     if (WeightBeforeTrans)
       for (int j = 0; j < BlockSize; j++) out[j] *= get_weight(bi, bj, i, j);
