@@ -100,12 +100,13 @@ class Radon {
   // point. Built by make_table, they depend only on the sizes.
   std::vector<int> LinoSource;
   std::vector<int> LinoSourceMirror;  // the point of the opposite frequency of each source
-  void prepare_linogram_forward(to_array<float, false>& Ima,
-                                to_array<std::complex<float>, false>& RadF);
   bool LinoSourceOutside = false;  // a mirrored sample with a slot fell off the grid
   std::vector<int> LinoDirect, LinoMirror;
   std::vector<float> LinoCount;
   void make_linogram_table();
+  // The tables, sizes and work spectrum of the forward linogram transform.
+  void prepare_linogram_forward(to_array<float, false>& Ima,
+                                to_array<std::complex<float>, false>& RadF);
   // The six keywords of the ".rad" file; CFITSIO skips every call once
   // status is set.
   void write_keywords(fitsfile* File, int& status);
