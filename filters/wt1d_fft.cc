@@ -11,6 +11,10 @@
 #include <cstdio>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "filters/pyr1d_wt.h"
@@ -67,6 +71,75 @@ void over_sample(std::complex<float>* data, int n, int m) {
   std::copy_backward(data, data + n, data + offset + n);
   std::fill(data, data + offset, std::complex<float>());
   std::fill(data + offset + n, data + m, std::complex<float>());
+}
+
+// Line a's Hermitian part plus i times line b's (zeros without a Partner), from
+// centred spectra times the gain (when Gain) into natural order (centred
+// index c at c - n/2, wrapped). Natural q = c - n/2 and its mirror -q come
+// from centred c and its mirror (n - c for even n, n - 1 - c for odd n);
+// for even n the natural index n/2 (centred 0) is its own mirror.
+template <bool Gain, bool Partner>
+void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const float* gain,
+               int n, std::complex<float>* z) {
+  const float* ra = reinterpret_cast<const float*>(a);
+  const float* rb = reinterpret_cast<const float*>(b);
+  float* rz = reinterpret_cast<float*>(z);
+  const int half = n / 2, mirror_sum = n % 2 == 0 ? n : n - 1;
+  auto one = [=](int c, int q, int mirror_q) {
+    const int mirror_c = mirror_sum - c;
+    const float gc = Gain ? gain[c] : 1.f, gm = Gain ? gain[mirror_c] : 1.f;
+    // Hermitian parts of a and b at q; at -q they are the conjugates.
+    const float ar = Gain ? 0.5f * (ra[2 * c] * gc + ra[2 * mirror_c] * gm)
+                          : 0.5f * (ra[2 * c] + ra[2 * mirror_c]);
+    const float ai = Gain ? 0.5f * (ra[2 * c + 1] * gc - ra[2 * mirror_c + 1] * gm)
+                          : 0.5f * (ra[2 * c + 1] - ra[2 * mirror_c + 1]);
+    float br = 0.f, bi = 0.f;
+    if (Partner) {
+      br = Gain ? 0.5f * (rb[2 * c] * gc + rb[2 * mirror_c] * gm)
+                : 0.5f * (rb[2 * c] + rb[2 * mirror_c]);
+      bi = Gain ? 0.5f * (rb[2 * c + 1] * gc - rb[2 * mirror_c + 1] * gm)
+                : 0.5f * (rb[2 * c + 1] - rb[2 * mirror_c + 1]);
+    }
+    rz[2 * q] = ar - bi;
+    rz[2 * q + 1] = ai + br;
+    rz[2 * mirror_q] = ar + bi;
+    rz[2 * mirror_q + 1] = br - ai;
+  };
+  if (n == 0) return;
+  one(half, 0, 0);
+  int c = half + 1;
+#ifdef __SSE2__
+  // Two centred values and their two mirrors at a time, each lane with the
+  // operations of one (x - y is x + (-y), and a sum's order does not
+  // matter), so the values are those of the loop below.
+  const __m128 one_half = _mm_set1_ps(0.5f);
+  const __m128 conj = _mm_setr_ps(1.f, -1.f, 1.f, -1.f), times_i = _mm_setr_ps(-1.f, 1.f, -1.f, 1.f);
+  auto swap_values = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)); };
+  auto swap_parts = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)); };
+  auto hermitian = [&](const float* line, int c, int mirror_c) {
+    __m128 at = _mm_loadu_ps(line + 2 * c);
+    __m128 at_mirror = swap_values(_mm_loadu_ps(line + 2 * (mirror_c - 1)));
+    if (Gain) {
+      at = _mm_mul_ps(at, _mm_setr_ps(gain[c], gain[c], gain[c + 1], gain[c + 1]));
+      at_mirror = _mm_mul_ps(at_mirror, _mm_setr_ps(gain[mirror_c], gain[mirror_c],
+                                                    gain[mirror_c - 1], gain[mirror_c - 1]));
+    }
+    return _mm_mul_ps(one_half, _mm_add_ps(at, _mm_mul_ps(at_mirror, conj)));
+  };
+  for (; c + 1 < n; c += 2) {
+    const int q = c - half, mirror_q = n - q, mirror_c = mirror_sum - c;
+    const __m128 ha = hermitian(ra, c, mirror_c);
+    const __m128 hb = Partner ? swap_parts(hermitian(rb, c, mirror_c)) : _mm_setzero_ps();
+    _mm_storeu_ps(rz + 2 * q, _mm_add_ps(ha, _mm_mul_ps(hb, times_i)));
+    _mm_storeu_ps(rz + 2 * (mirror_q - 1), swap_values(_mm_add_ps(_mm_mul_ps(ha, conj), hb)));
+  }
+#endif
+  for (; c < n; c++) one(c, c - half, n - c + half);
+  if (n % 2 == 0) {
+    const float g0 = Gain ? gain[0] : 1.f;
+    rz[2 * half] = Gain ? ra[0] * g0 : ra[0];
+    rz[2 * half + 1] = Partner ? (Gain ? rb[0] * g0 : rb[0]) : 0.f;
+  }
 }
 
 }  // namespace
@@ -196,6 +269,7 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
   f.g.assign(n, 0.f);
   f.h_tilde.assign(n, 0.f);
   f.g_tilde.assign(n, 0.f);
+  f.g_pass.assign(n, 1.f);
   // The frequencies step * (i - n/2) increase with i, so the samples that
   // fall inside the full grid form one run.
   long long step = scale_step(s);
@@ -213,6 +287,7 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
     f.g[i] = filter_g(nu, N);
     f.h_tilde[i] = filter_h_tilde(nu, N);
     f.g_tilde[i] = filter_g_tilde(nu, N);
+    f.g_pass[i] = f.g[i];
   }
   if (f.first == n) f.last = n;
   return f;
@@ -235,6 +310,41 @@ void WT1D_FFT::filter_low(const ScaleFilters& f, std::complex<float>* low, int n
   for (int i = f.last; i < n; i++) low[i] = 0.f;
   const float* h = Direct ? f.h.data() : f.h_tilde.data();
   for (int i = f.first; i < f.last; i++) low[i] *= h[i];
+}
+
+// filter_low then under_sample, with only the values the cut keeps
+// filtered.
+int WT1D_FFT::low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n) {
+  const int m = (n + 1) / 2, offset = n / 2 - m / 2;
+  const int first = std::max(f.first, offset), last = std::min(f.last, offset + m);
+  const float* h = f.h.data();
+  for (int i = offset; i < std::min(first, offset + m); i++) low[i - offset] = 0.f;
+  float* values = reinterpret_cast<float*>(low);
+  // Each value moves down by offset (or stays): a lane never reads what
+  // another lane of the same step writes after it.
+#pragma omp simd
+  for (int i = first; i < last; i++) {
+    values[2 * (i - offset)] = values[2 * i] * h[i];
+    values[2 * (i - offset) + 1] = values[2 * i + 1] * h[i];
+  }
+  for (int i = std::max(last, first); i < offset + m; i++) low[i - offset] = 0.f;
+  return m;
+}
+
+// over_sample, filter_spectrum (synthesis) and the sum of the two spectra
+// in one pass. The coarse values move up to their places in the longer
+// line, so the pass runs downwards.
+void WT1D_FFT::add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
+                             const std::complex<float>* detail, int n) {
+  const int offset = n / 2 - coarse / 2;
+  const float* h = f.h_tilde.data();
+  const float* g = f.g_tilde.data();
+  for (int i = n - 1; i >= 0; i--) {
+    const bool filtered = i >= f.first && i < f.last;
+    std::complex<float> coarse_value;
+    if (filtered && i >= offset && i < offset + coarse) coarse_value = low[i - offset] * h[i];
+    low[i] = coarse_value + (filtered ? detail[i] * g[i] : detail[i]);
+  }
 }
 
 void WT1D_FFT::wave_cf_mult(to_array<std::complex<float>, true>& Low,
@@ -418,59 +528,110 @@ void WT1D_FFT::check_pyramid_lines(int NbrScale, int N) {
   Np = pyr_tab_pos(NbrScale, N);
 }
 
-// The engine's own lines: natural order in, digit-reversed passes, natural
-// order out; the centring is done here, on the copies, as the 1D front end
-// does it inside the engine, and the inverse's 1/n is applied in double and
-// rounded once, as there. So every value is the one fftn1d gives.
-// Centred index c of each line to natural index c - n/2, wrapped.
-void WT1D_FFT::gather_natural(const std::complex<float>* In, size_t InStride, int NbrLine, int n) {
-  const size_t count = static_cast<size_t>(NbrLine) * n;
-  if (lines_.size() < count) lines_.resize(count);
-  const int half = n / 2;
-  for (int l = 0; l < NbrLine; l++) {
-    const std::complex<float>* in = In + l * InStride;
-    std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
-    std::copy(in + half, in + n, line);
-    std::copy(in, in + half, line + (n - half));
+// Only the real part of each line's inverse is kept, and that is the
+// inverse of the line's Hermitian part, which is real: so two lines share
+// one complex FFT, line a's Hermitian part plus i times line b's coming back
+// as a in the real parts and b in the imaginary parts. The pairs are packed
+// straight from the centred spectra, times the high-pass gain of the scale
+// when there is one. An odd last line pairs with zeros.
+void WT1D_FFT::pack_pairs(const std::complex<float>* Spectra, size_t Stride, int NbrLine, int n,
+                          const float* gain) {
+  const int nbr_pair = (NbrLine + 1) / 2;
+  const size_t count = static_cast<size_t>(nbr_pair) * n;
+  if (pairs_.size() < count) pairs_.resize(count);
+  for (int p = 0; p < nbr_pair; p++) {
+    const std::complex<float>* a = Spectra + 2 * p * Stride;
+    const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + Stride : nullptr;
+    std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
+    if (gain && b) pack_pair<true, true>(a, b, gain, n, z);
+    else if (gain) pack_pair<true, false>(a, b, gain, n, z);
+    else if (b) pack_pair<false, true>(a, b, gain, n, z);
+    else pack_pair<false, false>(a, b, gain, n, z);
   }
 }
 
-void WT1D_FFT::inverse_lines_to_bands(const std::complex<float>* In, size_t InStride, int NbrLine,
-                                      int n, float ratio, float* Band, size_t BandStride) {
-  gather_natural(In, InStride, NbrLine, n);
-  natural_lines_to_bands(NbrLine, n, ratio, Band, BandStride);
-}
-
-void WT1D_FFT::natural_lines_to_bands(int NbrLine, int n, float ratio, float* Band,
-                                      size_t BandStride) {
-  const size_t count = static_cast<size_t>(NbrLine) * n;
-  float* values = reinterpret_cast<float*>(lines_.data());
+// The inverse FFTs of the packed pairs; the inverse's 1/n is applied in
+// double and rounded once, as the 1D front end does it.
+void WT1D_FFT::pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride) {
+  const size_t count = static_cast<size_t>((NbrLine + 1) / 2) * n;
+  float* values = reinterpret_cast<float*>(pairs_.data());
   if (n > 1 && fftradixf(values, values + 1, count, n, n, -2, 0, 0) != 0) FFTN::fft_error();
   const double scale = 1. / static_cast<double>(n);
   const int half = n / 2;
+  // With n and the ratio powers of two both factors only move the exponent,
+  // so float products by them round as the double product and the division
+  // do (once, the same exact value).
+  const bool power_of_two = (n & (n - 1)) == 0 && std::exp2(std::ilogb(ratio)) == ratio;
+  if (power_of_two) {
+    const float scale_f = static_cast<float>(scale), inverse_ratio = 1.f / ratio;
+    for (int l = 0; l < NbrLine; l++) {
+      const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
+      float* band = Band + l * BandStride;
+#pragma omp simd
+      for (int q = 0; q < n - half; q++) band[q + half] = line[2 * q] * scale_f * inverse_ratio;
+#pragma omp simd
+      for (int q = n - half; q < n; q++) band[q + half - n] = line[2 * q] * scale_f * inverse_ratio;
+    }
+    return;
+  }
   for (int l = 0; l < NbrLine; l++) {
-    const std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
+    const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
     float* band = Band + l * BandStride;
     // Natural index q is centred index q + n/2, wrapped.
+#pragma omp simd
     for (int q = 0; q < n - half; q++)
-      band[q + half] = static_cast<float>(line[q].real() * scale) / ratio;
+      band[q + half] = static_cast<float>(line[2 * q] * scale) / ratio;
+#pragma omp simd
     for (int q = n - half; q < n; q++)
-      band[q + half - n] = static_cast<float>(line[q].real() * scale) / ratio;
+      band[q + half - n] = static_cast<float>(line[2 * q] * scale) / ratio;
   }
 }
 
-void WT1D_FFT::forward_lines(std::complex<float>* Data, size_t Stride, int NbrLine, int n) {
-  if (n <= 1) return;
-  const size_t count = static_cast<size_t>(NbrLine) * n;
-  gather_natural(Data, Stride, NbrLine, n);
-  const int half = n / 2;
-  float* values = reinterpret_cast<float*>(lines_.data());
-  if (fftradixf(values, values + 1, count, n, n, 2, 0, 0) != 0) FFTN::fft_error();
-  for (int l = 0; l < NbrLine; l++) {
-    const std::complex<float>* line = lines_.data() + static_cast<size_t>(l) * n;
-    std::complex<float>* out = Data + l * Stride;
-    std::copy(line, line + (n - half), out + half);
-    std::copy(line + (n - half), line + n, out);
+// The lines are real, so two share one complex FFT: line a in the real
+// parts, line b in the imaginary parts, and their spectra are the Hermitian
+// and anti-Hermitian parts of the result. An odd last line pairs with zeros.
+void WT1D_FFT::real_lines_to_spectra(const float* Band, size_t BandStride, int NbrLine, int n,
+                                     float ratio, std::complex<float>* Out, size_t OutStride) {
+  const int nbr_pair = (NbrLine + 1) / 2;
+  const size_t count = static_cast<size_t>(nbr_pair) * n;
+  if (pairs_.size() < count) pairs_.resize(count);
+  const int half = n / 2, rest = n - half;
+  for (int p = 0; p < nbr_pair; p++) {
+    const float* a = Band + 2 * p * BandStride;
+    std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
+    // Centred index c is natural index c - n/2, wrapped.
+    if (2 * p + 1 < NbrLine) {
+      const float* b = a + BandStride;
+      for (int c = 0; c < half; c++) z[c + rest] = std::complex<float>(a[c] * ratio, b[c] * ratio);
+      for (int c = half; c < n; c++) z[c - half] = std::complex<float>(a[c] * ratio, b[c] * ratio);
+    } else {
+      for (int c = 0; c < half; c++) z[c + rest] = std::complex<float>(a[c] * ratio, 0.f);
+      for (int c = half; c < n; c++) z[c - half] = std::complex<float>(a[c] * ratio, 0.f);
+    }
+  }
+  float* values = reinterpret_cast<float*>(pairs_.data());
+  if (n > 1 && fftradixf(values, values + 1, count, n, n, 2, 0, 0) != 0) FFTN::fft_error();
+  // Natural index q is centred index q + n/2, wrapped.
+  auto centred = [half, rest](int q) { return q < rest ? q + half : q - rest; };
+  for (int p = 0; p < nbr_pair; p++) {
+    const std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
+    std::complex<float>* a = Out + 2 * p * OutStride;
+    std::complex<float>* b = 2 * p + 1 < NbrLine ? a + OutStride : nullptr;
+    a[half] = std::complex<float>(z[0].real(), 0.f);
+    if (b) b[half] = std::complex<float>(z[0].imag(), 0.f);
+    // q and -q together: the spectra at -q are the conjugates of those at q.
+    for (int q = 1; q <= half; q++) {
+      const int m = n - q;
+      const float zr = z[q].real(), zi = z[q].imag(), wr = z[m].real(), wi = z[m].imag();
+      const std::complex<float> at_a(0.5f * (zr + wr), 0.5f * (zi - wi));
+      a[centred(q)] = at_a;
+      a[centred(m)] = std::conj(at_a);
+      if (b) {
+        const std::complex<float> at_b(0.5f * (zi + wi), 0.5f * (wr - zr));
+        b[centred(q)] = at_b;
+        b[centred(m)] = std::conj(at_b);
+      }
+    }
   }
 }
 
@@ -478,43 +639,21 @@ void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int
                                   float* const* Bands, size_t BandStride, int NbrScale) {
   check_pyramid_lines(NbrScale, N);
   const size_t width = static_cast<size_t>(N);
-  if (lines_.size() < NbrLine * width) lines_.resize(NbrLine * width);
   const int last = NbrScale - 1;
   int ni = N;
   for (int s = 0; s < last; s++) {
     if (TabSize(s) != ni) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
     const ScaleFilters& f = scale_filters(s, ni, N);
-    const int half = ni / 2;
-    for (int l = 0; l < NbrLine; l++) {
-      std::complex<float>* cf = Spectra + l * width;
-      // The high-pass spectrum goes straight into natural order (centred
-      // index c at c - ni/2, wrapped), ready for the inverse FFT.
-      std::complex<float>* high = lines_.data() + static_cast<size_t>(l) * ni;
-      // Centred indices [from, to) with their filter, or copied as they are.
-      auto put = [&](int from, int to, bool filtered) {
-        auto run = [&](int a, int b, int shift) {
-          if (filtered)
-            for (int c = a; c < b; c++) high[c + shift] = cf[c] * f.g[c];
-          else
-            for (int c = a; c < b; c++) high[c + shift] = cf[c];
-        };
-        run(from, std::min(to, half), ni - half);
-        run(std::max(from, half), to, -half);
-      };
-      put(0, f.first, false);
-      put(f.first, f.last, true);
-      put(f.last, ni, false);
-      filter_low(f, cf, ni, True);
-    }
-    natural_lines_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
+    pack_pairs(Spectra, width, NbrLine, ni, f.g_pass.data());
+    pairs_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
     int next = ni;
-    for (int l = 0; l < NbrLine; l++) next = under_sample(Spectra + l * width, ni);
+    for (int l = 0; l < NbrLine; l++) next = low_pass_cut(f, Spectra + l * width, ni);
     ni = next;
   }
   const int size = TabSize(last);
   if (size != ni) fatal_exit("Errror: Ni and Ns are not equal .... \n", -1);
-  inverse_lines_to_bands(Spectra, width, NbrLine, size, float(N) / float(size), Bands[last],
-                         BandStride);
+  pack_pairs(Spectra, width, NbrLine, size, nullptr);
+  pairs_to_bands(NbrLine, size, float(N) / float(size), Bands[last], BandStride);
 }
 
 void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,
@@ -524,30 +663,13 @@ void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int
   if (high_.size() < NbrLine * width) high_.resize(NbrLine * width);
   const int last = NbrScale - 1;
   int n = TabSize(last);
-  float ratio = float(N) / float(n);
-  for (int l = 0; l < NbrLine; l++) {
-    const float* band = Bands[last] + l * BandStride;
-    std::complex<float>* cf = Spectra + l * width;
-    for (int i = 0; i < n; i++) cf[i] = std::complex<float>(band[i] * ratio, 0.f);
-  }
-  forward_lines(Spectra, width, NbrLine, n);
+  real_lines_to_spectra(Bands[last], BandStride, NbrLine, n, float(N) / float(n), Spectra, width);
   for (int s = NbrScale - 2; s >= 0; s--) {
     const int coarse = n;
     n = TabSize(s);
-    ratio = float(N) / float(n);
-    for (int l = 0; l < NbrLine; l++) {
-      const float* band = Bands[s] + l * BandStride;
-      std::complex<float>* detail = high_.data() + static_cast<size_t>(l) * n;
-      for (int i = 0; i < n; i++) detail[i] = std::complex<float>(band[i] * ratio, 0.f);
-    }
-    forward_lines(high_.data(), n, NbrLine, n);
+    real_lines_to_spectra(Bands[s], BandStride, NbrLine, n, float(N) / float(n), high_.data(), n);
     const ScaleFilters& f = scale_filters(s, n, N);
-    for (int l = 0; l < NbrLine; l++) {
-      std::complex<float>* cf = Spectra + l * width;
-      std::complex<float>* detail = high_.data() + static_cast<size_t>(l) * n;
-      over_sample(cf, coarse, n % 2 == 1 ? 2 * coarse - 1 : 2 * coarse);
-      filter_spectrum(f, cf, detail, n, False);
-      for (int i = 0; i < n; i++) cf[i] += detail[i];
-    }
+    for (int l = 0; l < NbrLine; l++)
+      add_synthesis(f, Spectra + l * width, coarse, high_.data() + static_cast<size_t>(l) * n, n);
   }
 }

@@ -54,8 +54,10 @@ class WT1D_FFT : public FFTN_1D {
                  int NbrScale);
 
   // transform_cf and recons_cf of many lines at once, for the pyramidal
-  // types: the same values line by line, with each scale's FFTs run over all
-  // the lines together. Spectra holds NbrLine centred spectra of N values,
+  // types: the same values line by line up to float rounding, with each
+  // scale's FFTs run over all the lines together. The lines stand for real
+  // signals (the transform keeps real parts, the reconstruction starts from
+  // real bands), so two lines share each complex FFT. Spectra holds NbrLine centred spectra of N values,
   // one after the other (work space for the transform); band s of line l
   // (pyr_size(s) values) is at Bands[s] + l·BandStride, so that the bands
   // may go straight to their places in a larger image.
@@ -91,23 +93,35 @@ class WT1D_FFT : public FFTN_1D {
     float FreqCut = 0.f;
     int first = 0, last = 0;
     std::vector<float> h, g, h_tilde, g_tilde;
+    // g inside [first, last) and 1 outside: the high-pass spectrum keeps
+    // the samples the filters do not reach.
+    std::vector<float> g_pass;
   };
   const ScaleFilters& scale_filters(int s, int n, int N);
   static void filter_spectrum(const ScaleFilters& f, std::complex<float>* low,
                               std::complex<float>* high, int n, Bool Direct);
   static void filter_low(const ScaleFilters& f, std::complex<float>* low, int n, Bool Direct);
+  // The analysis low-pass filter and the cut of the spectrum to its
+  // central (n+1)/2 values in one pass; returns the new length.
+  static int low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n);
+  // The coarse spectrum (coarse values) centred in n values and filtered,
+  // plus the filtered detail spectrum, into low; the synthesis step.
+  static void add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
+                            const std::complex<float>* detail, int n);
   void wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s, int N,
                  Bool Direct);
   void check_pyramid_lines(int NbrScale, int N);
-  // Centred FFTs of NbrLine lines of n values, line l at In + l·InStride;
-  // the inverse keeps the real parts divided by ratio, line l at
-  // Band + l·BandStride; the forward is done in place.
-  void inverse_lines_to_bands(const std::complex<float>* In, size_t InStride, int NbrLine, int n,
-                              float ratio, float* Band, size_t BandStride);
-  void gather_natural(const std::complex<float>* In, size_t InStride, int NbrLine, int n);
-  // The same from the natural-order lines already in the work lines.
-  void natural_lines_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride);
-  void forward_lines(std::complex<float>* Data, size_t Stride, int NbrLine, int n);
+  // The centred spectra of NbrLine lines (line l at Spectra + l·Stride),
+  // times gain when it is given, packed two by two for the inverse FFT.
+  void pack_pairs(const std::complex<float>* Spectra, size_t Stride, int NbrLine, int n,
+                  const float* gain);
+  // Inverse FFTs of the packed pairs: line l's real values divided by
+  // ratio, in centred order at Band + l·BandStride.
+  void pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride);
+  // Centred spectra of NbrLine real lines of n values times ratio, line l
+  // at Band + l·BandStride, into Out + l·OutStride.
+  void real_lines_to_spectra(const float* Band, size_t BandStride, int NbrLine, int n, float ratio,
+                             std::complex<float>* Out, size_t OutStride);
   void check_nbr_scale(int NbrScale) const;
   // Checks the scale count and the wavelet type (False after the message of
   // an unknown type) and gives the work spectra N values.
@@ -117,5 +131,7 @@ class WT1D_FFT : public FFTN_1D {
 
   std::vector<ScaleFilters> filters_;
   // Work lines of the many-line transforms, kept from call to call.
-  std::vector<std::complex<float>> lines_, high_;
+  std::vector<std::complex<float>> high_;
+  // Two lines packed into one complex line for each shared FFT.
+  std::vector<std::complex<float>> pairs_;
 };

@@ -71,6 +71,13 @@ class Radon {
   void fft_trans(to_array<float, false>& Ima, to_array<float, false>& Rad);
   void fft_rec(to_array<float, false>& Rad, to_array<float, false>& Ima, Bool Flag = False);
   void fft_trans_cf(to_array<float, false>& Ima, to_array<std::complex<float>, false>& RadF);
+  // fft_trans_cf of two images of the same size through one complex 2D FFT
+  // of ImaA + i ImaB: the images are real, so their spectra are the
+  // Hermitian part and the anti-Hermitian part over i of its spectrum (the
+  // same values up to float rounding).
+  void fft_trans_cf_pair(to_array<float, false>& ImaA, to_array<float, false>& ImaB,
+                         to_array<std::complex<float>, false>& RadFA,
+                         to_array<std::complex<float>, false>& RadFB);
   void fft_rec_cf(to_array<std::complex<float>, false>& RadF, to_array<float, false>& Ima);
   void fft_line(to_array<float, false>& Rad, to_array<std::complex<float>, false>& RadF,
                 Bool Flag = False);
@@ -92,10 +99,14 @@ class Radon {
   // sample's direct point and its mirror, plus the hit count of every grid
   // point. Built by make_table, they depend only on the sizes.
   std::vector<int> LinoSource;
+  std::vector<int> LinoSourceMirror;  // the point of the opposite frequency of each source
   bool LinoSourceOutside = false;  // a mirrored sample with a slot fell off the grid
   std::vector<int> LinoDirect, LinoMirror;
   std::vector<float> LinoCount;
   void make_linogram_table();
+  // The tables, sizes and work spectrum of the forward linogram transform.
+  void prepare_linogram_forward(to_array<float, false>& Ima,
+                                to_array<std::complex<float>, false>& RadF);
   // The six keywords of the ".rad" file; CFITSIO skips every call once
   // status is set.
   void write_keywords(fitsfile* File, int& status);

@@ -28,6 +28,7 @@ void Radon::make_linogram_table() {
     fatal_exit("Error: the Radon object has no radial lines for the linogram transform ...\n");
   const int half = Ncr / 2, nslot = half + 1;
   LinoSource.assign(static_cast<size_t>(Nlr) * Ncr, -1);
+  LinoSourceMirror.assign(static_cast<size_t>(Nlr) * Ncr, -1);
   LinoDirect.assign(static_cast<size_t>(Nlr) * nslot, -1);
   LinoMirror.assign(static_cast<size_t>(Nlr) * nslot, -1);
   LinoCount.assign(static_cast<size_t>(Nc) * Nc, 0.f);
@@ -73,24 +74,63 @@ void Radon::make_linogram_table() {
         LinoCount[LinoMirror[e]] += 1.f;
       }
     }
+  }  // The point of the opposite frequency of every source point, for the
+  // spectra of two real images taken through one complex FFT.
+  auto opposite = [](int index, int n) { return n % 2 == 0 ? (n - index) % n : n - 1 - index; };
+  for (size_t k = 0; k < LinoSource.size(); k++) {
+    const int source = LinoSource[k];
+    if (source >= 0)
+      LinoSourceMirror[k] = opposite(source / Nc, Nl) * Nc + opposite(source % Nc, Nc);
   }
 }
 
-void Radon::fft_trans_cf(Image& Ima, ComplexImage& RadF) {
+void Radon::prepare_linogram_forward(Image& Ima, ComplexImage& RadF) {
   if (!Allocated || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) alloc(Ima.nl(), Ima.nc(), RADON_FFT, 0, 0);
-  if (LinoSource.size() != static_cast<size_t>(Nlr) * Ncr) make_linogram_table();
+  if (LinoSource.size() != static_cast<size_t>(Nlr) * Ncr ||
+      LinoSourceMirror.size() != LinoSource.size())
+    make_linogram_table();
   if (RadF.naxis() != 2 || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) RadF.resize(Nlr, Ncr);
   if (!same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) bad_size();
   if (LinoSourceOutside) fatal_exit("Error occured during the transformation ...\n");
   if (Spectrum.naxis() != 2 || !same_size(Spectrum.nl(), Spectrum.nc(), Nl, Nc))
     Spectrum.alloc(Nl, Nc, "spectrum");
   FFT2D.CenterZeroFreq = 1;
+}
+
+void Radon::fft_trans_cf(Image& Ima, ComplexImage& RadF) {
+  prepare_linogram_forward(Ima, RadF);
   FFT2D.fftn2d(Ima, Spectrum, False);
   const std::complex<float>* s = Spectrum.buffer();
   std::complex<float>* out = RadF.buffer();
   const int* source = LinoSource.data();
   const size_t n = static_cast<size_t>(Nlr) * Ncr;
   for (size_t k = 0; k < n; k++) out[k] = source[k] >= 0 ? s[source[k]] : std::complex<float>();
+}
+
+void Radon::fft_trans_cf_pair(Image& ImaA, Image& ImaB, ComplexImage& RadFA, ComplexImage& RadFB) {
+  if (!same_size(ImaA.nl(), ImaA.nc(), ImaB.nl(), ImaB.nc())) bad_size();
+  prepare_linogram_forward(ImaA, RadFA);
+  prepare_linogram_forward(ImaB, RadFB);
+  std::complex<float>* s = Spectrum.buffer();
+  const float* a = ImaA.buffer();
+  const float* b = ImaB.buffer();
+  for (int k = 0; k < Spectrum.n_elem(); k++) s[k] = std::complex<float>(a[k], b[k]);
+  FFT2D.fftn2d(Spectrum, False);
+  std::complex<float>* out_a = RadFA.buffer();
+  std::complex<float>* out_b = RadFB.buffer();
+  const int* source = LinoSource.data();
+  const int* mirror = LinoSourceMirror.data();
+  const size_t n = static_cast<size_t>(Nlr) * Ncr;
+  for (size_t k = 0; k < n; k++) {
+    if (source[k] < 0) {
+      out_a[k] = out_b[k] = std::complex<float>();
+      continue;
+    }
+    // A's spectrum is the Hermitian part, B's the anti-Hermitian part / i.
+    const std::complex<float> z = s[source[k]], w = s[mirror[k]];
+    out_a[k] = std::complex<float>(0.5f * (z.real() + w.real()), 0.5f * (z.imag() - w.imag()));
+    out_b[k] = std::complex<float>(0.5f * (z.imag() + w.imag()), 0.5f * (w.real() - z.real()));
+  }
 }
 
 void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {

@@ -243,12 +243,22 @@ class Ridgelet {
                        to_array<float, false>& Out);
   void radon_step(RidgeletWorker& W, to_array<float, false>& Block, int& Nr, int& Ncr);
   void one_d_step(RidgeletWorker& W, int Nr, int Ncr, to_array<float, false>& Out);
+  // Row holds the Nlb lines of block row bi, laid out as in the ridgelet
+  // image (see row_of_blocks).
   void transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
-                          to_array<float, false>& Trans, to_array<float, false>& Out);
-  bool recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Trans,
+                          to_array<float, false>& Row, to_array<float, false>& Out);
+  // Blocks (bi, bj) and (bi, bj + 1) at once, their Radon spectra through
+  // one complex FFT, in the default variant; false (nothing done) when the
+  // options or the layout call for one block at a time.
+  bool transform_pair_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
+                         to_array<float, false>& Row);
+  bool recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Row,
                        to_array<float, false>& Coef);
   void spectra_to_block(RidgeletWorker& W, to_array<float, false>& Out);
-  void prefetch_bands(const to_array<float, false>& Trans, int bi, int bj, bool write);
+  // The worker's row buffer sized for a row of blocks, and the columns of
+  // the ridgelet image a row of blocks fills.
+  to_array<float, false>& row_of_blocks(RidgeletWorker& W);
+  int row_columns();
   void recons_block(RidgeletWorker& W, to_array<float, false>& In, to_array<float, false>& Out);
   void make_workers();
   // The coefficients of the blocks (bi, bj0 + k·step), k < Count, from the

@@ -123,53 +123,63 @@ void Ridgelet::radon_step(RidgeletWorker& W, to_array<float, false>& Block, int&
   }
 }
 
-// The bands of block (bi, bj) in the ridgelet image are short runs on
-// Nlb lines per scale, far apart: too many streams for the hardware to
-// follow, so the next block of a row asks for its cache lines ahead.
-void Ridgelet::prefetch_bands(const to_array<float, false>& Trans, int bi, int bj, bool write) {
-  if (bj >= NbrBj) return;
-  constexpr int LineFloats = 16;  // one 64-byte cache line
-  for (int s = 0; s < NbrScale1D; s++) {
-    const float* first = &Trans(ipos(s, bi), jpos(s, bj));
-    for (int i = 0; i < Nlb; i++)
-      for (int j = 0; j < TabSize(s); j += LineFloats) {
-        const float* at = first + static_cast<size_t>(i) * RidNc + j;
-        if (write) __builtin_prefetch(at, 1, 3);
-        else __builtin_prefetch(at, 0, 3);
-      }
-  }
-}
-
-// Block (bi, bj) of Ima into the ridgelet image. In the default variant
-// the bands of every projection go straight to their places in Trans;
-// otherwise the ridgelet block is made in Out and stored.
+// Block (bi, bj) of Ima into Row, the Nlb lines of its row of blocks laid
+// out as in the ridgelet image. In the default variant the bands of every
+// projection go straight to their places in Row; otherwise the ridgelet
+// block is made in Out and stored.
 void Ridgelet::transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
-                                  to_array<float, false>& Trans, to_array<float, false>& Out) {
+                                  to_array<float, false>& Row, to_array<float, false>& Out) {
   get_block_ima(bi, bj, Ima, W.block);
   const bool direct = FourierRadon && NbrScale1D >= 2 && !WPFirstScale && !ColTrans &&
                       !VarNorm && !Verbose;
   if (!direct) {
     transform_block(W, W.block, Out);
-    put_block_trans(bi, bj, Trans, Out);
+    put_block_trans(0, bj, Row, Out);
     return;
   }
   int Nr, Ncr;
   radon_step(W, W.block, Nr, Ncr);
   WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
-  bool same_layout = Nr == Nlb && Trans.nc() == RidNc && Trans.nl() == RidNl;
+  bool same_layout = Nr == Nlb && Row.nc() == RidNc && Row.nl() >= Nlb;
   for (int s = 0; s < NbrScale1D && same_layout; s++)
     same_layout = wt.pyr_pos(s) == TabPos(s) && wt.pyr_size(s) == TabSize(s);
   if (!same_layout) {
     one_d_step(W, Nr, Ncr, Out);
-    put_block_trans(bi, bj, Trans, Out);
+    put_block_trans(0, bj, Row, Out);
     return;
   }
   std::vector<float*>& bands = W.bands;
   bands.resize(NbrScale1D);
-  for (int s = 0; s < NbrScale1D; s++) bands[s] = &Trans(ipos(s, bi), jpos(s, bj));
-  prefetch_bands(Trans, bi, bj + 1, true);
+  for (int s = 0; s < NbrScale1D; s++) bands[s] = &Row(0, jpos(s, bj));
   wt.transform_cf_lines(W.spectra.buffer(), Nr, Ncr, bands.data(), static_cast<size_t>(RidNc),
                         NbrScale1D);
+}
+
+bool Ridgelet::transform_pair_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
+                                 to_array<float, false>& Row) {
+  const bool direct = FourierRadon && NbrScale1D >= 2 && !WPFirstScale && !ColTrans &&
+                      !VarNorm && !Verbose && !VarianceStab && bj + 1 < NbrBj;
+  if (!direct) return false;
+  Radon& radon = *W.radon;
+  const int Nr = radon.radon_nl(), Ncr = radon.radon_nc();
+  WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
+  bool same_layout = Nr == Nlb && Ncr == BlockSize && Row.nc() == RidNc && Row.nl() >= Nlb;
+  for (int s = 0; s < NbrScale1D && same_layout; s++)
+    same_layout = wt.pyr_pos(s) == TabPos(s) && wt.pyr_size(s) == TabSize(s);
+  if (!same_layout) return false;
+  get_block_ima(bi, bj, Ima, W.block);
+  if (W.block2.nl() != BlockSize || W.block2.nc() != BlockSize)
+    W.block2.alloc(BlockSize, BlockSize, "block");
+  get_block_ima(bi, bj + 1, Ima, W.block2);
+  radon.fft_trans_cf_pair(W.block, W.block2, W.spectra, W.spectra2);
+  std::vector<float*>& bands = W.bands;
+  bands.resize(NbrScale1D);
+  for (int k = 0; k < 2; k++) {
+    for (int s = 0; s < NbrScale1D; s++) bands[s] = &Row(0, jpos(s, bj + k));
+    wt.transform_cf_lines((k == 0 ? W.spectra : W.spectra2).buffer(), Nr, Ncr, bands.data(),
+                          static_cast<size_t>(RidNc), NbrScale1D);
+  }
+  return true;
 }
 
 void Ridgelet::transform_block(RidgeletWorker& W, to_array<float, false>& Block,
@@ -300,35 +310,39 @@ void Ridgelet::spectra_to_block(RidgeletWorker& W, to_array<float, false>& Out) 
   radon.fft_rec_cf(W.spectra, Out);
 }
 
-// Block (bi, bj) from the ridgelet image into W.block; false when all its
-// coefficients are zero (such a block contributes nothing). In the default
-// variant the bands are read in place; otherwise the ridgelet block is
-// taken out into Coef first.
-bool Ridgelet::recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Trans,
+// Block (bi, bj) into W.block from Row, the Nlb lines of its row of blocks
+// laid out as in the ridgelet image; false when all its coefficients are
+// zero (such a block contributes nothing). In the default variant the bands
+// are read in place; otherwise the ridgelet block is taken out into Coef
+// first.
+bool Ridgelet::recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Row,
                                to_array<float, false>& Coef) {
   const bool direct = RidTrans == RID_PYR_FFT && NbrScale1D >= 2 && !WPFirstScale &&
-                      !ColTrans && !VarNorm && !Verbose && Trans.nc() == RidNc;
+                      !ColTrans && !VarNorm && !Verbose && Row.nc() == RidNc;
   WT1D_FFT* wt = direct ? &W.wt1d_fft(NbrScale1D, Ncb / 2) : nullptr;
-  bool same_layout = direct && Nlb * NbrBi <= Trans.nl();
+  bool same_layout = direct && Nlb <= Row.nl();
   for (int s = 0; s < NbrScale1D && same_layout; s++)
     same_layout = wt->pyr_pos(s) == TabPos(s) && wt->pyr_size(s) == TabSize(s);
   if (!same_layout) {
-    get_block_trans(bi, bj, Trans, Coef);
+    get_block_trans(0, bj, Row, Coef);
     if (Coef.energy() == 0.f) return false;
     recons_block(W, Coef, W.block);
     return true;
   }
   // The test of an all-zero block, as the block's energy (a float sum of
-  // squares) being 0 would decide it.
-  prefetch_bands(Trans, bi, bj + 2, false);
+  // squares) being 0 would decide it: no square may be nonzero.
   std::vector<const float*>& bands = W.coef_bands;
   bands.resize(NbrScale1D);
   bool zero = true;
   for (int s = 0; s < NbrScale1D; s++) {
-    bands[s] = &Trans(ipos(s, bi), jpos(s, bj));
+    bands[s] = &Row(0, jpos(s, bj));
     for (int i = 0; i < Nlb && zero; i++) {
       const float* band = bands[s] + static_cast<size_t>(i) * RidNc;
-      for (int j = 0; j < TabSize(s); j++) zero = zero && band[j] * band[j] == 0.f;
+      const int size = TabSize(s);
+      int nonzero = 0;
+#pragma omp simd reduction(| : nonzero)
+      for (int j = 0; j < size; j++) nonzero |= band[j] * band[j] != 0.f;
+      zero = nonzero == 0;
     }
   }
   if (zero) return false;

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #ifdef _OPENMP
 #include <omp.h>
 #endif
 
+#include "array/border.h"
 #include "array/fatal.h"
 #include "radon/ridgelet.h"
 #include "radon/ridgelet_worker.h"
@@ -32,14 +34,19 @@ void Ridgelet::get_block_ima(int bi, int bj, to_array<float, false>& Ima,
   const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
   const int NlIma = Ima.nl(), NcIma = Ima.nc();
   const bool inside = Di >= 0 && Dj >= 0 && Di + BlockSize <= NlIma && Dj + BlockSize <= NcIma;
+  // Pixels outside the image are mirrored in, line and column each on its
+  // own: the columns are mapped once for the block.
+  std::vector<int> column;
+  if (!inside)
+    for (int j = 0; j < BlockSize; j++) column.push_back(test_index_mirror(Dj + j, NcIma));
   for (int i = 0; i < BlockSize; i++) {
     float* out = &Block(i, 0);
     if (inside) {
       const float* in = &Ima(Di + i, Dj);
       for (int j = 0; j < BlockSize; j++) out[j] = in[j];
     } else {
-      // Pixels outside the image are mirrored in.
-      for (int j = 0; j < BlockSize; j++) out[j] = Ima(Di + i, Dj + j, I_MIRROR);
+      const float* in = &Ima(test_index_mirror(Di + i, NlIma), 0);
+      for (int j = 0; j < BlockSize; j++) out[j] = in[column[j]];
     }
     if (WeightBeforeTrans)
       for (int j = 0; j < BlockSize; j++) out[j] *= get_weight(bi, bj, i, j);
@@ -63,6 +70,11 @@ void Ridgelet::add_block_ima(int bi, int bj, to_array<float, false>& Ima,
                              to_array<float, false>& Block) {
   const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
   const int j0 = std::max(0, -Dj), j1 = std::min(BlockSize, Nc - Dj);
+  // A weight is the product of a line and a column weight, taken once per
+  // line and per column.
+  std::vector<float> column_weight;
+  if (!WeightBeforeTrans)
+    for (int j = 0; j < BlockSize; j++) column_weight.push_back(axis_weight(j, bj, NbrBj));
   for (int i = 0; i < BlockSize; i++) {
     const int line = Di + i;
     if (line < 0 || line >= Nl) continue;
@@ -71,7 +83,8 @@ void Ridgelet::add_block_ima(int bi, int bj, to_array<float, false>& Ima,
     if (WeightBeforeTrans) {
       for (int j = j0; j < j1; j++) out[j] += in[j];
     } else {
-      for (int j = j0; j < j1; j++) out[j] += get_weight(bi, bj, i, j) * in[j];
+      const float line_weight = axis_weight(i, bi, NbrBi);
+      for (int j = j0; j < j1; j++) out[j] += line_weight * column_weight[j] * in[j];
     }
   }
 }
@@ -136,6 +149,36 @@ void Ridgelet::get_block_trans(int bi, int bj, to_array<float, false>& Trans,
   }
 }
 
+to_array<float, false>& Ridgelet::row_of_blocks(RidgeletWorker& W) {
+  const size_t count = static_cast<size_t>(Nlb) * RidNc;
+  if (W.row_values.size() != count || W.row.nl() != Nlb || W.row.nc() != RidNc) {
+    W.row_values.assign(count, 0.f);
+    W.row.alloc(W.row_values.data(), Nlb, RidNc);
+  }
+  return W.row;
+}
+
+// The scale bands (the columns beyond them belong to no scale and a
+// transform leaves them alone), or the whole tiling without 1D scales.
+int Ridgelet::row_columns() {
+  if (NbrScale1D < 2) return std::min(RidNc, Ncb * NbrBj);
+  int width = 0;
+  for (int s = 0; s < NbrScale1D; s++) width += TabSize(s);
+  return std::min(RidNc, width * NbrBj);
+}
+
+namespace {
+
+// The first `columns` values of `lines` lines from one image to another of
+// the same width.
+void copy_lines(const float* from, float* to, int lines, int width, int columns) {
+  for (int i = 0; i < lines; i++)
+    std::copy(from + static_cast<size_t>(i) * width, from + static_cast<size_t>(i) * width + columns,
+              to + static_cast<size_t>(i) * width);
+}
+
+}  // namespace
+
 void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans) {
   if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
     Trans.resize(RidNl, RidNc);
@@ -146,17 +189,27 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
     if (WPFirstScale) std::printf("    Wavelet packets on the first scale \n");
   }
   check_block_variant(True);
-  // The first block reports alone; then the rows of blocks run quietly,
-  // side by side (a row's blocks fill the ridgelet image's lines in order).
-  transform_block_at(*Workers[0], 0, 0, Ima, Trans, Workers[0]->ridblock);
-  Verbose = False;
+  const int columns = row_columns();
+  // A row of blocks at a time into the worker's row, then into the
+  // ridgelet image line by line. The first block reports alone, so the
+  // first row runs before the others, which run quietly side by side.
   auto one_row = [&](RidgeletWorker& w, int bi) {
-    for (int bj = bi == 0 ? 1 : 0; bj < NbrBj; bj++)
-      transform_block_at(w, bi, bj, Ima, Trans, w.ridblock);
+    to_array<float, false>& row = row_of_blocks(w);
+    for (int bj = 0; bj < NbrBj; bj++) {
+      // Blocks 2k and 2k + 1 go together where they can.
+      if (bj % 2 == 0 && transform_pair_at(w, bi, bj, Ima, row)) {
+        bj++;
+        continue;
+      }
+      transform_block_at(w, bi, bj, Ima, row, w.ridblock);
+      Verbose = False;
+    }
+    copy_lines(row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, columns);
   };
+  one_row(*Workers[0], 0);
   const int threads = static_cast<int>(Workers.size());
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
-  for (int bi = 0; bi < NbrBi; bi++) one_row(*Workers[thread_index()], bi);
+  for (int bi = 1; bi < NbrBi; bi++) one_row(*Workers[thread_index()], bi);
   Verbose = verbose;
 }
 
@@ -173,32 +226,75 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
   // Without 1D scales a block's coefficients are its Radon image.
   const int block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
   const int block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
-  auto one_block = [&](RidgeletWorker& w, int bi, int bj) {
+  const int columns = row_columns();
+  const int threads = static_cast<int>(Workers.size());
+  // Which blocks hold a nonzero coefficient, from one pass down the
+  // ridgelet image (a thresholding leaves many blocks all zero, and those
+  // contribute nothing); without 1D scales every block is visited.
+  std::vector<unsigned char> nonzero(static_cast<size_t>(NbrBi) * NbrBj, 1);
+  if (NbrScale1D >= 2 && Trans.nl() >= NbrBi * Nlb && Trans.nc() == RidNc) {
+#pragma omp parallel for schedule(static) num_threads(threads) if (threads > 1)
+    for (int bi = 0; bi < NbrBi; bi++) {
+      // Line by line: the blocks of a row lie side by side in each line.
+      std::vector<int> any(NbrBj, 0);
+      for (int i = 0; i < Nlb; i++)
+        for (int s = 0; s < NbrScale1D; s++) {
+          const int size = TabSize(s);
+          const float* line = &Trans(bi * Nlb + i, jpos(s, 0));
+          for (int bj = 0; bj < NbrBj; bj++) {
+            const float* band = line + static_cast<size_t>(bj) * size;
+            int square_nonzero = 0;
+            // A square that is not zero, as a nonzero energy would tell.
+#pragma omp simd reduction(| : square_nonzero)
+            for (int j = 0; j < size; j++) square_nonzero |= band[j] * band[j] != 0.f;
+            any[bj] |= square_nonzero;
+          }
+        }
+      for (int bj = 0; bj < NbrBj; bj++)
+        nonzero[static_cast<size_t>(bi) * NbrBj + bj] = any[bj] != 0;
+    }
+  }
+  auto block_nonzero = [&](int bi, int bj) {
+    return nonzero[static_cast<size_t>(bi) * NbrBj + bj] != 0;
+  };
+  // A row of blocks with work in it is read from the ridgelet image line by
+  // line into the worker's row first.
+  auto load_row = [&](RidgeletWorker& w, int bi) -> to_array<float, false>& {
+    to_array<float, false>& row = row_of_blocks(w);
+    copy_lines(&Trans(bi * Nlb, 0), row.buffer(), Nlb, RidNc, columns);
+    return row;
+  };
+  auto one_block = [&](RidgeletWorker& w, to_array<float, false>& row, int bi, int bj) {
+    if (!block_nonzero(bi, bj)) return;
     if (w.ridblock.naxis() != 2 || w.ridblock.nl() != block_nl || w.ridblock.nc() != block_nc)
       w.ridblock.alloc(block_nl, block_nc, "blocktrans");
-    if (recons_block_at(w, bi, bj, Trans, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
+    if (recons_block_at(w, bi, bj, row, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
   };
   // Blocks overlap only their direct neighbours, so the blocks of one parity
   // class of (bi, bj) never write the same pixel and can run side by side;
   // the four classes run in a fixed order, which fixes the order in which
   // overlapping blocks add up.
-  const int threads = static_cast<int>(Workers.size());
   bool first = true;
   for (int parity = 0; parity < 4; parity++) {
     const int pi = parity / 2, pj = parity % 2;
     const int ni = (NbrBi - pi + 1) / 2, nj = (NbrBj - pj + 1) / 2;
     if (first && ni > 0 && nj > 0) {
       // Block (0, 0) first, alone, with the messages.
-      one_block(*Workers[0], 0, 0);
+      if (block_nonzero(0, 0)) one_block(*Workers[0], load_row(*Workers[0], 0), 0, 0);
       Verbose = False;
     }
     const int start = first ? 1 : 0;
     first = false;
-    // A row of the class at a time: the ridgelet image is read line by line.
+    // A row of the class at a time.
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
     for (int a = 0; a < ni; a++) {
       RidgeletWorker& w = *Workers[thread_index()];
-      for (int k = a == 0 ? start : 0; k < nj; k++) one_block(w, pi + 2 * a, pj + 2 * k);
+      const int bi = pi + 2 * a, first_k = a == 0 ? start : 0;
+      bool work = false;
+      for (int k = first_k; k < nj && !work; k++) work = block_nonzero(bi, pj + 2 * k);
+      if (!work) continue;
+      to_array<float, false>& row = load_row(w, bi);
+      for (int k = first_k; k < nj; k++) one_block(w, row, bi, pj + 2 * k);
     }
   }
   Verbose = verbose;

@@ -16,10 +16,16 @@
 struct RidgeletWorker {
   Radon* radon = nullptr;         // the Ridgelet's own for thread 0
   std::unique_ptr<Radon> owned;   // the others'
-  to_array<float, false> block, ridblock, rad;
+  to_array<float, false> block, block2, ridblock, rad;
   std::vector<float*> bands;  // where each scale's band of the first line goes
   std::vector<const float*> coef_bands;  // where it is read back from
-  to_array<std::complex<float>, false> spectra;
+  to_array<std::complex<float>, false> spectra, spectra2;  // the second of a pair of blocks
+  // One row of blocks' coefficients, Nlb lines laid out as in the ridgelet
+  // image: the blocks write and read their short, far-apart band runs here,
+  // in the cache, and the ridgelet image is written and read whole lines at
+  // a time. row wraps row_values.
+  std::vector<float> row_values;
+  to_array<float, false> row;
   to_array<float, true> signal, result;
   to_array<std::complex<float>, true> cline;
   FFTN_1D fft1d;

@@ -1,6 +1,7 @@
 // The block-ridgelet curvelet transform: block-size tables, band numbering,
 // the smooth band against a brute-force B3-spline smoothing, reconstruction
-// of smooth images in both layouts, and the refusals.
+// of smooth images in both layouts, the ridgelet scales of a whole image
+// against the one-line complex path block by block, and the refusals.
 #include "curvelet/curvelet.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,9 @@
 #include <cmath>
 #include <vector>
 
+#include "multires/atrous_2d_wt.h"
 #include "support/death.h"
+#include "support/ridgelet_reference.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
 
@@ -143,6 +146,57 @@ TEST(CurveletTransform, SmoothImagesComeBackInBothLayouts) {
     for (int e = 0; e < band.n_elem(); e++) ASSERT_EQ(band(e), scale(e)) << k.nl;
     delete[] bands;
   }
+}
+
+namespace {
+
+double max_abs(const Image& a) {
+  double m = 0.;
+  for (int k = 0; k < a.n_elem(); k++) m = std::max(m, double(std::fabs(a(k))));
+  return m;
+}
+
+}  // namespace
+
+// The same a trous split, then every block of every ridgelet scale through
+// the one-line complex path and stored where the ridgelet puts it; back,
+// every block rebuilt by that path and added with its overlap weight.
+TEST(CurveletTransform, WholeImageMatchesTheOneLineComplexPathBlockByBlock) {
+  const int side = 64, scales = 4;
+  Curvelet cur;
+  allocated(cur, side, side, scales);
+  Image ima = random_image(side, side, 7), rec;
+  Image* bands = nullptr;
+  cur.transform(ima, bands);
+  ATROUS_2D_WT atrous;
+  atrous.Border = cur.Border;
+  Image* split = nullptr;
+  atrous.alloc(split, side, side, scales);
+  atrous.transform(ima, split, scales);
+  Image expect_rec = split[scales - 1];
+  for (int s = 0; s < scales - 1; s++) {
+    SCOPED_TRACE(testing::Message() << "scale " << s);
+    Ridgelet& rid = *cur.get_ridgelet(s);
+    Image expect(rid.rid_nl(), rid.rid_nc()), block(rid.BlockSize, rid.BlockSize),
+        coef(rid.Nlb, rid.Ncb), scale_rec(side, side);
+    for (int bi = 0; bi < rid.NbrBi; bi++)
+      for (int bj = 0; bj < rid.NbrBj; bj++) {
+        rid.get_block_ima(bi, bj, split[s], block);
+        Image ref = qz_test::reference_block_transform(rid, block);
+        rid.put_block_trans(bi, bj, expect, ref);
+        rid.get_block_trans(bi, bj, bands[s], coef);
+        Image piece = qz_test::reference_block_recons(rid, coef);
+        rid.add_block_ima(bi, bj, scale_rec, piece);
+      }
+    const double tolerance = 16 * qz_test::transform_tolerance<float>(2 * rid.BlockSize);
+    EXPECT_LE(qz_test::max_abs_difference(bands[s], expect), tolerance * max_abs(expect));
+    expect_rec += scale_rec;
+  }
+  cur.recons(bands, rec);
+  EXPECT_LE(qz_test::max_abs_difference(rec, expect_rec),
+            16 * qz_test::transform_tolerance<float>(2 * side) * max_abs(expect_rec));
+  atrous.free(split, scales);
+  delete[] bands;
 }
 
 TEST(CurveletDeath, Refusals) {

@@ -1,6 +1,7 @@
 // Linogram Radon transform: projections against sums taken directly on the
 // image, the order of the spectrum samples, the slots no sample reaches, and
-// the exact inverse on images whose spectrum lies on the sampled points.
+// the exact inverse on images whose spectrum lies on the sampled points, and
+// the projection spectra of two images through one complex FFT.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -90,6 +91,27 @@ Image band_limited_image(int n, int band, unsigned seed) {
       ima(y, x) = static_cast<float>(v);
     }
   return ima;
+}
+
+// Two real images through one FFT of a + i b: each one's projection
+// spectra as its own transform gives them, up to float rounding, for even
+// and odd sides (whose opposite frequencies pair differently). A wrong
+// opposite point or a swapped part is off by the spectra themselves.
+TEST(Linogram, PairOfImagesGivesTheSpectraOfEach) {
+  for (int n : {16, 32, 17, 9}) {
+    SCOPED_TRACE(testing::Message() << "side " << n);
+    Image a = random_image(n, n, 30u + unsigned(n)), b = random_image(n, n, 60u + unsigned(n));
+    Radon single, pair;
+    to_array<std::complex<float>, false> spectra_a, spectra_b, pair_a, pair_b;
+    single.fft_trans_cf(a, spectra_a);
+    single.fft_trans_cf(b, spectra_b);
+    pair.fft_trans_cf_pair(a, b, pair_a, pair_b);
+    // Every spectrum value is a sum of n^2 values of at most 1.
+    const double tolerance = 4 * qz_test::transform_tolerance<float>(n * n) * n * n;
+    EXPECT_LE(qz_test::max_abs_difference(pair_a, spectra_a), tolerance);
+    EXPECT_LE(qz_test::max_abs_difference(pair_b, spectra_b), tolerance);
+    EXPECT_GT(qz_test::max_abs_difference(pair_a, pair_b), 1.);
+  }
 }
 
 TEST(Linogram, InverseIsExactOnBandLimitedImages) {
