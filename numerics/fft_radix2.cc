@@ -40,13 +40,28 @@ struct Radix2Tables {
   std::vector<complex_float> stage_rot;
 };
 
-// Eight lines side by side: one register holds the real (or imaginary)
-// parts of a value in eight lines. A work band holds the n values of eight
-// lines, value k as the pair (real lanes, imaginary lanes) at 2k and 2k + 1.
-typedef float Lanes __attribute__((vector_size(32)));
-constexpr int LaneCount = 8;
+// Lines side by side: one register holds the real (or imaginary) parts of
+// a value in Width lines. A work band holds the n values of those lines,
+// value k as the pair (real lanes, imaginary lanes) at 2k and 2k + 1. The
+// AVX2 entry takes eight lines; the base entry four, because the base
+// instruction set has sixteen registers of four floats: eight-float vectors
+// would be split in two, and their shuffles built element by element through
+// the stack.
+typedef float Lanes8 __attribute__((vector_size(32)));
+typedef float Lanes4 __attribute__((vector_size(16)));
+constexpr int MaxLaneCount = 8;
+
+// Lane indices for __builtin_shuffle, integers of the lanes' width.
+template <class Lanes>
+using PicksFor = decltype(Lanes() < Lanes());
+
+template <class Lanes>
+constexpr int lane_count() {
+  return sizeof(Lanes) / sizeof(float);
+}
 
 // u ± w·v, with the products and sums of ft_1d in its order for every lane.
+template <class Lanes>
 QZ_ALWAYS_INLINE void lane_butterfly(Lanes& ur, Lanes& ui, Lanes& vr, Lanes& vi,
                                      complex_float w) {
   const Lanes pr = w.re * vr - w.im * vi;
@@ -62,7 +77,7 @@ QZ_ALWAYS_INLINE void lane_butterfly(Lanes& ur, Lanes& ui, Lanes& vr, Lanes& vi,
 // stages. Every value meets the operations of ft_1d in the same order; the
 // first stage of all (h = 1, rotation 1) only adds and subtracts, as the
 // single-line form does.
-template <int Stages>
+template <int Stages, class Lanes>
 QZ_ALWAYS_INLINE void lane_stages(Lanes* band, const complex_float* stage_rot, int n, int h) {
   constexpr int Count = 1 << Stages;
   for (int g = 0; g < n; g += Count * h) {
@@ -102,7 +117,10 @@ QZ_ALWAYS_INLINE void lane_stages(Lanes* band, const complex_float* stage_rot, i
 }
 
 // All log2 n stages, three at a time (one or two first when log2 n is not a
-// multiple of three).
+// multiple of three). With four-float lanes the eight values of a group fill
+// the sixteen registers and a few spill, but measured no slower than groups
+// of two stages, which pass over the band half as often again.
+template <class Lanes>
 QZ_ALWAYS_INLINE void lane_butterflies(Lanes* band, const Radix2Tables& t) {
   const int n = t.n;
   int log2n = 0;
@@ -119,12 +137,12 @@ QZ_ALWAYS_INLINE void lane_butterflies(Lanes* band, const Radix2Tables& t) {
 }
 
 // out[j] lane i = in[i] lane j: eight registers transposed in 24 shuffles.
-QZ_ALWAYS_INLINE void transpose_lanes(const Lanes in[8], Lanes out[8]) {
-  typedef int Picks __attribute__((vector_size(32)));
+QZ_ALWAYS_INLINE void transpose_lanes(const Lanes8 in[8], Lanes8 out[8]) {
+  using Picks = PicksFor<Lanes8>;
   const Picks low_pairs = {0, 8, 1, 9, 4, 12, 5, 13}, high_pairs = {2, 10, 3, 11, 6, 14, 7, 15};
   const Picks low_quads = {0, 1, 8, 9, 4, 5, 12, 13}, high_quads = {2, 3, 10, 11, 6, 7, 14, 15};
   const Picks low_halves = {0, 1, 2, 3, 8, 9, 10, 11}, high_halves = {4, 5, 6, 7, 12, 13, 14, 15};
-  Lanes t[8], u[8];
+  Lanes8 t[8], u[8];
   for (int r = 0; r < 8; r += 2) {
     t[r] = __builtin_shuffle(in[r], in[r + 1], low_pairs);
     t[r + 1] = __builtin_shuffle(in[r], in[r + 1], high_pairs);
@@ -141,61 +159,107 @@ QZ_ALWAYS_INLINE void transpose_lanes(const Lanes in[8], Lanes out[8]) {
   }
 }
 
-// Four complex values, interleaved, to or from a register (by reference:
-// the base entry has no register to pass one in).
-QZ_ALWAYS_INLINE void load_lanes(Lanes& v, const complex_float* p) { std::memcpy(&v, p, sizeof v); }
-QZ_ALWAYS_INLINE void store_lanes(complex_float* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); }
+// Four registers in eight shuffles, each one instruction of the base set
+// (unpcklps, unpckhps, movlhps, movhlps).
+QZ_ALWAYS_INLINE void transpose_lanes(const Lanes4 in[4], Lanes4 out[4]) {
+  using Picks = PicksFor<Lanes4>;
+  const Picks low_pairs = {0, 4, 1, 5}, high_pairs = {2, 6, 3, 7};
+  const Picks low_halves = {0, 1, 4, 5}, high_halves = {2, 3, 6, 7};
+  const Lanes4 t0 = __builtin_shuffle(in[0], in[1], low_pairs);
+  const Lanes4 t1 = __builtin_shuffle(in[0], in[1], high_pairs);
+  const Lanes4 t2 = __builtin_shuffle(in[2], in[3], low_pairs);
+  const Lanes4 t3 = __builtin_shuffle(in[2], in[3], high_pairs);
+  out[0] = __builtin_shuffle(t0, t2, low_halves);
+  out[1] = __builtin_shuffle(t0, t2, high_halves);
+  out[2] = __builtin_shuffle(t1, t3, low_halves);
+  out[3] = __builtin_shuffle(t1, t3, high_halves);
+}
 
-// Rows r0 .. r0+7 of the n x n image: each row's value k goes to lane r - r0
-// of band value dest[k] (halves exchanged and bits reversed in one move),
-// the butterflies run, and band value (j + n/2) mod n returns to column j.
+// Interleaved complex values of Width lines (two registers) to their real
+// and imaginary lanes, and back. The picks are constants once unrolled.
+
+template <class Lanes>
+QZ_ALWAYS_INLINE void split_parts(const Lanes& a, const Lanes& b, Lanes& re, Lanes& im) {
+  constexpr int Width = lane_count<Lanes>();
+  PicksFor<Lanes> evens, odds;
+#pragma GCC unroll 8
+  for (int i = 0; i < Width; i++) {
+    evens[i] = 2 * i;
+    odds[i] = 2 * i + 1;
+  }
+  re = __builtin_shuffle(a, b, evens);
+  im = __builtin_shuffle(a, b, odds);
+}
+template <class Lanes>
+QZ_ALWAYS_INLINE void merge_parts(const Lanes& re, const Lanes& im, Lanes& a, Lanes& b) {
+  constexpr int Width = lane_count<Lanes>();
+  PicksFor<Lanes> first, second;  // value i of a register: re lane i/2, then im
+#pragma GCC unroll 8
+  for (int i = 0; i < Width; i++) {
+    first[i] = i / 2 + (i % 2) * Width;
+    second[i] = first[i] + Width / 2;
+  }
+  a = __builtin_shuffle(re, im, first);
+  b = __builtin_shuffle(re, im, second);
+}
+
+// Width/2 complex values, interleaved, to or from a register.
+template <class Lanes>
+QZ_ALWAYS_INLINE void load_lanes(Lanes& v, const complex_float* p) {
+  std::memcpy(&v, p, sizeof v);
+}
+template <class Lanes>
+QZ_ALWAYS_INLINE void store_lanes(complex_float* p, const Lanes& v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Rows r0 .. r0+Width-1 of the n x n image: each row's value k goes to lane
+// r - r0 of band value dest[k] (halves exchanged and bits reversed in one
+// move), the butterflies run, and band value (j + n/2) mod n returns to
+// column j.
+template <class Lanes>
 QZ_ALWAYS_INLINE void row_block_body(complex_float* data, int r0, const Radix2Tables& t,
                                      Lanes* band) {
+  constexpr int Width = lane_count<Lanes>(), Values = Width / 2;  // values per register
   const int n = t.n, h = n / 2;
   const int* dest = t.dest.data();
   auto row = [&](int r) QZ_LAMBDA_INLINE { return data + static_cast<int64_t>(r0 + r) * n; };
-  for (int k = 0; k < n; k += 8) {
-    for (int half = 0; half < 2; half++) {  // values k..k+3, then k+4..k+7
-      Lanes in[8], out[8];
-      for (int r = 0; r < 8; r++) load_lanes(in[r], row(r) + k + 4 * half);
-      transpose_lanes(in, out);
-      for (int m = 0; m < 4; m++) {
-        const int to = dest[k + 4 * half + m];
-        band[2 * to] = out[2 * m];
-        band[2 * to + 1] = out[2 * m + 1];
-      }
+  for (int k = 0; k < n; k += Values) {
+    Lanes in[Width], out[Width];
+    for (int r = 0; r < Width; r++) load_lanes(in[r], row(r) + k);
+    transpose_lanes(in, out);
+    for (int m = 0; m < Values; m++) {
+      const int to = dest[k + m];
+      band[2 * to] = out[2 * m];
+      band[2 * to + 1] = out[2 * m + 1];
     }
   }
   lane_butterflies(band, t);
-  for (int j = 0; j < n; j += 8) {
-    for (int half = 0; half < 2; half++) {
-      const int from = (j + 4 * half + h) % n;  // four consecutive values, n >= 16
-      Lanes in[8], out[8];
-      for (int m = 0; m < 8; m++) in[m] = band[2 * from + m];
-      transpose_lanes(in, out);
-      for (int r = 0; r < 8; r++) store_lanes(row(r) + j + 4 * half, out[r]);
-    }
+  for (int j = 0; j < n; j += Values) {
+    const int from = (j + h) % n;  // Values consecutive values: h is a multiple of them
+    Lanes in[Width], out[Width];
+    for (int m = 0; m < Width; m++) in[m] = band[2 * from + m];
+    transpose_lanes(in, out);
+    for (int r = 0; r < Width; r++) store_lanes(row(r) + j, out[r]);
   }
 }
 
-// Columns c0 .. c0+7 the same way: row k's eight values, split into real
+// Columns c0 .. c0+Width-1 the same way: row k's values, split into real
 // and imaginary lanes, go to band value dest[k]; on the way back the inverse
 // divides by n·n (a power of two, so multiplying by its reciprocal gives the
 // same bits).
+template <class Lanes>
 QZ_ALWAYS_INLINE void column_band_body(complex_float* data, int c0, const Radix2Tables& t,
                                        Lanes* band, bool divide) {
-  typedef int Picks __attribute__((vector_size(32)));
-  const Picks evens = {0, 2, 4, 6, 8, 10, 12, 14}, odds = {1, 3, 5, 7, 9, 11, 13, 15};
-  const Picks first = {0, 8, 1, 9, 2, 10, 3, 11}, second = {4, 12, 5, 13, 6, 14, 7, 15};
+  constexpr int Values = lane_count<Lanes>() / 2;
   const int n = t.n, h = n / 2;
   const int* dest = t.dest.data();
   for (int k = 0; k < n; k++) {
     const complex_float* src = data + static_cast<int64_t>(k) * n + c0;
     Lanes a, b;
     load_lanes(a, src);
-    load_lanes(b, src + 4);
-    band[2 * dest[k]] = __builtin_shuffle(a, b, evens);
-    band[2 * dest[k] + 1] = __builtin_shuffle(a, b, odds);
+    load_lanes(b, src + Values);
+    split_parts(a, b, band[2 * dest[k]], band[2 * dest[k] + 1]);
   }
   lane_butterflies(band, t);
   const float scale = 1.f / (static_cast<float>(n) * static_cast<float>(n));
@@ -207,26 +271,29 @@ QZ_ALWAYS_INLINE void column_band_body(complex_float* data, int c0, const Radix2
       re *= scale;
       im *= scale;
     }
-    const Lanes low = __builtin_shuffle(re, im, first), high = __builtin_shuffle(re, im, second);
+    Lanes low, high;
+    merge_parts(re, im, low, high);
     store_lanes(dst, low);
-    store_lanes(dst + 4, high);
+    store_lanes(dst + Values, high);
   }
 }
 
-void row_block_base(complex_float* data, int r0, const Radix2Tables& t, Lanes* band) {
-  row_block_body(data, r0, t, band);
+// The lines of a block are the entry's lane count; the band is only cast to
+// the entry's lane type.
+void row_block_base(complex_float* data, int r0, const Radix2Tables& t, float* band) {
+  row_block_body(data, r0, t, reinterpret_cast<Lanes4*>(band));
 }
 QZ_TARGET_AVX2 void row_block_avx2(complex_float* data, int r0, const Radix2Tables& t,
-                                   Lanes* band) {
-  row_block_body(data, r0, t, band);
+                                   float* band) {
+  row_block_body(data, r0, t, reinterpret_cast<Lanes8*>(band));
 }
-void column_band_base(complex_float* data, int c0, const Radix2Tables& t, Lanes* band,
+void column_band_base(complex_float* data, int c0, const Radix2Tables& t, float* band,
                       bool divide) {
-  column_band_body(data, c0, t, band, divide);
+  column_band_body(data, c0, t, reinterpret_cast<Lanes4*>(band), divide);
 }
 QZ_TARGET_AVX2 void column_band_avx2(complex_float* data, int c0, const Radix2Tables& t,
-                                     Lanes* band, bool divide) {
-  column_band_body(data, c0, t, band, divide);
+                                     float* band, bool divide) {
+  column_band_body(data, c0, t, reinterpret_cast<Lanes8*>(band), divide);
 }
 
 std::shared_ptr<const Radix2Tables> build_tables(int n, int log2n, int direction) {
@@ -287,17 +354,19 @@ inline void swap_halves(complex_float* v, int n) {
 // Below this many values an image stays on the calling thread.
 constexpr long ParallelMinValues = 32768;
 
-// Work band of the calling thread, n values of eight lines, aligned for the
-// lane registers; it only grows.
-Lanes* thread_band(int n) {
+// Work band of the calling thread, n values of up to eight lines, aligned
+// for the widest lane registers; it only grows.
+float* thread_band(int n) {
+  constexpr size_t Align = MaxLaneCount * sizeof(float);
   thread_local std::vector<float> storage;
-  const size_t floats = 2 * static_cast<size_t>(n) * LaneCount + LaneCount;
+  const size_t floats = 2 * static_cast<size_t>(n) * MaxLaneCount + MaxLaneCount;
   if (storage.size() < floats) storage.resize(floats);
   const uintptr_t at = reinterpret_cast<uintptr_t>(storage.data());
-  return reinterpret_cast<Lanes*>((at + sizeof(Lanes) - 1) / sizeof(Lanes) * sizeof(Lanes));
+  return reinterpret_cast<float*>((at + Align - 1) / Align * Align);
 }
 
-// Sides below two blocks of eight: every row, then every column, on its own.
+// Sides below two blocks of the widest lanes: every row, then every column,
+// on its own.
 void small_image_transform(complex_float* data, const Radix2Tables& t, int direction) {
   const int n = t.n;
   std::vector<complex_float> column(n);
@@ -441,21 +510,23 @@ void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   const int m = power_of_two_exponent(n);
   if (m < 0) fatal_exit("error: is not a power of two\n", -1, stdout);
   const Radix2Tables& t = thread_tables(n, m, direction);
-  if (n < 2 * LaneCount) {
+  if (n < 2 * MaxLaneCount) {
     small_image_transform(data, t, direction);
     return;
   }
-  // Eight rows, then eight columns, at a time go into a work band with their
-  // halves exchanged and their bits reversed, are transformed side by side
-  // and go back with their halves exchanged. Blocks are shared among the
-  // threads, each with its own band; a line's arithmetic does not depend on
-  // the thread or on its neighbours in the band.
+  // A block of rows, then of columns (eight with AVX2, four without), at a
+  // time goes into a work band with its halves exchanged and its bits
+  // reversed, is transformed side by side and goes back with its halves
+  // exchanged. Blocks are shared among the threads, each with its own band;
+  // a line's arithmetic does not depend on the thread, on the entry or on
+  // its neighbours in the band.
   const bool avx2 = cpu_has_avx2();
-  auto rows = [&](int r0, Lanes* band) {
+  const int lines = avx2 ? lane_count<Lanes8>() : lane_count<Lanes4>();
+  auto rows = [&](int r0, float* band) {
     if (avx2) row_block_avx2(data, r0, t, band);
     else row_block_base(data, r0, t, band);
   };
-  auto columns = [&](int c0, Lanes* band) {
+  auto columns = [&](int c0, float* band) {
     if (avx2) column_band_avx2(data, c0, t, band, direction == -1);
     else column_band_base(data, c0, t, band, direction == -1);
   };
@@ -464,17 +535,17 @@ void ft_cf_any_power_of_2(complex_float* data, int direction, int n) {
   if (static_cast<long>(n) * n >= ParallelMinValues && !fft_in_parallel_region()) {
 #pragma omp parallel
     {
-      Lanes* band = thread_band(n);
+      float* band = thread_band(n);
 #pragma omp for schedule(static)
-      for (int r0 = 0; r0 < n; r0 += LaneCount) rows(r0, band);
+      for (int r0 = 0; r0 < n; r0 += lines) rows(r0, band);
 #pragma omp for schedule(static)
-      for (int c0 = 0; c0 < n; c0 += LaneCount) columns(c0, band);
+      for (int c0 = 0; c0 < n; c0 += lines) columns(c0, band);
     }
     return;
   }
-  Lanes* band = thread_band(n);
-  for (int r0 = 0; r0 < n; r0 += LaneCount) rows(r0, band);
-  for (int c0 = 0; c0 < n; c0 += LaneCount) columns(c0, band);
+  float* band = thread_band(n);
+  for (int r0 = 0; r0 < n; r0 += lines) rows(r0, band);
+  for (int c0 = 0; c0 < n; c0 += lines) columns(c0, band);
 }
 
 void ft_cf_1d(complex_float* data, int direction, int n) {

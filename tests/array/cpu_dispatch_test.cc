@@ -144,11 +144,17 @@ TEST(CpuDispatch, NewProcessReadsTheSwitchAtStartUp) {
 
 TEST(CpuDispatch, TransformsGiveTheSameBitsThroughEitherEntry) {
   if (!hardware_avx2()) GTEST_SKIP() << "this processor has no AVX2: one entry only";
-  // Radix-2 sides below and above the parallel threshold, mixed-radix sides
-  // with factors 2, 3, 4 and 5 and with the general factors 7 and 11, the
-  // local DCT and the a trous transform.
+  // Radix-2 sides below and above the parallel threshold, from the smallest
+  // that goes through lanes (four lines at a time in the base entry, eight
+  // with AVX2) and with log2 n of every remainder by three (the butterfly
+  // stages go three at a time), mixed-radix sides with factors 2, 3, 4 and 5
+  // and with the general factors 7 and 11, the local DCT and the a trous
+  // transform.
   const DispatchedTransform transforms[] = {
+      {"radix-2 FFT 16", [] { return fft_both_ways(16, 16); }},
+      {"radix-2 FFT 32", [] { return fft_both_ways(32, 32); }},
       {"radix-2 FFT 64", [] { return fft_both_ways(64, 64); }},
+      {"radix-2 FFT 256", [] { return fft_both_ways(256, 256); }},
       {"radix-2 FFT 512", [] { return fft_both_ways(512, 512); }},
       {"mixed-radix FFT 60 x 45", [] { return fft_both_ways(60, 45); }},
       {"mixed-radix FFT 48 x 80", [] { return fft_both_ways(48, 80); }},
