@@ -3,24 +3,57 @@
 #include "mca/omp_wait_policy.h"
 
 #include <omp.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
+namespace {
+
+// Other runnable tasks at this moment: the fourth field of /proc/loadavg
+// counts the runnable ones, this process included. -1 when it cannot be read.
+int other_runnable_tasks() {
+  std::FILE* f = std::fopen("/proc/loadavg", "r");
+  if (f == nullptr) return -1;
+  double one, five, fifteen;
+  int runnable = 0, total = 0;
+  const int read = std::fscanf(f, "%lf %lf %lf %d/%d", &one, &five, &fifteen, &runnable, &total);
+  std::fclose(f);
+  return read == 5 && runnable >= 1 ? runnable - 1 : -1;
+}
+
+int usable_cpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
-    const std::function<const char*(const char*)>& lookup, int max_threads) {
+    const std::function<const char*(const char*)>& lookup, int max_threads, int other_tasks,
+    int cpus) {
   // GOMP_SPINCOUNT alone is a choice of how long to spin: it is kept too.
   if (max_threads <= 1 || lookup("OMP_WAIT_POLICY") != nullptr ||
       lookup("GOMP_SPINCOUNT") != nullptr)
     return {};
+  // With a core for every thread, a short spin catches the many short waits
+  // of an iteration without the cost of waking a sleeping thread; with the
+  // cores taken by other work, any spinning takes them from the threads
+  // that have work to do.
+  if (other_tasks >= 0 && other_tasks + max_threads <= cpus)
+    return {{"GOMP_SPINCOUNT", QuietSpinCount}};
   return {{"OMP_WAIT_POLICY", "passive"}};
 }
 
 void restart_with_sleeping_threads(char* argv[]) {
   const auto settings =
       sleeping_thread_settings([](const char* name) { return std::getenv(name); },
-                               omp_get_max_threads());
+                               omp_get_max_threads(), other_runnable_tasks(), usable_cpus());
   if (settings.empty()) return;
   for (const auto& [name, value] : settings) setenv(name.c_str(), value.c_str(), 1);
   // The new run finds the settings in place and goes on without a restart.

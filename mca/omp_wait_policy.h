@@ -1,9 +1,9 @@
-// Threads that sleep while they wait. GCC's OpenMP runtime lets a waiting
-// thread spin for some milliseconds before it sleeps; on a machine whose
-// cores are busy with other work the spinning threads take the cores from
-// the ones with work to do, and a run on all threads can take many times as
-// long as on one. The runtime reads its wait policy once, when it is loaded,
-// before main: the program starts itself again with the policy set.
+// Threads that do not spin away the machine. GCC's OpenMP runtime lets a
+// waiting thread spin for some milliseconds before it sleeps; on a machine
+// whose cores are busy with other work the spinning threads take the cores
+// from the ones with work to do, and a run on all threads can take many times
+// as long as on one. The runtime reads its wait policy once, when it is
+// loaded, before main: the program starts itself again with the policy set.
 #pragma once
 
 #include <functional>
@@ -11,11 +11,18 @@
 #include <utility>
 #include <vector>
 
-// The environment variables to set, name and value, so that waiting threads
-// sleep: none when the user chose a wait policy or a spin count, or when one
-// thread runs. lookup reads a variable, null when it is not set.
+// The spin count, in the runtime's own units, of threads that have a core of
+// their own: some microseconds, far below the runtime's default.
+inline constexpr const char* QuietSpinCount = "10000";
+
+// The environment variables to set, name and value: none when the user chose
+// a wait policy or a spin count, or when one thread runs; a short spin when
+// the other runnable tasks (other_tasks, -1 when unknown) leave a core to
+// each of max_threads threads; otherwise threads that sleep at once. lookup
+// reads a variable, null when it is not set.
 std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
-    const std::function<const char*(const char*)>& lookup, int max_threads);
+    const std::function<const char*(const char*)>& lookup, int max_threads, int other_tasks,
+    int cpus);
 
 // Called first in main: when the environment lacks the settings above, sets
 // them and replaces the process by a new run of the same program with the

@@ -16,30 +16,36 @@ namespace {
 struct SettingsCase {
   const char* what;
   std::map<std::string, std::string> environment;
-  int max_threads;
-  bool sets_passive;
+  int max_threads, other_tasks, cpus;
+  const char* variable;  // null: nothing is set
+  const char* value;
 };
 
-TEST(SleepingThreadSettings, OnlyAnUnchosenPolicyOnSeveralThreadsIsSet) {
+TEST(SleepingThreadSettings, UnchosenPolicySpinsShortlyOnlyWithACorePerThread) {
   const SettingsCase cases[] = {
-      {"nothing chosen", {}, 8, true},
-      {"other variables only", {{"OMP_NUM_THREADS", "4"}, {"OMP_PROC_BIND", "true"}}, 4, true},
-      {"the user's active policy", {{"OMP_WAIT_POLICY", "active"}}, 8, false},
-      {"the user's passive policy", {{"OMP_WAIT_POLICY", "PASSIVE"}}, 8, false},
-      {"an empty policy is still the user's", {{"OMP_WAIT_POLICY", ""}}, 8, false},
-      {"the user's spin count", {{"GOMP_SPINCOUNT", "100000"}}, 8, false},
-      {"one thread never waits", {}, 1, false},
+      {"nothing chosen, busy machine", {}, 8, 3, 8, "OMP_WAIT_POLICY", "passive"},
+      {"nothing chosen, quiet machine", {}, 8, 0, 8, "GOMP_SPINCOUNT", QuietSpinCount},
+      {"one core short", {}, 4, 5, 8, "OMP_WAIT_POLICY", "passive"},
+      {"cores to spare", {}, 4, 4, 8, "GOMP_SPINCOUNT", QuietSpinCount},
+      {"load unknown", {}, 2, -1, 8, "OMP_WAIT_POLICY", "passive"},
+      {"other variables only", {{"OMP_NUM_THREADS", "4"}, {"OMP_PROC_BIND", "true"}}, 4, 9, 8,
+       "OMP_WAIT_POLICY", "passive"},
+      {"the user's active policy", {{"OMP_WAIT_POLICY", "active"}}, 8, 9, 8, nullptr, nullptr},
+      {"the user's passive policy", {{"OMP_WAIT_POLICY", "PASSIVE"}}, 8, 0, 8, nullptr, nullptr},
+      {"an empty policy is still the user's", {{"OMP_WAIT_POLICY", ""}}, 8, 9, 8, nullptr, nullptr},
+      {"the user's spin count", {{"GOMP_SPINCOUNT", "100000"}}, 8, 9, 8, nullptr, nullptr},
+      {"one thread never waits", {}, 1, 9, 8, nullptr, nullptr},
   };
   for (const SettingsCase& c : cases) {
     const auto lookup = [&](const char* name) -> const char* {
       auto found = c.environment.find(name);
       return found == c.environment.end() ? nullptr : found->second.c_str();
     };
-    const auto settings = sleeping_thread_settings(lookup, c.max_threads);
-    if (c.sets_passive) {
+    const auto settings = sleeping_thread_settings(lookup, c.max_threads, c.other_tasks, c.cpus);
+    if (c.variable != nullptr) {
       ASSERT_EQ(settings.size(), 1u) << c.what;
-      EXPECT_EQ(settings[0].first, "OMP_WAIT_POLICY") << c.what;
-      EXPECT_EQ(settings[0].second, "passive") << c.what;
+      EXPECT_EQ(settings[0].first, c.variable) << c.what;
+      EXPECT_EQ(settings[0].second, c.value) << c.what;
     } else {
       EXPECT_TRUE(settings.empty()) << c.what;
     }
@@ -84,11 +90,14 @@ class SleepingThreads : public QzMcaProgram {
   }
 };
 
-TEST_F(SleepingThreads, UnchosenPolicyRestartsThePassiveProgramWithItsArguments) {
+TEST_F(SleepingThreads, UnchosenPolicyRestartsTheProgramWithItsArguments) {
   run_reporting("OMP_NUM_THREADS=2", "-q in out");
   require_runtime_report();
   EXPECT_EQ(reports(), 2) << output_;
-  EXPECT_EQ(last_value("GOMP_SPINCOUNT"), "0") << output_;
+  // Passive or a short spin, as the machine's load at the start decides; not
+  // the runtime's default of 300000.
+  const std::string spin = last_value("GOMP_SPINCOUNT");
+  EXPECT_TRUE(spin == "0" || spin == QuietSpinCount) << output_;
   // The restarted program keeps its name, its arguments and the user's count.
   EXPECT_EQ(last_value("OMP_NUM_THREADS"), "2") << output_;
   EXPECT_TRUE(printed("Usage: qz_mca options in_image result")) << output_;
