@@ -528,6 +528,21 @@ void WT1D_FFT::check_pyramid_lines(int NbrScale, int N) {
   Np = pyr_tab_pos(NbrScale, N);
 }
 
+// The general engine takes the lengths the short-line FFT does not.
+const int* WT1D_FFT::fft_pairs(float* values, int count, int n, int sign) {
+  if (ShortFFT::handles(n)) {
+    short_fft_.transform_lines(values, n, static_cast<size_t>(count), sign);
+    return short_fft_.bit_reversed(n);
+  }
+  const size_t total = static_cast<size_t>(count) * n;
+  if (n > 1 && fftradixf(values, values + 1, total, n, n, 2 * sign, 0, 0) != 0) FFTN::fft_error();
+  if (natural_order_.size() < static_cast<size_t>(n)) {
+    natural_order_.resize(n);
+    for (int q = 0; q < n; q++) natural_order_[q] = q;
+  }
+  return natural_order_.data();
+}
+
 // Only the real part of each line's inverse is kept, and that is the
 // inverse of the line's Hermitian part, which is real: so two lines share
 // one complex FFT, line a's Hermitian part plus i times line b's coming back
@@ -553,38 +568,40 @@ void WT1D_FFT::pack_pairs(const std::complex<float>* Spectra, size_t Stride, int
 // The inverse FFTs of the packed pairs; the inverse's 1/n is applied in
 // double and rounded once, as the 1D front end does it.
 void WT1D_FFT::pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride) {
-  const size_t count = static_cast<size_t>((NbrLine + 1) / 2) * n;
   float* values = reinterpret_cast<float*>(pairs_.data());
-  if (n > 1 && fftradixf(values, values + 1, count, n, n, -2, 0, 0) != 0) FFTN::fft_error();
+  const int* order = fft_pairs(values, (NbrLine + 1) / 2, n, -1);
   const double scale = 1. / static_cast<double>(n);
   const int half = n / 2;
   // With n and the ratio powers of two both factors only move the exponent,
   // so float products by them round as the double product and the division
   // do (once, the same exact value).
   const bool power_of_two = (n & (n - 1)) == 0 && std::exp2(std::ilogb(ratio)) == ratio;
-  if (power_of_two) {
-    const float scale_f = static_cast<float>(scale), inverse_ratio = 1.f / ratio;
-    for (int l = 0; l < NbrLine; l++) {
-      const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
-      float* band = Band + l * BandStride;
-#pragma omp simd
-      for (int q = 0; q < n - half; q++) band[q + half] = line[2 * q] * scale_f * inverse_ratio;
-#pragma omp simd
-      for (int q = n - half; q < n; q++) band[q + half - n] = line[2 * q] * scale_f * inverse_ratio;
+  // Where the value at each place of a transformed line goes in its band:
+  // frequency q (natural order) is centred index q + n/2, wrapped.
+  band_place_.resize(n);
+  for (int p = 0; p < n; p++) band_place_[p] = (order[p] + half) % n;
+  const int* place = band_place_.data();
+  const float scale_f = static_cast<float>(scale), inverse_ratio = 1.f / ratio;
+  auto scatter = [&](auto to_band) {
+    // A pair's line a in the real parts, line b in the imaginary parts.
+    for (int l = 0; l < NbrLine; l += 2) {
+      const float* z = values + static_cast<size_t>(l / 2) * 2 * n;
+      float* band_a = Band + l * BandStride;
+      if (l + 1 < NbrLine) {
+        float* band_b = band_a + BandStride;
+        for (int p = 0; p < n; p++) {
+          band_a[place[p]] = to_band(z[2 * p]);
+          band_b[place[p]] = to_band(z[2 * p + 1]);
+        }
+      } else {
+        for (int p = 0; p < n; p++) band_a[place[p]] = to_band(z[2 * p]);
+      }
     }
-    return;
-  }
-  for (int l = 0; l < NbrLine; l++) {
-    const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
-    float* band = Band + l * BandStride;
-    // Natural index q is centred index q + n/2, wrapped.
-#pragma omp simd
-    for (int q = 0; q < n - half; q++)
-      band[q + half] = static_cast<float>(line[2 * q] * scale) / ratio;
-#pragma omp simd
-    for (int q = n - half; q < n; q++)
-      band[q + half - n] = static_cast<float>(line[2 * q] * scale) / ratio;
-  }
+  };
+  if (power_of_two)
+    scatter([=](float value) { return value * scale_f * inverse_ratio; });
+  else
+    scatter([=](float value) { return static_cast<float>(value * scale) / ratio; });
 }
 
 // The lines are real, so two share one complex FFT: line a in the real
@@ -609,20 +626,20 @@ void WT1D_FFT::real_lines_to_spectra(const float* Band, size_t BandStride, int N
       for (int c = half; c < n; c++) z[c - half] = std::complex<float>(a[c] * ratio, 0.f);
     }
   }
-  float* values = reinterpret_cast<float*>(pairs_.data());
-  if (n > 1 && fftradixf(values, values + 1, count, n, n, 2, 0, 0) != 0) FFTN::fft_error();
+  const int* order = fft_pairs(reinterpret_cast<float*>(pairs_.data()), nbr_pair, n, 1);
   // Natural index q is centred index q + n/2, wrapped.
   auto centred = [half, rest](int q) { return q < rest ? q + half : q - rest; };
   for (int p = 0; p < nbr_pair; p++) {
     const std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
     std::complex<float>* a = Out + 2 * p * OutStride;
     std::complex<float>* b = 2 * p + 1 < NbrLine ? a + OutStride : nullptr;
-    a[half] = std::complex<float>(z[0].real(), 0.f);
-    if (b) b[half] = std::complex<float>(z[0].imag(), 0.f);
+    a[half] = std::complex<float>(z[order[0]].real(), 0.f);
+    if (b) b[half] = std::complex<float>(z[order[0]].imag(), 0.f);
     // q and -q together: the spectra at -q are the conjugates of those at q.
     for (int q = 1; q <= half; q++) {
       const int m = n - q;
-      const float zr = z[q].real(), zi = z[q].imag(), wr = z[m].real(), wi = z[m].imag();
+      const std::complex<float> zq = z[order[q]], zm = z[order[m]];
+      const float zr = zq.real(), zi = zq.imag(), wr = zm.real(), wi = zm.imag();
       const std::complex<float> at_a(0.5f * (zr + wr), 0.5f * (zi - wi));
       a[centred(q)] = at_a;
       a[centred(m)] = std::conj(at_a);

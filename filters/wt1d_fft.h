@@ -13,6 +13,7 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 #include "numerics/fftn_1d.h"
+#include "numerics/short_fft.h"
 
 enum type_wt_filter {
   WT_PHI = 0,  // scaling function
@@ -122,6 +123,10 @@ class WT1D_FFT : public FFTN_1D {
   // at Band + l·BandStride, into Out + l·OutStride.
   void real_lines_to_spectra(const float* Band, size_t BandStride, int NbrLine, int n, float ratio,
                              std::complex<float>* Out, size_t OutStride);
+  // FFTs of count packed lines of n values in place, sign the direction of
+  // the general engine's convention; returns where each frequency of a line
+  // ends up (bit-reversed after the short-line FFT, natural otherwise).
+  const int* fft_pairs(float* values, int count, int n, int sign);
   void check_nbr_scale(int NbrScale) const;
   // Checks the scale count and the wavelet type (False after the message of
   // an unknown type) and gives the work spectra N values.
@@ -134,4 +139,7 @@ class WT1D_FFT : public FFTN_1D {
   std::vector<std::complex<float>> high_;
   // Two lines packed into one complex line for each shared FFT.
   std::vector<std::complex<float>> pairs_;
+  ShortFFT short_fft_;
+  std::vector<int> natural_order_;
+  std::vector<int> band_place_;  // of each value of an inverse FFT in its band
 };
