@@ -78,6 +78,7 @@ void over_sample(std::complex<float>* data, int n, int m) {
 // index c at c - n/2, wrapped). Natural q = c - n/2 and its mirror -q come
 // from centred c and its mirror (n - c for even n, n - 1 - c for odd n);
 // for even n the natural index n/2 (centred 0) is its own mirror.
+// The gain comes twice per value, once for each part.
 template <bool Gain, bool Partner>
 void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const float* gain,
                int n, std::complex<float>* z) {
@@ -87,7 +88,7 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
   const int half = n / 2, mirror_sum = n % 2 == 0 ? n : n - 1;
   auto one = [=](int c, int q, int mirror_q) {
     const int mirror_c = mirror_sum - c;
-    const float gc = Gain ? gain[c] : 1.f, gm = Gain ? gain[mirror_c] : 1.f;
+    const float gc = Gain ? gain[2 * c] : 1.f, gm = Gain ? gain[2 * mirror_c] : 1.f;
     // Hermitian parts of a and b at q; at -q they are the conjugates.
     const float ar = Gain ? 0.5f * (ra[2 * c] * gc + ra[2 * mirror_c] * gm)
                           : 0.5f * (ra[2 * c] + ra[2 * mirror_c]);
@@ -118,12 +119,12 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
   auto swap_parts = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)); };
   auto hermitian = [&](const float* line, int c, int mirror_c) {
     __m128 at = _mm_loadu_ps(line + 2 * c);
-    __m128 at_mirror = swap_values(_mm_loadu_ps(line + 2 * (mirror_c - 1)));
+    __m128 at_mirror = _mm_loadu_ps(line + 2 * (mirror_c - 1));
     if (Gain) {
-      at = _mm_mul_ps(at, _mm_setr_ps(gain[c], gain[c], gain[c + 1], gain[c + 1]));
-      at_mirror = _mm_mul_ps(at_mirror, _mm_setr_ps(gain[mirror_c], gain[mirror_c],
-                                                    gain[mirror_c - 1], gain[mirror_c - 1]));
+      at = _mm_mul_ps(at, _mm_loadu_ps(gain + 2 * c));
+      at_mirror = _mm_mul_ps(at_mirror, _mm_loadu_ps(gain + 2 * (mirror_c - 1)));
     }
+    at_mirror = swap_values(at_mirror);
     return _mm_mul_ps(one_half, _mm_add_ps(at, _mm_mul_ps(at_mirror, conj)));
   };
   for (; c + 1 < n; c += 2) {
@@ -136,7 +137,7 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
 #endif
   for (; c < n; c++) one(c, c - half, n - c + half);
   if (n % 2 == 0) {
-    const float g0 = Gain ? gain[0] : 1.f;
+    const float g0 = Gain ? gain[0] : 1.f;  // gain[0] and gain[1] alike
     rz[2 * half] = Gain ? ra[0] * g0 : ra[0];
     rz[2 * half + 1] = Partner ? (Gain ? rb[0] * g0 : rb[0]) : 0.f;
   }
@@ -290,6 +291,12 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
     f.g_pass[i] = f.g[i];
   }
   if (f.first == n) f.last = n;
+  f.h_parts.resize(2 * n);
+  f.g_pass_parts.resize(2 * n);
+  for (int i = 0; i < n; i++) {
+    f.h_parts[2 * i] = f.h_parts[2 * i + 1] = f.h[i];
+    f.g_pass_parts[2 * i] = f.g_pass_parts[2 * i + 1] = f.g_pass[i];
+  }
   return f;
 }
 
@@ -317,16 +324,13 @@ void WT1D_FFT::filter_low(const ScaleFilters& f, std::complex<float>* low, int n
 int WT1D_FFT::low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n) {
   const int m = (n + 1) / 2, offset = n / 2 - m / 2;
   const int first = std::max(f.first, offset), last = std::min(f.last, offset + m);
-  const float* h = f.h.data();
+  const float* h = f.h_parts.data();
   for (int i = offset; i < std::min(first, offset + m); i++) low[i - offset] = 0.f;
   float* values = reinterpret_cast<float*>(low);
   // Each value moves down by offset (or stays): a lane never reads what
   // another lane of the same step writes after it.
 #pragma omp simd
-  for (int i = first; i < last; i++) {
-    values[2 * (i - offset)] = values[2 * i] * h[i];
-    values[2 * (i - offset) + 1] = values[2 * i + 1] * h[i];
-  }
+  for (int k = 2 * first; k < 2 * last; k++) values[k - 2 * offset] = values[k] * h[k];
   for (int i = std::max(last, first); i < offset + m; i++) low[i - offset] = 0.f;
   return m;
 }
@@ -661,7 +665,7 @@ void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int
   for (int s = 0; s < last; s++) {
     if (TabSize(s) != ni) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
     const ScaleFilters& f = scale_filters(s, ni, N);
-    pack_pairs(Spectra, width, NbrLine, ni, f.g_pass.data());
+    pack_pairs(Spectra, width, NbrLine, ni, f.g_pass_parts.data());
     pairs_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
     int next = ni;
     for (int l = 0; l < NbrLine; l++) next = low_pass_cut(f, Spectra + l * width, ni);

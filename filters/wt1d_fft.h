@@ -97,6 +97,9 @@ class WT1D_FFT : public FFTN_1D {
     // g inside [first, last) and 1 outside: the high-pass spectrum keeps
     // the samples the filters do not reach.
     std::vector<float> g_pass;
+    // h and g_pass with each value twice, for the two parts of a complex
+    // value, so that whole complex runs are filtered by one flat loop.
+    std::vector<float> h_parts, g_pass_parts;
   };
   const ScaleFilters& scale_filters(int s, int n, int N);
   static void filter_spectrum(const ScaleFilters& f, std::complex<float>* low,
@@ -113,7 +116,8 @@ class WT1D_FFT : public FFTN_1D {
                  Bool Direct);
   void check_pyramid_lines(int NbrScale, int N);
   // The centred spectra of NbrLine lines (line l at Spectra + l·Stride),
-  // times gain when it is given, packed two by two for the inverse FFT.
+  // times gain when it is given (each value twice, as g_pass_parts), packed
+  // two by two for the inverse FFT.
   void pack_pairs(const std::complex<float>* Spectra, size_t Stride, int NbrLine, int n,
                   const float* gain);
   // Inverse FFTs of the packed pairs: line l's real values divided by

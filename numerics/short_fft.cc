@@ -78,6 +78,26 @@ inline void radix4_tail(float* x, float sign) {
 #endif
 }
 
+// count lines of n >= 4 values: the passes of span n down to 8, then the
+// radix-4 tail. Fixed > 0 is n known at compile time.
+template <int Fixed>
+void lines_of(float* data, int n, size_t count, const float* twiddles, int sign) {
+  if (Fixed > 0) n = Fixed;
+  const size_t values = 2 * static_cast<size_t>(n);
+  for (size_t l = 0; l < count; l++) {
+    float* x = data + l * values;
+    const float* w = twiddles;
+    for (int m = n; m >= 8; m /= 2) {
+      const int half = m / 2;
+      for (int start = 0; start < n; start += m)
+        for (int j = 0; j < half; j += 2)
+          butterfly_pair(x + 2 * (start + j), x + 2 * (start + j + half), w + 4 * j);
+      w += 4 * half;
+    }
+    for (int start = 0; start < n; start += 4) radix4_tail(x + 2 * start, static_cast<float>(sign));
+  }
+}
+
 }  // namespace
 
 bool ShortFFT::handles(int n) { return n >= 2 && n <= MaxLength && (n & (n - 1)) == 0; }
@@ -118,16 +138,14 @@ void ShortFFT::transform_lines(float* data, int n, size_t count, int sign) {
     }
     return;
   }
-  for (size_t l = 0; l < count; l++) {
-    float* x = data + l * values;
-    const float* w = p.twiddles.data();
-    for (int m = n; m >= 8; m /= 2) {
-      const int half = m / 2;
-      for (int start = 0; start < n; start += m)
-        for (int j = 0; j < half; j += 2)
-          butterfly_pair(x + 2 * (start + j), x + 2 * (start + j + half), w + 4 * j);
-      w += 4 * half;
-    }
-    for (int start = 0; start < n; start += 4) radix4_tail(x + 2 * start, static_cast<float>(sign));
+  switch (n) {
+    // The lengths the ridgelet blocks use, with the loops over a line laid
+    // out by the compiler.
+    case 4: lines_of<4>(data, n, count, p.twiddles.data(), sign); break;
+    case 8: lines_of<8>(data, n, count, p.twiddles.data(), sign); break;
+    case 16: lines_of<16>(data, n, count, p.twiddles.data(), sign); break;
+    case 32: lines_of<32>(data, n, count, p.twiddles.data(), sign); break;
+    case 64: lines_of<64>(data, n, count, p.twiddles.data(), sign); break;
+    default: lines_of<0>(data, n, count, p.twiddles.data(), sign); break;
   }
 }
