@@ -180,6 +180,11 @@ void copy_lines(const float* from, float* to, int lines, int width, int columns)
 }  // namespace
 
 void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans) {
+  block_transform(Ima, Trans, nullptr, true);
+}
+
+void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                               const RowVisit& visit, bool store) {
   if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
     Trans.resize(RidNl, RidNc);
   const Bool verbose = Verbose;
@@ -204,7 +209,8 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
       transform_block_at(w, bi, bj, Ima, row, w.ridblock);
       Verbose = False;
     }
-    copy_lines(row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, columns);
+    if (visit) visit(bi, row);
+    if (store) copy_lines(row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, columns);
   };
   one_row(*Workers[0], 0);
   const int threads = static_cast<int>(Workers.size());
@@ -307,12 +313,17 @@ void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Tr
 }
 
 void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Trans) {
+  transform(Ima, Trans, nullptr, true);
+}
+
+void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                         const RowVisit& visit, bool store) {
   if (!Allocated) fatal_exit("Error: The Ridgelet is not allocated ... \n");
   if (Ima.nl() != Nl || Ima.nc() != Nc)
     fatal_exitf(-1, stdout, "Error: the image size (%d, %d) is not the allocated one (%d, %d) ...\n",
                 Ima.nl(), Ima.nc(), Nl, Nc);
-  block_transform(Ima, Trans);
-  if (StatInfo) info_stat(Trans);
+  block_transform(Ima, Trans, visit, store);
+  if (StatInfo && store) info_stat(Trans);
 }
 
 void Ridgelet::recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
