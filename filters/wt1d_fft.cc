@@ -15,6 +15,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "array/cpu_dispatch.h"
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "filters/pyr1d_wt.h"
@@ -291,6 +292,11 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
     f.g_pass[i] = f.g[i];
   }
   if (f.first == n) f.last = n;
+  // The even part of g_pass over the centred samples that have a mirror.
+  f.g_pass_even.assign(f.g_pass.begin(), f.g_pass.end());
+  const int mirror_sum = n % 2 == 0 ? n : n - 1;
+  for (int i = 0; i < n; i++)
+    if (mirror_sum - i < n) f.g_pass_even[i] = 0.5f * (f.g_pass[i] + f.g_pass[mirror_sum - i]);
   f.h_parts.resize(2 * n);
   f.g_pass_parts.resize(2 * n);
   for (int i = 0; i < n; i++) {
@@ -572,8 +578,14 @@ void WT1D_FFT::pack_pairs(const std::complex<float>* Spectra, size_t Stride, int
 // The inverse FFTs of the packed pairs; the inverse's 1/n is applied in
 // double and rounded once, as the 1D front end does it.
 void WT1D_FFT::pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride) {
+  pairs_to_bands((NbrLine + 1) / 2, NbrLine % 2 == 0, n, ratio, Band, Band + BandStride,
+                 2 * BandStride);
+}
+
+void WT1D_FFT::pairs_to_bands(int NbrPair, bool LastPartner, int n, float ratio, float* BandA,
+                              float* BandB, size_t PairStride) {
   float* values = reinterpret_cast<float*>(pairs_.data());
-  const int* order = fft_pairs(values, (NbrLine + 1) / 2, n, -1);
+  const int* order = fft_pairs(values, NbrPair, n, -1);
   const double scale = 1. / static_cast<double>(n);
   const int half = n / 2;
   // With n and the ratio powers of two both factors only move the exponent,
@@ -588,17 +600,17 @@ void WT1D_FFT::pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size
   const float scale_f = static_cast<float>(scale), inverse_ratio = 1.f / ratio;
   auto scatter = [&](auto to_band) {
     // A pair's line a in the real parts, line b in the imaginary parts.
-    for (int l = 0; l < NbrLine; l += 2) {
-      const float* z = values + static_cast<size_t>(l / 2) * 2 * n;
-      float* band_a = Band + l * BandStride;
-      if (l + 1 < NbrLine) {
-        float* band_b = band_a + BandStride;
-        for (int p = 0; p < n; p++) {
-          band_a[place[p]] = to_band(z[2 * p]);
-          band_b[place[p]] = to_band(z[2 * p + 1]);
+    for (int p = 0; p < NbrPair; p++) {
+      const float* z = values + static_cast<size_t>(p) * 2 * n;
+      float* band_a = BandA + p * PairStride;
+      if (p + 1 < NbrPair || LastPartner) {
+        float* band_b = BandB + p * PairStride;
+        for (int k = 0; k < n; k++) {
+          band_a[place[k]] = to_band(z[2 * k]);
+          band_b[place[k]] = to_band(z[2 * k + 1]);
         }
       } else {
-        for (int p = 0; p < n; p++) band_a[place[p]] = to_band(z[2 * p]);
+        for (int k = 0; k < n; k++) band_a[place[k]] = to_band(z[2 * k]);
       }
     }
   };
@@ -659,10 +671,15 @@ void WT1D_FFT::real_lines_to_spectra(const float* Band, size_t BandStride, int N
 void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int N,
                                   float* const* Bands, size_t BandStride, int NbrScale) {
   check_pyramid_lines(NbrScale, N);
+  transform_cf_lines_from(0, N, Spectra, NbrLine, N, Bands, BandStride, NbrScale);
+}
+
+void WT1D_FFT::transform_cf_lines_from(int FirstScale, int ni, std::complex<float>* Spectra,
+                                       int NbrLine, int N, float* const* Bands,
+                                       size_t BandStride, int NbrScale) {
   const size_t width = static_cast<size_t>(N);
   const int last = NbrScale - 1;
-  int ni = N;
-  for (int s = 0; s < last; s++) {
+  for (int s = FirstScale; s < last; s++) {
     if (TabSize(s) != ni) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
     const ScaleFilters& f = scale_filters(s, ni, N);
     pack_pairs(Spectra, width, NbrLine, ni, f.g_pass_parts.data());
@@ -675,6 +692,104 @@ void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int
   if (size != ni) fatal_exit("Errror: Ni and Ns are not equal .... \n", -1);
   pack_pairs(Spectra, width, NbrLine, size, nullptr);
   pairs_to_bands(NbrLine, size, float(N) / float(size), Bands[last], BandStride);
+}
+
+namespace {
+
+// Sample c of a line of the Radon spectra of the two blocks, from the 2D
+// spectrum s of block A + i block B: the Hermitian part for A and the
+// anti-Hermitian part over i for B (zero without a source).
+struct SplitSample {
+  std::complex<float> a, b;
+};
+inline SplitSample split_sample(const std::complex<float>* s, int source, int mirror) {
+  if (source < 0) return {};
+  const std::complex<float> z = s[source], w = s[mirror];
+  return {{0.5f * (z.real() + w.real()), 0.5f * (z.imag() - w.imag())},
+          {0.5f * (z.imag() + w.imag()), 0.5f * (w.real() - z.real())}};
+}
+
+// Herm(a·g) + i·Herm(b·g) at centred index c of a line, mc its mirror
+// (none when mc is N), from the split samples, as pack_pair computes it.
+std::complex<float> packed_sample(const std::complex<float>* s, const int* source,
+                                  const int* mirror, const float* g, int c, int mc, int N) {
+  const SplitSample at = split_sample(s, source[c], mirror[c]);
+  // Even N, centred index 0: its own mirror, the real parts only.
+  if (mc >= N) return {at.a.real() * g[c], at.b.real() * g[c]};
+  const SplitSample at_mirror = split_sample(s, source[mc], mirror[mc]);
+  const float ar = 0.5f * (at.a.real() * g[c] + at_mirror.a.real() * g[mc]);
+  const float ai = 0.5f * (at.a.imag() * g[c] - at_mirror.a.imag() * g[mc]);
+  const float br = 0.5f * (at.b.real() * g[c] + at_mirror.b.real() * g[mc]);
+  const float bi = 0.5f * (at.b.imag() * g[c] - at_mirror.b.imag() * g[mc]);
+  return {ar - bi, ai + br};
+}
+
+}  // namespace
+
+void WT1D_FFT::transform_cf_block_pair(const std::complex<float>* Spectrum2D, const int* Source,
+                                       const int* Mirror, const int* EvenSource, int NbrLine,
+                                       int N,
+                                       float* const* BandsA, float* const* BandsB,
+                                       size_t BandStride, int NbrScale,
+                                       std::complex<float>* SpectraA,
+                                       std::complex<float>* SpectraB) {
+  check_pyramid_lines(NbrScale, N);
+  const size_t width = static_cast<size_t>(N);
+  if (NbrScale < 2) {
+    // No detail scale: the blocks' spectra go whole to the coarsest one.
+    for (size_t k = 0; k < static_cast<size_t>(NbrLine) * width; k++) {
+      const SplitSample v = split_sample(Spectrum2D, Source[k], Mirror[k]);
+      SpectraA[k] = v.a;
+      SpectraB[k] = v.b;
+    }
+    transform_cf_lines_from(0, N, SpectraA, NbrLine, N, BandsA, BandStride, NbrScale);
+    transform_cf_lines_from(0, N, SpectraB, NbrLine, N, BandsB, BandStride, NbrScale);
+    return;
+  }
+  if (TabSize(0) != N) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
+  const ScaleFilters& f = scale_filters(0, N, N);
+  const size_t count = static_cast<size_t>(NbrLine) * width;
+  if (pairs_.size() < count) pairs_.resize(count);
+  const float* g = f.g_pass.data();
+  const float* g_even = f.g_pass_even.data();
+  const float* h = f.h.data();
+  const int half = N / 2, mirror_sum = N % 2 == 0 ? N : N - 1;
+  const int m = (N + 1) / 2, offset = N / 2 - m / 2;
+  const int first = std::max(f.first, offset), last = std::min(f.last, offset + m);
+  for (int l = 0; l < NbrLine; l++) {
+    const int* source = Source + l * width;
+    const int* mirror = Mirror + l * width;
+    // Line l of block A and line l of block B share the first scale's FFT:
+    // z = Herm(a·g) + i·Herm(b·g), as pack_pairs makes it. Where the
+    // samples at c and at its mirror are each other's opposite points, a
+    // and b are exactly Hermitian there and z is the 2D sample times the
+    // even part of g.
+    const int* even = EvenSource + l * width;
+    std::complex<float>* z = pairs_.data() + l * width;
+    auto one = [&](int c, int q) QZ_LAMBDA_INLINE {
+      const int e = even[c];
+      z[q] = e >= 0 ? Spectrum2D[e] * g_even[c]
+                    : packed_sample(Spectrum2D, source, mirror, g, c, mirror_sum - c, N);
+    };
+    // Natural index q is centred index q + N/2, wrapped.
+    for (int c = half; c < N; c++) one(c, c - half);
+    for (int c = 0; c < half; c++) one(c, c - half + N);
+    // The low-pass spectra, cut to their central values (low_pass_cut).
+    std::complex<float>* low_a = SpectraA + l * width;
+    std::complex<float>* low_b = SpectraB + l * width;
+    for (int c = offset; c < offset + m; c++) {
+      if (c < first || c >= last) {
+        low_a[c - offset] = low_b[c - offset] = 0.f;
+        continue;
+      }
+      const SplitSample v = split_sample(Spectrum2D, source[c], mirror[c]);
+      low_a[c - offset] = {v.a.real() * h[c], v.a.imag() * h[c]};
+      low_b[c - offset] = {v.b.real() * h[c], v.b.imag() * h[c]};
+    }
+  }
+  pairs_to_bands(NbrLine, true, N, 1.f, BandsA[0], BandsB[0], BandStride);
+  transform_cf_lines_from(1, m, SpectraA, NbrLine, N, BandsA, BandStride, NbrScale);
+  transform_cf_lines_from(1, m, SpectraB, NbrLine, N, BandsB, BandStride, NbrScale);
 }
 
 void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,

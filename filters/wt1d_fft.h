@@ -66,6 +66,21 @@ class WT1D_FFT : public FFTN_1D {
                           size_t BandStride, int NbrScale);
   void recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,
                        std::complex<float>* Spectra, int NbrScale);
+  // transform_cf_lines of the NbrLine projections of two real blocks A and
+  // B, from the 2D spectrum of A + i B sampled along them (as
+  // Radon::fft_pair_spectrum gives it: sample c of line l at
+  // Spectrum2D[Source[l·N + c]], none where negative, the point of the
+  // opposite frequency at Mirror[l·N + c], and EvenSource[l·N + c] the
+  // source where the line spectra are Hermitian at c, -1 elsewhere; see
+  // Radon::linogram_even_source). Line l of A and line l of B
+  // share the first scale's FFT, taken from the 2D samples without the
+  // blocks' own spectra being made; SpectraA and SpectraB are work space of
+  // NbrLine x N values. The same values up to float rounding.
+  void transform_cf_block_pair(const std::complex<float>* Spectrum2D, const int* Source,
+                               const int* Mirror, const int* EvenSource, int NbrLine, int N,
+                               float* const* BandsA,
+                               float* const* BandsB, size_t BandStride, int NbrScale,
+                               std::complex<float>* SpectraA, std::complex<float>* SpectraB);
 
   // Keeps the (n+1)/2 central values, the zero frequency staying centred.
   void under_sampling_2(to_array<std::complex<float>, true>& C);
@@ -100,6 +115,8 @@ class WT1D_FFT : public FFTN_1D {
     // h and g_pass with each value twice, for the two parts of a complex
     // value, so that whole complex runs are filtered by one flat loop.
     std::vector<float> h_parts, g_pass_parts;
+    // (g_pass at i + g_pass at its mirror) / 2 where i has a mirror.
+    std::vector<float> g_pass_even;
   };
   const ScaleFilters& scale_filters(int s, int n, int N);
   static void filter_spectrum(const ScaleFilters& f, std::complex<float>* low,
@@ -123,6 +140,15 @@ class WT1D_FFT : public FFTN_1D {
   // Inverse FFTs of the packed pairs: line l's real values divided by
   // ratio, in centred order at Band + l·BandStride.
   void pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride);
+  // The same for NbrPair pairs whose line a goes to BandA + p·PairStride
+  // and line b to BandB + p·PairStride (the last pair's only when
+  // LastPartner).
+  void pairs_to_bands(int NbrPair, bool LastPartner, int n, float ratio, float* BandA,
+                      float* BandB, size_t PairStride);
+  // The scales from FirstScale on of transform_cf_lines, the spectra cut to
+  // ni values.
+  void transform_cf_lines_from(int FirstScale, int ni, std::complex<float>* Spectra, int NbrLine,
+                               int N, float* const* Bands, size_t BandStride, int NbrScale);
   // Centred spectra of NbrLine real lines of n values times ratio, line l
   // at Band + l·BandStride, into Out + l·OutStride.
   void real_lines_to_spectra(const float* Band, size_t BandStride, int NbrLine, int n, float ratio,

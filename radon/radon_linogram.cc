@@ -82,19 +82,34 @@ void Radon::make_linogram_table() {
     if (source >= 0)
       LinoSourceMirror[k] = opposite(source / Nc, Nl) * Nc + opposite(source % Nc, Nc);
   }
+  // Samples whose mirror slot on the line reads the opposite point: there
+  // the line spectra of the real images are Hermitian.
+  LinoEvenSource.assign(LinoSource.size(), -1);
+  const int mirror_sum = Ncr % 2 == 0 ? Ncr : Ncr - 1;
+  for (int i = 0; i < Nlr; i++)
+    for (int c = 0; c < Ncr; c++) {
+      const size_t k = static_cast<size_t>(i) * Ncr + c, mk = k - c + (mirror_sum - c);
+      if (mirror_sum - c < Ncr && LinoSource[k] >= 0 && LinoSource[mk] >= 0 &&
+          LinoSourceMirror[k] == LinoSource[mk] && LinoSourceMirror[mk] == LinoSource[k])
+        LinoEvenSource[k] = LinoSource[k];
+    }
 }
 
-void Radon::prepare_linogram_forward(Image& Ima, ComplexImage& RadF) {
+void Radon::prepare_linogram_forward(Image& Ima) {
   if (!Allocated || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) alloc(Ima.nl(), Ima.nc(), RADON_FFT, 0, 0);
   if (LinoSource.size() != static_cast<size_t>(Nlr) * Ncr ||
-      LinoSourceMirror.size() != LinoSource.size())
+      LinoSourceMirror.size() != LinoSource.size() || LinoEvenSource.size() != LinoSource.size())
     make_linogram_table();
-  if (RadF.naxis() != 2 || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) RadF.resize(Nlr, Ncr);
-  if (!same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) bad_size();
   if (LinoSourceOutside) fatal_exit("Error occured during the transformation ...\n");
   if (Spectrum.naxis() != 2 || !same_size(Spectrum.nl(), Spectrum.nc(), Nl, Nc))
     Spectrum.alloc(Nl, Nc, "spectrum");
   FFT2D.CenterZeroFreq = 1;
+}
+
+void Radon::prepare_linogram_forward(Image& Ima, ComplexImage& RadF) {
+  prepare_linogram_forward(Ima);
+  if (RadF.naxis() != 2 || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) RadF.resize(Nlr, Ncr);
+  if (!same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) bad_size();
 }
 
 void Radon::fft_trans_cf(Image& Ima, ComplexImage& RadF) {
@@ -107,15 +122,21 @@ void Radon::fft_trans_cf(Image& Ima, ComplexImage& RadF) {
   for (size_t k = 0; k < n; k++) out[k] = source[k] >= 0 ? s[source[k]] : std::complex<float>();
 }
 
-void Radon::fft_trans_cf_pair(Image& ImaA, Image& ImaB, ComplexImage& RadFA, ComplexImage& RadFB) {
+const std::complex<float>* Radon::fft_pair_spectrum(Image& ImaA, Image& ImaB) {
   if (!same_size(ImaA.nl(), ImaA.nc(), ImaB.nl(), ImaB.nc())) bad_size();
-  prepare_linogram_forward(ImaA, RadFA);
-  prepare_linogram_forward(ImaB, RadFB);
+  prepare_linogram_forward(ImaA);
   std::complex<float>* s = Spectrum.buffer();
   const float* a = ImaA.buffer();
   const float* b = ImaB.buffer();
   for (int k = 0; k < Spectrum.n_elem(); k++) s[k] = std::complex<float>(a[k], b[k]);
   FFT2D.fftn2d(Spectrum, False);
+  return s;
+}
+
+void Radon::fft_trans_cf_pair(Image& ImaA, Image& ImaB, ComplexImage& RadFA, ComplexImage& RadFB) {
+  const std::complex<float>* s = fft_pair_spectrum(ImaA, ImaB);
+  prepare_linogram_forward(ImaA, RadFA);
+  prepare_linogram_forward(ImaB, RadFB);
   std::complex<float>* out_a = RadFA.buffer();
   std::complex<float>* out_b = RadFB.buffer();
   const int* source = LinoSource.data();
