@@ -29,9 +29,8 @@ class ShortFFT {
  private:
   struct Plan {
     int n = 0, sign = 0;
-    // Twiddles of the passes of span 8 and more, one pass after the other:
-    // for each of its span/2 butterflies, (cos, cos) and (-sin, sin) of
-    // sign·2π·j/span, so that a product is two multiplies and an add.
+    // Twiddles of the passes of span 8 and more, one pass after the other
+    // (see append_pass_twiddles).
     std::vector<float> twiddles;
     std::vector<int> reversed;
   };
