@@ -126,9 +126,15 @@ const std::complex<float>* Radon::fft_pair_spectrum(Image& ImaA, Image& ImaB) {
   if (!same_size(ImaA.nl(), ImaA.nc(), ImaB.nl(), ImaB.nc())) bad_size();
   prepare_linogram_forward(ImaA);
   std::complex<float>* s = Spectrum.buffer();
+  float* parts = reinterpret_cast<float*>(s);
   const float* a = ImaA.buffer();
   const float* b = ImaB.buffer();
-  for (int k = 0; k < Spectrum.n_elem(); k++) s[k] = std::complex<float>(a[k], b[k]);
+  const int n = Spectrum.n_elem();
+#pragma omp simd
+  for (int k = 0; k < n; k++) {
+    parts[2 * k] = a[k];
+    parts[2 * k + 1] = b[k];
+  }
   FFT2D.fftn2d(Spectrum, False);
   return s;
 }

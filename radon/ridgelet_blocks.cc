@@ -43,7 +43,7 @@ void Ridgelet::get_block_ima(int bi, int bj, to_array<float, false>& Ima,
     float* out = &Block(i, 0);
     if (inside) {
       const float* in = &Ima(Di + i, Dj);
-      for (int j = 0; j < BlockSize; j++) out[j] = in[j];
+      std::copy(in, in + BlockSize, out);
     } else {
       const float* in = &Ima(test_index_mirror(Di + i, NlIma), 0);
       for (int j = 0; j < BlockSize; j++) out[j] = in[column[j]];
