@@ -242,9 +242,15 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
   auto block_nonzero = [&](int bi, int bj) {
     return nonzero[static_cast<size_t>(bi) * NbrBj + bj] != 0;
   };
-  // A row of blocks with work in it is read from the ridgelet image line by
-  // line into the worker's row first.
+  // A row of blocks with work in it is read in place when the ridgelet image
+  // has the row's layout (reading is all the blocks do), else copied line
+  // by line into the worker's row first.
+  const bool in_place = Trans.nc() == RidNc && Trans.nl() >= NbrBi * Nlb;
   auto load_row = [&](RidgeletWorker& w, int bi) -> to_array<float, false>& {
+    if (in_place) {
+      w.row_view.alloc(&Trans(bi * Nlb, 0), Nlb, RidNc);
+      return w.row_view;
+    }
     to_array<float, false>& row = row_of_blocks(w);
     copy_lines(&Trans(bi * Nlb, 0), row.buffer(), Nlb, RidNc, columns);
     return row;
