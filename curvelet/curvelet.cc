@@ -319,7 +319,9 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
       R.transform(AtrousBands[s], TabBand[s]);
       if (MadNormBlock) R.mad_normalize_per_block(TabBand[s], False);
     } else if (!MadNormBlock) {
-      R.transform(AtrousBands[s], TabBand[s], [&](int bi, to_array<float, false>& row) { visit(s, bi, row); }, store);
+      R.transform(
+          AtrousBands[s], TabBand[s],
+          [&](int bi, to_array<float, false>& row) { visit(s, bi, row); }, store);
     } else {
       // The normalisation needs the whole ridgelet image: the rows are
       // visited in place once it is made.

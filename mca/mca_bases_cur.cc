@@ -101,7 +101,8 @@ std::vector<float> transform_band_maxima(Curvelet& c, McaImage& ima, McaImage*& 
         for (int j = 0; j < R.NbrScale1D; j++) {
           float maximum = 0.f;
           for (int i = 0; i < R.rid_one_block_nl(); i++)
-            maximum = std::max(maximum, mca_span_max_magnitude(&row(i, R.jpos(j)), R.size_scale_nc(j)));
+            maximum = std::max(maximum,
+                               mca_span_max_magnitude(&row(i, R.jpos(j)), R.size_scale_nc(j)));
           row_max[s][static_cast<size_t>(bi) * R.NbrScale1D + j] = maximum;
         }
       },
@@ -151,7 +152,8 @@ float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
 
 float MCA::cur_max(to_array<float, false>& Residual) {
   // The next projection makes its own coefficients: these are not kept.
-  const float maximum = normalised_max(Cur, transform_band_maxima(Cur, Residual, Cur_TabBand, false));
+  const float maximum =
+      normalised_max(Cur, transform_band_maxima(Cur, Residual, Cur_TabBand, false));
   if (Verbose) std::printf("CUR MAX_NormCoef = %g\n", maximum);
   return maximum;
 }

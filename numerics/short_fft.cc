@@ -77,7 +77,8 @@ struct PlainLanes {
                                       _mm_setr_ps(1.f, 1.f, -sign, sign));
     const __m128 minus_hi = _mm_setr_ps(1.f, 1.f, -1.f, -1.f);
     _mm_storeu_ps(x, _mm_add_ps(_mm_shuffle_ps(sum, sum, _MM_SHUFFLE(1, 0, 1, 0)),
-                                _mm_mul_ps(_mm_shuffle_ps(sum, sum, _MM_SHUFFLE(3, 2, 3, 2)), minus_hi)));
+                                _mm_mul_ps(_mm_shuffle_ps(sum, sum, _MM_SHUFFLE(3, 2, 3, 2)),
+                                           minus_hi)));
     _mm_storeu_ps(x + 4,
                   _mm_add_ps(_mm_shuffle_ps(rotated, rotated, _MM_SHUFFLE(1, 0, 1, 0)),
                              _mm_mul_ps(_mm_shuffle_ps(rotated, rotated, _MM_SHUFFLE(3, 2, 3, 2)),
