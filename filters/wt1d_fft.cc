@@ -297,12 +297,14 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
   const int mirror_sum = n % 2 == 0 ? n : n - 1;
   for (int i = 0; i < n; i++)
     if (mirror_sum - i < n) f.g_pass_even[i] = 0.5f * (f.g_pass[i] + f.g_pass[mirror_sum - i]);
-  f.h_parts.resize(2 * n);
-  f.g_pass_parts.resize(2 * n);
-  for (int i = 0; i < n; i++) {
-    f.h_parts[2 * i] = f.h_parts[2 * i + 1] = f.h[i];
-    f.g_pass_parts[2 * i] = f.g_pass_parts[2 * i + 1] = f.g_pass[i];
-  }
+  auto twice = [n](const std::vector<float>& values, std::vector<float>& parts) {
+    parts.resize(2 * n);
+    for (int i = 0; i < n; i++) parts[2 * i] = parts[2 * i + 1] = values[i];
+  };
+  twice(f.h, f.h_parts);
+  twice(f.g_pass, f.g_pass_parts);
+  twice(f.h_tilde, f.h_tilde_parts);
+  twice(f.g_tilde, f.g_tilde_parts);
   return f;
 }
 
@@ -347,14 +349,29 @@ int WT1D_FFT::low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int 
 void WT1D_FFT::add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
                              const std::complex<float>* detail, int n) {
   const int offset = n / 2 - coarse / 2;
-  const float* h = f.h_tilde.data();
-  const float* g = f.g_tilde.data();
-  for (int i = n - 1; i >= 0; i--) {
-    const bool filtered = i >= f.first && i < f.last;
-    std::complex<float> coarse_value;
-    if (filtered && i >= offset && i < offset + coarse) coarse_value = low[i - offset] * h[i];
-    low[i] = coarse_value + (filtered ? detail[i] * g[i] : detail[i]);
-  }
+  float* out = reinterpret_cast<float*>(low);
+  const float* in = reinterpret_cast<const float*>(detail);
+  const float* h = f.h_tilde_parts.data();
+  const float* g = f.g_tilde_parts.data();
+  // Samples [first, last) are filtered, and those in [c0, c1) also take a
+  // coarse value; elsewhere the sum's coarse term is a zero (still added,
+  // so that the sign of a zero result stays the same).
+  const int c0 = std::clamp(offset, f.first, f.last);
+  const int c1 = std::clamp(offset + coarse, c0, f.last);
+  // The coarse values move up in place: those read are set aside first.
+  if (c1 > c0) coarse_copy_.assign(out + 2 * (c0 - offset), out + 2 * (c1 - offset));
+  const float* coarse_values = coarse_copy_.data();
+#pragma omp simd
+  for (int k = 2 * f.last; k < 2 * n; k++) out[k] = 0.f + in[k];
+#pragma omp simd
+  for (int k = 2 * c1; k < 2 * f.last; k++) out[k] = 0.f + in[k] * g[k];
+#pragma omp simd
+  for (int k = 2 * c0; k < 2 * c1; k++)
+    out[k] = coarse_values[k - 2 * c0] * h[k] + in[k] * g[k];
+#pragma omp simd
+  for (int k = 2 * f.first; k < 2 * c0; k++) out[k] = 0.f + in[k] * g[k];
+#pragma omp simd
+  for (int k = 0; k < 2 * f.first; k++) out[k] = 0.f + in[k];
 }
 
 void WT1D_FFT::wave_cf_mult(to_array<std::complex<float>, true>& Low,

@@ -112,9 +112,9 @@ class WT1D_FFT : public FFTN_1D {
     // g inside [first, last) and 1 outside: the high-pass spectrum keeps
     // the samples the filters do not reach.
     std::vector<float> g_pass;
-    // h and g_pass with each value twice, for the two parts of a complex
+    // The filters with each value twice, for the two parts of a complex
     // value, so that whole complex runs are filtered by one flat loop.
-    std::vector<float> h_parts, g_pass_parts;
+    std::vector<float> h_parts, g_pass_parts, h_tilde_parts, g_tilde_parts;
     // (g_pass at i + g_pass at its mirror) / 2 where i has a mirror.
     std::vector<float> g_pass_even;
   };
@@ -127,7 +127,7 @@ class WT1D_FFT : public FFTN_1D {
   static int low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n);
   // The coarse spectrum (coarse values) centred in n values and filtered,
   // plus the filtered detail spectrum, into low; the synthesis step.
-  static void add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
+  void add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
                             const std::complex<float>* detail, int n);
   void wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s, int N,
                  Bool Direct);
@@ -172,4 +172,5 @@ class WT1D_FFT : public FFTN_1D {
   ShortFFT short_fft_;
   std::vector<int> natural_order_;
   std::vector<int> band_place_;  // of each value of an inverse FFT in its band
+  std::vector<float> coarse_copy_;  // the coarse values add_synthesis moves up
 };
