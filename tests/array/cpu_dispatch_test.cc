@@ -162,7 +162,7 @@ TEST(CpuDispatch, TransformsGiveTheSameBitsThroughEitherEntry) {
   if (!hardware_avx2()) GTEST_SKIP() << "this processor has no AVX2: one entry only";
   // Radix-2 sides below and above the parallel threshold, mixed-radix sides
   // with factors 2, 3, 4 and 5 and with the general factors 7 and 11, the
-  // local DCT, the a trous transform and the short-line FFT.
+  // local DCT and the a trous transform.
   const DispatchedTransform transforms[] = {
       {"radix-2 FFT 64", [] { return fft_both_ways(64, 64); }},
       {"radix-2 FFT 512", [] { return fft_both_ways(512, 512); }},
