@@ -165,7 +165,9 @@ void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
     alloc(RadF.nc(), RadF.nc(), RADON_FFT, RadF.nl(), RadF.nc());
   if (LinoDirect.size() != static_cast<size_t>(Nlr) * (Ncr / 2 + 1)) make_linogram_table();
   if (Ima.naxis() != 2 || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) Ima.resize(Nl, Nc);
-  Ima.init();
+  // A flat allocation (Nl > Nc) leaves the lines beyond the grid at 0; the
+  // others are all written below.
+  if (Nl > Nc) Ima.init();
   if (Verbose) {
     std::printf("RADON reconstruct: input image size = %d %d\n", RadF.nl(), RadF.nc());
     std::printf("RADON reconstruct: output image size = %d %d\n", Ima.nl(), Ima.nc());
@@ -184,15 +186,26 @@ void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
       if (mirror[k] >= 0) g[mirror[k]] += line[2 * half - k];
     }
   }
+  // Points hit by several samples take their mean; a division by 1 leaves
+  // the others as they are, so that the loop has no branch.
   const float* count = LinoCount.data();
-  for (int k = 0; k < grid.n_elem(); k++)
-    if (count[k] > 1.f) g[k] /= count[k];
+  float* parts = reinterpret_cast<float*>(g);
+  const int points = grid.n_elem();
+#pragma omp simd
+  for (int k = 0; k < points; k++) {
+    const float divisor = count[k] > 1.f ? count[k] : 1.f;
+    parts[2 * k] /= divisor;
+    parts[2 * k + 1] /= divisor;
+  }
   FFT2D.CenterZeroFreq = 1;
   FFT2D.fftn2d(grid, True);
-  // A flat allocation (Nl > Nc) leaves the lines beyond the grid at 0.
   const int nl = Nl < Nc ? Nl : Nc;
-  for (int l = 0; l < nl; l++)
-    for (int c = 0; c < Nc; c++) Ima(l, c) = grid(l, c).real();
+  for (int l = 0; l < nl; l++) {
+    const float* in = reinterpret_cast<const float*>(&grid(l, 0));
+    float* out = &Ima(l, 0);
+#pragma omp simd
+    for (int c = 0; c < Nc; c++) out[c] = in[2 * c];
+  }
 }
 
 void Radon::fft_line(Image& Rad, ComplexImage& RadF, Bool /*Flag*/) {
