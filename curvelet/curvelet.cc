@@ -304,14 +304,36 @@ void Curvelet::atrous_split(to_array<float, false>& Ima) {
 }
 
 void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand) {
+  transform(Ima, TabBand, nullptr, true);
+}
+
+void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                         const RowVisit& visit, bool store) {
   check_transform_args(Ima);
   atrous_split(Ima);
   if (TabBand == nullptr) TabBand = new to_array<float, false>[NbrScale2D];
   for (int s = 0; s < NbrRidgelet; s++) {
     Ridgelet& R = TabRidgelet[s];
     if (Verbose) std::printf("\n BAND %d Block size = %d\n", s + 1, TabBlockSize(s));
-    R.transform(AtrousBands[s], TabBand[s]);
-    if (MadNormBlock) R.mad_normalize_per_block(TabBand[s], False);
+    if (!visit) {
+      R.transform(AtrousBands[s], TabBand[s]);
+      if (MadNormBlock) R.mad_normalize_per_block(TabBand[s], False);
+    } else if (!MadNormBlock) {
+      R.transform(
+          AtrousBands[s], TabBand[s],
+          [&](int bi, to_array<float, false>& row) { visit(s, bi, row); }, store);
+    } else {
+      // The normalisation needs the whole ridgelet image: the rows are
+      // visited in place once it is made.
+      R.transform(AtrousBands[s], TabBand[s]);
+      R.mad_normalize_per_block(TabBand[s], False);
+      const int nlb = R.rid_one_block_nl();
+      to_array<float, false> row;
+      for (int bi = 0; bi < R.rid_block_nl(); bi++) {
+        row.alloc(&TabBand[s](bi * nlb, 0), nlb, R.rid_nc());
+        visit(s, bi, row);
+      }
+    }
     if (Verbose) std::printf("Number of scale for the 1D WT = %d\n", R.NbrScale1D);
   }
   TabBand[NbrScale2D - 1] = AtrousBands[NbrScale2D - 1];

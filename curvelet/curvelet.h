@@ -7,6 +7,7 @@
 
 #include <fitsio.h>
 
+#include <functional>
 #include <memory>
 
 #include "array/base_types.h"
@@ -103,6 +104,12 @@ class Curvelet {
   // Array layout: one image per 2D scale, created here when TabBand is null
   // (the caller owns it and releases it with delete[]).
   void transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand);
+  // The same with each row of blocks of the ridgelet of scale s visited
+  // before it is stored (see Ridgelet::RowVisit); with store false the
+  // ridgelet images are not written (they only take their shapes).
+  using RowVisit = std::function<void(int s, int bi, to_array<float, false>& Row)>;
+  void transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                 const RowVisit& visit, bool store);
   void recons(to_array<float, false>* TabBand, to_array<float, false>& Ima);
   // Cube layout: plane s holds the ridgelet image of scale s from its
   // origin, the last plane the smooth residual.

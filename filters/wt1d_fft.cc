@@ -15,6 +15,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "array/cpu_dispatch.h"
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "filters/pyr1d_wt.h"
@@ -78,6 +79,7 @@ void over_sample(std::complex<float>* data, int n, int m) {
 // index c at c - n/2, wrapped). Natural q = c - n/2 and its mirror -q come
 // from centred c and its mirror (n - c for even n, n - 1 - c for odd n);
 // for even n the natural index n/2 (centred 0) is its own mirror.
+// The gain comes twice per value, once for each part.
 template <bool Gain, bool Partner>
 void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const float* gain,
                int n, std::complex<float>* z) {
@@ -87,7 +89,7 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
   const int half = n / 2, mirror_sum = n % 2 == 0 ? n : n - 1;
   auto one = [=](int c, int q, int mirror_q) {
     const int mirror_c = mirror_sum - c;
-    const float gc = Gain ? gain[c] : 1.f, gm = Gain ? gain[mirror_c] : 1.f;
+    const float gc = Gain ? gain[2 * c] : 1.f, gm = Gain ? gain[2 * mirror_c] : 1.f;
     // Hermitian parts of a and b at q; at -q they are the conjugates.
     const float ar = Gain ? 0.5f * (ra[2 * c] * gc + ra[2 * mirror_c] * gm)
                           : 0.5f * (ra[2 * c] + ra[2 * mirror_c]);
@@ -118,12 +120,12 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
   auto swap_parts = [](__m128 v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)); };
   auto hermitian = [&](const float* line, int c, int mirror_c) {
     __m128 at = _mm_loadu_ps(line + 2 * c);
-    __m128 at_mirror = swap_values(_mm_loadu_ps(line + 2 * (mirror_c - 1)));
+    __m128 at_mirror = _mm_loadu_ps(line + 2 * (mirror_c - 1));
     if (Gain) {
-      at = _mm_mul_ps(at, _mm_setr_ps(gain[c], gain[c], gain[c + 1], gain[c + 1]));
-      at_mirror = _mm_mul_ps(at_mirror, _mm_setr_ps(gain[mirror_c], gain[mirror_c],
-                                                    gain[mirror_c - 1], gain[mirror_c - 1]));
+      at = _mm_mul_ps(at, _mm_loadu_ps(gain + 2 * c));
+      at_mirror = _mm_mul_ps(at_mirror, _mm_loadu_ps(gain + 2 * (mirror_c - 1)));
     }
+    at_mirror = swap_values(at_mirror);
     return _mm_mul_ps(one_half, _mm_add_ps(at, _mm_mul_ps(at_mirror, conj)));
   };
   for (; c + 1 < n; c += 2) {
@@ -136,7 +138,7 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
 #endif
   for (; c < n; c++) one(c, c - half, n - c + half);
   if (n % 2 == 0) {
-    const float g0 = Gain ? gain[0] : 1.f;
+    const float g0 = Gain ? gain[0] : 1.f;  // gain[0] and gain[1] alike
     rz[2 * half] = Gain ? ra[0] * g0 : ra[0];
     rz[2 * half + 1] = Partner ? (Gain ? rb[0] * g0 : rb[0]) : 0.f;
   }
@@ -290,6 +292,19 @@ const WT1D_FFT::ScaleFilters& WT1D_FFT::scale_filters(int s, int n, int N) {
     f.g_pass[i] = f.g[i];
   }
   if (f.first == n) f.last = n;
+  // The even part of g_pass over the centred samples that have a mirror.
+  f.g_pass_even.assign(f.g_pass.begin(), f.g_pass.end());
+  const int mirror_sum = n % 2 == 0 ? n : n - 1;
+  for (int i = 0; i < n; i++)
+    if (mirror_sum - i < n) f.g_pass_even[i] = 0.5f * (f.g_pass[i] + f.g_pass[mirror_sum - i]);
+  auto twice = [n](const std::vector<float>& values, std::vector<float>& parts) {
+    parts.resize(2 * n);
+    for (int i = 0; i < n; i++) parts[2 * i] = parts[2 * i + 1] = values[i];
+  };
+  twice(f.h, f.h_parts);
+  twice(f.g_pass, f.g_pass_parts);
+  twice(f.h_tilde, f.h_tilde_parts);
+  twice(f.g_tilde, f.g_tilde_parts);
   return f;
 }
 
@@ -317,16 +332,13 @@ void WT1D_FFT::filter_low(const ScaleFilters& f, std::complex<float>* low, int n
 int WT1D_FFT::low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n) {
   const int m = (n + 1) / 2, offset = n / 2 - m / 2;
   const int first = std::max(f.first, offset), last = std::min(f.last, offset + m);
-  const float* h = f.h.data();
+  const float* h = f.h_parts.data();
   for (int i = offset; i < std::min(first, offset + m); i++) low[i - offset] = 0.f;
   float* values = reinterpret_cast<float*>(low);
   // Each value moves down by offset (or stays): a lane never reads what
   // another lane of the same step writes after it.
 #pragma omp simd
-  for (int i = first; i < last; i++) {
-    values[2 * (i - offset)] = values[2 * i] * h[i];
-    values[2 * (i - offset) + 1] = values[2 * i + 1] * h[i];
-  }
+  for (int k = 2 * first; k < 2 * last; k++) values[k - 2 * offset] = values[k] * h[k];
   for (int i = std::max(last, first); i < offset + m; i++) low[i - offset] = 0.f;
   return m;
 }
@@ -337,14 +349,29 @@ int WT1D_FFT::low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int 
 void WT1D_FFT::add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
                              const std::complex<float>* detail, int n) {
   const int offset = n / 2 - coarse / 2;
-  const float* h = f.h_tilde.data();
-  const float* g = f.g_tilde.data();
-  for (int i = n - 1; i >= 0; i--) {
-    const bool filtered = i >= f.first && i < f.last;
-    std::complex<float> coarse_value;
-    if (filtered && i >= offset && i < offset + coarse) coarse_value = low[i - offset] * h[i];
-    low[i] = coarse_value + (filtered ? detail[i] * g[i] : detail[i]);
-  }
+  float* out = reinterpret_cast<float*>(low);
+  const float* in = reinterpret_cast<const float*>(detail);
+  const float* h = f.h_tilde_parts.data();
+  const float* g = f.g_tilde_parts.data();
+  // Samples [first, last) are filtered, and those in [c0, c1) also take a
+  // coarse value; elsewhere the sum's coarse term is a zero (still added,
+  // so that the sign of a zero result stays the same).
+  const int c0 = std::clamp(offset, f.first, f.last);
+  const int c1 = std::clamp(offset + coarse, c0, f.last);
+  // The coarse values move up in place: those read are set aside first.
+  if (c1 > c0) coarse_copy_.assign(out + 2 * (c0 - offset), out + 2 * (c1 - offset));
+  const float* coarse_values = coarse_copy_.data();
+#pragma omp simd
+  for (int k = 2 * f.last; k < 2 * n; k++) out[k] = 0.f + in[k];
+#pragma omp simd
+  for (int k = 2 * c1; k < 2 * f.last; k++) out[k] = 0.f + in[k] * g[k];
+#pragma omp simd
+  for (int k = 2 * c0; k < 2 * c1; k++)
+    out[k] = coarse_values[k - 2 * c0] * h[k] + in[k] * g[k];
+#pragma omp simd
+  for (int k = 2 * f.first; k < 2 * c0; k++) out[k] = 0.f + in[k] * g[k];
+#pragma omp simd
+  for (int k = 0; k < 2 * f.first; k++) out[k] = 0.f + in[k];
 }
 
 void WT1D_FFT::wave_cf_mult(to_array<std::complex<float>, true>& Low,
@@ -528,6 +555,21 @@ void WT1D_FFT::check_pyramid_lines(int NbrScale, int N) {
   Np = pyr_tab_pos(NbrScale, N);
 }
 
+// The general engine takes the lengths the short-line FFT does not.
+const int* WT1D_FFT::fft_pairs(float* values, int count, int n, int sign) {
+  if (ShortFFT::handles(n)) {
+    short_fft_.transform_lines(values, n, static_cast<size_t>(count), sign);
+    return short_fft_.bit_reversed(n);
+  }
+  const size_t total = static_cast<size_t>(count) * n;
+  if (n > 1 && fftradixf(values, values + 1, total, n, n, 2 * sign, 0, 0) != 0) FFTN::fft_error();
+  if (natural_order_.size() < static_cast<size_t>(n)) {
+    natural_order_.resize(n);
+    for (int q = 0; q < n; q++) natural_order_[q] = q;
+  }
+  return natural_order_.data();
+}
+
 // Only the real part of each line's inverse is kept, and that is the
 // inverse of the line's Hermitian part, which is real: so two lines share
 // one complex FFT, line a's Hermitian part plus i times line b's coming back
@@ -553,38 +595,48 @@ void WT1D_FFT::pack_pairs(const std::complex<float>* Spectra, size_t Stride, int
 // The inverse FFTs of the packed pairs; the inverse's 1/n is applied in
 // double and rounded once, as the 1D front end does it.
 void WT1D_FFT::pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride) {
-  const size_t count = static_cast<size_t>((NbrLine + 1) / 2) * n;
+  pairs_to_bands((NbrLine + 1) / 2, NbrLine % 2 == 0, n, ratio, Band, Band + BandStride,
+                 2 * BandStride);
+}
+
+void WT1D_FFT::pairs_to_bands(int NbrPair, bool LastPartner, int n, float ratio, float* BandA,
+                              float* BandB, size_t PairStride) {
   float* values = reinterpret_cast<float*>(pairs_.data());
-  if (n > 1 && fftradixf(values, values + 1, count, n, n, -2, 0, 0) != 0) FFTN::fft_error();
+  const int* order = fft_pairs(values, NbrPair, n, -1);
   const double scale = 1. / static_cast<double>(n);
   const int half = n / 2;
   // With n and the ratio powers of two both factors only move the exponent,
   // so float products by them round as the double product and the division
   // do (once, the same exact value).
   const bool power_of_two = (n & (n - 1)) == 0 && std::exp2(std::ilogb(ratio)) == ratio;
-  if (power_of_two) {
-    const float scale_f = static_cast<float>(scale), inverse_ratio = 1.f / ratio;
-    for (int l = 0; l < NbrLine; l++) {
-      const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
-      float* band = Band + l * BandStride;
-#pragma omp simd
-      for (int q = 0; q < n - half; q++) band[q + half] = line[2 * q] * scale_f * inverse_ratio;
-#pragma omp simd
-      for (int q = n - half; q < n; q++) band[q + half - n] = line[2 * q] * scale_f * inverse_ratio;
+  // Where the value at each place of a transformed line goes in its band:
+  // frequency q (natural order) is centred index q + n/2, wrapped.
+  band_place_.resize(n);
+  for (int p = 0; p < n; p++) band_place_[p] = (order[p] + half) % n;
+  const int* place = band_place_.data();
+  // The product of two powers of two is exact: one multiply does for both
+  // (the results differ only where a value falls below the normal range).
+  const float factor = static_cast<float>(scale) * (1.f / ratio);
+  auto scatter = [&](auto to_band) {
+    // A pair's line a in the real parts, line b in the imaginary parts.
+    for (int p = 0; p < NbrPair; p++) {
+      const float* z = values + static_cast<size_t>(p) * 2 * n;
+      float* band_a = BandA + p * PairStride;
+      if (p + 1 < NbrPair || LastPartner) {
+        float* band_b = BandB + p * PairStride;
+        for (int k = 0; k < n; k++) {
+          band_a[place[k]] = to_band(z[2 * k]);
+          band_b[place[k]] = to_band(z[2 * k + 1]);
+        }
+      } else {
+        for (int k = 0; k < n; k++) band_a[place[k]] = to_band(z[2 * k]);
+      }
     }
-    return;
-  }
-  for (int l = 0; l < NbrLine; l++) {
-    const float* line = values + static_cast<size_t>(l / 2) * 2 * n + l % 2;
-    float* band = Band + l * BandStride;
-    // Natural index q is centred index q + n/2, wrapped.
-#pragma omp simd
-    for (int q = 0; q < n - half; q++)
-      band[q + half] = static_cast<float>(line[2 * q] * scale) / ratio;
-#pragma omp simd
-    for (int q = n - half; q < n; q++)
-      band[q + half - n] = static_cast<float>(line[2 * q] * scale) / ratio;
-  }
+  };
+  if (power_of_two)
+    scatter([=](float value) { return value * factor; });
+  else
+    scatter([=](float value) { return static_cast<float>(value * scale) / ratio; });
 }
 
 // The lines are real, so two share one complex FFT: line a in the real
@@ -609,20 +661,20 @@ void WT1D_FFT::real_lines_to_spectra(const float* Band, size_t BandStride, int N
       for (int c = half; c < n; c++) z[c - half] = std::complex<float>(a[c] * ratio, 0.f);
     }
   }
-  float* values = reinterpret_cast<float*>(pairs_.data());
-  if (n > 1 && fftradixf(values, values + 1, count, n, n, 2, 0, 0) != 0) FFTN::fft_error();
+  const int* order = fft_pairs(reinterpret_cast<float*>(pairs_.data()), nbr_pair, n, 1);
   // Natural index q is centred index q + n/2, wrapped.
   auto centred = [half, rest](int q) { return q < rest ? q + half : q - rest; };
   for (int p = 0; p < nbr_pair; p++) {
     const std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
     std::complex<float>* a = Out + 2 * p * OutStride;
     std::complex<float>* b = 2 * p + 1 < NbrLine ? a + OutStride : nullptr;
-    a[half] = std::complex<float>(z[0].real(), 0.f);
-    if (b) b[half] = std::complex<float>(z[0].imag(), 0.f);
+    a[half] = std::complex<float>(z[order[0]].real(), 0.f);
+    if (b) b[half] = std::complex<float>(z[order[0]].imag(), 0.f);
     // q and -q together: the spectra at -q are the conjugates of those at q.
     for (int q = 1; q <= half; q++) {
       const int m = n - q;
-      const float zr = z[q].real(), zi = z[q].imag(), wr = z[m].real(), wi = z[m].imag();
+      const std::complex<float> zq = z[order[q]], zm = z[order[m]];
+      const float zr = zq.real(), zi = zq.imag(), wr = zm.real(), wi = zm.imag();
       const std::complex<float> at_a(0.5f * (zr + wr), 0.5f * (zi - wi));
       a[centred(q)] = at_a;
       a[centred(m)] = std::conj(at_a);
@@ -638,13 +690,18 @@ void WT1D_FFT::real_lines_to_spectra(const float* Band, size_t BandStride, int N
 void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int N,
                                   float* const* Bands, size_t BandStride, int NbrScale) {
   check_pyramid_lines(NbrScale, N);
+  transform_cf_lines_from(0, N, Spectra, NbrLine, N, Bands, BandStride, NbrScale);
+}
+
+void WT1D_FFT::transform_cf_lines_from(int FirstScale, int ni, std::complex<float>* Spectra,
+                                       int NbrLine, int N, float* const* Bands,
+                                       size_t BandStride, int NbrScale) {
   const size_t width = static_cast<size_t>(N);
   const int last = NbrScale - 1;
-  int ni = N;
-  for (int s = 0; s < last; s++) {
+  for (int s = FirstScale; s < last; s++) {
     if (TabSize(s) != ni) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
     const ScaleFilters& f = scale_filters(s, ni, N);
-    pack_pairs(Spectra, width, NbrLine, ni, f.g_pass.data());
+    pack_pairs(Spectra, width, NbrLine, ni, f.g_pass_parts.data());
     pairs_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
     int next = ni;
     for (int l = 0; l < NbrLine; l++) next = low_pass_cut(f, Spectra + l * width, ni);
@@ -654,6 +711,104 @@ void WT1D_FFT::transform_cf_lines(std::complex<float>* Spectra, int NbrLine, int
   if (size != ni) fatal_exit("Errror: Ni and Ns are not equal .... \n", -1);
   pack_pairs(Spectra, width, NbrLine, size, nullptr);
   pairs_to_bands(NbrLine, size, float(N) / float(size), Bands[last], BandStride);
+}
+
+namespace {
+
+// Sample c of a line of the Radon spectra of the two blocks, from the 2D
+// spectrum s of block A + i block B: the Hermitian part for A and the
+// anti-Hermitian part over i for B (zero without a source).
+struct SplitSample {
+  std::complex<float> a, b;
+};
+inline SplitSample split_sample(const std::complex<float>* s, int source, int mirror) {
+  if (source < 0) return {};
+  const std::complex<float> z = s[source], w = s[mirror];
+  return {{0.5f * (z.real() + w.real()), 0.5f * (z.imag() - w.imag())},
+          {0.5f * (z.imag() + w.imag()), 0.5f * (w.real() - z.real())}};
+}
+
+// Herm(a·g) + i·Herm(b·g) at centred index c of a line, mc its mirror
+// (none when mc is N), from the split samples, as pack_pair computes it.
+std::complex<float> packed_sample(const std::complex<float>* s, const int* source,
+                                  const int* mirror, const float* g, int c, int mc, int N) {
+  const SplitSample at = split_sample(s, source[c], mirror[c]);
+  // Even N, centred index 0: its own mirror, the real parts only.
+  if (mc >= N) return {at.a.real() * g[c], at.b.real() * g[c]};
+  const SplitSample at_mirror = split_sample(s, source[mc], mirror[mc]);
+  const float ar = 0.5f * (at.a.real() * g[c] + at_mirror.a.real() * g[mc]);
+  const float ai = 0.5f * (at.a.imag() * g[c] - at_mirror.a.imag() * g[mc]);
+  const float br = 0.5f * (at.b.real() * g[c] + at_mirror.b.real() * g[mc]);
+  const float bi = 0.5f * (at.b.imag() * g[c] - at_mirror.b.imag() * g[mc]);
+  return {ar - bi, ai + br};
+}
+
+}  // namespace
+
+void WT1D_FFT::transform_cf_block_pair(const std::complex<float>* Spectrum2D, const int* Source,
+                                       const int* Mirror, const int* EvenSource, int NbrLine,
+                                       int N,
+                                       float* const* BandsA, float* const* BandsB,
+                                       size_t BandStride, int NbrScale,
+                                       std::complex<float>* SpectraA,
+                                       std::complex<float>* SpectraB) {
+  check_pyramid_lines(NbrScale, N);
+  const size_t width = static_cast<size_t>(N);
+  if (NbrScale < 2) {
+    // No detail scale: the blocks' spectra go whole to the coarsest one.
+    for (size_t k = 0; k < static_cast<size_t>(NbrLine) * width; k++) {
+      const SplitSample v = split_sample(Spectrum2D, Source[k], Mirror[k]);
+      SpectraA[k] = v.a;
+      SpectraB[k] = v.b;
+    }
+    transform_cf_lines_from(0, N, SpectraA, NbrLine, N, BandsA, BandStride, NbrScale);
+    transform_cf_lines_from(0, N, SpectraB, NbrLine, N, BandsB, BandStride, NbrScale);
+    return;
+  }
+  if (TabSize(0) != N) fatal_exit("Errror: Ni and Ns are not equal ... \n", -1);
+  const ScaleFilters& f = scale_filters(0, N, N);
+  const size_t count = static_cast<size_t>(NbrLine) * width;
+  if (pairs_.size() < count) pairs_.resize(count);
+  const float* g = f.g_pass.data();
+  const float* g_even = f.g_pass_even.data();
+  const float* h = f.h.data();
+  const int half = N / 2, mirror_sum = N % 2 == 0 ? N : N - 1;
+  const int m = (N + 1) / 2, offset = N / 2 - m / 2;
+  const int first = std::max(f.first, offset), last = std::min(f.last, offset + m);
+  for (int l = 0; l < NbrLine; l++) {
+    const int* source = Source + l * width;
+    const int* mirror = Mirror + l * width;
+    // Line l of block A and line l of block B share the first scale's FFT:
+    // z = Herm(a·g) + i·Herm(b·g), as pack_pairs makes it. Where the
+    // samples at c and at its mirror are each other's opposite points, a
+    // and b are exactly Hermitian there and z is the 2D sample times the
+    // even part of g.
+    const int* even = EvenSource + l * width;
+    std::complex<float>* z = pairs_.data() + l * width;
+    auto one = [&](int c, int q) QZ_LAMBDA_INLINE {
+      const int e = even[c];
+      z[q] = e >= 0 ? Spectrum2D[e] * g_even[c]
+                    : packed_sample(Spectrum2D, source, mirror, g, c, mirror_sum - c, N);
+    };
+    // Natural index q is centred index q + N/2, wrapped.
+    for (int c = half; c < N; c++) one(c, c - half);
+    for (int c = 0; c < half; c++) one(c, c - half + N);
+    // The low-pass spectra, cut to their central values (low_pass_cut).
+    std::complex<float>* low_a = SpectraA + l * width;
+    std::complex<float>* low_b = SpectraB + l * width;
+    for (int c = offset; c < offset + m; c++) {
+      if (c < first || c >= last) {
+        low_a[c - offset] = low_b[c - offset] = 0.f;
+        continue;
+      }
+      const SplitSample v = split_sample(Spectrum2D, source[c], mirror[c]);
+      low_a[c - offset] = {v.a.real() * h[c], v.a.imag() * h[c]};
+      low_b[c - offset] = {v.b.real() * h[c], v.b.imag() * h[c]};
+    }
+  }
+  pairs_to_bands(NbrLine, true, N, 1.f, BandsA[0], BandsB[0], BandStride);
+  transform_cf_lines_from(1, m, SpectraA, NbrLine, N, BandsA, BandStride, NbrScale);
+  transform_cf_lines_from(1, m, SpectraB, NbrLine, N, BandsB, BandStride, NbrScale);
 }
 
 void WT1D_FFT::recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,

@@ -13,6 +13,7 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 #include "numerics/fftn_1d.h"
+#include "numerics/short_fft.h"
 
 enum type_wt_filter {
   WT_PHI = 0,  // scaling function
@@ -65,6 +66,21 @@ class WT1D_FFT : public FFTN_1D {
                           size_t BandStride, int NbrScale);
   void recons_cf_lines(const float* const* Bands, size_t BandStride, int NbrLine, int N,
                        std::complex<float>* Spectra, int NbrScale);
+  // transform_cf_lines of the NbrLine projections of two real blocks A and
+  // B, from the 2D spectrum of A + i B sampled along them (as
+  // Radon::fft_pair_spectrum gives it: sample c of line l at
+  // Spectrum2D[Source[l·N + c]], none where negative, the point of the
+  // opposite frequency at Mirror[l·N + c], and EvenSource[l·N + c] the
+  // source where the line spectra are Hermitian at c, -1 elsewhere; see
+  // Radon::linogram_even_source). Line l of A and line l of B
+  // share the first scale's FFT, taken from the 2D samples without the
+  // blocks' own spectra being made; SpectraA and SpectraB are work space of
+  // NbrLine x N values. The same values up to float rounding.
+  void transform_cf_block_pair(const std::complex<float>* Spectrum2D, const int* Source,
+                               const int* Mirror, const int* EvenSource, int NbrLine, int N,
+                               float* const* BandsA,
+                               float* const* BandsB, size_t BandStride, int NbrScale,
+                               std::complex<float>* SpectraA, std::complex<float>* SpectraB);
 
   // Keeps the (n+1)/2 central values, the zero frequency staying centred.
   void under_sampling_2(to_array<std::complex<float>, true>& C);
@@ -96,6 +112,11 @@ class WT1D_FFT : public FFTN_1D {
     // g inside [first, last) and 1 outside: the high-pass spectrum keeps
     // the samples the filters do not reach.
     std::vector<float> g_pass;
+    // The filters with each value twice, for the two parts of a complex
+    // value, so that whole complex runs are filtered by one flat loop.
+    std::vector<float> h_parts, g_pass_parts, h_tilde_parts, g_tilde_parts;
+    // (g_pass at i + g_pass at its mirror) / 2 where i has a mirror.
+    std::vector<float> g_pass_even;
   };
   const ScaleFilters& scale_filters(int s, int n, int N);
   static void filter_spectrum(const ScaleFilters& f, std::complex<float>* low,
@@ -106,22 +127,36 @@ class WT1D_FFT : public FFTN_1D {
   static int low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n);
   // The coarse spectrum (coarse values) centred in n values and filtered,
   // plus the filtered detail spectrum, into low; the synthesis step.
-  static void add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
+  void add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
                             const std::complex<float>* detail, int n);
   void wave_mult(std::complex<float>* low, std::complex<float>* high, int n, int s, int N,
                  Bool Direct);
   void check_pyramid_lines(int NbrScale, int N);
   // The centred spectra of NbrLine lines (line l at Spectra + l·Stride),
-  // times gain when it is given, packed two by two for the inverse FFT.
+  // times gain when it is given (each value twice, as g_pass_parts), packed
+  // two by two for the inverse FFT.
   void pack_pairs(const std::complex<float>* Spectra, size_t Stride, int NbrLine, int n,
                   const float* gain);
   // Inverse FFTs of the packed pairs: line l's real values divided by
   // ratio, in centred order at Band + l·BandStride.
   void pairs_to_bands(int NbrLine, int n, float ratio, float* Band, size_t BandStride);
+  // The same for NbrPair pairs whose line a goes to BandA + p·PairStride
+  // and line b to BandB + p·PairStride (the last pair's only when
+  // LastPartner).
+  void pairs_to_bands(int NbrPair, bool LastPartner, int n, float ratio, float* BandA,
+                      float* BandB, size_t PairStride);
+  // The scales from FirstScale on of transform_cf_lines, the spectra cut to
+  // ni values.
+  void transform_cf_lines_from(int FirstScale, int ni, std::complex<float>* Spectra, int NbrLine,
+                               int N, float* const* Bands, size_t BandStride, int NbrScale);
   // Centred spectra of NbrLine real lines of n values times ratio, line l
   // at Band + l·BandStride, into Out + l·OutStride.
   void real_lines_to_spectra(const float* Band, size_t BandStride, int NbrLine, int n, float ratio,
                              std::complex<float>* Out, size_t OutStride);
+  // FFTs of count packed lines of n values in place, sign the direction of
+  // the general engine's convention; returns where each frequency of a line
+  // ends up (bit-reversed after the short-line FFT, natural otherwise).
+  const int* fft_pairs(float* values, int count, int n, int sign);
   void check_nbr_scale(int NbrScale) const;
   // Checks the scale count and the wavelet type (False after the message of
   // an unknown type) and gives the work spectra N values.
@@ -134,4 +169,8 @@ class WT1D_FFT : public FFTN_1D {
   std::vector<std::complex<float>> high_;
   // Two lines packed into one complex line for each shared FFT.
   std::vector<std::complex<float>> pairs_;
+  ShortFFT short_fft_;
+  std::vector<int> natural_order_;
+  std::vector<int> band_place_;  // of each value of an inverse FFT in its band
+  std::vector<float> coarse_copy_;  // the coarse values add_synthesis moves up
 };

@@ -5,6 +5,8 @@
 // base is one file and one table row instead of a case in every dispatcher.
 #pragma once
 
+#include <cstdint>
+
 #include "mca/mca.h"
 
 using McaImage = to_array<float, false>;
@@ -53,6 +55,8 @@ extern const MCABaseFamily WTBase, RidBase, CurBase, WPBase, PCurBase, FCurBase,
 
 // Magnitude of the largest coefficient of an image.
 float mca_max_magnitude(const McaImage& ima);
+// The same over a run of n values, with no threads of its own.
+float mca_span_max_magnitude(const float* values, int64_t n);
 // The same for each of count images, into maxima[0 .. count - 1], all in one
 // parallel pass.
 void mca_max_magnitudes(const McaImage* images, int count, float* maxima);

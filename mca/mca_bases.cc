@@ -77,6 +77,13 @@ void mca_bound_zoomed_pair(MCA& mca, int b) {
   }
 }
 
+float mca_span_max_magnitude(const float* values, int64_t n) {
+  float maximum = 0.f;
+#pragma omp simd reduction(max : maximum)
+  for (int64_t k = 0; k < n; k++) maximum = std::max(maximum, std::fabs(values[k]));
+  return maximum;
+}
+
 // A maximum does not depend on the order it is taken in: the threads give
 // the same value as one.
 void mca_max_magnitudes(const McaRect* rects, int count, float* maxima) {
@@ -95,10 +102,7 @@ void mca_max_magnitudes(const McaRect* rects, int count, float* maxima) {
 #pragma omp for schedule(static) nowait
       for (int i = r.i0; i < r.i0 + r.nl; i++) {
         const float* line = r.image->buffer() + static_cast<int64_t>(i) * stride + r.j0;
-        float line_max = 0.f;
-#pragma omp simd reduction(max : line_max)
-        for (int k = 0; k < r.nc; k++) line_max = std::max(line_max, std::fabs(line[k]));
-        maximum = std::max(maximum, line_max);
+        maximum = std::max(maximum, mca_span_max_magnitude(line, r.nc));
       }
       partial[b] = maximum;
     }

@@ -71,24 +71,58 @@ void constrain(MCA& m, int b) {
   mca_clip_zoomed(m.TabImaRec[b], m.UseZoom);
 }
 
-// Rectangle of ridgelet scale j inside the ridgelet image of its 2D scale.
-McaRect band_rect(const to_array<float, false>* bands, Curvelet& c, int b) {
-  int s, j;
-  c.get_scale_number(b, s, j);
-  const Ridgelet& R = *c.get_ridgelet(s);
-  return {&bands[s], R.ipos(j), R.jpos(j), R.size_scale_nl(j), R.size_scale_nc(j)};
+// The band number of 1D scale 0 of the ridgelet of each 2D scale.
+std::vector<int> first_bands(Curvelet& c) {
+  std::vector<int> first(c.NbrScale2D - 1, 0);
+  for (int b = 0; b < c.nbr_band() - 1; b++) {
+    int s, j;
+    c.get_scale_number(b, s, j);
+    if (j == 0) first[s] = b;
+  }
+  return first;
 }
 
-// Largest band coefficient in units of the curvelet's own band levels,
-// over every band but the smooth one, all bands in one parallel pass.
-float normalised_max(Curvelet& c, to_array<float, false>* bands) {
-  const int count = c.nbr_band() - 1;
-  std::vector<McaRect> rects(count);
-  for (int b = 0; b < count; b++) rects[b] = band_rect(bands, c, b);
-  std::vector<float> magnitude(count);
-  mca_max_magnitudes(rects.data(), count, magnitude.data());
+// The transform of an image, with the largest magnitude of every band but
+// the smooth one taken from the rows of blocks as they are made, so that
+// the coefficients are not read again; they are stored only with store.
+std::vector<float> transform_band_maxima(Curvelet& c, McaImage& ima, McaImage*& bands,
+                                         bool store) {
+  const std::vector<int> first = first_bands(c);
+  // One slot per band and row of blocks, for the rows run side by side.
+  std::vector<std::vector<float>> row_max(first.size());
+  for (size_t s = 0; s < first.size(); s++) {
+    const Ridgelet& R = *c.get_ridgelet(static_cast<int>(s));
+    row_max[s].assign(static_cast<size_t>(R.rid_block_nl()) * R.NbrScale1D, 0.f);
+  }
+  c.transform(
+      ima, bands,
+      [&](int s, int bi, McaImage& row) {
+        const Ridgelet& R = *c.get_ridgelet(s);
+        for (int j = 0; j < R.NbrScale1D; j++) {
+          float maximum = 0.f;
+          for (int i = 0; i < R.rid_one_block_nl(); i++)
+            maximum = std::max(maximum,
+                               mca_span_max_magnitude(&row(i, R.jpos(j)), R.size_scale_nc(j)));
+          row_max[s][static_cast<size_t>(bi) * R.NbrScale1D + j] = maximum;
+        }
+      },
+      store);
+  std::vector<float> magnitude(c.nbr_band() - 1, 0.f);
+  for (size_t s = 0; s < first.size(); s++) {
+    const int nbr_scale = c.get_ridgelet(static_cast<int>(s))->NbrScale1D;
+    for (size_t k = 0; k < row_max[s].size(); k++) {
+      float& band = magnitude[first[s] + static_cast<int>(k) % nbr_scale];
+      band = std::max(band, row_max[s][k]);
+    }
+  }
+  return magnitude;
+}
+
+// Largest band coefficient in units of the curvelet's own band levels, over
+// every band but the smooth one.
+float normalised_max(Curvelet& c, const std::vector<float>& magnitude) {
   float maximum = 0.f;
-  for (int b = 0; b < count; b++) {
+  for (int b = 0; b < c.nbr_band() - 1; b++) {
     const float candidate = magnitude[b] / c.sigma_noise(b);
     if (candidate > maximum) maximum = candidate;
   }
@@ -101,7 +135,7 @@ const MCABaseFamily CurBase = {"Curvelet transform 02", "_cur", "Curvelet proj "
                                alloc, free, init, max, project, constrain, true};
 
 float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
-  Cur.transform(Data, Cur_TabBand);
+  const std::vector<float> magnitude = transform_band_maxima(Cur, Data, Cur_TabBand, true);
   if (UseMadLevels)
     Cur.set_noise_model_using_mad(Cur_TabBand, ModelLevel);
   else
@@ -111,26 +145,25 @@ float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
     else mca_check_model_noise_level(*this, "curvelet transform", Cur_NbrScale, b, Cur.sigma_noise(b));
     Cur_TabNoise(b) = Cur.sigma_noise(b);
   }
-  const float maximum = normalised_max(Cur, Cur_TabBand);
+  const float maximum = normalised_max(Cur, magnitude);
   if (Verbose) std::printf("CUR MAX_NormCoef = %g\n", maximum);
   return maximum;
 }
 
 float MCA::cur_max(to_array<float, false>& Residual) {
-  Cur.transform(Residual, Cur_TabBand);
-  const float maximum = normalised_max(Cur, Cur_TabBand);
+  // The next projection makes its own coefficients: these are not kept.
+  const float maximum =
+      normalised_max(Cur, transform_band_maxima(Cur, Residual, Cur_TabBand, false));
   if (Verbose) std::printf("CUR MAX_NormCoef = %g\n", maximum);
   return maximum;
 }
 
 void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
-  Cur.transform(Ima, Cur_TabBand);
+  // The correlation coefficients are read as the rows of Ima's are made.
   if (UseCorrel) Cur.transform(ImaCorrel, Cur_TabBandCorrel);
   const bool soft = UseNormL1 == 1;
   const int count = Cur.nbr_band() - 1;
-  std::vector<McaRect> rects(count);
   std::vector<float> threshold(count);
-  int64_t total = 0;
   for (int b = 0; b < count; b++) {
     int s, j;
     Cur.get_scale_number(b, s, j);
@@ -140,35 +173,30 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
     const bool coarsest = j == R.NbrScale1D - 1;
     const float noise = coarsest && b > 0 ? Cur_TabNoise(b - 1) : Cur_TabNoise(b);
     threshold[b] = Level * noise;
-    rects[b] = band_rect(Cur_TabBand, Cur, b);
-    total += int64_t{rects[b].nl} * rects[b].nc;
   }
+  const std::vector<int> first = first_bands(Cur);
+  // Every band is thresholded in the rows of blocks before they are stored.
+  Cur.transform(
+      Ima, Cur_TabBand,
+      [&](int s, int bi, McaImage& row) {
+        const Ridgelet& R = *Cur.get_ridgelet(s);
+        const int nlb = R.rid_one_block_nl();
+        for (int j = 0; j < R.NbrScale1D; j++) {
+          const int column = R.jpos(j);
+          for (int i = 0; i < nlb; i++) {
+            const float* correl =
+                UseCorrel ? &Cur_TabBandCorrel[s](bi * nlb + i, column) : nullptr;
+            mca_update_span(&row(i, column), correl, R.size_scale_nc(j), threshold[first[s] + j],
+                            Level, CorrelConstraint, soft);
+          }
+        }
+      },
+      true);
   const int last = Cur_NbrScale - 1;
   to_array<float, false>& smooth = Cur_TabBand[last];
-  const bool smooth_kept = Cur_KillLastScale == 0;
-  const float smooth_threshold = Level * (Noise_Ima * AT_Trans.norm_band(last - 1));
-  const int smooth_nl = smooth.naxis() == 2 ? smooth.nl() : 1;
-  const int64_t smooth_nc = smooth.naxis() == 2 ? smooth.nc() : smooth.n_elem();
-  // The bands are disjoint rectangles: every line of every band, and of the
-  // smooth image, is thresholded in one parallel pass.
-#pragma omp parallel if (total > ParallelPixels)
-  {
-    for (int b = 0; b < count; b++) {
-      const McaRect& r = rects[b];
-      const int s = static_cast<int>(r.image - Cur_TabBand);
-#pragma omp for schedule(static) nowait
-      for (int i = r.i0; i < r.i0 + r.nl; i++) {
-        const float* correl = UseCorrel ? &Cur_TabBandCorrel[s](i, r.j0) : nullptr;
-        mca_update_span(&Cur_TabBand[s](i, r.j0), correl, r.nc, threshold[b], Level,
-                        CorrelConstraint, soft);
-      }
-    }
-    if (smooth_kept && smooth.n_elem() > 0) {
-#pragma omp for schedule(static) nowait
-      for (int i = 0; i < smooth_nl; i++)
-        mca_update_span(smooth.buffer() + i * smooth_nc, nullptr, smooth_nc, smooth_threshold,
-                        Level, CorrelConstraint, soft);
-    }
-  }
+  if (Cur_KillLastScale == 0 && smooth.n_elem() > 0)
+    mca_update_coefficients(smooth.buffer(), nullptr, smooth.n_elem(),
+                            Level * (Noise_Ima * AT_Trans.norm_band(last - 1)), Level,
+                            CorrelConstraint, soft);
   Cur.recons(Cur_TabBand, Ima);
 }

@@ -78,6 +78,18 @@ class Radon {
   void fft_trans_cf_pair(to_array<float, false>& ImaA, to_array<float, false>& ImaB,
                          to_array<std::complex<float>, false>& RadFA,
                          to_array<std::complex<float>, false>& RadFB);
+  // The 2D spectrum of ImaA + i ImaB, centred, that fft_trans_cf_pair
+  // samples, valid until the next transform; sample k of the Radon spectra
+  // (line k / Ncr) reads it at linogram_source()[k] (none where negative),
+  // and linogram_mirror()[k] is the point of the opposite frequency.
+  const std::complex<float>* fft_pair_spectrum(to_array<float, false>& ImaA,
+                                               to_array<float, false>& ImaB);
+  const int* linogram_source() const { return LinoSource.data(); }
+  const int* linogram_mirror() const { return LinoSourceMirror.data(); }
+  // linogram_source() where the sample's mirror on its line reads the
+  // opposite point (the images' line spectra are Hermitian there), -1
+  // elsewhere.
+  const int* linogram_even_source() const { return LinoEvenSource.data(); }
   void fft_rec_cf(to_array<std::complex<float>, false>& RadF, to_array<float, false>& Ima);
   void fft_line(to_array<float, false>& Rad, to_array<std::complex<float>, false>& RadF,
                 Bool Flag = False);
@@ -100,11 +112,13 @@ class Radon {
   // point. Built by make_table, they depend only on the sizes.
   std::vector<int> LinoSource;
   std::vector<int> LinoSourceMirror;  // the point of the opposite frequency of each source
+  std::vector<int> LinoEvenSource;
   bool LinoSourceOutside = false;  // a mirrored sample with a slot fell off the grid
   std::vector<int> LinoDirect, LinoMirror;
   std::vector<float> LinoCount;
   void make_linogram_table();
   // The tables, sizes and work spectrum of the forward linogram transform.
+  void prepare_linogram_forward(to_array<float, false>& Ima);
   void prepare_linogram_forward(to_array<float, false>& Ima,
                                 to_array<std::complex<float>, false>& RadF);
   // The six keywords of the ".rad" file; CFITSIO skips every call once

@@ -82,19 +82,34 @@ void Radon::make_linogram_table() {
     if (source >= 0)
       LinoSourceMirror[k] = opposite(source / Nc, Nl) * Nc + opposite(source % Nc, Nc);
   }
+  // Samples whose mirror slot on the line reads the opposite point: there
+  // the line spectra of the real images are Hermitian.
+  LinoEvenSource.assign(LinoSource.size(), -1);
+  const int mirror_sum = Ncr % 2 == 0 ? Ncr : Ncr - 1;
+  for (int i = 0; i < Nlr; i++)
+    for (int c = 0; c < Ncr; c++) {
+      const size_t k = static_cast<size_t>(i) * Ncr + c, mk = k - c + (mirror_sum - c);
+      if (mirror_sum - c < Ncr && LinoSource[k] >= 0 && LinoSource[mk] >= 0 &&
+          LinoSourceMirror[k] == LinoSource[mk] && LinoSourceMirror[mk] == LinoSource[k])
+        LinoEvenSource[k] = LinoSource[k];
+    }
 }
 
-void Radon::prepare_linogram_forward(Image& Ima, ComplexImage& RadF) {
+void Radon::prepare_linogram_forward(Image& Ima) {
   if (!Allocated || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) alloc(Ima.nl(), Ima.nc(), RADON_FFT, 0, 0);
   if (LinoSource.size() != static_cast<size_t>(Nlr) * Ncr ||
-      LinoSourceMirror.size() != LinoSource.size())
+      LinoSourceMirror.size() != LinoSource.size() || LinoEvenSource.size() != LinoSource.size())
     make_linogram_table();
-  if (RadF.naxis() != 2 || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) RadF.resize(Nlr, Ncr);
-  if (!same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) bad_size();
   if (LinoSourceOutside) fatal_exit("Error occured during the transformation ...\n");
   if (Spectrum.naxis() != 2 || !same_size(Spectrum.nl(), Spectrum.nc(), Nl, Nc))
     Spectrum.alloc(Nl, Nc, "spectrum");
   FFT2D.CenterZeroFreq = 1;
+}
+
+void Radon::prepare_linogram_forward(Image& Ima, ComplexImage& RadF) {
+  prepare_linogram_forward(Ima);
+  if (RadF.naxis() != 2 || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) RadF.resize(Nlr, Ncr);
+  if (!same_size(RadF.nl(), RadF.nc(), Nlr, Ncr)) bad_size();
 }
 
 void Radon::fft_trans_cf(Image& Ima, ComplexImage& RadF) {
@@ -107,15 +122,27 @@ void Radon::fft_trans_cf(Image& Ima, ComplexImage& RadF) {
   for (size_t k = 0; k < n; k++) out[k] = source[k] >= 0 ? s[source[k]] : std::complex<float>();
 }
 
-void Radon::fft_trans_cf_pair(Image& ImaA, Image& ImaB, ComplexImage& RadFA, ComplexImage& RadFB) {
+const std::complex<float>* Radon::fft_pair_spectrum(Image& ImaA, Image& ImaB) {
   if (!same_size(ImaA.nl(), ImaA.nc(), ImaB.nl(), ImaB.nc())) bad_size();
-  prepare_linogram_forward(ImaA, RadFA);
-  prepare_linogram_forward(ImaB, RadFB);
+  prepare_linogram_forward(ImaA);
   std::complex<float>* s = Spectrum.buffer();
+  float* parts = reinterpret_cast<float*>(s);
   const float* a = ImaA.buffer();
   const float* b = ImaB.buffer();
-  for (int k = 0; k < Spectrum.n_elem(); k++) s[k] = std::complex<float>(a[k], b[k]);
+  const int n = Spectrum.n_elem();
+#pragma omp simd
+  for (int k = 0; k < n; k++) {
+    parts[2 * k] = a[k];
+    parts[2 * k + 1] = b[k];
+  }
   FFT2D.fftn2d(Spectrum, False);
+  return s;
+}
+
+void Radon::fft_trans_cf_pair(Image& ImaA, Image& ImaB, ComplexImage& RadFA, ComplexImage& RadFB) {
+  const std::complex<float>* s = fft_pair_spectrum(ImaA, ImaB);
+  prepare_linogram_forward(ImaA, RadFA);
+  prepare_linogram_forward(ImaB, RadFB);
   std::complex<float>* out_a = RadFA.buffer();
   std::complex<float>* out_b = RadFB.buffer();
   const int* source = LinoSource.data();
@@ -138,7 +165,9 @@ void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
     alloc(RadF.nc(), RadF.nc(), RADON_FFT, RadF.nl(), RadF.nc());
   if (LinoDirect.size() != static_cast<size_t>(Nlr) * (Ncr / 2 + 1)) make_linogram_table();
   if (Ima.naxis() != 2 || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) Ima.resize(Nl, Nc);
-  Ima.init();
+  // A flat allocation (Nl > Nc) leaves the lines beyond the grid at 0; the
+  // others are all written below.
+  if (Nl > Nc) Ima.init();
   if (Verbose) {
     std::printf("RADON reconstruct: input image size = %d %d\n", RadF.nl(), RadF.nc());
     std::printf("RADON reconstruct: output image size = %d %d\n", Ima.nl(), Ima.nc());
@@ -157,15 +186,26 @@ void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
       if (mirror[k] >= 0) g[mirror[k]] += line[2 * half - k];
     }
   }
+  // Points hit by several samples take their mean; a division by 1 leaves
+  // the others as they are, so that the loop has no branch.
   const float* count = LinoCount.data();
-  for (int k = 0; k < grid.n_elem(); k++)
-    if (count[k] > 1.f) g[k] /= count[k];
+  float* parts = reinterpret_cast<float*>(g);
+  const int points = grid.n_elem();
+#pragma omp simd
+  for (int k = 0; k < points; k++) {
+    const float divisor = count[k] > 1.f ? count[k] : 1.f;
+    parts[2 * k] /= divisor;
+    parts[2 * k + 1] /= divisor;
+  }
   FFT2D.CenterZeroFreq = 1;
   FFT2D.fftn2d(grid, True);
-  // A flat allocation (Nl > Nc) leaves the lines beyond the grid at 0.
   const int nl = Nl < Nc ? Nl : Nc;
-  for (int l = 0; l < nl; l++)
-    for (int c = 0; c < Nc; c++) Ima(l, c) = grid(l, c).real();
+  for (int l = 0; l < nl; l++) {
+    const float* in = reinterpret_cast<const float*>(&grid(l, 0));
+    float* out = &Ima(l, 0);
+#pragma omp simd
+    for (int c = 0; c < Nc; c++) out[c] = in[2 * c];
+  }
 }
 
 void Radon::fft_line(Image& Rad, ComplexImage& RadF, Bool /*Flag*/) {

@@ -7,6 +7,7 @@
 
 #include "multires/mr_regul.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -159,9 +160,22 @@ class Ridgelet {
   void get_block_trans(int bi, int bj, to_array<float, false>& Trans,
                        to_array<float, false>& Block);
   void block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans);
+  // A look at each row of blocks of a transform before it is stored: bi and
+  // the row's Nlb lines laid out as in the ridgelet image (the scale bands'
+  // columns hold the coefficients). What it changes in the row is what is
+  // stored. Rows are made side by side: it may run on any thread, on one
+  // row at a time per thread.
+  using RowVisit = std::function<void(int bi, to_array<float, false>& Row)>;
+  // block_transform with each row visited; with store false nothing is
+  // written into Trans (it only takes the ridgelet image's shape), for a
+  // caller that needs no more than what it takes from the rows.
+  void block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                       const RowVisit& visit, bool store);
   void block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima);
   void transform(to_array<float, false>& Ima, to_array<float, false>& Trans, int B);
   void transform(to_array<float, false>& Ima, to_array<float, false>& Trans);
+  void transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                 const RowVisit& visit, bool store);
   void recons(to_array<float, false>& Trans, to_array<float, false>& Ima);
   void recons(to_array<float, false>& Trans, to_array<float, false>& Ima, int B);
   void recons(to_array<float, false>& Trans, to_array<float, false>& Ima, int B, int Nl, int Nc);

@@ -171,14 +171,20 @@ bool Ridgelet::transform_pair_at(RidgeletWorker& W, int bi, int bj, to_array<flo
   if (W.block2.nl() != BlockSize || W.block2.nc() != BlockSize)
     W.block2.alloc(BlockSize, BlockSize, "block");
   get_block_ima(bi, bj + 1, Ima, W.block2);
-  radon.fft_trans_cf_pair(W.block, W.block2, W.spectra, W.spectra2);
+  const std::complex<float>* spectrum = radon.fft_pair_spectrum(W.block, W.block2);
+  for (to_array<cfloat, false>* spectra : {&W.spectra, &W.spectra2})
+    if (spectra->naxis() != 2 || spectra->nl() != Nr || spectra->nc() != Ncr)
+      spectra->resize(Nr, Ncr);
   std::vector<float*>& bands = W.bands;
-  bands.resize(NbrScale1D);
-  for (int k = 0; k < 2; k++) {
-    for (int s = 0; s < NbrScale1D; s++) bands[s] = &Row(0, jpos(s, bj + k));
-    wt.transform_cf_lines((k == 0 ? W.spectra : W.spectra2).buffer(), Nr, Ncr, bands.data(),
-                          static_cast<size_t>(RidNc), NbrScale1D);
+  bands.resize(2 * NbrScale1D);
+  for (int s = 0; s < NbrScale1D; s++) {
+    bands[s] = &Row(0, jpos(s, bj));
+    bands[NbrScale1D + s] = &Row(0, jpos(s, bj + 1));
   }
+  wt.transform_cf_block_pair(spectrum, radon.linogram_source(), radon.linogram_mirror(),
+                             radon.linogram_even_source(), Nr, Ncr,
+                             bands.data(), bands.data() + NbrScale1D, static_cast<size_t>(RidNc),
+                             NbrScale1D, W.spectra.buffer(), W.spectra2.buffer());
   return true;
 }
 

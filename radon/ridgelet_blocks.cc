@@ -43,7 +43,7 @@ void Ridgelet::get_block_ima(int bi, int bj, to_array<float, false>& Ima,
     float* out = &Block(i, 0);
     if (inside) {
       const float* in = &Ima(Di + i, Dj);
-      for (int j = 0; j < BlockSize; j++) out[j] = in[j];
+      std::copy(in, in + BlockSize, out);
     } else {
       const float* in = &Ima(test_index_mirror(Di + i, NlIma), 0);
       for (int j = 0; j < BlockSize; j++) out[j] = in[column[j]];
@@ -180,6 +180,11 @@ void copy_lines(const float* from, float* to, int lines, int width, int columns)
 }  // namespace
 
 void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans) {
+  block_transform(Ima, Trans, nullptr, true);
+}
+
+void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                               const RowVisit& visit, bool store) {
   if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
     Trans.resize(RidNl, RidNc);
   const Bool verbose = Verbose;
@@ -204,7 +209,8 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
       transform_block_at(w, bi, bj, Ima, row, w.ridblock);
       Verbose = False;
     }
-    copy_lines(row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, columns);
+    if (visit) visit(bi, row);
+    if (store) copy_lines(row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, columns);
   };
   one_row(*Workers[0], 0);
   const int threads = static_cast<int>(Workers.size());
@@ -232,34 +238,19 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
   // ridgelet image (a thresholding leaves many blocks all zero, and those
   // contribute nothing); without 1D scales every block is visited.
   std::vector<unsigned char> nonzero(static_cast<size_t>(NbrBi) * NbrBj, 1);
-  if (NbrScale1D >= 2 && Trans.nl() >= NbrBi * Nlb && Trans.nc() == RidNc) {
-#pragma omp parallel for schedule(static) num_threads(threads) if (threads > 1)
-    for (int bi = 0; bi < NbrBi; bi++) {
-      // Line by line: the blocks of a row lie side by side in each line.
-      std::vector<int> any(NbrBj, 0);
-      for (int i = 0; i < Nlb; i++)
-        for (int s = 0; s < NbrScale1D; s++) {
-          const int size = TabSize(s);
-          const float* line = &Trans(bi * Nlb + i, jpos(s, 0));
-          for (int bj = 0; bj < NbrBj; bj++) {
-            const float* band = line + static_cast<size_t>(bj) * size;
-            int square_nonzero = 0;
-            // A square that is not zero, as a nonzero energy would tell.
-#pragma omp simd reduction(| : square_nonzero)
-            for (int j = 0; j < size; j++) square_nonzero |= band[j] * band[j] != 0.f;
-            any[bj] |= square_nonzero;
-          }
-        }
-      for (int bj = 0; bj < NbrBj; bj++)
-        nonzero[static_cast<size_t>(bi) * NbrBj + bj] = any[bj] != 0;
-    }
-  }
+  const bool scan = NbrScale1D >= 2 && Trans.nl() >= NbrBi * Nlb && Trans.nc() == RidNc;
   auto block_nonzero = [&](int bi, int bj) {
     return nonzero[static_cast<size_t>(bi) * NbrBj + bj] != 0;
   };
-  // A row of blocks with work in it is read from the ridgelet image line by
-  // line into the worker's row first.
+  // A row of blocks with work in it is read in place when the ridgelet image
+  // has the row's layout (reading is all the blocks do), else copied line
+  // by line into the worker's row first.
+  const bool in_place = Trans.nc() == RidNc && Trans.nl() >= NbrBi * Nlb;
   auto load_row = [&](RidgeletWorker& w, int bi) -> to_array<float, false>& {
+    if (in_place) {
+      w.row_view.alloc(&Trans(bi * Nlb, 0), Nlb, RidNc);
+      return w.row_view;
+    }
     to_array<float, false>& row = row_of_blocks(w);
     copy_lines(&Trans(bi * Nlb, 0), row.buffer(), Nlb, RidNc, columns);
     return row;
@@ -270,31 +261,61 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
       w.ridblock.alloc(block_nl, block_nc, "blocktrans");
     if (recons_block_at(w, bi, bj, row, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
   };
-  // Blocks overlap only their direct neighbours, so the blocks of one parity
-  // class of (bi, bj) never write the same pixel and can run side by side;
-  // the four classes run in a fixed order, which fixes the order in which
-  // overlapping blocks add up.
-  bool first = true;
-  for (int parity = 0; parity < 4; parity++) {
-    const int pi = parity / 2, pj = parity % 2;
-    const int ni = (NbrBi - pi + 1) / 2, nj = (NbrBj - pj + 1) / 2;
-    if (first && ni > 0 && nj > 0) {
-      // Block (0, 0) first, alone, with the messages.
-      if (block_nonzero(0, 0)) one_block(*Workers[0], load_row(*Workers[0], 0), 0, 0);
+  // One team for the whole reconstruction; its steps are worksharing loops
+  // whose closing barriers keep them in order.
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    // Which blocks hold a nonzero coefficient, from one pass down the
+    // ridgelet image (a thresholding leaves many blocks all zero, and those
+    // contribute nothing); without 1D scales every block is visited.
+    if (scan) {
+#pragma omp for schedule(static)
+      for (int bi = 0; bi < NbrBi; bi++) {
+        // Line by line: the blocks of a row lie side by side in each line.
+        std::vector<int> any(NbrBj, 0);
+        for (int i = 0; i < Nlb; i++)
+          for (int s = 0; s < NbrScale1D; s++) {
+            const int size = TabSize(s);
+            const float* line = &Trans(bi * Nlb + i, jpos(s, 0));
+            for (int bj = 0; bj < NbrBj; bj++) {
+              const float* band = line + static_cast<size_t>(bj) * size;
+              int square_nonzero = 0;
+              // A square that is not zero, as a nonzero energy would tell.
+#pragma omp simd reduction(| : square_nonzero)
+              for (int j = 0; j < size; j++) square_nonzero |= band[j] * band[j] != 0.f;
+              any[bj] |= square_nonzero;
+            }
+          }
+        for (int bj = 0; bj < NbrBj; bj++)
+          nonzero[static_cast<size_t>(bi) * NbrBj + bj] = any[bj] != 0;
+      }
+    }
+    // Block (0, 0) first, alone, with the messages. No other thread runs
+    // meanwhile, so it may take the first worker.
+#pragma omp single
+    {
+      if (NbrBi > 0 && NbrBj > 0 && block_nonzero(0, 0))
+        one_block(*Workers[0], load_row(*Workers[0], 0), 0, 0);
       Verbose = False;
     }
-    const int start = first ? 1 : 0;
-    first = false;
-    // A row of the class at a time.
-#pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
-    for (int a = 0; a < ni; a++) {
-      RidgeletWorker& w = *Workers[thread_index()];
-      const int bi = pi + 2 * a, first_k = a == 0 ? start : 0;
-      bool work = false;
-      for (int k = first_k; k < nj && !work; k++) work = block_nonzero(bi, pj + 2 * k);
-      if (!work) continue;
-      to_array<float, false>& row = load_row(w, bi);
-      for (int k = first_k; k < nj; k++) one_block(w, row, bi, pj + 2 * k);
+    // Blocks overlap only their direct neighbours, so the blocks of one
+    // parity class of (bi, bj) never write the same pixel and can run side
+    // by side; the four classes run in a fixed order, which fixes the order
+    // in which overlapping blocks add up.
+    for (int parity = 0; parity < 4; parity++) {
+      const int pi = parity / 2, pj = parity % 2;
+      const int ni = (NbrBi - pi + 1) / 2, nj = (NbrBj - pj + 1) / 2;
+      // A row of the class at a time.
+#pragma omp for schedule(dynamic)
+      for (int a = 0; a < ni; a++) {
+        RidgeletWorker& w = *Workers[thread_index()];
+        const int bi = pi + 2 * a, first_k = parity == 0 && a == 0 ? 1 : 0;
+        bool work = false;
+        for (int k = first_k; k < nj && !work; k++) work = block_nonzero(bi, pj + 2 * k);
+        if (!work) continue;
+        to_array<float, false>& row = load_row(w, bi);
+        for (int k = first_k; k < nj; k++) one_block(w, row, bi, pj + 2 * k);
+      }
     }
   }
   Verbose = verbose;
@@ -307,12 +328,17 @@ void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Tr
 }
 
 void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Trans) {
+  transform(Ima, Trans, nullptr, true);
+}
+
+void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                         const RowVisit& visit, bool store) {
   if (!Allocated) fatal_exit("Error: The Ridgelet is not allocated ... \n");
   if (Ima.nl() != Nl || Ima.nc() != Nc)
     fatal_exitf(-1, stdout, "Error: the image size (%d, %d) is not the allocated one (%d, %d) ...\n",
                 Ima.nl(), Ima.nc(), Nl, Nc);
-  block_transform(Ima, Trans);
-  if (StatInfo) info_stat(Trans);
+  block_transform(Ima, Trans, visit, store);
+  if (StatInfo && store) info_stat(Trans);
 }
 
 void Ridgelet::recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {

@@ -26,6 +26,8 @@ struct RidgeletWorker {
   // a time. row wraps row_values.
   std::vector<float> row_values;
   to_array<float, false> row;
+  // A row of blocks of the ridgelet image itself, read in place.
+  to_array<float, false> row_view;
   to_array<float, true> signal, result;
   to_array<std::complex<float>, true> cline;
   FFTN_1D fft1d;

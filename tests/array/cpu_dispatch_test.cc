@@ -15,6 +15,7 @@
 #include "multires/atrous_2d_wt.h"
 #include "numerics/fftn_2d.h"
 #include "numerics/local_dct2d.h"
+#include "numerics/short_fft.h"
 #include "support/test_images.h"
 
 namespace {
@@ -115,6 +116,21 @@ std::vector<float> atrous_bands() {
   return bits;
 }
 
+// Both directions of the short-line FFT over every length the ridgelet
+// blocks use and a longer one, several lines per call.
+std::vector<float> short_fft_lines() {
+  ShortFFT fft;
+  std::vector<float> bits;
+  for (int n : {2, 4, 8, 16, 32, 64, 256})
+    for (int sign : {1, -1}) {
+      const auto lines = random_image(3, 2 * n, 5u + unsigned(n));
+      std::vector<float> values = floats_of(lines);
+      fft.transform_lines(values.data(), n, 3, sign);
+      bits.insert(bits.end(), values.begin(), values.end());
+    }
+  return bits;
+}
+
 struct DispatchedTransform {
   const char* name;
   std::function<std::vector<float>()> run;
@@ -161,6 +177,7 @@ TEST(CpuDispatch, TransformsGiveTheSameBitsThroughEitherEntry) {
       {"mixed-radix FFT 56 x 77", [] { return fft_both_ways(56, 77); }},
       {"local DCT", local_dct_both_ways},
       {"a trous", atrous_bands},
+      {"short-line FFT", short_fft_lines},
   };
   for (const DispatchedTransform& t : transforms) {
     std::vector<float> avx2, plain;

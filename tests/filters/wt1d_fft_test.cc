@@ -9,6 +9,8 @@
 
 #include <cmath>
 #include <complex>
+#include <random>
+#include <vector>
 
 #include "support/death.h"
 #include "support/tolerance.h"
@@ -283,4 +285,71 @@ TEST(WT1DFFT, RefusesAWrongPyramidABadFilterAndABadWaveletType) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Error: proc. wave_cf_transform."),
             std::string::npos);
   EXPECT_EQ(trans.nx(), 3);
+}
+
+// Two blocks' projections taken from samples of one 2D spectrum: the same
+// bands as the many-line transform of each block's split line spectra, for
+// lines whose samples and mirrors read opposite points (Hermitian line
+// spectra), lines where they do not, and samples with no source.
+TEST(WT1DFFT, BlockPairsFromA2DSpectrumGiveEachBlocksBands) {
+  for (int N : {16, 15}) {
+    SCOPED_TRACE(testing::Message() << "N = " << N);
+    const int lines = 5, scales = 3, points = 97;
+    std::mt19937 rng(11u + unsigned(N));
+    std::uniform_real_distribution<float> value(-1.f, 1.f);
+    std::uniform_int_distribution<int> point(0, points - 1);
+    std::vector<std::complex<float>> spectrum(points);
+    for (auto& v : spectrum) v = {value(rng), value(rng)};
+    std::vector<int> source(lines * N), mirror(lines * N), even(lines * N, -1);
+    const int mirror_sum = N % 2 == 0 ? N : N - 1;
+    for (int l = 0; l < lines; l++)
+      for (int c = 0; c < N; c++) {
+        source[l * N + c] = (l + c) % 7 == 3 ? -1 : point(rng);
+        mirror[l * N + c] = point(rng);
+      }
+    // Lines 0 to 2: every sample's mirror reads its opposite point.
+    for (int l = 0; l < 3; l++)
+      for (int c = 0; c < N; c++) {
+        const int mc = mirror_sum - c, k = l * N + c;
+        if (mc >= N) continue;
+        if (source[k] < 0) source[k] = point(rng);
+        mirror[k] = source[l * N + mc] >= 0 ? source[l * N + mc] : point(rng);
+      }
+    for (int l = 0; l < lines; l++)
+      for (int c = 0; c < N; c++) {
+        const int mc = mirror_sum - c, k = l * N + c, km = l * N + mc;
+        if (mc < N && source[k] >= 0 && source[km] >= 0 && mirror[k] == source[km] &&
+            mirror[km] == source[k])
+          even[k] = source[k];
+      }
+    int even_count = 0;
+    for (int e : even) even_count += e >= 0;
+    ASSERT_GT(even_count, N);
+    ASSERT_LT(even_count, lines * N - N);
+
+    WT1D_FFT pair(2, scales, N), single(2, scales, N);
+    const int np = pair.pyr_np();
+    std::vector<std::complex<float>> work_a(lines * N), work_b(lines * N);
+    std::vector<std::complex<float>> split_a(lines * N), split_b(lines * N);
+    for (int k = 0; k < lines * N; k++) {
+      if (source[k] < 0) continue;
+      const std::complex<float> z = spectrum[source[k]], w = spectrum[mirror[k]];
+      split_a[k] = {0.5f * (z.real() + w.real()), 0.5f * (z.imag() - w.imag())};
+      split_b[k] = {0.5f * (z.imag() + w.imag()), 0.5f * (w.real() - z.real())};
+    }
+    std::vector<float> got_a(lines * np), got_b(lines * np), want_a(lines * np), want_b(lines * np);
+    auto bands_of = [&](std::vector<float>& image) {
+      std::vector<float*> bands(scales);
+      for (int s = 0; s < scales; s++) bands[s] = image.data() + pair.pyr_pos(s);
+      return bands;
+    };
+    auto ga = bands_of(got_a), gb = bands_of(got_b), wa = bands_of(want_a), wb = bands_of(want_b);
+    pair.transform_cf_block_pair(spectrum.data(), source.data(), mirror.data(), even.data(), lines,
+                                 N, ga.data(), gb.data(), np, scales, work_a.data(), work_b.data());
+    single.transform_cf_lines(split_a.data(), lines, N, wa.data(), np, scales);
+    single.transform_cf_lines(split_b.data(), lines, N, wb.data(), np, scales);
+    const double tolerance = 8 * qz_test::transform_tolerance<float>(N);
+    EXPECT_LE(qz_test::max_abs_difference(got_a, want_a), tolerance);
+    EXPECT_LE(qz_test::max_abs_difference(got_b, want_b), tolerance);
+  }
 }
