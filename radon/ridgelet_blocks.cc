@@ -196,8 +196,9 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
   check_block_variant(True);
   const int columns = row_columns();
   // A row of blocks at a time into the worker's row, then into the
-  // ridgelet image line by line. The first block reports alone, so the
-  // first row runs before the others, which run quietly side by side.
+  // ridgelet image line by line. The first block reports alone, so with
+  // messages the first row runs before the others, which run quietly side
+  // by side.
   auto one_row = [&](RidgeletWorker& w, int bi) {
     to_array<float, false>& row = row_of_blocks(w);
     for (int bj = 0; bj < NbrBj; bj++) {
@@ -212,10 +213,11 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
     if (visit) visit(bi, row);
     if (store) copy_lines(row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, columns);
   };
-  one_row(*Workers[0], 0);
+  const int first_parallel_row = Verbose ? 1 : 0;
+  if (first_parallel_row == 1) one_row(*Workers[0], 0);
   const int threads = static_cast<int>(Workers.size());
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
-  for (int bi = 1; bi < NbrBi; bi++) one_row(*Workers[thread_index()], bi);
+  for (int bi = first_parallel_row; bi < NbrBi; bi++) one_row(*Workers[thread_index()], bi);
   Verbose = verbose;
 }
 
@@ -261,6 +263,7 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
       w.ridblock.alloc(block_nl, block_nc, "blocktrans");
     if (recons_block_at(w, bi, bj, row, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
   };
+  const bool alone_first = Verbose;
   // One team for the whole reconstruction; its steps are worksharing loops
   // whose closing barriers keep them in order.
 #pragma omp parallel num_threads(threads) if (threads > 1)
@@ -290,13 +293,16 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
           nonzero[static_cast<size_t>(bi) * NbrBj + bj] = any[bj] != 0;
       }
     }
-    // Block (0, 0) first, alone, with the messages. No other thread runs
-    // meanwhile, so it may take the first worker.
+    // With messages, block (0, 0) first, alone. No other thread runs
+    // meanwhile, so it may take the first worker. Without, it is one of its
+    // parity class, none of which overlap: the sum is the same.
+    if (alone_first) {
 #pragma omp single
-    {
-      if (NbrBi > 0 && NbrBj > 0 && block_nonzero(0, 0))
-        one_block(*Workers[0], load_row(*Workers[0], 0), 0, 0);
-      Verbose = False;
+      {
+        if (NbrBi > 0 && NbrBj > 0 && block_nonzero(0, 0))
+          one_block(*Workers[0], load_row(*Workers[0], 0), 0, 0);
+        Verbose = False;
+      }
     }
     // Blocks overlap only their direct neighbours, so the blocks of one
     // parity class of (bi, bj) never write the same pixel and can run side
@@ -309,7 +315,7 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
 #pragma omp for schedule(dynamic)
       for (int a = 0; a < ni; a++) {
         RidgeletWorker& w = *Workers[thread_index()];
-        const int bi = pi + 2 * a, first_k = parity == 0 && a == 0 ? 1 : 0;
+        const int bi = pi + 2 * a, first_k = alone_first && parity == 0 && a == 0 ? 1 : 0;
         bool work = false;
         for (int k = first_k; k < nj && !work; k++) work = block_nonzero(bi, pj + 2 * k);
         if (!work) continue;
