@@ -37,6 +37,13 @@ void FCUR::release() {
   AllocScales = 0;
 }
 
+int fcur_largest_scale_count(int Nl, int Nc) {
+  const int side = odd_size(std::min(Nl, Nc));
+  int largest = 1;
+  for (int n = 2; n < 31 && (side >> n) >= 2; n++) largest = n;
+  return largest;
+}
+
 void fcur_fine_directions(int NbrScale, int NbrDir, to_array<int, true>& TabDir) {
   TabDir.alloc(std::max(1, NbrScale - 1), "TabDir");
   TabDir(0) = NbrDir;

@@ -98,6 +98,12 @@ class FCUR : public MEYER_WT {
 int fct_real_get_band_size(int NbrScale, int Nl, int Nc, int NbrDir, to_array<int, true>& TabSizeNl,
                            to_array<int, true>& TabSizeNc);
 
+// Largest scale count (at least 1) that an unextended transform of an
+// Nl x Nc image accepts: it works on odd sides, and the low-pass plane of the
+// last of n scales, 2 floor(side / 2^n) + 1 samples wide, keeps the 4 samples
+// its window needs.
+int fcur_largest_scale_count(int Nl, int Nc);
+
 // The alloc_from_fine direction table: NbrScale - 1 entries, finest first.
 void fcur_fine_directions(int NbrScale, int NbrDir, to_array<int, true>& TabDir);
 

@@ -2,7 +2,6 @@
 // the Meyer spectrum. Band noise levels come from the norms of a unit-noise
 // calibration (or MAD estimates), the finest scale is thresholded one unit
 // higher, and the coarsest scale is kept or removed as a whole.
-#include <algorithm>
 #include <cstdio>
 
 #include "array/fatal.h"
@@ -46,24 +45,14 @@ void free(MCA& m) {
   m.FCur_Trans = m.FCur_Correl = nullptr;
 }
 
-// Largest scale count whose low-pass plane keeps the 4 samples its window
-// needs: the transform works on odd sides, and the plane of the last of n
-// scales has 2 floor(side / 2^n) + 1 samples.
-int largest_scale_count(const MCA& m) {
-  int side = std::min(m.Nl, m.Nc);
-  if (side % 2 == 0) side++;
-  int largest = 1;
-  for (int n = MinFcurScales; n < 31 && (side >> n) >= 2; n++) largest = n;
-  return largest;
-}
-
 void alloc(MCA& m) {
   if (m.FCur_NbrScale < MinFcurScales)
     fatal_exitf(-1, stdout,
                 "Error: bad number of scales in the fast curvelet transform: %d (%d at least) ...\n",
                 m.FCur_NbrScale, MinFcurScales);
   m.FCur_NbrScale =
-      mca_fit_scale_count(m, "fast curvelet transform", m.FCur_NbrScale, largest_scale_count(m));
+      mca_fit_scale_count(m, "fast curvelet transform", m.FCur_NbrScale,
+                          fcur_largest_scale_count(m.Nl, m.Nc));
   free(m);
   m.FCur_Trans = new_transform(m);
   m.FCur_Trans->get_norm_coeff(NormLevel);

@@ -12,6 +12,29 @@
 #include "mca/mca.h"
 #include "numerics/im_zoom.h"
 
+namespace {
+
+long non_finite_pixels(const to_array<float, false>& ima) {
+  long count = 0;
+  const float* p = ima.buffer();
+  for (int k = 0; k < ima.n_elem(); k++)
+    if (!std::isfinite(p[k])) count++;
+  return count;
+}
+
+}  // namespace
+
+// Pixels that are not finite numbers would spread through every transform
+// into hundreds of NaN pixels of every result.
+void refuse_non_finite_pixels(const to_array<float, false>& data, const std::string& name) {
+  const long count = non_finite_pixels(data);
+  if (count > 0)
+    fatal_exitf(-1, stdout,
+                "Error: %ld pixels of the input image are not finite numbers; set missing "
+                "pixels to 0 and use -H to mask them ... (%s)\n",
+                count, name.c_str());
+}
+
 double largest_input_magnitude(long nbr_pixels) {
   return static_cast<double>(FLT_MAX) / static_cast<double>(nbr_pixels > 1 ? nbr_pixels : 1);
 }
@@ -33,18 +56,6 @@ void refuse_out_of_range_pixels(const to_array<float, false>& Data, const std::s
                 "divided by the pixel count; rescale the image ... (%s)\n",
                 count, limit, largest, Data.nl(), Data.nc(), name.c_str());
 }
-
-namespace {
-
-long non_finite_pixels(const to_array<float, false>& ima) {
-  long count = 0;
-  const float* p = ima.buffer();
-  for (int k = 0; k < ima.n_elem(); k++)
-    if (!std::isfinite(p[k])) count++;
-  return count;
-}
-
-}  // namespace
 
 void refuse_non_finite_results(const MCA& mca, const char* name) {
   long count = non_finite_pixels(mca.Resi);

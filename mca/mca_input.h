@@ -14,6 +14,10 @@ class MCA;
 // frequency of a Fourier transform), and such a sum must stay a finite float.
 double largest_input_magnitude(long nbr_pixels);
 
+// Ends the run with status -1 and a message naming `name` when a pixel of
+// data is not a finite number.
+void refuse_non_finite_pixels(const to_array<float, false>& data, const std::string& name);
+
 // Ends the run with status -1 and a message naming `name` and the range when
 // a pixel of Data lies beyond largest_input_magnitude.
 void refuse_out_of_range_pixels(const to_array<float, false>& Data, const std::string& name);

@@ -1,6 +1,5 @@
 // qz_mca: separates an image into morphological components, one per selected
 // base, and writes the components, the residual and their sum.
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -51,20 +50,6 @@ void as_float_results(fitsstruct& header) {
   header.bytepix = 4;
   header.bscale = 1.;
   header.bzero = 0.;
-}
-
-// Pixels that are not finite numbers would spread through every transform
-// into hundreds of NaN pixels of every result.
-void refuse_non_finite_pixels(const to_array<float, false>& data, const std::string& name) {
-  long count = 0;
-  const float* p = data.buffer();
-  for (int k = 0; k < data.n_elem(); k++)
-    if (!std::isfinite(p[k])) count++;
-  if (count > 0)
-    fatal_exitf(-1, stdout,
-                "Error: %ld pixels of the input image are not finite numbers; set missing "
-                "pixels to 0 and use -H to mask them ... (%s)\n",
-                count, name.c_str());
 }
 
 // Every file the run may write: the results, and the debug images of the

@@ -73,6 +73,13 @@ to_array<float, false> residual(const to_array<float, false>& image, Smooth smoo
   return work;
 }
 
+// The image minus its 3x3 median, the residual both median estimators clip.
+to_array<float, false> median_residual(const to_array<float, false>& image) {
+  return residual(image, [](const to_array<float, false>& in, to_array<float, false>& out) {
+    smooth_mediane(in, out, I_CONT, 0, 3);
+  });
+}
+
 }  // namespace
 
 float get_sigma_clip(const float* data, int n, int iterations, Bool average,
@@ -137,19 +144,13 @@ float detect_noise_sigma(const to_array<float, false>& image, Bool average, int 
 }
 
 float detect_noise_from_med(const to_array<float, false>& image) {
-  to_array<float, false> residue =
-      residual(image, [](const to_array<float, false>& in, to_array<float, false>& out) {
-        smooth_mediane(in, out, I_CONT, 0, 3);
-      });
+  to_array<float, false> residue = median_residual(image);
   const float sigma = static_cast<float>(clip_pixels(residue, 3, true).sigma);
   return static_cast<float>(sigma / MedianResidualFactor);
 }
 
 float detect_noise_from_med_of_present(const to_array<float, false>& image) {
-  to_array<float, false> residue =
-      residual(image, [](const to_array<float, false>& in, to_array<float, false>& out) {
-        smooth_mediane(in, out, I_CONT, 0, 3);
-      });
+  to_array<float, false> residue = median_residual(image);
   const int nl = image.nl(), nc = image.nc();
   // A window with a missing pixel gives a residual of the gap, not of the
   // noise; the windows are clamped at the edges as the median filter is.

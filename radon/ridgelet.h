@@ -273,6 +273,12 @@ class Ridgelet {
   // the ridgelet image a row of blocks fills.
   to_array<float, false>& row_of_blocks(RidgeletWorker& W);
   int row_columns();
+  // The block functions above with the caller's scratch for the mirrored
+  // columns and the column weights, so that the block loops allocate nothing.
+  void get_block_ima(int bi, int bj, to_array<float, false>& Ima, to_array<float, false>& Block,
+                     std::vector<int>& Columns);
+  void add_block_ima(int bi, int bj, to_array<float, false>& Ima, to_array<float, false>& Block,
+                     std::vector<float>& ColumnWeights);
   void recons_block(RidgeletWorker& W, to_array<float, false>& In, to_array<float, false>& Out);
   void make_workers();
   // The coefficients of the blocks (bi, bj0 + k·step), k < Count, from the

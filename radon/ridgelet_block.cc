@@ -129,7 +129,7 @@ void Ridgelet::radon_step(RidgeletWorker& W, to_array<float, false>& Block, int&
 // block is made in Out and stored.
 void Ridgelet::transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Ima,
                                   to_array<float, false>& Row, to_array<float, false>& Out) {
-  get_block_ima(bi, bj, Ima, W.block);
+  get_block_ima(bi, bj, Ima, W.block, W.mirrored_columns);
   const bool direct = FourierRadon && NbrScale1D >= 2 && !WPFirstScale && !ColTrans &&
                       !VarNorm && !Verbose;
   if (!direct) {
@@ -167,10 +167,10 @@ bool Ridgelet::transform_pair_at(RidgeletWorker& W, int bi, int bj, to_array<flo
   for (int s = 0; s < NbrScale1D && same_layout; s++)
     same_layout = wt.pyr_pos(s) == TabPos(s) && wt.pyr_size(s) == TabSize(s);
   if (!same_layout) return false;
-  get_block_ima(bi, bj, Ima, W.block);
+  get_block_ima(bi, bj, Ima, W.block, W.mirrored_columns);
   if (W.block2.nl() != BlockSize || W.block2.nc() != BlockSize)
     W.block2.alloc(BlockSize, BlockSize, "block");
-  get_block_ima(bi, bj + 1, Ima, W.block2);
+  get_block_ima(bi, bj + 1, Ima, W.block2, W.mirrored_columns);
   const std::complex<float>* spectrum = radon.fft_pair_spectrum(W.block, W.block2);
   for (to_array<cfloat, false>* spectra : {&W.spectra, &W.spectra2})
     if (spectra->naxis() != 2 || spectra->nl() != Nr || spectra->nc() != Ncr)

@@ -31,14 +31,21 @@ int thread_index() {
 
 void Ridgelet::get_block_ima(int bi, int bj, to_array<float, false>& Ima,
                              to_array<float, false>& Block) {
+  std::vector<int> columns;
+  get_block_ima(bi, bj, Ima, Block, columns);
+}
+
+void Ridgelet::get_block_ima(int bi, int bj, to_array<float, false>& Ima,
+                             to_array<float, false>& Block, std::vector<int>& column) {
   const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
   const int NlIma = Ima.nl(), NcIma = Ima.nc();
   const bool inside = Di >= 0 && Dj >= 0 && Di + BlockSize <= NlIma && Dj + BlockSize <= NcIma;
   // Pixels outside the image are mirrored in, line and column each on its
   // own: the columns are mapped once for the block.
-  std::vector<int> column;
-  if (!inside)
-    for (int j = 0; j < BlockSize; j++) column.push_back(test_index_mirror(Dj + j, NcIma));
+  if (!inside) {
+    column.resize(BlockSize);
+    for (int j = 0; j < BlockSize; j++) column[j] = test_index_mirror(Dj + j, NcIma);
+  }
   for (int i = 0; i < BlockSize; i++) {
     float* out = &Block(i, 0);
     if (inside) {
@@ -68,13 +75,20 @@ void Ridgelet::put_block_ima(int bi, int bj, to_array<float, false>& Ima,
 
 void Ridgelet::add_block_ima(int bi, int bj, to_array<float, false>& Ima,
                              to_array<float, false>& Block) {
+  std::vector<float> column_weights;
+  add_block_ima(bi, bj, Ima, Block, column_weights);
+}
+
+void Ridgelet::add_block_ima(int bi, int bj, to_array<float, false>& Ima,
+                             to_array<float, false>& Block, std::vector<float>& column_weight) {
   const int Di = BlockImaSize * bi - OverlapSize, Dj = BlockImaSize * bj - OverlapSize;
   const int j0 = std::max(0, -Dj), j1 = std::min(BlockSize, Nc - Dj);
   // A weight is the product of a line and a column weight, taken once per
   // line and per column.
-  std::vector<float> column_weight;
-  if (!WeightBeforeTrans)
-    for (int j = 0; j < BlockSize; j++) column_weight.push_back(axis_weight(j, bj, NbrBj));
+  if (!WeightBeforeTrans) {
+    column_weight.resize(BlockSize);
+    for (int j = 0; j < BlockSize; j++) column_weight[j] = axis_weight(j, bj, NbrBj);
+  }
   for (int i = 0; i < BlockSize; i++) {
     const int line = Di + i;
     if (line < 0 || line >= Nl) continue;
@@ -261,7 +275,7 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
     if (!block_nonzero(bi, bj)) return;
     if (w.ridblock.naxis() != 2 || w.ridblock.nl() != block_nl || w.ridblock.nc() != block_nc)
       w.ridblock.alloc(block_nl, block_nc, "blocktrans");
-    if (recons_block_at(w, bi, bj, row, w.ridblock)) add_block_ima(bi, bj, Ima, w.block);
+    if (recons_block_at(w, bi, bj, row, w.ridblock)) add_block_ima(bi, bj, Ima, w.block, w.column_weights);
   };
   const bool alone_first = Verbose;
   // One team for the whole reconstruction; its steps are worksharing loops
@@ -272,10 +286,11 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
     // ridgelet image (a thresholding leaves many blocks all zero, and those
     // contribute nothing); without 1D scales every block is visited.
     if (scan) {
+      std::vector<int> any(NbrBj);  // one per thread, reused row after row
 #pragma omp for schedule(static)
       for (int bi = 0; bi < NbrBi; bi++) {
         // Line by line: the blocks of a row lie side by side in each line.
-        std::vector<int> any(NbrBj, 0);
+        std::fill(any.begin(), any.end(), 0);
         for (int i = 0; i < Nlb; i++)
           for (int s = 0; s < NbrScale1D; s++) {
             const int size = TabSize(s);

@@ -17,6 +17,8 @@ struct RidgeletWorker {
   Radon* radon = nullptr;         // the Ridgelet's own for thread 0
   std::unique_ptr<Radon> owned;   // the others'
   to_array<float, false> block, block2, ridblock, rad;
+  std::vector<int> mirrored_columns;  // scratch of the blocks at the border
+  std::vector<float> column_weights;  // scratch of the overlap weights
   std::vector<float*> bands;  // where each scale's band of the first line goes
   std::vector<const float*> coef_bands;  // where it is read back from
   to_array<std::complex<float>, false> spectra, spectra2;  // the second of a pair of blocks
