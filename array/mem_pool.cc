@@ -17,7 +17,7 @@ TempBuffMem<T>::~TempBuffMem() {
 
 template <class T>
 T* TempBuffMem<T>::alloc(int n) {
-  buffer_ = static_cast<T*>(alloc_buffer(static_cast<std::size_t>(n) * sizeof(T)));
+  buffer_ = static_cast<T*>(alloc_zeroed_buffer(static_cast<std::size_t>(n) * sizeof(T)));
   size_ = n;
   in_use_ = 1;
   return buffer_;
@@ -45,11 +45,15 @@ void print_process_memory_report() {
 }
 
 template <class T>
-T* TempCMem<T>::alloc(int n) {
+T* TempCMem<T>::alloc(int n, bool* zeroed) {
   for (int i = 0; i < NbrSlots; i++) {
     TempBuffMem<T>& s = slots_[i];
-    if (s.size() == 0) return s.alloc(n);
+    if (s.size() == 0) {
+      if (zeroed != nullptr) *zeroed = true;
+      return s.alloc(n);
+    }
     if (!s.use() && s.size() == n) {
+      if (zeroed != nullptr) *zeroed = false;
       s.take();
       return s.buffer();
     }
@@ -91,11 +95,11 @@ TempCMem<double> MemDouble;
 TempCMem<std::complex<float>> MemCF;
 TempCMem<std::complex<double>> MemCD;
 
-int* MemMg_alloc(int n, int) { return MemInt.alloc(n); }
-float* MemMg_alloc(int n, float) { return MemFloat.alloc(n); }
-double* MemMg_alloc(int n, double) { return MemDouble.alloc(n); }
-std::complex<float>* MemMg_alloc(int n, std::complex<float>) { return MemCF.alloc(n); }
-std::complex<double>* MemMg_alloc(int n, std::complex<double>) { return MemCD.alloc(n); }
+int* MemMg_alloc(int n, int, bool* zeroed) { return MemInt.alloc(n, zeroed); }
+float* MemMg_alloc(int n, float, bool* zeroed) { return MemFloat.alloc(n, zeroed); }
+double* MemMg_alloc(int n, double, bool* zeroed) { return MemDouble.alloc(n, zeroed); }
+std::complex<float>* MemMg_alloc(int n, std::complex<float>, bool* zeroed) { return MemCF.alloc(n, zeroed); }
+std::complex<double>* MemMg_alloc(int n, std::complex<double>, bool* zeroed) { return MemCD.alloc(n, zeroed); }
 
 void MemMg_free(int* p) { MemInt.free(p); }
 void MemMg_free(float* p) { MemFloat.free(p); }

@@ -14,6 +14,7 @@ class TempBuffMem {
   TempBuffMem(const TempBuffMem&) = delete;
   TempBuffMem& operator=(const TempBuffMem&) = delete;
 
+  // A new buffer of n zeroed elements.
   T* alloc(int n);
   void take() { in_use_ = 1; }
   void give_back() { in_use_ = 0; }
@@ -36,8 +37,9 @@ class TempCMem {
   TempCMem(const TempCMem&) = delete;
   TempCMem& operator=(const TempCMem&) = delete;
 
-  // A buffer of n elements, holding whatever it last held.
-  T* alloc(int n);
+  // A buffer of n elements, holding whatever it last held; zeroed, when
+  // given, tells whether it holds zeros (a new buffer) or may not.
+  T* alloc(int n, bool* zeroed = nullptr);
   // Marks the slot that holds p as free; the memory stays with the slot.
   void free(T* p);
 
@@ -55,11 +57,11 @@ extern TempCMem<std::complex<float>> MemCF;
 extern TempCMem<std::complex<double>> MemCD;
 
 // The value argument only selects the pool.
-int* MemMg_alloc(int n, int value);
-float* MemMg_alloc(int n, float value);
-double* MemMg_alloc(int n, double value);
-std::complex<float>* MemMg_alloc(int n, std::complex<float> value);
-std::complex<double>* MemMg_alloc(int n, std::complex<double> value);
+int* MemMg_alloc(int n, int value, bool* zeroed = nullptr);
+float* MemMg_alloc(int n, float value, bool* zeroed = nullptr);
+double* MemMg_alloc(int n, double value, bool* zeroed = nullptr);
+std::complex<float>* MemMg_alloc(int n, std::complex<float> value, bool* zeroed = nullptr);
+std::complex<double>* MemMg_alloc(int n, std::complex<double> value, bool* zeroed = nullptr);
 
 void MemMg_free(int* p);
 void MemMg_free(float* p);

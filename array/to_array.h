@@ -82,7 +82,7 @@ class to_array {
     if (n_elem_ != 0) free();
     else release_buffer();
     int n = array_detail::element_count(d1, d2, d3);
-    take_buffer(n, " Not enought memory ");
+    const bool zeroed = take_buffer(n, " Not enought memory ");
     borrowed_ = 0;
     n_elem_ = n;
     set_axes(d1, d2, d3);
@@ -90,8 +90,9 @@ class to_array {
     if (d1 != 0) naxis_ = 1;
     if (d2 != 0) naxis_ = 2;
     if (d3 != 0) naxis_ = 3;
-    // Heap buffers arrive zeroed; pool buffers hold what they last held.
-    if (pool_) init();
+    // Heap buffers and new pool buffers arrive zeroed; reused pool buffers
+    // hold what they last held.
+    if (!zeroed) init();
     if (name != nullptr) name_ = name;
   }
   void alloc(int d1, int d2, const char* name) { alloc(d1, d2, 0, name); }
@@ -339,9 +340,11 @@ class to_array {
     axis_[2] = d3;
   }
 
-  void take_buffer(int n, const char* heap_message) {
+  // Whether the buffer taken holds zeros.
+  bool take_buffer(int n, const char* heap_message) {
+    bool zeroed = true;
     if (n > array_detail::PoolThreshold) {
-      buffer_ = MemMg_alloc(n, T());
+      buffer_ = MemMg_alloc(n, T(), &zeroed);
       pool_ = 1;
     } else if (n > 0) {
       buffer_ = new (std::nothrow) T[n]();  // value-initialised: zeros
@@ -351,6 +354,7 @@ class to_array {
       buffer_ = nullptr;
       pool_ = 0;
     }
+    return zeroed;
   }
 
   // Safe to call at any time: gives a pool buffer back, deletes an owned

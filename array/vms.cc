@@ -73,6 +73,17 @@ void* alloc_buffer(std::size_t size) {
   return p;
 }
 
+void* alloc_zeroed_buffer(std::size_t size) {
+  if (!UseVMS) {
+    void* p = std::calloc(size == 0 ? 1 : size, 1);
+    if (p == nullptr) memory_abort();
+    return p;
+  }
+  void* p = alloc_buffer(size);
+  std::memset(p, 0, size);
+  return p;
+}
+
 void free_buffer(void* p) {
   if (p == nullptr) return;
   if (UseVMS) mem_free_buffer(p);

@@ -20,6 +20,10 @@ extern int UseVMS;
 // Bytes from the heap, or from the swap-file layer once it is switched on.
 // Never returns null: a failure ends the process.
 void* alloc_buffer(std::size_t size);
+// The same, zero-filled. From the heap, fresh pages come zeroed from the
+// system and are first touched by whichever thread writes them, so a large
+// image costs nothing here and its page faults are shared by the threads.
+void* alloc_zeroed_buffer(std::size_t size);
 // Nothing for a null pointer.
 void free_buffer(void* p);
 // "Error: cannot allocate memory ... " on stderr, then exit status -1.

@@ -217,6 +217,29 @@ TEST(BufferPools, ReuseOnlyExactSizesPerElementType) {
   EXPECT_EXIT_STATUS(MemMg_free(&heap_value), 255, "Error: CMemInt cannot deallocate the memory");
 }
 
+TEST(BufferPools, NewBuffersAreZeroAndReusedOnesAreZeroedByTheArray) {
+  // A size no other test takes, so that the first request makes a new slot.
+  constexpr int n = 70007;
+  bool zeroed = false;
+  float* fresh = MemMg_alloc(n, 0.f, &zeroed);
+  EXPECT_TRUE(zeroed);
+  int nonzero = 0;
+  for (int k = 0; k < n; k++) nonzero += fresh[k] != 0.f;
+  EXPECT_EQ(nonzero, 0);
+  for (int k = 0; k < n; k++) fresh[k] = 7.f;
+  MemMg_free(fresh);
+  EXPECT_EQ(MemMg_alloc(n, 0.f, &zeroed), fresh);
+  EXPECT_FALSE(zeroed);  // it holds the 7s
+  MemMg_free(fresh);
+
+  // The array takes the same dirty slot and must hand out zeros all the same.
+  to_array<float, false> a(7, 10001);
+  ASSERT_EQ(a.buffer(), fresh);
+  nonzero = 0;
+  for (int k = 0; k < n; k++) nonzero += a(k) != 0.f;
+  EXPECT_EQ(nonzero, 0);
+}
+
 TEST(BufferPools, ExhaustionReportsAndStopsWithNonZeroStatus) {
   // 501 distinct sizes: the error line, the process's memory report and the
   // list of the 500 slots, then a non-zero status.
