@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# How much faster qz_mca runs on all threads than on one, for the cartoon +
+# texture run and the default dictionary on data/m51.fits: each run is timed
+# with one thread and with all threads in turn, whole and with few
+# iterations, and the medians give the whole-run ratio and the ratio per
+# iteration (start-up and writing left out). Meant for a quiet machine.
+#
+#   bench/thread_scaling.sh [-r RUNS] QZ_MCA
+#
+# RUNS timed runs of each kind (default 5).
+set -u
+
+runs=5
+while getopts "r:" opt; do
+  case $opt in
+    r) runs=$OPTARG ;;
+    *) echo "usage: $0 [-r RUNS] QZ_MCA" >&2; exit 2 ;;
+  esac
+done
+shift $((OPTIND - 1))
+if [ $# -ne 1 ]; then
+  echo "usage: $0 [-r RUNS] QZ_MCA" >&2
+  exit 2
+fi
+program=$(readlink -f "$1")
+image=$(cd "$(dirname "$0")/.." && pwd)/data/m51.fits
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Wall seconds of one run: thread count, then the options.
+timed_run() {
+  local threads=$1 start end
+  shift
+  start=$(date +%s.%N)
+  if ! (cd "$work" && OMP_NUM_THREADS=$threads "$program" "$@" "$image" result >/dev/null 2>&1); then
+    echo "qz_mca failed: $*" >&2
+    exit 1
+  fi
+  end=$(date +%s.%N)
+  echo "$start $end" | awk '{printf "%.4f", $2 - $1}'
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+all=$(nproc)
+# name, options, iterations of the whole run, iterations of the short run
+report() {
+  local name=$1 options=$2 long=$3 short=$4
+  local -a one_long all_long one_short all_short
+  for ((r = 0; r < runs; r++)); do
+    # shellcheck disable=SC2086
+    one_long+=("$(timed_run 1 $options -i "$long")")
+    # shellcheck disable=SC2086
+    all_long+=("$(timed_run "$all" $options -i "$long")")
+    # shellcheck disable=SC2086
+    one_short+=("$(timed_run 1 $options -i "$short")")
+    # shellcheck disable=SC2086
+    all_short+=("$(timed_run "$all" $options -i "$short")")
+  done
+  local t1 tn s1 sn
+  t1=$(median "${one_long[@]}")
+  tn=$(median "${all_long[@]}")
+  s1=$(median "${one_short[@]}")
+  sn=$(median "${all_short[@]}")
+  awk -v name="$name" -v all="$all" -v t1="$t1" -v tn="$tn" -v s1="$s1" -v sn="$sn" \
+      -v long="$long" -v short="$short" 'BEGIN {
+    i1 = (t1 - s1) / (long - short); in_ = (tn - sn) / (long - short)
+    printf "%s\n  whole run (-i %d): 1 thread %.3f s, %d threads %.3f s, ratio %.2f\n", name, long, t1, all, tn, t1 / tn
+    printf "  per iteration: 1 thread %.2f ms, %d threads %.2f ms, ratio %.2f\n", 1000 * i1, all, 1000 * in_, i1 / in_
+  }'
+}
+
+report "cartoon + texture (-t 1 -t 5 -C 0.25 -g 1)" "-t 1 -t 5 -C 0.25 -g 1" 58 8
+report "default dictionary (-g 1)" "-g 1" 20 4
