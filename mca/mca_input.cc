@@ -2,6 +2,7 @@
 // first guess; and the check of the results before they are written.
 #include "mca/mca_input.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -10,15 +11,20 @@
 #include "array/border.h"
 #include "array/fatal.h"
 #include "mca/mca.h"
+#include "mca/mca_coef_update.h"
 #include "numerics/im_zoom.h"
 
 namespace {
 
+// A NaN fails every comparison, an infinity this one.
+inline bool not_finite(float v) { return !(std::fabs(v) <= FLT_MAX); }
+
 long non_finite_pixels(const to_array<float, false>& ima) {
   long count = 0;
   const float* p = ima.buffer();
-  for (int k = 0; k < ima.n_elem(); k++)
-    if (!std::isfinite(p[k])) count++;
+  const int n = ima.n_elem();
+#pragma omp parallel for simd reduction(+ : count) schedule(static) if (n > ParallelPixels)
+  for (int k = 0; k < n; k++) count += not_finite(p[k]);
   return count;
 }
 
@@ -63,10 +69,24 @@ void refuse_non_finite_results(const MCA& mca, const char* name) {
   for (const auto& part : mca.DWT_TabImaRec) count += non_finite_pixels(part);
   // The sum written under the output name, added as the reconstruction adds.
   if (mca.NbrBase > 0) {
-    to_array<float, false> sum = mca.TabImaRec[0];
-    for (int b = 1; b < mca.NbrBase; b++) sum += mca.TabImaRec[b];
-    if (mca.RemoveLastScale == 1 && mca.LastScale.n_elem() == sum.n_elem()) sum += mca.LastScale;
-    count += non_finite_pixels(sum);
+    int n = mca.TabImaRec[0].n_elem();
+    std::vector<const float*> terms;
+    for (int b = 0; b < mca.NbrBase; b++) {
+      terms.push_back(mca.TabImaRec[b].buffer());
+      n = std::min(n, mca.TabImaRec[b].n_elem());
+    }
+    if (mca.RemoveLastScale == 1 && mca.LastScale.n_elem() == mca.TabImaRec[0].n_elem())
+      terms.push_back(mca.LastScale.buffer());
+    const float* const* term = terms.data();
+    const int nbr_terms = static_cast<int>(terms.size());
+    long sum_count = 0;
+#pragma omp parallel for reduction(+ : sum_count) schedule(static) if (n > ParallelPixels)
+    for (int k = 0; k < n; k++) {
+      float sum = term[0][k];
+      for (int t = 1; t < nbr_terms; t++) sum += term[t][k];
+      sum_count += not_finite(sum);
+    }
+    count += sum_count;
   }
   if (count > 0)
     fatal_exitf(-1, stdout,
