@@ -253,6 +253,13 @@ void sweep_rows(Sweep& w, int level, int upto) {
   }
 }
 
+// The plain transform goes level by level over lines shared among threads
+// when there are threads to share them, up to the largest scale the
+// smoothing takes (beyond it the scale-by-scale path refuses the call).
+bool level_by_level(int NbrScale, int nl, int nc) {
+  return NbrScale >= 2 && NbrScale <= 31 && thread_count(static_cast<int64_t>(nl) * nc) > 1;
+}
+
 }  // namespace
 
 void ATROUS_2D_WT::alloc(to_array<float, false>*& TabBand, int Nl, int Nc, int NbrScale) {
@@ -437,6 +444,64 @@ bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* T
   return true;
 }
 
+bool ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* TabBand,
+                                    int NbrScale, int nl, int nc, const LineTask* LinesDone) {
+  const int levels = NbrScale - 1;
+  if (levels < 1 || levels > 30) return false;
+  if (nl <= 0 || nc <= 0) return true;
+  border_index(-1, 1, Border);  // an unknown rule stops here, before any thread starts
+  const int threads = thread_count(static_cast<int64_t>(nl) * nc);
+  shape_image(LinePass, nl, nc);
+  shape_image(LinePassNext, nl, nc);
+  if (static_cast<int>(ZeroLine.size()) != nc) ZeroLine.assign(nc, 0.f);
+  // The line ends of the widest holes narrower than the line.
+  size_t pad_size = 0;
+  for (int s = 0; s < levels; s++)
+    if (2 * (int64_t{1} << s) < nc) pad_size = 6 * (size_t{1} << s);
+  if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
+  for (int t = 0; t < threads; t++)
+    if (Caches[t].edge_pad.size() < pad_size) Caches[t].edge_pad.resize(pad_size);
+  const ColumnRowKernel store_and_diff = column_row_kernel(true, false, true);
+  const type_border border = Border;
+  const float* zero_line = ZeroLine.data();
+  float* line_pass[2] = {LinePass.buffer(), LinePassNext.buffer()};
+  // Row i of c_{s+1} reads the line pass of c_s at rows up to 2^{s+1} away,
+  // made by other threads: one barrier per level. Each thread line-passes
+  // the rows of c_{s+1} it has just made while they are in cache, into the
+  // other buffer, whose last readers passed the barrier before. Every band of
+  // a thread's lines is then made by that thread, and final after its last
+  // level.
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int t = omp_get_thread_num(), team = omp_get_num_threads();
+    const int first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
+    const int last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+    float* pad = Caches[t].edge_pad.data();
+    for (int i = first; i < last; i++)
+      smooth_line(row_of(input, i, nc), row_of(line_pass[0], i, nc), nc, 1, border, pad);
+    for (int s = 0; s < levels; s++) {
+#pragma omp barrier
+      const int d = 1 << s;
+      const float* lines = line_pass[s % 2];
+      float* next_lines = line_pass[(s + 1) % 2];
+      for (int i = first; i < last; i++) {
+        const float* rows[5];
+        for (int m = 0; m < 5; m++) {
+          const int k = border_index(i + (m - 2) * d, nl, border);
+          rows[m] = k < 0 ? zero_line : row_of(lines, k, nc);
+        }
+        float* smoothed = row_of(TabBand[s + 1].buffer(), i, nc);
+        float* band = row_of(TabBand[s].buffer(), i, nc);
+        const float* minuend = s == 0 ? row_of(input, i, nc) : band;
+        store_and_diff(rows, nc, smoothed, nullptr, minuend, band);
+        if (s + 1 < levels) smooth_line(smoothed, row_of(next_lines, i, nc), nc, 2 * d, border, pad);
+      }
+    }
+    if (LinesDone != nullptr && first < last) (*LinesDone)(first, last);
+  }
+  return true;
+}
+
 void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
                                       to_array<float, false>& Out, int s, Bool Add) {
   const int nl = In.nl(), nc = In.nc();
@@ -450,14 +515,9 @@ void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
   if (same) std::memcpy(Out.buffer(), target.buffer(), sizeof(float) * static_cast<size_t>(In.n_elem()));
 }
 
-void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
-                             to_array<float, false>* TabBand, int NbrScale) {
-  check_nbr_scale(NbrScale);
+const float* ATROUS_2D_WT::prepare_transform(const to_array<float, false>& Image,
+                                             to_array<float, false>* TabBand, int NbrScale) {
   const int nl = Image.nl(), nc = Image.nc();
-  if (NbrScale == 1) {
-    TabBand[0] = Image;
-    return;
-  }
   // The bands are written while the image is read: an image that is one of
   // the bands is read from a copy.
   const float* input = Image.buffer();
@@ -469,7 +529,25 @@ void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
       break;
     }
   for (int b = 0; b < NbrScale; b++) shape_image(TabBand[b], nl, nc);
-  if (!ModifiedATWT && transform_sweep(input, TabBand, NbrScale, nl, nc)) return;
+  return input;
+}
+
+void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
+                             to_array<float, false>* TabBand, int NbrScale) {
+  check_nbr_scale(NbrScale);
+  const int nl = Image.nl(), nc = Image.nc();
+  if (NbrScale == 1) {
+    TabBand[0] = Image;
+    return;
+  }
+  const float* input = prepare_transform(Image, TabBand, NbrScale);
+  if (!ModifiedATWT) {
+    if (level_by_level(NbrScale, nl, nc)) {
+      transform_shared(input, TabBand, NbrScale, nl, nc, nullptr);
+      return;
+    }
+    if (transform_sweep(input, TabBand, NbrScale, nl, nc)) return;
+  }
 
   const float* smooth_in = input;  // c_s
   if (ModifiedATWT) {
@@ -494,6 +572,27 @@ void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
     // is written first at s = 1.
     smooth(smooth_in, next, nl, nc, s, nullptr, smooth_in, TabBand[s].buffer());
     smooth_in = next;
+  }
+}
+
+void ATROUS_2D_WT::transform_then(const to_array<float, false>& Image,
+                                  to_array<float, false>* TabBand, int NbrScale,
+                                  const LineTask& LinesDone) {
+  check_nbr_scale(NbrScale);
+  const int nl = Image.nl(), nc = Image.nc();
+  if (!ModifiedATWT && level_by_level(NbrScale, nl, nc)) {
+    transform_shared(prepare_transform(Image, TabBand, NbrScale), TabBand, NbrScale, nl, nc,
+                     &LinesDone);
+    return;
+  }
+  transform(Image, TabBand, NbrScale);
+  const int threads = thread_count(static_cast<int64_t>(nl) * nc);
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int t = omp_get_thread_num(), team = omp_get_num_threads();
+    const int first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
+    const int last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+    if (first < last) LinesDone(first, last);
   }
 }
 

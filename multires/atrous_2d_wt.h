@@ -4,6 +4,7 @@
 // MCA's a trous base and the transform beneath the multiscale local DCT.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "array/base_types.h"
@@ -43,6 +44,15 @@ class ATROUS_2D_WT {
 
   void transform(const to_array<float, false>& Image, to_array<float, false>* TabBand,
                  int NbrScale);
+  // Work on finished lines of the bands: called with FirstLine and EndLine.
+  using LineTask = std::function<void(int FirstLine, int EndLine)>;
+  // The transform, then LinesDone over lines that together cover the image
+  // once, each range as soon as every band of its lines is final, by the
+  // thread that made them, while they are still in cache. Ranges may be
+  // done at the same time on different threads (merges across them need a
+  // critical section), and a range may rewrite those lines of Image.
+  void transform_then(const to_array<float, false>& Image, to_array<float, false>* TabBand,
+                      int NbrScale, const LineTask& LinesDone);
   // With AddLastScale false the smooth band takes no part.
   void recons(const to_array<float, false>* TabBand, to_array<float, false>& Image,
               int NbrScale, Bool AddLastScale = True);
@@ -82,11 +92,21 @@ class ATROUS_2D_WT {
   // image (false when the border rule or the image size does not allow it).
   bool transform_sweep(const float* input, to_array<float, false>* TabBand, int NbrScale,
                        int nl, int nc);
+  // The plain forward transform level by level in one parallel region, each
+  // thread on its own lines (the task, if any, done on them at the end);
+  // false when the scales are too many.
+  bool transform_shared(const float* input, to_array<float, false>* TabBand, int NbrScale,
+                        int nl, int nc, const LineTask* LinesDone);
+  // The input of the transform, with the bands in the image's shape: a copy
+  // when the image is one of the bands.
+  const float* prepare_transform(const to_array<float, false>& Image,
+                                 to_array<float, false>* TabBand, int NbrScale);
 
   // Work storage kept between calls: the transform smooths every band of
   // every iteration, so it must not allocate per call. The threads of one
   // call share it, so an object serves one call at a time.
   to_array<float, false> LinePass;  // line pass of the whole image, for wide holes
+  to_array<float, false> LinePassNext;  // the next level's, while LinePass is read
   to_array<float, false> WorkIma;   // smoothings of the transform and reconstructions
   to_array<float, false> WorkIma2;  // second smoothing buffer of the transform
   std::vector<float> ZeroLine;      // the rows outside the image under I_ZERO
