@@ -2,8 +2,10 @@
 // levels and returns the data's largest normalised coefficient, the maximum
 // used by the MOM schedule, the projection by thresholding, and the base's
 // descriptor.
-#include <cmath>
+#include <omp.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -99,19 +101,22 @@ float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
 }
 
 float MCA::atrou_max(to_array<float, false>& Residual) {
-  // The band maxima are taken over each thread's lines as the transform
-  // finishes them; a maximum does not depend on how the lines are shared.
+  // The band maxima are taken over the lines as the transform finishes them,
+  // one partial maximum per thread and band; a maximum does not depend on
+  // how the lines are shared.
   const int wavelet_bands = AT_NbrScale - 1;
-  std::vector<float> magnitude(wavelet_bands, 0.f);
+  std::vector<float> partial(static_cast<size_t>(omp_get_max_threads()) * wavelet_bands, 0.f);
   const int nc = Residual.nc();
   AT_Trans.transform_then(Residual, AT_TabBand, AT_NbrScale, [&](int first, int end) {
-    const int64_t at = static_cast<int64_t>(first) * nc, count = static_cast<int64_t>(end - first) * nc;
-    for (int b = 0; b < wavelet_bands; b++) {
-      const float lines_max = mca_span_max_magnitude(AT_TabBand[b].buffer() + at, count);
-#pragma omp critical(atrou_band_max)
-      magnitude[b] = std::max(magnitude[b], lines_max);
-    }
+    float* maxima = partial.data() + static_cast<size_t>(omp_get_thread_num()) * wavelet_bands;
+    const int64_t at = static_cast<int64_t>(first) * nc;
+    const int64_t count = static_cast<int64_t>(end - first) * nc;
+    for (int b = 0; b < wavelet_bands; b++)
+      maxima[b] = std::max(maxima[b], mca_span_max_magnitude(AT_TabBand[b].buffer() + at, count));
   });
+  std::vector<float> magnitude(wavelet_bands, 0.f);
+  for (size_t k = 0; k < partial.size(); k++)
+    magnitude[k % wavelet_bands] = std::max(magnitude[k % wavelet_bands], partial[k]);
   return normalised_max(*this, magnitude);
 }
 

@@ -307,13 +307,11 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
   if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
   for (int t = 0; t < threads; t++) {
     LineCache& cache = Caches[t];
-    if (2 * int64_t{d} < nc && cache.edge_pad.size() < 6 * static_cast<size_t>(d))
-      cache.edge_pad.resize(6 * static_cast<size_t>(d));
+    cache.edge_pad.reserve(2 * int64_t{d} < nc ? 6 * static_cast<size_t>(d) : 0);
     if (!ring) continue;
-    const size_t ring_size = static_cast<size_t>(ring_rows) * nc;
-    if (cache.ring.size() < ring_size) cache.ring.resize(ring_size);
-    if (cache.edge_rows.size() < 5 * static_cast<size_t>(nc)) cache.edge_rows.resize(5 * static_cast<size_t>(nc));
-    cache.ring_row.assign(ring_rows, -1);
+    cache.ring.reserve(static_cast<size_t>(ring_rows) * nc);
+    cache.edge_rows.reserve(5 * static_cast<size_t>(nc));
+    std::fill_n(cache.ring_row.reserve(ring_rows), ring_rows, -1);
   }
   if (ring) {
 #pragma omp parallel num_threads(threads) if (threads > 1)
@@ -345,9 +343,9 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
           if (in_ring) {
             const int slot = k % ring_rows;
             row = row_of(cache.ring.data(), slot, nc);
-            if (cache.ring_row[slot] != k) {
+            if (cache.ring_row.data()[slot] != k) {
               smooth_line(row_of(in, k, nc), row, nc, d, border, cache.edge_pad.data());
-              cache.ring_row[slot] = k;
+              cache.ring_row.data()[slot] = k;
             }
           } else {
             row = row_of(cache.edge_rows.data(), m, nc);
@@ -404,9 +402,9 @@ bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* T
   if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
   for (int t = 0; t < threads; t++) {
     LineCache& cache = Caches[t];
-    if (cache.level_rings.size() < ring_size) cache.level_rings.resize(ring_size);
-    if (cache.spare_row.size() < static_cast<size_t>(nc)) cache.spare_row.resize(nc);
-    if (cache.edge_pad.size() < pad_size) cache.edge_pad.resize(pad_size);
+    cache.level_rings.reserve(ring_size);
+    cache.spare_row.reserve(nc);
+    cache.edge_pad.reserve(pad_size);
   }
   const ColumnRowKernel store_and_diff = column_row_kernel(true, false, true);
   const ColumnRowKernel store_only = column_row_kernel(true, false, false);
@@ -460,7 +458,7 @@ bool ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* 
     if (2 * (int64_t{1} << s) < nc) pad_size = 6 * (size_t{1} << s);
   if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
   for (int t = 0; t < threads; t++)
-    if (Caches[t].edge_pad.size() < pad_size) Caches[t].edge_pad.resize(pad_size);
+    Caches[t].edge_pad.reserve(pad_size);
   const ColumnRowKernel store_and_diff = column_row_kernel(true, false, true);
   const type_border border = Border;
   const float* zero_line = ZeroLine.data();

@@ -46,11 +46,12 @@ class ATROUS_2D_WT {
                  int NbrScale);
   // Work on finished lines of the bands: called with FirstLine and EndLine.
   using LineTask = std::function<void(int FirstLine, int EndLine)>;
-  // The transform, then LinesDone over lines that together cover the image
-  // once, each range as soon as every band of its lines is final, by the
-  // thread that made them, while they are still in cache. Ranges may be
-  // done at the same time on different threads (merges across them need a
-  // critical section), and a range may rewrite those lines of Image.
+  // The transform, then LinesDone over ranges of lines that together cover
+  // the image once, each range as soon as every band of its lines is final,
+  // by the thread that made the last of them, while they are still in cache.
+  // Ranges are done at the same time on the threads of the transform's
+  // region (omp_get_thread_num() tells them apart, for partial results),
+  // and a range may rewrite those lines of Image.
   void transform_then(const to_array<float, false>& Image, to_array<float, false>* TabBand,
                       int NbrScale, const LineTask& LinesDone);
   // With AddLastScale false the smooth band takes no part.
@@ -72,14 +73,32 @@ class ATROUS_2D_WT {
   // (through a periodic border) lie too far apart for the ring; the samples
   // around the ends of a line with the border rule applied.
   struct LineCache {
-    std::vector<float> ring;
-    std::vector<int> ring_row;  // image row held by each ring slot, -1 if none
-    std::vector<float> edge_rows;
-    std::vector<float> edge_pad;
+    // Values that one thread writes at every row. The threads' buffers are
+    // allocated side by side: a cache line of guard at either end keeps any
+    // line from being shared by two threads, which would send it from core
+    // to core at every row.
+    template <class T>
+    class Buffer {
+     public:
+      // Room for at least n values; those held already are kept.
+      T* reserve(size_t n) {
+        if (storage_.size() < n + 2 * Guard) storage_.resize(n + 2 * Guard);
+        return data();
+      }
+      T* data() { return storage_.empty() ? nullptr : storage_.data() + Guard; }
+
+     private:
+      static constexpr size_t Guard = 64 / sizeof(T);
+      std::vector<T> storage_;
+    };
+    Buffer<float> ring;
+    Buffer<int> ring_row;  // image row held by each ring slot, -1 if none
+    Buffer<float> edge_rows;
+    Buffer<float> edge_pad;
     // The forward sweep: one ring of line-pass rows per smoothing level, and
     // a row for the smoothings of rows that another thread owns.
-    std::vector<float> level_rings;
-    std::vector<float> spare_row;
+    Buffer<float> level_rings;
+    Buffer<float> spare_row;
   };
 
   // Out = H_s(In) [+ Addend] and Diff = Minuend - H_s(In), over nl x nc
