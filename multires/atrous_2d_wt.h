@@ -95,10 +95,8 @@ class ATROUS_2D_WT {
     Buffer<int> ring_row;  // image row held by each ring slot, -1 if none
     Buffer<float> edge_rows;
     Buffer<float> edge_pad;
-    // The forward sweep: one ring of line-pass rows per smoothing level, and
-    // a row for the smoothings of rows that another thread owns.
+    // The forward sweep: one ring of line-pass rows per smoothing level.
     Buffer<float> level_rings;
-    Buffer<float> spare_row;
   };
 
   // Out = H_s(In) [+ Addend] and Diff = Minuend - H_s(In), over nl x nc
@@ -108,7 +106,8 @@ class ATROUS_2D_WT {
               const float* Minuend, float* Diff);
 
   // The plain forward transform with every smoothing in one sweep down the
-  // image (false when the border rule or the image size does not allow it).
+  // image, on one thread (false when the border rule or the image size does
+  // not allow it).
   bool transform_sweep(const float* input, to_array<float, false>* TabBand, int NbrScale,
                        int nl, int nc);
   // The plain forward transform level by level in one parallel region, each
