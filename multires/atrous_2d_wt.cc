@@ -246,6 +246,12 @@ void sweep_rows(Sweep& w, int level, int upto) {
   }
 }
 
+// First line of the share of thread t among team threads of nl lines: the
+// shares differ by one line at most.
+int share_start(int nl, int t, int team) {
+  return static_cast<int>(static_cast<int64_t>(nl) * t / team);
+}
+
 // The plain transform goes level by level over lines shared among threads
 // when there are threads to share them, up to the largest scale the
 // smoothing takes (beyond it the scale-by-scale path refuses the call).
@@ -310,8 +316,7 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
 #pragma omp parallel num_threads(threads) if (threads > 1)
     {
       const int t = omp_get_thread_num(), team = omp_get_num_threads();
-      const int first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
-      const int last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+      const int first = share_start(nl, t, team), last = share_start(nl, t + 1, team);
       LineCache& cache = Caches[t];
       for (int i = first; i < last; i++) {
         int source[5];
@@ -408,11 +413,10 @@ bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* T
   return true;
 }
 
-bool ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* TabBand,
+void ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* TabBand,
                                     int NbrScale, int nl, int nc, const LineTask* LinesDone) {
   const int levels = NbrScale - 1;
-  if (levels < 1 || levels > 30) return false;
-  if (nl <= 0 || nc <= 0) return true;
+  if (nl <= 0 || nc <= 0) return;
   border_index(-1, 1, Border);  // an unknown rule stops here, before any thread starts
   const int threads = thread_count(static_cast<int64_t>(nl) * nc);
   shape_image(LinePass, nl, nc);
@@ -438,8 +442,7 @@ bool ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* 
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
     const int t = omp_get_thread_num(), team = omp_get_num_threads();
-    const int first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
-    const int last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+    const int first = share_start(nl, t, team), last = share_start(nl, t + 1, team);
     float* pad = Caches[t].edge_pad.data();
     for (int i = first; i < last; i++)
       smooth_line(row_of(input, i, nc), row_of(line_pass[0], i, nc), nc, 1, border, pad);
@@ -463,7 +466,6 @@ bool ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* 
     }
     if (LinesDone != nullptr && first < last) (*LinesDone)(first, last);
   }
-  return true;
 }
 
 void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
@@ -554,8 +556,7 @@ void ATROUS_2D_WT::transform_then(const to_array<float, false>& Image,
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
     const int t = omp_get_thread_num(), team = omp_get_num_threads();
-    const int first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
-    const int last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+    const int first = share_start(nl, t, team), last = share_start(nl, t + 1, team);
     if (first < last) LinesDone(first, last);
   }
 }
@@ -588,9 +589,8 @@ void ATROUS_2D_WT::recons(const to_array<float, false>* TabBand, to_array<float,
 #pragma omp parallel num_threads(threads) if (threads > 1)
     {
       const int t = omp_get_thread_num(), team = omp_get_num_threads();
-      sum_band_lines(TabBand, Image, NbrScale, AddLastScale,
-                     static_cast<int>(static_cast<int64_t>(nl) * t / team),
-                     static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team));
+      sum_band_lines(TabBand, Image, NbrScale, AddLastScale, share_start(nl, t, team),
+                     share_start(nl, t + 1, team));
     }
     return;
   }

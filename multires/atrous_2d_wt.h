@@ -111,9 +111,9 @@ class ATROUS_2D_WT {
   bool transform_sweep(const float* input, to_array<float, false>* TabBand, int NbrScale,
                        int nl, int nc);
   // The plain forward transform level by level in one parallel region, each
-  // thread on its own lines (the task, if any, done on them at the end);
-  // false when the scales are too many.
-  bool transform_shared(const float* input, to_array<float, false>* TabBand, int NbrScale,
+  // thread on its own lines (the task, if any, done on them at the end), for
+  // 2 to 31 scales.
+  void transform_shared(const float* input, to_array<float, false>* TabBand, int NbrScale,
                         int nl, int nc, const LineTask* LinesDone);
   // The input of the transform, with the bands in the image's shape: a copy
   // when the image is one of the bands.
