@@ -2,13 +2,15 @@
 // iteration, so it runs on row pointers with the border rule applied only at
 // the edges, the pass along the columns takes each line-pass row while it is
 // still in cache, and the band differences and sums are formed in the same
-// pass. The plain forward transform goes further. On one thread all its
-// smoothings run in one sweep down the image, each scale's rows made as the
-// next one needs them, so the intermediate smoothings never travel through
-// memory. On several, each thread makes every level of its own lines, with a
-// barrier between levels, and the caller's work on the finished lines joins
-// the same parallel region. Every output row is a function of the input
-// alone, so the result does not depend on the number of threads.
+// pass. The plain forward transform goes further. On several threads and an
+// image that a last level cache holds, each thread makes every level of its
+// own lines, with a barrier between levels. Otherwise all its smoothings run
+// in one sweep down the image, each scale's rows made as the next one needs
+// them, so the intermediate smoothings never travel through memory; shared
+// among threads, each share also makes the rows its columns reach beyond it.
+// Either way the caller's work on the finished lines joins the same parallel
+// region. Every output row is a function of the input alone, so the result
+// does not depend on the number of threads.
 #include "multires/atrous_2d_wt.h"
 
 #include <omp.h>
@@ -196,23 +198,27 @@ T* row_of(T* buffer, int i, int nc) {
   return buffer == nullptr ? nullptr : buffer + static_cast<int64_t>(i) * nc;
 }
 
-// The forward sweep. Level s (below the number of smoothings) keeps the
-// line pass of c_s in a ring of 4·2^s + 1 rows, the rows that the column
-// pass of one row of c_{s+1} reads: the clamp and mirror rules fold an index
-// back inside that window, and rows are produced in order, so slot k mod
-// size always holds row k when it is read. The bands hold c_s until c_{s+1}
-// turns them into differences.
+// One thread's share of the forward sweep. Level s (below the number of
+// smoothings) keeps the line pass of c_s in a ring of 4·2^s + 1 rows, the
+// rows that the column pass of one row of c_{s+1} reads: the clamp and mirror
+// rules fold an index back inside that window, and rows are produced in
+// order, so slot k mod size always holds row k when it is read. The bands
+// of the rows the thread owns hold c_s until c_{s+1} turns them into
+// differences; rows of the neighbours' shares are smoothed into a spare row
+// only to be line-passed.
 struct Sweep {
   const float* input;
   to_array<float, false>* bands;
   int nl, nc;
+  int owned_first, owned_last;
   type_border border;
   const float* zero_line;
+  float* spare_row;
   float* edge_pad;
   float* ring[30];
   int slots[30];
   int next[30];  // next row of c_s to line-pass
-  ColumnRowKernel store_and_diff;
+  ColumnRowKernel store_and_diff, store_only;
 
   float* ring_row(int level, int k) const {
     return ring[level] + static_cast<int64_t>(k % slots[level]) * nc;
@@ -222,7 +228,8 @@ struct Sweep {
 void sweep_rows(Sweep& w, int level, int upto);
 
 // Row k of c_{s+1} = H_s c_s from the ring of level s: into band s+1 with
-// band s turned into c_s - c_{s+1}.
+// band s turned into c_s - c_{s+1} when the row is owned, else into the
+// spare row.
 const float* sweep_smooth(Sweep& w, int s, int k) {
   const int nc = w.nc, d = 1 << s;
   sweep_rows(w, s, std::min(w.nl - 1, k + 2 * d));
@@ -230,6 +237,10 @@ const float* sweep_smooth(Sweep& w, int s, int k) {
   for (int m = 0; m < 5; m++) {
     const int source = border_index(k + (m - 2) * d, w.nl, w.border);
     rows[m] = source < 0 ? w.zero_line : w.ring_row(s, source);
+  }
+  if (k < w.owned_first || k >= w.owned_last) {
+    w.store_only(rows, nc, w.spare_row, nullptr, nullptr, nullptr);
+    return w.spare_row;
   }
   float* smoothed = row_of(w.bands[s + 1].buffer(), k, nc);
   float* band = row_of(w.bands[s].buffer(), k, nc);
@@ -252,11 +263,20 @@ int share_start(int nl, int t, int team) {
   return static_cast<int>(static_cast<int64_t>(nl) * t / team);
 }
 
+// Images up to this size go level by level when threads share them: the
+// ten or so images of a transform and its line passes then stay in a last
+// level cache of a few tens of megabytes. Larger ones go through the sweep,
+// whose recomputed rows cost less than the trips through memory it saves.
+constexpr int64_t LevelByLevelMaxPixels = int64_t{1} << 20;
+
 // The plain transform goes level by level over lines shared among threads
-// when there are threads to share them, up to the largest scale the
-// smoothing takes (beyond it the scale-by-scale path refuses the call).
+// when there are threads to share them and the image is not too large, up
+// to the largest scale the smoothing takes (beyond it the scale-by-scale
+// path refuses the call).
 bool level_by_level(int NbrScale, int nl, int nc) {
-  return NbrScale >= 2 && NbrScale <= 31 && thread_count(static_cast<int64_t>(nl) * nc) > 1;
+  const int64_t pixels = static_cast<int64_t>(nl) * nc;
+  return NbrScale >= 2 && NbrScale <= 31 && pixels <= LevelByLevelMaxPixels &&
+         thread_count(pixels) > 1;
 }
 
 }  // namespace
@@ -381,35 +401,68 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
 }
 
 bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* TabBand,
-                                   int NbrScale, int nl, int nc) {
+                                   int NbrScale, int nl, int nc, const LineTask* LinesDone) {
   const int levels = NbrScale - 1;  // smoothings; the last one is not line-passed
   if (levels < 1 || levels > 30 || Border == I_PERIOD) return false;
-  border_index(-1, 1, Border);  // an unknown rule stops here
+  border_index(-1, 1, Border);  // an unknown rule stops here, before any thread starts
   // Rings taller in all than the image would hold more than the image
   // itself; the scale-by-scale path needs less there.
   const int64_t ring_rows = 4 * ((int64_t{1} << levels) - 1) + levels;
   if (ring_rows > nl) return false;
+  // Each share recomputes the smoothings of the rows its columns reach
+  // beyond it: shares shorter than twice that reach are not worth it.
+  const int64_t reach = 2 * ((int64_t{1} << levels) - 1);
+  const int threads = static_cast<int>(std::max<int64_t>(
+      1, std::min<int64_t>(thread_count(static_cast<int64_t>(nl) * nc), nl / (2 * reach))));
   if (static_cast<int>(ZeroLine.size()) != nc) ZeroLine.assign(nc, 0.f);
-  if (Caches.empty()) Caches.resize(1);
-  LineCache& cache = Caches[0];
-  Sweep w;
-  w.input = input;
-  w.bands = TabBand;
-  w.nl = nl;
-  w.nc = nc;
-  w.border = Border;
-  w.zero_line = ZeroLine.data();
-  w.edge_pad = cache.edge_pad.reserve(6 * (size_t{1} << (levels - 1)));
-  w.store_and_diff = column_row_kernel(true, false, true);
-  float* ring = cache.level_rings.reserve(static_cast<size_t>(ring_rows) * nc);
-  for (int s = 0; s < levels; s++) {
-    w.ring[s] = ring;
-    w.slots[s] = 4 * (1 << s) + 1;
-    ring += static_cast<size_t>(w.slots[s]) * nc;
-    w.next[s] = 0;
+  const size_t ring_size = static_cast<size_t>(ring_rows) * nc;
+  const size_t pad_size = 6 * (size_t{1} << (levels - 1));
+  if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
+  for (int t = 0; t < threads; t++) {
+    LineCache& cache = Caches[t];
+    cache.level_rings.reserve(ring_size);
+    cache.spare_row.reserve(nc);
+    cache.edge_pad.reserve(pad_size);
   }
-  // Each row of the smooth band pulls the rows it needs through the levels.
-  for (int i = 0; i < nl; i++) sweep_smooth(w, levels - 1, i);
+  const ColumnRowKernel store_and_diff = column_row_kernel(true, false, true);
+  const ColumnRowKernel store_only = column_row_kernel(true, false, false);
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int t = omp_get_thread_num(), team = omp_get_num_threads();
+    LineCache& cache = Caches[t];
+    Sweep w;
+    w.input = input;
+    w.bands = TabBand;
+    w.nl = nl;
+    w.nc = nc;
+    w.owned_first = share_start(nl, t, team);
+    w.owned_last = share_start(nl, t + 1, team);
+    w.border = Border;
+    w.zero_line = ZeroLine.data();
+    w.spare_row = cache.spare_row.data();
+    w.edge_pad = cache.edge_pad.data();
+    w.store_and_diff = store_and_diff;
+    w.store_only = store_only;
+    // Level s starts at the first row that the levels above reach.
+    float* ring = cache.level_rings.data();
+    int64_t above = 0;
+    for (int s = levels - 1; s >= 0; s--) above += 2 * (int64_t{1} << s);
+    for (int s = 0; s < levels; s++) {
+      w.ring[s] = ring;
+      w.slots[s] = 4 * (1 << s) + 1;
+      ring += static_cast<size_t>(w.slots[s]) * nc;
+      w.next[s] = static_cast<int>(std::max<int64_t>(0, w.owned_first - above));
+      above -= 2 * (int64_t{1} << s);
+    }
+    // Each row of the smooth band pulls the rows it needs through the levels.
+    for (int i = w.owned_first; i < w.owned_last; i++) sweep_smooth(w, levels - 1, i);
+    // The neighbours read the input rows near the share until they are done,
+    // and the task may rewrite them.
+    if (LinesDone != nullptr) {
+#pragma omp barrier
+      if (w.owned_first < w.owned_last) (*LinesDone)(w.owned_first, w.owned_last);
+    }
+  }
   return true;
 }
 
@@ -512,9 +565,13 @@ void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
       transform_shared(input, TabBand, NbrScale, nl, nc, nullptr);
       return;
     }
-    if (transform_sweep(input, TabBand, NbrScale, nl, nc)) return;
+    if (transform_sweep(input, TabBand, NbrScale, nl, nc, nullptr)) return;
   }
+  transform_by_scales(input, TabBand, NbrScale, nl, nc);
+}
 
+void ATROUS_2D_WT::transform_by_scales(const float* input, to_array<float, false>* TabBand,
+                                       int NbrScale, int nl, int nc) {
   const float* smooth_in = input;  // c_s
   if (ModifiedATWT) {
     // c_{s+1} = H_s c_s goes to band s+1; band s = c_s - H_s c_{s+1}, formed
@@ -546,12 +603,17 @@ void ATROUS_2D_WT::transform_then(const to_array<float, false>& Image,
                                   const LineTask& LinesDone) {
   check_nbr_scale(NbrScale);
   const int nl = Image.nl(), nc = Image.nc();
-  if (!ModifiedATWT && level_by_level(NbrScale, nl, nc)) {
-    transform_shared(prepare_transform(Image, TabBand, NbrScale), TabBand, NbrScale, nl, nc,
-                     &LinesDone);
-    return;
+  if (!ModifiedATWT && NbrScale > 1) {
+    const float* input = prepare_transform(Image, TabBand, NbrScale);
+    if (level_by_level(NbrScale, nl, nc)) {
+      transform_shared(input, TabBand, NbrScale, nl, nc, &LinesDone);
+      return;
+    }
+    if (transform_sweep(input, TabBand, NbrScale, nl, nc, &LinesDone)) return;
+    transform_by_scales(input, TabBand, NbrScale, nl, nc);
+  } else {
+    transform(Image, TabBand, NbrScale);
   }
-  transform(Image, TabBand, NbrScale);
   const int threads = thread_count(static_cast<int64_t>(nl) * nc);
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {

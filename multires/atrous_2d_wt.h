@@ -95,8 +95,10 @@ class ATROUS_2D_WT {
     Buffer<int> ring_row;  // image row held by each ring slot, -1 if none
     Buffer<float> edge_rows;
     Buffer<float> edge_pad;
-    // The forward sweep: one ring of line-pass rows per smoothing level.
+    // The forward sweep: one ring of line-pass rows per smoothing level, and
+    // a row for the smoothings of rows that another thread owns.
     Buffer<float> level_rings;
+    Buffer<float> spare_row;
   };
 
   // Out = H_s(In) [+ Addend] and Diff = Minuend - H_s(In), over nl x nc
@@ -106,15 +108,20 @@ class ATROUS_2D_WT {
               const float* Minuend, float* Diff);
 
   // The plain forward transform with every smoothing in one sweep down the
-  // image, on one thread (false when the border rule or the image size does
-  // not allow it).
+  // image, each thread's share with the rows its columns reach beyond it
+  // (the task, if any, done on the share once every thread is through);
+  // false when the border rule or the image size does not allow it.
   bool transform_sweep(const float* input, to_array<float, false>* TabBand, int NbrScale,
-                       int nl, int nc);
+                       int nl, int nc, const LineTask* LinesDone);
   // The plain forward transform level by level in one parallel region, each
   // thread on its own lines (the task, if any, done on them at the end), for
   // 2 to 31 scales.
   void transform_shared(const float* input, to_array<float, false>* TabBand, int NbrScale,
                         int nl, int nc, const LineTask* LinesDone);
+  // The plain or the modified forward transform scale by scale, each
+  // smoothing shared among the threads.
+  void transform_by_scales(const float* input, to_array<float, false>* TabBand, int NbrScale,
+                           int nl, int nc);
   // The input of the transform, with the bands in the image's shape: a copy
   // when the image is one of the bands.
   const float* prepare_transform(const to_array<float, false>& Image,
