@@ -2,8 +2,10 @@
 // levels and returns the data's largest normalised coefficient, the maximum
 // used by the MOM schedule, the projection by thresholding, and the base's
 // descriptor.
-#include <cmath>
+#include <omp.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -53,11 +55,8 @@ void alloc(MCA& m) {
 
 void free(MCA& m) { m.AT_Trans.free(m.AT_TabBand, m.AT_NbrScale); }
 
-// Largest coefficient magnitude of the wavelet bands held in m.AT_TabBand, in
-// units of each band's noise level.
-float band_max(MCA& m) {
-  std::vector<float> magnitude(m.AT_NbrScale - 1);
-  mca_max_magnitudes(m.AT_TabBand, m.AT_NbrScale - 1, magnitude.data());
+// Largest of the band magnitudes, in units of each band's noise level.
+float normalised_max(const MCA& m, const std::vector<float>& magnitude) {
   float maximum = 0.f;
   for (int b = 0; b < m.AT_NbrScale - 1; b++) {
     float candidate = magnitude[b] / m.AT_TabNoise(b);
@@ -65,6 +64,14 @@ float band_max(MCA& m) {
   }
   if (m.Verbose) std::printf("AT MAX_NormCoef = %g\n", maximum);
   return maximum;
+}
+
+// Largest coefficient magnitude of the wavelet bands held in m.AT_TabBand, in
+// units of each band's noise level.
+float band_max(MCA& m) {
+  std::vector<float> magnitude(m.AT_NbrScale - 1);
+  mca_max_magnitudes(m.AT_TabBand, m.AT_NbrScale - 1, magnitude.data());
+  return normalised_max(m, magnitude);
 }
 
 float init(MCA& m, McaImage& data) { return m.atrou_init(data, m.UseMad ? True : False); }
@@ -94,12 +101,26 @@ float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
 }
 
 float MCA::atrou_max(to_array<float, false>& Residual) {
-  AT_Trans.transform(Residual, AT_TabBand, AT_NbrScale);
-  return band_max(*this);
+  // The band maxima are taken over the lines as the transform finishes them,
+  // one partial maximum per thread and band; a maximum does not depend on
+  // how the lines are shared.
+  const int wavelet_bands = AT_NbrScale - 1;
+  std::vector<float> partial(static_cast<size_t>(omp_get_max_threads()) * wavelet_bands, 0.f);
+  const int nc = Residual.nc();
+  AT_Trans.transform_then(Residual, AT_TabBand, AT_NbrScale, [&](int first, int end) {
+    float* maxima = partial.data() + static_cast<size_t>(omp_get_thread_num()) * wavelet_bands;
+    const int64_t at = static_cast<int64_t>(first) * nc;
+    const int64_t count = static_cast<int64_t>(end - first) * nc;
+    for (int b = 0; b < wavelet_bands; b++)
+      maxima[b] = std::max(maxima[b], mca_span_max_magnitude(AT_TabBand[b].buffer() + at, count));
+  });
+  std::vector<float> magnitude(wavelet_bands, 0.f);
+  for (size_t k = 0; k < partial.size(); k++)
+    magnitude[k % wavelet_bands] = std::max(magnitude[k % wavelet_bands], partial[k]);
+  return normalised_max(*this, magnitude);
 }
 
 void MCA::atrou_proj(to_array<float, false>& Ima, float Level) {
-  AT_Trans.transform(Ima, AT_TabBand, AT_NbrScale);
   if (UseCorrel) AT_Trans.transform(ImaCorrel, AT_TabBandCorrel, AT_NbrScale);
   const int wavelet_bands = AT_NbrScale - 1;
   std::vector<float> threshold(wavelet_bands);
@@ -110,21 +131,22 @@ void MCA::atrou_proj(to_array<float, false>& Ima, float Level) {
     threshold[b] = factor * AT_TabNoise(b);
   }
   // Every line of every band is thresholded and, for the plain transform,
-  // the lines are summed back while they are still in cache, all in one
-  // parallel pass: each pixel depends on its own coefficients alone.
+  // the lines are summed back while they are still in cache, by the thread
+  // that made them: each pixel depends on its own coefficients alone.
   const bool plain_sum = !AT_Trans.ModifiedATWT && !AT_Trans.Adjoint;
-  const int nl = AT_TabBand[0].nl(), nc = AT_TabBand[0].nc();
+  const int nc = Ima.nc();
   const bool kill_last = AT_KillLastScale == 1;
   const bool l1 = UseNormL1 == 1;
-#pragma omp parallel for schedule(static) if (int64_t{nl} * nc > ParallelPixels)
-  for (int i = 0; i < nl; i++) {
-    const int64_t at = static_cast<int64_t>(i) * nc;
-    for (int b = 0; b < wavelet_bands; b++)
-      mca_update_span(AT_TabBand[b].buffer() + at,
-                      UseCorrel ? AT_TabBandCorrel[b].buffer() + at : nullptr, nc, threshold[b],
-                      Level, CorrelConstraint, l1);
-    if (kill_last) std::fill_n(AT_TabBand[AT_NbrScale - 1].buffer() + at, nc, 0.f);
-    if (plain_sum) AT_Trans.sum_band_lines(AT_TabBand, Ima, AT_NbrScale, True, i, i + 1);
-  }
+  AT_Trans.transform_then(Ima, AT_TabBand, AT_NbrScale, [&](int first, int end) {
+    for (int i = first; i < end; i++) {
+      const int64_t at = static_cast<int64_t>(i) * nc;
+      for (int b = 0; b < wavelet_bands; b++)
+        mca_update_span(AT_TabBand[b].buffer() + at,
+                        UseCorrel ? AT_TabBandCorrel[b].buffer() + at : nullptr, nc, threshold[b],
+                        Level, CorrelConstraint, l1);
+      if (kill_last) std::fill_n(AT_TabBand[AT_NbrScale - 1].buffer() + at, nc, 0.f);
+      if (plain_sum) AT_Trans.sum_band_lines(AT_TabBand, Ima, AT_NbrScale, True, i, i + 1);
+    }
+  });
   if (!plain_sum) AT_Trans.recons(AT_TabBand, Ima, AT_NbrScale, True);
 }

@@ -1,5 +1,6 @@
 // The MCA iteration: the first level from the data, the falling threshold,
 // the projection of every component in turn and the residual after each.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -85,12 +86,35 @@ bool one_pass_residual(MCA& m, const to_array<float, false>& Data,
   float* fed = feed == nullptr ? nullptr : feed->buffer();
   const int nbr_base = m.NbrBase;
   const int n = Data.n_elem();
+  // A block of pixels at a time, each step a loop the compiler can run on
+  // vectors; every pixel still sums its components in base order. The fed
+  // component may be one of the components: each pixel of it is read before
+  // it is written.
+  constexpr int Block = 512;
+  const int blocks = (n + Block - 1) / Block;
 #pragma omp parallel for schedule(static) if (n > ParallelPixels)
-  for (int k = 0; k < n; k++) {
-    float sum = component[0][k];
-    for (int b = 1; b < nbr_base; b++) sum += component[b][k];
-    resi[k] = data[k] - sum;
-    if (fed != nullptr) fed[k] += resi[k];
+  for (int block = 0; block < blocks; block++) {
+    const int first = block * Block, count = std::min(Block, n - first);
+    float sum[Block];
+    std::copy_n(component[0] + first, count, sum);
+    for (int b = 1; b < nbr_base; b++) {
+      const float* c = component[b] + first;
+#pragma omp simd
+      for (int k = 0; k < count; k++) sum[k] += c[k];
+    }
+    const float* d = data + first;
+    float* r = resi + first;
+    if (fed == nullptr) {
+#pragma omp simd
+      for (int k = 0; k < count; k++) r[k] = d[k] - sum[k];
+    } else {
+      float* f = fed + first;
+#pragma omp simd
+      for (int k = 0; k < count; k++) {
+        r[k] = d[k] - sum[k];
+        f[k] += r[k];
+      }
+    }
   }
   return true;
 }

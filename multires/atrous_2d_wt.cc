@@ -2,11 +2,15 @@
 // iteration, so it runs on row pointers with the border rule applied only at
 // the edges, the pass along the columns takes each line-pass row while it is
 // still in cache, and the band differences and sums are formed in the same
-// pass. The plain forward transform goes further: all its smoothings run in
-// one sweep down the image, each scale's rows made as the next one needs
-// them, so the intermediate smoothings never travel through memory. The rows
-// are shared among threads: every output row is a function of the input
-// alone, so the result does not depend on the number of threads.
+// pass. The plain forward transform goes further. On several threads and an
+// image that a last level cache holds, each thread makes every level of its
+// own lines, with a barrier between levels. Otherwise all its smoothings run
+// in one sweep down the image, each scale's rows made as the next one needs
+// them, so the intermediate smoothings never travel through memory; shared
+// among threads, each share also makes the rows its columns reach beyond it.
+// Either way the caller's work on the finished lines joins the same parallel
+// region. Every output row is a function of the input alone, so the result
+// does not depend on the number of threads.
 #include "multires/atrous_2d_wt.h"
 
 #include <omp.h>
@@ -253,6 +257,28 @@ void sweep_rows(Sweep& w, int level, int upto) {
   }
 }
 
+// First line of the share of thread t among team threads of nl lines: the
+// shares differ by one line at most.
+int share_start(int nl, int t, int team) {
+  return static_cast<int>(static_cast<int64_t>(nl) * t / team);
+}
+
+// Images up to this size go level by level when threads share them: the
+// ten or so images of a transform and its line passes then stay in a last
+// level cache of a few tens of megabytes. Larger ones go through the sweep,
+// whose recomputed rows cost less than the trips through memory it saves.
+constexpr int64_t LevelByLevelMaxPixels = int64_t{1} << 20;
+
+// The plain transform goes level by level over lines shared among threads
+// when there are threads to share them and the image is not too large, up
+// to the largest scale the smoothing takes (beyond it the scale-by-scale
+// path refuses the call).
+bool level_by_level(int NbrScale, int nl, int nc) {
+  const int64_t pixels = static_cast<int64_t>(nl) * nc;
+  return NbrScale >= 2 && NbrScale <= 31 && pixels <= LevelByLevelMaxPixels &&
+         thread_count(pixels) > 1;
+}
+
 }  // namespace
 
 void ATROUS_2D_WT::alloc(to_array<float, false>*& TabBand, int Nl, int Nc, int NbrScale) {
@@ -300,20 +326,17 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
   if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
   for (int t = 0; t < threads; t++) {
     LineCache& cache = Caches[t];
-    if (2 * int64_t{d} < nc && cache.edge_pad.size() < 6 * static_cast<size_t>(d))
-      cache.edge_pad.resize(6 * static_cast<size_t>(d));
+    cache.edge_pad.reserve(2 * int64_t{d} < nc ? 6 * static_cast<size_t>(d) : 0);
     if (!ring) continue;
-    const size_t ring_size = static_cast<size_t>(ring_rows) * nc;
-    if (cache.ring.size() < ring_size) cache.ring.resize(ring_size);
-    if (cache.edge_rows.size() < 5 * static_cast<size_t>(nc)) cache.edge_rows.resize(5 * static_cast<size_t>(nc));
-    cache.ring_row.assign(ring_rows, -1);
+    cache.ring.reserve(static_cast<size_t>(ring_rows) * nc);
+    cache.edge_rows.reserve(5 * static_cast<size_t>(nc));
+    std::fill_n(cache.ring_row.reserve(ring_rows), ring_rows, -1);
   }
   if (ring) {
 #pragma omp parallel num_threads(threads) if (threads > 1)
     {
       const int t = omp_get_thread_num(), team = omp_get_num_threads();
-      const int first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
-      const int last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+      const int first = share_start(nl, t, team), last = share_start(nl, t + 1, team);
       LineCache& cache = Caches[t];
       for (int i = first; i < last; i++) {
         int source[5];
@@ -338,9 +361,9 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
           if (in_ring) {
             const int slot = k % ring_rows;
             row = row_of(cache.ring.data(), slot, nc);
-            if (cache.ring_row[slot] != k) {
+            if (cache.ring_row.data()[slot] != k) {
               smooth_line(row_of(in, k, nc), row, nc, d, border, cache.edge_pad.data());
-              cache.ring_row[slot] = k;
+              cache.ring_row.data()[slot] = k;
             }
           } else {
             row = row_of(cache.edge_rows.data(), m, nc);
@@ -378,7 +401,7 @@ void ATROUS_2D_WT::smooth(const float* in, float* out, int nl, int nc, int s,
 }
 
 bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* TabBand,
-                                   int NbrScale, int nl, int nc) {
+                                   int NbrScale, int nl, int nc, const LineTask* LinesDone) {
   const int levels = NbrScale - 1;  // smoothings; the last one is not line-passed
   if (levels < 1 || levels > 30 || Border == I_PERIOD) return false;
   border_index(-1, 1, Border);  // an unknown rule stops here, before any thread starts
@@ -397,9 +420,9 @@ bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* T
   if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
   for (int t = 0; t < threads; t++) {
     LineCache& cache = Caches[t];
-    if (cache.level_rings.size() < ring_size) cache.level_rings.resize(ring_size);
-    if (cache.spare_row.size() < static_cast<size_t>(nc)) cache.spare_row.resize(nc);
-    if (cache.edge_pad.size() < pad_size) cache.edge_pad.resize(pad_size);
+    cache.level_rings.reserve(ring_size);
+    cache.spare_row.reserve(nc);
+    cache.edge_pad.reserve(pad_size);
   }
   const ColumnRowKernel store_and_diff = column_row_kernel(true, false, true);
   const ColumnRowKernel store_only = column_row_kernel(true, false, false);
@@ -412,8 +435,8 @@ bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* T
     w.bands = TabBand;
     w.nl = nl;
     w.nc = nc;
-    w.owned_first = static_cast<int>(static_cast<int64_t>(nl) * t / team);
-    w.owned_last = static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team);
+    w.owned_first = share_start(nl, t, team);
+    w.owned_last = share_start(nl, t + 1, team);
     w.border = Border;
     w.zero_line = ZeroLine.data();
     w.spare_row = cache.spare_row.data();
@@ -433,8 +456,69 @@ bool ATROUS_2D_WT::transform_sweep(const float* input, to_array<float, false>* T
     }
     // Each row of the smooth band pulls the rows it needs through the levels.
     for (int i = w.owned_first; i < w.owned_last; i++) sweep_smooth(w, levels - 1, i);
+    // The neighbours read the input rows near the share until they are done,
+    // and the task may rewrite them.
+    if (LinesDone != nullptr) {
+#pragma omp barrier
+      if (w.owned_first < w.owned_last) (*LinesDone)(w.owned_first, w.owned_last);
+    }
   }
   return true;
+}
+
+void ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* TabBand,
+                                    int NbrScale, int nl, int nc, const LineTask* LinesDone) {
+  const int levels = NbrScale - 1;
+  if (nl <= 0 || nc <= 0) return;
+  border_index(-1, 1, Border);  // an unknown rule stops here, before any thread starts
+  const int threads = thread_count(static_cast<int64_t>(nl) * nc);
+  shape_image(LinePass, nl, nc);
+  shape_image(LinePassNext, nl, nc);
+  if (static_cast<int>(ZeroLine.size()) != nc) ZeroLine.assign(nc, 0.f);
+  // The line ends of the widest holes narrower than the line.
+  size_t pad_size = 0;
+  for (int s = 0; s < levels; s++)
+    if (2 * (int64_t{1} << s) < nc) pad_size = 6 * (size_t{1} << s);
+  if (static_cast<int>(Caches.size()) < threads) Caches.resize(threads);
+  for (int t = 0; t < threads; t++)
+    Caches[t].edge_pad.reserve(pad_size);
+  const ColumnRowKernel store_and_diff = column_row_kernel(true, false, true);
+  const type_border border = Border;
+  const float* zero_line = ZeroLine.data();
+  float* line_pass[2] = {LinePass.buffer(), LinePassNext.buffer()};
+  // Row i of c_{s+1} reads the line pass of c_s at rows up to 2^{s+1} away,
+  // made by other threads: one barrier per level. Each thread line-passes
+  // the rows of c_{s+1} it has just made while they are in cache, into the
+  // other buffer, whose last readers passed the barrier before. Every band of
+  // a thread's lines is then made by that thread, and final after its last
+  // level.
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int t = omp_get_thread_num(), team = omp_get_num_threads();
+    const int first = share_start(nl, t, team), last = share_start(nl, t + 1, team);
+    float* pad = Caches[t].edge_pad.data();
+    for (int i = first; i < last; i++)
+      smooth_line(row_of(input, i, nc), row_of(line_pass[0], i, nc), nc, 1, border, pad);
+    for (int s = 0; s < levels; s++) {
+#pragma omp barrier
+      const int d = 1 << s;
+      const float* lines = line_pass[s % 2];
+      float* next_lines = line_pass[(s + 1) % 2];
+      for (int i = first; i < last; i++) {
+        const float* rows[5];
+        for (int m = 0; m < 5; m++) {
+          const int k = border_index(i + (m - 2) * d, nl, border);
+          rows[m] = k < 0 ? zero_line : row_of(lines, k, nc);
+        }
+        float* smoothed = row_of(TabBand[s + 1].buffer(), i, nc);
+        float* band = row_of(TabBand[s].buffer(), i, nc);
+        const float* minuend = s == 0 ? row_of(input, i, nc) : band;
+        store_and_diff(rows, nc, smoothed, nullptr, minuend, band);
+        if (s + 1 < levels) smooth_line(smoothed, row_of(next_lines, i, nc), nc, 2 * d, border, pad);
+      }
+    }
+    if (LinesDone != nullptr && first < last) (*LinesDone)(first, last);
+  }
 }
 
 void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
@@ -450,14 +534,9 @@ void ATROUS_2D_WT::b3spline_filtering(const to_array<float, false>& In,
   if (same) std::memcpy(Out.buffer(), target.buffer(), sizeof(float) * static_cast<size_t>(In.n_elem()));
 }
 
-void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
-                             to_array<float, false>* TabBand, int NbrScale) {
-  check_nbr_scale(NbrScale);
+const float* ATROUS_2D_WT::prepare_transform(const to_array<float, false>& Image,
+                                             to_array<float, false>* TabBand, int NbrScale) {
   const int nl = Image.nl(), nc = Image.nc();
-  if (NbrScale == 1) {
-    TabBand[0] = Image;
-    return;
-  }
   // The bands are written while the image is read: an image that is one of
   // the bands is read from a copy.
   const float* input = Image.buffer();
@@ -469,8 +548,30 @@ void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
       break;
     }
   for (int b = 0; b < NbrScale; b++) shape_image(TabBand[b], nl, nc);
-  if (!ModifiedATWT && transform_sweep(input, TabBand, NbrScale, nl, nc)) return;
+  return input;
+}
 
+void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
+                             to_array<float, false>* TabBand, int NbrScale) {
+  check_nbr_scale(NbrScale);
+  const int nl = Image.nl(), nc = Image.nc();
+  if (NbrScale == 1) {
+    TabBand[0] = Image;
+    return;
+  }
+  const float* input = prepare_transform(Image, TabBand, NbrScale);
+  if (!ModifiedATWT) {
+    if (level_by_level(NbrScale, nl, nc)) {
+      transform_shared(input, TabBand, NbrScale, nl, nc, nullptr);
+      return;
+    }
+    if (transform_sweep(input, TabBand, NbrScale, nl, nc, nullptr)) return;
+  }
+  transform_by_scales(input, TabBand, NbrScale, nl, nc);
+}
+
+void ATROUS_2D_WT::transform_by_scales(const float* input, to_array<float, false>* TabBand,
+                                       int NbrScale, int nl, int nc) {
   const float* smooth_in = input;  // c_s
   if (ModifiedATWT) {
     // c_{s+1} = H_s c_s goes to band s+1; band s = c_s - H_s c_{s+1}, formed
@@ -494,6 +595,31 @@ void ATROUS_2D_WT::transform(const to_array<float, false>& Image,
     // is written first at s = 1.
     smooth(smooth_in, next, nl, nc, s, nullptr, smooth_in, TabBand[s].buffer());
     smooth_in = next;
+  }
+}
+
+void ATROUS_2D_WT::transform_then(const to_array<float, false>& Image,
+                                  to_array<float, false>* TabBand, int NbrScale,
+                                  const LineTask& LinesDone) {
+  check_nbr_scale(NbrScale);
+  const int nl = Image.nl(), nc = Image.nc();
+  if (!ModifiedATWT && NbrScale > 1) {
+    const float* input = prepare_transform(Image, TabBand, NbrScale);
+    if (level_by_level(NbrScale, nl, nc)) {
+      transform_shared(input, TabBand, NbrScale, nl, nc, &LinesDone);
+      return;
+    }
+    if (transform_sweep(input, TabBand, NbrScale, nl, nc, &LinesDone)) return;
+    transform_by_scales(input, TabBand, NbrScale, nl, nc);
+  } else {
+    transform(Image, TabBand, NbrScale);
+  }
+  const int threads = thread_count(static_cast<int64_t>(nl) * nc);
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int t = omp_get_thread_num(), team = omp_get_num_threads();
+    const int first = share_start(nl, t, team), last = share_start(nl, t + 1, team);
+    if (first < last) LinesDone(first, last);
   }
 }
 
@@ -525,9 +651,8 @@ void ATROUS_2D_WT::recons(const to_array<float, false>* TabBand, to_array<float,
 #pragma omp parallel num_threads(threads) if (threads > 1)
     {
       const int t = omp_get_thread_num(), team = omp_get_num_threads();
-      sum_band_lines(TabBand, Image, NbrScale, AddLastScale,
-                     static_cast<int>(static_cast<int64_t>(nl) * t / team),
-                     static_cast<int>(static_cast<int64_t>(nl) * (t + 1) / team));
+      sum_band_lines(TabBand, Image, NbrScale, AddLastScale, share_start(nl, t, team),
+                     share_start(nl, t + 1, team));
     }
     return;
   }

@@ -4,6 +4,7 @@
 // MCA's a trous base and the transform beneath the multiscale local DCT.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "array/base_types.h"
@@ -43,6 +44,16 @@ class ATROUS_2D_WT {
 
   void transform(const to_array<float, false>& Image, to_array<float, false>* TabBand,
                  int NbrScale);
+  // Work on finished lines of the bands: called with FirstLine and EndLine.
+  using LineTask = std::function<void(int FirstLine, int EndLine)>;
+  // The transform, then LinesDone over ranges of lines that together cover
+  // the image once, each range as soon as every band of its lines is final,
+  // by the thread that made the last of them, while they are still in cache.
+  // Ranges are done at the same time on the threads of the transform's
+  // region (omp_get_thread_num() tells them apart, for partial results),
+  // and a range may rewrite those lines of Image.
+  void transform_then(const to_array<float, false>& Image, to_array<float, false>* TabBand,
+                      int NbrScale, const LineTask& LinesDone);
   // With AddLastScale false the smooth band takes no part.
   void recons(const to_array<float, false>* TabBand, to_array<float, false>& Image,
               int NbrScale, Bool AddLastScale = True);
@@ -62,14 +73,32 @@ class ATROUS_2D_WT {
   // (through a periodic border) lie too far apart for the ring; the samples
   // around the ends of a line with the border rule applied.
   struct LineCache {
-    std::vector<float> ring;
-    std::vector<int> ring_row;  // image row held by each ring slot, -1 if none
-    std::vector<float> edge_rows;
-    std::vector<float> edge_pad;
+    // Values that one thread writes at every row. The threads' buffers are
+    // allocated side by side: a cache line of guard at either end keeps any
+    // line from being shared by two threads, which would send it from core
+    // to core at every row.
+    template <class T>
+    class Buffer {
+     public:
+      // Room for at least n values; those held already are kept.
+      T* reserve(size_t n) {
+        if (storage_.size() < n + 2 * Guard) storage_.resize(n + 2 * Guard);
+        return data();
+      }
+      T* data() { return storage_.empty() ? nullptr : storage_.data() + Guard; }
+
+     private:
+      static constexpr size_t Guard = 64 / sizeof(T);
+      std::vector<T> storage_;
+    };
+    Buffer<float> ring;
+    Buffer<int> ring_row;  // image row held by each ring slot, -1 if none
+    Buffer<float> edge_rows;
+    Buffer<float> edge_pad;
     // The forward sweep: one ring of line-pass rows per smoothing level, and
     // a row for the smoothings of rows that another thread owns.
-    std::vector<float> level_rings;
-    std::vector<float> spare_row;
+    Buffer<float> level_rings;
+    Buffer<float> spare_row;
   };
 
   // Out = H_s(In) [+ Addend] and Diff = Minuend - H_s(In), over nl x nc
@@ -79,14 +108,30 @@ class ATROUS_2D_WT {
               const float* Minuend, float* Diff);
 
   // The plain forward transform with every smoothing in one sweep down the
-  // image (false when the border rule or the image size does not allow it).
+  // image, each thread's share with the rows its columns reach beyond it
+  // (the task, if any, done on the share once every thread is through);
+  // false when the border rule or the image size does not allow it.
   bool transform_sweep(const float* input, to_array<float, false>* TabBand, int NbrScale,
-                       int nl, int nc);
+                       int nl, int nc, const LineTask* LinesDone);
+  // The plain forward transform level by level in one parallel region, each
+  // thread on its own lines (the task, if any, done on them at the end), for
+  // 2 to 31 scales.
+  void transform_shared(const float* input, to_array<float, false>* TabBand, int NbrScale,
+                        int nl, int nc, const LineTask* LinesDone);
+  // The plain or the modified forward transform scale by scale, each
+  // smoothing shared among the threads.
+  void transform_by_scales(const float* input, to_array<float, false>* TabBand, int NbrScale,
+                           int nl, int nc);
+  // The input of the transform, with the bands in the image's shape: a copy
+  // when the image is one of the bands.
+  const float* prepare_transform(const to_array<float, false>& Image,
+                                 to_array<float, false>* TabBand, int NbrScale);
 
   // Work storage kept between calls: the transform smooths every band of
   // every iteration, so it must not allocate per call. The threads of one
   // call share it, so an object serves one call at a time.
   to_array<float, false> LinePass;  // line pass of the whole image, for wide holes
+  to_array<float, false> LinePassNext;  // the next level's, while LinePass is read
   to_array<float, false> WorkIma;   // smoothings of the transform and reconstructions
   to_array<float, false> WorkIma2;  // second smoothing buffer of the transform
   std::vector<float> ZeroLine;      // the rows outside the image under I_ZERO

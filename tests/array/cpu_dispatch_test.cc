@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <complex>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -16,44 +15,14 @@
 #include "numerics/fftn_2d.h"
 #include "numerics/local_dct2d.h"
 #include "numerics/short_fft.h"
+#include "support/dispatch_switch.h"
 #include "support/test_images.h"
 
 namespace {
 
-const char kSwitch[] = "QZ_PLAIN_LOOPS";
-
-bool hardware_avx2() {
-#if QZ_AVX2_ENTRY
-  return __builtin_cpu_supports("avx2");
-#else
-  return false;
-#endif
-}
-
-// Sets (or, with nullptr, removes) the switch, and with `reread` makes the
-// choice again; the test's environment and choice come back on destruction.
-class SwitchSetting {
- public:
-  explicit SwitchSetting(const char* value, bool reread = true) : reread_(reread) {
-    const char* old = std::getenv(kSwitch);
-    had_value_ = old != nullptr;
-    if (had_value_) old_value_ = old;
-    set(value);
-  }
-  ~SwitchSetting() { set(had_value_ ? old_value_.c_str() : nullptr); }
-  SwitchSetting(const SwitchSetting&) = delete;
-  SwitchSetting& operator=(const SwitchSetting&) = delete;
-
- private:
-  void set(const char* value) const {
-    if (value) setenv(kSwitch, value, 1);
-    else unsetenv(kSwitch);
-    if (reread_) cpu_dispatch_reread();
-  }
-  bool reread_;
-  bool had_value_ = false;
-  std::string old_value_;
-};
+const char* const kSwitch = qz_test::DispatchSwitch::kName;
+using SwitchSetting = qz_test::DispatchSwitch;
+using qz_test::hardware_avx2;
 
 struct SwitchCase {
   const char* value;  // nullptr: not set
@@ -96,8 +65,8 @@ std::vector<float> local_dct_both_ways() {
   return bits;
 }
 
-std::vector<float> atrous_bands() {
-  const int nl = 70, nc = 53, scales = 5;
+std::vector<float> atrous_bands(int nl, int nc) {
+  const int scales = 5;
   const auto ima = random_image(nl, nc, 4);
   ATROUS_2D_WT at;
   to_array<float, false>* bands = nullptr;
@@ -165,7 +134,7 @@ TEST(CpuDispatch, TransformsGiveTheSameBitsThroughEitherEntry) {
   // with AVX2) and with log2 n of every remainder by three (the butterfly
   // stages go three at a time), mixed-radix sides with factors 2, 3, 4 and 5
   // and with the general factors 7 and 11, the local DCT and the a trous
-  // transform.
+  // transform, on one thread and on lines shared among the threads.
   const DispatchedTransform transforms[] = {
       {"radix-2 FFT 16", [] { return fft_both_ways(16, 16); }},
       {"radix-2 FFT 32", [] { return fft_both_ways(32, 32); }},
@@ -176,7 +145,8 @@ TEST(CpuDispatch, TransformsGiveTheSameBitsThroughEitherEntry) {
       {"mixed-radix FFT 48 x 80", [] { return fft_both_ways(48, 80); }},
       {"mixed-radix FFT 56 x 77", [] { return fft_both_ways(56, 77); }},
       {"local DCT", local_dct_both_ways},
-      {"a trous", atrous_bands},
+      {"a trous", [] { return atrous_bands(70, 53); }},
+      {"a trous on lines shared among threads", [] { return atrous_bands(263, 257); }},
       {"short-line FFT", short_fft_lines},
   };
   for (const DispatchedTransform& t : transforms) {

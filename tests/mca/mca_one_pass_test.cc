@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "curvelet/curvelet.h"
@@ -21,6 +22,8 @@ using Image = to_array<float, false>;
 
 // Sides that share unevenly among threads, above the size where threads start.
 constexpr int Lines = 193, Columns = 181;
+// Sides above the size where the a trous transform shares its lines too.
+constexpr int WideLines = 263, WideColumns = 257;
 
 class ThreadCounts : public ::testing::Test {
  protected:
@@ -28,10 +31,10 @@ class ThreadCounts : public ::testing::Test {
   const int saved_ = omp_get_max_threads();
 };
 
-Image noisy_scene(unsigned seed) {
-  Image ima = normal_image(Lines, Columns, seed, 2.f);
-  for (int i = 0; i < Lines; i++)
-    for (int j = 0; j < Columns; j++) {
+Image noisy_scene(unsigned seed, int nl = Lines, int nc = Columns) {
+  Image ima = normal_image(nl, nc, seed, 2.f);
+  for (int i = 0; i < nl; i++)
+    for (int j = 0; j < nc; j++) {
       if (std::hypot(i - 90., j - 70.) < 35.) ima(i, j) += 30.f;
       ima(i, j) += 8.f * static_cast<float>(std::sin(0.9 * i + 0.4 * j));
     }
@@ -51,54 +54,89 @@ using McaOnePass = ThreadCounts;
 TEST_F(McaOnePass, AtrousProjectionIsThresholdThenSum) {
   const float level = 2.5f, weight = 0.4f;
   const ProjectionCase cases[] = {{0, 1, 0}, {1, 1, 0}, {0, 0, 0}, {1, 0, 1}, {0, 1, 1}};
-  const Image scene = noisy_scene(3), correl = noisy_scene(4);
-  for (const ProjectionCase& c : cases) {
+  for (const auto& [nl, nc] : {std::pair{Lines, Columns}, std::pair{WideLines, WideColumns}}) {
+    const Image scene = noisy_scene(3, nl, nc), correl = noisy_scene(4, nl, nc);
+    for (const ProjectionCase& c : cases) {
+      MCA mca;
+      mca.NbrBase = 1;
+      mca.TabSelect[0] = MCA_ATROU;
+      mca.Noise_Ima = 2.f;
+      mca.AT_NbrScale = 5;
+      mca.AT_KillLastScale = c.kill_last;
+      mca.UseNormL1 = c.l1;
+      mca.UseCorrel = c.correl;
+      mca.CorrelConstraint = weight;
+      mca.alloc(nl, nc, nullptr);
+      Image data = scene;
+      mca.atrou_init(data, False);
+      if (c.correl) mca.ImaCorrel = correl;
+
+      ATROUS_2D_WT at;
+      Image *band = nullptr, *correl_band = nullptr;
+      at.alloc(band, nl, nc, 5);
+      at.alloc(correl_band, nl, nc, 5);
+      at.transform(scene, band, 5);
+      at.transform(correl, correl_band, 5);
+      Image expected(nl, nc);
+      for (int k = 0; k < expected.n_elem(); k++) {
+        float sum = 0.f;
+        for (int b = 0; b < 5; b++) {
+          float coef = band[b](k);
+          if (b < 4) {
+            const float base = (b == 0 ? level + 1.f : level) * mca.AT_TabNoise(b);
+            const float t = c.correl ? base + std::fabs(correl_band[b](k)) * level * weight : base;
+            coef = mca.mca_update(coef, t, 0.f);
+          } else if (c.kill_last) {
+            coef = 0.f;
+          }
+          sum = b == 0 ? coef : sum + coef;
+        }
+        expected(k) = sum;
+      }
+      at.free(band, 5);
+      at.free(correl_band, 5);
+
+      for (int threads : {1, 3, 8}) {
+        omp_set_num_threads(threads);
+        Image component = scene;
+        mca.atrou_proj(component, level);
+        EXPECT_TRUE(qz_test::same_bits(component, expected))
+            << nl << "x" << nc << " l1 " << c.l1 << " kill " << c.kill_last << " correl "
+            << c.correl << ", " << threads << " threads";
+      }
+    }
+  }
+}
+
+// Reference: the largest |coefficient| of each detail band of a transform
+// of our own, over the band's noise level.
+TEST_F(McaOnePass, AtrousMaxIsTheLargestNormalisedCoefficient) {
+  for (const auto& [nl, nc] : {std::pair{Lines, Columns}, std::pair{WideLines, WideColumns}}) {
+    const Image scene = noisy_scene(5, nl, nc), residual = noisy_scene(6, nl, nc);
     MCA mca;
     mca.NbrBase = 1;
     mca.TabSelect[0] = MCA_ATROU;
     mca.Noise_Ima = 2.f;
     mca.AT_NbrScale = 5;
-    mca.AT_KillLastScale = c.kill_last;
-    mca.UseNormL1 = c.l1;
-    mca.UseCorrel = c.correl;
-    mca.CorrelConstraint = weight;
-    mca.alloc(Lines, Columns, nullptr);
+    mca.alloc(nl, nc, nullptr);
     Image data = scene;
     mca.atrou_init(data, False);
-    if (c.correl) mca.ImaCorrel = correl;
 
     ATROUS_2D_WT at;
-    Image *band = nullptr, *correl_band = nullptr;
-    at.alloc(band, Lines, Columns, 5);
-    at.alloc(correl_band, Lines, Columns, 5);
-    at.transform(scene, band, 5);
-    at.transform(correl, correl_band, 5);
-    Image expected(Lines, Columns);
-    for (int k = 0; k < expected.n_elem(); k++) {
-      float sum = 0.f;
-      for (int b = 0; b < 5; b++) {
-        float coef = band[b](k);
-        if (b < 4) {
-          const float base = (b == 0 ? level + 1.f : level) * mca.AT_TabNoise(b);
-          const float t = c.correl ? base + std::fabs(correl_band[b](k)) * level * weight : base;
-          coef = mca.mca_update(coef, t, 0.f);
-        } else if (c.kill_last) {
-          coef = 0.f;
-        }
-        sum = b == 0 ? coef : sum + coef;
-      }
-      expected(k) = sum;
-    }
+    Image* band = nullptr;
+    at.alloc(band, nl, nc, 5);
+    at.transform(residual, band, 5);
+    float expected = 0.f;
+    for (int b = 0; b < 4; b++)
+      for (int k = 0; k < band[b].n_elem(); k++)
+        expected = std::max(expected, std::fabs(band[b](k)) / mca.AT_TabNoise(b));
     at.free(band, 5);
-    at.free(correl_band, 5);
 
     for (int threads : {1, 3, 8}) {
       omp_set_num_threads(threads);
-      Image component = scene;
-      mca.atrou_proj(component, level);
-      EXPECT_TRUE(qz_test::same_bits(component, expected))
-          << "l1 " << c.l1 << " kill " << c.kill_last << " correl " << c.correl << ", "
-          << threads << " threads";
+      Image input = residual;
+      EXPECT_EQ(mca.atrou_max(input), expected) << nl << "x" << nc << ", " << threads << " threads";
+      EXPECT_TRUE(qz_test::same_bits(input, residual)) << "the residual is left as it was";
     }
   }
 }

@@ -7,9 +7,11 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "support/death.h"
+#include "support/dispatch_switch.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
 
@@ -36,6 +38,20 @@ Image reference_smoothing(const Image& in, int s, type_border border) {
       out(i, j) = static_cast<float>(0.375 * lines(i, j) + 0.25 * p1 + 0.0625 * p2);
     }
   return out;
+}
+
+// The plain bands of ima by direct smoothings: c_s - c_{s+1}, then the last c.
+std::vector<Image> direct_bands(const Image& ima, int nbr_scale, type_border border) {
+  std::vector<Image> bands;
+  Image c = ima;
+  for (int s = 0; s < nbr_scale - 1; s++) {
+    Image next = reference_smoothing(c, s, border);
+    bands.push_back(c);
+    for (int k = 0; k < ima.n_elem(); k++) bands.back()(k) = c(k) - next(k);
+    c = next;
+  }
+  bands.push_back(c);
+  return bands;
 }
 
 using qz_test::max_abs_difference;
@@ -109,15 +125,7 @@ TEST(AtrousTransform, PlainBandsMatchDirectSmoothingsForEveryBorderAndThreadCoun
   const int nbr_scale = 4;
   const int saved = omp_get_max_threads();
   for (type_border border : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
-    std::vector<Image> expected;
-    Image c = ima;
-    for (int s = 0; s < nbr_scale - 1; s++) {
-      Image next = reference_smoothing(c, s, border);
-      expected.push_back(c);
-      for (int k = 0; k < ima.n_elem(); k++) expected.back()(k) = c(k) - next(k);
-      c = next;
-    }
-    expected.push_back(c);
+    const std::vector<Image> expected = direct_bands(ima, nbr_scale, border);
     for (int threads : {1, 3, 8}) {
       omp_set_num_threads(threads);
       ATROUS_2D_WT at;
@@ -278,4 +286,104 @@ TEST(AtrousTransform, ImageThatIsABandIsReadBeforeItIsOverwritten) {
   at.b3spline_filtering(ima, out, 2, True);
   at.b3spline_filtering(in_place, in_place, 2, True);
   EXPECT_TRUE(same_bits(in_place, out));
+}
+
+namespace {
+
+// Images large enough for the transform to share their lines among threads.
+struct SharedShape {
+  int nl, nc, nbr_scale;
+  const char* what;
+};
+const SharedShape kSharedShapes[] = {
+    {263, 257, 5, "odd sides, shares that end mid-image"},
+    {5, 13111, 5, "fewer lines than threads"},
+    {37, 1777, 6, "shares shorter than the columns' reach, holes taller than the image"},
+    {1, 65537, 4, "a single line"},
+    {256, 256, 5, "even sides"},
+    {1031, 1025, 5, "beyond the size that goes level by level: shares that sweep"},
+};
+
+}  // namespace
+
+// With several threads each level is made over lines shared among them, or
+// for a large image each share sweeps down its lines: the bands are the
+// direct smoothings whatever the sharing, the border rule and the loop
+// entries.
+TEST(AtrousTransform, SharedLinesGiveTheDirectSmoothings) {
+  const int saved = omp_get_max_threads();
+  for (const SharedShape& shape : kSharedShapes) {
+    const Image ima = random_image(shape.nl, shape.nc, 11, -100.f, 100.f);
+    const bool large = int64_t{shape.nl} * shape.nc > 1000000;
+    for (type_border border : {I_CONT, I_MIRROR, I_PERIOD, I_ZERO}) {
+      // The sweep takes the clamp and mirror rules alike: one of them will do.
+      if (large && border == I_CONT) continue;
+      const std::vector<Image> expected = direct_bands(ima, shape.nbr_scale, border);
+      for (const char* plain : {"0", "1"}) {
+        if (!qz_test::hardware_avx2() && plain[0] == '0') continue;
+        qz_test::DispatchSwitch entries(plain);
+        for (int threads : {1, 3, 8}) {
+          omp_set_num_threads(threads);
+          ATROUS_2D_WT at;
+          at.Border = border;
+          Image* bands = forward(at, ima, shape.nbr_scale);
+          for (int b = 0; b < shape.nbr_scale; b++)
+            EXPECT_TRUE(same_bits(bands[b], expected[b]))
+                << shape.what << ", border " << border << ", plain loops " << plain << ", "
+                << threads << " threads, band " << b;
+          at.free(bands, shape.nbr_scale);
+        }
+      }
+    }
+  }
+  omp_set_num_threads(saved);
+}
+
+// The task after the transform sees every line once, with every band of it
+// final, and may rewrite its lines of the image without changing any band.
+TEST(AtrousTransform, TaskAfterTheTransformSeesEachLineOnceWithItsFinalBands) {
+  const int saved = omp_get_max_threads();
+  struct Case {
+    int nl, nc;
+    Bool modified;
+  };
+  const Case cases[] = {{263, 257, False},  {5, 13111, False}, {37, 1777, False},
+                        {1031, 1025, False}, {20, 30, False},   {263, 257, True},
+                        {20, 30, True}};
+  const int nbr_scale = 5;
+  for (const Case& c : cases) {
+    const Image ima = random_image(c.nl, c.nc, 12, -100.f, 100.f);
+    ATROUS_2D_WT reference;
+    reference.ModifiedATWT = c.modified;
+    Image* expected = forward(reference, ima, nbr_scale);
+    for (int threads : {1, 3, 8}) {
+      omp_set_num_threads(threads);
+      ATROUS_2D_WT at;
+      at.ModifiedATWT = c.modified;
+      Image* bands = nullptr;
+      at.alloc(bands, c.nl, c.nc, nbr_scale);
+      std::vector<Image> seen(nbr_scale, Image(c.nl, c.nc));
+      std::vector<int> visits(c.nl, 0);
+      Image image = ima;
+      at.transform_then(image, bands, nbr_scale, [&](int first, int end) {
+        for (int i = first; i < end; i++) {
+          visits[i]++;  // each line belongs to one range alone
+          for (int b = 0; b < nbr_scale; b++)
+            for (int j = 0; j < c.nc; j++) seen[b](i, j) = bands[b](i, j);
+          for (int j = 0; j < c.nc; j++) image(i, j) = -1e30f;
+        }
+      });
+      const std::string what = std::to_string(c.nl) + "x" + std::to_string(c.nc) +
+                               (c.modified ? " modified, " : " plain, ") +
+                               std::to_string(threads) + " threads";
+      for (int i = 0; i < c.nl; i++) ASSERT_EQ(visits[i], 1) << what << ", line " << i;
+      for (int b = 0; b < nbr_scale; b++) {
+        EXPECT_TRUE(same_bits(bands[b], expected[b])) << what << ", band " << b;
+        EXPECT_TRUE(same_bits(seen[b], expected[b])) << what << ", band " << b << " as seen";
+      }
+      at.free(bands, nbr_scale);
+    }
+    reference.free(expected, nbr_scale);
+  }
+  omp_set_num_threads(saved);
 }
