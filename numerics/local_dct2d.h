@@ -39,6 +39,28 @@ struct BlockDctScratch {
   std::vector<int> columns;    // image column read by each block column
 };
 
+// The runs of pixels of one image axis between two block starts, and the
+// blocks of that axis that read or cover each run.
+struct BlockAxisRuns {
+  std::vector<int> first, last;   // per run, the first and last such block
+  std::vector<int> by_last;       // the runs in order of their last block
+  std::vector<int> by_last_start; // those of block b from by_last_start[b] to [b + 1]
+};
+
+// Work storage of one call of the block loops, kept between calls.
+struct BlockDctWork {
+  std::vector<BlockDctScratch> threads;  // one per thread of the call
+  // Every block's inverse, scaled and weighted as it goes into the image,
+  // at the block's place in the transform image: the image pixels then sum
+  // the pieces that cover them, each pixel by one thread.
+  std::vector<float> pieces;
+  BlockAxisRuns lines, columns;
+  // Block frequencies below removed_radius, for blocks of removed_size.
+  std::vector<unsigned char> removed;
+  float removed_radius = 0.f;
+  int removed_size = 0;
+};
+
 class LOCAL_DCT2D {
  public:
   // Overlap requested at allocation, kept as given even when the image tiling
@@ -106,6 +128,6 @@ class LOCAL_DCT2D {
   // they depend on the tiling alone.
   std::vector<float> weight_l_, weight_c_;
   std::vector<float> block_maxfabs_;        // per block, of the last transform
-  // One per thread of a call: an object serves one call at a time.
-  std::vector<BlockDctScratch> scratch_;
+  // An object serves one call at a time.
+  BlockDctWork work_;
 };
