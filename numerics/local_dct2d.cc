@@ -19,6 +19,7 @@
 #include <cstdio>
 
 #include "array/border.h"
+#include "array/cpu_dispatch.h"
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "numerics/dct_lanes.h"
@@ -152,30 +153,44 @@ Cover cover(int x, int step, int n, int nb) {
   return c;
 }
 
-// dst[l] = 0 + the pieces in order, over one run of pixels that the same
-// blocks cover. Starting from 0 rather than from the first piece keeps the
-// sign of a zero as the accumulation into a zeroed image gives it.
-void sum_pieces(float* dst, const float* const* src, int count, int length) {
-  switch (count) {
-    case 1: {
-      const float* a = src[0];
+// dst = 0 + the count pieces in order, over lines x length pixels, lines
+// dst_stride floats apart in dst and pitch floats apart in the pieces.
+// Starting from 0 rather than from the first piece keeps the sign of a zero
+// as the accumulation into a zeroed image gives it.
+QZ_ALWAYS_INLINE void sum_pieces_body(float* dst, int64_t dst_stride, const float* const* src,
+                                      int64_t pitch, int count, int lines, int length) {
+  for (int k = 0; k < lines; k++, dst += dst_stride) {
+    const int64_t at = k * pitch;
+    const float* a = src[0] + at;
+    if (count == 1) {
 #pragma omp simd
       for (int l = 0; l < length; l++) dst[l] = 0.f + a[l];
-      break;
-    }
-    case 2: {
-      const float *a = src[0], *b = src[1];
+    } else if (count == 2) {
+      const float* b = src[1] + at;
 #pragma omp simd
       for (int l = 0; l < length; l++) dst[l] = (0.f + a[l]) + b[l];
-      break;
-    }
-    default: {
-      const float *a = src[0], *b = src[1], *c = src[2], *d = src[3];
+    } else {
+      const float *b = src[1] + at, *c = src[2] + at, *d = src[3] + at;
 #pragma omp simd
       for (int l = 0; l < length; l++) dst[l] = (((0.f + a[l]) + b[l]) + c[l]) + d[l];
-      break;
     }
   }
+}
+
+void sum_pieces_base(float* dst, int64_t dst_stride, const float* const* src, int64_t pitch,
+                     int count, int lines, int length) {
+  sum_pieces_body(dst, dst_stride, src, pitch, count, lines, length);
+}
+
+QZ_TARGET_AVX2 void sum_pieces_avx2(float* dst, int64_t dst_stride, const float* const* src,
+                                    int64_t pitch, int count, int lines, int length) {
+  sum_pieces_body(dst, dst_stride, src, pitch, count, lines, length);
+}
+
+void sum_pieces(float* dst, int64_t dst_stride, const float* const* src, int64_t pitch, int count,
+                int lines, int length) {
+  if (cpu_has_avx2()) sum_pieces_avx2(dst, dst_stride, src, pitch, count, lines, length);
+  else sum_pieces_base(dst, dst_stride, src, pitch, count, lines, length);
 }
 
 // Everything the block loops read besides the images.
@@ -371,6 +386,27 @@ struct BlockLoop {
     clear_outside_tiling(out);
   }
 
+  // The DCT of block (bi, bj) of ima cut by tiling, or its inverse, in line
+  // order in the scratch: the lines first (vectors along the columns of the
+  // transposed block), then the columns, so that the block comes back in
+  // line order.
+  const float* block_dct(const DctLanes& plan, BlockDctScratch& scratch, const Block2D& tiling,
+                         int bi, int bj, const to_array<float, false>& ima, bool inverse) const {
+    const int n = size();
+    int64_t stride;
+    const float* values =
+        gather(tiling, bi, bj, ima, scratch.block.data(), scratch.columns.data(), stride);
+    float* lines = scratch.lines.data();
+    float* block = scratch.block.data();
+    transpose_block(values, stride, lines, n, n);
+    if (inverse) plan.inverse(lines, n, scratch.lanes.data());
+    else plan.forward(lines, n, scratch.lanes.data());
+    transpose_block(lines, n, block, n, n);
+    if (inverse) plan.inverse(block, n, scratch.lanes.data());
+    else plan.forward(block, n, scratch.lanes.data());
+    return block;
+  }
+
   // Forward transform of block b into its place in trans.
   void forward_block(const DctLanes& plan, BlockDctScratch& scratch, int b,
                      const to_array<float, false>& in, to_array<float, false>& trans,
@@ -380,22 +416,14 @@ struct BlockLoop {
     const int nbc = image_tiling.nbr_block_nc(), nbr_block = image_tiling.nbr_block();
     const int bi = b / nbc, bj = b % nbc;
     if (b + 1 < nbr_block) prefetch((b + 1) / nbc, (b + 1) % nbc, trans);
-    // The lines first (vectors along the columns of the transposed block),
-    // then the columns.
-    int64_t stride;
-    const float* pixels =
-        gather(image_tiling, bi, bj, in, scratch.block.data(), scratch.columns.data(), stride);
-    transpose_block(pixels, stride, scratch.lines.data(), n, n);
-    plan.forward(scratch.lines.data(), n, scratch.lanes.data());
-    transpose_block(scratch.lines.data(), n, scratch.block.data(), n, n);
-    plan.forward(scratch.block.data(), n, scratch.lanes.data());
+    const float* coefficients = block_dct(plan, scratch, image_tiling, bi, bj, in, false);
     const int p = start(trans_tiling, bi), q = start(trans_tiling, bj);
     int lines, columns;
     float best = 0.f;
     if (clip(trans_tiling, p, q, trans, lines, columns)) {
       const int nc = trans.nc();
       for (int k = 0; k < lines; k++) {
-        const float* src = scratch.block.data() + static_cast<int64_t>(k) * n;
+        const float* src = coefficients + static_cast<int64_t>(k) * n;
         float* dst = trans.buffer() + static_cast<int64_t>(p + k) * nc + q;
         if (block_maxfabs == nullptr) {
 #pragma omp simd
@@ -438,16 +466,7 @@ struct BlockLoop {
     const bool weighted = image_tiling.BlockOverlap == 1 && image_tiling.WeightFirst == 0;
     if (b + 1 < nbr_block) prefetch((b + 1) / nbc, (b + 1) % nbc, trans);
     if (rule != nullptr) apply_rule(*rule, bi, bj, trans);
-    // The lines first (vectors along the columns of the transposed block),
-    // then the columns, so that the block comes back in line order.
-    int64_t stride;
-    const float* coefficients =
-        gather(trans_tiling, bi, bj, trans, scratch.block.data(), scratch.columns.data(), stride);
-    transpose_block(coefficients, stride, scratch.lines.data(), n, n);
-    plan.inverse(scratch.lines.data(), n, scratch.lanes.data());
-    transpose_block(scratch.lines.data(), n, scratch.block.data(), n, n);
-    plan.inverse(scratch.block.data(), n, scratch.lanes.data());
-    const float* back = scratch.block.data();
+    const float* back = block_dct(plan, scratch, trans_tiling, bi, bj, trans, true);
     const int p = start(image_tiling, bi), q = start(image_tiling, bj);
     int lines, columns;
     if (!clip(image_tiling, p, q, out, lines, columns)) return;
@@ -485,31 +504,30 @@ struct BlockLoop {
 
   // The pixels of one run of lines and one run of columns of out: each the
   // sum from 0 of the pieces that cover it, even block lines before odd ones
-  // and, within each, even block columns before odd ones.
+  // and, within each, even block columns before odd ones. The pixels of a
+  // run are covered by the same blocks, one line (or column) further on.
   void sum_run(int line_run, int column_run, to_array<float, false>& out) const {
     const int n = size();
     const int step = n - image_tiling.Overlap;
-    const int nbl = image_tiling.nbr_block_nl(), nbc = image_tiling.nbr_block_nc();
-    const int lines = std::min(image_tiling.nl(), out.nl());
-    const int columns = std::min(image_tiling.nc(), out.nc());
+    const int i = line_run * step, j = column_run * step;
+    const int lines = std::min(step, std::min(image_tiling.nl(), out.nl()) - i);
+    const int columns = std::min(step, std::min(image_tiling.nc(), out.nc()) - j);
     const int64_t pitch = pieces_pitch();
-    const int j = column_run * step, length = std::min(step, columns - j);
-    const Cover across = cover(j, step, n, nbc);
-    for (int i = line_run * step; i < std::min(line_run * step + step, lines); i++) {
-      float* dst = out.buffer() + static_cast<int64_t>(i) * out.nc() + j;
-      const Cover down = cover(i, step, n, nbl);
-      const float* src[4];
-      int count = 0;
-      for (int a = 0; a < down.count; a++)
-        for (int c = 0; c < across.count; c++)
-          src[count++] = work.pieces.data() +
-                         (static_cast<int64_t>(down.block[a]) * n + down.offset[a]) * pitch +
-                         static_cast<int64_t>(across.block[c]) * n + across.offset[c];
-      if (count == 0)
-        std::fill_n(dst, length, 0.f);
-      else
-        sum_pieces(dst, src, count, length);
+    const Cover down = cover(i, step, n, image_tiling.nbr_block_nl());
+    const Cover across = cover(j, step, n, image_tiling.nbr_block_nc());
+    const float* src[4];
+    int count = 0;
+    for (int a = 0; a < down.count; a++)
+      for (int c = 0; c < across.count; c++)
+        src[count++] = work.pieces.data() +
+                       (static_cast<int64_t>(down.block[a]) * n + down.offset[a]) * pitch +
+                       static_cast<int64_t>(across.block[c]) * n + across.offset[c];
+    float* dst = out.buffer() + static_cast<int64_t>(i) * out.nc() + j;
+    if (count == 0) {
+      for (int k = 0; k < lines; k++) std::fill_n(dst + static_cast<int64_t>(k) * out.nc(), columns, 0.f);
+      return;
     }
+    sum_pieces(dst, out.nc(), src, pitch, count, lines, columns);
   }
 
   // The pixels of out beyond the tiling, which no block reaches, become 0;
