@@ -13,13 +13,17 @@
 #include <xmmintrin.h>
 #endif
 
+#include "array/cpu_dispatch.h"
+#if QZ_AVX2_ENTRY
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 
 #include "array/border.h"
-#include "array/cpu_dispatch.h"
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "numerics/dct_lanes.h"
@@ -103,8 +107,9 @@ void size_scratch(std::vector<BlockDctScratch>& scratch, int threads, int size) 
 
 // dst(l, k) = src(k, l) over an n x n block, strides in floats. The blocks
 // go back and forth between line and column order once per transform, so
-// whole 4 x 4 tiles are turned in registers.
-void transpose_block(const float* src, int64_t src_stride, float* dst, int64_t dst_stride, int n) {
+// whole 4 x 4 tiles are turned in registers, or 8 x 8 ones with AVX2.
+void transpose_block_base(const float* src, int64_t src_stride, float* dst, int64_t dst_stride,
+                          int n) {
 #if defined(__SSE__)
   if (n % 4 == 0) {
     for (int k = 0; k < n; k += 4)
@@ -124,6 +129,58 @@ void transpose_block(const float* src, int64_t src_stride, float* dst, int64_t d
 #endif
   for (int k = 0; k < n; k++)
     for (int l = 0; l < n; l++) dst[l * dst_stride + k] = src[k * src_stride + l];
+}
+
+#if QZ_AVX2_ENTRY
+QZ_TARGET_AVX2 void transpose_block_avx2(const float* src, int64_t src_stride, float* dst,
+                                         int64_t dst_stride, int n) {
+  if (n % 8 != 0) {
+    transpose_block_base(src, src_stride, dst, dst_stride, n);
+    return;
+  }
+  for (int k = 0; k < n; k += 8)
+    for (int l = 0; l < n; l += 8) {
+      const float* in = src + k * src_stride + l;
+      const __m256 r0 = _mm256_loadu_ps(in), r1 = _mm256_loadu_ps(in + src_stride),
+                   r2 = _mm256_loadu_ps(in + 2 * src_stride), r3 = _mm256_loadu_ps(in + 3 * src_stride),
+                   r4 = _mm256_loadu_ps(in + 4 * src_stride), r5 = _mm256_loadu_ps(in + 5 * src_stride),
+                   r6 = _mm256_loadu_ps(in + 6 * src_stride), r7 = _mm256_loadu_ps(in + 7 * src_stride);
+      // Pairs of lines interleaved, then pairs of pairs, then the halves of
+      // lines four apart exchanged (named registers: arrays would go through
+      // the stack).
+      const __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1),
+                   t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3),
+                   t4 = _mm256_unpacklo_ps(r4, r5), t5 = _mm256_unpackhi_ps(r4, r5),
+                   t6 = _mm256_unpacklo_ps(r6, r7), t7 = _mm256_unpackhi_ps(r6, r7);
+      const __m256 s0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0)),
+                   s1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2)),
+                   s2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0)),
+                   s3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2)),
+                   s4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0)),
+                   s5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2)),
+                   s6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0)),
+                   s7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+      float* out = dst + l * dst_stride + k;
+      _mm256_storeu_ps(out, _mm256_permute2f128_ps(s0, s4, 0x20));
+      _mm256_storeu_ps(out + dst_stride, _mm256_permute2f128_ps(s1, s5, 0x20));
+      _mm256_storeu_ps(out + 2 * dst_stride, _mm256_permute2f128_ps(s2, s6, 0x20));
+      _mm256_storeu_ps(out + 3 * dst_stride, _mm256_permute2f128_ps(s3, s7, 0x20));
+      _mm256_storeu_ps(out + 4 * dst_stride, _mm256_permute2f128_ps(s0, s4, 0x31));
+      _mm256_storeu_ps(out + 5 * dst_stride, _mm256_permute2f128_ps(s1, s5, 0x31));
+      _mm256_storeu_ps(out + 6 * dst_stride, _mm256_permute2f128_ps(s2, s6, 0x31));
+      _mm256_storeu_ps(out + 7 * dst_stride, _mm256_permute2f128_ps(s3, s7, 0x31));
+    }
+}
+#endif
+
+void transpose_block(const float* src, int64_t src_stride, float* dst, int64_t dst_stride, int n) {
+#if QZ_AVX2_ENTRY
+  if (cpu_has_avx2()) {
+    transpose_block_avx2(src, src_stride, dst, dst_stride, n);
+    return;
+  }
+#endif
+  transpose_block_base(src, src_stride, dst, dst_stride, n);
 }
 
 // The blocks of one axis that cover a position, in the order their pieces
@@ -281,6 +338,9 @@ struct BlockLoop {
   // image_len pixels in all (the mirror reads of a block turn back there).
   void find_runs(BlockAxisRuns& runs, int len, int image_len, int nb) const {
     const int n = size(), step = n - image_tiling.Overlap;
+    const int key[5] = {len, image_len, n, step, nb};
+    if (std::equal(key, key + 5, runs.found_for)) return;
+    std::copy(key, key + 5, runs.found_for);
     const int count = len > 0 ? (len + step - 1) / step : 0;
     runs.first.assign(count, nb);
     runs.last.assign(count, -1);

@@ -45,6 +45,8 @@ struct BlockAxisRuns {
   std::vector<int> first, last;   // per run, the first and last such block
   std::vector<int> by_last;       // the runs in order of their last block
   std::vector<int> by_last_start; // those of block b from by_last_start[b] to [b + 1]
+  // What they were found for: pixels, image pixels, block side, step, blocks.
+  int found_for[5] = {-1, -1, -1, -1, -1};
 };
 
 // Work storage of one call of the block loops, kept between calls.
