@@ -98,9 +98,9 @@ void size_scratch(std::vector<BlockDctScratch>& scratch, int threads, int size) 
   const size_t area = static_cast<size_t>(size) * size;
   for (int t = 0; t < threads; t++) {
     BlockDctScratch& s = scratch[t];
-    if (s.block.size() < area) s.block.resize(area);
-    if (s.lines.size() < area) s.lines.resize(area);
-    if (s.lanes.size() < static_cast<size_t>(size)) s.lanes.resize(size);
+    s.block.reserve(area);
+    s.lines.reserve(area);
+    s.lanes.reserve(size);
     if (s.columns.size() < static_cast<size_t>(size)) s.columns.resize(size);
   }
 }
@@ -327,7 +327,7 @@ struct BlockLoop {
     size_scratch(work.threads, threads, size());
     if (out == nullptr) return threads;
     const size_t area = static_cast<size_t>(image_tiling.l_nl()) * image_tiling.l_nc();
-    if (work.pieces.size() < area) work.pieces.resize(area);
+    work.pieces.reserve(area);
     find_runs(work.lines, std::min(image_tiling.nl(), out->nl()), out->nl(), image_tiling.nbr_block_nl());
     find_runs(work.columns, std::min(image_tiling.nc(), out->nc()), out->nc(), image_tiling.nbr_block_nc());
     if (rule != nullptr) mark_removed_frequencies(rule->support_radius);

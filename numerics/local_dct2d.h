@@ -5,6 +5,9 @@
 // DCT base of the MCA engine and the per-band transform of the multiscale DCT.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "array/to_array.h"
@@ -31,12 +34,33 @@ void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, 
 // What the fused inverse does to each coefficient before its block goes back.
 struct CoefficientRule;
 
+// Floats starting on a cache line, so that the lines of a block or of a
+// run of pixels each take as few cache lines as they can. Left
+// uninitialised: every float is written before it is read.
+class LineAlignedFloats {
+ public:
+  float* data() const { return data_.get(); }
+  // At least n floats; what they held is lost when they move.
+  void reserve(size_t n) {
+    if (n <= size_) return;
+    data_.reset(static_cast<float*>(::operator new[](n * sizeof(float), std::align_val_t(64))));
+    size_ = n;
+  }
+
+ private:
+  struct Free {
+    void operator()(float* p) const { ::operator delete[](p, std::align_val_t(64)); }
+  };
+  std::unique_ptr<float[], Free> data_;
+  size_t size_ = 0;
+};
+
 // Work storage of the block loops of one thread.
 struct BlockDctScratch {
-  std::vector<float> block;    // BlockSize x BlockSize, lines contiguous
-  std::vector<float> lines;    // the same block transposed
-  std::vector<float> lanes;    // one float per vector of the DCT engine
-  std::vector<int> columns;    // image column read by each block column
+  LineAlignedFloats block;    // BlockSize x BlockSize, lines contiguous
+  LineAlignedFloats lines;    // the same block transposed
+  LineAlignedFloats lanes;    // one float per vector of the DCT engine
+  std::vector<int> columns;   // image column read by each block column
 };
 
 // The runs of pixels of one image axis between two block starts, and the
@@ -55,7 +79,7 @@ struct BlockDctWork {
   // Every block's inverse, scaled and weighted as it goes into the image,
   // at the block's place in the transform image: the image pixels then sum
   // the pieces that cover them, each pixel by one thread.
-  std::vector<float> pieces;
+  LineAlignedFloats pieces;
   BlockAxisRuns lines, columns;
   // Block frequencies below removed_radius, for blocks of removed_size.
   std::vector<unsigned char> removed;
