@@ -292,10 +292,12 @@ struct BlockLoop {
       wl = other_weights.data();
       wc = wl + n;
     }
+    // Blocks along the last lines but not the last columns read whole lines.
+    const bool columns_inside = q >= 0 && q + n <= nc;
     for (int k = 0; k < n; k++) {
       const float* row = ima.buffer() + static_cast<int64_t>(test_index_mirror(p + k, nl)) * nc;
       float* dst = out + static_cast<int64_t>(k) * n;
-      if (inside) {
+      if (columns_inside) {
         std::copy(row + q, row + q + n, dst);
       } else {
         for (int l = 0; l < n; l++) dst[l] = row[columns[l]];
