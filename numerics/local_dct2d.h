@@ -36,9 +36,16 @@ struct CoefficientRule;
 
 // Floats starting on a cache line, so that the lines of a block or of a
 // run of pixels each take as few cache lines as they can. Left
-// uninitialised: every float is written before it is read.
+// uninitialised: every float is written before it is read. Work storage,
+// not a value: a copy starts empty.
 class LineAlignedFloats {
  public:
+  LineAlignedFloats() = default;
+  LineAlignedFloats(const LineAlignedFloats&) {}
+  LineAlignedFloats& operator=(const LineAlignedFloats&) { return *this; }
+  LineAlignedFloats(LineAlignedFloats&&) = default;
+  LineAlignedFloats& operator=(LineAlignedFloats&&) = default;
+
   float* data() const { return data_.get(); }
   // At least n floats; what they held is lost when they move.
   void reserve(size_t n) {

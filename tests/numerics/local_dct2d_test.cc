@@ -380,7 +380,8 @@ TEST(LocalDct2D, TheOrderOfTheRoundsChangesTheBits) {
 }
 
 // An object used for other sizes, tilings and support radii gives what a
-// new object gives: nothing it keeps between calls is stale.
+// new object gives, and so does a copy: nothing it keeps between calls is
+// stale.
 TEST(LocalDct2D, ReusedObjectMatchesAFreshOne) {
   struct Step { int nl, nc, block; Bool overlap; float radius; };
   const Step steps[] = {{300, 262, 16, True, 3.f}, {300, 262, 16, True, 0.f},
@@ -398,6 +399,12 @@ TEST(LocalDct2D, ReusedObjectMatchesAFreshOne) {
     reused.transform_threshold_recons(a, 20.f, True, s.radius);
     fresh.transform_threshold_recons(b, 20.f, True, s.radius);
     EXPECT_TRUE(qz_test::same_bits(a, b)) << s.nl << "x" << s.nc << " radius " << s.radius;
+    // A copy keeps the tilings and coefficients, not the work storage.
+    LOCAL_DCT2D copy = reused;
+    to_array<float, false> from_copy;
+    copy.recons(from_copy);
+    reused.recons(a);
+    EXPECT_TRUE(qz_test::same_bits(from_copy, a));
   }
   omp_set_num_threads(saved);
 }
