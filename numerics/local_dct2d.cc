@@ -5,7 +5,7 @@
 // the blocks that cover it in one fixed order (even block lines before odd,
 // even block columns before odd): the order of four rounds of blocks that do
 // not touch each other, added into a zeroed image, whatever the number of
-// threads.
+// threads and whichever thread does a block.
 #include "numerics/local_dct2d.h"
 
 #include <omp.h>
@@ -327,49 +327,66 @@ struct BlockLoop {
   int prepare(const to_array<float, false>* out, const CoefficientRule* rule) {
     const int threads = thread_count(image_tiling);
     size_scratch(work.threads, threads, size());
+    work.taken.resize(std::max(work.taken.size(), threads));
+    for (int t = 0; t < threads; t++) work.taken[t].store(0, std::memory_order_relaxed);
     if (out == nullptr) return threads;
     const size_t area = static_cast<size_t>(image_tiling.l_nl()) * image_tiling.l_nc();
     work.pieces.reserve(area);
-    find_runs(work.lines, std::min(image_tiling.nl(), out->nl()), out->nl(), image_tiling.nbr_block_nl());
-    find_runs(work.columns, std::min(image_tiling.nc(), out->nc()), out->nc(), image_tiling.nbr_block_nc());
+    const bool new_lines =
+        find_runs(work.lines, std::min(image_tiling.nl(), out->nl()), out->nl(), image_tiling.nbr_block_nl());
+    const bool new_columns =
+        find_runs(work.columns, std::min(image_tiling.nc(), out->nc()), out->nc(), image_tiling.nbr_block_nc());
+    const int line_runs = static_cast<int>(work.lines.blocks.size());
+    const int column_runs = static_cast<int>(work.columns.blocks.size());
+    if (new_lines || new_columns || work.countdown.size() != line_runs * column_runs) {
+      work.countdown.resize(line_runs * column_runs);
+      for (int r = 0; r < line_runs; r++)
+        for (int c = 0; c < column_runs; c++)
+          work.countdown[r * column_runs + c].store(full_count(r, c), std::memory_order_relaxed);
+    }
     if (rule != nullptr) mark_removed_frequencies(rule->support_radius);
     return threads;
   }
 
   // The runs of out along one axis: len pixels of the tiling inside out,
   // image_len pixels in all (the mirror reads of a block turn back there).
-  void find_runs(BlockAxisRuns& runs, int len, int image_len, int nb) const {
+  // False when they were found already.
+  bool find_runs(BlockAxisRuns& runs, int len, int image_len, int nb) const {
     const int n = size(), step = n - image_tiling.Overlap;
     const int key[5] = {len, image_len, n, step, nb};
-    if (std::equal(key, key + 5, runs.found_for)) return;
+    if (std::equal(key, key + 5, runs.found_for)) return false;
     std::copy(key, key + 5, runs.found_for);
     const int count = len > 0 ? (len + step - 1) / step : 0;
-    runs.first.assign(count, nb);
-    runs.last.assign(count, -1);
-    auto mark = [&](int x, int b) {
+    runs.blocks.assign(count, 0);
+    runs.runs.clear();
+    runs.runs_start.assign(nb + 1, 0);
+    // A block reaches a run when it covers or reads one of its pixels; the
+    // runs of one block are consecutive but for those its mirror reads
+    // reach, hence the search.
+    auto reach = [&](int x, int b) {
       if (x < 0 || x >= len) return;
-      int& first = runs.first[x / step];
-      int& last = runs.last[x / step];
-      first = std::min(first, b);
-      last = std::max(last, b);
+      const int run = x / step;
+      const auto first = runs.runs.begin() + runs.runs_start[b];
+      if (std::find(first, runs.runs.end(), run) != runs.runs.end()) return;
+      runs.runs.push_back(run);
+      runs.blocks[run]++;
     };
-    for (int b = 0; b < nb; b++)
+    for (int b = 0; b < nb; b++) {
+      runs.runs_start[b] = static_cast<int>(runs.runs.size());
       for (int k = 0; k < n; k++) {
-        mark(b * step + k, b);
-        mark(test_index_mirror(b * step + k, image_len), b);
+        reach(b * step + k, b);
+        reach(test_index_mirror(b * step + k, image_len), b);
       }
-    // A run no block reaches is only cleared: the first block may do it.
-    for (int r = 0; r < count; r++)
-      if (runs.last[r] < 0) runs.first[r] = runs.last[r] = 0;
-    runs.by_last_start.assign(nb + 1, 0);
-    for (int r = 0; r < count; r++) runs.by_last_start[runs.last[r] + 1]++;
-    for (int b = 0; b < nb; b++) runs.by_last_start[b + 1] += runs.by_last_start[b];
-    // Each run at the next place of its block, which moves the starts one
-    // block on; they are moved back after.
-    runs.by_last.resize(count);
-    for (int r = 0; r < count; r++) runs.by_last[runs.by_last_start[runs.last[r]]++] = r;
-    for (int b = nb; b > 0; b--) runs.by_last_start[b] = runs.by_last_start[b - 1];
-    runs.by_last_start[0] = 0;
+      // A run no block reaches is only cleared: the first block may do it.
+      if (b == 0)
+        for (int run = 0; run < count; run++)
+          if (runs.blocks[run] == 0 && nb > 0) {
+            runs.runs.push_back(run);
+            runs.blocks[run]++;
+          }
+    }
+    runs.runs_start[nb] = static_cast<int>(runs.runs.size());
+    return true;
   }
 
   // Marks the frequencies of a block below the support radius, unless they
@@ -393,12 +410,10 @@ struct BlockLoop {
                float* block_maxfabs) {
     const int threads = prepare(nullptr, nullptr);
     const DctLanes& plan = dct_lanes(size());
-    const int nbr_block = image_tiling.nbr_block();
 #pragma omp parallel num_threads(threads) if (threads > 1)
     {
       BlockDctScratch& scratch = work.threads[omp_get_thread_num()];
-#pragma omp for schedule(static) nowait
-      for (int b = 0; b < nbr_block; b++) forward_block(plan, scratch, b, in, trans, block_maxfabs);
+      for_each_block([&](int b) { forward_block(plan, scratch, b, in, trans, block_maxfabs); });
     }
   }
 
@@ -424,28 +439,42 @@ struct BlockLoop {
 
   // The inverse's blocks, each after its forward transform when in is given,
   // shared among the team of the enclosing parallel region (prepared for
-  // it). Each thread takes a range of blocks in line order, so that a block's
-  // coefficients are read back by the thread that wrote them. A run of out
-  // whose blocks, the ones that read it from in included, all fall in that
-  // range is summed as soon as the last of them is done, while its pieces
-  // are still at hand; the others wait until every thread has done its
-  // blocks, one barrier.
+  // it), and the pixels of out. A run of out is summed by the thread that
+  // finishes the last of the blocks that reach it (the ones that read it
+  // from in included), while its pieces are still at hand: no thread waits
+  // for another. A thread takes the forward and inverse of a block, so that
+  // its coefficients are read back by the thread that wrote them.
   void inverse_blocks(const DctLanes& plan, const to_array<float, false>* in,
                       to_array<float, false>& trans, to_array<float, false>& out,
                       const CoefficientRule* rule) {
     BlockDctScratch& scratch = work.threads[omp_get_thread_num()];
-    const int64_t nbr_block = image_tiling.nbr_block();
-    const int threads = omp_get_num_threads(), thread = omp_get_thread_num();
-    const int b0 = static_cast<int>(nbr_block * thread / threads);
-    const int b1 = static_cast<int>(nbr_block * (thread + 1) / threads);
-    for (int b = b0; b < b1; b++) {
+    for_each_block([&](int b) {
       if (in != nullptr) forward_block(plan, scratch, b, *in, trans, nullptr);
       inverse_block(plan, scratch, b, trans, out, rule);
-      sum_runs_completed_by(b, b0, false, out);
-    }
-#pragma omp barrier
-    for (int b = b0; b < b1; b++) sum_runs_completed_by(b, b0, true, out);
+      count_down_runs_of(b, out);
+    });
     clear_outside_tiling(out);
+  }
+
+  // Every block once, shared among the team of the enclosing parallel region
+  // (prepared for it). Each thread has a share of neighbouring blocks, in
+  // line order, then helps the threads after it with what is left of
+  // theirs: a thread held up by others on its core does not hold up the
+  // call.
+  template <class Work>
+  void for_each_block(Work block) const {
+    const int64_t nbr_block = image_tiling.nbr_block();
+    const int threads = omp_get_num_threads(), thread = omp_get_thread_num();
+    for (int k = 0; k < threads; k++) {
+      const int share = (thread + k) % threads;
+      const int first = static_cast<int>(nbr_block * share / threads);
+      const int end = static_cast<int>(nbr_block * (share + 1) / threads);
+      for (;;) {
+        const int b = first + work.taken[share].fetch_add(1, std::memory_order_relaxed);
+        if (b >= end) break;
+        block(b);
+      }
+    }
   }
 
   // The DCT of block (bi, bj) of ima cut by tiling, or its inverse, in line
@@ -550,17 +579,29 @@ struct BlockLoop {
     }
   }
 
-  // The runs of out whose last block is b: those whose first block is
-  // before b0 when waiting, the others when not.
-  void sum_runs_completed_by(int b, int b0, bool waiting, to_array<float, false>& out) const {
+  // How many blocks reach a run of lines and a run of columns: every block
+  // of a line of blocks that reaches the first by one that reaches the
+  // second, as a block reads the product of its lines and columns.
+  int full_count(int line_run, int column_run) const {
+    return work.lines.blocks[line_run] * work.columns.blocks[column_run];
+  }
+
+  // Block b is done: one block less for each run it reaches, and the runs
+  // that have none left are summed. The release and acquire of the count
+  // make every piece of a run, and every read of it from in, come before
+  // its sum.
+  void count_down_runs_of(int b, to_array<float, false>& out) const {
     const int nbc = image_tiling.nbr_block_nc();
     const BlockAxisRuns &down = work.lines, &across = work.columns;
+    const int column_runs = static_cast<int>(across.blocks.size());
     const int bi = b / nbc, bj = b % nbc;
-    for (int r = down.by_last_start[bi]; r < down.by_last_start[bi + 1]; r++)
-      for (int c = across.by_last_start[bj]; c < across.by_last_start[bj + 1]; c++) {
-        const int line_run = down.by_last[r], column_run = across.by_last[c];
-        const int first = down.first[line_run] * nbc + across.first[column_run];
-        if ((first < b0) == waiting) sum_run(line_run, column_run, out);
+    for (int r = down.runs_start[bi]; r < down.runs_start[bi + 1]; r++)
+      for (int c = across.runs_start[bj]; c < across.runs_start[bj + 1]; c++) {
+        const int line_run = down.runs[r], column_run = across.runs[c];
+        std::atomic<int>& left = work.countdown[line_run * column_runs + column_run];
+        if (left.fetch_sub(1, std::memory_order_acq_rel) != 1) continue;
+        sum_run(line_run, column_run, out);
+        left.store(full_count(line_run, column_run), std::memory_order_relaxed);
       }
   }
 
@@ -593,12 +634,13 @@ struct BlockLoop {
   }
 
   // The pixels of out beyond the tiling, which no block reaches, become 0;
-  // the lines are shared among the team, every block done.
+  // the lines are shared among the team once every block is done.
   void clear_outside_tiling(to_array<float, false>& out) const {
     const int lines = std::min(image_tiling.nl(), out.nl());
     const int columns = std::min(image_tiling.nc(), out.nc());
     const int out_nl = out.nl(), out_nc = out.nc();
     if (lines == out_nl && columns == out_nc) return;
+#pragma omp barrier
 #pragma omp for schedule(static) nowait
     for (int i = 0; i < out_nl; i++) {
       float* row = out.buffer() + static_cast<int64_t>(i) * out_nc;

@@ -5,6 +5,7 @@
 // DCT base of the MCA engine and the per-band transform of the multiscale DCT.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -71,13 +72,33 @@ struct BlockDctScratch {
 };
 
 // The runs of pixels of one image axis between two block starts, and the
-// blocks of that axis that read or cover each run.
+// blocks of that axis that read or cover them.
 struct BlockAxisRuns {
-  std::vector<int> first, last;   // per run, the first and last such block
-  std::vector<int> by_last;       // the runs in order of their last block
-  std::vector<int> by_last_start; // those of block b from by_last_start[b] to [b + 1]
+  std::vector<int> blocks;      // per run, how many blocks reach it
+  std::vector<int> runs;        // the runs each block reaches, block after block
+  std::vector<int> runs_start;  // those of block b from runs_start[b] to runs_start[b + 1]
   // What they were found for: pixels, image pixels, block side, step, blocks.
   int found_for[5] = {-1, -1, -1, -1, -1};
+};
+
+// Counts that the threads of a call change together. Work storage: a copy
+// starts empty.
+class AtomicCounts {
+ public:
+  AtomicCounts() = default;
+  AtomicCounts(const AtomicCounts&) {}
+  AtomicCounts& operator=(const AtomicCounts&) { return *this; }
+
+  int size() const { return size_; }
+  std::atomic<int>& operator[](int k) const { return counts_[k]; }
+  void resize(int n) {
+    if (n != size_) counts_.reset(new std::atomic<int>[n]);
+    size_ = n;
+  }
+
+ private:
+  std::unique_ptr<std::atomic<int>[]> counts_;
+  int size_ = 0;
 };
 
 // Work storage of one call of the block loops, kept between calls.
@@ -88,6 +109,12 @@ struct BlockDctWork {
   // the pieces that cover them, each pixel by one thread.
   LineAlignedFloats pieces;
   BlockAxisRuns lines, columns;
+  // Per run of pixels, line run after line run, the blocks still to be done
+  // before it can be summed; the thread that does the last one sums it and
+  // sets the count back for the next call.
+  AtomicCounts countdown;
+  // Per thread of a call, how many blocks of its share have been taken.
+  AtomicCounts taken;
   // Block frequencies below removed_radius, for blocks of removed_size.
   std::vector<unsigned char> removed;
   float removed_radius = 0.f;
