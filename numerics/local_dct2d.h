@@ -5,6 +5,10 @@
 // DCT base of the MCA engine and the per-band transform of the multiscale DCT.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "array/to_array.h"
@@ -31,12 +35,90 @@ void im_invblockdct(to_array<float, false>& Trans, to_array<float, false>& out, 
 // What the fused inverse does to each coefficient before its block goes back.
 struct CoefficientRule;
 
+// Floats starting on a cache line, so that the lines of a block or of a
+// run of pixels each take as few cache lines as they can. Left
+// uninitialised: every float is written before it is read. Work storage,
+// not a value: a copy starts empty.
+class LineAlignedFloats {
+ public:
+  LineAlignedFloats() = default;
+  LineAlignedFloats(const LineAlignedFloats&) {}
+  LineAlignedFloats& operator=(const LineAlignedFloats&) { return *this; }
+  LineAlignedFloats(LineAlignedFloats&&) = default;
+  LineAlignedFloats& operator=(LineAlignedFloats&&) = default;
+
+  float* data() const { return data_.get(); }
+  // At least n floats; what they held is lost when they move.
+  void reserve(size_t n) {
+    if (n <= size_) return;
+    data_.reset(static_cast<float*>(::operator new[](n * sizeof(float), std::align_val_t(64))));
+    size_ = n;
+  }
+
+ private:
+  struct Free {
+    void operator()(float* p) const { ::operator delete[](p, std::align_val_t(64)); }
+  };
+  std::unique_ptr<float[], Free> data_;
+  size_t size_ = 0;
+};
+
 // Work storage of the block loops of one thread.
 struct BlockDctScratch {
-  std::vector<float> block;    // BlockSize x BlockSize, lines contiguous
-  std::vector<float> lines;    // the same block transposed
-  std::vector<float> lanes;    // one float per vector of the DCT engine
-  std::vector<int> columns;    // image column read by each block column
+  LineAlignedFloats block;    // BlockSize x BlockSize, lines contiguous
+  LineAlignedFloats lines;    // the same block transposed
+  LineAlignedFloats lanes;    // one float per vector of the DCT engine
+  std::vector<int> columns;   // image column read by each block column
+};
+
+// The runs of pixels of one image axis between two block starts, and the
+// blocks of that axis that read or cover them.
+struct BlockAxisRuns {
+  std::vector<int> blocks;      // per run, how many blocks reach it
+  std::vector<int> runs;        // the runs each block reaches, block after block
+  std::vector<int> runs_start;  // those of block b from runs_start[b] to runs_start[b + 1]
+  // What they were found for: pixels, image pixels, block side, step, blocks.
+  int found_for[5] = {-1, -1, -1, -1, -1};
+};
+
+// Counts that the threads of a call change together. Work storage: a copy
+// starts empty.
+class AtomicCounts {
+ public:
+  AtomicCounts() = default;
+  AtomicCounts(const AtomicCounts&) {}
+  AtomicCounts& operator=(const AtomicCounts&) { return *this; }
+
+  int size() const { return size_; }
+  std::atomic<int>& operator[](int k) const { return counts_[k]; }
+  void resize(int n) {
+    if (n != size_) counts_.reset(new std::atomic<int>[n]);
+    size_ = n;
+  }
+
+ private:
+  std::unique_ptr<std::atomic<int>[]> counts_;
+  int size_ = 0;
+};
+
+// Work storage of one call of the block loops, kept between calls.
+struct BlockDctWork {
+  std::vector<BlockDctScratch> threads;  // one per thread of the call
+  // Every block's inverse, scaled and weighted as it goes into the image,
+  // at the block's place in the transform image: the image pixels then sum
+  // the pieces that cover them, each pixel by one thread.
+  LineAlignedFloats pieces;
+  BlockAxisRuns lines, columns;
+  // Per run of pixels, line run after line run, the blocks still to be done
+  // before it can be summed; the thread that does the last one sums it and
+  // sets the count back for the next call.
+  AtomicCounts countdown;
+  // Per thread of a call, how many blocks of its share have been taken.
+  AtomicCounts taken;
+  // Block frequencies below removed_radius, for blocks of removed_size.
+  std::vector<unsigned char> removed;
+  float removed_radius = 0.f;
+  int removed_size = 0;
 };
 
 class LOCAL_DCT2D {
@@ -106,6 +188,6 @@ class LOCAL_DCT2D {
   // they depend on the tiling alone.
   std::vector<float> weight_l_, weight_c_;
   std::vector<float> block_maxfabs_;        // per block, of the last transform
-  // One per thread of a call: an object serves one call at a time.
-  std::vector<BlockDctScratch> scratch_;
+  // An object serves one call at a time.
+  BlockDctWork work_;
 };

@@ -1,16 +1,21 @@
 // Local block DCT: sizes of the transform image, block coefficients against
 // a direct 2D DCT sum, round trips with and without overlap, maxima outside
 // the zero frequencies, the fused maximum and threshold, results that do not
-// depend on the number of threads, and the refused sizes.
+// depend on the number of threads, the inverse's order of sums against a
+// block-by-block reference, and the refused sizes.
 #include "numerics/local_dct2d.h"
 
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "array/cpu_dispatch.h"
 #include "array/scalar_helpers.h"
+#include "numerics/dct_lanes.h"
 #include "support/test_images.h"
 #include "support/death.h"
 #include "support/tolerance.h"
@@ -254,5 +259,152 @@ TEST(LocalDct2D, OneRegionProjectionMatchesTheTwoSteps) {
             EXPECT_TRUE(qz_test::same_bits(steps.DCTIma, fused.DCTIma));
             EXPECT_GT(qz_test::max_abs_difference(at_once, ima), 1.f);  // something was removed
           }
+  omp_set_num_threads(saved);
+}
+
+namespace {
+
+// Each block of the transform back through the DCT engine one line, then
+// one column, at a time, scaled, and added into a zeroed image by the
+// tiling, one round of blocks that do not touch after another: even block
+// lines before odd ones and, within them, even block columns before odd
+// ones (or the other way round with odd_first, to show the order counts).
+to_array<float, false> blocks_added_in_rounds(const LOCAL_DCT2D& dct, bool odd_first = false) {
+  const int n = dct.block_size();
+  const Block2D& tiling = dct.B2D;
+  const DctLanes& plan = dct_lanes(n);
+  to_array<float, false> out(dct.Nl, dct.Nc), block(n, n);
+  std::vector<float> vec(n), lane(1);
+  const int parities = tiling.Overlap > 0 ? 2 : 1;
+  for (int round = 0; round < parities * parities; round++) {
+    const int ri = odd_first ? parities - 1 - round / parities : round / parities;
+    const int rj = odd_first ? parities - 1 - round % parities : round % parities;
+    for (int bi = ri; bi < tiling.nbr_block_nl(); bi += parities)
+      for (int bj = rj; bj < tiling.nbr_block_nc(); bj += parities) {
+        for (int k = 0; k < n; k++) {
+          for (int l = 0; l < n; l++) vec[l] = dct(bi * n + k, bj * n + l);
+          plan.inverse(vec.data(), 1, lane.data());
+          for (int l = 0; l < n; l++) block(k, l) = vec[l];
+        }
+        for (int l = 0; l < n; l++) {
+          for (int k = 0; k < n; k++) vec[k] = block(k, l);
+          plan.inverse(vec.data(), 1, lane.data());
+          for (int k = 0; k < n; k++) block(k, l) = vec[k] * (2.f / n);
+        }
+        tiling.add_block_ima(bi, bj, out, block);
+      }
+  }
+  return out;
+}
+
+// Sends the dispatched loops to their plain entries, or not, until destroyed.
+class PlainLoops {
+ public:
+  explicit PlainLoops(bool plain) {
+    const char* old = std::getenv("QZ_PLAIN_LOOPS");
+    if (old != nullptr) old_ = old;
+    had_ = old != nullptr;
+    set(plain ? "1" : nullptr);
+  }
+  ~PlainLoops() { set(had_ ? old_.c_str() : nullptr); }
+
+ private:
+  static void set(const char* value) {
+    if (value != nullptr) setenv("QZ_PLAIN_LOOPS", value, 1);
+    else unsetenv("QZ_PLAIN_LOOPS");
+    cpu_dispatch_reread();
+  }
+  bool had_ = false;
+  std::string old_;
+};
+
+}  // namespace
+
+// The inverse, alone and after the forward transform in one region, against
+// the blocks added in rounds: through both loop entries and several thread
+// counts, for blocks that reach past the image or not, with and without
+// overlap and weights, few blocks (fewer than threads) and many.
+TEST(LocalDct2D, InverseSumsTheBlocksInTheOrderOfTheRounds) {
+  struct Case { int nl, nc, block; Bool overlap; };
+  const Case cases[] = {
+      {300, 262, 16, True},  {300, 262, 16, False}, {256, 192, 32, True}, {200, 136, 64, True},
+      {192, 128, 128, True},  // six blocks
+      {256, 384, 128, False},  // six blocks
+      {37, 45, 8, True},  // too small to share among threads
+  };
+  const int saved = omp_get_max_threads();
+  for (const Case& c : cases)
+    for (Bool weight_first : {False, True}) {
+      const to_array<float, false> ima = random_image(c.nl, c.nc, c.nl + c.block, 0.f, 255.f);
+      LOCAL_DCT2D dct;
+      dct.alloc(c.nl, c.nc, c.block, c.overlap, weight_first);
+      to_array<float, false> projected = ima;
+      dct.transform_threshold_recons(projected, 30.f, False, 1.5f);
+      const to_array<float, false> kept = dct.DCTIma;
+      const to_array<float, false> expected_projection = blocks_added_in_rounds(dct);
+      to_array<float, false> in = ima;
+      dct.transform(in);
+      const to_array<float, false> expected = blocks_added_in_rounds(dct);
+      for (bool plain : {true, false}) {
+        PlainLoops entries(plain);
+        for (int threads : {1, 3, 8}) {
+          omp_set_num_threads(threads);
+          const std::string where = std::to_string(c.nl) + "x" + std::to_string(c.nc) + " block " +
+                                    std::to_string(c.block) + " overlap " + std::to_string(c.overlap) +
+                                    " weight first " + std::to_string(weight_first) + " plain " +
+                                    std::to_string(plain) + " threads " + std::to_string(threads);
+          LOCAL_DCT2D fresh;
+          fresh.alloc(c.nl, c.nc, c.block, c.overlap, weight_first);
+          fresh.set_dct(dct.DCTIma);
+          to_array<float, false> back = random_image(c.nl, c.nc, 1, -1e6f, 1e6f);
+          fresh.recons(back);
+          EXPECT_TRUE(qz_test::same_bits(back, expected)) << where;
+          to_array<float, false> at_once = ima;
+          fresh.transform_threshold_recons(at_once, 30.f, False, 1.5f);
+          EXPECT_TRUE(qz_test::same_bits(fresh.DCTIma, kept)) << where;
+          EXPECT_TRUE(qz_test::same_bits(at_once, expected_projection)) << where;
+        }
+      }
+      omp_set_num_threads(saved);
+    }
+}
+
+// The reference above can tell the orders apart: with overlap, adding the
+// odd blocks first changes some pixels.
+TEST(LocalDct2D, TheOrderOfTheRoundsChangesTheBits) {
+  to_array<float, false> ima = random_image(300, 262, 5, 0.f, 255.f);
+  LOCAL_DCT2D dct;
+  dct.alloc(300, 262, 16, True, False);
+  dct.transform(ima);
+  EXPECT_FALSE(qz_test::same_bits(blocks_added_in_rounds(dct), blocks_added_in_rounds(dct, true)));
+}
+
+// An object used for other sizes, tilings and support radii gives what a
+// new object gives, and so does a copy: nothing it keeps between calls is
+// stale.
+TEST(LocalDct2D, ReusedObjectMatchesAFreshOne) {
+  struct Step { int nl, nc, block; Bool overlap; float radius; };
+  const Step steps[] = {{300, 262, 16, True, 3.f}, {300, 262, 16, True, 0.f},
+                        {300, 262, 16, True, 5.5f}, {130, 200, 32, False, 5.5f},
+                        {300, 262, 16, True, 3.f}, {128, 128, 32, True, 5.5f}};
+  const int saved = omp_get_max_threads();
+  omp_set_num_threads(4);
+  LOCAL_DCT2D reused;
+  for (const Step& s : steps) {
+    const to_array<float, false> ima = random_image(s.nl, s.nc, s.block, 0.f, 255.f);
+    reused.alloc(s.nl, s.nc, s.block, s.overlap, False);
+    LOCAL_DCT2D fresh;
+    fresh.alloc(s.nl, s.nc, s.block, s.overlap, False);
+    to_array<float, false> a = ima, b = ima;
+    reused.transform_threshold_recons(a, 20.f, True, s.radius);
+    fresh.transform_threshold_recons(b, 20.f, True, s.radius);
+    EXPECT_TRUE(qz_test::same_bits(a, b)) << s.nl << "x" << s.nc << " radius " << s.radius;
+    // A copy keeps the tilings and coefficients, not the work storage.
+    LOCAL_DCT2D copy = reused;
+    to_array<float, false> from_copy;
+    copy.recons(from_copy);
+    reused.recons(a);
+    EXPECT_TRUE(qz_test::same_bits(from_copy, a));
+  }
   omp_set_num_threads(saved);
 }
