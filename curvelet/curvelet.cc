@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <omp.h>
+
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "numerics/msvst.h"
@@ -312,6 +314,11 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
   check_transform_args(Ima);
   atrous_split(Ima);
   if (TabBand == nullptr) TabBand = new to_array<float, false>[NbrScale2D];
+  if (!MadNormBlock && scales_together()) {
+    transform_scales_together(TabBand, visit, store);
+    TabBand[NbrScale2D - 1] = AtrousBands[NbrScale2D - 1];
+    return;
+  }
   for (int s = 0; s < NbrRidgelet; s++) {
     Ridgelet& R = TabRidgelet[s];
     if (Verbose) std::printf("\n BAND %d Block size = %d\n", s + 1, TabBlockSize(s));
@@ -348,20 +355,149 @@ void Curvelet::recons(to_array<float, false>* TabBand, to_array<float, false>& I
                 smooth.nl(), smooth.nc(), Nl, Nc);
   if (Verbose) std::printf("Reconstructed image size: Nl =  %d Nc = %d\n", Nl, Nc);
   shape(Ima, Nl, Nc, "rec");
-  std::memcpy(Ima.buffer(), TabBand[NbrScale2D - 1].buffer(),
-              sizeof(float) * static_cast<size_t>(Ima.n_elem()));
-  for (int s = NbrScale2D - 2; s >= 0; s--) {
-    Ridgelet& R = TabRidgelet[s];
-    if (Verbose)
-      std::printf("\nREC Band %d Block size = %d Nlb = %d Ncb = %d\n", s + 1, TabBlockSize(s),
-                  R.rid_nl(), R.rid_nc());
-    R.recons(TabBand[s], RecScale);
-    if (Verbose) std::printf("  Number of scale for the 1D WT = %d\n", R.NbrScale1D);
-    Ima += RecScale;
+  if (scales_together()) {
+    recons_scales_together(TabBand, Ima);
+  } else {
+    std::memcpy(Ima.buffer(), TabBand[NbrScale2D - 1].buffer(),
+                sizeof(float) * static_cast<size_t>(Ima.n_elem()));
+    for (int s = NbrScale2D - 2; s >= 0; s--) {
+      Ridgelet& R = TabRidgelet[s];
+      if (Verbose)
+        std::printf("\nREC Band %d Block size = %d Nlb = %d Ncb = %d\n", s + 1, TabBlockSize(s),
+                    R.rid_nl(), R.rid_nc());
+      R.recons(TabBand[s], RecScale);
+      if (Verbose) std::printf("  Number of scale for the 1D WT = %d\n", R.NbrScale1D);
+      Ima += RecScale;
+    }
   }
   if (MSVST) {
     if (Verbose) std::printf(" Inverse Multiscale Variance Stabilization ... \n");
     msvst_inv_transform(Ima, Ima, 1, True);
+  }
+}
+
+bool Curvelet::scales_together() const {
+  if (Verbose) return false;
+  for (int s = 0; s < NbrRidgelet; s++)
+    if (TabRidgelet[s].Verbose) return false;
+  return true;
+}
+
+int Curvelet::shared_team_size() const {
+  int threads = omp_get_max_threads();
+  for (int s = 0; s < NbrRidgelet; s++) threads = std::min(threads, TabRidgelet[s].worker_count());
+  return std::max(threads, 1);
+}
+
+// A row of blocks costs about its block count times the work of a block,
+// B^2 log B for a side B. Handed out largest first, the few long rows of the
+// coarse scales start at once and the many short ones fill in after them.
+void Curvelet::order_row_units() {
+  auto row_cost = [&](int s) {
+    const Ridgelet& R = TabRidgelet[s];
+    const double side = std::max(R.block_size(), 2);
+    return R.rid_block_nc() * side * side * std::log2(side);
+  };
+  ScaleOrder.resize(NbrRidgelet);
+  for (int s = 0; s < NbrRidgelet; s++) ScaleOrder[s] = s;
+  std::stable_sort(ScaleOrder.begin(), ScaleOrder.end(),
+                   [&](int a, int b) { return row_cost(a) > row_cost(b); });
+  RowUnits.clear();
+  for (int s : ScaleOrder)
+    for (int bi = 0; bi < TabRidgelet[s].rid_block_nl(); bi++) RowUnits.push_back({s, bi, 0});
+}
+
+// Most blocks of a thresholded transform are zero: only those with work
+// become units, one block each, so that the few rows of the coarse scales
+// are shared out block by block.
+void Curvelet::list_class_units() {
+  for (int parity = 0; parity < 4; parity++) {
+    const int pi = parity / 2, pj = parity % 2;
+    std::vector<BlockUnit>& units = ClassUnits[parity];
+    units.clear();
+    for (int s : ScaleOrder) {
+      const Ridgelet& R = TabRidgelet[s];
+      for (int bi = pi; bi < R.rid_block_nl(); bi += 2)
+        for (int bj = pj; bj < R.rid_block_nc(); bj += 2)
+          if (R.block_has_work(bi, bj)) units.push_back({s, bi, bj});
+    }
+  }
+}
+
+void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
+                                         bool store) {
+  for (int s = 0; s < NbrRidgelet; s++) TabRidgelet[s].begin_block_transform(TabBand[s]);
+  order_row_units();
+  const int units = static_cast<int>(RowUnits.size());
+  const int threads = shared_team_size();
+#pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
+  for (int u = 0; u < units; u++) {
+    const BlockUnit unit = RowUnits[u];
+    Ridgelet& R = TabRidgelet[unit.scale];
+    to_array<float, false>& row =
+        R.transform_block_row(omp_get_thread_num(), unit.bi, AtrousBands[unit.scale]);
+    if (visit) visit(unit.scale, unit.bi, row);
+    if (store) R.store_block_row(unit.bi, row, TabBand[unit.scale]);
+  }
+  if (store)
+    for (int s = 0; s < NbrRidgelet; s++)
+      if (TabRidgelet[s].StatInfo) TabRidgelet[s].info_stat(TabBand[s]);
+}
+
+void Curvelet::recons_scales_together(to_array<float, false>* TabBand,
+                                      to_array<float, false>& Ima) {
+  const int scales = NbrRidgelet;
+  RecScales.resize(scales);
+  for (int s = 0; s < scales; s++) {
+    Ridgelet& R = TabRidgelet[s];
+    R.check_ridgelet_image(TabBand[s]);
+    shape(RecScales[s], Nl, Nc, "rec scale");
+    R.begin_block_recons(TabBand[s], RecScales[s]);
+  }
+  order_row_units();
+  const int rows = static_cast<int>(RowUnits.size());
+  const float* smooth = TabBand[NbrScale2D - 1].buffer();
+  const int threads = shared_team_size();
+  // The steps are worksharing loops of one team, in order behind their
+  // closing barriers.
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int thread = omp_get_thread_num();
+    // The blocks add into their scale's image, which starts from zero.
+#pragma omp for schedule(static) nowait
+    for (int k = 0; k < scales * Nl; k++) std::fill_n(&RecScales[k / Nl](k % Nl, 0), Nc, 0.f);
+#pragma omp for schedule(dynamic)
+    for (int u = 0; u < rows; u++) {
+      const BlockUnit unit = RowUnits[u];
+      Ridgelet& R = TabRidgelet[unit.scale];
+      if (R.recons_scans()) R.scan_block_row(thread, unit.bi, TabBand[unit.scale]);
+    }
+#pragma omp single
+    list_class_units();
+    // Each scale's classes in the order of a ridgelet's own reconstruction,
+    // so that every pixel sums its blocks as it would there.
+    for (int parity = 0; parity < 4; parity++) {
+      const std::vector<BlockUnit>& units = ClassUnits[parity];
+      const int count = static_cast<int>(units.size());
+#pragma omp for schedule(dynamic)
+      for (int u = 0; u < count; u++) {
+        const BlockUnit unit = units[u];
+        TabRidgelet[unit.scale].recons_block_in_place(thread, unit.bi, unit.bj,
+                                                      TabBand[unit.scale], RecScales[unit.scale]);
+      }
+    }
+    // The smooth band, then the scales from the coarsest down, pixel by
+    // pixel: the order of the sums of a scale-by-scale reconstruction.
+#pragma omp for schedule(static)
+    for (int i = 0; i < Nl; i++) {
+      const size_t line = static_cast<size_t>(i) * Nc;
+      float* out = Ima.buffer() + line;
+      std::copy(smooth + line, smooth + line + Nc, out);
+      for (int s = scales - 1; s >= 0; s--) {
+        const float* rec = RecScales[s].buffer() + line;
+        for (int j = 0; j < Nc; j++) out[j] += rec[j];
+      }
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
@@ -151,10 +152,29 @@ class Curvelet {
   to_array<float, false> RecScale;   // one reconstructed scale
   to_array<float, false> SmoothIma;  // running smoothing of the stabilised split
   int RidgeletCount = 0;             // entries of TabRidgelet
+  // The band-array transform and reconstruction run the blocks of all
+  // detail scales in one parallel region: one reconstructed image per
+  // scale, and the work units handed out to the threads.
+  std::vector<to_array<float, false>> RecScales;
+  struct BlockUnit {
+    int scale, bi, bj;
+  };
+  std::vector<int> ScaleOrder;           // the costliest rows of blocks first
+  std::vector<BlockUnit> RowUnits;       // rows of blocks in that order
+  std::vector<BlockUnit> ClassUnits[4];  // blocks with work, per parity class
 
   bool smooth(int s2d) const { return s2d >= NbrRidgelet; }
 
   void release_atrous_bands();
+  // Whether the scales may share one region: messages come scale by scale.
+  bool scales_together() const;
+  // Threads every ridgelet has a worker for.
+  int shared_team_size() const;
+  void order_row_units();
+  void list_class_units();
+  void transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
+                                 bool store);
+  void recons_scales_together(to_array<float, false>* TabBand, to_array<float, false>& Ima);
   // NlTrans x NcTrans: the largest ridgelet image of the scales.
   void set_plane_size();
   void check_transform_args(const to_array<float, false>& Ima) const;
