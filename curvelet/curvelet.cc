@@ -314,6 +314,7 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
   check_transform_args(Ima);
   atrous_split(Ima);
   if (TabBand == nullptr) TabBand = new to_array<float, false>[NbrScale2D];
+  MarkedBands = nullptr;
   if (!MadNormBlock && scales_together()) {
     transform_scales_together(TabBand, visit, store);
     TabBand[NbrScale2D - 1] = AtrousBands[NbrScale2D - 1];
@@ -346,17 +347,33 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
   TabBand[NbrScale2D - 1] = AtrousBands[NbrScale2D - 1];
 }
 
-void Curvelet::recons(to_array<float, false>* TabBand, to_array<float, false>& Ima) {
+void Curvelet::check_smooth_band(const to_array<float, false>* TabBand) const {
   if (!Initialized) curvelet_not_initialized();
   const to_array<float, false>& smooth = TabBand[NbrScale2D - 1];
   if (smooth.nl() != Nl || smooth.nc() != Nc)
     fatal_exitf(-1, stdout,
                 "Error: the smooth band is %d x %d, the curvelet class expects %d x %d ...\n",
                 smooth.nl(), smooth.nc(), Nl, Nc);
+}
+
+void Curvelet::recons_as_transformed(to_array<float, false>* TabBand,
+                                     to_array<float, false>& Ima) {
+  if (TabBand != MarkedBands || !scales_together()) {
+    recons(TabBand, Ima);
+    return;
+  }
+  check_smooth_band(TabBand);
+  shape(Ima, Nl, Nc, "rec");
+  recons_scales_together(TabBand, Ima, true);
+  if (MSVST) msvst_inv_transform(Ima, Ima, 1, True);
+}
+
+void Curvelet::recons(to_array<float, false>* TabBand, to_array<float, false>& Ima) {
+  check_smooth_band(TabBand);
   if (Verbose) std::printf("Reconstructed image size: Nl =  %d Nc = %d\n", Nl, Nc);
   shape(Ima, Nl, Nc, "rec");
   if (scales_together()) {
-    recons_scales_together(TabBand, Ima);
+    recons_scales_together(TabBand, Ima, false);
   } else {
     std::memcpy(Ima.buffer(), TabBand[NbrScale2D - 1].buffer(),
                 sizeof(float) * static_cast<size_t>(Ima.n_elem()));
@@ -411,6 +428,19 @@ void Curvelet::order_row_units() {
 // become units, one block each, so that the few rows of the coarse scales
 // are shared out block by block.
 void Curvelet::list_class_units() {
+  LineTouched.assign(static_cast<size_t>(NbrRidgelet) * Nl, 0);
+  for (int s = 0; s < NbrRidgelet; s++) {
+    const Ridgelet& R = TabRidgelet[s];
+    unsigned char* touched = &LineTouched[static_cast<size_t>(s) * Nl];
+    for (int bi = 0; bi < R.rid_block_nl(); bi++) {
+      bool work = false;
+      for (int bj = 0; bj < R.rid_block_nc() && !work; bj++) work = R.block_has_work(bi, bj);
+      if (!work) continue;
+      const int first = R.BlockImaSize * bi - R.OverlapSize;
+      const int last = std::min(first + R.block_size(), Nl);
+      for (int i = std::max(first, 0); i < last; i++) touched[i] = 1;
+    }
+  }
   for (int parity = 0; parity < 4; parity++) {
     const int pi = parity / 2, pj = parity % 2;
     std::vector<BlockUnit>& units = ClassUnits[parity];
@@ -427,6 +457,13 @@ void Curvelet::list_class_units() {
 void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
                                          bool store) {
   for (int s = 0; s < NbrRidgelet; s++) TabRidgelet[s].begin_block_transform(TabBand[s]);
+  // The zero marks cost little while the row is in the cache, and spare a
+  // reconstruction of the stored bands a pass over them.
+  if (store) {
+    StoredMarks.resize(NbrRidgelet);
+    for (int s = 0; s < NbrRidgelet; s++)
+      StoredMarks[s].resize(static_cast<size_t>(TabRidgelet[s].rid_block_nbr()));
+  }
   order_row_units();
   const int units = static_cast<int>(RowUnits.size());
   const int threads = shared_team_size();
@@ -437,43 +474,53 @@ void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const 
     to_array<float, false>& row =
         R.transform_block_row(omp_get_thread_num(), unit.bi, AtrousBands[unit.scale]);
     if (visit) visit(unit.scale, unit.bi, row);
-    if (store) R.store_block_row(unit.bi, row, TabBand[unit.scale]);
+    if (store) {
+      R.store_block_row(unit.bi, row, TabBand[unit.scale]);
+      R.mark_block_row(row.buffer(), &StoredMarks[unit.scale][static_cast<size_t>(unit.bi) *
+                                                               R.rid_block_nc()]);
+    }
   }
+  if (store) MarkedBands = TabBand;
   if (store)
     for (int s = 0; s < NbrRidgelet; s++)
       if (TabRidgelet[s].StatInfo) TabRidgelet[s].info_stat(TabBand[s]);
 }
 
-void Curvelet::recons_scales_together(to_array<float, false>* TabBand,
-                                      to_array<float, false>& Ima) {
+void Curvelet::recons_scales_together(to_array<float, false>* TabBand, to_array<float, false>& Ima,
+                                      bool marked) {
   const int scales = NbrRidgelet;
   RecScales.resize(scales);
   for (int s = 0; s < scales; s++) {
     Ridgelet& R = TabRidgelet[s];
     R.check_ridgelet_image(TabBand[s]);
     shape(RecScales[s], Nl, Nc, "rec scale");
-    R.begin_block_recons(TabBand[s], RecScales[s]);
+    R.begin_block_recons(TabBand[s], RecScales[s], marked ? StoredMarks[s].data() : nullptr);
   }
   order_row_units();
   const int rows = static_cast<int>(RowUnits.size());
   const float* smooth = TabBand[NbrScale2D - 1].buffer();
   const int threads = shared_team_size();
+  if (marked) list_class_units();
   // The steps are worksharing loops of one team, in order behind their
   // closing barriers.
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
     const int thread = omp_get_thread_num();
-    // The blocks add into their scale's image, which starts from zero.
-#pragma omp for schedule(static) nowait
-    for (int k = 0; k < scales * Nl; k++) std::fill_n(&RecScales[k / Nl](k % Nl, 0), Nc, 0.f);
+    if (!marked) {
 #pragma omp for schedule(dynamic)
-    for (int u = 0; u < rows; u++) {
-      const BlockUnit unit = RowUnits[u];
-      Ridgelet& R = TabRidgelet[unit.scale];
-      if (R.recons_scans()) R.scan_block_row(thread, unit.bi, TabBand[unit.scale]);
-    }
+      for (int u = 0; u < rows; u++) {
+        const BlockUnit unit = RowUnits[u];
+        Ridgelet& R = TabRidgelet[unit.scale];
+        if (R.recons_scans()) R.scan_block_row(unit.bi, TabBand[unit.scale]);
+      }
 #pragma omp single
-    list_class_units();
+      list_class_units();
+    }
+    // The blocks add into their scale's image, which starts from zero.
+#pragma omp for schedule(static)
+    for (int k = 0; k < scales * Nl; k++)
+      if (LineTouched[k])
+        std::fill_n(RecScales[k / Nl].buffer() + static_cast<size_t>(k % Nl) * Nc, Nc, 0.f);
     // Each scale's classes in the order of a ridgelet's own reconstruction,
     // so that every pixel sums its blocks as it would there.
     for (int parity = 0; parity < 4; parity++) {
@@ -487,13 +534,20 @@ void Curvelet::recons_scales_together(to_array<float, false>* TabBand,
       }
     }
     // The smooth band, then the scales from the coarsest down, pixel by
-    // pixel: the order of the sums of a scale-by-scale reconstruction.
+    // pixel: the order of the sums of a scale-by-scale reconstruction. An
+    // untouched line of a scale is +0, and adding +0 changes nothing but a
+    // -0 into +0; a scale pixel is never -0 (it starts at +0, and no sum
+    // gives -0 from there), so whatever follows the first +0 makes no
+    // difference between -0 and +0 either. One +0 added first is all the
+    // untouched lines do.
 #pragma omp for schedule(static)
     for (int i = 0; i < Nl; i++) {
       const size_t line = static_cast<size_t>(i) * Nc;
       float* out = Ima.buffer() + line;
-      std::copy(smooth + line, smooth + line + Nc, out);
+      const float* in = smooth + line;
+      for (int j = 0; j < Nc; j++) out[j] = in[j] + 0.f;
       for (int s = scales - 1; s >= 0; s--) {
+        if (!LineTouched[static_cast<size_t>(s) * Nl + i]) continue;
         const float* rec = RecScales[s].buffer() + line;
         for (int j = 0; j < Nc; j++) out[j] += rec[j];
       }

@@ -112,6 +112,10 @@ class Curvelet {
   void transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                  const RowVisit& visit, bool store);
   void recons(to_array<float, false>* TabBand, to_array<float, false>& Ima);
+  // recons of the bands the last band-array transform stored, their detail
+  // scales unchanged since (the smooth band may differ): the all-zero
+  // blocks that transform saw are skipped without reading them again.
+  void recons_as_transformed(to_array<float, false>* TabBand, to_array<float, false>& Ima);
   // Cube layout: plane s holds the ridgelet image of scale s from its
   // origin, the last plane the smooth residual.
   void transform(to_array<float, false>& Ima, to_array<float, true>& Trans);
@@ -162,6 +166,13 @@ class Curvelet {
   std::vector<int> ScaleOrder;           // the costliest rows of blocks first
   std::vector<BlockUnit> RowUnits;       // rows of blocks in that order
   std::vector<BlockUnit> ClassUnits[4];  // blocks with work, per parity class
+  // Per scale and image line, whether a block with work covers the line:
+  // the others stay zero and are neither cleared nor added.
+  std::vector<unsigned char> LineTouched;
+  // Per scale, the all-zero marks of the blocks of the ridgelet images of
+  // MarkedBands, taken from the rows as they were stored.
+  std::vector<std::vector<unsigned char>> StoredMarks;
+  const to_array<float, false>* MarkedBands = nullptr;
 
   bool smooth(int s2d) const { return s2d >= NbrRidgelet; }
 
@@ -174,7 +185,9 @@ class Curvelet {
   void list_class_units();
   void transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
                                  bool store);
-  void recons_scales_together(to_array<float, false>* TabBand, to_array<float, false>& Ima);
+  void recons_scales_together(to_array<float, false>* TabBand, to_array<float, false>& Ima,
+                              bool marked);
+  void check_smooth_band(const to_array<float, false>* TabBand) const;
   // NlTrans x NcTrans: the largest ridgelet image of the scales.
   void set_plane_size();
   void check_transform_args(const to_array<float, false>& Ima) const;

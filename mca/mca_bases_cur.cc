@@ -198,5 +198,6 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
     mca_update_coefficients(smooth.buffer(), nullptr, smooth.n_elem(),
                             Level * (Noise_Ima * AT_Trans.norm_band(last - 1)), Level,
                             CorrelConstraint, soft);
-  Cur.recons(Cur_TabBand, Ima);
+  // Only the smooth band has changed since the transform.
+  Cur.recons_as_transformed(Cur_TabBand, Ima);
 }

@@ -187,16 +187,21 @@ class Ridgelet {
   void store_block_row(int bi, const to_array<float, false>& Row, to_array<float, false>& Trans);
   // The fatal errors of recons for a ridgelet image of the wrong shape.
   void check_ridgelet_image(const to_array<float, false>& Trans) const;
+  // Marks[bj] nonzero when block bj of a row holds a nonzero coefficient
+  // (one whose square is not zero, as a nonzero block energy would tell),
+  // from the row's Nlb lines laid out as in the ridgelet image.
+  void mark_block_row(const float* Row, unsigned char* Marks) const;
   // Shapes Ima without clearing it: the blocks add into it, so the caller
-  // zeroes it before the first of them. Until it is called again, every
-  // block counts as holding work.
-  void begin_block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima);
+  // zeroes it before the first of them. Marks, when given, are the
+  // mark_block_row marks of all rows of Trans as it is; without them every
+  // block counts as holding work until scan_block_row has marked its row.
+  void begin_block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima,
+                          const unsigned char* Marks);
   // Whether the blocks can be taken one at a time from Trans in place
   // (recons_block_in_place), and whether scan_block_row may run.
   bool recons_in_place() const { return Recons.in_place; }
   bool recons_scans() const { return Recons.scan; }
-  // Marks which blocks of row bi hold a nonzero coefficient.
-  void scan_block_row(int thread, int bi, to_array<float, false>& Trans);
+  void scan_block_row(int bi, to_array<float, false>& Trans);
   bool block_has_work(int bi, int bj) const {
     return Recons.nonzero[static_cast<size_t>(bi) * NbrBj + bj] != 0;
   }

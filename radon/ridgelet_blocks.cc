@@ -260,7 +260,8 @@ void Ridgelet::check_ridgelet_image(const to_array<float, false>& Trans) const {
                 Trans.nl(), Trans.nc(), RidNl, RidNc);
 }
 
-void Ridgelet::begin_block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
+void Ridgelet::begin_block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima,
+                                  const unsigned char* Marks) {
   if (Ima.naxis() != 2 || Ima.nl() != Nl || Ima.nc() != Nc) Ima.resize(Nl, Nc);
   if (NbrScale1D >= 2) check_block_variant(False);
   ReconsPlan& plan = Recons;
@@ -269,29 +270,40 @@ void Ridgelet::begin_block_recons(to_array<float, false>& Trans, to_array<float,
   plan.block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
   plan.block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
   plan.in_place = Trans.nc() == RidNc && Trans.nl() >= NbrBi * Nlb;
-  plan.scan = NbrScale1D >= 2 && plan.in_place;
-  plan.nonzero.assign(static_cast<size_t>(NbrBi) * NbrBj, 1);
+  const size_t blocks = static_cast<size_t>(NbrBi) * NbrBj;
+  const bool marked = Marks != nullptr && NbrScale1D >= 2;
+  plan.scan = NbrScale1D >= 2 && plan.in_place && !marked;
+  if (marked)
+    plan.nonzero.assign(Marks, Marks + blocks);
+  else
+    plan.nonzero.assign(blocks, 1);
 }
 
-void Ridgelet::scan_block_row(int thread, int bi, to_array<float, false>& Trans) {
-  std::vector<int>& any = Workers[thread]->block_any;
-  any.assign(NbrBj, 0);
-  // Line by line: the blocks of a row lie side by side in each line.
+void Ridgelet::mark_block_row(const float* Row, unsigned char* Marks) const {
+  std::fill(Marks, Marks + NbrBj, 0);
+  // Line by line: the blocks of a row lie side by side in each line, and a
+  // scale's bands of all of them make one run, most often all zero.
   for (int i = 0; i < Nlb; i++)
     for (int s = 0; s < NbrScale1D; s++) {
       const int size = TabSize(s);
-      const float* line = &Trans(bi * Nlb + i, jpos(s, 0));
+      const float* line = Row + static_cast<size_t>(i) * RidNc + jpos(s, 0);
+      // A square that is not zero, as a nonzero energy would tell.
+      int run_nonzero = 0;
+#pragma omp simd reduction(| : run_nonzero)
+      for (int j = 0; j < size * NbrBj; j++) run_nonzero |= line[j] * line[j] != 0.f;
+      if (run_nonzero == 0) continue;
       for (int bj = 0; bj < NbrBj; bj++) {
         const float* band = line + static_cast<size_t>(bj) * size;
         int square_nonzero = 0;
-        // A square that is not zero, as a nonzero energy would tell.
 #pragma omp simd reduction(| : square_nonzero)
         for (int j = 0; j < size; j++) square_nonzero |= band[j] * band[j] != 0.f;
-        any[bj] |= square_nonzero;
+        Marks[bj] |= square_nonzero;
       }
     }
-  for (int bj = 0; bj < NbrBj; bj++)
-    Recons.nonzero[static_cast<size_t>(bi) * NbrBj + bj] = any[bj] != 0;
+}
+
+void Ridgelet::scan_block_row(int bi, to_array<float, false>& Trans) {
+  mark_block_row(&Trans(bi * Nlb, 0), &Recons.nonzero[static_cast<size_t>(bi) * NbrBj]);
 }
 
 // A row of blocks with work in it is read in place when the ridgelet image
@@ -338,7 +350,7 @@ void Ridgelet::recons_block_in_place(int thread, int bi, int bj, to_array<float,
 }
 
 void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
-  begin_block_recons(Trans, Ima);
+  begin_block_recons(Trans, Ima, nullptr);
   Ima.init();
   const Bool verbose = Verbose;
   if (Verbose) {
@@ -359,7 +371,7 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
     // contribute nothing).
     if (scan) {
 #pragma omp for schedule(static)
-      for (int bi = 0; bi < NbrBi; bi++) scan_block_row(thread, bi, Trans);
+      for (int bi = 0; bi < NbrBi; bi++) scan_block_row(bi, Trans);
     }
     // With messages, block (0, 0) first, alone. No other thread runs
     // meanwhile, so it may take the first worker; its flag then keeps the

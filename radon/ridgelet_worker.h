@@ -19,7 +19,6 @@ struct RidgeletWorker {
   to_array<float, false> block, block2, ridblock, rad;
   std::vector<int> mirrored_columns;  // scratch of the blocks at the border
   std::vector<float> column_weights;  // scratch of the overlap weights
-  std::vector<int> block_any;  // the zero-block scan's flags of one row
   std::vector<float*> bands;  // where each scale's band of the first line goes
   std::vector<const float*> coef_bands;  // where it is read back from
   to_array<std::complex<float>, false> spectra, spectra2;  // the second of a pair of blocks
