@@ -311,15 +311,27 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
 
 void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                          const RowVisit& visit, bool store) {
+  transform_bands(Ima, TabBand, visit, store ? RowStore::all : RowStore::none);
+}
+
+void Curvelet::transform_for_recons(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                                    const RowVisit& visit) {
+  transform_bands(Ima, TabBand, visit, RowStore::with_work);
+}
+
+void Curvelet::transform_bands(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                               const RowVisit& visit, RowStore rows) {
   check_transform_args(Ima);
   atrous_split(Ima);
   if (TabBand == nullptr) TabBand = new to_array<float, false>[NbrScale2D];
   MarkedBands = nullptr;
   if (!MadNormBlock && scales_together()) {
-    transform_scales_together(TabBand, visit, store);
+    transform_scales_together(TabBand, visit, rows);
     TabBand[NbrScale2D - 1] = AtrousBands[NbrScale2D - 1];
     return;
   }
+  // Scale by scale every row is stored, which serves a reconstruction too.
+  const bool store = rows != RowStore::none;
   for (int s = 0; s < NbrRidgelet; s++) {
     Ridgelet& R = TabRidgelet[s];
     if (Verbose) std::printf("\n BAND %d Block size = %d\n", s + 1, TabBlockSize(s));
@@ -455,7 +467,8 @@ void Curvelet::list_class_units() {
 }
 
 void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
-                                         bool store) {
+                                         RowStore rows) {
+  const bool store = rows != RowStore::none;
   for (int s = 0; s < NbrRidgelet; s++) TabRidgelet[s].begin_block_transform(TabBand[s]);
   // The zero marks cost little while the row is in the cache, and spare a
   // reconstruction of the stored bands a pass over them.
@@ -474,14 +487,19 @@ void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const 
     to_array<float, false>& row =
         R.transform_block_row(omp_get_thread_num(), unit.bi, AtrousBands[unit.scale]);
     if (visit) visit(unit.scale, unit.bi, row);
-    if (store) {
-      R.store_block_row(unit.bi, row, TabBand[unit.scale]);
-      R.mark_block_row(row.buffer(), &StoredMarks[unit.scale][static_cast<size_t>(unit.bi) *
-                                                               R.rid_block_nc()]);
-    }
+    if (!store) continue;
+    unsigned char* marks =
+        &StoredMarks[unit.scale][static_cast<size_t>(unit.bi) * R.rid_block_nc()];
+    R.mark_block_row(row.buffer(), marks);
+    // Most rows of a thresholded transform are all zero: a reconstruction
+    // that follows the marks never reads them.
+    if (rows == RowStore::with_work &&
+        std::none_of(marks, marks + R.rid_block_nc(), [](unsigned char m) { return m != 0; }))
+      continue;
+    R.store_block_row(unit.bi, row, TabBand[unit.scale]);
   }
   if (store) MarkedBands = TabBand;
-  if (store)
+  if (rows == RowStore::all)
     for (int s = 0; s < NbrRidgelet; s++)
       if (TabRidgelet[s].StatInfo) TabRidgelet[s].info_stat(TabBand[s]);
 }

@@ -111,6 +111,11 @@ class Curvelet {
   using RowVisit = std::function<void(int s, int bi, to_array<float, false>& Row)>;
   void transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                  const RowVisit& visit, bool store);
+  // The transform with visit for recons_as_transformed and nothing else:
+  // the rows of blocks the visit leaves all zero are not stored, so that
+  // the ridgelet images hold the transform only where blocks hold work.
+  void transform_for_recons(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                            const RowVisit& visit);
   void recons(to_array<float, false>* TabBand, to_array<float, false>& Ima);
   // recons of the bands the last band-array transform stored, their detail
   // scales unchanged since (the smooth band may differ): the all-zero
@@ -183,8 +188,12 @@ class Curvelet {
   int shared_team_size() const;
   void order_row_units();
   void list_class_units();
+  // Which rows of blocks a transform stores.
+  enum class RowStore { none, all, with_work };
+  void transform_bands(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                       const RowVisit& visit, RowStore store);
   void transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
-                                 bool store);
+                                 RowStore store);
   void recons_scales_together(to_array<float, false>* TabBand, to_array<float, false>& Ima,
                               bool marked);
   void check_smooth_band(const to_array<float, false>* TabBand) const;

@@ -175,8 +175,9 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
     threshold[b] = Level * noise;
   }
   const std::vector<int> first = first_bands(Cur);
-  // Every band is thresholded in the rows of blocks before they are stored.
-  Cur.transform(
+  // Every band is thresholded in the rows of blocks before they are stored;
+  // only the reconstruction below reads them.
+  Cur.transform_for_recons(
       Ima, Cur_TabBand,
       [&](int s, int bi, McaImage& row) {
         const Ridgelet& R = *Cur.get_ridgelet(s);
@@ -190,8 +191,7 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
                             Level, CorrelConstraint, soft);
           }
         }
-      },
-      true);
+      });
   const int last = Cur_NbrScale - 1;
   to_array<float, false>& smooth = Cur_TabBand[last];
   if (Cur_KillLastScale == 0 && smooth.n_elem() > 0)

@@ -8,6 +8,7 @@
 #include <omp.h>
 
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "array/cpu_dispatch.h"
@@ -164,4 +165,29 @@ TEST_F(CurveletSharedRegion, MarksOfOtherBandsAreNotTrusted) {
   EXPECT_TRUE(qz_test::same_bits(out, scale_by_scale_recons(cur, even)));
   delete[] even;
   delete[] odd;
+}
+
+// A transform for a reconstruction leaves the rows without work as they
+// were: whatever they hold, here NaN, the reconstruction must not read it.
+TEST_F(CurveletSharedRegion, TransformForReconsStoresWhatTheReconstructionReads) {
+  for (int threads : {1, 8}) {
+    omp_set_num_threads(threads);
+    const Shape shape = {80, 112, 4};
+    Curvelet cur;
+    allocated(cur, shape);
+    Image ima = random_image(shape.nl, shape.nc, 48u, -50.f, 50.f), out;
+    Image *stored = nullptr, *for_recons = nullptr;
+    for (int keep : {0, 1, 3}) {
+      cur.transform(ima, stored, sparse_visit(cur, keep), true);
+      const Image expected = scale_by_scale_recons(cur, stored);
+      cur.transform(ima, for_recons);
+      for (int s = 0; s < shape.scales - 1; s++)
+        for_recons[s].init(std::numeric_limits<float>::quiet_NaN());
+      cur.transform_for_recons(ima, for_recons, sparse_visit(cur, keep));
+      cur.recons_as_transformed(for_recons, out);
+      EXPECT_TRUE(qz_test::same_bits(out, expected)) << threads << " threads, keep " << keep;
+    }
+    delete[] stored;
+    delete[] for_recons;
+  }
 }
