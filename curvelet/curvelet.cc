@@ -508,6 +508,8 @@ void Curvelet::recons_scales_together(to_array<float, false>* TabBand, to_array<
                                       bool marked) {
   const int scales = NbrRidgelet;
   RecScales.resize(scales);
+  // With the shape checked, a ridgelet image has its rows' layout and its
+  // blocks are read in place.
   for (int s = 0; s < scales; s++) {
     Ridgelet& R = TabRidgelet[s];
     R.check_ridgelet_image(TabBand[s]);

@@ -197,9 +197,7 @@ class Ridgelet {
   // block counts as holding work until scan_block_row has marked its row.
   void begin_block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima,
                           const unsigned char* Marks);
-  // Whether the blocks can be taken one at a time from Trans in place
-  // (recons_block_in_place), and whether scan_block_row may run.
-  bool recons_in_place() const { return Recons.in_place; }
+  // Whether scan_block_row may run (with 1D scales and no marks given).
   bool recons_scans() const { return Recons.scan; }
   void scan_block_row(int bi, to_array<float, false>& Trans);
   bool block_has_work(int bi, int bj) const {
@@ -208,7 +206,8 @@ class Ridgelet {
   // Blocks of one parity class never overlap: the blocks (bi, pj + 2k) of a
   // row, or one block, add into Ima while other threads add the rest of its
   // class. The classes must follow one another in the order block_recons
-  // gives them, which fixes the order of the sums.
+  // gives them, which fixes the order of the sums. One block is read from
+  // Trans in place, which takes the shape check_ridgelet_image asks for.
   void recons_class_row(int thread, int bi, int pj, to_array<float, false>& Trans,
                         to_array<float, false>& Ima);
   void recons_block_in_place(int thread, int bi, int bj, to_array<float, false>& Trans,
