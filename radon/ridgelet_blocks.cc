@@ -351,7 +351,6 @@ void Ridgelet::recons_block_in_place(int thread, int bi, int bj, to_array<float,
 
 void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
   begin_block_recons(Trans, Ima, nullptr);
-  Ima.init();
   const Bool verbose = Verbose;
   if (Verbose) {
     std::printf("RID Transform: Block Size = %d Nlb = %d Ncb = %d\n", BlockSize, NbrBi, NbrBj);
@@ -366,12 +365,19 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
     const int thread = thread_index();
+    // The blocks add into Ima: the team clears it first, and the barrier
+    // that closes the scan (or stands in for it) holds the blocks back
+    // until it is clear.
+#pragma omp for schedule(static) nowait
+    for (int i = 0; i < Nl; i++) std::fill_n(Ima.buffer() + static_cast<size_t>(i) * Nc, Nc, 0.f);
     // Which blocks hold a nonzero coefficient, from one pass down the
     // ridgelet image (a thresholding leaves many blocks all zero, and those
     // contribute nothing).
     if (scan) {
 #pragma omp for schedule(static)
       for (int bi = 0; bi < NbrBi; bi++) scan_block_row(bi, Trans);
+    } else {
+#pragma omp barrier
     }
     // With messages, block (0, 0) first, alone. No other thread runs
     // meanwhile, so it may take the first worker; its flag then keeps the

@@ -1,14 +1,18 @@
 // The zero marks of a row of blocks, which let a reconstruction skip the
 // blocks without work: a block holds work when one of its coefficients, in
 // any 1D scale band, has a nonzero square (as a nonzero block energy would
-// tell), and nothing else in the row counts.
+// tell), and nothing else in the row counts. And the reconstruction's
+// clearing of its image, which the team shares.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "radon/ridgelet.h"
+#include "support/test_images.h"
+#include "support/tolerance.h"
 
 TEST(RidgeletBlockMarks, WorkIsANonzeroSquareInTheBlock) {
   Ridgelet rid;
@@ -41,4 +45,23 @@ TEST(RidgeletBlockMarks, WorkIsANonzeroSquareInTheBlock) {
         EXPECT_EQ(marks[k] != 0, c.work && k == bj)
             << "value " << c.value << " scale " << s << " block " << k;
     }
+}
+
+// A reconstruction clears its image: what the image held before, here NaN,
+// leaves no trace, whatever the thread count.
+TEST(RidgeletBlockRecons, ClearsTheImageFirst) {
+  const int saved = omp_get_max_threads();
+  for (int threads : {1, 3}) {
+    omp_set_num_threads(threads);
+    Ridgelet rid;
+    rid.BlockOverlap = True;
+    rid.alloc(40, 56, 16);
+    to_array<float, false> ima = random_image(40, 56, 12u), trans, fresh, used(40, 56);
+    rid.transform(ima, trans);
+    rid.recons(trans, fresh);
+    used.init(std::numeric_limits<float>::quiet_NaN());
+    rid.recons(trans, used);
+    EXPECT_TRUE(qz_test::same_bits(used, fresh)) << threads << " threads";
+  }
+  omp_set_num_threads(saved);
 }
