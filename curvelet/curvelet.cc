@@ -185,6 +185,8 @@ void Curvelet::alloc(int NlIma, int NcIma, int BS, Bool WeightBeforeTrans) {
   if (Verbose)
     std::printf("CURVELET size: Nl = %d Nc = %d NbrScale2D = %d\n", NlTrans, NcTrans, NbrScale2D);
   release_atrous_bands();
+  // Marks of bands made before are not those of the new blocks.
+  MarkedBands = nullptr;
   const int nb = nbr_band();
   TabMinLevel.alloc(nb, "TabMinLevel");
   TabMaxLevel.alloc(nb, "TabMaxLevel");
@@ -196,6 +198,7 @@ void Curvelet::alloc(int NlIma, int NcIma, int BS, Bool WeightBeforeTrans) {
 
 void Curvelet::set_param(int NlIma, int NcIma) {
   NlTrans = NcTrans = 0;
+  MarkedBands = nullptr;
   if (!TabRidgelet) {
     check_scale_count(NbrScale2D);
     TabRidgelet.reset(new Ridgelet[NbrScale2D - 1]);

@@ -163,6 +163,17 @@ TEST_F(CurveletSharedRegion, MarksOfOtherBandsAreNotTrusted) {
   cur.transform(ima, even, sparse_visit(cur, 2, 1), false);
   cur.recons_as_transformed(even, out);
   EXPECT_TRUE(qz_test::same_bits(out, scale_by_scale_recons(cur, even)));
+  // Nor does a new allocation: blocks of half the side give ridgelet images
+  // of the same size, but four times the blocks (one detail scale, for the
+  // others' images to keep their sizes too).
+  cur.NbrScale2D = 2;
+  cur.alloc(shape.nl, shape.nc, 32, False);
+  cur.transform(ima, even, sparse_visit(cur, 3, 1), true);
+  cur.alloc(shape.nl, shape.nc, 16, False);
+  ASSERT_EQ(even[0].nl(), cur.get_ridgelet(0)->rid_nl());
+  ASSERT_EQ(even[0].nc(), cur.get_ridgelet(0)->rid_nc());
+  cur.recons_as_transformed(even, out);
+  EXPECT_TRUE(qz_test::same_bits(out, scale_by_scale_recons(cur, even)));
   delete[] even;
   delete[] odd;
 }
