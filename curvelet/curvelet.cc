@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <omp.h>
+
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "numerics/msvst.h"
@@ -183,6 +185,8 @@ void Curvelet::alloc(int NlIma, int NcIma, int BS, Bool WeightBeforeTrans) {
   if (Verbose)
     std::printf("CURVELET size: Nl = %d Nc = %d NbrScale2D = %d\n", NlTrans, NcTrans, NbrScale2D);
   release_atrous_bands();
+  // Marks of bands made before are not those of the new blocks.
+  MarkedBands = nullptr;
   const int nb = nbr_band();
   TabMinLevel.alloc(nb, "TabMinLevel");
   TabMaxLevel.alloc(nb, "TabMaxLevel");
@@ -194,6 +198,7 @@ void Curvelet::alloc(int NlIma, int NcIma, int BS, Bool WeightBeforeTrans) {
 
 void Curvelet::set_param(int NlIma, int NcIma) {
   NlTrans = NcTrans = 0;
+  MarkedBands = nullptr;
   if (!TabRidgelet) {
     check_scale_count(NbrScale2D);
     TabRidgelet.reset(new Ridgelet[NbrScale2D - 1]);
@@ -309,9 +314,27 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
 
 void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                          const RowVisit& visit, bool store) {
+  transform_bands(Ima, TabBand, visit, store ? RowStore::all : RowStore::none);
+}
+
+void Curvelet::transform_for_recons(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                                    const RowVisit& visit) {
+  transform_bands(Ima, TabBand, visit, RowStore::with_work);
+}
+
+void Curvelet::transform_bands(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                               const RowVisit& visit, RowStore rows) {
   check_transform_args(Ima);
   atrous_split(Ima);
   if (TabBand == nullptr) TabBand = new to_array<float, false>[NbrScale2D];
+  MarkedBands = nullptr;
+  if (!MadNormBlock && scales_together()) {
+    transform_scales_together(TabBand, visit, rows);
+    TabBand[NbrScale2D - 1] = AtrousBands[NbrScale2D - 1];
+    return;
+  }
+  // Scale by scale every row is stored, which serves a reconstruction too.
+  const bool store = rows != RowStore::none;
   for (int s = 0; s < NbrRidgelet; s++) {
     Ridgelet& R = TabRidgelet[s];
     if (Verbose) std::printf("\n BAND %d Block size = %d\n", s + 1, TabBlockSize(s));
@@ -339,29 +362,219 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
   TabBand[NbrScale2D - 1] = AtrousBands[NbrScale2D - 1];
 }
 
-void Curvelet::recons(to_array<float, false>* TabBand, to_array<float, false>& Ima) {
+void Curvelet::check_smooth_band(const to_array<float, false>* TabBand) const {
   if (!Initialized) curvelet_not_initialized();
   const to_array<float, false>& smooth = TabBand[NbrScale2D - 1];
   if (smooth.nl() != Nl || smooth.nc() != Nc)
     fatal_exitf(-1, stdout,
                 "Error: the smooth band is %d x %d, the curvelet class expects %d x %d ...\n",
                 smooth.nl(), smooth.nc(), Nl, Nc);
+}
+
+void Curvelet::recons_as_transformed(to_array<float, false>* TabBand,
+                                     to_array<float, false>& Ima) {
+  if (TabBand != MarkedBands || !scales_together()) {
+    recons(TabBand, Ima);
+    return;
+  }
+  check_smooth_band(TabBand);
+  shape(Ima, Nl, Nc, "rec");
+  recons_scales_together(TabBand, Ima, true);
+  if (MSVST) msvst_inv_transform(Ima, Ima, 1, True);
+}
+
+void Curvelet::recons(to_array<float, false>* TabBand, to_array<float, false>& Ima) {
+  check_smooth_band(TabBand);
   if (Verbose) std::printf("Reconstructed image size: Nl =  %d Nc = %d\n", Nl, Nc);
   shape(Ima, Nl, Nc, "rec");
-  std::memcpy(Ima.buffer(), TabBand[NbrScale2D - 1].buffer(),
-              sizeof(float) * static_cast<size_t>(Ima.n_elem()));
-  for (int s = NbrScale2D - 2; s >= 0; s--) {
-    Ridgelet& R = TabRidgelet[s];
-    if (Verbose)
-      std::printf("\nREC Band %d Block size = %d Nlb = %d Ncb = %d\n", s + 1, TabBlockSize(s),
-                  R.rid_nl(), R.rid_nc());
-    R.recons(TabBand[s], RecScale);
-    if (Verbose) std::printf("  Number of scale for the 1D WT = %d\n", R.NbrScale1D);
-    Ima += RecScale;
+  if (scales_together()) {
+    recons_scales_together(TabBand, Ima, false);
+  } else {
+    std::memcpy(Ima.buffer(), TabBand[NbrScale2D - 1].buffer(),
+                sizeof(float) * static_cast<size_t>(Ima.n_elem()));
+    for (int s = NbrScale2D - 2; s >= 0; s--) {
+      Ridgelet& R = TabRidgelet[s];
+      if (Verbose)
+        std::printf("\nREC Band %d Block size = %d Nlb = %d Ncb = %d\n", s + 1, TabBlockSize(s),
+                    R.rid_nl(), R.rid_nc());
+      R.recons(TabBand[s], RecScale);
+      if (Verbose) std::printf("  Number of scale for the 1D WT = %d\n", R.NbrScale1D);
+      Ima += RecScale;
+    }
   }
   if (MSVST) {
     if (Verbose) std::printf(" Inverse Multiscale Variance Stabilization ... \n");
     msvst_inv_transform(Ima, Ima, 1, True);
+  }
+}
+
+bool Curvelet::scales_together() const {
+  if (Verbose) return false;
+  for (int s = 0; s < NbrRidgelet; s++)
+    if (TabRidgelet[s].Verbose) return false;
+  return true;
+}
+
+int Curvelet::shared_team_size() const {
+  int threads = omp_get_max_threads();
+  for (int s = 0; s < NbrRidgelet; s++) threads = std::min(threads, TabRidgelet[s].worker_count());
+  return std::max(threads, 1);
+}
+
+// A row of blocks costs about its block count times the work of a block,
+// B^2 log B for a side B. Handed out largest first, the few long rows of the
+// coarse scales start at once and the many short ones fill in after them.
+void Curvelet::order_row_units() {
+  auto row_cost = [&](int s) {
+    const Ridgelet& R = TabRidgelet[s];
+    const double side = std::max(R.block_size(), 2);
+    return R.rid_block_nc() * side * side * std::log2(side);
+  };
+  ScaleOrder.resize(NbrRidgelet);
+  for (int s = 0; s < NbrRidgelet; s++) ScaleOrder[s] = s;
+  std::stable_sort(ScaleOrder.begin(), ScaleOrder.end(),
+                   [&](int a, int b) { return row_cost(a) > row_cost(b); });
+  RowUnits.clear();
+  for (int s : ScaleOrder)
+    for (int bi = 0; bi < TabRidgelet[s].rid_block_nl(); bi++) RowUnits.push_back({s, bi, 0});
+}
+
+// Most blocks of a thresholded transform are zero: only those with work
+// become units, one block each, so that the few rows of the coarse scales
+// are shared out block by block.
+void Curvelet::list_class_units() {
+  LineTouched.assign(static_cast<size_t>(NbrRidgelet) * Nl, 0);
+  for (int s = 0; s < NbrRidgelet; s++) {
+    const Ridgelet& R = TabRidgelet[s];
+    unsigned char* touched = &LineTouched[static_cast<size_t>(s) * Nl];
+    for (int bi = 0; bi < R.rid_block_nl(); bi++) {
+      bool work = false;
+      for (int bj = 0; bj < R.rid_block_nc() && !work; bj++) work = R.block_has_work(bi, bj);
+      if (!work) continue;
+      const int first = R.BlockImaSize * bi - R.OverlapSize;
+      const int last = std::min(first + R.block_size(), Nl);
+      for (int i = std::max(first, 0); i < last; i++) touched[i] = 1;
+    }
+  }
+  for (int parity = 0; parity < 4; parity++) {
+    const int pi = parity / 2, pj = parity % 2;
+    std::vector<BlockUnit>& units = ClassUnits[parity];
+    units.clear();
+    for (int s : ScaleOrder) {
+      const Ridgelet& R = TabRidgelet[s];
+      for (int bi = pi; bi < R.rid_block_nl(); bi += 2)
+        for (int bj = pj; bj < R.rid_block_nc(); bj += 2)
+          if (R.block_has_work(bi, bj)) units.push_back({s, bi, bj});
+    }
+  }
+}
+
+void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
+                                         RowStore rows) {
+  const bool store = rows != RowStore::none;
+  for (int s = 0; s < NbrRidgelet; s++) TabRidgelet[s].begin_block_transform(TabBand[s]);
+  // The zero marks cost little while the row is in the cache, and spare a
+  // reconstruction of the stored bands a pass over them.
+  if (store) {
+    StoredMarks.resize(NbrRidgelet);
+    for (int s = 0; s < NbrRidgelet; s++)
+      StoredMarks[s].resize(static_cast<size_t>(TabRidgelet[s].rid_block_nbr()));
+  }
+  order_row_units();
+  const int units = static_cast<int>(RowUnits.size());
+  const int threads = shared_team_size();
+#pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
+  for (int u = 0; u < units; u++) {
+    const BlockUnit unit = RowUnits[u];
+    Ridgelet& R = TabRidgelet[unit.scale];
+    to_array<float, false>& row =
+        R.transform_block_row(omp_get_thread_num(), unit.bi, AtrousBands[unit.scale]);
+    if (visit) visit(unit.scale, unit.bi, row);
+    if (!store) continue;
+    unsigned char* marks =
+        &StoredMarks[unit.scale][static_cast<size_t>(unit.bi) * R.rid_block_nc()];
+    R.mark_block_row(row.buffer(), marks);
+    // Most rows of a thresholded transform are all zero: a reconstruction
+    // that follows the marks never reads them.
+    if (rows == RowStore::with_work &&
+        std::none_of(marks, marks + R.rid_block_nc(), [](unsigned char m) { return m != 0; }))
+      continue;
+    R.store_block_row(unit.bi, row, TabBand[unit.scale]);
+  }
+  if (store) MarkedBands = TabBand;
+  if (rows == RowStore::all)
+    for (int s = 0; s < NbrRidgelet; s++)
+      if (TabRidgelet[s].StatInfo) TabRidgelet[s].info_stat(TabBand[s]);
+}
+
+void Curvelet::recons_scales_together(to_array<float, false>* TabBand, to_array<float, false>& Ima,
+                                      bool marked) {
+  const int scales = NbrRidgelet;
+  RecScales.resize(scales);
+  // With the shape checked, a ridgelet image has its rows' layout and its
+  // blocks are read in place.
+  for (int s = 0; s < scales; s++) {
+    Ridgelet& R = TabRidgelet[s];
+    R.check_ridgelet_image(TabBand[s]);
+    shape(RecScales[s], Nl, Nc, "rec scale");
+    R.begin_block_recons(TabBand[s], RecScales[s], marked ? StoredMarks[s].data() : nullptr);
+  }
+  order_row_units();
+  const int rows = static_cast<int>(RowUnits.size());
+  const float* smooth = TabBand[NbrScale2D - 1].buffer();
+  const int threads = shared_team_size();
+  if (marked) list_class_units();
+  // The steps are worksharing loops of one team, in order behind their
+  // closing barriers.
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int thread = omp_get_thread_num();
+    if (!marked) {
+#pragma omp for schedule(dynamic)
+      for (int u = 0; u < rows; u++) {
+        const BlockUnit unit = RowUnits[u];
+        Ridgelet& R = TabRidgelet[unit.scale];
+        if (R.recons_scans()) R.scan_block_row(unit.bi, TabBand[unit.scale]);
+      }
+#pragma omp single
+      list_class_units();
+    }
+    // The blocks add into their scale's image, which starts from zero.
+#pragma omp for schedule(static)
+    for (int k = 0; k < scales * Nl; k++)
+      if (LineTouched[k])
+        std::fill_n(RecScales[k / Nl].buffer() + static_cast<size_t>(k % Nl) * Nc, Nc, 0.f);
+    // Each scale's classes in the order of a ridgelet's own reconstruction,
+    // so that every pixel sums its blocks as it would there.
+    for (int parity = 0; parity < 4; parity++) {
+      const std::vector<BlockUnit>& units = ClassUnits[parity];
+      const int count = static_cast<int>(units.size());
+#pragma omp for schedule(dynamic)
+      for (int u = 0; u < count; u++) {
+        const BlockUnit unit = units[u];
+        TabRidgelet[unit.scale].recons_block_in_place(thread, unit.bi, unit.bj,
+                                                      TabBand[unit.scale], RecScales[unit.scale]);
+      }
+    }
+    // The smooth band, then the scales from the coarsest down, pixel by
+    // pixel: the order of the sums of a scale-by-scale reconstruction. An
+    // untouched line of a scale is +0, and adding +0 changes nothing but a
+    // -0 into +0; a scale pixel is never -0 (it starts at +0, and no sum
+    // gives -0 from there), so whatever follows the first +0 makes no
+    // difference between -0 and +0 either. One +0 added first is all the
+    // untouched lines do.
+#pragma omp for schedule(static)
+    for (int i = 0; i < Nl; i++) {
+      const size_t line = static_cast<size_t>(i) * Nc;
+      float* out = Ima.buffer() + line;
+      const float* in = smooth + line;
+      for (int j = 0; j < Nc; j++) out[j] = in[j] + 0.f;
+      for (int s = scales - 1; s >= 0; s--) {
+        if (!LineTouched[static_cast<size_t>(s) * Nl + i]) continue;
+        const float* rec = RecScales[s].buffer() + line;
+        for (int j = 0; j < Nc; j++) out[j] += rec[j];
+      }
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
@@ -110,7 +111,16 @@ class Curvelet {
   using RowVisit = std::function<void(int s, int bi, to_array<float, false>& Row)>;
   void transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                  const RowVisit& visit, bool store);
+  // The transform with visit for recons_as_transformed and nothing else:
+  // the rows of blocks the visit leaves all zero are not stored, so that
+  // the ridgelet images hold the transform only where blocks hold work.
+  void transform_for_recons(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                            const RowVisit& visit);
   void recons(to_array<float, false>* TabBand, to_array<float, false>& Ima);
+  // recons of the bands the last band-array transform stored, their detail
+  // scales unchanged since (the smooth band may differ): the all-zero
+  // blocks that transform saw are skipped without reading them again.
+  void recons_as_transformed(to_array<float, false>* TabBand, to_array<float, false>& Ima);
   // Cube layout: plane s holds the ridgelet image of scale s from its
   // origin, the last plane the smooth residual.
   void transform(to_array<float, false>& Ima, to_array<float, true>& Trans);
@@ -151,10 +161,42 @@ class Curvelet {
   to_array<float, false> RecScale;   // one reconstructed scale
   to_array<float, false> SmoothIma;  // running smoothing of the stabilised split
   int RidgeletCount = 0;             // entries of TabRidgelet
+  // The band-array transform and reconstruction run the blocks of all
+  // detail scales in one parallel region: one reconstructed image per
+  // scale, and the work units handed out to the threads.
+  std::vector<to_array<float, false>> RecScales;
+  struct BlockUnit {
+    int scale, bi, bj;
+  };
+  std::vector<int> ScaleOrder;           // the costliest rows of blocks first
+  std::vector<BlockUnit> RowUnits;       // rows of blocks in that order
+  std::vector<BlockUnit> ClassUnits[4];  // blocks with work, per parity class
+  // Per scale and image line, whether a block with work covers the line:
+  // the others stay zero and are neither cleared nor added.
+  std::vector<unsigned char> LineTouched;
+  // Per scale, the all-zero marks of the blocks of the ridgelet images of
+  // MarkedBands, taken from the rows as they were stored.
+  std::vector<std::vector<unsigned char>> StoredMarks;
+  const to_array<float, false>* MarkedBands = nullptr;
 
   bool smooth(int s2d) const { return s2d >= NbrRidgelet; }
 
   void release_atrous_bands();
+  // Whether the scales may share one region: messages come scale by scale.
+  bool scales_together() const;
+  // Threads every ridgelet has a worker for.
+  int shared_team_size() const;
+  void order_row_units();
+  void list_class_units();
+  // Which rows of blocks a transform stores.
+  enum class RowStore { none, all, with_work };
+  void transform_bands(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
+                       const RowVisit& visit, RowStore store);
+  void transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
+                                 RowStore store);
+  void recons_scales_together(to_array<float, false>* TabBand, to_array<float, false>& Ima,
+                              bool marked);
+  void check_smooth_band(const to_array<float, false>* TabBand) const;
   // NlTrans x NcTrans: the largest ridgelet image of the scales.
   void set_plane_size();
   void check_transform_args(const to_array<float, false>& Ima) const;

@@ -175,8 +175,9 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
     threshold[b] = Level * noise;
   }
   const std::vector<int> first = first_bands(Cur);
-  // Every band is thresholded in the rows of blocks before they are stored.
-  Cur.transform(
+  // Every band is thresholded in the rows of blocks before they are stored;
+  // only the reconstruction below reads them.
+  Cur.transform_for_recons(
       Ima, Cur_TabBand,
       [&](int s, int bi, McaImage& row) {
         const Ridgelet& R = *Cur.get_ridgelet(s);
@@ -190,13 +191,13 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
                             Level, CorrelConstraint, soft);
           }
         }
-      },
-      true);
+      });
   const int last = Cur_NbrScale - 1;
   to_array<float, false>& smooth = Cur_TabBand[last];
   if (Cur_KillLastScale == 0 && smooth.n_elem() > 0)
     mca_update_coefficients(smooth.buffer(), nullptr, smooth.n_elem(),
                             Level * (Noise_Ima * AT_Trans.norm_band(last - 1)), Level,
                             CorrelConstraint, soft);
-  Cur.recons(Cur_TabBand, Ima);
+  // Only the smooth band has changed since the transform.
+  Cur.recons_as_transformed(Cur_TabBand, Ima);
 }

@@ -172,6 +172,46 @@ class Ridgelet {
   void block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
                        const RowVisit& visit, bool store);
   void block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima);
+
+  // The steps of block_transform and block_recons, for a caller that runs
+  // the blocks of several ridgelets in one parallel region of its own (the
+  // curvelet's scales). The begin_ steps run outside the region; the others
+  // on any of its threads, each passing its thread number, which must stay
+  // below worker_count(), and never on a row or block another thread holds.
+  int worker_count() const { return static_cast<int>(Workers.size()); }
+  // Shapes Trans as the ridgelet image.
+  void begin_block_transform(to_array<float, false>& Trans);
+  // Row bi of blocks made in the thread's row buffer, laid out as a RowVisit
+  // receives it; valid until the thread's next row.
+  to_array<float, false>& transform_block_row(int thread, int bi, to_array<float, false>& Ima);
+  void store_block_row(int bi, const to_array<float, false>& Row, to_array<float, false>& Trans);
+  // The fatal errors of recons for a ridgelet image of the wrong shape.
+  void check_ridgelet_image(const to_array<float, false>& Trans) const;
+  // Marks[bj] nonzero when block bj of a row holds a nonzero coefficient
+  // (one whose square is not zero, as a nonzero block energy would tell),
+  // from the row's Nlb lines laid out as in the ridgelet image.
+  void mark_block_row(const float* Row, unsigned char* Marks) const;
+  // Shapes Ima without clearing it: the blocks add into it, so the caller
+  // zeroes it before the first of them. Marks, when given, are the
+  // mark_block_row marks of all rows of Trans as it is; without them every
+  // block counts as holding work until scan_block_row has marked its row.
+  void begin_block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima,
+                          const unsigned char* Marks);
+  // Whether scan_block_row may run (with 1D scales and no marks given).
+  bool recons_scans() const { return Recons.scan; }
+  void scan_block_row(int bi, to_array<float, false>& Trans);
+  bool block_has_work(int bi, int bj) const {
+    return Recons.nonzero[static_cast<size_t>(bi) * NbrBj + bj] != 0;
+  }
+  // Blocks of one parity class never overlap: the blocks (bi, pj + 2k) of a
+  // row, or one block, add into Ima while other threads add the rest of its
+  // class. The classes must follow one another in the order block_recons
+  // gives them, which fixes the order of the sums. One block is read from
+  // Trans in place, which takes the shape check_ridgelet_image asks for.
+  void recons_class_row(int thread, int bi, int pj, to_array<float, false>& Trans,
+                        to_array<float, false>& Ima);
+  void recons_block_in_place(int thread, int bi, int bj, to_array<float, false>& Trans,
+                             to_array<float, false>& Ima);
   void transform(to_array<float, false>& Ima, to_array<float, false>& Trans, int B);
   void transform(to_array<float, false>& Ima, to_array<float, false>& Trans);
   void transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
@@ -250,6 +290,17 @@ class Ridgelet {
   // Overlap weights per axis: entry [kind][k] for the first, an interior
   // and the last block (kind 0, 1, 2), and for a single block (kind 3).
   std::vector<float> TabWeight[4];
+  // What begin_block_recons found about the ridgelet image, and which
+  // blocks hold work.
+  struct ReconsPlan {
+    int block_nl = 0, block_nc = 0;
+    bool in_place = false, scan = false;
+    std::vector<unsigned char> nonzero;
+  };
+  ReconsPlan Recons;
+  to_array<float, false>& recons_row(RidgeletWorker& W, int bi, to_array<float, false>& Trans);
+  void recons_block_from_row(RidgeletWorker& W, to_array<float, false>& Row, int bi, int bj,
+                             to_array<float, false>& Ima);
   void make_weight_table();
   float axis_weight(int k, int b, int NbrB) const;
   void check_block_variant(Bool Forward);

@@ -197,125 +197,200 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
   block_transform(Ima, Trans, nullptr, true);
 }
 
-void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
-                               const RowVisit& visit, bool store) {
+void Ridgelet::begin_block_transform(to_array<float, false>& Trans) {
   if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
     Trans.resize(RidNl, RidNc);
+  check_block_variant(True);
+}
+
+to_array<float, false>& Ridgelet::transform_block_row(int thread, int bi,
+                                                     to_array<float, false>& Ima) {
+  RidgeletWorker& w = *Workers[thread];
+  to_array<float, false>& row = row_of_blocks(w);
+  for (int bj = 0; bj < NbrBj; bj++) {
+    // Blocks 2k and 2k + 1 go together where they can.
+    if (bj % 2 == 0 && transform_pair_at(w, bi, bj, Ima, row)) {
+      bj++;
+      continue;
+    }
+    transform_block_at(w, bi, bj, Ima, row, w.ridblock);
+    // Only the first block reports; the test keeps the threads from
+    // writing the flag they all read.
+    if (Verbose) Verbose = False;
+  }
+  return row;
+}
+
+void Ridgelet::store_block_row(int bi, const to_array<float, false>& Row,
+                               to_array<float, false>& Trans) {
+  copy_lines(Row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, row_columns());
+}
+
+void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
+                               const RowVisit& visit, bool store) {
   const Bool verbose = Verbose;
   if (Verbose) {
     std::printf("RID Transform: Block Size = %d Nlb = %d Ncb = %d\n", BlockSize, NbrBi, NbrBj);
     std::printf("    Ridgelet image size  = %d %d\n", RidNl, RidNc);
     if (WPFirstScale) std::printf("    Wavelet packets on the first scale \n");
   }
-  check_block_variant(True);
-  const int columns = row_columns();
+  begin_block_transform(Trans);
   // A row of blocks at a time into the worker's row, then into the
   // ridgelet image line by line. The first block reports alone, so with
   // messages the first row runs before the others, which run quietly side
   // by side.
-  auto one_row = [&](RidgeletWorker& w, int bi) {
-    to_array<float, false>& row = row_of_blocks(w);
-    for (int bj = 0; bj < NbrBj; bj++) {
-      // Blocks 2k and 2k + 1 go together where they can.
-      if (bj % 2 == 0 && transform_pair_at(w, bi, bj, Ima, row)) {
-        bj++;
-        continue;
-      }
-      transform_block_at(w, bi, bj, Ima, row, w.ridblock);
-      Verbose = False;
-    }
+  auto one_row = [&](int thread, int bi) {
+    to_array<float, false>& row = transform_block_row(thread, bi, Ima);
     if (visit) visit(bi, row);
-    if (store) copy_lines(row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, columns);
+    if (store) store_block_row(bi, row, Trans);
   };
   const int first_parallel_row = Verbose ? 1 : 0;
-  if (first_parallel_row == 1) one_row(*Workers[0], 0);
-  const int threads = static_cast<int>(Workers.size());
+  if (first_parallel_row == 1) one_row(0, 0);
+  const int threads = worker_count();
 #pragma omp parallel for schedule(dynamic) num_threads(threads) if (threads > 1)
-  for (int bi = first_parallel_row; bi < NbrBi; bi++) one_row(*Workers[thread_index()], bi);
+  for (int bi = first_parallel_row; bi < NbrBi; bi++) one_row(thread_index(), bi);
   Verbose = verbose;
 }
 
-void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
+void Ridgelet::check_ridgelet_image(const to_array<float, false>& Trans) const {
+  if (!Allocated) fatal_exit("Error: The Ridgelet is not allocated ... \n");
+  if (Nl == 0 || Nc == 0) fatal_exit("Error: Ridgelet Class not initialized ... \n");
+  if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
+    fatal_exitf(-1, stdout, "Error: the ridgelet image size (%d, %d) is not the allocated one (%d, %d) ...\n",
+                Trans.nl(), Trans.nc(), RidNl, RidNc);
+}
+
+void Ridgelet::begin_block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima,
+                                  const unsigned char* Marks) {
   if (Ima.naxis() != 2 || Ima.nl() != Nl || Ima.nc() != Nc) Ima.resize(Nl, Nc);
-  Ima.init();
+  if (NbrScale1D >= 2) check_block_variant(False);
+  ReconsPlan& plan = Recons;
+  // Without 1D scales a block's coefficients are its Radon image, and every
+  // block is visited.
+  plan.block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
+  plan.block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
+  plan.in_place = Trans.nc() == RidNc && Trans.nl() >= NbrBi * Nlb;
+  const size_t blocks = static_cast<size_t>(NbrBi) * NbrBj;
+  const bool marked = Marks != nullptr && NbrScale1D >= 2;
+  plan.scan = NbrScale1D >= 2 && plan.in_place && !marked;
+  if (marked)
+    plan.nonzero.assign(Marks, Marks + blocks);
+  else
+    plan.nonzero.assign(blocks, 1);
+}
+
+void Ridgelet::mark_block_row(const float* Row, unsigned char* Marks) const {
+  std::fill(Marks, Marks + NbrBj, 0);
+  // Line by line: the blocks of a row lie side by side in each line, and a
+  // scale's bands of all of them make one run, most often all zero.
+  for (int i = 0; i < Nlb; i++)
+    for (int s = 0; s < NbrScale1D; s++) {
+      const int size = TabSize(s);
+      const float* line = Row + static_cast<size_t>(i) * RidNc + jpos(s, 0);
+      // A square that is not zero, as a nonzero energy would tell.
+      int run_nonzero = 0;
+#pragma omp simd reduction(| : run_nonzero)
+      for (int j = 0; j < size * NbrBj; j++) run_nonzero |= line[j] * line[j] != 0.f;
+      if (run_nonzero == 0) continue;
+      for (int bj = 0; bj < NbrBj; bj++) {
+        const float* band = line + static_cast<size_t>(bj) * size;
+        int square_nonzero = 0;
+#pragma omp simd reduction(| : square_nonzero)
+        for (int j = 0; j < size; j++) square_nonzero |= band[j] * band[j] != 0.f;
+        Marks[bj] |= square_nonzero;
+      }
+    }
+}
+
+void Ridgelet::scan_block_row(int bi, to_array<float, false>& Trans) {
+  mark_block_row(&Trans(bi * Nlb, 0), &Recons.nonzero[static_cast<size_t>(bi) * NbrBj]);
+}
+
+// A row of blocks with work in it is read in place when the ridgelet image
+// has the row's layout (reading is all the blocks do), else copied line by
+// line into the worker's row first.
+to_array<float, false>& Ridgelet::recons_row(RidgeletWorker& W, int bi,
+                                             to_array<float, false>& Trans) {
+  if (Recons.in_place) {
+    W.row_view.alloc(&Trans(bi * Nlb, 0), Nlb, RidNc);
+    return W.row_view;
+  }
+  to_array<float, false>& row = row_of_blocks(W);
+  copy_lines(&Trans(bi * Nlb, 0), row.buffer(), Nlb, RidNc, row_columns());
+  return row;
+}
+
+void Ridgelet::recons_block_from_row(RidgeletWorker& W, to_array<float, false>& Row, int bi,
+                                     int bj, to_array<float, false>& Ima) {
+  if (!block_has_work(bi, bj)) return;
+  const ReconsPlan& plan = Recons;
+  if (W.ridblock.naxis() != 2 || W.ridblock.nl() != plan.block_nl ||
+      W.ridblock.nc() != plan.block_nc)
+    W.ridblock.alloc(plan.block_nl, plan.block_nc, "blocktrans");
+  if (recons_block_at(W, bi, bj, Row, W.ridblock))
+    add_block_ima(bi, bj, Ima, W.block, W.column_weights);
+}
+
+void Ridgelet::recons_class_row(int thread, int bi, int pj, to_array<float, false>& Trans,
+                                to_array<float, false>& Ima) {
+  bool work = false;
+  for (int bj = pj; bj < NbrBj && !work; bj += 2) work = block_has_work(bi, bj);
+  if (!work) return;
+  RidgeletWorker& w = *Workers[thread];
+  to_array<float, false>& row = recons_row(w, bi, Trans);
+  for (int bj = pj; bj < NbrBj; bj += 2) recons_block_from_row(w, row, bi, bj, Ima);
+}
+
+void Ridgelet::recons_block_in_place(int thread, int bi, int bj, to_array<float, false>& Trans,
+                                     to_array<float, false>& Ima) {
+  if (!block_has_work(bi, bj)) return;
+  RidgeletWorker& w = *Workers[thread];
+  w.row_view.alloc(&Trans(bi * Nlb, 0), Nlb, RidNc);
+  recons_block_from_row(w, w.row_view, bi, bj, Ima);
+}
+
+void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
+  begin_block_recons(Trans, Ima, nullptr);
   const Bool verbose = Verbose;
   if (Verbose) {
     std::printf("RID Transform: Block Size = %d Nlb = %d Ncb = %d\n", BlockSize, NbrBi, NbrBj);
     std::printf("    Ridgelet image size  = %d %d\n", RidNl, RidNc);
     std::printf("    Reconstruted image  = %d %d\n", Nl, Nc);
   }
-  if (NbrScale1D >= 2) check_block_variant(False);
-  // Without 1D scales a block's coefficients are its Radon image.
-  const int block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
-  const int block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
-  const int columns = row_columns();
-  const int threads = static_cast<int>(Workers.size());
-  // Which blocks hold a nonzero coefficient, from one pass down the
-  // ridgelet image (a thresholding leaves many blocks all zero, and those
-  // contribute nothing); without 1D scales every block is visited.
-  std::vector<unsigned char> nonzero(static_cast<size_t>(NbrBi) * NbrBj, 1);
-  const bool scan = NbrScale1D >= 2 && Trans.nl() >= NbrBi * Nlb && Trans.nc() == RidNc;
-  auto block_nonzero = [&](int bi, int bj) {
-    return nonzero[static_cast<size_t>(bi) * NbrBj + bj] != 0;
-  };
-  // A row of blocks with work in it is read in place when the ridgelet image
-  // has the row's layout (reading is all the blocks do), else copied line
-  // by line into the worker's row first.
-  const bool in_place = Trans.nc() == RidNc && Trans.nl() >= NbrBi * Nlb;
-  auto load_row = [&](RidgeletWorker& w, int bi) -> to_array<float, false>& {
-    if (in_place) {
-      w.row_view.alloc(&Trans(bi * Nlb, 0), Nlb, RidNc);
-      return w.row_view;
-    }
-    to_array<float, false>& row = row_of_blocks(w);
-    copy_lines(&Trans(bi * Nlb, 0), row.buffer(), Nlb, RidNc, columns);
-    return row;
-  };
-  auto one_block = [&](RidgeletWorker& w, to_array<float, false>& row, int bi, int bj) {
-    if (!block_nonzero(bi, bj)) return;
-    if (w.ridblock.naxis() != 2 || w.ridblock.nl() != block_nl || w.ridblock.nc() != block_nc)
-      w.ridblock.alloc(block_nl, block_nc, "blocktrans");
-    if (recons_block_at(w, bi, bj, row, w.ridblock)) add_block_ima(bi, bj, Ima, w.block, w.column_weights);
-  };
+  const bool scan = Recons.scan;
+  const int threads = worker_count();
   const bool alone_first = Verbose;
   // One team for the whole reconstruction; its steps are worksharing loops
   // whose closing barriers keep them in order.
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
+    const int thread = thread_index();
+    // The blocks add into Ima: the team clears it first, and the barrier
+    // that closes the scan (or stands in for it) holds the blocks back
+    // until it is clear.
+#pragma omp for schedule(static) nowait
+    for (int i = 0; i < Nl; i++) std::fill_n(Ima.buffer() + static_cast<size_t>(i) * Nc, Nc, 0.f);
     // Which blocks hold a nonzero coefficient, from one pass down the
     // ridgelet image (a thresholding leaves many blocks all zero, and those
-    // contribute nothing); without 1D scales every block is visited.
+    // contribute nothing).
     if (scan) {
-      std::vector<int> any(NbrBj);  // one per thread, reused row after row
 #pragma omp for schedule(static)
-      for (int bi = 0; bi < NbrBi; bi++) {
-        // Line by line: the blocks of a row lie side by side in each line.
-        std::fill(any.begin(), any.end(), 0);
-        for (int i = 0; i < Nlb; i++)
-          for (int s = 0; s < NbrScale1D; s++) {
-            const int size = TabSize(s);
-            const float* line = &Trans(bi * Nlb + i, jpos(s, 0));
-            for (int bj = 0; bj < NbrBj; bj++) {
-              const float* band = line + static_cast<size_t>(bj) * size;
-              int square_nonzero = 0;
-              // A square that is not zero, as a nonzero energy would tell.
-#pragma omp simd reduction(| : square_nonzero)
-              for (int j = 0; j < size; j++) square_nonzero |= band[j] * band[j] != 0.f;
-              any[bj] |= square_nonzero;
-            }
-          }
-        for (int bj = 0; bj < NbrBj; bj++)
-          nonzero[static_cast<size_t>(bi) * NbrBj + bj] = any[bj] != 0;
-      }
+      for (int bi = 0; bi < NbrBi; bi++) scan_block_row(bi, Trans);
+    } else {
+#pragma omp barrier
     }
     // With messages, block (0, 0) first, alone. No other thread runs
-    // meanwhile, so it may take the first worker. Without, it is one of its
-    // parity class, none of which overlap: the sum is the same.
+    // meanwhile, so it may take the first worker; its flag then keeps the
+    // class rounds away from it. Without, it is one of its parity class,
+    // none of which overlap: the sum is the same.
     if (alone_first) {
 #pragma omp single
       {
-        if (NbrBi > 0 && NbrBj > 0 && block_nonzero(0, 0))
-          one_block(*Workers[0], load_row(*Workers[0], 0), 0, 0);
+        if (NbrBi > 0 && NbrBj > 0 && block_has_work(0, 0)) {
+          RidgeletWorker& w = *Workers[0];
+          recons_block_from_row(w, recons_row(w, 0, Trans), 0, 0, Ima);
+          Recons.nonzero[0] = 0;
+        }
         Verbose = False;
       }
     }
@@ -325,18 +400,9 @@ void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false
     // in which overlapping blocks add up.
     for (int parity = 0; parity < 4; parity++) {
       const int pi = parity / 2, pj = parity % 2;
-      const int ni = (NbrBi - pi + 1) / 2, nj = (NbrBj - pj + 1) / 2;
       // A row of the class at a time.
 #pragma omp for schedule(dynamic)
-      for (int a = 0; a < ni; a++) {
-        RidgeletWorker& w = *Workers[thread_index()];
-        const int bi = pi + 2 * a, first_k = alone_first && parity == 0 && a == 0 ? 1 : 0;
-        bool work = false;
-        for (int k = first_k; k < nj && !work; k++) work = block_nonzero(bi, pj + 2 * k);
-        if (!work) continue;
-        to_array<float, false>& row = load_row(w, bi);
-        for (int k = first_k; k < nj; k++) one_block(w, row, bi, pj + 2 * k);
-      }
+      for (int bi = pi; bi < NbrBi; bi += 2) recons_class_row(thread, bi, pj, Trans, Ima);
     }
   }
   Verbose = verbose;
@@ -363,11 +429,7 @@ void Ridgelet::transform(to_array<float, false>& Ima, to_array<float, false>& Tr
 }
 
 void Ridgelet::recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
-  if (!Allocated) fatal_exit("Error: The Ridgelet is not allocated ... \n");
-  if (Nl == 0 || Nc == 0) fatal_exit("Error: Ridgelet Class not initialized ... \n");
-  if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
-    fatal_exitf(-1, stdout, "Error: the ridgelet image size (%d, %d) is not the allocated one (%d, %d) ...\n",
-                Trans.nl(), Trans.nc(), RidNl, RidNc);
+  check_ridgelet_image(Trans);
   block_recons(Trans, Ima);
 }
 

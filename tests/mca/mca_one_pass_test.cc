@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -157,6 +158,23 @@ TEST_F(McaOnePass, BandMaximaAreTheLargestMagnitudes) {
       EXPECT_EQ(mca_max_magnitude(bands[b]), expected) << "band " << b;
     }
   }
+}
+
+// Every span length to past a few rounds of the running maxima, the extreme
+// at every position, negative, among NaNs, which a maximum passes over.
+TEST(McaSpanMaximum, LargestMagnitudeAtAnyPositionAndLength) {
+  std::vector<float> values(40);
+  for (int n = 0; n <= 40; n++)
+    for (int at = 0; at < std::max(n, 1); at++)
+      for (bool with_nan : {false, true}) {
+        for (int k = 0; k < n; k++) values[k] = 0.5f * static_cast<float>((k * 7) % 5) - 1.f;
+        if (with_nan)
+          for (int k = (at + 1) % 3; k < n; k += 3)
+            if (k != at) values[k] = std::numeric_limits<float>::quiet_NaN();
+        if (n > 0) values[at] = -3.f;
+        EXPECT_EQ(mca_span_max_magnitude(values.data(), n), n > 0 ? 3.f : 0.f)
+            << n << " values, extreme at " << at << (with_nan ? ", NaNs" : "");
+      }
 }
 
 TEST_F(McaOnePass, RectangleMaximaAreTheLargestMagnitudesInside) {
