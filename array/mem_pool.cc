@@ -15,9 +15,23 @@ TempBuffMem<T>::~TempBuffMem() {
   in_use_ = 0;
 }
 
+namespace {
+
+// Buffers from this size on are left to the system's zero pages, so that
+// their first touch happens in the threads that write them, each thread in
+// its own stretch of page tables. Smaller ones are filled by their owner:
+// threads sharing the pages of one table would queue on its lock, and pay
+// for every page twice when its first use is a read.
+constexpr std::size_t LazyZeroBytes = std::size_t{8} << 20;
+
+}  // namespace
+
 template <class T>
-T* TempBuffMem<T>::alloc(int n) {
-  buffer_ = static_cast<T*>(alloc_zeroed_buffer(static_cast<std::size_t>(n) * sizeof(T)));
+T* TempBuffMem<T>::alloc(int n, bool* zeroed) {
+  const std::size_t bytes = static_cast<std::size_t>(n) * sizeof(T);
+  const bool lazy = bytes >= LazyZeroBytes;
+  *zeroed = lazy;
+  buffer_ = static_cast<T*>(lazy ? alloc_zeroed_buffer(bytes) : alloc_buffer(bytes));
   size_ = n;
   in_use_ = 1;
   return buffer_;
@@ -49,8 +63,10 @@ T* TempCMem<T>::alloc(int n, bool* zeroed) {
   for (int i = 0; i < NbrSlots; i++) {
     TempBuffMem<T>& s = slots_[i];
     if (s.size() == 0) {
-      if (zeroed != nullptr) *zeroed = true;
-      return s.alloc(n);
+      bool fresh_zeroed;
+      T* buffer = s.alloc(n, &fresh_zeroed);
+      if (zeroed != nullptr) *zeroed = fresh_zeroed;
+      return buffer;
     }
     if (!s.use() && s.size() == n) {
       if (zeroed != nullptr) *zeroed = false;

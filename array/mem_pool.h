@@ -14,8 +14,8 @@ class TempBuffMem {
   TempBuffMem(const TempBuffMem&) = delete;
   TempBuffMem& operator=(const TempBuffMem&) = delete;
 
-  // A new buffer of n zeroed elements.
-  T* alloc(int n);
+  // A new buffer of n elements; zeroed tells whether they are zeros.
+  T* alloc(int n, bool* zeroed);
   void take() { in_use_ = 1; }
   void give_back() { in_use_ = 0; }
   int size() const { return size_; }
@@ -38,7 +38,7 @@ class TempCMem {
   TempCMem& operator=(const TempCMem&) = delete;
 
   // A buffer of n elements, holding whatever it last held; zeroed, when
-  // given, tells whether it holds zeros (a new buffer) or may not.
+  // given, tells whether it holds zeros (a new large buffer) or may not.
   T* alloc(int n, bool* zeroed = nullptr);
   // Marks the slot that holds p as free; the memory stays with the slot.
   void free(T* p);

@@ -217,26 +217,28 @@ TEST(BufferPools, ReuseOnlyExactSizesPerElementType) {
   EXPECT_EXIT_STATUS(MemMg_free(&heap_value), 255, "Error: CMemInt cannot deallocate the memory");
 }
 
-TEST(BufferPools, NewBuffersAreZeroAndReusedOnesAreZeroedByTheArray) {
-  // A size no other test takes, so that the first request makes a new slot.
-  constexpr int n = 70007;
+TEST(BufferPools, LargeNewBuffersAreZeroAndTheArrayZeroesTheOthers) {
+  // Sizes no other test takes, so that the first requests make new slots.
+  constexpr int large = 2100007, small = 70007;
   bool zeroed = false;
-  float* fresh = MemMg_alloc(n, 0.f, &zeroed);
-  EXPECT_TRUE(zeroed);
+  float* fresh = MemMg_alloc(large, 0.f, &zeroed);
+  ASSERT_TRUE(zeroed);
   int nonzero = 0;
-  for (int k = 0; k < n; k++) nonzero += fresh[k] != 0.f;
+  for (int k = 0; k < large; k++) nonzero += fresh[k] != 0.f;
   EXPECT_EQ(nonzero, 0);
-  for (int k = 0; k < n; k++) fresh[k] = 7.f;
-  MemMg_free(fresh);
-  EXPECT_EQ(MemMg_alloc(n, 0.f, &zeroed), fresh);
-  EXPECT_FALSE(zeroed);  // it holds the 7s
   MemMg_free(fresh);
 
-  // The array takes the same dirty slot and must hand out zeros all the same.
+  // A dirty slot, reused: the pool says so, and the array hands out zeros.
+  float* dirty = MemMg_alloc(small, 0.f, &zeroed);
+  for (int k = 0; k < small; k++) dirty[k] = 7.f;
+  MemMg_free(dirty);
+  EXPECT_EQ(MemMg_alloc(small, 0.f, &zeroed), dirty);
+  EXPECT_FALSE(zeroed);
+  MemMg_free(dirty);
   to_array<float, false> a(7, 10001);
-  ASSERT_EQ(a.buffer(), fresh);
+  ASSERT_EQ(a.buffer(), dirty);
   nonzero = 0;
-  for (int k = 0; k < n; k++) nonzero += a(k) != 0.f;
+  for (int k = 0; k < small; k++) nonzero += a(k) != 0.f;
   EXPECT_EQ(nonzero, 0);
 }
 
