@@ -3,6 +3,7 @@
 #include "array/to_array.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -253,4 +254,52 @@ TEST(BufferPools, ExhaustionReportsAndStopsWithNonZeroStatus) {
       "Error: CMemInt cannot allocate memory \\.\\.\\. \n"
       "(.|\n)*Vm(Peak|Size|RSS)(.|\n)*Buffer 0 Size = [0-9]+ (NOT )?USE \n"
       "(.|\n)*Buffer 499 Size = [0-9]+ USE \n");
+}
+
+// Images from 1 MB on are zeroed and copied in one stretch per thread: every
+// element must still be reached, whatever the thread count and however the
+// count splits, and the same inside a parallel region, where one thread does it.
+TEST(ToArray, LargeFillsAndCopiesReachEveryElementOnAnyThreadCount) {
+  struct Case {
+    int threads, nl, nc;
+    bool nested;
+  };
+  const Case cases[] = {{1, 512, 512, false}, {3, 513, 511, false}, {8, 601, 457, false},
+                        {7, 262147, 1, false}, {8, 512, 513, true}};
+  const int saved = omp_get_max_threads();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.threads << " threads, " << c.nl << " x " << c.nc);
+    omp_set_num_threads(c.threads);
+    to_array<float, false> source(c.nl, c.nc), fresh, copy;
+    for (int k = 0; k < source.n_elem(); k++) source(k) = static_cast<float>(k % 9973) - 17.f;
+    // A dirty buffer of exactly this size goes back to the pool, then is
+    // taken again by a new array, which must hand out zeros.
+    float* dirty;
+    {
+      to_array<float, false> used(c.nl, c.nc);
+      used.init(5.f);
+      dirty = used.buffer();
+    }
+    auto fill_and_copy = [&] {
+      fresh.alloc(c.nl, c.nc, "fresh");
+      copy = source;
+    };
+    if (c.nested) {
+#pragma omp parallel num_threads(2)
+      {
+#pragma omp single
+        fill_and_copy();
+      }
+    } else {
+      fill_and_copy();
+    }
+    ASSERT_EQ(fresh.buffer(), dirty);
+    int nonzero = 0, differ = 0;
+    for (int k = 0; k < fresh.n_elem(); k++) nonzero += fresh(k) != 0.f;
+    for (int k = 0; k < source.n_elem(); k++) differ += copy(k) != source(k);
+    EXPECT_EQ(nonzero, 0);
+    EXPECT_EQ(differ, 0);
+    EXPECT_EQ(copy.nl() * 100000 + copy.nc(), c.nl * 100000 + c.nc);
+  }
+  omp_set_num_threads(saved);
 }
