@@ -135,7 +135,10 @@ const MCABaseFamily CurBase = {"Curvelet transform 02", "_cur", "Curvelet proj "
                                alloc, free, init, max, project, constrain, true};
 
 float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
-  const std::vector<float> magnitude = transform_band_maxima(Cur, Data, Cur_TabBand, true);
+  // Only the MAD levels read the stored bands; the maxima come from the rows,
+  // and the first projection stores the rows it needs itself.
+  const std::vector<float> magnitude =
+      transform_band_maxima(Cur, Data, Cur_TabBand, UseMadLevels == True);
   if (UseMadLevels)
     Cur.set_noise_model_using_mad(Cur_TabBand, ModelLevel);
   else
