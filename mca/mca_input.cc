@@ -2,6 +2,8 @@
 // first guess; and the check of the results before they are written.
 #include "mca/mca_input.h"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -48,13 +50,33 @@ double largest_input_magnitude(long nbr_pixels) {
 void refuse_out_of_range_pixels(const to_array<float, false>& Data, const std::string& name) {
   const double limit = largest_input_magnitude(Data.n_elem());
   const float* p = Data.buffer();
+  const int n = Data.n_elem();
+  // One stretch of pixels per thread, in order: taken in thread order, the
+  // largest is the first of the largest magnitude, as one pass would find.
+  const int threads = n > ParallelPixels ? omp_get_max_threads() : 1;
+  std::vector<long> stretch_count(threads, 0);
+  std::vector<float> stretch_largest(threads, 0.f);
+#pragma omp parallel num_threads(threads) if (threads > 1)
+  {
+    const int team = omp_get_num_threads(), thread = omp_get_thread_num();
+    const int first = static_cast<int>(static_cast<int64_t>(n) * thread / team);
+    const int end = static_cast<int>(static_cast<int64_t>(n) * (thread + 1) / team);
+    long count = 0;
+    float largest = 0.f;
+    for (int k = first; k < end; k++)
+      if (std::fabs(p[k]) > limit) {
+        count++;
+        if (std::fabs(p[k]) > std::fabs(largest)) largest = p[k];
+      }
+    stretch_count[thread] = count;
+    stretch_largest[thread] = largest;
+  }
   long count = 0;
   float largest = 0.f;
-  for (int k = 0; k < Data.n_elem(); k++)
-    if (std::fabs(p[k]) > limit) {
-      count++;
-      if (std::fabs(p[k]) > std::fabs(largest)) largest = p[k];
-    }
+  for (int t = 0; t < threads; t++) {
+    count += stretch_count[t];
+    if (std::fabs(stretch_largest[t]) > std::fabs(largest)) largest = stretch_largest[t];
+  }
   if (count > 0)
     fatal_exitf(-1, stdout,
                 "Error: %ld pixels of the input image lie beyond +-%g (one is %g): for an image "

@@ -61,8 +61,10 @@ void MCA::reconstruction(to_array<float, false>& Ima) {
   Ima = TabImaRec[0];
   float* out = Ima.buffer();
   const int n = Ima.n_elem();
+  // Every pixel sums its components in base order, whichever thread has it.
   for (int b = 1; b < NbrBase; b++) {
     const float* component = TabImaRec[b].buffer();
+#pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
     for (int k = 0; k < n; k++) out[k] += component[k];
   }
   if (WriteAll == 1) io_write_ima_float("xx_res.fits", Ima, nullptr, False);

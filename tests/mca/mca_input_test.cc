@@ -4,6 +4,7 @@
 #include "mca/mca_input.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cfloat>
 #include <cmath>
@@ -115,6 +116,27 @@ TEST(McaInputRange, PixelsBeyondWhatTheSumsHoldAreRefused) {
           << c.pixel;
     else
       refuse_out_of_range_pixels(ima, "in.fits");  // returns
+  }
+}
+
+// The pixels are shared among threads: the count and the pixel shown (the
+// first of the largest magnitude, sign kept) must be those of one pass.
+TEST(McaInputRange, RefusalCountsAndShowsTheFirstLargestOnAnyThreadCount) {
+  // A forked child cannot start threads of a parent that has some.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  Image ima = random_image(512, 512, 11u, 0.f, 100.f);
+  ima(1000) = 3e34f;
+  ima(200000) = -3e34f;
+  ima(260000) = -5e34f;  // the first of the two largest
+  ima(262100) = 5e34f;
+  for (int threads : {1, 3, 8}) {
+    EXPECT_EXIT_STATUS(
+        {
+          omp_set_num_threads(threads);
+          refuse_out_of_range_pixels(ima, "in.fits");
+        },
+        255, "4 pixels of the input image lie beyond .* \\(one is -5e\\+34\\)")
+        << threads << " threads";
   }
 }
 
