@@ -421,10 +421,12 @@ class to_array {
   }
 
   // Whole-array fills and copies are shared among threads from this many
-  // bytes on (a 512 x 512 float image), and never inside a parallel region.
+  // bytes on (a 512 x 512 float image), with threads to share them, and
+  // never inside a parallel region, not even a team of one: a region opened
+  // there for every block would cost more than the fill.
   static bool shared_out(int n) {
     return static_cast<int64_t>(n) * static_cast<int64_t>(sizeof(T)) >= (int64_t{1} << 20) &&
-           !omp_in_parallel();
+           omp_get_level() == 0 && omp_get_max_threads() > 1;
   }
 
   T* buffer_;
