@@ -198,8 +198,12 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
 }
 
 void Ridgelet::begin_block_transform(to_array<float, false>& Trans) {
-  if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc)
+  if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc) {
+    // A reshaped image keeps what its buffer held: the columns beyond the
+    // scale bands, which no transform writes, would show it.
     Trans.resize(RidNl, RidNc);
+    Trans.init();
+  }
   check_block_variant(True);
 }
 
