@@ -20,6 +20,7 @@
 #include "array/border.h"
 #include "array/fatal.h"
 #include "array/mem_pool.h"
+#include "array/thread_share.h"
 
 namespace array_detail {
 
@@ -414,8 +415,7 @@ class to_array {
 #pragma omp parallel
     {
       const int threads = omp_get_num_threads(), thread = omp_get_thread_num();
-      const int64_t first = static_cast<int64_t>(n) * thread / threads;
-      const int64_t end = static_cast<int64_t>(n) * (thread + 1) / threads;
+      const int first = share_start(n, thread, threads), end = share_start(n, thread + 1, threads);
       std::memcpy(static_cast<void*>(to + first), from + first, sizeof(T) * (end - first));
     }
   }

@@ -12,6 +12,7 @@
 
 #include "array/border.h"
 #include "array/fatal.h"
+#include "array/thread_share.h"
 #include "mca/mca.h"
 #include "mca/mca_coef_update.h"
 #include "numerics/im_zoom.h"
@@ -59,8 +60,7 @@ void refuse_out_of_range_pixels(const to_array<float, false>& Data, const std::s
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
     const int team = omp_get_num_threads(), thread = omp_get_thread_num();
-    const int first = static_cast<int>(static_cast<int64_t>(n) * thread / team);
-    const int end = static_cast<int>(static_cast<int64_t>(n) * (thread + 1) / team);
+    const int first = share_start(n, thread, team), end = share_start(n, thread + 1, team);
     long count = 0;
     float largest = 0.f;
     for (int k = first; k < end; k++)

@@ -22,6 +22,7 @@
 
 #include "array/border_index.h"
 #include "array/cpu_dispatch.h"
+#include "array/thread_share.h"
 
 namespace {
 
@@ -255,12 +256,6 @@ void sweep_rows(Sweep& w, int level, int upto) {
     const float* row = level == 0 ? row_of(w.input, k, w.nc) : sweep_smooth(w, level - 1, k);
     smooth_line(row, w.ring_row(level, k), w.nc, 1 << level, w.border, w.edge_pad);
   }
-}
-
-// First line of the share of thread t among team threads of nl lines: the
-// shares differ by one line at most.
-int share_start(int nl, int t, int team) {
-  return static_cast<int>(static_cast<int64_t>(nl) * t / team);
 }
 
 // Images up to this size go level by level when threads share them: the

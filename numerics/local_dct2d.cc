@@ -26,6 +26,7 @@
 #include "array/border.h"
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
+#include "array/thread_share.h"
 #include "numerics/dct_lanes.h"
 #include "numerics/im_dct.h"
 
@@ -467,8 +468,8 @@ struct BlockLoop {
     const int threads = omp_get_num_threads(), thread = omp_get_thread_num();
     for (int k = 0; k < threads; k++) {
       const int share = (thread + k) % threads;
-      const int first = static_cast<int>(nbr_block * share / threads);
-      const int end = static_cast<int>(nbr_block * (share + 1) / threads);
+      const int first = share_start(nbr_block, share, threads);
+      const int end = share_start(nbr_block, share + 1, threads);
       for (;;) {
         const int b = first + work.taken[share].fetch_add(1, std::memory_order_relaxed);
         if (b >= end) break;
