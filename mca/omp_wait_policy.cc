@@ -1,11 +1,12 @@
-// The wait policy of the OpenMP threads, set before the runtime reads it by
-// starting the program again (see omp_wait_policy.h).
+// The wait policy of the OpenMP threads, set in the environment before the
+// runtime reads it (see omp_wait_policy.h).
 #include "mca/omp_wait_policy.h"
 
-#include <omp.h>
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -50,20 +51,24 @@ std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
   return {{"OMP_WAIT_POLICY", "passive"}};
 }
 
-void restart_with_sleeping_threads(char* argv[]) {
-  const auto settings =
-      sleeping_thread_settings([](const char* name) { return std::getenv(name); },
-                               omp_get_max_threads(), other_runnable_tasks(), usable_cpus());
-  if (settings.empty()) return;
+int runtime_thread_count(const char* omp_num_threads, int cpus) {
+  if (omp_num_threads == nullptr) return cpus;
+  // The first number of the list, as the runtime reads it: leading blanks,
+  // then digits, then the end, blanks or the next level's count.
+  const char* at = omp_num_threads;
+  while (std::isspace(static_cast<unsigned char>(*at))) at++;
+  if (!std::isdigit(static_cast<unsigned char>(*at))) return cpus;
+  char* end = nullptr;
+  const unsigned long count = std::strtoul(at, &end, 10);
+  while (std::isspace(static_cast<unsigned char>(*end))) end++;
+  if (count == 0 || (*end != '\0' && *end != ',')) return cpus;
+  return static_cast<int>(std::min<unsigned long>(count, INT_MAX));
+}
+
+void set_sleeping_threads() {
+  const int cpus = usable_cpus();
+  const auto settings = sleeping_thread_settings(
+      [](const char* name) { return std::getenv(name); },
+      runtime_thread_count(std::getenv("OMP_NUM_THREADS"), cpus), other_runnable_tasks(), cpus);
   for (const auto& [name, value] : settings) setenv(name.c_str(), value.c_str(), 1);
-  // The new run finds the settings in place and goes on without a restart.
-  // The program is started by its own path, so that it keeps its process
-  // name, and argv[0] is passed on as it was, for the usage text.
-  char program[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-  if (length > 0) {
-    program[length] = '\0';
-    execv(program, argv);
-  }
-  for (const auto& setting : settings) unsetenv(setting.first.c_str());
 }

@@ -2,8 +2,9 @@
 // waiting thread spin for some milliseconds before it sleeps; on a machine
 // whose cores are busy with other work the spinning threads take the cores
 // from the ones with work to do, and a run on all threads can take many times
-// as long as on one. The runtime reads its wait policy once, when it is
-// loaded, before main: the program starts itself again with the policy set.
+// as long as on one. The runtime reads its wait policy once, in a constructor
+// of its own, before main: the program links the runtime in and sets the
+// policy from a constructor of its own that runs first.
 #pragma once
 
 #include <functional>
@@ -24,8 +25,12 @@ std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
     const std::function<const char*(const char*)>& lookup, int max_threads, int other_tasks,
     int cpus);
 
-// Called first in main: when the environment lacks the settings above, sets
-// them and replaces the process by a new run of the same program with the
-// same arguments; returns only when nothing is to be done or the new run
-// could not be started (the run then goes on as it is).
-void restart_with_sleeping_threads(char* argv[]);
+// The number of threads the runtime will give a parallel region, from
+// OMP_NUM_THREADS (null when it is not set) as the runtime reads it: the
+// first count of the list; cpus when there is none or it is not a positive
+// number.
+int runtime_thread_count(const char* omp_num_threads, int cpus);
+
+// Puts the settings above in the environment. Called before the OpenMP
+// runtime reads its settings, and before anything else of the program runs.
+void set_sleeping_threads();

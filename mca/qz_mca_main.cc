@@ -91,10 +91,14 @@ int run_test_mode() {
   return 0;
 }
 
+// GCC's OpenMP runtime is linked into the program and reads its wait policy
+// in a constructor without a priority; constructors with one run before all
+// of those, so the runtime finds the policy in place.
+__attribute__((constructor(101))) void choose_wait_policy() { set_sleeping_threads(); }
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  restart_with_sleeping_threads(argv);
   fcur_register_multiresol();
   build_command_line(argc, argv);
   for (int& selected : TabBase) selected = 0;

@@ -1,6 +1,6 @@
 // The program's threads sleep while they wait unless the user chose how they
 // wait: the choice of settings, and what GCC's OpenMP runtime itself reports
-// of its policy (OMP_DISPLAY_ENV) in the program run by the program.
+// of its policy (OMP_DISPLAY_ENV) in the program.
 #include "mca/omp_wait_policy.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +52,20 @@ TEST(SleepingThreadSettings, UnchosenPolicySpinsShortlyOnlyWithACorePerThread) {
   }
 }
 
+// Counts as GCC's runtime reads them (it ignores a value that is not a
+// positive number, and a list gives the count of each nesting level).
+TEST(RuntimeThreadCount, FirstPositiveCountOfTheListOrTheCpus) {
+  const struct {
+    const char* value;  // null: not set
+    int expected;
+  } cases[] = {
+      {nullptr, 6}, {"3", 3}, {"  3", 3}, {"3 ", 3}, {"4,2", 4}, {"4 ,2", 4},
+      {"0", 6},     {"", 6},  {"-2", 6},  {"two", 6}, {"3x", 6},  {"99999999999", 2147483647},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(runtime_thread_count(c.value, 6), c.expected) << (c.value ? c.value : "(not set)");
+}
+
 class SleepingThreads : public QzMcaProgram {
  protected:
   // Runs the program as "qz_mca" under `environment` (arguments of env,
@@ -90,21 +104,22 @@ class SleepingThreads : public QzMcaProgram {
   }
 };
 
-TEST_F(SleepingThreads, UnchosenPolicyRestartsTheProgramWithItsArguments) {
+// The runtime, which reads its settings before main, finds the policy set:
+// in its one report, in a single process.
+TEST_F(SleepingThreads, UnchosenPolicyIsInPlaceWhenTheRuntimeStarts) {
   run_reporting("OMP_NUM_THREADS=2", "-q in out");
   require_runtime_report();
-  EXPECT_EQ(reports(), 2) << output_;
+  EXPECT_EQ(reports(), 1) << output_;
   // Passive or a short spin, as the machine's load at the start decides; not
   // the runtime's default of 300000.
   const std::string spin = last_value("GOMP_SPINCOUNT");
   EXPECT_TRUE(spin == "0" || spin == QuietSpinCount) << output_;
-  // The restarted program keeps its name, its arguments and the user's count.
   EXPECT_EQ(last_value("OMP_NUM_THREADS"), "2") << output_;
   EXPECT_TRUE(printed("Usage: qz_mca options in_image result")) << output_;
   EXPECT_EQ(count("Usage: "), 1) << output_;
 }
 
-TEST_F(SleepingThreads, UsersChoiceIsKeptWithoutRestart) {
+TEST_F(SleepingThreads, UsersChoiceIsKept) {
   const struct {
     const char* environment;
     const char* variable;
@@ -123,19 +138,18 @@ TEST_F(SleepingThreads, UsersChoiceIsKeptWithoutRestart) {
   }
 }
 
-// The restarted run reads its input and writes its results as a run started
-// with the policy already set.
-TEST_F(SleepingThreads, RestartedRunGivesTheSameResults) {
+// The policy the program chooses changes how threads wait, not the results.
+TEST_F(SleepingThreads, ChosenPolicyGivesTheResultsOfTheUsersPolicy) {
   FitsImage in(64, 64);
   const to_array<float, false> noise = normal_image(64, 64, 7, 2.f);
   for (int k = 0; k < 64 * 64; k++) in.pixels[k] = 100.f + noise.buffer()[k] + (k % 64 > 30 ? 20.f : 0.f);
   write_fits(path("in.fits"), in);
-  ASSERT_EQ(run_reporting("OMP_NUM_THREADS=2", "-t 1 -i 3 -g 2 in.fits restarted"), 0) << output_;
+  ASSERT_EQ(run_reporting("OMP_NUM_THREADS=2", "-t 1 -i 3 -g 2 in.fits chosen"), 0) << output_;
   ASSERT_EQ(run_reporting("OMP_NUM_THREADS=2 OMP_WAIT_POLICY=passive", "-t 1 -i 3 -g 2 in.fits direct"), 0)
       << output_;
-  const FitsImage restarted = result("restarted_atrou.fits"), direct = result("direct_atrou.fits");
-  ASSERT_EQ(restarted.nl, 64);
-  EXPECT_TRUE(restarted.pixels == direct.pixels);
+  const FitsImage chosen = result("chosen_atrou.fits"), direct = result("direct_atrou.fits");
+  ASSERT_EQ(chosen.nl, 64);
+  EXPECT_TRUE(chosen.pixels == direct.pixels);
   EXPECT_EQ(read_fits(path("in.fits")).pixels, in.pixels);
 }
 
