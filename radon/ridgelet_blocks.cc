@@ -200,9 +200,11 @@ void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, fals
 void Ridgelet::begin_block_transform(to_array<float, false>& Trans) {
   if (Trans.naxis() != 2 || Trans.nl() != RidNl || Trans.nc() != RidNc) {
     // A reshaped image keeps what its buffer held: the columns beyond the
-    // scale bands, which no transform writes, would show it.
+    // scale bands, which no transform writes, would show it. A new one
+    // arrives zeroed, its pages untouched until a row is stored.
+    const bool fresh = Trans.n_elem() == 0;
     Trans.resize(RidNl, RidNc);
-    Trans.init();
+    if (!fresh) Trans.init();
   }
   check_block_variant(True);
 }

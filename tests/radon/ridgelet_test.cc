@@ -457,6 +457,37 @@ TEST(RidgeletAccess, ScaleBandsRoundTripAndSitWhereTheBlocksPutThem) {
   (void)copy;
 }
 
+// No transform writes the columns beyond the scale bands: they hold zeros
+// whatever the image handed in held, new, of another shape or larger.
+TEST(RidgeletAccess, ColumnsBeyondTheBandsAreZeroInEveryImageHandedIn) {
+  const Image ima = random_image(40, 40, 3);
+  const struct {
+    const char* what;
+    int nl, nc;  // 0: an empty image
+  } cases[] = {{"empty", 0, 0}, {"other shape", 17, 23}, {"larger buffer", 400, 400}};
+  for (const auto& c : cases) {
+    Ridgelet rid;
+    Image trans;
+    if (c.nl > 0) {
+      trans.alloc(c.nl, c.nc);
+      trans.init(7.f);
+    }
+    rid.transform(const_cast<Image&>(ima), trans, 16);
+    ASSERT_EQ(trans.nl(), rid.rid_nl()) << c.what;
+    std::vector<bool> in_band(trans.nc(), false);
+    for (int s = 0; s < rid.NbrScale1D; s++)
+      for (int j = rid.jpos(s); j < rid.jpos(s) + rid.size_scale_nc(s); j++) in_band[j] = true;
+    int beyond = 0, nonzero = 0;
+    for (int j = 0; j < trans.nc(); j++) {
+      if (in_band[j]) continue;
+      beyond++;
+      for (int i = 0; i < trans.nl(); i++) nonzero += trans(i, j) != 0.f;
+    }
+    EXPECT_GT(beyond, 0) << c.what;
+    EXPECT_EQ(nonzero, 0) << c.what;
+  }
+}
+
 TEST(RidgeletAccess, VectorsAcrossBlocksAndBlockNormalisation) {
   Ridgelet rid;
   Image ima = random_image(48, 40, 12), trans;
