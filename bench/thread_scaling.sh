@@ -4,6 +4,9 @@
 # with one thread and with all threads in turn, whole and with few
 # iterations, and the medians give the whole-run ratio and the ratio per
 # iteration (start-up and writing left out). Meant for a quiet machine.
+# Beside them, the machine's own ceiling: as many one-thread runs side by
+# side as there are threads, against one run alone, tell how much work the
+# cores do together, the most the threads of one run can gain.
 #
 #   bench/thread_scaling.sh [-r RUNS] QZ_MCA
 #
@@ -40,14 +43,35 @@ timed_run() {
   echo "$start $end" | awk '{printf "%.4f", $2 - $1}'
 }
 
+# Wall seconds of one one-thread run on each core, all started together.
+side_by_side() {
+  local start end k
+  local -a pids
+  start=$(date +%s.%N)
+  for ((k = 0; k < all; k++)); do
+    (cd "$work" && OMP_NUM_THREADS=1 "$program" "$@" "$image" "side$k" >/dev/null 2>&1) &
+    pids+=($!)
+  done
+  for k in "${pids[@]}"; do
+    if ! wait "$k"; then
+      echo "qz_mca failed side by side: $*" >&2
+      exit 1
+    fi
+  done
+  end=$(date +%s.%N)
+  echo "$start $end" | awk '{printf "%.4f", $2 - $1}'
+}
+
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 all=$(nproc)
 # name, options, iterations of the whole run, iterations of the short run
 report() {
   local name=$1 options=$2 long=$3 short=$4
-  local -a one_long all_long one_short all_short
+  local -a one_long all_long one_short all_short side
   for ((r = 0; r < runs; r++)); do
+    # shellcheck disable=SC2086
+    side+=("$(side_by_side $options -i "$long")")
     # shellcheck disable=SC2086
     one_long+=("$(timed_run 1 $options -i "$long")")
     # shellcheck disable=SC2086
@@ -57,16 +81,18 @@ report() {
     # shellcheck disable=SC2086
     all_short+=("$(timed_run "$all" $options -i "$short")")
   done
-  local t1 tn s1 sn
+  local t1 tn s1 sn ts
+  ts=$(median "${side[@]}")
   t1=$(median "${one_long[@]}")
   tn=$(median "${all_long[@]}")
   s1=$(median "${one_short[@]}")
   sn=$(median "${all_short[@]}")
   awk -v name="$name" -v all="$all" -v t1="$t1" -v tn="$tn" -v s1="$s1" -v sn="$sn" \
-      -v long="$long" -v short="$short" 'BEGIN {
+      -v long="$long" -v short="$short" -v ts="$ts" 'BEGIN {
     i1 = (t1 - s1) / (long - short); in_ = (tn - sn) / (long - short)
     printf "%s\n  whole run (-i %d): 1 thread %.3f s, %d threads %.3f s, ratio %.2f\n", name, long, t1, all, tn, t1 / tn
     printf "  per iteration: 1 thread %.2f ms, %d threads %.2f ms, ratio %.2f\n", 1000 * i1, all, 1000 * in_, i1 / in_
+    printf "  ceiling: %d one-thread whole runs side by side %.3f s, %.2f times the work of one\n", all, ts, all * t1 / ts
   }'
 }
 
