@@ -262,6 +262,34 @@ void sweep_rows(Sweep& w, int level, int upto) {
 // ten or so images of a transform and its line passes then stay in a last
 // level cache of a few tens of megabytes. Larger ones go through the sweep,
 // whose recomputed rows cost less than the trips through memory it saves.
+// Lines of the level-by-level transform taken at a time: by a thread from
+// its own share, and from another's.
+constexpr int OwnLines = 4;
+constexpr int TakenLines = 2;
+
+uint64_t pack_lines(int first, int end) {
+  return static_cast<uint64_t>(static_cast<uint32_t>(first)) << 32 | static_cast<uint32_t>(end);
+}
+
+// Takes up to count lines [first, end) from the front or the back of a
+// share; false when it has none left.
+bool take_lines(std::atomic<uint64_t>& share, int count, bool front, int& first, int& end) {
+  uint64_t now = share.load(std::memory_order_relaxed);
+  for (;;) {
+    const int lo = static_cast<int>(now >> 32), hi = static_cast<int>(now & 0xffffffffu);
+    if (lo >= hi) return false;
+    const uint64_t rest = front ? pack_lines(std::min(lo + count, hi), hi)
+                                : pack_lines(lo, std::max(hi - count, lo));
+    // Only which thread makes which lines rides on the word: the barriers
+    // order the lines' data.
+    if (share.compare_exchange_weak(now, rest, std::memory_order_relaxed)) {
+      first = front ? lo : std::max(hi - count, lo);
+      end = front ? std::min(lo + count, hi) : hi;
+      return true;
+    }
+  }
+}
+
 constexpr int64_t LevelByLevelMaxPixels = int64_t{1} << 20;
 
 // The plain transform goes level by level over lines shared among threads
@@ -481,38 +509,68 @@ void ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* 
   const type_border border = Border;
   const float* zero_line = ZeroLine.data();
   float* line_pass[2] = {LinePass.buffer(), LinePassNext.buffer()};
+  // The first line pass, then one pass per level; every pass starts from the
+  // same shares in thread order.
+  const int passes = levels + 1;
+  const size_t share_count = static_cast<size_t>(passes) * threads;
+  if (ShareCount < share_count) {
+    Shares.reset(new LineShare[share_count]);
+    ShareCount = share_count;
+  }
+  for (int p = 0; p < passes; p++)
+    for (int t = 0; t < threads; t++)
+      Shares[static_cast<size_t>(p) * threads + t].lines.store(
+          pack_lines(share_start(nl, t, threads), share_start(nl, t + 1, threads)),
+          std::memory_order_relaxed);
+  LineShare* shares = Shares.get();
   // Row i of c_{s+1} reads the line pass of c_s at rows up to 2^{s+1} away,
   // made by other threads: one barrier per level. Each thread line-passes
   // the rows of c_{s+1} it has just made while they are in cache, into the
-  // other buffer, whose last readers passed the barrier before. Every band of
-  // a thread's lines is then made by that thread, and final after its last
-  // level.
+  // other buffer, whose last readers passed the barrier before. A thread
+  // makes its own lines at every level, so that they stay in its cache;
+  // one that is through takes the last lines of the others, nearest first,
+  // so that a thread the machine slows holds a level back less. The rows do
+  // not depend on which thread makes them.
 #pragma omp parallel num_threads(threads) if (threads > 1)
   {
-    const int t = omp_get_thread_num(), team = omp_get_num_threads();
-    const int first = share_start(nl, t, team), last = share_start(nl, t + 1, team);
+    const int t = omp_get_thread_num();
     float* pad = Caches[t].edge_pad.data();
-    for (int i = first; i < last; i++)
-      smooth_line(row_of(input, i, nc), row_of(line_pass[0], i, nc), nc, 1, border, pad);
+    // The lines of pass p, made by lines(first, end).
+    auto share_out = [&](int p, auto&& lines) {
+      LineShare* pass = shares + static_cast<size_t>(p) * threads;
+      int first, end;
+      while (take_lines(pass[t].lines, OwnLines, true, first, end)) lines(first, end);
+      for (int distance = 1; distance < threads; distance++)
+        for (const int other : {t + distance, t - distance})
+          if (other >= 0 && other < threads)
+            while (take_lines(pass[other].lines, TakenLines, false, first, end)) lines(first, end);
+    };
+    share_out(0, [&](int first, int end) {
+      for (int i = first; i < end; i++)
+        smooth_line(row_of(input, i, nc), row_of(line_pass[0], i, nc), nc, 1, border, pad);
+    });
     for (int s = 0; s < levels; s++) {
 #pragma omp barrier
       const int d = 1 << s;
       const float* lines = line_pass[s % 2];
       float* next_lines = line_pass[(s + 1) % 2];
-      for (int i = first; i < last; i++) {
-        const float* rows[5];
-        for (int m = 0; m < 5; m++) {
-          const int k = border_index(i + (m - 2) * d, nl, border);
-          rows[m] = k < 0 ? zero_line : row_of(lines, k, nc);
+      share_out(s + 1, [&](int first, int end) {
+        for (int i = first; i < end; i++) {
+          const float* rows[5];
+          for (int m = 0; m < 5; m++) {
+            const int k = border_index(i + (m - 2) * d, nl, border);
+            rows[m] = k < 0 ? zero_line : row_of(lines, k, nc);
+          }
+          float* smoothed = row_of(TabBand[s + 1].buffer(), i, nc);
+          float* band = row_of(TabBand[s].buffer(), i, nc);
+          const float* minuend = s == 0 ? row_of(input, i, nc) : band;
+          store_and_diff(rows, nc, smoothed, nullptr, minuend, band);
+          if (s + 1 < levels) smooth_line(smoothed, row_of(next_lines, i, nc), nc, 2 * d, border, pad);
         }
-        float* smoothed = row_of(TabBand[s + 1].buffer(), i, nc);
-        float* band = row_of(TabBand[s].buffer(), i, nc);
-        const float* minuend = s == 0 ? row_of(input, i, nc) : band;
-        store_and_diff(rows, nc, smoothed, nullptr, minuend, band);
-        if (s + 1 < levels) smooth_line(smoothed, row_of(next_lines, i, nc), nc, 2 * d, border, pad);
-      }
+        // Every band of these lines is final after the last level.
+        if (s + 1 == levels && LinesDone != nullptr) (*LinesDone)(first, end);
+      });
     }
-    if (LinesDone != nullptr && first < last) (*LinesDone)(first, last);
   }
 }
 

@@ -4,7 +4,10 @@
 // MCA's a trous base and the transform beneath the multiscale local DCT.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "array/base_types.h"
@@ -114,8 +117,9 @@ class ATROUS_2D_WT {
   bool transform_sweep(const float* input, to_array<float, false>* TabBand, int NbrScale,
                        int nl, int nc, const LineTask* LinesDone);
   // The plain forward transform level by level in one parallel region, each
-  // thread on its own lines (the task, if any, done on them at the end), for
-  // 2 to 31 scales.
+  // thread on its own lines and then on the rest of the others' (the task,
+  // if any, done on lines as the last level finishes them), for 2 to 31
+  // scales.
   void transform_shared(const float* input, to_array<float, false>* TabBand, int NbrScale,
                         int nl, int nc, const LineTask* LinesDone);
   // The plain or the modified forward transform scale by scale, each
@@ -136,4 +140,12 @@ class ATROUS_2D_WT {
   to_array<float, false> WorkIma2;  // second smoothing buffer of the transform
   std::vector<float> ZeroLine;      // the rows outside the image under I_ZERO
   std::vector<LineCache> Caches;    // one per thread
+  // The lines of one pass of the level-by-level transform that a thread has
+  // not yet begun, first and end packed in one word: the thread takes them
+  // from the front, and a thread that has made its own takes from the back.
+  struct alignas(64) LineShare {
+    std::atomic<uint64_t> lines{0};
+  };
+  std::unique_ptr<LineShare[]> Shares;  // one per thread and pass
+  size_t ShareCount = 0;
 };

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/death.h"
@@ -385,5 +387,62 @@ TEST(AtrousTransform, TaskAfterTheTransformSeesEachLineOnceWithItsFinalBands) {
     }
     reference.free(expected, nbr_scale);
   }
+  omp_set_num_threads(saved);
+}
+
+// Lines shared out in thread order are taken over by the other threads when
+// their owner is slow, or when the region has fewer threads than shares (a
+// transform inside another parallel region): every line is made once, and
+// the bands are the same bits.
+TEST(AtrousTransform, LinesOfASlowOrAbsentThreadAreMadeByTheOthers) {
+  const int saved = omp_get_max_threads();
+  const int nl = 263, nc = 257, nbr_scale = 5;
+  const Image ima = random_image(nl, nc, 13, -100.f, 100.f);
+  omp_set_num_threads(1);
+  ATROUS_2D_WT reference;
+  Image* expected = forward(reference, ima, nbr_scale);
+  auto check = [&](ATROUS_2D_WT& at, const std::vector<int>& visits, Image* bands,
+                   const std::string& what) {
+    for (int i = 0; i < nl; i++) ASSERT_EQ(visits[i], 1) << what << ", line " << i;
+    for (int b = 0; b < nbr_scale; b++)
+      EXPECT_TRUE(same_bits(bands[b], expected[b])) << what << ", band " << b;
+    at.free(bands, nbr_scale);
+  };
+
+  omp_set_num_threads(8);
+  {
+    ATROUS_2D_WT at;
+    Image* bands = nullptr;
+    at.alloc(bands, nl, nc, nbr_scale);
+    std::vector<int> visits(nl, 0), maker(nl, -1);
+    at.transform_then(ima, bands, nbr_scale, [&](int first, int end) {
+      const int thread = omp_get_thread_num();
+      if (thread == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      for (int i = first; i < end; i++) {
+        visits[i]++;
+        maker[i] = thread;
+      }
+    });
+    int taken = 0;  // lines of thread 0's share made by another thread
+    for (int i = 0; i < nl / 8; i++) taken += maker[i] != 0;
+    EXPECT_GT(taken, 0);
+    check(at, visits, bands, "slow thread 0");
+  }
+
+  // Nested regions are off: each transform runs on a team of one.
+  omp_set_max_active_levels(1);
+  std::vector<int> visits[2] = {std::vector<int>(nl, 0), std::vector<int>(nl, 0)};
+  ATROUS_2D_WT at[2];
+  Image* bands[2] = {nullptr, nullptr};
+#pragma omp parallel num_threads(2)
+  {
+    const int k = omp_get_thread_num();
+    at[k].alloc(bands[k], nl, nc, nbr_scale);
+    at[k].transform_then(ima, bands[k], nbr_scale, [&](int first, int end) {
+      for (int i = first; i < end; i++) visits[k][i]++;
+    });
+  }
+  for (int k = 0; k < 2; k++) check(at[k], visits[k], bands[k], "team of one, transform " + std::to_string(k));
+  reference.free(expected, nbr_scale);
   omp_set_num_threads(saved);
 }
