@@ -493,7 +493,7 @@ void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const 
     if (!store) continue;
     unsigned char* marks =
         &StoredMarks[unit.scale][static_cast<size_t>(unit.bi) * R.rid_block_nc()];
-    R.mark_block_row(row.buffer(), marks);
+    R.mark_block_row(row.buffer(), row.nc(), marks);
     // Most rows of a thresholded transform are all zero: a reconstruction
     // that follows the marks never reads them.
     if (rows == RowStore::with_work &&

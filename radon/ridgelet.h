@@ -162,7 +162,8 @@ class Ridgelet {
   void block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans);
   // A look at each row of blocks of a transform before it is stored: bi and
   // the row's Nlb lines laid out as in the ridgelet image (the scale bands'
-  // columns hold the coefficients). What it changes in the row is what is
+  // columns hold the coefficients; a line may run on beyond the image's
+  // width, so the row is indexed through its own shape). What it changes in the row is what is
   // stored. Rows are made side by side: it may run on any thread, on one
   // row at a time per thread.
   using RowVisit = std::function<void(int bi, to_array<float, false>& Row)>;
@@ -190,7 +191,8 @@ class Ridgelet {
   // Marks[bj] nonzero when block bj of a row holds a nonzero coefficient
   // (one whose square is not zero, as a nonzero block energy would tell),
   // from the row's Nlb lines laid out as in the ridgelet image.
-  void mark_block_row(const float* Row, unsigned char* Marks) const;
+  // Row's lines are Pitch values apart.
+  void mark_block_row(const float* Row, size_t Pitch, unsigned char* Marks) const;
   // Shapes Ima without clearing it: the blocks add into it, so the caller
   // zeroes it before the first of them. Marks, when given, are the
   // mark_block_row marks of all rows of Trans as it is; without them every
@@ -323,6 +325,8 @@ class Ridgelet {
   // The worker's row buffer sized for a row of blocks, and the columns of
   // the ridgelet image a row of blocks fills.
   to_array<float, false>& row_of_blocks(RidgeletWorker& W);
+  // Values beyond the RidNc of each line of a worker's row buffer.
+  static constexpr int RowPad = 16;
   int row_columns();
   // The block functions above with the caller's scratch for the mirrored
   // columns and the column weights, so that the block loops allocate nothing.

@@ -140,7 +140,7 @@ void Ridgelet::transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<fl
   int Nr, Ncr;
   radon_step(W, W.block, Nr, Ncr);
   WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
-  bool same_layout = Nr == Nlb && Row.nc() == RidNc && Row.nl() >= Nlb;
+  bool same_layout = Nr == Nlb && Row.nc() >= RidNc && Row.nl() >= Nlb;
   for (int s = 0; s < NbrScale1D && same_layout; s++)
     same_layout = wt.pyr_pos(s) == TabPos(s) && wt.pyr_size(s) == TabSize(s);
   if (!same_layout) {
@@ -151,7 +151,7 @@ void Ridgelet::transform_block_at(RidgeletWorker& W, int bi, int bj, to_array<fl
   std::vector<float*>& bands = W.bands;
   bands.resize(NbrScale1D);
   for (int s = 0; s < NbrScale1D; s++) bands[s] = &Row(0, jpos(s, bj));
-  wt.transform_cf_lines(W.spectra.buffer(), Nr, Ncr, bands.data(), static_cast<size_t>(RidNc),
+  wt.transform_cf_lines(W.spectra.buffer(), Nr, Ncr, bands.data(), static_cast<size_t>(Row.nc()),
                         NbrScale1D);
 }
 
@@ -163,7 +163,7 @@ bool Ridgelet::transform_pair_at(RidgeletWorker& W, int bi, int bj, to_array<flo
   Radon& radon = *W.radon;
   const int Nr = radon.radon_nl(), Ncr = radon.radon_nc();
   WT1D_FFT& wt = W.wt1d_fft(NbrScale1D, Ncr);
-  bool same_layout = Nr == Nlb && Ncr == BlockSize && Row.nc() == RidNc && Row.nl() >= Nlb;
+  bool same_layout = Nr == Nlb && Ncr == BlockSize && Row.nc() >= RidNc && Row.nl() >= Nlb;
   for (int s = 0; s < NbrScale1D && same_layout; s++)
     same_layout = wt.pyr_pos(s) == TabPos(s) && wt.pyr_size(s) == TabSize(s);
   if (!same_layout) return false;
@@ -183,7 +183,7 @@ bool Ridgelet::transform_pair_at(RidgeletWorker& W, int bi, int bj, to_array<flo
   }
   wt.transform_cf_block_pair(spectrum, radon.linogram_source(), radon.linogram_mirror(),
                              radon.linogram_even_source(), Nr, Ncr,
-                             bands.data(), bands.data() + NbrScale1D, static_cast<size_t>(RidNc),
+                             bands.data(), bands.data() + NbrScale1D, static_cast<size_t>(Row.nc()),
                              NbrScale1D, W.spectra.buffer(), W.spectra2.buffer());
   return true;
 }
@@ -324,7 +324,7 @@ void Ridgelet::spectra_to_block(RidgeletWorker& W, to_array<float, false>& Out) 
 bool Ridgelet::recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float, false>& Row,
                                to_array<float, false>& Coef) {
   const bool direct = RidTrans == RID_PYR_FFT && NbrScale1D >= 2 && !WPFirstScale &&
-                      !ColTrans && !VarNorm && !Verbose && Row.nc() == RidNc;
+                      !ColTrans && !VarNorm && !Verbose && Row.nc() >= RidNc;
   WT1D_FFT* wt = direct ? &W.wt1d_fft(NbrScale1D, Ncb / 2) : nullptr;
   bool same_layout = direct && Nlb <= Row.nl();
   for (int s = 0; s < NbrScale1D && same_layout; s++)
@@ -343,7 +343,7 @@ bool Ridgelet::recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float
   for (int s = 0; s < NbrScale1D; s++) {
     bands[s] = &Row(0, jpos(s, bj));
     for (int i = 0; i < Nlb && zero; i++) {
-      const float* band = bands[s] + static_cast<size_t>(i) * RidNc;
+      const float* band = bands[s] + static_cast<size_t>(i) * Row.nc();
       const int size = TabSize(s);
       int nonzero = 0;
 #pragma omp simd reduction(| : nonzero)
@@ -355,7 +355,7 @@ bool Ridgelet::recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float
   const int H = Ncb / 2;
   if (W.spectra.naxis() != 2 || W.spectra.nl() != Nlb || W.spectra.nc() != H)
     W.spectra.resize(Nlb, H);
-  wt->recons_cf_lines(bands.data(), static_cast<size_t>(RidNc), Nlb, H, W.spectra.buffer(),
+  wt->recons_cf_lines(bands.data(), static_cast<size_t>(Row.nc()), Nlb, H, W.spectra.buffer(),
                       NbrScale1D);
   spectra_to_block(W, W.block);
   return true;

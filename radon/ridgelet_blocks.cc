@@ -164,10 +164,14 @@ void Ridgelet::get_block_trans(int bi, int bj, to_array<float, false>& Trans,
 }
 
 to_array<float, false>& Ridgelet::row_of_blocks(RidgeletWorker& W) {
-  const size_t count = static_cast<size_t>(Nlb) * RidNc;
-  if (W.row_values.size() != count || W.row.nl() != Nlb || W.row.nc() != RidNc) {
+  // The ridgelet image's lines are a power of two of floats long, and a
+  // block writes and reads its bands in a column of them: lines a cache
+  // line longer keep that column from falling into a few cache sets.
+  const int pitch = RidNc + RowPad;
+  const size_t count = static_cast<size_t>(Nlb) * pitch;
+  if (W.row_values.size() != count || W.row.nl() != Nlb || W.row.nc() != pitch) {
     W.row_values.assign(count, 0.f);
-    W.row.alloc(W.row_values.data(), Nlb, RidNc);
+    W.row.alloc(W.row_values.data(), Nlb, pitch);
   }
   return W.row;
 }
@@ -183,12 +187,12 @@ int Ridgelet::row_columns() {
 
 namespace {
 
-// The first `columns` values of `lines` lines from one image to another of
-// the same width.
-void copy_lines(const float* from, float* to, int lines, int width, int columns) {
+// The first `columns` values of `lines` lines from one image to another,
+// whose lines are from_pitch and to_pitch values apart.
+void copy_lines(const float* from, size_t from_pitch, float* to, size_t to_pitch, int lines,
+                int columns) {
   for (int i = 0; i < lines; i++)
-    std::copy(from + static_cast<size_t>(i) * width, from + static_cast<size_t>(i) * width + columns,
-              to + static_cast<size_t>(i) * width);
+    std::copy(from + i * from_pitch, from + i * from_pitch + columns, to + i * to_pitch);
 }
 
 }  // namespace
@@ -229,7 +233,7 @@ to_array<float, false>& Ridgelet::transform_block_row(int thread, int bi,
 
 void Ridgelet::store_block_row(int bi, const to_array<float, false>& Row,
                                to_array<float, false>& Trans) {
-  copy_lines(Row.buffer(), &Trans(bi * Nlb, 0), Nlb, RidNc, row_columns());
+  copy_lines(Row.buffer(), Row.nc(), &Trans(bi * Nlb, 0), Trans.nc(), Nlb, row_columns());
 }
 
 void Ridgelet::block_transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
@@ -285,14 +289,14 @@ void Ridgelet::begin_block_recons(to_array<float, false>& Trans, to_array<float,
     plan.nonzero.assign(blocks, 1);
 }
 
-void Ridgelet::mark_block_row(const float* Row, unsigned char* Marks) const {
+void Ridgelet::mark_block_row(const float* Row, size_t Pitch, unsigned char* Marks) const {
   std::fill(Marks, Marks + NbrBj, 0);
   // Line by line: the blocks of a row lie side by side in each line, and a
   // scale's bands of all of them make one run, most often all zero.
   for (int i = 0; i < Nlb; i++)
     for (int s = 0; s < NbrScale1D; s++) {
       const int size = TabSize(s);
-      const float* line = Row + static_cast<size_t>(i) * RidNc + jpos(s, 0);
+      const float* line = Row + i * Pitch + jpos(s, 0);
       // A square that is not zero, as a nonzero energy would tell.
       int run_nonzero = 0;
 #pragma omp simd reduction(| : run_nonzero)
@@ -309,7 +313,7 @@ void Ridgelet::mark_block_row(const float* Row, unsigned char* Marks) const {
 }
 
 void Ridgelet::scan_block_row(int bi, to_array<float, false>& Trans) {
-  mark_block_row(&Trans(bi * Nlb, 0), &Recons.nonzero[static_cast<size_t>(bi) * NbrBj]);
+  mark_block_row(&Trans(bi * Nlb, 0), Trans.nc(), &Recons.nonzero[static_cast<size_t>(bi) * NbrBj]);
 }
 
 // A row of blocks with work in it is read in place when the ridgelet image
@@ -322,7 +326,7 @@ to_array<float, false>& Ridgelet::recons_row(RidgeletWorker& W, int bi,
     return W.row_view;
   }
   to_array<float, false>& row = row_of_blocks(W);
-  copy_lines(&Trans(bi * Nlb, 0), row.buffer(), Nlb, RidNc, row_columns());
+  copy_lines(&Trans(bi * Nlb, 0), Trans.nc(), row.buffer(), row.nc(), Nlb, row_columns());
   return row;
 }
 

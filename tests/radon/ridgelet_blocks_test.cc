@@ -40,7 +40,7 @@ TEST(RidgeletBlockMarks, WorkIsANonzeroSquareInTheBlock) {
       row(0, rid.rid_nc() - 1) = 5.f;
       const int bj = 1 + s % (rid.rid_block_nc() - 1), line = (5 * s) % row.nl();
       row(line, rid.jpos(s, bj) + rid.rid_size(s) - 1) = c.value;
-      rid.mark_block_row(row.buffer(), marks.data());
+      rid.mark_block_row(row.buffer(), row.nc(), marks.data());
       for (int k = 0; k < rid.rid_block_nc(); k++)
         EXPECT_EQ(marks[k] != 0, c.work && k == bj)
             << "value " << c.value << " scale " << s << " block " << k;
