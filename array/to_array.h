@@ -157,9 +157,15 @@ class to_array {
   void init() {
     const int n = n_elem_;
     T* buffer = buffer_;
+    // A region with its if clause false still starts a team of one: the
+    // small arrays that the threads' blocks clear take the plain loop.
+    if (!shared_out(n)) {
+      for (int k = 0; k < n; k++) buffer[k] = T();
+      return;
+    }
     // A new image's pages are first touched here: shared out, the threads
     // take the page faults side by side instead of one after the other.
-#pragma omp parallel for schedule(static) if (shared_out(n))
+#pragma omp parallel for schedule(static)
     for (int k = 0; k < n; k++) buffer[k] = T();
   }
   void init(T value) {
