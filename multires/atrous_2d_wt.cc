@@ -258,10 +258,6 @@ void sweep_rows(Sweep& w, int level, int upto) {
   }
 }
 
-// Images up to this size go level by level when threads share them: the
-// ten or so images of a transform and its line passes then stay in a last
-// level cache of a few tens of megabytes. Larger ones go through the sweep,
-// whose recomputed rows cost less than the trips through memory it saves.
 // Lines of the level-by-level transform taken at a time: by a thread from
 // its own share, and from another's.
 constexpr int OwnLines = 4;
@@ -290,6 +286,10 @@ bool take_lines(std::atomic<uint64_t>& share, int count, bool front, int& first,
   }
 }
 
+// Images up to this size go level by level when threads share them: the
+// ten or so images of a transform and its line passes then stay in a last
+// level cache of a few tens of megabytes. Larger ones go through the sweep,
+// whose recomputed rows cost less than the trips through memory it saves.
 constexpr int64_t LevelByLevelMaxPixels = int64_t{1} << 20;
 
 // The plain transform goes level by level over lines shared among threads
