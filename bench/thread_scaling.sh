@@ -52,14 +52,24 @@ side_by_side() {
     (cd "$work" && OMP_NUM_THREADS=1 "$program" "$@" "$image" "side$k" >/dev/null 2>&1) &
     pids+=($!)
   done
-  for k in "${pids[@]}"; do
-    if ! wait "$k"; then
-      echo "qz_mca failed side by side: $*" >&2
-      exit 1
-    fi
-  done
+  local failed=0
+  for k in "${pids[@]}"; do wait "$k" || failed=1; done
+  if [ "$failed" -ne 0 ]; then
+    echo "qz_mca failed side by side: $*" >&2
+    exit 1
+  fi
   end=$(date +%s.%N)
   echo "$start $end" | awk '{printf "%.4f", $2 - $1}'
+}
+
+# Appends to the named array the seconds a timing function prints. Its exit
+# leaves only the command substitution that runs it: the script stops here.
+record() {
+  local -n into=$1
+  local seconds
+  shift
+  seconds=$("$@") || exit 1
+  into+=("$seconds")
 }
 
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
@@ -71,13 +81,13 @@ report() {
   local -a one_long all_long one_short all_short
   for ((r = 0; r < runs; r++)); do
     # shellcheck disable=SC2086
-    one_long+=("$(timed_run 1 $options -i "$long")")
+    record one_long timed_run 1 $options -i "$long"
     # shellcheck disable=SC2086
-    all_long+=("$(timed_run "$all" $options -i "$long")")
+    record all_long timed_run "$all" $options -i "$long"
     # shellcheck disable=SC2086
-    one_short+=("$(timed_run 1 $options -i "$short")")
+    record one_short timed_run 1 $options -i "$short"
     # shellcheck disable=SC2086
-    all_short+=("$(timed_run "$all" $options -i "$short")")
+    record all_short timed_run "$all" $options -i "$short"
   done
   local t1 tn s1 sn
   t1=$(median "${one_long[@]}")
@@ -99,9 +109,9 @@ ceiling() {
   local -a alone side
   for ((r = 0; r < runs; r++)); do
     # shellcheck disable=SC2086
-    alone+=("$(timed_run 1 $options -i "$long")")
+    record alone timed_run 1 $options -i "$long"
     # shellcheck disable=SC2086
-    side+=("$(side_by_side $options -i "$long")")
+    record side side_by_side $options -i "$long"
   done
   awk -v name="$name" -v all="$all" -v t1="$(median "${alone[@]}")" -v ts="$(median "${side[@]}")" 'BEGIN {
     printf "  %s: 1 thread %.3f s, %d one-thread runs side by side %.3f s, %.2f times the work of one\n", name, t1, all, ts, all * t1 / ts

@@ -355,8 +355,7 @@ void Ridgelet::recons_block_in_place(int thread, int bi, int bj, to_array<float,
                                      to_array<float, false>& Ima) {
   if (!block_has_work(bi, bj)) return;
   RidgeletWorker& w = *Workers[thread];
-  w.row_view.alloc(&Trans(bi * Nlb, 0), Nlb, RidNc);
-  recons_block_from_row(w, w.row_view, bi, bj, Ima);
+  recons_block_from_row(w, recons_row(w, bi, Trans), bi, bj, Ima);
 }
 
 void Ridgelet::block_recons(to_array<float, false>& Trans, to_array<float, false>& Ima) {
