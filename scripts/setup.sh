@@ -3,8 +3,9 @@
 # Idempotent: quiet, and no apt-get update, when everything is already there.
 set -euo pipefail
 
-packages=(cmake g++ ninja-build pkg-config libgtest-dev libcfitsio-dev libjpeg62-turbo-dev
-          libbenchmark-dev fitsverify giflib-tools netpbm imagemagick libjpeg-turbo-progs)
+packages=(cmake g++ ninja-build pkg-config libgtest-dev libcfitsio-dev zlib1g-dev libbz2-dev
+          libjpeg62-turbo-dev libbenchmark-dev fitsverify giflib-tools netpbm imagemagick
+          libjpeg-turbo-progs)
 
 missing=()
 for p in "${packages[@]}"; do

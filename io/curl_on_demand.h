@@ -1,0 +1,22 @@
+// libcurl's entry points as the FITS library calls them, served by a libcurl
+// opened on first use (see curl_on_demand.cc). Handles are opaque; results
+// are libcurl's codes, 0 for success.
+#ifndef QZ_IO_CURL_ON_DEMAND_H
+#define QZ_IO_CURL_ON_DEMAND_H
+
+extern "C" {
+
+using CurlCallback = void (*)();
+
+#define QZ_CURL_ENTRY __attribute__((visibility("hidden")))
+QZ_CURL_ENTRY int curl_global_init(long flags);
+QZ_CURL_ENTRY void curl_global_cleanup();
+QZ_CURL_ENTRY void* curl_easy_init();
+QZ_CURL_ENTRY int curl_easy_setopt(void* handle, int option, ...);
+QZ_CURL_ENTRY int curl_easy_perform(void* handle);
+QZ_CURL_ENTRY void curl_easy_cleanup(void* handle);
+#undef QZ_CURL_ENTRY
+
+}  // extern "C"
+
+#endif  // QZ_IO_CURL_ON_DEMAND_H
