@@ -5,6 +5,7 @@
 // and write_allima.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,12 @@ class MCA {
   int NbrBase;
   to_array<float, false> Resi;
   to_array<float, false> TabImaRec[MAX_MCA_BASES];  // component b of base TabSelect[b]
+  // Set by the iteration while a base whose projection makes its component
+  // line by line projects: what follows the projection (constraint and
+  // residual), for lines [first, end) of the component, for the projection
+  // to run on those lines as soon as they are final, in the thread that made
+  // them, which still has them in its cache.
+  std::function<void(int first, int end)> LinesMade;
   int PositivSol;
   type_border CurBord;
   int Nbr_Iter;

@@ -27,6 +27,9 @@ struct MCABaseFamily {
   void (*project)(MCA&, McaImage& component);  // null: nothing to project
   // Constraint on component b after its projection.
   void (*constrain)(MCA&, int b);
+  // The same on lines [first, end) of component b alone, for a projection
+  // that calls MCA::LinesMade on every line it makes; null for the others.
+  void (*constrain_lines)(MCA&, int b, int first, int end);
   // Whether the total-variation step (-G) follows the projection.
   bool takes_tv;
 };
@@ -38,6 +41,7 @@ const MCABaseFamily& mca_base_family(type_mcabase base);
 // Shared constraints: negative pixels to 0 when the flag is 1; and the
 // centring and clipping to five noise units of the texture-like bases.
 void mca_positivity(McaImage& component, int positivity_flag);
+void mca_positivity_lines(McaImage& component, int positivity_flag, int first, int end);
 void mca_centre_and_clip(McaImage& component, float noise);
 // The curvelet bases keep a super-resolved component within the zoomed
 // 8-bit range: pixels above 255 become 255.

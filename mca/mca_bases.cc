@@ -40,9 +40,16 @@ const char* mca_base_suffix(type_mcabase base) {
 
 void mca_positivity(McaImage& component, int positivity_flag) {
   if (positivity_flag != 1) return;
-  float* p = component.buffer();
-  const int64_t n = component.n_elem();
-#pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
+  const int nl = component.nl();
+#pragma omp parallel for schedule(static) if (component.n_elem() > ParallelPixels)
+  for (int i = 0; i < nl; i++) mca_positivity_lines(component, positivity_flag, i, i + 1);
+}
+
+void mca_positivity_lines(McaImage& component, int positivity_flag, int first, int end) {
+  if (positivity_flag != 1) return;
+  float* p = component.buffer() + static_cast<int64_t>(first) * component.nc();
+  const int64_t n = static_cast<int64_t>(end - first) * component.nc();
+#pragma omp simd
   for (int64_t k = 0; k < n; k++) p[k] = p[k] < 0.f ? 0.f : p[k];
 }
 

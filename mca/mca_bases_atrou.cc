@@ -78,11 +78,15 @@ float init(MCA& m, McaImage& data) { return m.atrou_init(data, m.UseMad ? True :
 float max(MCA& m, McaImage& resi) { return m.atrou_max(resi); }
 void project(MCA& m, McaImage& ima) { m.atrou_proj(ima, m.Lambda); }
 void constrain(MCA& m, int b) { mca_positivity(m.TabImaRec[b], m.AT_PositivSol); }
+void constrain_lines(MCA& m, int b, int first, int end) {
+  mca_positivity_lines(m.TabImaRec[b], m.AT_PositivSol, first, end);
+}
 
 }  // namespace
 
 const MCABaseFamily AtrouBase = {"A trous algorithm", "_atrou", "Atrou proj ", reset, configure,
-                                 alloc, free, init, max, project, constrain, false};
+                                 alloc, free, init, max, project, constrain, constrain_lines,
+                                 false};
 
 float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
   AT_Trans.transform(Data, AT_TabBand, AT_NbrScale);
@@ -147,6 +151,9 @@ void MCA::atrou_proj(to_array<float, false>& Ima, float Level) {
       if (kill_last) std::fill_n(AT_TabBand[AT_NbrScale - 1].buffer() + at, nc, 0.f);
       if (plain_sum) AT_Trans.sum_band_lines(AT_TabBand, Ima, AT_NbrScale, True, i, i + 1);
     }
+    if (plain_sum && LinesMade) LinesMade(first, end);
   });
-  if (!plain_sum) AT_Trans.recons(AT_TabBand, Ima, AT_NbrScale, True);
+  if (plain_sum) return;
+  AT_Trans.recons(AT_TabBand, Ima, AT_NbrScale, True);
+  if (LinesMade) LinesMade(0, Ima.nl());
 }

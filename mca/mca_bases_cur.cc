@@ -132,7 +132,7 @@ float normalised_max(Curvelet& c, const std::vector<float>& magnitude) {
 }  // namespace
 
 const MCABaseFamily CurBase = {"Curvelet transform 02", "_cur", "Curvelet proj ", reset, configure,
-                               alloc, free, init, max, project, constrain, true};
+                               alloc, free, init, max, project, constrain, nullptr, true};
 
 float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   // Only the MAD levels read the stored bands; the maxima come from the rows,

@@ -111,7 +111,7 @@ void constrain(MCA& m, int b) {
 
 const MCABaseFamily LocalDctBase = {"Local Discrete Cosinus Transform", "_cos", "Local DCT proj ",
                                     reset, configure, alloc, free, init, max, project, constrain,
-                                    false};
+                                    nullptr, false};
 
 float MCA::cos_init(to_array<float, false>& Data) {
   const float maximum = normalised_max(LDCT, Data, Noise_Ima, Verbose);

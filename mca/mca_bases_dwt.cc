@@ -67,7 +67,7 @@ void constrain(MCA& m, int b) {
 
 // No project: the iteration runs the direction loop (mca_iteration.cc).
 const MCABaseFamily DWTBase = {"Multi-Direction WT", "_dwt", "", reset, configure, alloc, free,
-                               nullptr, nullptr, nullptr, constrain, false};
+                               nullptr, nullptr, nullptr, constrain, nullptr, false};
 
 void MCA::dwt_proj(to_array<float, false>& Ima, float Lambda, float Angle) {
   DWT_LineCol.directional_transform(Ima, DWT_Trans, Angle, DWT_NbrScale, DWT_NbrScaleCol, True);

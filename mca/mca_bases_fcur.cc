@@ -87,7 +87,7 @@ float normalised_max(const FCUR& f, const to_array<float, true>& noise) {
 
 const MCABaseFamily FCurBase = {"Curvelet transform 04 (Fast Transform)", "_fcur",
                                 "Fast Curvelet proj ", reset, configure, alloc, free, init, max,
-                                project, constrain, true};
+                                project, constrain, nullptr, true};
 
 float MCA::fcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   FCUR& f = *FCur_Trans;

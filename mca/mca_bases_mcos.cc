@@ -47,7 +47,7 @@ void constrain(MCA& m, int b) { mca_positivity(m.TabImaRec[b], m.MDCT_PositivSol
 
 const MCABaseFamily MCosBase = {"Multiscale Local Discrete Cosinus Transform", "_mcos",
                                 "Local MDCT proj ", reset, configure, alloc, free, nullptr, nullptr,
-                                project, constrain, true};
+                                project, constrain, nullptr, true};
 
 void MCA::mcos_proj(to_array<float, false>& Ima, float Level) {
   MDCT_Trans.transform(Ima);

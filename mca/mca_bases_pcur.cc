@@ -102,7 +102,7 @@ float normalised_max(const PyrCurvelet& c, const to_array<float, true>& noise) {
 
 const MCABaseFamily PCurBase = {"Curvelet transform 05 (Pyramidal Construction)", "_pcur",
                                 "Pyr. Curvelet proj ", reset, configure, alloc, nullptr, init, max,
-                                project, constrain, true};
+                                project, constrain, nullptr, true};
 
 float MCA::pcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   const int nbr_band = PCur.nbr_band();

@@ -24,7 +24,7 @@ void constrain(MCA& m, int b) {
 }  // namespace
 
 const MCABaseFamily PixelBase = {"Pixel basis", "_pix", "PIXEL basis proj ", reset, configure,
-                                 alloc, free, init, max, project, constrain, false};
+                                 alloc, free, init, max, project, constrain, nullptr, false};
 
 float MCA::pixel_init(to_array<float, false>& Data, Bool UseMadLevels) {
   Pix_Noise = UseMadLevels ? detect_noise_from_mad(Data, False) : Noise_Ima;

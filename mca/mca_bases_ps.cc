@@ -16,4 +16,5 @@ void constrain(MCA& m, int b) {
 }  // namespace
 
 const MCABaseFamily PSBase = {"FFT2D-WT1D-PowSpectrum", "_ps", "FFT2D-WT1D proj ", nothing, nothing,
-                              nothing, nothing, nullptr, nullptr, nullptr, constrain, false};
+                              nothing, nothing, nullptr, nullptr, nullptr, constrain, nullptr,
+                              false};

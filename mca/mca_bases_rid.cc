@@ -59,7 +59,7 @@ void constrain(MCA& m, int b) { mca_positivity(m.TabImaRec[b], m.Rid_PositivSol)
 }  // namespace
 
 const MCABaseFamily RidBase = {"Ridgelet transform", "_rid", "Rid proj ", reset, configure, alloc,
-                               free, nullptr, nullptr, project, constrain, true};
+                               free, nullptr, nullptr, project, constrain, nullptr, true};
 
 void MCA::rid_proj(to_array<float, false>& Ima, float Level) {
   const int S = Rid.NbrScale1D;

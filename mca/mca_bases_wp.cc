@@ -73,7 +73,7 @@ void constrain(MCA& m, int b) {
 }  // namespace
 
 const MCABaseFamily WPBase = {"Wavelet Packet basis", "_wp", "WP proj ", reset, configure, alloc,
-                              free, init, max, project, constrain, false};
+                              free, init, max, project, constrain, nullptr, false};
 
 float MCA::wp_init(to_array<float, false>& Data, Bool UseMadLevels) {
   WP_Trans->transform(Data, WP_Coef);

@@ -79,7 +79,7 @@ void constrain(MCA& m, int b) { mca_positivity(m.TabImaRec[b], m.WT_PositivSol);
 }  // namespace
 
 const MCABaseFamily WTBase = {"bi-orthogonal WT with 7/9 filters", "_wt", "WT proj ", reset,
-                              configure, alloc, free, init, max, project, constrain, true};
+                              configure, alloc, free, init, max, project, constrain, nullptr, true};
 
 float MCA::wt_init(to_array<float, false>& Data, Bool UseMadLevels) {
   WT_Trans->transform(Data, WT_TabBand, WT_NbrScale, WT_TabDec);

@@ -72,52 +72,66 @@ void MCA::reconstruction(to_array<float, false>& Ima) {
 
 namespace {
 
-// The residual without mask or zoom, in one pass over the pixels: Data minus
-// the components summed in base order, the same float arithmetic as
-// reconstruction followed by the difference. With feed, the residual is also
+// Whether the residual goes in one pass over the pixels: not with a mask,
+// zoom or the debug images of the step-by-step residual.
+bool one_pass_applies(const MCA& m) {
+  return !m.UseMask && !m.UseZoom && m.WriteAll != 1 && m.NbrBase <= MAX_MCA_BASES;
+}
+
+// The residual of pixels [first, first + count) in one pass: Data minus the
+// components summed in base order, the same float arithmetic as
+// reconstruction followed by the difference. With fed, the residual is also
 // added to that component, as the next projection would do first: the
-// pixels are then read once for both.
-bool one_pass_residual(MCA& m, const to_array<float, false>& Data,
-                       to_array<float, false>& Residual, to_array<float, false>* feed) {
-  if (m.UseMask || m.UseZoom || m.WriteAll == 1 || m.NbrBase > MAX_MCA_BASES) return false;
-  if (Residual.nl() != m.Nl || Residual.nc() != m.Nc) Residual.alloc(m.Nl, m.Nc, "resi");
-  const float* component[MAX_MCA_BASES];
-  for (int b = 0; b < m.NbrBase; b++) component[b] = m.TabImaRec[b].buffer();
-  const float* data = Data.buffer();
-  float* resi = Residual.buffer();
-  float* fed = feed == nullptr ? nullptr : feed->buffer();
-  const int nbr_base = m.NbrBase;
-  const int n = Data.n_elem();
-  // A block of pixels at a time, each step a loop the compiler can run on
-  // vectors; every pixel still sums its components in base order. The fed
-  // component may be one of the components: each pixel of it is read before
-  // it is written.
+// pixels are then read once for both. A block of pixels at a time, each step
+// a loop the compiler can run on vectors; every pixel still sums its
+// components in base order. The fed component may be one of the components:
+// each pixel of it is read before it is written.
+void residual_pixels(MCA& m, const float* data, float* resi, float* fed, int64_t first,
+                     int64_t count) {
   constexpr int Block = 512;
-  const int blocks = (n + Block - 1) / Block;
-#pragma omp parallel for schedule(static) if (n > ParallelPixels)
-  for (int block = 0; block < blocks; block++) {
-    const int first = block * Block, count = std::min(Block, n - first);
+  const int nbr_base = m.NbrBase;
+  for (int64_t start = first; start < first + count; start += Block) {
+    const int size = static_cast<int>(std::min<int64_t>(Block, first + count - start));
     float sum[Block];
-    std::copy_n(component[0] + first, count, sum);
+    std::copy_n(m.TabImaRec[0].buffer() + start, size, sum);
     for (int b = 1; b < nbr_base; b++) {
-      const float* c = component[b] + first;
+      const float* c = m.TabImaRec[b].buffer() + start;
 #pragma omp simd
-      for (int k = 0; k < count; k++) sum[k] += c[k];
+      for (int k = 0; k < size; k++) sum[k] += c[k];
     }
-    const float* d = data + first;
-    float* r = resi + first;
+    const float* d = data + start;
+    float* r = resi + start;
     if (fed == nullptr) {
 #pragma omp simd
-      for (int k = 0; k < count; k++) r[k] = d[k] - sum[k];
+      for (int k = 0; k < size; k++) r[k] = d[k] - sum[k];
     } else {
-      float* f = fed + first;
+      float* f = fed + start;
 #pragma omp simd
-      for (int k = 0; k < count; k++) {
+      for (int k = 0; k < size; k++) {
         r[k] = d[k] - sum[k];
         f[k] += r[k];
       }
     }
   }
+}
+
+void shape_residual(MCA& m, to_array<float, false>& Residual) {
+  if (Residual.nl() != m.Nl || Residual.nc() != m.Nc) Residual.alloc(m.Nl, m.Nc, "resi");
+}
+
+// The residual of the whole image in one pass, when it applies; feed as for
+// residual_pixels.
+bool one_pass_residual(MCA& m, const to_array<float, false>& Data,
+                       to_array<float, false>& Residual, to_array<float, false>* feed) {
+  if (!one_pass_applies(m)) return false;
+  shape_residual(m, Residual);
+  const float* data = Data.buffer();
+  float* resi = Residual.buffer();
+  float* fed = feed == nullptr ? nullptr : feed->buffer();
+  const int nl = m.Nl;
+  const int64_t nc = m.Nc;
+#pragma omp parallel for schedule(static) if (Data.n_elem() > ParallelPixels)
+  for (int i = 0; i < nl; i++) residual_pixels(m, data, resi, fed, i * nc, nc);
   return true;
 }
 
@@ -242,21 +256,37 @@ void MCA::decomposition(to_array<float, false>& Data) {
           if (other != b) ImaCorrel += TabImaRec[other];
       }
       const MCABaseFamily& family = mca_base_family(TabSelect[b]);
+      const bool tv = TV == 1 && LambdaTV > 0.f && family.takes_tv;
+      // The next base to project takes the residual first: it is added to
+      // it in the same pass (its component is not read before).
+      to_array<float, false>* next = next_to_take_residual(*this, b, i);
+      const bool one_pass = one_pass_applies(*this);
+      // A projection that makes its component line by line hands each line
+      // on to the constraint and the residual while it is in its cache.
+      const bool by_lines = one_pass && !tv && family.constrain_lines != nullptr &&
+                            family.project != nullptr && TabSelect[b] != MCA_DWT;
+      if (by_lines) {
+        shape_residual(*this, Resi);
+        float* fed_pixels = next == nullptr ? nullptr : next->buffer();
+        LinesMade = [&, b, fed_pixels](int first, int end) {
+          family.constrain_lines(*this, b, first, end);
+          residual_pixels(*this, Data.buffer(), Resi.buffer(), fed_pixels,
+                          static_cast<int64_t>(first) * Nc, static_cast<int64_t>(end - first) * Nc);
+        };
+      }
       if (TabSelect[b] == MCA_DWT) {
         dwt_direction_loop(*this, Data, component);
       } else {
         if (!fed) add_residual(component, Resi);
         if (Verbose) std::printf("%s", family.proj_label);
         if (family.project != nullptr) family.project(*this, component);
-        if (TV == 1 && LambdaTV > 0.f && family.takes_tv)
-          regul.im_soft_threshold(component, component, LambdaTV * Noise_Ima, 0.f);
+        if (tv) regul.im_soft_threshold(component, component, LambdaTV * Noise_Ima, 0.f);
       }
-      family.constrain(*this, b);
-      // The next base to project takes the residual first: it is added to
-      // it in the same pass (its component is not read before).
-      to_array<float, false>* next = next_to_take_residual(*this, b, i);
-      const bool one_pass = one_pass_residual(*this, Data, Resi, next);
-      if (!one_pass) make_residual(Data, Resi);
+      LinesMade = nullptr;
+      if (!by_lines) {
+        family.constrain(*this, b);
+        if (!one_pass_residual(*this, Data, Resi, next)) make_residual(Data, Resi);
+      }
       fed = one_pass && next != nullptr;
       if (Verbose) {
         INFO(component, "   REC");

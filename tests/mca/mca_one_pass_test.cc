@@ -248,13 +248,16 @@ TEST_F(McaOnePass, CurveletProjectionIsThresholdThenRecons) {
 }
 
 // A mask of ones leaves the residual as it is but takes the step-by-step
-// path (the residual formed, then added to the next component): the
-// components must be the same bits as those of the one-pass path, which
-// hands the residual on within an iteration and to the first component of
-// the next one, but not past the last iteration.
+// path (the constraint, the residual formed, then added to the next
+// component): the components must be the same bits as those of the one-pass
+// path, which hands the residual on within an iteration and to the first
+// component of the next one, but not past the last iteration, and where the
+// a trous projection constrains each line and forms its residual as soon as
+// it has made it.
 struct FeedCase {
   std::vector<type_mcabase> bases;
   int schedule, iterations;
+  bool wide = false;  // the a trous lines shared among threads, each handing its own on
 };
 
 TEST_F(McaOnePass, ResidualHandedToTheNextComponentAsStepByStep) {
@@ -263,9 +266,12 @@ TEST_F(McaOnePass, ResidualHandedToTheNextComponentAsStepByStep) {
       {{MCA_ATROU, MCA_COS}, 2, 3},
       {{MCA_ATROU}, 0, 3},
       {{MCA_COS, MCA_ATROU}, 1, 1},
+      {{MCA_ATROU, MCA_COS}, 2, 3, true},
+      {{MCA_ATROU}, 0, 2, true},
   };
-  const Image scene = noisy_scene(8);
   for (const FeedCase& c : cases) {
+    const int nl = c.wide ? WideLines : Lines, nc = c.wide ? WideColumns : Columns;
+    const Image scene = noisy_scene(8, nl, nc);
     const size_t count = c.bases.size() + 1;
     std::vector<Image> results;
     for (int masked : {1, 0})
@@ -279,10 +285,10 @@ TEST_F(McaOnePass, ResidualHandedToTheNextComponentAsStepByStep) {
         mca.T_Decreasing = c.schedule;
         mca.RemoveLastScale = 0;
         mca.LDCT_BlockSize = 16;
-        mca.alloc(Lines, Columns, nullptr);
+        mca.alloc(nl, nc, nullptr);
         if (masked) {
           mca.UseMask = 1;
-          mca.MaskIma.alloc(Lines, Columns);
+          mca.MaskIma.alloc(nl, nc);
           mca.MaskIma.init(1.f);
         }
         Image data = scene;
@@ -293,10 +299,10 @@ TEST_F(McaOnePass, ResidualHandedToTheNextComponentAsStepByStep) {
     for (size_t run = 1; run < 4; run++)
       for (size_t k = 0; k < count; k++)
         EXPECT_TRUE(qz_test::same_bits(results[count * run + k], results[k]))
-            << c.bases.size() << " bases, schedule " << c.schedule << ", run " << run
-            << " image " << k;
+            << c.bases.size() << " bases, schedule " << c.schedule << (c.wide ? ", wide" : "")
+            << ", run " << run << " image " << k;
     // Something was separated: the first component is not empty.
-    EXPECT_GT(qz_test::max_abs_difference(results[0], Image(Lines, Columns)), 1.f);
+    EXPECT_GT(qz_test::max_abs_difference(results[0], Image(nl, nc)), 1.f);
   }
 }
 
