@@ -319,7 +319,7 @@ void Curvelet::transform(to_array<float, false>& Ima, to_array<float, false>*& T
 
 void Curvelet::transform_for_recons(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                                     const RowVisit& visit) {
-  transform_bands(Ima, TabBand, visit, RowStore::with_work);
+  transform_bands(Ima, TabBand, visit, RowStore::made_blocks);
 }
 
 void Curvelet::transform_bands(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
@@ -471,14 +471,26 @@ void Curvelet::list_class_units() {
 
 void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,
                                          RowStore rows) {
-  const bool store = rows != RowStore::none;
+  const bool store = rows == RowStore::all, made = rows == RowStore::made_blocks;
   for (int s = 0; s < NbrRidgelet; s++) TabRidgelet[s].begin_block_transform(TabBand[s]);
   // The zero marks cost little while the row is in the cache, and spare a
   // reconstruction of the stored bands a pass over them.
-  if (store) {
+  if (store || made) {
     StoredMarks.resize(NbrRidgelet);
     for (int s = 0; s < NbrRidgelet; s++)
       StoredMarks[s].resize(static_cast<size_t>(TabRidgelet[s].rid_block_nbr()));
+  }
+  if (made) {
+    MadeBlocks.resize(NbrRidgelet);
+    MadeBlocksSize.resize(NbrRidgelet, 0);
+    for (int s = 0; s < NbrRidgelet; s++) {
+      const Ridgelet& R = TabRidgelet[s];
+      const size_t size = static_cast<size_t>(R.rid_block_nbr()) * R.block_size() * R.block_size();
+      if (MadeBlocksSize[s] != size) {
+        MadeBlocks[s].reset(new float[size]);
+        MadeBlocksSize[s] = size;
+      }
+    }
   }
   order_row_units();
   const int units = static_cast<int>(RowUnits.size());
@@ -487,28 +499,39 @@ void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const 
   for (int u = 0; u < units; u++) {
     const BlockUnit unit = RowUnits[u];
     Ridgelet& R = TabRidgelet[unit.scale];
-    to_array<float, false>& row =
-        R.transform_block_row(omp_get_thread_num(), unit.bi, AtrousBands[unit.scale]);
+    const int thread = omp_get_thread_num();
+    to_array<float, false>& row = R.transform_block_row(thread, unit.bi, AtrousBands[unit.scale]);
     if (visit) visit(unit.scale, unit.bi, row);
-    if (!store) continue;
+    if (!store && !made) continue;
     unsigned char* marks =
         &StoredMarks[unit.scale][static_cast<size_t>(unit.bi) * R.rid_block_nc()];
     R.mark_block_row(row.buffer(), row.nc(), marks);
-    // Most rows of a thresholded transform are all zero: a reconstruction
-    // that follows the marks never reads them.
-    if (rows == RowStore::with_work &&
-        std::none_of(marks, marks + R.rid_block_nc(), [](unsigned char m) { return m != 0; }))
+    if (store) {
+      R.store_block_row(unit.bi, row, TabBand[unit.scale]);
       continue;
-    R.store_block_row(unit.bi, row, TabBand[unit.scale]);
+    }
+    // Most blocks of a thresholded transform are all zero, and are passed by.
+    for (int bj = 0; bj < R.rid_block_nc(); bj++)
+      if (marks[bj])
+        marks[bj] = R.recons_block_of_row(thread, unit.bi, bj, row,
+                                          made_block(unit.scale, unit.bi, bj));
   }
-  if (store) MarkedBands = TabBand;
+  if (store || made) MarkedBands = TabBand;
+  BlocksMade = made;
   if (rows == RowStore::all)
     for (int s = 0; s < NbrRidgelet; s++)
       if (TabRidgelet[s].StatInfo) TabRidgelet[s].info_stat(TabBand[s]);
 }
 
+float* Curvelet::made_block(int s, int bi, int bj) {
+  const Ridgelet& R = TabRidgelet[s];
+  const size_t area = static_cast<size_t>(R.block_size()) * R.block_size();
+  return MadeBlocks[s].get() + (static_cast<size_t>(bi) * R.rid_block_nc() + bj) * area;
+}
+
 void Curvelet::recons_scales_together(to_array<float, false>* TabBand, to_array<float, false>& Ima,
                                       bool marked) {
+  const bool made = marked && BlocksMade;
   const int scales = NbrRidgelet;
   RecScales.resize(scales);
   // With the shape checked, a ridgelet image has its rows' layout and its
@@ -552,8 +575,13 @@ void Curvelet::recons_scales_together(to_array<float, false>* TabBand, to_array<
 #pragma omp for schedule(dynamic)
       for (int u = 0; u < count; u++) {
         const BlockUnit unit = units[u];
-        TabRidgelet[unit.scale].recons_block_in_place(thread, unit.bi, unit.bj,
-                                                      TabBand[unit.scale], RecScales[unit.scale]);
+        Ridgelet& R = TabRidgelet[unit.scale];
+        if (made)
+          R.add_made_block(thread, unit.bi, unit.bj, made_block(unit.scale, unit.bi, unit.bj),
+                           RecScales[unit.scale]);
+        else
+          R.recons_block_in_place(thread, unit.bi, unit.bj, TabBand[unit.scale],
+                                  RecScales[unit.scale]);
       }
     }
     // The smooth band, then the scales from the coarsest down, pixel by

@@ -112,8 +112,10 @@ class Curvelet {
   void transform(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                  const RowVisit& visit, bool store);
   // The transform with visit for recons_as_transformed and nothing else:
-  // the rows of blocks the visit leaves all zero are not stored, so that
-  // the ridgelet images hold the transform only where blocks hold work.
+  // no row is stored (the ridgelet images only take their shapes); each
+  // block with work is reconstructed from its row as soon as the visit has
+  // seen it, while the row is in the cache, and kept for
+  // recons_as_transformed to add up.
   void transform_for_recons(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                             const RowVisit& visit);
   void recons(to_array<float, false>* TabBand, to_array<float, false>& Ima);
@@ -178,6 +180,14 @@ class Curvelet {
   // MarkedBands, taken from the rows as they were stored.
   std::vector<std::vector<unsigned char>> StoredMarks;
   const to_array<float, false>* MarkedBands = nullptr;
+  // Whether the transform of MarkedBands reconstructed its blocks instead of
+  // storing its rows: then, per scale, block (bi, bj) of side B is at
+  // ((bi * rid_block_nc() + bj) * B * B) of MadeBlocks[s], and its mark
+  // tells whether it was made. Pages of blocks never made are never touched.
+  bool BlocksMade = false;
+  std::vector<std::unique_ptr<float[]>> MadeBlocks;
+  std::vector<size_t> MadeBlocksSize;
+  float* made_block(int s, int bi, int bj);
 
   bool smooth(int s2d) const { return s2d >= NbrRidgelet; }
 
@@ -189,7 +199,7 @@ class Curvelet {
   void order_row_units();
   void list_class_units();
   // Which rows of blocks a transform stores.
-  enum class RowStore { none, all, with_work };
+  enum class RowStore { none, all, made_blocks };
   void transform_bands(to_array<float, false>& Ima, to_array<float, false>*& TabBand,
                        const RowVisit& visit, RowStore store);
   void transform_scales_together(to_array<float, false>* TabBand, const RowVisit& visit,

@@ -178,8 +178,8 @@ void MCA::cur_proj(to_array<float, false>& Ima, float Level) {
     threshold[b] = Level * noise;
   }
   const std::vector<int> first = first_bands(Cur);
-  // Every band is thresholded in the rows of blocks before they are stored;
-  // only the reconstruction below reads them.
+  // Every band is thresholded in the rows of blocks, from which the blocks
+  // are reconstructed at once; the reconstruction below adds them up.
   Cur.transform_for_recons(
       Ima, Cur_TabBand,
       [&](int s, int bi, McaImage& row) {

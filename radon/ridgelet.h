@@ -214,6 +214,15 @@ class Ridgelet {
                         to_array<float, false>& Ima);
   void recons_block_in_place(int thread, int bi, int bj, to_array<float, false>& Trans,
                              to_array<float, false>& Ima);
+  // For a caller that reconstructs the blocks of a row while the row is in
+  // the cache, and adds them up later: block (bi, bj) of Row (a row as
+  // transform_block_row makes it) reconstructed into Block, BlockSize lines
+  // of BlockSize values; false, and Block untouched, when all its
+  // coefficients are zero (it adds nothing). Then the block added into Ima
+  // as block_recons adds it, under the same rule on the parity classes.
+  bool recons_block_of_row(int thread, int bi, int bj, to_array<float, false>& Row,
+                           float* Block);
+  void add_made_block(int thread, int bi, int bj, float* Block, to_array<float, false>& Ima);
   void transform(to_array<float, false>& Ima, to_array<float, false>& Trans, int B);
   void transform(to_array<float, false>& Ima, to_array<float, false>& Trans);
   void transform(to_array<float, false>& Ima, to_array<float, false>& Trans,
@@ -295,7 +304,6 @@ class Ridgelet {
   // What begin_block_recons found about the ridgelet image, and which
   // blocks hold work.
   struct ReconsPlan {
-    int block_nl = 0, block_nc = 0;
     bool in_place = false, scan = false;
     std::vector<unsigned char> nonzero;
   };
@@ -303,6 +311,7 @@ class Ridgelet {
   to_array<float, false>& recons_row(RidgeletWorker& W, int bi, to_array<float, false>& Trans);
   void recons_block_from_row(RidgeletWorker& W, to_array<float, false>& Row, int bi, int bj,
                              to_array<float, false>& Ima);
+  void size_coefficient_block(RidgeletWorker& W);
   void make_weight_table();
   float axis_weight(int k, int b, int NbrB) const;
   void check_block_variant(Bool Forward);

@@ -275,10 +275,6 @@ void Ridgelet::begin_block_recons(to_array<float, false>& Trans, to_array<float,
   if (Ima.naxis() != 2 || Ima.nl() != Nl || Ima.nc() != Nc) Ima.resize(Nl, Nc);
   if (NbrScale1D >= 2) check_block_variant(False);
   ReconsPlan& plan = Recons;
-  // Without 1D scales a block's coefficients are its Radon image, and every
-  // block is visited.
-  plan.block_nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
-  plan.block_nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
   plan.in_place = Trans.nc() == RidNc && Trans.nl() >= NbrBi * Nlb;
   const size_t blocks = static_cast<size_t>(NbrBi) * NbrBj;
   const bool marked = Marks != nullptr && NbrScale1D >= 2;
@@ -330,15 +326,40 @@ to_array<float, false>& Ridgelet::recons_row(RidgeletWorker& W, int bi,
   return row;
 }
 
+// The worker's scratch for one block's coefficients: without 1D scales they
+// are its Radon image.
+void Ridgelet::size_coefficient_block(RidgeletWorker& W) {
+  const int nl = NbrScale1D < 2 ? RadonTrans.radon_nl() : Nlb;
+  const int nc = NbrScale1D < 2 ? RadonTrans.radon_nc() : Ncb;
+  if (W.ridblock.naxis() != 2 || W.ridblock.nl() != nl || W.ridblock.nc() != nc)
+    W.ridblock.alloc(nl, nc, "blocktrans");
+}
+
 void Ridgelet::recons_block_from_row(RidgeletWorker& W, to_array<float, false>& Row, int bi,
                                      int bj, to_array<float, false>& Ima) {
   if (!block_has_work(bi, bj)) return;
-  const ReconsPlan& plan = Recons;
-  if (W.ridblock.naxis() != 2 || W.ridblock.nl() != plan.block_nl ||
-      W.ridblock.nc() != plan.block_nc)
-    W.ridblock.alloc(plan.block_nl, plan.block_nc, "blocktrans");
+  size_coefficient_block(W);
   if (recons_block_at(W, bi, bj, Row, W.ridblock))
     add_block_ima(bi, bj, Ima, W.block, W.column_weights);
+}
+
+bool Ridgelet::recons_block_of_row(int thread, int bi, int bj, to_array<float, false>& Row,
+                                   float* Block) {
+  RidgeletWorker& W = *Workers[thread];
+  size_coefficient_block(W);
+  if (!recons_block_at(W, bi, bj, Row, W.ridblock)) return false;
+  if (W.block.nl() != BlockSize || W.block.nc() != BlockSize)
+    fatal_exitf(-1, stderr, "Error: a reconstructed block is %d x %d, not %d x %d ...\n",
+                W.block.nl(), W.block.nc(), BlockSize, BlockSize);
+  std::copy_n(W.block.buffer(), static_cast<size_t>(BlockSize) * BlockSize, Block);
+  return true;
+}
+
+void Ridgelet::add_made_block(int thread, int bi, int bj, float* Block,
+                              to_array<float, false>& Ima) {
+  RidgeletWorker& W = *Workers[thread];
+  W.made_view.alloc(Block, BlockSize, BlockSize);
+  add_block_ima(bi, bj, Ima, W.made_view, W.column_weights);
 }
 
 void Ridgelet::recons_class_row(int thread, int bi, int pj, to_array<float, false>& Trans,

@@ -30,6 +30,8 @@ struct RidgeletWorker {
   to_array<float, false> row;
   // A row of blocks of the ridgelet image itself, read in place.
   to_array<float, false> row_view;
+  // A block reconstructed earlier, kept by the caller and read in place.
+  to_array<float, false> made_view;
   to_array<float, true> signal, result;
   to_array<std::complex<float>, true> cline;
   FFTN_1D fft1d;

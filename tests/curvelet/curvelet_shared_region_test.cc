@@ -178,9 +178,11 @@ TEST_F(CurveletSharedRegion, MarksOfOtherBandsAreNotTrusted) {
   delete[] odd;
 }
 
-// A transform for a reconstruction leaves the rows without work as they
-// were: whatever they hold, here NaN, the reconstruction must not read it.
-TEST_F(CurveletSharedRegion, TransformForReconsStoresWhatTheReconstructionReads) {
+// A transform for a reconstruction stores no row, and its reconstruction
+// adds the blocks it made: whatever the ridgelet images hold, here NaN, is
+// never read. After a new allocation with blocks of another side, the
+// blocks are made for the new tiling.
+TEST_F(CurveletSharedRegion, TransformForReconsReadsNoRidgeletImage) {
   for (int threads : {1, 8}) {
     omp_set_num_threads(threads);
     const Shape shape = {80, 112, 4};
@@ -198,6 +200,15 @@ TEST_F(CurveletSharedRegion, TransformForReconsStoresWhatTheReconstructionReads)
       cur.recons_as_transformed(for_recons, out);
       EXPECT_TRUE(qz_test::same_bits(out, expected)) << threads << " threads, keep " << keep;
     }
+    cur.alloc(shape.nl, shape.nc, 32, False);
+    delete[] stored;
+    delete[] for_recons;
+    stored = for_recons = nullptr;
+    cur.transform(ima, stored, sparse_visit(cur, 1), true);
+    const Image expected = scale_by_scale_recons(cur, stored);
+    cur.transform_for_recons(ima, for_recons, sparse_visit(cur, 1));
+    cur.recons_as_transformed(for_recons, out);
+    EXPECT_TRUE(qz_test::same_bits(out, expected)) << threads << " threads, blocks of 32";
     delete[] stored;
     delete[] for_recons;
   }
