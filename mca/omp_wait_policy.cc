@@ -36,8 +36,8 @@ int usable_cpus() {
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
-    const std::function<const char*(const char*)>& lookup, int max_threads, int other_tasks,
-    int cpus) {
+    const std::function<const char*(const char*)>& lookup, int max_threads,
+    const std::function<int(int most)>& other_tasks, int cpus) {
   // GOMP_SPINCOUNT alone is a choice of how long to spin: it is kept too.
   if (max_threads <= 1 || lookup("OMP_WAIT_POLICY") != nullptr ||
       lookup("GOMP_SPINCOUNT") != nullptr)
@@ -46,9 +46,21 @@ std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
   // of an iteration without the cost of waking a sleeping thread; with the
   // cores taken by other work, any spinning takes them from the threads
   // that have work to do.
-  if (other_tasks >= 0 && other_tasks + max_threads <= cpus)
-    return {{"GOMP_SPINCOUNT", QuietSpinCount}};
+  const int others = other_tasks(cpus - max_threads);
+  if (others >= 0 && others + max_threads <= cpus) return {{"GOMP_SPINCOUNT", QuietSpinCount}};
   return {{"OMP_WAIT_POLICY", "passive"}};
+}
+
+int least_count(const std::function<int()>& count, int most, int counts,
+                const std::function<void()>& pause) {
+  int least = -1;
+  for (int k = 0; k < counts; k++) {
+    if (k > 0) pause();
+    const int now = count();
+    if (now >= 0 && (least < 0 || now < least)) least = now;
+    if (least >= 0 && least <= most) break;
+  }
+  return least;
 }
 
 int runtime_thread_count(const char* omp_num_threads, int cpus) {
@@ -67,8 +79,14 @@ int runtime_thread_count(const char* omp_num_threads, int cpus) {
 
 void set_sleeping_threads() {
   const int cpus = usable_cpus();
+  // Four counts over about 2 ms: long enough for a shell to wait and for a
+  // program at the other end of a pipe to start, the most a busy machine
+  // delays the start.
+  const auto other_tasks = [](int most) {
+    return least_count(other_runnable_tasks, most, 4, [] { usleep(700); });
+  };
   const auto settings = sleeping_thread_settings(
       [](const char* name) { return std::getenv(name); },
-      runtime_thread_count(std::getenv("OMP_NUM_THREADS"), cpus), other_runnable_tasks(), cpus);
+      runtime_thread_count(std::getenv("OMP_NUM_THREADS"), cpus), other_tasks, cpus);
   for (const auto& [name, value] : settings) setenv(name.c_str(), value.c_str(), 1);
 }

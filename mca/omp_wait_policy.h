@@ -18,12 +18,21 @@ inline constexpr const char* QuietSpinCount = "10000";
 
 // The environment variables to set, name and value: none when the user chose
 // a wait policy or a spin count, or when one thread runs; a short spin when
-// the other runnable tasks (other_tasks, -1 when unknown) leave a core to
-// each of max_threads threads; otherwise threads that sleep at once. lookup
-// reads a variable, null when it is not set.
+// the other runnable tasks leave a core to each of max_threads threads;
+// otherwise threads that sleep at once. lookup reads a variable, null when it
+// is not set; other_tasks(most) counts the other runnable tasks (-1 when
+// unknown), and may count again while the count is above most.
 std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
-    const std::function<const char*(const char*)>& lookup, int max_threads, int other_tasks,
-    int cpus);
+    const std::function<const char*(const char*)>& lookup, int max_threads,
+    const std::function<int(int most)>& other_tasks, int cpus);
+
+// The least of up to `counts` results of count(), with pause() between two,
+// stopping at the first that is at most `most`; -1 when none could be read
+// (count() gives -1). Tasks runnable at one instant include tasks on their
+// way to sleep: the one that started the program, about to wait for it, and
+// the other ends of a pipe, starting up before they block on it.
+int least_count(const std::function<int()>& count, int most, int counts,
+                const std::function<void()>& pause);
 
 // The number of threads the runtime will give a parallel region, from
 // OMP_NUM_THREADS (null when it is not set) as the runtime reads it: the

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/qz_mca_program.h"
 #include "support/test_images.h"
@@ -41,7 +42,8 @@ TEST(SleepingThreadSettings, UnchosenPolicySpinsShortlyOnlyWithACorePerThread) {
       auto found = c.environment.find(name);
       return found == c.environment.end() ? nullptr : found->second.c_str();
     };
-    const auto settings = sleeping_thread_settings(lookup, c.max_threads, c.other_tasks, c.cpus);
+    const auto settings = sleeping_thread_settings(
+        lookup, c.max_threads, [&](int) { return c.other_tasks; }, c.cpus);
     if (c.variable != nullptr) {
       ASSERT_EQ(settings.size(), 1u) << c.what;
       EXPECT_EQ(settings[0].first, c.variable) << c.what;
@@ -49,6 +51,31 @@ TEST(SleepingThreadSettings, UnchosenPolicySpinsShortlyOnlyWithACorePerThread) {
     } else {
       EXPECT_TRUE(settings.empty()) << c.what;
     }
+  }
+}
+
+// The tasks of one instant that are on their way to sleep are not counted:
+// the least of a few counts decides, and counting stops once one leaves
+// enough cores.
+TEST(LeastCount, LeastOfTheCountsStoppingAtOneThatIsLowEnough) {
+  const struct {
+    std::vector<int> counts;
+    int most, expected, taken;
+  } cases[] = {
+      {{0, 5, 5, 5}, 0, 0, 1},    // low enough at once: no second count
+      {{2, 1, 0, 3}, 0, 0, 3},    // the starter goes to sleep
+      {{3, 3, 3, 3}, 0, 3, 4},    // busy throughout
+      {{4, 2, 6, 5}, 1, 2, 4},    // never low enough: the least
+      {{-1, -1, 1, 0}, 1, 1, 3},  // unreadable at first
+      {{-1, -1, -1, -1}, 0, -1, 4},
+      {{5, 2, 9, 9}, 2, 2, 2},
+  };
+  for (const auto& c : cases) {
+    int taken = 0, pauses = 0;
+    const int least = least_count([&] { return c.counts[taken++]; }, c.most, 4, [&] { pauses++; });
+    EXPECT_EQ(least, c.expected) << "case with most " << c.most << " and first " << c.counts[0];
+    EXPECT_EQ(taken, c.taken);
+    EXPECT_EQ(pauses, c.taken - 1);
   }
 }
 
