@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include <omp.h>
 
@@ -487,7 +488,10 @@ void Curvelet::transform_scales_together(to_array<float, false>* TabBand, const 
       const Ridgelet& R = TabRidgelet[s];
       const size_t size = static_cast<size_t>(R.rid_block_nbr()) * R.block_size() * R.block_size();
       if (MadeBlocksSize[s] != size) {
-        MadeBlocks[s].reset(new float[size]);
+        // Left unset: only the blocks made are written, and only they are read.
+        MadeBlocks[s].reset(new (std::nothrow) float[size]);
+        if (!MadeBlocks[s])
+          fatal_exitf(-1, stdout, "Error: the curvelet transform could not allocate memory ... \n");
         MadeBlocksSize[s] = size;
       }
     }
