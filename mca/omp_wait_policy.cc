@@ -46,8 +46,10 @@ std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
   // of an iteration without the cost of waking a sleeping thread; with the
   // cores taken by other work, any spinning takes them from the threads
   // that have work to do.
-  const int others = other_tasks(cpus - max_threads);
-  if (others >= 0 && others + max_threads <= cpus) return {{"GOMP_SPINCOUNT", QuietSpinCount}};
+  if (max_threads <= cpus) {
+    const int others = other_tasks(cpus - max_threads);
+    if (others >= 0 && others + max_threads <= cpus) return {{"GOMP_SPINCOUNT", QuietSpinCount}};
+  }
   return {{"OMP_WAIT_POLICY", "passive"}};
 }
 

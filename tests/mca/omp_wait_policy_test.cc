@@ -54,6 +54,35 @@ TEST(SleepingThreadSettings, UnchosenPolicySpinsShortlyOnlyWithACorePerThread) {
   }
 }
 
+// Counting may keep the start waiting for 2 ms: it is done only when its
+// answer can make threads spin.
+TEST(SleepingThreadSettings, CountsTasksOnlyWhenTheCountDecides) {
+  const struct {
+    const char* what;
+    const char* policy;  // OMP_WAIT_POLICY, null: not set
+    int max_threads;
+    bool counted;
+  } cases[] = {
+      {"a core per thread", nullptr, 8, true},
+      {"more threads than cores", nullptr, 12, false},
+      {"one thread", nullptr, 1, false},
+      {"the user's policy", "active", 8, false},
+  };
+  for (const auto& c : cases) {
+    int counts = 0;
+    const auto settings = sleeping_thread_settings(
+        [&](const char* name) -> const char* {
+          return std::string(name) == "OMP_WAIT_POLICY" ? c.policy : nullptr;
+        },
+        c.max_threads, [&](int) { return counts++, 0; }, 8);
+    EXPECT_EQ(counts > 0, c.counted) << c.what;
+    if (c.max_threads > 8) {
+      ASSERT_EQ(settings.size(), 1u) << c.what;
+      EXPECT_EQ(settings[0].second, "passive") << c.what;
+    }
+  }
+}
+
 // The tasks of one instant that are on their way to sleep are not counted:
 // the least of a few counts decides, and counting stops once one leaves
 // enough cores.
