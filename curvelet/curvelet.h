@@ -177,7 +177,8 @@ class Curvelet {
   // the others stay zero and are neither cleared nor added.
   std::vector<unsigned char> LineTouched;
   // Per scale, the all-zero marks of the blocks of the ridgelet images of
-  // MarkedBands, taken from the rows as they were stored.
+  // MarkedBands, taken from the rows as they were stored (or, when the
+  // blocks were made instead, whether each was made).
   std::vector<std::vector<unsigned char>> StoredMarks;
   const to_array<float, false>* MarkedBands = nullptr;
   // Whether the transform of MarkedBands reconstructed its blocks instead of

@@ -86,7 +86,7 @@ bool one_pass_applies(const MCA& m) {
 // a loop the compiler can run on vectors; every pixel still sums its
 // components in base order. The fed component may be one of the components:
 // each pixel of it is read before it is written.
-void residual_pixels(MCA& m, const float* data, float* resi, float* fed, int64_t first,
+void residual_pixels(const MCA& m, const float* data, float* resi, float* fed, int64_t first,
                      int64_t count) {
   constexpr int Block = 512;
   const int nbr_base = m.NbrBase;

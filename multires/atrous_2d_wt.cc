@@ -565,7 +565,8 @@ void ATROUS_2D_WT::transform_shared(const float* input, to_array<float, false>* 
           float* band = row_of(TabBand[s].buffer(), i, nc);
           const float* minuend = s == 0 ? row_of(input, i, nc) : band;
           store_and_diff(rows, nc, smoothed, nullptr, minuend, band);
-          if (s + 1 < levels) smooth_line(smoothed, row_of(next_lines, i, nc), nc, 2 * d, border, pad);
+          if (s + 1 < levels)
+            smooth_line(smoothed, row_of(next_lines, i, nc), nc, 2 * d, border, pad);
         }
         // Every band of these lines is final after the last level.
         if (s + 1 == levels && LinesDone != nullptr) (*LinesDone)(first, end);

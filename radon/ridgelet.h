@@ -163,9 +163,9 @@ class Ridgelet {
   // A look at each row of blocks of a transform before it is stored: bi and
   // the row's Nlb lines laid out as in the ridgelet image (the scale bands'
   // columns hold the coefficients; a line may run on beyond the image's
-  // width, so the row is indexed through its own shape). What it changes in the row is what is
-  // stored. Rows are made side by side: it may run on any thread, on one
-  // row at a time per thread.
+  // width, so the row is indexed through its own shape). What it changes in
+  // the row is what is stored. Rows are made side by side: it may run on any
+  // thread, on one row at a time per thread.
   using RowVisit = std::function<void(int bi, to_array<float, false>& Row)>;
   // block_transform with each row visited; with store false nothing is
   // written into Trans (it only takes the ridgelet image's shape), for a
@@ -312,6 +312,9 @@ class Ridgelet {
   void recons_block_from_row(RidgeletWorker& W, to_array<float, false>& Row, int bi, int bj,
                              to_array<float, false>& Ima);
   void size_coefficient_block(RidgeletWorker& W);
+  // Whether one of n coefficients has a square that is not zero, as a
+  // nonzero energy would tell: the test of a block that adds nothing.
+  static bool any_nonzero_square(const float* Values, int n);
   void make_weight_table();
   float axis_weight(int k, int b, int NbrB) const;
   void check_block_variant(Bool Forward);

@@ -342,14 +342,8 @@ bool Ridgelet::recons_block_at(RidgeletWorker& W, int bi, int bj, to_array<float
   bool zero = true;
   for (int s = 0; s < NbrScale1D; s++) {
     bands[s] = &Row(0, jpos(s, bj));
-    for (int i = 0; i < Nlb && zero; i++) {
-      const float* band = bands[s] + static_cast<size_t>(i) * Row.nc();
-      const int size = TabSize(s);
-      int nonzero = 0;
-#pragma omp simd reduction(| : nonzero)
-      for (int j = 0; j < size; j++) nonzero |= band[j] * band[j] != 0.f;
-      zero = nonzero == 0;
-    }
+    for (int i = 0; i < Nlb && zero; i++)
+      zero = !any_nonzero_square(bands[s] + static_cast<size_t>(i) * Row.nc(), TabSize(s));
   }
   if (zero) return false;
   const int H = Ncb / 2;

@@ -285,6 +285,13 @@ void Ridgelet::begin_block_recons(to_array<float, false>& Trans, to_array<float,
     plan.nonzero.assign(blocks, 1);
 }
 
+bool Ridgelet::any_nonzero_square(const float* Values, int n) {
+  int nonzero = 0;
+#pragma omp simd reduction(| : nonzero)
+  for (int j = 0; j < n; j++) nonzero |= Values[j] * Values[j] != 0.f;
+  return nonzero != 0;
+}
+
 void Ridgelet::mark_block_row(const float* Row, size_t Pitch, unsigned char* Marks) const {
   std::fill(Marks, Marks + NbrBj, 0);
   // Line by line: the blocks of a row lie side by side in each line, and a
@@ -293,18 +300,9 @@ void Ridgelet::mark_block_row(const float* Row, size_t Pitch, unsigned char* Mar
     for (int s = 0; s < NbrScale1D; s++) {
       const int size = TabSize(s);
       const float* line = Row + i * Pitch + jpos(s, 0);
-      // A square that is not zero, as a nonzero energy would tell.
-      int run_nonzero = 0;
-#pragma omp simd reduction(| : run_nonzero)
-      for (int j = 0; j < size * NbrBj; j++) run_nonzero |= line[j] * line[j] != 0.f;
-      if (run_nonzero == 0) continue;
-      for (int bj = 0; bj < NbrBj; bj++) {
-        const float* band = line + static_cast<size_t>(bj) * size;
-        int square_nonzero = 0;
-#pragma omp simd reduction(| : square_nonzero)
-        for (int j = 0; j < size; j++) square_nonzero |= band[j] * band[j] != 0.f;
-        Marks[bj] |= square_nonzero;
-      }
+      if (!any_nonzero_square(line, size * NbrBj)) continue;
+      for (int bj = 0; bj < NbrBj; bj++)
+        Marks[bj] |= any_nonzero_square(line + static_cast<size_t>(bj) * size, size);
     }
 }
 
