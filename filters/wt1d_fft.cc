@@ -11,11 +11,14 @@
 #include <cstdio>
 #include <vector>
 
-#ifdef __SSE2__
+#include "array/cpu_dispatch.h"
+
+#if QZ_AVX2_ENTRY
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-#include "array/cpu_dispatch.h"
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "filters/pyr1d_wt.h"
@@ -143,6 +146,143 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
     rz[2 * half + 1] = Partner ? (Gain ? rb[0] * g0 : rb[0]) : 0.f;
   }
 }
+
+#if QZ_AVX2_ENTRY
+// Lines of n = 8·M values in bit-reversed order, each pair's values going
+// to two bands in centred order: the value at index k = 8i + j is frequency
+// reverse(k), whose centred place reverse(k) + n/2 (wrapped) is reverse(k ^
+// 1) = reverse3(j ^ 1)·M + reverse(i). So the places form 8 rows of M, and
+// one 8 x 8 transpose in registers moves eight runs of eight values, read
+// whole, into eight runs written whole: the rows of index i = reverse(c) for
+// eight consecutive columns c, or, for M < 8, the rows of 8/M lines at once.
+// Each value is multiplied by the factor as in the scalar loop.
+constexpr int reverse3(int j) { return (j & 1) << 2 | (j & 2) | j >> 2; }
+
+QZ_TARGET_AVX2 inline void transpose8(__m256 r[8]) {
+  const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+  const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+  const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+  const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+  const __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+  const __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+  const __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+  r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+  r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+  r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+  r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+  r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+  r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+  r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+  r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+// Eight complex values into their real and imaginary parts.
+QZ_TARGET_AVX2 inline void split_parts(const float* z, __m256& re, __m256& im) {
+  const __m256 lo = _mm256_loadu_ps(z), hi = _mm256_loadu_ps(z + 8);
+  re = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+  im = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+}
+
+// The 8/M runs of M values of a register, given as its two halves, to
+// `to`, to + stride, ...
+template <int M>
+QZ_TARGET_AVX2 inline void store_runs(float* to, size_t stride, __m128 lo, __m128 hi) {
+  if (M == 4) {
+    _mm_storeu_ps(to, lo);
+    _mm_storeu_ps(to + stride, hi);
+  } else if (M == 2) {
+    _mm_storel_pi(reinterpret_cast<__m64*>(to), lo);
+    _mm_storeh_pi(reinterpret_cast<__m64*>(to + stride), lo);
+    _mm_storel_pi(reinterpret_cast<__m64*>(to + 2 * stride), hi);
+    _mm_storeh_pi(reinterpret_cast<__m64*>(to + 3 * stride), hi);
+  } else {
+    for (const __m128 half : {lo, hi}) {
+      _mm_store_ss(to, half);
+      _mm_store_ss(to + stride, _mm_shuffle_ps(half, half, _MM_SHUFFLE(1, 1, 1, 1)));
+      _mm_store_ss(to + 2 * stride, _mm_shuffle_ps(half, half, _MM_SHUFFLE(2, 2, 2, 2)));
+      _mm_store_ss(to + 3 * stride, _mm_shuffle_ps(half, half, _MM_SHUFFLE(3, 3, 3, 3)));
+      to += 4 * stride;
+    }
+  }
+}
+
+// The pairs it has written, from the first: all with a partner line, in
+// whole groups of 8/M for M < 8.
+QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, int NbrPair, int n, float factor,
+                                         float* BandA, float* BandB, size_t PairStride) {
+  const int M = n / 8;
+  if (M < 1) return 0;
+  int bits = 0;
+  while ((1 << bits) < M) bits++;
+  int reversed[ShortFFT::MaxLength / 8];
+  for (int c = 0; c < M; c++) {
+    int r = 0;
+    for (int b = 0; b < bits; b++) r |= ((c >> b) & 1) << (bits - 1 - b);
+    reversed[c] = r;
+  }
+  // Splitting parts per 128-bit half leaves lane q holding index j of
+  // {0, 1, 4, 5, 2, 3, 6, 7}: after the transpose, register q is row
+  // reverse3(j ^ 1) of the places.
+  constexpr int lane_index[8] = {0, 1, 4, 5, 2, 3, 6, 7};
+  int row_of[8];
+  for (int q = 0; q < 8; q++) row_of[q] = reverse3(lane_index[q] ^ 1) * M;
+  const __m256 scale = _mm256_set1_ps(factor);
+  __m256 re[8], im[8];
+  const size_t line = 2 * static_cast<size_t>(n);
+  if (M >= 8) {
+    for (int p = 0; p < NbrPair; p++) {
+      const float* z = values + p * line;
+      float* band_a = BandA + p * PairStride;
+      float* band_b = BandB + p * PairStride;
+      for (int c0 = 0; c0 < M; c0 += 8) {
+        for (int t = 0; t < 8; t++) split_parts(z + 16 * reversed[c0 + t], re[t], im[t]);
+        transpose8(re);
+        transpose8(im);
+        for (int q = 0; q < 8; q++) {
+          _mm256_storeu_ps(band_a + row_of[q] + c0, _mm256_mul_ps(re[q], scale));
+          _mm256_storeu_ps(band_b + row_of[q] + c0, _mm256_mul_ps(im[q], scale));
+        }
+      }
+    }
+    return NbrPair;
+  }
+  // Lane t = g·M + c of a transposed register is column c of line g.
+  const int group = 8 / M;
+  const int whole = NbrPair / group * group;
+  for (int p0 = 0; p0 < whole; p0 += group) {
+    for (int g = 0; g < group; g++)
+      for (int c = 0; c < M; c++)
+        split_parts(values + (p0 + g) * line + 16 * reversed[c], re[g * M + c], im[g * M + c]);
+    transpose8(re);
+    transpose8(im);
+    float* band_a = BandA + p0 * PairStride;
+    float* band_b = BandB + p0 * PairStride;
+    for (int q = 0; q < 8; q++) {
+      const __m256 a = _mm256_mul_ps(re[q], scale), b = _mm256_mul_ps(im[q], scale);
+      const __m128 a_lo = _mm256_castps256_ps128(a), a_hi = _mm256_extractf128_ps(a, 1);
+      const __m128 b_lo = _mm256_castps256_ps128(b), b_hi = _mm256_extractf128_ps(b, 1);
+      float* at_a = band_a + row_of[q];
+      float* at_b = band_b + row_of[q];
+      if (M == 4) {
+        store_runs<4>(at_a, PairStride, a_lo, a_hi);
+        store_runs<4>(at_b, PairStride, b_lo, b_hi);
+      } else if (M == 2) {
+        store_runs<2>(at_a, PairStride, a_lo, a_hi);
+        store_runs<2>(at_b, PairStride, b_lo, b_hi);
+      } else {
+        store_runs<1>(at_a, PairStride, a_lo, a_hi);
+        store_runs<1>(at_b, PairStride, b_lo, b_hi);
+      }
+    }
+  }
+  return whole;
+}
+#endif
 
 }  // namespace
 
@@ -609,17 +749,24 @@ void WT1D_FFT::pairs_to_bands(int NbrPair, bool LastPartner, int n, float ratio,
   // so float products by them round as the double product and the division
   // do (once, the same exact value).
   const bool power_of_two = (n & (n - 1)) == 0 && std::exp2(std::ilogb(ratio)) == ratio;
+  // The product of two powers of two is exact: one multiply does for both
+  // (the results differ only where a value falls below the normal range).
+  const float factor = static_cast<float>(scale) * (1.f / ratio);
+  int first = 0;
+#if QZ_AVX2_ENTRY
+  if (power_of_two && ShortFFT::handles(n) && cpu_has_avx2())
+    first = unscramble_pairs_avx2(values, LastPartner ? NbrPair : NbrPair - 1, n, factor, BandA,
+                                  BandB, PairStride);
+#endif
+  if (first == NbrPair) return;
   // Where the value at each place of a transformed line goes in its band:
   // frequency q (natural order) is centred index q + n/2, wrapped.
   band_place_.resize(n);
   for (int p = 0; p < n; p++) band_place_[p] = (order[p] + half) % n;
   const int* place = band_place_.data();
-  // The product of two powers of two is exact: one multiply does for both
-  // (the results differ only where a value falls below the normal range).
-  const float factor = static_cast<float>(scale) * (1.f / ratio);
   auto scatter = [&](auto to_band) {
     // A pair's line a in the real parts, line b in the imaginary parts.
-    for (int p = 0; p < NbrPair; p++) {
+    for (int p = first; p < NbrPair; p++) {
       const float* z = values + static_cast<size_t>(p) * 2 * n;
       float* band_a = BandA + p * PairStride;
       if (p + 1 < NbrPair || LastPartner) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "filters/wt1d_fft.h"
 #include "multires/atrous_2d_wt.h"
 #include "numerics/fftn_2d.h"
 #include "numerics/local_dct2d.h"
@@ -100,6 +101,30 @@ std::vector<float> short_fft_lines() {
   return bits;
 }
 
+// The Fourier-domain 1D wavelet of many lines, whose inverse FFTs are
+// unscrambled into the bands: every power-of-two length from the shortest
+// the unscrambling takes, with line counts that leave a lone last line and
+// lines beyond the last whole group.
+std::vector<float> wavelet_lines() {
+  std::vector<float> bits;
+  for (int n : {8, 16, 32, 64, 128, 256})
+    for (int lines : {7, 16, 21}) {
+      const int scales = 3;
+      WT1D_FFT wt(2, scales, n);
+      const int stride = wt.pyr_np() + 5;
+      const auto values = random_image(lines, 2 * n, 9u + unsigned(n));
+      std::vector<std::complex<float>> spectra(size_t(lines) * n);
+      for (size_t k = 0; k < spectra.size(); k++)
+        spectra[k] = {values.buffer()[2 * k], values.buffer()[2 * k + 1]};
+      std::vector<float> trans(size_t(lines) * stride, 0.f);
+      std::vector<float*> bands;
+      for (int b = 0; b < scales; b++) bands.push_back(trans.data() + wt.pyr_pos(b));
+      wt.transform_cf_lines(spectra.data(), lines, n, bands.data(), stride, scales);
+      bits.insert(bits.end(), trans.begin(), trans.end());
+    }
+  return bits;
+}
+
 struct DispatchedTransform {
   const char* name;
   std::function<std::vector<float>()> run;
@@ -148,6 +173,7 @@ TEST(CpuDispatch, TransformsGiveTheSameBitsThroughEitherEntry) {
       {"a trous", [] { return atrous_bands(70, 53); }},
       {"a trous on lines shared among threads", [] { return atrous_bands(263, 257); }},
       {"short-line FFT", short_fft_lines},
+      {"Fourier-domain 1D wavelet of many lines", wavelet_lines},
   };
   for (const DispatchedTransform& t : transforms) {
     std::vector<float> avx2, plain;

@@ -218,7 +218,8 @@ TEST(WT1DFFT, TabulatedFiltersGiveTheProductsOfFiltersEvaluatedPerSample) {
 // sign lost or a line left out of its pair is off by the values themselves.
 TEST(WT1DFFT, ManyLinesGiveTheValuesOfOneLineAtATime) {
   for (int type : {2, 3})
-    for (auto [n, scales] : {std::pair{16, 3}, {32, 4}, {100, 4}, {37, 4}, {6, 2}, {64, 1}})
+    for (auto [n, scales] : {std::pair{16, 3}, {32, 4}, {100, 4}, {37, 4}, {6, 2}, {64, 1},
+                             {8, 2}, {128, 3}, {256, 2}})
       for (int lines : {1, 2, 16, 19}) {
         WT1D_FFT many(type, scales, n), one(type, scales, n);
         const int np = many.pyr_np(), stride = np + 3;
