@@ -77,15 +77,63 @@ void over_sample(std::complex<float>* data, int n, int m) {
   std::fill(data + offset + n, data + m, std::complex<float>());
 }
 
+#if QZ_AVX2_ENTRY
+// The four complex values of a register in reverse order.
+QZ_TARGET_AVX2 inline __m256 reverse_values(__m256 v) {
+  const __m256 halves_swapped = _mm256_permute2f128_ps(v, v, 0x01);
+  return _mm256_shuffle_ps(halves_swapped, halves_swapped, _MM_SHUFFLE(1, 0, 3, 2));
+}
+// The real and imaginary parts of each complex value swapped.
+QZ_TARGET_AVX2 inline __m256 swap_parts(__m256 v) {
+  return _mm256_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1));
+}
+// The Hermitian part at the four centred values from c on, times the gain
+// when there is one: their mirrors are the four values ending at mirror_c.
+template <bool Gain>
+QZ_TARGET_AVX2 inline __m256 hermitian_quad(const float* line, const float* gain, int c,
+                                            int mirror_c) {
+  __m256 at = _mm256_loadu_ps(line + 2 * c);
+  __m256 at_mirror = _mm256_loadu_ps(line + 2 * (mirror_c - 3));
+  if (Gain) {
+    at = _mm256_mul_ps(at, _mm256_loadu_ps(gain + 2 * c));
+    at_mirror = _mm256_mul_ps(at_mirror, _mm256_loadu_ps(gain + 2 * (mirror_c - 3)));
+  }
+  at_mirror = reverse_values(at_mirror);
+  const __m256 conj = _mm256_setr_ps(1.f, -1.f, 1.f, -1.f, 1.f, -1.f, 1.f, -1.f);
+  return _mm256_mul_ps(_mm256_set1_ps(0.5f), _mm256_add_ps(at, _mm256_mul_ps(at_mirror, conj)));
+}
+
+// The loop of pack_pair from centred value c on, four values at a time, with
+// the lanes of its SSE2 loop; returns the first value left.
+template <bool Gain, bool Partner>
+QZ_TARGET_AVX2 inline int pack_quads(const float* ra, const float* rb, const float* gain, int n,
+                                     int c, float* rz) {
+  const int half = n / 2, mirror_sum = n % 2 == 0 ? n : n - 1;
+  const __m256 conj = _mm256_setr_ps(1.f, -1.f, 1.f, -1.f, 1.f, -1.f, 1.f, -1.f);
+  const __m256 times_i = _mm256_setr_ps(-1.f, 1.f, -1.f, 1.f, -1.f, 1.f, -1.f, 1.f);
+  for (; c + 3 < n; c += 4) {
+    const int q = c - half, mirror_q = n - q, mirror_c = mirror_sum - c;
+    const __m256 ha = hermitian_quad<Gain>(ra, gain, c, mirror_c);
+    const __m256 hb =
+        Partner ? swap_parts(hermitian_quad<Gain>(rb, gain, c, mirror_c)) : _mm256_setzero_ps();
+    _mm256_storeu_ps(rz + 2 * q, _mm256_add_ps(ha, _mm256_mul_ps(hb, times_i)));
+    _mm256_storeu_ps(rz + 2 * (mirror_q - 3),
+                     reverse_values(_mm256_add_ps(_mm256_mul_ps(ha, conj), hb)));
+  }
+  return c;
+}
+#endif
+
 // Line a's Hermitian part plus i times line b's (zeros without a Partner), from
 // centred spectra times the gain (when Gain) into natural order (centred
 // index c at c - n/2, wrapped). Natural q = c - n/2 and its mirror -q come
 // from centred c and its mirror (n - c for even n, n - 1 - c for odd n);
 // for even n the natural index n/2 (centred 0) is its own mirror.
-// The gain comes twice per value, once for each part.
-template <bool Gain, bool Partner>
-void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const float* gain,
-               int n, std::complex<float>* z) {
+// The gain comes twice per value, once for each part. Wide takes four
+// centred values at a time in AVX2 registers before the SSE2 loop takes two.
+template <bool Gain, bool Partner, bool Wide>
+QZ_ALWAYS_INLINE void pack_pair(const std::complex<float>* a, const std::complex<float>* b,
+                                const float* gain, int n, std::complex<float>* z) {
   const float* ra = reinterpret_cast<const float*>(a);
   const float* rb = reinterpret_cast<const float*>(b);
   float* rz = reinterpret_cast<float*>(z);
@@ -113,6 +161,9 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
   if (n == 0) return;
   one(half, 0, 0);
   int c = half + 1;
+#if QZ_AVX2_ENTRY
+  if constexpr (Wide) c = pack_quads<Gain, Partner>(ra, rb, gain, n, c, rz);
+#endif
 #ifdef __SSE2__
   // Two centred values and their two mirrors at a time, each lane with the
   // operations of one (x - y is x + (-y), and a sum's order does not
@@ -146,6 +197,35 @@ void pack_pair(const std::complex<float>* a, const std::complex<float>* b, const
     rz[2 * half + 1] = Partner ? (Gain ? rb[0] * g0 : rb[0]) : 0.f;
   }
 }
+
+// Lines 2p and 2p + 1 of the spectra into pair p (see pack_pair).
+template <bool Wide>
+QZ_ALWAYS_INLINE void pack_lines(const std::complex<float>* Spectra, size_t Stride, int NbrLine,
+                                 int n, const float* gain, std::complex<float>* pairs) {
+  const int nbr_pair = (NbrLine + 1) / 2;
+  for (int p = 0; p < nbr_pair; p++) {
+    const std::complex<float>* a = Spectra + 2 * p * Stride;
+    const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + Stride : nullptr;
+    std::complex<float>* z = pairs + static_cast<size_t>(p) * n;
+    if (gain && b) pack_pair<true, true, Wide>(a, b, gain, n, z);
+    else if (gain) pack_pair<true, false, Wide>(a, b, gain, n, z);
+    else if (b) pack_pair<false, true, Wide>(a, b, gain, n, z);
+    else pack_pair<false, false, Wide>(a, b, gain, n, z);
+  }
+}
+
+void pack_lines_plain(const std::complex<float>* Spectra, size_t Stride, int NbrLine, int n,
+                      const float* gain, std::complex<float>* pairs) {
+  pack_lines<false>(Spectra, Stride, NbrLine, n, gain, pairs);
+}
+
+#if QZ_AVX2_ENTRY
+QZ_TARGET_AVX2 void pack_lines_avx2(const std::complex<float>* Spectra, size_t Stride,
+                                    int NbrLine, int n, const float* gain,
+                                    std::complex<float>* pairs) {
+  pack_lines<true>(Spectra, Stride, NbrLine, n, gain, pairs);
+}
+#endif
 
 #if QZ_AVX2_ENTRY
 // Lines of n = 8·M values in bit-reversed order, each pair's values going
@@ -721,15 +801,13 @@ void WT1D_FFT::pack_pairs(const std::complex<float>* Spectra, size_t Stride, int
   const int nbr_pair = (NbrLine + 1) / 2;
   const size_t count = static_cast<size_t>(nbr_pair) * n;
   if (pairs_.size() < count) pairs_.resize(count);
-  for (int p = 0; p < nbr_pair; p++) {
-    const std::complex<float>* a = Spectra + 2 * p * Stride;
-    const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + Stride : nullptr;
-    std::complex<float>* z = pairs_.data() + static_cast<size_t>(p) * n;
-    if (gain && b) pack_pair<true, true>(a, b, gain, n, z);
-    else if (gain) pack_pair<true, false>(a, b, gain, n, z);
-    else if (b) pack_pair<false, true>(a, b, gain, n, z);
-    else pack_pair<false, false>(a, b, gain, n, z);
+#if QZ_AVX2_ENTRY
+  if (cpu_has_avx2()) {
+    pack_lines_avx2(Spectra, Stride, NbrLine, n, gain, pairs_.data());
+    return;
   }
+#endif
+  pack_lines_plain(Spectra, Stride, NbrLine, n, gain, pairs_.data());
 }
 
 // The inverse FFTs of the packed pairs; the inverse's 1/n is applied in
