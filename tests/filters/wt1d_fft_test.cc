@@ -140,6 +140,41 @@ TEST(WT1DFFT, FirstBandsAgainstABruteForceDft) {
   for (int i = 0; i < n / 2; i++) EXPECT_NEAR(pyr(wt2.pyr_pos(1) + i), band1[i] / 2, 1e-5) << i;
 }
 
+// Many lines at once, whose inverse FFTs go two lines to one transform
+// and are unscrambled from bit-reversed order into the bands: every line's
+// first band is the real part of the inverse DFT of its spectrum times
+// 1 - h. 37 lines leave a lone last line, and groups of lines beyond the
+// last whole group of the short lengths.
+TEST(WT1DFFT, ManyLinesFirstBandsAgainstABruteForceDft) {
+  const int lines = 37;
+  for (int n : {8, 16, 32, 64, 128, 256}) {
+    WT1D_FFT wt(2, 2, n);
+    const int stride = wt.pyr_np();
+    to_array<float, true> noise = random_signal_array(2 * lines * n, 60u + unsigned(n));
+    std::vector<std::complex<float>> spectra(size_t(lines) * n);
+    for (size_t k = 0; k < spectra.size(); k++)
+      spectra[k] = std::complex<float>(noise(int(2 * k)), noise(int(2 * k + 1)));
+    const std::vector<std::complex<float>> input = spectra;
+    // A line more, which the lone last line's missing partner must leave.
+    std::vector<float> trans(size_t(lines + 1) * stride, 7.f);
+    float* bands[2] = {trans.data() + wt.pyr_pos(0), trans.data() + wt.pyr_pos(1)};
+    wt.transform_cf_lines(spectra.data(), lines, n, bands, stride, 2);
+    const std::vector<float> beyond(trans.end() - stride, trans.end());
+    EXPECT_EQ(beyond, std::vector<float>(stride, 7.f)) << "n " << n;
+    for (int l = 0; l < lines; l++) {
+      std::vector<std::complex<double>> detail(n);
+      for (int i = 0; i < n; i++)
+        detail[i] = (1 - h_ref(i - n / 2, n)) * std::complex<double>(input[size_t(l) * n + i]);
+      const std::vector<double> band = centred_idft_real(detail);
+      // The bands are centred too: value i is sample i - n/2.
+      const float* row = trans.data() + size_t(l) * stride + wt.pyr_pos(0);
+      for (int i = 0; i < n; i++)
+        ASSERT_NEAR(row[i], band[(i + n / 2) % n], 1e-5)
+            << "n " << n << " line " << l << " value " << i;
+    }
+  }
+}
+
 TEST(WT1DFFT, UndecimatedColumnsSumToTheSignal) {
   for (int n : {64, 37}) {
     WT1D_FFT wt(1, 4, n);
