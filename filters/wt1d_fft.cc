@@ -953,6 +953,38 @@ inline SplitSample split_sample(const std::complex<float>* s, int source, int mi
           {0.5f * (z.imag() + w.imag()), 0.5f * (w.real() - z.real())}};
 }
 
+#ifdef __SSE2__
+constexpr std::complex<float> kZeroSample{};
+
+// Samples i0 and i1 of s in one register; a negative index gives zeros.
+inline __m128 two_samples(const std::complex<float>* s, int i0, int i1) {
+  const auto* at0 = reinterpret_cast<const __m64*>(i0 >= 0 ? s + i0 : &kZeroSample);
+  const auto* at1 = reinterpret_cast<const __m64*>(i1 >= 0 ? s + i1 : &kZeroSample);
+  return _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), at0), at1);
+}
+
+// split_sample at centred indices c and c + 1, times their low-pass gains,
+// into two values of low_a and of low_b. The lanes do split_sample's
+// operations (x - y as x + (-y), a sum's terms in either order), so the
+// values are its values.
+inline void low_pass_pair(const std::complex<float>* s, const int* source, const int* mirror,
+                          const float* h, int c, std::complex<float>* low_a,
+                          std::complex<float>* low_b) {
+  const int s0 = source[c], s1 = source[c + 1];
+  const __m128 z = two_samples(s, s0, s1);
+  // Without a source the split sample is zero and its mirror is not read.
+  const __m128 w = two_samples(s, s0 >= 0 ? mirror[c] : -1, s1 >= 0 ? mirror[c + 1] : -1);
+  const __m128 conj = _mm_setr_ps(1.f, -1.f, 1.f, -1.f), one_half = _mm_set1_ps(0.5f);
+  const __m128 z_swapped = _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 3, 0, 1));
+  const __m128 w_swapped = _mm_shuffle_ps(w, w, _MM_SHUFFLE(2, 3, 0, 1));
+  const __m128 a = _mm_mul_ps(one_half, _mm_add_ps(z, _mm_mul_ps(w, conj)));
+  const __m128 b = _mm_mul_ps(one_half, _mm_add_ps(_mm_mul_ps(z_swapped, conj), w_swapped));
+  const __m128 gain = _mm_setr_ps(h[c], h[c], h[c + 1], h[c + 1]);
+  _mm_storeu_ps(reinterpret_cast<float*>(low_a), _mm_mul_ps(a, gain));
+  _mm_storeu_ps(reinterpret_cast<float*>(low_b), _mm_mul_ps(b, gain));
+}
+#endif
+
 // Herm(a·g) + i·Herm(b·g) at centred index c of a line, mc its mirror
 // (none when mc is N), from the split samples, as pack_pair computes it.
 std::complex<float> packed_sample(const std::complex<float>* s, const int* source,
@@ -1015,21 +1047,45 @@ void WT1D_FFT::transform_cf_block_pair(const std::complex<float>* Spectrum2D, co
       z[q] = e >= 0 ? Spectrum2D[e] * g_even[c]
                     : packed_sample(Spectrum2D, source, mirror, g, c, mirror_sum - c, N);
     };
+    // Centred indices [begin, end) to natural index c + shift, two at a
+    // time where both are exactly Hermitian.
+    auto ones = [&](int begin, int end, int shift) QZ_LAMBDA_INLINE {
+      int c = begin;
+#ifdef __SSE2__
+      for (; c + 1 < end; c += 2) {
+        const int e0 = even[c], e1 = even[c + 1];
+        if ((e0 | e1) < 0) {
+          one(c, c + shift);
+          one(c + 1, c + 1 + shift);
+          continue;
+        }
+        const __m128 gain = _mm_setr_ps(g_even[c], g_even[c], g_even[c + 1], g_even[c + 1]);
+        _mm_storeu_ps(reinterpret_cast<float*>(z + c + shift),
+                      _mm_mul_ps(two_samples(Spectrum2D, e0, e1), gain));
+      }
+#endif
+      for (; c < end; c++) one(c, c + shift);
+    };
     // Natural index q is centred index q + N/2, wrapped.
-    for (int c = half; c < N; c++) one(c, c - half);
-    for (int c = 0; c < half; c++) one(c, c - half + N);
-    // The low-pass spectra, cut to their central values (low_pass_cut).
+    ones(half, N, -half);
+    ones(0, half, N - half);
+    // The low-pass spectra, cut to their central values (low_pass_cut):
+    // the values the filter reaches are [lo, hi), the others zeros.
     std::complex<float>* low_a = SpectraA + l * width;
     std::complex<float>* low_b = SpectraB + l * width;
-    for (int c = offset; c < offset + m; c++) {
-      if (c < first || c >= last) {
-        low_a[c - offset] = low_b[c - offset] = 0.f;
-        continue;
-      }
+    const int lo = std::min(first, offset + m), hi = std::max(lo, last);
+    for (int c = offset; c < lo; c++) low_a[c - offset] = low_b[c - offset] = 0.f;
+    int c = lo;
+#ifdef __SSE2__
+    for (; c + 1 < hi; c += 2)
+      low_pass_pair(Spectrum2D, source, mirror, h, c, low_a + (c - offset), low_b + (c - offset));
+#endif
+    for (; c < hi; c++) {
       const SplitSample v = split_sample(Spectrum2D, source[c], mirror[c]);
       low_a[c - offset] = {v.a.real() * h[c], v.a.imag() * h[c]};
       low_b[c - offset] = {v.b.real() * h[c], v.b.imag() * h[c]};
     }
+    for (c = hi; c < offset + m; c++) low_a[c - offset] = low_b[c - offset] = 0.f;
   }
   pairs_to_bands(NbrLine, true, N, 1.f, BandsA[0], BandsB[0], BandStride);
   transform_cf_lines_from(1, m, SpectraA, NbrLine, N, BandsA, BandStride, NbrScale);
