@@ -326,9 +326,11 @@ TEST(WT1DFFT, RefusesAWrongPyramidABadFilterAndABadWaveletType) {
 // Two blocks' projections taken from samples of one 2D spectrum: the same
 // bands as the many-line transform of each block's split line spectra, for
 // lines whose samples and mirrors read opposite points (Hermitian line
-// spectra), lines where they do not, and samples with no source.
+// spectra), lines where they do not, and samples with no source; lengths
+// even and odd, short and long enough for the samples to go two at a time
+// and the inverse FFTs to be unscrambled by groups of lines or by lines.
 TEST(WT1DFFT, BlockPairsFromA2DSpectrumGiveEachBlocksBands) {
-  for (int N : {16, 15}) {
+  for (int N : {16, 15, 8, 32, 64, 13}) {
     SCOPED_TRACE(testing::Message() << "N = " << N);
     const int lines = 5, scales = 3, points = 97;
     std::mt19937 rng(11u + unsigned(N));
