@@ -987,8 +987,9 @@ inline void low_pass_pair(const std::complex<float>* s, const int* source, const
 
 // Herm(a·g) + i·Herm(b·g) at centred index c of a line, mc its mirror
 // (none when mc is N), from the split samples, as pack_pair computes it.
-std::complex<float> packed_sample(const std::complex<float>* s, const int* source,
-                                  const int* mirror, const float* g, int c, int mc, int N) {
+QZ_ALWAYS_INLINE std::complex<float> packed_sample(const std::complex<float>* s,
+                                                   const int* source, const int* mirror,
+                                                   const float* g, int c, int mc, int N) {
   const SplitSample at = split_sample(s, source[c], mirror[c]);
   // Even N, centred index 0: its own mirror, the real parts only.
   if (mc >= N) return {at.a.real() * g[c], at.b.real() * g[c]};
