@@ -291,10 +291,29 @@ QZ_TARGET_AVX2 inline void store_runs(float* to, size_t stride, __m128 lo, __m12
   }
 }
 
+// Lines of four values: the value at index k goes to place
+// reverse2(k ^ 1), so the places take the values at indices 1, 3, 0, 2.
+QZ_TARGET_AVX2 inline int unscramble_quads(const float* values, int NbrPair, float factor,
+                                           float* BandA, float* BandB, size_t PairStride) {
+  const __m128 scale = _mm_set1_ps(factor);
+  for (int p = 0; p < NbrPair; p++) {
+    const float* z = values + 8 * static_cast<size_t>(p);
+    const __m128 lo = _mm_loadu_ps(z), hi = _mm_loadu_ps(z + 4);
+    const __m128 re = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+    const __m128 im = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    _mm_storeu_ps(BandA + p * PairStride,
+                  _mm_mul_ps(_mm_shuffle_ps(re, re, _MM_SHUFFLE(2, 0, 3, 1)), scale));
+    _mm_storeu_ps(BandB + p * PairStride,
+                  _mm_mul_ps(_mm_shuffle_ps(im, im, _MM_SHUFFLE(2, 0, 3, 1)), scale));
+  }
+  return NbrPair;
+}
+
 // The pairs it has written, from the first: all with a partner line, in
 // whole groups of 8/M for M < 8.
 QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, int NbrPair, int n, float factor,
                                          float* BandA, float* BandB, size_t PairStride) {
+  if (n == 4) return unscramble_quads(values, NbrPair, factor, BandA, BandB, PairStride);
   const int M = n / 8;
   if (M < 1) return 0;
   int bits = 0;

@@ -107,7 +107,7 @@ std::vector<float> short_fft_lines() {
 // lines beyond the last whole group.
 std::vector<float> wavelet_lines() {
   std::vector<float> bits;
-  for (int n : {8, 16, 32, 64, 128, 256})
+  for (int n : {4, 8, 16, 32, 64, 128, 256})
     for (int lines : {7, 16, 21}) {
       const int scales = 3;
       WT1D_FFT wt(2, scales, n);
