@@ -131,9 +131,10 @@ QZ_TARGET_AVX2 inline int pack_quads(const float* ra, const float* rb, const flo
 // for even n the natural index n/2 (centred 0) is its own mirror.
 // The gain comes twice per value, once for each part. Wide takes four
 // centred values at a time in AVX2 registers before the SSE2 loop takes two.
-template <bool Gain, bool Partner, bool Wide>
+template <bool Gain, bool Partner, bool Wide, int Fixed>
 QZ_ALWAYS_INLINE void pack_pair(const std::complex<float>* a, const std::complex<float>* b,
                                 const float* gain, int n, std::complex<float>* z) {
+  if (Fixed > 0) n = Fixed;
   const float* ra = reinterpret_cast<const float*>(a);
   const float* rb = reinterpret_cast<const float*>(b);
   float* rz = reinterpret_cast<float*>(z);
@@ -199,18 +200,34 @@ QZ_ALWAYS_INLINE void pack_pair(const std::complex<float>* a, const std::complex
 }
 
 // Lines 2p and 2p + 1 of the spectra into pair p (see pack_pair).
-template <bool Wide>
-QZ_ALWAYS_INLINE void pack_lines(const std::complex<float>* Spectra, size_t Stride, int NbrLine,
-                                 int n, const float* gain, std::complex<float>* pairs) {
+// Fixed > 0 is n known at compile time.
+template <bool Wide, int Fixed>
+QZ_ALWAYS_INLINE void pack_lines_of(const std::complex<float>* Spectra, size_t Stride,
+                                    int NbrLine, int n, const float* gain,
+                                    std::complex<float>* pairs) {
+  if (Fixed > 0) n = Fixed;
   const int nbr_pair = (NbrLine + 1) / 2;
   for (int p = 0; p < nbr_pair; p++) {
     const std::complex<float>* a = Spectra + 2 * p * Stride;
     const std::complex<float>* b = 2 * p + 1 < NbrLine ? a + Stride : nullptr;
     std::complex<float>* z = pairs + static_cast<size_t>(p) * n;
-    if (gain && b) pack_pair<true, true, Wide>(a, b, gain, n, z);
-    else if (gain) pack_pair<true, false, Wide>(a, b, gain, n, z);
-    else if (b) pack_pair<false, true, Wide>(a, b, gain, n, z);
-    else pack_pair<false, false, Wide>(a, b, gain, n, z);
+    if (gain && b) pack_pair<true, true, Wide, Fixed>(a, b, gain, n, z);
+    else if (gain) pack_pair<true, false, Wide, Fixed>(a, b, gain, n, z);
+    else if (b) pack_pair<false, true, Wide, Fixed>(a, b, gain, n, z);
+    else pack_pair<false, false, Wide, Fixed>(a, b, gain, n, z);
+  }
+}
+
+// Most lines of the ridgelet blocks' coarser scales are a few values long:
+// their loops are laid out by the compiler.
+template <bool Wide>
+QZ_ALWAYS_INLINE void pack_lines(const std::complex<float>* Spectra, size_t Stride, int NbrLine,
+                                 int n, const float* gain, std::complex<float>* pairs) {
+  switch (n) {
+    case 4: pack_lines_of<Wide, 4>(Spectra, Stride, NbrLine, n, gain, pairs); break;
+    case 8: pack_lines_of<Wide, 8>(Spectra, Stride, NbrLine, n, gain, pairs); break;
+    case 16: pack_lines_of<Wide, 16>(Spectra, Stride, NbrLine, n, gain, pairs); break;
+    default: pack_lines_of<Wide, 0>(Spectra, Stride, NbrLine, n, gain, pairs); break;
   }
 }
 
