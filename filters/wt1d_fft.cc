@@ -583,20 +583,51 @@ void WT1D_FFT::filter_low(const ScaleFilters& f, std::complex<float>* low, int n
   for (int i = f.first; i < f.last; i++) low[i] *= h[i];
 }
 
-// filter_low then under_sample, with only the values the cut keeps
-// filtered.
-int WT1D_FFT::low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n) {
+namespace {
+
+// filter_low then under_sample on NbrLine lines (line l at Spectra +
+// l·Stride), with only the values the cut keeps filtered: h_parts reaches
+// samples [f_first, f_last). Fixed > 0 is n known at compile time.
+template <int Fixed>
+QZ_ALWAYS_INLINE void cut_low_pass_lines(const float* h, int f_first, int f_last,
+                                         std::complex<float>* Spectra, size_t Stride,
+                                         int NbrLine, int n) {
+  if (Fixed > 0) n = Fixed;
   const int m = (n + 1) / 2, offset = n / 2 - m / 2;
-  const int first = std::max(f.first, offset), last = std::min(f.last, offset + m);
-  const float* h = f.h_parts.data();
-  for (int i = offset; i < std::min(first, offset + m); i++) low[i - offset] = 0.f;
-  float* values = reinterpret_cast<float*>(low);
-  // Each value moves down by offset (or stays): a lane never reads what
-  // another lane of the same step writes after it.
+  const int first = std::max(f_first, offset), last = std::min(f_last, offset + m);
+  // Most often the filter reaches every value kept: one loop of fixed
+  // length then does a line.
+  const bool reaches_all = first == offset && last == offset + m;
+  for (int l = 0; l < NbrLine; l++) {
+    std::complex<float>* low = Spectra + l * Stride;
+    float* values = reinterpret_cast<float*>(low);
+    // Each value moves down by offset (or stays): a lane never reads what
+    // another lane of the same step writes after it.
+    if (reaches_all) {
 #pragma omp simd
-  for (int k = 2 * first; k < 2 * last; k++) values[k - 2 * offset] = values[k] * h[k];
-  for (int i = std::max(last, first); i < offset + m; i++) low[i - offset] = 0.f;
-  return m;
+      for (int k = 2 * offset; k < 2 * (offset + m); k++)
+        values[k - 2 * offset] = values[k] * h[k];
+      continue;
+    }
+    for (int i = offset; i < std::min(first, offset + m); i++) low[i - offset] = 0.f;
+#pragma omp simd
+    for (int k = 2 * first; k < 2 * last; k++) values[k - 2 * offset] = values[k] * h[k];
+    for (int i = std::max(last, first); i < offset + m; i++) low[i - offset] = 0.f;
+  }
+}
+
+}  // namespace
+
+int WT1D_FFT::low_pass_cut_lines(const ScaleFilters& f, std::complex<float>* Spectra,
+                                 size_t Stride, int NbrLine, int n) {
+  const float* h = f.h_parts.data();
+  switch (n) {
+    case 8: cut_low_pass_lines<8>(h, f.first, f.last, Spectra, Stride, NbrLine, n); break;
+    case 16: cut_low_pass_lines<16>(h, f.first, f.last, Spectra, Stride, NbrLine, n); break;
+    case 32: cut_low_pass_lines<32>(h, f.first, f.last, Spectra, Stride, NbrLine, n); break;
+    default: cut_low_pass_lines<0>(h, f.first, f.last, Spectra, Stride, NbrLine, n); break;
+  }
+  return (n + 1) / 2;
 }
 
 // over_sample, filter_spectrum (synthesis) and the sum of the two spectra
@@ -964,9 +995,8 @@ void WT1D_FFT::transform_cf_lines_from(int FirstScale, int ni, std::complex<floa
     const ScaleFilters& f = scale_filters(s, ni, N);
     pack_pairs(Spectra, width, NbrLine, ni, f.g_pass_parts.data());
     pairs_to_bands(NbrLine, ni, float(N) / float(ni), Bands[s], BandStride);
-    int next = ni;
-    for (int l = 0; l < NbrLine; l++) next = low_pass_cut(f, Spectra + l * width, ni);
-    ni = next;
+    const int next = low_pass_cut_lines(f, Spectra, width, NbrLine, ni);
+    if (NbrLine > 0) ni = next;
   }
   const int size = TabSize(last);
   if (size != ni) fatal_exit("Errror: Ni and Ns are not equal .... \n", -1);
@@ -1106,7 +1136,7 @@ void WT1D_FFT::transform_cf_block_pair(const std::complex<float>* Spectrum2D, co
     // Natural index q is centred index q + N/2, wrapped.
     ones(half, N, -half);
     ones(0, half, N - half);
-    // The low-pass spectra, cut to their central values (low_pass_cut):
+    // The low-pass spectra, cut to their central values (low_pass_cut_lines):
     // the values the filter reaches are [lo, hi), the others zeros.
     std::complex<float>* low_a = SpectraA + l * width;
     std::complex<float>* low_b = SpectraB + l * width;

@@ -123,8 +123,10 @@ class WT1D_FFT : public FFTN_1D {
                               std::complex<float>* high, int n, Bool Direct);
   static void filter_low(const ScaleFilters& f, std::complex<float>* low, int n, Bool Direct);
   // The analysis low-pass filter and the cut of the spectrum to its
-  // central (n+1)/2 values in one pass; returns the new length.
-  static int low_pass_cut(const ScaleFilters& f, std::complex<float>* low, int n);
+  // central (n+1)/2 values in one pass, on NbrLine lines of n values (line
+  // l at Spectra + l·Stride); returns the new length.
+  static int low_pass_cut_lines(const ScaleFilters& f, std::complex<float>* Spectra,
+                                size_t Stride, int NbrLine, int n);
   // The coarse spectrum (coarse values) centred in n values and filtered,
   // plus the filtered detail spectrum, into low; the synthesis step.
   void add_synthesis(const ScaleFilters& f, std::complex<float>* low, int coarse,
