@@ -231,13 +231,15 @@ QZ_ALWAYS_INLINE void pack_lines(const std::complex<float>* Spectra, size_t Stri
   }
 }
 
-void pack_lines_plain(const std::complex<float>* Spectra, size_t Stride, int NbrLine, int n,
-                      const float* gain, std::complex<float>* pairs) {
+// Each entry is one function with every step inlined, the lambdas too.
+__attribute__((flatten)) void pack_lines_plain(const std::complex<float>* Spectra, size_t Stride,
+                                               int NbrLine, int n, const float* gain,
+                                               std::complex<float>* pairs) {
   pack_lines<false>(Spectra, Stride, NbrLine, n, gain, pairs);
 }
 
 #if QZ_AVX2_ENTRY
-QZ_TARGET_AVX2 void pack_lines_avx2(const std::complex<float>* Spectra, size_t Stride,
+__attribute__((flatten)) QZ_TARGET_AVX2 void pack_lines_avx2(const std::complex<float>* Spectra, size_t Stride,
                                     int NbrLine, int n, const float* gain,
                                     std::complex<float>* pairs) {
   pack_lines<true>(Spectra, Stride, NbrLine, n, gain, pairs);
