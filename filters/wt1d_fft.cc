@@ -253,7 +253,7 @@ __attribute__((flatten)) QZ_TARGET_AVX2 void pack_lines_avx2(const std::complex<
 // 1) = reverse3(j ^ 1)·M + reverse(i). So the places form 8 rows of M, and
 // one 8 x 8 transpose in registers moves eight runs of eight values, read
 // whole, into eight runs written whole: the rows of index i = reverse(c) for
-// eight consecutive columns c, or, for M < 8, the rows of 8/M lines at once.
+// eight consecutive columns c, or, for M = 4, the rows of two lines at once.
 // Each value is multiplied by the factor as in the scalar loop.
 constexpr int reverse3(int j) { return (j & 1) << 2 | (j & 2) | j >> 2; }
 
@@ -287,29 +287,6 @@ QZ_TARGET_AVX2 inline void split_parts(const float* z, __m256& re, __m256& im) {
   im = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
 }
 
-// The 8/M runs of M values of a register, given as its two halves, to
-// `to`, to + stride, ...
-template <int M>
-QZ_TARGET_AVX2 inline void store_runs(float* to, size_t stride, __m128 lo, __m128 hi) {
-  if (M == 4) {
-    _mm_storeu_ps(to, lo);
-    _mm_storeu_ps(to + stride, hi);
-  } else if (M == 2) {
-    _mm_storel_pi(reinterpret_cast<__m64*>(to), lo);
-    _mm_storeh_pi(reinterpret_cast<__m64*>(to + stride), lo);
-    _mm_storel_pi(reinterpret_cast<__m64*>(to + 2 * stride), hi);
-    _mm_storeh_pi(reinterpret_cast<__m64*>(to + 3 * stride), hi);
-  } else {
-    for (const __m128 half : {lo, hi}) {
-      _mm_store_ss(to, half);
-      _mm_store_ss(to + stride, _mm_shuffle_ps(half, half, _MM_SHUFFLE(1, 1, 1, 1)));
-      _mm_store_ss(to + 2 * stride, _mm_shuffle_ps(half, half, _MM_SHUFFLE(2, 2, 2, 2)));
-      _mm_store_ss(to + 3 * stride, _mm_shuffle_ps(half, half, _MM_SHUFFLE(3, 3, 3, 3)));
-      to += 4 * stride;
-    }
-  }
-}
-
 // Lines of four values: the value at index k goes to place
 // reverse2(k ^ 1), so the places take the values at indices 1, 3, 0, 2.
 QZ_TARGET_AVX2 inline int unscramble_quads(const float* values, int NbrPair, float factor,
@@ -328,13 +305,59 @@ QZ_TARGET_AVX2 inline int unscramble_quads(const float* values, int NbrPair, flo
   return NbrPair;
 }
 
-// The pairs it has written, from the first: all with a partner line, in
-// whole groups of 8/M for M < 8.
+// Lines of 8 or 16 values, a pair at a time. split_parts leaves index j in
+// lane kSplitLane[j] (the order is its own inverse); place r of a line of 8
+// takes index reverse3(r) ^ 1, so one permutation of the lanes sets the
+// eight places in order. In a line of 16, place 2r + i takes index
+// 8i + (reverse3(r) ^ 1): the two permuted halves are interleaved lane by
+// lane, which unpacking does within each 128-bit half, given the places in
+// the order kSplitLane too.
+constexpr int kSplitLane[8] = {0, 1, 4, 5, 2, 3, 6, 7};
+
+QZ_TARGET_AVX2 inline int unscramble_short(const float* values, int NbrPair, int n, float factor,
+                                           float* BandA, float* BandB, size_t PairStride) {
+  int lane[8];
+  for (int t = 0; t < 8; t++) {
+    const int r = n == 8 ? t : kSplitLane[t];
+    lane[t] = kSplitLane[reverse3(r) ^ 1];
+  }
+  const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lane));
+  const __m256 scale = _mm256_set1_ps(factor);
+  const size_t line = 2 * static_cast<size_t>(n);
+  for (int p = 0; p < NbrPair; p++) {
+    const float* z = values + p * line;
+    float* band_a = BandA + p * PairStride;
+    float* band_b = BandB + p * PairStride;
+    __m256 re, im;
+    split_parts(z, re, im);
+    re = _mm256_permutevar8x32_ps(re, order);
+    im = _mm256_permutevar8x32_ps(im, order);
+    if (n == 8) {
+      _mm256_storeu_ps(band_a, _mm256_mul_ps(re, scale));
+      _mm256_storeu_ps(band_b, _mm256_mul_ps(im, scale));
+      continue;
+    }
+    __m256 re_high, im_high;
+    split_parts(z + 16, re_high, im_high);
+    re_high = _mm256_permutevar8x32_ps(re_high, order);
+    im_high = _mm256_permutevar8x32_ps(im_high, order);
+    _mm256_storeu_ps(band_a, _mm256_mul_ps(_mm256_unpacklo_ps(re, re_high), scale));
+    _mm256_storeu_ps(band_a + 8, _mm256_mul_ps(_mm256_unpackhi_ps(re, re_high), scale));
+    _mm256_storeu_ps(band_b, _mm256_mul_ps(_mm256_unpacklo_ps(im, im_high), scale));
+    _mm256_storeu_ps(band_b + 8, _mm256_mul_ps(_mm256_unpackhi_ps(im, im_high), scale));
+  }
+  return NbrPair;
+}
+
+// The pairs it has written, from the first: all with a partner line, two
+// at a time for lines of 32 values.
 QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, int NbrPair, int n, float factor,
                                          float* BandA, float* BandB, size_t PairStride) {
   if (n == 4) return unscramble_quads(values, NbrPair, factor, BandA, BandB, PairStride);
+  if (n == 8 || n == 16)
+    return unscramble_short(values, NbrPair, n, factor, BandA, BandB, PairStride);
   const int M = n / 8;
-  if (M < 1) return 0;
+  if (M < 4) return 0;
   int bits = 0;
   while ((1 << bits) < M) bits++;
   int reversed[ShortFFT::MaxLength / 8];
@@ -369,33 +392,23 @@ QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, int NbrPair, int n
     }
     return NbrPair;
   }
-  // Lane t = g·M + c of a transposed register is column c of line g.
-  const int group = 8 / M;
-  const int whole = NbrPair / group * group;
-  for (int p0 = 0; p0 < whole; p0 += group) {
-    for (int g = 0; g < group; g++)
-      for (int c = 0; c < M; c++)
-        split_parts(values + (p0 + g) * line + 16 * reversed[c], re[g * M + c], im[g * M + c]);
+  // M = 4: two lines at a time, lane t = 4g + c of a transposed register
+  // being column c of line g.
+  const int whole = NbrPair / 2 * 2;
+  for (int p0 = 0; p0 < whole; p0 += 2) {
+    for (int g = 0; g < 2; g++)
+      for (int c = 0; c < 4; c++)
+        split_parts(values + (p0 + g) * line + 16 * reversed[c], re[4 * g + c], im[4 * g + c]);
     transpose8(re);
     transpose8(im);
     float* band_a = BandA + p0 * PairStride;
     float* band_b = BandB + p0 * PairStride;
     for (int q = 0; q < 8; q++) {
       const __m256 a = _mm256_mul_ps(re[q], scale), b = _mm256_mul_ps(im[q], scale);
-      const __m128 a_lo = _mm256_castps256_ps128(a), a_hi = _mm256_extractf128_ps(a, 1);
-      const __m128 b_lo = _mm256_castps256_ps128(b), b_hi = _mm256_extractf128_ps(b, 1);
-      float* at_a = band_a + row_of[q];
-      float* at_b = band_b + row_of[q];
-      if (M == 4) {
-        store_runs<4>(at_a, PairStride, a_lo, a_hi);
-        store_runs<4>(at_b, PairStride, b_lo, b_hi);
-      } else if (M == 2) {
-        store_runs<2>(at_a, PairStride, a_lo, a_hi);
-        store_runs<2>(at_b, PairStride, b_lo, b_hi);
-      } else {
-        store_runs<1>(at_a, PairStride, a_lo, a_hi);
-        store_runs<1>(at_b, PairStride, b_lo, b_hi);
-      }
+      _mm_storeu_ps(band_a + row_of[q], _mm256_castps256_ps128(a));
+      _mm_storeu_ps(band_a + PairStride + row_of[q], _mm256_extractf128_ps(a, 1));
+      _mm_storeu_ps(band_b + row_of[q], _mm256_castps256_ps128(b));
+      _mm_storeu_ps(band_b + PairStride + row_of[q], _mm256_extractf128_ps(b, 1));
     }
   }
   return whole;
