@@ -105,19 +105,46 @@ struct PlainLanes {
 struct Avx2Lanes {
   static constexpr int Butterflies = 4;
 
-  static QZ_TARGET_AVX2 inline void butterflies(float* a, float* b, const float* wc,
-                                                          const float* ws) {
-    const __m256 x = _mm256_loadu_ps(a), y = _mm256_loadu_ps(b);
+  // Butterflies on values held in registers: x + y stays, (x - y)·w goes
+  // to y.
+  static QZ_TARGET_AVX2 inline void butterflies_in(__m256& x, __m256& y, const float* wc,
+                                                   const float* ws) {
     const __m256 d = _mm256_sub_ps(x, y);
     const __m256 swapped = _mm256_permute_ps(d, _MM_SHUFFLE(2, 3, 0, 1));
-    _mm256_storeu_ps(a, _mm256_add_ps(x, y));
-    _mm256_storeu_ps(b, _mm256_add_ps(_mm256_mul_ps(d, _mm256_loadu_ps(wc)),
-                                      _mm256_mul_ps(swapped, _mm256_loadu_ps(ws))));
+    x = _mm256_add_ps(x, y);
+    y = _mm256_add_ps(_mm256_mul_ps(d, _mm256_loadu_ps(wc)),
+                      _mm256_mul_ps(swapped, _mm256_loadu_ps(ws)));
+  }
+
+  static QZ_TARGET_AVX2 inline void butterflies(float* a, float* b, const float* wc,
+                                                const float* ws) {
+    __m256 x = _mm256_loadu_ps(a), y = _mm256_loadu_ps(b);
+    butterflies_in(x, y, wc, ws);
+    _mm256_storeu_ps(a, x);
+    _mm256_storeu_ps(b, y);
   }
 
   static QZ_TARGET_AVX2 inline __m256 halves(const float* first, const float* second) {
     return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(first)),
                                 _mm_loadu_ps(second), 1);
+  }
+
+  // The tails of two blocks of four values, one in each half of a
+  // register: lo holds the first two values of each block, hi the last
+  // two, and so do out_lo and out_hi.
+  static QZ_TARGET_AVX2 inline void tail_pair(__m256 lo, __m256 hi, float sign, __m256& out_lo,
+                                              __m256& out_hi) {
+    const __m256 turn = _mm256_setr_ps(1.f, 1.f, -sign, sign, 1.f, 1.f, -sign, sign);
+    const __m256 minus_hi = _mm256_setr_ps(1.f, 1.f, -1.f, -1.f, 1.f, 1.f, -1.f, -1.f);
+    const __m256 sum = _mm256_add_ps(lo, hi);
+    const __m256 diff = _mm256_sub_ps(lo, hi);
+    const __m256 rotated = _mm256_mul_ps(_mm256_permute_ps(diff, _MM_SHUFFLE(2, 3, 1, 0)), turn);
+    out_lo = _mm256_add_ps(
+        _mm256_permute_ps(sum, _MM_SHUFFLE(1, 0, 1, 0)),
+        _mm256_mul_ps(_mm256_permute_ps(sum, _MM_SHUFFLE(3, 2, 3, 2)), minus_hi));
+    out_hi = _mm256_add_ps(
+        _mm256_permute_ps(rotated, _MM_SHUFFLE(1, 0, 1, 0)),
+        _mm256_mul_ps(_mm256_permute_ps(rotated, _MM_SHUFFLE(3, 2, 3, 2)), minus_hi));
   }
 
   // Two blocks of four values at a time, one in each half of a register.
@@ -126,26 +153,24 @@ struct Avx2Lanes {
       PlainLanes::tails(x, n, sign);
       return;
     }
-    const __m256 turn = _mm256_setr_ps(1.f, 1.f, -sign, sign, 1.f, 1.f, -sign, sign);
-    const __m256 minus_hi = _mm256_setr_ps(1.f, 1.f, -1.f, -1.f, 1.f, 1.f, -1.f, -1.f);
     for (int start = 0; start < n; start += 8) {
       float* p = x + 2 * start;
-      const __m256 lo = halves(p, p + 8), hi = halves(p + 4, p + 12);
-      const __m256 sum = _mm256_add_ps(lo, hi);
-      const __m256 diff = _mm256_sub_ps(lo, hi);
-      const __m256 rotated =
-          _mm256_mul_ps(_mm256_permute_ps(diff, _MM_SHUFFLE(2, 3, 1, 0)), turn);
-      const __m256 out_lo =
-          _mm256_add_ps(_mm256_permute_ps(sum, _MM_SHUFFLE(1, 0, 1, 0)),
-                        _mm256_mul_ps(_mm256_permute_ps(sum, _MM_SHUFFLE(3, 2, 3, 2)), minus_hi));
-      const __m256 out_hi = _mm256_add_ps(
-          _mm256_permute_ps(rotated, _MM_SHUFFLE(1, 0, 1, 0)),
-          _mm256_mul_ps(_mm256_permute_ps(rotated, _MM_SHUFFLE(3, 2, 3, 2)), minus_hi));
+      __m256 out_lo, out_hi;
+      tail_pair(halves(p, p + 8), halves(p + 4, p + 12), sign, out_lo, out_hi);
       _mm_storeu_ps(p, _mm256_castps256_ps128(out_lo));
       _mm_storeu_ps(p + 4, _mm256_castps256_ps128(out_hi));
       _mm_storeu_ps(p + 8, _mm256_extractf128_ps(out_lo, 1));
       _mm_storeu_ps(p + 12, _mm256_extractf128_ps(out_hi, 1));
     }
+  }
+
+  // The same on two blocks held in registers, one block each.
+  static QZ_TARGET_AVX2 inline void tails_in(__m256& first, __m256& second, float sign) {
+    __m256 out_lo, out_hi;
+    tail_pair(_mm256_permute2f128_ps(first, second, 0x20),
+              _mm256_permute2f128_ps(first, second, 0x31), sign, out_lo, out_hi);
+    first = _mm256_permute2f128_ps(out_lo, out_hi, 0x20);
+    second = _mm256_permute2f128_ps(out_lo, out_hi, 0x31);
   }
 };
 #endif
@@ -187,11 +212,48 @@ QZ_TARGET_AVX2 void lines_avx2(float* data, int n, size_t count, const float* tw
 }
 #endif
 
+#if QZ_AVX2_ENTRY
+// Lines of N values, the most frequent of the ridgelet blocks, whole in
+// N/4 registers: the operations of lines_of, without the values going
+// through memory between the passes.
+template <int N>
+QZ_TARGET_AVX2 void lines_in_registers(float* data, size_t count, const float* twiddles,
+                                       float sign) {
+  constexpr int Registers = N / 4;
+  for (size_t l = 0; l < count; l++) {
+    float* line = data + 2 * N * l;
+    // Every loop unrolled, so that x stays in registers.
+    __m256 x[Registers];
+#pragma GCC unroll 16
+    for (int r = 0; r < Registers; r++) x[r] = _mm256_loadu_ps(line + 8 * r);
+    const float* w = twiddles;
+#pragma GCC unroll 8
+    for (int m = N; m >= 8; m /= 2) {
+      const int half = m / 2, apart = half / 4;  // registers between a and b
+#pragma GCC unroll 8
+      for (int start = 0; start < Registers; start += m / 4)
+#pragma GCC unroll 8
+        for (int j = 0; j < apart; j++)
+          Avx2Lanes::butterflies_in(x[start + j], x[start + j + apart], w + 8 * j,
+                                    w + 2 * half + 8 * j);
+      w += 4 * half;
+    }
+#pragma GCC unroll 8
+    for (int r = 0; r < Registers; r += 2) Avx2Lanes::tails_in(x[r], x[r + 1], sign);
+#pragma GCC unroll 16
+    for (int r = 0; r < Registers; r++) _mm256_storeu_ps(line + 8 * r, x[r]);
+  }
+}
+#endif
+
 template <int Fixed>
 void lines(float* data, int n, size_t count, const float* twiddles, float sign) {
 #if QZ_AVX2_ENTRY
   if (cpu_has_avx2()) {
-    lines_avx2<Fixed>(data, n, count, twiddles, sign);
+    if constexpr (Fixed == 16 || Fixed == 32)
+      lines_in_registers<Fixed>(data, count, twiddles, sign);
+    else
+      lines_avx2<Fixed>(data, n, count, twiddles, sign);
     return;
   }
 #endif
