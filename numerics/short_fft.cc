@@ -250,7 +250,7 @@ template <int Fixed>
 void lines(float* data, int n, size_t count, const float* twiddles, float sign) {
 #if QZ_AVX2_ENTRY
   if (cpu_has_avx2()) {
-    if constexpr (Fixed == 16 || Fixed == 32)
+    if constexpr (Fixed == 8 || Fixed == 16 || Fixed == 32 || Fixed == 64)
       lines_in_registers<Fixed>(data, count, twiddles, sign);
     else
       lines_avx2<Fixed>(data, n, count, twiddles, sign);
