@@ -280,7 +280,11 @@ QZ_TARGET_AVX2 inline void transpose8(__m256 r[8]) {
   r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
 }
 
-// Eight complex values into their real and imaginary parts.
+// Eight complex values into their real and imaginary parts, per 128-bit
+// half: value j goes to lane kSplitLane[j] (and the value in lane q is
+// kSplitLane[q], the order being its own inverse).
+constexpr int kSplitLane[8] = {0, 1, 4, 5, 2, 3, 6, 7};
+
 QZ_TARGET_AVX2 inline void split_parts(const float* z, __m256& re, __m256& im) {
   const __m256 lo = _mm256_loadu_ps(z), hi = _mm256_loadu_ps(z + 8);
   re = _mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
@@ -305,15 +309,12 @@ QZ_TARGET_AVX2 inline int unscramble_quads(const float* values, int NbrPair, flo
   return NbrPair;
 }
 
-// Lines of 8 or 16 values, a pair at a time. split_parts leaves index j in
-// lane kSplitLane[j] (the order is its own inverse); place r of a line of 8
+// Lines of 8 or 16 values, a pair at a time. Place r of a line of 8
 // takes index reverse3(r) ^ 1, so one permutation of the lanes sets the
 // eight places in order. In a line of 16, place 2r + i takes index
 // 8i + (reverse3(r) ^ 1): the two permuted halves are interleaved lane by
 // lane, which unpacking does within each 128-bit half, given the places in
 // the order kSplitLane too.
-constexpr int kSplitLane[8] = {0, 1, 4, 5, 2, 3, 6, 7};
-
 QZ_TARGET_AVX2 inline int unscramble_short(const float* values, int NbrPair, int n, float factor,
                                            float* BandA, float* BandB, size_t PairStride) {
   int lane[8];
@@ -366,12 +367,10 @@ QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, int NbrPair, int n
     for (int b = 0; b < bits; b++) r |= ((c >> b) & 1) << (bits - 1 - b);
     reversed[c] = r;
   }
-  // Splitting parts per 128-bit half leaves lane q holding index j of
-  // {0, 1, 4, 5, 2, 3, 6, 7}: after the transpose, register q is row
-  // reverse3(j ^ 1) of the places.
-  constexpr int lane_index[8] = {0, 1, 4, 5, 2, 3, 6, 7};
+  // After the transpose, register q holds index kSplitLane[q] of each run,
+  // which goes to row reverse3(kSplitLane[q] ^ 1) of the places.
   int row_of[8];
-  for (int q = 0; q < 8; q++) row_of[q] = reverse3(lane_index[q] ^ 1) * M;
+  for (int q = 0; q < 8; q++) row_of[q] = reverse3(kSplitLane[q] ^ 1) * M;
   const __m256 scale = _mm256_set1_ps(factor);
   __m256 re[8], im[8];
   const size_t line = 2 * static_cast<size_t>(n);
