@@ -239,9 +239,10 @@ __attribute__((flatten)) void pack_lines_plain(const std::complex<float>* Spectr
 }
 
 #if QZ_AVX2_ENTRY
-__attribute__((flatten)) QZ_TARGET_AVX2 void pack_lines_avx2(const std::complex<float>* Spectra, size_t Stride,
-                                    int NbrLine, int n, const float* gain,
-                                    std::complex<float>* pairs) {
+__attribute__((flatten)) QZ_TARGET_AVX2 void pack_lines_avx2(const std::complex<float>* Spectra,
+                                                              size_t Stride, int NbrLine, int n,
+                                                              const float* gain,
+                                                              std::complex<float>* pairs) {
   pack_lines<true>(Spectra, Stride, NbrLine, n, gain, pairs);
 }
 #endif
@@ -351,22 +352,18 @@ QZ_TARGET_AVX2 inline int unscramble_short(const float* values, int NbrPair, int
 }
 
 // The pairs it has written, from the first: all with a partner line, two
-// at a time for lines of 32 values.
-QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, int NbrPair, int n, float factor,
-                                         float* BandA, float* BandB, size_t PairStride) {
+// at a time for lines of 32 values. reversed is the FFT's bit reversal of n.
+QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, const int* reversed, int NbrPair,
+                                         int n, float factor, float* BandA, float* BandB,
+                                         size_t PairStride) {
   if (n == 4) return unscramble_quads(values, NbrPair, factor, BandA, BandB, PairStride);
   if (n == 8 || n == 16)
     return unscramble_short(values, NbrPair, n, factor, BandA, BandB, PairStride);
   const int M = n / 8;
   if (M < 4) return 0;
-  int bits = 0;
-  while ((1 << bits) < M) bits++;
-  int reversed[ShortFFT::MaxLength / 8];
-  for (int c = 0; c < M; c++) {
-    int r = 0;
-    for (int b = 0; b < bits; b++) r |= ((c >> b) & 1) << (bits - 1 - b);
-    reversed[c] = r;
-  }
+  // The run of column c starts at index i·8 with i = reverse(c), which is
+  // the reversal of 8c over all the bits of n.
+  auto run_of = [reversed](int c) { return 16 * reversed[8 * c]; };
   // After the transpose, register q holds index kSplitLane[q] of each run,
   // which goes to row reverse3(kSplitLane[q] ^ 1) of the places.
   int row_of[8];
@@ -380,7 +377,7 @@ QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, int NbrPair, int n
       float* band_a = BandA + p * PairStride;
       float* band_b = BandB + p * PairStride;
       for (int c0 = 0; c0 < M; c0 += 8) {
-        for (int t = 0; t < 8; t++) split_parts(z + 16 * reversed[c0 + t], re[t], im[t]);
+        for (int t = 0; t < 8; t++) split_parts(z + run_of(c0 + t), re[t], im[t]);
         transpose8(re);
         transpose8(im);
         for (int q = 0; q < 8; q++) {
@@ -397,7 +394,7 @@ QZ_TARGET_AVX2 int unscramble_pairs_avx2(const float* values, int NbrPair, int n
   for (int p0 = 0; p0 < whole; p0 += 2) {
     for (int g = 0; g < 2; g++)
       for (int c = 0; c < 4; c++)
-        split_parts(values + (p0 + g) * line + 16 * reversed[c], re[4 * g + c], im[4 * g + c]);
+        split_parts(values + (p0 + g) * line + run_of(c), re[4 * g + c], im[4 * g + c]);
     transpose8(re);
     transpose8(im);
     float* band_a = BandA + p0 * PairStride;
@@ -914,8 +911,8 @@ void WT1D_FFT::pairs_to_bands(int NbrPair, bool LastPartner, int n, float ratio,
   int first = 0;
 #if QZ_AVX2_ENTRY
   if (power_of_two && ShortFFT::handles(n) && cpu_has_avx2())
-    first = unscramble_pairs_avx2(values, LastPartner ? NbrPair : NbrPair - 1, n, factor, BandA,
-                                  BandB, PairStride);
+    first = unscramble_pairs_avx2(values, order, LastPartner ? NbrPair : NbrPair - 1, n, factor,
+                                  BandA, BandB, PairStride);
 #endif
   if (first == NbrPair) return;
   // Where the value at each place of a transformed line goes in its band:
