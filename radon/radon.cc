@@ -80,10 +80,7 @@ void Radon::release_tables() {
   TabCos.clear();
   TabLineAngle.clear();
   TabLineStep.clear();
-  LinoSource.clear();
-  LinoDirect.clear();
-  LinoMirror.clear();
-  LinoCount.clear();
+  Lino.reset();
 }
 
 void Radon::alloc(int nl, int nc, type_radon Method, int NbrProj, int Resol) {
@@ -176,7 +173,6 @@ void Radon::make_table() {
     const double d = std::sqrt(static_cast<double>(x) * x + static_cast<double>(y) * y);
     TabLineStep[i] = 2. * d / Ncr;
   }
-  if (RadonMethod == RADON_FFT) make_linogram_table();
 }
 
 void Radon::transform(Image& Ima, Image& Rad) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <complex>
+#include <memory>
 #include <vector>
 
 #include <fitsio.h>
@@ -84,12 +85,18 @@ class Radon {
   // and linogram_mirror()[k] is the point of the opposite frequency.
   const std::complex<float>* fft_pair_spectrum(to_array<float, false>& ImaA,
                                                to_array<float, false>& ImaB);
-  const int* linogram_source() const { return LinoSource.data(); }
-  const int* linogram_mirror() const { return LinoSourceMirror.data(); }
+  const int* linogram_source() const { return Lino->Source.data(); }
+  const int* linogram_mirror() const { return Lino->SourceMirror.data(); }
   // linogram_source() where the sample's mirror on its line reads the
   // opposite point (the images' line spectra are Hermitian there), -1
   // elsewhere.
-  const int* linogram_even_source() const { return LinoEvenSource.data(); }
+  const int* linogram_even_source() const { return Lino->EvenSource.data(); }
+  // Takes Model's linogram tables, built if need be, instead of building
+  // the same ones: for the objects of the threads of one transform, which
+  // would otherwise build them one after the other. Both must be allocated
+  // with the same sizes and method 2; otherwise nothing is shared and the
+  // tables are built on first use as before.
+  void share_linogram_table(Radon& Model);
   void fft_rec_cf(to_array<std::complex<float>, false>& RadF, to_array<float, false>& Ima);
   void fft_line(to_array<float, false>& Rad, to_array<std::complex<float>, false>& RadF,
                 Bool Flag = False);
@@ -109,14 +116,20 @@ class Radon {
   // -1 for none): the forward sampling with the grid centred at
   // (Nl/2, Nc/2), and the inverse accumulation with (Nc/2, Nc/2), each
   // sample's direct point and its mirror, plus the hit count of every grid
-  // point. Built by make_table, they depend only on the sizes.
-  std::vector<int> LinoSource;
-  std::vector<int> LinoSourceMirror;  // the point of the opposite frequency of each source
-  std::vector<int> LinoEvenSource;
-  bool LinoSourceOutside = false;  // a mirrored sample with a slot fell off the grid
-  std::vector<int> LinoDirect, LinoMirror;
-  std::vector<float> LinoCount;
-  void make_linogram_table();
+  // point. They depend only on the sizes, and are never changed once built:
+  // objects of the same sizes may share them.
+  struct LinogramTable {
+    std::vector<int> Source;
+    std::vector<int> SourceMirror;  // the point of the opposite frequency of each source
+    std::vector<int> EvenSource;
+    bool SourceOutside = false;  // a mirrored sample with a slot fell off the grid
+    std::vector<int> Direct, Mirror;
+    std::vector<float> Count;
+  };
+  // Built on first use by linogram_table().
+  std::shared_ptr<const LinogramTable> Lino;
+  const LinogramTable& linogram_table();
+  std::shared_ptr<const LinogramTable> make_linogram_table() const;
   // The tables, sizes and work spectrum of the forward linogram transform.
   void prepare_linogram_forward(to_array<float, false>& Ima);
   void prepare_linogram_forward(to_array<float, false>& Ima,

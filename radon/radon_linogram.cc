@@ -23,16 +23,18 @@ bool same_size(int nl, int nc, int want_nl, int want_nc) { return nl == want_nl 
 
 }  // namespace
 
-void Radon::make_linogram_table() {
+std::shared_ptr<const Radon::LinogramTable> Radon::make_linogram_table() const {
   if (TabLineAngle.size() != static_cast<size_t>(Nlr))
     fatal_exit("Error: the Radon object has no radial lines for the linogram transform ...\n");
+  auto table = std::make_shared<LinogramTable>();
+  LinogramTable& t = *table;
   const int half = Ncr / 2, nslot = half + 1;
-  LinoSource.assign(static_cast<size_t>(Nlr) * Ncr, -1);
-  LinoSourceMirror.assign(static_cast<size_t>(Nlr) * Ncr, -1);
-  LinoDirect.assign(static_cast<size_t>(Nlr) * nslot, -1);
-  LinoMirror.assign(static_cast<size_t>(Nlr) * nslot, -1);
-  LinoCount.assign(static_cast<size_t>(Nc) * Nc, 0.f);
-  LinoSourceOutside = false;
+  t.Source.assign(static_cast<size_t>(Nlr) * Ncr, -1);
+  t.SourceMirror.assign(static_cast<size_t>(Nlr) * Ncr, -1);
+  t.Direct.assign(static_cast<size_t>(Nlr) * nslot, -1);
+  t.Mirror.assign(static_cast<size_t>(Nlr) * nslot, -1);
+  t.Count.assign(static_cast<size_t>(Nc) * Nc, 0.f);
+  t.SourceOutside = false;
   const double hc = static_cast<double>(Nc / 2);
   for (int i = 0; i < Nlr; i++) {
     const double a = TabLineAngle[i], step = TabLineStep[i];
@@ -51,56 +53,69 @@ void Radon::make_linogram_table() {
       // Forward: the spectrum is centred at (Nl/2, Nc/2).
       int line = iy + Nl / 2, col = ix + Nc / 2;
       if (line >= 0 && line < Nl && col >= 0 && col < Nc)
-        LinoSource[static_cast<size_t>(i) * Ncr + k] = line * Nc + col;
+        t.Source[static_cast<size_t>(i) * Ncr + k] = line * Nc + col;
       line = Nl / 2 - iy;
       col = Nc / 2 - ix;
       if (line >= 0 && line < Nl && col >= 0 && col < Nc) {
-        if (slot_exists) LinoSource[static_cast<size_t>(i) * Ncr + mirror_slot] = line * Nc + col;
+        if (slot_exists) t.Source[static_cast<size_t>(i) * Ncr + mirror_slot] = line * Nc + col;
       } else if (slot_exists) {
-        LinoSourceOutside = true;
+        t.SourceOutside = true;
       }
       // Inverse: an Nc x Nc grid centred at (Nc/2, Nc/2).
       const size_t e = static_cast<size_t>(i) * nslot + k;
       line = iy + Nc / 2;
       col = ix + Nc / 2;
       if (line >= 0 && line < Nc && col >= 0 && col < Nc) {
-        LinoDirect[e] = line * Nc + col;
-        LinoCount[LinoDirect[e]] += 1.f;
+        t.Direct[e] = line * Nc + col;
+        t.Count[t.Direct[e]] += 1.f;
       }
       line = Nc / 2 - iy;
       col = Nc / 2 - ix;
       if (slot_exists && line >= 0 && line < Nc && col >= 0 && col < Nc) {
-        LinoMirror[e] = line * Nc + col;
-        LinoCount[LinoMirror[e]] += 1.f;
+        t.Mirror[e] = line * Nc + col;
+        t.Count[t.Mirror[e]] += 1.f;
       }
     }
-  }  // The point of the opposite frequency of every source point, for the
+  }
+  // The point of the opposite frequency of every source point, for the
   // spectra of two real images taken through one complex FFT.
   auto opposite = [](int index, int n) { return n % 2 == 0 ? (n - index) % n : n - 1 - index; };
-  for (size_t k = 0; k < LinoSource.size(); k++) {
-    const int source = LinoSource[k];
+  for (size_t k = 0; k < t.Source.size(); k++) {
+    const int source = t.Source[k];
     if (source >= 0)
-      LinoSourceMirror[k] = opposite(source / Nc, Nl) * Nc + opposite(source % Nc, Nc);
+      t.SourceMirror[k] = opposite(source / Nc, Nl) * Nc + opposite(source % Nc, Nc);
   }
   // Samples whose mirror slot on the line reads the opposite point: there
   // the line spectra of the real images are Hermitian.
-  LinoEvenSource.assign(LinoSource.size(), -1);
+  t.EvenSource.assign(t.Source.size(), -1);
   const int mirror_sum = Ncr % 2 == 0 ? Ncr : Ncr - 1;
   for (int i = 0; i < Nlr; i++)
     for (int c = 0; c < Ncr; c++) {
       const size_t k = static_cast<size_t>(i) * Ncr + c, mk = k - c + (mirror_sum - c);
-      if (mirror_sum - c < Ncr && LinoSource[k] >= 0 && LinoSource[mk] >= 0 &&
-          LinoSourceMirror[k] == LinoSource[mk] && LinoSourceMirror[mk] == LinoSource[k])
-        LinoEvenSource[k] = LinoSource[k];
+      if (mirror_sum - c < Ncr && t.Source[k] >= 0 && t.Source[mk] >= 0 &&
+          t.SourceMirror[k] == t.Source[mk] && t.SourceMirror[mk] == t.Source[k])
+        t.EvenSource[k] = t.Source[k];
     }
+  return table;
+}
+
+// Every allocation drops the tables: those held were built for the sizes.
+const Radon::LinogramTable& Radon::linogram_table() {
+  if (!Lino) Lino = make_linogram_table();
+  return *Lino;
+}
+
+void Radon::share_linogram_table(Radon& Model) {
+  if (!Allocated || !Model.Allocated || RadonMethod != RADON_FFT || Model.RadonMethod != RADON_FFT ||
+      Nl != Model.Nl || Nc != Model.Nc || Nlr != Model.Nlr || Ncr != Model.Ncr)
+    return;
+  Model.linogram_table();
+  Lino = Model.Lino;
 }
 
 void Radon::prepare_linogram_forward(Image& Ima) {
   if (!Allocated || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) alloc(Ima.nl(), Ima.nc(), RADON_FFT, 0, 0);
-  if (LinoSource.size() != static_cast<size_t>(Nlr) * Ncr ||
-      LinoSourceMirror.size() != LinoSource.size() || LinoEvenSource.size() != LinoSource.size())
-    make_linogram_table();
-  if (LinoSourceOutside) fatal_exit("Error occured during the transformation ...\n");
+  if (linogram_table().SourceOutside) fatal_exit("Error occured during the transformation ...\n");
   if (Spectrum.naxis() != 2 || !same_size(Spectrum.nl(), Spectrum.nc(), Nl, Nc))
     Spectrum.alloc(Nl, Nc, "spectrum");
   FFT2D.CenterZeroFreq = 1;
@@ -117,7 +132,7 @@ void Radon::fft_trans_cf(Image& Ima, ComplexImage& RadF) {
   FFT2D.fftn2d(Ima, Spectrum, False);
   const std::complex<float>* s = Spectrum.buffer();
   std::complex<float>* out = RadF.buffer();
-  const int* source = LinoSource.data();
+  const int* source = Lino->Source.data();
   const size_t n = static_cast<size_t>(Nlr) * Ncr;
   for (size_t k = 0; k < n; k++) out[k] = source[k] >= 0 ? s[source[k]] : std::complex<float>();
 }
@@ -145,8 +160,8 @@ void Radon::fft_trans_cf_pair(Image& ImaA, Image& ImaB, ComplexImage& RadFA, Com
   prepare_linogram_forward(ImaB, RadFB);
   std::complex<float>* out_a = RadFA.buffer();
   std::complex<float>* out_b = RadFB.buffer();
-  const int* source = LinoSource.data();
-  const int* mirror = LinoSourceMirror.data();
+  const int* source = Lino->Source.data();
+  const int* mirror = Lino->SourceMirror.data();
   const size_t n = static_cast<size_t>(Nlr) * Ncr;
   for (size_t k = 0; k < n; k++) {
     if (source[k] < 0) {
@@ -163,7 +178,7 @@ void Radon::fft_trans_cf_pair(Image& ImaA, Image& ImaB, ComplexImage& RadFA, Com
 void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
   if (!Allocated || !same_size(RadF.nl(), RadF.nc(), Nlr, Ncr))
     alloc(RadF.nc(), RadF.nc(), RADON_FFT, RadF.nl(), RadF.nc());
-  if (LinoDirect.size() != static_cast<size_t>(Nlr) * (Ncr / 2 + 1)) make_linogram_table();
+  const LinogramTable& table = linogram_table();
   if (Ima.naxis() != 2 || !same_size(Ima.nl(), Ima.nc(), Nl, Nc)) Ima.resize(Nl, Nc);
   // A flat allocation (Nl > Nc) leaves the lines beyond the grid at 0; the
   // others are all written below.
@@ -179,8 +194,8 @@ void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
   const int half = Ncr / 2, nslot = half + 1;
   for (int i = 0; i < Nlr; i++) {
     const std::complex<float>* line = RadF.buffer() + static_cast<size_t>(i) * Ncr;
-    const int* direct = LinoDirect.data() + static_cast<size_t>(i) * nslot;
-    const int* mirror = LinoMirror.data() + static_cast<size_t>(i) * nslot;
+    const int* direct = table.Direct.data() + static_cast<size_t>(i) * nslot;
+    const int* mirror = table.Mirror.data() + static_cast<size_t>(i) * nslot;
     for (int k = 0; k <= half; k++) {
       if (direct[k] >= 0) g[direct[k]] += line[k];
       if (mirror[k] >= 0) g[mirror[k]] += line[2 * half - k];
@@ -188,7 +203,7 @@ void Radon::fft_rec_cf(ComplexImage& RadF, Image& Ima) {
   }
   // Points hit by several samples take their mean; a division by 1 leaves
   // the others as they are, so that the loop has no branch.
-  const float* count = LinoCount.data();
+  const float* count = table.Count.data();
   float* parts = reinterpret_cast<float*>(g);
   const int points = grid.n_elem();
 #pragma omp simd

@@ -278,6 +278,7 @@ void Ridgelet::make_workers() {
     } else {
       w->owned = std::make_unique<Radon>();
       w->owned->alloc(BlockSize, BlockSize, variant(RidTrans).radon, 0, 0);
+      w->owned->share_linogram_table(RadonTrans);
       w->radon = w->owned.get();
     }
     w->block.alloc(BlockSize, BlockSize, "block");

@@ -1,11 +1,13 @@
 // Linogram Radon transform: projections against sums taken directly on the
 // image, the order of the spectrum samples, the slots no sample reaches, and
 // the exact inverse on images whose spectrum lies on the sampled points, and
-// the projection spectra of two images through one complex FFT.
+// the projection spectra of two images through one complex FFT, and tables
+// shared between objects.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
+#include <tuple>
 
 #include "radon/radon.h"
 #include "support/test_images.h"
@@ -122,6 +124,50 @@ TEST(Linogram, InverseIsExactOnBandLimitedImages) {
     r.transform(ima, rad);
     r.recons(rad, back);
     EXPECT_LT(qz_test::max_abs_difference(back, ima), 1e-4 * n) << n;
+  }
+}
+
+// An object that takes another's tables transforms as one that builds its
+// own: forward, pair and inverse, bit for bit. The tables stay right when
+// either object is allocated again for another side afterwards, and a model
+// of another side or method shares nothing.
+TEST(Linogram, SharedTablesTransformAsOwnOnes) {
+  struct Case {
+    int side, model_side;
+    type_radon model_method;
+  };
+  for (const Case c : {Case{16, 16, RADON_FFT}, Case{17, 17, RADON_FFT}, Case{16, 8, RADON_FFT},
+                       Case{16, 16, RADON_FFT_SLANT_STACK}}) {
+    SCOPED_TRACE(testing::Message() << "side " << c.side << ", model " << c.model_side);
+    const int n = c.side;
+    const Image a = random_image(n, n, 70u + unsigned(n)), b = random_image(n, n, 90u + unsigned(n));
+    Radon own, model, sharer;
+    own.alloc(n, n, RADON_FFT, 0, 0);
+    model.alloc(c.model_side, c.model_side, c.model_method, 0, 0);
+    sharer.alloc(n, n, RADON_FFT, 0, 0);
+    sharer.share_linogram_table(model);
+    // The model moves on to another side: what the sharer took must stay.
+    model.alloc(n + 4, n + 4, RADON_FFT, 0, 0);
+    Image moved = random_image(n + 4, n + 4, 5), rad_model;
+    model.transform(moved, rad_model);
+
+    auto transforms = [&](Radon& r) {
+      Image ia = a, ib = b, rad, back;
+      to_array<std::complex<float>, false> fa, fb;
+      r.fft_trans_cf_pair(ia, ib, fa, fb);
+      r.transform(ia, rad);
+      r.recons(rad, back);
+      return std::make_tuple(pixels(fa), pixels(fb), pixels(rad), pixels(back));
+    };
+    EXPECT_EQ(transforms(sharer), transforms(own));
+    // Allocated again for another side, the sharer builds its own tables.
+    Radon other;
+    other.alloc(n + 1, n + 1, RADON_FFT, 0, 0);
+    sharer.alloc(n + 1, n + 1, RADON_FFT, 0, 0);
+    Image c1 = random_image(n + 1, n + 1, 3), rad_sharer, rad_other;
+    sharer.transform(c1, rad_sharer);
+    other.transform(c1, rad_other);
+    EXPECT_EQ(pixels(rad_sharer), pixels(rad_other));
   }
 }
 
