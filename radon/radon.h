@@ -85,17 +85,18 @@ class Radon {
   // and linogram_mirror()[k] is the point of the opposite frequency.
   const std::complex<float>* fft_pair_spectrum(to_array<float, false>& ImaA,
                                                to_array<float, false>& ImaB);
-  const int* linogram_source() const { return Lino->Source.data(); }
-  const int* linogram_mirror() const { return Lino->SourceMirror.data(); }
+  // Null before the first transform.
+  const int* linogram_source() const { return Lino ? Lino->Source.data() : nullptr; }
+  const int* linogram_mirror() const { return Lino ? Lino->SourceMirror.data() : nullptr; }
   // linogram_source() where the sample's mirror on its line reads the
   // opposite point (the images' line spectra are Hermitian there), -1
   // elsewhere.
-  const int* linogram_even_source() const { return Lino->EvenSource.data(); }
+  const int* linogram_even_source() const { return Lino ? Lino->EvenSource.data() : nullptr; }
   // Takes Model's linogram tables, built if need be, instead of building
   // the same ones: for the objects of the threads of one transform, which
   // would otherwise build them one after the other. Both must be allocated
-  // with the same sizes and method 2; otherwise nothing is shared and the
-  // tables are built on first use as before.
+  // for the linogram with the same sizes; otherwise nothing is shared and
+  // the tables are built on first use.
   void share_linogram_table(Radon& Model);
   void fft_rec_cf(to_array<std::complex<float>, false>& RadF, to_array<float, false>& Ima);
   void fft_line(to_array<float, false>& Rad, to_array<std::complex<float>, false>& RadF,
