@@ -48,7 +48,19 @@ std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
   // that have work to do.
   if (max_threads <= cpus) {
     const int others = other_tasks(cpus - max_threads);
-    if (others >= 0 && others + max_threads <= cpus) return {{"GOMP_SPINCOUNT", QuietSpinCount}};
+    if (others >= 0 && others + max_threads <= cpus) {
+      std::vector<std::pair<std::string, std::string>> settings{{"GOMP_SPINCOUNT", QuietSpinCount}};
+      // Left to the scheduler, a new team often starts with two threads on
+      // one core and another core idle, and the pair stays together while
+      // they spin: each short region then waits for a spin or a tick. A
+      // team that takes every core loses nothing by a thread on each; a
+      // smaller one is left free, as two such runs bound alike would share
+      // the same cores.
+      if (max_threads == cpus && lookup("OMP_PROC_BIND") == nullptr &&
+          lookup("OMP_PLACES") == nullptr && lookup("GOMP_CPU_AFFINITY") == nullptr)
+        settings.emplace_back("OMP_PROC_BIND", "close");
+      return settings;
+    }
   }
   return {{"OMP_WAIT_POLICY", "passive"}};
 }

@@ -4,9 +4,11 @@
 #include "mca/omp_wait_policy.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/qz_mca_program.h"
@@ -14,43 +16,42 @@
 
 namespace {
 
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
 struct SettingsCase {
   const char* what;
   std::map<std::string, std::string> environment;
   int max_threads, other_tasks, cpus;
-  const char* variable;  // null: nothing is set
-  const char* value;
+  Settings expected;
 };
 
 TEST(SleepingThreadSettings, UnchosenPolicySpinsShortlyOnlyWithACorePerThread) {
+  const Settings passive{{"OMP_WAIT_POLICY", "passive"}}, spin{{"GOMP_SPINCOUNT", QuietSpinCount}},
+      bound{{"GOMP_SPINCOUNT", QuietSpinCount}, {"OMP_PROC_BIND", "close"}};
   const SettingsCase cases[] = {
-      {"nothing chosen, busy machine", {}, 8, 3, 8, "OMP_WAIT_POLICY", "passive"},
-      {"nothing chosen, quiet machine", {}, 8, 0, 8, "GOMP_SPINCOUNT", QuietSpinCount},
-      {"one core short", {}, 4, 5, 8, "OMP_WAIT_POLICY", "passive"},
-      {"cores to spare", {}, 4, 4, 8, "GOMP_SPINCOUNT", QuietSpinCount},
-      {"load unknown", {}, 2, -1, 8, "OMP_WAIT_POLICY", "passive"},
-      {"other variables only", {{"OMP_NUM_THREADS", "4"}, {"OMP_PROC_BIND", "true"}}, 4, 9, 8,
-       "OMP_WAIT_POLICY", "passive"},
-      {"the user's active policy", {{"OMP_WAIT_POLICY", "active"}}, 8, 9, 8, nullptr, nullptr},
-      {"the user's passive policy", {{"OMP_WAIT_POLICY", "PASSIVE"}}, 8, 0, 8, nullptr, nullptr},
-      {"an empty policy is still the user's", {{"OMP_WAIT_POLICY", ""}}, 8, 9, 8, nullptr, nullptr},
-      {"the user's spin count", {{"GOMP_SPINCOUNT", "100000"}}, 8, 9, 8, nullptr, nullptr},
-      {"one thread never waits", {}, 1, 9, 8, nullptr, nullptr},
+      {"nothing chosen, busy machine", {}, 8, 3, 8, passive},
+      {"nothing chosen, quiet machine", {}, 8, 0, 8, bound},
+      {"one core short", {}, 4, 5, 8, passive},
+      {"cores to spare: left unbound", {}, 4, 4, 8, spin},
+      {"load unknown", {}, 2, -1, 8, passive},
+      {"other variables only", {{"OMP_NUM_THREADS", "4"}, {"OMP_PROC_BIND", "true"}}, 4, 9, 8, passive},
+      {"the user's binding", {{"OMP_PROC_BIND", "false"}}, 8, 0, 8, spin},
+      {"the user's places", {{"OMP_PLACES", "cores"}}, 8, 0, 8, spin},
+      {"the user's affinity", {{"GOMP_CPU_AFFINITY", "0-7"}}, 8, 0, 8, spin},
+      {"the user's active policy", {{"OMP_WAIT_POLICY", "active"}}, 8, 9, 8, {}},
+      {"the user's passive policy", {{"OMP_WAIT_POLICY", "PASSIVE"}}, 8, 0, 8, {}},
+      {"an empty policy is still the user's", {{"OMP_WAIT_POLICY", ""}}, 8, 9, 8, {}},
+      {"the user's spin count", {{"GOMP_SPINCOUNT", "100000"}}, 8, 0, 8, {}},
+      {"one thread never waits", {}, 1, 9, 8, {}},
   };
   for (const SettingsCase& c : cases) {
     const auto lookup = [&](const char* name) -> const char* {
       auto found = c.environment.find(name);
       return found == c.environment.end() ? nullptr : found->second.c_str();
     };
-    const auto settings = sleeping_thread_settings(
-        lookup, c.max_threads, [&](int) { return c.other_tasks; }, c.cpus);
-    if (c.variable != nullptr) {
-      ASSERT_EQ(settings.size(), 1u) << c.what;
-      EXPECT_EQ(settings[0].first, c.variable) << c.what;
-      EXPECT_EQ(settings[0].second, c.value) << c.what;
-    } else {
-      EXPECT_TRUE(settings.empty()) << c.what;
-    }
+    EXPECT_EQ(sleeping_thread_settings(lookup, c.max_threads, [&](int) { return c.other_tasks; }, c.cpus),
+              c.expected)
+        << c.what;
   }
 }
 
@@ -130,7 +131,9 @@ class SleepingThreads : public QzMcaProgram {
   // standard error.
   int run_reporting(const std::string& environment, const std::string& args) {
     const std::string command =
-        "cd '" + dir_ + "' && env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT OMP_DISPLAY_ENV=verbose " +
+        "cd '" + dir_ +
+        "' && env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT -u OMP_PROC_BIND -u OMP_PLACES -u GOMP_CPU_AFFINITY "
+        "OMP_DISPLAY_ENV=verbose " +
         environment + " bash -c 'exec -a qz_mca \"$0\" \"$@\"' '" + program_ + "' " + args +
         " > output.txt 2>&1";
     const int status = std::system(command.c_str());
@@ -175,6 +178,21 @@ TEST_F(SleepingThreads, UnchosenPolicyIsInPlaceWhenTheRuntimeStarts) {
   EXPECT_EQ(count("Usage: "), 1) << output_;
 }
 
+// A team on every core is bound when it spins, so that no two of its
+// threads start on one core; the binding reaches the runtime before it starts.
+TEST_F(SleepingThreads, TeamOnEveryCoreIsBoundWhenItSpins) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+  const int cpus = CPU_COUNT(&set);
+  if (cpus < 2) GTEST_SKIP() << "one core: one thread never waits";
+  run_reporting("OMP_NUM_THREADS=" + std::to_string(cpus), "-q in out");
+  require_runtime_report();
+  const std::string spin = last_value("GOMP_SPINCOUNT"), bind = last_value("OMP_PROC_BIND");
+  if (spin == QuietSpinCount) EXPECT_EQ(bind, "CLOSE") << output_;
+  else EXPECT_TRUE(spin == "0" && bind == "FALSE") << output_;
+}
+
 TEST_F(SleepingThreads, UsersChoiceIsKept) {
   const struct {
     const char* environment;
@@ -184,6 +202,7 @@ TEST_F(SleepingThreads, UsersChoiceIsKept) {
       {"OMP_NUM_THREADS=2 OMP_WAIT_POLICY=active", "OMP_WAIT_POLICY", "ACTIVE"},
       {"OMP_NUM_THREADS=2 GOMP_SPINCOUNT=1234", "GOMP_SPINCOUNT", "1234"},
       {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS", "1"},
+      {"OMP_PROC_BIND=spread", "OMP_PROC_BIND", "SPREAD"},
   };
   for (const auto& c : cases) {
     run_reporting(c.environment, "-q in out");
