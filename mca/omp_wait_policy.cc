@@ -95,9 +95,13 @@ void set_sleeping_threads() {
   const int cpus = usable_cpus();
   // Four counts over about 2 ms: long enough for a shell to wait and for a
   // program at the other end of a pipe to start, the most a busy machine
-  // delays the start.
+  // delays the start. The first pause is short: the task nearly always
+  // counted is the shell that started the program, woken as the program
+  // took the place of its copy and asleep again within microseconds.
   const auto other_tasks = [](int most) {
-    return least_count(other_runnable_tasks, most, 4, [] { usleep(700); });
+    static constexpr useconds_t pauses[] = {100, 600, 1300};
+    int next = 0;
+    return least_count(other_runnable_tasks, most, 4, [&next] { usleep(pauses[next++]); });
   };
   const auto settings = sleeping_thread_settings(
       [](const char* name) { return std::getenv(name); },
