@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -100,8 +101,9 @@ void set_sleeping_threads() {
   // took the place of its copy and asleep again within microseconds.
   const auto other_tasks = [](int most) {
     static constexpr useconds_t pauses[] = {100, 600, 1300};
+    constexpr int counts = static_cast<int>(std::size(pauses)) + 1;
     int next = 0;
-    return least_count(other_runnable_tasks, most, 4, [&next] { usleep(pauses[next++]); });
+    return least_count(other_runnable_tasks, most, counts, [&next] { usleep(pauses[next++]); });
   };
   const auto settings = sleeping_thread_settings(
       [](const char* name) { return std::getenv(name); },

@@ -20,9 +20,10 @@ inline constexpr const char* QuietSpinCount = "10000";
 // a wait policy or a spin count, or when one thread runs; a short spin when
 // the other runnable tasks leave a core to each of max_threads threads, with
 // a thread bound to each core when the threads take them all and the user
-// chose no binding or places; otherwise threads that sleep at once. lookup reads a variable, null when it
-// is not set; other_tasks(most) counts the other runnable tasks (-1 when
-// unknown), and may count again while the count is above most.
+// chose no binding or places; otherwise threads that sleep at once. lookup
+// reads a variable, null when it is not set; other_tasks(most) counts the
+// other runnable tasks (-1 when unknown), and may count again while the
+// count is above most.
 std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
     const std::function<const char*(const char*)>& lookup, int max_threads,
     const std::function<int(int most)>& other_tasks, int cpus);

@@ -34,7 +34,8 @@ TEST(SleepingThreadSettings, UnchosenPolicySpinsShortlyOnlyWithACorePerThread) {
       {"one core short", {}, 4, 5, 8, passive},
       {"cores to spare: left unbound", {}, 4, 4, 8, spin},
       {"load unknown", {}, 2, -1, 8, passive},
-      {"other variables only", {{"OMP_NUM_THREADS", "4"}, {"OMP_PROC_BIND", "true"}}, 4, 9, 8, passive},
+      {"other variables only",
+       {{"OMP_NUM_THREADS", "4"}, {"OMP_PROC_BIND", "true"}}, 4, 9, 8, passive},
       {"the user's binding", {{"OMP_PROC_BIND", "false"}}, 8, 0, 8, spin},
       {"the user's places", {{"OMP_PLACES", "cores"}}, 8, 0, 8, spin},
       {"the user's affinity", {{"GOMP_CPU_AFFINITY", "0-7"}}, 8, 0, 8, spin},
@@ -49,8 +50,8 @@ TEST(SleepingThreadSettings, UnchosenPolicySpinsShortlyOnlyWithACorePerThread) {
       auto found = c.environment.find(name);
       return found == c.environment.end() ? nullptr : found->second.c_str();
     };
-    EXPECT_EQ(sleeping_thread_settings(lookup, c.max_threads, [&](int) { return c.other_tasks; }, c.cpus),
-              c.expected)
+    const auto other_tasks = [&](int) { return c.other_tasks; };
+    EXPECT_EQ(sleeping_thread_settings(lookup, c.max_threads, other_tasks, c.cpus), c.expected)
         << c.what;
   }
 }
@@ -132,8 +133,8 @@ class SleepingThreads : public QzMcaProgram {
   int run_reporting(const std::string& environment, const std::string& args) {
     const std::string command =
         "cd '" + dir_ +
-        "' && env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT -u OMP_PROC_BIND -u OMP_PLACES -u GOMP_CPU_AFFINITY "
-        "OMP_DISPLAY_ENV=verbose " +
+        "' && env -u OMP_WAIT_POLICY -u GOMP_SPINCOUNT -u OMP_PROC_BIND -u OMP_PLACES "
+        "-u GOMP_CPU_AFFINITY OMP_DISPLAY_ENV=verbose " +
         environment + " bash -c 'exec -a qz_mca \"$0\" \"$@\"' '" + program_ + "' " + args +
         " > output.txt 2>&1";
     const int status = std::system(command.c_str());
