@@ -56,6 +56,7 @@ void MCA::reset() {
   WriteAll = 0;
   UseZoom = 0;
   ZoomFactor = 4;
+  ZoomTop = 255.f;
   TV_NbrScale2D = 0;
   T_Decreasing = 0;
   for (auto& base : TabSelect) base = MCA_ATROU;

@@ -87,6 +87,9 @@ class MCA {
   int WriteAll;                        // debug images during the run
   int UseZoom;                         // super-resolution mode
   int ZoomFactor;
+  // Top of the range of a super-resolved image: 255 for 8-bit data; the
+  // program lifts it for data in other units, which have no such range.
+  float ZoomTop;
   to_array<float, false> LowResolIma;  // the input before zoom
   int TV_NbrScale2D;
   int T_Decreasing;                    // 0 linear, 1 exponential, 2 MOM

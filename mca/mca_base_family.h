@@ -43,11 +43,11 @@ const MCABaseFamily& mca_base_family(type_mcabase base);
 void mca_positivity(McaImage& component, int positivity_flag);
 void mca_positivity_lines(McaImage& component, int positivity_flag, int first, int end);
 void mca_centre_and_clip(McaImage& component, float noise);
-// The curvelet bases keep a super-resolved component within the zoomed
-// 8-bit range: pixels above 255 become 255.
-void mca_clip_zoomed(McaImage& component, int use_zoom);
+// The curvelet bases keep a super-resolved component within the range of
+// the zoomed data: pixels above ZoomTop become ZoomTop.
+void mca_clip_zoomed(McaImage& component, const MCA& mca);
 // With a texture base second in super-resolution, the pair of the first two
-// components is kept within the zoomed 8-bit range.
+// components is kept within the range of the zoomed data, 0 to ZoomTop.
 void mca_bound_zoomed_pair(MCA& mca, int b);
 
 // The families' descriptors, listed in the table of mca_bases.cc.
@@ -72,8 +72,10 @@ struct McaRect {
 // The same for each of count rectangles.
 void mca_max_magnitudes(const McaRect* rects, int count, float* maxima);
 // A zero band level would divide every normalised coefficient by zero and
-// turn the whole separation into NaN: stops with a message naming the band.
-void mca_check_noise_level(const char* tag, int band, float level);
+// turn the whole separation into NaN. A level measured by the median
+// absolute deviation (-M) is 0 when more than half of the band's
+// coefficients are equal: stops with a message naming the band.
+void mca_check_mad_noise_level(const char* tag, int band, float level);
 // The same check for the levels of a noise model the base computes from the
 // given noise level: a zero level there comes from a band too small for the
 // transform's blocks, not from the data.

@@ -64,23 +64,25 @@ void mca_centre_and_clip(McaImage& component, float noise) {
   }
 }
 
-void mca_clip_zoomed(McaImage& component, int use_zoom) {
-  if (use_zoom != 1) return;
+void mca_clip_zoomed(McaImage& component, const MCA& mca) {
+  if (mca.UseZoom != 1) return;
   float* p = component.buffer();
   const int64_t n = component.n_elem();
-  for (int64_t k = 0; k < n; k++) p[k] = std::min(p[k], 255.f);
+  const float top = mca.ZoomTop;
+  for (int64_t k = 0; k < n; k++) p[k] = std::min(p[k], top);
 }
 
 void mca_bound_zoomed_pair(MCA& mca, int b) {
   if (b != 1 || mca.UseZoom != 1) return;
   // The texture may not take a pixel of the first component below 0 nor
-  // their sum above 255, the range of the zoomed 8-bit data.
+  // their sum above the top of the zoomed data's range.
   const float* p0 = mca.TabImaRec[0].buffer();
   float* p1 = mca.TabImaRec[1].buffer();
   const int n = mca.TabImaRec[1].n_elem();
+  const float top = mca.ZoomTop;
   for (int k = 0; k < n; k++) {
     if (p1[k] < -p0[k]) p1[k] = -p0[k];
-    if (p1[k] + p0[k] > 255.f) p1[k] = 255.f - p0[k];
+    if (p1[k] + p0[k] > top) p1[k] = top - p0[k];
   }
 }
 
@@ -142,11 +144,12 @@ float mca_max_magnitude(const McaImage& ima) {
   return maximum;
 }
 
-void mca_check_noise_level(const char* tag, int band, float level) {
+void mca_check_mad_noise_level(const char* tag, int band, float level) {
   if (!(level > 0.f))
     fatal_exitf(-1, stdout,
-                "Error: %s band %d has a noise level of %g: the image looks noiseless or flat; "
-                "give the noise level with -g ...\n",
+                "Error: %s band %d has a median absolute deviation of %g (more than half of its "
+                "coefficients are equal), so -M cannot measure its noise level; run without -M "
+                "to take the band levels from the noise level (-g, or its estimate) ...\n",
                 tag, band + 1, level);
 }
 

@@ -68,7 +68,7 @@ void project(MCA& m, McaImage& ima) { m.cur_proj(ima, m.Lambda); }
 
 void constrain(MCA& m, int b) {
   mca_positivity(m.TabImaRec[b], m.Cur_PositivSol);
-  mca_clip_zoomed(m.TabImaRec[b], m.UseZoom);
+  mca_clip_zoomed(m.TabImaRec[b], m);
 }
 
 // The band number of 1D scale 0 of the ridgelet of each 2D scale.
@@ -144,7 +144,7 @@ float MCA::cur_init(to_array<float, false>& Data, Bool UseMadLevels) {
   else
     Cur.set_noise_model_gaussian(ModelLevel, Noise_Ima);
   for (int b = 0; b < Cur.nbr_band() - 1; b++) {
-    if (UseMadLevels) mca_check_noise_level("CUR", b, Cur.sigma_noise(b));
+    if (UseMadLevels) mca_check_mad_noise_level("CUR", b, Cur.sigma_noise(b));
     else mca_check_model_noise_level(*this, "curvelet transform", Cur_NbrScale, b, Cur.sigma_noise(b));
     Cur_TabNoise(b) = Cur.sigma_noise(b);
   }

@@ -65,7 +65,7 @@ float max(MCA& m, McaImage& resi) { return m.fcur_max(resi); }
 void project(MCA& m, McaImage& ima) { m.fcur_proj(ima, m.Lambda); }
 void constrain(MCA& m, int b) {
   mca_positivity(m.TabImaRec[b], m.FCur_PositivSol);
-  mca_clip_zoomed(m.TabImaRec[b], m.UseZoom);
+  mca_clip_zoomed(m.TabImaRec[b], m);
 }
 
 // Largest band coefficient in noise units over every band but the coarsest
@@ -105,8 +105,11 @@ float MCA::fcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
       if (UseMadLevels) {
         f.get_band(s, b, band);
         FCur_TabNoise(k) = detect_noise_from_mad(band, False);
+        mca_check_mad_noise_level("FCUR", k, FCur_TabNoise(k));
+      } else {
+        mca_check_model_noise_level(*this, "fast curvelet transform", FCur_NbrScale, k,
+                                    FCur_TabNoise(k));
       }
-      mca_check_noise_level("FCUR", k, FCur_TabNoise(k));
     }
   const float maximum = normalised_max(f, FCur_TabNoise);
   if (Verbose) std::printf("FCUR MAX_NormCoef = %g\n", maximum);

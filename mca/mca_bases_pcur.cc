@@ -78,7 +78,7 @@ void project(MCA& m, McaImage& ima) { m.pcur_proj(ima, m.Lambda); }
 
 void constrain(MCA& m, int b) {
   mca_positivity(m.TabImaRec[b], m.PCur_PositivSol);
-  mca_clip_zoomed(m.TabImaRec[b], m.UseZoom);
+  mca_clip_zoomed(m.TabImaRec[b], m);
 }
 
 // Largest band coefficient in noise units over every band but the last,
@@ -125,7 +125,7 @@ float MCA::pcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
       PCur.get_band(b, band);
       PCur_TabNoise(b) = detect_noise_from_mad(band, False);
     }
-    if (UseMadLevels) mca_check_noise_level("CUR", b, PCur_TabNoise(b));
+    if (UseMadLevels) mca_check_mad_noise_level("CUR", b, PCur_TabNoise(b));
     else
       mca_check_model_noise_level(*this, "pyramidal curvelet transform", PCur_NbrScale, b,
                                   PCur_TabNoise(b));

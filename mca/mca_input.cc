@@ -44,6 +44,8 @@ void refuse_non_finite_pixels(const to_array<float, false>& data, const std::str
                 count, name.c_str());
 }
 
+bool noise_negligible(float noise, float largest) { return !(noise > FLT_EPSILON * largest); }
+
 double largest_input_magnitude(long nbr_pixels) {
   return static_cast<double>(FLT_MAX) / static_cast<double>(nbr_pixels > 1 ? nbr_pixels : 1);
 }

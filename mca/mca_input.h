@@ -14,6 +14,11 @@ class MCA;
 // frequency of a Fourier transform), and such a sum must stay a finite float.
 double largest_input_magnitude(long nbr_pixels);
 
+// Whether a noise level is lost in the float resolution of pixel values up
+// to `largest` in magnitude (0 included): a relative test, as the data may
+// be in any units.
+bool noise_negligible(float noise, float largest);
+
 // Ends the run with status -1 and a message naming `name` when a pixel of
 // data is not a finite number.
 void refuse_non_finite_pixels(const to_array<float, false>& data, const std::string& name);

@@ -241,7 +241,7 @@ void MCA::decomposition(to_array<float, false>& Data) {
         case 1: Lambda = mca_exp_lambda(LastSoftThreshold, delta, i, Nbr_Iter); break;
         case 2:
           Lambda = mca_mom_lambda(Lambda, FirstSoftThreshold, LastSoftThreshold, i, Nbr_Iter,
-                                  Noise_Ima, LambdaStep);
+                                  LambdaStep);
           break;
         default: break;
       }

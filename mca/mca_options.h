@@ -58,8 +58,9 @@ extern int FirstDetectScale;
 extern float COS_Sensibility;
 extern int CosIsotrop;
 
-// Below this value the noise level counts as not given and is estimated.
-constexpr float NoiseNotGiven = 5.96047e-08f;
+// -g 0 asks for the noise level to be estimated; any positive level is
+// used as given, however small the image's units.
+constexpr float NoiseNotGiven = 0.f;
 
 // Joins the arguments, each after one blank, into CommandLine.
 void build_command_line(int argc, char* argv[]);

@@ -35,10 +35,11 @@ float mca_exp_lambda(float last_level, float delta, int i, int nbr_iter) {
 }
 
 float mca_mom_lambda(float lambda, float first_level, float last_level, int i, int nbr_iter,
-                     float noise, float& step) {
+                     float& step) {
   float delta = first_level - last_level;
   step = delta / static_cast<float>(nbr_iter - i);
-  if (step < noise / 2.f) step = noise / 2.f;
+  // The levels are in noise units, whatever the image's units.
+  if (step < MomSmallestStep) step = MomSmallestStep;
   float next = lambda - step;
   if (first_level < next) next = first_level;
   // Like the other schedules, the descent ends at the last level: a step

@@ -19,8 +19,11 @@ float mca_linear_lambda(float lambda, float step, float last_level);
 // Exponential schedule at iteration i of nbr_iter: last + delta (1 - erf(2.8 i / nbr_iter)),
 // in double precision, not below the last level.
 float mca_exp_lambda(float last_level, float delta, int i, int nbr_iter);
+// The smallest step of the MOM schedule: half a noise unit.
+constexpr float MomSmallestStep = 0.5f;
 // MOM schedule at iteration i: the step is (first - last) / (nbr_iter - i),
-// at least noise / 2; the level never rises above the latest first level and
-// never falls below the last level (nor 0). Returns the new level and sets step.
+// at least MomSmallestStep; the level never rises above the latest first
+// level and never falls below the last level (nor 0). Returns the new level
+// and sets step.
 float mca_mom_lambda(float lambda, float first_level, float last_level, int i, int nbr_iter,
-                     float noise, float& step);
+                     float& step);

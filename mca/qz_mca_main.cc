@@ -1,12 +1,14 @@
 // qz_mca: separates an image into morphological components, one per selected
 // base, and writes the components, the residual and their sum.
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "array/fatal.h"
 #include "curvelet/fcur_multiresol.h"
 #include "io/fits_header.h"
+#include "io/image_names.h"
 #include "io/io_dispatch.h"
 #include "mca/mca.h"
 #include "mca/mca_input.h"
@@ -29,7 +31,7 @@ void print_parameters() {
   if (FirstDetectScale > 0) std::printf("FirstDetectScale = %d\n", FirstDetectScale);
   if (FirstSoftThreshold > 0) std::printf("FirstThreshold = %g\n", FirstSoftThreshold);
   std::printf("LastThreshold = %g\n", LastSoftThreshold);
-  if (Noise_Ima > NoiseNotGiven) std::printf(" Noise = %g\n", Noise_Ima);
+  if (Noise_Ima != NoiseNotGiven) std::printf(" Noise = %g\n", Noise_Ima);
   if (RemoveLastScale == 1) std::printf("Remove last scale \n");
   std::printf("Number of iteration = %d\n", Nbr_Iter);
   if (T_Decreasing == 0) std::printf("Linear step descent\n");
@@ -91,6 +93,33 @@ int run_test_mode() {
   return 0;
 }
 
+// Noise_Ima := the noise level estimated from the data. An image is flat
+// when the estimate is lost in the float resolution of its own values:
+// whatever its units, there is no level to measure thresholds in.
+void estimate_noise(const to_array<float, false>& data) {
+  const char* name = Name_Imag_In.c_str();
+  if (UseMask) {
+    // Masked pixels are zeros, not noise: they would inflate the estimate.
+    long windows = 0;
+    Noise_Ima = detect_noise_from_med_of_present(data, &windows);
+    if (windows == 0)
+      fatal_exitf(-1, stdout,
+                  "Error: every 3 x 3 window of the image holds a missing (zero) pixel, so the "
+                  "noise cannot be estimated from the present pixels; give the noise level with "
+                  "-g ... (%s)\n",
+                  name);
+  } else {
+    Noise_Ima = detect_noise_from_med(data);
+  }
+  if (Verbose) std::printf(" Estimated Noise = %g\n", Noise_Ima);
+  const float largest = data.maxfabs();
+  if (noise_negligible(Noise_Ima, largest))
+    fatal_exitf(-1, stdout,
+                "Error: the estimated noise standard deviation is %g against pixel values up to "
+                "%g: the image looks noiseless or flat; give the noise level with -g ... (%s)\n",
+                Noise_Ima, largest, name);
+}
+
 // GCC's OpenMP runtime is linked into the program and reads its wait policy
 // in a constructor without a priority; constructors with one run before all
 // of those, so the runtime finds the policy in place.
@@ -121,6 +150,9 @@ int main(int argc, char* argv[]) {
   refuse_non_finite_pixels(data, Name_Imag_In);
   refuse_out_of_range_pixels(data, Name_Imag_In);
   if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor);
+  // Only 8-bit data have a range to keep a super-resolved image in; other
+  // data may be in any units.
+  const bool byte_pixels = which_data_type() == T_BYTE;
 
   // Nothing is written before this point; from here the input is safe and a
   // failure takes back what the run wrote.
@@ -131,19 +163,11 @@ int main(int argc, char* argv[]) {
   header.origin = CommandLine.c_str();
   as_float_results(header);
 
-  if (Noise_Ima < NoiseNotGiven) {
-    // Masked pixels are zeros, not noise: they would inflate the estimate.
-    Noise_Ima = UseMask ? detect_noise_from_med_of_present(data) : detect_noise_from_med(data);
-    if (Verbose) std::printf(" Estimated Noise = %g\n", Noise_Ima);
-    if (!(Noise_Ima >= NoiseNotGiven))
-      fatal_exitf(-1, stdout,
-                  "Error: the estimated noise standard deviation is %g: the image looks noiseless "
-                  "or flat; give the noise level with -g ...\n",
-                  Noise_Ima);
-  }
+  if (Noise_Ima == NoiseNotGiven) estimate_noise(data);
 
   // Noise_Ima may have been estimated since the first copy.
   mca_configure(mca);
+  if (!byte_pixels) mca.ZoomTop = std::numeric_limits<float>::infinity();
   mca.alloc(data.nl(), data.nc(), nullptr);
 
   if (UseMask) {

@@ -149,7 +149,8 @@ float detect_noise_from_med(const to_array<float, false>& image) {
   return static_cast<float>(sigma / MedianResidualFactor);
 }
 
-float detect_noise_from_med_of_present(const to_array<float, false>& image) {
+float detect_noise_from_med_of_present(const to_array<float, false>& image,
+                                       long* complete_windows) {
   to_array<float, false> residue = median_residual(image);
   const int nl = image.nl(), nc = image.nc();
   // A window with a missing pixel gives a residual of the gap, not of the
@@ -165,6 +166,7 @@ float detect_noise_from_med_of_present(const to_array<float, false>& image) {
   for (int i = 0; i < nl; i++)
     for (int j = 0; j < nc; j++)
       if (window_present(i, j)) kept.push_back(residue(i, j));
+  if (complete_windows != nullptr) *complete_windows = static_cast<long>(kept.size());
   const float sigma = static_cast<float>(
       clip(static_cast<int>(kept.size()), [&kept](int k) { return static_cast<double>(kept[k]); },
            3, true, BadPixel != 0, BadPixalVal)

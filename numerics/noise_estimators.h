@@ -42,8 +42,9 @@ float detect_noise_from_med(const to_array<float, false>& image);
 // The same estimate from the pixels that are present, for data whose missing
 // pixels are 0: only the residuals of 3x3 windows without a zero pixel are
 // clipped. Equal to detect_noise_from_med for an image without zeros; 0 when
-// no window is complete.
-float detect_noise_from_med_of_present(const to_array<float, false>& image);
+// no window is complete. `complete_windows`, when given, receives their count.
+float detect_noise_from_med_of_present(const to_array<float, false>& image,
+                                       long* complete_windows = nullptr);
 
 // Noise sigma from the residual of one B3-spline smoothing: three clipping
 // passes about 0, divided by 0.889434.

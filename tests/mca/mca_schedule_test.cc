@@ -36,21 +36,28 @@ TEST(McaSchedule, ExponentialDescentFollowsTheErfLaw) {
   EXPECT_GE(mca_exp_lambda(3.f, 40.f, 50, 50), 3.f);
 }
 
+// The levels are in noise units: the step's floor is half a unit, the same
+// for an image in any units (it once was half the noise level in the
+// image's units, so an image in counts with a large noise stopped after a
+// few iterations and one in small units never met the floor).
 TEST(McaSchedule, MomStepHasAFloorAndLevelHasACap) {
   const struct {
     float lambda, first, last;
     int i;
     float step, next;
   } cases[] = {
-      {10.f, 13.f, 3.f, 0, 0.25f, 9.75f},  // (13 - 3) / 100 is below noise / 2
+      {10.f, 13.f, 3.f, 0, 0.5f, 9.5f},    // (13 - 3) / 100 is below half a unit
+      {10.f, 13.f, 3.f, 80, 0.5f, 9.5f},   // (13 - 3) / 20 is the floor itself
+      {10.f, 13.f, 3.f, 90, 1.f, 9.f},     // (13 - 3) / 10 is above it
       {10.f, 13.f, 3.f, 98, 5.f, 5.f},     // (13 - 3) / 2
-      {20.f, 8.f, 3.f, 10, 0.25f, 8.f},    // never above the latest first level
+      {3.4f, 13.f, 3.f, 0, 0.5f, 3.f},     // the floor does not pass the last level
+      {20.f, 8.f, 3.f, 10, 0.5f, 8.f},     // never above the latest first level
       {4.f, 13.f, 3.f, 98, 5.f, 3.f},      // nor below the last level
       {0.1f, 8.f, 0.f, 99, 8.f, 0.f},      // nor below 0
   };
   for (const auto& c : cases) {
     float step = 0;
-    EXPECT_FLOAT_EQ(mca_mom_lambda(c.lambda, c.first, c.last, c.i, 100, 0.5f, step), c.next);
-    EXPECT_FLOAT_EQ(step, c.step);
+    EXPECT_FLOAT_EQ(mca_mom_lambda(c.lambda, c.first, c.last, c.i, 100, step), c.next) << c.i;
+    EXPECT_FLOAT_EQ(step, c.step) << c.i;
   }
 }
