@@ -76,6 +76,9 @@ void mca_max_magnitudes(const McaRect* rects, int count, float* maxima);
 // absolute deviation (-M) is 0 when more than half of the band's
 // coefficients are equal: stops with a message naming the band.
 void mca_check_mad_noise_level(const char* tag, int band, float level);
+// The same for a level derived from the noise level of the run, for callers
+// that set it themselves (the program never runs with a level of 0).
+void mca_check_noise_level(const char* tag, int band, float level);
 // The same check for the levels of a noise model the base computes from the
 // given noise level: a zero level there comes from a band too small for the
 // transform's blocks, not from the data.

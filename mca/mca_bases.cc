@@ -144,12 +144,20 @@ float mca_max_magnitude(const McaImage& ima) {
   return maximum;
 }
 
+void mca_check_noise_level(const char* tag, int band, float level) {
+  if (!(level > 0.f))
+    fatal_exitf(-1, stdout,
+                "Error: %s band %d has a noise level of %g: give a positive noise level with -g "
+                "...\n",
+                tag, band + 1, level);
+}
+
 void mca_check_mad_noise_level(const char* tag, int band, float level) {
   if (!(level > 0.f))
     fatal_exitf(-1, stdout,
-                "Error: %s band %d has a median absolute deviation of %g (more than half of its "
-                "coefficients are equal), so -M cannot measure its noise level; run without -M "
-                "to take the band levels from the noise level (-g, or its estimate) ...\n",
+                "Error: %s band %d has a noise level of %g: its median absolute deviation (-M) is "
+                "0, as more than half of its coefficients are equal; run without -M to take the "
+                "band levels from the noise level (-g, or its estimate) ...\n",
                 tag, band + 1, level);
 }
 

@@ -98,6 +98,7 @@ float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
       mca_check_mad_noise_level("AT", b, level);
     } else {
       level = Noise_Ima * AT_Trans.norm_band(b);
+      mca_check_noise_level("AT", b, level);
     }
     AT_TabNoise(b) = level;
   }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -141,11 +142,12 @@ TEST_F(CartoonTexture, BlockSizeOverlapAndWeightingReachTheBase) {
 }
 
 TEST_F(CartoonTexture, ZoomedTextureKeepsThePairWithinTheByteRange) {
-  // Shapes up to 320 with texture: without the bound the sum would pass 255.
+  // 8-bit data, the range a super-resolved image keeps to: shapes reaching
+  // 255 with texture; without the bound the sum would pass 255.
   FitsImage data = cartoon(16), waves = texture(16);
   for (size_t k = 0; k < data.pixels.size(); k++)
-    data.pixels[k] = 2.f * data.pixels[k] + waves.pixels[k];
-  write_fits(path("in.fits"), data);
+    data.pixels[k] = std::min(255.f, std::round(2.f * data.pixels[k] + waves.pixels[k]));
+  write_fits(path("in.fits"), data, BYTE_IMG);
   ASSERT_EQ(run("-t 1 -t 5 -I -B 16 -i 10 -g 1 in.fits out.fits"), 0) << output_;
   FitsImage atrou = result("out_atrou.fits"), cos = result("out_cos.fits");
   ASSERT_EQ(atrou.nl, 64);

@@ -209,7 +209,7 @@ TEST_F(QzMcaUnits, MessagesNameTheCauseOfAMissingNoiseLevel) {
     const char* not_said;
   } cases[] = {
       {"-t 1 -t 5 -M -g 1 spike.fits out.fits",
-       "AT band 1 has a median absolute deviation of 0", "noiseless"},
+       "AT band 1 has a noise level of 0: its median absolute deviation (-M) is 0", "noiseless"},
       {"-t 1 -t 5 -M -g 1 spike.fits out.fits", "run without -M", "give the noise level"},
       {"-t 1 -H -g 0 checker.fits out.fits",
        "every 3 x 3 window of the image holds a missing (zero) pixel", "noiseless"},
