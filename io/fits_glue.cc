@@ -3,6 +3,7 @@
 
 #include <fitsio.h>
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "array/fatal.h"
 #include "io/fits_io.h"
+#include "io/image_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
 #include "io/pixel_conversion.h"
@@ -70,7 +72,10 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   std::string file = fits_name ? fits_file(name) : std::string(name);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, file.c_str(), write ? READWRITE : READONLY, &status)) FitsPrintError(status);
+  if (ffopen(&fptr, file.c_str(), write ? READWRITE : READONLY, &status)) {
+    std::fprintf(stderr, "Error: cannot open file %s\n", fits_open_failure(name, file, status).c_str());
+    FitsPrintError(status);
+  }
   int hdutype = 0;
   if (!write && ffmahd(fptr, 1, &hdutype, &status)) FitsPrintError(status);
   if (NoBscale && ffpscl(fptr, 1., 0., &status)) FitsPrintError(status);
@@ -149,7 +154,8 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   fitsfile* fptr = nullptr;
   int status = 0;
   if (ffopen(&fptr, file.c_str(), READONLY, &status))
-    fatal_exitf(exit_status(status), stdout, "Error: cannot open file %s\n", file.c_str());
+    fatal_exitf(exit_status(status), stdout, "Error: cannot open file %s\n",
+                fits_open_failure(name, file, status).c_str());
   int bitpix = 0, naxis = 0;
   if (ffgidt(fptr, &bitpix, &status)) fatal_exitf(exit_status(status), stdout, "Error: in fits_get_img_type ...\n");
   if (ffgidm(fptr, &naxis, &status)) fatal_exitf(exit_status(status), stdout, "Error: pb NAXIS ...\n");
@@ -196,7 +202,8 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   fitsfile* fptr = nullptr;
   int status = 0;
   if (ffopen(&fptr, file.c_str(), READONLY, &status))
-    fatal_exitf(-1, stdout, "Error: cannot open file %s status=%d \n", name, status);
+    fatal_exitf(-1, stdout, "Error: cannot open file %s status=%d \n", fits_open_failure(name, file, status).c_str(),
+                status);
   long naxes[3] = {0, 0, 0};
   int nfound = 0;
   if (ffgknj(fptr, "NAXIS", 1, 3, naxes, &nfound, &status))
@@ -217,8 +224,20 @@ void fits_write_dblarr(const char* name, to_array<double, true>& Dat) {
   std::remove(file.c_str());
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffinit(&fptr, file.c_str(), &status))
-    fatal_exitf(-1, stdout, "Error: cannot open file %s %d \n", file.c_str(), status);
+  if (ffinit(&fptr, file.c_str(), &status)) {
+    // The library's status does not say why: a plain create does (the
+    // file was removed above, so the probe leaves nothing).
+    std::FILE* probe = std::fopen(file.c_str(), "wb");
+    const int error = probe == nullptr ? errno : 0;
+    if (probe != nullptr) {
+      std::fclose(probe);
+      std::remove(file.c_str());
+    }
+    char text[FLEN_STATUS] = "";
+    ffgerr(status, text);
+    fatal_exitf(-1, stdout, "Error: cannot open file %s %d \n", io_open_failure(name, file, error, text).c_str(),
+                status);
+  }
   // A failed write leaves no file behind.
   auto fail = [&](const char* format) {
     int close_status = 0;
@@ -275,7 +294,8 @@ int cfitstio_read_celestial_coord(const char* name, fitsstruct* Header) {
   fitsfile* fptr = nullptr;
   int status = 0;
   if (ffopen(&fptr, name, READONLY, &status))
-    fatal_exitf(-1, stderr, "Error: CFITSIO package cannot open file %s\n  status = %d\n", name, status);
+    fatal_exitf(-1, stderr, "Error: CFITSIO package cannot open file %s\n  status = %d\n",
+                fits_open_failure(name, name, status).c_str(), status);
   double xrval = 0., yrval = 0., xrpix = 0., yrpix = 0., xinc = 0., yinc = 0., rot = 0.;
   char type[FLEN_VALUE] = "";
   int coord_status = 0;

@@ -3,6 +3,7 @@
 // and a read never needs a second image-sized buffer.
 #include "io/fits_io.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -229,6 +230,17 @@ int exit_status_of(int library_status) {
 
 char* fitsname(const char* name) { return copy_text(fits_file_name(name)); }
 
+std::string fits_open_failure(const char* typed, const std::string& file, int status) {
+  char text[FLEN_STATUS] = "";
+  ffgerr(status, text);
+  // The library's status does not tell a missing file from a folder or a
+  // forbidden one: an open here does.
+  std::FILE* stream = io_fopen_read(file);
+  const int error = stream == nullptr ? errno : 0;
+  if (stream != nullptr) std::fclose(stream);
+  return io_open_failure(typed, file, error, text);
+}
+
 void fits_check_data_held(fitsfile* fptr, const char* name) {
   int status = 0, bitpix = 0, naxis = 0;
   LONGLONG head_start = 0, data_start = 0, data_end = 0;
@@ -253,8 +265,12 @@ void fits_check_data_held(fitsfile* fptr, const char* name) {
 
 std::FILE* fits_file_des_in(const char* name) {
   if (std_inout(name)) return stdin;
-  std::FILE* stream = std::fopen(fits_file_name(name).c_str(), "rb");
-  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  const std::string file = fits_file_name(name);
+  std::FILE* stream = io_fopen_read(file);
+  if (stream == nullptr) {
+    const int error = errno;
+    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, file, error).c_str());
+  }
   return stream;
 }
 
@@ -262,7 +278,10 @@ std::FILE* fits_file_des_out(const char* name) {
   if (std_inout(name)) return stdout;
   std::string file = fits_file_name(name);
   std::FILE* stream = std::fopen(file.c_str(), "wb");
-  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  if (stream == nullptr) {
+    const int error = errno;
+    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, file, error).c_str());
+  }
   io_add_pending_output(file);
   return stream;
 }
@@ -378,7 +397,8 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   fitsfile* fptr = nullptr;
   int status = 0;
   if (ffopen(&fptr, file.c_str(), READONLY, &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot open file %s\n", file.c_str());
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot open file %s\n",
+                fits_open_failure(name, file, status).c_str());
   int hdutype = 0;
   if (ffmahd(fptr, FITS_HDU_Number + 1, &hdutype, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: no image extension ...");
@@ -479,12 +499,19 @@ void fits_write_int(const char* name, to_array<int, false>& Ima, fitsstruct* Hea
 void fits_read_header(const char* name, fitsstruct* Header) {
   initfield(Header);
   std::string file = name;
-  std::FILE* stream = std::fopen(file.c_str(), "rb");
+  std::FILE* stream = io_fopen_read(file);
+  int error = errno;
   if (stream == nullptr) {
-    file += ".fits";
-    stream = std::fopen(file.c_str(), "rb");
+    // The reason shown is the first open's, unless that name does not exist.
+    stream = io_fopen_read(file + ".fits");
+    const int fits_error = errno;
+    if (stream != nullptr || error == ENOENT) {
+      file += ".fits";
+      error = fits_error;
+    }
   }
-  if (stream == nullptr) fatal_exitf(-1, stderr, "Error reading file %s\n", name);
+  if (stream == nullptr)
+    fatal_exitf(-1, stderr, "Error reading file %s\n", io_open_failure(name, file, error).c_str());
   set_filename(Header, file);
   Header->stream = stream;
   readimagehead(Header);
@@ -496,7 +523,10 @@ void fits_write_header(const char* name, fitsstruct* Header) {
   std::string file = fits_file_name(name);
   set_filename(Header, file);
   std::FILE* stream = std::fopen(file.c_str(), "wb");
-  if (stream == nullptr) fatal_exitf(-1, stderr, "Error writing on file %s\n", name);
+  if (stream == nullptr) {
+    const int error = errno;
+    fatal_exitf(-1, stderr, "Error writing on file %s\n", io_open_failure(name, file, error).c_str());
+  }
   io_add_pending_output(file);
   Header->stream = stream;
   writeimagehead(Header);

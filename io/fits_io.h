@@ -8,6 +8,7 @@
 #include <fitsio.h>
 
 #include <cstdio>
+#include <string>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
@@ -63,6 +64,10 @@ void fits_write_header(const char* name, fitsstruct* Header);
 // Fills Header from the header of the current HDU of a file opened with
 // CFITSIO, with no temporary file; Header's filename becomes file_name.
 void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header);
+// "(file: reason)" for a failed ffopen of `file`, the name the user
+// typed being `typed`: the system's reason where one applies, else the
+// library's text for its status.
+std::string fits_open_failure(const char* typed, const std::string& file, int status);
 // Stops, naming the file, when the current HDU's data as its header
 // announces them are not all in the file (checked before allocating).
 void fits_check_data_held(fitsfile* fptr, const char* name);

@@ -1,6 +1,7 @@
 // GIF87a encoder: colours merged into a compact map, pixels LZW-coded with
 // an open-addressing hash table of 5003 slots and code widths from the
 // initial width up to 12 bits, packed in data sub-blocks of 254 bytes.
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -302,7 +303,10 @@ std::FILE* gif_file_des_out(const char* name) {
   if (std_inout(name)) return stdout;
   std::string file = gifname(name);
   std::FILE* fp = std::fopen(file.c_str(), "wb");
-  if (fp == nullptr) fatal_exitf(-1, stderr, "\nError: cannot open file %s\n", file.c_str());
+  if (fp == nullptr) {
+    const int error = errno;
+    fatal_exitf(-1, stderr, "\nError: cannot open file %s\n", io_open_failure(name, file, error).c_str());
+  }
   return fp;
 }
 

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,24 @@ void io_drop_pending_output(const std::string& file) {
     }
 }
 
+std::FILE* io_fopen_read(const std::string& file) {
+  std::FILE* stream = std::fopen(file.c_str(), "rb");
+  struct stat info;
+  if (stream != nullptr && fstat(fileno(stream), &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::fclose(stream);
+    errno = EISDIR;
+    return nullptr;
+  }
+  return stream;
+}
+
+std::string io_open_failure(const char* typed, const std::string& file, int error, const char* otherwise) {
+  struct stat info;
+  if (error == ENOENT && typed != nullptr && file != typed && stat(typed, &info) == 0 && S_ISDIR(info.st_mode))
+    return std::string("(") + typed + ": " + std::strerror(EISDIR) + ")";
+  return "(" + file + ": " + (error != 0 ? std::strerror(error) : otherwise) + ")";
+}
+
 long long io_stream_size(std::FILE* stream) {
   struct stat info;
   if (stream == nullptr || fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
@@ -74,7 +93,10 @@ void image_output::open(const std::string& file, const char* mode, const char* s
   file_ = file;
   shown_ = shown;
   stream_ = std::fopen(file.c_str(), mode);
-  if (stream_ == nullptr) fatal_exitf(-1, stderr, open_message, shown);
+  if (stream_ == nullptr) {
+    const int error = errno;
+    fatal_exitf(-1, stderr, open_message, io_open_failure(shown, file, error).c_str());
+  }
   created_ = mode[0] == 'w';
 }
 

@@ -17,6 +17,17 @@
 void io_add_pending_output(const std::string& file);
 void io_drop_pending_output(const std::string& file);
 
+// Opens a file for reading ("rb"). A folder is refused with errno EISDIR:
+// fopen would open it and only the first read would fail, without a reason.
+std::FILE* io_fopen_read(const std::string& file);
+
+// "(file: reason)" for an open of `file` that failed with errno `error`, for
+// messages that name the file and say why. When the format added an
+// extension to the name the user typed and that name is a folder, the
+// folder is named instead: "(typed: Is a directory)". An error of 0 means
+// no system error applies; the reason is then `otherwise`.
+std::string io_open_failure(const char* typed, const std::string& file, int error, const char* otherwise = "");
+
 // Size in bytes of the file behind an open stream, or -1 when it is not a
 // regular file (a pipe, the standard input).
 long long io_stream_size(std::FILE* stream);
@@ -41,8 +52,9 @@ class image_output {
   image_output& operator=(const image_output&) = delete;
   ~image_output();
 
-  // A null stream from fopen prints "Unable to open file: <shown>" (or the
-  // given open_message, a printf format with one %s) and ends the process.
+  // A null stream from fopen prints "Unable to open file: (<file>: <reason>)"
+  // (or the given open_message, a printf format whose one %s receives the
+  // parenthesis) and ends the process; shown is the name the user gave.
   void open(const std::string& file, const char* mode, const char* shown,
             const char* open_message = "Unable to open file: %s\n");
   void use_stdout(const char* shown);

@@ -53,6 +53,49 @@ std::string name_stem(const char* src) {
   return stem;
 }
 
+// Image extensions a result name may end in; the FITS ones may carry a
+// compression suffix. The upper-case FITS forms are those the FITS writer
+// takes as an extension already present (it would add ".fits" to ".Fits").
+const char* const kFitsExtensions[] = {".fits", ".fit", ".fts", ".FITS", ".FIT"};
+const char* const kCompressionSuffixes[] = {"", ".gz", ".Z"};
+const char* const kByteImageExtensions[] = {".gif", ".pgm", ".jpg"};
+const char* const kDispTags[] = {"b", "s", "i", "f", "d", "cf", "cd"};
+
+bool ends_with(const std::string& text, std::size_t from, const std::string& end) {
+  return text.size() - from >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Start of a trailing "_<tag>_<lines>_<columns>.d" in text[from..], or npos.
+std::size_t disp_suffix_start(const std::string& text, std::size_t from) {
+  if (!ends_with(text, from, ".d")) return std::string::npos;
+  std::size_t at = text.size() - 2;
+  for (int number = 0; number < 2; number++) {
+    const std::size_t digits_end = at;
+    while (at > from && std::isdigit(static_cast<unsigned char>(text[at - 1]))) at--;
+    if (at == digits_end || at == from || text[at - 1] != '_') return std::string::npos;
+    at--;
+  }
+  for (const char* tag : kDispTags) {
+    const std::string tagged = std::string("_") + tag;
+    if (ends_with(text.substr(0, at), from, tagged)) return at - tagged.size();
+  }
+  return std::string::npos;
+}
+
+// Start of the image extension that ends text[from..], or npos.
+std::size_t image_extension_start(const std::string& text, std::size_t from) {
+  std::size_t disp = disp_suffix_start(text, from);
+  if (disp != std::string::npos) return disp;
+  for (const char* compression : kCompressionSuffixes)
+    for (const char* extension : kFitsExtensions) {
+      const std::string end = std::string(extension) + compression;
+      if (ends_with(text, from, end)) return text.size() - end.size();
+    }
+  for (const char* extension : kByteImageExtensions)
+    if (ends_with(text, from, extension)) return text.size() - std::strlen(extension);
+  return std::string::npos;
+}
+
 }  // namespace
 
 const char* io_file_part(const char* name) {
@@ -91,6 +134,14 @@ type_data which_data_type() { return TypeInputData; }
 void io_strcpy_prefix(char* dst, const char* src) {
   std::string stem = name_stem(src);
   std::memcpy(dst, stem.c_str(), stem.size() + 1);
+}
+
+std::string io_result_stem(const char* name) {
+  std::string stem = name != nullptr ? name : "";
+  const std::size_t file_start = static_cast<std::size_t>(io_file_part(stem.c_str()) - stem.c_str());
+  const std::size_t cut = image_extension_start(stem, file_start);
+  if (cut != std::string::npos && cut > file_start) stem.erase(cut);
+  return stem;
 }
 
 int std_inout(const char* name) {

@@ -4,6 +4,8 @@
 // names that stand for the standard streams.
 #pragma once
 
+#include <string>
+
 enum type_format : int {
   F_UNKNOWN = 0,
   F_DISP = 1,
@@ -51,6 +53,15 @@ int io_file_part_has(const char* name, const char* pattern);
 // Writes the stem of src into dst, which must hold strlen(src) + 1 bytes
 // (the stem is never longer than the name).
 void io_strcpy_prefix(char* dst, const char* src);
+
+// The stem from which a program's result names are built: the name less an
+// image extension the writers recognise at its end (".fits", ".fit", ".fts"
+// and ".FIT"/".FITS", each possibly followed by ".gz" or ".Z"; ".gif",
+// ".pgm", ".jpg"; a disp name's type and size such as "_f_512_512.d"),
+// whatever the run's format. Any other dot belongs to the stem, so that
+// "o_0.25" and "o_0.1" never share result files. A name that is nothing but
+// an extension is its own stem.
+std::string io_result_stem(const char* name);
 
 // 1 when the name ("-", "-b", "-.fits", ...) stands for the standard input
 // or output, else 0.

@@ -100,6 +100,28 @@ const char* part_extension(type_format format) {
 
 }  // namespace
 
+std::string io_float_output_file(const char* name, int nl, int nc) {
+  switch (run_format(name, "write")) {
+    case F_DISP: {
+      const std::string file = disp_file_name(name, T_FLOAT, nl, nc);
+      return std_inout(file.c_str()) ? std::string() : file;
+    }
+    case F_GIF: return std_inout(name) ? std::string() : gifname(name);
+    case F_PGM: return std_inout(name) ? std::string() : pgmname(name);
+    case F_JPEG: {
+      const std::string file = jpgname(name);
+      return std_inout(file.c_str()) ? std::string() : file;
+    }
+    default: {
+      if (std_inout(name)) return std::string();
+      char* file = fitsname(name);
+      const std::string copy = file;
+      std::free(file);
+      return copy;
+    }
+  }
+}
+
 void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {
   switch (run_format(name, "read")) {
     case F_FITS:

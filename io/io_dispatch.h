@@ -6,6 +6,7 @@
 #pragma once
 
 #include <complex>
+#include <string>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
@@ -14,6 +15,11 @@
 
 // Header may be null; Ima is sized to the file.
 void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header = nullptr);
+// The file io_write_ima_float creates for an nl x nc image written under
+// name in the run's format (fixed from the name if still open), with the
+// extension or the disp type and size the writer adds; empty when the image
+// goes to the standard output.
+std::string io_float_output_file(const char* name, int nl, int nc);
 // NoBscale reads the raw stored values of a FITS file.
 void io_read_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header = nullptr,
                      Bool NoBscale = False);

@@ -213,15 +213,21 @@ std::string disp_file_name(const char* name, type_data type, int Nl, int Nc) {
 
 std::FILE* disp_file_des_in(const char* name) {
   if (std_inout(name)) return stdin;
-  std::FILE* stream = std::fopen(name, "rb");
-  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  std::FILE* stream = io_fopen_read(name);
+  if (stream == nullptr) {
+    const int error = errno;
+    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, name, error).c_str());
+  }
   return stream;
 }
 
 std::FILE* disp_file_des_out(const char* name) {
   if (std_inout(name)) return stdout;
   std::FILE* stream = std::fopen(name, "wb");
-  if (stream == nullptr) fatal_exitf(-1, stderr, "Unable to open file: %s\n", name);
+  if (stream == nullptr) {
+    const int error = errno;
+    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, name, error).c_str());
+  }
   return stream;
 }
 

@@ -10,6 +10,7 @@
 
 #include <jerror.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -99,9 +100,21 @@ void READ_JPEG::startread(const char* name, int mode) {
   if (std_inout(name)) {
     infile = stdin;
   } else {
-    infile = std::fopen(name, "rb");
-    if (infile == nullptr) infile = std::fopen((std::string(name) + ".jpg").c_str(), "rb");
-    if (infile == nullptr) fatal_exitf(-1, stderr, "Error reading file %s\n", name);
+    // The name as given, then with ".jpg"; the reason shown is the first
+    // open's unless that name does not exist.
+    std::string file = name;
+    infile = io_fopen_read(file);
+    int error = errno;
+    if (infile == nullptr) {
+      infile = io_fopen_read(file + ".jpg");
+      const int jpg_error = errno;
+      if (error == ENOENT && jpg_error != ENOENT) {
+        file += ".jpg";
+        error = jpg_error;
+      }
+    }
+    if (infile == nullptr)
+      fatal_exitf(-1, stderr, "Error reading file %s\n", io_open_failure(name, file, error).c_str());
   }
   cinfo.err = jpeg_std_error(&jerr.pub);
   jerr.pub.error_exit = reader_error_exit;
@@ -315,7 +328,10 @@ void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
     outfile = stdout;
   } else {
     outfile = std::fopen(file.c_str(), "wb");
-    if (outfile == nullptr) fatal_exitf(1, stderr, "can't open %s\n", file.c_str());
+    if (outfile == nullptr) {
+      const int error = errno;
+      fatal_exitf(1, stderr, "can't open %s\n", io_open_failure(name, file, error).c_str());
+    }
   }
   if (Verbose) std::printf("open file OK\n");
   color_map = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, 256, 3);

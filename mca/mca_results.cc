@@ -1,7 +1,7 @@
 // The result files of a run: one image per selected base, the residual, and
 // the snapshots of the debug mode. Names are built from the stem of the
-// given name, whatever its length.
-#include <cstring>
+// given name, whatever its length; only an image extension leaves the stem,
+// so results named "o_0.25" and "o_0.1" keep apart.
 #include <string>
 #include <vector>
 
@@ -14,12 +14,6 @@
 
 namespace {
 
-std::string name_prefix(const char* name) {
-  std::vector<char> prefix(std::strlen(name) + 1, '\0');
-  io_strcpy_prefix(prefix.data(), name);
-  return std::string(prefix.data());
-}
-
 const char* suffix_or_fail(type_mcabase base) {
   const char* suffix = mca_base_suffix(base);
   if (suffix == nullptr) fatal_exit("Error: not implemeted transform ... \n");
@@ -29,7 +23,7 @@ const char* suffix_or_fail(type_mcabase base) {
 }  // namespace
 
 std::vector<std::string> mca_result_names(const MCA& mca, const char* Name) {
-  const std::string prefix = name_prefix(Name);
+  const std::string prefix = io_result_stem(Name);
   std::vector<std::string> names;
   for (int b = 0; b < mca.NbrBase; b++) names.push_back(prefix + suffix_or_fail(mca.TabSelect[b]));
   names.push_back(prefix + "_resi");
@@ -51,7 +45,7 @@ void MCA::write_allima(const char* Name, fitsstruct& Header) {
 }
 
 void MCA::write_allima(const char* Name, int Iter) {
-  const std::string prefix = name_prefix(Name);
+  const std::string prefix = io_result_stem(Name);
   const std::string number = "_" + std::to_string(Iter + 1);
   for (int b = 0; b < NbrBase; b++) {
     std::string name = prefix + suffix_or_fail(TabSelect[b]) + number;

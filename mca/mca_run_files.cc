@@ -8,15 +8,19 @@
 #include "mca/mca_run_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "array/fatal.h"
+#include "io/image_file.h"
+#include "io/io_dispatch.h"
 
 namespace {
 
@@ -30,11 +34,33 @@ long long mtime_ns(const struct stat& st) {
   return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
+// The error that opening `file` to write it would meet, or 0. A file there
+// is only looked at; a new one is created and removed again, which asks the
+// system itself (folder missing or closed, name too long, read-only disk).
+int creation_error(const std::string& file) {
+  struct stat st;
+  if (stat_of(file, st)) {
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    return access(file.c_str(), W_OK) == 0 ? 0 : errno;
+  }
+  if (errno != ENOENT) return errno;
+  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  // EEXIST: a link to a file not yet there, which the writer will create.
+  if (fd < 0) return errno == EEXIST ? 0 : errno;
+  close(fd);
+  unlink(file.c_str());
+  return 0;
+}
+
 }  // namespace
 
 RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& outputs, int nl,
                    int nc)
-    : input_(input), extensions_(std::begin(WriterExtensions), std::end(WriterExtensions)) {
+    : input_(input),
+      outputs_(outputs),
+      nl_(nl),
+      nc_(nc),
+      extensions_(std::begin(WriterExtensions), std::end(WriterExtensions)) {
   // The disp writer names a float image after its size.
   extensions_.push_back("_f_" + std::to_string(nl) + "_" + std::to_string(nc) + ".d");
   for (const std::string& name : outputs) {
@@ -104,6 +130,20 @@ void RunFiles::refuse_output_over_input() const {
                     "Error: a result would overwrite the input image; choose another output "
                     "name ... (%s)\n",
                     c.path.c_str());
+  }
+}
+
+void RunFiles::refuse_unwritable() const {
+  std::vector<std::string> names = outputs_;
+  if (numbered_step_ > 0 && numbered_last_ >= numbered_step_)
+    for (const std::string& stem : numbered_stems_) names.push_back(stem + "_" + std::to_string(numbered_step_));
+  for (const std::string& name : names) {
+    const std::string file = io_float_output_file(name.c_str(), nl_, nc_);
+    if (file.empty()) continue;  // the standard output
+    const int error = creation_error(file);
+    if (error != 0)
+      fatal_exitf(-1, stdout, "Error: cannot write a result file %s\n",
+                  io_open_failure(name.c_str(), file, error).c_str());
   }
 }
 

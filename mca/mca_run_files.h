@@ -1,6 +1,7 @@
 // The files of one run of qz_mca: the input must never be among the results
 // (a result named like the input, or derived to its name, would destroy it),
 // and a run that fails part way leaves none of the results it had written.
+// A result that could not be written is refused before the work starts.
 #pragma once
 
 #include <string>
@@ -20,6 +21,11 @@ class RunFiles {
 
   // Stops with a message naming the file when an output would be the input.
   void refuse_output_over_input() const;
+  // Stops before the work, naming the file and the reason, when an output
+  // (and the first of each numbered series) could not be written: its folder
+  // is missing or closed to the run, or its name is taken by a folder or by
+  // a file the run may not replace. Leaves no file behind.
+  void refuse_unwritable() const;
   // From here until commit(), an exit removes every output file that was
   // created or changed since the RunFiles was made.
   void arm();
@@ -32,6 +38,8 @@ class RunFiles {
     long long device, inode, size, mtime_ns;
   };
   std::string input_;
+  std::vector<std::string> outputs_;
+  int nl_, nc_;
   std::vector<std::string> extensions_;
   std::vector<Candidate> candidates_;
   std::vector<std::string> numbered_stems_;

@@ -76,6 +76,7 @@ int run_test_mode() {
   io_read_ima_float(Name_Imag_In.c_str(), data, nullptr);
   RunFiles files(Name_Imag_In, {"xx_rec"}, data.nl(), data.nc());
   files.refuse_output_over_input();
+  files.refuse_unwritable();
   files.arm();
   const int nbr_plan = 5, first_block = 8;
   std::printf("trans %d %d\n", 0, nbr_plan);
@@ -159,6 +160,7 @@ int main(int argc, char* argv[]) {
   RunFiles files(Name_Imag_In, run_outputs(mca), data.nl(), data.nc());
   if (WriteAll) files.watch_numbered(mca_result_names(mca, SnapshotPrefix), SnapshotEvery, Nbr_Iter);
   files.refuse_output_over_input();
+  files.refuse_unwritable();
   files.arm();
   header.origin = CommandLine.c_str();
   as_float_results(header);

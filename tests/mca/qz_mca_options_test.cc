@@ -115,7 +115,7 @@ TEST_F(QzMcaOptions, SnapshotsNeverOverwriteTheInputAndGoWithAFailedRun) {
   EXPECT_TRUE(exists("xx_atrou_5.fits"));
   std::remove(path("xx_atrou_5.fits").c_str());
 
-  ASSERT_EQ(mkdir(path("bad_resi.fits").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("/dev/full", path("bad_resi.fits").c_str()), 0);  // every write fails
   EXPECT_NE(run("-t 1 -i 6 -S 100 -g 1 -w xx_resi_10.fits bad"), 0);
   EXPECT_FALSE(exists("xx_atrou_5.fits"));
   EXPECT_FALSE(exists("xx_resi_5.fits"));
@@ -138,7 +138,7 @@ TEST_F(QzMcaOptions, FailedRunOnDispImagesLeavesNoResult) {
   }
   ASSERT_EQ(run("-t 1 -i 3 -g 1 in_f_32_32.d good"), 0) << output_;
   EXPECT_TRUE(exists("good_atrou_f_32_32.d"));
-  ASSERT_EQ(mkdir(path("out_resi_f_32_32.d").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("/dev/full", path("out_resi_f_32_32.d").c_str()), 0);  // every write fails
   EXPECT_NE(run("-t 1 -i 3 -g 1 in_f_32_32.d out"), 0);
   EXPECT_FALSE(exists("out_atrou_f_32_32.d"));
   EXPECT_FALSE(exists("out_f_32_32.d"));

@@ -216,14 +216,14 @@ TEST_F(QzMcaRun, PixelsThatAreNotNumbersAreRefusedWithTheirCount) {
   }
 }
 
-// The residual cannot be written (its name is taken by a directory) after
+// The residual cannot be written (its name leads to a full device) after
 // the component was: the run fails and takes back the component it wrote,
 // also over an older result, but leaves files it did not write alone.
 TEST_F(QzMcaRun, FailedRunLeavesNoResultFiles) {
   write_fits(path("in.fits"), synthetic(16, 13));
   write_fits(path("out_atrou.fits"), synthetic(16, 14));  // from an older run
   write_fits(path("out_other.fits"), synthetic(16, 15));
-  ASSERT_EQ(mkdir(path("out_resi.fits").c_str(), 0700), 0);
+  ASSERT_EQ(symlink("/dev/full", path("out_resi.fits").c_str()), 0);  // every write fails
   EXPECT_NE(run("-t 1 -i 3 -g 1 in.fits out.fits"), 0);
   EXPECT_TRUE(printed("out_resi")) << output_;
   EXPECT_FALSE(exists("out_atrou.fits"));
