@@ -34,8 +34,9 @@ void check_axes(const long* naxes, int naxis, const char* name) {
   long long n = 1;
   for (int k = 0; k < naxis; k++) {
     if (naxes[k] < 1) fatal_exitf(-1, stdout, "Error: %s has an axis of length %ld ...\n", name, naxes[k]);
+    // Tested before the product, which a length near 2^63 would overflow.
+    if (naxes[k] > INT_MAX / n) fatal_exitf(-1, stdout, "Error: the array of %s is too large ...\n", name);
     n *= naxes[k];
-    if (n > INT_MAX) fatal_exitf(-1, stdout, "Error: the array of %s is too large ...\n", name);
   }
 }
 
@@ -70,7 +71,7 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   std::string file = fits_name ? fits_file(name) : std::string(name);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, file.c_str(), write ? READWRITE : READONLY, &status)) FitsPrintError(status);
+  if (fits_open_input(&fptr, file, write ? READWRITE : READONLY, &status)) FitsPrintError(status);
   int hdutype = 0;
   if (!write && ffmahd(fptr, 1, &hdutype, &status)) FitsPrintError(status);
   if (NoBscale && ffpscl(fptr, 1., 0., &status)) FitsPrintError(status);
@@ -148,7 +149,7 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   std::string file = fits_file(name);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, file.c_str(), READONLY, &status))
+  if (fits_open_input(&fptr, file, READONLY, &status))
     fatal_exitf(exit_status(status), stdout, "Error: cannot open file %s\n", file.c_str());
   int bitpix = 0, naxis = 0;
   if (ffgidt(fptr, &bitpix, &status)) fatal_exitf(exit_status(status), stdout, "Error: in fits_get_img_type ...\n");
@@ -195,7 +196,7 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   std::string file = fits_file(name);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, file.c_str(), READONLY, &status))
+  if (fits_open_input(&fptr, file, READONLY, &status))
     fatal_exitf(-1, stdout, "Error: cannot open file %s status=%d \n", name, status);
   long naxes[3] = {0, 0, 0};
   int nfound = 0;
@@ -274,7 +275,7 @@ int cfitstio_read_celestial_coord(const char* name, fitsstruct* Header) {
     fatal_exit("Error: input file is not a fits format file ... \n", -1, stderr);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, name, READONLY, &status))
+  if (fits_open_input(&fptr, name, READONLY, &status))
     fatal_exitf(-1, stderr, "Error: CFITSIO package cannot open file %s\n  status = %d\n", name, status);
   double xrval = 0., yrval = 0., xrpix = 0., yrpix = 0., xinc = 0., yinc = 0., rot = 0.;
   char type[FLEN_VALUE] = "";

@@ -8,6 +8,7 @@
 #include <fitsio.h>
 
 #include <cstdio>
+#include <string>
 
 #include "array/base_types.h"
 #include "array/to_array.h"
@@ -66,3 +67,12 @@ void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* H
 // Stops, naming the file, when the current HDU's data as its header
 // announces them are not all in the file (checked before allocating).
 void fits_check_data_held(fitsfile* fptr, const char* name);
+
+// ffopen of file, after refusing (with a message naming the file) a gzip
+// file whose claimed inflated size its bytes cannot justify or this machine
+// cannot hold, and a zip archive, which the library allocates for but cannot
+// read. Every read through the library opens its file here.
+int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status);
+// Bytes of the open file as the library holds them: inflated for a
+// compressed file.
+long long fits_file_bytes(fitsfile* fptr);
