@@ -235,7 +235,9 @@ int exit_status_of(int library_status) {
 // allocates the inflated size it expects: for gzip the size the file's last
 // four bytes (ISIZE) claim, for zip the size at byte 22, and for the other
 // codings three times the file. A claim is checked here first, since a
-// 30-byte file can claim 4 GB.
+// 30-byte file can claim 4 GB. Past the first allocation the memory grows
+// with the bytes actually inflated: at most 1032 times the file for gzip,
+// more for the rarer bzip2 and unix compress, whose data alone bound it.
 
 // Deflate codes at best 258 bytes in two bits: no gzip file inflates to
 // more than 1032 times its size (the constant covers the smallest files).
