@@ -294,8 +294,6 @@ TEST(FitsFiles, AxisLengthsNear2To63AreRefusedWithoutOverflow) {
 
 namespace {
 
-std::string gz_path(const std::string& stem) { return scratch(stem); }
-
 // A 30 x 20 float image, plain, and the same bytes gzip'ed under the names
 // given; returns the plain file.
 std::string plain_and_gzipped(const std::vector<std::string>& gzipped) {
@@ -314,12 +312,12 @@ std::string plain_and_gzipped(const std::vector<std::string>& gzipped) {
 // gzip'ed files, found by their content whatever their name, and beside a
 // missing name as the library looks for them, read as the plain file does.
 TEST(FitsCompressed, GzipFilesReadLikeThePlainFile) {
-  const std::string plain = plain_and_gzipped({gz_path("z.fits.gz"), gz_path("zname.fits"), gz_path("sib.fits.gz")});
-  ASSERT_EQ(fits_test::read_bytes(gz_path("zname.fits")).substr(0, 2), "\x1f\x8b");
+  const std::string plain = plain_and_gzipped({scratch("z.fits.gz"), scratch("zname.fits"), scratch("sib.fits.gz")});
+  ASSERT_EQ(fits_test::read_bytes(scratch("zname.fits")).substr(0, 2), "\x1f\x8b");
   to_array<float, false> expected, ima;
   fitsstruct rec;
   fits_read_float(plain.c_str(), expected, &rec);
-  for (const std::string& name : {gz_path("z.fits.gz"), gz_path("zname.fits"), gz_path("sib")}) {
+  for (const std::string& name : {scratch("z.fits.gz"), scratch("zname.fits"), scratch("sib")}) {
     fitsstruct header;
     fits_read_float(name.c_str(), ima, &header);
     ASSERT_EQ(ima.nl(), 30) << name;
@@ -327,7 +325,7 @@ TEST(FitsCompressed, GzipFilesReadLikeThePlainFile) {
     for (int k = 0; k < ima.n_elem(); k++) ASSERT_EQ(ima(k), expected(k)) << name << " " << k;
   }
   to_array<float, true> cube;
-  fits_read_fltarr(gz_path("z.fits.gz").c_str(), cube);
+  fits_read_fltarr(scratch("z.fits.gz").c_str(), cube);
   ASSERT_EQ(cube.n_elem(), 600);
   for (int k = 0; k < 600; k++) ASSERT_EQ(cube(k), expected(k)) << k;
 }
@@ -352,13 +350,13 @@ TEST(FitsCompressedDeath, ClaimsTheFileCannotHoldAreRefusedBeforeAllocation) {
       {"archive.fits.zip", "archive.fits.zip", zip, "zip archive.*archive.fits.zip"},
   };
   for (const auto& c : cases) {
-    image_test::write_bytes(gz_path(c.file), c.bytes);
+    image_test::write_bytes(scratch(c.file), c.bytes);
     to_array<float, false> ima;
     fitsstruct rec;
     EXPECT_EXIT_STATUS(
         {
           fits_test::limit_address_space(2ULL << 30);
-          fits_read_float(gz_path(c.stem).c_str(), ima, &rec);
+          fits_read_float(scratch(c.stem).c_str(), ima, &rec);
         },
         255, c.message)
         << c.stem;
@@ -367,7 +365,7 @@ TEST(FitsCompressedDeath, ClaimsTheFileCannotHoldAreRefusedBeforeAllocation) {
   to_array<float, true> cube;
   to_array<double, true> doubles;
   to_array<float, false> block(2, 2);
-  const std::string tiny = gz_path("tiny.fits.gz");
+  const std::string tiny = scratch("tiny.fits.gz");
   EXPECT_EXIT_STATUS(fits_read_fltarr(tiny.c_str(), cube), 255, "claims 4294967295 bytes");
   EXPECT_EXIT_STATUS(fits_read_dblarr(tiny.c_str(), doubles), 255, "claims 4294967295 bytes");
   EXPECT_EXIT_STATUS(fits_read_block(tiny.c_str(), block, 0, 0), 255, "claims 4294967295 bytes");
@@ -376,8 +374,8 @@ TEST(FitsCompressedDeath, ClaimsTheFileCannotHoldAreRefusedBeforeAllocation) {
 // A plausible claim that the data then belie, and a stream cut short, end
 // in the library's own report: a failed open, not a crash or a short image.
 TEST(FitsCompressedDeath, ClaimsTheDataBelieAreLibraryErrors) {
-  const std::string plain = plain_and_gzipped({gz_path("belied.fits.gz")});
-  const std::string whole = fits_test::read_bytes(gz_path("belied.fits.gz"));
+  const std::string plain = plain_and_gzipped({scratch("belied.fits.gz")});
+  const std::string whole = fits_test::read_bytes(scratch("belied.fits.gz"));
   const std::size_t isize_at = whole.size() - 4;
   std::string smaller = whole, larger = whole;
   smaller[isize_at] = static_cast<char>(smaller[isize_at] - 8);
@@ -385,10 +383,10 @@ TEST(FitsCompressedDeath, ClaimsTheDataBelieAreLibraryErrors) {
   const std::pair<const char*, std::string> cases[] = {
       {"smaller.fits.gz", smaller}, {"larger.fits.gz", larger}, {"cut.fits.gz", whole.substr(0, whole.size() - 9)}};
   for (const auto& c : cases) {
-    image_test::write_bytes(gz_path(c.first), c.second);
+    image_test::write_bytes(scratch(c.first), c.second);
     to_array<float, false> ima;
     fitsstruct rec;
-    EXPECT_EXIT(fits_read_float(gz_path(c.first).c_str(), ima, &rec),
+    EXPECT_EXIT(fits_read_float(scratch(c.first).c_str(), ima, &rec),
                 [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, "")
         << c.first;
   }
