@@ -5,7 +5,6 @@
 // The reader trusts nothing it reads: every size is checked against the
 // allocation it implies and against the data that remain.
 #include <fitsio.h>
-#include <sys/stat.h>
 
 #include <climits>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include "array/fatal.h"
 #include "curvelet/fcur.h"
 #include "io/fits_glue.h"
+#include "io/fits_io.h"
 #include "io/io_dispatch.h"
 
 namespace {
@@ -99,7 +99,7 @@ void FCUR::read(const char* Name) {
   const std::string file = fcur_io_name(Name);
   int status = 0;
   fitsfile* fptr = nullptr;
-  ffopen(&fptr, file.c_str(), READONLY, &status);
+  fits_open_input(&fptr, file, READONLY, &status);
   check(status);
   int hdutype = 0;
   ffmahd(fptr, 1, &hdutype, &status);
@@ -121,8 +121,8 @@ void FCUR::read(const char* Name) {
   // keywords no larger an image than the vector could describe (every
   // frequency of the image lies in at least one stored wedge).
   const long n = naxes[0];
-  struct stat info;
-  const long long file_floats = stat(file.c_str(), &info) == 0 ? info.st_size / 4 : 0;
+  // The library's size is that of the inflated file when it is compressed.
+  const long long file_floats = fits_file_bytes(fptr) / 4;
   if (naxis != 1 || n < 1 || n > file_floats || n > INT_MAX) bad_file(file, "vector size");
   if (nbr_scale_key < 2 || nbr_scale_key >= n) bad_file(file, "number of scales");
   if (nl < 1 || nc < 1 || static_cast<double>(nl) * static_cast<double>(nc) > static_cast<double>(n))

@@ -36,8 +36,9 @@ void check_axes(const long* naxes, int naxis, const char* name) {
   long long n = 1;
   for (int k = 0; k < naxis; k++) {
     if (naxes[k] < 1) fatal_exitf(-1, stdout, "Error: %s has an axis of length %ld ...\n", name, naxes[k]);
+    // Tested before the product, which a length near 2^63 would overflow.
+    if (naxes[k] > INT_MAX / n) fatal_exitf(-1, stdout, "Error: the array of %s is too large ...\n", name);
     n *= naxes[k];
-    if (n > INT_MAX) fatal_exitf(-1, stdout, "Error: the array of %s is too large ...\n", name);
   }
 }
 
@@ -72,7 +73,7 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   std::string file = fits_name ? fits_file(name) : std::string(name);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, file.c_str(), write ? READWRITE : READONLY, &status)) {
+  if (fits_open_input(&fptr, file, write ? READWRITE : READONLY, &status)) {
     std::fprintf(stderr, "Error: cannot open file %s\n", fits_open_failure(name, file, status).c_str());
     FitsPrintError(status);
   }
@@ -153,7 +154,7 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   std::string file = fits_file(name);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, file.c_str(), READONLY, &status))
+  if (fits_open_input(&fptr, file, READONLY, &status))
     fatal_exitf(exit_status(status), stdout, "Error: cannot open file %s\n",
                 fits_open_failure(name, file, status).c_str());
   int bitpix = 0, naxis = 0;
@@ -201,7 +202,7 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   std::string file = fits_file(name);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, file.c_str(), READONLY, &status))
+  if (fits_open_input(&fptr, file, READONLY, &status))
     fatal_exitf(-1, stdout, "Error: cannot open file %s status=%d \n", fits_open_failure(name, file, status).c_str(),
                 status);
   long naxes[3] = {0, 0, 0};
@@ -293,7 +294,7 @@ int cfitstio_read_celestial_coord(const char* name, fitsstruct* Header) {
     fatal_exit("Error: input file is not a fits format file ... \n", -1, stderr);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffopen(&fptr, name, READONLY, &status))
+  if (fits_open_input(&fptr, name, READONLY, &status))
     fatal_exitf(-1, stderr, "Error: CFITSIO package cannot open file %s\n  status = %d\n",
                 fits_open_failure(name, name, status).c_str(), status);
   double xrval = 0., yrval = 0., xrpix = 0., yrpix = 0., xinc = 0., yinc = 0., rot = 0.;

@@ -573,6 +573,41 @@ void readimagehead(fitsstruct* rec) {
   parseimagehead(rec, cards, nblocks);
 }
 
+namespace {
+
+// The keyword of a structural card (SIMPLE, XTENSION, BITPIX, NAXIS, NAXISn,
+// PCOUNT, GCOUNT), or an empty text.
+std::string structural_key(const char* card) {
+  std::string key(card, 8);
+  key.erase(key.find_last_not_of(' ') + 1);
+  static const char* const kStructural[] = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "PCOUNT", "GCOUNT"};
+  for (const char* structural : kStructural)
+    if (key == structural) return key;
+  if (key.size() > 5 && key.compare(0, 5, "NAXIS") == 0 &&
+      key.find_first_not_of("0123456789", 5) == std::string::npos)
+    return key;
+  return "";
+}
+
+// A structural card met twice is refused: its first value is read, but the
+// second would travel into every result, which other readers then reject.
+void refuse_repeated_cards(const char* cards, int nblocks, const char* name) {
+  std::vector<std::string> seen;
+  for (int i = 0; i < nblocks * FITS_CARDS_PER_BLOCK; i++) {
+    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) return;
+    const std::string key = structural_key(card);
+    if (key.empty()) continue;
+    for (const std::string& earlier : seen)
+      if (earlier == key)
+        fatal_exitf(-1, stderr, "Error: the header holds the card %s more than once ... (%s)\n", key.c_str(),
+                    name);
+    seen.push_back(key);
+  }
+}
+
+}  // namespace
+
 void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   // A reused record must not keep values of its previous file for keys this
   // header lacks; only the file name and the stream stay.
@@ -609,6 +644,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
     return text.c_str();
   };
 
+  refuse_repeated_cards(cards, nblocks, name);
   long long naxis = integer("NAXIS   ");
   if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");
   rec->naxis = naxis > INT_MAX ? INT_MAX : static_cast<int>(naxis);
@@ -641,7 +677,8 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
     rec->crpix[2] = real("CRPIX3  ", 0.0);
     rec->crval[2] = real("CRVAL3  ", 0.0);
     rec->cdelt[2] = real("CDELT3  ", 0.0);
-    npix *= rec->naxisn[2];
+    // Lines times columns fit 62 bits; a third factor is tested first.
+    npix = npix > INT_MAX / rec->naxisn[2] ? static_cast<long long>(INT_MAX) + 1 : npix * rec->naxisn[2];
   }
   if (npix > INT_MAX) error(1, name, " has more than 2147483647 pixels !");
   rec->npix = static_cast<int>(npix);

@@ -1,12 +1,11 @@
 // FITS float arrays of the Radon, ridgelet and curvelet coefficient files.
 #include "radon/float_image_file.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "array/fatal.h"
 #include "io/fits_glue.h"
+#include "io/fits_io.h"
 
 std::string name_with_suffix(const char* Name, const char* Suffix) {
   std::string name = Name != nullptr ? Name : "";
@@ -82,7 +81,7 @@ fitsfile* open_float_array_file(const std::string& file, const char* kind, int n
                                 long* naxes) {
   fitsfile* fptr = nullptr;
   int status = 0, hdutype = 0;
-  check_fits(ffopen(&fptr, file.c_str(), READONLY, &status));
+  check_fits(fits_open_input(&fptr, file, READONLY, &status));
   check_fits(ffmahd(fptr, 1, &hdutype, &status));
   int simple = 0, bitpix = 0, file_naxis = 0, extend = 0;
   long axes[3] = {0, 0, 0}, pcount = 0, gcount = 0;
@@ -104,12 +103,11 @@ fitsfile* open_float_array_file(const std::string& file, const char* kind, int n
     count *= axes[k];
   }
   // The data the header announces must be in the file before memory is
-  // claimed for it.
+  // claimed for it. The library's size is that of the inflated file when
+  // the file is compressed.
   LONGLONG head_start = 0, data_start = 0, data_end = 0;
   check_fits(ffghadll(fptr, &head_start, &data_start, &data_end, &status));
-  struct stat info;
-  if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-      static_cast<LONGLONG>(info.st_size) < data_end)
+  if (fits_file_bytes(fptr) < data_end)
     bad_coefficient_file(kind, "the file is shorter than its header announces", file);
   for (int k = 0; k < naxis; k++) naxes[k] = axes[k];
   return fptr;

@@ -77,6 +77,19 @@ TEST(CurveletFile, RoundTripIsExactAndRebuildsTheObject) {
   }
 }
 
+// gzip'ed content under the ".cur" name: inflated by the FITS library and
+// read as the plain file, not taken for a file shorter than its header.
+TEST(CurveletFile, GzipContentUnderTheSuffixReadsAsThePlainFile) {
+  Cube cube, back;
+  const std::string file = written("packed", {16, True, False}, cube);
+  ASSERT_TRUE(fits_test::gzip_in_place(file));
+  Curvelet fresh;
+  fresh.read(file.c_str(), back);
+  EXPECT_EQ(fresh.NbrScale2D, 3);
+  ASSERT_EQ(back.n_elem(), cube.n_elem());
+  for (int k = 0; k < cube.n_elem(); k++) ASSERT_EQ(back(k), cube(k)) << k;
+}
+
 TEST(CurveletFile, HeaderPassesFitsverify) {
   Cube cube;
   const std::string file = written("verify", {16, False, False}, cube);

@@ -294,3 +294,40 @@ TEST(FitsHeaderBlocks, ReadStopsAtEndAndRefusesOtherFiles) {
   EXPECT_EXIT_STATUS(readfitshead(text, "text.fits", &nblocks), 1, "text.fits is NOT a FITS file!");
   EXPECT_EXIT_STATUS(readfitshead(no_end, "noend.fits", &nblocks), 1, "Error\\* while reading noend.fits");
 }
+
+// A structural card met twice would be copied into every result, which
+// other readers reject: refused naming the card and the file. Other
+// repeated cards are no concern of the parser.
+TEST(FitsHeaderParse, RefusesRepeatedStructuralCards) {
+  const std::vector<std::string> cube = {value_card("SIMPLE", "T"), value_card("BITPIX", "16"),
+                                         value_card("NAXIS", "3"),  value_card("NAXIS1", "4"),
+                                         value_card("NAXIS2", "3"), value_card("NAXIS3", "2")};
+  const char* const repeated[] = {"SIMPLE", "BITPIX", "NAXIS", "NAXIS1", "NAXIS2", "NAXIS3"};
+  for (std::size_t k = 0; k < 6; k++) {
+    std::vector<std::string> cards = cube;
+    cards.push_back("OBJECT  = 'between'");
+    cards.push_back(cube[k]);
+    fitsstruct rec;
+    rec.filename = strdup("twice.fits");
+    EXPECT_EXIT_STATUS(parse_cards(&rec, cards), 255,
+                       std::string("card ") + repeated[k] + " more than once .*\\(twice.fits\\)")
+        << repeated[k];
+  }
+  std::vector<std::string> allowed = cube;
+  for (const char* text : {"OBJECT  = 'a'", "OBJECT  = 'b'", "HISTORY one", "HISTORY two", "COMMENT c",
+                           "COMMENT d", "NAXIS1A =                    9"})
+    allowed.push_back(text);
+  fitsstruct rec;
+  parse_cards(&rec, allowed);
+  EXPECT_EQ(rec.npix, 24);
+}
+
+// Three axes of 2^31 - 1: the pixel count is refused without a product
+// that overflows 64 bits.
+TEST(FitsHeaderParse, CubeBeyondThirtyTwoBitsIsRefusedWithoutOverflow) {
+  fitsstruct rec;
+  EXPECT_EXIT_STATUS(parse_cards(&rec, {value_card("SIMPLE", "T"), value_card("BITPIX", "8"), value_card("NAXIS", "3"),
+                                        value_card("NAXIS1", "2147483647"), value_card("NAXIS2", "2147483647"),
+                                        value_card("NAXIS3", "2147483647")}),
+                     1, "more than 2147483647 pixels");
+}

@@ -6,7 +6,9 @@
 #include <fitsio.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -59,6 +61,38 @@ inline std::string card(const std::string& text) {
   std::string padded = text;
   padded.resize(80, ' ');
   return padded;
+}
+
+// Replaces a file by its bytes compressed with gzip, under the same name;
+// false when gzip fails.
+inline bool gzip_in_place(const std::string& path) {
+  const std::string packed = path + ".packed";
+  if (std::system(("gzip -9 -c '" + path + "' > '" + packed + "'").c_str()) != 0) return false;
+  return std::rename(packed.c_str(), path.c_str()) == 0;
+}
+
+// The bytes of a gzip file made by hand: its header, an empty final deflate
+// block, filler bytes and a trailer whose ISIZE claims isize bytes once
+// inflated.
+inline std::string gzip_claiming(std::uint32_t isize, std::size_t filler = 0) {
+  std::string bytes = {'\x1f', '\x8b', 8, 0, 0, 0, 0, 0, 0, 3, 3, 0};
+  bytes.append(filler, 'x');
+  bytes.append(4, '\0');  // CRC-32
+  for (int k = 0; k < 4; k++) bytes.push_back(static_cast<char>(isize >> (8 * k)));
+  return bytes;
+}
+
+// For death tests: the process may map at most max_bytes, so that a reader
+// that asks for gigabytes fails instead of passing unnoticed. Left off under
+// AddressSanitizer, whose shadow memory needs terabytes of address space.
+inline void limit_address_space(rlim_t max_bytes) {
+#if !defined(__SANITIZE_ADDRESS__)
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = max_bytes;
+  setrlimit(RLIMIT_AS, &limit);
+#else
+  (void)max_bytes;
+#endif
 }
 
 // A primary image written by CFITSIO with the given raw stored values.
