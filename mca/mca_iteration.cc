@@ -201,7 +201,7 @@ void MCA::decomposition(to_array<float, false>& Data) {
   if (!measured && first_from_data && FirstSoftThreshold >= 0.f)
     fatal_exitf(-1, stdout,
                 "Error: the first threshold (%g) is not above the last one (%g), and none of the "
-                "selected transforms gives one from the data: give -S above %g ...\n",
+                "selected transforms gives one from the data: give one with -S, above %g ...\n",
                 FirstSoftThreshold, LastSoftThreshold, LastSoftThreshold);
   if (!measured && first_from_data)
     fatal_exitf(-1, stdout,
