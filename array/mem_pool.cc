@@ -1,4 +1,4 @@
-// Buffer pools: global, unlocked, one per element type.
+// Buffer pools: global, one per element type.
 #include "array/mem_pool.h"
 
 #include <cstdio>
@@ -60,6 +60,7 @@ void print_process_memory_report() {
 
 template <class T>
 T* TempCMem<T>::alloc(int n, bool* zeroed) {
+  const std::lock_guard<std::recursive_mutex> hold(lock_);
   for (int i = 0; i < NbrSlots; i++) {
     TempBuffMem<T>& s = slots_[i];
     if (s.size() == 0) {
@@ -84,6 +85,7 @@ T* TempCMem<T>::alloc(int n, bool* zeroed) {
 
 template <class T>
 void TempCMem<T>::free(T* p) {
+  const std::lock_guard<std::recursive_mutex> hold(lock_);
   for (int i = 0; i < NbrSlots && slots_[i].size() != 0; i++) {
     if (slots_[i].buffer() == p) {
       slots_[i].give_back();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <complex>
+#include <mutex>
 
 template <class T>
 class TempBuffMem {
@@ -48,6 +49,10 @@ class TempCMem {
 
  private:
   TempBuffMem<T> slots_[NbrSlots];
+  // Threads of a parallel region take and give back their work buffers
+  // side by side. Recursive: a failure ends the process holding it, and the
+  // arrays destroyed at the exit give their buffers back.
+  std::recursive_mutex lock_;
 };
 
 extern TempCMem<int> MemInt;

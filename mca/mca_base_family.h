@@ -94,9 +94,17 @@ void mca_check_model_noise_level(const MCA& mca, const char* transform, int nbr_
 int mca_largest_split_scales(const MCA& mca, int nbr_undecimated, bool packets);
 // The scale count a base runs with: the requested one when the image holds
 // it; else an explicit count (-n) is refused and the default one lowered to
-// the largest (said with -v). An image that holds no 2-scale transform is
-// refused.
-int mca_fit_scale_count(const MCA& mca, const char* transform, int requested, int largest);
+// the largest (said with -v). An image that holds fewer than `smallest`
+// scales is refused.
+int mca_fit_scale_count(const MCA& mca, const char* transform, int requested, int largest,
+                        int smallest = 2);
+
+// The largest power of two of at most side (0 for none).
+int mca_largest_power_of_2(int side);
+// Refuses a DCT block side given with -B that is not a power of two from 2
+// to largest (of any size when largest is 0), with the limit in the
+// message; nl x nc is the image.
+void mca_check_cos_block_size(int block, int largest, int nl, int nc);
 
 // The isotropic power-spectrum constraint (mca_isotropic.cc) on component b
 // when CosIsotrop is set.

@@ -8,9 +8,11 @@
 
 #include "array/fatal.h"
 #include "array/im_util.h"
+#include "array/scalar_helpers.h"
 #include "mca/mca_base_family.h"
 #include "mca/mca_coef_update.h"
 #include "mca/mca_options.h"
+#include "numerics/im_dct.h"
 
 namespace {
 
@@ -228,8 +230,9 @@ int mca_largest_split_scales(const MCA& mca, int nbr_undecimated, bool packets) 
                   largest_split_scales(mca.Nc, nbr_undecimated, packets));
 }
 
-int mca_fit_scale_count(const MCA& mca, const char* transform, int requested, int largest) {
-  if (largest < 2)
+int mca_fit_scale_count(const MCA& mca, const char* transform, int requested, int largest,
+                        int smallest) {
+  if (largest < smallest)
     fatal_exitf(-1, stdout, "Error: the image (%d x %d) is too small for the %s ...\n", mca.Nl,
                 mca.Nc, transform);
   if (requested <= largest) return requested;
@@ -238,7 +241,22 @@ int mca_fit_scale_count(const MCA& mca, const char* transform, int requested, in
                 "Error: too many scales (%d) for an image of %d x %d in the %s: at most %d ...\n",
                 requested, mca.Nl, mca.Nc, transform, largest);
   if (mca.Verbose)
-    std::printf(" %s: %d scales, the most an image of %d x %d holds\n", transform, largest,
-                mca.Nl, mca.Nc);
+    std::printf(" %s: %d scale%s, the most an image of %d x %d holds\n", transform, largest,
+                largest == 1 ? "" : "s", mca.Nl, mca.Nc);
   return largest;
+}
+
+int mca_largest_power_of_2(int side) {
+  int power = 1;
+  while (power <= side / 2) power *= 2;
+  return side < 1 ? 0 : power;
+}
+
+void mca_check_cos_block_size(int block, int largest, int nl, int nc) {
+  if (block >= DctMinSide && is_power_of_2(block) && (largest == 0 || block <= largest)) return;
+  std::printf("bad cosinus transform block size: %d\n", block);
+  if (largest == 0)
+    fatal_exitf(-1, stdout, " Block size: a power of two, at least %d\n", DctMinSide);
+  fatal_exitf(-1, stdout, " Block size: a power of two from %d to %d (the image is %d x %d)\n",
+              DctMinSide, largest, nl, nc);
 }

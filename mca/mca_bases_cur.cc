@@ -44,9 +44,7 @@ void configure(MCA& m) {
   m.Cur_KillLastScale = KillLastScale;
 }
 
-void alloc(MCA& m) {
-  if (m.Cur_NbrScale < MinCurScales)
-    fatal_exit("Error: bad number scales in the curvelet transform ... \n");
+void alloc_transform(MCA& m) {
   Curvelet& c = m.Cur;
   c.Border = m.CurBord;
   c.NbrScale2D = m.Cur_NbrScale;
@@ -55,6 +53,33 @@ void alloc(MCA& m) {
   c.BlockOverlap = m.Cur_BlockOverlap ? True : False;
   c.OddBlockSize = False;
   c.alloc(m.Nl, m.Nc, m.Cur_BlockSize, False);
+}
+
+// Largest scale count of the allocated transform whose bands all have a
+// noise level: in a small image the a trous scales of the largest holes
+// give bands that are zero whatever the image, whose norm, measured on
+// noise, is then 0. The bands of a scale do not depend on the scales after
+// it.
+int largest_scale_count(Curvelet& c) {
+  for (int b = 0; b < c.nbr_band() - 1; b++) {
+    int s, j;
+    c.get_scale_number(b, s, j);
+    if (!(c.norm_band(s, j) > 0.f)) return s + 1;
+  }
+  return c.NbrScale2D;
+}
+
+void alloc(MCA& m) {
+  if (m.Cur_NbrScale < MinCurScales)
+    fatal_exit("Error: bad number scales in the curvelet transform ... \n");
+  alloc_transform(m);
+  Curvelet& c = m.Cur;
+  const int fitted =
+      mca_fit_scale_count(m, "curvelet transform", m.Cur_NbrScale, largest_scale_count(c));
+  if (fitted != m.Cur_NbrScale) {
+    m.Cur_NbrScale = fitted;
+    alloc_transform(m);
+  }
   // Band arrays of an earlier allocation have the old shapes.
   release_bands(m);
   m.Cur_TabNoise.alloc(c.nbr_band(), "Cur_TabNoise");

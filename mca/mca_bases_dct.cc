@@ -57,8 +57,7 @@ int fitting_block_size(int requested, int nl, int nc, int verbose) {
     fatal_exitf(-1, stdout,
                 "Error: the image (%d x %d) is smaller than the smallest local DCT block (2) ...\n",
                 nl, nc);
-  int block = 2;
-  while (2 * block <= side) block *= 2;
+  const int block = mca_largest_power_of_2(side);
   if (verbose)
     std::printf(" LDCT block size %d is larger than the image (%d x %d): using %d\n", requested,
                 nl, nc, block);
@@ -84,6 +83,7 @@ void configure(MCA& m) {
 }
 
 void alloc(MCA& m) {
+  if (CosBlockSize > 0) mca_check_cos_block_size(m.LDCT_BlockSize, 0, m.Nl, m.Nc);
   const int block = fitting_block_size(m.LDCT_BlockSize, m.Nl, m.Nc, m.Verbose);
   const Bool overlap = m.LDCT_BlockOverlap ? True : False;
   const Bool weight_first = m.COS_WeightFirst ? True : False;

@@ -4,9 +4,11 @@
 // and no initialisation measures the data, so it takes no part in the first
 // level nor in the MOM schedule.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "array/fatal.h"
+#include "array/scalar_helpers.h"
 #include "mca/mca.h"
 #include "mca/mca_base_family.h"
 #include "mca/mca_options.h"
@@ -27,14 +29,30 @@ void configure(MCA& m) {
   m.MDCT_NbrScale = NbrScale2D;
 }
 
+// Scales a first block of first_block holds in an image whose smaller side
+// is side: the blocks double at every scale, and one beyond the side is cut
+// to the side, which the DCT takes only when it is a power of two.
+int largest_scale_count(int first_block, int side, int requested) {
+  if (is_power_of_2(side)) return requested;
+  int count = 0;
+  for (int64_t block = first_block; block <= side; block *= 2) count++;
+  return count;
+}
+
 void alloc(MCA& m) {
-  // The block doubles at every scale: a given first block must fit the
-  // image (the transform takes the image's side for the larger ones).
   const int smaller_side = std::min(m.Nl, m.Nc);
-  if (CosBlockSize > 0 && m.MDCT_BlockSize > smaller_side) {
-    std::printf("bad cosinus transform block size: %d\n", m.MDCT_BlockSize);
-    fatal_exitf(-1, stdout, " Block size <= %d (the image's smaller side)\n", smaller_side);
-  }
+  if (CosBlockSize > 0)
+    mca_check_cos_block_size(m.MDCT_BlockSize, mca_largest_power_of_2(smaller_side), m.Nl, m.Nc);
+  if (m.MDCT_NbrScale < 1)
+    fatal_exitf(-1, stdout,
+                "Error: bad number of scales in the multiscale local DCT: %d (1 at least) ...\n",
+                m.MDCT_NbrScale);
+  char transform[80];
+  std::snprintf(transform, sizeof transform, "multiscale local DCT with a first block of %d",
+                m.MDCT_BlockSize);
+  m.MDCT_NbrScale = mca_fit_scale_count(
+      m, transform, m.MDCT_NbrScale,
+      largest_scale_count(m.MDCT_BlockSize, smaller_side, m.MDCT_NbrScale), 1);
   m.MDCT_Trans.Overlap = m.MDCT_BlockOverlap ? True : False;
   m.MDCT_Trans.alloc(m.Nl, m.Nc, m.MDCT_NbrScale, m.MDCT_BlockSize);
 }

@@ -191,12 +191,19 @@ void MCA::decomposition(to_array<float, false>& Data) {
                 "       Expected size is %d %d\n",
                 Data.nl(), Data.nc(), Nl, Nc);
 
-  // Without a base that measures the data the first level would be 0 and
-  // no iteration would run: the components would stay zero and the run
-  // would end as a success.
+  // A first level that is not above the last one cannot start a descent:
+  // it is taken from the data. Without a base that measures the data it
+  // would be 0 and no iteration would run: the components would stay zero
+  // and the run would end as a success.
+  const bool first_from_data = !(LastSoftThreshold < FirstSoftThreshold);
   bool measured = false;
   for (int b = 0; b < NbrBase; b++) measured |= mca_base_family(TabSelect[b]).init != nullptr;
-  if (!measured && FirstSoftThreshold < LastSoftThreshold)
+  if (!measured && first_from_data && FirstSoftThreshold >= 0.f)
+    fatal_exitf(-1, stdout,
+                "Error: the first threshold (%g) is not above the last one (%g), and none of the "
+                "selected transforms gives one from the data: give one with -S, above %g ...\n",
+                FirstSoftThreshold, LastSoftThreshold, LastSoftThreshold);
+  if (!measured && first_from_data)
     fatal_exitf(-1, stdout,
                 "Error: none of the selected transforms gives a first threshold from the data: "
                 "give it with -S, above the last threshold (%g) ...\n",
@@ -222,8 +229,7 @@ void MCA::decomposition(to_array<float, false>& Data) {
   }
   if (Verbose) std::printf(" Maximum SNR of all coeff is %g Second max = %g\n", max1, max2);
   max1 = mca_first_level(max1, max2);
-  // A given first level below the last one cannot start a descent.
-  if (FirstSoftThreshold < LastSoftThreshold) FirstSoftThreshold = max1;
+  if (first_from_data) FirstSoftThreshold = max1;
 
   float delta = FirstSoftThreshold - LastSoftThreshold;
   LambdaStep = Nbr_Iter > 1 ? delta / static_cast<float>(Nbr_Iter - 1) : delta;

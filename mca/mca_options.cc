@@ -381,6 +381,11 @@ void reset_mca_options() {
 
 bool scale_count_given() { return ScaleCountGiven; }
 
+int run_schedule() {
+  // The MOM schedule compares bases; with one base it has nothing to compare.
+  return T_Decreasing == 2 && NbrBase == 1 ? 0 : T_Decreasing;
+}
+
 void mca_configure(MCA& mca) {
   for (const Option& o : Options) {
     if (o.mca_int != nullptr) mca.*o.mca_int = *o.int_value;
@@ -393,8 +398,7 @@ void mca_configure(MCA& mca) {
     mca.UseCorrel = 1;
   }
   mca.ZoomFactor = ZoomFactor;
-  // The MOM schedule compares bases; with one base it has nothing to compare.
-  mca.T_Decreasing = (T_Decreasing == 2 && NbrBase == 1) ? 0 : T_Decreasing;
+  mca.T_Decreasing = run_schedule();
   for (int b = 0; b < NBR_MCA_BASES; b++)
     mca_base_family(static_cast<type_mcabase>(b)).configure(mca);
 }

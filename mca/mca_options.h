@@ -79,6 +79,10 @@ void reset_mca_options();
 // Whether the scale count was given with -n rather than left at its default.
 bool scale_count_given();
 
+// The threshold schedule the run follows (T_Decreasing's values): the MOM
+// schedule becomes linear when one base is selected.
+int run_schedule();
+
 // The option globals into the MCA: the general fields from the option
 // table, then every base's own fields through its descriptor.
 void mca_configure(MCA& mca);

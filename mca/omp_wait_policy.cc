@@ -14,18 +14,6 @@
 
 namespace {
 
-// Other runnable tasks at this moment: the fourth field of /proc/loadavg
-// counts the runnable ones, this process included. -1 when it cannot be read.
-int other_runnable_tasks() {
-  std::FILE* f = std::fopen("/proc/loadavg", "r");
-  if (f == nullptr) return -1;
-  double one, five, fifteen;
-  int runnable = 0, total = 0;
-  const int read = std::fscanf(f, "%lf %lf %lf %d/%d", &one, &five, &fifteen, &runnable, &total);
-  std::fclose(f);
-  return read == 5 && runnable >= 1 ? runnable - 1 : -1;
-}
-
 int usable_cpus() {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -35,6 +23,16 @@ int usable_cpus() {
 }
 
 }  // namespace
+
+int other_runnable_tasks(const char* loadavg) {
+  std::FILE* f = std::fopen(loadavg, "r");
+  if (f == nullptr) return -1;
+  double one, five, fifteen;
+  int runnable = 0, total = 0;
+  const int read = std::fscanf(f, "%lf %lf %lf %d/%d", &one, &five, &fifteen, &runnable, &total);
+  std::fclose(f);
+  return read == 5 && runnable >= 1 ? runnable - 1 : -1;
+}
 
 std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
     const std::function<const char*(const char*)>& lookup, int max_threads,
@@ -72,8 +70,10 @@ int least_count(const std::function<int()>& count, int most, int counts,
   for (int k = 0; k < counts; k++) {
     if (k > 0) pause();
     const int now = count();
-    if (now >= 0 && (least < 0 || now < least)) least = now;
-    if (least >= 0 && least <= most) break;
+    // What cannot be read now will not be later: no pauses for nothing.
+    if (now < 0) break;
+    if (least < 0 || now < least) least = now;
+    if (least <= most) break;
   }
   return least;
 }
@@ -103,7 +103,8 @@ void set_sleeping_threads() {
     static constexpr useconds_t pauses[] = {100, 600, 1300};
     constexpr int counts = static_cast<int>(std::size(pauses)) + 1;
     int next = 0;
-    return least_count(other_runnable_tasks, most, counts, [&next] { usleep(pauses[next++]); });
+    return least_count([] { return other_runnable_tasks("/proc/loadavg"); }, most, counts,
+                       [&next] { usleep(pauses[next++]); });
   };
   const auto settings = sleeping_thread_settings(
       [](const char* name) { return std::getenv(name); },

@@ -28,11 +28,17 @@ std::vector<std::pair<std::string, std::string>> sleeping_thread_settings(
     const std::function<const char*(const char*)>& lookup, int max_threads,
     const std::function<int(int most)>& other_tasks, int cpus);
 
+// Other runnable tasks at this moment, from a file in the format of
+// /proc/loadavg, whose fourth field counts the runnable tasks, this process
+// included; -1 when it cannot be read.
+int other_runnable_tasks(const char* loadavg);
+
 // The least of up to `counts` results of count(), with pause() between two,
-// stopping at the first that is at most `most`; -1 when none could be read
-// (count() gives -1). Tasks runnable at one instant include tasks on their
-// way to sleep: the one that started the program, about to wait for it, and
-// the other ends of a pipe, starting up before they block on it.
+// stopping at the first that is at most `most` or at the first that cannot
+// be read (count() gives -1); -1 when none was read. Tasks runnable at one
+// instant include tasks on their way to sleep: the one that started the
+// program, about to wait for it, and the other ends of a pipe, starting up
+// before they block on it.
 int least_count(const std::function<int()>& count, int most, int counts,
                 const std::function<void()>& pause);
 

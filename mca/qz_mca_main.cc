@@ -34,8 +34,9 @@ void print_parameters() {
   if (Noise_Ima != NoiseNotGiven) std::printf(" Noise = %g\n", Noise_Ima);
   if (RemoveLastScale == 1) std::printf("Remove last scale \n");
   std::printf("Number of iteration = %d\n", Nbr_Iter);
-  if (T_Decreasing == 0) std::printf("Linear step descent\n");
-  else if (T_Decreasing == 2) std::printf("MOM step descent\n");
+  const int schedule = run_schedule();
+  if (schedule == 0) std::printf("Linear step descent\n");
+  else if (schedule == 2) std::printf("MOM step descent\n");
   else std::printf("Exponential step descent\n");
   if (UseNormL1) std::printf("Used L1 norm in threshold\n");
   if (TV == 1) std::printf("TV Regularization: LambdaTV = %g NbrHaarScale = %d\n", LambdaTV, TV_NbrScale2D);

@@ -243,6 +243,22 @@ TEST(BufferPools, LargeNewBuffersAreZeroAndTheArrayZeroesTheOthers) {
   EXPECT_EQ(nonzero, 0);
 }
 
+// The threads of a parallel region take work buffers of one size side by
+// side: no buffer may go to two of them at once, nor be lost to its slot.
+TEST(BufferPools, ThreadsNeverShareABuffer) {
+  constexpr int n = 50021, held = 256;  // a size no other test takes
+  int shared = 0;
+#pragma omp parallel num_threads(8) reduction(+ : shared)
+  for (int k = 0; k < 3000; k++) {
+    const int me = omp_get_thread_num() + 1;
+    int* p = MemMg_alloc(n, 0);
+    for (int j = 0; j < held; j++) p[j] = me;
+    for (int j = 0; j < held; j++) shared += p[j] != me;
+    MemMg_free(p);
+  }
+  EXPECT_EQ(shared, 0);
+}
+
 TEST(BufferPools, ExhaustionReportsAndStopsWithNonZeroStatus) {
   // 501 distinct sizes: the error line, the process's memory report and the
   // list of the 500 slots, then a non-zero status.

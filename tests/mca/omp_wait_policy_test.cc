@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <utility>
@@ -97,8 +100,10 @@ TEST(LeastCount, LeastOfTheCountsStoppingAtOneThatIsLowEnough) {
       {{2, 1, 0, 3}, 0, 0, 3},    // the starter goes to sleep
       {{3, 3, 3, 3}, 0, 3, 4},    // busy throughout
       {{4, 2, 6, 5}, 1, 2, 4},    // never low enough: the least
-      {{-1, -1, 1, 0}, 1, 1, 3},  // unreadable at first
-      {{-1, -1, -1, -1}, 0, -1, 4},
+      // An unreadable count ends the counting: no pause waits for nothing.
+      {{-1, 1, 0, 0}, 1, -1, 1},
+      {{-1, -1, -1, -1}, 0, -1, 1},
+      {{3, -1, 0, 0}, 0, 3, 2},
       {{5, 2, 9, 9}, 2, 2, 2},
   };
   for (const auto& c : cases) {
@@ -108,6 +113,32 @@ TEST(LeastCount, LeastOfTheCountsStoppingAtOneThatIsLowEnough) {
     EXPECT_EQ(taken, c.taken);
     EXPECT_EQ(pauses, c.taken - 1);
   }
+}
+
+// The runnable tasks of the fourth field, less this process; anything else
+// is unknown.
+TEST(OtherRunnableTasks, FourthFieldOfTheLoadAverageLessThisProcess) {
+  char dir[] = "/tmp/qz_loadavg_testXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/loadavg";
+  const struct {
+    const char* content;  // null: no file
+    int expected;
+  } cases[] = {
+      {"0.52 0.58 0.59 3/467 12345\n", 2},
+      {"0.00 0.01 0.05 1/80 9\n", 0},
+      {"0.00 0.01 0.05 0/80 9\n", -1},
+      {"0.00 0.01 0.05\n", -1},
+      {nullptr, -1},
+  };
+  for (const auto& c : cases) {
+    std::remove(file.c_str());
+    if (c.content != nullptr) std::ofstream(file) << c.content;
+    EXPECT_EQ(other_runnable_tasks(file.c_str()), c.expected)
+        << (c.content ? c.content : "(no file)");
+  }
+  std::remove(file.c_str());
+  rmdir(dir);
 }
 
 // Counts as GCC's runtime reads them (it ignores a value that is not a

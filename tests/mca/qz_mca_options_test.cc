@@ -63,7 +63,27 @@ TEST_F(QzMcaOptions, WhatTheImageCannotHoldIsRefusedWithoutResults) {
       {"-t 6", 5, 3, "the image (5 x 3) is too small for the wavelet packets"},
       {"-t 8 -n 2", 7, 9, "the image (7 x 9) is too small for the fast curvelet transform"},
       {"-t 7 -n 5", 8, 8, "too many scales (5) for an image of 8 x 8 in the pyramidal curvelet"},
-      {"-t 4 -n 10", 64, 64, "the scale count (10) or the image (64 x 64) is too small"},
+      {"-t 4 -n 10", 64, 64, "too many scales (10) for an image of 64 x 64 in the curvelet "
+                             "transform: at most 9"},
+      {"-t 4 -n 8", 32, 32, "too many scales (8) for an image of 32 x 32 in the curvelet "
+                            "transform: at most 7"},
+      // The multiscale local DCT doubles its block at every scale; the
+      // smaller side, 96, takes blocks of 8 to 64.
+      {"-t 9 -S 5 -n 5", 96, 128, "too many scales (5) for an image of 96 x 128 in the "
+                                  "multiscale local DCT with a first block of 8: at most 4"},
+      {"-t 9 -S 5 -B 64 -n 2", 96, 128, "first block of 64: at most 1"},
+      {"-t 9 -S 5 -n 0", 96, 128, "bad number of scales in the multiscale local DCT: 0"},
+      {"-t 9 -S 5 -B 12", 96, 128, "bad cosinus transform block size: 12\n Block size: a power "
+                                   "of two from 2 to 64 (the image is 96 x 128)"},
+      {"-t 9 -S 5 -B 128", 96, 128, "block size: 128\n Block size: a power of two from 2 to 64"},
+      {"-t 9 -S 5", 6, 10, "the image (6 x 10) is too small for the multiscale local DCT"},
+      {"-t 5 -B 12", 24, 24, "block size: 12\n Block size: a power of two, at least 2"},
+      {"-t 5 -B 1", 24, 24, "block size: 1\n Block size: a power of two, at least 2"},
+      // A first threshold not above the last starts no descent; these bases
+      // cannot take one from the data.
+      {"-t 3 -S 3", 24, 24, "the first threshold (3) is not above the last one (3)"},
+      {"-t 3 -S 3 -s 3", 24, 24, "the first threshold (3) is not above the last one (3)"},
+      {"-t 9 -t 3 -S 1 -s 2", 32, 32, "the first threshold (1) is not above the last one (2)"},
       {"-Z 4:" + long_dir, 16, 16, "swap directory name has 5000 characters"},
   };
   for (const auto& r : refusals) {
@@ -84,7 +104,8 @@ TEST_F(QzMcaOptions, DefaultScaleCountOfSmallImagesReconstructsThem) {
     const char* suffix;
     int nl, nc;
   } runs[] = {{2, "_wt", 24, 24}, {2, "_wt", 32, 32}, {6, "_wp", 24, 24},
-              {6, "_wp", 32, 32}, {6, "_wp", 20, 28}, {2, "_wt", 9, 13}};
+              {6, "_wp", 32, 32}, {6, "_wp", 20, 28}, {2, "_wt", 9, 13},
+              {9, "_mcos", 96, 128}, {9, "_mcos", 100, 120}};
   for (const auto& r : runs) {
     const FitsImage in = bump(r.nl, r.nc, 5);
     write_fits(path("in.fits"), in);
@@ -97,6 +118,68 @@ TEST_F(QzMcaOptions, DefaultScaleCountOfSmallImagesReconstructsThem) {
     ASSERT_EQ(component.pixels.size(), in.pixels.size()) << args;
     for (size_t k = 0; k < in.pixels.size(); k++)
       ASSERT_NEAR(component.pixels[k], in.pixels[k], 1e-4) << args << " " << r.nl << " x " << r.nc;
+  }
+}
+
+// The lowered count of the multiscale local DCT is the one an explicit -n
+// would give; a side that is a power of two takes blocks cut to it, so its
+// count is not lowered.
+TEST_F(QzMcaOptions, MultiscaleDctRunsWithTheCountTheImageHolds) {
+  const struct {
+    int nl, nc;
+    const char* options;
+    const char* same_as;  // nullptr: the default count is kept
+  } runs[] = {
+      {96, 128, "", "-n 4"},
+      {96, 128, "-B 8", "-n 4"},
+      {96, 128, "-B 32", "-n 2"},
+      {64, 96, "", nullptr},
+  };
+  for (const auto& r : runs) {
+    write_fits(path("in.fits"), bump(r.nl, r.nc, 11));
+    const std::string args = std::string("-t 9 -S 6 -i 3 -g 1 -v ") + r.options;
+    ASSERT_EQ(run(args + " in.fits lowered.fits"), 0) << args << "\n" << output_;
+    EXPECT_EQ(printed("the most an image of"), r.same_as != nullptr) << args;
+    if (r.same_as == nullptr) continue;
+    ASSERT_EQ(run(args + " " + r.same_as + " in.fits given.fits"), 0) << output_;
+    EXPECT_EQ(result("lowered_mcos.fits").pixels, result("given_mcos.fits").pixels) << args;
+  }
+}
+
+// A first threshold equal to the last is taken from the data like one below
+// it: the run is the one without -S.
+TEST_F(QzMcaOptions, FirstThresholdEqualToTheLastIsTakenFromTheData) {
+  write_fits(path("in.fits"), bump(32, 32, 13));
+  ASSERT_EQ(run("-t 1 -t 5 -i 4 -g 1 in.fits free.fits"), 0) << output_;
+  const FitsImage free_atrou = result("free_atrou.fits");
+  double energy = 0;
+  for (float p : free_atrou.pixels) energy += double(p) * p;
+  ASSERT_GT(energy, 0.);
+  for (const char* options : {"-S 3", "-S 3 -s 3", "-S 2"}) {
+    ASSERT_EQ(run(std::string("-t 1 -t 5 -i 4 -g 1 ") + options + " in.fits given.fits"), 0);
+    for (const char* suffix : {"_atrou", "_cos", "_resi", ""})
+      EXPECT_EQ(result(std::string("given") + suffix + ".fits").pixels,
+                result(std::string("free") + suffix + ".fits").pixels)
+          << options << " " << suffix;
+  }
+}
+
+// -v names the schedule the run follows: one base makes MOM linear.
+TEST_F(QzMcaOptions, VerboseParametersNameTheScheduleThatRuns) {
+  write_fits(path("in.fits"), bump(16, 16, 17));
+  const struct {
+    const char* options;
+    const char* schedule;
+  } runs[] = {{"-t 1", "Linear step descent"},
+              {"-t 5", "Linear step descent"},
+              {"-t 1 -t 5", "MOM step descent"},
+              {"-t 1 -t 5 -L", "Linear step descent"},
+              {"", "MOM step descent"}};
+  for (const auto& r : runs) {
+    ASSERT_EQ(run(std::string(r.options) + " -v -i 2 -g 1 -n 3 in.fits out"), 0) << output_;
+    EXPECT_TRUE(printed(r.schedule)) << r.options;
+    EXPECT_EQ(printed("MOM calculation"), std::string(r.schedule) == "MOM step descent")
+        << r.options;
   }
 }
 
