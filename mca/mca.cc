@@ -57,6 +57,7 @@ void MCA::reset() {
   UseZoom = 0;
   ZoomFactor = 4;
   ZoomTop = 255.f;
+  ResultScale = 1.f;
   TV_NbrScale2D = 0;
   T_Decreasing = 0;
   for (auto& base : TabSelect) base = MCA_ATROU;

@@ -57,6 +57,9 @@ class MCA;
 // Names of the result images write_allima(Name, Header) writes: one per
 // selected base, then the residual.
 std::vector<std::string> mca_result_names(const MCA& mca, const char* Name);
+// Writes an image of the separation in the input's units (see ResultScale).
+void mca_write_result(const MCA& mca, const char* name, to_array<float, false>& ima,
+                      fitsstruct* header);
 
 class MCA {
  public:
@@ -90,6 +93,10 @@ class MCA {
   // Top of the range of a super-resolved image: 255 for 8-bit data; the
   // program lifts it for data in other units, which have no such range.
   float ZoomTop;
+  // The factor, a power of two, that takes the images of the separation
+  // back to the input's units: the program separates data whose noise level
+  // is far from 1 scaled near it (1 otherwise).
+  float ResultScale;
   to_array<float, false> LowResolIma;  // the input before zoom
   int TV_NbrScale2D;
   int T_Decreasing;                    // 0 linear, 1 exponential, 2 MOM

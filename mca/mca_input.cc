@@ -46,6 +46,21 @@ void refuse_non_finite_pixels(const to_array<float, false>& data, const std::str
 
 bool noise_negligible(float noise, float largest) { return !(noise > FLT_EPSILON * largest); }
 
+float unit_noise_scale(float noise) {
+  // Noise levels from 2^-32 to 2^32 leave a wide margin on both sides.
+  constexpr int Widest = 32;
+  const int exponent = std::ilogb(noise);
+  if (exponent >= -Widest && exponent <= Widest) return 1.f;
+  return std::ldexp(1.f, -exponent);
+}
+
+void scale_pixels(to_array<float, false>& ima, float factor) {
+  float* p = ima.buffer();
+  const int64_t n = ima.n_elem();
+#pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
+  for (int64_t k = 0; k < n; k++) p[k] *= factor;
+}
+
 double largest_input_magnitude(long nbr_pixels) {
   return static_cast<double>(FLT_MAX) / static_cast<double>(nbr_pixels > 1 ? nbr_pixels : 1);
 }

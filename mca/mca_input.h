@@ -19,6 +19,16 @@ double largest_input_magnitude(long nbr_pixels);
 // be in any units.
 bool noise_negligible(float noise, float largest);
 
+// The power of two that takes a noise level near 1 when it is so far from 1
+// that float products of pixel values could leave the float range (values
+// near 1e-30 square below the smallest float); 1 for ordinary levels.
+// Scaling by it is exact, so a separation of scaled data, scaled back, is
+// the separation of the data themselves.
+float unit_noise_scale(float noise);
+
+// Every pixel of ima times factor.
+void scale_pixels(to_array<float, false>& ima, float factor);
+
 // Ends the run with status -1 and a message naming `name` when a pixel of
 // data is not a finite number.
 void refuse_non_finite_pixels(const to_array<float, false>& data, const std::string& name);

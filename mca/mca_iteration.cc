@@ -67,7 +67,7 @@ void MCA::reconstruction(to_array<float, false>& Ima) {
 #pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
     for (int k = 0; k < n; k++) out[k] += component[k];
   }
-  if (WriteAll == 1) io_write_ima_float("xx_res.fits", Ima, nullptr, False);
+  if (WriteAll == 1) mca_write_result(*this, "xx_res.fits", Ima, nullptr);
 }
 
 namespace {

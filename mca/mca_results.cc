@@ -30,6 +30,17 @@ std::vector<std::string> mca_result_names(const MCA& mca, const char* Name) {
   return names;
 }
 
+void mca_write_result(const MCA& mca, const char* name, to_array<float, false>& ima,
+                      fitsstruct* header) {
+  if (mca.ResultScale == 1.f) {
+    io_write_ima_float(name, ima, header, False);
+    return;
+  }
+  to_array<float, false> in_input_units = ima;
+  scale_pixels(in_input_units, mca.ResultScale);
+  io_write_ima_float(name, in_input_units, header, False);
+}
+
 void MCA::write_allima(const char* Name, fitsstruct& Header) {
   refuse_non_finite_results(*this, Name);
   const std::vector<std::string> names = mca_result_names(*this, Name);
@@ -37,11 +48,11 @@ void MCA::write_allima(const char* Name, fitsstruct& Header) {
     // The multi-direction base writes each direction's part before their sum.
     if (TabSelect[b] == MCA_DWT)
       for (int k = 0; k < DWT_NbrAngle; k++)
-        io_write_ima_float((names[b] + "_" + std::to_string(k + 1)).c_str(), DWT_TabImaRec[k],
-                           &Header, False);
-    io_write_ima_float(names[b].c_str(), TabImaRec[b], &Header, False);
+        mca_write_result(*this, (names[b] + "_" + std::to_string(k + 1)).c_str(),
+                         DWT_TabImaRec[k], &Header);
+    mca_write_result(*this, names[b].c_str(), TabImaRec[b], &Header);
   }
-  io_write_ima_float(names[NbrBase].c_str(), Resi, &Header, False);
+  mca_write_result(*this, names[NbrBase].c_str(), Resi, &Header);
 }
 
 void MCA::write_allima(const char* Name, int Iter) {
@@ -49,7 +60,7 @@ void MCA::write_allima(const char* Name, int Iter) {
   const std::string number = "_" + std::to_string(Iter + 1);
   for (int b = 0; b < NbrBase; b++) {
     std::string name = prefix + suffix_or_fail(TabSelect[b]) + number;
-    io_write_ima_float(name.c_str(), TabImaRec[b], nullptr, False);
+    mca_write_result(*this, name.c_str(), TabImaRec[b], nullptr);
   }
-  io_write_ima_float((prefix + "_resi" + number).c_str(), Resi, nullptr, False);
+  mca_write_result(*this, (prefix + "_resi" + number).c_str(), Resi, nullptr);
 }

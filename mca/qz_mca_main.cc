@@ -1,5 +1,6 @@
 // qz_mca: separates an image into morphological components, one per selected
 // base, and writes the components, the residual and their sum.
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -168,9 +169,23 @@ int main(int argc, char* argv[]) {
 
   if (Noise_Ima == NoiseNotGiven) estimate_noise(data);
 
-  // Noise_Ima may have been estimated since the first copy.
+  // Data in units far from their noise level are separated near unit noise.
+  const float to_unit_noise = unit_noise_scale(Noise_Ima);
+  if (to_unit_noise != 1.f) {
+    scale_pixels(data, to_unit_noise);
+    if (UseZoom) scale_pixels(mca.LowResolIma, to_unit_noise);
+    Noise_Ima *= to_unit_noise;
+    if (Verbose)
+      std::printf(" Pixel values times 2^%d during the separation (noise %g); results in the "
+                  "input's units\n",
+                  std::ilogb(to_unit_noise), Noise_Ima);
+  }
+
+  // Noise_Ima may have been estimated or scaled since the first copy.
   mca_configure(mca);
-  if (!byte_pixels) mca.ZoomTop = std::numeric_limits<float>::infinity();
+  mca.ResultScale = 1.f / to_unit_noise;
+  if (byte_pixels) mca.ZoomTop *= to_unit_noise;
+  else mca.ZoomTop = std::numeric_limits<float>::infinity();
   mca.alloc(data.nl(), data.nc(), nullptr);
 
   if (UseMask) {
@@ -178,7 +193,7 @@ int main(int argc, char* argv[]) {
     if (!UseZoom) {
       if (Verbose) std::printf("Number of missing data = %g\n", missing);
       first_guess_interpol(data, static_cast<int>(missing));
-      io_write_ima_float("xx_interp.fits", data, &header, False);
+      mca_write_result(mca, "xx_interp.fits", data, &header);
     }
   }
 
@@ -188,7 +203,7 @@ int main(int argc, char* argv[]) {
   data.init();
   mca.reconstruction(data);
   if (mca.RemoveLastScale == 1) data += mca.LastScale;
-  io_write_ima_float(Name_Imag_Out.c_str(), data, &header, False);
+  mca_write_result(mca, Name_Imag_Out.c_str(), data, &header);
   files.commit();
   return 0;
 }

@@ -144,6 +144,17 @@ TEST_F(QzMcaUnits, PowerOfTwoFactorGivesTheSameBits) {
   }
 }
 
+// Far from unit noise, squares and products of pixel values leave the float
+// range (values near 1e-30 square below the smallest float): such data are
+// separated as well as any other.
+TEST_F(QzMcaUnits, ExtremeUnitsGiveTheSameResults) {
+  for (const UnitCase& c : Cases) {
+    expect_scaled(c, std::ldexp(1., -100), 1.);
+    expect_scaled(c, std::ldexp(1., 60), 0.);
+  }
+  for (const UnitCase& c : {Cases[2], Cases[6], Cases[17]}) expect_scaled(c, 1e-30, 0.);
+}
+
 TEST_F(QzMcaUnits, OtherFactorsAgreeWithinRounding) {
   for (const UnitCase& c : Cases)
     for (double factor : {1e-18, 1e3}) {
@@ -151,7 +162,6 @@ TEST_F(QzMcaUnits, OtherFactorsAgreeWithinRounding) {
       expect_scaled(c, factor, 0.);
     }
 }
-
 
 // An image is flat when its estimated noise is lost in the float resolution
 // of its own values, in any units; an image with noise is never flat, however
