@@ -95,9 +95,11 @@ class QzMcaProgram : public ::testing::Test {
 
   // Runs the program with args in the test's directory; returns its exit
   // status as the shell sees it (-1 is 255) and keeps its output in output_.
-  int run(const std::string& args) {
-    std::string cmd =
-        "cd '" + dir_ + "' && '" + program_ + "' " + args + " > program_output.txt 2>&1";
+  // A launcher (a command that runs another, e.g. as another user) may
+  // stand before the program.
+  int run(const std::string& args, const std::string& launcher = "") {
+    std::string cmd = "cd '" + dir_ + "' && " + launcher + " '" + program_ + "' " + args +
+                      " > program_output.txt 2>&1";
     int status = std::system(cmd.c_str());
     std::ifstream in(dir_ + "/program_output.txt");
     std::stringstream text;
