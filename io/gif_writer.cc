@@ -166,6 +166,41 @@ void fill_palette(PICINFO& pic) {
   }
 }
 
+// The last entry of the palette an image is written with. A colour map in a
+// file has a power-of-two size, and the entries that fill it up repeat an
+// earlier colour (black, as a rule): they are no colour of the palette, so
+// the entries at the end that repeat an earlier one are left out. The grey
+// ramp of an empty table goes to 255.
+int palette_last_entry() {
+  const int size = IO_RGB.lut_size() < 256 ? IO_RGB.lut_size() : 256;
+  if (size == 0) return 255;
+  auto repeats_earlier = [](int i) {
+    for (int j = 0; j < i; j++)
+      if (IO_RGB.red(j) == IO_RGB.red(i) && IO_RGB.green(j) == IO_RGB.green(i) &&
+          IO_RGB.blue(j) == IO_RGB.blue(i))
+        return true;
+    return false;
+  };
+  int last = size - 1;
+  while (last > 0 && repeats_earlier(last)) last--;
+  return last;
+}
+
+// Pixels are palette indices: a value past the palette's last entry would
+// show a colour that is no part of it (the black of the padding, or a grey
+// of the ramp past a short table). Clamped values stop at the last entry;
+// stretched ones are spread over the palette instead of over 0..255.
+void keep_within_palette(std::vector<unsigned char>& bytes, Bool stretched) {
+  const int last = palette_last_entry();
+  if (last == 255) return;
+  for (unsigned char& b : bytes) {
+    if (stretched)
+      b = static_cast<unsigned char>(b * last / 255);
+    else if (b > last)
+      b = static_cast<unsigned char>(last);
+  }
+}
+
 void open_output(image_output& out, const char* name) {
   if (std_inout(name)) {
     out.use_stdout(name);
@@ -209,6 +244,7 @@ void write_image(const char* name, to_array<T, false>& Ima, Bool Rescale) {
   const Bool stretch = Rescale || std::strcmp(name, "-b") == 0 ? True : False;
   std::vector<unsigned char> bytes(static_cast<std::size_t>(Ima.n_elem()));
   pixels_to_bytes(Ima.buffer(), Ima.n_elem(), stretch, bytes.data());
+  keep_within_palette(bytes, stretch);
   pic.pixels = bytes.data();
   fill_palette(pic);
   write_picture(name, pic);

@@ -129,7 +129,9 @@ TEST(FitsHistory, EachTextStartsACardOf72Characters) {
     std::vector<std::string> cards = cards_of(rec);
     ASSERT_EQ(cards.size(), length == 72 ? 5u : 6u);
     EXPECT_EQ(cards[3], "HISTORY " + std::string(72, 'h'));
-    if (length == 73) EXPECT_EQ(cards[4], card("HISTORY h"));
+    if (length == 73) {
+      EXPECT_EQ(cards[4], card("HISTORY h"));
+    }
   }
   fitsstruct rec;
   initfield(&rec);
