@@ -104,6 +104,14 @@ std::string io_float_output_file(const char* name, int nl, int nc) {
   switch (run_format(name, "write")) {
     case F_DISP: {
       const std::string file = disp_file_name(name, T_FLOAT, nl, nc);
+      if (file == name) {
+        // A name that already ends in ".d" must give the type it is written
+        // in; the writer would refuse it only once the image is made.
+        io_disp probe;
+        probe.read_type(name);
+        if (disp_pixel_bytes(probe.type_data) == 0)
+          fatal_exitf(-1, stderr, "Error writting in file %s\n", name);
+      }
       return std_inout(file.c_str()) ? std::string() : file;
     }
     case F_GIF: return std_inout(name) ? std::string() : gifname(name);

@@ -113,6 +113,13 @@ TEST_F(QzMcaResultNames, DispTypeAndSizeLeaveTheStem) {
     EXPECT_EQ(files_made(), c.files) << c.name;
     for (const std::string& file : c.files) EXPECT_EQ(bytes(file).size(), 16u * 16u * 4u) << file;
   }
+  // A name ending in ".d" is used as it is, so it must give the type: one
+  // that does not is refused before the work, not after it.
+  std::system(("rm -f '" + dir_ + "'/my_* '" + dir_ + "'/r_*").c_str());
+  EXPECT_NE(run("-v -t 1 -i 5000 -g 1 in_f_16_16.d my.d"), 0);
+  EXPECT_TRUE(printed("Error writting in file my.d")) << output_;
+  EXPECT_FALSE(printed("Iteration")) << output_;
+  EXPECT_EQ(files_made(), std::set<std::string>{}) << output_;
 }
 
 TEST_F(QzMcaResultNames, RunsWhoseNamesDifferAfterADotKeepTheirFiles) {
