@@ -7,26 +7,39 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace fits_test {
 
-// One fresh directory per test program, so parallel test runs never meet.
+// One fresh directory per test program, so parallel test runs never meet,
+// removed when the program ends.
 inline const std::string& scratch_dir() {
-  static const std::string dir = [] {
+  // Kept past the static destructors, for the removal at exit.
+  static const std::string* dir = [] {
     std::string pattern = ::testing::TempDir() + "qz_io_XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr) std::abort();
-    return std::string(buf.data());
+    static const pid_t owner = getpid();
+    // The children of death tests exit through here too, while their
+    // parent still uses the directory.
+    std::atexit([] {
+      std::error_code ignored;
+      if (getpid() == owner) std::filesystem::remove_all(scratch_dir(), ignored);
+    });
+    return new std::string(buf.data());
   }();
-  return dir;
+  return *dir;
 }
 
 inline std::string scratch(const std::string& name) { return scratch_dir() + "/" + name; }
