@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -65,8 +63,6 @@ TEST_F(QzMcaOptions, WhatTheImageCannotHoldIsRefusedWithoutResults) {
       {"-t 7 -n 5", 8, 8, "too many scales (5) for an image of 8 x 8 in the pyramidal curvelet"},
       {"-t 4 -n 10", 64, 64, "too many scales (10) for an image of 64 x 64 in the curvelet "
                              "transform: at most 9"},
-      {"-t 4 -n 8", 32, 32, "too many scales (8) for an image of 32 x 32 in the curvelet "
-                            "transform: at most 7"},
       // The multiscale local DCT doubles its block at every scale; the
       // smaller side, 96, takes blocks of 8 to 64.
       {"-t 9 -S 5 -n 5", 96, 128, "too many scales (5) for an image of 96 x 128 in the "
@@ -82,7 +78,6 @@ TEST_F(QzMcaOptions, WhatTheImageCannotHoldIsRefusedWithoutResults) {
       // A first threshold not above the last starts no descent; these bases
       // cannot take one from the data.
       {"-t 3 -S 3", 24, 24, "the first threshold (3) is not above the last one (3)"},
-      {"-t 3 -S 3 -s 3", 24, 24, "the first threshold (3) is not above the last one (3)"},
       {"-t 9 -t 3 -S 1 -s 2", 32, 32, "the first threshold (1) is not above the last one (2)"},
       {"-Z 4:" + long_dir, 16, 16, "swap directory name has 5000 characters"},
   };
@@ -131,7 +126,6 @@ TEST_F(QzMcaOptions, MultiscaleDctRunsWithTheCountTheImageHolds) {
     const char* same_as;  // nullptr: the default count is kept
   } runs[] = {
       {96, 128, "", "-n 4"},
-      {96, 128, "-B 8", "-n 4"},
       {96, 128, "-B 32", "-n 2"},
       {64, 96, "", nullptr},
   };
@@ -151,13 +145,10 @@ TEST_F(QzMcaOptions, MultiscaleDctRunsWithTheCountTheImageHolds) {
 TEST_F(QzMcaOptions, FirstThresholdEqualToTheLastIsTakenFromTheData) {
   write_fits(path("in.fits"), bump(32, 32, 13));
   ASSERT_EQ(run("-t 1 -t 5 -i 4 -g 1 in.fits free.fits"), 0) << output_;
-  const FitsImage free_atrou = result("free_atrou.fits");
-  double energy = 0;
-  for (float p : free_atrou.pixels) energy += double(p) * p;
-  ASSERT_GT(energy, 0.);
-  for (const char* options : {"-S 3", "-S 3 -s 3", "-S 2"}) {
+  ASSERT_NE(result("free_atrou.fits").pixels, std::vector<float>(32 * 32, 0.f));
+  for (const char* options : {"-S 3", "-S 2"}) {
     ASSERT_EQ(run(std::string("-t 1 -t 5 -i 4 -g 1 ") + options + " in.fits given.fits"), 0);
-    for (const char* suffix : {"_atrou", "_cos", "_resi", ""})
+    for (const char* suffix : {"_atrou", "_cos"})
       EXPECT_EQ(result(std::string("given") + suffix + ".fits").pixels,
                 result(std::string("free") + suffix + ".fits").pixels)
           << options << " " << suffix;
@@ -167,19 +158,11 @@ TEST_F(QzMcaOptions, FirstThresholdEqualToTheLastIsTakenFromTheData) {
 // -v names the schedule the run follows: one base makes MOM linear.
 TEST_F(QzMcaOptions, VerboseParametersNameTheScheduleThatRuns) {
   write_fits(path("in.fits"), bump(16, 16, 17));
-  const struct {
-    const char* options;
-    const char* schedule;
-  } runs[] = {{"-t 1", "Linear step descent"},
-              {"-t 5", "Linear step descent"},
-              {"-t 1 -t 5", "MOM step descent"},
-              {"-t 1 -t 5 -L", "Linear step descent"},
-              {"", "MOM step descent"}};
-  for (const auto& r : runs) {
-    ASSERT_EQ(run(std::string(r.options) + " -v -i 2 -g 1 -n 3 in.fits out"), 0) << output_;
-    EXPECT_TRUE(printed(r.schedule)) << r.options;
-    EXPECT_EQ(printed("MOM calculation"), std::string(r.schedule) == "MOM step descent")
-        << r.options;
+  for (const char* options : {"-t 1", "-t 1 -t 5", "-t 1 -t 5 -L"}) {
+    ASSERT_EQ(run(std::string(options) + " -v -i 2 -g 1 -n 3 in.fits out"), 0) << output_;
+    const bool mom = printed("MOM calculation");
+    EXPECT_EQ(mom, std::string(options) == "-t 1 -t 5") << options;
+    EXPECT_TRUE(printed(mom ? "MOM step descent" : "Linear step descent")) << options;
   }
 }
 
@@ -209,16 +192,7 @@ TEST_F(QzMcaOptions, SnapshotsNeverOverwriteTheInputAndGoWithAFailedRun) {
 // the writer gives every result too. A run that fails on the residual
 // removes the component it wrote.
 TEST_F(QzMcaOptions, FailedRunOnDispImagesLeavesNoResult) {
-  const FitsImage in = bump(32, 32, 9);
-  {
-    std::ofstream out(path("in_f_32_32.d"), std::ios::binary);
-    for (float p : in.pixels) {
-      uint32_t bits;
-      std::memcpy(&bits, &p, 4);
-      const char big_endian[4] = {char(bits >> 24), char(bits >> 16), char(bits >> 8), char(bits)};
-      out.write(big_endian, 4);
-    }
-  }
+  write_disp(path("in_f_32_32.d"), bump(32, 32, 9));
   ASSERT_EQ(run("-t 1 -i 3 -g 1 in_f_32_32.d good"), 0) << output_;
   EXPECT_TRUE(exists("good_atrou_f_32_32.d"));
   ASSERT_EQ(symlink("/dev/full", path("out_resi_f_32_32.d").c_str()), 0);  // every write fails

@@ -1,10 +1,7 @@
-// The same image in other units: the data times a factor f, with the noise
-// level given as f times the reference's or estimated from the data, runs
-// as many iterations and gives every result times f, for every base, both
-// schedules and the options that touch the noise levels. A power of two
-// scales every float operation exactly, so there the results must be the
-// same bits; other factors round differently, and a coefficient sitting on
-// its threshold may fall either side.
+// The data times f, with the noise level given times f or estimated, run as
+// many iterations and give every result times f, for every base, both
+// schedules and the options that touch the noise levels: the same bits for a
+// power of two, which scales every float operation exactly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +12,6 @@
 
 #include "support/qz_mca_program.h"
 #include "support/test_images.h"
-#include "support/tolerance.h"
 
 namespace {
 
@@ -64,20 +60,17 @@ FitsImage reference_image(int side, bool holes) {
   return ima;
 }
 
+FitsImage times(FitsImage ima, double factor) {
+  for (float& p : ima.pixels) p = static_cast<float>(p * factor);
+  return ima;
+}
+
 // The iterations a run made: one MOM calculation follows each but the last
 // (none under the linear schedule, whose count is fixed by -i).
 int mom_steps(const std::string& output) {
   int count = 0;
-  for (size_t at = output.find("MOM calculation"); at != std::string::npos;
-       at = output.find("MOM calculation", at + 1))
-    count++;
+  for (size_t at = 0; (at = output.find("MOM calculation", at)) != std::string::npos; at++) count++;
   return count;
-}
-
-double l2_norm(const std::vector<float>& v) {
-  double sum = 0.;
-  for (float x : v) sum += double(x) * x;
-  return std::sqrt(sum);
 }
 
 std::string number(double v) {
@@ -92,63 +85,52 @@ class QzMcaUnits : public QzMcaProgram {
   // given as `noise` and factor * noise, or estimated (noise 0) in both.
   void expect_scaled(const UnitCase& c, double factor, double noise) {
     const FitsImage in = reference_image(c.side, c.holes);
-    FitsImage scaled = in;
-    for (float& p : scaled.pixels) p = static_cast<float>(p * factor);
     write_fits(path("in.fits"), in);
-    write_fits(path("scaled.fits"), scaled);
-    const std::string args = c.args;
-    const std::string what = args + " at " + number(factor) + (noise > 0 ? " -g given" : " -g 0");
+    write_fits(path("scaled.fits"), times(in, factor));
+    const std::string args = c.args, what = args + " at " + number(factor) + " -g " + number(noise);
     ASSERT_EQ(run(args + " -g " + number(noise) + " in.fits ref.fits"), 0) << what << output_;
     const int steps = mom_steps(output_);
-    const std::string scaled_noise = noise > 0 ? number(factor * noise) : "0";
-    ASSERT_EQ(run(args + " -g " + scaled_noise + " scaled.fits out.fits"), 0) << what << output_;
+    ASSERT_EQ(run(args + " -g " + number(factor * noise) + " scaled.fits out.fits"), 0)
+        << what << output_;
     EXPECT_EQ(mom_steps(output_), steps) << what;
-    double largest_in = 0.;
-    for (float p : in.pixels) largest_in = std::max(largest_in, std::fabs(double(p)));
-    std::vector<std::string> names = {"", "_resi"};
-    for (const char* s : c.suffixes) names.push_back(s);
+    double in_norm2 = 0., largest_in = 0.;
+    for (float p : in.pixels) {
+      in_norm2 += double(p) * p;
+      largest_in = std::max(largest_in, std::fabs(double(p)));
+    }
     int exponent;
     const bool exact = std::frexp(factor, &exponent) == 0.5;
+    std::vector<std::string> names = {"", "_resi"};
+    names.insert(names.end(), c.suffixes.begin(), c.suffixes.end());
     for (const std::string& name : names) {
       const FitsImage ref = result("ref" + name + ".fits"), out = result("out" + name + ".fits");
       ASSERT_EQ(out.pixels.size(), ref.pixels.size()) << what << " " << name;
-      std::vector<float> back(out.pixels.size()), expected(ref.pixels.size());
+      size_t differ = 0;
+      double err2 = 0., largest = 0.;
       for (size_t k = 0; k < ref.pixels.size(); k++) {
-        expected[k] = static_cast<float>(ref.pixels[k] * factor);
-        back[k] = static_cast<float>(out.pixels[k] / factor);
+        differ += out.pixels[k] != static_cast<float>(ref.pixels[k] * factor);
+        const double d = static_cast<float>(out.pixels[k] / factor) - double(ref.pixels[k]);
+        err2 += d * d;
+        largest = std::max(largest, std::fabs(d));
       }
       if (exact) {
-        size_t differ = 0;
-        for (size_t k = 0; k < ref.pixels.size(); k++) differ += out.pixels[k] != expected[k];
         EXPECT_EQ(differ, 0u) << what << " " << name;
         continue;
       }
-      // Rounding differs from one unit to another, so a coefficient on its
-      // threshold may switch, and under MOM the levels that follow the
-      // residual carry the switch on: the errors are measured against the
-      // data's scale, the residual's included.
-      EXPECT_LT(qz_test::relative_l2_error(back.data(), ref.pixels.data(), back.size()) *
-                    l2_norm(ref.pixels) / l2_norm(in.pixels),
-                1e-2)
-          << what << " " << name;
-      EXPECT_LT(qz_test::max_abs_difference(back, ref.pixels), 0.06 * largest_in)
-          << what << " " << name;
+      // A coefficient on its threshold may round either side, and under MOM
+      // the levels carry the switch on: errors against the data's scale.
+      EXPECT_LT(std::sqrt(err2 / in_norm2), 1e-2) << what << " " << name;
+      EXPECT_LT(largest, 0.06 * largest_in) << what << " " << name;
     }
   }
 };
 
-TEST_F(QzMcaUnits, PowerOfTwoFactorGivesTheSameBits) {
-  for (const UnitCase& c : Cases) {
-    expect_scaled(c, std::ldexp(1., -40), 1.);
-    expect_scaled(c, std::ldexp(1., -40), 0.);
-  }
-}
-
 // Far from unit noise, squares and products of pixel values leave the float
 // range (values near 1e-30 square below the smallest float): such data are
 // separated as well as any other.
-TEST_F(QzMcaUnits, ExtremeUnitsGiveTheSameResults) {
+TEST_F(QzMcaUnits, PowerOfTwoFactorsGiveTheSameBitsFarFromUnitNoiseToo) {
   for (const UnitCase& c : Cases) {
+    for (double noise : {1., 0.}) expect_scaled(c, std::ldexp(1., -40), noise);
     expect_scaled(c, std::ldexp(1., -100), 1.);
     expect_scaled(c, std::ldexp(1., 60), 0.);
   }
@@ -157,84 +139,56 @@ TEST_F(QzMcaUnits, ExtremeUnitsGiveTheSameResults) {
 
 TEST_F(QzMcaUnits, OtherFactorsAgreeWithinRounding) {
   for (const UnitCase& c : Cases)
-    for (double factor : {1e-18, 1e3}) {
-      expect_scaled(c, factor, 1.);
-      expect_scaled(c, factor, 0.);
-    }
+    for (double factor : {1e-18, 1e3})
+      for (double noise : {1., 0.}) expect_scaled(c, factor, noise);
 }
 
-// An image is flat when its estimated noise is lost in the float resolution
-// of its own values, in any units; an image with noise is never flat, however
-// small its units. The refusal names the file and its advice (-g) works.
-TEST_F(QzMcaUnits, FlatImageIsJudgedAgainstItsOwnValues) {
-  const double tiny = std::ldexp(1., -80);
-  FitsImage rounding(32, 32), noisy = reference_image(32, false);
+// The refusals for want of a noise level say what is wrong and what helps,
+// and what helps works. An image is flat when its estimated noise is lost in
+// the float resolution of its own values, in any units (noisy images in tiny
+// units run above); a level given is the level used, however small.
+TEST_F(QzMcaUnits, RefusalsNameTheCauseOfAMissingNoiseLevel) {
+  FitsImage rounding(32, 32), spike(32, 32), checker = reference_image(32, false);
   // Values that differ in their last bit only: no noise a float can hold.
   for (size_t k = 0; k < rounding.pixels.size(); k++)
     rounding.pixels[k] = 4096.f + ((k * 7) % 3 == 0 ? 0.00048828125f : 0.f);
-  const struct {
-    FitsImage image;
-    double factor;
-    bool flat;
-  } cases[] = {{rounding, 1., true}, {rounding, tiny, true}, {noisy, tiny, false},
-               {noisy, 1e-30, false}};
-  for (const auto& c : cases) {
-    FitsImage scaled = c.image;
-    for (float& p : scaled.pixels) p = static_cast<float>(p * c.factor);
-    write_fits(path("in.fits"), scaled);
-    const std::string what = number(c.factor);
-    if (!c.flat) {
-      EXPECT_EQ(run("-t 1 -i 2 -g 0 in.fits out.fits"), 0) << what << output_;
-      continue;
-    }
-    EXPECT_EQ(run("-t 1 -i 2 -g 0 in.fits flat.fits"), 255) << what;
-    EXPECT_TRUE(printed("the image looks noiseless or flat; give the noise level with -g ... "
-                        "(in.fits)"))
-        << what << output_;
-    EXPECT_FALSE(exists("flat.fits") || exists("flat_atrou.fits")) << what;
-    // The level given is the level used, however small.
-    ASSERT_EQ(run("-t 1 -i 2 -v -g " + number(c.factor * 1e-3) + " in.fits out.fits"), 0)
-        << what << output_;
-    EXPECT_TRUE(printed(" Noise = ")) << what;
-    EXPECT_FALSE(printed("Estimated Noise")) << what;
-  }
-}
-
-// The messages say what is wrong and what helps.
-TEST_F(QzMcaUnits, MessagesNameTheCauseOfAMissingNoiseLevel) {
+  const double tiny = std::ldexp(1., -80);
+  write_fits(path("rounding.fits"), rounding);
+  write_fits(path("tiny.fits"), times(rounding, tiny));
   // A flat image with one spike: most wavelet coefficients are equal, so
   // their median absolute deviation is 0, whatever -g says.
-  FitsImage spike(32, 32);
   for (float& p : spike.pixels) p = 10.f;
   spike.at(16, 16) = 50.f;
   write_fits(path("spike.fits"), spike);
   // Every other pixel missing: no 3 x 3 window free of missing pixels.
-  FitsImage checker = reference_image(32, false);
   for (int i = 0; i < 32; i++)
     for (int j = (i % 2); j < 32; j += 2) checker.at(i, j) = 0.f;
   write_fits(path("checker.fits"), checker);
+  const std::string flat = "the image looks noiseless or flat; give the noise level with -g ... ";
   const struct {
-    const char* args;
-    const char* message;
-    const char* not_said;
+    std::string args, advised;
+    std::vector<std::string> said, not_said;
   } cases[] = {
-      {"-t 1 -t 5 -M -g 1 spike.fits out.fits",
-       "AT band 1 has a noise level of 0: its median absolute deviation (-M) is 0", "noiseless"},
-      {"-t 1 -t 5 -M -g 1 spike.fits out.fits", "run without -M", "give the noise level"},
-      {"-t 1 -H -g 0 checker.fits out.fits",
-       "every 3 x 3 window of the image holds a missing (zero) pixel", "noiseless"},
-      {"-t 1 -H -g 0 checker.fits out.fits", "give the noise level with -g ... (checker.fits)",
-       "flat"},
+      {"-t 1 -g 0 rounding.fits", "-t 1 -g 1e-3 rounding.fits", {flat + "(rounding.fits)"}, {}},
+      {"-t 1 -g 0 tiny.fits", "-t 1 -g " + number(tiny * 1e-3) + " tiny.fits",
+       {flat + "(tiny.fits)"}, {}},
+      {"-t 1 -t 5 -M -g 1 spike.fits", "-t 1 -t 5 -g 1 spike.fits",
+       {"AT band 1 has a noise level of 0: its median absolute deviation (-M) is 0",
+        "run without -M"},
+       {"noiseless", "give the noise level"}},
+      {"-t 1 -H -g 0 checker.fits", "-t 1 -H -g 1 checker.fits",
+       {"every 3 x 3 window of the image holds a missing (zero) pixel",
+        "give the noise level with -g ... (checker.fits)"},
+       {"noiseless", "flat"}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(run(std::string("-i 2 ") + c.args), 255) << c.args;
-    EXPECT_TRUE(printed(c.message)) << c.args << "\n" << output_;
-    EXPECT_FALSE(printed(c.not_said)) << c.args << "\n" << output_;
-    EXPECT_FALSE(exists("out.fits")) << c.args;
+    EXPECT_EQ(run("-i 2 " + c.args + " no.fits"), 255) << c.args;
+    for (const auto& text : c.said) EXPECT_TRUE(printed(text)) << c.args << "\n" << output_;
+    for (const auto& text : c.not_said) EXPECT_FALSE(printed(text)) << c.args << "\n" << output_;
+    EXPECT_FALSE(exists("no.fits") || exists("no_atrou.fits")) << c.args;
+    ASSERT_EQ(run("-i 2 -v " + c.advised + " out.fits"), 0) << c.advised << "\n" << output_;
+    EXPECT_TRUE(printed(" Noise = ") && !printed("Estimated Noise")) << c.advised << output_;
   }
-  // What the message advises works.
-  EXPECT_EQ(run("-i 2 -t 1 -t 5 -g 1 spike.fits out.fits"), 0) << output_;
-  EXPECT_EQ(run("-i 2 -t 1 -H -g 1 checker.fits out.fits"), 0) << output_;
 }
 
 }  // namespace

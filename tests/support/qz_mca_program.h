@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -52,6 +54,17 @@ inline void write_fits(const std::string& path, const FitsImage& ima, int bitpix
   fits_write_img(f, TFLOAT, 1, pixels.size(), pixels.data(), &status);
   fits_close_file(f, &status);
   ASSERT_EQ(status, 0) << path;
+}
+
+// Writes ima as a raw disp image: big-endian floats, line after line.
+inline void write_disp(const std::string& path, const FitsImage& ima) {
+  std::ofstream out(path, std::ios::binary);
+  for (float p : ima.pixels) {
+    uint32_t bits;
+    std::memcpy(&bits, &p, 4);
+    const char big_endian[4] = {char(bits >> 24), char(bits >> 16), char(bits >> 8), char(bits)};
+    out.write(big_endian, 4);
+  }
 }
 
 inline FitsImage read_fits(const std::string& path) {
