@@ -74,20 +74,13 @@ TEST(CurveletFile, RoundTripIsExactAndRebuildsTheObject) {
     writer.recons(cube, rec_writer);
     fresh.recons(back, rec_fresh);
     EXPECT_TRUE(qz_test::same_bits(rec_writer, rec_fresh)) << s.block;
+    // gzip'ed under the same name: inflated by the FITS library, not taken
+    // for a file shorter than its header.
+    ASSERT_TRUE(fits_test::gzip_in_place(file));
+    Curvelet packed;
+    packed.read(file.c_str(), back);
+    EXPECT_TRUE(qz_test::same_bits(back, cube)) << s.block;
   }
-}
-
-// gzip'ed content under the ".cur" name: inflated by the FITS library and
-// read as the plain file, not taken for a file shorter than its header.
-TEST(CurveletFile, GzipContentUnderTheSuffixReadsAsThePlainFile) {
-  Cube cube, back;
-  const std::string file = written("packed", {16, True, False}, cube);
-  ASSERT_TRUE(fits_test::gzip_in_place(file));
-  Curvelet fresh;
-  fresh.read(file.c_str(), back);
-  EXPECT_EQ(fresh.NbrScale2D, 3);
-  ASSERT_EQ(back.n_elem(), cube.n_elem());
-  for (int k = 0; k < cube.n_elem(); k++) ASSERT_EQ(back(k), cube(k)) << k;
 }
 
 TEST(CurveletFile, HeaderPassesFitsverify) {

@@ -123,23 +123,17 @@ TEST_F(FctFile, RoundTripIsExactForRealAndComplex) {
     g.read(path("r.fct").c_str());
     EXPECT_EQ(g.NlIma, 48);
     expect_same_bands(f, g);
+    // gzip'ed under the same name: inflated by the FITS library, so its
+    // vector is no longer than the file holds.
+    ASSERT_TRUE(fits_test::gzip_in_place(path("r.fct")));
+    FCUR packed;
+    packed.read(path("r.fct").c_str());
+    expect_same_bands(f, packed);
     to_array<float, false> rf, rg;
     f.cur_recons(rf);
     g.cur_recons(rg);
     EXPECT_EQ(qz_test::max_abs_difference(rf, rg), 0.);
   }
-}
-
-// gzip'ed content under the ".fct" name: inflated by the FITS library, so
-// its vector is no longer than the file holds.
-TEST_F(FctFile, GzipContentUnderTheSuffixReadsAsThePlainFile) {
-  FCUR f, g;
-  transformed(f, 3, 32, 8, False, 6);
-  f.write(path("packed").c_str());
-  const std::string file = path("packed.fct");
-  ASSERT_TRUE(fits_test::gzip_in_place(file));
-  g.read(file.c_str());
-  expect_same_bands(f, g);
 }
 
 TEST_F(FctFile, WritingReplacesAnExistingFile) {

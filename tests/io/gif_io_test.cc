@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <iterator>
-#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -324,11 +324,7 @@ TEST_F(Gif, ReadingFillsTheColourTableThatLaterWritesUse) {
 
 namespace {
 
-struct Rgb {
-  int r, g, b;
-  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
-};
-void PrintTo(const Rgb& c, std::ostream* os) { *os << "(" << c.r << ", " << c.g << ", " << c.b << ")"; }
+using Rgb = std::array<int, 3>;
 
 // A one-line GIF of the given colour map, made by giflib's gifbuild; a map
 // shorter than a power of two is filled up with black, as encoders do.
@@ -337,11 +333,9 @@ std::string gifbuild_file(const std::string& stem, const std::vector<Rgb>& map) 
   while (size < map.size()) size *= 2;
   std::string text = "screen width 2\nscreen height 1\nscreen colors " + std::to_string(size) +
                      "\nscreen background 0\npixel aspect byte 0\nscreen map\n";
-  char line[64];
   for (std::size_t i = 0; i < size; i++) {
     const Rgb c = i < map.size() ? map[i] : Rgb{0, 0, 0};
-    std::snprintf(line, sizeof line, "\trgb %03d %03d %03d\n", c.r, c.g, c.b);
-    text += line;
+    text += "\trgb " + std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]) + "\n";
   }
   text += "end\n\nimage # 1\nimage left 0\nimage top 0\nimage bits 2 by 1 hex\n0000\n";
   write_bytes(scratch(stem + ".txt"), text);
@@ -353,11 +347,10 @@ std::string gifbuild_file(const std::string& stem, const std::vector<Rgb>& map) 
 // Each pixel's colour as netpbm's giftopnm decodes it.
 std::vector<Rgb> giftopnm_colours(const std::string& gif) {
   image_test::Pnm pnm = image_test::parse_pnm(run_output("giftopnm " + gif + " 2>/dev/null"));
+  const int last = pnm.channels - 1;  // a grey image has one sample
   std::vector<Rgb> colours;
-  for (std::size_t k = 0; k < pnm.samples.size(); k += pnm.channels) {
-    const int last = pnm.channels - 1;
+  for (std::size_t k = 0; k < pnm.samples.size(); k += pnm.channels)
     colours.push_back({pnm.samples[k], pnm.samples[k + (last > 0 ? 1 : 0)], pnm.samples[k + last]});
-  }
   return colours;
 }
 
@@ -369,45 +362,37 @@ std::vector<Rgb> giftopnm_colours(const std::string& gif) {
 TEST_F(Gif, WrittenValuesStayWithinTheInputPalette) {
   REQUIRE_TOOL("gifbuild");
   REQUIRE_TOOL("giftopnm");
-  std::vector<Rgb> padded, inverted, short_map, full;
-  for (int i = 0; i <= 250; i++) padded.push_back({i, i, i});
-  // Black is this palette's own last colour, not a filling.
-  for (int i = 0; i <= 250; i++) inverted.push_back({(250 - i) * 255 / 250, (250 - i) / 2, 250 - i});
-  for (int i = 0; i < 16; i++) short_map.push_back({17 * i, 0, 255 - 17 * i});
-  for (int i = 0; i < 256; i++) full.push_back({255 - i, i / 2, 7});
-  const struct {
-    const char* stem;
-    const std::vector<Rgb>& map;
-    int last;
-  } palettes[] = {{"padded", padded, 250}, {"inverted", inverted, 250},
-                  {"short", short_map, 15},  {"full", full, 255}};
+  const char* const stems[] = {"padded", "inverted", "short", "full"};
+  std::vector<Rgb> maps[4];
+  for (int i = 0; i <= 250; i++) {
+    maps[0].push_back({i, i, i});
+    maps[1].push_back({(250 - i) * 255 / 250, (250 - i) / 2, 250 - i});  // black its own last colour
+  }
+  for (int i = 0; i < 16; i++) maps[2].push_back({17 * i, 0, 255 - 17 * i});
+  for (int i = 0; i < 256; i++) maps[3].push_back({255 - i, i / 2, 7});
   const float values[] = {-3.f, 0.f, 1.f, 14.f, 15.f, 16.f, 100.f, 249.f, 250.f, 251.f, 253.f, 255.f, 300.f};
   const int count = static_cast<int>(std::size(values));
-  for (const auto& p : palettes) {
-    to_array<float, false> input;
-    readgif(gifbuild_file(p.stem, p.map).c_str(), input);
-    to_array<float, false> ima(1, count);
+  for (int p = 0; p < 4; p++) {
+    const std::vector<Rgb>& map = maps[p];
+    const std::string stem = stems[p];
+    SCOPED_TRACE(stem);
+    to_array<float, false> input, ima(1, count), ramp(1, 64);
+    readgif(gifbuild_file(stem, map).c_str(), input);
     for (int k = 0; k < count; k++) ima(k) = values[k];
-    const std::string out = scratch(std::string(p.stem) + "_clamped.gif");
-    writegif(out.c_str(), ima, False);
-    std::vector<Rgb> shown = giftopnm_colours(out);
-    ASSERT_EQ(static_cast<int>(shown.size()), count) << p.stem;
-    for (int k = 0; k < count; k++) {
-      const int index = std::min(std::max(static_cast<int>(values[k]), 0), p.last);
-      EXPECT_EQ(shown[k], p.map[index]) << p.stem << " value " << values[k];
-    }
+    writegif(scratch(stem + "_clamped.gif").c_str(), ima, False);
+    std::vector<Rgb> shown = giftopnm_colours(scratch(stem + "_clamped.gif"));
+    ASSERT_EQ(static_cast<int>(shown.size()), count);
+    const int last = static_cast<int>(map.size()) - 1;
+    for (int k = 0; k < count; k++)
+      EXPECT_EQ(shown[k], map[std::clamp(static_cast<int>(values[k]), 0, last)]) << "value " << values[k];
     // Stretched, the image's extremes take the palette's first and last
     // colours, and every pixel one of its colours.
-    to_array<float, false> ramp(1, 64);
     for (int k = 0; k < 64; k++) ramp(k) = 1000.f * k;
-    const std::string stretched = scratch(std::string(p.stem) + "_stretched.gif");
-    writegif(stretched.c_str(), ramp, True);
-    shown = giftopnm_colours(stretched);
-    ASSERT_EQ(shown.size(), 64u) << p.stem;
-    EXPECT_EQ(shown.front(), p.map[0]) << p.stem;
-    EXPECT_EQ(shown.back(), p.map[p.last]) << p.stem;
-    const auto palette_end = p.map.begin() + p.last + 1;
-    for (const Rgb& c : shown)
-      EXPECT_NE(std::find(p.map.begin(), palette_end, c), palette_end) << p.stem << " " << testing::PrintToString(c);
+    writegif(scratch(stem + "_stretched.gif").c_str(), ramp, True);
+    shown = giftopnm_colours(scratch(stem + "_stretched.gif"));
+    ASSERT_EQ(shown.size(), 64u);
+    EXPECT_EQ(shown.front(), map.front());
+    EXPECT_EQ(shown.back(), map.back());
+    for (const Rgb& c : shown) EXPECT_NE(std::find(map.begin(), map.end(), c), map.end()) << testing::PrintToString(c);
   }
 }

@@ -70,23 +70,13 @@ TEST(RadonFile, RoundTripOfEveryMethodIsExact) {
     EXPECT_EQ(fresh.radon_nc(), r.radon_nc());
     EXPECT_EQ(fresh.FormatIn, F_PGM);
     EXPECT_EQ(fresh.Allocated, True);
+    // gzip'ed under the same name: inflated by the FITS library, not taken
+    // for a file shorter than its header.
+    ASSERT_TRUE(fits_test::gzip_in_place(name + ".rad"));
+    Radon packed;
+    packed.read(name.c_str(), back);
+    EXPECT_EQ(pixels(back), pixels(rad)) << m;
   }
-}
-
-// gzip'ed content under the ".rad" name: inflated by the FITS library and
-// read as the plain file, not taken for a file shorter than its header.
-TEST(RadonFile, GzipContentUnderTheSuffixReadsAsThePlainFile) {
-  Radon r;
-  r.alloc(16, 16, RADON_FFT, 0, 0);
-  Image ima = random_image(16, 16, 5), rad, back;
-  r.transform(ima, rad);
-  const std::string file = scratch("packed.rad");
-  r.write(file.c_str(), rad);
-  ASSERT_TRUE(fits_test::gzip_in_place(file));
-  Radon fresh;
-  fresh.read(file.c_str(), back);
-  EXPECT_EQ(pixels(back), pixels(rad));
-  EXPECT_EQ(fresh.RadonMethod, RADON_FFT);
 }
 
 TEST(RadonFile, HeaderCarriesTheObjectAndPassesFitsverify) {
