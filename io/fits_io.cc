@@ -362,22 +362,13 @@ void fits_check_data_held(fitsfile* fptr, const char* name) {
 std::FILE* fits_file_des_in(const char* name) {
   if (std_inout(name)) return stdin;
   const std::string file = fits_file_name(name);
-  std::FILE* stream = io_fopen_read(file);
-  if (stream == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, file, error).c_str());
-  }
-  return stream;
+  return io_fopen_or_exit(name, file, "rb", "Unable to open file: %s\n");
 }
 
 std::FILE* fits_file_des_out(const char* name) {
   if (std_inout(name)) return stdout;
   std::string file = fits_file_name(name);
-  std::FILE* stream = std::fopen(file.c_str(), "wb");
-  if (stream == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, file, error).c_str());
-  }
+  std::FILE* stream = io_fopen_or_exit(name, file, "wb", "Unable to open file: %s\n");
   io_add_pending_output(file);
   return stream;
 }
@@ -619,11 +610,7 @@ void fits_read_header(const char* name, fitsstruct* Header) {
 void fits_write_header(const char* name, fitsstruct* Header) {
   std::string file = fits_file_name(name);
   set_filename(Header, file);
-  std::FILE* stream = std::fopen(file.c_str(), "wb");
-  if (stream == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, "Error writing on file %s\n", io_open_failure(name, file, error).c_str());
-  }
+  std::FILE* stream = io_fopen_or_exit(name, file, "wb", "Error writing on file %s\n");
   io_add_pending_output(file);
   Header->stream = stream;
   writeimagehead(Header);

@@ -3,7 +3,6 @@
 // read of the file and of the code stream is bounded: bytes past the data
 // read as 0, so a damaged file ends in a message or a padded picture, never
 // in a read out of bounds or an endless loop.
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -431,11 +430,7 @@ int readgif(std::FILE* fp, PICINFO* Pic) {
 std::FILE* gif_file_des_in(const char* name) {
   if (std_inout(name)) fatal_exit("Error: GIF format cannot be read from standard input ... \n", -1, stderr);
   std::string file = gifname(name);
-  std::FILE* fp = io_fopen_read(file);
-  if (fp == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, "\nError: cannot open file %s\n", io_open_failure(name, file, error).c_str());
-  }
+  std::FILE* fp = io_fopen_or_exit(name, file, "rb", "\nError: cannot open file %s\n");
   message_name() = name;
   return fp;
 }

@@ -1,7 +1,6 @@
 // GIF87a encoder: colours merged into a compact map, pixels LZW-coded with
 // an open-addressing hash table of 5003 slots and code widths from the
 // initial width up to 12 bits, packed in data sub-blocks of 254 bytes.
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -338,12 +337,7 @@ int writegif(std::FILE* fp, const PICINFO& Pic) {
 std::FILE* gif_file_des_out(const char* name) {
   if (std_inout(name)) return stdout;
   std::string file = gifname(name);
-  std::FILE* fp = std::fopen(file.c_str(), "wb");
-  if (fp == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, "\nError: cannot open file %s\n", io_open_failure(name, file, error).c_str());
-  }
-  return fp;
+  return io_fopen_or_exit(name, file, "wb", "\nError: cannot open file %s\n");
 }
 
 void writegif(const char* name, to_array<float, false>& Ima, Bool Rescale) { write_image(name, Ima, Rescale); }

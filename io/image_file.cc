@@ -61,6 +61,17 @@ std::string io_open_failure(const char* typed, const std::string& file, int erro
   return "(" + file + ": " + (error != 0 ? std::strerror(error) : otherwise) + ")";
 }
 
+std::FILE* io_fopen_or_exit(const char* typed, const std::string& file, const char* mode,
+                            const char* message, int status) {
+  std::FILE* stream =
+      std::strcmp(mode, "rb") == 0 ? io_fopen_read(file) : std::fopen(file.c_str(), mode);
+  if (stream == nullptr) {
+    const int error = errno;
+    fatal_exitf(status, stderr, message, io_open_failure(typed, file, error).c_str());
+  }
+  return stream;
+}
+
 long long io_stream_size(std::FILE* stream) {
   struct stat info;
   if (stream == nullptr || fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
@@ -92,11 +103,7 @@ void image_output::open(const std::string& file, const char* mode, const char* s
                         const char* open_message) {
   file_ = file;
   shown_ = shown;
-  stream_ = std::fopen(file.c_str(), mode);
-  if (stream_ == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, open_message, io_open_failure(shown, file, error).c_str());
-  }
+  stream_ = io_fopen_or_exit(shown, file, mode, open_message);
   created_ = mode[0] == 'w';
 }
 

@@ -28,6 +28,12 @@ std::FILE* io_fopen_read(const std::string& file);
 // no system error applies; the reason is then `otherwise`.
 std::string io_open_failure(const char* typed, const std::string& file, int error, const char* otherwise = "");
 
+// Opens `file` in `mode` ("rb" through io_fopen_read) or ends the process
+// with `status` and `message`, a printf format whose one %s receives
+// io_open_failure's "(file: reason)" for the name the user typed.
+std::FILE* io_fopen_or_exit(const char* typed, const std::string& file, const char* mode,
+                            const char* message, int status = -1);
+
 // Size in bytes of the file behind an open stream, or -1 when it is not a
 // regular file (a pipe, the standard input).
 long long io_stream_size(std::FILE* stream);

@@ -213,22 +213,12 @@ std::string disp_file_name(const char* name, type_data type, int Nl, int Nc) {
 
 std::FILE* disp_file_des_in(const char* name) {
   if (std_inout(name)) return stdin;
-  std::FILE* stream = io_fopen_read(name);
-  if (stream == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, name, error).c_str());
-  }
-  return stream;
+  return io_fopen_or_exit(name, name, "rb", "Unable to open file: %s\n");
 }
 
 std::FILE* disp_file_des_out(const char* name) {
   if (std_inout(name)) return stdout;
-  std::FILE* stream = std::fopen(name, "wb");
-  if (stream == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, name, error).c_str());
-  }
-  return stream;
+  return io_fopen_or_exit(name, name, "wb", "Unable to open file: %s\n");
 }
 
 void read_size_b(const char* name, int* Nl, int* Nc) { parse_size(name, "_b_", "b", Nl, Nc); }

@@ -327,11 +327,7 @@ void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
   if (std_inout(file.c_str())) {
     outfile = stdout;
   } else {
-    outfile = std::fopen(file.c_str(), "wb");
-    if (outfile == nullptr) {
-      const int error = errno;
-      fatal_exitf(1, stderr, "can't open %s\n", io_open_failure(name, file, error).c_str());
-    }
+    outfile = io_fopen_or_exit(name, file, "wb", "can't open %s\n", 1);
   }
   if (Verbose) std::printf("open file OK\n");
   color_map = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, 256, 3);

@@ -3,7 +3,6 @@
 // their header says, and never scans past the end of the file.
 #include "io/pgm_io.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -77,16 +76,6 @@ std::string header_text(const char* name, int Nl, int Nc) {
   return "P5\n#" + std::string(name) + "\n" + std::to_string(Nc) + " " + std::to_string(Nl) + "\n255\n";
 }
 
-// The file opened for reading; a failure names the file and the reason.
-std::FILE* open_input(const char* name, const std::string& file, const char* message) {
-  std::FILE* stream = io_fopen_read(file);
-  if (stream == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, message, io_open_failure(name, file, error).c_str());
-  }
-  return stream;
-}
-
 void open_output(image_output& out, const char* name) {
   if (std_inout(name)) out.use_stdout(name);
   else out.open(pgmname(name), "wb", name);
@@ -105,7 +94,7 @@ void read_whole(const char* name, to_array<T, false>& Ima) {
 
 template <class T>
 void read_block(const char* name, to_array<T, false>& Ima, int Indi, int Indj) {
-  std::FILE* stream = open_input(name, name, "Unable to open file: %s\n");
+  std::FILE* stream = io_fopen_or_exit(name, name, "rb", "Unable to open file: %s\n");
   PgmHeader header = parse_header(stream, name);
   const int nl = Ima.nl(), nc = Ima.nc();
   check_rectangle(name, nl, nc, Indi, Indj, header.height, header.width);
@@ -161,19 +150,14 @@ std::string pgmname(const char* name) {
 
 std::FILE* pgm_file_des_in(const char* name) {
   if (std_inout(name)) fatal_exit("Error: PGM format cannot be read from standard input ... \n", -1, stderr);
-  std::FILE* stream = open_input(name, pgmname(name), "Error: Unable to open file: %s\n");
+  std::FILE* stream = io_fopen_or_exit(name, pgmname(name), "rb", "Error: Unable to open file: %s\n");
   return stream;
 }
 
 std::FILE* pgm_file_des_out(const char* name) {
   if (std_inout(name)) return stdout;
   const std::string file = pgmname(name);
-  std::FILE* stream = std::fopen(file.c_str(), "wb");
-  if (stream == nullptr) {
-    const int error = errno;
-    fatal_exitf(-1, stderr, "Unable to open file: %s\n", io_open_failure(name, file, error).c_str());
-  }
-  return stream;
+  return io_fopen_or_exit(name, file, "wb", "Unable to open file: %s\n");
 }
 
 void PGMSkipComments(std::FILE* stream, int* c, const char* name) {
@@ -201,7 +185,7 @@ unsigned PGMGetVal(std::FILE* stream, const char* name) {
 }
 
 void readhdpgm(const char* name, int& Nl, int& Nc) {
-  std::FILE* stream = open_input(name, name, "Unable to open file: %s\n");
+  std::FILE* stream = io_fopen_or_exit(name, name, "rb", "Unable to open file: %s\n");
   PgmHeader header = parse_header(stream, name);
   Nl = header.height;
   Nc = header.width;

@@ -136,7 +136,8 @@ void RunFiles::refuse_output_over_input() const {
 void RunFiles::refuse_unwritable() const {
   std::vector<std::string> names = outputs_;
   if (numbered_step_ > 0 && numbered_last_ >= numbered_step_)
-    for (const std::string& stem : numbered_stems_) names.push_back(stem + "_" + std::to_string(numbered_step_));
+    for (const std::string& stem : numbered_stems_)
+      names.push_back(stem + "_" + std::to_string(numbered_step_));
   for (const std::string& name : names) {
     const std::string file = io_float_output_file(name.c_str(), nl_, nc_);
     if (file.empty()) continue;  // the standard output

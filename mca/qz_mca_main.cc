@@ -170,7 +170,12 @@ int main(int argc, char* argv[]) {
   if (Noise_Ima == NoiseNotGiven) estimate_noise(data);
 
   // Data in units far from their noise level are separated near unit noise.
-  const float to_unit_noise = unit_noise_scale(Noise_Ima);
+  float to_unit_noise = unit_noise_scale(Noise_Ima);
+  // A level given far below the data's own scale must not lift their values
+  // past what the transforms' sums can hold.
+  if (to_unit_noise > 1.f &&
+      data.maxfabs() * static_cast<double>(to_unit_noise) > largest_input_magnitude(data.n_elem()))
+    to_unit_noise = 1.f;
   if (to_unit_noise != 1.f) {
     scale_pixels(data, to_unit_noise);
     if (UseZoom) scale_pixels(mca.LowResolIma, to_unit_noise);
