@@ -29,7 +29,7 @@ const MCABaseFamily PixelBase = {"Pixel basis", "_pix", "PIXEL basis proj ", res
 float MCA::pixel_init(to_array<float, false>& Data, Bool UseMadLevels) {
   Pix_Noise = UseMadLevels ? detect_noise_from_mad(Data, False) : Noise_Ima;
   if (UseMadLevels) mca_check_mad_noise_level("PIX", 0, Pix_Noise);
-  mca_check_noise_level("PIX", 0, Pix_Noise);
+  else mca_check_noise_level("PIX", 0, Pix_Noise);
   float maximum = mca_max_magnitude(Data) / Pix_Noise;
   if (Verbose) std::printf("PIX MAX_NormCoef = %g\n", maximum);
   return maximum;

@@ -88,8 +88,9 @@ float MCA::wp_init(to_array<float, false>& Data, Bool UseMadLevels) {
       level = detect_noise_from_mad(band, False);
       if (Verbose) std::printf("WP Band %d Noise Level =  %g\n", b + 1, level);
       mca_check_mad_noise_level("WP", b, level);
+    } else {
+      mca_check_noise_level("WP", b, level);
     }
-    mca_check_noise_level("WP", b, level);
     WP_TabNoise(b) = level;
     const float candidate = mca_max_magnitude(band) / level;
     if (candidate > maximum) maximum = candidate;

@@ -91,8 +91,9 @@ float MCA::wt_init(to_array<float, false>& Data, Bool UseMadLevels) {
       level = detect_noise_from_mad(WT_TabBand[b], False);
       if (Verbose) std::printf("WT Band %d Noise Level =  %g\n", b + 1, level);
       mca_check_mad_noise_level("WT", b, level);
+    } else {
+      mca_check_noise_level("WT", b, level);
     }
-    mca_check_noise_level("WT", b, level);
     WT_TabNoise(b) = level;
     const float candidate = mca_max_magnitude(WT_TabBand[b]) / level;
     if (candidate > maximum) maximum = candidate;
