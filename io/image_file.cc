@@ -120,8 +120,13 @@ void image_output::discard() {
 }
 
 void image_output::fail(const char* format) {
+  const int error = errno;  // before the close and removal change it
   discard();
-  fatal_exitf(-1, stderr, format, shown_.c_str());
+  fatal_exitf(-1, stderr, format, failure(error).c_str());
+}
+
+std::string image_output::failure(int error) const {
+  return "(" + shown_ + ": " + (error != 0 ? std::strerror(error) : "not every byte was written") + ")";
 }
 
 void image_output::write(const void* data, std::size_t bytes) {
@@ -143,8 +148,9 @@ void image_output::close() {
     std::FILE* stream = stream_;
     stream_ = nullptr;
     if (std::fclose(stream) != 0) {
+      const int error = errno;
       if (created_) std::remove(file_.c_str());
-      fatal_exitf(-1, stderr, write_failure_.c_str(), shown_.c_str());
+      fatal_exitf(-1, stderr, write_failure_.c_str(), failure(error).c_str());
     }
   }
 }

@@ -50,7 +50,8 @@ std::vector<unsigned char> io_read_stream_bytes(std::FILE* stream, std::size_t b
 
 // An output file opened for writing ("wb") or updating ("rb+"), or the
 // standard output. On any failed write, seek or close the message names the
-// file, a file this object created is removed, and the process ends.
+// file and the system's reason, "(file: No space left on device)", a file
+// this object created is removed, and the process ends.
 class image_output {
  public:
   image_output() = default;
@@ -64,7 +65,8 @@ class image_output {
   void open(const std::string& file, const char* mode, const char* shown,
             const char* open_message = "Unable to open file: %s\n");
   void use_stdout(const char* shown);
-  // The message of a failed write (a printf format with one %s, the name).
+  // The message of a failed write, a printf format whose one %s receives
+  // "(name: reason)".
   void on_write_failure(const char* format) { write_failure_ = format; }
   void write(const void* data, std::size_t bytes);
   void seek(long long offset);
@@ -76,6 +78,7 @@ class image_output {
 
  private:
   [[noreturn]] void fail(const char* format);
+  std::string failure(int error) const;
   std::FILE* stream_ = nullptr;
   std::string file_;
   std::string shown_;

@@ -108,6 +108,11 @@ int io_file_part_has(const char* name, const char* pattern) {
   return std::strstr(io_file_part(name), pattern) != nullptr ? 1 : 0;
 }
 
+int io_names_no_file(const char* name) {
+  const std::string file = io_file_part(name);
+  return file.empty() || file == "." || file == ".." ? 1 : 0;
+}
+
 type_format io_which_format(const char* name) {
   Format_Imag = F_UNKNOWN;
   Format_Imag = first_match(lower_case(io_file_part(name)), kNamePatterns);

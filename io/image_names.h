@@ -49,6 +49,10 @@ type_data which_data_type();
 const char* io_file_part(const char* name);
 // 1 when the file's own name contains pattern (case-sensitive).
 int io_file_part_has(const char* name, const char* pattern);
+// 1 when the name names no file to write: its file's own name is empty
+// ("", "sub/") or a folder's ("." and ".."). The writers would otherwise
+// add their extension and make a hidden ".fits" or "sub/..fits".
+int io_names_no_file(const char* name);
 
 // Writes the stem of src into dst, which must hold strlen(src) + 1 bytes
 // (the stem is never longer than the name).

@@ -22,6 +22,13 @@ namespace {
   fatal_exitf(-1, stderr, "Error: bad image format. cannot %s ...\n", action);
 }
 
+// A write must be given a file's name: the writers would otherwise add
+// their extension to "" or "sub/" and make a hidden ".fits" or "sub/.fits".
+void refuse_nameless(const char* name) {
+  if (io_names_no_file(name))
+    fatal_exitf(-1, stderr, "Error: an image name must name a file, not a folder or nothing ... (%s)\n", name);
+}
+
 void fix_format_from(const char* name) {
   if (Format_Imag == F_UNKNOWN) io_detect_format(name);
 }
@@ -101,17 +108,12 @@ const char* part_extension(type_format format) {
 }  // namespace
 
 std::string io_float_output_file(const char* name, int nl, int nc) {
+  refuse_nameless(name);
   switch (run_format(name, "write")) {
     case F_DISP: {
-      const std::string file = disp_file_name(name, T_FLOAT, nl, nc);
-      if (file == name) {
-        // A name that already ends in ".d" must give the type it is written
-        // in; the writer would refuse it only once the image is made.
-        io_disp probe;
-        probe.read_type(name);
-        if (disp_pixel_bytes(probe.type_data) == 0)
-          fatal_exitf(-1, stderr, "Error writting in file %s\n", name);
-      }
+      // A name ending in ".d" must give a type and this size, as the writer
+      // requires once the image is made.
+      const std::string file = disp_output_file(name, T_FLOAT, nl, nc).file;
       return std_inout(file.c_str()) ? std::string() : file;
     }
     case F_GIF: return std_inout(name) ? std::string() : gifname(name);
@@ -173,6 +175,7 @@ void io_read_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* He
 
 void io_write_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header,
                         Bool Rescale) {
+  refuse_nameless(name);
   switch (run_format(name, "write")) {
     case F_FITS: {
       fitsstruct local;
@@ -190,6 +193,7 @@ void io_write_ima_float(const char* name, to_array<float, false>& Ima, fitsstruc
 }
 
 void io_write_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header) {
+  refuse_nameless(name);
   switch (run_format(name, "write")) {
     case F_FITS: {
       // fits_write_int names the record itself.
@@ -240,6 +244,7 @@ void io_read_ima_complex_f(const char* name, to_array<std::complex<float>, false
 }
 
 void io_write_ima_complex_f(const char* name, to_array<std::complex<float>, false>& Ima) {
+  refuse_nameless(name);
   switch (run_format(name, "write")) {
     case F_DISP: IO_DISP.write_ima_complex_f(name, Ima); break;
     case F_FITS:

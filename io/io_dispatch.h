@@ -18,8 +18,9 @@ void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct
 // The file io_write_ima_float creates for an nl x nc image written under
 // name in the run's format (fixed from the name if still open), with the
 // extension or the disp type and size the writer adds; empty when the image
-// goes to the standard output. A disp name ending in ".d" that names no type
-// is refused, as the writer would refuse it.
+// goes to the standard output. Refused as the writers would refuse them: a
+// name that names no file (io_names_no_file), and a disp name ending in ".d"
+// that gives no type or another size.
 std::string io_float_output_file(const char* name, int nl, int nc);
 // NoBscale reads the raw stored values of a FITS file.
 void io_read_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header = nullptr,

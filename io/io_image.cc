@@ -39,6 +39,18 @@ const char* const kTagOfType[] = {"b", "s", "i", "f", "d", "cf", "cd"};
 
 bool valid_type(type_data type) { return type >= T_BYTE && type <= T_COMPLEX_D; }
 
+bool ends_in_d(const char* name) {
+  const std::size_t n = std::strlen(name);
+  return n >= 2 && std::strcmp(name + n - 2, ".d") == 0;
+}
+
+// The type of the first tag found in the file's own name, 7 when none.
+type_data type_in_name(const char* name) {
+  for (const TagInfo& entry : kTagOrder)
+    if (io_file_part_has(name, entry.tag)) return entry.type;
+  return T_UNKNOWN;
+}
+
 // ---- Big-endian values ----
 
 template <class S>
@@ -155,12 +167,27 @@ void close_input(std::FILE* stream) {
   if (stream != stdin) std::fclose(stream);
 }
 
-// A regular file must hold at least the bytes its name announces.
-void check_file_holds(std::FILE* stream, const char* name, long long bytes) {
-  long long size = io_stream_size(stream);
-  if (size >= 0 && size < bytes)
-    fatal_exitf(-1, stderr, "Error: file %s holds %lld bytes, its name announces %lld ...\n", name,
-                size, bytes);
+// A regular file holds exactly the values its name announces: a shorter or
+// longer one was named for another image, and read by its name it would
+// come back as a piece of that image, or with the rest made up.
+void check_file_size(std::FILE* stream, const char* name, int nl, int nc, int size) {
+  const long long announced = static_cast<long long>(nl) * nc * size;
+  const long long held = io_stream_size(stream);
+  if (held >= 0 && held != announced)
+    fatal_exitf(-1, stderr,
+                "Error: the file holds %lld bytes, its name announces %d x %d values of %d bytes, "
+                "%lld bytes ... (%s)\n",
+                held, nl, nc, size, announced, name);
+}
+
+// The same for a stream of unknown length, once the announced values are
+// read: nothing may follow them.
+void check_stream_ends(std::FILE* stream, const char* name, int nl, int nc, int size) {
+  if (std::fgetc(stream) != EOF)
+    fatal_exitf(-1, stderr,
+                "Error: the stream holds more than its name announces, %d x %d values of %d bytes, "
+                "%lld bytes ... (%s)\n",
+                nl, nc, size, static_cast<long long>(nl) * nc * size, name);
 }
 
 // Parses "<tag><Nl>_<Nc>" at the first occurrence of the tag in the file's
@@ -188,6 +215,32 @@ void parse_size(const char* name, const char* tag, const char* letter, int* Nl, 
   *Nc = static_cast<int>(nc);
 }
 
+}  // namespace
+
+void read_size_b(const char* name, int* Nl, int* Nc) { parse_size(name, "_b_", "b", Nl, Nc); }
+void read_size_s(const char* name, int* Nl, int* Nc) { parse_size(name, "_s_", "s", Nl, Nc); }
+void read_size_i(const char* name, int* Nl, int* Nc) { parse_size(name, "_i_", "i", Nl, Nc); }
+void read_size_f(const char* name, int* Nl, int* Nc) { parse_size(name, "_f_", "f", Nl, Nc); }
+void read_size_d(const char* name, int* Nl, int* Nc) { parse_size(name, "_d_", "d", Nl, Nc); }
+void read_size_cf(const char* name, int* Nl, int* Nc) { parse_size(name, "_cf_", "cf", Nl, Nc); }
+void read_size_cd(const char* name, int* Nl, int* Nc) { parse_size(name, "_cd_", "cd", Nl, Nc); }
+
+namespace {
+
+using SizeParser = void (*)(const char*, int*, int*);
+const SizeParser kSizeParsers[] = {read_size_b, read_size_s,  read_size_i, read_size_f,
+                                   read_size_d, read_size_cf, read_size_cd};
+
+// A name used as the file's own must announce the size of the image written
+// under it: else the file would read back as another image.
+void check_named_size(const char* name, type_data type, int Nl, int Nc) {
+  int named_nl = 0, named_nc = 0;
+  kSizeParsers[type](name, &named_nl, &named_nc);
+  if (named_nl != Nl || named_nc != Nc)
+    fatal_exitf(-1, stderr, "Error: the image is %d x %d pixels, its name says %d x %d ... (%s)\n", Nl, Nc,
+                named_nl, named_nc, name);
+}
+
 // The rectangle of a block transfer must lie inside the file's image.
 void check_rectangle(const char* name, int nl, int nc, int Indi, int Indj, int file_nl, int file_nc) {
   if (Indi < 0 || Indj < 0 || nl < 0 || nc < 0 || static_cast<long long>(Indi) + nl > file_nl ||
@@ -206,9 +259,17 @@ int disp_pixel_bytes(type_data type) {
 
 std::string disp_file_name(const char* name, type_data type, int Nl, int Nc) {
   std::string file = name;
-  if (file.size() >= 2 && file.compare(file.size() - 2, 2, ".d") == 0) return file;
-  if (!valid_type(type)) return file;
+  if (ends_in_d(name) || !valid_type(type)) return file;
   return file + "_" + kTagOfType[type] + "_" + std::to_string(Nl) + "_" + std::to_string(Nc) + ".d";
+}
+
+disp_output disp_output_file(const char* name, type_data own, int Nl, int Nc) {
+  if (!ends_in_d(name)) return {disp_file_name(name, own, Nl, Nc), own};
+  const type_data stored = type_in_name(name);
+  // No file is made for a name whose type cannot be known.
+  if (!valid_type(stored)) fatal_exitf(-1, stderr, "Error writting in file %s\n", name);
+  check_named_size(name, stored, Nl, Nc);
+  return {name, stored};
 }
 
 std::FILE* disp_file_des_in(const char* name) {
@@ -221,28 +282,10 @@ std::FILE* disp_file_des_out(const char* name) {
   return io_fopen_or_exit(name, name, "wb", "Unable to open file: %s\n");
 }
 
-void read_size_b(const char* name, int* Nl, int* Nc) { parse_size(name, "_b_", "b", Nl, Nc); }
-void read_size_s(const char* name, int* Nl, int* Nc) { parse_size(name, "_s_", "s", Nl, Nc); }
-void read_size_i(const char* name, int* Nl, int* Nc) { parse_size(name, "_i_", "i", Nl, Nc); }
-void read_size_f(const char* name, int* Nl, int* Nc) { parse_size(name, "_f_", "f", Nl, Nc); }
-void read_size_d(const char* name, int* Nl, int* Nc) { parse_size(name, "_d_", "d", Nl, Nc); }
-void read_size_cf(const char* name, int* Nl, int* Nc) { parse_size(name, "_cf_", "cf", Nl, Nc); }
-void read_size_cd(const char* name, int* Nl, int* Nc) { parse_size(name, "_cd_", "cd", Nl, Nc); }
-
-void io_disp::read_type(const char* name) {
-  type_data = T_UNKNOWN;
-  for (const TagInfo& entry : kTagOrder)
-    if (io_file_part_has(name, entry.tag)) {
-      type_data = entry.type;
-      return;
-    }
-}
+void io_disp::read_type(const char* name) { type_data = type_in_name(name); }
 
 void io_disp::read_size(const char* name) {
-  using SizeParser = void (*)(const char*, int*, int*);
-  static const SizeParser kParsers[] = {read_size_b, read_size_s,  read_size_i, read_size_f,
-                                        read_size_d, read_size_cf, read_size_cd};
-  if (valid_type(type_data)) kParsers[type_data](name, &Nl, &Nc);
+  if (valid_type(type_data)) kSizeParsers[type_data](name, &Nl, &Nc);
 }
 
 void io_disp::read_ima(const char* name) {
@@ -250,7 +293,7 @@ void io_disp::read_ima(const char* name) {
   if (size == 0) fatal_exitf(-1, stderr, "Error reading file %s\n", name);
   const std::size_t bytes = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc) * size;
   std::FILE* stream = disp_file_des_in(name);
-  check_file_holds(stream, name, static_cast<long long>(bytes));
+  check_file_size(stream, name, Nl, Nc, size);
   io_claim_image_memory(name, Nl, Nc, size);
   buffer = alloc_buffer(bytes);
   io_read_exact(stream, buffer, bytes, name);
@@ -281,12 +324,13 @@ void read_whole(io_disp& disp, const char* name, to_array<T, false>& Ima) {
   const long n = static_cast<long>(disp.Nl) * disp.Nc;
   const int size = disp_pixel_bytes(stored);
   std::FILE* stream = disp_file_des_in(name);
-  check_file_holds(stream, name, static_cast<long long>(n) * size);
+  check_file_size(stream, name, disp.Nl, disp.Nc, size);
   io_check_image_memory(name, disp.Nl, disp.Nc, static_cast<long long>(sizeof(T)));
   if (io_stream_size(stream) < 0) {
     // A pipe does not tell its length: its bytes are gathered first, so a
     // name that promises more than the stream brings costs no image.
     std::vector<unsigned char> data = io_read_stream_bytes(stream, static_cast<std::size_t>(n) * size, name);
+    check_stream_ends(stream, name, disp.Nl, disp.Nc, size);
     io_alloc_image(Ima, disp.Nl, disp.Nc, name);
     decode(stored, IntRule::Round, data.data(), n, Ima.buffer());
     close_input(stream);
@@ -309,16 +353,11 @@ template <class T>
 void write_whole(io_disp& disp, const char* name, to_array<T, false>& Ima) {
   if (Ima.nl() < 1 || Ima.nc() < 1)
     fatal_exitf(-1, stderr, "Error: cannot write an image of %d x %d pixels to %s\n", Ima.nl(), Ima.nc(), name);
-  disp.type_data = own_type<T>();
   disp.Nl = Ima.nl();
   disp.Nc = Ima.nc();
-  std::string file = disp_file_name(name, own_type<T>(), disp.Nl, disp.Nc);
-  if (file == name) {
-    disp.read_type(name);
-    // No file is created for a name whose type cannot be known.
-    if (!valid_type(disp.type_data)) fatal_exitf(-1, stderr, "Error writting in file %s\n", name);
-  }
-  const type_data stored = disp.type_data;
+  const disp_output target = disp_output_file(name, own_type<T>(), disp.Nl, disp.Nc);
+  const std::string& file = target.file;
+  const type_data stored = disp.type_data = target.stored;
   const int size = disp_pixel_bytes(stored);
   image_output out;
   if (std_inout(file.c_str())) out.use_stdout(file.c_str());
@@ -362,7 +401,7 @@ void read_block(io_disp& disp, const char* name, to_array<T, false>& Ima, int In
   const int nl = Ima.nl(), nc = Ima.nc();
   const int size = block_setup(disp, name, nl, nc, Indi, Indj);
   const type_data stored = disp.type_data;
-  check_file_holds(stream, name, static_cast<long long>(disp.Nl) * disp.Nc * size);
+  check_file_size(stream, name, disp.Nl, disp.Nc, size);
   std::vector<unsigned char> line(static_cast<std::size_t>(nc) * size);
   const long long skip = static_cast<long long>(disp.Nc - nc) * size;
   skip_bytes(stream, (static_cast<long long>(Indi) * disp.Nc + Indj) * size, name);
@@ -408,6 +447,10 @@ void io_disp::write_ima(const char* name) {
   const int size = disp_pixel_bytes(type_data);
   std::string file = disp_file_name(name, type_data, Nl, Nc);
   if (size == 0 || buffer == nullptr) fatal_exitf(-1, stderr, "Error writting in file %s\n", file.c_str());
+  if (ends_in_d(name)) {
+    const ::type_data named = type_in_name(name);
+    if (valid_type(named)) check_named_size(name, named, Nl, Nc);
+  }
   image_output out;
   if (std_inout(file.c_str())) out.use_stdout(file.c_str());
   else out.open(file, "wb", file.c_str());

@@ -78,3 +78,13 @@ int disp_pixel_bytes(type_data type);
 // The file name the writers use: name itself when it ends in ".d", else
 // name + "_<tag>_<Nl>_<Nc>.d".
 std::string disp_file_name(const char* name, type_data type, int Nl, int Nc);
+
+// The file a writer of an Nl x Nc image of pixel type own makes for name,
+// and the type stored in it. A name ending in ".d" is the file and gives the
+// type; it is refused when it gives none ("Error writting in file"), or a
+// size other than Nl x Nc: such a file would read back as another image.
+struct disp_output {
+  std::string file;
+  type_data stored;
+};
+disp_output disp_output_file(const char* name, type_data own, int Nl, int Nc);

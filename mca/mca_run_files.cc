@@ -15,8 +15,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "array/fatal.h"
 #include "io/image_file.h"
@@ -34,22 +36,54 @@ long long mtime_ns(const struct stat& st) {
   return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
+// Where the link at `path` leads, as a path from here: a relative target
+// is taken from the link's folder. False when path is no link.
+bool link_target(const std::string& path, std::string& target) {
+  std::vector<char> text(PATH_MAX + 1);
+  const ssize_t n = readlink(path.c_str(), text.data(), text.size() - 1);
+  if (n < 0) return false;
+  target.assign(text.data(), static_cast<std::size_t>(n));
+  const std::size_t slash = path.rfind('/');
+  if (!target.empty() && target[0] != '/' && slash != std::string::npos)
+    target = path.substr(0, slash + 1) + target;
+  return true;
+}
+
+// The file a link to no file yet leads to, through any chain of links;
+// empty when path is not such a link.
+std::string dangling_link_end(const std::string& path) {
+  std::string end = path, target;
+  for (int links = 0; links < 40 && link_target(end, target); links++) end = target;
+  struct stat st;
+  return end != path && !stat_of(end, st) && errno == ENOENT ? end : std::string();
+}
+
+// The error that creating `file` meets, or 0; a file created is removed.
+int new_file_error(const std::string& file) {
+  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  close(fd);
+  unlink(file.c_str());
+  return 0;
+}
+
 // The error that opening `file` to write it would meet, or 0. A file there
 // is only looked at; a new one is created and removed again, which asks the
 // system itself (folder missing or closed, name too long, read-only disk).
-int creation_error(const std::string& file) {
+// A link to no file yet is followed, as the writer will follow it: the file
+// it leads to (`leads_to`) must be one that can be created.
+int creation_error(const std::string& file, std::string& leads_to) {
   struct stat st;
   if (stat_of(file, st)) {
     if (S_ISDIR(st.st_mode)) return EISDIR;
     return access(file.c_str(), W_OK) == 0 ? 0 : errno;
   }
   if (errno != ENOENT) return errno;
-  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  // EEXIST: a link to a file not yet there, which the writer will create.
-  if (fd < 0) return errno == EEXIST ? 0 : errno;
-  close(fd);
-  unlink(file.c_str());
-  return 0;
+  const int error = new_file_error(file);
+  if (error != EEXIST) return error;
+  // The name is taken though nothing is there: a link to no file yet.
+  leads_to = dangling_link_end(file);
+  return leads_to.empty() ? EEXIST : new_file_error(leads_to);
 }
 
 }  // namespace
@@ -70,7 +104,7 @@ RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& out
 }
 
 void RunFiles::add_candidate(const std::string& path) {
-  Candidate c{path, false, 0, 0, 0, 0};
+  Candidate c{path, false, 0, 0, 0, 0, dangling_link_end(path)};
   struct stat st;
   if (stat_of(c.path, st)) {
     c.existed = true;
@@ -138,13 +172,20 @@ void RunFiles::refuse_unwritable() const {
   if (numbered_step_ > 0 && numbered_last_ >= numbered_step_)
     for (const std::string& stem : numbered_stems_)
       names.push_back(stem + "_" + std::to_string(numbered_step_));
-  for (const std::string& name : names) {
-    const std::string file = io_float_output_file(name.c_str(), nl_, nc_);
-    if (file.empty()) continue;  // the standard output
-    const int error = creation_error(file);
-    if (error != 0)
+  // Names the writer would refuse first: the given name that names no file
+  // is reported as such, not through a result derived from it.
+  std::vector<std::string> files;
+  for (const std::string& name : names) files.push_back(io_float_output_file(name.c_str(), nl_, nc_));
+  for (std::size_t k = 0; k < names.size(); k++) {
+    if (files[k].empty()) continue;  // the standard output
+    std::string leads_to;
+    const int error = creation_error(files[k], leads_to);
+    if (error == 0) continue;
+    if (leads_to.empty())
       fatal_exitf(-1, stdout, "Error: cannot write a result file %s\n",
-                  io_open_failure(name.c_str(), file, error).c_str());
+                  io_open_failure(names[k].c_str(), files[k], error).c_str());
+    fatal_exitf(-1, stdout, "Error: cannot write a result file (%s, a link to %s: %s)\n", files[k].c_str(),
+                leads_to.c_str(), std::strerror(error));
   }
 }
 
@@ -174,6 +215,8 @@ void RunFiles::remove_changed() const {
     const bool changed = !c.existed || c.device != static_cast<long long>(st.st_dev) ||
                          c.inode != static_cast<long long>(st.st_ino) ||
                          c.size != static_cast<long long>(st.st_size) || c.mtime_ns != mtime_ns(st);
-    if (changed) std::remove(c.path.c_str());
+    // Through a link that led to no file, the run made the file at its end:
+    // that goes, the user's link stays.
+    if (changed) std::remove(!c.existed && !c.link_end.empty() ? c.link_end.c_str() : c.path.c_str());
   }
 }

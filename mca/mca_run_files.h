@@ -24,7 +24,8 @@ class RunFiles {
   // Stops before the work, naming the file and the reason, when an output
   // (and the first of each numbered series) could not be written: its folder
   // is missing or closed to the run, or its name is taken by a folder or by
-  // a file the run may not replace. Leaves no file behind.
+  // a file the run may not replace, or it is a link that leads to such a
+  // place; or when a name names no file ("", "sub/"). Leaves no file behind.
   void refuse_unwritable() const;
   // From here until commit(), an exit removes every output file that was
   // created or changed since the RunFiles was made.
@@ -36,6 +37,7 @@ class RunFiles {
     std::string path;
     bool existed;
     long long device, inode, size, mtime_ns;
+    std::string link_end;  // the file a link to no file yet leads to
   };
   std::string input_;
   std::vector<std::string> outputs_;
