@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
-void INFO(const to_array<float, false>& image, const char* label) {
+void INFO(const to_array<float, false>& image, const char* label) { INFO(image, label, 1.); }
+
+void INFO(const to_array<float, false>& image, const char* label, double scale) {
   if (image.naxis() != 2) array_detail::naxis_error(image.naxis(), " and a two dim array is expected ...");
   int nl = image.nl(), nc = image.nc();
   float min = image(0, 0), max = min;
@@ -28,5 +30,6 @@ void INFO(const to_array<float, false>& image, const char* label) {
   double sigma = variance > 0. ? std::sqrt(variance) : 0.;
   // %g is the default format of an output stream: six significant digits.
   std::printf("%s: Min = %g    Max = %g    Flux = %g    Mean = %g     Sigma = %g\n", label,
-              static_cast<double>(min), static_cast<double>(max), flux, mean, sigma);
+              static_cast<double>(min) * scale, static_cast<double>(max) * scale, flux * scale,
+              mean * scale, sigma * scale);
 }

@@ -38,6 +38,7 @@ void PyrCurvelet::reset(SubBand1D* SB) {
   ColTrans = False;
   AutoScale1D = True;
   Verbose = False;
+  InfoScale = 1.;
   StatInfo = False;
   Border = I_MIRROR;
   WPFirstScale = False;
@@ -171,7 +172,7 @@ void PyrCurvelet::transform(to_array<float, false>& Ima) {
     if (Verbose)
       std::printf(" BAND %d Block size = %d NbrScale WT1D = %d\n", b + 1,
                   TabBlockSize(WT.band_to_scale(b)), TabRidgelet[b].NbrScale1D);
-    INFO(WT.band(b), "BANDWT2D");
+    INFO(WT.band(b), "BANDWT2D", InfoScale);
     TabRidgelet[b].transform(WT.band(b), TabTrans[b]);
   }
   TabTrans[NbrBand2D - 1] = WT.band(NbrBand2D - 1);
@@ -193,7 +194,7 @@ void PyrCurvelet::recons(to_array<float, false>& Ima) {
       TabRidgelet[b].write(name, TabTrans[b]);
     }
     TabRidgelet[b].recons(TabTrans[b], WT.band(b));
-    INFO(WT.band(b), "BANDWT2D");
+    INFO(WT.band(b), "BANDWT2D", InfoScale);
   }
   WT.recons(Ima, I_CONT);
 }

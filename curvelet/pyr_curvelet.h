@@ -42,6 +42,10 @@ class PyrCurvelet {
   Bool ColTrans;
   Bool AutoScale1D;
   Bool Verbose;
+  // The factor that takes the bands' values into the units their statistics
+  // are shown in: a caller computing in other units than its data's shows
+  // them in the data's.
+  double InfoScale;
   Bool StatInfo;
   type_border Border;  // not read by this class
   Bool WPFirstScale;

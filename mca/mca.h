@@ -97,6 +97,12 @@ class MCA {
   // back to the input's units: the program separates data whose noise level
   // is far from 1 scaled near it (1 otherwise).
   float ResultScale;
+  // A value in data units (a noise level, a pixel) in the input's units, for
+  // what the run prints.
+  float in_input_units(float value) const { return value * ResultScale; }
+  // The statistics line of an image of the separation (INFO), in the
+  // input's units.
+  void info(const to_array<float, false>& ima, const char* label);
   to_array<float, false> LowResolIma;  // the input before zoom
   int TV_NbrScale2D;
   int T_Decreasing;                    // 0 linear, 1 exponential, 2 MOM

@@ -94,7 +94,7 @@ float MCA::atrou_init(to_array<float, false>& Data, Bool UseMadLevels) {
     float level;
     if (UseMadLevels) {
       level = detect_noise_from_mad(AT_TabBand[b], False);
-      if (Verbose) std::printf("AT Band %d Noise Level =  %g\n", b + 1, level);
+      if (Verbose) std::printf("AT Band %d Noise Level =  %g\n", b + 1, in_input_units(level));
       mca_check_mad_noise_level("AT", b, level);
     } else {
       level = Noise_Ima * AT_Trans.norm_band(b);

@@ -115,7 +115,7 @@ const MCABaseFamily LocalDctBase = {"Local Discrete Cosinus Transform", "_cos", 
 
 float MCA::cos_init(to_array<float, false>& Data) {
   const float maximum = normalised_max(LDCT, Data, Noise_Ima, Verbose);
-  std::printf("MAXCOS = %g\n", LDCT.max());
+  std::printf("MAXCOS = %g\n", in_input_units(LDCT.max()));
   return maximum;
 }
 

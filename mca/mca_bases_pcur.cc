@@ -44,6 +44,7 @@ void configure_transform(const MCA& m, PyrCurvelet& c) {
   c.RidTrans = RID_PYR_FFT;
   c.BlockOverlap = m.PCur_BlockOverlap ? True : False;
   c.OddBlockSize = False;
+  c.InfoScale = m.ResultScale;
 }
 
 // Largest scale count whose pyramid detail bands all keep 2 pixels a side:
@@ -113,7 +114,10 @@ float MCA::pcur_init(to_array<float, false>& Data, Bool UseMadLevels) {
     // small level (an image in small units) would look like no noise at all.
     to_array<float, false> simulation(Nl, Nc, "ImSimu");
     im_noise_gaussian(simulation, 1.f, NoiseSeed);
+    // Its bands are shown as those of noise at the data's level.
+    PCur.InfoScale = static_cast<double>(Noise_Ima) * ResultScale;
     PCur.transform(simulation);
+    PCur.InfoScale = ResultScale;
     for (int b = 0; b < nbr_band - 1; b++) {
       PCur.get_band(b, band);
       PCur_TabNoise(b) = static_cast<float>(Noise_Ima * band.sigma());

@@ -86,7 +86,7 @@ float MCA::wp_init(to_array<float, false>& Data, Bool UseMadLevels) {
     float level = Noise_Ima;
     if (UseMadLevels) {
       level = detect_noise_from_mad(band, False);
-      if (Verbose) std::printf("WP Band %d Noise Level =  %g\n", b + 1, level);
+      if (Verbose) std::printf("WP Band %d Noise Level =  %g\n", b + 1, in_input_units(level));
       mca_check_mad_noise_level("WP", b, level);
     } else {
       mca_check_noise_level("WP", b, level);

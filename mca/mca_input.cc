@@ -12,7 +12,10 @@
 
 #include "array/border.h"
 #include "array/fatal.h"
+#include "array/median.h"
 #include "array/thread_share.h"
+#include "io/fits_header.h"
+#include "io/image_names.h"
 #include "mca/mca.h"
 #include "mca/mca_coef_update.h"
 #include "numerics/im_zoom.h"
@@ -44,14 +47,53 @@ void refuse_non_finite_pixels(const to_array<float, false>& data, const std::str
                 count, name.c_str());
 }
 
-bool noise_negligible(float noise, float largest) { return !(noise > FLT_EPSILON * largest); }
+// The median, not the largest magnitude: one bright star or cosmic ray must
+// not make a noisy image look flat. It is the magnitude at which most pixels
+// are stored, so a noise level below its float resolution is rounding, not
+// noise: a constant image (or one whose values differ in their last bits)
+// gives 0 or such a level; a noiseless ramp gives 0, or rounding noise below
+// the resolution of its middle values. Noise around 0 has a median magnitude
+// of about 0.67 sigma, which any real estimate passes, and a median of 0
+// (more than half the pixels 0) leaves only a zero estimate flat.
+float typical_magnitude(const to_array<float, false>& data, bool zeros_missing) {
+  std::vector<float> magnitudes;
+  magnitudes.reserve(static_cast<size_t>(data.n_elem()));
+  const float* p = data.buffer();
+  for (int k = 0; k < data.n_elem(); k++)
+    if (!zeros_missing || p[k] != 0.f) magnitudes.push_back(std::fabs(p[k]));
+  if (magnitudes.empty()) return 0.f;
+  return get_median(magnitudes.data(), static_cast<int>(magnitudes.size()));
+}
 
-float unit_noise_scale(float noise) {
+bool noise_negligible(float noise, float typical) { return !(noise > FLT_EPSILON * typical); }
+
+void refuse_noise_below_range(float noise, float largest, long nbr_pixels,
+                              const std::string& name) {
+  const double limit = largest_input_magnitude(nbr_pixels);
+  if (static_cast<double>(largest) / static_cast<double>(noise) > limit)
+    fatal_exitf(-1, stdout,
+                "Error: the noise level %g is too small against pixel values up to %g: in noise "
+                "units they pass %g, the most the transforms' sums hold for an image of %ld "
+                "pixels; give a larger noise level with -g ... (%s)\n",
+                noise, largest, limit, nbr_pixels, name.c_str());
+}
+
+float unit_noise_scale(float noise, float largest, long nbr_pixels) {
   // Noise levels from 2^-32 to 2^32 leave a wide margin on both sides.
   constexpr int Widest = 32;
   const int exponent = std::ilogb(noise);
   if (exponent >= -Widest && exponent <= Widest) return 1.f;
-  return std::ldexp(1.f, -exponent);
+  int power = -exponent;
+  if (power > 0 && largest > 0.f) {
+    // limit / largest = m 2^room with m in [0.5, 1): 2^(room - 1) fits.
+    int room;
+    std::frexp(largest_input_magnitude(nbr_pixels) / largest, &room);
+    power = std::max(0, std::min(power, room - 1));
+  }
+  // A level below 2^-127 (a subnormal float) is lifted as far as a float
+  // factor goes.
+  power = std::min(power, FLT_MAX_EXP - 1);
+  return std::ldexp(1.f, power);
 }
 
 void scale_pixels(to_array<float, false>& ima, float factor) {
@@ -183,6 +225,17 @@ void first_guess_interpol(to_array<float, false>& Data, int NbrMissing) {
     // that fills nothing means there is no value left to spread.
     if (NbrMissing > 0 && filled == 0)
       fatal_exit("Error: the masked image has no non-zero pixel: the missing pixels cannot be filled ...\n");
+  }
+}
+
+bool eight_bit_data(const fitsstruct& header) {
+  switch (which_format()) {
+    case F_GIF:
+    case F_PGM:
+    case F_JPEG: return true;
+    case F_DISP: return which_data_type() == T_BYTE;
+    case F_FITS: return header.bitpix == 8 && header.bscale == 1. && header.bzero == 0.;
+    default: return false;
   }
 }
 

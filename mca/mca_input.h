@@ -8,23 +8,37 @@
 #include "array/to_array.h"
 
 class MCA;
+class fitsstruct;
 
 // Largest pixel magnitude the run's arithmetic takes for an image of
 // nbr_pixels: the transforms sum pixels over the whole image (the zero
 // frequency of a Fourier transform), and such a sum must stay a finite float.
 double largest_input_magnitude(long nbr_pixels);
 
-// Whether a noise level is lost in the float resolution of pixel values up
-// to `largest` in magnitude (0 included): a relative test, as the data may
-// be in any units.
-bool noise_negligible(float noise, float largest);
+// The typical pixel magnitude of data: the median of |pixel|, over the
+// non-zero pixels only when zeros are missing data (`zeros_missing`); 0 when
+// there is none.
+float typical_magnitude(const to_array<float, false>& data, bool zeros_missing);
+
+// Whether a noise level is 0 or lost in the float resolution of pixel values
+// of magnitude `typical` (0 included): a relative test, as the data may be in
+// any units.
+bool noise_negligible(float noise, float typical);
+
+// Ends the run with status -1 and a message naming `name` when pixel values
+// up to `largest` in magnitude, counted in units of the noise level, pass
+// largest_input_magnitude: thresholds in noise units could not be formed.
+void refuse_noise_below_range(float noise, float largest, long nbr_pixels,
+                              const std::string& name);
 
 // The power of two that takes a noise level near 1 when it is so far from 1
 // that float products of pixel values could leave the float range (values
-// near 1e-30 square below the smallest float); 1 for ordinary levels.
-// Scaling by it is exact, so a separation of scaled data, scaled back, is
-// the separation of the data themselves.
-float unit_noise_scale(float noise);
+// near 1e-30 square below the smallest float); 1 for ordinary levels. It
+// never takes pixel values up to `largest` in magnitude past
+// largest_input_magnitude (nbr_pixels): then it is the largest power of two
+// that keeps them within. Scaling by it is exact, so a separation of scaled
+// data, scaled back, is the separation of the data themselves.
+float unit_noise_scale(float noise, float largest, long nbr_pixels);
 
 // Every pixel of ima times factor.
 void scale_pixels(to_array<float, false>& ima, float factor);
@@ -51,6 +65,11 @@ void abs_morpho_dilation(const to_array<float, false>& In, to_array<float, false
 // while NbrMissing > 0. An image with no non-zero pixel cannot be filled: the
 // process stops with a message.
 void first_guess_interpol(to_array<float, false>& Data, int NbrMissing);
+
+// Whether the image just read with `header` holds 8-bit values, 0 to 255:
+// a GIF, PGM or JPEG file, a disp image of bytes, or a FITS image of BITPIX 8
+// stored without scaling (BSCALE 1, BZERO 0); scaled bytes are other values.
+bool eight_bit_data(const fitsstruct& header);
 
 // Data := Data zoomed by ZoomFactor with cubic B-splines; LowResolIma := the
 // image as it was.

@@ -1,10 +1,10 @@
 // The MCA iteration: the first level from the data, the falling threshold,
 // the projection of every component in turn and the residual after each.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 
-#include "array/array_ops.h"
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "io/io_dispatch.h"
@@ -46,9 +46,22 @@ void dwt_direction_loop(MCA& m, const to_array<float, false>& Data,
     mca_positivity(direction, m.DWT_PositivSol);
     component += direction;
     m.make_residual(Data, m.Resi);
-    if (m.Verbose) INFO(direction, "    REC ");
+    if (m.Verbose) m.info(direction, "    REC ");
   }
   if (m.Verbose) std::printf("\n");
+}
+
+// A level that is not a finite number would keep every coefficient or none:
+// the run would end as a success with meaningless components. It comes
+// from data too large against their noise level for float arithmetic.
+float finite_level(const MCA& m, float level, const char* what) {
+  if (!(std::fabs(level) <= FLT_MAX))
+    fatal_exitf(-1, stdout,
+                "Error: the %s is not a finite number (%g): the data's values are too large "
+                "against the noise level (%g) for the arithmetic; give a larger noise level with "
+                "-g ...\n",
+                what, level, m.in_input_units(m.Noise_Ima));
+  return level;
 }
 
 }  // namespace
@@ -216,23 +229,27 @@ void MCA::decomposition(to_array<float, false>& Data) {
     if (own_bands) AT_Trans.alloc(AT_TabBand, Nl, Nc, AT_NbrScale);
     AT_Trans.transform(Data, AT_TabBand, AT_NbrScale);
     LastScale = AT_TabBand[AT_NbrScale - 1];
-    INFO(LastScale, "LAST SCALE");
+    info(LastScale, "LAST SCALE");
     Data -= LastScale;
     if (own_bands) AT_Trans.free(AT_TabBand, AT_NbrScale);
   }
-  if (Verbose) std::printf(" Gaussian noise estimation =  %g\n", Noise_Ima);
+  if (Verbose) std::printf(" Gaussian noise estimation =  %g\n", in_input_units(Noise_Ima));
 
   float max1 = 0.f, max2 = 0.f;
   for (int b = 0; b < NbrBase; b++) {
     const MCABaseFamily& family = mca_base_family(TabSelect[b]);
-    if (family.init != nullptr) mca_keep_two_max(family.init(*this, Data), max1, max2);
+    if (family.init != nullptr)
+      mca_keep_two_max(finite_level(*this, family.init(*this, Data), "largest coefficient"),
+                       max1, max2);
   }
   if (Verbose) std::printf(" Maximum SNR of all coeff is %g Second max = %g\n", max1, max2);
   max1 = mca_first_level(max1, max2);
   if (first_from_data) FirstSoftThreshold = max1;
 
+  finite_level(*this, FirstSoftThreshold, "first threshold");
   float delta = FirstSoftThreshold - LastSoftThreshold;
-  LambdaStep = Nbr_Iter > 1 ? delta / static_cast<float>(Nbr_Iter - 1) : delta;
+  LambdaStep = finite_level(
+      *this, Nbr_Iter > 1 ? delta / static_cast<float>(Nbr_Iter - 1) : delta, "threshold step");
   Lambda = FirstSoftThreshold;
   if (Verbose)
     std::printf(" FirstThreshold =  %g LastThreshold = %g Step = %g\n", FirstSoftThreshold,
@@ -295,8 +312,8 @@ void MCA::decomposition(to_array<float, false>& Data) {
       }
       fed = one_pass && next != nullptr;
       if (Verbose) {
-        INFO(component, "   REC");
-        INFO(Resi, "   Residual");
+        info(component, "   REC");
+        info(Resi, "   Residual");
       }
     }
 
@@ -309,7 +326,8 @@ void MCA::decomposition(to_array<float, false>& Data) {
         const MCABaseFamily& family = mca_base_family(TabSelect[b]);
         if (family.max == nullptr)
           fatal_exit("Error: MOM is not implemented for this transform ... \n");
-        mca_keep_two_max(family.max(*this, Resi), max1, max2);
+        mca_keep_two_max(finite_level(*this, family.max(*this, Resi), "largest coefficient"),
+                         max1, max2);
       }
       if (Verbose) std::printf(" Maximum SNR of all coeff is %g Second max = %g\n", max1, max2);
       FirstSoftThreshold = mca_mom_level(max1, max2);

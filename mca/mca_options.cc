@@ -311,8 +311,21 @@ const Option Options[] = {
     global(&TV_NbrScale2D, 2, &MCA::TV_NbrScale2D),
 };
 
+// Any level a float holds is taken, subnormal ones too (below 1.2e-38,
+// which strtof reports as an underflow); a level that rounds to 0 is no
+// level, and 0 itself asks for an estimate.
+bool read_noise_level(const char* arg, float& level) {
+  if (read_float(arg, level)) return true;
+  errno = 0;
+  char* end = nullptr;
+  const float v = std::strtof(arg, &end);
+  if (end == arg || *end != '\0' || !std::isfinite(v) || v == 0.f) return false;
+  level = v;
+  return true;
+}
+
 void read_noise(const char* arg) {
-  if (!read_float(arg, Noise_Ima) || Noise_Ima < 0.f) {
+  if (!read_noise_level(arg, Noise_Ima) || Noise_Ima < 0.f) {
     std::printf("bad sigma noise: %s\n", arg);
     usage(RunArgv);
   }

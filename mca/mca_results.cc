@@ -1,10 +1,12 @@
 // The result files of a run: one image per selected base, the residual, and
-// the snapshots of the debug mode. Names are built from the stem of the
-// given name, whatever its length; only an image extension leaves the stem,
-// so results named "o_0.25" and "o_0.1" keep apart.
+// the snapshots of the debug mode, all in the input's units, as are the
+// images the run shows. Names are built from the stem of the given name,
+// whatever its length; only an image extension leaves the stem, so results
+// named "o_0.25" and "o_0.1" keep apart.
 #include <string>
 #include <vector>
 
+#include "array/array_ops.h"
 #include "array/fatal.h"
 #include "io/fits_header.h"
 #include "io/io_dispatch.h"
@@ -39,6 +41,10 @@ void mca_write_result(const MCA& mca, const char* name, to_array<float, false>& 
   to_array<float, false> in_input_units = ima;
   scale_pixels(in_input_units, mca.ResultScale);
   io_write_ima_float(name, in_input_units, header, False);
+}
+
+void MCA::info(const to_array<float, false>& ima, const char* label) {
+  INFO(ima, label, ResultScale);
 }
 
 void MCA::write_allima(const char* Name, fitsstruct& Header) {

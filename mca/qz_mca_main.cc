@@ -9,7 +9,6 @@
 #include "array/fatal.h"
 #include "curvelet/fcur_multiresol.h"
 #include "io/fits_header.h"
-#include "io/image_names.h"
 #include "io/io_dispatch.h"
 #include "mca/mca.h"
 #include "mca/mca_input.h"
@@ -97,7 +96,7 @@ int run_test_mode() {
 }
 
 // Noise_Ima := the noise level estimated from the data. An image is flat
-// when the estimate is lost in the float resolution of its own values:
+// when the estimate is lost in the float resolution of its typical values:
 // whatever its units, there is no level to measure thresholds in.
 void estimate_noise(const to_array<float, false>& data) {
   const char* name = Name_Imag_In.c_str();
@@ -115,12 +114,13 @@ void estimate_noise(const to_array<float, false>& data) {
     Noise_Ima = detect_noise_from_med(data);
   }
   if (Verbose) std::printf(" Estimated Noise = %g\n", Noise_Ima);
-  const float largest = data.maxfabs();
-  if (noise_negligible(Noise_Ima, largest))
+  const float typical = typical_magnitude(data, UseMask != 0);
+  if (noise_negligible(Noise_Ima, typical))
     fatal_exitf(-1, stdout,
-                "Error: the estimated noise standard deviation is %g against pixel values up to "
-                "%g: the image looks noiseless or flat; give the noise level with -g ... (%s)\n",
-                Noise_Ima, largest, name);
+                "Error: the estimated noise standard deviation is %g against a median pixel "
+                "magnitude of %g: the image looks noiseless or flat; give the noise level with "
+                "-g ... (%s)\n",
+                Noise_Ima, typical, name);
 }
 
 // GCC's OpenMP runtime is linked into the program and reads its wait policy
@@ -155,7 +155,7 @@ int main(int argc, char* argv[]) {
   if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor);
   // Only 8-bit data have a range to keep a super-resolved image in; other
   // data may be in any units.
-  const bool byte_pixels = which_data_type() == T_BYTE;
+  const bool byte_pixels = eight_bit_data(header);
 
   // Nothing is written before this point; from here the input is safe and a
   // failure takes back what the run wrote.
@@ -169,21 +169,19 @@ int main(int argc, char* argv[]) {
 
   if (Noise_Ima == NoiseNotGiven) estimate_noise(data);
 
-  // Data in units far from their noise level are separated near unit noise.
-  float to_unit_noise = unit_noise_scale(Noise_Ima);
-  // A level given far below the data's own scale must not lift their values
-  // past what the transforms' sums can hold.
-  if (to_unit_noise > 1.f &&
-      data.maxfabs() * static_cast<double>(to_unit_noise) > largest_input_magnitude(data.n_elem()))
-    to_unit_noise = 1.f;
+  // Data in units far from their noise level are separated near unit noise,
+  // provided their values, counted in noise units, fit the arithmetic.
+  const float largest = data.maxfabs();
+  refuse_noise_below_range(Noise_Ima, largest, data.n_elem(), Name_Imag_In);
+  const float to_unit_noise = unit_noise_scale(Noise_Ima, largest, data.n_elem());
   if (to_unit_noise != 1.f) {
     scale_pixels(data, to_unit_noise);
     if (UseZoom) scale_pixels(mca.LowResolIma, to_unit_noise);
     Noise_Ima *= to_unit_noise;
     if (Verbose)
-      std::printf(" Pixel values times 2^%d during the separation (noise %g); results in the "
-                  "input's units\n",
-                  std::ilogb(to_unit_noise), Noise_Ima);
+      std::printf(" Pixel values times 2^%d during the separation; every value printed and "
+                  "written is in the input's units\n",
+                  std::ilogb(to_unit_noise));
   }
 
   // Noise_Ima may have been estimated or scaled since the first copy.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,9 @@ TEST(McaOptions, DefaultsValuesAndToggles) {
   EXPECT_EQ(TV_NbrScale2D, 2);  // -G without a scale count keeps it
   parse({"-G", "0.5,3", "in", "out"});
   EXPECT_EQ(TV_NbrScale2D, 3);
+  // Any level a float holds, subnormal ones too.
+  parse({"-g", "1e-40", "in", "out"});
+  EXPECT_EQ(Noise_Ima, std::ldexp(1.f, -149) * 71362.f);  // the nearest subnormal float
 
   // -l toggles the removal, but positivity stays off.
   parse({"-l", "-l", "in", "out"});
@@ -121,6 +125,8 @@ TEST(McaOptions, EveryRefusalPrintsItsMessageAndExitsWithMinusOne) {
       {"-g nan in out", "bad sigma noise: nan\nUsage: "},
       {"-g inf in out", "bad sigma noise: inf\nUsage: "},
       {"-g -1 in out", "bad sigma noise: -1\nUsage: "},
+      {"-g 1e-50 in out", "bad sigma noise: 1e-50\nUsage: "},  // no float holds it
+      {"-g -1e-40 in out", "bad sigma noise: -1e-40\nUsage: "},
       {"-G 0.5,1 in out", "Error: bad number of TV scales: 0.5,1"},
       {"-G -1 in out", "Error: bad TV regul param: -1"},
       {"-G x in out", "bad regul param: x"},
