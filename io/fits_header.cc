@@ -109,6 +109,13 @@ long long integer_value(const char* card) {
 
 double real_value(const char* card) { return std::atof(value_field(card).c_str()); }
 
+// The first character of a card's value: 'T' or 'F' for a logical one.
+char first_value_character(const char* card) {
+  const std::string text = value_field(card);
+  const std::size_t at = text.find_first_not_of(' ');
+  return at == std::string::npos ? ' ' : text[at];
+}
+
 // Cards outside 32..126 make an invalid header; texts going into HISTORY or
 // COMMENT get a blank in their place.
 std::string printable(const char* text) {
@@ -357,11 +364,9 @@ int fitsread(const char* buf, const char* key, void* value, h_type kind, type_da
       else
         std::sscanf(text.c_str(), "%f", static_cast<float*>(value));
       break;
-    case H_BOOL: {
-      std::size_t first = text.find_first_not_of(' ');
-      *static_cast<int*>(value) = first != std::string::npos && text[first] == 'T' ? 1 : 0;
+    case H_BOOL:
+      *static_cast<int*>(value) = first_value_character(buf + static_cast<std::size_t>(i) * FITS_CARD) == 'T';
       break;
-    }
     case H_STRING: {
       std::size_t slash = text.find('/');
       if (slash != std::string::npos) text.erase(slash);
@@ -692,6 +697,40 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   rec->rident[0] = '\0';
   rec->hist_size = fitsreadhist(cards, rec->fitsheadsize, "HISTORY", &rec->history);
   rec->com_size = fitsreadhist(cards, rec->fitsheadsize, "COMMENT", &rec->comment);
+}
+
+long long fits_data_bytes(char* cards, int nblocks) {
+  auto find = [&](const char* key) -> const char* { return fitsnfind(cards, key, nblocks); };
+  auto integer = [&](const char* key, long long absent) {
+    const char* card = find(key);
+    return card != nullptr ? integer_value(card) : absent;
+  };
+  const long long bitpix = integer("BITPIX  ", 0), naxis = integer("NAXIS   ", -1);
+  if ((bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64) ||
+      naxis < 0 || naxis > 999)
+    return -1;
+  if (naxis == 0) return 0;
+  const bool extension = std::strncmp(cards, "XTENSION", 8) == 0;
+  const char* groups = find("GROUPS  ");
+  const bool random_groups =
+      !extension && integer("NAXIS1  ", -1) == 0 && groups != nullptr && first_value_character(groups) == 'T';
+  // Saturated: no header can make the sum overflow on its way.
+  const long long kBeyondAnyFile = 1LL << 62;
+  auto times = [&](long long a, long long b) { return b != 0 && a > kBeyondAnyFile / b ? kBeyondAnyFile : a * b; };
+  long long values = 1;
+  for (long long k = random_groups ? 2 : 1; k <= naxis; k++) {
+    const long long length = integer(padded(formatted("NAXIS%lld", k), 8).c_str(), -1);
+    if (length < 0) return -1;
+    values = times(values, length);
+  }
+  long long pcount = 0, gcount = 1;
+  if (extension || random_groups) {
+    pcount = integer("PCOUNT  ", 0);
+    gcount = integer("GCOUNT  ", 1);
+    if (pcount < 0 || gcount < 0) return -1;
+  }
+  values = pcount > kBeyondAnyFile - values ? kBeyondAnyFile : values + pcount;
+  return times(times(values, gcount), std::abs(bitpix) / 8);
 }
 
 int getrota(fitsstruct* rec, char* buf, int nblocks) {

@@ -377,8 +377,12 @@ using QzMcaReaders = QzMcaProgram;
 // file, a status of -1 and no result at all.
 TEST_F(QzMcaReaders, RefusedInputsLeaveNoResult) {
   const std::pair<std::string, const char*> cases[] = {
-      {"twice.fits", "card NAXIS1 more than once ... (twice.fits)"}, {"claim.fits.gz", "claims 4294967295 bytes"}};
+      {"twice.fits", "card NAXIS1 more than once ... (twice.fits)"},
+      {"claim.fits.gz", "claims 4294967295 bytes"},
+      {"padded.fits.gz", "past the 5760 bytes its FITS headers describe: 8640 bytes and more ... (padded.fits.gz)"}};
   image_test::write_bytes(path("plain.fits"), image_bytes({}));
+  image_test::write_bytes(path("padded.fits"), image_bytes({}) + std::string(1 << 20, '\0'));
+  ASSERT_EQ(image_test::run("gzip " + path("padded.fits")), 0);
   image_test::write_bytes(path("twice.fits"), image_bytes({"NAXIS1  =                   16"}));
   image_test::write_bytes(path("claim.fits.gz"), fits_test::gzip_claiming(0xffffffffu));
   ASSERT_EQ(run("-i 2 -t 1 plain.fits plain_out"), 0) << output_;  // the mandatory cards alone are fine
