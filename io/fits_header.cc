@@ -18,6 +18,8 @@ softinfo Soft;
 
 namespace {
 
+const char kSimpleCard[] = "SIMPLE  =                    T / THIS IS REGULAR FITS";
+
 // The empty text that origin points at once it has been consumed.
 const char kEmptyText[] = "";
 
@@ -125,16 +127,19 @@ std::string printable(const char* text) {
   return clean;
 }
 
-// Removes every card of key before END; the cards after it move up.
-void remove_card(fitsstruct* rec, const char* key) {
+// Removes every card of key before END from a buffer of size bytes; the
+// cards after it move up.
+void remove_card(char* buf, int size, const char* key) {
   int i;
-  while ((i = fitsfind2(rec->fitshead, rec->fitsheadsize, key)) >= 0) {
-    char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
-    char* end = rec->fitshead + rec->fitsheadsize;
+  while ((i = fitsfind2(buf, size, key)) >= 0) {
+    char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
+    char* end = buf + size;
     std::memmove(card, card + FITS_CARD, end - card - FITS_CARD);
     std::memset(end - FITS_CARD, ' ', FITS_CARD);
   }
 }
+
+void remove_card(fitsstruct* rec, const char* key) { remove_card(rec->fitshead, rec->fitsheadsize, key); }
 
 // Inserts an empty value card for key right after card `after`, so that the
 // NAXISn keys stay in the order the standard requires.
@@ -299,9 +304,7 @@ char* creafitsheader() {
   char* buf = static_cast<char*>(std::malloc(FITS_BLOCK));
   if (buf == nullptr) error(1, "*Error*: Not enough memory in ", "creafitsheader()");
   std::memset(buf, ' ', FITS_BLOCK);
-  const char* model[] = {"SIMPLE  =                    T / THIS IS REGULAR FITS",
-                         "BITPIX  =                    0 /", "NAXIS   =                    0 /",
-                         "END"};
+  const char* model[] = {kSimpleCard, "BITPIX  =                    0 /", "NAXIS   =                    0 /", "END"};
   for (int i = 0; i < 4; i++) put_card(buf + i * FITS_CARD, model[i]);
   return buf;
 }
@@ -498,7 +501,9 @@ int fitswritehist(fitsstruct* rec) {
   if (rec->fitshead != nullptr) {
     for (int i = 0; i < rec->fitsheadsize / FITS_CARD; i++) {
       const char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
-      if (std::strncmp(card, "END", 3) == 0) break;
+      // Only END itself: a keyword such as ENDTIME must not cut off the
+      // cards after it, BZERO among them.
+      if (is_end_card(card)) break;
       if (std::strncmp(card, "HISTORY", 7) == 0 || std::strncmp(card, "COMMENT", 7) == 0) continue;
       cards.append(card, FITS_CARD);
     }
@@ -611,6 +616,51 @@ void refuse_repeated_cards(const char* cards, int nblocks, const char* name) {
   }
 }
 
+// Every header read becomes the primary header of each result, so a card
+// that would make a primary header invalid is refused or left out here, and
+// a run that ends well writes only valid files. An image extension's header
+// (the array reader takes the first extension of an empty primary array)
+// opens with SIMPLE instead of XTENSION and loses its PCOUNT and GCOUNT.
+void keep_primary_cards(char* cards, int nblocks, const char* name) {
+  const int size = nblocks * FITS_BLOCK;
+  auto refuse = [&](const char* key, const char* why) {
+    fatal_exitf(-1, stderr, "Error: the card %s of the header %s ... (%s)\n", key, why, name);
+  };
+  const bool extension = starts_with(cards, "XTENSION");
+  if (extension) {
+    if (value_field(cards).compare(0, 8, "'IMAGE  ") != 0) refuse("XTENSION", "is not an image extension's");
+    put_card(cards, kSimpleCard);
+  } else if (starts_with(cards, "SIMPLE  ") && first_value_character(cards) != 'T') {
+    refuse("SIMPLE", "is not T: the file does not claim to be FITS");
+  }
+  if (fitsfind2(cards, size, "XTENSION") >= 0) refuse("XTENSION", "does not belong in a primary header");
+  // PCOUNT and GCOUNT describe random groups and extensions: other readers
+  // size the data by them, so only the values that change nothing are
+  // taken, and left out.
+  const struct {
+    const char* key;
+    long long harmless;
+  } counts[] = {{"PCOUNT  ", 0}, {"GCOUNT  ", 1}};
+  for (const auto& count : counts) {
+    const int i = fitsfind2(cards, size, count.key);
+    if (i < 0) continue;
+    const long long value = integer_value(cards + static_cast<std::size_t>(i) * FITS_CARD);
+    if (value != count.harmless)
+      refuse(formatted("%.6s = %lld", count.key, value).c_str(), "describes data that an image does not have");
+    remove_card(cards, size, count.key);
+  }
+  // EXTEND only tells that extensions may follow: one that is not logical
+  // is left out rather than copied into every result.
+  const int extend = fitsfind2(cards, size, "EXTEND  ");
+  if (extend >= 0) {
+    const char value = first_value_character(cards + static_cast<std::size_t>(extend) * FITS_CARD);
+    const std::string field = value_field(cards + static_cast<std::size_t>(extend) * FITS_CARD);
+    const std::size_t after = field.find_first_not_of(' ', field.find(value) + 1);
+    if ((value != 'T' && value != 'F') || (after != std::string::npos && field[after] != '/'))
+      remove_card(cards, size, "EXTEND  ");
+  }
+}
+
 }  // namespace
 
 void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
@@ -650,6 +700,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   };
 
   refuse_repeated_cards(cards, nblocks, name);
+  keep_primary_cards(cards, nblocks, name);
   long long naxis = integer("NAXIS   ");
   if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");
   rec->naxis = naxis > INT_MAX ? INT_MAX : static_cast<int>(naxis);

@@ -11,6 +11,7 @@
 
 #include "image_test_tools.h"
 #include "support/death.h"
+#include "support/fitsverify.h"
 
 using fits_test::read_bytes;
 using fits_test::read_reference;
@@ -91,9 +92,20 @@ TEST(FitsArrays, ExtensionImagesAndRoundingToInt) {
   ffclos(f, &status);
   ASSERT_EQ(status, 0);
   to_array<float, true> image;
-  fits_read_fltarr(name.c_str(), image);
+  fitsstruct header;
+  fits_read_fltarr(name.c_str(), image, &header);
   ASSERT_EQ(image.nx() * 10 + image.ny(), 34);
   for (int k = 0; k < 12; k++) EXPECT_EQ(image(k), values[k]);
+  // The extension's header, written back, opens a primary header: SIMPLE in
+  // place of XTENSION, and no PCOUNT or GCOUNT.
+  const std::string copy = scratch("extension_copy.fits");
+  fits_write_fltarr(copy.c_str(), image, &header);
+  const std::string cards = read_bytes(copy).substr(0, 2880);
+  EXPECT_EQ(cards.compare(0, 30, "SIMPLE  =                    T"), 0) << cards.substr(0, 80);
+  for (const char* gone : {"XTENSION", "PCOUNT  ", "GCOUNT  "}) EXPECT_EQ(cards.find(gone), std::string::npos) << gone;
+  if (qz_test::have_fitsverify()) {
+    EXPECT_TRUE(qz_test::passes_fitsverify(copy));
+  }
   to_array<int, true> ints;
   fits_read_intarr(name.c_str(), ints);
   // Halves away from zero; beyond int's range the value saturates.

@@ -16,6 +16,7 @@
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
 #include "support/death.h"
+#include "support/fitsverify.h"
 #include "support/qz_mca_program.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
@@ -291,6 +292,60 @@ std::string image_bytes(const std::vector<std::string>& extra, const std::string
 
 }  // namespace
 
+// Cards that do not belong in a primary header would be copied into every
+// result: those that change how the data are laid out are refused, naming
+// the card and the file; harmless ones are left out, so that each result
+// passes fitsverify. A keyword that merely begins with END keeps the cards
+// after it, the BZERO that the data need among them.
+TEST(FitsFiles, CardsThatDoNotBelongInAPrimaryHeader) {
+  std::string simple_f = image_bytes({});
+  simple_f[29] = 'F';
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* refusal;  // empty: read, and the result is valid
+  } cases[] = {
+      {"xtension.fits", image_bytes({"XTENSION= 'IMAGE   '"}), "card XTENSION of the header does not belong in a primary"},
+      {"simple.fits", simple_f, "card SIMPLE of the header is not T"},
+      {"pcount.fits", image_bytes({"PCOUNT  =                    3"}), "card PCOUNT = 3 of the header describes data"},
+      {"gcount.fits", image_bytes({"GCOUNT  =           4294967297"}), "card GCOUNT = 4294967297 of the header"},
+      {"harmless.fits", image_bytes({"PCOUNT  =                    0", "GCOUNT  =                    1",
+                                     "EXTEND  =                    1"}), ""},
+      {"extend.fits", image_bytes({"EXTEND  =                    T / may hold extensions"}), ""},
+      {"endtime.fits", image_bytes({"ENDTIME = '12:00:00'", "BZERO   =                 10.0"}), ""},
+  };
+  to_array<float, false> ima, again;
+  to_array<int, false> ints;
+  for (const auto& c : cases) {
+    const std::string path = scratch(c.name);
+    image_test::write_bytes(path, c.bytes);
+    fitsstruct rec;
+    if (*c.refusal != '\0') {
+      const std::string message = std::string(c.refusal) + ".*\\(" + path + "\\)";
+      EXPECT_EXIT_STATUS(fits_read_int(path.c_str(), ints, &rec, False), 255, message) << c.name;
+      EXPECT_EXIT_STATUS(fits_read_float(path.c_str(), ima, &rec), 255, "") << c.name;
+      continue;
+    }
+    fits_read_float(path.c_str(), ima, &rec);
+    const std::string result = scratch(std::string("result_") + c.name);
+    fits_write_float(result.c_str(), ima, &rec);
+    fitsstruct back;
+    fits_read_float(result.c_str(), again, &back);
+    EXPECT_TRUE(qz_test::same_bits(again, ima)) << c.name;
+    const std::string header = fits_test::read_bytes(result).substr(0, 2880);
+    for (const char* gone : {"PCOUNT  ", "GCOUNT  ", "EXTEND  =                    1"})
+      EXPECT_EQ(header.find(gone), std::string::npos) << c.name << " kept " << gone;
+    if (image_test::have_tool("fitsverify")) {
+      EXPECT_TRUE(qz_test::passes_fitsverify(result)) << c.name;
+    }
+  }
+  const std::string kept = fits_test::read_bytes(scratch("result_endtime.fits")).substr(0, 2880);
+  EXPECT_NE(kept.find("ENDTIME = '12:00:00'"), std::string::npos);
+  EXPECT_NE(kept.find("BZERO   ="), std::string::npos);
+  EXPECT_NE(fits_test::read_bytes(scratch("result_extend.fits")).find("EXTEND  =                    T"),
+            std::string::npos);
+}
+
 // gzip'ed files, found by their content whatever their name, and beside a
 // missing name as the library looks for them, read as the plain file does.
 // A plausible size claim that the data then belie, and a stream cut short,
@@ -379,8 +434,11 @@ TEST_F(QzMcaReaders, RefusedInputsLeaveNoResult) {
   const std::pair<std::string, const char*> cases[] = {
       {"twice.fits", "card NAXIS1 more than once ... (twice.fits)"},
       {"claim.fits.gz", "claims 4294967295 bytes"},
-      {"padded.fits.gz", "past the 5760 bytes its FITS headers describe: 8640 bytes and more ... (padded.fits.gz)"}};
+      {"padded.fits.gz", "past the 5760 bytes its FITS headers describe: 8640 bytes and more ... (padded.fits.gz)"},
+      {"groups.fits", "card GCOUNT = 4294967297 of the header describes data that an image does not have ... "
+                      "(groups.fits)"}};
   image_test::write_bytes(path("plain.fits"), image_bytes({}));
+  image_test::write_bytes(path("groups.fits"), image_bytes({"GCOUNT  =           4294967297"}));
   image_test::write_bytes(path("padded.fits"), image_bytes({}) + std::string(1 << 20, '\0'));
   ASSERT_EQ(image_test::run("gzip " + path("padded.fits")), 0);
   image_test::write_bytes(path("twice.fits"), image_bytes({"NAXIS1  =                   16"}));
