@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "io/image_file.h"
 
 softinfo Soft;
 
@@ -300,6 +301,12 @@ void error(int status, const char* a, const char* b) {
   fatal_exitf(status, stderr, "\n> %s%s\n\n", a != nullptr ? a : "", b != nullptr ? b : "");
 }
 
+void fits_write_failure(const char* name) {
+  const int reason = errno;
+  error(1, "*Error* while writing ",
+        io_open_failure(nullptr, name != nullptr ? name : "", reason, "not every byte was written").c_str());
+}
+
 char* creafitsheader() {
   char* buf = static_cast<char*>(std::malloc(FITS_BLOCK));
   if (buf == nullptr) error(1, "*Error*: Not enough memory in ", "creafitsheader()");
@@ -574,7 +581,7 @@ void writeimagehead(fitsstruct* rec) {
   updatefitsheader(rec);
   if (std::fwrite(rec->fitshead, 1, rec->fitsheadsize, rec->stream) !=
       static_cast<std::size_t>(rec->fitsheadsize))
-    error(1, "*Error* while writing ", rec->filename);
+    fits_write_failure(rec->filename);
 }
 
 void readimagehead(fitsstruct* rec) {

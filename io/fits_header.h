@@ -75,6 +75,9 @@ class fitsstruct {
 
 // Prints "\n> " a b and an empty line on the standard error, exits with status.
 [[noreturn]] void error(int status, const char* a, const char* b);
+// A failed write of the file name: "*Error* while writing (name: reason)",
+// the reason read from errno at once, and status 1.
+[[noreturn]] void fits_write_failure(const char* name);
 
 // Empty record with a fresh model header (SIMPLE, BITPIX 0, NAXIS 0, END);
 // the file name is kept.

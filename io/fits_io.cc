@@ -160,7 +160,7 @@ void write_stored(std::FILE* stream, const char* name, int n, const In* in, void
     for (int k = 0; k < count; k++) values[k] = stored(in[first + k]);
     to_file_order(values, count);
     if (std::fwrite(values, sizeof(Stored), count, stream) != static_cast<std::size_t>(count))
-      error(1, "*Error* while writing ", name);
+      fits_write_failure(name);
   }
 }
 
@@ -169,7 +169,7 @@ void write_padding(std::FILE* stream, const char* name, long start, std::size_t 
   std::size_t padding = (FITS_BLOCK - total % FITS_BLOCK) % FITS_BLOCK;
   static const char kZeros[FITS_BLOCK] = {};
   if (padding > 0 && std::fwrite(kZeros, 1, padding, stream) != padding)
-    error(1, "*Error* while writing ", name);
+    fits_write_failure(name);
 }
 
 // Stored values in the precision and rounding each BITPIX fixes, saturated
@@ -287,10 +287,10 @@ std::FILE* fits_file_des_out(const char* name) {
 
 void fits_close_out(std::FILE* stream, const char* name) {
   if (stream == stdout) {
-    if (std::fflush(stdout) != 0) error(1, "*Error* while writing ", name);
+    if (std::fflush(stdout) != 0) fits_write_failure(name);
     return;
   }
-  if (std::fclose(stream) != 0) error(1, "*Error* while writing ", name);
+  if (std::fclose(stream) != 0) fits_write_failure(name);
   io_drop_pending_output(fits_file_name(name));
 }
 
