@@ -635,7 +635,10 @@ void keep_primary_cards(char* cards, int nblocks, const char* name) {
   };
   const bool extension = starts_with(cards, "XTENSION");
   if (extension) {
-    if (value_field(cards).compare(0, 8, "'IMAGE  ") != 0) refuse("XTENSION", "is not an image extension's");
+    std::string type = value_field(cards);
+    type.erase(0, type.find_first_not_of(' '));
+    type = type.substr(0, type.find('\'', 1));
+    if (type.substr(0, type.find_last_not_of(' ') + 1) != "'IMAGE") refuse("XTENSION", "is not an image extension's");
     put_card(cards, kSimpleCard);
   } else if (starts_with(cards, "SIMPLE  ") && first_value_character(cards) != 'T') {
     refuse("SIMPLE", "is not T: the file does not claim to be FITS");

@@ -347,6 +347,10 @@ TEST(FitsHeaderParse, ImageExtensionHeadersBecomePrimaryHeaders) {
   EXPECT_EQ(cards[0], card("SIMPLE  =                    T / THIS IS REGULAR FITS"));
   EXPECT_EQ(cards[4], card(value_card("NAXIS2", "3")));
   EXPECT_EQ(rec.npix, 12);
+  fitsstruct loose;
+  parse_cards(&loose, {"XTENSION=   'IMAGE'", value_card("BITPIX", "8"), value_card("NAXIS", "2"),
+                       value_card("NAXIS1", "2"), value_card("NAXIS2", "2")});
+  EXPECT_EQ(loose.npix, 4);
   rec.filename = strdup("ext.fits");
   EXPECT_EXIT_STATUS(parse_cards(&rec, extension("BINTABLE", "0")), 255,
                      "card XTENSION of the header is not an image extension's ... \\(ext.fits\\)");
