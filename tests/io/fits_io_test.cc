@@ -324,15 +324,13 @@ TEST(FitsFiles, CardsThatDoNotBelongInAPrimaryHeader) {
       {"endtime.fits", image_bytes({"ENDTIME = '12:00:00'", "BZERO   =                 10.0"}), ""},
   };
   to_array<float, false> ima, again;
-  to_array<int, false> ints;
   for (const auto& c : cases) {
     const std::string path = scratch(c.name);
     image_test::write_bytes(path, c.bytes);
     fitsstruct rec;
     if (*c.refusal != '\0') {
-      const std::string message = std::string(c.refusal) + ".*\\(" + path + "\\)";
-      EXPECT_EXIT_STATUS(fits_read_int(path.c_str(), ints, &rec, False), 255, message) << c.name;
-      EXPECT_EXIT_STATUS(fits_read_float(path.c_str(), ima, &rec), 255, "") << c.name;
+      EXPECT_EXIT_STATUS(fits_read_float(path.c_str(), ima, &rec), 255, std::string(c.refusal) + ".*\\(" + path + "\\)")
+          << c.name;
       continue;
     }
     fits_read_float(path.c_str(), ima, &rec);

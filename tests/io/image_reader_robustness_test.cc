@@ -158,8 +158,7 @@ TEST_F(Robustness, JpegReader) {
   EXPECT_EQ(check_read(reader, huge), "");
 }
 
-// Compressed FITS files are inflated twice, by our size check and by the
-// FITS library: damage to either decoder's input must end in a refusal.
+// Compressed FITS files go through our inflaters, then the library's.
 TEST_F(Robustness, CompressedFitsReader) {
   to_array<float, false> ima = sample_image(29, 31);
   fitsstruct rec;
@@ -171,14 +170,12 @@ TEST_F(Robustness, CompressedFitsReader) {
     fitsstruct header;
     fits_read_float(name.c_str(), out, &header);
   };
-  const std::pair<const char*, const char*> tools[] = {{"gzip", ".fits.gz"}, {"bzip2", ".fits.bz2"}, {"compress", ".fits.Z"}};
   unsigned seed = 2103;
-  for (const auto& [tool, extension] : tools) {
+  for (const char* tool : {"gzip", "bzip2", "compress"}) {
     if (!image_test::have_tool(tool)) continue;
-    const std::string packed = valid + extension;
-    // compress ends with status 2 when it saves nothing.
+    const std::string packed = valid + "." + tool;  // found by its content
     ASSERT_LE(image_test::run(std::string(tool) + " -c < " + valid + " > " + packed), 2) << tool;
-    torture(packed, std::string("packed_") + tool, extension, reader, seed++);
+    torture(packed, tool, ".fits", reader, seed++);
   }
 }
 
