@@ -97,6 +97,7 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
     fatal_exitf(-1, stderr, "Error: the block of %d x %d at line %d, column %d lies outside the image %s\n", ny,
                 nx, Indi, Indj, file.c_str());
   int anynul = 0;
+  errno = 0;  // what a failed write leaves here is its reason
   if (write) {
     if (datatype == TFLOAT)
       ffpsse(fptr, 1, naxis, naxes, first, last, reinterpret_cast<float*>(Dat.buffer()), &status);
@@ -108,8 +109,10 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   } else {
     ffgsvk(fptr, 1, naxis, naxes, first, last, step, 0, reinterpret_cast<int*>(Dat.buffer()), &anynul, &status);
   }
+  if (status == 0) ffclos(fptr, &status);
+  if (status != 0 && write && errno != 0)
+    std::fprintf(stderr, "Error: cannot write in file %s\n", io_open_failure(nullptr, file, errno).c_str());
   if (status) FitsPrintError(status);
-  if (ffclos(fptr, &status)) FitsPrintError(status);
 }
 
 }  // namespace
@@ -239,19 +242,25 @@ void fits_write_dblarr(const char* name, to_array<double, true>& Dat) {
     fatal_exitf(-1, stdout, "Error: cannot open file %s %d \n", io_open_failure(name, file, error, text).c_str(),
                 status);
   }
-  // A failed write leaves no file behind.
+  // A failed write leaves no file behind, and says why: the system's reason
+  // when a write failed (errno is cleared before each call), else the
+  // library's.
   auto fail = [&](const char* format) {
+    const int reason = errno;
+    char text[FLEN_STATUS] = "";
+    ffgerr(status, text);
     int close_status = 0;
-    ffclos(fptr, &close_status);
+    if (fptr != nullptr) ffclos(fptr, &close_status);
     std::remove(file.c_str());
-    fatal_exitf(-1, stdout, format, file.c_str(), status);
+    fatal_exitf(-1, stdout, format, io_open_failure(nullptr, file, reason, text).c_str(), status);
   };
   long naxes[3] = {Dat.nx(), Dat.ny(), Dat.nz()};
+  errno = 0;
   if (ffphpr(fptr, TRUE, -64, Dat.naxis(), naxes, 0, 1, FALSE, &status)) fail("Error: cannot write header %s %d\n");
   if (ffppr(fptr, TDOUBLE, 1, Dat.n_elem(), Dat.buffer(), &status)) fail("Error: cannot write %s %d \n");
   if (ffclos(fptr, &status)) {
-    std::remove(file.c_str());
-    fatal_exitf(-1, stdout, "Error: cannot close %s %d \n", file.c_str(), status);
+    fptr = nullptr;  // closed, even when the close failed
+    fail("Error: cannot close %s %d \n");
   }
 }
 

@@ -13,10 +13,13 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "io/image_file.h"
 
 softinfo Soft;
 
 namespace {
+
+const char kSimpleCard[] = "SIMPLE  =                    T / THIS IS REGULAR FITS";
 
 // The empty text that origin points at once it has been consumed.
 const char kEmptyText[] = "";
@@ -109,6 +112,13 @@ long long integer_value(const char* card) {
 
 double real_value(const char* card) { return std::atof(value_field(card).c_str()); }
 
+// The first character of a card's value: 'T' or 'F' for a logical one.
+char first_value_character(const char* card) {
+  const std::string text = value_field(card);
+  const std::size_t at = text.find_first_not_of(' ');
+  return at == std::string::npos ? ' ' : text[at];
+}
+
 // Cards outside 32..126 make an invalid header; texts going into HISTORY or
 // COMMENT get a blank in their place.
 std::string printable(const char* text) {
@@ -118,16 +128,19 @@ std::string printable(const char* text) {
   return clean;
 }
 
-// Removes every card of key before END; the cards after it move up.
-void remove_card(fitsstruct* rec, const char* key) {
+// Removes every card of key before END from a buffer of size bytes; the
+// cards after it move up.
+void remove_card(char* buf, int size, const char* key) {
   int i;
-  while ((i = fitsfind2(rec->fitshead, rec->fitsheadsize, key)) >= 0) {
-    char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
-    char* end = rec->fitshead + rec->fitsheadsize;
+  while ((i = fitsfind2(buf, size, key)) >= 0) {
+    char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
+    char* end = buf + size;
     std::memmove(card, card + FITS_CARD, end - card - FITS_CARD);
     std::memset(end - FITS_CARD, ' ', FITS_CARD);
   }
 }
+
+void remove_card(fitsstruct* rec, const char* key) { remove_card(rec->fitshead, rec->fitsheadsize, key); }
 
 // Inserts an empty value card for key right after card `after`, so that the
 // NAXISn keys stay in the order the standard requires.
@@ -288,13 +301,17 @@ void error(int status, const char* a, const char* b) {
   fatal_exitf(status, stderr, "\n> %s%s\n\n", a != nullptr ? a : "", b != nullptr ? b : "");
 }
 
+void fits_write_failure(const char* name) {
+  const int reason = errno;
+  error(1, "*Error* while writing ",
+        io_open_failure(nullptr, name != nullptr ? name : "", reason, "not every byte was written").c_str());
+}
+
 char* creafitsheader() {
   char* buf = static_cast<char*>(std::malloc(FITS_BLOCK));
   if (buf == nullptr) error(1, "*Error*: Not enough memory in ", "creafitsheader()");
   std::memset(buf, ' ', FITS_BLOCK);
-  const char* model[] = {"SIMPLE  =                    T / THIS IS REGULAR FITS",
-                         "BITPIX  =                    0 /", "NAXIS   =                    0 /",
-                         "END"};
+  const char* model[] = {kSimpleCard, "BITPIX  =                    0 /", "NAXIS   =                    0 /", "END"};
   for (int i = 0; i < 4; i++) put_card(buf + i * FITS_CARD, model[i]);
   return buf;
 }
@@ -357,11 +374,9 @@ int fitsread(const char* buf, const char* key, void* value, h_type kind, type_da
       else
         std::sscanf(text.c_str(), "%f", static_cast<float*>(value));
       break;
-    case H_BOOL: {
-      std::size_t first = text.find_first_not_of(' ');
-      *static_cast<int*>(value) = first != std::string::npos && text[first] == 'T' ? 1 : 0;
+    case H_BOOL:
+      *static_cast<int*>(value) = first_value_character(buf + static_cast<std::size_t>(i) * FITS_CARD) == 'T';
       break;
-    }
     case H_STRING: {
       std::size_t slash = text.find('/');
       if (slash != std::string::npos) text.erase(slash);
@@ -493,7 +508,9 @@ int fitswritehist(fitsstruct* rec) {
   if (rec->fitshead != nullptr) {
     for (int i = 0; i < rec->fitsheadsize / FITS_CARD; i++) {
       const char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
-      if (std::strncmp(card, "END", 3) == 0) break;
+      // Only END itself: a keyword such as ENDTIME must not cut off the
+      // cards after it, BZERO among them.
+      if (is_end_card(card)) break;
       if (std::strncmp(card, "HISTORY", 7) == 0 || std::strncmp(card, "COMMENT", 7) == 0) continue;
       cards.append(card, FITS_CARD);
     }
@@ -564,7 +581,7 @@ void writeimagehead(fitsstruct* rec) {
   updatefitsheader(rec);
   if (std::fwrite(rec->fitshead, 1, rec->fitsheadsize, rec->stream) !=
       static_cast<std::size_t>(rec->fitsheadsize))
-    error(1, "*Error* while writing ", rec->filename);
+    fits_write_failure(rec->filename);
 }
 
 void readimagehead(fitsstruct* rec) {
@@ -603,6 +620,54 @@ void refuse_repeated_cards(const char* cards, int nblocks, const char* name) {
         fatal_exitf(-1, stderr, "Error: the header holds the card %s more than once ... (%s)\n", key.c_str(),
                     name);
     seen.push_back(key);
+  }
+}
+
+// Every header read becomes the primary header of each result, so a card
+// that would make a primary header invalid is refused or left out here, and
+// a run that ends well writes only valid files. An image extension's header
+// (the array reader takes the first extension of an empty primary array)
+// opens with SIMPLE instead of XTENSION and loses its PCOUNT and GCOUNT.
+void keep_primary_cards(char* cards, int nblocks, const char* name) {
+  const int size = nblocks * FITS_BLOCK;
+  auto refuse = [&](const char* key, const char* why) {
+    fatal_exitf(-1, stderr, "Error: the card %s of the header %s ... (%s)\n", key, why, name);
+  };
+  const bool extension = starts_with(cards, "XTENSION");
+  if (extension) {
+    std::string type = value_field(cards);
+    type.erase(0, type.find_first_not_of(' '));
+    type = type.substr(0, type.find('\'', 1));
+    if (type.substr(0, type.find_last_not_of(' ') + 1) != "'IMAGE") refuse("XTENSION", "is not an image extension's");
+    put_card(cards, kSimpleCard);
+  } else if (starts_with(cards, "SIMPLE  ") && first_value_character(cards) != 'T') {
+    refuse("SIMPLE", "is not T: the file does not claim to be FITS");
+  }
+  if (fitsfind2(cards, size, "XTENSION") >= 0) refuse("XTENSION", "does not belong in a primary header");
+  // PCOUNT and GCOUNT describe random groups and extensions: other readers
+  // size the data by them, so only the values that change nothing are
+  // taken, and left out.
+  const struct {
+    const char* key;
+    long long harmless;
+  } counts[] = {{"PCOUNT  ", 0}, {"GCOUNT  ", 1}};
+  for (const auto& count : counts) {
+    const int i = fitsfind2(cards, size, count.key);
+    if (i < 0) continue;
+    const long long value = integer_value(cards + static_cast<std::size_t>(i) * FITS_CARD);
+    if (value != count.harmless)
+      refuse(formatted("%.6s = %lld", count.key, value).c_str(), "describes data that an image does not have");
+    remove_card(cards, size, count.key);
+  }
+  // EXTEND only tells that extensions may follow: one that is not logical
+  // is left out rather than copied into every result.
+  const int extend = fitsfind2(cards, size, "EXTEND  ");
+  if (extend >= 0) {
+    const char value = first_value_character(cards + static_cast<std::size_t>(extend) * FITS_CARD);
+    const std::string field = value_field(cards + static_cast<std::size_t>(extend) * FITS_CARD);
+    const std::size_t after = field.find_first_not_of(' ', field.find(value) + 1);
+    if ((value != 'T' && value != 'F') || (after != std::string::npos && field[after] != '/'))
+      remove_card(cards, size, "EXTEND  ");
   }
 }
 
@@ -645,6 +710,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   };
 
   refuse_repeated_cards(cards, nblocks, name);
+  keep_primary_cards(cards, nblocks, name);
   long long naxis = integer("NAXIS   ");
   if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");
   rec->naxis = naxis > INT_MAX ? INT_MAX : static_cast<int>(naxis);
@@ -692,6 +758,40 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   rec->rident[0] = '\0';
   rec->hist_size = fitsreadhist(cards, rec->fitsheadsize, "HISTORY", &rec->history);
   rec->com_size = fitsreadhist(cards, rec->fitsheadsize, "COMMENT", &rec->comment);
+}
+
+long long fits_data_bytes(char* cards, int nblocks) {
+  auto find = [&](const char* key) -> const char* { return fitsnfind(cards, key, nblocks); };
+  auto integer = [&](const char* key, long long absent) {
+    const char* card = find(key);
+    return card != nullptr ? integer_value(card) : absent;
+  };
+  const long long bitpix = integer("BITPIX  ", 0), naxis = integer("NAXIS   ", -1);
+  if ((bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64) ||
+      naxis < 0 || naxis > 999)
+    return -1;
+  if (naxis == 0) return 0;
+  const bool extension = std::strncmp(cards, "XTENSION", 8) == 0;
+  const char* groups = find("GROUPS  ");
+  const bool random_groups =
+      !extension && integer("NAXIS1  ", -1) == 0 && groups != nullptr && first_value_character(groups) == 'T';
+  // Saturated: no header can make the sum overflow on its way.
+  const long long kBeyondAnyFile = 1LL << 62;
+  auto times = [&](long long a, long long b) { return b != 0 && a > kBeyondAnyFile / b ? kBeyondAnyFile : a * b; };
+  long long values = 1;
+  for (long long k = random_groups ? 2 : 1; k <= naxis; k++) {
+    const long long length = integer(padded(formatted("NAXIS%lld", k), 8).c_str(), -1);
+    if (length < 0) return -1;
+    values = times(values, length);
+  }
+  long long pcount = 0, gcount = 1;
+  if (extension || random_groups) {
+    pcount = integer("PCOUNT  ", 0);
+    gcount = integer("GCOUNT  ", 1);
+    if (pcount < 0 || gcount < 0) return -1;
+  }
+  values = pcount > kBeyondAnyFile - values ? kBeyondAnyFile : values + pcount;
+  return times(times(values, gcount), std::abs(bitpix) / 8);
 }
 
 int getrota(fitsstruct* rec, char* buf, int nblocks) {

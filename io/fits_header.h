@@ -75,6 +75,9 @@ class fitsstruct {
 
 // Prints "\n> " a b and an empty line on the standard error, exits with status.
 [[noreturn]] void error(int status, const char* a, const char* b);
+// A failed write of the file name: "*Error* while writing (name: reason)",
+// the reason read from errno at once, and status 1.
+[[noreturn]] void fits_write_failure(const char* name);
 
 // Empty record with a fresh model header (SIMPLE, BITPIX 0, NAXIS 0, END);
 // the file name is kept.
@@ -111,4 +114,11 @@ void readimagehead(fitsstruct* rec);
 // Fills rec from a card buffer of nblocks blocks, which it takes over.
 void parseimagehead(fitsstruct* rec, char* cards, int nblocks);
 int getrota(fitsstruct* rec, char* buf, int nblocks);
+// Bytes of data that the header in cards (nblocks blocks, primary or
+// extension) announces, before the padding: |BITPIX|/8 x GCOUNT x (PCOUNT +
+// the product of the axis lengths), the first axis left out of random groups
+// and GCOUNT and PCOUNT out of any other primary array. Saturated at 2^62;
+// -1 when the header does not say (BITPIX, NAXIS or an axis length missing
+// or invalid).
+long long fits_data_bytes(char* cards, int nblocks);
 void updatefitsheader(fitsstruct* rec);

@@ -3,7 +3,6 @@
 // and a read never needs a second image-sized buffer.
 #include "io/fits_io.h"
 
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -16,8 +15,8 @@
 #include <vector>
 
 #include "array/fatal.h"
-#include "array/memory_size.h"
 #include "array/vms.h"
+#include "io/compressed_input.h"
 #include "io/image_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
@@ -161,7 +160,7 @@ void write_stored(std::FILE* stream, const char* name, int n, const In* in, void
     for (int k = 0; k < count; k++) values[k] = stored(in[first + k]);
     to_file_order(values, count);
     if (std::fwrite(values, sizeof(Stored), count, stream) != static_cast<std::size_t>(count))
-      error(1, "*Error* while writing ", name);
+      fits_write_failure(name);
   }
 }
 
@@ -170,7 +169,7 @@ void write_padding(std::FILE* stream, const char* name, long start, std::size_t 
   std::size_t padding = (FITS_BLOCK - total % FITS_BLOCK) % FITS_BLOCK;
   static const char kZeros[FITS_BLOCK] = {};
   if (padding > 0 && std::fwrite(kZeros, 1, padding, stream) != padding)
-    error(1, "*Error* while writing ", name);
+    fits_write_failure(name);
 }
 
 // Stored values in the precision and rounding each BITPIX fixes, saturated
@@ -229,93 +228,6 @@ int exit_status_of(int library_status) {
               data_bytes, held < 0 ? 0 : held, name);
 }
 
-// ---- Compressed input ----
-// The library inflates a compressed file wholly into memory when it opens
-// it. It knows one by its first two bytes, whatever its name, and looks for
-// a missing name under the suffixes below. Before inflating a byte it
-// allocates the inflated size it expects: for gzip the size the file's last
-// four bytes (ISIZE) claim, for zip the size at byte 22, and for the other
-// codings three times the file. A claim is checked here first, since a
-// 30-byte file can claim 4 GB. Past the first allocation the memory grows
-// with the bytes actually inflated: at most 1032 times the file for gzip,
-// more for the rarer bzip2 and unix compress, whose data alone bound it.
-
-// Deflate codes at best 258 bytes in two bits: no gzip file inflates to
-// more than 1032 times its size (the constant covers the smallest files).
-constexpr long long kMaxDeflateRatio = 1032;
-constexpr long long kDeflateSlack = 4096;
-
-// The library's guess at the inflated size of a gzip file: ISIZE is the size
-// modulo 2^32, so for a file above 10000 bytes it adds 2^32 until the size
-// is no smaller than the file.
-unsigned long long gzip_claimed_size(std::uint32_t isize, long long file_bytes) {
-  unsigned long long claim = isize;
-  if (file_bytes > 10000)
-    while (claim < static_cast<unsigned long long>(file_bytes)) claim += 1ULL << 32;
-  return claim;
-}
-
-// The disk file the library would open for a name read-only: its root name
-// without extension or filter syntax, or the first compressed sibling the
-// library tries when no file has that name. Empty for the standard input,
-// a network or memory name, or anything but a regular file.
-std::string library_disk_file(const std::string& file) {
-  if (file.size() + 1 >= FLEN_FILENAME || std_inout(file.c_str())) return "";
-  std::vector<char> url(file.begin(), file.end());
-  url.push_back('\0');
-  char root[FLEN_FILENAME] = "";
-  int status = 0;
-  if (ffrtnm(url.data(), root, &status) != 0) return "";
-  std::string path = root;
-  if (path.compare(0, 7, "file://") == 0) path.erase(0, 7);
-  else if (path.find("://") != std::string::npos) return "";
-  static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
-  for (const char* suffix : kLibrarySuffixes) {
-    struct stat info;
-    const std::string candidate = path + suffix;
-    if (stat(candidate.c_str(), &info) == 0) return S_ISREG(info.st_mode) ? candidate : "";
-  }
-  return "";
-}
-
-// Refuses, naming the file, what would make the library allocate more than
-// the file can justify or this machine hold.
-void check_compressed_input(const std::string& file) {
-  const std::string path = library_disk_file(file);
-  if (path.empty()) return;
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
-  if (stream == nullptr) return;  // the library reports the open failure
-  unsigned char magic[2] = {0, 0};
-  const bool has_magic = std::fread(magic, 1, 2, stream) == 2;
-  unsigned char tail[4] = {0, 0, 0, 0};
-  long long file_bytes = -1;
-  if (has_magic && magic[0] == 0x1f && magic[1] == 0x8b && fseeko(stream, 0, SEEK_END) == 0) {
-    file_bytes = ftello(stream);
-    if (file_bytes < 4 || fseeko(stream, -4, SEEK_END) != 0 || std::fread(tail, 1, 4, stream) != 4)
-      file_bytes = -1;
-  }
-  std::fclose(stream);
-  if (has_magic && magic[0] == 'P' && magic[1] == 'K')
-    fatal_exitf(-1, stderr,
-                "Error: the file is a zip archive, which cannot be read: unzip it or compress it with gzip ... "
-                "(%s)\n",
-                path.c_str());
-  if (file_bytes < 0) return;
-  const std::uint32_t isize = static_cast<std::uint32_t>(tail[0]) | static_cast<std::uint32_t>(tail[1]) << 8 |
-                              static_cast<std::uint32_t>(tail[2]) << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
-  const unsigned long long claim = gzip_claimed_size(isize, file_bytes);
-  if (claim > static_cast<unsigned long long>(kMaxDeflateRatio * file_bytes + kDeflateSlack))
-    fatal_exitf(-1, stderr,
-                "Error: the gzip file claims %llu bytes once inflated, more than its %lld bytes can hold ... (%s)\n",
-                claim, file_bytes, path.c_str());
-  const std::uint64_t memory = physical_memory_bytes();
-  if (memory != 0 && claim > memory)
-    fatal_exitf(-1, stderr,
-                "Error: the gzip file inflates to %llu MB, more than the %llu MB of memory of this machine ... "
-                "(%s)\n",
-                claim >> 20, static_cast<unsigned long long>(memory >> 20), path.c_str());
-}
-
 }  // namespace
 
 char* fitsname(const char* name) { return copy_text(fits_file_name(name)); }
@@ -353,8 +265,8 @@ void fits_check_data_held(fitsfile* fptr, const char* name) {
   for (LONGLONG axis : axes)
     data_bytes = axis <= 0 ? 0 : (data_bytes > kBeyondAnyFile / axis ? kBeyondAnyFile : data_bytes * axis);
   // The library knows the file's true size by now: a compressed file has
-  // been inflated in memory at open (fits_open_input bounds the size a gzip
-  // file may claim first), so a 100-byte file can no longer claim 8 GB.
+  // been inflated in memory at open (fits_open_input bounds what it may
+  // inflate to first), so a 100-byte file can no longer claim 8 GB.
   if (fits_file_bytes(fptr) - data_start < data_bytes)
     refuse_truncated(name, data_bytes, fits_file_bytes(fptr) - data_start);
 }
@@ -375,10 +287,10 @@ std::FILE* fits_file_des_out(const char* name) {
 
 void fits_close_out(std::FILE* stream, const char* name) {
   if (stream == stdout) {
-    if (std::fflush(stdout) != 0) error(1, "*Error* while writing ", name);
+    if (std::fflush(stdout) != 0) fits_write_failure(name);
     return;
   }
-  if (std::fclose(stream) != 0) error(1, "*Error* while writing ", name);
+  if (std::fclose(stream) != 0) fits_write_failure(name);
   io_drop_pending_output(fits_file_name(name));
 }
 

@@ -72,10 +72,10 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
 // announces them are not all in the file (checked before allocating).
 void fits_check_data_held(fitsfile* fptr, const char* name);
 
-// ffopen of file, after refusing (with a message naming the file) a gzip
-// file whose claimed inflated size its bytes cannot justify or this machine
-// cannot hold, and a zip archive, which the library allocates for but cannot
-// read. Every read through the library opens its file here.
+// ffopen of file, after check_compressed_input (io/compressed_input.h) has
+// refused, naming the file, a compressed file that would inflate past what
+// its FITS headers describe or this machine holds, and a zip archive. Every
+// read through the library opens its file here.
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status);
 // Bytes of the open file as the library holds them: inflated for a
 // compressed file.

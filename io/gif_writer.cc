@@ -1,6 +1,7 @@
 // GIF87a encoder: colours merged into a compact map, pixels LZW-coded with
 // an open-addressing hash table of 5003 slots and code widths from the
 // initial width up to 12 bits, packed in data sub-blocks of 254 bytes.
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -229,8 +230,10 @@ void write_picture(const char* name, const PICINFO& pic) {
   image_output out;
   open_output(out, name);
   if (writegif(out.stream(), pic) != 1) {
+    const int reason = errno;  // of the write that failed, before the removal
     out.discard();
-    fatal_exitf(-1, stderr, "Error writing  file %s\n", name);
+    fatal_exitf(-1, stderr, "Error writing  file %s\n",
+                io_open_failure(nullptr, name, reason, "not every byte was written").c_str());
   }
   out.close();
 }

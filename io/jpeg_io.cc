@@ -63,8 +63,10 @@ void reader_emit_message(j_common_ptr cinfo, int msg_level) {
   reinterpret_cast<READ_JPEG::error_manager*>(cinfo->err)->library_emit_message(cinfo, msg_level);
 }
 
-// The library's message, followed by the file it was writing.
+// The library's message, followed by the file it was writing and, for a
+// failed write, the system's reason.
 void writer_error_exit(j_common_ptr cinfo) {
+  const int reason = cinfo->err->msg_code == JERR_FILE_WRITE ? errno : 0;
   char message[JMSG_LENGTH_MAX];
   (*cinfo->err->format_message)(cinfo, message);
   WRITE_JPEG* writer = reinterpret_cast<WRITE_JPEG::error_manager*>(cinfo->err)->writer;
@@ -75,7 +77,8 @@ void writer_error_exit(j_common_ptr cinfo) {
     std::remove(writer->file.c_str());
   }
   writer->outfile = nullptr;
-  fatal_exitf(1, stderr, "%s (%s)\n", message, writer->file.c_str());
+  const std::string file = reason != 0 ? io_open_failure(nullptr, writer->file, reason) : "(" + writer->file + ")";
+  fatal_exitf(1, stderr, "%s %s\n", message, file.c_str());
 }
 
 }  // namespace
@@ -296,6 +299,18 @@ void READ_JPEG::end_read() {
 
 // ---- Writing ----
 
+namespace {
+
+// A flush or close that failed: a file written is removed, the reason given.
+[[noreturn]] void write_failed(const std::string& file, bool remove) {
+  const int reason = errno;
+  if (remove) std::remove(file.c_str());
+  fatal_exitf(-1, stderr, "Error: cannot write in file %s\n",
+              io_open_failure(nullptr, file, reason, "not every byte was written").c_str());
+}
+
+}  // namespace
+
 WRITE_JPEG::WRITE_JPEG() { std::memset(&cinfo, 0, sizeof cinfo); }
 
 WRITE_JPEG::~WRITE_JPEG() {
@@ -467,15 +482,12 @@ void WRITE_JPEG::end_write() {
   if (Verbose) std::printf("END \n");
   if (outfile == stdout) {
     outfile = nullptr;
-    if (std::fflush(stdout) != 0) fatal_exitf(-1, stderr, "Error: cannot write in file %s\n", file.c_str());
+    if (std::fflush(stdout) != 0) write_failed(file, false);
     return;
   }
   std::FILE* stream = outfile;
   outfile = nullptr;
-  if (stream != nullptr && std::fclose(stream) != 0) {
-    std::remove(file.c_str());
-    fatal_exitf(-1, stderr, "Error: cannot write in file %s\n", file.c_str());
-  }
+  if (stream != nullptr && std::fclose(stream) != 0) write_failed(file, true);
 }
 
 // ---- Free functions ----

@@ -11,6 +11,7 @@
 
 #include "image_test_tools.h"
 #include "support/death.h"
+#include "support/fitsverify.h"
 
 using fits_test::read_bytes;
 using fits_test::read_reference;
@@ -91,9 +92,17 @@ TEST(FitsArrays, ExtensionImagesAndRoundingToInt) {
   ffclos(f, &status);
   ASSERT_EQ(status, 0);
   to_array<float, true> image;
-  fits_read_fltarr(name.c_str(), image);
+  fitsstruct header;
+  fits_read_fltarr(name.c_str(), image, &header);
   ASSERT_EQ(image.nx() * 10 + image.ny(), 34);
   for (int k = 0; k < 12; k++) EXPECT_EQ(image(k), values[k]);
+  // The extension's header, written back, makes a valid primary header.
+  const std::string copy = scratch("extension_copy.fits");
+  fits_write_fltarr(copy.c_str(), image, &header);
+  EXPECT_EQ(read_bytes(copy).compare(0, 30, "SIMPLE  =                    T"), 0);
+  if (qz_test::have_fitsverify()) {
+    EXPECT_TRUE(qz_test::passes_fitsverify(copy));
+  }
   to_array<int, true> ints;
   fits_read_intarr(name.c_str(), ints);
   // Halves away from zero; beyond int's range the value saturates.
@@ -121,6 +130,10 @@ TEST(FitsBlocks, RectanglesOfAnImageRawOrScaled) {
       double expected = (i == 3 || i == 4) && j < 3 ? -1.0 - ((i - 3) * 3 + j) : i * 6 + j;
       EXPECT_EQ(ref.values[i * 6 + j], expected) << i << "," << j;
     }
+  // A block write that fails says why (the library's report follows).
+  EXPECT_EXIT({ QZ_STDOUT_TO_STDERR(); image_test::limit_file_size(2900); fits_write_block(name.c_str(), block, 3, 0); },
+              [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; },
+              "cannot write in file \\(.*blocks.fits: File too large\\)");
   EXPECT_EXIT_STATUS(fits_read_block(name.c_str(), block, 4, 0), 255, "lies outside");
   EXPECT_EXIT_STATUS(fits_read_block(name.c_str(), block, 0, 4), 255, "lies outside");
 
@@ -204,4 +217,10 @@ TEST(FitsArrays, FailuresStopNamingTheFileOrWithTheLibraryReport) {
   EXPECT_EXIT_STATUS(FitsPrintError(104), 104, "\\*\\*\\* Error occurred during program execution \\*\\*\\*");
   fitsstruct header;
   EXPECT_EXIT_STATUS(cfitstio_read_celestial_coord("x.gif", &header), 255, "not a fits format file");
+  // A write that fails says why and leaves no file.
+  const std::string big = scratch("big.fits");
+  to_array<double, true> values(100, 100);
+  EXPECT_EXIT_STATUS({ image_test::limit_file_size(20000); fits_write_dblarr(big.c_str(), values); }, 255,
+                     "cannot (write|close) \\(.*big.fits: File too large\\)");
+  EXPECT_FALSE(fits_test::file_exists(big));
 }

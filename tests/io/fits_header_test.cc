@@ -330,3 +330,20 @@ TEST(FitsHeaderParse, CubeBeyondThirtyTwoBitsIsRefusedWithoutOverflow) {
   fitsstruct rec;
   EXPECT_EXIT_STATUS(parse_cards(&rec, cards), 1, "more than 2147483647 pixels");
 }
+
+// An image extension's header becomes a primary one, whatever the padding
+// of its type; any other extension's is refused.
+TEST(FitsHeaderParse, ImageExtensionHeadersBecomePrimaryHeaders) {
+  auto extension = [](const char* type) {
+    return std::vector<std::string>{std::string("XTENSION= ") + type, value_card("BITPIX", "16"),
+                                    value_card("NAXIS", "1"), value_card("NAXIS1", "4"), value_card("PCOUNT", "0")};
+  };
+  fitsstruct rec;
+  parse_cards(&rec, extension("  'IMAGE'"));
+  const std::vector<std::string> cards = cards_of(rec);
+  EXPECT_EQ(cards.size(), 5u);  // PCOUNT left out
+  EXPECT_EQ(cards[0], card("SIMPLE  =                    T / THIS IS REGULAR FITS"));
+  rec.filename = strdup("ext.fits");
+  EXPECT_EXIT_STATUS(parse_cards(&rec, extension("'BINTABLE'")), 255,
+                     "card XTENSION of the header is not an image extension's ... \\(ext.fits\\)");
+}

@@ -16,6 +16,7 @@
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
 #include "support/death.h"
+#include "support/fitsverify.h"
 #include "support/qz_mca_program.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
@@ -250,8 +251,17 @@ TEST(FitsFiles, FailedWriteLeavesNoFile) {
   describe(&rec, -32, 256, 256);
   // The file may not grow past 10000 bytes: the data write fails midway.
   EXPECT_EXIT_STATUS({ image_test::limit_file_size(10000); fits_write_float(path.c_str(), ima, &rec); }, 1,
-                     "Error\\* while writing .*full.fits");
+                     "Error\\* while writing \\(.*full.fits: File too large\\)");
   EXPECT_FALSE(fits_test::file_exists(path));
+  // A full device, found only when the file is closed: the reason is given too.
+  const std::string device = scratch("device.fits");
+  ASSERT_EQ(symlink("/dev/full", device.c_str()), 0);
+  to_array<float, false> small(4, 4);
+  fitsstruct small_rec;
+  describe(&small_rec, -32, 4, 4);
+  EXPECT_EXIT_STATUS(fits_write_float(device.c_str(), small, &small_rec), 1,
+                     "Error\\* while writing \\(.*device.fits: No space left on device\\)");
+  EXPECT_FALSE(fits_test::file_exists(device));
   EXPECT_EXIT_STATUS(fits_write_float(scratch("no/such/dir/x.fits").c_str(), ima, &rec), 255, "Unable to open file");
   // A record that does not describe the image is refused before any file exists.
   fitsstruct wrong;
@@ -290,6 +300,58 @@ std::string image_bytes(const std::vector<std::string>& extra, const std::string
 }
 
 }  // namespace
+
+// Cards that do not belong in a primary header would be copied into every
+// result: those that change how the data are laid out are refused, naming
+// the card and the file; harmless ones are left out, so that each result
+// passes fitsverify. A keyword that merely begins with END keeps the cards
+// after it, the BZERO that the data need among them.
+TEST(FitsFiles, CardsThatDoNotBelongInAPrimaryHeader) {
+  std::string simple_f = image_bytes({});
+  simple_f[29] = 'F';
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* refusal;  // empty: read, and the result is valid
+  } cases[] = {
+      {"xtension.fits", image_bytes({"XTENSION= 'IMAGE   '"}), "card XTENSION of the header does not belong in a primary"},
+      {"simple.fits", simple_f, "card SIMPLE of the header is not T"},
+      {"pcount.fits", image_bytes({"PCOUNT  =                    3"}), "card PCOUNT = 3 of the header describes data"},
+      {"gcount.fits", image_bytes({"GCOUNT  =           4294967297"}), "card GCOUNT = 4294967297 of the header"},
+      {"harmless.fits", image_bytes({"PCOUNT  =                    0", "GCOUNT  =                    1",
+                                     "EXTEND  =                    1"}), ""},
+      {"extend.fits", image_bytes({"EXTEND  =                    T / may hold extensions"}), ""},
+      {"endtime.fits", image_bytes({"ENDTIME = '12:00:00'", "BZERO   =                 10.0"}), ""},
+  };
+  to_array<float, false> ima, again;
+  for (const auto& c : cases) {
+    const std::string path = scratch(c.name);
+    image_test::write_bytes(path, c.bytes);
+    fitsstruct rec;
+    if (*c.refusal != '\0') {
+      EXPECT_EXIT_STATUS(fits_read_float(path.c_str(), ima, &rec), 255, std::string(c.refusal) + ".*\\(" + path + "\\)")
+          << c.name;
+      continue;
+    }
+    fits_read_float(path.c_str(), ima, &rec);
+    const std::string result = scratch(std::string("result_") + c.name);
+    fits_write_float(result.c_str(), ima, &rec);
+    fitsstruct back;
+    fits_read_float(result.c_str(), again, &back);
+    EXPECT_TRUE(qz_test::same_bits(again, ima)) << c.name;
+    const std::string header = fits_test::read_bytes(result).substr(0, 2880);
+    for (const char* gone : {"PCOUNT  ", "GCOUNT  ", "EXTEND  =                    1"})
+      EXPECT_EQ(header.find(gone), std::string::npos) << c.name << " kept " << gone;
+    if (image_test::have_tool("fitsverify")) {
+      EXPECT_TRUE(qz_test::passes_fitsverify(result)) << c.name;
+    }
+  }
+  const std::string kept = fits_test::read_bytes(scratch("result_endtime.fits")).substr(0, 2880);
+  EXPECT_NE(kept.find("ENDTIME = '12:00:00'"), std::string::npos);
+  EXPECT_NE(kept.find("BZERO   ="), std::string::npos);
+  EXPECT_NE(fits_test::read_bytes(scratch("result_extend.fits")).find("EXTEND  =                    T"),
+            std::string::npos);
+}
 
 // gzip'ed files, found by their content whatever their name, and beside a
 // missing name as the library looks for them, read as the plain file does.
@@ -377,8 +439,15 @@ using QzMcaReaders = QzMcaProgram;
 // file, a status of -1 and no result at all.
 TEST_F(QzMcaReaders, RefusedInputsLeaveNoResult) {
   const std::pair<std::string, const char*> cases[] = {
-      {"twice.fits", "card NAXIS1 more than once ... (twice.fits)"}, {"claim.fits.gz", "claims 4294967295 bytes"}};
+      {"twice.fits", "card NAXIS1 more than once ... (twice.fits)"},
+      {"claim.fits.gz", "claims 4294967295 bytes"},
+      {"padded.fits.gz", "past the 5760 bytes its FITS headers describe: 8640 bytes and more ... (padded.fits.gz)"},
+      {"groups.fits", "card GCOUNT = 4294967297 of the header describes data that an image does not have ... "
+                      "(groups.fits)"}};
   image_test::write_bytes(path("plain.fits"), image_bytes({}));
+  image_test::write_bytes(path("groups.fits"), image_bytes({"GCOUNT  =           4294967297"}));
+  image_test::write_bytes(path("padded.fits"), image_bytes({}) + std::string(1 << 20, '\0'));
+  ASSERT_EQ(image_test::run("gzip " + path("padded.fits")), 0);
   image_test::write_bytes(path("twice.fits"), image_bytes({"NAXIS1  =                   16"}));
   image_test::write_bytes(path("claim.fits.gz"), fits_test::gzip_claiming(0xffffffffu));
   ASSERT_EQ(run("-i 2 -t 1 plain.fits plain_out"), 0) << output_;  // the mandatory cards alone are fine

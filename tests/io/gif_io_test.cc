@@ -396,3 +396,13 @@ TEST_F(Gif, WrittenValuesStayWithinTheInputPalette) {
     for (const Rgb& c : shown) EXPECT_NE(std::find(map.begin(), map.end(), c), map.end()) << testing::PrintToString(c);
   }
 }
+
+// A write that fails says why, and leaves no file behind.
+TEST_F(Gif, FailedWriteSaysWhy) {
+  const std::string name = scratch("device.gif");
+  ASSERT_EQ(symlink("/dev/full", name.c_str()), 0);  // every write fails
+  to_array<float, false> ima(20, 30);
+  EXPECT_EXIT_STATUS(writegif(const_cast<char*>(name.c_str()), ima, False), 255,
+                     "Error writing  file \\(.*device.gif: No space left on device\\)");
+  EXPECT_FALSE(file_exists(name));
+}

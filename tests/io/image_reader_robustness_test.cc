@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "image_test_tools.h"
+#include "io/fits_glue.h"
+#include "io/fits_io.h"
 #include "io/gif_io.h"
 #include "io/io_dispatch.h"
 #include "io/jpeg_io.h"
@@ -154,6 +156,27 @@ TEST_F(Robustness, JpegReader) {
   std::string huge = scratch("huge.jpg");
   write_bytes(huge, bytes);
   EXPECT_EQ(check_read(reader, huge), "");
+}
+
+// Compressed FITS files go through our inflaters, then the library's.
+TEST_F(Robustness, CompressedFitsReader) {
+  to_array<float, false> ima = sample_image(29, 31);
+  fitsstruct rec;
+  init_fits_struct(&rec, 29, 31);
+  const std::string valid = scratch("valid_fits.fits");
+  fits_write_float(valid.c_str(), ima, &rec);
+  Reader reader = [](const std::string& name) {
+    to_array<float, false> out;
+    fitsstruct header;
+    fits_read_float(name.c_str(), out, &header);
+  };
+  unsigned seed = 2103;
+  for (const char* tool : {"gzip", "bzip2", "compress"}) {
+    if (!image_test::have_tool(tool)) continue;
+    const std::string packed = valid + "." + tool;  // found by its content
+    ASSERT_LE(image_test::run(std::string(tool) + " -c < " + valid + " > " + packed), 2) << tool;
+    torture(packed, tool, ".fits", reader, seed++);
+  }
 }
 
 TEST(RobustnessHarness, NoticesCrashesAndUnexplainedFailures) {
