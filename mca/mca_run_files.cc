@@ -16,7 +16,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "array/fatal.h"
 #include "io/image_file.h"
@@ -151,7 +150,7 @@ void RunFiles::refuse_unwritable() const {
 void RunFiles::arm() {
   Armed = this;
   static bool registered = false;
-  if (!registered) std::atexit(remove_on_exit);
+  if (!registered) at_process_end(remove_on_exit);
   registered = true;
 }
 
