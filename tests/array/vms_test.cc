@@ -458,12 +458,10 @@ TEST_F(Vms, ManyThreadsAllocateAndReleaseAtOnce) {
     const std::string messages = qz_test::stdout_of([&] {
       EXPECT_EQ(stress_alloc_free(c.bytes, c.rounds, live), 0) << c.kind;
     });
+    // The list and the byte totals are checked at the end of the test.
     EXPECT_EQ(messages, "") << c.kind;  // no release of an unlisted pointer
-    EXPECT_EQ(malloc_table, nullptr) << c.kind;
     EXPECT_EQ(nalloc_ptrs, 0) << c.kind;
     EXPECT_EQ(nswapfiles, 0) << c.kind;
-    EXPECT_EQ(total_allocated_RAM, 0u) << c.kind;
-    EXPECT_EQ(total_allocated_SWAP, 0u) << c.kind;
     const long swap_files = c.ram_limit == 0 ? long(StressThreads) * c.rounds * live : 0;
     EXPECT_EQ(file_reg - first_file, swap_files) << c.kind;
     EXPECT_TRUE(files_in(dir_).empty()) << c.kind;
