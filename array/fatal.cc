@@ -1,22 +1,77 @@
 // Fatal error reporting shared by every subsystem.
+//
+// std::exit is safe only on the main thread outside a parallel region. From
+// anywhere else it would destroy the buffer pools, the arrays and the swap
+// files under threads that are still using them; there the process ends by
+// quick_exit, which runs the clean-ups of at_process_end and nothing else.
 #include "array/fatal.h"
 
+#include <omp.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdarg>
 #include <cstdlib>
 
-void fatal_exit(const std::string& message, int status, std::FILE* stream) {
-  std::fputs(message.c_str(), stream);
+namespace {
+
+// The kernel's thread id: equal to the process id on the main thread, in a
+// forked child too, and right even before static initialisation.
+long this_thread_id() { return static_cast<long>(syscall(SYS_gettid)); }
+
+std::atomic<long> EndingThread{0};
+std::atomic<int> EndingStatus{0};
+
+// True for the first failure of the process. Another thread failing meanwhile
+// never returns: the process is ending, and its message is not printed. The
+// ending thread failing again (in a clean-up or a destructor at exit) gets
+// false.
+bool first_failure(int status) {
+  const long self = this_thread_id();
+  long none = 0;
+  if (EndingThread.compare_exchange_strong(none, self)) {
+    EndingStatus = status;
+    return true;
+  }
+  if (none == self) return false;
+  for (;;) pause();
+}
+
+[[noreturn]] void end_process(bool first, int status) {
   std::fflush(stdout);
   std::fflush(stderr);
-  std::exit(status);
+  // A second failure while ending: the clean-ups under way are not started
+  // again, and the first failure keeps its status.
+  if (!first) _exit(EndingStatus);
+  if (this_thread_id() == static_cast<long>(getpid()) && !omp_in_parallel()) std::exit(status);
+  std::quick_exit(status);
+}
+
+}  // namespace
+
+void fatal_exit(const std::string& message, int status, std::FILE* stream) {
+  const bool first = first_failure(status);
+  std::fputs(message.c_str(), stream);
+  end_process(first, status);
 }
 
 void fatal_exitf(int status, std::FILE* stream, const char* format, ...) {
+  const bool first = first_failure(status);
   va_list args;
   va_start(args, format);
   std::vfprintf(stream, format, args);
   va_end(args);
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::exit(status);
+  end_process(first, status);
+}
+
+void fatal_report(int status, const std::function<void()>& print) {
+  const bool first = first_failure(status);
+  print();
+  end_process(first, status);
+}
+
+void at_process_end(void (*cleanup)()) {
+  std::atexit(cleanup);
+  std::at_quick_exit(cleanup);
 }

@@ -1,7 +1,9 @@
-// Raw buffers and the swap-file memory (VMS). Everything here is global and
-// unlocked, used from the one thread of the program. Nothing in this file has
-// a destructor that runs at exit: the buffer pools release their buffers
-// through free_buffer while static objects are being destroyed.
+// Raw buffers and the swap-file memory (VMS). The settings, counters, the
+// allocation list and the numbering of the swap files are global and shared
+// by every thread: the workers of a parallel region take their buffers from
+// different pools at the same time. One lock guards them all. Nothing in this
+// file has a destructor that runs at exit: the buffer pools release their
+// buffers through free_buffer while static objects are being destroyed.
 #include "array/vms.h"
 
 #include <fcntl.h>
@@ -13,11 +15,17 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "array/fatal.h"
 
@@ -33,6 +41,70 @@ constexpr int AllocFailureStatus = -2000;
 constexpr int RecordFailureStatus = 2001;
 
 constexpr std::uint64_t MegaByte = std::uint64_t(1) << 20;
+
+// Constant-initialised and never destroyed, so it serves the constructor of
+// VMSStatus and the pools' destructors at exit as well. The layer never ends
+// the process while holding it: the removal of the swap files at the end of
+// the process takes it too.
+std::mutex LayerLock;
+using Hold = std::lock_guard<std::mutex>;
+
+// Set when the end of the process has removed the swap files: a request
+// after that is served from RAM, so that no new file outlives the process.
+bool SwapClosed = false;
+
+// A failure met under the lock, reported once the lock is released: by
+// then another thread may be failing too, and only the first report prints.
+class Failure {
+ public:
+  void set(int status, const char* format, ...) __attribute__((format(printf, 3, 4))) {
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    std::vector<char> text(length > 0 ? length + 1 : 1, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    va_end(args);
+    status_ = status;
+    message_ = text.data();
+  }
+  // The error of a system call, reported through perror before the message.
+  void system_error(const char* call) {
+    call_ = call;
+    error_ = errno;
+  }
+  void raise() const {
+    if (status_ == 0) return;
+    fatal_report(status_, [this] {
+      if (!call_.empty()) {
+        errno = error_;
+        std::perror(call_.c_str());
+      }
+      std::fputs(message_.c_str(), stdout);
+    });
+  }
+
+ private:
+  int status_ = 0;
+  std::string message_;
+  std::string call_;
+  int error_ = 0;
+};
+
+// Runs `allocate` (lock held, may record a failure), then ends the process
+// on its failure.
+template <class Allocate>
+void* allocate_locked(Allocate allocate) {
+  Failure failure;
+  void* p;
+  {
+    const Hold hold(LayerLock);
+    p = allocate(failure);
+  }
+  failure.raise();
+  return p;
+}
 
 std::uint64_t ram_limit_bytes() { return std::uint64_t(emem_ramlimit) * MegaByte; }
 
@@ -99,6 +171,7 @@ VMS_Status::VMS_Status() : Verbose(0) {
 }
 
 void VMS_Status::set_size(int n) {
+  const Hold hold(LayerLock);
   if (n >= 1) {
     emem_ramlimit = n;
     return;
@@ -108,6 +181,7 @@ void VMS_Status::set_size(int n) {
 }
 
 void VMS_Status::set_dir(const char* dir) {
+  const Hold hold(LayerLock);
   if (dir == nullptr || dir[0] == '\0') dir = std::getenv("ZUB_VM_DIR");
   if (dir == nullptr) return;
   // Swap files in a cut-down directory name would land somewhere the user did
@@ -121,29 +195,16 @@ void VMS_Status::set_dir(const char* dir) {
 }
 
 void VMS_Status::print() {
+  const Hold hold(LayerLock);
   std::printf("Virtual memory limit size = %d\n", emem_ramlimit);
   std::printf("Virtual memory directory = %s\n", emem_tmpdirname);
 }
 
 VMS_Status VMSStatus;
 
-void vms_init(int size, const char* dir, Bool verbose) {
-  UseVMS = 1;
-  VMSStatus.Verbose = verbose;
-  VMSStatus.set_dir(dir);
-  VMSStatus.set_size(size);
-  if (verbose) VMSStatus.print();
-}
-
-// ---- Allocation list ----
+// ---- Allocation list (all under the lock) ----
 
 namespace {
-
-mem_alloc_record* new_record(const char* failure_message) {
-  mem_alloc_record* record = new (std::nothrow) mem_alloc_record;
-  if (record == nullptr) fatal_exit(failure_message, RecordFailureStatus);
-  return record;
-}
 
 void append_record(mem_alloc_record* record) {
   if (malloc_table == nullptr) {
@@ -163,63 +224,76 @@ void unlink_record(mem_alloc_record* record) {
   delete record;
 }
 
-void* record_ram(void* p, std::uint64_t size, const char* tag, int line,
-                 const char* record_failure) {
-  total_allocated_RAM += size;
+// Counts and lists an allocation of either kind; returns its address.
+void* list_allocation(std::unique_ptr<mem_alloc_record> record, void* p, std::uint64_t size,
+                      const char* tag, int line, int kind) {
   nalloc_ptrs++;
-  mem_alloc_record* record = new_record(record_failure);
   record->address = p;
   record->size = size;
   record->tag = tag != nullptr ? tag : "";
   record->line = line;
-  record->kind = VmsRam;
-  append_record(record);
+  record->kind = kind;
+  append_record(record.release());
   return p;
 }
 
-}  // namespace
-
-// ---- RAM or swap ----
-
-void* ext_malloc_x(std::size_t size, const char* tag, int line) {
-  if (size > std::uint64_t(emem_vm_pagesize) && size + total_allocated_RAM >= ram_limit_bytes())
-    return swap_malloc_x(size, tag, line);
-  return ram_malloc(size, tag, line);
+// Swap file name of number k of this process. The name holds the longest
+// directory emem_tmpdirname can hold, so it is never cut.
+std::string swap_file_name(long k) {
+  char name[VmsDirNameSize + 64];
+  std::snprintf(name, sizeof(name), "%s/vmswap_%05ld_%05x", emem_tmpdirname,
+                static_cast<long>(getpid()), static_cast<unsigned>(k));
+  return name;
 }
 
-void* ext_calloc_x(std::size_t count, std::size_t size, const char* tag, int line) {
-  std::size_t n;
-  if (__builtin_mul_overflow(count, size, &n))
-    fatal_exitf(AllocFailureStatus, stdout,
-                "failed to allocate RAM %zu x %zu bytes in %s (%d)\nexiting program now\n", count,
-                size, tag, line);
-  if (n > std::uint64_t(emem_vm_pagesize) && n + total_allocated_RAM > ram_limit_bytes())
-    return swap_malloc_x(n, tag, line);
-  return ram_calloc(count, size, tag, line);
+std::string next_swap_file_name() { return swap_file_name(++file_reg); }
+
+// The end of the process, by exit or by a fatal error on any thread, removes
+// the swap files still in use. On exit the pools give their buffers back only
+// afterwards, and find their files gone; from a failing worker the mappings
+// stay in place for the threads that still use them until the process ends.
+void remove_swap_files_at_end() {
+  const Hold hold(LayerLock);
+  SwapClosed = true;
+  for (mem_alloc_record* r = malloc_table; r != nullptr; r = r->next)
+    if (r->kind == VmsSwap && !r->removed) {
+      unlink(r->swapfile.c_str());
+      r->removed = true;
+    }
 }
 
-void* ram_malloc(std::size_t size, const char* tag, int line) {
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr)
-    fatal_exitf(AllocFailureStatus, stdout,
+// Before the first swap file exists: a failure elsewhere may end the process
+// while a file is being made, and the removal then waits for it.
+void register_swap_removal() {
+  static bool registered = false;
+  if (!registered) at_process_end(remove_swap_files_at_end);
+  registered = true;
+}
+
+// RAM with a record, from malloc or zeroed from calloc; their messages
+// differ by the blank before a colon.
+void* ram_alloc_locked(std::size_t count, std::size_t size, bool zeroed, const char* tag, int line,
+                       Failure& failure) {
+  const std::size_t bytes = count * size;  // the callers checked the product
+  const char* colon = zeroed ? ":" : " :";
+  std::unique_ptr<mem_alloc_record> record(new (std::nothrow) mem_alloc_record);
+  void* p = zeroed ? std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size)
+                   : std::malloc(bytes == 0 ? 1 : bytes);
+  if (p == nullptr) {
+    failure.set(AllocFailureStatus,
                 "failed to allocate RAM %zu bytes in %s (%d)\n"
-                "total RAM allocated so far : %" PRIu64 " bytes\nexiting program now\n",
-                size, tag, line, total_allocated_RAM);
-  return record_ram(p, size, tag, line, "fatal error in memory : life functions terminated\n");
+                "total RAM allocated so far%s %" PRIu64 " bytes\nexiting program now\n",
+                bytes, tag, line, colon, total_allocated_RAM);
+    return nullptr;
+  }
+  if (record == nullptr) {
+    std::free(p);
+    failure.set(RecordFailureStatus, "fatal error in memory%s life functions terminated\n", colon);
+    return nullptr;
+  }
+  total_allocated_RAM += bytes;
+  return list_allocation(std::move(record), p, bytes, tag, line, VmsRam);
 }
-
-void* ram_calloc(std::size_t count, std::size_t size, const char* tag, int line) {
-  void* p = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
-  if (p == nullptr)
-    fatal_exitf(AllocFailureStatus, stdout,
-                "failed to allocate RAM %zu bytes in %s (%d)\n"
-                "total RAM allocated so far: %" PRIu64 " bytes\nexiting program now\n",
-                count * size, tag, line, total_allocated_RAM);
-  return record_ram(p, std::uint64_t(count) * size, tag, line,
-                    "fatal error in memory: life functions terminated\n");
-}
-
-namespace {
 
 // Writes the whole page, going on after a partial write; false on failure.
 bool write_page(int fd, const char* page, std::size_t size) {
@@ -236,71 +310,142 @@ bool write_page(int fd, const char* page, std::size_t size) {
   return true;
 }
 
-}  // namespace
-
-void* swap_malloc_x(std::size_t len, const char* tag, int line) {
-  if (len + total_allocated_SWAP > std::uint64_t(emem_vm_limit) * MegaByte)
-    fatal_exit("fatal: swap space overflow --> killing process\n", AllocFailureStatus);
+void* swap_malloc_locked(std::size_t len, const char* tag, int line, Failure& failure) {
+  if (SwapClosed) return ram_alloc_locked(1, len, false, tag, line, failure);
+  if (len + total_allocated_SWAP > std::uint64_t(emem_vm_limit) * MegaByte) {
+    failure.set(AllocFailureStatus, "fatal: swap space overflow --> killing process\n");
+    return nullptr;
+  }
+  // Taken first, so that a failure here leaves no file to remove.
+  std::unique_ptr<mem_alloc_record> record(new (std::nothrow) mem_alloc_record);
+  if (record == nullptr) {
+    failure.set(RecordFailureStatus, "fatal error in memory: life functions terminated\n");
+    return nullptr;
+  }
   std::size_t page_size = static_cast<std::size_t>(emem_vm_pagesize);
-  char* page = static_cast<char*>(std::calloc(page_size, 1));
-  if (page == nullptr)
-    fatal_exit("fatal: cannot allocate internal buffer\nexiting program now\n",
-               AllocFailureStatus);
+  std::unique_ptr<char, decltype(&std::free)> page(static_cast<char*>(std::calloc(page_size, 1)),
+                                                  &std::free);
+  if (page == nullptr) {
+    failure.set(AllocFailureStatus, "fatal: cannot allocate internal buffer\nexiting program now\n");
+    return nullptr;
+  }
 
+  register_swap_removal();
   // Private to this user, and never an existing file (a planted link or a
   // file of another process).
-  std::string name = get_tempfile_name();
-  int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  const std::string name = next_swap_file_name();
+  int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
-    std::perror("open");
-    std::free(page);
-    fatal_exitf(AllocFailureStatus, stdout,
-                "fatal: cannot create swapfile [%s]\nexiting program now\n", name.c_str());
+    failure.system_error("open");
+    failure.set(AllocFailureStatus, "fatal: cannot create swapfile [%s]\nexiting program now\n",
+                name.c_str());
+    return nullptr;
   }
   fchmod(fd, 0600);
 
   std::uint64_t pages = (std::uint64_t(len) + page_size - 1) / page_size;
   for (std::uint64_t k = 0; k < pages; k++) {
-    if (!write_page(fd, page, page_size)) {
-      std::perror("write");
-      std::printf("fatal: cannot write to swapfile: [%s] full?\n", emem_tmpdirname);
-      std::printf("exiting program now\n");
-      std::free(page);
+    if (!write_page(fd, page.get(), page_size)) {
+      failure.system_error("write");
       close(fd);
       std::remove(name.c_str());
-      fatal_exit("", AllocFailureStatus);
+      failure.set(AllocFailureStatus,
+                  "fatal: cannot write to swapfile: [%s] full?\nexiting program now\n",
+                  emem_tmpdirname);
+      return nullptr;
     }
   }
-  std::free(page);
+  page.reset();
 
   void* p = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) {
-    std::printf("mmap failed with errno = %d\n", errno);
-    std::printf("failed to allocate SWAP %zu bytes in %s (%d)\n", len, tag, line);
-    std::printf("total SWAP allocated so far : %" PRIu64 " bytes\n", total_allocated_SWAP);
-    std::printf("%d swap files opened so far in %s\n", nswapfiles, emem_tmpdirname);
+    failure.set(AllocFailureStatus,
+                "mmap failed with errno = %d\n"
+                "failed to allocate SWAP %zu bytes in %s (%d)\n"
+                "total SWAP allocated so far : %" PRIu64 " bytes\n"
+                "%d swap files opened so far in %s\n"
+                "exiting program now\n",
+                errno, len, tag, line, total_allocated_SWAP, nswapfiles, emem_tmpdirname);
     close(fd);
     // No swap file is left behind for an allocation that never existed.
     std::remove(name.c_str());
-    fatal_exit("exiting program now\n", AllocFailureStatus);
+    return nullptr;
   }
 
   total_allocated_SWAP += len;
-  nalloc_ptrs++;
   nswapfiles++;
-  mem_alloc_record* record = new_record("fatal error in memory: life functions terminated\n");
-  record->address = p;
-  record->size = len;
-  record->tag = tag != nullptr ? tag : "";
-  record->line = line;
-  record->kind = VmsSwap;
   record->swapfile = name;
   record->fd = fd;
-  append_record(record);
-  return p;
+  return list_allocation(std::move(record), p, len, tag, line, VmsSwap);
 }
 
-// ---- Release ----
+}  // namespace
+
+// ---- Switching the layer on ----
+
+void vms_init(int size, const char* dir, Bool verbose) {
+  {
+    // While the program still runs on one thread.
+    const Hold hold(LayerLock);
+    register_swap_removal();
+  }
+  UseVMS = 1;
+  VMSStatus.Verbose = verbose;
+  VMSStatus.set_dir(dir);
+  VMSStatus.set_size(size);
+  if (verbose) VMSStatus.print();
+}
+
+// ---- RAM or swap ----
+
+void* ext_malloc_x(std::size_t size, const char* tag, int line) {
+  return allocate_locked([&](Failure& failure) {
+    if (size > std::uint64_t(emem_vm_pagesize) && size + total_allocated_RAM >= ram_limit_bytes())
+      return swap_malloc_locked(size, tag, line, failure);
+    return ram_alloc_locked(1, size, false, tag, line, failure);
+  });
+}
+
+namespace {
+
+// count x size bytes; a product past the address space ends the process.
+std::size_t calloc_bytes(std::size_t count, std::size_t size, const char* tag, int line) {
+  std::size_t n;
+  if (__builtin_mul_overflow(count, size, &n))
+    fatal_exitf(AllocFailureStatus, stdout,
+                "failed to allocate RAM %zu x %zu bytes in %s (%d)\nexiting program now\n", count,
+                size, tag, line);
+  return n;
+}
+
+}  // namespace
+
+void* ext_calloc_x(std::size_t count, std::size_t size, const char* tag, int line) {
+  const std::size_t n = calloc_bytes(count, size, tag, line);
+  return allocate_locked([&](Failure& failure) {
+    if (n > std::uint64_t(emem_vm_pagesize) && n + total_allocated_RAM > ram_limit_bytes())
+      return swap_malloc_locked(n, tag, line, failure);
+    return ram_alloc_locked(count, size, true, tag, line, failure);
+  });
+}
+
+void* ram_malloc(std::size_t size, const char* tag, int line) {
+  return allocate_locked(
+      [&](Failure& failure) { return ram_alloc_locked(1, size, false, tag, line, failure); });
+}
+
+void* ram_calloc(std::size_t count, std::size_t size, const char* tag, int line) {
+  calloc_bytes(count, size, tag, line);
+  return allocate_locked(
+      [&](Failure& failure) { return ram_alloc_locked(count, size, true, tag, line, failure); });
+}
+
+void* swap_malloc_x(std::size_t len, const char* tag, int line) {
+  return allocate_locked(
+      [&](Failure& failure) { return swap_malloc_locked(len, tag, line, failure); });
+}
+
+// ---- Release (under the lock) ----
 
 namespace {
 
@@ -338,7 +483,7 @@ void release_swap(mem_alloc_record* record, const char* tag, int line,
     std::perror("close");
     std::printf(close_message, record->swapfile.c_str());
   }
-  if (std::remove(record->swapfile.c_str()) != 0) {
+  if (!record->removed && std::remove(record->swapfile.c_str()) != 0) {
     int error = errno;
     std::printf("failed to remove file %s: errno is %d\n", record->swapfile.c_str(), error);
     if (perror_on_remove) std::perror("remove");
@@ -350,6 +495,7 @@ void release_swap(mem_alloc_record* record, const char* tag, int line,
 }  // namespace
 
 void ext_free_x(void* p, const char* tag, int line) {
+  const Hold hold(LayerLock);
   mem_alloc_record* record = find_record(p, tag, line);
   if (record == nullptr) return;
   if (record->kind == VmsRam) release_ram(record);
@@ -357,6 +503,7 @@ void ext_free_x(void* p, const char* tag, int line) {
 }
 
 void ram_free(void* p, const char* tag, int line) {
+  const Hold hold(LayerLock);
   mem_alloc_record* record = find_record(p, tag, line);
   if (record == nullptr) return;
   if (record->kind != VmsRam) {
@@ -367,6 +514,7 @@ void ram_free(void* p, const char* tag, int line) {
 }
 
 void swap_free_x(void* p, const char* tag, int line) {
+  const Hold hold(LayerLock);
   mem_alloc_record* record = find_record(p, tag, line);
   if (record == nullptr) return;
   if (record->kind != VmsSwap) {
@@ -386,6 +534,7 @@ char* ext_strdup_x(const char* s, const char* tag, int line) {
 // ---- Parameters and reports ----
 
 long get_memory_parameter(const char* name) {
+  const Hold hold(LayerLock);
   if (std::strcmp(name, "max_ram") == 0) return emem_ramlimit;
   if (std::strcmp(name, "max_swap") == 0) return emem_vm_limit;
   if (std::strcmp(name, "vm_page_size") == 0) return emem_vm_pagesize;
@@ -398,6 +547,7 @@ long get_memory_parameter(const char* name) {
 }
 
 void set_memory_parameter(const char* name, long value) {
+  const Hold hold(LayerLock);
   if (std::strcmp(name, "max_ram") == 0) emem_ramlimit = static_cast<int>(value);
   else if (std::strcmp(name, "max_swap") == 0) emem_vm_limit = value;
   else if (std::strcmp(name, "vm_page_size") == 0) emem_vm_pagesize = value;
@@ -405,6 +555,7 @@ void set_memory_parameter(const char* name, long value) {
 }
 
 void print_memory_parameters() {
+  const Hold hold(LayerLock);
   std::fprintf(stderr, "MEM: ramlimit  %ld\n", static_cast<long>(emem_ramlimit));
   std::fprintf(stderr, "MEM: vmlimit   %ld\n", emem_vm_limit);
   std::fprintf(stderr, "MEM: pagesize  %ld\n", emem_vm_pagesize);
@@ -412,6 +563,7 @@ void print_memory_parameters() {
 }
 
 void memory_status() {
+  const Hold hold(LayerLock);
   if (total_allocated_RAM == 0 && total_allocated_SWAP == 0 && nswapfiles == 0 &&
       nalloc_ptrs == 0)
     return;
@@ -433,22 +585,16 @@ void memory_status() {
 
 // ---- File utilities ----
 
-namespace {
-
-// Swap file name of number k of this process. The buffer holds the longest
-// directory emem_tmpdirname can hold, so the name is never cut.
-const char* swap_file_name(long k) {
-  static char name[VmsDirNameSize + 64];
-  std::snprintf(name, sizeof(name), "%s/vmswap_%05ld_%05x", emem_tmpdirname,
-                static_cast<long>(getpid()), static_cast<unsigned>(k));
+const char* get_tempfile_name() {
+  // One buffer per thread: a name is never overwritten by another thread.
+  static thread_local char name[VmsDirNameSize + 64];
+  const Hold hold(LayerLock);
+  std::snprintf(name, sizeof(name), "%s", next_swap_file_name().c_str());
   return name;
 }
 
-}  // namespace
-
-const char* get_tempfile_name() { return swap_file_name(++file_reg); }
-
 void set_tmpdirname(const char* dir) {
+  const Hold hold(LayerLock);
   std::snprintf(emem_tmpdirname, 256, "%s", dir);
 }
 
@@ -499,9 +645,11 @@ void mmap_close(mmap_record* record) {
 // ---- Clean-up and signals ----
 
 void cleanup_mess() {
+  const Hold hold(LayerLock);
   for (long k = 1; k <= file_reg; k++) {
-    const char* name = swap_file_name(k);
-    if (std::remove(name) == 0) std::fprintf(stderr, "\n*** cleaned up tmp file [%s]", name);
+    const std::string name = swap_file_name(k);
+    if (std::remove(name.c_str()) == 0)
+      std::fprintf(stderr, "\n*** cleaned up tmp file [%s]", name.c_str());
   }
   std::fprintf(stderr, "\n\n");
   std::fflush(stderr);

@@ -3,7 +3,9 @@
 // stay in RAM up to a limit, and beyond it each request larger than a page
 // becomes a file in a swap directory, filled with zero pages and mapped into
 // memory. The layer lists every allocation with the caller's tag and line
-// for its messages and reports. All sizes are 64-bit byte counts.
+// for its messages and reports. All sizes are 64-bit byte counts. Every
+// function may be called from any thread, and the end of the process,
+// however it comes, removes the swap files still in use.
 #pragma once
 
 #include <cstddef>
@@ -79,6 +81,7 @@ struct mem_alloc_record {
   int kind = 0;           // 0 RAM, 1 swap file
   std::string swapfile;   // swap records only
   int fd = -1;            // swap records only: open until the release
+  bool removed = false;   // swap records only: the file is gone, the mapping lives
   mem_alloc_record* next = nullptr;
   mem_alloc_record* prev = nullptr;
 };
@@ -119,7 +122,7 @@ void memory_status();
 // ---- File utilities ----
 
 // The next swap file name "<dir>/vmswap_<pid>_<number>"; each call
-// overwrites the previous name.
+// overwrites the previous name of the calling thread.
 const char* get_tempfile_name();
 // Copies at most 255 characters of dir into emem_tmpdirname.
 void set_tmpdirname(const char* dir);

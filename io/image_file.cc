@@ -29,7 +29,7 @@ void remove_pending_outputs() {
 
 void io_add_pending_output(const std::string& file) {
   pending_outputs();
-  static const bool registered = std::atexit(remove_pending_outputs) == 0;
+  static const bool registered = (at_process_end(remove_pending_outputs), true);
   (void)registered;
   pending_outputs().push_back(file);
 }

@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "array/fatal.h"
@@ -192,7 +191,7 @@ void RunFiles::refuse_unwritable() const {
 void RunFiles::arm() {
   Armed = this;
   static bool registered = false;
-  if (!registered) std::atexit(remove_on_exit);
+  if (!registered) at_process_end(remove_on_exit);
   registered = true;
 }
 

@@ -1,6 +1,8 @@
 // Raw buffers and the swap-file memory: the RAM-or-swap choice, swap files
 // really created, mapped and removed in a temporary directory, settings from
-// the environment, messages of bad releases and the exit statuses of failures.
+// the environment, messages of bad releases and the exit statuses of failures;
+// many threads in the layer at once, and no swap file left by a failure on
+// any thread.
 #include "array/vms.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -15,9 +18,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "array/fatal.h"
 #include "array/to_array.h"
 #include "support/capture.h"
 #include "support/death.h"
@@ -402,4 +408,136 @@ TEST(VmsSignals, HandlersEndWithStatusOne) {
       },
       ::testing::ExitedWithCode(1), "user interrupted");
   EXPECT_EQ(signal_catch(SIGKILL, cleanup_mess_wrapper), -1);
+}
+
+namespace {
+
+constexpr int StressThreads = 8;
+
+// Each thread keeps `live` allocations of `bytes` at a time, writes its own
+// pattern into them, checks it and gives them back, `rounds` times over.
+// Returns the allocations whose content another allocation overwrote.
+int stress_alloc_free(std::size_t bytes, int rounds, int live) {
+  std::atomic<int> overwritten{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < StressThreads; t++)
+    threads.emplace_back([&, t] {
+      std::vector<unsigned char*> held(live);
+      for (int r = 0; r < rounds; r++) {
+        for (int k = 0; k < live; k++) {
+          held[k] = static_cast<unsigned char*>(alloc_buffer(bytes));
+          std::memset(held[k], (t * live + k) & 0xff, bytes);
+        }
+        for (int k = 0; k < live; k++) {
+          if (held[k][0] != ((t * live + k) & 0xff) || held[k][bytes - 1] != held[k][0])
+            overwritten++;
+          free_buffer(held[k]);
+        }
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  return overwritten;
+}
+
+}  // namespace
+
+TEST_F(Vms, ManyThreadsAllocateAndReleaseAtOnce) {
+  UseVMS = 1;
+  // RAM: a request of one page never goes to swap. Swap: with no RAM allowed,
+  // every request above a page becomes a swap file.
+  const struct {
+    const char* kind;
+    int ram_limit;
+    std::size_t bytes;
+    int rounds;
+  } cases[] = {{"RAM", 4, 1024, 500}, {"swap", 0, 3000, 12}};
+  for (const auto& c : cases) {
+    emem_ramlimit = c.ram_limit;
+    const long first_file = file_reg;
+    const int live = 4;
+    const std::string messages = qz_test::stdout_of([&] {
+      EXPECT_EQ(stress_alloc_free(c.bytes, c.rounds, live), 0) << c.kind;
+    });
+    // The list and the byte totals are checked at the end of the test.
+    EXPECT_EQ(messages, "") << c.kind;  // no release of an unlisted pointer
+    EXPECT_EQ(nalloc_ptrs, 0) << c.kind;
+    EXPECT_EQ(nswapfiles, 0) << c.kind;
+    const long swap_files = c.ram_limit == 0 ? long(StressThreads) * c.rounds * live : 0;
+    EXPECT_EQ(file_reg - first_file, swap_files) << c.kind;
+    EXPECT_TRUE(files_in(dir_).empty()) << c.kind;
+  }
+}
+
+TEST_F(Vms, SwapFileNamesFromManyThreadsAreDistinct) {
+  const long first = file_reg;
+  constexpr int Names = 300;
+  std::vector<std::vector<std::string>> names(StressThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < StressThreads; t++)
+    threads.emplace_back([&, t] {
+      for (int k = 0; k < Names; k++) names[t].push_back(get_tempfile_name());
+    });
+  for (std::thread& thread : threads) thread.join();
+  char pid[32];
+  std::snprintf(pid, sizeof(pid), "%05ld", static_cast<long>(getpid()));
+  std::set<std::string> expected;
+  for (long k = first + 1; k <= first + StressThreads * Names; k++) {
+    char number[16];
+    std::snprintf(number, sizeof(number), "%05lx", k);
+    expected.insert(dir_ + "/vmswap_" + pid + "_" + number);
+  }
+  std::set<std::string> got;
+  for (const auto& list : names) got.insert(list.begin(), list.end());
+  EXPECT_EQ(got.size(), expected.size()) << "names given twice";
+  EXPECT_TRUE(got == expected) << "names outside the numbering";
+  EXPECT_EQ(file_reg, first + StressThreads * Names);
+}
+
+namespace {
+
+enum class Failing { main_thread, worker, while_first_file_is_made };
+
+// Swap files in use on two threads, then the request past the swap limit
+// fails on the main thread or on a worker while the other thread still
+// writes into its mapping; or another failure comes while the first swap
+// file of the process is being made.
+void fail_with_swap_files_in_use(const std::string& dir, Failing failing) {
+  vms_init(1, dir.c_str(), False);
+  emem_ramlimit = 0;
+  emem_vm_limit = 100;
+  if (failing == Failing::while_first_file_is_made) {
+    std::thread maker([] { alloc_buffer(64 * MB); });
+    while (files_in(dir).empty()) std::this_thread::yield();
+    std::thread([] { fatal_exit("Error: failed elsewhere\n", -2000); }).join();
+  }
+  char* main_buffer = static_cast<char*>(alloc_buffer(200000));
+  std::atomic<bool> worker_ready{false};
+  std::thread worker([&] {
+    char* buffer = static_cast<char*>(alloc_buffer(300000));
+    worker_ready = true;
+    if (failing == Failing::worker) alloc_buffer(200 * MB);
+    for (unsigned k = 0;; k++) buffer[k % 300000] = static_cast<char>(k);
+  });
+  while (!worker_ready) std::this_thread::yield();
+  if (files_in(dir).size() != 2) std::_Exit(3);
+  alloc_buffer(200 * MB);
+  for (unsigned k = 0;; k++) main_buffer[k % 200000] = static_cast<char>(k);
+}
+
+}  // namespace
+
+TEST_F(Vms, NoSwapFileOutlivesAFailureOnAnyThread) {
+  const struct {
+    Failing failing;
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {Failing::main_thread, "main thread", "fatal: swap space overflow --> killing process"},
+      {Failing::worker, "worker", "fatal: swap space overflow --> killing process"},
+      {Failing::while_first_file_is_made, "file being made", "Error: failed elsewhere"}};
+  for (const auto& c : cases) {
+    EXPECT_EXIT_STATUS(fail_with_swap_files_in_use(dir_, c.failing), LayerFailure, c.message)
+        << c.name;
+    EXPECT_TRUE(files_in(dir_).empty()) << c.name;
+  }
 }
