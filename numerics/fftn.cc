@@ -308,8 +308,7 @@ QZ_ALWAYS_INLINE QuadLanes negate_lanes(QuadLanes a, bool real_lanes) {
   return reinterpret_cast<QuadLanes>(reinterpret_cast<QuadBits>(a) ^ (real_lanes ? real : imaginary));
 }
 QZ_ALWAYS_INLINE QuadLanes swap_parts(QuadLanes a) {
-  const QuadBits picks = {1, 0, 3, 2, 5, 4, 7, 6};
-  return __builtin_shuffle(a, picks);
+  return __builtin_shufflevector(a, a, 1, 0, 3, 2, 5, 4, 7, 6);
 }
 QZ_ALWAYS_INLINE Quad times_i(Quad a) { return {negate_lanes(swap_parts(a.v), true)}; }
 QZ_ALWAYS_INLINE Quad load(const float* p, Quad*) {
