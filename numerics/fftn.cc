@@ -48,6 +48,9 @@ void* Tmp3 = nullptr;
 int* Perm = nullptr;
 
 void fft_free() {
+  // Every FFT object's destructor lands here, from whichever thread ends it.
+  static std::mutex lock;
+  std::lock_guard<std::mutex> guard(lock);
   SpaceAlloced = 0;
   MaxPermAlloced = 0;
   for (void** p : {&Tmp0, &Tmp1, &Tmp2, &Tmp3}) {
