@@ -29,7 +29,8 @@ void io_check_image_memory(const char* name, long long nl, long long nc, long lo
 void io_claim_image_memory(const char* name, long long nl, long long nc, long long bytes_per_pixel) {
   io_check_image_memory(name, nl, nc, bytes_per_pixel);
   const std::size_t bytes = static_cast<std::size_t>(nl * nc * bytes_per_pixel);
-  void* probe = std::malloc(bytes == 0 ? 1 : bytes);
+  // volatile: Clang drops a malloc whose block is only tested and freed.
+  void* volatile probe = std::malloc(bytes == 0 ? 1 : bytes);
   if (probe == nullptr)
     fatal_exitf(-1, stderr, "Error: cannot allocate %zu bytes of memory ... (%s)\n", bytes, name);
   std::free(probe);

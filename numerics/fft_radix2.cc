@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "array/cpu_dispatch.h"
@@ -50,10 +51,6 @@ struct Radix2Tables {
 typedef float Lanes8 __attribute__((vector_size(32)));
 typedef float Lanes4 __attribute__((vector_size(16)));
 constexpr int MaxLaneCount = 8;
-
-// Lane indices for __builtin_shuffle, integers of the lanes' width.
-template <class Lanes>
-using PicksFor = decltype(Lanes() < Lanes());
 
 template <class Lanes>
 constexpr int lane_count() {
@@ -137,70 +134,63 @@ QZ_ALWAYS_INLINE void lane_butterflies(Lanes* band, const Radix2Tables& t) {
 }
 
 // out[j] lane i = in[i] lane j: eight registers transposed in 24 shuffles.
+// A shuffle's picks number the lanes of its first operand 0 .. Width-1 and
+// those of its second Width .. 2·Width-1.
 QZ_ALWAYS_INLINE void transpose_lanes(const Lanes8 in[8], Lanes8 out[8]) {
-  using Picks = PicksFor<Lanes8>;
-  const Picks low_pairs = {0, 8, 1, 9, 4, 12, 5, 13}, high_pairs = {2, 10, 3, 11, 6, 14, 7, 15};
-  const Picks low_quads = {0, 1, 8, 9, 4, 5, 12, 13}, high_quads = {2, 3, 10, 11, 6, 7, 14, 15};
-  const Picks low_halves = {0, 1, 2, 3, 8, 9, 10, 11}, high_halves = {4, 5, 6, 7, 12, 13, 14, 15};
   Lanes8 t[8], u[8];
   for (int r = 0; r < 8; r += 2) {
-    t[r] = __builtin_shuffle(in[r], in[r + 1], low_pairs);
-    t[r + 1] = __builtin_shuffle(in[r], in[r + 1], high_pairs);
+    t[r] = __builtin_shufflevector(in[r], in[r + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+    t[r + 1] = __builtin_shufflevector(in[r], in[r + 1], 2, 10, 3, 11, 6, 14, 7, 15);
   }
   for (int r = 0; r < 8; r += 4) {
-    u[r] = __builtin_shuffle(t[r], t[r + 2], low_quads);
-    u[r + 1] = __builtin_shuffle(t[r], t[r + 2], high_quads);
-    u[r + 2] = __builtin_shuffle(t[r + 1], t[r + 3], low_quads);
-    u[r + 3] = __builtin_shuffle(t[r + 1], t[r + 3], high_quads);
+    u[r] = __builtin_shufflevector(t[r], t[r + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+    u[r + 1] = __builtin_shufflevector(t[r], t[r + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+    u[r + 2] = __builtin_shufflevector(t[r + 1], t[r + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+    u[r + 3] = __builtin_shufflevector(t[r + 1], t[r + 3], 2, 3, 10, 11, 6, 7, 14, 15);
   }
   for (int c = 0; c < 4; c++) {
-    out[c] = __builtin_shuffle(u[c], u[c + 4], low_halves);
-    out[c + 4] = __builtin_shuffle(u[c], u[c + 4], high_halves);
+    out[c] = __builtin_shufflevector(u[c], u[c + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+    out[c + 4] = __builtin_shufflevector(u[c], u[c + 4], 4, 5, 6, 7, 12, 13, 14, 15);
   }
 }
 
 // Four registers in eight shuffles, each one instruction of the base set
 // (unpcklps, unpckhps, movlhps, movhlps).
 QZ_ALWAYS_INLINE void transpose_lanes(const Lanes4 in[4], Lanes4 out[4]) {
-  using Picks = PicksFor<Lanes4>;
-  const Picks low_pairs = {0, 4, 1, 5}, high_pairs = {2, 6, 3, 7};
-  const Picks low_halves = {0, 1, 4, 5}, high_halves = {2, 3, 6, 7};
-  const Lanes4 t0 = __builtin_shuffle(in[0], in[1], low_pairs);
-  const Lanes4 t1 = __builtin_shuffle(in[0], in[1], high_pairs);
-  const Lanes4 t2 = __builtin_shuffle(in[2], in[3], low_pairs);
-  const Lanes4 t3 = __builtin_shuffle(in[2], in[3], high_pairs);
-  out[0] = __builtin_shuffle(t0, t2, low_halves);
-  out[1] = __builtin_shuffle(t0, t2, high_halves);
-  out[2] = __builtin_shuffle(t1, t3, low_halves);
-  out[3] = __builtin_shuffle(t1, t3, high_halves);
+  const Lanes4 t0 = __builtin_shufflevector(in[0], in[1], 0, 4, 1, 5);
+  const Lanes4 t1 = __builtin_shufflevector(in[0], in[1], 2, 6, 3, 7);
+  const Lanes4 t2 = __builtin_shufflevector(in[2], in[3], 0, 4, 1, 5);
+  const Lanes4 t3 = __builtin_shufflevector(in[2], in[3], 2, 6, 3, 7);
+  out[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  out[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  out[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  out[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
 // Interleaved complex values of Width lines (two registers) to their real
-// and imaginary lanes, and back. The picks are constants once unrolled.
-
+// and imaginary lanes, and back; Lane runs over 0 .. Width-1, so that the
+// picks are constants whatever the lane count.
+template <class Lanes, size_t... Lane>
+QZ_ALWAYS_INLINE void split_parts(const Lanes& a, const Lanes& b, Lanes& re, Lanes& im,
+                                  std::index_sequence<Lane...>) {
+  re = __builtin_shufflevector(a, b, (2 * Lane)...);
+  im = __builtin_shufflevector(a, b, (2 * Lane + 1)...);
+}
 template <class Lanes>
 QZ_ALWAYS_INLINE void split_parts(const Lanes& a, const Lanes& b, Lanes& re, Lanes& im) {
-  constexpr int Width = lane_count<Lanes>();
-  PicksFor<Lanes> evens, odds;
-#pragma GCC unroll 8
-  for (int i = 0; i < Width; i++) {
-    evens[i] = 2 * i;
-    odds[i] = 2 * i + 1;
-  }
-  re = __builtin_shuffle(a, b, evens);
-  im = __builtin_shuffle(a, b, odds);
+  split_parts(a, b, re, im, std::make_index_sequence<lane_count<Lanes>()>());
+}
+// Value i of a register: re lane i/2, then im (lane Width + i/2).
+template <class Lanes, size_t... Lane>
+QZ_ALWAYS_INLINE void merge_parts(const Lanes& re, const Lanes& im, Lanes& a, Lanes& b,
+                                  std::index_sequence<Lane...>) {
+  constexpr size_t Width = sizeof...(Lane);
+  a = __builtin_shufflevector(re, im, (Lane / 2 + Lane % 2 * Width)...);
+  b = __builtin_shufflevector(re, im, (Lane / 2 + Lane % 2 * Width + Width / 2)...);
 }
 template <class Lanes>
 QZ_ALWAYS_INLINE void merge_parts(const Lanes& re, const Lanes& im, Lanes& a, Lanes& b) {
-  constexpr int Width = lane_count<Lanes>();
-  PicksFor<Lanes> first, second;  // value i of a register: re lane i/2, then im
-#pragma GCC unroll 8
-  for (int i = 0; i < Width; i++) {
-    first[i] = i / 2 + (i % 2) * Width;
-    second[i] = first[i] + Width / 2;
-  }
-  a = __builtin_shuffle(re, im, first);
-  b = __builtin_shuffle(re, im, second);
+  merge_parts(re, im, a, b, std::make_index_sequence<lane_count<Lanes>()>());
 }
 
 // Width/2 complex values, interleaved, to or from a register.

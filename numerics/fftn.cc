@@ -48,6 +48,9 @@ void* Tmp3 = nullptr;
 int* Perm = nullptr;
 
 void fft_free() {
+  // Every FFT object's destructor lands here, from whichever thread ends it.
+  static std::mutex lock;
+  std::lock_guard<std::mutex> guard(lock);
   SpaceAlloced = 0;
   MaxPermAlloced = 0;
   for (void** p : {&Tmp0, &Tmp1, &Tmp2, &Tmp3}) {
@@ -308,8 +311,7 @@ QZ_ALWAYS_INLINE QuadLanes negate_lanes(QuadLanes a, bool real_lanes) {
   return reinterpret_cast<QuadLanes>(reinterpret_cast<QuadBits>(a) ^ (real_lanes ? real : imaginary));
 }
 QZ_ALWAYS_INLINE QuadLanes swap_parts(QuadLanes a) {
-  const QuadBits picks = {1, 0, 3, 2, 5, 4, 7, 6};
-  return __builtin_shuffle(a, picks);
+  return __builtin_shufflevector(a, a, 1, 0, 3, 2, 5, 4, 7, 6);
 }
 QZ_ALWAYS_INLINE Quad times_i(Quad a) { return {negate_lanes(swap_parts(a.v), true)}; }
 QZ_ALWAYS_INLINE Quad load(const float* p, Quad*) {

@@ -38,8 +38,9 @@ int fftradixf(float re[], float im[], unsigned long total, unsigned long length,
 int fftradix(double re[], double im[], unsigned long total, unsigned long length,
              unsigned long span, int sign, int factor_space, int perm_space);
 
-// Clears the names above; any number of calls is harmless, and it takes
-// nothing from a transform running on another thread or object.
+// Frees whatever the names above hold and clears them; any number of calls,
+// from any number of threads at once, is harmless, and it takes nothing from
+// a transform running on another thread or object.
 void fft_free();
 
 // The factor list of a length, in pass order: square factors, square-free

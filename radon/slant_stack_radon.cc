@@ -15,7 +15,7 @@
 #include "array/scalar_helpers.h"
 #include "radon/pseudo_polar_fft.h"
 
-int NUM_OF_ITER = 5;
+std::atomic<int> NUM_OF_ITER{5};
 
 namespace {
 
@@ -62,8 +62,10 @@ void Adj_SS(float* out_re, float* out_im, float* in_re, float* in_im, int N) {
   Adj_PPFFT(out_re, out_im, w_re.get(), w_im.get(), m, 0);
 }
 
-void Inv_SS(float* out_re, float* out_im, const float* in_re, const float* in_im, int N,
-            int verbose) {
+namespace {
+
+void inverse_slant_stack(float* out_re, float* out_im, const float* in_re, const float* in_im,
+                         int N, int verbose, int iterations) {
   const int m = 2 * N;
   const std::size_t big = static_cast<std::size_t>(m) * m, small = static_cast<std::size_t>(N) * N;
   Buffer a_re = plane(big), a_im = plane(big), t_re = plane(big), t_im = plane(big);
@@ -89,7 +91,7 @@ void Inv_SS(float* out_re, float* out_im, const float* in_re, const float* in_im
   copy_sub(p_re.get(), p_im.get(), r_re.get(), r_im.get(), static_cast<int>(small));
   for (std::size_t k = 0; k < small; k++) out_re[k] = out_im[k] = 0.f;
 
-  for (int it = 1; it <= NUM_OF_ITER; it++) {
+  for (int it = 1; it <= iterations; it++) {
     PPFFT(a_re.get(), a_im.get(), p_re.get(), p_im.get(), N, 0);
     for (int k = 0; k < m; k++) {
       const float w = k == N ? 0.5f : static_cast<float>(std::abs(k - N));
@@ -125,6 +127,13 @@ void Inv_SS(float* out_re, float* out_im, const float* in_re, const float* in_im
       p_im[k] = r_im[k] + beta * p_im[k];
     }
   }
+}
+
+}  // namespace
+
+void Inv_SS(float* out_re, float* out_im, const float* in_re, const float* in_im, int N,
+            int verbose) {
+  inverse_slant_stack(out_re, out_im, in_re, in_im, N, verbose, NUM_OF_ITER.load());
 }
 
 void slant_stack_radon::alloc(int N) {
@@ -205,10 +214,10 @@ void slant_stack_radon::iter_inverse(to_array<float, false>& Radon, to_array<flo
   check_pseudo_polar_size("iter_inverse");
   check_image(Image, "iter_inverse");
   check_radon(Radon, "iter_inverse");
-  NUM_OF_ITER = NbrIter;
+  NUM_OF_ITER.store(NbrIter);
   const int N = ImaSize;
   to_array<float, false> image_im(N, N), radon_im(RadonSize, RadonSize), radon_copy;
   radon_copy = Radon;
-  Inv_SS(Image.buffer(), image_im.buffer(), radon_copy.buffer(), radon_im.buffer(), N,
-         Verbose == 1 ? 1 : 0);
+  inverse_slant_stack(Image.buffer(), image_im.buffer(), radon_copy.buffer(), radon_im.buffer(),
+                      N, Verbose == 1 ? 1 : 0, NbrIter);
 }

@@ -5,6 +5,7 @@
 // only when UsePPFFT is cleared.
 #pragma once
 
+#include <atomic>
 #include <complex>
 
 #include "array/base_types.h"
@@ -12,8 +13,11 @@
 #include "numerics/fftn_1d.h"
 #include "numerics/fftn_2d.h"
 
-// Iteration count of Inv_SS; slant_stack_radon::iter_inverse sets it.
-extern int NUM_OF_ITER;
+// Iteration count of Inv_SS, read once per call; every
+// slant_stack_radon::iter_inverse stores its own count here, so it holds the
+// last count used. Atomic, since ridgelet blocks run side by side; each
+// iter_inverse runs with its own count, whatever the others store meanwhile.
+extern std::atomic<int> NUM_OF_ITER;
 
 // Forward slant stack: 2N x 2N output planes from N x N input planes.
 void SS(float* out_re, float* out_im, const float* in_re, const float* in_im, int N);

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks to build and test the project.
 # Idempotent: quiet, and no apt-get update, when everything is already there.
+# Packages named as arguments are installed with the rest.
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libcfitsio-dev zlib1g-dev libbz2-dev
           libjpeg62-turbo-dev libbenchmark-dev fitsverify giflib-tools netpbm imagemagick
-          libjpeg-turbo-progs ncompress)
+          libjpeg-turbo-progs ncompress "$@")
 
 missing=()
 for p in "${packages[@]}"; do

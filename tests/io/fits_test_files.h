@@ -96,10 +96,11 @@ inline std::string gzip_claiming(std::uint32_t isize, std::size_t filler = 0) {
 }
 
 // For death tests: the process may map at most 2 GB, so that a reader that
-// asks for 4 GB fails instead of passing unnoticed. Left off under
-// AddressSanitizer, whose shadow memory needs terabytes of address space.
+// asks for 4 GB fails instead of passing unnoticed. Left off under the
+// Address and Thread sanitizers, whose shadow memory needs terabytes of
+// address space.
 inline void limit_address_space_to_2gb() {
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
   const struct rlimit limit = {2ULL << 30, 2ULL << 30};
   setrlimit(RLIMIT_AS, &limit);
 #endif

@@ -127,7 +127,7 @@ TEST(ClaimedSize, SmallGifClaimingAHugePictureIsRefused) {
 // space is held to little more than the process uses, so the 9 MB of a
 // 3000 x 3000 PGM cannot be had.
 TEST(ClaimedSize, FailedAllocationNamesTheFile) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizer's allocator cannot run under an address-space limit";
 #else
   std::string name = scratch("big.pgm");
