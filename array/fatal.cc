@@ -20,6 +20,22 @@ namespace {
 // forked child too, and right even before static initialisation.
 long this_thread_id() { return static_cast<long>(syscall(SYS_gettid)); }
 
+// Whether threads other than this one may be at work. A process of one thread
+// (a forked child, a run before its first parallel region) is answered from
+// the kernel without asking the OpenMP runtime, which some runtimes would
+// start there, and a runtime started in a failing child can itself fail.
+bool other_threads_may_run() {
+  if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    long threads = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr)
+      if (std::sscanf(line, "Threads: %ld", &threads) == 1) break;
+    std::fclose(status);
+    if (threads == 1) return false;
+  }
+  return omp_in_parallel() != 0;
+}
+
 std::atomic<long> EndingThread{0};
 std::atomic<int> EndingStatus{0};
 
@@ -44,7 +60,8 @@ bool first_failure(int status) {
   // A second failure while ending: the clean-ups under way are not started
   // again, and the first failure keeps its status.
   if (!first) _exit(EndingStatus);
-  if (this_thread_id() == static_cast<long>(getpid()) && !omp_in_parallel()) std::exit(status);
+  if (this_thread_id() == static_cast<long>(getpid()) && !other_threads_may_run())
+    std::exit(status);
   std::quick_exit(status);
 }
 

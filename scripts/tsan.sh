@@ -68,6 +68,21 @@ for threads in 4 8; do
     done
   done
 done
+# On the whole image, ten curvelet scales take their swap buffers inside the
+# ridgelet workers, several threads at once.
+image=$PWD/data/m51.fits
+for memory in -z "-Z 1:$work/swap"; do
+  if ! (cd "$work" && OMP_NUM_THREADS=8 "$program" -t 4 -n 10 -i 1 $memory \
+          "$image" result > "$work/log" 2>&1) ||
+     grep -q "ThreadSanitizer" "$work/log" || [ -n "$(ls -A "$work/swap")" ] ||
+     compgen -G "$work/vmswap_*" > /dev/null; then
+    echo "FAILED: qz_mca -t 4 -n 10 $memory on m51, 8 threads"
+    cat "$work/log"
+    failed+=("qz_mca -t 4 -n 10 $memory")
+  fi
+  runs=$((runs + 1))
+  rm -f "$work"/result*
+done
 echo "$runs qz_mca runs"
 
 if [ ${#failed[@]} -gt 0 ]; then

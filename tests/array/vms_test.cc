@@ -511,16 +511,19 @@ void fail_with_swap_files_in_use(const std::string& dir, Failing failing) {
     std::thread([] { fatal_exit("Error: failed elsewhere\n", -2000); }).join();
   }
   char* main_buffer = static_cast<char*>(alloc_buffer(200000));
-  std::atomic<bool> worker_ready{false};
+  std::atomic<bool> worker_ready{false}, files_counted{false};
   std::thread worker([&] {
     char* buffer = static_cast<char*>(alloc_buffer(300000));
     worker_ready = true;
+    // Its failure would remove the files the main thread is counting.
+    while (!files_counted) std::this_thread::yield();
     if (failing == Failing::worker) alloc_buffer(200 * MB);
     for (unsigned k = 0;; k++) buffer[k % 300000] = static_cast<char>(k);
   });
   while (!worker_ready) std::this_thread::yield();
   if (files_in(dir).size() != 2) std::_Exit(3);
-  alloc_buffer(200 * MB);
+  files_counted = true;
+  if (failing != Failing::worker) alloc_buffer(200 * MB);
   for (unsigned k = 0;; k++) main_buffer[k % 200000] = static_cast<char>(k);
 }
 
