@@ -1,12 +1,11 @@
 // Fatal error reporting shared by every subsystem.
 //
-// std::exit is safe only on the main thread outside a parallel region. From
-// anywhere else it would destroy the buffer pools, the arrays and the swap
+// std::exit is safe only on the main thread of a process without other
+// threads. Anywhere else it would destroy the buffer pools, the arrays and the swap
 // files under threads that are still using them; there the process ends by
 // quick_exit, which runs the clean-ups of at_process_end and nothing else.
 #include "array/fatal.h"
 
-#include <omp.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -20,20 +19,20 @@ namespace {
 // forked child too, and right even before static initialisation.
 long this_thread_id() { return static_cast<long>(syscall(SYS_gettid)); }
 
-// Whether threads other than this one may be at work. A process of one thread
-// (a forked child, a run before its first parallel region) is answered from
-// the kernel without asking the OpenMP runtime, which some runtimes would
-// start there, and a runtime started in a failing child can itself fail.
-bool other_threads_may_run() {
+// Whether this process has threads besides the caller. Asked of the kernel,
+// not of the OpenMP runtime: some runtimes would start up to answer, and one
+// starting in a failing child (a file size limit, no memory) fails itself.
+// Idle threads of a team count too, which only means that the process ends
+// by quick_exit; its clean-ups do all that a failed run needs.
+bool other_threads_exist() {
+  long threads = 0;
   if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
     char line[256];
-    long threads = 0;
     while (std::fgets(line, sizeof line, status) != nullptr)
       if (std::sscanf(line, "Threads: %ld", &threads) == 1) break;
     std::fclose(status);
-    if (threads == 1) return false;
   }
-  return omp_in_parallel() != 0;
+  return threads != 1;
 }
 
 std::atomic<long> EndingThread{0};
@@ -60,7 +59,7 @@ bool first_failure(int status) {
   // A second failure while ending: the clean-ups under way are not started
   // again, and the first failure keeps its status.
   if (!first) _exit(EndingStatus);
-  if (this_thread_id() == static_cast<long>(getpid()) && !other_threads_may_run())
+  if (this_thread_id() == static_cast<long>(getpid()) && !other_threads_exist())
     std::exit(status);
   std::quick_exit(status);
 }

@@ -40,49 +40,39 @@ head -c $(((2880 - side * side * 2 % 2880) % 2880)) /dev/zero >> "$work/crop.fit
 
 echo "+ qz_mca sweep"
 program=$PWD/build-tsan/qz_mca
+image=$PWD/data/m51.fits
 mkdir "$work/swap"
 runs=0
+# check_run NAME THREADS ARGS...: one run in the work folder, which must end
+# well with no sanitizer report and leave no swap file.
+check_run() {
+  local name=$1 threads=$2
+  shift 2
+  if ! (cd "$work" && OMP_NUM_THREADS=$threads "$program" "$@" > "$work/log" 2>&1) ||
+     grep -q "ThreadSanitizer" "$work/log" || [ -n "$(ls -A "$work/swap")" ] ||
+     compgen -G "$work/vmswap_*" > /dev/null; then
+    echo "FAILED: qz_mca $name, $threads threads"
+    cat "$work/log"
+    failed+=("qz_mca $name, $threads threads")
+  fi
+  runs=$((runs + 1))
+  rm -f "$work"/result*
+}
 for threads in 4 8; do
   for base in 1 2 3 4 5 6 7 8 9 default; do
     options=()
     [ "$base" = default ] || options=(-t "$base")
     # The ridgelet and the multiscale local DCT bases alone take a first threshold.
     case $base in 3 | 9) options+=(-S 10) ;; esac
-    for memory in none -z -Z; do
-      case $memory in
-        none) extra=() ;;
-        -z) extra=(-z) ;;
-        -Z) extra=(-Z "1:$work/swap") ;;
-      esac
-      name="-t $base $memory, $threads threads"
-      log="$work/log"
-      if ! (cd "$work" && OMP_NUM_THREADS=$threads "$program" "${options[@]}" "${extra[@]}" \
-              -i 3 -g 0 crop.fits result > "$log" 2>&1) ||
-         grep -q "ThreadSanitizer" "$log"; then
-        echo "FAILED: qz_mca $name"
-        cat "$log"
-        failed+=("qz_mca $name")
-      fi
-      runs=$((runs + 1))
-      rm -f "$work"/result*
-    done
+    check_run "-t $base" "$threads" "${options[@]}" -i 3 -g 0 crop.fits result
+    check_run "-t $base -z" "$threads" "${options[@]}" -z -i 3 -g 0 crop.fits result
+    check_run "-t $base -Z" "$threads" "${options[@]}" -Z "1:$work/swap" -i 3 -g 0 crop.fits result
   done
 done
 # On the whole image, ten curvelet scales take their swap buffers inside the
 # ridgelet workers, several threads at once.
-image=$PWD/data/m51.fits
-for memory in -z "-Z 1:$work/swap"; do
-  if ! (cd "$work" && OMP_NUM_THREADS=8 "$program" -t 4 -n 10 -i 1 $memory \
-          "$image" result > "$work/log" 2>&1) ||
-     grep -q "ThreadSanitizer" "$work/log" || [ -n "$(ls -A "$work/swap")" ] ||
-     compgen -G "$work/vmswap_*" > /dev/null; then
-    echo "FAILED: qz_mca -t 4 -n 10 $memory on m51, 8 threads"
-    cat "$work/log"
-    failed+=("qz_mca -t 4 -n 10 $memory")
-  fi
-  runs=$((runs + 1))
-  rm -f "$work"/result*
-done
+check_run "-t 4 -n 10 -z on m51" 8 -t 4 -n 10 -i 1 -z "$image" result
+check_run "-t 4 -n 10 -Z on m51" 8 -t 4 -n 10 -i 1 -Z "1:$work/swap" "$image" result
 echo "$runs qz_mca runs"
 
 if [ ${#failed[@]} -gt 0 ]; then
