@@ -87,9 +87,7 @@ TEST(ResultStem, OnlyAnImageExtensionLeaves) {
 // Only a name whose file part is empty, "." or ".." names no file; a name
 // that is all extension (".fits") is a hidden file, but a file.
 TEST(NamesNoFile, EmptyOrFolderFileParts) {
-  const std::pair<const char*, int> cases[] = {
-      {"", 1},       {"/", 1},       {"sub/", 1},  {".", 1},      {"..", 1},      {"sub/.", 1},    {"sub/..", 1},
-      {"./", 1},     {"a/b/", 1},    {"o", 0},     {".fits", 0},  {"sub/.fits", 0}, {"...", 0},    {"..o", 0},
-      {"sub/o", 0},  {"-", 0},       {"./o", 0},   {"../o", 0}};
+  const std::pair<const char*, int> cases[] = {{"", 1},     {"sub/", 1}, {".", 1},   {"sub/..", 1},
+                                               {".fits", 0}, {"..o", 0},  {"./o", 0}};
   for (const auto& c : cases) EXPECT_EQ(io_names_no_file(c.first), c.second) << '"' << c.first << '"';
 }

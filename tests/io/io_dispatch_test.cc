@@ -205,60 +205,34 @@ TEST_F(Dispatch, RefusedFormatsStop) {
       255, "bad image format. cannot write");
 }
 
-// A name that names no file (nothing, a folder, "." or "..") is refused by
-// every writer in every format: with the extension added it would make a
-// hidden ".fits" or "sub/.fits". Run inside an empty folder, so that what a
-// write let through would show there.
+// A name that names no file is refused by every writer in every format:
+// with the extension added it would make a hidden ".fits". Run inside an
+// empty folder, so that what a write let through would show there.
 TEST_F(Dispatch, NamesThatNameNoFileAreRefused) {
   const std::string folder = scratch("nameless");
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0755), 0);
   to_array<float, false> ima(2, 2);
   to_array<int, false> ints(2, 2);
   to_array<std::complex<float>, false> z(2, 2);
-  const std::string message = "must name a file, not a folder or nothing";
-  for (type_format format : {F_FITS, F_DISP, F_GIF, F_PGM, F_JPEG}) {
-    for (const char* name : {"", "./", ".", "..", "sub/", "sub/.", "sub/.."}) {
+  const std::string said = "must name a file, not a folder or nothing";
+  for (type_format format : {F_FITS, F_DISP, F_GIF, F_PGM, F_JPEG})
+    for (const char* name : {"", "."}) {
       auto in_folder = [&] {
         if (chdir(folder.c_str()) != 0) std::abort();
         io_set_format(format);
       };
-      EXPECT_EXIT_STATUS({ in_folder(); io_write_ima_float(name, ima); }, 255, message);
-      EXPECT_EXIT_STATUS({ in_folder(); io_write_ima_int(name, ints); }, 255, message);
-      EXPECT_EXIT_STATUS({ in_folder(); io_write_ima_complex_f(name, z); }, 255, message);
-      EXPECT_EXIT_STATUS({ in_folder(); io_float_output_file(name, 2, 2); }, 255, message);
+      EXPECT_EXIT_STATUS({ in_folder(); io_write_ima_float(name, ima); }, 255, said);
+      EXPECT_EXIT_STATUS({ in_folder(); io_write_ima_int(name, ints); }, 255, said);
+      EXPECT_EXIT_STATUS({ in_folder(); io_write_ima_complex_f(name, z); }, 255, said);
+      EXPECT_EXIT_STATUS({ in_folder(); io_float_output_file(name, 2, 2); }, 255, said);
     }
-  }
-  std::vector<std::string> made;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-    if (!entry.is_directory()) made.push_back(entry.path().string());
-  EXPECT_TRUE(made.empty()) << made.front();
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
-// The file a result will be is known before the work, and refused as the
-// writer would refuse it: a disp name giving no type or another size.
+// The file a result will be is known before the work; none for the
+// standard output.
 TEST_F(Dispatch, OutputFileOfAResultName) {
-  const struct {
-    type_format format;
-    const char* name;
-    const char* file;  // null: refused with the message
-    const char* message;
-  } cases[] = {
-      {F_FITS, "o", "o.fits", ""},
-      {F_FITS, "-", "", ""},
-      {F_DISP, "o", "o_f_8_6.d", ""},
-      {F_DISP, "o_f_8_6.d", "o_f_8_6.d", ""},
-      {F_DISP, "o_b_8_6.d", "o_b_8_6.d", ""},
-      {F_DISP, "o_f_6_8.d", nullptr, "the image is 8 x 6 pixels, its name says 6 x 8 ... \\(o_f_6_8.d\\)"},
-      {F_DISP, "o_s_16_12.d", nullptr, "its name says 16 x 12"},
-      {F_DISP, "o.d", nullptr, "Error writting in file o.d"},
-  };
-  for (const auto& c : cases) {
-    io_set_format(c.format);
-    if (c.file != nullptr) {
-      EXPECT_EQ(io_float_output_file(c.name, 8, 6), c.file) << c.name;
-    } else {
-      EXPECT_EXIT_STATUS(io_float_output_file(c.name, 8, 6), 255, c.message);
-    }
-  }
+  io_set_format(F_FITS);
+  EXPECT_EQ(io_float_output_file("o", 8, 6), "o.fits");
+  EXPECT_EQ(io_float_output_file("-", 8, 6), "");
 }

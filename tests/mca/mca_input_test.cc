@@ -121,65 +121,41 @@ TEST(McaInputRange, PixelsBeyondWhatTheSumsHoldAreRefused) {
   }
 }
 
-// Scaled near unit noise, the largest pixel may not pass the limit of the
-// sums, and the factor must be a finite float: the power of two is the
-// largest that fits both.
-TEST(McaInputRange, UnitNoiseScaleIsThePowerOfTwoThatFits) {
+// Counted in noise units, the pixels must stay within the sums' range, or
+// the thresholds cannot be formed: a level below it is refused, the ratio
+// to a subnormal level measured too. Scaled near unit noise, the largest
+// pixel may not pass that range either, and the factor must be a finite
+// float: the power of two is the largest that fits both.
+TEST(McaInputRange, NoiseLevelsAgainstWhatTheSumsHold) {
   const long n = 64 * 64;
   const double limit = largest_input_magnitude(n);
+  refuse_noise_below_range(1.f, float(0.99 * limit), n, "in.fits");  // returns
+  refuse_noise_below_range(1e-40f, 1e-30f, n, "in.fits");
+  for (const auto& c : {std::pair{1.f, float(1.01 * limit)}, std::pair{1e-40f, 1.f}})
+    EXPECT_EXIT_STATUS(refuse_noise_below_range(c.first, c.second, n, "in.fits"), 255,
+                       "the noise level .* is too small against pixel values up to .*"
+                       "give a larger noise level with -g ... \\(in.fits\\)")
+        << c.first;
   const float tiny = std::ldexp(1.5f, -100);  // ilogb -100: ideally 2^100
-  struct Case {
+  const struct {
     float noise, largest;
     int power;  // the expected scale is 2^power
   } cases[] = {
-      {1.f, 50.f, 0},                            // ordinary levels: no scaling
-      {std::ldexp(1.f, -32), 50.f, 0},           // the window's edges
-      {std::ldexp(1.99f, 32), 1e15f, 0},
-      {std::ldexp(1.f, -40), 50.f, 40},
-      {std::ldexp(1.f, 33), 1e12f, -33},
-      {tiny, float(0.6 * limit) * tiny, 100},    // 0.6 of the limit once scaled: fits
-      {tiny, float(0.75 * limit) * tiny, 99},    // 1.125 of it: one power less
-      {tiny, float(0.3 * limit) * tiny, 100},
-      {1e-40f, 1e-37f, 127},                     // a subnormal level: the largest float factor
-      {std::ldexp(1.f, -60), 0.f, 60},           // an image of zeros
-  };
-  for (const Case& c : cases) {
-    const float scale = unit_noise_scale(c.noise, c.largest, n);
-    EXPECT_EQ(scale, std::ldexp(1.f, c.power)) << c.noise << " " << c.largest;
-    EXPECT_LE(double(c.largest) * scale, limit) << c.noise << " " << c.largest;
-  }
+      {1.f, 50.f, 0}, {std::ldexp(1.f, -32), 50.f, 0}, {std::ldexp(1.99f, 32), 1e15f, 0},
+      {std::ldexp(1.f, 33), 1e12f, -33}, {std::ldexp(1.f, -60), 0.f, 60},  // 0: all zeros
+      {tiny, float(0.6 * limit) * tiny, 100},  // 0.6 of the limit once scaled: fits
+      {tiny, float(0.75 * limit) * tiny, 99},  // 1.125 of it: one power less
+      {1e-40f, 1e-37f, 127}};                  // a subnormal level: the largest float factor
+  for (const auto& c : cases)
+    EXPECT_EQ(unit_noise_scale(c.noise, c.largest, n), std::ldexp(1.f, c.power)) << c.noise;
 }
 
-// Counted in noise units, the pixels must stay within the sums' range too,
-// or the thresholds cannot be formed.
-TEST(McaInputRange, NoiseLevelTooSmallForThePixelsIsRefused) {
-  const long n = 16 * 16;
-  const double limit = largest_input_magnitude(n);
-  struct Case {
-    float noise, largest;
-    bool refused;
-  } cases[] = {
-      {1.f, float(0.99 * limit), false}, {1.f, float(1.01 * limit), true},
-      {1.2e-38f, 2e4f, true},            {1e-40f, 1.f, true},
-      {1e-40f, 1e-30f, false},           {1e-30f, 50.f, false},
-  };
-  for (const Case& c : cases) {
-    if (c.refused)
-      EXPECT_EXIT_STATUS(refuse_noise_below_range(c.noise, c.largest, n, "in.fits"), 255,
-                         "the noise level .* is too small against pixel values up to .*"
-                         "give a larger noise level with -g ... \\(in.fits\\)")
-          << c.noise << " " << c.largest;
-    else
-      refuse_noise_below_range(c.noise, c.largest, n, "in.fits");  // returns
-  }
-}
-
-// The median magnitude, against a full sort; the zeros of missing pixels
-// left out when asked.
+// The median magnitude, against a full sort (the lower middle of an even
+// count); the zeros of missing pixels left out when asked.
 TEST(McaInputRange, TypicalMagnitudeIsTheMedianOfTheMagnitudes) {
+  Image ima = random_image(9, 7, 5u, -30.f, 10.f);
+  for (int k = 0; k < ima.n_elem(); k += 3) ima(k) = 0.f;
   for (bool zeros_missing : {false, true}) {
-    Image ima = random_image(9, 7, 5u, -30.f, 10.f);
-    for (int k = 0; k < ima.n_elem(); k += 3) ima(k) = 0.f;
     std::vector<float> magnitudes;
     for (int k = 0; k < ima.n_elem(); k++)
       if (!zeros_missing || ima(k) != 0.f) magnitudes.push_back(std::fabs(ima(k)));
@@ -187,8 +163,7 @@ TEST(McaInputRange, TypicalMagnitudeIsTheMedianOfTheMagnitudes) {
     EXPECT_EQ(typical_magnitude(ima, zeros_missing), magnitudes[(magnitudes.size() - 1) / 2])
         << zeros_missing;
   }
-  Image zeros(4, 4, "zeros");
-  EXPECT_EQ(typical_magnitude(zeros, true), 0.f);
+  EXPECT_EQ(typical_magnitude(Image(4, 4, "zeros"), true), 0.f);
 }
 
 // The pixels are shared among threads: the count and the pixel shown (the

@@ -41,15 +41,21 @@ struct FitsImage {
   }
 };
 
-// Writes ima with the given BITPIX (and BZERO for CFITSIO's unsigned types)
-// and one OBSERVER card that the results must carry on.
-inline void write_fits(const std::string& path, const FitsImage& ima, int bitpix = FLOAT_IMG) {
+// Writes ima with the given BITPIX (and BZERO for CFITSIO's unsigned types),
+// stored as pixel / bscale with that BSCALE, and one OBSERVER card that the
+// results must carry on.
+inline void write_fits(const std::string& path, const FitsImage& ima, int bitpix = FLOAT_IMG,
+                       double bscale = 1.) {
   fitsfile* f = nullptr;
   int status = 0;
   long axes[2] = {ima.nc, ima.nl};
   fits_create_file(&f, ("!" + path).c_str(), &status);
   fits_create_img(f, bitpix, 2, axes, &status);
   fits_update_key_str(f, "OBSERVER", "unit test", "written by CFITSIO", &status);
+  if (bscale != 1.) {
+    fits_update_key_dbl(f, "BSCALE", bscale, -15, "", &status);
+    fits_set_bscale(f, bscale, 0., &status);
+  }
   std::vector<float> pixels = ima.pixels;
   fits_write_img(f, TFLOAT, 1, pixels.size(), pixels.data(), &status);
   fits_close_file(f, &status);
@@ -106,13 +112,14 @@ class QzMcaProgram : public ::testing::Test {
     if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
   }
 
-  // Runs the program with args in the test's directory; returns its exit
-  // status as the shell sees it (-1 is 255) and keeps its output in output_.
-  // A launcher (a command that runs another, e.g. as another user) may
-  // stand before the program.
-  int run(const std::string& args, const std::string& launcher = "") {
-    std::string cmd = "cd '" + dir_ + "' && " + launcher + " '" + program_ + "' " + args +
-                      " > program_output.txt 2>&1";
+  // Runs the program with args in the test's directory (or its subfolder
+  // `folder`); returns its exit status as the shell sees it (-1 is 255) and
+  // keeps its output in output_. A launcher (a command that runs another,
+  // e.g. as another user) may stand before the program.
+  int run(const std::string& args, const std::string& launcher = "",
+          const std::string& folder = ".") {
+    std::string cmd = "cd '" + dir_ + "/" + folder + "' && " + launcher + " '" + program_ + "' " +
+                      args + " > '" + dir_ + "/program_output.txt' 2>&1";
     int status = std::system(cmd.c_str());
     std::ifstream in(dir_ + "/program_output.txt");
     std::stringstream text;
