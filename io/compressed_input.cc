@@ -78,6 +78,30 @@ const char* coding_name(compression kind) {
 
 // ---- Inflaters ----
 
+// The loop zlib and libbz2 share: their streams name the same fields. `step`
+// inflates what is in hand and tells whether the compressed stream ended; it
+// refuses damaged data itself.
+template <class Stream, class Byte, class Step>
+std::size_t pump(Stream& z, std::vector<Byte>& input, std::FILE* stream, bool& ended,
+                 unsigned char* out, std::size_t bytes, compression kind, const std::string& name,
+                 Step step) {
+  if (ended) return 0;
+  z.next_out = reinterpret_cast<decltype(z.next_out)>(out);
+  z.avail_out = static_cast<unsigned>(bytes);
+  while (z.avail_out > 0) {
+    if (z.avail_in == 0) {
+      z.avail_in = static_cast<unsigned>(std::fread(input.data(), 1, input.size(), stream));
+      z.next_in = input.data();
+      if (z.avail_in == 0) refuse_damaged(kind, name, "the file ends inside its compressed stream");
+    }
+    if (step(z)) {
+      ended = true;
+      break;
+    }
+  }
+  return bytes - z.avail_out;
+}
+
 class gzip_inflater : public inflater {
  public:
   gzip_inflater(std::FILE* stream, const std::string& name) : stream_(stream), name_(name), input_(kInputPiece) {
@@ -87,23 +111,12 @@ class gzip_inflater : public inflater {
   ~gzip_inflater() override { inflateEnd(&z_); }
 
   std::size_t read(unsigned char* out, std::size_t bytes) override {
-    if (ended_) return 0;
-    z_.next_out = out;
-    z_.avail_out = static_cast<uInt>(bytes);
-    while (z_.avail_out > 0) {
-      if (z_.avail_in == 0) {
-        z_.avail_in = static_cast<uInt>(std::fread(input_.data(), 1, input_.size(), stream_));
-        z_.next_in = input_.data();
-        if (z_.avail_in == 0) refuse_damaged(compression::gzip, name_, "the file ends inside its compressed stream");
-      }
-      const int result = inflate(&z_, Z_NO_FLUSH);
-      if (result == Z_STREAM_END) {
-        ended_ = true;
-        break;
-      }
-      if (result != Z_OK) refuse_damaged(compression::gzip, name_, z_.msg != nullptr ? z_.msg : "inflate failed");
-    }
-    return bytes - z_.avail_out;
+    return pump(z_, input_, stream_, ended_, out, bytes, compression::gzip, name_, [this](z_stream& z) {
+      const int result = inflate(&z, Z_NO_FLUSH);
+      if (result != Z_OK && result != Z_STREAM_END)
+        refuse_damaged(compression::gzip, name_, z.msg != nullptr ? z.msg : "inflate failed");
+      return result == Z_STREAM_END;
+    });
   }
 
  private:
@@ -123,24 +136,12 @@ class bzip2_inflater : public inflater {
   ~bzip2_inflater() override { BZ2_bzDecompressEnd(&bz_); }
 
   std::size_t read(unsigned char* out, std::size_t bytes) override {
-    if (ended_) return 0;
-    bz_.next_out = reinterpret_cast<char*>(out);
-    bz_.avail_out = static_cast<unsigned>(bytes);
-    while (bz_.avail_out > 0) {
-      if (bz_.avail_in == 0) {
-        bz_.avail_in = static_cast<unsigned>(std::fread(input_.data(), 1, input_.size(), stream_));
-        bz_.next_in = input_.data();
-        if (bz_.avail_in == 0) refuse_damaged(compression::bzip2, name_, "the file ends inside its compressed stream");
-      }
-      const int result = BZ2_bzDecompress(&bz_);
-      if (result == BZ_STREAM_END) {
-        ended_ = true;
-        break;
-      }
-      if (result != BZ_OK)
+    return pump(bz_, input_, stream_, ended_, out, bytes, compression::bzip2, name_, [this](bz_stream& z) {
+      const int result = BZ2_bzDecompress(&z);
+      if (result != BZ_OK && result != BZ_STREAM_END)
         refuse_damaged(compression::bzip2, name_, result == BZ_MEM_ERROR ? "out of memory" : "not a valid bzip2 stream");
-    }
-    return bytes - bz_.avail_out;
+      return result == BZ_STREAM_END;
+    });
   }
 
  private:
