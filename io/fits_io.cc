@@ -20,6 +20,7 @@
 #include "io/image_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
+#include "io/output_file.h"
 #include "io/pixel_conversion.h"
 
 int FITS_HDU_Number = 0;
@@ -279,10 +280,7 @@ std::FILE* fits_file_des_in(const char* name) {
 
 std::FILE* fits_file_des_out(const char* name) {
   if (std_inout(name)) return stdout;
-  std::string file = fits_file_name(name);
-  std::FILE* stream = io_fopen_or_exit(name, file, "wb", "Unable to open file: %s\n");
-  io_add_pending_output(file);
-  return stream;
+  return io_open_output_or_exit(name, fits_file_name(name), "Unable to open file: %s\n");
 }
 
 void fits_close_out(std::FILE* stream, const char* name) {
@@ -290,8 +288,7 @@ void fits_close_out(std::FILE* stream, const char* name) {
     if (std::fflush(stdout) != 0) fits_write_failure(name);
     return;
   }
-  if (std::fclose(stream) != 0) fits_write_failure(name);
-  io_drop_pending_output(fits_file_name(name));
+  if (!io_close_output(stream)) fits_write_failure(name);
 }
 
 void swapbytes(void* p, int size_flags, int n) {
@@ -522,8 +519,7 @@ void fits_read_header(const char* name, fitsstruct* Header) {
 void fits_write_header(const char* name, fitsstruct* Header) {
   std::string file = fits_file_name(name);
   set_filename(Header, file);
-  std::FILE* stream = io_fopen_or_exit(name, file, "wb", "Error writing on file %s\n");
-  io_add_pending_output(file);
+  std::FILE* stream = io_open_output_or_exit(name, file, "Error writing on file %s\n");
   Header->stream = stream;
   writeimagehead(Header);
   fits_close_out(stream, name);

@@ -23,8 +23,9 @@ extern int FITS_HDU_Number;
 char* fitsname(const char* name);
 
 // Streams of a FITS name ("-" and friends are the standard streams); an
-// open failure ends the process. An output file opened here is removed if
-// the process ends before fits_close_out, so that no partial file remains.
+// open failure ends the process. An output opened here is a new file that
+// takes its place at fits_close_out (io/output_file.h), so that no partial
+// file remains; it must be closed there.
 std::FILE* fits_file_des_in(const char* name);
 std::FILE* fits_file_des_out(const char* name);
 // Closes an output stream of fits_file_des_out (flushes the standard

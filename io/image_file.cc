@@ -12,36 +12,7 @@
 #include "array/fatal.h"
 #include "array/vms.h"
 #include "io/byte_conversion.h"
-
-namespace {
-
-// The list is built before the exit handler is registered, so it outlives it.
-std::vector<std::string>& pending_outputs() {
-  static std::vector<std::string> names;
-  return names;
-}
-
-void remove_pending_outputs() {
-  for (const std::string& name : pending_outputs()) std::remove(name.c_str());
-}
-
-}  // namespace
-
-void io_add_pending_output(const std::string& file) {
-  pending_outputs();
-  static const bool registered = (at_process_end(remove_pending_outputs), true);
-  (void)registered;
-  pending_outputs().push_back(file);
-}
-
-void io_drop_pending_output(const std::string& file) {
-  std::vector<std::string>& names = pending_outputs();
-  for (auto it = names.begin(); it != names.end(); ++it)
-    if (*it == file) {
-      names.erase(it);
-      return;
-    }
-}
+#include "io/output_file.h"
 
 std::FILE* io_fopen_read(const std::string& file) {
   std::FILE* stream = std::fopen(file.c_str(), "rb");
@@ -96,15 +67,16 @@ std::vector<unsigned char> io_read_stream_bytes(std::FILE* stream, std::size_t b
 }
 
 image_output::~image_output() {
-  if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
+  // An output never closed is incomplete.
+  discard();
 }
 
 void image_output::open(const std::string& file, const char* mode, const char* shown,
                         const char* open_message) {
-  file_ = file;
   shown_ = shown;
-  stream_ = io_fopen_or_exit(shown, file, mode, open_message);
   created_ = mode[0] == 'w';
+  stream_ = created_ ? io_open_output_or_exit(shown, file, open_message)
+                     : io_fopen_or_exit(shown, file, mode, open_message);
 }
 
 void image_output::use_stdout(const char* shown) {
@@ -114,9 +86,11 @@ void image_output::use_stdout(const char* shown) {
 }
 
 void image_output::discard() {
-  if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
+  if (stream_ != nullptr && stream_ != stdout) {
+    if (created_) io_discard_output(stream_);
+    else std::fclose(stream_);
+  }
   stream_ = nullptr;
-  if (created_) std::remove(file_.c_str());
 }
 
 void image_output::fail(const char* format) {
@@ -147,11 +121,8 @@ void image_output::close() {
   } else {
     std::FILE* stream = stream_;
     stream_ = nullptr;
-    if (std::fclose(stream) != 0) {
-      const int error = errno;
-      if (created_) std::remove(file_.c_str());
-      fatal_exitf(-1, stderr, write_failure_.c_str(), failure(error).c_str());
-    }
+    if (!(created_ ? io_close_output(stream) : std::fclose(stream) == 0))
+      fatal_exitf(-1, stderr, write_failure_.c_str(), failure(errno).c_str());
   }
 }
 

@@ -12,11 +12,6 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 
-// A result file not yet complete: removed if the process ends before
-// io_drop_pending_output says it is (a failed run leaves no result file).
-void io_add_pending_output(const std::string& file);
-void io_drop_pending_output(const std::string& file);
-
 // Opens a file for reading ("rb"). A folder is refused with errno EISDIR:
 // fopen would open it and only the first read would fail, without a reason.
 std::FILE* io_fopen_read(const std::string& file);
@@ -48,10 +43,11 @@ void io_read_exact(std::FILE* stream, void* data, std::size_t bytes, const char*
 // process with "Error reading file <name>".
 std::vector<unsigned char> io_read_stream_bytes(std::FILE* stream, std::size_t bytes, const char* name);
 
-// An output file opened for writing ("wb") or updating ("rb+"), or the
-// standard output. On any failed write, seek or close the message names the
-// file and the system's reason, "(file: No space left on device)", a file
-// this object created is removed, and the process ends.
+// An output file opened for writing ("wb", a new file that takes its place
+// when closed: io/output_file.h) or updating ("rb+"), or the standard
+// output. On any failed write, seek or close the message names the file and
+// the system's reason, "(file: No space left on device)", a file this object
+// created is removed, and the process ends.
 class image_output {
  public:
   image_output() = default;
@@ -70,9 +66,10 @@ class image_output {
   void on_write_failure(const char* format) { write_failure_ = format; }
   void write(const void* data, std::size_t bytes);
   void seek(long long offset);
-  // Flushes the standard output, or closes the file; the file then stays.
+  // Flushes the standard output, or closes the file, which then takes its
+  // place.
   void close();
-  // Closes and removes a file this object created; the caller then reports.
+  // Closes, and removes a file this object created; the caller then reports.
   void discard();
   std::FILE* stream() const { return stream_; }
 
@@ -80,7 +77,6 @@ class image_output {
   [[noreturn]] void fail(const char* format);
   std::string failure(int error) const;
   std::FILE* stream_ = nullptr;
-  std::string file_;
   std::string shown_;
   std::string write_failure_ = "Error: cannot write in file %s\n";
   bool created_ = false;

@@ -12,6 +12,7 @@
 #include "io/image_file.h"
 #include "io/io_image.h"
 #include "io/jpeg_io.h"
+#include "io/output_file.h"
 #include "io/pgm_io.h"
 
 namespace {
@@ -258,13 +259,12 @@ void io_write_ima_complex_f(const char* name, to_array<std::complex<float>, fals
       float* out = part.buffer();
       for (int k = 0; k < Ima.n_elem(); k++) out[k] = in[k].real();
       // The part names hold their extension, so they are the files' names.
-      const std::string real_name = std::string(name) + "_re" + extension;
-      io_write_ima_float(real_name.c_str(), part, nullptr, False);
-      // A real part alone is no result: it goes if the imaginary part fails.
-      io_add_pending_output(real_name);
+      // A real part alone is no result: both take their places together.
+      io_hold_outputs();
+      io_write_ima_float((std::string(name) + "_re" + extension).c_str(), part, nullptr, False);
       for (int k = 0; k < Ima.n_elem(); k++) out[k] = in[k].imag();
       io_write_ima_float((std::string(name) + "_im" + extension).c_str(), part, nullptr, False);
-      io_drop_pending_output(real_name);
+      io_commit_outputs();
       break;
     }
   }

@@ -21,6 +21,7 @@
 #include "io/image_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
+#include "io/output_file.h"
 
 namespace {
 
@@ -72,10 +73,7 @@ void writer_error_exit(j_common_ptr cinfo) {
   WRITE_JPEG* writer = reinterpret_cast<WRITE_JPEG::error_manager*>(cinfo->err)->writer;
   jpeg_destroy_compress(&writer->cinfo);
   writer->created = false;
-  if (writer->outfile != nullptr && writer->outfile != stdout) {
-    std::fclose(writer->outfile);
-    std::remove(writer->file.c_str());
-  }
+  if (writer->outfile != nullptr && writer->outfile != stdout) io_discard_output(writer->outfile);
   writer->outfile = nullptr;
   const std::string file = reason != 0 ? io_open_failure(nullptr, writer->file, reason) : "(" + writer->file + ")";
   fatal_exitf(1, stderr, "%s %s\n", message, file.c_str());
@@ -301,10 +299,10 @@ void READ_JPEG::end_read() {
 
 namespace {
 
-// A flush or close that failed: a file written is removed, the reason given.
-[[noreturn]] void write_failed(const std::string& file, bool remove) {
+// A flush or close that failed, and removed the file it wrote: the reason
+// given.
+[[noreturn]] void write_failed(const std::string& file) {
   const int reason = errno;
-  if (remove) std::remove(file.c_str());
   fatal_exitf(-1, stderr, "Error: cannot write in file %s\n",
               io_open_failure(nullptr, file, reason, "not every byte was written").c_str());
 }
@@ -315,10 +313,7 @@ WRITE_JPEG::WRITE_JPEG() { std::memset(&cinfo, 0, sizeof cinfo); }
 
 WRITE_JPEG::~WRITE_JPEG() {
   if (created) jpeg_destroy_compress(&cinfo);
-  if (outfile != nullptr && outfile != stdout) {
-    std::fclose(outfile);
-    std::remove(file.c_str());
-  }
+  if (outfile != nullptr && outfile != stdout) io_discard_output(outfile);
 }
 
 void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
@@ -342,7 +337,7 @@ void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
   if (std_inout(file.c_str())) {
     outfile = stdout;
   } else {
-    outfile = io_fopen_or_exit(name, file, "wb", "can't open %s\n", 1);
+    outfile = io_open_output_or_exit(name, file, "can't open %s\n", 1);
   }
   if (Verbose) std::printf("open file OK\n");
   color_map = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, 256, 3);
@@ -482,12 +477,12 @@ void WRITE_JPEG::end_write() {
   if (Verbose) std::printf("END \n");
   if (outfile == stdout) {
     outfile = nullptr;
-    if (std::fflush(stdout) != 0) write_failed(file, false);
+    if (std::fflush(stdout) != 0) write_failed(file);
     return;
   }
   std::FILE* stream = outfile;
   outfile = nullptr;
-  if (stream != nullptr && std::fclose(stream) != 0) write_failed(file, true);
+  if (stream != nullptr && !io_close_output(stream)) write_failed(file);
 }
 
 // ---- Free functions ----

@@ -22,68 +22,13 @@
 #include "array/fatal.h"
 #include "io/image_file.h"
 #include "io/io_dispatch.h"
+#include "io/output_file.h"
 
 namespace {
 
 const char* const WriterExtensions[] = {"", ".fits", ".gif", ".pgm", ".jpg"};
 
-const RunFiles* Armed = nullptr;
-
 bool stat_of(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
-
-long long mtime_ns(const struct stat& st) {
-  return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-}
-
-// Where the link at `path` leads, as a path from here: a relative target
-// is taken from the link's folder. False when path is no link.
-bool link_target(const std::string& path, std::string& target) {
-  std::vector<char> text(PATH_MAX + 1);
-  const ssize_t n = readlink(path.c_str(), text.data(), text.size() - 1);
-  if (n < 0) return false;
-  target.assign(text.data(), static_cast<std::size_t>(n));
-  const std::size_t slash = path.rfind('/');
-  if (!target.empty() && target[0] != '/' && slash != std::string::npos)
-    target = path.substr(0, slash + 1) + target;
-  return true;
-}
-
-// The file a link to no file yet leads to, through any chain of links;
-// empty when path is not such a link.
-std::string dangling_link_end(const std::string& path) {
-  std::string end = path, target;
-  for (int links = 0; links < 40 && link_target(end, target); links++) end = target;
-  struct stat st;
-  return end != path && !stat_of(end, st) && errno == ENOENT ? end : std::string();
-}
-
-// The error that creating `file` meets, or 0; a file created is removed.
-int new_file_error(const std::string& file) {
-  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return errno;
-  close(fd);
-  unlink(file.c_str());
-  return 0;
-}
-
-// The error that opening `file` to write it would meet, or 0. A file there
-// is only looked at; a new one is created and removed again, which asks the
-// system itself (folder missing or closed, name too long, read-only disk).
-// A link to no file yet is followed, as the writer will follow it: the file
-// it leads to (`leads_to`) must be one that can be created.
-int creation_error(const std::string& file, std::string& leads_to) {
-  struct stat st;
-  if (stat_of(file, st)) {
-    if (S_ISDIR(st.st_mode)) return EISDIR;
-    return access(file.c_str(), W_OK) == 0 ? 0 : errno;
-  }
-  if (errno != ENOENT) return errno;
-  const int error = new_file_error(file);
-  if (error != EEXIST) return error;
-  // The name is taken though nothing is there: a link to no file yet.
-  leads_to = dangling_link_end(file);
-  return leads_to.empty() ? EEXIST : new_file_error(leads_to);
-}
 
 }  // namespace
 
@@ -103,16 +48,9 @@ RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& out
 }
 
 void RunFiles::add_candidate(const std::string& path) {
-  Candidate c{path, false, 0, 0, 0, 0, dangling_link_end(path)};
   struct stat st;
-  if (stat_of(c.path, st)) {
-    c.existed = true;
-    c.device = static_cast<long long>(st.st_dev);
-    c.inode = static_cast<long long>(st.st_ino);
-    c.size = static_cast<long long>(st.st_size);
-    c.mtime_ns = mtime_ns(st);
-  }
-  candidates_.push_back(c);
+  if (stat_of(path, st))
+    candidates_.push_back({path, static_cast<long long>(st.st_dev), static_cast<long long>(st.st_ino)});
 }
 
 void RunFiles::watch_numbered(const std::vector<std::string>& stems, int step, int last) {
@@ -157,7 +95,7 @@ void RunFiles::refuse_output_over_input() const {
     struct stat in;
     if (!stat_of(input_ + extension, in)) continue;
     for (const Candidate& c : candidates_)
-      if (c.existed && c.device == static_cast<long long>(in.st_dev) &&
+      if (c.device == static_cast<long long>(in.st_dev) &&
           c.inode == static_cast<long long>(in.st_ino))
         fatal_exitf(-1, stdout,
                     "Error: a result would overwrite the input image; choose another output "
@@ -178,7 +116,7 @@ void RunFiles::refuse_unwritable() const {
   for (std::size_t k = 0; k < names.size(); k++) {
     if (files[k].empty()) continue;  // the standard output
     std::string leads_to;
-    const int error = creation_error(files[k], leads_to);
+    const int error = io_output_error(files[k], leads_to);
     if (error == 0) continue;
     if (leads_to.empty())
       fatal_exitf(-1, stdout, "Error: cannot write a result file %s\n",
@@ -188,34 +126,6 @@ void RunFiles::refuse_unwritable() const {
   }
 }
 
-void RunFiles::arm() {
-  Armed = this;
-  static bool registered = false;
-  if (!registered) at_process_end(remove_on_exit);
-  registered = true;
-}
+void RunFiles::arm() { io_hold_outputs(); }
 
-void RunFiles::commit() { Armed = nullptr; }
-
-void RunFiles::remove_on_exit() {
-  if (Armed != nullptr) Armed->remove_changed();
-}
-
-void RunFiles::remove_changed() const {
-  // Numbered files the run created are not among the candidates.
-  for (const std::string& name : numbered_in_directory()) {
-    const bool known = std::any_of(candidates_.begin(), candidates_.end(),
-                                   [&](const Candidate& c) { return c.path == name; });
-    if (!known) std::remove(name.c_str());
-  }
-  for (const Candidate& c : candidates_) {
-    struct stat st;
-    if (!stat_of(c.path, st)) continue;
-    const bool changed = !c.existed || c.device != static_cast<long long>(st.st_dev) ||
-                         c.inode != static_cast<long long>(st.st_ino) ||
-                         c.size != static_cast<long long>(st.st_size) || c.mtime_ns != mtime_ns(st);
-    // Through a link that led to no file, the run made the file at its end:
-    // that goes, the user's link stays.
-    if (changed) std::remove(!c.existed && !c.link_end.empty() ? c.link_end.c_str() : c.path.c_str());
-  }
-}
+void RunFiles::commit() { io_commit_outputs(); }

@@ -1,7 +1,8 @@
 // The files of one run of qz_mca: the input must never be among the results
 // (a result named like the input, or derived to its name, would destroy it),
-// and a run that fails part way leaves none of the results it had written.
-// A result that could not be written is refused before the work starts.
+// and the results take their places together at the end, so that a run that
+// fails part way leaves every file as it was. A result that could not be
+// written is refused before the work starts.
 #pragma once
 
 #include <string>
@@ -16,7 +17,7 @@ class RunFiles {
 
   // Numbered outputs too: the files of the working directory named after a
   // stem, "_" and a multiple of step up to last (with an extension as
-  // above), those there now and those the run creates.
+  // above).
   void watch_numbered(const std::vector<std::string>& stems, int step, int last);
 
   // Stops with a message naming the file when an output would be the input.
@@ -27,17 +28,16 @@ class RunFiles {
   // a file the run may not replace, or it is a link that leads to such a
   // place; or when a name names no file ("", "sub/"). Leaves no file behind.
   void refuse_unwritable() const;
-  // From here until commit(), an exit removes every output file that was
-  // created or changed since the RunFiles was made.
+  // From here until commit(), outputs wait beside their places; commit()
+  // puts them all in place. A process that ends before leaves none of them.
   void arm();
   void commit();
 
  private:
+  // An existing file that a result could replace.
   struct Candidate {
     std::string path;
-    bool existed;
-    long long device, inode, size, mtime_ns;
-    std::string link_end;  // the file a link to no file yet leads to
+    long long device, inode;
   };
   std::string input_;
   std::vector<std::string> outputs_;
@@ -49,6 +49,4 @@ class RunFiles {
   void add_candidate(const std::string& path);
   bool is_numbered(const std::string& name) const;
   std::vector<std::string> numbered_in_directory() const;
-  void remove_changed() const;
-  static void remove_on_exit();
 };

@@ -1,5 +1,6 @@
 // qz_mca: separates an image into morphological components, one per selected
 // base, and writes the components, the residual and their sum.
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -131,6 +132,9 @@ __attribute__((constructor(101))) void choose_wait_policy() { set_sleeping_threa
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // A write past a file size limit then fails as any other write, with the
+  // system's "File too large", instead of killing the run mid-file.
+  std::signal(SIGXFSZ, SIG_IGN);
   fcur_register_multiresol();
   build_command_line(argc, argv);
   for (int& selected : TabBase) selected = 0;

@@ -253,7 +253,8 @@ TEST(FitsFiles, FailedWriteLeavesNoFile) {
   EXPECT_EXIT_STATUS({ image_test::limit_file_size(10000); fits_write_float(path.c_str(), ima, &rec); }, 1,
                      "Error\\* while writing \\(.*full.fits: File too large\\)");
   EXPECT_FALSE(fits_test::file_exists(path));
-  // A full device, found only when the file is closed: the reason is given too.
+  // A full device, found only when the file is closed: the reason is given
+  // too, and the link and the device stay.
   const std::string device = scratch("device.fits");
   ASSERT_EQ(symlink("/dev/full", device.c_str()), 0);
   to_array<float, false> small(4, 4);
@@ -261,7 +262,8 @@ TEST(FitsFiles, FailedWriteLeavesNoFile) {
   describe(&small_rec, -32, 4, 4);
   EXPECT_EXIT_STATUS(fits_write_float(device.c_str(), small, &small_rec), 1,
                      "Error\\* while writing \\(.*device.fits: No space left on device\\)");
-  EXPECT_FALSE(fits_test::file_exists(device));
+  EXPECT_EQ(fits_test::link_text(device), "/dev/full");
+  EXPECT_TRUE(fits_test::names_holding(fits_test::scratch_dir()).empty());
   EXPECT_EXIT_STATUS(fits_write_float(scratch("no/such/dir/x.fits").c_str(), ima, &rec), 255, "Unable to open file");
   // A record that does not describe the image is refused before any file exists.
   fitsstruct wrong;

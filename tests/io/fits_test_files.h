@@ -54,6 +54,24 @@ inline void write_bytes(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Where the link at path leads, as written in it; empty for no link.
+inline std::string link_text(const std::string& path) {
+  char text[4096];
+  const ssize_t n = readlink(path.c_str(), text, sizeof text);
+  return n < 0 ? std::string() : std::string(text, static_cast<std::size_t>(n));
+}
+
+// Names in the folder dir holding `part`: the new files a writer makes
+// beside its results are named "<result>.qz_mca-<six characters>".
+inline std::vector<std::string> names_holding(const std::string& dir, const std::string& part = ".qz_mca-") {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(part) != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
 inline bool file_exists(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f != nullptr) std::fclose(f);

@@ -3,6 +3,8 @@
 // header, the constraints, snapshots, mask and zoom invariants, refused runs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +13,8 @@
 #include <sstream>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/qz_mca_program.h"
 
@@ -216,20 +220,93 @@ TEST_F(QzMcaRun, PixelsThatAreNotNumbersAreRefusedWithTheirCount) {
   }
 }
 
-// The residual cannot be written (its name leads to a full device) after
-// the component was: the run fails and takes back the component it wrote,
-// also over an older result, but leaves files it did not write alone.
-TEST_F(QzMcaRun, FailedRunLeavesNoResultFiles) {
-  write_fits(path("in.fits"), synthetic(16, 13));
-  write_fits(path("out_atrou.fits"), synthetic(16, 14));  // from an older run
-  write_fits(path("out_other.fits"), synthetic(16, 15));
-  ASSERT_EQ(symlink("/dev/full", path("out_resi.fits").c_str()), 0);  // every write fails
-  EXPECT_NE(run("-t 1 -i 3 -g 1 in.fits out.fits"), 0);
-  EXPECT_TRUE(printed("out_resi")) << output_;
-  EXPECT_FALSE(exists("out_atrou.fits"));
-  EXPECT_FALSE(exists("out.fits"));
-  EXPECT_TRUE(exists("out_other.fits"));
-  EXPECT_TRUE(exists("in.fits"));
+// A failed run, whatever fails, leaves every earlier file, link and device as
+// it was, and none of its new files: its results wait beside their places
+// until all are written. The size limit kills no run: its write fails.
+TEST_F(QzMcaRun, FailedRunLeavesEveryFileAsItWas) {
+  write_fits(path("in.fits"), synthetic(256, 13));
+  const std::string size_limit = "sh -c 'ulimit -f 100; exec \"$0\" \"$@\"'";
+  const bool root = geteuid() == 0;
+  const struct {
+    const char* folder;
+    std::vector<std::pair<const char*, const char*>> links;  // name, target
+    bool size_limited;
+    const char* reason;
+  } cases[] = {
+      {"device_sum", {{"out.fits", "/dev/full"}}, false, "No space left on device"},
+      {"file_link", {{"out.fits", "keep.fits"}, {"out_atrou.fits", "/dev/null"}, {"out_resi.fits", "/dev/null"}},
+       true, "File too large"},
+      {"new_file_link", {{"out.fits", "target.fits"}}, true, "File too large"},
+      {"size_limit", {}, true, "File too large"},
+      {"device_node", {}, false, "No space left on device"},
+  };
+  for (const auto& c : cases) {
+    const std::string folder = c.folder;
+    ASSERT_EQ(mkdir(path(folder).c_str(), 0755), 0);
+    auto in_folder = [&](const std::string& name) { return folder + "/" + name; };
+    std::ofstream(path(in_folder("keep.fits"))) << "hello";
+    if (folder != "file_link") {
+      // Earlier results of the same names.
+      write_fits(path(in_folder("out_atrou.fits")), synthetic(16, 3));
+      write_fits(path(in_folder("out_resi.fits")), synthetic(16, 4));
+    }
+    for (const auto& link : c.links) ASSERT_EQ(symlink(link.second, path(in_folder(link.first)).c_str()), 0);
+    if (folder == "device_node") {
+      if (!root) continue;
+      ASSERT_EQ(mknod(path(in_folder("out.fits")).c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    }
+    std::vector<std::pair<std::string, std::string>> before;
+    for (const char* name : {"keep.fits", "out_atrou.fits", "out_resi.fits"})
+      before.push_back({name, image_bytes(in_folder(name))});
+
+    EXPECT_EQ(run("-t 1 -i 2 -g 1 ../in.fits out", c.size_limited ? size_limit : "", folder), 1) << folder;
+    EXPECT_TRUE(printed(std::string(": ") + c.reason + ")")) << folder << "\n" << output_;
+    for (const auto& file : before) EXPECT_EQ(image_bytes(in_folder(file.first)), file.second) << folder << " " << file.first;
+    for (const auto& link : c.links) {
+      char target[256] = "";
+      const ssize_t n = readlink(path(in_folder(link.first)).c_str(), target, sizeof target - 1);
+      EXPECT_EQ(std::string(target, n > 0 ? n : 0), link.second) << folder << " " << link.first;
+    }
+    struct stat node;
+    if (folder == "device_node") {
+      EXPECT_EQ(lstat(path(in_folder("out.fits")).c_str(), &node), 0);
+      EXPECT_TRUE(S_ISCHR(node.st_mode));
+    }
+    if (folder == "new_file_link" || folder == "size_limit") {
+      EXPECT_NE(lstat(path(in_folder("target.fits")).c_str(), &node), 0) << folder;
+    }
+    if (folder == "size_limit") {
+      EXPECT_FALSE(exists(in_folder("out.fits"))) << folder;
+    }
+    const std::string listing = "ls -a '" + path(folder) + "' | grep -c qz_mca > /dev/null";
+    EXPECT_NE(std::system(listing.c_str()), 0) << folder << ": a new file is left";
+  }
+}
+
+// Results written through links keep the links; a replaced file keeps its
+// permission bits, a new one gets those of the process's umask.
+TEST_F(QzMcaRun, ResultsReplaceTheFilesAtTheEndOfLinks) {
+  write_fits(path("in.fits"), synthetic(32, 13));
+  ASSERT_EQ(mkdir(path("sub").c_str(), 0755), 0);
+  std::ofstream(path("sub/keep.fits")) << "hello";
+  ASSERT_EQ(chmod(path("sub/keep.fits").c_str(), 0640), 0);
+  ASSERT_EQ(symlink("sub/keep.fits", path("out.fits").c_str()), 0);
+  ASSERT_EQ(symlink("link.fits", path("out_resi.fits").c_str()), 0);  // a chain
+  ASSERT_EQ(symlink("sub/new.fits", path("link.fits").c_str()), 0);
+  ASSERT_EQ(run("-t 1 -i 2 -g 1 in.fits out"), 0) << output_;
+  struct stat info;
+  ASSERT_EQ(lstat(path("out.fits").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(lstat(path("out_resi.fits").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(result("sub/keep.fits").nl, 32);
+  EXPECT_EQ(result("sub/new.fits").nl, 32);
+  ASSERT_EQ(stat(path("sub/keep.fits").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  const mode_t mask = umask(0);
+  umask(mask);
+  ASSERT_EQ(stat(path("out_atrou.fits").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask);
 }
 
 // The help, byte for byte as the golden file holds it (the memory defaults
