@@ -17,6 +17,7 @@
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "io/io_dispatch.h"
+#include "radon/float_image_file.h"
 
 namespace {
 
@@ -64,10 +65,6 @@ void FCUR::mr_io_fill_header(fitsfile* Fptr) {
 
 void FCUR::write(const char* Name) {
   const std::string file = fcur_io_name(Name);
-  if (std::FILE* existing = std::fopen(file.c_str(), "rb")) {
-    std::fclose(existing);
-    std::remove(file.c_str());
-  }
   const int scales = nbr_scale();
   std::vector<float> data;
   data.push_back(static_cast<float>(scales));
@@ -81,18 +78,8 @@ void FCUR::write(const char* Name) {
       if (!Real)
         for (int e = 0; e < wedge.n_elem(); e++) data.push_back(wedge(e).imag());
     }
-  int status = 0;
-  fitsfile* fptr = nullptr;
-  ffinit(&fptr, file.c_str(), &status);
-  check(status);
-  long naxes[1] = {static_cast<long>(data.size())};
-  ffphpr(fptr, 1, FLOAT_IMG, 1, naxes, 0, 1, 0, &status);
-  check(status);
-  mr_io_fill_header(fptr);
-  ffppre(fptr, 0, 1, static_cast<LONGLONG>(data.size()), data.data(), &status);
-  check(status);
-  ffclos(fptr, &status);
-  check(status);
+  const long naxes[1] = {static_cast<long>(data.size())};
+  write_float_array_file(file, data.data(), 1, naxes, [this](fitsfile* f, int&) { mr_io_fill_header(f); });
 }
 
 void FCUR::read(const char* Name) {

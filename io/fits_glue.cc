@@ -15,6 +15,7 @@
 #include "io/image_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
+#include "io/output_file.h"
 #include "io/pixel_conversion.h"
 
 namespace {
@@ -224,23 +225,18 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
 }
 
 void fits_write_dblarr(const char* name, to_array<double, true>& Dat) {
-  std::string file = fits_file(name);
-  std::remove(file.c_str());
+  const std::string file = fits_file(name);
+  // Written beside the file it replaces, which stays until it is complete.
+  const std::string written = io_begin_named_output(file);
+  if (written.empty())
+    fatal_exitf(-1, stdout, "Error: cannot open file %s %d \n", io_open_failure(name, file, errno).c_str(), 0);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffinit(&fptr, file.c_str(), &status)) {
-    // The library's status does not say why: a plain create does (the
-    // file was removed above, so the probe leaves nothing).
-    std::FILE* probe = std::fopen(file.c_str(), "wb");
-    const int error = probe == nullptr ? errno : 0;
-    if (probe != nullptr) {
-      std::fclose(probe);
-      std::remove(file.c_str());
-    }
+  if (ffinit(&fptr, (written == file ? file : "!" + written).c_str(), &status)) {
     char text[FLEN_STATUS] = "";
     ffgerr(status, text);
-    fatal_exitf(-1, stdout, "Error: cannot open file %s %d \n", io_open_failure(name, file, error, text).c_str(),
-                status);
+    io_end_named_output(written, false);
+    fatal_exitf(-1, stdout, "Error: cannot open file %s %d \n", io_open_failure(name, file, 0, text).c_str(), status);
   }
   // A failed write leaves no file behind, and says why: the system's reason
   // when a write failed (errno is cleared before each call), else the
@@ -251,7 +247,7 @@ void fits_write_dblarr(const char* name, to_array<double, true>& Dat) {
     ffgerr(status, text);
     int close_status = 0;
     if (fptr != nullptr) ffclos(fptr, &close_status);
-    std::remove(file.c_str());
+    io_end_named_output(written, false);
     fatal_exitf(-1, stdout, format, io_open_failure(nullptr, file, reason, text).c_str(), status);
   };
   long naxes[3] = {Dat.nx(), Dat.ny(), Dat.nz()};
@@ -260,6 +256,10 @@ void fits_write_dblarr(const char* name, to_array<double, true>& Dat) {
   if (ffppr(fptr, TDOUBLE, 1, Dat.n_elem(), Dat.buffer(), &status)) fail("Error: cannot write %s %d \n");
   if (ffclos(fptr, &status)) {
     fptr = nullptr;  // closed, even when the close failed
+    fail("Error: cannot close %s %d \n");
+  }
+  if (!io_end_named_output(written, true)) {
+    fptr = nullptr;
     fail("Error: cannot close %s %d \n");
   }
 }

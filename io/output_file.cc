@@ -29,6 +29,7 @@ struct Output {
   std::string place;   // the file it becomes
   std::string staged;  // the new file; empty for a device written in place
   bool complete;       // closed, waiting for the commit
+  int mode = -1;       // a named output's permission bits to give back
 };
 
 // Built before the clean-up is registered, so they outlive it.
@@ -107,34 +108,50 @@ void register_cleanup() {
   (void)registered;
 }
 
-// The stream that writes `file`, or null with errno set.
-std::FILE* open_output(const std::string& file) {
-  register_cleanup();
-  const std::string place = io_link_end(file);
+constexpr int kInPlace = -2;
+
+// Where the bytes of `file` go: a new file beside its place (its open
+// descriptor returned, with the lock held by the caller), kInPlace for a
+// device, or -1 with errno set. `mode` receives the permission bits the
+// replaced file had, or -1.
+int stage(const std::string& file, std::string& place, std::string& staged, int& mode) {
+  place = io_link_end(file);
+  mode = -1;
   struct stat info;
   const bool exists = stat(place.c_str(), &info) == 0;
-  if (!exists && errno != ENOENT) return nullptr;
+  if (!exists && errno != ENOENT) return -1;
   if (exists && S_ISDIR(info.st_mode)) {
     errno = EISDIR;
-    return nullptr;
+    return -1;
   }
   // A file the user may not write stays refused, though its folder would
   // let it be replaced.
-  if (exists && access(place.c_str(), W_OK) != 0) return nullptr;
-  if (exists && !S_ISREG(info.st_mode)) {
+  if (exists && access(place.c_str(), W_OK) != 0) return -1;
+  if (exists && !S_ISREG(info.st_mode)) return kInPlace;
+  if (exists) mode = static_cast<int>(info.st_mode & 07777);
+  return create_staged(place, staged);
+}
+
+// The stream that writes `file`, or null with errno set.
+std::FILE* open_output(const std::string& file) {
+  register_cleanup();
+  std::unique_lock<std::mutex> lock(registry_lock());
+  std::string place, staged;
+  int mode = -1;
+  const int fd = stage(file, place, staged, mode);
+  if (fd == kInPlace) {
+    // Opening a FIFO may wait for a reader: not with the lock held.
+    lock.unlock();
     std::FILE* stream = std::fopen(file.c_str(), "wb");
     if (stream != nullptr) {
-      std::lock_guard<std::mutex> lock(registry_lock());
+      lock.lock();
       registry().push_back({stream, place, "", false});
     }
     return stream;
   }
-  std::unique_lock<std::mutex> lock(registry_lock());
-  std::string staged;
-  const int fd = create_staged(place, staged);
   if (fd < 0) return nullptr;
   // The replaced file keeps its permission bits.
-  if (exists) fchmod(fd, info.st_mode & 07777);
+  if (mode >= 0) fchmod(fd, static_cast<mode_t>(mode));
   std::FILE* stream = fdopen(fd, "wb");
   if (stream == nullptr) {
     const int error = errno;
@@ -239,6 +256,35 @@ void io_discard_output(std::FILE* stream) {
   }
   std::fclose(stream);
   errno = error;
+}
+
+std::string io_begin_named_output(const std::string& file) {
+  register_cleanup();
+  std::lock_guard<std::mutex> lock(registry_lock());
+  std::string place, staged;
+  int mode = -1;
+  const int fd = stage(file, place, staged, mode);
+  if (fd == kInPlace) return file;
+  if (fd < 0) return std::string();
+  close(fd);
+  registry().push_back({nullptr, place, staged, false, mode});
+  return staged;
+}
+
+bool io_end_named_output(const std::string& written, bool complete) {
+  const int error = errno;
+  std::lock_guard<std::mutex> lock(registry_lock());
+  auto output = find_staged(written);
+  if (output == registry().end()) return complete;  // a device, written in place
+  if (!complete) {
+    unlink(written.c_str());
+    registry().erase(output);
+    errno = error;
+    return false;
+  }
+  // Made again by its writer: the replaced file's bits are given back here.
+  if (output->mode >= 0) chmod(written.c_str(), static_cast<mode_t>(output->mode));
+  return place_output(output);
 }
 
 void io_hold_outputs() {

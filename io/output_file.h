@@ -28,6 +28,15 @@ bool io_close_output(std::FILE* stream);
 // Closes an output stream that failed and removes the new file it wrote.
 void io_discard_output(std::FILE* stream);
 
+// For a writer that creates its file by name (the FITS library, given
+// "!" + the name, so that it replaces the empty file made for it): the name
+// to write instead of `file`, or `file` itself for a device. Empty, with
+// errno set, when the file cannot be written. io_end_named_output then puts
+// a complete file in place (false, with errno set, when that fails), or
+// removes an incomplete one.
+std::string io_begin_named_output(const std::string& file);
+bool io_end_named_output(const std::string& written, bool complete);
+
 // Between these, completed outputs wait beside their places, so that a
 // run's results appear together or not at all; a later output to the same
 // place replaces the earlier one. Holds nest: only the outermost commit

@@ -6,6 +6,8 @@
 #include "array/fatal.h"
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
+#include "io/image_file.h"
+#include "io/output_file.h"
 
 std::string name_with_suffix(const char* Name, const char* Suffix) {
   std::string name = Name != nullptr ? Name : "";
@@ -45,20 +47,21 @@ void write_float_image_file(const std::string& file, to_array<float, false>& Ima
 void write_float_array_file(const std::string& file, const float* data, int naxis,
                             const long* naxes,
                             const std::function<void(fitsfile*, int&)>& keywords) {
-  if (std::FILE* existing = std::fopen(file.c_str(), "rb")) {
-    std::fclose(existing);
-    std::remove(file.c_str());
-  }
+  // Written beside the file it replaces, which stays until it is complete.
+  const std::string staged = io_begin_named_output(file);
+  if (staged.empty())
+    fatal_exitf(-1, stdout, "Error: cannot create file %s\n", io_open_failure(nullptr, file, errno).c_str());
   fitsfile* fptr = nullptr;
   int status = 0;
-  check_fits(ffinit(&fptr, file.c_str(), &status));
   // A failed write leaves no partial file behind.
-  auto written = [&fptr](int result) {
+  auto written = [&](int result) {
     if (result == 0) return;
     int ignored = 0;
-    ffdelt(fptr, &ignored);
+    if (fptr != nullptr) ffclos(fptr, &ignored);
+    io_end_named_output(staged, false);
     FitsPrintError(result);
   };
+  written(ffinit(&fptr, (staged == file ? file : "!" + staged).c_str(), &status));
   long axes[3] = {0, 0, 0};
   LONGLONG count = 1;
   for (int k = 0; k < naxis; k++) {
@@ -70,7 +73,11 @@ void write_float_array_file(const std::string& file, const float* data, int naxi
   keywords(fptr, key_status);
   written(key_status);
   written(ffppre(fptr, 1, 1, count, const_cast<float*>(data), &status));
-  written(ffclos(fptr, &status));
+  const int closed = ffclos(fptr, &status);
+  fptr = nullptr;
+  written(closed);
+  if (!io_end_named_output(staged, true))
+    fatal_exitf(-1, stdout, "Error: cannot write file %s\n", io_open_failure(nullptr, file, errno).c_str());
 }
 
 fitsfile* open_float_image_file(const std::string& file, const char* kind, long naxes[2]) {

@@ -217,10 +217,14 @@ TEST(FitsArrays, FailuresStopNamingTheFileOrWithTheLibraryReport) {
   EXPECT_EXIT_STATUS(FitsPrintError(104), 104, "\\*\\*\\* Error occurred during program execution \\*\\*\\*");
   fitsstruct header;
   EXPECT_EXIT_STATUS(cfitstio_read_celestial_coord("x.gif", &header), 255, "not a fits format file");
-  // A write that fails says why and leaves no file.
-  const std::string big = scratch("big.fits");
+  // A write that fails says why, leaves no new file and keeps the earlier one.
+  const std::string big = scratch("big.fits"), fresh = scratch("fresh.fits");
+  image_test::write_bytes(big, "earlier");
   to_array<double, true> values(100, 100);
-  EXPECT_EXIT_STATUS({ image_test::limit_file_size(20000); fits_write_dblarr(big.c_str(), values); }, 255,
-                     "cannot (write|close) \\(.*big.fits: File too large\\)");
-  EXPECT_FALSE(fits_test::file_exists(big));
+  for (const std::string& file : {big, fresh})
+    EXPECT_EXIT_STATUS({ image_test::limit_file_size(20000); fits_write_dblarr(file.c_str(), values); }, 255,
+                       "cannot (write|close) \\(.*" + file + ": File too large\\)");
+  EXPECT_EQ(read_bytes(big), "earlier");
+  EXPECT_FALSE(fits_test::file_exists(fresh));
+  EXPECT_TRUE(fits_test::names_holding(fits_test::scratch_dir()).empty());
 }

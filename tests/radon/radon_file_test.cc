@@ -227,13 +227,18 @@ TEST(RadonFileDeath, FailedWriteLeavesNoFile) {
   Radon r;
   r.alloc(128, 128, RADON_FFT, 0, 0);
   Image rad(256, 128);
-  const std::string file = scratch("full.rad");
-  // The file may not grow past 10000 bytes: the data write fails midway.
-  EXPECT_EXIT({
-    image_test::limit_file_size(10000);
-    r.write(file.c_str(), rad);
-  }, [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, "status = ");
+  const std::string file = scratch("full.rad"), earlier = scratch("earlier.rad");
+  fits_test::write_bytes(earlier, "earlier");
+  // The file may not grow past 10000 bytes: the data write fails midway,
+  // leaving no new file and the earlier one as it was.
+  for (const std::string& name : {file, earlier})
+    EXPECT_EXIT({
+      image_test::limit_file_size(10000);
+      r.write(name.c_str(), rad);
+    }, [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, "status = ");
   EXPECT_FALSE(file_exists(file));
+  EXPECT_EQ(fits_test::read_bytes(earlier), "earlier");
+  EXPECT_TRUE(fits_test::names_holding(fits_test::scratch_dir()).empty());
 }
 
 }  // namespace
