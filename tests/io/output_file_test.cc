@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "array/fatal.h"
 #include "fits_test_files.h"
@@ -103,6 +104,16 @@ TEST_F(OutputFile, DevicesAreWrittenDirectly) {
   EXPECT_EQ(errno, ENOSPC);
   EXPECT_EQ(link_text(at("full")), "/dev/full");
   EXPECT_EQ(link_text(at("null")), "/dev/null");
+  // A FIFO passes the bytes on to its reader and stays a FIFO.
+  ASSERT_EQ(mkfifo(at("fifo").c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = read_bytes(at("fifo")); });
+  write_text(at("fifo"), "through the fifo");
+  reader.join();
+  EXPECT_EQ(received, "through the fifo");
+  struct stat info;
+  ASSERT_EQ(lstat(at("fifo").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
   EXPECT_TRUE(names_holding(dir_).empty());
 }
 
