@@ -791,7 +791,8 @@ void keep_primary_cards(char* cards, int nblocks, const char* name) {
     // out anyway).
     const std::string structural = structural_key(card);
     if (!structural.empty() && structural != "PCOUNT" && structural != "GCOUNT" && !valid_card(card))
-      refuse(printable(written.c_str()).c_str(), "is not valid FITS (a keyword not in upper case, or a byte that is not printable ASCII)");
+      refuse(printable(written.c_str()).c_str(),
+             "is not valid FITS (a keyword not in upper case, or a byte that is not printable ASCII)");
   }
   // EXTEND only tells that extensions may follow: one that is not logical
   // is left out rather than copied into every result.
