@@ -463,15 +463,10 @@ TEST(FitsHeaderParse, InvalidCardsAreLeftOutAndKeywordTestsIgnoreCase) {
       {"Gcount  =                    3", "card GCOUNT = 3 of the header describes data"},
       {"simple  =                    T", "holds the card SIMPLE more than once"},
       {"naxis1  =                    4", "holds the card NAXIS1 more than once"},
-      {"BITPIX2 =                    1", ""},
   };
   for (const auto& row : refused) {
     fitsstruct rec;
     rec.filename = strdup("cased.fits");
-    if (row.message.empty()) {  // a longer keyword is none of them
-      parse_cards(&rec, image_cards(16, {row.card}));
-      continue;
-    }
     EXPECT_EXIT_STATUS(parse_cards(&rec, image_cards(16, {row.card})), 255, row.message + ".*\\(cased.fits\\)")
         << row.card;
   }
