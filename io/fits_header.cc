@@ -2,6 +2,7 @@
 // that they can grow block by block with realloc.
 #include "io/fits_header.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -117,6 +118,86 @@ char first_value_character(const char* card) {
   const std::string text = value_field(card);
   const std::size_t at = text.find_first_not_of(' ');
   return at == std::string::npos ? ' ' : text[at];
+}
+
+// Whether the card holds a value: "= " in columns 9 and 10. Without it the
+// rest of the card is commentary, whatever it looks like.
+bool has_value_indicator(const char* card) { return card[8] == '=' && card[9] == ' '; }
+
+// The value of a card up to its comment, without the blanks around it;
+// empty for a card without a value indicator.
+std::string bare_value(const char* card) {
+  if (!has_value_indicator(card)) return "";
+  std::string text = value_field(card);
+  text.erase(std::min(text.find('/'), text.size()));
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// 'T' or 'F' when the card's value is that logical constant and nothing
+// else, 0 otherwise.
+char logical_value(const char* card) {
+  const std::string value = bare_value(card);
+  return value == "T" || value == "F" ? value[0] : 0;
+}
+
+// Reads the card's value as a FITS number, fixed or free format: an
+// optional sign, digits with at most one point (one digit at least), an
+// optional exponent of E, e or D, a sign and digits. Anything else (a TAB,
+// letters, a hexadecimal or infinite value, nothing at all) is no number,
+// never a silent 0: a scaling read as 0 or 1 would give every result the
+// wrong values. Other readers (the FITS library among them) do not take a
+// lower-case d, nor do we.
+bool fits_number(const char* card, double* number) {
+  std::string value = bare_value(card);
+  std::size_t at = 0;
+  auto digits = [&] {
+    const std::size_t start = at;
+    while (at < value.size() && value[at] >= '0' && value[at] <= '9') at++;
+    return at - start;
+  };
+  if (at < value.size() && (value[at] == '+' || value[at] == '-')) at++;
+  std::size_t mantissa = digits();
+  if (at < value.size() && value[at] == '.') {
+    at++;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (at < value.size() && (value[at] == 'E' || value[at] == 'e' || value[at] == 'D')) {
+    value[at++] = 'E';
+    if (at < value.size() && (value[at] == '+' || value[at] == '-')) at++;
+    if (digits() == 0) return false;
+  }
+  if (at != value.size()) return false;
+  const double read = std::strtod(value.c_str(), nullptr);
+  if (!std::isfinite(read)) return false;
+  *number = read;
+  return true;
+}
+
+// The keyword of a card, columns 1 to 8 without trailing blanks, in upper
+// case: the tests of the cards that other readers take in any case.
+std::string upper_keyword(const char* card) {
+  std::string key(card, 8);
+  key.erase(key.find_last_not_of(' ') + 1);
+  for (char& c : key)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return key;
+}
+
+// A card that other readers accept: printable ASCII throughout, and a
+// keyword of upper-case letters, digits, '-' and '_', left-justified and
+// padded with blanks.
+bool valid_card(const char* card) {
+  for (int k = 0; k < FITS_CARD; k++)
+    if (static_cast<unsigned char>(card[k]) < 32 || static_cast<unsigned char>(card[k]) > 126) return false;
+  int k = 0;
+  while (k < 8 && ((card[k] >= 'A' && card[k] <= 'Z') || (card[k] >= '0' && card[k] <= '9') || card[k] == '-' ||
+                   card[k] == '_'))
+    k++;
+  while (k < 8 && card[k] == ' ') k++;
+  return k == 8;
 }
 
 // Cards outside 32..126 make an invalid header; texts going into HISTORY or
@@ -595,8 +676,7 @@ namespace {
 // The keyword of a structural card (SIMPLE, XTENSION, BITPIX, NAXIS, NAXISn,
 // PCOUNT, GCOUNT), or an empty text.
 std::string structural_key(const char* card) {
-  std::string key(card, 8);
-  key.erase(key.find_last_not_of(' ') + 1);
+  const std::string key = upper_keyword(card);
   static const char* const kStructural[] = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "PCOUNT", "GCOUNT"};
   for (const char* structural : kStructural)
     if (key == structural) return key;
@@ -623,11 +703,43 @@ void refuse_repeated_cards(const char* cards, int nblocks, const char* name) {
   }
 }
 
+// The index of the first card before END whose keyword is key in any case,
+// or -1.
+int find_any_case(const char* cards, int size, const char* key) {
+  for (int i = 0; i < size / FITS_CARD; i++) {
+    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) return -1;
+    if (upper_keyword(card) == key) return i;
+  }
+  return -1;
+}
+
+// Leaves out every card before END that is not valid FITS; the cards after
+// it move up.
+void drop_invalid_cards(char* cards, int size) {
+  int kept = 0, i = 0;
+  for (; i < size / FITS_CARD; i++) {
+    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) break;
+    if (!valid_card(card)) continue;
+    if (kept != i) std::memmove(cards + static_cast<std::size_t>(kept) * FITS_CARD, card, FITS_CARD);
+    kept++;
+  }
+  const int dropped = i - kept;
+  if (dropped == 0) return;
+  std::memmove(cards + static_cast<std::size_t>(kept) * FITS_CARD, cards + static_cast<std::size_t>(i) * FITS_CARD,
+               static_cast<std::size_t>(size) - static_cast<std::size_t>(i) * FITS_CARD);
+  std::memset(cards + size - static_cast<std::size_t>(dropped) * FITS_CARD, ' ',
+              static_cast<std::size_t>(dropped) * FITS_CARD);
+}
+
 // Every header read becomes the primary header of each result, so a card
 // that would make a primary header invalid is refused or left out here, and
 // a run that ends well writes only valid files. An image extension's header
 // (the array reader takes the first extension of an empty primary array)
 // opens with SIMPLE instead of XTENSION and loses its PCOUNT and GCOUNT.
+// Other readers take keywords in any case, so the keyword tests do too; a
+// keyword in lower case is then left out with the other invalid cards.
 void keep_primary_cards(char* cards, int nblocks, const char* name) {
   const int size = nblocks * FITS_BLOCK;
   auto refuse = [&](const char* key, const char* why) {
@@ -640,35 +752,54 @@ void keep_primary_cards(char* cards, int nblocks, const char* name) {
     type = type.substr(0, type.find('\'', 1));
     if (type.substr(0, type.find_last_not_of(' ') + 1) != "'IMAGE") refuse("XTENSION", "is not an image extension's");
     put_card(cards, kSimpleCard);
-  } else if (starts_with(cards, "SIMPLE  ") && first_value_character(cards) != 'T') {
-    refuse("SIMPLE", "is not T: the file does not claim to be FITS");
+  } else if (starts_with(cards, "SIMPLE  ")) {
+    if (logical_value(cards) != 'T') refuse("SIMPLE", "is not T: the file does not claim to be FITS");
+    // The standard fixes T in column 30; a stray byte in the comment would
+    // leave the results without SIMPLE.
+    if (cards[29] != 'T' || !valid_card(cards)) put_card(cards, kSimpleCard);
   }
-  if (fitsfind2(cards, size, "XTENSION") >= 0) refuse("XTENSION", "does not belong in a primary header");
+  if (find_any_case(cards, size, "XTENSION") >= 0)
+    refuse("XTENSION", "does not belong in a primary header");
   // PCOUNT and GCOUNT describe random groups and extensions: other readers
   // size the data by them, so only the values that change nothing are
   // taken, and left out.
   const struct {
     const char* key;
     long long harmless;
-  } counts[] = {{"PCOUNT  ", 0}, {"GCOUNT  ", 1}};
+  } counts[] = {{"PCOUNT", 0}, {"GCOUNT", 1}};
   for (const auto& count : counts) {
-    const int i = fitsfind2(cards, size, count.key);
+    const int i = find_any_case(cards, size, count.key);
     if (i < 0) continue;
     const long long value = integer_value(cards + static_cast<std::size_t>(i) * FITS_CARD);
     if (value != count.harmless)
-      refuse(formatted("%.6s = %lld", count.key, value).c_str(), "describes data that an image does not have");
-    remove_card(cards, size, count.key);
+      refuse(formatted("%s = %lld", count.key, value).c_str(), "describes data that an image does not have");
+    remove_card(cards, size, padded(count.key, 8).c_str());
+  }
+  for (int i = 0; i < size / FITS_CARD; i++) {
+    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) break;
+    const std::string key = upper_keyword(card);
+    std::string written(card, 8);
+    written.erase(written.find_last_not_of(' ') + 1);
+    // The scaling of the pixels: the FITS library takes one it cannot read
+    // as no scaling at all, other readers as what they make of it.
+    double ignored;
+    if ((key == "BSCALE" || key == "BZERO") && !fits_number(card, &ignored))
+      refuse(printable(written.c_str()).c_str(), "does not hold a number");
+    // The results cannot do without the structure cards, so one that is not
+    // valid cannot be left out like the others (PCOUNT and GCOUNT are left
+    // out anyway).
+    const std::string structural = structural_key(card);
+    if (!structural.empty() && structural != "PCOUNT" && structural != "GCOUNT" && !valid_card(card))
+      refuse(printable(written.c_str()).c_str(),
+             "is not valid FITS (a keyword not in upper case, or a byte that is not printable ASCII)");
   }
   // EXTEND only tells that extensions may follow: one that is not logical
   // is left out rather than copied into every result.
   const int extend = fitsfind2(cards, size, "EXTEND  ");
-  if (extend >= 0) {
-    const char value = first_value_character(cards + static_cast<std::size_t>(extend) * FITS_CARD);
-    const std::string field = value_field(cards + static_cast<std::size_t>(extend) * FITS_CARD);
-    const std::size_t after = field.find_first_not_of(' ', field.find(value) + 1);
-    if ((value != 'T' && value != 'F') || (after != std::string::npos && field[after] != '/'))
-      remove_card(cards, size, "EXTEND  ");
-  }
+  if (extend >= 0 && logical_value(cards + static_cast<std::size_t>(extend) * FITS_CARD) == 0)
+    remove_card(cards, size, "EXTEND  ");
+  drop_invalid_cards(cards, size);
 }
 
 }  // namespace
@@ -748,8 +879,15 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   }
   if (npix > INT_MAX) error(1, name, " has more than 2147483647 pixels !");
   rec->npix = static_cast<int>(npix);
-  rec->bscale = real("BSCALE  ", 1.0);
-  rec->bzero = real("BZERO   ", 0.0);
+  // Checked by keep_primary_cards: each reads as a number.
+  auto scaling = [&](const char* key, double absent) {
+    const char* card = find(key);
+    double value = absent;
+    if (card != nullptr) fits_number(card, &value);
+    return value;
+  };
+  rec->bscale = scaling("BSCALE  ", 1.0);
+  rec->bzero = scaling("BZERO   ", 0.0);
   rec->epoch = real("EPOCH   ", 0.0);
 
   rec->fitshead = cards;

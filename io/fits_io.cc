@@ -415,13 +415,15 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)));
   const long long npix = static_cast<long long>(nl) * nc;
   fits_check_data_held(fptr, name);
+  // The header comes from the same open file: no temporary copy. It is
+  // parsed first, so that a scaling card the library would read otherwise
+  // than we do is refused before any pixel is read with it.
+  fits_read_header_cards(fptr, file.c_str(), Header);
 
   io_alloc_image(Ima, static_cast<int>(nl), static_cast<int>(nc), name);
   int anynul = 0;
   if (ffgpv(fptr, TFLOAT, 1, npix, nullptr, Ima.buffer(), &anynul, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
-  // The header comes from the same open file: no temporary copy.
-  fits_read_header_cards(fptr, file.c_str(), Header);
   if (ffclos(fptr, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot close %s\n", file.c_str());
 }

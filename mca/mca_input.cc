@@ -53,14 +53,16 @@ void refuse_non_finite_pixels(const to_array<float, false>& data, const std::str
 // noise: a constant image (or one whose values differ in their last bits)
 // gives 0 or such a level; a noiseless ramp gives 0, or rounding noise below
 // the resolution of its middle values. Noise around 0 has a median magnitude
-// of about 0.67 sigma, which any real estimate passes, and a median of 0
-// (more than half the pixels 0) leaves only a zero estimate flat.
-float typical_magnitude(const to_array<float, false>& data, bool zeros_missing) {
+// of about 0.67 sigma, which any real estimate passes. Zeros are left out,
+// masked or not: an image that is mostly an exact-zero background (a masked
+// field, stars on a subtracted sky) would otherwise have a median of 0, and
+// a plateau whose values differ in their last bits would pass for noisy.
+float typical_magnitude(const to_array<float, false>& data) {
   std::vector<float> magnitudes;
   magnitudes.reserve(static_cast<size_t>(data.n_elem()));
   const float* p = data.buffer();
   for (int k = 0; k < data.n_elem(); k++)
-    if (!zeros_missing || p[k] != 0.f) magnitudes.push_back(std::fabs(p[k]));
+    if (p[k] != 0.f) magnitudes.push_back(std::fabs(p[k]));
   if (magnitudes.empty()) return 0.f;
   return get_median(magnitudes.data(), static_cast<int>(magnitudes.size()));
 }

@@ -15,10 +15,9 @@ class fitsstruct;
 // frequency of a Fourier transform), and such a sum must stay a finite float.
 double largest_input_magnitude(long nbr_pixels);
 
-// The typical pixel magnitude of data: the median of |pixel|, over the
-// non-zero pixels only when zeros are missing data (`zeros_missing`); 0 when
-// there is none.
-float typical_magnitude(const to_array<float, false>& data, bool zeros_missing);
+// The typical pixel magnitude of data: the median of |pixel| over the
+// non-zero pixels; 0 when there is none.
+float typical_magnitude(const to_array<float, false>& data);
 
 // Whether a noise level is 0 or lost in the float resolution of pixel values
 // of magnitude `typical` (0 included): a relative test, as the data may be in

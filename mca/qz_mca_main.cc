@@ -115,11 +115,11 @@ void estimate_noise(const to_array<float, false>& data) {
     Noise_Ima = detect_noise_from_med(data);
   }
   if (Verbose) std::printf(" Estimated Noise = %g\n", Noise_Ima);
-  const float typical = typical_magnitude(data, UseMask != 0);
+  const float typical = typical_magnitude(data);
   if (noise_negligible(Noise_Ima, typical))
     fatal_exitf(-1, stdout,
-                "Error: the estimated noise standard deviation is %g against a median pixel "
-                "magnitude of %g: the image looks noiseless or flat; give the noise level with "
+                "Error: the estimated noise standard deviation is %g against a median non-zero "
+                "pixel magnitude of %g: the image looks noiseless or flat; give the noise level with "
                 "-g ... (%s)\n",
                 Noise_Ima, typical, name);
 }

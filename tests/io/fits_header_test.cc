@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "fits_test_files.h"
+#include "io/fits_io.h"
 #include "support/death.h"
+#include "support/fitsverify.h"
 
 using fits_test::card;
 
@@ -346,4 +348,170 @@ TEST(FitsHeaderParse, ImageExtensionHeadersBecomePrimaryHeaders) {
   rec.filename = strdup("ext.fits");
   EXPECT_EXIT_STATUS(parse_cards(&rec, extension("'BINTABLE'")), 255,
                      "card XTENSION of the header is not an image extension's ... \\(ext.fits\\)");
+}
+
+// SIMPLE must hold the logical T and nothing else; a free-format T is put
+// in column 30, where the standard and its verifier want it.
+TEST(FitsHeaderParse, SimpleHoldsTheLogicalTExactly) {
+  const std::string fixed = "SIMPLE  =                    T / conforms";
+  const struct {
+    std::string simple;
+    std::string kept;  // the first card after parsing; empty: refused
+  } rows[] = {
+      {fixed, card(fixed)},
+      {"SIMPLE  = T", card("SIMPLE  =                    T / THIS IS REGULAR FITS")},
+      {"SIMPLE  =                    T / bad\tbyte", card("SIMPLE  =                    T / THIS IS REGULAR FITS")},
+      {"SIMPLE  =                    Tx", ""},
+      {"SIMPLE  =                    T T", ""},
+      {"SIMPLE  =                    F", ""},
+      {"SIMPLE  =                  'T'", ""},
+      {"SIMPLE  =", ""},
+      {"SIMPLE                       T", ""},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> cards = image_cards(16);
+    cards[0] = row.simple;
+    fitsstruct rec;
+    rec.filename = strdup("simple.fits");
+    if (row.kept.empty()) {
+      EXPECT_EXIT_STATUS(parse_cards(&rec, cards), 255,
+                         "card SIMPLE of the header is not T: .*\\(simple.fits\\)")
+          << row.simple;
+    } else {
+      parse_cards(&rec, cards);
+      EXPECT_EQ(cards_of(rec)[0], row.kept) << row.simple;
+    }
+  }
+}
+
+// BSCALE and BZERO scale every pixel: a value that is not a FITS number is
+// refused, in any case of the keyword, never read as 1 or 0.
+TEST(FitsHeaderParse, ScalingCardsMustHoldNumbers) {
+  const struct {
+    const char* card;
+    double bscale, bzero;
+  } numbers[] = {
+      {"BSCALE  =                  0.5", 0.5, 0},
+      {"BSCALE  =               5.0E-1 / half", 0.5, 0},
+      {"BSCALE  =                 5D-1", 0.5, 0},  // atof would read 5
+      {"BSCALE  =                 5e-1", 0.5, 0},  // as older releases wrote
+      {"BSCALE  = .5", 0.5, 0},
+      {"BSCALE  =                  +2.", 2, 0},
+      {"BZERO   =                -1024", 1, -1024},
+      {"BZERO   =    3.2768E+04/no blank before the slash", 1, 32768},
+  };
+  for (const auto& row : numbers) {
+    fitsstruct rec;
+    parse_cards(&rec, image_cards(16, {row.card}));
+    EXPECT_EQ(rec.bscale, row.bscale) << row.card;
+    EXPECT_EQ(rec.bzero, row.bzero) << row.card;
+  }
+  const char* not_numbers[] = {
+      "BSCALE  =                  0.5\t",  "BSCALE  =                 0\t.5", "BSCALE  =",
+      "BSCALE  =                / empty",  "BSCALE  =                  abc",  "BSCALE  =                 0x10",
+      "BSCALE  =                  inf",    "BSCALE  =                  nan",  "BSCALE  =                 5d-1",
+      "BSCALE  =                 1.5E",    "BSCALE  =             0.5 junk",  "BSCALE  =                '0.5'",
+      "BSCALE  =                    T",    "BSCALE  =                1E400",  "BSCALE  =                    .",
+      "BSCALE  =2.5",                      "BSCALE    0.5",                    "BSCALE  =                 1..5",
+      "BZERO   =                32768L",   "bscale  =                  abc",   "Bzero   =",
+  };
+  for (const char* bad : not_numbers) {
+    std::string key(bad, 8);
+    key.erase(key.find_last_not_of(' ') + 1);
+    fitsstruct rec;
+    rec.filename = strdup("scaled.fits");
+    EXPECT_EXIT_STATUS(parse_cards(&rec, image_cards(16, {bad})), 255,
+                       "card " + key + " of the header does not hold a number .*\\(scaled.fits\\)")
+        << bad;
+  }
+}
+
+// Cards other readers refuse or read otherwise are not copied into the
+// results; the keyword tests of the cards that are refused or left out
+// take any case.
+TEST(FitsHeaderParse, InvalidCardsAreLeftOutAndKeywordTestsIgnoreCase) {
+  const std::string left_out[] = {
+      "bscale  =                  0.5",  // other readers would scale the results
+      "Extend  =                    T",  "EXTEND  \xe9                    T",
+      "EXTEND  :                    T",  "EXTEND  =                    T T",
+      "OBJECT  = 'a\tb'",                "HISTORY made\x01here",
+      " OBJECT = 'shifted'",             "OB JECT = 'split'",
+      "OBJECT  = 'accent \xe9'",         "gcount  =                    1",
+      "pcount  =                    0",
+  };
+  const std::vector<std::string> kept = {"DATE-OBS= '2001-01-01'", "FOO_-1  =                    1", "HISTORY kept"};
+  for (const std::string& bad : left_out) {
+    std::vector<std::string> extra = kept;
+    extra.insert(extra.begin() + 1, bad);
+    fitsstruct rec;
+    parse_cards(&rec, image_cards(16, extra));
+    std::vector<std::string> expected;
+    for (const std::string& c : image_cards(16, kept)) expected.push_back(card(c));
+    expected.push_back(card("END"));
+    EXPECT_EQ(cards_of(rec), expected) << bad;
+    EXPECT_EQ(rec.bscale, 1.0) << bad;
+  }
+  fitsstruct extended;
+  parse_cards(&extended, image_cards(16, {"EXTEND  =                    T / may follow"}));
+  EXPECT_EQ(cards_of(extended)[5], card("EXTEND  =                    T / may follow"));
+  const struct {
+    std::string card;
+    std::string message;
+  } refused[] = {
+      {"xtension= 'IMAGE   '", "card XTENSION of the header does not belong in a primary header"},
+      {"pcount  =                    2", "card PCOUNT = 2 of the header describes data"},
+      {"Gcount  =                    3", "card GCOUNT = 3 of the header describes data"},
+      {"simple  =                    T", "holds the card SIMPLE more than once"},
+      {"naxis1  =                    4", "holds the card NAXIS1 more than once"},
+  };
+  for (const auto& row : refused) {
+    fitsstruct rec;
+    rec.filename = strdup("cased.fits");
+    EXPECT_EXIT_STATUS(parse_cards(&rec, image_cards(16, {row.card})), 255, row.message + ".*\\(cased.fits\\)")
+        << row.card;
+  }
+  // A structure card cannot be left out: one with a stray byte is refused.
+  std::vector<std::string> cards = image_cards(16);
+  cards[1] = "BITPIX  =                   16 / tab\there";
+  fitsstruct rec;
+  rec.filename = strdup("stray.fits");
+  EXPECT_EXIT_STATUS(parse_cards(&rec, cards), 255, "card BITPIX of the header is not valid FITS .*\\(stray.fits\\)");
+}
+
+// The whole path of a run: a file with such cards, read and written as a
+// float result, passes fitsverify and reads back through CFITSIO at the
+// values read, with no scaling card left.
+TEST(FitsHeaderFiles, ResultsOfAnInputWithInvalidCardsAreValid) {
+  std::string bytes;
+  for (const std::string& c : image_cards(16, {"bscale  =                  0.5", "EXTEND  \xe9                    T",
+                                               "OBJECT  = 'a\tb'", "HISTORY fine"}))
+    bytes += card(c);
+  bytes += card("END");
+  bytes.resize(2880, ' ');
+  std::string data(2880, '\0');
+  for (int k = 0; k < 12; k++) data[2 * k + 1] = static_cast<char>(4 + k);  // big-endian 4 + k
+  const std::string input = fits_test::scratch("cased_in.fits"), result = fits_test::scratch("cased_out.fits");
+  fits_test::write_bytes(input, bytes + data);
+  to_array<float, false> ima;
+  fitsstruct header;
+  fits_read_float(input.c_str(), ima, &header);
+  ASSERT_EQ(ima.n_elem(), 12);
+  EXPECT_EQ(ima(0), 4.f);  // the lower-case card scales nothing here
+  header.bitpix = -32;
+  fits_write_float(result.c_str(), ima, &header);
+  const fits_test::Reference back = fits_test::read_reference(result);
+  ASSERT_EQ(back.values.size(), 12u);
+  for (int k = 0; k < 12; k++) EXPECT_EQ(back.values[k], 4.0 + k) << k;
+  const std::string text = fits_test::read_bytes(result).substr(0, 2880);
+  for (const char* gone : {"bscale", "EXTEND", "OBJECT"}) EXPECT_EQ(text.find(gone), std::string::npos) << gone;
+  EXPECT_NE(text.find("HISTORY fine"), std::string::npos);
+  if (qz_test::have_fitsverify()) EXPECT_TRUE(qz_test::passes_fitsverify(result));
+
+  // A TAB in BSCALE: the library would read no scaling at all; refused.
+  std::string tabbed = bytes;
+  tabbed.replace(5 * 80, 80, card("BSCALE  =                  0.5\t"));
+  const std::string bad = fits_test::scratch("tabbed.fits");
+  fits_test::write_bytes(bad, tabbed + data);
+  EXPECT_EXIT_STATUS(fits_read_float(bad.c_str(), ima, &header), 255,
+                     "card BSCALE of the header does not hold a number .*tabbed.fits");
 }

@@ -150,20 +150,39 @@ TEST(McaInputRange, NoiseLevelsAgainstWhatTheSumsHold) {
     EXPECT_EQ(unit_noise_scale(c.noise, c.largest, n), std::ldexp(1.f, c.power)) << c.noise;
 }
 
-// The median magnitude, against a full sort (the lower middle of an even
-// count); the zeros of missing pixels left out when asked.
-TEST(McaInputRange, TypicalMagnitudeIsTheMedianOfTheMagnitudes) {
-  Image ima = random_image(9, 7, 5u, -30.f, 10.f);
-  for (int k = 0; k < ima.n_elem(); k += 3) ima(k) = 0.f;
-  for (bool zeros_missing : {false, true}) {
+// The median magnitude of the non-zero pixels, against a full sort (the
+// lower middle of an even count): zeros, masked or background, cannot pull
+// it to 0, however many they are.
+TEST(McaInputRange, TypicalMagnitudeIsTheMedianOfTheNonZeroMagnitudes) {
+  for (int zero_every : {3, 2, 1000}) {
+    Image ima = random_image(9, 7, 5u, -30.f, 10.f);
+    // Most pixels 0 except every zero_every-th (1000: all but one).
+    for (int k = 0; k < ima.n_elem(); k++)
+      if (zero_every == 3 ? k % 3 == 0 : k % zero_every != 0) ima(k) = 0.f;
     std::vector<float> magnitudes;
     for (int k = 0; k < ima.n_elem(); k++)
-      if (!zeros_missing || ima(k) != 0.f) magnitudes.push_back(std::fabs(ima(k)));
+      if (ima(k) != 0.f) magnitudes.push_back(std::fabs(ima(k)));
     std::sort(magnitudes.begin(), magnitudes.end());
-    EXPECT_EQ(typical_magnitude(ima, zeros_missing), magnitudes[(magnitudes.size() - 1) / 2])
-        << zeros_missing;
+    EXPECT_EQ(typical_magnitude(ima), magnitudes[(magnitudes.size() - 1) / 2]) << zero_every;
   }
-  EXPECT_EQ(typical_magnitude(Image(4, 4, "zeros"), true), 0.f);
+  EXPECT_EQ(typical_magnitude(Image(4, 4, "zeros")), 0.f);
+}
+
+// Negligible: 0, or at most one float step (FLT_EPSILON) of the typical
+// magnitude; any level counts against a typical magnitude of 0.
+TEST(McaInputRange, NoiseIsNegligibleWithinTheFloatStepOfTypicalValues) {
+  const struct {
+    float noise, typical;
+    bool negligible;
+  } cases[] = {
+      {0.f, 0.f, true},        {0.f, 1e-30f, true},          {1e-40f, 0.f, false},
+      {1.5e-4f, 4096.f, true},  // a plateau whose values differ in their last bit
+      {std::ldexp(1.f, -11), 4096.f, true},  // exactly one float step of 4096
+      {std::nextafter(std::ldexp(1.f, -11), 1.f), 4096.f, false},
+      {1e-3f, 4096.f, false},   {1e-20f, 1e-18f, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(noise_negligible(c.noise, c.typical), c.negligible) << c.noise << " " << c.typical;
 }
 
 // The pixels are shared among threads: the count and the pixel shown (the
