@@ -370,6 +370,7 @@ struct source_text {
   std::string name;      // the file named in parentheses
 };
 
+// The block resized to `capacity` bytes.
 void grow(gathered& out, std::size_t capacity, const source_text& text) {
   void* grown = std::realloc(out.data, capacity);
   if (grown == nullptr)
@@ -380,15 +381,17 @@ void grow(gathered& out, std::size_t capacity, const source_text& text) {
 }
 
 // Appends up to `bytes` bytes as they arrive: the block at most doubles at a
-// time, and never grows past what was asked, so a header that announces more
-// than the stream holds costs no more than twice what it does hold.
+// time, so a header that announces more than the stream holds costs no more
+// than twice what it does hold, and a large append ends where it was asked.
 std::size_t append(inflater& in, gathered& out, long long bytes, const source_text& text) {
   std::size_t appended = 0;
   while (bytes > 0) {
     const std::size_t piece = bytes < static_cast<long long>(kInputPiece) ? static_cast<std::size_t>(bytes)
                                                                             : kInputPiece;
     if (out.size + piece > out.capacity) {
-      const unsigned long long asked = out.size + static_cast<unsigned long long>(bytes);
+      // Doubling, also when a block at a time is asked (header blocks).
+      const unsigned long long asked =
+          out.size + std::max<unsigned long long>(static_cast<unsigned long long>(bytes), out.capacity);
       const std::size_t wanted = static_cast<std::size_t>(
           std::max<unsigned long long>(out.size + piece, std::min<unsigned long long>(2ULL * out.capacity, asked)));
       grow(out, wanted, text);
@@ -402,9 +405,12 @@ std::size_t append(inflater& in, gathered& out, long long bytes, const source_te
   return appended;
 }
 
-// Zeros up to `size` bytes.
-void fill_zeros(gathered& out, std::size_t size, const source_text& text) {
-  if (size > out.capacity) grow(out, size, text);
+// Completes the last record with zeros, and gives back the room the block
+// has beyond it: the library reads a file in memory a whole record at a
+// time, whatever its size.
+void complete_last_record(gathered& out, const source_text& text) {
+  const std::size_t size = (out.size + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
+  grow(out, size, text);
   std::memset(out.at(out.size), 0, size - out.size);
   out.size = size;
 }
@@ -491,6 +497,13 @@ bool place_of(const std::string& file, input_place& place) {
   if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, tiles, &status) != 0) return false;
   place.extension = ext;
   place.filtered = *copy || *rows || *bins || *columns || *pixels || *tiles;
+  if (*ext != '\0') {
+    // "[1; #row > 2]" filters within the HDU selection.
+    int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
+    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
+    if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
+      place.filtered = true;
+  }
   const std::string kind = type;
   if (kind == "stdin://" || std_inout(file.c_str())) {
     place.standard_input = true;
@@ -587,12 +600,11 @@ bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode,
     gather_hdus(*in, text, *held);
   }
   if (!place.standard_input) std::fclose(stream);
-  // The library reads a file in memory a whole record at a time, whatever
-  // its size: the last one is completed with zeros, and the library is told
-  // the true size, which its checks then meet as in a plain file (it would
-  // otherwise take the size from the headers and read past the block).
+  // The library is told the true size, which its checks then meet as in a
+  // plain file: it would otherwise take the size from the headers and read
+  // past the block.
   const std::size_t true_size = held->size;
-  fill_zeros(*held, (true_size + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK, text);
+  complete_last_record(*held, text);
   const std::string library_name = place.standard_input ? std::string("stdin") : place.path;
   if (ffomem(fptr, library_name.c_str(), READONLY, &held->data, &held->size, 0, nullptr, status) != 0) {
     // The library may still hold the block's address; the caller ends the
