@@ -605,8 +605,8 @@ bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode,
   // past the block.
   const std::size_t true_size = held->size;
   complete_last_record(*held, text);
-  const std::string library_name = place.standard_input ? std::string("stdin") : place.path;
-  if (ffomem(fptr, library_name.c_str(), READONLY, &held->data, &held->size, 0, nullptr, status) != 0) {
+  // A plain label: the library would take brackets in a path for an HDU.
+  if (ffomem(fptr, "memory", READONLY, &held->data, &held->size, 0, nullptr, status) != 0) {
     // The library may still hold the block's address; the caller ends the
     // process on this failure.
     static_cast<void>(held.release());
