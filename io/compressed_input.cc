@@ -128,7 +128,8 @@ std::size_t pump(Stream& z, std::vector<Byte>& input, byte_source& source, bool&
 
 class gzip_inflater : public inflater {
  public:
-  gzip_inflater(byte_source source, const std::string& name) : source_(std::move(source)), name_(name), input_(kInputPiece) {
+  gzip_inflater(byte_source source, const std::string& name)
+      : source_(std::move(source)), name_(name), input_(kInputPiece) {
     // 16 + 15: a gzip wrapper and the largest window.
     if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) fatal_exitf(-1, stderr, "Error: zlib cannot start (%s)\n", name.c_str());
   }
@@ -153,7 +154,8 @@ class gzip_inflater : public inflater {
 
 class bzip2_inflater : public inflater {
  public:
-  bzip2_inflater(byte_source source, const std::string& name) : source_(std::move(source)), name_(name), input_(kInputPiece) {
+  bzip2_inflater(byte_source source, const std::string& name)
+      : source_(std::move(source)), name_(name), input_(kInputPiece) {
     if (BZ2_bzDecompressInit(&bz_, 0, 0) != BZ_OK)
       fatal_exitf(-1, stderr, "Error: libbz2 cannot start (%s)\n", name.c_str());
   }

@@ -182,7 +182,8 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
     fatal_exitf(exit_status(status), stdout, "Error: cannot read in file %s\n", name);
   fitsstruct local;
   fits_read_header_cards(fptr, file.c_str(), Header != nullptr ? Header : &local);
-  if (fits_close_input(fptr, &status)) fatal_exitf(exit_status(status), stdout, "Error: cannot close %s\n", file.c_str());
+  if (fits_close_input(fptr, &status))
+    fatal_exitf(exit_status(status), stdout, "Error: cannot close %s\n", file.c_str());
 }
 
 void fits_read_fltarr(const char* name, to_array<float, true>& Dat) { fits_read_fltarr(name, Dat, nullptr); }

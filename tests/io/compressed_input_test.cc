@@ -112,8 +112,8 @@ TEST(InflatersDeath, DamagedUnixCompressDataAreRefusedNamingTheFile) {
   for (const auto& [bytes, reason] : cases) {
     const std::string file = scratch("damaged" + std::to_string(bytes.size()) + ".fits.Z");
     write_bytes(file, bytes);
-    EXPECT_EXIT_STATUS(fits_read_float(file.c_str(), ima, &rec), 255, std::string("unix compress data are damaged: ") + reason +
-                                                              " ... \\(" + file + "\\)");
+    EXPECT_EXIT_STATUS(fits_read_float(file.c_str(), ima, &rec), 255,
+                       std::string("unix compress data are damaged: ") + reason + " ... \\(" + file + "\\)");
   }
 }
 
