@@ -119,7 +119,7 @@ void FCUR::read(const char* Name) {
   int any_null = 0;
   ffgpve(fptr, 0, 1, n, 0.f, data.data(), &any_null, &status);
   check(status);
-  ffclos(fptr, &status);
+  fits_close_input(fptr, &status);
   check(status);
 
   const int scales = static_cast<int>(nbr_scale_key);

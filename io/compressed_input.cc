@@ -1,6 +1,6 @@
-// Compressed FITS inputs: the size claims the library acts on, and one
-// streaming pass that walks the inflated file HDU by HDU through a fixed
-// buffer, so that checking a file costs no more memory than a small one.
+// Compressed FITS inputs and the standard input, read HDU by HDU into a
+// buffer that grows only as bytes arrive, so that a header announcing more
+// than the file holds costs no memory the file does not fill.
 #include "io/compressed_input.h"
 
 #include <bzlib.h>
@@ -8,8 +8,11 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "array/fatal.h"
@@ -21,6 +24,27 @@ namespace {
 
 // Compressed bytes read from the file at a time.
 constexpr std::size_t kInputPiece = 1 << 16;
+
+// A stream whose first bytes were read already, to learn its coding: the
+// standard input cannot be rewound.
+class byte_source {
+ public:
+  byte_source(std::FILE* stream, std::string already_read) : stream_(stream), first_(std::move(already_read)) {}
+  std::size_t read(void* out, std::size_t bytes) {
+    std::size_t got = 0;
+    if (served_ < first_.size()) {
+      got = std::min(bytes, first_.size() - served_);
+      std::memcpy(out, first_.data() + served_, got);
+      served_ += got;
+    }
+    return got + std::fread(static_cast<char*>(out) + got, 1, bytes - got, stream_);
+  }
+
+ private:
+  std::FILE* stream_;
+  std::string first_;
+  std::size_t served_ = 0;
+};
 
 // ---- gzip size claims ----
 // Before inflating a byte the library allocates the size a gzip file's last
@@ -82,7 +106,7 @@ const char* coding_name(compression kind) {
 // inflates what is in hand and tells whether the compressed stream ended; it
 // refuses damaged data itself.
 template <class Stream, class Byte, class Step>
-std::size_t pump(Stream& z, std::vector<Byte>& input, std::FILE* stream, bool& ended,
+std::size_t pump(Stream& z, std::vector<Byte>& input, byte_source& source, bool& ended,
                  unsigned char* out, std::size_t bytes, compression kind, const std::string& name,
                  Step step) {
   if (ended) return 0;
@@ -90,7 +114,7 @@ std::size_t pump(Stream& z, std::vector<Byte>& input, std::FILE* stream, bool& e
   z.avail_out = static_cast<unsigned>(bytes);
   while (z.avail_out > 0) {
     if (z.avail_in == 0) {
-      z.avail_in = static_cast<unsigned>(std::fread(input.data(), 1, input.size(), stream));
+      z.avail_in = static_cast<unsigned>(source.read(input.data(), input.size()));
       z.next_in = input.data();
       if (z.avail_in == 0) refuse_damaged(kind, name, "the file ends inside its compressed stream");
     }
@@ -104,14 +128,15 @@ std::size_t pump(Stream& z, std::vector<Byte>& input, std::FILE* stream, bool& e
 
 class gzip_inflater : public inflater {
  public:
-  gzip_inflater(std::FILE* stream, const std::string& name) : stream_(stream), name_(name), input_(kInputPiece) {
+  gzip_inflater(byte_source source, const std::string& name)
+      : source_(std::move(source)), name_(name), input_(kInputPiece) {
     // 16 + 15: a gzip wrapper and the largest window.
     if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) fatal_exitf(-1, stderr, "Error: zlib cannot start (%s)\n", name.c_str());
   }
   ~gzip_inflater() override { inflateEnd(&z_); }
 
   std::size_t read(unsigned char* out, std::size_t bytes) override {
-    return pump(z_, input_, stream_, ended_, out, bytes, compression::gzip, name_, [this](z_stream& z) {
+    return pump(z_, input_, source_, ended_, out, bytes, compression::gzip, name_, [this](z_stream& z) {
       const int result = inflate(&z, Z_NO_FLUSH);
       if (result != Z_OK && result != Z_STREAM_END)
         refuse_damaged(compression::gzip, name_, z.msg != nullptr ? z.msg : "inflate failed");
@@ -121,7 +146,7 @@ class gzip_inflater : public inflater {
 
  private:
   z_stream z_{};
-  std::FILE* stream_;
+  byte_source source_;
   std::string name_;
   std::vector<unsigned char> input_;
   bool ended_ = false;
@@ -129,14 +154,15 @@ class gzip_inflater : public inflater {
 
 class bzip2_inflater : public inflater {
  public:
-  bzip2_inflater(std::FILE* stream, const std::string& name) : stream_(stream), name_(name), input_(kInputPiece) {
+  bzip2_inflater(byte_source source, const std::string& name)
+      : source_(std::move(source)), name_(name), input_(kInputPiece) {
     if (BZ2_bzDecompressInit(&bz_, 0, 0) != BZ_OK)
       fatal_exitf(-1, stderr, "Error: libbz2 cannot start (%s)\n", name.c_str());
   }
   ~bzip2_inflater() override { BZ2_bzDecompressEnd(&bz_); }
 
   std::size_t read(unsigned char* out, std::size_t bytes) override {
-    return pump(bz_, input_, stream_, ended_, out, bytes, compression::bzip2, name_, [this](bz_stream& z) {
+    return pump(bz_, input_, source_, ended_, out, bytes, compression::bzip2, name_, [this](bz_stream& z) {
       const int result = BZ2_bzDecompress(&z);
       if (result != BZ_OK && result != BZ_STREAM_END)
         refuse_damaged(compression::bzip2, name_, result == BZ_MEM_ERROR ? "out of memory" : "not a valid bzip2 stream");
@@ -146,7 +172,7 @@ class bzip2_inflater : public inflater {
 
  private:
   bz_stream bz_{};
-  std::FILE* stream_;
+  byte_source source_;
   std::string name_;
   std::vector<char> input_;
   bool ended_ = false;
@@ -160,11 +186,11 @@ class bzip2_inflater : public inflater {
 // codes.) The file ends where its bytes do.
 class lzw_inflater : public inflater {
  public:
-  lzw_inflater(std::FILE* stream, const std::string& name)
-      : stream_(stream), name_(name), input_(kInputPiece), prefix_(kTableSize), suffix_(kTableSize),
+  lzw_inflater(byte_source source, const std::string& name)
+      : source_(std::move(source)), name_(name), input_(kInputPiece), prefix_(kTableSize), suffix_(kTableSize),
         pending_(kTableSize + 1) {
     unsigned char header[3];
-    if (std::fread(header, 1, 3, stream_) != 3 || header[0] != 0x1f || header[1] != 0x9d)
+    if (source_.read(header, 3) != 3 || header[0] != 0x1f || header[1] != 0x9d)
       refuse_damaged(compression::unix_compress, name_, "no compress header");
     max_bits_ = header[2] & 0x1f;
     block_mode_ = (header[2] & 0x80) != 0;
@@ -198,7 +224,7 @@ class lzw_inflater : public inflater {
 
   bool next_byte(unsigned& byte) {
     if (input_at_ == input_count_) {
-      input_count_ = std::fread(input_.data(), 1, input_.size(), stream_);
+      input_count_ = source_.read(input_.data(), input_.size());
       input_at_ = 0;
       if (input_count_ == 0) return false;
     }
@@ -278,7 +304,7 @@ class lzw_inflater : public inflater {
     return true;
   }
 
-  std::FILE* stream_;
+  byte_source source_;
   std::string name_;
   std::vector<unsigned char> input_;
   std::size_t input_at_ = 0, input_count_ = 0;
@@ -298,7 +324,17 @@ class lzw_inflater : public inflater {
   std::size_t pending_top_ = kTableSize + 1;
 };
 
-// ---- The inflated file, HDU by HDU ----
+// A plain standard input, read as it comes.
+class plain_reader : public inflater {
+ public:
+  explicit plain_reader(byte_source source) : source_(std::move(source)) {}
+  std::size_t read(unsigned char* out, std::size_t bytes) override { return source_.read(out, bytes); }
+
+ private:
+  byte_source source_;
+};
+
+// ---- The file, HDU by HDU ----
 
 // More header than this is no image's: real headers hold hundreds of cards.
 // The limit keeps a stream of blank cards without END from costing memory.
@@ -314,44 +350,117 @@ std::size_t read_fully(inflater& in, unsigned char* out, std::size_t bytes) {
   return got;
 }
 
-// Follows the inflated stream through each HDU its headers describe, and
-// refuses it once it passes the last one or describes more than the memory.
-void check_inflated_size(inflater& in, compression kind, const std::string& path) {
-  const char* coding = coding_name(kind);
-  const std::uint64_t memory = physical_memory_bytes();
-  long long described = 0;  // bytes of the HDUs met so far, padding included
-  std::vector<char> cards;
-  std::vector<unsigned char> scratch(kInputPiece);
-  for (int hdu = 0;; hdu++) {
-    cards.assign(FITS_BLOCK, ' ');
-    const std::size_t first = read_fully(in, reinterpret_cast<unsigned char*>(cards.data()), FITS_BLOCK);
-    if (hdu > 0 && first == 0) return;  // the file ends after its last HDU
-    const char* opening = hdu == 0 ? "SIMPLE  " : "XTENSION";
-    if (first < static_cast<std::size_t>(FITS_BLOCK) || std::strncmp(cards.data(), opening, 8) != 0) {
-      if (hdu == 0)
-        fatal_exitf(-1, stderr, "Error: the %s file holds no FITS file once inflated ... (%s)\n", coding, path.c_str());
-      fatal_exitf(-1, stderr,
-                  "Error: the %s file inflates past the %lld bytes its FITS headers describe: %lld bytes and more "
-                  "... (%s)\n",
-                  coding, described, described + static_cast<long long>(first), path.c_str());
+// The bytes handed to the library, in one malloc'd block as its memory files
+// want. The library reads through `data` while the file is open and writes
+// both fields back when it closes the file, so they stay put until then.
+struct gathered {
+  void* data = nullptr;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
+
+  gathered() = default;
+  gathered(const gathered&) = delete;
+  gathered& operator=(const gathered&) = delete;
+  ~gathered() { std::free(data); }
+  unsigned char* at(std::size_t offset) const { return static_cast<unsigned char*>(data) + offset; }
+};
+
+// What is read and how messages name it.
+struct source_text {
+  std::string what;      // "the gzip file", "the standard input"
+  const char* inflated;  // " once inflated", or nothing for plain bytes
+  std::string name;      // the file named in parentheses
+};
+
+// The block resized to `capacity` bytes.
+void grow(gathered& out, std::size_t capacity, const source_text& text) {
+  void* grown = std::realloc(out.data, capacity);
+  if (grown == nullptr)
+    fatal_exitf(-1, stderr, "Error: not enough memory for the %zu bytes read from %s ... (%s)\n", capacity,
+                text.what.c_str(), text.name.c_str());
+  out.data = grown;
+  out.capacity = capacity;
+}
+
+// Appends up to `bytes` bytes as they arrive: the block at most doubles at a
+// time, so a header that announces more than the stream holds costs no more
+// than twice what it does hold, and a large append ends where it was asked.
+std::size_t append(inflater& in, gathered& out, long long bytes, const source_text& text) {
+  std::size_t appended = 0;
+  while (bytes > 0) {
+    const std::size_t piece = bytes < static_cast<long long>(kInputPiece) ? static_cast<std::size_t>(bytes)
+                                                                            : kInputPiece;
+    if (out.size + piece > out.capacity) {
+      // Doubling, also when a block at a time is asked (header blocks).
+      const unsigned long long asked =
+          out.size + std::max<unsigned long long>(static_cast<unsigned long long>(bytes), out.capacity);
+      const std::size_t wanted = static_cast<std::size_t>(
+          std::max<unsigned long long>(out.size + piece, std::min<unsigned long long>(2ULL * out.capacity, asked)));
+      grow(out, wanted, text);
     }
+    const std::size_t got = read_fully(in, out.at(out.size), piece);
+    out.size += got;
+    appended += got;
+    bytes -= static_cast<long long>(got);
+    if (got < piece) break;
+  }
+  return appended;
+}
+
+// Completes the last record with zeros, and gives back the room the block
+// has beyond it: the library reads a file in memory a whole record at a
+// time, whatever its size.
+void complete_last_record(gathered& out, const source_text& text) {
+  const std::size_t size = (out.size + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
+  grow(out, size, text);
+  std::memset(out.at(out.size), 0, size - out.size);
+  out.size = size;
+}
+
+// Reads each HDU the headers describe, its header through the END card and
+// its padded data, and stops at the first record after an HDU that opens no
+// extension, which stays out of memory: the library reads no further in a
+// plain file either. Data cut short are kept as they are, for the reader to
+// report as in a plain file; headers that describe more than the memory are
+// refused.
+void gather_hdus(inflater& in, const source_text& text, gathered& out) {
+  const std::uint64_t memory = physical_memory_bytes();
+  const char* what = text.what.c_str();
+  const char* name = text.name.c_str();
+  long long described = 0;  // bytes of the HDUs met so far, padding included
+  for (int hdu = 0;; hdu++) {
+    const std::size_t start = out.size;
+    const std::size_t first = append(in, out, FITS_BLOCK, text);
+    const char* opening = hdu == 0 ? "SIMPLE  " : "XTENSION";
+    const bool opens = first >= 8 && std::memcmp(out.at(start), opening, 8) == 0;
+    if (hdu > 0 && (!opens || first < static_cast<std::size_t>(FITS_BLOCK))) {
+      out.size = start;
+      return;
+    }
+    if (hdu == 0 && first == 0 && *text.inflated == '\0')
+      fatal_exitf(-1, stderr, "Error: %s is empty ... (%s)\n", what, name);
+    if (hdu == 0 && !opens)
+      fatal_exitf(-1, stderr, "Error: %s holds no FITS file%s ... (%s)\n", what, text.inflated, name);
     int nblocks = 1;
-    while (fitsnfind(cards.data() + static_cast<std::size_t>(nblocks - 1) * FITS_BLOCK, "END     ", 1) == nullptr) {
+    for (;;) {
+      if (first < static_cast<std::size_t>(FITS_BLOCK)) break;
+      char* last_block = reinterpret_cast<char*>(out.at(start + static_cast<std::size_t>(nblocks - 1) * FITS_BLOCK));
+      if (fitsnfind(last_block, "END     ", 1) != nullptr) break;
       if (nblocks == kMaxHeaderBlocks)
-        fatal_exitf(-1, stderr, "Error: the %s file inflates to a FITS header of more than %d cards ... (%s)\n",
-                    coding, kMaxHeaderBlocks * FITS_CARDS_PER_BLOCK, path.c_str());
-      cards.resize(static_cast<std::size_t>(nblocks + 1) * FITS_BLOCK, ' ');
-      const std::size_t got = read_fully(
-          in, reinterpret_cast<unsigned char*>(cards.data()) + static_cast<std::size_t>(nblocks) * FITS_BLOCK,
-          FITS_BLOCK);
-      if (got < static_cast<std::size_t>(FITS_BLOCK)) return;  // cut short: the library reports it
+        fatal_exitf(-1, stderr, "Error: %s holds a FITS header of more than %d cards%s ... (%s)\n", what,
+                    kMaxHeaderBlocks * FITS_CARDS_PER_BLOCK, text.inflated, name);
+      if (append(in, out, FITS_BLOCK, text) < static_cast<std::size_t>(FITS_BLOCK)) break;
       nblocks++;
     }
-    const long long data_bytes = fits_data_bytes(cards.data(), nblocks);
+    if (out.size < start + static_cast<std::size_t>(nblocks) * FITS_BLOCK) {
+      // An extension cut short is the library's to report when it is read.
+      if (hdu > 0) return;
+      fatal_exitf(-1, stderr, "Error: %s ends inside its FITS header%s ... (%s)\n", what, text.inflated, name);
+    }
+    const long long data_bytes = fits_data_bytes(reinterpret_cast<char*>(out.at(start)), nblocks);
     if (data_bytes < 0)
-      fatal_exitf(-1, stderr,
-                  "Error: a FITS header in the %s file does not say how many data bytes follow it ... (%s)\n", coding,
-                  path.c_str());
+      fatal_exitf(-1, stderr, "Error: a FITS header in %s does not say how many data bytes follow it ... (%s)\n",
+                  what, name);
     const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
     // Saturated, like the data bytes: no run of headers overflows the sum.
     const long long kBeyondAnyFile = 1LL << 62;
@@ -359,40 +468,77 @@ void check_inflated_size(inflater& in, compression kind, const std::string& path
     described = hdu_bytes > kBeyondAnyFile - described ? kBeyondAnyFile : described + hdu_bytes;
     if (memory != 0 && static_cast<std::uint64_t>(described) > memory)
       fatal_exitf(-1, stderr,
-                  "Error: the FITS headers of the %s file describe %lld MB once inflated, more than the %llu MB of "
-                  "memory of this machine ... (%s)\n",
-                  coding, described >> 20, static_cast<unsigned long long>(memory >> 20), path.c_str());
-    for (long long left = padded; left > 0;) {
-      const std::size_t piece = left < static_cast<long long>(scratch.size()) ? static_cast<std::size_t>(left)
-                                                                                : scratch.size();
-      const std::size_t got = read_fully(in, scratch.data(), piece);
-      if (got < piece) return;  // data cut short: the reader reports it
-      left -= static_cast<long long>(got);
-    }
+                  "Error: the FITS headers of %s describe %lld MB%s, more than the %llu MB of memory of this "
+                  "machine ... (%s)\n",
+                  what, described >> 20, text.inflated, static_cast<unsigned long long>(memory >> 20), name);
+    if (append(in, out, padded, text) < static_cast<std::size_t>(padded)) return;
   }
 }
 
-// The disk file the library would open for a name read-only: its root name
-// without extension or filter syntax, or the first compressed sibling the
-// library tries when no file has that name. Empty for the standard input,
-// a network or memory name, or anything but a regular file.
-std::string library_disk_file(const std::string& file) {
-  if (file.size() + 1 >= FLEN_FILENAME || std_inout(file.c_str())) return "";
+// ---- Where the library would read a name from ----
+
+struct input_place {
+  bool standard_input = false;
+  std::string path;       // the disk file otherwise
+  std::string extension;  // the HDU the name selects ("name[1]")
+  bool filtered = false;  // the name asks for a section, a filter or a copy
+};
+
+// The standard input, or the disk file the library would open read-only for
+// a local name: its root without prefix or extended syntax, or the first
+// compressed sibling the library tries when no file has that name. False
+// for a network name or anything but a regular file.
+bool place_of(const std::string& file, input_place& place) {
+  if (file.size() + 1 >= FLEN_FILENAME) return false;
   std::vector<char> url(file.begin(), file.end());
   url.push_back('\0');
-  char root[FLEN_FILENAME] = "";
+  char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
+       rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
+       pixels[FLEN_FILENAME] = "", tiles[FLEN_FILENAME] = "";
   int status = 0;
-  if (ffrtnm(url.data(), root, &status) != 0) return "";
-  std::string path = root;
-  if (path.compare(0, 7, "file://") == 0) path.erase(0, 7);
-  else if (path.find("://") != std::string::npos) return "";
+  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, tiles, &status) != 0) return false;
+  place.extension = ext;
+  place.filtered = *copy || *rows || *bins || *columns || *pixels || *tiles;
+  if (*ext != '\0') {
+    // "[1; #row > 2]" filters within the HDU selection.
+    int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
+    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
+    if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
+      place.filtered = true;
+  }
+  const std::string kind = type;
+  if (kind == "stdin://" || std_inout(file.c_str())) {
+    place.standard_input = true;
+    return true;
+  }
+  if (kind != "file://" && kind != "compress://" && kind != "compressmem://" && kind != "mem://") return false;
   static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
   for (const char* suffix : kLibrarySuffixes) {
     struct stat info;
-    const std::string candidate = path + suffix;
-    if (stat(candidate.c_str(), &info) == 0) return S_ISREG(info.st_mode) ? candidate : "";
+    const std::string candidate = root + std::string(suffix);
+    if (stat(candidate.c_str(), &info) != 0) continue;
+    if (!S_ISREG(info.st_mode)) return false;
+    place.path = candidate;
+    return true;
   }
-  return "";
+  return false;
+}
+
+// Moves to the HDU a name's "[n]" or "[name, version]" selects, as the
+// library's own open does.
+void move_to_extension(fitsfile* fptr, std::string extension, int* status) {
+  int number = 0, version = 0, type = ANY_HDU;
+  char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", rows[FLEN_FILENAME] = "";
+  extension.push_back('\0');
+  if (ffexts(&extension[0], &number, name, &version, &type, column, rows, status) != 0) return;
+  if (*name != '\0') ffmnhd(fptr, type, name, version, status);
+  else ffmahd(fptr, number + 1, nullptr, status);
+}
+
+// The inputs open from memory, by the library's record of each.
+std::map<const FITSfile*, std::unique_ptr<gathered>>& open_inputs() {
+  static std::map<const FITSfile*, std::unique_ptr<gathered>> inputs;
+  return inputs;
 }
 
 }  // namespace
@@ -406,35 +552,72 @@ compression compression_of(const unsigned char* first_bytes, std::size_t count) 
   return compression::none;
 }
 
-std::unique_ptr<inflater> open_inflater(std::FILE* stream, compression kind, const std::string& name) {
+std::unique_ptr<inflater> open_inflater(std::FILE* stream, compression kind, const std::string& name,
+                                        const std::string& already_read) {
+  byte_source source(stream, already_read);
   switch (kind) {
-    case compression::gzip: return std::make_unique<gzip_inflater>(stream, name);
-    case compression::bzip2: return std::make_unique<bzip2_inflater>(stream, name);
-    case compression::unix_compress: return std::make_unique<lzw_inflater>(stream, name);
+    case compression::gzip: return std::make_unique<gzip_inflater>(std::move(source), name);
+    case compression::bzip2: return std::make_unique<bzip2_inflater>(std::move(source), name);
+    case compression::unix_compress: return std::make_unique<lzw_inflater>(std::move(source), name);
     case compression::none: break;
   }
-  return nullptr;
+  return std::make_unique<plain_reader>(std::move(source));
 }
 
-void check_compressed_input(const std::string& file) {
-  const std::string path = library_disk_file(file);
-  if (path.empty()) return;
-  std::FILE* stream = std::fopen(path.c_str(), "rb");
-  if (stream == nullptr) return;  // the library reports the open failure
+bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode, int* status) {
+  input_place place;
+  if (!place_of(file, place)) return false;
+  std::FILE* stream = place.standard_input ? stdin : std::fopen(place.path.c_str(), "rb");
+  if (stream == nullptr) return false;  // the library reports the open failure
+  const std::string name = place.standard_input ? file : place.path;
   unsigned char magic[2] = {0, 0};
   const std::size_t count = std::fread(magic, 1, 2, stream);
-  if (count == 2 && magic[0] == 'P' && magic[1] == 'K') {
-    std::fclose(stream);
-    fatal_exitf(-1, stderr,
-                "Error: the file is a zip archive, which cannot be read: unzip it or compress it with gzip ... "
-                "(%s)\n",
-                path.c_str());
-  }
+  auto refuse = [&](const char* format, const char* what) {
+    if (!place.standard_input) std::fclose(stream);
+    fatal_exitf(-1, stderr, format, what, name.c_str());
+  };
+  if (count == 2 && magic[0] == 'P' && magic[1] == 'K')
+    refuse("Error: %s is a zip archive, which cannot be read: unzip it or compress it with gzip ... (%s)\n",
+           place.standard_input ? "the standard input" : "the file");
   const compression kind = compression_of(magic, count);
-  if (kind == compression::gzip) check_gzip_claim(stream, path);
-  if (kind != compression::none && fseeko(stream, 0, SEEK_SET) == 0) {
-    std::unique_ptr<inflater> in = open_inflater(stream, kind, path);
-    check_inflated_size(*in, kind, path);
+  if (kind == compression::none && !place.standard_input) {
+    std::fclose(stream);
+    return false;
   }
-  std::fclose(stream);
+  const source_text text{kind == compression::none ? "the standard input"
+                                                    : std::string("the ") + coding_name(kind) + " file",
+                         kind == compression::none ? "" : " once inflated", name};
+  // Writes would go to the copy in memory and be lost.
+  if (iomode != READONLY) refuse("Error: %s cannot be written in place ... (%s)\n", text.what.c_str());
+  if (place.filtered)
+    refuse("Error: %s is read whole: its name cannot select a section or a filter ... (%s)\n", text.what.c_str());
+  std::string already_read(reinterpret_cast<const char*>(magic), count);
+  if (kind == compression::gzip && !place.standard_input) {
+    check_gzip_claim(stream, name);
+    if (fseeko(stream, 2, SEEK_SET) != 0) refuse("Error: %s cannot be read again ... (%s)\n", text.what.c_str());
+  }
+  auto held = std::make_unique<gathered>();
+  {
+    std::unique_ptr<inflater> in = open_inflater(stream, kind, name, already_read);
+    gather_hdus(*in, text, *held);
+  }
+  if (!place.standard_input) std::fclose(stream);
+  // The library is told the true size, which its checks then meet as in a
+  // plain file: it would otherwise take the size from the headers and read
+  // past the block.
+  const std::size_t true_size = held->size;
+  complete_last_record(*held, text);
+  // A plain label: the library would take brackets in a path for an HDU.
+  if (ffomem(fptr, "memory", READONLY, &held->data, &held->size, 0, nullptr, status) != 0) {
+    // The library may still hold the block's address; the caller ends the
+    // process on this failure.
+    static_cast<void>(held.release());
+    return true;
+  }
+  (*fptr)->Fptr->filesize = (*fptr)->Fptr->logfilesize = static_cast<LONGLONG>(true_size);
+  open_inputs()[(*fptr)->Fptr] = std::move(held);
+  if (!place.extension.empty()) move_to_extension(*fptr, place.extension, status);
+  return true;
 }
+
+void fits_release_memory(const FITSfile* library_file) { open_inputs().erase(library_file); }

@@ -110,7 +110,7 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   } else {
     ffgsvk(fptr, 1, naxis, naxes, first, last, step, 0, reinterpret_cast<int*>(Dat.buffer()), &anynul, &status);
   }
-  if (status == 0) ffclos(fptr, &status);
+  if (status == 0) fits_close_input(fptr, &status);
   if (status != 0 && write && errno != 0)
     std::fprintf(stderr, "Error: cannot write in file %s\n", io_open_failure(nullptr, file, errno).c_str());
   if (status) FitsPrintError(status);
@@ -183,7 +183,8 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
     fatal_exitf(exit_status(status), stdout, "Error: cannot read in file %s\n", name);
   fitsstruct local;
   fits_read_header_cards(fptr, file.c_str(), Header != nullptr ? Header : &local);
-  if (ffclos(fptr, &status)) fatal_exitf(exit_status(status), stdout, "Error: cannot close %s\n", file.c_str());
+  if (fits_close_input(fptr, &status))
+    fatal_exitf(exit_status(status), stdout, "Error: cannot close %s\n", file.c_str());
 }
 
 void fits_read_fltarr(const char* name, to_array<float, true>& Dat) { fits_read_fltarr(name, Dat, nullptr); }
@@ -221,7 +222,7 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   int anynul = 0;
   if (ffgpv(fptr, TDOUBLE, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
     fatal_exitf(-1, stdout, "\n error in fits_read_img %s\n", name);
-  if (ffclos(fptr, &status)) fatal_exitf(-1, stdout, "\n erreur fermeture %s status = %d\n", name, status);
+  if (fits_close_input(fptr, &status)) fatal_exitf(-1, stdout, "\n erreur fermeture %s status = %d\n", name, status);
 }
 
 void fits_write_dblarr(const char* name, to_array<double, true>& Dat) {
@@ -322,7 +323,7 @@ int cfitstio_read_celestial_coord(const char* name, fitsstruct* Header) {
   std::snprintf(Header->coordtype, sizeof Header->coordtype, "%s", type);
   std::snprintf(Header->ctypex, sizeof Header->ctypex, "%s", type);
   std::snprintf(Header->ctypey, sizeof Header->ctypey, "%s", type);
-  if (ffclos(fptr, &status)) fatal_exitf(-1, stderr, "Error closing file %s\n", name);
+  if (fits_close_input(fptr, &status)) fatal_exitf(-1, stderr, "Error closing file %s\n", name);
   return coord_status;
 }
 

@@ -236,6 +236,8 @@ char* fitsname(const char* name) { return copy_text(fits_file_name(name)); }
 std::string fits_open_failure(const char* typed, const std::string& file, int status) {
   char text[FLEN_STATUS] = "";
   ffgerr(status, text);
+  // The standard input has no such reason to give.
+  if (std_inout(file.c_str())) return "(" + file + ": " + text + ")";
   // The library's status does not tell a missing file from a folder or a
   // forbidden one: an open here does.
   std::FILE* stream = io_fopen_read(file);
@@ -245,8 +247,15 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
 }
 
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
-  check_compressed_input(file);
+  if (fits_open_from_memory(fptr, file, iomode, status)) return *status;
   return ffopen(fptr, file.c_str(), iomode, status);
+}
+
+int fits_close_input(fitsfile* fptr, int* status) {
+  const FITSfile* library_file = fptr->Fptr;
+  const int result = ffclos(fptr, status);
+  fits_release_memory(library_file);
+  return result;
 }
 
 long long fits_file_bytes(fitsfile* fptr) { return fptr->Fptr->filesize; }
@@ -266,8 +275,8 @@ void fits_check_data_held(fitsfile* fptr, const char* name) {
   for (LONGLONG axis : axes)
     data_bytes = axis <= 0 ? 0 : (data_bytes > kBeyondAnyFile / axis ? kBeyondAnyFile : data_bytes * axis);
   // The library knows the file's true size by now: a compressed file has
-  // been inflated in memory at open (fits_open_input bounds what it may
-  // inflate to first), so a 100-byte file can no longer claim 8 GB.
+  // been inflated in memory at open, as far as its headers describe, so a
+  // 100-byte file can no longer claim 8 GB.
   if (fits_file_bytes(fptr) - data_start < data_bytes)
     refuse_truncated(name, data_bytes, fits_file_bytes(fptr) - data_start);
 }
@@ -424,7 +433,7 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   int anynul = 0;
   if (ffgpv(fptr, TFLOAT, 1, npix, nullptr, Ima.buffer(), &anynul, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
-  if (ffclos(fptr, &status))
+  if (fits_close_input(fptr, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot close %s\n", file.c_str());
 }
 

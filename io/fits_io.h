@@ -73,11 +73,14 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
 // announces them are not all in the file (checked before allocating).
 void fits_check_data_held(fitsfile* fptr, const char* name);
 
-// ffopen of file, after check_compressed_input (io/compressed_input.h) has
-// refused, naming the file, a compressed file that would inflate past what
-// its FITS headers describe or this machine holds, and a zip archive. Every
-// read through the library opens its file here.
+// ffopen of file; the standard input and a compressed file are read into
+// memory first, as far as their FITS headers describe (see
+// io/compressed_input.h). Every read through the library opens its file
+// here and closes it with fits_close_input.
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status);
+// ffclos of a file fits_open_input opened, freeing the memory it was read
+// into.
+int fits_close_input(fitsfile* fptr, int* status);
 // Bytes of the open file as the library holds them: inflated for a
 // compressed file.
 long long fits_file_bytes(fitsfile* fptr);

@@ -128,5 +128,5 @@ void read_float_image_data(fitsfile* fptr, const long naxes[2], to_array<float, 
 void read_float_array_data(fitsfile* fptr, long long count, float* data) {
   int status = 0, anynul = 0;
   check_fits(ffgpve(fptr, 1, 1, count, 0.f, data, &anynul, &status));
-  check_fits(ffclos(fptr, &status));
+  check_fits(fits_close_input(fptr, &status));
 }

@@ -6,11 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "image_test_tools.h"
+#include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "support/death.h"
 #include "support/tolerance.h"
@@ -103,47 +107,175 @@ TEST(InflatersDeath, DamagedUnixCompressDataAreRefusedNamingTheFile) {
       {"\x1f\x9d\x91", "codes wider than 16 bits or narrower than 9"},
       {std::string("\x1f\x9d\x90\x2c\x01", 5), "the first code is not a byte"},
       {std::string("\x1f\x9d\x90\x61\x20\x03", 6), "a code beyond the table"}};
+  to_array<float, false> ima;
+  fitsstruct rec;
   for (const auto& [bytes, reason] : cases) {
     const std::string file = scratch("damaged" + std::to_string(bytes.size()) + ".fits.Z");
     write_bytes(file, bytes);
-    EXPECT_EXIT_STATUS(check_compressed_input(file), 255, std::string("unix compress data are damaged: ") + reason +
-                                                              " ... \\(" + file + "\\)");
+    EXPECT_EXIT_STATUS(fits_read_float(file.c_str(), ima, &rec), 255,
+                       std::string("unix compress data are damaged: ") + reason + " ... \\(" + file + "\\)");
   }
 }
 
-// An image followed by a table extension, compressed by each tool, reads to
-// the bits of the plain file: the check follows every HDU.
+namespace {
+
+// The standard input of a death-test child becomes a pipe from path, which
+// cannot be rewound.
+void stdin_through_pipe(const std::string& path) {
+  std::FILE* pipe = popen(("cat '" + path + "'").c_str(), "r");
+  if (pipe == nullptr) std::abort();
+  dup2(fileno(pipe), fileno(stdin));
+}
+
+// For death-test children: at most `bytes` more address space than the
+// process maps now, so that reading what follows an image, or allocating
+// what a header announces before the data come, fails. Left off under the
+// sanitizers, whose shadow memory needs terabytes of address space.
+void limit_address_space_growth(long long bytes) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  long long pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const rlim_t limit = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + bytes);
+  const struct rlimit r = {limit, limit};
+  setrlimit(RLIMIT_AS, &r);
+#endif
+}
+
+// A two-HDU file: the image, then a second image of other values.
+std::string two_image_bytes() {
+  std::string second = image_bytes();
+  second.replace(0, 80, card("XTENSION= 'IMAGE   '"));
+  second.replace(5 * 80, 80, card("PCOUNT  =                    0"));
+  second.replace(6 * 80, 80, card("GCOUNT  =                    1"));
+  second.replace(7 * 80, 80, card("END"));
+  for (std::size_t k = 2880 + 2; k < second.size(); k += 4) second[k] = static_cast<char>(~second[k]);
+  return image_bytes() + second;
+}
+
+}  // namespace
+
+// Compressed by each tool, under each name the library accepts (no suffix,
+// its prefixes, an HDU selected) and with records after the last HDU, a file
+// reads to the bits of the plain file: nothing past its HDUs is read.
 TEST(CompressedFits, HonestFilesReadAsThePlainFile) {
-  const std::string plain = scratch("honest.fits");
-  write_bytes(plain, image_bytes());
-  fitsfile* f = nullptr;
-  int status = 0;
-  ffopen(&f, plain.c_str(), READWRITE, &status);
-  char* types[] = {const_cast<char*>("X")};
-  char* forms[] = {const_cast<char*>("1E")};
-  ffcrtb(f, BINARY_TBL, 3, 1, types, forms, nullptr, "T", &status);
-  ffclos(f, &status);
-  ASSERT_EQ(status, 0);
+  const std::pair<const char*, std::string> contents[] = {
+      {"alone", two_image_bytes()},
+      {"zero block", two_image_bytes() + std::string(2880, '\0')},
+      {"junk", two_image_bytes() + "junk"},
+      {"zeros", two_image_bytes() + std::string(size_t{16} << 20, '\0')}};
+  for (const auto& [label, bytes] : contents) {
+    const std::string plain = scratch("honest.fits");
+    write_bytes(plain, bytes);
+    to_array<float, false> expected, ima;
+    to_array<float, true> expected_second, second;
+    fitsstruct rec;
+    fits_read_float(plain.c_str(), expected, &rec);
+    fits_read_fltarr((plain + "[1]").c_str(), expected_second);
+    ASSERT_FALSE(qz_test::same_bits(expected_second, to_array<float, true>(expected.nc(), expected.nl())));
+    for (const Tool& tool : kTools) {
+      const std::string file = packed(tool, plain);
+      if (file.empty()) continue;
+      const std::string bare = scratch("bare.fits");
+      ASSERT_EQ(std::rename(file.c_str(), bare.c_str()), 0);
+      for (const std::string& name : {bare, "compress://" + bare, "compressmem://" + bare, "file://" + bare}) {
+        fits_read_float(name.c_str(), ima, &rec);
+        EXPECT_TRUE(qz_test::same_bits(ima, expected)) << tool.command << ", " << label << ", " << name;
+      }
+      fits_read_fltarr((bare + "[1]").c_str(), second);
+      EXPECT_TRUE(qz_test::same_bits(second, expected_second)) << tool.command << ", " << label << ", [1]";
+      EXPECT_EXIT(
+          {
+            stdin_through_pipe(bare);
+            fits_read_float("-", ima, &rec);
+            std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
+          },
+          ::testing::ExitedWithCode(0), "")
+          << tool.command << ", " << label << ", standard input";
+    }
+    EXPECT_EXIT(
+        {
+          stdin_through_pipe(plain);
+          fits_read_float("-", ima, &rec);
+          std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << label << ", plain standard input";
+  }
+}
+
+// The library reads a file in memory a whole record at a time: a last
+// record cut inside its padding reads as if the padding were there, not
+// past the end of the memory (which the address sanitizer would catch).
+TEST(CompressedFits, LastRecordCutInItsPaddingReadsItsPixels) {
+  const std::string full = scratch("full.fits"), cut = scratch("cut.fits");
+  write_bytes(full, two_image_bytes());
+  write_bytes(cut, two_image_bytes().substr(0, 2 * 5760 - 100));
+  to_array<float, true> expected, second;
+  fits_read_fltarr((full + "[1]").c_str(), expected);
+  for (const Tool& tool : kTools) {
+    const std::string file = packed(tool, cut);
+    if (file.empty()) continue;
+    fits_read_fltarr((file + "[1]").c_str(), second);
+    EXPECT_TRUE(qz_test::same_bits(second, expected)) << tool.command;
+  }
+}
+
+// 64 MB of zeros after a 20 x 30 image, by name, behind a prefix or on the
+// standard input, read in 32 MB more address space than the process has; so
+// is a header that announces 1.6 GB over 1 MB of data, refused as the plain
+// file is: the memory grows with the data that come, not with the claim.
+TEST(CompressedFitsDeath, MemoryFollowsTheDataNotWhatFollowsOrTheClaim) {
+  const std::string plain = scratch("padded.fits");
+  write_bytes(plain, image_bytes() + std::string(size_t{64} << 20, '\0'));
   to_array<float, false> expected, ima;
   fitsstruct rec;
   fits_read_float(plain.c_str(), expected, &rec);
+  std::string claim = image_bytes().substr(0, 2880) + std::string(1 << 20, '\x01');
+  claim.replace(3 * 80, 80, integer_card("NAXIS1", 20000));
+  claim.replace(4 * 80, 80, integer_card("NAXIS2", 20000));
+  const std::string claiming = scratch("claiming.fits");
+  write_bytes(claiming, claim);
+  const char* const refusal = "truncated: its header announces 1600000000 data bytes, it holds 1048576";
   for (const Tool& tool : kTools) {
     const std::string file = packed(tool, plain);
     if (file.empty()) continue;
-    fits_read_float(file.c_str(), ima, &rec);
-    EXPECT_TRUE(qz_test::same_bits(ima, expected)) << tool.command;
+    for (const std::string& name : {file, "compressmem://" + file, std::string("-")})
+      EXPECT_EXIT(
+          {
+            if (name == "-") stdin_through_pipe(file);
+            limit_address_space_growth(32 << 20);
+            fits_read_float(name.c_str(), ima, &rec);
+            std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
+          },
+          ::testing::ExitedWithCode(0), "")
+          << tool.command << ", " << name;
+    const std::string lying = packed(tool, claiming);
+    for (const std::string& name : {lying, std::string("-")})
+      EXPECT_EXIT_STATUS(
+          {
+            if (name == "-") stdin_through_pipe(lying);
+            limit_address_space_growth(32 << 20);
+            fits_read_float(name.c_str(), ima, &rec);
+          },
+          255, std::string(refusal) + ".*\\(" + (name == "-" ? "-" : lying) + "\\)")
+          << tool.command << ", " << name;
   }
+  EXPECT_EXIT_STATUS(
+      {
+        stdin_through_pipe(claiming);
+        limit_address_space_growth(32 << 20);
+        fits_read_float("-", ima, &rec);
+      },
+      255, std::string(refusal) + ".*\\(-\\)");
 }
 
 // Refused from the inflated stream alone, under a memory limit that the
-// library's inflating would break: bytes past the last HDU, headers that
-// describe more than the machine holds, or nothing, and no FITS at all.
+// library's inflating would break: headers that describe more than the
+// machine holds, or nothing, and no FITS at all.
 TEST(CompressedFitsDeath, FilesInflatingPastTheirHeadersAreRefused) {
   std::string endless = card("SIMPLE  =                    T");
   endless.resize(10001 * 2880, ' ');
   const std::pair<std::string, const char*> cases[] = {
-      {image_bytes() + std::string(size_t{64} << 20, '\0'), "past the 5760 bytes its FITS headers describe: 8640 bytes"},
-      {image_bytes() + "junk", "past the 5760 bytes its FITS headers describe: 5764 bytes"},
       {card("SIMPLE  =                    T") + integer_card("BITPIX", -32) + integer_card("NAXIS", 3) +
            integer_card("NAXIS1", 30) + integer_card("NAXIS2", 20) + integer_card("NAXIS3", 3000000000) + card("END") +
            std::string(2320, ' '),
@@ -151,6 +283,7 @@ TEST(CompressedFitsDeath, FilesInflatingPastTheirHeadersAreRefused) {
       {endless, "a FITS header of more than 360000 cards"},
       {card("SIMPLE  =                    T") + card("END") + std::string(2720, ' '),
        "does not say how many data bytes follow it"},
+      {image_bytes().substr(0, 2000), "ends inside its FITS header once inflated"},
       {std::string(10000, 'x'), "holds no FITS file once inflated"}};
   to_array<float, false> ima;
   fitsstruct rec;
@@ -165,4 +298,29 @@ TEST(CompressedFitsDeath, FilesInflatingPastTheirHeadersAreRefused) {
           << tool.command << ", case " << c;
     }
   }
+}
+
+// The standard input empty, or not FITS; a compressed file opened to be
+// written in place, or named with a section the copy in memory would not
+// apply: each refused, naming it, and the file left as it was.
+TEST(CompressedFitsDeath, InputsThatCannotBeReadFromMemoryAreRefused) {
+  const std::string plain = scratch("kept.fits");
+  write_bytes(plain, image_bytes());
+  const std::string empty = scratch("empty"), text = scratch("text");
+  write_bytes(empty, "");
+  write_bytes(text, std::string(5000, 'x'));
+  to_array<float, false> ima, block(2, 2);
+  fitsstruct rec;
+  EXPECT_EXIT_STATUS({ stdin_through_pipe(empty); fits_read_float("-", ima, &rec); }, 255,
+                     "the standard input is empty ... \\(-\\)");
+  EXPECT_EXIT_STATUS({ stdin_through_pipe(text); fits_read_float("-", ima, &rec); }, 255,
+                     "the standard input holds no FITS file ... \\(-\\)");
+  const std::string file = packed(kTools[0], plain);
+  if (file.empty()) GTEST_SKIP() << "gzip is not installed";
+  const std::string before = read_bytes(file);
+  EXPECT_EXIT_STATUS(fits_write_block(file.c_str(), block, 0, 0), 255,
+                     "the gzip file cannot be written in place ... \\(" + file + "\\)");
+  EXPECT_EXIT_STATUS(fits_read_float((file + "[1:2,1:2]").c_str(), ima, &rec), 255,
+                     "cannot select a section or a filter ... \\(" + file + "\\)");
+  EXPECT_EQ(read_bytes(file), before);
 }
