@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "array/fatal.h"
@@ -535,10 +536,15 @@ void move_to_extension(fitsfile* fptr, std::string extension, int* status) {
   else ffmahd(fptr, number + 1, nullptr, status);
 }
 
-// The inputs open from memory, by the library's record of each.
+// The inputs open from memory, by the library's record of each; any thread
+// may open or close one.
 std::map<const FITSfile*, std::unique_ptr<gathered>>& open_inputs() {
   static std::map<const FITSfile*, std::unique_ptr<gathered>> inputs;
   return inputs;
+}
+std::mutex& open_inputs_lock() {
+  static std::mutex lock;
+  return lock;
 }
 
 }  // namespace
@@ -615,9 +621,19 @@ bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode,
     return true;
   }
   (*fptr)->Fptr->filesize = (*fptr)->Fptr->logfilesize = static_cast<LONGLONG>(true_size);
-  open_inputs()[(*fptr)->Fptr] = std::move(held);
+  {
+    std::lock_guard<std::mutex> lock(open_inputs_lock());
+    open_inputs()[(*fptr)->Fptr] = std::move(held);
+  }
   if (!place.extension.empty()) move_to_extension(*fptr, place.extension, status);
   return true;
 }
 
-void fits_release_memory(const FITSfile* library_file) { open_inputs().erase(library_file); }
+void fits_release_memory(const FITSfile* library_file) {
+  std::unique_ptr<gathered> released;  // freed outside the lock
+  std::lock_guard<std::mutex> lock(open_inputs_lock());
+  auto input = open_inputs().find(library_file);
+  if (input == open_inputs().end()) return;
+  released = std::move(input->second);
+  open_inputs().erase(input);
+}
