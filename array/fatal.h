@@ -13,7 +13,9 @@
 // Prints `message` (as given, no newline added) on `stream`, flushes the
 // standard streams and ends the process with `status`. Only the first
 // failure of the process is reported: another thread failing meanwhile waits
-// for the process to end.
+// for the process to end, and the ending thread failing again (in a clean-up
+// or a destructor at exit) prints nothing and ends at once with the first
+// failure's status.
 [[noreturn]] void fatal_exit(const std::string& message, int status = -1,
                              std::FILE* stream = stdout);
 
