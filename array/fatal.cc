@@ -55,38 +55,18 @@ bool first_failure(int status) {
   for (;;) pause();
 }
 
-// LLVM's OpenMP runtime registers each process in a shared-memory file named
-// after its process id and removes it from an exit-time destructor, which an
-// ending without exit never runs; such files would pile up in /dev/shm. Only
-// this process's own files go, found by name without asking the runtime.
-void remove_runtime_registration() {
-  char prefix[64];
-  const int length =
-      std::snprintf(prefix, sizeof prefix, "__KMP_REGISTERED_LIB_%ld", static_cast<long>(getpid()));
-  DIR* shm = opendir("/dev/shm");
-  if (shm == nullptr) return;
-  const int folder = dirfd(shm);
-  while (const dirent* entry = readdir(shm)) {
-    // The process id ends the prefix: the next character is none or the suffix's "_".
-    if (std::strncmp(entry->d_name, prefix, length) == 0 &&
-        (entry->d_name[length] == '\0' || entry->d_name[length] == '_'))
-      unlinkat(folder, entry->d_name, 0);
-  }
-  closedir(shm);
-}
-
 [[noreturn]] void end_process(bool first, int status) {
   std::fflush(stdout);
   std::fflush(stderr);
   if (!first) {
     // A second failure while ending: the clean-ups under way are not started
     // again, and the first failure keeps its status.
-    remove_runtime_registration();
+    remove_openmp_registration();
     _exit(EndingStatus);
   }
   if (this_thread_id() == static_cast<long>(getpid()) && !other_threads_exist())
     std::exit(status);
-  remove_runtime_registration();
+  remove_openmp_registration();
   std::quick_exit(status);
 }
 
@@ -113,6 +93,23 @@ void fatal_report(int status, const std::function<void()>& print) {
   const bool first = first_failure(status);
   if (first) print();
   end_process(first, status);
+}
+
+// Found by name without asking the runtime, which may be in any state here.
+void remove_openmp_registration() {
+  char prefix[64];
+  const int length =
+      std::snprintf(prefix, sizeof prefix, "__KMP_REGISTERED_LIB_%ld", static_cast<long>(getpid()));
+  DIR* shm = opendir("/dev/shm");
+  if (shm == nullptr) return;
+  const int folder = dirfd(shm);
+  while (const dirent* entry = readdir(shm)) {
+    // The process id ends the prefix: the next character is none or the suffix's "_".
+    if (std::strncmp(entry->d_name, prefix, length) == 0 &&
+        (entry->d_name[length] == '\0' || entry->d_name[length] == '_'))
+      unlinkat(folder, entry->d_name, 0);
+  }
+  closedir(shm);
 }
 
 void at_process_end(void (*cleanup)()) {

@@ -33,3 +33,9 @@
 // run while other threads still work: it must only undo what it owns on disk
 // (remove files), and take no lock that a thread may hold when it fails.
 void at_process_end(void (*cleanup)());
+
+// LLVM's OpenMP runtime registers each process in a file of /dev/shm named
+// after its process id, and removes it only from an exit-time destructor of
+// its own. An ending that skips that destructor (quick_exit, _exit) calls
+// this first, or such files pile up. Removes this process's files only.
+void remove_openmp_registration();
