@@ -234,6 +234,9 @@ TEST(Fatal, EndingByQuickExitLeavesNoRuntimeRegistration) {
   // LLVM's OpenMP runtime registers each process in a file under /dev/shm
   // and removes it only at a normal exit; a failure on a thread must remove
   // it too. GNU's runtime keeps no such file: nothing to check then.
+#ifndef KMP_VERSION_MAJOR
+  GTEST_SKIP() << "this OpenMP runtime keeps no registration file";
+#endif
   int seen[2];
   ASSERT_EQ(pipe(seen), 0);
   const pid_t child = fork();
