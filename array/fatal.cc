@@ -6,12 +6,14 @@
 // quick_exit, which runs the clean-ups of at_process_end and nothing else.
 #include "array/fatal.h"
 
+#include <dirent.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -41,7 +43,7 @@ std::atomic<int> EndingStatus{0};
 // True for the first failure of the process. Another thread failing meanwhile
 // never returns: the process is ending, and its message is not printed. The
 // ending thread failing again (in a clean-up or a destructor at exit) gets
-// false.
+// false, and prints nothing either.
 bool first_failure(int status) {
   const long self = this_thread_id();
   long none = 0;
@@ -56,11 +58,15 @@ bool first_failure(int status) {
 [[noreturn]] void end_process(bool first, int status) {
   std::fflush(stdout);
   std::fflush(stderr);
-  // A second failure while ending: the clean-ups under way are not started
-  // again, and the first failure keeps its status.
-  if (!first) _exit(EndingStatus);
+  if (!first) {
+    // A second failure while ending: the clean-ups under way are not started
+    // again, and the first failure keeps its status.
+    remove_openmp_registration();
+    _exit(EndingStatus);
+  }
   if (this_thread_id() == static_cast<long>(getpid()) && !other_threads_exist())
     std::exit(status);
+  remove_openmp_registration();
   std::quick_exit(status);
 }
 
@@ -68,23 +74,42 @@ bool first_failure(int status) {
 
 void fatal_exit(const std::string& message, int status, std::FILE* stream) {
   const bool first = first_failure(status);
-  std::fputs(message.c_str(), stream);
+  if (first) std::fputs(message.c_str(), stream);
   end_process(first, status);
 }
 
 void fatal_exitf(int status, std::FILE* stream, const char* format, ...) {
   const bool first = first_failure(status);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stream, format, args);
-  va_end(args);
+  if (first) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stream, format, args);
+    va_end(args);
+  }
   end_process(first, status);
 }
 
 void fatal_report(int status, const std::function<void()>& print) {
   const bool first = first_failure(status);
-  print();
+  if (first) print();
   end_process(first, status);
+}
+
+// Found by name without asking the runtime, which may be in any state here.
+void remove_openmp_registration() {
+  char prefix[64];
+  const int length =
+      std::snprintf(prefix, sizeof prefix, "__KMP_REGISTERED_LIB_%ld", static_cast<long>(getpid()));
+  DIR* shm = opendir("/dev/shm");
+  if (shm == nullptr) return;
+  const int folder = dirfd(shm);
+  while (const dirent* entry = readdir(shm)) {
+    // The process id ends the prefix: the next character is none or the suffix's "_".
+    if (std::strncmp(entry->d_name, prefix, length) == 0 &&
+        (entry->d_name[length] == '\0' || entry->d_name[length] == '_'))
+      unlinkat(folder, entry->d_name, 0);
+  }
+  closedir(shm);
 }
 
 void at_process_end(void (*cleanup)()) {

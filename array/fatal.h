@@ -13,7 +13,9 @@
 // Prints `message` (as given, no newline added) on `stream`, flushes the
 // standard streams and ends the process with `status`. Only the first
 // failure of the process is reported: another thread failing meanwhile waits
-// for the process to end.
+// for the process to end, and the ending thread failing again (in a clean-up
+// or a destructor at exit) prints nothing and ends at once with the first
+// failure's status.
 [[noreturn]] void fatal_exit(const std::string& message, int status = -1,
                              std::FILE* stream = stdout);
 
@@ -31,3 +33,9 @@
 // run while other threads still work: it must only undo what it owns on disk
 // (remove files), and take no lock that a thread may hold when it fails.
 void at_process_end(void (*cleanup)());
+
+// LLVM's OpenMP runtime registers each process in a file of /dev/shm named
+// after its process id, and removes it only from an exit-time destructor of
+// its own. An ending that skips that destructor (quick_exit, _exit) calls
+// this first, or such files pile up. Removes this process's files only.
+void remove_openmp_registration();

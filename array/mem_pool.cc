@@ -75,12 +75,15 @@ T* TempCMem<T>::alloc(int n, bool* zeroed) {
       return s.buffer();
     }
   }
-  std::fprintf(stderr, "Error: CMemInt cannot allocate memory ... \n");
-  print_process_memory_report();
-  for (int i = 0; i < NbrSlots; i++)
-    std::printf("Buffer %d Size = %d%s\n", i, slots_[i].size(),
-                slots_[i].use() ? " USE " : " NOT USE ");
-  fatal_exit("", -1);
+  // The whole report is part of the failure: it prints only if no other
+  // failure is already ending the process.
+  fatal_report(-1, [this] {
+    std::fprintf(stderr, "Error: CMemInt cannot allocate memory ... \n");
+    print_process_memory_report();
+    for (int i = 0; i < NbrSlots; i++)
+      std::printf("Buffer %d Size = %d%s\n", i, slots_[i].size(),
+                  slots_[i].use() ? " USE " : " NOT USE ");
+  });
 }
 
 template <class T>

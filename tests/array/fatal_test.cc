@@ -2,14 +2,24 @@
 // thread: the main thread, a worker of a parallel region, the master of one,
 // or a thread of its own. The clean-ups given to at_process_end run on every
 // path; the exit handlers and static destructors never run under threads
-// that are still working; and threads failing together print one message.
+// that are still working; threads failing together print one message, and
+// a failure while the process ends prints nothing.
 #include "array/fatal.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include "array/mem_pool.h"
 
 #include "support/death.h"
 
@@ -108,13 +118,152 @@ TEST(Fatal, ThreadsFailingTogetherPrintOneMessage) {
   EXPECT_EXIT_STATUS(all_fail_together(), 48, "^Error: thread [0-9] failed\nclean-up ran\n$");
 }
 
-TEST(Fatal, FailureInAnExitCleanUpEndsAtOnceWithTheFirstStatus) {
-  // A clean-up that fails while the process ends must neither end it twice
-  // nor hang; the first failure's status stands.
-  EXPECT_EXIT_STATUS(
-      {
-        at_process_end([] { fatal_exit("Error: clean-up failed\n", 5, stderr); });
-        fatal_exit("Error: first\n", 7, stderr);
-      },
-      7, "^Error: first\nError: clean-up failed\n$");
+namespace {
+
+// A second failure of every kind, found while the process ends after a first.
+enum class Second { message, formatted, report, pool_exhausted, exit_destructor };
+
+void fail_again(Second how) {
+  switch (how) {
+    case Second::message:
+      fatal_exit("Error: second\n", 5, stdout);
+    case Second::formatted:
+      fatal_exitf(5, stderr, "Error: second %d\n", 2);
+    case Second::report:
+      fatal_report(5, [] { std::fputs("Error: second\n", stderr); });
+    case Second::pool_exhausted:
+      for (int k = 0; k <= TempCMem<int>::NbrSlots; k++) MemMg_alloc(10 + k, 0);
+      break;
+    case Second::exit_destructor:
+      break;
+  }
+}
+
+Second SecondFailure;
+
+// Fails at its destruction when armed, as a static object may at exit.
+struct FailsAtExit {
+  bool armed = false;
+  ~FailsAtExit() {
+    if (armed) fatal_exit("Error: destructor failed\n", 5, stderr);
+  }
+} Destructor;
+
+// The first failure, with status 7, on the main thread alone (the process
+// ends by exit) or on a thread of its own (by quick_exit); then the second.
+void fail_twice(Second how, bool own_thread) {
+  SecondFailure = how;
+  if (how == Second::exit_destructor)
+    Destructor.armed = true;
+  else
+    at_process_end([] { fail_again(SecondFailure); });
+  if (!own_thread) fatal_exit("Error: first\n", 7, stderr);
+  std::thread worker([] { fatal_exit("Error: first\n", 7, stderr); });
+  keep_working();
+}
+
+}  // namespace
+
+TEST(Fatal, ASecondFailureWhileEndingPrintsNothingAndKeepsTheFirstStatus) {
+  // A clean-up or an exit-time destructor that fails must neither end the
+  // process twice nor hang nor print; the first failure's status stands.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const struct {
+    Second how;
+    bool own_thread;
+    const char* name;
+  } cases[] = {{Second::message, false, "message in a clean-up at exit"},
+               {Second::formatted, false, "formatted message in a clean-up at exit"},
+               {Second::report, false, "report in a clean-up at exit"},
+               {Second::pool_exhausted, false, "exhausted pool in a clean-up at exit"},
+               {Second::exit_destructor, false, "exit-time destructor"},
+               {Second::message, true, "message in a clean-up at quick_exit"},
+               {Second::pool_exhausted, true, "exhausted pool in a clean-up at quick_exit"}};
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(fail_twice(c.how, c.own_thread), 7, "^Error: first\n$") << c.name;
+}
+
+namespace {
+
+std::atomic<bool> PoolFilled{false}, MainFailed{false}, Exhausting{false};
+
+// While the main thread's failure ends the process, a worker exhausts a pool:
+// its report must not print. The clean-up gives it time to print.
+void pool_exhausted_while_ending() {
+  at_process_end([] {
+    MainFailed = true;
+    while (!Exhausting) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    note_cleanup();
+  });
+  std::thread worker([] {
+    for (int k = 0; k < TempCMem<double>::NbrSlots; k++) MemMg_alloc(10 + k, 0.0);
+    PoolFilled = true;
+    while (!MainFailed) std::this_thread::yield();
+    Exhausting = true;
+    MemMg_alloc(5, 0.0);
+  });
+  while (!PoolFilled) std::this_thread::yield();
+  fatal_exit("Error: first\n", 7, stderr);
+}
+
+}  // namespace
+
+TEST(Fatal, AnotherThreadsPoolExhaustionWhileEndingPrintsNothing) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT_STATUS(pool_exhausted_while_ending(), 7, "^Error: first\nclean-up ran\n$");
+}
+
+namespace {
+
+// Names of the OpenMP runtime's registration files of process `pid`.
+std::vector<std::string> runtime_registrations(pid_t pid) {
+  const std::string prefix = "__KMP_REGISTERED_LIB_" + std::to_string(pid) + "_";
+  std::vector<std::string> names;
+  if (DIR* shm = opendir("/dev/shm")) {
+    while (const dirent* entry = readdir(shm))
+      if (std::string(entry->d_name).rfind(prefix, 0) == 0) names.push_back(entry->d_name);
+    closedir(shm);
+  }
+  return names;
+}
+
+}  // namespace
+
+TEST(Fatal, EndingByQuickExitLeavesNoRuntimeRegistration) {
+  // LLVM's OpenMP runtime registers each process in a file under /dev/shm
+  // and removes it only at a normal exit; a failure on a thread must remove
+  // it too. GNU's runtime keeps no such file: nothing to check then.
+#ifndef KMP_VERSION_MAJOR
+  GTEST_SKIP() << "this OpenMP runtime keeps no registration file";
+#endif
+  int seen[2];
+  ASSERT_EQ(pipe(seen), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(seen[0]);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, fileno(stdout));
+    dup2(null, fileno(stderr));
+#pragma omp parallel num_threads(2)
+    LiveWorkers++;
+    const char registered = runtime_registrations(getpid()).empty() ? 'n' : 'y';
+    if (write(seen[1], &registered, 1) != 1) _exit(1);
+    std::thread worker([] { fatal_exit("Error: failed here\n", 9, stderr); });
+    keep_working();
+  }
+  close(seen[1]);
+  char registered = 'n';
+  const bool told = read(seen[0], &registered, 1) == 1;
+  close(seen[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(told);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 9);
+  if (registered != 'y') GTEST_SKIP() << "this OpenMP runtime keeps no registration file";
+  const auto left = runtime_registrations(child);
+  EXPECT_EQ(left, std::vector<std::string>{});
+  for (const auto& name : left) unlink(("/dev/shm/" + name).c_str());
 }

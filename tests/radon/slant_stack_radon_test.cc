@@ -10,6 +10,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -160,6 +161,58 @@ TEST(SlantStackRadon, SideBySideInversesKeepTheirOwnCounts) {
   for (auto& t : threads) t.join();
   for (int t = 0; t < Threads; t++) EXPECT_TRUE(same[t]) << counts[t] << " iterations";
   EXPECT_NE(std::find(std::begin(counts), std::end(counts), NUM_OF_ITER.load()), std::end(counts));
+}
+
+// Inversions of several sizes and counts run while another thread keeps
+// storing a count none of them uses (0, which would leave the estimate at its
+// zero start): an inversion that read the shared count after its own store
+// would see it. The rounds go on until the other thread has stored during
+// enough inversions, so that the two surely ran side by side.
+TEST(SlantStackRadon, AnInverseKeepsItsCountWhileAnotherThreadStoresOne) {
+  const struct {
+    int n, count;
+  } cases[] = {{8, 3}, {16, 1}, {16, 7}, {32, 2}};
+  constexpr int Wanted = 200, MaxRounds = 1000;
+  // One thread per inversion, as in the ridgelet blocks' workers.
+  const int saved_threads = omp_get_max_threads();
+  omp_set_num_threads(1);
+  std::vector<slant_stack_radon> engines(std::size(cases));
+  std::vector<Image> radon, alone;
+  for (std::size_t k = 0; k < std::size(cases); k++) {
+    const int n = cases[k].n;
+    engines[k].alloc(n);
+    auto ima = random_image(n, n, 30 + static_cast<int>(k), 1.f, 2.f);
+    Image rad, back(n, n);
+    engines[k].transform(ima, rad);
+    engines[k].iter_inverse(rad, back, cases[k].count);
+    radon.push_back(rad);
+    alone.push_back(back);
+  }
+  const int saved = NUM_OF_ITER.load();
+  std::atomic<bool> done{false};
+  std::atomic<long> stores{0};
+  std::thread setter([&] {
+    while (!done) {
+      NUM_OF_ITER.store(0);
+      stores++;
+    }
+  });
+  int inversions = 0, overlapped = 0, differing = 0;
+  for (int round = 0; round < MaxRounds && overlapped < Wanted; round++)
+    for (std::size_t k = 0; k < std::size(cases); k++) {
+      Image back(cases[k].n, cases[k].n);
+      const long before = stores;
+      engines[k].iter_inverse(radon[k], back, cases[k].count);
+      overlapped += stores != before;
+      differing += pixels(back) != pixels(alone[k]);
+      inversions++;
+    }
+  done = true;
+  setter.join();
+  NUM_OF_ITER.store(saved);
+  omp_set_num_threads(saved_threads);
+  EXPECT_EQ(differing, 0) << "of " << inversions << " inversions";
+  EXPECT_GE(overlapped, Wanted) << "inversions with a store of the other thread in their course";
 }
 
 TEST(SlantStackRadonDeath, RefusesSizesItCannotTake) {

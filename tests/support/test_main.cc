@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "array/fatal.h"
+
 namespace {
 
 #ifndef KMP_VERSION_MAJOR
@@ -26,7 +28,8 @@ void one_thread_in_forked_child() { omp_set_num_threads(1); }
 // runtime orders its threads) crashes in a forked child when the runtime
 // ends. So a forked child leaves, with the status it exits with, from this
 // program's own last destructor, which runs after every exit handler (the
-// sanitizer's report among them) and before the runtime's.
+// sanitizer's report among them) and before the runtime's, and which removes
+// the runtime's registration of the child as the runtime would.
 bool exiting_forked_child = false;
 int exit_status = 0;
 void keep_status(int status, void*) {
@@ -37,6 +40,7 @@ void leave_before_the_runtime_in_forked_child() { on_exit(keep_status, nullptr);
 __attribute__((destructor)) void leave_before_the_runtime() {
   if (!exiting_forked_child) return;
   std::fflush(nullptr);
+  remove_openmp_registration();
   _exit(exit_status);
 }
 #endif
