@@ -224,8 +224,11 @@ TEST_F(QzMcaRun, PixelsThatAreNotNumbersAreRefusedWithTheirCount) {
 // it was, and none of its new files: its results wait beside their places
 // until all are written. The size limit kills no run: its write fails.
 TEST_F(QzMcaRun, FailedRunLeavesEveryFileAsItWas) {
-  write_fits(path("in.fits"), synthetic(256, 13));
-  const std::string size_limit = "sh -c 'ulimit -f 100; exec \"$0\" \"$@\"'";
+  // Results of 1 MB against a limit of 500 KB or 1000 KB (the shells count
+  // ulimit -f differently); a smaller limit stops the thread checker's own
+  // start.
+  write_fits(path("in.fits"), synthetic(512, 13));
+  const std::string size_limit = "sh -c 'ulimit -f 1000; exec \"$0\" \"$@\"'";
   const bool root = geteuid() == 0;
   const struct {
     const char* folder;
