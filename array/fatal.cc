@@ -72,27 +72,20 @@ bool first_failure(int status) {
 
 }  // namespace
 
-void fatal_exit(const std::string& message, int status, std::FILE* stream) {
-  const bool first = first_failure(status);
-  if (first) std::fputs(message.c_str(), stream);
-  end_process(first, status);
-}
-
-void fatal_exitf(int status, std::FILE* stream, const char* format, ...) {
-  const bool first = first_failure(status);
-  if (first) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stream, format, args);
-    va_end(args);
-  }
-  end_process(first, status);
-}
-
 void fatal_report(int status, const std::function<void()>& print) {
   const bool first = first_failure(status);
   if (first) print();
   end_process(first, status);
+}
+
+void fatal_exit(const std::string& message, int status, std::FILE* stream) {
+  fatal_report(status, [&] { std::fputs(message.c_str(), stream); });
+}
+
+void fatal_exitf(int status, std::FILE* stream, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  fatal_report(status, [&] { std::vfprintf(stream, format, args); });
 }
 
 // Found by name without asking the runtime, which may be in any state here.

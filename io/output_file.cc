@@ -32,7 +32,6 @@ struct Output {
   int mode = -1;       // a named output's permission bits to give back
 };
 
-// Built before the clean-up is registered, so they outlive it.
 std::mutex& registry_lock() {
   static std::mutex lock;
   return lock;
@@ -103,6 +102,8 @@ int create_staged(const std::string& place, std::string& staged) {
 }
 
 void register_cleanup() {
+  // Both built first, so that they outlive the clean-up at exit.
+  registry_lock();
   registry();
   static const bool registered = (at_process_end(remove_staged_files), true);
   (void)registered;
@@ -319,18 +320,11 @@ void io_commit_outputs() {
 }
 
 int io_output_error(const std::string& file, std::string& leads_to) {
-  const std::string place = io_link_end(file);
+  std::string place, staged;
+  int mode = -1;
+  const int fd = stage(file, place, staged, mode);
   leads_to = place != file ? place : std::string();
-  struct stat info;
-  if (stat(place.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) return EISDIR;
-    if (access(place.c_str(), W_OK) != 0) return errno;
-    if (!S_ISREG(info.st_mode)) return 0;
-  } else if (errno != ENOENT) {
-    return errno;
-  }
-  std::string staged;
-  const int fd = create_staged(place, staged);
+  if (fd == kInPlace) return 0;
   if (fd < 0) return errno;
   close(fd);
   unlink(staged.c_str());

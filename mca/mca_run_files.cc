@@ -8,14 +8,10 @@
 #include "mca/mca_run_files.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
