@@ -1,0 +1,32 @@
+// Stops by signal. A run that its user stops (Ctrl-C, kill, a hang-up, a
+// reader that closed its pipe) removes the files it made and not yet put in
+// place (new results, swap files) and then ends by that same signal, so that
+// the shell sees the stop (status 128 + its number). While a run puts its
+// results in place the stop waits, so that they are seen all old or all new.
+// Only SIGKILL or a crash can leave a file of the run behind.
+#pragma once
+
+// Installs the handlers of SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE. A
+// signal the process was started with ignored (nohup, a shell's background
+// job) stays ignored. Called once by the program, before any file is made;
+// a library never installs them on its own.
+void catch_stop_signals();
+
+// Paths that a stop removes. A path is registered before its file is made
+// and forgotten once the file is in place or removed; the handler unlinks
+// every path still registered with async-signal-safe calls only. Both calls
+// are thread-safe and may run while a handler runs on another thread.
+// Returns the handle that forgets it.
+long stop_removes(const char* path);
+void stop_forget(long handle);
+
+// While one of these lives, on any thread, a stop signal waits: it takes
+// effect when the last one ends. Cheap enough to hold around the creation
+// and registration of a single file.
+class StopSignalsHeld {
+ public:
+  StopSignalsHeld();
+  ~StopSignalsHeld();
+  StopSignalsHeld(const StopSignalsHeld&) = delete;
+  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+};
