@@ -1,13 +1,20 @@
 // Staged output files. Each output is a new file in the folder of its
 // place, named after it with ".qz_mca-" and six random characters: made
 // there, the rename that puts it in place cannot cross devices, and a file
-// left by a run that a signal killed says where it comes from. Until their
-// rename the new files are listed, so that a process ending on a failure,
-// on any thread, removes them.
+// left by a run that a signal killed says where it comes from. A writer that
+// creates its file by name gets a private folder of that name instead, so
+// that nobody can plant a link where the writer will create its file. Until
+// their rename the new names are listed, so that a process ending on a
+// failure, on any thread, removes them, and registered with the stop
+// signals, so that a stop removes them too.
 #include "io/output_file.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,21 +22,26 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "array/fatal.h"
+#include "array/stop_signals.h"
 #include "io/image_file.h"
 
 namespace {
 
 struct Output {
-  std::FILE* stream;   // null once its close has begun
-  std::string place;   // the file it becomes
-  std::string staged;  // the new file; empty for a device written in place
-  bool complete;       // closed, waiting for the commit
-  int mode = -1;       // a named output's permission bits to give back
+  std::FILE* stream = nullptr;  // null once its close has begun, and for a named output
+  std::string place;            // the file it becomes, or the device a named output is copied to
+  std::string staged;           // the new file; empty for a device written in place
+  std::string folder;           // a named output's private folder, else empty
+  long staged_stop = 0, folder_stop = 0;  // their registrations with the stop signals
+  bool complete = false;                  // closed, waiting for the commit
+  int mode = -1;                          // a named output's permission bits to give back
+  bool to_device = false;                 // a named output copied onto its device
 };
 
 std::mutex& registry_lock() {
@@ -41,11 +53,23 @@ std::vector<Output>& registry() {
   return outputs;
 }
 int HoldDepth = 0;
+thread_local int PlacedAtOnce = 0;
+
+// The kernel's limit on the links one lookup follows.
+constexpr int kMaxLinks = 40;
+
+// Removes the new names of an output that will not take its place.
+void discard_files(Output& output) {
+  if (!output.staged.empty()) unlink(output.staged.c_str());
+  if (!output.folder.empty()) rmdir(output.folder.c_str());
+  stop_forget(output.staged_stop);
+  stop_forget(output.folder_stop);
+  output.staged_stop = output.folder_stop = 0;
+}
 
 void remove_staged_files() {
   std::lock_guard<std::mutex> lock(registry_lock());
-  for (const Output& output : registry())
-    if (!output.staged.empty()) unlink(output.staged.c_str());
+  for (Output& output : registry()) discard_files(output);
 }
 
 std::vector<Output>::iterator find_stream(std::FILE* stream) {
@@ -75,14 +99,23 @@ std::uint64_t next_random() {
   return z ^ (z >> 31);
 }
 
-// Creates a new file beside `place` (never an existing one), its
-// permissions those of a new file under the process's umask; -1 with errno
-// set when the folder refuses it.
-int create_staged(const std::string& place, std::string& staged) {
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes a new entry named after `near` (whose folder receives it) with
+// ".qz_mca-" and six random characters, by make(name), which fails with
+// EEXIST on a name already taken. The name is registered with the stop
+// signals before it exists, and forgotten again when make fails. make's
+// result, or -1 with errno set.
+template <class Make>
+int make_beside(const std::string& near, Make make, std::string& made, long& stop) {
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  const std::size_t slash = place.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : place.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? place : place.substr(slash + 1);
+  const std::size_t slash = near.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : near.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? near : near.substr(slash + 1);
   const std::string tag = ".qz_mca-";
   // A place whose name fills the folder entry gives a shortened stem.
   const std::size_t room = NAME_MAX - tag.size() - 6;
@@ -93,12 +126,29 @@ int create_staged(const std::string& place, std::string& staged) {
       c = kLetters[bits % 36];
       bits /= 36;
     }
-    staged = folder + base.substr(0, room) + tag + suffix;
-    const int fd = open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    made = folder + base.substr(0, room) + tag + suffix;
+    StopSignalsHeld held;
+    stop = stop_removes(made.c_str());
+    const int result = make(made);
+    if (result >= 0) return result;
+    const int error = errno;
+    stop_forget(stop);
+    stop = 0;
+    if (error != EEXIST) {
+      errno = error;
+      return -1;
+    }
   }
   errno = EEXIST;
   return -1;
+}
+
+// A new file beside `place` (never an existing one), its permissions those
+// of a new file under the process's umask; its descriptor, or -1.
+int create_staged(const std::string& place, std::string& staged, long& stop) {
+  return make_beside(
+      place, [](const std::string& name) { return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); },
+      staged, stop);
 }
 
 void register_cleanup() {
@@ -109,100 +159,315 @@ void register_cleanup() {
   (void)registered;
 }
 
-constexpr int kInPlace = -2;
+bool may_override_ownership() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  return (data[CAP_FOWNER / 32].effective & (1u << (CAP_FOWNER % 32))) != 0;
+}
 
-// Where the bytes of `file` go: a new file beside its place (its open
-// descriptor returned, with the lock held by the caller), kInPlace for a
-// device, or -1 with errno set. `mode` receives the permission bits the
-// replaced file had, or -1.
-int stage(const std::string& file, std::string& place, std::string& staged, int& mode) {
-  place = io_link_end(file);
+// The sticky bit's rule: in such a folder, a file is removed or replaced
+// only by its owner, the folder's owner, or a process that may override
+// ownership. `info` describes the existing file at `place`.
+bool sticky_forbids(const std::string& place, const struct stat& info) {
+  struct stat folder;
+  if (stat(folder_of(place).c_str(), &folder) != 0 || (folder.st_mode & S_ISVTX) == 0) return false;
+  return info.st_uid != geteuid() && folder.st_uid != geteuid() && !may_override_ownership();
+}
+
+// The kernel's rule for links in shared folders (fs.protected_symlinks),
+// which binds root too: a link in a world-writable folder with the sticky
+// bit is followed only by its owner, or when the folder's owner made it.
+bool may_follow(const std::string& link, const struct stat& info) {
+  struct stat folder;
+  if (stat(folder_of(link).c_str(), &folder) != 0) return true;
+  const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+  return !shared || info.st_uid == geteuid() || info.st_uid == folder.st_uid;
+}
+
+// The inode flags of a file or folder (append-only, immutable), 0 when they
+// cannot be read.
+int inode_flags(const std::string& path, bool folder) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  if (fd < 0) return 0;
+  int flags = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = 0;
+  close(fd);
+  return flags;
+}
+
+// The place of `file`, checked: the end of its links, no folder, a file the
+// user may write. False with errno set. `mode` receives the permission bits
+// the replaced regular file had (those of its owner, group and others only:
+// setuid and setgid do not pass to new contents), or -1; `device` whether
+// the place is no regular file.
+bool find_place(const std::string& file, std::string& place, int& mode, bool& device) {
   mode = -1;
+  device = false;
+  const int link_error = io_link_end(file, place);
+  if (link_error != 0) {
+    errno = link_error;
+    return false;
+  }
   struct stat info;
-  const bool exists = stat(place.c_str(), &info) == 0;
-  if (!exists && errno != ENOENT) return -1;
-  if (exists && S_ISDIR(info.st_mode)) {
+  if (stat(place.c_str(), &info) != 0) return errno == ENOENT;
+  if (S_ISDIR(info.st_mode)) {
     errno = EISDIR;
-    return -1;
+    return false;
   }
   // A file the user may not write stays refused, though its folder would
   // let it be replaced.
-  if (exists && access(place.c_str(), W_OK) != 0) return -1;
-  if (exists && !S_ISREG(info.st_mode)) return kInPlace;
-  if (exists) mode = static_cast<int>(info.st_mode & 07777);
-  return create_staged(place, staged);
+  if (access(place.c_str(), W_OK) != 0) return false;
+  device = !S_ISREG(info.st_mode);
+  if (!device) mode = static_cast<int>(info.st_mode & 0777);
+  return true;
+}
+
+// Opens a device or FIFO that exists, never making a file in its stead.
+std::FILE* open_device(const std::string& place) {
+  const int fd = open(place.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = fdopen(fd, "wb");
+  if (stream == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return stream;
 }
 
 // The stream that writes `file`, or null with errno set.
 std::FILE* open_output(const std::string& file) {
   register_cleanup();
   std::unique_lock<std::mutex> lock(registry_lock());
-  std::string place, staged;
+  std::string place;
   int mode = -1;
-  const int fd = stage(file, place, staged, mode);
-  if (fd == kInPlace) {
+  bool device = false;
+  if (!find_place(file, place, mode, device)) return nullptr;
+  if (device) {
     // Opening a FIFO may wait for a reader: not with the lock held.
     lock.unlock();
-    std::FILE* stream = std::fopen(file.c_str(), "wb");
+    std::FILE* stream = open_device(place);
     if (stream != nullptr) {
       lock.lock();
-      registry().push_back({stream, place, "", false});
+      Output output;
+      output.stream = stream;
+      output.place = place;
+      registry().push_back(output);
     }
     return stream;
   }
+  Output output;
+  output.place = place;
+  const int fd = create_staged(place, output.staged, output.staged_stop);
   if (fd < 0) return nullptr;
   // The replaced file keeps its permission bits.
   if (mode >= 0) fchmod(fd, static_cast<mode_t>(mode));
-  std::FILE* stream = fdopen(fd, "wb");
-  if (stream == nullptr) {
+  output.stream = fdopen(fd, "wb");
+  if (output.stream == nullptr) {
     const int error = errno;
     close(fd);
-    unlink(staged.c_str());
+    discard_files(output);
     errno = error;
     return nullptr;
   }
-  registry().push_back({stream, place, staged, false});
-  return stream;
+  registry().push_back(output);
+  return output.stream;
+}
+
+// Renames a complete output onto its place; its private folder, if any,
+// goes. False with errno set when the rename fails.
+bool rename_into_place(Output& output) {
+  if (rename(output.staged.c_str(), output.place.c_str()) != 0) return false;
+  stop_forget(output.staged_stop);
+  output.staged_stop = 0;
+  output.staged.clear();
+  discard_files(output);
+  return true;
 }
 
 // Puts a complete file in place now, or keeps it for the commit; with the
 // lock held. False with errno set when the rename fails.
 bool place_output(std::vector<Output>::iterator output) {
   std::vector<Output>& outputs = registry();
-  if (HoldDepth > 0) {
+  if (HoldDepth > 0 && PlacedAtOnce == 0) {
     output->complete = true;
     // An earlier output of the run to the same place is superseded.
     for (auto it = outputs.begin(); it != outputs.end(); ++it)
       if (it != output && it->complete && it->place == output->place) {
-        unlink(it->staged.c_str());
+        discard_files(*it);
         outputs.erase(it);
         break;
       }
     return true;
   }
-  const bool placed = rename(output->staged.c_str(), output->place.c_str()) == 0;
+  const bool placed = rename_into_place(*output);
   const int error = errno;
-  if (!placed) unlink(output->staged.c_str());
+  if (!placed) discard_files(*output);
   outputs.erase(output);
   errno = error;
   return placed;
 }
 
+// Copies the bytes of a named output onto its device. False with errno set.
+bool copy_to_device(const std::string& from, const std::string& device) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  std::FILE* out = open_device(device);
+  if (out == nullptr) {
+    const int error = errno;
+    close(in);
+    errno = error;
+    return false;
+  }
+  std::vector<char> piece(1 << 16);
+  bool copied = true;
+  for (;;) {
+    const ssize_t n = read(in, piece.data(), piece.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      copied = n == 0;
+      break;
+    }
+    if (std::fwrite(piece.data(), 1, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n)) {
+      copied = false;
+      break;
+    }
+  }
+  int error = errno;
+  if (std::fclose(out) != 0 && copied) {
+    copied = false;
+    error = errno;
+  }
+  close(in);
+  errno = error;
+  return copied;
+}
+
+// A second name for a file the commit will replace, beside it: a hard link,
+// or, where links cannot be made, the file itself moved there (`moved`).
+// False with errno set.
+bool keep_aside(const std::string& place, std::string& aside, long& stop, bool& moved) {
+  moved = false;
+  auto linked = [&](const std::string& name) { return link(place.c_str(), name.c_str()); };
+  if (make_beside(place, linked, aside, stop) == 0) return true;
+  if (errno == ENOENT) return false;
+  moved = true;
+  auto renamed = [&](const std::string& name) {
+    return renameat2(AT_FDCWD, place.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+  };
+  return make_beside(place, renamed, aside, stop) == 0;
+}
+
+struct Aside {
+  std::string name;  // empty when the place held no file
+  long stop = 0;
+  bool moved = false;
+};
+
+// Renames every complete output onto its place, all or none: the files
+// replaced are kept under second names until every rename has succeeded,
+// and put back when one fails. With the lock held; the place that failed,
+// and errno, when one did.
+std::string commit_complete_outputs() {
+  std::vector<Output>& outputs = registry();
+  std::vector<std::size_t> ready;
+  for (std::size_t k = 0; k < outputs.size(); k++)
+    if (outputs[k].complete) ready.push_back(k);
+  std::vector<Aside> asides(ready.size());
+  std::string failed;
+  int error = 0;
+  for (std::size_t r = 0; r < ready.size() && failed.empty(); r++) {
+    const std::string& place = outputs[ready[r]].place;
+    struct stat info;
+    if (lstat(place.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    // Its rename would fail, and a second name of it could not be removed.
+    if (sticky_forbids(place, info)) {
+      error = EPERM;
+      failed = place;
+      break;
+    }
+    if (!keep_aside(place, asides[r].name, asides[r].stop, asides[r].moved)) {
+      error = errno;
+      failed = place;
+      asides[r].name.clear();
+    }
+  }
+  std::size_t placed = 0;
+  if (failed.empty())
+    for (; placed < ready.size(); placed++)
+      if (rename(outputs[ready[placed]].staged.c_str(), outputs[ready[placed]].place.c_str()) != 0) {
+        error = errno;
+        failed = outputs[ready[placed]].place;
+        break;
+      }
+  // Back to the earlier files, in the reverse order, so that a place
+  // reached twice ends with its first file.
+  if (!failed.empty())
+    for (std::size_t r = ready.size(); r-- > 0;) {
+      Aside& aside = asides[r];
+      const std::string& place = outputs[ready[r]].place;
+      if (aside.name.empty()) {
+        if (r < placed) unlink(place.c_str());
+      } else if (r < placed || aside.moved) {
+        // An earlier file that cannot be put back stays under its second
+        // name, which a stop then leaves too.
+        const bool back = rename(aside.name.c_str(), place.c_str()) == 0;
+        if (!back) stop_forget(aside.stop);
+        if (!back) aside.stop = 0;
+        aside.name.clear();
+      }
+    }
+  for (Aside& aside : asides) {
+    if (!aside.name.empty()) unlink(aside.name.c_str());
+    stop_forget(aside.stop);
+  }
+  if (!failed.empty()) {
+    errno = error;
+    return failed;
+  }
+  for (std::size_t r = ready.size(); r-- > 0;) {
+    Output& output = outputs[ready[r]];
+    stop_forget(output.staged_stop);
+    output.staged.clear();
+    output.staged_stop = 0;
+    discard_files(output);
+    outputs.erase(outputs.begin() + static_cast<std::ptrdiff_t>(ready[r]));
+  }
+  return std::string();
+}
+
+// A folder for a named output's writer: beside its place, or for a device,
+// where temporary files go.
+std::string private_folder_near(const std::string& place, bool device) {
+  if (!device) return place;
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string folder = temporary != nullptr && *temporary != '\0' ? temporary : P_tmpdir;
+  const std::size_t slash = place.rfind('/');
+  return folder + "/" + (slash == std::string::npos ? place : place.substr(slash + 1));
+}
+
 }  // namespace
 
-std::string io_link_end(const std::string& path) {
-  std::string end = path;
+int io_link_end(const std::string& path, std::string& end) {
+  end = path;
   std::vector<char> text(PATH_MAX + 1);
-  for (int links = 0; links < 40; links++) {
+  for (int links = 0;; links++) {
+    struct stat info;
+    if (lstat(end.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return 0;
+    if (links == kMaxLinks) {
+      end = path;
+      return ELOOP;
+    }
+    if (!may_follow(end, info)) return EACCES;
     const ssize_t n = readlink(end.c_str(), text.data(), text.size() - 1);
-    if (n < 0) break;
+    if (n < 0) return 0;
     std::string target(text.data(), static_cast<std::size_t>(n));
     const std::size_t slash = end.rfind('/');
     if (!target.empty() && target[0] != '/' && slash != std::string::npos)
       target = end.substr(0, slash + 1) + target;
     end = target;
   }
-  return end;
 }
 
 std::FILE* io_open_output_or_exit(const char* typed, const std::string& file, const char* message, int status) {
@@ -237,7 +502,7 @@ bool io_close_output(std::FILE* stream) {
   auto output = find_staged(staged);
   if (output == registry().end()) return false;  // never: only a close erases it
   if (!closed) {
-    unlink(staged.c_str());
+    discard_files(*output);
     registry().erase(output);
     errno = error;
     return false;
@@ -251,7 +516,7 @@ void io_discard_output(std::FILE* stream) {
     std::lock_guard<std::mutex> lock(registry_lock());
     auto output = find_stream(stream);
     if (output != registry().end()) {
-      if (!output->staged.empty()) unlink(output->staged.c_str());
+      discard_files(*output);
       registry().erase(output);
     }
   }
@@ -262,30 +527,50 @@ void io_discard_output(std::FILE* stream) {
 std::string io_begin_named_output(const std::string& file) {
   register_cleanup();
   std::lock_guard<std::mutex> lock(registry_lock());
-  std::string place, staged;
-  int mode = -1;
-  const int fd = stage(file, place, staged, mode);
-  if (fd == kInPlace) return file;
-  if (fd < 0) return std::string();
-  close(fd);
-  registry().push_back({nullptr, place, staged, false, mode});
-  return staged;
+  Output output;
+  if (!find_place(file, output.place, output.mode, output.to_device)) return std::string();
+  // Made with the umask's bits at most, then opened to its owner alone,
+  // whatever the umask leaves.
+  auto made = [](const std::string& name) {
+    if (mkdir(name.c_str(), 0700) != 0) return -1;
+    chmod(name.c_str(), 0700);
+    return 0;
+  };
+  if (make_beside(private_folder_near(output.place, output.to_device), made, output.folder, output.folder_stop) != 0)
+    return std::string();
+  output.staged = output.folder + "/file";
+  {
+    StopSignalsHeld held;
+    output.staged_stop = stop_removes(output.staged.c_str());
+  }
+  registry().push_back(output);
+  return output.staged;
 }
 
 bool io_end_named_output(const std::string& written, bool complete) {
   const int error = errno;
-  std::lock_guard<std::mutex> lock(registry_lock());
+  std::unique_lock<std::mutex> lock(registry_lock());
   auto output = find_staged(written);
-  if (output == registry().end()) return complete;  // a device, written in place
-  if (!complete) {
-    unlink(written.c_str());
-    registry().erase(output);
-    errno = error;
-    return false;
+  if (output == registry().end()) return false;  // never: begun by io_begin_named_output
+  bool ended = complete;
+  int reason = error;
+  if (complete && output->to_device) {
+    // Opening a FIFO may wait for a reader: not with the lock held.
+    const std::string device = output->place;
+    lock.unlock();
+    ended = copy_to_device(written, device);
+    reason = errno;
+    lock.lock();
+    output = find_staged(written);
+  } else if (complete) {
+    // Made by its writer: the replaced file's bits are given back here.
+    if (output->mode >= 0) chmod(written.c_str(), static_cast<mode_t>(output->mode));
+    return place_output(output);
   }
-  // Made again by its writer: the replaced file's bits are given back here.
-  if (output->mode >= 0) chmod(written.c_str(), static_cast<mode_t>(output->mode));
-  return place_output(output);
+  discard_files(*output);
+  registry().erase(output);
+  errno = reason;
+  return ended;
 }
 
 void io_hold_outputs() {
@@ -294,24 +579,15 @@ void io_hold_outputs() {
 }
 
 void io_commit_outputs() {
+  // A stop waits until every result is in place, or every earlier file back.
+  StopSignalsHeld hold;
   std::string failed;
   int error = 0;
   {
     std::lock_guard<std::mutex> lock(registry_lock());
     if (HoldDepth == 0 || --HoldDepth > 0) return;
-    std::vector<Output>& outputs = registry();
-    for (auto it = outputs.begin(); it != outputs.end();) {
-      if (!it->complete) {
-        ++it;
-        continue;
-      }
-      if (rename(it->staged.c_str(), it->place.c_str()) != 0) {
-        error = errno;
-        failed = it->place;
-        break;
-      }
-      it = outputs.erase(it);
-    }
+    failed = commit_complete_outputs();
+    error = errno;
   }
   // The files not yet in place go with the process.
   if (!failed.empty())
@@ -319,14 +595,45 @@ void io_commit_outputs() {
                 io_open_failure(nullptr, failed, error).c_str());
 }
 
-int io_output_error(const std::string& file, std::string& leads_to) {
-  std::string place, staged;
-  int mode = -1;
-  const int fd = stage(file, place, staged, mode);
-  leads_to = place != file ? place : std::string();
-  if (fd == kInPlace) return 0;
-  if (fd < 0) return errno;
+OutputsPlacedAtOnce::OutputsPlacedAtOnce() { PlacedAtOnce++; }
+OutputsPlacedAtOnce::~OutputsPlacedAtOnce() { PlacedAtOnce--; }
+
+std::string io_output_refusal(const char* typed, const std::string& file) {
+  std::string place;
+  const int link_error = io_link_end(file, place);
+  // The place named as the user's name leads to it.
+  const std::string named = place == file ? file : file + ", a link to " + place;
+  auto refused = [&](const std::string& subject, int error, const std::string& why) {
+    return "(" + subject + ": " + std::strerror(error) + (why.empty() ? "" : ", " + why) + ")";
+  };
+  if (link_error == ELOOP) return io_open_failure(typed, file, ELOOP);
+  if (link_error == EACCES)
+    return refused(named, EACCES, "a link in a shared folder with the sticky bit that another user made");
+  struct stat info;
+  const bool exists = stat(place.c_str(), &info) == 0;
+  if (!exists && errno != ENOENT) return place == file ? io_open_failure(typed, file, errno) : refused(named, errno, "");
+  if (exists && S_ISDIR(info.st_mode)) return refused(named, EISDIR, "");
+  if (exists && access(place.c_str(), W_OK) != 0) return refused(named, errno, "");
+  if (exists && !S_ISREG(info.st_mode)) return std::string();  // a device, written in place
+  const std::string folder = folder_of(place);
+  if (exists && sticky_forbids(place, info))
+    return refused(named, EPERM, "another user's file in a folder with the sticky bit");
+  if ((inode_flags(folder, true) & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0)
+    return refused(named, EPERM, "its folder " + folder + " is append-only or immutable");
+  if (exists && (inode_flags(place, false) & FS_APPEND_FL) != 0)
+    return refused(named, EPERM, "a file that may only be appended to");
+  std::string staged;
+  long stop = 0;
+  const int fd = create_staged(place, staged, stop);
+  if (fd < 0) {
+    const int error = errno;
+    if (exists) return refused(named, error, "its folder " + folder + " takes no new file");
+    return place == file ? io_open_failure(typed, file, error) : refused(named, error, "");
+  }
   close(fd);
-  unlink(staged.c_str());
-  return 0;
+  const bool removed = unlink(staged.c_str()) == 0;
+  const int error = errno;
+  stop_forget(stop);
+  if (!removed) return refused(staged, error, "its folder " + folder + " lets a new file be made but not removed");
+  return std::string();
 }

@@ -3,15 +3,20 @@
 // and take its place by a rename once complete, so that a failed write, or a
 // failed run, leaves every earlier file, link and device as it was. A
 // destination that is no regular file (a device, a FIFO) is written
-// directly and never removed.
+// directly and never removed. Links are followed only where the kernel's
+// rule for shared folders would follow them, so that another user's link
+// never redirects a result.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
 // The file a chain of links at `path` ends at (path itself when it is no
-// link); a relative target is taken from its link's folder.
-std::string io_link_end(const std::string& path);
+// link); a relative target is taken from its link's folder. 0, or EACCES
+// when a link of the chain stands in a world-writable folder with the sticky
+// bit and belongs neither to this process's user nor to the folder's owner
+// (`end` is then that link), or ELOOP past 40 links (`end` is path).
+int io_link_end(const std::string& path, std::string& end);
 
 // Opens for writing the bytes that will become `file`, or ends the process
 // with `status` and `message`, a printf format whose one %s receives
@@ -28,24 +33,38 @@ bool io_close_output(std::FILE* stream);
 // Closes an output stream that failed and removes the new file it wrote.
 void io_discard_output(std::FILE* stream);
 
-// For a writer that creates its file by name (the FITS library, given
-// "!" + the name, so that it replaces the empty file made for it): the name
-// to write instead of `file`, or `file` itself for a device. Empty, with
-// errno set, when the file cannot be written. io_end_named_output then puts
-// a complete file in place (false, with errno set, when that fails), or
-// removes an incomplete one.
+// For a writer that creates its file by name (the FITS library): the name
+// to write instead of `file`, inside a folder of its own that no other user
+// may enter, or empty, with errno set, when the file cannot be written.
+// io_end_named_output then puts a complete file in place, or copies it onto
+// the device that `file` is (false, with errno set, when that fails), or
+// removes an incomplete one; the folder goes with it.
 std::string io_begin_named_output(const std::string& file);
 bool io_end_named_output(const std::string& written, bool complete);
 
 // Between these, completed outputs wait beside their places, so that a
 // run's results appear together or not at all; a later output to the same
 // place replaces the earlier one. Holds nest: only the outermost commit
-// renames. A rename that fails ends the process naming the file.
+// renames. A rename that fails puts back every file the commit had already
+// replaced, then ends the process naming the file. Stop signals wait while
+// the commit runs.
 void io_hold_outputs();
 void io_commit_outputs();
 
-// The error that writing `file` through io_open_output_or_exit would meet
-// first, or 0, found without touching the file: its folder is asked for a
-// new file (created and removed at once). `leads_to` receives the end of
-// the link chain when file is a link.
-int io_output_error(const std::string& file, std::string& leads_to);
+// While one lives, the outputs this thread completes take their places at
+// once even while outputs are held: debug images meant to be watched as a
+// run goes on.
+class OutputsPlacedAtOnce {
+ public:
+  OutputsPlacedAtOnce();
+  ~OutputsPlacedAtOnce();
+  OutputsPlacedAtOnce(const OutputsPlacedAtOnce&) = delete;
+  OutputsPlacedAtOnce& operator=(const OutputsPlacedAtOnce&) = delete;
+};
+
+// What would stop writing `file` and putting it in place at a commit, found
+// without touching it: empty when nothing, else "(name: reason)" naming the
+// file, the link or the folder that stands in the way (io_open_failure's
+// form for the name the user typed). Its folder is asked for a new file,
+// made and removed at once.
+std::string io_output_refusal(const char* typed, const std::string& file);

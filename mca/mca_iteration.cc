@@ -8,6 +8,7 @@
 #include "array/fatal.h"
 #include "array/scalar_helpers.h"
 #include "io/io_dispatch.h"
+#include "io/output_file.h"
 #include "mca/mca.h"
 #include "mca/mca_base_family.h"
 #include "mca/mca_coef_update.h"
@@ -80,7 +81,11 @@ void MCA::reconstruction(to_array<float, false>& Ima) {
 #pragma omp parallel for simd schedule(static) if (n > ParallelPixels)
     for (int k = 0; k < n; k++) out[k] += component[k];
   }
-  if (WriteAll == 1) mca_write_result(*this, "xx_res.fits", Ima, nullptr);
+  if (WriteAll == 1) {
+    // A debug image to watch while the run goes on: in place once written.
+    OutputsPlacedAtOnce at_once;
+    mca_write_result(*this, "xx_res.fits", Ima, nullptr);
+  }
 }
 
 namespace {

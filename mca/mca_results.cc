@@ -11,6 +11,7 @@
 #include "io/fits_header.h"
 #include "io/io_dispatch.h"
 #include "io/image_names.h"
+#include "io/output_file.h"
 #include "mca/mca.h"
 #include "mca/mca_input.h"
 
@@ -62,6 +63,8 @@ void MCA::write_allima(const char* Name, fitsstruct& Header) {
 }
 
 void MCA::write_allima(const char* Name, int Iter) {
+  // Snapshots are watched while the run goes on: each is in place once written.
+  OutputsPlacedAtOnce at_once;
   const std::string prefix = io_result_stem(Name);
   const std::string number = "_" + std::to_string(Iter + 1);
   for (int b = 0; b < NbrBase; b++) {

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstring>
 
 #include "array/fatal.h"
 #include "io/image_file.h"
@@ -111,14 +110,8 @@ void RunFiles::refuse_unwritable() const {
   for (const std::string& name : names) files.push_back(io_float_output_file(name.c_str(), nl_, nc_));
   for (std::size_t k = 0; k < names.size(); k++) {
     if (files[k].empty()) continue;  // the standard output
-    std::string leads_to;
-    const int error = io_output_error(files[k], leads_to);
-    if (error == 0) continue;
-    if (leads_to.empty())
-      fatal_exitf(-1, stdout, "Error: cannot write a result file %s\n",
-                  io_open_failure(names[k].c_str(), files[k], error).c_str());
-    fatal_exitf(-1, stdout, "Error: cannot write a result file (%s, a link to %s: %s)\n", files[k].c_str(),
-                leads_to.c_str(), std::strerror(error));
+    const std::string refusal = io_output_refusal(names[k].c_str(), files[k]);
+    if (!refusal.empty()) fatal_exitf(-1, stdout, "Error: cannot write a result file %s\n", refusal.c_str());
   }
 }
 

@@ -23,10 +23,12 @@ class RunFiles {
   // Stops with a message naming the file when an output would be the input.
   void refuse_output_over_input() const;
   // Stops before the work, naming the file and the reason, when an output
-  // (and the first of each numbered series) could not be written: its folder
-  // is missing or closed to the run, or its name is taken by a folder or by
-  // a file the run may not replace, or it is a link that leads to such a
-  // place; or when a name names no file ("", "sub/"). Leaves no file behind.
+  // (and the first of each numbered series) could not be written or put in
+  // place: its folder is missing, closed to the run or append-only, or its
+  // name is taken by a folder or by a file the run may not replace (another
+  // user's file in a folder with the sticky bit), or it is a link that
+  // leads to such a place or that another user made in a shared folder; or
+  // when a name names no file ("", "sub/"). Leaves no file behind.
   void refuse_unwritable() const;
   // From here until commit(), outputs wait beside their places; commit()
   // puts them all in place. A process that ends before leaves none of them.

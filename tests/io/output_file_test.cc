@@ -1,20 +1,31 @@
 // Output files written whole or not at all: a new file beside the place,
-// renamed onto it when complete (at once, or at the commit while held);
-// links and devices stay; a process that ends on a failure takes back its
-// new files.
+// renamed onto it when complete (at once, or at the commit while held, which
+// puts back every earlier file when a rename fails); links followed only
+// where the kernel's rule for shared folders allows; devices written in
+// place; a process that ends on a failure takes back its new files.
 #include "io/output_file.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
 #include "array/fatal.h"
+#include "array/to_array.h"
 #include "fits_test_files.h"
+#include "io/fits_glue.h"
 #include "support/death.h"
 
 namespace {
@@ -32,6 +43,43 @@ mode_t mode_of(const std::string& file) {
   return stat(file.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
+// The unprivileged users of the tests that need others than the runner.
+constexpr uid_t Nobody = 65534, Other = 65533;
+
+// In a forked child: becomes `user`, its group too, or ends with 77.
+void become(uid_t user) {
+  if (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0) _exit(77);
+}
+
+// A folder of the given owner and mode (the sticky bit included).
+void make_folder(const std::string& path, uid_t owner, mode_t mode) {
+  ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+  ASSERT_EQ(chown(path.c_str(), owner, owner), 0) << path;
+  ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+}
+
+void make_file(const std::string& path, const std::string& bytes, uid_t owner, mode_t mode) {
+  write_bytes(path, bytes);
+  ASSERT_EQ(chown(path.c_str(), owner, owner), 0) << path;
+  ASSERT_EQ(chmod(path.c_str(), mode), 0) << path;
+}
+
+void make_link(const std::string& target, const std::string& path, uid_t owner) {
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+  ASSERT_EQ(lchown(path.c_str(), owner, owner), 0) << path;
+}
+
+// A small double array written by the FITS library by name.
+void write_doubles(const std::string& file) {
+  to_array<double, true> values(3, 2);
+  for (int k = 0; k < values.n_elem(); k++) values(k) = 0.5 * k;
+  fits_write_dblarr(file.c_str(), values);
+}
+
+bool is_fits(const std::string& bytes) {
+  return bytes.compare(0, 9, "SIMPLE  =") == 0 && !bytes.empty() && bytes.size() % 2880 == 0;
+}
+
 class OutputFile : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -40,6 +88,12 @@ class OutputFile : public ::testing::Test {
     ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
   }
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
+  // Other users reach the test's folder; false when the test cannot act as
+  // them.
+  bool others_can_enter() const {
+    if (geteuid() != 0) return false;
+    return chmod(scratch_dir().c_str(), 0711) == 0;
+  }
   std::string dir_;
 };
 
@@ -131,17 +185,284 @@ TEST_F(OutputFile, ErrorsAreFoundBeforeWriting) {
   ASSERT_EQ(symlink("/dev/null", at("null").c_str()), 0);
   const struct {
     const char* name;
-    int error;
-    const char* leads_to;
-  } cases[] = {{"fresh", 0, ""},     {"folder", EISDIR, ""},    {"missing/x", ENOENT, ""},
-               {"astray", ENOENT, "missing/x"}, {"null", 0, "/dev/null"}};
-  for (const auto& c : cases) {
-    std::string leads_to;
-    EXPECT_EQ(io_output_error(at(c.name), leads_to), c.error) << c.name;
-    const std::string expected = *c.leads_to == '\0' || c.leads_to[0] == '/' ? c.leads_to : at(c.leads_to);
-    EXPECT_EQ(leads_to, expected) << c.name;
-  }
+    std::string refusal;
+  } cases[] = {{"fresh", ""},
+               {"folder", "(" + at("folder") + ": Is a directory)"},
+               {"missing/x", "(" + at("missing/x") + ": No such file or directory)"},
+               {"astray", "(" + at("astray") + ", a link to " + at("missing/x") + ": No such file or directory)"},
+               {"null", ""}};
+  for (const auto& c : cases) EXPECT_EQ(io_output_refusal(c.name, at(c.name)), c.refusal) << c.name;
   EXPECT_FALSE(file_exists(at("fresh")));
+  EXPECT_TRUE(names_holding(dir_).empty());
+}
+
+// What a commit could not replace is found before the work: another user's
+// file in a folder with the sticky bit (which its owner, the folder's owner
+// or a process that may override ownership can replace), a file whose
+// folder takes no new file, a folder that lets nothing be removed.
+TEST_F(OutputFile, FilesTheCommitCouldNotReplaceAreFoundBeforeWriting) {
+  if (!others_can_enter()) GTEST_SKIP() << "acting as other users needs root";
+  make_folder(at("shared"), 0, 01777);
+  make_folder(at("own"), Nobody, 01777);
+  make_folder(at("closed"), Nobody, 0555);
+  make_file(at("shared/theirs"), "b", Other, 0666);
+  make_file(at("shared/mine"), "m", Nobody, 0644);
+  make_file(at("own/theirs"), "o", Other, 0666);
+  make_file(at("closed/mine"), "c", Nobody, 0644);
+  const struct {
+    const char* name;
+    std::string refusal;  // as the unprivileged user sees it
+  } cases[] = {
+      {"shared/theirs", "[(" + at("shared/theirs") +
+                            ": Operation not permitted, another user's file in a folder with the sticky bit)]"},
+      {"shared/mine", "[]"},
+      {"own/theirs", "[]"},
+      {"closed/mine", "[(" + at("closed/mine") + ": Permission denied, its folder " + at("closed") +
+                          " takes no new file)]"},
+  };
+  for (const auto& c : cases) {
+    const std::string file = at(c.name);
+    std::string pattern;
+    for (char ch : c.refusal) pattern += std::string(std::strchr("()[].", ch) != nullptr ? "\\" : "") + ch;
+    EXPECT_EXIT(
+        {
+          become(Nobody);
+          std::fprintf(stderr, "[%s]", io_output_refusal(nullptr, file).c_str());
+          _exit(0);
+        },
+        ::testing::ExitedWithCode(0), pattern)
+        << c.name;
+  }
+  // Root may replace any file of a sticky folder, here neither its own nor
+  // in its folder.
+  EXPECT_EQ(io_output_refusal(nullptr, at("own/theirs")), "");
+  // A folder marked append-only takes new files but lets none be renamed.
+  make_folder(at("append"), 0, 0755);
+  const int fd = open(at("append").c_str(), O_RDONLY | O_DIRECTORY);
+  int flags = 0;
+  if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+    flags |= FS_APPEND_FL;
+    if (ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0) {
+      EXPECT_EQ(io_output_refusal(nullptr, at("append/x")),
+                "(" + at("append/x") + ": Operation not permitted, its folder " + at("append") +
+                    " is append-only or immutable)");
+      flags &= ~FS_APPEND_FL;
+      ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+  }
+  if (fd >= 0) close(fd);
+  for (const char* folder : {"shared", "own", "closed", "append"}) EXPECT_TRUE(names_holding(at(folder)).empty());
+}
+
+// A commit whose rename fails midway (the last result is new in a folder
+// made read-only after it was written) puts back the file it had replaced
+// and removes the one it had made, then ends naming the file. Another
+// user's file in a folder with the sticky bit fails it before any rename.
+TEST_F(OutputFile, ACommitThatFailsLeavesEveryEarlierFileWhole) {
+  if (!others_can_enter()) GTEST_SKIP() << "acting as other users needs root";
+  make_folder(at("own"), Nobody, 0755);
+  make_folder(at("closing"), Nobody, 0755);
+  make_folder(at("shared"), 0, 01777);
+  make_file(at("own/a"), "earlier a", Nobody, 0644);
+  make_file(at("shared/b"), "earlier b", Other, 0666);
+  const std::string a = at("own/a"), fresh = at("own/fresh"), late = at("closing/late"), b = at("shared/b");
+  const std::string closing = at("closing");
+  EXPECT_EXIT_STATUS(
+      {
+        become(Nobody);
+        io_hold_outputs();
+        write_text(a, "new a");
+        write_text(fresh, "new");
+        write_text(late, "new late");
+        chmod(closing.c_str(), 0555);
+        io_commit_outputs();
+        _exit(0);
+      },
+      255, "cannot write a result file \\(" + late + ": Permission denied\\)");
+  EXPECT_EQ(read_bytes(a), "earlier a");
+  EXPECT_FALSE(file_exists(fresh));
+  EXPECT_FALSE(file_exists(late));
+  EXPECT_TRUE(names_holding(at("own")).empty());
+  EXPECT_EXIT_STATUS(
+      {
+        become(Nobody);
+        io_hold_outputs();
+        write_text(a, "new a");
+        write_text(b, "new b");
+        io_commit_outputs();
+        _exit(0);
+      },
+      255, "cannot write a result file \\(" + b + ": Operation not permitted\\)");
+  EXPECT_EQ(read_bytes(a), "earlier a");
+  EXPECT_EQ(read_bytes(b), "earlier b");
+  EXPECT_TRUE(names_holding(at("own")).empty());
+  EXPECT_TRUE(names_holding(at("shared")).empty());
+}
+
+// A close that fails on a regular file (the tail still buffered, past the
+// size limit) reports the system's reason and leaves the earlier file.
+TEST_F(OutputFile, ACloseThatFailsLeavesTheEarlierFile) {
+  write_bytes(at("a"), "earlier");
+  const std::string text(100, 'x'), file = at("a");
+  const struct rlimit limit = {text.size() - 1, text.size() - 1};
+  EXPECT_EXIT(
+      {
+        std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::FILE* stream = io_open_output_or_exit("a", file, "cannot open %s\n");
+        std::fwrite(text.data(), 1, text.size(), stream);
+        errno = 0;
+        const bool closed = io_close_output(stream);
+        std::fprintf(stderr, "closed %d: %s", closed, std::strerror(errno));
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "closed 0: File too large");
+  EXPECT_EQ(read_bytes(at("a")), "earlier");
+  EXPECT_TRUE(names_holding(dir_).empty());
+}
+
+// A replaced file keeps its permission bits, whichever writer replaces it,
+// but not setuid or setgid: those belong to the earlier contents.
+TEST_F(OutputFile, ReplacedFilesKeepTheirPermissionBitsButNotSetuidOrSetgid) {
+  const struct {
+    mode_t before, after;
+  } cases[] = {{0604, 0604}, {02644, 0644}, {04755, 0755}, {01640, 0640}};
+  for (const auto& c : cases) {
+    for (const char* name : {"stream", "named.fits"}) {
+      write_bytes(at(name), "earlier");
+      ASSERT_EQ(chmod(at(name).c_str(), c.before), 0);
+      if (std::string(name) == "stream") write_text(at(name), "new");
+      else write_doubles(at(name));
+      EXPECT_EQ(mode_of(at(name)), c.after) << name << " " << std::oct << c.before;
+      EXPECT_NE(read_bytes(at(name)), "earlier") << name;
+    }
+  }
+  EXPECT_TRUE(names_holding(dir_).empty());
+}
+
+// The kernel's rule for links in world-writable folders with the sticky bit,
+// which binds root too: a link there is followed only when its owner is the
+// follower or the folder's owner. Elsewhere any link is followed.
+TEST_F(OutputFile, LinksOfOtherUsersInSharedFoldersAreNotFollowed) {
+  if (!others_can_enter()) GTEST_SKIP() << "acting as other users needs root";
+  const struct {
+    uid_t folder_owner;
+    mode_t mode;
+    uid_t link_owner;
+    bool followed;
+  } cases[] = {
+      {0, 01777, Nobody, false}, {0, 01777, 0, true},     {Nobody, 01777, Nobody, true},
+      {Nobody, 01777, Other, false}, {0, 0777, Nobody, true}, {0, 01770, Nobody, true},
+  };
+  int k = 0;
+  for (const auto& c : cases) {
+    const std::string folder = at("f" + std::to_string(k)), target = at("target" + std::to_string(k));
+    const std::string link = folder + "/res.fits";
+    k++;
+    make_folder(folder, c.folder_owner, c.mode);
+    write_bytes(target, "notes");
+    make_link("../" + target.substr(dir_.size() + 1), link, c.link_owner);
+    std::string end;
+    EXPECT_EQ(io_link_end(link, end), c.followed ? 0 : EACCES) << link;
+    EXPECT_EQ(end, c.followed ? folder + "/../" + target.substr(dir_.size() + 1) : link);
+    if (c.followed) {
+      write_text(link, "new");
+      EXPECT_EQ(read_bytes(target), "new") << link;
+    } else {
+      EXPECT_EXIT_STATUS(write_text(link, "new"), 255, link + ": Permission denied");
+      EXPECT_EXIT_STATUS(write_doubles(link), 255, link + ": Permission denied");
+      EXPECT_EQ(read_bytes(target), "notes") << link;
+      EXPECT_EQ(link_text(link), "../" + target.substr(dir_.size() + 1));
+    }
+    EXPECT_TRUE(names_holding(folder).empty());
+  }
+}
+
+// As the kernel, at most 40 links are followed in one lookup.
+TEST_F(OutputFile, ChainsPastFortyLinksAreRefused) {
+  write_bytes(at("l0"), "end");
+  for (int k = 1; k <= 41; k++) ASSERT_EQ(symlink(("l" + std::to_string(k - 1)).c_str(), at("l" + std::to_string(k)).c_str()), 0);
+  std::string end;
+  EXPECT_EQ(io_link_end(at("l40"), end), 0);
+  EXPECT_EQ(end, at("l0"));
+  EXPECT_EQ(io_link_end(at("l41"), end), ELOOP);
+  EXPECT_EQ(end, at("l41"));
+  EXPECT_EXIT_STATUS(write_text(at("l41"), "new"), 255, "l41: Too many levels of symbolic links");
+  EXPECT_EQ(io_output_refusal(nullptr, at("l41")), "(" + at("l41") + ": Too many levels of symbolic links)");
+  write_text(at("l40"), "through forty");
+  EXPECT_EQ(read_bytes(at("l0")), "through forty");
+  EXPECT_EQ(link_text(at("l41")), "l40");
+}
+
+// A writer that hands the library a name writes a device or FIFO too: the
+// library writes a file of its own, whose bytes then go to the device.
+TEST_F(OutputFile, NamedWritersWriteDevices) {
+  ASSERT_EQ(setenv("TMPDIR", dir_.c_str(), 1), 0);
+  ASSERT_EQ(symlink("/dev/null", at("null.fits").c_str()), 0);
+  write_doubles(at("null.fits"));
+  EXPECT_EQ(link_text(at("null.fits")), "/dev/null");
+  ASSERT_EQ(mkfifo(at("fifo.fits").c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = read_bytes(at("fifo.fits")); });
+  write_doubles(at("fifo.fits"));
+  reader.join();
+  EXPECT_TRUE(is_fits(received)) << received.size();
+  write_doubles(at("file.fits"));
+  EXPECT_EQ(received, read_bytes(at("file.fits")));
+  unsetenv("TMPDIR");
+  EXPECT_TRUE(names_holding(dir_).empty());
+}
+
+// The library creates its file by name, following links: it does so in a
+// folder of the run's own, where another user can plant nothing.
+TEST_F(OutputFile, NoOtherUserCanPlantALinkWhereTheLibraryCreatesItsFile) {
+  if (!others_can_enter()) GTEST_SKIP() << "acting as other users needs root";
+  make_folder(at("shared"), 0, 01777);
+  write_bytes(at("target"), "private");
+  const std::string place = at("shared/coef.fits"), target = at("target");
+  const std::string written = io_begin_named_output(place);
+  ASSERT_FALSE(written.empty());
+  EXPECT_EXIT(
+      {
+        become(Nobody);
+        const int made = symlink(target.c_str(), written.c_str());
+        std::fprintf(stderr, "planted %d: %s", made, std::strerror(errno));
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "planted -1: Permission denied");
+  fitsfile* f = nullptr;
+  int status = 0;
+  long axes[1] = {4};
+  float pixels[4] = {1, 2, 3, 4};
+  ffinit(&f, written.c_str(), &status);
+  ffcrim(f, FLOAT_IMG, 1, axes, &status);
+  ffppr(f, TFLOAT, 1, 4, pixels, &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_TRUE(io_end_named_output(written, true));
+  EXPECT_EQ(read_bytes(target), "private");
+  EXPECT_TRUE(is_fits(read_bytes(place)));
+  EXPECT_TRUE(names_holding(at("shared")).empty());
+}
+
+// Debug images meant to be watched take their places as soon as written,
+// while the results wait for the commit.
+TEST_F(OutputFile, OutputsPlacedAtOnceDoNotWaitForTheCommit) {
+  io_hold_outputs();
+  write_text(at("result"), "held");
+  {
+    OutputsPlacedAtOnce at_once;
+    write_text(at("snapshot"), "at once");
+    write_doubles(at("named.fits"));
+  }
+  write_text(at("later"), "held too");
+  EXPECT_EQ(read_bytes(at("snapshot")), "at once");
+  EXPECT_TRUE(is_fits(read_bytes(at("named.fits"))));
+  EXPECT_FALSE(file_exists(at("result")));
+  EXPECT_FALSE(file_exists(at("later")));
+  io_commit_outputs();
+  EXPECT_EQ(read_bytes(at("result")), "held");
+  EXPECT_EQ(read_bytes(at("later")), "held too");
   EXPECT_TRUE(names_holding(dir_).empty());
 }
 

@@ -312,6 +312,43 @@ TEST_F(QzMcaRun, ResultsReplaceTheFilesAtTheEndOfLinks) {
   EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask);
 }
 
+// In a shared folder with the sticky bit, a result that is another user's
+// file could not be replaced at the end: the run is refused before the work,
+// naming it, and the runner's own earlier results stay as they were. A
+// link that another user made there is not followed.
+TEST_F(QzMcaRun, SharedFolderResultsThatCannotBeReplacedAreRefusedBeforeTheWork) {
+  if (geteuid() != 0 || std::system("command -v setpriv > /dev/null") != 0)
+    GTEST_SKIP() << "acting as other users needs root and setpriv";
+  const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+  write_fits(path("in.fits"), synthetic(32, 14));
+  ASSERT_EQ(mkdir(path("shared").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(path("shared").c_str(), 01777), 0);
+  const struct {
+    const char* name;
+    uid_t owner;
+  } earlier[] = {{"shared/r.fits", 65533}, {"shared/r_atrou.fits", 65534}, {"shared/r_resi.fits", 65534}};
+  for (const auto& file : earlier) {
+    write_fits(path(file.name), synthetic(16, 15));
+    ASSERT_EQ(chown(path(file.name).c_str(), file.owner, file.owner), 0);
+    ASSERT_EQ(chmod(path(file.name).c_str(), 0666), 0);
+  }
+  std::vector<std::string> before;
+  for (const auto& file : earlier) before.push_back(image_bytes(file.name));
+  EXPECT_EQ(run("-t 1 -i 2 -g 1 ../in.fits r", as_nobody, "shared"), 255) << output_;
+  EXPECT_TRUE(printed("cannot write a result file (r.fits: Operation not permitted")) << output_;
+  for (std::size_t k = 0; k < before.size(); k++) EXPECT_EQ(image_bytes(earlier[k].name), before[k]) << earlier[k].name;
+
+  // Another user's link to the runner's file: refused, even to root.
+  std::ofstream(path("notes.txt")) << "notes";
+  ASSERT_EQ(symlink("../notes.txt", path("shared/res.fits").c_str()), 0);
+  ASSERT_EQ(lchown(path("shared/res.fits").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(run("-t 1 -i 2 -g 1 ../in.fits res.fits", "", "shared"), 255);
+  EXPECT_TRUE(printed("(res.fits: Permission denied")) << output_;
+  EXPECT_EQ(image_bytes("notes.txt"), "notes");
+  EXPECT_NE(std::system(("ls -a '" + path("shared") + "' | grep -q qz_mca").c_str()), 0) << "a new file is left";
+}
+
 // The help, byte for byte as the golden file holds it (the memory defaults
 // shown are those of an environment without ZUB_VM_SIZE and ZUB_VM_DIR).
 TEST_F(QzMcaRun, HelpTextIsTheGoldenOne) {
