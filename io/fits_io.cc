@@ -22,6 +22,7 @@
 #include "io/image_size.h"
 #include "io/output_file.h"
 #include "io/pixel_conversion.h"
+#include "io/standard_output.h"
 
 int FITS_HDU_Number = 0;
 
@@ -165,9 +166,12 @@ void write_stored(std::FILE* stream, const char* name, int n, const In* in, void
   }
 }
 
-void write_padding(std::FILE* stream, const char* name, long start, std::size_t bytes) {
-  std::size_t total = (start < 0 ? 0 : static_cast<std::size_t>(start)) + bytes;
-  std::size_t padding = (FITS_BLOCK - total % FITS_BLOCK) % FITS_BLOCK;
+// The data begin on a block boundary of their image, since a header is
+// whole blocks: the padding follows from the bytes written alone. The
+// stream's position would not do, as the image need not begin the stream (a
+// standard output that already holds bytes).
+void write_padding(std::FILE* stream, const char* name, std::size_t bytes) {
+  std::size_t padding = (FITS_BLOCK - bytes % FITS_BLOCK) % FITS_BLOCK;
   static const char kZeros[FITS_BLOCK] = {};
   if (padding > 0 && std::fwrite(kZeros, 1, padding, stream) != padding)
     fits_write_failure(name);
@@ -180,7 +184,6 @@ void write_pixels(std::FILE* stream, const char* name, int bitpix, int n, const 
                   float bzero, const char* where) {
   int bytepix = checked_bytepix(bitpix, where);
   if (n < 0) n = 0;
-  long start = std::ftell(stream);
   WorkBuffer work(static_cast<std::size_t>(kChunk) * 8);
   constexpr bool kFloatIn = std::is_same<In, float>::value;
   auto single = [&](In v) -> float { return (static_cast<float>(v) - bzero) / bscale; };
@@ -209,7 +212,7 @@ void write_pixels(std::FILE* stream, const char* name, int bitpix, int n, const 
                            [&](In v) { return static_cast<double>(single(v)); });
       break;
   }
-  write_padding(stream, name, start, static_cast<std::size_t>(n) * bytepix);
+  write_padding(stream, name, static_cast<std::size_t>(n) * bytepix);
 }
 
 int exit_status_of(int library_status) {
@@ -288,13 +291,13 @@ std::FILE* fits_file_des_in(const char* name) {
 }
 
 std::FILE* fits_file_des_out(const char* name) {
-  if (std_inout(name)) return stdout;
+  if (std_inout(name)) return io_standard_output();
   return io_open_output_or_exit(name, fits_file_name(name), "Unable to open file: %s\n");
 }
 
 void fits_close_out(std::FILE* stream, const char* name) {
-  if (stream == stdout) {
-    if (std::fflush(stdout) != 0) fits_write_failure(name);
+  if (stream == io_standard_output()) {
+    if (std::fflush(stream) != 0) fits_write_failure(name);
     return;
   }
   if (!io_close_output(stream)) fits_write_failure(name);

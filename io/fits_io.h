@@ -35,7 +35,8 @@ void fits_close_out(std::FILE* stream, const char* name);
 // Pixel data, the stream at the first data byte; n pixels; the name is for
 // messages. Reading: physical = stored * bscale + bzero. Writing: stored =
 // (value - bzero) / bscale, rounded and saturated to the BITPIX's range,
-// followed by the zero padding; the caller's buffer is left unchanged.
+// followed by the zero padding up to a whole block counted from the first
+// data byte; the caller's buffer is left unchanged.
 void readdataf(std::FILE* stream, const char* name, int bitpix, int n, float* out, float bscale,
                float bzero);
 void readdatai(std::FILE* stream, const char* name, int bitpix, int n, int* out, float bscale,

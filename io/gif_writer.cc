@@ -14,6 +14,7 @@
 #include "io/gif_io.h"
 #include "io/image_file.h"
 #include "io/image_names.h"
+#include "io/standard_output.h"
 
 namespace {
 
@@ -338,7 +339,7 @@ int writegif(std::FILE* fp, const PICINFO& Pic) {
 }
 
 std::FILE* gif_file_des_out(const char* name) {
-  if (std_inout(name)) return stdout;
+  if (std_inout(name)) return io_standard_output();
   std::string file = gifname(name);
   return io_fopen_or_exit(name, file, "wb", "\nError: cannot open file %s\n");
 }

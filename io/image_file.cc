@@ -13,6 +13,7 @@
 #include "array/vms.h"
 #include "io/byte_conversion.h"
 #include "io/output_file.h"
+#include "io/standard_output.h"
 
 std::FILE* io_fopen_read(const std::string& file) {
   std::FILE* stream = std::fopen(file.c_str(), "rb");
@@ -81,12 +82,12 @@ void image_output::open(const std::string& file, const char* mode, const char* s
 
 void image_output::use_stdout(const char* shown) {
   shown_ = shown;
-  stream_ = stdout;
+  stream_ = io_standard_output();
   created_ = false;
 }
 
 void image_output::discard() {
-  if (stream_ != nullptr && stream_ != stdout) {
+  if (stream_ != nullptr && stream_ != io_standard_output()) {
     if (created_) io_discard_output(stream_);
     else std::fclose(stream_);
   }
@@ -116,8 +117,8 @@ void image_output::seek(long long offset) {
 void image_output::close() {
   if (stream_ == nullptr) return;
   // A failed flush or close is a failed write of the data still buffered.
-  if (stream_ == stdout) {
-    if (std::fflush(stdout) != 0) fail(write_failure_.c_str());
+  if (stream_ == io_standard_output()) {
+    if (std::fflush(stream_) != 0) fail(write_failure_.c_str());
   } else {
     std::FILE* stream = stream_;
     stream_ = nullptr;

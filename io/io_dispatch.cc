@@ -114,8 +114,9 @@ std::string io_float_output_file(const char* name, int nl, int nc) {
     case F_DISP: {
       // A name ending in ".d" must give a type and this size, as the writer
       // requires once the image is made.
+      // As the writer decides: by the name given (io/io_image.cc).
       const std::string file = disp_output_file(name, T_FLOAT, nl, nc).file;
-      return std_inout(file.c_str()) ? std::string() : file;
+      return std_inout(name) ? std::string() : file;
     }
     case F_GIF: return std_inout(name) ? std::string() : gifname(name);
     case F_PGM: return std_inout(name) ? std::string() : pgmname(name);

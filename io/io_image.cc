@@ -19,6 +19,7 @@
 #include "io/image_file.h"
 #include "io/image_size.h"
 #include "io/pixel_conversion.h"
+#include "io/standard_output.h"
 
 io_disp IO_DISP;
 
@@ -278,7 +279,7 @@ std::FILE* disp_file_des_in(const char* name) {
 }
 
 std::FILE* disp_file_des_out(const char* name) {
-  if (std_inout(name)) return stdout;
+  if (std_inout(name)) return io_standard_output();
   return io_fopen_or_exit(name, name, "wb", "Unable to open file: %s\n");
 }
 
@@ -360,7 +361,10 @@ void write_whole(io_disp& disp, const char* name, to_array<T, false>& Ima) {
   const type_data stored = disp.type_data = target.stored;
   const int size = disp_pixel_bytes(stored);
   image_output out;
-  if (std_inout(file.c_str())) out.use_stdout(file.c_str());
+  // The name given decides, not the file made of it: in the disp format the
+  // stem of "-_atrou_f_8_8.d" is "-", and every result of a run writing to
+  // "-" would follow its sum onto the standard output.
+  if (std_inout(name)) out.use_stdout(file.c_str());
   else out.open(file, "wb", file.c_str());
   const long n = static_cast<long>(Ima.nl()) * Ima.nc();
   std::vector<unsigned char> bytes(static_cast<std::size_t>(kChunk) * size);
@@ -452,7 +456,7 @@ void io_disp::write_ima(const char* name) {
     if (valid_type(named)) check_named_size(name, named, Nl, Nc);
   }
   image_output out;
-  if (std_inout(file.c_str())) out.use_stdout(file.c_str());
+  if (std_inout(name)) out.use_stdout(file.c_str());
   else out.open(file, "wb", file.c_str());
   out.write(buffer, static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc) * size);
   out.close();

@@ -22,6 +22,7 @@
 #include "io/image_names.h"
 #include "io/image_size.h"
 #include "io/output_file.h"
+#include "io/standard_output.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ void writer_error_exit(j_common_ptr cinfo) {
   WRITE_JPEG* writer = reinterpret_cast<WRITE_JPEG::error_manager*>(cinfo->err)->writer;
   jpeg_destroy_compress(&writer->cinfo);
   writer->created = false;
-  if (writer->outfile != nullptr && writer->outfile != stdout) io_discard_output(writer->outfile);
+  if (writer->outfile != nullptr && writer->outfile != io_standard_output()) io_discard_output(writer->outfile);
   writer->outfile = nullptr;
   const std::string file = reason != 0 ? io_open_failure(nullptr, writer->file, reason) : "(" + writer->file + ")";
   fatal_exitf(1, stderr, "%s %s\n", message, file.c_str());
@@ -313,7 +314,7 @@ WRITE_JPEG::WRITE_JPEG() { std::memset(&cinfo, 0, sizeof cinfo); }
 
 WRITE_JPEG::~WRITE_JPEG() {
   if (created) jpeg_destroy_compress(&cinfo);
-  if (outfile != nullptr && outfile != stdout) io_discard_output(outfile);
+  if (outfile != nullptr && outfile != io_standard_output()) io_discard_output(outfile);
 }
 
 void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
@@ -335,7 +336,7 @@ void WRITE_JPEG::startwrite(const char* name, int nl, int nc) {
   if (pseudo_color == 1 && IO_RGB.lut_size() > 256)
     fatal_exitf(-1, stderr, "Error: too many colors in the LUT .. (%s)\n", file.c_str());
   if (std_inout(file.c_str())) {
-    outfile = stdout;
+    outfile = io_standard_output();
   } else {
     outfile = io_open_output_or_exit(name, file, "can't open %s\n", 1);
   }
@@ -475,9 +476,9 @@ void WRITE_JPEG::end_write() {
   jpeg_destroy_compress(&cinfo);
   created = false;
   if (Verbose) std::printf("END \n");
-  if (outfile == stdout) {
+  if (outfile == io_standard_output()) {
     outfile = nullptr;
-    if (std::fflush(stdout) != 0) write_failed(file);
+    if (std::fflush(io_standard_output()) != 0) write_failed(file);
     return;
   }
   std::FILE* stream = outfile;

@@ -13,6 +13,7 @@
 #include "io/image_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
+#include "io/standard_output.h"
 
 namespace {
 
@@ -155,7 +156,7 @@ std::FILE* pgm_file_des_in(const char* name) {
 }
 
 std::FILE* pgm_file_des_out(const char* name) {
-  if (std_inout(name)) return stdout;
+  if (std_inout(name)) return io_standard_output();
   const std::string file = pgmname(name);
   return io_fopen_or_exit(name, file, "wb", "Unable to open file: %s\n");
 }

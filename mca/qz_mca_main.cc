@@ -10,7 +10,9 @@
 #include "array/fatal.h"
 #include "curvelet/fcur_multiresol.h"
 #include "io/fits_header.h"
+#include "io/image_names.h"
 #include "io/io_dispatch.h"
+#include "io/standard_output.h"
 #include "mca/mca.h"
 #include "mca/mca_input.h"
 #include "mca/mca_options.h"
@@ -124,6 +126,18 @@ void estimate_noise(const to_array<float, false>& data) {
                 Noise_Ima, typical, name);
 }
 
+// Whether the result goes to the standard output. Its name is the last
+// argument of any command line that parses, and the input's name, handled
+// first, fixes the format whose rule tells a standard stream.
+bool result_on_standard_output(int argc, char* argv[]) {
+  if (argc < 3) return false;
+  const type_format unset = Format_Imag;
+  io_detect_format(argv[argc - 2]);
+  const bool standard = std_inout(argv[argc - 1]) == 1;
+  io_set_format(unset);
+  return standard;
+}
+
 // GCC's OpenMP runtime is linked into the program and reads its wait policy
 // in a constructor without a priority; constructors with one run before all
 // of those, so the runtime finds the policy in place.
@@ -135,6 +149,9 @@ int main(int argc, char* argv[]) {
   // A write past a file size limit then fails as any other write, with the
   // system's "File too large", instead of killing the run mid-file.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Before anything is printed: such a result is the image file alone, and
+  // every other print goes to the standard error.
+  if (result_on_standard_output(argc, argv)) io_standard_output_for_results_only();
   fcur_register_multiresol();
   build_command_line(argc, argv);
   for (int& selected : TabBase) selected = 0;

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
@@ -182,6 +184,58 @@ TEST(FitsFiles, HeaderOnlyAndStandardOutput) {
   image_test::stdout_to_file(target_path, [&] { fits_write_float("-", ima, &rec); });
   EXPECT_EQ(read_reference(target_path).values, (std::vector<double>{1, 2, 3, 4, 5, 6}));
   EXPECT_FALSE(fits_test::file_exists("-"));
+}
+
+namespace {
+
+// Runs write() with the standard output at the end of the file at path, as
+// a shell redirection leaves it after the program has printed.
+template <class Write>
+void stdout_after_bytes_of(const std::string& path, Write write) {
+  std::fflush(stdout);
+  const int saved = dup(fileno(stdout));
+  const int target = open(path.c_str(), O_WRONLY);
+  ASSERT_GE(target, 0) << path;
+  lseek(target, 0, SEEK_END);
+  dup2(target, fileno(stdout));
+  close(target);
+  write();
+  std::fflush(stdout);
+  dup2(saved, fileno(stdout));
+  close(saved);
+}
+
+}  // namespace
+
+// An image written to a stream that already holds bytes is padded to whole
+// blocks counted from where the image begins, not from the start of the
+// stream: the bytes after the earlier ones are a complete FITS file, the
+// size of the same image written alone.
+TEST(FitsData, PaddingCountsFromWhereTheImageBegins) {
+  for (int n : {6, 720, 1000}) {
+    std::vector<float> values(static_cast<std::size_t>(n));
+    for (int k = 0; k < n; k++) values[k] = 0.25f * k - 3.f;
+    const std::string alone = fits_test::read_bytes(write_float("alone.fits", -32, values));
+    for (std::size_t before : {1u, 80u, 2879u, 2880u, 5000u}) {
+      const std::string path = scratch("after_bytes.fits");
+      fits_test::write_bytes(path, std::string(before, 'x'));
+      to_array<float, false> ima(1, n);
+      for (int k = 0; k < n; k++) ima(k) = values[k];
+      fitsstruct rec;
+      describe(&rec, -32, 1, n);
+      stdout_after_bytes_of(path, [&] { fits_write_float("-", ima, &rec); });
+      const std::string bytes = fits_test::read_bytes(path);
+      ASSERT_GT(bytes.size(), before) << n << " " << before;
+      EXPECT_EQ(bytes.substr(0, before), std::string(before, 'x')) << n << " " << before;
+      const std::string image = bytes.substr(before);
+      EXPECT_EQ(image.size(), alone.size()) << n << " " << before;
+      EXPECT_EQ(image.size() % 2880, 0u) << n << " " << before;
+      const std::string image_path = scratch("image_alone.fits");
+      fits_test::write_bytes(image_path, image);
+      const std::vector<double> back = read_reference(image_path).values;
+      EXPECT_EQ(back, std::vector<double>(values.begin(), values.end())) << n << " " << before;
+    }
+  }
 }
 
 TEST(FitsFiles, NamesLongerThanAnyFixedBufferRoundTrip) {

@@ -1,0 +1,162 @@
+// A result named "-" goes to the standard output as exactly the file a
+// named result would be, whatever the format and whether the standard output
+// is a regular file or a pipe; the run's progress and messages go to the
+// standard error; the components keep their files named from the stem "-".
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "io/image_test_tools.h"
+#include "support/fitsverify.h"
+#include "support/qz_mca_program.h"
+
+using image_test::read_bytes;
+using image_test::write_bytes;
+
+namespace {
+
+const int kSide = 32;
+
+// Values 60..180: a smooth blob on a ramp with a sharp edge, fit for every
+// byte format.
+std::vector<int> picture() {
+  std::vector<int> values;
+  for (int i = 0; i < kSide; i++)
+    for (int j = 0; j < kSide; j++) {
+      const double blob = 80 * std::exp(-((i - 12) * (i - 12) + (j - 18) * (j - 18)) / 30.0);
+      values.push_back(60 + static_cast<int>(blob) + (j > 24 ? 40 : 0) + (i * 3 + j * 7) % 5);
+    }
+  return values;
+}
+
+FitsImage picture_image() {
+  FitsImage ima(kSide, kSide);
+  const std::vector<int> values = picture();
+  for (int k = 0; k < kSide * kSide; k++) ima.pixels[k] = static_cast<float>(values[k]);
+  return ima;
+}
+
+// Bytes of the header and data blocks of a FITS file's primary HDU, from
+// its END card and its axes as the standard lays them out: what a file of
+// one image and nothing else measures.
+std::size_t primary_hdu_bytes(const std::string& bytes, int nl, int nc, int bytepix) {
+  std::size_t end = 0;
+  while (end + 80 <= bytes.size() && bytes.compare(end, 8, "END     ") != 0) end += 80;
+  const std::size_t header = (end / 2880 + 1) * 2880;
+  const std::size_t data = static_cast<std::size_t>(nl) * nc * bytepix;
+  return header + (data + 2879) / 2880 * 2880;
+}
+
+class QzMcaStdout : public QzMcaProgram {
+ protected:
+  // Runs the shell command in the test's folder; its exit status.
+  int shell(const std::string& command) {
+    const int status = std::system(("cd '" + dir_ + "' && " + command).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string program() const { return "'" + program_ + "' "; }
+  // The program with args, its result "-" sent to `to` (a file of the
+  // folder), its standard error kept in err.txt.
+  int run_to_file(const std::string& args, const std::string& to) {
+    return shell(program() + args + " - > " + to + " 2> err.txt");
+  }
+  // The same through a pipe, whose reader copies it to `to`; the program's
+  // status comes through a file, as the pipe's status is its reader's.
+  int run_to_pipe(const std::string& args, const std::string& to) {
+    if (shell("(" + program() + args + " - 2> err.txt; echo $? > status.txt) | cat > " + to) != 0) return -1;
+    return std::atoi(read_bytes(path("status.txt")).c_str());
+  }
+  std::string err() const { return read_bytes(path("err.txt")); }
+};
+
+}  // namespace
+
+// The FITS result is one valid image of the named result's pixels and
+// nothing else, in a file (where the stream's position once made the
+// padding short) and in a pipe; the verbose progress is on the standard
+// error; the components are those of a named run, under the stem "-".
+TEST_F(QzMcaStdout, FitsResultIsTheFileAloneAndProgressGoesToStderr) {
+  write_fits(path("in.fits"), picture_image());
+  const std::string args = "-v -i 4 in.fits";
+  ASSERT_EQ(run(args + " named.fits"), 0) << output_;
+  const FitsImage named = result("named.fits");
+  ASSERT_EQ(named.nl, kSide);
+
+  const struct {
+    const char* how;
+    bool pipe;
+  } ways[] = {{"regular file", false}, {"pipe", true}};
+  for (const auto& way : ways) {
+    const std::string out = way.pipe ? "piped.fits" : "redirected.fits";
+    ASSERT_EQ(way.pipe ? run_to_pipe(args, out) : run_to_file(args, out), 0) << way.how << "\n" << err();
+    const std::string bytes = read_bytes(path(out));
+    EXPECT_EQ(bytes.compare(0, 30, "SIMPLE  =                    T"), 0) << way.how;
+    EXPECT_EQ(bytes.size(), primary_hdu_bytes(bytes, kSide, kSide, 4)) << way.how;
+    EXPECT_EQ(bytes.find("MOM calculation"), std::string::npos) << way.how;
+    if (qz_test::have_fitsverify()) EXPECT_TRUE(qz_test::passes_fitsverify(path(out))) << way.how;
+    EXPECT_EQ(result(out).pixels, named.pixels) << way.how;
+    const std::string progress = err();
+    for (const char* line : {"PARAMETERS", "File Name Out = -", "MOM calculation"})
+      EXPECT_NE(progress.find(line), std::string::npos) << way.how << ": " << line << "\n" << progress;
+    for (const char* component : {"atrou", "cur", "resi"})
+      EXPECT_EQ(result(std::string("-_") + component + ".fits").pixels,
+                result(std::string("named_") + component + ".fits").pixels)
+          << way.how << " " << component;
+  }
+  EXPECT_FALSE(exists("-")) << "the result went to a file named -";
+  EXPECT_FALSE(exists("-.fits")) << "the result went to a file named -.fits";
+}
+
+// Each other format on the standard output is byte for byte the file a
+// named run writes (the PGM comment holds the name given), even with -v,
+// under which the JPEG writer reports each step; the disp components keep
+// their own files.
+TEST_F(QzMcaStdout, EveryFormatOnTheStandardOutputIsExactlyItsFile) {
+  write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+  std::string disp;
+  for (int v : picture()) disp += static_cast<char>(v);
+  write_bytes(path("in_b_32_32.d"), disp);
+  const bool gif = image_test::have_tool("pamtogif") &&
+                   shell("pamtogif in.pgm > in.gif 2>/dev/null") == 0;
+  const bool jpeg = image_test::have_tool("cjpeg") && shell("cjpeg -quality 95 in.pgm > in.jpg") == 0;
+
+  const struct {
+    const char* input;
+    const char* named_file;      // of the result named "named"
+    const char* named_comment;   // the name as the file holds it; "" for none
+    const char* dash_component;  // a component of the run writing to "-"
+    bool available;
+  } cases[] = {
+      {"in.pgm", "named.pgm", "#named\n", "-_atrou.pgm", true},
+      {"in.gif", "named.gif", "", "-_atrou.gif", gif},
+      {"in.jpg", "named.jpg", "", "-_atrou.jpg", jpeg},
+      {"in_b_32_32.d", "named_f_32_32.d", "", "-_atrou_f_32_32.d", true},
+  };
+  for (const auto& c : cases) {
+    if (!c.available) continue;
+    const std::string args = std::string("-v -t 1 -t 5 -i 2 ") + c.input;
+    ASSERT_EQ(run(args + " named"), 0) << c.input << "\n" << output_;
+    std::string expected = read_bytes(path(c.named_file));
+    ASSERT_FALSE(expected.empty()) << c.named_file;
+    const std::string comment = c.named_comment;
+    if (!comment.empty()) expected.replace(expected.find(comment), comment.size(), "#-\n");
+    for (bool pipe : {false, true}) {
+      const std::string out = std::string("dash_") + (pipe ? "piped" : "redirected");
+      ASSERT_EQ(pipe ? run_to_pipe(args, out) : run_to_file(args, out), 0) << c.input << "\n" << err();
+      EXPECT_TRUE(read_bytes(path(out)) == expected) << c.input << (pipe ? " piped" : " redirected");
+      EXPECT_NE(err().find("Number of iteration = 2"), std::string::npos) << c.input << "\n" << err();
+      EXPECT_TRUE(exists(c.dash_component)) << c.dash_component;
+    }
+  }
+}
+
+// A run that fails prints its message on the standard error and leaves the
+// standard output empty.
+TEST_F(QzMcaStdout, AFailedRunLeavesTheStandardOutputEmpty) {
+  EXPECT_NE(run_to_file("-v -i 2 missing.fits", "out.fits"), 0);
+  EXPECT_EQ(read_bytes(path("out.fits")), "");
+  EXPECT_NE(err().find("Error: cannot open file (missing.fits"), std::string::npos) << err();
+}
