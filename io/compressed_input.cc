@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -47,46 +48,6 @@ class byte_source {
   std::size_t served_ = 0;
 };
 
-// ---- gzip size claims ----
-// Before inflating a byte the library allocates the size a gzip file's last
-// four bytes (ISIZE) claim, and three times the file for the other codings;
-// a 30-byte gzip file can claim 4 GB, so the claim is checked first.
-
-// Deflate codes at best 258 bytes in two bits: no gzip file inflates to
-// more than 1032 times its size (the constant covers the smallest files).
-constexpr long long kMaxDeflateRatio = 1032;
-constexpr long long kDeflateSlack = 4096;
-
-// The library's guess at the inflated size of a gzip file: ISIZE is the size
-// modulo 2^32, so for a file above 10000 bytes it adds 2^32 until the size
-// is no smaller than the file.
-unsigned long long gzip_claimed_size(std::uint32_t isize, long long file_bytes) {
-  unsigned long long claim = isize;
-  if (file_bytes > 10000)
-    while (claim < static_cast<unsigned long long>(file_bytes)) claim += 1ULL << 32;
-  return claim;
-}
-
-void check_gzip_claim(std::FILE* stream, const std::string& path) {
-  unsigned char tail[4];
-  if (fseeko(stream, 0, SEEK_END) != 0) return;
-  const long long file_bytes = ftello(stream);
-  if (file_bytes < 4 || fseeko(stream, -4, SEEK_END) != 0 || std::fread(tail, 1, 4, stream) != 4) return;
-  const std::uint32_t isize = static_cast<std::uint32_t>(tail[0]) | static_cast<std::uint32_t>(tail[1]) << 8 |
-                              static_cast<std::uint32_t>(tail[2]) << 16 | static_cast<std::uint32_t>(tail[3]) << 24;
-  const unsigned long long claim = gzip_claimed_size(isize, file_bytes);
-  if (claim > static_cast<unsigned long long>(kMaxDeflateRatio * file_bytes + kDeflateSlack))
-    fatal_exitf(-1, stderr,
-                "Error: the gzip file claims %llu bytes once inflated, more than its %lld bytes can hold ... (%s)\n",
-                claim, file_bytes, path.c_str());
-  const std::uint64_t memory = physical_memory_bytes();
-  if (memory != 0 && claim > memory)
-    fatal_exitf(-1, stderr,
-                "Error: the gzip file inflates to %llu MB, more than the %llu MB of memory of this machine ... "
-                "(%s)\n",
-                claim >> 20, static_cast<unsigned long long>(memory >> 20), path.c_str());
-}
-
 const char* coding_name(compression kind) {
   switch (kind) {
     case compression::gzip: return "gzip";
@@ -103,80 +64,130 @@ const char* coding_name(compression kind) {
 
 // ---- Inflaters ----
 
-// The loop zlib and libbz2 share: their streams name the same fields. `step`
-// inflates what is in hand and tells whether the compressed stream ended; it
-// refuses damaged data itself.
-template <class Stream, class Byte, class Step>
-std::size_t pump(Stream& z, std::vector<Byte>& input, byte_source& source, bool& ended,
-                 unsigned char* out, std::size_t bytes, compression kind, const std::string& name,
-                 Step step) {
-  if (ended) return 0;
-  z.next_out = reinterpret_cast<decltype(z.next_out)>(out);
-  z.avail_out = static_cast<unsigned>(bytes);
-  while (z.avail_out > 0) {
-    if (z.avail_in == 0) {
-      z.avail_in = static_cast<unsigned>(source.read(input.data(), input.size()));
-      z.next_in = input.data();
-      if (z.avail_in == 0) refuse_damaged(kind, name, "the file ends inside its compressed stream");
-    }
-    if (step(z)) {
-      ended = true;
-      break;
-    }
-  }
-  return bytes - z.avail_out;
-}
+// zlib and libbz2 count bytes in 32 bits: no step asks for more.
+constexpr std::size_t kLargestStep = std::numeric_limits<unsigned>::max();
 
-class gzip_inflater : public inflater {
+// The loop zlib and libbz2 share: their streams name the same fields.
+// Members (gzip) or streams (bzip2) that follow one another read as one, as
+// gzip -d and bzip2 -d read them; zeros after the last, which gzip -d
+// ignores, and anything else that opens no member end the data.
+template <class Stream, class Byte>
+class stream_inflater : public inflater {
+ public:
+  std::size_t read(unsigned char* out, std::size_t bytes) override {
+    std::size_t produced = 0;
+    while (produced < bytes && !ended_) {
+      const std::size_t asked = std::min(bytes - produced, kLargestStep);
+      z_.next_out = reinterpret_cast<decltype(z_.next_out)>(out + produced);
+      z_.avail_out = static_cast<unsigned>(asked);
+      if (z_.avail_in == 0 && !refill()) refuse_damaged(kind_, name_, "the file ends inside its compressed stream");
+      const bool member_ended = step();
+      produced += asked - z_.avail_out;
+      if (member_ended && !next_member()) ended_ = true;
+    }
+    return produced;
+  }
+
+ protected:
+  stream_inflater(byte_source source, const std::string& name, compression kind, const char (&magic)[3])
+      : name_(name),
+        kind_(kind),
+        source_(std::move(source)),
+        magic_{static_cast<Byte>(magic[0]), static_cast<Byte>(magic[1])},
+        input_(kInputPiece) {}
+  // Inflates what is in hand; true at the end of a member. Refuses damaged
+  // data itself.
+  virtual bool step() = 0;
+  // Makes the stream ready for the member that starts at next_in.
+  virtual void restart() = 0;
+
+  Stream z_{};
+  std::string name_;
+  compression kind_;
+
+ private:
+  bool refill() {
+    z_.avail_in = static_cast<unsigned>(source_.read(input_.data(), input_.size()));
+    z_.next_in = input_.data();
+    return z_.avail_in > 0;
+  }
+  // After a member: skips zeros, and tells whether another member opens
+  // with the coding's two first bytes.
+  bool next_member() {
+    for (;;) {
+      while (z_.avail_in > 0 && *z_.next_in == 0) {
+        z_.next_in++;
+        z_.avail_in--;
+      }
+      if (z_.avail_in > 0) break;
+      if (!refill()) return false;
+    }
+    if (z_.avail_in == 1) {
+      // The second byte is still to come: the first moves to the front.
+      input_[0] = *z_.next_in;
+      z_.avail_in = static_cast<unsigned>(1 + source_.read(input_.data() + 1, input_.size() - 1));
+      z_.next_in = input_.data();
+    }
+    if (z_.avail_in < 2 || z_.next_in[0] != magic_[0] || z_.next_in[1] != magic_[1]) return false;
+    restart();
+    return true;
+  }
+
+  byte_source source_;
+  Byte magic_[2];
+  std::vector<Byte> input_;
+  bool ended_ = false;
+};
+
+class gzip_inflater : public stream_inflater<z_stream, unsigned char> {
  public:
   gzip_inflater(byte_source source, const std::string& name)
-      : source_(std::move(source)), name_(name), input_(kInputPiece) {
+      : stream_inflater(std::move(source), name, compression::gzip, "\x1f\x8b") {
     // 16 + 15: a gzip wrapper and the largest window.
     if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) fatal_exitf(-1, stderr, "Error: zlib cannot start (%s)\n", name.c_str());
   }
   ~gzip_inflater() override { inflateEnd(&z_); }
 
-  std::size_t read(unsigned char* out, std::size_t bytes) override {
-    return pump(z_, input_, source_, ended_, out, bytes, compression::gzip, name_, [this](z_stream& z) {
-      const int result = inflate(&z, Z_NO_FLUSH);
-      if (result != Z_OK && result != Z_STREAM_END)
-        refuse_damaged(compression::gzip, name_, z.msg != nullptr ? z.msg : "inflate failed");
-      return result == Z_STREAM_END;
-    });
-  }
-
  private:
-  z_stream z_{};
-  byte_source source_;
-  std::string name_;
-  std::vector<unsigned char> input_;
-  bool ended_ = false;
+  bool step() override {
+    const int result = inflate(&z_, Z_NO_FLUSH);
+    if (result != Z_OK && result != Z_STREAM_END)
+      refuse_damaged(kind_, name_, z_.msg != nullptr ? z_.msg : "inflate failed");
+    return result == Z_STREAM_END;
+  }
+  void restart() override {
+    if (inflateReset(&z_) != Z_OK) fatal_exitf(-1, stderr, "Error: zlib cannot start (%s)\n", name_.c_str());
+  }
 };
 
-class bzip2_inflater : public inflater {
+class bzip2_inflater : public stream_inflater<bz_stream, char> {
  public:
   bzip2_inflater(byte_source source, const std::string& name)
-      : source_(std::move(source)), name_(name), input_(kInputPiece) {
-    if (BZ2_bzDecompressInit(&bz_, 0, 0) != BZ_OK)
+      : stream_inflater(std::move(source), name, compression::bzip2, "BZ") {
+    if (BZ2_bzDecompressInit(&z_, 0, 0) != BZ_OK)
       fatal_exitf(-1, stderr, "Error: libbz2 cannot start (%s)\n", name.c_str());
   }
-  ~bzip2_inflater() override { BZ2_bzDecompressEnd(&bz_); }
-
-  std::size_t read(unsigned char* out, std::size_t bytes) override {
-    return pump(bz_, input_, source_, ended_, out, bytes, compression::bzip2, name_, [this](bz_stream& z) {
-      const int result = BZ2_bzDecompress(&z);
-      if (result != BZ_OK && result != BZ_STREAM_END)
-        refuse_damaged(compression::bzip2, name_, result == BZ_MEM_ERROR ? "out of memory" : "not a valid bzip2 stream");
-      return result == BZ_STREAM_END;
-    });
-  }
+  ~bzip2_inflater() override { BZ2_bzDecompressEnd(&z_); }
 
  private:
-  bz_stream bz_{};
-  byte_source source_;
-  std::string name_;
-  std::vector<char> input_;
-  bool ended_ = false;
+  bool step() override {
+    const int result = BZ2_bzDecompress(&z_);
+    if (result != BZ_OK && result != BZ_STREAM_END)
+      refuse_damaged(kind_, name_, result == BZ_MEM_ERROR ? "out of memory" : "not a valid bzip2 stream");
+    return result == BZ_STREAM_END;
+  }
+  // libbz2 has no reset: the stream starts anew, keeping its place in the
+  // input and the output.
+  void restart() override {
+    const bz_stream kept = z_;
+    BZ2_bzDecompressEnd(&z_);
+    if (BZ2_bzDecompressInit(&z_, 0, 0) != BZ_OK)
+      fatal_exitf(-1, stderr, "Error: libbz2 cannot start (%s)\n", name_.c_str());
+    z_.next_in = kept.next_in;
+    z_.avail_in = kept.avail_in;
+    z_.next_out = kept.next_out;
+    z_.avail_out = kept.avail_out;
+  }
 };
 
 // Unix compress (.Z): LZW with codes of 9 bits growing to at most 16, packed
@@ -476,55 +487,6 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
   }
 }
 
-// ---- Where the library would read a name from ----
-
-struct input_place {
-  bool standard_input = false;
-  std::string path;       // the disk file otherwise
-  std::string extension;  // the HDU the name selects ("name[1]")
-  bool filtered = false;  // the name asks for a section, a filter or a copy
-};
-
-// The standard input, or the disk file the library would open read-only for
-// a local name: its root without prefix or extended syntax, or the first
-// compressed sibling the library tries when no file has that name. False
-// for a network name or anything but a regular file.
-bool place_of(const std::string& file, input_place& place) {
-  if (file.size() + 1 >= FLEN_FILENAME) return false;
-  std::vector<char> url(file.begin(), file.end());
-  url.push_back('\0');
-  char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
-       rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
-       pixels[FLEN_FILENAME] = "", tiles[FLEN_FILENAME] = "";
-  int status = 0;
-  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, tiles, &status) != 0) return false;
-  place.extension = ext;
-  place.filtered = *copy || *rows || *bins || *columns || *pixels || *tiles;
-  if (*ext != '\0') {
-    // "[1; #row > 2]" filters within the HDU selection.
-    int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
-    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
-    if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
-      place.filtered = true;
-  }
-  const std::string kind = type;
-  if (kind == "stdin://" || std_inout(file.c_str())) {
-    place.standard_input = true;
-    return true;
-  }
-  if (kind != "file://" && kind != "compress://" && kind != "compressmem://" && kind != "mem://") return false;
-  static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
-  for (const char* suffix : kLibrarySuffixes) {
-    struct stat info;
-    const std::string candidate = root + std::string(suffix);
-    if (stat(candidate.c_str(), &info) != 0) continue;
-    if (!S_ISREG(info.st_mode)) return false;
-    place.path = candidate;
-    return true;
-  }
-  return false;
-}
-
 // Moves to the HDU a name's "[n]" or "[name, version]" selects, as the
 // library's own open does.
 void move_to_extension(fitsfile* fptr, std::string extension, int* status) {
@@ -549,6 +511,46 @@ std::mutex& open_inputs_lock() {
 
 }  // namespace
 
+bool fits_place_of(const std::string& file, fits_input_place& place) {
+  if (file.size() + 1 >= FLEN_FILENAME) return false;
+  std::vector<char> url(file.begin(), file.end());
+  url.push_back('\0');
+  char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
+       rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
+       pixels[FLEN_FILENAME] = "", tiles[FLEN_FILENAME] = "";
+  int status = 0;
+  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, tiles, &status) != 0) return false;
+  place.prefix = type;
+  place.extension = ext;
+  place.filtered = *copy || *rows || *bins || *columns || *pixels || *tiles;
+  if (*ext != '\0') {
+    // "[1; #row > 2]" filters within the HDU selection.
+    int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
+    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
+    if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
+      place.filtered = true;
+  }
+  if (place.prefix == "stdin://" || std_inout(file.c_str())) {
+    place.standard_input = true;
+    return true;
+  }
+  if (place.prefix != "file://" && !fits_prefix_wants_compressed(place.prefix)) return false;
+  static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
+  for (const char* suffix : kLibrarySuffixes) {
+    struct stat info;
+    const std::string candidate = root + std::string(suffix);
+    if (stat(candidate.c_str(), &info) != 0) continue;
+    if (!S_ISREG(info.st_mode)) return false;
+    place.path = candidate;
+    return true;
+  }
+  return false;
+}
+
+bool fits_prefix_wants_compressed(const std::string& prefix) {
+  return prefix == "compress://" || prefix == "compressmem://" || prefix == "mem://";
+}
+
 compression compression_of(const unsigned char* first_bytes, std::size_t count) {
   if (count < 2) return compression::none;
   if (first_bytes[0] == 0x1f && first_bytes[1] == 0x8b) return compression::gzip;
@@ -571,8 +573,12 @@ std::unique_ptr<inflater> open_inflater(std::FILE* stream, compression kind, con
 }
 
 bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode, int* status) {
-  input_place place;
-  if (!place_of(file, place)) return false;
+  fits_input_place place;
+  if (!fits_place_of(file, place)) return false;
+  struct stat input;
+  // A folder reads as nothing at all, which would pass for an empty input.
+  if (place.standard_input && fstat(fileno(stdin), &input) == 0 && S_ISDIR(input.st_mode))
+    fatal_exitf(-1, stderr, "Error: the standard input is a folder, not a FITS file ... (%s)\n", file.c_str());
   std::FILE* stream = place.standard_input ? stdin : std::fopen(place.path.c_str(), "rb");
   if (stream == nullptr) return false;  // the library reports the open failure
   const std::string name = place.standard_input ? file : place.path;
@@ -587,6 +593,11 @@ bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode,
            place.standard_input ? "the standard input" : "the file");
   const compression kind = compression_of(magic, count);
   if (kind == compression::none && !place.standard_input) {
+    // The library would say only that it found no such file.
+    if (fits_prefix_wants_compressed(place.prefix))
+      refuse("Error: the file is not gzip, bzip2 or unix compress data, which the prefix %s reads: name it "
+             "without the prefix ... (%s)\n",
+             place.prefix.c_str());
     std::fclose(stream);
     return false;
   }
@@ -598,10 +609,6 @@ bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode,
   if (place.filtered)
     refuse("Error: %s is read whole: its name cannot select a section or a filter ... (%s)\n", text.what.c_str());
   std::string already_read(reinterpret_cast<const char*>(magic), count);
-  if (kind == compression::gzip && !place.standard_input) {
-    check_gzip_claim(stream, name);
-    if (fseeko(stream, 2, SEEK_SET) != 0) refuse("Error: %s cannot be read again ... (%s)\n", text.what.c_str());
-  }
   auto held = std::make_unique<gathered>();
   {
     std::unique_ptr<inflater> in = open_inflater(stream, kind, name, already_read);
@@ -629,11 +636,11 @@ bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode,
   return true;
 }
 
-void fits_release_memory(const FITSfile* library_file) {
-  std::unique_ptr<gathered> released;  // freed outside the lock
+std::shared_ptr<void> fits_take_memory(const FITSfile* library_file) {
   std::lock_guard<std::mutex> lock(open_inputs_lock());
   auto input = open_inputs().find(library_file);
-  if (input == open_inputs().end()) return;
-  released = std::move(input->second);
+  if (input == open_inputs().end()) return nullptr;
+  std::shared_ptr<void> taken(std::move(input->second));
   open_inputs().erase(input);
+  return taken;
 }

@@ -19,27 +19,49 @@
 // library's "file://", "compress://", "compressmem://" or "mem://" prefixes,
 // or as the compressed sibling (name.gz, ...) the library would try. What
 // follows the last HDU is not read. Refuses, naming the file, headers that
-// describe more than this machine's memory, a gzip size claim its bytes
-// cannot hold, damaged data, a zip archive, and a write to such a file.
-// Returns false, having opened nothing, for any other file, which the
-// library then opens itself.
+// describe more than this machine's memory, damaged or cut data, a zip
+// archive, a plain file behind a prefix that reads compressed data only, a
+// folder on the standard input, and a write to such a file. Returns false,
+// having opened nothing, for any other file, which the library then opens
+// itself.
 bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode, int* status);
-// Frees the memory behind a file fits_open_from_memory opened, once the
-// library has closed it: `library_file` is the file's Fptr before ffclos.
-// Anything else is left alone.
-void fits_release_memory(const FITSfile* library_file);
+// The memory behind a file fits_open_from_memory opened (`library_file` is
+// its Fptr), taken out of the table of open inputs before the library closes
+// the file: once the library frees its record, an open on another thread may
+// get the same address. The library still writes into the memory as it
+// closes, so the caller keeps it until ffclos has returned; it is freed with
+// the last copy. Null for any other file.
+std::shared_ptr<void> fits_take_memory(const FITSfile* library_file);
+
+// Where the library reads a FITS name from: the standard input, or the disk
+// file it would open read-only for a local name, that is its root without
+// prefix or extended syntax, or the first compressed sibling (root.gz, ...)
+// it tries when no file has that name. False for a network name or anything
+// but a regular file.
+struct fits_input_place {
+  bool standard_input = false;
+  std::string path;       // the disk file otherwise
+  std::string prefix;     // the library's "file://", "compress://", ...
+  std::string extension;  // the HDU the name selects ("name[1]")
+  bool filtered = false;  // the name asks for a section, a filter or a copy
+};
+bool fits_place_of(const std::string& file, fits_input_place& place);
+// The prefixes under which the library reads compressed data only.
+bool fits_prefix_wants_compressed(const std::string& prefix);
 
 // The codings the library inflates, known by their first bytes.
 enum class compression { none, gzip, bzip2, unix_compress };
 compression compression_of(const unsigned char* first_bytes, std::size_t count);
 
-// Inflates the first compressed stream of a file piece by piece, as the
-// library does (later gzip members or bzip2 streams are not read). Damaged
-// or cut data end the process with a message naming the file.
+// Inflates a file piece by piece: its gzip members or bzip2 streams one
+// after the other, as gzip -d and bzip2 -d read them, up to zeros or any
+// other bytes that open no member. Damaged or cut data end the process with
+// a message naming the file.
 class inflater {
  public:
   virtual ~inflater() = default;
-  // Up to `bytes` inflated bytes into out; 0 once the stream has ended.
+  // Up to `bytes` inflated bytes into out, any number of them; 0 once the
+  // stream has ended.
   virtual std::size_t read(unsigned char* out, std::size_t bytes) = 0;
 };
 

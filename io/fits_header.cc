@@ -186,9 +186,26 @@ std::string upper_keyword(const char* card) {
   return key;
 }
 
-// A card that other readers accept: printable ASCII throughout, and a
-// keyword of upper-case letters, digits, '-' and '_', left-justified and
-// padded with blanks.
+// Whether a string value, when the card holds one, ends with its closing
+// quote ('' stands for a quote inside it). The FITS library gives a card
+// only as far as a NUL byte, so a NUL inside a quoted value reaches us as a
+// value cut short: blanks to the end of the card and no closing quote.
+bool string_value_closed(const char* card) {
+  if (!has_value_indicator(card)) return true;
+  int k = 10;
+  while (k < FITS_CARD && card[k] == ' ') k++;
+  if (k == FITS_CARD || card[k] != '\'') return true;
+  for (k++; k < FITS_CARD; k++) {
+    if (card[k] != '\'') continue;
+    if (k + 1 < FITS_CARD && card[k + 1] == '\'') k++;
+    else return true;
+  }
+  return false;
+}
+
+// A card that other readers accept: printable ASCII throughout (DEL, 127,
+// is not), a keyword of upper-case letters, digits, '-' and '_',
+// left-justified and padded with blanks, and a string value closed.
 bool valid_card(const char* card) {
   for (int k = 0; k < FITS_CARD; k++)
     if (static_cast<unsigned char>(card[k]) < 32 || static_cast<unsigned char>(card[k]) > 126) return false;
@@ -197,7 +214,7 @@ bool valid_card(const char* card) {
                    card[k] == '_'))
     k++;
   while (k < 8 && card[k] == ' ') k++;
-  return k == 8;
+  return k == 8 && string_value_closed(card);
 }
 
 // Cards outside 32..126 make an invalid header; texts going into HISTORY or

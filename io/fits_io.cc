@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -255,10 +256,9 @@ int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* s
 }
 
 int fits_close_input(fitsfile* fptr, int* status) {
-  const FITSfile* library_file = fptr->Fptr;
-  const int result = ffclos(fptr, status);
-  fits_release_memory(library_file);
-  return result;
+  // Freed when this goes, after the close.
+  const std::shared_ptr<void> memory = fits_take_memory(fptr->Fptr);
+  return ffclos(fptr, status);
 }
 
 long long fits_file_bytes(fitsfile* fptr) { return fptr->Fptr->filesize; }

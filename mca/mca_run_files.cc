@@ -2,7 +2,9 @@
 // append the format's extension), so every name a result could take is
 // watched: the name itself and the name with each format's extension. Files
 // are told apart by device and inode, so "./x", links and relative paths to
-// the input are all recognised.
+// the input are all recognised. The input is the file its reader opens: a
+// library prefix or HDU selector taken off, a compressed sibling, or the
+// standard input redirected from a file.
 // Raw "disp" results carry their pixel type and the image size in the name,
 // and the -w snapshots an iteration number, so those names are watched too.
 #include "mca/mca_run_files.h"
@@ -16,6 +18,7 @@
 
 #include "array/fatal.h"
 #include "io/image_file.h"
+#include "io/image_input_file.h"
 #include "io/io_dispatch.h"
 #include "io/output_file.h"
 
@@ -40,8 +43,17 @@ RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& out
     if (name == "-") continue;  // the standard output
     for (const std::string& extension : extensions_) add_candidate(name + extension);
   }
+  // The file actually read, whatever prefix, selector, added extension or
+  // compressed sibling led the reader to it.
+  struct stat read_from;
+  input_is_file_ = io_input_file_status(input.c_str(), read_from);
+  if (input_is_file_) {
+    input_device_ = static_cast<long long>(read_from.st_dev);
+    input_inode_ = static_cast<long long>(read_from.st_ino);
+  }
 }
 
+// stat follows links: a result replaces the file at the end of the chain.
 void RunFiles::add_candidate(const std::string& path) {
   struct stat st;
   if (stat_of(path, st))
@@ -85,18 +97,13 @@ std::vector<std::string> RunFiles::numbered_in_directory() const {
 }
 
 void RunFiles::refuse_output_over_input() const {
-  if (input_ == "-") return;
-  for (const std::string& extension : extensions_) {
-    struct stat in;
-    if (!stat_of(input_ + extension, in)) continue;
-    for (const Candidate& c : candidates_)
-      if (c.device == static_cast<long long>(in.st_dev) &&
-          c.inode == static_cast<long long>(in.st_ino))
-        fatal_exitf(-1, stdout,
-                    "Error: a result would overwrite the input image; choose another output "
-                    "name ... (%s)\n",
-                    c.path.c_str());
-  }
+  if (!input_is_file_) return;
+  for (const Candidate& c : candidates_)
+    if (c.device == input_device_ && c.inode == input_inode_)
+      fatal_exitf(-1, stdout,
+                  "Error: a result would overwrite the input image; choose another output "
+                  "name ... (%s)\n",
+                  c.path.c_str());
 }
 
 void RunFiles::refuse_unwritable() const {

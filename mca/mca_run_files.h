@@ -46,6 +46,9 @@ class RunFiles {
   int nl_, nc_;
   std::vector<std::string> extensions_;
   std::vector<Candidate> candidates_;
+  // The file the input is read from, when it is a regular file.
+  bool input_is_file_ = false;
+  long long input_device_ = 0, input_inode_ = 0;
   std::vector<std::string> numbered_stems_;
   int numbered_step_ = 0, numbered_last_ = 0;
   void add_candidate(const std::string& path);

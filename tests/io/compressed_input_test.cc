@@ -1,11 +1,14 @@
 // Compressed FITS inputs: our inflaters against files of the gzip, bzip2 and
 // compress tools (independent encoders), honest compressed files read as the
-// plain file, and files that inflate past what their headers describe
-// refused, naming the file and the sizes, before the library inflates them.
+// plain file (several members, zeros after the stream), and files that
+// inflate past what their headers describe, cut short, or given under the
+// wrong prefix refused, naming the file and the reason.
 #include "io/compressed_input.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -323,4 +326,122 @@ TEST(CompressedFitsDeath, InputsThatCannotBeReadFromMemoryAreRefused) {
   EXPECT_EXIT_STATUS(fits_read_float((file + "[1:2,1:2]").c_str(), ima, &rec), 255,
                      "cannot select a section or a filter ... \\(" + file + "\\)");
   EXPECT_EQ(read_bytes(file), before);
+}
+
+// Members (gzip) or streams (bzip2) one after the other read as the bytes
+// they hold together, as gzip -d reads them: the cut falls inside the first
+// image's data, and the second HDU lies wholly in the second member.
+TEST(CompressedFits, MembersReadAsTheirConcatenation) {
+  const std::string whole = two_image_bytes();
+  const std::string plain = scratch("members.fits");
+  write_bytes(plain, whole);
+  to_array<float, false> expected, ima;
+  to_array<float, true> expected_second, second;
+  fitsstruct rec;
+  fits_read_float(plain.c_str(), expected, &rec);
+  fits_read_fltarr((plain + "[1]").c_str(), expected_second);
+  const std::string first_part = scratch("first_part"), second_part = scratch("second_part");
+  write_bytes(first_part, whole.substr(0, 3000));
+  write_bytes(second_part, whole.substr(3000));
+  for (const Tool& tool : {kTools[0], kTools[1]}) {
+    const std::string first = packed(tool, first_part), rest = packed(tool, second_part);
+    if (first.empty()) continue;
+    const std::string file = scratch("joined.fits" + std::string(tool.suffix));
+    write_bytes(file, read_bytes(first) + read_bytes(rest));
+    fits_read_float(file.c_str(), ima, &rec);
+    EXPECT_TRUE(qz_test::same_bits(ima, expected)) << tool.command;
+    fits_read_fltarr((file + "[1]").c_str(), second);
+    EXPECT_TRUE(qz_test::same_bits(second, expected_second)) << tool.command;
+  }
+}
+
+// Zeros after the gzip stream, which gzip -d ignores, are ignored: the
+// file reads as the plain one, though its last four bytes are zeros.
+TEST(CompressedFits, ZerosAfterTheStreamAreIgnored) {
+  const std::string plain = scratch("zero_tail.fits");
+  write_bytes(plain, image_bytes());
+  to_array<float, false> expected, ima;
+  fitsstruct rec;
+  fits_read_float(plain.c_str(), expected, &rec);
+  for (const Tool& tool : {kTools[0], kTools[1]}) {
+    const std::string file = packed(tool, plain);
+    if (file.empty()) continue;
+    for (std::size_t zeros : {std::size_t{1}, std::size_t{20000}}) {
+      write_bytes(file + ".tail", read_bytes(file) + std::string(zeros, '\0'));
+      fits_read_float((file + ".tail").c_str(), ima, &rec);
+      EXPECT_TRUE(qz_test::same_bits(ima, expected)) << tool.command << ", " << zeros;
+    }
+  }
+}
+
+// A stream cut short, as by an interrupted download, is named as such, by
+// name and on the standard input, whatever its last bytes would claim.
+TEST(CompressedFitsDeath, StreamCutShortEndsInsideItsCompressedStream) {
+  std::mt19937 random(3);
+  std::string bytes = image_bytes();
+  for (std::size_t k = 2880; k < bytes.size(); k++) bytes[k] = static_cast<char>(random());
+  const std::string plain = scratch("download.fits");
+  write_bytes(plain, bytes);
+  to_array<float, false> ima;
+  fitsstruct rec;
+  for (const Tool& tool : {kTools[0], kTools[1]}) {
+    const std::string file = packed(tool, plain);
+    if (file.empty()) continue;
+    const std::string whole = read_bytes(file);
+    const std::string cut = file + ".part";
+    write_bytes(cut, whole.substr(0, whole.size() * 2 / 3));
+    const std::string expected = std::string("the ") + tool.program + " data are damaged: the file ends inside its "
+                                 "compressed stream ... ";
+    EXPECT_EXIT_STATUS(fits_read_float(cut.c_str(), ima, &rec), 255, expected + "\\(" + cut + "\\)") << tool.command;
+    EXPECT_EXIT_STATUS({ stdin_through_pipe(cut); fits_read_float("-", ima, &rec); }, 255, expected + "\\(-\\)")
+        << tool.command;
+  }
+}
+
+// A plain file behind a prefix that reads compressed data only, and a
+// folder on the standard input, are named for what they are.
+TEST(CompressedFitsDeath, PlainFileBehindACompressedPrefixAndAFolderOnStandardInput) {
+  const std::string plain = scratch("not_packed.fits");
+  write_bytes(plain, image_bytes());
+  to_array<float, false> ima;
+  fitsstruct rec;
+  for (const std::string prefix : {"compress://", "compressmem://", "mem://"})
+    EXPECT_EXIT_STATUS(fits_read_float((prefix + plain).c_str(), ima, &rec), 255,
+                       "Error: the file is not gzip, bzip2 or unix compress data, which the prefix " + prefix +
+                           " reads: name it without the prefix ... \\(" + plain + "\\)")
+        << prefix;
+  fits_read_float(("file://" + plain).c_str(), ima, &rec);  // a prefix that takes any file
+  EXPECT_EQ(ima.n_elem(), 600);
+  const std::string folder = scratch("a_folder");
+  mkdir(folder.c_str(), 0700);
+  EXPECT_EXIT_STATUS(
+      {
+        const int dir = open(folder.c_str(), O_RDONLY);
+        dup2(dir, fileno(stdin));
+        fits_read_float("-", ima, &rec);
+      },
+      255, "Error: the standard input is a folder, not a FITS file ... \\(-\\)");
+}
+
+// zlib and libbz2 count in 32 bits: a read asked for 2^32 bytes or more
+// gives what the stream holds and no more (the buffer has room for that
+// alone, so a write past it would show under the address checker).
+TEST(Inflaters, ReadsOfFourGigabytesOrMoreGiveWhatTheStreamHolds) {
+  const std::string content = "SIMPLE" + std::string(5000, 'x');
+  const std::string plain = scratch("small_stream");
+  write_bytes(plain, content);
+  for (const Tool& tool : kTools) {
+    const std::string file = packed(tool, plain);
+    if (file.empty()) continue;
+    for (std::size_t asked : {std::size_t{1} << 32, (std::size_t{1} << 32) + 7, std::size_t{3} << 32}) {
+      std::FILE* stream = std::fopen(file.c_str(), "rb");
+      std::unique_ptr<inflater> in = open_inflater(stream, tool.kind, file);
+      std::vector<unsigned char> out(content.size());
+      const std::size_t got = in->read(out.data(), asked);
+      EXPECT_EQ(got, content.size()) << tool.command << ", " << asked;
+      EXPECT_EQ(std::string(out.begin(), out.end()), content) << tool.command << ", " << asked;
+      EXPECT_EQ(in->read(out.data(), asked), 0u) << tool.command << ", " << asked;
+      std::fclose(stream);
+    }
+  }
 }

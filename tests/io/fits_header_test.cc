@@ -438,8 +438,14 @@ TEST(FitsHeaderParse, InvalidCardsAreLeftOutAndKeywordTestsIgnoreCase) {
       " OBJECT = 'shifted'",             "OB JECT = 'split'",
       "OBJECT  = 'accent \xe9'",         "gcount  =                    1",
       "pcount  =                    0",
+      "TELESCOP= 'ab\x7f'",               std::string("OBSERVER= 'ab\0cd'", 17),
+      // As the library gives a card with a NUL inside its value: cut there.
+      "OBSERVER= 'ab",                   "OBSERVER= 'a'' / doubled, so not closed",
   };
-  const std::vector<std::string> kept = {"DATE-OBS= '2001-01-01'", "FOO_-1  =                    1", "HISTORY kept"};
+  // Quotes in a comment, a doubled quote, and a value closed in column 80.
+  const std::vector<std::string> kept = {"DATE-OBS= '2001-01-01'", "FOO_-1  =                    1", "HISTORY kept",
+                                         "OBJECT  = 'x' / it's", "ORIGIN  = 'it''s'",
+                                         "AUTHOR  = '" + std::string(68, 'y') + "'"};
   for (const std::string& bad : left_out) {
     std::vector<std::string> extra = kept;
     extra.insert(extra.begin() + 1, bad);
@@ -483,8 +489,10 @@ TEST(FitsHeaderParse, InvalidCardsAreLeftOutAndKeywordTestsIgnoreCase) {
 // values read, with no scaling card left.
 TEST(FitsHeaderFiles, ResultsOfAnInputWithInvalidCardsAreValid) {
   std::string bytes;
-  for (const std::string& c : image_cards(16, {"bscale  =                  0.5", "EXTEND  \xe9                    T",
-                                               "OBJECT  = 'a\tb'", "HISTORY fine"}))
+  // The NUL and the DEL go through the library, which reads the pixels.
+  for (const std::string& c :
+       image_cards(16, {"bscale  =                  0.5", "EXTEND  \xe9                    T", "OBJECT  = 'a\tb'",
+                        std::string("OBSERVER= 'a\0b' / cut", 21), "TELESCOP= 'a\x7f b'", "HISTORY fine"}))
     bytes += card(c);
   bytes += card("END");
   bytes.resize(2880, ' ');
@@ -503,7 +511,8 @@ TEST(FitsHeaderFiles, ResultsOfAnInputWithInvalidCardsAreValid) {
   ASSERT_EQ(back.values.size(), 12u);
   for (int k = 0; k < 12; k++) EXPECT_EQ(back.values[k], 4.0 + k) << k;
   const std::string text = fits_test::read_bytes(result).substr(0, 2880);
-  for (const char* gone : {"bscale", "EXTEND", "OBJECT"}) EXPECT_EQ(text.find(gone), std::string::npos) << gone;
+  for (const char* gone : {"bscale", "EXTEND", "OBJECT", "OBSERVER", "TELESCOP"})
+    EXPECT_EQ(text.find(gone), std::string::npos) << gone;
   EXPECT_NE(text.find("HISTORY fine"), std::string::npos);
   if (qz_test::have_fitsverify()) {
     EXPECT_TRUE(qz_test::passes_fitsverify(result));
