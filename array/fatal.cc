@@ -7,6 +7,7 @@
 #include "array/fatal.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -88,21 +89,35 @@ void fatal_exitf(int status, std::FILE* stream, const char* format, ...) {
   fatal_report(status, [&] { std::vfprintf(stream, format, args); });
 }
 
-// Found by name without asking the runtime, which may be in any state here.
+// Found by name without asking the runtime, which may be in any state here,
+// and with async-signal-safe calls only (no stdio, no allocation), as a stop
+// by signal calls it from its handler.
 void remove_openmp_registration() {
-  char prefix[64];
-  const int length =
-      std::snprintf(prefix, sizeof prefix, "__KMP_REGISTERED_LIB_%ld", static_cast<long>(getpid()));
-  DIR* shm = opendir("/dev/shm");
-  if (shm == nullptr) return;
-  const int folder = dirfd(shm);
-  while (const dirent* entry = readdir(shm)) {
-    // The process id ends the prefix: the next character is none or the suffix's "_".
-    if (std::strncmp(entry->d_name, prefix, length) == 0 &&
-        (entry->d_name[length] == '\0' || entry->d_name[length] == '_'))
-      unlinkat(folder, entry->d_name, 0);
+  static const char Stem[] = "__KMP_REGISTERED_LIB_";
+  char prefix[sizeof Stem + 24];
+  std::memcpy(prefix, Stem, sizeof Stem - 1);
+  char digits[24];
+  int count = 0;
+  for (unsigned long pid = static_cast<unsigned long>(getpid()); count == 0 || pid > 0; pid /= 10)
+    digits[count++] = static_cast<char>('0' + pid % 10);
+  int length = sizeof Stem - 1;
+  while (count > 0) prefix[length++] = digits[--count];
+  const int shm = open("/dev/shm", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (shm < 0) return;
+  alignas(dirent64) char entries[4096];
+  for (;;) {
+    const ssize_t bytes = getdents64(shm, entries, sizeof entries);
+    if (bytes <= 0) break;
+    for (ssize_t at = 0; at < bytes;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+      // The process id ends the prefix: the next character is none or the suffix's "_".
+      const char* name = entry->d_name;
+      if (std::strncmp(name, prefix, length) == 0 && (name[length] == '\0' || name[length] == '_'))
+        unlinkat(shm, name, 0);
+      at += entry->d_reclen;
+    }
   }
-  closedir(shm);
+  close(shm);
 }
 
 void at_process_end(void (*cleanup)()) {

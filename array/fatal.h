@@ -37,5 +37,6 @@ void at_process_end(void (*cleanup)());
 // LLVM's OpenMP runtime registers each process in a file of /dev/shm named
 // after its process id, and removes it only from an exit-time destructor of
 // its own. An ending that skips that destructor (quick_exit, _exit) calls
-// this first, or such files pile up. Removes this process's files only.
+// this first, or such files pile up. Removes this process's files only;
+// async-signal-safe, so that a handler may call it.
 void remove_openmp_registration();

@@ -1,8 +1,198 @@
-// Placeholder until the handlers land: nothing is caught yet.
+// Stops by signal. The handler may run on any thread while the others go on
+// registering and forgetting paths, so everything it reads is lock-free and
+// never freed: the registered paths are nodes of a list that only grows,
+// each published whole by an atomic pointer and afterwards changed only
+// through its state, which a handler claims before it reads the path. A
+// forgotten node is reused by a later registration only once free again.
+// The holds and the pending signal share one atomic word, so that a signal
+// that arrives while the last hold ends is acted on exactly once.
 #include "array/stop_signals.h"
 
-void catch_stop_signals() {}
-long stop_removes(const char*) { return 0; }
-void stop_forget(long) {}
-StopSignalsHeld::StopSignalsHeld() = default;
-StopSignalsHeld::~StopSignalsHeld() = default;
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "array/fatal.h"
+
+namespace {
+
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+// ---- Registered paths ----
+
+// A node's life: Free -> Writing (one registering thread owns it) -> Live
+// -> Free again when forgotten, or -> Removing once a stop has claimed it,
+// which is final: the process is ending, and nobody writes the path again.
+// A claimed folder is Emptied, to be removed after the files.
+enum NodeState : int { Free, Writing, Live, Removing, Emptied };
+
+struct PathNode {
+  std::atomic<int> state{Writing};
+  std::size_t capacity = 0;  // fixed when the node is made
+  char* path = nullptr;
+  PathNode* next = nullptr;  // set before the node is published, then constant
+};
+
+std::atomic<PathNode*> Paths{nullptr};
+
+// The smallest room a new node gets, so that a node freed by one path fits
+// the next: a run's swap files and staged results have names of like length.
+constexpr std::size_t MinimumRoom = 256;
+
+// Writes path into a node it takes over or makes, and publishes it Live.
+PathNode* claim_node(const char* path) {
+  const std::size_t length = std::strlen(path);
+  for (PathNode* node = Paths.load(); node != nullptr; node = node->next) {
+    int expected = Free;
+    if (node->capacity > length && node->state.compare_exchange_strong(expected, Writing)) {
+      std::memcpy(node->path, path, length + 1);
+      node->state.store(Live);
+      return node;
+    }
+  }
+  PathNode* node = new PathNode;
+  node->capacity = length + 1 > MinimumRoom ? length + 1 : MinimumRoom;
+  node->path = new char[node->capacity];
+  std::memcpy(node->path, path, length + 1);
+  node->state.store(Live);
+  PathNode* head = Paths.load();
+  do node->next = head;
+  while (!Paths.compare_exchange_weak(head, node));
+  return node;
+}
+
+// Async-signal-safe: atomics, unlink and rmdir only. A folder goes after
+// the files, whatever the order they were registered in, and only when it
+// is empty then: a private folder of the run holds only the run's files.
+void remove_registered_paths() {
+  for (PathNode* node = Paths.load(); node != nullptr; node = node->next) {
+    int expected = Live;
+    if (node->state.compare_exchange_strong(expected, Removing) && unlink(node->path) != 0 &&
+        errno != ENOENT)
+      node->state.store(Emptied);  // a folder (EISDIR, or EPERM elsewhere than Linux)
+  }
+  for (PathNode* node = Paths.load(); node != nullptr; node = node->next)
+    if (node->state.load() == Emptied) rmdir(node->path);
+}
+
+// ---- Holds and the pending signal ----
+
+// One word: the number of live holds in the low 32 bits, the signal waiting
+// for them to end in the next 8, and a flag once a stop is under way.
+constexpr std::uint64_t HoldMask = 0xffffffffu;
+constexpr int SignalShift = 32;
+constexpr std::uint64_t SignalMask = std::uint64_t(0xff) << SignalShift;
+constexpr std::uint64_t Stopping = std::uint64_t(1) << 40;
+
+std::atomic<std::uint64_t> StopState{0};
+
+std::uint64_t holds(std::uint64_t state) { return state & HoldMask; }
+int pending_signal(std::uint64_t state) { return static_cast<int>((state & SignalMask) >> SignalShift); }
+std::uint64_t with_signal(int signal) { return std::uint64_t(signal) << SignalShift; }
+
+void block_stop_signals(sigset_t* previous) {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal : StopSignals) sigaddset(&stops, signal);
+  pthread_sigmask(SIG_BLOCK, &stops, previous);
+}
+
+// The process is ending by another thread's stop: wait for it, never going
+// back to work that the stop may have removed the files of.
+[[noreturn]] void wait_for_the_end() {
+  for (;;) pause();
+}
+
+// Runs once per process, with every stop signal blocked on this thread, so
+// that a second one neither interrupts it nor is lost: it stays pending, or
+// waits in another thread's handler, until the process ends by the first.
+[[noreturn]] void stop_by(int signal) {
+  remove_registered_paths();
+  remove_openmp_registration();
+  struct sigaction fallback;
+  std::memset(&fallback, 0, sizeof fallback);
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal, &fallback, nullptr);
+  sigset_t just_this;
+  sigemptyset(&just_this);
+  sigaddset(&just_this, signal);
+  raise(signal);
+  pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+  // Only a signal that the default action ignores could return here; none
+  // of the stop signals is one.
+  _exit(128 + signal);
+}
+
+void on_stop_signal(int signal) {
+  const int saved_errno = errno;
+  std::uint64_t state = StopState.load();
+  for (;;) {
+    if (state & Stopping) wait_for_the_end();
+    if (holds(state) == 0) {
+      if (StopState.compare_exchange_weak(state, Stopping | with_signal(signal))) stop_by(signal);
+    } else if (pending_signal(state) != 0) {
+      break;  // the first signal waiting is the one the process ends by
+    } else if (StopState.compare_exchange_weak(state, state | with_signal(signal))) {
+      break;
+    }
+  }
+  errno = saved_errno;
+}
+
+}  // namespace
+
+void catch_stop_signals() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : StopSignals) sigaddset(&action.sa_mask, signal);
+  // A held signal returns into the program: its reads and writes go on.
+  action.sa_flags = SA_RESTART;
+  for (int signal : StopSignals) {
+    struct sigaction current;
+    if (sigaction(signal, nullptr, &current) != 0) continue;
+    if (current.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+long stop_removes(const char* path) { return reinterpret_cast<long>(claim_node(path)); }
+
+void stop_forget(long handle) {
+  if (handle == 0) return;
+  int expected = Live;
+  // Fails only when a stop has claimed the path: it removes it either way.
+  reinterpret_cast<PathNode*>(handle)->state.compare_exchange_strong(expected, Free);
+}
+
+StopSignalsHeld::StopSignalsHeld() {
+  std::uint64_t state = StopState.load();
+  for (;;) {
+    if (state & Stopping) wait_for_the_end();
+    if (StopState.compare_exchange_weak(state, state + 1)) return;
+  }
+}
+
+StopSignalsHeld::~StopSignalsHeld() {
+  std::uint64_t state = StopState.load();
+  for (;;) {
+    if (holds(state) == 1 && pending_signal(state) != 0) {
+      // The stop runs here, on this thread, as it would in the handler:
+      // with the stop signals blocked from before it is under way.
+      sigset_t previous;
+      block_stop_signals(&previous);
+      const int signal = pending_signal(state);
+      if (StopState.compare_exchange_strong(state, Stopping | with_signal(signal))) stop_by(signal);
+      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+      continue;
+    }
+    if (StopState.compare_exchange_weak(state, state - 1)) return;
+  }
+}

@@ -14,7 +14,8 @@ void catch_stop_signals();
 
 // Paths that a stop removes. A path is registered before its file is made
 // and forgotten once the file is in place or removed; the handler unlinks
-// every path still registered with async-signal-safe calls only. Both calls
+// every path still registered with async-signal-safe calls only (a folder
+// is removed after the files, when it is empty then). Both calls
 // are thread-safe and may run while a handler runs on another thread.
 // Returns the handle that forgets it.
 long stop_removes(const char* path);

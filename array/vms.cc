@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "array/stop_signals.h"
 
 namespace {
 
@@ -259,6 +260,7 @@ void remove_swap_files_at_end() {
     if (r->kind == VmsSwap && !r->removed) {
       unlink(r->swapfile.c_str());
       r->removed = true;
+      stop_forget(r->stop_handle);
     }
 }
 
@@ -332,10 +334,18 @@ void* swap_malloc_locked(std::size_t len, const char* tag, int line, Failure& fa
 
   register_swap_removal();
   // Private to this user, and never an existing file (a planted link or a
-  // file of another process).
+  // file of another process). Known to a stop by signal before it exists,
+  // and no stop comes between its registration and its creation.
   const std::string name = next_swap_file_name();
-  int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  long stop_handle;
+  int fd;
+  {
+    const StopSignalsHeld held;
+    stop_handle = stop_removes(name.c_str());
+    fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  }
   if (fd < 0) {
+    stop_forget(stop_handle);
     failure.system_error("open");
     failure.set(AllocFailureStatus, "fatal: cannot create swapfile [%s]\nexiting program now\n",
                 name.c_str());
@@ -349,6 +359,7 @@ void* swap_malloc_locked(std::size_t len, const char* tag, int line, Failure& fa
       failure.system_error("write");
       close(fd);
       std::remove(name.c_str());
+      stop_forget(stop_handle);
       failure.set(AllocFailureStatus,
                   "fatal: cannot write to swapfile: [%s] full?\nexiting program now\n",
                   emem_tmpdirname);
@@ -369,6 +380,7 @@ void* swap_malloc_locked(std::size_t len, const char* tag, int line, Failure& fa
     close(fd);
     // No swap file is left behind for an allocation that never existed.
     std::remove(name.c_str());
+    stop_forget(stop_handle);
     return nullptr;
   }
 
@@ -376,6 +388,7 @@ void* swap_malloc_locked(std::size_t len, const char* tag, int line, Failure& fa
   nswapfiles++;
   record->swapfile = name;
   record->fd = fd;
+  record->stop_handle = stop_handle;
   return list_allocation(std::move(record), p, len, tag, line, VmsSwap);
 }
 
@@ -483,10 +496,13 @@ void release_swap(mem_alloc_record* record, const char* tag, int line,
     std::perror("close");
     std::printf(close_message, record->swapfile.c_str());
   }
-  if (!record->removed && std::remove(record->swapfile.c_str()) != 0) {
-    int error = errno;
-    std::printf("failed to remove file %s: errno is %d\n", record->swapfile.c_str(), error);
-    if (perror_on_remove) std::perror("remove");
+  if (!record->removed) {
+    if (std::remove(record->swapfile.c_str()) != 0) {
+      int error = errno;
+      std::printf("failed to remove file %s: errno is %d\n", record->swapfile.c_str(), error);
+      if (perror_on_remove) std::perror("remove");
+    }
+    stop_forget(record->stop_handle);
   }
   nswapfiles--;
   unlink_record(record);

@@ -82,6 +82,7 @@ struct mem_alloc_record {
   std::string swapfile;   // swap records only
   int fd = -1;            // swap records only: open until the release
   bool removed = false;   // swap records only: the file is gone, the mapping lives
+  long stop_handle = 0;   // swap records only: its path as a stop by signal removes it
   mem_alloc_record* next = nullptr;
   mem_alloc_record* prev = nullptr;
 };

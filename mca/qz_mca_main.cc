@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "array/stop_signals.h"
 #include "curvelet/fcur_multiresol.h"
 #include "io/fits_header.h"
 #include "io/image_names.h"
@@ -146,6 +147,8 @@ __attribute__((constructor(101))) void choose_wait_policy() { set_sleeping_threa
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Before any file of the run exists: a stop by signal removes them all.
+  catch_stop_signals();
   // A write past a file size limit then fails as any other write, with the
   // system's "File too large", instead of killing the run mid-file.
   std::signal(SIGXFSZ, SIG_IGN);

@@ -267,3 +267,52 @@ TEST(Fatal, EndingByQuickExitLeavesNoRuntimeRegistration) {
   EXPECT_EQ(left, std::vector<std::string>{});
   for (const auto& name : left) unlink(("/dev/shm/" + name).c_str());
 }
+
+TEST(Fatal, RegistrationRemovalTakesThisProcesssFilesAndNoOtherProcesss) {
+  // Files named as the runtime names them, made by hand so that any runtime
+  // is checked: a process whose id merely starts with this one's digits, or
+  // whose digits start this one's, keeps its files.
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(go[1]);
+    char byte;
+    if (read(go[0], &byte, 1) != 1) _exit(1);
+    remove_openmp_registration();
+    _exit(0);
+  }
+  close(go[0]);
+  const std::string pid = std::to_string(child);
+  const std::string shorter = pid.substr(0, pid.size() - 1);
+  const std::string stem = "/dev/shm/__KMP_REGISTERED_LIB_";
+  const struct {
+    std::string name;
+    bool removed;
+  } cases[] = {{pid, true},
+               {pid + "_qz_test", true},
+               {pid + "7", false},
+               {pid + "7_qz_test", false},
+               {shorter, false},
+               {shorter + "_qz_test", false}};
+  bool made = true;
+  for (const auto& c : cases) {
+    const int fd = open((stem + c.name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    made = made && fd >= 0;
+    if (fd >= 0) close(fd);
+  }
+  const bool told = write(go[1], "x", 1) == 1;
+  close(go[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  for (const auto& c : cases) {
+    if (made) {
+      EXPECT_EQ(access((stem + c.name).c_str(), F_OK) != 0, c.removed) << c.name;
+    }
+    unlink((stem + c.name).c_str());
+  }
+  if (!made) GTEST_SKIP() << "no files can be made in /dev/shm";
+  ASSERT_TRUE(told);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}

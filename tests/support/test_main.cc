@@ -47,6 +47,17 @@ __attribute__((destructor)) void leave_before_the_runtime() {
 
 }  // namespace
 
+#if defined(__SANITIZE_THREAD__)
+// A report ends the program at once with the sanitizer's status. Otherwise
+// the status would be set only at a normal exit, and a death test's child
+// that ends by quick_exit or _exit, as a failure on a thread does, would
+// pass with its own status in spite of a race. Settings in TSAN_OPTIONS
+// come after these and override them.
+extern "C" __attribute__((visibility("default"), used)) const char* __tsan_default_options() {
+  return "halt_on_error=1";
+}
+#endif
+
 int main(int argc, char** argv) {
 #ifndef KMP_VERSION_MAJOR
   pthread_atfork(nullptr, nullptr, one_thread_in_forked_child);

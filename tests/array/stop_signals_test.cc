@@ -1,0 +1,310 @@
+// Stops by signal, each in a child that the signal ends: the child dies by
+// that very signal after the files registered with it are gone, and only
+// those; a signal held by a StopSignalsHeld takes effect at the end of the
+// last one; a signal ignored at the start stays ignored; a second signal
+// during the stop neither repeats it nor returns into the program; and a
+// thread that keeps registering and forgetting files while the signal
+// arrives leaves none of them behind.
+#include "array/stop_signals.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const struct {
+  int signal;
+  const char* name;
+} StopSignalTable[] = {{SIGINT, "SIGINT"},
+                       {SIGTERM, "SIGTERM"},
+                       {SIGHUP, "SIGHUP"},
+                       {SIGQUIT, "SIGQUIT"},
+                       {SIGPIPE, "SIGPIPE"}};
+
+// The child's start: the stop signals as a shell leaves them to a job in the
+// foreground (or `ignored` ignored, as nohup leaves SIGHUP), no core file
+// for SIGQUIT, and then the handlers.
+void start_child(int ignored = 0) {
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (const auto& s : StopSignalTable) {
+    sigaddset(&stops, s.signal);
+    signal(s.signal, s.signal == ignored ? SIG_IGN : SIG_DFL);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+  catch_stop_signals();
+}
+
+void make_file(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) _exit(3);  // the parent sees the child end by no signal
+  close(fd);
+}
+
+// Registered, then made, as the program's own files are.
+long make_registered(const std::string& path) {
+  const StopSignalsHeld held;
+  const long handle = stop_removes(path.c_str());
+  make_file(path);
+  return handle;
+}
+
+class StopSignals : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "qz_stop_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  bool exists(const std::string& name) const { return access(path(name).c_str(), F_OK) == 0; }
+  // Empties the folder between the cases of a table.
+  void clear() {
+    for (const auto& entry : fs::directory_iterator(dir_)) fs::remove_all(entry.path());
+  }
+  std::vector<std::string> names() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir_))
+      found.push_back(entry.path().filename().string());
+    return found;
+  }
+  std::string dir_;
+};
+
+}  // namespace
+
+TEST_F(StopSignals, EachEndsTheProcessByItselfAfterRemovingTheRegisteredFilesOnly) {
+  // A path longer than any node made so far: a forgotten node too small to
+  // hold it must not take it, cut.
+  const std::string deep = std::string(200, 'd');
+  for (const auto& s : StopSignalTable) {
+    ASSERT_EQ(mkdir(path(deep).c_str(), 0700), 0);
+    const std::string long_name = deep + "/" + std::string(200, 'e');
+    EXPECT_EXIT(
+        {
+          start_child();
+          make_registered(path("first"));
+          stop_forget(make_registered(path("forgotten")));
+          make_registered(path(long_name));
+          make_registered(path("last"));
+          make_file(path("unregistered"));
+          raise(s.signal);
+          make_file(path("returned"));
+          _exit(0);
+        },
+        ::testing::KilledBySignal(s.signal), "")
+        << s.name;
+    EXPECT_FALSE(exists("first")) << s.name;
+    EXPECT_FALSE(exists(long_name)) << s.name;
+    EXPECT_FALSE(exists("last")) << s.name;
+    EXPECT_TRUE(exists("forgotten")) << s.name;
+    EXPECT_TRUE(exists("unregistered")) << s.name;
+    EXPECT_FALSE(exists("returned")) << s.name;
+    clear();
+  }
+}
+
+TEST_F(StopSignals, AFolderGoesAfterTheFilesInItAndOnlyWhenEmptyThen) {
+  // Each folder registered after the file in it, so that it comes first to
+  // a stop that takes the paths in any order.
+  EXPECT_EXIT(
+      {
+        start_child();
+        for (const char* folder : {"private", "shared"}) {
+          const StopSignalsHeld held;
+          stop_removes(path(std::string(folder) + "/staged").c_str());
+          stop_removes(path(folder).c_str());
+          mkdir(path(folder).c_str(), 0700);
+          make_file(path(std::string(folder) + "/staged"));
+        }
+        make_file(path("shared/unregistered"));
+        raise(SIGTERM);
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EQ(names(), std::vector<std::string>{"shared"});
+  EXPECT_TRUE(exists("shared/unregistered"));
+  EXPECT_FALSE(exists("shared/staged"));
+}
+
+TEST_F(StopSignals, IgnoredAtTheStartStaysIgnoredWhileTheOthersStop) {
+  for (const auto& s : StopSignalTable) {
+    const int other = s.signal == SIGTERM ? SIGINT : SIGTERM;
+    EXPECT_EXIT(
+        {
+          start_child(s.signal);
+          make_registered(path("registered"));
+          raise(s.signal);
+          make_file(path("went_on"));
+          raise(other);
+          _exit(0);
+        },
+        ::testing::KilledBySignal(other), "")
+        << s.name;
+    EXPECT_TRUE(exists("went_on")) << s.name;
+    EXPECT_FALSE(exists("registered")) << s.name;
+    clear();
+  }
+}
+
+namespace {
+
+// Ways to raise a signal while stops are held. Each makes "in_hold" after
+// the signal and while still held, and "after_hold" once it is no longer.
+struct HeldCase {
+  const char* name;
+  std::function<void(const std::function<std::string(const char*)>&)> run;
+  int dies_by;
+};
+
+}  // namespace
+
+TEST_F(StopSignals, AHeldSignalTakesEffectWhenTheLastHoldEnds) {
+  const HeldCase cases[] = {
+      {"one hold",
+       [](const auto& at) {
+         {
+           const StopSignalsHeld held;
+           raise(SIGTERM);
+           make_file(at("in_hold"));
+         }
+         make_file(at("after_hold"));
+       },
+       SIGTERM},
+      {"nested holds",
+       [](const auto& at) {
+         {
+           const StopSignalsHeld outer;
+           {
+             const StopSignalsHeld inner;
+             raise(SIGTERM);
+           }
+           make_file(at("in_hold"));
+         }
+         make_file(at("after_hold"));
+       },
+       SIGTERM},
+      {"two signals held: the first one ends the process",
+       [](const auto& at) {
+         {
+           const StopSignalsHeld held;
+           raise(SIGHUP);
+           raise(SIGINT);
+           make_file(at("in_hold"));
+         }
+         make_file(at("after_hold"));
+       },
+       SIGHUP},
+      {"held on another thread",
+       [](const auto& at) {
+         std::atomic<int> step{0};
+         std::thread holder([&] {
+           {
+             const StopSignalsHeld held;
+             step = 1;
+             while (step != 2) std::this_thread::yield();
+             make_file(at("in_hold"));
+           }
+           make_file(at("after_hold"));
+         });
+         while (step != 1) std::this_thread::yield();
+         // Delivered to this thread, which holds nothing.
+         raise(SIGTERM);
+         step = 2;
+         holder.join();
+       },
+       SIGTERM},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          start_child();
+          make_registered(path("registered"));
+          c.run([&](const char* name) { return path(name); });
+          _exit(0);
+        },
+        ::testing::KilledBySignal(c.dies_by), "")
+        << c.name;
+    EXPECT_TRUE(exists("in_hold")) << c.name;
+    EXPECT_FALSE(exists("after_hold")) << c.name;
+    EXPECT_FALSE(exists("registered")) << c.name;
+    clear();
+  }
+}
+
+TEST_F(StopSignals, ASecondSignalDuringTheStopNeitherRepeatsItNorReturns) {
+  // Enough files that the stop lasts while another thread, which sees the
+  // first of them go, raises a second signal on itself.
+  constexpr int Files = 2000;
+  EXPECT_EXIT(
+      {
+        start_child();
+        for (int k = 0; k < Files; k++) make_registered(path("f" + std::to_string(k)));
+        std::thread second([&] {
+          while (access(path("f0").c_str(), F_OK) == 0 &&
+                 access(path("f" + std::to_string(Files - 1)).c_str(), F_OK) == 0)
+            std::this_thread::yield();
+          raise(SIGINT);
+          make_file(path("returned"));
+        });
+        raise(SIGTERM);
+        second.join();
+        _exit(0);
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EQ(names(), std::vector<std::string>{});
+}
+
+TEST_F(StopSignals, FilesRegisteredAndForgottenOnAnotherThreadDuringTheStopAreAllGone) {
+  // A thread keeps registering and making files, removing and forgetting
+  // most of them (so that their nodes are taken again) and keeping every
+  // seventh, while the signal arrives on the main thread or on itself.
+  const struct {
+    bool to_worker;
+    const char* name;
+  } cases[] = {{false, "signal on the main thread"}, {true, "signal on the registering thread"}};
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          start_child();
+          make_file(path("unregistered"));
+          std::atomic<long> rounds{0};
+          std::thread worker([&] {
+            for (long k = 0;; k++) {
+              const std::string name = path("w" + std::to_string(k));
+              const long handle = make_registered(name);
+              if (k % 7 != 0) {
+                unlink(name.c_str());
+                stop_forget(handle);
+              }
+              rounds = k;
+            }
+          });
+          while (rounds < 2000) std::this_thread::yield();
+          if (c.to_worker) pthread_kill(worker.native_handle(), SIGTERM);
+          else raise(SIGTERM);
+          worker.join();
+          _exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "")
+        << c.name;
+    EXPECT_EQ(names(), std::vector<std::string>{"unregistered"}) << c.name;
+    clear();
+  }
+}

@@ -1,0 +1,211 @@
+// qz_mca stopped by its user while it works, with swap files and staged
+// results on disk: killed, hung up on, or writing to a reader that has gone,
+// it ends by that signal (as the shell must see it), leaves none of its own
+// files behind, and the earlier results of the same names are untouched.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/qz_mca_program.h"
+#include "support/test_images.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Results of the run below, each already there with text that is no image.
+const char* const Results[] = {"result.fits", "result_atrou.fits", "result_cur.fits",
+                               "result_resi.fits"};
+const char* const Before = "the result of an earlier run\n";
+
+// Long enough to be stopped: a thousand iterations of two bases on swap
+// memory past 1 MB of RAM. -w writes debug images all along, each staged
+// beside its place while it is written.
+const std::vector<std::string> LongRun = {"-t", "1", "-t", "4", "-w", "-Z", "1:swap", "in.fits",
+                                          "result.fits"};
+
+// The bounded waits for the run to reach a state; never reached in a
+// correct run but for a machine stalled for minutes.
+constexpr int PollsPerSecond = 100;
+constexpr int WaitSeconds = 120;
+
+bool own_file(const std::string& name) {
+  return name.find(".qz_mca-") != std::string::npos || name.rfind("vmswap_", 0) == 0;
+}
+
+class QzMcaSignal : public QzMcaProgram {
+ protected:
+  void SetUp() override {
+    QzMcaProgram::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(mkdir(path("swap").c_str(), 0700), 0);
+    write_fits(path("in.fits"), FitsImage(striped_bump_image(256, 5)));
+    for (const char* name : Results) std::ofstream(path(name)) << Before;
+  }
+
+  // Starts the program in the test's folder with the stop signals as a
+  // shell leaves them to a job in the foreground, its standard output to
+  // `out` (a descriptor) or to a file, its standard error to a file.
+  pid_t start(const std::vector<std::string>& args, int out = -1) {
+    const std::string log = path("program_output.txt");
+    const pid_t child = fork();
+    if (child != 0) return child;
+    const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (chdir(dir_.c_str()) != 0 || file < 0) _exit(127);
+    dup2(out >= 0 ? out : file, STDOUT_FILENO);
+    dup2(file, STDERR_FILENO);
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+      signal(s, SIG_DFL);
+      sigaddset(&stops, s);
+    }
+    sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+    std::vector<char*> argv = {const_cast<char*>(program_.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program_.c_str(), argv.data());
+    _exit(127);
+  }
+
+  // The program's own files in its folder and its swap folder.
+  std::vector<std::string> own_files() const {
+    std::vector<std::string> found;
+    for (const std::string& dir : {dir_, path("swap")})
+      for (const auto& entry : fs::directory_iterator(dir))
+        if (own_file(entry.path().filename().string())) found.push_back(entry.path().string());
+    return found;
+  }
+
+  bool present(const std::string& part) const {
+    for (const std::string& name : own_files())
+      if (name.find(part) != std::string::npos) return true;
+    return false;
+  }
+
+  // Whether a file of the run whose name holds `part` appeared while the
+  // program `child` ran.
+  bool appeared(pid_t child, const std::string& part) const {
+    for (int k = 0; k < WaitSeconds * PollsPerSecond; k++) {
+      if (present(part)) return true;
+      siginfo_t ended{};
+      // Asked without reaping it, so that end_of still finds its status.
+      if (waitid(P_PID, child, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid != 0)
+        return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000 / PollsPerSecond));
+    }
+    return false;
+  }
+
+  // Whether `child` could be frozen (SIGSTOP) while a file of the run whose
+  // name holds `part` exists: a file that lives only while it is written
+  // then stays for the signal to find.
+  bool frozen_with(pid_t child, const std::string& part) const {
+    for (int k = 0; k < WaitSeconds * PollsPerSecond; k++) {
+      if (!appeared(child, part)) return false;
+      kill(child, SIGSTOP);
+      siginfo_t state{};
+      if (waitid(P_PID, child, &state, WSTOPPED | WEXITED | WNOWAIT) != 0 ||
+          state.si_code != CLD_STOPPED)
+        return false;
+      if (present(part)) return true;
+      kill(child, SIGCONT);
+    }
+    return false;
+  }
+
+  // The program's status as waitpid gives it; one that does not end in
+  // the bounded wait is killed, so that it shows as killed by SIGKILL.
+  int end_of(pid_t child) {
+    int status = 0;
+    for (int k = 0; k < WaitSeconds * PollsPerSecond; k++) {
+      const pid_t ended = waitpid(child, &status, WNOHANG);
+      if (ended == child) return status;
+      if (ended < 0) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000 / PollsPerSecond));
+    }
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return status;
+  }
+
+  std::string log() const {
+    std::ifstream in(path("program_output.txt"));
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  void expect_nothing_of_the_run_left(const std::string& label) {
+    EXPECT_EQ(own_files(), std::vector<std::string>{}) << label;
+    for (const char* name : Results) {
+      std::ifstream in(path(name));
+      std::stringstream text;
+      text << in.rdbuf();
+      EXPECT_EQ(text.str(), Before) << label << ": " << name;
+    }
+    // A sanitizer's report would not change the status of a killed program.
+    EXPECT_EQ(log().find("ThreadSanitizer"), std::string::npos) << label << "\n" << log();
+  }
+};
+
+}  // namespace
+
+TEST_F(QzMcaSignal, AStopRemovesTheRunsFilesAndEndsByItsSignal) {
+  // Stopped while swap files exist, and while an image is written staged.
+  const struct {
+    int signal;
+    const char* waits_for;
+    const char* name;
+  } cases[] = {{SIGTERM, "vmswap_", "SIGTERM with swap files"},
+               {SIGINT, ".qz_mca-", "SIGINT with a staged image"},
+               {SIGHUP, ".qz_mca-", "SIGHUP with a staged image"}};
+  for (const auto& c : cases) {
+    const pid_t child = start(LongRun);
+    ASSERT_GT(child, 0);
+    const bool started = frozen_with(child, c.waits_for);
+    kill(child, c.signal);
+    kill(child, SIGCONT);
+    const int status = end_of(child);
+    ASSERT_TRUE(started) << c.name << "\n" << log();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal)
+        << c.name << ": status " << status << "\n" << log();
+    expect_nothing_of_the_run_left(c.name);
+    for (const std::string& left : own_files()) unlink(left.c_str());
+  }
+}
+
+TEST_F(QzMcaSignal, AReaderThatClosesItsPipeStopsAVerboseRun) {
+  // `qz_mca -v ... | head -1`: the program learns of the closed pipe by
+  // SIGPIPE at its next write of what it prints per iteration.
+  int pipe_ends[2];
+  // Closed on exec, so that the program holds no reading end of its own.
+  ASSERT_EQ(pipe2(pipe_ends, O_CLOEXEC), 0);
+  std::vector<std::string> args = LongRun;
+  args.insert(args.begin(), "-v");
+  const pid_t child = start(args, pipe_ends[1]);
+  ASSERT_GT(child, 0);
+  close(pipe_ends[1]);
+  const bool swapping = appeared(child, "vmswap_");
+  char byte = 0;
+  while (read(pipe_ends[0], &byte, 1) == 1 && byte != '\n') {
+  }
+  close(pipe_ends[0]);
+  const int status = end_of(child);
+  ASSERT_TRUE(swapping) << log();
+  EXPECT_EQ(byte, '\n');
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << "status " << status << "\n"
+                                                                  << log();
+  expect_nothing_of_the_run_left("SIGPIPE");
+}
