@@ -18,6 +18,7 @@
 #include <new>
 
 #include "array/fatal.h"
+#include "array/vms.h"
 
 namespace {
 
@@ -55,9 +56,11 @@ PathNode* claim_node(const char* path) {
       return node;
     }
   }
-  PathNode* node = new PathNode;
+  PathNode* node = new (std::nothrow) PathNode;
+  if (node == nullptr) memory_abort();
   node->capacity = length + 1 > MinimumRoom ? length + 1 : MinimumRoom;
-  node->path = new char[node->capacity];
+  node->path = new (std::nothrow) char[node->capacity];
+  if (node->path == nullptr) memory_abort();
   std::memcpy(node->path, path, length + 1);
   node->state.store(Live);
   PathNode* head = Paths.load();
