@@ -3,6 +3,11 @@
 // and a read never needs a second image-sized buffer.
 #include "io/fits_io.h"
 
+// ffgbyt, the bytes as stored; this header of the library declares no C linkage.
+extern "C" {
+#include <fitsio2.h>
+}
+
 
 #include <cerrno>
 #include <climits>
@@ -381,15 +386,15 @@ void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* H
   int nkeys = 0;
   if (ffghsp(fptr, &nkeys, nullptr, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
-  std::string cards;
-  char record[FLEN_CARD];
-  for (int k = 1; k <= nkeys; k++) {
-    if (ffgrec(fptr, k, record, &status))
-      fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
-    std::string card = record;
-    card.resize(FITS_CARD, ' ');
-    cards += card;
-  }
+  // The cards as stored, not as the library hands them on: its copy ends a
+  // card at a NUL byte, which would silently shorten it instead of letting
+  // the parser leave the card out as it does any byte outside printable
+  // ASCII.
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  std::string cards(static_cast<std::size_t>(nkeys) * FITS_CARD, ' ');
+  if (ffghadll(fptr, &head_start, &data_start, &data_end, &status) || ffmbyt(fptr, head_start, REPORT_EOF, &status) ||
+      (nkeys > 0 && ffgbyt(fptr, static_cast<LONGLONG>(cards.size()), &cards[0], &status)))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
   cards += "END";
   std::size_t nblocks = (cards.size() + FITS_BLOCK - 1) / FITS_BLOCK;
   cards.resize(nblocks * FITS_BLOCK, ' ');
