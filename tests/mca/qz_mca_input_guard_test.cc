@@ -19,12 +19,6 @@ namespace {
 
 class QzMcaInputGuard : public QzMcaProgram {
  protected:
-  std::string bytes_of(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
   void write_bytes(const std::string& name, const std::string& bytes) const {
     std::ofstream(path(name), std::ios::binary) << bytes;
   }
@@ -50,7 +44,7 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
   FitsImage image(normal_image(32, 32, 5, 4.f));
   for (float& p : image.pixels) p += 100.f;
   write_fits(path("plain.fits"), image);
-  const std::string fits = bytes_of("plain.fits");
+  const std::string fits = file_bytes("plain.fits");
   const struct {
     const char* input;  // the file that must keep its bytes
     const char* args;
@@ -71,11 +65,11 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
     else if (input == "picpgm.pgm") write_bytes(input, pgm_bytes(image));
     else write_bytes(input, fits);
     ASSERT_EQ(symlink("m51.fits", path("linked.fits").c_str()), 0);
-    const std::string before = bytes_of(input);
+    const std::string before = file_bytes(input);
     EXPECT_NE(run(std::string("-t 1 -i 2 -g 0 ") + c.args), 0) << c.args;
     EXPECT_TRUE(printed("Error: a result would overwrite the input image; choose another output name ..."))
         << c.args << "\n" << output_;
-    EXPECT_EQ(bytes_of(input), before) << c.args;
+    EXPECT_EQ(file_bytes(input), before) << c.args;
     std::system(("rm -f '" + dir_ + "'/*").c_str());
   }
 }

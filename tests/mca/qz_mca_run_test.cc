@@ -41,15 +41,7 @@ double mean(const FitsImage& ima) {
   return s / ima.pixels.size();
 }
 
-class QzMcaRun : public QzMcaProgram {
- protected:
-  std::string image_bytes(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
-};
+class QzMcaRun : public QzMcaProgram {};
 
 }  // namespace
 
@@ -198,10 +190,10 @@ TEST_F(QzMcaRun, ResultsNeverOverwriteTheInput) {
   };
   for (const auto& c : cases) {
     write_fits(path(c.input), synthetic(16, 11));
-    const std::string before = image_bytes(c.input);
+    const std::string before = file_bytes(c.input);
     EXPECT_EQ(run(c.args), 255) << c.args;
     EXPECT_TRUE(printed("would overwrite the input image")) << c.args << "\n" << output_;
-    EXPECT_EQ(image_bytes(c.input), before) << c.args;
+    EXPECT_EQ(file_bytes(c.input), before) << c.args;
     std::remove(path(c.input).c_str());
   }
 }
@@ -260,11 +252,11 @@ TEST_F(QzMcaRun, FailedRunLeavesEveryFileAsItWas) {
     }
     std::vector<std::pair<std::string, std::string>> before;
     for (const char* name : {"keep.fits", "out_atrou.fits", "out_resi.fits"})
-      before.push_back({name, image_bytes(in_folder(name))});
+      before.push_back({name, file_bytes(in_folder(name))});
 
     EXPECT_EQ(run("-t 1 -i 2 -g 1 ../in.fits out", c.size_limited ? size_limit : "", folder), 1) << folder;
     EXPECT_TRUE(printed(std::string(": ") + c.reason + ")")) << folder << "\n" << output_;
-    for (const auto& file : before) EXPECT_EQ(image_bytes(in_folder(file.first)), file.second) << folder << " " << file.first;
+    for (const auto& file : before) EXPECT_EQ(file_bytes(in_folder(file.first)), file.second) << folder << " " << file.first;
     for (const auto& link : c.links) {
       char target[256] = "";
       const ssize_t n = readlink(path(in_folder(link.first)).c_str(), target, sizeof target - 1);
@@ -334,10 +326,10 @@ TEST_F(QzMcaRun, SharedFolderResultsThatCannotBeReplacedAreRefusedBeforeTheWork)
     ASSERT_EQ(chmod(path(file.name).c_str(), 0666), 0);
   }
   std::vector<std::string> before;
-  for (const auto& file : earlier) before.push_back(image_bytes(file.name));
+  for (const auto& file : earlier) before.push_back(file_bytes(file.name));
   EXPECT_EQ(run("-t 1 -i 2 -g 1 ../in.fits r", as_nobody, "shared"), 255) << output_;
   EXPECT_TRUE(printed("cannot write a result file (r.fits: Operation not permitted")) << output_;
-  for (std::size_t k = 0; k < before.size(); k++) EXPECT_EQ(image_bytes(earlier[k].name), before[k]) << earlier[k].name;
+  for (std::size_t k = 0; k < before.size(); k++) EXPECT_EQ(file_bytes(earlier[k].name), before[k]) << earlier[k].name;
 
   // Another user's link to the runner's file: refused, even to root.
   std::ofstream(path("notes.txt")) << "notes";
@@ -345,7 +337,7 @@ TEST_F(QzMcaRun, SharedFolderResultsThatCannotBeReplacedAreRefusedBeforeTheWork)
   ASSERT_EQ(lchown(path("shared/res.fits").c_str(), 65534, 65534), 0);
   EXPECT_EQ(run("-t 1 -i 2 -g 1 ../in.fits res.fits", "", "shared"), 255);
   EXPECT_TRUE(printed("(res.fits: Permission denied")) << output_;
-  EXPECT_EQ(image_bytes("notes.txt"), "notes");
+  EXPECT_EQ(file_bytes("notes.txt"), "notes");
   EXPECT_NE(std::system(("ls -a '" + path("shared") + "' | grep -q qz_mca").c_str()), 0) << "a new file is left";
 }
 
@@ -361,7 +353,7 @@ TEST_F(QzMcaRun, HelpTextIsTheGoldenOne) {
   ASSERT_TRUE(golden.good());
   std::stringstream expected;
   expected << golden.rdbuf();
-  EXPECT_EQ(image_bytes("help.txt"), expected.str());
+  EXPECT_EQ(file_bytes("help.txt"), expected.str());
 }
 
 // Threads share out independent rows, blocks and pixels only: the results

@@ -128,6 +128,13 @@ class QzMcaProgram : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  // The bytes of a file of the run's folder, empty when there is none.
+  std::string file_bytes(const std::string& name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  }
   bool exists(const std::string& name) const { return access(path(name).c_str(), F_OK) == 0; }
   bool printed(const std::string& text) const { return output_.find(text) != std::string::npos; }
   FitsImage result(const std::string& name) const { return read_fits(path(name)); }
