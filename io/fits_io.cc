@@ -8,7 +8,6 @@ extern "C" {
 #include <fitsio2.h>
 }
 
-
 #include <cerrno>
 #include <climits>
 #include <cmath>

@@ -448,15 +448,22 @@ TEST_F(OutputFile, NoOtherUserCanPlantALinkWhereTheLibraryCreatesItsFile) {
 // Debug images meant to be watched take their places as soon as written,
 // while the results wait for the commit.
 TEST_F(OutputFile, OutputsPlacedAtOnceDoNotWaitForTheCommit) {
+  // An earlier snapshot is replaced, whole, with its permission bits, and
+  // leaves no second name.
+  write_bytes(at("snapshot"), "earlier");
+  ASSERT_EQ(chmod(at("snapshot").c_str(), 0640), 0);
   io_hold_outputs();
   write_text(at("result"), "held");
   {
     OutputsPlacedAtOnce at_once;
+    write_text(at("snapshot"), "first");
+    EXPECT_EQ(read_bytes(at("snapshot")), "first");
     write_text(at("snapshot"), "at once");
     write_doubles(at("named.fits"));
   }
   write_text(at("later"), "held too");
   EXPECT_EQ(read_bytes(at("snapshot")), "at once");
+  EXPECT_EQ(mode_of(at("snapshot")), 0640u);
   EXPECT_TRUE(is_fits(read_bytes(at("named.fits"))));
   EXPECT_FALSE(file_exists(at("result")));
   EXPECT_FALSE(file_exists(at("later")));
