@@ -32,8 +32,7 @@ bool stat_of(const std::string& path, struct stat& st) { return ::stat(path.c_st
 
 RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& outputs, int nl,
                    int nc)
-    : input_(input),
-      outputs_(outputs),
+    : outputs_(outputs),
       nl_(nl),
       nc_(nc),
       extensions_(std::begin(WriterExtensions), std::end(WriterExtensions)) {

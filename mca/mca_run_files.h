@@ -41,7 +41,6 @@ class RunFiles {
     std::string path;
     long long device, inode;
   };
-  std::string input_;
   std::vector<std::string> outputs_;
   int nl_, nc_;
   std::vector<std::string> extensions_;
