@@ -157,6 +157,21 @@ std::string two_image_bytes() {
   return image_bytes() + second;
 }
 
+// A plain file holding `bytes` and its two images as the library reads
+// them: the reference every compressed twin must match.
+struct TwoImages {
+  to_array<float, false> first;
+  to_array<float, true> second;
+};
+TwoImages plain_images(const std::string& plain, const std::string& bytes) {
+  write_bytes(plain, bytes);
+  TwoImages images;
+  fitsstruct rec;
+  fits_read_float(plain.c_str(), images.first, &rec);
+  fits_read_fltarr((plain + "[1]").c_str(), images.second);
+  return images;
+}
+
 }  // namespace
 
 // Compressed by each tool, under each name the library accepts (no suffix,
@@ -170,12 +185,12 @@ TEST(CompressedFits, HonestFilesReadAsThePlainFile) {
       {"zeros", two_image_bytes() + std::string(size_t{16} << 20, '\0')}};
   for (const auto& [label, bytes] : contents) {
     const std::string plain = scratch("honest.fits");
-    write_bytes(plain, bytes);
-    to_array<float, false> expected, ima;
-    to_array<float, true> expected_second, second;
+    const TwoImages plain_read = plain_images(plain, bytes);
+    const to_array<float, false>& expected = plain_read.first;
+    const to_array<float, true>& expected_second = plain_read.second;
+    to_array<float, false> ima;
+    to_array<float, true> second;
     fitsstruct rec;
-    fits_read_float(plain.c_str(), expected, &rec);
-    fits_read_fltarr((plain + "[1]").c_str(), expected_second);
     ASSERT_FALSE(qz_test::same_bits(expected_second, to_array<float, true>(expected.nc(), expected.nl())));
     for (const Tool& tool : kTools) {
       const std::string file = packed(tool, plain);
@@ -335,13 +350,12 @@ TEST(CompressedFitsDeath, InputsThatCannotBeReadFromMemoryAreRefused) {
 // image's data, and the second HDU lies wholly in the second member.
 TEST(CompressedFits, MembersReadAsTheirConcatenation) {
   const std::string whole = two_image_bytes();
-  const std::string plain = scratch("members.fits");
-  write_bytes(plain, whole);
-  to_array<float, false> expected, ima;
-  to_array<float, true> expected_second, second;
+  const TwoImages plain_read = plain_images(scratch("members.fits"), whole);
+  const to_array<float, false>& expected = plain_read.first;
+  const to_array<float, true>& expected_second = plain_read.second;
+  to_array<float, false> ima;
+  to_array<float, true> second;
   fitsstruct rec;
-  fits_read_float(plain.c_str(), expected, &rec);
-  fits_read_fltarr((plain + "[1]").c_str(), expected_second);
   const std::string first_part = scratch("first_part"), second_part = scratch("second_part");
   write_bytes(first_part, whole.substr(0, 3000));
   write_bytes(second_part, whole.substr(3000));
