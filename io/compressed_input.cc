@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,8 @@
 #include "array/fatal.h"
 #include "array/memory_size.h"
 #include "io/fits_header.h"
+#include "io/image_file.h"
+#include "io/image_input_file.h"
 #include "io/image_names.h"
 
 namespace {
@@ -498,10 +501,11 @@ void move_to_extension(fitsfile* fptr, std::string extension, int* status) {
   else ffmahd(fptr, number + 1, nullptr, status);
 }
 
-// The inputs open from memory, by the library's record of each; any thread
-// may open or close one.
-std::map<const FITSfile*, std::unique_ptr<gathered>>& open_inputs() {
-  static std::map<const FITSfile*, std::unique_ptr<gathered>> inputs;
+// What each input the library reads stands on, by the library's record of
+// it: the memory a compressed file or the standard input was read into, or
+// the descriptor of a plain file. Any thread may open or close one.
+std::map<const FITSfile*, std::shared_ptr<void>>& open_inputs() {
+  static std::map<const FITSfile*, std::shared_ptr<void>> inputs;
   return inputs;
 }
 std::mutex& open_inputs_lock() {
@@ -509,9 +513,64 @@ std::mutex& open_inputs_lock() {
   return lock;
 }
 
+void keep_for(fitsfile* fptr, std::shared_ptr<void> backing) {
+  std::lock_guard<std::mutex> lock(open_inputs_lock());
+  open_inputs()[fptr->Fptr] = std::move(backing);
+}
+
+// Where the library reads a local name from: the standard input, or the
+// first of the root and its compressed siblings (root.gz, ...) that exists
+// and opens, as the library itself moves on past a file it cannot open.
+// The stream is open on that file, or null when the library must open the
+// name itself (a network name, no such file, something else than a regular
+// file).
+struct input_place {
+  fits_name_parts parts;
+  std::string path;  // the disk file
+  std::FILE* stream = nullptr;
+};
+
+bool find_input(const std::string& file, int iomode, input_place& place) {
+  fits_name_parts& parts = place.parts;
+  if (!fits_name_parts_of(file, parts)) return false;
+  if (parts.standard_input) {
+    place.stream = io_standard_input(file.c_str());
+    return true;
+  }
+  if (parts.prefix != "file://" && !fits_prefix_wants_compressed(parts.prefix)) return false;
+  static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
+  for (const char* suffix : kLibrarySuffixes) {
+    struct stat info;
+    const std::string candidate = parts.root + suffix;
+    if (stat(candidate.c_str(), &info) != 0) continue;
+    if (!S_ISREG(info.st_mode)) return false;
+    // A file read is recorded as read; one opened for an update is not.
+    std::FILE* stream = iomode == READONLY ? io_fopen_read(candidate) : std::fopen(candidate.c_str(), "rb");
+    if (stream == nullptr) continue;
+    place.path = candidate;
+    place.stream = stream;
+    return true;
+  }
+  return false;
+}
+
+// A name by which the library opens exactly the file open on stream, with
+// what followed the root in the typed name (an HDU selector, a filter): the
+// descriptor's own name where the system gives one, else the file's path.
+std::string library_name(std::FILE* stream, const input_place& place, const std::string& typed) {
+  if (place.parts.after_root == std::string::npos) return typed;
+  const std::string rest = typed.substr(place.parts.after_root);
+  const std::string own = "/dev/fd/" + std::to_string(fileno(stream));
+  struct stat by_name, opened;
+  if (stat(own.c_str(), &by_name) == 0 && fstat(fileno(stream), &opened) == 0 && by_name.st_dev == opened.st_dev &&
+      by_name.st_ino == opened.st_ino)
+    return own + rest;
+  return place.path + rest;
+}
+
 }  // namespace
 
-bool fits_place_of(const std::string& file, fits_input_place& place) {
+bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
   if (file.size() + 1 >= FLEN_FILENAME) return false;
   std::vector<char> url(file.begin(), file.end());
   url.push_back('\0');
@@ -520,31 +579,38 @@ bool fits_place_of(const std::string& file, fits_input_place& place) {
        pixels[FLEN_FILENAME] = "", tiles[FLEN_FILENAME] = "";
   int status = 0;
   if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, tiles, &status) != 0) return false;
-  place.prefix = type;
-  place.extension = ext;
-  place.filtered = *copy || *rows || *bins || *columns || *pixels || *tiles;
+  parts.prefix = type;
+  parts.root = root;
+  parts.copy = copy;
+  parts.extension = ext;
+  parts.filtered = *rows || *bins || *columns || *pixels || *tiles;
   if (*ext != '\0') {
     // "[1; #row > 2]" filters within the HDU selection.
     int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
     char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
     if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
-      place.filtered = true;
+      parts.filtered = true;
   }
-  if (place.prefix == "stdin://" || std_inout(file.c_str())) {
-    place.standard_input = true;
-    return true;
-  }
-  if (place.prefix != "file://" && !fits_prefix_wants_compressed(place.prefix)) return false;
-  static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
-  for (const char* suffix : kLibrarySuffixes) {
-    struct stat info;
-    const std::string candidate = root + std::string(suffix);
-    if (stat(candidate.c_str(), &info) != 0) continue;
-    if (!S_ISREG(info.st_mode)) return false;
-    place.path = candidate;
-    return true;
-  }
-  return false;
+  // The prefix may be implied.
+  const std::size_t root_at = file.compare(0, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0;
+  parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
+                         ? root_at + parts.root.size()
+                         : std::string::npos;
+  parts.standard_input = parts.prefix == "stdin://" || std_inout(file.c_str());
+  return true;
+}
+
+void fits_refuse_copy_syntax(const std::string& file) {
+  fits_name_parts parts;
+  if (!fits_name_parts_of(file, parts) || parts.copy.empty()) return;
+  // A copy in memory makes no file.
+  std::string start = parts.copy.substr(0, 6);
+  for (char& c : start) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (start == "mem://") return;
+  fatal_exitf(-1, stderr,
+              "Error: the name asks the FITS library to copy the file to %s, which would be written before any "
+              "check: name the file without \"(%s)\" ... (%s)\n",
+              parts.copy.c_str(), parts.copy.c_str(), file.c_str());
 }
 
 bool fits_prefix_wants_compressed(const std::string& prefix) {
@@ -572,41 +638,52 @@ std::unique_ptr<inflater> open_inflater(std::FILE* stream, compression kind, con
   return std::make_unique<plain_reader>(std::move(source));
 }
 
-bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode, int* status) {
-  fits_input_place place;
-  if (!fits_place_of(file, place)) return false;
+bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status) {
+  fits_refuse_copy_syntax(file);
+  input_place place;
+  if (!find_input(file, iomode, place)) return false;
+  const fits_name_parts& parts = place.parts;
+  const bool standard_input = parts.standard_input;
+  std::FILE* stream = place.stream;
   struct stat input;
   // A folder reads as nothing at all, which would pass for an empty input.
-  if (place.standard_input && fstat(fileno(stdin), &input) == 0 && S_ISDIR(input.st_mode))
+  if (standard_input && fstat(fileno(stream), &input) == 0 && S_ISDIR(input.st_mode))
     fatal_exitf(-1, stderr, "Error: the standard input is a folder, not a FITS file ... (%s)\n", file.c_str());
-  std::FILE* stream = place.standard_input ? stdin : std::fopen(place.path.c_str(), "rb");
-  if (stream == nullptr) return false;  // the library reports the open failure
-  const std::string name = place.standard_input ? file : place.path;
+  const std::string name = standard_input ? file : place.path;
   unsigned char magic[2] = {0, 0};
   const std::size_t count = std::fread(magic, 1, 2, stream);
   auto refuse = [&](const char* format, const char* what) {
-    if (!place.standard_input) std::fclose(stream);
+    if (!standard_input) std::fclose(stream);
     fatal_exitf(-1, stderr, format, what, name.c_str());
   };
   if (count == 2 && magic[0] == 'P' && magic[1] == 'K')
     refuse("Error: %s is a zip archive, which cannot be read: unzip it or compress it with gzip ... (%s)\n",
-           place.standard_input ? "the standard input" : "the file");
+           standard_input ? "the standard input" : "the file");
   const compression kind = compression_of(magic, count);
-  if (kind == compression::none && !place.standard_input) {
+  if (kind == compression::none && !standard_input) {
     // The library would say only that it found no such file.
-    if (fits_prefix_wants_compressed(place.prefix))
+    if (fits_prefix_wants_compressed(parts.prefix))
       refuse("Error: the file is not gzip, bzip2 or unix compress data, which the prefix %s reads: name it "
              "without the prefix ... (%s)\n",
-             place.prefix.c_str());
-    std::fclose(stream);
-    return false;
+             parts.prefix.c_str());
+    if (iomode != READONLY) {
+      std::fclose(stream);
+      return false;
+    }
+    // The library reads the very file opened here, through its
+    // descriptor, which stays open as long as the library's file: while
+    // it does, no other file gets the same descriptor name.
+    std::rewind(stream);
+    std::shared_ptr<void> held(stream, [](void* opened) { std::fclose(static_cast<std::FILE*>(opened)); });
+    if (ffopen(fptr, library_name(stream, place, file).c_str(), iomode, status) == 0) keep_for(*fptr, held);
+    return true;
   }
   const source_text text{kind == compression::none ? "the standard input"
                                                     : std::string("the ") + coding_name(kind) + " file",
                          kind == compression::none ? "" : " once inflated", name};
   // Writes would go to the copy in memory and be lost.
   if (iomode != READONLY) refuse("Error: %s cannot be written in place ... (%s)\n", text.what.c_str());
-  if (place.filtered)
+  if (parts.filtered)
     refuse("Error: %s is read whole: its name cannot select a section or a filter ... (%s)\n", text.what.c_str());
   std::string already_read(reinterpret_cast<const char*>(magic), count);
   auto held = std::make_unique<gathered>();
@@ -614,7 +691,7 @@ bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode,
     std::unique_ptr<inflater> in = open_inflater(stream, kind, name, already_read);
     gather_hdus(*in, text, *held);
   }
-  if (!place.standard_input) std::fclose(stream);
+  if (!standard_input) std::fclose(stream);
   // The library is told the true size, which its checks then meet as in a
   // plain file: it would otherwise take the size from the headers and read
   // past the block.
@@ -628,19 +705,16 @@ bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode,
     return true;
   }
   (*fptr)->Fptr->filesize = (*fptr)->Fptr->logfilesize = static_cast<LONGLONG>(true_size);
-  {
-    std::lock_guard<std::mutex> lock(open_inputs_lock());
-    open_inputs()[(*fptr)->Fptr] = std::move(held);
-  }
-  if (!place.extension.empty()) move_to_extension(*fptr, place.extension, status);
+  keep_for(*fptr, std::shared_ptr<gathered>(std::move(held)));
+  if (!parts.extension.empty()) move_to_extension(*fptr, parts.extension, status);
   return true;
 }
 
-std::shared_ptr<void> fits_take_memory(const FITSfile* library_file) {
+std::shared_ptr<void> fits_take_input_backing(const FITSfile* library_file) {
   std::lock_guard<std::mutex> lock(open_inputs_lock());
   auto input = open_inputs().find(library_file);
   if (input == open_inputs().end()) return nullptr;
-  std::shared_ptr<void> taken(std::move(input->second));
+  std::shared_ptr<void> taken = std::move(input->second);
   open_inputs().erase(input);
   return taken;
 }

@@ -4,7 +4,9 @@
 // a few hundred bytes can inflate to gigabytes behind a header that
 // announces a small image. The standard input it reads to its end. Both are
 // read here instead, under any name, as far as their own FITS headers
-// describe and no further, and handed to the library from memory.
+// describe and no further, and handed to the library from memory. Every
+// local file the library reads is opened here first, so that the file read
+// is the file recorded as read.
 #pragma once
 
 #include <fitsio.h>
@@ -14,38 +16,52 @@
 #include <memory>
 #include <string>
 
-// Opens file for the library from memory when it is the standard input or a
-// compressed file, known by its first bytes under any name, behind the
-// library's "file://", "compress://", "compressmem://" or "mem://" prefixes,
-// or as the compressed sibling (name.gz, ...) the library would try. What
-// follows the last HDU is not read. Refuses, naming the file, headers that
-// describe more than this machine's memory, damaged or cut data, a zip
-// archive, a plain file behind a prefix that reads compressed data only, a
-// folder on the standard input, and a write to such a file. Returns false,
-// having opened nothing, for any other file, which the library then opens
-// itself.
-bool fits_open_from_memory(fitsfile** fptr, const std::string& file, int iomode, int* status);
-// The memory behind a file fits_open_from_memory opened (`library_file` is
-// its Fptr), taken out of the table of open inputs before the library closes
-// the file: once the library frees its record, an open on another thread may
-// get the same address. The library still writes into the memory as it
-// closes, so the caller keeps it until ffclos has returned; it is freed with
-// the last copy. Null for any other file.
-std::shared_ptr<void> fits_take_memory(const FITSfile* library_file);
+// Opens file for the library when it is local: the standard input, or the
+// first of its root and the compressed siblings the library would try
+// (root.gz, ...) that exists and opens, as the library itself moves on past
+// a file it cannot open. The file is recorded as read
+// (io/image_input_file.h) from the descriptor opened here, and the library
+// reads that very file: the standard input and a compressed file (known by
+// its first bytes, under any name, behind the library's "file://",
+// "compress://", "compressmem://" or "mem://" prefixes) from memory, as far
+// as their FITS headers describe and no further; a plain file through the
+// descriptor itself. Refuses, naming the file, a name by which the library
+// would write a file (fits_refuse_copy_syntax), headers that describe more
+// than this machine's memory, damaged or cut data, a zip archive, a plain
+// file behind a prefix that reads compressed data only, a folder or a
+// closed descriptor on the standard input, and a write to a compressed
+// file. Returns false, having opened nothing, for a network name, a name no
+// file answers, something else than a regular file, and a plain file opened
+// for an update, which the library then opens itself by name.
+bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status);
+// What a file fits_open_local opened stands on (`library_file` is its
+// Fptr): the memory it was read into or the descriptor it is read through,
+// taken out of the table of open inputs before the library closes the file:
+// once the library frees its record, an open on another thread may get the
+// same address. The library still writes into the memory as it closes, so
+// the caller keeps it until ffclos has returned; it is released with the
+// last copy. Null for any other file.
+std::shared_ptr<void> fits_take_input_backing(const FITSfile* library_file);
 
-// Where the library reads a FITS name from: the standard input, or the disk
-// file it would open read-only for a local name, that is its root without
-// prefix or extended syntax, or the first compressed sibling (root.gz, ...)
-// it tries when no file has that name. False for a network name or anything
-// but a regular file.
-struct fits_input_place {
-  bool standard_input = false;
-  std::string path;       // the disk file otherwise
-  std::string prefix;     // the library's "file://", "compress://", ...
+// A FITS name as the library reads it.
+struct fits_name_parts {
+  std::string prefix;     // the library's "file://" (implied when absent), "compress://", ...
+  std::string root;       // the file's path, without prefix or extended syntax
+  std::string copy;       // "name(copy.fits)": the file the library copies the input to
   std::string extension;  // the HDU the name selects ("name[1]")
-  bool filtered = false;  // the name asks for a section, a filter or a copy
+  bool filtered = false;  // the name asks for a section or a filter
+  bool standard_input = false;
+  // Where the root ends in the name, npos when it does not stand there as
+  // the library returned it.
+  std::size_t after_root = std::string::npos;
 };
-bool fits_place_of(const std::string& file, fits_input_place& place);
+// False when the library cannot parse the name.
+bool fits_name_parts_of(const std::string& file, fits_name_parts& parts);
+// Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
+// the library would write out.fits as it opens the input, before the
+// program can check it, and leave it behind. A copy into memory
+// ("(mem://...)") is let through. Other parts of the syntax write nothing.
+void fits_refuse_copy_syntax(const std::string& file);
 // The prefixes under which the library reads compressed data only.
 bool fits_prefix_wants_compressed(const std::string& prefix);
 

@@ -23,6 +23,7 @@ extern "C" {
 #include "array/vms.h"
 #include "io/compressed_input.h"
 #include "io/image_file.h"
+#include "io/image_input_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
 #include "io/output_file.h"
@@ -255,13 +256,13 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
 }
 
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
-  if (fits_open_from_memory(fptr, file, iomode, status)) return *status;
+  if (fits_open_local(fptr, file, iomode, status)) return *status;
   return ffopen(fptr, file.c_str(), iomode, status);
 }
 
 int fits_close_input(fitsfile* fptr, int* status) {
-  // Freed when this goes, after the close.
-  const std::shared_ptr<void> memory = fits_take_memory(fptr->Fptr);
+  // Released when this goes, after the close.
+  const std::shared_ptr<void> backing = fits_take_input_backing(fptr->Fptr);
   return ffclos(fptr, status);
 }
 
@@ -289,7 +290,7 @@ void fits_check_data_held(fitsfile* fptr, const char* name) {
 }
 
 std::FILE* fits_file_des_in(const char* name) {
-  if (std_inout(name)) return stdin;
+  if (std_inout(name)) return io_standard_input(name);
   const std::string file = fits_file_name(name);
   return io_fopen_or_exit(name, file, "rb", "Unable to open file: %s\n");
 }

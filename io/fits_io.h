@@ -74,13 +74,15 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
 // announces them are not all in the file (checked before allocating).
 void fits_check_data_held(fitsfile* fptr, const char* name);
 
-// ffopen of file; the standard input and a compressed file are read into
-// memory first, as far as their FITS headers describe (see
-// io/compressed_input.h). Every read through the library opens its file
-// here and closes it with fits_close_input.
+// ffopen of file; a local file is opened first by fits_open_local
+// (io/compressed_input.h), which records it as read, reads the standard
+// input and a compressed file into memory as far as their FITS headers
+// describe, and refuses a name that would make the library write a file.
+// Every read through the library opens its file here and closes it with
+// fits_close_input.
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status);
-// ffclos of a file fits_open_input opened, freeing the memory it was read
-// into.
+// ffclos of a file fits_open_input opened, releasing the memory it was read
+// into or the descriptor it was read through.
 int fits_close_input(fitsfile* fptr, int* status);
 // Bytes of the open file as the library holds them: inflated for a
 // compressed file.

@@ -12,6 +12,7 @@
 #include "array/fatal.h"
 #include "array/vms.h"
 #include "io/byte_conversion.h"
+#include "io/image_input_file.h"
 #include "io/output_file.h"
 #include "io/standard_output.h"
 
@@ -23,6 +24,7 @@ std::FILE* io_fopen_read(const std::string& file) {
     errno = EISDIR;
     return nullptr;
   }
+  io_note_input(stream);
   return stream;
 }
 

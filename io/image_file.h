@@ -14,6 +14,7 @@
 
 // Opens a file for reading ("rb"). A folder is refused with errno EISDIR:
 // fopen would open it and only the first read would fail, without a reason.
+// The file opened is recorded as an input (io/image_input_file.h).
 std::FILE* io_fopen_read(const std::string& file);
 
 // "(file: reason)" for an open of `file` that failed with errno `error`, for

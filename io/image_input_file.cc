@@ -1,48 +1,59 @@
-// Which file a read of an image name opens, following each reader's own
-// rules for completing the name.
+// The record of the files image reads opened.
 #include "io/image_input_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <string>
+#include <cerrno>
+#include <mutex>
+#include <set>
+#include <utility>
 
-#include "io/compressed_input.h"
-#include "io/fits_io.h"
-#include "io/gif_io.h"
-#include "io/image_names.h"
-#include "io/pgm_io.h"
+#include "array/fatal.h"
 
 namespace {
 
-bool regular_file(const std::string& path, struct stat& file) {
-  return stat(path.c_str(), &file) == 0 && S_ISREG(file.st_mode);
+using file_id = std::pair<dev_t, ino_t>;
+
+// Readers may run on any thread.
+std::mutex& record_lock() {
+  static std::mutex lock;
+  return lock;
+}
+std::set<file_id>& files_read() {
+  static std::set<file_id> files;
+  return files;
 }
 
-bool regular_standard_input(struct stat& file) { return fstat(STDIN_FILENO, &file) == 0 && S_ISREG(file.st_mode); }
+bool standard_input_closed = false;
+
+// Before any other code of the program opens a file: the first file opened
+// while descriptor 0 is free would become the standard input. The
+// descriptor is taken by /dev/null so that none does.
+__attribute__((constructor(101))) void note_closed_standard_input() {
+  if (fcntl(STDIN_FILENO, F_GETFD) != -1 || errno != EBADF) return;
+  standard_input_closed = true;
+  const int nothing = open("/dev/null", O_RDONLY);
+  if (nothing > STDIN_FILENO) close(nothing);
+}
 
 }  // namespace
 
-bool io_input_file_status(const char* name, struct stat& file) {
-  if (Format_Imag == F_UNKNOWN) io_detect_format(name);
-  switch (Format_Imag) {
-    case F_FITS: {
-      char* completed = fitsname(name);
-      const std::string fits_file = completed;
-      std::free(completed);
-      fits_input_place place;
-      if (!fits_place_of(fits_file, place)) return false;
-      if (place.standard_input) return regular_standard_input(file);
-      return regular_file(place.path, file);
-    }
-    // Neither reads the standard input.
-    case F_GIF: return !std_inout(name) && regular_file(gifname(name), file);
-    case F_PGM: return !std_inout(name) && regular_file(pgmname(name), file);
-    // The name as given, else with ".jpg".
-    case F_JPEG:
-      if (std_inout(name)) return regular_standard_input(file);
-      return regular_file(name, file) || regular_file(std::string(name) + ".jpg", file);
-    case F_DISP: return std_inout(name) ? regular_standard_input(file) : regular_file(name, file);
-    default: return false;
-  }
+void io_note_input(std::FILE* stream) {
+  struct stat file;
+  if (stream == nullptr || fstat(fileno(stream), &file) != 0 || !S_ISREG(file.st_mode)) return;
+  std::lock_guard<std::mutex> lock(record_lock());
+  files_read().insert({file.st_dev, file.st_ino});
+}
+
+std::FILE* io_standard_input(const char* name) {
+  if (standard_input_closed) fatal_exitf(-1, stderr, "Error: the standard input is closed ... (%s)\n", name);
+  io_note_input(stdin);
+  return stdin;
+}
+
+bool io_was_read(dev_t device, ino_t inode) {
+  std::lock_guard<std::mutex> lock(record_lock());
+  return files_read().count({device, inode}) != 0;
 }

@@ -1,15 +1,25 @@
-// The file a read of an image name takes its bytes from, so that a program
-// can tell its input among the files it is about to replace: the name as the
-// reader of the run's format completes it (an added extension, a library
-// prefix or HDU selector taken off, a compressed sibling), or the standard
-// input.
+// The files image reads took their bytes from, recorded by each reader as it
+// opens one, so that a program tells its input among the files it is about
+// to replace by the file actually opened, and never by working out again
+// where a name would lead (an added extension, a library prefix or HDU
+// selector, a compressed sibling, a file that could not be opened and the
+// next one that could).
 #pragma once
 
-#include <sys/stat.h>
+#include <sys/types.h>
 
-// The status of the regular file the reader of the run's format (fixed from
-// name when it is not yet) reads for `name`, at the end of its links, or of
-// the standard input when the name stands for it and it is redirected from
-// a regular file. False when the read takes no regular file: a pipe, a
-// network name, a missing file.
-bool io_input_file_status(const char* name, struct stat& file);
+#include <cstdio>
+
+// Records the file behind a stream a reader has just opened for an image's
+// bytes, when it is a regular file: a pipe or a terminal is no file that a
+// result could replace.
+void io_note_input(std::FILE* stream);
+
+// The standard input for a read of the image `name`, recorded as above. A
+// standard input that was closed when the process started is refused,
+// naming `name`: reading it would find nothing, or a file the process
+// opened since.
+std::FILE* io_standard_input(const char* name);
+
+// True when a regular file of this device and inode was recorded.
+bool io_was_read(dev_t device, ino_t inode);

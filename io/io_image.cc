@@ -17,6 +17,7 @@
 #include "array/fatal.h"
 #include "array/vms.h"
 #include "io/image_file.h"
+#include "io/image_input_file.h"
 #include "io/image_size.h"
 #include "io/pixel_conversion.h"
 #include "io/standard_output.h"
@@ -274,7 +275,7 @@ disp_output disp_output_file(const char* name, type_data own, int Nl, int Nc) {
 }
 
 std::FILE* disp_file_des_in(const char* name) {
-  if (std_inout(name)) return stdin;
+  if (std_inout(name)) return io_standard_input(name);
   return io_fopen_or_exit(name, name, "rb", "Unable to open file: %s\n");
 }
 

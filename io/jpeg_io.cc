@@ -19,6 +19,7 @@
 #include "array/fatal.h"
 #include "array/vms.h"
 #include "io/image_file.h"
+#include "io/image_input_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
 #include "io/output_file.h"
@@ -100,7 +101,7 @@ READ_JPEG::~READ_JPEG() {
 void READ_JPEG::startread(const char* name, int mode) {
   Name = jpgname(name);
   if (std_inout(name)) {
-    infile = stdin;
+    infile = io_standard_input(name);
   } else {
     // The name as given, then with ".jpg"; the reason shown is the first
     // open's unless that name does not exist.

@@ -15,9 +15,10 @@ namespace {
 // Set once, before any thread, and only read afterwards.
 std::FILE* kept_standard_output = nullptr;
 
-[[noreturn]] void refuse_standard_output(int error) {
-  fatal_exitf(-1, stderr, "Error: cannot write in file (-: %s)\n", std::strerror(error));
+[[noreturn]] void refuse_standard_output(const char* reason) {
+  fatal_exitf(-1, stderr, "Error: cannot write in file (-: %s)\n", reason);
 }
+[[noreturn]] void refuse_standard_output(int error) { refuse_standard_output(std::strerror(error)); }
 
 }  // namespace
 
@@ -33,6 +34,10 @@ void io_standard_output_for_results_only() {
   std::fflush(stdout);
   // Above the standard descriptors, and not inherited by the commands a run
   // starts, which print on their standard output.
+  // The system would say only "Invalid argument" when the stream is made.
+  const int mode = fcntl(STDOUT_FILENO, F_GETFL);
+  if (mode != -1 && (mode & O_ACCMODE) == O_RDONLY)
+    refuse_standard_output("the standard output is open for reading only: it cannot be written");
   const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
   if (kept < 0) refuse_standard_output(errno);
   std::FILE* stream = fdopen(kept, "wb");

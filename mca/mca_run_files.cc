@@ -1,10 +1,11 @@
 // Guards of a run's result files. The writer chooses the final name (it may
 // append the format's extension), so every name a result could take is
-// watched: the name itself and the name with each format's extension. Files
-// are told apart by device and inode, so "./x", links and relative paths to
-// the input are all recognised. The input is the file its reader opens: a
-// library prefix or HDU selector taken off, a compressed sibling, or the
-// standard input redirected from a file.
+// watched: the name itself and the name with each format's extension, and
+// the file the standard output is redirected to for a result written there.
+// Files are told apart by device and inode, so "./x", links and relative
+// paths to the input are all recognised. The input is whatever file the
+// readers opened, as they opened it: after a library prefix or HDU selector,
+// a compressed sibling, an added extension, or on the standard input.
 // Raw "disp" results carry their pixel type and the image size in the name,
 // and the -w snapshots an iteration number, so those names are watched too.
 #include "mca/mca_run_files.h"
@@ -21,6 +22,7 @@
 #include "io/image_input_file.h"
 #include "io/io_dispatch.h"
 #include "io/output_file.h"
+#include "io/standard_output.h"
 
 namespace {
 
@@ -30,8 +32,7 @@ bool stat_of(const std::string& path, struct stat& st) { return ::stat(path.c_st
 
 }  // namespace
 
-RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& outputs, int nl,
-                   int nc)
+RunFiles::RunFiles(const std::vector<std::string>& outputs, int nl, int nc)
     : outputs_(outputs),
       nl_(nl),
       nc_(nc),
@@ -39,24 +40,22 @@ RunFiles::RunFiles(const std::string& input, const std::vector<std::string>& out
   // The disp writer names a float image after its size.
   extensions_.push_back("_f_" + std::to_string(nl) + "_" + std::to_string(nc) + ".d");
   for (const std::string& name : outputs) {
-    if (name == "-") continue;  // the standard output
+    if (std_inout(name.c_str())) {
+      // Written in place, through the descriptor the shell opened: a
+      // regular file there is written over, or grows.
+      struct stat st;
+      if (fstat(fileno(io_standard_output()), &st) == 0 && S_ISREG(st.st_mode))
+        candidates_.push_back({name, st.st_dev, st.st_ino});
+      continue;
+    }
     for (const std::string& extension : extensions_) add_candidate(name + extension);
-  }
-  // The file actually read, whatever prefix, selector, added extension or
-  // compressed sibling led the reader to it.
-  struct stat read_from;
-  input_is_file_ = io_input_file_status(input.c_str(), read_from);
-  if (input_is_file_) {
-    input_device_ = static_cast<long long>(read_from.st_dev);
-    input_inode_ = static_cast<long long>(read_from.st_ino);
   }
 }
 
 // stat follows links: a result replaces the file at the end of the chain.
 void RunFiles::add_candidate(const std::string& path) {
   struct stat st;
-  if (stat_of(path, st))
-    candidates_.push_back({path, static_cast<long long>(st.st_dev), static_cast<long long>(st.st_ino)});
+  if (stat_of(path, st)) candidates_.push_back({path, st.st_dev, st.st_ino});
 }
 
 void RunFiles::watch_numbered(const std::vector<std::string>& stems, int step, int last) {
@@ -96,9 +95,8 @@ std::vector<std::string> RunFiles::numbered_in_directory() const {
 }
 
 void RunFiles::refuse_output_over_input() const {
-  if (!input_is_file_) return;
   for (const Candidate& c : candidates_)
-    if (c.device == input_device_ && c.inode == input_inode_)
+    if (io_was_read(c.device, c.inode))
       fatal_exitf(-1, stdout,
                   "Error: a result would overwrite the input image; choose another output "
                   "name ... (%s)\n",

@@ -5,6 +5,8 @@
 // written is refused before the work starts.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -12,15 +14,19 @@ class RunFiles {
  public:
   // outputs: the names the run will hand to the image writer, which may add
   // the format's extension, or for raw "disp" images the tag of their float
-  // pixels and size (nl x nc, the size of the run's images).
-  RunFiles(const std::string& input, const std::vector<std::string>& outputs, int nl, int nc);
+  // pixels and size (nl x nc, the size of the run's images). A name of the
+  // standard output stands for the file it is redirected to. Made once the
+  // input is read: the input is every file the image readers opened
+  // (io/image_input_file.h).
+  RunFiles(const std::vector<std::string>& outputs, int nl, int nc);
 
   // Numbered outputs too: the files of the working directory named after a
   // stem, "_" and a multiple of step up to last (with an extension as
   // above).
   void watch_numbered(const std::vector<std::string>& stems, int step, int last);
 
-  // Stops with a message naming the file when an output would be the input.
+  // Stops with a message naming the file when an output would be the input,
+  // or would go to a standard output redirected to it.
   void refuse_output_over_input() const;
   // Stops before the work, naming the file and the reason, when an output
   // (and the first of each numbered series) could not be written or put in
@@ -39,15 +45,13 @@ class RunFiles {
   // An existing file that a result could replace.
   struct Candidate {
     std::string path;
-    long long device, inode;
+    dev_t device;
+    ino_t inode;
   };
   std::vector<std::string> outputs_;
   int nl_, nc_;
   std::vector<std::string> extensions_;
   std::vector<Candidate> candidates_;
-  // The file the input is read from, when it is a regular file.
-  bool input_is_file_ = false;
-  long long input_device_ = 0, input_inode_ = 0;
   std::vector<std::string> numbered_stems_;
   int numbered_step_ = 0, numbered_last_ = 0;
   void add_candidate(const std::string& path);

@@ -79,7 +79,7 @@ constexpr int SnapshotEvery = 5;
 int run_test_mode() {
   to_array<float, false> data;
   io_read_ima_float(Name_Imag_In.c_str(), data, nullptr);
-  RunFiles files(Name_Imag_In, {"xx_rec"}, data.nl(), data.nc());
+  RunFiles files({"xx_rec"}, data.nl(), data.nc());
   files.refuse_output_over_input();
   files.refuse_unwritable();
   files.arm();
@@ -183,7 +183,7 @@ int main(int argc, char* argv[]) {
 
   // Nothing is written before this point; from here the input is safe and a
   // failure takes back what the run wrote.
-  RunFiles files(Name_Imag_In, run_outputs(mca), data.nl(), data.nc());
+  RunFiles files(run_outputs(mca), data.nl(), data.nc());
   if (WriteAll) files.watch_numbered(mca_result_names(mca, SnapshotPrefix), SnapshotEvery, Nbr_Iter);
   files.refuse_output_over_input();
   files.refuse_unwritable();
