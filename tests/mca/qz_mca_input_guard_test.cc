@@ -1,9 +1,11 @@
 // The input of qz_mca is never overwritten, however its name reaches the
 // file: a library prefix, an HDU selector, a compressed file behind a
-// prefix, the standard input redirected from the file, a link, or a format
-// whose reader adds its extension. Each run is refused before any work and
-// the input keeps its bytes.
+// prefix, the standard input redirected from the file, a link, a format
+// whose reader adds its extension, or the sibling the library reads when the
+// file named cannot be opened. Each run is refused before any work and the
+// input keeps its bytes. Nor does a name make the library write a file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -58,12 +60,26 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
       {"k.fits.gz", "k k.fits.gz"},          // k.fits is missing: its sibling k.fits.gz is read
       {"m51.fits", "m51.fits linked"},       // linked.fits leads to the input
       {"picpgm.pgm", "picpgm picpgm"},       // both names gain ".pgm"
+      {"picjpg.jpg", "picjpg picjpg"},       // "picjpg" does not open: the reader tries "picjpg.jpg"
+      {"p.GIF.v1.gif", "p.GIF.v1 p.GIF.v1"},  // ".GIF" is not ".gif": both names gain ".gif"
   };
+  write_bytes("picpgm.pgm", pgm_bytes(image));
+  // Made by other tools than our writers.
+  const bool jpeg = std::system(("cd '" + dir_ + "' && cjpeg picpgm.pgm > pic.jpg 2>/dev/null").c_str()) == 0;
+  const bool gif = std::system(("cd '" + dir_ + "' && pamtogif picpgm.pgm > pic.gif 2>/dev/null").c_str()) == 0;
+  const std::string jpeg_bytes = file_bytes("pic.jpg"), gif_bytes = file_bytes("pic.gif");
+  std::system(("rm -f '" + dir_ + "'/*").c_str());
   for (const auto& c : cases) {
     const std::string input = c.input;
     if (input == "k.fits.gz") write_gzip(input, fits);
     else if (input == "picpgm.pgm") write_bytes(input, pgm_bytes(image));
-    else write_bytes(input, fits);
+    else if (input == "picjpg.jpg") {
+      if (!jpeg) continue;
+      write_bytes(input, jpeg_bytes);
+    } else if (input == "p.GIF.v1.gif") {
+      if (!gif) continue;
+      write_bytes(input, gif_bytes);
+    } else write_bytes(input, fits);
     ASSERT_EQ(symlink("m51.fits", path("linked.fits").c_str()), 0);
     const std::string before = file_bytes(input);
     EXPECT_NE(run(std::string("-t 1 -i 2 -g 0 ") + c.args), 0) << c.args;
@@ -72,4 +88,74 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
     EXPECT_EQ(file_bytes(input), before) << c.args;
     std::system(("rm -f '" + dir_ + "'/*").c_str());
   }
+}
+
+// The FITS library reads the first of a name's files that it can open: for
+// a user who cannot read x.fits, "x.fits" reads its compressed sibling
+// x.fits.gz, which a result named x.fits.gz must then not replace, while a
+// result beside it is that of the sibling's image. Permissions do not bind the superuser: as
+// root the runs are made as nobody.
+TEST_F(QzMcaInputGuard, TheSiblingReadInPlaceOfAnUnreadableFileIsTheInput) {
+  std::string launcher;
+  if (geteuid() == 0) {
+    if (std::system("command -v setpriv > /dev/null") != 0) GTEST_SKIP() << "acting as nobody needs setpriv";
+    launcher = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+  }
+  ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+  FitsImage image(normal_image(32, 32, 9, 4.f));
+  for (float& p : image.pixels) p += 100.f;
+  write_fits(path("plain.fits"), image);
+  ASSERT_EQ(run("-t 1 -i 2 -g 0 plain.fits ref", launcher), 0) << output_;
+  const FitsImage ref = result("ref.fits");
+  // The library reads a plain file itself, a compressed one from memory.
+  for (bool compressed : {true, false}) {
+    if (compressed) write_gzip("x.fits.gz", file_bytes("plain.fits"));
+    else write_bytes("x.fits.gz", file_bytes("plain.fits"));
+    write_bytes("x.fits", "unreadable");
+    ASSERT_EQ(chmod(path("x.fits").c_str(), 0), 0);
+    ASSERT_EQ(chmod(path("x.fits.gz").c_str(), 0666), 0);
+    const std::string before = file_bytes("x.fits.gz");
+    EXPECT_EQ(run("-t 1 -i 2 -g 0 x.fits x.fits.gz", launcher), 255) << compressed << "\n" << output_;
+    EXPECT_TRUE(printed("Error: a result would overwrite the input image; choose another output name ... "
+                        "(x.fits.gz)"))
+        << compressed << "\n" << output_;
+    EXPECT_EQ(file_bytes("x.fits.gz"), before) << compressed;
+    EXPECT_EQ(run("-t 1 -i 2 -g 0 x.fits beside", launcher), 0) << compressed << "\n" << output_;
+    EXPECT_EQ(result("beside.fits").pixels, ref.pixels) << compressed;
+    std::system(("rm -f '" + dir_ + "'/x.fits* '" + dir_ + "'/beside*").c_str());
+  }
+}
+
+// A name with the library's output-file part would have the library write
+// that file as it opens the input, before any check: it is refused first,
+// and no file is left. A name holding parentheses elsewhere is a file's
+// name and reads as one.
+TEST_F(QzMcaInputGuard, NamesThatMakeTheLibraryWriteACopyAreRefused) {
+  FitsImage image(normal_image(32, 32, 11, 4.f));
+  for (float& p : image.pixels) p += 100.f;
+  write_fits(path("a.fits"), image);
+  write_gzip("k.fits.gz", file_bytes("a.fits"));
+  ASSERT_EQ(std::system(("cp '" + path("a.fits") + "' '" + path("m51(1).fits") + "'").c_str()), 0);
+  const struct {
+    const char* args;
+    const char* copy;  // the file the library would write
+  } cases[] = {
+      {"'a.fits(w.fits)' p1", "w.fits"},
+      {"'a.fits(w.fits)' nodir/o", "w.fits"},  // a run refused anyway
+      {"'a.fits(w.fits)[0]' p1", "w.fits"},
+      {"'k.fits.gz(w.fits)' p1", "w.fits"},
+      {"'file://a.fits(w.fits)' p1", "w.fits"},
+      {"-- '-(w.fits)' p1 < a.fits", "w.fits"},
+      {"'a.fits( w.fits )' p1", " w.fits"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run(std::string("-t 1 -i 2 -g 0 ") + c.args), 255) << c.args;
+    EXPECT_TRUE(printed(std::string("Error: the name asks the FITS library to copy the file to ") + c.copy))
+        << c.args << "\n" << output_;
+    EXPECT_FALSE(exists(c.copy)) << c.args;
+    EXPECT_FALSE(exists("w.fits")) << c.args;
+    EXPECT_FALSE(exists("p1.fits")) << c.args;
+  }
+  EXPECT_EQ(run("-t 1 -i 2 -g 0 'm51(1).fits' p2"), 0) << output_;
+  EXPECT_EQ(result("p2.fits").nl, 32);
 }

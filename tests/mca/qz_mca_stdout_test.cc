@@ -162,3 +162,50 @@ TEST_F(QzMcaStdout, AFailedRunLeavesTheStandardOutputEmpty) {
   EXPECT_EQ(read_bytes(path("out.fits")), "");
   EXPECT_NE(err().find("Error: cannot open file (missing.fits"), std::string::npos) << err();
 }
+
+// A standard output redirected to the input itself, by any redirection that
+// keeps its bytes for the run to write over (1<>) or after (>>), through a
+// link, or with the input on the standard input too: the run is refused
+// before the work, and the input keeps its bytes.
+TEST_F(QzMcaStdout, AResultOnAStandardOutputThatIsTheInputIsRefused) {
+  write_fits(path("in.fits"), picture_image());
+  const std::string before = read_bytes(path("in.fits"));
+  ASSERT_EQ(shell("ln -s in.fits link.fits"), 0);
+  for (const char* redirection : {"in.fits - 1<>in.fits", "in.fits - >>in.fits", "- - <in.fits 1<>in.fits",
+                                  "in.fits - 1<>link.fits", "-- -.fits -b.fits <in.fits >>in.fits"}) {
+    EXPECT_EQ(shell(program() + "-t 1 -i 2 " + redirection + " 2> err.txt"), 255) << redirection;
+    EXPECT_NE(err().find("Error: a result would overwrite the input image; choose another output name ... (-"),
+              std::string::npos)
+        << redirection << "\n" << err();
+    EXPECT_TRUE(read_bytes(path("in.fits")) == before) << redirection;
+    EXPECT_FALSE(exists("-_atrou.fits")) << redirection;
+  }
+  // Another file there is written.
+  EXPECT_EQ(shell(program() + "-t 1 -i 2 in.fits - 1<>other.fits 2> err.txt"), 0) << err();
+  EXPECT_EQ(result("other.fits").nl, kSide);
+}
+
+// Standard streams the run cannot use are named for what they are: a closed
+// standard input, and a standard output open for reading only.
+TEST_F(QzMcaStdout, ClosedOrReadOnlyStandardStreamsAreNamedAsSuch) {
+  write_fits(path("in.fits"), picture_image());
+  const std::string before = read_bytes(path("in.fits"));
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"- o <&-", "Error: the standard input is closed ... (-)\n"},
+      {"-- -_f_32_32.d o <&-", "Error: the standard input is closed ... (-_f_32_32.d)\n"},
+      {"in.fits - 1<in.fits",
+       "Error: cannot write in file (-: the standard output is open for reading only: it cannot be written)\n"},
+      {"in.fits - 1</dev/null",
+       "Error: cannot write in file (-: the standard output is open for reading only: it cannot be written)\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(shell(program() + "-t 1 -i 2 " + c.args + " 2> err.txt"), 255) << c.args;
+    EXPECT_EQ(err(), c.message) << c.args;
+    EXPECT_FALSE(exists("o.fits")) << c.args;
+    EXPECT_FALSE(exists("o_f_32_32.d")) << c.args;
+  }
+  EXPECT_TRUE(read_bytes(path("in.fits")) == before);
+}
