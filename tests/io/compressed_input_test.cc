@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <fstream>
@@ -369,6 +370,57 @@ TEST(CompressedFits, MembersReadAsTheirConcatenation) {
     fits_read_fltarr((file + "[1]").c_str(), second);
     EXPECT_TRUE(qz_test::same_bits(second, expected_second)) << tool.command;
   }
+}
+
+// One gzip member holding bytes, made by zlib at the given level (0
+// stores: the member's size then follows from the bytes').
+std::string gzip_member(const std::string& bytes, int level) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// The compressed file is read 64 KiB at a time: a second member whose two
+// first bytes fall on either side of such a read (the first at byte 65535)
+// is still known as a member, and the file reads as the plain one.
+TEST(CompressedFits, AMemberWhoseFirstBytesStraddleAReadIsRead) {
+  const int side = 140;  // 78400 data bytes: the cut falls inside the data
+  std::string whole = card("SIMPLE  =                    T") + integer_card("BITPIX", -32) + integer_card("NAXIS", 2) +
+                      integer_card("NAXIS1", side) + integer_card("NAXIS2", side) + card("END");
+  whole.resize(2880, ' ');
+  std::mt19937 random(11);
+  for (int k = 0; k < side * side; k++) {
+    const char pixel[4] = {'\x42', static_cast<char>(random() % 128), '\x10', '\0'};
+    whole.append(pixel, 4);
+  }
+  whole.resize((whole.size() + 2879) / 2880 * 2880, '\0');
+  const std::string plain = scratch("straddle.fits");
+  write_bytes(plain, whole);
+  to_array<float, false> expected, ima;
+  fitsstruct rec;
+  fits_read_float(plain.c_str(), expected, &rec);
+
+  // A stored first member of exactly 65535 bytes: each byte more in it is
+  // one byte more of member.
+  const std::size_t kRead = 65536;
+  std::size_t cut = kRead - 1;
+  std::string first = gzip_member(whole.substr(0, cut), 0);
+  while (first.size() > kRead - 1 && cut > 0) first = gzip_member(whole.substr(0, --cut), 0);
+  ASSERT_EQ(first.size(), kRead - 1);
+  const std::string file = scratch("straddle.fits.gz");
+  write_bytes(file, first + gzip_member(whole.substr(cut), 9));
+  const std::string bytes = read_bytes(file);
+  ASSERT_EQ(bytes.substr(kRead - 1, 2), "\x1f\x8b");
+  fits_read_float(file.c_str(), ima, &rec);
+  EXPECT_TRUE(qz_test::same_bits(ima, expected));
 }
 
 // Zeros after the gzip stream, which gzip -d ignores, are ignored: the
