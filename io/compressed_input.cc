@@ -520,10 +520,10 @@ void keep_for(fitsfile* fptr, std::shared_ptr<void> backing) {
 
 // Where the library reads a local name from: the standard input, or the
 // first of the root and its compressed siblings (root.gz, ...) that exists
-// and opens, as the library itself moves on past a file it cannot open.
-// The stream is open on that file, or null when the library must open the
-// name itself (a network name, no such file, something else than a regular
-// file).
+// and opens, as the library itself moves on past a file it cannot open;
+// the stream is open on it. find_input is false when the library must open
+// the name itself: a network name, no such file, something else than a
+// regular file.
 struct input_place {
   fits_name_parts parts;
   std::string path;  // the disk file
