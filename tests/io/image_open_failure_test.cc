@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
@@ -41,6 +42,10 @@ TEST(ImageOpenFailure, EveryFormatNamesTheFileAndTheReason) {
   to_array<int, false> ints(4, 4);
   to_array<float, true> array;
   int nl = 0, nc = 0;
+  const std::string one_hdu = scratch("one.fits");
+  fits_test::write_reference(one_hdu, -32, {4, 4}, std::vector<double>(16, 1.0));
+  // A file that is there, with no HDU of the number a name selects.
+  const std::string no_hdu = "\\(" + one_hdu + "\\[1\\]: " + one_hdu + " has no such HDU: it holds \\[0\\] only\\)";
   fitsstruct h;
   initfield(&h);
   h.bitpix = -32;  // what the writer needs before it opens
@@ -55,6 +60,8 @@ TEST(ImageOpenFailure, EveryFormatNamesTheFileAndTheReason) {
       {[&] { fits_write_float(nowhere.c_str(), ima, &h); }, "Unable to open file: " + named("nodir/x.fits", ENOENT)},
       {[&] { fits_write_header(nowhere.c_str(), &h); }, "Error writing on file " + named("nodir/x.fits", ENOENT)},
       {[&] { fits_read_fltarr(folder.c_str(), array); }, "Error: cannot open file " + named("adir", EISDIR)},
+      {[&] { fits_read_float((one_hdu + "[1]").c_str(), ima, &h); }, "Error: cannot open file " + no_hdu},
+      {[&] { fits_read_fltarr((one_hdu + "[1]").c_str(), array); }, "Error: cannot open file " + no_hdu},
       // GIF, PGM, JPEG.
       {[&] { readgif(folder.c_str(), ima); }, "Error: cannot open file " + named("adir", EISDIR)},
       {[&] { writegif(nowhere.c_str(), ima, False); }, "Error: cannot open file " + named("nodir/x.gif", ENOENT)},
