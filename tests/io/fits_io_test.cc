@@ -565,6 +565,8 @@ struct HduFiles {
     EXPECT_TRUE(fits_test::gzip_in_place(scratch("twoz.fits.gz")));
     fits_test::write_hdus(scratch("mef.fits"), {empty, image});
     fits_test::write_hdus(scratch("tile.fits"), {tile});
+    const std::string tiles = fits_test::read_bytes(scratch("tile.fits"));
+    fits_test::write_bytes(scratch("tilecut.fits"), tiles.substr(0, tiles.size() - 2880));
     fits_test::write_hdus(scratch("gap.fits"), {empty, empty, image});
     fits_test::write_hdus(scratch("table.fits"), {empty, table});
   }
@@ -630,6 +632,7 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
       {"two.fits[FOO]", "two.fits has no such HDU: it holds \\[0\\] to \\[1\\]"},
       {"twoz.fits.gz[3]", "twoz.fits.gz has no such HDU: it holds \\[0\\] to \\[1\\]"},
       {"absent.fits[1]", "\\(.*/absent.fits\\[1\\]: No such file or directory\\)"},
+      {"tilecut.fits[1]", "the file is truncated: its header announces [0-9]+ data bytes"},
   };
   to_array<float, false> ima;
   fitsstruct rec;
