@@ -143,11 +143,7 @@ void write_block(const char* name, int Nl, int Nc, to_array<T, false>& Ima, int 
 
 }  // namespace
 
-std::string pgmname(const char* name) {
-  std::string file = name;
-  if (!io_file_part_has(name, ".pgm")) file += ".pgm";
-  return file;
-}
+std::string pgmname(const char* name) { return io_completed_name(name, ".pgm"); }
 
 std::FILE* pgm_file_des_in(const char* name) {
   if (std_inout(name)) fatal_exit("Error: PGM format cannot be read from standard input ... \n", -1, stderr);
