@@ -147,4 +147,9 @@ TEST_F(FormatRun, UnreadExtensionsNameTheExtensionsRead) {
   // A name the reader completes to a file that is there reads as before.
   ASSERT_EQ(image_test::run("cd " + path("") + " && convert cam.pgm -depth 16 fits:cam.tif.fits"), 0);
   EXPECT_EQ(run("-t 1 -i 2 cam.tif o"), 0) << output_;
+  // A name with an extension read, outranked by another pattern, names the
+  // file its reader looked for.
+  ASSERT_EQ(image_test::run("cd " + path("") + " && cp cam.tif.fits pgmdata.fits"), 0);
+  EXPECT_EQ(run("-t 1 -i 2 pgmdata.fits o"), 255);
+  EXPECT_TRUE(printed("pgmdata.fits.pgm") && !printed("no extension")) << output_;
 }
