@@ -54,8 +54,8 @@ std::string name_stem(const char* src) {
 }
 
 // Image extensions a name may end in, compared in any case, as the format
-// test reads names; the FITS ones may carry a compression suffix, which the
-// library knows only as written here.
+// test reads names; the FITS ones may carry a compression suffix, which
+// counts only as written here.
 const char* const kFitsExtensions[] = {".fits", ".fit", ".fts"};
 const char* const kCompressionSuffixes[] = {"", ".gz", ".Z"};
 const char* const kByteImageExtensions[] = {".gif", ".pgm", ".jpg"};
