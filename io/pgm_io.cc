@@ -42,7 +42,6 @@ std::string netpbm_kind(int magic) {
     case '3': return "a plain (ASCII) PPM colour image, P3";
     case '4': return "a binary PBM bitmap, P4";
     case '6': return "a binary PPM colour image, P6";
-    case '7': return "a PAM file, P7";
     default: return "no PGM file";
   }
 }
