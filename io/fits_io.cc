@@ -46,6 +46,8 @@ std::string fits_file_name(const char* name) {
                                               ".rid", ".cur", ".bet", ".FIT"};
   for (const char* pattern : kFitsPatterns)
     if (io_file_part_has(name, pattern)) return file;
+  // "x.Fits" or "X.FTS.gz" is read and written as typed.
+  if (io_ends_in_fits_extension(name)) return file;
   return file + ".fits";
 }
 

@@ -62,7 +62,7 @@ std::string write_float(const std::string& file, int bitpix, const std::vector<f
 TEST(FitsName, ExtensionRules) {
   const std::pair<const char*, const char*> cases[] = {
       {"img", "img.fits"}, {"img.fits", "img.fits"}, {"img.FITS", "img.FITS"},       {"img.mr", "img.mr"},
-      {"img.fts", "img.fts"}, {"img.Fits", "img.Fits.fits"}, {"-", "-"}, {"-b", "-b"}, {"dir/x.rid", "dir/x.rid"},
+      {"img.fts", "img.fts"}, {"img.Fits", "img.Fits"}, {"-", "-"}, {"-b", "-b"}, {"dir/x.rid", "dir/x.rid"},
       {"dir.fits/img", "dir.fits/img.fits"}, {"j.mr/x", "j.mr/x.fits"}};  // folders do not count
   for (const auto& c : cases) {
     char* name = fitsname(c.first);
