@@ -10,11 +10,8 @@
 #include "io/output_file.h"
 
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -30,6 +27,7 @@
 #include "array/fatal.h"
 #include "array/stop_signals.h"
 #include "io/image_file.h"
+#include "io/write_permission.h"
 
 namespace {
 
@@ -54,9 +52,6 @@ std::vector<Output>& registry() {
 }
 int HoldDepth = 0;
 thread_local int PlacedAtOnce = 0;
-
-// The kernel's limit on the links one lookup follows.
-constexpr int kMaxLinks = 40;
 
 // Removes the new names of an output that will not take its place.
 void discard_files(Output& output) {
@@ -97,12 +92,6 @@ std::uint64_t next_random() {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
   return z ^ (z >> 31);
-}
-
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Makes a new entry named after `near` (whose folder receives it) with
@@ -157,43 +146,6 @@ void register_cleanup() {
   registry();
   static const bool registered = (at_process_end(remove_staged_files), true);
   (void)registered;
-}
-
-bool may_override_ownership() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[2] = {};
-  if (syscall(SYS_capget, &header, data) != 0) return false;
-  return (data[CAP_FOWNER / 32].effective & (1u << (CAP_FOWNER % 32))) != 0;
-}
-
-// The sticky bit's rule: in such a folder, a file is removed or replaced
-// only by its owner, the folder's owner, or a process that may override
-// ownership. `info` describes the existing file at `place`.
-bool sticky_forbids(const std::string& place, const struct stat& info) {
-  struct stat folder;
-  if (stat(folder_of(place).c_str(), &folder) != 0 || (folder.st_mode & S_ISVTX) == 0) return false;
-  return info.st_uid != geteuid() && folder.st_uid != geteuid() && !may_override_ownership();
-}
-
-// The kernel's rule for links in shared folders (fs.protected_symlinks),
-// which binds root too: a link in a world-writable folder with the sticky
-// bit is followed only by its owner, or when the folder's owner made it.
-bool may_follow(const std::string& link, const struct stat& info) {
-  struct stat folder;
-  if (stat(folder_of(link).c_str(), &folder) != 0) return true;
-  const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-  return !shared || info.st_uid == geteuid() || info.st_uid == folder.st_uid;
-}
-
-// The inode flags of a file or folder (append-only, immutable), 0 when they
-// cannot be read.
-int inode_flags(const std::string& path, bool folder) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
-  if (fd < 0) return 0;
-  int flags = 0;
-  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = 0;
-  close(fd);
-  return flags;
 }
 
 // The place of `file`, checked: the end of its links, no folder, a file the
@@ -399,7 +351,7 @@ std::string commit_complete_outputs() {
     struct stat info;
     if (lstat(place.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
     // Its rename would fail, and a second name of it could not be removed.
-    if (sticky_forbids(place, info)) {
+    if (io_sticky_forbids(place, info)) {
       error = EPERM;
       failed = place;
       break;
@@ -465,27 +417,6 @@ std::string private_folder_near(const std::string& place, bool device) {
 }
 
 }  // namespace
-
-int io_link_end(const std::string& path, std::string& end) {
-  end = path;
-  std::vector<char> text(PATH_MAX + 1);
-  for (int links = 0;; links++) {
-    struct stat info;
-    if (lstat(end.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return 0;
-    if (links == kMaxLinks) {
-      end = path;
-      return ELOOP;
-    }
-    if (!may_follow(end, info)) return EACCES;
-    const ssize_t n = readlink(end.c_str(), text.data(), text.size() - 1);
-    if (n < 0) return 0;
-    std::string target(text.data(), static_cast<std::size_t>(n));
-    const std::size_t slash = end.rfind('/');
-    if (!target.empty() && target[0] != '/' && slash != std::string::npos)
-      target = end.substr(0, slash + 1) + target;
-    end = target;
-  }
-}
 
 std::FILE* io_open_output_or_exit(const char* typed, const std::string& file, const char* message, int status) {
   std::FILE* stream = open_output(file);
@@ -615,42 +546,17 @@ void io_commit_outputs() {
 OutputsPlacedAtOnce::OutputsPlacedAtOnce() { PlacedAtOnce++; }
 OutputsPlacedAtOnce::~OutputsPlacedAtOnce() { PlacedAtOnce--; }
 
-std::string io_output_refusal(const char* typed, const std::string& file) {
-  std::string place;
-  const int link_error = io_link_end(file, place);
-  // The place named as the user's name leads to it.
-  const std::string named = place == file ? file : file + ", a link to " + place;
-  auto refused = [&](const std::string& subject, int error, const std::string& why) {
-    return "(" + subject + ": " + std::strerror(error) + (why.empty() ? "" : ", " + why) + ")";
-  };
-  if (link_error == ELOOP) return io_open_failure(typed, file, ELOOP);
-  if (link_error == EACCES)
-    return refused(named, EACCES, "a link in a shared folder with the sticky bit that another user made");
-  struct stat info;
-  const bool exists = stat(place.c_str(), &info) == 0;
-  if (!exists && errno != ENOENT) return place == file ? io_open_failure(typed, file, errno) : refused(named, errno, "");
-  if (exists && S_ISDIR(info.st_mode)) return refused(named, EISDIR, "");
-  if (exists && access(place.c_str(), W_OK) != 0) return refused(named, errno, "");
-  if (exists && !S_ISREG(info.st_mode)) return std::string();  // a device, written in place
-  const std::string folder = folder_of(place);
-  if (exists && sticky_forbids(place, info))
-    return refused(named, EPERM, "another user's file in a folder with the sticky bit");
-  if ((inode_flags(folder, true) & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0)
-    return refused(named, EPERM, "its folder " + folder + " is append-only or immutable");
-  if (exists && (inode_flags(place, false) & FS_APPEND_FL) != 0)
-    return refused(named, EPERM, "a file that may only be appended to");
+int io_try_new_file_beside(const std::string& place, std::string& left) {
+  left.clear();
   std::string staged;
   long stop = 0;
   const int fd = create_staged(place, staged, stop);
-  if (fd < 0) {
-    const int error = errno;
-    if (exists) return refused(named, error, "its folder " + folder + " takes no new file");
-    return place == file ? io_open_failure(typed, file, error) : refused(named, error, "");
-  }
+  if (fd < 0) return errno;
   close(fd);
   const bool removed = unlink(staged.c_str()) == 0;
   const int error = errno;
   stop_forget(stop);
-  if (!removed) return refused(staged, error, "its folder " + folder + " lets a new file be made but not removed");
-  return std::string();
+  if (removed) return 0;
+  left = staged;
+  return error;
 }

@@ -11,12 +11,8 @@
 #include <cstdio>
 #include <string>
 
-// The file a chain of links at `path` ends at (path itself when it is no
-// link); a relative target is taken from its link's folder. 0, or EACCES
-// when a link of the chain stands in a world-writable folder with the sticky
-// bit and belongs neither to this process's user nor to the folder's owner
-// (`end` is then that link), or ELOOP past 40 links (`end` is path).
-int io_link_end(const std::string& path, std::string& end);
+// The rules about who may write where, which callers of these check first.
+#include "io/write_permission.h"
 
 // Opens for writing the bytes that will become `file`, or ends the process
 // with `status` and `message`, a printf format whose one %s receives
@@ -62,9 +58,7 @@ class OutputsPlacedAtOnce {
   OutputsPlacedAtOnce& operator=(const OutputsPlacedAtOnce&) = delete;
 };
 
-// What would stop writing `file` and putting it in place at a commit, found
-// without touching it: empty when nothing, else "(name: reason)" naming the
-// file, the link or the folder that stands in the way (io_open_failure's
-// form for the name the user typed). Its folder is asked for a new file,
-// made and removed at once.
-std::string io_output_refusal(const char* typed, const std::string& file);
+// Asks the folder of `place` for a new file, made as an output's would be,
+// and removes it at once. 0 when both succeed, else the errno of the
+// failure, with `left` naming the new file when it could not be removed.
+int io_try_new_file_beside(const std::string& place, std::string& left);
