@@ -314,8 +314,11 @@ bool copy_to_device(const std::string& from, const std::string& device) {
 }
 
 // A second name for a file the commit will replace, beside it: a hard link,
-// or, where links cannot be made, the file itself moved there (`moved`).
-// False with errno set.
+// or, where links cannot be made, the file itself moved there (`moved`), by
+// a rename that never replaces a file or, on file systems that know no such
+// rename either (some FUSE and virtual-machine shared folders), by a plain
+// rename onto an empty file made for it under a fresh name. False with errno
+// set.
 bool keep_aside(const std::string& place, std::string& aside, long& stop, bool& moved) {
   moved = false;
   auto linked = [&](const std::string& name) { return link(place.c_str(), name.c_str()); };
@@ -325,7 +328,19 @@ bool keep_aside(const std::string& place, std::string& aside, long& stop, bool& 
   auto renamed = [&](const std::string& name) {
     return renameat2(AT_FDCWD, place.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
   };
-  return make_beside(place, renamed, aside, stop) == 0;
+  if (make_beside(place, renamed, aside, stop) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  auto renamed_onto_fresh = [&](const std::string& name) {
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    close(fd);
+    if (rename(place.c_str(), name.c_str()) == 0) return 0;
+    const int error = errno;
+    unlink(name.c_str());
+    errno = error;
+    return -1;
+  };
+  return make_beside(place, renamed_onto_fresh, aside, stop) == 0;
 }
 
 struct Aside {
@@ -337,8 +352,9 @@ struct Aside {
 // Renames every complete output onto its place, all or none: the files
 // replaced are kept under second names until every rename has succeeded,
 // and put back when one fails. With the lock held; the place that failed,
-// and errno, when one did.
-std::string commit_complete_outputs() {
+// and errno, when one did; `kept` then says where each earlier file that
+// could not be put back is kept.
+std::string commit_complete_outputs(std::string& kept) {
   std::vector<Output>& outputs = registry();
   std::vector<std::size_t> ready;
   for (std::size_t k = 0; k < outputs.size(); k++)
@@ -380,10 +396,13 @@ std::string commit_complete_outputs() {
         if (r < placed) unlink(place.c_str());
       } else if (r < placed || aside.moved) {
         // An earlier file that cannot be put back stays under its second
-        // name, which a stop then leaves too.
+        // name, which a stop then leaves too, and the user learns it.
         const bool back = rename(aside.name.c_str(), place.c_str()) == 0;
-        if (!back) stop_forget(aside.stop);
-        if (!back) aside.stop = 0;
+        if (!back) {
+          stop_forget(aside.stop);
+          aside.stop = 0;
+          kept += "The earlier " + place + " could not be put back: it is kept as " + aside.name + "\n";
+        }
         aside.name.clear();
       }
     }
@@ -484,8 +503,12 @@ std::string io_begin_named_output(const std::string& file) {
     chmod(name.c_str(), 0700);
     return 0;
   };
-  if (make_beside(private_folder_near(output.place, output.to_device), made, output.folder, output.folder_stop) != 0)
-    return std::string();
+  // The writer is handed a name that begins with "/" or "./": the library
+  // then takes every character after it as part of the name, where it would
+  // read a leading blank or a "file:" prefix as its own syntax.
+  std::string near = private_folder_near(output.place, output.to_device);
+  if (near[0] != '/') near = "./" + near;
+  if (make_beside(near, made, output.folder, output.folder_stop) != 0) return std::string();
   output.staged = output.folder + "/file";
   {
     StopSignalsHeld held;
@@ -529,18 +552,18 @@ void io_hold_outputs() {
 void io_commit_outputs() {
   // A stop waits until every result is in place, or every earlier file back.
   StopSignalsHeld hold;
-  std::string failed;
+  std::string failed, kept;
   int error = 0;
   {
     std::lock_guard<std::mutex> lock(registry_lock());
     if (HoldDepth == 0 || --HoldDepth > 0) return;
-    failed = commit_complete_outputs();
+    failed = commit_complete_outputs(kept);
     error = errno;
   }
   // The files not yet in place go with the process.
   if (!failed.empty())
-    fatal_exitf(-1, stderr, "Error: cannot write a result file %s\n",
-                io_open_failure(nullptr, failed, error).c_str());
+    fatal_exitf(-1, stderr, "Error: cannot write a result file %s\n%s",
+                io_open_failure(nullptr, failed, error).c_str(), kept.c_str());
 }
 
 OutputsPlacedAtOnce::OutputsPlacedAtOnce() { PlacedAtOnce++; }

@@ -31,7 +31,10 @@ void io_discard_output(std::FILE* stream);
 
 // For a writer that creates its file by name (the FITS library): the name
 // to write instead of `file`, inside a folder of its own that no other user
-// may enter, or empty, with errno set, when the file cannot be written.
+// may enter, or empty, with errno set, when the file cannot be written. The
+// name begins with "/" or "./"; the writer must take it as it stands (the
+// FITS library's ffdkinit, not ffinit, which reads brackets, parentheses and
+// other characters of a name as its own syntax).
 // io_end_named_output then puts a complete file in place, or copies it onto
 // the device that `file` is (false, with errno set, when that fails), or
 // removes an incomplete one; the folder goes with it.
