@@ -329,7 +329,7 @@ bool keep_aside(const std::string& place, std::string& aside, long& stop, bool& 
     return renameat2(AT_FDCWD, place.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
   };
   if (make_beside(place, renamed, aside, stop) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
   auto renamed_onto_fresh = [&](const std::string& name) {
     const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
