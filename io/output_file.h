@@ -45,8 +45,9 @@ bool io_end_named_output(const std::string& written, bool complete);
 // run's results appear together or not at all; a later output to the same
 // place replaces the earlier one. Holds nest: only the outermost commit
 // renames. A rename that fails puts back every file the commit had already
-// replaced, then ends the process naming the file. Stop signals wait while
-// the commit runs.
+// replaced, then ends the process naming the file (and, for an earlier file
+// that could not be put back, the name that keeps it). Stop signals wait
+// while the commit runs.
 void io_hold_outputs();
 void io_commit_outputs();
 
