@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "io/fits_io.h"
 #include "io/image_file.h"
 
 softinfo Soft;
@@ -401,8 +402,14 @@ void error(int status, const char* a, const char* b) {
 
 void fits_write_failure(const char* name) {
   const int reason = errno;
-  error(1, "*Error* while writing ",
-        io_open_failure(nullptr, name != nullptr ? name : "", reason, "not every byte was written").c_str());
+  // The file is named as written, with the extension the writer added.
+  std::string file;
+  if (name != nullptr) {
+    char* written = fitsname(name);
+    file = written;
+    std::free(written);
+  }
+  error(1, "*Error* while writing ", io_open_failure(nullptr, file, reason, "not every byte was written").c_str());
 }
 
 char* creafitsheader() {
