@@ -217,6 +217,8 @@ TEST_F(QzMcaResultNames, EarlierResultsAreReplacedWhereTheFileSystemHasNoHardLin
   // snapshots of the fifth are written again.
   for (std::size_t k = 0; k < results.size(); k++) {
     EXPECT_TRUE(replaced[k] == elsewhere[k]) << results[k];
-    if (results[k].rfind("o", 0) == 0) EXPECT_FALSE(replaced[k] == earlier[k]) << results[k];
+    if (results[k].rfind("o", 0) == 0) {
+      EXPECT_FALSE(replaced[k] == earlier[k]) << results[k];
+    }
   }
 }
