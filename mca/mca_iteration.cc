@@ -75,11 +75,14 @@ void warn_if_nothing_reaches_last_level(const MCA& m, float largest, bool first_
   bool all_measured = true;
   for (int b = 0; b < m.NbrBase; b++) all_measured &= mca_base_family(m.TabSelect[b]).init != nullptr;
   if (!(largest < m.LastSoftThreshold) || !(first_from_data || all_measured)) return;
+  // With a first level given the iteration runs, and the bases that keep
+  // their coarsest scale apart still take it.
   std::fprintf(stderr,
                "Warning: no coefficient reaches the last threshold, %g times the noise level %g: "
-               "every component is 0. If the image holds signal, give its noise level with -g, "
-               "or -g 0 to estimate it\n",
-               m.LastSoftThreshold, m.in_input_units(m.Noise_Ima));
+               "%s. If the image holds signal, give its noise level with -g, or -g 0 to estimate "
+               "it\n",
+               m.LastSoftThreshold, m.in_input_units(m.Noise_Ima),
+               first_from_data ? "every component is 0" : "no component takes any detail");
 }
 
 }  // namespace
