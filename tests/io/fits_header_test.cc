@@ -356,6 +356,11 @@ TEST(FitsHeaderWrite, ZoomedCoordinatesDescribeTheBlocks) {
       {"CDELT2B =                 0.25", 0.0625},     {"CD1_2C  =                  4.0", 1.0},
       {"LTV1    =                 -5.0", -21.5},      {"LTM1_1  =                  0.5", 2.0},
       {"CRPIX3A =                  3.0", NAN},        {"CD1_3   =                  1.0", NAN},
+      // SIP: a term of order n times 4^(1 - n), so that 4 f(u, v) = f'(4 u, 4 v).
+      {"CTYPE1  = 'RA---TAN-SIP'", NAN},              {"A_2_0   =               1.6E-5", 4e-6},
+      {"B_0_3   =               8.0E-9", 5e-10},      {"AP_1_0  =               2.0E-4", NAN},
+      {"BP_0_0  =                 0.25", 1.0},        {"A_DMAX  =                  1.5", 6.0},
+      {"A_ORDER =                    3", NAN},
   };
   std::vector<std::string> texts;
   for (const auto& row : rows) texts.push_back(row.in);
@@ -375,6 +380,13 @@ TEST(FitsHeaderWrite, ZoomedCoordinatesDescribeTheBlocks) {
   }
   EXPECT_EQ(number_of(card_of(rec, "NAXIS1  ")), 16);
   EXPECT_EQ(number_of(card_of(rec, "NAXIS2  ")), 12);
+  // Without SIP coordinates, such keywords are someone else's.
+  fitsstruct plain;
+  parse_cards(&plain, image_cards(-32, {"A_2_0   =               1.6E-5", "A_DMAX  =                  1.5"}));
+  zoom_coordinates(&plain, 4);
+  updatefitsheader(&plain);
+  EXPECT_EQ(card_of(plain, "A_2_0   "), card("A_2_0   =               1.6E-5"));
+  EXPECT_EQ(card_of(plain, "A_DMAX  "), card("A_DMAX  =                  1.5"));
 }
 
 TEST(FitsHeaderRecord, CopiesAreDeep) {
