@@ -1093,7 +1093,10 @@ void updatefitsheader(fitsstruct* rec) {
   // back exactly, even when it is 0.
   auto write_coordinate = [&](const char* key, double value) {
     int i = fitsfind(*buf, key);
-    if (i >= 0 && card_real(*buf + static_cast<std::size_t>(i) * FITS_CARD) == value) return;
+    if (i >= 0) {
+      const double written = card_real(*buf + static_cast<std::size_t>(i) * FITS_CARD);
+      if (written == value || (std::isnan(written) && std::isnan(value))) return;
+    }
     if (i < 0 && !(std::fabs(value) > kNegligible)) return;
     if (i < 0) i = fitsadd(buf, key, nullptr, size);
     set_exact_real(*buf + static_cast<std::size_t>(i) * FITS_CARD, value);
