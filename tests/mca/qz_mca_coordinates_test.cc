@@ -1,13 +1,11 @@
-// World coordinates of the results, read back with CFITSIO: cards the run
-// does not change stay as written, and after the zoom (-I) a star keeps its
-// place on the sky in every result, whichever way the input gives its
-// coordinates (increments, CD matrix, PC matrix, rotation).
+// World coordinates of the results, read back with CFITSIO: after the zoom
+// (-I) a star keeps its place on the sky in every result, whichever way the
+// input gives its coordinates (increments, CD matrix, PC matrix, rotation).
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -206,10 +204,17 @@ TEST_F(QzMcaCoordinates, AZoomedStarKeepsItsPlaceOnTheSkyInEveryResult) {
       EXPECT_EQ(keys.at("NAXIS1"), 192) << wcs.what << " " << name;
       EXPECT_EQ(keys.at("NAXIS2"), 192) << wcs.what << " " << name;
       EXPECT_EQ(keys.count("DATAMIN") + keys.count("DATAMAX"), 0u) << wcs.what << " " << name;
+      // Exact values, not ten digits (2.3e-8 degrees off), as CFITSIO reads them.
       for (const char* same : {"CRVAL1", "CRVAL2", "CROTA2", "PC1_2"})
         if (in_keys.count(same)) {
           EXPECT_EQ(keys.at(same), in_keys.at(same)) << wcs.what << " " << same;
         }
+      for (const char* axis : {"1", "2"}) {
+        EXPECT_EQ(keys.at(std::string("CRPIX") + axis), 4 * in_keys.at(std::string("CRPIX") + axis) - 1.5);
+        if (in_keys.count(std::string("CDELT") + axis)) {
+          EXPECT_EQ(keys.at(std::string("CDELT") + axis), in_keys.at(std::string("CDELT") + axis) / 4);
+        }
+      }
       if (qz_test::have_fitsverify()) {
         EXPECT_TRUE(qz_test::passes_fitsverify(path(name))) << name;
       }
@@ -229,35 +234,5 @@ TEST_F(QzMcaCoordinates, AZoomedStarKeepsItsPlaceOnTheSkyInEveryResult) {
             << wcs.what << " " << name;
       }
     }
-  }
-}
-
-// Without the zoom no coordinate changes: each card stays as the input had
-// it, every digit; with it, the new values are exact (the old ones were
-// written with ten digits, 2.3e-8 degrees off).
-TEST_F(QzMcaCoordinates, CoordinateCardsKeepTheirDigitsOrAreExact) {
-  const Wcs& wcs = Systems[0];
-  write_star(path("star.fits"), wcs);
-  const FitsImage in = read_fits(path("star.fits"));
-  const std::map<std::string, double> in_keys = real_keys(path("star.fits"));
-  const char* const coordinates[] = {"CTYPE1", "CTYPE2", "CRVAL1", "CRVAL2", "CRPIX1", "CRPIX2", "CDELT1", "CDELT2"};
-  ASSERT_EQ(run("-t 1 -i 4 -g 1 star.fits plain.fits"), 0) << output_;
-  for (const std::string name : {"plain.fits", "plain_atrou.fits", "plain_resi.fits"}) {
-    const FitsImage out = result(name);
-    for (const char* key : coordinates)
-      for (const std::string& card : in.cards)
-        if (card.compare(0, std::strlen(key), key) == 0) {
-          EXPECT_TRUE(out.has_card(card)) << name << " " << card;
-        }
-  }
-  ASSERT_EQ(run("-t 1 -i 4 -g 1 -I star.fits zoom.fits"), 0) << output_;
-  for (const std::string name : {"zoom.fits", "zoom_atrou.fits", "zoom_resi.fits"}) {
-    const std::map<std::string, double> keys = real_keys(path(name));
-    EXPECT_EQ(keys.at("CRVAL1"), Ra0) << name;
-    EXPECT_EQ(keys.at("CRVAL2"), Dec0) << name;
-    EXPECT_EQ(keys.at("CRPIX1"), 4 * in_keys.at("CRPIX1") - 1.5) << name;
-    EXPECT_EQ(keys.at("CRPIX2"), 4 * in_keys.at("CRPIX2") - 1.5) << name;
-    EXPECT_EQ(keys.at("CDELT1"), in_keys.at("CDELT1") / 4) << name;
-    EXPECT_EQ(keys.at("CDELT2"), in_keys.at("CDELT2") / 4) << name;
   }
 }
