@@ -257,11 +257,16 @@ bool eight_bit_data(const fitsstruct& header) {
   }
 }
 
-void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor) {
+void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor,
+                fitsstruct* header) {
   to_array<float, false> zoomed(Data.nl() * ZoomFactor, Data.nc() * ZoomFactor, "ZZ");
   LowResolIma = Data;
   im_zoom(Data, zoomed);
   Data = zoomed;
+  // The residual of the separation holds each block of ZoomFactor x
+  // ZoomFactor pixels to its pixel of the input: the results are on that
+  // grid, whatever places im_zoom's samples.
+  if (header != nullptr) zoom_coordinates(header, ZoomFactor);
 }
 
 float make_mask(const to_array<float, false>& Data, to_array<float, false>& Mask, bool zoom) {
