@@ -1195,6 +1195,21 @@ GridCard grid_card(const std::string& key, double f, bool sip) {
   return none;
 }
 
+// Whether the cards describe world coordinates on the first two axes.
+bool has_coordinates(const fitsstruct& rec) {
+  if (rec.fitshead == nullptr) return false;
+  static const char* const prefixes[] = {"CRPIX", "CRVAL", "CDELT", "CTYPE", "CROTA",
+                                         "CD1_",  "CD2_",  "PC1_",  "PC2_"};
+  for (int i = 0; i < rec.fitsheadsize / FITS_CARD; i++) {
+    const char* card = rec.fitshead + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) break;
+    const std::string key = upper_keyword(card);
+    for (const char* prefix : prefixes)
+      if (key.compare(0, std::strlen(prefix), prefix) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void zoom_coordinates(fitsstruct* rec, int factor) {
@@ -1202,16 +1217,18 @@ void zoom_coordinates(fitsstruct* rec, int factor) {
   const GridCard position = grid_card("CRPIX1A", f, false), per_pixel = grid_card("CDELT1A", f, false);
   const bool sip = std::strstr(rec->ctypex, "-SIP") != nullptr || std::strstr(rec->ctypey, "-SIP") != nullptr;
   auto zoomed = [](const GridCard& card, double value) { return card.scale * value + card.offset; };
+  rec->width = rec->naxisn[0] = rec->width * factor;
+  rec->height = rec->naxisn[1] = rec->height * factor;
+  rec->npix = rec->width * rec->height;
+  // An image without coordinates gets none: a reference pixel of -1.5 would
+  // describe a grid that no card of the input set up.
+  if (!has_coordinates(*rec)) return;
   rec->crpixx = rec->crpix[0] = zoomed(position, rec->crpixx);
   rec->crpixy = rec->crpix[1] = zoomed(position, rec->crpixy);
   rec->cdeltx = zoomed(per_pixel, rec->cdeltx);
   rec->cdelty = zoomed(per_pixel, rec->cdelty);
   rec->cdelt[0] = zoomed(per_pixel, rec->cdelt[0]);
   rec->cdelt[1] = zoomed(per_pixel, rec->cdelt[1]);
-  rec->width = rec->naxisn[0] = rec->width * factor;
-  rec->height = rec->naxisn[1] = rec->height * factor;
-  rec->npix = rec->width * rec->height;
-  if (rec->fitshead == nullptr) return;
   for (int i = 0; i < rec->fitsheadsize / FITS_CARD; i++) {
     char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
     if (is_end_card(card)) break;

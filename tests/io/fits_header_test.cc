@@ -387,6 +387,10 @@ TEST(FitsHeaderWrite, ZoomedCoordinatesDescribeTheBlocks) {
   updatefitsheader(&plain);
   EXPECT_EQ(card_of(plain, "A_2_0   "), card("A_2_0   =               1.6E-5"));
   EXPECT_EQ(card_of(plain, "A_DMAX  "), card("A_DMAX  =                  1.5"));
+  // An image without coordinates gets no reference pixel of its own.
+  EXPECT_LT(fitsfind(plain.fitshead, "CRPIX1  "), 0);
+  EXPECT_LT(fitsfind(plain.fitshead, "CDELT1  "), 0);
+  EXPECT_EQ(plain.width, 16);
 }
 
 TEST(FitsHeaderRecord, CopiesAreDeep) {
