@@ -22,7 +22,11 @@
 
 namespace {
 
-constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+// Those of a user (Ctrl-C, kill, a hang-up, a closed pipe) and those of a
+// batch system or a shell's limits (warnings by SIGUSR1 or SIGUSR2, a time
+// limit by SIGALRM or SIGXCPU). SIGPROF and SIGVTALRM belong to profilers.
+constexpr int StopSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,
+                               SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU};
 
 // ---- Registered paths ----
 

@@ -1,15 +1,17 @@
 // Stops by signal. A run that its user stops (Ctrl-C, kill, a hang-up, a
-// reader that closed its pipe) removes the files it made and not yet put in
-// place (new results, swap files) and then ends by that same signal, so that
-// the shell sees the stop (status 128 + its number). While a run puts its
-// results in place the stop waits, so that they are seen all old or all new.
-// Only SIGKILL or a crash can leave a file of the run behind.
+// reader that closed its pipe, a batch system's warning or time limit)
+// removes the files it made and not yet put in place (new results, swap
+// files) and then ends by that same signal, so that the shell sees the stop
+// (status 128 + its number). While a run puts its results in place the stop
+// waits, so that they are seen all old or all new. Only SIGKILL, a crash or
+// a signal not caught here can leave a file of the run behind.
 #pragma once
 
-// Installs the handlers of SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE. A
-// signal the process was started with ignored (nohup, a shell's background
-// job) stays ignored. Called once by the program, before any file is made;
-// a library never installs them on its own.
+// Installs the handlers of SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
+// SIGUSR1, SIGUSR2, SIGALRM and SIGXCPU. A signal the process was started
+// with ignored (nohup, a shell's background job) stays ignored. Called once
+// by the program, before any file is made; a library never installs them on
+// its own.
 void catch_stop_signals();
 
 // Paths that a stop removes. A path is registered before its file is made

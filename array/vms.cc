@@ -152,8 +152,11 @@ void* alloc_zeroed_buffer(std::size_t size) {
     if (p == nullptr) memory_abort();
     return p;
   }
-  void* p = alloc_buffer(size);
-  std::memset(p, 0, size);
+  // The layer's zeroing allocation: calloc in RAM, a fresh file in swap.
+  // Either way a page becomes resident only when it is used, as from the
+  // heap; clearing the buffer here would make every page of it resident.
+  void* p = mem_calloc_buffer(size);
+  if (p == nullptr) memory_abort();
   return p;
 }
 
@@ -164,6 +167,9 @@ void free_buffer(void* p) {
 }
 
 void* mem_alloc_buffer(std::size_t size) { return ext_malloc_x(size, VmsTag, AllocLine); }
+void* mem_calloc_buffer(std::size_t size) {
+  return ext_calloc_x(size == 0 ? 1 : size, 1, VmsTag, AllocLine);
+}
 void mem_free_buffer(void* p) { ext_free_x(p, VmsTag, FreeLine); }
 
 VMS_Status::VMS_Status() : Verbose(0) {
@@ -312,8 +318,11 @@ bool write_page(int fd, const char* page, std::size_t size) {
   return true;
 }
 
-void* swap_malloc_locked(std::size_t len, const char* tag, int line, Failure& failure) {
-  if (SwapClosed) return ram_alloc_locked(1, len, false, tag, line, failure);
+// A swap file reads as zeros, so `zeroed` matters only for the RAM that
+// serves the request once the swap files are gone.
+void* swap_malloc_locked(std::size_t len, bool zeroed, const char* tag, int line,
+                         Failure& failure) {
+  if (SwapClosed) return ram_alloc_locked(1, len, zeroed, tag, line, failure);
   if (len + total_allocated_SWAP > std::uint64_t(emem_vm_limit) * MegaByte) {
     failure.set(AllocFailureStatus, "fatal: swap space overflow --> killing process\n");
     return nullptr;
@@ -414,7 +423,7 @@ void vms_init(int size, const char* dir, Bool verbose) {
 void* ext_malloc_x(std::size_t size, const char* tag, int line) {
   return allocate_locked([&](Failure& failure) {
     if (size > std::uint64_t(emem_vm_pagesize) && size + total_allocated_RAM >= ram_limit_bytes())
-      return swap_malloc_locked(size, tag, line, failure);
+      return swap_malloc_locked(size, false, tag, line, failure);
     return ram_alloc_locked(1, size, false, tag, line, failure);
   });
 }
@@ -437,7 +446,7 @@ void* ext_calloc_x(std::size_t count, std::size_t size, const char* tag, int lin
   const std::size_t n = calloc_bytes(count, size, tag, line);
   return allocate_locked([&](Failure& failure) {
     if (n > std::uint64_t(emem_vm_pagesize) && n + total_allocated_RAM > ram_limit_bytes())
-      return swap_malloc_locked(n, tag, line, failure);
+      return swap_malloc_locked(n, true, tag, line, failure);
     return ram_alloc_locked(count, size, true, tag, line, failure);
   });
 }
@@ -455,7 +464,7 @@ void* ram_calloc(std::size_t count, std::size_t size, const char* tag, int line)
 
 void* swap_malloc_x(std::size_t len, const char* tag, int line) {
   return allocate_locked(
-      [&](Failure& failure) { return swap_malloc_locked(len, tag, line, failure); });
+      [&](Failure& failure) { return swap_malloc_locked(len, false, tag, line, failure); });
 }
 
 // ---- Release (under the lock) ----

@@ -22,9 +22,10 @@ extern int UseVMS;
 // Bytes from the heap, or from the swap-file layer once it is switched on.
 // Never returns null: a failure ends the process.
 void* alloc_buffer(std::size_t size);
-// The same, zero-filled. From the heap, fresh pages come zeroed from the
-// system and are first touched by whichever thread writes them, so a large
-// image costs nothing here and its page faults are shared by the threads.
+// The same, zero-filled. Fresh pages come zeroed from the system (from the
+// heap, or as a new swap file) and are first touched by whichever thread
+// writes them, so a large image costs nothing here, takes no RAM until it is
+// used, and its page faults are shared by the threads.
 void* alloc_zeroed_buffer(std::size_t size);
 // Nothing for a null pointer.
 void free_buffer(void* p);
@@ -33,6 +34,7 @@ void free_buffer(void* p);
 
 // The layer's entry points used by the front end, with the tag "VMS".
 void* mem_alloc_buffer(std::size_t size);
+void* mem_calloc_buffer(std::size_t size);
 void mem_free_buffer(void* p);
 
 // Switches the swap-file layer on: RAM limit in megabytes (< 1 falls back to

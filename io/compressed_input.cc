@@ -530,13 +530,11 @@ struct input_place {
   std::FILE* stream = nullptr;
 };
 
-bool find_input(const std::string& file, int iomode, input_place& place) {
-  fits_name_parts& parts = place.parts;
-  if (!fits_name_parts_of(file, parts)) return false;
-  if (parts.standard_input) {
-    place.stream = io_standard_input(file.c_str());
-    return true;
-  }
+// The files the library tries for a local name's root, in its order, until
+// take(candidate) is true; false when a candidate exists that is no
+// regular file, or none is taken.
+template <class Take>
+bool try_local_files(const fits_name_parts& parts, Take take) {
   if (parts.prefix != "file://" && !fits_prefix_wants_compressed(parts.prefix)) return false;
   static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
   for (const char* suffix : kLibrarySuffixes) {
@@ -544,14 +542,24 @@ bool find_input(const std::string& file, int iomode, input_place& place) {
     const std::string candidate = parts.root + suffix;
     if (stat(candidate.c_str(), &info) != 0) continue;
     if (!S_ISREG(info.st_mode)) return false;
-    // A file read is recorded as read; one opened for an update is not.
-    std::FILE* stream = iomode == READONLY ? io_fopen_read(candidate) : std::fopen(candidate.c_str(), "rb");
-    if (stream == nullptr) continue;
-    place.path = candidate;
-    place.stream = stream;
-    return true;
+    if (take(candidate)) return true;
   }
   return false;
+}
+
+bool find_input(const std::string& file, int iomode, input_place& place) {
+  fits_name_parts& parts = place.parts;
+  if (!fits_name_parts_of(file, parts)) return false;
+  if (parts.standard_input) {
+    place.stream = io_standard_input(file.c_str());
+    return true;
+  }
+  return try_local_files(parts, [&](const std::string& candidate) {
+    // A file read is recorded as read; one opened for an update is not.
+    place.stream = iomode == READONLY ? io_fopen_read(candidate) : std::fopen(candidate.c_str(), "rb");
+    place.path = candidate;
+    return place.stream != nullptr;
+  });
 }
 
 // A name by which the library opens exactly the file open on stream, with
@@ -598,6 +606,12 @@ bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
                          : std::string::npos;
   parts.standard_input = parts.prefix == "stdin://" || std_inout(file.c_str());
   return true;
+}
+
+bool fits_name_finds_file(const std::string& file) {
+  fits_name_parts parts;
+  if (!fits_name_parts_of(file, parts)) return false;
+  return parts.standard_input || try_local_files(parts, [](const std::string&) { return true; });
 }
 
 void fits_refuse_copy_syntax(const std::string& file) {

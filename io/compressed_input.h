@@ -57,6 +57,10 @@ struct fits_name_parts {
 };
 // False when the library cannot parse the name.
 bool fits_name_parts_of(const std::string& file, fits_name_parts& parts);
+// True when the name is the standard input or a local file the library
+// would try for it (its root or a compressed sibling) exists; whether it
+// opens is for the open to find.
+bool fits_name_finds_file(const std::string& file);
 // Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
 // the library would write out.fits as it opens the input, before the
 // program can check it, and leave it behind. A copy into memory

@@ -228,13 +228,14 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
 void fits_write_dblarr(const char* name, to_array<double, true>& Dat) {
   const std::string file = fits_file(name);
   // Written in a folder of its own beside the file it replaces, which stays
-  // until it is complete.
+  // until it is complete. The library creates it by a name it takes as it
+  // stands, whatever brackets or parentheses the user's name holds.
   const std::string written = io_begin_named_output(file);
   if (written.empty())
     fatal_exitf(-1, stdout, "Error: cannot open file %s %d \n", io_open_failure(name, file, errno).c_str(), 0);
   fitsfile* fptr = nullptr;
   int status = 0;
-  if (ffinit(&fptr, written.c_str(), &status)) {
+  if (ffdkinit(&fptr, written.c_str(), &status)) {
     char text[FLEN_STATUS] = "";
     ffgerr(status, text);
     io_end_named_output(written, false);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "io/fits_io.h"
 #include "io/image_file.h"
 
 softinfo Soft;
@@ -174,6 +175,60 @@ bool fits_number(const char* card, double* number) {
   if (!std::isfinite(read)) return false;
   *number = read;
   return true;
+}
+
+// A real value of a card: a FITS number when it is one (a D exponent
+// included), else what atof makes of it, as other real cards are read.
+double card_real(const char* card) {
+  double number;
+  return fits_number(card, &number) ? number : real_value(card);
+}
+
+// The text of a CTYPEn card: from column 12 up to the next quote.
+std::string ctype_value(const char* card) {
+  std::string text(card + 11, 69);
+  std::size_t quote = text.find('\'');
+  if (quote != std::string::npos) text.erase(quote);
+  return text.c_str();
+}
+
+// The shortest text that reads back as exactly v, with a decimal point as
+// the standard wants in a real value: ten digits move a coordinate by up to
+// 1e-10 of its value, a sizeable part of a pixel at fine pixel scales.
+std::string exact_real(double v) {
+  auto with_point = [](std::string text) {
+    if (text.find_first_of(".N") != std::string::npos) return text;  // N: NAN, INF
+    const std::size_t e = text.find('E');
+    text.insert(e == std::string::npos ? text.size() : e, ".0");
+    return text;
+  };
+  char text[40];
+  for (int digits = 1;; digits++) {
+    std::snprintf(text, sizeof text, "%.*G", digits, v);
+    std::string general = with_point(text);
+    std::snprintf(text, sizeof text, "%.*E", digits - 1, v);
+    std::string exponent = with_point(text);
+    const std::string& shorter = exponent.size() < general.size() ? exponent : general;
+    if (std::strtod(shorter.c_str(), nullptr) == v || digits == 17) return shorter;
+  }
+}
+
+// Sets the real value of a card to exactly v, right-justified in columns 11
+// to 30 where it fits, and keeps the card's comment after it.
+void set_exact_real(char* card, double v) {
+  std::string comment;
+  if (has_value_indicator(card)) {
+    const std::string field = value_field(card);
+    const std::size_t slash = field.find('/');
+    if (slash != std::string::npos) {
+      comment = field.substr(slash);
+      comment.erase(comment.find_last_not_of(' ') + 1);
+    }
+  }
+  const std::string value = exact_real(v);
+  std::string text = std::string(card, 8) + "= " + std::string(value.size() < 20 ? 20 - value.size() : 0, ' ') + value;
+  if (!comment.empty()) text += " " + comment;
+  put_card(card, text);
 }
 
 // The keyword of a card, columns 1 to 8 without trailing blanks, in upper
@@ -401,8 +456,14 @@ void error(int status, const char* a, const char* b) {
 
 void fits_write_failure(const char* name) {
   const int reason = errno;
-  error(1, "*Error* while writing ",
-        io_open_failure(nullptr, name != nullptr ? name : "", reason, "not every byte was written").c_str());
+  // The file is named as written, with the extension the writer added.
+  std::string file;
+  if (name != nullptr) {
+    char* written = fitsname(name);
+    file = written;
+    std::free(written);
+  }
+  error(1, "*Error* while writing ", io_open_failure(nullptr, file, reason, "not every byte was written").c_str());
 }
 
 char* creafitsheader() {
@@ -835,7 +896,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   auto find = [&](const char* key) -> const char* { return fitsnfind(cards, key, nblocks); };
   auto real = [&](const char* key, double absent) {
     const char* card = find(key);
-    return card != nullptr ? real_value(card) : absent;
+    return card != nullptr ? card_real(card) : absent;
   };
   auto integer = [&](const char* key) {
     const char* card = find(key);
@@ -850,11 +911,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   };
   auto ctype = [&](const char* key) -> std::string {
     const char* card = find(key);
-    if (card == nullptr) return "       ";
-    std::string text(card + 11, 69);
-    std::size_t quote = text.find('\'');
-    if (quote != std::string::npos) text.erase(quote);
-    return text.c_str();
+    return card != nullptr ? ctype_value(card) : "       ";
   };
 
   refuse_repeated_cards(cards, nblocks, name);
@@ -957,7 +1014,7 @@ int getrota(fitsstruct* rec, char* buf, int nblocks) {
     int found = 0;
     for (int k = 0; k < 4; k++) {
       const char* card = fitsnfind(buf, keys[k], nblocks);
-      terms[k] = card != nullptr ? real_value(card) : 0.0;
+      terms[k] = card != nullptr ? card_real(card) : 0.0;
       found += card != nullptr;
     }
     return found > 0;
@@ -1009,9 +1066,6 @@ void updatefitsheader(fitsstruct* rec) {
   auto write_real = [&](const char* key, double value) {
     fitswrite(buf, key, &value, H_EXPO, T_DOUBLE, size);
   };
-  auto write_if_set = [&](const char* key, double value) {
-    if (std::fabs(value) > kNegligible) write_real(key, value);
-  };
 
   write_int("NAXIS   ", rec->naxis);
   // The axis keys must follow NAXIS in order, and no NAXISn may remain
@@ -1040,27 +1094,50 @@ void updatefitsheader(fitsstruct* rec) {
     write_real("BZERO   ", rec->bzero);
   else
     remove_card(rec, "BZERO   ");
-  write_if_set("CRPIX1  ", rec->crpixx);
-  write_if_set("CRPIX2  ", rec->crpixy);
-  write_if_set("CRPIX3  ", rec->crpix[2]);
-  write_if_set("CRVAL1  ", rec->crvalx);
-  write_if_set("CRVAL2  ", rec->crvaly);
-  write_if_set("CRVAL3  ", rec->crval[2]);
-  write_if_set("CDELT1  ", rec->cdeltx);
-  write_if_set("CDELT2  ", rec->cdelty);
-  write_if_set("CDELT3  ", rec->cdelt[2]);
-  write_if_set("CROTA1  ", rec->crotax);
-  write_if_set("CROTA2  ", rec->crotay);
+  // A coordinate the record holds as its card says keeps the card as
+  // written, digits and comment; one that differs (a zoom, a CD matrix read
+  // as increments and rotation) is written with the digits that give it
+  // back exactly, even when it is 0.
+  auto write_coordinate = [&](const char* key, double value) {
+    int i = fitsfind(*buf, key);
+    if (i >= 0) {
+      const double written = card_real(*buf + static_cast<std::size_t>(i) * FITS_CARD);
+      if (written == value || (std::isnan(written) && std::isnan(value))) return;
+    }
+    if (i < 0 && !(std::fabs(value) > kNegligible)) return;
+    if (i < 0) i = fitsadd(buf, key, nullptr, size);
+    set_exact_real(*buf + static_cast<std::size_t>(i) * FITS_CARD, value);
+  };
+  write_coordinate("CRPIX1  ", rec->crpixx);
+  write_coordinate("CRPIX2  ", rec->crpixy);
+  write_coordinate("CRPIX3  ", rec->crpix[2]);
+  write_coordinate("CRVAL1  ", rec->crvalx);
+  write_coordinate("CRVAL2  ", rec->crvaly);
+  write_coordinate("CRVAL3  ", rec->crval[2]);
+  write_coordinate("CDELT1  ", rec->cdeltx);
+  write_coordinate("CDELT2  ", rec->cdelty);
+  write_coordinate("CDELT3  ", rec->cdelt[2]);
+  write_coordinate("CROTA1  ", rec->crotax);
+  write_coordinate("CROTA2  ", rec->crotay);
   if (std::strlen(rec->ctypex) > 1 && std::strlen(rec->ctypey) > 1) {
-    fitswrite(buf, "CTYPE1  ", rec->ctypex, H_STRING, T_UNKNOWN, size);
-    fitswrite(buf, "CTYPE2  ", rec->ctypey, H_STRING, T_UNKNOWN, size);
+    auto write_ctype = [&](const char* key, const char* value) {
+      const int i = fitsfind(*buf, key);
+      if (i >= 0 && ctype_value(*buf + static_cast<std::size_t>(i) * FITS_CARD) == value) return;
+      fitswrite(buf, key, value, H_STRING, T_UNKNOWN, size);
+    };
+    write_ctype("CTYPE1  ", rec->ctypex);
+    write_ctype("CTYPE2  ", rec->ctypey);
   }
   // BLANK marks undefined integer pixels; floating-point data mark them with
   // NaN, and the standard forbids the key there.
   if (rec->bitpix < 0) remove_card(rec, "BLANK   ");
-  // Checksums of the input no longer match the data written.
+  // Checksums of the input no longer match the data written, nor does its
+  // range of values: a residual around 0 is not in the input's range.
+  // Displays that scale by DATAMIN and DATAMAX find the range in the data.
   remove_card(rec, "CHECKSUM");
   remove_card(rec, "DATASUM ");
+  remove_card(rec, "DATAMIN ");
+  remove_card(rec, "DATAMAX ");
 
   fitsaddhist_com(rec, Soft.banner(), "HISTORY");
   if (rec->origin != nullptr && std::strlen(rec->origin) > 1) {
@@ -1073,4 +1150,91 @@ void updatefitsheader(fitsstruct* rec) {
   }
   fitswritehist(rec);
   rec->bytepix = std::abs(rec->bitpix) / 8;
+}
+
+namespace {
+
+// What a card of the pixel grid becomes when each pixel turns into a block of
+// f x f pixels: scale times its value plus offset. A reference pixel moves
+// (the centre of pixel p of the input is the centre of block p, f p - (f - 1)
+// / 2 of the result), a linear term per pixel shrinks, a pixel per physical
+// unit grows, and a SIP distortion term of order n, in pixels of pixel
+// offsets to the power n, takes f to the power 1 - n. Only the first two
+// axes are zoomed.
+struct GridCard {
+  bool on_grid;
+  double scale, offset;
+};
+
+// The card with keyword key: the CD matrix and the alternate descriptions (a
+// trailing letter A to Z; the primary CRPIXn and CDELTn are the record's),
+// IRAF's LTVn and LTMi_j, and the SIP terms A_p_q, B_p_q, AP_p_q, BP_p_q
+// with their largest corrections A_DMAX and B_DMAX when the coordinates are
+// SIP's.
+GridCard grid_card(const std::string& key, double f, bool sip) {
+  const GridCard position = {true, f, -(f - 1.0) / 2.0}, per_pixel = {true, 1.0 / f, 0.0},
+                 per_unit = {true, f, 0.0}, none = {false, 1.0, 0.0};
+  auto axis = [](char c) { return c == '1' || c == '2'; };
+  auto alternate = [&](std::size_t at) { return key.size() == at + 1 && key[at] >= 'A' && key[at] <= 'Z'; };
+  auto starts = [&](const char* prefix) { return key.compare(0, std::strlen(prefix), prefix) == 0; };
+  if (starts("CD") && key.size() >= 5 && axis(key[2]) && key[3] == '_' && axis(key[4]) &&
+      (key.size() == 5 || alternate(5)))
+    return per_pixel;
+  if ((starts("CRPIX") || starts("CDELT")) && key.size() == 7 && axis(key[5]) && alternate(6))
+    return starts("CRPIX") ? position : per_pixel;
+  if (starts("LTV") && key.size() == 4 && axis(key[3])) return position;
+  if (starts("LTM") && key.size() == 6 && axis(key[3]) && key[4] == '_' && axis(key[5])) return per_unit;
+  if (!sip) return none;
+  if (key == "A_DMAX" || key == "B_DMAX") return per_unit;
+  const std::size_t after = starts("AP_") || starts("BP_") ? 3 : starts("A_") || starts("B_") ? 2 : 0;
+  int p, q;
+  char end;
+  if (after > 0 && key.find_first_not_of("0123456789_", after) == std::string::npos &&
+      std::sscanf(key.c_str() + after, "%d_%d%c", &p, &q, &end) == 2 && p >= 0 && q >= 0 && p + q <= 99)
+    return {true, std::pow(f, 1 - p - q), 0.0};
+  return none;
+}
+
+// Whether the cards describe world coordinates on the first two axes.
+bool has_coordinates(const fitsstruct& rec) {
+  if (rec.fitshead == nullptr) return false;
+  static const char* const prefixes[] = {"CRPIX", "CRVAL", "CDELT", "CTYPE", "CROTA",
+                                         "CD1_",  "CD2_",  "PC1_",  "PC2_"};
+  for (int i = 0; i < rec.fitsheadsize / FITS_CARD; i++) {
+    const char* card = rec.fitshead + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) break;
+    const std::string key = upper_keyword(card);
+    for (const char* prefix : prefixes)
+      if (key.compare(0, std::strlen(prefix), prefix) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void zoom_coordinates(fitsstruct* rec, int factor) {
+  const double f = factor;
+  const GridCard position = grid_card("CRPIX1A", f, false), per_pixel = grid_card("CDELT1A", f, false);
+  const bool sip = std::strstr(rec->ctypex, "-SIP") != nullptr || std::strstr(rec->ctypey, "-SIP") != nullptr;
+  auto zoomed = [](const GridCard& card, double value) { return card.scale * value + card.offset; };
+  rec->width = rec->naxisn[0] = rec->width * factor;
+  rec->height = rec->naxisn[1] = rec->height * factor;
+  rec->npix = rec->width * rec->height;
+  // An image without coordinates gets none: a reference pixel of -1.5 would
+  // describe a grid that no card of the input set up.
+  if (!has_coordinates(*rec)) return;
+  rec->crpixx = rec->crpix[0] = zoomed(position, rec->crpixx);
+  rec->crpixy = rec->crpix[1] = zoomed(position, rec->crpixy);
+  rec->cdeltx = zoomed(per_pixel, rec->cdeltx);
+  rec->cdelty = zoomed(per_pixel, rec->cdelty);
+  rec->cdelt[0] = zoomed(per_pixel, rec->cdelt[0]);
+  rec->cdelt[1] = zoomed(per_pixel, rec->cdelt[1]);
+  for (int i = 0; i < rec->fitsheadsize / FITS_CARD; i++) {
+    char* card = rec->fitshead + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) break;
+    double value;
+    if (!has_value_indicator(card) || !fits_number(card, &value)) continue;
+    const GridCard kind = grid_card(upper_keyword(card), f, sip);
+    if (kind.on_grid && zoomed(kind, value) != value) set_exact_real(card, zoomed(kind, value));
+  }
 }

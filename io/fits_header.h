@@ -122,3 +122,8 @@ int getrota(fitsstruct* rec, char* buf, int nblocks);
 // or invalid).
 long long fits_data_bytes(char* cards, int nblocks);
 void updatefitsheader(fitsstruct* rec);
+// The record and its cards describe the image zoomed by factor, each pixel
+// a block of factor x factor pixels: reference pixels, increments and the
+// CD matrix of the first two axes, the alternate descriptions among them,
+// SIP distortion terms, and the sizes. A point of the sky keeps its place.
+void zoom_coordinates(fitsstruct* rec, int factor);

@@ -14,6 +14,7 @@ extern "C" {
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -46,6 +47,8 @@ std::string fits_file_name(const char* name) {
                                               ".rid", ".cur", ".bet", ".FIT"};
   for (const char* pattern : kFitsPatterns)
     if (io_file_part_has(name, pattern)) return file;
+  // "x.Fits" or "X.FTS.gz" is read and written as typed.
+  if (io_ends_in_fits_extension(name)) return file;
   return file + ".fits";
 }
 
@@ -238,6 +241,84 @@ int exit_status_of(int library_status) {
               data_bytes, held < 0 ? 0 : held, name);
 }
 
+// The name without its HDU selector or other bracketed syntax: "x.fits"
+// for "x.fits[1]"; the name itself when the library cannot parse it.
+std::string root_of(const std::string& file) {
+  if (file.size() + 1 >= FLEN_FILENAME) return file;
+  char root[FLEN_FILENAME] = "";
+  int status = 0;
+  if (ffrtnm(const_cast<char*>(file.c_str()), root, &status) != 0) return file;
+  return root;
+}
+
+// "NAXIS = 4: 512 x 512 x 1 x 1".
+std::string axes_text(const std::vector<LONGLONG>& axes) {
+  std::string text = "NAXIS = " + std::to_string(axes.size());
+  for (std::size_t k = 0; k < axes.size(); k++) text += (k == 0 ? ": " : " x ") + std::to_string(axes[k]);
+  return text;
+}
+
+// The selector ("[1]") of the first HDU after the current one whose image
+// has axes, or an empty text when there is none. Moves the file.
+std::string next_image_selector(fitsfile* fptr) {
+  int hdu = 0, count = 0, status = 0;
+  ffghdn(fptr, &hdu);
+  if (ffthdu(fptr, &count, &status) != 0) return "";
+  for (int next = hdu + 1; next <= count; next++) {
+    int type = 0, naxis = 0;
+    if (ffmahd(fptr, next, &type, &status) != 0) return "";
+    if (type == IMAGE_HDU && ffgidm(fptr, &naxis, &status) == 0 && naxis > 0)
+      return "[" + std::to_string(next - 1) + "]";
+  }
+  return "";
+}
+
+// An HDU without an image: most files of several HDUs keep an empty primary
+// array and their images in extensions, which the name must then select.
+[[noreturn]] void refuse_no_image(fitsfile* fptr, const std::string& file, const char* name) {
+  int hdu = 1;
+  ffghdn(fptr, &hdu);
+  const std::string which = hdu == 1 ? "the primary HDU" : "HDU [" + std::to_string(hdu - 1) + "]";
+  const std::string selector = next_image_selector(fptr);
+  // The standard input selects an HDU under a name that keeps its stem "-".
+  const std::string root = std_inout(file.c_str()) ? "-.fits" : root_of(file);
+  if (selector.empty())
+    fatal_exitf(-1, stderr, "Error: %s of the file holds no image (NAXIS = 0), nor does any HDU after it ... (%s)\n",
+                which.c_str(), name);
+  fatal_exitf(-1, stderr,
+              "Error: %s of the file holds no image (NAXIS = 0): name the extension that holds it, as in '%s' "
+              "... (%s)\n",
+              which.c_str(), (root + selector).c_str(), name);
+}
+
+// More or fewer axes than two. A plane whose further axes have length 1 is
+// refused too: the results would carry the input's cards for axes they no
+// longer have.
+[[noreturn]] void refuse_axes(const std::vector<LONGLONG>& axes, const char* name) {
+  bool plane = axes.size() > 2;
+  for (std::size_t k = 2; k < axes.size(); k++) plane = plane && axes[k] == 1;
+  fatal_exitf(-1, stderr, "Error: the input image is not a 2D array (%s%s) ... (%s)\n", axes_text(axes).c_str(),
+              plane ? "; axes of length 1 are not dropped, as the results' headers would still describe them: "
+                      "remove them first"
+                    : "",
+              name);
+}
+
+// The open of a name that selects an HDU failed although its file opens:
+// the file has no such HDU. An empty text otherwise.
+std::string missing_hdu(const std::string& file) {
+  const std::string root = root_of(file);
+  if (root == file) return "";
+  fitsfile* fptr = nullptr;
+  int status = 0, count = 0;
+  if (fits_open_input(&fptr, root, READONLY, &status) != 0) return "";
+  ffthdu(fptr, &count, &status);
+  status = 0;
+  fits_close_input(fptr, &status);
+  if (count < 1) return "";
+  return root + " has no such HDU: it holds " + (count == 1 ? "[0] only" : "[0] to [" + std::to_string(count - 1) + "]");
+}
+
 }  // namespace
 
 char* fitsname(const char* name) { return copy_text(fits_file_name(name)); }
@@ -247,6 +328,8 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
   ffgerr(status, text);
   // The standard input has no such reason to give.
   if (std_inout(file.c_str())) return "(" + file + ": " + text + ")";
+  const std::string no_hdu = missing_hdu(file);
+  if (!no_hdu.empty()) return "(" + file + ": " + no_hdu + ")";
   // The library's status does not tell a missing file from a folder or a
   // forbidden one: an open here does.
   std::FILE* stream = io_fopen_read(file);
@@ -280,8 +363,20 @@ void fits_check_data_held(fitsfile* fptr, const char* name) {
   // Saturated at 2^62: beyond any file, and no overflow on the way.
   const long long kBeyondAnyFile = 1LL << 62;
   long long data_bytes = naxis > 0 ? std::abs(bitpix) / 8 : 0;
+  long long heap = 0;
+  // A tile-compressed image is stored as a table: its rows and their heap
+  // are the data, whatever the image's size.
+  if (fits_is_compressed_image(fptr, &status)) {
+    LONGLONG row_bytes = 0, rows = 0;
+    if (ffgkyjj(fptr, "NAXIS1", &row_bytes, nullptr, &status) || ffgkyjj(fptr, "NAXIS2", &rows, nullptr, &status) ||
+        ffgkyjj(fptr, "PCOUNT", &heap, nullptr, &status))
+      fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
+    axes = {row_bytes, rows};
+    data_bytes = 1;
+  }
   for (LONGLONG axis : axes)
     data_bytes = axis <= 0 ? 0 : (data_bytes > kBeyondAnyFile / axis ? kBeyondAnyFile : data_bytes * axis);
+  data_bytes = heap < 0 || heap > kBeyondAnyFile - data_bytes ? kBeyondAnyFile : data_bytes + heap;
   // The library knows the file's true size by now: a compressed file has
   // been inflated in memory at open, as far as its headers describe, so a
   // 100-byte file can no longer claim 8 GB.
@@ -381,7 +476,9 @@ void writedatai(fitsstruct* rec, const int* in) {
              static_cast<float>(rec->bscale), static_cast<float>(rec->bzero));
 }
 
-void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header) {
+namespace {
+
+void read_cards_as_stored(fitsfile* fptr, const char* file_name, fitsstruct* Header) {
   int status = 0;
   int nkeys = 0;
   if (ffghsp(fptr, &nkeys, nullptr, &status))
@@ -405,6 +502,24 @@ void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* H
   parseimagehead(Header, buf, static_cast<int>(nblocks));
 }
 
+}  // namespace
+
+void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header) {
+  int status = 0;
+  if (!fits_is_compressed_image(fptr, &status)) return read_cards_as_stored(fptr, file_name, Header);
+  // The header stored is the table's that holds the compressed tiles; the
+  // library rebuilds the image's own, here in a file in memory. Its data
+  // are declared away before it goes, or the library would fill them in
+  // memory as it closes the file: the whole image's size.
+  fitsfile* image = nullptr;
+  if (ffinit(&image, "mem://", &status) || fits_img_decompress_header(fptr, image, &status))
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
+  read_cards_as_stored(image, file_name, Header);
+  ffukyj(image, "NAXIS", 0, nullptr, &status);
+  ffrdef(image, &status);
+  ffdelt(image, &status);
+}
+
 void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {
   std::string file = fits_file_name(name);
   fitsfile* fptr = nullptr;
@@ -412,25 +527,29 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   if (fits_open_input(&fptr, file, READONLY, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot open file %s\n",
                 fits_open_failure(name, file, status).c_str());
-  int hdutype = 0;
-  if (ffmahd(fptr, FITS_HDU_Number + 1, &hdutype, &status))
+  // The library has opened the HDU the name selects ("x.fits[1]",
+  // "x.fits[SCI]"); a name that selects none reads HDU FITS_HDU_Number.
+  int hdutype = 0, opened = 1;
+  ffghdn(fptr, &opened);
+  if (opened == 1 && ffmahd(fptr, FITS_HDU_Number + 1, &hdutype, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: no image extension ...");
-  if (hdutype != IMAGE_HDU) fatal_exitf(-1, stdout, "Error: no image in this HDU (%s)\n", name);
+  if (ffghdt(fptr, &hdutype, &status) || hdutype != IMAGE_HDU)
+    fatal_exitf(-1, stdout, "Error: no image in this HDU (%s)\n", name);
   int naxis = 0;
   if (ffgidm(fptr, &naxis, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: pb NAXIS...\n");
-  long naxes[3] = {0, 0, 0};
-  if (ffgisz(fptr, 3, naxes, &status))
+  std::vector<LONGLONG> axes(static_cast<std::size_t>(naxis > 0 ? naxis : 0));
+  if (naxis > 0 && ffgiszll(fptr, naxis, axes.data(), &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: pb NAXIS  ... \n");
   Header->naxis = naxis;
-  if (naxis != 2) refuse_2d("Error: the input image is not a 2D array ... ", name);
-  long nl = naxes[1], nc = naxes[0];
-  if (nl < 1 || nc < 1) refuse_2d("Error: the input image is not a 2D array ... ", name);
+  if (naxis == 0) refuse_no_image(fptr, file, name);
+  if (naxis != 2 || axes[0] < 1 || axes[1] < 1) refuse_axes(axes, name);
+  const long long nl = axes[1], nc = axes[0];
   if (nl == 1) refuse_2d("Error: number of lines must be > 1 ... ", name);
   if (nc == 1) refuse_2d("Error: number of columns must be > 1 ... ", name);
   // Multiplied only once both sides are known to fit an image.
   io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)));
-  const long long npix = static_cast<long long>(nl) * nc;
+  const long long npix = nl * nc;
   fits_check_data_held(fptr, name);
   // The header comes from the same open file: no temporary copy. It is
   // parsed first, so that a scaling card the library would read otherwise
@@ -438,8 +557,14 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   fits_read_header_cards(fptr, file.c_str(), Header);
 
   io_alloc_image(Ima, static_cast<int>(nl), static_cast<int>(nc), name);
+  // BLANK pixels of an integer image are undefined: read as NaN, as a
+  // floating-point image marks them. Floating-point data are read as
+  // stored, without the library's check, which would also zero subnormals.
+  int bitpix = 0;
+  float undefined = std::numeric_limits<float>::quiet_NaN();
+  ffgidt(fptr, &bitpix, &status);
   int anynul = 0;
-  if (ffgpv(fptr, TFLOAT, 1, npix, nullptr, Ima.buffer(), &anynul, &status))
+  if (ffgpv(fptr, TFLOAT, 1, npix, bitpix > 0 ? &undefined : nullptr, Ima.buffer(), &anynul, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
   if (fits_close_input(fptr, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot close %s\n", file.c_str());

@@ -11,7 +11,8 @@
 #include "array/to_array.h"
 #include "io/byte_conversion.h"
 
-// name when its file name holds ".gif", else name + ".gif".
+// name when its file name holds ".gif" or ends in it in any case, else
+// name + ".gif".
 std::string gifname(const char* name);
 
 // The most pixels that code_bits bits of LZW codes, starting with codes of

@@ -414,11 +414,7 @@ long long lzw_max_pixels(long long code_bits, int init_code_size) {
   return static_cast<long long>(ratio * static_cast<double>(code_bits)) + 2 * (kMaxCodes + 2);
 }
 
-std::string gifname(const char* name) {
-  std::string file = name;
-  if (!io_file_part_has(name, ".gif")) file += ".gif";
-  return file;
-}
+std::string gifname(const char* name) { return io_completed_name(name, ".gif"); }
 
 void gifWarning(const char* msg) { std::fprintf(stderr, "Error: %s", msg); }
 

@@ -234,7 +234,7 @@ void write_picture(const char* name, const PICINFO& pic) {
     const int reason = errno;  // of the write that failed, before the removal
     out.discard();
     fatal_exitf(-1, stderr, "Error writing  file %s\n",
-                io_open_failure(nullptr, name, reason, "not every byte was written").c_str());
+                io_open_failure(nullptr, out.file(), reason, "not every byte was written").c_str());
   }
   out.close();
 }

@@ -76,14 +76,14 @@ image_output::~image_output() {
 
 void image_output::open(const std::string& file, const char* mode, const char* shown,
                         const char* open_message) {
-  shown_ = shown;
+  file_ = file;
   created_ = mode[0] == 'w';
   stream_ = created_ ? io_open_output_or_exit(shown, file, open_message)
                      : io_fopen_or_exit(shown, file, mode, open_message);
 }
 
 void image_output::use_stdout(const char* shown) {
-  shown_ = shown;
+  file_ = shown;
   stream_ = io_standard_output();
   created_ = false;
 }
@@ -103,7 +103,7 @@ void image_output::fail(const char* format) {
 }
 
 std::string image_output::failure(int error) const {
-  return "(" + shown_ + ": " + (error != 0 ? std::strerror(error) : "not every byte was written") + ")";
+  return "(" + file_ + ": " + (error != 0 ? std::strerror(error) : "not every byte was written") + ")";
 }
 
 void image_output::write(const void* data, std::size_t bytes) {

@@ -73,12 +73,15 @@ class image_output {
   // Closes, and removes a file this object created; the caller then reports.
   void discard();
   std::FILE* stream() const { return stream_; }
+  // The file as written (with the extension its writer added), or the name
+  // shown for the standard output.
+  const std::string& file() const { return file_; }
 
  private:
   [[noreturn]] void fail(const char* format);
   std::string failure(int error) const;
   std::FILE* stream_ = nullptr;
-  std::string shown_;
+  std::string file_;  // as written, with the extension the writer added
   std::string write_failure_ = "Error: cannot write in file %s\n";
   bool created_ = false;
 };

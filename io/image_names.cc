@@ -53,16 +53,32 @@ std::string name_stem(const char* src) {
   return stem;
 }
 
-// Image extensions a result name may end in; the FITS ones may carry a
-// compression suffix. The upper-case FITS forms are those the FITS writer
-// takes as an extension already present (it would add ".fits" to ".Fits").
-const char* const kFitsExtensions[] = {".fits", ".fit", ".fts", ".FITS", ".FIT"};
+// Image extensions a name may end in, compared in any case, as the format
+// test reads names; the FITS ones may carry a compression suffix, which
+// counts only as written here.
+const char* const kFitsExtensions[] = {".fits", ".fit", ".fts"};
 const char* const kCompressionSuffixes[] = {"", ".gz", ".Z"};
 const char* const kByteImageExtensions[] = {".gif", ".pgm", ".jpg"};
 const char* const kDispTags[] = {"b", "s", "i", "f", "d", "cf", "cd"};
 
 bool ends_with(const std::string& text, std::size_t from, const std::string& end) {
   return text.size() - from >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool ends_with_any_case(const std::string& text, std::size_t from, const std::string& end) {
+  return text.size() - from >= end.size() && lower_case(text.c_str() + text.size() - end.size()) == end;
+}
+
+// Start of a FITS extension, in any case and possibly compressed, that ends
+// text[from..], or npos.
+std::size_t fits_extension_start(const std::string& text, std::size_t from) {
+  for (const char* compression : kCompressionSuffixes) {
+    if (!ends_with(text, from, compression)) continue;
+    const std::string plain = text.substr(0, text.size() - std::strlen(compression));
+    for (const char* extension : kFitsExtensions)
+      if (ends_with_any_case(plain, from, extension)) return plain.size() - std::strlen(extension);
+  }
+  return std::string::npos;
 }
 
 // Start of a trailing "_<tag>_<lines>_<columns>.d" in text[from..], or npos.
@@ -86,13 +102,10 @@ std::size_t disp_suffix_start(const std::string& text, std::size_t from) {
 std::size_t image_extension_start(const std::string& text, std::size_t from) {
   std::size_t disp = disp_suffix_start(text, from);
   if (disp != std::string::npos) return disp;
-  for (const char* compression : kCompressionSuffixes)
-    for (const char* extension : kFitsExtensions) {
-      const std::string end = std::string(extension) + compression;
-      if (ends_with(text, from, end)) return text.size() - end.size();
-    }
+  const std::size_t fits = fits_extension_start(text, from);
+  if (fits != std::string::npos) return fits;
   for (const char* extension : kByteImageExtensions)
-    if (ends_with(text, from, extension)) return text.size() - std::strlen(extension);
+    if (ends_with_any_case(text, from, extension)) return text.size() - std::strlen(extension);
   return std::string::npos;
 }
 
@@ -106,6 +119,17 @@ const char* io_file_part(const char* name) {
 
 int io_file_part_has(const char* name, const char* pattern) {
   return std::strstr(io_file_part(name), pattern) != nullptr ? 1 : 0;
+}
+
+int io_ends_in_fits_extension(const char* name) {
+  const std::string file = io_file_part(name);
+  return fits_extension_start(file, 0) != std::string::npos ? 1 : 0;
+}
+
+std::string io_completed_name(const char* name, const char* extension) {
+  const std::string file = io_file_part(name);
+  if (io_file_part_has(name, extension) || ends_with_any_case(file, 0, extension)) return name;
+  return std::string(name) + extension;
 }
 
 int io_names_no_file(const char* name) {

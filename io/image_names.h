@@ -49,6 +49,14 @@ type_data which_data_type();
 const char* io_file_part(const char* name);
 // 1 when the file's own name contains pattern (case-sensitive).
 int io_file_part_has(const char* name, const char* pattern);
+// 1 when the file's own name ends in ".fits", ".fit" or ".fts" in any case,
+// possibly followed by ".gz" or ".Z": the FITS reader and writers take it as
+// typed.
+int io_ends_in_fits_extension(const char* name);
+// The name a GIF, PGM or JPEG file is opened under: as typed when the file's
+// own name holds extension (".gif") or ends in it in any case, as the format
+// test reads it ("CAM.GIF"); else the name followed by extension.
+std::string io_completed_name(const char* name, const char* extension);
 // 1 when the name names no file to write: its file's own name is empty
 // ("", "sub/") or a folder's ("." and ".."). The writers would otherwise
 // add their extension and make a hidden ".fits" or "sub/..fits".
@@ -59,9 +67,9 @@ int io_names_no_file(const char* name);
 void io_strcpy_prefix(char* dst, const char* src);
 
 // The stem from which a program's result names are built: the name less an
-// image extension the writers recognise at its end (".fits", ".fit", ".fts"
-// and ".FIT"/".FITS", each possibly followed by ".gz" or ".Z"; ".gif",
-// ".pgm", ".jpg"; a disp name's type and size such as "_f_512_512.d"),
+// image extension the writers recognise at its end, in any case (".fits",
+// ".fit", ".fts", each possibly followed by ".gz" or ".Z"; ".gif", ".pgm",
+// ".jpg"), or a disp name's type and size such as "_f_512_512.d",
 // whatever the run's format. Any other dot belongs to the stem, so that
 // "o_0.25" and "o_0.1" never share result files. A name that is nothing but
 // an extension is its own stem.

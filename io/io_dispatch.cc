@@ -2,11 +2,14 @@
 // GIF, PGM and JPEG.
 #include "io/io_dispatch.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "array/fatal.h"
+#include "io/compressed_input.h"
 #include "io/fits_io.h"
 #include "io/gif_io.h"
 #include "io/image_file.h"
@@ -41,6 +44,46 @@ type_format run_format(const char* name, const char* action) {
   if (Format_Imag == F_MIDAS) midas_refused();
   if (Format_Imag < F_DISP || Format_Imag > F_JPEG) bad_format(action);
   return Format_Imag;
+}
+
+bool regular_file(const std::string& path) {
+  struct stat file;
+  return stat(path.c_str(), &file) == 0 && S_ISREG(file.st_mode);
+}
+
+// The name the reader of format opens, and whether it finds a file there.
+std::string completed_input(const char* name, type_format format, bool& found) {
+  std::string file;
+  if (format == F_FITS) {
+    char* completed = fitsname(name);
+    file = completed;
+    std::free(completed);
+    found = fits_name_finds_file(file);  // a compressed sibling counts
+  } else {
+    file = format == F_GIF ? gifname(name) : pgmname(name);
+    found = regular_file(file);
+  }
+  return file;
+}
+
+// A typed name that is a file, while the reader would add its extension and
+// find nothing: an image of a format not read here ("cam.jpeg", "cam.png",
+// "cam.tif") or a name without extension. Naming the completed file
+// ("cam.jpeg.fits") would send the user after a name never typed. A name
+// that ends in an image extension another pattern outranks ("pgmdata.fits"
+// is PGM) is read from its completed name as the format test says, and its
+// reader names that file.
+void refuse_unread_extension(const char* name, type_format format) {
+  if ((format != F_FITS && format != F_GIF && format != F_PGM) || std_inout(name)) return;
+  if (io_result_stem(name) != name) return;
+  bool found = false;
+  const std::string file = completed_input(name, format, found);
+  if (found || file == name || !regular_file(name)) return;
+  fatal_exitf(-1, stderr,
+              "Error: the name ends in no extension of an image format read here: .fits, .fit or .fts "
+              "(FITS, also compressed as .gz or .Z), .gif, .pgm, .jpg, or a raw name such as "
+              "m51_f_512_512.d ... (%s)\n",
+              name);
 }
 
 void set_type_from_bitpix(int bitpix) {
@@ -135,6 +178,7 @@ std::string io_float_output_file(const char* name, int nl, int nc) {
 }
 
 void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {
+  refuse_unread_extension(name, run_format(name, "read"));
   switch (run_format(name, "read")) {
     case F_FITS:
       read_fits(name, Header, [&](fitsstruct* rec) { fits_read_float(name, Ima, rec); });
@@ -151,6 +195,7 @@ void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct
 }
 
 void io_read_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header, Bool NoBscale) {
+  refuse_unread_extension(name, run_format(name, "read"));
   switch (run_format(name, "read")) {
     case F_FITS:
       read_fits(name, Header, [&](fitsstruct* rec) { fits_read_int(name, Ima, rec, NoBscale); });

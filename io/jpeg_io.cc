@@ -83,11 +83,7 @@ void writer_error_exit(j_common_ptr cinfo) {
 
 }  // namespace
 
-std::string jpgname(const char* name) {
-  std::string file = name;
-  if (!io_file_part_has(name, ".jpg")) file += ".jpg";
-  return file;
-}
+std::string jpgname(const char* name) { return io_completed_name(name, ".jpg"); }
 
 // ---- Reading ----
 

@@ -17,7 +17,8 @@ constexpr int JPEG_READ_IN_GRAY = 1;
 constexpr int JPEG_READ_IN_PSEUDO = 2;
 constexpr int JPEG_READ_IN_RGB = 3;
 
-// name when its file name holds ".jpg", else name + ".jpg".
+// name when its file name holds ".jpg" or ends in it in any case, else
+// name + ".jpg".
 std::string jpgname(const char* name);
 
 class READ_JPEG {

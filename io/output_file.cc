@@ -10,11 +10,8 @@
 #include "io/output_file.h"
 
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -30,6 +27,7 @@
 #include "array/fatal.h"
 #include "array/stop_signals.h"
 #include "io/image_file.h"
+#include "io/write_permission.h"
 
 namespace {
 
@@ -54,9 +52,6 @@ std::vector<Output>& registry() {
 }
 int HoldDepth = 0;
 thread_local int PlacedAtOnce = 0;
-
-// The kernel's limit on the links one lookup follows.
-constexpr int kMaxLinks = 40;
 
 // Removes the new names of an output that will not take its place.
 void discard_files(Output& output) {
@@ -97,12 +92,6 @@ std::uint64_t next_random() {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
   return z ^ (z >> 31);
-}
-
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Makes a new entry named after `near` (whose folder receives it) with
@@ -157,43 +146,6 @@ void register_cleanup() {
   registry();
   static const bool registered = (at_process_end(remove_staged_files), true);
   (void)registered;
-}
-
-bool may_override_ownership() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[2] = {};
-  if (syscall(SYS_capget, &header, data) != 0) return false;
-  return (data[CAP_FOWNER / 32].effective & (1u << (CAP_FOWNER % 32))) != 0;
-}
-
-// The sticky bit's rule: in such a folder, a file is removed or replaced
-// only by its owner, the folder's owner, or a process that may override
-// ownership. `info` describes the existing file at `place`.
-bool sticky_forbids(const std::string& place, const struct stat& info) {
-  struct stat folder;
-  if (stat(folder_of(place).c_str(), &folder) != 0 || (folder.st_mode & S_ISVTX) == 0) return false;
-  return info.st_uid != geteuid() && folder.st_uid != geteuid() && !may_override_ownership();
-}
-
-// The kernel's rule for links in shared folders (fs.protected_symlinks),
-// which binds root too: a link in a world-writable folder with the sticky
-// bit is followed only by its owner, or when the folder's owner made it.
-bool may_follow(const std::string& link, const struct stat& info) {
-  struct stat folder;
-  if (stat(folder_of(link).c_str(), &folder) != 0) return true;
-  const bool shared = (folder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-  return !shared || info.st_uid == geteuid() || info.st_uid == folder.st_uid;
-}
-
-// The inode flags of a file or folder (append-only, immutable), 0 when they
-// cannot be read.
-int inode_flags(const std::string& path, bool folder) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
-  if (fd < 0) return 0;
-  int flags = 0;
-  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = 0;
-  close(fd);
-  return flags;
 }
 
 // The place of `file`, checked: the end of its links, no folder, a file the
@@ -362,8 +314,11 @@ bool copy_to_device(const std::string& from, const std::string& device) {
 }
 
 // A second name for a file the commit will replace, beside it: a hard link,
-// or, where links cannot be made, the file itself moved there (`moved`).
-// False with errno set.
+// or, where links cannot be made, the file itself moved there (`moved`), by
+// a rename that never replaces a file or, on file systems that know no such
+// rename either (some FUSE and virtual-machine shared folders), by a plain
+// rename onto an empty file made for it under a fresh name. False with errno
+// set.
 bool keep_aside(const std::string& place, std::string& aside, long& stop, bool& moved) {
   moved = false;
   auto linked = [&](const std::string& name) { return link(place.c_str(), name.c_str()); };
@@ -373,7 +328,19 @@ bool keep_aside(const std::string& place, std::string& aside, long& stop, bool& 
   auto renamed = [&](const std::string& name) {
     return renameat2(AT_FDCWD, place.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
   };
-  return make_beside(place, renamed, aside, stop) == 0;
+  if (make_beside(place, renamed, aside, stop) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+  auto renamed_onto_fresh = [&](const std::string& name) {
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    close(fd);
+    if (rename(place.c_str(), name.c_str()) == 0) return 0;
+    const int error = errno;
+    unlink(name.c_str());
+    errno = error;
+    return -1;
+  };
+  return make_beside(place, renamed_onto_fresh, aside, stop) == 0;
 }
 
 struct Aside {
@@ -385,8 +352,9 @@ struct Aside {
 // Renames every complete output onto its place, all or none: the files
 // replaced are kept under second names until every rename has succeeded,
 // and put back when one fails. With the lock held; the place that failed,
-// and errno, when one did.
-std::string commit_complete_outputs() {
+// and errno, when one did; `kept` then says where each earlier file that
+// could not be put back is kept.
+std::string commit_complete_outputs(std::string& kept) {
   std::vector<Output>& outputs = registry();
   std::vector<std::size_t> ready;
   for (std::size_t k = 0; k < outputs.size(); k++)
@@ -399,7 +367,7 @@ std::string commit_complete_outputs() {
     struct stat info;
     if (lstat(place.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
     // Its rename would fail, and a second name of it could not be removed.
-    if (sticky_forbids(place, info)) {
+    if (io_sticky_forbids(place, info)) {
       error = EPERM;
       failed = place;
       break;
@@ -428,10 +396,13 @@ std::string commit_complete_outputs() {
         if (r < placed) unlink(place.c_str());
       } else if (r < placed || aside.moved) {
         // An earlier file that cannot be put back stays under its second
-        // name, which a stop then leaves too.
+        // name, which a stop then leaves too, and the user learns it.
         const bool back = rename(aside.name.c_str(), place.c_str()) == 0;
-        if (!back) stop_forget(aside.stop);
-        if (!back) aside.stop = 0;
+        if (!back) {
+          stop_forget(aside.stop);
+          aside.stop = 0;
+          kept += "The earlier " + place + " could not be put back: it is kept as " + aside.name + "\n";
+        }
         aside.name.clear();
       }
     }
@@ -465,27 +436,6 @@ std::string private_folder_near(const std::string& place, bool device) {
 }
 
 }  // namespace
-
-int io_link_end(const std::string& path, std::string& end) {
-  end = path;
-  std::vector<char> text(PATH_MAX + 1);
-  for (int links = 0;; links++) {
-    struct stat info;
-    if (lstat(end.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return 0;
-    if (links == kMaxLinks) {
-      end = path;
-      return ELOOP;
-    }
-    if (!may_follow(end, info)) return EACCES;
-    const ssize_t n = readlink(end.c_str(), text.data(), text.size() - 1);
-    if (n < 0) return 0;
-    std::string target(text.data(), static_cast<std::size_t>(n));
-    const std::size_t slash = end.rfind('/');
-    if (!target.empty() && target[0] != '/' && slash != std::string::npos)
-      target = end.substr(0, slash + 1) + target;
-    end = target;
-  }
-}
 
 std::FILE* io_open_output_or_exit(const char* typed, const std::string& file, const char* message, int status) {
   std::FILE* stream = open_output(file);
@@ -553,8 +503,12 @@ std::string io_begin_named_output(const std::string& file) {
     chmod(name.c_str(), 0700);
     return 0;
   };
-  if (make_beside(private_folder_near(output.place, output.to_device), made, output.folder, output.folder_stop) != 0)
-    return std::string();
+  // The writer is handed a name that begins with "/" or "./": the library
+  // then takes every character after it as part of the name, where it would
+  // read a leading blank or a "file:" prefix as its own syntax.
+  std::string near = private_folder_near(output.place, output.to_device);
+  if (near[0] != '/') near = "./" + near;
+  if (make_beside(near, made, output.folder, output.folder_stop) != 0) return std::string();
   output.staged = output.folder + "/file";
   {
     StopSignalsHeld held;
@@ -598,59 +552,34 @@ void io_hold_outputs() {
 void io_commit_outputs() {
   // A stop waits until every result is in place, or every earlier file back.
   StopSignalsHeld hold;
-  std::string failed;
+  std::string failed, kept;
   int error = 0;
   {
     std::lock_guard<std::mutex> lock(registry_lock());
     if (HoldDepth == 0 || --HoldDepth > 0) return;
-    failed = commit_complete_outputs();
+    failed = commit_complete_outputs(kept);
     error = errno;
   }
   // The files not yet in place go with the process.
   if (!failed.empty())
-    fatal_exitf(-1, stderr, "Error: cannot write a result file %s\n",
-                io_open_failure(nullptr, failed, error).c_str());
+    fatal_exitf(-1, stderr, "Error: cannot write a result file %s\n%s",
+                io_open_failure(nullptr, failed, error).c_str(), kept.c_str());
 }
 
 OutputsPlacedAtOnce::OutputsPlacedAtOnce() { PlacedAtOnce++; }
 OutputsPlacedAtOnce::~OutputsPlacedAtOnce() { PlacedAtOnce--; }
 
-std::string io_output_refusal(const char* typed, const std::string& file) {
-  std::string place;
-  const int link_error = io_link_end(file, place);
-  // The place named as the user's name leads to it.
-  const std::string named = place == file ? file : file + ", a link to " + place;
-  auto refused = [&](const std::string& subject, int error, const std::string& why) {
-    return "(" + subject + ": " + std::strerror(error) + (why.empty() ? "" : ", " + why) + ")";
-  };
-  if (link_error == ELOOP) return io_open_failure(typed, file, ELOOP);
-  if (link_error == EACCES)
-    return refused(named, EACCES, "a link in a shared folder with the sticky bit that another user made");
-  struct stat info;
-  const bool exists = stat(place.c_str(), &info) == 0;
-  if (!exists && errno != ENOENT) return place == file ? io_open_failure(typed, file, errno) : refused(named, errno, "");
-  if (exists && S_ISDIR(info.st_mode)) return refused(named, EISDIR, "");
-  if (exists && access(place.c_str(), W_OK) != 0) return refused(named, errno, "");
-  if (exists && !S_ISREG(info.st_mode)) return std::string();  // a device, written in place
-  const std::string folder = folder_of(place);
-  if (exists && sticky_forbids(place, info))
-    return refused(named, EPERM, "another user's file in a folder with the sticky bit");
-  if ((inode_flags(folder, true) & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0)
-    return refused(named, EPERM, "its folder " + folder + " is append-only or immutable");
-  if (exists && (inode_flags(place, false) & FS_APPEND_FL) != 0)
-    return refused(named, EPERM, "a file that may only be appended to");
+int io_try_new_file_beside(const std::string& place, std::string& left) {
+  left.clear();
   std::string staged;
   long stop = 0;
   const int fd = create_staged(place, staged, stop);
-  if (fd < 0) {
-    const int error = errno;
-    if (exists) return refused(named, error, "its folder " + folder + " takes no new file");
-    return place == file ? io_open_failure(typed, file, error) : refused(named, error, "");
-  }
+  if (fd < 0) return errno;
   close(fd);
   const bool removed = unlink(staged.c_str()) == 0;
   const int error = errno;
   stop_forget(stop);
-  if (!removed) return refused(staged, error, "its folder " + folder + " lets a new file be made but not removed");
-  return std::string();
+  if (removed) return 0;
+  left = staged;
+  return error;
 }

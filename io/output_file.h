@@ -11,12 +11,8 @@
 #include <cstdio>
 #include <string>
 
-// The file a chain of links at `path` ends at (path itself when it is no
-// link); a relative target is taken from its link's folder. 0, or EACCES
-// when a link of the chain stands in a world-writable folder with the sticky
-// bit and belongs neither to this process's user nor to the folder's owner
-// (`end` is then that link), or ELOOP past 40 links (`end` is path).
-int io_link_end(const std::string& path, std::string& end);
+// The rules about who may write where, which callers of these check first.
+#include "io/write_permission.h"
 
 // Opens for writing the bytes that will become `file`, or ends the process
 // with `status` and `message`, a printf format whose one %s receives
@@ -35,7 +31,10 @@ void io_discard_output(std::FILE* stream);
 
 // For a writer that creates its file by name (the FITS library): the name
 // to write instead of `file`, inside a folder of its own that no other user
-// may enter, or empty, with errno set, when the file cannot be written.
+// may enter, or empty, with errno set, when the file cannot be written. The
+// name begins with "/" or "./"; the writer must take it as it stands (the
+// FITS library's ffdkinit, not ffinit, which reads brackets, parentheses and
+// other characters of a name as its own syntax).
 // io_end_named_output then puts a complete file in place, or copies it onto
 // the device that `file` is (false, with errno set, when that fails), or
 // removes an incomplete one; the folder goes with it.
@@ -46,8 +45,9 @@ bool io_end_named_output(const std::string& written, bool complete);
 // run's results appear together or not at all; a later output to the same
 // place replaces the earlier one. Holds nest: only the outermost commit
 // renames. A rename that fails puts back every file the commit had already
-// replaced, then ends the process naming the file. Stop signals wait while
-// the commit runs.
+// replaced, then ends the process naming the file (and, for an earlier file
+// that could not be put back, the name that keeps it). Stop signals wait
+// while the commit runs.
 void io_hold_outputs();
 void io_commit_outputs();
 
@@ -62,9 +62,7 @@ class OutputsPlacedAtOnce {
   OutputsPlacedAtOnce& operator=(const OutputsPlacedAtOnce&) = delete;
 };
 
-// What would stop writing `file` and putting it in place at a commit, found
-// without touching it: empty when nothing, else "(name: reason)" naming the
-// file, the link or the folder that stands in the way (io_open_failure's
-// form for the name the user typed). Its folder is asked for a new file,
-// made and removed at once.
-std::string io_output_refusal(const char* typed, const std::string& file);
+// Asks the folder of `place` for a new file, made as an output's would be,
+// and removes it at once. 0 when both succeed, else the errno of the
+// failure, with `left` naming the new file when it could not be removed.
+int io_try_new_file_beside(const std::string& place, std::string& left);

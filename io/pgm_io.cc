@@ -1,6 +1,7 @@
 // Binary PGM. The reader takes the pixels that follow the header (the byte
 // after the maximum value), refuses 16-bit files and files shorter than
-// their header says, and never scans past the end of the file.
+// their header says, and other Netpbm kinds, each saying what is wrong, and
+// never scans past the end of the file.
 #include "io/pgm_io.h"
 
 #include <climits>
@@ -33,6 +34,32 @@ int next_char(std::FILE* stream, const char* name) {
   return c;
 }
 
+// What a Netpbm file of another kind is, by the digit after its 'P'.
+std::string netpbm_kind(int magic) {
+  switch (magic) {
+    case '1': return "a plain (ASCII) PBM bitmap, P1";
+    case '2': return "a plain (ASCII) PGM file, P2";
+    case '3': return "a plain (ASCII) PPM colour image, P3";
+    case '4': return "a binary PBM bitmap, P4";
+    case '6': return "a binary PPM colour image, P6";
+    default: return "no PGM file";
+  }
+}
+
+[[noreturn]] void refuse_kind(const char* name, int magic) {
+  fatal_exitf(-1, stderr, "Unable to read file: %s: it is %s; only binary 8-bit PGM files (P5) are read\n", name,
+              netpbm_kind(magic).c_str());
+}
+
+// The pixels a header announces are not all in the file.
+[[noreturn]] void refuse_short(const char* name, int width, int height, long long held) {
+  const long long needed = static_cast<long long>(width) * height;
+  fatal_exitf(-1, stderr,
+              "Unable to read file: %s: it is short by %lld byte%s (%d x %d pixels need %lld bytes after "
+              "the header, it holds %lld)\n",
+              name, needed - held, needed - held == 1 ? "" : "s", width, height, needed, held < 0 ? 0 : held);
+}
+
 // A header value that names a size: positive, and the image must fit.
 int size_value(unsigned value, const char* name) {
   if (value == 0 || value > static_cast<unsigned>(INT_MAX))
@@ -48,10 +75,12 @@ PgmHeader parse_header(std::FILE* stream, const char* name) {
   PgmHeader header;
   header.width = size_value(PGMGetVal(stream, name), name);
   header.height = size_value(PGMGetVal(stream, name), name);
-  if (magic != '5') fatal_exitf(-1, stderr, "Unable to read file: %s\n", name);
+  if (magic != '5') refuse_kind(name, magic);
   unsigned maxval = PGMGetVal(stream, name);
   if (maxval == 0 || maxval > 255)
-    fatal_exitf(-1, stderr, "Error: %s has the maximum value %u; only 8-bit PGM files (up to 255) are read ...\n",
+    fatal_exitf(-1, stderr,
+                "Unable to read file: %s: it has the maximum value %u; only binary 8-bit PGM files (P5, "
+                "maximum value 1 to 255) are read\n",
                 name, maxval);
   // Exactly one white-space character separates the header from the pixels.
   next_char(stream, name);
@@ -61,7 +90,8 @@ PgmHeader parse_header(std::FILE* stream, const char* name) {
     fatal_exitf(-1, stderr, "Error: PGM image %s of %d x %d pixels is too large ...\n", name, header.width,
                 header.height);
   long long size = io_stream_size(stream);
-  if (size >= 0 && size - header.data_start < npix) fatal_exitf(-1, stderr, "Unable to read file: %s\n", name);
+  if (size >= 0 && size - header.data_start < npix)
+    refuse_short(name, header.width, header.height, size - header.data_start);
   return header;
 }
 
@@ -143,11 +173,7 @@ void write_block(const char* name, int Nl, int Nc, to_array<T, false>& Ima, int 
 
 }  // namespace
 
-std::string pgmname(const char* name) {
-  std::string file = name;
-  if (!io_file_part_has(name, ".pgm")) file += ".pgm";
-  return file;
-}
+std::string pgmname(const char* name) { return io_completed_name(name, ".pgm"); }
 
 std::FILE* pgm_file_des_in(const char* name) {
   if (std_inout(name)) fatal_exit("Error: PGM format cannot be read from standard input ... \n", -1, stderr);
@@ -201,10 +227,11 @@ void readpgm(const char* name, int& Nl, int& Nc, unsigned char*& buffer) {
   const std::size_t n = static_cast<std::size_t>(Nl) * static_cast<std::size_t>(Nc);
   io_claim_image_memory(name, Nl, Nc, 1);
   buffer = static_cast<unsigned char*>(alloc_buffer(n));
-  if (std::fread(buffer, 1, n, stream) != n) {
+  const std::size_t held = std::fread(buffer, 1, n, stream);
+  if (held != n) {
     free_buffer(buffer);
     buffer = nullptr;
-    fatal_exitf(-1, stderr, "Unable to read file: %s\n", name);
+    refuse_short(name, Nc, Nl, static_cast<long long>(held));
   }
   std::fclose(stream);
 }

@@ -9,7 +9,8 @@
 #include "array/base_types.h"
 #include "array/to_array.h"
 
-// name when its file name holds ".pgm", else name + ".pgm".
+// name when its file name holds ".pgm" or ends in it in any case, else
+// name + ".pgm".
 std::string pgmname(const char* name);
 // Refuses the standard-stream names; opens pgmname(name).
 std::FILE* pgm_file_des_in(const char* name);

@@ -38,13 +38,29 @@ long non_finite_pixels(const to_array<float, false>& ima) {
 
 // Pixels that are not finite numbers would spread through every transform
 // into hundreds of NaN pixels of every result.
-void refuse_non_finite_pixels(const to_array<float, false>& data, const std::string& name) {
+void refuse_non_finite_pixels(const to_array<float, false>& data, const fitsstruct& header,
+                              const std::string& name) {
   const long count = non_finite_pixels(data);
-  if (count > 0)
+  if (count == 0) return;
+  // An integer FITS image holds no such value: these are its undefined
+  // pixels, stored as its BLANK value and read as NaN.
+  if (which_format() == F_FITS && header.bitpix > 0) {
+    int blank = header.fitshead != nullptr ? fitsfind(header.fitshead, "BLANK   ") : -1;
+    std::string value;
+    if (blank >= 0) {
+      value.assign(header.fitshead + static_cast<size_t>(blank) * 80 + 10, 20);
+      value.erase(0, value.find_first_not_of(' '));
+      value = " = " + value;
+    }
     fatal_exitf(-1, stdout,
-                "Error: %ld pixels of the input image are not finite numbers; set missing "
+                "Error: %ld pixels of the input image are undefined (BLANK%s); set missing "
                 "pixels to 0 and use -H to mask them ... (%s)\n",
-                count, name.c_str());
+                count, value.c_str(), name.c_str());
+  }
+  fatal_exitf(-1, stdout,
+              "Error: %ld pixels of the input image are not finite numbers; set missing "
+              "pixels to 0 and use -H to mask them ... (%s)\n",
+              count, name.c_str());
 }
 
 // The median, not the largest magnitude: one bright star or cosmic ray must
@@ -241,11 +257,16 @@ bool eight_bit_data(const fitsstruct& header) {
   }
 }
 
-void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor) {
+void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor,
+                fitsstruct* header) {
   to_array<float, false> zoomed(Data.nl() * ZoomFactor, Data.nc() * ZoomFactor, "ZZ");
   LowResolIma = Data;
   im_zoom(Data, zoomed);
   Data = zoomed;
+  // The residual of the separation holds each block of ZoomFactor x
+  // ZoomFactor pixels to its pixel of the input: the results are on that
+  // grid, whatever places im_zoom's samples.
+  if (header != nullptr) zoom_coordinates(header, ZoomFactor);
 }
 
 float make_mask(const to_array<float, false>& Data, to_array<float, false>& Mask, bool zoom) {

@@ -43,8 +43,10 @@ float unit_noise_scale(float noise, float largest, long nbr_pixels);
 void scale_pixels(to_array<float, false>& ima, float factor);
 
 // Ends the run with status -1 and a message naming `name` when a pixel of
-// data is not a finite number.
-void refuse_non_finite_pixels(const to_array<float, false>& data, const std::string& name);
+// data is not a finite number; the message names BLANK when header, the
+// input's, is that of an integer FITS image.
+void refuse_non_finite_pixels(const to_array<float, false>& data, const fitsstruct& header,
+                              const std::string& name);
 
 // Ends the run with status -1 and a message naming `name` and the range when
 // a pixel of Data lies beyond largest_input_magnitude.
@@ -71,8 +73,9 @@ void first_guess_interpol(to_array<float, false>& Data, int NbrMissing);
 bool eight_bit_data(const fitsstruct& header);
 
 // Data := Data zoomed by ZoomFactor with cubic B-splines; LowResolIma := the
-// image as it was.
-void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor);
+// image as it was; the header, when given, describes the zoomed pixels.
+void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor,
+                fitsstruct* header = nullptr);
 
 // Builds the mask of valid pixels for Data (Nl x Nc): with the zoom, the
 // pixels on an even line or column; otherwise 0 for a zero pixel and for the

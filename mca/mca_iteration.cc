@@ -65,6 +65,26 @@ float finite_level(const MCA& m, float level, const char* what) {
   return level;
 }
 
+// Data in units far from the noise level given (calibrated fluxes near
+// 1e-18 against the default 0.5) have no coefficient above the last
+// threshold: the run would end as a success with every component 0 and not
+// a word. Such data may hold no signal, so it is said, not refused. Without
+// a first level from the data no iteration runs at all; with one given,
+// every coefficient is measured only when every base gives its largest.
+void warn_if_nothing_reaches_last_level(const MCA& m, float largest, bool first_from_data) {
+  bool all_measured = true;
+  for (int b = 0; b < m.NbrBase; b++) all_measured &= mca_base_family(m.TabSelect[b]).init != nullptr;
+  if (!(largest < m.LastSoftThreshold) || !(first_from_data || all_measured)) return;
+  // With a first level given the iteration runs, and the bases that keep
+  // their coarsest scale apart still take it.
+  std::fprintf(stderr,
+               "Warning: no coefficient reaches the last threshold, %g times the noise level %g: "
+               "%s. If the image holds signal, give its noise level with -g, or -g 0 to estimate "
+               "it\n",
+               m.LastSoftThreshold, m.in_input_units(m.Noise_Ima),
+               first_from_data ? "every component is 0" : "no component takes any detail");
+}
+
 }  // namespace
 
 float MCA::mca_update(float Coef, float Level, float /*Third*/) const {
@@ -248,6 +268,7 @@ void MCA::decomposition(to_array<float, false>& Data) {
                        max1, max2);
   }
   if (Verbose) std::printf(" Maximum SNR of all coeff is %g Second max = %g\n", max1, max2);
+  warn_if_nothing_reaches_last_level(*this, max1, first_from_data);
   max1 = mca_first_level(max1, max2);
   if (first_from_data) FirstSoftThreshold = max1;
 

@@ -174,9 +174,9 @@ int main(int argc, char* argv[]) {
   to_array<float, false> data;
   fitsstruct header;
   io_read_ima_float(Name_Imag_In.c_str(), data, &header);
-  refuse_non_finite_pixels(data, Name_Imag_In);
+  refuse_non_finite_pixels(data, header, Name_Imag_In);
   refuse_out_of_range_pixels(data, Name_Imag_In);
-  if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor);
+  if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor, &header);
   // Only 8-bit data have a range to keep a super-resolved image in; other
   // data may be in any units.
   const bool byte_pixels = eight_bit_data(header);

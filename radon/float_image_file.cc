@@ -48,7 +48,8 @@ void write_float_array_file(const std::string& file, const float* data, int naxi
                             const long* naxes,
                             const std::function<void(fitsfile*, int&)>& keywords) {
   // Written in a folder of its own beside the file it replaces, which stays
-  // until it is complete.
+  // until it is complete. The library creates it by a name it takes as it
+  // stands, whatever brackets or parentheses the user's name holds.
   const std::string staged = io_begin_named_output(file);
   if (staged.empty())
     fatal_exitf(-1, stdout, "Error: cannot create file %s\n", io_open_failure(nullptr, file, errno).c_str());
@@ -62,7 +63,7 @@ void write_float_array_file(const std::string& file, const float* data, int naxi
     io_end_named_output(staged, false);
     FitsPrintError(result);
   };
-  written(ffinit(&fptr, staged.c_str(), &status));
+  written(ffdkinit(&fptr, staged.c_str(), &status));
   long axes[3] = {0, 0, 0};
   LONGLONG count = 1;
   for (int k = 0; k < naxis; k++) {

@@ -33,7 +33,11 @@ const struct {
                        {SIGTERM, "SIGTERM"},
                        {SIGHUP, "SIGHUP"},
                        {SIGQUIT, "SIGQUIT"},
-                       {SIGPIPE, "SIGPIPE"}};
+                       {SIGPIPE, "SIGPIPE"},
+                       {SIGUSR1, "SIGUSR1"},
+                       {SIGUSR2, "SIGUSR2"},
+                       {SIGALRM, "SIGALRM"},
+                       {SIGXCPU, "SIGXCPU"}};
 
 // The child's start: the stop signals as a shell leaves them to a job in the
 // foreground (or `ignored` ignored, as nohup leaves SIGHUP), no core file
@@ -228,6 +232,33 @@ TEST_F(StopSignals, AHeldSignalTakesEffectWhenTheLastHoldEnds) {
          raise(SIGTERM);
          step = 2;
          holder.join();
+       },
+       SIGTERM},
+      {"a second signal while the stop runs at the end of the hold",
+       [](const auto& at) {
+         // The stop run by the hold's end must block the stop signals
+         // first: a second one taken by its thread meanwhile would wait
+         // there for the end of a stop that it has interrupted. Such a
+         // hang ends the child with status 99.
+         std::thread([] {
+           sleep(20);
+           _exit(99);
+         }).detach();
+         constexpr int Files = 2000;
+         for (int k = 0; k < Files; k++) make_registered(at(("f" + std::to_string(k)).c_str()));
+         const std::string first = at("f0"), last = at(("f" + std::to_string(Files - 1)).c_str());
+         const pthread_t holder = pthread_self();
+         {
+           const StopSignalsHeld held;
+           raise(SIGTERM);
+           make_file(at("in_hold"));
+           std::thread([=] {
+             while (access(first.c_str(), F_OK) == 0 && access(last.c_str(), F_OK) == 0)
+               std::this_thread::yield();
+             pthread_kill(holder, SIGINT);
+           }).detach();
+         }
+         make_file(at("after_hold"));
        },
        SIGTERM},
   };

@@ -238,6 +238,88 @@ TEST_F(Vms, PoolBuffersInSwapFilesAreRemovedAtExit) {
   EXPECT_TRUE(files_in(dir_).empty());
 }
 
+namespace {
+
+#if QZ_UNDER_ASAN || defined(__SANITIZE_THREAD__)
+constexpr bool RssFollowsPages = false;  // the sanitizers fill or shadow memory themselves
+#else
+constexpr bool RssFollowsPages = true;
+#endif
+
+std::size_t resident_bytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+bool all_zero(const void* p, std::size_t bytes) {
+  const auto* c = static_cast<const unsigned char*>(p);
+  for (std::size_t k = 0; k < bytes; k++)
+    if (c[k] != 0) return false;
+  return true;
+}
+
+// A RAM limit that keeps every request in RAM, and one that sends them all
+// to swap files.
+const struct {
+  int ram_limit_mb;
+  bool swap;
+  const char* name;
+} ZeroedCases[] = {{4000, false, "RAM"}, {1, true, "swap file"}};
+
+// In a child, as the pools keep their buffers to the end: zero-filled arrays
+// of the lazy size (new buffers from the layer's zeroing allocation) and of a
+// smaller one, each dirtied, released to its pool and taken again.
+void pool_arrays_read_as_zeros(const std::string& dir, int ram_limit_mb) {
+  vms_init(ram_limit_mb, dir.c_str(), False);
+  for (int lines : {2048, 300}) {
+    float* first = nullptr;
+    for (int round = 0; round < 2; round++) {
+      to_array<float, false> a(lines, 1103);
+      if (round == 0) first = a.buffer();
+      else if (a.buffer() != first) std::_Exit(2);  // not the pool's buffer again
+      if (!all_zero(a.buffer(), sizeof(float) * a.n_elem())) std::_Exit(3 + round);
+      for (int k = 0; k < a.n_elem(); k++) a(k) = 7.f;
+    }
+  }
+  std::exit(0);
+}
+
+}  // namespace
+
+TEST_F(Vms, ZeroedBuffersReadAsZerosAndBecomeResidentOnlyWhenUsed) {
+  // 48 MB comes as fresh pages from the system; after 12 MB were freed, the
+  // C library serves 12 MB from the memory that held them.
+  for (const auto& c : ZeroedCases) {
+    vms_init(c.ram_limit_mb, dir_.c_str(), False);
+    for (const std::size_t size : {48 * MB, 12 * MB}) {
+      const std::string label = std::string(c.name) + ", " + std::to_string(size / MB) + " MB";
+      for (int k = 0; k < 2; k++) {
+        void* dirty = alloc_buffer(size);
+        std::memset(dirty, 0x5a, size);
+        free_buffer(dirty);
+      }
+      const std::size_t before = resident_bytes();
+      void* p = alloc_zeroed_buffer(size);
+      const std::size_t taken = resident_bytes() - before;
+      if (RssFollowsPages) {
+        EXPECT_LT(taken, 8 * MB) << label;
+      }
+      EXPECT_EQ(in_swap(p), c.swap) << label;
+      EXPECT_TRUE(all_zero(p, size)) << label;
+      std::memset(p, 0x5a, size);
+      free_buffer(p);
+      p = alloc_zeroed_buffer(size);
+      EXPECT_TRUE(all_zero(p, size)) << label << ", after one was dirtied and freed";
+      free_buffer(p);
+    }
+    EXPECT_EXIT(pool_arrays_read_as_zeros(dir_, c.ram_limit_mb), ::testing::ExitedWithCode(0), "")
+        << c.name;
+    EXPECT_TRUE(files_in(dir_).empty()) << c.name;
+  }
+}
+
 TEST_F(Vms, BadReleasesAreReportedAndIgnored) {
   UseVMS = 1;
   void* p = alloc_buffer(100);

@@ -268,6 +268,131 @@ TEST(FitsHeaderWrite, ScalingAxisAndChecksumCards) {
   EXPECT_EQ(fitsfind(line.fitshead, "NAXIS2  "), 4);
 }
 
+// The card of key in rec, or an empty text.
+std::string card_of(const fitsstruct& rec, const char* key) {
+  const int i = fitsfind(rec.fitshead, key);
+  return i < 0 ? std::string() : std::string(rec.fitshead + static_cast<std::size_t>(i) * 80, 80);
+}
+
+// The number of a card as the C library reads it, D exponent aside.
+double number_of(const std::string& card) { return std::strtod(card.substr(10, 70).c_str(), nullptr); }
+
+// Coordinates the run does not change keep their cards byte for byte,
+// whatever their digits, exponent letter or comment; the range of the input's
+// values is no result's range, and goes.
+TEST(FitsHeaderWrite, UnchangedCoordinateCardsAreKeptAsWritten) {
+  const std::vector<std::string> kept = {
+      card("CTYPE1  = 'RA---TAN'           / gnomonic"),
+      card("CTYPE2  = 'DEC--TAN'"),
+      card("CRPIX1  =   24.50000000000000  / reference pixel"),
+      card("CRPIX2  =                   -3"),
+      card("CRVAL1  =    150.1234567891234 / degrees"),
+      card("CRVAL2  =          2.23456789D0"),
+      card("CDELT1  = -2.7777777777777778E-04"),
+      card("CDELT2  =  2.77777777777777E-4 / ten more digits than written back before"),
+      card("CROTA2  =              12.3456789012345"),
+      card("CRPIX3  =                  1.0"),
+      card("CDELT3  =  1.2345678901234e+07"),
+  };
+  std::vector<std::string> texts = {"NAXIS3  =                    1", "DATAMIN =                 82.9",
+                                    "DATAMAX =               1200.0"};
+  for (const std::string& c : kept) texts.push_back(c);
+  fitsstruct rec;
+  std::vector<std::string> cards = image_cards(-32, texts);
+  cards[2] = value_card("NAXIS", "3");
+  parse_cards(&rec, cards);
+  EXPECT_EQ(rec.crval[1], 2.23456789);  // the D exponent is an exponent
+  updatefitsheader(&rec);
+  for (const std::string& c : kept) EXPECT_EQ(card_of(rec, c.substr(0, 8).c_str()), c);
+  EXPECT_EQ(fitsfind(rec.fitshead, "DATAMIN "), -1);
+  EXPECT_EQ(fitsfind(rec.fitshead, "DATAMAX "), -1);
+}
+
+// A coordinate the record changes is written with the digits that give it
+// back exactly (as strtod reads them), the comment kept, within the card;
+// 0 too, since a reference pixel may move there.
+TEST(FitsHeaderWrite, ChangedCoordinatesAreWrittenExactly) {
+  const double values[] = {96.5, -6.944444444444444e-05, 1.0 / 3.0, 150.12345678912345, 2.5e-12,
+                           -123456789.0123456, 0.0, 1e300, -4.9e-324};
+  for (double v : values) {
+    fitsstruct rec;
+    parse_cards(&rec, image_cards(-32, {"CRPIX1  =                 24.5 / reference pixel",
+                                        "CDELT2  =                 1.0", "CTYPE1  = 'RA---TAN'",
+                                        "CTYPE2  = 'DEC--TAN'"}));
+    rec.crpixx = rec.crpix[0] = v;
+    rec.cdelty = v;
+    rec.crvalx = v;  // no card: added when not negligible
+    updatefitsheader(&rec);
+    const std::string crpix = card_of(rec, "CRPIX1  "), cdelt = card_of(rec, "CDELT2  "),
+                      crval = card_of(rec, "CRVAL1  ");
+    EXPECT_EQ(number_of(crpix), v) << crpix;
+    EXPECT_EQ(number_of(cdelt), v) << cdelt;
+    EXPECT_NE(crpix.find("/ reference pixel"), std::string::npos) << crpix;
+    EXPECT_NE(crpix.find_first_of(".E", 10), std::string::npos) << crpix;  // a real, not an integer
+    if (std::fabs(v) > 1e-7) EXPECT_EQ(number_of(crval), v) << crval;
+    else EXPECT_EQ(crval, "") << v;
+    // Short values stay in the fixed columns 11 to 30.
+    if (v == 96.5) {
+      EXPECT_EQ(crpix, card("CRPIX1  =                 96.5 / reference pixel"));
+    }
+  }
+}
+
+// Each pixel becomes a block of four by four: the centre of input pixel p is
+// the centre of block p, 4 p - 1.5; increments and CD terms shrink four
+// times, alternate descriptions and IRAF's physical pixels alike; PC terms,
+// rotations, reference values and the third axis stay.
+TEST(FitsHeaderWrite, ZoomedCoordinatesDescribeTheBlocks) {
+  const struct {
+    std::string in;
+    double out;  // NAN: the card stays as written
+  } rows[] = {
+      {"CRPIX1  =                 24.5", 96.5},       {"CRPIX2  =                  1.0", 2.5},
+      {"CRVAL1  =    150.1234567891234", NAN},        {"CDELT1  =              -0.0001", -0.000025},
+      {"CDELT2  =               0.0001", 0.000025},   {"CROTA2  =                 30.0", NAN},
+      {"CRPIX3  =                  7.0", NAN},        {"CDELT3  =                  2.0", NAN},
+      {"CD1_1   =  -8.660254037844E-05", -2.165063509461e-05}, {"CD2_1   =              5.0E-05", 1.25e-05},
+      {"PC1_2   =                  0.5", NAN},        {"CRPIX1A =                 10.0", 38.5},
+      {"CDELT2B =                 0.25", 0.0625},     {"CD1_2C  =                  4.0", 1.0},
+      {"LTV1    =                 -5.0", -21.5},      {"LTM1_1  =                  0.5", 2.0},
+      {"CRPIX3A =                  3.0", NAN},        {"CD1_3   =                  1.0", NAN},
+      // SIP: a term of order n times 4^(1 - n), so that 4 f(u, v) = f'(4 u, 4 v).
+      {"CTYPE1  = 'RA---TAN-SIP'", NAN},              {"A_2_0   =               1.6E-5", 4e-6},
+      {"B_0_3   =               8.0E-9", 5e-10},      {"AP_1_0  =               2.0E-4", NAN},
+      {"BP_0_0  =                 0.25", 1.0},        {"A_DMAX  =                  1.5", 6.0},
+      {"A_ORDER =                    3", NAN},
+  };
+  std::vector<std::string> texts;
+  for (const auto& row : rows) texts.push_back(row.in);
+  fitsstruct rec;
+  std::vector<std::string> cards = image_cards(-32, texts);
+  cards[2] = value_card("NAXIS", "3");
+  cards.insert(cards.begin() + 5, value_card("NAXIS3", "1"));
+  parse_cards(&rec, cards);
+  zoom_coordinates(&rec, 4);
+  EXPECT_EQ(rec.width * 1000 + rec.height, 16012);
+  EXPECT_EQ(rec.npix, 16 * 12);
+  updatefitsheader(&rec);
+  for (const auto& row : rows) {
+    const std::string key = row.in.substr(0, 8), now = card_of(rec, key.c_str());
+    if (std::isnan(row.out)) EXPECT_EQ(now, card(row.in)) << key;
+    else EXPECT_DOUBLE_EQ(number_of(now), row.out) << now;
+  }
+  EXPECT_EQ(number_of(card_of(rec, "NAXIS1  ")), 16);
+  EXPECT_EQ(number_of(card_of(rec, "NAXIS2  ")), 12);
+  // Without SIP coordinates, such keywords are someone else's.
+  fitsstruct plain;
+  parse_cards(&plain, image_cards(-32, {"A_2_0   =               1.6E-5", "A_DMAX  =                  1.5"}));
+  zoom_coordinates(&plain, 4);
+  updatefitsheader(&plain);
+  EXPECT_EQ(card_of(plain, "A_2_0   "), card("A_2_0   =               1.6E-5"));
+  EXPECT_EQ(card_of(plain, "A_DMAX  "), card("A_DMAX  =                  1.5"));
+  // An image without coordinates gets no reference pixel of its own.
+  EXPECT_LT(fitsfind(plain.fitshead, "CRPIX1  "), 0);
+  EXPECT_LT(fitsfind(plain.fitshead, "CDELT1  "), 0);
+  EXPECT_EQ(plain.width, 16);
+}
+
 TEST(FitsHeaderRecord, CopiesAreDeep) {
   fitsstruct* original = new fitsstruct;
   parse_cards(original, image_cards(16, {"HISTORY kept"}));

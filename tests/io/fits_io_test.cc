@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "image_test_tools.h"
@@ -60,7 +62,7 @@ std::string write_float(const std::string& file, int bitpix, const std::vector<f
 TEST(FitsName, ExtensionRules) {
   const std::pair<const char*, const char*> cases[] = {
       {"img", "img.fits"}, {"img.fits", "img.fits"}, {"img.FITS", "img.FITS"},       {"img.mr", "img.mr"},
-      {"img.fts", "img.fts"}, {"img.Fits", "img.Fits.fits"}, {"-", "-"}, {"-b", "-b"}, {"dir/x.rid", "dir/x.rid"},
+      {"img.fts", "img.fts"}, {"img.Fits", "img.Fits"}, {"-", "-"}, {"-b", "-b"}, {"dir/x.rid", "dir/x.rid"},
       {"dir.fits/img", "dir.fits/img.fits"}, {"j.mr/x", "j.mr/x.fits"}};  // folders do not count
   for (const auto& c : cases) {
     char* name = fitsname(c.first);
@@ -282,6 +284,16 @@ TEST(FitsFiles, RefusesImagesThatAreNot2D) {
   fits_read_int(path("plane").c_str(), ints, &rec, False);  // one plane is an image
   EXPECT_EQ(ints.nl() * 10 + ints.nc(), 54);
   EXPECT_EQ(ints(4, 3), 3);
+  // The float reader names the axes and their lengths, and says why a plane
+  // with further axes of length 1 is refused too.
+  write_reference(path("radio"), -32, {16, 16, 1, 1}, std::vector<double>(256, 1.0));
+  const std::pair<const char*, const char*> named_axes[] = {
+      {"cube", "\\(NAXIS = 3: 4 x 5 x 2\\) ... \\(.*cube.fits\\)"},
+      {"plane", "\\(NAXIS = 3: 4 x 5 x 1; axes of length 1 are not dropped, as the results' headers would still"},
+      {"radio", "\\(NAXIS = 4: 16 x 16 x 1 x 1; axes of length 1 are not dropped"},
+      {"signal", "\\(NAXIS = 1: 100\\) ... \\(.*signal.fits\\)"}};
+  for (const auto& [stem, message] : named_axes)
+    EXPECT_EXIT_STATUS(fits_read_float(path(stem).c_str(), ima, &rec), 255, message) << stem;
 }
 
 TEST(FitsFiles, RefusesTruncatedAndMissingFiles) {
@@ -518,5 +530,195 @@ TEST_F(QzMcaReaders, RefusedInputsLeaveNoResult) {
     EXPECT_TRUE(printed(message)) << output_;
     for (const char* result : {"out.fits", "out_atrou.fits", "out_resi.fits"})
       EXPECT_FALSE(exists(result)) << input << " left " << result;
+  }
+}
+
+namespace {
+
+// Stored values k * step + first, integers for the integer BITPIX.
+std::vector<double> ramp(int n, double first, double step) {
+  std::vector<double> values(static_cast<std::size_t>(n));
+  for (int k = 0; k < n; k++) values[k] = first + step * k;
+  return values;
+}
+
+// The files of several HDUs the HDU tests read, made by CFITSIO: a primary
+// image and an extension SCI (two.fits, and gzip'ed), an empty primary HDU
+// before an image (mef.fits), a tile-compressed one (tile.fits), an empty
+// image before an image (gap.fits), a table alone (table.fits).
+struct HduFiles {
+  std::vector<double> primary = ramp(48, -7, 0.5), science = ramp(48, 300, -3), other = ramp(35, 1000, 7);
+  HduFiles() {
+    using fits_test::Hdu;
+    Hdu first{FLOAT_IMG, {8, 6}, primary};
+    first.object = "primary";
+    Hdu sci{SHORT_IMG, {8, 6}, science, "SCI"};
+    sci.object = "science";
+    const Hdu empty{BYTE_IMG, {}, {}};
+    const Hdu image{SHORT_IMG, {7, 5}, other, "SCI"};
+    Hdu tile = image;
+    tile.compressed = true;
+    Hdu table;
+    table.table = true;
+    fits_test::write_hdus(scratch("two.fits"), {first, sci});
+    fits_test::write_bytes(scratch("twoz.fits.gz"), fits_test::read_bytes(scratch("two.fits")));
+    EXPECT_TRUE(fits_test::gzip_in_place(scratch("twoz.fits.gz")));
+    fits_test::write_hdus(scratch("mef.fits"), {empty, image});
+    fits_test::write_hdus(scratch("tile.fits"), {tile});
+    const std::string tiles = fits_test::read_bytes(scratch("tile.fits"));
+    fits_test::write_bytes(scratch("tilecut.fits"), tiles.substr(0, tiles.size() - 2880));
+    fits_test::write_hdus(scratch("gap.fits"), {empty, empty, image});
+    fits_test::write_hdus(scratch("table.fits"), {empty, table});
+  }
+};
+
+}  // namespace
+
+// The HDU a name selects, by number or by name, is the one read, header
+// and pixels; a name without a selector reads the primary HDU.
+TEST(FitsHdu, TheNameSelectsTheHduRead) {
+  const HduFiles files;
+  const struct {
+    const char* name;
+    const std::vector<double>& values;
+    int nl, nc, bitpix;
+    const char* object;  // the OBJECT card of the HDU, or none
+  } cases[] = {
+      {"two.fits", files.primary, 6, 8, -32, "'primary"},
+      {"two.fits[0]", files.primary, 6, 8, -32, "'primary"},
+      {"two.fits[1]", files.science, 6, 8, 16, "'science"},
+      {"two.fits[SCI]", files.science, 6, 8, 16, "'science"},
+      {"twoz.fits.gz[1]", files.science, 6, 8, 16, "'science"},
+      {"mef.fits[1]", files.other, 5, 7, 16, nullptr},
+      {"mef.fits[SCI]", files.other, 5, 7, 16, nullptr},
+      {"tile.fits[1]", files.other, 5, 7, 16, nullptr},
+      {"gap.fits[2]", files.other, 5, 7, 16, nullptr},
+  };
+  for (const auto& c : cases) {
+    to_array<float, false> ima;
+    fitsstruct rec;
+    fits_read_float(scratch(c.name).c_str(), ima, &rec);
+    ASSERT_EQ(ima.nl() * 100 + ima.nc(), c.nl * 100 + c.nc) << c.name;
+    EXPECT_EQ(rec.height * 100 + rec.width, c.nl * 100 + c.nc) << c.name;
+    for (int k = 0; k < ima.n_elem(); k++) ASSERT_EQ(ima(k), c.values[k]) << c.name << " " << k;
+    // The header is the HDU's own, made primary for the results.
+    EXPECT_EQ(std::string(rec.fitshead, 8), "SIMPLE  ") << c.name;
+    EXPECT_EQ(rec.bitpix, c.bitpix) << c.name;
+    const int object = fitsfind(rec.fitshead, "OBJECT  ");
+    if (c.object == nullptr) {
+      EXPECT_LT(object, 0) << c.name;
+    } else {
+      ASSERT_GE(object, 0) << c.name;
+      EXPECT_EQ(std::string(rec.fitshead + 80 * object + 10, std::strlen(c.object)), c.object) << c.name;
+    }
+  }
+}
+
+// An HDU without an image says so and names the first HDU after it that
+// holds one; a selector past the last HDU names the HDUs there are.
+TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
+  const HduFiles files;
+  const struct {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {"mef.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\): name the extension that holds it, "
+                   "as in '.*/mef.fits\\[1\\]' ... \\(.*/mef.fits\\)"},
+      {"tile.fits", "the primary HDU .* as in '.*/tile.fits\\[1\\]'"},
+      {"gap.fits[1]", "HDU \\[1\\] of the file holds no image \\(NAXIS = 0\\): .* as in '.*/gap.fits\\[2\\]'"},
+      {"table.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\), nor does any HDU after it"},
+      {"table.fits[1]", "no image in this HDU \\(.*/table.fits\\[1\\]\\)"},
+      {"two.fits[2]", "cannot open file \\(.*/two.fits\\[2\\]: .*/two.fits has no such HDU: it holds \\[0\\] to \\[1\\]\\)"},
+      {"two.fits[FOO]", "two.fits has no such HDU: it holds \\[0\\] to \\[1\\]"},
+      {"twoz.fits.gz[3]", "twoz.fits.gz has no such HDU: it holds \\[0\\] to \\[1\\]"},
+      {"absent.fits[1]", "\\(.*/absent.fits\\[1\\]: No such file or directory\\)"},
+      {"tilecut.fits[1]", "the file is truncated: its header announces [0-9]+ data bytes"},
+  };
+  to_array<float, false> ima;
+  fitsstruct rec;
+  for (const auto& c : cases)
+    EXPECT_EXIT({ QZ_STDOUT_TO_STDERR(); fits_read_float(scratch(c.name).c_str(), ima, &rec); },
+                [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, c.message)
+        << c.name;
+}
+
+// Pixels of an integer image equal to its BLANK value are undefined: read
+// as NaN, the others as stored times BSCALE plus BZERO, whether the image
+// is scaled or tile-compressed. Floating-point data, subnormal values
+// included, read as stored.
+TEST(FitsData, BlankPixelsOfIntegerImagesReadAsUndefined) {
+  const struct {
+    const char* name;
+    int bitpix;
+    long long blank;
+    double bscale, bzero;
+    bool compressed, has_blank;
+  } cases[] = {
+      {"b8.fits", 8, 255, 1, 0, false, true},           {"b16.fits", 16, -32768, 1, 0, false, true},
+      {"b32.fits", 32, -2147483648LL, 1, 0, false, true}, {"b16s.fits", 16, -32768, 0.5, 1000, false, true},
+      {"b16z.fits", 16, -32768, 1, 0, true, true},      {"b16no.fits", 16, 17, 1, 0, false, false},
+  };
+  for (const auto& c : cases) {
+    fits_test::Hdu hdu{c.bitpix, {5, 4}, ramp(20, 3, 11)};
+    for (int k : {2, 7, 19}) hdu.stored[k] = static_cast<double>(c.blank);
+    hdu.has_blank = c.has_blank;
+    hdu.blank = c.blank;
+    hdu.bscale = c.bscale;
+    hdu.bzero = c.bzero;
+    hdu.compressed = c.compressed;
+    fits_test::write_hdus(scratch(c.name), {hdu});
+    to_array<float, false> ima;
+    fitsstruct rec;
+    fits_read_float(scratch(std::string(c.name) + (c.compressed ? "[1]" : "")).c_str(), ima, &rec);
+    ASSERT_EQ(ima.n_elem(), 20) << c.name;
+    for (int k = 0; k < 20; k++) {
+      const bool blank = c.has_blank && hdu.stored[k] == static_cast<double>(c.blank);
+      if (blank) {
+        EXPECT_TRUE(std::isnan(ima(k))) << c.name << " " << k;
+      } else {
+        EXPECT_EQ(ima(k), static_cast<float>(hdu.stored[k] * c.bscale + c.bzero)) << c.name << " " << k;
+      }
+    }
+  }
+  const std::string floats = scratch("subnormal.fits");
+  write_reference(floats, -32, {3, 2}, {1e-40, -1e-42, 0.5, std::nan(""), 2, 3});
+  to_array<float, false> ima;
+  fitsstruct rec;
+  fits_read_float(floats.c_str(), ima, &rec);
+  EXPECT_EQ(ima(0), 1e-40f);
+  EXPECT_EQ(ima(1), -1e-42f);
+  EXPECT_TRUE(std::isnan(ima(3)));
+}
+
+// The extension a name selects is the image separated, plain or
+// tile-compressed; BLANK pixels are refused as pixels that are not numbers
+// are, with their count and the same advice, -H or not.
+TEST_F(QzMcaReaders, TheHduANameSelectsIsSeparatedAndBlankPixelsRefused) {
+  std::vector<double> primary = ramp(1024, 10, 0.5), science(1024);
+  for (int k = 0; k < 1024; k++) science[k] = 50 + (k * 7 % 17) + (std::abs(k / 32 - 12) + std::abs(k % 32 - 20) < 4 ? 400 : 0);
+  fits_test::Hdu sci{SHORT_IMG, {32, 32}, science, "SCI"};
+  fits_test::write_hdus(path("two.fits"), {fits_test::Hdu{FLOAT_IMG, {32, 32}, primary}, sci});
+  sci.compressed = true;
+  fits_test::write_hdus(path("tile.fits"), {sci});
+  for (const char* name : {"'two.fits[SCI]'", "'tile.fits[1]'"}) {
+    ASSERT_EQ(run(std::string("-t 1 -i 5 ") + name + " o"), 0) << name << output_;
+    const FitsImage sum = result("o.fits"), residual = result("o_resi.fits");
+    ASSERT_EQ(sum.pixels.size(), 1024u) << name;
+    for (std::size_t k = 0; k < sum.pixels.size(); k++)
+      ASSERT_NEAR(sum.pixels[k] + residual.pixels[k], science[k], 1e-3) << name << " " << k;
+  }
+  for (int i = 10; i < 20; i++)
+    for (int j = 5; j < 15; j++) sci.stored[static_cast<std::size_t>(i) * 32 + j] = -32768;
+  sci.has_blank = true;
+  sci.blank = -32768;
+  sci.bscale = 0.01;
+  fits_test::write_hdus(path("blankz.fits"), {sci});
+  sci.compressed = false;
+  fits_test::write_hdus(path("blank.fits"), {sci});
+  for (const char* args : {"-t 1 'blankz.fits[1]' b", "-t 1 -H blank.fits b"}) {
+    EXPECT_EQ(run(args), 255) << args;
+    EXPECT_TRUE(printed("100 pixels of the input image are undefined (BLANK = -32768); set missing pixels to 0 and "
+                        "use -H to mask them ... (blank")) << output_;
+    EXPECT_FALSE(exists("b_resi.fits")) << args;
   }
 }

@@ -145,6 +145,68 @@ inline void write_reference(const std::string& path, int bitpix, std::vector<lon
   ASSERT_EQ(status, 0) << "CFITSIO could not write " << path;
 }
 
+// One HDU of a file written by CFITSIO: an image of the given raw stored
+// values (no axes: NAXIS = 0), tile-compressed (Rice) or not, or a binary
+// table of one column.
+struct Hdu {
+  int bitpix = FLOAT_IMG;
+  std::vector<long> naxes = {};
+  std::vector<double> stored = {};
+  std::string extname = "";
+  bool compressed = false;
+  bool table = false;
+  bool has_blank = false;
+  long long blank = 0;
+  double bscale = 1.0, bzero = 0.0;
+  std::string object = "";  // an OBJECT card, when not empty
+};
+
+// Appends the image of hdu to f, uncompressed.
+inline void append_image(fitsfile* f, const Hdu& hdu, int* status) {
+  ffcrim(f, hdu.bitpix, static_cast<int>(hdu.naxes.size()), const_cast<long*>(hdu.naxes.data()), status);
+  if (!hdu.extname.empty()) ffpky(f, TSTRING, "EXTNAME", const_cast<char*>(hdu.extname.c_str()), nullptr, status);
+  if (!hdu.object.empty()) ffpky(f, TSTRING, "OBJECT", const_cast<char*>(hdu.object.c_str()), nullptr, status);
+  if (hdu.has_blank) ffpky(f, TLONGLONG, "BLANK", const_cast<long long*>(&hdu.blank), nullptr, status);
+  if (hdu.bscale != 1.0 || hdu.bzero != 0.0) {
+    ffpky(f, TDOUBLE, "BSCALE", const_cast<double*>(&hdu.bscale), nullptr, status);
+    ffpky(f, TDOUBLE, "BZERO", const_cast<double*>(&hdu.bzero), nullptr, status);
+  }
+  if (hdu.naxes.empty()) return;
+  ffrdef(f, status);
+  ffpscl(f, 1.0, 0.0, status);  // the values given are the stored ones
+  ffpnul(f, 0, status);         // and BLANK ones among them are written as such
+  if (!hdu.stored.empty())
+    ffppr(f, TDOUBLE, 1, static_cast<LONGLONG>(hdu.stored.size()), const_cast<double*>(hdu.stored.data()), status);
+}
+
+// A file of the given HDUs, the first one primary. A compressed image is
+// made by the library's compressor from the plain one, as an extension of
+// its own, after an empty primary HDU when it comes first.
+inline void write_hdus(const std::string& path, const std::vector<Hdu>& hdus) {
+  std::remove(path.c_str());
+  fitsfile* f = nullptr;
+  int status = 0;
+  ffinit(&f, path.c_str(), &status);
+  for (const Hdu& hdu : hdus) {
+    if (hdu.table) {
+      char* type[] = {const_cast<char*>("X")};
+      char* form[] = {const_cast<char*>("1J")};
+      ffcrtb(f, BINARY_TBL, 0, 1, type, form, nullptr, hdu.extname.c_str(), &status);
+    } else if (hdu.compressed) {
+      fitsfile* plain = nullptr;
+      ffinit(&plain, "mem://", &status);
+      append_image(plain, hdu, &status);
+      fits_set_compression_type(f, RICE_1, &status);
+      fits_img_compress(plain, f, &status);
+      ffclos(plain, &status);
+    } else {
+      append_image(f, hdu, &status);
+    }
+  }
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0) << "CFITSIO could not write " << path;
+}
+
 struct Reference {
   int bitpix = 0;
   std::vector<long> naxes;

@@ -100,3 +100,56 @@ TEST_F(FormatRun, DispInDispOut) {
   ASSERT_NE(run("-t 1 -i 3 in_b_32_33.d out2"), 0);
   EXPECT_NE(output_.find("in_b_32_33.d"), std::string::npos) << output_;
 }
+
+// Names typed in any case, as cameras and other systems write them: the file
+// is read as typed, a result named with its format's extension is written as
+// typed, and the other results take the stem less that extension. Before,
+// "CAM.GIF" was read as GIF and then opened as "CAM.GIF.gif".
+TEST_F(FormatRun, ExtensionsInAnyCaseAreOpenedAsTyped) {
+  REQUIRE_TOOL("convert");
+  write_bytes(path("cam.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+  const struct {
+    const char *input, *made_by, *output;
+    std::vector<const char*> results;
+  } cases[] = {
+      {"CAM.GIF", "convert cam.pgm CAM.GIF", "OUT.GIF", {"OUT.GIF", "OUT_atrou.gif", "OUT_resi.gif"}},
+      {"cam.PGM", "cp cam.pgm cam.PGM", "out.Pgm", {"out.Pgm", "out_atrou.pgm", "out_resi.pgm"}},
+      {"CAM.JPG", "convert cam.pgm CAM.JPG", "OUT.JPG", {"OUT.JPG", "OUT_atrou.jpg", "OUT_resi.jpg"}},
+      {"cam.Fits", "convert cam.pgm -depth 16 fits:cam.Fits", "o.FTS", {"o.FTS", "o_atrou.fits", "o_resi.fits"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    ASSERT_EQ(image_test::run("cd " + path("") + " && " + c.made_by), 0);
+    ASSERT_EQ(run(std::string("-t 1 -i 2 ") + c.input + " " + c.output), 0) << output_;
+    for (const char* name : c.results) EXPECT_TRUE(exists(name)) << name;
+    for (const char* added : {".gif", ".pgm", ".jpg", ".fits"}) EXPECT_FALSE(exists(c.output + std::string(added)));
+  }
+  // The input named as typed is now the result's name too: refused.
+  EXPECT_NE(run("-t 1 -i 2 CAM.GIF CAM.GIF"), 0);
+  EXPECT_TRUE(printed("overwrite the input")) << output_;
+}
+
+// A file whose extension no reader knows is not sent after "cam.jpeg.fits":
+// the message names the file typed and the extensions read.
+TEST_F(FormatRun, UnreadExtensionsNameTheExtensionsRead) {
+  REQUIRE_TOOL("convert");
+  write_bytes(path("cam.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+  for (const char* name : {"cam.jpeg", "cam.png", "cam.tif", "cam"}) {
+    SCOPED_TRACE(name);
+    const std::string made = std::string(name) == "cam" ? "cp cam.pgm cam" : std::string("convert cam.pgm ") + name;
+    ASSERT_EQ(image_test::run("cd " + path("") + " && " + made), 0);
+    EXPECT_EQ(run(std::string("-t 1 -i 2 ") + name + " o"), 255);
+    EXPECT_TRUE(printed(std::string("(") + name + ")")) << output_;
+    EXPECT_TRUE(printed(".fits, .fit or .fts") && printed(".gif, .pgm, .jpg")) << output_;
+    EXPECT_FALSE(printed(std::string(name) + ".fits")) << output_;
+    EXPECT_FALSE(exists("o.fits"));
+  }
+  // A name the reader completes to a file that is there reads as before.
+  ASSERT_EQ(image_test::run("cd " + path("") + " && convert cam.pgm -depth 16 fits:cam.tif.fits"), 0);
+  EXPECT_EQ(run("-t 1 -i 2 cam.tif o"), 0) << output_;
+  // A name with an extension read, outranked by another pattern, names the
+  // file its reader looked for.
+  ASSERT_EQ(image_test::run("cd " + path("") + " && cp cam.tif.fits pgmdata.fits"), 0);
+  EXPECT_EQ(run("-t 1 -i 2 pgmdata.fits o"), 255);
+  EXPECT_TRUE(printed("pgmdata.fits.pgm") && !printed("no extension")) << output_;
+}

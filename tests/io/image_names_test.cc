@@ -71,12 +71,12 @@ TEST(StandardStreams, DashNamesOnly) {
 TEST(ResultStem, OnlyAnImageExtensionLeaves) {
   const std::pair<const char*, const char*> cases[] = {
       {"o_0.25", "o_0.25"}, {"o_0.25.fits", "o_0.25"}, {"o.fit", "o"}, {"o.fts", "o"}, {"o.FITS", "o"},
-      {"o.FIT", "o"}, {"o.fits.gz", "o"}, {"o_0.1.fits.Z", "o_0.1"}, {"o.Fits", "o.Fits"},
+      {"o.FIT", "o"}, {"o.fits.gz", "o"}, {"o_0.1.fits.Z", "o_0.1"}, {"o.Fits", "o"},
       {"o.fits.bak", "o.fits.bak"}, {"o.gz", "o.gz"}, {"o.gif", "o"}, {"o.pgm", "o"}, {"o.jpg", "o"},
       {"o.jpeg", "o.jpeg"}, {"a.b/c", "a.b/c"}, {"a.b/c.fits", "a.b/c"}, {"dir.fits/c", "dir.fits/c"},
       {".fits", ".fits"}, {"dir/.fits", "dir/.fits"}, {"my_res_cf_3_5.d", "my_res"}, {"run_1/m_d_4_4.d", "run_1/m"},
       {"x_f_4.d", "x_f_4.d"}, {"x_q_4_4.d", "x_q_4_4.d"}, {"x_f_4_4.dd", "x_f_4_4.dd"}, {"v1.2.d", "v1.2.d"},
-      {"-", "-"}};
+      {"-", "-"}, {"O.GIF", "O"}, {"o.Pgm", "o"}, {"o.Fit.gz", "o"}, {"o.FITS.GZ", "o.FITS.GZ"}};
   for (type_format format : {F_FITS, F_DISP, F_GIF}) {
     io_set_format(format);
     for (const auto& c : cases) EXPECT_EQ(io_result_stem(c.first), c.second) << c.first << " in format " << format;
@@ -90,4 +90,19 @@ TEST(NamesNoFile, EmptyOrFolderFileParts) {
   const std::pair<const char*, int> cases[] = {{"", 1},     {"sub/", 1}, {".", 1},   {"sub/..", 1},
                                                {".fits", 0}, {"..o", 0},  {"./o", 0}};
   for (const auto& c : cases) EXPECT_EQ(io_names_no_file(c.first), c.second) << '"' << c.first << '"';
+}
+
+// The readers and writers complete a name as the format test reads it: an
+// extension at the end counts in any case, one inside the name only as
+// written; folders never count.
+TEST(NameCompletion, ExtensionAtTheEndInAnyCase) {
+  const struct {
+    const char *name, *extension, *opened;
+  } cases[] = {{"cam.Gif", ".gif", "cam.Gif"},         {"cam", ".gif", "cam.gif"},
+               {"a.gif.old", ".gif", "a.gif.old"},     {"a.GIF.old", ".gif", "a.GIF.old.gif"},
+               {"d.GIF/x", ".gif", "d.GIF/x.gif"},     {"cam.PGM", ".pgm", "cam.PGM"},
+               {"cam.jpeg", ".jpg", "cam.jpeg.jpg"},   {"GIF", ".gif", "GIF.gif"}};
+  for (const auto& c : cases) EXPECT_EQ(io_completed_name(c.name, c.extension), c.opened) << c.name;
+  const std::pair<const char*, int> fits[] = {{"X.FTS", 1}, {"x.Fits.Z", 1}, {"x.fits.GZ", 0}, {"d.FITS/x", 0}};
+  for (const auto& c : fits) EXPECT_EQ(io_ends_in_fits_extension(c.first), c.second) << c.first;
 }

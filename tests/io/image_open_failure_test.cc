@@ -4,17 +4,21 @@
 // reader that opened a folder and failed at its first read (as fopen
 // allows), or a message without the file, fails here.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "io/gif_io.h"
 #include "io/image_file.h"
+#include "io/io_dispatch.h"
 #include "io/io_image.h"
 #include "io/jpeg_io.h"
 #include "io/pgm_io.h"
@@ -41,6 +45,10 @@ TEST(ImageOpenFailure, EveryFormatNamesTheFileAndTheReason) {
   to_array<int, false> ints(4, 4);
   to_array<float, true> array;
   int nl = 0, nc = 0;
+  const std::string one_hdu = scratch("one.fits");
+  fits_test::write_reference(one_hdu, -32, {4, 4}, std::vector<double>(16, 1.0));
+  // A file that is there, with no HDU of the number a name selects.
+  const std::string no_hdu = "\\(" + one_hdu + "\\[1\\]: " + one_hdu + " has no such HDU: it holds \\[0\\] only\\)";
   fitsstruct h;
   initfield(&h);
   h.bitpix = -32;  // what the writer needs before it opens
@@ -55,6 +63,8 @@ TEST(ImageOpenFailure, EveryFormatNamesTheFileAndTheReason) {
       {[&] { fits_write_float(nowhere.c_str(), ima, &h); }, "Unable to open file: " + named("nodir/x.fits", ENOENT)},
       {[&] { fits_write_header(nowhere.c_str(), &h); }, "Error writing on file " + named("nodir/x.fits", ENOENT)},
       {[&] { fits_read_fltarr(folder.c_str(), array); }, "Error: cannot open file " + named("adir", EISDIR)},
+      {[&] { fits_read_float((one_hdu + "[1]").c_str(), ima, &h); }, "Error: cannot open file " + no_hdu},
+      {[&] { fits_read_fltarr((one_hdu + "[1]").c_str(), array); }, "Error: cannot open file " + no_hdu},
       // GIF, PGM, JPEG.
       {[&] { readgif(folder.c_str(), ima); }, "Error: cannot open file " + named("adir", EISDIR)},
       {[&] { writegif(nowhere.c_str(), ima, False); }, "Error: cannot open file " + named("nodir/x.gif", ENOENT)},
@@ -86,4 +96,35 @@ TEST(ImageOpenFailure, ReasonOtherThanAFolderOrTheSystems) {
   EXPECT_EQ(io_open_failure(folder.c_str(), folder + ".fits", EACCES, "library text"),
             "(" + folder + ".fits: " + std::strerror(EACCES) + ")");
   EXPECT_EQ(io_open_failure("x", "x.fits", 0, "library text"), "(x.fits: library text)");
+}
+
+// A write that fails names the file it was writing by its whole name, with
+// the extension (or the disp type and size) its writer added to the name
+// it was given: here past a file size limit of 1 KB, which every format's
+// 64 x 64 image of varied pixels exceeds.
+TEST(ImageOpenFailure, AFailedWriteNamesTheFileAsWritten) {
+  to_array<float, false> ima(64, 64);
+  for (int k = 0; k < ima.n_elem(); k++) ima(k) = static_cast<float>((k * 7919) % 251);
+  const std::string name = scratch("limited");
+  const struct {
+    type_format format;
+    const char* file;
+  } cases[] = {
+      {F_FITS, "limited.fits"}, {F_PGM, "limited.pgm"}, {F_GIF, "limited.gif"},
+      {F_JPEG, "limited.jpg"},  {F_DISP, "limited_f_64_64.d"},
+  };
+  const struct rlimit limit = {1024, 1024};
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          QZ_STDOUT_TO_STDERR();
+          std::signal(SIGXFSZ, SIG_IGN);
+          setrlimit(RLIMIT_FSIZE, &limit);
+          Format_Imag = c.format;
+          io_write_ima_float(name.c_str(), ima, nullptr, True);
+          _exit(0);
+        },
+        [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, named(c.file, EFBIG))
+        << c.file;
+  }
 }

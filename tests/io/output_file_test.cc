@@ -19,14 +19,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "array/fatal.h"
+#include "array/stop_signals.h"
 #include "array/to_array.h"
 #include "fits_test_files.h"
 #include "io/fits_glue.h"
+#include "radon/float_image_file.h"
 #include "support/death.h"
+#include "support/file_system_faults.h"
+#include "support/inode_flags.h"
 
 namespace {
 
@@ -87,6 +94,7 @@ class OutputFile : public ::testing::Test {
     dir_ = scratch(name);
     ASSERT_EQ(mkdir(dir_.c_str(), 0755), 0);
   }
+  void TearDown() override { fs_faults::clear(); }
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
   // Other users reach the test's folder; false when the test cannot act as
   // them.
@@ -491,5 +499,206 @@ TEST_F(OutputFile, AFailedProcessTakesBackItsNewFiles) {
   EXPECT_EQ(read_bytes(at("a")), "earlier");
   EXPECT_FALSE(file_exists(at("b")));
   EXPECT_FALSE(file_exists(at("c")));
+  EXPECT_TRUE(names_holding(dir_).empty());
+}
+
+// Where the file system has neither hard links nor renames with flags (some
+// FUSE and virtual-machine shared folders), the commit moves each file it
+// replaces aside by a plain rename onto a fresh name of its own: the results
+// still appear together, with the replaced files' permission bits, whatever
+// writer made them, and nothing else is left.
+TEST_F(OutputFile, CommitsWhereTheFileSystemHasNoHardLinks) {
+  for (bool no_hard_links : {false, true}) {
+    SCOPED_TRACE(no_hard_links ? "no hard links" : "hard links");
+    fs_faults::NoHardLinks = no_hard_links;
+    write_bytes(at("a"), "earlier a");
+    ASSERT_EQ(chmod(at("a").c_str(), 0640), 0);
+    write_bytes(at("named.fits"), "earlier named");
+    write_bytes(at("snapshot"), "earlier snapshot");
+    io_hold_outputs();
+    write_text(at("a"), "new a");
+    write_text(at("b"), "new b");
+    write_doubles(at("named.fits"));
+    {
+      OutputsPlacedAtOnce at_once;
+      write_text(at("snapshot"), "new snapshot");
+    }
+    EXPECT_EQ(read_bytes(at("snapshot")), "new snapshot");
+    EXPECT_EQ(read_bytes(at("a")), "earlier a");
+    io_commit_outputs();
+    EXPECT_EQ(read_bytes(at("a")), "new a");
+    EXPECT_EQ(mode_of(at("a")), 0640u);
+    EXPECT_EQ(read_bytes(at("b")), "new b");
+    EXPECT_TRUE(is_fits(read_bytes(at("named.fits"))));
+    EXPECT_TRUE(names_holding(dir_).empty());
+    std::remove(at("b").c_str());
+  }
+}
+
+// A commit whose last rename fails puts back every earlier file, moved
+// aside or linked. When a put-back fails too, the message names the file
+// that keeps the earlier content, and that file stays.
+TEST_F(OutputFile, AFailedPutBackNamesTheFileThatKeepsTheEarlierContent) {
+  const struct {
+    bool no_hard_links;
+    bool put_back_fails;
+  } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.no_hard_links ? "no hard links" : "hard links") +
+                 (c.put_back_fails ? ", put-back fails" : ""));
+    write_bytes(at("a"), "earlier a");
+    write_bytes(at("b"), "earlier b");
+    const std::string a = at("a"), b = at("b"), late = at("late");
+    const std::string kept = c.put_back_fails ? "The earlier " + a + " could not be put back: it is kept as " + a +
+                                                    "\\.qz_mca-[a-z0-9]{6}\n"
+                                              : "";
+    EXPECT_EXIT_STATUS(
+        {
+          fs_faults::NoHardLinks = c.no_hard_links;
+          fs_faults::RenameFaults.push_back({late, 0, EACCES, 0});
+          // The first rename onto a puts the new file there; the second
+          // would put the earlier one back.
+          if (c.put_back_fails) fs_faults::RenameFaults.push_back({a, 1, EACCES, 0});
+          io_hold_outputs();
+          write_text(a, "new a");
+          write_text(b, "new b");
+          write_text(late, "new late");
+          io_commit_outputs();
+          _exit(0);
+        },
+        255, "cannot write a result file \\(" + late + ": Permission denied\\)\n" + kept + "$");
+    EXPECT_EQ(read_bytes(b), "earlier b");
+    EXPECT_FALSE(file_exists(late));
+    const std::vector<std::string> left = names_holding(dir_);
+    if (c.put_back_fails) {
+      ASSERT_EQ(left.size(), 1u);
+      EXPECT_EQ(left[0].rfind("a.qz_mca-", 0), 0u) << left[0];
+      EXPECT_EQ(read_bytes(at(left[0])), "earlier a");
+      std::remove(at(left[0]).c_str());
+    } else {
+      EXPECT_EQ(read_bytes(a), "earlier a");
+      EXPECT_TRUE(left.empty());
+    }
+  }
+}
+
+// A stop signal that comes while the commit renames waits for its end, so
+// that the results are seen all new (or all old), and one that comes just
+// before an output's rename removes its new file, which is still
+// registered: nothing of the run is left. The signal is raised from the
+// rename itself, at a fixed point.
+TEST_F(OutputFile, AStopDuringTheRenamesLeavesAllOldOrAllNewAndNoNewFile) {
+  constexpr int kHeld = 12;
+  const struct {
+    const char* label;
+    int outputs;  // written while held; 0: one output placed at once
+    bool at_once;
+    bool named;
+    int signal_at;  // the output whose rename raises the signal
+    bool all_new;
+  } cases[] = {
+      {"commit of many", kHeld, false, false, 3, true},
+      {"one output", 0, false, false, 0, false},
+      {"one output placed at once by a swap", 0, true, false, 0, false},
+      {"one named output", 0, false, true, 0, false},
+  };
+  auto name = [&](int k) { return at("r" + std::to_string(k) + ".fits"); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const int count = c.outputs > 0 ? c.outputs : 1;
+    for (int k = 0; k < count; k++) write_bytes(name(k), "earlier " + std::to_string(k));
+    EXPECT_EXIT(
+        {
+          catch_stop_signals();
+          fs_faults::RenameFaults.push_back({name(c.signal_at), 0, 0, SIGTERM});
+          if (c.outputs > 0) io_hold_outputs();
+          OutputsPlacedAtOnce* at_once = c.at_once ? new OutputsPlacedAtOnce : nullptr;
+          for (int k = 0; k < count; k++) {
+            if (c.named) write_doubles(name(k));
+            else write_text(name(k), "new " + std::to_string(k));
+          }
+          delete at_once;
+          if (c.outputs > 0) io_commit_outputs();
+          _exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "");
+    for (int k = 0; k < count; k++)
+      EXPECT_EQ(read_bytes(name(k)), (c.all_new ? "new " : "earlier ") + std::to_string(k)) << k;
+    EXPECT_TRUE(names_holding(dir_).empty());
+    for (int k = 0; k < count; k++) std::remove(name(k).c_str());
+  }
+}
+
+// The FITS library reads brackets, parentheses, a leading blank or a
+// "file:" prefix of a name it creates as its own syntax. The writers that
+// hand it a name write any name as typed, relative or not, and leave no
+// other file.
+TEST_F(OutputFile, NamedWritersWriteAnyNameAsTyped) {
+  const std::vector<std::string> names = {
+      "a[1].rad", "res (1)/x.rad", " lead.rad", "file:x.rad", "mem:/y.rad", "b!c+d*e;f&g|h$i.rad",
+      "!bang.rad", "e.fits(t.fits)", "h.fits[compress]", "q~.gz.rad", "-.rad", "c.rad[1]",
+  };
+  for (const char* folder : {"res (1)", "mem:"}) ASSERT_EQ(mkdir(at(folder).c_str(), 0755), 0);
+  const float values[6] = {1, 2, 3, 4, 5, 6};
+  const long axes[2] = {3, 2};
+  auto float_array = [&](const std::string& file) {
+    write_float_array_file(file, values, 2, axes, [](fitsfile*, int&) {});
+  };
+  const std::string plain_doubles = at("plain.rad"), plain_floats = at("plain.rid");
+  write_doubles(plain_doubles);
+  float_array(plain_floats);
+  std::set<std::string> expected = {"plain.rad", "plain.rid", "res (1)", "mem:"};
+  const std::string dir = dir_;
+  for (const std::string& name : names) {
+    // Relative to the test's folder, and absolute, by each writer.
+    const std::string file = name.substr(0, name.rfind('.')), absolute = at(file + ".abs.rad");
+    EXPECT_EXIT(
+        {
+          if (chdir(dir.c_str()) != 0) _exit(2);
+          write_doubles(name);
+          float_array(file + ".rid");
+          write_doubles(absolute);
+          _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << name;
+    for (const std::string& made : {name, file + ".rid", file + ".abs.rad"}) {
+      const bool floats = made.compare(made.size() - 4, 4, ".rid") == 0;
+      EXPECT_EQ(read_bytes(at(made)), read_bytes(floats ? plain_floats : plain_doubles)) << made;
+      expected.insert(made);
+    }
+  }
+  std::set<std::string> found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_))
+    found.insert(entry.path().lexically_relative(dir_).string());
+  EXPECT_EQ(found, expected);
+}
+
+// A result the commit could not replace for its inode flags is refused
+// before the work: an append-only or immutable folder, an append-only file
+// (an immutable one is not writable at all).
+TEST_F(OutputFile, InodeFlagsThatForbidTheCommitAreFoundBeforeWriting) {
+  ASSERT_EQ(mkdir(at("folder").c_str(), 0755), 0);
+  write_bytes(at("file"), "earlier");
+  const std::string reason = ": Operation not permitted, ";
+  const struct {
+    const char* flagged;
+    int flag;
+    const char* result;
+    std::string refusal;
+  } cases[] = {
+      {"file", FS_APPEND_FL, "file", "(" + at("file") + reason + "a file that may only be appended to)"},
+      {"file", FS_IMMUTABLE_FL, "file", "(" + at("file") + ": Operation not permitted)"},
+      {"folder", FS_APPEND_FL, "folder/x", "(" + at("folder/x") + reason + "its folder " + at("folder") +
+                                               " is append-only or immutable)"},
+      {"folder", FS_IMMUTABLE_FL, "folder/x", "(" + at("folder/x") + reason + "its folder " + at("folder") +
+                                                  " is append-only or immutable)"},
+  };
+  for (const auto& c : cases) {
+    InodeFlagSet flagged(at(c.flagged), c.flag);
+    if (!flagged.set()) GTEST_SKIP() << "inode flags need root and a file system that keeps them";
+    EXPECT_EQ(io_output_refusal(nullptr, at(c.result)), c.refusal) << c.flagged << " " << c.flag;
+  }
+  EXPECT_EQ(read_bytes(at("file")), "earlier");
   EXPECT_TRUE(names_holding(dir_).empty());
 }

@@ -108,6 +108,38 @@ TEST(PgmReader, MalformedFilesStopWithAMessage) {
   EXPECT_EXIT_STATUS(readpgm(scratch("absent").c_str(), ima), 255, "Error: Unable to open file: ");
 }
 
+// Files of the other Netpbm kinds, and a PGM cut short, as the Netpbm tools
+// and head make them: the refusal says what the file is, or by how many
+// bytes it is short.
+TEST(PgmReader, OtherNetpbmKindsAndCutFilesSayWhy) {
+  REQUIRE_TOOL("pgmramp");
+  REQUIRE_TOOL("pnmtoplainpnm");
+  REQUIRE_TOOL("ppmmake");
+  REQUIRE_TOOL("pamdepth");
+  const std::string ramp = scratch("ramp.pgm");
+  ASSERT_EQ(image_test::run("pgmramp -lr 16 16 > " + ramp), 0);
+  const long long size = static_cast<long long>(read_bytes(ramp).size());
+  const struct {
+    const char* stem;
+    std::string command, message;
+  } cases[] = {
+      {"plain", "pnmtoplainpnm " + ramp, "it is a plain \\(ASCII\\) PGM file, P2; only binary 8-bit PGM files \\(P5\\)"},
+      {"colour", "ppmmake red 16 16", "it is a binary PPM colour image, P6; only binary"},
+      {"bitmap", "pgmramp -lr 16 16 | pamditherbw | pamtopnm", "it is a binary PBM bitmap, P4"},
+      {"deep", "pamdepth 65535 " + ramp, "it has the maximum value 65535; only binary 8-bit"},
+      {"cut", "head -c " + std::to_string(size - 37) + " " + ramp,
+       "it is short by 37 bytes \\(16 x 16 pixels need 256 bytes after the header, it holds 219\\)"},
+  };
+  to_array<float, false> ima;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string name = scratch(std::string(c.stem) + ".pgm");
+    if (std::string(c.stem) == "bitmap" && !image_test::have_tool("pamditherbw")) continue;
+    ASSERT_EQ(image_test::run(c.command + " > " + name), 0);
+    EXPECT_EXIT_STATUS(readpgm(name.c_str(), ima), 255, "Unable to read file: .*" + std::string(c.stem) + ".pgm: " + c.message);
+  }
+}
+
 TEST(PgmFiles, BlocksWiderThan256ColumnsRoundTrip) {
   const int nl = 5, nc = 300;
   std::string name = scratch("tiled");

@@ -226,14 +226,15 @@ TEST_F(QzMcaRun, FailedRunLeavesEveryFileAsItWas) {
     const char* folder;
     std::vector<std::pair<const char*, const char*>> links;  // name, target
     bool size_limited;
+    const char* failed;  // as written, with the extension the writer added
     const char* reason;
   } cases[] = {
-      {"device_sum", {{"out.fits", "/dev/full"}}, false, "No space left on device"},
+      {"device_sum", {{"out.fits", "/dev/full"}}, false, "out.fits", "No space left on device"},
       {"file_link", {{"out.fits", "keep.fits"}, {"out_atrou.fits", "/dev/null"}, {"out_resi.fits", "/dev/null"}},
-       true, "File too large"},
-      {"new_file_link", {{"out.fits", "target.fits"}}, true, "File too large"},
-      {"size_limit", {}, true, "File too large"},
-      {"device_node", {}, false, "No space left on device"},
+       true, "out.fits", "File too large"},
+      {"new_file_link", {{"out.fits", "target.fits"}}, true, "out_atrou.fits", "File too large"},
+      {"size_limit", {}, true, "out_atrou.fits", "File too large"},
+      {"device_node", {}, false, "out.fits", "No space left on device"},
   };
   for (const auto& c : cases) {
     const std::string folder = c.folder;
@@ -255,7 +256,7 @@ TEST_F(QzMcaRun, FailedRunLeavesEveryFileAsItWas) {
       before.push_back({name, file_bytes(in_folder(name))});
 
     EXPECT_EQ(run("-t 1 -i 2 -g 1 ../in.fits out", c.size_limited ? size_limit : "", folder), 1) << folder;
-    EXPECT_TRUE(printed(std::string(": ") + c.reason + ")")) << folder << "\n" << output_;
+    EXPECT_TRUE(printed(std::string("(") + c.failed + ": " + c.reason + ")")) << folder << "\n" << output_;
     for (const auto& file : before) EXPECT_EQ(file_bytes(in_folder(file.first)), file.second) << folder << " " << file.first;
     for (const auto& link : c.links) {
       char target[256] = "";

@@ -1,10 +1,12 @@
 // qz_mca stopped by its user while it works, with swap files and staged
-// results on disk: killed, hung up on, or writing to a reader that has gone,
-// it ends by that signal (as the shell must see it), leaves none of its own
-// files behind, and the earlier results of the same names are untouched.
+// results on disk: killed, hung up on, warned or timed out by a batch system, or
+// writing to a reader that has gone, it ends by that signal (as the shell must
+// see it), leaves none of its own files behind, and the earlier results of the
+// same names are untouched.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,9 +67,12 @@ class QzMcaSignal : public QzMcaProgram {
     if (chdir(dir_.c_str()) != 0 || file < 0) _exit(127);
     dup2(out >= 0 ? out : file, STDOUT_FILENO);
     dup2(file, STDERR_FILENO);
+    // No core file for SIGXCPU.
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
     sigset_t stops;
     sigemptyset(&stops);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU}) {
       signal(s, SIG_DFL);
       sigaddset(&stops, s);
     }
@@ -170,7 +175,12 @@ TEST_F(QzMcaSignal, AStopRemovesTheRunsFilesAndEndsByItsSignal) {
     const char* name;
   } cases[] = {{SIGTERM, "vmswap_", "SIGTERM with swap files"},
                {SIGINT, ".qz_mca-", "SIGINT with a staged image"},
-               {SIGHUP, ".qz_mca-", "SIGHUP with a staged image"}};
+               {SIGHUP, ".qz_mca-", "SIGHUP with a staged image"},
+               // A batch system's warnings and time limits.
+               {SIGUSR1, "vmswap_", "SIGUSR1 with swap files"},
+               {SIGUSR2, ".qz_mca-", "SIGUSR2 with a staged image"},
+               {SIGALRM, "vmswap_", "SIGALRM with swap files"},
+               {SIGXCPU, ".qz_mca-", "SIGXCPU with a staged image"}};
   for (const auto& c : cases) {
     const pid_t child = start(LongRun);
     ASSERT_GT(child, 0);

@@ -268,6 +268,45 @@ TEST_F(QzMcaUnits, RefusalsNameTheCauseOfAMissingNoiseLevel) {
   }
 }
 
+// Calibrated data (noise near 1e-18) against the default noise level of 0.5
+// have no coefficient above the last threshold: every component is 0 and the
+// residual is the input. The run still ends well, as such data may hold no
+// signal, but says why on the standard error, and only there. A level to
+// measure from (-g 0), a base whose coefficients are not measured, or
+// ordinary data: no word.
+TEST_F(QzMcaUnits, NoCoefficientAboveTheLastThresholdIsSaid) {
+  const FitsImage in = reference_image(32, false);
+  write_fits(path("ordinary.fits"), in);
+  write_fits(path("calibrated.fits"), times(in, 1e-18));
+  const std::string said = "Warning: no coefficient reaches the last threshold, 3 times the noise level 0.5: ",
+                    advice = ". If the image holds signal, give its noise level with -g, or -g 0 to estimate it\n",
+                    zero = said + "every component is 0" + advice;
+  const struct {
+    std::string args, warning;
+  } cases[] = {
+      {"-t 1 -i 4 calibrated.fits", zero},
+      {"-t 5 -I -i 2 calibrated.fits", zero},
+      // A first level given: the iteration runs, the bases measure.
+      {"-t 1 -t 5 -L -S 10 -i 4 calibrated.fits", said + "no component takes any detail" + advice},
+      {"-t 1 -i 4 -g 0 calibrated.fits", ""},
+      {"-t 1 -i 4 ordinary.fits", ""},
+      {"-t 3 -S 10 -i 2 calibrated.fits", ""},  // ridgelets: no largest coefficient
+  };
+  // The program's standard error goes to its own file.
+  const std::string apart = "sh -c 'exec \"$0\" \"$@\" 2>\"" + path("stderr.txt") + "\"'";
+  for (const auto& c : cases) {
+    ASSERT_EQ(run("-v " + c.args + " out.fits", apart), 0) << c.args << output_;
+    const std::string errors = file_bytes("stderr.txt");
+    EXPECT_EQ(errors, c.warning) << c.args;
+    EXPECT_FALSE(printed("Warning")) << c.args;
+    if (c.warning != zero || c.args.find("-I") != std::string::npos) continue;
+    const FitsImage sum = result("out.fits"), resi = result("out_resi.fits");
+    const FitsImage input = result(c.args.substr(c.args.rfind(' ') + 1));
+    for (float p : sum.pixels) ASSERT_EQ(p, 0.f) << c.args;
+    EXPECT_EQ(resi.pixels, input.pixels) << c.args;
+  }
+}
+
 // Judged against its largest pixel, noise 1 under a star of 2e7 looked lost
 // in the float resolution: a noisy image is not flat for one bright pixel,
 // and a constant one still is. Judged against the median of all pixels, an

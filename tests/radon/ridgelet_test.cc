@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,14 @@ struct TripCase {
   double bound;  // on the error relative to the largest pixel
   bool positive;
 };
+
+// The listed test names carry the parameter as printed: printed field by
+// field, they are readable and the same from build to build (a byte dump
+// shows the structure's padding, which holds whatever the stack held).
+void PrintTo(const TripCase& c, std::ostream* out) {
+  *out << "variant " << static_cast<int>(c.v) << ", block " << c.B << (c.overlap ? ", overlap" : "")
+       << ", bound " << c.bound << (c.positive ? ", positive data" : "");
+}
 
 class RidgeletRoundTrip : public ::testing::TestWithParam<TripCase> {};
 
