@@ -11,7 +11,9 @@
 #include "mca/mca_run_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -101,6 +103,18 @@ void RunFiles::refuse_output_over_input() const {
                   "Error: a result would overwrite the input image; choose another output "
                   "name ... (%s)\n",
                   c.path.c_str());
+  // With no result there, the standard output takes what the run prints:
+  // redirected onto the input (1<>, >>), the progress would write over it.
+  if (io_standard_output() != stdout) return;
+  struct stat st;
+  if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode) || !io_was_read(st.st_dev, st.st_ino)) return;
+  // What is already printed but still buffered must not reach it either.
+  const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (nowhere < 0 || dup2(nowhere, STDOUT_FILENO) < 0) close(STDOUT_FILENO);
+  if (nowhere >= 0) close(nowhere);
+  fatal_exitf(-1, stderr,
+              "Error: the standard output is the input image, which what the run prints would "
+              "overwrite; send it elsewhere ... (-)\n");
 }
 
 void RunFiles::refuse_unwritable() const {

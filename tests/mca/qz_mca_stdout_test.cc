@@ -183,6 +183,16 @@ TEST_F(QzMcaStdout, AResultOnAStandardOutputThatIsTheInputIsRefused) {
   // Another file there is written.
   EXPECT_EQ(shell(program() + "-t 1 -i 2 in.fits - 1<>other.fits 2> err.txt"), 0) << err();
   EXPECT_EQ(result("other.fits").nl, kSide);
+  // With the results named, the standard output takes the progress lines,
+  // the parameters printed before the input was read among them.
+  for (const char* redirection : {"-v in.fits o 1<>in.fits", "-v in.fits o >>in.fits", "in.fits o 1<>link.fits"}) {
+    EXPECT_EQ(shell(program() + "-t 1 -i 2 " + redirection + " 2> err.txt"), 255) << redirection;
+    EXPECT_EQ(err(), "Error: the standard output is the input image, which what the run prints would overwrite; "
+                     "send it elsewhere ... (-)\n")
+        << redirection;
+    EXPECT_TRUE(read_bytes(path("in.fits")) == before) << redirection;
+    EXPECT_FALSE(exists("o.fits")) << redirection;
+  }
 }
 
 // Standard streams the run cannot use are named for what they are: a closed
