@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "array/stop_signals.h"
+
 namespace {
 
 // The kernel's thread id: equal to the process id on the main thread, in a
@@ -74,6 +76,10 @@ bool first_failure(int status) {
 }  // namespace
 
 void fatal_report(int status, const std::function<void()>& print) {
+  // The run ends by the user's signal, not by a file it took away, and says
+  // nothing of that file.
+  if (stop_under_way())
+    for (;;) pause();
   const bool first = first_failure(status);
   if (first) print();
   end_process(first, status);

@@ -170,6 +170,8 @@ void catch_stop_signals() {
   }
 }
 
+bool stop_under_way() { return (StopState.load() & Stopping) != 0; }
+
 long stop_removes(const char* path) { return reinterpret_cast<long>(claim_node(path)); }
 
 void stop_forget(long handle) {

@@ -23,6 +23,12 @@ void catch_stop_signals();
 long stop_removes(const char* path);
 void stop_forget(long handle);
 
+// Whether a stop by signal is under way on some thread. The process then
+// ends by that signal as soon as the stop has removed the files, and a
+// failure found meanwhile (a write to a file the stop removed) is the
+// stop's doing: fatal errors wait for the end instead of reporting it.
+bool stop_under_way();
+
 // While one of these lives, on any thread, a stop signal waits: it takes
 // effect when the last one ends. Cheap enough to hold around the creation
 // and registration of a single file.

@@ -506,7 +506,8 @@ void release_swap(mem_alloc_record* record, const char* tag, int line,
     std::printf(close_message, record->swapfile.c_str());
   }
   if (!record->removed) {
-    if (std::remove(record->swapfile.c_str()) != 0) {
+    // A stop by signal under way may have removed it already.
+    if (std::remove(record->swapfile.c_str()) != 0 && !stop_under_way()) {
       int error = errno;
       std::printf("failed to remove file %s: errno is %d\n", record->swapfile.c_str(), error);
       if (perror_on_remove) std::perror("remove");

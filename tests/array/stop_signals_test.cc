@@ -4,7 +4,8 @@
 // last one; a signal ignored at the start stays ignored; a second signal
 // during the stop neither repeats it nor returns into the program; and a
 // thread that keeps registering and forgetting files while the signal
-// arrives leaves none of them behind.
+// arrives leaves none of them behind; a thread whose file the stop took away
+// fails quietly and the process still ends by the signal.
 #include "array/stop_signals.h"
 
 #include <fcntl.h>
@@ -21,6 +22,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "array/fatal.h"
 
 namespace {
 
@@ -343,6 +346,38 @@ TEST_F(StopSignals, FilesRegisteredAndForgottenOnAnotherThreadDuringTheStopAreAl
         ::testing::KilledBySignal(SIGTERM), "")
         << c.name;
     EXPECT_EQ(names(), std::vector<std::string>{"unregistered"}) << c.name;
+    clear();
+  }
+}
+
+TEST_F(StopSignals, AFailureCausedByTheStopIsNeitherReportedNorTheEnd) {
+  // Threads writing files of the run find them gone while the stop is still
+  // removing the others, and fail as a write would. Ending the process by
+  // that failure would beat the stop to it: a status of 1 instead of the
+  // signal, a message about a file the user never lost, and the rest of
+  // the files left behind.
+  constexpr int Files = 300, Writers = 4, Rounds = 5;
+  for (int round = 0; round < Rounds; round++) {
+    EXPECT_EXIT(
+        {
+          start_child();
+          for (int k = 0; k < Files; k++) make_registered(path("f" + std::to_string(k)));
+          std::vector<std::thread> writers;
+          for (int t = 0; t < Writers; t++)
+            writers.emplace_back([&] {
+              while (access(path("f0").c_str(), F_OK) == 0 &&
+                     access(path("f" + std::to_string(Files - 1)).c_str(), F_OK) == 0)
+                std::this_thread::yield();
+              // The report leaves a file, which the stop would not remove.
+              fatal_report(1, [&] { make_file(path("reported")); });
+            });
+          raise(SIGTERM);
+          for (auto& t : writers) t.join();
+          _exit(0);
+        },
+        ::testing::KilledBySignal(SIGTERM), "")
+        << "round " << round;
+    EXPECT_EQ(names(), std::vector<std::string>{}) << "round " << round;
     clear();
   }
 }
