@@ -92,6 +92,22 @@ class StopSignals : public ::testing::Test {
       found.push_back(entry.path().filename().string());
     return found;
   }
+  // In a child: registers `files` files, then stops by SIGTERM on this
+  // thread while `threads` others run `act` as soon as they see the first
+  // of the files go, the stop still removing the rest.
+  void stop_while_threads_see_files_go(int files, int threads, const std::function<void()>& act) {
+    start_child();
+    for (int k = 0; k < files; k++) make_registered(path("f" + std::to_string(k)));
+    std::vector<std::thread> watchers;
+    for (int t = 0; t < threads; t++)
+      watchers.emplace_back([&] {
+        while (exists("f0") && exists("f" + std::to_string(files - 1))) std::this_thread::yield();
+        act();
+      });
+    raise(SIGTERM);
+    for (auto& t : watchers) t.join();
+    _exit(0);
+  }
   std::string dir_;
 };
 
@@ -290,22 +306,10 @@ TEST_F(StopSignals, ASecondSignalDuringTheStopNeitherRepeatsItNorReturns) {
   constexpr int Files = 2000, Seconds = 4, Rounds = 5;
   for (int round = 0; round < Rounds; round++) {
     EXPECT_EXIT(
-        {
-          start_child();
-          for (int k = 0; k < Files; k++) make_registered(path("f" + std::to_string(k)));
-          std::vector<std::thread> seconds;
-          for (int t = 0; t < Seconds; t++)
-            seconds.emplace_back([&] {
-              while (access(path("f0").c_str(), F_OK) == 0 &&
-                     access(path("f" + std::to_string(Files - 1)).c_str(), F_OK) == 0)
-                std::this_thread::yield();
-              raise(SIGINT);
-              make_file(path("returned"));
-            });
-          raise(SIGTERM);
-          for (auto& t : seconds) t.join();
-          _exit(0);
-        },
+        stop_while_threads_see_files_go(Files, Seconds, [&] {
+          raise(SIGINT);
+          make_file(path("returned"));
+        }),
         ::testing::KilledBySignal(SIGTERM), "") << "round " << round;
     EXPECT_EQ(names(), std::vector<std::string>{}) << "round " << round;
     clear();
@@ -359,22 +363,10 @@ TEST_F(StopSignals, AFailureCausedByTheStopIsNeitherReportedNorTheEnd) {
   constexpr int Files = 300, Writers = 4, Rounds = 5;
   for (int round = 0; round < Rounds; round++) {
     EXPECT_EXIT(
-        {
-          start_child();
-          for (int k = 0; k < Files; k++) make_registered(path("f" + std::to_string(k)));
-          std::vector<std::thread> writers;
-          for (int t = 0; t < Writers; t++)
-            writers.emplace_back([&] {
-              while (access(path("f0").c_str(), F_OK) == 0 &&
-                     access(path("f" + std::to_string(Files - 1)).c_str(), F_OK) == 0)
-                std::this_thread::yield();
-              // The report leaves a file, which the stop would not remove.
-              fatal_report(1, [&] { make_file(path("reported")); });
-            });
-          raise(SIGTERM);
-          for (auto& t : writers) t.join();
-          _exit(0);
-        },
+        stop_while_threads_see_files_go(Files, Writers, [&] {
+          // The report leaves a file, which the stop would not remove.
+          fatal_report(1, [&] { make_file(path("reported")); });
+        }),
         ::testing::KilledBySignal(SIGTERM), "")
         << "round " << round;
     EXPECT_EQ(names(), std::vector<std::string>{}) << "round " << round;
