@@ -125,8 +125,8 @@ char first_value_character(const char* card) {
 // rest of the card is commentary, whatever it looks like.
 bool has_value_indicator(const char* card) { return card[8] == '=' && card[9] == ' '; }
 
-// The value of a card up to its comment, without the blanks around it;
-// empty for a card without a value indicator.
+}  // namespace
+
 std::string bare_value(const char* card) {
   if (!has_value_indicator(card)) return "";
   std::string text = value_field(card);
@@ -135,6 +135,8 @@ std::string bare_value(const char* card) {
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
+
+namespace {
 
 // 'T' or 'F' when the card's value is that logical constant and nothing
 // else, 0 otherwise.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "io/image_names.h"
 
@@ -92,6 +93,9 @@ char* creafitsheader();
 int fitsfind(const char* buf, const char* key);
 int fitsfind2(const char* buf, int size, const char* key);
 char* fitsnfind(char* buf, const char* key, int nblocks);
+// The value of a card up to its comment, without the blanks around it;
+// empty for a card without a value indicator.
+std::string bare_value(const char* card);
 // value: short (t == T_SHORT) or int for H_INT; double (t == T_DOUBLE) or
 // float for H_FLOAT/H_EXPO; int for H_BOOL; a char buffer of at least 71
 // bytes for H_STRING and H_COMMENT. Result 0, or -1 when the key is absent.

@@ -45,13 +45,9 @@ void refuse_non_finite_pixels(const to_array<float, false>& data, const fitsstru
   // An integer FITS image holds no such value: these are its undefined
   // pixels, stored as its BLANK value and read as NaN.
   if (which_format() == F_FITS && header.bitpix > 0) {
-    int blank = header.fitshead != nullptr ? fitsfind(header.fitshead, "BLANK   ") : -1;
-    std::string value;
-    if (blank >= 0) {
-      value.assign(header.fitshead + static_cast<size_t>(blank) * 80 + 10, 20);
-      value.erase(0, value.find_first_not_of(' '));
-      value = " = " + value;
-    }
+    const int blank = header.fitshead != nullptr ? fitsfind(header.fitshead, "BLANK   ") : -1;
+    const std::string value =
+        blank >= 0 ? " = " + bare_value(header.fitshead + static_cast<std::size_t>(blank) * FITS_CARD) : "";
     fatal_exitf(-1, stdout,
                 "Error: %ld pixels of the input image are undefined (BLANK%s); set missing "
                 "pixels to 0 and use -H to mask them ... (%s)\n",
