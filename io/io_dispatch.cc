@@ -178,8 +178,9 @@ std::string io_float_output_file(const char* name, int nl, int nc) {
 }
 
 void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {
-  refuse_unread_extension(name, run_format(name, "read"));
-  switch (run_format(name, "read")) {
+  const type_format format = run_format(name, "read");
+  refuse_unread_extension(name, format);
+  switch (format) {
     case F_FITS:
       read_fits(name, Header, [&](fitsstruct* rec) { fits_read_float(name, Ima, rec); });
       break;
@@ -195,8 +196,9 @@ void io_read_ima_float(const char* name, to_array<float, false>& Ima, fitsstruct
 }
 
 void io_read_ima_int(const char* name, to_array<int, false>& Ima, fitsstruct* Header, Bool NoBscale) {
-  refuse_unread_extension(name, run_format(name, "read"));
-  switch (run_format(name, "read")) {
+  const type_format format = run_format(name, "read");
+  refuse_unread_extension(name, format);
+  switch (format) {
     case F_FITS:
       read_fits(name, Header, [&](fitsstruct* rec) { fits_read_int(name, Ima, rec, NoBscale); });
       break;
