@@ -14,6 +14,7 @@
 #include "array/fatal.h"
 #include "array/median.h"
 #include "array/thread_share.h"
+#include "io/fits_coordinate_zoom.h"
 #include "io/fits_header.h"
 #include "io/image_names.h"
 #include "mca/mca.h"
