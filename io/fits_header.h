@@ -96,6 +96,17 @@ char* fitsnfind(char* buf, const char* key, int nblocks);
 // The value of a card up to its comment, without the blanks around it;
 // empty for a card without a value indicator.
 std::string bare_value(const char* card);
+// Whether the card is the END card.
+bool is_end_card(const char* card);
+// Whether the card holds a value: "= " in columns 9 and 10.
+bool has_value_indicator(const char* card);
+// The card's value as a FITS number (a D exponent included) into *number;
+// false, *number untouched, when the value is no such number.
+bool fits_number(const char* card, double* number);
+// Sets the real value of a card to exactly v, keeping its comment.
+void set_exact_real(char* card, double v);
+// The keyword of a card without trailing blanks, in upper case.
+std::string upper_keyword(const char* card);
 // value: short (t == T_SHORT) or int for H_INT; double (t == T_DOUBLE) or
 // float for H_FLOAT/H_EXPO; int for H_BOOL; a char buffer of at least 71
 // bytes for H_STRING and H_COMMENT. Result 0, or -1 when the key is absent.
@@ -126,8 +137,3 @@ int getrota(fitsstruct* rec, char* buf, int nblocks);
 // or invalid).
 long long fits_data_bytes(char* cards, int nblocks);
 void updatefitsheader(fitsstruct* rec);
-// The record and its cards describe the image zoomed by factor, each pixel
-// a block of factor x factor pixels: reference pixels, increments and the
-// CD matrix of the first two axes, the alternate descriptions among them,
-// SIP distortion terms, and the sizes. A point of the sky keeps its place.
-void zoom_coordinates(fitsstruct* rec, int factor);

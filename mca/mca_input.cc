@@ -14,6 +14,7 @@
 #include "array/fatal.h"
 #include "array/median.h"
 #include "array/thread_share.h"
+#include "io/fits_coordinate_zoom.h"
 #include "io/fits_header.h"
 #include "io/image_names.h"
 #include "mca/mca.h"
@@ -254,15 +255,16 @@ bool eight_bit_data(const fitsstruct& header) {
 }
 
 void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor,
-                fitsstruct* header) {
+                fitsstruct* header, bool masked) {
   to_array<float, false> zoomed(Data.nl() * ZoomFactor, Data.nc() * ZoomFactor, "ZZ");
   LowResolIma = Data;
   im_zoom(Data, zoomed);
   Data = zoomed;
   // The residual of the separation holds each block of ZoomFactor x
   // ZoomFactor pixels to its pixel of the input: the results are on that
-  // grid, whatever places im_zoom's samples.
-  if (header != nullptr) zoom_coordinates(header, ZoomFactor);
+  // grid. A masked residual holds the results to im_zoom's samples instead,
+  // each input pixel on the first pixel of its block.
+  if (header != nullptr) zoom_coordinates(header, ZoomFactor, masked ? ZoomGrid::samples : ZoomGrid::blocks);
 }
 
 float make_mask(const to_array<float, false>& Data, to_array<float, false>& Mask, bool zoom) {

@@ -73,9 +73,11 @@ void first_guess_interpol(to_array<float, false>& Data, int NbrMissing);
 bool eight_bit_data(const fitsstruct& header);
 
 // Data := Data zoomed by ZoomFactor with cubic B-splines; LowResolIma := the
-// image as it was; the header, when given, describes the zoomed pixels.
+// image as it was; the header, when given, describes the zoomed pixels of
+// the results: those of a separation with the mask of missing pixels when
+// masked is true.
 void zoom_input(to_array<float, false>& Data, to_array<float, false>& LowResolIma, int ZoomFactor,
-                fitsstruct* header = nullptr);
+                fitsstruct* header = nullptr, bool masked = false);
 
 // Builds the mask of valid pixels for Data (Nl x Nc): with the zoom, the
 // pixels on an even line or column; otherwise 0 for a zero pixel and for the

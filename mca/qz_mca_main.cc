@@ -176,7 +176,7 @@ int main(int argc, char* argv[]) {
   io_read_ima_float(Name_Imag_In.c_str(), data, &header);
   refuse_non_finite_pixels(data, header, Name_Imag_In);
   refuse_out_of_range_pixels(data, Name_Imag_In);
-  if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor, &header);
+  if (UseZoom) zoom_input(data, mca.LowResolIma, ZoomFactor, &header, UseMask != 0);
   // Only 8-bit data have a range to keep a super-resolved image in; other
   // data may be in any units.
   const bool byte_pixels = eight_bit_data(header);

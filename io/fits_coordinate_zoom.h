@@ -1,0 +1,22 @@
+// The coordinate cards of an image zoomed for super-resolution: what the
+// header of the enlarged image must say so that a point of the sky keeps its
+// place. The cards themselves are read and written by io/fits_header.h.
+#pragma once
+
+#include "io/fits_header.h"
+
+// Where the pixels of an image zoomed by a factor f sit on the input's grid.
+enum class ZoomGrid {
+  // Each input pixel is a block of f x f pixels, its centre in the block's.
+  blocks,
+  // Pixel q (from 0) samples the input at q / f: each input pixel sits on the
+  // first pixel of its block.
+  samples,
+};
+
+// The record and its cards describe the image zoomed by factor on the given
+// grid: reference pixels, increments and the CD matrix of the first two axes,
+// the alternate descriptions among them, IRAF's physical pixels, SIP
+// distortion terms, and the sizes. A point of the sky keeps its place. Such a
+// card left out stands for a default that no longer holds, and is written.
+void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid);
