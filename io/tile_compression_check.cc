@@ -166,7 +166,7 @@ class tile_table {
     }
     rows_ = required_integer("NAXIS2");
     if (rows_ != tiles)
-      refuse(card_text("NAXIS2"), ("its table has a row for each of its " + std::to_string(tiles) + " tiles").c_str());
+      refuse(card_text("NAXIS2") + " rows", ("its " + std::to_string(tiles) + " tiles need as many").c_str());
     if (compression_ == "RICE_1" || compression_ == "RICE_ONE") {
       blocksize_ = integer("ZVAL1", 32);
       if (blocksize_ < 1) refuse(card_text("ZVAL1") + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
