@@ -5,6 +5,7 @@
 #include "io/tile_compression_check.h"
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -213,51 +215,89 @@ class tile_table {
     return -1;
   }
 
-  // Each tile's stream, where the decoder trusts its header (HCOMPRESS) or
-  // reads until its pixels are complete (Rice).
-  void check_tiles(file_bytes& file) {
-    const bool hcompress = compression_ == "HCOMPRESS_1";
-    const bool rice = blocksize_ > 0;
-    if (!hcompress && !rice) return;
-    const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
+  // A variable-length column of the table: where its descriptor stands in
+  // a row, and its width (4 for P, 8 for Q).
+  struct stream_column {
     long long offset = -1;
     int descriptor = 0;
-    for (long long k = 1, at = 0; k <= fields && offset < 0; k++) {
+  };
+
+  // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
+  // reads until its pixels are complete (Rice) or inflates until its stream
+  // ends, growing its buffer for as long as it takes (gzip, also the tiles
+  // kept in GZIP_COMPRESSED_DATA).
+  void check_tiles(file_bytes& file) {
+    const bool hcompress = compression_ == "HCOMPRESS_1", rice = blocksize_ > 0;
+    const bool gzip = compression_ == "GZIP_1" || compression_ == "GZIP_2";
+    const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
+    stream_column compressed, gzipped;
+    for (long long k = 1, at = 0; k <= fields; k++) {
       const std::string form_key = "TFORM" + std::to_string(k);
+      int descriptor = 0;
       const long long width = column_width(text(form_key), &descriptor);
       if (width < 0) refuse(card_text(form_key), "no column format");
-      if (text("TTYPE" + std::to_string(k)) == "COMPRESSED_DATA") {
+      const std::string type = text("TTYPE" + std::to_string(k));
+      stream_column* column = type == "COMPRESSED_DATA" ? &compressed : type == "GZIP_COMPRESSED_DATA" ? &gzipped : nullptr;
+      if (column != nullptr) {
         if (descriptor == 0) refuse(card_text(form_key), "the compressed data are no variable-length column");
-        offset = at;
+        *column = {at, descriptor};
       }
       at += width;
     }
-    // Without that column the library refuses the image itself; a table
-    // that the file does not hold is for the library to report as cut.
-    if (offset < 0 || row_bytes < 0 || offset + 2 * descriptor > row_bytes || rows_ > file.size() / std::max(row_bytes, 1LL))
-      return;
+    // A table that the file does not hold is for the library to report as
+    // cut.
+    if (row_bytes < 1 || rows_ > file.size() / row_bytes) return;
+    for (const stream_column* column : {&compressed, &gzipped})
+      if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
+        refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
     const long long table_bytes = row_bytes * rows_;
     std::vector<unsigned char> table(static_cast<std::size_t>(table_bytes));
     if (!file.read(data_start_, table.size(), table.data())) return;
     const long long heap_start = integer("THEAP", table_bytes), heap_end = table_bytes + integer("PCOUNT", 0);
-    std::vector<unsigned char> stream;
-    for (long long tile = 0; tile < rows_; tile++) {
-      const unsigned char* entry = table.data() + tile * row_bytes + offset;
-      const long long length = big_endian(entry, descriptor), start = big_endian(entry + descriptor, descriptor);
-      if (length == 0) continue;  // kept in another column
-      const std::string which = "tile " + std::to_string(tile + 1);
+    // The stream of a tile in a column, empty when the tile is not there;
+    // false when the heap is cut short, for the library to report.
+    auto read_stream = [&](long long tile, const stream_column& column, const std::string& which, std::size_t most) {
+      stream_.clear();
+      if (column.offset < 0) return true;
+      const unsigned char* entry = table.data() + tile * row_bytes + column.offset;
+      const long long length = big_endian(entry, column.descriptor);
+      const long long start = big_endian(entry + column.descriptor, column.descriptor);
+      if (length == 0) return true;
       if (length < 0 || start < 0 || heap_start < 0 || start > heap_end - heap_start - length)
         refuse(which, "its compressed data lie outside the table's heap");
-      const std::size_t count = hcompress ? std::min<std::size_t>(kHcompressHeader, length) : length;
-      stream.resize(count);
-      // The heap cut short is for the library to report.
-      if (!file.read(data_start_ + heap_start + start, count, stream.data())) return;
+      stream_.resize(std::min<std::size_t>(most, static_cast<std::size_t>(length)));
+      return file.read(data_start_ + heap_start + start, stream_.size(), stream_.data());
+    };
+    const std::size_t whole = std::numeric_limits<std::size_t>::max();
+    for (long long tile = 0; tile < rows_; tile++) {
+      const std::string which = "tile " + std::to_string(tile + 1);
       long long first_side = 0, pixels = 0;
       tile_shape(tile, &first_side, &pixels);
-      if (hcompress) check_hcompress(stream, which, first_side, pixels);
-      if (rice && !rice_stream_fits(stream.data(), stream.size(), pixels))
-        refuse(which, "its Rice data end before its pixels do");
+      if (hcompress || rice || gzip) {
+        if (!read_stream(tile, compressed, which, hcompress ? kHcompressHeader : whole)) return;
+        if (!stream_.empty() && hcompress) check_hcompress(which, first_side, pixels);
+        if (!stream_.empty() && rice && !rice_stream_fits(stream_.data(), stream_.size(), pixels))
+          refuse(which, "its Rice data end before its pixels do");
+        if (!stream_.empty() && gzip) check_gzip(which, pixels);
+      }
+      if (!read_stream(tile, gzipped, which, whole)) return;
+      if (!stream_.empty()) check_gzip(which, pixels);
     }
+  }
+
+  // The stream must end within the tile's pixels, 8 bytes at most each.
+  void check_gzip(const std::string& which, long long pixels) {
+    std::vector<unsigned char> out(static_cast<std::size_t>(pixels) * 8 + 1);
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 32) != Z_OK) refuse(which, "no memory to inflate its gzip data");
+    z.next_in = stream_.data();
+    z.avail_in = static_cast<uInt>(stream_.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int result = inflate(&z, Z_FINISH);
+    const bool fits = result == Z_STREAM_END && z.total_out < out.size();
+    inflateEnd(&z);
+    if (!fits) refuse(which, "its gzip data do not end within its pixels");
   }
 
   // The tile's length along the first axis and its pixels: a tile at the
@@ -275,10 +315,9 @@ class tile_table {
 
   // The decoder fills nx * ny pixels into a buffer of the tile's size: the
   // stream's ny is the tile's first side, nx the rest.
-  void check_hcompress(const std::vector<unsigned char>& stream, const std::string& which, long long first_side,
-                       long long pixels) {
-    if (stream.size() < kHcompressHeader) refuse(which, "its HCOMPRESS stream is shorter than its header");
-    const long long nx = big_endian(&stream[2], 4), ny = big_endian(&stream[6], 4), scale = big_endian(&stream[10], 4);
+  void check_hcompress(const std::string& which, long long first_side, long long pixels) {
+    if (stream_.size() < kHcompressHeader) refuse(which, "its HCOMPRESS stream is shorter than its header");
+    const long long nx = big_endian(&stream_[2], 4), ny = big_endian(&stream_[6], 4), scale = big_endian(&stream_[10], 4);
     if (ny != first_side || nx * ny != pixels)
       refuse(which + " (" + std::to_string(first_side) + " x " + std::to_string(pixels / first_side) + " pixels)",
              ("its HCOMPRESS stream describes an image of " + std::to_string(ny) + " x " + std::to_string(nx)).c_str());
@@ -335,6 +374,7 @@ class tile_table {
   const std::string& name_;
   std::string compression_;
   std::vector<long long> axes_, tile_sides_;
+  std::vector<unsigned char> stream_;
   long long rows_ = 0, blocksize_ = 0, bytepix_ = 4;
 };
 
