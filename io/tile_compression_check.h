@@ -3,7 +3,8 @@
 // tile's stream header on trust, as it meets the HDU and as it decodes: a
 // tile side of 0 divides by zero, a Rice block size of 0 too, a dithering
 // offset outside its table or a stream that declares more pixels than its
-// tile reads or writes past its buffers. Every HDU of a local file is
+// tile reads or writes past its buffers, a damaged gzip tile takes memory
+// without end. Every HDU of a local file is
 // checked before the library moves to any of them, since it reads the
 // headers of all HDUs it passes on its way to the one a name selects.
 #pragma once
@@ -21,8 +22,9 @@
 // 1; tiles that the table's rows do not count; Rice's BLOCKSIZE below 1 or
 // BYTEPIX not 1, 2 or 4; HCOMPRESS's SCALE not a number; ZDITHER0 of a
 // dithered image outside 1..10000; a tile whose data lie outside the heap;
-// an HCOMPRESS stream whose image is not its tile's, or a Rice stream that
-// ends before its tile's pixels. What no header describes (the bytes after
+// an HCOMPRESS stream whose image is not its tile's, a Rice stream that
+// ends before its tile's pixels, or a gzip stream that does not end within
+// them (the library's inflater would grow its buffer without end). What no header describes (the bytes after
 // a header that ends the file too early) is left to the library.
 // The file is given by its bytes in memory, or by a stream on a regular
 // file, which is left at its start.

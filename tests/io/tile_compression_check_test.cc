@@ -118,6 +118,10 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   const std::string f_rice = fits_test::read_bytes(scratch("f_rice.fits"));
   const std::string i_rice = fits_test::read_bytes(scratch("i_rice.fits"));
   const std::string i_hcomp = fits_test::read_bytes(scratch("i_hcomp.fits"));
+  fits_test::write_compressed(scratch("i_gzip.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {GZIP_1});
+  // The first tile's gzip stream cut to 10 bytes.
+  std::string gzip_cut = fits_test::read_bytes(scratch("i_gzip.fits"));
+  gzip_cut.replace(table_start(gzip_cut), 4, std::string("\0\0\0\x0a", 4));
   // The first tile's descriptor, moved past the heap.
   std::string outside = i_rice;
   outside.replace(table_start(outside) + 4, 4, std::string("\x7f\0\0\0", 4));
@@ -144,6 +148,7 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
       {"hwide.fits", with_card(i_hcomp, "ZTILE1", "17"),
        "has tile 1 \\(17 x 8 pixels\\): its HCOMPRESS stream describes an image of 16 x 8"},
       {"htall.fits", with_card(i_hcomp, "ZTILE2", "9"), "has tile 1 \\(16 x 9 pixels\\)"},
+      {"gzip_cut.fits", gzip_cut, "has tile 1: its gzip data do not end within its pixels"},
       {"outside.fits", outside, "has tile 1: its compressed data lie outside the table's heap"},
   };
   for (const auto& c : cases) {
