@@ -36,7 +36,8 @@ class memory_bytes : public file_bytes {
   memory_bytes(const unsigned char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
   long long size() const override { return static_cast<long long>(size_); }
   bool read(long long offset, std::size_t count, unsigned char* out) override {
-    if (offset < 0 || static_cast<unsigned long long>(offset) > size_ || count > size_ - static_cast<std::size_t>(offset))
+    if (offset < 0 || static_cast<unsigned long long>(offset) > size_ ||
+        count > size_ - static_cast<std::size_t>(offset))
       return false;
     std::memcpy(out, bytes_ + offset, count);
     return true;
@@ -65,7 +66,8 @@ class stream_bytes : public file_bytes {
 };
 
 // The compression types the library decodes, and its quantizations.
-const char* const kCompressionTypes[] = {"RICE_1", "RICE_ONE", "GZIP_1", "GZIP_2", "PLIO_1", "HCOMPRESS_1", "NOCOMPRESS"};
+const char* const kCompressionTypes[] = {"RICE_1", "RICE_ONE",    "GZIP_1",    "GZIP_2",
+                                         "PLIO_1", "HCOMPRESS_1", "NOCOMPRESS"};
 const char* const kQuantizations[] = {"NO_DITHER", "SUBTRACTIVE_DITHER_1", "SUBTRACTIVE_DITHER_2", "NONE"};
 // The library keeps at most this many image axes, and this many dithering
 // offsets in its table of random numbers.
@@ -98,9 +100,7 @@ class tile_table {
   }
 
  private:
-  const char* find(const std::string& key) {
-    return fitsnfind(&cards_[0], padded_key(key).c_str(), nblocks_);
-  }
+  const char* find(const std::string& key) { return fitsnfind(&cards_[0], padded_key(key).c_str(), nblocks_); }
   static std::string padded_key(std::string key) {
     key.resize(std::max<std::size_t>(key.size(), 8), ' ');
     return key;
@@ -146,7 +146,8 @@ class tile_table {
 
   void check_cards() {
     compression_ = text("ZCMPTYPE");
-    if (!known(compression_, kCompressionTypes)) refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
+    if (!known(compression_, kCompressionTypes))
+      refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
     const long long bitpix = required_integer("ZBITPIX");
     if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
       refuse(card_text("ZBITPIX"), "no FITS pixel type");
@@ -203,11 +204,16 @@ class tile_table {
     if (at >= format.size()) return -1;
     *descriptor = 0;
     switch (format[at]) {
-      case 'L': case 'B': case 'A': return repeat;
+      case 'L':
+      case 'B':
+      case 'A': return repeat;
       case 'X': return (repeat + 7) / 8;
       case 'I': return 2 * repeat;
-      case 'J': case 'E': return 4 * repeat;
-      case 'K': case 'D': case 'C': return 8 * repeat;
+      case 'J':
+      case 'E': return 4 * repeat;
+      case 'K':
+      case 'D':
+      case 'C': return 8 * repeat;
       case 'M': return 16 * repeat;
       case 'P': *descriptor = 4; return 8 * repeat;
       case 'Q': *descriptor = 8; return 16 * repeat;
@@ -237,7 +243,9 @@ class tile_table {
       const long long width = column_width(text(form_key), &descriptor);
       if (width < 0) refuse(card_text(form_key), "no column format");
       const std::string type = text("TTYPE" + std::to_string(k));
-      stream_column* column = type == "COMPRESSED_DATA" ? &compressed : type == "GZIP_COMPRESSED_DATA" ? &gzipped : nullptr;
+      stream_column* column = type == "COMPRESSED_DATA"        ? &compressed
+                              : type == "GZIP_COMPRESSED_DATA" ? &gzipped
+                                                               : nullptr;
       if (column != nullptr) {
         if (descriptor == 0) refuse(card_text(form_key), "the compressed data are no variable-length column");
         *column = {at, descriptor};
@@ -317,7 +325,8 @@ class tile_table {
   // stream's ny is the tile's first side, nx the rest.
   void check_hcompress(const std::string& which, long long first_side, long long pixels) {
     if (stream_.size() < kHcompressHeader) refuse(which, "its HCOMPRESS stream is shorter than its header");
-    const long long nx = big_endian(&stream_[2], 4), ny = big_endian(&stream_[6], 4), scale = big_endian(&stream_[10], 4);
+    const long long nx = big_endian(&stream_[2], 4), ny = big_endian(&stream_[6], 4),
+                    scale = big_endian(&stream_[10], 4);
     if (ny != first_side || nx * ny != pixels)
       refuse(which + " (" + std::to_string(first_side) + " x " + std::to_string(pixels / first_side) + " pixels)",
              ("its HCOMPRESS stream describes an image of " + std::to_string(ny) + " x " + std::to_string(nx)).c_str());
@@ -388,7 +397,8 @@ void check_hdus(file_bytes& file, const std::string& name) {
     for (;;) {
       cards.resize(static_cast<std::size_t>(nblocks + 1) * FITS_BLOCK);
       unsigned char* block = reinterpret_cast<unsigned char*>(&cards[static_cast<std::size_t>(nblocks) * FITS_BLOCK]);
-      if (nblocks == kMaxHeaderBlocks || !file.read(start + static_cast<long long>(nblocks) * FITS_BLOCK, FITS_BLOCK, block))
+      if (nblocks == kMaxHeaderBlocks ||
+          !file.read(start + static_cast<long long>(nblocks) * FITS_BLOCK, FITS_BLOCK, block))
         return;
       if (nblocks == 0 && std::memcmp(block, hdu == 0 ? "SIMPLE  " : "XTENSION", 8) != 0) return;
       nblocks++;

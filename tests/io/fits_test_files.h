@@ -238,7 +238,8 @@ inline void write_compressed(const std::string& path, int bitpix, std::vector<lo
   fits_set_compression_type(f, how.type, &status);
   fits_set_quantize_level(f, how.quantize, &status);
   fits_set_quantize_method(f, how.dither, &status);
-  if (!how.tile.empty()) fits_set_tile_dim(f, static_cast<int>(how.tile.size()), const_cast<long*>(how.tile.data()), &status);
+  if (!how.tile.empty())
+    fits_set_tile_dim(f, static_cast<int>(how.tile.size()), const_cast<long*>(how.tile.data()), &status);
   fits_img_compress(plain, f, &status);
   ffclos(plain, &status);
   ffclos(f, &status);

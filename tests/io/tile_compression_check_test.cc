@@ -114,7 +114,8 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
   fits_test::write_compressed(scratch("f_rice.fits"), FLOAT_IMG, {kWidth, kHeight}, sky(0, 0), {});
   fits_test::write_compressed(scratch("i_rice.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {});
-  fits_test::write_compressed(scratch("i_hcomp.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {HCOMPRESS_1, 4, 1, {16, 8}});
+  fits_test::write_compressed(scratch("i_hcomp.fits"), SHORT_IMG, {kWidth, kHeight}, ints,
+                              {HCOMPRESS_1, 4, 1, {16, 8}});
   const std::string f_rice = fits_test::read_bytes(scratch("f_rice.fits"));
   const std::string i_rice = fits_test::read_bytes(scratch("i_rice.fits"));
   const std::string i_hcomp = fits_test::read_bytes(scratch("i_hcomp.fits"));
@@ -184,8 +185,10 @@ TEST_F(QzMcaTiles, UndefinedPixelsOfCompressedImagesAreRefused) {
   fits_test::write_reference(path("plain.fits"), FLOAT_IMG, {128, 128}, values);
   for (const char* input : {"'nan.fits[1]'", "plain.fits"}) {
     EXPECT_EQ(run(std::string("-t 1 -i 2 ") + input + " o"), 255) << input;
-    EXPECT_TRUE(printed("Error: 2560 pixels of the input image are not finite numbers; set missing pixels to 0 and "
-                        "use -H to mask them")) << output_;
+    EXPECT_TRUE(
+        printed("Error: 2560 pixels of the input image are not finite numbers; set missing pixels to 0 and "
+                "use -H to mask them"))
+        << output_;
     EXPECT_FALSE(exists("o_resi.fits")) << input;
   }
 }
