@@ -24,6 +24,7 @@
 #include "io/image_file.h"
 #include "io/image_input_file.h"
 #include "io/image_names.h"
+#include "io/tile_compression_check.h"
 
 namespace {
 
@@ -687,7 +688,7 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
     // The library reads the very file opened here, through its
     // descriptor, which stays open as long as the library's file: while
     // it does, no other file gets the same descriptor name.
-    std::rewind(stream);
+    fits_check_compressed_hdus(stream, name);
     std::shared_ptr<void> held(stream, [](void* opened) { std::fclose(static_cast<std::FILE*>(opened)); });
     if (ffopen(fptr, library_name(stream, place, file).c_str(), iomode, status) == 0) keep_for(*fptr, held);
     return true;
@@ -711,6 +712,7 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
   // past the block.
   const std::size_t true_size = held->size;
   complete_last_record(*held, text);
+  fits_check_compressed_hdus(static_cast<const unsigned char*>(held->data), true_size, name);
   // A plain label: the library would take brackets in a path for an HDU.
   if (ffomem(fptr, "memory", READONLY, &held->data, &held->size, 0, nullptr, status) != 0) {
     // The library may still hold the block's address; the caller ends the

@@ -30,6 +30,7 @@ extern "C" {
 #include "io/output_file.h"
 #include "io/pixel_conversion.h"
 #include "io/standard_output.h"
+#include "io/tile_compression_check.h"
 
 int FITS_HDU_Number = 0;
 
@@ -558,13 +559,15 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
 
   io_alloc_image(Ima, static_cast<int>(nl), static_cast<int>(nc), name);
   // BLANK pixels of an integer image are undefined: read as NaN, as a
-  // floating-point image marks them. Floating-point data are read as
-  // stored, without the library's check, which would also zero subnormals.
+  // floating-point image marks them, and so are the ZBLANK pixels of
+  // quantized tiles. Other floating-point data are read as stored, without
+  // the library's check, which would also zero subnormals.
   int bitpix = 0;
   float undefined = std::numeric_limits<float>::quiet_NaN();
   ffgidt(fptr, &bitpix, &status);
+  const bool marks_undefined = bitpix > 0 || fits_tiles_quantized(fptr);
   int anynul = 0;
-  if (ffgpv(fptr, TFLOAT, 1, npix, bitpix > 0 ? &undefined : nullptr, Ima.buffer(), &anynul, &status))
+  if (ffgpv(fptr, TFLOAT, 1, npix, marks_undefined ? &undefined : nullptr, Ima.buffer(), &anynul, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
   if (fits_close_input(fptr, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot close %s\n", file.c_str());

@@ -304,6 +304,15 @@ TEST(FitsFiles, RefusesTruncatedAndMissingFiles) {
   to_array<int, false> ints;
   fitsstruct rec;
   EXPECT_EXIT_STATUS(fits_read_int(cut.c_str(), ints, &rec, False), 255, "truncated.*cut.fits");
+  // A tile-compressed image cut inside its heap, its table's rows whole.
+  const std::string tiles = scratch("cut_tiles.fits");
+  fits_test::write_compressed(tiles, SHORT_IMG, {64, 48}, std::vector<double>(64 * 48, 7), {RICE_1});
+  const std::string packed = fits_test::read_bytes(tiles);
+  const std::size_t end_card = packed.find("END     ", 2880), table = (end_card / 2880 + 1) * 2880;
+  const long row_bytes = std::atol(packed.substr(packed.find("NAXIS1  =", 2880) + 10, 20).c_str());
+  const long rows = std::atol(packed.substr(packed.find("NAXIS2  =", 2880) + 10, 20).c_str());
+  image_test::write_bytes(tiles, packed.substr(0, table + row_bytes * rows + 20));
+  EXPECT_EXIT_STATUS(fits_read_float((tiles + "[1]").c_str(), ima, &rec), 255, "truncated.*cut_tiles.fits");
   std::string missing = scratch("missing");
   // CFITSIO status 104: the file could not be opened.
   EXPECT_EXIT_STATUS(fits_read_float(missing.c_str(), ima, &rec), 104, "cannot open file .*missing.fits");

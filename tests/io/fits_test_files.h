@@ -207,6 +207,45 @@ inline void write_hdus(const std::string& path, const std::vector<Hdu>& hdus) {
   ASSERT_EQ(status, 0) << "CFITSIO could not write " << path;
 }
 
+// How the library's compressor (as fpack calls it) makes a tile-compressed
+// image: its algorithm, the quantization of floating-point pixels (0 keeps
+// them exact), the dithering and the tile's sides (the library's own when
+// empty).
+struct Compression {
+  int type = RICE_1;
+  float quantize = 4;
+  int dither = SUBTRACTIVE_DITHER_1;
+  std::vector<long> tile = {};
+};
+
+// A file of an empty primary HDU and the image of the given values
+// compressed as asked; values equal to *null are written as undefined
+// (the library's fits_write_imgnull).
+inline void write_compressed(const std::string& path, int bitpix, std::vector<long> naxes,
+                             const std::vector<double>& values, const Compression& how,
+                             const double* null = nullptr) {
+  std::remove(path.c_str());
+  fitsfile *plain = nullptr, *f = nullptr;
+  int status = 0;
+  ffinit(&plain, "mem://", &status);
+  ffcrim(plain, bitpix, static_cast<int>(naxes.size()), naxes.data(), &status);
+  if (null != nullptr)
+    ffppn(plain, TDOUBLE, 1, static_cast<LONGLONG>(values.size()), const_cast<double*>(values.data()),
+          const_cast<double*>(null), &status);
+  else
+    ffppr(plain, TDOUBLE, 1, static_cast<LONGLONG>(values.size()), const_cast<double*>(values.data()), &status);
+  ffinit(&f, path.c_str(), &status);
+  fits_set_compression_type(f, how.type, &status);
+  fits_set_quantize_level(f, how.quantize, &status);
+  fits_set_quantize_method(f, how.dither, &status);
+  if (!how.tile.empty())
+    fits_set_tile_dim(f, static_cast<int>(how.tile.size()), const_cast<long*>(how.tile.data()), &status);
+  fits_img_compress(plain, f, &status);
+  ffclos(plain, &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0) << "CFITSIO could not compress " << path;
+}
+
 struct Reference {
   int bitpix = 0;
   std::vector<long> naxes;

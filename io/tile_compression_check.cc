@@ -1,0 +1,435 @@
+// Checks of tile-compressed images on the file's own bytes, HDU by HDU, made
+// before the FITS library parses them: it divides by its tile sizes and
+// block size as it opens such an HDU, and its decoders trust each tile's
+// stream to fit its buffers.
+#include "io/tile_compression_check.h"
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "array/fatal.h"
+#include "io/fits_header.h"
+
+namespace {
+
+// The file's bytes, read piece by piece.
+class file_bytes {
+ public:
+  virtual ~file_bytes() = default;
+  virtual long long size() const = 0;
+  // False when the file ends first.
+  virtual bool read(long long offset, std::size_t count, unsigned char* out) = 0;
+};
+
+class memory_bytes : public file_bytes {
+ public:
+  memory_bytes(const unsigned char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+  long long size() const override { return static_cast<long long>(size_); }
+  bool read(long long offset, std::size_t count, unsigned char* out) override {
+    if (offset < 0 || static_cast<unsigned long long>(offset) > size_ ||
+        count > size_ - static_cast<std::size_t>(offset))
+      return false;
+    std::memcpy(out, bytes_ + offset, count);
+    return true;
+  }
+
+ private:
+  const unsigned char* bytes_;
+  std::size_t size_;
+};
+
+class stream_bytes : public file_bytes {
+ public:
+  explicit stream_bytes(std::FILE* stream) : stream_(stream) {
+    struct stat info;
+    size_ = fstat(fileno(stream), &info) == 0 ? static_cast<long long>(info.st_size) : 0;
+  }
+  long long size() const override { return size_; }
+  bool read(long long offset, std::size_t count, unsigned char* out) override {
+    if (offset < 0 || offset > size_ || static_cast<long long>(count) > size_ - offset) return false;
+    return fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0 && std::fread(out, 1, count, stream_) == count;
+  }
+
+ private:
+  std::FILE* stream_;
+  long long size_ = 0;
+};
+
+// The compression types the library decodes, and its quantizations.
+const char* const kCompressionTypes[] = {"RICE_1", "RICE_ONE",    "GZIP_1",    "GZIP_2",
+                                         "PLIO_1", "HCOMPRESS_1", "NOCOMPRESS"};
+const char* const kQuantizations[] = {"NO_DITHER", "SUBTRACTIVE_DITHER_1", "SUBTRACTIVE_DITHER_2", "NONE"};
+// The library keeps at most this many image axes, and this many dithering
+// offsets in its table of random numbers.
+constexpr long long kMaxAxes = 6;
+constexpr long long kDitherOffsets = 10000;
+// An HCOMPRESS stream opens with two magic bytes, then nx, ny and scale as
+// 4-byte big-endian integers.
+constexpr std::size_t kHcompressHeader = 14;
+// Headers longer than this are the library's to refuse.
+constexpr int kMaxHeaderBlocks = 10000;
+
+long long big_endian(const unsigned char* bytes, int count) {
+  unsigned long long value = 0;
+  for (int k = 0; k < count; k++) value = value << 8 | bytes[k];
+  // Sign-extended from the field's width.
+  const int shift = 64 - 8 * count;
+  return static_cast<long long>(value << shift) >> shift;
+}
+
+// One tile-compressed image: the table's header, where its data begin, and
+// how messages name it.
+class tile_table {
+ public:
+  tile_table(std::string cards, int nblocks, int hdu, long long data_start, const std::string& name)
+      : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name) {}
+
+  void check(file_bytes& file) {
+    check_cards();
+    check_tiles(file);
+  }
+
+ private:
+  const char* find(const std::string& key) { return fitsnfind(&cards_[0], padded_key(key).c_str(), nblocks_); }
+  static std::string padded_key(std::string key) {
+    key.resize(std::max<std::size_t>(key.size(), 8), ' ');
+    return key;
+  }
+  // "ZTILE1 = 0" as the card gives it.
+  std::string card_text(const std::string& key) {
+    const char* card = find(key);
+    return card == nullptr ? key + " (absent)" : key + " = " + bare_value(card);
+  }
+  [[noreturn]] void refuse(const std::string& what, const char* reason) {
+    fatal_exitf(-1, stderr, "Error: the tile-compressed image in HDU [%d] has %s: %s ... (%s)\n", hdu_, what.c_str(),
+                reason, name_.c_str());
+  }
+  // An integer card; `absent` when the card is not there, a refusal when
+  // its value is no integer.
+  long long integer(const std::string& key, long long absent) {
+    const char* card = find(key);
+    if (card == nullptr) return absent;
+    const std::string text = bare_value(card);
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0) refuse(card_text(key), "its value is no integer");
+    return value;
+  }
+  long long required_integer(const std::string& key) {
+    if (find(key) == nullptr) refuse(key + " absent", "the library needs it to read the image");
+    return integer(key, 0);
+  }
+  // A string card without its quotes and trailing blanks; empty when absent.
+  std::string text(const std::string& key) {
+    const char* card = find(key);
+    if (card == nullptr) return "";
+    std::string value = bare_value(card);
+    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
+    value.erase(value.find_last_not_of(' ') + 1);
+    return value;
+  }
+  template <std::size_t N>
+  static bool known(const std::string& value, const char* const (&names)[N]) {
+    return std::find_if(names, names + N, [&](const char* known) { return value == known; }) != names + N;
+  }
+
+  void check_cards() {
+    compression_ = text("ZCMPTYPE");
+    if (!known(compression_, kCompressionTypes))
+      refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
+    const long long bitpix = required_integer("ZBITPIX");
+    if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
+      refuse(card_text("ZBITPIX"), "no FITS pixel type");
+    const long long naxis = required_integer("ZNAXIS");
+    if (naxis < 1 || naxis > kMaxAxes) refuse(card_text("ZNAXIS"), "an image of 1 to 6 axes is compressed in tiles");
+    long long tiles = 1;
+    for (long long k = 1; k <= naxis; k++) {
+      const std::string axis_key = "ZNAXIS" + std::to_string(k), tile_key = "ZTILE" + std::to_string(k);
+      const long long length = required_integer(axis_key);
+      if (length < 1) refuse(card_text(axis_key), "an axis of a compressed image has at least 1 pixel");
+      const long long tile = integer(tile_key, k == 1 ? length : 1);
+      if (tile < 1) refuse(card_text(tile_key), "a tile has at least 1 pixel along each axis");
+      axes_.push_back(length);
+      tile_sides_.push_back(tile);
+      // Each factor is at most its axis's length, whose product the rows
+      // below must match: saturated, it cannot overflow.
+      const long long along = (length - 1) / tile + 1;
+      tiles = tiles > (1LL << 62) / along ? 1LL << 62 : tiles * along;
+    }
+    rows_ = required_integer("NAXIS2");
+    if (rows_ != tiles)
+      refuse(card_text("NAXIS2") + " rows", ("its " + std::to_string(tiles) + " tiles need as many").c_str());
+    if (compression_ == "RICE_1" || compression_ == "RICE_ONE") {
+      blocksize_ = integer("ZVAL1", 32);
+      if (blocksize_ < 1) refuse(card_text("ZVAL1") + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
+      bytepix_ = integer("ZVAL2", 4);
+      if (bytepix_ != 1 && bytepix_ != 2 && bytepix_ != 4)
+        refuse(card_text("ZVAL2") + " (BYTEPIX)", "Rice codes pixels of 1, 2 or 4 bytes");
+    }
+    if (compression_ == "HCOMPRESS_1" && find("ZVAL1") != nullptr) {
+      const std::string value = bare_value(find("ZVAL1"));
+      char* end = nullptr;
+      const double scale = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !std::isfinite(scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
+    }
+    const std::string quantize = text("ZQUANTIZ");
+    if (find("ZQUANTIZ") != nullptr && !known(quantize, kQuantizations))
+      refuse(card_text("ZQUANTIZ"), "a quantization the library does not know");
+    if (quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0) {
+      const long long offset = integer("ZDITHER0", 1);
+      if (offset < 1 || offset > kDitherOffsets) refuse(card_text("ZDITHER0"), "dithering starts at 1 to 10000");
+    }
+  }
+
+  // Byte width of a binary-table column format ("1PB(48)", "2J", "8X"), or
+  // -1 when it is none; `descriptor` is 4 for P (two 4-byte integers), 8
+  // for Q.
+  static long long column_width(const std::string& format, int* descriptor) {
+    std::size_t at = 0;
+    long long repeat = 0;
+    while (at < format.size() && format[at] >= '0' && format[at] <= '9' && repeat < (1LL << 40))
+      repeat = repeat * 10 + (format[at++] - '0');
+    if (at == 0) repeat = 1;
+    if (at >= format.size()) return -1;
+    *descriptor = 0;
+    switch (format[at]) {
+      case 'L':
+      case 'B':
+      case 'A': return repeat;
+      case 'X': return (repeat + 7) / 8;
+      case 'I': return 2 * repeat;
+      case 'J':
+      case 'E': return 4 * repeat;
+      case 'K':
+      case 'D':
+      case 'C': return 8 * repeat;
+      case 'M': return 16 * repeat;
+      case 'P': *descriptor = 4; return 8 * repeat;
+      case 'Q': *descriptor = 8; return 16 * repeat;
+    }
+    return -1;
+  }
+
+  // A variable-length column of the table: where its descriptor stands in
+  // a row, and its width (4 for P, 8 for Q).
+  struct stream_column {
+    long long offset = -1;
+    int descriptor = 0;
+  };
+
+  // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
+  // reads until its pixels are complete (Rice) or inflates until its stream
+  // ends, growing its buffer for as long as it takes (gzip, also the tiles
+  // kept in GZIP_COMPRESSED_DATA).
+  void check_tiles(file_bytes& file) {
+    const bool hcompress = compression_ == "HCOMPRESS_1", rice = blocksize_ > 0;
+    const bool gzip = compression_ == "GZIP_1" || compression_ == "GZIP_2";
+    const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
+    stream_column compressed, gzipped;
+    for (long long k = 1, at = 0; k <= fields; k++) {
+      const std::string form_key = "TFORM" + std::to_string(k);
+      int descriptor = 0;
+      const long long width = column_width(text(form_key), &descriptor);
+      if (width < 0) refuse(card_text(form_key), "no column format");
+      const std::string type = text("TTYPE" + std::to_string(k));
+      stream_column* column = type == "COMPRESSED_DATA"        ? &compressed
+                              : type == "GZIP_COMPRESSED_DATA" ? &gzipped
+                                                               : nullptr;
+      if (column != nullptr) {
+        if (descriptor == 0) refuse(card_text(form_key), "the compressed data are no variable-length column");
+        *column = {at, descriptor};
+      }
+      at += width;
+    }
+    // A table that the file does not hold is for the library to report as
+    // cut.
+    if (row_bytes < 1 || rows_ > file.size() / row_bytes) return;
+    for (const stream_column* column : {&compressed, &gzipped})
+      if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
+        refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
+    const long long table_bytes = row_bytes * rows_;
+    std::vector<unsigned char> table(static_cast<std::size_t>(table_bytes));
+    if (!file.read(data_start_, table.size(), table.data())) return;
+    const long long heap_start = integer("THEAP", table_bytes), heap_end = table_bytes + integer("PCOUNT", 0);
+    // The stream of a tile in a column, empty when the tile is not there;
+    // false when the heap is cut short, for the library to report.
+    auto read_stream = [&](long long tile, const stream_column& column, const std::string& which, std::size_t most) {
+      stream_.clear();
+      if (column.offset < 0) return true;
+      const unsigned char* entry = table.data() + tile * row_bytes + column.offset;
+      const long long length = big_endian(entry, column.descriptor);
+      const long long start = big_endian(entry + column.descriptor, column.descriptor);
+      if (length == 0) return true;
+      if (length < 0 || start < 0 || heap_start < 0 || start > heap_end - heap_start - length)
+        refuse(which, "its compressed data lie outside the table's heap");
+      stream_.resize(std::min<std::size_t>(most, static_cast<std::size_t>(length)));
+      return file.read(data_start_ + heap_start + start, stream_.size(), stream_.data());
+    };
+    const std::size_t whole = std::numeric_limits<std::size_t>::max();
+    for (long long tile = 0; tile < rows_; tile++) {
+      const std::string which = "tile " + std::to_string(tile + 1);
+      long long first_side = 0, pixels = 0;
+      tile_shape(tile, &first_side, &pixels);
+      if (hcompress || rice || gzip) {
+        if (!read_stream(tile, compressed, which, hcompress ? kHcompressHeader : whole)) return;
+        if (!stream_.empty() && hcompress) check_hcompress(which, first_side, pixels);
+        if (!stream_.empty() && rice && !rice_stream_fits(stream_.data(), stream_.size(), pixels))
+          refuse(which, "its Rice data end before its pixels do");
+        if (!stream_.empty() && gzip) check_gzip(which, pixels);
+      }
+      if (!read_stream(tile, gzipped, which, whole)) return;
+      if (!stream_.empty()) check_gzip(which, pixels);
+    }
+  }
+
+  // The stream must end within the tile's pixels, 8 bytes at most each.
+  void check_gzip(const std::string& which, long long pixels) {
+    std::vector<unsigned char> out(static_cast<std::size_t>(pixels) * 8 + 1);
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 32) != Z_OK) refuse(which, "no memory to inflate its gzip data");
+    z.next_in = stream_.data();
+    z.avail_in = static_cast<uInt>(stream_.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int result = inflate(&z, Z_FINISH);
+    const bool fits = result == Z_STREAM_END && z.total_out < out.size();
+    inflateEnd(&z);
+    if (!fits) refuse(which, "its gzip data do not end within its pixels");
+  }
+
+  // The tile's length along the first axis and its pixels: a tile at the
+  // end of an axis is cut to the image.
+  void tile_shape(long long tile, long long* first_side, long long* pixels) const {
+    *pixels = 1;
+    for (std::size_t k = 0; k < axes_.size(); k++) {
+      const long long along = (axes_[k] - 1) / tile_sides_[k] + 1, index = tile % along;
+      tile /= along;
+      const long long side = std::min(tile_sides_[k], axes_[k] - index * tile_sides_[k]);
+      if (k == 0) *first_side = side;
+      *pixels *= side;
+    }
+  }
+
+  // The decoder fills nx * ny pixels into a buffer of the tile's size: the
+  // stream's ny is the tile's first side, nx the rest.
+  void check_hcompress(const std::string& which, long long first_side, long long pixels) {
+    if (stream_.size() < kHcompressHeader) refuse(which, "its HCOMPRESS stream is shorter than its header");
+    const long long nx = big_endian(&stream_[2], 4), ny = big_endian(&stream_[6], 4),
+                    scale = big_endian(&stream_[10], 4);
+    if (ny != first_side || nx * ny != pixels)
+      refuse(which + " (" + std::to_string(first_side) + " x " + std::to_string(pixels / first_side) + " pixels)",
+             ("its HCOMPRESS stream describes an image of " + std::to_string(ny) + " x " + std::to_string(nx)).c_str());
+    if (scale < 0) refuse(which, "its HCOMPRESS stream has a negative scale");
+  }
+
+  // Follows a Rice stream as the decoder reads it, counting its bits only:
+  // each block of blocksize pixels opens with its code's width, then holds
+  // nothing (width 0), raw values, or for each pixel a run of 0 bits, a 1
+  // and the code's low bits. False when the stream ends first, or a block
+  // has a width no coder writes.
+  bool rice_stream_fits(const unsigned char* data, std::size_t size, long long pixels) const {
+    const int width_bits = bytepix_ == 1 ? 3 : bytepix_ == 2 ? 4 : 5;
+    const int widest = bytepix_ == 1 ? 6 : bytepix_ == 2 ? 14 : 25;
+    const long long raw_bits = 8LL * bytepix_;
+    if (size < static_cast<std::size_t>(bytepix_)) return pixels == 0;
+    const long long end = 8LL * static_cast<long long>(size);
+    long long at = 8LL * bytepix_;  // after the first pixel, stored whole
+    auto bits = [&](int count) {
+      long long value = 0;
+      for (int k = 0; k < count; k++, at++) value = value << 1 | ((data[at >> 3] >> (7 - (at & 7))) & 1);
+      return value;
+    };
+    for (long long i = 0; i < pixels;) {
+      if (at + width_bits > end) return false;
+      const long long width = bits(width_bits) - 1;
+      const long long last = std::min(i + blocksize_, pixels);
+      if (width < 0) {
+        i = last;
+      } else if (width > widest) {
+        return false;
+      } else if (width == widest) {
+        if ((last - i) > (end - at) / raw_bits) return false;
+        at += (last - i) * raw_bits;
+        i = last;
+      } else {
+        for (; i < last; i++) {
+          // The run of 0 bits, a byte at a time where it can.
+          while (at < end && (data[at >> 3] & (0xFF >> (at & 7))) == 0) at = (at | 7) + 1;
+          if (at >= end) return false;
+          while (((data[at >> 3] >> (7 - (at & 7))) & 1) == 0) at++;
+          at += 1 + width;
+          if (at > end) return false;
+        }
+      }
+    }
+    return true;
+  }
+
+  std::string cards_;
+  int nblocks_;
+  int hdu_;
+  long long data_start_;
+  const std::string& name_;
+  std::string compression_;
+  std::vector<long long> axes_, tile_sides_;
+  std::vector<unsigned char> stream_;
+  long long rows_ = 0, blocksize_ = 0, bytepix_ = 4;
+};
+
+// Walks the HDUs, header by header, while the bytes are those of whole
+// HDUs; what follows the last one is the library's to report.
+void check_hdus(file_bytes& file, const std::string& name) {
+  long long start = 0;
+  for (int hdu = 0;; hdu++) {
+    std::string cards;
+    int nblocks = 0;
+    for (;;) {
+      cards.resize(static_cast<std::size_t>(nblocks + 1) * FITS_BLOCK);
+      unsigned char* block = reinterpret_cast<unsigned char*>(&cards[static_cast<std::size_t>(nblocks) * FITS_BLOCK]);
+      if (nblocks == kMaxHeaderBlocks ||
+          !file.read(start + static_cast<long long>(nblocks) * FITS_BLOCK, FITS_BLOCK, block))
+        return;
+      if (nblocks == 0 && std::memcmp(block, hdu == 0 ? "SIMPLE  " : "XTENSION", 8) != 0) return;
+      nblocks++;
+      if (fitsnfind(reinterpret_cast<char*>(block), "END     ", 1) != nullptr) break;
+    }
+    const long long data_bytes = fits_data_bytes(&cards[0], nblocks);
+    if (data_bytes < 0) return;
+    const long long data_start = start + static_cast<long long>(nblocks) * FITS_BLOCK;
+    const char* zimage = fitsnfind(&cards[0], "ZIMAGE  ", nblocks);
+    if (std::memcmp(cards.data() + 10, "'BINTABLE'", 10) == 0 && zimage != nullptr && bare_value(zimage) == "T")
+      tile_table(cards, nblocks, hdu, data_start, name).check(file);
+    const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
+    if (padded > file.size() - data_start) return;
+    start = data_start + padded;
+  }
+}
+
+}  // namespace
+
+void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name) {
+  memory_bytes file(bytes, size);
+  check_hdus(file, name);
+}
+
+void fits_check_compressed_hdus(std::FILE* stream, const std::string& name) {
+  stream_bytes file(stream);
+  check_hdus(file, name);
+  std::rewind(stream);
+}
+
+bool fits_tiles_quantized(fitsfile* fptr) {
+  int status = 0;
+  return fits_is_compressed_image(fptr, &status) && fptr->Fptr->cn_zscale != 0;
+}

@@ -1,0 +1,38 @@
+// Checks of tile-compressed FITS images made before the FITS library reads
+// them. The library takes its tile sizes, compression parameters and each
+// tile's stream header on trust, as it meets the HDU and as it decodes: a
+// tile side of 0 divides by zero, a Rice block size of 0 too, a dithering
+// offset outside its table or a stream that declares more pixels than its
+// tile reads or writes past its buffers, a damaged gzip tile takes memory
+// without end. Every HDU of a local file is
+// checked before the library moves to any of them, since it reads the
+// headers of all HDUs it passes on its way to the one a name selects.
+#pragma once
+
+#include <fitsio.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+// Refuses, with a message naming the card or the tile, the HDU and `name`
+// (status -1), the first tile-compressed image among the HDUs of the file
+// whose cards or tiles the library would trust to its harm: ZCMPTYPE,
+// ZQUANTIZ or ZBITPIX unknown; ZNAXIS not 1 to 6; a ZNAXISn or ZTILEn below
+// 1; tiles that the table's rows do not count; Rice's BLOCKSIZE below 1 or
+// BYTEPIX not 1, 2 or 4; HCOMPRESS's SCALE not a number; ZDITHER0 of a
+// dithered image outside 1..10000; a tile whose data lie outside the heap;
+// an HCOMPRESS stream whose image is not its tile's, a Rice stream that
+// ends before its tile's pixels, or a gzip stream that does not end within
+// them (the library's inflater would grow its buffer without end). What no header describes (the bytes after
+// a header that ends the file too early) is left to the library.
+// The file is given by its bytes in memory, or by a stream on a regular
+// file, which is left at its start.
+void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name);
+void fits_check_compressed_hdus(std::FILE* stream, const std::string& name);
+
+// True when the current HDU is a tile-compressed image whose tiles hold
+// quantized values (a ZSCALE column or card): the library then marks
+// undefined pixels with ZBLANK, which it turns into the null value only when
+// it is given one.
+bool fits_tiles_quantized(fitsfile* fptr);
