@@ -706,6 +706,23 @@ TEST(FitsData, BlankPixelsOfIntegerImagesReadAsUndefined) {
   EXPECT_TRUE(std::isnan(ima(3)));
 }
 
+// The advice for a standard input whose primary HDU holds no image is a
+// command line that works as given: the option parser reads a word that
+// begins with '-' as options, so the name comes after "--".
+TEST_F(QzMcaReaders, TheStandardInputAdviceWorksAsGiven) {
+  std::vector<double> science(1024);
+  for (int k = 0; k < 1024; k++) science[k] = 50 + (k * 7 % 17) + (k % 32 == 9 ? 300 : 0);
+  fits_test::write_hdus(path("mef.fits"), {fits_test::Hdu{BYTE_IMG, {}, {}}, fits_test::Hdu{SHORT_IMG, {32, 32}, science}});
+  EXPECT_EQ(run("-t 1 -i 2 -g 1 - o < mef.fits"), 255);
+  EXPECT_TRUE(printed("Error: the primary HDU of the file holds no image (NAXIS = 0): name the extension that holds "
+                      "it, as in -- '-.fits[1]' ... (-)\n"))
+      << output_;
+  ASSERT_EQ(run("-t 1 -i 2 -g 1 'mef.fits[1]' ref"), 0) << output_;
+  ASSERT_EQ(run("-t 1 -i 2 -g 1 -- '-.fits[1]' o < mef.fits"), 0) << output_;
+  ASSERT_EQ(result("ref_resi.fits").pixels.size(), 1024u);
+  EXPECT_EQ(result("o_resi.fits").pixels, result("ref_resi.fits").pixels);
+}
+
 // The extension a name selects is the image separated, plain or
 // tile-compressed; BLANK pixels are refused as pixels that are not numbers
 // are, with their count and the same advice, -H or not.
