@@ -152,9 +152,10 @@ void on_stop_signal(int signal) {
   errno = saved_errno;
 }
 
-}  // namespace
+// The signals whose handler catch_stop_signals installed, one bit each.
+std::atomic<std::uint64_t> Caught{0};
 
-void catch_stop_signals() {
+struct sigaction stop_action() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = on_stop_signal;
@@ -162,11 +163,29 @@ void catch_stop_signals() {
   for (int signal : StopSignals) sigaddset(&action.sa_mask, signal);
   // A held signal returns into the program: its reads and writes go on.
   action.sa_flags = SA_RESTART;
+  return action;
+}
+
+}  // namespace
+
+void catch_stop_signals() {
+  const struct sigaction action = stop_action();
   for (int signal : StopSignals) {
     struct sigaction current;
     if (sigaction(signal, nullptr, &current) != 0) continue;
     if (current.sa_handler == SIG_IGN) continue;
-    sigaction(signal, &action, nullptr);
+    if (sigaction(signal, &action, nullptr) == 0) Caught.fetch_or(std::uint64_t(1) << signal);
+  }
+}
+
+void restore_stop_signals() {
+  const std::uint64_t caught = Caught.load();
+  if (caught == 0) return;
+  const struct sigaction action = stop_action();
+  for (int signal : StopSignals) {
+    struct sigaction current;
+    if ((caught & (std::uint64_t(1) << signal)) == 0 || sigaction(signal, nullptr, &current) != 0) continue;
+    if (current.sa_handler != on_stop_signal) sigaction(signal, &action, nullptr);
   }
 }
 

@@ -14,6 +14,13 @@
 // its own.
 void catch_stop_signals();
 
+// Puts the stop handler back on every signal catch_stop_signals caught
+// whose handler has since been changed: the FITS library's network reads
+// time themselves out with SIGALRM and leave it at its default action, by
+// which a later SIGALRM would end the run and leave its files. Nothing when
+// catch_stop_signals was never called.
+void restore_stop_signals();
+
 // Paths that a stop removes. A path is registered before its file is made
 // and forgotten once the file is in place or removed; the handler unlinks
 // every path still registered with async-signal-safe calls only (a folder

@@ -340,7 +340,7 @@ class lzw_inflater : public inflater {
   std::size_t pending_top_ = kTableSize + 1;
 };
 
-// A plain standard input, read as it comes.
+// A plain standard input or named pipe, read as it comes.
 class plain_reader : public inflater {
  public:
   explicit plain_reader(byte_source source) : source_(std::move(source)) {}
@@ -524,7 +524,7 @@ void keep_for(fitsfile* fptr, std::shared_ptr<void> backing) {
 // and opens, as the library itself moves on past a file it cannot open;
 // the stream is open on it. find_input is false when the library must open
 // the name itself: a network name, no such file, something else than a
-// regular file.
+// regular file or a named pipe.
 struct input_place {
   fits_name_parts parts;
   std::string path;  // the disk file
@@ -532,8 +532,8 @@ struct input_place {
 };
 
 // The files the library tries for a local name's root, in its order, until
-// take(candidate) is true; false when a candidate exists that is no
-// regular file, or none is taken.
+// take(candidate) is true; false when a candidate exists that is neither a
+// regular file nor a named pipe, or none is taken.
 template <class Take>
 bool try_local_files(const fits_name_parts& parts, Take take) {
   if (parts.prefix != "file://" && !fits_prefix_wants_compressed(parts.prefix)) return false;
@@ -542,7 +542,7 @@ bool try_local_files(const fits_name_parts& parts, Take take) {
     struct stat info;
     const std::string candidate = parts.root + suffix;
     if (stat(candidate.c_str(), &info) != 0) continue;
-    if (!S_ISREG(info.st_mode)) return false;
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return false;
     if (take(candidate)) return true;
   }
   return false;
@@ -574,12 +574,17 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
   if (stat(own.c_str(), &by_name) == 0 && fstat(fileno(stream), &opened) == 0 && by_name.st_dev == opened.st_dev &&
       by_name.st_ino == opened.st_ino)
     return own + rest;
-  return place.path + rest;
+  // The prefix keeps a path that begins with "stdin" from being read as
+  // the standard input.
+  return "file://" + place.path + rest;
 }
 
 }  // namespace
 
-bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
+namespace {
+
+// The name's parts as the library parses them, its guesses included.
+bool library_name_parts(const std::string& file, fits_name_parts& parts) {
   if (file.size() + 1 >= FLEN_FILENAME) return false;
   std::vector<char> url(file.begin(), file.end());
   url.push_back('\0');
@@ -605,8 +610,34 @@ bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
   parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
                          ? root_at + parts.root.size()
                          : std::string::npos;
-  parts.standard_input = parts.prefix == "stdin://" || std_inout(file.c_str());
   return true;
+}
+
+}  // namespace
+
+bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
+  if (!library_name_parts(file, parts)) return false;
+  parts.standard_input = std_inout(file.c_str()) == 1;
+  if (parts.standard_input) return true;
+  // The library takes any name that begins with "stdin", in any case
+  // ("stdin_obs1.fits"), for the standard input, and a root that ends in
+  // ".imh" for an IRAF image; only "-" is the standard input here, and
+  // every other name the file it names.
+  if (parts.prefix == "stdin://") {
+    const std::string as_file = "file://" + file;
+    if (!library_name_parts(as_file, parts)) return false;
+    const std::size_t added = as_file.size() - file.size();
+    if (parts.after_root != std::string::npos) parts.after_root -= added;
+  }
+  if (parts.prefix == "irafmem://") parts.prefix = "file://";
+  return true;
+}
+
+std::string fits_name_for_library(const std::string& file) {
+  fits_name_parts parts;
+  if (library_name_parts(file, parts) && parts.prefix == "stdin://" && !std_inout(file.c_str()))
+    return "file://" + file;
+  return file;
 }
 
 bool fits_name_finds_file(const std::string& file) {
@@ -661,9 +692,14 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
   const bool standard_input = parts.standard_input;
   std::FILE* stream = place.stream;
   struct stat input;
+  const bool known = fstat(fileno(stream), &input) == 0;
   // A folder reads as nothing at all, which would pass for an empty input.
-  if (standard_input && fstat(fileno(stream), &input) == 0 && S_ISDIR(input.st_mode))
+  if (standard_input && known && S_ISDIR(input.st_mode))
     fatal_exitf(-1, stderr, "Error: the standard input is a folder, not a FITS file ... (%s)\n", file.c_str());
+  // A named pipe is read once, as the standard input is: the library would
+  // open it again after looking at its first bytes, and find its writer
+  // gone.
+  const bool streamed = standard_input || (known && S_ISFIFO(input.st_mode));
   const std::string name = standard_input ? file : place.path;
   unsigned char magic[2] = {0, 0};
   const std::size_t count = std::fread(magic, 1, 2, stream);
@@ -675,12 +711,12 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
     refuse("Error: %s is a zip archive, which cannot be read: unzip it or compress it with gzip ... (%s)\n",
            standard_input ? "the standard input" : "the file");
   const compression kind = compression_of(magic, count);
-  if (kind == compression::none && !standard_input) {
-    // The library would say only that it found no such file.
-    if (fits_prefix_wants_compressed(parts.prefix))
-      refuse("Error: the file is not gzip, bzip2 or unix compress data, which the prefix %s reads: name it "
-             "without the prefix ... (%s)\n",
-             parts.prefix.c_str());
+  // The library would say only that it found no such file.
+  if (kind == compression::none && !standard_input && fits_prefix_wants_compressed(parts.prefix))
+    refuse("Error: the file is not gzip, bzip2 or unix compress data, which the prefix %s reads: name it "
+           "without the prefix ... (%s)\n",
+           parts.prefix.c_str());
+  if (kind == compression::none && !streamed) {
     if (iomode != READONLY) {
       std::fclose(stream);
       return false;
@@ -693,7 +729,8 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
     if (ffopen(fptr, library_name(stream, place, file).c_str(), iomode, status) == 0) keep_for(*fptr, held);
     return true;
   }
-  const source_text text{kind == compression::none ? "the standard input"
+  const char* plain_source = standard_input ? "the standard input" : "the named pipe";
+  const source_text text{kind == compression::none ? plain_source
                                                     : std::string("the ") + coding_name(kind) + " file",
                          kind == compression::none ? "" : " once inflated", name};
   // Writes would go to the copy in memory and be lost.

@@ -21,18 +21,19 @@
 // (root.gz, ...) that exists and opens, as the library itself moves on past
 // a file it cannot open. The file is recorded as read
 // (io/image_input_file.h) from the descriptor opened here, and the library
-// reads that very file: the standard input and a compressed file (known by
-// its first bytes, under any name, behind the library's "file://",
-// "compress://", "compressmem://" or "mem://" prefixes) from memory, as far
-// as their FITS headers describe and no further; a plain file through the
-// descriptor itself. Refuses, naming the file, a name by which the library
+// reads that very file: the standard input, a named pipe and a compressed
+// file (known by its first bytes, under any name, behind the library's
+// "file://", "compress://", "compressmem://" or "mem://" prefixes) from
+// memory, as far as their FITS headers describe and no further; a plain
+// file through the descriptor itself. Refuses, naming the file, a name by which the library
 // would write a file (fits_refuse_copy_syntax), headers that describe more
 // than this machine's memory, damaged or cut data, a zip archive, a plain
 // file behind a prefix that reads compressed data only, a folder or a
 // closed descriptor on the standard input, and a write to a compressed
 // file. Returns false, having opened nothing, for a network name, a name no
-// file answers, something else than a regular file, and a plain file opened
-// for an update, which the library then opens itself by name.
+// file answers, something else than a regular file or a named pipe, and a
+// plain file opened for an update, which the library then opens itself by
+// name.
 bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status);
 // What a file fits_open_local opened stands on (`library_file` is its
 // Fptr): the memory it was read into or the descriptor it is read through,
@@ -55,11 +56,17 @@ struct fits_name_parts {
   // the library returned it.
   std::size_t after_root = std::string::npos;
 };
-// False when the library cannot parse the name.
+// False when the library cannot parse the name. Only "-" (with its
+// extension and selector, "-.fits[1]") is the standard input: a name the
+// library would read from there ("stdin_obs1.fits") or as an IRAF image
+// ("x.imh[1]") is parsed as the file it names.
 bool fits_name_parts_of(const std::string& file, fits_name_parts& parts);
+// The name to give the library when it opens file itself: one it would
+// read from the standard input gets the "file://" prefix.
+std::string fits_name_for_library(const std::string& file);
 // True when the name is the standard input or a local file the library
-// would try for it (its root or a compressed sibling) exists; whether it
-// opens is for the open to find.
+// would try for it (its root or a compressed sibling) exists, a regular file
+// or a named pipe; whether it opens is for the open to find.
 bool fits_name_finds_file(const std::string& file);
 // Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
 // the library would write out.fits as it opens the input, before the

@@ -155,7 +155,7 @@ void fits_write_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct*
 void fits_write_fltarr(const char* name, to_array<float, true>& Dat) { fits_write_fltarr(name, Dat, nullptr); }
 
 void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* Header) {
-  std::string file = fits_file(name);
+  std::string file = fits_input_name(name);
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, file, READONLY, &status))
@@ -204,7 +204,7 @@ void fits_write_intarr(const char* name, to_array<int, true>& Dat) {
 }
 
 void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
-  std::string file = fits_file(name);
+  std::string file = fits_input_name(name);
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, file, READONLY, &status))

@@ -8,6 +8,9 @@ extern "C" {
 #include <fitsio2.h>
 }
 
+#include <strings.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -21,6 +24,7 @@ extern "C" {
 #include <vector>
 
 #include "array/fatal.h"
+#include "array/stop_signals.h"
 #include "array/vms.h"
 #include "io/compressed_input.h"
 #include "io/image_file.h"
@@ -245,6 +249,8 @@ int exit_status_of(int library_status) {
 // The name without its HDU selector or other bracketed syntax: "x.fits"
 // for "x.fits[1]"; the name itself when the library cannot parse it.
 std::string root_of(const std::string& file) {
+  fits_name_parts parts;
+  if (fits_name_parts_of(file, parts) && parts.after_root != std::string::npos) return file.substr(0, parts.after_root);
   if (file.size() + 1 >= FLEN_FILENAME) return file;
   char root[FLEN_FILENAME] = "";
   int status = 0;
@@ -281,15 +287,18 @@ std::string next_image_selector(fitsfile* fptr) {
   ffghdn(fptr, &hdu);
   const std::string which = hdu == 1 ? "the primary HDU" : "HDU [" + std::to_string(hdu - 1) + "]";
   const std::string selector = next_image_selector(fptr);
-  // The standard input selects an HDU under a name that keeps its stem "-".
-  const std::string root = std_inout(file.c_str()) ? "-.fits" : root_of(file);
   if (selector.empty())
     fatal_exitf(-1, stderr, "Error: %s of the file holds no image (NAXIS = 0), nor does any HDU after it ... (%s)\n",
                 which.c_str(), name);
+  // The standard input selects an HDU under a name that keeps its stem
+  // "-", after the "--" that ends the options: a word that begins with '-'
+  // is read as options.
+  const std::string example =
+      std_inout(file.c_str()) ? "-- '-.fits" + selector + "'" : "'" + root_of(file) + selector + "'";
   fatal_exitf(-1, stderr,
-              "Error: %s of the file holds no image (NAXIS = 0): name the extension that holds it, as in '%s' "
+              "Error: %s of the file holds no image (NAXIS = 0): name the extension that holds it, as in %s "
               "... (%s)\n",
-              which.c_str(), (root + selector).c_str(), name);
+              which.c_str(), example.c_str(), name);
 }
 
 // More or fewer axes than two. A plane whose further axes have length 1 is
@@ -305,24 +314,97 @@ std::string next_image_selector(fitsfile* fptr) {
               name);
 }
 
-// The open of a name that selects an HDU failed although its file opens:
-// the file has no such HDU. An empty text otherwise.
+// A named pipe is read once: opened again, it would wait for a writer
+// that has gone.
+bool is_named_pipe(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+// HDUs are listed with their names up to this count; a longer file's as
+// their range.
+constexpr int kHdusListed = 16;
+
+// "[0] to [2]", or with the HDUs' names where they have any: "[0], [1]
+// SCI, [2] ERR,2" (EXTNAME or HDUNAME, and EXTVER, as a selector gives
+// them). Moves the file.
+std::string hdu_list(fitsfile* fptr, int count) {
+  const std::string range = count == 1 ? "[0] only" : "[0] to [" + std::to_string(count - 1) + "]";
+  if (count > kHdusListed) return range;
+  std::string listed;
+  bool named = false;
+  for (int hdu = 1; hdu <= count; hdu++) {
+    int status = 0, type = 0;
+    char value[FLEN_VALUE] = "";
+    std::string entry = "[" + std::to_string(hdu - 1) + "]";
+    if (ffmahd(fptr, hdu, &type, &status) == 0 &&
+        (ffgkys(fptr, "EXTNAME", value, nullptr, &status) == 0 ||
+         (status = 0, ffgkys(fptr, "HDUNAME", value, nullptr, &status) == 0)) &&
+        *value != '\0') {
+      named = true;
+      entry += std::string(" ") + value;
+      long version = 0;
+      if (ffgkyj(fptr, "EXTVER", &version, nullptr, &status) == 0) entry += "," + std::to_string(version);
+    }
+    listed += (hdu == 1 ? "" : ", ") + entry;
+  }
+  return named ? listed : range;
+}
+
+// The open of a name that selects an HDU failed: when the file has no such
+// HDU, a text that says so with the HDUs it holds. An empty text otherwise
+// (a filter, a binning or a section the library refused, a damaged HDU),
+// for the library's own reason to stand.
 std::string missing_hdu(const std::string& file) {
+  fits_name_parts parts;
+  if (!fits_name_parts_of(file, parts) || parts.extension.empty() || parts.standard_input ||
+      is_named_pipe(parts.root))
+    return "";
+  int number = 0, version = 0, type = ANY_HDU, status = 0;
+  char extname[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
+  std::vector<char> selector(parts.extension.begin(), parts.extension.end());
+  selector.push_back('\0');
+  if (ffexts(selector.data(), &number, extname, &version, &type, column, filter, &status) != 0) return "";
   const std::string root = root_of(file);
-  if (root == file) return "";
   fitsfile* fptr = nullptr;
-  int status = 0, count = 0;
-  if (fits_open_input(&fptr, root, READONLY, &status) != 0) return "";
-  ffthdu(fptr, &count, &status);
+  int count = 0;
+  if (fits_open_input(&fptr, root, READONLY, &status) != 0 || ffthdu(fptr, &count, &status) != 0) count = 0;
+  bool present = true;
+  if (count >= 1 && *extname != '\0') {
+    int move = 0;
+    present = ffmnhd(fptr, type, extname, version, &move) != BAD_HDU_NUM;
+  } else if (count >= 1) {
+    present = number < count;
+  }
+  const std::string held = present || count < 1 ? "" : hdu_list(fptr, count);
   status = 0;
-  fits_close_input(fptr, &status);
-  if (count < 1) return "";
-  return root + " has no such HDU: it holds " + (count == 1 ? "[0] only" : "[0] to [" + std::to_string(count - 1) + "]");
+  if (fptr != nullptr) fits_close_input(fptr, &status);
+  if (held.empty()) return "";
+  return root + " has no such HDU: it holds " + held;
 }
 
 }  // namespace
 
 char* fitsname(const char* name) { return copy_text(fits_file_name(name)); }
+
+std::string fits_input_name(const char* name) {
+  std::string typed = name;
+  fits_name_parts parts;
+  // A copy into memory adds nothing: the file is read into memory, or
+  // through the descriptor opened for it, anyway.
+  if (fits_name_parts_of(typed, parts) && parts.after_root != std::string::npos &&
+      strncasecmp(parts.copy.c_str(), "mem://", 6) == 0 && typed.compare(parts.after_root, 1, "(") == 0) {
+    const std::size_t close = typed.find(')', parts.after_root);
+    if (close != std::string::npos) typed.erase(parts.after_root, close + 1 - parts.after_root);
+  }
+  const std::string completed = fits_file_name(typed.c_str());
+  // "x.fz[1]", as fpack names its files: completed, the selector would
+  // stand inside the name ("x.fz[1].fits").
+  if (completed != typed && root_of(typed) != typed && !fits_name_finds_file(completed) &&
+      fits_name_finds_file(typed))
+    return typed;
+  return completed;
+}
 
 std::string fits_open_failure(const char* typed, const std::string& file, int status) {
   char text[FLEN_STATUS] = "";
@@ -332,8 +414,15 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
   const std::string no_hdu = missing_hdu(file);
   if (!no_hdu.empty()) return "(" + file + ": " + no_hdu + ")";
   // The library's status does not tell a missing file from a folder or a
-  // forbidden one: an open here does.
-  std::FILE* stream = io_fopen_read(file);
+  // forbidden one: an open of the file, what follows its root in the name
+  // aside, does.
+  fits_name_parts parts;
+  std::string path = file;
+  if (fits_name_parts_of(file, parts) && !parts.root.empty() &&
+      (parts.prefix == "file://" || fits_prefix_wants_compressed(parts.prefix)))
+    path = parts.root;
+  if (is_named_pipe(path)) return "(" + file + ": " + text + ")";
+  std::FILE* stream = io_fopen_read(path);
   const int error = stream == nullptr ? errno : 0;
   if (stream != nullptr) std::fclose(stream);
   return io_open_failure(typed, file, error, text);
@@ -341,7 +430,11 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
 
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   if (fits_open_local(fptr, file, iomode, status)) return *status;
-  return ffopen(fptr, file.c_str(), iomode, status);
+  ffopen(fptr, fits_name_for_library(file).c_str(), iomode, status);
+  // The library times its network reads with SIGALRM, which it leaves at
+  // the default action.
+  restore_stop_signals();
+  return *status;
 }
 
 int fits_close_input(fitsfile* fptr, int* status) {
@@ -522,7 +615,7 @@ void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* H
 }
 
 void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {
-  std::string file = fits_file_name(name);
+  std::string file = fits_input_name(name);
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, file, READONLY, &status))

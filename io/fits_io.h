@@ -67,6 +67,10 @@ void fits_write_header(const char* name, fitsstruct* Header);
 // Fills Header from the header of the current HDU of a file opened with
 // CFITSIO, with no temporary file; Header's filename becomes file_name.
 void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header);
+// The file a FITS input name reads: the name completed as fitsname
+// completes it, or as typed when it selects an HDU and only the name typed
+// finds a file ("x.fz[1]"); a copy into memory, "(mem://)", left out.
+std::string fits_input_name(const char* name);
 // "(file: reason)" for a failed ffopen of `file`, the name the user
 // typed being `typed`: the system's reason where one applies, else the
 // library's text for its status.

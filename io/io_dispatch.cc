@@ -55,9 +55,7 @@ bool regular_file(const std::string& path) {
 std::string completed_input(const char* name, type_format format, bool& found) {
   std::string file;
   if (format == F_FITS) {
-    char* completed = fitsname(name);
-    file = completed;
-    std::free(completed);
+    file = fits_input_name(name);
     found = fits_name_finds_file(file);  // a compressed sibling counts
   } else {
     file = format == F_GIF ? gifname(name) : pgmname(name);

@@ -5,7 +5,8 @@
 // during the stop neither repeats it nor returns into the program; and a
 // thread that keeps registering and forgetting files while the signal
 // arrives leaves none of them behind; a thread whose file the stop took away
-// fails quietly and the process still ends by the signal.
+// fails quietly and the process still ends by the signal; a handler a
+// library reset is put back.
 #include "array/stop_signals.h"
 
 #include <fcntl.h>
@@ -184,6 +185,40 @@ TEST_F(StopSignals, IgnoredAtTheStartStaysIgnoredWhileTheOthersStop) {
     EXPECT_FALSE(exists("registered")) << s.name;
     clear();
   }
+}
+
+// A library that resets a caught signal to its default action (the FITS
+// library's network reads leave SIGALRM so) has it caught again by
+// restore_stop_signals, while a signal ignored at the start stays ignored;
+// a process that never caught them keeps its own dispositions.
+TEST_F(StopSignals, RestoredAfterALibraryResetsThemWhileIgnoredOnesStayIgnored) {
+  for (const auto& s : StopSignalTable) {
+    const int ignored = s.signal == SIGHUP ? SIGINT : SIGHUP;
+    EXPECT_EXIT(
+        {
+          start_child(ignored);
+          make_registered(path("registered"));
+          signal(s.signal, SIG_DFL);
+          restore_stop_signals();
+          raise(ignored);
+          make_file(path("went_on"));
+          raise(s.signal);
+          _exit(0);
+        },
+        ::testing::KilledBySignal(s.signal), "")
+        << s.name;
+    EXPECT_TRUE(exists("went_on")) << s.name;
+    EXPECT_FALSE(exists("registered")) << s.name;
+    clear();
+  }
+  EXPECT_EXIT(
+      {
+        signal(SIGALRM, SIG_IGN);
+        restore_stop_signals();
+        raise(SIGALRM);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 namespace {

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -29,6 +31,37 @@ using fits_test::card;
 using fits_test::read_bytes;
 using fits_test::scratch;
 using fits_test::write_bytes;
+
+// A file replaced by another program between two opens of its name: the
+// program's code is linked into this test, so its fopen calls come here
+// first. Once armed, the first open of `target` moves `replacement` onto it
+// right after the open, so that an open of the name after that finds the
+// other file.
+namespace replaced_name {
+std::string target, replacement;
+
+template <class Open>
+std::FILE* open_then_replace(Open real, const char* path, const char* mode) {
+  std::FILE* stream = real(path, mode);
+  if (stream != nullptr && !target.empty() && target == path) {
+    target.clear();
+    if (std::rename(replacement.c_str(), path) != 0) std::abort();
+  }
+  return stream;
+}
+}  // namespace replaced_name
+
+extern "C" std::FILE* fopen(const char* path, const char* mode) {
+  using Fopen = std::FILE* (*)(const char*, const char*);
+  static const Fopen real = reinterpret_cast<Fopen>(dlsym(RTLD_NEXT, "fopen"));
+  return replaced_name::open_then_replace(real, path, mode);
+}
+
+extern "C" std::FILE* fopen64(const char* path, const char* mode) {
+  using Fopen = std::FILE* (*)(const char*, const char*);
+  static const Fopen real = reinterpret_cast<Fopen>(dlsym(RTLD_NEXT, "fopen64"));
+  return replaced_name::open_then_replace(real, path, mode);
+}
 
 namespace {
 
@@ -546,4 +579,101 @@ TEST(CompressedFits, ThreadsOpeningAndClosingKeepTheirOwnMemory) {
     });
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(wrong, 0);
+}
+
+// The library reads the very file opened and recorded as read, though its
+// name leads to another file by the time the library opens it: a plain
+// file is handed to the library through its descriptor, not its name.
+TEST(CompressedFits, TheFileReadIsTheOneOpenedThoughItsNameIsReplacedMeanwhile) {
+  const std::string opened = scratch("opened.fits"), replacement = scratch("replacement.fits");
+  std::string other = two_image_bytes().substr(5760);
+  other.replace(0, 80, card("SIMPLE  =                    T"));
+  other.replace(5 * 80, 2 * 80, card("") + card(""));  // PCOUNT and GCOUNT out
+  // The file's two images in the other order.
+  other += two_image_bytes().substr(5760, 2880) + image_bytes().substr(2880);
+  write_bytes(opened, two_image_bytes());
+  write_bytes(replacement, other);
+  fitsstruct rec;
+  for (const std::string selector : {"", "[1]"}) {
+    to_array<float, false> expected, replaced, ima;
+    fits_read_float((opened + selector).c_str(), expected, &rec);
+    fits_read_float((replacement + selector).c_str(), replaced, &rec);
+    ASSERT_FALSE(qz_test::same_bits(expected, replaced)) << selector;
+    replaced_name::target = opened;
+    replaced_name::replacement = replacement;
+    fits_read_float((opened + selector).c_str(), ima, &rec);
+    ASSERT_TRUE(replaced_name::target.empty()) << "the name was never opened" << selector;
+    ASSERT_EQ(read_bytes(opened), other) << selector;
+    EXPECT_TRUE(qz_test::same_bits(ima, expected)) << selector;
+    write_bytes(opened, two_image_bytes());
+    write_bytes(replacement, other);
+  }
+}
+namespace {
+
+// A square BITPIX -32 image of `side` x `side` values that differ, padded.
+std::string square_image_bytes(int side) {
+  std::string bytes = card("SIMPLE  =                    T") + integer_card("BITPIX", -32) + integer_card("NAXIS", 2) +
+                      integer_card("NAXIS1", side) + integer_card("NAXIS2", side) + card("END");
+  bytes.resize(2880, ' ');
+  for (int k = 0; k < side * side; k++) {
+    const char pixel[4] = {'\x42', static_cast<char>(k % 128), static_cast<char>(k / 128), '\0'};
+    bytes.append(pixel, 4);
+  }
+  bytes.resize((bytes.size() + 2879) / 2880 * 2880, '\0');
+  return bytes;
+}
+
+// Writes bytes into the named pipe at path, as a program at its other end
+// would: the open waits for a reader, and a reader that has gone ends the
+// writing.
+std::thread pipe_writer(const std::string& path, const std::string& bytes) {
+  return std::thread([path, bytes] {
+    const int pipe = open(path.c_str(), O_WRONLY);
+    if (pipe < 0) return;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t written = write(pipe, bytes.data() + at, bytes.size() - at);
+      if (written <= 0) break;
+      at += static_cast<std::size_t>(written);
+    }
+    close(pipe);
+  });
+}
+
+}  // namespace
+
+// A named pipe is read once, as the standard input is: small or larger than
+// the pipe's buffer, plain or compressed, an HDU selected or not, it reads
+// as the plain file. The library would open it twice and wait for ever for
+// a writer that has gone, or fail to seek in it. Each read is made in a
+// child bounded by an alarm, so that a hang fails instead of stalling.
+TEST(CompressedFits, NamedPipesAreReadOnce) {
+  const std::string plain = scratch("piped_plain.fits"), pipe = scratch("piped.fits");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const struct {
+    const char* label;
+    std::string bytes;
+    const char* selector;
+  } cases[] = {{"small", two_image_bytes(), ""}, {"small", two_image_bytes(), "[1]"},
+               {"large", square_image_bytes(300), ""}};
+  for (const auto& c : cases) {
+    write_bytes(plain, c.bytes);
+    to_array<float, false> expected, ima;
+    fitsstruct rec;
+    fits_read_float((plain + c.selector).c_str(), expected, &rec);
+    std::vector<std::string> sent = {c.bytes};
+    if (const std::string file = packed(kTools[0], plain); !file.empty()) sent.push_back(read_bytes(file));
+    for (const std::string& data : sent)
+      EXPECT_EXIT(
+          {
+            signal(SIGPIPE, SIG_IGN);
+            alarm(60);
+            std::thread writer = pipe_writer(pipe, data);
+            fits_read_float((pipe + c.selector).c_str(), ima, &rec);
+            writer.join();
+            std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
+          },
+          ::testing::ExitedWithCode(0), "")
+          << c.label << c.selector << (&data != &sent[0] ? ", gzip" : "");
+  }
 }

@@ -575,6 +575,7 @@ struct HduFiles {
     fits_test::write_hdus(scratch("mef.fits"), {empty, image});
     fits_test::write_hdus(scratch("tile.fits"), {tile});
     const std::string tiles = fits_test::read_bytes(scratch("tile.fits"));
+    fits_test::write_bytes(scratch("tile.fz"), tiles);  // as fpack names it
     fits_test::write_bytes(scratch("tilecut.fits"), tiles.substr(0, tiles.size() - 2880));
     fits_test::write_hdus(scratch("gap.fits"), {empty, empty, image});
     fits_test::write_hdus(scratch("table.fits"), {empty, table});
@@ -601,7 +602,11 @@ TEST(FitsHdu, TheNameSelectsTheHduRead) {
       {"mef.fits[1]", files.other, 5, 7, 16, nullptr},
       {"mef.fits[SCI]", files.other, 5, 7, 16, nullptr},
       {"tile.fits[1]", files.other, 5, 7, 16, nullptr},
+      {"tile.fz[1]", files.other, 5, 7, 16, nullptr},  // read as typed: "tile.fz[1].fits" names nothing
       {"gap.fits[2]", files.other, 5, 7, 16, nullptr},
+      // A copy into memory reads the file itself, completed as any name.
+      {"two(mem://)", files.primary, 6, 8, -32, "'primary"},
+      {"two.fits(mem://)[1]", files.science, 6, 8, 16, "'science"},
   };
   for (const auto& c : cases) {
     to_array<float, false> ima;
@@ -624,7 +629,11 @@ TEST(FitsHdu, TheNameSelectsTheHduRead) {
 }
 
 // An HDU without an image says so and names the first HDU after it that
-// holds one; a selector past the last HDU names the HDUs there are.
+// holds one; a selector past the last HDU, or a name no HDU has, names the
+// HDUs there are, with their names where they have any. A selected HDU
+// that is there but that the library cannot read as asked (binning an
+// image, a bad filter, a section past the image) gets the library's reason,
+// which names no file.
 TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
   const HduFiles files;
   const struct {
@@ -637,9 +646,16 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
       {"gap.fits[1]", "HDU \\[1\\] of the file holds no image \\(NAXIS = 0\\): .* as in '.*/gap.fits\\[2\\]'"},
       {"table.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\), nor does any HDU after it"},
       {"table.fits[1]", "no image in this HDU \\(.*/table.fits\\[1\\]\\)"},
-      {"two.fits[2]", "cannot open file \\(.*/two.fits\\[2\\]: .*/two.fits has no such HDU: it holds \\[0\\] to \\[1\\]\\)"},
-      {"two.fits[FOO]", "two.fits has no such HDU: it holds \\[0\\] to \\[1\\]"},
-      {"twoz.fits.gz[3]", "twoz.fits.gz has no such HDU: it holds \\[0\\] to \\[1\\]"},
+      {"two.fits[2]", "cannot open file \\(.*/two.fits\\[2\\]: .*/two.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)"},
+      {"two.fits[FOO]", "two.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)"},
+      {"two.fits[SCI,2]", "two.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)"},
+      {"twoz.fits.gz[3]", "twoz.fits.gz has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)"},
+      {"gap.fits[3]", "gap.fits has no such HDU: it holds \\[0\\], \\[1\\], \\[2\\] SCI\\)"},
+      {"table.fits[2]", "table.fits has no such HDU: it holds \\[0\\] to \\[1\\]\\)"},
+      {"two.fits[1][bin x,y]", "cannot open file \\(.*/two.fits\\[1\\]\\[bin x,y\\]: [^/]+\\)"},
+      {"two.fits[SCI;x]", "cannot open file \\(.*/two.fits\\[SCI;x\\]: [^/]+\\)"},
+      {"two.fits[1][pix > 3]", "cannot open file \\(.*/two.fits\\[1\\]\\[pix > 3\\]: [^/]+\\)"},
+      {"two.fits[1][1:100,1:100]", "cannot open file \\(.*/two.fits\\[1\\]\\[1:100,1:100\\]: [^/]+\\)"},
       {"absent.fits[1]", "\\(.*/absent.fits\\[1\\]: No such file or directory\\)"},
       {"tilecut.fits[1]", "the file is truncated: its header announces [0-9]+ data bytes"},
   };
@@ -697,6 +713,23 @@ TEST(FitsData, BlankPixelsOfIntegerImagesReadAsUndefined) {
   EXPECT_EQ(ima(0), 1e-40f);
   EXPECT_EQ(ima(1), -1e-42f);
   EXPECT_TRUE(std::isnan(ima(3)));
+}
+
+// The advice for a standard input whose primary HDU holds no image is a
+// command line that works as given: the option parser reads a word that
+// begins with '-' as options, so the name comes after "--".
+TEST_F(QzMcaReaders, TheStandardInputAdviceWorksAsGiven) {
+  std::vector<double> science(1024);
+  for (int k = 0; k < 1024; k++) science[k] = 50 + (k * 7 % 17) + (k % 32 == 9 ? 300 : 0);
+  fits_test::write_hdus(path("mef.fits"), {fits_test::Hdu{BYTE_IMG, {}, {}}, fits_test::Hdu{SHORT_IMG, {32, 32}, science}});
+  EXPECT_EQ(run("-t 1 -i 2 -g 1 - o < mef.fits"), 255);
+  EXPECT_TRUE(printed("Error: the primary HDU of the file holds no image (NAXIS = 0): name the extension that holds "
+                      "it, as in -- '-.fits[1]' ... (-)\n"))
+      << output_;
+  ASSERT_EQ(run("-t 1 -i 2 -g 1 'mef.fits[1]' ref"), 0) << output_;
+  ASSERT_EQ(run("-t 1 -i 2 -g 1 -- '-.fits[1]' o < mef.fits"), 0) << output_;
+  ASSERT_EQ(result("ref_resi.fits").pixels.size(), 1024u);
+  EXPECT_EQ(result("o_resi.fits").pixels, result("ref_resi.fits").pixels);
 }
 
 // The extension a name selects is the image separated, plain or

@@ -62,6 +62,9 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
       {"picpgm.pgm", "picpgm picpgm"},       // both names gain ".pgm"
       {"picjpg.jpg", "picjpg picjpg"},       // "picjpg" does not open: the reader tries "picjpg.jpg"
       {"p.GIF.v1.gif", "p.GIF.v1 p.GIF.v1"},  // ".GIF" is not ".gif": both names gain ".gif"
+      // The library would read the standard input, not the file named.
+      {"stdin_keep.fits", "stdin_keep.fits stdin_keep < plain.fits"},
+      {"m51.fits", "'m51(mem://)' m51"},  // the copy into memory is left out
   };
   write_bytes("picpgm.pgm", pgm_bytes(image));
   // Made by other tools than our writers.
@@ -81,6 +84,7 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
       write_bytes(input, gif_bytes);
     } else write_bytes(input, fits);
     ASSERT_EQ(symlink("m51.fits", path("linked.fits").c_str()), 0);
+    write_bytes("plain.fits", fits);  // a standard input that holds an image too
     const std::string before = file_bytes(input);
     EXPECT_NE(run(std::string("-t 1 -i 2 -g 0 ") + c.args), 0) << c.args;
     EXPECT_TRUE(printed("Error: a result would overwrite the input image; choose another output name ..."))
@@ -158,4 +162,38 @@ TEST_F(QzMcaInputGuard, NamesThatMakeTheLibraryWriteACopyAreRefused) {
   }
   EXPECT_EQ(run("-t 1 -i 2 -g 0 'm51(1).fits' p2"), 0) << output_;
   EXPECT_EQ(result("p2.fits").nl, 32);
+}
+
+// Only "-" is the standard input: a name that begins with "stdin", in any
+// case, or ends in ".imh" before its selector, which the FITS library would
+// read from the standard input or as an IRAF image, reads the file it
+// names, whatever the standard input holds.
+TEST_F(QzMcaInputGuard, NamesTheLibraryTakesForOtherInputsReadTheFileNamed) {
+  FitsImage image(normal_image(32, 32, 13, 4.f)), other(normal_image(32, 32, 14, 4.f));
+  for (float& p : image.pixels) p += 100.f;
+  for (float& p : other.pixels) p += 300.f;
+  write_fits(path("named.fits"), image);
+  write_fits(path("other.fits"), other);
+  ASSERT_EQ(run("-t 1 -i 2 -g 0 named.fits ref"), 0) << output_;
+  const FitsImage ref = result("ref_resi.fits");
+  ASSERT_EQ(ref.pixels.size(), 1024u);
+  const struct {
+    const char* file;  // a copy of named.fits
+    const char* name;  // as typed
+  } cases[] = {
+      {"stdin_obs1.fits", "stdin_obs1.fits"},
+      {"STDIN_x.fits", "STDIN_x.fits"},
+      {"stdinfile.fits", "stdinfile"},
+      {"stdin.fits", "stdin"},
+      {"x.imh", "'x.imh[0]'"},
+  };
+  for (const auto& c : cases) {
+    write_bytes(c.file, file_bytes("named.fits"));
+    EXPECT_EQ(run(std::string("-t 1 -i 2 -g 0 ") + c.name + " out < other.fits"), 0) << c.name << "\n" << output_;
+    EXPECT_EQ(result("out_resi.fits").pixels, ref.pixels) << c.name;
+  }
+  // With no such file, the standard input is not read in its place.
+  EXPECT_EQ(run("-t 1 -i 2 -g 0 stdin_absent.fits none < other.fits"), 104) << output_;
+  EXPECT_TRUE(printed("Error: cannot open file (stdin_absent.fits: No such file or directory)")) << output_;
+  EXPECT_FALSE(exists("none.fits"));
 }

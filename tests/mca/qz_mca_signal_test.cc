@@ -3,14 +3,19 @@
 // writing to a reader that has gone, it ends by that signal (as the shell must
 // see it), leaves none of its own files behind, and the earlier results of the
 // same names are untouched.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -165,6 +170,66 @@ class QzMcaSignal : public QzMcaProgram {
   }
 };
 
+// Serves `body` as /in.fits over HTTP on the loopback interface, on a port
+// of its own, until it goes; any other path is not found. Each request is
+// waited for at most a few seconds.
+class LoopbackHttp {
+ public:
+  explicit LoopbackHttp(std::string body) : body_(std::move(body)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 8) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      return;
+    port_ = ntohs(address.sin_port);
+    server_ = std::thread([this] { serve(); });
+  }
+  ~LoopbackHttp() {
+    stop_ = true;
+    if (server_.joinable()) server_.join();
+    if (listener_ >= 0) close(listener_);
+  }
+  int port() const { return port_; }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      pollfd waiting{listener_, POLLIN, 0};
+      if (poll(&waiting, 1, 100) <= 0) continue;
+      const int client = accept(listener_, nullptr, nullptr);
+      if (client < 0) continue;
+      const timeval limit{5, 0};
+      setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+      std::string request;
+      char buffer[4096];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(got));
+      }
+      const std::string reply =
+          request.rfind("GET /in.fits ", 0) == 0
+              ? "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body_.size()) + "\r\n\r\n" + body_
+              : std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+      for (std::size_t sent = 0; sent < reply.size();) {
+        const ssize_t put = send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+        if (put <= 0) break;
+        sent += static_cast<std::size_t>(put);
+      }
+      close(client);
+    }
+  }
+
+  std::string body_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread server_;
+};
+
 }  // namespace
 
 TEST_F(QzMcaSignal, AStopRemovesTheRunsFilesAndEndsByItsSignal) {
@@ -218,4 +283,27 @@ TEST_F(QzMcaSignal, AReaderThatClosesItsPipeStopsAVerboseRun) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << "status " << status << "\n"
                                                                   << log();
   expect_nothing_of_the_run_left("SIGPIPE");
+}
+
+// The FITS library times a network read with SIGALRM and leaves the signal
+// at its default action afterwards: the stop's handler is put back, so that
+// a batch system's time limit later in the run still removes its files.
+TEST_F(QzMcaSignal, AnAlarmAfterANetworkReadStillRemovesTheRunsFiles) {
+  std::ifstream in(path("in.fits"), std::ios::binary);
+  std::stringstream image;
+  image << in.rdbuf();
+  const LoopbackHttp server(image.str());
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  std::vector<std::string> args = LongRun;
+  args[args.size() - 2] = "http://127.0.0.1:" + std::to_string(server.port()) + "/in.fits";
+  const pid_t child = start(args);
+  ASSERT_GT(child, 0);
+  const bool started = frozen_with(child, "vmswap_");
+  kill(child, SIGALRM);
+  kill(child, SIGCONT);
+  const int status = end_of(child);
+  ASSERT_TRUE(started) << log();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) << "status " << status << "\n" << log();
+  expect_nothing_of_the_run_left("SIGALRM after a network read");
+  for (const std::string& left : own_files()) unlink(left.c_str());
 }
