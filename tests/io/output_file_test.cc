@@ -535,6 +535,42 @@ TEST_F(OutputFile, CommitsWhereTheFileSystemHasNoHardLinks) {
   }
 }
 
+// Where neither links nor renames with flags exist and the plain rename
+// of a file to be replaced onto the fresh name made for it fails too, the
+// commit fails naming the file, which keeps its bytes, and the fresh name
+// goes as well: nothing of the run is left.
+TEST_F(OutputFile, AFailedMoveAsideLeavesNoFreshName) {
+  write_bytes(at("a"), "earlier a");
+  EXPECT_EXIT_STATUS(
+      {
+        fs_faults::NoHardLinks = true;
+        fs_faults::RenameFaults.push_back({at("a") + ".qz_mca-", 0, EACCES, 0, true});
+        io_hold_outputs();
+        write_text(at("a"), "new a");
+        io_commit_outputs();
+        _exit(0);
+      },
+      255, "cannot write a result file \\(" + at("a") + ": Permission denied\\)\n$");
+  EXPECT_EQ(read_bytes(at("a")), "earlier a");
+  EXPECT_TRUE(names_holding(dir_).empty());
+}
+
+// The check before the work makes a new file beside a result's place and
+// removes it; a folder that takes the file but will not let it go is
+// refused, naming the file left there so that the user can remove it.
+TEST_F(OutputFile, AProbeFileThatCannotBeRemovedIsNamed) {
+  fs_faults::UnlinkFaults.push_back({at("x") + ".qz_mca-", EPERM});
+  const std::string refusal = io_output_refusal("x", at("x"));
+  fs_faults::UnlinkFaults.clear();
+  const std::vector<std::string> left = names_holding(dir_);
+  ASSERT_EQ(left.size(), 1u) << refusal;
+  EXPECT_EQ(left[0].rfind("x.qz_mca-", 0), 0u) << left[0];
+  EXPECT_EQ(refusal, "(" + at(left[0]) + ": Operation not permitted, its folder " + dir_ +
+                         " lets a new file be made but not removed)");
+  EXPECT_FALSE(file_exists(at("x")));
+  std::remove(at(left[0]).c_str());
+}
+
 // A commit whose last rename fails puts back every earlier file, moved
 // aside or linked. When a put-back fails too, the message names the file
 // that keeps the earlier content, and that file stays.
