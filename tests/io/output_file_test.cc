@@ -96,11 +96,12 @@ class OutputFile : public ::testing::Test {
   }
   void TearDown() override { fs_faults::clear(); }
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
-  // Other users reach the test's folder; false when the test cannot act as
-  // them.
+  // Other users reach the test's folder, through the test program's own;
+  // false when the test cannot act as them.
   bool others_can_enter() const {
     if (geteuid() != 0) return false;
-    return chmod(scratch_dir().c_str(), 0711) == 0;
+    const std::string folder = scratch_dir();
+    return chmod(folder.substr(0, folder.rfind('/')).c_str(), 0711) == 0 && chmod(folder.c_str(), 0711) == 0;
   }
   std::string dir_;
 };
@@ -405,6 +406,8 @@ TEST_F(OutputFile, ChainsPastFortyLinksAreRefused) {
 // A writer that hands the library a name writes a device or FIFO too: the
 // library writes a file of its own, whose bytes then go to the device.
 TEST_F(OutputFile, NamedWritersWriteDevices) {
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string earlier = temporary != nullptr ? temporary : "";
   ASSERT_EQ(setenv("TMPDIR", dir_.c_str(), 1), 0);
   ASSERT_EQ(symlink("/dev/null", at("null.fits").c_str()), 0);
   write_doubles(at("null.fits"));
@@ -417,7 +420,8 @@ TEST_F(OutputFile, NamedWritersWriteDevices) {
   EXPECT_TRUE(is_fits(received)) << received.size();
   write_doubles(at("file.fits"));
   EXPECT_EQ(received, read_bytes(at("file.fits")));
-  unsetenv("TMPDIR");
+  if (temporary != nullptr) setenv("TMPDIR", earlier.c_str(), 1);
+  else unsetenv("TMPDIR");
   EXPECT_TRUE(names_holding(dir_).empty());
 }
 
