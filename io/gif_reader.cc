@@ -1,8 +1,9 @@
 // GIF decoder: the whole file is loaded, extensions are skipped (comments
 // collected), and the first image is LZW-decoded into palette indices. Every
 // read of the file and of the code stream is bounded: bytes past the data
-// read as 0, so a damaged file ends in a message or a padded picture, never
-// in a read out of bounds or an endless loop.
+// read as 0, so a damaged file ends in a message, never in a read out of
+// bounds or an endless loop. An image whose data end before its last pixel
+// (a file cut short) is refused: its missing pixels are not the file's.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -65,6 +66,8 @@ class GifDecoder {
   long pos_ = 0;
   std::vector<unsigned char> raster_;
   long raster_bits_ = 0;
+  long data_bits_ = 0;         // bits of the raster that are in the file
+  long pixels_from_data_ = -1;  // pixels decoded before a code ran past them; -1 while none has
   int gif89_ = 0;
   int has_colormap_ = 0;
   int bits_per_pixel_ = 1;
@@ -119,6 +122,7 @@ void GifDecoder::read_comment() {
 }
 
 int GifDecoder::read_code() {
+  if (pixels_from_data_ < 0 && bit_offset_ + code_size_ > data_bits_) pixels_from_data_ = count_;
   long at = bit_offset_ >> 3;
   long raster_bytes = static_cast<long>(raster_.size()) - 3;
   uint32_t bits = 0;
@@ -176,16 +180,19 @@ int GifDecoder::read_image() {
 
   // The data sub-blocks, joined.
   raster_.clear();
+  bool cut = false;
   for (int length = byte(); length != 0; length = byte()) {
     if (pos_ > size_) break;
     raster_.insert(raster_.end(), raw_.begin() + pos_, raw_.begin() + pos_ + length);
     pos_ += length;
     if (pos_ > size_) {
-      note("This GIF file seems to be truncated.  Winging it.");
+      cut = true;
       break;
     }
   }
   raster_bits_ = static_cast<long>(raster_.size()) * 8;
+  // A block cut short was filled from the zero padding, which is no data.
+  data_bits_ = raster_bits_ - (cut ? (pos_ - size_) * 8 : 0);
   raster_.resize(raster_.size() + 3, 0);
 
   // A picture larger than its data could ever code, or than this machine
@@ -207,6 +214,7 @@ int GifDecoder::read_image() {
   xc_ = yc_ = pass_ = 0;
   count_ = 0;
   bit_offset_ = 0;
+  pixels_from_data_ = -1;
   const long n = static_cast<long>(npix);
   int code = read_code();
   while (count_ < n) {
@@ -252,10 +260,17 @@ int GifDecoder::read_image() {
     }
     code = read_code();
   }
-  if (count_ < n) {
-    note("This GIF file seems to be truncated.  Winging it.");
-    if (!interlace_) std::printf(" ca va pas la tete n");
+  // The pixels that codes read past the data gave are zeros of the
+  // padding, not the file's.
+  const long from_data = pixels_from_data_ >= 0 && pixels_from_data_ < count_ ? pixels_from_data_ : count_;
+  if (from_data < n) {
+    const std::string text = message_name() + " is truncated: " + std::to_string(n - from_data) + " of its " +
+                             std::to_string(width_) + " x " + std::to_string(height_) +
+                             " pixels are missing (its data end after " + std::to_string(from_data) + ")\n";
+    return error(text.c_str());
   }
+  // Cut after its last pixel: only the end code or the trailer is lost.
+  if (cut) note("This GIF file seems to be truncated.  Winging it.");
 
   pic_->pixels = picture_;
   picture_ = nullptr;

@@ -24,7 +24,7 @@ std::FILE* io_fopen_read(const std::string& file) {
     errno = EISDIR;
     return nullptr;
   }
-  io_note_input(stream);
+  io_note_input(stream, file);
   return stream;
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "array/fatal.h"
+#include "io/standard_output.h"
 
 namespace {
 
@@ -40,16 +41,17 @@ __attribute__((constructor(101))) void note_closed_standard_input() {
 
 }  // namespace
 
-void io_note_input(std::FILE* stream) {
+void io_note_input(std::FILE* stream, const std::string& name) {
   struct stat file;
   if (stream == nullptr || fstat(fileno(stream), &file) != 0 || !S_ISREG(file.st_mode)) return;
+  io_refuse_standard_error_onto(file.st_dev, file.st_ino, name.c_str());
   std::lock_guard<std::mutex> lock(record_lock());
   files_read().insert({file.st_dev, file.st_ino});
 }
 
 std::FILE* io_standard_input(const char* name) {
   if (standard_input_closed) fatal_exitf(-1, stderr, "Error: the standard input is closed ... (%s)\n", name);
-  io_note_input(stdin);
+  io_note_input(stdin, name);
   return stdin;
 }
 

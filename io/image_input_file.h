@@ -9,11 +9,14 @@
 #include <sys/types.h>
 
 #include <cstdio>
+#include <string>
 
 // Records the file behind a stream a reader has just opened for an image's
-// bytes, when it is a regular file: a pipe or a terminal is no file that a
-// result could replace.
-void io_note_input(std::FILE* stream);
+// bytes (`name` as opened), when it is a regular file: a pipe or a terminal
+// is no file that a result could replace. A standard error that is this
+// file ends the process before anything is printed about it
+// (io/standard_output.h).
+void io_note_input(std::FILE* stream, const std::string& name);
 
 // The standard input for a read of the image `name`, recorded as above. A
 // standard input that was closed when the process started is refused,

@@ -8,6 +8,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "array/border.h"
@@ -47,12 +48,24 @@ void refuse_non_finite_pixels(const to_array<float, false>& data, const fitsstru
   // pixels, stored as its BLANK value and read as NaN.
   if (which_format() == F_FITS && header.bitpix > 0) {
     const int blank = header.fitshead != nullptr ? fitsfind(header.fitshead, "BLANK   ") : -1;
-    const std::string value =
-        blank >= 0 ? " = " + bare_value(header.fitshead + static_cast<std::size_t>(blank) * FITS_CARD) : "";
+    const std::string value = blank >= 0 ? bare_value(header.fitshead + static_cast<std::size_t>(blank) * FITS_CARD) : "";
+    const std::string shown = blank >= 0 ? " = " + value : "";
+    // Where 0 is stored as the BLANK value itself (unsigned 16-bit data,
+    // BZERO 32768, with BLANK -32768), a missing pixel set to 0 is undefined
+    // again; without the card those pixels read as 0.
+    char* end = nullptr;
+    const double stored = std::strtod(value.c_str(), &end);
+    if (blank >= 0 && !value.empty() && *end == '\0' && header.bscale != 0. &&
+        std::nearbyint(-header.bzero / header.bscale) == stored)
+      fatal_exitf(-1, stdout,
+                  "Error: %ld pixels of the input image are undefined (BLANK%s), the value this file "
+                  "stores 0 as; remove the BLANK card (or give it a value no pixel has) and use -H to "
+                  "mask them ... (%s)\n",
+                  count, shown.c_str(), name.c_str());
     fatal_exitf(-1, stdout,
                 "Error: %ld pixels of the input image are undefined (BLANK%s); set missing "
                 "pixels to 0 and use -H to mask them ... (%s)\n",
-                count, value.c_str(), name.c_str());
+                count, shown.c_str(), name.c_str());
   }
   fatal_exitf(-1, stdout,
               "Error: %ld pixels of the input image are not finite numbers; set missing "

@@ -11,7 +11,6 @@
 #include "mca/mca_run_files.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +96,9 @@ std::vector<std::string> RunFiles::numbered_in_directory() const {
 }
 
 void RunFiles::refuse_output_over_input() const {
+  // The input is known, and a standard error that is the input was refused
+  // as the input was opened.
+  io_release_held_prints();
   for (const Candidate& c : candidates_)
     if (io_was_read(c.device, c.inode))
       fatal_exitf(-1, stdout,
@@ -109,9 +111,7 @@ void RunFiles::refuse_output_over_input() const {
   struct stat st;
   if (fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode) || !io_was_read(st.st_dev, st.st_ino)) return;
   // What is already printed but still buffered must not reach it either.
-  const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (nowhere < 0 || dup2(nowhere, STDOUT_FILENO) < 0) close(STDOUT_FILENO);
-  if (nowhere >= 0) close(nowhere);
+  io_send_nowhere(STDOUT_FILENO);
   fatal_exitf(-1, stderr,
               "Error: the standard output is the input image, which what the run prints would "
               "overwrite; send it elsewhere ... (-)\n");

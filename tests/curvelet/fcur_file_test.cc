@@ -13,6 +13,7 @@
 #include "curvelet/fcur.h"
 #include "io/fits_test_files.h"
 #include "support/death.h"
+#include "support/temp_folder.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
 
@@ -22,11 +23,7 @@ class FctFile : public ::testing::Test {
  protected:
   std::string dir;
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "qz_fct_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-    dir = buffer.data();
+    dir = test_support::make_temp_folder("qz_fct_");
   }
   void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
   std::string path(const char* name) const { return dir + "/" + name; }

@@ -763,4 +763,25 @@ TEST_F(QzMcaReaders, TheHduANameSelectsIsSeparatedAndBlankPixelsRefused) {
                         "use -H to mask them ... (blank")) << output_;
     EXPECT_FALSE(exists("b_resi.fits")) << args;
   }
+  // Unsigned 16-bit data store 0 as -32768: with that BLANK, a missing
+  // pixel set to 0 would be undefined again. The advice is to drop the
+  // card, after which those pixels read as 0 and -H masks them.
+  sci.bscale = 1;
+  sci.bzero = 32768;
+  for (double& v : sci.stored) v = v == -32768 ? v : v - 32768;
+  sci.compressed = true;
+  fits_test::write_hdus(path("ublankz.fits"), {sci});
+  sci.compressed = false;
+  fits_test::write_hdus(path("ublank.fits"), {sci});
+  for (const char* args : {"-t 1 'ublankz.fits[1]' b", "-t 1 -H ublank.fits b"}) {
+    EXPECT_EQ(run(args), 255) << args;
+    EXPECT_TRUE(printed("100 pixels of the input image are undefined (BLANK = -32768), the value this file stores 0 "
+                        "as; remove the BLANK card (or give it a value no pixel has) and use -H to mask them ... "
+                        "(ublank")) << output_;
+    EXPECT_FALSE(exists("b_resi.fits")) << args;
+  }
+  sci.has_blank = false;
+  fits_test::write_hdus(path("unblank.fits"), {sci});
+  EXPECT_EQ(run("-t 1 -i 5 -H unblank.fits b"), 0) << output_;
+  EXPECT_TRUE(exists("b_resi.fits"));
 }

@@ -19,6 +19,8 @@
 #include <system_error>
 #include <vector>
 
+#include "support/temp_folder.h"
+
 namespace fits_test {
 
 // One fresh directory per test program, so parallel test runs never meet,
@@ -26,10 +28,7 @@ namespace fits_test {
 inline const std::string& scratch_dir() {
   // Kept past the static destructors, for the removal at exit.
   static const std::string* dir = [] {
-    std::string pattern = ::testing::TempDir() + "qz_io_XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) std::abort();
+    const std::string made = test_support::make_temp_folder("qz_io_");
     static const pid_t owner = getpid();
     // The children of death tests exit through here too, while their
     // parent still uses the directory.
@@ -37,7 +36,7 @@ inline const std::string& scratch_dir() {
       std::error_code ignored;
       if (getpid() == owner) std::filesystem::remove_all(scratch_dir(), ignored);
     });
-    return new std::string(buf.data());
+    return new std::string(made);
   }();
   return *dir;
 }

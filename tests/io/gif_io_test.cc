@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <random>
@@ -283,16 +284,11 @@ TEST_F(Gif, DamagedAndForeignFiles) {
   readgif(scratch("untrailed.gif").c_str(), back);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(back(last), ima(last));
-  // Data cut short: a warning naming the file and zero pixels at the end.
+  // Data cut short are refused, naming the file and the pixels missing
+  // (the cut file used to read with zeros at the end and a warning).
   write_bytes(scratch("cut.gif"), bytes.substr(0, bytes.size() - 60));
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
-  readgif(scratch("cut.gif").c_str(), back);
-  testing::internal::GetCapturedStdout();
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("cut.gif:  This GIF file seems to be truncated"),
-            std::string::npos);
-  EXPECT_EQ(back(0), ima(0));
-  EXPECT_EQ(back(last), 0);
+  EXPECT_EXIT_STATUS(readgif(scratch("cut.gif").c_str(), back), 255,
+                     "cut.gif is truncated: [0-9]+ of its 20 x 12 pixels are missing.*\nError reading  file .*cut.gif");
 
   // A GIF87a screen with an aspect byte is refused; so is any other file.
   std::string aspect = bytes;
@@ -305,6 +301,54 @@ TEST_F(Gif, DamagedAndForeignFiles) {
   EXPECT_EXIT_STATUS(readgif(scratch("noimage.gif").c_str(), back), 255, "no image data found");
   EXPECT_EXIT_STATUS(readgif("-", back), 255, "GIF format cannot be read from standard input");
   EXPECT_EXIT_STATUS(readgif(scratch("absent").c_str(), back), 255, "cannot open file .*absent.gif");
+}
+
+// A partial download: a file of netpbm's, plain or interlaced, cut at any
+// byte of its image data is refused with the pixels it lacks, more the
+// shorter it is, and never read with zeros for them; cut after its data
+// (block terminator and trailer lost) it reads whole, silently.
+TEST_F(Gif, AFileCutShortIsRefusedWithThePixelsItLacks) {
+  REQUIRE_TOOL("pamtogif");
+  std::vector<int> values;
+  const std::string ref = reference_pgm("download", 37, 23, &values);
+  for (const char* interlace : {"", "-interlace "}) {
+    SCOPED_TRACE(interlace);
+    const std::string gif = scratch("download.gif");
+    ASSERT_EQ(image_test::run(std::string("pamtogif ") + interlace + ref + " > " + gif), 0);
+    const std::string bytes = read_bytes(gif);
+    ASSERT_EQ(decoded_greys(gif), values);
+    // The raster's last sub-block ends 2 bytes before the end: its zero
+    // terminator and the trailer follow.
+    const std::size_t data_end = bytes.size() - 2;
+    long previous_missing = 0;
+    for (std::size_t kept = data_end - 3; kept > data_end - 400; kept -= 37) {
+      SCOPED_TRACE(kept);
+      const std::string cut = scratch("partial.gif");
+      write_bytes(cut, bytes.substr(0, kept));
+      PICINFO pic{};
+      std::string messages;
+      std::FILE* stream = gif_file_des_in(cut.c_str());
+      testing::internal::CaptureStderr();
+      const int decoded = readgif(stream, &pic);
+      messages = testing::internal::GetCapturedStderr();
+      std::fclose(stream);
+      EXPECT_EQ(decoded, 0);
+      EXPECT_EQ(pic.pixels, nullptr);
+      long missing = -1, read = -1;
+      const std::size_t at = messages.find(" is truncated: ");
+      ASSERT_NE(at, std::string::npos) << messages;
+      ASSERT_EQ(std::sscanf(messages.c_str() + at, " is truncated: %ld of its 37 x 23 pixels are missing (its data end after %ld)",
+                            &missing, &read), 2) << messages;
+      EXPECT_EQ(missing + read, 37 * 23);
+      EXPECT_GT(missing, previous_missing);
+      previous_missing = missing;
+    }
+    // Cut after the data: the terminator and the trailer lost read whole.
+    write_bytes(scratch("untrailed.gif"), bytes.substr(0, data_end));
+    std::string messages;
+    EXPECT_EQ(decoded_greys(scratch("untrailed.gif"), nullptr, &messages), values);
+    EXPECT_EQ(messages, "");
+  }
 }
 
 TEST_F(Gif, ReadingFillsTheColourTableThatLaterWritesUse) {

@@ -96,11 +96,12 @@ class OutputFile : public ::testing::Test {
   }
   void TearDown() override { fs_faults::clear(); }
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
-  // Other users reach the test's folder; false when the test cannot act as
-  // them.
+  // Other users reach the test's folder, through the test program's own;
+  // false when the test cannot act as them.
   bool others_can_enter() const {
     if (geteuid() != 0) return false;
-    return chmod(scratch_dir().c_str(), 0711) == 0;
+    const std::string folder = scratch_dir();
+    return chmod(folder.substr(0, folder.rfind('/')).c_str(), 0711) == 0 && chmod(folder.c_str(), 0711) == 0;
   }
   std::string dir_;
 };
@@ -405,6 +406,8 @@ TEST_F(OutputFile, ChainsPastFortyLinksAreRefused) {
 // A writer that hands the library a name writes a device or FIFO too: the
 // library writes a file of its own, whose bytes then go to the device.
 TEST_F(OutputFile, NamedWritersWriteDevices) {
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string earlier = temporary != nullptr ? temporary : "";
   ASSERT_EQ(setenv("TMPDIR", dir_.c_str(), 1), 0);
   ASSERT_EQ(symlink("/dev/null", at("null.fits").c_str()), 0);
   write_doubles(at("null.fits"));
@@ -417,7 +420,8 @@ TEST_F(OutputFile, NamedWritersWriteDevices) {
   EXPECT_TRUE(is_fits(received)) << received.size();
   write_doubles(at("file.fits"));
   EXPECT_EQ(received, read_bytes(at("file.fits")));
-  unsetenv("TMPDIR");
+  if (temporary != nullptr) setenv("TMPDIR", earlier.c_str(), 1);
+  else unsetenv("TMPDIR");
   EXPECT_TRUE(names_holding(dir_).empty());
 }
 
@@ -533,6 +537,42 @@ TEST_F(OutputFile, CommitsWhereTheFileSystemHasNoHardLinks) {
     EXPECT_TRUE(names_holding(dir_).empty());
     std::remove(at("b").c_str());
   }
+}
+
+// Where neither links nor renames with flags exist and the plain rename
+// of a file to be replaced onto the fresh name made for it fails too, the
+// commit fails naming the file, which keeps its bytes, and the fresh name
+// goes as well: nothing of the run is left.
+TEST_F(OutputFile, AFailedMoveAsideLeavesNoFreshName) {
+  write_bytes(at("a"), "earlier a");
+  EXPECT_EXIT_STATUS(
+      {
+        fs_faults::NoHardLinks = true;
+        fs_faults::RenameFaults.push_back({at("a") + ".qz_mca-", 0, EACCES, 0, true});
+        io_hold_outputs();
+        write_text(at("a"), "new a");
+        io_commit_outputs();
+        _exit(0);
+      },
+      255, "cannot write a result file \\(" + at("a") + ": Permission denied\\)\n$");
+  EXPECT_EQ(read_bytes(at("a")), "earlier a");
+  EXPECT_TRUE(names_holding(dir_).empty());
+}
+
+// The check before the work makes a new file beside a result's place and
+// removes it; a folder that takes the file but will not let it go is
+// refused, naming the file left there so that the user can remove it.
+TEST_F(OutputFile, AProbeFileThatCannotBeRemovedIsNamed) {
+  fs_faults::UnlinkFaults.push_back({at("x") + ".qz_mca-", EPERM});
+  const std::string refusal = io_output_refusal("x", at("x"));
+  fs_faults::UnlinkFaults.clear();
+  const std::vector<std::string> left = names_holding(dir_);
+  ASSERT_EQ(left.size(), 1u) << refusal;
+  EXPECT_EQ(left[0].rfind("x.qz_mca-", 0), 0u) << left[0];
+  EXPECT_EQ(refusal, "(" + at(left[0]) + ": Operation not permitted, its folder " + dir_ +
+                         " lets a new file be made but not removed)");
+  EXPECT_FALSE(file_exists(at("x")));
+  std::remove(at(left[0]).c_str());
 }
 
 // A commit whose last rename fails puts back every earlier file, moved

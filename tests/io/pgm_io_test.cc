@@ -92,8 +92,17 @@ TEST(PgmReader, MalformedFilesStopWithAMessage) {
     write_bytes(name, bytes);
     return name;
   };
-  EXPECT_EXIT_STATUS(readpgm(file("wide", "P5\n2 2\n65535\n" + std::string(8, '\1')).c_str(), ima), 255,
-                     "maximum value 65535");
+  // Past 255 a sample takes two bytes (256 included): reading them as bytes
+  // would give an image of the wrong values; 0 has no grey level at all.
+  for (unsigned maxval : {0u, 256u, 65535u}) {
+    const std::string name = file("deep" + std::to_string(maxval), "P5\n2 2\n" + std::to_string(maxval) + "\n" +
+                                                                     std::string(8, '\1'));
+    EXPECT_EXIT_STATUS(readpgm(name.c_str(), ima), 255, "maximum value " + std::to_string(maxval) + ";");
+  }
+  for (unsigned maxval : {1u, 255u}) {
+    readpgm(file("byte", "P5\n2 2\n" + std::to_string(maxval) + "\n" + pixel_bytes({1, 0, 1, 1})).c_str(), ima);
+    EXPECT_EQ(ima(0) + ima(1) + ima(2) + ima(3), 3.f) << maxval;
+  }
   EXPECT_EXIT_STATUS(readpgm(file("ascii", "P2\n2 2\n255\n1 2 3 4\n").c_str(), ima), 255, "Unable to read file: ");
   EXPECT_EXIT_STATUS(readpgm(file("word", "P5\nwide 2\n255\n").c_str(), ima), 1, "Error parsing file!");
   EXPECT_EXIT_STATUS(readpgm(file("empty", "").c_str(), ima), 255, "header of .*empty.pgm ends");

@@ -11,6 +11,7 @@
 #include "mca/mca_base_family.h"
 #include "io/fits_header.h"
 #include "support/qz_mca_program.h"
+#include "support/temp_folder.h"
 #include "support/test_images.h"
 #include "support/tolerance.h"
 
@@ -160,9 +161,8 @@ TEST(DWTResults, EveryDirectionIsWrittenBeforeTheSum) {
   setup(m, {MCA_DWT}, 16, 3, 2);
   Image work = random_image(16, 16, 31, -2.f, 2.f);
   m.decomposition(work);
-  char dir[] = "/tmp/qz_dwt_resultsXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string stem = std::string(dir) + "/out";
+  const std::string dir = test_support::make_temp_folder("qz_dwt_results");
+  const std::string stem = dir + "/out";
   fitsstruct header;
   header.bitpix = -32;
   header.bytepix = 4;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/qz_mca_program.h"
+#include "support/temp_folder.h"
 #include "support/test_images.h"
 
 namespace {
@@ -118,9 +119,8 @@ TEST(LeastCount, LeastOfTheCountsStoppingAtOneThatIsLowEnough) {
 // The runnable tasks of the fourth field, less this process; anything else
 // is unknown.
 TEST(OtherRunnableTasks, FourthFieldOfTheLoadAverageLessThisProcess) {
-  char dir[] = "/tmp/qz_loadavg_testXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string file = std::string(dir) + "/loadavg";
+  const std::string dir = test_support::make_temp_folder("qz_loadavg_test");
+  const std::string file = dir + "/loadavg";
   const struct {
     const char* content;  // null: no file
     int expected;
@@ -138,7 +138,7 @@ TEST(OtherRunnableTasks, FourthFieldOfTheLoadAverageLessThisProcess) {
         << (c.content ? c.content : "(no file)");
   }
   std::remove(file.c_str());
-  rmdir(dir);
+  rmdir(dir.c_str());
 }
 
 // Counts as GCC's runtime reads them (it ignores a value that is not a

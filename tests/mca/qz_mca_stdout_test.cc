@@ -4,6 +4,7 @@
 // standard error; the components keep their files named from the stem "-".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -193,6 +194,65 @@ TEST_F(QzMcaStdout, AResultOnAStandardOutputThatIsTheInputIsRefused) {
     EXPECT_TRUE(read_bytes(path("in.fits")) == before) << redirection;
     EXPECT_FALSE(exists("o.fits")) << redirection;
   }
+}
+
+// A standard error that is the input, by any redirection that keeps its
+// bytes (2<>, 2>>), through a link, with the input on the standard input,
+// or with the results on the standard output (where the parameters of -v
+// are printed before the input is read): the run is refused as the input is
+// opened, before the reader prints anything of it (a GIF's note on an
+// extension), and the message goes to the standard output, the results'
+// one included, or nowhere when that is the input too. The input keeps its
+// bytes.
+TEST_F(QzMcaStdout, AStandardErrorThatIsTheInputIsRefused) {
+  write_fits(path("in.fits"), picture_image());
+  const std::string before = read_bytes(path("in.fits"));
+  ASSERT_EQ(shell("ln -s in.fits link.fits"), 0);
+  // A GIF with a graphic control extension, which the reader notes.
+  write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+  const bool gif = shell("pamtogif in.pgm > plain.gif 2>/dev/null") == 0;
+  if (gif) {
+    std::string bytes = read_bytes(path("plain.gif"));
+    const std::size_t map = (bytes[10] & 0x80) != 0 ? 3u << ((bytes[10] & 7) + 1) : 0;
+    bytes.insert(13 + map, std::string("!\xF9\x04\x00\x00\x00\x00\x00", 8));
+    write_bytes(path("in.gif"), bytes);
+  }
+  const std::string gif_before = gif ? read_bytes(path("in.gif")) : "";
+  const std::string refusal =
+      "Error: the standard error is the input image, which what the run prints would overwrite; send it elsewhere ... (";
+  const struct {
+    std::string command;
+    const char* message_in;  // empty: nowhere
+    const char* named;
+  } cases[] = {
+      {"-i 1 -g 1e9 in.fits o 2<>in.fits > out.txt", "out.txt", "in.fits"},
+      {"-v in.fits o 2>>in.fits > out.txt", "out.txt", "in.fits"},
+      {"-v in.fits o 2>>link.fits > out.txt", "out.txt", "in.fits"},
+      {"- o < in.fits 2<>in.fits > out.txt", "out.txt", "-"},
+      {"-v in.fits - 2>>in.fits > out.txt", "out.txt", "in.fits"},
+      {"-v in.fits o >>in.fits 2>&1", "", ""},
+      {"-v in.fits - 1<>in.fits 2>&1", "", ""},
+      {"in.gif o 2<>in.gif > out.txt", "out.txt", "in.gif"},
+  };
+  for (const auto& c : cases) {
+    if (c.command.find("gif") != std::string::npos && !gif) continue;
+    SCOPED_TRACE(c.command);
+    std::remove(path("out.txt").c_str());
+    EXPECT_EQ(shell(program() + "-t 1 -i 2 " + c.command), 255);
+    // The message ends what was printed there; a results' standard output
+    // holds nothing else, and none of the parameters held back for the input.
+    const std::string message = refusal + c.named + ")\n";
+    const std::string printed = *c.message_in != '\0' ? read_bytes(path(c.message_in)) : "";
+    if (*c.message_in != '\0' && c.command.find(" - ") != std::string::npos) EXPECT_EQ(printed, message);
+    else if (*c.message_in != '\0') EXPECT_EQ(printed.substr(printed.size() - std::min(printed.size(), message.size())), message);
+    EXPECT_TRUE(read_bytes(path("in.fits")) == before);
+    if (gif) EXPECT_TRUE(read_bytes(path("in.gif")) == gif_before);
+    EXPECT_FALSE(exists("o.fits") || exists("o.gif") || exists("-_atrou.fits"));
+  }
+  // Another file there takes the progress and the notes.
+  EXPECT_EQ(shell(program() + "-t 1 -i 2 -v in.fits - 2>>other.txt > out.fits"), 0);
+  EXPECT_EQ(read_bytes(path("other.txt")).rfind("\n\nPARAMETERS: \n\n\nFile Name in = in.fits\n", 0), 0u);
+  EXPECT_EQ(result("out.fits").nl, kSide);
 }
 
 // Standard streams the run cannot use are named for what they are: a closed

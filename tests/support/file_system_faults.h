@@ -1,5 +1,5 @@
 // File-system faults for the tests of the staged outputs, chosen by the
-// test: the program's own calls of rename, renameat2, link and linkat come
+// test: the program's own calls of rename, renameat2, unlink, link and linkat come
 // here instead of the C library's (the definitions below take their place
 // in the test program, whose code is linked statically), and go on to the
 // kernel unless a fault is armed. Include it in one source of a test
@@ -25,24 +25,35 @@ inline bool NoHardLinks = false;
 
 // A rename onto `to` (by rename or renameat2) after `pass` earlier ones
 // onto it: the signal `signal` is raised first, if any, and then the rename
-// fails with `error`, if any, or is done.
+// fails with `error`, if any, or is done. With `prefix`, onto any name that
+// begins with `to` (the new names the staged outputs make, whose six last
+// characters are random).
 struct RenameFault {
   std::string to;
   int pass = 0;
   int error = 0;
   int signal = 0;
+  bool prefix = false;
 };
 inline std::vector<RenameFault> RenameFaults;
+
+// unlink of any name that begins with `prefix` fails with `error`.
+struct UnlinkFault {
+  std::string prefix;
+  int error = 0;
+};
+inline std::vector<UnlinkFault> UnlinkFaults;
 
 inline void clear() {
   NoHardLinks = false;
   RenameFaults.clear();
+  UnlinkFaults.clear();
 }
 
 // -1 with errno set when a fault makes the rename onto `to` fail.
 inline int before_rename(const char* to) {
   for (RenameFault& fault : RenameFaults) {
-    if (fault.to != to) continue;
+    if (fault.prefix ? std::string(to).rfind(fault.to, 0) != 0 : fault.to != to) continue;
     if (fault.pass > 0) {
       fault.pass--;
       continue;
@@ -71,6 +82,15 @@ extern "C" int renameat2(int from_folder, const char* from, int to_folder, const
   }
   if (fs_faults::before_rename(to) != 0) return -1;
   return static_cast<int>(syscall(SYS_renameat2, from_folder, from, to_folder, to, flags));
+}
+
+extern "C" int unlink(const char* path) noexcept {
+  for (const fs_faults::UnlinkFault& fault : fs_faults::UnlinkFaults)
+    if (std::string(path).rfind(fault.prefix, 0) == 0) {
+      errno = fault.error;
+      return -1;
+    }
+  return static_cast<int>(syscall(SYS_unlinkat, AT_FDCWD, path, 0));
 }
 
 extern "C" int link(const char* from, const char* to) noexcept {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "array/to_array.h"
+#include "support/temp_folder.h"
 
 // A 2D image as CFITSIO reads it: pixels line after line, and header cards.
 struct FitsImage {
@@ -104,9 +105,7 @@ class QzMcaProgram : public ::testing::Test {
     const char* program = std::getenv("QZ_MCA");
     ASSERT_NE(program, nullptr) << "QZ_MCA must name the program";
     program_ = program;
-    char dir[] = "/tmp/qz_mca_testXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
+    dir_ = test_support::make_temp_folder("qz_mca_test");
   }
   void TearDown() override {
     if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
