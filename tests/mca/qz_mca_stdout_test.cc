@@ -243,10 +243,15 @@ TEST_F(QzMcaStdout, AStandardErrorThatIsTheInputIsRefused) {
     // holds nothing else, and none of the parameters held back for the input.
     const std::string message = refusal + c.named + ")\n";
     const std::string printed = *c.message_in != '\0' ? read_bytes(path(c.message_in)) : "";
-    if (*c.message_in != '\0' && c.command.find(" - ") != std::string::npos) EXPECT_EQ(printed, message);
-    else if (*c.message_in != '\0') EXPECT_EQ(printed.substr(printed.size() - std::min(printed.size(), message.size())), message);
+    if (*c.message_in != '\0' && c.command.find(" - ") != std::string::npos) {
+      EXPECT_EQ(printed, message);
+    } else if (*c.message_in != '\0') {
+      EXPECT_EQ(printed.substr(printed.size() - std::min(printed.size(), message.size())), message);
+    }
     EXPECT_TRUE(read_bytes(path("in.fits")) == before);
-    if (gif) EXPECT_TRUE(read_bytes(path("in.gif")) == gif_before);
+    if (gif) {
+      EXPECT_TRUE(read_bytes(path("in.gif")) == gif_before);
+    }
     EXPECT_FALSE(exists("o.fits") || exists("o.gif") || exists("-_atrou.fits"));
   }
   // Another file there takes the progress and the notes.
