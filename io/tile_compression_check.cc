@@ -32,8 +32,9 @@ class file_bytes {
   // False when the file ends first.
   virtual bool read(long long offset, std::size_t count, unsigned char* out) const = 0;
   // The bytes in place where the file is in memory, else read into
-  // `scratch`; null when the file ends first.
+  // `scratch`; null when the file ends first, before any memory is taken.
   virtual const unsigned char* view(long long offset, std::size_t count, std::vector<unsigned char>& scratch) const {
+    if (!holds(offset, count)) return nullptr;
     scratch.resize(count);
     return read(offset, count, scratch.data()) ? scratch.data() : nullptr;
   }
@@ -328,9 +329,9 @@ class tile_table {
     heap_end_ = table_bytes + integer("PCOUNT", 0);
     if (!((hcompress_ || rice_ || gzip_) && compressed_.offset >= 0) && gzipped_.offset < 0) return;
 
-    long long image_pixels = 1;
+    long long image_pixels = 1;  // up to kParallelPixels
     for (const long long length : axes_)
-      image_pixels = image_pixels > kParallelPixels ? image_pixels : image_pixels * length;
+      image_pixels = std::min(kParallelPixels, image_pixels * std::min(length, kParallelPixels));
     std::vector<tile_verdict> verdicts(static_cast<std::size_t>(rows_));
     // The tiles after a fault found need no check; all before it get one.
     std::atomic<long long> first_fault{rows_};
@@ -387,14 +388,13 @@ class tile_table {
     if (hcompress_ || rice_ || gzip_) {
       verdict.fault =
           find_stream(tile, compressed_, hcompress_ ? kHcompressHeader : whole, file, scratch, &stream, &size);
-      if (verdict.fault != tile_fault::none || size == 0) {
-      } else if (hcompress_) {
-        verdict = check_hcompress(stream, size, first_side, pixels);
-      } else if (rice_) {
-        if (!rice_stream_fits(stream, size, pixels, blocksize_, static_cast<int>(bytepix_)))
+      if (verdict.fault == tile_fault::none && size > 0) {
+        if (hcompress_)
+          verdict = check_hcompress(stream, size, first_side, pixels);
+        else if (rice_ && !rice_stream_fits(stream, size, pixels, blocksize_, static_cast<int>(bytepix_)))
           verdict.fault = tile_fault::rice_short;
-      } else {
-        verdict.fault = check_gzip(stream, size, pixels, scratch);
+        else if (gzip_)
+          verdict.fault = check_gzip(stream, size, pixels, scratch);
       }
       if (verdict.fault != tile_fault::none) return verdict;
     }
