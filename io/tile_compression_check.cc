@@ -437,11 +437,15 @@ class tile_table {
     // As the library's inflater takes it.
     z.avail_in = static_cast<uInt>(size);
     for (;;) {
+      // The last chunk asked to finish, which spares the inflater a copy
+      // of its output into its window.
+      const unsigned long long left = room - z.total_out;
+      const bool last = left <= scratch.inflated.size();
       z.next_out = scratch.inflated.data();
-      z.avail_out = static_cast<uInt>(std::min<unsigned long long>(scratch.inflated.size(), room - z.total_out));
-      const int result = inflate(&z, Z_NO_FLUSH);
+      z.avail_out = static_cast<uInt>(last ? left : scratch.inflated.size());
+      const int result = inflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
       if (result == Z_STREAM_END) return z.total_out < room ? tile_fault::none : tile_fault::gzip_unended;
-      if (result != Z_OK || z.total_out >= room) return tile_fault::gzip_unended;
+      if (result != Z_OK || last) return tile_fault::gzip_unended;
     }
   }
 
