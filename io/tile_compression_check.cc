@@ -5,9 +5,11 @@
 #include "io/tile_compression_check.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -22,25 +24,38 @@
 
 namespace {
 
-// The file's bytes, read piece by piece.
+// The file's bytes, read piece by piece; several threads may read at once.
 class file_bytes {
  public:
   virtual ~file_bytes() = default;
   virtual long long size() const = 0;
   // False when the file ends first.
-  virtual bool read(long long offset, std::size_t count, unsigned char* out) = 0;
+  virtual bool read(long long offset, std::size_t count, unsigned char* out) const = 0;
+  // The bytes in place where the file is in memory, else read into
+  // `scratch`; null when the file ends first, before any memory is taken.
+  virtual const unsigned char* view(long long offset, std::size_t count, std::vector<unsigned char>& scratch) const {
+    if (!holds(offset, count)) return nullptr;
+    scratch.resize(count);
+    return read(offset, count, scratch.data()) ? scratch.data() : nullptr;
+  }
+
+ protected:
+  bool holds(long long offset, std::size_t count) const {
+    return offset >= 0 && offset <= size() && count <= static_cast<unsigned long long>(size() - offset);
+  }
 };
 
 class memory_bytes : public file_bytes {
  public:
   memory_bytes(const unsigned char* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
   long long size() const override { return static_cast<long long>(size_); }
-  bool read(long long offset, std::size_t count, unsigned char* out) override {
-    if (offset < 0 || static_cast<unsigned long long>(offset) > size_ ||
-        count > size_ - static_cast<std::size_t>(offset))
-      return false;
+  bool read(long long offset, std::size_t count, unsigned char* out) const override {
+    if (!holds(offset, count)) return false;
     std::memcpy(out, bytes_ + offset, count);
     return true;
+  }
+  const unsigned char* view(long long offset, std::size_t count, std::vector<unsigned char>&) const override {
+    return holds(offset, count) ? bytes_ + offset : nullptr;
   }
 
  private:
@@ -48,20 +63,30 @@ class memory_bytes : public file_bytes {
   std::size_t size_;
 };
 
+// Read through the descriptor with pread, which keeps no position of its
+// own to share between threads; the stream's buffer is not touched.
 class stream_bytes : public file_bytes {
  public:
-  explicit stream_bytes(std::FILE* stream) : stream_(stream) {
+  explicit stream_bytes(std::FILE* stream) : descriptor_(fileno(stream)) {
     struct stat info;
-    size_ = fstat(fileno(stream), &info) == 0 ? static_cast<long long>(info.st_size) : 0;
+    size_ = fstat(descriptor_, &info) == 0 ? static_cast<long long>(info.st_size) : 0;
   }
   long long size() const override { return size_; }
-  bool read(long long offset, std::size_t count, unsigned char* out) override {
-    if (offset < 0 || offset > size_ || static_cast<long long>(count) > size_ - offset) return false;
-    return fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) == 0 && std::fread(out, 1, count, stream_) == count;
+  bool read(long long offset, std::size_t count, unsigned char* out) const override {
+    if (!holds(offset, count)) return false;
+    while (count > 0) {
+      const ssize_t got = pread(descriptor_, out, count, static_cast<off_t>(offset));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      out += got;
+      count -= static_cast<std::size_t>(got);
+      offset += got;
+    }
+    return true;
   }
 
  private:
-  std::FILE* stream_;
+  int descriptor_;
   long long size_ = 0;
 };
 
@@ -78,6 +103,10 @@ constexpr long long kDitherOffsets = 10000;
 constexpr std::size_t kHcompressHeader = 14;
 // Headers longer than this are the library's to refuse.
 constexpr int kMaxHeaderBlocks = 10000;
+// Images this large have their tiles checked side by side; a gzip tile is
+// inflated this many bytes at a time.
+constexpr long long kParallelPixels = 1 << 16;
+constexpr std::size_t kInflateChunk = 1 << 16;
 
 long long big_endian(const unsigned char* bytes, int count) {
   unsigned long long value = 0;
@@ -94,7 +123,7 @@ class tile_table {
   tile_table(std::string cards, int nblocks, int hdu, long long data_start, const std::string& name)
       : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name) {}
 
-  void check(file_bytes& file) {
+  void check(const file_bytes& file) {
     check_cards();
     check_tiles(file);
   }
@@ -228,23 +257,56 @@ class tile_table {
     int descriptor = 0;
   };
 
+  // What a tile's checks found first, in the order they meet it: `cut` is a
+  // stream that the file does not hold, left for the library to report.
+  enum class tile_fault : unsigned char {
+    none,
+    cut,
+    outside,
+    hcompress_short,
+    hcompress_shape,
+    hcompress_scale,
+    rice_short,
+    gzip_no_memory,
+    gzip_unended
+  };
+  struct tile_verdict {
+    tile_fault fault = tile_fault::none;
+    // The image an HCOMPRESS stream describes, its fields 4 bytes wide.
+    std::int32_t nx = 0, ny = 0;
+  };
+
+  // What one thread reuses from tile to tile.
+  struct tile_scratch {
+    std::vector<unsigned char> stream, inflated;
+    z_stream z{};
+    bool inflater_ready = false;
+    tile_scratch() = default;
+    tile_scratch(const tile_scratch&) = delete;
+    tile_scratch& operator=(const tile_scratch&) = delete;
+    ~tile_scratch() {
+      if (inflater_ready) inflateEnd(&z);
+    }
+  };
+
   // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
   // reads until its pixels are complete (Rice) or inflates until its stream
   // ends, growing its buffer for as long as it takes (gzip, also the tiles
-  // kept in GZIP_COMPRESSED_DATA).
-  void check_tiles(file_bytes& file) {
-    const bool hcompress = compression_ == "HCOMPRESS_1", rice = blocksize_ > 0;
-    const bool gzip = compression_ == "GZIP_1" || compression_ == "GZIP_2";
+  // kept in GZIP_COMPRESSED_DATA). The tiles are checked side by side; the
+  // first fault in tile order is the one reported, whatever the threads.
+  void check_tiles(const file_bytes& file) {
+    hcompress_ = compression_ == "HCOMPRESS_1";
+    rice_ = blocksize_ > 0;
+    gzip_ = compression_ == "GZIP_1" || compression_ == "GZIP_2";
     const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
-    stream_column compressed, gzipped;
     for (long long k = 1, at = 0; k <= fields; k++) {
       const std::string form_key = "TFORM" + std::to_string(k);
       int descriptor = 0;
       const long long width = column_width(text(form_key), &descriptor);
       if (width < 0) refuse(card_text(form_key), "no column format");
       const std::string type = text("TTYPE" + std::to_string(k));
-      stream_column* column = type == "COMPRESSED_DATA"        ? &compressed
-                              : type == "GZIP_COMPRESSED_DATA" ? &gzipped
+      stream_column* column = type == "COMPRESSED_DATA"        ? &compressed_
+                              : type == "GZIP_COMPRESSED_DATA" ? &gzipped_
                                                                : nullptr;
       if (column != nullptr) {
         if (descriptor == 0) refuse(card_text(form_key), "the compressed data are no variable-length column");
@@ -255,57 +317,136 @@ class tile_table {
     // A table that the file does not hold is for the library to report as
     // cut.
     if (row_bytes < 1 || rows_ > file.size() / row_bytes) return;
-    for (const stream_column* column : {&compressed, &gzipped})
+    for (const stream_column* column : {&compressed_, &gzipped_})
       if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
         refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
     const long long table_bytes = row_bytes * rows_;
-    std::vector<unsigned char> table(static_cast<std::size_t>(table_bytes));
-    if (!file.read(data_start_, table.size(), table.data())) return;
-    const long long heap_start = integer("THEAP", table_bytes), heap_end = table_bytes + integer("PCOUNT", 0);
-    // The stream of a tile in a column, empty when the tile is not there;
-    // false when the heap is cut short, for the library to report.
-    auto read_stream = [&](long long tile, const stream_column& column, const std::string& which, std::size_t most) {
-      stream_.clear();
-      if (column.offset < 0) return true;
-      const unsigned char* entry = table.data() + tile * row_bytes + column.offset;
-      const long long length = big_endian(entry, column.descriptor);
-      const long long start = big_endian(entry + column.descriptor, column.descriptor);
-      if (length == 0) return true;
-      if (length < 0 || start < 0 || heap_start < 0 || start > heap_end - heap_start - length)
-        refuse(which, "its compressed data lie outside the table's heap");
-      stream_.resize(std::min<std::size_t>(most, static_cast<std::size_t>(length)));
-      return file.read(data_start_ + heap_start + start, stream_.size(), stream_.data());
-    };
-    const std::size_t whole = std::numeric_limits<std::size_t>::max();
-    for (long long tile = 0; tile < rows_; tile++) {
-      const std::string which = "tile " + std::to_string(tile + 1);
-      long long first_side = 0, pixels = 0;
-      tile_shape(tile, &first_side, &pixels);
-      if (hcompress || rice || gzip) {
-        if (!read_stream(tile, compressed, which, hcompress ? kHcompressHeader : whole)) return;
-        if (!stream_.empty() && hcompress) check_hcompress(which, first_side, pixels);
-        if (!stream_.empty() && rice && !rice_stream_fits(stream_.data(), stream_.size(), pixels))
-          refuse(which, "its Rice data end before its pixels do");
-        if (!stream_.empty() && gzip) check_gzip(which, pixels);
+    std::vector<unsigned char> table_copy;
+    table_ = file.view(data_start_, static_cast<std::size_t>(table_bytes), table_copy);
+    if (table_ == nullptr) return;
+    row_bytes_ = row_bytes;
+    heap_start_ = integer("THEAP", table_bytes);
+    heap_end_ = table_bytes + integer("PCOUNT", 0);
+    if (!((hcompress_ || rice_ || gzip_) && compressed_.offset >= 0) && gzipped_.offset < 0) return;
+
+    long long image_pixels = 1;  // up to kParallelPixels
+    for (const long long length : axes_)
+      image_pixels = std::min(kParallelPixels, image_pixels * std::min(length, kParallelPixels));
+    std::vector<tile_verdict> verdicts(static_cast<std::size_t>(rows_));
+    // The tiles after a fault found need no check; all before it get one.
+    std::atomic<long long> first_fault{rows_};
+#pragma omp parallel if (rows_ > 1 && image_pixels >= kParallelPixels)
+    {
+      tile_scratch scratch;
+#pragma omp for schedule(dynamic, 16)
+      for (long long tile = 0; tile < rows_; tile++) {
+        if (tile > first_fault.load(std::memory_order_relaxed)) continue;
+        verdicts[tile] = check_tile(tile, file, scratch);
+        if (verdicts[tile].fault == tile_fault::none) continue;
+        long long seen = first_fault.load(std::memory_order_relaxed);
+        while (tile < seen && !first_fault.compare_exchange_weak(seen, tile, std::memory_order_relaxed)) {
+        }
       }
-      if (!read_stream(tile, gzipped, which, whole)) return;
-      if (!stream_.empty()) check_gzip(which, pixels);
+    }
+    for (long long tile = 0; tile < rows_; tile++)
+      if (verdicts[tile].fault != tile_fault::none) refuse_tile(tile, verdicts[tile]);
+  }
+
+  // Ends the process on a tile's fault, but for a cut stream: the checks
+  // stop there, as the library will.
+  void refuse_tile(long long tile, const tile_verdict& verdict) {
+    const std::string which = "tile " + std::to_string(tile + 1);
+    switch (verdict.fault) {
+      case tile_fault::none:
+      case tile_fault::cut: return;
+      case tile_fault::outside: refuse(which, "its compressed data lie outside the table's heap");
+      case tile_fault::hcompress_short: refuse(which, "its HCOMPRESS stream is shorter than its header");
+      case tile_fault::hcompress_shape: {
+        long long first_side = 0, pixels = 0;
+        tile_shape(tile, &first_side, &pixels);
+        refuse(which + " (" + std::to_string(first_side) + " x " + std::to_string(pixels / first_side) + " pixels)",
+               ("its HCOMPRESS stream describes an image of " + std::to_string(verdict.ny) + " x " +
+                std::to_string(verdict.nx))
+                   .c_str());
+      }
+      case tile_fault::hcompress_scale: refuse(which, "its HCOMPRESS stream has a negative scale");
+      case tile_fault::rice_short: refuse(which, "its Rice data end before its pixels do");
+      case tile_fault::gzip_no_memory: refuse(which, "no memory to inflate its gzip data");
+      case tile_fault::gzip_unended: refuse(which, "its gzip data do not end within its pixels");
     }
   }
 
-  // The stream must end within the tile's pixels, 8 bytes at most each.
-  void check_gzip(const std::string& which, long long pixels) {
-    std::vector<unsigned char> out(static_cast<std::size_t>(pixels) * 8 + 1);
-    z_stream z{};
-    if (inflateInit2(&z, 15 + 32) != Z_OK) refuse(which, "no memory to inflate its gzip data");
-    z.next_in = stream_.data();
-    z.avail_in = static_cast<uInt>(stream_.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    const int result = inflate(&z, Z_FINISH);
-    const bool fits = result == Z_STREAM_END && z.total_out < out.size();
-    inflateEnd(&z);
-    if (!fits) refuse(which, "its gzip data do not end within its pixels");
+  // One tile's checks, safe from several threads at once: the streams are
+  // read where they lie in memory, or into the thread's scratch.
+  tile_verdict check_tile(long long tile, const file_bytes& file, tile_scratch& scratch) const {
+    long long first_side = 0, pixels = 0;
+    tile_shape(tile, &first_side, &pixels);
+    const std::size_t whole = std::numeric_limits<std::size_t>::max();
+    const unsigned char* stream = nullptr;
+    std::size_t size = 0;
+    tile_verdict verdict;
+    if (hcompress_ || rice_ || gzip_) {
+      verdict.fault =
+          find_stream(tile, compressed_, hcompress_ ? kHcompressHeader : whole, file, scratch, &stream, &size);
+      if (verdict.fault == tile_fault::none && size > 0) {
+        if (hcompress_)
+          verdict = check_hcompress(stream, size, first_side, pixels);
+        else if (rice_ && !rice_stream_fits(stream, size, pixels, blocksize_, static_cast<int>(bytepix_)))
+          verdict.fault = tile_fault::rice_short;
+        else if (gzip_)
+          verdict.fault = check_gzip(stream, size, pixels, scratch);
+      }
+      if (verdict.fault != tile_fault::none) return verdict;
+    }
+    verdict.fault = find_stream(tile, gzipped_, whole, file, scratch, &stream, &size);
+    if (verdict.fault == tile_fault::none && size > 0) verdict.fault = check_gzip(stream, size, pixels, scratch);
+    return verdict;
+  }
+
+  // The first `most` bytes of a tile's stream in a column, none when the
+  // tile is not there.
+  tile_fault find_stream(long long tile, const stream_column& column, std::size_t most, const file_bytes& file,
+                         tile_scratch& scratch, const unsigned char** stream, std::size_t* size) const {
+    *size = 0;
+    if (column.offset < 0) return tile_fault::none;
+    const unsigned char* entry = table_ + tile * row_bytes_ + column.offset;
+    const long long length = big_endian(entry, column.descriptor);
+    const long long start = big_endian(entry + column.descriptor, column.descriptor);
+    if (length == 0) return tile_fault::none;
+    if (length < 0 || start < 0 || heap_start_ < 0 || start > heap_end_ - heap_start_ - length)
+      return tile_fault::outside;
+    *size = std::min<std::size_t>(most, static_cast<std::size_t>(length));
+    *stream = file.view(data_start_ + heap_start_ + start, *size, scratch.stream);
+    return *stream != nullptr ? tile_fault::none : tile_fault::cut;
+  }
+
+  // The stream must end within the tile's pixels, 8 bytes at most each. It
+  // is inflated a chunk at a time into the same scratch, its bytes counted.
+  static tile_fault check_gzip(const unsigned char* stream, std::size_t size, long long pixels,
+                               tile_scratch& scratch) {
+    z_stream& z = scratch.z;
+    if (!scratch.inflater_ready) {
+      if (inflateInit2(&z, 15 + 32) != Z_OK) return tile_fault::gzip_no_memory;
+      scratch.inflater_ready = true;
+      scratch.inflated.resize(kInflateChunk);
+    } else if (inflateReset(&z) != Z_OK) {
+      return tile_fault::gzip_no_memory;
+    }
+    const unsigned long long room = static_cast<unsigned long long>(pixels) * 8 + 1;
+    z.next_in = const_cast<unsigned char*>(stream);
+    // As the library's inflater takes it.
+    z.avail_in = static_cast<uInt>(size);
+    for (;;) {
+      // The last chunk asked to finish, which spares the inflater a copy
+      // of its output into its window.
+      const unsigned long long left = room - z.total_out;
+      const bool last = left <= scratch.inflated.size();
+      z.next_out = scratch.inflated.data();
+      z.avail_out = static_cast<uInt>(last ? left : scratch.inflated.size());
+      const int result = inflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+      if (result == Z_STREAM_END) return z.total_out < room ? tile_fault::none : tile_fault::gzip_unended;
+      if (result != Z_OK || last) return tile_fault::gzip_unended;
+    }
   }
 
   // The tile's length along the first axis and its pixels: a tile at the
@@ -323,57 +464,19 @@ class tile_table {
 
   // The decoder fills nx * ny pixels into a buffer of the tile's size: the
   // stream's ny is the tile's first side, nx the rest.
-  void check_hcompress(const std::string& which, long long first_side, long long pixels) {
-    if (stream_.size() < kHcompressHeader) refuse(which, "its HCOMPRESS stream is shorter than its header");
-    const long long nx = big_endian(&stream_[2], 4), ny = big_endian(&stream_[6], 4),
-                    scale = big_endian(&stream_[10], 4);
-    if (ny != first_side || nx * ny != pixels)
-      refuse(which + " (" + std::to_string(first_side) + " x " + std::to_string(pixels / first_side) + " pixels)",
-             ("its HCOMPRESS stream describes an image of " + std::to_string(ny) + " x " + std::to_string(nx)).c_str());
-    if (scale < 0) refuse(which, "its HCOMPRESS stream has a negative scale");
-  }
-
-  // Follows a Rice stream as the decoder reads it, counting its bits only:
-  // each block of blocksize pixels opens with its code's width, then holds
-  // nothing (width 0), raw values, or for each pixel a run of 0 bits, a 1
-  // and the code's low bits. False when the stream ends first, or a block
-  // has a width no coder writes.
-  bool rice_stream_fits(const unsigned char* data, std::size_t size, long long pixels) const {
-    const int width_bits = bytepix_ == 1 ? 3 : bytepix_ == 2 ? 4 : 5;
-    const int widest = bytepix_ == 1 ? 6 : bytepix_ == 2 ? 14 : 25;
-    const long long raw_bits = 8LL * bytepix_;
-    if (size < static_cast<std::size_t>(bytepix_)) return pixels == 0;
-    const long long end = 8LL * static_cast<long long>(size);
-    long long at = 8LL * bytepix_;  // after the first pixel, stored whole
-    auto bits = [&](int count) {
-      long long value = 0;
-      for (int k = 0; k < count; k++, at++) value = value << 1 | ((data[at >> 3] >> (7 - (at & 7))) & 1);
-      return value;
-    };
-    for (long long i = 0; i < pixels;) {
-      if (at + width_bits > end) return false;
-      const long long width = bits(width_bits) - 1;
-      const long long last = std::min(i + blocksize_, pixels);
-      if (width < 0) {
-        i = last;
-      } else if (width > widest) {
-        return false;
-      } else if (width == widest) {
-        if ((last - i) > (end - at) / raw_bits) return false;
-        at += (last - i) * raw_bits;
-        i = last;
-      } else {
-        for (; i < last; i++) {
-          // The run of 0 bits, a byte at a time where it can.
-          while (at < end && (data[at >> 3] & (0xFF >> (at & 7))) == 0) at = (at | 7) + 1;
-          if (at >= end) return false;
-          while (((data[at >> 3] >> (7 - (at & 7))) & 1) == 0) at++;
-          at += 1 + width;
-          if (at > end) return false;
-        }
-      }
+  static tile_verdict check_hcompress(const unsigned char* stream, std::size_t size, long long first_side,
+                                      long long pixels) {
+    tile_verdict verdict;
+    if (size < kHcompressHeader) {
+      verdict.fault = tile_fault::hcompress_short;
+      return verdict;
     }
-    return true;
+    const long long nx = big_endian(stream + 2, 4), ny = big_endian(stream + 6, 4), scale = big_endian(stream + 10, 4);
+    if (ny != first_side || nx * ny != pixels)
+      verdict = {tile_fault::hcompress_shape, static_cast<std::int32_t>(nx), static_cast<std::int32_t>(ny)};
+    else if (scale < 0)
+      verdict.fault = tile_fault::hcompress_scale;
+    return verdict;
   }
 
   std::string cards_;
@@ -383,13 +486,18 @@ class tile_table {
   const std::string& name_;
   std::string compression_;
   std::vector<long long> axes_, tile_sides_;
-  std::vector<unsigned char> stream_;
   long long rows_ = 0, blocksize_ = 0, bytepix_ = 4;
+  // The streams followed, and where they lie: set before the tiles are
+  // checked, then only read.
+  bool hcompress_ = false, rice_ = false, gzip_ = false;
+  stream_column compressed_, gzipped_;
+  const unsigned char* table_ = nullptr;
+  long long row_bytes_ = 0, heap_start_ = 0, heap_end_ = 0;
 };
 
 // Walks the HDUs, header by header, while the bytes are those of whole
 // HDUs; what follows the last one is the library's to report.
-void check_hdus(file_bytes& file, const std::string& name) {
+void check_hdus(const file_bytes& file, const std::string& name) {
   long long start = 0;
   for (int hdu = 0;; hdu++) {
     std::string cards;
@@ -427,6 +535,76 @@ void fits_check_compressed_hdus(std::FILE* stream, const std::string& name) {
   stream_bytes file(stream);
   check_hdus(file, name);
   std::rewind(stream);
+}
+
+namespace {
+
+// 64 bits of the stream from bit `at` on (at most its end), the first bit
+// highest: the bytes past the end, and the last (at & 7) bits, read as 0.
+inline std::uint64_t bits_from(const unsigned char* data, std::size_t size, long long at) {
+  const std::size_t byte = static_cast<std::size_t>(at >> 3);
+  std::uint64_t word = 0;
+  if (size - byte >= 8) {
+    std::memcpy(&word, data + byte, 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+  } else {
+    for (std::size_t k = byte; k < size; k++) word |= std::uint64_t{data[k]} << (56 - 8 * (k - byte));
+  }
+  return word << (at & 7);
+}
+
+}  // namespace
+
+bool rice_stream_fits(const unsigned char* data, std::size_t size, long long pixels, long long blocksize,
+                      int bytepix) {
+  const int width_bits = bytepix == 1 ? 3 : bytepix == 2 ? 4 : 5;
+  const int widest = bytepix == 1 ? 6 : bytepix == 2 ? 14 : 25;
+  const long long raw_bits = 8LL * bytepix;
+  if (size < static_cast<std::size_t>(bytepix)) return pixels == 0;
+  const long long end = 8LL * static_cast<long long>(size);
+  long long at = 8LL * bytepix;  // after the first pixel, stored whole
+  for (long long i = 0; i < pixels;) {
+    if (at + width_bits > end) return false;
+    const int width = static_cast<int>(bits_from(data, size, at) >> (64 - width_bits)) - 1;
+    at += width_bits;
+    const long long last = std::min(i + blocksize, pixels);
+    if (width < 0) {
+      i = last;
+    } else if (width > widest) {
+      return false;
+    } else if (width == widest) {
+      if ((last - i) > (end - at) / raw_bits) return false;
+      at += (last - i) * raw_bits;
+      i = last;
+    } else {
+      // `word` holds the bits from `at` on: its first `valid` are the
+      // stream's (or zeros past its end), the rest zeros, so that any 1 in
+      // it is one of the stream's.
+      std::uint64_t word = bits_from(data, size, at);
+      int valid = 64 - static_cast<int>(at & 7);
+      for (; i < last; i++) {
+        while (word == 0) {
+          at += valid;
+          if (at >= end) return false;
+          word = bits_from(data, size, at);
+          valid = 64 - static_cast<int>(at & 7);
+        }
+        const int used = __builtin_clzll(word) + 1 + width;
+        at += used;
+        if (at > end) return false;
+        if (used < valid) {
+          word <<= used;
+          valid -= used;
+        } else {
+          word = bits_from(data, size, at);
+          valid = 64 - static_cast<int>(at & 7);
+        }
+      }
+    }
+  }
+  return true;
 }
 
 bool fits_tiles_quantized(fitsfile* fptr) {

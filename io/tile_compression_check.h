@@ -31,6 +31,15 @@
 void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name);
 void fits_check_compressed_hdus(std::FILE* stream, const std::string& name);
 
+// Follows a Rice stream as the decoder reads it, counting its bits only:
+// after the first pixel, stored whole in `bytepix` bytes, each block of
+// `blocksize` pixels opens with its code's width, then holds nothing (width
+// 0), raw values, or for each pixel a run of 0 bits, a 1 and the code's low
+// bits. False when the stream ends before its `pixels` do, or a block has a
+// width no coder writes.
+bool rice_stream_fits(const unsigned char* data, std::size_t size, long long pixels, long long blocksize,
+                      int bytepix);
+
 // True when the current HDU is a tile-compressed image whose tiles hold
 // quantized values (a ZSCALE column or card): the library then marks
 // undefined pixels with ZBLANK, which it turns into the null value only when

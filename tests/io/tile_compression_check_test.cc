@@ -5,10 +5,14 @@
 #include "io/tile_compression_check.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <cstring>
+#include <cstdint>
+#include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -57,6 +61,32 @@ std::size_t table_start(const std::string& bytes) {
   std::size_t at = 2880;
   while (at + 80 <= bytes.size() && bytes.compare(at, 8, "END     ") != 0) at += 80;
   return (at / 2880 + 1) * 2880;
+}
+
+// The value of an integer card of the first extension's header.
+long integer_card(const std::string& bytes, const std::string& key) {
+  std::string padded = key;
+  padded.resize(8, ' ');
+  for (std::size_t at = 2880; at + 80 <= bytes.size() && bytes.compare(at, 8, "END     ") != 0; at += 80)
+    if (bytes.compare(at, 8, padded) == 0) return std::atol(bytes.substr(at + 10, 20).c_str());
+  ADD_FAILURE() << "no card " << key;
+  return 0;
+}
+
+// Where the length (`field` 0) or the heap offset (`field` 1) of tile
+// `tile`'s stream stands, the table's first column.
+std::size_t descriptor_at(const std::string& bytes, long tile, int field) {
+  return table_start(bytes) + tile * integer_card(bytes, "NAXIS1") + 4 * field;
+}
+void set_descriptor(std::string& bytes, long tile, int field, std::uint32_t value) {
+  const std::size_t at = descriptor_at(bytes, tile, field);
+  for (int k = 0; k < 4; k++) bytes[at + k] = static_cast<char>(value >> (24 - 8 * k));
+}
+std::uint32_t descriptor(const std::string& bytes, long tile, int field) {
+  const std::size_t at = descriptor_at(bytes, tile, field);
+  std::uint32_t value = 0;
+  for (int k = 0; k < 4; k++) value = value << 8 | static_cast<unsigned char>(bytes[at + k]);
+  return value;
 }
 
 std::vector<float> read_image(const std::string& name) {
@@ -190,5 +220,198 @@ TEST_F(QzMcaTiles, UndefinedPixelsOfCompressedImagesAreRefused) {
                 "use -H to mask them"))
         << output_;
     EXPECT_FALSE(exists("o_resi.fits")) << input;
+  }
+}
+
+namespace {
+
+// A Rice stream walked the plainest way, one bit at a time.
+bool rice_fits_bit_by_bit(const std::vector<unsigned char>& stream, long long pixels, long long blocksize,
+                          int bytepix) {
+  const long long end = 8LL * static_cast<long long>(stream.size());
+  long long at = 8LL * bytepix;
+  if (at > end) return pixels == 0;
+  auto bit = [&] { return (stream[at >> 3] >> (7 - (at & 7))) & 1; };
+  auto field = [&](int count, long long* value) {
+    for (*value = 0; count > 0; count--, at++) {
+      if (at >= end) return false;
+      *value = *value * 2 + bit();
+    }
+    return true;
+  };
+  const int width_bits = bytepix == 1 ? 3 : bytepix == 2 ? 4 : 5, widest = bytepix == 1 ? 6 : bytepix == 2 ? 14 : 25;
+  for (long long i = 0; i < pixels; i += blocksize) {
+    long long code = 0, low = 0;
+    if (!field(width_bits, &code)) return false;
+    const long long width = code - 1, count = std::min(blocksize, pixels - i);
+    if (width > widest) return false;
+    for (long long k = 0; width >= 0 && k < count; k++) {
+      if (width == widest) {
+        if (!field(8 * bytepix, &low)) return false;
+        continue;
+      }
+      for (; at < end && bit() == 0; at++) {
+      }
+      if (at++ >= end || !field(static_cast<int>(width), &low)) return false;
+    }
+  }
+  return true;
+}
+
+// A Rice stream of `pixels` pixels as a coder could write it, its blocks of
+// every kind and its runs of 0 bits up to twice a machine word; with
+// `odd_widths`, some blocks have a width no coder writes.
+std::vector<unsigned char> rice_stream(std::mt19937& random, long long pixels, long long blocksize, int bytepix,
+                                       bool odd_widths) {
+  std::vector<unsigned char> stream;
+  long long bits = 0;
+  auto put = [&](unsigned long long value, int count) {
+    for (int k = count - 1; k >= 0; k--, bits++) {
+      if (bits % 8 == 0) stream.push_back(0);
+      stream.back() |= static_cast<unsigned char>(((value >> k) & 1) << (7 - bits % 8));
+    }
+  };
+  const int width_bits = bytepix == 1 ? 3 : bytepix == 2 ? 4 : 5, widest = bytepix == 1 ? 6 : bytepix == 2 ? 14 : 25;
+  put(random(), 8 * bytepix);
+  for (long long i = 0; i < pixels; i += blocksize) {
+    const int kind = static_cast<int>(random() % 10);
+    const int width = kind == 0 ? -1 : kind == 1 ? widest : static_cast<int>(random() % widest);
+    put(odd_widths && kind == 2 ? (1u << width_bits) - 1 : width + 1, width_bits);
+    for (long long k = 0; width >= 0 && k < std::min(blocksize, pixels - i); k++) {
+      if (width == widest) {
+        put(random(), 8 * bytepix);
+        continue;
+      }
+      const unsigned run = random() % 8 == 0 ? 50 + random() % 90 : random() % 4;
+      for (unsigned z = 0; z < run; z++) put(0, 1);
+      put(1, 1);
+      put(random(), width);
+    }
+  }
+  return stream;
+}
+
+}  // namespace
+
+// Streams of every pixel size and block size, cut at every length, with
+// bits flipped and blocks of widths no coder writes: the walk's verdict is
+// that of a walk one bit at a time.
+TEST(RiceStreamWalk, AgreesWithABitByBitWalk) {
+  std::mt19937 random(4242);
+  int fitting = 0, short_ones = 0;
+  for (const int bytepix : {1, 2, 4})
+    for (const long long blocksize : {1, 7, 32})
+      for (int trial = 0; trial < 12; trial++) {
+        const long long pixels = 1 + random() % 90;
+        const bool odd_widths = bytepix == 4 && trial % 3 == 0;
+        const std::vector<unsigned char> whole = rice_stream(random, pixels, blocksize, bytepix, odd_widths);
+        if (!odd_widths) {
+          EXPECT_TRUE(rice_stream_fits(whole.data(), whole.size(), pixels, blocksize, bytepix));
+        }
+        for (std::size_t size = 0; size <= whole.size(); size++) {
+          std::vector<unsigned char> cut(whole.begin(), whole.begin() + size);
+          if (size > 0 && trial % 2 == 1) cut[random() % size] ^= static_cast<unsigned char>(1u << random() % 8);
+          for (const long long asked : {pixels, pixels + 1 + static_cast<long long>(random() % 40)}) {
+            const bool expected = rice_fits_bit_by_bit(cut, asked, blocksize, bytepix);
+            ASSERT_EQ(rice_stream_fits(cut.data(), cut.size(), asked, blocksize, bytepix), expected)
+                << "bytepix " << bytepix << " blocksize " << blocksize << " trial " << trial << " size " << size
+                << " of " << whole.size() << " pixels " << asked;
+            (expected ? fitting : short_ones)++;
+          }
+        }
+      }
+  // Both verdicts met often, so that neither side can pass by always
+  // giving one.
+  EXPECT_GT(fitting, 500);
+  EXPECT_GT(short_ones, 500);
+}
+
+// An image large enough for its tiles to be checked side by side, faults
+// in several tiles: the first in tile order is the one refused, with the
+// same message on any number of threads, read from the file or from memory
+// once inflated. A stream the file does not hold ends the checks there, for
+// the library to report, even with a fault after it.
+TEST_F(QzMcaTiles, FirstFaultyTileIsRefusedOnAnyThreadCount) {
+  const long nx = 512, ny = 256;  // one tile a row
+  std::vector<double> counts(nx * ny);
+  for (long k = 0; k < nx * ny; k++) counts[k] = 100 + static_cast<double>(k * 37 % 200);
+  fits_test::write_compressed(path("rice.fits"), SHORT_IMG, {nx, ny}, counts, {});
+  fits_test::write_compressed(path("gzip.fits"), SHORT_IMG, {nx, ny}, counts, {GZIP_1});
+  const std::string rice = fits_test::read_bytes(path("rice.fits")), gzip = fits_test::read_bytes(path("gzip.fits"));
+  const std::uint32_t outside = 0x7f000000;
+  struct damage {
+    long tile;
+    int field;
+    std::uint32_t value;
+  };
+  const struct {
+    const char* name;
+    const std::string& bytes;
+    std::vector<damage> damages;
+    const char* message;  // null: not ours
+  } cases[] = {
+      {"rice_two.fits", rice, {{200, 0, 6}, {90, 0, 6}}, "tile 91: its Rice data end before its pixels do"},
+      {"rice_last.fits", rice, {{255, 0, 6}}, "tile 256: its Rice data end before its pixels do"},
+      {"rice_outside.fits", rice, {{150, 0, 6}, {60, 1, outside}}, "tile 61: its compressed data lie outside"},
+      {"gzip_two.fits", gzip, {{230, 0, 10}, {120, 0, 10}, {250, 1, outside}},
+       "tile 121: its gzip data do not end within its pixels"},
+      {"gzip_first.fits", gzip, {{0, 0, 10}, {1, 1, outside}}, "tile 1: its gzip data do not end within its pixels"},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = c.bytes;
+    for (const damage& d : c.damages) set_descriptor(bytes, d.tile, d.field, d.value);
+    fits_test::write_bytes(path(c.name), bytes);
+    std::string first_output;
+    for (const bool packed : {false, true}) {
+      if (packed && !fits_test::gzip_in_place(path(c.name))) continue;
+      for (const int threads : {1, 2, 3, 8}) {
+        const std::string how = std::string(c.name) + (packed ? " gzip, " : ", ") + std::to_string(threads);
+        EXPECT_EQ(run(std::string("-t 1 -i 1 '") + c.name + "[1]' o", "env OMP_NUM_THREADS=" + std::to_string(threads)),
+                  255)
+            << how;
+        EXPECT_TRUE(printed(std::string("Error: the tile-compressed image in HDU [1] has ") + c.message))
+            << how << ": " << output_;
+        EXPECT_TRUE(printed(c.name)) << how << ": " << output_;
+        if (first_output.empty()) first_output = output_;
+        EXPECT_EQ(output_, first_output) << how;
+      }
+    }
+  }
+  // A fault at tile 100, refused while the file is whole, then the heap cut
+  // short inside tile 41's stream.
+  std::string cut = rice;
+  set_descriptor(cut, 99, 1, outside);
+  fits_test::write_bytes(path("cut.fits"), cut);
+  EXPECT_EQ(run("-t 1 -i 1 'cut.fits[1]' o", "env OMP_NUM_THREADS=8"), 255);
+  EXPECT_TRUE(printed("has tile 100: its compressed data lie outside the table's heap")) << output_;
+  cut.resize(descriptor_at(cut, ny, 0) + descriptor(cut, 40, 1) + 2);
+  fits_test::write_bytes(path("cut.fits"), cut);
+  for (const int threads : {1, 8}) {
+    EXPECT_NE(run("-t 1 -i 1 'cut.fits[1]' o", "env OMP_NUM_THREADS=" + std::to_string(threads)), 0);
+    EXPECT_FALSE(printed("tile 100")) << output_;
+  }
+}
+
+// A gzip tile may inflate to 8 bytes a pixel, the widest pixel, and no
+// more: the bound is exact.
+TEST_F(QzMcaTiles, GzipTilesInflateToEightBytesAPixelAtMost) {
+  std::vector<double> counts(kWidth * kHeight, 7);
+  fits_test::write_compressed(path("gzip.fits"), SHORT_IMG, {kWidth, kHeight}, counts, {GZIP_1});
+  const std::string bytes = fits_test::read_bytes(path("gzip.fits"));
+  for (const long extra : {0, 1}) {
+    // Tile 1's stream replaced by one of zeros, 8 bytes for each of its 64
+    // pixels and `extra`, in the room its own took.
+    const std::vector<unsigned char> zeros(8 * kWidth + extra, 0);
+    std::vector<unsigned char> packed(compressBound(zeros.size()));
+    uLongf length = packed.size();
+    ASSERT_EQ(compress2(packed.data(), &length, zeros.data(), zeros.size(), 9), Z_OK);
+    std::string damaged = bytes;
+    ASSERT_LE(length, descriptor(damaged, 0, 0));
+    const std::size_t stream = descriptor_at(damaged, kHeight, 0) + descriptor(damaged, 0, 1);
+    damaged.replace(stream, length, reinterpret_cast<const char*>(packed.data()), length);
+    set_descriptor(damaged, 0, 0, static_cast<std::uint32_t>(length));
+    fits_test::write_bytes(path("zeros.fits"), damaged);
+    run("-t 1 -i 1 'zeros.fits[1]' o");
+    EXPECT_EQ(printed("has tile 1: its gzip data do not end within its pixels"), extra == 1) << extra << output_;
   }
 }
