@@ -348,8 +348,13 @@ class tile_table {
         }
       }
     }
-    for (long long tile = 0; tile < rows_; tile++)
-      if (verdicts[tile].fault != tile_fault::none) refuse_tile(tile, verdicts[tile]);
+    // Only the tiles up to the first fault were surely checked, on any
+    // number of threads: the verdicts after it are not looked at.
+    for (long long tile = 0; tile < rows_; tile++) {
+      if (verdicts[tile].fault == tile_fault::none) continue;
+      refuse_tile(tile, verdicts[tile]);
+      return;
+    }
   }
 
   // Ends the process on a tile's fault, but for a cut stream: the checks
