@@ -8,7 +8,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "array/border.h"
@@ -48,14 +47,13 @@ void refuse_non_finite_pixels(const to_array<float, false>& data, const fitsstru
   // pixels, stored as its BLANK value and read as NaN.
   if (which_format() == F_FITS && header.bitpix > 0) {
     const int blank = header.fitshead != nullptr ? fitsfind(header.fitshead, "BLANK   ") : -1;
-    const std::string value = blank >= 0 ? bare_value(header.fitshead + static_cast<std::size_t>(blank) * FITS_CARD) : "";
-    const std::string shown = blank >= 0 ? " = " + value : "";
+    const char* card = blank >= 0 ? header.fitshead + static_cast<std::size_t>(blank) * FITS_CARD : nullptr;
+    const std::string shown = card != nullptr ? " = " + bare_value(card) : "";
     // Where 0 is stored as the BLANK value itself (unsigned 16-bit data,
     // BZERO 32768, with BLANK -32768), a missing pixel set to 0 is undefined
     // again; without the card those pixels read as 0.
-    char* end = nullptr;
-    const double stored = std::strtod(value.c_str(), &end);
-    if (blank >= 0 && !value.empty() && *end == '\0' && header.bscale != 0. &&
+    double stored = 0;
+    if (card != nullptr && fits_number(card, &stored) && header.bscale != 0. &&
         std::nearbyint(-header.bzero / header.bscale) == stored)
       fatal_exitf(-1, stdout,
                   "Error: %ld pixels of the input image are undefined (BLANK%s), the value this file "
