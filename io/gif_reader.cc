@@ -229,7 +229,6 @@ int GifDecoder::read_image() {
       put_pixel(fin_char);
       count_++;
     } else {
-      if (free_code > 4095) break;
       int in_code = cur_code = code;
       int out_count = 0;
       if (cur_code >= free_code) {
@@ -248,15 +247,20 @@ int GifDecoder::read_image() {
         put_pixel(out_code_[i]);
         count_++;
       }
-      prefix_[free_code] = old_code;
-      suffix_[free_code] = fin_char;
-      old_code = in_code;
-      free_code++;
-      if (free_code >= max_code && code_size_ < 12) {
-        code_size_++;
-        max_code *= 2;
-        read_mask_ = (1 << code_size_) - 1;
+      // A full table takes no more strings, and an encoder may go on with
+      // it as it is instead of sending a clear code: the codes that follow
+      // are still the table's 12-bit ones.
+      if (free_code < kMaxCodes) {
+        prefix_[free_code] = old_code;
+        suffix_[free_code] = fin_char;
+        free_code++;
+        if (free_code >= max_code && code_size_ < 12) {
+          code_size_++;
+          max_code *= 2;
+          read_mask_ = (1 << code_size_) - 1;
+        }
       }
+      old_code = in_code;
     }
     code = read_code();
   }

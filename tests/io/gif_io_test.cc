@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -348,6 +349,68 @@ TEST_F(Gif, AFileCutShortIsRefusedWithThePixelsItLacks) {
     std::string messages;
     EXPECT_EQ(decoded_greys(scratch("untrailed.gif"), nullptr, &messages), values);
     EXPECT_EQ(messages, "");
+  }
+}
+
+// 8-bit grey pixels as a GIF whose LZW coder never clears its table: once
+// 4096 strings are known it goes on coding with them, as the format allows
+// (our writer, like most, clears instead).
+std::string gif_without_clears(int width, int height, const std::vector<int>& pixels) {
+  std::string bytes = "GIF89a";
+  auto word = [&](int value) { bytes += static_cast<char>(value & 255), bytes += static_cast<char>(value >> 8); };
+  word(width), word(height);
+  bytes += {static_cast<char>(0xF7), 0, 0};
+  for (int k = 0; k < 256; k++) bytes.append(3, static_cast<char>(k));
+  bytes += ',';
+  word(0), word(0), word(width), word(height);
+  bytes += {0, 8};
+  std::string codes;
+  unsigned long long pending = 0;
+  int pending_bits = 0, code_width = 9, next = 258;
+  auto put = [&](int code) {
+    pending |= static_cast<unsigned long long>(code) << pending_bits;
+    for (pending_bits += code_width; pending_bits >= 8; pending_bits -= 8, pending >>= 8)
+      codes += static_cast<char>(pending & 255);
+  };
+  std::map<std::pair<int, int>, int> strings;
+  put(256);
+  int prefix = pixels[0];
+  for (std::size_t k = 1; k < pixels.size(); k++) {
+    const auto known = strings.find({prefix, pixels[k]});
+    if (known != strings.end()) {
+      prefix = known->second;
+      continue;
+    }
+    put(prefix);
+    if (next < 4096) strings[{prefix, pixels[k]}] = next++;
+    if (next > (1 << code_width) && code_width < 12) code_width++;
+    prefix = pixels[k];
+  }
+  put(prefix);
+  put(257);
+  if (pending_bits > 0) codes += static_cast<char>(pending & 255);
+  for (std::size_t at = 0; at < codes.size(); at += 255) {
+    const std::string block = codes.substr(at, 255);
+    bytes += static_cast<char>(block.size());
+    bytes += block;
+  }
+  bytes += {0, ';'};
+  return bytes;
+}
+
+// A table kept full to the end is no sign of a file cut short: every pixel
+// decodes, as netpbm decodes it.
+TEST_F(Gif, AFullCodeTableThatIsNeverClearedKeepsDecoding) {
+  std::mt19937 random(7);
+  std::vector<int> pixels(120 * 100);
+  for (int& pixel : pixels) pixel = static_cast<int>(random() % 256);
+  const std::string gif = scratch("unclear.gif");
+  write_bytes(gif, gif_without_clears(120, 100, pixels));
+  std::string messages;
+  EXPECT_EQ(decoded_greys(gif, nullptr, &messages), pixels);
+  EXPECT_EQ(messages, "");
+  if (image_test::have_tool("giftopnm")) {
+    EXPECT_EQ(giftopnm_samples(gif), pixels);
   }
 }
 
