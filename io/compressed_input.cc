@@ -646,6 +646,19 @@ bool fits_name_finds_file(const std::string& file) {
   return parts.standard_input || try_local_files(parts, [](const std::string&) { return true; });
 }
 
+bool fits_name_is_streamed(const std::string& file) {
+  fits_name_parts parts;
+  if (!fits_name_parts_of(file, parts)) return false;
+  if (parts.standard_input) return true;
+  bool pipe = false;
+  try_local_files(parts, [&](const std::string& candidate) {
+    struct stat info;
+    pipe = stat(candidate.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+    return true;
+  });
+  return pipe;
+}
+
 void fits_refuse_copy_syntax(const std::string& file) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts) || parts.copy.empty()) return;

@@ -68,6 +68,10 @@ std::string fits_name_for_library(const std::string& file);
 // would try for it (its root or a compressed sibling) exists, a regular file
 // or a named pipe; whether it opens is for the open to find.
 bool fits_name_finds_file(const std::string& file);
+// True when the name is read as a stream, once: the standard input, or a
+// named pipe the name finds (its root or a compressed sibling). Opened
+// again, such a file would wait for a writer that has gone.
+bool fits_name_is_streamed(const std::string& file);
 // Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
 // the library would write out.fits as it opens the input, before the
 // program can check it, and leave it behind. A copy into memory

@@ -9,7 +9,6 @@ extern "C" {
 }
 
 #include <strings.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
@@ -314,13 +313,6 @@ std::string next_image_selector(fitsfile* fptr) {
               name);
 }
 
-// A named pipe is read once: opened again, it would wait for a writer
-// that has gone.
-bool is_named_pipe(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
-}
-
 // HDUs are listed with their names up to this count; a longer file's as
 // their range.
 constexpr int kHdusListed = 16;
@@ -357,9 +349,7 @@ std::string hdu_list(fitsfile* fptr, int count) {
 // for the library's own reason to stand.
 std::string missing_hdu(const std::string& file) {
   fits_name_parts parts;
-  if (!fits_name_parts_of(file, parts) || parts.extension.empty() || parts.standard_input ||
-      is_named_pipe(parts.root))
-    return "";
+  if (!fits_name_parts_of(file, parts) || parts.extension.empty() || fits_name_is_streamed(file)) return "";
   int number = 0, version = 0, type = ANY_HDU, status = 0;
   char extname[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
   std::vector<char> selector(parts.extension.begin(), parts.extension.end());
@@ -421,7 +411,8 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
   if (fits_name_parts_of(file, parts) && !parts.root.empty() &&
       (parts.prefix == "file://" || fits_prefix_wants_compressed(parts.prefix)))
     path = parts.root;
-  if (is_named_pipe(path)) return "(" + file + ": " + text + ")";
+  // A named pipe, opened again, would wait for a writer that has gone.
+  if (fits_name_is_streamed(file)) return "(" + file + ": " + text + ")";
   std::FILE* stream = io_fopen_read(path);
   const int error = stream == nullptr ? errno : 0;
   if (stream != nullptr) std::fclose(stream);

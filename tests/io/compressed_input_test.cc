@@ -677,3 +677,38 @@ TEST(CompressedFits, NamedPipesAreReadOnce) {
           << c.label << c.selector << (&data != &sent[0] ? ", gzip" : "");
   }
 }
+
+// A selector past the last HDU of a named pipe, named as itself or found as
+// a compressed sibling of the name, is refused with the library's reason:
+// the pipe is not opened again to list the HDUs, which would wait for ever
+// for a writer that has gone.
+TEST(CompressedFits, AMissingHduOfANamedPipeIsRefusedWithoutASecondOpen) {
+  const std::string plain = scratch("late_plain.fits");
+  write_bytes(plain, two_image_bytes());
+  const std::string gzipped = packed(kTools[0], plain);
+  const struct {
+    const char* pipe;
+    std::string bytes;
+  } cases[] = {{"late.fits", two_image_bytes()},
+               {"later.fits.gz", gzipped.empty() ? std::string() : read_bytes(gzipped)}};
+  for (const auto& c : cases) {
+    if (c.bytes.empty()) continue;
+    const std::string pipe = scratch(c.pipe);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string name = pipe.substr(0, pipe.find(".fits") + 5) + "[3]";
+    to_array<float, false> ima;
+    fitsstruct rec;
+    EXPECT_EXIT(
+        {
+          signal(SIGPIPE, SIG_IGN);
+          alarm(20);
+          dup2(STDERR_FILENO, STDOUT_FILENO);  // where the refusal is printed
+          std::thread writer = pipe_writer(pipe, c.bytes);
+          writer.detach();
+          fits_read_float(name.c_str(), ima, &rec);
+        },
+        [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, "cannot open file .*\\[3\\]: ")
+        << c.pipe;
+    std::remove(pipe.c_str());
+  }
+}
