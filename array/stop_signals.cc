@@ -181,6 +181,9 @@ void catch_stop_signals() {
 void restore_stop_signals() {
   const std::uint64_t caught = Caught.load();
   if (caught == 0) return;
+  // A stop under way has put its signal back to the default action, by
+  // which it ends the process: that one is not to be replaced.
+  const StopSignalsHeld hold;
   const struct sigaction action = stop_action();
   for (int signal : StopSignals) {
     struct sigaction current;
