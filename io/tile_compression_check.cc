@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,8 @@ const char* const kQuantizations[] = {"NO_DITHER", "SUBTRACTIVE_DITHER_1", "SUBT
 // offsets in its table of random numbers.
 constexpr long long kMaxAxes = 6;
 constexpr long long kDitherOffsets = 10000;
+// More pixels than a tile of any file could hold, 8 bytes each at most.
+constexpr long long kMostTilePixels = (1LL << 62) / 8;
 // An HCOMPRESS stream opens with two magic bytes, then nx, ny and scale as
 // 4-byte big-endian integers.
 constexpr std::size_t kHcompressHeader = 14;
@@ -114,6 +117,15 @@ long long big_endian(const unsigned char* bytes, int count) {
   // Sign-extended from the field's width.
   const int shift = 64 - 8 * count;
   return static_cast<long long>(value << shift) >> shift;
+}
+
+// A field of a heap descriptor: the library reads P's 4-byte fields
+// unsigned, so that a heap may pass 2 GiB, and Q's 8-byte ones signed.
+long long descriptor_field(const unsigned char* bytes, int count) {
+  if (count == 8) return big_endian(bytes, 8);
+  unsigned long long value = 0;
+  for (int k = 0; k < count; k++) value = value << 8 | bytes[k];
+  return static_cast<long long>(value);
 }
 
 // One tile-compressed image: the table's header, where its data begin, and
@@ -182,7 +194,7 @@ class tile_table {
       refuse(card_text("ZBITPIX"), "no FITS pixel type");
     const long long naxis = required_integer("ZNAXIS");
     if (naxis < 1 || naxis > kMaxAxes) refuse(card_text("ZNAXIS"), "an image of 1 to 6 axes is compressed in tiles");
-    long long tiles = 1;
+    long long tiles = 1, tile_pixels = 1;
     for (long long k = 1; k <= naxis; k++) {
       const std::string axis_key = "ZNAXIS" + std::to_string(k), tile_key = "ZTILE" + std::to_string(k);
       const long long length = required_integer(axis_key);
@@ -191,10 +203,19 @@ class tile_table {
       if (tile < 1) refuse(card_text(tile_key), "a tile has at least 1 pixel along each axis");
       axes_.push_back(length);
       tile_sides_.push_back(tile);
+      tile_pixels = std::min(tile, length) > kMostTilePixels / tile_pixels ? kMostTilePixels + 1
+                                                                             : tile_pixels * std::min(tile, length);
       // Each factor is at most its axis's length, whose product the rows
       // below must match: saturated, it cannot overflow.
       const long long along = (length - 1) / tile + 1;
       tiles = tiles > (1LL << 62) / along ? 1LL << 62 : tiles * along;
+    }
+    // Saturated above: the counts of a tile's pixels and bytes that the
+    // checks make cannot overflow.
+    if (tile_pixels > kMostTilePixels) {
+      std::string sides;
+      for (long long k = 1; k <= naxis; k++) sides += (k > 1 ? ", " : "") + card_text("ZTILE" + std::to_string(k));
+      refuse(sides, "a tile of more pixels than any file could hold");
     }
     rows_ = required_integer("NAXIS2");
     if (rows_ != tiles)
@@ -268,7 +289,8 @@ class tile_table {
     hcompress_scale,
     rice_short,
     gzip_no_memory,
-    gzip_unended
+    gzip_unended,
+    no_memory
   };
   struct tile_verdict {
     tile_fault fault = tile_fault::none;
@@ -325,8 +347,12 @@ class tile_table {
     table_ = file.view(data_start_, static_cast<std::size_t>(table_bytes), table_copy);
     if (table_ == nullptr) return;
     row_bytes_ = row_bytes;
+    // A heap larger than the file is the library's to report as cut, as
+    // is a negative one; what is left cannot overflow the sum.
+    const long long heap_bytes = integer("PCOUNT", 0);
+    if (heap_bytes < 0 || heap_bytes > file.size()) return;
     heap_start_ = integer("THEAP", table_bytes);
-    heap_end_ = table_bytes + integer("PCOUNT", 0);
+    heap_end_ = table_bytes + heap_bytes;
     if (!((hcompress_ || rice_ || gzip_) && compressed_.offset >= 0) && gzipped_.offset < 0) return;
 
     long long image_pixels = 1;  // up to kParallelPixels
@@ -341,7 +367,13 @@ class tile_table {
 #pragma omp for schedule(dynamic, 16)
       for (long long tile = 0; tile < rows_; tile++) {
         if (tile > first_fault.load(std::memory_order_relaxed)) continue;
-        verdicts[tile] = check_tile(tile, file, scratch);
+        // An exception may not leave the parallel region: memory that
+        // runs out is a verdict, refused in its turn.
+        try {
+          verdicts[tile] = check_tile(tile, file, scratch);
+        } catch (const std::bad_alloc&) {
+          verdicts[tile].fault = tile_fault::no_memory;
+        }
         if (verdicts[tile].fault == tile_fault::none) continue;
         long long seen = first_fault.load(std::memory_order_relaxed);
         while (tile < seen && !first_fault.compare_exchange_weak(seen, tile, std::memory_order_relaxed)) {
@@ -378,6 +410,7 @@ class tile_table {
       case tile_fault::rice_short: refuse(which, "its Rice data end before its pixels do");
       case tile_fault::gzip_no_memory: refuse(which, "no memory to inflate its gzip data");
       case tile_fault::gzip_unended: refuse(which, "its gzip data do not end within its pixels");
+      case tile_fault::no_memory: refuse(which, "no memory to check its data");
     }
   }
 
@@ -415,10 +448,12 @@ class tile_table {
     *size = 0;
     if (column.offset < 0) return tile_fault::none;
     const unsigned char* entry = table_ + tile * row_bytes_ + column.offset;
-    const long long length = big_endian(entry, column.descriptor);
-    const long long start = big_endian(entry + column.descriptor, column.descriptor);
+    const long long length = descriptor_field(entry, column.descriptor);
+    const long long start = descriptor_field(entry + column.descriptor, column.descriptor);
     if (length == 0) return tile_fault::none;
-    if (length < 0 || start < 0 || heap_start_ < 0 || start > heap_end_ - heap_start_ - length)
+    // Each difference is of two values in 0..heap_end_: none overflows.
+    if (length < 0 || start < 0 || heap_start_ < 0 || heap_start_ > heap_end_ || length > heap_end_ - heap_start_ ||
+        start > heap_end_ - heap_start_ - length)
       return tile_fault::outside;
     *size = std::min<std::size_t>(most, static_cast<std::size_t>(length));
     *stream = file.view(data_start_ + heap_start_ + start, *size, scratch.stream);
