@@ -156,7 +156,8 @@ class tile_table {
                 reason, name_.c_str());
   }
   // An integer card; `absent` when the card is not there, a refusal when
-  // its value is no integer.
+  // its value is no number. A real value is cut toward zero, as the library
+  // reads it where it wants an integer ("ZTILE1 = 100." is 100).
   long long integer(const std::string& key, long long absent) {
     const char* card = find(key);
     if (card == nullptr) return absent;
@@ -164,8 +165,12 @@ class tile_table {
     char* end = nullptr;
     errno = 0;
     const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0) refuse(card_text(key), "its value is no integer");
-    return value;
+    if (!text.empty() && *end == '\0' && errno == 0) return value;
+    // 2^63 and beyond: no integer of the library's either.
+    double real = 0;
+    if (!fits_number(card, &real) || !(std::fabs(real) < 9223372036854775808.0))
+      refuse(card_text(key), "its value is no integer");
+    return static_cast<long long>(real);
   }
   long long required_integer(const std::string& key) {
     if (find(key) == nullptr) refuse(key + " absent", "the library needs it to read the image");
@@ -228,10 +233,8 @@ class tile_table {
         refuse(card_text("ZVAL2") + " (BYTEPIX)", "Rice codes pixels of 1, 2 or 4 bytes");
     }
     if (compression_ == "HCOMPRESS_1" && find("ZVAL1") != nullptr) {
-      const std::string value = bare_value(find("ZVAL1"));
-      char* end = nullptr;
-      const double scale = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !std::isfinite(scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
+      double scale = 0;
+      if (!fits_number(find("ZVAL1"), &scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
     }
     const std::string quantize = text("ZQUANTIZ");
     if (find("ZQUANTIZ") != nullptr && !known(quantize, kQuantizations))

@@ -209,6 +209,8 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
       {"htall.fits", with_card(i_hcomp, "ZTILE2", "9"), "has tile 1 \\(16 x 9 pixels\\)"},
       {"gzip_cut.fits", gzip_cut, "has tile 1: its gzip data do not end within its pixels"},
       {"outside.fits", outside, "has tile 1: its compressed data lie outside the table's heap"},
+      {"ztile_real.fits", with_card(f_rice, "ZTILE1", "0.9"), "has ZTILE1 = 0.9: a tile has at least 1 pixel"},
+      {"ztile_text.fits", with_card(f_rice, "ZTILE1", "'64x'"), "has ZTILE1 = '64x': its value is no integer"},
       {"theap.fits", with_card(i_rice, "THEAP", "9223372036854775807"),
        "has tile 1: its compressed data lie outside the table's heap"},
       {"tile_huge.fits",
@@ -231,8 +233,12 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
       EXPECT_EXIT_STATUS(read_image(path), 255, message) << c.name << " primary";
     }
   }
-  // The same files unchanged read as the library reads them.
-  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits"}) {
+  // The same files unchanged, or with cards in other forms the library
+  // reads alike, read as the library reads them.
+  fits_test::write_bytes(scratch("d_hcomp.fits"), with_card(i_hcomp, "ZVAL1", "0.0D0"));
+  fits_test::write_bytes(scratch("real_tile.fits"),
+                         with_card(with_card(f_rice, "ZTILE1", "64."), "ZDITHER0", "+1.5E0"));
+  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
     const fits_test::Reference library = fits_test::read_reference(scratch(std::string(name) + "[1]"));
     ASSERT_EQ(ours.size(), library.values.size()) << name;
