@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "io/compressed_input.h"
 #include "io/fits_header.h"
 
 namespace {
@@ -68,7 +69,7 @@ class memory_bytes : public file_bytes {
 // own to share between threads; the stream's buffer is not touched.
 class stream_bytes : public file_bytes {
  public:
-  explicit stream_bytes(std::FILE* stream) : descriptor_(fileno(stream)) {
+  explicit stream_bytes(int descriptor) : descriptor_(descriptor) {
     struct stat info;
     size_ = fstat(descriptor_, &info) == 0 ? static_cast<long long>(info.st_size) : 0;
   }
@@ -135,11 +136,6 @@ class tile_table {
   tile_table(std::string cards, int nblocks, int hdu, long long data_start, const std::string& name)
       : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name) {}
 
-  void check(const file_bytes& file) {
-    check_cards();
-    check_tiles(file);
-  }
-
  private:
   const char* find(const std::string& key) { return fitsnfind(&cards_[0], padded_key(key).c_str(), nblocks_); }
   static std::string padded_key(std::string key) {
@@ -190,6 +186,7 @@ class tile_table {
     return std::find_if(names, names + N, [&](const char* known) { return value == known; }) != names + N;
   }
 
+ public:
   void check_cards() {
     compression_ = text("ZCMPTYPE");
     if (!known(compression_, kCompressionTypes))
@@ -244,6 +241,21 @@ class tile_table {
       if (offset < 1 || offset > kDitherOffsets) refuse(card_text("ZDITHER0"), "dithering starts at 1 to 10000");
     }
   }
+
+  // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
+  // reads until its pixels are complete (Rice) or inflates until its stream
+  // ends, growing its buffer for as long as it takes (gzip, also the tiles
+  // kept in GZIP_COMPRESSED_DATA). The tiles are checked side by side; the
+  // first fault in tile order is the one reported, whatever the threads.
+  // Called after check_cards, which reads what the tiles are.
+  void check_tiles(const file_bytes& file) {
+    hcompress_ = compression_ == "HCOMPRESS_1";
+    rice_ = blocksize_ > 0;
+    gzip_ = compression_ == "GZIP_1" || compression_ == "GZIP_2";
+    check_streams(file);
+  }
+
+ private:
 
   // Byte width of a binary-table column format ("1PB(48)", "2J", "8X"), or
   // -1 when it is none; `descriptor` is 4 for P (two 4-byte integers), 8
@@ -314,15 +326,7 @@ class tile_table {
     }
   };
 
-  // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
-  // reads until its pixels are complete (Rice) or inflates until its stream
-  // ends, growing its buffer for as long as it takes (gzip, also the tiles
-  // kept in GZIP_COMPRESSED_DATA). The tiles are checked side by side; the
-  // first fault in tile order is the one reported, whatever the threads.
-  void check_tiles(const file_bytes& file) {
-    hcompress_ = compression_ == "HCOMPRESS_1";
-    rice_ = blocksize_ > 0;
-    gzip_ = compression_ == "GZIP_1" || compression_ == "GZIP_2";
+  void check_streams(const file_bytes& file) {
     const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
     for (long long k = 1, at = 0; k <= fields; k++) {
       const std::string form_key = "TFORM" + std::to_string(k);
@@ -539,7 +543,8 @@ class tile_table {
 };
 
 // Walks the HDUs, header by header, while the bytes are those of whole
-// HDUs; what follows the last one is the library's to report.
+// HDUs, checking the cards of each tile-compressed image; what follows the
+// last one is the library's to report.
 void check_hdus(const file_bytes& file, const std::string& name) {
   long long start = 0;
   for (int hdu = 0;; hdu++) {
@@ -560,7 +565,7 @@ void check_hdus(const file_bytes& file, const std::string& name) {
     const long long data_start = start + static_cast<long long>(nblocks) * FITS_BLOCK;
     const char* zimage = fitsnfind(&cards[0], "ZIMAGE  ", nblocks);
     if (std::memcmp(cards.data() + 10, "'BINTABLE'", 10) == 0 && zimage != nullptr && bare_value(zimage) == "T")
-      tile_table(cards, nblocks, hdu, data_start, name).check(file);
+      tile_table(cards, nblocks, hdu, data_start, name).check_cards();
     const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
     if (padded > file.size() - data_start) return;
     start = data_start + padded;
@@ -575,9 +580,32 @@ void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, co
 }
 
 void fits_check_compressed_hdus(std::FILE* stream, const std::string& name) {
-  stream_bytes file(stream);
+  stream_bytes file(fileno(stream));
   check_hdus(file, name);
   std::rewind(stream);
+}
+
+void fits_check_tiles(fitsfile* fptr) {
+  int status = 0;
+  if (!fits_is_compressed_image(fptr, &status)) return;
+  const fits_input_source source = fits_input_source_of(fptr->Fptr);
+  if (source.backing == nullptr) return;
+  int hdu = 0;
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  ffghdn(fptr, &hdu);
+  if (ffghadll(fptr, &head_start, &data_start, &data_end, &status) != 0) return;
+  // The header the library parsed, read again from the same bytes.
+  const LONGLONG header_bytes = data_start - head_start;
+  if (header_bytes <= 0 || header_bytes % FITS_BLOCK != 0 || header_bytes / FITS_BLOCK > kMaxHeaderBlocks) return;
+  const int nblocks = static_cast<int>(header_bytes / FITS_BLOCK);
+  std::string cards(static_cast<std::size_t>(header_bytes), ' ');
+  const memory_bytes memory(source.bytes, source.size);
+  const stream_bytes stream(source.descriptor);
+  const file_bytes& file = source.bytes != nullptr ? static_cast<const file_bytes&>(memory) : stream;
+  if (!file.read(head_start, cards.size(), reinterpret_cast<unsigned char*>(&cards[0]))) return;
+  tile_table table(std::move(cards), nblocks, hdu - 1, data_start, source.name);
+  table.check_cards();
+  table.check_tiles(file);
 }
 
 namespace {

@@ -19,6 +19,7 @@
 
 #include "fits_test_files.h"
 #include "image_test_tools.h"
+#include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "support/death.h"
 #include "support/qz_mca_program.h"
@@ -291,6 +292,35 @@ TEST(TileCompressedImages, TileLargerThanMemoryIsRefused) {
       },
       255, "HDU \\[1\\] has tile 3: no memory to check its data.*big.fits");
   std::remove(scratch("big.fits").c_str());
+}
+
+// The tiles of an HDU are checked when its pixels are read, from the bytes
+// the library reads, in the file or in memory once inflated: a damaged tile
+// in another HDU does not stop a read. Its cards are checked as the file is
+// opened, for an update too: the library parses them as it passes.
+TEST(TileCompressedImages, TilesAreCheckedForTheHduRead) {
+  std::vector<double> ints(kWidth * kHeight);
+  for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
+  fits_test::write_compressed(scratch("one.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {});
+  const std::string one = fits_test::read_bytes(scratch("one.fits"));
+  std::string damaged = one;
+  set_descriptor(damaged, 3, 0, 6);
+  const std::string path = scratch("two.fits");
+  for (const bool packed : {false, true}) {
+    fits_test::write_bytes(path, one + damaged.substr(2880));
+    if (packed && !fits_test::gzip_in_place(path)) continue;
+    const fits_test::Reference library = fits_test::read_reference(path + "[1]");
+    const std::vector<float> first = read_image(path + "[1]");
+    ASSERT_EQ(first.size(), library.values.size()) << packed;
+    for (std::size_t k = 0; k < first.size(); k++) ASSERT_EQ(first[k], static_cast<float>(library.values[k]));
+    EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255,
+                       "HDU \\[2\\] has tile 4: its Rice data end before its pixels do.*two.fits") << packed;
+  }
+  fits_test::write_bytes(path, one + with_card(one, "ZTILE1", "0").substr(2880));
+  to_array<float, true> block(4, 4);
+  EXPECT_EXIT_STATUS(fits_write_block((path + "[1]").c_str(), block, 0, 0), 255,
+                     "HDU \\[2\\] has ZTILE1 = 0: a tile has at least 1 pixel.*two.fits");
+  EXPECT_EQ(fits_test::read_bytes(path), one + with_card(one, "ZTILE1", "0").substr(2880));
 }
 
 using QzMcaTiles = QzMcaProgram;
