@@ -187,7 +187,8 @@ class tile_table {
   }
 
  public:
-  void check_cards() {
+  // The cards, and the columns as the file holds them.
+  void check_cards(const file_bytes& file) {
     compression_ = text("ZCMPTYPE");
     if (!known(compression_, kCompressionTypes))
       refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
@@ -240,6 +241,7 @@ class tile_table {
       const long long offset = integer("ZDITHER0", 1);
       if (offset < 1 || offset > kDitherOffsets) refuse(card_text("ZDITHER0"), "dithering starts at 1 to 10000");
     }
+    check_columns(file);
   }
 
   // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
@@ -326,7 +328,9 @@ class tile_table {
     }
   };
 
-  void check_streams(const file_bytes& file) {
+  // The columns, which the library lays out as it meets the HDU: a format
+  // it cannot read, or rows narrower than the streams' descriptors.
+  void check_columns(const file_bytes& file) {
     const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
     for (long long k = 1, at = 0; k <= fields; k++) {
       const std::string form_key = "TFORM" + std::to_string(k);
@@ -349,6 +353,11 @@ class tile_table {
     for (const stream_column* column : {&compressed_, &gzipped_})
       if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
         refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
+  }
+
+  void check_streams(const file_bytes& file) {
+    const long long row_bytes = integer("NAXIS1", 0);
+    if (row_bytes < 1 || rows_ > file.size() / row_bytes) return;
     const long long table_bytes = row_bytes * rows_;
     std::vector<unsigned char> table_copy;
     table_ = file.view(data_start_, static_cast<std::size_t>(table_bytes), table_copy);
@@ -565,7 +574,7 @@ void check_hdus(const file_bytes& file, const std::string& name) {
     const long long data_start = start + static_cast<long long>(nblocks) * FITS_BLOCK;
     const char* zimage = fitsnfind(&cards[0], "ZIMAGE  ", nblocks);
     if (std::memcmp(cards.data() + 10, "'BINTABLE'", 10) == 0 && zimage != nullptr && bare_value(zimage) == "T")
-      tile_table(cards, nblocks, hdu, data_start, name).check_cards();
+      tile_table(cards, nblocks, hdu, data_start, name).check_cards(file);
     const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
     if (padded > file.size() - data_start) return;
     start = data_start + padded;
@@ -604,7 +613,7 @@ void fits_check_tiles(fitsfile* fptr) {
   const file_bytes& file = source.bytes != nullptr ? static_cast<const file_bytes&>(memory) : stream;
   if (!file.read(head_start, cards.size(), reinterpret_cast<unsigned char*>(&cards[0]))) return;
   tile_table table(std::move(cards), nblocks, hdu - 1, data_start, source.name);
-  table.check_cards();
+  table.check_cards(file);
   table.check_tiles(file);
 }
 

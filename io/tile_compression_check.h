@@ -22,7 +22,9 @@
 // unknown; ZNAXIS not 1 to 6; a ZNAXISn or ZTILEn below 1; a tile of more
 // pixels than any file could hold; tiles that the table's rows do not
 // count; Rice's BLOCKSIZE below 1 or BYTEPIX not 1, 2 or 4; HCOMPRESS's
-// SCALE not a number; ZDITHER0 of a dithered image outside 1..10000. What
+// SCALE not a number; ZDITHER0 of a dithered image outside 1..10000; a
+// column format the library cannot read, or the compressed data in no
+// variable-length column or past the rows' end. What
 // no header describes (the bytes after a header that ends the file too
 // early) is left to the library. The file is given by its bytes in memory,
 // or by a stream on a regular file, which is left at its start.
