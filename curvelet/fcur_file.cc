@@ -17,6 +17,7 @@
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "io/io_dispatch.h"
+#include "io/tile_compression_check.h"
 #include "radon/float_image_file.h"
 
 namespace {
@@ -117,6 +118,7 @@ void FCUR::read(const char* Name) {
 
   std::vector<float> data(n);
   int any_null = 0;
+  fits_check_tiles(fptr);
   ffgpve(fptr, 0, 1, n, 0.f, data.data(), &any_null, &status);
   check(status);
   fits_close_input(fptr, &status);

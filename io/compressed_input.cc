@@ -505,8 +505,8 @@ void move_to_extension(fitsfile* fptr, std::string extension, int* status) {
 // What each input the library reads stands on, by the library's record of
 // it: the memory a compressed file or the standard input was read into, or
 // the descriptor of a plain file. Any thread may open or close one.
-std::map<const FITSfile*, std::shared_ptr<void>>& open_inputs() {
-  static std::map<const FITSfile*, std::shared_ptr<void>> inputs;
+std::map<const FITSfile*, fits_input_source>& open_inputs() {
+  static std::map<const FITSfile*, fits_input_source> inputs;
   return inputs;
 }
 std::mutex& open_inputs_lock() {
@@ -514,9 +514,9 @@ std::mutex& open_inputs_lock() {
   return lock;
 }
 
-void keep_for(fitsfile* fptr, std::shared_ptr<void> backing) {
+void keep_for(fitsfile* fptr, fits_input_source source) {
   std::lock_guard<std::mutex> lock(open_inputs_lock());
-  open_inputs()[fptr->Fptr] = std::move(backing);
+  open_inputs()[fptr->Fptr] = std::move(source);
 }
 
 // Where the library reads a local name from: the standard input, or the
@@ -730,6 +730,9 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
            "without the prefix ... (%s)\n",
            parts.prefix.c_str());
   if (kind == compression::none && !streamed) {
+    // The library parses the headers of the HDUs it passes, opened for an
+    // update too.
+    fits_check_compressed_hdus(stream, name);
     if (iomode != READONLY) {
       std::fclose(stream);
       return false;
@@ -737,9 +740,9 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
     // The library reads the very file opened here, through its
     // descriptor, which stays open as long as the library's file: while
     // it does, no other file gets the same descriptor name.
-    fits_check_compressed_hdus(stream, name);
     std::shared_ptr<void> held(stream, [](void* opened) { std::fclose(static_cast<std::FILE*>(opened)); });
-    if (ffopen(fptr, library_name(stream, place, file).c_str(), iomode, status) == 0) keep_for(*fptr, held);
+    if (ffopen(fptr, library_name(stream, place, file).c_str(), iomode, status) == 0)
+      keep_for(*fptr, {held, nullptr, 0, fileno(stream), name});
     return true;
   }
   const char* plain_source = standard_input ? "the standard input" : "the named pipe";
@@ -771,7 +774,8 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
     return true;
   }
   (*fptr)->Fptr->filesize = (*fptr)->Fptr->logfilesize = static_cast<LONGLONG>(true_size);
-  keep_for(*fptr, std::shared_ptr<gathered>(std::move(held)));
+  const unsigned char* bytes = static_cast<const unsigned char*>(held->data);
+  keep_for(*fptr, {std::shared_ptr<gathered>(std::move(held)), bytes, true_size, -1, name});
   if (!parts.extension.empty()) move_to_extension(*fptr, parts.extension, status);
   return true;
 }
@@ -780,7 +784,13 @@ std::shared_ptr<void> fits_take_input_backing(const FITSfile* library_file) {
   std::lock_guard<std::mutex> lock(open_inputs_lock());
   auto input = open_inputs().find(library_file);
   if (input == open_inputs().end()) return nullptr;
-  std::shared_ptr<void> taken = std::move(input->second);
+  std::shared_ptr<void> taken = std::move(input->second.backing);
   open_inputs().erase(input);
   return taken;
+}
+
+fits_input_source fits_input_source_of(const FITSfile* library_file) {
+  std::lock_guard<std::mutex> lock(open_inputs_lock());
+  auto input = open_inputs().find(library_file);
+  return input == open_inputs().end() ? fits_input_source{} : input->second;
 }

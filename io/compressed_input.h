@@ -43,6 +43,18 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
 // the caller keeps it until ffclos has returned; it is released with the
 // last copy. Null for any other file.
 std::shared_ptr<void> fits_take_input_backing(const FITSfile* library_file);
+// Where the bytes of a file fits_open_local opened can be read again: in
+// memory (`bytes`, `size`) or through the plain file's `descriptor`, which
+// `backing` keeps while the caller holds it; `name` is the file's in
+// messages. A null backing for any other file.
+struct fits_input_source {
+  std::shared_ptr<void> backing;
+  const unsigned char* bytes = nullptr;
+  std::size_t size = 0;
+  int descriptor = -1;
+  std::string name;
+};
+fits_input_source fits_input_source_of(const FITSfile* library_file);
 
 // A FITS name as the library reads it.
 struct fits_name_parts {

@@ -17,6 +17,7 @@
 #include "io/image_size.h"
 #include "io/output_file.h"
 #include "io/pixel_conversion.h"
+#include "io/tile_compression_check.h"
 
 namespace {
 
@@ -86,7 +87,10 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   if (ffghpr(fptr, 3, &simple, &bitpix, &naxis, naxes, &pcount, &gcount, &extend, &status))
     FitsPrintError(status);
   // The library's report of a short read would not name the file.
-  if (!write) fits_check_data_held(fptr, name);
+  if (!write) {
+    fits_check_data_held(fptr, name);
+    fits_check_tiles(fptr);
+  }
   const int nx = Dat.nx(), ny = Dat.naxis() >= 2 ? Dat.ny() : 1;
   const int nz = Dat.naxis() >= 3 ? Dat.nz() : 1;
   long first[3] = {Indj + 1L, Indi + 1L, 1};
@@ -177,6 +181,7 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   if (naxis < 1 || naxis > 3) fatal_exitf(-1, stdout, "Error: dimension =  %d \n", naxis);
   check_axes(naxes, naxis, name);
   fits_check_data_held(fptr, name);
+  fits_check_tiles(fptr);
   alloc_axes(Dat, naxis, naxes, name);
   int anynul = 0;
   if (ffgpv(fptr, TFLOAT, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
@@ -218,6 +223,7 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   if (nfound < 1 || nfound > 3) fatal_exitf(-1, stdout, " erreur nfound %d \n", nfound);
   check_axes(naxes, nfound, name);
   fits_check_data_held(fptr, name);
+  fits_check_tiles(fptr);
   alloc_axes(Dat, nfound, naxes, name);
   int anynul = 0;
   if (ffgpv(fptr, TDOUBLE, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))

@@ -636,6 +636,7 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   io_check_image_memory(name, nl, nc, static_cast<long long>(sizeof(float)));
   const long long npix = nl * nc;
   fits_check_data_held(fptr, name);
+  fits_check_tiles(fptr);
   // The header comes from the same open file: no temporary copy. It is
   // parsed first, so that a scaling card the library would read otherwise
   // than we do is refused before any pixel is read with it.

@@ -16,10 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "array/fatal.h"
+#include "io/compressed_input.h"
 #include "io/fits_header.h"
 
 namespace {
@@ -67,7 +69,7 @@ class memory_bytes : public file_bytes {
 // own to share between threads; the stream's buffer is not touched.
 class stream_bytes : public file_bytes {
  public:
-  explicit stream_bytes(std::FILE* stream) : descriptor_(fileno(stream)) {
+  explicit stream_bytes(int descriptor) : descriptor_(descriptor) {
     struct stat info;
     size_ = fstat(descriptor_, &info) == 0 ? static_cast<long long>(info.st_size) : 0;
   }
@@ -98,6 +100,8 @@ const char* const kQuantizations[] = {"NO_DITHER", "SUBTRACTIVE_DITHER_1", "SUBT
 // offsets in its table of random numbers.
 constexpr long long kMaxAxes = 6;
 constexpr long long kDitherOffsets = 10000;
+// More pixels than a tile of any file could hold, 8 bytes each at most.
+constexpr long long kMostTilePixels = (1LL << 62) / 8;
 // An HCOMPRESS stream opens with two magic bytes, then nx, ny and scale as
 // 4-byte big-endian integers.
 constexpr std::size_t kHcompressHeader = 14;
@@ -116,17 +120,21 @@ long long big_endian(const unsigned char* bytes, int count) {
   return static_cast<long long>(value << shift) >> shift;
 }
 
+// A field of a heap descriptor: the library reads P's 4-byte fields
+// unsigned, so that a heap may pass 2 GiB, and Q's 8-byte ones signed.
+long long descriptor_field(const unsigned char* bytes, int count) {
+  if (count == 8) return big_endian(bytes, 8);
+  unsigned long long value = 0;
+  for (int k = 0; k < count; k++) value = value << 8 | bytes[k];
+  return static_cast<long long>(value);
+}
+
 // One tile-compressed image: the table's header, where its data begin, and
 // how messages name it.
 class tile_table {
  public:
   tile_table(std::string cards, int nblocks, int hdu, long long data_start, const std::string& name)
       : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name) {}
-
-  void check(const file_bytes& file) {
-    check_cards();
-    check_tiles(file);
-  }
 
  private:
   const char* find(const std::string& key) { return fitsnfind(&cards_[0], padded_key(key).c_str(), nblocks_); }
@@ -144,7 +152,8 @@ class tile_table {
                 reason, name_.c_str());
   }
   // An integer card; `absent` when the card is not there, a refusal when
-  // its value is no integer.
+  // its value is no number. A real value is cut toward zero, as the library
+  // reads it where it wants an integer ("ZTILE1 = 100." is 100).
   long long integer(const std::string& key, long long absent) {
     const char* card = find(key);
     if (card == nullptr) return absent;
@@ -152,8 +161,12 @@ class tile_table {
     char* end = nullptr;
     errno = 0;
     const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0) refuse(card_text(key), "its value is no integer");
-    return value;
+    if (!text.empty() && *end == '\0' && errno == 0) return value;
+    // 2^63 and beyond: no integer of the library's either.
+    double real = 0;
+    if (!fits_number(card, &real) || !(std::fabs(real) < 9223372036854775808.0))
+      refuse(card_text(key), "its value is no integer");
+    return static_cast<long long>(real);
   }
   long long required_integer(const std::string& key) {
     if (find(key) == nullptr) refuse(key + " absent", "the library needs it to read the image");
@@ -173,7 +186,9 @@ class tile_table {
     return std::find_if(names, names + N, [&](const char* known) { return value == known; }) != names + N;
   }
 
-  void check_cards() {
+ public:
+  // The cards, and the columns as the file holds them.
+  void check_cards(const file_bytes& file) {
     compression_ = text("ZCMPTYPE");
     if (!known(compression_, kCompressionTypes))
       refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
@@ -182,7 +197,7 @@ class tile_table {
       refuse(card_text("ZBITPIX"), "no FITS pixel type");
     const long long naxis = required_integer("ZNAXIS");
     if (naxis < 1 || naxis > kMaxAxes) refuse(card_text("ZNAXIS"), "an image of 1 to 6 axes is compressed in tiles");
-    long long tiles = 1;
+    long long tiles = 1, tile_pixels = 1;
     for (long long k = 1; k <= naxis; k++) {
       const std::string axis_key = "ZNAXIS" + std::to_string(k), tile_key = "ZTILE" + std::to_string(k);
       const long long length = required_integer(axis_key);
@@ -191,10 +206,19 @@ class tile_table {
       if (tile < 1) refuse(card_text(tile_key), "a tile has at least 1 pixel along each axis");
       axes_.push_back(length);
       tile_sides_.push_back(tile);
+      tile_pixels = std::min(tile, length) > kMostTilePixels / tile_pixels ? kMostTilePixels + 1
+                                                                             : tile_pixels * std::min(tile, length);
       // Each factor is at most its axis's length, whose product the rows
       // below must match: saturated, it cannot overflow.
       const long long along = (length - 1) / tile + 1;
       tiles = tiles > (1LL << 62) / along ? 1LL << 62 : tiles * along;
+    }
+    // Saturated above: the counts of a tile's pixels and bytes that the
+    // checks make cannot overflow.
+    if (tile_pixels > kMostTilePixels) {
+      std::string sides;
+      for (long long k = 1; k <= naxis; k++) sides += (k > 1 ? ", " : "") + card_text("ZTILE" + std::to_string(k));
+      refuse(sides, "a tile of more pixels than any file could hold");
     }
     rows_ = required_integer("NAXIS2");
     if (rows_ != tiles)
@@ -207,10 +231,8 @@ class tile_table {
         refuse(card_text("ZVAL2") + " (BYTEPIX)", "Rice codes pixels of 1, 2 or 4 bytes");
     }
     if (compression_ == "HCOMPRESS_1" && find("ZVAL1") != nullptr) {
-      const std::string value = bare_value(find("ZVAL1"));
-      char* end = nullptr;
-      const double scale = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !std::isfinite(scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
+      double scale = 0;
+      if (!fits_number(find("ZVAL1"), &scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
     }
     const std::string quantize = text("ZQUANTIZ");
     if (find("ZQUANTIZ") != nullptr && !known(quantize, kQuantizations))
@@ -219,7 +241,23 @@ class tile_table {
       const long long offset = integer("ZDITHER0", 1);
       if (offset < 1 || offset > kDitherOffsets) refuse(card_text("ZDITHER0"), "dithering starts at 1 to 10000");
     }
+    check_columns(file);
   }
+
+  // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
+  // reads until its pixels are complete (Rice) or inflates until its stream
+  // ends, growing its buffer for as long as it takes (gzip, also the tiles
+  // kept in GZIP_COMPRESSED_DATA). The tiles are checked side by side; the
+  // first fault in tile order is the one reported, whatever the threads.
+  // Called after check_cards, which reads what the tiles are.
+  void check_tiles(const file_bytes& file) {
+    hcompress_ = compression_ == "HCOMPRESS_1";
+    rice_ = blocksize_ > 0;
+    gzip_ = compression_ == "GZIP_1" || compression_ == "GZIP_2";
+    check_streams(file);
+  }
+
+ private:
 
   // Byte width of a binary-table column format ("1PB(48)", "2J", "8X"), or
   // -1 when it is none; `descriptor` is 4 for P (two 4-byte integers), 8
@@ -268,7 +306,8 @@ class tile_table {
     hcompress_scale,
     rice_short,
     gzip_no_memory,
-    gzip_unended
+    gzip_unended,
+    no_memory
   };
   struct tile_verdict {
     tile_fault fault = tile_fault::none;
@@ -289,15 +328,9 @@ class tile_table {
     }
   };
 
-  // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
-  // reads until its pixels are complete (Rice) or inflates until its stream
-  // ends, growing its buffer for as long as it takes (gzip, also the tiles
-  // kept in GZIP_COMPRESSED_DATA). The tiles are checked side by side; the
-  // first fault in tile order is the one reported, whatever the threads.
-  void check_tiles(const file_bytes& file) {
-    hcompress_ = compression_ == "HCOMPRESS_1";
-    rice_ = blocksize_ > 0;
-    gzip_ = compression_ == "GZIP_1" || compression_ == "GZIP_2";
+  // The columns, which the library lays out as it meets the HDU: a format
+  // it cannot read, or rows narrower than the streams' descriptors.
+  void check_columns(const file_bytes& file) {
     const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
     for (long long k = 1, at = 0; k <= fields; k++) {
       const std::string form_key = "TFORM" + std::to_string(k);
@@ -320,13 +353,22 @@ class tile_table {
     for (const stream_column* column : {&compressed_, &gzipped_})
       if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
         refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
+  }
+
+  void check_streams(const file_bytes& file) {
+    const long long row_bytes = integer("NAXIS1", 0);
+    if (row_bytes < 1 || rows_ > file.size() / row_bytes) return;
     const long long table_bytes = row_bytes * rows_;
     std::vector<unsigned char> table_copy;
     table_ = file.view(data_start_, static_cast<std::size_t>(table_bytes), table_copy);
     if (table_ == nullptr) return;
     row_bytes_ = row_bytes;
+    // A heap larger than the file is the library's to report as cut, as
+    // is a negative one; what is left cannot overflow the sum.
+    const long long heap_bytes = integer("PCOUNT", 0);
+    if (heap_bytes < 0 || heap_bytes > file.size()) return;
     heap_start_ = integer("THEAP", table_bytes);
-    heap_end_ = table_bytes + integer("PCOUNT", 0);
+    heap_end_ = table_bytes + heap_bytes;
     if (!((hcompress_ || rice_ || gzip_) && compressed_.offset >= 0) && gzipped_.offset < 0) return;
 
     long long image_pixels = 1;  // up to kParallelPixels
@@ -341,7 +383,13 @@ class tile_table {
 #pragma omp for schedule(dynamic, 16)
       for (long long tile = 0; tile < rows_; tile++) {
         if (tile > first_fault.load(std::memory_order_relaxed)) continue;
-        verdicts[tile] = check_tile(tile, file, scratch);
+        // An exception may not leave the parallel region: memory that
+        // runs out is a verdict, refused in its turn.
+        try {
+          verdicts[tile] = check_tile(tile, file, scratch);
+        } catch (const std::bad_alloc&) {
+          verdicts[tile].fault = tile_fault::no_memory;
+        }
         if (verdicts[tile].fault == tile_fault::none) continue;
         long long seen = first_fault.load(std::memory_order_relaxed);
         while (tile < seen && !first_fault.compare_exchange_weak(seen, tile, std::memory_order_relaxed)) {
@@ -378,6 +426,7 @@ class tile_table {
       case tile_fault::rice_short: refuse(which, "its Rice data end before its pixels do");
       case tile_fault::gzip_no_memory: refuse(which, "no memory to inflate its gzip data");
       case tile_fault::gzip_unended: refuse(which, "its gzip data do not end within its pixels");
+      case tile_fault::no_memory: refuse(which, "no memory to check its data");
     }
   }
 
@@ -415,10 +464,12 @@ class tile_table {
     *size = 0;
     if (column.offset < 0) return tile_fault::none;
     const unsigned char* entry = table_ + tile * row_bytes_ + column.offset;
-    const long long length = big_endian(entry, column.descriptor);
-    const long long start = big_endian(entry + column.descriptor, column.descriptor);
+    const long long length = descriptor_field(entry, column.descriptor);
+    const long long start = descriptor_field(entry + column.descriptor, column.descriptor);
     if (length == 0) return tile_fault::none;
-    if (length < 0 || start < 0 || heap_start_ < 0 || start > heap_end_ - heap_start_ - length)
+    // Each difference is of two values in 0..heap_end_: none overflows.
+    if (length < 0 || start < 0 || heap_start_ < 0 || heap_start_ > heap_end_ || length > heap_end_ - heap_start_ ||
+        start > heap_end_ - heap_start_ - length)
       return tile_fault::outside;
     *size = std::min<std::size_t>(most, static_cast<std::size_t>(length));
     *stream = file.view(data_start_ + heap_start_ + start, *size, scratch.stream);
@@ -501,7 +552,8 @@ class tile_table {
 };
 
 // Walks the HDUs, header by header, while the bytes are those of whole
-// HDUs; what follows the last one is the library's to report.
+// HDUs, checking the cards of each tile-compressed image; what follows the
+// last one is the library's to report.
 void check_hdus(const file_bytes& file, const std::string& name) {
   long long start = 0;
   for (int hdu = 0;; hdu++) {
@@ -522,7 +574,7 @@ void check_hdus(const file_bytes& file, const std::string& name) {
     const long long data_start = start + static_cast<long long>(nblocks) * FITS_BLOCK;
     const char* zimage = fitsnfind(&cards[0], "ZIMAGE  ", nblocks);
     if (std::memcmp(cards.data() + 10, "'BINTABLE'", 10) == 0 && zimage != nullptr && bare_value(zimage) == "T")
-      tile_table(cards, nblocks, hdu, data_start, name).check(file);
+      tile_table(cards, nblocks, hdu, data_start, name).check_cards(file);
     const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
     if (padded > file.size() - data_start) return;
     start = data_start + padded;
@@ -537,9 +589,32 @@ void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, co
 }
 
 void fits_check_compressed_hdus(std::FILE* stream, const std::string& name) {
-  stream_bytes file(stream);
+  stream_bytes file(fileno(stream));
   check_hdus(file, name);
   std::rewind(stream);
+}
+
+void fits_check_tiles(fitsfile* fptr) {
+  int status = 0;
+  if (!fits_is_compressed_image(fptr, &status)) return;
+  const fits_input_source source = fits_input_source_of(fptr->Fptr);
+  if (source.backing == nullptr) return;
+  int hdu = 0;
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  ffghdn(fptr, &hdu);
+  if (ffghadll(fptr, &head_start, &data_start, &data_end, &status) != 0) return;
+  // The header the library parsed, read again from the same bytes.
+  const LONGLONG header_bytes = data_start - head_start;
+  if (header_bytes <= 0 || header_bytes % FITS_BLOCK != 0 || header_bytes / FITS_BLOCK > kMaxHeaderBlocks) return;
+  const int nblocks = static_cast<int>(header_bytes / FITS_BLOCK);
+  std::string cards(static_cast<std::size_t>(header_bytes), ' ');
+  const memory_bytes memory(source.bytes, source.size);
+  const stream_bytes stream(source.descriptor);
+  const file_bytes& file = source.bytes != nullptr ? static_cast<const file_bytes&>(memory) : stream;
+  if (!file.read(head_start, cards.size(), reinterpret_cast<unsigned char*>(&cards[0]))) return;
+  tile_table table(std::move(cards), nblocks, hdu - 1, data_start, source.name);
+  table.check_cards(file);
+  table.check_tiles(file);
 }
 
 namespace {

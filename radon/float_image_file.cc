@@ -8,6 +8,7 @@
 #include "io/fits_io.h"
 #include "io/image_file.h"
 #include "io/output_file.h"
+#include "io/tile_compression_check.h"
 
 std::string name_with_suffix(const char* Name, const char* Suffix) {
   std::string name = Name != nullptr ? Name : "";
@@ -129,6 +130,7 @@ void read_float_image_data(fitsfile* fptr, const long naxes[2], to_array<float, 
 
 void read_float_array_data(fitsfile* fptr, long long count, float* data) {
   int status = 0, anynul = 0;
+  fits_check_tiles(fptr);
   check_fits(ffgpve(fptr, 1, 1, count, 0.f, data, &anynul, &status));
   check_fits(fits_close_input(fptr, &status));
 }

@@ -5,6 +5,7 @@
 #include "io/tile_compression_check.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -18,6 +19,7 @@
 
 #include "fits_test_files.h"
 #include "image_test_tools.h"
+#include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "support/death.h"
 #include "support/qz_mca_program.h"
@@ -41,16 +43,20 @@ std::vector<double> sky(int undefined_columns, double undefined) {
   return values;
 }
 
-// The card `key` of the first extension's header given the value `value`.
+// The card `key` of the first extension's header given the value `value`;
+// added before END when absent, in the room the header's block leaves.
 std::string with_card(std::string bytes, const std::string& key, const std::string& value) {
+  std::string padded = key;
+  padded.resize(8, ' ');
+  std::string card = padded + "= " + std::string(value.size() < 20 ? 20 - value.size() : 0, ' ') + value;
+  card.resize(80, ' ');
   for (std::size_t at = 2880; at + 80 <= bytes.size(); at += 80) {
-    if (bytes.compare(at, 8, "END     ") == 0) break;
-    std::string padded = key;
-    padded.resize(8, ' ');
-    if (bytes.compare(at, 8, padded) != 0) continue;
-    std::string card = padded + "= " + std::string(value.size() < 20 ? 20 - value.size() : 0, ' ') + value;
-    card.resize(80, ' ');
-    return bytes.replace(at, 80, card);
+    if (bytes.compare(at, 8, "END     ") == 0) {
+      if ((at + 80) % 2880 == 0) break;
+      bytes.replace(at + 80, 80, bytes.substr(at, 80));
+      return bytes.replace(at, 80, card);
+    }
+    if (bytes.compare(at, 8, padded) == 0) return bytes.replace(at, 80, card);
   }
   ADD_FAILURE() << "no card " << key;
   return bytes;
@@ -87,6 +93,29 @@ std::uint32_t descriptor(const std::string& bytes, long tile, int field) {
   std::uint32_t value = 0;
   for (int k = 0; k < 4; k++) value = value << 8 | static_cast<unsigned char>(bytes[at + k]);
   return value;
+}
+
+// Writes `bytes` (one tile-compressed extension whose heap follows its
+// table) to path with tile `tile`'s stream moved to heap offset `offset`
+// and declared `length` bytes long, PCOUNT grown to end with it: the file
+// is sparse, only the bytes written take room.
+void write_with_tile_at(const std::string& path, std::string bytes, long tile, std::uint32_t offset,
+                        std::uint32_t length) {
+  const std::size_t heap = table_start(bytes) + integer_card(bytes, "NAXIS1") * integer_card(bytes, "NAXIS2");
+  const std::string stream = bytes.substr(heap + descriptor(bytes, tile, 1), descriptor(bytes, tile, 0));
+  set_descriptor(bytes, tile, 0, length);
+  set_descriptor(bytes, tile, 1, offset);
+  const long long heap_bytes = static_cast<long long>(offset) + length;
+  bytes = with_card(bytes, "PCOUNT", std::to_string(heap_bytes));
+  const long long end = (static_cast<long long>(heap) + heap_bytes + 2879) / 2880 * 2880;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr) << path;
+  const int descriptor = fileno(file);
+  EXPECT_EQ(pwrite(descriptor, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  EXPECT_EQ(pwrite(descriptor, stream.data(), stream.size(), static_cast<off_t>(heap + offset)),
+            static_cast<ssize_t>(stream.size()));
+  EXPECT_EQ(ftruncate(descriptor, static_cast<off_t>(end)), 0);
+  std::fclose(file);
 }
 
 std::vector<float> read_image(const std::string& name) {
@@ -181,6 +210,17 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
       {"htall.fits", with_card(i_hcomp, "ZTILE2", "9"), "has tile 1 \\(16 x 9 pixels\\)"},
       {"gzip_cut.fits", gzip_cut, "has tile 1: its gzip data do not end within its pixels"},
       {"outside.fits", outside, "has tile 1: its compressed data lie outside the table's heap"},
+      {"ztile_real.fits", with_card(f_rice, "ZTILE1", "0.9"), "has ZTILE1 = 0.9: a tile has at least 1 pixel"},
+      {"ztile_text.fits", with_card(f_rice, "ZTILE1", "'64x'"), "has ZTILE1 = '64x': its value is no integer"},
+      {"theap.fits", with_card(i_rice, "THEAP", "9223372036854775807"),
+       "has tile 1: its compressed data lie outside the table's heap"},
+      {"tile_huge.fits",
+       with_card(with_card(with_card(with_card(with_card(f_rice, "ZNAXIS1", "1099511627776"), "ZTILE1",
+                                               "1099511627776"),
+                                     "ZNAXIS2", "1099511627776"),
+                           "ZTILE2", "1099511627776"),
+                 "NAXIS2", "1"),
+       "has ZTILE1 = 1099511627776, ZTILE2 = 1099511627776: a tile of more pixels than any file could hold"},
   };
   for (const auto& c : cases) {
     const std::string path = scratch(c.name);
@@ -194,13 +234,96 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
       EXPECT_EXIT_STATUS(read_image(path), 255, message) << c.name << " primary";
     }
   }
-  // The same files unchanged read as the library reads them.
-  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits"}) {
+  // A heap the file cannot hold is the library's to report, unread.
+  fits_test::write_bytes(scratch("pcount.fits"), with_card(i_rice, "PCOUNT", "9223372036854775000"));
+  EXPECT_EXIT_STATUS(read_image(scratch("pcount.fits[1]")), 255, "the file is truncated: its header announces");
+  // The same files unchanged, or with cards in other forms the library
+  // reads alike, read as the library reads them.
+  fits_test::write_bytes(scratch("d_hcomp.fits"), with_card(i_hcomp, "ZVAL1", "0.0D0"));
+  fits_test::write_bytes(scratch("real_tile.fits"),
+                         with_card(with_card(f_rice, "ZTILE1", "64."), "ZDITHER0", "+1.5E0"));
+  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
     const fits_test::Reference library = fits_test::read_reference(scratch(std::string(name) + "[1]"));
     ASSERT_EQ(ours.size(), library.values.size()) << name;
     for (std::size_t k = 0; k < ours.size(); k++) ASSERT_EQ(ours[k], static_cast<float>(library.values[k])) << name;
   }
+}
+
+// A heap past 2 GiB, as 1P descriptors reach it: the library reads their
+// fields unsigned, and a tile stored there reads as it did before it was
+// moved. The file is sparse.
+TEST(TileCompressedImages, TilesPastTwoGigabytesOfHeapRead) {
+  std::vector<double> ints(kWidth * kHeight);
+  for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
+  fits_test::write_compressed(scratch("far_rice.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {});
+  const std::string bytes = fits_test::read_bytes(scratch("far_rice.fits"));
+  const std::vector<float> near = read_image(scratch("far_rice.fits[1]"));
+  for (const std::uint32_t offset : {0x80000000u, 0xfffff000u}) {
+    write_with_tile_at(scratch("far.fits"), bytes, 5, offset, descriptor(bytes, 5, 0));
+    EXPECT_EQ(read_image(scratch("far.fits[1]")), near) << offset;
+    // One byte more than the heap holds.
+    write_with_tile_at(scratch("far.fits"), bytes, 5, offset, descriptor(bytes, 5, 0));
+    std::FILE* file = std::fopen(scratch("far.fits").c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    std::uint32_t length = descriptor(bytes, 5, 0) + 1;
+    unsigned char field[4] = {static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
+                              static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
+    EXPECT_EQ(pwrite(fileno(file), field, 4, static_cast<off_t>(descriptor_at(bytes, 5, 0))), 4);
+    std::fclose(file);
+    EXPECT_EXIT_STATUS(read_image(scratch("far.fits[1]")), 255,
+                       "HDU \\[1\\] has tile 6: its compressed data lie outside the table's heap");
+  }
+  std::remove(scratch("far.fits").c_str());
+}
+
+// A tile whose stream is larger than the memory left: refused, as the
+// checks run on several threads, instead of ending by an exception.
+TEST(TileCompressedImages, TileLargerThanMemoryIsRefused) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the address space cannot be limited under the sanitizers";
+#endif
+  std::vector<double> ints(kWidth * kHeight);
+  for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
+  fits_test::write_compressed(scratch("big_rice.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {});
+  const std::string bytes = fits_test::read_bytes(scratch("big_rice.fits"));
+  write_with_tile_at(scratch("big.fits"), bytes, 2, 0, 0xc0000000u);
+  EXPECT_EXIT_STATUS(
+      {
+        fits_test::limit_address_space_to_2gb();
+        read_image(scratch("big.fits[1]"));
+      },
+      255, "HDU \\[1\\] has tile 3: no memory to check its data.*big.fits");
+  std::remove(scratch("big.fits").c_str());
+}
+
+// The tiles of an HDU are checked when its pixels are read, from the bytes
+// the library reads, in the file or in memory once inflated: a damaged tile
+// in another HDU does not stop a read. Its cards are checked as the file is
+// opened, for an update too: the library parses them as it passes.
+TEST(TileCompressedImages, TilesAreCheckedForTheHduRead) {
+  std::vector<double> ints(kWidth * kHeight);
+  for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
+  fits_test::write_compressed(scratch("one.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {});
+  const std::string one = fits_test::read_bytes(scratch("one.fits"));
+  std::string damaged = one;
+  set_descriptor(damaged, 3, 0, 6);
+  const std::string path = scratch("two.fits");
+  for (const bool packed : {false, true}) {
+    fits_test::write_bytes(path, one + damaged.substr(2880));
+    if (packed && !fits_test::gzip_in_place(path)) continue;
+    const fits_test::Reference library = fits_test::read_reference(path + "[1]");
+    const std::vector<float> first = read_image(path + "[1]");
+    ASSERT_EQ(first.size(), library.values.size()) << packed;
+    for (std::size_t k = 0; k < first.size(); k++) ASSERT_EQ(first[k], static_cast<float>(library.values[k]));
+    EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255,
+                       "HDU \\[2\\] has tile 4: its Rice data end before its pixels do.*two.fits") << packed;
+  }
+  fits_test::write_bytes(path, one + with_card(one, "ZTILE1", "0").substr(2880));
+  to_array<float, true> block(4, 4);
+  EXPECT_EXIT_STATUS(fits_write_block((path + "[1]").c_str(), block, 0, 0), 255,
+                     "HDU \\[2\\] has ZTILE1 = 0: a tile has at least 1 pixel.*two.fits");
+  EXPECT_EQ(fits_test::read_bytes(path), one + with_card(one, "ZTILE1", "0").substr(2880));
 }
 
 using QzMcaTiles = QzMcaProgram;
