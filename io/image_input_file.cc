@@ -43,7 +43,12 @@ __attribute__((constructor(101))) void note_closed_standard_input() {
 
 void io_note_input(std::FILE* stream, const std::string& name) {
   struct stat file;
-  if (stream == nullptr || fstat(fileno(stream), &file) != 0 || !S_ISREG(file.st_mode)) return;
+  if (stream == nullptr || fstat(fileno(stream), &file) != 0) return;
+  // A pipe or a device is no file the standard error may be.
+  if (!S_ISREG(file.st_mode)) {
+    io_release_held_prints();
+    return;
+  }
   io_refuse_standard_error_onto(file.st_dev, file.st_ino, name.c_str());
   std::lock_guard<std::mutex> lock(record_lock());
   files_read().insert({file.st_dev, file.st_ino});

@@ -15,7 +15,7 @@
 // bytes (`name` as opened), when it is a regular file: a pipe or a terminal
 // is no file that a result could replace. A standard error that is this
 // file ends the process before anything is printed about it
-// (io/standard_output.h).
+// (io/standard_output.h); any other input releases the prints held back.
 void io_note_input(std::FILE* stream, const std::string& name);
 
 // The standard input for a read of the image `name`, recorded as above. A

@@ -320,12 +320,13 @@ void read_whole(io_disp& disp, const char* name, to_array<T, false>& Ima) {
   disp.read_type(name);
   const type_data stored = disp.type_data;
   if (!valid_type(stored)) fatal_exitf(-1, stderr, "Error: type unknown reading %s\n", name);
-  if (stored != own_type<T>() && disp_pixel_bytes(stored) > 2)
-    std::fprintf(stderr, "WARNING: convert to %s reading %s\n", own_type_word<T>(), name);
   disp.read_size(name);
   const long n = static_cast<long>(disp.Nl) * disp.Nc;
   const int size = disp_pixel_bytes(stored);
   std::FILE* stream = disp_file_des_in(name);
+  // Once the input is open: the prints held until then come first.
+  if (stored != own_type<T>() && disp_pixel_bytes(stored) > 2)
+    std::fprintf(stderr, "WARNING: convert to %s reading %s\n", own_type_word<T>(), name);
   check_file_size(stream, name, disp.Nl, disp.Nc, size);
   io_check_image_memory(name, disp.Nl, disp.Nc, static_cast<long long>(sizeof(T)));
   if (io_stream_size(stream) < 0) {

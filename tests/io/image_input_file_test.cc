@@ -1,19 +1,46 @@
 // The record of the files image reads open, as seen from a process started
 // with its standard input closed: descriptor 0 must not go to the first file
 // the program opens, and a read of the standard input says it is closed.
+// And the file the FITS library is handed, by its descriptor's name or, on a
+// system without /dev/fd, by its path.
 #include "io/image_input_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "image_test_tools.h"
+#include "io/fits_header.h"
+#include "io/fits_io.h"
 #include "io/image_file.h"
+
+namespace {
+
+// While set, the names of /dev/fd are missing, as on a system without
+// /proc; the lookups refused are counted.
+bool HideDescriptorNames = false;
+int DescriptorNamesHidden = 0;
+
+}  // namespace
+
+// The program's own calls of stat come here (its code is linked
+// statically), and go on to the kernel.
+extern "C" int stat(const char* path, struct stat* info) noexcept {
+  if (HideDescriptorNames && std::strncmp(path, "/dev/fd/", 8) == 0) {
+    DescriptorNamesHidden++;
+    errno = ENOENT;
+    return -1;
+  }
+  return fstatat(AT_FDCWD, path, info, 0);
+}
 
 namespace {
 
@@ -58,4 +85,33 @@ TEST(ImageInputFile, AClosedStandardInputIsTakenByDevNullAndNamedAsClosed) {
   EXPECT_EQ(WEXITSTATUS(status), 255) << "1: descriptor 0 is not /dev/null, 2: a file took a standard descriptor\n"
                                       << printed;
   EXPECT_NE(printed.find("Error: the standard input is closed ... (image)\n"), std::string::npos) << printed;
+}
+
+// Without /dev/fd the library gets the file's path, with its selector, as a
+// plain file: a name beginning with "stdin" is still the file, not the
+// standard input (which holds another image here), and the HDU selected is
+// read exactly.
+TEST(ImageInputFile, WithoutDescriptorNamesTheLibraryReadsTheFileByItsPath) {
+  const std::vector<double> primary = {1, 2, 3, 4, 5, 6}, selected = {10, 20, 30, 40, 50, 60},
+                            other = {-1, -2, -3, -4, -5, -6};
+  fits_test::write_hdus(image_test::scratch("stdin_x.fits"),
+                        {{FLOAT_IMG, {3, 2}, primary}, {FLOAT_IMG, {3, 2}, selected}});
+  fits_test::write_hdus(image_test::scratch("other.fits"), {{FLOAT_IMG, {3, 2}, other}, {FLOAT_IMG, {3, 2}, other}});
+  char folder[4096];
+  ASSERT_NE(getcwd(folder, sizeof folder), nullptr);
+  ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
+  for (bool hidden : {false, true}) {
+    SCOPED_TRACE(hidden ? "no /dev/fd" : "/dev/fd");
+    HideDescriptorNames = hidden;
+    DescriptorNamesHidden = 0;
+    to_array<float, false> ima;
+    fitsstruct header;
+    image_test::stdin_with(image_test::read_bytes("other.fits"),
+                           [&] { fits_read_float("stdin_x.fits[1]", ima, &header); });
+    HideDescriptorNames = false;
+    EXPECT_EQ(DescriptorNamesHidden > 0, hidden);
+    ASSERT_EQ(ima.n_elem(), 6);
+    EXPECT_EQ(std::vector<double>(ima.buffer(), ima.buffer() + 6), selected);
+  }
+  ASSERT_EQ(chdir(folder), 0);
 }

@@ -1,7 +1,8 @@
-// Whole runs of qz_mca with options the image cannot hold: each is refused
-// with a message in the user's terms and leaves no result; the default
-// scale count is lowered to one that reconstructs the image; the -w
-// snapshots and raw disp results are guarded like every other result.
+// Whole runs of qz_mca with options the image cannot hold, or an image of
+// more axes than a plane: each is refused with a message in the user's
+// terms and leaves no result; the default scale count is lowered to one
+// that reconstructs the image; the -w snapshots and raw disp results are
+// guarded like every other result.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/qz_mca_program.h"
 #include "support/test_images.h"
@@ -87,6 +90,43 @@ TEST_F(QzMcaOptions, WhatTheImageCannotHoldIsRefusedWithoutResults) {
     EXPECT_TRUE(printed(r.message)) << r.args.substr(0, 40) << "\n" << output_;
     EXPECT_FALSE(printed("noiseless")) << r.args.substr(0, 40);
     EXPECT_FALSE(any_result("out")) << r.args.substr(0, 40);
+  }
+}
+
+// An image of 6 axes, the most the FITS library compresses in tiles, is
+// read up to the refusal of any image that is not a plane, as an image
+// stored whole would be; 7 axes are no compressed image at all.
+TEST_F(QzMcaOptions, ACompressedImageOfSixAxesIsRefusedAsNoPlane) {
+  // The library writes the pixels of at most 3 axes into tiles, and
+  // compresses a whole image of up to 6.
+  fitsfile *image = nullptr, *compressed = nullptr;
+  int status = 0;
+  long axes[6] = {4, 5, 2, 1, 1, 3};
+  std::vector<short> pixels(4 * 5 * 2 * 3, 7);
+  fits_create_file(&image, "mem://", &status);
+  fits_create_img(image, SHORT_IMG, 6, axes, &status);
+  fits_write_img(image, TSHORT, 1, pixels.size(), pixels.data(), &status);
+  fits_create_file(&compressed, ("!" + path("six.fits")).c_str(), &status);
+  fits_set_compression_type(compressed, RICE_1, &status);
+  fits_img_compress(image, compressed, &status);
+  fits_close_file(compressed, &status);
+  fits_close_file(image, &status);
+  ASSERT_EQ(status, 0);
+  std::string seven = bytes("six.fits");
+  const std::string six_axes = "ZNAXIS  =                    6";
+  const std::size_t card = seven.find(six_axes);
+  ASSERT_NE(card, std::string::npos);
+  seven[card + six_axes.size() - 1] = '7';
+  std::ofstream(path("seven.fits"), std::ios::binary) << seven;
+  const std::pair<const char*, const char*> cases[] = {
+      {"six.fits[1]",
+       "Error: the input image is not a 2D array (NAXIS = 6: 4 x 5 x 2 x 1 x 1 x 3) ... (six.fits[1])\n"},
+      {"seven.fits[1]", "Error: the tile-compressed image in HDU [1] has ZNAXIS = 7: an image of 1 to 6 axes is "
+                        "compressed in tiles ... (seven.fits)\n"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(run(std::string("-t 1 -i 2 -g 1 '") + c.first + "' out"), 255) << c.first;
+    EXPECT_EQ(output_, c.second);
+    EXPECT_FALSE(any_result("out")) << c.first;
   }
 }
 

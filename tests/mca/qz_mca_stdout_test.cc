@@ -71,6 +71,17 @@ class QzMcaStdout : public QzMcaProgram {
     return std::atoi(read_bytes(path("status.txt")).c_str());
   }
   std::string err() const { return read_bytes(path("err.txt")); }
+  // The picture as a GIF with a graphic control extension, which the reader
+  // notes on the standard error as it reads the file; false without netpbm.
+  bool write_noted_gif(const std::string& name) {
+    write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+    if (shell("pamtogif in.pgm > plain.gif 2>/dev/null") != 0) return false;
+    std::string bytes = read_bytes(path("plain.gif"));
+    const std::size_t map = (bytes[10] & 0x80) != 0 ? 3u << ((bytes[10] & 7) + 1) : 0;
+    bytes.insert(13 + map, std::string("!\xF9\x04\x00\x00\x00\x00\x00", 8));
+    write_bytes(path(name), bytes);
+    return true;
+  }
 };
 
 }  // namespace
@@ -208,15 +219,7 @@ TEST_F(QzMcaStdout, AStandardErrorThatIsTheInputIsRefused) {
   write_fits(path("in.fits"), picture_image());
   const std::string before = read_bytes(path("in.fits"));
   ASSERT_EQ(shell("ln -s in.fits link.fits"), 0);
-  // A GIF with a graphic control extension, which the reader notes.
-  write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
-  const bool gif = shell("pamtogif in.pgm > plain.gif 2>/dev/null") == 0;
-  if (gif) {
-    std::string bytes = read_bytes(path("plain.gif"));
-    const std::size_t map = (bytes[10] & 0x80) != 0 ? 3u << ((bytes[10] & 7) + 1) : 0;
-    bytes.insert(13 + map, std::string("!\xF9\x04\x00\x00\x00\x00\x00", 8));
-    write_bytes(path("in.gif"), bytes);
-  }
+  const bool gif = write_noted_gif("in.gif");
   const std::string gif_before = gif ? read_bytes(path("in.gif")) : "";
   const std::string refusal =
       "Error: the standard error is the input image, which what the run prints would overwrite; send it elsewhere ... (";
@@ -258,6 +261,47 @@ TEST_F(QzMcaStdout, AStandardErrorThatIsTheInputIsRefused) {
   EXPECT_EQ(shell(program() + "-t 1 -i 2 -v in.fits - 2>>other.txt > out.fits"), 0);
   EXPECT_EQ(read_bytes(path("other.txt")).rfind("\n\nPARAMETERS: \n\n\nFile Name in = in.fits\n", 0), 0u);
   EXPECT_EQ(result("out.fits").nl, kSide);
+}
+
+// With the results on the standard output and the standard error a file,
+// the parameters of -v wait until the input is known not to be that file,
+// then go out whole and in their place: the standard error holds, byte for
+// byte, what a run whose standard error is a pipe (where nothing waits)
+// prints, the reader's notes and warnings printed straight to it as the
+// input is read, and the warning of a noise level above every coefficient,
+// among the lines. A file input is known as it is opened, a pipe too.
+TEST_F(QzMcaStdout, TheHeldParametersGoOutWholeAndInOrder) {
+  write_fits(path("in.fits"), picture_image());
+  const bool gif = write_noted_gif("in.gif");
+  // 32-bit integers, which the reader warns it converts.
+  std::string ints;
+  for (int v : picture()) ints += std::string{0, 0, 0, static_cast<char>(v)};
+  write_bytes(path("in_i_32_32.d"), ints);
+  const struct {
+    const char* source;  // what the program's input comes from
+    const char* input;
+    const char* noted;  // a line printed straight to the standard error
+    bool available;
+  } cases[] = {
+      {"", "in.gif", "in.gif:  Graphic Control Extension in GIF file.  Ignored.\n", gif},
+      {"", "in_i_32_32.d", "WARNING: convert to FLOAT reading in_i_32_32.d\n", true},
+      {"cat in_i_32_32.d | ", "-- -_i_32_32.d", "WARNING: convert to FLOAT reading -_i_32_32.d\n", true},
+      {"cat in.fits | ", "-", "", true},
+  };
+  for (const auto& c : cases) {
+    if (!c.available) continue;
+    SCOPED_TRACE(c.input);
+    const std::string run = c.source + program() + "-v -t 1 -i 2 -g 1e9 " + c.input + " -";
+    ASSERT_EQ(shell(run + " 2>&1 > out_piped | cat > unheld.txt"), 0);
+    ASSERT_EQ(shell(run + " > out_held 2> err.txt"), 0);
+    const std::string unheld = read_bytes(path("unheld.txt"));
+    EXPECT_EQ(unheld.rfind("\n\nPARAMETERS: \n\n\nFile Name in = ", 0), 0u) << unheld;
+    EXPECT_NE(unheld.find(std::string("Linear step descent\n") + c.noted + "Selection: A trous algorithm\n"),
+              std::string::npos)
+        << unheld;
+    EXPECT_NE(unheld.find("\nWarning: no coefficient reaches the last threshold"), std::string::npos) << unheld;
+    EXPECT_EQ(err(), unheld);
+  }
 }
 
 // Standard streams the run cannot use are named for what they are: a closed
