@@ -632,8 +632,12 @@ void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* H
   // The library's rebuild where it serves, so that the headers of the files
   // its own compressor made stay as they were read; ours where it does not
   // (a table laid out otherwise, as astropy writes it).
+  // The library's messages of a rebuild that failed are dropped with it,
+  // lest a later report of its errors show them.
+  ffpmrk();
   const int library_status = library_image_cards(fptr, cards);
   if (library_status == 0) return parse_cards(cards, file_name, Header);
+  ffcmrk();
   std::string table;
   if ((status = stored_cards(fptr, table)) != 0) refuse_header(file_name, status);
   cards = fits_compressed_image_cards(table);

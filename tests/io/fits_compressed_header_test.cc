@@ -224,6 +224,10 @@ struct AstropyImage {
   double tolerance;  // 0: exact
 };
 
+double f32_value(long long x, long long y) {
+  return std::sin(static_cast<double>(x) / 5.0) * 100 + static_cast<double>(y) * 0.25;
+}
+
 const AstropyImage kAstropyImages[] = {
     {"u16_rice_1", "plain_u16", 16, 32768, [](long long x, long long y) { return (x * 1237 + y * 977) % 65536; }, 0},
     {"u16_gzip_1", "plain_u16", 16, 32768, [](long long x, long long y) { return (x * 1237 + y * 977) % 65536; }, 0},
@@ -236,12 +240,8 @@ const AstropyImage kAstropyImages[] = {
     {"i16_plio_1", "plain_i16", 16, 0, [](long long x, long long y) { return (x * 13 + y * 29) % 30000; }, 0},
     // Quantized in steps of ZSCALE, 0.0193 in every tile of these files:
     // each pixel within half a step.
-    {"f32_rice_1", "plain_f32", -32, 0,
-     [](long long x, long long y) { return std::sin(static_cast<double>(x) / 5.0) * 100 + static_cast<double>(y) * 0.25; },
-     0.0097},
-    {"f32_gzip_2", "plain_f32", -32, 0,
-     [](long long x, long long y) { return std::sin(static_cast<double>(x) / 5.0) * 100 + static_cast<double>(y) * 0.25; },
-     0.0097},
+    {"f32_rice_1", "plain_f32", -32, 0, f32_value, 0.0097},
+    {"f32_gzip_2", "plain_f32", -32, 0, f32_value, 0.0097},
 };
 
 // Each image astropy compressed reads as its uncompressed twin: the same
