@@ -26,6 +26,7 @@ extern "C" {
 #include "array/stop_signals.h"
 #include "array/vms.h"
 #include "io/compressed_input.h"
+#include "io/fits_compressed_header.h"
 #include "io/image_file.h"
 #include "io/image_input_file.h"
 #include "io/image_names.h"
@@ -563,20 +564,35 @@ void writedatai(fitsstruct* rec, const int* in) {
 
 namespace {
 
-void read_cards_as_stored(fitsfile* fptr, const char* file_name, fitsstruct* Header) {
-  int status = 0;
-  int nkeys = 0;
-  if (ffghsp(fptr, &nkeys, nullptr, &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
-  // The cards as stored, not as the library hands them on: its copy ends a
-  // card at a NUL byte, which would silently shorten it instead of letting
-  // the parser leave the card out as it does any byte outside printable
-  // ASCII.
+// The library's reason for a status: "(x.fits[1]: unrecognizable FITS
+// record)".
+std::string library_reason(const char* file_name, int status) {
+  char text[FLEN_STATUS] = "";
+  ffgerr(status, text);
+  return std::string("(") + file_name + ": " + text + ")";
+}
+
+[[noreturn]] void refuse_header(const char* file_name, int status) {
+  fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header %s\n",
+              library_reason(file_name, status).c_str());
+}
+
+// The cards of the current HDU as stored, without END; the library's status.
+// Not as the library hands them on: its copy ends a card at a NUL byte,
+// which would silently shorten it instead of letting the parser leave the
+// card out as it does any byte outside printable ASCII.
+int stored_cards(fitsfile* fptr, std::string& cards) {
+  int status = 0, nkeys = 0;
   LONGLONG head_start = 0, data_start = 0, data_end = 0;
-  std::string cards(static_cast<std::size_t>(nkeys) * FITS_CARD, ' ');
-  if (ffghadll(fptr, &head_start, &data_start, &data_end, &status) || ffmbyt(fptr, head_start, REPORT_EOF, &status) ||
-      (nkeys > 0 && ffgbyt(fptr, static_cast<LONGLONG>(cards.size()), &cards[0], &status)))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
+  if (ffghsp(fptr, &nkeys, nullptr, &status) || ffghadll(fptr, &head_start, &data_start, &data_end, &status) ||
+      ffmbyt(fptr, head_start, REPORT_EOF, &status))
+    return status;
+  cards.assign(static_cast<std::size_t>(nkeys) * FITS_CARD, ' ');
+  if (nkeys > 0) ffgbyt(fptr, static_cast<LONGLONG>(cards.size()), &cards[0], &status);
+  return status;
+}
+
+void parse_cards(std::string cards, const char* file_name, fitsstruct* Header) {
   cards += "END";
   std::size_t nblocks = (cards.size() + FITS_BLOCK - 1) / FITS_BLOCK;
   cards.resize(nblocks * FITS_BLOCK, ' ');
@@ -587,22 +603,46 @@ void read_cards_as_stored(fitsfile* fptr, const char* file_name, fitsstruct* Hea
   parseimagehead(Header, buf, static_cast<int>(nblocks));
 }
 
+// The image header the library rebuilds from a compressed image's table,
+// here in a file in memory; the library's status. Its data are declared
+// away before it goes, or the library would fill them in memory as it
+// closes the file: the whole image's size.
+int library_image_cards(fitsfile* fptr, std::string& cards) {
+  fitsfile* image = nullptr;
+  int status = 0;
+  if (ffinit(&image, "mem://", &status)) return status;
+  if (fits_img_decompress_header(fptr, image, &status) == 0) status = stored_cards(image, cards);
+  int ignored = 0;
+  ffukyj(image, "NAXIS", 0, nullptr, &ignored);
+  ffrdef(image, &ignored);
+  ignored = 0;
+  ffdelt(image, &ignored);
+  return status;
+}
+
 }  // namespace
 
 void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header) {
   int status = 0;
-  if (!fits_is_compressed_image(fptr, &status)) return read_cards_as_stored(fptr, file_name, Header);
-  // The header stored is the table's that holds the compressed tiles; the
-  // library rebuilds the image's own, here in a file in memory. Its data
-  // are declared away before it goes, or the library would fill them in
-  // memory as it closes the file: the whole image's size.
-  fitsfile* image = nullptr;
-  if (ffinit(&image, "mem://", &status) || fits_img_decompress_header(fptr, image, &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read the header of %s\n", file_name);
-  read_cards_as_stored(image, file_name, Header);
-  ffukyj(image, "NAXIS", 0, nullptr, &status);
-  ffrdef(image, &status);
-  ffdelt(image, &status);
+  std::string cards;
+  if (!fits_is_compressed_image(fptr, &status)) {
+    if ((status = stored_cards(fptr, cards)) != 0) refuse_header(file_name, status);
+    return parse_cards(cards, file_name, Header);
+  }
+  // The library's rebuild where it serves, so that the headers of the files
+  // its own compressor made stay as they were read; ours where it does not
+  // (a table laid out otherwise, as astropy writes it).
+  // The library's messages of a rebuild that failed are dropped with it,
+  // lest a later report of its errors show them.
+  ffpmrk();
+  const int library_status = library_image_cards(fptr, cards);
+  if (library_status == 0) return parse_cards(cards, file_name, Header);
+  ffcmrk();
+  std::string table;
+  if ((status = stored_cards(fptr, table)) != 0) refuse_header(file_name, status);
+  cards = fits_compressed_image_cards(table);
+  if (cards.empty()) refuse_header(file_name, library_status);
+  parse_cards(cards, file_name, Header);
 }
 
 void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* Header) {

@@ -65,7 +65,9 @@ void fits_read_header(const char* name, fitsstruct* Header);
 void fits_write_header(const char* name, fitsstruct* Header);
 
 // Fills Header from the header of the current HDU of a file opened with
-// CFITSIO, with no temporary file; Header's filename becomes file_name.
+// CFITSIO, with no temporary file; Header's filename becomes file_name. A
+// tile-compressed image gives its own header, not its table's. A header
+// that cannot be read stops the run with the library's reason.
 void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* Header);
 // The file a FITS input name reads: the name completed as fitsname
 // completes it, or as typed when it selects an HDU and only the name typed

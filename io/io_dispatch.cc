@@ -2,6 +2,7 @@
 // GIF, PGM and JPEG.
 #include "io/io_dispatch.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -77,6 +78,14 @@ void refuse_unread_extension(const char* name, type_format format) {
   bool found = false;
   const std::string file = completed_input(name, format, found);
   if (found || file == name || !regular_file(name)) return;
+  // fpack's own name for its files, which keep the image in an extension
+  // after an empty primary HDU: that selector, given, reads the file as typed.
+  const std::string typed = io_file_part(name);
+  if (format == F_FITS && typed.size() > 3 && strcasecmp(typed.c_str() + typed.size() - 3, ".fz") == 0)
+    fatal_exitf(-1, stderr,
+                "Error: the name ends in .fz, as fpack names its files, whose image is in an extension: name it, "
+                "as in '%s[1]' ... (%s)\n",
+                name, name);
   fatal_exitf(-1, stderr,
               "Error: the name ends in no extension of an image format read here: .fits, .fit or .fts "
               "(FITS, also compressed as .gz or .Z), .gif, .pgm, .jpg, or a raw name such as "
