@@ -1,7 +1,8 @@
 // GIF images through our own decoder (GIF87a and GIF89a, interlaced or not,
 // first frame only) and encoder (GIF87a, LZW with a 5003-slot hash table,
 // codes up to 12 bits). Images read from a GIF hold palette indices; the
-// file's global colour map becomes the run's colour table IO_RGB.
+// first image's colour map (its own, else the file's global one) becomes the
+// run's colour table IO_RGB, without the entries that only fill it up.
 #pragma once
 
 #include <cstdio>

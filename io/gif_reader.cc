@@ -40,6 +40,24 @@ std::string& message_name() {
 // The reader's current picture of the block-wise interface.
 PICINFO* current_picture_in = nullptr;
 
+// The entries of a colour map of size entries that are colours of the
+// picture. A map holds a power of two entries, and writers fill it up past
+// the last colour with copies of one (black, as a rule); when the picture
+// uses no black, the filling repeats no earlier colour and would pass for
+// one. The entries past the highest index the picture uses that are all one
+// colour are that filling.
+int image_colours(const unsigned char* pixels, long n, const PICINFO& map, int entries) {
+  int highest = 0;
+  for (long k = 0; k < n; k++)
+    if (pixels[k] > highest) highest = pixels[k];
+  if (highest >= entries - 1) return entries;
+  const int first = highest + 1;
+  for (int i = first + 1; i < entries; i++)
+    if (map.red[i] != map.red[first] || map.green[i] != map.green[first] || map.blue[i] != map.blue[first])
+      return entries;
+  return first;
+}
+
 class GifDecoder {
  public:
   explicit GifDecoder(PICINFO* pic) : pic_(pic) {}
@@ -72,7 +90,7 @@ class GifDecoder {
   int has_colormap_ = 0;
   int bits_per_pixel_ = 1;
   int color_map_size_ = 2;
-  int bit_mask_ = 1;
+  int palette_size_ = 0;  // entries of the map the image is painted with; 0 without a map
   int width_ = 0;
   int height_ = 0;
   int interlace_ = 0;
@@ -162,12 +180,14 @@ int GifDecoder::read_image() {
   int flags = byte();
   interlace_ = (flags & 0x40) != 0;
   if (width_ < 1 || height_ < 1) return error("corrupt GIF file (image descriptor)\n");
+  // The image's own map replaces the global one for its pixels.
   if (flags & 0x80) {
-    int entries = 1 << ((flags & 7) + 1);
-    for (int i = 0; i < entries; i++) {
-      pic_->red[i] = static_cast<unsigned char>(byte());
-      pic_->green[i] = static_cast<unsigned char>(byte());
-      pic_->blue[i] = static_cast<unsigned char>(byte());
+    palette_size_ = 1 << ((flags & 7) + 1);
+    for (int i = 0; i < 256; i++) {
+      const bool in_map = i < palette_size_;
+      pic_->red[i] = static_cast<unsigned char>(in_map ? byte() : 0);
+      pic_->green[i] = static_cast<unsigned char>(in_map ? byte() : 0);
+      pic_->blue[i] = static_cast<unsigned char>(in_map ? byte() : 0);
     }
   } else if (!has_colormap_) {
     note("No colormap in this GIF file.  Assuming EGA colors.");
@@ -206,63 +226,72 @@ int GifDecoder::read_image() {
   picture_ = static_cast<unsigned char*>(alloc_buffer(static_cast<std::size_t>(npix)));
   std::memset(picture_, 0, static_cast<std::size_t>(npix));
 
+  // The literal codes, below the clear code, are the pixel values whatever the colour maps' sizes. The first
+  // code of the stream and the first after a clear stand alone: they add no string to the table.
   code_size_ = init_code_size;
   int max_code = 1 << code_size_;
   read_mask_ = max_code - 1;
   int free_code = first_free;
-  int cur_code = 0, old_code = 0, fin_char = 0;
+  int old_code = -1;  // none since the start or the last clear
+  int fin_char = 0;
   xc_ = yc_ = pass_ = 0;
   count_ = 0;
   bit_offset_ = 0;
   pixels_from_data_ = -1;
   const long n = static_cast<long>(npix);
-  int code = read_code();
   while (count_ < n) {
-    if (code == eof_code) break;
+    const int code = read_code();
     if (code == clear_code) {
       code_size_ = init_code_size;
       max_code = 1 << code_size_;
       read_mask_ = max_code - 1;
       free_code = first_free;
-      cur_code = old_code = read_code();
-      fin_char = cur_code & bit_mask_;
-      put_pixel(fin_char);
-      count_++;
-    } else {
-      int in_code = cur_code = code;
-      int out_count = 0;
-      if (cur_code >= free_code) {
-        cur_code = old_code;
-        out_code_[out_count++] = fin_char;
-      }
-      while (cur_code > bit_mask_ && out_count < kStackSize) {
-        out_code_[out_count++] = suffix_[cur_code];
-        cur_code = prefix_[cur_code];
-      }
-      if (out_count >= kStackSize) break;  // a string no valid stream can make
-      fin_char = cur_code & bit_mask_;
-      out_code_[out_count++] = fin_char;
-      if (count_ + out_count > n) out_count = static_cast<int>(n - count_);
-      for (int i = out_count - 1; i >= 0; i--) {
-        put_pixel(out_code_[i]);
-        count_++;
-      }
-      // A full table takes no more strings, and an encoder may go on with
-      // it as it is instead of sending a clear code: the codes that follow
-      // are still the table's 12-bit ones.
-      if (free_code < kMaxCodes) {
-        prefix_[free_code] = old_code;
-        suffix_[free_code] = fin_char;
-        free_code++;
-        if (free_code >= max_code && code_size_ < 12) {
-          code_size_++;
-          max_code *= 2;
-          read_mask_ = (1 << code_size_) - 1;
-        }
-      }
-      old_code = in_code;
+      old_code = -1;
+      continue;
     }
-    code = read_code();
+    if (code == eof_code) break;
+    // A code the table does not hold yet, or a literal that no byte holds,
+    // comes from no encoder; one read past the data only starts the report
+    // of what is missing.
+    const bool undefined = code > free_code || (old_code < 0 && code > clear_code);
+    if (undefined || (code < clear_code && code > 255)) {
+      if (pixels_from_data_ >= 0) break;
+      const std::string what = undefined ? "LZW code " + std::to_string(code) + " not yet defined"
+                                         : "pixel value " + std::to_string(code) + " above 255";
+      return error(("corrupt GIF file (" + what + ")\n").c_str());
+    }
+    int cur_code = code;
+    int out_count = 0;
+    if (code == free_code) {
+      cur_code = old_code;
+      out_code_[out_count++] = fin_char;
+    }
+    while (cur_code > eof_code && out_count < kStackSize) {
+      out_code_[out_count++] = suffix_[cur_code];
+      cur_code = prefix_[cur_code];
+    }
+    if (out_count >= kStackSize) break;  // a string no valid stream can make
+    fin_char = cur_code;
+    out_code_[out_count++] = fin_char;
+    if (count_ + out_count > n) out_count = static_cast<int>(n - count_);
+    for (int i = out_count - 1; i >= 0; i--) {
+      put_pixel(out_code_[i]);
+      count_++;
+    }
+    // A full table takes no more strings, and an encoder may go on with it
+    // as it is instead of sending a clear code: the codes that follow are
+    // still the table's 12-bit ones.
+    if (old_code >= 0 && free_code < kMaxCodes) {
+      prefix_[free_code] = old_code;
+      suffix_[free_code] = fin_char;
+      free_code++;
+      if (free_code >= max_code && code_size_ < 12) {
+        code_size_++;
+        max_code *= 2;
+        read_mask_ = (1 << code_size_) - 1;
+      }
+    }
+    old_code = code;
   }
   // The pixels that codes read past the data gave are zeros of the
   // padding, not the file's.
@@ -276,6 +305,9 @@ int GifDecoder::read_image() {
   // Cut after its last pixel: only the end code or the trailer is lost.
   if (cut) note("This GIF file seems to be truncated.  Winging it.");
 
+  if (palette_size_ > 0) {
+    IO_RGB.alloc(image_colours(picture_, n, *pic_, palette_size_), pic_->red, pic_->green, pic_->blue);
+  }
   pic_->pixels = picture_;
   picture_ = nullptr;
   pic_->width = pic_->norm_width = width_;
@@ -314,7 +346,6 @@ int GifDecoder::decode(std::FILE* fp) {
   has_colormap_ = (flags & 0x80) != 0;
   bits_per_pixel_ = (flags & 7) + 1;
   color_map_size_ = 1 << bits_per_pixel_;
-  bit_mask_ = color_map_size_ - 1;
   if (aspect != 0 && !gif89_) return error("corrupt GIF file (screen descriptor)\n");
 
   if (has_colormap_) {
@@ -323,7 +354,7 @@ int GifDecoder::decode(std::FILE* fp) {
       pic_->green[i] = static_cast<unsigned char>(byte());
       pic_->blue[i] = static_cast<unsigned char>(byte());
     }
-    IO_RGB.alloc(color_map_size_, pic_->red, pic_->green, pic_->blue);
+    palette_size_ = color_map_size_;
   } else {
     for (int i = 0; i < 256; i++) {
       pic_->red[i] = kEgaPalette[i & 15][0];
@@ -409,12 +440,11 @@ PICINFO& current_in(PICINFO* Pic) {
 }  // namespace
 
 // After a clear code (or at the start) the j-th code (j from 0) stands for
-// at most j + 2 pixels: each code adds one table entry one pixel longer than
-// the string before it, and a code between the colour mask and the clear
-// code reads as two pixels from the never-written table. That code is at
-// least w(j) = min(12, max(init_code_size, bits of first_free + j - 1)) bits
-// wide, because the decoder widens its codes as the table fills, and j stays
-// below 4097 since a full table stops the decoding until the next clear. So
+// at most j + 1 pixels: each code adds one table entry at most one pixel
+// longer than the longest before it. That code is at least w(j) = min(12,
+// max(init_code_size, bits of first_free + j - 1)) bits wide, because the
+// decoder widens its codes as the table fills, and once the table is full
+// (j of 4096 on) no string grows longer while codes stay 12 bits wide. So
 // no code yields more than R = max over j of (j + 2) / w(j) pixels per bit
 // (about 341, reached with full 12-bit tables: some 2700 pixels per byte of
 // data), and n bits yield at most R * n. At the end of the data one code

@@ -29,6 +29,86 @@ using image_test::write_bytes;
 
 namespace {
 
+using Rgb = std::array<int, 3>;
+
+// A GIF89a file written byte by byte: a global and a local colour map (each
+// may be empty), and the pixels LZW-coded with literal codes of code_size
+// bits as the format lays them out, after the given number of clear codes,
+// with an end code or without. Given raw codes, they are the data instead,
+// each code_size + 1 bits wide. The coder never clears its table: once 4096
+// strings are known it goes on coding with them, as the format allows (our
+// writer, like most, clears instead).
+struct GifStream {
+  int width, height;
+  std::vector<int> pixels;
+  std::vector<Rgb> global = {}, local = {};
+  int code_size = 8;
+  int clears = 1;
+  bool end_code = true;
+  std::vector<int> raw_codes = {};
+};
+
+std::string gif_file(const GifStream& s, long* code_bits = nullptr) {
+  std::string bytes = "GIF89a";
+  auto word = [&](int value) { bytes += static_cast<char>(value & 255), bytes += static_cast<char>(value >> 8); };
+  auto map_flags = [](const std::vector<Rgb>& map) {
+    int bits = 1;
+    while ((1u << bits) < map.size()) bits++;
+    return map.empty() ? 0 : 0x80 | (bits - 1);
+  };
+  auto put_map = [&](const std::vector<Rgb>& map) {
+    for (const Rgb& c : map)
+      for (int v : c) bytes += static_cast<char>(v);
+  };
+  word(s.width), word(s.height);
+  bytes += {static_cast<char>(map_flags(s.global) | (s.global.empty() ? 0 : 0x70)), 0, 0};
+  put_map(s.global);
+  bytes += ',';
+  word(0), word(0), word(s.width), word(s.height);
+  bytes += static_cast<char>(map_flags(s.local));
+  put_map(s.local);
+  bytes += static_cast<char>(s.code_size);
+  const int clear = 1 << s.code_size;
+  std::string codes;
+  unsigned long long pending = 0;
+  int pending_bits = 0, code_width = s.code_size + 1, next = clear + 2;
+  long bits = 0;
+  auto put = [&](int code) {
+    pending |= static_cast<unsigned long long>(code) << pending_bits;
+    bits += code_width;
+    for (pending_bits += code_width; pending_bits >= 8; pending_bits -= 8, pending >>= 8)
+      codes += static_cast<char>(pending & 255);
+  };
+  for (int k = 0; k < s.clears; k++) put(clear);
+  for (int code : s.raw_codes) put(code);
+  if (s.raw_codes.empty()) {
+    std::map<std::pair<int, int>, int> strings;
+    int prefix = s.pixels[0];
+    for (std::size_t k = 1; k < s.pixels.size(); k++) {
+      const auto known = strings.find({prefix, s.pixels[k]});
+      if (known != strings.end()) {
+        prefix = known->second;
+        continue;
+      }
+      put(prefix);
+      if (next < 4096) strings[{prefix, s.pixels[k]}] = next++;
+      if (next > (1 << code_width) && code_width < 12) code_width++;
+      prefix = s.pixels[k];
+    }
+    put(prefix);
+    if (s.end_code) put(clear + 1);
+  }
+  if (pending_bits > 0) codes += static_cast<char>(pending & 255);
+  for (std::size_t at = 0; at < codes.size(); at += 255) {
+    const std::string block = codes.substr(at, 255);
+    bytes += static_cast<char>(block.size());
+    bytes += block;
+  }
+  bytes += {0, ';'};
+  if (code_bits != nullptr) *code_bits = bits;
+  return bytes;
+}
+
 // The grey levels of a GIF: each palette index through the file's colour
 // map (red component), as decoded by our reader, and its messages.
 std::vector<int> decoded_greys(const std::string& name, int* width = nullptr, std::string* messages = nullptr) {
@@ -352,52 +432,6 @@ TEST_F(Gif, AFileCutShortIsRefusedWithThePixelsItLacks) {
   }
 }
 
-// 8-bit grey pixels as a GIF whose LZW coder never clears its table: once
-// 4096 strings are known it goes on coding with them, as the format allows
-// (our writer, like most, clears instead).
-std::string gif_without_clears(int width, int height, const std::vector<int>& pixels) {
-  std::string bytes = "GIF89a";
-  auto word = [&](int value) { bytes += static_cast<char>(value & 255), bytes += static_cast<char>(value >> 8); };
-  word(width), word(height);
-  bytes += {static_cast<char>(0xF7), 0, 0};
-  for (int k = 0; k < 256; k++) bytes.append(3, static_cast<char>(k));
-  bytes += ',';
-  word(0), word(0), word(width), word(height);
-  bytes += {0, 8};
-  std::string codes;
-  unsigned long long pending = 0;
-  int pending_bits = 0, code_width = 9, next = 258;
-  auto put = [&](int code) {
-    pending |= static_cast<unsigned long long>(code) << pending_bits;
-    for (pending_bits += code_width; pending_bits >= 8; pending_bits -= 8, pending >>= 8)
-      codes += static_cast<char>(pending & 255);
-  };
-  std::map<std::pair<int, int>, int> strings;
-  put(256);
-  int prefix = pixels[0];
-  for (std::size_t k = 1; k < pixels.size(); k++) {
-    const auto known = strings.find({prefix, pixels[k]});
-    if (known != strings.end()) {
-      prefix = known->second;
-      continue;
-    }
-    put(prefix);
-    if (next < 4096) strings[{prefix, pixels[k]}] = next++;
-    if (next > (1 << code_width) && code_width < 12) code_width++;
-    prefix = pixels[k];
-  }
-  put(prefix);
-  put(257);
-  if (pending_bits > 0) codes += static_cast<char>(pending & 255);
-  for (std::size_t at = 0; at < codes.size(); at += 255) {
-    const std::string block = codes.substr(at, 255);
-    bytes += static_cast<char>(block.size());
-    bytes += block;
-  }
-  bytes += {0, ';'};
-  return bytes;
-}
-
 // A table kept full to the end is no sign of a file cut short: every pixel
 // decodes, as netpbm decodes it.
 TEST_F(Gif, AFullCodeTableThatIsNeverClearedKeepsDecoding) {
@@ -405,7 +439,9 @@ TEST_F(Gif, AFullCodeTableThatIsNeverClearedKeepsDecoding) {
   std::vector<int> pixels(120 * 100);
   for (int& pixel : pixels) pixel = static_cast<int>(random() % 256);
   const std::string gif = scratch("unclear.gif");
-  write_bytes(gif, gif_without_clears(120, 100, pixels));
+  GifStream stream{120, 100, pixels};
+  for (int k = 0; k < 256; k++) stream.global.push_back({k, k, k});
+  write_bytes(gif, gif_file(stream));
   std::string messages;
   EXPECT_EQ(decoded_greys(gif, nullptr, &messages), pixels);
   EXPECT_EQ(messages, "");
@@ -430,8 +466,6 @@ TEST_F(Gif, ReadingFillsTheColourTableThatLaterWritesUse) {
 }
 
 namespace {
-
-using Rgb = std::array<int, 3>;
 
 // A one-line GIF of the given colour map, made by giflib's gifbuild; a map
 // shorter than a power of two is filled up with black, as encoders do.
@@ -513,4 +547,201 @@ TEST_F(Gif, FailedWriteSaysWhy) {
   EXPECT_EXIT_STATUS(writegif(const_cast<char*>(name.c_str()), ima, False), 255,
                      "Error writing  file \\(.*device.gif: No space left on device\\)");
   EXPECT_EQ(fits_test::link_text(name), "/dev/full");
+}
+
+namespace {
+
+// Pixels, their colours, the messages and the run's colour table after a
+// GIF is read.
+struct Decoded {
+  std::vector<int> indices;
+  std::vector<Rgb> colours;
+  std::string messages;
+  std::vector<Rgb> table;  // IO_RGB's entries
+};
+
+Decoded decode(const std::string& gif) {
+  Decoded d;
+  PICINFO pic{};
+  std::FILE* stream = gif_file_des_in(gif.c_str());
+  testing::internal::CaptureStderr();
+  const int decoded = readgif(stream, &pic);
+  d.messages = testing::internal::GetCapturedStderr();
+  std::fclose(stream);
+  if (decoded != 1) d.messages += "(not decoded)";
+  for (long k = 0; k < static_cast<long>(pic.width) * pic.height; k++) {
+    const int i = pic.pixels[k];
+    d.indices.push_back(i);
+    d.colours.push_back({pic.red[i], pic.green[i], pic.blue[i]});
+  }
+  for (int i = 0; i < IO_RGB.lut_size(); i++) d.table.push_back({IO_RGB.red(i), IO_RGB.green(i), IO_RGB.blue(i)});
+  free_buffer(pic.pixels);
+  std::free(pic.comment);
+  return d;
+}
+
+std::vector<int> pattern(int width, int height, int x_step, int y_step, int modulo) {
+  std::vector<int> values;
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++) values.push_back((x_step * x + y_step * y) % modulo);
+  return values;
+}
+
+std::vector<Rgb> grey_map(int entries) {
+  std::vector<Rgb> map;
+  for (int i = 0; i < entries; i++) map.push_back({i, i, i});
+  return map;
+}
+
+}  // namespace
+
+// An image with its own colour map: its pixels are the literal codes of its
+// own code size, whatever the global map's size, and they show the local
+// map's colours, which become the run's colour table, as netpbm shows them.
+TEST_F(Gif, AnImageWithItsOwnColourMap) {
+  std::vector<Rgb> rainbow, four = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}, {250, 5, 9}}, sixteen;
+  for (int i = 0; i < 256; i++) rainbow.push_back({i, 255 - i, (7 * i) % 256});
+  for (int i = 0; i < 16; i++) sixteen.push_back({16 * i, 255 - 8 * i, 100});
+  struct Case {
+    const char* stem;
+    std::vector<Rgb> global, local;
+    int code_size;
+    std::vector<int> pixels;
+  };
+  const Case cases[] = {
+      {"local256_global2", {{0, 0, 0}, {255, 255, 255}}, rainbow, 8, pattern(64, 64, 5, 3, 256)},
+      {"local4_global256", grey_map(256), four, 2, pattern(64, 64, 1, 1, 4)},
+      {"local16_no_global", {}, sixteen, 4, pattern(64, 64, 3, 1, 16)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string gif = scratch(std::string(c.stem) + ".gif");
+    write_bytes(gif, gif_file({64, 64, c.pixels, c.global, c.local, c.code_size}));
+    IO_RGB.alloc(0);
+    const Decoded d = decode(gif);
+    EXPECT_EQ(d.messages, "");
+    ASSERT_EQ(d.indices, c.pixels);
+    std::vector<Rgb> expected;
+    for (int p : c.pixels) expected.push_back(c.local[p]);
+    EXPECT_EQ(d.colours, expected);
+    EXPECT_EQ(d.table, c.local);
+    if (image_test::have_tool("giftopnm")) {
+      EXPECT_EQ(giftopnm_colours(gif), expected);
+    }
+  }
+}
+
+// Streams that encoders make and netpbm reads: no clear code first, two in
+// a row, literal codes narrower than the colour map, and data that end on
+// a byte with the last pixel's code and no end code. Each reads as written,
+// silently.
+TEST_F(Gif, ValidCodeStreamsReadAsWritten) {
+  std::mt19937 random(54);
+  std::vector<int> noisy(40 * 30);
+  for (int& v : noisy) v = static_cast<int>(random() % 256);
+  GifStream byte_end{1, 1, {}, grey_map(256)};
+  byte_end.end_code = false;
+  long bits = 1;
+  for (int width = 2; bits % 8 != 0; width++) {  // the last code's bits end a byte
+    byte_end.width = width;
+    byte_end.pixels = pattern(width, 1, 1, 0, 7);
+    gif_file(byte_end, &bits);
+  }
+  struct Case {
+    const char* stem;
+    GifStream stream;
+  };
+  const Case cases[] = {
+      {"no_clear", {40, 30, noisy, grey_map(256), {}, 8, 0}},
+      {"two_clears", {40, 30, noisy, grey_map(256), {}, 8, 2}},
+      {"code_size_2", {40, 30, pattern(40, 30, 1, 2, 4), grey_map(256), {}, 2}},
+      {"no_clear_code_size_2", {40, 30, pattern(40, 30, 3, 1, 4), grey_map(256), {}, 2, 0}},
+      {"byte_end", byte_end},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string gif = scratch(std::string(c.stem) + ".gif");
+    write_bytes(gif, gif_file(c.stream));
+    const Decoded d = decode(gif);
+    EXPECT_EQ(d.messages, "");
+    EXPECT_EQ(d.indices, c.stream.pixels);
+    if (image_test::have_tool("giftopnm")) {
+      EXPECT_EQ(giftopnm_samples(gif), c.stream.pixels);
+    }
+  }
+}
+
+// Codes no encoder writes are refused, saying which.
+TEST_F(Gif, UndefinedCodesAreRefused) {
+  struct Case {
+    const char* stem;
+    int code_size;
+    std::vector<int> codes;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"ahead", 2, {1, 7, 2, 5}, "LZW code 7 not yet defined"},  // the next string to define is 6
+      {"first", 2, {6, 1, 5}, "LZW code 6 not yet defined"},     // nothing is defined after a clear
+      {"wide", 9, {300, 2, 513}, "pixel value 300 above 255"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string gif = scratch(std::string(c.stem) + ".gif");
+    GifStream stream{4, 1, {}, grey_map(256), {}, c.code_size};
+    stream.raw_codes = c.codes;
+    write_bytes(gif, gif_file(stream));
+    to_array<int, false> back;
+    EXPECT_EXIT_STATUS(readgif(gif.c_str(), back), 255,
+                       std::string("Error: corrupt GIF file \\(") + c.message + "\\)\nError reading  file ");
+  }
+}
+
+// Grey images without black, as PIL, ImageMagick and netpbm write them:
+// their colour map is filled up to 256 entries with black, which is no
+// colour of the image. Results written with the input's palette then never
+// show black.
+TEST_F(Gif, FillingOfAColourMapIsNoColourOfTheImage) {
+  const std::vector<int> greys = pattern(50, 40, 7, 11, 250);
+  std::vector<int> shown;
+  for (int g : greys) shown.push_back(5 + g);
+  const std::string pgm = scratch("grey250.pgm");
+  write_bytes(pgm, image_test::pgm_bytes(50, 40, shown));
+  std::vector<std::string> files = {std::string(QZ_SOURCE_DIR) + "/tests/io/data/gif/grey250.gif"};
+  // ImageMagick dithers a grey image onto fewer of its greys unless told not to.
+  if (image_test::have_tool("convert") && image_test::run("convert " + pgm + " +dither " + scratch("im.gif")) == 0)
+    files.push_back(scratch("im.gif"));
+  if (image_test::have_tool("pamtogif") && image_test::run("pamtogif " + pgm + " > " + scratch("pam.gif")) == 0)
+    files.push_back(scratch("pam.gif"));
+  const float values[] = {-3.f, 0.f, 100.f, 248.f, 249.f, 250.f, 251.f, 255.f, 300.f};
+  const int count = static_cast<int>(std::size(values));
+  for (const std::string& gif : files) {
+    SCOPED_TRACE(gif);
+    const Decoded d = decode(gif);
+    std::vector<int> red;
+    for (const Rgb& c : d.colours) red.push_back(c[0]);
+    ASSERT_EQ(red, shown);
+    if (image_test::have_tool("giftopnm")) {
+      EXPECT_EQ(giftopnm_samples(gif), shown);
+    }
+    ASSERT_EQ(d.table.size(), 250u);  // the black entries past the last grey left out
+    EXPECT_EQ(std::count(d.table.begin(), d.table.end(), Rgb{0, 0, 0}), 0);
+    to_array<float, false> ima(1, count);
+    for (int k = 0; k < count; k++) ima(k) = values[k];
+    const std::string out = scratch("result.gif");
+    writegif(out.c_str(), ima, False);
+    if (image_test::have_tool("giftopnm")) {
+      const std::vector<Rgb> written = giftopnm_colours(out);
+      ASSERT_EQ(static_cast<int>(written.size()), count);
+      for (int k = 0; k < count; k++)
+        EXPECT_EQ(written[k], d.table[std::clamp(static_cast<int>(values[k]), 0, 249)]) << values[k];
+    }
+  }
+  // Four greys under 8-bit codes: a map narrower than the codes.
+  const Decoded four = decode(std::string(QZ_SOURCE_DIR) + "/tests/io/data/gif/grey4.gif");
+  std::vector<int> red;
+  for (const Rgb& c : four.colours) red.push_back(c[0]);
+  std::vector<int> expected = pattern(30, 20, 1, 1, 4);
+  for (int& v : expected) v *= 60;
+  EXPECT_EQ(red, expected);
+  EXPECT_EQ(four.table.size(), 4u);
 }

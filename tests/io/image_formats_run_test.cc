@@ -3,6 +3,7 @@
 // tools with the input's size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,32 @@ TEST_F(FormatRun, GifInGifOut) {
     ASSERT_TRUE(exists(name)) << name;
     image_test::Pnm pnm = image_test::parse_pnm(image_test::run_output("giftopnm " + path(name) + " 2>/dev/null"));
     EXPECT_EQ(pnm.width, kSide) << name;
+  }
+}
+
+// A grey GIF without black, as netpbm and ImageMagick write it: its colour
+// map is filled up to 256 entries with black, no colour of the image, so no
+// result may show black (values past the last grey used take that grey).
+TEST_F(FormatRun, GifWithoutBlackGivesResultsWithoutBlack) {
+  REQUIRE_TOOL("giftopnm");
+  std::vector<int> greys;
+  for (int y = 0; y < 40; y++)
+    for (int x = 0; x < 50; x++) greys.push_back(5 + (7 * x + 11 * y) % 250);
+  write_bytes(path("in.pgm"), image_test::pgm_bytes(50, 40, greys));
+  const char* const writers[] = {"pamtogif in.pgm > in.gif", "convert in.pgm +dither in.gif"};
+  for (const char* writer : writers) {
+    SCOPED_TRACE(writer);
+    if (!image_test::have_tool(std::string(writer).substr(0, std::string(writer).find(' ')))) continue;
+    ASSERT_EQ(image_test::run("cd '" + dir_ + "' && " + writer), 0);
+    ASSERT_EQ(run("-t 1 -t 5 -C 0.1 -i 100 -g 0 in.gif o"), 0) << output_;
+    for (const char* name : {"o.gif", "o_atrou.gif", "o_cos.gif", "o_resi.gif"}) {
+      image_test::Pnm pnm = image_test::parse_pnm(image_test::run_output("giftopnm " + path(name) + " 2>/dev/null"));
+      ASSERT_EQ(pnm.width, 50) << name;
+      int black = 0;
+      for (std::size_t k = 0; k < pnm.samples.size(); k += pnm.channels)
+        black += std::count(pnm.samples.begin() + k, pnm.samples.begin() + k + pnm.channels, 0) == pnm.channels;
+      EXPECT_EQ(black, 0) << name;
+    }
   }
 }
 
