@@ -118,6 +118,21 @@ void write_with_tile_at(const std::string& path, std::string bytes, long tile, s
   std::fclose(file);
 }
 
+// The bytes in a gzip stream, as the library's compressor writes a tile.
+std::string gzipped(const std::vector<unsigned char>& bytes) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string packed(deflateBound(&z, bytes.size()), '\0');
+  z.next_in = const_cast<unsigned char*>(bytes.data());
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<unsigned char*>(&packed[0]);
+  z.avail_out = static_cast<uInt>(packed.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  return packed;
+}
+
 std::vector<float> read_image(const std::string& name) {
   to_array<float, false> ima;
   fitsstruct rec;
@@ -515,26 +530,30 @@ TEST_F(QzMcaTiles, FirstFaultyTileIsRefusedOnAnyThreadCount) {
   }
 }
 
-// A gzip tile may inflate to 8 bytes a pixel, the widest pixel, and no
-// more: the bound is exact.
-TEST_F(QzMcaTiles, GzipTilesInflateToEightBytesAPixelAtMost) {
+// A gzip tile inflates to exactly the bytes of its pixels, 2 a pixel for a
+// 16-bit image: one byte fewer, and the library would read its pixels past
+// the data; one more, and its buffer would grow on.
+TEST_F(QzMcaTiles, GzipTilesInflateToExactlyTheirPixels) {
   std::vector<double> counts(kWidth * kHeight, 7);
   fits_test::write_compressed(path("gzip.fits"), SHORT_IMG, {kWidth, kHeight}, counts, {GZIP_1});
   const std::string bytes = fits_test::read_bytes(path("gzip.fits"));
-  for (const long extra : {0, 1}) {
-    // Tile 1's stream replaced by one of zeros, 8 bytes for each of its 64
+  for (const long extra : {-1, 0, 1}) {
+    // Tile 1's stream replaced by one of zeros, 2 bytes for each of its 64
     // pixels and `extra`, in the room its own took.
-    const std::vector<unsigned char> zeros(8 * kWidth + extra, 0);
-    std::vector<unsigned char> packed(compressBound(zeros.size()));
-    uLongf length = packed.size();
-    ASSERT_EQ(compress2(packed.data(), &length, zeros.data(), zeros.size(), 9), Z_OK);
+    const std::vector<unsigned char> zeros(2 * kWidth + extra, 0);
+    const std::string packed = gzipped(zeros);
+    const std::uint32_t length = static_cast<std::uint32_t>(packed.size());
     std::string damaged = bytes;
     ASSERT_LE(length, descriptor(damaged, 0, 0));
     const std::size_t stream = descriptor_at(damaged, kHeight, 0) + descriptor(damaged, 0, 1);
-    damaged.replace(stream, length, reinterpret_cast<const char*>(packed.data()), length);
-    set_descriptor(damaged, 0, 0, static_cast<std::uint32_t>(length));
+    damaged.replace(stream, length, packed);
+    set_descriptor(damaged, 0, 0, length);
     fits_test::write_bytes(path("zeros.fits"), damaged);
+    std::remove(path("o_resi.fits").c_str());
     run("-t 1 -i 1 'zeros.fits[1]' o");
     EXPECT_EQ(printed("has tile 1: its gzip data do not end within its pixels"), extra == 1) << extra << output_;
+    EXPECT_EQ(printed("has tile 1: its gzip data inflate to 127 bytes, fewer than its 64 pixels hold"), extra == -1)
+        << extra << output_;
+    EXPECT_EQ(exists("o_resi.fits"), extra == 0) << extra << output_;
   }
 }
