@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <limits>
 #include <new>
 #include <string>
@@ -710,10 +711,70 @@ class tile_table {
   long long row_bytes_ = 0, heap_start_ = 0, heap_end_ = 0;
 };
 
+// The HDUs a read passes: those up to the one a name selects by its number,
+// or up to the first one with its name (the library searches them in
+// order, parsing each header), or all.
+struct hdu_reach {
+  int last = std::numeric_limits<int>::max();
+  std::string extname;
+  int version = 0, type = ANY_HDU;
+
+  // From a name's selector ("1", "SCI", "SCI,2"), as the library reads
+  // it; none is the primary HDU, which the library opens.
+  static hdu_reach of(const std::string& selector) {
+    hdu_reach reach;
+    if (selector.empty()) {
+      reach.last = 0;
+      return reach;
+    }
+    std::vector<char> text(selector.begin(), selector.end());
+    text.push_back('\0');
+    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", rows[FLEN_FILENAME] = "";
+    int number = 0, status = 0;
+    // A selector the library cannot read ends its open; every HDU is
+    // checked for the listing of them that may follow.
+    if (ffexts(text.data(), &number, name, &reach.version, &reach.type, column, rows, &status) != 0) return reach;
+    reach.extname = name;
+    if (reach.extname.empty()) reach.last = number;
+    return reach;
+  }
+
+  // Whether the read goes no further than `hdu`, whose cards these are.
+  bool reached(int hdu, char* cards, int nblocks) const {
+    if (extname.empty()) return hdu >= last;
+    const std::string xtension = hdu == 0 ? "IMAGE" : value_of(cards, nblocks, "XTENSION");
+    const bool compressed = value_of(cards, nblocks, "ZIMAGE") == "T";
+    const int kind = xtension == "IMAGE" || (xtension == "BINTABLE" && compressed) ? IMAGE_HDU
+                     : xtension == "BINTABLE"                                    ? BINARY_TBL
+                     : xtension == "TABLE"                                       ? ASCII_TBL
+                                                                                 : -1;
+    if (type != ANY_HDU && kind != type) return false;
+    for (const char* const key : {"EXTNAME", "HDUNAME"}) {
+      if (strcasecmp(value_of(cards, nblocks, key).c_str(), extname.c_str()) != 0) continue;
+      const std::string version_text = value_of(cards, nblocks, key[0] == 'E' ? "EXTVER" : "HDUVER");
+      if (version == 0 || (version_text.empty() ? 1 : std::atol(version_text.c_str())) == version) return true;
+    }
+    return false;
+  }
+
+ private:
+  // A card's value without quotes and trailing blanks; empty when absent.
+  static std::string value_of(char* cards, int nblocks, const char* key) {
+    std::string padded = key;
+    padded.resize(8, ' ');
+    const char* card = fitsnfind(cards, padded.c_str(), nblocks);
+    if (card == nullptr) return "";
+    std::string value = bare_value(card);
+    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
+    value.erase(value.find_last_not_of(' ') + 1);
+    return value;
+  }
+};
+
 // Walks the HDUs, header by header, while the bytes are those of whole
-// HDUs, checking the cards of each tile-compressed image; what follows the
-// last one is the library's to report.
-void check_hdus(const file_bytes& file, const std::string& name) {
+// HDUs and the read passes them, checking the cards of each tile-compressed
+// image; what follows the last one is the library's to report.
+void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach& reach) {
   long long start = 0;
   for (int hdu = 0;; hdu++) {
     std::string cards;
@@ -734,6 +795,7 @@ void check_hdus(const file_bytes& file, const std::string& name) {
     const char* zimage = fitsnfind(&cards[0], "ZIMAGE  ", nblocks);
     if (std::memcmp(cards.data() + 10, "'BINTABLE'", 10) == 0 && zimage != nullptr && bare_value(zimage) == "T")
       tile_table(cards, nblocks, hdu, data_start, name).check_cards(file);
+    if (reach.reached(hdu, &cards[0], nblocks)) return;
     const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
     if (padded > file.size() - data_start) return;
     start = data_start + padded;
@@ -742,15 +804,27 @@ void check_hdus(const file_bytes& file, const std::string& name) {
 
 }  // namespace
 
-void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name) {
+void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name,
+                                const std::string& selector) {
   memory_bytes file(bytes, size);
-  check_hdus(file, name);
+  check_hdus(file, name, hdu_reach::of(selector));
 }
 
-void fits_check_compressed_hdus(std::FILE* stream, const std::string& name) {
+void fits_check_compressed_hdus(std::FILE* stream, const std::string& name, const std::string& selector) {
   stream_bytes file(fileno(stream));
-  check_hdus(file, name);
+  check_hdus(file, name, hdu_reach::of(selector));
   std::rewind(stream);
+}
+
+void fits_check_compressed_hdus_through(fitsfile* fptr, int last) {
+  const fits_input_source source = fits_input_source_of(fptr->Fptr);
+  if (source.backing == nullptr) return;
+  hdu_reach reach;
+  reach.last = last;
+  if (source.bytes != nullptr)
+    check_hdus(memory_bytes(source.bytes, source.size), source.name, reach);
+  else
+    check_hdus(stream_bytes(source.descriptor), source.name, reach);
 }
 
 void fits_check_tiles(fitsfile* fptr) {

@@ -334,11 +334,38 @@ TEST(TileCompressedImages, TilesAreCheckedForTheHduRead) {
     EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255,
                        "HDU \\[2\\] has tile 4: its Rice data end before its pixels do.*two.fits") << packed;
   }
-  fits_test::write_bytes(path, one + with_card(one, "ZTILE1", "0").substr(2880));
+  // Cards the library would trust to its harm in HDU 2: a read or a write
+  // that does not pass it goes on; one that does is refused, the file left
+  // as it was.
+  const std::string bad_after = one + with_card(one, "ZTILE1", "0").substr(2880);
+  fits_test::write_bytes(path, bad_after);
+  EXPECT_EQ(read_image(path + "[1]").size(), static_cast<std::size_t>(kWidth * kHeight));
+  const std::string refused = "HDU \\[2\\] has ZTILE1 = 0: a tile has at least 1 pixel.*two.fits";
+  EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255, refused);
+  // The primary HDU holds no image: the library then passes every HDU to
+  // find the one to name.
+  EXPECT_EXIT_STATUS(read_image(path), 255, refused);
   to_array<float, true> block(4, 4);
-  EXPECT_EXIT_STATUS(fits_write_block((path + "[1]").c_str(), block, 0, 0), 255,
-                     "HDU \\[2\\] has ZTILE1 = 0: a tile has at least 1 pixel.*two.fits");
-  EXPECT_EQ(fits_test::read_bytes(path), one + with_card(one, "ZTILE1", "0").substr(2880));
+  EXPECT_EXIT_STATUS(fits_write_block((path + "[2]").c_str(), block, 0, 0), 255, refused);
+  EXPECT_EQ(fits_test::read_bytes(path), bad_after);
+  // By name, the library searches the HDUs in order up to the first so
+  // named.
+  auto named = [](std::string bytes, const char* extname) { return with_card(bytes, "EXTNAME", extname); };
+  fits_test::write_bytes(path, one + named(one, "'SCI'").substr(2880) +
+                                   named(with_card(one, "ZTILE1", "0"), "'ERR'").substr(2880));
+  EXPECT_EQ(read_image(path + "[SCI]").size(), static_cast<std::size_t>(kWidth * kHeight));
+  EXPECT_EQ(read_image(path + "[sci]").size(), static_cast<std::size_t>(kWidth * kHeight));
+  EXPECT_EXIT_STATUS(read_image(path + "[ERR]"), 255, "HDU \\[3\\] has ZTILE1 = 0");
+  EXPECT_EXIT_STATUS(read_image(path + "[SCI,2]"), 255, "HDU \\[3\\] has ZTILE1 = 0");
+  // An image in the primary HDU, read with a damaged HDU after it.
+  fits_test::write_reference(scratch("mef.fits"), FLOAT_IMG, {kWidth, kHeight}, ints);
+  const std::string primary = fits_test::read_bytes(scratch("mef.fits"));
+  fits_test::write_bytes(scratch("mef.fits"), primary + with_card(one, "ZTILE1", "0").substr(2880));
+  for (const char* name : {"mef.fits[0]", "mef.fits"}) {
+    const std::vector<float> pixels = read_image(scratch(name));
+    ASSERT_EQ(pixels.size(), ints.size()) << name;
+    for (std::size_t k = 0; k < ints.size(); k++) ASSERT_EQ(pixels[k], ints[k]) << name;
+  }
 }
 
 using QzMcaTiles = QzMcaProgram;
