@@ -5,6 +5,7 @@
 #include "io/tile_compression_check.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -387,6 +388,60 @@ TEST(TileCompressedImages, TilesPastTwoGigabytesOfHeapRead) {
   std::remove(scratch("far.fits").c_str());
 }
 
+// Q descriptors, 8-byte fields, as the library writes very large files:
+// the rewritten files read to the same pixels in the library (the rewrite
+// is sound) and here, every tile column of them checked as in P files.
+TEST(TileCompressedImages, QDescriptorsAreReadAndChecked) {
+  std::vector<double> ints(kWidth * kHeight), ramp(kWidth * kHeight);
+  for (std::size_t k = 0; k < ints.size(); k++) {
+    ints[k] = 100 + static_cast<double>(k * 37 % 200);
+    ramp[k] = 1000 + 0.25 * static_cast<double>(k % kWidth) + k / kWidth;
+  }
+  const struct {
+    const char* name;
+    int bitpix;
+    const std::vector<double>& values;
+    Compression how;
+  } files[] = {
+      {"q_rice.fits", SHORT_IMG, ints, {}},
+      {"q_hcomp.fits", SHORT_IMG, ints, {HCOMPRESS_1, 4, 1, {16, 8}}},
+      {"q_plio.fits", SHORT_IMG, ints, {PLIO_1}},
+      {"q_nocomp.fits", SHORT_IMG, ints, {NOCOMPRESS}},
+      {"q_ramp.fits", FLOAT_IMG, ramp, {}},
+      {"q_gzip.fits", FLOAT_IMG, sky(0, 0), {GZIP_2}},
+  };
+  for (const auto& f : files) {
+    const std::string p_path = scratch(std::string("p_") + f.name), q_path = scratch(f.name);
+    fits_test::write_compressed(p_path, f.bitpix, {kWidth, kHeight}, f.values, f.how);
+    const std::string q_bytes = tile_layouts::with_q_descriptors(fits_test::read_bytes(p_path));
+    EXPECT_EQ(tile_layouts::take_apart(q_bytes).value("TFORM1").substr(0, 2), "1Q") << f.name;
+    fits_test::write_bytes(q_path, q_bytes);
+    const fits_test::Reference library = fits_test::read_reference(q_path + "[1]");
+    EXPECT_EQ(library.values, fits_test::read_reference(p_path + "[1]").values) << f.name;
+    const std::vector<float> ours = read_image(q_path + "[1]");
+    ASSERT_EQ(ours.size(), library.values.size()) << f.name;
+    for (std::size_t k = 0; k < ours.size(); k++) ASSERT_EQ(ours[k], static_cast<float>(library.values[k])) << f.name;
+  }
+  // Tile 1's HCOMPRESS stream describing 16 x 9 pixels: read 4 bytes wide,
+  // the descriptor would give no stream to check, and the library's decoder
+  // would write past its tile.
+  tile_layouts::table_hdu hcomp = tile_layouts::take_apart(fits_test::read_bytes(scratch("q_hcomp.fits")));
+  const std::uint64_t start = tile_layouts::read_big_endian(hcomp.rows, 8, 8);
+  tile_layouts::write_big_endian(hcomp.heap, start + 2, 4, 9);
+  fits_test::write_bytes(scratch("q_hwide.fits"), tile_layouts::put_together(hcomp));
+  EXPECT_EXIT_STATUS(read_image(scratch("q_hwide.fits[1]")), 255,
+                     "HDU \\[1\\] has tile 1 \\(16 x 8 pixels\\): its HCOMPRESS stream describes an image of "
+                     "16 x 9.*q_hwide.fits");
+  // Values kept whole, one more than the tile's.
+  tile_layouts::table_hdu kept = tile_layouts::take_apart(fits_test::read_bytes(scratch("q_nocomp.fits")));
+  const tile_layouts::column column =
+      tile_layouts::columns(kept)[tile_layouts::column_number(kept, "UNCOMPRESSED_DATA") - 1];
+  tile_layouts::write_big_endian(kept.rows, column.offset, 8, kWidth + 1);
+  fits_test::write_bytes(scratch("q_kept.fits"), tile_layouts::put_together(kept));
+  EXPECT_EXIT_STATUS(read_image(scratch("q_kept.fits[1]")), 255,
+                     "has tile 1: it keeps 65 values uncompressed, not its 64 pixels.*q_kept.fits");
+}
+
 // A tile whose stream is larger than the memory left: refused, as the
 // checks run on several threads, instead of ending by an exception.
 TEST(TileCompressedImages, TileLargerThanMemoryIsRefused) {
@@ -448,8 +503,15 @@ TEST(TileCompressedImages, TilesAreCheckedForTheHduRead) {
   auto named = [](std::string bytes, const char* extname) { return with_card(bytes, "EXTNAME", extname); };
   fits_test::write_bytes(path, one + named(one, "'SCI'").substr(2880) +
                                    named(with_card(one, "ZTILE1", "0"), "'ERR'").substr(2880));
-  EXPECT_EQ(read_image(path + "[SCI]").size(), static_cast<std::size_t>(kWidth * kHeight));
-  EXPECT_EQ(read_image(path + "[sci]").size(), static_cast<std::size_t>(kWidth * kHeight));
+  for (const char* selector : {"[SCI]", "[sci]"}) {
+    fitsfile* opened = nullptr;
+    int status = 0;
+    ASSERT_EQ(fits_open_input(&opened, path + selector, READONLY, &status), 0) << selector;
+    int hdu = 0;
+    EXPECT_EQ(ffghdn(opened, &hdu), 3) << selector;
+    fits_check_tiles(opened);
+    fits_close_input(opened, &status);
+  }
   EXPECT_EXIT_STATUS(read_image(path + "[ERR]"), 255, "HDU \\[3\\] has ZTILE1 = 0");
   EXPECT_EXIT_STATUS(read_image(path + "[SCI,2]"), 255, "HDU \\[3\\] has ZTILE1 = 0");
   // An image in the primary HDU, read with a damaged HDU after it.
@@ -649,6 +711,22 @@ TEST_F(QzMcaTiles, FirstFaultyTileIsRefusedOnAnyThreadCount) {
   for (const int threads : {1, 8}) {
     EXPECT_NE(run("-t 1 -i 1 'cut.fits[1]' o", "env OMP_NUM_THREADS=" + std::to_string(threads)), 0);
     EXPECT_FALSE(printed("tile 100")) << output_;
+  }
+  // The program refuses that file as truncated before its tiles are
+  // checked; the checks themselves, as a reader that does not look at the
+  // file's size meets them, stop at the cut stream and leave it to the
+  // library.
+  for (const int threads : {1, 8}) {
+    EXPECT_EXIT(
+        {
+          omp_set_num_threads(threads);
+          fitsfile* opened = nullptr;
+          int status = 0;
+          if (fits_open_input(&opened, path("cut.fits[1]"), READONLY, &status) == 0) fits_check_tiles(opened);
+          std::exit(status == 0 ? 7 : 8);
+        },
+        ::testing::ExitedWithCode(7), "")
+        << threads;
   }
 }
 

@@ -1,16 +1,14 @@
 // The table of a tile-compressed image laid out otherwise, with the same
-// tiles: as the library writes very large files (Q descriptors, 8-byte
-// fields, in place of P's 4-byte ones), or with a per-tile column given as a
-// card, as the convention allows when every tile has the same value. The
-// library's compressor writes neither for a small file; the tests make them
-// from its files with these rewrites, which work on the first extension of
-// a file whose heap follows its table.
+// tiles: as the library writes very large files, with Q descriptors (8-byte
+// fields) in place of P's 4-byte ones. The library's compressor does not
+// for a small file; the tests make such files from its own with this
+// rewrite, which works on the first extension of a file whose heap follows
+// its table. The helpers that take the table apart and put it together
+// serve other rewrites of its rows and cards.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -193,63 +191,6 @@ inline std::string with_q_descriptors(const std::string& bytes,
   if (hdu.find("THEAP") >= 0)
     hdu.set("THEAP", std::to_string(hdu.integer("THEAP") + (new_row - old_row) * nrows));
   hdu.rows = rows;
-  return put_together(hdu);
-}
-
-// The file with the one-element column `name` (ZSCALE, ZZERO, ZBLANK) of a
-// table whose rows all hold the same value taken out, and given as a card
-// of that value instead.
-inline std::string with_column_as_card(const std::string& bytes, const std::string& name) {
-  table_hdu hdu = take_apart(bytes);
-  const int number = column_number(hdu, name);
-  if (number == 0) return bytes;
-  const std::vector<column> old_columns = columns(hdu);
-  const column& gone = old_columns[number - 1];
-  std::string value;
-  if (gone.type == 'D') {
-    const std::uint64_t raw = read_big_endian(hdu.rows, gone.offset, 8);
-    double real = 0;
-    std::memcpy(&real, &raw, 8);
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17G", real);
-    value = text;
-    if (value.find_first_of(".E") == std::string::npos) value += ".";
-  } else {
-    const int width = element_bytes(gone.type);
-    const std::uint64_t raw = read_big_endian(hdu.rows, gone.offset, width);
-    value = std::to_string(static_cast<long long>(raw << (64 - 8 * width)) >> (64 - 8 * width));
-  }
-  const long long old_row = hdu.integer("NAXIS1"), nrows = hdu.integer("NAXIS2");
-  std::string rows;
-  for (long long r = 0; r < nrows; r++) {
-    rows += hdu.rows.substr(r * old_row, gone.offset);
-    rows += hdu.rows.substr(r * old_row + gone.offset + gone.width, old_row - gone.offset - gone.width);
-  }
-  // The cards of the later columns take the numbers one lower.
-  const long long fields = hdu.integer("TFIELDS");
-  std::vector<std::string> cards;
-  for (std::string card : hdu.cards) {
-    const std::string key = card.substr(0, 8);
-    const std::size_t digits = key.find_first_of("0123456789");
-    const bool column_card = key[0] == 'T' && digits != std::string::npos && digits > 1 &&
-                             key.find_first_not_of("0123456789 ", digits) == std::string::npos;
-    if (column_card) {
-      const long long k = std::atoll(key.substr(digits).c_str());
-      if (k == number) continue;
-      if (k > number && k <= fields) {
-        std::string renamed = key.substr(0, digits) + std::to_string(k - 1);
-        renamed.resize(8, ' ');
-        card.replace(0, 8, renamed);
-      }
-    }
-    cards.push_back(card);
-  }
-  hdu.cards = cards;
-  hdu.set("TFIELDS", std::to_string(fields - 1));
-  hdu.set("NAXIS1", std::to_string(old_row - gone.width));
-  if (hdu.find("THEAP") >= 0) hdu.set("THEAP", std::to_string(hdu.integer("THEAP") - gone.width * nrows));
-  hdu.rows = rows;
-  hdu.set(name, value);
   return put_together(hdu);
 }
 
