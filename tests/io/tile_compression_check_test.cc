@@ -5,6 +5,7 @@
 #include "io/tile_compression_check.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -21,6 +22,7 @@
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
+#include "tile_table_layouts.h"
 #include "support/death.h"
 #include "support/qz_mca_program.h"
 
@@ -118,6 +120,42 @@ void write_with_tile_at(const std::string& path, std::string bytes, long tile, s
   std::fclose(file);
 }
 
+// The bytes in a gzip stream, as the library's compressor writes a tile.
+std::string gzipped(const std::vector<unsigned char>& bytes) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string packed(deflateBound(&z, bytes.size()), '\0');
+  z.next_in = const_cast<unsigned char*>(bytes.data());
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<unsigned char*>(&packed[0]);
+  z.avail_out = static_cast<uInt>(packed.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  return packed;
+}
+
+// The first extension's header without the card `key`: a comment stands
+// in its place.
+std::string without_card(std::string bytes, const std::string& key) {
+  std::string padded = key;
+  padded.resize(8, ' ');
+  for (std::size_t at = 2880; at + 80 <= bytes.size() && bytes.compare(at, 8, "END     ") != 0; at += 80)
+    if (bytes.compare(at, 8, padded) == 0) return bytes.replace(at, 80, fits_test::card("COMMENT " + key + " left out"));
+  ADD_FAILURE() << "no card " << key;
+  return bytes;
+}
+
+// Tile `tile`'s descriptor in the P column `name` given `length` values.
+std::string with_length(const std::string& bytes, const std::string& name, long tile, std::uint32_t length) {
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(bytes);
+  const int number = tile_layouts::column_number(hdu, name);
+  EXPECT_GT(number, 0) << name;
+  const tile_layouts::column column = tile_layouts::columns(hdu)[number - 1];
+  tile_layouts::write_big_endian(hdu.rows, tile * hdu.integer("NAXIS1") + column.offset, 4, length);
+  return tile_layouts::put_together(hdu);
+}
+
 std::vector<float> read_image(const std::string& name) {
   to_array<float, false> ima;
   fitsstruct rec;
@@ -185,6 +223,24 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   // The first tile's descriptor, moved past the heap.
   std::string outside = i_rice;
   outside.replace(table_start(outside) + 4, 4, std::string("\x7f\0\0\0", 4));
+  // A 32-bit image, PLIO lists, tiles kept whole (NOCOMPRESS, and a float
+  // image whose default quantization the library's compressor marks
+  // ZDITHER0 = 0), and a float ramp that the quantization leaves whole and
+  // gzipped in GZIP_COMPRESSED_DATA.
+  std::vector<double> ramp(kWidth * kHeight);
+  for (std::size_t k = 0; k < ramp.size(); k++) ramp[k] = 1000 + 0.25 * static_cast<double>(k % kWidth) + k / kWidth;
+  fits_test::write_compressed(scratch("i32_rice.fits"), LONG_IMG, {kWidth, kHeight}, ints, {});
+  fits_test::write_compressed(scratch("i_plio.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {PLIO_1});
+  fits_test::write_compressed(scratch("i_nocomp.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {NOCOMPRESS});
+  fits_test::write_compressed(scratch("f_nocomp.fits"), FLOAT_IMG, {kWidth, kHeight}, sky(0, 0), {NOCOMPRESS});
+  fits_test::write_compressed(scratch("f_ramp.fits"), FLOAT_IMG, {kWidth, kHeight}, ramp, {});
+  const std::string i32_rice = fits_test::read_bytes(scratch("i32_rice.fits"));
+  const std::string i_plio = fits_test::read_bytes(scratch("i_plio.fits"));
+  const std::string i_nocomp = fits_test::read_bytes(scratch("i_nocomp.fits"));
+  const std::string f_ramp = fits_test::read_bytes(scratch("f_ramp.fits"));
+  const std::string i_gzip = fits_test::read_bytes(scratch("i_gzip.fits"));
+  ASSERT_EQ(tile_layouts::take_apart(f_ramp).value("TTYPE4"), "GZIP_COMPRESSED_DATA");
+  ASSERT_EQ(tile_layouts::take_apart(fits_test::read_bytes(scratch("f_nocomp.fits"))).value("ZDITHER0"), "0");
   const struct {
     const char* name;
     std::string bytes;
@@ -221,6 +277,38 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
                            "ZTILE2", "1099511627776"),
                  "NAXIS2", "1"),
        "has ZTILE1 = 1099511627776, ZTILE2 = 1099511627776: a tile of more pixels than any file could hold"},
+      {"zgcount.fits", with_card(i_hcomp, "ZGCOUNT", "65535"), "has ZGCOUNT = 65535: an image is one group of pixels"},
+      {"zpcount.fits", with_card(i_rice, "ZPCOUNT", "3"), "has ZPCOUNT = 3: an image has no parameters"},
+      {"float_rice.fits", with_card(i_rice, "ZBITPIX", "-32"),
+       "has ZBITPIX = -32: RICE_1 codes integers, and no ZSCALE column or card quantizes the floating-point pixels"},
+      {"float_hcomp.fits", with_card(i_hcomp, "ZBITPIX", "-64"), "has ZBITPIX = -64: HCOMPRESS_1 codes integers"},
+      {"float_plio.fits", with_card(i_plio, "ZBITPIX", "-32"), "has ZBITPIX = -32: PLIO_1 codes integers"},
+      {"unquantized.fits", with_card(f_rice, "ZQUANTIZ", "'NONE'"), "has ZBITPIX = -32: RICE_1 codes integers"},
+      {"float_gzip.fits", with_card(i_gzip, "ZBITPIX", "-32"),
+       "has tile 1: its gzip data inflate to 128 bytes, fewer than its 64 pixels hold"},
+      {"gzip_column.fits", with_card(f_ramp, "ZBITPIX", "-64"),
+       "has tile 1: its gzip data inflate to 256 bytes, fewer than its 64 pixels hold"},
+      {"no_bytepix.fits", without_card(without_card(i_rice, "ZNAME2"), "ZVAL2"),
+       "has tile 1: its Rice data end before its pixels do"},
+      {"hshort.fits", with_length(i_hcomp, "COMPRESSED_DATA", 0, 10),
+       "has tile 1: its HCOMPRESS stream is shorter than its header"},
+      {"hswapped.fits", with_card(with_card(i_hcomp, "ZTILE1", "8"), "ZTILE2", "16"),
+       "has tile 1 \\(8 x 16 pixels\\): its HCOMPRESS stream describes an image of 16 x 8"},
+      {"narrow.fits", with_card(i_rice, "NAXIS1", "7"), "has NAXIS1 = 7: its rows are narrower than their columns"},
+      {"fixed.fits", with_card(i_rice, "TFORM1", "'8B'"),
+       "has TFORM1 = '8B': the compressed data are no variable-length column"},
+      {"plio_past.fits", with_length(i_plio, "COMPRESSED_DATA", 0, 5), "has tile 1: its PLIO list runs past its data"},
+      {"plio_theap.fits", with_card(i_plio, "THEAP", "-1"), "has tile 1: its compressed data lie outside the table's heap"},
+      {"plio_pixels.fits", with_card(with_card(i_plio, "ZNAXIS1", "63"), "ZTILE1", "63"),
+       "has tile 1: its PLIO list decodes to 64 pixels, not its 63"},
+      {"plio_bytes.fits", with_card(i_plio, "TFORM1", "'1PB(200)'"),
+       "has TFORM1 = '1PB\\(200\\)': PLIO lists are 16-bit integers"},
+      {"kept.fits", with_length(i_nocomp, "UNCOMPRESSED_DATA", 0, 65),
+       "has tile 1: it keeps 65 values uncompressed, not its 64 pixels"},
+      {"kept_far.fits", with_length(i_nocomp, "UNCOMPRESSED_DATA", 0, 100000),
+       "has tile 1: its uncompressed data lie outside the table's heap"},
+      {"nocompress_coded.fits", with_length(i_nocomp, "COMPRESSED_DATA", 0, 1),
+       "has tile 1: compressed data in a NOCOMPRESS image, which no decoder reads"},
   };
   for (const auto& c : cases) {
     const std::string path = scratch(c.name);
@@ -242,7 +330,30 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   fits_test::write_bytes(scratch("d_hcomp.fits"), with_card(i_hcomp, "ZVAL1", "0.0D0"));
   fits_test::write_bytes(scratch("real_tile.fits"),
                          with_card(with_card(f_rice, "ZTILE1", "64."), "ZDITHER0", "+1.5E0"));
-  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits"}) {
+  // Dithering's last offset, and its default when the card is absent; the
+  // tiles' sides by default (the rows); a 32-bit image's Rice pixels by
+  // default 4 bytes wide.
+  fits_test::write_bytes(scratch("dither_last.fits"), with_card(f_rice, "ZDITHER0", "10000"));
+  fits_test::write_bytes(scratch("dither_absent.fits"), without_card(f_rice, "ZDITHER0"));
+  // Cards the library's rebuild of the image header needs, whatever its
+  // defaults for the pixels: the checks pass the tiles, the library reads
+  // them.
+  fits_test::write_bytes(scratch("ztile_absent.fits"), without_card(without_card(f_rice, "ZTILE1"), "ZTILE2"));
+  fits_test::write_bytes(scratch("i32_no_bytepix.fits"), without_card(without_card(i32_rice, "ZNAME2"), "ZVAL2"));
+  for (const auto& [name, original] : {std::pair<const char*, const char*>{"ztile_absent.fits", "f_rice.fits"},
+                                       {"i32_no_bytepix.fits", "i32_rice.fits"}}) {
+    fitsfile* opened = nullptr;
+    int status = 0;
+    ASSERT_EQ(fits_open_input(&opened, scratch(std::string(name) + "[1]"), READONLY, &status), 0) << name;
+    fits_check_tiles(opened);
+    fits_close_input(opened, &status);
+    EXPECT_EQ(fits_test::read_reference(scratch(std::string(name) + "[1]")).values,
+              fits_test::read_reference(scratch(std::string(original) + "[1]")).values)
+        << name;
+  }
+  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits",
+                           "dither_last.fits", "dither_absent.fits",
+                           "i_plio.fits", "i_nocomp.fits", "f_nocomp.fits", "f_ramp.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
     const fits_test::Reference library = fits_test::read_reference(scratch(std::string(name) + "[1]"));
     ASSERT_EQ(ours.size(), library.values.size()) << name;
@@ -275,6 +386,60 @@ TEST(TileCompressedImages, TilesPastTwoGigabytesOfHeapRead) {
                        "HDU \\[1\\] has tile 6: its compressed data lie outside the table's heap");
   }
   std::remove(scratch("far.fits").c_str());
+}
+
+// Q descriptors, 8-byte fields, as the library writes very large files:
+// the rewritten files read to the same pixels in the library (the rewrite
+// is sound) and here, every tile column of them checked as in P files.
+TEST(TileCompressedImages, QDescriptorsAreReadAndChecked) {
+  std::vector<double> ints(kWidth * kHeight), ramp(kWidth * kHeight);
+  for (std::size_t k = 0; k < ints.size(); k++) {
+    ints[k] = 100 + static_cast<double>(k * 37 % 200);
+    ramp[k] = 1000 + 0.25 * static_cast<double>(k % kWidth) + k / kWidth;
+  }
+  const struct {
+    const char* name;
+    int bitpix;
+    const std::vector<double>& values;
+    Compression how;
+  } files[] = {
+      {"q_rice.fits", SHORT_IMG, ints, {}},
+      {"q_hcomp.fits", SHORT_IMG, ints, {HCOMPRESS_1, 4, 1, {16, 8}}},
+      {"q_plio.fits", SHORT_IMG, ints, {PLIO_1}},
+      {"q_nocomp.fits", SHORT_IMG, ints, {NOCOMPRESS}},
+      {"q_ramp.fits", FLOAT_IMG, ramp, {}},
+      {"q_gzip.fits", FLOAT_IMG, sky(0, 0), {GZIP_2}},
+  };
+  for (const auto& f : files) {
+    const std::string p_path = scratch(std::string("p_") + f.name), q_path = scratch(f.name);
+    fits_test::write_compressed(p_path, f.bitpix, {kWidth, kHeight}, f.values, f.how);
+    const std::string q_bytes = tile_layouts::with_q_descriptors(fits_test::read_bytes(p_path));
+    EXPECT_EQ(tile_layouts::take_apart(q_bytes).value("TFORM1").substr(0, 2), "1Q") << f.name;
+    fits_test::write_bytes(q_path, q_bytes);
+    const fits_test::Reference library = fits_test::read_reference(q_path + "[1]");
+    EXPECT_EQ(library.values, fits_test::read_reference(p_path + "[1]").values) << f.name;
+    const std::vector<float> ours = read_image(q_path + "[1]");
+    ASSERT_EQ(ours.size(), library.values.size()) << f.name;
+    for (std::size_t k = 0; k < ours.size(); k++) ASSERT_EQ(ours[k], static_cast<float>(library.values[k])) << f.name;
+  }
+  // Tile 1's HCOMPRESS stream describing 16 x 9 pixels: read 4 bytes wide,
+  // the descriptor would give no stream to check, and the library's decoder
+  // would write past its tile.
+  tile_layouts::table_hdu hcomp = tile_layouts::take_apart(fits_test::read_bytes(scratch("q_hcomp.fits")));
+  const std::uint64_t start = tile_layouts::read_big_endian(hcomp.rows, 8, 8);
+  tile_layouts::write_big_endian(hcomp.heap, start + 2, 4, 9);
+  fits_test::write_bytes(scratch("q_hwide.fits"), tile_layouts::put_together(hcomp));
+  EXPECT_EXIT_STATUS(read_image(scratch("q_hwide.fits[1]")), 255,
+                     "HDU \\[1\\] has tile 1 \\(16 x 8 pixels\\): its HCOMPRESS stream describes an image of "
+                     "16 x 9.*q_hwide.fits");
+  // Values kept whole, one more than the tile's.
+  tile_layouts::table_hdu kept = tile_layouts::take_apart(fits_test::read_bytes(scratch("q_nocomp.fits")));
+  const tile_layouts::column column =
+      tile_layouts::columns(kept)[tile_layouts::column_number(kept, "UNCOMPRESSED_DATA") - 1];
+  tile_layouts::write_big_endian(kept.rows, column.offset, 8, kWidth + 1);
+  fits_test::write_bytes(scratch("q_kept.fits"), tile_layouts::put_together(kept));
+  EXPECT_EXIT_STATUS(read_image(scratch("q_kept.fits[1]")), 255,
+                     "has tile 1: it keeps 65 values uncompressed, not its 64 pixels.*q_kept.fits");
 }
 
 // A tile whose stream is larger than the memory left: refused, as the
@@ -319,11 +484,45 @@ TEST(TileCompressedImages, TilesAreCheckedForTheHduRead) {
     EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255,
                        "HDU \\[2\\] has tile 4: its Rice data end before its pixels do.*two.fits") << packed;
   }
-  fits_test::write_bytes(path, one + with_card(one, "ZTILE1", "0").substr(2880));
+  // Cards the library would trust to its harm in HDU 2: a read or a write
+  // that does not pass it goes on; one that does is refused, the file left
+  // as it was.
+  const std::string bad_after = one + with_card(one, "ZTILE1", "0").substr(2880);
+  fits_test::write_bytes(path, bad_after);
+  EXPECT_EQ(read_image(path + "[1]").size(), static_cast<std::size_t>(kWidth * kHeight));
+  const std::string refused = "HDU \\[2\\] has ZTILE1 = 0: a tile has at least 1 pixel.*two.fits";
+  EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255, refused);
+  // The primary HDU holds no image: the library then passes every HDU to
+  // find the one to name.
+  EXPECT_EXIT_STATUS(read_image(path), 255, refused);
   to_array<float, true> block(4, 4);
-  EXPECT_EXIT_STATUS(fits_write_block((path + "[1]").c_str(), block, 0, 0), 255,
-                     "HDU \\[2\\] has ZTILE1 = 0: a tile has at least 1 pixel.*two.fits");
-  EXPECT_EQ(fits_test::read_bytes(path), one + with_card(one, "ZTILE1", "0").substr(2880));
+  EXPECT_EXIT_STATUS(fits_write_block((path + "[2]").c_str(), block, 0, 0), 255, refused);
+  EXPECT_EQ(fits_test::read_bytes(path), bad_after);
+  // By name, the library searches the HDUs in order up to the first so
+  // named.
+  auto named = [](std::string bytes, const char* extname) { return with_card(bytes, "EXTNAME", extname); };
+  fits_test::write_bytes(path, one + named(one, "'SCI'").substr(2880) +
+                                   named(with_card(one, "ZTILE1", "0"), "'ERR'").substr(2880));
+  for (const char* selector : {"[SCI]", "[sci]"}) {
+    fitsfile* opened = nullptr;
+    int status = 0;
+    ASSERT_EQ(fits_open_input(&opened, path + selector, READONLY, &status), 0) << selector;
+    int hdu = 0;
+    EXPECT_EQ(ffghdn(opened, &hdu), 3) << selector;
+    fits_check_tiles(opened);
+    fits_close_input(opened, &status);
+  }
+  EXPECT_EXIT_STATUS(read_image(path + "[ERR]"), 255, "HDU \\[3\\] has ZTILE1 = 0");
+  EXPECT_EXIT_STATUS(read_image(path + "[SCI,2]"), 255, "HDU \\[3\\] has ZTILE1 = 0");
+  // An image in the primary HDU, read with a damaged HDU after it.
+  fits_test::write_reference(scratch("mef.fits"), FLOAT_IMG, {kWidth, kHeight}, ints);
+  const std::string primary = fits_test::read_bytes(scratch("mef.fits"));
+  fits_test::write_bytes(scratch("mef.fits"), primary + with_card(one, "ZTILE1", "0").substr(2880));
+  for (const char* name : {"mef.fits[0]", "mef.fits"}) {
+    const std::vector<float> pixels = read_image(scratch(name));
+    ASSERT_EQ(pixels.size(), ints.size()) << name;
+    for (std::size_t k = 0; k < ints.size(); k++) ASSERT_EQ(pixels[k], ints[k]) << name;
+  }
 }
 
 using QzMcaTiles = QzMcaProgram;
@@ -513,28 +712,48 @@ TEST_F(QzMcaTiles, FirstFaultyTileIsRefusedOnAnyThreadCount) {
     EXPECT_NE(run("-t 1 -i 1 'cut.fits[1]' o", "env OMP_NUM_THREADS=" + std::to_string(threads)), 0);
     EXPECT_FALSE(printed("tile 100")) << output_;
   }
+  // The program refuses that file as truncated before its tiles are
+  // checked; the checks themselves, as a reader that does not look at the
+  // file's size meets them, stop at the cut stream and leave it to the
+  // library.
+  for (const int threads : {1, 8}) {
+    EXPECT_EXIT(
+        {
+          omp_set_num_threads(threads);
+          fitsfile* opened = nullptr;
+          int status = 0;
+          if (fits_open_input(&opened, path("cut.fits[1]"), READONLY, &status) == 0) fits_check_tiles(opened);
+          std::exit(status == 0 ? 7 : 8);
+        },
+        ::testing::ExitedWithCode(7), "")
+        << threads;
+  }
 }
 
-// A gzip tile may inflate to 8 bytes a pixel, the widest pixel, and no
-// more: the bound is exact.
-TEST_F(QzMcaTiles, GzipTilesInflateToEightBytesAPixelAtMost) {
+// A gzip tile inflates to exactly the bytes of its pixels, 2 a pixel for a
+// 16-bit image: one byte fewer, and the library would read its pixels past
+// the data; one more, and its buffer would grow on.
+TEST_F(QzMcaTiles, GzipTilesInflateToExactlyTheirPixels) {
   std::vector<double> counts(kWidth * kHeight, 7);
   fits_test::write_compressed(path("gzip.fits"), SHORT_IMG, {kWidth, kHeight}, counts, {GZIP_1});
   const std::string bytes = fits_test::read_bytes(path("gzip.fits"));
-  for (const long extra : {0, 1}) {
-    // Tile 1's stream replaced by one of zeros, 8 bytes for each of its 64
+  for (const long extra : {-1, 0, 1}) {
+    // Tile 1's stream replaced by one of zeros, 2 bytes for each of its 64
     // pixels and `extra`, in the room its own took.
-    const std::vector<unsigned char> zeros(8 * kWidth + extra, 0);
-    std::vector<unsigned char> packed(compressBound(zeros.size()));
-    uLongf length = packed.size();
-    ASSERT_EQ(compress2(packed.data(), &length, zeros.data(), zeros.size(), 9), Z_OK);
+    const std::vector<unsigned char> zeros(2 * kWidth + extra, 0);
+    const std::string packed = gzipped(zeros);
+    const std::uint32_t length = static_cast<std::uint32_t>(packed.size());
     std::string damaged = bytes;
     ASSERT_LE(length, descriptor(damaged, 0, 0));
     const std::size_t stream = descriptor_at(damaged, kHeight, 0) + descriptor(damaged, 0, 1);
-    damaged.replace(stream, length, reinterpret_cast<const char*>(packed.data()), length);
-    set_descriptor(damaged, 0, 0, static_cast<std::uint32_t>(length));
+    damaged.replace(stream, length, packed);
+    set_descriptor(damaged, 0, 0, length);
     fits_test::write_bytes(path("zeros.fits"), damaged);
+    std::remove(path("o_resi.fits").c_str());
     run("-t 1 -i 1 'zeros.fits[1]' o");
     EXPECT_EQ(printed("has tile 1: its gzip data do not end within its pixels"), extra == 1) << extra << output_;
+    EXPECT_EQ(printed("has tile 1: its gzip data inflate to 127 bytes, fewer than its 64 pixels hold"), extra == -1)
+        << extra << output_;
+    EXPECT_EQ(exists("o_resi.fits"), extra == 0) << extra << output_;
   }
 }
