@@ -204,6 +204,45 @@ TEST(TileCompressedImages, UndefinedPixelsReadAsUndefined) {
   }
 }
 
+// The convention lets one tile's scale stand as a card instead of a column:
+// such tiles are quantized too, and their ZBLANK pixels undefined.
+TEST(TileCompressedImages, QuantizationIsSeenInACardAsInAColumn) {
+  const struct {
+    const char* name;
+    Compression how;
+    bool scale_as_card;
+    bool quantized;
+  } cases[] = {
+      {"column.fits", {RICE_1, 4, SUBTRACTIVE_DITHER_1, {kWidth, kHeight}}, false, true},
+      {"card.fits", {RICE_1, 4, SUBTRACTIVE_DITHER_1, {kWidth, kHeight}}, true, true},
+      {"lossless.fits", {GZIP_1, 0, NO_DITHER, {kWidth, kHeight}}, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = scratch(c.name);
+    fits_test::write_compressed(path, FLOAT_IMG, {kWidth, kHeight}, sky(10, std::nan("")), c.how);
+    int status = 0;
+    fitsfile* fptr = nullptr;
+    if (c.scale_as_card) {
+      ffopen(&fptr, (path + "[1]").c_str(), READWRITE, &status);
+      for (const char* column : {"ZSCALE", "ZZERO"}) {
+        int number = 0, any = 0;
+        double value = 0;
+        ffgcno(fptr, CASEINSEN, const_cast<char*>(column), &number, &status);
+        ffgcv(fptr, TDOUBLE, number, 1, 1, 1, nullptr, &value, &any, &status);
+        ffdcol(fptr, number, &status);
+        ffpky(fptr, TDOUBLE, column, &value, nullptr, &status);
+      }
+      ffclos(fptr, &status);
+      ASSERT_EQ(status, 0);
+    }
+    ffopen(&fptr, (path + "[1]").c_str(), READONLY, &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(fits_tiles_quantized(fptr), c.quantized);
+    ffclos(fptr, &status);
+  }
+}
+
 // Each file is valid but for one card or a few bytes; the library would
 // end the read by a signal, or read past its buffers, on most of them.
 TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
