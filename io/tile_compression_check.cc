@@ -297,6 +297,11 @@ class tile_table {
       refuse(card_text("ZBITPIX"), (compression_ + " codes integers, and no ZSCALE column or card quantizes the "
                                                    "floating-point pixels")
                                        .c_str());
+    // The library reads a scale given as a card, which the convention
+    // allows where every tile has the same, as 0: every pixel would read
+    // as ZZERO, without a word.
+    if (quantized_ && !has_zscale_column_)
+      refuse(card_text("ZSCALE"), "a scale given as a card, which the FITS library reads as 0, every pixel as ZZERO");
     // Only quantized tiles are dithered: the tiles kept whole (all of a
     // NOCOMPRESS image's, which the library's compressor marks
     // ZDITHER0 = 0) never read the offset.

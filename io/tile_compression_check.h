@@ -26,7 +26,8 @@
 // pixels than any file could hold; tiles that the table's rows do not
 // count; Rice's BLOCKSIZE below 1 or BYTEPIX not 1, 2 or 4; HCOMPRESS's
 // SCALE not a number; floating-point pixels under an integer coder (Rice,
-// HCOMPRESS, PLIO) without quantization; ZDITHER0 of dithered tiles
+// HCOMPRESS, PLIO) without quantization; a quantization scale given as a
+// card, which the library reads as 0; ZDITHER0 of dithered tiles
 // outside 1..10000; ZGCOUNT not 1 or ZPCOUNT not 0; a column format the
 // library cannot read or whose values its decoder would convert, or the
 // tiles in no variable-length column or past the rows' end. What no

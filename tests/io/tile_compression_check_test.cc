@@ -240,6 +240,12 @@ TEST(TileCompressedImages, QuantizationIsSeenInACardAsInAColumn) {
     ASSERT_EQ(status, 0);
     EXPECT_EQ(fits_tiles_quantized(fptr), c.quantized);
     ffclos(fptr, &status);
+    // The library would read every pixel of the card's tiles as ZZERO.
+    if (c.scale_as_card)
+      EXPECT_EXIT_STATUS(read_image(path + "[1]"), 255,
+                         "has ZSCALE = .*: a scale given as a card, which the FITS library reads as 0.*card.fits");
+    else
+      EXPECT_EQ(read_image(path + "[1]").size(), static_cast<std::size_t>(kWidth * kHeight));
   }
 }
 
