@@ -732,7 +732,7 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
   if (kind == compression::none && !streamed) {
     // The library parses the headers of the HDUs it passes, opened for an
     // update too.
-    fits_check_compressed_hdus(stream, name);
+    fits_check_compressed_hdus(stream, name, parts.extension);
     if (iomode != READONLY) {
       std::fclose(stream);
       return false;
@@ -765,7 +765,7 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
   // past the block.
   const std::size_t true_size = held->size;
   complete_last_record(*held, text);
-  fits_check_compressed_hdus(static_cast<const unsigned char*>(held->data), true_size, name);
+  fits_check_compressed_hdus(static_cast<const unsigned char*>(held->data), true_size, name, parts.extension);
   // A plain label: the library would take brackets in a path for an HDU.
   if (ffomem(fptr, "memory", READONLY, &held->data, &held->size, 0, nullptr, status) != 0) {
     // The library may still hold the block's address; the caller ends the

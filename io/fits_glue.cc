@@ -171,6 +171,7 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   if (naxis == 0) {
     // An empty primary array: the image is in the first extension.
     int hdutype = 0;
+    fits_check_compressed_hdus_through(fptr, 1);
     if (ffmahd(fptr, 2, &hdutype, &status))
       fatal_exitf(exit_status(status), stdout, "Error: no image extension ...\n");
     if (hdutype != IMAGE_HDU) fatal_exitf(-1, stdout, "Error: no image in this HDU (%s)\n", name);

@@ -269,6 +269,8 @@ std::string axes_text(const std::vector<LONGLONG>& axes) {
 std::string next_image_selector(fitsfile* fptr) {
   int hdu = 0, count = 0, status = 0;
   ffghdn(fptr, &hdu);
+  // The library parses every header as it counts the HDUs.
+  fits_check_compressed_hdus_through(fptr, std::numeric_limits<int>::max());
   if (ffthdu(fptr, &count, &status) != 0) return "";
   for (int next = hdu + 1; next <= count; next++) {
     int type = 0, naxis = 0;
@@ -358,7 +360,10 @@ std::string missing_hdu(const std::string& file) {
   const std::string root = root_of(file);
   fitsfile* fptr = nullptr;
   int count = 0;
-  if (fits_open_input(&fptr, root, READONLY, &status) != 0 || ffthdu(fptr, &count, &status) != 0) count = 0;
+  // The library parses every header as it counts the HDUs.
+  if (fits_open_input(&fptr, root, READONLY, &status) == 0)
+    fits_check_compressed_hdus_through(fptr, std::numeric_limits<int>::max());
+  if (status != 0 || ffthdu(fptr, &count, &status) != 0) count = 0;
   bool present = true;
   if (count >= 1 && *extname != '\0') {
     int move = 0;

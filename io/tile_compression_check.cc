@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <limits>
 #include <new>
 #include <string>
@@ -129,6 +130,47 @@ long long descriptor_field(const unsigned char* bytes, int count) {
   return static_cast<long long>(value);
 }
 
+// The pixels a PLIO list decodes to, as the library's decoder walks it: a
+// header of 16-bit words (the list's length and where its instructions
+// begin), then an instruction a word, the top 3 bits its code and the low
+// 12 its count. -1 when the decoder would read a word past the stream's
+// `words`.
+long long plio_list_pixels(const unsigned char* stream, std::size_t words) {
+  auto word = [&](std::size_t k) { return static_cast<long long>(big_endian(stream + 2 * k, 2)); };
+  if (words < 3) return -1;
+  // The old header holds the length in its third word; the new one, marked
+  // by a third word of 0 or less, in its fourth and fifth, with the first
+  // instruction's place in its second.
+  long long length = word(2), first = 3;
+  if (length <= 0) {
+    if (words < 5) return -1;
+    length = (word(4) << 15) + word(3);
+    first = word(1);
+  }
+  if (length <= 0) return 0;
+  if (first < 0 || length > static_cast<long long>(words)) return -1;
+  long long pixels = 0;
+  for (long long k = first; k < length; k++) {
+    const long long instruction = word(static_cast<std::size_t>(k));
+    if (instruction < 0) continue;
+    const long long code = instruction >> 12, count = instruction & 4095;
+    switch (code) {
+      case 0:  // a run of zeros
+      case 4:  // a run of the high value
+      case 5:  // zeros, then one pixel of the high value
+        pixels += count;
+        break;
+      case 1:  // a new high value, its top bits in the next word
+        if (k + 1 >= length) return -1;
+        k++;
+        break;
+      case 6:  // the high value changed, then one pixel of it
+      case 7: pixels += 1; break;
+    }
+  }
+  return pixels;
+}
+
 // One tile-compressed image: the table's header, where its data begin, and
 // how messages name it.
 class tile_table {
@@ -192,6 +234,11 @@ class tile_table {
     compression_ = text("ZCMPTYPE");
     if (!known(compression_, kCompressionTypes))
       refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
+    coder_ = compression_ == "RICE_1" || compression_ == "RICE_ONE" ? coder::rice
+             : compression_ == "GZIP_1" || compression_ == "GZIP_2" ? coder::gzip
+             : compression_ == "HCOMPRESS_1"                        ? coder::hcompress
+             : compression_ == "PLIO_1"                             ? coder::plio
+                                                                    : coder::none;
     const long long bitpix = required_integer("ZBITPIX");
     if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
       refuse(card_text("ZBITPIX"), "no FITS pixel type");
@@ -223,7 +270,7 @@ class tile_table {
     rows_ = required_integer("NAXIS2");
     if (rows_ != tiles)
       refuse(card_text("NAXIS2") + " rows", ("its " + std::to_string(tiles) + " tiles need as many").c_str());
-    if (compression_ == "RICE_1" || compression_ == "RICE_ONE") {
+    if (coder_ == coder::rice) {
       blocksize_ = integer("ZVAL1", 32);
       if (blocksize_ < 1) refuse(card_text("ZVAL1") + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
       bytepix_ = integer("ZVAL2", 4);
@@ -234,35 +281,52 @@ class tile_table {
       double scale = 0;
       if (!fits_number(find("ZVAL1"), &scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
     }
+    // An image is one group of pixels: the library sizes the image it
+    // rebuilds by these, before any pixel is read.
+    if (integer("ZGCOUNT", 1) != 1) refuse(card_text("ZGCOUNT"), "an image is one group of pixels");
+    if (integer("ZPCOUNT", 0) != 0) refuse(card_text("ZPCOUNT"), "an image has no parameters");
     const std::string quantize = text("ZQUANTIZ");
     if (find("ZQUANTIZ") != nullptr && !known(quantize, kQuantizations))
       refuse(card_text("ZQUANTIZ"), "a quantization the library does not know");
-    if (quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0) {
+    check_columns(file);
+    // Floating-point pixels are either quantized to integers (ZSCALE gives
+    // the step) or kept as they are, which gzip alone can code; the decoder
+    // reads integer tiles of an unquantized image as floating-point ones.
+    quantized_ = bitpix < 0 && (has_zscale_column_ || find("ZSCALE") != nullptr) && quantize != "NONE";
+    if (bitpix < 0 && coder_ != coder::gzip && coder_ != coder::none && !quantized_)
+      refuse(card_text("ZBITPIX"), (compression_ + " codes integers, and no ZSCALE column or card quantizes the "
+                                                   "floating-point pixels")
+                                       .c_str());
+    // Only quantized tiles are dithered: the tiles kept whole (all of a
+    // NOCOMPRESS image's, which the library's compressor marks
+    // ZDITHER0 = 0) never read the offset.
+    if (quantized_ && compression_ != "NOCOMPRESS" && quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0) {
       const long long offset = integer("ZDITHER0", 1);
       if (offset < 1 || offset > kDitherOffsets) refuse(card_text("ZDITHER0"), "dithering starts at 1 to 10000");
     }
-    check_columns(file);
+    // Bytes of a pixel as the tiles store it: quantized pixels as 4-byte
+    // integers.
+    stored_bytes_ = quantized_ ? 4 : std::llabs(bitpix) / 8;
+    pixel_bytes_ = std::llabs(bitpix) / 8;
   }
 
-  // Each tile's stream, where the decoder trusts its header (HCOMPRESS),
-  // reads until its pixels are complete (Rice) or inflates until its stream
-  // ends, growing its buffer for as long as it takes (gzip, also the tiles
-  // kept in GZIP_COMPRESSED_DATA). The tiles are checked side by side; the
-  // first fault in tile order is the one reported, whatever the threads.
-  // Called after check_cards, which reads what the tiles are.
-  void check_tiles(const file_bytes& file) {
-    hcompress_ = compression_ == "HCOMPRESS_1";
-    rice_ = blocksize_ > 0;
-    gzip_ = compression_ == "GZIP_1" || compression_ == "GZIP_2";
-    check_streams(file);
-  }
+  // Each tile's data, as the decoder of its column reads them: a Rice
+  // stream until its pixels are complete, a gzip stream until it ends
+  // (growing its buffer for as long as it takes), an HCOMPRESS or PLIO
+  // stream as far as its header says, the values kept whole as many as the
+  // descriptor counts; each into a buffer of the tile's pixels. The tiles
+  // are checked side by side; the first fault in tile order is the one
+  // reported, whatever the threads. Called after check_cards, which reads
+  // what the tiles are.
+  void check_tiles(const file_bytes& file) { check_streams(file); }
 
  private:
+  enum class coder : unsigned char { rice, gzip, hcompress, plio, none };
 
   // Byte width of a binary-table column format ("1PB(48)", "2J", "8X"), or
   // -1 when it is none; `descriptor` is 4 for P (two 4-byte integers), 8
-  // for Q.
-  static long long column_width(const std::string& format, int* descriptor) {
+  // for Q, and `element` the type of a variable-length column's values.
+  static long long column_width(const std::string& format, int* descriptor, char* element) {
     std::size_t at = 0;
     long long repeat = 0;
     while (at < format.size() && format[at] >= '0' && format[at] <= '9' && repeat < (1LL << 40))
@@ -270,6 +334,7 @@ class tile_table {
     if (at == 0) repeat = 1;
     if (at >= format.size()) return -1;
     *descriptor = 0;
+    *element = at + 1 < format.size() ? format[at + 1] : '\0';
     switch (format[at]) {
       case 'L':
       case 'B':
@@ -287,12 +352,26 @@ class tile_table {
     }
     return -1;
   }
+  // Bytes of a number of a variable-length column the decoders read, 0 for
+  // values that are no plain number.
+  static int number_bytes(char element) {
+    switch (element) {
+      case 'B': return 1;
+      case 'I': return 2;
+      case 'J':
+      case 'E': return 4;
+      case 'K':
+      case 'D': return 8;
+    }
+    return 0;
+  }
 
   // A variable-length column of the table: where its descriptor stands in
-  // a row, and its width (4 for P, 8 for Q).
+  // a row, its width (4 for P, 8 for Q) and the bytes of its values.
   struct stream_column {
     long long offset = -1;
     int descriptor = 0;
+    int value_bytes = 1;
   };
 
   // What a tile's checks found first, in the order they meet it: `cut` is a
@@ -301,18 +380,27 @@ class tile_table {
     none,
     cut,
     outside,
+    uncompressed_outside,
     hcompress_short,
     hcompress_shape,
     hcompress_scale,
     rice_short,
     gzip_no_memory,
     gzip_unended,
+    gzip_short,
+    plio_past,
+    plio_pixels,
+    uncompressed_values,
+    nocompress_coded,
     no_memory
   };
   struct tile_verdict {
     tile_fault fault = tile_fault::none;
     // The image an HCOMPRESS stream describes, its fields 4 bytes wide.
     std::int32_t nx = 0, ny = 0;
+    // The bytes a gzip stream inflates to, the pixels a PLIO list
+    // decodes to, the values kept whole.
+    long long count = 0;
   };
 
   // What one thread reuses from tile to tile.
@@ -329,28 +417,42 @@ class tile_table {
   };
 
   // The columns, which the library lays out as it meets the HDU: a format
-  // it cannot read, or rows narrower than the streams' descriptors.
+  // it cannot read, or rows narrower than the streams' descriptors. The
+  // decoders read their streams as bytes, a PLIO list as 16-bit integers
+  // (any other type would be converted on the way, and the bytes checked
+  // here would not be the ones decoded); values kept whole are converted
+  // number by number into the tile's buffer.
   void check_columns(const file_bytes& file) {
     const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
     for (long long k = 1, at = 0; k <= fields; k++) {
       const std::string form_key = "TFORM" + std::to_string(k);
       int descriptor = 0;
-      const long long width = column_width(text(form_key), &descriptor);
+      char element = 0;
+      const long long width = column_width(text(form_key), &descriptor, &element);
       if (width < 0) refuse(card_text(form_key), "no column format");
       const std::string type = text("TTYPE" + std::to_string(k));
+      if (type == "ZSCALE") has_zscale_column_ = true;
       stream_column* column = type == "COMPRESSED_DATA"        ? &compressed_
                               : type == "GZIP_COMPRESSED_DATA" ? &gzipped_
+                              : type == "UNCOMPRESSED_DATA"    ? &uncompressed_
                                                                : nullptr;
       if (column != nullptr) {
         if (descriptor == 0) refuse(card_text(form_key), "the compressed data are no variable-length column");
-        *column = {at, descriptor};
+        const int value_bytes = number_bytes(element);
+        if (column == &uncompressed_ && value_bytes == 0)
+          refuse(card_text(form_key), "the tiles kept whole are numbers (B, I, J, K, E or D)");
+        const char wanted = column == &uncompressed_ ? element : column == &compressed_ && coder_ == coder::plio ? 'I' : 'B';
+        if (element != wanted)
+          refuse(card_text(form_key), wanted == 'I' ? "PLIO lists are 16-bit integers (1PI or 1QI)"
+                                                    : "the compressed data are bytes (1PB or 1QB)");
+        *column = {at, descriptor, value_bytes};
       }
       at += width;
     }
     // A table that the file does not hold is for the library to report as
     // cut.
     if (row_bytes < 1 || rows_ > file.size() / row_bytes) return;
-    for (const stream_column* column : {&compressed_, &gzipped_})
+    for (const stream_column* column : {&compressed_, &gzipped_, &uncompressed_})
       if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
         refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
   }
@@ -369,7 +471,7 @@ class tile_table {
     if (heap_bytes < 0 || heap_bytes > file.size()) return;
     heap_start_ = integer("THEAP", table_bytes);
     heap_end_ = table_bytes + heap_bytes;
-    if (!((hcompress_ || rice_ || gzip_) && compressed_.offset >= 0) && gzipped_.offset < 0) return;
+    if (compressed_.offset < 0 && gzipped_.offset < 0 && uncompressed_.offset < 0) return;
 
     long long image_pixels = 1;  // up to kParallelPixels
     for (const long long length : axes_)
@@ -409,89 +511,129 @@ class tile_table {
   // stop there, as the library will.
   void refuse_tile(long long tile, const tile_verdict& verdict) {
     const std::string which = "tile " + std::to_string(tile + 1);
+    long long first_side = 0, pixels = 0;
+    tile_shape(tile, &first_side, &pixels);
+    const std::string count = std::to_string(verdict.count), tile_pixels = std::to_string(pixels);
     switch (verdict.fault) {
       case tile_fault::none:
       case tile_fault::cut: return;
       case tile_fault::outside: refuse(which, "its compressed data lie outside the table's heap");
+      case tile_fault::uncompressed_outside: refuse(which, "its uncompressed data lie outside the table's heap");
       case tile_fault::hcompress_short: refuse(which, "its HCOMPRESS stream is shorter than its header");
-      case tile_fault::hcompress_shape: {
-        long long first_side = 0, pixels = 0;
-        tile_shape(tile, &first_side, &pixels);
+      case tile_fault::hcompress_shape:
         refuse(which + " (" + std::to_string(first_side) + " x " + std::to_string(pixels / first_side) + " pixels)",
                ("its HCOMPRESS stream describes an image of " + std::to_string(verdict.ny) + " x " +
                 std::to_string(verdict.nx))
                    .c_str());
-      }
       case tile_fault::hcompress_scale: refuse(which, "its HCOMPRESS stream has a negative scale");
       case tile_fault::rice_short: refuse(which, "its Rice data end before its pixels do");
       case tile_fault::gzip_no_memory: refuse(which, "no memory to inflate its gzip data");
       case tile_fault::gzip_unended: refuse(which, "its gzip data do not end within its pixels");
+      case tile_fault::gzip_short:
+        refuse(which, ("its gzip data inflate to " + count + " bytes, fewer than its " + tile_pixels + " pixels hold")
+                          .c_str());
+      case tile_fault::plio_past: refuse(which, "its PLIO list runs past its data");
+      case tile_fault::plio_pixels:
+        refuse(which, ("its PLIO list decodes to " + count + " pixels, not its " + tile_pixels).c_str());
+      case tile_fault::uncompressed_values:
+        refuse(which, ("it keeps " + count + " values uncompressed, not its " + tile_pixels + " pixels").c_str());
+      case tile_fault::nocompress_coded: refuse(which, "compressed data in a NOCOMPRESS image, which no decoder reads");
       case tile_fault::no_memory: refuse(which, "no memory to check its data");
     }
   }
 
   // One tile's checks, safe from several threads at once: the streams are
-  // read where they lie in memory, or into the thread's scratch.
+  // read where they lie in memory, or into the thread's scratch. The
+  // decoder reads a tile from the first of its columns that holds it;
+  // each that does is checked.
   tile_verdict check_tile(long long tile, const file_bytes& file, tile_scratch& scratch) const {
     long long first_side = 0, pixels = 0;
     tile_shape(tile, &first_side, &pixels);
     const std::size_t whole = std::numeric_limits<std::size_t>::max();
     const unsigned char* stream = nullptr;
     std::size_t size = 0;
+    long long values = 0;
     tile_verdict verdict;
-    if (hcompress_ || rice_ || gzip_) {
-      verdict.fault =
-          find_stream(tile, compressed_, hcompress_ ? kHcompressHeader : whole, file, scratch, &stream, &size);
-      if (verdict.fault == tile_fault::none && size > 0) {
-        if (hcompress_)
-          verdict = check_hcompress(stream, size, first_side, pixels);
-        else if (rice_ && !rice_stream_fits(stream, size, pixels, blocksize_, static_cast<int>(bytepix_)))
-          verdict.fault = tile_fault::rice_short;
-        else if (gzip_)
-          verdict.fault = check_gzip(stream, size, pixels, scratch);
-      }
-      if (verdict.fault != tile_fault::none) return verdict;
-    }
-    verdict.fault = find_stream(tile, gzipped_, whole, file, scratch, &stream, &size);
-    if (verdict.fault == tile_fault::none && size > 0) verdict.fault = check_gzip(stream, size, pixels, scratch);
+    verdict.fault = find_stream(tile, compressed_, coder_ == coder::hcompress ? kHcompressHeader : whole, file,
+                                scratch, &stream, &size, &values);
+    if (verdict.fault == tile_fault::none && values > 0) verdict = check_coded(stream, size, first_side, pixels, scratch);
+    if (verdict.fault != tile_fault::none) return verdict;
+    // Floating-point pixels the quantization could not code, kept whole
+    // and gzipped.
+    verdict.fault = find_stream(tile, gzipped_, whole, file, scratch, &stream, &size, &values);
+    if (verdict.fault == tile_fault::none && values > 0)
+      verdict = check_gzip(stream, size, pixels * pixel_bytes_, scratch);
+    if (verdict.fault != tile_fault::none) return verdict;
+    // Kept whole: copied value by value into the tile's buffer.
+    verdict.fault = find_stream(tile, uncompressed_, 0, file, scratch, &stream, &size, &values);
+    if (verdict.fault == tile_fault::outside) verdict.fault = tile_fault::uncompressed_outside;
+    if (verdict.fault == tile_fault::none && values > 0 && values != pixels)
+      verdict = {tile_fault::uncompressed_values, 0, 0, values};
     return verdict;
   }
 
-  // The first `most` bytes of a tile's stream in a column, none when the
-  // tile is not there.
+  // A tile of the COMPRESSED_DATA column, by the image's algorithm.
+  tile_verdict check_coded(const unsigned char* stream, std::size_t size, long long first_side, long long pixels,
+                           tile_scratch& scratch) const {
+    tile_verdict verdict;
+    switch (coder_) {
+      case coder::rice:
+        if (!rice_stream_fits(stream, size, pixels, blocksize_, static_cast<int>(bytepix_)))
+          verdict.fault = tile_fault::rice_short;
+        return verdict;
+      case coder::gzip: return check_gzip(stream, size, pixels * stored_bytes_, scratch);
+      case coder::hcompress: return check_hcompress(stream, size, first_side, pixels);
+      case coder::plio: return check_plio(stream, size / 2, pixels);
+      case coder::none: verdict.fault = tile_fault::nocompress_coded; return verdict;
+    }
+    return verdict;
+  }
+
+  // The first `most` bytes of a tile's data in a column, none when the tile
+  // is not there; `values` is the count its descriptor gives.
   tile_fault find_stream(long long tile, const stream_column& column, std::size_t most, const file_bytes& file,
-                         tile_scratch& scratch, const unsigned char** stream, std::size_t* size) const {
+                         tile_scratch& scratch, const unsigned char** stream, std::size_t* size,
+                         long long* values) const {
     *size = 0;
+    *values = 0;
     if (column.offset < 0) return tile_fault::none;
     const unsigned char* entry = table_ + tile * row_bytes_ + column.offset;
     const long long length = descriptor_field(entry, column.descriptor);
     const long long start = descriptor_field(entry + column.descriptor, column.descriptor);
     if (length == 0) return tile_fault::none;
     // Each difference is of two values in 0..heap_end_: none overflows.
-    if (length < 0 || start < 0 || heap_start_ < 0 || heap_start_ > heap_end_ || length > heap_end_ - heap_start_ ||
-        start > heap_end_ - heap_start_ - length)
+    if (length < 0 || start < 0 || heap_start_ < 0 || heap_start_ > heap_end_ ||
+        length > (heap_end_ - heap_start_) / column.value_bytes ||
+        start > heap_end_ - heap_start_ - length * column.value_bytes)
       return tile_fault::outside;
-    *size = std::min<std::size_t>(most, static_cast<std::size_t>(length));
+    *values = length;
+    *size = std::min<std::size_t>(most, static_cast<std::size_t>(length * column.value_bytes));
+    if (*size == 0) return tile_fault::none;
     *stream = file.view(data_start_ + heap_start_ + start, *size, scratch.stream);
     return *stream != nullptr ? tile_fault::none : tile_fault::cut;
   }
 
-  // The stream must end within the tile's pixels, 8 bytes at most each. It
-  // is inflated a chunk at a time into the same scratch, its bytes counted.
-  static tile_fault check_gzip(const unsigned char* stream, std::size_t size, long long pixels,
-                               tile_scratch& scratch) {
+  // The stream must inflate to exactly the `bytes` of the tile's pixels:
+  // the library's inflater grows its buffer as long as the stream goes on,
+  // and the pixels are then read from it as the image's type says. It is
+  // inflated a chunk at a time into the same scratch, its bytes counted.
+  static tile_verdict check_gzip(const unsigned char* stream, std::size_t size, long long bytes,
+                                 tile_scratch& scratch) {
+    tile_verdict verdict;
     z_stream& z = scratch.z;
+    verdict.fault = tile_fault::gzip_no_memory;
     if (!scratch.inflater_ready) {
-      if (inflateInit2(&z, 15 + 32) != Z_OK) return tile_fault::gzip_no_memory;
+      if (inflateInit2(&z, 15 + 32) != Z_OK) return verdict;
       scratch.inflater_ready = true;
       scratch.inflated.resize(kInflateChunk);
     } else if (inflateReset(&z) != Z_OK) {
-      return tile_fault::gzip_no_memory;
+      return verdict;
     }
-    const unsigned long long room = static_cast<unsigned long long>(pixels) * 8 + 1;
+    const unsigned long long room = static_cast<unsigned long long>(bytes) + 1;
     z.next_in = const_cast<unsigned char*>(stream);
     // As the library's inflater takes it.
     z.avail_in = static_cast<uInt>(size);
+    verdict.fault = tile_fault::gzip_unended;
     for (;;) {
       // The last chunk asked to finish, which spares the inflater a copy
       // of its output into its window.
@@ -500,8 +642,13 @@ class tile_table {
       z.next_out = scratch.inflated.data();
       z.avail_out = static_cast<uInt>(last ? left : scratch.inflated.size());
       const int result = inflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-      if (result == Z_STREAM_END) return z.total_out < room ? tile_fault::none : tile_fault::gzip_unended;
-      if (result != Z_OK || last) return tile_fault::gzip_unended;
+      if (result == Z_STREAM_END) {
+        const long long inflated = static_cast<long long>(z.total_out);
+        if (inflated < bytes) verdict = {tile_fault::gzip_short, 0, 0, inflated};
+        if (inflated == bytes) verdict.fault = tile_fault::none;
+        return verdict;
+      }
+      if (result != Z_OK || last) return verdict;
     }
   }
 
@@ -535,26 +682,99 @@ class tile_table {
     return verdict;
   }
 
+  static tile_verdict check_plio(const unsigned char* stream, std::size_t words, long long pixels) {
+    tile_verdict verdict;
+    verdict.count = plio_list_pixels(stream, words);
+    if (verdict.count < 0)
+      verdict.fault = tile_fault::plio_past;
+    else if (verdict.count != pixels)
+      verdict.fault = tile_fault::plio_pixels;
+    return verdict;
+  }
+
   std::string cards_;
   int nblocks_;
   int hdu_;
   long long data_start_;
   const std::string& name_;
   std::string compression_;
+  coder coder_ = coder::none;
   std::vector<long long> axes_, tile_sides_;
   long long rows_ = 0, blocksize_ = 0, bytepix_ = 4;
-  // The streams followed, and where they lie: set before the tiles are
-  // checked, then only read.
-  bool hcompress_ = false, rice_ = false, gzip_ = false;
-  stream_column compressed_, gzipped_;
+  // Floating-point pixels stored as integers; the bytes of a stored pixel
+  // and of an image pixel.
+  bool has_zscale_column_ = false, quantized_ = false;
+  long long stored_bytes_ = 4, pixel_bytes_ = 4;
+  // Where the tiles lie: set before they are checked, then only read.
+  stream_column compressed_, gzipped_, uncompressed_;
   const unsigned char* table_ = nullptr;
   long long row_bytes_ = 0, heap_start_ = 0, heap_end_ = 0;
 };
 
+// The HDUs a read passes: those up to the one a name selects by its number,
+// or up to the first one with its name (the library searches them in
+// order, parsing each header), or all.
+struct hdu_reach {
+  int last = std::numeric_limits<int>::max();
+  std::string extname;
+  int version = 0, type = ANY_HDU;
+
+  // From a name's selector ("1", "SCI", "SCI,2"), as the library reads
+  // it; none is the primary HDU, which the library opens.
+  static hdu_reach of(const std::string& selector) {
+    hdu_reach reach;
+    if (selector.empty()) {
+      reach.last = 0;
+      return reach;
+    }
+    std::vector<char> text(selector.begin(), selector.end());
+    text.push_back('\0');
+    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", rows[FLEN_FILENAME] = "";
+    int number = 0, status = 0;
+    // A selector the library cannot read ends its open; every HDU is
+    // checked for the listing of them that may follow.
+    if (ffexts(text.data(), &number, name, &reach.version, &reach.type, column, rows, &status) != 0) return reach;
+    reach.extname = name;
+    if (reach.extname.empty()) reach.last = number;
+    return reach;
+  }
+
+  // Whether the read goes no further than `hdu`, whose cards these are.
+  bool reached(int hdu, char* cards, int nblocks) const {
+    if (extname.empty()) return hdu >= last;
+    const std::string xtension = hdu == 0 ? "IMAGE" : value_of(cards, nblocks, "XTENSION");
+    const bool compressed = value_of(cards, nblocks, "ZIMAGE") == "T";
+    const int kind = xtension == "IMAGE" || (xtension == "BINTABLE" && compressed) ? IMAGE_HDU
+                     : xtension == "BINTABLE"                                    ? BINARY_TBL
+                     : xtension == "TABLE"                                       ? ASCII_TBL
+                                                                                 : -1;
+    if (type != ANY_HDU && kind != type) return false;
+    for (const char* const key : {"EXTNAME", "HDUNAME"}) {
+      if (strcasecmp(value_of(cards, nblocks, key).c_str(), extname.c_str()) != 0) continue;
+      const std::string version_text = value_of(cards, nblocks, key[0] == 'E' ? "EXTVER" : "HDUVER");
+      if (version == 0 || (version_text.empty() ? 1 : std::atol(version_text.c_str())) == version) return true;
+    }
+    return false;
+  }
+
+ private:
+  // A card's value without quotes and trailing blanks; empty when absent.
+  static std::string value_of(char* cards, int nblocks, const char* key) {
+    std::string padded = key;
+    padded.resize(8, ' ');
+    const char* card = fitsnfind(cards, padded.c_str(), nblocks);
+    if (card == nullptr) return "";
+    std::string value = bare_value(card);
+    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
+    value.erase(value.find_last_not_of(' ') + 1);
+    return value;
+  }
+};
+
 // Walks the HDUs, header by header, while the bytes are those of whole
-// HDUs, checking the cards of each tile-compressed image; what follows the
-// last one is the library's to report.
-void check_hdus(const file_bytes& file, const std::string& name) {
+// HDUs and the read passes them, checking the cards of each tile-compressed
+// image; what follows the last one is the library's to report.
+void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach& reach) {
   long long start = 0;
   for (int hdu = 0;; hdu++) {
     std::string cards;
@@ -575,6 +795,7 @@ void check_hdus(const file_bytes& file, const std::string& name) {
     const char* zimage = fitsnfind(&cards[0], "ZIMAGE  ", nblocks);
     if (std::memcmp(cards.data() + 10, "'BINTABLE'", 10) == 0 && zimage != nullptr && bare_value(zimage) == "T")
       tile_table(cards, nblocks, hdu, data_start, name).check_cards(file);
+    if (reach.reached(hdu, &cards[0], nblocks)) return;
     const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
     if (padded > file.size() - data_start) return;
     start = data_start + padded;
@@ -583,15 +804,27 @@ void check_hdus(const file_bytes& file, const std::string& name) {
 
 }  // namespace
 
-void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name) {
+void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name,
+                                const std::string& selector) {
   memory_bytes file(bytes, size);
-  check_hdus(file, name);
+  check_hdus(file, name, hdu_reach::of(selector));
 }
 
-void fits_check_compressed_hdus(std::FILE* stream, const std::string& name) {
+void fits_check_compressed_hdus(std::FILE* stream, const std::string& name, const std::string& selector) {
   stream_bytes file(fileno(stream));
-  check_hdus(file, name);
+  check_hdus(file, name, hdu_reach::of(selector));
   std::rewind(stream);
+}
+
+void fits_check_compressed_hdus_through(fitsfile* fptr, int last) {
+  const fits_input_source source = fits_input_source_of(fptr->Fptr);
+  if (source.backing == nullptr) return;
+  hdu_reach reach;
+  reach.last = last;
+  if (source.bytes != nullptr)
+    check_hdus(memory_bytes(source.bytes, source.size), source.name, reach);
+  else
+    check_hdus(stream_bytes(source.descriptor), source.name, reach);
 }
 
 void fits_check_tiles(fitsfile* fptr) {

@@ -4,10 +4,10 @@
 // tile side of 0 divides by zero, a Rice block size of 0 too, a dithering
 // offset outside its table or a stream that declares more pixels than its
 // tile reads or writes past its buffers, a damaged gzip tile takes memory
-// without end. The cards of every HDU of a local file are checked before
-// the library moves to any of them, since it reads the headers of all HDUs
-// it passes on its way to the one a name selects; the tiles of an HDU,
-// before its pixels are read.
+// without end. The cards of the HDUs of a local file that a read passes
+// are checked before the library moves to any of them, since it parses the
+// headers of all HDUs it passes on its way to the one a name selects; the
+// tiles of an HDU, before its pixels are read.
 #pragma once
 
 #include <fitsio.h>
@@ -17,26 +17,40 @@
 #include <string>
 
 // Refuses, with a message naming the card, the HDU and `name` (status -1),
-// the first tile-compressed image among the HDUs of the file whose cards
+// the first tile-compressed image among the HDUs that a read of the HDU
+// `selector` selects passes (the text between the name's brackets: a
+// number, the HDUs up to it; an EXTNAME, the HDUs up to the first so named,
+// as the library searches them; none, the primary HDU), whose cards
 // the library would trust to its harm: ZCMPTYPE, ZQUANTIZ or ZBITPIX
 // unknown; ZNAXIS not 1 to 6; a ZNAXISn or ZTILEn below 1; a tile of more
 // pixels than any file could hold; tiles that the table's rows do not
 // count; Rice's BLOCKSIZE below 1 or BYTEPIX not 1, 2 or 4; HCOMPRESS's
-// SCALE not a number; ZDITHER0 of a dithered image outside 1..10000; a
-// column format the library cannot read, or the compressed data in no
-// variable-length column or past the rows' end. What
-// no header describes (the bytes after a header that ends the file too
-// early) is left to the library. The file is given by its bytes in memory,
-// or by a stream on a regular file, which is left at its start.
-void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name);
-void fits_check_compressed_hdus(std::FILE* stream, const std::string& name);
+// SCALE not a number; floating-point pixels under an integer coder (Rice,
+// HCOMPRESS, PLIO) without quantization; ZDITHER0 of dithered tiles
+// outside 1..10000; ZGCOUNT not 1 or ZPCOUNT not 0; a column format the
+// library cannot read or whose values its decoder would convert, or the
+// tiles in no variable-length column or past the rows' end. What no
+// header describes (the bytes after a header that ends the file too early)
+// is left to the library. The file is given by its bytes in memory, or by
+// a stream on a regular file, which is left at its start.
+void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name,
+                                const std::string& selector);
+void fits_check_compressed_hdus(std::FILE* stream, const std::string& name, const std::string& selector);
+// The same for the HDUs 0 to `last` of a file fits_open_local opened,
+// before the library moves past those the open checked (to count the
+// HDUs, or to the first extension); nothing for any other file.
+void fits_check_compressed_hdus_through(fitsfile* fptr, int last);
 
 // Before the pixels of the current HDU are read: when it is a
 // tile-compressed image of a file fits_open_local opened, refuses as above,
-// naming the tile, the first tile whose data lie outside the heap, an
-// HCOMPRESS stream whose image is not its tile's, a Rice stream that ends
-// before its tile's pixels, or a gzip stream that does not end within them
-// (the library's inflater would grow its buffer without end). The streams
+// naming the tile, the first tile whose data lie outside the heap or do
+// not decode to exactly its pixels, in each column the library decodes
+// (COMPRESSED_DATA, GZIP_COMPRESSED_DATA, UNCOMPRESSED_DATA): an HCOMPRESS
+// stream whose image is not its tile's, a Rice stream that ends before its
+// tile's pixels, a gzip stream that does not inflate to their bytes (the
+// library's inflater would grow its buffer without end, or its pixels be
+// read past the data), a PLIO list that runs past its stream or covers
+// other pixels, values kept whole other than the tile's count. The streams
 // are read from the very bytes the library reads. A file the library
 // opened itself is not checked.
 void fits_check_tiles(fitsfile* fptr);

@@ -118,6 +118,21 @@ void write_with_tile_at(const std::string& path, std::string bytes, long tile, s
   std::fclose(file);
 }
 
+// The bytes in a gzip stream, as the library's compressor writes a tile.
+std::string gzipped(const std::vector<unsigned char>& bytes) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string packed(deflateBound(&z, bytes.size()), '\0');
+  z.next_in = const_cast<unsigned char*>(bytes.data());
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<unsigned char*>(&packed[0]);
+  z.avail_out = static_cast<uInt>(packed.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  return packed;
+}
+
 std::vector<float> read_image(const std::string& name) {
   to_array<float, false> ima;
   fitsstruct rec;
@@ -319,11 +334,38 @@ TEST(TileCompressedImages, TilesAreCheckedForTheHduRead) {
     EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255,
                        "HDU \\[2\\] has tile 4: its Rice data end before its pixels do.*two.fits") << packed;
   }
-  fits_test::write_bytes(path, one + with_card(one, "ZTILE1", "0").substr(2880));
+  // Cards the library would trust to its harm in HDU 2: a read or a write
+  // that does not pass it goes on; one that does is refused, the file left
+  // as it was.
+  const std::string bad_after = one + with_card(one, "ZTILE1", "0").substr(2880);
+  fits_test::write_bytes(path, bad_after);
+  EXPECT_EQ(read_image(path + "[1]").size(), static_cast<std::size_t>(kWidth * kHeight));
+  const std::string refused = "HDU \\[2\\] has ZTILE1 = 0: a tile has at least 1 pixel.*two.fits";
+  EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255, refused);
+  // The primary HDU holds no image: the library then passes every HDU to
+  // find the one to name.
+  EXPECT_EXIT_STATUS(read_image(path), 255, refused);
   to_array<float, true> block(4, 4);
-  EXPECT_EXIT_STATUS(fits_write_block((path + "[1]").c_str(), block, 0, 0), 255,
-                     "HDU \\[2\\] has ZTILE1 = 0: a tile has at least 1 pixel.*two.fits");
-  EXPECT_EQ(fits_test::read_bytes(path), one + with_card(one, "ZTILE1", "0").substr(2880));
+  EXPECT_EXIT_STATUS(fits_write_block((path + "[2]").c_str(), block, 0, 0), 255, refused);
+  EXPECT_EQ(fits_test::read_bytes(path), bad_after);
+  // By name, the library searches the HDUs in order up to the first so
+  // named.
+  auto named = [](std::string bytes, const char* extname) { return with_card(bytes, "EXTNAME", extname); };
+  fits_test::write_bytes(path, one + named(one, "'SCI'").substr(2880) +
+                                   named(with_card(one, "ZTILE1", "0"), "'ERR'").substr(2880));
+  EXPECT_EQ(read_image(path + "[SCI]").size(), static_cast<std::size_t>(kWidth * kHeight));
+  EXPECT_EQ(read_image(path + "[sci]").size(), static_cast<std::size_t>(kWidth * kHeight));
+  EXPECT_EXIT_STATUS(read_image(path + "[ERR]"), 255, "HDU \\[3\\] has ZTILE1 = 0");
+  EXPECT_EXIT_STATUS(read_image(path + "[SCI,2]"), 255, "HDU \\[3\\] has ZTILE1 = 0");
+  // An image in the primary HDU, read with a damaged HDU after it.
+  fits_test::write_reference(scratch("mef.fits"), FLOAT_IMG, {kWidth, kHeight}, ints);
+  const std::string primary = fits_test::read_bytes(scratch("mef.fits"));
+  fits_test::write_bytes(scratch("mef.fits"), primary + with_card(one, "ZTILE1", "0").substr(2880));
+  for (const char* name : {"mef.fits[0]", "mef.fits"}) {
+    const std::vector<float> pixels = read_image(scratch(name));
+    ASSERT_EQ(pixels.size(), ints.size()) << name;
+    for (std::size_t k = 0; k < ints.size(); k++) ASSERT_EQ(pixels[k], ints[k]) << name;
+  }
 }
 
 using QzMcaTiles = QzMcaProgram;
@@ -515,26 +557,30 @@ TEST_F(QzMcaTiles, FirstFaultyTileIsRefusedOnAnyThreadCount) {
   }
 }
 
-// A gzip tile may inflate to 8 bytes a pixel, the widest pixel, and no
-// more: the bound is exact.
-TEST_F(QzMcaTiles, GzipTilesInflateToEightBytesAPixelAtMost) {
+// A gzip tile inflates to exactly the bytes of its pixels, 2 a pixel for a
+// 16-bit image: one byte fewer, and the library would read its pixels past
+// the data; one more, and its buffer would grow on.
+TEST_F(QzMcaTiles, GzipTilesInflateToExactlyTheirPixels) {
   std::vector<double> counts(kWidth * kHeight, 7);
   fits_test::write_compressed(path("gzip.fits"), SHORT_IMG, {kWidth, kHeight}, counts, {GZIP_1});
   const std::string bytes = fits_test::read_bytes(path("gzip.fits"));
-  for (const long extra : {0, 1}) {
-    // Tile 1's stream replaced by one of zeros, 8 bytes for each of its 64
+  for (const long extra : {-1, 0, 1}) {
+    // Tile 1's stream replaced by one of zeros, 2 bytes for each of its 64
     // pixels and `extra`, in the room its own took.
-    const std::vector<unsigned char> zeros(8 * kWidth + extra, 0);
-    std::vector<unsigned char> packed(compressBound(zeros.size()));
-    uLongf length = packed.size();
-    ASSERT_EQ(compress2(packed.data(), &length, zeros.data(), zeros.size(), 9), Z_OK);
+    const std::vector<unsigned char> zeros(2 * kWidth + extra, 0);
+    const std::string packed = gzipped(zeros);
+    const std::uint32_t length = static_cast<std::uint32_t>(packed.size());
     std::string damaged = bytes;
     ASSERT_LE(length, descriptor(damaged, 0, 0));
     const std::size_t stream = descriptor_at(damaged, kHeight, 0) + descriptor(damaged, 0, 1);
-    damaged.replace(stream, length, reinterpret_cast<const char*>(packed.data()), length);
-    set_descriptor(damaged, 0, 0, static_cast<std::uint32_t>(length));
+    damaged.replace(stream, length, packed);
+    set_descriptor(damaged, 0, 0, length);
     fits_test::write_bytes(path("zeros.fits"), damaged);
+    std::remove(path("o_resi.fits").c_str());
     run("-t 1 -i 1 'zeros.fits[1]' o");
     EXPECT_EQ(printed("has tile 1: its gzip data do not end within its pixels"), extra == 1) << extra << output_;
+    EXPECT_EQ(printed("has tile 1: its gzip data inflate to 127 bytes, fewer than its 64 pixels hold"), extra == -1)
+        << extra << output_;
+    EXPECT_EQ(exists("o_resi.fits"), extra == 0) << extra << output_;
   }
 }
