@@ -21,6 +21,7 @@
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
+#include "tile_table_layouts.h"
 #include "support/death.h"
 #include "support/qz_mca_program.h"
 
@@ -133,6 +134,27 @@ std::string gzipped(const std::vector<unsigned char>& bytes) {
   return packed;
 }
 
+// The first extension's header without the card `key`: a comment stands
+// in its place.
+std::string without_card(std::string bytes, const std::string& key) {
+  std::string padded = key;
+  padded.resize(8, ' ');
+  for (std::size_t at = 2880; at + 80 <= bytes.size() && bytes.compare(at, 8, "END     ") != 0; at += 80)
+    if (bytes.compare(at, 8, padded) == 0) return bytes.replace(at, 80, fits_test::card("COMMENT " + key + " left out"));
+  ADD_FAILURE() << "no card " << key;
+  return bytes;
+}
+
+// Tile `tile`'s descriptor in the P column `name` given `length` values.
+std::string with_length(const std::string& bytes, const std::string& name, long tile, std::uint32_t length) {
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(bytes);
+  const int number = tile_layouts::column_number(hdu, name);
+  EXPECT_GT(number, 0) << name;
+  const tile_layouts::column column = tile_layouts::columns(hdu)[number - 1];
+  tile_layouts::write_big_endian(hdu.rows, tile * hdu.integer("NAXIS1") + column.offset, 4, length);
+  return tile_layouts::put_together(hdu);
+}
+
 std::vector<float> read_image(const std::string& name) {
   to_array<float, false> ima;
   fitsstruct rec;
@@ -200,6 +222,24 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   // The first tile's descriptor, moved past the heap.
   std::string outside = i_rice;
   outside.replace(table_start(outside) + 4, 4, std::string("\x7f\0\0\0", 4));
+  // A 32-bit image, PLIO lists, tiles kept whole (NOCOMPRESS, and a float
+  // image whose default quantization the library's compressor marks
+  // ZDITHER0 = 0), and a float ramp that the quantization leaves whole and
+  // gzipped in GZIP_COMPRESSED_DATA.
+  std::vector<double> ramp(kWidth * kHeight);
+  for (std::size_t k = 0; k < ramp.size(); k++) ramp[k] = 1000 + 0.25 * static_cast<double>(k % kWidth) + k / kWidth;
+  fits_test::write_compressed(scratch("i32_rice.fits"), LONG_IMG, {kWidth, kHeight}, ints, {});
+  fits_test::write_compressed(scratch("i_plio.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {PLIO_1});
+  fits_test::write_compressed(scratch("i_nocomp.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {NOCOMPRESS});
+  fits_test::write_compressed(scratch("f_nocomp.fits"), FLOAT_IMG, {kWidth, kHeight}, sky(0, 0), {NOCOMPRESS});
+  fits_test::write_compressed(scratch("f_ramp.fits"), FLOAT_IMG, {kWidth, kHeight}, ramp, {});
+  const std::string i32_rice = fits_test::read_bytes(scratch("i32_rice.fits"));
+  const std::string i_plio = fits_test::read_bytes(scratch("i_plio.fits"));
+  const std::string i_nocomp = fits_test::read_bytes(scratch("i_nocomp.fits"));
+  const std::string f_ramp = fits_test::read_bytes(scratch("f_ramp.fits"));
+  const std::string i_gzip = fits_test::read_bytes(scratch("i_gzip.fits"));
+  ASSERT_EQ(tile_layouts::take_apart(f_ramp).value("TTYPE4"), "GZIP_COMPRESSED_DATA");
+  ASSERT_EQ(tile_layouts::take_apart(fits_test::read_bytes(scratch("f_nocomp.fits"))).value("ZDITHER0"), "0");
   const struct {
     const char* name;
     std::string bytes;
@@ -236,6 +276,38 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
                            "ZTILE2", "1099511627776"),
                  "NAXIS2", "1"),
        "has ZTILE1 = 1099511627776, ZTILE2 = 1099511627776: a tile of more pixels than any file could hold"},
+      {"zgcount.fits", with_card(i_hcomp, "ZGCOUNT", "65535"), "has ZGCOUNT = 65535: an image is one group of pixels"},
+      {"zpcount.fits", with_card(i_rice, "ZPCOUNT", "3"), "has ZPCOUNT = 3: an image has no parameters"},
+      {"float_rice.fits", with_card(i_rice, "ZBITPIX", "-32"),
+       "has ZBITPIX = -32: RICE_1 codes integers, and no ZSCALE column or card quantizes the floating-point pixels"},
+      {"float_hcomp.fits", with_card(i_hcomp, "ZBITPIX", "-64"), "has ZBITPIX = -64: HCOMPRESS_1 codes integers"},
+      {"float_plio.fits", with_card(i_plio, "ZBITPIX", "-32"), "has ZBITPIX = -32: PLIO_1 codes integers"},
+      {"unquantized.fits", with_card(f_rice, "ZQUANTIZ", "'NONE'"), "has ZBITPIX = -32: RICE_1 codes integers"},
+      {"float_gzip.fits", with_card(i_gzip, "ZBITPIX", "-32"),
+       "has tile 1: its gzip data inflate to 128 bytes, fewer than its 64 pixels hold"},
+      {"gzip_column.fits", with_card(f_ramp, "ZBITPIX", "-64"),
+       "has tile 1: its gzip data inflate to 256 bytes, fewer than its 64 pixels hold"},
+      {"no_bytepix.fits", without_card(without_card(i_rice, "ZNAME2"), "ZVAL2"),
+       "has tile 1: its Rice data end before its pixels do"},
+      {"hshort.fits", with_length(i_hcomp, "COMPRESSED_DATA", 0, 10),
+       "has tile 1: its HCOMPRESS stream is shorter than its header"},
+      {"hswapped.fits", with_card(with_card(i_hcomp, "ZTILE1", "8"), "ZTILE2", "16"),
+       "has tile 1 \\(8 x 16 pixels\\): its HCOMPRESS stream describes an image of 16 x 8"},
+      {"narrow.fits", with_card(i_rice, "NAXIS1", "7"), "has NAXIS1 = 7: its rows are narrower than their columns"},
+      {"fixed.fits", with_card(i_rice, "TFORM1", "'8B'"),
+       "has TFORM1 = '8B': the compressed data are no variable-length column"},
+      {"plio_past.fits", with_length(i_plio, "COMPRESSED_DATA", 0, 5), "has tile 1: its PLIO list runs past its data"},
+      {"plio_theap.fits", with_card(i_plio, "THEAP", "-1"), "has tile 1: its compressed data lie outside the table's heap"},
+      {"plio_pixels.fits", with_card(with_card(i_plio, "ZNAXIS1", "63"), "ZTILE1", "63"),
+       "has tile 1: its PLIO list decodes to 64 pixels, not its 63"},
+      {"plio_bytes.fits", with_card(i_plio, "TFORM1", "'1PB(200)'"),
+       "has TFORM1 = '1PB\\(200\\)': PLIO lists are 16-bit integers"},
+      {"kept.fits", with_length(i_nocomp, "UNCOMPRESSED_DATA", 0, 65),
+       "has tile 1: it keeps 65 values uncompressed, not its 64 pixels"},
+      {"kept_far.fits", with_length(i_nocomp, "UNCOMPRESSED_DATA", 0, 100000),
+       "has tile 1: its uncompressed data lie outside the table's heap"},
+      {"nocompress_coded.fits", with_length(i_nocomp, "COMPRESSED_DATA", 0, 1),
+       "has tile 1: compressed data in a NOCOMPRESS image, which no decoder reads"},
   };
   for (const auto& c : cases) {
     const std::string path = scratch(c.name);
@@ -257,7 +329,30 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   fits_test::write_bytes(scratch("d_hcomp.fits"), with_card(i_hcomp, "ZVAL1", "0.0D0"));
   fits_test::write_bytes(scratch("real_tile.fits"),
                          with_card(with_card(f_rice, "ZTILE1", "64."), "ZDITHER0", "+1.5E0"));
-  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits"}) {
+  // Dithering's last offset, and its default when the card is absent; the
+  // tiles' sides by default (the rows); a 32-bit image's Rice pixels by
+  // default 4 bytes wide.
+  fits_test::write_bytes(scratch("dither_last.fits"), with_card(f_rice, "ZDITHER0", "10000"));
+  fits_test::write_bytes(scratch("dither_absent.fits"), without_card(f_rice, "ZDITHER0"));
+  // Cards the library's rebuild of the image header needs, whatever its
+  // defaults for the pixels: the checks pass the tiles, the library reads
+  // them.
+  fits_test::write_bytes(scratch("ztile_absent.fits"), without_card(without_card(f_rice, "ZTILE1"), "ZTILE2"));
+  fits_test::write_bytes(scratch("i32_no_bytepix.fits"), without_card(without_card(i32_rice, "ZNAME2"), "ZVAL2"));
+  for (const auto& [name, original] : {std::pair<const char*, const char*>{"ztile_absent.fits", "f_rice.fits"},
+                                       {"i32_no_bytepix.fits", "i32_rice.fits"}}) {
+    fitsfile* opened = nullptr;
+    int status = 0;
+    ASSERT_EQ(fits_open_input(&opened, scratch(std::string(name) + "[1]"), READONLY, &status), 0) << name;
+    fits_check_tiles(opened);
+    fits_close_input(opened, &status);
+    EXPECT_EQ(fits_test::read_reference(scratch(std::string(name) + "[1]")).values,
+              fits_test::read_reference(scratch(std::string(original) + "[1]")).values)
+        << name;
+  }
+  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits",
+                           "dither_last.fits", "dither_absent.fits",
+                           "i_plio.fits", "i_nocomp.fits", "f_nocomp.fits", "f_ramp.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
     const fits_test::Reference library = fits_test::read_reference(scratch(std::string(name) + "[1]"));
     ASSERT_EQ(ours.size(), library.values.size()) << name;
