@@ -3,7 +3,8 @@
 # LLVM's OpenMP runtime and Archer, its race checker), runs every test there,
 # then runs qz_mca on a crop of data/m51.fits over every base and the default
 # dictionary, without and with the swap-file memory (-z, -Z size:dir), on 4
-# and 8 threads. Fails when a test fails or the sanitizer reports anything.
+# and 8 threads. Fails when a test fails, the sanitizer reports anything, or
+# the tests leave OpenMP registration files in /dev/shm.
 # Installs what is missing first. JOBS (default: the core count) sets the
 # build and test parallelism.
 set -euo pipefail
@@ -20,9 +21,31 @@ export TSAN_OPTIONS="ignore_noninstrumented_modules=1:allocator_may_return_null=
 CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DQZ_TSAN=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-tsan -j "$jobs"
 
+# LLVM's OpenMP runtime registers each process that starts it in a file of
+# /dev/shm named after its id, which only the runtime's own exit handler
+# removes: a test whose forked children end otherwise leaves theirs. Files of
+# processes still running (other work on this machine) are not the tests'.
+stale_registrations() {
+  local file pid
+  for file in /dev/shm/__KMP_REGISTERED_LIB_*; do
+    [ -e "$file" ] || continue
+    pid=${file#/dev/shm/__KMP_REGISTERED_LIB_}
+    pid=${pid%%_*}
+    kill -0 "$pid" 2> /dev/null || echo "$file"
+  done | sort
+}
+
 failed=()
 echo "+ tests"
+stale_before=$(stale_registrations)
 ctest --test-dir build-tsan --output-on-failure -j "$jobs" || failed+=("tests")
+left=$(comm -13 <(echo "$stale_before") <(stale_registrations))
+if [ -n "$left" ]; then
+  echo "FAILED: the tests left $(wc -l <<< "$left") OpenMP registration files in /dev/shm, as:"
+  head -3 <<< "$left"
+  failed+=("OpenMP registrations left")
+  xargs rm -f <<< "$left"
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/forked_child.h"
 #include "support/qz_mca_program.h"
 #include "support/test_images.h"
 
@@ -141,12 +142,15 @@ class QzMcaSignal : public QzMcaProgram {
     int status = 0;
     for (int k = 0; k < WaitSeconds * PollsPerSecond; k++) {
       const pid_t ended = waitpid(child, &status, WNOHANG);
-      if (ended == child) return status;
+      if (ended == child) {
+        test_support::remove_runtime_registration(child);
+        return status;
+      }
       if (ended < 0) return -1;
       std::this_thread::sleep_for(std::chrono::milliseconds(1000 / PollsPerSecond));
     }
     kill(child, SIGKILL);
-    waitpid(child, &status, 0);
+    test_support::reap_child(child, &status);
     return status;
   }
 
