@@ -579,8 +579,47 @@ struct HduFiles {
     fits_test::write_bytes(scratch("tilecut.fits"), tiles.substr(0, tiles.size() - 2880));
     fits_test::write_hdus(scratch("gap.fits"), {empty, empty, image});
     fits_test::write_hdus(scratch("table.fits"), {empty, table});
+    // Partial downloads: cut in the second HDU's header, in one of its cards
+    // or after its END card, or after 50 of its 96 data bytes; a file whose
+    // HDUs are followed by a block of zeros, or by a whole header the
+    // library cannot read.
+    const std::string two = fits_test::read_bytes(scratch("two.fits"));
+    const std::size_t second = two.find("XTENSION");
+    fits_test::write_bytes(scratch("cuthead.fits"), two.substr(0, second + 100));
+    fits_test::write_bytes(scratch("cutpad.fits"), two.substr(0, second + 2000));
+    fits_test::write_bytes(scratch("cutdata.fits"), two.substr(0, second + 2880 + 50));
+    fits_test::write_bytes(scratch("zeros.fits"), two + std::string(2880, '\0'));
+    std::string unreadable = fits_test::card("XTENSION= 'IMAGE   '") + fits_test::card("BITPIX  = 'sixteen'") +
+                             fits_test::card("END");
+    unreadable.resize(2880, ' ');
+    fits_test::write_bytes(scratch("damaged.fits"), two + unreadable);
+    const std::string mef = fits_test::read_bytes(scratch("mef.fits"));
+    fits_test::write_bytes(scratch("mefcut.fits"), mef.substr(0, mef.find("XTENSION") + 100));
+    // HDUs listed by name up to 16 of them.
+    for (int count : {15, 16, 17}) {
+      std::vector<Hdu> hdus(static_cast<std::size_t>(count), empty);
+      hdus.back().extname = "LAST";
+      fits_test::write_hdus(scratch("hdus" + std::to_string(count) + ".fits"), hdus);
+    }
+    // An EXTVER beside the name.
+    const Hdu err{SHORT_IMG, {7, 5}, other, "ERR"};
+    fits_test::write_hdus(scratch("ver.fits"), {first, sci, err});
+    fitsfile* f = nullptr;
+    int status = 0, type = 0, version = 2;
+    ffopen(&f, scratch("ver.fits").c_str(), READWRITE, &status);
+    ffmahd(f, 3, &type, &status);
+    ffpky(f, TINT, "EXTVER", &version, nullptr, &status);
+    ffclos(f, &status);
+    EXPECT_EQ(status, 0);
   }
 };
+
+// "[0], [1], ... [n - 2], [n - 1] LAST" as a pattern.
+std::string listed_up_to_last(int count) {
+  std::string listed;
+  for (int k = 0; k < count - 1; k++) listed += "\\[" + std::to_string(k) + "\\], ";
+  return listed + "\\[" + std::to_string(count - 1) + "\\] LAST\\)";
+}
 
 }  // namespace
 
@@ -638,7 +677,7 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
   const HduFiles files;
   const struct {
     const char* name;
-    const char* message;
+    std::string message;
   } cases[] = {
       {"mef.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\): name the extension that holds it, "
                    "as in '.*/mef.fits\\[1\\]' ... \\(.*/mef.fits\\)"},
@@ -658,6 +697,22 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
       {"two.fits[1][1:100,1:100]", "cannot open file \\(.*/two.fits\\[1\\]\\[1:100,1:100\\]: [^/]+\\)"},
       {"absent.fits[1]", "\\(.*/absent.fits\\[1\\]: No such file or directory\\)"},
       {"tilecut.fits[1]", "the file is truncated: its header announces [0-9]+ data bytes"},
+      // A file cut short is no file without the HDU: it says where it ends.
+      {"cuthead.fits[1]", "\\(.*/cuthead.fits\\[1\\]: .*/cuthead.fits is truncated: it ends inside the header of HDU "
+                          "\\[1\\]\\)"},
+      {"cutpad.fits[1]", "cutpad.fits is truncated: it ends inside the header of HDU \\[1\\]\\)"},
+      {"cutdata.fits[2]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes that the header of HDU \\[1\\] "
+                          "announces\\)"},
+      {"cutdata.fits[ERR]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes"},
+      {"mefcut.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\), and .*/mefcut.fits is truncated: it ends "
+                      "inside the header of HDU \\[1\\] ... \\(.*/mefcut.fits\\)"},
+      {"zeros.fits[2]", "zeros.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)"},
+      {"damaged.fits[2]", "cannot open file \\(.*/damaged.fits\\[2\\]: [^/]+\\)"},
+      {"hdus15.fits[20]", "hdus15.fits has no such HDU: it holds " + listed_up_to_last(15)},
+      {"hdus16.fits[20]", "hdus16.fits has no such HDU: it holds " + listed_up_to_last(16)},
+      {"hdus17.fits[20]", "hdus17.fits has no such HDU: it holds \\[0\\] to \\[16\\]\\)"},
+      {"ver.fits[3]", "ver.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI, \\[2\\] ERR,2\\)"},
+      {"ver.fits[ERR,1]", "ver.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI, \\[2\\] ERR,2\\)"},
   };
   to_array<float, false> ima;
   fitsstruct rec;
