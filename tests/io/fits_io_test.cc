@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
@@ -465,6 +467,81 @@ TEST(FitsCompressed, GzipFilesReadLikeThePlainFileOrFail) {
                 [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, "")
         << name;
   }
+}
+
+namespace {
+
+std::uint32_t big_endian(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (std::size_t k = 0; k < 4; k++) value = value << 8 | static_cast<unsigned char>(bytes[at + k]);
+  return value;
+}
+
+// A 16 x 16 image compressed by the library as GZIP_1 in one tile, whose
+// tile is then stored as a zlib stream of the same deflate data: whole and
+// right, so that it passes any check of the stream, but not the gzip
+// stream the library's decoder takes.
+std::string zlib_tile_file(const std::string& path) {
+  std::vector<double> values(256);
+  for (int k = 0; k < 256; k++) values[static_cast<std::size_t>(k)] = (k * 37) % 1000;
+  fits_test::Compression how;
+  how.type = GZIP_1;
+  how.tile = {16, 16};
+  fits_test::write_compressed(path, SHORT_IMG, {16, 16}, values, how);
+  std::string bytes = fits_test::read_bytes(path);
+  const std::size_t header = bytes.find("XTENSION");
+  if (header == std::string::npos || bytes.find("TTYPE1  = 'COMPRESSED_DATA'", header) == std::string::npos) return "";
+  auto integer = [&](const char* key) {
+    return std::atol(bytes.c_str() + bytes.find(std::string(key), header) + 10);
+  };
+  std::size_t end = header;
+  while (bytes.compare(end, 8, "END     ") != 0) end += 80;
+  const std::size_t table = (end / 2880 + 1) * 2880;
+  const std::size_t heap = table + static_cast<std::size_t>(integer("NAXIS1  ") * integer("NAXIS2  "));
+  const std::uint32_t length = big_endian(bytes, table), offset = big_endian(bytes, table + 4);
+  const std::string gzip = bytes.substr(heap + offset, length);
+  // A gzip stream of the plain 10-byte header, as the library writes them.
+  if (gzip.size() < 18 || gzip.compare(0, 2, "\x1f\x8b") != 0 || gzip[3] != 0) return "";
+  std::vector<unsigned char> plain(512);
+  uLongf plain_size = static_cast<uLongf>(plain.size());
+  z_stream z{};
+  inflateInit2(&z, 15 + 16);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+  z.avail_in = static_cast<uInt>(gzip.size());
+  z.next_out = plain.data();
+  z.avail_out = static_cast<uInt>(plain.size());
+  const int inflated = inflate(&z, Z_FINISH);
+  plain_size = z.total_out;
+  inflateEnd(&z);
+  if (inflated != Z_STREAM_END || plain_size != 512) return "";
+  const uLong check = adler32(adler32(0L, Z_NULL, 0), plain.data(), static_cast<uInt>(plain_size));
+  std::string zlib = "\x78\x9c" + gzip.substr(10, gzip.size() - 18);
+  for (int shift : {24, 16, 8, 0}) zlib += static_cast<char>(check >> shift & 0xff);
+  bytes.replace(heap + offset, zlib.size(), zlib);
+  for (int k = 0; k < 4; k++) bytes[table + static_cast<std::size_t>(k)] = static_cast<char>(zlib.size() >> (24 - 8 * k));
+  fits_test::write_bytes(path, bytes);
+  return path;
+}
+
+}  // namespace
+
+// A tile the library cannot decode ends the read with the library's reason:
+// the text of its status and what its error stack adds, and its status as
+// the exit status (as the shell sees it, its low 8 bits).
+TEST(FitsCompressed, ATileTheLibraryCannotDecodeGivesItsReason) {
+  const std::string file = zlib_tile_file(scratch("zlibtile.fits"));
+  ASSERT_FALSE(file.empty()) << "the library's GZIP_1 tile is not laid out as expected";
+  char text[FLEN_STATUS] = "";
+  ffgerr(DATA_DECOMPRESSION_ERR, text);
+  const std::string name = file + "[1]";
+  const std::string reason = "Error: cannot read in file \\(" + file + "\\[1\\]: " + text + "; [^;()]+\\)";
+  to_array<float, false> ima;
+  fitsstruct rec;
+  to_array<float, true> array;
+  to_array<double, true> doubles;
+  EXPECT_EXIT_STATUS(fits_read_float(name.c_str(), ima, &rec), DATA_DECOMPRESSION_ERR & 0xff, reason);
+  EXPECT_EXIT_STATUS(fits_read_fltarr(name.c_str(), array), DATA_DECOMPRESSION_ERR & 0xff, reason);
+  EXPECT_EXIT_STATUS(fits_read_dblarr(name.c_str(), doubles), DATA_DECOMPRESSION_ERR & 0xff, reason);
 }
 
 // Sizes no file could hold are refused before anything is allocated, under
