@@ -214,8 +214,8 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, file, READONLY, &status))
-    fatal_exitf(-1, stdout, "Error: cannot open file %s status=%d \n", fits_open_failure(name, file, status, fptr).c_str(),
-                status);
+    fatal_exitf(-1, stdout, "Error: cannot open file %s status=%d \n",
+                fits_open_failure(name, file, status, fptr).c_str(), status);
   long naxes[3] = {0, 0, 0};
   int nfound = 0;
   if (ffgknj(fptr, "NAXIS", 1, 3, naxes, &nfound, &status))

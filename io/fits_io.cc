@@ -357,7 +357,8 @@ std::string next_image_selector(fitsfile* fptr) {
     // The HDUs after it may have been lost with the file's end.
     int count = 0, status = 0;
     const std::string label = std_inout(file.c_str()) ? "the standard input" : root_of(file);
-    const hdus_end end = ffthdu(fptr, &count, &status) == 0 && count >= 1 ? end_of_hdus(fptr, count, label) : hdus_end{};
+    const hdus_end end =
+        ffthdu(fptr, &count, &status) == 0 && count >= 1 ? end_of_hdus(fptr, count, label) : hdus_end{};
     if (!end.cut.empty())
       fatal_exitf(-1, stderr, "Error: %s of the file holds no image (NAXIS = 0), and %s ... (%s)\n", which.c_str(),
                   end.cut.c_str(), name);

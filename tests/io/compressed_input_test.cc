@@ -650,7 +650,8 @@ TEST(CompressedFitsDeath, AMissingHduOfAStreamIsListedOrTheStreamSaidCutShort) {
   const std::string whole = two_image_bytes();
   // The second image's 2400 data bytes begin at 8640.
   const std::string list = "has no such HDU: it holds \\[0\\] to \\[1\\]\\)";
-  const std::string data_cut = "is truncated: it holds 1000 of the 2400 data bytes that the header of HDU \\[1\\] announces\\)";
+  const std::string data_cut =
+      "is truncated: it holds 1000 of the 2400 data bytes that the header of HDU \\[1\\] announces\\)";
   const std::string header_cut = "is truncated: it ends inside the header of HDU \\[1\\]\\)";
   const struct {
     const char* label;

@@ -518,7 +518,8 @@ std::string zlib_tile_file(const std::string& path) {
   std::string zlib = "\x78\x9c" + gzip.substr(10, gzip.size() - 18);
   for (int shift : {24, 16, 8, 0}) zlib += static_cast<char>(check >> shift & 0xff);
   bytes.replace(heap + offset, zlib.size(), zlib);
-  for (int k = 0; k < 4; k++) bytes[table + static_cast<std::size_t>(k)] = static_cast<char>(zlib.size() >> (24 - 8 * k));
+  for (int k = 0; k < 4; k++)
+    bytes[table + static_cast<std::size_t>(k)] = static_cast<char>(zlib.size() >> (24 - 8 * k));
   fits_test::write_bytes(path, bytes);
   return path;
 }
@@ -781,8 +782,8 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
       {"cutdata.fits[2]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes that the header of HDU \\[1\\] "
                           "announces\\)"},
       {"cutdata.fits[ERR]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes"},
-      {"mefcut.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\), and .*/mefcut.fits is truncated: it ends "
-                      "inside the header of HDU \\[1\\] ... \\(.*/mefcut.fits\\)"},
+      {"mefcut.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\), and .*/mefcut.fits is truncated: "
+                      "it ends inside the header of HDU \\[1\\] ... \\(.*/mefcut.fits\\)"},
       {"zeros.fits[2]", "zeros.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)"},
       {"damaged.fits[2]", "cannot open file \\(.*/damaged.fits\\[2\\]: [^/]+\\)"},
       {"hdus15.fits[20]", "hdus15.fits has no such HDU: it holds " + listed_up_to_last(15)},
