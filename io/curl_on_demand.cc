@@ -121,7 +121,9 @@ void curl_easy_cleanup(void* handle) {
   if (curl().loaded) curl().easy_cleanup(handle);
 }
 
-library_signal_handler __sysv_signal(int signal, library_signal_handler handler) {
+// As the C library declares it, hidden as the entries above.
+__attribute__((visibility("hidden"))) library_signal_handler __sysv_signal(int signal,
+                                                                          library_signal_handler handler) noexcept {
   return install_library_signal_handler(signal, handler);
 }
 

@@ -1,7 +1,6 @@
 // libcurl's entry points as the FITS library calls them, served by a libcurl
 // opened on first use (see curl_on_demand.cc). Handles are opaque; results
-// are libcurl's codes, 0 for success. And the library's signal(), by which
-// its network reads install their time-out's handler.
+// are libcurl's codes, 0 for success.
 #ifndef QZ_IO_CURL_ON_DEMAND_H
 #define QZ_IO_CURL_ON_DEMAND_H
 
@@ -16,8 +15,6 @@ QZ_CURL_ENTRY void* curl_easy_init();
 QZ_CURL_ENTRY int curl_easy_setopt(void* handle, int option, ...);
 QZ_CURL_ENTRY int curl_easy_perform(void* handle);
 QZ_CURL_ENTRY void curl_easy_cleanup(void* handle);
-// signal() as the FITS library's strict ISO C calls it.
-QZ_CURL_ENTRY void (*__sysv_signal(int signal, void (*handler)(int)))(int);
 #undef QZ_CURL_ENTRY
 
 }  // extern "C"
