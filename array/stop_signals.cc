@@ -9,6 +9,7 @@
 #include "array/stop_signals.h"
 
 #include <signal.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -166,7 +167,46 @@ struct sigaction stop_action() {
   return action;
 }
 
+// The SIGALRM handler a library installed while the stop's was in place.
+std::atomic<library_signal_handler> LibraryAlarm{nullptr};
+
+bool alarm_caught() { return (Caught.load() & (std::uint64_t(1) << SIGALRM)) != 0; }
+
+// An alarm() that expires is sent by the kernel; kill(), raise() and
+// sigqueue() send from a process.
+void on_shared_alarm(int signal, siginfo_t* info, void* context) {
+  const library_signal_handler library = LibraryAlarm.load();
+  if (info == nullptr || info->si_code != SI_KERNEL || library == nullptr) return on_stop_signal(signal);
+  // The library's handler runs as it would have: once, and with the
+  // signals let through that were before, since it leaves by a jump.
+  struct sigaction fallback;
+  std::memset(&fallback, 0, sizeof fallback);
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal, &fallback, nullptr);
+  pthread_sigmask(SIG_SETMASK, &static_cast<ucontext_t*>(context)->uc_sigmask, nullptr);
+  library(signal);
+}
+
 }  // namespace
+
+library_signal_handler install_library_signal_handler(int signal, library_signal_handler handler) {
+  struct sigaction action, previous;
+  std::memset(&action, 0, sizeof action);
+  std::memset(&previous, 0, sizeof previous);
+  if (signal == SIGALRM && handler != SIG_DFL && handler != SIG_IGN && handler != SIG_ERR && alarm_caught()) {
+    LibraryAlarm.store(handler);
+    action = stop_action();
+    action.sa_flags |= SA_SIGINFO;
+    action.sa_sigaction = on_shared_alarm;
+  } else {
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  }
+  if (sigaction(signal, &action, &previous) != 0) return SIG_ERR;
+  return previous.sa_handler;
+}
 
 void catch_stop_signals() {
   const struct sigaction action = stop_action();

@@ -21,6 +21,17 @@ void catch_stop_signals();
 // catch_stop_signals was never called.
 void restore_stop_signals();
 
+// Installs `handler` for `signal` as signal() does for a library's C code
+// (System V semantics: once, not held while it runs) and returns the
+// previous one. The FITS library times its network reads out so: a SIGALRM
+// handler of its own that abandons the read, with alarm() armed, and would
+// take a SIGALRM sent to the process meanwhile (a batch system's time
+// limit) for its time-out. While catch_stop_signals has SIGALRM caught, the
+// library's handler gets only what an alarm() sends as it expires; a
+// SIGALRM sent by a process stops the run as at any other moment.
+using library_signal_handler = void (*)(int);
+library_signal_handler install_library_signal_handler(int signal, library_signal_handler handler);
+
 // Paths that a stop removes. A path is registered before its file is made
 // and forgotten once the file is in place or removed; the handler unlinks
 // every path still registered with async-signal-safe calls only (a folder

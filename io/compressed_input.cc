@@ -449,6 +449,12 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
     const std::size_t first = append(in, out, FITS_BLOCK, text);
     const char* opening = hdu == 0 ? "SIMPLE  " : "XTENSION";
     const bool opens = first >= 8 && std::memcmp(out.at(start), opening, 8) == 0;
+    // An extension cut inside its first block is kept as far as it goes, as
+    // a plain file would hold it, for the reader to tell a file cut short
+    // from one that holds no more HDUs.
+    const bool cut_opening = hdu > 0 && first > 0 && first < static_cast<std::size_t>(FITS_BLOCK) &&
+                             std::memcmp(out.at(start), opening, std::min<std::size_t>(first, 8)) == 0;
+    if (cut_opening) return;
     if (hdu > 0 && (!opens || first < static_cast<std::size_t>(FITS_BLOCK))) {
       out.size = start;
       return;

@@ -76,7 +76,7 @@ void block_transfer(const char* name, Array& Dat, int Indi, int Indj, Bool NoBsc
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, file, write ? READWRITE : READONLY, &status)) {
-    std::fprintf(stderr, "Error: cannot open file %s\n", fits_open_failure(name, file, status).c_str());
+    std::fprintf(stderr, "Error: cannot open file %s\n", fits_open_failure(name, file, status, fptr).c_str());
     FitsPrintError(status);
   }
   int hdutype = 0;
@@ -164,7 +164,7 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   int status = 0;
   if (fits_open_input(&fptr, file, READONLY, &status))
     fatal_exitf(exit_status(status), stdout, "Error: cannot open file %s\n",
-                fits_open_failure(name, file, status).c_str());
+                fits_open_failure(name, file, status, fptr).c_str());
   int bitpix = 0, naxis = 0;
   if (ffgidt(fptr, &bitpix, &status)) fatal_exitf(exit_status(status), stdout, "Error: in fits_get_img_type ...\n");
   if (ffgidm(fptr, &naxis, &status)) fatal_exitf(exit_status(status), stdout, "Error: pb NAXIS ...\n");
@@ -185,8 +185,9 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   fits_check_tiles(fptr);
   alloc_axes(Dat, naxis, naxes, name);
   int anynul = 0;
+  ffcmsg();  // the reason given is the read's own
   if (ffgpv(fptr, TFLOAT, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
-    fatal_exitf(exit_status(status), stdout, "Error: cannot read in file %s\n", name);
+    fits_refuse_read(fptr, name, status);
   fitsstruct local;
   fits_read_header_cards(fptr, file.c_str(), Header != nullptr ? Header : &local);
   if (fits_close_input(fptr, &status))
@@ -214,8 +215,8 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, file, READONLY, &status))
-    fatal_exitf(-1, stdout, "Error: cannot open file %s status=%d \n", fits_open_failure(name, file, status).c_str(),
-                status);
+    fatal_exitf(-1, stdout, "Error: cannot open file %s status=%d \n",
+                fits_open_failure(name, file, status, fptr).c_str(), status);
   long naxes[3] = {0, 0, 0};
   int nfound = 0;
   if (ffgknj(fptr, "NAXIS", 1, 3, naxes, &nfound, &status))
@@ -227,8 +228,9 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   fits_check_tiles(fptr);
   alloc_axes(Dat, nfound, naxes, name);
   int anynul = 0;
+  ffcmsg();  // the reason given is the read's own
   if (ffgpv(fptr, TDOUBLE, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
-    fatal_exitf(-1, stdout, "\n error in fits_read_img %s\n", name);
+    fits_refuse_read(fptr, name, status);
   if (fits_close_input(fptr, &status)) fatal_exitf(-1, stdout, "\n erreur fermeture %s status = %d\n", name, status);
 }
 
@@ -315,7 +317,7 @@ int cfitstio_read_celestial_coord(const char* name, fitsstruct* Header) {
   int status = 0;
   if (fits_open_input(&fptr, name, READONLY, &status))
     fatal_exitf(-1, stderr, "Error: CFITSIO package cannot open file %s\n  status = %d\n",
-                fits_open_failure(name, name, status).c_str(), status);
+                fits_open_failure(name, name, status, fptr).c_str(), status);
   double xrval = 0., yrval = 0., xrpix = 0., yrpix = 0., xinc = 0., yinc = 0., rot = 0.;
   char type[FLEN_VALUE] = "";
   int coord_status = 0;

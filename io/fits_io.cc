@@ -265,6 +265,73 @@ std::string axes_text(const std::vector<LONGLONG>& axes) {
   return text;
 }
 
+// The data bytes the current HDU's header announces, as the cards stand in
+// the file: |BITPIX| / 8 bytes for each of the NAXIS1 x ... x NAXISn values,
+// then the PCOUNT bytes of a table's heap (a tile-compressed image is stored
+// as such a table). Saturated at 2^62: beyond any file, and no overflow on
+// the way. The library's status when it cannot read the cards.
+long long announced_data_bytes(fitsfile* fptr, int* status) {
+  const long long kBeyondAnyFile = 1LL << 62;
+  int bitpix = 0, naxis = 0;
+  if (ffgky(fptr, TINT, "BITPIX", &bitpix, nullptr, status) || ffgky(fptr, TINT, "NAXIS", &naxis, nullptr, status))
+    return 0;
+  long long bytes = naxis > 0 ? std::abs(bitpix) / 8 : 0;
+  for (int k = 1; k <= naxis; k++) {
+    LONGLONG axis = 0;
+    if (ffgkyjj(fptr, ("NAXIS" + std::to_string(k)).c_str(), &axis, nullptr, status)) return 0;
+    bytes = axis <= 0 ? 0 : (bytes > kBeyondAnyFile / axis ? kBeyondAnyFile : bytes * axis);
+  }
+  LONGLONG heap = 0;
+  if (ffgkyjj(fptr, "PCOUNT", &heap, nullptr, status) == KEY_NO_EXIST) {
+    *status = 0;  // a primary HDU has none
+    heap = 0;
+  }
+  return heap < 0 || heap > kBeyondAnyFile - bytes ? kBeyondAnyFile : bytes + heap;
+}
+
+// How the file ends after its last HDU the library could read, HDU `count`:
+// whole (there, or followed only by bytes that open no extension: zero
+// padding, a stray tail), cut short (a partial download: the data of that
+// HDU, or the header of the next), or with the next extension's header
+// damaged, for the library's own reason. Moves the file.
+struct hdus_end {
+  bool whole = true;
+  std::string cut;  // why the file is cut short, naming it as `label`
+};
+hdus_end end_of_hdus(fitsfile* fptr, int count, const std::string& label) {
+  hdus_end end;
+  int status = 0, type = 0;
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  if (ffmahd(fptr, count, &type, &status) || ffghadll(fptr, &head_start, &data_start, &data_end, &status))
+    return end;
+  const long long data_bytes = announced_data_bytes(fptr, &status);
+  const long long size = fits_file_bytes(fptr);
+  if (status == 0 && size - data_start < data_bytes) {
+    end.whole = false;
+    end.cut = label + " is truncated: it holds " + std::to_string(std::max(size - data_start, 0LL)) + " of the " +
+              std::to_string(data_bytes) + " data bytes that the header of HDU [" + std::to_string(count - 1) +
+              "] announces";
+    return end;
+  }
+  // The next extension's header, as far as it goes: cut when it holds no
+  // END card before the file ends.
+  static const char kXtension[] = "XTENSION";
+  char block[FITS_BLOCK];
+  for (long long at = data_end; at < size; at += FITS_BLOCK) {
+    const long long bytes = std::min<long long>(size - at, FITS_BLOCK);
+    if (ffmbyt(fptr, at, REPORT_EOF, &status) || ffgbyt(fptr, bytes, block, &status)) return end;
+    if (at == data_end && std::memcmp(block, kXtension, static_cast<std::size_t>(std::min(bytes, 8LL))) != 0)
+      return end;
+    end.whole = false;
+    // A whole header the library could not read is damaged.
+    for (long long card = 0; card + 8 <= bytes; card += FITS_CARD)
+      if (std::memcmp(block + card, "END     ", 8) == 0 && bytes == FITS_BLOCK) return end;
+  }
+  if (!end.whole)
+    end.cut = label + " is truncated: it ends inside the header of HDU [" + std::to_string(count) + "]";
+  return end;
+}
+
 // The selector ("[1]") of the first HDU after the current one whose image
 // has axes, or an empty text when there is none. Moves the file.
 std::string next_image_selector(fitsfile* fptr) {
@@ -289,9 +356,18 @@ std::string next_image_selector(fitsfile* fptr) {
   ffghdn(fptr, &hdu);
   const std::string which = hdu == 1 ? "the primary HDU" : "HDU [" + std::to_string(hdu - 1) + "]";
   const std::string selector = next_image_selector(fptr);
-  if (selector.empty())
+  if (selector.empty()) {
+    // The HDUs after it may have been lost with the file's end.
+    int count = 0, status = 0;
+    const std::string label = std_inout(file.c_str()) ? "the standard input" : root_of(file);
+    const hdus_end end =
+        ffthdu(fptr, &count, &status) == 0 && count >= 1 ? end_of_hdus(fptr, count, label) : hdus_end{};
+    if (!end.cut.empty())
+      fatal_exitf(-1, stderr, "Error: %s of the file holds no image (NAXIS = 0), and %s ... (%s)\n", which.c_str(),
+                  end.cut.c_str(), name);
     fatal_exitf(-1, stderr, "Error: %s of the file holds no image (NAXIS = 0), nor does any HDU after it ... (%s)\n",
                 which.c_str(), name);
+  }
   // The standard input selects an HDU under a name that keeps its stem
   // "-", after the "--" that ends the options: a word that begins with '-'
   // is read as options.
@@ -346,37 +422,47 @@ std::string hdu_list(fitsfile* fptr, int count) {
   return named ? listed : range;
 }
 
-// The open of a name that selects an HDU failed: when the file has no such
-// HDU, a text that says so with the HDUs it holds. An empty text otherwise
-// (a filter, a binning or a section the library refused, a damaged HDU),
-// for the library's own reason to stand.
+// The open of a name that selects an HDU (`extension`, "1" or "SCI,2")
+// failed, the file being open in fptr: when the file has no such HDU, a
+// text that says so with the HDUs it holds, or that the file is cut short
+// before it; the file is named as `label`. An empty text otherwise (a
+// filter, a binning or a section the library refused, a damaged HDU), for
+// the library's own reason to stand. Moves the file.
+std::string missing_hdu_in(fitsfile* fptr, const std::string& extension, const std::string& label) {
+  int number = 0, version = 0, type = ANY_HDU, status = 0, count = 0;
+  char extname[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
+  std::vector<char> selector(extension.begin(), extension.end());
+  selector.push_back('\0');
+  if (ffexts(selector.data(), &number, extname, &version, &type, column, filter, &status) != 0) return "";
+  // The library parses every header as it counts the HDUs.
+  fits_check_compressed_hdus_through(fptr, std::numeric_limits<int>::max());
+  if (ffthdu(fptr, &count, &status) != 0 || count < 1) return "";
+  const hdus_end end = end_of_hdus(fptr, count, label);
+  bool absent = number >= count;
+  if (*extname != '\0') {
+    int found = 0;
+    ffmnhd(fptr, type, extname, version, &found);
+    // A search that met the cut end found nothing before it.
+    absent = found == BAD_HDU_NUM || (found != 0 && !end.cut.empty());
+  }
+  if (!absent || (!end.whole && end.cut.empty())) return "";
+  return end.whole ? label + " has no such HDU: it holds " + hdu_list(fptr, count) : end.cut;
+}
+
+// The same for a file opened again by its name, which must not be read as
+// a stream: a second open of the standard input or a named pipe would find
+// nothing, or wait for a writer that has gone.
 std::string missing_hdu(const std::string& file) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts) || parts.extension.empty() || fits_name_is_streamed(file)) return "";
-  int number = 0, version = 0, type = ANY_HDU, status = 0;
-  char extname[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
-  std::vector<char> selector(parts.extension.begin(), parts.extension.end());
-  selector.push_back('\0');
-  if (ffexts(selector.data(), &number, extname, &version, &type, column, filter, &status) != 0) return "";
   const std::string root = root_of(file);
   fitsfile* fptr = nullptr;
-  int count = 0;
-  // The library parses every header as it counts the HDUs.
-  if (fits_open_input(&fptr, root, READONLY, &status) == 0)
-    fits_check_compressed_hdus_through(fptr, std::numeric_limits<int>::max());
-  if (status != 0 || ffthdu(fptr, &count, &status) != 0) count = 0;
-  bool present = true;
-  if (count >= 1 && *extname != '\0') {
-    int move = 0;
-    present = ffmnhd(fptr, type, extname, version, &move) != BAD_HDU_NUM;
-  } else if (count >= 1) {
-    present = number < count;
-  }
-  const std::string held = present || count < 1 ? "" : hdu_list(fptr, count);
+  int status = 0;
+  if (fits_open_input(&fptr, root, READONLY, &status) != 0) return "";
+  const std::string missing = missing_hdu_in(fptr, parts.extension, root);
   status = 0;
-  if (fptr != nullptr) fits_close_input(fptr, &status);
-  if (held.empty()) return "";
-  return root + " has no such HDU: it holds " + held;
+  fits_close_input(fptr, &status);
+  return missing;
 }
 
 }  // namespace
@@ -402,11 +488,20 @@ std::string fits_input_name(const char* name) {
   return completed;
 }
 
-std::string fits_open_failure(const char* typed, const std::string& file, int status) {
+std::string fits_open_failure(const char* typed, const std::string& file, int status, fitsfile* opened) {
   char text[FLEN_STATUS] = "";
   ffgerr(status, text);
-  // The standard input has no such reason to give.
-  if (std_inout(file.c_str())) return "(" + file + ": " + text + ")";
+  // The standard input and a named pipe are read once, into memory, where
+  // the open left them: opened again, they would find nothing, or wait for
+  // a writer that has gone. The standard input has no system's reason to
+  // give.
+  if (std_inout(file.c_str()) || fits_name_is_streamed(file)) {
+    fits_name_parts parts;
+    std::string no_hdu;
+    if (opened != nullptr && fits_name_parts_of(file, parts) && !parts.extension.empty())
+      no_hdu = missing_hdu_in(opened, parts.extension, std_inout(file.c_str()) ? "the standard input" : root_of(file));
+    return "(" + file + ": " + (no_hdu.empty() ? std::string(text) : no_hdu) + ")";
+  }
   const std::string no_hdu = missing_hdu(file);
   if (!no_hdu.empty()) return "(" + file + ": " + no_hdu + ")";
   // The library's status does not tell a missing file from a folder or a
@@ -417,8 +512,6 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
   if (fits_name_parts_of(file, parts) && !parts.root.empty() &&
       (parts.prefix == "file://" || fits_prefix_wants_compressed(parts.prefix)))
     path = parts.root;
-  // A named pipe, opened again, would wait for a writer that has gone.
-  if (fits_name_is_streamed(file)) return "(" + file + ": " + text + ")";
   std::FILE* stream = io_fopen_read(path);
   const int error = stream == nullptr ? errno : 0;
   if (stream != nullptr) std::fclose(stream);
@@ -440,34 +533,40 @@ int fits_close_input(fitsfile* fptr, int* status) {
   return ffclos(fptr, status);
 }
 
-long long fits_file_bytes(fitsfile* fptr) { return fptr->Fptr->filesize; }
+long long fits_file_bytes(fitsfile* fptr) {
+  // The library lengthens its record of a file in memory as a move goes
+  // past its end.
+  const fits_input_source source = fits_input_source_of(fptr->Fptr);
+  return source.bytes != nullptr ? static_cast<long long>(source.size) : fptr->Fptr->filesize;
+}
+
+std::string fits_library_reason(fitsfile* fptr, int status) {
+  char text[FLEN_STATUS] = "";
+  ffgerr(status, text);
+  std::string reason = text;
+  // The name the library gives the file is its own ("memory", a
+  // descriptor's): the caller names it as the user did.
+  char file[FLEN_FILENAME] = "";
+  int name_status = 0;
+  if (fptr != nullptr) ffflnm(fptr, file, &name_status);
+  char message[FLEN_ERRMSG] = "";
+  while (ffgmsg(message))
+    if (*message != '\0' && reason.find(message) == std::string::npos && std::strcmp(message, file) != 0)
+      reason += std::string("; ") + message;
+  return reason;
+}
+
+void fits_refuse_read(fitsfile* fptr, const char* name, int status) {
+  fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file (%s: %s)\n", name,
+              fits_library_reason(fptr, status).c_str());
+}
 
 void fits_check_data_held(fitsfile* fptr, const char* name) {
-  int status = 0, bitpix = 0, naxis = 0;
+  ffcmsg();
+  int status = 0;
   LONGLONG head_start = 0, data_start = 0, data_end = 0;
-  if (ffgidt(fptr, &bitpix, &status) || ffgidm(fptr, &naxis, &status) ||
-      ffghadll(fptr, &head_start, &data_start, &data_end, &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
-  std::vector<LONGLONG> axes(static_cast<std::size_t>(naxis > 0 ? naxis : 0));
-  if (naxis > 0 && ffgiszll(fptr, naxis, axes.data(), &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
-  // Saturated at 2^62: beyond any file, and no overflow on the way.
-  const long long kBeyondAnyFile = 1LL << 62;
-  long long data_bytes = naxis > 0 ? std::abs(bitpix) / 8 : 0;
-  long long heap = 0;
-  // A tile-compressed image is stored as a table: its rows and their heap
-  // are the data, whatever the image's size.
-  if (fits_is_compressed_image(fptr, &status)) {
-    LONGLONG row_bytes = 0, rows = 0;
-    if (ffgkyjj(fptr, "NAXIS1", &row_bytes, nullptr, &status) || ffgkyjj(fptr, "NAXIS2", &rows, nullptr, &status) ||
-        ffgkyjj(fptr, "PCOUNT", &heap, nullptr, &status))
-      fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
-    axes = {row_bytes, rows};
-    data_bytes = 1;
-  }
-  for (LONGLONG axis : axes)
-    data_bytes = axis <= 0 ? 0 : (data_bytes > kBeyondAnyFile / axis ? kBeyondAnyFile : data_bytes * axis);
-  data_bytes = heap < 0 || heap > kBeyondAnyFile - data_bytes ? kBeyondAnyFile : data_bytes + heap;
+  const long long data_bytes = announced_data_bytes(fptr, &status);
+  if (status || ffghadll(fptr, &head_start, &data_start, &data_end, &status)) fits_refuse_read(fptr, name, status);
   // The library knows the file's true size by now: a compressed file has
   // been inflated in memory at open, as far as its headers describe, so a
   // 100-byte file can no longer claim 8 GB.
@@ -656,7 +755,7 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   int status = 0;
   if (fits_open_input(&fptr, file, READONLY, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot open file %s\n",
-                fits_open_failure(name, file, status).c_str());
+                fits_open_failure(name, file, status, fptr).c_str());
   // The library has opened the HDU the name selects ("x.fits[1]",
   // "x.fits[SCI]"); a name that selects none reads HDU FITS_HDU_Number.
   int hdutype = 0, opened = 1;
@@ -697,8 +796,10 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   ffgidt(fptr, &bitpix, &status);
   const bool marks_undefined = bitpix > 0 || fits_tiles_quantized(fptr);
   int anynul = 0;
+  // The reason given is the read's own.
+  ffcmsg();
   if (ffgpv(fptr, TFLOAT, 1, npix, marks_undefined ? &undefined : nullptr, Ima.buffer(), &anynul, &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file %s.\n", name);
+    fits_refuse_read(fptr, name, status);
   if (fits_close_input(fptr, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot close %s\n", file.c_str());
 }

@@ -73,10 +73,20 @@ void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* H
 // completes it, or as typed when it selects an HDU and only the name typed
 // finds a file ("x.fz[1]"); a copy into memory, "(mem://)", left out.
 std::string fits_input_name(const char* name);
-// "(file: reason)" for a failed ffopen of `file`, the name the user
-// typed being `typed`: the system's reason where one applies, else the
-// library's text for its status.
-std::string fits_open_failure(const char* typed, const std::string& file, int status);
+// "(file: reason)" for a failed fits_open_input of `file`, the name the
+// user typed being `typed`: an HDU the file does not hold, or a file cut
+// short before it, the system's reason where one applies, else the
+// library's text for its status. `opened` is the file as the failed open
+// left it open (the standard input or a named pipe, read into memory, whose
+// selected HDU was not found), or null.
+std::string fits_open_failure(const char* typed, const std::string& file, int status, fitsfile* opened);
+// The library's reason for its failed call on fptr (null when there is no
+// file): the text of the status, and the messages the call left on the
+// library's error stack where they say more. The stack is emptied.
+std::string fits_library_reason(fitsfile* fptr, int status);
+// Stops with "Error: cannot read in file (name: reason)" after a failed
+// read of fptr, with the library's status as the exit status.
+[[noreturn]] void fits_refuse_read(fitsfile* fptr, const char* name, int status);
 // Stops, naming the file, when the current HDU's data as its header
 // announces them are not all in the file (checked before allocating).
 void fits_check_data_held(fitsfile* fptr, const char* name);

@@ -6,7 +6,8 @@
 // thread that keeps registering and forgetting files while the signal
 // arrives leaves none of them behind; a thread whose file the stop took away
 // fails quietly and the process still ends by the signal; a handler a
-// library reset is put back.
+// library reset is put back, and a library's own alarm handler gets only
+// its own alarm.
 #include "array/stop_signals.h"
 
 #include <fcntl.h>
@@ -15,7 +16,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
+
+#include <csetjmp>
 
 #include <atomic>
 #include <filesystem>
@@ -407,4 +411,74 @@ TEST_F(StopSignals, AFailureCausedByTheStopIsNeitherReportedNorTheEnd) {
     EXPECT_EQ(names(), std::vector<std::string>{}) << "round " << round;
     clear();
   }
+}
+
+namespace {
+
+// A network library's time-out, as the FITS library's: its SIGALRM handler
+// abandons the read by a jump back to where it was armed.
+jmp_buf LibraryRead;
+void library_time_out(int) { longjmp(LibraryRead, 1); }
+
+// In a child: a library's read during which `send` sends SIGALRM; the child
+// makes `timed_out` once the library's handler has jumped back, and then
+// raises SIGINT.
+[[noreturn]] void library_read(void (*send)(), const std::string& timed_out) {
+  if (setjmp(LibraryRead) == 0) {
+    install_library_signal_handler(SIGALRM, library_time_out);
+    send();
+    for (;;) pause();
+  }
+  install_library_signal_handler(SIGALRM, SIG_DFL);
+  restore_stop_signals();
+  make_file(timed_out);
+  raise(SIGINT);
+  _exit(0);
+}
+
+void expire_soon() {
+  const itimerval soon{{0, 0}, {0, 20000}};
+  setitimer(ITIMER_REAL, &soon, nullptr);
+}
+void send_by_kill() { kill(getpid(), SIGALRM); }
+void send_by_raise() { raise(SIGALRM); }
+
+}  // namespace
+
+TEST_F(StopSignals, ALibrarysAlarmHandlerGetsItsOwnAlarmOnlyWhileASentOneStops) {
+  // The alarm that expires is the library's to handle; the program goes on
+  // after it and still stops by a later signal, which the library's jump
+  // must not leave held. A SIGALRM sent by a process (a batch system's time
+  // limit, by kill or raise) stops the run instead of passing for the
+  // library's time-out.
+  const struct {
+    const char* name;
+    void (*send)();
+    int dies_by;
+  } cases[] = {{"its own alarm, then SIGINT", expire_soon, SIGINT},
+               {"kill", send_by_kill, SIGALRM},
+               {"raise", send_by_raise, SIGALRM}};
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          start_child();
+          make_registered(path("registered"));
+          library_read(c.send, path("timed_out"));
+        },
+        ::testing::KilledBySignal(c.dies_by), "")
+        << c.name;
+    EXPECT_EQ(exists("timed_out"), c.dies_by == SIGINT) << c.name;
+    EXPECT_FALSE(exists("registered")) << c.name;
+    clear();
+  }
+  // Without the stop's handlers, the library's takes every SIGALRM, as
+  // signal() would give it: the child goes on to end by SIGINT.
+  EXPECT_EXIT(
+      {
+        signal(SIGALRM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        library_read(send_by_kill, path("timed_out"));
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+  EXPECT_TRUE(exists("timed_out"));
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
@@ -467,6 +469,82 @@ TEST(FitsCompressed, GzipFilesReadLikeThePlainFileOrFail) {
   }
 }
 
+namespace {
+
+std::uint32_t big_endian(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (std::size_t k = 0; k < 4; k++) value = value << 8 | static_cast<unsigned char>(bytes[at + k]);
+  return value;
+}
+
+// A 16 x 16 image compressed by the library as GZIP_1 in one tile, whose
+// tile is then stored as a zlib stream of the same deflate data: whole and
+// right, so that it passes any check of the stream, but not the gzip
+// stream the library's decoder takes.
+std::string zlib_tile_file(const std::string& path) {
+  std::vector<double> values(256);
+  for (int k = 0; k < 256; k++) values[static_cast<std::size_t>(k)] = (k * 37) % 1000;
+  fits_test::Compression how;
+  how.type = GZIP_1;
+  how.tile = {16, 16};
+  fits_test::write_compressed(path, SHORT_IMG, {16, 16}, values, how);
+  std::string bytes = fits_test::read_bytes(path);
+  const std::size_t header = bytes.find("XTENSION");
+  if (header == std::string::npos || bytes.find("TTYPE1  = 'COMPRESSED_DATA'", header) == std::string::npos) return "";
+  auto integer = [&](const char* key) {
+    return std::atol(bytes.c_str() + bytes.find(std::string(key), header) + 10);
+  };
+  std::size_t end = header;
+  while (bytes.compare(end, 8, "END     ") != 0) end += 80;
+  const std::size_t table = (end / 2880 + 1) * 2880;
+  const std::size_t heap = table + static_cast<std::size_t>(integer("NAXIS1  ") * integer("NAXIS2  "));
+  const std::uint32_t length = big_endian(bytes, table), offset = big_endian(bytes, table + 4);
+  const std::string gzip = bytes.substr(heap + offset, length);
+  // A gzip stream of the plain 10-byte header, as the library writes them.
+  if (gzip.size() < 18 || gzip.compare(0, 2, "\x1f\x8b") != 0 || gzip[3] != 0) return "";
+  std::vector<unsigned char> plain(512);
+  uLongf plain_size = static_cast<uLongf>(plain.size());
+  z_stream z{};
+  inflateInit2(&z, 15 + 16);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+  z.avail_in = static_cast<uInt>(gzip.size());
+  z.next_out = plain.data();
+  z.avail_out = static_cast<uInt>(plain.size());
+  const int inflated = inflate(&z, Z_FINISH);
+  plain_size = z.total_out;
+  inflateEnd(&z);
+  if (inflated != Z_STREAM_END || plain_size != 512) return "";
+  const uLong check = adler32(adler32(0L, Z_NULL, 0), plain.data(), static_cast<uInt>(plain_size));
+  std::string zlib = "\x78\x9c" + gzip.substr(10, gzip.size() - 18);
+  for (int shift : {24, 16, 8, 0}) zlib += static_cast<char>(check >> shift & 0xff);
+  bytes.replace(heap + offset, zlib.size(), zlib);
+  for (int k = 0; k < 4; k++)
+    bytes[table + static_cast<std::size_t>(k)] = static_cast<char>(zlib.size() >> (24 - 8 * k));
+  fits_test::write_bytes(path, bytes);
+  return path;
+}
+
+}  // namespace
+
+// A tile the library cannot decode ends the read with the library's reason:
+// the text of its status and what its error stack adds, and its status as
+// the exit status (as the shell sees it, its low 8 bits).
+TEST(FitsCompressed, ATileTheLibraryCannotDecodeGivesItsReason) {
+  const std::string file = zlib_tile_file(scratch("zlibtile.fits"));
+  ASSERT_FALSE(file.empty()) << "the library's GZIP_1 tile is not laid out as expected";
+  char text[FLEN_STATUS] = "";
+  ffgerr(DATA_DECOMPRESSION_ERR, text);
+  const std::string name = file + "[1]";
+  const std::string reason = "Error: cannot read in file \\(" + file + "\\[1\\]: " + text + "; [^;()]+\\)";
+  to_array<float, false> ima;
+  fitsstruct rec;
+  to_array<float, true> array;
+  to_array<double, true> doubles;
+  EXPECT_EXIT_STATUS(fits_read_float(name.c_str(), ima, &rec), DATA_DECOMPRESSION_ERR & 0xff, reason);
+  EXPECT_EXIT_STATUS(fits_read_fltarr(name.c_str(), array), DATA_DECOMPRESSION_ERR & 0xff, reason);
+  EXPECT_EXIT_STATUS(fits_read_dblarr(name.c_str(), doubles), DATA_DECOMPRESSION_ERR & 0xff, reason);
+}
+
 // Sizes no file could hold are refused before anything is allocated, under
 // a memory limit that a 4 GB allocation would break: axis lengths near 2^63
 // (compared, since their product overflows), and the inflated size that a
@@ -579,8 +657,47 @@ struct HduFiles {
     fits_test::write_bytes(scratch("tilecut.fits"), tiles.substr(0, tiles.size() - 2880));
     fits_test::write_hdus(scratch("gap.fits"), {empty, empty, image});
     fits_test::write_hdus(scratch("table.fits"), {empty, table});
+    // Partial downloads: cut in the second HDU's header, in one of its cards
+    // or after its END card, or after 50 of its 96 data bytes; a file whose
+    // HDUs are followed by a block of zeros, or by a whole header the
+    // library cannot read.
+    const std::string two = fits_test::read_bytes(scratch("two.fits"));
+    const std::size_t second = two.find("XTENSION");
+    fits_test::write_bytes(scratch("cuthead.fits"), two.substr(0, second + 100));
+    fits_test::write_bytes(scratch("cutpad.fits"), two.substr(0, second + 2000));
+    fits_test::write_bytes(scratch("cutdata.fits"), two.substr(0, second + 2880 + 50));
+    fits_test::write_bytes(scratch("zeros.fits"), two + std::string(2880, '\0'));
+    std::string unreadable = fits_test::card("XTENSION= 'IMAGE   '") + fits_test::card("BITPIX  = 'sixteen'") +
+                             fits_test::card("END");
+    unreadable.resize(2880, ' ');
+    fits_test::write_bytes(scratch("damaged.fits"), two + unreadable);
+    const std::string mef = fits_test::read_bytes(scratch("mef.fits"));
+    fits_test::write_bytes(scratch("mefcut.fits"), mef.substr(0, mef.find("XTENSION") + 100));
+    // HDUs listed by name up to 16 of them.
+    for (int count : {15, 16, 17}) {
+      std::vector<Hdu> hdus(static_cast<std::size_t>(count), empty);
+      hdus.back().extname = "LAST";
+      fits_test::write_hdus(scratch("hdus" + std::to_string(count) + ".fits"), hdus);
+    }
+    // An EXTVER beside the name.
+    const Hdu err{SHORT_IMG, {7, 5}, other, "ERR"};
+    fits_test::write_hdus(scratch("ver.fits"), {first, sci, err});
+    fitsfile* f = nullptr;
+    int status = 0, type = 0, version = 2;
+    ffopen(&f, scratch("ver.fits").c_str(), READWRITE, &status);
+    ffmahd(f, 3, &type, &status);
+    ffpky(f, TINT, "EXTVER", &version, nullptr, &status);
+    ffclos(f, &status);
+    EXPECT_EQ(status, 0);
   }
 };
+
+// "[0], [1], ... [n - 2], [n - 1] LAST" as a pattern.
+std::string listed_up_to_last(int count) {
+  std::string listed;
+  for (int k = 0; k < count - 1; k++) listed += "\\[" + std::to_string(k) + "\\], ";
+  return listed + "\\[" + std::to_string(count - 1) + "\\] LAST\\)";
+}
 
 }  // namespace
 
@@ -638,7 +755,7 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
   const HduFiles files;
   const struct {
     const char* name;
-    const char* message;
+    std::string message;
   } cases[] = {
       {"mef.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\): name the extension that holds it, "
                    "as in '.*/mef.fits\\[1\\]' ... \\(.*/mef.fits\\)"},
@@ -658,6 +775,22 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
       {"two.fits[1][1:100,1:100]", "cannot open file \\(.*/two.fits\\[1\\]\\[1:100,1:100\\]: [^/]+\\)"},
       {"absent.fits[1]", "\\(.*/absent.fits\\[1\\]: No such file or directory\\)"},
       {"tilecut.fits[1]", "the file is truncated: its header announces [0-9]+ data bytes"},
+      // A file cut short is no file without the HDU: it says where it ends.
+      {"cuthead.fits[1]", "\\(.*/cuthead.fits\\[1\\]: .*/cuthead.fits is truncated: it ends inside the header of HDU "
+                          "\\[1\\]\\)"},
+      {"cutpad.fits[1]", "cutpad.fits is truncated: it ends inside the header of HDU \\[1\\]\\)"},
+      {"cutdata.fits[2]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes that the header of HDU \\[1\\] "
+                          "announces\\)"},
+      {"cutdata.fits[ERR]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes"},
+      {"mefcut.fits", "the primary HDU of the file holds no image \\(NAXIS = 0\\), and .*/mefcut.fits is truncated: "
+                      "it ends inside the header of HDU \\[1\\] ... \\(.*/mefcut.fits\\)"},
+      {"zeros.fits[2]", "zeros.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)"},
+      {"damaged.fits[2]", "cannot open file \\(.*/damaged.fits\\[2\\]: [^/]+\\)"},
+      {"hdus15.fits[20]", "hdus15.fits has no such HDU: it holds " + listed_up_to_last(15)},
+      {"hdus16.fits[20]", "hdus16.fits has no such HDU: it holds " + listed_up_to_last(16)},
+      {"hdus17.fits[20]", "hdus17.fits has no such HDU: it holds \\[0\\] to \\[16\\]\\)"},
+      {"ver.fits[3]", "ver.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI, \\[2\\] ERR,2\\)"},
+      {"ver.fits[ERR,1]", "ver.fits has no such HDU: it holds \\[0\\], \\[1\\] SCI, \\[2\\] ERR,2\\)"},
   };
   to_array<float, false> ima;
   fitsstruct rec;
