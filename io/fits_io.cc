@@ -740,8 +740,8 @@ void fits_read_header_cards(fitsfile* fptr, const char* file_name, fitsstruct* H
   // lest a later report of its errors show them.
   ffpmrk();
   const int library_status = library_image_cards(fptr, cards);
-  if (library_status == 0) return parse_cards(cards, file_name, Header);
   ffcmrk();
+  if (library_status == 0) return parse_cards(cards, file_name, Header);
   std::string table;
   if ((status = stored_cards(fptr, table)) != 0) refuse_header(file_name, status);
   cards = fits_compressed_image_cards(table);
