@@ -6,7 +6,6 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +23,7 @@
 #include "array/fatal.h"
 #include "io/compressed_input.h"
 #include "io/fits_header.h"
+#include "io/tile_streams.h"
 
 namespace {
 
@@ -103,23 +103,10 @@ constexpr long long kMaxAxes = 6;
 constexpr long long kDitherOffsets = 10000;
 // More pixels than a tile of any file could hold, 8 bytes each at most.
 constexpr long long kMostTilePixels = (1LL << 62) / 8;
-// An HCOMPRESS stream opens with two magic bytes, then nx, ny and scale as
-// 4-byte big-endian integers.
-constexpr std::size_t kHcompressHeader = 14;
 // Headers longer than this are the library's to refuse.
 constexpr int kMaxHeaderBlocks = 10000;
-// Images this large have their tiles checked side by side; a gzip tile is
-// inflated this many bytes at a time.
+// Images this large have their tiles checked side by side.
 constexpr long long kParallelPixels = 1 << 16;
-constexpr std::size_t kInflateChunk = 1 << 16;
-
-long long big_endian(const unsigned char* bytes, int count) {
-  unsigned long long value = 0;
-  for (int k = 0; k < count; k++) value = value << 8 | bytes[k];
-  // Sign-extended from the field's width.
-  const int shift = 64 - 8 * count;
-  return static_cast<long long>(value << shift) >> shift;
-}
 
 // A field of a heap descriptor: the library reads P's 4-byte fields
 // unsigned, so that a heap may pass 2 GiB, and Q's 8-byte ones signed.
@@ -128,47 +115,6 @@ long long descriptor_field(const unsigned char* bytes, int count) {
   unsigned long long value = 0;
   for (int k = 0; k < count; k++) value = value << 8 | bytes[k];
   return static_cast<long long>(value);
-}
-
-// The pixels a PLIO list decodes to, as the library's decoder walks it: a
-// header of 16-bit words (the list's length and where its instructions
-// begin), then an instruction a word, the top 3 bits its code and the low
-// 12 its count. -1 when the decoder would read a word past the stream's
-// `words`.
-long long plio_list_pixels(const unsigned char* stream, std::size_t words) {
-  auto word = [&](std::size_t k) { return static_cast<long long>(big_endian(stream + 2 * k, 2)); };
-  if (words < 3) return -1;
-  // The old header holds the length in its third word; the new one, marked
-  // by a third word of 0 or less, in its fourth and fifth, with the first
-  // instruction's place in its second.
-  long long length = word(2), first = 3;
-  if (length <= 0) {
-    if (words < 5) return -1;
-    length = (word(4) << 15) + word(3);
-    first = word(1);
-  }
-  if (length <= 0) return 0;
-  if (first < 0 || length > static_cast<long long>(words)) return -1;
-  long long pixels = 0;
-  for (long long k = first; k < length; k++) {
-    const long long instruction = word(static_cast<std::size_t>(k));
-    if (instruction < 0) continue;
-    const long long code = instruction >> 12, count = instruction & 4095;
-    switch (code) {
-      case 0:  // a run of zeros
-      case 4:  // a run of the high value
-      case 5:  // zeros, then one pixel of the high value
-        pixels += count;
-        break;
-      case 1:  // a new high value, its top bits in the next word
-        if (k + 1 >= length) return -1;
-        k++;
-        break;
-      case 6:  // the high value changed, then one pixel of it
-      case 7: pixels += 1; break;
-    }
-  }
-  return pixels;
 }
 
 // One tile-compressed image: the table's header, where its data begin, and
@@ -410,15 +356,8 @@ class tile_table {
 
   // What one thread reuses from tile to tile.
   struct tile_scratch {
-    std::vector<unsigned char> stream, inflated;
-    z_stream z{};
-    bool inflater_ready = false;
-    tile_scratch() = default;
-    tile_scratch(const tile_scratch&) = delete;
-    tile_scratch& operator=(const tile_scratch&) = delete;
-    ~tile_scratch() {
-      if (inflater_ready) inflateEnd(&z);
-    }
+    std::vector<unsigned char> stream;
+    gzip_counter gzip;
   };
 
   // The columns, which the library lays out as it meets the HDU: a format
@@ -618,43 +557,18 @@ class tile_table {
     return *stream != nullptr ? tile_fault::none : tile_fault::cut;
   }
 
-  // The stream must inflate to exactly the `bytes` of the tile's pixels:
-  // the library's inflater grows its buffer as long as the stream goes on,
-  // and the pixels are then read from it as the image's type says. It is
-  // inflated a chunk at a time into the same scratch, its bytes counted.
+  // The stream must inflate to exactly the `bytes` of the tile's pixels.
   static tile_verdict check_gzip(const unsigned char* stream, std::size_t size, long long bytes,
                                  tile_scratch& scratch) {
     tile_verdict verdict;
-    z_stream& z = scratch.z;
-    verdict.fault = tile_fault::gzip_no_memory;
-    if (!scratch.inflater_ready) {
-      if (inflateInit2(&z, 15 + 32) != Z_OK) return verdict;
-      scratch.inflater_ready = true;
-      scratch.inflated.resize(kInflateChunk);
-    } else if (inflateReset(&z) != Z_OK) {
-      return verdict;
+    long long inflated = 0;
+    switch (scratch.gzip.inflates_to(stream, size, bytes, &inflated)) {
+      case gzip_counter::verdict::fits: break;
+      case gzip_counter::verdict::no_memory: verdict.fault = tile_fault::gzip_no_memory; break;
+      case gzip_counter::verdict::unended: verdict.fault = tile_fault::gzip_unended; break;
+      case gzip_counter::verdict::short_of: verdict = {tile_fault::gzip_short, 0, 0, inflated}; break;
     }
-    const unsigned long long room = static_cast<unsigned long long>(bytes) + 1;
-    z.next_in = const_cast<unsigned char*>(stream);
-    // As the library's inflater takes it.
-    z.avail_in = static_cast<uInt>(size);
-    verdict.fault = tile_fault::gzip_unended;
-    for (;;) {
-      // The last chunk asked to finish, which spares the inflater a copy
-      // of its output into its window.
-      const unsigned long long left = room - z.total_out;
-      const bool last = left <= scratch.inflated.size();
-      z.next_out = scratch.inflated.data();
-      z.avail_out = static_cast<uInt>(last ? left : scratch.inflated.size());
-      const int result = inflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-      if (result == Z_STREAM_END) {
-        const long long inflated = static_cast<long long>(z.total_out);
-        if (inflated < bytes) verdict = {tile_fault::gzip_short, 0, 0, inflated};
-        if (inflated == bytes) verdict.fault = tile_fault::none;
-        return verdict;
-      }
-      if (result != Z_OK || last) return verdict;
-    }
+    return verdict;
   }
 
   // The tile's length along the first axis and its pixels: a tile at the
@@ -675,14 +589,15 @@ class tile_table {
   static tile_verdict check_hcompress(const unsigned char* stream, std::size_t size, long long first_side,
                                       long long pixels) {
     tile_verdict verdict;
-    if (size < kHcompressHeader) {
+    hcompress_header header;
+    if (!hcompress_header_of(stream, size, &header)) {
       verdict.fault = tile_fault::hcompress_short;
       return verdict;
     }
-    const long long nx = big_endian(stream + 2, 4), ny = big_endian(stream + 6, 4), scale = big_endian(stream + 10, 4);
+    const long long nx = header.nx, ny = header.ny;
     if (ny != first_side || nx * ny != pixels)
       verdict = {tile_fault::hcompress_shape, static_cast<std::int32_t>(nx), static_cast<std::int32_t>(ny)};
-    else if (scale < 0)
+    else if (header.scale < 0)
       verdict.fault = tile_fault::hcompress_scale;
     return verdict;
   }
@@ -853,76 +768,6 @@ void fits_check_tiles(fitsfile* fptr) {
   tile_table table(std::move(cards), nblocks, hdu - 1, data_start, source.name);
   table.check_cards(file);
   table.check_tiles(file);
-}
-
-namespace {
-
-// 64 bits of the stream from bit `at` on (at most its end), the first bit
-// highest: the bytes past the end, and the last (at & 7) bits, read as 0.
-inline std::uint64_t bits_from(const unsigned char* data, std::size_t size, long long at) {
-  const std::size_t byte = static_cast<std::size_t>(at >> 3);
-  std::uint64_t word = 0;
-  if (size - byte >= 8) {
-    std::memcpy(&word, data + byte, 8);
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    word = __builtin_bswap64(word);
-#endif
-  } else {
-    for (std::size_t k = byte; k < size; k++) word |= std::uint64_t{data[k]} << (56 - 8 * (k - byte));
-  }
-  return word << (at & 7);
-}
-
-}  // namespace
-
-bool rice_stream_fits(const unsigned char* data, std::size_t size, long long pixels, long long blocksize,
-                      int bytepix) {
-  const int width_bits = bytepix == 1 ? 3 : bytepix == 2 ? 4 : 5;
-  const int widest = bytepix == 1 ? 6 : bytepix == 2 ? 14 : 25;
-  const long long raw_bits = 8LL * bytepix;
-  if (size < static_cast<std::size_t>(bytepix)) return pixels == 0;
-  const long long end = 8LL * static_cast<long long>(size);
-  long long at = 8LL * bytepix;  // after the first pixel, stored whole
-  for (long long i = 0; i < pixels;) {
-    if (at + width_bits > end) return false;
-    const int width = static_cast<int>(bits_from(data, size, at) >> (64 - width_bits)) - 1;
-    at += width_bits;
-    const long long last = std::min(i + blocksize, pixels);
-    if (width < 0) {
-      i = last;
-    } else if (width > widest) {
-      return false;
-    } else if (width == widest) {
-      if ((last - i) > (end - at) / raw_bits) return false;
-      at += (last - i) * raw_bits;
-      i = last;
-    } else {
-      // `word` holds the bits from `at` on: its first `valid` are the
-      // stream's (or zeros past its end), the rest zeros, so that any 1 in
-      // it is one of the stream's.
-      std::uint64_t word = bits_from(data, size, at);
-      int valid = 64 - static_cast<int>(at & 7);
-      for (; i < last; i++) {
-        while (word == 0) {
-          at += valid;
-          if (at >= end) return false;
-          word = bits_from(data, size, at);
-          valid = 64 - static_cast<int>(at & 7);
-        }
-        const int used = __builtin_clzll(word) + 1 + width;
-        at += used;
-        if (at > end) return false;
-        if (used < valid) {
-          word <<= used;
-          valid -= used;
-        } else {
-          word = bits_from(data, size, at);
-          valid = 64 - static_cast<int>(at & 7);
-        }
-      }
-    }
-  }
-  return true;
 }
 
 bool fits_tiles_quantized(fitsfile* fptr) {

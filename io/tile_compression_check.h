@@ -56,15 +56,6 @@ void fits_check_compressed_hdus_through(fitsfile* fptr, int last);
 // opened itself is not checked.
 void fits_check_tiles(fitsfile* fptr);
 
-// Follows a Rice stream as the decoder reads it, counting its bits only:
-// after the first pixel, stored whole in `bytepix` bytes, each block of
-// `blocksize` pixels opens with its code's width, then holds nothing (width
-// 0), raw values, or for each pixel a run of 0 bits, a 1 and the code's low
-// bits. False when the stream ends before its `pixels` do, or a block has a
-// width no coder writes.
-bool rice_stream_fits(const unsigned char* data, std::size_t size, long long pixels, long long blocksize,
-                      int bytepix);
-
 // True when the current HDU is a tile-compressed image whose tiles hold
 // quantized values (a ZSCALE column or card): the library then marks
 // undefined pixels with ZBLANK, which it turns into the null value only when

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -588,109 +587,6 @@ TEST_F(QzMcaTiles, UndefinedPixelsOfCompressedImagesAreRefused) {
         << output_;
     EXPECT_FALSE(exists("o_resi.fits")) << input;
   }
-}
-
-namespace {
-
-// A Rice stream walked the plainest way, one bit at a time.
-bool rice_fits_bit_by_bit(const std::vector<unsigned char>& stream, long long pixels, long long blocksize,
-                          int bytepix) {
-  const long long end = 8LL * static_cast<long long>(stream.size());
-  long long at = 8LL * bytepix;
-  if (at > end) return pixels == 0;
-  auto bit = [&] { return (stream[at >> 3] >> (7 - (at & 7))) & 1; };
-  auto field = [&](int count, long long* value) {
-    for (*value = 0; count > 0; count--, at++) {
-      if (at >= end) return false;
-      *value = *value * 2 + bit();
-    }
-    return true;
-  };
-  const int width_bits = bytepix == 1 ? 3 : bytepix == 2 ? 4 : 5, widest = bytepix == 1 ? 6 : bytepix == 2 ? 14 : 25;
-  for (long long i = 0; i < pixels; i += blocksize) {
-    long long code = 0, low = 0;
-    if (!field(width_bits, &code)) return false;
-    const long long width = code - 1, count = std::min(blocksize, pixels - i);
-    if (width > widest) return false;
-    for (long long k = 0; width >= 0 && k < count; k++) {
-      if (width == widest) {
-        if (!field(8 * bytepix, &low)) return false;
-        continue;
-      }
-      for (; at < end && bit() == 0; at++) {
-      }
-      if (at++ >= end || !field(static_cast<int>(width), &low)) return false;
-    }
-  }
-  return true;
-}
-
-// A Rice stream of `pixels` pixels as a coder could write it, its blocks of
-// every kind and its runs of 0 bits up to twice a machine word; with
-// `odd_widths`, some blocks have a width no coder writes.
-std::vector<unsigned char> rice_stream(std::mt19937& random, long long pixels, long long blocksize, int bytepix,
-                                       bool odd_widths) {
-  std::vector<unsigned char> stream;
-  long long bits = 0;
-  auto put = [&](unsigned long long value, int count) {
-    for (int k = count - 1; k >= 0; k--, bits++) {
-      if (bits % 8 == 0) stream.push_back(0);
-      stream.back() |= static_cast<unsigned char>(((value >> k) & 1) << (7 - bits % 8));
-    }
-  };
-  const int width_bits = bytepix == 1 ? 3 : bytepix == 2 ? 4 : 5, widest = bytepix == 1 ? 6 : bytepix == 2 ? 14 : 25;
-  put(random(), 8 * bytepix);
-  for (long long i = 0; i < pixels; i += blocksize) {
-    const int kind = static_cast<int>(random() % 10);
-    const int width = kind == 0 ? -1 : kind == 1 ? widest : static_cast<int>(random() % widest);
-    put(odd_widths && kind == 2 ? (1u << width_bits) - 1 : width + 1, width_bits);
-    for (long long k = 0; width >= 0 && k < std::min(blocksize, pixels - i); k++) {
-      if (width == widest) {
-        put(random(), 8 * bytepix);
-        continue;
-      }
-      const unsigned run = random() % 8 == 0 ? 50 + random() % 90 : random() % 4;
-      for (unsigned z = 0; z < run; z++) put(0, 1);
-      put(1, 1);
-      put(random(), width);
-    }
-  }
-  return stream;
-}
-
-}  // namespace
-
-// Streams of every pixel size and block size, cut at every length, with
-// bits flipped and blocks of widths no coder writes: the walk's verdict is
-// that of a walk one bit at a time.
-TEST(RiceStreamWalk, AgreesWithABitByBitWalk) {
-  std::mt19937 random(4242);
-  int fitting = 0, short_ones = 0;
-  for (const int bytepix : {1, 2, 4})
-    for (const long long blocksize : {1, 7, 32})
-      for (int trial = 0; trial < 12; trial++) {
-        const long long pixels = 1 + random() % 90;
-        const bool odd_widths = bytepix == 4 && trial % 3 == 0;
-        const std::vector<unsigned char> whole = rice_stream(random, pixels, blocksize, bytepix, odd_widths);
-        if (!odd_widths) {
-          EXPECT_TRUE(rice_stream_fits(whole.data(), whole.size(), pixels, blocksize, bytepix));
-        }
-        for (std::size_t size = 0; size <= whole.size(); size++) {
-          std::vector<unsigned char> cut(whole.begin(), whole.begin() + size);
-          if (size > 0 && trial % 2 == 1) cut[random() % size] ^= static_cast<unsigned char>(1u << random() % 8);
-          for (const long long asked : {pixels, pixels + 1 + static_cast<long long>(random() % 40)}) {
-            const bool expected = rice_fits_bit_by_bit(cut, asked, blocksize, bytepix);
-            ASSERT_EQ(rice_stream_fits(cut.data(), cut.size(), asked, blocksize, bytepix), expected)
-                << "bytepix " << bytepix << " blocksize " << blocksize << " trial " << trial << " size " << size
-                << " of " << whole.size() << " pixels " << asked;
-            (expected ? fitting : short_ones)++;
-          }
-        }
-      }
-  // Both verdicts met often, so that neither side can pass by always
-  // giving one.
-  EXPECT_GT(fitting, 500);
-  EXPECT_GT(short_ones, 500);
 }
 
 // An image large enough for its tiles to be checked side by side, faults
