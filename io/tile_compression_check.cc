@@ -4,6 +4,7 @@
 // stream to fit its buffers.
 #include "io/tile_compression_check.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -334,7 +335,11 @@ class tile_table {
     uncompressed_outside,
     hcompress_short,
     hcompress_shape,
-    hcompress_scale,
+    hcompress_magic,
+    hcompress_past,
+    hcompress_code,
+    hcompress_planes,
+    hcompress_empty,
     rice_short,
     gzip_no_memory,
     gzip_unended,
@@ -358,6 +363,7 @@ class tile_table {
   struct tile_scratch {
     std::vector<unsigned char> stream;
     gzip_counter gzip;
+    hcompress_walker hcompress;
   };
 
   // The columns, which the library lays out as it meets the HDU: a format
@@ -469,7 +475,17 @@ class tile_table {
                ("its HCOMPRESS stream describes an image of " + std::to_string(verdict.ny) + " x " +
                 std::to_string(verdict.nx))
                    .c_str());
-      case tile_fault::hcompress_scale: refuse(which, "its HCOMPRESS stream has a negative scale");
+      case tile_fault::hcompress_magic:
+        refuse(which, "its HCOMPRESS stream does not open with the coder's mark, on which the library's decoder hangs");
+      case tile_fault::hcompress_past: refuse(which, "its HCOMPRESS stream ends before its image does");
+      case tile_fault::hcompress_code:
+        refuse(which, "its HCOMPRESS stream holds a code no coder writes, on which the library's decoder hangs");
+      case tile_fault::hcompress_planes:
+        refuse(which, ("its HCOMPRESS stream has more bit planes than the decoder's " +
+                       std::to_string(hcompress_bits()) + "-bit integers hold")
+                          .c_str());
+      case tile_fault::hcompress_empty:
+        refuse(which, "its HCOMPRESS stream codes a quadrant of no pixels that the decoder would write past its buffer");
       case tile_fault::rice_short: refuse(which, "its Rice data end before its pixels do");
       case tile_fault::gzip_no_memory: refuse(which, "no memory to inflate its gzip data");
       case tile_fault::gzip_unended: refuse(which, "its gzip data do not end within its pixels");
@@ -498,8 +514,7 @@ class tile_table {
     std::size_t size = 0;
     long long values = 0;
     tile_verdict verdict;
-    verdict.fault = find_stream(tile, compressed_, coder_ == coder::hcompress ? kHcompressHeader : whole, file,
-                                scratch, &stream, &size, &values);
+    verdict.fault = find_stream(tile, compressed_, whole, file, scratch, &stream, &size, &values);
     if (verdict.fault == tile_fault::none && values > 0) verdict = check_coded(stream, size, first_side, pixels, scratch);
     if (verdict.fault != tile_fault::none) return verdict;
     // Floating-point pixels the quantization could not code, kept whole
@@ -526,7 +541,7 @@ class tile_table {
           verdict.fault = tile_fault::rice_short;
         return verdict;
       case coder::gzip: return check_gzip(stream, size, pixels * stored_bytes_, scratch);
-      case coder::hcompress: return check_hcompress(stream, size, first_side, pixels);
+      case coder::hcompress: return check_hcompress(stream, size, first_side, pixels, scratch);
       case coder::plio: return check_plio(stream, size / 2, pixels);
       case coder::none: verdict.fault = tile_fault::nocompress_coded; return verdict;
     }
@@ -584,10 +599,16 @@ class tile_table {
     }
   }
 
+  // The HCOMPRESS decoder's integers: those of images of 8 and 16-bit
+  // pixels are 32 bits wide, the others' 64.
+  int hcompress_bits() const { return !quantized_ && pixel_bytes_ <= 2 ? 32 : 64; }
+
   // The decoder fills nx * ny pixels into a buffer of the tile's size: the
-  // stream's ny is the tile's first side, nx the rest.
-  static tile_verdict check_hcompress(const unsigned char* stream, std::size_t size, long long first_side,
-                                      long long pixels) {
+  // stream's ny is the tile's first side, nx the rest. Its body is then
+  // walked as the decoder reads it; the decoder takes no stream's end into
+  // account, and hangs on the message of any code it cannot read.
+  tile_verdict check_hcompress(const unsigned char* stream, std::size_t size, long long first_side, long long pixels,
+                               tile_scratch& scratch) const {
     tile_verdict verdict;
     hcompress_header header;
     if (!hcompress_header_of(stream, size, &header)) {
@@ -597,8 +618,26 @@ class tile_table {
     const long long nx = header.nx, ny = header.ny;
     if (ny != first_side || nx * ny != pixels)
       verdict = {tile_fault::hcompress_shape, static_cast<std::int32_t>(nx), static_cast<std::int32_t>(ny)};
-    else if (header.scale < 0)
-      verdict.fault = tile_fault::hcompress_scale;
+    if (verdict.fault != tile_fault::none) return verdict;
+    if (stream[0] != 0xDD || stream[1] != 0x99) {
+      verdict.fault = tile_fault::hcompress_magic;
+      return verdict;
+    }
+    // The bytes the C library gives for the decoder's empty buffers.
+    static const long long slack = [] {
+      void* block = std::malloc(0);
+      const long long usable = block == nullptr ? 0 : static_cast<long long>(malloc_usable_size(block));
+      std::free(block);
+      return usable;
+    }();
+    long long read = 0;
+    switch (scratch.hcompress.walk(stream, size, hcompress_bits(), slack, &read)) {
+      case hcompress_walker::verdict::fits: break;
+      case hcompress_walker::verdict::reported: verdict.fault = tile_fault::hcompress_code; break;
+      case hcompress_walker::verdict::past_end: verdict.fault = tile_fault::hcompress_past; break;
+      case hcompress_walker::verdict::too_many_planes: verdict.fault = tile_fault::hcompress_planes; break;
+      case hcompress_walker::verdict::empty_quadtree: verdict.fault = tile_fault::hcompress_empty; break;
+    }
     return verdict;
   }
 

@@ -49,7 +49,9 @@ long long plio_list_pixels(const unsigned char* stream, std::size_t words) {
   long long length = word(2), first = 3;
   if (length <= 0) {
     if (words < 5) return -1;
-    length = (word(4) << 15) + word(3);
+    // The decoder's (high << 15) + low, multiplied: a negative high word
+    // is as the decoder computes it, without a shift of a negative value.
+    length = word(4) * 32768 + word(3);
     first = word(1);
   }
   if (length <= 0) return 0;
@@ -170,4 +172,156 @@ gzip_counter::verdict gzip_counter::inflates_to(const unsigned char* stream, std
     }
     if (result != Z_OK || last) return verdict::unended;
   }
+}
+
+namespace {
+
+// The HCOMPRESS stream before its bit planes: magic, nx, ny, scale, the
+// sum of all pixels, and the bit-plane counts of quadrant 0, quadrants 1
+// and 2, and quadrant 3.
+constexpr std::size_t kHcompressPlanesAt = kHcompressHeader + 8;
+constexpr std::size_t kHcompressBodyAt = kHcompressPlanesAt + 3;
+
+// The decoder's Huffman code of a quadtree's nybbles, 3 to 6 bits long:
+// for each 6-bit prefix of the stream, the nybble and the code's length.
+struct huffman_entry {
+  unsigned char nybble, length;
+};
+constexpr huffman_entry huffman_of(unsigned prefix) {
+  const unsigned three = prefix >> 3, four = prefix >> 2, five = prefix >> 1;
+  if (three < 4) return {static_cast<unsigned char>(1u << three), 3};
+  constexpr unsigned char by_four[] = {3, 5, 10, 12, 15};
+  if (four >= 8 && four <= 12) return {by_four[four - 8], 4};
+  constexpr unsigned char by_five[] = {6, 7, 9, 11, 13};
+  if (five >= 26 && five <= 30) return {by_five[five - 26], 5};
+  return {static_cast<unsigned char>(prefix == 62 ? 0 : 14), 6};
+}
+struct huffman_table {
+  huffman_entry entries[64];
+  constexpr huffman_table() : entries() {
+    for (unsigned prefix = 0; prefix < 64; prefix++) entries[prefix] = huffman_of(prefix);
+  }
+};
+constexpr huffman_table kHuffman;
+
+// The side of a quadtree's grid of nybbles: at each level the decoder
+// doubles it, less one where the quadrant's side runs out.
+int ceil_log2(long long value) {
+  int log2 = 0;
+  while (log2 < 62 && (1LL << log2) < value) log2++;
+  return log2;
+}
+
+}  // namespace
+
+// The stream's bits from `at` on, read as the decoder reads them; reads
+// past the end give 0 and are caught by `past()`.
+struct hcompress_walker::bit_reader {
+  const unsigned char* data;
+  std::size_t size;
+  long long at, end;
+  std::uint64_t peek() const { return bits_from(data, size, at); }
+  unsigned take(int count) {
+    const unsigned value = static_cast<unsigned>(peek() >> (64 - count));
+    at += count;
+    return value;
+  }
+  unsigned huffman() {
+    const huffman_entry entry = kHuffman.entries[peek() >> 58];
+    at += entry.length;
+    return entry.nybble;
+  }
+  bool past() const { return at > end; }
+};
+
+hcompress_walker::verdict hcompress_walker::walk(const unsigned char* stream, std::size_t size, int widest,
+                                                 long long slack, long long* read) {
+  if (size < kHcompressBodyAt) return verdict::past_end;
+  const long long nx = big_endian(stream + 2, 4), ny = big_endian(stream + 6, 4);
+  const int planes[3] = {stream[kHcompressPlanesAt], stream[kHcompressPlanesAt + 1], stream[kHcompressPlanesAt + 2]};
+  for (const int count : planes)
+    if (count >= widest) return verdict::too_many_planes;
+  bit_reader bits{stream, size, 8LL * static_cast<long long>(kHcompressBodyAt), 8LL * static_cast<long long>(size)};
+  const long long nx2 = (nx + 1) / 2, ny2 = (ny + 1) / 2;
+  // The quadrants in the decoder's order, and their planes.
+  const long long quadrants[4][3] = {
+      {nx2, ny2, planes[0]}, {nx2, ny / 2, planes[1]}, {nx / 2, ny2, planes[1]}, {nx / 2, ny / 2, planes[2]}};
+  long long nonzero = 0;
+  verdict found = verdict::fits;
+  for (const auto& quadrant : quadrants) {
+    found = walk_quadrant(bits, quadrant[0], quadrant[1], static_cast<int>(quadrant[2]), slack, &nonzero);
+    if (found == verdict::reported) break;
+    if (found != verdict::fits) return found;
+  }
+  // A nybble the decoder wants 0, then from the next whole byte a sign bit
+  // per coefficient not 0.
+  const bool ended = found != verdict::reported && bits.take(4) == 0;
+  if (ended) bits.at = (bits.at + 7) / 8 * 8 + nonzero;
+  if (bits.past()) return verdict::past_end;
+  *read = (bits.at + 7) / 8;
+  return ended ? verdict::fits : verdict::reported;
+}
+
+// One quadrant of nqx x nqy coefficients, its bit planes decoded into
+// nybbles, each standing for 2 x 2 coefficients; `nonzero` counts the
+// coefficients any plane sets. A code other than 0 and 15 ends the
+// decoder's walk, which reports it.
+hcompress_walker::verdict hcompress_walker::walk_quadrant(bit_reader& bits, long long nqx, long long nqy, int planes,
+                                                          long long slack, long long* nonzero) {
+  if (planes == 0) return verdict::fits;
+  const long long nqx2 = (nqx + 1) / 2, nqy2 = (nqy + 1) / 2, nybbles = nqx2 * nqy2;
+  const int log2n = ceil_log2(std::max(nqx, nqy));
+  // The planes' nybbles ORed together.
+  direct_.assign(static_cast<std::size_t>(nybbles), 0);
+  unsigned char* const seen = direct_.data();
+  for (int plane = planes - 1; plane >= 0; plane--) {
+    const unsigned code = bits.take(4);
+    if (bits.past()) return verdict::past_end;
+    if (code == 0) {
+      for (long long k = 0; k < nybbles; k++) {
+        seen[k] |= static_cast<unsigned char>(bits.take(4));
+        if (bits.past()) return verdict::past_end;
+      }
+      continue;
+    }
+    if (code != 15) return verdict::reported;
+    // A quadrant of no cells still gets a grid a cell wide, of its other
+    // side's nybbles, written into a buffer of none: past what the C
+    // library's smallest block holds, the decoder writes over the heap.
+    if (nybbles == 0 && std::max(1LL, (std::max(nqx, nqy) + 1) / 2) > slack) return verdict::empty_quadtree;
+    // The grid of each level holds a nybble for each 2 x 2 cells of the
+    // next; each cell whose bit is set gets a nybble of its own.
+    level_.assign(1, static_cast<unsigned char>(bits.huffman()));
+    long long level_x = 1, level_y = 1, left_x = nqx, left_y = nqy, cell = 1LL << log2n;
+    for (int k = 1; k < log2n; k++) {
+      cell >>= 1;
+      const long long above_y = level_y;
+      level_x = 2 * level_x - (left_x <= cell ? 1 : 0);
+      level_y = 2 * level_y - (left_y <= cell ? 1 : 0);
+      if (left_x > cell) left_x -= cell;
+      if (left_y > cell) left_y -= cell;
+      next_.assign(static_cast<std::size_t>(level_x * level_y), 0);
+      for (long long i = 0; i < level_x; i++)
+        for (long long j = 0; j < level_y; j++) {
+          const unsigned parent = level_[static_cast<std::size_t>((i / 2) * above_y + j / 2)];
+          const unsigned bit = 3 - static_cast<unsigned>(2 * (i & 1) + (j & 1));
+          next_[static_cast<std::size_t>(i * level_y + j)] = static_cast<unsigned char>((parent >> bit) & 1);
+        }
+      for (long long at = level_x * level_y - 1; at >= 0; at--)
+        if (next_[static_cast<std::size_t>(at)] != 0) next_[static_cast<std::size_t>(at)] = static_cast<unsigned char>(bits.huffman());
+      if (bits.past()) return verdict::past_end;
+      level_.swap(next_);
+    }
+    for (long long k = 0; k < nybbles; k++) seen[k] |= level_[static_cast<std::size_t>(k)];
+  }
+  // Only the nybbles' bits over the quadrant's cells reach a coefficient.
+  for (long long i = 0; i < nqx2; i++)
+    for (long long j = 0; j < nqy2; j++) {
+      unsigned mask = 8;
+      if (2 * j + 1 < nqy) mask |= 4;
+      if (2 * i + 1 < nqx) mask |= 2;
+      if (2 * i + 1 < nqx && 2 * j + 1 < nqy) mask |= 1;
+      *nonzero += __builtin_popcount(seen[i * nqy2 + j] & mask);
+    }
+  return verdict::fits;
 }

@@ -58,3 +58,43 @@ class gzip_counter {
   bool ready_ = false;
   std::vector<unsigned char> chunk_;
 };
+
+// Walks an HCOMPRESS stream's body as the library's decoder reads it, one
+// bit at a time from its buffer and a byte more whenever it needs one,
+// never looking at the stream's end: after the header, the sum of all
+// pixels (8 bytes) and the bit-plane counts of the four quadrants (3
+// bytes), each quadrant's bit planes from the highest down, each a 4-bit
+// code then either its nybbles written directly or a quadtree of
+// Huffman-coded nybbles; a nybble of 0; a sign bit for each coefficient
+// that is not 0. One per thread, reused from stream to stream.
+class hcompress_walker {
+ public:
+  enum class verdict : unsigned char {
+    // The decoder reads no byte past the stream's end.
+    fits,
+    // A code the decoder reports as damaged (a bit plane's code other
+    // than 0 or 15, a quadrant ended by a nybble other than 0), met
+    // before the stream's end: it stops there.
+    reported,
+    // It would read past the end.
+    past_end,
+    // A quadrant with more bit planes than the decoder's integers have
+    // bits: it would shift a bit past their width.
+    too_many_planes,
+    // A quadrant of no pixels (a tile 1 pixel wide or high) coded by a
+    // quadtree, whose nybbles the decoder writes past its empty buffer
+    // further than `slack`.
+    empty_quadtree
+  };
+  // `widest` is the bits of the decoder's integers (32, or 64 for images
+  // of 32-bit pixels), whose top bit no plane may reach; `slack` the bytes
+  // the C library's malloc gives for a block of none; `read` is set to the
+  // bytes the decoder reads of a stream that fits or that it reports.
+  verdict walk(const unsigned char* stream, std::size_t size, int widest, long long slack, long long* read);
+
+ private:
+  struct bit_reader;
+  verdict walk_quadrant(bit_reader& bits, long long nqx, long long nqy, int planes, long long slack,
+                        long long* nonzero);
+  std::vector<unsigned char> level_, next_, direct_;
+};
