@@ -170,6 +170,14 @@ class tile_table {
     value.erase(value.find_last_not_of(' ') + 1);
     return value;
   }
+  // The ZVALn beside the ZNAMEn that names a compression parameter, as
+  // the decoder looks it up: in any case, whatever the order; empty when
+  // no ZNAMEn of the series names it.
+  std::string parameter_key(const char* parameter) {
+    for (int k = 1; find("ZNAME" + std::to_string(k)) != nullptr; k++)
+      if (strcasecmp(text("ZNAME" + std::to_string(k)).c_str(), parameter) == 0) return "ZVAL" + std::to_string(k);
+    return "";
+  }
   template <std::size_t N>
   static bool known(const std::string& value, const char* const (&names)[N]) {
     return std::find_if(names, names + N, [&](const char* known) { return value == known; }) != names + N;
@@ -218,11 +226,13 @@ class tile_table {
     if (rows_ != tiles)
       refuse(card_text("NAXIS2") + " rows", ("its " + std::to_string(tiles) + " tiles need as many").c_str());
     if (coder_ == coder::rice) {
-      blocksize_ = integer("ZVAL1", 32);
-      if (blocksize_ < 1) refuse(card_text("ZVAL1") + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
-      bytepix_ = integer("ZVAL2", 4);
-      if (bytepix_ != 1 && bytepix_ != 2 && bytepix_ != 4)
-        refuse(card_text("ZVAL2") + " (BYTEPIX)", "Rice codes pixels of 1, 2 or 4 bytes");
+      const std::string blocksize_key = parameter_key("BLOCKSIZE"), bytepix_key = parameter_key("BYTEPIX");
+      blocksize_ = blocksize_key.empty() ? 32 : integer(blocksize_key, 32);
+      if (blocksize_ < 1) refuse(card_text(blocksize_key) + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
+      // The decoder reads pixels of 1 or 2 bytes as asked, any other width
+      // (absent, 8, ...) as 4 bytes.
+      const long long bytepix = bytepix_key.empty() ? 4 : integer(bytepix_key, 4);
+      bytepix_ = bytepix == 1 || bytepix == 2 ? bytepix : 4;
     }
     if (compression_ == "HCOMPRESS_1" && find("ZVAL1") != nullptr) {
       double scale = 0;

@@ -24,7 +24,7 @@
 // the library would trust to its harm: ZCMPTYPE, ZQUANTIZ or ZBITPIX
 // unknown; ZNAXIS not 1 to 6; a ZNAXISn or ZTILEn below 1; a tile of more
 // pixels than any file could hold; tiles that the table's rows do not
-// count; Rice's BLOCKSIZE below 1 or BYTEPIX not 1, 2 or 4; HCOMPRESS's
+// count; Rice's BLOCKSIZE (by its ZNAMEn) below 1; HCOMPRESS's
 // SCALE not a number; floating-point pixels under an integer coder (Rice,
 // HCOMPRESS, PLIO) without quantization; a quantization scale given as a
 // card, which the library reads as 0; ZDITHER0 of dithered tiles
@@ -47,7 +47,8 @@ void fits_check_compressed_hdus_through(fitsfile* fptr, int last);
 // naming the tile, the first tile whose data lie outside the heap or do
 // not decode to exactly its pixels, in each column the library decodes
 // (COMPRESSED_DATA, GZIP_COMPRESSED_DATA, UNCOMPRESSED_DATA): an HCOMPRESS
-// stream whose image is not its tile's, a Rice stream that ends before its
+// stream whose image is not its tile's or that its decoder would read
+// past, hang on or misuse (io/tile_streams.h), a Rice stream that ends before its
 // tile's pixels, a gzip stream that does not inflate to their bytes (the
 // library's inflater would grow its buffer without end, or its pixels be
 // read past the data), a PLIO list that runs past its stream or covers

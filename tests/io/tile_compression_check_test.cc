@@ -296,8 +296,14 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
       {"znaxis.fits", with_card(f_rice, "ZNAXIS", "7"), "has ZNAXIS = 7: an image of 1 to 6 axes"},
       {"rows.fits", with_card(f_rice, "ZTILE2", "2"), "has NAXIS2 = 48 rows: its 24 tiles need as many"},
       {"blocksize.fits", with_card(f_rice, "ZVAL1", "0"), "has ZVAL1 = 0 \\(BLOCKSIZE\\): Rice codes blocks"},
-      {"bytepix3.fits", with_card(i_rice, "ZVAL2", "3"), "has ZVAL2 = 3 \\(BYTEPIX\\): Rice codes pixels of 1, 2 or 4"},
-      {"bytepix8.fits", with_card(i_rice, "ZVAL2", "8"), "has ZVAL2 = 8 \\(BYTEPIX\\)"},
+      // The decoder reads pixels of any width but 1 and 2 as 4 bytes wide,
+      // past the end of these 2-byte streams.
+      {"bytepix3.fits", with_card(i_rice, "ZVAL2", "3"), "has tile 1: its Rice data end before its pixels do"},
+      {"bytepix8.fits", with_card(i_rice, "ZVAL2", "8"), "has tile 1: its Rice data end before its pixels do"},
+      {"blocksize_named.fits",
+       with_card(with_card(with_card(with_card(i_rice, "ZNAME1", "'BYTEPIX'"), "ZVAL1", "2"), "ZNAME2", "'BLOCKSIZE'"),
+                 "ZVAL2", "0"),
+       "has ZVAL2 = 0 \\(BLOCKSIZE\\): Rice codes blocks"},
       {"bytepix4.fits", with_card(i_rice, "ZVAL2", "4"), "has tile 1: its Rice data end before its pixels do"},
       {"dither.fits", with_card(f_rice, "ZDITHER0", "-5"), "has ZDITHER0 = -5: dithering starts at 1 to 10000"},
       {"dither_far.fits", with_card(f_rice, "ZDITHER0", "10001"), "has ZDITHER0 = 10001"},
@@ -322,6 +328,7 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
                  "NAXIS2", "1"),
        "has ZTILE1 = 1099511627776, ZTILE2 = 1099511627776: a tile of more pixels than any file could hold"},
       {"zgcount.fits", with_card(i_hcomp, "ZGCOUNT", "65535"), "has ZGCOUNT = 65535: an image is one group of pixels"},
+      {"zgcount0.fits", with_card(i_rice, "ZGCOUNT", "0"), "has ZGCOUNT = 0: an image is one group of pixels"},
       {"zpcount.fits", with_card(i_rice, "ZPCOUNT", "3"), "has ZPCOUNT = 3: an image has no parameters"},
       {"float_rice.fits", with_card(i_rice, "ZBITPIX", "-32"),
        "has ZBITPIX = -32: RICE_1 codes integers, and no ZSCALE column or card quantizes the floating-point pixels"},
@@ -349,6 +356,8 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
        "has TFORM1 = '1PB\\(200\\)': PLIO lists are 16-bit integers"},
       {"kept.fits", with_length(i_nocomp, "UNCOMPRESSED_DATA", 0, 65),
        "has tile 1: it keeps 65 values uncompressed, not its 64 pixels"},
+      {"kept_short.fits", with_length(i_nocomp, "UNCOMPRESSED_DATA", 1, 63),
+       "has tile 2: it keeps 63 values uncompressed, not its 64 pixels"},
       {"kept_far.fits", with_length(i_nocomp, "UNCOMPRESSED_DATA", 0, 100000),
        "has tile 1: its uncompressed data lie outside the table's heap"},
       {"nocompress_coded.fits", with_length(i_nocomp, "COMPRESSED_DATA", 0, 1),
@@ -379,6 +388,25 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   // default 4 bytes wide.
   fits_test::write_bytes(scratch("dither_last.fits"), with_card(f_rice, "ZDITHER0", "10000"));
   fits_test::write_bytes(scratch("dither_absent.fits"), without_card(f_rice, "ZDITHER0"));
+  // Floating-point tiles kept whole never read the dithering offset.
+  fits_test::write_compressed(scratch("f_lossless.fits"), FLOAT_IMG, {kWidth, kHeight}, sky(0, 0), {GZIP_1, 0});
+  fits_test::write_bytes(scratch("dither_unquantized.fits"),
+                         with_card(with_card(fits_test::read_bytes(scratch("f_lossless.fits")), "ZQUANTIZ",
+                                             "'SUBTRACTIVE_DITHER_1'"),
+                                   "ZDITHER0", "-5"));
+  // Rice's parameters found by their names, in another order, or beside
+  // the NOISEBIT that early versions of the library wrote for quantized
+  // floats; a 32-bit image's BYTEPIX = 8, read as 4 bytes.
+  fits_test::write_bytes(scratch("rice_swapped.fits"),
+                         with_card(with_card(with_card(with_card(i_rice, "ZNAME1", "'BYTEPIX'"), "ZVAL1", "2"),
+                                             "ZNAME2", "'BLOCKSIZE'"),
+                                   "ZVAL2", "32"));
+  fits_test::write_bytes(scratch("rice_lower.fits"), with_card(i_rice, "ZNAME2", "'bytepix'"));
+  fits_test::write_bytes(scratch("noisebit.fits"), with_card(with_card(f_rice, "ZNAME2", "'NOISEBIT'"), "ZVAL2", "16"));
+  fits_test::write_bytes(scratch("i32_bytepix8.fits"), with_card(i32_rice, "ZVAL2", "8"));
+  // Double images quantized by default, their gzip tiles 4 bytes a pixel.
+  fits_test::write_compressed(scratch("d_gzip1.fits"), DOUBLE_IMG, {kWidth, kHeight}, sky(0, 0), {GZIP_1});
+  fits_test::write_compressed(scratch("d_gzip2.fits"), DOUBLE_IMG, {kWidth, kHeight}, sky(0, 0), {GZIP_2});
   // Cards the library's rebuild of the image header needs, whatever its
   // defaults for the pixels: the checks pass the tiles, the library reads
   // them.
@@ -396,7 +424,8 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
         << name;
   }
   for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits",
-                           "dither_last.fits", "dither_absent.fits",
+                           "dither_last.fits", "dither_absent.fits", "dither_unquantized.fits", "rice_swapped.fits",
+                           "rice_lower.fits", "noisebit.fits", "i32_bytepix8.fits", "d_gzip1.fits", "d_gzip2.fits",
                            "i_plio.fits", "i_nocomp.fits", "f_nocomp.fits", "f_ramp.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
     const fits_test::Reference library = fits_test::read_reference(scratch(std::string(name) + "[1]"));
