@@ -170,14 +170,6 @@ class tile_table {
     value.erase(value.find_last_not_of(' ') + 1);
     return value;
   }
-  // The ZVALn beside the ZNAMEn that names a compression parameter, as
-  // the decoder looks it up: in any case, whatever the order; empty when
-  // no ZNAMEn of the series names it.
-  std::string parameter_key(const char* parameter) {
-    for (int k = 1; find("ZNAME" + std::to_string(k)) != nullptr; k++)
-      if (strcasecmp(text("ZNAME" + std::to_string(k)).c_str(), parameter) == 0) return "ZVAL" + std::to_string(k);
-    return "";
-  }
   template <std::size_t N>
   static bool known(const std::string& value, const char* const (&names)[N]) {
     return std::find_if(names, names + N, [&](const char* known) { return value == known; }) != names + N;
@@ -226,12 +218,16 @@ class tile_table {
     if (rows_ != tiles)
       refuse(card_text("NAXIS2") + " rows", ("its " + std::to_string(tiles) + " tiles need as many").c_str());
     if (coder_ == coder::rice) {
-      const std::string blocksize_key = parameter_key("BLOCKSIZE"), bytepix_key = parameter_key("BYTEPIX");
-      blocksize_ = blocksize_key.empty() ? 32 : integer(blocksize_key, 32);
+      // The decoder takes BLOCKSIZE from ZVAL1 and BYTEPIX from ZVAL2, the
+      // other way round when ZNAME1 names BYTEPIX (in any case), whatever
+      // the other names say.
+      const bool swapped = strcasecmp(text("ZNAME1").c_str(), "BYTEPIX") == 0;
+      const std::string blocksize_key = swapped ? "ZVAL2" : "ZVAL1", bytepix_key = swapped ? "ZVAL1" : "ZVAL2";
+      blocksize_ = integer(blocksize_key, 32);
       if (blocksize_ < 1) refuse(card_text(blocksize_key) + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
       // The decoder reads pixels of 1 or 2 bytes as asked, any other width
       // (absent, 8, ...) as 4 bytes.
-      const long long bytepix = bytepix_key.empty() ? 4 : integer(bytepix_key, 4);
+      const long long bytepix = integer(bytepix_key, 4);
       bytepix_ = bytepix == 1 || bytepix == 2 ? bytepix : 4;
     }
     if (compression_ == "HCOMPRESS_1" && find("ZVAL1") != nullptr) {

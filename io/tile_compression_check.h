@@ -24,7 +24,7 @@
 // the library would trust to its harm: ZCMPTYPE, ZQUANTIZ or ZBITPIX
 // unknown; ZNAXIS not 1 to 6; a ZNAXISn or ZTILEn below 1; a tile of more
 // pixels than any file could hold; tiles that the table's rows do not
-// count; Rice's BLOCKSIZE (by its ZNAMEn) below 1; HCOMPRESS's
+// count; Rice's BLOCKSIZE below 1; HCOMPRESS's
 // SCALE not a number; floating-point pixels under an integer coder (Rice,
 // HCOMPRESS, PLIO) without quantization; a quantization scale given as a
 // card, which the library reads as 0; ZDITHER0 of dithered tiles

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -418,6 +419,42 @@ std::vector<Mutation> random_mutations(const std::string& bytes, unsigned seed, 
   return mutations;
 }
 
+// Seeded changes of HCOMPRESS bodies, past the 14 bytes of a stream's
+// header: a few bytes of a tile's body replaced or a bit flipped, or the
+// tile's stream cut short in its descriptor; the decoder trusts the body to
+// end where its bits say.
+std::vector<Mutation> hcompress_body_mutations(const std::string& bytes, unsigned seed, int count) {
+  const TileTable layout(bytes);
+  std::vector<Mutation> mutations;
+  if (bytes.find("'HCOMPRESS_1'") >= layout.end_card) return mutations;
+  const auto descriptor = std::find_if(layout.descriptors.begin(), layout.descriptors.end(),
+                                       [](const TileTable::Descriptors& d) { return d.type == "COMPRESSED_DATA"; });
+  if (descriptor == layout.descriptors.end()) return mutations;
+  std::mt19937 random(seed);
+  for (int c = 0; c < count; c++) {
+    const int width = descriptor->q ? 8 : 4;
+    const std::size_t entry = layout.table + random() % layout.rows * layout.row_bytes + descriptor->at;
+    const std::size_t length = tile_layouts::read_big_endian(bytes, entry, width);
+    const std::size_t stream = layout.heap + tile_layouts::read_big_endian(bytes, entry + width, width);
+    if (length <= 15 || stream + length > bytes.size()) continue;
+    Mutation m{"HCOMPRESS body change " + std::to_string(c) + " of seed " + std::to_string(seed) + ":", bytes};
+    const int kind = static_cast<int>(random() % 3);
+    if (kind == 2) {
+      const std::size_t cut = 14 + random() % (length - 14);
+      tile_layouts::write_big_endian(m.bytes, entry, width, cut);
+      m.what += " cut to " + std::to_string(cut);
+    } else {
+      for (int k = kind == 0 ? 1 + static_cast<int>(random() % 3) : 1; k > 0; k--) {
+        const std::size_t at = stream + 14 + random() % (length - 14);
+        m.bytes[at] = static_cast<char>(kind == 0 ? random() % 256 : m.bytes[at] ^ (1 << random() % 8));
+        m.what += " " + std::to_string(at);
+      }
+    }
+    mutations.push_back(m);
+  }
+  return mutations;
+}
+
 // The program run on the file's first extension in folder, where it writes
 // its results, in the child of check_read: a time limit, and an address
 // space that a file of a few kilobytes can never justify filling (the
@@ -497,6 +534,8 @@ TEST_P(TileMutations, EndInAResultOrAnExplainedRefusalWritingNothing) {
   std::vector<Mutation> mutations = targeted_mutations(bytes);
   const std::vector<Mutation> random = random_mutations(bytes, seed, 25);
   mutations.insert(mutations.end(), random.begin(), random.end());
+  const std::vector<Mutation> bodies = hcompress_body_mutations(bytes, seed, 30);
+  mutations.insert(mutations.end(), bodies.begin(), bodies.end());
   int number = 0;
   for (const Mutation& m : mutations) {
     const std::string name = scratch(std::string(source.label) + "_" + std::to_string(number++) + ".fits");

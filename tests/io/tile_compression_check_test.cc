@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -304,6 +305,9 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
        with_card(with_card(with_card(with_card(i_rice, "ZNAME1", "'BYTEPIX'"), "ZVAL1", "2"), "ZNAME2", "'BLOCKSIZE'"),
                  "ZVAL2", "0"),
        "has ZVAL2 = 0 \\(BLOCKSIZE\\): Rice codes blocks"},
+      // Named otherwise, ZVAL1 is still the decoder's block size.
+      {"blocksize_scale.fits", with_card(with_card(i_rice, "ZNAME1", "'SCALE'"), "ZVAL1", "0"),
+       "has ZVAL1 = 0 \\(BLOCKSIZE\\): Rice codes blocks"},
       {"bytepix4.fits", with_card(i_rice, "ZVAL2", "4"), "has tile 1: its Rice data end before its pixels do"},
       {"dither.fits", with_card(f_rice, "ZDITHER0", "-5"), "has ZDITHER0 = -5: dithering starts at 1 to 10000"},
       {"dither_far.fits", with_card(f_rice, "ZDITHER0", "10001"), "has ZDITHER0 = 10001"},
@@ -394,14 +398,18 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
                          with_card(with_card(fits_test::read_bytes(scratch("f_lossless.fits")), "ZQUANTIZ",
                                              "'SUBTRACTIVE_DITHER_1'"),
                                    "ZDITHER0", "-5"));
-  // Rice's parameters found by their names, in another order, or beside
-  // the NOISEBIT that early versions of the library wrote for quantized
-  // floats; a 32-bit image's BYTEPIX = 8, read as 4 bytes.
+  // Rice's parameters in the other order, which ZNAME1 = 'BYTEPIX' marks,
+  // in any case; a NOISEBIT in place of BYTEPIX, as early versions of the
+  // library wrote for quantized floats, and a 32-bit image's BYTEPIX = 8,
+  // both read as 4 bytes.
   fits_test::write_bytes(scratch("rice_swapped.fits"),
                          with_card(with_card(with_card(with_card(i_rice, "ZNAME1", "'BYTEPIX'"), "ZVAL1", "2"),
                                              "ZNAME2", "'BLOCKSIZE'"),
                                    "ZVAL2", "32"));
-  fits_test::write_bytes(scratch("rice_lower.fits"), with_card(i_rice, "ZNAME2", "'bytepix'"));
+  fits_test::write_bytes(scratch("rice_lower.fits"),
+                         with_card(with_card(with_card(with_card(i_rice, "ZNAME1", "'bytepix'"), "ZVAL1", "2"),
+                                             "ZNAME2", "'BLOCKSIZE'"),
+                                   "ZVAL2", "32"));
   fits_test::write_bytes(scratch("noisebit.fits"), with_card(with_card(f_rice, "ZNAME2", "'NOISEBIT'"), "ZVAL2", "16"));
   fits_test::write_bytes(scratch("i32_bytepix8.fits"), with_card(i32_rice, "ZVAL2", "8"));
   // Double images quantized by default, their gzip tiles 4 bytes a pixel.
@@ -432,6 +440,50 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
     ASSERT_EQ(ours.size(), library.values.size()) << name;
     for (std::size_t k = 0; k < ours.size(); k++) ASSERT_EQ(ours[k], static_cast<float>(library.values[k])) << name;
   }
+}
+
+// Lossy HCOMPRESS of full-range 32-bit pixels: scale x noise overflows,
+// and the library's compressor writes a negative scale, which its decoder
+// takes as lossless. Such tiles read as the library reads them.
+TEST(TileCompressedImages, HcompressNegativeScaleReadsAsTheLibraryReadsIt) {
+  std::vector<int> full(kWidth * kHeight);
+  std::mt19937 random(25);
+  for (int& value : full) value = static_cast<std::int32_t>(random());
+  // Written pixel by pixel into the compressed image, as a program using
+  // the library would.
+  const std::string path = scratch("h_negative.fits");
+  fitsfile* f = nullptr;
+  int status = 0;
+  long naxes[2] = {kWidth, kHeight}, tile[2] = {16, 16};
+  fits_create_file(&f, path.c_str(), &status);
+  fits_set_compression_type(f, HCOMPRESS_1, &status);
+  fits_set_tile_dim(f, 2, tile, &status);
+  fits_set_hcomp_scale(f, 2.5f, &status);
+  fits_create_img(f, LONG_IMG, 2, naxes, &status);
+  fits_write_img(f, TINT, 1, kWidth * kHeight, full.data(), &status);
+  fits_close_file(f, &status);
+  ASSERT_EQ(status, 0);
+  // The tiles' streams, each scale a 4-byte field after the magic and the
+  // sides.
+  const std::string bytes = fits_test::read_bytes(path);
+  const tile_layouts::table_hdu hdu = tile_layouts::take_apart(bytes);
+  const auto field = [&](std::size_t at) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(bytes[at])) << 24 |
+           static_cast<unsigned char>(bytes[at + 1]) << 16 | static_cast<unsigned char>(bytes[at + 2]) << 8 |
+           static_cast<unsigned char>(bytes[at + 3]);
+  };
+  const std::size_t heap = table_start(bytes) + hdu.integer("NAXIS1") * hdu.integer("NAXIS2");
+  int negative = 0;
+  for (long long row = 0; row < hdu.integer("NAXIS2"); row++) {
+    const std::size_t stream = heap + field(table_start(bytes) + row * hdu.integer("NAXIS1") + 4);
+    ASSERT_EQ(bytes.compare(stream, 2, "\xDD\x99"), 0);
+    negative += static_cast<unsigned char>(bytes[stream + 10]) >= 0x80;
+  }
+  ASSERT_GT(negative, 0) << "the compressor wrote no negative scale";
+  const std::vector<float> ours = read_image(path + "[1]");
+  const fits_test::Reference library = fits_test::read_reference(path + "[1]");
+  ASSERT_EQ(ours.size(), library.values.size());
+  for (std::size_t k = 0; k < ours.size(); k++) ASSERT_EQ(ours[k], static_cast<float>(library.values[k])) << k;
 }
 
 // A heap past 2 GiB, as 1P descriptors reach it: the library reads their

@@ -1,7 +1,9 @@
 // The tile stream walkers against plain references: streams a coder could
-// write, cut and damaged, walked the plainest way.
+// write, cut and damaged, walked the plainest way; HCOMPRESS streams as
+// the library's own compressor writes them.
 #include "io/tile_streams.h"
 
+#include <fitsio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -109,4 +111,74 @@ TEST(RiceStreamWalk, AgreesWithABitByBitWalk) {
   // giving one.
   EXPECT_GT(fitting, 500);
   EXPECT_GT(short_ones, 500);
+}
+
+namespace {
+
+// An HCOMPRESS stream of an nx x ny image written by the library's
+// compressor: noise of `range` about 1000, or full-range 32-bit values.
+std::vector<unsigned char> hcompress_stream(std::mt19937& random, int nx, int ny, int scale, long long range) {
+  std::vector<LONGLONG> pixels(static_cast<std::size_t>(nx) * ny);
+  for (LONGLONG& pixel : pixels)
+    pixel = range == 0 ? static_cast<LONGLONG>(static_cast<std::int32_t>(random())) : 1000 + random() % range;
+  std::vector<char> out(pixels.size() * 16 + 1024);
+  long bytes = static_cast<long>(out.size());
+  int status = 0;
+  fits_hcompress64(pixels.data(), ny, nx, scale, out.data(), &bytes, &status);
+  EXPECT_EQ(status, 0);
+  return std::vector<unsigned char>(out.begin(), out.begin() + (status == 0 ? bytes : 0));
+}
+
+}  // namespace
+
+// Every stream the library writes, lossless and lossy, of every shape from
+// 1 pixel on: the decoder reads exactly the bytes written, so the walk ends
+// on the last of them; cut by a byte, the decoder would read past it.
+TEST(HcompressStreamWalk, ReadsExactlyTheLibrarysStreams) {
+  std::mt19937 random(57);
+  hcompress_walker walker;
+  int walked = 0;
+  for (const int nx : {1, 2, 3, 4, 5, 8, 17, 33, 64})
+    for (const int ny : {1, 2, 3, 7, 16, 31, 40})
+      for (const int scale : {0, 1, 4, 16})
+        for (const long long range : {3LL, 65536LL, 0LL}) {
+          const std::vector<unsigned char> stream = hcompress_stream(random, nx, ny, scale, range);
+          if (stream.empty()) continue;
+          long long read = -1;
+          ASSERT_EQ(walker.walk(stream.data(), stream.size(), 64, 24, &read), hcompress_walker::verdict::fits)
+              << nx << " x " << ny << " scale " << scale << " range " << range;
+          EXPECT_EQ(read, static_cast<long long>(stream.size())) << nx << " x " << ny << " scale " << scale;
+          EXPECT_EQ(walker.walk(stream.data(), stream.size() - 1, 64, 24, &read),
+                    hcompress_walker::verdict::past_end)
+              << nx << " x " << ny << " scale " << scale;
+          walked++;
+        }
+  EXPECT_GT(walked, 700);
+}
+
+// Codes the decoder cannot read, planes past its integers' width, empty
+// quadrants coded by a quadtree past the C library's smallest block.
+TEST(HcompressStreamWalk, RefusesWhatTheDecoderWouldMisuse) {
+  std::mt19937 random(3);
+  hcompress_walker walker;
+  long long read = 0;
+  const std::vector<unsigned char> stream = hcompress_stream(random, 16, 16, 0, 65536);
+  ASSERT_FALSE(stream.empty());
+  // The first quadrant's first code, the top 4 bits of byte 25: 0 and 15
+  // are the decoder's, 7 none.
+  std::vector<unsigned char> bad_code = stream;
+  bad_code[25] = static_cast<unsigned char>((bad_code[25] & 0x0F) | 0x70);
+  EXPECT_EQ(walker.walk(bad_code.data(), bad_code.size(), 64, 24, &read), hcompress_walker::verdict::reported);
+  std::vector<unsigned char> many_planes = stream;
+  many_planes[22] = 40;
+  EXPECT_EQ(walker.walk(many_planes.data(), many_planes.size(), 32, 24, &read),
+            hcompress_walker::verdict::too_many_planes);
+  // 40 planes suit 64-bit integers: the rest of the stream then reads wrong.
+  EXPECT_NE(walker.walk(many_planes.data(), many_planes.size(), 64, 24, &read), hcompress_walker::verdict::fits);
+  // A 1 x 257 image: its empty quadrants' grids of 65 nybbles.
+  const std::vector<unsigned char> thin = hcompress_stream(random, 1, 257, 0, 65536);
+  ASSERT_FALSE(thin.empty());
+  EXPECT_EQ(walker.walk(thin.data(), thin.size(), 64, 24, &read), hcompress_walker::verdict::empty_quadtree);
+  EXPECT_EQ(walker.walk(thin.data(), thin.size(), 64, 65, &read), hcompress_walker::verdict::fits);
+  EXPECT_EQ(read, static_cast<long long>(thin.size()));
 }
