@@ -491,7 +491,8 @@ class tile_table {
                        std::to_string(hcompress_bits()) + "-bit integers hold")
                           .c_str());
       case tile_fault::hcompress_empty:
-        refuse(which, "its HCOMPRESS stream codes a quadrant of no pixels that the decoder would write past its buffer");
+        refuse(which,
+               "its HCOMPRESS stream codes a quadrant of no pixels that the decoder would write past its buffer");
       case tile_fault::rice_short: refuse(which, "its Rice data end before its pixels do");
       case tile_fault::gzip_no_memory: refuse(which, "no memory to inflate its gzip data");
       case tile_fault::gzip_unended: refuse(which, "its gzip data do not end within its pixels");

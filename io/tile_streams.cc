@@ -215,12 +215,13 @@ int ceil_log2(long long value) {
 }  // namespace
 
 // The stream's bits from `at` on, read as the decoder reads them; reads
-// past the end give 0 and are caught by `past()`.
+// past the end give 0, and are caught by `past()` after a level of a
+// quadtree or a nybble read directly.
 struct hcompress_walker::bit_reader {
   const unsigned char* data;
   std::size_t size;
   long long at, end;
-  std::uint64_t peek() const { return bits_from(data, size, at); }
+  std::uint64_t peek() const { return at < end ? bits_from(data, size, at) : 0; }
   unsigned take(int count) {
     const unsigned value = static_cast<unsigned>(peek() >> (64 - count));
     at += count;
@@ -301,14 +302,16 @@ hcompress_walker::verdict hcompress_walker::walk_quadrant(bit_reader& bits, long
       if (left_x > cell) left_x -= cell;
       if (left_y > cell) left_y -= cell;
       next_.assign(static_cast<std::size_t>(level_x * level_y), 0);
+      unsigned char* const cells = next_.data();
       for (long long i = 0; i < level_x; i++)
         for (long long j = 0; j < level_y; j++) {
           const unsigned parent = level_[static_cast<std::size_t>((i / 2) * above_y + j / 2)];
           const unsigned bit = 3 - static_cast<unsigned>(2 * (i & 1) + (j & 1));
-          next_[static_cast<std::size_t>(i * level_y + j)] = static_cast<unsigned char>((parent >> bit) & 1);
+          cells[i * level_y + j] = static_cast<unsigned char>((parent >> bit) & 1);
         }
+      // The decoder reads the cells' nybbles from the last one back.
       for (long long at = level_x * level_y - 1; at >= 0; at--)
-        if (next_[static_cast<std::size_t>(at)] != 0) next_[static_cast<std::size_t>(at)] = static_cast<unsigned char>(bits.huffman());
+        if (cells[at] != 0) cells[at] = static_cast<unsigned char>(bits.huffman());
       if (bits.past()) return verdict::past_end;
       level_.swap(next_);
     }
