@@ -277,7 +277,12 @@ class tile_table {
     return library_card(cards_.data(), static_cast<std::size_t>(nblocks_) * FITS_BLOCK, key);
   }
   // "ZTILE1 = 0" as the card gives it.
-  static std::string as_given(const char* card) { return card_keyword(card) + " = " + bare_value(card); }
+  static std::string as_given(const char* card) {
+    if (std::memcmp(card + 8, "= ", 2) == 0) return card_keyword(card) + " = " + bare_value(card);
+    // Its value indicator out of place ("ZTILE1=0"): the card as it stands.
+    std::string text(card, FITS_CARD);
+    return text.erase(text.find_last_not_of(' ') + 1);
+  }
   std::string card_text(const std::string& key) {
     const char* card = find(key);
     return card == nullptr ? key + " (absent)" : as_given(card);
