@@ -574,8 +574,13 @@ TEST_P(TileMutations, CardsGivenTwiceInALaterHduAreRefusedWherePassed) {
   ASSERT_TRUE(std::filesystem::create_directory(folder));
   int number = 0;
   for (const bool lower : {false, true}) {
-    const Mutation m = with_card(bytes, layout, lower ? "ztile1" : "ZTILE1", "0", true);
-    if (m.bytes.empty()) GTEST_SKIP() << "the header's block leaves no room for a card";
+    const char* key = lower ? "ztile1" : "ZTILE1";
+    Mutation m = with_card(bytes, layout, key, "0", true);
+    // A header whose block is full grows by one, the table following it.
+    if (m.bytes.empty())
+      m = {std::string(key) + " = 0", bytes.substr(0, layout.end_card) + value_card(key, "0") +
+                                          bytes.substr(layout.end_card, 80) + std::string(2880 - 80, ' ') +
+                                          bytes.substr(layout.table)};
     const std::string name = scratch(std::string(source.label) + "_later" + std::to_string(number++) + ".fits");
     write_bytes(name, bytes + m.bytes.substr(2880));
     for (const char* selector : {"[1]", "[2]", ""}) {
