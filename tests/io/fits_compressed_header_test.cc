@@ -108,6 +108,13 @@ TEST(FitsCompressedHeader, BuiltByTheConventionsRules) {
       {"an axis missing",
        kTableStart + joined({value_card("ZBITPIX", "16"), value_card("ZNAXIS", "2"), value_card("ZNAXIS2", "40")}),
        ""},
+      {"the last axis missing",
+       kTableStart + joined({value_card("ZBITPIX", "16"), value_card("ZNAXIS", "2"), value_card("ZNAXIS1", "56")}),
+       ""},
+      {"the last of three axes missing, a fourth in its place",
+       kTableStart + joined({value_card("ZBITPIX", "16"), value_card("ZNAXIS", "3"), value_card("ZNAXIS1", "56"),
+                             value_card("ZNAXIS2", "40"), value_card("ZNAXIS4", "2")}),
+       ""},
   };
   for (const auto& c : cases) EXPECT_EQ(fits_compressed_image_cards(c.table), c.image) << c.what;
 }
