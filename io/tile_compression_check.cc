@@ -226,17 +226,28 @@ const char* library_card(const char* cards, std::size_t size, const std::string&
   return nullptr;
 }
 
+// The Z-cards of the compression convention: the library reads most of
+// them, and its rebuild of the image's header the rest. Other cards that
+// begin with Z (ZENITH, ZD) are the observer's, carried through as written.
+bool convention_z_card(const std::string& keyword) {
+  for (const char* const key : {"ZIMAGE", "ZCMPTYPE", "ZBITPIX", "ZNAXIS", "ZMASKCMP", "ZSIMPLE", "ZTENSION",
+                                "ZEXTEND", "ZBLOCKED", "ZPCOUNT", "ZGCOUNT", "ZHECKSUM", "ZDATASUM", "ZQUANTIZ",
+                                "ZDITHER0", "ZSCALE", "ZZERO", "ZBLANK"})
+    if (keyword == key) return true;
+  for (const char* const prefix : {"ZNAXIS", "ZTILE", "ZNAME", "ZVAL"})
+    if (keyword_index(keyword, prefix) > 0) return true;
+  return false;
+}
+
 // The name of a card that the checks or the library read, in upper case
 // and with a column's or an axis's number written plainly, so that its
-// copies in any letter case share it; empty for a card neither reads. Every
-// Z-card is one: the library reads most of them, and its rebuild of the
-// image's header the rest.
+// copies in any letter case share it; empty for a card neither reads.
 std::string read_card_name(std::string keyword) {
   for (char& c : keyword) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (keyword.empty()) return "";
-  if (keyword[0] == 'Z' || searched_card(keyword)) return keyword;
+  if (convention_z_card(keyword)) return keyword;
   for (const char* const key : {"XTENSION", "BITPIX", "NAXIS", "PCOUNT", "GCOUNT", "TFIELDS", "THEAP", "BSCALE",
-                                "BZERO", "BLANK"})
+                                "BZERO", "BLANK", "EXTNAME", "EXTVER", "HDUNAME", "HDUVER"})
     if (keyword == key) return keyword;
   for (const char* const prefix : kColumnCards) {
     const long long index = keyword_index(keyword, prefix);

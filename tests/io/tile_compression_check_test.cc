@@ -423,6 +423,10 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
                          with_copy(with_copy(without_card(without_card(i_hcomp, "ZTILE1"), "ZCMPTYPE"),
                                              value_card("ztile1", "16")),
                                    "zcmptype= 'HCOMPRESS_1'"));
+  // The observer's cards that begin with Z, given twice: no compression
+  // card, the library carries them through as written.
+  fits_test::write_bytes(scratch("zenith_twice.fits"),
+                         with_copy(with_copy(i_rice, value_card("ZENITH", "12.5")), value_card("zenith", "13")));
   // Cards the library's rebuild of the image header needs, whatever its
   // defaults for the pixels: the checks pass the tiles, the library reads
   // them.
@@ -440,7 +444,7 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
         << name;
   }
   for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits",
-                           "dither_last.fits", "dither_absent.fits", "lower.fits",
+                           "dither_last.fits", "dither_absent.fits", "lower.fits", "zenith_twice.fits",
                            "i_plio.fits", "i_nocomp.fits", "f_nocomp.fits", "f_ramp.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
     const fits_test::Reference library = fits_test::read_reference(scratch(std::string(name) + "[1]"));
