@@ -545,6 +545,63 @@ TEST(FitsCompressed, ATileTheLibraryCannotDecodeGivesItsReason) {
   EXPECT_EXIT_STATUS(fits_read_dblarr(name.c_str(), doubles), DATA_DECOMPRESSION_ERR & 0xff, reason);
 }
 
+// The tiles a NOCOMPRESS image keeps whole, which the library reads as
+// stored, read scaled as the image's BSCALE and BZERO say, as the same
+// image Rice-compressed reads: unsigned 16 and 32-bit images (the
+// library's BZERO) and a scaled 16-bit one, each pixel against the closed
+// form it was written from, by both readers of whole images; the header
+// describes the image as the Rice one's does. A floating-point image whose
+// whole tiles stand under a scaling, which the library's compressor stores
+// physical, is refused.
+TEST(FitsCompressed, TilesKeptWholeReadScaledAsTheImageSays) {
+  const long nx = 20, ny = 12;
+  const struct {
+    const char* name;
+    int bitpix;
+    double bscale, bzero;  // given to the plain image, besides the library's own
+    double first, step_x, step_y;
+    int header_bitpix;
+    double header_bscale, header_bzero;
+  } cases[] = {
+      {"u16", USHORT_IMG, 1, 0, 40000, 97, 13, 16, 1, 32768},
+      {"u32", ULONG_IMG, 1, 0, 3000000001.0, 1000, 7, 32, 1, 2147483648.0},
+      {"s16", SHORT_IMG, 0.25, 1000, 1005, 9.25, 2.75, 16, 0.25, 1000},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> values(static_cast<std::size_t>(nx * ny));
+    for (long k = 0; k < nx * ny; k++) values[k] = c.first + c.step_x * (k % nx) + c.step_y * (k / nx);
+    for (int type : {NOCOMPRESS, RICE_1}) {
+      const std::string file = scratch(std::string(c.name) + (type == NOCOMPRESS ? "_nocomp" : "_rice") + ".fits");
+      fits_test::write_compressed(file, c.bitpix, {nx, ny}, values, {type}, nullptr, c.bscale, c.bzero);
+      const std::string name = file + "[1]";
+      to_array<float, false> ima;
+      fitsstruct rec;
+      fits_read_float(name.c_str(), ima, &rec);
+      to_array<float, true> array;
+      fits_read_fltarr(name.c_str(), array);
+      ASSERT_EQ(ima.n_elem(), nx * ny) << name;
+      ASSERT_EQ(array.n_elem(), nx * ny) << name;
+      for (long k = 0; k < nx * ny; k++) {
+        EXPECT_EQ(ima(static_cast<int>(k)), static_cast<float>(values[k])) << name << " pixel " << k;
+        EXPECT_EQ(array(static_cast<int>(k)), static_cast<float>(values[k])) << name << " pixel " << k;
+      }
+      EXPECT_EQ(rec.bitpix, c.header_bitpix) << name;
+      EXPECT_EQ(rec.bscale, c.header_bscale) << name;
+      EXPECT_EQ(rec.bzero, c.header_bzero) << name;
+    }
+  }
+  const std::string floats = scratch("f_nocomp_scaled.fits");
+  fits_test::write_compressed(floats, FLOAT_IMG, {nx, ny}, std::vector<double>(nx * ny, 3.5), {NOCOMPRESS}, nullptr,
+                              2, 1);
+  to_array<float, false> ima;
+  fitsstruct rec;
+  EXPECT_EXIT_STATUS(fits_read_float((floats + "[1]").c_str(), ima, &rec), 255,
+                     "^Error: the floating-point image keeps tiles uncompressed under BSCALE = 2, BZERO = 1, which "
+                     "the FITS library's compressor leaves unapplied there: whether its values are scaled cannot be "
+                     "told \\.\\.\\. \\(" +
+                         floats + "\\[1\\]\\)\n");
+}
+
 // Sizes no file could hold are refused before anything is allocated, under
 // a memory limit that a 4 GB allocation would break: axis lengths near 2^63
 // (compared, since their product overflows), and the inflated size that a
