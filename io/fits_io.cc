@@ -443,8 +443,11 @@ std::string missing_hdu_in(fitsfile* fptr, const std::string& extension, const s
   if (*extname != '\0') {
     int found = 0;
     ffmnhd(fptr, type, extname, version, &found);
-    // A search that met the cut end found nothing before it.
-    absent = found == BAD_HDU_NUM || (found != 0 && !end.cut.empty());
+    int at = 0;
+    ffghdn(fptr, &at);
+    // A search that met the cut end found nothing before it; one that found
+    // the name in the header the end cuts found an HDU the library cannot open.
+    absent = found == BAD_HDU_NUM || (!end.cut.empty() && (found != 0 || at > count));
   }
   if (!absent || (!end.whole && end.cut.empty())) return "";
   return end.whole ? label + " has no such HDU: it holds " + hdu_list(fptr, count) : end.cut;

@@ -836,6 +836,11 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
       {"cuthead.fits[1]", "\\(.*/cuthead.fits\\[1\\]: .*/cuthead.fits is truncated: it ends inside the header of HDU "
                           "\\[1\\]\\)"},
       {"cutpad.fits[1]", "cutpad.fits is truncated: it ends inside the header of HDU \\[1\\]\\)"},
+      // By name: the name in the cut header (cutpad), or cut off (cuthead).
+      {"cutpad.fits[SCI]", "^Error: cannot open file \\(.*/cutpad.fits\\[SCI\\]: .*/cutpad.fits is truncated: it ends "
+                           "inside the header of HDU \\[1\\]\\)\n$"},
+      {"cutpad.fits[sci,1]", "cutpad.fits is truncated: it ends inside the header of HDU \\[1\\]\\)"},
+      {"cuthead.fits[SCI]", "cuthead.fits is truncated: it ends inside the header of HDU \\[1\\]\\)"},
       {"cutdata.fits[2]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes that the header of HDU \\[1\\] "
                           "announces\\)"},
       {"cutdata.fits[ERR]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes"},
