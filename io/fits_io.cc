@@ -460,6 +460,8 @@ std::string missing_hdu(const std::string& file) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts) || parts.extension.empty() || fits_name_is_streamed(file)) return "";
   const std::string root = root_of(file);
+  // "-[1]" names a file "-", which is no standard input, while "-" alone is.
+  if (std_inout(root.c_str())) return "";
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, root, READONLY, &status) != 0) return "";
@@ -485,10 +487,9 @@ std::string fits_input_name(const char* name) {
   }
   const std::string completed = fits_file_name(typed.c_str());
   // "x.fz[1]", as fpack names its files: completed, the selector would
-  // stand inside the name ("x.fz[1].fits").
-  if (completed != typed && root_of(typed) != typed && !fits_name_finds_file(completed) &&
-      fits_name_finds_file(typed))
-    return typed;
+  // stand inside the name ("x.fz[1].fits"), which finds no file, nor
+  // names one that a message could name.
+  if (completed != typed && root_of(typed) != typed && !fits_name_finds_file(completed)) return typed;
   return completed;
 }
 

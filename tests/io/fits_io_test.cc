@@ -910,6 +910,47 @@ TEST(FitsData, BlankPixelsOfIntegerImagesReadAsUndefined) {
   EXPECT_TRUE(std::isnan(ima(3)));
 }
 
+// A name with a selector whose file is not there is named as typed, with
+// the status of a file that cannot be opened: not with ".fits" added after
+// the selector, which the library cannot parse ("x[1].fits"). "-[1]" names
+// a file "-", not the standard input, which is left unread. A file cut
+// inside the header of the HDU selected by name says so, as by number.
+TEST_F(QzMcaReaders, NamesThatFindNoFileOrAFileCutShortSaySo) {
+  std::vector<double> values(256);
+  for (int k = 0; k < 256; k++) values[k] = k % 23;
+  fits_test::write_reference(path("f32.fits"), FLOAT_IMG, {16, 16}, values);
+  fits_test::Hdu sci{FLOAT_IMG, {16, 16}, values, "SCI"};
+  fits_test::Hdu err = sci;
+  err.extname = "ERR";
+  fits_test::write_hdus(path("two.fits"), {fits_test::Hdu{FLOAT_IMG, {}, {}}, sci, err});
+  const std::string two = file_bytes("two.fits");
+  const std::size_t third = two.find("XTENSION", two.find("XTENSION") + 80);
+  ASSERT_NE(third, std::string::npos);
+  image_test::write_bytes(path("cut.fits"), two.substr(0, third + 1000));
+  const struct {
+    std::string args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"'nosuch.fz[1]' o", 104, "Error: cannot open file (nosuch.fz[1]: No such file or directory)\n"},
+      {"'f32[0]' o", 104, "Error: cannot open file (f32[0]: No such file or directory)\n"},
+      {"'nosuch[SCI]' o", 104, "Error: cannot open file (nosuch[SCI]: No such file or directory)\n"},
+      {"-- '-[1]' o < f32.fits", 104, "Error: cannot open file (-[1]: No such file or directory)\n"},
+      {"-- '-[1]' o < /dev/null", 104, "Error: cannot open file (-[1]: No such file or directory)\n"},
+      // The library's statuses: it cannot read the header, or finds no HDU of the name.
+      {"'cut.fits[2]' o", READ_ERROR & 0xff,
+       "Error: cannot open file (cut.fits[2]: cut.fits is truncated: it ends inside the header of HDU [2])\n"},
+      {"'cut.fits[ERR]' o", BAD_HDU_NUM & 0xff,
+       "Error: cannot open file (cut.fits[ERR]: cut.fits is truncated: it ends inside the header of HDU [2])\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run("-i 2 -t 1 " + c.args), c.status) << c.args;
+    EXPECT_EQ(output_, c.message) << c.args;
+    EXPECT_FALSE(exists("o.fits")) << c.args;
+  }
+  EXPECT_EQ(run("-i 2 -t 1 'f32.fits[0]' o"), 0) << output_;
+}
+
 // The advice for a standard input whose primary HDU holds no image is a
 // command line that works as given: the option parser reads a word that
 // begins with '-' as options, so the name comes after "--".
