@@ -184,10 +184,8 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   fits_check_data_held(fptr, name);
   fits_check_tiles(fptr);
   alloc_axes(Dat, naxis, naxes, name);
-  int anynul = 0;
   ffcmsg();  // the reason given is the read's own
-  if (ffgpv(fptr, TFLOAT, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
-    fits_refuse_read(fptr, name, status);
+  if (fits_read_pixels(fptr, name, Dat.n_elem(), false, Dat.buffer(), &status)) fits_refuse_read(fptr, name, status);
   fitsstruct local;
   fits_read_header_cards(fptr, file.c_str(), Header != nullptr ? Header : &local);
   if (fits_close_input(fptr, &status))
@@ -227,10 +225,8 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
   fits_check_data_held(fptr, name);
   fits_check_tiles(fptr);
   alloc_axes(Dat, nfound, naxes, name);
-  int anynul = 0;
   ffcmsg();  // the reason given is the read's own
-  if (ffgpv(fptr, TDOUBLE, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
-    fits_refuse_read(fptr, name, status);
+  if (fits_read_pixels(fptr, name, Dat.n_elem(), false, Dat.buffer(), &status)) fits_refuse_read(fptr, name, status);
   if (fits_close_input(fptr, &status)) fatal_exitf(-1, stdout, "\n erreur fermeture %s status = %d\n", name, status);
 }
 
