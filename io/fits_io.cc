@@ -568,30 +568,36 @@ void fits_refuse_read(fitsfile* fptr, const char* name, int status) {
 
 namespace {
 
-// The BSCALE and BZERO that the library leaves unapplied: it reads a
-// compressed integer image's tiles kept whole, in UNCOMPRESSED_DATA (every
-// tile of a NOCOMPRESS image), as stored, whatever the image's scaling
-// says. Such an image is read as stored and scaled here, so that a library
-// that one day scales those tiles itself reads it the same; any other
-// image, by the library alone. A floating-point image whose whole tiles
+// The BSCALE, BZERO and BLANK that the library leaves unapplied: it reads
+// a compressed integer image's tiles kept whole, in UNCOMPRESSED_DATA
+// (every tile of a NOCOMPRESS image), as stored, whatever the image's
+// scaling and undefined value say. Such an image is read as stored, and
+// scaled and its undefined pixels marked here, so that a library that one
+// day does so itself reads it the same; any other image, by the library
+// alone. A floating-point image whose whole tiles
 // stand under a scaling is refused: the library's compressor keeps its
 // physical values there, while the cards say they are stored ones.
 struct own_scaling {
   bool applies = false;
   double scale = 1.0, zero = 0.0;
+  // The stored value of undefined pixels, when a BLANK card gives one.
+  bool has_blank = false;
+  double blank = 0.0;
 };
 own_scaling scaling_left_to_us(fitsfile* fptr, const char* name) {
   int status = 0;
   if (!fits_is_compressed_image(fptr, &status)) return {};
   const FITSfile* file = fptr->Fptr;
-  if (file->cn_uncompressed <= 0 || (file->cn_bscale == 1.0 && file->cn_bzero == 0.0)) return {};
+  // The library marks a BLANK given as a card by cn_zblank = -1.
+  const bool has_blank = file->zbitpix > 0 && file->cn_zblank == -1;
+  if (file->cn_uncompressed <= 0 || (file->cn_bscale == 1.0 && file->cn_bzero == 0.0 && !has_blank)) return {};
   if (file->zbitpix < 0)
     fatal_exitf(-1, stderr,
                 "Error: the floating-point image keeps tiles uncompressed under BSCALE = %.17g, BZERO = %.17g, "
                 "which the FITS library's compressor leaves unapplied there: whether its values are scaled "
                 "cannot be told ... (%s)\n",
                 file->cn_bscale, file->cn_bzero, name);
-  return {true, file->cn_bscale, file->cn_bzero};
+  return {true, file->cn_bscale, file->cn_bzero, has_blank, static_cast<double>(file->zblank)};
 }
 
 // Reads n pixels from the first into out, undefined ones as NaN when
@@ -617,8 +623,12 @@ int read_physical_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool unde
     if (ffgpv(fptr, TDOUBLE, first + 1, count, undefined_as_nan ? &stored_undefined : nullptr, stored.data(),
               &anynul, status))
       return *status;
-    for (LONGLONG k = 0; k < count; k++)
-      out[first + k] = static_cast<Out>(stored[static_cast<std::size_t>(k)] * scaling.scale + scaling.zero);
+    const bool mark = undefined_as_nan && scaling.has_blank;
+    for (LONGLONG k = 0; k < count; k++) {
+      const double value = stored[static_cast<std::size_t>(k)];
+      out[first + k] = mark && value == scaling.blank ? undefined
+                                                      : static_cast<Out>(value * scaling.scale + scaling.zero);
+    }
   }
   return ffpscl(fptr, scaling.scale, scaling.zero, status);
 }

@@ -549,7 +549,7 @@ TEST(FitsCompressed, ATileTheLibraryCannotDecodeGivesItsReason) {
 // stored, read scaled as the image's BSCALE and BZERO say, as the same
 // image Rice-compressed reads: unsigned 16 and 32-bit images (the
 // library's BZERO) and a scaled 16-bit one, each pixel against the closed
-// form it was written from, by both readers of whole images; the header
+// form it was written from, by the three readers of whole images; the header
 // describes the image as the Rice one's does. A floating-point image whose
 // whole tiles stand under a scaling, which the library's compressor stores
 // physical, is refused.
@@ -579,11 +579,17 @@ TEST(FitsCompressed, TilesKeptWholeReadScaledAsTheImageSays) {
       fits_read_float(name.c_str(), ima, &rec);
       to_array<float, true> array;
       fits_read_fltarr(name.c_str(), array);
+      to_array<double, true> doubles;
+      fits_read_dblarr(name.c_str(), doubles);
       ASSERT_EQ(ima.n_elem(), nx * ny) << name;
       ASSERT_EQ(array.n_elem(), nx * ny) << name;
+      // The image's shape, not its table's.
+      ASSERT_EQ(doubles.nx(), nx) << name;
+      ASSERT_EQ(doubles.ny(), ny) << name;
       for (long k = 0; k < nx * ny; k++) {
         EXPECT_EQ(ima(static_cast<int>(k)), static_cast<float>(values[k])) << name << " pixel " << k;
         EXPECT_EQ(array(static_cast<int>(k)), static_cast<float>(values[k])) << name << " pixel " << k;
+        EXPECT_EQ(doubles(static_cast<int>(k)), values[k]) << name << " pixel " << k;
       }
       EXPECT_EQ(rec.bitpix, c.header_bitpix) << name;
       EXPECT_EQ(rec.bscale, c.header_bscale) << name;
@@ -600,6 +606,42 @@ TEST(FitsCompressed, TilesKeptWholeReadScaledAsTheImageSays) {
                      "the FITS library's compressor leaves unapplied there: whether its values are scaled cannot be "
                      "told \\.\\.\\. \\(" +
                          floats + "\\[1\\]\\)\n");
+}
+
+// The undefined pixels of a NOCOMPRESS integer image, whose BLANK the
+// library does not apply to tiles kept whole: undefined as the same image
+// Rice-compressed reads them, the others as stored.
+TEST(FitsCompressed, TilesKeptWholeMarkTheirBlankPixelsUndefined) {
+  const long nx = 8, ny = 4;
+  std::vector<short> stored(static_cast<std::size_t>(nx * ny));
+  for (long k = 0; k < nx * ny; k++) stored[k] = static_cast<short>(k % 5 == 0 ? -999 : 3 * k + 1);
+  for (int type : {NOCOMPRESS, RICE_1}) {
+    const std::string file = scratch(type == NOCOMPRESS ? "blank_nocomp.fits" : "blank_rice.fits");
+    fitsfile *plain = nullptr, *out = nullptr;
+    int status = 0, blank = -999;
+    long naxes[2] = {nx, ny};
+    ffinit(&plain, "mem://", &status);
+    ffcrim(plain, SHORT_IMG, 2, naxes, &status);
+    ffpky(plain, TINT, "BLANK", &blank, nullptr, &status);
+    ffrdef(plain, &status);
+    ffppr(plain, TSHORT, 1, nx * ny, stored.data(), &status);
+    ffinit(&out, file.c_str(), &status);
+    fits_set_compression_type(out, type, &status);
+    fits_img_compress(plain, out, &status);
+    ffclos(plain, &status);
+    ffclos(out, &status);
+    ASSERT_EQ(status, 0) << file;
+    to_array<float, false> ima;
+    fitsstruct rec;
+    fits_read_float((file + "[1]").c_str(), ima, &rec);
+    ASSERT_EQ(ima.n_elem(), nx * ny) << file;
+    for (long k = 0; k < nx * ny; k++) {
+      if (stored[k] == -999)
+        EXPECT_TRUE(std::isnan(ima(static_cast<int>(k)))) << file << " pixel " << k;
+      else
+        EXPECT_EQ(ima(static_cast<int>(k)), static_cast<float>(stored[k])) << file << " pixel " << k;
+    }
+  }
 }
 
 // Sizes no file could hold are refused before anything is allocated, under
