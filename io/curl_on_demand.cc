@@ -10,19 +10,11 @@
 // Without libcurl they report libcurl's own failure codes.
 //
 // Hidden: a shared library that links libcurl itself must never bind to these.
-//
-// The FITS library's network reads also install their time-out's SIGALRM
-// handler through signal(), which its C code, built for strict ISO C, calls
-// as __sysv_signal: answered here too, so that the handler shares the signal
-// with the run's stop (array/stop_signals.h). The program's own C++ code
-// calls signal() by its own name and is not concerned.
 #include "io/curl_on_demand.h"
 
 #include <dlfcn.h>
 
 #include <cstdarg>
-
-#include "array/stop_signals.h"
 
 namespace {
 
@@ -119,12 +111,6 @@ int curl_easy_perform(void* handle) {
 
 void curl_easy_cleanup(void* handle) {
   if (curl().loaded) curl().easy_cleanup(handle);
-}
-
-// As the C library declares it, hidden as the entries above.
-__attribute__((visibility("hidden"))) library_signal_handler __sysv_signal(int signal,
-                                                                          library_signal_handler handler) noexcept {
-  return install_library_signal_handler(signal, handler);
 }
 
 }  // extern "C"

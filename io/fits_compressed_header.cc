@@ -61,6 +61,13 @@ bool compression_card(const std::string& key) {
          indexed_one_of(key, {"ZTILE", "ZNAME", "ZVAL"});
 }
 
+// The name astropy and the library give a table when the image has none,
+// which the library's rebuild drops as it is written by them, and only so.
+bool default_table_name(const std::string& card) {
+  static const std::string kDefault = "EXTNAME = 'COMPRESSED_IMAGE'";
+  return card.compare(0, kDefault.size(), kDefault) == 0;
+}
+
 std::string renamed(const std::string& card, const std::string& key) {
   std::string image_card = card;
   image_card.replace(0, kKeyword, key + std::string(kKeyword - key.size(), ' '));
@@ -103,7 +110,7 @@ std::string fits_compressed_image_cards(const std::string& table_cards) {
     const std::string card = table_cards.substr(at, kCard);
     const std::string key = keyword_of(card);
     if (key == "END") break;
-    if (table_card(key) || compression_card(key)) continue;
+    if (table_card(key) || compression_card(key) || default_table_name(card)) continue;
     const int axis = index_of(key, "ZNAXIS");
     if (axis > 0) {
       structure[kNaxis + axis].push_back(renamed(card, key.substr(1)));

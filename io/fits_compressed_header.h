@@ -14,7 +14,8 @@
 // ZTENSION, else an XTENSION = 'IMAGE'; ZBITPIX, ZNAXIS, ZNAXISn in the order
 // of their axes, ZPCOUNT and ZGCOUNT, else 0 and 1 for an extension); then
 // every other card in the order written, the table's own structure, column
-// and checksum cards and the compression cards left out and ZEXTEND,
+// and checksum cards, the compression cards and the default name of the
+// table (a card beginning "EXTNAME = 'COMPRESSED_IMAGE'") left out, and ZEXTEND,
 // ZBLOCKED, ZHECKSUM and ZDATASUM renamed. Each card keeps its value and
 // comment as written. An empty text when ZBITPIX, ZNAXIS or one of the
 // ZNAXISn it announces is missing.

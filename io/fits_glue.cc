@@ -184,10 +184,8 @@ void fits_read_fltarr(const char* name, to_array<float, true>& Dat, fitsstruct* 
   fits_check_data_held(fptr, name);
   fits_check_tiles(fptr);
   alloc_axes(Dat, naxis, naxes, name);
-  int anynul = 0;
   ffcmsg();  // the reason given is the read's own
-  if (ffgpv(fptr, TFLOAT, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
-    fits_refuse_read(fptr, name, status);
+  if (fits_read_pixels(fptr, name, Dat.n_elem(), false, Dat.buffer(), &status)) fits_refuse_read(fptr, name, status);
   fitsstruct local;
   fits_read_header_cards(fptr, file.c_str(), Header != nullptr ? Header : &local);
   if (fits_close_input(fptr, &status))
@@ -219,18 +217,22 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
                 fits_open_failure(name, file, status, fptr).c_str(), status);
   long naxes[3] = {0, 0, 0};
   int nfound = 0;
-  if (ffgknj(fptr, "NAXIS", 1, 3, naxes, &nfound, &status))
+  // A tile-compressed image's NAXISn cards describe its table: its size is
+  // the image's, as the library rebuilds it.
+  if (fits_is_compressed_image(fptr, &status)) {
+    if (ffgidm(fptr, &nfound, &status) || ffgisz(fptr, 3, naxes, &status))
+      fatal_exitf(-1, stdout, " Error: cannot read NAXIS keyword (%s)\n", name);
+  } else if (ffgknj(fptr, "NAXIS", 1, 3, naxes, &nfound, &status)) {
     fatal_exitf(-1, stdout, " Error: cannot read NAXIS keyword (%s)\n", name);
+  }
   // No axis key, or a gap in them, leaves nothing to allocate: refused.
   if (nfound < 1 || nfound > 3) fatal_exitf(-1, stdout, " erreur nfound %d \n", nfound);
   check_axes(naxes, nfound, name);
   fits_check_data_held(fptr, name);
   fits_check_tiles(fptr);
   alloc_axes(Dat, nfound, naxes, name);
-  int anynul = 0;
   ffcmsg();  // the reason given is the read's own
-  if (ffgpv(fptr, TDOUBLE, 1, Dat.n_elem(), nullptr, Dat.buffer(), &anynul, &status))
-    fits_refuse_read(fptr, name, status);
+  if (fits_read_pixels(fptr, name, Dat.n_elem(), false, Dat.buffer(), &status)) fits_refuse_read(fptr, name, status);
   if (fits_close_input(fptr, &status)) fatal_exitf(-1, stdout, "\n erreur fermeture %s status = %d\n", name, status);
 }
 

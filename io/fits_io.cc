@@ -10,6 +10,7 @@ extern "C" {
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -442,8 +443,11 @@ std::string missing_hdu_in(fitsfile* fptr, const std::string& extension, const s
   if (*extname != '\0') {
     int found = 0;
     ffmnhd(fptr, type, extname, version, &found);
-    // A search that met the cut end found nothing before it.
-    absent = found == BAD_HDU_NUM || (found != 0 && !end.cut.empty());
+    int at = 0;
+    ffghdn(fptr, &at);
+    // A search that met the cut end found nothing before it; one that found
+    // the name in the header the end cuts found an HDU the library cannot open.
+    absent = found == BAD_HDU_NUM || (!end.cut.empty() && (found != 0 || at > count));
   }
   if (!absent || (!end.whole && end.cut.empty())) return "";
   return end.whole ? label + " has no such HDU: it holds " + hdu_list(fptr, count) : end.cut;
@@ -456,6 +460,8 @@ std::string missing_hdu(const std::string& file) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts) || parts.extension.empty() || fits_name_is_streamed(file)) return "";
   const std::string root = root_of(file);
+  // "-[1]" names a file "-", which is no standard input, while "-" alone is.
+  if (std_inout(root.c_str())) return "";
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, root, READONLY, &status) != 0) return "";
@@ -481,10 +487,9 @@ std::string fits_input_name(const char* name) {
   }
   const std::string completed = fits_file_name(typed.c_str());
   // "x.fz[1]", as fpack names its files: completed, the selector would
-  // stand inside the name ("x.fz[1].fits").
-  if (completed != typed && root_of(typed) != typed && !fits_name_finds_file(completed) &&
-      fits_name_finds_file(typed))
-    return typed;
+  // stand inside the name ("x.fz[1].fits"), which finds no file, nor
+  // names one that a message could name.
+  if (completed != typed && root_of(typed) != typed && !fits_name_finds_file(completed)) return typed;
   return completed;
 }
 
@@ -559,6 +564,84 @@ std::string fits_library_reason(fitsfile* fptr, int status) {
 void fits_refuse_read(fitsfile* fptr, const char* name, int status) {
   fatal_exitf(exit_status_of(status), stdout, "Error: cannot read in file (%s: %s)\n", name,
               fits_library_reason(fptr, status).c_str());
+}
+
+namespace {
+
+// The BSCALE, BZERO and BLANK that the library leaves unapplied: it reads
+// a compressed integer image's tiles kept whole, in UNCOMPRESSED_DATA
+// (every tile of a NOCOMPRESS image), as stored, whatever the image's
+// scaling and undefined value say. Such an image is read as stored, and
+// scaled and its undefined pixels marked here, so that a library that one
+// day does so itself reads it the same; any other image, by the library
+// alone. A floating-point image whose whole tiles
+// stand under a scaling is refused: the library's compressor keeps its
+// physical values there, while the cards say they are stored ones.
+struct own_scaling {
+  bool applies = false;
+  double scale = 1.0, zero = 0.0;
+  // The stored value of undefined pixels, when a BLANK card gives one.
+  bool has_blank = false;
+  double blank = 0.0;
+};
+own_scaling scaling_left_to_us(fitsfile* fptr, const char* name) {
+  int status = 0;
+  if (!fits_is_compressed_image(fptr, &status)) return {};
+  const FITSfile* file = fptr->Fptr;
+  // The library marks a BLANK given as a card by cn_zblank = -1.
+  const bool has_blank = file->zbitpix > 0 && file->cn_zblank == -1;
+  if (file->cn_uncompressed <= 0 || (file->cn_bscale == 1.0 && file->cn_bzero == 0.0 && !has_blank)) return {};
+  if (file->zbitpix < 0)
+    fatal_exitf(-1, stderr,
+                "Error: the floating-point image keeps tiles uncompressed under BSCALE = %.17g, BZERO = %.17g, "
+                "which the FITS library's compressor leaves unapplied there: whether its values are scaled "
+                "cannot be told ... (%s)\n",
+                file->cn_bscale, file->cn_bzero, name);
+  return {true, file->cn_bscale, file->cn_bzero, has_blank, static_cast<double>(file->zblank)};
+}
+
+// Reads n pixels from the first into out, undefined ones as NaN when
+// `undefined_as_nan`; the library's status.
+template <class Out>
+int read_physical_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool undefined_as_nan, Out* out,
+                         int* status) {
+  constexpr int kType = std::is_same<Out, float>::value ? TFLOAT : TDOUBLE;
+  const own_scaling scaling = scaling_left_to_us(fptr, name);
+  int anynul = 0;
+  Out undefined = std::numeric_limits<Out>::quiet_NaN();
+  if (!scaling.applies) return ffgpv(fptr, kType, 1, n, undefined_as_nan ? &undefined : nullptr, out, &anynul, status);
+  // Stored values in double, exact for every integer BITPIX, scaled in
+  // double as the library scales the tiles it does, whole lines at a time:
+  // a tile is usually a line.
+  if (ffpscl(fptr, 1.0, 0.0, status)) return *status;
+  const LONGLONG width = std::max<LONGLONG>(fptr->Fptr->znaxis[0], 1);
+  const LONGLONG chunk = std::max<LONGLONG>(kChunk / width, 1) * width;
+  std::vector<double> stored(static_cast<std::size_t>(std::min(chunk, n)));
+  double stored_undefined = std::numeric_limits<double>::quiet_NaN();
+  for (LONGLONG first = 0; first < n; first += chunk) {
+    const LONGLONG count = std::min(chunk, n - first);
+    if (ffgpv(fptr, TDOUBLE, first + 1, count, undefined_as_nan ? &stored_undefined : nullptr, stored.data(),
+              &anynul, status))
+      return *status;
+    const bool mark = undefined_as_nan && scaling.has_blank;
+    for (LONGLONG k = 0; k < count; k++) {
+      const double value = stored[static_cast<std::size_t>(k)];
+      out[first + k] = mark && value == scaling.blank ? undefined
+                                                      : static_cast<Out>(value * scaling.scale + scaling.zero);
+    }
+  }
+  return ffpscl(fptr, scaling.scale, scaling.zero, status);
+}
+
+}  // namespace
+
+int fits_read_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool undefined_as_nan, float* out, int* status) {
+  return read_physical_pixels(fptr, name, n, undefined_as_nan, out, status);
+}
+
+int fits_read_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool undefined_as_nan, double* out,
+                     int* status) {
+  return read_physical_pixels(fptr, name, n, undefined_as_nan, out, status);
 }
 
 void fits_check_data_held(fitsfile* fptr, const char* name) {
@@ -792,13 +875,11 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   // quantized tiles. Other floating-point data are read as stored, without
   // the library's check, which would also zero subnormals.
   int bitpix = 0;
-  float undefined = std::numeric_limits<float>::quiet_NaN();
   ffgidt(fptr, &bitpix, &status);
   const bool marks_undefined = bitpix > 0 || fits_tiles_quantized(fptr);
-  int anynul = 0;
   // The reason given is the read's own.
   ffcmsg();
-  if (ffgpv(fptr, TFLOAT, 1, npix, marks_undefined ? &undefined : nullptr, Ima.buffer(), &anynul, &status))
+  if (fits_read_pixels(fptr, name, npix, marks_undefined, Ima.buffer(), &status))
     fits_refuse_read(fptr, name, status);
   if (fits_close_input(fptr, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot close %s\n", file.c_str());

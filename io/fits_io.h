@@ -87,6 +87,16 @@ std::string fits_library_reason(fitsfile* fptr, int status);
 // Stops with "Error: cannot read in file (name: reason)" after a failed
 // read of fptr, with the library's status as the exit status.
 [[noreturn]] void fits_refuse_read(fitsfile* fptr, const char* name, int status);
+// Reads the first n pixels of the current image into out, as ffgpv reads
+// them (undefined ones as NaN when `undefined_as_nan`), but with the
+// image's BSCALE and BZERO applied to the tiles of a compressed integer
+// image that the library reads unscaled (those kept uncompressed, as
+// NOCOMPRESS keeps them all); refuses, naming the file, a floating-point
+// image whose uncompressed tiles stand under a scaling. The library's
+// status.
+int fits_read_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool undefined_as_nan, float* out, int* status);
+int fits_read_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool undefined_as_nan, double* out,
+                     int* status);
 // Stops, naming the file, when the current HDU's data as its header
 // announces them are not all in the file (checked before allocating).
 void fits_check_data_held(fitsfile* fptr, const char* name);

@@ -40,22 +40,26 @@ std::string& message_name() {
 // The reader's current picture of the block-wise interface.
 PICINFO* current_picture_in = nullptr;
 
-// The entries of a colour map of size entries that are colours of the
-// picture. A map holds a power of two entries, and writers fill it up past
-// the last colour with copies of one (black, as a rule); when the picture
-// uses no black, the filling repeats no earlier colour and would pass for
-// one. The entries past the highest index the picture uses that are all one
-// colour are that filling.
-int image_colours(const unsigned char* pixels, long n, const PICINFO& map, int entries) {
-  int highest = 0;
-  for (long k = 0; k < n; k++)
-    if (pixels[k] > highest) highest = pixels[k];
-  if (highest >= entries - 1) return entries;
+// The entries of a colour map of `entries` that are colours of the picture,
+// whose pixels use indices up to `highest`. A map holds a power of two
+// entries, and writers fill it up past its last colour with copies of one,
+// black as a rule; when the picture uses no black, the filling repeats no
+// earlier colour and would pass for one. Past the highest index used, the
+// map's final run of black is that filling, even after unused entries that
+// are colours of the map (ImageMagick leaves the greys its dithering did
+// not use before it); a run of another colour is filling when it is all of
+// the entries past that index.
+int image_colours(int highest, const PICINFO& map, int entries) {
   const int first = highest + 1;
-  for (int i = first + 1; i < entries; i++)
-    if (map.red[i] != map.red[first] || map.green[i] != map.green[first] || map.blue[i] != map.blue[first])
-      return entries;
-  return first;
+  if (first >= entries) return entries;
+  const int last = entries - 1;
+  auto same_as_last = [&](int i) {
+    return map.red[i] == map.red[last] && map.green[i] == map.green[last] && map.blue[i] == map.blue[last];
+  };
+  int run = last;  // the first entry of the final run
+  while (run > first && same_as_last(run - 1)) run--;
+  const bool black = map.red[last] == 0 && map.green[last] == 0 && map.blue[last] == 0;
+  return black || run == first ? run : entries;
 }
 
 class GifDecoder {
@@ -306,7 +310,17 @@ int GifDecoder::read_image() {
   if (cut) note("This GIF file seems to be truncated.  Winging it.");
 
   if (palette_size_ > 0) {
-    IO_RGB.alloc(image_colours(picture_, n, *pic_, palette_size_), pic_->red, pic_->green, pic_->blue);
+    int highest = 0;
+    for (long k = 0; k < n; k++)
+      if (picture_[k] > highest) highest = picture_[k];
+    // No colour stands for such a pixel: netpbm and ImageMagick refuse it.
+    if (highest >= palette_size_) {
+      const std::string text = "corrupt GIF file: its pixels use colour " + std::to_string(highest) +
+                               ", past its map of " + std::to_string(palette_size_) + " colours (" +
+                               message_name() + ")\n";
+      return error(text.c_str());
+    }
+    IO_RGB.alloc(image_colours(highest, *pic_, palette_size_), pic_->red, pic_->green, pic_->blue);
   }
   pic_->pixels = picture_;
   picture_ = nullptr;

@@ -1,5 +1,5 @@
 // Binary PGM. The reader takes the pixels that follow the header (the byte
-// after the maximum value), refuses 16-bit files and files shorter than
+// after the maximum value, or the end of a comment right after it), refuses 16-bit files and files shorter than
 // their header says, and other Netpbm kinds, each saying what is wrong, and
 // never scans past the end of the file.
 #include "io/pgm_io.h"
@@ -32,6 +32,14 @@ int next_char(std::FILE* stream, const char* name) {
   int c = std::fgetc(stream);
   if (c == EOF) header_ends(name);
   return c;
+}
+
+// The rest of a comment; a carriage return alone ends a line too (old Mac
+// files), as in netpbm.
+void skip_to_line_end(std::FILE* stream, const char* name) {
+  int c;
+  do c = next_char(stream, name);
+  while (c != '\n' && c != '\r');
 }
 
 // What a Netpbm file of another kind is, by the digit after its 'P'.
@@ -82,8 +90,10 @@ PgmHeader parse_header(std::FILE* stream, const char* name) {
                 "Unable to read file: %s: it has the maximum value %u; only binary 8-bit PGM files (P5, "
                 "maximum value 1 to 255) are read\n",
                 name, maxval);
-  // Exactly one white-space character separates the header from the pixels.
-  next_char(stream, name);
+  // One white-space character separates the header from the pixels, or a
+  // comment up to the end of its line, as netpbm and ImageMagick read it:
+  // the pixels start after that line end, whatever follows it.
+  if (next_char(stream, name) == '#') skip_to_line_end(stream, name);
   header.data_start = ftello(stream);
   long long npix = static_cast<long long>(header.width) * header.height;
   if (npix > INT_MAX)
@@ -189,7 +199,7 @@ std::FILE* pgm_file_des_out(const char* name) {
 
 void PGMSkipComments(std::FILE* stream, int* c, const char* name) {
   while (*c == '#') {
-    while (*c != '\n') *c = next_char(stream, name);
+    skip_to_line_end(stream, name);
     do *c = next_char(stream, name);
     while (*c < 32);
   }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "array/fatal.h"
@@ -118,6 +120,107 @@ long long descriptor_field(const unsigned char* bytes, int count) {
   return static_cast<long long>(value);
 }
 
+// The keyword of a card as the library takes it: its first 8 characters,
+// ended early by an '=', without trailing blanks.
+std::string card_keyword(const char* card) {
+  std::size_t length = 0;
+  while (length < 8 && card[length] != '=') length++;
+  while (length > 0 && card[length - 1] == ' ') length--;
+  return std::string(card, length);
+}
+
+bool end_card(const char* card) { return std::memcmp(card, "END     ", 8) == 0; }
+
+// The number n of a keyword `prefix` + n, however many zeros lead it, as
+// the library reads its column cards (TFORM3 and TFORM03 alike); 0 when
+// `keyword` is no such keyword.
+long long keyword_index(const std::string& keyword, const char* prefix) {
+  const std::size_t length = std::strlen(prefix);
+  if (keyword.size() <= length || keyword.compare(0, length, prefix) != 0) return 0;
+  long long index = 0;
+  for (std::size_t k = length; k < keyword.size(); k++) {
+    if (keyword[k] < '0' || keyword[k] > '9') return 0;
+    index = index * 10 + (keyword[k] - '0');
+  }
+  return index;
+}
+
+const char* const kColumnCards[] = {"TTYPE", "TFORM", "TSCAL", "TZERO", "TNULL", "TDIM"};
+// Cards the library finds by its keyword search, which ignores case.
+bool searched_card(const std::string& key) {
+  return key[0] == 'Z' || key == "EXTNAME" || key == "EXTVER" || key == "HDUNAME" || key == "HDUVER";
+}
+
+// Whether `card` is the one the library reads as `key` (upper case, as the
+// checks name cards): a card it searches for in any letter case; a column
+// card by its number; any other (the table's structure, which it reads as
+// written) by its keyword.
+bool reads_as(const char* card, const std::string& key) {
+  const std::string keyword = card_keyword(card);
+  if (searched_card(key)) return strcasecmp(keyword.c_str(), key.c_str()) == 0;
+  for (const char* const prefix : kColumnCards) {
+    const long long index = keyword_index(key, prefix);
+    if (index > 0) return keyword_index(keyword, prefix) == index;
+  }
+  return keyword == key;
+}
+
+// The first of the cards before END that the library reads as `key`, or
+// null.
+const char* library_card(const char* cards, std::size_t size, const std::string& key) {
+  for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD)
+    if (reads_as(cards + at, key)) return cards + at;
+  return nullptr;
+}
+
+// The Z-cards of the compression convention: the library reads most of
+// them, and its rebuild of the image's header the rest. Other cards that
+// begin with Z (ZENITH, ZD) are the observer's, carried through as written.
+bool convention_z_card(const std::string& keyword) {
+  for (const char* const key : {"ZIMAGE", "ZCMPTYPE", "ZBITPIX", "ZNAXIS", "ZMASKCMP", "ZSIMPLE", "ZTENSION",
+                                "ZEXTEND", "ZBLOCKED", "ZPCOUNT", "ZGCOUNT", "ZHECKSUM", "ZDATASUM", "ZQUANTIZ",
+                                "ZDITHER0", "ZSCALE", "ZZERO", "ZBLANK"})
+    if (keyword == key) return true;
+  for (const char* const prefix : {"ZNAXIS", "ZTILE", "ZNAME", "ZVAL"})
+    if (keyword_index(keyword, prefix) > 0) return true;
+  return false;
+}
+
+// The name of a card that the checks or the library read, in upper case
+// and with a column's or an axis's number written plainly, so that its
+// copies in any letter case share it; empty for a card neither reads.
+std::string read_card_name(std::string keyword) {
+  for (char& c : keyword) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (keyword.empty()) return "";
+  if (convention_z_card(keyword)) return keyword;
+  for (const char* const key : {"XTENSION", "BITPIX", "NAXIS", "PCOUNT", "GCOUNT", "TFIELDS", "THEAP", "BSCALE",
+                                "BZERO", "BLANK", "EXTNAME", "EXTVER", "HDUNAME", "HDUVER"})
+    if (keyword == key) return keyword;
+  for (const char* const prefix : kColumnCards) {
+    const long long index = keyword_index(keyword, prefix);
+    if (index > 0 && index < 1000000) return prefix + std::to_string(index);
+  }
+  const long long axis = keyword_index(keyword, "NAXIS");
+  return axis > 0 && axis < 1000000 ? "NAXIS" + std::to_string(axis) : "";
+}
+
+// A table the library takes for a tile-compressed image: a binary table
+// with a ZIMAGE card, as written, whose value is true, wherever it stands
+// among others.
+bool compressed_table(const char* cards, std::size_t size) {
+  if (size < FITS_CARD || std::memcmp(cards + 10, "'BINTABLE'", 10) != 0) return false;
+  for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD) {
+    if (card_keyword(cards + at) != "ZIMAGE") continue;
+    const char* value = static_cast<const char*>(std::memchr(cards + at, '=', 10));
+    std::string text = value == nullptr ? "" : std::string(value + 1, cards + at + FITS_CARD);
+    text.erase(std::min(text.find('/'), text.size()));
+    text.erase(0, text.find_first_not_of(' '));
+    text.erase(text.find_last_not_of(' ') + 1);
+    if (text == "T") return true;
+  }
+  return false;
+}
+
 // One tile-compressed image: the table's header, where its data begin, and
 // how messages name it.
 class tile_table {
@@ -126,15 +229,37 @@ class tile_table {
       : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name) {}
 
  private:
-  const char* find(const std::string& key) { return fitsnfind(&cards_[0], padded_key(key).c_str(), nblocks_); }
-  static std::string padded_key(std::string key) {
-    key.resize(std::max<std::size_t>(key.size(), 8), ' ');
-    return key;
+  // The card the library reads as `key`: since no card it reads is given
+  // twice, the same the checks read.
+  const char* find(const std::string& key) {
+    return library_card(cards_.data(), static_cast<std::size_t>(nblocks_) * FITS_BLOCK, key);
   }
   // "ZTILE1 = 0" as the card gives it.
+  static std::string as_given(const char* card) {
+    if (std::memcmp(card + 8, "= ", 2) == 0) return card_keyword(card) + " = " + bare_value(card);
+    // Its value indicator out of place ("ZTILE1=0"): the card as it stands.
+    std::string text(card, FITS_CARD);
+    return text.erase(text.find_last_not_of(' ') + 1);
+  }
   std::string card_text(const std::string& key) {
     const char* card = find(key);
-    return card == nullptr ? key + " (absent)" : key + " = " + bare_value(card);
+    return card == nullptr ? key + " (absent)" : as_given(card);
+  }
+  // The library finds a card by a search that starts where the last one
+  // ended, or by a parse of all the cards in turn: of two copies, it may
+  // read the one the checks did not.
+  void check_single_cards() {
+    std::unordered_map<std::string, const char*> seen;
+    const std::size_t size = static_cast<std::size_t>(nblocks_) * FITS_BLOCK;
+    for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(&cards_[at]); at += FITS_CARD) {
+      const char* card = &cards_[at];
+      const std::string name = read_card_name(card_keyword(card));
+      if (name.empty()) continue;
+      const auto first = seen.emplace(name, card);
+      if (!first.second)
+        refuse(name + " twice (" + as_given(first.first->second) + ", then " + as_given(card) + ")",
+               "the FITS library may read either copy");
+    }
   }
   [[noreturn]] void refuse(const std::string& what, const char* reason) {
     fatal_exitf(-1, stderr, "Error: the tile-compressed image in HDU [%d] has %s: %s ... (%s)\n", hdu_, what.c_str(),
@@ -178,6 +303,7 @@ class tile_table {
  public:
   // The cards, and the columns as the file holds them.
   void check_cards(const file_bytes& file) {
+    check_single_cards();
     compression_ = text("ZCMPTYPE");
     if (!known(compression_, kCompressionTypes))
       refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
@@ -706,10 +832,18 @@ struct hdu_reach {
   }
 
   // Whether the read goes no further than `hdu`, whose cards these are.
+  // An HDU that gives a name or version card twice may be taken or passed
+  // by the library's search, whichever copy it reads: the walk goes on.
   bool reached(int hdu, char* cards, int nblocks) const {
     if (extname.empty()) return hdu >= last;
+    const std::size_t size = static_cast<std::size_t>(nblocks) * FITS_BLOCK;
+    for (const char* const key : {"EXTNAME", "EXTVER", "HDUNAME", "HDUVER"}) {
+      const char* first = library_card(cards, size, key);
+      if (first != nullptr && library_card(first + FITS_CARD, size - (first + FITS_CARD - cards), key) != nullptr)
+        return false;
+    }
     const std::string xtension = hdu == 0 ? "IMAGE" : value_of(cards, nblocks, "XTENSION");
-    const bool compressed = value_of(cards, nblocks, "ZIMAGE") == "T";
+    const bool compressed = compressed_table(cards, size);
     const int kind = xtension == "IMAGE" || (xtension == "BINTABLE" && compressed) ? IMAGE_HDU
                      : xtension == "BINTABLE"                                    ? BINARY_TBL
                      : xtension == "TABLE"                                       ? ASCII_TBL
@@ -726,9 +860,7 @@ struct hdu_reach {
  private:
   // A card's value without quotes and trailing blanks; empty when absent.
   static std::string value_of(char* cards, int nblocks, const char* key) {
-    std::string padded = key;
-    padded.resize(8, ' ');
-    const char* card = fitsnfind(cards, padded.c_str(), nblocks);
+    const char* card = library_card(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK, key);
     if (card == nullptr) return "";
     std::string value = bare_value(card);
     if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
@@ -758,8 +890,7 @@ void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach
     const long long data_bytes = fits_data_bytes(&cards[0], nblocks);
     if (data_bytes < 0) return;
     const long long data_start = start + static_cast<long long>(nblocks) * FITS_BLOCK;
-    const char* zimage = fitsnfind(&cards[0], "ZIMAGE  ", nblocks);
-    if (std::memcmp(cards.data() + 10, "'BINTABLE'", 10) == 0 && zimage != nullptr && bare_value(zimage) == "T")
+    if (compressed_table(cards.data(), cards.size()))
       tile_table(cards, nblocks, hdu, data_start, name).check_cards(file);
     if (reach.reached(hdu, &cards[0], nblocks)) return;
     const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;

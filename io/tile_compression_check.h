@@ -21,10 +21,11 @@
 // `selector` selects passes (the text between the name's brackets: a
 // number, the HDUs up to it; an EXTNAME, the HDUs up to the first so named,
 // as the library searches them; none, the primary HDU), whose cards
-// the library would trust to its harm: ZCMPTYPE, ZQUANTIZ or ZBITPIX
-// unknown; ZNAXIS not 1 to 6; a ZNAXISn or ZTILEn below 1; a tile of more
-// pixels than any file could hold; tiles that the table's rows do not
-// count; Rice's BLOCKSIZE below 1; HCOMPRESS's
+// the library would trust to its harm: a card the library or these checks
+// read given twice, in any letter case (the library may read either copy);
+// ZCMPTYPE, ZQUANTIZ or ZBITPIX unknown; ZNAXIS not 1 to 6; a ZNAXISn or
+// ZTILEn below 1; a tile of more pixels than any file could hold; tiles
+// that the table's rows do not count; Rice's BLOCKSIZE below 1; HCOMPRESS's
 // SCALE not a number; floating-point pixels under an integer coder (Rice,
 // HCOMPRESS, PLIO) without quantization; a quantization scale given as a
 // card, which the library reads as 0; ZDITHER0 of dithered tiles

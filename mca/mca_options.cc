@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "array/fatal.h"
 #include "array/getopt.h"
 #include "array/vms.h"
@@ -467,13 +469,25 @@ void usage(char* argv[]) {
   fatal_exit("", -1);
 }
 
+// A word the scanner took for options that rather names a file: one that
+// is there, or that holds a '.' or a '[' ("-.fits[1]", the standard input
+// with a selector), which no group of option letters holds.
+bool looks_like_a_name(const char* word) {
+  return std::strpbrk(word, ".[") != nullptr || access(word, F_OK) == 0;
+}
+
 void filtinit(int argc, char* argv[]) {
   RunArgv = argv;
   const std::string letters = option_letters();
   int c;
-  while ((c = GetOpt(argc, argv, letters.c_str())) != -1) {
+  for (int word = OptInd; (c = GetOpt(argc, argv, letters.c_str())) != -1; word = OptInd) {
     const Option* option = find_option(c);
-    if (option == nullptr) usage(argv);
+    if (option == nullptr) {
+      const bool unknown = OptOpt == ':' || letters.find(static_cast<char>(OptOpt)) == std::string::npos;
+      if (unknown && word < argc && looks_like_a_name(argv[word]))
+        std::fprintf(stderr, "%s: a name that begins with '-' follows '--', as in -- '%s'\n", argv[0], argv[word]);
+      usage(argv);
+    }
     apply(*option, OptArg);
   }
 

@@ -545,6 +545,105 @@ TEST(FitsCompressed, ATileTheLibraryCannotDecodeGivesItsReason) {
   EXPECT_EXIT_STATUS(fits_read_dblarr(name.c_str(), doubles), DATA_DECOMPRESSION_ERR & 0xff, reason);
 }
 
+// The tiles a NOCOMPRESS image keeps whole, which the library reads as
+// stored, read scaled as the image's BSCALE and BZERO say, as the same
+// image Rice-compressed reads: unsigned 16 and 32-bit images (the
+// library's BZERO) and a scaled 16-bit one, each pixel against the closed
+// form it was written from, by the three readers of whole images; the header
+// describes the image as the Rice one's does. A floating-point image whose
+// whole tiles stand under a scaling, which the library's compressor stores
+// physical, is refused.
+TEST(FitsCompressed, TilesKeptWholeReadScaledAsTheImageSays) {
+  const long nx = 20, ny = 12;
+  const struct {
+    const char* name;
+    int bitpix;
+    double bscale, bzero;  // given to the plain image, besides the library's own
+    double first, step_x, step_y;
+    int header_bitpix;
+    double header_bscale, header_bzero;
+  } cases[] = {
+      {"u16", USHORT_IMG, 1, 0, 40000, 97, 13, 16, 1, 32768},
+      {"u32", ULONG_IMG, 1, 0, 3000000001.0, 1000, 7, 32, 1, 2147483648.0},
+      {"s16", SHORT_IMG, 0.25, 1000, 1005, 9.25, 2.75, 16, 0.25, 1000},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> values(static_cast<std::size_t>(nx * ny));
+    for (long k = 0; k < nx * ny; k++) values[k] = c.first + c.step_x * (k % nx) + c.step_y * (k / nx);
+    for (int type : {NOCOMPRESS, RICE_1}) {
+      const std::string file = scratch(std::string(c.name) + (type == NOCOMPRESS ? "_nocomp" : "_rice") + ".fits");
+      fits_test::write_compressed(file, c.bitpix, {nx, ny}, values, {type}, nullptr, c.bscale, c.bzero);
+      const std::string name = file + "[1]";
+      to_array<float, false> ima;
+      fitsstruct rec;
+      fits_read_float(name.c_str(), ima, &rec);
+      to_array<float, true> array;
+      fits_read_fltarr(name.c_str(), array);
+      to_array<double, true> doubles;
+      fits_read_dblarr(name.c_str(), doubles);
+      ASSERT_EQ(ima.n_elem(), nx * ny) << name;
+      ASSERT_EQ(array.n_elem(), nx * ny) << name;
+      // The image's shape, not its table's.
+      ASSERT_EQ(doubles.nx(), nx) << name;
+      ASSERT_EQ(doubles.ny(), ny) << name;
+      for (long k = 0; k < nx * ny; k++) {
+        EXPECT_EQ(ima(static_cast<int>(k)), static_cast<float>(values[k])) << name << " pixel " << k;
+        EXPECT_EQ(array(static_cast<int>(k)), static_cast<float>(values[k])) << name << " pixel " << k;
+        EXPECT_EQ(doubles(static_cast<int>(k)), values[k]) << name << " pixel " << k;
+      }
+      EXPECT_EQ(rec.bitpix, c.header_bitpix) << name;
+      EXPECT_EQ(rec.bscale, c.header_bscale) << name;
+      EXPECT_EQ(rec.bzero, c.header_bzero) << name;
+    }
+  }
+  const std::string floats = scratch("f_nocomp_scaled.fits");
+  fits_test::write_compressed(floats, FLOAT_IMG, {nx, ny}, std::vector<double>(nx * ny, 3.5), {NOCOMPRESS}, nullptr,
+                              2, 1);
+  to_array<float, false> ima;
+  fitsstruct rec;
+  EXPECT_EXIT_STATUS(fits_read_float((floats + "[1]").c_str(), ima, &rec), 255,
+                     "^Error: the floating-point image keeps tiles uncompressed under BSCALE = 2, BZERO = 1, which "
+                     "the FITS library's compressor leaves unapplied there: whether its values are scaled cannot be "
+                     "told \\.\\.\\. \\(" +
+                         floats + "\\[1\\]\\)\n");
+}
+
+// The undefined pixels of a NOCOMPRESS integer image, whose BLANK the
+// library does not apply to tiles kept whole: undefined as the same image
+// Rice-compressed reads them, the others as stored.
+TEST(FitsCompressed, TilesKeptWholeMarkTheirBlankPixelsUndefined) {
+  const long nx = 8, ny = 4;
+  std::vector<short> stored(static_cast<std::size_t>(nx * ny));
+  for (long k = 0; k < nx * ny; k++) stored[k] = static_cast<short>(k % 5 == 0 ? -999 : 3 * k + 1);
+  for (int type : {NOCOMPRESS, RICE_1}) {
+    const std::string file = scratch(type == NOCOMPRESS ? "blank_nocomp.fits" : "blank_rice.fits");
+    fitsfile *plain = nullptr, *out = nullptr;
+    int status = 0, blank = -999;
+    long naxes[2] = {nx, ny};
+    ffinit(&plain, "mem://", &status);
+    ffcrim(plain, SHORT_IMG, 2, naxes, &status);
+    ffpky(plain, TINT, "BLANK", &blank, nullptr, &status);
+    ffrdef(plain, &status);
+    ffppr(plain, TSHORT, 1, nx * ny, stored.data(), &status);
+    ffinit(&out, file.c_str(), &status);
+    fits_set_compression_type(out, type, &status);
+    fits_img_compress(plain, out, &status);
+    ffclos(plain, &status);
+    ffclos(out, &status);
+    ASSERT_EQ(status, 0) << file;
+    to_array<float, false> ima;
+    fitsstruct rec;
+    fits_read_float((file + "[1]").c_str(), ima, &rec);
+    ASSERT_EQ(ima.n_elem(), nx * ny) << file;
+    for (long k = 0; k < nx * ny; k++) {
+      if (stored[k] == -999)
+        EXPECT_TRUE(std::isnan(ima(static_cast<int>(k)))) << file << " pixel " << k;
+      else
+        EXPECT_EQ(ima(static_cast<int>(k)), static_cast<float>(stored[k])) << file << " pixel " << k;
+    }
+  }
+}
+
 // Sizes no file could hold are refused before anything is allocated, under
 // a memory limit that a 4 GB allocation would break: axis lengths near 2^63
 // (compared, since their product overflows), and the inflated size that a
@@ -779,6 +878,11 @@ TEST(FitsHdu, RefusesHdusWithoutAnImageAndMissingOnes) {
       {"cuthead.fits[1]", "\\(.*/cuthead.fits\\[1\\]: .*/cuthead.fits is truncated: it ends inside the header of HDU "
                           "\\[1\\]\\)"},
       {"cutpad.fits[1]", "cutpad.fits is truncated: it ends inside the header of HDU \\[1\\]\\)"},
+      // By name: the name in the cut header (cutpad), or cut off (cuthead).
+      {"cutpad.fits[SCI]", "^Error: cannot open file \\(.*/cutpad.fits\\[SCI\\]: .*/cutpad.fits is truncated: it ends "
+                           "inside the header of HDU \\[1\\]\\)\n$"},
+      {"cutpad.fits[sci,1]", "cutpad.fits is truncated: it ends inside the header of HDU \\[1\\]\\)"},
+      {"cuthead.fits[SCI]", "cuthead.fits is truncated: it ends inside the header of HDU \\[1\\]\\)"},
       {"cutdata.fits[2]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes that the header of HDU \\[1\\] "
                           "announces\\)"},
       {"cutdata.fits[ERR]", "cutdata.fits is truncated: it holds 50 of the 96 data bytes"},
@@ -846,6 +950,47 @@ TEST(FitsData, BlankPixelsOfIntegerImagesReadAsUndefined) {
   EXPECT_EQ(ima(0), 1e-40f);
   EXPECT_EQ(ima(1), -1e-42f);
   EXPECT_TRUE(std::isnan(ima(3)));
+}
+
+// A name with a selector whose file is not there is named as typed, with
+// the status of a file that cannot be opened: not with ".fits" added after
+// the selector, which the library cannot parse ("x[1].fits"). "-[1]" names
+// a file "-", not the standard input, which is left unread. A file cut
+// inside the header of the HDU selected by name says so, as by number.
+TEST_F(QzMcaReaders, NamesThatFindNoFileOrAFileCutShortSaySo) {
+  std::vector<double> values(256);
+  for (int k = 0; k < 256; k++) values[k] = k % 23;
+  fits_test::write_reference(path("f32.fits"), FLOAT_IMG, {16, 16}, values);
+  fits_test::Hdu sci{FLOAT_IMG, {16, 16}, values, "SCI"};
+  fits_test::Hdu err = sci;
+  err.extname = "ERR";
+  fits_test::write_hdus(path("two.fits"), {fits_test::Hdu{FLOAT_IMG, {}, {}}, sci, err});
+  const std::string two = file_bytes("two.fits");
+  const std::size_t third = two.find("XTENSION", two.find("XTENSION") + 80);
+  ASSERT_NE(third, std::string::npos);
+  image_test::write_bytes(path("cut.fits"), two.substr(0, third + 1000));
+  const struct {
+    std::string args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"'nosuch.fz[1]' o", 104, "Error: cannot open file (nosuch.fz[1]: No such file or directory)\n"},
+      {"'f32[0]' o", 104, "Error: cannot open file (f32[0]: No such file or directory)\n"},
+      {"'nosuch[SCI]' o", 104, "Error: cannot open file (nosuch[SCI]: No such file or directory)\n"},
+      {"-- '-[1]' o < f32.fits", 104, "Error: cannot open file (-[1]: No such file or directory)\n"},
+      {"-- '-[1]' o < /dev/null", 104, "Error: cannot open file (-[1]: No such file or directory)\n"},
+      // The library's statuses: it cannot read the header, or finds no HDU of the name.
+      {"'cut.fits[2]' o", READ_ERROR & 0xff,
+       "Error: cannot open file (cut.fits[2]: cut.fits is truncated: it ends inside the header of HDU [2])\n"},
+      {"'cut.fits[ERR]' o", BAD_HDU_NUM & 0xff,
+       "Error: cannot open file (cut.fits[ERR]: cut.fits is truncated: it ends inside the header of HDU [2])\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run("-i 2 -t 1 " + c.args), c.status) << c.args;
+    EXPECT_EQ(output_, c.message) << c.args;
+    EXPECT_FALSE(exists("o.fits")) << c.args;
+  }
+  EXPECT_EQ(run("-i 2 -t 1 'f32.fits[0]' o"), 0) << output_;
 }
 
 // The advice for a standard input whose primary HDU holds no image is a

@@ -219,15 +219,22 @@ struct Compression {
 
 // A file of an empty primary HDU and the image of the given values
 // compressed as asked; values equal to *null are written as undefined
-// (the library's fits_write_imgnull).
+// (the library's fits_write_imgnull). The values are physical ones, stored
+// under the given BSCALE and BZERO when either differs from the identity
+// (the library's unsigned types bring their own BZERO).
 inline void write_compressed(const std::string& path, int bitpix, std::vector<long> naxes,
                              const std::vector<double>& values, const Compression& how,
-                             const double* null = nullptr) {
+                             const double* null = nullptr, double bscale = 1.0, double bzero = 0.0) {
   std::remove(path.c_str());
   fitsfile *plain = nullptr, *f = nullptr;
   int status = 0;
   ffinit(&plain, "mem://", &status);
   ffcrim(plain, bitpix, static_cast<int>(naxes.size()), naxes.data(), &status);
+  if (bscale != 1.0 || bzero != 0.0) {
+    ffpky(plain, TDOUBLE, "BSCALE", &bscale, nullptr, &status);
+    ffpky(plain, TDOUBLE, "BZERO", &bzero, nullptr, &status);
+    ffrdef(plain, &status);
+  }
   if (null != nullptr)
     ffppn(plain, TDOUBLE, 1, static_cast<LONGLONG>(values.size()), const_cast<double*>(values.data()),
           const_cast<double*>(null), &status);

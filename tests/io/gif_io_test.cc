@@ -20,6 +20,7 @@
 #include "image_test_tools.h"
 #include "io/io_dispatch.h"
 #include "support/death.h"
+#include "support/qz_mca_program.h"
 
 using image_test::file_exists;
 using image_test::read_bytes;
@@ -467,9 +468,10 @@ TEST_F(Gif, ReadingFillsTheColourTableThatLaterWritesUse) {
 
 namespace {
 
-// A one-line GIF of the given colour map, made by giflib's gifbuild; a map
-// shorter than a power of two is filled up with black, as encoders do.
-std::string gifbuild_file(const std::string& stem, const std::vector<Rgb>& map) {
+// A GIF of two pixels (by default both colour 0) and the given colour map,
+// made by giflib's gifbuild; a map shorter than a power of two is filled up
+// with black, as encoders do.
+std::string gifbuild_file(const std::string& stem, const std::vector<Rgb>& map, int second_pixel = 0) {
   std::size_t size = 2;
   while (size < map.size()) size *= 2;
   std::string text = "screen width 2\nscreen height 1\nscreen colors " + std::to_string(size) +
@@ -478,7 +480,9 @@ std::string gifbuild_file(const std::string& stem, const std::vector<Rgb>& map) 
     const Rgb c = i < map.size() ? map[i] : Rgb{0, 0, 0};
     text += "\trgb " + std::to_string(c[0]) + " " + std::to_string(c[1]) + " " + std::to_string(c[2]) + "\n";
   }
-  text += "end\n\nimage # 1\nimage left 0\nimage top 0\nimage bits 2 by 1 hex\n0000\n";
+  char pixels[8];
+  std::snprintf(pixels, sizeof pixels, "00%02x", second_pixel);
+  text += "end\n\nimage # 1\nimage left 0\nimage top 0\nimage bits 2 by 1 hex\n" + std::string(pixels) + "\n";
   write_bytes(scratch(stem + ".txt"), text);
   const std::string gif = scratch(stem + ".gif");
   EXPECT_EQ(image_test::run("gifbuild " + scratch(stem + ".txt") + " > " + gif), 0);
@@ -518,7 +522,9 @@ TEST_F(Gif, WrittenValuesStayWithinTheInputPalette) {
     const std::string stem = stems[p];
     SCOPED_TRACE(stem);
     to_array<float, false> input, ima(1, count), ramp(1, 64);
-    readgif(gifbuild_file(stem, map).c_str(), input);
+    // Black ends the inverted map as a colour its image uses: unused, it
+    // would pass for the filling after it.
+    readgif(gifbuild_file(stem, map, p == 1 ? 250 : 0).c_str(), input);
     for (int k = 0; k < count; k++) ima(k) = values[k];
     writegif(scratch(stem + "_clamped.gif").c_str(), ima, False);
     std::vector<Rgb> shown = giftopnm_colours(scratch(stem + "_clamped.gif"));
@@ -744,4 +750,103 @@ TEST_F(Gif, FillingOfAColourMapIsNoColourOfTheImage) {
   for (int& v : expected) v *= 60;
   EXPECT_EQ(red, expected);
   EXPECT_EQ(four.table.size(), 4u);
+}
+
+namespace {
+
+// Files of PIL, ImageMagick and netpbm, grey and colour, whose pictures hold
+// no black while their colour maps end in black filling (see
+// data/gif/make_files.py), and the entries of their maps before that
+// filling, counted in the maps as giftext lists them.
+struct FilledMap {
+  const char* file;
+  int colours;  // of the run's colour table
+};
+const FilledMap kFilledMaps[] = {
+    {"pil_grey255.gif", 255},       // 255 greys, one black entry
+    {"im_grey.gif", 255},           // unused greys and white past the last grey used, one black
+    {"im_grey_colors200.gif", 41},  // 40 greys used, one unused, black from 41 on
+    {"pam_grey.gif", 255},
+    {"pil_colour.gif", 99},          // 99 colours, black from 99 on
+    {"im_colour.gif", 99},
+    {"ppm_colour.gif", 99},
+};
+
+std::string data_gif(const char* file) { return std::string(QZ_SOURCE_DIR) + "/tests/io/data/gif/" + file; }
+
+class GifProgram : public QzMcaProgram {};
+
+}  // namespace
+
+// Values at and past the end of the colours used: the filling never shows,
+// and a value past the table takes its last colour, which may be one the
+// picture does not use (ImageMagick's unused greys are its map's colours).
+TEST_F(Gif, ResultsNeverTakeTheFillingOfPilImageMagickAndNetpbmMaps) {
+  REQUIRE_TOOL("giftopnm");
+  for (const FilledMap& m : kFilledMaps) {
+    SCOPED_TRACE(m.file);
+    const Decoded d = decode(data_gif(m.file));
+    ASSERT_EQ(std::count(d.colours.begin(), d.colours.end(), Rgb{0, 0, 0}), 0);
+    ASSERT_EQ(static_cast<int>(d.table.size()), m.colours);
+    EXPECT_EQ(std::count(d.table.begin(), d.table.end(), Rgb{0, 0, 0}), 0);
+    const int highest = *std::max_element(d.indices.begin(), d.indices.end());
+    std::vector<float> values;
+    for (int v = highest - 2; v <= 256; v++) values.push_back(static_cast<float>(v));
+    values.push_back(1000.f);
+    to_array<float, false> ima(1, static_cast<int>(values.size()));
+    for (std::size_t k = 0; k < values.size(); k++) ima(static_cast<int>(k)) = values[k];
+    const std::string out = scratch("filled_result.gif");
+    writegif(out.c_str(), ima, False);
+    const std::vector<Rgb> shown = giftopnm_colours(out);
+    ASSERT_EQ(shown.size(), values.size());
+    for (std::size_t k = 0; k < values.size(); k++)
+      EXPECT_EQ(shown[k], d.table[std::min(static_cast<int>(values[k]), m.colours - 1)]) << values[k];
+  }
+}
+
+// The whole program on those files: no result shows black, the colour that
+// fills their maps. The sums and the a trous components of the brightest
+// parts pass the highest index the pictures use.
+TEST_F(GifProgram, ResultsOfFilesWithoutBlackShowNoBlack) {
+  REQUIRE_TOOL("giftopnm");
+  for (const FilledMap& m : kFilledMaps) {
+    SCOPED_TRACE(m.file);
+    ASSERT_EQ(image_test::run("cp " + data_gif(m.file) + " '" + path("in.gif") + "'"), 0);
+    ASSERT_EQ(run("-t 1 -t 5 -i 10 -g 2 in.gif o"), 0) << output_;
+    for (const char* name : {"o.gif", "o_atrou.gif", "o_cos.gif", "o_resi.gif"}) {
+      const std::vector<Rgb> shown = giftopnm_colours(path(name));
+      ASSERT_EQ(shown.size(), 64u * 64u) << name;
+      EXPECT_EQ(std::count(shown.begin(), shown.end(), Rgb{0, 0, 0}), 0) << name;
+    }
+  }
+}
+
+// Pixels past the colour map have no colour: netpbm and ImageMagick refuse
+// them, and so do we, whatever the code size allows.
+TEST_F(Gif, PixelsPastTheColourMapAreRefused) {
+  struct Case {
+    const char* stem;
+    GifStream stream;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"global4", {10, 4, pattern(10, 4, 1, 3, 10), grey_map(4), {}, 4}, "colour 9, past its map of 4 colours"},
+      {"local2", {8, 2, pattern(8, 2, 1, 1, 3), grey_map(256), grey_map(2), 2}, "colour 2, past its map of 2 colours"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string gif = scratch(std::string(c.stem) + ".gif");
+    write_bytes(gif, gif_file(c.stream));
+    if (image_test::have_tool("giftopnm")) {
+      EXPECT_NE(image_test::run("giftopnm " + gif + " > /dev/null"), 0);
+    }
+    to_array<float, false> back;
+    EXPECT_EXIT_STATUS(readgif(gif.c_str(), back), 255,
+                       std::string("Error: corrupt GIF file: its pixels use ") + c.message + " \\(.*" + c.stem +
+                           ".gif\\)\nError reading  file ");
+  }
+  // The last colour of the map is still one.
+  const std::string edge = scratch("edge.gif");
+  write_bytes(edge, gif_file({10, 4, pattern(10, 4, 1, 3, 4), grey_map(4), {}, 4}));
+  EXPECT_EQ(decode(edge).indices, pattern(10, 4, 1, 3, 4));
 }

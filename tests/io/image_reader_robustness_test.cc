@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -312,15 +313,23 @@ struct TileTable {
   tile_layouts::table_hdu cards;
 };
 
-// The first extension's card key set to value (in place, or added before END).
-Mutation with_card(const std::string& bytes, const TileTable& layout, std::string key, const std::string& value) {
-  Mutation m{key + " = " + value, bytes};
+std::string value_card(std::string key, const std::string& value) {
   key.resize(8, ' ');
   std::string card = key + "= " + (value[0] == '\'' ? value : std::string(20 - value.size(), ' ') + value);
   card.resize(80, ' ');
+  return card;
+}
+
+// The first extension's card key set to value (in place, or added before
+// END); with `copy`, added before END whether the key is there or not.
+Mutation with_card(const std::string& bytes, const TileTable& layout, const std::string& key,
+                   const std::string& value, bool copy = false) {
+  Mutation m{key + " = " + value, bytes};
+  const std::string card = value_card(key, value);
   std::size_t at = 2880;
-  while (at < layout.end_card && m.bytes.compare(at, 8, key) != 0) at += 80;
-  if (at == layout.end_card) {
+  while (!copy && at < layout.end_card && m.bytes.compare(at, 8, card, 0, 8) != 0) at += 80;
+  if (copy || at == layout.end_card) {
+    at = layout.end_card;
     if ((at + 80) % 2880 == 0) return {"", ""};  // no room left in the header
     m.bytes.replace(at + 80, 80, m.bytes.substr(at, 80));
   }
@@ -455,13 +464,45 @@ std::vector<Mutation> hcompress_body_mutations(const std::string& bytes, unsigne
   return mutations;
 }
 
+// A second copy of a card the checks or the library read, as written or in
+// lower case, after the first: the library may read either, and the checks
+// must refuse the file. ZTILE1 = 0 ends the library's open by a signal;
+// one more pixel along an axis lets its HCOMPRESS decoder write past its
+// tile.
+std::vector<Mutation> duplicate_mutations(const std::string& bytes) {
+  const TileTable layout(bytes);
+  auto one_more = [&](const char* key) { return std::to_string(std::atol(layout.cards.value(key).c_str()) + 1); };
+  const std::pair<const char*, std::string> copies[] = {
+      {"ZTILE1", "0"},          {"ZTILE2", "0"},       {"ZTILE1", one_more("ZTILE1")}, {"ZTILE2", one_more("ZTILE2")},
+      {"ZBITPIX", "-64"},       {"ZNAXIS1", "1"},      {"ZCMPTYPE", "'GZIP_1'"},       {"ZQUANTIZ", "'NONE'"},
+      {"ZVAL1", "0"},           {"TFORM1", "'1PJ'"},   {"TTYPE1", "'ZSCALE'"},         {"NAXIS2", "1"},
+      {"THEAP", "0"},           {"PCOUNT", "0"},
+  };
+  std::vector<Mutation> mutations;
+  for (const auto& [key, value] : copies) {
+    // A card the file lacks has no copy to make.
+    if (layout.cards.find(key) < 0) continue;
+    for (const bool lower : {false, true}) {
+      std::string written = key;
+      if (lower)
+        for (char& c : written) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      Mutation m = with_card(bytes, layout, written, value, true);
+      if (m.bytes.empty()) continue;
+      m.what = "a second " + m.what;
+      m.must_refuse = true;
+      mutations.push_back(m);
+    }
+  }
+  return mutations;
+}
+
 // The program run on the file's first extension in folder, where it writes
 // its results, in the child of check_read: a time limit, and an address
 // space that a file of a few kilobytes can never justify filling (the
 // sanitizers' shadow memory needs terabytes: there their allocator refuses
 // large blocks instead).
-Reader program_reader(const std::string& folder) {
-  return [folder](const std::string& name) {
+Reader program_reader(const std::string& folder, const std::string& selector = "[1]") {
+  return [folder, selector](const std::string& name) {
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     const struct rlimit limit = {768ULL << 20, 768ULL << 20};
     setrlimit(RLIMIT_AS, &limit);
@@ -472,7 +513,7 @@ Reader program_reader(const std::string& folder) {
 #endif
     setenv("OMP_NUM_THREADS", "2", 1);
     const char* program = std::getenv("QZ_MCA");
-    const std::string input = name + "[1]";
+    const std::string input = name + selector;
     if (program == nullptr || chdir(folder.c_str()) != 0) _exit(98);
     execl(program, program, "-t", "1", "-i", "1", input.c_str(), "result", static_cast<char*>(nullptr));
     _exit(127);
@@ -485,42 +526,50 @@ class TileMutations : public testing::TestWithParam<TileSource> {};
 
 }  // namespace
 
+namespace {
+
+// The file of a source, as its writer made it.
+std::string tile_source_bytes(const TileSource& source) {
+  if (source.astropy != nullptr)
+    return read_bytes(std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/" + source.astropy);
+  const long nx = 40, ny = 24;
+  std::vector<double> sky(nx * ny), counts(nx * ny);
+  for (long k = 0; k < nx * ny; k++) {
+    sky[k] = 1000 + static_cast<double>(k * 7919 % 997) / 100.0;
+    counts[k] = static_cast<double>(k * 37 % 200 + (k % nx == 11 ? 3000 : 0));
+  }
+  const std::string made = scratch(std::string(source.label) + "_made.fits");
+  fits_test::write_compressed(made, source.bitpix, {nx, ny}, source.bitpix < 0 ? sky : counts, source.how);
+  const std::string bytes = read_bytes(made);
+  return source.q_descriptors ? tile_layouts::with_q_descriptors(bytes) : bytes;
+}
+
+// The program's run on one file by `reader`, which writes its results in
+// folder: a result, or a refusal that names the file and leaves the folder
+// as it found it; what went wrong otherwise.
+std::string checked_run(const Reader& reader, const std::string& folder, const std::string& name, int& status) {
+  std::string problem = check_read(reader, name, &status);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) left.push_back(entry.path().filename());
+  if (problem.empty() && status == MEMORY_ALLOCATION)
+    problem = "the library ran out of memory on a file of " + std::to_string(read_bytes(name).size()) + " bytes";
+  if (problem.empty() && status != 0 && !left.empty()) problem = "a failed run left " + left.front();
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directory(folder);
+  return problem;
+}
+
+}  // namespace
+
 TEST_P(TileMutations, EndInAResultOrAnExplainedRefusalWritingNothing) {
   ASSERT_NE(std::getenv("QZ_MCA"), nullptr) << "QZ_MCA must name the program";
   const TileSource& source = GetParam();
-  std::string bytes;
-  if (source.astropy != nullptr) {
-    bytes = read_bytes(std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/" + source.astropy);
-  } else {
-    const long nx = 40, ny = 24;
-    std::vector<double> sky(nx * ny), counts(nx * ny);
-    for (long k = 0; k < nx * ny; k++) {
-      sky[k] = 1000 + static_cast<double>(k * 7919 % 997) / 100.0;
-      counts[k] = static_cast<double>(k * 37 % 200 + (k % nx == 11 ? 3000 : 0));
-    }
-    const std::string made = scratch(std::string(source.label) + "_made.fits");
-    fits_test::write_compressed(made, source.bitpix, {nx, ny}, source.bitpix < 0 ? sky : counts, source.how);
-    bytes = read_bytes(made);
-    if (source.q_descriptors) bytes = tile_layouts::with_q_descriptors(bytes);
-  }
+  const std::string bytes = tile_source_bytes(source);
   ASSERT_GT(bytes.size(), 2880u * 2) << source.label;
   const std::string folder = scratch(std::string("out_") + source.label);
   ASSERT_TRUE(std::filesystem::create_directory(folder));
   const Reader reader = program_reader(folder);
-
-  // The program's run on one file: a result, or a refusal that names the file
-  // and leaves the folder as it found it.
-  const auto check = [&](const std::string& name, int& status) {
-    std::string problem = check_read(reader, name, &status);
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) left.push_back(entry.path().filename());
-    if (problem.empty() && status == MEMORY_ALLOCATION)
-      problem = "the library ran out of memory on a file of " + std::to_string(read_bytes(name).size()) + " bytes";
-    if (problem.empty() && status != 0 && !left.empty()) problem = "a failed run left " + left.front();
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directory(folder);
-    return problem;
-  };
+  const auto check = [&](const std::string& name, int& status) { return checked_run(reader, folder, name, status); };
 
   const std::string valid = scratch(std::string(source.label) + ".fits");
   write_bytes(valid, bytes);
@@ -536,6 +585,8 @@ TEST_P(TileMutations, EndInAResultOrAnExplainedRefusalWritingNothing) {
   mutations.insert(mutations.end(), random.begin(), random.end());
   const std::vector<Mutation> bodies = hcompress_body_mutations(bytes, seed, 30);
   mutations.insert(mutations.end(), bodies.begin(), bodies.end());
+  const std::vector<Mutation> twice = duplicate_mutations(bytes);
+  mutations.insert(mutations.end(), twice.begin(), twice.end());
   int number = 0;
   for (const Mutation& m : mutations) {
     const std::string name = scratch(std::string(source.label) + "_" + std::to_string(number++) + ".fits");
@@ -547,6 +598,40 @@ TEST_P(TileMutations, EndInAResultOrAnExplainedRefusalWritingNothing) {
     }
     std::remove(name.c_str());
     std::remove((name + ".log").c_str());
+  }
+}
+
+// A card given twice in HDU 2, after a valid image in HDU 1: a read of HDU
+// 1 goes on; one of HDU 2, or of the primary HDU, which holds no image and
+// whose advice lists every HDU, refuses the file.
+TEST_P(TileMutations, CardsGivenTwiceInALaterHduAreRefusedWherePassed) {
+  ASSERT_NE(std::getenv("QZ_MCA"), nullptr) << "QZ_MCA must name the program";
+  const TileSource& source = GetParam();
+  const std::string bytes = tile_source_bytes(source);
+  const TileTable layout(bytes);
+  const std::string folder = scratch(std::string("later_") + source.label);
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  int number = 0;
+  for (const bool lower : {false, true}) {
+    const char* key = lower ? "ztile1" : "ZTILE1";
+    Mutation m = with_card(bytes, layout, key, "0", true);
+    // A header whose block is full grows by one, the table following it.
+    if (m.bytes.empty())
+      m = {std::string(key) + " = 0", bytes.substr(0, layout.end_card) + value_card(key, "0") +
+                                          bytes.substr(layout.end_card, 80) + std::string(2880 - 80, ' ') +
+                                          bytes.substr(layout.table)};
+    const std::string name = scratch(std::string(source.label) + "_later" + std::to_string(number++) + ".fits");
+    write_bytes(name, bytes + m.bytes.substr(2880));
+    for (const char* selector : {"[1]", "[2]", ""}) {
+      int status = 0;
+      EXPECT_EQ(checked_run(program_reader(folder, selector), folder, name, status), "")
+          << source.label << ", " << m.what << ", " << selector;
+      EXPECT_EQ(status == 0, std::string(selector) == "[1]") << source.label << ", " << m.what << ", " << selector;
+      if (status != 0) {
+        EXPECT_NE(read_bytes(name + ".log").find("HDU [2] has ZTILE1 twice"), std::string::npos)
+            << source.label << ", " << selector << ": " << read_bytes(name + ".log");
+      }
+    }
   }
 }
 

@@ -15,6 +15,7 @@
 using image_test::file_exists;
 using image_test::pgm_bytes;
 using image_test::read_bytes;
+using image_test::run_output;
 using image_test::scratch;
 using image_test::write_bytes;
 
@@ -83,6 +84,56 @@ TEST(PgmReader, CommentsAndBlankLinesInTheHeader) {
   write_bytes(name, pgm_bytes(2, 2, {9, 8, 7, 6}) + "junk");
   readpgm(name.c_str(), ima);
   EXPECT_EQ(ima(0) * 10 + ima(3), 96);
+}
+
+// Comments in every place of a header, as netpbm and ImageMagick read them:
+// one right after the maximum value is part of the header, and the pixels
+// start after the line end that closes it (a carriage return alone ends it
+// too); any byte after that, a blank, a line feed or a second '#', is a
+// pixel. Pixels are (7 x + 11 y + 3) mod 256, after the bytes `lead` that the
+// header leaves to the pixels.
+TEST(PgmReader, CommentsAnywhereInTheHeaderAsNetpbmReadsThem) {
+  const int width = 16, height = 8;
+  std::string closed_form;
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++) closed_form += static_cast<char>((7 * x + 11 * y + 3) % 256);
+  const struct {
+    const char* stem;
+    std::string header, lead;
+  } cases[] = {
+      {"after_max", "P5\n16 8\n255# comment\n", ""},
+      {"after_max_cr", "P5\n16 8\n255# comment\r", ""},
+      {"after_max_crlf", "P5\n16 8\n255# comment\r\n", "\n"},
+      {"blank_then_comment", "P5\n16 8\n255 # comment\n", "# comment\n"},
+      {"two_after_max", "P5\n16 8\n255#one\n#two\n", "#two\n"},
+      {"after_magic", "P5# c\n16 8\n255\n", ""},
+      {"after_width_cr", "P5\n16# c\r8\n255\n", ""},
+      {"after_height", "P5\n16 8# c\n255\n", ""},
+      {"own_line", "P5\n16 8\n# c\n255\n", ""},
+  };
+  const bool netpbm = image_test::have_tool("pnmtopnm"), magick = image_test::have_tool("convert");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string name = scratch(std::string(c.stem) + ".pgm");
+    write_bytes(name, c.header + closed_form);
+    const std::string expected = (c.lead + closed_form).substr(0, width * height);
+    to_array<int, false> ima;
+    readpgm(name.c_str(), ima);
+    ASSERT_EQ(ima.nl(), height);
+    ASSERT_EQ(ima.nc(), width);
+    for (int k = 0; k < width * height; k++) ASSERT_EQ(ima(k), static_cast<unsigned char>(expected[k])) << k;
+    to_array<float, false> block(2, 3);
+    read_block_pgm(name.c_str(), block, 5, 9);
+    EXPECT_EQ(block(1, 2), static_cast<unsigned char>(expected[6 * width + 11]));
+    if (netpbm) {  // what follows the first image is no concern here
+      const image_test::Pnm theirs = image_test::parse_pnm(run_output("pnmtopnm " + name + " 2>/dev/null | cat"));
+      ASSERT_EQ(theirs.samples.size(), expected.size());
+      for (int k = 0; k < width * height; k++) ASSERT_EQ(theirs.samples[k], static_cast<unsigned char>(expected[k])) << k;
+    }
+    if (magick) {
+      EXPECT_EQ(run_output("convert " + name + " -depth 8 gray:- 2>/dev/null | cat"), expected);
+    }
+  }
 }
 
 TEST(PgmReader, MalformedFilesStopWithAMessage) {

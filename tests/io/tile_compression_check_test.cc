@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "fits_card_tools.h"
 #include "fits_test_files.h"
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
@@ -28,6 +29,7 @@
 
 using fits_test::Compression;
 using fits_test::scratch;
+using fits_test::value_card;
 
 namespace {
 
@@ -45,23 +47,27 @@ std::vector<double> sky(int undefined_columns, double undefined) {
   return values;
 }
 
-// The card `key` of the first extension's header given the value `value`;
-// added before END when absent, in the room the header's block leaves.
-std::string with_card(std::string bytes, const std::string& key, const std::string& value) {
-  std::string padded = key;
-  padded.resize(8, ' ');
-  std::string card = padded + "= " + std::string(value.size() < 20 ? 20 - value.size() : 0, ' ') + value;
-  card.resize(80, ' ');
-  for (std::size_t at = 2880; at + 80 <= bytes.size(); at += 80) {
-    if (bytes.compare(at, 8, "END     ") == 0) {
-      if ((at + 80) % 2880 == 0) break;
-      bytes.replace(at + 80, 80, bytes.substr(at, 80));
-      return bytes.replace(at, 80, card);
-    }
-    if (bytes.compare(at, 8, padded) == 0) return bytes.replace(at, 80, card);
+// The first extension's header (or the one at `header`) with `text` as a
+// card of its own, added before END in the room the header's block leaves,
+// after any copy.
+std::string with_copy(std::string bytes, const std::string& text, std::size_t header = 2880) {
+  for (std::size_t at = header; at + 80 <= bytes.size(); at += 80) {
+    if (bytes.compare(at, 8, "END     ") != 0) continue;
+    if ((at + 80) % 2880 == 0) break;
+    bytes.replace(at + 80, 80, bytes.substr(at, 80));
+    return bytes.replace(at, 80, fits_test::card(text));
   }
-  ADD_FAILURE() << "no card " << key;
+  ADD_FAILURE() << "no room for " << text;
   return bytes;
+}
+
+// The card `key` of the first extension's header given the value `value`;
+// added when absent.
+std::string with_card(std::string bytes, const std::string& key, const std::string& value) {
+  const std::string card = fits_test::card(fits_test::value_card(key, value));
+  for (std::size_t at = 2880; at + 80 <= bytes.size() && bytes.compare(at, 8, "END     ") != 0; at += 80)
+    if (bytes.compare(at, 8, card, 0, 8) == 0) return bytes.replace(at, 80, card);
+  return with_copy(bytes, card);
 }
 
 // Where the table of the first extension begins, after its header.
@@ -261,6 +267,10 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   const std::string f_rice = fits_test::read_bytes(scratch("f_rice.fits"));
   const std::string i_rice = fits_test::read_bytes(scratch("i_rice.fits"));
   const std::string i_hcomp = fits_test::read_bytes(scratch("i_hcomp.fits"));
+  // Tiles of 32 x 16: a side of 33 or 17 keeps the count of tiles.
+  fits_test::write_compressed(scratch("i_hcomp32.fits"), SHORT_IMG, {kWidth, kHeight}, ints,
+                              {HCOMPRESS_1, 4, 1, {32, 16}});
+  const std::string i_hcomp32 = fits_test::read_bytes(scratch("i_hcomp32.fits"));
   fits_test::write_compressed(scratch("i_gzip.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {GZIP_1});
   // The first tile's gzip stream cut to 10 bytes.
   std::string gzip_cut = fits_test::read_bytes(scratch("i_gzip.fits"));
@@ -366,6 +376,33 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
        "has tile 1: its uncompressed data lie outside the table's heap"},
       {"nocompress_coded.fits", with_length(i_nocomp, "COMPRESSED_DATA", 0, 1),
        "has tile 1: compressed data in a NOCOMPRESS image, which no decoder reads"},
+      // A card given twice, of which the library may read the copy the
+      // checks do not (it ends by a signal on the first two, and its
+      // HCOMPRESS decoder writes past its tile on the next two); a card
+      // the library reads in any case, or by its column's number, or
+      // whose keyword an '=' ends.
+      {"twice.fits", with_copy(f_rice, value_card("ZTILE2", "0")),
+       "has ZTILE2 twice \\(ZTILE2 = 1, then ZTILE2 = 0\\): the FITS library may read either copy"},
+      {"twice_lower.fits", with_copy(f_rice, value_card("ztile1", "0")),
+       "has ZTILE1 twice \\(ZTILE1 = 64, then ztile1 = 0\\): the FITS library may read either copy"},
+      {"hwide_twice.fits", with_copy(i_hcomp32, value_card("ZTILE1", "33")),
+       "has ZTILE1 twice \\(ZTILE1 = 32, then ZTILE1 = 33\\)"},
+      {"htall_twice.fits", with_copy(i_hcomp32, value_card("Ztile2", "17")),
+       "has ZTILE2 twice \\(ZTILE2 = 16, then Ztile2 = 17\\)"},
+      {"zimage_twice.fits", with_copy(with_card(f_rice, "ZIMAGE", "F"), value_card("ZIMAGE", "T")),
+       "has ZIMAGE twice \\(ZIMAGE = F, then ZIMAGE = T\\)"},
+      {"tform_twice.fits", with_copy(i_rice, "TFORM01 = '1PJ(10)'"),
+       "has TFORM1 twice \\(TFORM1 = '1PB\\([0-9]+\\) *', then TFORM01 = '1PJ\\(10\\)'\\)"},
+      {"naxis2_twice.fits", with_copy(i_rice, value_card("naxis2", "5")),
+       "has NAXIS2 twice \\(NAXIS2 = 48, then naxis2 = 5\\)"},
+      {"bscale_twice.fits", with_copy(with_card(i_rice, "BSCALE", "1"), value_card("bscale", "2")),
+       "has BSCALE twice \\(BSCALE = 1, then bscale = 2\\)"},
+      {"lone_lower.fits", with_copy(without_card(f_rice, "ZTILE1"), value_card("ztile1", "0")),
+       "has ztile1 = 0: a tile has at least 1 pixel"},
+      {"ttype_number.fits",
+       with_copy(without_card(with_length(i_plio, "COMPRESSED_DATA", 0, 5), "TTYPE1"), "TTYPE01 = 'COMPRESSED_DATA'"),
+       "has tile 1: its PLIO list runs past its data"},
+      {"equals.fits", with_copy(without_card(f_rice, "ZTILE1"), "ZTILE1=0"), "has ZTILE1=0: its value is no integer"},
   };
   for (const auto& c : cases) {
     const std::string path = scratch(c.name);
@@ -415,6 +452,16 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   // Double images quantized by default, their gzip tiles 4 bytes a pixel.
   fits_test::write_compressed(scratch("d_gzip1.fits"), DOUBLE_IMG, {kWidth, kHeight}, sky(0, 0), {GZIP_1});
   fits_test::write_compressed(scratch("d_gzip2.fits"), DOUBLE_IMG, {kWidth, kHeight}, sky(0, 0), {GZIP_2});
+  // Compression cards in lower case, which the library reads as their
+  // upper-case selves.
+  fits_test::write_bytes(scratch("lower.fits"),
+                         with_copy(with_copy(without_card(without_card(i_hcomp, "ZTILE1"), "ZCMPTYPE"),
+                                             value_card("ztile1", "16")),
+                                   "zcmptype= 'HCOMPRESS_1'"));
+  // The observer's cards that begin with Z, given twice: no compression
+  // card, the library carries them through as written.
+  fits_test::write_bytes(scratch("zenith_twice.fits"),
+                         with_copy(with_copy(i_rice, value_card("ZENITH", "12.5")), value_card("zenith", "13")));
   // Cards the library's rebuild of the image header needs, whatever its
   // defaults for the pixels: the checks pass the tiles, the library reads
   // them.
@@ -434,6 +481,7 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits",
                            "dither_last.fits", "dither_absent.fits", "dither_unquantized.fits", "rice_swapped.fits",
                            "rice_lower.fits", "noisebit.fits", "i32_bytepix8.fits", "d_gzip1.fits", "d_gzip2.fits",
+                           "lower.fits", "zenith_twice.fits",
                            "i_plio.fits", "i_nocomp.fits", "f_nocomp.fits", "f_ramp.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
     const fits_test::Reference library = fits_test::read_reference(scratch(std::string(name) + "[1]"));
@@ -623,6 +671,16 @@ TEST(TileCompressedImages, TilesAreCheckedForTheHduRead) {
   to_array<float, true> block(4, 4);
   EXPECT_EXIT_STATUS(fits_write_block((path + "[2]").c_str(), block, 0, 0), 255, refused);
   EXPECT_EQ(fits_test::read_bytes(path), bad_after);
+  // A card given twice in HDU 2, in either case: refused wherever the read
+  // passes HDU 2, the listing of the HDUs for the advice included.
+  for (const char* key : {"ZTILE1", "ztile1"}) {
+    fits_test::write_bytes(path, one + with_copy(one, value_card(key, "0")).substr(2880));
+    EXPECT_EQ(read_image(path + "[1]").size(), static_cast<std::size_t>(kWidth * kHeight)) << key;
+    const std::string twice = std::string("HDU \\[2\\] has ZTILE1 twice \\(ZTILE1 = 64, then ") + key +
+                              " = 0\\): the FITS library may read either copy.*two.fits";
+    EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255, twice) << key;
+    EXPECT_EXIT_STATUS(read_image(path), 255, twice) << key;
+  }
   // By name, the library searches the HDUs in order up to the first so
   // named.
   auto named = [](std::string bytes, const char* extname) { return with_card(bytes, "EXTNAME", extname); };
@@ -648,6 +706,14 @@ TEST(TileCompressedImages, TilesAreCheckedForTheHduRead) {
     ASSERT_EQ(pixels.size(), ints.size()) << name;
     for (std::size_t k = 0; k < ints.size(); k++) ASSERT_EQ(pixels[k], ints[k]) << name;
   }
+  // A name given twice in the HDU the name selects: the library's search
+  // may take it or pass it, whichever copy it reads, and the HDUs after it
+  // are checked.
+  const std::string named_twice = with_copy(with_copy(primary, "EXTNAME = 'SCI'", 0), "extname = 'ERR'", 0);
+  fits_test::write_bytes(scratch("mef.fits"), named_twice + with_card(one, "ZTILE1", "0").substr(2880));
+  EXPECT_EXIT_STATUS(read_image(scratch("mef.fits[SCI]")), 255, "HDU \\[1\\] has ZTILE1 = 0");
+  fits_test::write_bytes(scratch("mef.fits"), named_twice + one.substr(2880));
+  EXPECT_EQ(read_image(scratch("mef.fits[SCI]")).size(), ints.size());
 }
 
 using QzMcaTiles = QzMcaProgram;

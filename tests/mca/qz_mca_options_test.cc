@@ -246,3 +246,38 @@ TEST_F(QzMcaOptions, FailedRunOnDispImagesLeavesNoResult) {
 }
 
 }  // namespace
+
+// A word the option scanner cannot read that names a file (it holds a '.'
+// or a '[', or a file of that name is there) gets, after the scanner's
+// line, the advice to put it after "--"; other unknown letters and a
+// missing argument get the scanner's line alone. Each ends with the help
+// text and status 255, writing nothing.
+TEST_F(QzMcaOptions, AWordThatNamesAFileIsAdvisedToFollowTwoDashes) {
+  write_fits(path("in.fits"), bump(32, 32, 5));
+  std::ofstream(path("-xy")) << "";
+  const std::string program = program_ + ": ";
+  const struct {
+    const char* args;
+    const char* scanner_line;
+    bool advised;
+  } cases[] = {
+      {"'-.fits[1]' o", "unknown option, -.\n", true},
+      {"'-[1]' o", "unknown option, -[\n", true},
+      {"-xy o", "unknown option, -x\n", true},
+      {"-q in.fits o", "unknown option, -q\n", false},
+      {"-vq in.fits o", "unknown option, -q\n", false},
+      {"-qz o", "unknown option, -q\n", false},
+      {"-i", "argument missing for -i\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    EXPECT_EQ(run(c.args), 255);
+    EXPECT_TRUE(printed(program + c.scanner_line)) << output_;
+    std::string word = c.args;
+    word = word.substr(word.find_first_not_of('\''), word.find_first_of("' ", 1) - word.find_first_not_of('\''));
+    const std::string advice = program + "a name that begins with '-' follows '--', as in -- '" + word + "'\n";
+    EXPECT_EQ(printed(program + c.scanner_line + advice), c.advised) << output_;
+    EXPECT_TRUE(printed("Usage: ")) << output_;
+    EXPECT_FALSE(any_result("o"));
+  }
+}

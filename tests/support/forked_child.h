@@ -8,7 +8,6 @@
 // GNU's runtime keeps no such file; nothing is found then.
 #pragma once
 
-#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -16,24 +15,17 @@
 
 #include <cerrno>
 #include <string>
-#include <vector>
 
 namespace test_support {
 
-// Removes the OpenMP runtime's registration files of the ended process pid,
-// and no other process's: the id must end the name's number.
-inline void remove_runtime_registration(pid_t pid) {
-  const std::string prefix = "__KMP_REGISTERED_LIB_" + std::to_string(pid);
-  std::vector<std::string> left;
-  if (DIR* shm = opendir("/dev/shm")) {
-    while (const dirent* entry = readdir(shm)) {
-      const std::string name = entry->d_name;
-      if (name.compare(0, prefix.size(), prefix) == 0 && (name.size() == prefix.size() || name[prefix.size()] == '_'))
-        left.push_back(name);
-    }
-    closedir(shm);
-  }
-  for (const std::string& name : left) unlink(("/dev/shm/" + name).c_str());
+// Removes the OpenMP runtime's registration files of the ended process pid
+// in `folder`, and no other process's nor another user's: the names are
+// whole, so that pid 123 never takes 1234's. Older runtimes name the file
+// without the user id.
+inline void remove_runtime_registration(pid_t pid, const std::string& folder = "/dev/shm") {
+  const std::string name = folder + "/__KMP_REGISTERED_LIB_" + std::to_string(pid);
+  unlink(name.c_str());
+  unlink((name + "_" + std::to_string(getuid())).c_str());
 }
 
 // waitpid for the child pid (wait4 when usage is wanted), through

@@ -31,3 +31,10 @@ f32 = (np.sin(x / 5.0) * 100 + y * 0.25).astype(np.float32)
 save('f32_rice_1.fits', f32, 'RICE_1')
 save('f32_gzip_2.fits', f32, 'GZIP_2')
 save_plain('plain_f32.fits', f32)
+# Without a name: astropy then names the table 'COMPRESSED_IMAGE', its default,
+# which is no name of the image.
+def save_unnamed(name, data):
+    hdu = fits.CompImageHDU(data=data, compression_type='RICE_1')
+    fits.HDUList([fits.PrimaryHDU(), hdu]).writeto(name, overwrite=True)
+for label, data in [('u16', u16), ('i8', i8), ('u32', u32), ('i16', i16), ('f32', f32)]:
+    save_unnamed('unnamed_%s_rice_1.fits' % label, data)
