@@ -188,3 +188,29 @@ TEST(HcompressStreamWalk, RefusesWhatTheDecoderWouldMisuse) {
   EXPECT_EQ(walker.walk(thin.data(), thin.size(), 64, 65, &read), hcompress_walker::verdict::fits);
   EXPECT_EQ(read, static_cast<long long>(thin.size()));
 }
+
+// PLIO lists in both header forms, counted by hand: the new header's length
+// is its fifth word times 32768 plus its fourth, a negative fifth word
+// giving a length of 0 or less, which decodes to no pixel.
+TEST(PlioListWalk, CountsPixelsAndStopsAtTheEnd) {
+  const struct {
+    std::vector<int> words;
+    long long pixels;
+  } cases[] = {
+      {{0, 0, 5, 10, 0x4000 | 20}, 30},                  // old header: zeros, then the high value
+      {{0, 7, -100, 9, 0, 0, 0, 3, 0x7000}, 4},          // new header, instructions from word 7
+      {{0, 7, -100, 5, -1}, 0},                          // a negative high word
+      {{0, 7, -100, 5, 1}, -1},                          // 32773 words, past the list
+      {{0, 0, 5, 10, 0x1000}, -1},                       // a new high value without its word
+      {{0, 0, 6, 0x1000 | 5, 9, 0x5000 | 4}, 4},         // the high value set, then zeros and a pixel
+      {{0, 0}, -1},                                      // no header
+  };
+  for (const auto& c : cases) {
+    std::vector<unsigned char> bytes;
+    for (const int word : c.words) {
+      bytes.push_back(static_cast<unsigned char>((word >> 8) & 0xFF));
+      bytes.push_back(static_cast<unsigned char>(word & 0xFF));
+    }
+    EXPECT_EQ(plio_list_pixels(bytes.data(), c.words.size()), c.pixels) << c.words.size() << " words";
+  }
+}
