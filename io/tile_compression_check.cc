@@ -367,6 +367,12 @@ class tile_table {
     const std::string quantize = text("ZQUANTIZ");
     if (find("ZQUANTIZ") != nullptr && !known(quantize, kQuantizations))
       refuse(card_text("ZQUANTIZ"), "a quantization the library does not know");
+    // No writer quantizes integer pixels, but the library dithers them as
+    // the card says: every pixel off by its noise, and an offset outside
+    // its table read past it.
+    if (bitpix > 0 && quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0)
+      refuse(card_text("ZQUANTIZ") + " on integer pixels",
+             "the FITS library would dither them, though no writer quantizes integers");
     check_columns(file);
     // Floating-point pixels are either quantized to integers (ZSCALE gives
     // the step) or kept as they are, which gzip alone can code; the decoder

@@ -343,6 +343,13 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
        "has ZTILE1 = 1099511627776, ZTILE2 = 1099511627776: a tile of more pixels than any file could hold"},
       {"zgcount.fits", with_card(i_hcomp, "ZGCOUNT", "65535"), "has ZGCOUNT = 65535: an image is one group of pixels"},
       {"zgcount0.fits", with_card(i_rice, "ZGCOUNT", "0"), "has ZGCOUNT = 0: an image is one group of pixels"},
+      // Dithering claimed for integer pixels, which the library would add
+      // to every one; with an offset outside its table, read past it.
+      {"int_dither.fits", with_card(i_rice, "ZQUANTIZ", "'SUBTRACTIVE_DITHER_1'"),
+       "has ZQUANTIZ = 'SUBTRACTIVE_DITHER_1' on integer pixels: the FITS library would dither them"},
+      {"int_dither_offset.fits",
+       with_card(with_card(i_hcomp, "ZQUANTIZ", "'SUBTRACTIVE_DITHER_2'"), "ZDITHER0", "-5"),
+       "has ZQUANTIZ = 'SUBTRACTIVE_DITHER_2' on integer pixels"},
       {"zpcount.fits", with_card(i_rice, "ZPCOUNT", "3"), "has ZPCOUNT = 3: an image has no parameters"},
       {"float_rice.fits", with_card(i_rice, "ZBITPIX", "-32"),
        "has ZBITPIX = -32: RICE_1 codes integers, and no ZSCALE column or card quantizes the floating-point pixels"},
@@ -460,6 +467,7 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
                                    "zcmptype= 'HCOMPRESS_1'"));
   // The observer's cards that begin with Z, given twice: no compression
   // card, the library carries them through as written.
+  fits_test::write_bytes(scratch("int_no_dither.fits"), with_card(i_rice, "ZQUANTIZ", "'NO_DITHER'"));
   fits_test::write_bytes(scratch("zenith_twice.fits"),
                          with_copy(with_copy(i_rice, value_card("ZENITH", "12.5")), value_card("zenith", "13")));
   // Cards the library's rebuild of the image header needs, whatever its
@@ -481,7 +489,7 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits",
                            "dither_last.fits", "dither_absent.fits", "dither_unquantized.fits", "rice_swapped.fits",
                            "rice_lower.fits", "noisebit.fits", "i32_bytepix8.fits", "d_gzip1.fits", "d_gzip2.fits",
-                           "lower.fits", "zenith_twice.fits",
+                           "lower.fits", "zenith_twice.fits", "int_no_dither.fits",
                            "i_plio.fits", "i_nocomp.fits", "f_nocomp.fits", "f_ramp.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
     const fits_test::Reference library = fits_test::read_reference(scratch(std::string(name) + "[1]"));
