@@ -1,7 +1,8 @@
 // Binary PGM. The reader takes the pixels that follow the header (the byte
-// after the maximum value, or the end of a comment right after it), refuses 16-bit files and files shorter than
-// their header says, and other Netpbm kinds, each saying what is wrong, and
-// never scans past the end of the file.
+// after the maximum value, or the end of a comment right after it),
+// refuses 16-bit files and files shorter than their header says, and other
+// Netpbm kinds, each saying what is wrong, and never scans past the end of
+// the file.
 #include "io/pgm_io.h"
 
 #include <climits>

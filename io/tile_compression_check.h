@@ -28,8 +28,8 @@
 // that the table's rows do not count; Rice's BLOCKSIZE below 1; HCOMPRESS's
 // SCALE not a number; floating-point pixels under an integer coder (Rice,
 // HCOMPRESS, PLIO) without quantization; a quantization scale given as a
-// card, which the library reads as 0; ZDITHER0 of dithered tiles
-// outside 1..10000; ZGCOUNT not 1 or ZPCOUNT not 0; a column format the
+// card, which the library reads as 0; dithering claimed for integer
+// pixels; ZDITHER0 of dithered tiles outside 1..10000; ZGCOUNT not 1 or ZPCOUNT not 0; a column format the
 // library cannot read or whose values its decoder would convert, or the
 // tiles in no variable-length column or past the rows' end. What no
 // header describes (the bytes after a header that ends the file too early)
@@ -49,8 +49,8 @@ void fits_check_compressed_hdus_through(fitsfile* fptr, int last);
 // not decode to exactly its pixels, in each column the library decodes
 // (COMPRESSED_DATA, GZIP_COMPRESSED_DATA, UNCOMPRESSED_DATA): an HCOMPRESS
 // stream whose image is not its tile's or that its decoder would read
-// past, hang on or misuse (io/tile_streams.h), a Rice stream that ends before its
-// tile's pixels, a gzip stream that does not inflate to their bytes (the
+// past, hang on or misuse (io/tile_streams.h), a Rice stream that ends
+// before its tile's pixels, a gzip stream that does not inflate to their bytes (the
 // library's inflater would grow its buffer without end, or its pixels be
 // read past the data), a PLIO list that runs past its stream or covers
 // other pixels, values kept whole other than the tile's count. The streams

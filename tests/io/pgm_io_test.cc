@@ -128,7 +128,8 @@ TEST(PgmReader, CommentsAnywhereInTheHeaderAsNetpbmReadsThem) {
     if (netpbm) {  // what follows the first image is no concern here
       const image_test::Pnm theirs = image_test::parse_pnm(run_output("pnmtopnm " + name + " 2>/dev/null | cat"));
       ASSERT_EQ(theirs.samples.size(), expected.size());
-      for (int k = 0; k < width * height; k++) ASSERT_EQ(theirs.samples[k], static_cast<unsigned char>(expected[k])) << k;
+      for (int k = 0; k < width * height; k++)
+        ASSERT_EQ(theirs.samples[k], static_cast<unsigned char>(expected[k])) << k;
     }
     if (magick) {
       EXPECT_EQ(run_output("convert " + name + " -depth 8 gray:- 2>/dev/null | cat"), expected);
