@@ -153,8 +153,10 @@ void on_stop_signal(int signal) {
   errno = saved_errno;
 }
 
-// The signals whose handler catch_stop_signals installed, one bit each.
+// The signals whose handler catch_stop_signals installed, one bit each,
+// and those the process was started with ignored.
 std::atomic<std::uint64_t> Caught{0};
+std::atomic<std::uint64_t> Ignored{0};
 
 struct sigaction stop_action() {
   struct sigaction action;
@@ -178,12 +180,11 @@ void on_shared_alarm(int signal, siginfo_t* info, void* context) {
   const library_signal_handler library = LibraryAlarm.load();
   if (info == nullptr || info->si_code != SI_KERNEL || library == nullptr) return on_stop_signal(signal);
   // The library's handler runs as it would have: once, and with the
-  // signals let through that were before, since it leaves by a jump.
-  struct sigaction fallback;
-  std::memset(&fallback, 0, sizeof fallback);
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signal, &fallback, nullptr);
+  // signals let through that were before, since it leaves by a jump. Its
+  // once is followed by the stop's handler, not the default action: the
+  // rest of the library's open is still part of the run.
+  const struct sigaction stop = stop_action();
+  sigaction(signal, &stop, nullptr);
   pthread_sigmask(SIG_SETMASK, &static_cast<ucontext_t*>(context)->uc_sigmask, nullptr);
   library(signal);
 }
@@ -194,18 +195,33 @@ library_signal_handler install_library_signal_handler(int signal, library_signal
   struct sigaction action, previous;
   std::memset(&action, 0, sizeof action);
   std::memset(&previous, 0, sizeof previous);
-  if (signal == SIGALRM && handler != SIG_DFL && handler != SIG_IGN && handler != SIG_ERR && alarm_caught()) {
+  const library_signal_handler shared = LibraryAlarm.load();
+  const bool own_handler = handler != SIG_DFL && handler != SIG_IGN && handler != SIG_ERR;
+  const bool ignored = signal < 64 && (Ignored.load() & (std::uint64_t(1) << signal)) != 0;
+  if (signal == SIGALRM && own_handler && alarm_caught()) {
     LibraryAlarm.store(handler);
     action = stop_action();
     action.sa_flags |= SA_SIGINFO;
     action.sa_sigaction = on_shared_alarm;
+  } else if (signal == SIGALRM && handler == SIG_DFL && alarm_caught()) {
+    // The library's handler done with, by which its reads end: the
+    // signal stops the run again at once, as before the read.
+    LibraryAlarm.store(nullptr);
+    action = stop_action();
+  } else if (handler == SIG_DFL && ignored) {
+    // A signal the run was started with ignored stays so.
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
   } else {
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESETHAND | SA_NODEFER;
   }
   if (sigaction(signal, &action, &previous) != 0) return SIG_ERR;
-  return previous.sa_handler;
+  // The handlers of the stop stand for the action the library would have
+  // left itself: its own handler while it is shared, else the default.
+  if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction == on_shared_alarm) return shared;
+  return previous.sa_handler == on_stop_signal ? SIG_DFL : previous.sa_handler;
 }
 
 void catch_stop_signals() {
@@ -213,7 +229,10 @@ void catch_stop_signals() {
   for (int signal : StopSignals) {
     struct sigaction current;
     if (sigaction(signal, nullptr, &current) != 0) continue;
-    if (current.sa_handler == SIG_IGN) continue;
+    if (current.sa_handler == SIG_IGN) {
+      Ignored.fetch_or(std::uint64_t(1) << signal);
+      continue;
+    }
     if (sigaction(signal, &action, nullptr) == 0) Caught.fetch_or(std::uint64_t(1) << signal);
   }
 }

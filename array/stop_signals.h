@@ -27,8 +27,12 @@ void restore_stop_signals();
 // handler of its own that abandons the read, with alarm() armed, and would
 // take a SIGALRM sent to the process meanwhile (a batch system's time
 // limit) for its time-out. While catch_stop_signals has SIGALRM caught, the
-// library's handler gets only what an alarm() sends as it expires; a
-// SIGALRM sent by a process stops the run as at any other moment.
+// library's handler gets only what an alarm() sends as it expires, once; a
+// SIGALRM sent by a process stops the run as at any other moment, and the
+// default action the library asks for when it is done is the stop's
+// handler again. A signal the process was started with ignored stays
+// ignored when the library asks for the default action. The handlers of
+// the stop are returned as the action they stand for.
 using library_signal_handler = void (*)(int);
 library_signal_handler install_library_signal_handler(int signal, library_signal_handler handler);
 

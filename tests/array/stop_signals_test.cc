@@ -453,6 +453,51 @@ void send_by_raise() { raise(SIGALRM); }
 
 }  // namespace
 
+// The rest of a library's open, after its own alarm has fired and after it
+// asks for the default action, is part of the run: a SIGALRM sent then
+// stops it and removes its files. A SIGALRM the run was started with
+// ignored is ignored again once the library is done with it.
+namespace {
+
+// In a child: the library's own alarm fires, then, after it asks for the
+// default action when `asks_default`, a process sends SIGALRM.
+[[noreturn]] void sent_after_time_out(bool asks_default) {
+  if (setjmp(LibraryRead) == 0) {
+    install_library_signal_handler(SIGALRM, library_time_out);
+    expire_soon();
+    for (;;) pause();
+  }
+  if (asks_default && install_library_signal_handler(SIGALRM, SIG_DFL) != SIG_DFL) _exit(4);
+  kill(getpid(), SIGALRM);
+  _exit(0);
+}
+
+}  // namespace
+
+TEST_F(StopSignals, AfterALibrarysTimeOutASentAlarmStillStops) {
+  for (const bool asks_default : {false, true}) {
+    EXPECT_EXIT(
+        {
+          start_child();
+          make_registered(path("registered"));
+          sent_after_time_out(asks_default);
+        },
+        ::testing::KilledBySignal(SIGALRM), "")
+        << (asks_default ? "after the default action" : "after its alarm");
+    EXPECT_FALSE(exists("registered"));
+    clear();
+  }
+  EXPECT_EXIT(
+      {
+        start_child(SIGALRM);
+        EXPECT_EQ(install_library_signal_handler(SIGALRM, library_time_out), SIG_IGN);
+        EXPECT_EQ(install_library_signal_handler(SIGALRM, SIG_DFL), library_time_out);
+        raise(SIGALRM);
+        _exit(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
 TEST_F(StopSignals, ALibrarysAlarmHandlerGetsItsOwnAlarmOnlyWhileASentOneStops) {
   // The alarm that expires is the library's to handle; the program goes on
   // after it and still stops by a later signal, which the library's jump
