@@ -5,6 +5,7 @@
 // the file.
 #include "io/pgm_io.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -115,7 +116,11 @@ void check_rectangle(const char* name, int nl, int nc, int Indi, int Indj, int f
 }
 
 std::string header_text(const char* name, int Nl, int Nc) {
-  return "P5\n#" + std::string(name) + "\n" + std::to_string(Nc) + " " + std::to_string(Nl) + "\n255\n";
+  // The comment is one line, whatever line ends the name holds.
+  std::string comment = name;
+  std::replace(comment.begin(), comment.end(), '\n', ' ');
+  std::replace(comment.begin(), comment.end(), '\r', ' ');
+  return "P5\n#" + comment + "\n" + std::to_string(Nc) + " " + std::to_string(Nl) + "\n255\n";
 }
 
 void open_output(image_output& out, const char* name) {

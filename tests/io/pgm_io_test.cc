@@ -52,6 +52,15 @@ TEST(PgmWriter, HeaderCarriesTheGivenNameAndClampsValues) {
   EXPECT_FALSE(file_exists(scratch("empty.pgm")));
   EXPECT_EQ(pgmname("a.pgm.old"), "a.pgm.old");
   EXPECT_EQ(pgmname("a"), "a.pgm");
+  // Line ends in the name would end the comment early: the file reads back.
+  for (const char* odd : {"cr\r8 8", "nl\n8 8"}) {
+    const std::string odd_name = scratch(odd);
+    writepgm(odd_name.c_str(), ima, False);
+    to_array<float, false> back;
+    readpgm(odd_name.c_str(), back);
+    ASSERT_EQ(back.n_elem(), 6) << odd;
+    EXPECT_EQ(back(4), 17.f) << odd;
+  }
 }
 
 TEST(PgmWriter, StretchUsesASinglePrecisionStep) {
