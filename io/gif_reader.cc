@@ -47,8 +47,10 @@ PICINFO* current_picture_in = nullptr;
 // earlier colour and would pass for one. Past the highest index used, the
 // map's final run of black is that filling, even after unused entries that
 // are colours of the map (ImageMagick leaves the greys its dithering did
-// not use before it); a run of another colour is filling when it is all of
-// the entries past that index.
+// not use before it), unless the map darkens down to it past those
+// entries (an inverted ramp, a white and black map): its first black is
+// then the map's own darkest colour. A run of another colour is filling
+// when it is all of the entries past that index.
 int image_colours(int highest, const PICINFO& map, int entries) {
   const int first = highest + 1;
   if (first >= entries) return entries;
@@ -59,7 +61,12 @@ int image_colours(int highest, const PICINFO& map, int entries) {
   int run = last;  // the first entry of the final run
   while (run > first && same_as_last(run - 1)) run--;
   const bool black = map.red[last] == 0 && map.green[last] == 0 && map.blue[last] == 0;
-  return black || run == first ? run : entries;
+  if (run == first) return run;
+  if (!black) return entries;
+  auto brightness = [&](int i) { return map.red[i] + map.green[i] + map.blue[i]; };
+  for (int i = 0; i < run - 1; i++)
+    if (brightness(i) < brightness(run - 1)) return run;
+  return run + 1;
 }
 
 class GifDecoder {

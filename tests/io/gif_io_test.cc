@@ -507,17 +507,20 @@ std::vector<Rgb> giftopnm_colours(const std::string& gif) {
 TEST_F(Gif, WrittenValuesStayWithinTheInputPalette) {
   REQUIRE_TOOL("gifbuild");
   REQUIRE_TOOL("giftopnm");
-  const char* const stems[] = {"padded", "inverted", "short", "full"};
-  std::vector<Rgb> maps[4];
+  const char* const stems[] = {"padded", "inverted", "short", "full", "inverted_unused"};
+  std::vector<Rgb> maps[5];
   for (int i = 0; i <= 250; i++) {
     maps[0].push_back({i, i, i});
     maps[1].push_back({(250 - i) * 255 / 250, (250 - i) / 2, 250 - i});  // black its own last colour
   }
   for (int i = 0; i < 16; i++) maps[2].push_back({17 * i, 0, 255 - 17 * i});
   for (int i = 0; i < 256; i++) maps[3].push_back({255 - i, i / 2, 7});
+  // The inverted map again, its image using none of its black: the map
+  // darkens down to it, so it is a colour of the map, not the filling.
+  maps[4] = maps[1];
   const float values[] = {-3.f, 0.f, 1.f, 14.f, 15.f, 16.f, 100.f, 249.f, 250.f, 251.f, 253.f, 255.f, 300.f};
   const int count = static_cast<int>(std::size(values));
-  for (int p = 0; p < 4; p++) {
+  for (int p = 0; p < 5; p++) {
     const std::vector<Rgb>& map = maps[p];
     const std::string stem = stems[p];
     SCOPED_TRACE(stem);
