@@ -344,17 +344,18 @@ class tile_table {
     if (rows_ != tiles)
       refuse(card_text("NAXIS2") + " rows", ("its " + std::to_string(tiles) + " tiles need as many").c_str());
     if (coder_ == coder::rice) {
-      // The decoder takes BLOCKSIZE from ZVAL1 and BYTEPIX from ZVAL2, the
-      // other way round when ZNAME1 names BYTEPIX (in any case), whatever
-      // the other names say.
-      const bool swapped = strcasecmp(text("ZNAME1").c_str(), "BYTEPIX") == 0;
-      const std::string blocksize_key = swapped ? "ZVAL2" : "ZVAL1", bytepix_key = swapped ? "ZVAL1" : "ZVAL2";
-      blocksize_ = integer(blocksize_key, 32);
+      // The decoder takes BLOCKSIZE from ZVAL1 and BYTEPIX from ZVAL2,
+      // whatever the ZNAMEn say, and the other way round when they look
+      // swapped: a block size below 16 beside a width above 8.
+      long long first = integer("ZVAL1", 32), second = integer("ZVAL2", 4);
+      const bool swapped = first < 16 && second > 8;
+      if (swapped) std::swap(first, second);
+      const std::string blocksize_key = swapped ? "ZVAL2" : "ZVAL1";
+      blocksize_ = first;
       if (blocksize_ < 1) refuse(card_text(blocksize_key) + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
       // The decoder reads pixels of 1 or 2 bytes as asked, any other width
       // (absent, 8, ...) as 4 bytes.
-      const long long bytepix = integer(bytepix_key, 4);
-      bytepix_ = bytepix == 1 || bytepix == 2 ? bytepix : 4;
+      bytepix_ = second == 1 || second == 2 ? second : 4;
     }
     if (compression_ == "HCOMPRESS_1" && find("ZVAL1") != nullptr) {
       double scale = 0;

@@ -311,10 +311,12 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
       // past the end of these 2-byte streams.
       {"bytepix3.fits", with_card(i_rice, "ZVAL2", "3"), "has tile 1: its Rice data end before its pixels do"},
       {"bytepix8.fits", with_card(i_rice, "ZVAL2", "8"), "has tile 1: its Rice data end before its pixels do"},
+      // Names that say the values are swapped, values that do not look so:
+      // the decoder takes ZVAL1 as the block size.
       {"blocksize_named.fits",
-       with_card(with_card(with_card(with_card(i_rice, "ZNAME1", "'BYTEPIX'"), "ZVAL1", "2"), "ZNAME2", "'BLOCKSIZE'"),
-                 "ZVAL2", "0"),
-       "has ZVAL2 = 0 \\(BLOCKSIZE\\): Rice codes blocks"},
+       with_card(with_card(with_card(with_card(i_rice, "ZNAME1", "'BYTEPIX'"), "ZVAL1", "0"), "ZNAME2", "'BLOCKSIZE'"),
+                 "ZVAL2", "2"),
+       "has ZVAL1 = 0 \\(BLOCKSIZE\\): Rice codes blocks"},
       // Named otherwise, ZVAL1 is still the decoder's block size.
       {"blocksize_scale.fits", with_card(with_card(i_rice, "ZNAME1", "'SCALE'"), "ZVAL1", "0"),
        "has ZVAL1 = 0 \\(BLOCKSIZE\\): Rice codes blocks"},
@@ -442,8 +444,9 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
                          with_card(with_card(fits_test::read_bytes(scratch("f_lossless.fits")), "ZQUANTIZ",
                                              "'SUBTRACTIVE_DITHER_1'"),
                                    "ZDITHER0", "-5"));
-  // Rice's parameters in the other order, which ZNAME1 = 'BYTEPIX' marks,
-  // in any case; a NOISEBIT in place of BYTEPIX, as early versions of the
+  // Rice's parameters in the other order, which the decoder tells by their
+  // values (a block size below 16 beside a width above 8), however they
+  // are named; a NOISEBIT in place of BYTEPIX, as early versions of the
   // library wrote for quantized floats, and a 32-bit image's BYTEPIX = 8,
   // both read as 4 bytes.
   fits_test::write_bytes(scratch("rice_swapped.fits"),
@@ -454,6 +457,7 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
                          with_card(with_card(with_card(with_card(i_rice, "ZNAME1", "'bytepix'"), "ZVAL1", "2"),
                                              "ZNAME2", "'BLOCKSIZE'"),
                                    "ZVAL2", "32"));
+  fits_test::write_bytes(scratch("rice_swapped_unnamed.fits"), with_card(with_card(i_rice, "ZVAL1", "2"), "ZVAL2", "32"));
   fits_test::write_bytes(scratch("noisebit.fits"), with_card(with_card(f_rice, "ZNAME2", "'NOISEBIT'"), "ZVAL2", "16"));
   fits_test::write_bytes(scratch("i32_bytepix8.fits"), with_card(i32_rice, "ZVAL2", "8"));
   // Double images quantized by default, their gzip tiles 4 bytes a pixel.
@@ -488,7 +492,7 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
   }
   for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp.fits", "d_hcomp.fits", "real_tile.fits",
                            "dither_last.fits", "dither_absent.fits", "dither_unquantized.fits", "rice_swapped.fits",
-                           "rice_lower.fits", "noisebit.fits", "i32_bytepix8.fits", "d_gzip1.fits", "d_gzip2.fits",
+                           "rice_swapped_unnamed.fits", "rice_lower.fits", "noisebit.fits", "i32_bytepix8.fits", "d_gzip1.fits", "d_gzip2.fits",
                            "lower.fits", "zenith_twice.fits", "int_no_dither.fits",
                            "i_plio.fits", "i_nocomp.fits", "f_nocomp.fits", "f_ramp.fits"}) {
     const std::vector<float> ours = read_image(scratch(std::string(name) + "[1]"));
