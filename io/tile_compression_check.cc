@@ -123,10 +123,17 @@ long long descriptor_field(const unsigned char* bytes, int count) {
 // The keyword of a card as the library takes it: its first 8 characters,
 // ended early by an '=', without trailing blanks.
 std::string card_keyword(const char* card) {
-  std::size_t length = 0;
-  while (length < 8 && card[length] != '=') length++;
-  while (length > 0 && card[length - 1] == ' ') length--;
-  return std::string(card, length);
+  // A HIERARCH card names its keyword after the word, up to its '=': the
+  // library finds ZTILE1 there too.
+  const std::size_t start = std::memcmp(card, "HIERARCH ", 9) == 0 ? 9 : 0;
+  const std::size_t most = start == 0 ? 8 : FITS_CARD;
+  std::size_t end = start;
+  while (end < most && card[end] != '=') end++;
+  if (start > 0 && end == most) return "HIERARCH";
+  while (end > start && card[end - 1] == ' ') end--;
+  std::size_t first = start;
+  while (first < end && card[first] == ' ') first++;
+  return std::string(card + first, end - first);
 }
 
 bool end_card(const char* card) { return std::memcmp(card, "END     ", 8) == 0; }
@@ -208,10 +215,14 @@ std::string read_card_name(std::string keyword) {
 // with a ZIMAGE card, as written, whose value is true, wherever it stands
 // among others.
 bool compressed_table(const char* cards, std::size_t size) {
-  if (size < FITS_CARD || std::memcmp(cards + 10, "'BINTABLE'", 10) != 0) return false;
+  if (size < FITS_CARD || card_keyword(cards) != "XTENSION") return false;
+  // Its value where the card puts it, blanks allowed before its end quote.
+  std::string xtension = bare_value(cards);
+  xtension.erase(xtension.find_last_not_of(" '") + 1);
+  if (xtension != "'BINTABLE") return false;
   for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD) {
     if (card_keyword(cards + at) != "ZIMAGE") continue;
-    const char* value = static_cast<const char*>(std::memchr(cards + at, '=', 10));
+    const char* value = static_cast<const char*>(std::memchr(cards + at, '=', FITS_CARD));
     std::string text = value == nullptr ? "" : std::string(value + 1, cards + at + FITS_CARD);
     text.erase(std::min(text.find('/'), text.size()));
     text.erase(0, text.find_first_not_of(' '));

@@ -411,6 +411,12 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
       {"ttype_number.fits",
        with_copy(without_card(with_length(i_plio, "COMPRESSED_DATA", 0, 5), "TTYPE1"), "TTYPE01 = 'COMPRESSED_DATA'"),
        "has tile 1: its PLIO list runs past its data"},
+      // A HIERARCH card the library finds as ZTILE1; a table whose type
+      // ends in blanks, which the library takes for a compressed image.
+      {"hierarch_twice.fits", with_copy(f_rice, "HIERARCH ZTILE1 = 0"),
+       "has ZTILE1 twice \\(ZTILE1 = 64, then HIERARCH ZTILE1 = 0\\)"},
+      {"bintable_blanks.fits", with_card(with_card(f_rice, "XTENSION", "'BINTABLE  '"), "ZTILE1", "0"),
+       "has ZTILE1 = 0: a tile has at least 1 pixel along each axis"},
       {"equals.fits", with_copy(without_card(f_rice, "ZTILE1"), "ZTILE1=0"), "has ZTILE1=0: its value is no integer"},
   };
   for (const auto& c : cases) {
