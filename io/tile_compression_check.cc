@@ -106,8 +106,10 @@ constexpr long long kMaxAxes = 6;
 constexpr long long kDitherOffsets = 10000;
 // More pixels than a tile of any file could hold, 8 bytes each at most.
 constexpr long long kMostTilePixels = (1LL << 62) / 8;
-// Headers longer than this are the library's to refuse.
+// Longer headers are refused: the library would read them whole, and no
+// image needs them. A table has at most this many columns.
 constexpr int kMaxHeaderBlocks = 10000;
+constexpr long long kMaxColumns = 999;
 // Images this large have their tiles checked side by side.
 constexpr long long kParallelPixels = 1 << 16;
 
@@ -158,19 +160,23 @@ bool searched_card(const std::string& key) {
   return key[0] == 'Z' || key == "EXTNAME" || key == "EXTVER" || key == "HDUNAME" || key == "HDUVER";
 }
 
-// Whether `card` is the one the library reads as `key` (upper case, as the
-// checks name cards): a card it searches for in any letter case; a column
-// card by its number; any other (the table's structure, which it reads as
-// written) by its keyword.
-bool reads_as(const char* card, const std::string& key) {
-  const std::string keyword = card_keyword(card);
-  if (searched_card(key)) return strcasecmp(keyword.c_str(), key.c_str()) == 0;
+// The name by which the library finds a card of this keyword, as the
+// checks ask for it (in upper case): a card it searches for in any letter
+// case, upper-cased; a column card by its number (TFORM03 is TFORM3); any
+// other (the table's structure, which it reads as written) its keyword.
+std::string lookup_name(const std::string& keyword) {
+  std::string upper = keyword;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (!upper.empty() && searched_card(upper)) return upper;
   for (const char* const prefix : kColumnCards) {
-    const long long index = keyword_index(key, prefix);
-    if (index > 0) return keyword_index(keyword, prefix) == index;
+    const long long index = keyword_index(keyword, prefix);
+    if (index > 0 && index < 1000000) return prefix + std::to_string(index);
   }
-  return keyword == key;
+  return keyword;
 }
+
+// Whether `card` is the one the library reads as `key`.
+bool reads_as(const char* card, const std::string& key) { return lookup_name(card_keyword(card)) == key; }
 
 // The first of the cards before END that the library reads as `key`, or
 // null.
@@ -237,13 +243,20 @@ bool compressed_table(const char* cards, std::size_t size) {
 class tile_table {
  public:
   tile_table(std::string cards, int nblocks, int hdu, long long data_start, const std::string& name)
-      : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name) {}
+      : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name) {
+    // Each card looked up once: a header may hold hundreds of thousands,
+    // and a table a thousand columns of a few cards each.
+    const std::size_t size = static_cast<std::size_t>(nblocks_) * FITS_BLOCK;
+    for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(&cards_[at]); at += FITS_CARD)
+      index_.emplace(lookup_name(card_keyword(&cards_[at])), &cards_[at]);
+  }
 
  private:
-  // The card the library reads as `key`: since no card it reads is given
-  // twice, the same the checks read.
-  const char* find(const std::string& key) {
-    return library_card(cards_.data(), static_cast<std::size_t>(nblocks_) * FITS_BLOCK, key);
+  // The first card the library reads as `key`: since no card it reads is
+  // given twice, the same the checks read.
+  const char* find(const std::string& key) const {
+    const auto card = index_.find(key);
+    return card == index_.end() ? nullptr : card->second;
   }
   // "ZTILE1 = 0" as the card gives it.
   static std::string as_given(const char* card) {
@@ -524,6 +537,7 @@ class tile_table {
   // number by number into the tile's buffer.
   void check_columns(const file_bytes& file) {
     const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
+    if (fields > kMaxColumns) refuse(card_text("TFIELDS"), "a table has at most 999 columns");
     for (long long k = 1, at = 0; k <= fields; k++) {
       const std::string form_key = "TFORM" + std::to_string(k);
       int descriptor = 0;
@@ -803,6 +817,7 @@ class tile_table {
   }
 
   std::string cards_;
+  std::unordered_map<std::string, const char*> index_;
   int nblocks_;
   int hdu_;
   long long data_start_;
@@ -887,6 +902,12 @@ struct hdu_reach {
   }
 };
 
+[[noreturn]] void refuse_long_header(int hdu, const std::string& name) {
+  fatal_exitf(-1, stderr,
+              "Error: the header of HDU [%d] runs past %d blocks of 2880 bytes, which no image needs ... (%s)\n", hdu,
+              kMaxHeaderBlocks, name.c_str());
+}
+
 // Walks the HDUs, header by header, while the bytes are those of whole
 // HDUs and the read passes them, checking the cards of each tile-compressed
 // image; what follows the last one is the library's to report.
@@ -898,9 +919,8 @@ void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach
     for (;;) {
       cards.resize(static_cast<std::size_t>(nblocks + 1) * FITS_BLOCK);
       unsigned char* block = reinterpret_cast<unsigned char*>(&cards[static_cast<std::size_t>(nblocks) * FITS_BLOCK]);
-      if (nblocks == kMaxHeaderBlocks ||
-          !file.read(start + static_cast<long long>(nblocks) * FITS_BLOCK, FITS_BLOCK, block))
-        return;
+      if (nblocks == kMaxHeaderBlocks) refuse_long_header(hdu, name);
+      if (!file.read(start + static_cast<long long>(nblocks) * FITS_BLOCK, FITS_BLOCK, block)) return;
       if (nblocks == 0 && std::memcmp(block, hdu == 0 ? "SIMPLE  " : "XTENSION", 8) != 0) return;
       nblocks++;
       if (fitsnfind(reinterpret_cast<char*>(block), "END     ", 1) != nullptr) break;
@@ -953,7 +973,8 @@ void fits_check_tiles(fitsfile* fptr) {
   if (ffghadll(fptr, &head_start, &data_start, &data_end, &status) != 0) return;
   // The header the library parsed, read again from the same bytes.
   const LONGLONG header_bytes = data_start - head_start;
-  if (header_bytes <= 0 || header_bytes % FITS_BLOCK != 0 || header_bytes / FITS_BLOCK > kMaxHeaderBlocks) return;
+  if (header_bytes <= 0 || header_bytes % FITS_BLOCK != 0) return;
+  if (header_bytes / FITS_BLOCK > kMaxHeaderBlocks) refuse_long_header(hdu - 1, source.name);
   const int nblocks = static_cast<int>(header_bytes / FITS_BLOCK);
   std::string cards(static_cast<std::size_t>(header_bytes), ' ');
   const memory_bytes memory(source.bytes, source.size);

@@ -345,6 +345,8 @@ TEST(TileCompressedImages, CardsAndTilesTheDecoderTrustsAreChecked) {
        "has ZTILE1 = 1099511627776, ZTILE2 = 1099511627776: a tile of more pixels than any file could hold"},
       {"zgcount.fits", with_card(i_hcomp, "ZGCOUNT", "65535"), "has ZGCOUNT = 65535: an image is one group of pixels"},
       {"zgcount0.fits", with_card(i_rice, "ZGCOUNT", "0"), "has ZGCOUNT = 0: an image is one group of pixels"},
+      {"tfields.fits", with_card(i_rice, "TFIELDS", "100000000"),
+       "has TFIELDS = 100000000: a table has at most 999 columns"},
       // Dithering claimed for integer pixels, which the library would add
       // to every one; with an offset outside its table, read past it.
       {"int_dither.fits", with_card(i_rice, "ZQUANTIZ", "'SUBTRACTIVE_DITHER_1'"),
@@ -555,6 +557,21 @@ TEST(TileCompressedImages, HcompressNegativeScaleReadsAsTheLibraryReadsIt) {
 // A heap past 2 GiB, as 1P descriptors reach it: the library reads their
 // fields unsigned, and a tile stored there reads as it did before it was
 // moved. The file is sparse.
+// A header longer than any image needs, which the library would read
+// whole, card by card, is refused before it does.
+TEST(TileCompressedImages, HeadersPastTenThousandBlocksAreRefused) {
+  std::string card = "SIMPLE  =                    T";
+  card.resize(80, ' ');
+  std::string header = card + std::string(10001 * 2880 - 160, ' ');
+  card = "END";
+  card.resize(80, ' ');
+  header += card;
+  fits_test::write_bytes(scratch("long.fits"), header);
+  EXPECT_EXIT_STATUS(read_image(scratch("long.fits")), 255,
+                     "the header of HDU \\[0\\] runs past 10000 blocks of 2880 bytes");
+  std::remove(scratch("long.fits").c_str());
+}
+
 TEST(TileCompressedImages, TilesPastTwoGigabytesOfHeapRead) {
   std::vector<double> ints(kWidth * kHeight);
   for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
