@@ -217,14 +217,10 @@ void fits_read_dblarr(const char* name, to_array<double, true>& Dat) {
                 fits_open_failure(name, file, status, fptr).c_str(), status);
   long naxes[3] = {0, 0, 0};
   int nfound = 0;
-  // A tile-compressed image's NAXISn cards describe its table: its size is
-  // the image's, as the library rebuilds it.
-  if (fits_is_compressed_image(fptr, &status)) {
-    if (ffgidm(fptr, &nfound, &status) || ffgisz(fptr, 3, naxes, &status))
-      fatal_exitf(-1, stdout, " Error: cannot read NAXIS keyword (%s)\n", name);
-  } else if (ffgknj(fptr, "NAXIS", 1, 3, naxes, &nfound, &status)) {
+  // The image's size, as the library gives it: a tile-compressed image's
+  // NAXISn cards describe its table.
+  if (ffgidm(fptr, &nfound, &status) || ffgisz(fptr, 3, naxes, &status))
     fatal_exitf(-1, stdout, " Error: cannot read NAXIS keyword (%s)\n", name);
-  }
   // No axis key, or a gap in them, leaves nothing to allocate: refused.
   if (nfound < 1 || nfound > 3) fatal_exitf(-1, stdout, " erreur nfound %d \n", nfound);
   check_axes(naxes, nfound, name);

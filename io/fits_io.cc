@@ -588,6 +588,17 @@ own_scaling scaling_left_to_us(fitsfile* fptr, const char* name) {
   int status = 0;
   if (!fits_is_compressed_image(fptr, &status)) return {};
   const FITSfile* file = fptr->Fptr;
+  // The library reads those tiles as a table column, under the column's own
+  // TSCALn and TZEROn, which no writer gives it: the values would be
+  // scaled twice, or otherwise than the image's cards say.
+  if (file->cn_uncompressed > 0) {
+    const tcolumn& column = fptr->Fptr->tableptr[file->cn_uncompressed - 1];
+    if (column.tscale != 1.0 || column.tzero != 0.0)
+      fatal_exitf(-1, stderr,
+                  "Error: the tiles kept uncompressed stand under their column's own scaling (TSCAL%d = %.17g, "
+                  "TZERO%d = %.17g), which the FITS library would apply besides the image's ... (%s)\n",
+                  file->cn_uncompressed, column.tscale, file->cn_uncompressed, column.tzero, name);
+  }
   // The library marks a BLANK given as a card by cn_zblank = -1.
   const bool has_blank = file->zbitpix > 0 && file->cn_zblank == -1;
   if (file->cn_uncompressed <= 0 || (file->cn_bscale == 1.0 && file->cn_bzero == 0.0 && !has_blank)) return {};
@@ -618,19 +629,24 @@ int read_physical_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool unde
   const LONGLONG chunk = std::max<LONGLONG>(kChunk / width, 1) * width;
   std::vector<double> stored(static_cast<std::size_t>(std::min(chunk, n)));
   double stored_undefined = std::numeric_limits<double>::quiet_NaN();
-  for (LONGLONG first = 0; first < n; first += chunk) {
+  const bool mark = undefined_as_nan && scaling.has_blank;
+  for (LONGLONG first = 0; first < n && *status == 0; first += chunk) {
     const LONGLONG count = std::min(chunk, n - first);
     if (ffgpv(fptr, TDOUBLE, first + 1, count, undefined_as_nan ? &stored_undefined : nullptr, stored.data(),
               &anynul, status))
-      return *status;
-    const bool mark = undefined_as_nan && scaling.has_blank;
+      break;
     for (LONGLONG k = 0; k < count; k++) {
       const double value = stored[static_cast<std::size_t>(k)];
       out[first + k] = mark && value == scaling.blank ? undefined
                                                       : static_cast<Out>(value * scaling.scale + scaling.zero);
     }
   }
-  return ffpscl(fptr, scaling.scale, scaling.zero, status);
+  // The image's scaling back, whatever the read gave; a BSCALE of 0, which
+  // the library takes from a card but not from a call, has made every
+  // pixel BZERO and is left unset.
+  int restore_status = 0;
+  if (scaling.scale != 0.0) ffpscl(fptr, scaling.scale, scaling.zero, &restore_status);
+  return *status != 0 ? *status : (*status = restore_status);
 }
 
 }  // namespace

@@ -89,11 +89,13 @@ std::string fits_library_reason(fitsfile* fptr, int status);
 [[noreturn]] void fits_refuse_read(fitsfile* fptr, const char* name, int status);
 // Reads the first n pixels of the current image into out, as ffgpv reads
 // them (undefined ones as NaN when `undefined_as_nan`), but with the
-// image's BSCALE and BZERO applied to the tiles of a compressed integer
-// image that the library reads unscaled (those kept uncompressed, as
-// NOCOMPRESS keeps them all); refuses, naming the file, a floating-point
-// image whose uncompressed tiles stand under a scaling. The library's
-// status.
+// image's BSCALE, BZERO and BLANK applied to the tiles of a compressed
+// integer image that the library reads unscaled (those kept uncompressed,
+// as NOCOMPRESS keeps them all); refuses, naming the file, a
+// floating-point image whose uncompressed tiles stand under a scaling, and
+// such tiles under their column's own scaling. The library's status. The
+// library caches decoded tiles whatever the scaling asked: for such an
+// image, this is to be the only read of pixels on fptr.
 int fits_read_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool undefined_as_nan, float* out, int* status);
 int fits_read_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool undefined_as_nan, double* out,
                      int* status);

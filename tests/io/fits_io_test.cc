@@ -608,6 +608,39 @@ TEST(FitsCompressed, TilesKeptWholeReadScaledAsTheImageSays) {
                          floats + "\\[1\\]\\)\n");
 }
 
+// Tiles kept whole under their column's own TZEROn, which the library
+// would add besides the image's BZERO, are refused; a BSCALE of 0 makes
+// every pixel BZERO, as the same image Rice-compressed reads.
+TEST(FitsCompressed, TilesKeptWholeUnderAColumnScalingOrAZeroScale) {
+  const long nx = 6, ny = 4;
+  const std::vector<double> values(nx * ny, 1010.5);
+  const std::string column_zero = scratch("column_zero.fits");
+  fits_test::write_compressed(column_zero, SHORT_IMG, {nx, ny}, values, {NOCOMPRESS}, nullptr, 0.5, 1000);
+  fitsfile* f = nullptr;
+  int status = 0;
+  double five = 5;
+  ffopen(&f, (column_zero + "[1]").c_str(), READWRITE, &status);
+  ffpky(f, TDOUBLE, "TZERO2", &five, nullptr, &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0);
+  to_array<float, false> ima;
+  fitsstruct rec;
+  EXPECT_EXIT_STATUS(fits_read_float((column_zero + "[1]").c_str(), ima, &rec), 255,
+                     "stand under their column's own scaling \\(TSCAL2 = 1, TZERO2 = 5\\)");
+  for (int type : {NOCOMPRESS, RICE_1}) {
+    const std::string file = scratch(type == NOCOMPRESS ? "zero_nocomp.fits" : "zero_rice.fits");
+    fits_test::write_compressed(file, SHORT_IMG, {nx, ny}, values, {type}, nullptr, 0.5, 1000);
+    ffopen(&f, (file + "[1]").c_str(), READWRITE, &status);
+    double zero_scale = 0;
+    ffuky(f, TDOUBLE, "BSCALE", &zero_scale, nullptr, &status);
+    ffclos(f, &status);
+    ASSERT_EQ(status, 0) << file;
+    fits_read_float((file + "[1]").c_str(), ima, &rec);
+    ASSERT_EQ(ima.n_elem(), nx * ny) << file;
+    for (int k = 0; k < nx * ny; k++) EXPECT_EQ(ima(k), 1000.f) << file << " pixel " << k;
+  }
+}
+
 // The undefined pixels of a NOCOMPRESS integer image, whose BLANK the
 // library does not apply to tiles kept whole: undefined as the same image
 // Rice-compressed reads them, the others as stored.
