@@ -1,0 +1,48 @@
+// The parameters by which the checks of a tile-compressed image walk its
+// tiles, as they read them from its cards, and their comparison with those
+// the FITS library took when it opened the image: a card form the checks
+// read otherwise than the library would bring its decoders to other sizes
+// than the ones walked.
+#pragma once
+
+#include <fitsio.h>
+
+#include <string>
+#include <vector>
+
+struct tile_parameters {
+  // ZCMPTYPE as written: RICE_1, RICE_ONE, GZIP_1, GZIP_2, PLIO_1,
+  // HCOMPRESS_1 or NOCOMPRESS.
+  std::string compression;
+  long long bitpix = 0;
+  // ZNAXISn, and ZTILEn with their defaults (the first axis whole, 1 along
+  // the others).
+  std::vector<long long> axes, tile_sides;
+  // Rice only, as the decoder takes them (swapped when they look swapped):
+  // 0 for any other compression.
+  long long rice_blocksize = 0, rice_bytepix = 0;
+  // ZQUANTIZ's value without quotes and trailing blanks; empty when absent.
+  std::string quantize;
+  // ZDITHER0 when given; the seed that dithered tiles are read with.
+  bool has_dither_seed = false;
+  long long dither_seed = 0;
+  // Column numbers, from 1; 0 when the table has no such column.
+  int compressed_column = 0, gzip_column = 0, uncompressed_column = 0;
+  int zscale_column = 0, zzero_column = 0, zblank_column = 0;
+  // ZSCALE, ZZERO and ZBLANK given as cards.
+  bool has_zscale = false, has_zzero = false, has_zblank = false;
+  double zscale = 0, zzero = 0;
+  long long zblank = 0;
+};
+
+// One parameter on which the library and the checks differ: its name as
+// messages give it ("ZTILE2", "the ZSCALE column") and each side's value.
+struct tile_parameter_difference {
+  std::string parameter, library, walked;
+};
+
+// The parameters of the current HDU, opened by the library as a
+// tile-compressed image, that the library took otherwise than `walked`
+// says; none when they agree.
+std::vector<tile_parameter_difference> tile_parameter_differences(const fitsfile* fptr,
+                                                                  const tile_parameters& walked);
