@@ -4,7 +4,12 @@
 // stream to fit its buffers.
 #include "io/tile_compression_check.h"
 
-#include <malloc.h>
+// The library's card parsers and conversions; this header of the library
+// declares no C linkage.
+extern "C" {
+#include <fitsio2.h>
+}
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +105,13 @@ class stream_bytes : public file_bytes {
 const char* const kCompressionTypes[] = {"RICE_1", "RICE_ONE",    "GZIP_1",    "GZIP_2",
                                          "PLIO_1", "HCOMPRESS_1", "NOCOMPRESS"};
 const char* const kQuantizations[] = {"NO_DITHER", "SUBTRACTIVE_DITHER_1", "SUBTRACTIVE_DITHER_2", "NONE"};
+// The convention's Z-cards of fixed names, and the cards of the table's
+// structure, scaling and name: each the checks or the library read.
+const char* const kConventionZCards[] = {"ZIMAGE",   "ZCMPTYPE", "ZBITPIX",  "ZNAXIS",   "ZMASKCMP", "ZSIMPLE",
+                                         "ZTENSION", "ZEXTEND",  "ZBLOCKED", "ZPCOUNT",  "ZGCOUNT",  "ZHECKSUM",
+                                         "ZDATASUM", "ZQUANTIZ", "ZDITHER0", "ZSCALE",   "ZZERO",    "ZBLANK"};
+const char* const kStructureCards[] = {"XTENSION", "BITPIX", "NAXIS",  "PCOUNT",  "GCOUNT",  "TFIELDS", "THEAP",
+                                       "BSCALE",   "BZERO",  "BLANK",  "EXTNAME", "EXTVER",  "HDUNAME", "HDUVER"};
 // The library keeps at most this many image axes, and this many dithering
 // offsets in its table of random numbers.
 constexpr long long kMaxAxes = 6;
@@ -122,35 +134,76 @@ long long descriptor_field(const unsigned char* bytes, int count) {
   return static_cast<long long>(value);
 }
 
-// The keyword of a card as the library takes it: its first 8 characters,
-// ended early by an '=', without trailing blanks.
+// One reader of cards: every card is named and valued by the FITS
+// library's own parsers, as its reads of the header name and value it, so
+// that no form of a card (a blank or '=' inside its keyword, HIERARCH, any
+// letter case, a value in quotes) reads otherwise here than there. The
+// parsers want the card as the library hands it to them: 80 characters and
+// a NUL, which ends it early where the file holds one.
+struct card_text {
+  explicit card_text(const char* card) {
+    std::memcpy(text, card, FITS_CARD);
+    text[FITS_CARD] = '\0';
+  }
+  char text[FLEN_CARD];
+};
+
+// The keyword as the library names the card: up to its first blank or
+// '=', or after HIERARCH up to its '='.
 std::string card_keyword(const char* card) {
-  // A HIERARCH card names its keyword after the word, up to its '=': the
-  // library finds ZTILE1 there too.
-  const std::size_t start = std::memcmp(card, "HIERARCH ", 9) == 0 ? 9 : 0;
-  const std::size_t most = start == 0 ? 8 : FITS_CARD;
-  std::size_t end = start;
-  while (end < most && card[end] != '=') end++;
-  if (start > 0 && end == most) return "HIERARCH";
-  while (end > start && card[end - 1] == ' ') end--;
-  std::size_t first = start;
-  while (first < end && card[first] == ' ') first++;
-  return std::string(card + first, end - first);
+  card_text copy(card);
+  char name[FLEN_KEYWORD] = "";
+  int length = 0, status = 0;
+  ffgknm(copy.text, name, &length, &status);
+  return name;
+}
+
+// The value as the library parses it: a string keeps its quotes; empty
+// when the card has none.
+std::string card_value(const char* card) {
+  card_text copy(card);
+  char value[FLEN_VALUE] = "", comment[FLEN_COMMENT] = "";
+  int status = 0;
+  if (ffpsvc(copy.text, value, comment, &status) != 0) return "";
+  return value;
+}
+
+// A value as the library converts it where it wants an integer (a real
+// cut toward zero, a logical as 0 or 1, a number in quotes), a real, a
+// string (without its quotes and trailing blanks) or a logical; false when
+// it cannot.
+bool value_integer(const std::string& value, long long* integer) {
+  LONGLONG converted = 0;
+  int status = 0;
+  if (ffc2j(value.c_str(), &converted, &status) != 0) return false;
+  *integer = converted;
+  return true;
+}
+bool value_real(const std::string& value, double* real) {
+  int status = 0;
+  return ffc2d(value.c_str(), real, &status) == 0;
+}
+std::string value_text(const std::string& value) {
+  char text[FLEN_VALUE] = "";
+  int status = 0;
+  return ffc2s(value.c_str(), text, &status) == 0 ? text : "";
+}
+bool value_logical(const std::string& value) {
+  int logical = 0, status = 0;
+  return ffc2l(value.c_str(), &logical, &status) == 0 && logical != 0;
 }
 
 bool end_card(const char* card) { return std::memcmp(card, "END     ", 8) == 0; }
 
-// The number n of a keyword `prefix` + n, however many zeros lead it, as
-// the library reads its column cards (TFORM3 and TFORM03 alike); 0 when
-// `keyword` is no such keyword.
+// The number n of a keyword `prefix` + n, read as the library reads the
+// numbers of its column cards (TFORM3 and TFORM03 alike); 0 when `keyword`
+// is no such keyword.
 long long keyword_index(const std::string& keyword, const char* prefix) {
   const std::size_t length = std::strlen(prefix);
   if (keyword.size() <= length || keyword.compare(0, length, prefix) != 0) return 0;
-  long long index = 0;
-  for (std::size_t k = length; k < keyword.size(); k++) {
-    if (keyword[k] < '0' || keyword[k] > '9') return 0;
-    index = index * 10 + (keyword[k] - '0');
-  }
+  long index = 0;
+  int status = 0;
+  if (ffc2ii(keyword.c_str() + length, &index, &status) != 0 || index < 1 || index > 999999) return 0;
   return index;
 }
 
@@ -160,17 +213,21 @@ bool searched_card(const std::string& key) {
   return key[0] == 'Z' || key == "EXTNAME" || key == "EXTVER" || key == "HDUNAME" || key == "HDUVER";
 }
 
+std::string upper_case(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // The name by which the library finds a card of this keyword, as the
 // checks ask for it (in upper case): a card it searches for in any letter
 // case, upper-cased; a column card by its number (TFORM03 is TFORM3); any
 // other (the table's structure, which it reads as written) its keyword.
 std::string lookup_name(const std::string& keyword) {
-  std::string upper = keyword;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = upper_case(keyword);
   if (!upper.empty() && searched_card(upper)) return upper;
   for (const char* const prefix : kColumnCards) {
     const long long index = keyword_index(keyword, prefix);
-    if (index > 0 && index < 1000000) return prefix + std::to_string(index);
+    if (index > 0) return prefix + std::to_string(index);
   }
   return keyword;
 }
@@ -190,9 +247,7 @@ const char* library_card(const char* cards, std::size_t size, const std::string&
 // them, and its rebuild of the image's header the rest. Other cards that
 // begin with Z (ZENITH, ZD) are the observer's, carried through as written.
 bool convention_z_card(const std::string& keyword) {
-  for (const char* const key : {"ZIMAGE", "ZCMPTYPE", "ZBITPIX", "ZNAXIS", "ZMASKCMP", "ZSIMPLE", "ZTENSION",
-                                "ZEXTEND", "ZBLOCKED", "ZPCOUNT", "ZGCOUNT", "ZHECKSUM", "ZDATASUM", "ZQUANTIZ",
-                                "ZDITHER0", "ZSCALE", "ZZERO", "ZBLANK"})
+  for (const char* const key : kConventionZCards)
     if (keyword == key) return true;
   for (const char* const prefix : {"ZNAXIS", "ZTILE", "ZNAME", "ZVAL"})
     if (keyword_index(keyword, prefix) > 0) return true;
@@ -202,39 +257,35 @@ bool convention_z_card(const std::string& keyword) {
 // The name of a card that the checks or the library read, in upper case
 // and with a column's or an axis's number written plainly, so that its
 // copies in any letter case share it; empty for a card neither reads.
-std::string read_card_name(std::string keyword) {
-  for (char& c : keyword) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (keyword.empty()) return "";
-  if (convention_z_card(keyword)) return keyword;
-  for (const char* const key : {"XTENSION", "BITPIX", "NAXIS", "PCOUNT", "GCOUNT", "TFIELDS", "THEAP", "BSCALE",
-                                "BZERO", "BLANK", "EXTNAME", "EXTVER", "HDUNAME", "HDUVER"})
-    if (keyword == key) return keyword;
+std::string read_card_name(const std::string& keyword) {
+  const std::string upper = upper_case(keyword);
+  if (upper.empty()) return "";
+  if (convention_z_card(upper)) return upper;
+  for (const char* const key : kStructureCards)
+    if (upper == key) return upper;
   for (const char* const prefix : kColumnCards) {
-    const long long index = keyword_index(keyword, prefix);
-    if (index > 0 && index < 1000000) return prefix + std::to_string(index);
+    const long long index = keyword_index(upper, prefix);
+    if (index > 0) return prefix + std::to_string(index);
   }
-  const long long axis = keyword_index(keyword, "NAXIS");
-  return axis > 0 && axis < 1000000 ? "NAXIS" + std::to_string(axis) : "";
+  const long long axis = keyword_index(upper, "NAXIS");
+  return axis > 0 ? "NAXIS" + std::to_string(axis) : "";
+}
+
+// The library takes these extension types for binary tables, in any
+// spacing within the quotes, or none.
+bool binary_table_type(const char* card) {
+  std::string type = value_text(card_value(card));
+  type.erase(0, type.find_first_not_of(' '));
+  return type == "BINTABLE" || type == "A3DTABLE" || type == "3DTABLE";
 }
 
 // A table the library takes for a tile-compressed image: a binary table
-// with a ZIMAGE card, as written, whose value is true, wherever it stands
-// among others.
+// with a ZIMAGE card, named as written, whose value is true, wherever it
+// stands among others.
 bool compressed_table(const char* cards, std::size_t size) {
-  if (size < FITS_CARD || card_keyword(cards) != "XTENSION") return false;
-  // Its value where the card puts it, blanks allowed before its end quote.
-  std::string xtension = bare_value(cards);
-  xtension.erase(xtension.find_last_not_of(" '") + 1);
-  if (xtension != "'BINTABLE") return false;
-  for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD) {
-    if (card_keyword(cards + at) != "ZIMAGE") continue;
-    const char* value = static_cast<const char*>(std::memchr(cards + at, '=', FITS_CARD));
-    std::string text = value == nullptr ? "" : std::string(value + 1, cards + at + FITS_CARD);
-    text.erase(std::min(text.find('/'), text.size()));
-    text.erase(0, text.find_first_not_of(' '));
-    text.erase(text.find_last_not_of(' ') + 1);
-    if (text == "T") return true;
-  }
+  if (size < FITS_CARD || card_keyword(cards) != "XTENSION" || !binary_table_type(cards)) return false;
+  for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD)
+    if (card_keyword(cards + at) == "ZIMAGE" && value_logical(card_value(cards + at))) return true;
   return false;
 }
 
@@ -258,11 +309,13 @@ class tile_table {
     const auto card = index_.find(key);
     return card == index_.end() ? nullptr : card->second;
   }
-  // "ZTILE1 = 0" as the card gives it.
+  // "ZTILE1 = 0" as the card gives it; a card in another form as it
+  // stands ("ZTILE1 X= 0").
   static std::string as_given(const char* card) {
-    if (std::memcmp(card + 8, "= ", 2) == 0) return card_keyword(card) + " = " + bare_value(card);
-    // Its value indicator out of place ("ZTILE1=0"): the card as it stands.
+    if (std::memcmp(card + 8, "= ", 2) == 0 && card_keyword(card).size() <= 8)
+      return card_keyword(card) + " = " + bare_value(card);
     std::string text(card, FITS_CARD);
+    text.erase(std::min(text.find('\0'), text.size()));
     return text.erase(text.find_last_not_of(' ') + 1);
   }
   std::string card_text(const std::string& key) {
@@ -289,35 +342,24 @@ class tile_table {
     fatal_exitf(-1, stderr, "Error: the tile-compressed image in HDU [%d] has %s: %s ... (%s)\n", hdu_, what.c_str(),
                 reason, name_.c_str());
   }
-  // An integer card; `absent` when the card is not there, a refusal when
-  // its value is no number. A real value is cut toward zero, as the library
-  // reads it where it wants an integer ("ZTILE1 = 100." is 100).
+  // An integer card, read as the library reads it; `absent` when the card
+  // is not there, a refusal when its value is no integer.
   long long integer(const std::string& key, long long absent) {
     const char* card = find(key);
     if (card == nullptr) return absent;
-    const std::string text = bare_value(card);
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (!text.empty() && *end == '\0' && errno == 0) return value;
-    // 2^63 and beyond: no integer of the library's either.
-    double real = 0;
-    if (!fits_number(card, &real) || !(std::fabs(real) < 9223372036854775808.0))
-      refuse(card_text(key), "its value is no integer");
-    return static_cast<long long>(real);
+    long long value = 0;
+    if (!value_integer(card_value(card), &value)) refuse(card_text(key), "its value is no integer");
+    return value;
   }
   long long required_integer(const std::string& key) {
     if (find(key) == nullptr) refuse(key + " absent", "the library needs it to read the image");
     return integer(key, 0);
   }
-  // A string card without its quotes and trailing blanks; empty when absent.
+  // A string card without its quotes and trailing blanks, as the library
+  // reads it; empty when absent.
   std::string text(const std::string& key) {
     const char* card = find(key);
-    if (card == nullptr) return "";
-    std::string value = bare_value(card);
-    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
-    value.erase(value.find_last_not_of(' ') + 1);
-    return value;
+    return card == nullptr ? "" : value_text(card_value(card));
   }
   template <std::size_t N>
   static bool known(const std::string& value, const char* const (&names)[N]) {
@@ -383,7 +425,7 @@ class tile_table {
     }
     if (compression_ == "HCOMPRESS_1" && find("ZVAL1") != nullptr) {
       double scale = 0;
-      if (!fits_number(find("ZVAL1"), &scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
+      if (!value_real(card_value(find("ZVAL1")), &scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
     }
     // An image is one group of pixels: the library sizes the image it
     // rebuilds by these, before any pixel is read.
@@ -788,15 +830,8 @@ class tile_table {
       verdict.fault = tile_fault::hcompress_magic;
       return verdict;
     }
-    // The bytes the C library gives for the decoder's empty buffers.
-    static const long long slack = [] {
-      void* block = std::malloc(0);
-      const long long usable = block == nullptr ? 0 : static_cast<long long>(malloc_usable_size(block));
-      std::free(block);
-      return usable;
-    }();
     long long read = 0;
-    switch (scratch.hcompress.walk(stream, size, hcompress_bits(), slack, &read)) {
+    switch (scratch.hcompress.walk(stream, size, hcompress_bits(), &read)) {
       case hcompress_walker::verdict::fits: break;
       case hcompress_walker::verdict::reported: verdict.fault = tile_fault::hcompress_code; break;
       case hcompress_walker::verdict::past_end: verdict.fault = tile_fault::hcompress_past; break;
@@ -875,12 +910,13 @@ struct hdu_reach {
       if (first != nullptr && library_card(first + FITS_CARD, size - (first + FITS_CARD - cards), key) != nullptr)
         return false;
     }
-    const std::string xtension = hdu == 0 ? "IMAGE" : value_of(cards, nblocks, "XTENSION");
-    const bool compressed = compressed_table(cards, size);
-    const int kind = xtension == "IMAGE" || (xtension == "BINTABLE" && compressed) ? IMAGE_HDU
-                     : xtension == "BINTABLE"                                    ? BINARY_TBL
-                     : xtension == "TABLE"                                       ? ASCII_TBL
-                                                                                 : -1;
+    std::string xtension = hdu == 0 ? "IMAGE" : value_of(cards, nblocks, "XTENSION");
+    xtension.erase(0, xtension.find_first_not_of(' '));
+    const bool binary = hdu > 0 && binary_table_type(cards), compressed = compressed_table(cards, size);
+    const int kind = xtension == "IMAGE" || compressed ? IMAGE_HDU
+                     : binary                          ? BINARY_TBL
+                     : xtension == "TABLE"             ? ASCII_TBL
+                                                       : -1;
     if (type != ANY_HDU && kind != type) return false;
     for (const char* const key : {"EXTNAME", "HDUNAME"}) {
       if (strcasecmp(value_of(cards, nblocks, key).c_str(), extname.c_str()) != 0) continue;
@@ -894,11 +930,7 @@ struct hdu_reach {
   // A card's value without quotes and trailing blanks; empty when absent.
   static std::string value_of(char* cards, int nblocks, const char* key) {
     const char* card = library_card(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK, key);
-    if (card == nullptr) return "";
-    std::string value = bare_value(card);
-    if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') value = value.substr(1, value.size() - 2);
-    value.erase(value.find_last_not_of(' ') + 1);
-    return value;
+    return card == nullptr ? "" : value_text(card_value(card));
   }
 };
 

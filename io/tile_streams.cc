@@ -236,7 +236,7 @@ struct hcompress_walker::bit_reader {
 };
 
 hcompress_walker::verdict hcompress_walker::walk(const unsigned char* stream, std::size_t size, int widest,
-                                                 long long slack, long long* read) {
+                                                 long long* read) {
   if (size < kHcompressBodyAt) return verdict::past_end;
   const long long nx = big_endian(stream + 2, 4), ny = big_endian(stream + 6, 4);
   const int planes[3] = {stream[kHcompressPlanesAt], stream[kHcompressPlanesAt + 1], stream[kHcompressPlanesAt + 2]};
@@ -250,7 +250,7 @@ hcompress_walker::verdict hcompress_walker::walk(const unsigned char* stream, st
   long long nonzero = 0;
   verdict found = verdict::fits;
   for (const auto& quadrant : quadrants) {
-    found = walk_quadrant(bits, quadrant[0], quadrant[1], static_cast<int>(quadrant[2]), slack, &nonzero);
+    found = walk_quadrant(bits, quadrant[0], quadrant[1], static_cast<int>(quadrant[2]), &nonzero);
     if (found == verdict::reported) break;
     if (found != verdict::fits) return found;
   }
@@ -268,7 +268,7 @@ hcompress_walker::verdict hcompress_walker::walk(const unsigned char* stream, st
 // coefficients any plane sets. A code other than 0 and 15 ends the
 // decoder's walk, which reports it.
 hcompress_walker::verdict hcompress_walker::walk_quadrant(bit_reader& bits, long long nqx, long long nqy, int planes,
-                                                          long long slack, long long* nonzero) {
+                                                          long long* nonzero) {
   if (planes == 0) return verdict::fits;
   const long long nqx2 = (nqx + 1) / 2, nqy2 = (nqy + 1) / 2, nybbles = nqx2 * nqy2;
   const int log2n = ceil_log2(std::max(nqx, nqy));
@@ -287,9 +287,10 @@ hcompress_walker::verdict hcompress_walker::walk_quadrant(bit_reader& bits, long
     }
     if (code != 15) return verdict::reported;
     // A quadrant of no cells still gets a grid a cell wide, of its other
-    // side's nybbles, written into a buffer of none: past what the C
-    // library's smallest block holds, the decoder writes over the heap.
-    if (nybbles == 0 && std::max(1LL, (std::max(nqx, nqy) + 1) / 2) > slack) return verdict::empty_quadtree;
+    // side's nybbles, written into a buffer of none: whether that lands in
+    // what the C library's allocator happens to give for an empty block or
+    // over the heap, the tile is refused alike, under any allocator.
+    if (nybbles == 0) return verdict::empty_quadtree;
     // The grid of each level holds a nybble for each 2 x 2 cells of the
     // next; each cell whose bit is set gets a nybble of its own.
     level_.assign(1, static_cast<unsigned char>(bits.huffman()));

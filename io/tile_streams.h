@@ -82,19 +82,16 @@ class hcompress_walker {
     // bits: it would shift a bit past their width.
     too_many_planes,
     // A quadrant of no pixels (a tile 1 pixel wide or high) coded by a
-    // quadtree, whose nybbles the decoder writes past its empty buffer
-    // further than `slack`.
+    // quadtree, whose nybbles the decoder writes past its empty buffer.
     empty_quadtree
   };
   // `widest` is the bits of the decoder's integers (32, or 64 for images
-  // of 32-bit pixels), whose top bit no plane may reach; `slack` the bytes
-  // the C library's malloc gives for a block of none; `read` is set to the
+  // of 32-bit pixels), whose top bit no plane may reach; `read` is set to the
   // bytes the decoder reads of a stream that fits or that it reports.
-  verdict walk(const unsigned char* stream, std::size_t size, int widest, long long slack, long long* read);
+  verdict walk(const unsigned char* stream, std::size_t size, int widest, long long* read);
 
  private:
   struct bit_reader;
-  verdict walk_quadrant(bit_reader& bits, long long nqx, long long nqy, int planes, long long slack,
-                        long long* nonzero);
+  verdict walk_quadrant(bit_reader& bits, long long nqx, long long nqy, int planes, long long* nonzero);
   std::vector<unsigned char> level_, next_, direct_;
 };

@@ -145,7 +145,12 @@ TEST(HcompressStreamWalk, ReadsExactlyTheLibrarysStreams) {
           const std::vector<unsigned char> stream = hcompress_stream(random, nx, ny, scale, range);
           if (stream.empty()) continue;
           long long read = -1;
-          ASSERT_EQ(walker.walk(stream.data(), stream.size(), 64, 24, &read), hcompress_walker::verdict::fits)
+          const hcompress_walker::verdict verdict = walker.walk(stream.data(), stream.size(), 64, &read);
+          // An image a pixel wide or high has empty quadrants, which the
+          // coder may code by a quadtree that the decoder writes past its
+          // buffer: no image writer makes HCOMPRESS tiles that thin.
+          if ((nx == 1 || ny == 1) && verdict == hcompress_walker::verdict::empty_quadtree) continue;
+          ASSERT_EQ(verdict, hcompress_walker::verdict::fits)
               << nx << " x " << ny << " scale " << scale << " range " << range;
           EXPECT_EQ(read, static_cast<long long>(stream.size())) << nx << " x " << ny << " scale " << scale;
           // Cut anywhere in its body, in the copy's own buffer so that a
@@ -154,16 +159,16 @@ TEST(HcompressStreamWalk, ReadsExactlyTheLibrarysStreams) {
           for (std::size_t size = 25; size + 1 < stream.size(); size += nx * ny > 256 ? 7 : 1) sizes.push_back(size);
           for (const std::size_t size : sizes) {
             const std::vector<unsigned char> cut(stream.begin(), stream.begin() + size);
-            ASSERT_EQ(walker.walk(cut.data(), cut.size(), 64, 24, &read), hcompress_walker::verdict::past_end)
+            ASSERT_EQ(walker.walk(cut.data(), cut.size(), 64, &read), hcompress_walker::verdict::past_end)
                 << nx << " x " << ny << " scale " << scale << " cut to " << size;
           }
           walked++;
         }
-  EXPECT_GT(walked, 700);
+  EXPECT_GT(walked, 600);
 }
 
 // Codes the decoder cannot read, planes past its integers' width, empty
-// quadrants coded by a quadtree past the C library's smallest block.
+// quadrants coded by a quadtree, whatever the C library's smallest block.
 TEST(HcompressStreamWalk, RefusesWhatTheDecoderWouldMisuse) {
   std::mt19937 random(3);
   hcompress_walker walker;
@@ -174,19 +179,22 @@ TEST(HcompressStreamWalk, RefusesWhatTheDecoderWouldMisuse) {
   // are the decoder's, 7 none.
   std::vector<unsigned char> bad_code = stream;
   bad_code[25] = static_cast<unsigned char>((bad_code[25] & 0x0F) | 0x70);
-  EXPECT_EQ(walker.walk(bad_code.data(), bad_code.size(), 64, 24, &read), hcompress_walker::verdict::reported);
+  EXPECT_EQ(walker.walk(bad_code.data(), bad_code.size(), 64, &read), hcompress_walker::verdict::reported);
   std::vector<unsigned char> many_planes = stream;
   many_planes[22] = 40;
-  EXPECT_EQ(walker.walk(many_planes.data(), many_planes.size(), 32, 24, &read),
+  EXPECT_EQ(walker.walk(many_planes.data(), many_planes.size(), 32, &read),
             hcompress_walker::verdict::too_many_planes);
   // 40 planes suit 64-bit integers: the rest of the stream then reads wrong.
-  EXPECT_NE(walker.walk(many_planes.data(), many_planes.size(), 64, 24, &read), hcompress_walker::verdict::fits);
+  EXPECT_NE(walker.walk(many_planes.data(), many_planes.size(), 64, &read), hcompress_walker::verdict::fits);
   // A 1 x 257 image: its empty quadrants' grids of 65 nybbles.
   const std::vector<unsigned char> thin = hcompress_stream(random, 1, 257, 0, 65536);
   ASSERT_FALSE(thin.empty());
-  EXPECT_EQ(walker.walk(thin.data(), thin.size(), 64, 24, &read), hcompress_walker::verdict::empty_quadtree);
-  EXPECT_EQ(walker.walk(thin.data(), thin.size(), 64, 65, &read), hcompress_walker::verdict::fits);
-  EXPECT_EQ(read, static_cast<long long>(thin.size()));
+  EXPECT_EQ(walker.walk(thin.data(), thin.size(), 64, &read), hcompress_walker::verdict::empty_quadtree);
+  // Two pixels wide, no quadrant is empty.
+  const std::vector<unsigned char> narrow = hcompress_stream(random, 2, 257, 0, 65536);
+  ASSERT_FALSE(narrow.empty());
+  EXPECT_EQ(walker.walk(narrow.data(), narrow.size(), 64, &read), hcompress_walker::verdict::fits);
+  EXPECT_EQ(read, static_cast<long long>(narrow.size()));
 }
 
 // PLIO lists in both header forms, counted by hand: the new header's length
