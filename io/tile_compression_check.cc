@@ -31,6 +31,7 @@ extern "C" {
 #include "array/fatal.h"
 #include "io/compressed_input.h"
 #include "io/fits_header.h"
+#include "io/tile_parameters.h"
 #include "io/tile_streams.h"
 
 namespace {
@@ -118,8 +119,9 @@ constexpr long long kMaxAxes = 6;
 constexpr long long kDitherOffsets = 10000;
 // More pixels than a tile of any file could hold, 8 bytes each at most.
 constexpr long long kMostTilePixels = (1LL << 62) / 8;
-// Longer headers are refused: the library would read them whole, and no
-// image needs them. A table has at most this many columns.
+// Longer headers of tile-compressed images are refused: their cards are
+// looked up in tables of the checks' own, and no image needs them. A table
+// has at most this many columns.
 constexpr int kMaxHeaderBlocks = 10000;
 constexpr long long kMaxColumns = 999;
 // Images this large have their tiles checked side by side.
@@ -293,8 +295,10 @@ bool compressed_table(const char* cards, std::size_t size) {
 // how messages name it.
 class tile_table {
  public:
-  tile_table(std::string cards, int nblocks, int hdu, long long data_start, const std::string& name)
-      : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name) {
+  // `decoded`: the HDU whose pixels are read, not one passed on the way.
+  tile_table(std::string cards, int nblocks, int hdu, long long data_start, const std::string& name, bool decoded)
+      : cards_(std::move(cards)), nblocks_(nblocks), hdu_(hdu), data_start_(data_start), name_(name),
+        decoded_(decoded) {
     // Each card looked up once: a header may hold hundreds of thousands,
     // and a table a thousand columns of a few cards each.
     const std::size_t size = static_cast<std::size_t>(nblocks_) * FITS_BLOCK;
@@ -324,7 +328,11 @@ class tile_table {
   }
   // The library finds a card by a search that starts where the last one
   // ended, or by a parse of all the cards in turn: of two copies, it may
-  // read the one the checks did not.
+  // read the one the checks did not. Of ZQUANTIZ and ZDITHER0, which only
+  // the decoder reads, copies are no matter in an HDU passed on the way;
+  // in the HDU read, copies of one value agree, and so does a ZDITHER0 of
+  // 0 (no seed, the library's compressor's mark of an undithered image)
+  // beside a seed, as a round trip through another writer leaves them.
   void check_single_cards() {
     std::unordered_map<std::string, const char*> seen;
     const std::size_t size = static_cast<std::size_t>(nblocks_) * FITS_BLOCK;
@@ -332,12 +340,32 @@ class tile_table {
       const char* card = &cards_[at];
       const std::string name = read_card_name(card_keyword(card));
       if (name.empty()) continue;
+      if (name == "ZDITHER0" && !dither_seed_copy(card)) continue;
       const auto first = seen.emplace(name, card);
-      if (!first.second)
-        refuse(name + " twice (" + as_given(first.first->second) + ", then " + as_given(card) + ")",
-               "the FITS library may read either copy");
+      if (first.second) continue;
+      if (name == "ZQUANTIZ" && (!decoded_ || value_text(card_value(card)) == text("ZQUANTIZ"))) continue;
+      refuse(name + " twice (" + as_given(first.first->second) + ", then " + as_given(card) + ")",
+             "the FITS library may read either copy; remove the wrong one from the header");
     }
   }
+  // Whether a ZDITHER0 card counts as a copy of another: the seed it
+  // gives, not 0, is kept as the one the tiles are read with.
+  bool dither_seed_copy(const char* card) {
+    if (!decoded_) return false;
+    long long seed = 0;
+    const bool integer = value_integer(card_value(card), &seed);
+    if (dither_card_ == nullptr || (integer && seed != 0 && dither_integer_ && dither_seed_ == 0)) {
+      dither_card_ = card;
+      dither_seed_ = seed;
+      dither_integer_ = integer;
+      return false;
+    }
+    if (integer && dither_integer_ && (seed == 0 || seed == dither_seed_)) return false;
+    refuse("ZDITHER0 twice (" + as_given(dither_card_) + ", then " + as_given(card) + ")",
+           "two seeds of the dithering, of which the FITS library may read either; remove the wrong one from the "
+           "header");
+  }
+  const tile_parameters& walked() const { return walked_; }
   [[noreturn]] void refuse(const std::string& what, const char* reason) {
     fatal_exitf(-1, stderr, "Error: the tile-compressed image in HDU [%d] has %s: %s ... (%s)\n", hdu_, what.c_str(),
                 reason, name_.c_str());
@@ -444,7 +472,7 @@ class tile_table {
     // Floating-point pixels are either quantized to integers (ZSCALE gives
     // the step) or kept as they are, which gzip alone can code; the decoder
     // reads integer tiles of an unquantized image as floating-point ones.
-    quantized_ = bitpix < 0 && (has_zscale_column_ || find("ZSCALE") != nullptr) && quantize != "NONE";
+    quantized_ = bitpix < 0 && (walked_.zscale_column > 0 || find("ZSCALE") != nullptr) && quantize != "NONE";
     if (bitpix < 0 && coder_ != coder::gzip && coder_ != coder::none && !quantized_)
       refuse(card_text("ZBITPIX"), (compression_ + " codes integers, and no ZSCALE column or card quantizes the "
                                                    "floating-point pixels")
@@ -452,19 +480,34 @@ class tile_table {
     // The library reads a scale given as a card, which the convention
     // allows where every tile has the same, as 0: every pixel would read
     // as ZZERO, without a word.
-    if (quantized_ && !has_zscale_column_)
+    if (quantized_ && walked_.zscale_column == 0)
       refuse(card_text("ZSCALE"), "a scale given as a card, which the FITS library reads as 0, every pixel as ZZERO");
     // Only quantized tiles are dithered: the tiles kept whole (all of a
     // NOCOMPRESS image's, which the library's compressor marks
     // ZDITHER0 = 0) never read the offset.
-    if (quantized_ && compression_ != "NOCOMPRESS" && quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0) {
-      const long long offset = integer("ZDITHER0", 1);
-      if (offset < 1 || offset > kDitherOffsets) refuse(card_text("ZDITHER0"), "dithering starts at 1 to 10000");
+    if (decoded_ && quantized_ && compression_ != "NOCOMPRESS" && quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0) {
+      long long offset = 1;
+      if (dither_card_ != nullptr && !value_integer(card_value(dither_card_), &offset))
+        refuse(as_given(dither_card_), "its value is no integer");
+      if (offset < 1 || offset > kDitherOffsets)
+        refuse(dither_card_ == nullptr ? "ZDITHER0" : as_given(dither_card_), "dithering starts at 1 to 10000");
     }
     // Bytes of a pixel as the tiles store it: quantized pixels as 4-byte
     // integers.
     stored_bytes_ = quantized_ ? 4 : std::llabs(bitpix) / 8;
     pixel_bytes_ = std::llabs(bitpix) / 8;
+    walked_.compression = compression_;
+    walked_.bitpix = bitpix;
+    walked_.axes = axes_;
+    walked_.tile_sides = tile_sides_;
+    walked_.rice_blocksize = coder_ == coder::rice ? blocksize_ : 0;
+    walked_.rice_bytepix = coder_ == coder::rice ? bytepix_ : 0;
+    walked_.quantize = quantize;
+    walked_.has_dither_seed = dither_card_ != nullptr;
+    walked_.dither_seed = dither_seed_;
+    walked_.has_zscale = find("ZSCALE") != nullptr && value_real(card_value(find("ZSCALE")), &walked_.zscale);
+    walked_.has_zzero = find("ZZERO") != nullptr && value_real(card_value(find("ZZERO")), &walked_.zzero);
+    walked_.has_zblank = find("ZBLANK") != nullptr && value_integer(card_value(find("ZBLANK")), &walked_.zblank);
   }
 
   // Each tile's data, as the decoder of its column reads them: a Rice
@@ -580,24 +623,42 @@ class tile_table {
   void check_columns(const file_bytes& file) {
     const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
     if (fields > kMaxColumns) refuse(card_text("TFIELDS"), "a table has at most 999 columns");
+    // The library finds its columns by their names in any letter case, by
+    // a comparison of its own; of two columns that answer to one name, it
+    // may take either.
+    struct named_column {
+      const char* name;
+      int* number;
+      stream_column* stream;
+    } named[] = {{"COMPRESSED_DATA", &walked_.compressed_column, &compressed_},
+                 {"GZIP_COMPRESSED_DATA", &walked_.gzip_column, &gzipped_},
+                 {"UNCOMPRESSED_DATA", &walked_.uncompressed_column, &uncompressed_},
+                 {"ZSCALE", &walked_.zscale_column, nullptr},
+                 {"ZZERO", &walked_.zzero_column, nullptr},
+                 {"ZBLANK", &walked_.zblank_column, nullptr}};
     for (long long k = 1, at = 0; k <= fields; k++) {
-      const std::string form_key = "TFORM" + std::to_string(k);
+      const std::string form_key = "TFORM" + std::to_string(k), type_key = "TTYPE" + std::to_string(k);
       int descriptor = 0;
       char element = 0;
       const long long width = column_width(text(form_key), &descriptor, &element);
       if (width < 0) refuse(card_text(form_key), "no column format");
-      const std::string type = text("TTYPE" + std::to_string(k));
-      if (type == "ZSCALE") has_zscale_column_ = true;
-      stream_column* column = type == "COMPRESSED_DATA"        ? &compressed_
-                              : type == "GZIP_COMPRESSED_DATA" ? &gzipped_
-                              : type == "UNCOMPRESSED_DATA"    ? &uncompressed_
-                                                               : nullptr;
-      if (column != nullptr) {
+      const std::string type = text(type_key);
+      for (named_column& kind : named) {
+        if (!column_named(type, kind.name)) continue;
+        if (*kind.number != 0)
+          refuse(card_text("TTYPE" + std::to_string(*kind.number)) + " and " + card_text(type_key),
+                 "two columns the FITS library finds by one name, of which it may take either; rename the one "
+                 "that holds no such data");
+        *kind.number = static_cast<int>(k);
+        stream_column* column = kind.stream;
+        if (column == nullptr) continue;
         if (descriptor == 0) refuse(card_text(form_key), "the compressed data are no variable-length column");
         const int value_bytes = number_bytes(element);
         if (column == &uncompressed_ && value_bytes == 0)
           refuse(card_text(form_key), "the tiles kept whole are numbers (B, I, J, K, E or D)");
-        const char wanted = column == &uncompressed_ ? element : column == &compressed_ && coder_ == coder::plio ? 'I' : 'B';
+        const char wanted = column == &uncompressed_                           ? element
+                            : column == &compressed_ && coder_ == coder::plio ? 'I'
+                                                                                : 'B';
         if (element != wanted)
           refuse(card_text(form_key), wanted == 'I' ? "PLIO lists are 16-bit integers (1PI or 1QI)"
                                                     : "the compressed data are bytes (1PB or 1QB)");
@@ -611,6 +672,17 @@ class tile_table {
     for (const stream_column* column : {&compressed_, &gzipped_, &uncompressed_})
       if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
         refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
+  }
+
+  // Whether the library finds a column of this name (TTYPEn's value) when
+  // it asks for `wanted`.
+  static bool column_named(const std::string& type, const char* wanted) {
+    char pattern[FLEN_VALUE] = "", column[FLEN_VALUE] = "";
+    std::strncat(pattern, wanted, sizeof pattern - 1);
+    std::strncat(column, type.c_str(), sizeof column - 1);
+    int match = 0, exact = 0;
+    ffcmps(pattern, column, CASEINSEN, &match, &exact);
+    return match != 0;
   }
 
   void check_streams(const file_bytes& file) {
@@ -857,13 +929,20 @@ class tile_table {
   int hdu_;
   long long data_start_;
   const std::string& name_;
+  bool decoded_;
+  // The ZDITHER0 card that gives the seed, among its copies.
+  const char* dither_card_ = nullptr;
+  long long dither_seed_ = 0;
+  bool dither_integer_ = false;
+  // What the tiles are walked by, to be held to what the library took.
+  tile_parameters walked_;
   std::string compression_;
   coder coder_ = coder::none;
   std::vector<long long> axes_, tile_sides_;
   long long rows_ = 0, blocksize_ = 0, bytepix_ = 4;
   // Floating-point pixels stored as integers; the bytes of a stored pixel
   // and of an image pixel.
-  bool has_zscale_column_ = false, quantized_ = false;
+  bool quantized_ = false;
   long long stored_bytes_ = 4, pixel_bytes_ = 4;
   // Where the tiles lie: set before they are checked, then only read.
   stream_column compressed_, gzipped_, uncompressed_;
@@ -936,8 +1015,9 @@ struct hdu_reach {
 
 [[noreturn]] void refuse_long_header(int hdu, const std::string& name) {
   fatal_exitf(-1, stderr,
-              "Error: the header of HDU [%d] runs past %d blocks of 2880 bytes, which no image needs ... (%s)\n", hdu,
-              kMaxHeaderBlocks, name.c_str());
+              "Error: the header of the tile-compressed image in HDU [%d] runs past %d blocks of 2880 bytes, which no "
+              "image needs ... (%s)\n",
+              hdu, kMaxHeaderBlocks, name.c_str());
 }
 
 // Walks the HDUs, header by header, while the bytes are those of whole
@@ -951,7 +1031,6 @@ void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach
     for (;;) {
       cards.resize(static_cast<std::size_t>(nblocks + 1) * FITS_BLOCK);
       unsigned char* block = reinterpret_cast<unsigned char*>(&cards[static_cast<std::size_t>(nblocks) * FITS_BLOCK]);
-      if (nblocks == kMaxHeaderBlocks) refuse_long_header(hdu, name);
       if (!file.read(start + static_cast<long long>(nblocks) * FITS_BLOCK, FITS_BLOCK, block)) return;
       if (nblocks == 0 && std::memcmp(block, hdu == 0 ? "SIMPLE  " : "XTENSION", 8) != 0) return;
       nblocks++;
@@ -960,8 +1039,10 @@ void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach
     const long long data_bytes = fits_data_bytes(&cards[0], nblocks);
     if (data_bytes < 0) return;
     const long long data_start = start + static_cast<long long>(nblocks) * FITS_BLOCK;
-    if (compressed_table(cards.data(), cards.size()))
-      tile_table(cards, nblocks, hdu, data_start, name).check_cards(file);
+    if (compressed_table(cards.data(), cards.size())) {
+      if (nblocks > kMaxHeaderBlocks) refuse_long_header(hdu, name);
+      tile_table(cards, nblocks, hdu, data_start, name, false).check_cards(file);
+    }
     if (reach.reached(hdu, &cards[0], nblocks)) return;
     const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
     if (padded > file.size() - data_start) return;
@@ -1013,7 +1094,7 @@ void fits_check_tiles(fitsfile* fptr) {
   const stream_bytes stream(source.descriptor);
   const file_bytes& file = source.bytes != nullptr ? static_cast<const file_bytes&>(memory) : stream;
   if (!file.read(head_start, cards.size(), reinterpret_cast<unsigned char*>(&cards[0]))) return;
-  tile_table table(std::move(cards), nblocks, hdu - 1, data_start, source.name);
+  tile_table table(std::move(cards), nblocks, hdu - 1, data_start, source.name, true);
   table.check_cards(file);
   table.check_tiles(file);
 }
