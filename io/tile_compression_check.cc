@@ -316,8 +316,10 @@ class tile_table {
   // "ZTILE1 = 0" as the card gives it; a card in another form as it
   // stands ("ZTILE1 X= 0").
   static std::string as_given(const char* card) {
-    if (std::memcmp(card + 8, "= ", 2) == 0 && card_keyword(card).size() <= 8)
-      return card_keyword(card) + " = " + bare_value(card);
+    std::string keyword = card_keyword(card), padded = keyword;
+    padded.resize(8, ' ');
+    if (keyword.size() <= 8 && std::memcmp(card, padded.data(), 8) == 0 && std::memcmp(card + 8, "= ", 2) == 0)
+      return keyword + " = " + bare_value(card);
     std::string text(card, FITS_CARD);
     text.erase(std::min(text.find('\0'), text.size()));
     return text.erase(text.find_last_not_of(' ') + 1);

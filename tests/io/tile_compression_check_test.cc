@@ -687,6 +687,93 @@ TEST(TileCompressedImages, TileLargerThanMemoryIsRefused) {
   std::remove(scratch("big.fits").c_str());
 }
 
+// Every card as the library names and values it: a keyword ended by its
+// first blank whatever follows up to the '=', after HIERARCH, in any letter
+// case; a value in quotes. Copies in such forms are copies, in the HDU read
+// and in one passed; the columns are found by name in any letter case.
+TEST(TileCompressedImages, CardsAreReadInEveryFormTheLibraryReads) {
+  std::vector<double> ints(kWidth * kHeight);
+  for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
+  fits_test::write_compressed(scratch("f_rice.fits"), FLOAT_IMG, {kWidth, kHeight}, sky(0, 0), {});
+  fits_test::write_compressed(scratch("i_rice.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {});
+  fits_test::write_compressed(scratch("i_hcomp32.fits"), SHORT_IMG, {kWidth, kHeight}, ints,
+                              {HCOMPRESS_1, 4, 1, {32, 16}});
+  fits_test::write_compressed(scratch("i_plio.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {PLIO_1});
+  const std::string f_rice = fits_test::read_bytes(scratch("f_rice.fits"));
+  const std::string i_rice = fits_test::read_bytes(scratch("i_rice.fits"));
+  const std::string i_hcomp32 = fits_test::read_bytes(scratch("i_hcomp32.fits"));
+  const std::string i_plio = fits_test::read_bytes(scratch("i_plio.fits"));
+  ASSERT_EQ(tile_layouts::take_apart(f_rice).value("TTYPE2"), "ZSCALE");
+  // A card put in the place of `key` as it stands.
+  auto written = [](const std::string& bytes, const char* key, const char* text) {
+    return with_copy(without_card(bytes, key), text);
+  };
+  // The first tile's PLIO list declared 5 values long, past their end.
+  const std::string plio_past = with_length(i_plio, "COMPRESSED_DATA", 0, 5);
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* message;
+  } refused[] = {
+      {"hidden.fits", with_copy(i_hcomp32, "ZTILE2 X= 17"),
+       "has ZTILE2 twice \\(ZTILE2 = 16, then ZTILE2 X= 17\\): the FITS library may read either copy; remove the "
+       "wrong one"},
+      {"slash.fits", with_copy(i_hcomp32, "ZTILE2 /= 17"), "has ZTILE2 twice \\(ZTILE2 = 16, then ZTILE2 /= 17\\)"},
+      {"quote.fits", with_copy(i_rice, "ZVAL1 '= 0"), "has ZVAL1 twice \\(ZVAL1 = 32, then ZVAL1 '= 0\\)"},
+      {"hidden_zval1.fits", with_copy(i_rice, "ZVAL1 X= 0"), "has ZVAL1 twice \\(ZVAL1 = 32, then ZVAL1 X= 0\\)"},
+      {"hidden_plio.fits", with_copy(i_plio, "ZTILE1 X= 32"), "has ZTILE1 twice \\(ZTILE1 = 64, then ZTILE1 X= 32\\)"},
+      {"hierarch_lower.fits", with_copy(f_rice, "HIERARCH ztile1= 0"),
+       "has ZTILE1 twice \\(ZTILE1 = 64, then HIERARCH ztile1= 0\\)"},
+      {"lone_hidden.fits", written(f_rice, "ZTILE1", "ZTILE1 X= 0"),
+       "has ZTILE1 X= 0: a tile has at least 1 pixel along each axis"},
+      {"ttype_hidden.fits", written(plio_past, "TTYPE1", "TTYPE1 X= 'COMPRESSED_DATA'"),
+       "has tile 1: its PLIO list runs past its data"},
+      {"ttype_lower.fits", with_card(plio_past, "TTYPE1", "'compressed_data'"),
+       "has tile 1: its PLIO list runs past its data"},
+      {"ttype_mixed.fits", with_card(plio_past, "TTYPE1", "'Compressed_Data'"),
+       "has tile 1: its PLIO list runs past its data"},
+      {"two_columns.fits", with_card(f_rice, "TTYPE2", "'compressed_data'"),
+       "has TTYPE1 = 'COMPRESSED_DATA' and TTYPE2 = 'compressed_data': two columns the FITS library finds by one "
+       "name"},
+      {"a3dtable.fits", with_card(with_card(f_rice, "XTENSION", "'A3DTABLE'"), "ZTILE1", "0"),
+       "has ZTILE1 = 0: a tile has at least 1 pixel along each axis"},
+  };
+  for (const auto& c : refused) {
+    const std::string path = scratch(c.name);
+    fits_test::write_bytes(path, c.bytes);
+    EXPECT_EXIT_STATUS(read_image(path + "[1]"), 255,
+                       std::string("the tile-compressed image in HDU \\[1\\] ") + c.message + ".*" + c.name)
+        << c.name;
+    // Passed on the way to an HDU after it, the library parses its cards
+    // all the same.
+    fits_test::write_bytes(path, c.bytes + i_rice.substr(2880));
+    if (std::strstr(c.message, "tile 1") == nullptr)
+      EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255, std::string("HDU \\[1\\] ") + c.message) << c.name;
+    std::remove(path.c_str());
+  }
+  // Forms the library reads as the card they stand for read as the file
+  // written plainly does.
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* plain;
+  } alike[] = {
+      {"ztile_equals.fits", written(i_rice, "ZTILE2", "ZTILE2= 1"), "i_rice.fits"},
+      {"zval_quoted.fits", with_card(i_rice, "ZVAL1", "'32'"), "i_rice.fits"},
+      {"ttype_lower_read.fits", with_card(i_plio, "TTYPE1", "'compressed_data'"), "i_plio.fits"},
+      {"zscale_lower.fits", with_card(f_rice, "TTYPE2", "'zscale'"), "f_rice.fits"},
+      {"a3dtable_read.fits", with_card(i_rice, "XTENSION", "'A3DTABLE'"), "i_rice.fits"},
+  };
+  for (const auto& c : alike) {
+    fits_test::write_bytes(scratch(c.name), c.bytes);
+    EXPECT_EQ(read_image(scratch(std::string(c.name) + "[1]")), read_image(scratch(std::string(c.plain) + "[1]")))
+        << c.name;
+    std::remove(scratch(c.name).c_str());
+  }
+  for (const char* name : {"f_rice.fits", "i_rice.fits", "i_hcomp32.fits", "i_plio.fits"})
+    std::remove(scratch(name).c_str());
+}
+
 // The tiles of an HDU are checked when its pixels are read, from the bytes
 // the library reads, in the file or in memory once inflated: a damaged tile
 // in another HDU does not stop a read. Its cards are checked as the file is
