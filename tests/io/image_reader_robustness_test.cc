@@ -464,11 +464,13 @@ std::vector<Mutation> hcompress_body_mutations(const std::string& bytes, unsigne
   return mutations;
 }
 
-// A second copy of a card the checks or the library read, as written or in
-// lower case, after the first: the library may read either, and the checks
-// must refuse the file. ZTILE1 = 0 ends the library's open by a signal;
-// one more pixel along an axis lets its HCOMPRESS decoder write past its
-// tile.
+// A second copy of a card the checks or the library read, after the first,
+// in every form the library reads as that card: as written, in lower case,
+// with other characters between its keyword's first blank and its '=',
+// after HIERARCH, with its '=' moved up. The library may read either, and
+// the checks must refuse the file. ZTILE1 = 0 ends the library's open by a
+// signal; one more pixel along an axis lets its HCOMPRESS decoder write
+// past its tile.
 std::vector<Mutation> duplicate_mutations(const std::string& bytes) {
   const TileTable layout(bytes);
   auto one_more = [&](const char* key) { return std::to_string(std::atol(layout.cards.value(key).c_str()) + 1); };
@@ -482,13 +484,18 @@ std::vector<Mutation> duplicate_mutations(const std::string& bytes) {
   for (const auto& [key, value] : copies) {
     // A card the file lacks has no copy to make.
     if (layout.cards.find(key) < 0) continue;
-    for (const bool lower : {false, true}) {
-      std::string written = key;
-      if (lower)
-        for (char& c : written) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      Mutation m = with_card(bytes, layout, written, value, true);
-      if (m.bytes.empty()) continue;
-      m.what = "a second " + m.what;
+    std::string lower = key;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string forms[] = {value_card(key, value),         value_card(lower, value),
+                                 key + std::string(" X= ") + value, key + std::string(" /= ") + value,
+                                 "HIERARCH " + lower + "= " + value, key + std::string("=") + value};
+    for (const std::string& form : forms) {
+      if ((layout.end_card + 80) % 2880 == 0) continue;  // no room left in the header
+      Mutation m{"a second card " + form, bytes};
+      m.bytes.replace(layout.end_card + 80, 80, m.bytes.substr(layout.end_card, 80));
+      std::string card = form;
+      card.resize(80, ' ');
+      m.bytes.replace(layout.end_card, 80, card);
       m.must_refuse = true;
       mutations.push_back(m);
     }
