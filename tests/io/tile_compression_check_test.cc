@@ -774,6 +774,52 @@ TEST(TileCompressedImages, CardsAreReadInEveryFormTheLibraryReads) {
     std::remove(scratch(name).c_str());
 }
 
+// Each card the checks or the library read, given twice: refused by name
+// in the HDU read, even where both copies agree, but for ZQUANTIZ and
+// ZDITHER0, which only the decoder reads: their copies only count where
+// they differ, and not at all in an HDU passed on the way.
+TEST(TileCompressedImages, EveryCardReadIsRefusedTwice) {
+  fits_test::write_compressed(scratch("twice.fits"), FLOAT_IMG, {kWidth, kHeight}, sky(0, 0), {});
+  const std::string f_rice = fits_test::read_bytes(scratch("twice.fits"));
+  const std::string seed = tile_layouts::take_apart(f_rice).value("ZDITHER0");
+  ASSERT_FALSE(seed.empty());
+  const char* const keys[] = {
+      "ZIMAGE",  "ZCMPTYPE", "ZBITPIX",  "ZNAXIS",   "ZNAXIS1",  "ZNAXIS2", "ZTILE1", "ZTILE2", "ZNAME1",  "ZVAL1",
+      "ZNAME2",  "ZVAL2",    "ZMASKCMP", "ZSIMPLE",  "ZTENSION", "ZEXTEND", "ZBLOCKED", "ZPCOUNT", "ZGCOUNT",
+      "ZHECKSUM", "ZDATASUM", "ZSCALE", "ZZERO",   "ZBLANK",   "XTENSION", "BITPIX", "NAXIS",  "NAXIS1", "NAXIS2",
+      "PCOUNT",  "GCOUNT",   "TFIELDS",  "THEAP",    "BSCALE",   "BZERO",   "BLANK",  "EXTNAME", "EXTVER", "HDUNAME",
+      "HDUVER",  "TTYPE1",   "TFORM1",   "TSCAL1",   "TZERO1",   "TNULL1",  "TDIM1",  "ZQUANTIZ", "ZDITHER0"};
+  const std::string path = scratch("twice.fits");
+  for (const char* key : keys) {
+    std::string padded = key;
+    padded.resize(8, ' ');
+    // The card as it stands, or a made-up one, given once more.
+    std::string card = fits_test::value_card(key, "1");
+    for (std::size_t at = 2880; f_rice.compare(at, 8, "END     ") != 0; at += 80)
+      if (f_rice.compare(at, 8, padded) == 0) card = f_rice.substr(at, 80);
+    std::string bytes = with_copy(with_copy(f_rice, card), card);
+    std::string message = std::string("HDU \\[1\\] has ") + key + " twice";
+    if (std::strcmp(key, "ZQUANTIZ") == 0) bytes = with_copy(f_rice, "ZQUANTIZ= 'NO_DITHER'");
+    if (std::strcmp(key, "ZDITHER0") == 0) {
+      bytes = with_copy(f_rice, fits_test::value_card("ZDITHER0", std::to_string(std::stoi(seed) + 1)));
+      message += " \\(ZDITHER0 = " + seed + ", then ZDITHER0 = " + std::to_string(std::stoi(seed) + 1) +
+                 "\\): two seeds of the dithering";
+    }
+    fits_test::write_bytes(path, bytes);
+    EXPECT_EXIT_STATUS(read_image(path + "[1]"), 255, message) << key;
+  }
+  // Passed on the way to HDU 2, copies of the two that only the decoder
+  // reads are no matter.
+  const std::string passed =
+      with_copy(with_copy(f_rice, fits_test::value_card("ZDITHER0", std::to_string(std::stoi(seed) + 1))),
+                "ZQUANTIZ= 'NO_DITHER'");
+  fits_test::write_bytes(path, passed + f_rice.substr(2880));
+  fits_test::write_bytes(scratch("once.fits"), f_rice + f_rice.substr(2880));
+  EXPECT_EQ(read_image(path + "[2]"), read_image(scratch("once.fits[2]")));
+  std::remove(path.c_str());
+  std::remove(scratch("once.fits").c_str());
+}
+
 // The tiles of an HDU are checked when its pixels are read, from the bytes
 // the library reads, in the file or in memory once inflated: a damaged tile
 // in another HDU does not stop a read. Its cards are checked as the file is
