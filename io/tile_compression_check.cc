@@ -756,10 +756,14 @@ class tile_table {
                 std::to_string(verdict.nx))
                    .c_str());
       case tile_fault::hcompress_magic:
-        refuse(which, "its HCOMPRESS stream does not open with the coder's mark, on which the library's decoder hangs");
+        refuse(which,
+               "its HCOMPRESS stream does not open with the coder's mark, on which the library's decoder stops with "
+               "status 414");
       case tile_fault::hcompress_past: refuse(which, "its HCOMPRESS stream ends before its image does");
       case tile_fault::hcompress_code:
-        refuse(which, "its HCOMPRESS stream holds a code no coder writes, on which the library's decoder hangs");
+        refuse(which,
+               "its HCOMPRESS stream holds a code no coder writes, on which the library's decoder stops with status "
+               "414");
       case tile_fault::hcompress_planes:
         refuse(which, ("its HCOMPRESS stream has more bit planes than the decoder's " +
                        std::to_string(hcompress_bits()) + "-bit integers hold")
@@ -887,7 +891,7 @@ class tile_table {
   // The decoder fills nx * ny pixels into a buffer of the tile's size: the
   // stream's ny is the tile's first side, nx the rest. Its body is then
   // walked as the decoder reads it; the decoder takes no stream's end into
-  // account, and hangs on the message of any code it cannot read.
+  // account, and stops (status 414) on any code it cannot read.
   tile_verdict check_hcompress(const unsigned char* stream, std::size_t size, long long first_side, long long pixels,
                                tile_scratch& scratch) const {
     tile_verdict verdict;
