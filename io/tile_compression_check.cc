@@ -512,6 +512,50 @@ class tile_table {
     walked_.has_zblank = find("ZBLANK") != nullptr && value_integer(card_value(find("ZBLANK")), &walked_.zblank);
   }
 
+  // After the library opened the HDU, before it decodes a tile: what it
+  // took must be what the tiles were walked by. Any card form the checks
+  // read otherwise than the library would otherwise bring its decoders to
+  // other sizes, other columns or other bytes than the ones walked.
+  void hold_to_library(const fitsfile* fptr) {
+    std::vector<tile_parameter_difference> differences = tile_parameter_differences(fptr, walked_);
+    column_differences(fptr->Fptr, &differences);
+    if (differences.empty()) return;
+    std::string what;
+    for (const tile_parameter_difference& difference : differences)
+      what += (what.empty() ? "" : ", ") + difference.parameter + " " + difference.library +
+              " as the FITS library took it, " + difference.walked + " as its tiles were checked";
+    refuse(what, "the library read its cards otherwise than the checks; mend the cards named, or remove their copies");
+  }
+
+ private:
+  // Where the library finds each column's descriptors in a row, and how
+  // wide it reads them and their values.
+  void column_differences(const FITSfile* file, std::vector<tile_parameter_difference>* differences) const {
+    const struct {
+      int number;
+      const stream_column& column;
+    } columns[] = {{walked_.compressed_column, compressed_},
+                   {walked_.gzip_column, gzipped_},
+                   {walked_.uncompressed_column, uncompressed_}};
+    for (const auto& [number, column] : columns) {
+      if (number < 1 || number > file->tfield || column.offset < 0) continue;
+      const tcolumn& taken = file->tableptr[number - 1];
+      const std::string name = "column " + std::to_string(number);
+      // The library reads 4-byte descriptors where the format says P,
+      // 8-byte ones otherwise.
+      const int descriptor = taken.tform[0] == 'P' || taken.tform[1] == 'P' ? 4 : 8;
+      if (taken.tbcol != column.offset)
+        differences->push_back({name + "'s place in a row", std::to_string(taken.tbcol), std::to_string(column.offset)});
+      if (descriptor != column.descriptor)
+        differences->push_back({name + "'s descriptors", std::to_string(descriptor) + "-byte",
+                                std::to_string(column.descriptor) + "-byte"});
+      if (taken.twidth != column.value_bytes)
+        differences->push_back({name + "'s values", std::to_string(taken.twidth) + "-byte",
+                                std::to_string(column.value_bytes) + "-byte"});
+    }
+  }
+
+ public:
   // Each tile's data, as the decoder of its column reads them: a Rice
   // stream until its pixels are complete, a gzip stream until it ends
   // (growing its buffer for as long as it takes), an HCOMPRESS or PLIO
@@ -1102,6 +1146,7 @@ void fits_check_tiles(fitsfile* fptr) {
   if (!file.read(head_start, cards.size(), reinterpret_cast<unsigned char*>(&cards[0]))) return;
   tile_table table(std::move(cards), nblocks, hdu - 1, data_start, source.name, true);
   table.check_cards(file);
+  table.hold_to_library(fptr);
   table.check_tiles(file);
 }
 
