@@ -33,6 +33,11 @@ struct tile_parameters {
   bool has_zscale = false, has_zzero = false, has_zblank = false;
   double zscale = 0, zzero = 0;
   long long zblank = 0;
+  // The image's BLANK card, carried in the table's header: the library
+  // takes it for ZBLANK, of integer and floating-point images alike, when
+  // no ZBLANK column or card gives one.
+  bool has_blank = false;
+  long long blank = 0;
 };
 
 // One parameter on which the library and the checks differ: its name as
@@ -43,6 +48,27 @@ struct tile_parameter_difference {
 
 // The parameters of the current HDU, opened by the library as a
 // tile-compressed image, that the library took otherwise than `walked`
-// says; none when they agree.
+// says; none when they agree. Only what the library's decoder reads for
+// such an image is compared: Rice's parameters of a Rice image, the
+// dithering and its seed of dithered tiles, the constants of ZSCALE, ZZERO
+// and ZBLANK where no column gives them. Integer pixels are never
+// dithered: call tile_integers_undithered first.
 std::vector<tile_parameter_difference> tile_parameter_differences(const fitsfile* fptr,
                                                                   const tile_parameters& walked);
+
+// A dithering seed `seed`, in 1..10000, put in place of the one the library
+// took for the current HDU: of a ZDITHER0 given twice it keeps the copy it
+// meets last, which is the stray 0 in the gzip layouts of an image that
+// astropy decompressed and the library compressed again. The decoder takes
+// the seed from there as it reads each tile. False, and nothing changed, when the
+// HDU is no tile-compressed image or the seed is outside the library's
+// table of offsets.
+bool tile_dither_seed_mended(fitsfile* fptr, long long seed);
+
+// For a tile-compressed image of integer pixels whose ZQUANTIZ asks for
+// dithering (astropy writes SUBTRACTIVE_DITHER_1 on scaled integers): the
+// library would add its dithering noise to every stored integer as it
+// reads them, which no writer put there. Left undithered, the pixels read
+// as stored, times BSCALE plus BZERO, and the dithering table is never
+// read, whatever ZDITHER0 says. Nothing for any other image.
+void tile_integers_undithered(fitsfile* fptr);

@@ -1,0 +1,351 @@
+// What the library took from a tile-compressed image's cards, held to the
+// parameters the tile checks walk (filled here by hand from the cards each
+// file was written with), and the two mends of dithering that valid files
+// need: a ZDITHER0 given twice, and dithering asked for on integer pixels.
+#include "io/tile_parameters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "fits_test_files.h"
+#include "io/fits_io.h"
+#include "tile_table_layouts.h"
+
+using fits_test::scratch;
+
+namespace {
+
+constexpr long kWidth = 40, kHeight = 30;
+const std::string kData = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+
+// A library-compressed image of closed-form pixels, dithered from a known
+// seed, as fpack makes it.
+void write_image(const std::string& path, int type, int bitpix, float quantize, int method, std::vector<long> tile) {
+  std::remove(path.c_str());
+  fitsfile *plain = nullptr, *f = nullptr;
+  int status = 0;
+  long naxes[2] = {kWidth, kHeight};
+  std::vector<double> values(kWidth * kHeight);
+  for (long k = 0; k < kWidth * kHeight; k++)
+    values[k] = bitpix > 0 ? (k * 7) % 250 : 200 + 100 * std::sin(k / 5.0) + k * 0.01;
+  ffinit(&plain, "mem://", &status);
+  ffcrim(plain, bitpix, 2, naxes, &status);
+  ffppr(plain, TDOUBLE, 1, kWidth * kHeight, values.data(), &status);
+  ASSERT_EQ(status, 0) << path;
+  ffinit(&f, path.c_str(), &status);
+  fits_set_compression_type(f, type, &status);
+  fits_set_quantize_level(f, quantize, &status);
+  fits_set_quantize_method(f, method, &status);
+  fits_set_dither_seed(f, 77, &status);
+  fits_set_tile_dim(f, 2, tile.data(), &status);
+  fits_img_compress(plain, f, &status);
+  ffclos(plain, &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0) << path;
+}
+
+fitsfile* open_image(const std::string& path) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  ffopen(&f, path.c_str(), READONLY, &status);
+  ffmahd(f, 2, nullptr, &status);
+  EXPECT_EQ(status, 0) << path;
+  return f;
+}
+
+void close_image(fitsfile* f) {
+  int status = 0;
+  ffclos(f, &status);
+}
+
+std::string names(const std::vector<tile_parameter_difference>& found) {
+  std::string text;
+  for (const auto& d : found) text += d.parameter + " (library " + d.library + ", walked " + d.walked + "); ";
+  return text;
+}
+
+// The cards the library's compressor writes for the images above.
+tile_parameters library_cards(const std::string& compression, int bitpix, bool quantized,
+                              const std::string& quantize, std::vector<long long> tile) {
+  tile_parameters p;
+  p.compression = compression;
+  p.bitpix = bitpix;
+  p.axes = {kWidth, kHeight};
+  p.tile_sides = tile;
+  if (compression == "RICE_1" || compression == "RICE_ONE") {
+    p.rice_blocksize = 32;
+    p.rice_bytepix = bitpix > 0 ? bitpix / 8 : 4;
+  }
+  p.quantize = quantize;
+  p.has_dither_seed = quantize.compare(0, 12, "SUBTRACTIVE_") == 0;
+  p.dither_seed = 77;
+  p.compressed_column = 1;
+  if (quantized) {
+    p.zscale_column = 2;
+    p.zzero_column = 3;
+  }
+  if (compression == "NOCOMPRESS") p.uncompressed_column = quantized ? 4 : 2;
+  return p;
+}
+
+struct written_case {
+  const char* file;
+  int type, bitpix;
+  float quantize;
+  int method;
+  std::vector<long> tile;
+  tile_parameters walked;
+};
+
+TEST(TileParameters, LibraryWrittenImagesAgreeWithTheirCards) {
+  const std::vector<written_case> cases = {
+      {"rice16.fits", RICE_1, 16, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1}, library_cards("RICE_1", 16, false, "", {kWidth, 1})},
+      {"rice8.fits", RICE_1, 8, 4, SUBTRACTIVE_DITHER_1, {10, 10}, library_cards("RICE_1", 8, false, "", {10, 10})},
+      {"ricef.fits", RICE_1, -32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1},
+       library_cards("RICE_1", -32, true, "SUBTRACTIVE_DITHER_1", {kWidth, 1})},
+      // Asked for SUBTRACTIVE_DITHER_2, the library names Rice RICE_ONE.
+      {"riceone.fits", RICE_1, -32, 4, SUBTRACTIVE_DITHER_2, {kWidth, 1},
+       library_cards("RICE_ONE", -32, true, "SUBTRACTIVE_DITHER_2", {kWidth, 1})},
+      {"ricenodither.fits", RICE_1, -32, 4, NO_DITHER, {kWidth, 1},
+       library_cards("RICE_1", -32, true, "NO_DITHER", {kWidth, 1})},
+      {"gzip1.fits", GZIP_1, 32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1}, library_cards("GZIP_1", 32, false, "", {kWidth, 1})},
+      {"gzip1f.fits", GZIP_1, -32, 0, SUBTRACTIVE_DITHER_1, {kWidth, 1},
+       library_cards("GZIP_1", -32, false, "NONE", {kWidth, 1})},
+      {"gzip2f.fits", GZIP_2, -32, 4, SUBTRACTIVE_DITHER_2, {kWidth, 5},
+       library_cards("GZIP_2", -32, true, "SUBTRACTIVE_DITHER_2", {kWidth, 5})},
+      {"plio.fits", PLIO_1, 16, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1}, library_cards("PLIO_1", 16, false, "", {kWidth, 1})},
+      {"hcomp.fits", HCOMPRESS_1, 16, 4, SUBTRACTIVE_DITHER_1, {10, 10},
+       library_cards("HCOMPRESS_1", 16, false, "", {10, 10})},
+      {"hcompf.fits", HCOMPRESS_1, -32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 10},
+       library_cards("HCOMPRESS_1", -32, true, "SUBTRACTIVE_DITHER_1", {kWidth, 10})},
+      {"nocomp.fits", NOCOMPRESS, 16, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1},
+       library_cards("NOCOMPRESS", 16, false, "", {kWidth, 1})},
+  };
+  for (const auto& c : cases) {
+    write_image(scratch(c.file), c.type, c.bitpix, c.quantize, c.method, c.tile);
+    fitsfile* f = open_image(scratch(c.file));
+    EXPECT_EQ(names(tile_parameter_differences(f, c.walked)), "") << c.file;
+    close_image(f);
+  }
+}
+
+TEST(TileParameters, AstropyImagesAgreeWithTheirCards) {
+  // f32_rice_1: NO_DITHER, a gzip column for the tiles it could not
+  // quantize; scaled_int16_rice_1: dithering asked for on integers, which
+  // the library reads as asked until told not to.
+  tile_parameters f32;
+  f32.compression = "RICE_1";
+  f32.bitpix = -32;
+  f32.axes = f32.tile_sides = {56, 40};
+  f32.tile_sides[1] = 1;
+  f32.rice_blocksize = 32;
+  f32.rice_bytepix = 4;
+  f32.quantize = "NO_DITHER";
+  f32.compressed_column = 1;
+  f32.gzip_column = 2;
+  f32.zscale_column = 3;
+  f32.zzero_column = 4;
+  fitsfile* f = open_image(kData + "f32_rice_1.fits");
+  EXPECT_EQ(names(tile_parameter_differences(f, f32)), "");
+  close_image(f);
+
+  tile_parameters i16 = library_cards("RICE_1", 16, false, "SUBTRACTIVE_DITHER_1", {kWidth, 1});
+  i16.dither_seed = 1234;
+  f = open_image(kData + "scaled_int16_rice_1.fits");
+  EXPECT_EQ(names(tile_parameter_differences(f, i16)), "ZQUANTIZ (library SUBTRACTIVE_DITHER_1, walked no dithering); ");
+  tile_integers_undithered(f);
+  EXPECT_EQ(names(tile_parameter_differences(f, i16)), "");
+  close_image(f);
+}
+
+// The comparison itself: each parameter walked otherwise than the library
+// took it is named, and no other.
+TEST(TileParameters, EachDisagreementIsNamed) {
+  write_image(scratch("rice.fits"), RICE_1, -32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1});
+  const tile_parameters right = library_cards("RICE_1", -32, true, "SUBTRACTIVE_DITHER_1", {kWidth, 1});
+  struct change {
+    void (*apply)(tile_parameters&);
+    const char* named;
+  };
+  const std::vector<change> changes = {
+      {[](tile_parameters& p) { p.compression = "GZIP_1"; }, "ZCMPTYPE"},
+      {[](tile_parameters& p) { p.bitpix = -64; }, "ZBITPIX"},
+      {[](tile_parameters& p) { p.axes[1] = 31; }, "ZNAXIS2"},
+      {[](tile_parameters& p) { p.tile_sides[0] = 20; }, "ZTILE1"},
+      {[](tile_parameters& p) { p.tile_sides[1] = 2; }, "ZTILE2"},
+      {[](tile_parameters& p) { p.rice_blocksize = 16; }, "Rice's BLOCKSIZE"},
+      {[](tile_parameters& p) { p.rice_bytepix = 2; }, "Rice's BYTEPIX"},
+      {[](tile_parameters& p) { p.quantize = "SUBTRACTIVE_DITHER_2"; }, "ZQUANTIZ"},
+      {[](tile_parameters& p) { p.quantize = "NO_DITHER"; }, "ZQUANTIZ"},
+      {[](tile_parameters& p) { p.quantize = "NONE"; }, "the quantization (ZSCALE, ZQUANTIZ)"},
+      {[](tile_parameters& p) { p.dither_seed = 78; }, "ZDITHER0"},
+      {[](tile_parameters& p) { p.has_dither_seed = false; }, "ZDITHER0"},
+      {[](tile_parameters& p) { p.compressed_column = 2; }, "the COMPRESSED_DATA column"},
+      {[](tile_parameters& p) { p.gzip_column = 4; }, "the GZIP_COMPRESSED_DATA column"},
+      {[](tile_parameters& p) { p.uncompressed_column = 4; }, "the UNCOMPRESSED_DATA column"},
+      {[](tile_parameters& p) { p.zscale_column = 3; }, "the source of ZSCALE"},
+      {[](tile_parameters& p) { p.zzero_column = 0, p.has_zzero = true; }, "the source of ZZERO"},
+      {[](tile_parameters& p) { p.has_zblank = true; }, "the source of ZBLANK"},
+      {[](tile_parameters& p) { p.has_blank = true; }, "the source of ZBLANK"},
+  };
+  fitsfile* f = open_image(scratch("rice.fits"));
+  ASSERT_EQ(names(tile_parameter_differences(f, right)), "");
+  for (const auto& c : changes) {
+    tile_parameters walked = right;
+    c.apply(walked);
+    const auto found = tile_parameter_differences(f, walked);
+    ASSERT_EQ(found.size(), 1u) << c.named << ": " << names(found);
+    EXPECT_EQ(found[0].parameter, c.named);
+    EXPECT_NE(found[0].library, found[0].walked);
+  }
+  // The library's constants from cards: the same source, another value.
+  f->Fptr->cn_zblank = -1;
+  f->Fptr->zblank = -999;
+  tile_parameters blank = right;
+  blank.has_blank = true;
+  blank.blank = -999;
+  EXPECT_EQ(names(tile_parameter_differences(f, blank)), "");
+  blank.has_zblank = true;
+  blank.zblank = -77;
+  EXPECT_EQ(names(tile_parameter_differences(f, blank)), "ZBLANK (library -999, walked -77); ");
+  close_image(f);
+}
+
+// Rice's width read as its decoder reads it, whatever else the card says;
+// Rice's parameters of another compression are not compared.
+TEST(TileParameters, ParametersNoDecoderReadsAreLeftOut) {
+  write_image(scratch("gzip.fits"), GZIP_1, 16, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1});
+  tile_parameters walked = library_cards("GZIP_1", 16, false, "", {kWidth, 1});
+  walked.rice_blocksize = 7;
+  walked.rice_bytepix = 3;
+  fitsfile* f = open_image(scratch("gzip.fits"));
+  EXPECT_EQ(names(tile_parameter_differences(f, walked)), "");
+  close_image(f);
+  write_image(scratch("rice32.fits"), RICE_1, 32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1});
+  f = open_image(scratch("rice32.fits"));
+  f->Fptr->rice_bytepix = 8;
+  EXPECT_EQ(names(tile_parameter_differences(f, library_cards("RICE_1", 32, false, "", {kWidth, 1}))), "");
+  close_image(f);
+}
+
+std::vector<float> read_floats(fitsfile* f) {
+  std::vector<float> pixels(kWidth * kHeight);
+  int status = 0;
+  fits_read_pixels(f, "image", kWidth * kHeight, false, pixels.data(), &status);
+  EXPECT_EQ(status, 0);
+  return pixels;
+}
+
+// A decompressed image written back with astropy's ZDITHER0 and compressed
+// by the library gives ZDITHER0 = 0 beside the true seed; the library reads
+// the copy it meets last, which is the 0 in the gzip layouts. The true seed
+// put in after the open reads the pixels of the file without the stray copy.
+TEST(TileParameters, TwiceGivenDitherSeedMended) {
+  const struct {
+    const char* name;
+    int type;
+    bool reads_zero;
+  } cases[] = {{"rice_1", RICE_1, false}, {"hcompress_1", HCOMPRESS_1, false}, {"gzip_2", GZIP_2, true},
+               {"gzip_1", GZIP_1, true}};
+  for (const auto& c : cases) {
+    const std::string twice = scratch(std::string("twice_") + c.name + ".fits");
+    fitsfile *plain = nullptr, *out = nullptr;
+    int status = 0;
+    ffopen(&plain, (kData + "dither_plain_" + c.name + ".fits").c_str(), READONLY, &status);
+    std::remove(twice.c_str());
+    ffinit(&out, twice.c_str(), &status);
+    fits_set_compression_type(out, c.type, &status);
+    fits_set_quantize_method(out, SUBTRACTIVE_DITHER_1, &status);
+    fits_img_compress(plain, out, &status);
+    ffclos(plain, &status);
+    ffclos(out, &status);
+    ASSERT_EQ(status, 0) << c.name;
+    // The same file without its stray copy, as a reference.
+    tile_layouts::table_hdu hdu = tile_layouts::take_apart(fits_test::read_bytes(twice));
+    int copies = 0;
+    for (auto& card : hdu.cards)
+      if (card.compare(0, 8, "ZDITHER0") == 0 && ++copies && std::atoll(card.substr(10, 20).c_str()) == 0)
+        card = std::string(80, ' ');
+    ASSERT_EQ(copies, 2) << c.name;
+    const std::string single = scratch(std::string("single_") + c.name + ".fits");
+    fits_test::write_bytes(single, tile_layouts::put_together(hdu));
+
+    fitsfile* f = open_image(single);
+    const int seed = f->Fptr->dither_seed;
+    ASSERT_GE(seed, 1);
+    const std::vector<float> right = read_floats(f);
+    close_image(f);
+    f = open_image(twice);
+    EXPECT_EQ(f->Fptr->dither_seed, c.reads_zero ? 0 : seed) << c.name;
+    if (c.reads_zero) {
+      EXPECT_NE(read_floats(f), right) << c.name;
+    }
+    close_image(f);
+    f = open_image(twice);
+    EXPECT_TRUE(tile_dither_seed_mended(f, seed));
+    EXPECT_EQ(read_floats(f), right) << c.name;
+    EXPECT_FALSE(tile_dither_seed_mended(f, 0));
+    EXPECT_FALSE(tile_dither_seed_mended(f, 10001));
+    EXPECT_EQ(f->Fptr->dither_seed, seed);
+    close_image(f);
+  }
+}
+
+float stored_times_scale(long k) { return static_cast<float>(((k % kWidth) * 37 + (k / kWidth) * 101) % 2000 * 0.5 + 3.0); }
+
+// astropy's scaled integers with dithering asked for read as astropy reads
+// them, every pixel, once left undithered; the library's own compressor
+// carrying the cards onto an integer image reads the same. A ZDITHER0
+// outside the library's table no longer matters.
+TEST(TileParameters, DitheredIntegersReadAsStored) {
+  std::vector<std::string> files;
+  for (const char* c : {"rice_1", "gzip_1", "gzip_2", "hcompress_1", "plio_1"})
+    files.push_back(kData + "scaled_int16_" + c + ".fits");
+  {
+    fitsfile *plain = nullptr, *out = nullptr;
+    int status = 0;
+    long naxes[2] = {kWidth, kHeight};
+    std::vector<short> stored(kWidth * kHeight);
+    for (long k = 0; k < kWidth * kHeight; k++) stored[k] = static_cast<short>((stored_times_scale(k) - 3.0) * 2);
+    ffinit(&plain, "mem://", &status);
+    ffcrim(plain, SHORT_IMG, 2, naxes, &status);
+    double scale = 0.5, zero = 3.0;
+    ffpky(plain, TDOUBLE, "BSCALE", &scale, nullptr, &status);
+    ffpky(plain, TDOUBLE, "BZERO", &zero, nullptr, &status);
+    ffpkys(plain, "ZQUANTIZ", "SUBTRACTIVE_DITHER_1", nullptr, &status);
+    ffpkyj(plain, "ZDITHER0", 20000, nullptr, &status);
+    ffrdef(plain, &status);
+    ffpscl(plain, 1.0, 0.0, &status);
+    ffppr(plain, TSHORT, 1, kWidth * kHeight, stored.data(), &status);
+    files.push_back(scratch("stray.fits"));
+    std::remove(files.back().c_str());
+    ffinit(&out, files.back().c_str(), &status);
+    fits_set_compression_type(out, RICE_1, &status);
+    fits_img_compress(plain, out, &status);
+    ffclos(plain, &status);
+    ffclos(out, &status);
+    ASSERT_EQ(status, 0);
+  }
+  for (const auto& file : files) {
+    fitsfile* f = open_image(file);
+    ASSERT_EQ(f->Fptr->zbitpix, 16) << file;
+    ASSERT_EQ(f->Fptr->quantize_method, SUBTRACTIVE_DITHER_1) << file;
+    tile_integers_undithered(f);
+    const std::vector<float> pixels = read_floats(f);
+    int wrong = 0;
+    for (long k = 0; k < kWidth * kHeight; k++) wrong += pixels[k] != stored_times_scale(k);
+    EXPECT_EQ(wrong, 0) << file;
+    close_image(f);
+  }
+  // Floating-point images keep their dithering.
+  write_image(scratch("float.fits"), RICE_1, -32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1});
+  fitsfile* f = open_image(scratch("float.fits"));
+  tile_integers_undithered(f);
+  EXPECT_EQ(f->Fptr->quantize_method, SUBTRACTIVE_DITHER_1);
+  close_image(f);
+}
+
+}  // namespace
