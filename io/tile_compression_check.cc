@@ -212,7 +212,8 @@ long long keyword_index(const std::string& keyword, const char* prefix) {
 const char* const kColumnCards[] = {"TTYPE", "TFORM", "TSCAL", "TZERO", "TNULL", "TDIM"};
 // Cards the library finds by its keyword search, which ignores case.
 bool searched_card(const std::string& key) {
-  return key[0] == 'Z' || key == "EXTNAME" || key == "EXTVER" || key == "HDUNAME" || key == "HDUVER";
+  return key[0] == 'Z' || key == "EXTNAME" || key == "EXTVER" || key == "HDUNAME" || key == "HDUVER" ||
+         key == "BSCALE" || key == "BZERO" || key == "BLANK";
 }
 
 std::string upper_case(std::string text) {
@@ -357,12 +358,16 @@ class tile_table {
     long long seed = 0;
     const bool integer = value_integer(card_value(card), &seed);
     if (dither_card_ == nullptr || (integer && seed != 0 && dither_integer_ && dither_seed_ == 0)) {
+      dither_zero_copy_ |= dither_card_ != nullptr;
       dither_card_ = card;
       dither_seed_ = seed;
       dither_integer_ = integer;
       return false;
     }
-    if (integer && dither_integer_ && (seed == 0 || seed == dither_seed_)) return false;
+    if (integer && dither_integer_ && (seed == 0 || seed == dither_seed_)) {
+      dither_zero_copy_ |= seed == 0;
+      return false;
+    }
     refuse("ZDITHER0 twice (" + as_given(dither_card_) + ", then " + as_given(card) + ")",
            "two seeds of the dithering, of which the FITS library may read either; remove the wrong one from the "
            "header");
@@ -464,12 +469,6 @@ class tile_table {
     const std::string quantize = text("ZQUANTIZ");
     if (find("ZQUANTIZ") != nullptr && !known(quantize, kQuantizations))
       refuse(card_text("ZQUANTIZ"), "a quantization the library does not know");
-    // No writer quantizes integer pixels, but the library dithers them as
-    // the card says: every pixel off by its noise, and an offset outside
-    // its table read past it.
-    if (bitpix > 0 && quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0)
-      refuse(card_text("ZQUANTIZ") + " on integer pixels",
-             "the FITS library would dither them, though no writer quantizes integers");
     check_columns(file);
     // Floating-point pixels are either quantized to integers (ZSCALE gives
     // the step) or kept as they are, which gzip alone can code; the decoder
@@ -510,13 +509,17 @@ class tile_table {
     walked_.has_zscale = find("ZSCALE") != nullptr && value_real(card_value(find("ZSCALE")), &walked_.zscale);
     walked_.has_zzero = find("ZZERO") != nullptr && value_real(card_value(find("ZZERO")), &walked_.zzero);
     walked_.has_zblank = find("ZBLANK") != nullptr && value_integer(card_value(find("ZBLANK")), &walked_.zblank);
+    walked_.has_blank = find("BLANK") != nullptr && value_integer(card_value(find("BLANK")), &walked_.blank);
   }
 
   // After the library opened the HDU, before it decodes a tile: what it
   // took must be what the tiles were walked by. Any card form the checks
   // read otherwise than the library would otherwise bring its decoders to
   // other sizes, other columns or other bytes than the ones walked.
-  void hold_to_library(const fitsfile* fptr) {
+  void hold_to_library(fitsfile* fptr) {
+    // A ZDITHER0 of 0 beside the seed: the library may have kept the 0,
+    // which dithers no tile right.
+    if (dither_card_ != nullptr && dither_zero_copy_) tile_dither_seed_mended(fptr, dither_seed_);
     std::vector<tile_parameter_difference> differences = tile_parameter_differences(fptr, walked_);
     column_differences(fptr->Fptr, &differences);
     if (differences.empty()) return;
@@ -983,7 +986,7 @@ class tile_table {
   // The ZDITHER0 card that gives the seed, among its copies.
   const char* dither_card_ = nullptr;
   long long dither_seed_ = 0;
-  bool dither_integer_ = false;
+  bool dither_integer_ = false, dither_zero_copy_ = false;
   // What the tiles are walked by, to be held to what the library took.
   tile_parameters walked_;
   std::string compression_;
@@ -1128,6 +1131,9 @@ void fits_check_compressed_hdus_through(fitsfile* fptr, int last) {
 void fits_check_tiles(fitsfile* fptr) {
   int status = 0;
   if (!fits_is_compressed_image(fptr, &status)) return;
+  // Integer pixels are read as stored, whatever dithering ZQUANTIZ asks
+  // for, from any file.
+  tile_integers_undithered(fptr);
   const fits_input_source source = fits_input_source_of(fptr->Fptr);
   if (source.backing == nullptr) return;
   int hdu = 0;

@@ -231,6 +231,14 @@ TEST(TileParameters, ParametersNoDecoderReadsAreLeftOut) {
   close_image(f);
 }
 
+// The image as the program reads it, the checks and mends included.
+std::vector<float> read_as_program(const std::string& name) {
+  to_array<float, false> image;
+  fitsstruct header;
+  fits_read_float((name + "[1]").c_str(), image, &header);
+  return std::vector<float>(image.buffer(), image.buffer() + image.n_elem());
+}
+
 std::vector<float> read_floats(fitsfile* f) {
   std::vector<float> pixels(kWidth * kHeight);
   int status = 0;
@@ -291,6 +299,7 @@ TEST(TileParameters, TwiceGivenDitherSeedMended) {
     EXPECT_FALSE(tile_dither_seed_mended(f, 10001));
     EXPECT_EQ(f->Fptr->dither_seed, seed);
     close_image(f);
+    EXPECT_EQ(read_as_program(twice), right) << c.name;
   }
 }
 
@@ -339,6 +348,10 @@ TEST(TileParameters, DitheredIntegersReadAsStored) {
     for (long k = 0; k < kWidth * kHeight; k++) wrong += pixels[k] != stored_times_scale(k);
     EXPECT_EQ(wrong, 0) << file;
     close_image(f);
+    const std::vector<float> program = read_as_program(file);
+    ASSERT_EQ(program.size(), pixels.size()) << file;
+    for (long k = 0; k < kWidth * kHeight; k++) wrong += program[k] != stored_times_scale(k);
+    EXPECT_EQ(wrong, 0) << file;
   }
   // Floating-point images keep their dithering.
   write_image(scratch("float.fits"), RICE_1, -32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1});
