@@ -1,22 +1,32 @@
 // C library calls of the FITS library that the program answers itself.
 //
 // The FITS library's network reads install their time-out's SIGALRM handler
-// through signal(), which its C code, built for strict ISO C, calls as
-// __sysv_signal: answered here, so that the handler shares the signal with
-// the run's stop (array/stop_signals.h). The program's own C++ code calls
-// signal() by its own name and is not concerned.
+// through signal(), answered here, so that the handler shares the signal
+// with the run's stop (array/stop_signals.h). Built for strict ISO C, the
+// library calls it as __sysv_signal; built in GNU mode, as signal, which the
+// linker then sends here as __wrap_signal (--wrap=signal) from every object
+// linked into the program, while the shared libraries keep the real one.
+// The program's own code, linked so too, therefore never calls signal(): it
+// sets its handlers with sigaction.
 //
 // Nothing in the program calls these by name: the build asks the linker for
-// them (CMakeLists.txt, qz_cfitsio), so that this file comes out of the io
-// library ahead of the FITS library's archive, and checks that the archive
-// still makes the calls answered here.
+// the one the library's archive calls (CMakeLists.txt, qz_cfitsio), so that
+// this file comes out of the io library ahead of the archive.
 #include "array/stop_signals.h"
 
 extern "C" {
 
-// As the C library declares it. Hidden: a shared library that calls
-// signal() itself must never bind to this.
+// As the C library declares them. Hidden: a shared library that calls
+// signal() itself must never bind to these. GNU's signal() keeps a handler
+// and holds its signal while it runs; the library's handler, installed for
+// a single alarm and left by a jump, needs neither, so both calls get the
+// System V semantics of the answer.
 __attribute__((visibility("hidden"))) library_signal_handler __sysv_signal(int signal,
+                                                                          library_signal_handler handler) noexcept {
+  return install_library_signal_handler(signal, handler);
+}
+
+__attribute__((visibility("hidden"))) library_signal_handler __wrap_signal(int signal,
                                                                           library_signal_handler handler) noexcept {
   return install_library_signal_handler(signal, handler);
 }

@@ -9,6 +9,7 @@
 
 #include "array/fatal.h"
 #include "array/stop_signals.h"
+#include "array/vms.h"
 #include "curvelet/fcur_multiresol.h"
 #include "io/fits_header.h"
 #include "io/image_names.h"
@@ -151,7 +152,7 @@ int main(int argc, char* argv[]) {
   catch_stop_signals();
   // A write past a file size limit then fails as any other write, with the
   // system's "File too large", instead of killing the run mid-file.
-  std::signal(SIGXFSZ, SIG_IGN);
+  signal_catch(SIGXFSZ, SIG_IGN);
   // Before anything is printed: such a result is the image file alone, and
   // every other print goes to the standard error.
   if (result_on_standard_output(argc, argv)) io_standard_output_for_results_only();

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "array/vms.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ void start_child(int ignored = 0) {
   sigemptyset(&stops);
   for (const auto& s : StopSignalTable) {
     sigaddset(&stops, s.signal);
-    signal(s.signal, s.signal == ignored ? SIG_IGN : SIG_DFL);
+    signal_catch(s.signal, s.signal == ignored ? SIG_IGN : SIG_DFL);
   }
   pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
   catch_stop_signals();
@@ -202,7 +203,7 @@ TEST_F(StopSignals, RestoredAfterALibraryResetsThemWhileIgnoredOnesStayIgnored) 
         {
           start_child(ignored);
           make_registered(path("registered"));
-          signal(s.signal, SIG_DFL);
+          signal_catch(s.signal, SIG_DFL);
           restore_stop_signals();
           raise(ignored);
           make_file(path("went_on"));
@@ -217,7 +218,7 @@ TEST_F(StopSignals, RestoredAfterALibraryResetsThemWhileIgnoredOnesStayIgnored) 
   }
   EXPECT_EXIT(
       {
-        signal(SIGALRM, SIG_IGN);
+        signal_catch(SIGALRM, SIG_IGN);
         restore_stop_signals();
         raise(SIGALRM);
         _exit(0);
@@ -528,8 +529,8 @@ TEST_F(StopSignals, ALibrarysAlarmHandlerGetsItsOwnAlarmOnlyWhileASentOneStops) 
   // signal() would give it: the child goes on to end by SIGINT.
   EXPECT_EXIT(
       {
-        signal(SIGALRM, SIG_DFL);
-        signal(SIGINT, SIG_DFL);
+        signal_catch(SIGALRM, SIG_DFL);
+        signal_catch(SIGINT, SIG_DFL);
         library_read(send_by_kill, path("timed_out"), true);
       },
       ::testing::KilledBySignal(SIGINT), "");

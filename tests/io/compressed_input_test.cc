@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "array/vms.h"
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
@@ -716,7 +717,7 @@ TEST(CompressedFits, NamedPipesAreReadOnce) {
     for (const std::string& data : sent)
       EXPECT_EXIT(
           {
-            signal(SIGPIPE, SIG_IGN);
+            signal_catch(SIGPIPE, SIG_IGN);
             alarm(60);
             std::thread writer = pipe_writer(pipe, data);
             fits_read_float((pipe + c.selector).c_str(), ima, &rec);
@@ -750,7 +751,7 @@ TEST(CompressedFits, AMissingHduOfANamedPipeIsRefusedWithoutASecondOpen) {
     fitsstruct rec;
     EXPECT_EXIT(
         {
-          signal(SIGPIPE, SIG_IGN);
+          signal_catch(SIGPIPE, SIG_IGN);
           alarm(20);
           dup2(STDERR_FILENO, STDOUT_FILENO);  // where the refusal is printed
           std::thread writer = pipe_writer(pipe, c.bytes);

@@ -2,13 +2,16 @@
 // has SIGALRM caught, a SIGALRM that a process sends during a network read
 // stops the run instead of passing for the library's time-out. Nothing here
 // calls the answer by name: this program gets it as qz_mca does, from the
-// build's link options, or not at all.
+// build's link options, or not at all; and, for a library built in GNU mode
+// (io/signal_calling_library.c), from the options by which the build links
+// such a FITS library.
 #include <fitsio.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -127,6 +130,44 @@ TEST(FitsLibraryHooks, ASentAlarmDuringANetworkReadStopsTheRunWhileTheStopHasItC
     } else {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == FailedOpen) << c.name << ": status " << status;
     }
+  }
+}
+
+extern "C" int signal_calling_library_read(void (*wait)());
+
+void send_alarm() { kill(getpid(), SIGALRM); }
+void let_the_alarm_expire() {
+  const itimerval soon{{0, 0}, {0, 20000}};
+  setitimer(ITIMER_REAL, &soon, nullptr);
+  for (;;) pause();
+}
+
+constexpr int TimedOut = 4;
+
+TEST(FitsLibraryHooks, ALibraryThatCallsSignalByThatNameSharesTheAlarmWithTheStop) {
+  // Without the answer, the sent signal would be the library's time-out;
+  // left to the library, it is, which shows that it came while the
+  // library's handler was in place.
+  const struct {
+    const char* name;
+    bool caught;
+    void (*wait)();
+    bool stops;
+  } cases[] = {{"sent while the stop has it caught", true, send_alarm, true},
+               {"its own alarm while the stop has it caught", true, let_the_alarm_expire, false},
+               {"sent, left to the library", false, send_alarm, false}};
+  for (const auto& c : cases) {
+    const auto expected = [&](int status) {
+      return c.stops ? WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM
+                     : WIFEXITED(status) && WEXITSTATUS(status) == TimedOut;
+    };
+    EXPECT_EXIT(
+        {
+          if (c.caught) catch_stop_signals();
+          _exit(signal_calling_library_read(c.wait) == 1 ? TimedOut : 0);
+        },
+        expected, "")
+        << c.name;
   }
 }
 

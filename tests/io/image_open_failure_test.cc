@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "array/vms.h"
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
 #include "io/gif_io.h"
@@ -118,7 +119,7 @@ TEST(ImageOpenFailure, AFailedWriteNamesTheFileAsWritten) {
     EXPECT_EXIT(
         {
           QZ_STDOUT_TO_STDERR();
-          std::signal(SIGXFSZ, SIG_IGN);
+          signal_catch(SIGXFSZ, SIG_IGN);
           setrlimit(RLIMIT_FSIZE, &limit);
           Format_Imag = c.format;
           io_write_ima_float(name.c_str(), ima, nullptr, True);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "array/vms.h"
 #include "fits_test_files.h"
 
 namespace image_test {
@@ -91,7 +92,7 @@ inline std::vector<int> test_pattern(int width, int height) {
 // Files of this process may not grow past max_bytes; a longer write fails
 // (for death tests: the limit stays with the process).
 inline void limit_file_size(rlim_t max_bytes) {
-  signal(SIGXFSZ, SIG_IGN);
+  signal_catch(SIGXFSZ, SIG_IGN);
   struct rlimit limit;
   limit.rlim_cur = limit.rlim_max = max_bytes;
   setrlimit(RLIMIT_FSIZE, &limit);

@@ -28,6 +28,7 @@
 #include "array/fatal.h"
 #include "array/stop_signals.h"
 #include "array/to_array.h"
+#include "array/vms.h"
 #include "fits_test_files.h"
 #include "io/fits_glue.h"
 #include "radon/float_image_file.h"
@@ -316,7 +317,7 @@ TEST_F(OutputFile, ACloseThatFailsLeavesTheEarlierFile) {
   const struct rlimit limit = {text.size() - 1, text.size() - 1};
   EXPECT_EXIT(
       {
-        std::signal(SIGXFSZ, SIG_IGN);
+        signal_catch(SIGXFSZ, SIG_IGN);
         setrlimit(RLIMIT_FSIZE, &limit);
         std::FILE* stream = io_open_output_or_exit("a", file, "cannot open %s\n");
         std::fwrite(text.data(), 1, text.size(), stream);

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "array/vms.h"
 #include "support/forked_child.h"
 #include "support/qz_mca_program.h"
 #include "support/test_images.h"
@@ -79,7 +80,7 @@ class QzMcaSignal : public QzMcaProgram {
     sigset_t stops;
     sigemptyset(&stops);
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU}) {
-      signal(s, SIG_DFL);
+      signal_catch(s, SIG_DFL);
       sigaddset(&stops, s);
     }
     sigprocmask(SIG_UNBLOCK, &stops, nullptr);
