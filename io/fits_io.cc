@@ -606,7 +606,8 @@ own_scaling scaling_left_to_us(fitsfile* fptr, const char* name) {
     fatal_exitf(-1, stderr,
                 "Error: the floating-point image keeps tiles uncompressed under BSCALE = %.17g, BZERO = %.17g, "
                 "which the FITS library's compressor leaves unapplied there: whether its values are scaled "
-                "cannot be told ... (%s)\n",
+                "cannot be told: if they are physical, remove BSCALE and BZERO from its header; if stored, read "
+                "the uncompressed original ... (%s)\n",
                 file->cn_bscale, file->cn_bzero, name);
   return {true, file->cn_bscale, file->cn_bzero, has_blank, static_cast<double>(file->zblank)};
 }

@@ -604,7 +604,8 @@ TEST(FitsCompressed, TilesKeptWholeReadScaledAsTheImageSays) {
   EXPECT_EXIT_STATUS(fits_read_float((floats + "[1]").c_str(), ima, &rec), 255,
                      "^Error: the floating-point image keeps tiles uncompressed under BSCALE = 2, BZERO = 1, which "
                      "the FITS library's compressor leaves unapplied there: whether its values are scaled cannot be "
-                     "told \\.\\.\\. \\(" +
+                     "told: if they are physical, remove BSCALE and BZERO from its header; if stored, read the "
+                     "uncompressed original \\.\\.\\. \\(" +
                          floats + "\\[1\\]\\)\n");
 }
 

@@ -853,3 +853,36 @@ TEST_F(Gif, PixelsPastTheColourMapAreRefused) {
   write_bytes(edge, gif_file({10, 4, pattern(10, 4, 1, 3, 4), grey_map(4), {}, 4}));
   EXPECT_EQ(decode(edge).indices, pattern(10, 4, 1, 3, 4));
 }
+
+// A black that ends the map is a colour of the image when the image uses
+// it, even after a map that darkens (white, then yellow) where filling would
+// follow: its pixels read, and are written back, black.
+TEST_F(Gif, AUsedBlackThatEndsTheMapIsTheImagesColour) {
+  const std::vector<Rgb> map = {{64, 64, 64}, {255, 255, 255}, {255, 255, 0}, {0, 0, 0}};
+  const std::vector<int> pixels = pattern(8, 3, 1, 2, 4);  // every index, black among them
+  struct Case {
+    const char* stem;
+    GifStream stream;
+  };
+  const Case cases[] = {
+      {"global_black", {8, 3, pixels, map, {}, 2}},
+      {"local_black", {8, 3, pixels, grey_map(2), map, 2}},
+  };
+  std::vector<Rgb> expected;
+  for (int p : pixels) expected.push_back(map[p]);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string gif = scratch(std::string(c.stem) + ".gif");
+    write_bytes(gif, gif_file(c.stream));
+    IO_RGB.alloc(0);
+    const Decoded d = decode(gif);
+    EXPECT_EQ(d.messages, "");
+    EXPECT_EQ(d.colours, expected);
+    EXPECT_EQ(d.table, map);
+    to_array<float, false> indices;
+    readgif(gif.c_str(), indices);
+    const std::string copy = scratch(std::string(c.stem) + "_copy.gif");
+    writegif(copy.c_str(), indices, False);
+    EXPECT_EQ(decode(copy).colours, expected);
+  }
+}

@@ -1029,3 +1029,110 @@ TEST_F(QzMcaTiles, GzipTilesInflateToExactlyTheirPixels) {
     EXPECT_EQ(exists("o_resi.fits"), extra == 0) << extra << output_;
   }
 }
+
+// Rice's parameters at the edges of the decoder's swap (a block size below
+// 16 beside a width above 8), and an HCOMPRESS stream without its mark.
+namespace {
+
+// The library's own Rice coder; its header declares it without C linkage.
+extern "C" int fits_rcomp(int a[], int nx, unsigned char* c, int clen, int nblock);
+
+// A 32-bit Rice image of `ints`, a tile a row, its tiles coded again by
+// the library's coder in blocks of `blocksize` pixels, and ZVAL1 and ZVAL2
+// given the values asked.
+std::string rice_in_blocks(const std::string& bytes, std::vector<int> ints, int blocksize, const std::string& zval1,
+                           const std::string& zval2) {
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(bytes);
+  const long long row_bytes = hdu.integer("NAXIS1");
+  std::string heap;
+  std::size_t longest = 0;
+  for (long tile = 0; tile < kHeight; tile++) {
+    std::vector<unsigned char> stream(8 * kWidth + 64);
+    const int length = fits_rcomp(&ints[tile * kWidth], static_cast<int>(kWidth), stream.data(),
+                                  static_cast<int>(stream.size()), blocksize);
+    EXPECT_GT(length, 0);
+    tile_layouts::write_big_endian(hdu.rows, tile * row_bytes, 4, static_cast<std::uint64_t>(length));
+    tile_layouts::write_big_endian(hdu.rows, tile * row_bytes + 4, 4, heap.size());
+    heap.append(reinterpret_cast<const char*>(stream.data()), static_cast<std::size_t>(length));
+    longest = std::max(longest, static_cast<std::size_t>(length));
+  }
+  hdu.heap = heap;
+  hdu.set("TFORM1", "'1PB(" + std::to_string(longest) + ")'");
+  hdu.set("ZVAL1", zval1);
+  hdu.set("ZVAL2", zval2);
+  return tile_layouts::put_together(hdu);
+}
+
+}  // namespace
+
+// The library decodes ZVAL1 = 16, ZVAL2 = 9 in blocks of 16; ZVAL1 = 15,
+// ZVAL2 = 9 swapped, in blocks of 9; ZVAL1 = 15, ZVAL2 = 8 in blocks of 15;
+// each width read as 4 bytes. Coded so, the tiles read right; coded in the
+// blocks of the other reading, the library's decoder fails on them, and
+// they are refused before it meets them.
+TEST(TileCompressedImages, RiceParametersSwapOnlyBelowSixteenBesideAboveEight) {
+  std::vector<int> ints(kWidth * kHeight);
+  std::mt19937 random(16);
+  for (int& value : ints) value = static_cast<int>(random() % 100000) - 50000;
+  fits_test::write_compressed(scratch("i32.fits"), LONG_IMG, {kWidth, kHeight},
+                              std::vector<double>(ints.begin(), ints.end()), {});
+  const std::string i32 = fits_test::read_bytes(scratch("i32.fits"));
+  // Walked in the wrong blocks, a tile's stream may still fit; a later one
+  // does not.
+  const char* const kShort = "has tile [0-9]+: its Rice data end before its pixels do";
+  const struct {
+    const char *zval1, *zval2;
+    int blocksize;
+    const char* message;  // null: read right
+  } cases[] = {
+      {"16", "9", 16, nullptr},
+      {"16", "9", 9, kShort},
+      {"15", "9", 9, nullptr},
+      {"15", "9", 15, kShort},
+      {"15", "8", 15, nullptr},
+      {"15", "8", 8, kShort},
+  };
+  for (const auto& c : cases) {
+    const std::string name =
+        std::string("rice_") + c.zval1 + "_" + c.zval2 + "_" + std::to_string(c.blocksize) + ".fits";
+    SCOPED_TRACE(name);
+    fits_test::write_bytes(scratch(name), rice_in_blocks(i32, ints, c.blocksize, c.zval1, c.zval2));
+    if (c.message != nullptr) {
+      EXPECT_EXIT_STATUS(read_image(scratch(name + "[1]")), 255, c.message);
+      continue;
+    }
+    EXPECT_EQ(fits_test::read_reference(scratch(name + "[1]")).values, std::vector<double>(ints.begin(), ints.end()));
+    EXPECT_EQ(read_image(scratch(name + "[1]")), std::vector<float>(ints.begin(), ints.end()));
+  }
+}
+
+// A tile of a library-written HCOMPRESS image whose stream lacks the mark
+// 0xDD 0x99 it opens with, in either byte, is refused, naming the tile,
+// before the library's decoder meets it.
+TEST(TileCompressedImages, AnHcompressStreamWithoutItsMarkIsRefused) {
+  std::vector<double> ints(kWidth * kHeight);
+  for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
+  fits_test::write_compressed(scratch("hcomp.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {HCOMPRESS_1, 4, 1, {16, 8}});
+  const std::string hcomp = fits_test::read_bytes(scratch("hcomp.fits"));
+  const std::size_t heap = table_start(hcomp) + integer_card(hcomp, "NAXIS1") * integer_card(hcomp, "NAXIS2");
+  const struct {
+    long tile;
+    int byte;
+    char value;
+    const char* name;
+  } cases[] = {
+      {0, 0, '\xDC', "tile 1"},
+      {4, 1, '\x98', "tile 5"},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = hcomp;
+    const std::size_t stream = heap + descriptor(bytes, c.tile, 1);
+    ASSERT_EQ(bytes.substr(stream, 2), "\xDD\x99");
+    bytes[stream + c.byte] = c.value;
+    const std::string name = "hcomp_mark_" + std::to_string(c.tile) + ".fits";
+    fits_test::write_bytes(scratch(name), bytes);
+    EXPECT_EXIT_STATUS(read_image(scratch(name + "[1]")), 255,
+                       std::string(c.name) + "[^0-9].*does not open with the coder's mark")
+        << name;
+  }
+}

@@ -201,6 +201,12 @@ TEST(HcompressStreamWalk, RefusesWhatTheDecoderWouldMisuse) {
 // is its fifth word times 32768 plus its fourth, a negative fifth word
 // giving a length of 0 or less, which decodes to no pixel.
 TEST(PlioListWalk, CountsPixelsAndStopsAtTheEnd) {
+  // A length of 1 x 32768 + 5 words, one word more in the stream: 100 pixels
+  // of the high value at its first instruction, one at its last, and none of
+  // the 50 after its end.
+  std::vector<int> long_list(32774, 0);
+  long_list[1] = 7, long_list[2] = -100, long_list[3] = 5, long_list[4] = 1;
+  long_list[7] = 0x4000 | 100, long_list[32772] = 0x7000, long_list[32773] = 0x4000 | 50;
   const struct {
     std::vector<int> words;
     long long pixels;
@@ -212,6 +218,7 @@ TEST(PlioListWalk, CountsPixelsAndStopsAtTheEnd) {
       {{0, 0, 5, 10, 0x1000}, -1},                       // a new high value without its word
       {{0, 0, 6, 0x1000 | 5, 9, 0x5000 | 4}, 4},         // the high value set, then zeros and a pixel
       {{0, 0}, -1},                                      // no header
+      {long_list, 101},
   };
   for (const auto& c : cases) {
     std::vector<unsigned char> bytes;
