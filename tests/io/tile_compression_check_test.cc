@@ -740,8 +740,9 @@ TEST(TileCompressedImages, CardsAreReadInEveryFormTheLibraryReads) {
     // Passed on the way to an HDU after it, the library parses its cards
     // all the same.
     fits_test::write_bytes(path, c.bytes + i_rice.substr(2880));
-    if (std::strstr(c.message, "tile 1") == nullptr)
+    if (std::strstr(c.message, "tile 1") == nullptr) {
       EXPECT_EXIT_STATUS(read_image(path + "[2]"), 255, std::string("HDU \\[1\\] ") + c.message) << c.name;
+    }
     std::remove(path.c_str());
   }
   // Forms the library reads as the card they stand for read as the file
