@@ -96,6 +96,8 @@ bool asleep(pid_t pid, int seconds) {
 constexpr int FailedOpen = 3;
 
 TEST(FitsLibraryHooks, ASentAlarmDuringANetworkReadStopsTheRunWhileTheStopHasItCaught) {
+  // The build warned that this library's alarm could not be shared.
+  if (!QZ_FITS_LIBRARY_SIGNAL_ANSWERED) GTEST_SKIP() << "the FITS library calls no signal() the build answers";
   // Left to the library, the signal is its time-out: the open fails and the
   // child goes on. That case also shows that the signal came while the
   // library's handler was in place.
