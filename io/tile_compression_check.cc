@@ -510,6 +510,9 @@ class tile_table {
     walked_.has_zzero = find("ZZERO") != nullptr && value_real(card_value(find("ZZERO")), &walked_.zzero);
     walked_.has_zblank = find("ZBLANK") != nullptr && value_integer(card_value(find("ZBLANK")), &walked_.zblank);
     walked_.has_blank = find("BLANK") != nullptr && value_integer(card_value(find("BLANK")), &walked_.blank);
+    walked_.compressed_layout = {compressed_.offset, compressed_.descriptor, compressed_.value_bytes};
+    walked_.gzip_layout = {gzipped_.offset, gzipped_.descriptor, gzipped_.value_bytes};
+    walked_.uncompressed_layout = {uncompressed_.offset, uncompressed_.descriptor, uncompressed_.value_bytes};
   }
 
   // After the library opened the HDU, before it decodes a tile: what it
@@ -520,8 +523,7 @@ class tile_table {
     // A ZDITHER0 of 0 beside the seed: the library may have kept the 0,
     // which dithers no tile right.
     if (dither_card_ != nullptr && dither_zero_copy_) tile_dither_seed_mended(fptr, dither_seed_);
-    std::vector<tile_parameter_difference> differences = tile_parameter_differences(fptr, walked_);
-    column_differences(fptr->Fptr, &differences);
+    const std::vector<tile_parameter_difference> differences = tile_parameter_differences(fptr, walked_);
     if (differences.empty()) return;
     std::string what;
     for (const tile_parameter_difference& difference : differences)
@@ -530,35 +532,6 @@ class tile_table {
     refuse(what, "the library read its cards otherwise than the checks; mend the cards named, or remove their copies");
   }
 
- private:
-  // Where the library finds each column's descriptors in a row, and how
-  // wide it reads them and their values.
-  void column_differences(const FITSfile* file, std::vector<tile_parameter_difference>* differences) const {
-    const struct {
-      int number;
-      const stream_column& column;
-    } columns[] = {{walked_.compressed_column, compressed_},
-                   {walked_.gzip_column, gzipped_},
-                   {walked_.uncompressed_column, uncompressed_}};
-    for (const auto& [number, column] : columns) {
-      if (number < 1 || number > file->tfield || column.offset < 0) continue;
-      const tcolumn& taken = file->tableptr[number - 1];
-      const std::string name = "column " + std::to_string(number);
-      // The library reads 4-byte descriptors where the format says P,
-      // 8-byte ones otherwise.
-      const int descriptor = taken.tform[0] == 'P' || taken.tform[1] == 'P' ? 4 : 8;
-      if (taken.tbcol != column.offset)
-        differences->push_back({name + "'s place in a row", std::to_string(taken.tbcol), std::to_string(column.offset)});
-      if (descriptor != column.descriptor)
-        differences->push_back({name + "'s descriptors", std::to_string(descriptor) + "-byte",
-                                std::to_string(column.descriptor) + "-byte"});
-      if (taken.twidth != column.value_bytes)
-        differences->push_back({name + "'s values", std::to_string(taken.twidth) + "-byte",
-                                std::to_string(column.value_bytes) + "-byte"});
-    }
-  }
-
- public:
   // Each tile's data, as the decoder of its column reads them: a Rice
   // stream until its pixels are complete, a gzip stream until it ends
   // (growing its buffer for as long as it takes), an HCOMPRESS or PLIO

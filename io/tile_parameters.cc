@@ -84,6 +84,20 @@ class differences {
       found_.push_back({std::string("the ") + name + " column", library > 0 ? std::to_string(library) : "none",
                         walked > 0 ? std::to_string(walked) : "none"});
   }
+  // Where the library finds a data column's descriptors in a row, and how
+  // wide it reads them and their values: it reads 4-byte descriptors where
+  // the format says P, 8-byte ones otherwise. Only a column both sides
+  // found at one number.
+  void compare_layout(const FITSfile& file, const char* name, int library_number, int number,
+                      const tile_parameters::column_layout& walked) {
+    if (number != library_number || number < 1 || number > file.tfield || walked.offset < 0) return;
+    const tcolumn& taken = file.tableptr[number - 1];
+    const std::string column = std::string("the ") + name + " column's ";
+    const int descriptor = taken.tform[0] == 'P' || taken.tform[1] == 'P' ? 4 : 8;
+    compare(column + "place in a row", taken.tbcol, walked.offset);
+    compare(column + "descriptor bytes", descriptor, walked.descriptor);
+    compare(column + "value bytes", taken.twidth, walked.value_bytes);
+  }
   // A constant that a column or a card may give: its source, then, given
   // by a card on both sides, its value.
   void compare_constant(const char* name, int library_source, int walked_source, const std::string& library,
@@ -145,6 +159,10 @@ std::vector<tile_parameter_difference> tile_parameter_differences(const fitsfile
   found.compare_column("COMPRESSED_DATA", file.cn_compressed, walked.compressed_column);
   found.compare_column("GZIP_COMPRESSED_DATA", file.cn_gzip_data, walked.gzip_column);
   found.compare_column("UNCOMPRESSED_DATA", file.cn_uncompressed, walked.uncompressed_column);
+  found.compare_layout(file, "COMPRESSED_DATA", file.cn_compressed, walked.compressed_column, walked.compressed_layout);
+  found.compare_layout(file, "GZIP_COMPRESSED_DATA", file.cn_gzip_data, walked.gzip_column, walked.gzip_layout);
+  found.compare_layout(file, "UNCOMPRESSED_DATA", file.cn_uncompressed, walked.uncompressed_column,
+                       walked.uncompressed_layout);
   found.compare_constant("ZSCALE", file.cn_zscale, constant_source(walked.zscale_column, walked.has_zscale),
                          number(file.zscale), number(walked.zscale));
   found.compare_constant("ZZERO", file.cn_zzero, constant_source(walked.zzero_column, walked.has_zzero),

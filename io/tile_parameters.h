@@ -28,6 +28,14 @@ struct tile_parameters {
   long long dither_seed = 0;
   // Column numbers, from 1; 0 when the table has no such column.
   int compressed_column = 0, gzip_column = 0, uncompressed_column = 0;
+  // Where the descriptors of each data column stand in a row, their width
+  // (4 for P, 8 for Q) and that of the values they point at; an offset of
+  // -1 leaves a column's layout uncompared.
+  struct column_layout {
+    long long offset = -1;
+    int descriptor = 0, value_bytes = 0;
+  };
+  column_layout compressed_layout, gzip_layout, uncompressed_layout;
   int zscale_column = 0, zzero_column = 0, zblank_column = 0;
   // ZSCALE, ZZERO and ZBLANK given as cards.
   bool has_zscale = false, has_zzero = false, has_zblank = false;
