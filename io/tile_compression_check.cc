@@ -17,7 +17,6 @@ extern "C" {
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -343,7 +342,10 @@ class tile_table {
       const char* card = &cards_[at];
       const std::string name = read_card_name(card_keyword(card));
       if (name.empty()) continue;
-      if (name == "ZDITHER0" && !dither_seed_copy(card)) continue;
+      if (name == "ZDITHER0") {
+        note_dither_seed(card);
+        continue;
+      }
       const auto first = seen.emplace(name, card);
       if (first.second) continue;
       if (name == "ZQUANTIZ" && (!decoded_ || value_text(card_value(card)) == text("ZQUANTIZ"))) continue;
@@ -351,10 +353,10 @@ class tile_table {
              "the FITS library may read either copy; remove the wrong one from the header");
     }
   }
-  // Whether a ZDITHER0 card counts as a copy of another: the seed it
-  // gives, not 0, is kept as the one the tiles are read with.
-  bool dither_seed_copy(const char* card) {
-    if (!decoded_) return false;
+  // A ZDITHER0 card among its copies: the seed one gives, not 0, is kept
+  // as the one the tiles are read with; two seeds are refused.
+  void note_dither_seed(const char* card) {
+    if (!decoded_) return;
     long long seed = 0;
     const bool integer = value_integer(card_value(card), &seed);
     if (dither_card_ == nullptr || (integer && seed != 0 && dither_integer_ && dither_seed_ == 0)) {
@@ -362,17 +364,16 @@ class tile_table {
       dither_card_ = card;
       dither_seed_ = seed;
       dither_integer_ = integer;
-      return false;
+      return;
     }
     if (integer && dither_integer_ && (seed == 0 || seed == dither_seed_)) {
       dither_zero_copy_ |= seed == 0;
-      return false;
+      return;
     }
     refuse("ZDITHER0 twice (" + as_given(dither_card_) + ", then " + as_given(card) + ")",
            "two seeds of the dithering, of which the FITS library may read either; remove the wrong one from the "
            "header");
   }
-  const tile_parameters& walked() const { return walked_; }
   [[noreturn]] void refuse(const std::string& what, const char* reason) {
     fatal_exitf(-1, stderr, "Error: the tile-compressed image in HDU [%d] has %s: %s ... (%s)\n", hdu_, what.c_str(),
                 reason, name_.c_str());
