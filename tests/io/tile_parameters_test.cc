@@ -294,10 +294,9 @@ TEST(TileParameters, TwiceGivenDitherSeedMended) {
     const std::vector<float> right = read_floats(f);
     close_image(f);
     f = open_image(twice);
+    // Not read with the 0: the decoder would index its table of offsets
+    // before its start.
     EXPECT_EQ(f->Fptr->dither_seed, c.reads_zero ? 0 : seed) << c.name;
-    if (c.reads_zero) {
-      EXPECT_NE(read_floats(f), right) << c.name;
-    }
     close_image(f);
     f = open_image(twice);
     EXPECT_TRUE(tile_dither_seed_mended(f, seed));
