@@ -319,7 +319,7 @@ class tile_table {
     std::string keyword = card_keyword(card), padded = keyword;
     padded.resize(8, ' ');
     if (keyword.size() <= 8 && std::memcmp(card, padded.data(), 8) == 0 && std::memcmp(card + 8, "= ", 2) == 0)
-      return keyword + " = " + bare_value(card);
+      return keyword + " = " + card_value(card);
     std::string text(card, FITS_CARD);
     text.erase(std::min(text.find('\0'), text.size()));
     return text.erase(text.find_last_not_of(' ') + 1);
@@ -1026,8 +1026,11 @@ struct hdu_reach {
     if (type != ANY_HDU && kind != type) return false;
     for (const char* const key : {"EXTNAME", "HDUNAME"}) {
       if (strcasecmp(value_of(cards, nblocks, key).c_str(), extname.c_str()) != 0) continue;
-      const std::string version_text = value_of(cards, nblocks, key[0] == 'E' ? "EXTVER" : "HDUVER");
-      if (version == 0 || (version_text.empty() ? 1 : std::atol(version_text.c_str())) == version) return true;
+      const char* version_card = library_card(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK,
+                                              key[0] == 'E' ? "EXTVER" : "HDUVER");
+      long long given = 1;
+      if (version_card != nullptr && !value_integer(card_value(version_card), &given)) given = 0;
+      if (version == 0 || given == version) return true;
     }
     return false;
   }
