@@ -29,6 +29,7 @@ extern "C" {
 
 #include "array/fatal.h"
 #include "io/compressed_input.h"
+#include "io/fits_cards.h"
 #include "io/fits_header.h"
 #include "io/tile_parameters.h"
 #include "io/tile_streams.h"
@@ -135,116 +136,6 @@ long long descriptor_field(const unsigned char* bytes, int count) {
   return static_cast<long long>(value);
 }
 
-// One reader of cards: every card is named and valued by the FITS
-// library's own parsers, as its reads of the header name and value it, so
-// that no form of a card (a blank or '=' inside its keyword, HIERARCH, any
-// letter case, a value in quotes) reads otherwise here than there. The
-// parsers want the card as the library hands it to them: 80 characters and
-// a NUL, which ends it early where the file holds one.
-struct card_text {
-  explicit card_text(const char* card) {
-    std::memcpy(text, card, FITS_CARD);
-    text[FITS_CARD] = '\0';
-  }
-  char text[FLEN_CARD];
-};
-
-// The keyword as the library names the card: up to its first blank or
-// '=', or after HIERARCH up to its '='.
-std::string card_keyword(const char* card) {
-  card_text copy(card);
-  char name[FLEN_KEYWORD] = "";
-  int length = 0, status = 0;
-  ffgknm(copy.text, name, &length, &status);
-  return name;
-}
-
-// The value as the library parses it: a string keeps its quotes; empty
-// when the card has none.
-std::string card_value(const char* card) {
-  card_text copy(card);
-  char value[FLEN_VALUE] = "", comment[FLEN_COMMENT] = "";
-  int status = 0;
-  if (ffpsvc(copy.text, value, comment, &status) != 0) return "";
-  return value;
-}
-
-// A value as the library converts it where it wants an integer (a real
-// cut toward zero, a logical as 0 or 1, a number in quotes), a real, a
-// string (without its quotes and trailing blanks) or a logical; false when
-// it cannot.
-bool value_integer(const std::string& value, long long* integer) {
-  LONGLONG converted = 0;
-  int status = 0;
-  if (ffc2j(value.c_str(), &converted, &status) != 0) return false;
-  *integer = converted;
-  return true;
-}
-bool value_real(const std::string& value, double* real) {
-  int status = 0;
-  return ffc2d(value.c_str(), real, &status) == 0;
-}
-std::string value_text(const std::string& value) {
-  char text[FLEN_VALUE] = "";
-  int status = 0;
-  return ffc2s(value.c_str(), text, &status) == 0 ? text : "";
-}
-bool value_logical(const std::string& value) {
-  int logical = 0, status = 0;
-  return ffc2l(value.c_str(), &logical, &status) == 0 && logical != 0;
-}
-
-bool end_card(const char* card) { return std::memcmp(card, "END     ", 8) == 0; }
-
-// The number n of a keyword `prefix` + n, read as the library reads the
-// numbers of its column cards (TFORM3 and TFORM03 alike); 0 when `keyword`
-// is no such keyword.
-long long keyword_index(const std::string& keyword, const char* prefix) {
-  const std::size_t length = std::strlen(prefix);
-  if (keyword.size() <= length || keyword.compare(0, length, prefix) != 0) return 0;
-  long index = 0;
-  int status = 0;
-  if (ffc2ii(keyword.c_str() + length, &index, &status) != 0 || index < 1 || index > 999999) return 0;
-  return index;
-}
-
-const char* const kColumnCards[] = {"TTYPE", "TFORM", "TSCAL", "TZERO", "TNULL", "TDIM"};
-// Cards the library finds by its keyword search, which ignores case.
-bool searched_card(const std::string& key) {
-  return key[0] == 'Z' || key == "EXTNAME" || key == "EXTVER" || key == "HDUNAME" || key == "HDUVER" ||
-         key == "BSCALE" || key == "BZERO" || key == "BLANK";
-}
-
-std::string upper_case(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// The name by which the library finds a card of this keyword, as the
-// checks ask for it (in upper case): a card it searches for in any letter
-// case, upper-cased; a column card by its number (TFORM03 is TFORM3); any
-// other (the table's structure, which it reads as written) its keyword.
-std::string lookup_name(const std::string& keyword) {
-  const std::string upper = upper_case(keyword);
-  if (!upper.empty() && searched_card(upper)) return upper;
-  for (const char* const prefix : kColumnCards) {
-    const long long index = keyword_index(keyword, prefix);
-    if (index > 0) return prefix + std::to_string(index);
-  }
-  return keyword;
-}
-
-// Whether `card` is the one the library reads as `key`.
-bool reads_as(const char* card, const std::string& key) { return lookup_name(card_keyword(card)) == key; }
-
-// The first of the cards before END that the library reads as `key`, or
-// null.
-const char* library_card(const char* cards, std::size_t size, const std::string& key) {
-  for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD)
-    if (reads_as(cards + at, key)) return cards + at;
-  return nullptr;
-}
-
 // The Z-cards of the compression convention: the library reads most of
 // them, and its rebuild of the image's header the rest. Other cards that
 // begin with Z (ZENITH, ZD) are the observer's, carried through as written.
@@ -265,30 +156,10 @@ std::string read_card_name(const std::string& keyword) {
   if (convention_z_card(upper)) return upper;
   for (const char* const key : kStructureCards)
     if (upper == key) return upper;
-  for (const char* const prefix : kColumnCards) {
-    const long long index = keyword_index(upper, prefix);
-    if (index > 0) return prefix + std::to_string(index);
-  }
+  const std::string column = column_card_name(upper);
+  if (!column.empty()) return column;
   const long long axis = keyword_index(upper, "NAXIS");
   return axis > 0 ? "NAXIS" + std::to_string(axis) : "";
-}
-
-// The library takes these extension types for binary tables, in any
-// spacing within the quotes, or none.
-bool binary_table_type(const char* card) {
-  std::string type = value_text(card_value(card));
-  type.erase(0, type.find_first_not_of(' '));
-  return type == "BINTABLE" || type == "A3DTABLE" || type == "3DTABLE";
-}
-
-// A table the library takes for a tile-compressed image: a binary table
-// with a ZIMAGE card, named as written, whose value is true, wherever it
-// stands among others.
-bool compressed_table(const char* cards, std::size_t size) {
-  if (size < FITS_CARD || card_keyword(cards) != "XTENSION" || !binary_table_type(cards)) return false;
-  for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD)
-    if (card_keyword(cards + at) == "ZIMAGE" && value_logical(card_value(cards + at))) return true;
-  return false;
 }
 
 // One tile-compressed image: the table's header, where its data begin, and
@@ -384,7 +255,11 @@ class tile_table {
     const char* card = find(key);
     if (card == nullptr) return absent;
     long long value = 0;
-    if (!value_integer(card_value(card), &value)) refuse(card_text(key), "its value is no integer");
+    const std::string given = card_value(card);
+    // The library hands its parsers a card less its trailing blanks:
+    // "ZTILE1=0" is then too short to hold a value.
+    if (given.empty()) refuse(card_text(key), "the FITS library reads no value in it");
+    if (!value_integer(given, &value)) refuse(card_text(key), "its value is no integer");
     return value;
   }
   long long required_integer(const std::string& key) {

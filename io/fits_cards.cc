@@ -1,0 +1,144 @@
+// The one reader of FITS cards, on the FITS library's own parsers and
+// conversions.
+#include "io/fits_cards.h"
+
+// The library's card parsers and conversions; this header of the library
+// declares no C linkage.
+extern "C" {
+#include <fitsio2.h>
+}
+
+#include <cctype>
+#include <cstring>
+
+#include "io/fits_header.h"
+
+namespace {
+
+// The card as the library hands it to its parsers: its 80 characters, cut
+// at a NUL the file holds, less its trailing blanks (`ZVAL2=2` then has no
+// value, as the library reads it).
+struct card_text {
+  explicit card_text(const char* card) {
+    std::memcpy(text, card, FITS_CARD);
+    text[FITS_CARD] = '\0';
+    std::size_t length = std::strlen(text);
+    while (length > 0 && text[length - 1] == ' ') text[--length] = '\0';
+  }
+  char text[FLEN_CARD];
+};
+
+const char* const kColumnCards[] = {"TTYPE", "TFORM", "TSCAL", "TZERO", "TNULL", "TDIM"};
+
+// Cards the library finds by its keyword search, which ignores case.
+bool searched_card(const std::string& key) {
+  return key[0] == 'Z' || key == "EXTNAME" || key == "EXTVER" || key == "HDUNAME" || key == "HDUVER" ||
+         key == "BSCALE" || key == "BZERO" || key == "BLANK";
+}
+
+}  // namespace
+
+std::string card_keyword(const char* card) {
+  card_text copy(card);
+  char name[FLEN_KEYWORD] = "";
+  int length = 0, status = 0;
+  ffgknm(copy.text, name, &length, &status);
+  return name;
+}
+
+std::string card_value(const char* card) {
+  card_text copy(card);
+  char value[FLEN_VALUE] = "", comment[FLEN_COMMENT] = "";
+  int status = 0;
+  if (ffpsvc(copy.text, value, comment, &status) != 0) return "";
+  return value;
+}
+
+bool value_integer(const std::string& value, long long* integer) {
+  LONGLONG converted = 0;
+  int status = 0;
+  if (ffc2j(value.c_str(), &converted, &status) != 0) return false;
+  *integer = converted;
+  return true;
+}
+
+bool value_real(const std::string& value, double* real) {
+  int status = 0;
+  return ffc2d(value.c_str(), real, &status) == 0;
+}
+
+std::string value_text(const std::string& value) {
+  char text[FLEN_VALUE] = "";
+  int status = 0;
+  return ffc2s(value.c_str(), text, &status) == 0 ? text : "";
+}
+
+bool value_logical(const std::string& value) {
+  int logical = 0, status = 0;
+  return ffc2l(value.c_str(), &logical, &status) == 0 && logical != 0;
+}
+
+bool value_integer_strict(const std::string& value, long long* integer) {
+  LONGLONG converted = 0;
+  int status = 0;
+  if (ffc2jj(value.c_str(), &converted, &status) != 0) return false;
+  *integer = converted;
+  return true;
+}
+
+bool value_real_strict(const std::string& value, double* real) {
+  int status = 0;
+  return ffc2dd(value.c_str(), real, &status) == 0;
+}
+
+bool end_card(const char* card) { return std::memcmp(card, "END     ", 8) == 0; }
+
+long long keyword_index(const std::string& keyword, const char* prefix) {
+  const std::size_t length = std::strlen(prefix);
+  if (keyword.size() <= length || keyword.compare(0, length, prefix) != 0) return 0;
+  long index = 0;
+  int status = 0;
+  if (ffc2ii(keyword.c_str() + length, &index, &status) != 0 || index < 1 || index > 999999) return 0;
+  return index;
+}
+
+std::string upper_case(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string column_card_name(const std::string& keyword) {
+  for (const char* const prefix : kColumnCards) {
+    const long long index = keyword_index(keyword, prefix);
+    if (index > 0) return prefix + std::to_string(index);
+  }
+  return "";
+}
+
+std::string lookup_name(const std::string& keyword) {
+  const std::string upper = upper_case(keyword);
+  if (!upper.empty() && searched_card(upper)) return upper;
+  const std::string column = column_card_name(keyword);
+  return column.empty() ? keyword : column;
+}
+
+bool reads_as(const char* card, const std::string& key) { return lookup_name(card_keyword(card)) == key; }
+
+const char* library_card(const char* cards, std::size_t size, const std::string& key) {
+  for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD)
+    if (reads_as(cards + at, key)) return cards + at;
+  return nullptr;
+}
+
+bool binary_table_type(const char* card) {
+  std::string type = value_text(card_value(card));
+  type.erase(0, type.find_first_not_of(' '));
+  return type == "BINTABLE" || type == "A3DTABLE" || type == "3DTABLE";
+}
+
+bool compressed_table(const char* cards, std::size_t size) {
+  if (size < FITS_CARD || card_keyword(cards) != "XTENSION" || !binary_table_type(cards)) return false;
+  for (std::size_t at = 0; at + FITS_CARD <= size && !end_card(cards + at); at += FITS_CARD)
+    if (card_keyword(cards + at) == "ZIMAGE" && value_logical(card_value(cards + at))) return true;
+  return false;
+}
