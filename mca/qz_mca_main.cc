@@ -122,12 +122,20 @@ void estimate_noise(const to_array<float, false>& data) {
   }
   if (Verbose) std::printf(" Estimated Noise = %g\n", Noise_Ima);
   const float typical = typical_magnitude(data);
-  if (noise_negligible(Noise_Ima, typical))
-    fatal_exitf(-1, stdout,
-                "Error: the estimated noise standard deviation is %g against a median non-zero "
-                "pixel magnitude of %g: the image looks noiseless or flat; give the noise level with "
-                "-g ... (%s)\n",
-                Noise_Ima, typical, name);
+  if (!noise_negligible(Noise_Ima, typical)) return;
+  // A level given with -g would not bring back a noise the floats lost.
+  const float step = offset_float_step(data);
+  char remedy[160] = "";
+  if (step > 0.f)
+    std::snprintf(remedy, sizeof remedy,
+                  "; the image sits on an offset where the 32-bit floats it is processed in step by %g "
+                  "and lose its noise: subtract the offset first",
+                  step);
+  fatal_exitf(-1, stdout,
+              "Error: the estimated noise standard deviation is %g against a median non-zero "
+              "pixel magnitude of %g: the image looks noiseless or flat; give the noise level with "
+              "-g ... (%s)%s\n",
+              Noise_Ima, typical, name, remedy);
 }
 
 // Whether the result goes to the standard output. Its name is the last
