@@ -249,6 +249,21 @@ TEST_F(QzMcaOptions, SnapshotsOverTheInputAdviseRenamingItOrLeavingOutW) {
   EXPECT_EQ(output_, "Error: a result would overwrite the input image; choose another output name ... (xx_res.fits)\n");
 }
 
+// A command line without the result's name says so before the help; one
+// without any name shows the help alone.
+TEST_F(QzMcaOptions, AMissingResultNameIsSaidBeforeTheHelp) {
+  write_fits(path("in.fits"), bump(16, 16, 3));
+  EXPECT_EQ(run("-t 1 in.fits"), 255);
+  EXPECT_EQ(output_.rfind("Error: the result name is missing: give it after the input image ... (in.fits)\nUsage: ",
+                          0),
+            0u)
+      << output_;
+  EXPECT_FALSE(any_result("in_"));
+  EXPECT_EQ(run("-t 1"), 255);
+  EXPECT_EQ(output_.rfind("Usage: ", 0), 0u) << output_;
+  EXPECT_FALSE(printed("result name is missing"));
+}
+
 // Raw disp images: big-endian floats, the type and size in the name, which
 // the writer gives every result too. A run that fails on the residual
 // removes the component it wrote.
