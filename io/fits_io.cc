@@ -523,6 +523,40 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
   return io_open_failure(typed, file, error, text);
 }
 
+std::string fits_open_remedy(const char* typed, const std::string& file) {
+  fits_name_parts parts;
+  const bool parsed = fits_name_parts_of(file, parts) && !parts.standard_input;
+  if (parsed && !parts.root.empty()) {
+    const std::string empty = io_empty_file_remedy(parts.root);
+    if (!empty.empty()) return empty;
+  }
+  const std::string name = typed;
+  // A name whose file is there, with the FITS extension the reader adds
+  // where it lacks it; "-[1]" names a file "-", not the standard input.
+  auto file_of = [](const std::string& root) {
+    if (std_inout(root.c_str())) return std::string();
+    if (fits_name_finds_file(root)) return root;
+    const std::string completed = fits_file_name(root.c_str());
+    return fits_name_finds_file(completed) ? completed : std::string();
+  };
+  const std::size_t open = name.rfind('[');
+  if (open != std::string::npos && name.find(']', open) == std::string::npos) {
+    const std::string root = file_of(name.substr(0, open));
+    if (!root.empty()) return "; the ']' that closes the HDU selector is missing: '" + root + name.substr(open) + "]'";
+    return "";
+  }
+  fits_name_parts typed_parts;
+  if (!fits_name_parts_of(name, typed_parts) || typed_parts.standard_input || typed_parts.extension.empty() ||
+      typed_parts.after_root == std::string::npos || typed_parts.prefix != "file://" ||
+      fits_name_finds_file(name))
+    return "";
+  const std::string root = name.substr(0, typed_parts.after_root);
+  const std::string completed = fits_file_name(root.c_str());
+  if (completed == root || !fits_name_finds_file(completed)) return "";
+  return "; .fits is not added before an HDU selector: name the whole file, as in '" + completed +
+         name.substr(typed_parts.after_root) + "'";
+}
+
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   if (fits_open_local(fptr, file, iomode, status)) return *status;
   ffopen(fptr, fits_name_for_library(file).c_str(), iomode, status);
@@ -854,8 +888,8 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   fitsfile* fptr = nullptr;
   int status = 0;
   if (fits_open_input(&fptr, file, READONLY, &status))
-    fatal_exitf(exit_status_of(status), stdout, "Error: cannot open file %s\n",
-                fits_open_failure(name, file, status, fptr).c_str());
+    fatal_exitf(exit_status_of(status), stdout, "Error: cannot open file %s%s\n",
+                fits_open_failure(name, file, status, fptr).c_str(), fits_open_remedy(name, file).c_str());
   // The library has opened the HDU the name selects ("x.fits[1]",
   // "x.fits[SCI]"); a name that selects none reads HDU FITS_HDU_Number.
   int hdutype = 0, opened = 1;

@@ -80,6 +80,11 @@ std::string fits_input_name(const char* name);
 // left it open (the standard input or a named pipe, read into memory, whose
 // selected HDU was not found), or null.
 std::string fits_open_failure(const char* typed, const std::string& file, int status, fitsfile* opened);
+// What to do about that failure, to follow it ("; ..."), or "": the file
+// is empty; an HDU selector is missing its ']' ("in.fits[1"); or one
+// follows a name that the FITS extension completes, which a selector
+// keeps from being added ("s[1]" for s.fits).
+std::string fits_open_remedy(const char* typed, const std::string& file);
 // The library's reason for its failed call on fptr (null when there is no
 // file): the text of the status, and the messages the call left on the
 // library's error stack where they say more. The stack is emptied.

@@ -443,7 +443,8 @@ template <class T>
 void read_whole(const char* name, to_array<T, false>& Ima) {
   std::FILE* fp = gif_file_des_in(name);
   PICINFO pic{};
-  if (readgif(fp, &pic) != 1) fatal_exitf(-1, stderr, "Error reading  file %s\n", name);
+  if (readgif(fp, &pic) != 1)
+    fatal_exitf(-1, stderr, "Error reading  file %s%s\n", name, io_empty_file_remedy(fp).c_str());
   std::fclose(fp);
   io_alloc_image(Ima, pic.height, pic.width, name);
   T* out = Ima.buffer();
@@ -506,7 +507,8 @@ void readgif(const char* name, to_array<int, false>& Ima) { read_whole(name, Ima
 
 void readgif(const char* name, PICINFO& Pic) {
   std::FILE* fp = gif_file_des_in(name);
-  if (readgif(fp, &Pic) != 1) fatal_exitf(-1, stderr, "Error reading  file %s\n", name);
+  if (readgif(fp, &Pic) != 1)
+    fatal_exitf(-1, stderr, "Error reading  file %s%s\n", name, io_empty_file_remedy(fp).c_str());
   std::fclose(fp);
 }
 

@@ -52,6 +52,17 @@ long long io_stream_size(std::FILE* stream) {
   return static_cast<long long>(info.st_size);
 }
 
+namespace {
+const char* const EmptyFileRemedy = "; the file is empty";
+}  // namespace
+
+std::string io_empty_file_remedy(std::FILE* stream) { return io_stream_size(stream) == 0 ? EmptyFileRemedy : ""; }
+
+std::string io_empty_file_remedy(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0 ? EmptyFileRemedy : "";
+}
+
 void io_read_exact(std::FILE* stream, void* data, std::size_t bytes, const char* name) {
   if (bytes != 0 && std::fread(data, 1, bytes, stream) != bytes)
     fatal_exitf(-1, stderr, "Error reading file %s\n", name);

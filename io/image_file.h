@@ -33,6 +33,11 @@ std::FILE* io_fopen_or_exit(const char* typed, const std::string& file, const ch
 // Size in bytes of the file behind an open stream, or -1 when it is not a
 // regular file (a pipe, the standard input).
 long long io_stream_size(std::FILE* stream);
+// "; the file is empty" for a regular file of 0 bytes (the file behind an
+// open stream, or at a path), to follow a message that a reader's first
+// bytes gave; else "".
+std::string io_empty_file_remedy(std::FILE* stream);
+std::string io_empty_file_remedy(const std::string& path);
 
 // Reads exactly `bytes` bytes or ends the process with "Error reading file
 // <name>".

@@ -86,11 +86,18 @@ void refuse_unread_extension(const char* name, type_format format) {
                 "Error: the name ends in .fz, as fpack names its files, whose image is in an extension: name it, "
                 "as in '%s[1]' ... (%s)\n",
                 name, name);
+  // JPEG's other common extension: the same file reads under the other one.
+  std::string remedy;
+  if (typed.size() > 5 && strcasecmp(typed.c_str() + typed.size() - 5, ".jpeg") == 0) {
+    std::string jpg = name;
+    jpg.erase(jpg.size() - 2, 1);  // ".jpeg" -> ".jpg", in its own letter case
+    remedy = "; JPEG is read from names that end in .jpg: name it " + jpg + " (a link will do)";
+  }
   fatal_exitf(-1, stderr,
               "Error: the name ends in no extension of an image format read here: .fits, .fit or .fts "
               "(FITS, also compressed as .gz or .Z), .gif, .pgm, .jpg, or a raw name such as "
-              "m51_f_512_512.d ... (%s)\n",
-              name);
+              "m51_f_512_512.d ... (%s)%s\n",
+              name, remedy.c_str());
 }
 
 void set_type_from_bitpix(int bitpix) {

@@ -26,13 +26,14 @@ struct PgmHeader {
   long long data_start = 0;  // byte offset of the first pixel
 };
 
-[[noreturn]] void header_ends(const char* name) {
-  fatal_exitf(-1, stderr, "Error: the PGM header of %s ends before its pixels ...\n", name);
+[[noreturn]] void header_ends(std::FILE* stream, const char* name) {
+  fatal_exitf(-1, stderr, "Error: the PGM header of %s ends before its pixels ...%s\n", name,
+              io_empty_file_remedy(stream).c_str());
 }
 
 int next_char(std::FILE* stream, const char* name) {
   int c = std::fgetc(stream);
-  if (c == EOF) header_ends(name);
+  if (c == EOF) header_ends(stream, name);
   return c;
 }
 

@@ -93,6 +93,18 @@ float typical_magnitude(const to_array<float, false>& data) {
 
 bool noise_negligible(float noise, float typical) { return !(noise > FLT_EPSILON * typical); }
 
+float offset_float_step(const to_array<float, false>& data) {
+  // An estimate lost in the float resolution comes from a range of a few
+  // steps; a noiseless model on a sky spans millions.
+  constexpr float MostSteps = 64.f;
+  if (data.n_elem() < 1) return 0.f;
+  const float low = data.min(), high = data.max();
+  if (!(low > 0.f || high < 0.f) || !(high > low)) return 0.f;
+  const float offset = std::min(std::fabs(low), std::fabs(high));
+  const float step = std::nextafter(offset, FLT_MAX) - offset;
+  return high - low <= MostSteps * step ? step : 0.f;
+}
+
 void refuse_noise_below_range(float noise, float largest, long nbr_pixels,
                               const std::string& name) {
   const double limit = largest_input_magnitude(nbr_pixels);

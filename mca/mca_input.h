@@ -24,6 +24,13 @@ float typical_magnitude(const to_array<float, false>& data);
 // any units.
 bool noise_negligible(float noise, float typical);
 
+// The float step at the offset an image sits on, when its whole range spans
+// no more than a few such steps: a noise the data had below that step was
+// lost as they became floats, and only subtracting the offset where they
+// are stored with more precision keeps it. 0 for any other image (pixels of
+// both signs or 0, a constant image, a range of many steps).
+float offset_float_step(const to_array<float, false>& data);
+
 // Ends the run with status -1 and a message naming `name` when pixel values
 // up to `largest` in magnitude, counted in units of the noise level, pass
 // largest_input_magnitude: thresholds in noise units could not be formed.

@@ -493,8 +493,13 @@ void filtinit(int argc, char* argv[]) {
 
   if (OptInd < argc) Name_Imag_In = argv[OptInd++];
   else usage(argv);
-  if (OptInd < argc) Name_Imag_Out = argv[OptInd++];
-  else usage(argv);
+  if (OptInd < argc) {
+    Name_Imag_Out = argv[OptInd++];
+  } else {
+    std::printf("Error: the result name is missing: give it after the input image ... (%s)\n",
+                Name_Imag_In.c_str());
+    usage(argv);
+  }
   if (OptInd < argc) fatal_exitf(-1, stdout, "Too many parameters: %s ...\n", argv[OptInd]);
 
   if (UseVMSOption) vms_init(VMSSize, VMSDir.c_str(), Verbose ? True : False);

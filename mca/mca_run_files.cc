@@ -31,39 +31,48 @@ const char* const WriterExtensions[] = {"", ".fits", ".gif", ".pgm", ".jpg"};
 
 bool stat_of(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
 
+// A result the user names: another name avoids the input.
+const char* const ResultRemedy = "choose another output name";
+
 }  // namespace
 
 RunFiles::RunFiles(const std::vector<std::string>& outputs, int nl, int nc)
-    : outputs_(outputs),
-      nl_(nl),
+    : nl_(nl),
       nc_(nc),
       extensions_(std::begin(WriterExtensions), std::end(WriterExtensions)) {
   // The disp writer names a float image after its size.
   extensions_.push_back("_f_" + std::to_string(nl) + "_" + std::to_string(nc) + ".d");
-  for (const std::string& name : outputs) {
-    if (std_inout(name.c_str())) {
-      // Written in place, through the descriptor the shell opened: a
-      // regular file there is written over, or grows.
-      struct stat st;
-      if (fstat(fileno(io_standard_output()), &st) == 0 && S_ISREG(st.st_mode))
-        candidates_.push_back({name, st.st_dev, st.st_ino});
-      continue;
-    }
-    for (const std::string& extension : extensions_) add_candidate(name + extension);
+  for (const std::string& name : outputs) add_output(name, ResultRemedy);
+}
+
+void RunFiles::add_fixed_outputs(const std::vector<std::string>& outputs, const char* remedy) {
+  for (const std::string& name : outputs) add_output(name, remedy);
+}
+
+void RunFiles::add_output(const std::string& name, const char* remedy) {
+  outputs_.push_back(name);
+  if (std_inout(name.c_str())) {
+    // Written in place, through the descriptor the shell opened: a
+    // regular file there is written over, or grows.
+    struct stat st;
+    if (fstat(fileno(io_standard_output()), &st) == 0 && S_ISREG(st.st_mode))
+      candidates_.push_back({name, st.st_dev, st.st_ino, remedy});
+    return;
   }
+  for (const std::string& extension : extensions_) add_candidate(name + extension, remedy);
 }
 
 // stat follows links: a result replaces the file at the end of the chain.
-void RunFiles::add_candidate(const std::string& path) {
+void RunFiles::add_candidate(const std::string& path, const char* remedy) {
   struct stat st;
-  if (stat_of(path, st)) candidates_.push_back({path, st.st_dev, st.st_ino});
+  if (stat_of(path, st)) candidates_.push_back({path, st.st_dev, st.st_ino, remedy});
 }
 
-void RunFiles::watch_numbered(const std::vector<std::string>& stems, int step, int last) {
+void RunFiles::watch_numbered(const std::vector<std::string>& stems, int step, int last, const char* remedy) {
   numbered_stems_ = stems;
   numbered_step_ = step;
   numbered_last_ = last;
-  for (const std::string& name : numbered_in_directory()) add_candidate(name);
+  for (const std::string& name : numbered_in_directory()) add_candidate(name, remedy);
 }
 
 bool RunFiles::is_numbered(const std::string& name) const {
@@ -101,9 +110,7 @@ void RunFiles::refuse_output_over_input() const {
   io_release_held_prints();
   for (const Candidate& c : candidates_)
     if (io_was_read(c.device, c.inode))
-      fatal_exitf(-1, stdout,
-                  "Error: a result would overwrite the input image; choose another output "
-                  "name ... (%s)\n",
+      fatal_exitf(-1, stdout, "Error: a result would overwrite the input image; %s ... (%s)\n", c.remedy,
                   c.path.c_str());
   // With no result there, the standard output takes what the run prints:
   // redirected onto the input (1<>, >>), the progress would write over it.

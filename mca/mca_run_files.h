@@ -20,10 +20,14 @@ class RunFiles {
   // (io/image_input_file.h).
   RunFiles(const std::vector<std::string>& outputs, int nl, int nc);
 
-  // Numbered outputs too: the files of the working directory named after a
-  // stem, "_" and a multiple of step up to last (with an extension as
-  // above).
-  void watch_numbered(const std::vector<std::string>& stems, int step, int last);
+  // Outputs whose names the run chooses itself (debug images): over the
+  // input, another result name would not help, and the refusal gives
+  // `remedy` instead ("rename the input or leave out -w").
+  void add_fixed_outputs(const std::vector<std::string>& outputs, const char* remedy);
+  // Numbered outputs too, named by the run likewise: the files of the
+  // working directory named after a stem, "_" and a multiple of step up to
+  // last (with an extension as above).
+  void watch_numbered(const std::vector<std::string>& stems, int step, int last, const char* remedy);
 
   // Stops with a message naming the file when an output would be the input,
   // or would go to a standard output redirected to it.
@@ -47,6 +51,7 @@ class RunFiles {
     std::string path;
     dev_t device;
     ino_t inode;
+    const char* remedy;  // of a refusal over the input
   };
   std::vector<std::string> outputs_;
   int nl_, nc_;
@@ -54,7 +59,8 @@ class RunFiles {
   std::vector<Candidate> candidates_;
   std::vector<std::string> numbered_stems_;
   int numbered_step_ = 0, numbered_last_ = 0;
-  void add_candidate(const std::string& path);
+  void add_candidate(const std::string& path, const char* remedy);
+  void add_output(const std::string& name, const char* remedy);
   bool is_numbered(const std::string& name) const;
   std::vector<std::string> numbered_in_directory() const;
 };

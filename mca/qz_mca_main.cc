@@ -60,20 +60,22 @@ void as_float_results(fitsstruct& header) {
   header.bzero = 0.;
 }
 
-// Every file the run may write: the results, and the debug images of the
-// mask and of -w.
+// Every file the run may write but the -w snapshots: the results, and the
+// debug image of the mask.
 std::vector<std::string> run_outputs(const MCA& mca) {
   std::vector<std::string> outputs = mca_result_names(mca, Name_Imag_Out.c_str());
   outputs.push_back(Name_Imag_Out);
   if (UseMask) outputs.push_back("xx_interp.fits");
-  if (WriteAll) outputs.push_back("xx_res.fits");
   return outputs;
 }
 
 // The -w snapshots: "xx" with each result's suffix and the iteration number,
-// every fifth iteration.
+// every fifth iteration, and the running sum. Their names are fixed: over
+// the input, only another input name or no -w helps.
 const char* const SnapshotPrefix = "xx";
+const char* const SnapshotSum = "xx_res.fits";
 constexpr int SnapshotEvery = 5;
+const char* const SnapshotRemedy = "rename the input or leave out -w";
 
 // The multiscale local DCT of the input, thresholded at three noise units
 // and reconstructed into "xx_rec": a check of the transform on real data.
@@ -120,12 +122,20 @@ void estimate_noise(const to_array<float, false>& data) {
   }
   if (Verbose) std::printf(" Estimated Noise = %g\n", Noise_Ima);
   const float typical = typical_magnitude(data);
-  if (noise_negligible(Noise_Ima, typical))
-    fatal_exitf(-1, stdout,
-                "Error: the estimated noise standard deviation is %g against a median non-zero "
-                "pixel magnitude of %g: the image looks noiseless or flat; give the noise level with "
-                "-g ... (%s)\n",
-                Noise_Ima, typical, name);
+  if (!noise_negligible(Noise_Ima, typical)) return;
+  // A level given with -g would not bring back a noise the floats lost.
+  const float step = offset_float_step(data);
+  char remedy[160] = "";
+  if (step > 0.f)
+    std::snprintf(remedy, sizeof remedy,
+                  "; the image sits on an offset where the 32-bit floats it is processed in step by %g "
+                  "and lose its noise: subtract the offset first",
+                  step);
+  fatal_exitf(-1, stdout,
+              "Error: the estimated noise standard deviation is %g against a median non-zero "
+              "pixel magnitude of %g: the image looks noiseless or flat; give the noise level with "
+              "-g ... (%s)%s\n",
+              Noise_Ima, typical, name, remedy);
 }
 
 // Whether the result goes to the standard output. Its name is the last
@@ -185,7 +195,10 @@ int main(int argc, char* argv[]) {
   // Nothing is written before this point; from here the input is safe and a
   // failure takes back what the run wrote.
   RunFiles files(run_outputs(mca), data.nl(), data.nc());
-  if (WriteAll) files.watch_numbered(mca_result_names(mca, SnapshotPrefix), SnapshotEvery, Nbr_Iter);
+  if (WriteAll) {
+    files.add_fixed_outputs({SnapshotSum}, SnapshotRemedy);
+    files.watch_numbered(mca_result_names(mca, SnapshotPrefix), SnapshotEvery, Nbr_Iter, SnapshotRemedy);
+  }
   files.refuse_output_over_input();
   files.refuse_unwritable();
   files.arm();

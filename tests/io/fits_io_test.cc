@@ -1009,7 +1009,9 @@ TEST_F(QzMcaReaders, NamesThatFindNoFileOrAFileCutShortSaySo) {
     std::string message;
   } cases[] = {
       {"'nosuch.fz[1]' o", 104, "Error: cannot open file (nosuch.fz[1]: No such file or directory)\n"},
-      {"'f32[0]' o", 104, "Error: cannot open file (f32[0]: No such file or directory)\n"},
+      {"'f32[0]' o", 104,
+       "Error: cannot open file (f32[0]: No such file or directory); .fits is not added before an HDU selector: "
+       "name the whole file, as in 'f32.fits[0]'\n"},
       {"'nosuch[SCI]' o", 104, "Error: cannot open file (nosuch[SCI]: No such file or directory)\n"},
       {"-- '-[1]' o < f32.fits", 104, "Error: cannot open file (-[1]: No such file or directory)\n"},
       {"-- '-[1]' o < /dev/null", 104, "Error: cannot open file (-[1]: No such file or directory)\n"},
@@ -1025,6 +1027,51 @@ TEST_F(QzMcaReaders, NamesThatFindNoFileOrAFileCutShortSaySo) {
     EXPECT_FALSE(exists("o.fits")) << c.args;
   }
   EXPECT_EQ(run("-i 2 -t 1 'f32.fits[0]' o"), 0) << output_;
+}
+
+// A FITS input that does not open says, after the reason, what to do where
+// the name shows it: an empty file is said to be one; a selector whose ']'
+// is missing, or one put after a name that the reader would complete with
+// .fits, gets the name meant. The name advised reads the image. Names of no
+// file, or of a file that does not hold the image selected, get no advice.
+TEST_F(QzMcaReaders, OpenFailuresSayWhatToDo) {
+  std::vector<double> values(256);
+  for (int k = 0; k < 256; k++) values[k] = 40 + k % 23;
+  fits_test::write_reference(path("f32.fits"), FLOAT_IMG, {16, 16}, values);
+  fits_test::write_reference(path("zip.fits"), FLOAT_IMG, {16, 16}, values);
+  ASSERT_TRUE(fits_test::gzip_in_place(path("zip.fits")));
+  ASSERT_EQ(std::rename(path("zip.fits").c_str(), path("zip.fits.gz").c_str()), 0);
+  image_test::write_bytes(path("empty.fits"), "");
+  image_test::write_bytes(path("b.fits"), "");
+  const std::string whole = "; .fits is not added before an HDU selector: name the whole file, as in ";
+  const std::string closing = "; the ']' that closes the HDU selector is missing: ";
+  const struct {
+    std::string name;
+    int status;
+    std::string message, advised;  // no advice: the message alone
+  } cases[] = {
+      {"f32[0]", 104, "(f32[0]: No such file or directory)", "f32.fits[0]"},
+      {"zip[0]", 104, "(zip[0]: No such file or directory)", "zip.fits[0]"},  // its compressed sibling
+      {"f32.fits[0", URL_PARSE_ERROR, "(f32.fits[0: No such file or directory)", "f32.fits[0]"},
+      {"f32[0", URL_PARSE_ERROR, "(f32[0: No such file or directory)", "f32.fits[0]"},
+      {"empty.fits", END_OF_FILE, "(empty.fits: tried to move past end of file)", ""},
+      {"empty", END_OF_FILE, "(empty.fits: tried to move past end of file)", ""},
+      {"absent[0]", 104, "(absent[0]: No such file or directory)", ""},
+      {"absent.fits[0", URL_PARSE_ERROR, "(absent.fits[0: No such file or directory)", ""},
+      {"f32.fits[3]", END_OF_FILE, "(f32.fits[3]: f32.fits has no such HDU: it holds [0] only)", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(run("-i 2 -t 1 '" + c.name + "' o"), c.status & 0xff);
+    std::string remedy;
+    if (c.name.find("empty") == 0) remedy = "; the file is empty";
+    else if (!c.advised.empty()) remedy = (c.status == URL_PARSE_ERROR ? closing : whole) + "'" + c.advised + "'";
+    EXPECT_EQ(output_, "Error: cannot open file " + c.message + remedy + "\n");
+    EXPECT_FALSE(exists("o.fits"));
+    if (c.advised.empty()) continue;
+    EXPECT_EQ(run("-i 2 -t 1 '" + c.advised + "' advised"), 0) << output_;
+    EXPECT_TRUE(exists("advised_atrou.fits"));
+  }
 }
 
 // The advice for a standard input whose primary HDU holds no image is a

@@ -379,6 +379,11 @@ TEST_F(Gif, DamagedAndForeignFiles) {
   EXPECT_EXIT_STATUS(readgif(scratch("aspect.gif").c_str(), back), 255, "screen descriptor.*Error reading  file");
   write_bytes(scratch("text.gif"), "GIF86a and then nothing");
   EXPECT_EXIT_STATUS(readgif(scratch("text.gif").c_str(), back), 255, "not a GIF file");
+  // An empty file is said to be one; another that is no GIF is not.
+  EXPECT_EXIT_STATUS(readgif(scratch("text.gif").c_str(), back), 255, "Error reading  file .*text.gif\n");
+  write_bytes(scratch("empty.gif"), "");
+  EXPECT_EXIT_STATUS(readgif(scratch("empty.gif").c_str(), back), 255,
+                     "not a GIF file\nError reading  file .*empty.gif; the file is empty\n");
   write_bytes(scratch("noimage.gif"), bytes.substr(0, 13 + 768) + ";");
   EXPECT_EXIT_STATUS(readgif(scratch("noimage.gif").c_str(), back), 255, "no image data found");
   EXPECT_EXIT_STATUS(readgif("-", back), 255, "GIF format cannot be read from standard input");

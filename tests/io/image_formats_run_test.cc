@@ -2,9 +2,11 @@
 // fixes the format of every result, and the results open in independent
 // tools with the input's size.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -154,6 +156,31 @@ TEST_F(FormatRun, ExtensionsInAnyCaseAreOpenedAsTyped) {
   // The input named as typed is now the result's name too: refused.
   EXPECT_NE(run("-t 1 -i 2 CAM.GIF CAM.GIF"), 0);
   EXPECT_TRUE(printed("overwrite the input")) << output_;
+}
+
+// A JPEG file named .jpeg, in any case, is advised the .jpg name it reads
+// under, and reads under it; other unread extensions get no such advice.
+TEST_F(FormatRun, AJpegNamedDotJpegIsAdvisedItsDotJpgName) {
+  REQUIRE_TOOL("cjpeg");
+  write_bytes(path("cam.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+  const struct {
+    const char *name, *advised;
+  } cases[] = {{"cam.jpeg", "cam.jpg"}, {"CAM.JPEG", "CAM.JPG"}, {"cam.Jpeg", "cam.Jpg"}, {"cam.png", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(image_test::run("cd " + path("") + " && cjpeg cam.pgm > " + c.name), 0);
+    EXPECT_EQ(run(std::string("-t 1 -i 2 ") + c.name + " o"), 255);
+    const std::string advice = std::string("; JPEG is read from names that end in .jpg: name it ") +
+                               (c.advised != nullptr ? c.advised : "") + " (a link will do)\n";
+    EXPECT_EQ(printed(std::string("m51_f_512_512.d ... (") + c.name + ")" + advice), c.advised != nullptr)
+        << output_;
+    EXPECT_EQ(printed("JPEG is read from"), c.advised != nullptr) << output_;
+    if (c.advised == nullptr) continue;
+    ASSERT_EQ(symlink(c.name, path(c.advised).c_str()), 0);
+    EXPECT_EQ(run(std::string("-t 1 -i 2 ") + c.advised + " o"), 0) << output_;
+    EXPECT_TRUE(exists("o_atrou.jpg"));
+    std::remove(path(c.advised).c_str());
+  }
 }
 
 // A file whose extension no reader knows is not sent after "cam.jpeg.fits":

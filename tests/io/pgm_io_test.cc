@@ -169,6 +169,11 @@ TEST(PgmReader, MalformedFilesStopWithAMessage) {
   EXPECT_EXIT_STATUS(readpgm(file("empty", "").c_str(), ima), 255, "header of .*empty.pgm ends");
   EXPECT_EXIT_STATUS(readpgm(file("nomagic", "no magic here at all").c_str(), ima), 255, "ends before");
   EXPECT_EXIT_STATUS(readpgm(file("incomment", "P5\n# never ends").c_str(), ima), 255, "ends before");
+  // An empty file is said to be one; a header that merely ends is not.
+  EXPECT_EXIT_STATUS(readpgm(file("empty", "").c_str(), ima), 255,
+                     "header of .*empty.pgm ends before its pixels \\.\\.\\.; the file is empty\n");
+  EXPECT_EXIT_STATUS(readpgm(file("incomment", "P5\n# never ends").c_str(), ima), 255,
+                     "ends before its pixels \\.\\.\\.\n");
   EXPECT_EXIT_STATUS(readpgm(file("short", "P5\n4 4\n255\n" + std::string(15, 'x')).c_str(), ima), 255,
                      "Unable to read file: .*short.pgm");
   EXPECT_EXIT_STATUS(readpgm(file("zero", "P5\n0 4\n255\n").c_str(), ima), 255, "PGM size of 0");

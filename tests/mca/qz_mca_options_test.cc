@@ -231,6 +231,39 @@ TEST_F(QzMcaOptions, SnapshotsNeverOverwriteTheInputAndGoWithAFailedRun) {
   EXPECT_FALSE(exists("bad_atrou.fits"));
 }
 
+// The names of the -w snapshots are the run's, not the user's: over the
+// input, the advice is to rename it or leave out -w, and the run without
+// -w goes. A result the user names after the input keeps its own advice.
+TEST_F(QzMcaOptions, SnapshotsOverTheInputAdviseRenamingItOrLeavingOutW) {
+  for (const char* input : {"xx_res.fits", "xx_atrou_5.fits", "xx_resi_10.fits"}) {
+    write_fits(path(input), bump(16, 16, 7));
+    EXPECT_EQ(run(std::string("-t 1 -i 12 -S 100 -g 1 -w ") + input + " out"), 255) << input;
+    EXPECT_EQ(output_, std::string("Error: a result would overwrite the input image; rename the input or leave out "
+                                   "-w ... (") + input + ")\n");
+    EXPECT_EQ(run(std::string("-t 1 -i 12 -S 100 -g 1 ") + input + " out"), 0) << output_;
+    EXPECT_TRUE(exists("out_atrou.fits")) << input;
+    std::remove(path(input).c_str());
+  }
+  write_fits(path("xx_res.fits"), bump(16, 16, 7));
+  EXPECT_EQ(run("-t 1 -i 12 -S 100 -g 1 -w xx_res.fits xx_res"), 255);
+  EXPECT_EQ(output_, "Error: a result would overwrite the input image; choose another output name ... (xx_res.fits)\n");
+}
+
+// A command line without the result's name says so before the help; one
+// without any name shows the help alone.
+TEST_F(QzMcaOptions, AMissingResultNameIsSaidBeforeTheHelp) {
+  write_fits(path("in.fits"), bump(16, 16, 3));
+  EXPECT_EQ(run("-t 1 in.fits"), 255);
+  EXPECT_EQ(output_.rfind("Error: the result name is missing: give it after the input image ... (in.fits)\nUsage: ",
+                          0),
+            0u)
+      << output_;
+  EXPECT_FALSE(any_result("in_"));
+  EXPECT_EQ(run("-t 1"), 255);
+  EXPECT_EQ(output_.rfind("Usage: ", 0), 0u) << output_;
+  EXPECT_FALSE(printed("result name is missing"));
+}
+
 // Raw disp images: big-endian floats, the type and size in the name, which
 // the writer gives every result too. A run that fails on the residual
 // removes the component it wrote.

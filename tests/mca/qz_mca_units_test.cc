@@ -268,6 +268,53 @@ TEST_F(QzMcaUnits, RefusalsNameTheCauseOfAMissingNoiseLevel) {
   }
 }
 
+// An image on an offset that dwarfs its noise (1e9 and 10, stored as
+// 64-bit floats) loses that noise as it is read into 32-bit floats, which
+// step by 64 there: refused as flat, it is advised to subtract the offset,
+// and with the offset subtracted in the file's precision the estimate finds
+// the noise again. Flat images without such an offset get no such advice.
+TEST_F(QzMcaUnits, AnOffsetThatDwarfsTheNoiseIsAdvisedToBeSubtracted) {
+  const to_array<float, false> noise = normal_image(64, 64, 21);
+  auto write_doubles = [&](const std::string& name, double offset) {
+    std::vector<double> values(static_cast<size_t>(noise.n_elem()));
+    for (size_t k = 0; k < values.size(); k++) values[k] = offset + 10. * noise(static_cast<int>(k));
+    fitsfile* f = nullptr;
+    int status = 0;
+    long axes[2] = {64, 64};
+    fits_create_file(&f, ("!" + path(name)).c_str(), &status);
+    fits_create_img(f, DOUBLE_IMG, 2, axes, &status);
+    fits_write_img(f, TDOUBLE, 1, values.size(), values.data(), &status);
+    fits_close_file(f, &status);
+    ASSERT_EQ(status, 0) << name;
+  };
+  write_doubles("offset.fits", 1e9);
+  write_doubles("subtracted.fits", 0.);
+  const std::string advice =
+      "; the image sits on an offset where the 32-bit floats it is processed in step by 64 and lose its noise: "
+      "subtract the offset first\n";
+  EXPECT_EQ(run("-t 1 -i 2 -g 0 offset.fits out"), 255);
+  EXPECT_TRUE(printed("the image looks noiseless or flat; give the noise level with -g ... (offset.fits)" + advice))
+      << output_;
+  ASSERT_EQ(run("-t 1 -i 2 -g 0 -v subtracted.fits out"), 0) << output_;
+  std::smatch estimate;
+  ASSERT_TRUE(std::regex_search(output_, estimate, std::regex(" Estimated Noise = ([0-9.e+-]+)"))) << output_;
+  EXPECT_NEAR(std::stod(estimate[1]), 10., 1.);
+
+  // A constant image, and a noiseless ramp on an offset, whose range spans
+  // millions of float steps: flat, with no offset to blame.
+  FitsImage constant(32, 32), ramp(32, 32);
+  for (float& p : constant.pixels) p = 1e9f;
+  for (int i = 0; i < 32; i++)
+    for (int j = 0; j < 32; j++) ramp.at(i, j) = 1000.f + 3.f * i + j;
+  write_fits(path("constant.fits"), constant);
+  write_fits(path("ramp.fits"), ramp);
+  for (const char* name : {"constant.fits", "ramp.fits"}) {
+    EXPECT_EQ(run(std::string("-t 1 -i 2 -g 0 ") + name + " out"), 255) << name;
+    EXPECT_TRUE(printed("the image looks noiseless or flat")) << name << output_;
+    EXPECT_FALSE(printed("subtract the offset")) << name << output_;
+  }
+}
+
 // Calibrated data (noise near 1e-18) against the default noise level of 0.5
 // have no coefficient above the last threshold: every component is 0 and the
 // residual is the input. The run still ends well, as such data may hold no
