@@ -60,14 +60,20 @@ void as_float_results(fitsstruct& header) {
   header.bzero = 0.;
 }
 
-// Every file the run may write but the -w snapshots: the results, and the
-// debug image of the mask.
+// Every file the run names after the result: the components, the residual
+// and their sum.
 std::vector<std::string> run_outputs(const MCA& mca) {
   std::vector<std::string> outputs = mca_result_names(mca, Name_Imag_Out.c_str());
   outputs.push_back(Name_Imag_Out);
-  if (UseMask) outputs.push_back("xx_interp.fits");
   return outputs;
 }
+
+// Files of fixed names, written whatever the result is called: over the
+// input, only another input name or leaving out their option helps.
+const char* const MaskImage = "xx_interp.fits";
+const char* const MaskRemedy = "rename the input or leave out -H";
+const char* const TestModeImage = "xx_rec";
+const char* const TestModeRemedy = "rename the input or leave out -X";
 
 // The -w snapshots: "xx" with each result's suffix and the iteration number,
 // every fifth iteration, and the running sum. Their names are fixed: over
@@ -82,7 +88,8 @@ const char* const SnapshotRemedy = "rename the input or leave out -w";
 int run_test_mode() {
   to_array<float, false> data;
   io_read_ima_float(Name_Imag_In.c_str(), data, nullptr);
-  RunFiles files({"xx_rec"}, data.nl(), data.nc());
+  RunFiles files({}, data.nl(), data.nc());
+  files.add_fixed_outputs({TestModeImage}, TestModeRemedy);
   files.refuse_output_over_input();
   files.refuse_unwritable();
   files.arm();
@@ -97,7 +104,7 @@ int run_test_mode() {
   data.init();
   mdct.recons(data);
   std::printf("end rec\n");
-  io_write_ima_float("xx_rec", data);
+  io_write_ima_float(TestModeImage, data);
   files.commit();
   return 0;
 }
@@ -195,6 +202,7 @@ int main(int argc, char* argv[]) {
   // Nothing is written before this point; from here the input is safe and a
   // failure takes back what the run wrote.
   RunFiles files(run_outputs(mca), data.nl(), data.nc());
+  if (UseMask) files.add_fixed_outputs({MaskImage}, MaskRemedy);
   if (WriteAll) {
     files.add_fixed_outputs({SnapshotSum}, SnapshotRemedy);
     files.watch_numbered(mca_result_names(mca, SnapshotPrefix), SnapshotEvery, Nbr_Iter, SnapshotRemedy);
@@ -234,7 +242,7 @@ int main(int argc, char* argv[]) {
     if (!UseZoom) {
       if (Verbose) std::printf("Number of missing data = %g\n", missing);
       first_guess_interpol(data, static_cast<int>(missing));
-      mca_write_result(mca, "xx_interp.fits", data, &header);
+      mca_write_result(mca, MaskImage, data, &header);
     }
   }
 

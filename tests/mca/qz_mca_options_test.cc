@@ -249,6 +249,25 @@ TEST_F(QzMcaOptions, SnapshotsOverTheInputAdviseRenamingItOrLeavingOutW) {
   EXPECT_EQ(output_, "Error: a result would overwrite the input image; choose another output name ... (xx_res.fits)\n");
 }
 
+// So are the names of the mask's image (-H) and of the test mode's result
+// (-X): over the input, the advice names the option that writes them.
+TEST_F(QzMcaOptions, FixedNamesOverTheInputAdviseRenamingItOrLeavingOutTheirOption) {
+  const struct {
+    const char* input;
+    const char* options;
+    const char* option;
+  } cases[] = {{"xx_interp.fits", "-t 1 -i 4 -g 1 -H", "-H"}, {"xx_rec.fits", "-X", "-X"}};
+  for (const auto& c : cases) {
+    write_fits(path(c.input), bump(16, 16, 7));
+    const std::string before = bytes(c.input);
+    EXPECT_EQ(run(std::string(c.options) + " " + c.input + " out"), 255) << c.input;
+    EXPECT_EQ(output_, std::string("Error: a result would overwrite the input image; rename the input or leave out ") +
+                           c.option + " ... (" + c.input + ")\n");
+    EXPECT_EQ(bytes(c.input), before) << c.input;
+    std::remove(path(c.input).c_str());
+  }
+}
+
 // A command line without the result's name says so before the help; one
 // without any name shows the help alone.
 TEST_F(QzMcaOptions, AMissingResultNameIsSaidBeforeTheHelp) {
