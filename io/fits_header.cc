@@ -976,40 +976,6 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   rec->com_size = fitsreadhist(cards, rec->fitsheadsize, "COMMENT", &rec->comment);
 }
 
-long long fits_data_bytes(char* cards, int nblocks) {
-  auto find = [&](const char* key) -> const char* { return fitsnfind(cards, key, nblocks); };
-  auto integer = [&](const char* key, long long absent) {
-    const char* card = find(key);
-    return card != nullptr ? integer_value(card) : absent;
-  };
-  const long long bitpix = integer("BITPIX  ", 0), naxis = integer("NAXIS   ", -1);
-  if ((bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64) ||
-      naxis < 0 || naxis > 999)
-    return -1;
-  if (naxis == 0) return 0;
-  const bool extension = std::strncmp(cards, "XTENSION", 8) == 0;
-  const char* groups = find("GROUPS  ");
-  const bool random_groups =
-      !extension && integer("NAXIS1  ", -1) == 0 && groups != nullptr && first_value_character(groups) == 'T';
-  // Saturated: no header can make the sum overflow on its way.
-  const long long kBeyondAnyFile = 1LL << 62;
-  auto times = [&](long long a, long long b) { return b != 0 && a > kBeyondAnyFile / b ? kBeyondAnyFile : a * b; };
-  long long values = 1;
-  for (long long k = random_groups ? 2 : 1; k <= naxis; k++) {
-    const long long length = integer(padded(formatted("NAXIS%lld", k), 8).c_str(), -1);
-    if (length < 0) return -1;
-    values = times(values, length);
-  }
-  long long pcount = 0, gcount = 1;
-  if (extension || random_groups) {
-    pcount = integer("PCOUNT  ", 0);
-    gcount = integer("GCOUNT  ", 1);
-    if (pcount < 0 || gcount < 0) return -1;
-  }
-  values = pcount > kBeyondAnyFile - values ? kBeyondAnyFile : values + pcount;
-  return times(times(values, gcount), std::abs(bitpix) / 8);
-}
-
 int getrota(fitsstruct* rec, char* buf, int nblocks) {
   rec->crotay = 0.0;
   // A missing matrix term is 0, as in the standard; only a wholly missing
