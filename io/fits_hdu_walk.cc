@@ -87,9 +87,6 @@ std::string structure_of(const header_cards& header, image_structure* image) {
   long long naxis = 0;
   std::string fault = header.integer_at(1, "BITPIX", &image->bitpix);
   if (!fault.empty()) return fault;
-  const long long bitpix = image->bitpix;
-  if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
-    return "gives " + shown(header.at(1)) + ", which is not 8, 16, 32, 64, -32 or -64";
   fault = header.integer_at(2, "NAXIS", &naxis);
   if (!fault.empty()) return fault;
   if (naxis < 0 || naxis > 999) return "gives " + shown(header.at(2)) + ", which is not 0 to 999";
@@ -97,7 +94,6 @@ std::string structure_of(const header_cards& header, image_structure* image) {
   for (long long axis = 0; axis < naxis; axis++) {
     const std::size_t index = static_cast<std::size_t>(3 + axis);
     fault = header.integer_at(index, "NAXIS" + std::to_string(axis + 1), &image->axes[axis]);
-    if (fault.empty() && image->axes[axis] < 0) fault = "gives " + shown(header.at(index)) + ", a negative length";
     if (!fault.empty()) return fault;
   }
   return "";
@@ -112,6 +108,11 @@ std::string image_data(const header_cards& header, const char* cards, std::size_
   image_structure image;
   std::string fault = structure_of(header, &image);
   if (!fault.empty()) return fault;
+  const long long bitpix = image.bitpix;
+  if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
+    return "gives " + shown(header.at(1)) + ", which is not 8, 16, 32, 64, -32 or -64";
+  for (std::size_t axis = 0; axis < image.axes.size(); axis++)
+    if (image.axes[axis] < 0) return "gives " + shown(header.at(3 + axis)) + ", a negative length";
   long long pcount = 0, gcount = 1;
   for (std::size_t index = 3 + image.axes.size(); index < header.count(); index++) {
     const char* card = header.at(index);

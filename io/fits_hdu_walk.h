@@ -19,9 +19,9 @@ bool fits_opens_hdu(const char* first_card, int hdu);
 // The structure of an image, a primary array or an image extension, as the
 // library reads it: BITPIX as the second card, NAXIS as the third, then
 // NAXIS1, NAXIS2, ... in order, each an integer as written (16.0 or '16'
-// is none). Empty when read; else what is wrong, for a message (a card
-// missing or misplaced, a value not an integer, BITPIX not one of 8, 16,
-// 32, 64, -32, -64, NAXIS not 0 to 999, an axis length below 0).
+// is none). Empty when read; else what is wrong, for a message: a card
+// missing or misplaced, a value not an integer, NAXIS not 0 to 999. The
+// values are the caller's to judge.
 struct image_structure {
   long long bitpix = 0;
   std::vector<long long> axes;
@@ -45,7 +45,8 @@ struct hdu_data {
 // (0 and 1 when absent). A table: NAXIS1 x NAXIS2 + PCOUNT, from the
 // cards 2 to 7 that the library requires of it. Empty when sized; else
 // what is wrong, for a message: a card the library requires missing,
-// misplaced or unreadable, a negative count.
+// misplaced or unreadable, BITPIX not one of 8, 16, 32, 64, -32, -64, a
+// negative length or count.
 std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data* data);
 // The reason for a message when an HDU's data are more than any file holds.
 extern const char fits_hdu_beyond_any_file[];
