@@ -406,6 +406,45 @@ TEST(CompressedFits, MembersReadAsTheirConcatenation) {
   }
 }
 
+// A plain header past 10,000 blocks reads from a gzip or bzip2 file and
+// from the standard input as from the plain file: its blocks take the
+// memory they fill, and no more.
+TEST(CompressedFits, HeadersPastTenThousandBlocksReadAsThePlainFile) {
+  const std::string image = image_bytes();
+  std::string header = image.substr(0, 5 * 80);
+  for (int k = 0; k < 10000 * 36; k++) header += card("COMMENT " + std::to_string(k));
+  header += card("END");
+  header.resize((header.size() + 2879) / 2880 * 2880, ' ');
+  ASSERT_GT(header.size(), 10000u * 2880);
+  const std::string plain = scratch("long_header.fits");
+  write_bytes(plain, header + image.substr(2880));
+  to_array<float, false> expected, ima;
+  fitsstruct rec;
+  fits_read_float(plain.c_str(), expected, &rec);
+  ASSERT_EQ(expected.n_elem(), 600);
+  for (const Tool& tool : {kTools[0], kTools[1]}) {
+    const std::string file = packed(tool, plain);
+    if (file.empty()) continue;
+    fits_read_float(file.c_str(), ima, &rec);
+    EXPECT_TRUE(qz_test::same_bits(ima, expected)) << tool.command;
+    EXPECT_EXIT(
+        {
+          stdin_through_pipe(file);
+          fits_read_float("-", ima, &rec);
+          std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << tool.command << ", standard input";
+  }
+  EXPECT_EXIT(
+      {
+        stdin_through_pipe(plain);
+        fits_read_float("-", ima, &rec);
+        std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 // One gzip member holding bytes, made by zlib at the given level (0
 // stores: the member's size then follows from the bytes').
 std::string gzip_member(const std::string& bytes, int level) {

@@ -341,6 +341,31 @@ TEST(FitsHeaderBlocks, ReadStopsAtEndAndRefusesOtherFiles) {
   EXPECT_EXIT_STATUS(readfitshead(no_end, "noend.fits", &nblocks), 1, "Error\\* while reading noend.fits");
 }
 
+// A header ends where the FITS library ends it: at "END=" too, though an
+// END card stands in the next block, which is data; the cards after it,
+// read by no one, are neither parsed nor kept.
+TEST(FitsHeaderBlocks, HeaderEndsWhereTheLibraryEndsIt) {
+  std::vector<std::string> texts = image_cards(16, {"END=", "BZERO   =                   5."});
+  std::string bytes;
+  for (const std::string& text : texts) bytes += card(text);
+  bytes.resize(2880, ' ');
+  bytes += card("END") + std::string(2800, ' ');
+  const std::string path = fits_test::scratch("endeq.fits");
+  fits_test::write_bytes(path, bytes);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  int nblocks = 0;
+  char* cards = readfitshead(f, "endeq.fits", &nblocks);
+  std::fclose(f);
+  EXPECT_EQ(nblocks, 1);
+  fitsstruct rec;
+  parseimagehead(&rec, cards, nblocks);
+  EXPECT_EQ(rec.bzero, 0.0);
+  EXPECT_EQ(rec.npix, 12);
+  const std::vector<std::string> kept = cards_of(rec);
+  ASSERT_EQ(kept.size(), 6u);
+  EXPECT_EQ(kept.back(), card("END"));
+}
+
 // A structural card met twice with another value would be copied into
 // every result, which other readers reject: refused naming both copies and
 // the file. Copies the library reads alike are one card, the later ones
