@@ -354,7 +354,6 @@ class plain_reader : public inflater {
 
 // ---- The file, HDU by HDU ----
 
-// More header than this is no image's: real headers hold hundreds of cards.
 std::size_t read_fully(inflater& in, unsigned char* out, std::size_t bytes) {
   std::size_t got = 0;
   while (got < bytes) {

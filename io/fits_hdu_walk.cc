@@ -180,8 +180,10 @@ std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data
     if (value.empty()) return "gives " + shown(cards) + ", an extension of no type";
     std::string type = value_text(value);
     type.erase(0, type.find_first_not_of(' '));
-    if (type == "TABLE" || binary_table_type(cards)) fault = table_data(header, type == "TABLE", data);
-    else fault = image_data(header, cards, size, data);
+    if (type == "TABLE" || binary_table_type(cards))
+      fault = table_data(header, type == "TABLE", data);
+    else
+      fault = image_data(header, cards, size, data);
   } else {
     fault = image_data(header, cards, size, data);
   }

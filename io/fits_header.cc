@@ -227,7 +227,8 @@ void remove_card_at(char* buf, int size, char* card) {
 // Removes every card of key before END from a buffer of size bytes.
 void remove_card(char* buf, int size, const char* key) {
   int i;
-  while ((i = fitsfind2(buf, size, key)) >= 0) remove_card_at(buf, size, buf + static_cast<std::size_t>(i) * FITS_CARD);
+  while ((i = fitsfind2(buf, size, key)) >= 0)
+    remove_card_at(buf, size, buf + static_cast<std::size_t>(i) * FITS_CARD);
 }
 
 // Removes every card before END that the library names `key`, in any

@@ -139,10 +139,11 @@ TEST(FitsCards, ConversionsTakeWhatTheLibraryTakes) {
     long long lenient_value;
     bool strict;
     long long strict_value;
-  } integers[] = {{"5", true, 5, true, 5},         {"+5", true, 5, true, 5},   {"5.0", true, 5, false, 0},
-                  {"2.7", true, 2, false, 0},      {"'5'", true, 5, false, 0}, {"T", true, 1, false, 0},
-                  {"abc", false, 0, false, 0},     {"", false, 0, true, 0},    {"1E2", true, 100, false, 0},
-                  {"9223372036854775808", false, 0, false, 0}};
+  } integers[] = {{"5", true, 5, true, 5},      {"+5", true, 5, true, 5},
+                  {"5.0", true, 5, false, 0},   {"2.7", true, 2, false, 0},
+                  {"'5'", true, 5, false, 0},   {"T", true, 1, false, 0},
+                  {"abc", false, 0, false, 0},  {"", false, 0, true, 0},
+                  {"1E2", true, 100, false, 0}, {"9223372036854775808", false, 0, false, 0}};
   for (const auto& row : integers) {
     long long value = -7;
     EXPECT_EQ(value_integer(row.value, &value), row.lenient) << row.value;

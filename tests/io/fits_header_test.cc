@@ -200,8 +200,9 @@ TEST(FitsHeaderParse, CdMatrixGivesIncrementsAndRotation) {
 
 TEST(FitsHeaderParse, RefusesBadSizesAndTypes) {
   auto header = [](const char* naxis, const char* naxis1, const char* naxis2, const char* bitpix = "16") {
-    return std::vector<std::string>{value_card("SIMPLE", "T"), value_card("BITPIX", bitpix), value_card("NAXIS", naxis),
-                                    value_card("NAXIS1", naxis1), value_card("NAXIS2", naxis2)};
+    return std::vector<std::string>{value_card("SIMPLE", "T"), value_card("BITPIX", bitpix),
+                                    value_card("NAXIS", naxis), value_card("NAXIS1", naxis1),
+                                    value_card("NAXIS2", naxis2)};
   };
   fitsstruct rec;
   EXPECT_EXIT_STATUS(parse_cards(&rec, header("2", "0", "3")), 1, "axis length below 1");
