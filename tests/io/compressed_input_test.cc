@@ -422,23 +422,19 @@ TEST(CompressedFits, HeadersPastTenThousandBlocksReadAsThePlainFile) {
   fitsstruct rec;
   fits_read_float(plain.c_str(), expected, &rec);
   ASSERT_EQ(expected.n_elem(), 600);
+  std::string gzipped;
   for (const Tool& tool : {kTools[0], kTools[1]}) {
     const std::string file = packed(tool, plain);
     if (file.empty()) continue;
+    if (tool.kind == compression::gzip) gzipped = file;
     fits_read_float(file.c_str(), ima, &rec);
     EXPECT_TRUE(qz_test::same_bits(ima, expected)) << tool.command;
-    EXPECT_EXIT(
-        {
-          stdin_through_pipe(file);
-          fits_read_float("-", ima, &rec);
-          std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
-        },
-        ::testing::ExitedWithCode(0), "")
-        << tool.command << ", standard input";
   }
+  // The standard input gets the gzip file, read the same way once inflated.
+  if (gzipped.empty()) GTEST_SKIP() << "gzip is not installed";
   EXPECT_EXIT(
       {
-        stdin_through_pipe(plain);
+        stdin_through_pipe(gzipped);
         fits_read_float("-", ima, &rec);
         std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
       },
