@@ -20,6 +20,8 @@
 
 #include "array/fatal.h"
 #include "array/memory_size.h"
+#include "io/fits_cards.h"
+#include "io/fits_hdu_walk.h"
 #include "io/fits_header.h"
 #include "io/image_file.h"
 #include "io/image_input_file.h"
@@ -352,10 +354,6 @@ class plain_reader : public inflater {
 
 // ---- The file, HDU by HDU ----
 
-// More header than this is no image's: real headers hold hundreds of cards.
-// The limit keeps a stream of blank cards without END from costing memory.
-constexpr int kMaxHeaderBlocks = 10000;
-
 std::size_t read_fully(inflater& in, unsigned char* out, std::size_t bytes) {
   std::size_t got = 0;
   while (got < bytes) {
@@ -433,6 +431,16 @@ void complete_last_record(gathered& out, const source_text& text) {
   out.size = size;
 }
 
+// Refuses headers that describe more bytes than the machine's memory.
+void refuse_past_memory(long long described, std::uint64_t memory, const source_text& text) {
+  if (memory != 0 && static_cast<std::uint64_t>(described) > memory)
+    fatal_exitf(-1, stderr,
+                "Error: the FITS headers of %s describe %lld MB%s, more than the %llu MB of memory of this "
+                "machine ... (%s)\n",
+                text.what.c_str(), described >> 20, text.inflated, static_cast<unsigned long long>(memory >> 20),
+                text.name.c_str());
+}
+
 // Reads each HDU the headers describe, its header through the END card and
 // its padded data, and stops at the first record after an HDU that opens no
 // extension, which stays out of memory: the library reads no further in a
@@ -448,7 +456,7 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
     const std::size_t start = out.size;
     const std::size_t first = append(in, out, FITS_BLOCK, text);
     const char* opening = hdu == 0 ? "SIMPLE  " : "XTENSION";
-    const bool opens = first >= 8 && std::memcmp(out.at(start), opening, 8) == 0;
+    const bool opens = first >= 8 && fits_opens_hdu(reinterpret_cast<const char*>(out.at(start)), hdu);
     // An extension cut inside its first block is kept as far as it goes, as
     // a plain file would hold it, for the reader to tell a file cut short
     // from one that holds no more HDUs.
@@ -463,36 +471,36 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
       fatal_exitf(-1, stderr, "Error: %s is empty ... (%s)\n", what, name);
     if (hdu == 0 && !opens)
       fatal_exitf(-1, stderr, "Error: %s holds no FITS file%s ... (%s)\n", what, text.inflated, name);
-    int nblocks = 1;
+    // The header costs the memory its blocks fill, held to the machine's
+    // like the data its cards describe.
+    std::size_t nblocks = 1;
+    bool ended = false;
     for (;;) {
       if (first < static_cast<std::size_t>(FITS_BLOCK)) break;
-      char* last_block = reinterpret_cast<char*>(out.at(start + static_cast<std::size_t>(nblocks - 1) * FITS_BLOCK));
-      if (fitsnfind(last_block, "END     ", 1) != nullptr) break;
-      if (nblocks == kMaxHeaderBlocks)
-        fatal_exitf(-1, stderr, "Error: %s holds a FITS header of more than %d cards%s ... (%s)\n", what,
-                    kMaxHeaderBlocks * FITS_CARDS_PER_BLOCK, text.inflated, name);
+      const char* last_block = reinterpret_cast<const char*>(out.at(start + (nblocks - 1) * FITS_BLOCK));
+      if ((ended = first_end_card(last_block, FITS_BLOCK) != nullptr)) break;
+      refuse_past_memory(described + static_cast<long long>(nblocks + 1) * FITS_BLOCK, memory, text);
       if (append(in, out, FITS_BLOCK, text) < static_cast<std::size_t>(FITS_BLOCK)) break;
       nblocks++;
     }
-    if (out.size < start + static_cast<std::size_t>(nblocks) * FITS_BLOCK) {
+    if (!ended) {
       // An extension cut short is the library's to report when it is read.
       if (hdu > 0) return;
       fatal_exitf(-1, stderr, "Error: %s ends inside its FITS header%s ... (%s)\n", what, text.inflated, name);
     }
-    const long long data_bytes = fits_data_bytes(reinterpret_cast<char*>(out.at(start)), nblocks);
-    if (data_bytes < 0)
-      fatal_exitf(-1, stderr, "Error: a FITS header in %s does not say how many data bytes follow it ... (%s)\n",
-                  what, name);
-    const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
-    // Saturated, like the data bytes: no run of headers overflows the sum.
+    // An HDU that cannot be sized as the library sizes it ends what is
+    // gathered, its header kept: the walk of the HDUs the read passes
+    // refuses it there, as in a plain file, and no read goes past it.
+    hdu_data data;
+    if (!fits_hdu_data(reinterpret_cast<const char*>(out.at(start)), nblocks * FITS_BLOCK, hdu, &data).empty() ||
+        data.padded < 0)
+      return;
+    const long long padded = data.padded;
+    // Saturated: no run of headers overflows the sum.
     const long long kBeyondAnyFile = 1LL << 62;
     const long long hdu_bytes = static_cast<long long>(nblocks) * FITS_BLOCK + padded;
     described = hdu_bytes > kBeyondAnyFile - described ? kBeyondAnyFile : described + hdu_bytes;
-    if (memory != 0 && static_cast<std::uint64_t>(described) > memory)
-      fatal_exitf(-1, stderr,
-                  "Error: the FITS headers of %s describe %lld MB%s, more than the %llu MB of memory of this "
-                  "machine ... (%s)\n",
-                  what, described >> 20, text.inflated, static_cast<unsigned long long>(memory >> 20), name);
+    refuse_past_memory(described, memory, text);
     if (append(in, out, padded, text) < static_cast<std::size_t>(padded)) return;
   }
 }

@@ -33,7 +33,7 @@ const char* const kColumnCards[] = {"TTYPE", "TFORM", "TSCAL", "TZERO", "TNULL",
 // Cards the library finds by its keyword search, which ignores case.
 bool searched_card(const std::string& key) {
   return key[0] == 'Z' || key == "EXTNAME" || key == "EXTVER" || key == "HDUNAME" || key == "HDUVER" ||
-         key == "BSCALE" || key == "BZERO" || key == "BLANK";
+         key == "BSCALE" || key == "BZERO" || key == "BLANK" || key == "GROUPS";
 }
 
 }  // namespace
@@ -91,7 +91,24 @@ bool value_real_strict(const std::string& value, double* real) {
   return ffc2dd(value.c_str(), real, &status) == 0;
 }
 
-bool end_card(const char* card) { return std::memcmp(card, "END     ", 8) == 0; }
+// Only a card that begins with END, or with HIERARCH, can be named END:
+// the others are spared the parser, which every card of a header meets.
+bool end_card(const char* card) {
+  if (std::memcmp(card, "END", 3) != 0 && std::memcmp(card, "HIERARCH", 8) != 0) return false;
+  return card_keyword(card) == "END";
+}
+
+const char* first_end_card(const char* cards, std::size_t size) {
+  for (std::size_t at = 0; at + FITS_CARD <= size; at += FITS_CARD)
+    if (end_card(cards + at)) return cards + at;
+  return nullptr;
+}
+
+std::string opening_keyword(const char* card) {
+  std::string keyword(card, strnlen(card, 8));
+  keyword.erase(keyword.find_last_not_of(' ') + 1);
+  return keyword;
+}
 
 long long keyword_index(const std::string& keyword, const char* prefix) {
   const std::size_t length = std::strlen(prefix);

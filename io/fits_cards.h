@@ -29,8 +29,16 @@ bool value_logical(const std::string& value);
 bool value_integer_strict(const std::string& value, long long* integer);
 bool value_real_strict(const std::string& value, double* real);
 
-// Whether the card ends the header.
+// Whether the card ends the header: the library ends it at the first card
+// its parser names END, whatever follows the name ("END=", "END     X",
+// "HIERARCH END = 1"), and at no card named otherwise ("end", " END").
 bool end_card(const char* card);
+// The first card of `size` bytes that ends the header, or null.
+const char* first_end_card(const char* cards, std::size_t size);
+// The keyword of the card that opens an HDU, as the library names that one
+// card: its first 8 columns up to a NUL, less trailing blanks ("SIMPLE X"
+// is not SIMPLE there, though the parser names it so elsewhere).
+std::string opening_keyword(const char* card);
 
 // The number n of a keyword `prefix` + n, read as the library reads the
 // numbers of its column cards (TFORM3 and TFORM03 alike); 0 when `keyword`

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "io/fits_cards.h"
+#include "io/fits_hdu_walk.h"
 #include "io/fits_io.h"
 #include "io/image_file.h"
 
@@ -100,16 +102,7 @@ std::string value_field(const char* card) {
   return text;
 }
 
-// Header values are free text; anything unparsable reads as 0 like atof,
-// and integers out of range are reported by the caller.
-long long integer_value(const char* card) {
-  std::string text = value_field(card);
-  errno = 0;
-  long long v = std::strtoll(text.c_str(), nullptr, 10);
-  if (errno == ERANGE) v = v < 0 ? LLONG_MIN : LLONG_MAX;
-  return v;
-}
-
+// Header values are free text; anything unparsable reads as 0 like atof.
 double real_value(const char* card) { return std::atof(value_field(card).c_str()); }
 
 // The first character of a card's value: 'T' or 'F' for a logical one.
@@ -121,7 +114,9 @@ char first_value_character(const char* card) {
 
 }  // namespace
 
-bool is_end_card(const char* card) { return std::strncmp(card, "END     ", 8) == 0; }
+// Our own card buffers end with a plain END card, as parseimagehead leaves
+// every header it reads; the library's rule finds it there too.
+bool is_end_card(const char* card) { return end_card(card); }
 
 // Without "= " in columns 9 and 10 the rest of the card is commentary,
 // whatever it looks like.
@@ -221,15 +216,29 @@ std::string printable(const char* text) {
   return clean;
 }
 
-// Removes every card of key before END from a buffer of size bytes; the
-// cards after it move up.
+// Removes the card at `card` from a buffer of size bytes; the cards after
+// it move up.
+void remove_card_at(char* buf, int size, char* card) {
+  char* end = buf + size;
+  std::memmove(card, card + FITS_CARD, end - card - FITS_CARD);
+  std::memset(end - FITS_CARD, ' ', FITS_CARD);
+}
+
+// Removes every card of key before END from a buffer of size bytes.
 void remove_card(char* buf, int size, const char* key) {
   int i;
-  while ((i = fitsfind2(buf, size, key)) >= 0) {
+  while ((i = fitsfind2(buf, size, key)) >= 0)
+    remove_card_at(buf, size, buf + static_cast<std::size_t>(i) * FITS_CARD);
+}
+
+// Removes every card before END that the library names `key`, in any
+// case, from a buffer of size bytes.
+void remove_named_cards(char* buf, int size, const char* key) {
+  for (int i = 0; i < size / FITS_CARD;) {
     char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
-    char* end = buf + size;
-    std::memmove(card, card + FITS_CARD, end - card - FITS_CARD);
-    std::memset(end - FITS_CARD, ' ', FITS_CARD);
+    if (is_end_card(card)) return;
+    if (upper_case(card_keyword(card)) == key) remove_card_at(buf, size, card);
+    else i++;
   }
 }
 
@@ -724,8 +733,7 @@ char* readfitshead(std::FILE* stream, const char* name, int* nblocks) {
     error(1, name, " is NOT a FITS file!");
   int n = 1;
   // Only the newest block can hold the END card: the earlier ones had none.
-  while (fitsnfind(cards.data() + (n - 1) * static_cast<std::size_t>(FITS_BLOCK), "END     ", 1) ==
-         nullptr) {
+  while (first_end_card(cards.data() + (n - 1) * static_cast<std::size_t>(FITS_BLOCK), FITS_BLOCK) == nullptr) {
     if (n == INT_MAX / FITS_BLOCK) error(1, "*Error* while reading ", name);
     cards.resize(static_cast<std::size_t>(n + 1) * FITS_BLOCK);
     if (std::fread(cards.data() + static_cast<std::size_t>(n) * FITS_BLOCK, 1, FITS_BLOCK, stream) !=
@@ -756,9 +764,9 @@ void readimagehead(fitsstruct* rec) {
 namespace {
 
 // The keyword of a structural card (SIMPLE, XTENSION, BITPIX, NAXIS, NAXISn,
-// PCOUNT, GCOUNT), or an empty text.
+// PCOUNT, GCOUNT) as the library names it, in upper case, or an empty text.
 std::string structural_key(const char* card) {
-  const std::string key = upper_keyword(card);
+  const std::string key = upper_case(card_keyword(card));
   static const char* const kStructural[] = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "PCOUNT", "GCOUNT"};
   for (const char* structural : kStructural)
     if (key == structural) return key;
@@ -768,30 +776,54 @@ std::string structural_key(const char* card) {
   return "";
 }
 
-// A structural card met twice is refused: its first value is read, but the
-// second would travel into every result, which other readers then reject.
-void refuse_repeated_cards(const char* cards, int nblocks, const char* name) {
-  std::vector<std::string> seen;
-  for (int i = 0; i < nblocks * FITS_CARDS_PER_BLOCK; i++) {
-    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
+// A structural card's value as the library reads it: a count as an integer
+// written as one, a text without its quotes and trailing blanks.
+std::string structural_value(const char* card) {
+  const std::string value = card_value(card);
+  long long count = 0;
+  if (value_integer_strict(value, &count)) return std::to_string(count);
+  return value_text(value);
+}
+
+// A card as a message shows it: its keyword and value as the library reads
+// them.
+std::string shown_card(const char* card) { return printable((card_keyword(card) + " = " + card_value(card)).c_str()); }
+
+// A structural card met twice with values the library reads alike is one
+// card: the later copies are left out, lest they travel into every result,
+// which other readers then reject. Copies that differ are refused, naming
+// both: the library reads one of them, other readers perhaps the other.
+void refuse_repeated_cards(char* cards, int nblocks, const char* name) {
+  const int size = nblocks * FITS_BLOCK;
+  std::vector<std::pair<std::string, const char*>> seen;
+  for (int i = 0; i < nblocks * FITS_CARDS_PER_BLOCK;) {
+    char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
     if (is_end_card(card)) return;
     const std::string key = structural_key(card);
-    if (key.empty()) continue;
-    for (const std::string& earlier : seen)
-      if (earlier == key)
-        fatal_exitf(-1, stderr, "Error: the header holds the card %s more than once ... (%s)\n", key.c_str(),
-                    name);
-    seen.push_back(key);
+    const char* earlier = nullptr;
+    for (const auto& [seen_key, seen_card] : seen)
+      if (!key.empty() && seen_key == key) earlier = seen_card;
+    if (earlier == nullptr) {
+      if (!key.empty()) seen.emplace_back(key, card);
+      i++;
+      continue;
+    }
+    if (structural_value(card) != structural_value(earlier))
+      fatal_exitf(-1, stderr,
+                  "Error: the header holds the card %s more than once, with values that differ (%s, then %s): "
+                  "remove the wrong one ... (%s)\n",
+                  key.c_str(), shown_card(earlier).c_str(), shown_card(card).c_str(), name);
+    remove_card_at(cards, size, card);
   }
 }
 
-// The index of the first card before END whose keyword is key in any case,
-// or -1.
+// The index of the first card before END that the library names key, in
+// any case, or -1.
 int find_any_case(const char* cards, int size, const char* key) {
   for (int i = 0; i < size / FITS_CARD; i++) {
     const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
     if (is_end_card(card)) return -1;
-    if (upper_keyword(card) == key) return i;
+    if (upper_case(card_keyword(card)) == key) return i;
   }
   return -1;
 }
@@ -813,6 +845,17 @@ void drop_invalid_cards(char* cards, int size) {
                static_cast<std::size_t>(size) - static_cast<std::size_t>(i) * FITS_CARD);
   std::memset(cards + size - static_cast<std::size_t>(dropped) * FITS_CARD, ' ',
               static_cast<std::size_t>(dropped) * FITS_CARD);
+}
+
+// Ends the header where the library ends it, with a plain END card, and
+// blanks what follows: a card after it ("END=" ends a header too) must
+// neither be read nor travel into a result.
+void end_header_plainly(char* cards, int nblocks) {
+  const std::size_t size = static_cast<std::size_t>(nblocks) * FITS_BLOCK;
+  char* end = const_cast<char*>(first_end_card(cards, size));
+  if (end == nullptr) return;
+  std::memset(end, ' ', static_cast<std::size_t>(cards + size - end));
+  std::memcpy(end, "END", 3);
 }
 
 // Every header read becomes the primary header of each result, so a card
@@ -852,15 +895,17 @@ void keep_primary_cards(char* cards, int nblocks, const char* name) {
   for (const auto& count : counts) {
     const int i = find_any_case(cards, size, count.key);
     if (i < 0) continue;
-    const long long value = integer_value(cards + static_cast<std::size_t>(i) * FITS_CARD);
-    if (value != count.harmless)
-      refuse(formatted("%s = %lld", count.key, value).c_str(), "describes data that an image does not have");
-    remove_card(cards, size, padded(count.key, 8).c_str());
+    const std::string value = card_value(cards + static_cast<std::size_t>(i) * FITS_CARD);
+    long long read = 0;
+    if (!value_integer_strict(value, &read) || read != count.harmless)
+      refuse(printable((std::string(count.key) + " = " + value).c_str()).c_str(),
+             "describes data that an image does not have");
+    remove_named_cards(cards, size, count.key);
   }
   for (int i = 0; i < size / FITS_CARD; i++) {
     const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
     if (is_end_card(card)) break;
-    const std::string key = upper_keyword(card);
+    const std::string key = upper_case(card_keyword(card));
     std::string written(card, 8);
     written.erase(written.find_last_not_of(' ') + 1);
     // The scaling of the pixels: the FITS library takes one it cannot read
@@ -871,10 +916,14 @@ void keep_primary_cards(char* cards, int nblocks, const char* name) {
     // The results cannot do without the structure cards, so one that is not
     // valid cannot be left out like the others (PCOUNT and GCOUNT are left
     // out anyway).
+    // Nor can one written otherwise than it is named ("HIERARCH NAXIS",
+    // "NAXIS1 X"), which other readers do not take for it.
     const std::string structural = structural_key(card);
-    if (!structural.empty() && structural != "PCOUNT" && structural != "GCOUNT" && !valid_card(card))
+    if (!structural.empty() && structural != "PCOUNT" && structural != "GCOUNT" &&
+        (!valid_card(card) || written != structural))
       refuse(printable(written.c_str()).c_str(),
-             "is not valid FITS (a keyword not in upper case, or a byte that is not printable ASCII)");
+             "is not valid FITS (a keyword not in upper case or not alone in its 8 columns, or a byte that is not "
+             "printable ASCII)");
   }
   // EXTEND only tells that extensions may follow: one that is not logical
   // is left out rather than copied into every result.
@@ -902,14 +951,11 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
     const char* card = find(key);
     return card != nullptr ? card_real(card) : absent;
   };
-  auto integer = [&](const char* key) {
-    const char* card = find(key);
-    return card != nullptr ? integer_value(card) : 0LL;
-  };
   // Axis lengths size every buffer downstream: a length below 1 or a pixel
   // count beyond 32 bits is refused here, before anything is allocated.
-  auto axis_length = [&](const char* key) {
-    long long n = integer(key);
+  image_structure image;
+  auto axis_length = [&](int axis) {
+    const long long n = image.axes[axis];
     if (n < 1 || n > INT_MAX) error(1, name, " has an axis length below 1 or too large !");
     return static_cast<int>(n);
   };
@@ -918,19 +964,23 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
     return card != nullptr ? ctype_value(card) : "       ";
   };
 
+  end_header_plainly(cards, nblocks);
+  // The image's structure as the library reads it, before any card moves.
+  const std::string fault = fits_image_structure(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK, &image);
+  if (!fault.empty()) fatal_exitf(-1, stderr, "Error: the header %s ... (%s)\n", fault.c_str(), name);
   refuse_repeated_cards(cards, nblocks, name);
   keep_primary_cards(cards, nblocks, name);
-  long long naxis = integer("NAXIS   ");
+  const long long naxis = static_cast<long long>(image.axes.size());
   if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");
-  rec->naxis = naxis > INT_MAX ? INT_MAX : static_cast<int>(naxis);
-  long long bitpix = integer("BITPIX  ");
+  rec->naxis = static_cast<int>(naxis);
+  const long long bitpix = image.bitpix;
   if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != -32 && bitpix != -64)
     error(1, "Sorry, I don't know that kind of data.", (std::string(" (") + name + ")").c_str());
   rec->bitpix = static_cast<int>(bitpix);
   rec->bytepix = std::abs(rec->bitpix) / 8;
 
   long long npix = 1;
-  rec->width = rec->naxisn[0] = axis_length("NAXIS1  ");
+  rec->width = rec->naxisn[0] = axis_length(0);
   rec->crpixx = rec->crpix[0] = real("CRPIX1  ", 0.0);
   rec->crvalx = rec->crval[0] = real("CRVAL1  ", 0.0);
   rec->cdeltx = rec->cdelt[0] = real("CDELT1  ", 0.0);
@@ -938,7 +988,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   rec->crotax = real("CROTA1  ", 0.0);
   set_field(rec->ctypex, ctype("CTYPE1  "));
   if (naxis >= 2) {
-    rec->height = rec->naxisn[1] = axis_length("NAXIS2  ");
+    rec->height = rec->naxisn[1] = axis_length(1);
     rec->crpixy = rec->crpix[1] = real("CRPIX2  ", 0.0);
     rec->crvaly = rec->crval[1] = real("CRVAL2  ", 0.0);
     rec->cdelty = rec->cdelt[1] = real("CDELT2  ", 0.0);
@@ -948,7 +998,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
     set_field(rec->ctypey, ctype("CTYPE2  "));
   }
   if (naxis >= 3) {
-    rec->naxisn[2] = axis_length("NAXIS3  ");
+    rec->naxisn[2] = axis_length(2);
     rec->crpix[2] = real("CRPIX3  ", 0.0);
     rec->crval[2] = real("CRVAL3  ", 0.0);
     rec->cdelt[2] = real("CDELT3  ", 0.0);
@@ -974,40 +1024,6 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   rec->rident[0] = '\0';
   rec->hist_size = fitsreadhist(cards, rec->fitsheadsize, "HISTORY", &rec->history);
   rec->com_size = fitsreadhist(cards, rec->fitsheadsize, "COMMENT", &rec->comment);
-}
-
-long long fits_data_bytes(char* cards, int nblocks) {
-  auto find = [&](const char* key) -> const char* { return fitsnfind(cards, key, nblocks); };
-  auto integer = [&](const char* key, long long absent) {
-    const char* card = find(key);
-    return card != nullptr ? integer_value(card) : absent;
-  };
-  const long long bitpix = integer("BITPIX  ", 0), naxis = integer("NAXIS   ", -1);
-  if ((bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64) ||
-      naxis < 0 || naxis > 999)
-    return -1;
-  if (naxis == 0) return 0;
-  const bool extension = std::strncmp(cards, "XTENSION", 8) == 0;
-  const char* groups = find("GROUPS  ");
-  const bool random_groups =
-      !extension && integer("NAXIS1  ", -1) == 0 && groups != nullptr && first_value_character(groups) == 'T';
-  // Saturated: no header can make the sum overflow on its way.
-  const long long kBeyondAnyFile = 1LL << 62;
-  auto times = [&](long long a, long long b) { return b != 0 && a > kBeyondAnyFile / b ? kBeyondAnyFile : a * b; };
-  long long values = 1;
-  for (long long k = random_groups ? 2 : 1; k <= naxis; k++) {
-    const long long length = integer(padded(formatted("NAXIS%lld", k), 8).c_str(), -1);
-    if (length < 0) return -1;
-    values = times(values, length);
-  }
-  long long pcount = 0, gcount = 1;
-  if (extension || random_groups) {
-    pcount = integer("PCOUNT  ", 0);
-    gcount = integer("GCOUNT  ", 1);
-    if (pcount < 0 || gcount < 0) return -1;
-  }
-  values = pcount > kBeyondAnyFile - values ? kBeyondAnyFile : values + pcount;
-  return times(times(values, gcount), std::abs(bitpix) / 8);
 }
 
 int getrota(fitsstruct* rec, char* buf, int nblocks) {

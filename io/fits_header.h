@@ -129,11 +129,4 @@ void readimagehead(fitsstruct* rec);
 // Fills rec from a card buffer of nblocks blocks, which it takes over.
 void parseimagehead(fitsstruct* rec, char* cards, int nblocks);
 int getrota(fitsstruct* rec, char* buf, int nblocks);
-// Bytes of data that the header in cards (nblocks blocks, primary or
-// extension) announces, before the padding: |BITPIX|/8 x GCOUNT x (PCOUNT +
-// the product of the axis lengths), the first axis left out of random groups
-// and GCOUNT and PCOUNT out of any other primary array. Saturated at 2^62;
-// -1 when the header does not say (BITPIX, NAXIS or an axis length missing
-// or invalid).
-long long fits_data_bytes(char* cards, int nblocks);
 void updatefitsheader(fitsstruct* rec);

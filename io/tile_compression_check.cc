@@ -30,6 +30,7 @@ extern "C" {
 #include "array/fatal.h"
 #include "io/compressed_input.h"
 #include "io/fits_cards.h"
+#include "io/fits_hdu_walk.h"
 #include "io/fits_header.h"
 #include "io/tile_parameters.h"
 #include "io/tile_streams.h"
@@ -881,17 +882,20 @@ struct hdu_reach {
   }
 
   // Whether the read goes no further than `hdu`, whose cards these are.
-  // An HDU that gives a name or version card twice may be taken or passed
-  // by the library's search, whichever copy it reads: the walk goes on.
-  bool reached(int hdu, char* cards, int nblocks) const {
+  // An HDU that gives a name or version card twice, with values the
+  // library reads otherwise, may be taken or passed by its search,
+  // whichever copy it reads: the walk goes on. Copies that agree are one.
+  bool reached(int hdu, const char* cards, std::size_t size) const {
     if (extname.empty()) return hdu >= last;
-    const std::size_t size = static_cast<std::size_t>(nblocks) * FITS_BLOCK;
     for (const char* const key : {"EXTNAME", "EXTVER", "HDUNAME", "HDUVER"}) {
       const char* first = library_card(cards, size, key);
-      if (first != nullptr && library_card(first + FITS_CARD, size - (first + FITS_CARD - cards), key) != nullptr)
-        return false;
+      for (const char* copy = first; copy != nullptr;) {
+        if (value_read(copy, key) != value_read(first, key)) return false;
+        const std::size_t after = static_cast<std::size_t>(copy + FITS_CARD - cards);
+        copy = library_card(cards + after, size - after, key);
+      }
     }
-    std::string xtension = hdu == 0 ? "IMAGE" : value_of(cards, nblocks, "XTENSION");
+    std::string xtension = hdu == 0 ? "IMAGE" : value_of(cards, size, "XTENSION");
     xtension.erase(0, xtension.find_first_not_of(' '));
     const bool binary = hdu > 0 && binary_table_type(cards), compressed = compressed_table(cards, size);
     const int kind = xtension == "IMAGE" || compressed ? IMAGE_HDU
@@ -900,21 +904,30 @@ struct hdu_reach {
                                                        : -1;
     if (type != ANY_HDU && kind != type) return false;
     for (const char* const key : {"EXTNAME", "HDUNAME"}) {
-      if (strcasecmp(value_of(cards, nblocks, key).c_str(), extname.c_str()) != 0) continue;
-      const char* version_card = library_card(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK,
-                                              key[0] == 'E' ? "EXTVER" : "HDUVER");
-      long long given = 1;
-      if (version_card != nullptr && !value_integer(card_value(version_card), &given)) given = 0;
-      if (version == 0 || given == version) return true;
+      if (strcasecmp(value_of(cards, size, key).c_str(), extname.c_str()) != 0) continue;
+      const char* version_card = library_card(cards, size, key[0] == 'E' ? "EXTVER" : "HDUVER");
+      if (version == 0 || version_of(version_card) == version) return true;
     }
     return false;
   }
 
  private:
   // A card's value without quotes and trailing blanks; empty when absent.
-  static std::string value_of(char* cards, int nblocks, const char* key) {
-    const char* card = library_card(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK, key);
+  static std::string value_of(const char* cards, std::size_t size, const char* key) {
+    const char* card = library_card(cards, size, key);
     return card == nullptr ? "" : value_text(card_value(card));
+  }
+  // A version as the library takes it: 1 when the card is absent or its
+  // value no integer it converts (EXTVER = 'abc').
+  static long long version_of(const char* card) {
+    long long version = 1;
+    if (card == nullptr || !value_integer(card_value(card), &version)) return 1;
+    return version;
+  }
+  // A name or version card's value as the library reads it.
+  static std::string value_read(const char* card, const std::string& key) {
+    if (key == "EXTVER" || key == "HDUVER") return std::to_string(version_of(card));
+    return value_text(card_value(card));
   }
 };
 
@@ -925,33 +938,35 @@ struct hdu_reach {
               hdu, kMaxHeaderBlocks, name.c_str());
 }
 
-// Walks the HDUs, header by header, while the bytes are those of whole
-// HDUs and the read passes them, checking the cards of each tile-compressed
-// image; what follows the last one is the library's to report.
+// Walks the HDUs, header by header, as the library walks them, checking
+// the cards of each tile-compressed image, until the one the read selects.
+// An HDU the walk cannot size as the library does is refused; what no
+// header describes (a file that ends before an HDU the read passes, or
+// before its END) is the library's to report, and to nothing's harm.
 void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach& reach) {
   long long start = 0;
   for (int hdu = 0;; hdu++) {
     std::string cards;
-    int nblocks = 0;
-    for (;;) {
+    long long nblocks = 0;
+    for (bool ended = false; !ended; nblocks++) {
       cards.resize(static_cast<std::size_t>(nblocks + 1) * FITS_BLOCK);
-      unsigned char* block = reinterpret_cast<unsigned char*>(&cards[static_cast<std::size_t>(nblocks) * FITS_BLOCK]);
-      if (!file.read(start + static_cast<long long>(nblocks) * FITS_BLOCK, FITS_BLOCK, block)) return;
-      if (nblocks == 0 && std::memcmp(block, hdu == 0 ? "SIMPLE  " : "XTENSION", 8) != 0) return;
-      nblocks++;
-      if (fitsnfind(reinterpret_cast<char*>(block), "END     ", 1) != nullptr) break;
+      char* block = &cards[static_cast<std::size_t>(nblocks) * FITS_BLOCK];
+      if (!file.read(start + nblocks * FITS_BLOCK, FITS_BLOCK, reinterpret_cast<unsigned char*>(block))) return;
+      if (nblocks == 0 && !fits_opens_hdu(block, hdu)) return;
+      ended = first_end_card(block, FITS_BLOCK) != nullptr;
     }
-    const long long data_bytes = fits_data_bytes(&cards[0], nblocks);
-    if (data_bytes < 0) return;
-    const long long data_start = start + static_cast<long long>(nblocks) * FITS_BLOCK;
+    hdu_data data;
+    const std::string fault = fits_hdu_data(cards.data(), cards.size(), hdu, &data);
+    if (!fault.empty()) fits_refuse_hdu(hdu, fault, name);
+    const long long data_start = start + nblocks * FITS_BLOCK;
     if (compressed_table(cards.data(), cards.size())) {
       if (nblocks > kMaxHeaderBlocks) refuse_long_header(hdu, name);
-      tile_table(cards, nblocks, hdu, data_start, name, false).check_cards(file);
+      tile_table(cards, static_cast<int>(nblocks), hdu, data_start, name, false).check_cards(file);
     }
-    if (reach.reached(hdu, &cards[0], nblocks)) return;
-    const long long padded = (data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
-    if (padded > file.size() - data_start) return;
-    start = data_start + padded;
+    if (reach.reached(hdu, cards.data(), cards.size())) return;
+    if (data.padded < 0) fits_refuse_hdu(hdu, fits_hdu_beyond_any_file, name);
+    if (data.padded > file.size() - data_start) return;
+    start = data_start + data.padded;
   }
 }
 

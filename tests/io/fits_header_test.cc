@@ -200,8 +200,9 @@ TEST(FitsHeaderParse, CdMatrixGivesIncrementsAndRotation) {
 
 TEST(FitsHeaderParse, RefusesBadSizesAndTypes) {
   auto header = [](const char* naxis, const char* naxis1, const char* naxis2, const char* bitpix = "16") {
-    return std::vector<std::string>{value_card("BITPIX", bitpix), value_card("NAXIS", naxis),
-                                    value_card("NAXIS1", naxis1), value_card("NAXIS2", naxis2)};
+    return std::vector<std::string>{value_card("SIMPLE", "T"), value_card("BITPIX", bitpix),
+                                    value_card("NAXIS", naxis), value_card("NAXIS1", naxis1),
+                                    value_card("NAXIS2", naxis2)};
   };
   fitsstruct rec;
   EXPECT_EXIT_STATUS(parse_cards(&rec, header("2", "0", "3")), 1, "axis length below 1");
@@ -341,29 +342,67 @@ TEST(FitsHeaderBlocks, ReadStopsAtEndAndRefusesOtherFiles) {
   EXPECT_EXIT_STATUS(readfitshead(no_end, "noend.fits", &nblocks), 1, "Error\\* while reading noend.fits");
 }
 
-// A structural card met twice would be copied into every result, which
-// other readers reject: refused naming the card and the file. Other
-// repeated cards are no concern of the parser.
-TEST(FitsHeaderParse, RefusesRepeatedStructuralCards) {
+// A header ends where the FITS library ends it: at "END=" too, though an
+// END card stands in the next block, which is data; the cards after it,
+// read by no one, are neither parsed nor kept.
+TEST(FitsHeaderBlocks, HeaderEndsWhereTheLibraryEndsIt) {
+  std::vector<std::string> texts = image_cards(16, {"END=", "BZERO   =                   5."});
+  std::string bytes;
+  for (const std::string& text : texts) bytes += card(text);
+  bytes.resize(2880, ' ');
+  bytes += card("END") + std::string(2800, ' ');
+  const std::string path = fits_test::scratch("endeq.fits");
+  fits_test::write_bytes(path, bytes);
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  int nblocks = 0;
+  char* cards = readfitshead(f, "endeq.fits", &nblocks);
+  std::fclose(f);
+  EXPECT_EQ(nblocks, 1);
+  fitsstruct rec;
+  parseimagehead(&rec, cards, nblocks);
+  EXPECT_EQ(rec.bzero, 0.0);
+  EXPECT_EQ(rec.npix, 12);
+  const std::vector<std::string> kept = cards_of(rec);
+  ASSERT_EQ(kept.size(), 6u);
+  EXPECT_EQ(kept.back(), card("END"));
+}
+
+// A structural card met twice with another value would be copied into
+// every result, which other readers reject: refused naming both copies and
+// the file. Copies the library reads alike are one card, the later ones
+// left out of the results. Other repeated cards are no concern of the
+// parser.
+TEST(FitsHeaderParse, RefusesRepeatedStructuralCardsThatDiffer) {
   const std::vector<std::string> cube = {value_card("SIMPLE", "T"), value_card("BITPIX", "16"),
                                          value_card("NAXIS", "3"),  value_card("NAXIS1", "4"),
                                          value_card("NAXIS2", "3"), value_card("NAXIS3", "2")};
-  for (const std::string& again : cube) {
+  const std::string other[] = {value_card("SIMPLE", "F"),  value_card("BITPIX", "-32"), value_card("NAXIS", "2"),
+                               value_card("NAXIS1", "5"),  value_card("NAXIS2", "4"),   value_card("NAXIS3", "1")};
+  for (std::size_t k = 0; k < cube.size(); k++) {
     std::vector<std::string> cards = cube;
     cards.push_back("OBJECT  = 'between'");
-    cards.push_back(again);
-    const std::string key = again.substr(0, again.find(' '));
+    cards.push_back(other[k]);
+    const std::string key = cube[k].substr(0, cube[k].find(' '));
     fitsstruct rec;
     rec.filename = strdup("twice.fits");
-    EXPECT_EXIT_STATUS(parse_cards(&rec, cards), 255, "card " + key + " more than once .*\\(twice.fits\\)")
+    EXPECT_EXIT_STATUS(parse_cards(&rec, cards), 255,
+                       "card " + key + " more than once, with values that differ \\(" + key + " = [-0-9TF]+, then " +
+                           key + " = [-0-9TF]+\\): remove the wrong one .*\\(twice.fits\\)")
         << key;
   }
+  // The same values, written otherwise as the library reads them alike.
   std::vector<std::string> allowed = cube;
   allowed.insert(allowed.end(), {"OBJECT  = 'a'", "OBJECT  = 'b'", "HISTORY one", "HISTORY two",
-                                 "NAXIS1A =                    9"});
+                                 "NAXIS1A =                    9", "NAXIS1  = +4 / again", "BITPIX  =   16",
+                                 "SIMPLE  =                    T"});
   fitsstruct rec;
   parse_cards(&rec, allowed);
   EXPECT_EQ(rec.npix, 24);
+  const std::vector<std::string> kept = cards_of(rec);
+  for (const char* key : {"SIMPLE  ", "BITPIX  ", "NAXIS1  "})
+    EXPECT_EQ(std::count_if(kept.begin(), kept.end(), [&](const std::string& c) { return c.compare(0, 8, key) == 0; }),
+              1)
+        << key;
 }
 
 // Three axes of 2^31 - 1: the pixel count is refused without a product
@@ -509,8 +548,8 @@ TEST(FitsHeaderParse, InvalidCardsAreLeftOutAndKeywordTestsIgnoreCase) {
       {"xtension= 'IMAGE   '", "card XTENSION of the header does not belong in a primary header"},
       {"pcount  =                    2", "card PCOUNT = 2 of the header describes data"},
       {"Gcount  =                    3", "card GCOUNT = 3 of the header describes data"},
-      {"simple  =                    T", "holds the card SIMPLE more than once"},
-      {"naxis1  =                    4", "holds the card NAXIS1 more than once"},
+      {"simple  =                    F", "holds the card SIMPLE more than once"},
+      {"naxis1  =                    5", "holds the card NAXIS1 more than once"},
   };
   for (const auto& row : refused) {
     fitsstruct rec;

@@ -1,0 +1,201 @@
+// HDUs sized as the FITS library sizes them, on the one reader of cards.
+#include "io/fits_hdu_walk.h"
+
+#include <fitsio.h>
+
+#include <cstring>
+
+#include "array/fatal.h"
+#include "io/fits_cards.h"
+#include "io/fits_header.h"
+
+namespace {
+
+// More bytes than any file holds: a size beyond it is refused rather than
+// wrapped around as the library's arithmetic would, padding included.
+constexpr long long kLargestSize = 1LL << 62;
+
+// A card's text fit for a message: its bytes outside printable ASCII as
+// '?', its trailing blanks off.
+std::string shown(const char* card) {
+  std::string text(card, strnlen(card, FITS_CARD));
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
+// The cards of a header before the one that ends it.
+class header_cards {
+ public:
+  header_cards(const char* cards, std::size_t size) : cards_(cards) {
+    const char* end = first_end_card(cards, size);
+    count_ = static_cast<std::size_t>((end != nullptr ? end : cards + size) - cards) / FITS_CARD;
+  }
+  std::size_t count() const { return count_; }
+  const char* at(std::size_t index) const { return cards_ + index * FITS_CARD; }
+
+  // The value of the card at `index` (0 the first), which the library reads
+  // there as `key`, named by its parser: an integer as written. Empty when
+  // read; else what is wrong.
+  std::string integer_at(std::size_t index, const std::string& key, long long* value) const {
+    std::string fault = named_at(index, key);
+    if (!fault.empty()) return fault;
+    return integer_of(at(index), key, value);
+  }
+
+  // Whether the card at `index` is `key` with the very value `text`, as
+  // the library requires some cards of a table.
+  std::string text_at(std::size_t index, const std::string& key, const char* text) const {
+    std::string fault = named_at(index, key);
+    if (fault.empty() && card_value(at(index)) != text)
+      fault = "gives " + shown(at(index)) + " where the FITS library requires " + key + " = " + text;
+    return fault;
+  }
+
+  static std::string integer_of(const char* card, const std::string& key, long long* value) {
+    if (value_integer_strict(card_value(card), value)) return "";
+    return "gives " + shown(card) + " where the FITS library reads " + key + " as an integer written as one";
+  }
+
+ private:
+  std::string named_at(std::size_t index, const std::string& key) const {
+    const std::string place = "card " + std::to_string(index + 1);
+    if (index >= count_) return "ends before its " + place + ", which the FITS library reads as " + key;
+    if (card_keyword(at(index)) != key)
+      return "gives " + shown(at(index)) + " as its " + place + ", where the FITS library reads " + key;
+    return "";
+  }
+
+  const char* cards_;
+  std::size_t count_ = 0;
+};
+
+// a x b, or false past kLargestSize; both are at least 0.
+bool times(long long a, long long b, long long* product) {
+  return !__builtin_mul_overflow(a, b, product) && *product <= kLargestSize;
+}
+
+bool plus(long long a, long long b, long long* sum) {
+  return !__builtin_add_overflow(a, b, sum) && *sum <= kLargestSize;
+}
+
+// A size beyond any file, which the walk cannot follow past.
+constexpr hdu_data kBeyondAnyFile = {-1, -1};
+
+std::string structure_of(const header_cards& header, image_structure* image) {
+  long long naxis = 0;
+  std::string fault = header.integer_at(1, "BITPIX", &image->bitpix);
+  if (!fault.empty()) return fault;
+  fault = header.integer_at(2, "NAXIS", &naxis);
+  if (!fault.empty()) return fault;
+  if (naxis < 0 || naxis > 999) return "gives " + shown(header.at(2)) + ", which is not 0 to 999";
+  image->axes.assign(static_cast<std::size_t>(naxis), 0);
+  for (long long axis = 0; axis < naxis; axis++) {
+    const std::size_t index = static_cast<std::size_t>(3 + axis);
+    fault = header.integer_at(index, "NAXIS" + std::to_string(axis + 1), &image->axes[axis]);
+    if (!fault.empty()) return fault;
+  }
+  return "";
+}
+
+std::string negative_count(const char* card) { return "gives " + shown(card) + ", a negative count"; }
+
+// An image's data: the counts are the last cards so named after the axes,
+// as the library's reading of the rest of the header leaves them; GROUPS
+// is found by its keyword search, the first copy in any case.
+std::string image_data(const header_cards& header, const char* cards, std::size_t size, hdu_data* data) {
+  image_structure image;
+  std::string fault = structure_of(header, &image);
+  if (!fault.empty()) return fault;
+  const long long bitpix = image.bitpix;
+  if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
+    return "gives " + shown(header.at(1)) + ", which is not 8, 16, 32, 64, -32 or -64";
+  for (std::size_t axis = 0; axis < image.axes.size(); axis++)
+    if (image.axes[axis] < 0) return "gives " + shown(header.at(3 + axis)) + ", a negative length";
+  long long pcount = 0, gcount = 1;
+  for (std::size_t index = 3 + image.axes.size(); index < header.count(); index++) {
+    const char* card = header.at(index);
+    const std::string key = card_keyword(card);
+    long long* count = key == "PCOUNT" ? &pcount : key == "GCOUNT" ? &gcount : nullptr;
+    if (count == nullptr) continue;
+    fault = header_cards::integer_of(card, key, count);
+    if (fault.empty() && *count < 0) fault = negative_count(card);
+    if (!fault.empty()) return fault;
+  }
+  long long values = 0;
+  if (!image.axes.empty()) {
+    const char* groups = image.axes[0] == 0 ? library_card(cards, size, "GROUPS") : nullptr;
+    const bool random_groups = groups != nullptr && value_logical(card_value(groups));
+    values = 1;
+    for (std::size_t axis = random_groups ? 1 : 0; axis < image.axes.size() && data->data == 0; axis++)
+      if (!times(values, image.axes[axis], &values)) *data = kBeyondAnyFile;
+  }
+  const long long bytes = (image.bitpix < 0 ? -image.bitpix : image.bitpix) / 8;
+  if (data->data < 0 || !plus(values, pcount, &values) || !times(values, gcount, &values) ||
+      !times(values, bytes, &data->data))
+    *data = kBeyondAnyFile;
+  return "";
+}
+
+// A table's data, from the cards the library requires at their places:
+// BITPIX = 8, NAXIS = 2, NAXIS1, NAXIS2, PCOUNT (0 in an ASCII table),
+// GCOUNT = 1.
+std::string table_data(const header_cards& header, bool ascii, hdu_data* data) {
+  long long row = 0, rows = 0, heap = 0;
+  std::string fault = header.text_at(1, "BITPIX", "8");
+  if (fault.empty()) fault = header.text_at(2, "NAXIS", "2");
+  if (fault.empty()) fault = header.integer_at(3, "NAXIS1", &row);
+  if (fault.empty() && row < 0) fault = negative_count(header.at(3));
+  if (fault.empty()) fault = header.integer_at(4, "NAXIS2", &rows);
+  if (fault.empty() && rows < 0) fault = negative_count(header.at(4));
+  if (fault.empty()) fault = header.integer_at(5, "PCOUNT", &heap);
+  if (fault.empty() && (heap < 0 || (ascii && heap != 0)))
+    fault = "gives " + shown(header.at(5)) + ", which the FITS library does not take in " +
+            (ascii ? "an ASCII table" : "a binary table");
+  if (fault.empty()) fault = header.text_at(6, "GCOUNT", "1");
+  if (!fault.empty()) return fault;
+  long long values = 0;
+  if (!times(row, rows, &values) || !plus(values, heap, &data->data)) *data = kBeyondAnyFile;
+  return "";
+}
+
+}  // namespace
+
+bool fits_opens_hdu(const char* first_card, int hdu) {
+  return opening_keyword(first_card) == (hdu == 0 ? "SIMPLE" : "XTENSION");
+}
+
+std::string fits_image_structure(const char* cards, std::size_t size, image_structure* image) {
+  return structure_of(header_cards(cards, size), image);
+}
+
+std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data* data) {
+  const header_cards header(cards, size);
+  *data = hdu_data();
+  std::string fault;
+  if (hdu > 0) {
+    // The type as the library reads it; a type it does not know is an image.
+    const std::string value = card_value(cards);
+    if (value.empty()) return "gives " + shown(cards) + ", an extension of no type";
+    std::string type = value_text(value);
+    type.erase(0, type.find_first_not_of(' '));
+    if (type == "TABLE" || binary_table_type(cards))
+      fault = table_data(header, type == "TABLE", data);
+    else
+      fault = image_data(header, cards, size, data);
+  } else {
+    fault = image_data(header, cards, size, data);
+  }
+  if (!fault.empty()) return fault;
+  if (data->data >= 0) data->padded = (data->data + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
+  return "";
+}
+
+const char fits_hdu_beyond_any_file[] = "describes more data than any file holds";
+
+void fits_refuse_hdu(int hdu, const std::string& fault, const std::string& name) {
+  fatal_exitf(-1, stderr,
+              "Error: the header of HDU [%d] %s: the HDU cannot be sized as the FITS library sizes it ... (%s)\n", hdu,
+              fault.c_str(), name.c_str());
+}

@@ -1,0 +1,56 @@
+// The walk from HDU to HDU as the FITS library walks it: where a header
+// ends, and how many data bytes follow it, read from the cards the library
+// reads for them, at the places it reads them and with its conversions.
+// Every walk of a file's HDUs made before the library's (the checks of
+// tile-compressed images, the gathering of compressed inputs and of the
+// standard input) sizes them here, so that it lands where the library
+// lands; a header the library would size otherwise than its cards say is
+// refused, not guessed at.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Whether the first card of an HDU opens one where the library looks for
+// it: SIMPLE at the file's start (`hdu` 0), XTENSION after it.
+bool fits_opens_hdu(const char* first_card, int hdu);
+
+// The structure of an image, a primary array or an image extension, as the
+// library reads it: BITPIX as the second card, NAXIS as the third, then
+// NAXIS1, NAXIS2, ... in order, each an integer as written (16.0 or '16'
+// is none). Empty when read; else what is wrong, for a message: a card
+// missing or misplaced, a value not an integer, NAXIS not 0 to 999. The
+// values are the caller's to judge.
+struct image_structure {
+  long long bitpix = 0;
+  std::vector<long long> axes;
+};
+std::string fits_image_structure(const char* cards, std::size_t size, image_structure* image);
+
+// The bytes of an HDU after its header: `data` before the padding to whole
+// blocks, `padded` after it; both -1 when they are more than any file
+// holds (2^62 bytes), which the library's arithmetic would wrap around to
+// a size that lands anywhere: a walk cannot go past such an HDU.
+struct hdu_data {
+  long long data = 0;
+  long long padded = 0;
+};
+// The data of HDU `hdu` whose header is `cards` (`size` bytes, through its
+// END), sized as the library sizes them. An image (a primary array, an
+// image extension, or an extension of a type the library does not know):
+// |BITPIX|/8 x GCOUNT x (PCOUNT + the product of the axis lengths, 0 for
+// no axis), the first axis left out of random groups (NAXIS1 = 0 and
+// GROUPS true), PCOUNT and GCOUNT the last cards so named after the axes
+// (0 and 1 when absent). A table: NAXIS1 x NAXIS2 + PCOUNT, from the
+// cards 2 to 7 that the library requires of it. Empty when sized; else
+// what is wrong, for a message: a card the library requires missing,
+// misplaced or unreadable, BITPIX not one of 8, 16, 32, 64, -32, -64, a
+// negative length or count.
+std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data* data);
+// The reason for a message when an HDU's data are more than any file holds.
+extern const char fits_hdu_beyond_any_file[];
+
+// Refuses (status -1) HDU `hdu` of the file `name`, which the walk cannot
+// size as the library does, for the reason `fault`.
+[[noreturn]] void fits_refuse_hdu(int hdu, const std::string& fault, const std::string& name);

@@ -1,0 +1,349 @@
+// The walk from HDU to HDU against the FITS library's own: each header is
+// written into a file and the library's sizes of it (where its data start
+// and end) are the reference; then whole files whose cards the library
+// reads otherwise than a walk on written columns would, read end to end:
+// refused with a message where the library would divide by zero, read
+// where it reads them.
+#include "io/fits_hdu_walk.h"
+
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fits_card_tools.h"
+#include "fits_test_files.h"
+#include "io/fits_io.h"
+#include "support/death.h"
+
+using fits_test::card;
+using fits_test::scratch;
+using fits_test::value_card;
+using fits_test::write_bytes;
+
+namespace {
+
+// A header of the given cards and END, in whole blocks.
+std::string header_of(const std::vector<std::string>& cards) {
+  std::string header;
+  for (const std::string& text : cards) header += card(text);
+  header += card("END");
+  header.resize((header.size() + 2879) / 2880 * 2880, ' ');
+  return header;
+}
+
+const std::string kEmptyPrimary =
+    header_of({value_card("SIMPLE", "T"), value_card("BITPIX", "8"), value_card("NAXIS", "0")});
+
+// The library's padded data size of the last HDU of the file at path (the
+// start of what follows it less the start of its data), or -1 when it
+// cannot open or reach that HDU.
+long long library_padded_size(const std::string& path, int hdu) {
+  fitsfile* f = nullptr;
+  int status = 0, type = 0;
+  LONGLONG head = 0, data = 0, end = 0;
+  ffopen(&f, path.c_str(), READONLY, &status);
+  if (hdu > 0) ffmahd(f, hdu + 1, &type, &status);
+  ffghadll(f, &head, &data, &end, &status);
+  int ignored = 0;
+  if (f != nullptr) ffclos(f, &ignored);
+  return status == 0 ? end - data : -1;
+}
+
+enum class verdict { alike, refused, stricter };
+
+}  // namespace
+
+// Headers sized by the walk as the library sizes them: the required cards
+// at their places, named by the library's parser and read as integers
+// written as one; PCOUNT and GCOUNT of an image anywhere after its axes,
+// the last copy, named exactly; GROUPS by the library's search; a table's
+// counts at their places only. Where the library cannot size the header,
+// the walk refuses it too; a negative count, which the library would add
+// in, the walk refuses (stricter).
+TEST(FitsHduWalk, SizesHeadersAsTheLibrary) {
+  const std::string simple = value_card("SIMPLE", "T"), image = value_card("XTENSION", "'IMAGE   '");
+  const std::string bintable = value_card("XTENSION", "'BINTABLE'"), table = value_card("XTENSION", "'TABLE   '");
+  const std::string b16 = value_card("BITPIX", "16"), n2 = value_card("NAXIS", "2");
+  const std::string n1 = value_card("NAXIS1", "1440"), n2len = value_card("NAXIS2", "1");
+  const std::string groups_start = value_card("BITPIX", "8") + "|" + n2 + "|" + value_card("NAXIS1", "0") + "|" +
+                                   value_card("NAXIS2", "2880") + "|" + value_card("PCOUNT", "5760");
+  auto rows = [](const char* pcount, const char* gcount = "1") {
+    return std::vector<std::string>{value_card("BITPIX", "8"),    value_card("NAXIS", "2"),
+                                    value_card("NAXIS1", "4"),    value_card("NAXIS2", "720"),
+                                    value_card("PCOUNT", pcount), value_card("GCOUNT", gcount),
+                                    value_card("TFIELDS", "1")};
+  };
+  auto with = [](std::vector<std::string> cards, std::vector<std::string> more) {
+    cards.insert(cards.end(), more.begin(), more.end());
+    return cards;
+  };
+  auto split = [](const std::string& joined) {
+    std::vector<std::string> cards;
+    for (std::size_t at = 0; at <= joined.size();) {
+      const std::size_t bar = std::min(joined.find('|', at), joined.size());
+      cards.push_back(joined.substr(at, bar - at));
+      at = bar + 1;
+    }
+    return cards;
+  };
+  // NAXIS1 = 0 and NAXIS2, PCOUNT and GCOUNT that tell random groups from
+  // an image of no pixels by their sizes.
+  auto groups = [&](const std::string& opening, const std::string& groups_card) {
+    return with(with({opening}, split(groups_start)), {groups_card, value_card("GCOUNT", "10")});
+  };
+  const struct {
+    const char* label;
+    int hdu;
+    std::vector<std::string> cards;
+    verdict expected;
+  } cases[] = {
+      {"plain", 0, {simple, b16, n2, n1, n2len}, verdict::alike},
+      {"NAXIS1 X=", 0, {simple, b16, n2, "NAXIS1 X= 1440", n2len}, verdict::alike},
+      {"BITPIX X=", 0, {simple, "BITPIX X= 16", n2, n1, n2len}, verdict::alike},
+      {"HIERARCH NAXIS", 0, {simple, b16, "HIERARCH NAXIS = 2", n1, n2len}, verdict::alike},
+      {"primary PCOUNT", 0, {simple, b16, n2, n1, n2len, value_card("PCOUNT", "5")}, verdict::alike},
+      {"primary GCOUNT", 0, {simple, b16, n2, n1, n2len, value_card("GCOUNT", "2")}, verdict::alike},
+      {"last PCOUNT",
+       0,
+       {simple, b16, n2, n1, n2len, value_card("PCOUNT", "5"), value_card("PCOUNT", "0")},
+       verdict::alike},
+      {"lower pcount", 0, {simple, b16, n2, n1, n2len, value_card("pcount", "5")}, verdict::alike},
+      {"HIERARCH PCOUNT", 0, {simple, b16, n2, n1, n2len, "HIERARCH PCOUNT = 5"}, verdict::alike},
+      {"PCOUNT X=", 1, {image, b16, n2, n1, n2len, "PCOUNT X= 5", value_card("GCOUNT", "1")}, verdict::alike},
+      {"PCOUNT past END=", 0, {simple, b16, n2, n1, n2len, "END=", value_card("PCOUNT", "5")}, verdict::alike},
+      {"empty GCOUNT", 1, {image, b16, n2, n1, n2len, "GCOUNT  ="}, verdict::alike},
+      {"no axes", 0,
+       with({simple, value_card("BITPIX", "8"), value_card("NAXIS", "0")},
+            {value_card("PCOUNT", "5760"), value_card("GCOUNT", "10")}),
+       verdict::alike},
+      {"random groups", 0, groups(simple, value_card("GROUPS", "T")), verdict::alike},
+      {"groups in lower case", 0, groups(simple, value_card("groups", "T")), verdict::alike},
+      {"GROUPS F", 0, groups(simple, value_card("GROUPS", "F")), verdict::alike},
+      {"groups in an extension", 1, groups(image, value_card("GROUPS", "T")), verdict::alike},
+      {"unknown type",
+       1,
+       {value_card("XTENSION", "'FOO'"), b16, n2, n1, n2len, value_card("PCOUNT", "5")},
+       verdict::alike},
+      {"bintable", 1, with(with({bintable}, rows("1")), {value_card("TFORM1", "'1J'")}), verdict::alike},
+      {"bintable PCOUNT X=", 1,
+       with({bintable, value_card("BITPIX", "8"), n2, value_card("NAXIS1", "4"), value_card("NAXIS2", "720"),
+             "PCOUNT X= 1", value_card("GCOUNT", "1"), value_card("TFIELDS", "1"), value_card("TFORM1", "'1J'")},
+            {}),
+       verdict::alike},
+      {"ASCII table", 1, with(with({table}, rows("0")), {value_card("TBCOL1", "1"), value_card("TFORM1", "'I4'")}),
+       verdict::alike},
+      {"bintable in lower case", 1, with({value_card("XTENSION", "'bintable'")}, rows("1", "2")), verdict::alike},
+      {"BITPIX 16.0", 0, {simple, value_card("BITPIX", "16.0"), n2, n1, n2len}, verdict::refused},
+      {"NAXIS1 in quotes", 0, {simple, b16, n2, value_card("NAXIS1", "'1440'"), n2len}, verdict::refused},
+      {"NAXIS1 after NAXIS2", 0, {simple, b16, n2, n2len, n1}, verdict::refused},
+      {"lower naxis1", 0, {simple, b16, n2, value_card("naxis1", "1440"), n2len}, verdict::refused},
+      {"PCOUNT 5.0", 1, {image, b16, n2, n1, n2len, value_card("PCOUNT", "5.0")}, verdict::refused},
+      {"bintable GCOUNT 2", 1, with({bintable}, rows("0", "2")), verdict::refused},
+      {"bintable PCOUNT late",
+       1,
+       {bintable, value_card("BITPIX", "8"), n2, value_card("NAXIS1", "4"), value_card("NAXIS2", "720"),
+        value_card("GCOUNT", "1"), value_card("PCOUNT", "1"), value_card("TFIELDS", "1")},
+       verdict::refused},
+      {"ASCII table PCOUNT", 1, with({table}, rows("1")), verdict::refused},
+      {"no type", 1, {"XTENSION=", b16, n2, n1, n2len}, verdict::refused},
+      {"negative PCOUNT", 1, {image, b16, n2, n1, n2len, value_card("PCOUNT", "-5")}, verdict::stricter},
+  };
+  const std::string path = scratch("sized.fits");
+  for (const auto& c : cases) {
+    const std::string header = header_of(c.cards);
+    write_bytes(path, (c.hdu > 0 ? kEmptyPrimary : "") + header);
+    const long long library = library_padded_size(path, c.hdu);
+    hdu_data data;
+    const std::string fault = fits_hdu_data(header.data(), header.size(), c.hdu, &data);
+    switch (c.expected) {
+      case verdict::alike:
+        ASSERT_GE(library, 0) << c.label;
+        EXPECT_EQ(fault, "") << c.label;
+        EXPECT_EQ(data.padded, library) << c.label;
+        break;
+      case verdict::refused:
+        EXPECT_EQ(library, -1) << c.label;
+        EXPECT_NE(fault, "") << c.label;
+        break;
+      case verdict::stricter:
+        EXPECT_GE(library, 0) << c.label;
+        EXPECT_NE(fault, "") << c.label;
+        break;
+    }
+  }
+  // Sizes the library's arithmetic would wrap around are beyond any file.
+  const std::string huge =
+      header_of({simple, b16, n2, value_card("NAXIS1", "4294967296"), value_card("NAXIS2", "4294967296")});
+  hdu_data data;
+  EXPECT_EQ(fits_hdu_data(huge.data(), huge.size(), 0, &data), "");
+  EXPECT_EQ(data.padded, -1);
+}
+
+namespace {
+
+// The first extension of a file the library's compressor wrote: a Rice
+// image of side x side values, noisy enough that its heap crosses blocks
+// when the image is large.
+std::string rice_hdu(long side) {
+  std::vector<double> values(static_cast<std::size_t>(side * side));
+  unsigned state = 12345;
+  for (double& value : values) value = (state = state * 1103515245u + 12345u) >> 17 & 0x7fff;
+  fits_test::write_compressed(scratch("rice.fits"), SHORT_IMG, {side, side}, values, fits_test::Compression{});
+  const std::string bytes = fits_test::read_bytes(scratch("rice.fits"));
+  return bytes.substr(bytes.find("XTENSION"));
+}
+
+// `hdu` with its card `key` (as written in the first 8 columns) replaced
+// by `text`, or `text` put where END stands and END moved one card on.
+std::string with_card_text(std::string hdu, std::string key, const std::string& text) {
+  key.resize(8, ' ');
+  for (std::size_t at = 0; at + 160 <= hdu.size(); at += 80) {
+    if (hdu.compare(at, 8, key) == 0) return hdu.replace(at, 80, card(text));
+    if (hdu.compare(at, 8, "END     ") == 0) return hdu.replace(at, 160, card(text) + card("END"));
+  }
+  return hdu;
+}
+
+// The Rice image whose ZTILE2 is 0: the library divides by it as it opens
+// the HDU, whether it reads or passes it.
+std::string dividing_by_zero() { return with_card_text(rice_hdu(8), "ZTILE2", value_card("ZTILE2", "0")); }
+
+// A 10 x 2 image of 16-bit values first, first + 1, ...: as the primary
+// HDU of the given cards after SIMPLE, or as an image extension.
+std::string image_hdu(bool primary, const std::vector<std::string>& structure, const std::vector<std::string>& extra,
+                      int first) {
+  std::vector<std::string> cards = {primary ? value_card("SIMPLE", "T") : value_card("XTENSION", "'IMAGE   '")};
+  cards.insert(cards.end(), structure.begin(), structure.end());
+  if (!primary) cards.insert(cards.end(), {value_card("PCOUNT", "0"), value_card("GCOUNT", "1")});
+  cards.insert(cards.end(), extra.begin(), extra.end());
+  std::string data;
+  for (int k = 0; k < 20; k++) data += {static_cast<char>((first + k) >> 8), static_cast<char>(first + k)};
+  data.resize(2880, '\0');
+  return header_of(cards) + data;
+}
+
+const std::vector<std::string> kStructure = {value_card("BITPIX", "16"), value_card("NAXIS", "2"),
+                                             value_card("NAXIS1", "10"), value_card("NAXIS2", "2")};
+
+// Reads name and exits 0 when its pixels are first, first + 1, ...
+void read_expecting(const std::string& name, int first) {
+  to_array<float, false> ima;
+  fitsstruct rec;
+  fits_read_float(name.c_str(), ima, &rec);
+  for (int k = 0; k < ima.n_elem(); k++)
+    if (ima.buffer()[k] != static_cast<float>(first + k)) std::exit(3);
+  std::exit(ima.n_elem() == 20 ? 0 : 4);
+}
+
+void read_refused(const std::string& name) {
+  to_array<float, false> ima;
+  fitsstruct rec;
+  fits_read_float(name.c_str(), ima, &rec);
+}
+
+// The HDU the library opens for `name`, 0 the primary.
+int library_hdu(const std::string& name) {
+  fitsfile* f = nullptr;
+  int status = 0, hdu = 0;
+  ffopen(&f, name.c_str(), READONLY, &status);
+  if (status == 0) ffghdn(f, &hdu);
+  if (f != nullptr) ffclos(f, &status);
+  return hdu - 1;
+}
+
+}  // namespace
+
+// A primary header whose required cards the library reads in forms that a
+// walk on written columns does not: the walk reaches the next HDU as the
+// library does, and refuses its tile side of 0 instead of letting the
+// library divide by it; the primary itself is refused as invalid FITS,
+// which would travel into every result.
+TEST(FitsHduWalkDeath, CardsTheLibraryReadsAtTheirPlacesLeadTheWalkOn) {
+  const std::string forms[][2] = {
+      {"NAXIS1", "NAXIS1 X= 10"}, {"BITPIX", "BITPIX X= 16"}, {"NAXIS", "HIERARCH NAXIS = 2"}};
+  for (const auto& [key, text] : forms) {
+    std::vector<std::string> structure = kStructure;
+    for (std::string& c : structure)
+      if (c.compare(0, 8, (key + "        ").substr(0, 8)) == 0) c = text;
+    const std::string path = scratch("primary.fits");
+    write_bytes(path, image_hdu(true, structure, {}, 1) + dividing_by_zero());
+    for (const char* selector : {"[1]", "[COMPRESSED_IMAGE]"})
+      EXPECT_EXIT_STATUS(read_refused(path + selector), 255,
+                         "the tile-compressed image in HDU \\[1\\] has ZTILE2 = 0.*primary.fits\\)")
+          << text << selector;
+    EXPECT_EXIT_STATUS(read_refused(path), 255, "card .* of the header is not valid FITS .*primary.fits\\)") << text;
+  }
+}
+
+// Further on: a PCOUNT the library reads in a passed HDU whose heap crosses
+// a block, an END= that ends a header, a version the library takes as 1,
+// name cards given twice alike: the walk lands where the library lands.
+TEST(FitsHduWalkDeath, PassedHdusAreWalkedAsTheLibraryWalksThem) {
+  const std::string primary = image_hdu(true, kStructure, {}, 1);
+  // PCOUNT X= in HDU 1, whose heap fills more than its first data block.
+  const std::string large = rice_hdu(64);
+  const std::size_t pcount = large.find("PCOUNT  =");
+  ASSERT_NE(pcount, std::string::npos);
+  ASSERT_GT(large.size(), 2 * 2880u);
+  const std::string heap = large.substr(pcount + 10, 20);
+  write_bytes(scratch("pcount.fits"),
+              primary + with_card_text(large, "PCOUNT", "PCOUNT X= " + heap) + dividing_by_zero());
+  EXPECT_EXIT_STATUS(read_refused(scratch("pcount.fits[2]")), 255, "HDU \\[2\\] has ZTILE2 = 0.*pcount.fits\\)");
+  // The same once inflated, as the walk that gathers a compressed file goes.
+  if (fits_test::gzip_in_place(scratch("pcount.fits")))
+    EXPECT_EXIT_STATUS(read_refused(scratch("pcount.fits[2]")), 255, "HDU \\[2\\] has ZTILE2 = 0.*pcount.fits\\)");
+  // END= as the last card of HDU 1's header block; its data follow.
+  std::vector<std::string> ended = {value_card("XTENSION", "'IMAGE   '"),
+                                    value_card("BITPIX", "16"),
+                                    value_card("NAXIS", "2"),
+                                    value_card("NAXIS1", "10"),
+                                    value_card("NAXIS2", "2"),
+                                    value_card("PCOUNT", "0"),
+                                    value_card("GCOUNT", "1")};
+  ended.resize(35, "COMMENT filler");
+  ended.push_back("END=");
+  std::string end_equals = header_of(ended);
+  end_equals = end_equals.substr(0, 2880) + image_hdu(false, kStructure, {}, 500).substr(2880);
+  write_bytes(scratch("endeq.fits"), primary + end_equals + dividing_by_zero());
+  EXPECT_EXIT(read_expecting(scratch("endeq.fits[1]"), 500), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT_STATUS(read_refused(scratch("endeq.fits[2]")), 255, "HDU \\[2\\] has ZTILE2 = 0.*endeq.fits\\)");
+  // EXTVER = 'abc' is version 1 for the library; HDU 2 is SCI version 2.
+  std::string second = with_card_text(dividing_by_zero(), "EXTNAME", value_card("EXTNAME", "'SCI'"));
+  second = with_card_text(second, "EXTVER", value_card("EXTVER", "2"));
+  write_bytes(scratch("version.fits"),
+              primary +
+                  image_hdu(false, kStructure, {value_card("EXTNAME", "'SCI'"), value_card("EXTVER", "'abc'")}, 100) +
+                  second);
+  for (const char* selector : {"[SCI,1]", "[SCI]"}) {
+    ASSERT_EQ(library_hdu(scratch("version.fits") + selector), 1) << selector;
+    EXPECT_EXIT(read_expecting(scratch("version.fits") + selector, 100), ::testing::ExitedWithCode(0), "") << selector;
+  }
+  EXPECT_EXIT_STATUS(read_refused(scratch("version.fits[SCI,2]")), 255, "HDU \\[2\\] has ZTILE2 = 0");
+  // EXTNAME twice: alike, HDU 1 is SCI; differing, the walk goes on.
+  const struct {
+    const char* again;
+    bool read;
+  } names[] = {{"'SCI     '", true}, {"'sci'", false}, {"'ERR'", false}};
+  for (const auto& [again, read] : names) {
+    write_bytes(
+        scratch("names.fits"),
+        primary + image_hdu(false, kStructure, {value_card("EXTNAME", "'SCI'"), "EXTNAME = " + std::string(again)}, 7) +
+            with_card_text(dividing_by_zero(), "EXTNAME", value_card("EXTNAME", "'SCI'")));
+    if (read)
+      EXPECT_EXIT(read_expecting(scratch("names.fits[SCI]"), 7), ::testing::ExitedWithCode(0), "") << again;
+    else
+      EXPECT_EXIT_STATUS(read_refused(scratch("names.fits[SCI]")), 255, "HDU \\[2\\] has ZTILE2 = 0") << again;
+  }
+}
+
+// A table whose ZIMAGE is F is no image for the library, whatever its other
+// Z-cards say: passed on the way to the HDU read, unchecked.
+TEST(FitsHduWalkDeath, TableWithZimageFalseIsPassed) {
+  const std::string table = with_card_text(dividing_by_zero(), "ZIMAGE", value_card("ZIMAGE", "F"));
+  write_bytes(scratch("zimage.fits"),
+              image_hdu(true, kStructure, {}, 1) + table + image_hdu(false, kStructure, {}, 40));
+  EXPECT_EXIT(read_expecting(scratch("zimage.fits[2]"), 40), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(read_expecting(scratch("zimage.fits"), 1), ::testing::ExitedWithCode(0), "");
+}
