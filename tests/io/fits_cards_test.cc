@@ -148,10 +148,14 @@ TEST(FitsCards, ConversionsTakeWhatTheLibraryTakes) {
   for (const auto& row : integers) {
     long long value = -7;
     EXPECT_EQ(value_integer(row.value, &value), row.lenient) << row.value;
-    if (row.lenient) EXPECT_EQ(value, row.lenient_value) << row.value;
+    if (row.lenient) {
+      EXPECT_EQ(value, row.lenient_value) << row.value;
+    }
     value = -7;
     EXPECT_EQ(value_integer_strict(row.value, &value), row.strict) << row.value;
-    if (row.strict) EXPECT_EQ(value, row.strict_value) << row.value;
+    if (row.strict) {
+      EXPECT_EQ(value, row.strict_value) << row.value;
+    }
   }
   // Trailing blanks are off before the parser sees a card: "ZVAL2=2" holds
   // no value for the library, a card written with "= " does.

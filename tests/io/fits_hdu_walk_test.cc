@@ -292,8 +292,9 @@ TEST(FitsHduWalkDeath, PassedHdusAreWalkedAsTheLibraryWalksThem) {
               primary + with_card_text(large, "PCOUNT", "PCOUNT X= " + heap) + dividing_by_zero());
   EXPECT_EXIT_STATUS(read_refused(scratch("pcount.fits[2]")), 255, "HDU \\[2\\] has ZTILE2 = 0.*pcount.fits\\)");
   // The same once inflated, as the walk that gathers a compressed file goes.
-  if (fits_test::gzip_in_place(scratch("pcount.fits")))
+  if (fits_test::gzip_in_place(scratch("pcount.fits"))) {
     EXPECT_EXIT_STATUS(read_refused(scratch("pcount.fits[2]")), 255, "HDU \\[2\\] has ZTILE2 = 0.*pcount.fits\\)");
+  }
   // END= as the last card of HDU 1's header block; its data follow.
   std::vector<std::string> ended = {value_card("XTENSION", "'IMAGE   '"),
                                     value_card("BITPIX", "16"),
