@@ -103,9 +103,7 @@ class stream_bytes : public file_bytes {
   long long size_ = 0;
 };
 
-// The compression types the library decodes, and its quantizations.
-const char* const kCompressionTypes[] = {"RICE_1", "RICE_ONE",    "GZIP_1",    "GZIP_2",
-                                         "PLIO_1", "HCOMPRESS_1", "NOCOMPRESS"};
+// The quantizations the library knows.
 const char* const kQuantizations[] = {"NO_DITHER", "SUBTRACTIVE_DITHER_1", "SUBTRACTIVE_DITHER_2", "NONE"};
 // The convention's Z-cards of fixed names, and the cards of the table's
 // structure, scaling and name: each the checks or the library read.
@@ -125,6 +123,10 @@ constexpr long long kMostTilePixels = (1LL << 62) / 8;
 // has at most this many columns.
 constexpr int kMaxHeaderBlocks = 10000;
 constexpr long long kMaxColumns = 999;
+// A column's repeat count is taken at most this large: no table that the
+// rows' width could hold has a longer one, and the sum of a thousand
+// columns' widths cannot overflow.
+constexpr long long kMostRepeat = 1LL << 40;
 // Images this large have their tiles checked side by side.
 constexpr long long kParallelPixels = 1 << 16;
 
@@ -163,6 +165,50 @@ std::string read_card_name(const std::string& keyword) {
   return axis > 0 ? "NAXIS" + std::to_string(axis) : "";
 }
 
+// How the library values a card the checks or the library read, named as
+// read_card_name names it: the table's structure and its columns' scaling
+// by its strict conversions, which take no number in quotes and no real
+// for an integer; the others by the lenient ones.
+enum class card_kind : unsigned char { text, logical, integer, structure_integer, real, structure_real };
+card_kind kind_of_card(const std::string& name) {
+  for (const char* const key : {"ZIMAGE", "ZSIMPLE", "ZEXTEND", "ZBLOCKED"})
+    if (name == key) return card_kind::logical;
+  for (const char* const key : {"BITPIX", "NAXIS", "PCOUNT", "GCOUNT", "TFIELDS", "THEAP"})
+    if (name == key) return card_kind::structure_integer;
+  for (const char* const key : {"ZBITPIX", "ZNAXIS", "ZPCOUNT", "ZGCOUNT", "ZDITHER0", "ZBLANK", "BLANK", "EXTVER",
+                                "HDUVER"})
+    if (name == key) return card_kind::integer;
+  for (const char* const key : {"ZSCALE", "ZZERO", "BSCALE", "BZERO"})
+    if (name == key) return card_kind::real;
+  if (keyword_index(name, "NAXIS") > 0) return card_kind::structure_integer;
+  if (keyword_index(name, "ZNAXIS") > 0 || keyword_index(name, "ZTILE") > 0 || keyword_index(name, "TNULL") > 0)
+    return card_kind::integer;
+  // Rice's ZVALn are integers, HCOMPRESS's SCALE a real: as reals, copies
+  // agree only where both readings do.
+  if (keyword_index(name, "ZVAL") > 0) return card_kind::real;
+  if (keyword_index(name, "TSCAL") > 0 || keyword_index(name, "TZERO") > 0) return card_kind::structure_real;
+  return card_kind::text;
+}
+
+// Whether the library reads two copies of a card alike, whichever it
+// meets: the same value as it parses them, or values it converts to the
+// same (64 and 64.0 for a tile's side; 'SCI' and 'SCI  ' for a name).
+bool copies_alike(const char* first, const char* second, card_kind kind) {
+  const std::string a = card_value(first), b = card_value(second);
+  if (a == b) return true;
+  long long i = 0, j = 0;
+  double x = 0, y = 0;
+  switch (kind) {
+    case card_kind::text: return value_text(a) == value_text(b);
+    case card_kind::logical: return value_logical(a) == value_logical(b);
+    case card_kind::integer: return value_integer(a, &i) && value_integer(b, &j) && i == j;
+    case card_kind::structure_integer: return value_integer_strict(a, &i) && value_integer_strict(b, &j) && i == j;
+    case card_kind::real: return value_real(a, &x) && value_real(b, &y) && x == y;
+    case card_kind::structure_real: return value_real_strict(a, &x) && value_real_strict(b, &y) && x == y;
+  }
+  return false;
+}
+
 // One tile-compressed image: the table's header, where its data begin, and
 // how messages name it.
 class tile_table {
@@ -178,9 +224,56 @@ class tile_table {
       index_.emplace(lookup_name(card_keyword(&cards_[at])), &cards_[at]);
   }
 
+  // The cards, read as the library reads them into the parameters the
+  // tiles are walked by (walked_), each held to what the library's
+  // decoders need, in the order below. A new card is read, and its rule
+  // made, in the step of its kind; what the walk or the comparison after
+  // the open needs of it goes into walked_ there.
+  void check_cards(const file_bytes& file) {
+    check_single_cards();
+    read_compression();
+    read_image_and_tiles();
+    read_coder_parameters();
+    check_one_group();
+    read_quantize_method();
+    read_table(file);
+    read_quantization();
+    read_constants();
+  }
+
+  // After the library opened the HDU, before it decodes a tile: what it
+  // took must be what the tiles were walked by. Any card form the checks
+  // read otherwise than the library would otherwise bring its decoders to
+  // other sizes, other columns or other bytes than the ones walked.
+  void hold_to_library(fitsfile* fptr) {
+    // A ZDITHER0 of 0 beside the seed: the library may have kept the 0,
+    // which dithers no tile right.
+    if (dither_card_ != nullptr && dither_zero_copy_) tile_dither_seed_mended(fptr, dither_seed_);
+    const std::vector<tile_parameter_difference> differences = tile_parameter_differences(fptr, walked_);
+    if (differences.empty()) return;
+    std::string what;
+    for (const tile_parameter_difference& difference : differences)
+      what += (what.empty() ? "" : ", ") + difference.parameter + " " + difference.library +
+              " as the FITS library took it, " + difference.walked + " as its tiles were checked";
+    refuse(what, "the library read its cards otherwise than the checks; mend the cards named, or remove their copies");
+  }
+
+  // Each tile's data where the library finds them (`geometry`, as it took
+  // it at its open), as the decoder of its column reads them: a Rice
+  // stream until its pixels are complete, a gzip stream until it ends
+  // (growing its buffer for as long as it takes), an HCOMPRESS or PLIO
+  // stream as far as its header says, the values kept whole as many as the
+  // descriptor counts; each into a buffer of the tile's pixels. The tiles
+  // are checked side by side; the first fault in tile order is the one
+  // reported, whatever the threads. Called after check_cards, which reads
+  // what the tiles are, and hold_to_library.
+  void check_tiles(const file_bytes& file, const tile_geometry& geometry) { check_streams(file, geometry); }
+
  private:
+  using stream_column = tile_parameters::column_layout;
+
   // The first card the library reads as `key`: since no card it reads is
-  // given twice, the same the checks read.
+  // given twice but in copies it reads alike, the same the checks read.
   const char* find(const std::string& key) const {
     const auto card = index_.find(key);
     return card == index_.end() ? nullptr : card->second;
@@ -202,11 +295,12 @@ class tile_table {
   }
   // The library finds a card by a search that starts where the last one
   // ended, or by a parse of all the cards in turn: of two copies, it may
-  // read the one the checks did not. Of ZQUANTIZ and ZDITHER0, which only
-  // the decoder reads, copies are no matter in an HDU passed on the way;
-  // in the HDU read, copies of one value agree, and so does a ZDITHER0 of
-  // 0 (no seed, the library's compressor's mark of an undithered image)
-  // beside a seed, as a round trip through another writer leaves them.
+  // read either. Copies it reads alike are one card; copies that differ
+  // are refused. Of ZQUANTIZ and ZDITHER0, which only the decoder reads,
+  // copies are no matter in an HDU passed on the way; in the HDU read, a
+  // ZDITHER0 of 0 (no seed, the library's compressor's mark of an
+  // undithered image) beside a seed is the seed, as a round trip through
+  // another writer leaves them.
   void check_single_cards() {
     std::unordered_map<std::string, const char*> seen;
     const std::size_t size = static_cast<std::size_t>(nblocks_) * FITS_BLOCK;
@@ -214,13 +308,15 @@ class tile_table {
       const char* card = &cards_[at];
       const std::string name = read_card_name(card_keyword(card));
       if (name.empty()) continue;
-      if (name == "ZDITHER0") {
-        note_dither_seed(card);
-        continue;
+      if (name == "ZDITHER0" || name == "ZQUANTIZ") {
+        if (!decoded_) continue;
+        if (name == "ZDITHER0") {
+          note_dither_seed(card);
+          continue;
+        }
       }
       const auto first = seen.emplace(name, card);
-      if (first.second) continue;
-      if (name == "ZQUANTIZ" && (!decoded_ || value_text(card_value(card)) == text("ZQUANTIZ"))) continue;
+      if (first.second || copies_alike(first.first->second, card, kind_of_card(name))) continue;
       refuse(name + " twice (" + as_given(first.first->second) + ", then " + as_given(card) + ")",
              "the FITS library may read either copy; remove the wrong one from the header");
     }
@@ -228,7 +324,6 @@ class tile_table {
   // A ZDITHER0 card among its copies: the seed one gives, not 0, is kept
   // as the one the tiles are read with; two seeds are refused.
   void note_dither_seed(const char* card) {
-    if (!decoded_) return;
     long long seed = 0;
     const bool integer = value_integer(card_value(card), &seed);
     if (dither_card_ == nullptr || (integer && seed != 0 && dither_integer_ && dither_seed_ == 0)) {
@@ -242,6 +337,7 @@ class tile_table {
       dither_zero_copy_ |= seed == 0;
       return;
     }
+    if (copies_alike(dither_card_, card, card_kind::integer)) return;
     refuse("ZDITHER0 twice (" + as_given(dither_card_) + ", then " + as_given(card) + ")",
            "two seeds of the dithering, of which the FITS library may read either; remove the wrong one from the "
            "header");
@@ -250,8 +346,9 @@ class tile_table {
     fatal_exitf(-1, stderr, "Error: the tile-compressed image in HDU [%d] has %s: %s ... (%s)\n", hdu_, what.c_str(),
                 reason, name_.c_str());
   }
-  // An integer card, read as the library reads it; `absent` when the card
-  // is not there, a refusal when its value is no integer.
+  // An integer card of the compression, read as the library reads it, by
+  // its lenient conversion; `absent` when the card is not there, a
+  // refusal when its value is no integer.
   long long integer(const std::string& key, long long absent) {
     const char* card = find(key);
     if (card == nullptr) return absent;
@@ -267,6 +364,26 @@ class tile_table {
     if (find(key) == nullptr) refuse(key + " absent", "the library needs it to read the image");
     return integer(key, 0);
   }
+  // A card of the table's structure, which the library values by its
+  // strict conversion: an integer written as one, not in quotes.
+  long long structure_integer(const std::string& key, long long absent,
+                              const char* unread = "the FITS library reads no integer in it") {
+    const char* card = find(key);
+    if (card == nullptr) return absent;
+    long long value = 0;
+    const std::string given = card_value(card);
+    if (given.empty()) refuse(card_text(key), "the FITS library reads no value in it");
+    if (!value_integer_strict(given, &value)) refuse(card_text(key), unread);
+    return value;
+  }
+  // A column's TSCALn or TZEROn, as the library takes it: by its strict
+  // conversion, `absent` where that reads no number (a number in quotes),
+  // and 0 from a card of no value.
+  double column_scaling(const std::string& key, double absent) {
+    const char* card = find(key);
+    double value = 0;
+    return card != nullptr && value_real_strict(card_value(card), &value) ? value : absent;
+  }
   // A string card without its quotes and trailing blanks, as the library
   // reads it; empty when absent.
   std::string text(const std::string& key) {
@@ -278,21 +395,22 @@ class tile_table {
     return std::find_if(names, names + N, [&](const char* known) { return value == known; }) != names + N;
   }
 
- public:
-  // The cards, and the columns as the file holds them.
-  void check_cards(const file_bytes& file) {
-    check_single_cards();
-    compression_ = text("ZCMPTYPE");
-    if (!known(compression_, kCompressionTypes))
-      refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
-    coder_ = compression_ == "RICE_1" || compression_ == "RICE_ONE" ? coder::rice
-             : compression_ == "GZIP_1" || compression_ == "GZIP_2" ? coder::gzip
-             : compression_ == "HCOMPRESS_1"                        ? coder::hcompress
-             : compression_ == "PLIO_1"                             ? coder::plio
-                                                                    : coder::none;
+  // ZCMPTYPE: a compression the library decodes.
+  void read_compression() {
+    walked_.compression = text("ZCMPTYPE");
+    compression_ = tile_compression_named(walked_.compression);
+    if (compression_ == nullptr) refuse(card_text("ZCMPTYPE"), "a compression the library does not know");
+  }
+
+  // The image's pixel type and axes and its tiles' sides, and the table's
+  // rows, one a tile: the library divides by the sides as it opens the
+  // HDU, and sizes each tile's buffer by them.
+  void read_image_and_tiles() {
     const long long bitpix = required_integer("ZBITPIX");
     if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
       refuse(card_text("ZBITPIX"), "no FITS pixel type");
+    walked_.bitpix = bitpix;
+    pixel_bytes_ = std::llabs(bitpix) / 8;
     const long long naxis = required_integer("ZNAXIS");
     if (naxis < 1 || naxis > kMaxAxes) refuse(card_text("ZNAXIS"), "an image of 1 to 6 axes is compressed in tiles");
     long long tiles = 1, tile_pixels = 1;
@@ -302,8 +420,8 @@ class tile_table {
       if (length < 1) refuse(card_text(axis_key), "an axis of a compressed image has at least 1 pixel");
       const long long tile = integer(tile_key, k == 1 ? length : 1);
       if (tile < 1) refuse(card_text(tile_key), "a tile has at least 1 pixel along each axis");
-      axes_.push_back(length);
-      tile_sides_.push_back(tile);
+      walked_.axes.push_back(length);
+      walked_.tile_sides.push_back(tile);
       tile_pixels = std::min(tile, length) > kMostTilePixels / tile_pixels ? kMostTilePixels + 1
                                                                              : tile_pixels * std::min(tile, length);
       // Each factor is at most its axis's length, whose product the rows
@@ -318,42 +436,151 @@ class tile_table {
       for (long long k = 1; k <= naxis; k++) sides += (k > 1 ? ", " : "") + card_text("ZTILE" + std::to_string(k));
       refuse(sides, "a tile of more pixels than any file could hold");
     }
-    rows_ = required_integer("NAXIS2");
-    if (rows_ != tiles)
+    if (find("NAXIS2") == nullptr) refuse("NAXIS2 absent", "the library needs it to read the image");
+    walked_.rows = structure_integer("NAXIS2", 0);
+    if (walked_.rows != tiles)
       refuse(card_text("NAXIS2") + " rows", ("its " + std::to_string(tiles) + " tiles need as many").c_str());
-    if (coder_ == coder::rice) {
+  }
+
+  // What the coder of the tiles reads besides them: Rice's block size and
+  // pixel width, HCOMPRESS's scale.
+  void read_coder_parameters() {
+    if (compression_->coder == tile_coder::rice) {
       // The decoder takes BLOCKSIZE from ZVAL1 and BYTEPIX from ZVAL2,
       // whatever the ZNAMEn say, and the other way round when they look
       // swapped: a block size below 16 beside a width above 8.
       long long first = integer("ZVAL1", 32), second = integer("ZVAL2", 4);
       const bool swapped = first < 16 && second > 8;
       if (swapped) std::swap(first, second);
-      const std::string blocksize_key = swapped ? "ZVAL2" : "ZVAL1";
-      blocksize_ = first;
-      if (blocksize_ < 1) refuse(card_text(blocksize_key) + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
+      walked_.rice_blocksize_card = swapped ? "ZVAL2" : "ZVAL1";
+      walked_.rice_bytepix_card = swapped ? "ZVAL1" : "ZVAL2";
+      walked_.rice_blocksize = first;
+      if (first < 1)
+        refuse(card_text(walked_.rice_blocksize_card) + " (BLOCKSIZE)", "Rice codes blocks of at least 1 pixel");
       // The decoder reads pixels of 1 or 2 bytes as asked, any other width
       // (absent, 8, ...) as 4 bytes.
-      bytepix_ = second == 1 || second == 2 ? second : 4;
+      walked_.rice_bytepix = second == 1 || second == 2 ? second : 4;
     }
-    if (compression_ == "HCOMPRESS_1" && find("ZVAL1") != nullptr) {
+    if (compression_->coder == tile_coder::hcompress && find("ZVAL1") != nullptr) {
       double scale = 0;
       if (!value_real(card_value(find("ZVAL1")), &scale)) refuse(card_text("ZVAL1") + " (SCALE)", "no number");
     }
-    // An image is one group of pixels: the library sizes the image it
-    // rebuilds by these, before any pixel is read.
+  }
+
+  // An image is one group of pixels: the library sizes the image it
+  // rebuilds by these, before any pixel is read.
+  void check_one_group() {
     if (integer("ZGCOUNT", 1) != 1) refuse(card_text("ZGCOUNT"), "an image is one group of pixels");
     if (integer("ZPCOUNT", 0) != 0) refuse(card_text("ZPCOUNT"), "an image has no parameters");
-    const std::string quantize = text("ZQUANTIZ");
-    if (find("ZQUANTIZ") != nullptr && !known(quantize, kQuantizations))
+  }
+
+  // ZQUANTIZ: a quantization the library knows.
+  void read_quantize_method() {
+    walked_.quantize = text("ZQUANTIZ");
+    if (find("ZQUANTIZ") != nullptr && !known(walked_.quantize, kQuantizations))
       refuse(card_text("ZQUANTIZ"), "a quantization the library does not know");
-    check_columns(file);
+  }
+
+  // The table's rows, heap and columns, which the library lays out as it
+  // meets the HDU, by its strict conversions: a format it cannot read, rows
+  // narrower than the streams' descriptors, data columns under a scaling.
+  // The decoders read their streams as bytes, a PLIO list as 16-bit
+  // integers (any other type would be converted on the way, and the bytes
+  // checked here would not be the ones decoded); values kept whole are
+  // converted number by number into the tile's buffer.
+  void read_table(const file_bytes& file) {
+    if (find("NAXIS1") == nullptr) refuse("NAXIS1 absent", "the library needs it to read the image");
+    const long long row_bytes = structure_integer("NAXIS1", 0), fields = structure_integer("TFIELDS", 0);
+    walked_.row_bytes = row_bytes;
+    walked_.heap_bytes = structure_integer("PCOUNT", 0);
+    // The library takes no heap offset from a THEAP it cannot read, and
+    // looks for the heap right after the rows, not where the card says.
+    const long long table_bytes = row_bytes > 0 && walked_.rows > 0 && walked_.rows <= (1LL << 62) / row_bytes
+                                      ? row_bytes * walked_.rows
+                                      : 0;
+    walked_.heap_start =
+        structure_integer("THEAP", table_bytes,
+                          "the FITS library reads no integer in it, and would look for the heap right after the rows");
+    if (fields > kMaxColumns) refuse(card_text("TFIELDS"), "a table has at most 999 columns");
+    read_columns(fields);
+    // A table that the file does not hold is for the library to report as
+    // cut.
+    if (row_bytes < 1 || walked_.rows > file.size() / row_bytes) return;
+    for (const stream_column* column : {&compressed_, &gzipped_, &uncompressed_})
+      if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
+        refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
+  }
+
+  // The columns, found by name as the library finds them, each laid out
+  // by its format as the library reads it.
+  void read_columns(long long fields) {
+    // The library finds its columns by their names in any letter case, by
+    // a comparison of its own; of two columns that answer to one name, it
+    // may take either.
+    struct named_column {
+      const char* name;
+      int* number;
+      stream_column* stream;
+    } named[] = {{"COMPRESSED_DATA", &walked_.compressed_column, &compressed_},
+                 {"GZIP_COMPRESSED_DATA", &walked_.gzip_column, &gzipped_},
+                 {"UNCOMPRESSED_DATA", &walked_.uncompressed_column, &uncompressed_},
+                 {"ZSCALE", &walked_.zscale_column, nullptr},
+                 {"ZZERO", &walked_.zzero_column, nullptr},
+                 {"ZBLANK", &walked_.zblank_column, nullptr}};
+    for (long long k = 1, at = 0; k <= fields; k++) {
+      const std::string n = std::to_string(k), form_key = "TFORM" + n, type_key = "TTYPE" + n;
+      column_format format;
+      if (!format_of(text(form_key), &format)) refuse(card_text(form_key), "no column format");
+      const std::string type = text(type_key);
+      for (named_column& kind : named) {
+        if (!column_named(type, kind.name)) continue;
+        if (*kind.number != 0)
+          refuse(card_text("TTYPE" + std::to_string(*kind.number)) + " and " + card_text(type_key),
+                 "two columns the FITS library finds by one name, of which it may take either; rename the one "
+                 "that holds no such data");
+        *kind.number = static_cast<int>(k);
+        stream_column* column = kind.stream;
+        if (column == nullptr) continue;
+        if (format.descriptor == 0) refuse(card_text(form_key), "the compressed data are no variable-length column");
+        const int value_bytes = number_bytes(format.type);
+        if (column == &uncompressed_ && value_bytes == 0)
+          refuse(card_text(form_key), "the tiles kept whole are numbers (B, I, J, K, E or D)");
+        const int wanted = column == &uncompressed_                                         ? format.type
+                           : column == &compressed_ && compression_->coder == tile_coder::plio ? -TSHORT
+                                                                                              : -TBYTE;
+        if (format.type != wanted)
+          refuse(card_text(form_key), wanted == -TSHORT ? "PLIO lists are 16-bit integers (1PI or 1QI)"
+                                                         : "the compressed data are bytes (1PB or 1QB)");
+        // Only the decoder reads a column's scaling: an HDU passed on the
+        // way may have one.
+        const double scale = column_scaling("TSCAL" + n, 1), zero = column_scaling("TZERO" + n, 0);
+        if (decoded_ && (scale != 1 || zero != 0))
+          refuse(std::string("tiles in ") + kind.name + " that stand under their column's own scaling (TSCAL" + n +
+                     " = " + tile_number_text(scale) + ", TZERO" + n + " = " + tile_number_text(zero) + ")",
+                 ("the FITS library would scale every value it hands the decoder, which no writer scales; remove "
+                  "TSCAL" + n + " and TZERO" + n)
+                     .c_str());
+        *column = {at, format.descriptor, value_bytes, format.type, scale, zero};
+      }
+      at += format.row_bytes;
+    }
+    walked_.compressed_layout = compressed_;
+    walked_.gzip_layout = gzipped_;
+    walked_.uncompressed_layout = uncompressed_;
+  }
+
+  // The quantization of floating-point pixels, and their dithering.
+  void read_quantization() {
     // Floating-point pixels are either quantized to integers (ZSCALE gives
     // the step) or kept as they are, which gzip alone can code; the decoder
     // reads integer tiles of an unquantized image as floating-point ones.
-    quantized_ = bitpix < 0 && (walked_.zscale_column > 0 || find("ZSCALE") != nullptr) && quantize != "NONE";
-    if (bitpix < 0 && coder_ != coder::gzip && coder_ != coder::none && !quantized_)
-      refuse(card_text("ZBITPIX"), (compression_ + " codes integers, and no ZSCALE column or card quantizes the "
-                                                   "floating-point pixels")
+    const long long bitpix = walked_.bitpix;
+    quantized_ = tile_pixels_quantized(bitpix, walked_.zscale_column > 0 || find("ZSCALE") != nullptr,
+                                       walked_.quantize);
+    const tile_coder coder = compression_->coder;
+    if (bitpix < 0 && coder != tile_coder::gzip && coder != tile_coder::none && !quantized_)
+      refuse(card_text("ZBITPIX"), (std::string(compression_->name) +
+                                    " codes integers, and no ZSCALE column or card quantizes the floating-point pixels")
                                        .c_str());
     // The library reads a scale given as a card, which the convention
     // allows where every tile has the same, as 0: every pixel would read
@@ -363,115 +590,79 @@ class tile_table {
     // Only quantized tiles are dithered: the tiles kept whole (all of a
     // NOCOMPRESS image's, which the library's compressor marks
     // ZDITHER0 = 0) never read the offset.
-    if (decoded_ && quantized_ && compression_ != "NOCOMPRESS" && quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0) {
+    if (decoded_ && quantized_ && coder != tile_coder::none &&
+        walked_.quantize.compare(0, 19, "SUBTRACTIVE_DITHER_") == 0) {
       long long offset = 1;
       if (dither_card_ != nullptr && !value_integer(card_value(dither_card_), &offset))
         refuse(as_given(dither_card_), "its value is no integer");
       if (offset < 1 || offset > kDitherOffsets)
         refuse(dither_card_ == nullptr ? "ZDITHER0" : as_given(dither_card_), "dithering starts at 1 to 10000");
     }
-    // Bytes of a pixel as the tiles store it: quantized pixels as 4-byte
-    // integers.
-    stored_bytes_ = quantized_ ? 4 : std::llabs(bitpix) / 8;
-    pixel_bytes_ = std::llabs(bitpix) / 8;
-    walked_.compression = compression_;
-    walked_.bitpix = bitpix;
-    walked_.axes = axes_;
-    walked_.tile_sides = tile_sides_;
-    walked_.rice_blocksize = coder_ == coder::rice ? blocksize_ : 0;
-    walked_.rice_bytepix = coder_ == coder::rice ? bytepix_ : 0;
-    walked_.quantize = quantize;
     walked_.has_dither_seed = dither_card_ != nullptr;
     walked_.dither_seed = dither_seed_;
-    walked_.has_zscale = find("ZSCALE") != nullptr && value_real(card_value(find("ZSCALE")), &walked_.zscale);
-    walked_.has_zzero = find("ZZERO") != nullptr && value_real(card_value(find("ZZERO")), &walked_.zzero);
-    walked_.has_zblank = find("ZBLANK") != nullptr && value_integer(card_value(find("ZBLANK")), &walked_.zblank);
-    walked_.has_blank = find("BLANK") != nullptr && value_integer(card_value(find("BLANK")), &walked_.blank);
-    walked_.compressed_layout = {compressed_.offset, compressed_.descriptor, compressed_.value_bytes};
-    walked_.gzip_layout = {gzipped_.offset, gzipped_.descriptor, gzipped_.value_bytes};
-    walked_.uncompressed_layout = {uncompressed_.offset, uncompressed_.descriptor, uncompressed_.value_bytes};
+    // Bytes of a pixel as the tiles store it: quantized pixels as 4-byte
+    // integers.
+    stored_bytes_ = quantized_ ? 4 : pixel_bytes_;
   }
 
-  // After the library opened the HDU, before it decodes a tile: what it
-  // took must be what the tiles were walked by. Any card form the checks
-  // read otherwise than the library would otherwise bring its decoders to
-  // other sizes, other columns or other bytes than the ones walked.
-  void hold_to_library(fitsfile* fptr) {
-    // A ZDITHER0 of 0 beside the seed: the library may have kept the 0,
-    // which dithers no tile right.
-    if (dither_card_ != nullptr && dither_zero_copy_) tile_dither_seed_mended(fptr, dither_seed_);
-    const std::vector<tile_parameter_difference> differences = tile_parameter_differences(fptr, walked_);
-    if (differences.empty()) return;
-    std::string what;
-    for (const tile_parameter_difference& difference : differences)
-      what += (what.empty() ? "" : ", ") + difference.parameter + " " + difference.library +
-              " as the FITS library took it, " + difference.walked + " as its tiles were checked";
-    refuse(what, "the library read its cards otherwise than the checks; mend the cards named, or remove their copies");
+  // ZSCALE, ZZERO, ZBLANK and BLANK given as cards, as the library takes
+  // them where no column gives them.
+  void read_constants() {
+    const char* card = find("ZSCALE");
+    walked_.has_zscale = card != nullptr && value_real(card_value(card), &walked_.zscale);
+    card = find("ZZERO");
+    walked_.has_zzero = card != nullptr && value_real(card_value(card), &walked_.zzero);
+    card = find("ZBLANK");
+    walked_.has_zblank = card != nullptr && value_integer(card_value(card), &walked_.zblank);
+    card = find("BLANK");
+    walked_.has_blank = card != nullptr && value_integer(card_value(card), &walked_.blank);
   }
 
-  // Each tile's data, as the decoder of its column reads them: a Rice
-  // stream until its pixels are complete, a gzip stream until it ends
-  // (growing its buffer for as long as it takes), an HCOMPRESS or PLIO
-  // stream as far as its header says, the values kept whole as many as the
-  // descriptor counts; each into a buffer of the tile's pixels. The tiles
-  // are checked side by side; the first fault in tile order is the one
-  // reported, whatever the threads. Called after check_cards, which reads
-  // what the tiles are.
-  void check_tiles(const file_bytes& file) { check_streams(file); }
-
- private:
-  enum class coder : unsigned char { rice, gzip, hcompress, plio, none };
-
-  // Byte width of a binary-table column format ("1PB(48)", "2J", "8X"), or
-  // -1 when it is none; `descriptor` is 4 for P (two 4-byte integers), 8
-  // for Q, and `element` the type of a variable-length column's values.
-  static long long column_width(const std::string& format, int* descriptor, char* element) {
-    std::size_t at = 0;
-    long long repeat = 0;
-    while (at < format.size() && format[at] >= '0' && format[at] <= '9' && repeat < (1LL << 40))
-      repeat = repeat * 10 + (format[at++] - '0');
-    if (at == 0) repeat = 1;
-    if (at >= format.size()) return -1;
-    *descriptor = 0;
-    *element = at + 1 < format.size() ? format[at + 1] : '\0';
-    switch (format[at]) {
-      case 'L':
-      case 'B':
-      case 'A': return repeat;
-      case 'X': return (repeat + 7) / 8;
-      case 'I': return 2 * repeat;
-      case 'J':
-      case 'E': return 4 * repeat;
-      case 'K':
-      case 'D':
-      case 'C': return 8 * repeat;
-      case 'M': return 16 * repeat;
-      case 'P': *descriptor = 4; return 8 * repeat;
-      case 'Q': *descriptor = 8; return 16 * repeat;
+  // A column's format as the library reads it (its own parser, which takes
+  // the type's letters in any case and blanks before them): the bytes it
+  // takes in a row, the type of its values (the library's code, negative
+  // for a variable-length column), and for a variable-length one the width
+  // of its descriptors' fields (4 for P, 8 for Q). False for a format the
+  // library cannot lay out in a row.
+  struct column_format {
+    long long row_bytes = 0;
+    int type = 0, descriptor = 0;
+  };
+  static bool format_of(const std::string& text, column_format* format) {
+    std::vector<char> tform(text.begin(), text.end());
+    tform.push_back('\0');
+    int type = 0, status = 0;
+    LONGLONG repeat = 0;
+    long width = 0;
+    if (ffbnfmll(tform.data(), &type, &repeat, &width, &status) != 0) return false;
+    repeat = std::min<LONGLONG>(std::max<LONGLONG>(repeat, 0), kMostRepeat);
+    format->type = type;
+    if (type < 0) {
+      // The library sizes a variable-length column by the letter right
+      // after the repeat count, in upper case; it cannot size any other.
+      const std::size_t letter = text.find_first_not_of("0123456789");
+      const char kind = letter == std::string::npos ? '\0' : text[letter];
+      if (kind != 'P' && kind != 'Q') return false;
+      format->descriptor = kind == 'P' ? 4 : 8;
+      format->row_bytes = 2 * format->descriptor;
+      return true;
     }
-    return -1;
+    format->row_bytes = type == TBIT ? (repeat + 7) / 8 : type == TSTRING ? repeat : repeat * width;
+    return true;
   }
   // Bytes of a number of a variable-length column the decoders read, 0 for
   // values that are no plain number.
-  static int number_bytes(char element) {
-    switch (element) {
-      case 'B': return 1;
-      case 'I': return 2;
-      case 'J':
-      case 'E': return 4;
-      case 'K':
-      case 'D': return 8;
+  static int number_bytes(int type) {
+    switch (-type) {
+      case TBYTE: return 1;
+      case TSHORT: return 2;
+      case TLONG:
+      case TFLOAT: return 4;
+      case TLONGLONG:
+      case TDOUBLE: return 8;
     }
     return 0;
   }
-
-  // A variable-length column of the table: where its descriptor stands in
-  // a row, its width (4 for P, 8 for Q) and the bytes of its values.
-  struct stream_column {
-    long long offset = -1;
-    int descriptor = 0;
-    int value_bytes = 1;
-  };
 
   // What a tile's checks found first, in the order they meet it: `cut` is a
   // stream that the file does not hold, left for the library to report.
@@ -513,66 +704,6 @@ class tile_table {
     hcompress_walker hcompress;
   };
 
-  // The columns, which the library lays out as it meets the HDU: a format
-  // it cannot read, or rows narrower than the streams' descriptors. The
-  // decoders read their streams as bytes, a PLIO list as 16-bit integers
-  // (any other type would be converted on the way, and the bytes checked
-  // here would not be the ones decoded); values kept whole are converted
-  // number by number into the tile's buffer.
-  void check_columns(const file_bytes& file) {
-    const long long row_bytes = required_integer("NAXIS1"), fields = integer("TFIELDS", 0);
-    if (fields > kMaxColumns) refuse(card_text("TFIELDS"), "a table has at most 999 columns");
-    // The library finds its columns by their names in any letter case, by
-    // a comparison of its own; of two columns that answer to one name, it
-    // may take either.
-    struct named_column {
-      const char* name;
-      int* number;
-      stream_column* stream;
-    } named[] = {{"COMPRESSED_DATA", &walked_.compressed_column, &compressed_},
-                 {"GZIP_COMPRESSED_DATA", &walked_.gzip_column, &gzipped_},
-                 {"UNCOMPRESSED_DATA", &walked_.uncompressed_column, &uncompressed_},
-                 {"ZSCALE", &walked_.zscale_column, nullptr},
-                 {"ZZERO", &walked_.zzero_column, nullptr},
-                 {"ZBLANK", &walked_.zblank_column, nullptr}};
-    for (long long k = 1, at = 0; k <= fields; k++) {
-      const std::string form_key = "TFORM" + std::to_string(k), type_key = "TTYPE" + std::to_string(k);
-      int descriptor = 0;
-      char element = 0;
-      const long long width = column_width(text(form_key), &descriptor, &element);
-      if (width < 0) refuse(card_text(form_key), "no column format");
-      const std::string type = text(type_key);
-      for (named_column& kind : named) {
-        if (!column_named(type, kind.name)) continue;
-        if (*kind.number != 0)
-          refuse(card_text("TTYPE" + std::to_string(*kind.number)) + " and " + card_text(type_key),
-                 "two columns the FITS library finds by one name, of which it may take either; rename the one "
-                 "that holds no such data");
-        *kind.number = static_cast<int>(k);
-        stream_column* column = kind.stream;
-        if (column == nullptr) continue;
-        if (descriptor == 0) refuse(card_text(form_key), "the compressed data are no variable-length column");
-        const int value_bytes = number_bytes(element);
-        if (column == &uncompressed_ && value_bytes == 0)
-          refuse(card_text(form_key), "the tiles kept whole are numbers (B, I, J, K, E or D)");
-        const char wanted = column == &uncompressed_                           ? element
-                            : column == &compressed_ && coder_ == coder::plio ? 'I'
-                                                                                : 'B';
-        if (element != wanted)
-          refuse(card_text(form_key), wanted == 'I' ? "PLIO lists are 16-bit integers (1PI or 1QI)"
-                                                    : "the compressed data are bytes (1PB or 1QB)");
-        *column = {at, descriptor, value_bytes};
-      }
-      at += width;
-    }
-    // A table that the file does not hold is for the library to report as
-    // cut.
-    if (row_bytes < 1 || rows_ > file.size() / row_bytes) return;
-    for (const stream_column* column : {&compressed_, &gzipped_, &uncompressed_})
-      if (column->offset >= 0 && column->offset + 2 * column->descriptor > row_bytes)
-        refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
-  }
-
   // Whether the library finds a column of this name (TTYPEn's value) when
   // it asks for `wanted`.
   static bool column_named(const std::string& type, const char* wanted) {
@@ -584,24 +715,29 @@ class tile_table {
     return match != 0;
   }
 
-  void check_streams(const file_bytes& file) {
-    const long long row_bytes = integer("NAXIS1", 0);
-    if (row_bytes < 1 || rows_ > file.size() / row_bytes) return;
-    const long long table_bytes = row_bytes * rows_;
+  void check_streams(const file_bytes& file, const tile_geometry& geometry) {
+    row_bytes_ = geometry.row_bytes;
+    rows_ = geometry.rows;
+    if (row_bytes_ < 1 || rows_ < 0 || rows_ > file.size() / row_bytes_) return;
+    const long long table_bytes = row_bytes_ * rows_;
     std::vector<unsigned char> table_copy;
     table_ = file.view(data_start_, static_cast<std::size_t>(table_bytes), table_copy);
     if (table_ == nullptr) return;
-    row_bytes_ = row_bytes;
     // A heap larger than the file is the library's to report as cut, as
     // is a negative one; what is left cannot overflow the sum.
-    const long long heap_bytes = integer("PCOUNT", 0);
-    if (heap_bytes < 0 || heap_bytes > file.size()) return;
-    heap_start_ = integer("THEAP", table_bytes);
-    heap_end_ = table_bytes + heap_bytes;
+    if (geometry.heap_bytes < 0 || geometry.heap_bytes > file.size()) return;
+    heap_start_ = geometry.heap_start;
+    heap_end_ = table_bytes + geometry.heap_bytes;
+    compressed_ = geometry.compressed;
+    gzipped_ = geometry.gzip;
+    uncompressed_ = geometry.uncompressed;
+    for (const stream_column* column : {&compressed_, &gzipped_, &uncompressed_})
+      if (column->offset >= 0 && (column->offset > row_bytes_ || 2 * column->descriptor > row_bytes_ - column->offset))
+        refuse(card_text("NAXIS1"), "its rows are narrower than their columns");
     if (compressed_.offset < 0 && gzipped_.offset < 0 && uncompressed_.offset < 0) return;
 
     long long image_pixels = 1;  // up to kParallelPixels
-    for (const long long length : axes_)
+    for (const long long length : walked_.axes)
       image_pixels = std::min(kParallelPixels, image_pixels * std::min(length, kParallelPixels));
     std::vector<tile_verdict> verdicts(static_cast<std::size_t>(rows_));
     // The tiles after a fault found need no check; all before it get one.
@@ -717,15 +853,15 @@ class tile_table {
   tile_verdict check_coded(const unsigned char* stream, std::size_t size, long long first_side, long long pixels,
                            tile_scratch& scratch) const {
     tile_verdict verdict;
-    switch (coder_) {
-      case coder::rice:
-        if (!rice_stream_fits(stream, size, pixels, blocksize_, static_cast<int>(bytepix_)))
+    switch (compression_->coder) {
+      case tile_coder::rice:
+        if (!rice_stream_fits(stream, size, pixels, walked_.rice_blocksize, static_cast<int>(walked_.rice_bytepix)))
           verdict.fault = tile_fault::rice_short;
         return verdict;
-      case coder::gzip: return check_gzip(stream, size, pixels * stored_bytes_, scratch);
-      case coder::hcompress: return check_hcompress(stream, size, first_side, pixels, scratch);
-      case coder::plio: return check_plio(stream, size / 2, pixels);
-      case coder::none: verdict.fault = tile_fault::nocompress_coded; return verdict;
+      case tile_coder::gzip: return check_gzip(stream, size, pixels * stored_bytes_, scratch);
+      case tile_coder::hcompress: return check_hcompress(stream, size, first_side, pixels, scratch);
+      case tile_coder::plio: return check_plio(stream, size / 2, pixels);
+      case tile_coder::none: verdict.fault = tile_fault::nocompress_coded; return verdict;
     }
     return verdict;
   }
@@ -772,10 +908,12 @@ class tile_table {
   // end of an axis is cut to the image.
   void tile_shape(long long tile, long long* first_side, long long* pixels) const {
     *pixels = 1;
-    for (std::size_t k = 0; k < axes_.size(); k++) {
-      const long long along = (axes_[k] - 1) / tile_sides_[k] + 1, index = tile % along;
+    const std::vector<long long>& axes = walked_.axes;
+    const std::vector<long long>& sides = walked_.tile_sides;
+    for (std::size_t k = 0; k < axes.size(); k++) {
+      const long long along = (axes[k] - 1) / sides[k] + 1, index = tile % along;
       tile /= along;
-      const long long side = std::min(tile_sides_[k], axes_[k] - index * tile_sides_[k]);
+      const long long side = std::min(sides[k], axes[k] - index * sides[k]);
       if (k == 0) *first_side = side;
       *pixels *= side;
     }
@@ -839,20 +977,18 @@ class tile_table {
   bool dither_integer_ = false, dither_zero_copy_ = false;
   // What the tiles are walked by, to be held to what the library took.
   tile_parameters walked_;
-  std::string compression_;
-  coder coder_ = coder::none;
-  std::vector<long long> axes_, tile_sides_;
-  long long rows_ = 0, blocksize_ = 0, bytepix_ = 4;
+  const tile_compression* compression_ = nullptr;
   // Floating-point pixels stored as integers; the bytes of a stored pixel
   // and of an image pixel.
   bool quantized_ = false;
   long long stored_bytes_ = 4, pixel_bytes_ = 4;
-  // Where the tiles lie: set before they are checked, then only read.
+  // The data columns, as the cards lay them out, then, for the walk, as
+  // the library took them.
   stream_column compressed_, gzipped_, uncompressed_;
+  // Where the tiles lie: set before they are checked, then only read.
   const unsigned char* table_ = nullptr;
-  long long row_bytes_ = 0, heap_start_ = 0, heap_end_ = 0;
+  long long row_bytes_ = 0, rows_ = 0, heap_start_ = 0, heap_end_ = 0;
 };
-
 // The HDUs a read passes: those up to the one a name selects by its number,
 // or up to the first one with its name (the library searches them in
 // order, parsing each header), or all.
@@ -1020,7 +1156,7 @@ void fits_check_tiles(fitsfile* fptr) {
   tile_table table(std::move(cards), nblocks, hdu - 1, data_start, source.name, true);
   table.check_cards(file);
   table.hold_to_library(fptr);
-  table.check_tiles(file);
+  table.check_tiles(file, tile_geometry_of(fptr));
 }
 
 bool fits_tiles_quantized(fitsfile* fptr) {

@@ -53,9 +53,13 @@ void fits_check_compressed_hdus_through(fitsfile* fptr, int last);
 // before its tile's pixels, a gzip stream that does not inflate to their bytes (the
 // library's inflater would grow its buffer without end, or its pixels be
 // read past the data), a PLIO list that runs past its stream or covers
-// other pixels, values kept whole other than the tile's count. The streams
-// are read from the very bytes the library reads. A file the library
-// opened itself is not checked.
+// other pixels, values kept whole other than the tile's count; and, once
+// the library has opened the HDU, a data column under a scaling of its own
+// (TSCALn, TZEROn), which the library would apply to every byte it hands
+// the decoder, or anything it took otherwise than the checks read it,
+// naming the card. The tiles are walked where the library found them at
+// its open (its heap, rows and columns): the very bytes its decoders are
+// handed. A file the library opened itself is not checked.
 void fits_check_tiles(fitsfile* fptr);
 
 // True when the current HDU is a tile-compressed image whose tiles hold

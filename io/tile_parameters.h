@@ -2,13 +2,39 @@
 // tiles, as they read them from its cards, and their comparison with those
 // the FITS library took when it opened the image: a card form the checks
 // read otherwise than the library would bring its decoders to other sizes
-// than the ones walked.
+// than the ones walked. After the open, the tiles are walked where the
+// library itself finds them (tile_geometry_of).
 #pragma once
 
 #include <fitsio.h>
 
 #include <string>
 #include <vector>
+
+// The walkers of the tiles' data (io/tile_streams.h), by the compression
+// of the image: NOCOMPRESS keeps every tile whole.
+enum class tile_coder : unsigned char { rice, gzip, hcompress, plio, none };
+
+// A compression the library decodes: its name in ZCMPTYPE, the library's
+// code for it, and the walker of its tiles. RICE_ONE is the library's
+// older name of Rice's, which it codes as RICE_1.
+struct tile_compression {
+  const char* name;
+  int code;
+  tile_coder coder;
+};
+// The compression ZCMPTYPE names, as written; null when the library knows
+// none of that name.
+const tile_compression* tile_compression_named(const std::string& name);
+
+// Whether the pixels of an image of `bitpix` are stored in its tiles as
+// quantized integers: floating-point pixels are, where a ZSCALE column or
+// card (`scale_given`) gives the step, unless ZQUANTIZ says NONE; integer
+// pixels never are.
+bool tile_pixels_quantized(long long bitpix, bool scale_given, const std::string& quantize);
+
+// A number as messages give it: the shortest text that reads back as it.
+std::string tile_number_text(double value);
 
 struct tile_parameters {
   // ZCMPTYPE as written: RICE_1, RICE_ONE, GZIP_1, GZIP_2, PLIO_1,
@@ -19,21 +45,30 @@ struct tile_parameters {
   // the others).
   std::vector<long long> axes, tile_sides;
   // Rice only, as the decoder takes them (swapped when they look swapped):
-  // 0 for any other compression.
+  // 0 for any other compression; and the cards they come from.
   long long rice_blocksize = 0, rice_bytepix = 0;
+  std::string rice_blocksize_card = "ZVAL1", rice_bytepix_card = "ZVAL2";
   // ZQUANTIZ's value without quotes and trailing blanks; empty when absent.
   std::string quantize;
   // ZDITHER0 when given; the seed that dithered tiles are read with.
   bool has_dither_seed = false;
   long long dither_seed = 0;
+  // The table: a row's bytes (NAXIS1), its rows (NAXIS2), where its heap
+  // starts from the data's start (THEAP, or right after the rows) and its
+  // bytes (PCOUNT). A row length of 0 leaves them uncompared.
+  long long row_bytes = 0, rows = 0, heap_start = 0, heap_bytes = 0;
   // Column numbers, from 1; 0 when the table has no such column.
   int compressed_column = 0, gzip_column = 0, uncompressed_column = 0;
   // Where the descriptors of each data column stand in a row, their width
-  // (4 for P, 8 for Q) and that of the values they point at; an offset of
-  // -1 leaves a column's layout uncompared.
+  // (4 for P, 8 for Q) and that of the values they point at, the type of
+  // those values (the library's code, negative as for every
+  // variable-length column), and the column's TSCALn and TZEROn; an offset
+  // of -1 leaves a column's layout uncompared, a type of 0 its type.
   struct column_layout {
     long long offset = -1;
     int descriptor = 0, value_bytes = 0;
+    int type = 0;
+    double scale = 1, zero = 0;
   };
   column_layout compressed_layout, gzip_layout, uncompressed_layout;
   int zscale_column = 0, zzero_column = 0, zblank_column = 0;
@@ -49,7 +84,8 @@ struct tile_parameters {
 };
 
 // One parameter on which the library and the checks differ: its name as
-// messages give it ("ZTILE2", "the ZSCALE column") and each side's value.
+// messages give it, the card behind it first ("ZTILE2", "ZVAL2 (Rice's
+// BYTEPIX)", "the ZSCALE column"), and each side's value.
 struct tile_parameter_difference {
   std::string parameter, library, walked;
 };
@@ -59,10 +95,21 @@ struct tile_parameter_difference {
 // says; none when they agree. Only what the library's decoder reads for
 // such an image is compared: Rice's parameters of a Rice image, the
 // dithering and its seed of dithered tiles, the constants of ZSCALE, ZZERO
-// and ZBLANK where no column gives them. Integer pixels are never
+// and ZBLANK where no column gives them, the table's rows and heap and
+// each data column's layout, type and scaling. Integer pixels are never
 // dithered: call tile_integers_undithered first.
 std::vector<tile_parameter_difference> tile_parameter_differences(const fitsfile* fptr,
                                                                   const tile_parameters& walked);
+
+// Where the library finds the tiles of the current HDU, as it took them at
+// its open: the walk of the tiles reads these very bytes, the ones the
+// decoders are handed. Offsets from the file's start (data_start) or the
+// data's (the rest); a data column the image lacks has an offset of -1.
+struct tile_geometry {
+  long long data_start = 0, row_bytes = 0, rows = 0, heap_start = 0, heap_bytes = 0;
+  tile_parameters::column_layout compressed, gzip, uncompressed;
+};
+tile_geometry tile_geometry_of(const fitsfile* fptr);
 
 // A dithering seed `seed`, in 1..10000, put in place of the one the library
 // took for the current HDU: of a ZDITHER0 given twice it keeps the copy it

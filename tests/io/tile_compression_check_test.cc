@@ -774,14 +774,15 @@ TEST(TileCompressedImages, CardsAreReadInEveryFormTheLibraryReads) {
     std::remove(scratch(name).c_str());
 }
 
-// Each card the checks or the library read, given twice: refused by name
-// in the HDU read, even where both copies agree, but for ZQUANTIZ and
-// ZDITHER0, which only the decoder reads: their copies only count where
-// they differ, and not at all in an HDU passed on the way.
-TEST(TileCompressedImages, EveryCardReadIsRefusedTwice) {
+// Each card the checks or the library read, given twice with values the
+// library reads otherwise: refused by name in the HDU read (copies of one
+// value are one card: tile_card_copies_test.cc). Of ZQUANTIZ and ZDITHER0,
+// which only the decoder reads, copies only count in the HDU read.
+TEST(TileCompressedImages, EveryCardReadIsRefusedTwiceWhereItsCopiesDiffer) {
   fits_test::write_compressed(scratch("twice.fits"), FLOAT_IMG, {kWidth, kHeight}, sky(0, 0), {});
   const std::string f_rice = fits_test::read_bytes(scratch("twice.fits"));
-  const std::string seed = tile_layouts::take_apart(f_rice).value("ZDITHER0");
+  const tile_layouts::table_hdu hdu = tile_layouts::take_apart(f_rice);
+  const std::string seed = hdu.value("ZDITHER0");
   ASSERT_FALSE(seed.empty());
   const char* const keys[] = {
       "ZIMAGE",  "ZCMPTYPE", "ZBITPIX",  "ZNAXIS",   "ZNAXIS1",  "ZNAXIS2", "ZTILE1", "ZTILE2", "ZNAME1",  "ZVAL1",
@@ -791,22 +792,23 @@ TEST(TileCompressedImages, EveryCardReadIsRefusedTwice) {
       "HDUVER",  "TTYPE1",   "TFORM1",   "TSCAL1",   "TZERO1",   "TNULL1",  "TDIM1",  "ZQUANTIZ", "ZDITHER0"};
   const std::string path = scratch("twice.fits");
   for (const char* key : keys) {
-    std::string padded = key;
-    padded.resize(8, ' ');
-    // The card as it stands, or a made-up one, given once more.
-    std::string card = fits_test::value_card(key, "1");
-    for (std::size_t at = 2880; f_rice.compare(at, 8, "END     ") != 0; at += 80)
-      if (f_rice.compare(at, 8, padded) == 0) card = f_rice.substr(at, 80);
-    std::string bytes = with_copy(with_copy(f_rice, card), card);
-    std::string message = std::string("HDU \\[1\\] has ") + key + " twice";
-    if (std::strcmp(key, "ZQUANTIZ") == 0) bytes = with_copy(f_rice, "ZQUANTIZ= 'NO_DITHER'");
-    if (std::strcmp(key, "ZDITHER0") == 0) {
-      bytes = with_copy(f_rice, fits_test::value_card("ZDITHER0", std::to_string(std::stoi(seed) + 1)));
-      message += " \\(ZDITHER0 = " + seed + ", then ZDITHER0 = " + std::to_string(std::stoi(seed) + 1) +
-                 "\\): two seeds of the dithering";
+    // The card as it stands and one of another value, or two made up (a
+    // logical one of T and F: the library reads 1 and 2 alike, as true).
+    std::string bytes;
+    if (hdu.find(key) < 0) {
+      const bool logical = std::strcmp(key, "ZBLOCKED") == 0 || std::strcmp(key, "ZEXTEND") == 0;
+      bytes = with_copy(with_copy(f_rice, value_card(key, logical ? "T" : "1")), value_card(key, logical ? "F" : "2"));
+    } else {
+      const std::string card = hdu.cards[hdu.find(key)], value = hdu.value(key);
+      const bool quoted = card.find('\'') != std::string::npos && card.find('\'') < card.find('/');
+      const std::string other = quoted            ? "'X" + value + "'"
+                                : value == "T"    ? "F"
+                                : value == "F"    ? "T"
+                                                  : std::to_string(std::atoll(value.c_str()) + 1);
+      bytes = with_copy(f_rice, value_card(key, other));
     }
     fits_test::write_bytes(path, bytes);
-    EXPECT_EXIT_STATUS(read_image(path + "[1]"), 255, message) << key;
+    EXPECT_EXIT_STATUS(read_image(path + "[1]"), 255, std::string("HDU \\[1\\] has ") + key + " twice") << key;
   }
   // Passed on the way to HDU 2, copies of the two that only the decoder
   // reads are no matter.
@@ -1108,32 +1110,39 @@ TEST(TileCompressedImages, RiceParametersSwapOnlyBelowSixteenBesideAboveEight) {
 }
 
 // A tile of a library-written HCOMPRESS image whose stream lacks the mark
-// 0xDD 0x99 it opens with, in either byte, is refused, naming the tile,
-// before the library's decoder meets it.
+// 0xDD 0x99 it opens with, in either byte, or holds a bit plane's code no
+// coder writes (neither 0 nor 15), is refused, naming the tile, before the
+// library's decoder meets it, with what the decoder would do.
 TEST(TileCompressedImages, AnHcompressStreamWithoutItsMarkIsRefused) {
   std::vector<double> ints(kWidth * kHeight);
   for (std::size_t k = 0; k < ints.size(); k++) ints[k] = 100 + static_cast<double>(k * 37 % 200);
   fits_test::write_compressed(scratch("hcomp.fits"), SHORT_IMG, {kWidth, kHeight}, ints, {HCOMPRESS_1, 4, 1, {16, 8}});
   const std::string hcomp = fits_test::read_bytes(scratch("hcomp.fits"));
   const std::size_t heap = table_start(hcomp) + integer_card(hcomp, "NAXIS1") * integer_card(hcomp, "NAXIS2");
+  const char* const kMark =
+      "does not open with the coder's mark, on which the library's decoder stops with status 414";
+  const char* const kCode = "holds a code no coder writes, on which the library's decoder stops with status 414";
   const struct {
     long tile;
     int byte;
     char value;
     const char* name;
+    const char* message;
   } cases[] = {
-      {0, 0, '\xDC', "tile 1"},
-      {4, 1, '\x98', "tile 5"},
+      {0, 0, '\xDC', "tile 1", kMark},
+      {4, 1, '\x98', "tile 5", kMark},
+      // The first quadrant's first code, the top 4 bits of byte 25.
+      {2, 25, '\x70', "tile 3", kCode},
   };
   for (const auto& c : cases) {
     std::string bytes = hcomp;
     const std::size_t stream = heap + descriptor(bytes, c.tile, 1);
     ASSERT_EQ(bytes.substr(stream, 2), "\xDD\x99");
-    bytes[stream + c.byte] = c.value;
+    bytes[stream + c.byte] = c.byte == 25 ? static_cast<char>((bytes[stream + 25] & 0x0F) | c.value) : c.value;
     const std::string name = "hcomp_mark_" + std::to_string(c.tile) + ".fits";
     fits_test::write_bytes(scratch(name), bytes);
     EXPECT_EXIT_STATUS(read_image(scratch(name + "[1]")), 255,
-                       std::string(c.name) + "[^0-9].*does not open with the coder's mark")
+                       std::string("HDU \\[1\\] has ") + c.name + ": its HCOMPRESS stream " + c.message)
         << name;
   }
 }

@@ -155,20 +155,27 @@ TEST(TileParameters, AstropyImagesAgreeWithTheirCards) {
   tile_parameters i16 = library_cards("RICE_1", 16, false, "SUBTRACTIVE_DITHER_1", {kWidth, 1});
   i16.dither_seed = 1234;
   f = open_image(kData + "scaled_int16_rice_1.fits");
-  EXPECT_EQ(names(tile_parameter_differences(f, i16)), "ZQUANTIZ (library SUBTRACTIVE_DITHER_1, walked no dithering); ");
+  EXPECT_EQ(names(tile_parameter_differences(f, i16)),
+            "ZQUANTIZ (library SUBTRACTIVE_DITHER_1, walked no dithering); ");
   tile_integers_undithered(f);
   EXPECT_EQ(names(tile_parameter_differences(f, i16)), "");
   close_image(f);
 }
 
 // The comparison itself: each parameter walked otherwise than the library
-// took it is named, and no other.
+// took it is named, by the card behind it, and no other.
 TEST(TileParameters, EachDisagreementIsNamed) {
   write_image(scratch("rice.fits"), RICE_1, -32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1});
   tile_parameters right = library_cards("RICE_1", -32, true, "SUBTRACTIVE_DITHER_1", {kWidth, 1});
   // The library's compressor puts COMPRESSED_DATA first, 1PB: 4-byte
-  // descriptors of bytes at the row's start.
-  right.compressed_layout = {0, 4, 1};
+  // descriptors of bytes at the row's start; then ZSCALE and ZZERO, 1D;
+  // the heap right after the rows.
+  right.compressed_layout = {0, 4, 1, -TBYTE, 1, 0};
+  right.row_bytes = 24;
+  right.rows = kHeight;
+  right.heap_start = 24 * kHeight;
+  right.heap_bytes = tile_layouts::take_apart(fits_test::read_bytes(scratch("rice.fits"))).integer("PCOUNT");
+  ASSERT_GT(right.heap_bytes, 0);
   struct change {
     void (*apply)(tile_parameters&);
     const char* named;
@@ -179,13 +186,19 @@ TEST(TileParameters, EachDisagreementIsNamed) {
       {[](tile_parameters& p) { p.axes[1] = 31; }, "ZNAXIS2"},
       {[](tile_parameters& p) { p.tile_sides[0] = 20; }, "ZTILE1"},
       {[](tile_parameters& p) { p.tile_sides[1] = 2; }, "ZTILE2"},
-      {[](tile_parameters& p) { p.rice_blocksize = 16; }, "Rice's BLOCKSIZE"},
-      {[](tile_parameters& p) { p.rice_bytepix = 2; }, "Rice's BYTEPIX"},
+      {[](tile_parameters& p) { p.rice_blocksize = 16; }, "ZVAL1 (Rice's BLOCKSIZE)"},
+      {[](tile_parameters& p) { p.rice_bytepix = 2; }, "ZVAL2 (Rice's BYTEPIX)"},
+      // Swapped as the decoder swaps them, each is named by its own card.
+      {[](tile_parameters& p) { p.rice_bytepix = 2, p.rice_bytepix_card = "ZVAL1"; }, "ZVAL1 (Rice's BYTEPIX)"},
       {[](tile_parameters& p) { p.quantize = "SUBTRACTIVE_DITHER_2"; }, "ZQUANTIZ"},
       {[](tile_parameters& p) { p.quantize = "NO_DITHER"; }, "ZQUANTIZ"},
       {[](tile_parameters& p) { p.quantize = "NONE"; }, "the quantization (ZSCALE, ZQUANTIZ)"},
       {[](tile_parameters& p) { p.dither_seed = 78; }, "ZDITHER0"},
       {[](tile_parameters& p) { p.has_dither_seed = false; }, "ZDITHER0"},
+      {[](tile_parameters& p) { p.row_bytes = 32; }, "NAXIS1 (a row's bytes)"},
+      {[](tile_parameters& p) { p.rows = kHeight + 1; }, "NAXIS2 (the table's rows)"},
+      {[](tile_parameters& p) { p.heap_start = 16; }, "THEAP (the heap's start)"},
+      {[](tile_parameters& p) { p.heap_bytes += 8; }, "PCOUNT (the heap's bytes)"},
       {[](tile_parameters& p) { p.compressed_column = 2; }, "the COMPRESSED_DATA column"},
       {[](tile_parameters& p) { p.gzip_column = 4; }, "the GZIP_COMPRESSED_DATA column"},
       {[](tile_parameters& p) { p.uncompressed_column = 4; }, "the UNCOMPRESSED_DATA column"},
@@ -195,8 +208,12 @@ TEST(TileParameters, EachDisagreementIsNamed) {
       {[](tile_parameters& p) { p.has_blank = true; }, "the source of ZBLANK"},
       {[](tile_parameters& p) { p.compressed_layout.offset = 8; }, "the COMPRESSED_DATA column's place in a row"},
       {[](tile_parameters& p) { p.compressed_layout.descriptor = 8; },
-       "the COMPRESSED_DATA column's descriptor bytes"},
-      {[](tile_parameters& p) { p.compressed_layout.value_bytes = 2; }, "the COMPRESSED_DATA column's value bytes"},
+       "TFORM1 (the COMPRESSED_DATA column's descriptor bytes)"},
+      {[](tile_parameters& p) { p.compressed_layout.value_bytes = 2; },
+       "TFORM1 (the COMPRESSED_DATA column's value bytes)"},
+      {[](tile_parameters& p) { p.compressed_layout.type = -TFLOAT; }, "TFORM1 (the COMPRESSED_DATA column's values)"},
+      {[](tile_parameters& p) { p.compressed_layout.scale = 0.997; }, "TSCAL1 (the COMPRESSED_DATA column's scale)"},
+      {[](tile_parameters& p) { p.compressed_layout.zero = 1; }, "TZERO1 (the COMPRESSED_DATA column's zero)"},
   };
   fitsfile* f = open_image(scratch("rice.fits"));
   ASSERT_EQ(names(tile_parameter_differences(f, right)), "");
@@ -208,6 +225,11 @@ TEST(TileParameters, EachDisagreementIsNamed) {
     EXPECT_EQ(found[0].parameter, c.named);
     EXPECT_NE(found[0].library, found[0].walked);
   }
+  // Values as messages give them: the shortest that reads back.
+  tile_parameters scaled = right;
+  scaled.compressed_layout.scale = 0.997;
+  EXPECT_EQ(names(tile_parameter_differences(f, scaled)),
+            "TSCAL1 (the COMPRESSED_DATA column's scale) (library 1, walked 0.997); ");
   // The library's constants from cards: the same source, another value.
   f->Fptr->cn_zblank = -1;
   f->Fptr->zblank = -999;
@@ -218,6 +240,50 @@ TEST(TileParameters, EachDisagreementIsNamed) {
   blank.has_zblank = true;
   blank.zblank = -77;
   EXPECT_EQ(names(tile_parameter_differences(f, blank)), "ZBLANK (library -999, walked -77); ");
+  close_image(f);
+  // A column after others is placed by their formats.
+  write_image(scratch("nocomp.fits"), NOCOMPRESS, 16, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1});
+  tile_parameters kept = library_cards("NOCOMPRESS", 16, false, "", {kWidth, 1});
+  kept.uncompressed_layout = {8, 4, 2, -TSHORT, 1, 0};
+  f = open_image(scratch("nocomp.fits"));
+  EXPECT_EQ(names(tile_parameter_differences(f, kept)), "");
+  kept.uncompressed_layout.offset = 16;
+  EXPECT_EQ(names(tile_parameter_differences(f, kept)),
+            "TFORM1 (the UNCOMPRESSED_DATA column's place in a row) (library 8, walked 16); ");
+  close_image(f);
+}
+
+// Where the library finds the tiles after its open, as its own column
+// reads them: a tile's descriptor read at the place and width the
+// geometry gives is the one the library's reader returns.
+TEST(TileParameters, GeometryIsWhereTheLibraryReadsTheTiles) {
+  write_image(scratch("geometry.fits"), RICE_1, -32, 4, SUBTRACTIVE_DITHER_1, {kWidth, 1});
+  const std::string bytes = fits_test::read_bytes(scratch("geometry.fits"));
+  fitsfile* f = open_image(scratch("geometry.fits"));
+  const tile_geometry geometry = tile_geometry_of(f);
+  EXPECT_EQ(geometry.rows, kHeight);
+  EXPECT_EQ(geometry.heap_start, geometry.rows * geometry.row_bytes);
+  ASSERT_EQ(geometry.compressed.descriptor, 4);
+  EXPECT_EQ(geometry.compressed.type, -TBYTE);
+  EXPECT_EQ(geometry.gzip.offset, -1);
+  EXPECT_EQ(geometry.uncompressed.offset, -1);
+  int status = 0;
+  for (long row = 1; row <= kHeight; row += 7) {
+    LONGLONG length = 0, offset = 0;
+    ffgdesll(f, f->Fptr->cn_compressed, row, &length, &offset, &status);
+    const std::size_t at = static_cast<std::size_t>(geometry.data_start + (row - 1) * geometry.row_bytes +
+                                                    geometry.compressed.offset);
+    EXPECT_EQ(static_cast<LONGLONG>(tile_layouts::read_big_endian(bytes, at, 4)), length) << row;
+    EXPECT_EQ(static_cast<LONGLONG>(tile_layouts::read_big_endian(bytes, at + 4, 4)), offset) << row;
+    // The stream's first bytes, read by the library and from the heap.
+    unsigned char first = 0;
+    int any = 0;
+    ffgcvb(f, f->Fptr->cn_compressed, row, 1, 1, 0, &first, &any, &status);
+    EXPECT_EQ(first, static_cast<unsigned char>(bytes[static_cast<std::size_t>(
+                         geometry.data_start + geometry.heap_start + offset)]))
+        << row;
+  }
+  EXPECT_EQ(status, 0);
   close_image(f);
 }
 
