@@ -3,22 +3,25 @@
 // them.
 #include "io/fits_compressed_header.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <initializer_list>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "io/fits_cards.h"
 
 namespace {
 
 constexpr std::size_t kCard = 80;
 constexpr std::size_t kKeyword = 8;
 
-// The keyword of a card, without its trailing blanks.
+// The keyword of a card as the library names it: the convention's Z-cards,
+// which it finds in any letter case, in upper case; any other as written.
 std::string keyword_of(const std::string& card) {
-  std::string key = card.substr(0, kKeyword);
-  key.erase(key.find_last_not_of(' ') + 1);
-  return key;
+  const std::string key = card_keyword(card.c_str());
+  return !key.empty() && (key[0] == 'Z' || key[0] == 'z') ? upper_case(key) : key;
 }
 
 // The index n of a keyword prefix + n ("NAXIS12" → 12), or 0 when key is
@@ -68,29 +71,50 @@ bool default_table_name(const std::string& card) {
   return card.compare(0, kDefault.size(), kDefault) == 0;
 }
 
-std::string renamed(const std::string& card, const std::string& key) {
-  std::string image_card = card;
-  image_card.replace(0, kKeyword, key + std::string(kKeyword - key.size(), ' '));
-  return image_card;
-}
-
 std::string made_card(const std::string& key, const std::string& value) {
   std::string card = key + std::string(kKeyword - key.size(), ' ') + "= ";
   // Strings start in column 11, numbers end in column 30, as the standard fixes.
-  card += value[0] == '\'' ? value : std::string(20 - value.size(), ' ') + value;
+  card += value[0] == '\'' ? value : std::string(20 - std::min<std::size_t>(value.size(), 20), ' ') + value;
   card.resize(kCard, ' ');
   return card;
 }
 
-// The integer value of a card, or -1 when it holds none from 0 to 999.
+// Whether a card is written as its keyword in the first 8 columns and "= "
+// after it, the form a renamed copy keeps.
+bool standard_form(const std::string& card, const std::string& key) {
+  return key.size() <= kKeyword && card.compare(0, key.size(), key) == 0 &&
+         card.find_first_not_of(' ', key.size()) == kKeyword && card.compare(kKeyword, 2, "= ") == 0;
+}
+
+// The image's card `key` for the table's card: renamed where the card is
+// written plainly, its value and comment kept; else made anew from the value
+// the library reads in it (an integer where it wants one), which holds in
+// an image's header too.
+std::string renamed(const std::string& card, const std::string& key, bool integer) {
+  long long number = 0;
+  const std::string value = card_value(card.c_str());
+  const bool plain_value = !integer || (value_integer_strict(value, &number) && !value.empty());
+  if (standard_form(card, keyword_of(card)) && plain_value) {
+    std::string image_card = card;
+    image_card.replace(0, kKeyword, key + std::string(kKeyword - key.size(), ' '));
+    return image_card;
+  }
+  if (integer && value_integer(value, &number)) return made_card(key, std::to_string(number));
+  return made_card(key, value.empty() ? "''" : value);
+}
+
+// What the library reads in a card, to tell copies that agree.
+std::string reading(const std::string& card, bool integer) {
+  const std::string value = card_value(card.c_str());
+  long long number = 0;
+  if (integer && value_integer(value, &number)) return std::to_string(number);
+  return value_text(value) + "|" + (value_logical(value) ? "T" : "F");
+}
+
+// The number of image axes, or -1 when the card holds none from 0 to 999.
 int small_integer(const std::string& card) {
-  if (card.compare(kKeyword, 2, "= ") != 0) return -1;
-  const std::string value = card.substr(10, 20);
-  char* end = nullptr;
-  const long n = std::strtol(value.c_str(), &end, 10);
-  if (end == value.c_str() || value.find_first_not_of(' ', static_cast<std::size_t>(end - value.c_str())) !=
-                                  std::string::npos)
-    return -1;
+  long long n = -1;
+  if (!value_integer(card_value(card.c_str()), &n)) return -1;
   return n >= 0 && n <= 999 ? static_cast<int>(n) : -1;
 }
 
@@ -100,29 +124,37 @@ constexpr int kFirst = 0, kBitpix = 1, kNaxis = 2, kPcount = 1002, kGcount = 100
 }  // namespace
 
 std::string fits_compressed_image_cards(const std::string& table_cards) {
-  // Every card the structure takes, by rank; a card given twice stays twice,
-  // for the header's reader to refuse.
-  std::map<int, std::vector<std::string>> structure;
+  // Every card the structure takes, by rank; copies the library reads
+  // alike are one card, and copies that differ stay, for the header's
+  // reader to refuse.
+  std::map<int, std::vector<std::pair<std::string, std::string>>> structure;
+  const auto put = [&](int rank, const std::string& card, const std::string& key, bool integer) {
+    auto& copies = structure[rank];
+    const std::string read = reading(card, integer);
+    for (const auto& copy : copies)
+      if (copy.second == read) return;
+    copies.emplace_back(renamed(card, key, integer), read);
+  };
   std::string others;
   int naxis = -1;
   bool primary = false;
   for (std::size_t at = 0; at + kCard <= table_cards.size(); at += kCard) {
     const std::string card = table_cards.substr(at, kCard);
+    if (end_card(card.c_str())) break;
     const std::string key = keyword_of(card);
-    if (key == "END") break;
     if (table_card(key) || compression_card(key) || default_table_name(card)) continue;
     const int axis = index_of(key, "ZNAXIS");
     if (axis > 0) {
-      structure[kNaxis + axis].push_back(renamed(card, key.substr(1)));
+      put(kNaxis + axis, card, key.substr(1), true);
     } else if (key == "ZSIMPLE" || key == "ZTENSION") {
       primary = primary || key == "ZSIMPLE";
-      structure[kFirst].push_back(renamed(card, key == "ZSIMPLE" ? "SIMPLE" : "XTENSION"));
+      put(kFirst, card, key == "ZSIMPLE" ? "SIMPLE" : "XTENSION", false);
     } else if (key == "ZBITPIX" || key == "ZNAXIS" || key == "ZPCOUNT" || key == "ZGCOUNT") {
       const int rank = key == "ZBITPIX" ? kBitpix : key == "ZNAXIS" ? kNaxis : key == "ZPCOUNT" ? kPcount : kGcount;
       if (rank == kNaxis && naxis < 0) naxis = small_integer(card);
-      structure[rank].push_back(renamed(card, key.substr(1)));
+      put(rank, card, key.substr(1), true);
     } else if (one_of(key, {"ZEXTEND", "ZBLOCKED", "ZHECKSUM", "ZDATASUM"})) {
-      others += renamed(card, key == "ZHECKSUM" ? "CHECKSUM" : key.substr(1));
+      others += renamed(card, key == "ZHECKSUM" ? "CHECKSUM" : key.substr(1), false);
     } else {
       others += card;
     }
@@ -131,11 +163,11 @@ std::string fits_compressed_image_cards(const std::string& table_cards) {
   for (int axis = 1; axis <= naxis; axis++)
     if (structure.count(kNaxis + axis) == 0) return "";
   // An image stored in a table is an extension unless it says otherwise.
-  if (structure.count(kFirst) == 0) structure[kFirst].push_back(made_card("XTENSION", "'IMAGE   '"));
-  if (!primary && structure.count(kPcount) == 0) structure[kPcount].push_back(made_card("PCOUNT", "0"));
-  if (!primary && structure.count(kGcount) == 0) structure[kGcount].push_back(made_card("GCOUNT", "1"));
+  if (structure.count(kFirst) == 0) put(kFirst, made_card("XTENSION", "'IMAGE   '"), "XTENSION", false);
+  if (!primary && structure.count(kPcount) == 0) put(kPcount, made_card("PCOUNT", "0"), "PCOUNT", true);
+  if (!primary && structure.count(kGcount) == 0) put(kGcount, made_card("GCOUNT", "1"), "GCOUNT", true);
   std::string cards;
   for (const auto& rank : structure)
-    for (const std::string& card : rank.second) cards += card;
+    for (const auto& card : rank.second) cards += card.first;
   return cards + others;
 }

@@ -16,7 +16,12 @@
 // every other card in the order written, the table's own structure, column
 // and checksum cards, the compression cards and the default name of the
 // table (a card beginning "EXTNAME = 'COMPRESSED_IMAGE'") left out, and ZEXTEND,
-// ZBLOCKED, ZHECKSUM and ZDATASUM renamed. Each card keeps its value and
-// comment as written. An empty text when ZBITPIX, ZNAXIS or one of the
-// ZNAXISn it announces is missing.
+// ZBLOCKED, ZHECKSUM and ZDATASUM renamed. Cards are named as the FITS
+// library names them (the Z-cards in any letter case, behind HIERARCH or a
+// keyword ended early). A card written plainly keeps its value and comment;
+// one in another form, or a structure card whose integer is not written as
+// one (40.0, '40'), is written anew with the value the library reads in it.
+// Copies of a structure card that the library reads alike are one card;
+// copies that differ stay, for the header's reader to refuse. An empty text
+// when ZBITPIX, ZNAXIS or one of the ZNAXISn it announces is missing.
 std::string fits_compressed_image_cards(const std::string& table_cards);

@@ -103,6 +103,20 @@ TEST(FitsCompressedHeader, BuiltByTheConventionsRules) {
        joined({"XTENSION= 'IMAGE   '           / Image extension", value_card("BITPIX", "16") + " / data type",
                value_card("BITPIX", "8"), value_card("NAXIS", "2"), value_card("NAXIS1", "56"),
                value_card("NAXIS2", "40"), value_card("PCOUNT", "0"), value_card("GCOUNT", "1")})},
+      {"copies the library reads alike are one card",
+       kTableStart + kImageStructure + joined({value_card("ZBITPIX", "16"), "zbitpix = 16", value_card("ZNAXIS1", "56.0")}),
+       kExtensionStructure},
+      // The library finds Z-cards in any form its parser names them and
+      // reads their integers leniently; the image's own cards are written
+      // as integers, which is how every reader takes them there.
+      {"Z-cards in any case, behind HIERARCH or with a real value",
+       kTableStart +
+           joined({"ZTENSION= 'IMAGE   '           / Image extension", value_card("ZBITPIX", "16") + " / data type",
+                   "znaxis  =                    2", "HIERARCH ZNAXIS1 = 56", value_card("ZNAXIS2", "40.0"),
+                   "ZPCOUNT X=                  0", value_card("ZGCOUNT", "'1'")}),
+       joined({"XTENSION= 'IMAGE   '           / Image extension", value_card("BITPIX", "16") + " / data type",
+               value_card("NAXIS", "2"), value_card("NAXIS1", "56"), value_card("NAXIS2", "40"),
+               value_card("PCOUNT", "0"), value_card("GCOUNT", "1")})},
       {"cards after END ignored", kTableStart + kImageStructure + card("END") + kScaling, kExtensionStructure},
       {"no ZBITPIX", kTableStart + kColumn + joined({value_card("ZNAXIS", "1"), value_card("ZNAXIS1", "56")}), ""},
       {"no ZNAXIS", kTableStart + joined({value_card("ZBITPIX", "16"), value_card("ZNAXIS1", "56")}), ""},
