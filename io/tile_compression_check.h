@@ -22,8 +22,11 @@
 // number, the HDUs up to it; an EXTNAME, the HDUs up to the first so named,
 // as the library searches them; none, the primary HDU), whose cards
 // the library would trust to its harm: a card the library or these checks
-// read given twice, in any letter case (the library may read either copy);
-// ZCMPTYPE, ZQUANTIZ or ZBITPIX unknown; ZNAXIS not 1 to 6; a ZNAXISn or
+// read given twice, in any form its parser names it, with values it reads
+// otherwise (it may read either copy; copies it reads alike are one card);
+// an HDU that cannot be sized as the library sizes it; the table's
+// structure (NAXISn, PCOUNT, TFIELDS, THEAP) not written as the integers
+// the library's strict reading takes; ZCMPTYPE, ZQUANTIZ or ZBITPIX unknown; ZNAXIS not 1 to 6; a ZNAXISn or
 // ZTILEn below 1; a tile of more pixels than any file could hold; tiles
 // that the table's rows do not count; Rice's BLOCKSIZE below 1; HCOMPRESS's
 // SCALE not a number; floating-point pixels under an integer coder (Rice,
