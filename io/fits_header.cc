@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "array/fatal.h"
@@ -789,6 +790,45 @@ std::string structural_value(const char* card) {
 // them.
 std::string shown_card(const char* card) { return printable((card_keyword(card) + " = " + card_value(card)).c_str()); }
 
+// What the library reads in a card's value, to tell copies that agree: a
+// string without its trailing blanks, a number as a number (1.0 is 1).
+std::string value_reading(const std::string& value) {
+  if (value[0] == '\'') return value_text(value) + "'";
+  double number = 0;
+  if (value_real_strict(value, &number)) return formatted("%.17g", number);
+  return value;
+}
+
+// A card given again with a value the library reads as in an earlier copy
+// says nothing new: the copies are left out, lest every result carry them
+// (astropy names a compressed image by a second EXTNAME of the same value,
+// which other readers then warn of). Cards without a value (HISTORY,
+// COMMENT, blank keywords) and the pieces of long strings, which repeat by
+// nature, stay; so do copies that differ, which are the writer's to mend.
+void leave_out_agreeing_copies(char* cards, int nblocks) {
+  const std::size_t count = static_cast<std::size_t>(nblocks) * FITS_CARDS_PER_BLOCK;
+  std::unordered_map<std::string, std::vector<std::string>> readings;
+  std::size_t kept = 0, at = 0;
+  for (; at < count; at++) {
+    char* card = cards + at * FITS_CARD;
+    if (is_end_card(card)) break;
+    const std::string key = upper_case(card_keyword(card)), value = card_value(card);
+    const bool repeats_by_nature = key.empty() || key == "CONTINUE" || value.empty() ||
+                                   (value[0] == '\'' && !value_text(value).empty() && value_text(value).back() == '&');
+    if (!repeats_by_nature) {
+      std::vector<std::string>& earlier = readings[key];
+      const std::string reading = value_reading(value);
+      if (std::find(earlier.begin(), earlier.end(), reading) != earlier.end()) continue;
+      earlier.push_back(reading);
+    }
+    if (kept != at) std::memcpy(cards + kept * FITS_CARD, card, FITS_CARD);
+    kept++;
+  }
+  if (kept == at) return;
+  std::memmove(cards + kept * FITS_CARD, cards + at * FITS_CARD, (count - at) * FITS_CARD);
+  std::memset(cards + (count - (at - kept)) * FITS_CARD, ' ', (at - kept) * FITS_CARD);
+}
+
 // A structural card met twice with values the library reads alike is one
 // card: the later copies are left out, lest they travel into every result,
 // which other readers then reject. Copies that differ are refused, naming
@@ -969,6 +1009,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   const std::string fault = fits_image_structure(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK, &image);
   if (!fault.empty()) fatal_exitf(-1, stderr, "Error: the header %s ... (%s)\n", fault.c_str(), name);
   refuse_repeated_cards(cards, nblocks, name);
+  leave_out_agreeing_copies(cards, nblocks);
   keep_primary_cards(cards, nblocks, name);
   const long long naxis = static_cast<long long>(image.axes.size());
   if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");

@@ -405,6 +405,43 @@ TEST(FitsHeaderParse, RefusesRepeatedStructuralCardsThatDiffer) {
         << key;
 }
 
+// Any card given again with a value the library reads alike is left out of
+// the header a result carries; copies that differ, cards without a value
+// and the pieces of long strings stay as written.
+TEST(FitsHeaderParse, CopiesOfAnyCardReadAlikeAreOneCard) {
+  const std::vector<std::string> image = {value_card("SIMPLE", "T"), value_card("BITPIX", "16"),
+                                          value_card("NAXIS", "2"), value_card("NAXIS1", "4"),
+                                          value_card("NAXIS2", "3")};
+  const struct {
+    std::vector<std::string> cards;
+    const char* key;
+    long expected;
+  } cases[] = {
+      {{"EXTNAME = 'SCI     '", "EXTNAME = 'SCI'"}, "EXTNAME ", 1},
+      {{"EXPTIME = 1.0", "EXPTIME =                    1", "EXPTIME = 1.5"}, "EXPTIME ", 2},
+      {{"OBJECT  = 'a'", "OBJECT  = 'b'"}, "OBJECT  ", 2},
+      {{"HISTORY one", "HISTORY one"}, "HISTORY ", 2},
+      {{"COMMENT one", "COMMENT one"}, "COMMENT ", 2},
+      {{"LONG    = 'ab&'", "CONTINUE  'c'", "LONG    = 'ab&'", "CONTINUE  'c'"}, "CONTINUE", 2},
+      {{"LONG    = 'ab&'", "CONTINUE  'c'", "LONG    = 'ab&'", "CONTINUE  'c'"}, "LONG    ", 2},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> cards = image;
+    cards.insert(cards.end(), c.cards.begin(), c.cards.end());
+    cards.push_back("OBJECT2 = 'last'");
+    fitsstruct rec;
+    parse_cards(&rec, cards);
+    const std::vector<std::string> kept = cards_of(rec);
+    EXPECT_EQ(std::count_if(kept.begin(), kept.end(), [&](const std::string& k) { return k.compare(0, 8, c.key) == 0; }),
+              c.expected)
+        << c.cards[0];
+    // The cards after a left-out copy move up, none lost.
+    EXPECT_EQ(std::count_if(kept.begin(), kept.end(), [](const std::string& k) { return k.compare(0, 8, "OBJECT2 ") == 0; }),
+              1)
+        << c.cards[0];
+  }
+}
+
 // Three axes of 2^31 - 1: the pixel count is refused without a product
 // that overflows 64 bits.
 TEST(FitsHeaderParse, CubeBeyondThirtyTwoBitsIsRefusedWithoutOverflow) {

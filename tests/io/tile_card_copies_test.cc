@@ -87,6 +87,14 @@ TEST(TileCardCopies, AstropyImagesNamedAfterBuildingRead) {
   for (const char* selector : {"[1]", "[SCI]", "[sci]", "[SCI,1]"})
     EXPECT_EQ(read_program(path + selector), sci) << selector;
   for (const char* selector : {"[2]", "[ERR]"}) EXPECT_EQ(read_program(path + selector), err) << selector;
+  // The header a result carries names the image once.
+  to_array<float, false> image;
+  fitsstruct header;
+  fits_read_float((path + "[SCI]").c_str(), image, &header);
+  int names = 0;
+  for (int at = 0; at + 80 <= header.fitsheadsize; at += 80)
+    names += std::string(header.fitshead + at, 8) == "EXTNAME ";
+  EXPECT_EQ(names, 1);
 }
 
 // Copies of a card that the library reads alike, in any form it reads: as
