@@ -91,6 +91,25 @@ bool value_real_strict(const std::string& value, double* real) {
   return ffc2dd(value.c_str(), real, &status) == 0;
 }
 
+bool copies_alike(const char* first, const char* second, card_kind kind) {
+  const std::string a = card_value(first), b = card_value(second);
+  if (a == b) return true;
+  long long i = 0, j = 0;
+  double x = 0, y = 0;
+  switch (kind) {
+    case card_kind::text: return value_text(a) == value_text(b);
+    case card_kind::logical: return value_logical(a) == value_logical(b);
+    case card_kind::integer: return value_integer(a, &i) && value_integer(b, &j) && i == j;
+    case card_kind::structure_integer: return value_integer_strict(a, &i) && value_integer_strict(b, &j) && i == j;
+    case card_kind::real: return value_real(a, &x) && value_real(b, &y) && x == y;
+    case card_kind::structure_real: return value_real_strict(a, &x) && value_real_strict(b, &y) && x == y;
+    case card_kind::any:
+      if (!a.empty() && !b.empty() && a[0] == '\'' && b[0] == '\'') return value_text(a) == value_text(b);
+      return value_real_strict(a, &x) && value_real_strict(b, &y) && x == y;
+  }
+  return false;
+}
+
 // Only a card that begins with END, or with HIERARCH, can be named END:
 // the others are spared the parser, which every card of a header meets.
 bool end_card(const char* card) {

@@ -29,6 +29,16 @@ bool value_logical(const std::string& value);
 bool value_integer_strict(const std::string& value, long long* integer);
 bool value_real_strict(const std::string& value, double* real);
 
+// How the library values a card, to tell whether two copies of it read
+// alike: by its lenient or its strict conversions, as text, as a logical;
+// `any` for a card the library does not read itself, whose copies agree
+// as strings without their trailing blanks or as the same number.
+enum class card_kind : unsigned char { text, logical, integer, structure_integer, real, structure_real, any };
+// Whether the library reads two copies of a card alike, whichever it
+// meets: the same value as it parses them, or values it converts to the
+// same (64 and 64.0 for a tile's side; 'SCI' and 'SCI  ' for a name).
+bool copies_alike(const char* first, const char* second, card_kind kind);
+
 // Whether the card ends the header: the library ends it at the first card
 // its parser names END, whatever follows the name ("END=", "END     X",
 // "HIERARCH END = 1"), and at no card named otherwise ("end", " END").

@@ -103,14 +103,6 @@ std::string renamed(const std::string& card, const std::string& key, bool intege
   return made_card(key, value.empty() ? "''" : value);
 }
 
-// What the library reads in a card, to tell copies that agree.
-std::string reading(const std::string& card, bool integer) {
-  const std::string value = card_value(card.c_str());
-  long long number = 0;
-  if (integer && value_integer(value, &number)) return std::to_string(number);
-  return value_text(value) + "|" + (value_logical(value) ? "T" : "F");
-}
-
 // The number of image axes, or -1 when the card holds none from 0 to 999.
 int small_integer(const std::string& card) {
   long long n = -1;
@@ -127,13 +119,14 @@ std::string fits_compressed_image_cards(const std::string& table_cards) {
   // Every card the structure takes, by rank; copies the library reads
   // alike are one card, and copies that differ stay, for the header's
   // reader to refuse.
+  // Each rank holds the table's cards it was made from, and the image's.
   std::map<int, std::vector<std::pair<std::string, std::string>>> structure;
   const auto put = [&](int rank, const std::string& card, const std::string& key, bool integer) {
     auto& copies = structure[rank];
-    const std::string read = reading(card, integer);
+    const card_kind kind = integer ? card_kind::integer : key == "SIMPLE" ? card_kind::logical : card_kind::text;
     for (const auto& copy : copies)
-      if (copy.second == read) return;
-    copies.emplace_back(renamed(card, key, integer), read);
+      if (copies_alike(copy.first.c_str(), card.c_str(), kind)) return;
+    copies.emplace_back(card, renamed(card, key, integer));
   };
   std::string others;
   int naxis = -1;
@@ -168,6 +161,6 @@ std::string fits_compressed_image_cards(const std::string& table_cards) {
   if (!primary && structure.count(kGcount) == 0) put(kGcount, made_card("GCOUNT", "1"), "GCOUNT", true);
   std::string cards;
   for (const auto& rank : structure)
-    for (const auto& card : rank.second) cards += card.first;
+    for (const auto& card : rank.second) cards += card.second;
   return cards + others;
 }

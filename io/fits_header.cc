@@ -777,29 +777,34 @@ std::string structural_key(const char* card) {
   return "";
 }
 
-// A structural card's value as the library reads it: a count as an integer
-// written as one, a text without its quotes and trailing blanks.
-std::string structural_value(const char* card) {
-  const std::string value = card_value(card);
-  long long count = 0;
-  if (value_integer_strict(value, &count)) return std::to_string(count);
-  return value_text(value);
-}
-
 // A card as a message shows it: its keyword and value as the library reads
 // them.
 std::string shown_card(const char* card) { return printable((card_keyword(card) + " = " + card_value(card)).c_str()); }
 
-// What the library reads in a card's value, to tell copies that agree: a
-// string without its trailing blanks, a number as a number (1.0 is 1).
-std::string value_reading(const std::string& value) {
-  if (value[0] == '\'') return value_text(value) + "'";
-  double number = 0;
-  if (value_real_strict(value, &number)) return formatted("%.17g", number);
-  return value;
+// A structural card given again with a value the library reads otherwise
+// is refused, naming both: the library reads one of them, other readers
+// perhaps the other. Copies it reads alike are left out with every other
+// card's below.
+void refuse_differing_structural_copies(const char* cards, int nblocks, const char* name) {
+  std::unordered_map<std::string, const char*> seen;
+  for (int i = 0; i < nblocks * FITS_CARDS_PER_BLOCK; i++) {
+    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
+    if (is_end_card(card)) return;
+    const std::string key = structural_key(card);
+    if (key.empty()) continue;
+    const auto first = seen.emplace(key, card);
+    const card_kind kind = key == "SIMPLE"     ? card_kind::logical
+                           : key == "XTENSION" ? card_kind::text
+                                               : card_kind::structure_integer;
+    if (first.second || copies_alike(first.first->second, card, kind)) continue;
+    fatal_exitf(-1, stderr,
+                "Error: the header holds the card %s more than once, with values that differ (%s, then %s): "
+                "remove the wrong one ... (%s)\n",
+                key.c_str(), shown_card(first.first->second).c_str(), shown_card(card).c_str(), name);
+  }
 }
 
-// A card given again with a value the library reads as in an earlier copy
+// A card given again with a value the library reads as an earlier copy's
 // says nothing new: the copies are left out, lest every result carry them
 // (astropy names a compressed image by a second EXTNAME of the same value,
 // which other readers then warn of). Cards without a value (HISTORY,
@@ -807,7 +812,8 @@ std::string value_reading(const std::string& value) {
 // nature, stay; so do copies that differ, which are the writer's to mend.
 void leave_out_agreeing_copies(char* cards, int nblocks) {
   const std::size_t count = static_cast<std::size_t>(nblocks) * FITS_CARDS_PER_BLOCK;
-  std::unordered_map<std::string, std::vector<std::string>> readings;
+  // The copies kept of each keyword, where they stand once moved up.
+  std::unordered_map<std::string, std::vector<const char*>> kept_copies;
   std::size_t kept = 0, at = 0;
   for (; at < count; at++) {
     char* card = cards + at * FITS_CARD;
@@ -815,46 +821,19 @@ void leave_out_agreeing_copies(char* cards, int nblocks) {
     const std::string key = upper_case(card_keyword(card)), value = card_value(card);
     const bool repeats_by_nature = key.empty() || key == "CONTINUE" || value.empty() ||
                                    (value[0] == '\'' && !value_text(value).empty() && value_text(value).back() == '&');
-    if (!repeats_by_nature) {
-      std::vector<std::string>& earlier = readings[key];
-      const std::string reading = value_reading(value);
-      if (std::find(earlier.begin(), earlier.end(), reading) != earlier.end()) continue;
-      earlier.push_back(reading);
-    }
-    if (kept != at) std::memcpy(cards + kept * FITS_CARD, card, FITS_CARD);
+    std::vector<const char*>* copies = repeats_by_nature ? nullptr : &kept_copies[key];
+    if (copies != nullptr && std::any_of(copies->begin(), copies->end(), [&](const char* copy) {
+          return copies_alike(copy, card, card_kind::any);
+        }))
+      continue;
+    char* place = cards + kept * FITS_CARD;
+    if (place != card) std::memcpy(place, card, FITS_CARD);
+    if (copies != nullptr) copies->push_back(place);
     kept++;
   }
   if (kept == at) return;
   std::memmove(cards + kept * FITS_CARD, cards + at * FITS_CARD, (count - at) * FITS_CARD);
   std::memset(cards + (count - (at - kept)) * FITS_CARD, ' ', (at - kept) * FITS_CARD);
-}
-
-// A structural card met twice with values the library reads alike is one
-// card: the later copies are left out, lest they travel into every result,
-// which other readers then reject. Copies that differ are refused, naming
-// both: the library reads one of them, other readers perhaps the other.
-void refuse_repeated_cards(char* cards, int nblocks, const char* name) {
-  const int size = nblocks * FITS_BLOCK;
-  std::vector<std::pair<std::string, const char*>> seen;
-  for (int i = 0; i < nblocks * FITS_CARDS_PER_BLOCK;) {
-    char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
-    if (is_end_card(card)) return;
-    const std::string key = structural_key(card);
-    const char* earlier = nullptr;
-    for (const auto& [seen_key, seen_card] : seen)
-      if (!key.empty() && seen_key == key) earlier = seen_card;
-    if (earlier == nullptr) {
-      if (!key.empty()) seen.emplace_back(key, card);
-      i++;
-      continue;
-    }
-    if (structural_value(card) != structural_value(earlier))
-      fatal_exitf(-1, stderr,
-                  "Error: the header holds the card %s more than once, with values that differ (%s, then %s): "
-                  "remove the wrong one ... (%s)\n",
-                  key.c_str(), shown_card(earlier).c_str(), shown_card(card).c_str(), name);
-    remove_card_at(cards, size, card);
-  }
 }
 
 // The index of the first card before END that the library names key, in
@@ -1008,7 +987,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   // The image's structure as the library reads it, before any card moves.
   const std::string fault = fits_image_structure(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK, &image);
   if (!fault.empty()) fatal_exitf(-1, stderr, "Error: the header %s ... (%s)\n", fault.c_str(), name);
-  refuse_repeated_cards(cards, nblocks, name);
+  refuse_differing_structural_copies(cards, nblocks, name);
   leave_out_agreeing_copies(cards, nblocks);
   keep_primary_cards(cards, nblocks, name);
   const long long naxis = static_cast<long long>(image.axes.size());

@@ -169,7 +169,6 @@ std::string read_card_name(const std::string& keyword) {
 // read_card_name names it: the table's structure and its columns' scaling
 // by its strict conversions, which take no number in quotes and no real
 // for an integer; the others by the lenient ones.
-enum class card_kind : unsigned char { text, logical, integer, structure_integer, real, structure_real };
 card_kind kind_of_card(const std::string& name) {
   for (const char* const key : {"ZIMAGE", "ZSIMPLE", "ZEXTEND", "ZBLOCKED"})
     if (name == key) return card_kind::logical;
@@ -188,25 +187,6 @@ card_kind kind_of_card(const std::string& name) {
   if (keyword_index(name, "ZVAL") > 0) return card_kind::real;
   if (keyword_index(name, "TSCAL") > 0 || keyword_index(name, "TZERO") > 0) return card_kind::structure_real;
   return card_kind::text;
-}
-
-// Whether the library reads two copies of a card alike, whichever it
-// meets: the same value as it parses them, or values it converts to the
-// same (64 and 64.0 for a tile's side; 'SCI' and 'SCI  ' for a name).
-bool copies_alike(const char* first, const char* second, card_kind kind) {
-  const std::string a = card_value(first), b = card_value(second);
-  if (a == b) return true;
-  long long i = 0, j = 0;
-  double x = 0, y = 0;
-  switch (kind) {
-    case card_kind::text: return value_text(a) == value_text(b);
-    case card_kind::logical: return value_logical(a) == value_logical(b);
-    case card_kind::integer: return value_integer(a, &i) && value_integer(b, &j) && i == j;
-    case card_kind::structure_integer: return value_integer_strict(a, &i) && value_integer_strict(b, &j) && i == j;
-    case card_kind::real: return value_real(a, &x) && value_real(b, &y) && x == y;
-    case card_kind::structure_real: return value_real_strict(a, &x) && value_real_strict(b, &y) && x == y;
-  }
-  return false;
 }
 
 // One tile-compressed image: the table's header, where its data begin, and
@@ -346,10 +326,13 @@ class tile_table {
     fatal_exitf(-1, stderr, "Error: the tile-compressed image in HDU [%d] has %s: %s ... (%s)\n", hdu_, what.c_str(),
                 reason, name_.c_str());
   }
-  // An integer card of the compression, read as the library reads it, by
-  // its lenient conversion; `absent` when the card is not there, a
-  // refusal when its value is no integer.
-  long long integer(const std::string& key, long long absent) {
+  // An integer card, read as the library reads it: a card of the
+  // compression by its lenient conversion, one of the table's structure
+  // (`strict`) by its strict one, an integer written as one, not in quotes.
+  // `absent` when the card is not there, a refusal (`unread`) when the
+  // library reads no integer in it.
+  long long integer(const std::string& key, long long absent, bool strict = false,
+                    const char* unread = "its value is no integer") {
     const char* card = find(key);
     if (card == nullptr) return absent;
     long long value = 0;
@@ -357,24 +340,16 @@ class tile_table {
     // The library hands its parsers a card less its trailing blanks:
     // "ZTILE1=0" is then too short to hold a value.
     if (given.empty()) refuse(card_text(key), "the FITS library reads no value in it");
-    if (!value_integer(given, &value)) refuse(card_text(key), "its value is no integer");
+    if (!(strict ? value_integer_strict(given, &value) : value_integer(given, &value))) refuse(card_text(key), unread);
     return value;
   }
   long long required_integer(const std::string& key) {
     if (find(key) == nullptr) refuse(key + " absent", "the library needs it to read the image");
     return integer(key, 0);
   }
-  // A card of the table's structure, which the library values by its
-  // strict conversion: an integer written as one, not in quotes.
   long long structure_integer(const std::string& key, long long absent,
                               const char* unread = "the FITS library reads no integer in it") {
-    const char* card = find(key);
-    if (card == nullptr) return absent;
-    long long value = 0;
-    const std::string given = card_value(card);
-    if (given.empty()) refuse(card_text(key), "the FITS library reads no value in it");
-    if (!value_integer_strict(given, &value)) refuse(card_text(key), unread);
-    return value;
+    return integer(key, absent, true, unread);
   }
   // A column's TSCALn or TZEROn, as the library takes it: by its strict
   // conversion, `absent` where that reads no number (a number in quotes),
