@@ -25,6 +25,7 @@
 #include "io/fits_header.h"
 #include "io/image_file.h"
 #include "io/image_input_file.h"
+#include "io/fits_name_gate.h"
 #include "io/image_names.h"
 #include "io/tile_compression_check.h"
 
@@ -593,6 +594,40 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
   return "file://" + place.path + rest;
 }
 
+// A name with a section or a filter: the library applies it as it opens
+// the name, decoding the tiles of the HDU named and parsing every HDU after
+// it, before any check that follows the open could run. So every HDU's
+// cards are checked first; on a file holding a tile-compressed image,
+// filters other than a section are refused, and the tiles of every
+// tile-compressed image are checked through an open of the name without its
+// filters; a pixel filter needs an image in the HDU named. The status of
+// that open when it fails (the open with filters would fail there too).
+int check_before_filters(std::FILE* stream, const input_place& place, const std::string& file,
+                         const std::string& name) {
+  const bool compressed = fits_check_every_hdu(stream, name);
+  const fits_name_filters filters = fits_filters_of(place.parts);
+  if (compressed) fits_refuse_filters_on_compressed(filters, file);
+  if (!compressed && !filters.pixels) return 0;
+  if (place.parts.after_root == std::string::npos)
+    fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its filters ... (%s)\n",
+                file.c_str());
+  const std::string unfiltered =
+      file.substr(0, place.parts.after_root) + (place.parts.extension.empty() ? "" : "[" + place.parts.extension + "]");
+  fitsfile* plain = nullptr;
+  int status = 0;
+  if (ffopen(&plain, library_name(stream, place, unfiltered).c_str(), READONLY, &status) != 0) return status;
+  // The stream stays open for the open with filters.
+  keep_for(plain, {std::shared_ptr<void>(stream, [](void*) {}), nullptr, 0, fileno(stream), name});
+  if (filters.pixels) fits_refuse_pixels_without_image(plain, file);
+  int count = 0;
+  if (compressed && ffthdu(plain, &count, &status) == 0)
+    for (int hdu = 1; hdu <= count && ffmahd(plain, hdu, nullptr, &status) == 0; hdu++) fits_check_tiles(plain);
+  fits_take_input_backing(plain->Fptr);
+  status = 0;
+  ffclos(plain, &status);
+  return 0;
+}
+
 }  // namespace
 
 namespace {
@@ -604,21 +639,26 @@ bool library_name_parts(const std::string& file, fits_name_parts& parts) {
   url.push_back('\0');
   char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
        rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
-       pixels[FLEN_FILENAME] = "", tiles[FLEN_FILENAME] = "";
+       pixels[FLEN_FILENAME] = "", output_compression[FLEN_FILENAME] = "";
   int status = 0;
-  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, tiles, &status) != 0) return false;
+  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, output_compression, &status) != 0) return false;
   parts.prefix = type;
   parts.root = root;
   parts.copy = copy;
   parts.extension = ext;
-  parts.filtered = *rows || *bins || *columns || *pixels || *tiles;
+  parts.rows = rows;
+  parts.bins = bins;
+  parts.columns = columns;
+  parts.pixels = pixels;
+  parts.compress = output_compression;
   if (*ext != '\0') {
     // "[1; #row > 2]" filters within the HDU selection.
     int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
     char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
     if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
-      parts.filtered = true;
+      parts.extension_filters = true;
   }
+  parts.filtered = *rows || *bins || *columns || *pixels || *output_compression || parts.extension_filters;
   // The prefix may be implied.
   const std::size_t root_at = file.compare(0, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0;
   parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
@@ -750,6 +790,13 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
     if (iomode != READONLY) {
       std::fclose(stream);
       return false;
+    }
+    if (parts.filtered) {
+      *status = check_before_filters(stream, place, file, name);
+      if (*status != 0) {
+        std::fclose(stream);
+        return true;
+      }
     }
     // The library reads the very file opened here, through its
     // descriptor, which stays open as long as the library's file: while

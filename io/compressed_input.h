@@ -63,6 +63,12 @@ struct fits_name_parts {
   std::string copy;       // "name(copy.fits)": the file the library copies the input to
   std::string extension;  // the HDU the name selects ("name[1]")
   bool filtered = false;  // the name asks for a section or a filter
+  // The filters' texts as the library parses them: an image section or a
+  // row filter ("[1:8,1:8]", "[#row > 2]"), binning, a column filter, a
+  // pixel filter, a compression of the library's output; and whether the
+  // HDU selector filters too ("[1; #row > 2]").
+  std::string rows, bins, columns, pixels, compress;
+  bool extension_filters = false;
   bool standard_input = false;
   // Where the root ends in the name, npos when it does not stand there as
   // the library returned it.

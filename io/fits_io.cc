@@ -28,6 +28,7 @@ extern "C" {
 #include "array/vms.h"
 #include "io/compressed_input.h"
 #include "io/fits_compressed_header.h"
+#include "io/fits_name_gate.h"
 #include "io/image_file.h"
 #include "io/image_input_file.h"
 #include "io/image_names.h"
@@ -558,6 +559,7 @@ std::string fits_open_remedy(const char* typed, const std::string& file) {
 }
 
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
+  fits_gate_name(file, iomode);
   if (fits_open_local(fptr, file, iomode, status)) return *status;
   ffopen(fptr, fits_name_for_library(file).c_str(), iomode, status);
   // The library times its network reads with SIGALRM, which it leaves at

@@ -1053,17 +1053,20 @@ struct hdu_reach {
 // the cards of each tile-compressed image, until the one the read selects.
 // An HDU the walk cannot size as the library does is refused; what no
 // header describes (a file that ends before an HDU the read passes, or
-// before its END) is the library's to report, and to nothing's harm.
-void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach& reach) {
+// before its END) is the library's to report, and to nothing's harm. True
+// when the walk met a tile-compressed image.
+bool check_hdus(const file_bytes& file, const std::string& name, const hdu_reach& reach) {
   long long start = 0;
+  bool compressed = false;
   for (int hdu = 0;; hdu++) {
     std::string cards;
     long long nblocks = 0;
     for (bool ended = false; !ended; nblocks++) {
       cards.resize(static_cast<std::size_t>(nblocks + 1) * FITS_BLOCK);
       char* block = &cards[static_cast<std::size_t>(nblocks) * FITS_BLOCK];
-      if (!file.read(start + nblocks * FITS_BLOCK, FITS_BLOCK, reinterpret_cast<unsigned char*>(block))) return;
-      if (nblocks == 0 && !fits_opens_hdu(block, hdu)) return;
+      if (!file.read(start + nblocks * FITS_BLOCK, FITS_BLOCK, reinterpret_cast<unsigned char*>(block)))
+        return compressed;
+      if (nblocks == 0 && !fits_opens_hdu(block, hdu)) return compressed;
       ended = first_end_card(block, FITS_BLOCK) != nullptr;
     }
     hdu_data data;
@@ -1073,10 +1076,11 @@ void check_hdus(const file_bytes& file, const std::string& name, const hdu_reach
     if (compressed_table(cards.data(), cards.size())) {
       if (nblocks > kMaxHeaderBlocks) refuse_long_header(hdu, name);
       tile_table(cards, static_cast<int>(nblocks), hdu, data_start, name, false).check_cards(file);
+      compressed = true;
     }
-    if (reach.reached(hdu, cards.data(), cards.size())) return;
+    if (reach.reached(hdu, cards.data(), cards.size())) return compressed;
     if (data.padded < 0) fits_refuse_hdu(hdu, fits_hdu_beyond_any_file, name);
-    if (data.padded > file.size() - data_start) return;
+    if (data.padded > file.size() - data_start) return compressed;
     start = data_start + data.padded;
   }
 }
@@ -1093,6 +1097,13 @@ void fits_check_compressed_hdus(std::FILE* stream, const std::string& name, cons
   stream_bytes file(fileno(stream));
   check_hdus(file, name, hdu_reach::of(selector));
   std::rewind(stream);
+}
+
+bool fits_check_every_hdu(std::FILE* stream, const std::string& name) {
+  stream_bytes file(fileno(stream));
+  const bool compressed = check_hdus(file, name, hdu_reach());
+  std::rewind(stream);
+  return compressed;
 }
 
 void fits_check_compressed_hdus_through(fitsfile* fptr, int last) {

@@ -41,6 +41,10 @@
 void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name,
                                 const std::string& selector);
 void fits_check_compressed_hdus(std::FILE* stream, const std::string& name, const std::string& selector);
+// The same for every HDU of a regular file, as the library parses them
+// all to open a name with a section or a filter; true when one of them is
+// a tile-compressed image. The stream is left at its start.
+bool fits_check_every_hdu(std::FILE* stream, const std::string& name);
 // The same for the HDUs 0 to `last` of a file fits_open_local opened,
 // before the library moves past those the open checked (to count the
 // HDUs, or to the first extension); nothing for any other file.

@@ -1,0 +1,47 @@
+// The one way a FITS name reaches the library. Its own syntax of extended
+// names (prefixes, HDU selectors, sections, filters, raw arrays) makes it
+// open and decode what a plain name would never hand it: every name is taken
+// apart here as the library takes it apart, and what the checks of the
+// files cannot follow is refused before the library sees the name.
+#pragma once
+
+#include <fitsio.h>
+
+#include <string>
+
+struct fits_name_parts;
+
+// Refuses, with a message naming what is refused and why (status -1), a
+// name the library would read around the checks: one it cannot take apart
+// (too long for its buffers, or a form its parser rejects), one by which it
+// would write a file (fits_refuse_copy_syntax), a prefix that names no
+// local file, memory, compressed file or network place (shmem://, root://,
+// ...), a section or filter on a file opened for an update, and a raw
+// array (`f.dat[i512,512:2880]`) that the file does not hold or whose form
+// the checks do not read. Network names pass: they are read elsewhere.
+void fits_gate_name(const std::string& file, int iomode);
+
+// The library's network prefixes (http://, https://, ftp://, ftps:// and
+// their mem, file and compress forms).
+bool fits_prefix_is_network(const std::string& prefix);
+
+// The filters a name asks for, sorted by what the checks can follow: an
+// image section only ("[1:8,1:8]", "[*,*]", "[-*:2,*]"), whose tiles can be
+// checked before the library decodes them; a pixel filter; anything else
+// (row and column filters, binning, a compression of the output, a filter
+// in the HDU selector). `what` names the first of those for a message.
+struct fits_name_filters {
+  bool section = false, pixels = false, other = false;
+  std::string what;
+};
+fits_name_filters fits_filters_of(const fits_name_parts& parts);
+// True when text is an image section as the library writes one.
+bool fits_is_image_section(const std::string& text);
+
+// Refuses (status -1) a name whose filters the checks cannot follow, on a
+// file holding a tile-compressed image: the library would apply them as it
+// opens the file, to HDUs it parses and tiles it decodes unchecked.
+void fits_refuse_filters_on_compressed(const fits_name_filters& filters, const std::string& file);
+// Refuses (status -1) a pixel filter on the current HDU of fptr, HDU
+// number `hdu` (0 the primary), when it holds no image.
+void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file);

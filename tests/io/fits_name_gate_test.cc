@@ -1,0 +1,260 @@
+// Every form of FITS name the library reads, through the one gate: files
+// that a plain name refuses are refused through sections, filters and long
+// names too, with a message and never a signal; names the checks cannot
+// take apart, prefixes they cannot see behind and raw arrays the file does
+// not hold are refused by name; sections of valid files read the blocks of
+// the full image, as the library's plain read gives it.
+#include "io/fits_name_gate.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fits_card_tools.h"
+#include "fits_test_files.h"
+#include "io/fits_io.h"
+#include "tile_table_layouts.h"
+#include "support/death.h"
+
+using fits_test::scratch;
+
+namespace {
+
+constexpr long kWidth = 64, kHeight = 48;
+
+struct image {
+  int nl = 0, nc = 0;
+  std::vector<float> pixels;
+  float at(int line, int column) const { return pixels[static_cast<std::size_t>(line) * nc + column]; }
+};
+
+image read_program(const std::string& name) {
+  to_array<float, false> read;
+  fitsstruct header;
+  fits_read_float(name.c_str(), read, &header);
+  return {read.nl(), read.nc(), std::vector<float>(read.buffer(), read.buffer() + read.n_elem())};
+}
+
+std::vector<double> counts() {
+  std::vector<double> values(kWidth * kHeight);
+  for (long k = 0; k < kWidth * kHeight; k++) values[k] = 100 + static_cast<double>(k * 37 % 200);
+  return values;
+}
+
+// An HCOMPRESS image of 16 x 8 tiles, as the library's compressor writes it.
+std::string hcompress_file(const std::string& name) {
+  fits_test::write_compressed(scratch(name), SHORT_IMG, {kWidth, kHeight}, counts(), {HCOMPRESS_1, 4, 1, {16, 8}});
+  return fits_test::read_bytes(scratch(name));
+}
+
+// The file's first extension with `cards` added after its others, or its
+// card `key` set to `value`.
+std::string with_cards(const std::string& bytes, const std::vector<std::string>& cards) {
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(bytes);
+  for (const std::string& card : cards) hdu.cards.push_back(fits_test::card(card));
+  return tile_layouts::put_together(hdu);
+}
+std::string with_card(const std::string& bytes, const std::string& key, const std::string& value) {
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(bytes);
+  hdu.set(key, value);
+  return tile_layouts::put_together(hdu);
+}
+
+// The heap of a one-tile HCOMPRESS image with 8 bytes put before its
+// stream and THEAP = '16', which the library reads as no offset: its
+// decoder would meet a stream declaring 4096 x 56729 pixels.
+std::string misplaced_heap() {
+  fits_test::write_compressed(scratch("one_tile.fits"), SHORT_IMG, {kWidth, kHeight}, counts(),
+                              {HCOMPRESS_1, 4, 1, {kWidth, kHeight}});
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(fits_test::read_bytes(scratch("one_tile.fits")));
+  hdu.heap = std::string("\xDD\x99\x00\x00\x10\x00\x00\x00", 8) + hdu.heap;
+  hdu.cards.push_back(fits_test::card("THEAP   = '16'"));
+  return tile_layouts::put_together(hdu);
+}
+
+// A name of `length` characters for `path` (absolute), padded with "./".
+std::string padded(const std::string& path, const std::string& rest, std::size_t length) {
+  const std::size_t slash = path.rfind('/');
+  std::string name = path.substr(0, slash + 1);
+  while (name.size() + 2 + (path.size() - slash - 1) + rest.size() <= length) name += "./";
+  name += path.substr(slash + 1) + rest;
+  if (name.size() < length) name.insert(slash + 1, length - name.size(), '/');
+  return name;
+}
+
+}  // namespace
+
+// The library would decode the tiles of these files as it opens the name,
+// or parse the HDU after the one named: each form is refused as the plain
+// name is, by the same checks, before it does.
+TEST(FitsNameGate, SectionsOfCraftedFilesAreRefusedByTheChecks) {
+  const std::string hcomp = hcompress_file("hcomp.fits");
+  fits_test::write_bytes(scratch("theap.fits"), misplaced_heap());
+  fits_test::write_bytes(scratch("scaled.fits"), with_cards(hcomp, {"TSCAL1  = 0.997", "TZERO1  = 1.0"}));
+  // A file whose [1] reads, followed by an HDU that divides by zero.
+  fits_test::write_bytes(scratch("later.fits"), hcomp + with_card(hcomp, "ZTILE2", "0").substr(2880));
+  ASSERT_EQ(read_program(scratch("later.fits[1]")).pixels, read_program(scratch("hcomp.fits[1]")).pixels);
+  const char* const kTheap = "has THEAP = '16': the FITS library reads no integer in it";
+  const char* const kScaled = "has tiles in COMPRESSED_DATA that stand under their column's own scaling";
+  const struct {
+    const char* file;
+    const char* selector;
+    const char* message;
+  } cases[] = {
+      {"theap.fits", "[1][1:8,1:8]", kTheap},
+      {"theap.fits", "[1][*,*]", kTheap},
+      {"theap.fits", "[1][-*,*]", kTheap},
+      {"scaled.fits", "[1][1:8,1:8]", kScaled},
+      {"scaled.fits", "[1][-*:2,*]", kScaled},
+      {"later.fits", "[1][1:8,1:8]", "HDU \\[2\\] has ZTILE2 = 0: a tile has at least 1 pixel"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(read_program(scratch(c.file) + c.selector), 255, std::string(c.message) + ".*" + c.file)
+        << c.file << c.selector;
+}
+
+// Filters the checks cannot follow, on crafted files and on valid ones the
+// library itself would crash on.
+TEST(FitsNameGate, FiltersOnTileCompressedFilesAreRefusedWithTheRemedy) {
+  const std::string hcomp = hcompress_file("filtered.fits");
+  fits_test::write_bytes(scratch("theap_filtered.fits"), misplaced_heap());
+  fits_test::write_bytes(scratch("two.fits"), hcomp + hcomp.substr(2880));
+  const char* const kRemedy = "write the filtered image with another tool first, and name that file";
+  const struct {
+    const char* name;
+    const char* what;
+  } cases[] = {
+      {"two.fits[2][col #ZTILE2 = 1][1:8,1:8]", "column filter"},
+      {"filtered.fits[1][col #ZTILE2 = 0]", "column filter"},
+      {"filtered.fits[col X=1]", "column filter"},
+      {"filtered.fits[pix X]", "pixel filter"},
+      {"filtered.fits[1][#row > 2]", "row filter"},
+      {"filtered.fits[1][bin X]", "binning"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(read_program(scratch(c.name)), 255,
+                       std::string("asks the FITS library for a ") + c.what + ", .*tile-compressed image.*" + kRemedy)
+        << c.name;
+  // A file the plain name refuses is refused as it is, whatever the filter.
+  for (const char* filter : {"[1][pix X*2]", "[1][col X=1]", "[bin X]"})
+    EXPECT_EXIT_STATUS(read_program(scratch("theap_filtered.fits") + filter), 255, "has THEAP = '16'") << filter;
+}
+
+// A section reads the block of the full image it names: the library's
+// first:last (1-based, inclusive), its "-*" reversal and its steps.
+TEST(FitsNameGate, SectionsOfValidFilesReadTheirBlockOfTheFullImage) {
+  hcompress_file("valid.fits");
+  const image full = read_program(scratch("valid.fits[1]"));
+  ASSERT_EQ(full.nc, kWidth);
+  const struct {
+    const char* section;
+    int nl, nc, first_line, first_column, line_step, column_step;
+  } cases[] = {
+      {"[1][9:24,5:12]", 8, 16, 4, 8, 1, 1},
+      {"[1][*,*]", kHeight, kWidth, 0, 0, 1, 1},
+      {"[1][-*,*]", kHeight, kWidth, 0, kWidth - 1, 1, -1},
+      {"[1][1:64:2,*]", kHeight, kWidth / 2, 0, 0, 1, 2},
+      {"[1][*,48:1]", kHeight, kWidth, kHeight - 1, 0, -1, 1},
+  };
+  for (const auto& c : cases) {
+    const image block = read_program(scratch("valid.fits") + c.section);
+    ASSERT_EQ(block.nl, c.nl) << c.section;
+    ASSERT_EQ(block.nc, c.nc) << c.section;
+    for (int l = 0; l < c.nl; l++)
+      for (int k = 0; k < c.nc; k++)
+        ASSERT_EQ(block.at(l, k), full.at(c.first_line + l * c.line_step, c.first_column + k * c.column_step))
+            << c.section << " " << l << " " << k;
+  }
+}
+
+// On a file with no tile-compressed image, a pixel filter still reads;
+// on an HDU without an image the library would follow a null pointer.
+TEST(FitsNameGate, PixelFiltersNeedAnImage) {
+  fits_test::Hdu empty, plain;
+  plain.bitpix = SHORT_IMG;
+  plain.naxes = {kWidth, kHeight};
+  plain.stored = counts();
+  fits_test::write_hdus(scratch("plain.fits"), {empty, plain});
+  const image full = read_program(scratch("plain.fits[1]"));
+  const image doubled = read_program(scratch("plain.fits[1][pix X*2]"));
+  ASSERT_EQ(doubled.pixels.size(), full.pixels.size());
+  for (std::size_t k = 0; k < full.pixels.size(); k++) EXPECT_EQ(doubled.pixels[k], 2 * full.pixels[k]);
+  EXPECT_EXIT_STATUS(read_program(scratch("plain.fits[pix X]")), 255,
+                     "a pixel filter on HDU \\[0\\], which holds no image: select an HDU that holds one.*plain.fits");
+}
+
+// 1,024 to 1,027 characters passed the parser's limit to a bare open;
+// shorter, a long name reads as the short one.
+TEST(FitsNameGate, NamesTooLongForTheLibraryAreRefused) {
+  hcompress_file("long.fits");
+  fits_test::write_bytes(scratch("long_theap.fits"), misplaced_heap());
+  for (std::size_t length : {1024, 1025, 1027, 1400}) {
+    const std::string name = padded(scratch("long_theap.fits"), "[1]", length);
+    ASSERT_EQ(name.size(), length);
+    EXPECT_EXIT_STATUS(read_program(name), 255,
+                       "the name is " + std::to_string(length) + " characters long, and the FITS library takes "
+                       "names of at most 1023 characters apart")
+        << length;
+  }
+  const std::string copy = scratch("copy.fits");
+  const std::string with_copy = padded(scratch("long.fits"), "(" + copy + ")[1]", 1025);
+  EXPECT_EXIT_STATUS(read_program(with_copy), 255, "1025 characters long");
+  EXPECT_FALSE(fits_test::file_exists(copy));
+  const std::string longest = padded(scratch("long.fits"), "[1]", 1023);
+  EXPECT_EQ(read_program(longest).pixels, read_program(scratch("long.fits[1]")).pixels);
+  EXPECT_EXIT_STATUS(read_program(padded(scratch("long_theap.fits"), "[1][1:8,1:8]", 1020)), 255,
+                     "has THEAP = '16'");
+}
+
+TEST(FitsNameGate, PrefixesTheChecksCannotSeeBehindAreRefused) {
+  hcompress_file("prefixed.fits");
+  for (const std::string prefix : {"shmem://", "root://", "memkeep://", "compressfile://", "gsiftp://"})
+    EXPECT_EXIT_STATUS(read_program(prefix + "h1"), 255,
+                       "a name beginning with " + prefix + " from a place no check can see first: copy the image "
+                       "to a file and name that file")
+        << prefix;
+  // Network names are read elsewhere, and local prefixes as before.
+  fits_gate_name("http://127.0.0.1:9/x.fits", READONLY);
+  fits_gate_name("ftpmem://127.0.0.1:9/x.fits[1][1:8,1:8]", READONLY);
+  EXPECT_EQ(read_program("file://" + scratch("prefixed.fits[1][1:4,1:4]")).pixels.size(), 16u);
+}
+
+TEST(FitsNameGate, FiltersOnFilesWrittenInPlaceAreRefused) {
+  hcompress_file("update.fits");
+  fitsfile* fptr = nullptr;
+  int status = 0;
+  EXPECT_EXIT_STATUS(fits_open_input(&fptr, scratch("update.fits[1][1:8,1:8]"), READWRITE, &status), 255,
+                     "the file is written in place, which a name with a section or a filter would leave as it was");
+}
+
+// The library takes the memory of a raw array at once: sized against the
+// file first, in the forms the checks read.
+TEST(FitsNameGate, RawArraysAreSizedAgainstTheirFile) {
+  std::string bytes(3000, '\0');
+  for (std::size_t k = 0; k < bytes.size(); k++) bytes[k] = static_cast<char>(k % 251);
+  fits_test::write_bytes(scratch("raw.bin"), bytes);
+  const image raw = read_program(scratch("raw.bin[b60,50]"));
+  ASSERT_EQ(raw.nc, 60);
+  ASSERT_EQ(raw.nl, 50);
+  for (std::size_t k = 0; k < bytes.size(); k++) ASSERT_EQ(raw.pixels[k], static_cast<float>(k % 251)) << k;
+  const image offset = read_program(scratch("raw.bin[b20,10:2800]"));
+  EXPECT_EQ(offset.pixels[0], static_cast<float>(2800 % 251));
+  const struct {
+    const char* spec;
+    const char* message;
+  } cases[] = {
+      {"[b60,51]", "needs 3060 bytes from byte 0, but the file holds 3000 bytes"},
+      {"[b60,50:1]", "needs 3000 bytes from byte 1"},
+      {"[i30,51]", "needs 3060 bytes from byte 0"},
+      {"[d375,2]", "needs 6000 bytes"},
+      {"[b99999999999,99999999]", "needs [0-9]+ bytes from byte 0"},
+      {"[b60,,50]", "is in a form the checks do not read"},
+      {"[b60,50:-5]", "is in a form the checks do not read"},
+      {"[b1,1,1,1,60,50]", "is in a form the checks do not read"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(read_program(scratch("raw.bin") + c.spec), 255,
+                       std::string("the raw array \\[.*\\] ") + c.message + ".*raw.bin")
+        << c.spec;
+}
