@@ -559,7 +559,7 @@ std::string fits_open_remedy(const char* typed, const std::string& file) {
 }
 
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
-  fits_gate_name(file, iomode);
+  if (!fits_gate_name(file, iomode)) return *status = URL_PARSE_ERROR;
   if (fits_open_local(fptr, file, iomode, status)) return *status;
   ffopen(fptr, fits_name_for_library(file).c_str(), iomode, status);
   // The library times its network reads with SIGALRM, which it leaves at

@@ -108,8 +108,10 @@ int fits_read_pixels(fitsfile* fptr, const char* name, LONGLONG n, bool undefine
 // announces them are not all in the file (checked before allocating).
 void fits_check_data_held(fitsfile* fptr, const char* name);
 
-// ffopen of file; a local file is opened first by fits_open_local
-// (io/compressed_input.h), which records it as read, reads the standard
+// ffopen of file, once the name has passed fits_gate_name
+// (io/fits_name_gate.h): a name the library's parser rejects fails with
+// its status, URL_PARSE_ERROR, unopened. A local file is opened first by
+// fits_open_local (io/compressed_input.h), which records it as read, reads the standard
 // input and a compressed file into memory as far as their FITS headers
 // describe, and refuses a name that would make the library write a file.
 // Every read through the library opens its file here and closes it with

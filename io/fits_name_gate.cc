@@ -182,18 +182,17 @@ void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file) {
               hdu - 1, kFilterRemedy, file.c_str());
 }
 
-void fits_gate_name(const std::string& file, int iomode) {
+bool fits_gate_name(const std::string& file, int iomode) {
   if (file.size() + 1 >= FLEN_FILENAME)
     fatal_exitf(-1, stderr,
                 "Error: the name is %zu characters long, and the FITS library takes names of at most %d characters "
                 "apart: name the file by a shorter path ... (%s)\n",
                 file.size(), FLEN_FILENAME - 2, file.c_str());
   fits_name_parts parts;
-  if (!fits_name_parts_of(file, parts))
-    fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart ... (%s)\n", file.c_str());
-  if (parts.standard_input) return;
+  if (!fits_name_parts_of(file, parts)) return false;
+  if (parts.standard_input) return true;
   fits_refuse_copy_syntax(file);
-  if (fits_prefix_is_network(parts.prefix)) return;
+  if (fits_prefix_is_network(parts.prefix)) return true;
   if (!prefix_is_local(parts.prefix))
     fatal_exitf(-1, stderr,
                 "Error: the FITS library would read a name beginning with %s from a place no check can see "
@@ -205,4 +204,5 @@ void fits_gate_name(const std::string& file, int iomode) {
                 "was: name the file alone ... (%s)\n",
                 file.c_str());
   if (parts.prefix == "rawfile://") check_raw_array(parts.root, file);
+  return true;
 }

@@ -12,14 +12,16 @@
 struct fits_name_parts;
 
 // Refuses, with a message naming what is refused and why (status -1), a
-// name the library would read around the checks: one it cannot take apart
-// (too long for its buffers, or a form its parser rejects), one by which it
-// would write a file (fits_refuse_copy_syntax), a prefix that names no
-// local file, memory, compressed file or network place (shmem://, root://,
-// ...), a section or filter on a file opened for an update, and a raw
-// array (`f.dat[i512,512:2880]`) that the file does not hold or whose form
-// the checks do not read. Network names pass: they are read elsewhere.
-void fits_gate_name(const std::string& file, int iomode);
+// name the library would read around the checks: one too long for its
+// buffers, one by which it would write a file (fits_refuse_copy_syntax), a
+// prefix that names no local file, memory, compressed file or network place
+// (shmem://, root://, ...), a section or filter on a file opened for an
+// update, and a raw array (`f.dat[i512,512:2880]`) that the file does not
+// hold or whose form the checks do not read. False for a name its parser
+// rejects ("in.fits[1"), which the library's open would fail on too: it is
+// not to be handed on, and the caller reports it as that failed open.
+// Network names pass: they are read elsewhere.
+bool fits_gate_name(const std::string& file, int iomode);
 
 // The library's network prefixes (http://, https://, ftp://, ftps:// and
 // their mem, file and compress forms).

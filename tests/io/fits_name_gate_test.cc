@@ -215,8 +215,10 @@ TEST(FitsNameGate, PrefixesTheChecksCannotSeeBehindAreRefused) {
                        "to a file and name that file")
         << prefix;
   // Network names are read elsewhere, and local prefixes as before.
-  fits_gate_name("http://127.0.0.1:9/x.fits", READONLY);
-  fits_gate_name("ftpmem://127.0.0.1:9/x.fits[1][1:8,1:8]", READONLY);
+  EXPECT_TRUE(fits_gate_name("http://127.0.0.1:9/x.fits", READONLY));
+  EXPECT_TRUE(fits_gate_name("ftpmem://127.0.0.1:9/x.fits[1][1:8,1:8]", READONLY));
+  // A name the parser rejects is the failed open's to report.
+  EXPECT_FALSE(fits_gate_name(scratch("prefixed.fits[1"), READONLY));
   EXPECT_EQ(read_program("file://" + scratch("prefixed.fits[1][1:4,1:4]")).pixels.size(), 16u);
 }
 
