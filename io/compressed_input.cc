@@ -586,12 +586,14 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
   const std::string rest = typed.substr(place.parts.after_root);
   const std::string own = "/dev/fd/" + std::to_string(fileno(stream));
   struct stat by_name, opened;
-  if (stat(own.c_str(), &by_name) == 0 && fstat(fileno(stream), &opened) == 0 && by_name.st_dev == opened.st_dev &&
-      by_name.st_ino == opened.st_ino)
-    return own + rest;
   // The prefix keeps a path that begins with "stdin" from being read as
   // the standard input.
-  return "file://" + place.path + rest;
+  const std::string handed = stat(own.c_str(), &by_name) == 0 && fstat(fileno(stream), &opened) == 0 &&
+                                     by_name.st_dev == opened.st_dev && by_name.st_ino == opened.st_ino
+                                 ? own + rest
+                                 : "file://" + place.path + rest;
+  fits_check_name_length(handed, typed);
+  return handed;
 }
 
 // A name with a section or a filter: the library applies it as it opens

@@ -561,7 +561,9 @@ std::string fits_open_remedy(const char* typed, const std::string& file) {
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   if (!fits_gate_name(file, iomode)) return *status = URL_PARSE_ERROR;
   if (fits_open_local(fptr, file, iomode, status)) return *status;
-  ffopen(fptr, fits_name_for_library(file).c_str(), iomode, status);
+  const std::string handed = fits_name_for_library(file);
+  fits_check_name_length(handed, file);
+  ffopen(fptr, handed.c_str(), iomode, status);
   // The library times its network reads with SIGALRM, which it leaves at
   // the default action.
   restore_stop_signals();

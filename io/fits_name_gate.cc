@@ -182,12 +182,16 @@ void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file) {
               hdu - 1, kFilterRemedy, file.c_str());
 }
 
+void fits_check_name_length(const std::string& handed, const std::string& file) {
+  if (handed.size() + 1 < FLEN_FILENAME) return;
+  fatal_exitf(-1, stderr,
+              "Error: the name handed to the FITS library is %zu characters long, and it takes names of at most %d "
+              "characters apart: name the file by a shorter path ... (%s)\n",
+              handed.size(), FLEN_FILENAME - 2, file.c_str());
+}
+
 bool fits_gate_name(const std::string& file, int iomode) {
-  if (file.size() + 1 >= FLEN_FILENAME)
-    fatal_exitf(-1, stderr,
-                "Error: the name is %zu characters long, and the FITS library takes names of at most %d characters "
-                "apart: name the file by a shorter path ... (%s)\n",
-                file.size(), FLEN_FILENAME - 2, file.c_str());
+  fits_check_name_length(file, file);
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts)) return false;
   if (parts.standard_input) return true;

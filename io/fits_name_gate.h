@@ -23,6 +23,12 @@ struct fits_name_parts;
 // Network names pass: they are read elsewhere.
 bool fits_gate_name(const std::string& file, int iomode);
 
+// Refuses (status -1), naming `file`, a name `handed` to the library that
+// is too long for its parser's buffers: past them, it would take the name
+// apart otherwise than the checks did. The name typed, or the one built
+// from it for the library (the file's place put in for its path).
+void fits_check_name_length(const std::string& handed, const std::string& file);
+
 // The library's network prefixes (http://, https://, ftp://, ftps:// and
 // their mem, file and compress forms).
 bool fits_prefix_is_network(const std::string& prefix);

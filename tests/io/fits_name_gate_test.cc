@@ -7,6 +7,7 @@
 #include "io/fits_name_gate.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -193,8 +194,8 @@ TEST(FitsNameGate, NamesTooLongForTheLibraryAreRefused) {
     const std::string name = padded(scratch("long_theap.fits"), "[1]", length);
     ASSERT_EQ(name.size(), length);
     EXPECT_EXIT_STATUS(read_program(name), 255,
-                       "the name is " + std::to_string(length) + " characters long, and the FITS library takes "
-                       "names of at most 1023 characters apart")
+                       "the name handed to the FITS library is " + std::to_string(length) +
+                           " characters long, and it takes names of at most 1023 characters apart")
         << length;
   }
   const std::string copy = scratch("copy.fits");
@@ -205,6 +206,17 @@ TEST(FitsNameGate, NamesTooLongForTheLibraryAreRefused) {
   EXPECT_EQ(read_program(longest).pixels, read_program(scratch("long.fits[1]")).pixels);
   EXPECT_EXIT_STATUS(read_program(padded(scratch("long_theap.fits"), "[1][1:8,1:8]", 1020)), 255,
                      "has THEAP = '16'");
+  // A short path behind a long filter: the descriptor's name put in for
+  // the path lengthens the name the library is handed.
+  fits_test::write_bytes(scratch("l.fits"), fits_test::read_bytes(scratch("long.fits")));
+  const std::string short_path = "l.fits", filter = "[1][*,*]" + std::string(1022 - 6 - 8, ' ');
+  ASSERT_TRUE(fits_gate_name(short_path + filter, READONLY));
+  EXPECT_EXIT_STATUS(
+      {
+        ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
+        read_program(short_path + filter);
+      },
+      255, "the name handed to the FITS library is 10[0-9][0-9] characters long");
 }
 
 TEST(FitsNameGate, PrefixesTheChecksCannotSeeBehindAreRefused) {
