@@ -106,6 +106,7 @@ TEST(FitsNameGate, SectionsOfCraftedFilesAreRefusedByTheChecks) {
       {"theap.fits", "[1][1:8,1:8]", kTheap},
       {"theap.fits", "[1][*,*]", kTheap},
       {"theap.fits", "[1][-*,*]", kTheap},
+      {"theap.fits", "[*,*]", kTheap},
       {"scaled.fits", "[1][1:8,1:8]", kScaled},
       {"scaled.fits", "[1][-*:2,*]", kScaled},
       {"later.fits", "[1][1:8,1:8]", "HDU \\[2\\] has ZTILE2 = 0: a tile has at least 1 pixel"},
