@@ -643,7 +643,8 @@ bool library_name_parts(const std::string& file, fits_name_parts& parts) {
        rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
        pixels[FLEN_FILENAME] = "", output_compression[FLEN_FILENAME] = "";
   int status = 0;
-  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, output_compression, &status) != 0) return false;
+  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, output_compression, &status) != 0)
+    return false;
   parts.prefix = type;
   parts.root = root;
   parts.copy = copy;
