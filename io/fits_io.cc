@@ -32,6 +32,7 @@ extern "C" {
 #include "io/image_input_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
+#include "io/network_input.h"
 #include "io/output_file.h"
 #include "io/pixel_conversion.h"
 #include "io/standard_output.h"
@@ -559,6 +560,7 @@ std::string fits_open_remedy(const char* typed, const std::string& file) {
 
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   if (fits_open_local(fptr, file, iomode, status)) return *status;
+  if (fits_open_network(fptr, file, iomode, status)) return *status;
   ffopen(fptr, fits_name_for_library(file).c_str(), iomode, status);
   // The library times its network reads with SIGALRM, which it leaves at
   // the default action.
