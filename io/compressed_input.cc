@@ -754,23 +754,18 @@ std::unique_ptr<inflater> open_inflater(std::FILE* stream, compression kind, con
   return std::make_unique<plain_reader>(std::move(source));
 }
 
-bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status) {
-  fits_refuse_copy_syntax(file);
-  input_place place;
-  if (!find_input(file, iomode, place)) return false;
+namespace {
+
+// Opens for the library the input open on place.stream, which is closed
+// here but for the standard input. A streamed input (the standard input, a
+// named pipe, a fetched file) is read once, whole, into memory; so is a
+// compressed file. `plain_source` names a streamed input of plain bytes in
+// messages, `name` the file.
+bool open_found_input(fitsfile** fptr, const input_place& place, const std::string& file, bool streamed,
+                      const char* plain_source, const std::string& name, int iomode, int* status) {
   const fits_name_parts& parts = place.parts;
   const bool standard_input = parts.standard_input;
   std::FILE* stream = place.stream;
-  struct stat input;
-  const bool known = fstat(fileno(stream), &input) == 0;
-  // A folder reads as nothing at all, which would pass for an empty input.
-  if (standard_input && known && S_ISDIR(input.st_mode))
-    fatal_exitf(-1, stderr, "Error: the standard input is a folder, not a FITS file ... (%s)\n", file.c_str());
-  // A named pipe is read once, as the standard input is: the library would
-  // open it again after looking at its first bytes, and find its writer
-  // gone.
-  const bool streamed = standard_input || (known && S_ISFIFO(input.st_mode));
-  const std::string name = standard_input ? file : place.path;
   unsigned char magic[2] = {0, 0};
   const std::size_t count = std::fread(magic, 1, 2, stream);
   auto refuse = [&](const char* format, const char* what) {
@@ -809,7 +804,6 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
       keep_for(*fptr, {held, nullptr, 0, fileno(stream), name});
     return true;
   }
-  const char* plain_source = standard_input ? "the standard input" : "the named pipe";
   const source_text text{kind == compression::none ? plain_source
                                                     : std::string("the ") + coding_name(kind) + " file",
                          kind == compression::none ? "" : " once inflated", name};
@@ -842,6 +836,36 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
   keep_for(*fptr, {std::shared_ptr<gathered>(std::move(held)), bytes, true_size, -1, name});
   if (!parts.extension.empty()) move_to_extension(*fptr, parts.extension, status);
   return true;
+}
+
+}  // namespace
+
+bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status) {
+  fits_refuse_copy_syntax(file);
+  input_place place;
+  if (!find_input(file, iomode, place)) return false;
+  const bool standard_input = place.parts.standard_input;
+  struct stat input;
+  const bool known = fstat(fileno(place.stream), &input) == 0;
+  // A folder reads as nothing at all, which would pass for an empty input.
+  if (standard_input && known && S_ISDIR(input.st_mode))
+    fatal_exitf(-1, stderr, "Error: the standard input is a folder, not a FITS file ... (%s)\n", file.c_str());
+  // A named pipe is read once, as the standard input is: the library would
+  // open it again after looking at its first bytes, and find its writer
+  // gone.
+  const bool streamed = standard_input || (known && S_ISFIFO(input.st_mode));
+  return open_found_input(fptr, place, file, streamed, standard_input ? "the standard input" : "the named pipe",
+                          standard_input ? file : place.path, iomode, status);
+}
+
+bool fits_open_fetched(fitsfile** fptr, std::FILE* stream, const fits_name_parts& parts, const std::string& name,
+                       int* status) {
+  input_place place;
+  place.parts = parts;
+  place.parts.standard_input = false;
+  place.path = name;
+  place.stream = stream;
+  return open_found_input(fptr, place, name, true, "the fetched file", name, READONLY, status);
 }
 
 std::shared_ptr<void> fits_take_input_backing(const FITSfile* library_file) {

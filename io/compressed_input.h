@@ -97,6 +97,15 @@ bool fits_name_is_streamed(const std::string& file);
 void fits_refuse_copy_syntax(const std::string& file);
 // The prefixes under which the library reads compressed data only.
 bool fits_prefix_wants_compressed(const std::string& prefix);
+// Opens for the library a file fetched whole (io/network_input.h), open on
+// stream and closed here: read as the standard input is, as far as its FITS
+// headers describe, inflated when gzip, bzip2 or unix compress data, checked
+// as a local file is, and handed to the library from memory, at the HDU
+// parts.extension selects. `name` names it in messages. Refuses what
+// fits_open_local refuses of the standard input, a section or a filter
+// among them.
+bool fits_open_fetched(fitsfile** fptr, std::FILE* stream, const fits_name_parts& parts, const std::string& name,
+                       int* status);
 
 // The codings the library inflates, known by their first bytes.
 enum class compression { none, gzip, bzip2, unix_compress };

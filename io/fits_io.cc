@@ -33,6 +33,7 @@ extern "C" {
 #include "io/image_input_file.h"
 #include "io/image_names.h"
 #include "io/image_size.h"
+#include "io/network_input.h"
 #include "io/output_file.h"
 #include "io/pixel_conversion.h"
 #include "io/standard_output.h"
@@ -561,6 +562,7 @@ std::string fits_open_remedy(const char* typed, const std::string& file) {
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   if (!fits_gate_name(file, iomode)) return *status = URL_PARSE_ERROR;
   if (fits_open_local(fptr, file, iomode, status)) return *status;
+  if (fits_open_network(fptr, file, iomode, status)) return *status;
   const std::string handed = fits_name_for_library(file);
   fits_check_name_length(handed, file);
   ffopen(fptr, handed.c_str(), iomode, status);

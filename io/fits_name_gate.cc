@@ -12,6 +12,7 @@
 
 #include "array/fatal.h"
 #include "io/compressed_input.h"
+#include "io/network_input.h"
 
 namespace {
 
@@ -114,13 +115,6 @@ void check_raw_array(const std::string& root, const std::string& file) {
 }
 
 }  // namespace
-
-bool fits_prefix_is_network(const std::string& prefix) {
-  for (const char* scheme : {"http", "https", "ftp", "ftps"})
-    for (const char* form : {"", "mem", "file", "compress"})
-      if (prefix == std::string(scheme) + form + "://") return true;
-  return false;
-}
 
 bool fits_is_image_section(const std::string& text) {
   // Each axis: "*" or "-*" (all of it, reversed), or "first:last"; then

@@ -29,10 +29,6 @@ bool fits_gate_name(const std::string& file, int iomode);
 // from it for the library (the file's place put in for its path).
 void fits_check_name_length(const std::string& handed, const std::string& file);
 
-// The library's network prefixes (http://, https://, ftp://, ftps:// and
-// their mem, file and compress forms).
-bool fits_prefix_is_network(const std::string& prefix);
-
 // The filters a name asks for, sorted by what the checks can follow: an
 // image section only ("[1:8,1:8]", "[*,*]", "[-*:2,*]"), whose tiles can be
 // checked before the library decodes them; a pixel filter; anything else

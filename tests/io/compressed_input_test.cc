@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "array/vms.h"
+#include "fits_test_files.h"
 #include "image_test_tools.h"
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
@@ -441,21 +442,6 @@ TEST(CompressedFits, HeadersPastTenThousandBlocksReadAsThePlainFile) {
       ::testing::ExitedWithCode(0), "");
 }
 
-// One gzip member holding bytes, made by zlib at the given level (0
-// stores: the member's size then follows from the bytes').
-std::string gzip_member(const std::string& bytes, int level) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 // The compressed file is read 64 KiB at a time: a second member whose two
 // first bytes fall on either side of such a read (the first at byte 65535)
@@ -481,11 +467,11 @@ TEST(CompressedFits, AMemberWhoseFirstBytesStraddleAReadIsRead) {
   // one byte more of member.
   const std::size_t kRead = 65536;
   std::size_t cut = kRead - 1;
-  std::string first = gzip_member(whole.substr(0, cut), 0);
-  while (first.size() > kRead - 1 && cut > 0) first = gzip_member(whole.substr(0, --cut), 0);
+  std::string first = fits_test::gzip_member(whole.substr(0, cut), 0);
+  while (first.size() > kRead - 1 && cut > 0) first = fits_test::gzip_member(whole.substr(0, --cut), 0);
   ASSERT_EQ(first.size(), kRead - 1);
   const std::string file = scratch("straddle.fits.gz");
-  write_bytes(file, first + gzip_member(whole.substr(cut), 9));
+  write_bytes(file, first + fits_test::gzip_member(whole.substr(cut), 9));
   const std::string bytes = read_bytes(file);
   ASSERT_EQ(bytes.substr(kRead - 1, 2), "\x1f\x8b");
   fits_read_float(file.c_str(), ima, &rec);

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <system_error>
 #include <vector>
 
+#include "io/fits_io.h"
 #include "support/temp_folder.h"
 
 namespace fits_test {
@@ -42,6 +44,30 @@ inline const std::string& scratch_dir() {
 }
 
 inline std::string scratch(const std::string& name) { return scratch_dir() + "/" + name; }
+
+// The pixels our reader reads from a FITS name, line after line.
+inline std::vector<float> read_program(const std::string& name) {
+  to_array<float, false> image;
+  fitsstruct header;
+  fits_read_float(name.c_str(), image, &header);
+  return std::vector<float>(image.buffer(), image.buffer() + image.n_elem());
+}
+
+// One gzip member holding bytes, made by zlib at the given level (0
+// stores: the member's size then follows from the bytes').
+inline std::string gzip_member(const std::string& bytes, int level = 9) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
 
 inline std::string read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -18,6 +18,7 @@
 #include "tile_table_layouts.h"
 #include "support/death.h"
 
+using fits_test::read_program;
 using fits_test::scratch;
 using fits_test::value_card;
 
@@ -25,13 +26,6 @@ namespace {
 
 constexpr long kWidth = 40, kHeight = 30;
 const std::string kData = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
-
-std::vector<float> read_program(const std::string& name) {
-  to_array<float, false> image;
-  fitsstruct header;
-  fits_read_float(name.c_str(), image, &header);
-  return std::vector<float>(image.buffer(), image.buffer() + image.n_elem());
-}
 
 std::vector<float> read_library(const std::string& name) {
   const std::vector<double> values = fits_test::read_reference(name).values;

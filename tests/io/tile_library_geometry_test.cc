@@ -17,19 +17,13 @@
 #include "support/death.h"
 #include "support/qz_mca_program.h"
 
+using fits_test::read_program;
 using fits_test::scratch;
 using fits_test::value_card;
 
 namespace {
 
 constexpr long kWidth = 64, kHeight = 48;
-
-std::vector<float> read_program(const std::string& name) {
-  to_array<float, false> image;
-  fitsstruct header;
-  fits_read_float(name.c_str(), image, &header);
-  return std::vector<float>(image.buffer(), image.buffer() + image.n_elem());
-}
 
 std::vector<double> counts() {
   std::vector<double> values(kWidth * kHeight);

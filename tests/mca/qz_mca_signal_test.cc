@@ -26,6 +26,7 @@
 
 #include "array/vms.h"
 #include "support/forked_child.h"
+#include "support/loopback_http.h"
 #include "support/qz_mca_program.h"
 #include "support/test_images.h"
 
@@ -183,16 +184,8 @@ class QzMcaSignal : public QzMcaProgram {
 class LoopbackHttp {
  public:
   explicit LoopbackHttp(std::string body, bool stalls = false) : body_(std::move(body)), stalls_(stalls) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 8) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      return;
-    port_ = ntohs(address.sin_port);
-    server_ = std::thread([this] { serve(); });
+    listener_ = test_support::listen_on_loopback(port_);
+    if (port_ > 0) server_ = std::thread([this] { serve(); });
   }
   ~LoopbackHttp() {
     stop_ = true;

@@ -1,0 +1,30 @@
+// Files named by a network address ("http://host/f.fits[1]"). The FITS
+// library would fetch such a file itself and parse its HDUs at once, before
+// any check could see them: a file on a web server is a file from anyone.
+// They are fetched here instead, whole, and read from memory as the
+// standard input is (io/compressed_input.h), so that their bytes go through
+// the checks a local file's go through and the library reads those very
+// bytes.
+#pragma once
+
+#include <fitsio.h>
+
+#include <string>
+
+// True when the library's parser gives the name a prefix by which the
+// library fetches it over the network: http://, https://, ftp:// or
+// ftps://, alone or as their mem, file or compress forms (httpmem://,
+// ftpcompress:// ...), in any case.
+bool fits_name_is_network(const std::string& file);
+// The same for a prefix the parser gave.
+bool fits_prefix_is_network(const std::string& prefix);
+
+// Opens a network name for reading: fetches the file the library would
+// fetch (the name's root, or first its .gz and .Z siblings where the library
+// tries them), under the library's time limit on a server that does not
+// answer, then reads it as fits_open_fetched does. Returns false, having
+// done nothing, for any other name. A fetch that fails (no answer in time,
+// no such file on the server) and an open for writing leave *status at the
+// library's FILE_NOT_OPENED, as the library's own open of the name does,
+// with nothing open. A file larger than this machine's memory is refused.
+bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int* status);

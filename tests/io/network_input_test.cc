@@ -1,0 +1,274 @@
+// Files read by a network name, served by a web server of the test's own on
+// the loopback interface: their bytes go through the checks a file on disk
+// goes through (crafted files refused with the same message, never by a
+// signal), valid files read the same pixels as from disk, the files the
+// library would try are fetched in its order, a compressed file inflates
+// only as far as its headers describe, and a host that does not answer
+// fails the open as the library's own fetch did.
+#include "io/network_input.h"
+
+#include <fitsio.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fits_test_files.h"
+#include "io/compressed_input.h"
+#include "io/fits_io.h"
+#include "support/death.h"
+#include "support/loopback_http.h"
+#include "tile_table_layouts.h"
+
+extern "C" {
+#include <fitsio2.h>
+}
+
+using fits_test::read_program;
+using fits_test::scratch;
+using test_support::LoopbackHttp;
+
+namespace {
+
+constexpr long kWidth = 64, kHeight = 48;
+
+std::string compressed(const std::string& name, const std::vector<long>& tile, int type) {
+  std::vector<double> values(kWidth * kHeight);
+  for (long k = 0; k < kWidth * kHeight; k++) values[k] = 100 + static_cast<double>(k * 37 % 200);
+  fits_test::write_compressed(scratch(name), SHORT_IMG, {kWidth, kHeight}, values, {type, 4, 1, tile});
+  return fits_test::read_bytes(scratch(name));
+}
+
+// The first extension's heap with 8 bytes put before the stream of its one
+// HCOMPRESS tile, which declare an image of 4096 x 56729 pixels, and a
+// THEAP in quotes, from which the library takes no offset: its decoder
+// would meet those bytes first.
+std::string quoted_heap_file() {
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(compressed("one_tile.fits", {kWidth, kHeight}, HCOMPRESS_1));
+  hdu.heap = std::string("\xDD\x99\x00\x00\x10\x00\x00\x00", 8) + hdu.heap;
+  hdu.cards.push_back(fits_test::card("THEAP   = '16'"));
+  return tile_layouts::put_together(hdu);
+}
+
+// An HCOMPRESS image whose compressed column stands under a scaling: every
+// byte the library hands the decoder differs from the file's.
+std::string scaled_column_file() {
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(compressed("hcomp.fits", {16, 8}, HCOMPRESS_1));
+  hdu.cards.push_back(fits_test::card("TSCAL1  = 0.997"));
+  hdu.cards.push_back(fits_test::card("TZERO1  = 1.0"));
+  return tile_layouts::put_together(hdu);
+}
+
+}  // namespace
+
+TEST(NetworkInput, TheLibrarysNetworkPrefixesAreNetworkNames) {
+  const struct {
+    const char* name;
+    bool network;
+  } cases[] = {{"http://h/f.fits[1]", true},     {"https://h/f.fits", true},       {"ftp://h/f.fits.gz", true},
+               {"ftps://h/f.fits", true},        {"httpmem://h/f.fits", true},     {"HTTPsMem://h/f.fits", true},
+               {"ftpmem://h/f.fits", true},      {"httpcompress://h/f", true},     {"ftpscompress://h/f", true},
+               {"httpfile://h/f.fits", true},    {"http:h/f.fits", true},          {"f.fits", false},
+               {"file://f.fits", false},         {"compress://f.fits.gz", false},  {"mem://f.fits", false},
+               {"shmem://h1", false},            {"root://h/f.fits", false},       {"-", false},
+               {"httpx://h/f.fits", false}};
+  for (const auto& c : cases) EXPECT_EQ(fits_name_is_network(c.name), c.network) << c.name;
+}
+
+// Each file is the library's own but for a card or a few bytes; fetched by
+// the library itself, its decoder would write past its buffer.
+TEST(NetworkInput, CraftedFilesAreRefusedAsOnDiskPlainAndGzipped) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* message;
+  } cases[] = {{"theap_quoted.fits", quoted_heap_file(),
+                "has THEAP = '16': the FITS library reads no integer in it, and would look for the heap right after "
+                "the rows"},
+               {"scaled.fits", scaled_column_file(),
+                "has tiles in COMPRESSED_DATA that stand under their column's own scaling \\(TSCAL1 = 0.997, TZERO1 = "
+                "1\\)"}};
+  std::map<std::string, std::string> files;
+  for (const auto& c : cases) {
+    files["/plain/" + std::string(c.name)] = c.bytes;
+    files["/packed/" + std::string(c.name) + ".gz"] = fits_test::gzip_member(c.bytes);
+  }
+  const LoopbackHttp server(files);
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  for (const auto& c : cases) {
+    const std::string expected = std::string("the tile-compressed image in HDU \\[1\\] ") + c.message + ".*";
+    fits_test::write_bytes(scratch(c.name), c.bytes);
+    EXPECT_EXIT_STATUS(read_program(scratch(std::string(c.name) + "[1]")), 255, expected + c.name) << c.name;
+    for (const char* prefix : {"http://", "httpmem://"})
+      for (const char* folder : {"plain/", "packed/"}) {
+        // The packed file is found as the root's .gz sibling.
+        const std::string url = server.url(folder + std::string(c.name), prefix);
+        EXPECT_EXIT_STATUS(read_program(url + "[1]"), 255, expected + c.name) << url;
+      }
+  }
+}
+
+// astropy's dithered 16-bit images, as pipelines write them.
+TEST(NetworkInput, ValidFilesReadTheSamePixelsAsFromDisk) {
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const char* const kFiles[] = {"scaled_int16_hcompress_1.fits", "scaled_int16_rice_1.fits"};
+  std::map<std::string, std::string> files;
+  for (const char* name : kFiles) {
+    const std::string bytes = fits_test::read_bytes(folder + name);
+    ASSERT_FALSE(bytes.empty()) << name;
+    files["/plain/" + std::string(name)] = bytes;
+    files["/packed/" + std::string(name) + ".gz"] = fits_test::gzip_member(bytes);
+  }
+  const LoopbackHttp server(files);
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  for (const char* name : kFiles) {
+    const std::vector<float> disk = read_program(folder + name + "[1]");
+    ASSERT_EQ(disk.size(), 30u * 40u) << name;
+    for (const char* prefix : {"http://", "httpmem://", "HTTP://"})
+      for (const char* place : {"plain/", "packed/"}) {
+        const std::string url = server.url(place + std::string(name), prefix);
+        EXPECT_EQ(read_program(url + "[1]"), disk) << url;
+        EXPECT_EQ(read_program(url + "[SCI]"), disk) << url;
+      }
+  }
+}
+
+// The library tries the root's .gz, then its .Z, then the root itself, and
+// reads the first the server has; a root with a query or already
+// compressed, alone.
+TEST(NetworkInput, TheFilesTheLibraryTriesAreFetchedInItsOrder) {
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const std::string rice = fits_test::read_bytes(folder + "scaled_int16_rice_1.fits");
+  const std::string other = fits_test::read_bytes(folder + "f32_rice_1.fits");
+  const LoopbackHttp server({{"/both.fits", rice},
+                             {"/both.fits.gz", fits_test::gzip_member(other)},
+                             {"/alone.fits", rice},
+                             {"/named.fits.gz", fits_test::gzip_member(rice)},
+                             {"/asked.fits?v=2", rice}});
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  const std::vector<float> from_rice = read_program(folder + "scaled_int16_rice_1.fits[1]");
+  const std::vector<float> from_other = read_program(folder + "f32_rice_1.fits[1]");
+  ASSERT_NE(from_rice, from_other);
+  const struct {
+    const char* path;
+    const std::vector<float>& pixels;
+    std::vector<std::string> requested;
+  } cases[] = {{"both.fits", from_other, {"/both.fits.gz"}},
+               {"alone.fits", from_rice, {"/alone.fits.gz", "/alone.fits.Z", "/alone.fits"}},
+               {"named.fits.gz", from_rice, {"/named.fits.gz"}},
+               {"asked.fits?v=2", from_rice, {"/asked.fits?v=2"}}};
+  std::size_t seen = 0;
+  for (const auto& c : cases) {
+    EXPECT_EQ(read_program(server.url(c.path) + "[1]"), c.pixels) << c.path;
+    const std::vector<std::string> requested = server.requested();
+    ASSERT_GE(requested.size(), seen + c.requested.size()) << c.path;
+    EXPECT_EQ(std::vector<std::string>(requested.begin() + seen, requested.begin() + seen + c.requested.size()),
+              c.requested)
+        << c.path;
+    seen = requested.size();
+  }
+}
+
+// Deflated bytes of `in` up to a full flush, after which the compressor
+// starts afresh: the same input gives the same bytes again.
+std::string deflated_to_flush(z_stream& z, const std::string& in) {
+  std::string out(deflateBound(&z, in.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+  EXPECT_EQ(z.avail_in, 0u);
+  out.resize(out.size() - z.avail_out);
+  return out;
+}
+
+// One gzip member of a small image followed by 4 GB of zeros, made from
+// 16 MB of them deflated once and repeated, then a last empty block and
+// the trailer. The library's own fetch inflated all of it into memory.
+TEST(NetworkInput, ACompressedFileInflatesOnlyAsFarAsItsHeadersDescribe) {
+  fits_test::write_reference(scratch("small.fits"), BYTE_IMG, {8, 8}, std::vector<double>(64, 7.0));
+  const std::string image = fits_test::read_bytes(scratch("small.fits"));
+  const std::string zeros(16 << 20, '\0');
+  constexpr int kRepeats = 256;
+  z_stream z{};
+  ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string bomb = deflated_to_flush(z, image);
+  const std::string packed_zeros = deflated_to_flush(z, zeros);
+  ASSERT_EQ(deflated_to_flush(z, zeros), packed_zeros);
+  deflateEnd(&z);
+  uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(image.data()), image.size());
+  const uLong zeros_crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(zeros.data()), zeros.size());
+  for (int k = 0; k < kRepeats; k++) {
+    bomb += packed_zeros;
+    crc = crc32_combine(crc, zeros_crc, static_cast<z_off_t>(zeros.size()));
+  }
+  const unsigned long long inflated = image.size() + static_cast<unsigned long long>(kRepeats) * zeros.size();
+  bomb += std::string("\x03\x00", 2);  // a final block holding nothing
+  for (int k = 0; k < 4; k++) bomb.push_back(static_cast<char>(crc >> (8 * k)));
+  for (int k = 0; k < 4; k++) bomb.push_back(static_cast<char>(inflated >> (8 * k)));
+  const LoopbackHttp server({{"/bomb.fits.gz", bomb}});
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  const std::string url = server.url("bomb.fits.gz");
+  EXPECT_EXIT(
+      {
+        fits_test::limit_address_space_to_2gb();
+        const std::vector<float> pixels = read_program(url);
+        _exit(pixels == std::vector<float>(64, 7.0f) ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(NetworkInput, SectionsAndFiltersAreRefusedAsForTheStandardInput) {
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const LoopbackHttp server({{"/in.fits", fits_test::read_bytes(folder + "scaled_int16_rice_1.fits")}});
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  for (const char* rest : {"[1][1:8,1:8]", "[1][*,*]", "[1][pix X*2]", "[1][col X=1]", "[1][X > 2]"}) {
+    const std::string url = server.url("in.fits");
+    EXPECT_EXIT_STATUS(read_program(url + rest), 255,
+                       "the fetched file is read whole: its name cannot select a section or a filter \\.\\.\\. \\(" +
+                           url + "\\)")
+        << rest;
+  }
+}
+
+// The open fails with the library's status, and the program says what it
+// said: the library's time limit ends the wait for a host that takes the
+// request and never answers.
+TEST(NetworkInput, AHostThatDoesNotAnswerFailsTheOpenAsTheLibraryDid) {
+  const int kept_limit = fits_net_timeout(0);
+  fits_net_timeout(1);
+  const LoopbackHttp silent({}, true);
+  const LoopbackHttp empty({});
+  ASSERT_GT(silent.port(), 0) << "no port on the loopback interface";
+  ASSERT_GT(empty.port(), 0) << "no port on the loopback interface";
+  int closed_port = 0;
+  {
+    // A port no one listens on any more.
+    const LoopbackHttp gone({});
+    closed_port = gone.port();
+  }
+  const struct {
+    std::string url;
+    std::vector<std::string> requested;  // of the server that answers
+  } cases[] = {{silent.url("in.fits"), {}},
+               {empty.url("in.fits"), {"/in.fits.gz", "/in.fits.Z", "/in.fits"}},
+               {"http://127.0.0.1:" + std::to_string(closed_port) + "/in.fits", {}}};
+  for (const auto& c : cases) {
+    fitsfile* opened = nullptr;
+    int status = 0;
+    EXPECT_EQ(fits_open_input(&opened, c.url, READONLY, &status), FILE_NOT_OPENED) << c.url;
+    EXPECT_EQ(fits_open_failure(c.url.c_str(), c.url, status, nullptr), "(" + c.url + ": No such file or directory)");
+    EXPECT_EXIT_STATUS(read_program(c.url), FILE_NOT_OPENED,
+                       "Error: cannot open file \\(" + c.url + ": No such file or directory\\)")
+        << c.url;
+  }
+  // The silent host was asked, and the wait for its answer ended.
+  EXPECT_FALSE(silent.requested().empty());
+  const std::vector<std::string> asked = empty.requested();
+  ASSERT_GE(asked.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.begin() + 3), cases[1].requested);
+  fits_net_timeout(kept_limit);
+}

@@ -1,0 +1,120 @@
+// A web server on the loopback interface, on a port of its own, for tests
+// that read files by a network name without the outside network. It serves
+// the files it was given by path ("/in.fits") until it goes; any other path
+// is not found. A silent server takes each request and never answers, as a
+// host that does not answer.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace test_support {
+
+// A socket listening on the loopback interface, on a port the system
+// chooses, which `port` receives (0 when none could be had).
+inline int listen_on_loopback(int& port) {
+  port = 0;
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener >= 0 && bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      listen(listener, 16) == 0 && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  return listener;
+}
+
+class LoopbackHttp {
+ public:
+  explicit LoopbackHttp(std::map<std::string, std::string> files, bool silent = false)
+      : files_(std::move(files)), silent_(silent) {
+    listener_ = listen_on_loopback(port_);
+    if (port_ > 0) server_ = std::thread([this] { serve(); });
+  }
+  ~LoopbackHttp() {
+    stop_ = true;
+    if (server_.joinable()) server_.join();
+    if (listener_ >= 0) close(listener_);
+  }
+  LoopbackHttp(const LoopbackHttp&) = delete;
+  LoopbackHttp& operator=(const LoopbackHttp&) = delete;
+
+  int port() const { return port_; }
+  // "http://127.0.0.1:<port>/<path>", with `prefix` in place of http://.
+  std::string url(const std::string& path, const std::string& prefix = "http://") const {
+    return prefix + "127.0.0.1:" + std::to_string(port_) + "/" + path;
+  }
+  // The paths asked for so far, in order.
+  std::vector<std::string> requested() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return requested_;
+  }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      pollfd waiting{listener_, POLLIN, 0};
+      if (poll(&waiting, 1, 100) <= 0) continue;
+      const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      std::string request;
+      char buffer[4096];
+      while (request.find("\r\n\r\n") == std::string::npos && !stop_) {
+        pollfd readable{client, POLLIN, 0};
+        if (poll(&readable, 1, 100) == 0) continue;
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(got));
+      }
+      // "GET /path HTTP/1.1"
+      const std::size_t start = request.find(' ') + 1, end = request.find(' ', start);
+      const std::string path = start == 0 || end == std::string::npos ? "" : request.substr(start, end - start);
+      {
+        std::lock_guard<std::mutex> lock(lock_);
+        requested_.push_back(path);
+      }
+      if (silent_) {
+        // Held until the client hangs up or the server goes.
+        while (!stop_) {
+          pollfd open{client, POLLIN, 0};
+          if (poll(&open, 1, 100) > 0 && recv(client, buffer, sizeof buffer, 0) <= 0) break;
+        }
+        close(client);
+        continue;
+      }
+      const auto file = files_.find(path);
+      const std::string reply =
+          file == files_.end()
+              ? std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+              : "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(file->second.size()) + "\r\n\r\n" + file->second;
+      for (std::size_t sent = 0; sent < reply.size() && !stop_;) {
+        const ssize_t put = send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+        if (put <= 0) break;
+        sent += static_cast<std::size_t>(put);
+      }
+      close(client);
+    }
+  }
+
+  std::map<std::string, std::string> files_;
+  bool silent_ = false;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex lock_;
+  std::vector<std::string> requested_;
+  std::thread server_;
+};
+
+}  // namespace test_support
