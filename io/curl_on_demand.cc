@@ -18,10 +18,6 @@
 
 namespace {
 
-// libcurl's codes: CURLE_OK and CURLE_FAILED_INIT.
-constexpr int kCurlOk = 0;
-constexpr int kCurlFailedInit = 2;
-
 // An option's number says the type of its argument: below 10000 a long,
 // then an object pointer, a function pointer, a 64-bit offset, and from
 // 40000 on a pointer again (blobs).

@@ -19,4 +19,8 @@ QZ_CURL_ENTRY void curl_easy_cleanup(void* handle);
 
 }  // extern "C"
 
+// libcurl's codes: CURLE_OK and CURLE_FAILED_INIT.
+inline constexpr int kCurlOk = 0;
+inline constexpr int kCurlFailedInit = 2;
+
 #endif  // QZ_IO_CURL_ON_DEMAND_H
