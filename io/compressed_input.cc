@@ -452,6 +452,7 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
   const char* what = text.what.c_str();
   const char* name = text.name.c_str();
   long long described = 0;  // bytes of the HDUs met so far, padding included
+  hdu_walk_state state;
   for (int hdu = 0;; hdu++) {
     const std::size_t start = out.size;
     const std::size_t first = append(in, out, FITS_BLOCK, text);
@@ -492,7 +493,8 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
     // gathered, its header kept: the walk of the HDUs the read passes
     // refuses it there, as in a plain file, and no read goes past it.
     hdu_data data;
-    if (!fits_hdu_data(reinterpret_cast<const char*>(out.at(start)), nblocks * FITS_BLOCK, hdu, &data).empty() ||
+    if (!fits_hdu_data(reinterpret_cast<const char*>(out.at(start)), nblocks * FITS_BLOCK, hdu, &data, &state)
+             .empty() ||
         data.padded < 0)
       return;
     const long long padded = data.padded;
@@ -505,15 +507,33 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
   }
 }
 
-// Moves to the HDU a name's "[n]" or "[name, version]" selects, as the
-// library's own open does.
-void move_to_extension(fitsfile* fptr, std::string extension, int* status) {
-  int number = 0, version = 0, type = ANY_HDU;
-  char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", rows[FLEN_FILENAME] = "";
-  extension.push_back('\0');
-  if (ffexts(&extension[0], &number, name, &version, &type, column, rows, status) != 0) return;
-  if (*name != '\0') ffmnhd(fptr, type, name, version, status);
-  else ffmahd(fptr, number + 1, nullptr, status);
+// Moves to the HDU a name's "[n]", "[name, version]" or "[n#]" selects, as
+// the library's own open does: of the names a selector answers to, the
+// first HDU that gives one.
+void move_to_extension(fitsfile* fptr, const std::string& extension, int* status) {
+  const hdu_selector selector = fits_hdu_selector(extension);
+  if (!selector.read) {
+    *status = URL_PARSE_ERROR;
+    return;
+  }
+  if (selector.names.empty()) {
+    ffmahd(fptr, selector.number + 1, nullptr, status);
+    return;
+  }
+  int first = 0;
+  for (const std::string& name : selector.names) {
+    int found = 0, hdu = 0;
+    std::vector<char> text(name.begin(), name.end());
+    text.push_back('\0');
+    if (ffmnhd(fptr, selector.type, text.data(), selector.version, &found) != 0) continue;
+    ffghdn(fptr, &hdu);
+    if (first == 0 || hdu < first) first = hdu;
+  }
+  if (first == 0) {
+    *status = BAD_HDU_NUM;
+    return;
+  }
+  ffmahd(fptr, first, nullptr, status);
 }
 
 // What each input the library reads stands on, by the library's record of
