@@ -6,6 +6,7 @@
 #include <bzlib.h>
 #include <fitsio.h>
 #include <sys/stat.h>
+#include <strings.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -508,8 +509,7 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
 }
 
 // Moves to the HDU a name's "[n]", "[name, version]" or "[n#]" selects, as
-// the library's own open does: of the names a selector answers to, the
-// first HDU that gives one.
+// the library's own open does.
 void move_to_extension(fitsfile* fptr, const std::string& extension, int* status) {
   const hdu_selector selector = fits_hdu_selector(extension);
   if (!selector.read) {
@@ -520,20 +520,35 @@ void move_to_extension(fitsfile* fptr, const std::string& extension, int* status
     ffmahd(fptr, selector.number + 1, nullptr, status);
     return;
   }
-  int first = 0;
-  for (const std::string& name : selector.names) {
-    int found = 0, hdu = 0;
-    std::vector<char> text(name.begin(), name.end());
-    text.push_back('\0');
-    if (ffmnhd(fptr, selector.type, text.data(), selector.version, &found) != 0) continue;
-    ffghdn(fptr, &hdu);
-    if (first == 0 || hdu < first) first = hdu;
-  }
-  if (first == 0) {
-    *status = BAD_HDU_NUM;
+  if (selector.names.size() == 1) {
+    std::vector<char> name(selector.names[0].begin(), selector.names[0].end());
+    name.push_back('\0');
+    ffmnhd(fptr, selector.type, name.data(), selector.version, status);
     return;
   }
-  ffmahd(fptr, first, nullptr, status);
+  // A name that answers to two ("SCI#": SCI or SCI#): a search for either
+  // would pass the first HDU that gives the other, which the walk before
+  // the open need not have checked. The HDUs are taken in turn instead, up
+  // to the first that gives one, as the library's open goes.
+  for (int hdu = 1;; hdu++) {
+    int type = 0;
+    if (ffmahd(fptr, hdu, &type, status) != 0) {
+      *status = BAD_HDU_NUM;
+      return;
+    }
+    if (selector.type != ANY_HDU && type != selector.type) continue;
+    bool named = false;
+    for (const char* key : {"EXTNAME", "HDUNAME"}) {
+      char value[FLEN_VALUE] = "";
+      int missing = 0;
+      if (ffgkys(fptr, key, value, nullptr, &missing) != 0) continue;
+      for (const std::string& name : selector.names) named = named || strcasecmp(value, name.c_str()) == 0;
+    }
+    long version = 1;
+    int unread = 0;
+    if (named && selector.version != 0 && ffgkyj(fptr, "EXTVER", &version, nullptr, &unread) != 0) version = 1;
+    if (named && (selector.version == 0 || static_cast<int>(version) == selector.version)) return;
+  }
 }
 
 // What each input the library reads stands on, by the library's record of
