@@ -15,6 +15,16 @@ namespace {
 // wrapped around as the library's arithmetic would, padding included.
 constexpr long long kLargestSize = 1LL << 62;
 
+// A card's text fit for a message: its bytes outside printable ASCII as
+// '?', its trailing blanks off.
+std::string shown(const char* card) {
+  std::string text(card, strnlen(card, FITS_CARD));
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+  text.erase(text.find_last_not_of(' ') + 1);
+  return text;
+}
+
 // The cards of a header before the one that ends it.
 class header_cards {
  public:
@@ -39,13 +49,13 @@ class header_cards {
   std::string text_at(std::size_t index, const std::string& key, const char* text) const {
     std::string fault = named_at(index, key);
     if (fault.empty() && card_value(at(index)) != text)
-      fault = "gives " + fits_card_shown(at(index)) + " where the FITS library requires " + key + " = " + text;
+      fault = "gives " + shown(at(index)) + " where the FITS library requires " + key + " = " + text;
     return fault;
   }
 
   static std::string integer_of(const char* card, const std::string& key, long long* value) {
     if (value_integer_strict(card_value(card), value)) return "";
-    return "gives " + fits_card_shown(card) + " where the FITS library reads " + key + " as an integer written as one";
+    return "gives " + shown(card) + " where the FITS library reads " + key + " as an integer written as one";
   }
 
  private:
@@ -53,7 +63,7 @@ class header_cards {
     const std::string place = "card " + std::to_string(index + 1);
     if (index >= count_) return "ends before its " + place + ", which the FITS library reads as " + key;
     if (card_keyword(at(index)) != key)
-      return "gives " + fits_card_shown(at(index)) + " as its " + place + ", where the FITS library reads " + key;
+      return "gives " + shown(at(index)) + " as its " + place + ", where the FITS library reads " + key;
     return "";
   }
 
@@ -79,7 +89,7 @@ std::string structure_of(const header_cards& header, image_structure* image) {
   if (!fault.empty()) return fault;
   fault = header.integer_at(2, "NAXIS", &naxis);
   if (!fault.empty()) return fault;
-  if (naxis < 0 || naxis > 999) return "gives " + fits_card_shown(header.at(2)) + ", which is not 0 to 999";
+  if (naxis < 0 || naxis > 999) return "gives " + shown(header.at(2)) + ", which is not 0 to 999";
   image->axes.assign(static_cast<std::size_t>(naxis), 0);
   for (long long axis = 0; axis < naxis; axis++) {
     const std::size_t index = static_cast<std::size_t>(3 + axis);
@@ -89,7 +99,7 @@ std::string structure_of(const header_cards& header, image_structure* image) {
   return "";
 }
 
-std::string negative_count(const char* card) { return "gives " + fits_card_shown(card) + ", a negative count"; }
+std::string negative_count(const char* card) { return "gives " + shown(card) + ", a negative count"; }
 
 // An image's data: the counts are the last cards so named after the axes,
 // as the library's reading of the rest of the header leaves them; GROUPS
@@ -100,9 +110,9 @@ std::string image_data(const header_cards& header, const char* cards, std::size_
   if (!fault.empty()) return fault;
   const long long bitpix = image.bitpix;
   if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != 64 && bitpix != -32 && bitpix != -64)
-    return "gives " + fits_card_shown(header.at(1)) + ", which is not 8, 16, 32, 64, -32 or -64";
+    return "gives " + shown(header.at(1)) + ", which is not 8, 16, 32, 64, -32 or -64";
   for (std::size_t axis = 0; axis < image.axes.size(); axis++)
-    if (image.axes[axis] < 0) return "gives " + fits_card_shown(header.at(3 + axis)) + ", a negative length";
+    if (image.axes[axis] < 0) return "gives " + shown(header.at(3 + axis)) + ", a negative length";
   long long pcount = 0, gcount = 1;
   for (std::size_t index = 3 + image.axes.size(); index < header.count(); index++) {
     const char* card = header.at(index);
@@ -141,7 +151,7 @@ std::string table_data(const header_cards& header, bool ascii, hdu_data* data) {
   if (fault.empty() && rows < 0) fault = negative_count(header.at(4));
   if (fault.empty()) fault = header.integer_at(5, "PCOUNT", &heap);
   if (fault.empty() && (heap < 0 || (ascii && heap != 0)))
-    fault = "gives " + fits_card_shown(header.at(5)) + ", which the FITS library does not take in " +
+    fault = "gives " + shown(header.at(5)) + ", which the FITS library does not take in " +
             (ascii ? "an ASCII table" : "a binary table");
   if (fault.empty()) fault = header.text_at(6, "GCOUNT", "1");
   if (!fault.empty()) return fault;
@@ -178,14 +188,14 @@ std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data
   if (hdu > 0) {
     // The type as the library reads it; a type it does not know is an image.
     const std::string value = card_value(cards);
-    if (value.empty()) return "gives " + fits_card_shown(cards) + ", an extension of no type";
+    if (value.empty()) return "gives " + shown(cards) + ", an extension of no type";
     std::string type = value_text(value);
     type.erase(0, type.find_first_not_of(' '));
     table = type == "TABLE" || binary_table_type(cards);
     if (table)
       fault = table_data(header, type == "TABLE", data);
     else if (state->after_compressed_image && !library_image_type(value))
-      fault = "gives " + fits_card_shown(cards) +
+      fault = "gives " + shown(cards) +
               ", a type the FITS library does not know, right after a tile-compressed image: the library sizes "
               "such an extension by what that image left, not by its cards";
     else
@@ -199,13 +209,7 @@ std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data
   return "";
 }
 
-std::string fits_card_shown(const char* card) {
-  std::string text(card, strnlen(card, FITS_CARD));
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
+std::string fits_card_shown(const char* card) { return shown(card); }
 
 hdu_selector fits_hdu_selector(const std::string& text) {
   hdu_selector selector;
