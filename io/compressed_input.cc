@@ -6,6 +6,7 @@
 #include <bzlib.h>
 #include <fitsio.h>
 #include <sys/stat.h>
+#include <strings.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -453,6 +454,7 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
   const char* what = text.what.c_str();
   const char* name = text.name.c_str();
   long long described = 0;  // bytes of the HDUs met so far, padding included
+  hdu_walk_state state;
   for (int hdu = 0;; hdu++) {
     const std::size_t start = out.size;
     const std::size_t first = append(in, out, FITS_BLOCK, text);
@@ -493,7 +495,8 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
     // gathered, its header kept: the walk of the HDUs the read passes
     // refuses it there, as in a plain file, and no read goes past it.
     hdu_data data;
-    if (!fits_hdu_data(reinterpret_cast<const char*>(out.at(start)), nblocks * FITS_BLOCK, hdu, &data).empty() ||
+    if (!fits_hdu_data(reinterpret_cast<const char*>(out.at(start)), nblocks * FITS_BLOCK, hdu, &data, &state)
+             .empty() ||
         data.padded < 0)
       return;
     const long long padded = data.padded;
@@ -506,15 +509,47 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
   }
 }
 
-// Moves to the HDU a name's "[n]" or "[name, version]" selects, as the
-// library's own open does.
-void move_to_extension(fitsfile* fptr, std::string extension, int* status) {
-  int number = 0, version = 0, type = ANY_HDU;
-  char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", rows[FLEN_FILENAME] = "";
-  extension.push_back('\0');
-  if (ffexts(&extension[0], &number, name, &version, &type, column, rows, status) != 0) return;
-  if (*name != '\0') ffmnhd(fptr, type, name, version, status);
-  else ffmahd(fptr, number + 1, nullptr, status);
+// Moves to the HDU a name's "[n]", "[name, version]" or "[n#]" selects, as
+// the library's own open does.
+void move_to_extension(fitsfile* fptr, const std::string& extension, int* status) {
+  const hdu_selector selector = fits_hdu_selector(extension);
+  if (!selector.read) {
+    *status = URL_PARSE_ERROR;
+    return;
+  }
+  if (selector.names.empty()) {
+    ffmahd(fptr, selector.number + 1, nullptr, status);
+    return;
+  }
+  if (selector.names.size() == 1) {
+    std::vector<char> name(selector.names[0].begin(), selector.names[0].end());
+    name.push_back('\0');
+    ffmnhd(fptr, selector.type, name.data(), selector.version, status);
+    return;
+  }
+  // A name that answers to two ("SCI#": SCI or SCI#): a search for either
+  // would pass the first HDU that gives the other, which the walk before
+  // the open need not have checked. The HDUs are taken in turn instead, up
+  // to the first that gives one, as the library's open goes.
+  for (int hdu = 1;; hdu++) {
+    int type = 0;
+    if (ffmahd(fptr, hdu, &type, status) != 0) {
+      *status = BAD_HDU_NUM;
+      return;
+    }
+    if (selector.type != ANY_HDU && type != selector.type) continue;
+    bool named = false;
+    for (const char* key : {"EXTNAME", "HDUNAME"}) {
+      char value[FLEN_VALUE] = "";
+      int missing = 0;
+      if (ffgkys(fptr, key, value, nullptr, &missing) != 0) continue;
+      for (const std::string& name : selector.names) named = named || strcasecmp(value, name.c_str()) == 0;
+    }
+    long version = 1;
+    int unread = 0;
+    if (named && selector.version != 0 && ffgkyj(fptr, "EXTVER", &version, nullptr, &unread) != 0) version = 1;
+    if (named && (selector.version == 0 || static_cast<int>(version) == selector.version)) return;
+  }
 }
 
 // What each input the library reads stands on, by the library's record of

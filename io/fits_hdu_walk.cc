@@ -160,6 +160,16 @@ std::string table_data(const header_cards& header, bool ascii, hdu_data* data) {
   return "";
 }
 
+// Whether the library takes an extension of this XTENSION value for an
+// image: IMAGE or IUEIMAGE in quotes, in upper case, blanks after them
+// only (measured: ' IMAGE', 'image' and IMAGE without quotes are types it
+// does not know, as 'FOO' is).
+bool library_image_type(const std::string& value) {
+  if (value.empty() || value[0] != '\'') return false;
+  const std::string type = value_text(value);
+  return type == "IMAGE" || type == "IUEIMAGE";
+}
+
 }  // namespace
 
 bool fits_opens_hdu(const char* first_card, int hdu) {
@@ -170,26 +180,56 @@ std::string fits_image_structure(const char* cards, std::size_t size, image_stru
   return structure_of(header_cards(cards, size), image);
 }
 
-std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data* data) {
+std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data* data, hdu_walk_state* state) {
   const header_cards header(cards, size);
   *data = hdu_data();
   std::string fault;
+  bool table = false;
   if (hdu > 0) {
     // The type as the library reads it; a type it does not know is an image.
     const std::string value = card_value(cards);
     if (value.empty()) return "gives " + shown(cards) + ", an extension of no type";
     std::string type = value_text(value);
     type.erase(0, type.find_first_not_of(' '));
-    if (type == "TABLE" || binary_table_type(cards))
+    table = type == "TABLE" || binary_table_type(cards);
+    if (table)
       fault = table_data(header, type == "TABLE", data);
+    else if (state->after_compressed_image && !library_image_type(value))
+      fault = "gives " + shown(cards) +
+              ", a type the FITS library does not know, right after a tile-compressed image: the library sizes "
+              "such an extension by what that image left, not by its cards";
     else
       fault = image_data(header, cards, size, data);
   } else {
     fault = image_data(header, cards, size, data);
   }
   if (!fault.empty()) return fault;
+  state->after_compressed_image = table && compressed_table(cards, size);
   if (data->data >= 0) data->padded = (data->data + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
   return "";
+}
+
+std::string fits_card_shown(const char* card) { return shown(card); }
+
+hdu_selector fits_hdu_selector(const std::string& text) {
+  hdu_selector selector;
+  std::string spec = text;
+  // Measured: "SCI#" finds an HDU named SCI or SCI#, whichever comes
+  // first, "SCI##" one named SCI# only, "1 #" HDU 1, "1# " no HDU.
+  const bool hashed = !spec.empty() && spec.back() == '#';
+  if (hashed) spec.pop_back();
+  std::vector<char> chars(spec.begin(), spec.end());
+  chars.push_back('\0');
+  char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", rows[FLEN_FILENAME] = "";
+  int status = 0;
+  if (spec.size() >= FLEN_FILENAME || ffexts(chars.data(), &selector.number, name, &selector.version,
+                                             &selector.type, column, rows, &status) != 0)
+    return selector;
+  selector.read = true;
+  if (*name == '\0') return selector;
+  selector.names.push_back(name);
+  if (hashed && selector.names[0].back() != '#') selector.names.push_back(selector.names[0] + "#");
+  return selector;
 }
 
 const char fits_hdu_beyond_any_file[] = "describes more data than any file holds";

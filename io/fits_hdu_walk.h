@@ -8,6 +8,8 @@
 // refused, not guessed at.
 #pragma once
 
+#include <fitsio.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -36,8 +38,18 @@ struct hdu_data {
   long long data = 0;
   long long padded = 0;
 };
+// What the library carries from one HDU to the next and sizes an HDU by:
+// after a tile-compressed image it sizes an extension of a type it does not
+// know by what that image left, not by the extension's cards (it looks for
+// END from the ninth card on, and takes the data's size from the last
+// image it read). A walk cannot follow it there; such an HDU is refused.
+struct hdu_walk_state {
+  // The HDU sized last is a tile-compressed image.
+  bool after_compressed_image = false;
+};
 // The data of HDU `hdu` whose header is `cards` (`size` bytes, through its
-// END), sized as the library sizes them. An image (a primary array, an
+// END), sized as the library sizes them after the HDUs `state` recalls,
+// which it then recalls this one too. An image (a primary array, an
 // image extension, or an extension of a type the library does not know):
 // |BITPIX|/8 x GCOUNT x (PCOUNT + the product of the axis lengths, 0 for
 // no axis), the first axis left out of random groups (NAXIS1 = 0 and
@@ -46,10 +58,30 @@ struct hdu_data {
 // cards 2 to 7 that the library requires of it. Empty when sized; else
 // what is wrong, for a message: a card the library requires missing,
 // misplaced or unreadable, BITPIX not one of 8, 16, 32, 64, -32, -64, a
-// negative length or count.
-std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data* data);
+// negative length or count, an extension of a type the library does not
+// know right after a tile-compressed image.
+std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data* data, hdu_walk_state* state);
 // The reason for a message when an HDU's data are more than any file holds.
 extern const char fits_hdu_beyond_any_file[];
+
+// The HDU a selector selects (the text between a name's brackets: "1",
+// "SCI,2", "1#"), as the library's open reads it: a number, or the names
+// the HDU's EXTNAME or HDUNAME may give (in any letter case) and the
+// version its EXTVER must give (0 for any), and the kind of HDU. One '#'
+// that ends the selector (the library's "this HDU only") is no part of it:
+// "1#" is HDU 1, and "SCI#" answers to SCI and SCI#, as the library's
+// search does. `read` is false when the library cannot read it.
+struct hdu_selector {
+  bool read = false;
+  int number = 0;
+  std::vector<std::string> names;
+  int version = 0, type = ANY_HDU;
+};
+hdu_selector fits_hdu_selector(const std::string& text);
+
+// A card's text fit for a message: its bytes outside printable ASCII as
+// '?', its trailing blanks off.
+std::string fits_card_shown(const char* card);
 
 // Refuses (status -1) HDU `hdu` of the file `name`, which the walk cannot
 // size as the library does, for the reason `fault`.

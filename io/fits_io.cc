@@ -28,6 +28,7 @@ extern "C" {
 #include "array/vms.h"
 #include "io/compressed_input.h"
 #include "io/fits_compressed_header.h"
+#include "io/fits_hdu_walk.h"
 #include "io/fits_name_gate.h"
 #include "io/image_file.h"
 #include "io/image_input_file.h"
@@ -432,24 +433,26 @@ std::string hdu_list(fitsfile* fptr, int count) {
 // filter, a binning or a section the library refused, a damaged HDU), for
 // the library's own reason to stand. Moves the file.
 std::string missing_hdu_in(fitsfile* fptr, const std::string& extension, const std::string& label) {
-  int number = 0, version = 0, type = ANY_HDU, status = 0, count = 0;
-  char extname[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
-  std::vector<char> selector(extension.begin(), extension.end());
-  selector.push_back('\0');
-  if (ffexts(selector.data(), &number, extname, &version, &type, column, filter, &status) != 0) return "";
+  const hdu_selector selector = fits_hdu_selector(extension);
+  int status = 0, count = 0;
+  if (!selector.read) return "";
   // The library parses every header as it counts the HDUs.
   fits_check_compressed_hdus_through(fptr, std::numeric_limits<int>::max());
   if (ffthdu(fptr, &count, &status) != 0 || count < 1) return "";
   const hdus_end end = end_of_hdus(fptr, count, label);
-  bool absent = number >= count;
-  if (*extname != '\0') {
-    int found = 0;
-    ffmnhd(fptr, type, extname, version, &found);
-    int at = 0;
-    ffghdn(fptr, &at);
-    // A search that met the cut end found nothing before it; one that found
-    // the name in the header the end cuts found an HDU the library cannot open.
-    absent = found == BAD_HDU_NUM || (!end.cut.empty() && (found != 0 || at > count));
+  bool absent = selector.number >= count;
+  if (!selector.names.empty()) {
+    absent = true;
+    for (const std::string& name : selector.names) {
+      std::vector<char> text(name.begin(), name.end());
+      text.push_back('\0');
+      int found = 0, at = 0;
+      ffmnhd(fptr, selector.type, text.data(), selector.version, &found);
+      ffghdn(fptr, &at);
+      // A search that met the cut end found nothing before it; one that found
+      // the name in the header the end cuts found an HDU the library cannot open.
+      absent = absent && (found == BAD_HDU_NUM || (!end.cut.empty() && (found != 0 || at > count)));
+    }
   }
   if (!absent || (!end.whole && end.cut.empty())) return "";
   return end.whole ? label + " has no such HDU: it holds " + hdu_list(fptr, count) : end.cut;

@@ -110,8 +110,10 @@ const char* const kQuantizations[] = {"NO_DITHER", "SUBTRACTIVE_DITHER_1", "SUBT
 const char* const kConventionZCards[] = {"ZIMAGE",   "ZCMPTYPE", "ZBITPIX",  "ZNAXIS",   "ZMASKCMP", "ZSIMPLE",
                                          "ZTENSION", "ZEXTEND",  "ZBLOCKED", "ZPCOUNT",  "ZGCOUNT",  "ZHECKSUM",
                                          "ZDATASUM", "ZQUANTIZ", "ZDITHER0", "ZSCALE",   "ZZERO",    "ZBLANK"};
-const char* const kStructureCards[] = {"XTENSION", "BITPIX", "NAXIS",  "PCOUNT",  "GCOUNT",  "TFIELDS", "THEAP",
-                                       "BSCALE",   "BZERO",  "BLANK",  "EXTNAME", "EXTVER",  "HDUNAME", "HDUVER"};
+// The name cards are not among them: the tiles do not depend on them, and
+// the walk's search refuses their copies where it compares them.
+const char* const kStructureCards[] = {"XTENSION", "BITPIX", "NAXIS",  "PCOUNT", "GCOUNT",
+                                       "TFIELDS",  "THEAP",  "BSCALE", "BZERO",  "BLANK"};
 // The library keeps at most this many image axes, and this many dithering
 // offsets in its table of random numbers.
 constexpr long long kMaxAxes = 6;
@@ -174,8 +176,7 @@ card_kind kind_of_card(const std::string& name) {
     if (name == key) return card_kind::logical;
   for (const char* const key : {"BITPIX", "NAXIS", "PCOUNT", "GCOUNT", "TFIELDS", "THEAP"})
     if (name == key) return card_kind::structure_integer;
-  for (const char* const key : {"ZBITPIX", "ZNAXIS", "ZPCOUNT", "ZGCOUNT", "ZDITHER0", "ZBLANK", "BLANK", "EXTVER",
-                                "HDUVER"})
+  for (const char* const key : {"ZBITPIX", "ZNAXIS", "ZPCOUNT", "ZGCOUNT", "ZDITHER0", "ZBLANK", "BLANK"})
     if (name == key) return card_kind::integer;
   for (const char* const key : {"ZSCALE", "ZZERO", "BSCALE", "BZERO"})
     if (name == key) return card_kind::real;
@@ -969,76 +970,83 @@ class tile_table {
 // order, parsing each header), or all.
 struct hdu_reach {
   int last = std::numeric_limits<int>::max();
-  std::string extname;
-  int version = 0, type = ANY_HDU;
+  hdu_selector selector;
 
-  // From a name's selector ("1", "SCI", "SCI,2"), as the library reads
-  // it; none is the primary HDU, which the library opens.
-  static hdu_reach of(const std::string& selector) {
+  // From a name's selector ("1", "SCI", "SCI,2", "1#"), as the library
+  // reads it; none is the primary HDU, which the library opens.
+  static hdu_reach of(const std::string& text) {
     hdu_reach reach;
-    if (selector.empty()) {
+    if (text.empty()) {
       reach.last = 0;
       return reach;
     }
-    std::vector<char> text(selector.begin(), selector.end());
-    text.push_back('\0');
-    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", rows[FLEN_FILENAME] = "";
-    int number = 0, status = 0;
+    reach.selector = fits_hdu_selector(text);
     // A selector the library cannot read ends its open; every HDU is
     // checked for the listing of them that may follow.
-    if (ffexts(text.data(), &number, name, &reach.version, &reach.type, column, rows, &status) != 0) return reach;
-    reach.extname = name;
-    if (reach.extname.empty()) reach.last = number;
+    if (reach.selector.read && reach.selector.names.empty()) reach.last = reach.selector.number;
     return reach;
   }
 
-  // Whether the read goes no further than `hdu`, whose cards these are.
-  // An HDU that gives a name or version card twice, with values the
-  // library reads otherwise, may be taken or passed by its search,
-  // whichever copy it reads: the walk goes on. Copies that agree are one.
-  bool reached(int hdu, const char* cards, std::size_t size) const {
-    if (extname.empty()) return hdu >= last;
-    for (const char* const key : {"EXTNAME", "EXTVER", "HDUNAME", "HDUVER"}) {
-      const char* first = library_card(cards, size, key);
-      for (const char* copy = first; copy != nullptr;) {
-        if (value_read(copy, key) != value_read(first, key)) return false;
-        const std::size_t after = static_cast<std::size_t>(copy + FITS_CARD - cards);
-        copy = library_card(cards + after, size - after, key);
-      }
-    }
-    std::string xtension = hdu == 0 ? "IMAGE" : value_of(cards, size, "XTENSION");
-    xtension.erase(0, xtension.find_first_not_of(' '));
-    const bool binary = hdu > 0 && binary_table_type(cards), compressed = compressed_table(cards, size);
-    const int kind = xtension == "IMAGE" || compressed ? IMAGE_HDU
-                     : binary                          ? BINARY_TBL
-                     : xtension == "TABLE"             ? ASCII_TBL
-                                                       : -1;
-    if (type != ANY_HDU && kind != type) return false;
-    for (const char* const key : {"EXTNAME", "HDUNAME"}) {
-      if (strcasecmp(value_of(cards, size, key).c_str(), extname.c_str()) != 0) continue;
-      const char* version_card = library_card(cards, size, key[0] == 'E' ? "EXTVER" : "HDUVER");
-      if (version == 0 || version_of(version_card) == version) return true;
-    }
-    return false;
+  // Whether the read goes no further than `hdu`, whose cards these are, in
+  // the file `name`. The library's search takes an HDU whose EXTNAME or
+  // HDUNAME is the name sought, in any letter case, and whose EXTVER (for
+  // either; 1 when absent or no integer, its low 32 bits as the library's
+  // int) is the version sought, when one is; measured, it tries HDUNAME
+  // after an EXTNAME that matched with another version, to the same end.
+  // Copies of these cards that the search would answer otherwise, whichever
+  // it reads, are refused; copies it answers alike are no matter.
+  bool reached(int hdu, const char* cards, std::size_t size, const std::string& name) const {
+    if (!selector.read || selector.names.empty()) return hdu >= last;
+    if (selector.type != ANY_HDU && kind_of(hdu, cards, size) != selector.type) return false;
+    bool named = false;
+    for (const char* const key : {"EXTNAME", "HDUNAME"})
+      named = answer(hdu, cards, size, key, name, [&](const char* card) { return names_sought(card); }) || named;
+    if (!named || selector.version == 0) return named;
+    return answer(hdu, cards, size, "EXTVER", name, [&](const char* card) { return version_of(card) == selector.version; });
   }
 
  private:
-  // A card's value without quotes and trailing blanks; empty when absent.
-  static std::string value_of(const char* cards, std::size_t size, const char* key) {
-    const char* card = library_card(cards, size, key);
-    return card == nullptr ? "" : value_text(card_value(card));
+  // The kind of HDU the library takes this one for: a compressed image for
+  // an image, a type it does not know too.
+  static int kind_of(int hdu, const char* cards, std::size_t size) {
+    if (hdu == 0 || compressed_table(cards, size)) return IMAGE_HDU;
+    if (binary_table_type(cards)) return BINARY_TBL;
+    std::string xtension = value_text(card_value(cards));
+    xtension.erase(0, xtension.find_first_not_of(' '));
+    return xtension == "TABLE" ? ASCII_TBL : IMAGE_HDU;
   }
-  // A version as the library takes it: 1 when the card is absent or its
-  // value no integer it converts (EXTVER = 'abc').
-  static long long version_of(const char* card) {
+  bool names_sought(const char* card) const {
+    if (card == nullptr) return false;
+    const std::string given = value_text(card_value(card));
+    for (const std::string& sought : selector.names)
+      if (strcasecmp(given.c_str(), sought.c_str()) == 0) return true;
+    return false;
+  }
+  // A version as the library compares it: 1 when the card is absent or its
+  // value no integer it converts (EXTVER = 'abc'); an int, so that
+  // 4294967298 is version 2.
+  static int version_of(const char* card) {
     long long version = 1;
     if (card == nullptr || !value_integer(card_value(card), &version)) return 1;
-    return version;
+    return static_cast<int>(static_cast<std::uint32_t>(version));
   }
-  // A name or version card's value as the library reads it.
-  static std::string value_read(const char* card, const std::string& key) {
-    if (key == "EXTVER" || key == "HDUVER") return std::to_string(version_of(card));
-    return value_text(card_value(card));
+  // What the search answers of the card `key` (`sought`, of the card or of
+  // null when it is absent); refused when its copies answer otherwise.
+  template <class Answer>
+  static bool answer(int hdu, const char* cards, std::size_t size, const char* key, const std::string& name,
+                     Answer sought) {
+    const char* first = library_card(cards, size, key);
+    const bool answered = sought(first);
+    for (const char* copy = first; copy != nullptr;) {
+      if (sought(copy) != answered)
+        fatal_exitf(-1, stderr,
+                    "Error: HDU [%d] gives %s twice, with values that differ (%s, then %s), of which the FITS "
+                    "library's search for the HDU the name selects may read either: remove the wrong one ... (%s)\n",
+                    hdu, key, fits_card_shown(first).c_str(), fits_card_shown(copy).c_str(), name.c_str());
+      const std::size_t after = static_cast<std::size_t>(copy + FITS_CARD - cards);
+      copy = library_card(cards + after, size - after, key);
+    }
+    return answered;
   }
 };
 
@@ -1058,6 +1066,7 @@ struct hdu_reach {
 bool check_hdus(const file_bytes& file, const std::string& name, const hdu_reach& reach) {
   long long start = 0;
   bool compressed = false;
+  hdu_walk_state state;
   for (int hdu = 0;; hdu++) {
     std::string cards;
     long long nblocks = 0;
@@ -1070,15 +1079,15 @@ bool check_hdus(const file_bytes& file, const std::string& name, const hdu_reach
       ended = first_end_card(block, FITS_BLOCK) != nullptr;
     }
     hdu_data data;
-    const std::string fault = fits_hdu_data(cards.data(), cards.size(), hdu, &data);
+    const std::string fault = fits_hdu_data(cards.data(), cards.size(), hdu, &data, &state);
     if (!fault.empty()) fits_refuse_hdu(hdu, fault, name);
     const long long data_start = start + nblocks * FITS_BLOCK;
-    if (compressed_table(cards.data(), cards.size())) {
+    if (state.after_compressed_image) {
       if (nblocks > kMaxHeaderBlocks) refuse_long_header(hdu, name);
       tile_table(cards, static_cast<int>(nblocks), hdu, data_start, name, false).check_cards(file);
       compressed = true;
     }
-    if (reach.reached(hdu, cards.data(), cards.size())) return compressed;
+    if (reach.reached(hdu, cards.data(), cards.size(), name)) return compressed;
     if (data.padded < 0) fits_refuse_hdu(hdu, fits_hdu_beyond_any_file, name);
     if (data.padded > file.size() - data_start) return compressed;
     start = data_start + data.padded;

@@ -19,8 +19,9 @@
 // Refuses, with a message naming the card, the HDU and `name` (status -1),
 // the first tile-compressed image among the HDUs that a read of the HDU
 // `selector` selects passes (the text between the name's brackets: a
-// number, the HDUs up to it; an EXTNAME, the HDUs up to the first so named,
-// as the library searches them; none, the primary HDU), whose cards
+// number, the HDUs up to it; a name, the HDUs up to the first so named, as
+// the library searches them, copies of a name or version card it would
+// answer otherwise refused; none, the primary HDU), whose cards
 // the library would trust to its harm: a card the library or these checks
 // read given twice, in any form its parser names it, with values it reads
 // otherwise (it may read either copy; copies it reads alike are one card);

@@ -160,13 +160,7 @@ TEST(InflatersDeath, DamagedUnixCompressDataAreRefusedNamingTheFile) {
 
 namespace {
 
-// The standard input of a death-test child becomes a pipe from path, which
-// cannot be rewound.
-void stdin_through_pipe(const std::string& path) {
-  std::FILE* pipe = popen(("cat '" + path + "'").c_str(), "r");
-  if (pipe == nullptr) std::abort();
-  dup2(fileno(pipe), fileno(stdin));
-}
+using fits_test::stdin_through_pipe;
 
 // For death-test children: at most `bytes` more address space than the
 // process maps now, so that reading what follows an image, or allocating

@@ -156,7 +156,8 @@ TEST(FitsHduWalk, SizesHeadersAsTheLibrary) {
     write_bytes(path, (c.hdu > 0 ? kEmptyPrimary : "") + header);
     const long long library = library_padded_size(path, c.hdu);
     hdu_data data;
-    const std::string fault = fits_hdu_data(header.data(), header.size(), c.hdu, &data);
+    hdu_walk_state after_empty_primary;
+    const std::string fault = fits_hdu_data(header.data(), header.size(), c.hdu, &data, &after_empty_primary);
     switch (c.expected) {
       case verdict::alike:
         ASSERT_GE(library, 0) << c.label;
@@ -177,7 +178,8 @@ TEST(FitsHduWalk, SizesHeadersAsTheLibrary) {
   const std::string huge =
       header_of({simple, b16, n2, value_card("NAXIS1", "4294967296"), value_card("NAXIS2", "4294967296")});
   hdu_data data;
-  EXPECT_EQ(fits_hdu_data(huge.data(), huge.size(), 0, &data), "");
+  hdu_walk_state state;
+  EXPECT_EQ(fits_hdu_data(huge.data(), huge.size(), 0, &data, &state), "");
   EXPECT_EQ(data.padded, -1);
 }
 
@@ -322,11 +324,12 @@ TEST(FitsHduWalkDeath, PassedHdusAreWalkedAsTheLibraryWalksThem) {
     EXPECT_EXIT(read_expecting(scratch("version.fits") + selector, 100), ::testing::ExitedWithCode(0), "") << selector;
   }
   EXPECT_EXIT_STATUS(read_refused(scratch("version.fits[SCI,2]")), 255, "HDU \\[2\\] has ZTILE2 = 0");
-  // EXTNAME twice: alike, HDU 1 is SCI; differing, the walk goes on.
+  // EXTNAME twice: alike for the search, HDU 1 is SCI; one SCI and one
+  // not, the search may take or pass HDU 1: refused.
   const struct {
     const char* again;
     bool read;
-  } names[] = {{"'SCI     '", true}, {"'sci'", false}, {"'ERR'", false}};
+  } names[] = {{"'SCI     '", true}, {"'sci'", true}, {"'ERR'", false}};
   for (const auto& [again, read] : names) {
     write_bytes(
         scratch("names.fits"),
@@ -335,7 +338,7 @@ TEST(FitsHduWalkDeath, PassedHdusAreWalkedAsTheLibraryWalksThem) {
     if (read)
       EXPECT_EXIT(read_expecting(scratch("names.fits[SCI]"), 7), ::testing::ExitedWithCode(0), "") << again;
     else
-      EXPECT_EXIT_STATUS(read_refused(scratch("names.fits[SCI]")), 255, "HDU \\[2\\] has ZTILE2 = 0") << again;
+      EXPECT_EXIT_STATUS(read_refused(scratch("names.fits[SCI]")), 255, "HDU \\[1\\] gives EXTNAME twice") << again;
   }
 }
 
@@ -347,4 +350,218 @@ TEST(FitsHduWalkDeath, TableWithZimageFalseIsPassed) {
               image_hdu(true, kStructure, {}, 1) + table + image_hdu(false, kStructure, {}, 40));
   EXPECT_EXIT(read_expecting(scratch("zimage.fits[2]"), 40), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(read_expecting(scratch("zimage.fits"), 1), ::testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+// The header of an HDU (its blocks through END) and its data.
+std::size_t header_size(const std::string& hdu) {
+  for (std::size_t at = 0; at + 80 <= hdu.size(); at += 80)
+    if (hdu.compare(at, 8, "END     ") == 0) return (at + 80 + 2879) / 2880 * 2880;
+  return hdu.size();
+}
+
+// An extension of the given XTENSION value: a 100 x 100 image of 16-bit
+// values (`table` false) or a binary table of 3000 rows of 4 bytes, with
+// `filler` comment cards before END.
+std::string extension_of(const std::string& xtension, bool table, int filler) {
+  std::vector<std::string> cards = {"XTENSION= " + xtension,
+                                    value_card("BITPIX", table ? "8" : "16"),
+                                    value_card("NAXIS", "2"),
+                                    value_card("NAXIS1", table ? "4" : "100"),
+                                    value_card("NAXIS2", table ? "3000" : "100"),
+                                    value_card("PCOUNT", "0"),
+                                    value_card("GCOUNT", "1")};
+  const bool ascii = table && xtension.find("TABLE") < 3;
+  if (table) cards.insert(cards.end(), {value_card("TFIELDS", "1"), value_card("TFORM1", ascii ? "'I4'" : "'1J'")});
+  if (ascii) cards.push_back(value_card("TBCOL1", "1"));
+  cards.insert(cards.end(), static_cast<std::size_t>(filler), "COMMENT filler");
+  std::string data(table ? 12000 : 20000, '\0');
+  data.resize((data.size() + 2879) / 2880 * 2880, '\0');
+  return header_of(cards) + data;
+}
+
+}  // namespace
+
+// After a tile-compressed image the library sizes an extension of a type
+// it does not know by that image's state, not by its cards: the walk sizes
+// an extension there only where the library's size is its cards' (the
+// library's own sizes of each form are the reference), and refuses the
+// others. After any other HDU each form is sized by its cards.
+TEST(FitsHduWalk, ExtensionsAfterACompressedImageAreSizedOnlyAsTheLibrarySizesThem) {
+  const std::string compressed = rice_hdu(8);
+  const struct {
+    const char* xtension;
+    bool table;
+  } forms[] = {{"'IMAGE'", false},    {"'IMAGE   '", false}, {"'IUEIMAGE'", false}, {"' IMAGE'", false},
+               {"'image'", false},    {"IMAGE", false},       {"'FOO'", false},      {"''", false},
+               {"'BINTABLE'", true},  {"' BINTABLE'", true},  {"BINTABLE", true},    {"'A3DTABLE'", true},
+               {"'bintable'", false}, {"'TABLE'", true},      {"TABLE", true}};
+  const std::string path = scratch("after.fits");
+  for (const auto& form : forms)
+    for (const int filler : {0, 12}) {
+      SCOPED_TRACE(std::string(form.xtension) + " " + std::to_string(filler));
+      const std::string extension = extension_of(form.xtension, form.table, filler);
+      const long long cards_padded = static_cast<long long>(extension.size() - header_size(extension));
+      write_bytes(path, kEmptyPrimary + compressed + extension + image_hdu(false, kStructure, {}, 1));
+      const long long library = library_padded_size(path, 2);
+      hdu_walk_state state;
+      hdu_data data;
+      ASSERT_EQ(fits_hdu_data(compressed.data(), header_size(compressed), 1, &data, &state), "");
+      ASSERT_TRUE(state.after_compressed_image);
+      const std::string fault = fits_hdu_data(extension.data(), header_size(extension), 2, &data, &state);
+      EXPECT_EQ(fault.empty(), library == cards_padded) << fault;
+      if (fault.empty()) {
+        EXPECT_EQ(data.padded, cards_padded);
+      } else {
+        EXPECT_NE(fault.find("a type the FITS library does not know"), std::string::npos);
+      }
+      EXPECT_FALSE(state.after_compressed_image && fault.empty());
+      // After a plain image, the library and the walk size it by its cards.
+      write_bytes(path, kEmptyPrimary + image_hdu(false, kStructure, {}, 1) + extension);
+      hdu_walk_state plain;
+      EXPECT_EQ(fits_hdu_data(extension.data(), header_size(extension), 2, &data, &plain), "");
+      EXPECT_EQ(library_padded_size(path, 2), cards_padded);
+      EXPECT_EQ(data.padded, cards_padded);
+    }
+}
+
+namespace {
+
+// An image extension of the given XTENSION value whose END is its eighth
+// card, after which the library, sizing it by the compressed image before
+// it, looks for END further on: in its data, where a second END and then a
+// tile header with ZTILE2 = 0 stand for it to open.
+std::string hiding_a_tile_header(const std::string& xtension) {
+  std::string hdu = extension_of(xtension, false, 0);
+  const std::size_t data = header_size(hdu);
+  hdu.replace(data, 80, card("END"));
+  hdu.replace(data + 80, 2800, std::string(2800, ' '));
+  const std::string hidden = dividing_by_zero();
+  hdu.replace(data + 2 * 2880, hidden.size(), hidden);
+  return hdu;
+}
+
+}  // namespace
+
+// An extension of a type the library does not know right after a
+// tile-compressed image, in each form, is refused naming it wherever a read
+// passes or selects it, by number or by name, from a plain file, a gzip or
+// bzip2 file and the standard input: never a division by zero.
+TEST(FitsHduWalkDeath, UnknownExtensionAfterACompressedImageIsRefused) {
+  for (const char* xtension : {"'FOO'", "' IMAGE'", "IMAGE"}) {
+    const std::string plain = scratch("hiding.fits");
+    write_bytes(plain, image_hdu(true, kStructure, {}, 1) + rice_hdu(8) + hiding_a_tile_header(xtension) +
+                           image_hdu(false, kStructure, {value_card("EXTNAME", "'LAST'")}, 40));
+    const std::string refusal = std::string("the header of HDU \\[2\\] gives XTENSION= ") + xtension +
+                                ", a type the FITS library does not know, right after a tile-compressed image";
+    EXPECT_EXIT(read_expecting(plain + "[0]", 1), ::testing::ExitedWithCode(0), "") << xtension;
+    std::vector<std::string> names = {plain};
+    for (const char* packer : {"gzip", "bzip2"}) {
+      const std::string packed = plain + "." + packer;
+      ASSERT_EQ(std::system((std::string(packer) + " -c '" + plain + "' > '" + packed + "'").c_str()), 0);
+      names.push_back(packed);
+    }
+    for (const std::string& name : names)
+      for (const char* selector : {"[2]", "[3]", "[LAST]"})
+        EXPECT_EXIT_STATUS(read_refused(name + selector), 255, refusal) << name << selector;
+    EXPECT_EXIT_STATUS(
+        {
+          fits_test::stdin_through_pipe(names[1]);
+          read_refused("-.fits[LAST]");
+        },
+        255, refusal)
+        << xtension;
+  }
+}
+
+// The library's search for a name, as measured: EXTNAME or HDUNAME in any
+// letter case, EXTVER for both (1 when absent or no integer, its low 32
+// bits), a trailing '#' its "this HDU only". HDU 2 divides by zero: a read
+// the library ends before it reads, one it passes it on is refused. The
+// library's own landing on the same file with a sound HDU 2 is the
+// reference, from a plain file and a gzip file alike.
+TEST(FitsHduWalkDeath, NameSearchesLandWhereTheLibraryLands) {
+  const std::string primary = image_hdu(true, kStructure, {}, 1);
+  auto named = [](std::string hdu, const std::vector<std::string>& cards) {
+    for (const std::string& text : cards) hdu = with_card_text(hdu, text.substr(0, 8), text);
+    return hdu;
+  };
+  const struct {
+    std::vector<std::string> first, second;
+    const char* selector;
+    int lands;
+  } cases[] = {
+      {{"EXTNAME = 'SCI'", "HDUNAME = 'SCI'", "HDUVER  = 2"}, {"EXTNAME = 'SCI'", "EXTVER  = 2"}, "[SCI,2]", 2},
+      {{"HDUNAME = 'SCI'", "HDUVER  = 2"}, {"EXTNAME = 'SCI'", "EXTVER  = 2"}, "[SCI,2]", 2},
+      {{"HDUNAME = 'SCI'", "EXTVER  = 2"}, {"EXTNAME = 'SCI'", "EXTVER  = 2"}, "[SCI,2]", 1},
+      {{"EXTNAME = 'X'", "HDUNAME = 'SCI'", "EXTVER  = 2"}, {"EXTNAME = 'SCI'", "EXTVER  = 2"}, "[SCI,2]", 1},
+      {{"EXTNAME = 'SCI'", "EXTVER  = 4294967298"}, {"EXTNAME = 'SCI'", "EXTVER  = 2"}, "[SCI,2]", 1},
+      {{"EXTNAME = 'SCI'", "EXTVER  = 2147483650"}, {"EXTNAME = 'SCI'", "EXTVER  = 2"}, "[SCI,2]", 2},
+      {{"EXTNAME = 'SCI'", "EXTVER  = 2.7"}, {"EXTNAME = 'SCI'", "EXTVER  = 2"}, "[SCI,2]", 1},
+      {{"EXTNAME = 'SCI'", "EXTVER  = '2'"}, {"EXTNAME = 'SCI'", "EXTVER  = 2"}, "[SCI,2]", 1},
+      {{"EXTNAME = 'SCI'", "EXTVER  = 1E20"}, {"EXTNAME = 'SCI'"}, "[SCI,1]", 1},
+      {{"EXTNAME = ' SCI'"}, {"EXTNAME = 'SCI'"}, "[SCI]", 2},
+      {{"EXTNAME = 'sci'"}, {"EXTNAME = 'SCI'"}, "[SCI]", 1},
+      {{"EXTNAME = 'A'"}, {"EXTNAME = '1#'"}, "[1#]", 1},
+      {{"EXTNAME = 'A'"}, {"EXTNAME = 'B'"}, "[1 #]", 1},
+      {{"EXTNAME = 'SCI#'"}, {"EXTNAME = 'SCI'"}, "[SCI#]", 1},
+      {{"EXTNAME = 'SCI'"}, {"EXTNAME = 'SCI#'"}, "[SCI#]", 1},
+      {{"EXTNAME = 'SCI'"}, {"EXTNAME = 'SCI#'"}, "[SCI##]", 2},
+      {{"EXTNAME = 'SCI#'"}, {"EXTNAME = 'SCI'"}, "[SCI##]", 1},
+      {{"EXTNAME = 'A1'"}, {"EXTNAME = 'A'"}, "[A#]", 2},
+      {{"HDUNAME = 'SCI'"}, {"EXTNAME = 'SCI'"}, "[SCI#]", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first.back() + " " + c.selector);
+    const std::string first = named(image_hdu(false, kStructure, {}, 100), c.first);
+    write_bytes(scratch("sound.fits"), primary + first + named(rice_hdu(8), c.second));
+    ASSERT_EQ(library_hdu(scratch("sound.fits") + c.selector), c.lands);
+    const std::string path = scratch("search.fits");
+    write_bytes(path, primary + first + named(dividing_by_zero(), c.second));
+    std::vector<std::string> names = {path, scratch("search.fits.gz")};
+    ASSERT_EQ(std::system(("gzip -c '" + path + "' > '" + names[1] + "'").c_str()), 0);
+    for (const std::string& name : names) {
+      if (c.lands == 1)
+        EXPECT_EXIT(read_expecting(name + c.selector, 100), ::testing::ExitedWithCode(0), "") << name;
+      else
+        EXPECT_EXIT_STATUS(read_refused(name + c.selector), 255, "HDU \\[2\\] has ZTILE2 = 0") << name;
+    }
+  }
+}
+
+namespace {
+
+// Reads name and exits 0 when its pixels are the reference's.
+void read_matching(const std::string& name, const std::vector<double>& reference) {
+  to_array<float, false> ima;
+  fitsstruct rec;
+  fits_read_float(name.c_str(), ima, &rec);
+  for (int k = 0; k < ima.n_elem(); k++)
+    if (ima.buffer()[k] != static_cast<float>(reference[k])) std::exit(3);
+  std::exit(ima.n_elem() == static_cast<int>(reference.size()) ? 0 : 4);
+}
+
+}  // namespace
+
+// A primary image of 64-bit integers is sized at 8 bytes a pixel on the
+// way: the compressed image after it reads as the library reads it, and
+// one that divides by zero there is refused.
+TEST(FitsHduWalkDeath, SixtyFourBitPrimaryIsSizedOnTheWay) {
+  std::vector<std::string> cards = {value_card("SIMPLE", "T"), value_card("BITPIX", "64"), value_card("NAXIS", "2"),
+                                    value_card("NAXIS1", "40"), value_card("NAXIS2", "40")};
+  std::string primary = header_of(cards) + std::string(40 * 40 * 8, '\0');
+  primary.resize((primary.size() + 2879) / 2880 * 2880, '\0');
+  // A walk at 4 bytes a pixel would land inside the data, at a block of
+  // zeros that opens no HDU.
+  ASSERT_GT(primary.size(), header_size(primary) + (40 * 40 * 4 + 2879) / 2880 * 2880);
+  const std::string sound = rice_hdu(8);
+  write_bytes(scratch("wide.fits"), primary + sound);
+  const std::vector<double> reference = fits_test::read_reference(scratch("wide.fits[1]")).values;
+  ASSERT_EQ(reference.size(), 64u);
+  EXPECT_EXIT(read_matching(scratch("wide.fits[1]"), reference), ::testing::ExitedWithCode(0), "");
+  write_bytes(scratch("wide.fits"), primary + dividing_by_zero());
+  EXPECT_EXIT_STATUS(read_refused(scratch("wide.fits[1]")), 255, "HDU \\[1\\] has ZTILE2 = 0");
+  write_bytes(scratch("wide.fits"), primary + sound + dividing_by_zero());
+  EXPECT_EXIT_STATUS(read_refused(scratch("wide.fits[2]")), 255, "HDU \\[2\\] has ZTILE2 = 0");
 }

@@ -127,6 +127,14 @@ inline bool gzip_in_place(const std::string& path) {
   return std::rename(packed.c_str(), path.c_str()) == 0;
 }
 
+// The standard input of a death-test child becomes a pipe from path, which
+// cannot be rewound.
+inline void stdin_through_pipe(const std::string& path) {
+  std::FILE* pipe = popen(("cat '" + path + "'").c_str(), "r");
+  if (pipe == nullptr) std::abort();
+  dup2(fileno(pipe), fileno(stdin));
+}
+
 // The bytes of a gzip file made by hand: its header, an empty final deflate
 // block, filler bytes and a trailer whose ISIZE claims isize bytes once
 // inflated.

@@ -151,17 +151,14 @@ TEST(TileCardCopies, CopiesReadAlikeAreOneCard) {
   }
 }
 
-// Copies that differ are refused, naming both, in the HDU read and in one
-// passed: the library may read either.
+// Copies of a card the tiles are read by that differ are refused, naming
+// both, in the HDU read and in one passed: the library may read either.
 TEST(TileCardCopies, CopiesThatDifferAreRefused) {
   const std::string bytes = float_rice("differ.fits");
   const struct {
     std::vector<std::string> cards;
     const char* message;
   } cases[] = {
-      {{"EXTNAME = 'SCI'", "EXTNAME = 'ERR'"}, "has EXTNAME twice \\(EXTNAME = 'SCI', then EXTNAME = 'ERR'\\)"},
-      {{"EXTNAME = 'SCI'", "EXTNAME = 'sci'"}, "has EXTNAME twice \\(EXTNAME = 'SCI', then EXTNAME = 'sci'\\)"},
-      {{"EXTVER  = 2", "EXTVER  = 3"}, "has EXTVER twice \\(EXTVER = 2, then EXTVER = 3\\)"},
       {{"ztile1  = 41"}, "has ZTILE1 twice \\(ZTILE1 = 40, then ztile1 = 41\\)"},
       // A quoted integer is one for the Z-cards' lenient reading, none for
       // the table's structure, which the library reads strictly.
@@ -180,6 +177,68 @@ TEST(TileCardCopies, CopiesThatDifferAreRefused) {
     fits_test::write_bytes(scratch("twice.fits"), twice + bytes.substr(2880));
     EXPECT_EXIT_STATUS(read_program(scratch("twice.fits[2]")), 255, message);
   }
+}
+
+// Copies of a name or version card that differ have no part in a read by
+// number, nor in a search for a name neither copy gives: those read. A
+// search they would answer otherwise, whichever copy it read, is refused,
+// naming both; copies the search answers alike ('SCI' and 'sci') read.
+TEST(TileCardCopies, NameCopiesThatDifferRefuseOnlyTheSearchesTheyAnswer) {
+  const std::string bytes = float_rice("names.fits");
+  const std::string last = with_cards(bytes, {"EXTNAME = 'LAST'"}).substr(2880);
+  const struct {
+    std::vector<std::string> cards;
+    std::vector<const char*> read, refused;
+    const char* message;
+  } cases[] = {
+      {{"EXTNAME = 'SCI'", "EXTNAME = 'ERR'"},
+       {"[1]", "[2]", "[LAST]"},
+       {"[SCI]", "[ERR]", "[err,1]"},
+       "EXTNAME twice, with values that differ \\(EXTNAME = +'SCI', then EXTNAME = +'ERR'\\)"},
+      {{"EXTNAME = 'SCI'", "EXTNAME = 'sci'"}, {"[SCI]", "[sci,1]", "[2]", "[LAST]"}, {}, ""},
+      {{"HDUNAME = 'SCI'", "HDUNAME = 'ERR'"},
+       {"[1]", "[LAST]"},
+       {"[ERR]"},
+       "HDUNAME twice, with values that differ \\(HDUNAME = +'SCI', then HDUNAME = +'ERR'\\)"},
+      {{"EXTNAME = 'SCI'", "EXTVER  = 2", "EXTVER  = 3"},
+       {"[1]", "[SCI]", "[LAST]"},
+       {"[SCI,2]", "[SCI,3]"},
+       "EXTVER twice, with values that differ \\(EXTVER += 2, then EXTVER += 3\\)"},
+      // Versions the library's int reads alike are one.
+      {{"EXTNAME = 'SCI'", "EXTVER  = 2", "EXTVER  = 4294967298"}, {"[SCI,2]"}, {}, ""},
+  };
+  const std::vector<float> reference = read_library(scratch("names.fits[1]"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cards.back());
+    fits_test::write_bytes(scratch("twice.fits"), with_cards(bytes, c.cards) + last);
+    for (const char* selector : c.read) EXPECT_EQ(read_program(scratch("twice.fits") + selector), reference) << selector;
+    for (const char* selector : c.refused)
+      EXPECT_EXIT_STATUS(read_program(scratch("twice.fits") + selector), 255,
+                         std::string("HDU \\[1\\] gives ") + c.message + ", of which the FITS library's search")
+          << selector;
+  }
+}
+
+// astropy's rename of a compressed image in update mode changes the first
+// of the two EXTNAME cards it wrote: the HDUs read by number, and the one
+// after it by its name, read as the closed forms astropy wrote; a search for
+// either name of the renamed HDU is refused, naming both.
+TEST(TileCardCopies, AstropyImageRenamedInUpdateModeReadsPastIt) {
+  const std::string path = kData + "renamed_after_building.fits";
+  ASSERT_EQ(count_cards(fits_test::read_bytes(path), "EXTNAME"), 2);
+  std::vector<float> sci(56 * 40), err(56 * 40);
+  for (long y = 0; y < 40; y++)
+    for (long x = 0; x < 56; x++) {
+      sci[y * 56 + x] = static_cast<float>((x * 13 + y * 29) % 30000);
+      err[y * 56 + x] = static_cast<float>((x * 7 + y * 11) % 1000);
+    }
+  EXPECT_EQ(read_program(path + "[1]"), sci);
+  for (const char* selector : {"[2]", "[ERR]", "[ERR,1]"}) EXPECT_EQ(read_program(path + selector), err) << selector;
+  for (const char* selector : {"[NEW]", "[SCI]"})
+    EXPECT_EXIT_STATUS(read_program(path + selector), 255,
+                       "HDU \\[1\\] gives EXTNAME twice, with values that differ \\(EXTNAME = 'NEW     ' .*, then "
+                       "EXTNAME = 'SCI     '.*renamed_after_building.fits\\)")
+        << selector;
 }
 
 // The library's compressor copies the input image's ZQUANTIZ, and its
