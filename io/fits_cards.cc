@@ -36,6 +36,68 @@ bool searched_card(const std::string& key) {
          key == "BSCALE" || key == "BZERO" || key == "BLANK" || key == "GROUPS";
 }
 
+// A number's exact value as the library's strict reader takes it written:
+// a sign, the significant digits and the power of ten of the last of them
+// ("150", "1.50E2" and "+1.5D2" are all 15 and 1). False for a form it
+// does not take apart, or an exponent beyond any double.
+struct exact_number {
+  bool negative = false;
+  std::string digits;
+  long long exponent = 0;
+  bool operator==(const exact_number& other) const {
+    return digits == other.digits && (digits.empty() || (negative == other.negative && exponent == other.exponent));
+  }
+};
+
+bool exact_number_of(const std::string& value, exact_number* number) {
+  std::size_t at = 0;
+  if (at < value.size() && (value[at] == '+' || value[at] == '-')) number->negative = value[at++] == '-';
+  long long fraction = 0;
+  bool mantissa = false, point = false;
+  for (; at < value.size(); at++) {
+    const char c = value[at];
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      mantissa = true;
+      if (c != '0' || !number->digits.empty()) number->digits += c;
+      fraction += point;
+    } else {
+      break;
+    }
+  }
+  if (!mantissa) return false;
+  long long written = 0;
+  if (at < value.size() && (value[at] == 'E' || value[at] == 'e' || value[at] == 'D' || value[at] == 'd')) {
+    at++;
+    bool negative = false;
+    if (at < value.size() && (value[at] == '+' || value[at] == '-')) negative = value[at++] == '-';
+    const std::size_t start = at;
+    for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; at++) {
+      written = written * 10 + (value[at] - '0');
+      if (written > 100000) return false;
+    }
+    if (at == start) return false;
+    if (negative) written = -written;
+  }
+  if (at != value.size()) return false;
+  number->exponent = written - fraction;
+  while (!number->digits.empty() && number->digits.back() == '0') {
+    number->digits.pop_back();
+    number->exponent++;
+  }
+  return true;
+}
+
+// Whether two values are numbers of the very same value: 9007199254740993
+// and 9007199254740992 are one double, but not one number.
+bool same_number(const std::string& a, const std::string& b) {
+  double x = 0, y = 0;
+  exact_number first, second;
+  return value_real_strict(a, &x) && value_real_strict(b, &y) && exact_number_of(a, &first) &&
+         exact_number_of(b, &second) && first == second;
+}
+
 }  // namespace
 
 std::string card_keyword(const char* card) {
@@ -105,7 +167,7 @@ bool copies_alike(const char* first, const char* second, card_kind kind) {
     case card_kind::structure_real: return value_real_strict(a, &x) && value_real_strict(b, &y) && x == y;
     case card_kind::any:
       if (!a.empty() && !b.empty() && a[0] == '\'' && b[0] == '\'') return value_text(a) == value_text(b);
-      return value_real_strict(a, &x) && value_real_strict(b, &y) && x == y;
+      return same_number(a, b);
   }
   return false;
 }

@@ -32,7 +32,8 @@ bool value_real_strict(const std::string& value, double* real);
 // How the library values a card, to tell whether two copies of it read
 // alike: by its lenient or its strict conversions, as text, as a logical;
 // `any` for a card the library does not read itself, whose copies agree
-// as strings without their trailing blanks or as the same number.
+// as strings without their trailing blanks or as numbers of exactly the
+// same value (1.0 and 1, not 2^53 + 1 and 2^53).
 enum class card_kind : unsigned char { text, logical, integer, structure_integer, real, structure_real, any };
 // Whether the library reads two copies of a card alike, whichever it
 // meets: the same value as it parses them, or values it converts to the

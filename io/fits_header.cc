@@ -877,6 +877,24 @@ void end_header_plainly(char* cards, int nblocks) {
   std::memcpy(end, "END", 3);
 }
 
+// The library reads a structure card whatever stands between its keyword
+// and its '=' (`NAXIS1  X=  64` is NAXIS1 = 64 there), other readers take
+// such a card for commentary, and our writes put the value in columns 11
+// to 30 behind whatever columns 9 and 10 hold. So a structure card whose
+// keyword stands alone in columns 1 to 8 without "= " after it is made
+// anew, in the form the standard fixes, with the value the library reads.
+void standard_structure_cards(char* cards, const image_structure& image) {
+  auto standard = [&](std::size_t index, const std::string& key, long long value) {
+    char* card = cards + index * FITS_CARD;
+    if (has_value_indicator(card) || std::string(card, 8) != padded(key, 8)) return;
+    put_card(card, formatted("%-8s= %20lld", key.c_str(), value));
+  };
+  standard(1, "BITPIX", image.bitpix);
+  standard(2, "NAXIS", static_cast<long long>(image.axes.size()));
+  for (std::size_t axis = 0; axis < image.axes.size(); axis++)
+    standard(3 + axis, "NAXIS" + std::to_string(axis + 1), image.axes[axis]);
+}
+
 // Every header read becomes the primary header of each result, so a card
 // that would make a primary header invalid is refused or left out here, and
 // a run that ends well writes only valid files. An image extension's header
@@ -987,6 +1005,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   // The image's structure as the library reads it, before any card moves.
   const std::string fault = fits_image_structure(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK, &image);
   if (!fault.empty()) fatal_exitf(-1, stderr, "Error: the header %s ... (%s)\n", fault.c_str(), name);
+  standard_structure_cards(cards, image);
   refuse_differing_structural_copies(cards, nblocks, name);
   leave_out_agreeing_copies(cards, nblocks);
   keep_primary_cards(cards, nblocks, name);
