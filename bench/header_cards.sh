@@ -58,13 +58,15 @@ make_image() {
   function card(text) { printf "%-80s", text; n++ }' >"$file"
 }
 
-# Instructions of one run of a program on an image.
+# Instructions of one run of a program on an image; nothing when the run
+# failed or wrote no result.
 instructions() {
   local program=$1 image=$2
   rm -f "$work"/out*
   # shellcheck disable=SC2086
-  (cd "$work" && valgrind --tool=callgrind --callgrind-out-file=/dev/null "$program" $options "$image" out \
-    2>&1 >/dev/null) | awk '/Collected :/ { print $NF }'
+  (cd "$work" && valgrind --tool=callgrind --error-exitcode=99 --callgrind-out-file=/dev/null "$program" $options \
+    "$image" out >/dev/null 2>"$work/callgrind.txt") || return
+  [ -f "$work/out.fits" ] && awk '/Collected :/ { print $NF }' "$work/callgrind.txt"
 }
 
 make_image 0 "$work/bare.fits"
@@ -75,7 +77,7 @@ for program in "$@"; do
   bare=$(instructions "$program" "$work/bare.fits")
   full=$(instructions "$program" "$work/cards.fits")
   if [ -z "$bare" ] || [ -z "$full" ]; then
-    echo "  $program: callgrind gave no count" >&2
+    echo "  $program: a run failed or callgrind gave no count" >&2
     exit 1
   fi
   awk -v p="$program" -v b="$bare" -v f="$full" -v n="$cards" \

@@ -28,6 +28,20 @@ struct card_text {
   char text[FLEN_CARD];
 };
 
+std::string keyword_of(const card_text& card) {
+  char name[FLEN_KEYWORD] = "";
+  int length = 0, status = 0;
+  ffgknm(const_cast<char*>(card.text), name, &length, &status);
+  return name;
+}
+
+std::string value_of(const card_text& card) {
+  char value[FLEN_VALUE] = "", comment[FLEN_COMMENT] = "";
+  int status = 0;
+  if (ffpsvc(const_cast<char*>(card.text), value, comment, &status) != 0) return "";
+  return value;
+}
+
 const char* const kColumnCards[] = {"TTYPE", "TFORM", "TSCAL", "TZERO", "TNULL", "TDIM"};
 
 // Cards the library finds by its keyword search, which ignores case.
@@ -100,20 +114,13 @@ bool same_number(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string card_keyword(const char* card) {
-  card_text copy(card);
-  char name[FLEN_KEYWORD] = "";
-  int length = 0, status = 0;
-  ffgknm(copy.text, name, &length, &status);
-  return name;
-}
+std::string card_keyword(const char* card) { return keyword_of(card_text(card)); }
 
-std::string card_value(const char* card) {
-  card_text copy(card);
-  char value[FLEN_VALUE] = "", comment[FLEN_COMMENT] = "";
-  int status = 0;
-  if (ffpsvc(copy.text, value, comment, &status) != 0) return "";
-  return value;
+std::string card_value(const char* card) { return value_of(card_text(card)); }
+
+named_card card_named(const char* card) {
+  const card_text copy(card);
+  return {keyword_of(copy), value_of(copy)};
 }
 
 bool value_integer(const std::string& value, long long* integer) {
@@ -154,7 +161,10 @@ bool value_real_strict(const std::string& value, double* real) {
 }
 
 bool copies_alike(const char* first, const char* second, card_kind kind) {
-  const std::string a = card_value(first), b = card_value(second);
+  return values_alike(card_value(first), card_value(second), kind);
+}
+
+bool values_alike(const std::string& a, const std::string& b, card_kind kind) {
   if (a == b) return true;
   long long i = 0, j = 0;
   double x = 0, y = 0;

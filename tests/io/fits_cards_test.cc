@@ -206,3 +206,22 @@ TEST(FitsCards, CopiesAgreeOnlyWhenTheirValuesAreTheSame) {
     EXPECT_EQ(copies_alike(b.c_str(), a.c_str(), row.kind), row.alike) << row.second << " " << row.first;
   }
 }
+
+// The passes over every card of a header name each card once, keyword and
+// value together: the same as the library's two parsers give one by one,
+// for every form the reader meets.
+TEST(FitsCards, NamingACardOnceGivesItsKeywordAndValue) {
+  const std::string forms[] = {"NAXIS1  =                   32 / columns", "NAXIS1  X=                   32",
+                               "HIERARCH ESO DET CHIP = 'a' / b",     "bscale  = 0.5",
+                               "COMMENT = 'not a value'",             "HISTORY made here",
+                               "OBJECT  = 'it''s / here' / comment",  "ZVAL2=2",
+                               "END",                                 std::string("OBS\0ER = 'ab'", 13),
+                               "",                                    "KEY     =",
+                               "LONGSTRN= 'ab&'",                     "CONTINUE  'c'"};
+  for (const std::string& form : forms) {
+    const std::string text = card(form);
+    const named_card named = card_named(text.c_str());
+    EXPECT_EQ(named.keyword, card_keyword(text.c_str())) << form;
+    EXPECT_EQ(named.value, card_value(text.c_str())) << form;
+  }
+}
