@@ -804,7 +804,10 @@ class header_index {
   header_index(char* cards, int nblocks) : cards_(cards), size_(static_cast<std::size_t>(nblocks) * FITS_BLOCK) {
     for (std::size_t at = 0; at + FITS_CARD <= size_; at += FITS_CARD) {
       char* card = cards + at;
-      if (is_end_card(card)) break;
+      if (is_end_card(card)) {
+        ended_ = true;
+        break;
+      }
       named_card named = card_named(card);
       entries_.push_back({card, upper_case(std::move(named.keyword)), std::move(named.value), true});
     }
@@ -824,7 +827,8 @@ class header_index {
       if (e.key == key) e.kept = false;
   }
 
-  // The cards kept, in order, then END and blanks to the buffer's end.
+  // The cards kept, in order, then END (when the header has one) and
+  // blanks to the buffer's end.
   void move_kept_up() {
     std::size_t kept = 0;
     for (const entry& e : entries_) {
@@ -835,12 +839,13 @@ class header_index {
     }
     if (kept == entries_.size()) return;
     std::memset(cards_ + kept * FITS_CARD, ' ', size_ - kept * FITS_CARD);
-    std::memcpy(cards_ + kept * FITS_CARD, "END", 3);
+    if (ended_) std::memcpy(cards_ + kept * FITS_CARD, "END", 3);
   }
 
  private:
   char* cards_;
   std::size_t size_;
+  bool ended_ = false;
   std::vector<entry> entries_;
 };
 
