@@ -28,6 +28,20 @@ struct card_text {
   char text[FLEN_CARD];
 };
 
+std::string keyword_of(const card_text& card) {
+  char name[FLEN_KEYWORD] = "";
+  int length = 0, status = 0;
+  ffgknm(const_cast<char*>(card.text), name, &length, &status);
+  return name;
+}
+
+std::string value_of(const card_text& card) {
+  char value[FLEN_VALUE] = "", comment[FLEN_COMMENT] = "";
+  int status = 0;
+  if (ffpsvc(const_cast<char*>(card.text), value, comment, &status) != 0) return "";
+  return value;
+}
+
 const char* const kColumnCards[] = {"TTYPE", "TFORM", "TSCAL", "TZERO", "TNULL", "TDIM"};
 
 // Cards the library finds by its keyword search, which ignores case.
@@ -36,22 +50,77 @@ bool searched_card(const std::string& key) {
          key == "BSCALE" || key == "BZERO" || key == "BLANK" || key == "GROUPS";
 }
 
-}  // namespace
+// A number's exact value as the library's strict reader takes it written:
+// a sign, the significant digits and the power of ten of the last of them
+// ("150", "1.50E2" and "+1.5D2" are all 15 and 1). False for a form it
+// does not take apart, or an exponent beyond any double.
+struct exact_number {
+  bool negative = false;
+  std::string digits;
+  long long exponent = 0;
+  bool operator==(const exact_number& other) const {
+    return digits == other.digits && (digits.empty() || (negative == other.negative && exponent == other.exponent));
+  }
+};
 
-std::string card_keyword(const char* card) {
-  card_text copy(card);
-  char name[FLEN_KEYWORD] = "";
-  int length = 0, status = 0;
-  ffgknm(copy.text, name, &length, &status);
-  return name;
+bool exact_number_of(const std::string& value, exact_number* number) {
+  std::size_t at = 0;
+  if (at < value.size() && (value[at] == '+' || value[at] == '-')) number->negative = value[at++] == '-';
+  long long fraction = 0;
+  bool mantissa = false, point = false;
+  for (; at < value.size(); at++) {
+    const char c = value[at];
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      mantissa = true;
+      if (c != '0' || !number->digits.empty()) number->digits += c;
+      fraction += point;
+    } else {
+      break;
+    }
+  }
+  if (!mantissa) return false;
+  long long written = 0;
+  if (at < value.size() && (value[at] == 'E' || value[at] == 'e' || value[at] == 'D' || value[at] == 'd')) {
+    at++;
+    bool negative = false;
+    if (at < value.size() && (value[at] == '+' || value[at] == '-')) negative = value[at++] == '-';
+    const std::size_t start = at;
+    for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; at++) {
+      written = written * 10 + (value[at] - '0');
+      if (written > 100000) return false;
+    }
+    if (at == start) return false;
+    if (negative) written = -written;
+  }
+  if (at != value.size()) return false;
+  number->exponent = written - fraction;
+  while (!number->digits.empty() && number->digits.back() == '0') {
+    number->digits.pop_back();
+    number->exponent++;
+  }
+  return true;
 }
 
-std::string card_value(const char* card) {
-  card_text copy(card);
-  char value[FLEN_VALUE] = "", comment[FLEN_COMMENT] = "";
-  int status = 0;
-  if (ffpsvc(copy.text, value, comment, &status) != 0) return "";
-  return value;
+// Whether two values are numbers of the very same value: 9007199254740993
+// and 9007199254740992 are one double, but not one number.
+bool same_number(const std::string& a, const std::string& b) {
+  double x = 0, y = 0;
+  exact_number first, second;
+  return value_real_strict(a, &x) && value_real_strict(b, &y) && exact_number_of(a, &first) &&
+         exact_number_of(b, &second) && first == second;
+}
+
+}  // namespace
+
+std::string card_keyword(const char* card) { return keyword_of(card_text(card)); }
+
+std::string card_value(const char* card) { return value_of(card_text(card)); }
+
+named_card card_named(const char* card) {
+  const card_text copy(card);
+  return {keyword_of(copy), value_of(copy)};
 }
 
 bool value_integer(const std::string& value, long long* integer) {
@@ -92,7 +161,10 @@ bool value_real_strict(const std::string& value, double* real) {
 }
 
 bool copies_alike(const char* first, const char* second, card_kind kind) {
-  const std::string a = card_value(first), b = card_value(second);
+  return values_alike(card_value(first), card_value(second), kind);
+}
+
+bool values_alike(const std::string& a, const std::string& b, card_kind kind) {
   if (a == b) return true;
   long long i = 0, j = 0;
   double x = 0, y = 0;
@@ -105,7 +177,7 @@ bool copies_alike(const char* first, const char* second, card_kind kind) {
     case card_kind::structure_real: return value_real_strict(a, &x) && value_real_strict(b, &y) && x == y;
     case card_kind::any:
       if (!a.empty() && !b.empty() && a[0] == '\'' && b[0] == '\'') return value_text(a) == value_text(b);
-      return value_real_strict(a, &x) && value_real_strict(b, &y) && x == y;
+      return same_number(a, b);
   }
   return false;
 }

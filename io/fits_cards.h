@@ -14,6 +14,13 @@ std::string card_keyword(const char* card);
 // The value as the library parses it: a string keeps its quotes; empty
 // when the card has none.
 std::string card_value(const char* card);
+// Both, from one copy of the card: for the passes that name every card of
+// a header once.
+struct named_card {
+  std::string keyword;
+  std::string value;
+};
+named_card card_named(const char* card);
 
 // A value as the library converts it where it reads a keyword it asked
 // for (a real cut toward zero, a logical as 0 or 1, a number in quotes),
@@ -32,12 +39,15 @@ bool value_real_strict(const std::string& value, double* real);
 // How the library values a card, to tell whether two copies of it read
 // alike: by its lenient or its strict conversions, as text, as a logical;
 // `any` for a card the library does not read itself, whose copies agree
-// as strings without their trailing blanks or as the same number.
+// as strings without their trailing blanks or as numbers of exactly the
+// same value (1.0 and 1, not 2^53 + 1 and 2^53).
 enum class card_kind : unsigned char { text, logical, integer, structure_integer, real, structure_real, any };
 // Whether the library reads two copies of a card alike, whichever it
 // meets: the same value as it parses them, or values it converts to the
 // same (64 and 64.0 for a tile's side; 'SCI' and 'SCI  ' for a name).
 bool copies_alike(const char* first, const char* second, card_kind kind);
+// The same on the copies' values as card_value gives them.
+bool values_alike(const std::string& first, const std::string& second, card_kind kind);
 
 // Whether the card ends the header: the library ends it at the first card
 // its parser names END, whatever follows the name ("END=", "END     X",

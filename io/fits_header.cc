@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -40,6 +41,21 @@ constexpr double kAbsentRotation = -32768.0;
 bool starts_with(const char* card, const char* key) {
   return std::strncmp(card, key, std::strlen(key)) == 0;
 }
+
+// starts_with for one key over many cards: measured once, and most cards
+// told apart by their first byte. A NUL in the key ends it, as in
+// strncmp; one in a card before the key's end matches no key.
+class key_prefix {
+ public:
+  explicit key_prefix(const char* key) : key_(key), length_(std::strlen(key)) {}
+  bool begins(const char* card) const {
+    return length_ == 0 || (card[0] == key_[0] && std::memcmp(card, key_, length_) == 0);
+  }
+
+ private:
+  const char* key_;
+  std::size_t length_;
+};
 
 // Writes text as one card: padded with blanks or cut to 80 columns.
 void put_card(char* card, const std::string& text) {
@@ -230,17 +246,6 @@ void remove_card(char* buf, int size, const char* key) {
   int i;
   while ((i = fitsfind2(buf, size, key)) >= 0)
     remove_card_at(buf, size, buf + static_cast<std::size_t>(i) * FITS_CARD);
-}
-
-// Removes every card before END that the library names `key`, in any
-// case, from a buffer of size bytes.
-void remove_named_cards(char* buf, int size, const char* key) {
-  for (int i = 0; i < size / FITS_CARD;) {
-    char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
-    if (is_end_card(card)) return;
-    if (upper_case(card_keyword(card)) == key) remove_card_at(buf, size, card);
-    else i++;
-  }
 }
 
 void remove_card(fitsstruct* rec, const char* key) { remove_card(rec->fitshead, rec->fitsheadsize, key); }
@@ -503,26 +508,29 @@ void initfield(fitsstruct* rec) {
 // ---- Cards ----
 
 int fitsfind(const char* buf, const char* key) {
+  const key_prefix prefix(key);
   for (int i = 0;; i++) {
     const char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
-    if (starts_with(card, key)) return i;
+    if (prefix.begins(card)) return i;
     if (is_end_card(card)) return -1;
   }
 }
 
 int fitsfind2(const char* buf, int size, const char* key) {
+  const key_prefix prefix(key);
   for (int i = 0; i < size / FITS_CARD; i++) {
     const char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
     if (is_end_card(card)) return -1;
-    if (starts_with(card, key)) return i;
+    if (prefix.begins(card)) return i;
   }
   return -1;
 }
 
 char* fitsnfind(char* buf, const char* key, int nblocks) {
+  const key_prefix prefix(key);
   for (int i = 0; i < nblocks * FITS_CARDS_PER_BLOCK; i++) {
     char* card = buf + static_cast<std::size_t>(i) * FITS_CARD;
-    if (starts_with(card, key)) return card;
+    if (prefix.begins(card)) return card;
   }
   return nullptr;
 }
@@ -764,43 +772,100 @@ void readimagehead(fitsstruct* rec) {
 
 namespace {
 
-// The keyword of a structural card (SIMPLE, XTENSION, BITPIX, NAXIS, NAXISn,
-// PCOUNT, GCOUNT) as the library names it, in upper case, or an empty text.
-std::string structural_key(const char* card) {
-  const std::string key = upper_case(card_keyword(card));
+// The structural keywords (SIMPLE, XTENSION, BITPIX, NAXIS, NAXISn, PCOUNT,
+// GCOUNT), given in upper case.
+bool structural_key(const std::string& key) {
+  // Told apart by their first letter first: every card meets this test.
+  if (key.empty() || std::strchr("SXBNPG", key[0]) == nullptr) return false;
   static const char* const kStructural[] = {"SIMPLE", "XTENSION", "BITPIX", "NAXIS", "PCOUNT", "GCOUNT"};
   for (const char* structural : kStructural)
-    if (key == structural) return key;
-  if (key.size() > 5 && key.compare(0, 5, "NAXIS") == 0 &&
-      key.find_first_not_of("0123456789", 5) == std::string::npos)
-    return key;
-  return "";
+    if (key == structural) return true;
+  return key.size() > 5 && key.compare(0, 5, "NAXIS") == 0 &&
+         key.find_first_not_of("0123456789", 5) == std::string::npos;
 }
 
 // A card as a message shows it: its keyword and value as the library reads
 // them.
 std::string shown_card(const char* card) { return printable((card_keyword(card) + " = " + card_value(card)).c_str()); }
 
+// The cards of a header before its END, each named and valued once by the
+// library's parsers: every pass over the cards reads the names here and
+// marks the cards it leaves out, and the cards kept move up once, at the
+// end, as each pass's own moves would have left them.
+class header_index {
+ public:
+  struct entry {
+    char* card;
+    std::string key;  // as the library names the card, in upper case
+    std::string value;
+    bool kept;
+  };
+
+  header_index(char* cards, int nblocks) : cards_(cards), size_(static_cast<std::size_t>(nblocks) * FITS_BLOCK) {
+    for (std::size_t at = 0; at + FITS_CARD <= size_; at += FITS_CARD) {
+      char* card = cards + at;
+      if (is_end_card(card)) {
+        ended_ = true;
+        break;
+      }
+      named_card named = card_named(card);
+      entries_.push_back({card, upper_case(std::move(named.keyword)), std::move(named.value), true});
+    }
+  }
+
+  std::vector<entry>& entries() { return entries_; }
+
+  // The first card kept that the library names `key`, in any case, or null.
+  entry* first_kept(const char* key) {
+    for (entry& e : entries_)
+      if (e.kept && e.key == key) return &e;
+    return nullptr;
+  }
+
+  void leave_out_named(const char* key) {
+    for (entry& e : entries_)
+      if (e.key == key) e.kept = false;
+  }
+
+  // The cards kept, in order, then END (when the header has one) and
+  // blanks to the buffer's end.
+  void move_kept_up() {
+    std::size_t kept = 0;
+    for (const entry& e : entries_) {
+      if (!e.kept) continue;
+      char* place = cards_ + kept * FITS_CARD;
+      if (place != e.card) std::memcpy(place, e.card, FITS_CARD);
+      kept++;
+    }
+    if (kept == entries_.size()) return;
+    std::memset(cards_ + kept * FITS_CARD, ' ', size_ - kept * FITS_CARD);
+    if (ended_) std::memcpy(cards_ + kept * FITS_CARD, "END", 3);
+  }
+
+ private:
+  char* cards_;
+  std::size_t size_;
+  bool ended_ = false;
+  std::vector<entry> entries_;
+};
+
 // A structural card given again with a value the library reads otherwise
 // is refused, naming both: the library reads one of them, other readers
 // perhaps the other. Copies it reads alike are left out with every other
 // card's below.
-void refuse_differing_structural_copies(const char* cards, int nblocks, const char* name) {
-  std::unordered_map<std::string, const char*> seen;
-  for (int i = 0; i < nblocks * FITS_CARDS_PER_BLOCK; i++) {
-    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
-    if (is_end_card(card)) return;
-    const std::string key = structural_key(card);
-    if (key.empty()) continue;
-    const auto first = seen.emplace(key, card);
-    const card_kind kind = key == "SIMPLE"     ? card_kind::logical
-                           : key == "XTENSION" ? card_kind::text
-                                               : card_kind::structure_integer;
-    if (first.second || copies_alike(first.first->second, card, kind)) continue;
+void refuse_differing_structural_copies(header_index& index, const char* name) {
+  std::unordered_map<std::string, const header_index::entry*> seen;
+  for (const header_index::entry& e : index.entries()) {
+    if (!structural_key(e.key)) continue;
+    const auto first = seen.emplace(e.key, &e);
+    const card_kind kind = e.key == "SIMPLE"     ? card_kind::logical
+                           : e.key == "XTENSION" ? card_kind::text
+                                                 : card_kind::structure_integer;
+    if (first.second || values_alike(first.first->second->value, e.value, kind)) continue;
     fatal_exitf(-1, stderr,
                 "Error: the header holds the card %s more than once, with values that differ (%s, then %s): "
                 "remove the wrong one ... (%s)\n",
-                key.c_str(), shown_card(first.first->second).c_str(), shown_card(card).c_str(), name);
+                e.key.c_str(), shown_card(first.first->second->card).c_str(), shown_card(e.card).c_str(), name);
   }
 }
 
@@ -810,60 +875,116 @@ void refuse_differing_structural_copies(const char* cards, int nblocks, const ch
 // which other readers then warn of). Cards without a value (HISTORY,
 // COMMENT, blank keywords) and the pieces of long strings, which repeat by
 // nature, stay; so do copies that differ, which are the writer's to mend.
-void leave_out_agreeing_copies(char* cards, int nblocks) {
-  const std::size_t count = static_cast<std::size_t>(nblocks) * FITS_CARDS_PER_BLOCK;
-  // The copies kept of each keyword, where they stand once moved up.
-  std::unordered_map<std::string, std::vector<const char*>> kept_copies;
-  std::size_t kept = 0, at = 0;
-  for (; at < count; at++) {
-    char* card = cards + at * FITS_CARD;
-    if (is_end_card(card)) break;
-    const std::string key = upper_case(card_keyword(card)), value = card_value(card);
-    const bool repeats_by_nature = key.empty() || key == "CONTINUE" || value.empty() ||
-                                   (value[0] == '\'' && !value_text(value).empty() && value_text(value).back() == '&');
-    std::vector<const char*>* copies = repeats_by_nature ? nullptr : &kept_copies[key];
-    if (copies != nullptr && std::any_of(copies->begin(), copies->end(), [&](const char* copy) {
-          return copies_alike(copy, card, card_kind::any);
-        }))
-      continue;
-    char* place = cards + kept * FITS_CARD;
-    if (place != card) std::memcpy(place, card, FITS_CARD);
-    if (copies != nullptr) copies->push_back(place);
-    kept++;
+void leave_out_agreeing_copies(header_index& index) {
+  std::vector<header_index::entry>& entries = index.entries();
+  // The last copy kept of each keyword, and before each copy kept the one
+  // kept before it (none: the entries' count).
+  const std::size_t none = entries.size();
+  std::unordered_map<std::string_view, std::size_t> last_kept;
+  last_kept.reserve(entries.size());
+  std::vector<std::size_t> kept_before(entries.size(), none);
+  for (std::size_t i = 0; i < entries.size(); i++) {
+    header_index::entry& e = entries[i];
+    const std::string& value = e.value;
+    if (e.key.empty() || e.key == "CONTINUE" || value.empty()) continue;
+    if (value[0] == '\'') {
+      const std::string text = value_text(value);
+      if (!text.empty() && text.back() == '&') continue;
+    }
+    const auto last = last_kept.emplace(e.key, i);
+    if (last.second) continue;
+    for (std::size_t copy = last.first->second; copy != none && e.kept; copy = kept_before[copy])
+      e.kept = !values_alike(entries[copy].value, value, card_kind::any);
+    if (!e.kept) continue;
+    kept_before[i] = last.first->second;
+    last.first->second = i;
   }
-  if (kept == at) return;
-  std::memmove(cards + kept * FITS_CARD, cards + at * FITS_CARD, (count - at) * FITS_CARD);
-  std::memset(cards + (count - (at - kept)) * FITS_CARD, ' ', (at - kept) * FITS_CARD);
 }
 
-// The index of the first card before END that the library names key, in
-// any case, or -1.
-int find_any_case(const char* cards, int size, const char* key) {
-  for (int i = 0; i < size / FITS_CARD; i++) {
-    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
-    if (is_end_card(card)) return -1;
-    if (upper_case(card_keyword(card)) == key) return i;
+// Every header read becomes the primary header of each result, so a card
+// that would make a primary header invalid is refused or left out here, and
+// a run that ends well writes only valid files. An image extension's header
+// (the array reader takes the first extension of an empty primary array)
+// opens with SIMPLE instead of XTENSION and loses its PCOUNT and GCOUNT.
+// Other readers take keywords in any case, so the keyword tests do too; a
+// keyword in lower case is then left out with the other invalid cards.
+void keep_primary_cards(header_index& index, char* cards, const char* name) {
+  auto refuse = [&](const char* key, const char* why) {
+    fatal_exitf(-1, stderr, "Error: the card %s of the header %s ... (%s)\n", key, why, name);
+  };
+  const bool extension = starts_with(cards, "XTENSION");
+  bool made_simple = false;
+  if (extension) {
+    std::string type = value_field(cards);
+    type.erase(0, type.find_first_not_of(' '));
+    type = type.substr(0, type.find('\'', 1));
+    if (type.substr(0, type.find_last_not_of(' ') + 1) != "'IMAGE") refuse("XTENSION", "is not an image extension's");
+    made_simple = true;
+  } else if (starts_with(cards, "SIMPLE  ")) {
+    if (logical_value(cards) != 'T') refuse("SIMPLE", "is not T: the file does not claim to be FITS");
+    // The standard fixes T in column 30; a stray byte in the comment would
+    // leave the results without SIMPLE.
+    made_simple = cards[29] != 'T' || !valid_card(cards);
   }
-  return -1;
-}
-
-// Leaves out every card before END that is not valid FITS; the cards after
-// it move up.
-void drop_invalid_cards(char* cards, int size) {
-  int kept = 0, i = 0;
-  for (; i < size / FITS_CARD; i++) {
-    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
-    if (is_end_card(card)) break;
-    if (!valid_card(card)) continue;
-    if (kept != i) std::memmove(cards + static_cast<std::size_t>(kept) * FITS_CARD, card, FITS_CARD);
-    kept++;
+  if (made_simple) {
+    put_card(cards, kSimpleCard);
+    if (!index.entries().empty()) {
+      header_index::entry& first = index.entries().front();
+      first.key = "SIMPLE";
+      first.value = "T";
+    }
   }
-  const int dropped = i - kept;
-  if (dropped == 0) return;
-  std::memmove(cards + static_cast<std::size_t>(kept) * FITS_CARD, cards + static_cast<std::size_t>(i) * FITS_CARD,
-               static_cast<std::size_t>(size) - static_cast<std::size_t>(i) * FITS_CARD);
-  std::memset(cards + size - static_cast<std::size_t>(dropped) * FITS_CARD, ' ',
-              static_cast<std::size_t>(dropped) * FITS_CARD);
+  if (index.first_kept("XTENSION") != nullptr) refuse("XTENSION", "does not belong in a primary header");
+  // PCOUNT and GCOUNT describe random groups and extensions: other readers
+  // size the data by them, so only the values that change nothing are
+  // taken, and left out.
+  const struct {
+    const char* key;
+    long long harmless;
+  } counts[] = {{"PCOUNT", 0}, {"GCOUNT", 1}};
+  for (const auto& count : counts) {
+    const header_index::entry* found = index.first_kept(count.key);
+    if (found == nullptr) continue;
+    long long read = 0;
+    if (!value_integer_strict(found->value, &read) || read != count.harmless)
+      refuse(printable((std::string(count.key) + " = " + found->value).c_str()).c_str(),
+             "describes data that an image does not have");
+    index.leave_out_named(count.key);
+  }
+  for (const header_index::entry& e : index.entries()) {
+    if (!e.kept) continue;
+    const bool scaling = e.key == "BSCALE" || e.key == "BZERO";
+    const bool structural = structural_key(e.key) && e.key != "PCOUNT" && e.key != "GCOUNT";
+    if (!scaling && !structural) continue;
+    std::string written(e.card, 8);
+    written.erase(written.find_last_not_of(' ') + 1);
+    // The scaling of the pixels: the FITS library takes one it cannot read
+    // as no scaling at all, other readers as what they make of it.
+    double ignored;
+    if (scaling && !fits_number(e.card, &ignored)) refuse(printable(written.c_str()).c_str(), "does not hold a number");
+    // The results cannot do without the structure cards, so one that is not
+    // valid cannot be left out like the others (PCOUNT and GCOUNT are left
+    // out anyway).
+    // Nor can one written otherwise than it is named ("HIERARCH NAXIS",
+    // "NAXIS1 X"), which other readers do not take for it.
+    if (structural && (!valid_card(e.card) || written != e.key))
+      refuse(printable(written.c_str()).c_str(),
+             "is not valid FITS (a keyword not in upper case or not alone in its 8 columns, or a byte that is not "
+             "printable ASCII)");
+  }
+  // EXTEND only tells that extensions may follow: one that is not logical
+  // is left out rather than copied into every result. Then every card that
+  // is not valid FITS is left out.
+  bool extend_seen = false, extend_kept = true;
+  for (header_index::entry& e : index.entries()) {
+    if (!e.kept) continue;
+    if (starts_with(e.card, "EXTEND  ")) {
+      if (!extend_seen) extend_kept = logical_value(e.card) != 0;
+      extend_seen = true;
+      if (!extend_kept) e.kept = false;
+    }
+    if (e.kept && !valid_card(e.card)) e.kept = false;
+  }
 }
 
 // Ends the header where the library ends it, with a plain END card, and
@@ -877,79 +998,22 @@ void end_header_plainly(char* cards, int nblocks) {
   std::memcpy(end, "END", 3);
 }
 
-// Every header read becomes the primary header of each result, so a card
-// that would make a primary header invalid is refused or left out here, and
-// a run that ends well writes only valid files. An image extension's header
-// (the array reader takes the first extension of an empty primary array)
-// opens with SIMPLE instead of XTENSION and loses its PCOUNT and GCOUNT.
-// Other readers take keywords in any case, so the keyword tests do too; a
-// keyword in lower case is then left out with the other invalid cards.
-void keep_primary_cards(char* cards, int nblocks, const char* name) {
-  const int size = nblocks * FITS_BLOCK;
-  auto refuse = [&](const char* key, const char* why) {
-    fatal_exitf(-1, stderr, "Error: the card %s of the header %s ... (%s)\n", key, why, name);
+// The library reads a structure card whatever stands between its keyword
+// and its '=' (`NAXIS1  X=  64` is NAXIS1 = 64 there), other readers take
+// such a card for commentary, and our writes put the value in columns 11
+// to 30 behind whatever columns 9 and 10 hold. So a structure card whose
+// keyword stands alone in columns 1 to 8 without "= " after it is made
+// anew, in the form the standard fixes, with the value the library reads.
+void standard_structure_cards(char* cards, const image_structure& image) {
+  auto standard = [&](std::size_t index, const std::string& key, long long value) {
+    char* card = cards + index * FITS_CARD;
+    if (has_value_indicator(card) || std::string(card, 8) != padded(key, 8)) return;
+    put_card(card, formatted("%-8s= %20lld", key.c_str(), value));
   };
-  const bool extension = starts_with(cards, "XTENSION");
-  if (extension) {
-    std::string type = value_field(cards);
-    type.erase(0, type.find_first_not_of(' '));
-    type = type.substr(0, type.find('\'', 1));
-    if (type.substr(0, type.find_last_not_of(' ') + 1) != "'IMAGE") refuse("XTENSION", "is not an image extension's");
-    put_card(cards, kSimpleCard);
-  } else if (starts_with(cards, "SIMPLE  ")) {
-    if (logical_value(cards) != 'T') refuse("SIMPLE", "is not T: the file does not claim to be FITS");
-    // The standard fixes T in column 30; a stray byte in the comment would
-    // leave the results without SIMPLE.
-    if (cards[29] != 'T' || !valid_card(cards)) put_card(cards, kSimpleCard);
-  }
-  if (find_any_case(cards, size, "XTENSION") >= 0)
-    refuse("XTENSION", "does not belong in a primary header");
-  // PCOUNT and GCOUNT describe random groups and extensions: other readers
-  // size the data by them, so only the values that change nothing are
-  // taken, and left out.
-  const struct {
-    const char* key;
-    long long harmless;
-  } counts[] = {{"PCOUNT", 0}, {"GCOUNT", 1}};
-  for (const auto& count : counts) {
-    const int i = find_any_case(cards, size, count.key);
-    if (i < 0) continue;
-    const std::string value = card_value(cards + static_cast<std::size_t>(i) * FITS_CARD);
-    long long read = 0;
-    if (!value_integer_strict(value, &read) || read != count.harmless)
-      refuse(printable((std::string(count.key) + " = " + value).c_str()).c_str(),
-             "describes data that an image does not have");
-    remove_named_cards(cards, size, count.key);
-  }
-  for (int i = 0; i < size / FITS_CARD; i++) {
-    const char* card = cards + static_cast<std::size_t>(i) * FITS_CARD;
-    if (is_end_card(card)) break;
-    const std::string key = upper_case(card_keyword(card));
-    std::string written(card, 8);
-    written.erase(written.find_last_not_of(' ') + 1);
-    // The scaling of the pixels: the FITS library takes one it cannot read
-    // as no scaling at all, other readers as what they make of it.
-    double ignored;
-    if ((key == "BSCALE" || key == "BZERO") && !fits_number(card, &ignored))
-      refuse(printable(written.c_str()).c_str(), "does not hold a number");
-    // The results cannot do without the structure cards, so one that is not
-    // valid cannot be left out like the others (PCOUNT and GCOUNT are left
-    // out anyway).
-    // Nor can one written otherwise than it is named ("HIERARCH NAXIS",
-    // "NAXIS1 X"), which other readers do not take for it.
-    const std::string structural = structural_key(card);
-    if (!structural.empty() && structural != "PCOUNT" && structural != "GCOUNT" &&
-        (!valid_card(card) || written != structural))
-      refuse(printable(written.c_str()).c_str(),
-             "is not valid FITS (a keyword not in upper case or not alone in its 8 columns, or a byte that is not "
-             "printable ASCII)");
-  }
-  // EXTEND only tells that extensions may follow: one that is not logical
-  // is left out rather than copied into every result.
-  const int extend = fitsfind2(cards, size, "EXTEND  ");
-  if (extend >= 0 && logical_value(cards + static_cast<std::size_t>(extend) * FITS_CARD) == 0)
-    remove_card(cards, size, "EXTEND  ");
-  drop_invalid_cards(cards, size);
+  standard(1, "BITPIX", image.bitpix);
+  standard(2, "NAXIS", static_cast<long long>(image.axes.size()));
+  for (std::size_t axis = 0; axis < image.axes.size(); axis++)
+    standard(3 + axis, "NAXIS" + std::to_string(axis + 1), image.axes[axis]);
 }
 
 }  // namespace
@@ -987,9 +1051,12 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   // The image's structure as the library reads it, before any card moves.
   const std::string fault = fits_image_structure(cards, static_cast<std::size_t>(nblocks) * FITS_BLOCK, &image);
   if (!fault.empty()) fatal_exitf(-1, stderr, "Error: the header %s ... (%s)\n", fault.c_str(), name);
-  refuse_differing_structural_copies(cards, nblocks, name);
-  leave_out_agreeing_copies(cards, nblocks);
-  keep_primary_cards(cards, nblocks, name);
+  standard_structure_cards(cards, image);
+  header_index index(cards, nblocks);
+  refuse_differing_structural_copies(index, name);
+  leave_out_agreeing_copies(index);
+  keep_primary_cards(index, cards, name);
+  index.move_kept_up();
   const long long naxis = static_cast<long long>(image.axes.size());
   if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");
   rec->naxis = static_cast<int>(naxis);

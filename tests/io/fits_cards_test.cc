@@ -166,3 +166,62 @@ TEST(FitsCards, ConversionsTakeWhatTheLibraryTakes) {
   EXPECT_EQ(opening_keyword(card("SIMPLE X= T").c_str()), "SIMPLE X");
   EXPECT_EQ(opening_keyword(std::string("SIMPLE\0\0=  T", 12).c_str()), "SIMPLE");
 }
+
+// Copies of a card the library does not read itself are one card only when
+// their values are the same: numbers of exactly the same value, whatever
+// their digits, or strings alike but for trailing blanks. Two integers
+// that one double holds (2^53 + 1 and 2^53) or two reals that round to one
+// double differ; the cards the library reads compare as it reads them.
+TEST(FitsCards, CopiesAgreeOnlyWhenTheirValuesAreTheSame) {
+  const struct {
+    const char* first;
+    const char* second;
+    card_kind kind;
+    bool alike;
+  } rows[] = {
+      {"9007199254740993", "9007199254740992", card_kind::any, false},
+      {"12345678901234567890", "12345678901234567891", card_kind::any, false},
+      {"0.1", "0.10000000000000001", card_kind::any, false},
+      {"-5", "5", card_kind::any, false},
+      {"32", "'32'", card_kind::any, false},
+      {"1", "T", card_kind::any, false},
+      {"1.0", "1", card_kind::any, true},
+      {"150", "1.50E2", card_kind::any, true},
+      {"+150", "1.5D2", card_kind::any, true},
+      {"0.05", "5E-2", card_kind::any, true},
+      {"00042", "42.000", card_kind::any, true},
+      {"-0.0", "0", card_kind::any, true},
+      {"9007199254740993", "9007199254740993", card_kind::any, true},
+      {"'SCI'", "'SCI   '", card_kind::any, true},
+      {"' SCI'", "'SCI'", card_kind::any, false},
+      // Read by the library: alike as it converts them.
+      {"5.0", "5", card_kind::integer, true},
+      {"9007199254740993", "9007199254740992", card_kind::integer, false},
+      {"0.1", "0.10000000000000001", card_kind::real, true},
+  };
+  for (const auto& row : rows) {
+    const std::string a = card(std::string("IDNUM   = ") + row.first);
+    const std::string b = card(std::string("IDNUM   = ") + row.second);
+    EXPECT_EQ(copies_alike(a.c_str(), b.c_str(), row.kind), row.alike) << row.first << " " << row.second;
+    EXPECT_EQ(copies_alike(b.c_str(), a.c_str(), row.kind), row.alike) << row.second << " " << row.first;
+  }
+}
+
+// The passes over every card of a header name each card once, keyword and
+// value together: the same as the library's two parsers give one by one,
+// for every form the reader meets.
+TEST(FitsCards, NamingACardOnceGivesItsKeywordAndValue) {
+  const std::string forms[] = {"NAXIS1  =                   32 / columns", "NAXIS1  X=                   32",
+                               "HIERARCH ESO DET CHIP = 'a' / b",     "bscale  = 0.5",
+                               "COMMENT = 'not a value'",             "HISTORY made here",
+                               "OBJECT  = 'it''s / here' / comment",  "ZVAL2=2",
+                               "END",                                 std::string("OBS\0ER = 'ab'", 13),
+                               "",                                    "KEY     =",
+                               "LONGSTRN= 'ab&'",                     "CONTINUE  'c'"};
+  for (const std::string& form : forms) {
+    const std::string text = card(form);
+    const named_card named = card_named(text.c_str());
+    EXPECT_EQ(named.keyword, card_keyword(text.c_str())) << form;
+    EXPECT_EQ(named.value, card_value(text.c_str())) << form;
+  }
+}

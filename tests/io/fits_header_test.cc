@@ -442,6 +442,67 @@ TEST(FitsHeaderParse, CopiesOfAnyCardReadAlikeAreOneCard) {
   }
 }
 
+// A copy differs when its value differs in any way, though one double holds
+// both (2^53 + 1 and 2^53): it stays, and so does a copy that comes back
+// after another value of its keyword, each where it stood.
+TEST(FitsHeaderParse, CopiesThatDifferStayWhereTheyStood) {
+  const struct {
+    std::vector<std::string> cards;
+    std::vector<std::string> kept;
+  } cases[] = {
+      {{value_card("IDNUM", "9007199254740993"), value_card("IDNUM", "9007199254740992")},
+       {value_card("IDNUM", "9007199254740993"), value_card("IDNUM", "9007199254740992")}},
+      {{value_card("OBSA", "1"), value_card("OBSA", "1"), value_card("OBSB", "5"), value_card("OBSC", "7"),
+        value_card("OBSB", "7")},
+       {value_card("OBSA", "1"), value_card("OBSB", "5"), value_card("OBSC", "7"), value_card("OBSB", "7")}},
+      {{value_card("OBSB", "5"), value_card("OBSB", "7"), value_card("OBSB", "5.0")},
+       {value_card("OBSB", "5"), value_card("OBSB", "7")}},
+  };
+  for (const auto& c : cases) {
+    fitsstruct rec;
+    parse_cards(&rec, image_cards(16, c.cards));
+    std::vector<std::string> expected;
+    for (const std::string& text : image_cards(16, c.kept)) expected.push_back(card(text));
+    expected.push_back(card("END"));
+    EXPECT_EQ(cards_of(rec), expected) << c.cards[0];
+  }
+}
+
+// The library reads a structure card with anything between its keyword,
+// alone in columns 1 to 8, and its '=' (`NAXIS1  X=  4`); other readers
+// take it for commentary, and a value written into columns 11 to 30 would
+// stay behind the "X=". Such a card is made anew in the standard's fixed
+// form, before the results carry it; a keyword not alone in its columns
+// is still refused.
+TEST(FitsHeaderParse, StructureCardsAreMadeInTheStandardForm) {
+  const struct {
+    std::size_t at;
+    std::string written;
+  } rows[] = {
+      {1, "BITPIX  X=                  16"}, {2, "NAXIS   X=                    2"},
+      {3, "NAXIS1  X=                    4 / columns"}, {4, "NAXIS2  =3"},
+      {4, "NAXIS2   =                   3"},
+  };
+  const std::vector<std::string> standard = image_cards(16);
+  for (const auto& row : rows) {
+    std::vector<std::string> cards = standard;
+    cards[row.at] = row.written;
+    fitsstruct rec;
+    parse_cards(&rec, cards);
+    EXPECT_EQ(rec.npix, 12) << row.written;
+    EXPECT_EQ(rec.bitpix, 16) << row.written;
+    EXPECT_EQ(cards_of(rec)[row.at], card(standard[row.at])) << row.written;
+    updatefitsheader(&rec);
+    const std::vector<std::string> written = cards_of(rec);
+    for (std::size_t k = 0; k < standard.size(); k++) EXPECT_EQ(written[k], card(standard[k])) << row.written;
+  }
+  std::vector<std::string> cards = standard;
+  cards[3] = "NAXIS1 X=                    4";
+  fitsstruct rec;
+  rec.filename = strdup("shifted.fits");
+  EXPECT_EXIT_STATUS(parse_cards(&rec, cards), 255, "card NAXIS1 X of the header is not valid FITS .*\\(shifted.fits\\)");
+}
+
 // Three axes of 2^31 - 1: the pixel count is refused without a product
 // that overflows 64 bits.
 TEST(FitsHeaderParse, CubeBeyondThirtyTwoBitsIsRefusedWithoutOverflow) {
