@@ -858,7 +858,8 @@ int library_image_cards(fitsfile* fptr, std::string& cards) {
   void* memory = nullptr;
   std::size_t size = 0;
   fitsfile* image = nullptr;
-  if (ffimem(&image, &memory, &size, step, std::realloc, &status)) {
+  auto grow = [](void* block, std::size_t bytes) { return std::realloc(block, bytes); };
+  if (ffimem(&image, &memory, &size, step, grow, &status)) {
     std::free(memory);
     return status;
   }
