@@ -1061,8 +1061,14 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");
   rec->naxis = static_cast<int>(naxis);
   const long long bitpix = image.bitpix;
+  // 64-bit integers are what astropy writes for numpy's default integer
+  // arrays, so the likeliest kind to come here: say what to write instead.
   if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != -32 && bitpix != -64)
-    error(1, "Sorry, I don't know that kind of data.", (std::string(" (") + name + ")").c_str());
+    error(1, "Sorry, I don't know that kind of data.",
+          (std::string(" (") + name + "); BITPIX = " + std::to_string(bitpix) +
+           " is not read, only 8, 16 and 32 (integers) and -32 and -64 (floats): write the image as 32-bit "
+           "integers or as floats")
+              .c_str());
   rec->bitpix = static_cast<int>(bitpix);
   rec->bytepix = std::abs(rec->bitpix) / 8;
 

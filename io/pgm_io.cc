@@ -57,9 +57,17 @@ std::string netpbm_kind(int magic) {
   }
 }
 
+// What to do with the grey files of other writers: netpbm, found wherever
+// PGM is, converts them; FITS keeps values past 255 that 8 bits cannot.
+const char PlainRemedy[] =
+    "; convert it with netpbm: pamtopnm writes it as binary PGM when its maximum value is at most 255, "
+    "pamtofits as FITS with every value kept";
+const char DeepRemedy[] =
+    "; convert it with netpbm: pamtofits writes it as FITS with every value kept, pamdepth 255 as 8-bit PGM";
+
 [[noreturn]] void refuse_kind(const char* name, int magic) {
-  fatal_exitf(-1, stderr, "Unable to read file: %s: it is %s; only binary 8-bit PGM files (P5) are read\n", name,
-              netpbm_kind(magic).c_str());
+  fatal_exitf(-1, stderr, "Unable to read file: %s: it is %s; only binary 8-bit PGM files (P5) are read%s\n", name,
+              netpbm_kind(magic).c_str(), magic == '2' ? PlainRemedy : "");
 }
 
 // The pixels a header announces are not all in the file.
@@ -91,8 +99,8 @@ PgmHeader parse_header(std::FILE* stream, const char* name) {
   if (maxval == 0 || maxval > 255)
     fatal_exitf(-1, stderr,
                 "Unable to read file: %s: it has the maximum value %u; only binary 8-bit PGM files (P5, "
-                "maximum value 1 to 255) are read\n",
-                name, maxval);
+                "maximum value 1 to 255) are read%s\n",
+                name, maxval, maxval > 255 ? DeepRemedy : "");
   // One white-space character separates the header from the pixels, or a
   // comment up to the end of its line, as netpbm and ImageMagick read it:
   // the pixels start after that line end, whatever follows it.

@@ -236,16 +236,19 @@ void MCA::decomposition(to_array<float, false>& Data) {
   const bool first_from_data = !(LastSoftThreshold < FirstSoftThreshold);
   bool measured = false;
   for (int b = 0; b < NbrBase; b++) measured |= mca_base_family(TabSelect[b]).init != nullptr;
+  // Transforms that measure nothing take no MOM step either: with -S alone
+  // the run would stop at the end of its first iteration.
+  const char* descent = T_Decreasing == 2 ? ", and the linear descent with -L" : "";
   if (!measured && first_from_data && FirstSoftThreshold >= 0.f)
     fatal_exitf(-1, stdout,
                 "Error: the first threshold (%g) is not above the last one (%g), and none of the "
-                "selected transforms gives one from the data: give one with -S, above %g ...\n",
-                FirstSoftThreshold, LastSoftThreshold, LastSoftThreshold);
+                "selected transforms gives one from the data: give one with -S, above %g%s ...\n",
+                FirstSoftThreshold, LastSoftThreshold, LastSoftThreshold, descent);
   if (!measured && first_from_data)
     fatal_exitf(-1, stdout,
                 "Error: none of the selected transforms gives a first threshold from the data: "
-                "give it with -S, above the last threshold (%g) ...\n",
-                LastSoftThreshold);
+                "give it with -S, above the last threshold (%g)%s ...\n",
+                LastSoftThreshold, descent);
 
   // The coarsest a trous scale leaves the data before the separation and
   // returns in the sum written by the program.

@@ -350,6 +350,40 @@ TEST(CompressedFitsDeath, FilesInflatingPastTheirHeadersAreRefused) {
   }
 }
 
+// A header of blank cards that never ends, 160 MB once inflated from a
+// gzip file of some 160 kB: the header is gathered a block at a time and
+// refused, by name, where memory runs out, never taken in whole first.
+// Under the sanitizers, which cannot limit memory, it is refused at its end.
+TEST(CompressedFitsDeath, EndlessBlankHeadersAreRefusedWithinTheirMemory) {
+  const std::string file = scratch("blanks.fits.gz");
+  gzFile out = gzopen(file.c_str(), "wb1");
+  ASSERT_NE(out, nullptr);
+  const std::string first = card("SIMPLE  =                    T") + std::string(2800, ' ');
+  ASSERT_EQ(gzwrite(out, first.data(), static_cast<unsigned>(first.size())), static_cast<int>(first.size()));
+  const std::string blanks(1 << 20, ' ');
+  for (int k = 0; k < 160; k++)
+    ASSERT_EQ(gzwrite(out, blanks.data(), static_cast<unsigned>(blanks.size())), static_cast<int>(blanks.size()));
+  ASSERT_EQ(gzclose(out), Z_OK);
+  EXPECT_LT(read_bytes(file).size(), 1u << 20);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  const std::string refusal = "the (gzip file|standard input) ends inside its FITS header once inflated ... ";
+#else
+  const std::string refusal = "not enough memory for the [0-9]+ bytes read from the (gzip file|standard input) ... ";
+#endif
+  to_array<float, false> ima;
+  fitsstruct rec;
+  for (const std::string& name : {file, std::string("-")})
+    EXPECT_EXIT_STATUS(
+        {
+          if (name == "-") stdin_through_pipe(file);
+          limit_address_space_growth(64 << 20);
+          fits_read_float(name.c_str(), ima, &rec);
+        },
+        255, "Error: " + refusal + "\\(" + name + "\\)")
+        << name;
+  std::remove(file.c_str());
+}
+
 // The standard input empty, or not FITS; a compressed file opened to be
 // written in place, or named with a section the copy in memory would not
 // apply: each refused, naming it, and the file left as it was.

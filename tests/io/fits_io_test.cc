@@ -1076,6 +1076,31 @@ TEST_F(QzMcaReaders, OpenFailuresSayWhatToDo) {
   }
 }
 
+// 64-bit integers, what astropy writes for numpy's default integers, are
+// refused with the library-independent message and status 1 of every
+// unknown BITPIX, and what to write instead; written so, the same values
+// separate alike.
+TEST_F(QzMcaReaders, SixtyFourBitIntegersAreRefusedWithWhatToWriteInstead) {
+  std::vector<double> values(256);
+  for (int k = 0; k < 256; k++) values[k] = 40 + k % 23 + (k % 16 == 5 ? 200 : 0);
+  fits_test::write_reference(path("i64.fits"), LONGLONG_IMG, {16, 16}, values);
+  EXPECT_EQ(run("-i 2 -t 1 -g 1 i64.fits o"), 1);
+  EXPECT_EQ(output_,
+            "\n> Sorry, I don't know that kind of data. (i64.fits); BITPIX = 64 is not read, only 8, 16 and 32 "
+            "(integers) and -32 and -64 (floats): write the image as 32-bit integers or as floats\n\n");
+  EXPECT_FALSE(exists("o.fits") || exists("o_atrou.fits"));
+  std::vector<float> residual;
+  for (const int bitpix : {LONG_IMG, FLOAT_IMG}) {
+    SCOPED_TRACE(bitpix);
+    fits_test::write_reference(path("advised.fits"), bitpix, {16, 16}, values);
+    ASSERT_EQ(run("-i 2 -t 1 -g 1 advised.fits o"), 0) << output_;
+    const FitsImage resi = result("o_resi.fits");
+    ASSERT_EQ(resi.pixels.size(), 256u);
+    if (residual.empty()) residual = resi.pixels;
+    EXPECT_EQ(resi.pixels, residual);
+  }
+}
+
 // The advice for a standard input whose primary HDU holds no image is a
 // command line that works as given: the option parser reads a word that
 // begins with '-' as options, so the name comes after "--".

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image_test_tools.h"
+#include "io/fits_io.h"
 #include "support/death.h"
 
 using image_test::file_exists;
@@ -198,10 +199,11 @@ TEST(PgmReader, OtherNetpbmKindsAndCutFilesSayWhy) {
     const char* stem;
     std::string command, message;
   } cases[] = {
-      {"plain", "pnmtoplainpnm " + ramp, "it is a plain \\(ASCII\\) PGM file, P2; only binary 8-bit PGM files \\(P5\\)"},
+      {"plain", "pnmtoplainpnm " + ramp,
+       "it is a plain \\(ASCII\\) PGM file, P2; only binary 8-bit PGM files \\(P5\\) are read; convert it"},
       {"colour", "ppmmake red 16 16", "it is a binary PPM colour image, P6; only binary"},
       {"bitmap", "pgmramp -lr 16 16 | pamditherbw | pamtopnm", "it is a binary PBM bitmap, P4"},
-      {"deep", "pamdepth 65535 " + ramp, "it has the maximum value 65535; only binary 8-bit"},
+      {"deep", "pamdepth 65535 " + ramp, "it has the maximum value 65535; only binary 8-bit.* are read; convert it"},
       {"cut", "head -c " + std::to_string(size - 37) + " " + ramp,
        "it is short by 37 bytes \\(16 x 16 pixels need 256 bytes after the header, it holds 219\\)"},
   };
@@ -212,6 +214,48 @@ TEST(PgmReader, OtherNetpbmKindsAndCutFilesSayWhy) {
     if (std::string(c.stem) == "bitmap" && !image_test::have_tool("pamditherbw")) continue;
     ASSERT_EQ(image_test::run(c.command + " > " + name), 0);
     EXPECT_EXIT_STATUS(readpgm(name.c_str(), ima), 255, "Unable to read file: .*" + std::string(c.stem) + ".pgm: " + c.message);
+  }
+}
+
+// The conversions the refusals of plain and 16-bit files name, done with
+// the netpbm tools on the machine, give files that read, with the values
+// the refused file holds (16 bits in FITS) or its 8-bit scaling.
+TEST(PgmReader, TheConversionsAdvisedForPlainAnd16BitFilesRead) {
+  for (const char* tool : {"pgmramp", "pnmtoplainpnm", "pamdepth", "pamtopnm", "pamtofits"}) REQUIRE_TOOL(tool);
+  const std::string ramp = scratch("ramp.pgm"), deep = scratch("deep.pgm");
+  ASSERT_EQ(image_test::run("pgmramp -lr 16 16 > " + ramp), 0);
+  ASSERT_EQ(image_test::run("pamdepth 65535 " + ramp + " > " + deep), 0);  // every value times 257
+  to_array<float, false> bytes, ima;
+  readpgm(ramp.c_str(), bytes);
+  const std::string plain_advice =
+      "; convert it with netpbm: pamtopnm writes it as binary PGM when its maximum value is at most 255, pamtofits "
+      "as FITS with every value kept\n";
+  const std::string deep_advice =
+      "; convert it with netpbm: pamtofits writes it as FITS with every value kept, pamdepth 255 as 8-bit PGM\n";
+  const struct {
+    const char* stem;
+    std::string made, advice, converted;
+    float factor;  // of the values read against the 8-bit ramp's
+  } cases[] = {
+      {"plain", "pnmtoplainpnm " + ramp, plain_advice, "pamtopnm", 1.f},
+      {"plain_fits", "pnmtoplainpnm " + ramp, plain_advice, "pamtofits", 1.f},
+      {"plain_deep", "pnmtoplainpnm " + deep, plain_advice, "pamtofits", 257.f},
+      {"deep_fits", "cat " + deep, deep_advice, "pamtofits", 257.f},
+      {"deep_bytes", "cat " + deep, deep_advice, "pamdepth 255", 1.f},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stem);
+    const std::string refused = scratch(std::string(c.stem) + ".pgm");
+    ASSERT_EQ(image_test::run(c.made + " > " + refused), 0);
+    EXPECT_EXIT_STATUS(readpgm(refused.c_str(), ima), 255, "Unable to read file: .*" + c.advice);
+    const bool fits = c.converted == "pamtofits";
+    const std::string converted = scratch(std::string(c.stem) + (fits ? "_converted.fits" : "_converted.pgm"));
+    ASSERT_EQ(image_test::run(c.converted + " " + refused + " > " + converted), 0);
+    fitsstruct header;
+    if (fits) fits_read_float(converted.c_str(), ima, &header);
+    else readpgm(converted.c_str(), ima);
+    ASSERT_EQ(ima.n_elem(), bytes.n_elem());
+    for (int k = 0; k < ima.n_elem(); k++) ASSERT_EQ(ima(k), c.factor * bytes(k)) << k;
   }
 }
 

@@ -149,6 +149,55 @@ TEST_F(QzMcaResultNames, UnwritableResultsAreRefusedBeforeTheWork) {
   }
 }
 
+// Under the MOM descent of the default dictionary, which prints a line at
+// every iteration even without -v: a result that could not replace what
+// holds its name (a folder in the place of a later result than the first,
+// earlier results in a folder that takes no new file) is refused before the
+// first iteration, and every file stays as it was.
+TEST_F(QzMcaResultNames, ResultsThatCannotBeReplacedAreRefusedBeforeTheFirstIteration) {
+  const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+  write_fits(path("in.fits"), gradient_image(32, 1.f));
+  ASSERT_EQ(chmod(path("in.fits").c_str(), 0644), 0);
+  for (const char* folder : {"cur_taken_cur.fits", "resi_taken_resi.fits", "sum_taken.fits"})
+    ASSERT_EQ(mkdir(path(folder).c_str(), 0755), 0);
+  // Earlier results that anyone may write into, but not replace: their
+  // folder takes no new file from the runner.
+  ASSERT_EQ(mkdir(path("closed").c_str(), 0755), 0);
+  for (const char* file : {"closed/r.fits", "closed/r_atrou.fits", "closed/r_cur.fits", "closed/r_resi.fits"}) {
+    std::ofstream(path(file)) << "earlier";
+    ASSERT_EQ(chmod(path(file).c_str(), 0666), 0);
+  }
+  ASSERT_EQ(chmod(path("closed").c_str(), 0555), 0);
+  const bool closed_binds = !root || std::system((as_nobody + " test -x '" + program_ + "'").c_str()) == 0;
+  const struct {
+    const char* result;
+    const char* message;
+    bool closed;
+  } cases[] = {
+      {"cur_taken", "(cur_taken_cur.fits: Is a directory)", false},
+      {"resi_taken", "(resi_taken_resi.fits: Is a directory)", false},
+      {"sum_taken", "(sum_taken.fits: Is a directory)", false},
+      {"closed/r", "(closed/r_atrou.fits: Permission denied, its folder closed takes no new file)", true},
+  };
+  const std::set<std::string> before = files_made();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.result);
+    if (c.closed && !closed_binds) continue;
+    EXPECT_EQ(run(std::string("-i 50 -g 1 in.fits ") + c.result, c.closed && root ? as_nobody : ""), 255);
+    EXPECT_TRUE(printed(std::string("Error: cannot write a result file ") + c.message)) << output_;
+    EXPECT_FALSE(printed("MOM calculation")) << output_;
+    EXPECT_EQ(files_made(), before);
+  }
+  for (const char* file : {"closed/r.fits", "closed/r_atrou.fits", "closed/r_cur.fits", "closed/r_resi.fits"})
+    EXPECT_EQ(file_bytes(file), "earlier") << file;
+  // The same runs with the names free print the line: it is the one to miss.
+  ASSERT_EQ(run("-i 2 -g 1 in.fits free"), 0) << output_;
+  EXPECT_TRUE(printed("MOM calculation")) << output_;
+  ASSERT_EQ(chmod(path("closed").c_str(), 0755), 0);  // for the folder's removal
+}
+
 // The input's name as typed: a folder is not reported with ".fits" added.
 TEST_F(QzMcaResultNames, UnreadableInputNamesTheFileAndTheReason) {
   ASSERT_EQ(mkdir(path("adir").c_str(), 0755), 0);

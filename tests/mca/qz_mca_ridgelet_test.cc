@@ -92,13 +92,33 @@ TEST_F(QzMcaRidgelet, CorrelationTermRunsWithAnotherBase) {
   EXPECT_FALSE(exists("mom_rid.fits"));
 }
 
+// Bases that measure nothing ask for -S, and for -L where the descent is
+// MOM, which they do not take either: the advice, followed, runs (-S alone
+// on two such bases stops after the first iteration).
 TEST_F(QzMcaRidgelet, WithoutAFirstLevelAskForS) {
   write_fits(path("in.fits"), noisy(lines(10.f), 1.f, 9));
-  EXPECT_EQ(run("-t 3 -g 1 in.fits out.fits"), 255) << output_;
-  EXPECT_TRUE(printed("give it with -S")) << output_;
-  EXPECT_FALSE(exists("out.fits"));
-  EXPECT_FALSE(exists("out_rid.fits"));
-  EXPECT_FALSE(exists("out_resi.fits"));
+  const struct {
+    const char* bases;
+    const char* advice;
+    const char* advised;  // options that follow it
+  } cases[] = {
+      {"-t 3", "give it with -S, above the last threshold (3) ...\n", "-S 10"},
+      {"-t 3 -S 2", "give one with -S, above 3 ...\n", "-S 10"},
+      {"-t 3 -t 9", "give it with -S, above the last threshold (3), and the linear descent with -L ...\n",
+       "-S 10 -L"},
+      {"-t 9 -t 3 -S 3", "give one with -S, above 3, and the linear descent with -L ...\n", "-S 10 -L"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bases);
+    EXPECT_EQ(run(std::string(c.bases) + " -i 3 -g 1 in.fits out.fits"), 255) << output_;
+    EXPECT_TRUE(printed(c.advice)) << output_;
+    EXPECT_FALSE(exists("out.fits") || exists("out_rid.fits") || exists("out_resi.fits"));
+    EXPECT_EQ(run(std::string(c.bases) + " " + c.advised + " -i 3 -g 1 in.fits out.fits"), 0) << output_;
+    EXPECT_TRUE(exists("out_rid.fits"));
+    std::system(("rm -f '" + dir_ + "'/out*.fits").c_str());
+  }
+  EXPECT_EQ(run("-t 3 -t 9 -S 10 -i 3 -g 1 in.fits mom.fits"), 255);
+  EXPECT_TRUE(printed("MOM is not implemented")) << output_;
 }
 
 }  // namespace

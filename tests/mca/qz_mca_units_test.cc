@@ -315,6 +315,37 @@ TEST_F(QzMcaUnits, AnOffsetThatDwarfsTheNoiseIsAdvisedToBeSubtracted) {
   }
 }
 
+// The advice holds for any range of a few float steps, whatever the
+// offset's sign: a flat image at 1e9 or -1e9 (floats step by 64 there)
+// with a few pixels 40 steps away, above or below, is advised to subtract
+// the offset; 200 steps away they are features, not a lost noise.
+TEST_F(QzMcaUnits, TheOffsetAdviceCoversAFewStepsOnEitherSign) {
+  const struct {
+    const char* name;
+    float offset, away;  // the few pixels' distance from the offset, in floats' steps of 64
+    bool advised;
+  } cases[] = {
+      {"above.fits", 1e9f, 40.f, true},      {"below.fits", 1e9f, -40.f, true},
+      {"negative.fits", -1e9f, -40.f, true}, {"toward.fits", -1e9f, 40.f, true},
+      {"far.fits", 1e9f, 200.f, false},      {"far_negative.fits", -1e9f, -200.f, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FitsImage flat(32, 32);
+    for (std::size_t k = 0; k < flat.pixels.size(); k++)
+      flat.pixels[k] = k % 97 == 13 ? c.offset + 64.f * c.away : c.offset;
+    ASSERT_EQ(c.offset + 64.f * c.away - c.offset, 64.f * c.away);  // exact in floats
+    write_fits(path(c.name), flat);
+    EXPECT_EQ(run(std::string("-t 1 -i 2 -g 0 ") + c.name + " out"), 255);
+    EXPECT_TRUE(printed(std::string("the image looks noiseless or flat; give the noise level with -g ... (") + c.name +
+                        ")" + (c.advised ? "; the image sits on an offset where the 32-bit floats it is processed in "
+                                           "step by 64 and lose its noise: subtract the offset first\n"
+                                         : "\n")))
+        << output_;
+    EXPECT_FALSE(exists("out.fits"));
+  }
+}
+
 // Calibrated data (noise near 1e-18) against the default noise level of 0.5
 // have no coefficient above the last threshold: every component is 0 and the
 // residual is the input. The run still ends well, as such data may hold no
