@@ -564,6 +564,7 @@ std::string fits_open_remedy(const char* typed, const std::string& file) {
 
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   if (!fits_gate_name(file, iomode)) return *status = URL_PARSE_ERROR;
+  if (fits_open_raw_array(fptr, file, iomode, status)) return *status;
   if (fits_open_local(fptr, file, iomode, status)) return *status;
   if (fits_open_network(fptr, file, iomode, status)) return *status;
   const std::string handed = fits_name_for_library(file);

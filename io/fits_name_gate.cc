@@ -7,11 +7,14 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "array/fatal.h"
 #include "io/compressed_input.h"
+#include "io/image_file.h"
 #include "io/network_input.h"
 
 namespace {
@@ -58,15 +61,25 @@ long long saturated(const std::string& digits) {
   return value;
 }
 
-// The library reads a raw array ("f.dat[i512,512:2880]": a pixel type, a
-// byte order, up to five axes and an offset) into memory it takes at once
-// for the whole array. Sized here against the file, in the forms the
-// library reads as such; the library's other forms (a negative offset, an
-// empty axis, more axes than it keeps) are refused.
-void check_raw_array(const std::string& root, const std::string& file) {
+// A raw array's name ("f.dat[i512,512:2880]": a pixel type, a byte order,
+// up to five axes and an offset) taken apart: the file, the text between
+// the brackets, and the bytes the library takes from the file, saturated
+// where they would pass any file.
+struct raw_array {
+  std::string path, spec;
+  long long offset = 0, bytes = 0;
+};
+
+// The library reads a raw array into memory it takes at once for the whole
+// array. False for a root that names no raw array; the library's forms the
+// checks do not follow (a negative offset, an empty axis, more axes than
+// it keeps) are refused.
+bool raw_array_of(const std::string& root, const std::string& file, raw_array& raw) {
   const std::size_t open = root.rfind('[');
-  if (open == std::string::npos || root.back() != ']') return;
-  const std::string path = root.substr(0, open), spec = root.substr(open + 1, root.size() - open - 2);
+  if (open == std::string::npos || root.back() != ']') return false;
+  raw.path = root.substr(0, open);
+  raw.spec = root.substr(open + 1, root.size() - open - 2);
+  const std::string& spec = raw.spec;
   auto refuse_form = [&]() {
     fatal_exitf(-1, stderr,
                 "Error: the raw array [%s] is in a form the checks do not read: give a pixel type (b, i, u, j, r, "
@@ -89,29 +102,20 @@ void check_raw_array(const std::string& root, const std::string& file) {
   if (at < spec.size() && std::string("bBlL").find(spec[at]) != std::string::npos) at++;
   const std::size_t colon = spec.find(':', at);
   const std::vector<std::string> axes = split(spec.substr(at, colon - at), ',');
-  long long offset = 0;
   if (colon != std::string::npos) {
     const std::string text = trimmed(spec.substr(colon + 1));
     if (!text.empty() && !all_digits(text)) refuse_form();
-    offset = saturated(text);
+    raw.offset = saturated(text);
   }
   if (axes.size() > 5) refuse_form();
-  long long bytes = pixel_bytes;
+  raw.bytes = pixel_bytes;
   for (const std::string& axis : axes) {
     const std::string length = trimmed(axis);
     if (!all_digits(length)) refuse_form();
-    if (__builtin_mul_overflow(bytes, saturated(length), &bytes) || bytes > kBeyondAnyFile) bytes = kBeyondAnyFile;
+    if (__builtin_mul_overflow(raw.bytes, saturated(length), &raw.bytes) || raw.bytes > kBeyondAnyFile)
+      raw.bytes = kBeyondAnyFile;
   }
-  struct stat info;
-  // A file that is not there is the library's to report.
-  if (stat(path.c_str(), &info) != 0) return;
-  if (!S_ISREG(info.st_mode))
-    fatal_exitf(-1, stderr, "Error: the raw array [%s] is read from %s, which is no regular file: its size is not "
-                "known before the FITS library reads it ... (%s)\n", spec.c_str(), path.c_str(), file.c_str());
-  if (bytes > kBeyondAnyFile - offset || offset + bytes > static_cast<long long>(info.st_size))
-    fatal_exitf(-1, stderr,
-                "Error: the raw array [%s] needs %lld bytes from byte %lld, but the file holds %lld bytes ... (%s)\n",
-                spec.c_str(), bytes, offset, static_cast<long long>(info.st_size), file.c_str());
+  return true;
 }
 
 }  // namespace
@@ -201,6 +205,38 @@ bool fits_gate_name(const std::string& file, int iomode) {
                 "Error: the file is written in place, which a name with a section or a filter would leave as it "
                 "was: name the file alone ... (%s)\n",
                 file.c_str());
-  if (parts.prefix == "rawfile://") check_raw_array(parts.root, file);
+  raw_array raw;
+  if (parts.prefix == "rawfile://") raw_array_of(parts.root, file, raw);
+  return true;
+}
+
+bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status) {
+  fits_name_parts parts;
+  raw_array raw;
+  if (iomode != READONLY || !fits_name_parts_of(file, parts) || parts.prefix != "rawfile://" ||
+      !raw_array_of(parts.root, file, raw))
+    return false;
+  // Opened here, and so recorded as read, as every other input is: a result
+  // named after the file must not replace it. A file that is not there is
+  // the library's to report.
+  std::FILE* stream = io_fopen_read(raw.path);
+  if (stream == nullptr) return false;
+  const std::shared_ptr<std::FILE> held(stream, std::fclose);
+  struct stat info;
+  if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode))
+    fatal_exitf(-1, stderr,
+                "Error: the raw array [%s] is read from %s, which is no regular file: its size is not known before "
+                "the FITS library reads it ... (%s)\n",
+                raw.spec.c_str(), raw.path.c_str(), file.c_str());
+  if (raw.bytes > kBeyondAnyFile - raw.offset || raw.offset + raw.bytes > static_cast<long long>(info.st_size))
+    fatal_exitf(-1, stderr,
+                "Error: the raw array [%s] needs %lld bytes from byte %lld, but the file holds %lld bytes ... (%s)\n",
+                raw.spec.c_str(), raw.bytes, raw.offset, static_cast<long long>(info.st_size), file.c_str());
+  // The library reads the very file sized here, through its descriptor,
+  // wholly into memory as it opens it.
+  const std::string rest = parts.after_root == std::string::npos ? "" : file.substr(parts.after_root);
+  const std::string handed = "/dev/fd/" + std::to_string(fileno(stream)) + "[" + raw.spec + "]" + rest;
+  fits_check_name_length(handed, file);
+  ffopen(fptr, handed.c_str(), iomode, status);
   return true;
 }

@@ -16,12 +16,20 @@ struct fits_name_parts;
 // buffers, one by which it would write a file (fits_refuse_copy_syntax), a
 // prefix that names no local file, memory, compressed file or network place
 // (shmem://, root://, ...), a section or filter on a file opened for an
-// update, and a raw array (`f.dat[i512,512:2880]`) that the file does not
-// hold or whose form the checks do not read. False for a name its parser
-// rejects ("in.fits[1"), which the library's open would fail on too: it is
-// not to be handed on, and the caller reports it as that failed open.
+// update, and a raw array (`f.dat[i512,512:2880]`) whose form the checks do
+// not read. False for a name its parser rejects ("in.fits[1"), which the
+// library's open would fail on too: it is not to be handed on, and the
+// caller reports it as that failed open.
 // Network names pass: they are read elsewhere.
 bool fits_gate_name(const std::string& file, int iomode);
+
+// Opens a raw array's name for reading ("f.dat[i512,512:2880]"): the file is
+// opened here, recorded as read (io/image_input_file.h), sized against the
+// array, refused when it is no regular file or too short for the array,
+// and the library reads that very file. False, having done nothing, for
+// any other name and for a file that does not open, which the library then
+// reports as it opens the name.
+bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status);
 
 // Refuses (status -1), naming `file`, a name `handed` to the library that
 // is too long for its parser's buffers: past them, it would take the name

@@ -65,6 +65,8 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
       // The library would read the standard input, not the file named.
       {"stdin_keep.fits", "stdin_keep.fits stdin_keep < plain.fits"},
       {"m51.fits", "'m51(mem://)' m51"},  // the copy into memory is left out
+      {"m51.fits", "'m51.fits[b64,64]' m51"},      // the file's bytes read as a raw array
+      {"m51.fits", "'m51.fits[0][1:8,1:8]' m51"},  // a section, read into memory
   };
   write_bytes("picpgm.pgm", pgm_bytes(image));
   // Made by other tools than our writers.
