@@ -182,8 +182,11 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
     got.limit = physical_memory_bytes();
     int result = fetch(url, got, true);
     // The library reads a server whose certificate it cannot verify all
-    // the same; its bytes are checked as any file's.
+    // the same; its bytes are checked as any file's, and the user is told
+    // that the server is not known to be the one named.
     if (result == kCurlPeerNotVerified) {
+      std::fprintf(stderr, "Warning: the certificate of the server could not be verified; the file is read all "
+                   "the same ... (%s)\n", name.c_str());
       got.bytes.clear();
       result = fetch(url, got, false);
     }
