@@ -987,6 +987,22 @@ void keep_primary_cards(header_index& index, char* cards, const char* name) {
   }
 }
 
+// A CONTINUE card reads as a piece of the long string on the card before
+// it. When that card is left out (a copy, an invalid card, a count), or is
+// a HISTORY or COMMENT card, which every write moves to the header's end,
+// the CONTINUE would join whatever card comes before it in the results:
+// `T = 'foo&'`, a copy left out, `CONTINUE 'bar'` would read T as 'foobar'.
+// So the pieces that followed such a card, no part of any long string
+// where they stood, go with it.
+void leave_out_stray_pieces(header_index& index) {
+  std::vector<header_index::entry>& entries = index.entries();
+  for (std::size_t i = 1; i < entries.size(); i++) {
+    const header_index::entry& before = entries[i - 1];
+    const bool moved = starts_with(before.card, "HISTORY") || starts_with(before.card, "COMMENT");
+    if ((!before.kept || moved) && entries[i].key == "CONTINUE") entries[i].kept = false;
+  }
+}
+
 // Ends the header where the library ends it, with a plain END card, and
 // blanks what follows: a card after it ("END=" ends a header too) must
 // neither be read nor travel into a result.
@@ -1056,6 +1072,7 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
   refuse_differing_structural_copies(index, name);
   leave_out_agreeing_copies(index);
   keep_primary_cards(index, cards, name);
+  leave_out_stray_pieces(index);
   index.move_kept_up();
   const long long naxis = static_cast<long long>(image.axes.size());
   if (naxis < 1) error(1, name, " NAXIS is not equal to 1,2, or 3 !");

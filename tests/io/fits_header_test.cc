@@ -30,6 +30,20 @@ std::vector<std::string> cards_of(const fitsstruct& rec) {
   return fits_test::header_cards(std::string(rec.fitshead, rec.fitsheadsize));
 }
 
+// The cards a 16-bit image's header with these cards after its axes keeps
+// once read, and a header of such an image with these cards, through END.
+std::vector<std::string> kept_cards(const std::vector<std::string>& extra) {
+  fitsstruct rec;
+  parse_cards(&rec, image_cards(16, extra));
+  return cards_of(rec);
+}
+std::vector<std::string> header_of(const std::vector<std::string>& extra) {
+  std::vector<std::string> cards;
+  for (const std::string& text : image_cards(16, extra)) cards.push_back(card(text));
+  cards.push_back(card("END"));
+  return cards;
+}
+
 // CD matrix cards of diag(-s, s) with its rows rotated by a and b degrees.
 std::vector<std::string> cd_cards(double s, double a, double b) {
   const double rad = 1.0 / 57.29577951308232;
@@ -458,14 +472,28 @@ TEST(FitsHeaderParse, CopiesThatDifferStayWhereTheyStood) {
       {{value_card("OBSB", "5"), value_card("OBSB", "7"), value_card("OBSB", "5.0")},
        {value_card("OBSB", "5"), value_card("OBSB", "7")}},
   };
-  for (const auto& c : cases) {
-    fitsstruct rec;
-    parse_cards(&rec, image_cards(16, c.cards));
-    std::vector<std::string> expected;
-    for (const std::string& text : image_cards(16, c.kept)) expected.push_back(card(text));
-    expected.push_back(card("END"));
-    EXPECT_EQ(cards_of(rec), expected) << c.cards[0];
-  }
+  for (const auto& c : cases) EXPECT_EQ(kept_cards(c.cards), header_of(c.kept)) << c.cards[0];
+}
+
+// A CONTINUE card is a piece of the long string on the card before it.
+// One that followed a card left out, or a HISTORY or COMMENT card, which
+// the writes move to the end, was a piece of no long string: kept, it
+// would join the card before it in the results (T = 'foo&' would read
+// 'foobar'), so it goes; a long string keeps its pieces.
+TEST(FitsHeaderParse, StrayContinueCardsJoinNoLongStringInTheResults) {
+  const std::string t = "T       = 'foo&'", bar = "CONTINUE  'bar'";
+  const struct {
+    std::vector<std::string> cards;
+    std::vector<std::string> kept;
+  } cases[] = {
+      {{value_card("S", "'abc'"), t, value_card("S", "'abc'"), bar}, {value_card("S", "'abc'"), t}},
+      {{t, "lower   =                    1", bar}, {t}},
+      {{t, value_card("PCOUNT", "0"), bar}, {t}},
+      {{t, "HISTORY x", "CONTINUE  'bar&'", bar}, {t, "HISTORY x"}},
+      {{t, "COMMENT x", bar}, {t, "COMMENT x"}},
+      {{t, "CONTINUE  'bar&'", bar}, {t, "CONTINUE  'bar&'", bar}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(kept_cards(c.cards), header_of(c.kept)) << c.cards[1];
 }
 
 // The library reads a structure card with anything between its keyword,
