@@ -677,7 +677,10 @@ namespace {
 // The name's parts as the library parses them, its guesses included.
 bool library_name_parts(const std::string& file, fits_name_parts& parts) {
   if (file.size() + 1 >= FLEN_FILENAME) return false;
-  std::vector<char> url(file.begin(), file.end());
+  // The library's open skips the blanks that lead a name before it parses
+  // it: " f.fits[1]" opens f.fits.
+  const std::size_t lead = std::min(file.find_first_not_of(' '), file.size());
+  std::vector<char> url(file.begin() + static_cast<std::ptrdiff_t>(lead), file.end());
   url.push_back('\0');
   char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
        rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
@@ -703,7 +706,8 @@ bool library_name_parts(const std::string& file, fits_name_parts& parts) {
   }
   parts.filtered = *rows || *bins || *columns || *pixels || *output_compression || parts.extension_filters;
   // The prefix may be implied.
-  const std::size_t root_at = file.compare(0, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0;
+  const std::size_t root_at =
+      lead + (file.compare(lead, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0);
   parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
                          ? root_at + parts.root.size()
                          : std::string::npos;

@@ -272,6 +272,33 @@ TEST(FitsNameGate, NamesUnderAHomeFolderAreCheckedAsTheFileTheyName) {
   EXPECT_EQ(under_home.pixels, read_program(scratch("home.fits[1]")).pixels);
 }
 
+// The library's open skips the blanks before a name: " f.fits[1]" is
+// f.fits, checked as such, and a raw array read from it sized against it.
+TEST(FitsNameGate, NamesLedByBlanksAreCheckedAsTheFileTheyName) {
+  const std::string hcomp = hcompress_file("blank.fits");
+  fits_test::write_bytes(scratch("blank_theap.fits"), misplaced_heap());
+  fits_test::write_bytes(scratch("blank_later.fits"), hcomp + with_card(hcomp, "ZTILE2", "0").substr(2880));
+  const struct {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {" blank_theap.fits[1]", "has THEAP = '16'.*blank_theap.fits"},
+      {"   blank_later.fits[1][1:8,1:8]", "HDU \\[2\\] has ZTILE2 = 0.*blank_later.fits"},
+      {" blank.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
+      {" rawfile://blank.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(
+        {
+          ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
+          read_program(c.name);
+        },
+        255, c.message)
+        << c.name;
+  EXPECT_EXIT_STATUS(read_program(" shmem://h1"), 255, "a name beginning with shmem://");
+  EXPECT_EQ(read_program(" " + scratch("blank.fits[1]")).pixels, read_program(scratch("blank.fits[1]")).pixels);
+}
+
 TEST(FitsNameGate, FiltersOnFilesWrittenInPlaceAreRefused) {
   hcompress_file("update.fits");
   fitsfile* fptr = nullptr;
