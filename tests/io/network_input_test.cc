@@ -221,6 +221,23 @@ TEST(NetworkInput, ACompressedFileInflatesOnlyAsFarAsItsHeadersDescribe) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// A server that sends a small image and then zeros without end: the body
+// is read as far as the image's header describes, and the transfer ended
+// there, as the standard input is read. The whole body was held before.
+TEST(NetworkInput, AServerThatSendsWithoutEndIsReadAsFarAsTheHeadersDescribe) {
+  fits_test::write_reference(scratch("endless.fits"), BYTE_IMG, {8, 8}, std::vector<double>(64, 5.0));
+  const LoopbackHttp server({{"/endless.fits", fits_test::read_bytes(scratch("endless.fits"))}}, false, true);
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  const std::string url = server.url("endless.fits");
+  EXPECT_EXIT(
+      {
+        fits_test::limit_address_space_to_2gb();
+        const std::vector<float> pixels = read_program(url);
+        _exit(pixels == std::vector<float>(64, 5.0f) ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST(NetworkInput, SectionsAndFiltersAreRefusedAsForTheStandardInput) {
   const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
   const LoopbackHttp server({{"/in.fits", fits_test::read_bytes(folder + "scaled_int16_rice_1.fits")}});
