@@ -5,12 +5,15 @@
 
 #include <bzlib.h>
 #include <fitsio.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <strings.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -587,10 +590,12 @@ struct input_place {
 template <class Take>
 bool try_local_files(const fits_name_parts& parts, Take take) {
   if (parts.prefix != "file://" && !fits_prefix_wants_compressed(parts.prefix)) return false;
+  std::string path;
+  if (!fits_local_path(parts.root, path)) return false;
   static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
   for (const char* suffix : kLibrarySuffixes) {
     struct stat info;
-    const std::string candidate = parts.root + suffix;
+    const std::string candidate = path + suffix;
     if (stat(candidate.c_str(), &info) != 0) continue;
     if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return false;
     if (take(candidate)) return true;
@@ -672,7 +677,10 @@ namespace {
 // The name's parts as the library parses them, its guesses included.
 bool library_name_parts(const std::string& file, fits_name_parts& parts) {
   if (file.size() + 1 >= FLEN_FILENAME) return false;
-  std::vector<char> url(file.begin(), file.end());
+  // The library's open skips the blanks that lead a name before it parses
+  // it: " f.fits[1]" opens f.fits.
+  const std::size_t lead = std::min(file.find_first_not_of(' '), file.size());
+  std::vector<char> url(file.begin() + static_cast<std::ptrdiff_t>(lead), file.end());
   url.push_back('\0');
   char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
        rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
@@ -698,7 +706,8 @@ bool library_name_parts(const std::string& file, fits_name_parts& parts) {
   }
   parts.filtered = *rows || *bins || *columns || *pixels || *output_compression || parts.extension_filters;
   // The prefix may be implied.
-  const std::size_t root_at = file.compare(0, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0;
+  const std::size_t root_at =
+      lead + (file.compare(lead, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0);
   parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
                          ? root_at + parts.root.size()
                          : std::string::npos;
@@ -762,6 +771,26 @@ void fits_refuse_copy_syntax(const std::string& file) {
               "Error: the name asks the FITS library to copy the file to %s, which would be written before any "
               "check: name the file without \"(%s)\" ... (%s)\n",
               parts.copy.c_str(), parts.copy.c_str(), file.c_str());
+}
+
+bool fits_local_path(const std::string& root, std::string& path) {
+  path = root;
+  if (root.empty() || root[0] != '~') return true;
+  const std::size_t slash = root.find('/');
+  if (slash == 1) {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr) path = home + root.substr(1);
+    return true;
+  }
+  const std::string user = root.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+  const long asked = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(asked > 0 ? static_cast<std::size_t>(asked) : 16384);
+  struct passwd entry, *found = nullptr;
+  while (getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+    buffer.resize(2 * buffer.size());
+  if (found == nullptr || found->pw_dir == nullptr) return false;
+  path = found->pw_dir + (slash == std::string::npos ? std::string() : root.substr(slash));
+  return true;
 }
 
 bool fits_prefix_wants_compressed(const std::string& prefix) {

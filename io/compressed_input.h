@@ -95,6 +95,12 @@ bool fits_name_is_streamed(const std::string& file);
 // program can check it, and leave it behind. A copy into memory
 // ("(mem://...)") is let through. Other parts of the syntax write nothing.
 void fits_refuse_copy_syntax(const std::string& file);
+// The file the library's local drivers open for a root, as they read a
+// leading "~": "~/x.fits" under the folder HOME names (the root as it
+// stands when HOME is unset), "~user/x.fits" and "~user" under that user's
+// home folder. False for a user this machine does not know ("~" alone and
+// "~.fits" among them), on which the library follows a null pointer.
+bool fits_local_path(const std::string& root, std::string& path);
 // The prefixes under which the library reads compressed data only.
 bool fits_prefix_wants_compressed(const std::string& prefix);
 // Opens for the library a file fetched whole (io/network_input.h), open on

@@ -521,7 +521,7 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
   std::string path = file;
   if (fits_name_parts_of(file, parts) && !parts.root.empty() &&
       (parts.prefix == "file://" || fits_prefix_wants_compressed(parts.prefix)))
-    path = parts.root;
+    fits_local_path(parts.root, path);
   std::FILE* stream = io_fopen_read(path);
   const int error = stream == nullptr ? errno : 0;
   if (stream != nullptr) std::fclose(stream);

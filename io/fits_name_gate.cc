@@ -200,6 +200,16 @@ bool fits_gate_name(const std::string& file, int iomode) {
                 "Error: the FITS library would read a name beginning with %s from a place no check can see "
                 "first: copy the image to a file and name that file ... (%s)\n",
                 parts.prefix.c_str(), file.c_str());
+  // The library would look the user up and follow the null pointer it
+  // gets back for one it does not know.
+  std::string path;
+  if (!fits_local_path(parts.root, path)) {
+    const std::string user = parts.root.substr(0, parts.root.find('/'));
+    fatal_exitf(-1, stderr,
+                "Error: the name begins with %s, the home folder of a user this machine does not know: write the "
+                "file's path out, or begin it with ~/ for your own home folder ... (%s)\n",
+                user.c_str(), file.c_str());
+  }
   if (parts.filtered && iomode != READONLY)
     fatal_exitf(-1, stderr,
                 "Error: the file is written in place, which a name with a section or a filter would leave as it "
@@ -219,7 +229,9 @@ bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, i
   // Opened here, and so recorded as read, as every other input is: a result
   // named after the file must not replace it. A file that is not there is
   // the library's to report.
-  std::FILE* stream = io_fopen_read(raw.path);
+  std::string path;
+  if (!fits_local_path(raw.path, path)) return false;
+  std::FILE* stream = io_fopen_read(path);
   if (stream == nullptr) return false;
   const std::shared_ptr<std::FILE> held(stream, std::fclose);
   struct stat info;

@@ -4,17 +4,23 @@
 // bound, and hand the library HDUs no check has seen.
 #include "io/network_input.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <cstdint>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "array/fatal.h"
-#include "array/memory_size.h"
 #include "io/compressed_input.h"
 #include "io/curl_on_demand.h"
 
@@ -40,6 +46,8 @@ constexpr int kOptMaxRedirects = 68;
 constexpr int kOptConnectTimeout = 78;
 constexpr int kOptSslVerifyHost = 81;
 constexpr int kOptNoSignal = 99;
+constexpr int kOptXferInfoData = 10057;
+constexpr int kOptXferInfoFunction = 20219;
 constexpr int kOptProtocols = 181;
 constexpr int kOptRedirectProtocols = 182;
 constexpr int kOptWriteFunction = 20011;
@@ -90,62 +98,138 @@ std::vector<std::string> files_tried(const std::string& root, const network_sche
   return {".gz", ""};
 }
 
-// The bytes fetched, held to the machine's memory: a server may send
-// without end.
-struct fetched {
-  std::vector<unsigned char> bytes;
-  std::uint64_t limit = 0;
-  bool past_memory = false;
+// A transfer on a thread of its own, its body sent into a socket as it
+// comes: the body is read from the other end as the standard input is, only
+// as far as its FITS headers describe, and a server that sends without end
+// is cut off once the reader has closed its end. Nothing of it is held
+// beyond what the reader asked for.
+class transfer {
+ public:
+  transfer(const std::string& url, bool verify_peer) : url_(url) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+      fatal_exitf(-1, stderr, "Error: no socket to read the fetched file through ... (%s)\n", url.c_str());
+    read_end_ = ends[0];
+    write_end_ = ends[1];
+    thread_ = std::thread([this, verify_peer] { run(verify_peer); });
+  }
+  ~transfer() {
+    if (read_end_ >= 0) close(read_end_);
+    reader_gone_ = true;
+    thread_.join();
+  }
+  transfer(const transfer&) = delete;
+  transfer& operator=(const transfer&) = delete;
+
+  // Waits for the body's first bytes or the transfer's end. True when a
+  // body comes: bytes, or an empty one that ended well.
+  bool body_comes() {
+    std::unique_lock<std::mutex> lock(lock_);
+    changed_.wait(lock, [this] { return began_ || ended_; });
+    return began_ || result_ == kCurlOk;
+  }
+  // After the end: libcurl's result, its message on the library's stack.
+  int result() {
+    std::unique_lock<std::mutex> lock(lock_);
+    changed_.wait(lock, [this] { return ended_; });
+    if (result_ != kCurlOk) ffpmsg((url_ + ": " + (*error_ != '\0' ? error_ : "the transfer failed")).c_str());
+    return result_;
+  }
+  // The body, to be read and closed by the caller.
+  std::FILE* body() {
+    std::FILE* stream = fdopen(read_end_, "rb");
+    if (stream == nullptr)
+      fatal_exitf(-1, stderr, "Error: not enough memory to read the fetched file ... (%s)\n", url_.c_str());
+    read_end_ = -1;
+    return stream;
+  }
+
+ private:
+  void run(bool verify_peer) {
+    // The run's stops are taken on its other threads (array/stop_signals.h).
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    const int result = fetch(verify_peer);
+    close(write_end_);
+    std::lock_guard<std::mutex> lock(lock_);
+    ended_ = true;
+    result_ = result;
+    changed_.notify_all();
+  }
+
+  static std::size_t take(const char* data, std::size_t size, std::size_t count, void* self) {
+    transfer& into = *static_cast<transfer*>(self);
+    if (!into.began_) {
+      std::lock_guard<std::mutex> lock(into.lock_);
+      into.began_ = true;
+      into.changed_.notify_all();
+    }
+    const std::size_t bytes = size * count;
+    for (std::size_t sent = 0; sent < bytes;) {
+      const ssize_t put = send(into.write_end_, data + sent, bytes - sent, MSG_NOSIGNAL);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return 0;  // the reader is done: libcurl ends the transfer
+      sent += static_cast<std::size_t>(put);
+    }
+    return bytes;
+  }
+  // Called by libcurl about once a second, also while no byte comes: a
+  // reader that is done ends a transfer that waits on its server.
+  static int progress(void* self, long long, long long, long long, long long) {
+    return static_cast<transfer*>(self)->reader_gone_ ? 1 : 0;
+  }
+
+  // One transfer of the url; libcurl's result.
+  int fetch(bool verify_peer) {
+    static std::once_flag started;
+    std::call_once(started, [] { curl_global_init(kGlobalAll); });
+    void* curl = curl_easy_init();
+    if (curl == nullptr) return kCurlFailedInit;
+    // The library's limit holds for the connection and for any wait for the
+    // next bytes, as its own fetch times both.
+    const long seconds = fits_net_timeout(0);
+    const write_function write = take;
+    const progress_function check = progress;
+    curl_easy_setopt(curl, kOptUrl, url_.c_str());
+    curl_easy_setopt(curl, kOptErrorBuffer, error_);
+    curl_easy_setopt(curl, kOptWriteFunction, reinterpret_cast<CurlCallback>(write));
+    curl_easy_setopt(curl, kOptWriteData, this);
+    curl_easy_setopt(curl, kOptXferInfoFunction, reinterpret_cast<CurlCallback>(check));
+    curl_easy_setopt(curl, kOptXferInfoData, this);
+    curl_easy_setopt(curl, kOptFailOnError, 1L);
+    curl_easy_setopt(curl, kOptNoProgress, 0L);
+    // The stop signals stay the run's (array/stop_signals.h).
+    curl_easy_setopt(curl, kOptNoSignal, 1L);
+    curl_easy_setopt(curl, kOptConnectTimeout, seconds);
+    curl_easy_setopt(curl, kOptLowSpeedLimit, 1L);
+    curl_easy_setopt(curl, kOptLowSpeedTime, seconds);
+    curl_easy_setopt(curl, kOptFollowLocation, 1L);
+    curl_easy_setopt(curl, kOptMaxRedirects, 10L);
+    curl_easy_setopt(curl, kOptProtocols, kProtocolsFetched);
+    curl_easy_setopt(curl, kOptRedirectProtocols, kProtocolsFetched);
+    if (!verify_peer) {
+      curl_easy_setopt(curl, kOptSslVerifyPeer, 0L);
+      curl_easy_setopt(curl, kOptSslVerifyHost, 0L);
+    }
+    const int result = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    return result;
+  }
+
+  using write_function = std::size_t (*)(const char*, std::size_t, std::size_t, void*);
+  using progress_function = int (*)(void*, long long, long long, long long, long long);
+
+  std::string url_;
+  int read_end_ = -1, write_end_ = -1;
+  char error_[kErrorBufferSize] = "";
+  std::atomic<bool> reader_gone_{false};
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool began_ = false, ended_ = false;
+  int result_ = kCurlOk;
+  std::thread thread_;
 };
-
-std::size_t take_bytes(const char* data, std::size_t size, std::size_t count, void* into) {
-  fetched& out = *static_cast<fetched*>(into);
-  const std::size_t bytes = size * count;
-  if (out.limit != 0 && out.bytes.size() + bytes > out.limit) {
-    out.past_memory = true;
-    return 0;  // libcurl ends the transfer
-  }
-  out.bytes.insert(out.bytes.end(), data, data + bytes);
-  return bytes;
-}
-
-using write_function = std::size_t (*)(const char*, std::size_t, std::size_t, void*);
-
-// One transfer of url into out; libcurl's result.
-int fetch(const std::string& url, fetched& out, bool verify_peer) {
-  static std::once_flag started;
-  std::call_once(started, [] { curl_global_init(kGlobalAll); });
-  void* curl = curl_easy_init();
-  if (curl == nullptr) return kCurlFailedInit;
-  char error[kErrorBufferSize] = "";
-  // The library's limit holds for the connection and for any wait for the
-  // next bytes, as its own fetch times both.
-  const long seconds = fits_net_timeout(0);
-  const write_function take = take_bytes;
-  curl_easy_setopt(curl, kOptUrl, url.c_str());
-  curl_easy_setopt(curl, kOptErrorBuffer, error);
-  curl_easy_setopt(curl, kOptWriteFunction, reinterpret_cast<CurlCallback>(take));
-  curl_easy_setopt(curl, kOptWriteData, &out);
-  curl_easy_setopt(curl, kOptFailOnError, 1L);
-  curl_easy_setopt(curl, kOptNoProgress, 1L);
-  // The stop signals stay the run's (array/stop_signals.h).
-  curl_easy_setopt(curl, kOptNoSignal, 1L);
-  curl_easy_setopt(curl, kOptConnectTimeout, seconds);
-  curl_easy_setopt(curl, kOptLowSpeedLimit, 1L);
-  curl_easy_setopt(curl, kOptLowSpeedTime, seconds);
-  curl_easy_setopt(curl, kOptFollowLocation, 1L);
-  curl_easy_setopt(curl, kOptMaxRedirects, 10L);
-  curl_easy_setopt(curl, kOptProtocols, kProtocolsFetched);
-  curl_easy_setopt(curl, kOptRedirectProtocols, kProtocolsFetched);
-  if (!verify_peer) {
-    curl_easy_setopt(curl, kOptSslVerifyPeer, 0L);
-    curl_easy_setopt(curl, kOptSslVerifyHost, 0L);
-  }
-  const int result = curl_easy_perform(curl);
-  curl_easy_cleanup(curl);
-  if (result != kCurlOk) ffpmsg((url + ": " + (*error != '\0' ? error : "the transfer failed")).c_str());
-  return result;
-}
 
 // Codes by which a server says it has no such file: the library then tries
 // the next file.
@@ -178,29 +262,20 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
   for (const std::string& suffix : files_tried(parts.root, scheme)) {
     const std::string url = scheme.fetched + parts.root + suffix;
     const std::string name = parts.prefix + parts.root + suffix;
-    fetched got;
-    got.limit = physical_memory_bytes();
-    int result = fetch(url, got, true);
+    auto fetch = std::make_unique<transfer>(url, true);
     // The library reads a server whose certificate it cannot verify all
     // the same; its bytes are checked as any file's, and the user is told
     // that the server is not known to be the one named.
-    if (result == kCurlPeerNotVerified) {
+    if (!fetch->body_comes() && fetch->result() == kCurlPeerNotVerified) {
       std::fprintf(stderr, "Warning: the certificate of the server could not be verified; the file is read all "
                    "the same ... (%s)\n", name.c_str());
-      got.bytes.clear();
-      result = fetch(url, got, false);
+      fetch = std::make_unique<transfer>(url, false);
     }
-    if (got.past_memory)
-      fatal_exitf(-1, stderr, "Error: the file holds more than the %llu MB of memory of this machine ... (%s)\n",
-                  static_cast<unsigned long long>(got.limit >> 20), name.c_str());
-    if (not_there(result)) continue;
-    if (result != kCurlOk) break;
-    // A stream over the bytes, even none: fmemopen wants a buffer.
-    if (got.bytes.empty()) got.bytes.reserve(1);
-    std::FILE* stream = fmemopen(got.bytes.data(), got.bytes.size(), "rb");
-    if (stream == nullptr)
-      fatal_exitf(-1, stderr, "Error: not enough memory to read the fetched file ... (%s)\n", name.c_str());
-    return fits_open_fetched(fptr, stream, parts, name, status);
+    if (!fetch->body_comes()) {
+      if (not_there(fetch->result())) continue;
+      break;
+    }
+    return fits_open_fetched(fptr, fetch->body(), parts, name, status);
   }
   ffpmsg(("failed to fetch the following file: " + file).c_str());
   *status = FILE_NOT_OPENED;

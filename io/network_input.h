@@ -1,10 +1,10 @@
 // Files named by a network address ("http://host/f.fits[1]"). The FITS
 // library would fetch such a file itself and parse its HDUs at once, before
 // any check could see them: a file on a web server is a file from anyone.
-// They are fetched here instead, whole, and read from memory as the
-// standard input is (io/compressed_input.h), so that their bytes go through
-// the checks a local file's go through and the library reads those very
-// bytes.
+// They are fetched here instead, and read as the standard input is
+// (io/compressed_input.h): into memory as far as their FITS headers
+// describe, the transfer ended there, so that their bytes go through the
+// checks a local file's go through and the library reads those very bytes.
 #pragma once
 
 #include <fitsio.h>
@@ -26,5 +26,6 @@ bool fits_prefix_is_network(const std::string& prefix);
 // done nothing, for any other name. A fetch that fails (no answer in time,
 // no such file on the server) and an open for writing leave *status at the
 // library's FILE_NOT_OPENED, as the library's own open of the name does,
-// with nothing open. A file larger than this machine's memory is refused.
+// with nothing open. Headers that describe more than this machine's memory
+// are refused, as the standard input's are.
 bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int* status);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -233,6 +234,69 @@ TEST(FitsNameGate, PrefixesTheChecksCannotSeeBehindAreRefused) {
   // A name the parser rejects is the failed open's to report.
   EXPECT_FALSE(fits_gate_name(scratch("prefixed.fits[1"), READONLY));
   EXPECT_EQ(read_program("file://" + scratch("prefixed.fits[1][1:4,1:4]")).pixels.size(), 16u);
+}
+
+// The library opens "~/f.fits" under HOME and "~user/f.fits" under that
+// user's home folder, and follows a null pointer for a user it does not
+// know: the checks read the very file it would, and refuse the unknown user.
+TEST(FitsNameGate, NamesUnderAHomeFolderAreCheckedAsTheFileTheyName) {
+  const std::string hcomp = hcompress_file("home.fits");
+  fits_test::write_bytes(scratch("home_theap.fits"), misplaced_heap());
+  fits_test::write_bytes(scratch("home_later.fits"), hcomp + with_card(hcomp, "ZTILE2", "0").substr(2880));
+  const struct {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {"~/home_theap.fits[1]", "has THEAP = '16'.*home_theap.fits"},
+      {"file://~/home_theap.fits[1]", "has THEAP = '16'.*home_theap.fits"},
+      {"~/home_later.fits[1][1:8,1:8]", "HDU \\[2\\] has ZTILE2 = 0.*home_later.fits"},
+      {"~/home.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
+      {"~qz_no_such_user/home.fits[1]", "begins with ~qz_no_such_user, the home folder of a user this machine "
+                                        "does not know: write the file's path out"},
+      {"~[1]", "a user this machine does not know"},
+      {"~home.fits[1]", "a user this machine does not know"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(
+        {
+          setenv("HOME", fits_test::scratch_dir().c_str(), 1);
+          read_program(c.name);
+        },
+        255, c.message)
+        << c.name;
+  const char* home = std::getenv("HOME");
+  const std::string kept = home != nullptr ? home : "";
+  setenv("HOME", fits_test::scratch_dir().c_str(), 1);
+  const image under_home = read_program("~/home.fits[1]");
+  if (home != nullptr) setenv("HOME", kept.c_str(), 1); else unsetenv("HOME");
+  EXPECT_EQ(under_home.pixels, read_program(scratch("home.fits[1]")).pixels);
+}
+
+// The library's open skips the blanks before a name: " f.fits[1]" is
+// f.fits, checked as such, and a raw array read from it sized against it.
+TEST(FitsNameGate, NamesLedByBlanksAreCheckedAsTheFileTheyName) {
+  const std::string hcomp = hcompress_file("blank.fits");
+  fits_test::write_bytes(scratch("blank_theap.fits"), misplaced_heap());
+  fits_test::write_bytes(scratch("blank_later.fits"), hcomp + with_card(hcomp, "ZTILE2", "0").substr(2880));
+  const struct {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {" blank_theap.fits[1]", "has THEAP = '16'.*blank_theap.fits"},
+      {"   blank_later.fits[1][1:8,1:8]", "HDU \\[2\\] has ZTILE2 = 0.*blank_later.fits"},
+      {" blank.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
+      {" rawfile://blank.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(
+        {
+          ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
+          read_program(c.name);
+        },
+        255, c.message)
+        << c.name;
+  EXPECT_EXIT_STATUS(read_program(" shmem://h1"), 255, "a name beginning with shmem://");
+  EXPECT_EQ(read_program(" " + scratch("blank.fits[1]")).pixels, read_program(scratch("blank.fits[1]")).pixels);
 }
 
 TEST(FitsNameGate, FiltersOnFilesWrittenInPlaceAreRefused) {

@@ -2,7 +2,8 @@
 // that read files by a network name without the outside network. It serves
 // the files it was given by path ("/in.fits") until it goes; any other path
 // is not found. A silent server takes each request and never answers, as a
-// host that does not answer.
+// host that does not answer; an endless one sends each file with no length,
+// followed by zeros until the client hangs up.
 #pragma once
 
 #include <arpa/inet.h>
@@ -37,8 +38,8 @@ inline int listen_on_loopback(int& port) {
 
 class LoopbackHttp {
  public:
-  explicit LoopbackHttp(std::map<std::string, std::string> files, bool silent = false)
-      : files_(std::move(files)), silent_(silent) {
+  explicit LoopbackHttp(std::map<std::string, std::string> files, bool silent = false, bool endless = false)
+      : files_(std::move(files)), silent_(silent), endless_(endless) {
     listener_ = listen_on_loopback(port_);
     if (port_ > 0) server_ = std::thread([this] { serve(); });
   }
@@ -95,20 +96,30 @@ class LoopbackHttp {
       }
       const auto file = files_.find(path);
       const std::string reply =
-          file == files_.end()
-              ? std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
-              : "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(file->second.size()) + "\r\n\r\n" + file->second;
-      for (std::size_t sent = 0; sent < reply.size() && !stop_;) {
-        const ssize_t put = send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
-        if (put <= 0) break;
-        sent += static_cast<std::size_t>(put);
-      }
+          file == files_.end() ? std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+          : endless_           ? "HTTP/1.0 200 OK\r\n\r\n" + file->second
+                               : "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(file->second.size()) +
+                                     "\r\n\r\n" + file->second;
+      bool sent_all = send_all(client, reply);
+      const std::string zeros(1 << 16, '\0');
+      while (endless_ && file != files_.end() && sent_all) sent_all = send_all(client, zeros);
       close(client);
     }
   }
 
+  // False once the client or the server has gone.
+  bool send_all(int client, const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+      if (stop_) return false;
+      const ssize_t put = send(client, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      if (put <= 0) return false;
+      sent += static_cast<std::size_t>(put);
+    }
+    return true;
+  }
+
   std::map<std::string, std::string> files_;
-  bool silent_ = false;
+  bool silent_ = false, endless_ = false;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
