@@ -228,6 +228,11 @@ TEST(FitsNameGate, PrefixesTheChecksCannotSeeBehindAreRefused) {
                        "a name beginning with " + prefix + " from a place no check can see first: copy the image "
                        "to a file and name that file")
         << prefix;
+  // The library has no driver for a local prefix in capitals.
+  for (const std::string prefix : {"FILE://", "Compress://", "MEM://"})
+    EXPECT_EXIT_STATUS(read_program(prefix + scratch("prefixed.fits[1]")), 255,
+                       "reads the prefix " + prefix + " in lower case only")
+        << prefix;
   // Network names are read elsewhere, and local prefixes as before.
   EXPECT_TRUE(fits_gate_name("http://127.0.0.1:9/x.fits", READONLY));
   EXPECT_TRUE(fits_gate_name("ftpmem://127.0.0.1:9/x.fits[1][1:8,1:8]", READONLY));
