@@ -262,17 +262,22 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
   for (const std::string& suffix : files_tried(parts.root, scheme)) {
     const std::string url = scheme.fetched + parts.root + suffix;
     const std::string name = parts.prefix + parts.root + suffix;
+    // Each transfer's result is asked once: it puts libcurl's message on
+    // the library's stack.
+    auto outcome = [](transfer& fetched) { return fetched.body_comes() ? kCurlOk : fetched.result(); };
     auto fetch = std::make_unique<transfer>(url, true);
+    int result = outcome(*fetch);
     // The library reads a server whose certificate it cannot verify all
     // the same; its bytes are checked as any file's, and the user is told
     // that the server is not known to be the one named.
-    if (!fetch->body_comes() && fetch->result() == kCurlPeerNotVerified) {
+    if (result == kCurlPeerNotVerified) {
       std::fprintf(stderr, "Warning: the certificate of the server could not be verified; the file is read all "
                    "the same ... (%s)\n", name.c_str());
       fetch = std::make_unique<transfer>(url, false);
+      result = outcome(*fetch);
     }
-    if (!fetch->body_comes()) {
-      if (not_there(fetch->result())) continue;
+    if (result != kCurlOk) {
+      if (not_there(result)) continue;
       break;
     }
     return fits_open_fetched(fptr, fetch->body(), parts, name, status);
