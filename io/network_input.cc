@@ -259,18 +259,22 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
     *status = FILE_NOT_OPENED;
     return true;
   }
+  // A server whose certificate fails fails it for every file tried: it is
+  // told once, and not asked to verify again.
+  bool verify_peer = true;
   for (const std::string& suffix : files_tried(parts.root, scheme)) {
     const std::string url = scheme.fetched + parts.root + suffix;
     const std::string name = parts.prefix + parts.root + suffix;
     // Each transfer's result is asked once: it puts libcurl's message on
     // the library's stack.
     auto outcome = [](transfer& fetched) { return fetched.body_comes() ? kCurlOk : fetched.result(); };
-    auto fetch = std::make_unique<transfer>(url, true);
+    auto fetch = std::make_unique<transfer>(url, verify_peer);
     int result = outcome(*fetch);
     // The library reads a server whose certificate it cannot verify all
     // the same; its bytes are checked as any file's, and the user is told
     // that the server is not known to be the one named.
-    if (result == kCurlPeerNotVerified) {
+    if (verify_peer && result == kCurlPeerNotVerified) {
+      verify_peer = false;
       std::fprintf(stderr, "Warning: the certificate of the server could not be verified; the file is read all "
                    "the same ... (%s)\n", name.c_str());
       fetch = std::make_unique<transfer>(url, false);
