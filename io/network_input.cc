@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -111,7 +112,13 @@ class transfer {
       fatal_exitf(-1, stderr, "Error: no socket to read the fetched file through ... (%s)\n", url.c_str());
     read_end_ = ends[0];
     write_end_ = ends[1];
-    thread_ = std::thread([this, verify_peer] { run(verify_peer); });
+    // A thread the system refuses ends the run as any fatal error does, not
+    // by an uncaught exception.
+    try {
+      thread_ = std::thread([this, verify_peer] { run(verify_peer); });
+    } catch (const std::system_error&) {
+      fatal_exitf(-1, stderr, "Error: no thread to fetch the file on ... (%s)\n", url.c_str());
+    }
   }
   ~transfer() {
     if (read_end_ >= 0) close(read_end_);
