@@ -54,6 +54,6 @@ bool fits_is_image_section(const std::string& text);
 // file holding a tile-compressed image: the library would apply them as it
 // opens the file, to HDUs it parses and tiles it decodes unchecked.
 void fits_refuse_filters_on_compressed(const fits_name_filters& filters, const std::string& file);
-// Refuses (status -1) a pixel filter on the current HDU of fptr, HDU
-// number `hdu` (0 the primary), when it holds no image.
+// Refuses (status -1) a pixel filter on the current HDU of fptr when it
+// holds no image.
 void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file);
