@@ -887,6 +887,10 @@ void leave_out_agreeing_copies(header_index& index) {
     header_index::entry& e = entries[i];
     const std::string& value = e.value;
     if (e.key.empty() || e.key == "CONTINUE" || value.empty()) continue;
+    // A card that is not valid FITS is left out of the results later, and
+    // a copy beside it would go with it; a structure card is refused then
+    // instead, save a first SIMPLE, which is made anew.
+    if (!structural_key(e.key) && !valid_card(e.card)) continue;
     if (value[0] == '\'') {
       const std::string text = value_text(value);
       if (!text.empty() && text.back() == '&') continue;

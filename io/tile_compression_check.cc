@@ -1094,6 +1094,13 @@ bool check_hdus(const file_bytes& file, const std::string& name, const hdu_reach
   }
 }
 
+// check_hdus on a stream, which is left at its start.
+bool check_stream_hdus(std::FILE* stream, const std::string& name, const hdu_reach& reach) {
+  const bool compressed = check_hdus(stream_bytes(fileno(stream)), name, reach);
+  std::rewind(stream);
+  return compressed;
+}
+
 }  // namespace
 
 void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, const std::string& name,
@@ -1103,16 +1110,11 @@ void fits_check_compressed_hdus(const unsigned char* bytes, std::size_t size, co
 }
 
 void fits_check_compressed_hdus(std::FILE* stream, const std::string& name, const std::string& selector) {
-  stream_bytes file(fileno(stream));
-  check_hdus(file, name, hdu_reach::of(selector));
-  std::rewind(stream);
+  check_stream_hdus(stream, name, hdu_reach::of(selector));
 }
 
 bool fits_check_every_hdu(std::FILE* stream, const std::string& name) {
-  stream_bytes file(fileno(stream));
-  const bool compressed = check_hdus(file, name, hdu_reach());
-  std::rewind(stream);
-  return compressed;
+  return check_stream_hdus(stream, name, hdu_reach());
 }
 
 void fits_check_compressed_hdus_through(fitsfile* fptr, int last) {

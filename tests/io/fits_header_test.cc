@@ -475,6 +475,21 @@ TEST(FitsHeaderParse, CopiesThatDifferStayWhereTheyStood) {
   for (const auto& c : cases) EXPECT_EQ(kept_cards(c.cards), header_of(c.kept)) << c.cards[0];
 }
 
+// A copy is left out only beside one the results keep: the first copy, not
+// valid FITS (a keyword in lower case, a byte that is not printable), is
+// itself left out, so the valid one after it stays.
+TEST(FitsHeaderParse, ACopyOfAnInvalidCardStays) {
+  const std::string valid = value_card("EXTNAME", "'SCI'");
+  const struct {
+    std::vector<std::string> cards;
+    std::vector<std::string> kept;
+  } cases[] = {
+      {{"extname = 'SCI'", valid}, {valid}},
+      {{"EXTNAME = 'SCI'      / \x01", valid}, {valid}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(kept_cards(c.cards), header_of(c.kept)) << c.cards[1];
+}
+
 // A CONTINUE card is a piece of the long string on the card before it.
 // One that followed a card left out, or a HISTORY or COMMENT card, which
 // the writes move to the end, was a piece of no long string: kept, it
