@@ -10,7 +10,8 @@
 #
 # CARDS (default 4000) cards of integer, real and string values with
 # comments, each keyword once; OPTIONS (default "-t 1 -n 2 -i 1": a read and
-# four results). Needs valgrind.
+# three results, the a trous component, the residual and the sum). Needs
+# valgrind.
 set -u
 
 cards=4000

@@ -13,6 +13,7 @@
 #include "array/fatal.h"
 #include "array/getopt.h"
 #include "array/vms.h"
+#include "io/image_names.h"
 #include "mca/mca_base_family.h"
 
 std::string Name_Imag_In;
@@ -476,6 +477,18 @@ bool looks_like_a_name(const char* word) {
   return std::strpbrk(word, ".[") != nullptr || access(word, F_OK) == 0;
 }
 
+// After "--" a word whose stem is "-" ("-.fits", "-b.fits[1]") is still the
+// standard input: a file of that name, selector aside, is reached only
+// through its folder.
+void advise_name(const char* program, const char* word) {
+  const std::string file(word, std::strcspn(word, "["));
+  if (std_inout(word) && access(file.c_str(), F_OK) == 0)
+    std::fprintf(stderr, "%s: after '--' the name %s is the standard input; name the file as in './%s'\n",
+                 program, word, word);
+  else
+    std::fprintf(stderr, "%s: a name that begins with '-' follows '--', as in -- '%s'\n", program, word);
+}
+
 void filtinit(int argc, char* argv[]) {
   RunArgv = argv;
   const std::string letters = option_letters();
@@ -484,8 +497,7 @@ void filtinit(int argc, char* argv[]) {
     const Option* option = find_option(c);
     if (option == nullptr) {
       const bool unknown = OptOpt == ':' || letters.find(static_cast<char>(OptOpt)) == std::string::npos;
-      if (unknown && word < argc && looks_like_a_name(argv[word]))
-        std::fprintf(stderr, "%s: a name that begins with '-' follows '--', as in -- '%s'\n", argv[0], argv[word]);
+      if (unknown && word < argc && looks_like_a_name(argv[word])) advise_name(argv[0], argv[word]);
       usage(argv);
     }
     apply(*option, OptArg);

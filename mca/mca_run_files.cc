@@ -1,20 +1,21 @@
 // Guards of a run's result files. The writer chooses the final name (it may
-// append the format's extension), so every name a result could take is
-// watched: the name itself and the name with each format's extension, and
-// the file the standard output is redirected to for a result written there.
-// Files are told apart by device and inode, so "./x", links and relative
-// paths to the input are all recognised. The input is whatever file the
-// readers opened, as they opened it: after a library prefix or HDU selector,
-// a compressed sibling, an added extension, or on the standard input.
-// Raw "disp" results carry their pixel type and the image size in the name,
-// and the -w snapshots an iteration number, so those names are watched too.
+// append the format's extension), so each result is watched under the name
+// the writer will give it in the run's format, and under the file the
+// standard output is redirected to for a result written there. Only that
+// name: a result "q.raw" is written as q.raw.fits, and the input q.raw
+// beside it is safe. Files are told apart by device and inode, so "./x",
+// links and relative paths to the input are all recognised. The input is
+// whatever file the readers opened, as they opened it: after a library
+// prefix or HDU selector, a compressed sibling, an added extension, or on
+// the standard input. Raw "disp" results carry their pixel type and the
+// image size in the name, and the -w snapshots an iteration number, so
+// those names are watched too.
 #include "mca/mca_run_files.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -27,8 +28,6 @@
 
 namespace {
 
-const char* const WriterExtensions[] = {"", ".fits", ".gif", ".pgm", ".jpg"};
-
 bool stat_of(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
 
 // A result the user names: another name avoids the input.
@@ -36,12 +35,7 @@ const char* const ResultRemedy = "choose another output name";
 
 }  // namespace
 
-RunFiles::RunFiles(const std::vector<std::string>& outputs, int nl, int nc)
-    : nl_(nl),
-      nc_(nc),
-      extensions_(std::begin(WriterExtensions), std::end(WriterExtensions)) {
-  // The disp writer names a float image after its size.
-  extensions_.push_back("_f_" + std::to_string(nl) + "_" + std::to_string(nc) + ".d");
+RunFiles::RunFiles(const std::vector<std::string>& outputs, int nl, int nc) : nl_(nl), nc_(nc) {
   for (const std::string& name : outputs) add_output(name, ResultRemedy);
 }
 
@@ -51,7 +45,8 @@ void RunFiles::add_fixed_outputs(const std::vector<std::string>& outputs, const 
 
 void RunFiles::add_output(const std::string& name, const char* remedy) {
   outputs_.push_back(name);
-  if (std_inout(name.c_str())) {
+  const std::string file = std_inout(name.c_str()) ? std::string() : written_file(name);
+  if (file.empty()) {
     // Written in place, through the descriptor the shell opened: a
     // regular file there is written over, or grows.
     struct stat st;
@@ -59,7 +54,11 @@ void RunFiles::add_output(const std::string& name, const char* remedy) {
       candidates_.push_back({name, st.st_dev, st.st_ino, remedy});
     return;
   }
-  for (const std::string& extension : extensions_) add_candidate(name + extension, remedy);
+  add_candidate(file, remedy);
+}
+
+std::string RunFiles::written_file(const std::string& name) const {
+  return io_float_output_file(name.c_str(), nl_, nc_);
 }
 
 // stat follows links: a result replaces the file at the end of the chain.
@@ -86,9 +85,7 @@ bool RunFiles::is_numbered(const std::string& name) const {
            number <= numbered_last_)
       number = 10 * number + (name[end++] - '0');
     if (number > numbered_last_ || number % numbered_step_ != 0) continue;
-    const std::string extension = name.substr(end);
-    if (std::find(extensions_.begin(), extensions_.end(), extension) != extensions_.end())
-      return true;
+    if (written_file(name.substr(0, end)) == name) return true;
   }
   return false;
 }

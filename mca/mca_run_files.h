@@ -55,11 +55,13 @@ class RunFiles {
   };
   std::vector<std::string> outputs_;
   int nl_, nc_;
-  std::vector<std::string> extensions_;
   std::vector<Candidate> candidates_;
   std::vector<std::string> numbered_stems_;
   int numbered_step_ = 0, numbered_last_ = 0;
   void add_candidate(const std::string& path, const char* remedy);
+  // The file the writer makes of a result named `name`; empty for the
+  // standard output.
+  std::string written_file(const std::string& name) const;
   void add_output(const std::string& name, const char* remedy);
   bool is_numbered(const std::string& name) const;
   std::vector<std::string> numbered_in_directory() const;

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -341,4 +343,45 @@ TEST(FitsNameGate, RawArraysAreSizedAgainstTheirFile) {
     EXPECT_EXIT_STATUS(read_program(scratch("raw.bin") + c.spec), 255,
                        std::string("the raw array \\[.*\\] ") + c.message + ".*raw.bin")
         << c.spec;
+}
+
+// A section after a raw array reads the block of the array it names, in
+// either byte order: pixels computed here from the line and column each
+// was written at, with a value no other pixel has, so that a section taken
+// from the array's start, with lines for columns, or not taken at all,
+// shows.
+TEST(FitsNameGate, ASectionOfARawArrayReadsItsBlock) {
+  constexpr int kSide = 64;
+  auto value = [](int line, int column) { return 1000.f + 100.f * line + column + 0.25f; };
+  for (bool big_endian : {true, false}) {
+    std::string bytes;
+    for (int line = 0; line < kSide; line++)
+      for (int column = 0; column < kSide; column++) {
+        const float v = value(line, column);
+        std::uint32_t bits;
+        std::memcpy(&bits, &v, 4);
+        for (int b = 0; b < 4; b++) bytes.push_back(static_cast<char>(bits >> (big_endian ? 24 - 8 * b : 8 * b)));
+      }
+    fits_test::write_bytes(scratch("arr.fits"), bytes);
+    const std::string array = big_endian ? "arr.fits[fb64,64]" : "arr.fits[fl64,64]";
+    const struct {
+      const char* section;
+      int nl, nc, first_line, first_column, line_step, column_step;
+    } cases[] = {
+        {"[1:16,1:16]", 16, 16, 0, 0, 1, 1},
+        {"[9:24,5:12]", 8, 16, 4, 8, 1, 1},
+        {"[64:61,*]", 64, 4, 0, 63, 1, -1},
+        {"[*,1:64:8]", 8, 64, 0, 0, 8, 1},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(array + c.section);
+      const image block = read_program(scratch(array) + c.section);
+      ASSERT_EQ(block.nl, c.nl);
+      ASSERT_EQ(block.nc, c.nc);
+      for (int l = 0; l < c.nl; l++)
+        for (int k = 0; k < c.nc; k++)
+          ASSERT_EQ(block.at(l, k), value(c.first_line + l * c.line_step, c.first_column + k * c.column_step))
+              << l << " " << k;
+    }
+  }
 }

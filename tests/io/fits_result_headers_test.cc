@@ -105,3 +105,43 @@ TEST_F(ResultHeaders, AStructureCardGivenAgainAsAStringIsRefused) {
       << output_;
   for (const char* name : kResults) EXPECT_FALSE(exists(name)) << name;
 }
+
+// Copies whose digits agree but whose values differ by a power of ten, by
+// the place of the point, the exponent or the sign, are different numbers:
+// both reach every result. Copies of one value in other forms (an
+// exponent, trailing zeros, D for E, a leading '+') are one card, written
+// once.
+TEST_F(ResultHeaders, CopiesThatDifferByAPowerOfTenBothStay) {
+  const struct {
+    const char* first;
+    const char* second;
+    bool both;  // kept, as values that differ
+  } pairs[] = {
+      {"EXPTIME =                   15", "EXPTIME =                  150", true},
+      {"GAIN    =                  1.5", "GAIN    =                   15", true},
+      {"RDNOISE =                 0.15", "RDNOISE =                  1.5", true},
+      {"SATURATE=               1.5E04", "SATURATE=                15000", false},
+      {"DARKCUR =                1.5E3", "DARKCUR =                1.5E4", true},
+      {"FLUXA   =               1.50D2", "FLUXA   =                  150", false},
+      {"FLUXB   =                150.0", "FLUXB   =                   15", true},
+      {"FLUXC   =                 +150", "FLUXC   =               1500.0", true},
+      {"FLUXD   =                 -1.5", "FLUXD   =                  1.5", true},
+      {"FLUXE   =               0.0150", "FLUXE   =              1.5E-02", false},
+  };
+  std::vector<std::string> extra;
+  for (const auto& p : pairs) extra.insert(extra.end(), {p.first, p.second});
+  write_input("in.fits", structure(), extra);
+  ASSERT_EQ(run(std::string(kRun) + "in.fits out"), 0) << output_;
+  for (const char* name : kResults) {
+    const FitsImage back = result(name);
+    for (const auto& p : pairs) {
+      const std::string key = std::string(p.first).substr(0, 8);
+      std::vector<std::string> copies;
+      for (const std::string& c : back.cards)
+        if (c.compare(0, 8, key) == 0) copies.push_back(c);
+      std::vector<std::string> expected = {p.first};
+      if (p.both) expected.push_back(p.second);
+      EXPECT_EQ(copies, expected) << name << " " << key;
+    }
+  }
+}

@@ -309,3 +309,53 @@ TEST(PgmFiles, NetpbmReadsOursAndWeReadNetpbms) {
   ASSERT_EQ(back.nc(), width);
   for (int k = 0; k < width * height; k++) EXPECT_EQ(back(k), values[k]);
 }
+
+// Maximum values at the edge of one byte a sample: 254 and 255 read their
+// bytes as the values (no stretch by the maximum), 256 (the smallest
+// two-byte PGM) and beyond are refused naming netpbm's conversions, and
+// pamtofits, as advised, keeps the 256-level file's values; 0 has no grey
+// level to convert.
+TEST(PgmReader, MaximumValuesAroundOneByte) {
+  const std::string advice =
+      "; convert it with netpbm: pamtofits writes it as FITS with every value kept, pamdepth 255 as 8-bit PGM\n";
+  const struct {
+    unsigned maxval;
+    bool read;
+    const char* remedy;
+  } cases[] = {
+      {254, true, ""}, {255, true, ""}, {256, false, advice.c_str()}, {257, false, advice.c_str()},
+      {65535, false, advice.c_str()}, {0, false, "\n"},
+  };
+  to_array<float, false> ima;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maxval);
+    const std::string name = scratch("edge" + std::to_string(c.maxval) + ".pgm");
+    const int top = c.maxval > 255 ? 255 : static_cast<int>(c.maxval);
+    std::string samples = pixel_bytes({0, 1, top, 128});
+    if (c.maxval > 255) samples = pixel_bytes({0, 0, 0, 1, 0, 200, 1, 0});  // 0, 1, 200 and 256 on two bytes
+    write_bytes(name, "P5\n2 2\n" + std::to_string(c.maxval) + "\n" + samples);
+    if (c.read) {
+      readpgm(name.c_str(), ima);
+      ASSERT_EQ(ima.n_elem(), 4);
+      EXPECT_EQ(ima(0), 0.f);
+      EXPECT_EQ(ima(1), 1.f);
+      EXPECT_EQ(ima(2), static_cast<float>(top));
+      EXPECT_EQ(ima(3), 128.f);
+      continue;
+    }
+    EXPECT_EXIT_STATUS(readpgm(name.c_str(), ima), 255,
+                       "Unable to read file: .*edge" + std::to_string(c.maxval) +
+                           ".pgm: it has the maximum value " + std::to_string(c.maxval) +
+                           "; only binary 8-bit PGM files \\(P5, maximum value 1 to 255\\) are read" + c.remedy);
+  }
+  if (!image_test::have_tool("pamtofits")) return;
+  const std::string converted = scratch("edge256.fits");
+  ASSERT_EQ(image_test::run("pamtofits " + scratch("edge256.pgm") + " > " + converted), 0);
+  fitsstruct header;
+  fits_read_float(converted.c_str(), ima, &header);
+  ASSERT_EQ(ima.n_elem(), 4);
+  EXPECT_EQ(ima(0), 0.f);
+  EXPECT_EQ(ima(1), 1.f);
+  EXPECT_EQ(ima(2), 200.f);
+  EXPECT_EQ(ima(3), 256.f);
+}

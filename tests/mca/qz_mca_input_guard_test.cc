@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -198,4 +199,53 @@ TEST_F(QzMcaInputGuard, NamesTheLibraryTakesForOtherInputsReadTheFileNamed) {
   EXPECT_EQ(run("-t 1 -i 2 -g 0 stdin_absent.fits none < other.fits"), 104) << output_;
   EXPECT_TRUE(printed("Error: cannot open file (stdin_absent.fits: No such file or directory)")) << output_;
   EXPECT_FALSE(exists("none.fits"));
+}
+
+// A result is compared with the input under the name its writer gives it:
+// a raw array's file named like a result less its extension ("q.raw",
+// "o_atrou", "xx_rec", "xx_atrou_5" beside FITS results that gain ".fits")
+// is no result, and the run reads it and writes beside it; the file a
+// result does take is still refused, with the remedy of whoever chose its
+// name.
+TEST_F(QzMcaInputGuard, OnlyTheFileAResultIsWrittenToIsGuarded) {
+  // 16-bit big-endian counts around 100, as the raw array [i128,128] reads them.
+  std::string raw;
+  const to_array<float, false> noise = normal_image(128, 128, 17, 4.f);
+  for (int k = 0; k < noise.n_elem(); k++) {
+    const int count = 100 + static_cast<int>(std::lround(noise(k)));
+    raw.push_back(static_cast<char>(count >> 8));
+    raw.push_back(static_cast<char>(count & 0xff));
+  }
+  const struct {
+    const char* input;  // the raw array's file
+    const char* args;
+    const char* written;  // a result the run leaves, or nullptr when refused
+    const char* remedy;   // of the refusal
+  } cases[] = {
+      {"q.raw", "-t 1 -i 2 'q.raw[i128,128]' q.raw", "q.raw.fits", nullptr},
+      {"o_atrou", "-t 1 -i 2 'o_atrou[i128,128]' o", "o_atrou.fits", nullptr},
+      {"o", "-t 1 -i 2 'o[i128,128]' o", "o.fits", nullptr},
+      {"xx_rec", "-X 'xx_rec[i128,128]' o", "xx_rec.fits", nullptr},
+      {"xx_atrou_5", "-t 1 -i 5 -w 'xx_atrou_5[i128,128]' o", "xx_atrou_5.fits", nullptr},
+      {"o_atrou.fits", "-t 1 -i 2 'o_atrou.fits[i128,128]' o", nullptr, "choose another output name"},
+      {"xx_rec.fits", "-X 'xx_rec.fits[i128,128]' o", nullptr, "rename the input or leave out -X"},
+      {"xx_atrou_5.fits", "-t 1 -i 5 -w 'xx_atrou_5.fits[i128,128]' o", nullptr, "rename the input or leave out -w"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    write_bytes(c.input, raw);
+    const int status = run(std::string("-g 4 ") + c.args);
+    EXPECT_EQ(file_bytes(c.input), raw);
+    if (c.written != nullptr) {
+      EXPECT_EQ(status, 0) << output_;
+      EXPECT_EQ(result(c.written).nl, 128) << output_;
+    } else {
+      EXPECT_EQ(status, 255);
+      EXPECT_TRUE(printed(std::string("Error: a result would overwrite the input image; ") + c.remedy + " ... (" +
+                          c.input + ")"))
+          << output_;
+      EXPECT_FALSE(exists("o.fits"));
+    }
+    std::system(("rm -f '" + dir_ + "'/*").c_str());
+  }
 }

@@ -333,3 +333,37 @@ TEST_F(QzMcaOptions, AWordThatNamesAFileIsAdvisedToFollowTwoDashes) {
     EXPECT_FALSE(any_result("o"));
   }
 }
+
+// A file whose name reads as the standard input even after "--" ("-.fits",
+// with a selector or not) is advised by its folder, and the
+// advised name reads that file while the standard input holds another
+// image; a file that "--" reaches keeps the advice of "--", which reads it.
+TEST_F(QzMcaOptions, AFileNamedLikeTheStandardInputIsAdvisedByItsFolder) {
+  write_fits(path("file.fits"), bump(32, 32, 7));
+  write_fits(path("piped.fits"), bump(32, 32, 8));
+  ASSERT_EQ(run("-t 1 -i 2 -g 1 file.fits ref"), 0) << output_;
+  const FitsImage ref = result("ref_resi.fits");
+  const std::string program = program_ + ": ";
+  const struct {
+    const char* file;  // a copy of file.fits
+    const char* word;  // as typed
+    const char* advice;
+    const char* advised;  // the name the advice gives, for the shell
+  } cases[] = {
+      {"-.fits", "-.fits", "after '--' the name -.fits is the standard input; name the file as in './-.fits'",
+       "./-.fits"},
+      {"-.fits", "-.fits[0]", "after '--' the name -.fits[0] is the standard input; name the file as in './-.fits[0]'",
+       "'./-.fits[0]'"},
+      {"-x.fits", "-x.fits", "a name that begins with '-' follows '--', as in -- '-x.fits'", "-- '-x.fits'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    ASSERT_EQ(std::system(("cp '" + path("file.fits") + "' '" + path(c.file) + "'").c_str()), 0);
+    EXPECT_EQ(run(std::string("-t 1 -i 2 -g 1 '") + c.word + "' res < piped.fits"), 255);
+    EXPECT_TRUE(printed(program + c.advice + "\n")) << output_;
+    EXPECT_FALSE(any_result("res"));
+    ASSERT_EQ(run(std::string("-t 1 -i 2 -g 1 ") + c.advised + " res < piped.fits"), 0) << output_;
+    EXPECT_EQ(result("res_resi.fits").pixels, ref.pixels);
+    std::system(("rm -f '" + dir_ + "'/res*.fits '" + path(c.file) + "'").c_str());
+  }
+}

@@ -460,4 +460,29 @@ TEST_F(QzMcaUnits, SuperResolutionKeepsTo255OnlyFor8BitValues) {
   }
 }
 
+// Offsets whose float step is below 1 (3, 1000, 0.75 and -12345.5, where
+// floats step by 2^-22, 2^-14, 2^-24 and 2^-10): the advice gives that step
+// as the float spacing there, 2 to the offset's binary exponent less 23,
+// worked out here from the exponent alone, in the form %g prints it.
+TEST_F(QzMcaUnits, TheOffsetAdviceGivesStepsBelowOne) {
+  for (const float offset : {3.f, 1000.f, 0.75f, -12345.5f}) {
+    SCOPED_TRACE(offset);
+    const double step = std::ldexp(1., std::ilogb(offset) - 23);
+    ASSERT_LT(step, 1.);
+    FitsImage flat(32, 32);
+    for (std::size_t k = 0; k < flat.pixels.size(); k++)
+      flat.pixels[k] = k % 97 == 13 ? static_cast<float>(offset + 40. * step) : offset;
+    ASSERT_EQ(static_cast<double>(flat.pixels[13]) - offset, 40. * step);  // exact in floats
+    write_fits(path("flat.fits"), flat);
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%g", step);
+    EXPECT_EQ(run("-t 1 -i 2 -g 0 flat.fits out"), 255);
+    EXPECT_TRUE(printed(std::string("the image looks noiseless or flat; give the noise level with -g ... (flat.fits); "
+                                    "the image sits on an offset where the 32-bit floats it is processed in step by ") +
+                        shown + " and lose its noise: subtract the offset first\n"))
+        << output_;
+    EXPECT_FALSE(exists("out.fits"));
+  }
+}
+
 }  // namespace
