@@ -1111,11 +1111,14 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
     if (rec->crotay == kAbsentRotation) getrota(rec, cards, nblocks);
     set_field(rec->ctypey, ctype("CTYPE2  "));
   }
+  // A plane cut from a cube keeps the cube's third-axis cards (astropy
+  // copies the whole header): read whatever the axis count, so that a result
+  // finds them as written and keeps them, not zeroed.
+  rec->crpix[2] = real("CRPIX3  ", 0.0);
+  rec->crval[2] = real("CRVAL3  ", 0.0);
+  rec->cdelt[2] = real("CDELT3  ", 0.0);
   if (naxis >= 3) {
     rec->naxisn[2] = axis_length(2);
-    rec->crpix[2] = real("CRPIX3  ", 0.0);
-    rec->crval[2] = real("CRVAL3  ", 0.0);
-    rec->cdelt[2] = real("CDELT3  ", 0.0);
     // Lines times columns fit 62 bits; a third factor is tested first.
     npix = npix > INT_MAX / rec->naxisn[2] ? static_cast<long long>(INT_MAX) + 1 : npix * rec->naxisn[2];
   }
