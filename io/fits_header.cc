@@ -1158,7 +1158,8 @@ int getrota(fitsstruct* rec, char* buf, int nblocks) {
   };
   double c[4];  // c11, c21, c12, c22
   if (rec->cdeltx == 0.0 && rec->cdelty == 0.0) {
-    static const char* const keys[4] = {"CD1_1", "CD2_1", "CD1_2", "CD2_2"};
+    // Whole keywords: "CD1_1A" is a term of an alternate description.
+    static const char* const keys[4] = {"CD1_1   ", "CD2_1   ", "CD1_2   ", "CD2_2   "};
     if (!read_matrix(keys, c)) return -1;
   } else {
     static const char* const keys[4] = {"CD001001", "CD002001", "CD001002", "CD002002"};

@@ -248,3 +248,33 @@ TEST_F(ResultCoordinates, APlaneOfARadioCubeKeepsItsThirdAndFourthAxes) {
     expect_coordinates_follow(file, " ", {1, 1}, {1, 1});
   }
 }
+
+// A primary PC matrix without CDELT beside an alternate description's CD
+// matrix: CD1_1A is no CD1_1, so no CDELTn or CROTA2 is made up for the
+// primary one (CROTA2 beside PC is not FITS), and both keep their cards.
+TEST_F(ResultCoordinates, AnAlternateCdMatrixIsNotThePrimaryOne) {
+  const std::vector<std::string> cards = {
+      "CTYPE1  = 'RA---TAN'",           "CTYPE2  = 'DEC--TAN'",          "CRVAL1  =                150.0",
+      "CRVAL2  =                  2.0", "CRPIX1  =                 24.0", "CRPIX2  =                 31.5",
+      "PC1_1   = -1.7320508075688772E-04", "PC1_2   =              1.0E-04", "PC2_1   =              1.5E-04",
+      "PC2_2   =  2.598076211353316E-04", "CTYPE1A = 'RA---TAN'",        "CTYPE2A = 'DEC--TAN'",
+      "CRVAL1A =                150.0", "CRVAL2A =                  2.0", "CRPIX1A =                 10.0",
+      "CRPIX2A =                 12.5", "CD1_1A  =             -2.0E-04", "CD1_2A  =              1.0E-04",
+      "CD2_1A  =              1.0E-04", "CD2_2A  =              2.0E-04"};
+  fitsstruct rec;
+  fits_test::parse_cards(&rec, fits_test::image_cards(-32, cards));
+  EXPECT_EQ(rec.cdeltx, 0.0);
+  EXPECT_EQ(rec.cdelty, 0.0);
+  EXPECT_EQ(rec.crotay, 0.0);
+
+  write_cards(cards);
+  ASSERT_EQ(run(run_on("")), 0) << output_;
+  for (const char* name : kResults) {
+    const Keys out = qz_test::real_keys(path(name));
+    for (const char* key : {"CDELT1", "CDELT2", "CROTA2"}) EXPECT_EQ(out.count(key), 0u) << name << " " << key;
+  }
+  std::vector<std::string> keys;
+  for (const std::string& text : cards) keys.push_back(text.substr(0, text.find(' ')));
+  EXPECT_EQ(expect_cards_kept(keys, "alternate CD"), cards.size());
+  expect_coordinates_follow("alternate CD", " A", {1, 1}, {1, 1});
+}
