@@ -278,3 +278,62 @@ TEST_F(ResultCoordinates, AnAlternateCdMatrixIsNotThePrimaryOne) {
   EXPECT_EQ(expect_cards_kept(keys, "alternate CD"), cards.size());
   expect_coordinates_follow("alternate CD", " A", {1, 1}, {1, 1});
 }
+
+// A section's pixels are those of the input from `first` by `step`: the
+// result's coordinates must say so, whichever cards describe them. The
+// library's own section header scales CDELTn where it stands for a world
+// axis, leaves a PC matrix and IRAF's LTV and LTM as they were: reversed
+// sections of a rotated PC matrix were 30 pixels off. Sections that neither
+// reverse nor step read right before and must still.
+TEST_F(ResultCoordinates, ASectionHasTheCoordinatesOfTheInputPixelsItHolds) {
+  for (const Input& input : kInputs)
+    for (const Section& section : kSections) {
+      const std::string what = std::string(input.what) + " [" + section.text + "]";
+      write_input(input);
+      ASSERT_EQ(run(run_on(section.text)), 0) << what << output_;
+      expect_coordinates_follow(what, input.letters, section.axis1, section.axis2);
+    }
+  // SIP's terms are offsets from the reference pixel, which a section
+  // that neither reverses nor steps moves with them.
+  for (const Section& section : {kSections[0], kSections[1]}) {
+    write_cards(kSipCards);
+    ASSERT_EQ(run(run_on(section.text)), 0) << section.text << output_;
+    expect_coordinates_follow(std::string("SIP [") + section.text + "]", " ", section.axis1, section.axis2);
+  }
+}
+
+// SIP's polynomial of a reversed or stepped section would need terms the
+// library does not rewrite: refused, with the section that reads right,
+// and no result is written.
+TEST_F(ResultCoordinates, AReversedOrSteppedSectionOfSipCoordinatesIsRefused) {
+  const struct {
+    const char* section;
+    const char* instead;
+  } rows[] = {{"-*,*", "*,*"}, {"40:11,5:44", "11:40,5:44"}, {"1:40:2,*", "1:40,*"}, {"*, 60:1", "*,1:60"}};
+  write_cards(kSipCards);
+  for (const auto& row : rows) {
+    EXPECT_EQ(run(run_on(row.section)), 255) << row.section << output_;
+    EXPECT_TRUE(printed(std::string("Error: the section [") + row.section +
+                        "] reverses or steps over the pixels of an image whose coordinates carry SIP distortion "
+                        "terms, which the FITS library leaves as they were for other pixels: ask for [" +
+                        row.instead + "], read the whole image, or cut the section with another tool ... (in.fits[" +
+                        row.section + "])"))
+        << output_;
+    for (const char* name : kResults) EXPECT_FALSE(exists(name)) << row.section << " " << name;
+  }
+}
+
+// "-*:2" begins at the axis's last pixel, which the section's own length
+// does not give: IRAF's physical pixels cannot follow it, so it is refused
+// with the form that says where it begins; that form reads.
+TEST_F(ResultCoordinates, PhysicalPixelsOfAnAxisReversedInStepsNeedItsFirstPixel) {
+  write_input(kInputs[4]);
+  EXPECT_EQ(run(run_on("-*:2,*")), 255) << output_;
+  EXPECT_TRUE(printed("Error: the section [-*:2,*] reverses axis 1 in steps on an image with IRAF physical pixels "
+                      "(LTV, LTM), and does not say at which pixel it begins: write the axis's last and first "
+                      "pixels for -*, as [100:1:2] for an axis of 100 pixels ... (in.fits[-*:2,*])"))
+      << output_;
+  for (const char* name : kResults) EXPECT_FALSE(exists(name)) << name;
+  ASSERT_EQ(run(run_on("50:1:2,*")), 0) << output_;
+  expect_coordinates_follow("[50:1:2,*]", " ", {kColumns, -2}, {1, 1});
+}
