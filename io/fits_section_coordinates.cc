@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -26,6 +25,8 @@ namespace {
 // Axes whose numbers are one digit, as the keywords below are written.
 constexpr std::size_t kMostAxes = 9;
 
+// The section's cards by keyword, as the library reads them (the first
+// copy), set in place and added to at the end.
 class section_cards {
  public:
   explicit section_cards(std::string& cards) : cards_(cards) {
