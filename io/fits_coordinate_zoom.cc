@@ -73,9 +73,12 @@ std::set<std::string> keywords(const fitsstruct& rec) {
   return keys;
 }
 
-// The letters of the coordinate descriptions the keywords set up: ' ' for
-// the primary one, 'A' to 'Z' for the alternates.
-std::set<char> descriptions(const std::set<std::string>& keys) {
+// The key of a description's card for the first two axes, "CD1_2" + letter.
+std::string described(const std::string& stem, char letter) { return letter == ' ' ? stem : stem + letter; }
+
+}  // namespace
+
+std::set<char> coordinate_descriptions(const std::set<std::string>& keys) {
   static const char* const prefixes[] = {"CRPIX", "CRVAL", "CDELT", "CTYPE", "CROTA",
                                          "CD1_",  "CD2_",  "PC1_",  "PC2_"};
   std::set<char> letters;
@@ -89,16 +92,11 @@ std::set<char> descriptions(const std::set<std::string>& keys) {
   return letters;
 }
 
-// The key of a description's card for the first two axes, "CD1_2" + letter.
-std::string described(const std::string& stem, char letter) { return letter == ' ' ? stem : stem + letter; }
-
 bool has_cd_matrix(const std::set<std::string>& keys, char letter) {
   for (const char* stem : {"CD1_1", "CD1_2", "CD2_1", "CD2_2"})
     if (keys.count(described(stem, letter))) return true;
   return false;
 }
-
-}  // namespace
 
 void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid) {
   const double f = factor, shift = pixel_shift(f, grid);
@@ -108,7 +106,7 @@ void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid) {
   rec->height = rec->naxisn[1] = rec->height * factor;
   rec->npix = rec->width * rec->height;
   const std::set<std::string> keys = keywords(*rec);
-  const std::set<char> letters = descriptions(keys);
+  const std::set<char> letters = coordinate_descriptions(keys);
   // A card left out stands for its default: a reference pixel 0 and, without
   // a CD matrix, an increment 1; IRAF's physical pixels are the image's
   // (LTM the unit matrix, LTV 0). Those move too, so they are written.

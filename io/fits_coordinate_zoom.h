@@ -1,9 +1,19 @@
 // The coordinate cards of an image zoomed for super-resolution: what the
 // header of the enlarged image must say so that a point of the sky keeps its
-// place. The cards themselves are read and written by io/fits_header.h.
+// place, and the descriptions those cards set up (an image section reads
+// them too). The cards themselves are read and written by io/fits_header.h.
 #pragma once
 
+#include <set>
+#include <string>
+
 #include "io/fits_header.h"
+
+// The letters of the coordinate descriptions that the keywords (in upper
+// case) set up: ' ' for the primary one, 'A' to 'Z' for the alternates.
+std::set<char> coordinate_descriptions(const std::set<std::string>& keys);
+// Whether the keywords hold a term of that description's CD matrix.
+bool has_cd_matrix(const std::set<std::string>& keys, char letter);
 
 // Where the pixels of an image zoomed by a factor f sit on the input's grid.
 enum class ZoomGrid {

@@ -1111,11 +1111,14 @@ void parseimagehead(fitsstruct* rec, char* cards, int nblocks) {
     if (rec->crotay == kAbsentRotation) getrota(rec, cards, nblocks);
     set_field(rec->ctypey, ctype("CTYPE2  "));
   }
+  // A plane cut from a cube keeps the cube's third-axis cards (astropy
+  // copies the whole header): read whatever the axis count, so that a result
+  // finds them as written and keeps them, not zeroed.
+  rec->crpix[2] = real("CRPIX3  ", 0.0);
+  rec->crval[2] = real("CRVAL3  ", 0.0);
+  rec->cdelt[2] = real("CDELT3  ", 0.0);
   if (naxis >= 3) {
     rec->naxisn[2] = axis_length(2);
-    rec->crpix[2] = real("CRPIX3  ", 0.0);
-    rec->crval[2] = real("CRVAL3  ", 0.0);
-    rec->cdelt[2] = real("CDELT3  ", 0.0);
     // Lines times columns fit 62 bits; a third factor is tested first.
     npix = npix > INT_MAX / rec->naxisn[2] ? static_cast<long long>(INT_MAX) + 1 : npix * rec->naxisn[2];
   }
@@ -1155,7 +1158,8 @@ int getrota(fitsstruct* rec, char* buf, int nblocks) {
   };
   double c[4];  // c11, c21, c12, c22
   if (rec->cdeltx == 0.0 && rec->cdelty == 0.0) {
-    static const char* const keys[4] = {"CD1_1", "CD2_1", "CD1_2", "CD2_2"};
+    // Whole keywords: "CD1_1A" is a term of an alternate description.
+    static const char* const keys[4] = {"CD1_1   ", "CD2_1   ", "CD1_2   ", "CD2_2   "};
     if (!read_matrix(keys, c)) return -1;
   } else {
     static const char* const keys[4] = {"CD001001", "CD002001", "CD001002", "CD002002"};

@@ -30,6 +30,7 @@ extern "C" {
 #include "io/fits_compressed_header.h"
 #include "io/fits_hdu_walk.h"
 #include "io/fits_name_gate.h"
+#include "io/fits_section_coordinates.h"
 #include "io/image_file.h"
 #include "io/image_input_file.h"
 #include "io/image_names.h"
@@ -841,6 +842,7 @@ int stored_cards(fitsfile* fptr, std::string& cards) {
 }
 
 void parse_cards(std::string cards, const char* file_name, fitsstruct* Header) {
+  fits_section_coordinates(cards, file_name);
   cards += "END";
   std::size_t nblocks = (cards.size() + FITS_BLOCK - 1) / FITS_BLOCK;
   cards.resize(nblocks * FITS_BLOCK, ' ');

@@ -138,6 +138,29 @@ bool fits_is_image_section(const std::string& text) {
   return true;
 }
 
+std::vector<fits_section_axis> fits_section_axes(const std::string& text) {
+  std::vector<fits_section_axis> axes;
+  if (!fits_is_image_section(text)) return axes;
+  for (const std::string& item : split(text, ',')) {
+    const std::vector<std::string> fields = split(trimmed(item), ':');
+    fits_section_axis axis;
+    std::size_t steps_from = 1;
+    bool reversed = false;
+    if (fields[0] == "-*") {
+      axis.first = 0;
+      reversed = true;
+    } else if (fields[0] != "*") {
+      axis.first = saturated(fields[0]);
+      reversed = saturated(fields[1]) < axis.first;
+      steps_from = 2;
+    }
+    if (fields.size() > steps_from) axis.step = saturated(fields[steps_from]);
+    if (reversed) axis.step = -axis.step;
+    axes.push_back(axis);
+  }
+  return axes;
+}
+
 fits_name_filters fits_filters_of(const fits_name_parts& parts) {
   fits_name_filters filters;
   auto other = [&](const char* what) {

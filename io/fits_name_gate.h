@@ -8,6 +8,7 @@
 #include <fitsio.h>
 
 #include <string>
+#include <vector>
 
 struct fits_name_parts;
 
@@ -49,6 +50,16 @@ struct fits_name_filters {
 fits_name_filters fits_filters_of(const fits_name_parts& parts);
 // True when text is an image section as the library writes one.
 bool fits_is_image_section(const std::string& text);
+// One axis of an image section as the library cuts it: the input's pixel
+// that becomes the section's first (0 for "-*", the axis's last, whose
+// number the text does not give), and the step from one pixel of the
+// section to the next on the input, negative where the axis is reversed
+// ("40:11" -1, "-*:2" -2).
+struct fits_section_axis {
+  long long first = 1, step = 1;
+};
+// The axes of an image section, in order; none when text is no section.
+std::vector<fits_section_axis> fits_section_axes(const std::string& text);
 
 // Refuses (status -1) a name whose filters the checks cannot follow, on a
 // file holding a tile-compressed image: the library would apply them as it

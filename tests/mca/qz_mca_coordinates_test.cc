@@ -14,8 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "support/fits_real_keys.h"
 #include "support/fitsverify.h"
 #include "support/qz_mca_program.h"
+
+using qz_test::key_or;
+using qz_test::real_keys;
 
 namespace {
 
@@ -31,35 +35,6 @@ void tan_project(double ra, double dec, double* x, double* y) {
   const double den = std::sin(d) * std::sin(d0) + std::cos(d) * std::cos(d0) * std::cos(a);
   *x = std::cos(d) * std::sin(a) / den / Deg;
   *y = (std::sin(d) * std::cos(d0) - std::cos(d) * std::sin(d0) * std::cos(a)) / den / Deg;
-}
-
-// The real keywords of a file, read by CFITSIO.
-std::map<std::string, double> real_keys(const std::string& file) {
-  std::map<std::string, double> keys;
-  fitsfile* f = nullptr;
-  int status = 0, nkeys = 0;
-  fits_open_file(&f, file.c_str(), READONLY, &status);
-  fits_get_hdrspace(f, &nkeys, nullptr, &status);
-  for (int k = 1; k <= nkeys && status == 0; k++) {
-    char name[FLEN_KEYWORD], value[FLEN_VALUE], comment[FLEN_COMMENT];
-    fits_read_keyn(f, k, name, value, comment, &status);
-    double number;
-    char dtype;
-    int type_status = 0;
-    if (status == 0 && fits_get_keytype(value, &dtype, &type_status) == 0 && (dtype == 'F' || dtype == 'I')) {
-      fits_read_key_dbl(f, name, &number, nullptr, &status);
-      keys[name] = number;
-    }
-  }
-  int close_status = 0;
-  fits_close_file(f, &close_status);
-  return keys;
-}
-
-// A card's value, or the standard's default for a card left out.
-double key_or(const std::map<std::string, double>& k, const char* key, double absent) {
-  const auto at = k.find(key);
-  return at == k.end() ? absent : at->second;
 }
 
 // The linear part of the coordinates, as the standard reads it: the CD

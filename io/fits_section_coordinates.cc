@@ -1,0 +1,185 @@
+// The coordinate cards of an image section, set right before they are read.
+// Measured on the FITS library's section header: pixel p of the section is
+// pixel first + step (p - 1) of the input, and the library rewrites CRPIXn
+// and the CD matrix (a column per pixel axis) to match, but multiplies
+// CDELTn by the step of axis n, which under a PC matrix scales a row (a
+// world axis) instead of a column, and an absent CDELTn not at all.
+#include "io/fits_section_coordinates.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "array/fatal.h"
+#include "io/compressed_input.h"
+#include "io/fits_coordinate_zoom.h"
+#include "io/fits_header.h"
+#include "io/fits_name_gate.h"
+
+namespace {
+
+// Axes whose numbers are one digit, as the keywords below are written.
+constexpr std::size_t kMostAxes = 9;
+
+// The section's cards by keyword, as the library reads them (the first
+// copy), set in place and added to at the end.
+class section_cards {
+ public:
+  explicit section_cards(std::string& cards) : cards_(cards) {
+    for (std::size_t i = 0; i < cards_.size() / FITS_CARD; i++) {
+      const char* card = cards_.data() + i * FITS_CARD;
+      if (!has_value_indicator(card)) continue;
+      const std::string key = upper_keyword(card);
+      first_.emplace(key, i);  // the library reads the first copy
+      keys_.insert(key);
+    }
+  }
+  const std::set<std::string>& keys() const { return keys_; }
+  bool has(const std::string& key) const { return keys_.count(key) > 0; }
+  // The card's number; false for a card that is absent or holds none.
+  bool number(const std::string& key, double* value) const {
+    const auto at = first_.find(key);
+    return at != first_.end() && fits_number(cards_.data() + at->second * FITS_CARD, value);
+  }
+  // The card set to value, its comment kept; a new card at the end when
+  // the key has none and value is not the default the key stands for.
+  void set(const std::string& key, double value, double absent) {
+    const auto at = first_.find(key);
+    double written;
+    if (at != first_.end()) {
+      char* card = &cards_[at->second * FITS_CARD];
+      if (!fits_number(card, &written) || written != value) set_exact_real(card, value);
+      return;
+    }
+    if (value == absent) return;
+    std::string card(FITS_CARD, ' ');
+    card.replace(0, key.size(), key);
+    card.replace(8, 2, "= ");
+    set_exact_real(&card[0], value);
+    first_.emplace(key, cards_.size() / FITS_CARD);
+    keys_.insert(key);
+    cards_ += card;
+  }
+  // Whether any CTYPEn of the first two axes, in any description, names
+  // SIP's distortion.
+  bool sip() const {
+    for (const char* key : {"A_ORDER", "B_ORDER", "AP_ORDER", "BP_ORDER"})
+      if (has(key)) return true;
+    for (const auto& [key, index] : first_)
+      if ((key.compare(0, 6, "CTYPE1") == 0 || key.compare(0, 6, "CTYPE2") == 0) &&
+          std::string(cards_.data() + index * FITS_CARD + 10, FITS_CARD - 10).find("-SIP") != std::string::npos)
+        return true;
+    return false;
+  }
+
+ private:
+  std::string& cards_;
+  std::map<std::string, std::size_t> first_;
+  std::set<std::string> keys_;
+};
+
+std::string key_of(const char* format, std::size_t i, std::size_t j = 0) {
+  char key[16];
+  std::snprintf(key, sizeof key, format, i, j);
+  return key;
+}
+
+// The section as the user might ask for it instead: each axis in
+// increasing order, without a step ("11:40,5:44" for "40:11,5:44").
+std::string unflipped(const std::string& text) {
+  std::string plain;
+  for (std::size_t from = 0; from <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', from), text.size());
+    const std::string item = text.substr(from, comma - from);
+    std::string axis = "*";
+    if (item.find_first_of("0123456789") < item.find(':')) {
+      char* end = nullptr;
+      const long long first = std::strtoll(item.c_str(), &end, 10), last = std::strtoll(end + 1, nullptr, 10);
+      axis = std::to_string(std::min(first, last)) + ":" + std::to_string(std::max(first, last));
+    }
+    plain += (from > 0 ? "," : "") + axis;
+    from = comma + 1;
+  }
+  return plain;
+}
+
+}  // namespace
+
+void fits_section_coordinates(std::string& cards, const std::string& file) {
+  fits_name_parts parts;
+  if (!fits_name_parts_of(file, parts)) return;
+  std::vector<fits_section_axis> axes = fits_section_axes(parts.rows);
+  if (axes.size() > kMostAxes) axes.resize(kMostAxes);
+  bool moved = false, flipped_or_stepped = false;
+  for (const fits_section_axis& axis : axes) {
+    moved |= axis.first != 1 || axis.step != 1;
+    flipped_or_stepped |= axis.step != 1;
+  }
+  if (!moved) return;
+  section_cards section(cards);
+  if (flipped_or_stepped && section.sip())
+    fatal_exitf(-1, stderr,
+                "Error: the section [%s] reverses or steps over the pixels of an image whose coordinates carry SIP "
+                "distortion terms, which the FITS library leaves as they were for other pixels: ask for [%s], read "
+                "the whole image, or cut the section with another tool ... (%s)\n",
+                parts.rows.c_str(), unflipped(parts.rows).c_str(), file.c_str());
+
+  // A step d on pixel axis j multiplies column j of the linear map. Where
+  // CDELTn stands for row n, the library's d_i CDELTi needs PCi_j d_j / d_i
+  // beside it; a CDELTi left out was not scaled, and is written as d_i.
+  for (char letter : coordinate_descriptions(section.keys())) {
+    if (!flipped_or_stepped || has_cd_matrix(section.keys(), letter)) continue;
+    const std::string suffix = letter == ' ' ? "" : std::string(1, letter);
+    for (std::size_t i = 1; i <= axes.size(); i++) {
+      const double d = static_cast<double>(axes[i - 1].step);
+      if (!section.has(key_of("CDELT%zu", i) + suffix)) section.set(key_of("CDELT%zu", i) + suffix, d, 1.0);
+    }
+    for (std::size_t i = 1; i <= axes.size(); i++)
+      for (std::size_t j = 1; j <= axes.size(); j++) {
+        const std::string key = key_of("PC%zu_%zu", i, j) + suffix;
+        double term;
+        if (i == j || !section.number(key, &term)) continue;
+        section.set(key, term * static_cast<double>(axes[j - 1].step) / static_cast<double>(axes[i - 1].step),
+                    0.0);
+      }
+  }
+
+  // IRAF's physical pixels: pixel = LTM physical + LTV, the library leaving
+  // both as they were for the input's pixels.
+  bool physical = false;
+  for (std::size_t i = 1; i <= axes.size(); i++) {
+    physical |= section.has(key_of("LTV%zu", i));
+    for (std::size_t j = 1; j <= axes.size(); j++) physical |= section.has(key_of("LTM%zu_%zu", i, j));
+  }
+  if (!physical) return;
+  for (std::size_t i = 1; i <= axes.size(); i++) {
+    fits_section_axis& axis = axes[i - 1];
+    double length = 0;
+    if (axis.first != 0) continue;
+    // "-*" begins at the axis's last pixel, which is the section's length
+    // only without a step.
+    if (axis.step != -1 || !section.number(key_of("NAXIS%zu", i), &length))
+      fatal_exitf(-1, stderr,
+                  "Error: the section [%s] reverses axis %zu in steps on an image with IRAF physical pixels (LTV, "
+                  "LTM), and does not say at which pixel it begins: write the axis's last and first pixels for -*, "
+                  "as [100:1:2] for an axis of 100 pixels ... (%s)\n",
+                  parts.rows.c_str(), i, file.c_str());
+    axis.first = static_cast<long long>(length);
+  }
+  for (std::size_t i = 1; i <= axes.size(); i++) {
+    const double first = static_cast<double>(axes[i - 1].first), d = static_cast<double>(axes[i - 1].step);
+    double shift = 0;
+    section.number(key_of("LTV%zu", i), &shift);
+    section.set(key_of("LTV%zu", i), (shift - first) / d + 1.0, 0.0);
+    for (std::size_t j = 1; j <= axes.size(); j++) {
+      const double absent = i == j ? 1.0 : 0.0;
+      double term = absent;
+      section.number(key_of("LTM%zu_%zu", i, j), &term);
+      section.set(key_of("LTM%zu_%zu", i, j), term / d, absent);
+    }
+  }
+}

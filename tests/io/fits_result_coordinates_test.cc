@@ -1,0 +1,339 @@
+// The coordinates of a run's results, read back with CFITSIO and evaluated
+// here as the FITS papers define them: every result gives each of its pixels
+// the world coordinates the input gave that pixel (for a section, the input
+// pixel it came from), the cards the run has no reason to change stay as the
+// input wrote them, and every result passes fitsverify.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fits_card_tools.h"
+#include "fits_test_files.h"
+#include "support/fits_real_keys.h"
+#include "support/fitsverify.h"
+#include "support/qz_mca_program.h"
+
+using fits_test::card;
+using qz_test::key_or;
+using Keys = std::map<std::string, double>;
+
+namespace {
+
+const std::string kAstropy = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+constexpr int kColumns = 50, kLines = 60;
+constexpr const char* kRun = "-t 1 -n 2 -i 1 ";
+const char* const kResults[] = {"out.fits", "out_atrou.fits", "out_resi.fits"};
+
+// The intermediate world coordinates that description `letter` (' ' the
+// primary one) gives the 1-based pixel (p1, p2): the CD matrix where it has
+// one, else CDELTi (1 when left out) times row i of PC (the unit matrix
+// when left out) or the rotation CROTA2; SIP's polynomial on the pixel
+// offsets first where A_ORDER stands.
+std::array<double, 2> world(const Keys& k, char letter, double p1, double p2) {
+  const std::string s = letter == ' ' ? "" : std::string(1, letter);
+  auto at = [&](const std::string& key, double absent) { return key_or(k, key + s, absent); };
+  double u = p1 - at("CRPIX1", 0), v = p2 - at("CRPIX2", 0);
+  if (letter == ' ' && k.count("A_ORDER")) {
+    double du = 0, dv = 0;
+    for (int p = 0; p <= 9; p++)
+      for (int q = 0; p + q <= 9; q++) {
+        const std::string term = std::to_string(p) + "_" + std::to_string(q);
+        du += key_or(k, "A_" + term, 0) * std::pow(u, p) * std::pow(v, q);
+        dv += key_or(k, "B_" + term, 0) * std::pow(u, p) * std::pow(v, q);
+      }
+    u += du, v += dv;
+  }
+  double m[2][2];
+  if (k.count("CD1_1" + s) || k.count("CD1_2" + s) || k.count("CD2_1" + s) || k.count("CD2_2" + s)) {
+    m[0][0] = at("CD1_1", 0), m[0][1] = at("CD1_2", 0), m[1][0] = at("CD2_1", 0), m[1][1] = at("CD2_2", 0);
+  } else {
+    const double c1 = at("CDELT1", 1), c2 = at("CDELT2", 1);
+    const bool pc = k.count("PC1_1" + s) || k.count("PC1_2" + s) || k.count("PC2_1" + s) || k.count("PC2_2" + s);
+    if (!pc && letter == ' ' && k.count("CROTA2")) {
+      const double r = k.at("CROTA2") * 3.14159265358979323846 / 180;
+      m[0][0] = c1 * std::cos(r), m[0][1] = -c2 * std::sin(r), m[1][0] = c1 * std::sin(r), m[1][1] = c2 * std::cos(r);
+    } else {
+      m[0][0] = c1 * at("PC1_1", 1), m[0][1] = c1 * at("PC1_2", 0);
+      m[1][0] = c2 * at("PC2_1", 0), m[1][1] = c2 * at("PC2_2", 1);
+    }
+  }
+  return {m[0][0] * u + m[0][1] * v, m[1][0] * u + m[1][1] * v};
+}
+
+// IRAF's physical pixel of the 1-based pixel (p1, p2): pixel = LTM physical
+// + LTV.
+std::array<double, 2> physical(const Keys& k, double p1, double p2) {
+  const double m11 = key_or(k, "LTM1_1", 1), m12 = key_or(k, "LTM1_2", 0), m21 = key_or(k, "LTM2_1", 0),
+               m22 = key_or(k, "LTM2_2", 1);
+  const double d1 = p1 - key_or(k, "LTV1", 0), d2 = p2 - key_or(k, "LTV2", 0), det = m11 * m22 - m12 * m21;
+  return {(m22 * d1 - m12 * d2) / det, (-m21 * d1 + m11 * d2) / det};
+}
+
+// Where a result pixel lies on the input: first + step (p - 1) on each axis.
+struct Axis {
+  double first, step;
+};
+
+// An input image, 50 x 60, and the coordinate descriptions it holds.
+struct Input {
+  const char* what;
+  const char* astropy_file;  // in the astropy data, or nullptr for the cards
+  std::vector<std::string> cards;
+  const char* letters;  // the descriptions, ' ' for the primary one
+};
+
+const Input kInputs[] = {
+    {"astropy's rotated PC matrix beside CDELT", "rotated_pc.fits", {}, " "},
+    {"a PC matrix without CDELT",
+     nullptr,
+     {"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'", "CRVAL1  =                150.0", "CRVAL2  =                  2.0",
+      "CRPIX1  =                 24.0", "CRPIX2  =                 31.5", "PC1_1   = -1.7320508075688772E-04",
+      "PC1_2   =              1.0E-04", "PC2_1   =              1.5E-04", "PC2_2   =  2.598076211353316E-04"},
+     " "},
+    {"a CD matrix, and alternates by PC with and without CDELT",
+     nullptr,
+     {"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'", "CRVAL1  =                150.0", "CRVAL2  =                  2.0",
+      "CRPIX1  =                 22.0", "CRPIX2  =                 35.5", "CD1_1   = -1.7320508075688772E-04",
+      "CD1_2   =              1.0E-04", "CD2_1   =              1.0E-04", "CD2_2   =  1.7320508075688772E-04",
+      "CTYPE1A = 'RA---TAN'", "CTYPE2A = 'DEC--TAN'", "CRVAL1A =                150.0", "CRVAL2A =                  2.0",
+      "CRPIX1A =                 10.0", "CRPIX2A =                 12.5", "CDELT1A =             -3.0E-04",
+      "CDELT2A =              2.0E-04", "PC1_1A  =                  0.8", "PC1_2A  =                 -0.6",
+      "PC2_1A  =                  0.6", "PC2_2A  =                  0.8", "CTYPE1B = 'LINEAR'", "CTYPE2B = 'LINEAR'",
+      "CRPIX1B =                  5.0", "CRPIX2B =                  7.0", "PC1_2B  =                 0.25",
+      "PC2_1B  =                 -0.5"},
+     " AB"},
+    {"CDELT and CROTA2",
+     nullptr,
+     {"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'", "CRVAL1  =                150.0", "CRVAL2  =                  2.0",
+      "CRPIX1  =                 26.0", "CRPIX2  =                 21.0", "CDELT1  =             -2.0E-04",
+      "CDELT2  =              3.0E-04", "CROTA2  =                 25.0"},
+     " "},
+    {"IRAF's physical pixels beside CDELT",
+     nullptr,
+     {"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'", "CRVAL1  =                150.0", "CRVAL2  =                  2.0",
+      "CRPIX1  =                 26.0", "CRPIX2  =                 21.0", "CDELT1  =             -2.0E-04",
+      "CDELT2  =              2.0E-04", "LTV1    =               -100.0", "LTV2    =                -37.5",
+      "LTM1_1  =                  0.5", "LTM1_2  =                0.125", "LTM2_2  =                  0.5"},
+     " "},
+    {"astropy's plane of a radio cube", "radio_plane_4axes.fits", {}, " "},
+};
+
+// SIP coordinates: a CD matrix and second-order terms.
+const std::vector<std::string> kSipCards = {
+    "CTYPE1  = 'RA---TAN-SIP'", "CTYPE2  = 'DEC--TAN-SIP'", "CRVAL1  =                150.0",
+    "CRVAL2  =                  2.0", "CRPIX1  =                 24.0", "CRPIX2  =                 31.5",
+    "CD1_1   = -1.7320508075688772E-04", "CD1_2   =              1.0E-04", "CD2_1   =              1.0E-04",
+    "CD2_2   =  1.7320508075688772E-04", "A_ORDER =                    2", "A_2_0   =              2.0E-05",
+    "A_1_1   =             -1.5E-05", "A_0_2   =              1.0E-05", "B_ORDER =                    2",
+    "B_2_0   =             -1.0E-05", "B_1_1   =              3.0E-05", "B_0_2   =              2.5E-05"};
+
+struct Section {
+  const char* text;  // "" for the whole image
+  Axis axis1, axis2;
+};
+
+const Section kSections[] = {
+    {"", {1, 1}, {1, 1}},
+    {"11:40,5:44", {11, 1}, {5, 1}},
+    {"-*,*", {kColumns, -1}, {1, 1}},
+    {"40:11,5:44", {40, -1}, {5, 1}},
+    {"*,-*", {1, 1}, {kLines, -1}},
+    {"-*,-*", {kColumns, -1}, {kLines, -1}},
+    {"1:40:2,1:60:3", {1, 2}, {1, 3}},
+    {"45:6:3,-*", {45, -3}, {kLines, -1}},
+};
+
+class ResultCoordinates : public QzMcaProgram {
+ protected:
+  // in.fits: a 50 x 60 BITPIX -32 ramp with the given cards, or a copy of
+  // an astropy file.
+  void write_input(const Input& input) {
+    if (input.astropy_file != nullptr) {
+      const std::string bytes = fits_test::read_bytes(kAstropy + input.astropy_file);
+      ASSERT_FALSE(bytes.empty()) << input.astropy_file;
+      return fits_test::write_bytes(path("in.fits"), bytes);
+    }
+    write_cards(input.cards);
+  }
+  void write_cards(const std::vector<std::string>& cards) {
+    std::string bytes = card("SIMPLE  =                    T") + card("BITPIX  =                  -32") +
+                        card("NAXIS   =                    2") + card("NAXIS1  =                   50") +
+                        card("NAXIS2  =                   60");
+    for (const std::string& text : cards) bytes += card(text);
+    bytes += card("END");
+    bytes.resize((bytes.size() + 2879) / 2880 * 2880, ' ');
+    std::string data(static_cast<std::size_t>(kColumns) * kLines * 4, '\0');
+    for (std::size_t k = 0; k < data.size() / 4; k++) {
+      data[4 * k] = 0x42;  // 32 + k / 2^18 as a big-endian float
+      data[4 * k + 2] = static_cast<char>(k >> 8);
+      data[4 * k + 3] = static_cast<char>(k);
+    }
+    data.resize((data.size() + 2879) / 2880 * 2880, '\0');
+    fits_test::write_bytes(path("in.fits"), bytes + data);
+  }
+  std::string run_on(const std::string& section) {
+    const std::string name = section.empty() ? "in.fits" : "'in.fits[" + section + "]'";
+    return std::string(kRun) + name + " out";
+  }
+
+  // Each result gives its corners and centre the coordinates the input
+  // gives the input pixels they came from, in every description and in
+  // IRAF's physical pixels where the input has them; and passes fitsverify.
+  void expect_coordinates_follow(const std::string& what, const char* letters, Axis axis1, Axis axis2) {
+    const Keys in = qz_test::real_keys(path("in.fits"));
+    for (const char* name : kResults) {
+      const std::string where = what + " " + name;
+      const Keys out = qz_test::real_keys(path(name));
+      ASSERT_TRUE(out.count("NAXIS1")) << where;
+      const double n1 = out.at("NAXIS1"), n2 = out.at("NAXIS2");
+      const double points[5][2] = {{1, 1}, {n1, 1}, {1, n2}, {n1, n2}, {(n1 + 1) / 2, (n2 + 1) / 2}};
+      for (const auto& p : points) {
+        const double q1 = axis1.first + axis1.step * (p[0] - 1), q2 = axis2.first + axis2.step * (p[1] - 1);
+        for (const char* letter = letters; *letter != '\0'; letter++) {
+          const std::array<double, 2> got = world(out, *letter, p[0], p[1]), want = world(in, *letter, q1, q2),
+                                      next = world(in, *letter, q1 + 1, q2);
+          // A billionth of the input's pixel.
+          const double tolerance = 1e-9 * std::hypot(next[0] - want[0], next[1] - want[1]);
+          EXPECT_NEAR(got[0], want[0], tolerance) << where << " '" << *letter << "' pixel " << p[0] << "," << p[1];
+          EXPECT_NEAR(got[1], want[1], tolerance) << where << " '" << *letter << "' pixel " << p[0] << "," << p[1];
+        }
+        if (in.count("LTV1")) {
+          const std::array<double, 2> got = physical(out, p[0], p[1]), want = physical(in, q1, q2);
+          EXPECT_NEAR(got[0], want[0], 1e-9) << where << " physical pixel " << p[0] << "," << p[1];
+          EXPECT_NEAR(got[1], want[1], 1e-9) << where << " physical pixel " << p[0] << "," << p[1];
+        }
+      }
+      if (qz_test::have_fitsverify()) {
+        EXPECT_TRUE(qz_test::passes_fitsverify(path(name))) << where;
+      }
+    }
+  }
+
+  // The input's cards whose keyword is one of `keys` stand in every result
+  // as written, column for column; how many there were.
+  std::size_t expect_cards_kept(const std::vector<std::string>& keys, const std::string& what) {
+    std::size_t kept = 0;
+    for (const std::string& in_card : fits_test::header_cards(file_bytes("in.fits"))) {
+      const std::string keyword = in_card.substr(0, in_card.find_first_of(" =", 0));
+      if (std::find(keys.begin(), keys.end(), keyword) == keys.end()) continue;
+      kept++;
+      for (const char* name : kResults) {
+        const std::vector<std::string> out = fits_test::header_cards(file_bytes(name));
+        EXPECT_NE(std::find(out.begin(), out.end(), in_card), out.end()) << what << " " << name << ": " << in_card;
+      }
+    }
+    return kept;
+  }
+};
+
+}  // namespace
+
+// A plane cut from a radio cube with astropy keeps the cube's header: a 2D
+// image whose cards describe 3 or 4 axes. Their cards were written back as
+// 0 (CDELT3 = 0 fails fitsverify, and astropy's WCS refuses the result).
+TEST_F(ResultCoordinates, APlaneOfARadioCubeKeepsItsThirdAndFourthAxes) {
+  for (const char* file : {"radio_plane_3axes.fits", "radio_plane_4axes.fits"}) {
+    const Input input = {file, file, {}, " "};
+    write_input(input);
+    ASSERT_EQ(run(run_on("")), 0) << file << output_;
+    const std::vector<std::string> axis_cards = {"WCSAXES", "CRPIX3", "CRVAL3", "CDELT3", "CTYPE3", "CUNIT3",
+                                                 "CRPIX4",  "CRVAL4", "CDELT4", "CTYPE4"};
+    EXPECT_GE(expect_cards_kept(axis_cards, file), 6u) << file;
+    for (const char* name : kResults) EXPECT_EQ(qz_test::real_keys(path(name)).at("CDELT3"), 250000.0) << name;
+    expect_coordinates_follow(file, " ", {1, 1}, {1, 1});
+  }
+}
+
+// A primary PC matrix without CDELT beside an alternate description's CD
+// matrix: CD1_1A is no CD1_1, so no CDELTn or CROTA2 is made up for the
+// primary one (CROTA2 beside PC is not FITS), and both keep their cards.
+TEST_F(ResultCoordinates, AnAlternateCdMatrixIsNotThePrimaryOne) {
+  const std::vector<std::string> cards = {
+      "CTYPE1  = 'RA---TAN'",           "CTYPE2  = 'DEC--TAN'",          "CRVAL1  =                150.0",
+      "CRVAL2  =                  2.0", "CRPIX1  =                 24.0", "CRPIX2  =                 31.5",
+      "PC1_1   = -1.7320508075688772E-04", "PC1_2   =              1.0E-04", "PC2_1   =              1.5E-04",
+      "PC2_2   =  2.598076211353316E-04", "CTYPE1A = 'RA---TAN'",        "CTYPE2A = 'DEC--TAN'",
+      "CRVAL1A =                150.0", "CRVAL2A =                  2.0", "CRPIX1A =                 10.0",
+      "CRPIX2A =                 12.5", "CD1_1A  =             -2.0E-04", "CD1_2A  =              1.0E-04",
+      "CD2_1A  =              1.0E-04", "CD2_2A  =              2.0E-04"};
+  fitsstruct rec;
+  fits_test::parse_cards(&rec, fits_test::image_cards(-32, cards));
+  EXPECT_EQ(rec.cdeltx, 0.0);
+  EXPECT_EQ(rec.cdelty, 0.0);
+  EXPECT_EQ(rec.crotay, 0.0);
+
+  write_cards(cards);
+  ASSERT_EQ(run(run_on("")), 0) << output_;
+  for (const char* name : kResults) {
+    const Keys out = qz_test::real_keys(path(name));
+    for (const char* key : {"CDELT1", "CDELT2", "CROTA2"}) EXPECT_EQ(out.count(key), 0u) << name << " " << key;
+  }
+  std::vector<std::string> keys;
+  for (const std::string& text : cards) keys.push_back(text.substr(0, text.find(' ')));
+  EXPECT_EQ(expect_cards_kept(keys, "alternate CD"), cards.size());
+  expect_coordinates_follow("alternate CD", " A", {1, 1}, {1, 1});
+}
+
+// A section's pixels are those of the input from `first` by `step`: the
+// result's coordinates must say so, whichever cards describe them. The
+// library's own section header scales CDELTn where it stands for a world
+// axis, leaves a PC matrix and IRAF's LTV and LTM as they were: reversed
+// sections of a rotated PC matrix were 30 pixels off. Sections that neither
+// reverse nor step read right before and must still.
+TEST_F(ResultCoordinates, ASectionHasTheCoordinatesOfTheInputPixelsItHolds) {
+  for (const Input& input : kInputs)
+    for (const Section& section : kSections) {
+      const std::string what = std::string(input.what) + " [" + section.text + "]";
+      write_input(input);
+      ASSERT_EQ(run(run_on(section.text)), 0) << what << output_;
+      expect_coordinates_follow(what, input.letters, section.axis1, section.axis2);
+    }
+  // SIP's terms are offsets from the reference pixel, which a section
+  // that neither reverses nor steps moves with them.
+  for (const Section& section : {kSections[0], kSections[1]}) {
+    write_cards(kSipCards);
+    ASSERT_EQ(run(run_on(section.text)), 0) << section.text << output_;
+    expect_coordinates_follow(std::string("SIP [") + section.text + "]", " ", section.axis1, section.axis2);
+  }
+}
+
+// SIP's polynomial of a reversed or stepped section would need terms the
+// library does not rewrite: refused, with the section that reads right,
+// and no result is written.
+TEST_F(ResultCoordinates, AReversedOrSteppedSectionOfSipCoordinatesIsRefused) {
+  const struct {
+    const char* section;
+    const char* instead;
+  } rows[] = {{"-*,*", "*,*"}, {"40:11,5:44", "11:40,5:44"}, {"1:40:2,*", "1:40,*"}, {"*, 60:1", "*,1:60"}};
+  write_cards(kSipCards);
+  for (const auto& row : rows) {
+    EXPECT_EQ(run(run_on(row.section)), 255) << row.section << output_;
+    EXPECT_TRUE(printed(std::string("Error: the section [") + row.section +
+                        "] reverses or steps over the pixels of an image whose coordinates carry SIP distortion "
+                        "terms, which the FITS library leaves as they were for other pixels: ask for [" +
+                        row.instead + "], read the whole image, or cut the section with another tool ... (in.fits[" +
+                        row.section + "])"))
+        << output_;
+    for (const char* name : kResults) EXPECT_FALSE(exists(name)) << row.section << " " << name;
+  }
+}
+
+// "-*:2" begins at the axis's last pixel, which the section's own length
+// does not give: IRAF's physical pixels cannot follow it, so it is refused
+// with the form that says where it begins; that form reads.
+TEST_F(ResultCoordinates, PhysicalPixelsOfAnAxisReversedInStepsNeedItsFirstPixel) {
+  write_input(kInputs[4]);
+  EXPECT_EQ(run(run_on("-*:2,*")), 255) << output_;
+  EXPECT_TRUE(printed("Error: the section [-*:2,*] reverses axis 1 in steps on an image with IRAF physical pixels "
+                      "(LTV, LTM), and does not say at which pixel it begins: write the axis's last and first "
+                      "pixels for -*, as [100:1:2] for an axis of 100 pixels ... (in.fits[-*:2,*])"))
+      << output_;
+  for (const char* name : kResults) EXPECT_FALSE(exists(name)) << name;
+  ASSERT_EQ(run(run_on("50:1:2,*")), 0) << output_;
+  expect_coordinates_follow("[50:1:2,*]", " ", {kColumns, -2}, {1, 1});
+}
