@@ -254,3 +254,12 @@ void tile_integers_undithered(fitsfile* fptr) {
       dithering(fptr->Fptr->quantize_method) != 0)
     fptr->Fptr->quantize_method = NO_DITHER;
 }
+
+void tile_quantization_cleared(fitsfile* fptr) {
+  fptr->Fptr->quantize_level = 0;
+  fptr->Fptr->quantize_method = 0;
+}
+
+void tile_integers_unquantized(fitsfile* fptr) {
+  if (fptr->Fptr->zbitpix > 0 && fptr->Fptr->quantize_level == kNotQuantized) fptr->Fptr->quantize_level = 0;
+}
