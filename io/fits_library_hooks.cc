@@ -18,7 +18,9 @@
 // (--wrap=imcomp_get_compressed_image_par): it keeps the quantize level of
 // the HDU parsed before where the cards do not set it, and sets it for
 // integer pixels too, and each of those decodes tiles as other pixels than
-// they hold (io/tile_parameters.h).
+// they hold; of a dithering seed given twice, it may keep a stray 0
+// (io/tile_parameters.h). Mended here, before any tile is decoded, these
+// hold in the library's own open of a section too.
 #include <fitsio.h>
 
 #include "array/stop_signals.h"
@@ -47,6 +49,7 @@ __attribute__((visibility("hidden"))) int __wrap_imcomp_get_compressed_image_par
   tile_quantization_cleared(fptr);
   const int parsed = __real_imcomp_get_compressed_image_par(fptr, status);
   tile_integers_unquantized(fptr);
+  tile_dither_seed_of_cards(fptr);
   return parsed;
 }
 

@@ -142,3 +142,10 @@ void tile_quantization_cleared(fitsfile* fptr);
 // as floats of 4 or 8 bytes, past the 1 or 2 bytes of each pixel stored:
 // they read as stored instead.
 void tile_integers_unquantized(fitsfile* fptr);
+// After that parse, for dithered floating-point tiles whose seed the
+// library took as 0 (of a ZDITHER0 given twice, the stray 0 it meets
+// last): the seed a copy gives in 1..10000, as tile_dither_seed_mended
+// puts it, so that the tiles are dithered right wherever the library
+// decodes them, in the open of a name with a section too. Nothing when no
+// copy gives one: the checks refuse that HDU.
+void tile_dither_seed_of_cards(fitsfile* fptr);
