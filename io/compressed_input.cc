@@ -636,13 +636,38 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
   return handed;
 }
 
+// Where the library's open of a name with a section lands, from where the
+// open of the name without it (`plain`) landed: without an HDU selector, it
+// passes an empty primary HDU for the first image with axes or the first
+// table not named for good time intervals (GTI) or OBSTABLE, and stays on
+// the primary when no HDU is either.
+void move_as_a_section_does(fitsfile* plain, const fits_name_parts& parts) {
+  int hdu = 0, naxis = 0, type = 0, status = 0;
+  ffghdn(plain, &hdu);
+  if (!parts.extension.empty() || hdu != 1 || ffgidm(plain, &naxis, &status) != 0 || naxis != 0) return;
+  while (ffmrhd(plain, 1, &type, &status) == 0) {
+    if (type == IMAGE_HDU) {
+      if (ffgidm(plain, &naxis, &status) == 0 && naxis > 0) return;
+      continue;
+    }
+    char extname[FLEN_VALUE] = "";
+    int unnamed = 0;
+    ffgky(plain, TSTRING, "EXTNAME", extname, nullptr, &unnamed);
+    if (!std::strstr(extname, "GTI") && !std::strstr(extname, "gti") && strncasecmp(extname, "OBSTABLE", 8) != 0)
+      return;
+  }
+  status = 0;
+  ffmahd(plain, 1, nullptr, &status);
+}
+
 // A name with a section or a filter: the library applies it as it opens
 // the name, decoding the tiles of the HDU named and parsing every HDU after
 // it, before any check that follows the open could run. So every HDU's
 // cards are checked first; on a file holding a tile-compressed image,
-// filters other than a section are refused, and the tiles of every
-// tile-compressed image are checked through an open of the name without its
-// filters; a pixel filter needs an image in the HDU named. The status of
+// filters other than a section are refused, and the tiles of the image the
+// section reads are checked through an open of the name without its
+// filters (those of the other HDUs it copies as they are, and never
+// decodes); a pixel filter needs an image in the HDU named. The status of
 // that open when it fails (the open with filters would fail there too).
 int check_before_filters(std::FILE* stream, const input_place& place, const std::string& file,
                          const std::string& name) {
@@ -661,9 +686,10 @@ int check_before_filters(std::FILE* stream, const input_place& place, const std:
   // The stream stays open for the open with filters.
   keep_for(plain, {std::shared_ptr<void>(stream, [](void*) {}), nullptr, 0, fileno(stream), name});
   if (filters.pixels) fits_refuse_pixels_without_image(plain, file);
-  int count = 0;
-  if (compressed && ffthdu(plain, &count, &status) == 0)
-    for (int hdu = 1; hdu <= count && ffmahd(plain, hdu, nullptr, &status) == 0; hdu++) fits_check_tiles(plain);
+  if (compressed) {
+    move_as_a_section_does(plain, place.parts);
+    fits_check_tiles(plain);
+  }
   fits_take_input_backing(plain->Fptr);
   status = 0;
   ffclos(plain, &status);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "io/fits_cards.h"
+
 namespace {
 
 const tile_compression kCompressions[] = {
@@ -253,4 +255,29 @@ void tile_integers_undithered(fitsfile* fptr) {
   if (fits_is_compressed_image(fptr, &status) && fptr->Fptr->zbitpix > 0 &&
       dithering(fptr->Fptr->quantize_method) != 0)
     fptr->Fptr->quantize_method = NO_DITHER;
+}
+
+void tile_quantization_cleared(fitsfile* fptr) {
+  fptr->Fptr->quantize_level = 0;
+  fptr->Fptr->quantize_method = 0;
+}
+
+void tile_integers_unquantized(fitsfile* fptr) {
+  if (fptr->Fptr->zbitpix > 0 && fptr->Fptr->quantize_level == kNotQuantized) fptr->Fptr->quantize_level = 0;
+}
+
+void tile_dither_seed_of_cards(fitsfile* fptr) {
+  const FITSfile& file = *fptr->Fptr;
+  if (file.zbitpix > 0 || file.quantize_level == kNotQuantized || dithering(file.quantize_method) == 0 ||
+      file.dither_seed != 0)
+    return;
+  int count = 0, status = 0;
+  if (ffghsp(fptr, &count, nullptr, &status) != 0) return;
+  for (int k = 1; k <= count; k++) {
+    char card[FLEN_CARD] = "";
+    if (ffgrec(fptr, k, card, &status) != 0) return;
+    long long seed = 0;
+    if (reads_as(card, "ZDITHER0") && value_integer(card_value(card), &seed) && tile_dither_seed_mended(fptr, seed))
+      return;
+  }
 }

@@ -127,3 +127,25 @@ bool tile_dither_seed_mended(fitsfile* fptr, long long seed);
 // as stored, times BSCALE plus BZERO, and the dithering table is never
 // read, whatever ZDITHER0 says. Nothing for any other image.
 void tile_integers_undithered(fitsfile* fptr);
+
+// The library's quantize level, which it keeps in the open file rather than
+// the HDU: its parse of a tile-compressed image's cards sets it only where
+// the cards say 'NONE', give no ZQUANTIZ, or leave floating-point tiles
+// without ZSCALE and ZZERO columns, and keeps the last HDU's otherwise. The
+// quantized image that follows a lossless one (as astropy writes them) would
+// read its integers as floats. Cleared before each parse to what a fresh
+// open holds, which such cards keep, the level is the HDU's own; so is the
+// dithering, which the parse keeps where it marks the level unquantized.
+void tile_quantization_cleared(fitsfile* fptr);
+// After that parse: integer pixels are never quantized, whatever ZQUANTIZ
+// says. Marked unquantized (ZQUANTIZ = 'NONE'), their tiles would be read
+// as floats of 4 or 8 bytes, past the 1 or 2 bytes of each pixel stored:
+// they read as stored instead.
+void tile_integers_unquantized(fitsfile* fptr);
+// After that parse, for dithered floating-point tiles whose seed the
+// library took as 0 (of a ZDITHER0 given twice, the stray 0 it meets
+// last): the seed a copy gives in 1..10000, as tile_dither_seed_mended
+// puts it, so that the tiles are dithered right wherever the library
+// decodes them, in the open of a name with a section too. Nothing when no
+// copy gives one: the checks refuse that HDU.
+void tile_dither_seed_of_cards(fitsfile* fptr);

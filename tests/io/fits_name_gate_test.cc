@@ -119,6 +119,42 @@ TEST(FitsNameGate, SectionsOfCraftedFilesAreRefusedByTheChecks) {
         << c.file << c.selector;
 }
 
+// The library's open of a section decodes the tiles of the image it cuts
+// and copies the other HDUs as they stand: their cards are checked, as it
+// parses them, and their tiles are not, which it never decodes. Without an
+// HDU selector, the section cuts the first image past an empty primary HDU.
+TEST(FitsNameGate, SectionsCheckTheTilesOfTheImageTheyCutOnly) {
+  const std::string hcomp = hcompress_file("whole.fits");
+  // Tile 4's stream declared 6 bytes long, shorter than its header.
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(hcomp);
+  tile_layouts::write_big_endian(hdu.rows, 3 * hdu.integer("NAXIS1"), 4, 6);
+  const std::string damaged = tile_layouts::put_together(hdu);
+  fits_test::write_bytes(scratch("damaged_second.fits"), hcomp + damaged.substr(2880));
+  fits_test::write_bytes(scratch("damaged_first.fits"), damaged + hcomp.substr(2880));
+  const image full = read_program(scratch("whole.fits[1]"));
+  const struct {
+    const char* name;
+    int refused_hdu;  // 0: reads
+  } cases[] = {
+      {"damaged_second.fits[1][1:8,1:8]", 0}, {"damaged_second.fits[1:8,1:8]", 0},
+      {"damaged_second.fits[2][1:8,1:8]", 2}, {"damaged_first.fits[2][1:8,1:8]", 0},
+      {"damaged_first.fits[1][1:8,1:8]", 1},  {"damaged_first.fits[1:8,1:8]", 1},
+  };
+  for (const auto& c : cases) {
+    if (c.refused_hdu > 0) {
+      EXPECT_EXIT_STATUS(read_program(scratch(c.name)), 255,
+                         "HDU \\[" + std::to_string(c.refused_hdu) + "\\] has tile 4: its HCOMPRESS stream")
+          << c.name;
+      continue;
+    }
+    const image block = read_program(scratch(c.name));
+    ASSERT_EQ(block.nl, 8) << c.name;
+    ASSERT_EQ(block.nc, 8) << c.name;
+    for (int l = 0; l < 8; l++)
+      for (int k = 0; k < 8; k++) ASSERT_EQ(block.at(l, k), full.at(l, k)) << c.name << " " << l << " " << k;
+  }
+}
+
 // Filters the checks cannot follow, on crafted files and on valid ones the
 // library itself would crash on.
 TEST(FitsNameGate, FiltersOnTileCompressedFilesAreRefusedWithTheRemedy) {

@@ -323,14 +323,13 @@ std::vector<float> read_floats(fitsfile* f) {
 // A decompressed image written back with astropy's ZDITHER0 and compressed
 // by the library gives ZDITHER0 = 0 beside the true seed; the library reads
 // the copy it meets last, which is the 0 in the gzip layouts. The true seed
-// put in after the open reads the pixels of the file without the stray copy.
+// put in as the library parses the cards, or after the open, reads the
+// pixels of the file without the stray copy, with a section too.
 TEST(TileParameters, TwiceGivenDitherSeedMended) {
   const struct {
     const char* name;
     int type;
-    bool reads_zero;
-  } cases[] = {{"rice_1", RICE_1, false}, {"hcompress_1", HCOMPRESS_1, false}, {"gzip_2", GZIP_2, true},
-               {"gzip_1", GZIP_1, true}};
+  } cases[] = {{"rice_1", RICE_1}, {"hcompress_1", HCOMPRESS_1}, {"gzip_2", GZIP_2}, {"gzip_1", GZIP_1}};
   for (const auto& c : cases) {
     const std::string twice = scratch(std::string("twice_") + c.name + ".fits");
     fitsfile *plain = nullptr, *out = nullptr;
@@ -360,11 +359,17 @@ TEST(TileParameters, TwiceGivenDitherSeedMended) {
     const std::vector<float> right = read_floats(f);
     close_image(f);
     f = open_image(twice);
-    // Not read with the 0: the decoder would index its table of offsets
-    // before its start.
-    EXPECT_EQ(f->Fptr->dither_seed, c.reads_zero ? 0 : seed) << c.name;
+    // Opened, the HDU has the seed: the program's answer to the library's
+    // parse of its cards put it in place of the 0, which the decoder would
+    // read as an offset before the start of its table.
+    EXPECT_EQ(f->Fptr->dither_seed, seed) << c.name;
+    EXPECT_EQ(read_floats(f), right) << c.name;
+    f->Fptr->dither_seed = 0;
+    tile_dither_seed_of_cards(f);
+    EXPECT_EQ(f->Fptr->dither_seed, seed) << c.name;
     close_image(f);
     f = open_image(twice);
+    f->Fptr->dither_seed = 0;
     EXPECT_TRUE(tile_dither_seed_mended(f, seed));
     EXPECT_EQ(read_floats(f), right) << c.name;
     EXPECT_FALSE(tile_dither_seed_mended(f, 0));
@@ -372,6 +377,8 @@ TEST(TileParameters, TwiceGivenDitherSeedMended) {
     EXPECT_EQ(f->Fptr->dither_seed, seed);
     close_image(f);
     EXPECT_EQ(read_as_program(twice), right) << c.name;
+    // A section is decoded by the library as it opens the name.
+    EXPECT_EQ(fits_test::read_program(twice + "[1][*,*]"), right) << c.name;
   }
 }
 
@@ -431,6 +438,97 @@ TEST(TileParameters, DitheredIntegersReadAsStored) {
   tile_integers_undithered(f);
   EXPECT_EQ(f->Fptr->quantize_method, SUBTRACTIVE_DITHER_1);
   close_image(f);
+}
+
+// The quantization step of each row (tile) of HDU `hdu` of a file, from its
+// ZSCALE column, read by the library as a plain table.
+std::vector<double> zscale_of_rows(const std::string& path, int hdu) {
+  std::vector<double> steps(kHeight);
+  fitsfile* f = nullptr;
+  int status = 0, column = 0;
+  ffopen(&f, (path + "[" + std::to_string(hdu) + "]").c_str(), READONLY, &status);
+  ffgcno(f, CASEINSEN, const_cast<char*>("ZSCALE"), &column, &status);
+  ffgcvd(f, column, 1, 1, kHeight, 0, steps.data(), nullptr, &status);
+  ffclos(f, &status);
+  EXPECT_EQ(status, 0) << path;
+  return steps;
+}
+
+// The closed forms of make_quantize_state_files.py, at pixel k (x = k % 40,
+// y = k / 40): LOSSLESS exact in floats, QUANT before its quantization.
+float exact_pixel(long k) { return static_cast<float>(((k % kWidth) * 7 + (k / kWidth) * 13) % 64 / 8.0 - 3.5); }
+double smooth_pixel(long k) {
+  return static_cast<double>(static_cast<float>(std::sin((k % kWidth) / 5.0) * 100 + (k / kWidth) * 0.25));
+}
+
+// astropy's lossless float image beside quantized ones, in either order:
+// the library keeps its quantize level from one HDU to the next, and read
+// the quantized image's integers as floats, or astropy's scaled integers
+// as 8-byte floats past their 2 bytes a pixel. Each HDU now reads by its
+// own cards, as astropy reads it: exactly, or within half the step its
+// tile was quantized by; and a section reads its block of the full HDU.
+TEST(TileParameters, EachHduReadsByItsOwnQuantization) {
+  const struct {
+    const char* file;
+    std::vector<std::string> hdus;
+  } files[] = {{"lossless_then_quantized.fits", {"LOSSLESS", "QUANT", "SCALED"}},
+               {"quantized_then_lossless.fits", {"QUANT", "LOSSLESS"}}};
+  for (const auto& file : files) {
+    const std::string path = kData + file.file;
+    for (std::size_t k = 0; k < file.hdus.size(); k++) {
+      const int hdu = static_cast<int>(k) + 1;
+      const std::string name = path + "[" + std::to_string(hdu) + "]", kind = file.hdus[k];
+      const std::vector<float> pixels = fits_test::read_program(name);
+      ASSERT_EQ(pixels.size(), static_cast<std::size_t>(kWidth * kHeight)) << name;
+      int wrong = 0;
+      if (kind == "QUANT") {
+        const std::vector<double> steps = zscale_of_rows(path, hdu);
+        for (long p = 0; p < kWidth * kHeight; p++) {
+          const double step = steps[static_cast<std::size_t>(p / kWidth)];
+          wrong += !(step > 0 && std::fabs(pixels[p] - smooth_pixel(p)) <= step / 2 * (1 + 1e-6) + 1e-5);
+        }
+      } else {
+        for (long p = 0; p < kWidth * kHeight; p++)
+          wrong += pixels[p] != (kind == "LOSSLESS" ? exact_pixel(p) : stored_times_scale(p));
+      }
+      EXPECT_EQ(wrong, 0) << name << " " << kind;
+      const std::vector<float> block = fits_test::read_program(name + "[1:8,1:8]");
+      ASSERT_EQ(block.size(), 64u) << name;
+      for (long line = 0; line < 8; line++)
+        for (long column = 0; column < 8; column++)
+          EXPECT_EQ(block[line * 8 + column], pixels[line * kWidth + column]) << name << " " << line << " " << column;
+    }
+  }
+}
+
+// A ZQUANTIZ on an integer image (crafted: 'NONE', which only floats take)
+// made the library read its 1 or 2-byte tiles as 8-byte floats, past their
+// buffer: the stored integers read as written, from 8, 16 and 32-bit images
+// of each compression that codes them.
+TEST(TileParameters, IntegersUnderZquantizNoneReadAsStored) {
+  const long width = 300, height = 200;
+  const struct {
+    const char* file;
+    int bitpix, type;
+  } cases[] = {{"rice16.fits", SHORT_IMG, RICE_1}, {"rice8.fits", BYTE_IMG, RICE_1},
+               {"gzip16.fits", SHORT_IMG, GZIP_2}, {"gzip8.fits", BYTE_IMG, GZIP_1},
+               {"gzip32.fits", LONG_IMG, GZIP_1},  {"hcomp16.fits", SHORT_IMG, HCOMPRESS_1},
+               {"plio16.fits", SHORT_IMG, PLIO_1}};
+  std::vector<double> values(width * height);
+  for (long k = 0; k < width * height; k++) values[k] = static_cast<double>((k * 37 + k / width * 11) % 250);
+  for (const auto& c : cases) {
+    const std::string path = scratch(c.file);
+    fits_test::write_compressed(path, c.bitpix, {width, height}, values,
+                                {c.type, 4, SUBTRACTIVE_DITHER_1, {width, height}});
+    tile_layouts::table_hdu hdu = tile_layouts::take_apart(fits_test::read_bytes(path));
+    hdu.set("ZQUANTIZ", "'NONE'");
+    fits_test::write_bytes(path, tile_layouts::put_together(hdu));
+    const std::vector<float> pixels = fits_test::read_program(path + "[1]");
+    ASSERT_EQ(pixels.size(), values.size()) << c.file;
+    int wrong = 0;
+    for (long k = 0; k < width * height; k++) wrong += pixels[k] != static_cast<float>(values[k]);
+    EXPECT_EQ(wrong, 0) << c.file;
+  }
 }
 
 }  // namespace
