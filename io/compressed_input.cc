@@ -642,14 +642,15 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
 // cards are checked first; on a file holding a tile-compressed image,
 // filters other than a section are refused, and the tiles of every
 // tile-compressed image are checked through an open of the name without its
-// filters; a pixel filter needs an image in the HDU named. The status of
-// that open when it fails (the open with filters would fail there too).
+// filters; a pixel filter needs an image in the HDU named, a section one of
+// few enough axes. The status of that open when it fails (the open with
+// filters would fail there too).
 int check_before_filters(std::FILE* stream, const input_place& place, const std::string& file,
                          const std::string& name) {
   const bool compressed = fits_check_every_hdu(stream, name);
   const fits_name_filters filters = fits_filters_of(place.parts);
   if (compressed) fits_refuse_filters_on_compressed(filters, file);
-  if (!compressed && !filters.pixels) return 0;
+  if (!compressed && !filters.pixels && !filters.section) return 0;
   if (place.parts.after_root == std::string::npos)
     fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its filters ... (%s)\n",
                 file.c_str());
@@ -661,6 +662,7 @@ int check_before_filters(std::FILE* stream, const input_place& place, const std:
   // The stream stays open for the open with filters.
   keep_for(plain, {std::shared_ptr<void>(stream, [](void*) {}), nullptr, 0, fileno(stream), name});
   if (filters.pixels) fits_refuse_pixels_without_image(plain, file);
+  if (filters.section) fits_refuse_section_axes(plain, !place.parts.extension.empty(), file);
   int count = 0;
   if (compressed && ffthdu(plain, &count, &status) == 0)
     for (int hdu = 1; hdu <= count && ffmahd(plain, hdu, nullptr, &status) == 0; hdu++) fits_check_tiles(plain);

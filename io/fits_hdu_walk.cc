@@ -14,6 +14,9 @@ namespace {
 // More bytes than any file holds: a size beyond it is refused rather than
 // wrapped around as the library's arithmetic would, padding included.
 constexpr long long kLargestSize = 1LL << 62;
+// The axes the library keeps of an image: it reads NAXIS1 to NAXISn into a
+// table of this many, whatever n its header gives, and would write past it.
+constexpr long long kLibraryAxes = 99;
 
 // A card's text fit for a message: its bytes outside printable ASCII as
 // '?', its trailing blanks off.
@@ -89,7 +92,8 @@ std::string structure_of(const header_cards& header, image_structure* image) {
   if (!fault.empty()) return fault;
   fault = header.integer_at(2, "NAXIS", &naxis);
   if (!fault.empty()) return fault;
-  if (naxis < 0 || naxis > 999) return "gives " + shown(header.at(2)) + ", which is not 0 to 999";
+  if (naxis < 0 || naxis > kLibraryAxes)
+    return "gives " + shown(header.at(2)) + ", which is not 0 to 99, the axes the FITS library keeps";
   image->axes.assign(static_cast<std::size_t>(naxis), 0);
   for (long long axis = 0; axis < naxis; axis++) {
     const std::size_t index = static_cast<std::size_t>(3 + axis);

@@ -22,7 +22,7 @@ bool fits_opens_hdu(const char* first_card, int hdu);
 // library reads it: BITPIX as the second card, NAXIS as the third, then
 // NAXIS1, NAXIS2, ... in order, each an integer as written (16.0 or '16'
 // is none). Empty when read; else what is wrong, for a message: a card
-// missing or misplaced, a value not an integer, NAXIS not 0 to 999. The
+// missing or misplaced, a value not an integer, NAXIS not 0 to 99. The
 // values are the caller's to judge.
 struct image_structure {
   long long bitpix = 0;

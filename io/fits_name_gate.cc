@@ -180,6 +180,25 @@ void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file) {
               hdu - 1, kFilterRemedy, file.c_str());
 }
 
+void fits_refuse_section_axes(fitsfile* fptr, bool hdu_named, const std::string& file) {
+  // Measured: the library takes sections of images of 1 to 4 axes, and
+  // refuses more only after it has read every axis length into tables of
+  // nine, on its stack. Where the name selects no HDU, it takes the section
+  // of the first HDU past the images of no axes.
+  constexpr int kSectionAxes = 4;
+  int status = 0, type = 0, naxis = 0, hdu = 1;
+  while (!hdu_named && ffghdt(fptr, &type, &status) == 0 && type == IMAGE_HDU && ffgidm(fptr, &naxis, &status) == 0 &&
+         naxis == 0 && ffmrhd(fptr, 1, nullptr, &status) == 0) {
+  }
+  status = 0;
+  ffghdn(fptr, &hdu);
+  if (ffgidm(fptr, &naxis, &status) != 0 || naxis <= kSectionAxes) return;
+  fatal_exitf(-1, stderr,
+              "Error: the name asks for a section of HDU [%d], whose image has %d axes: the FITS library takes "
+              "sections of images of at most %d axes; name the HDU without the section ... (%s)\n",
+              hdu - 1, naxis, kSectionAxes, file.c_str());
+}
+
 void fits_check_name_length(const std::string& handed, const std::string& file) {
   if (handed.size() + 1 < FLEN_FILENAME) return;
   fatal_exitf(-1, stderr,

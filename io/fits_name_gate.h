@@ -57,3 +57,7 @@ void fits_refuse_filters_on_compressed(const fits_name_filters& filters, const s
 // Refuses (status -1) a pixel filter on the current HDU of fptr when it
 // holds no image.
 void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file);
+// Refuses (status -1) a section of the HDU the library takes it of, from
+// the current HDU of fptr (the one the name selects, when `hdu_named`), when
+// its image has more axes than the library's sections take. Moves the file.
+void fits_refuse_section_axes(fitsfile* fptr, bool hdu_named, const std::string& file);
