@@ -873,7 +873,15 @@ int library_image_cards(fitsfile* fptr, std::string& cards) {
     std::free(memory);
     return status;
   }
-  if (fits_img_decompress_header(fptr, image, &status) == 0) status = stored_cards(image, cards);
+  // The rebuild copies ZPCOUNT into PCOUNT, while the image the library
+  // opens has no parameters whatever ZPCOUNT says: astropy writes the old
+  // heap's size there in a table it copied.
+  LONGLONG parameters = 0;
+  int absent = 0;
+  if (fits_img_decompress_header(fptr, image, &status) == 0 &&
+      ffgkyjj(image, "PCOUNT", &parameters, nullptr, &absent) == 0 && parameters != 0)
+    ffmkyj(image, "PCOUNT", 0, "&", &status);
+  if (status == 0) status = stored_cards(image, cards);
   int ignored = 0;
   ffukyj(image, "NAXIS", 0, nullptr, &ignored);
   ffrdef(image, &ignored);
