@@ -275,7 +275,6 @@ std::string axes_text(const std::vector<LONGLONG>& axes) {
 // as such a table). Saturated at 2^62: beyond any file, and no overflow on
 // the way. The library's status when it cannot read the cards.
 long long announced_data_bytes(fitsfile* fptr, int* status) {
-  const long long kBeyondAnyFile = 1LL << 62;
   int bitpix = 0, naxis = 0;
   if (ffgky(fptr, TINT, "BITPIX", &bitpix, nullptr, status) || ffgky(fptr, TINT, "NAXIS", &naxis, nullptr, status))
     return 0;
@@ -440,19 +439,14 @@ std::string missing_hdu_in(fitsfile* fptr, const std::string& extension, const s
   fits_check_compressed_hdus_through(fptr, std::numeric_limits<int>::max());
   if (ffthdu(fptr, &count, &status) != 0 || count < 1) return "";
   const hdus_end end = end_of_hdus(fptr, count, label);
+  // A search that met the cut end found nothing before it; one that found
+  // the name in the header the end cuts found an HDU the library cannot open.
   bool absent = selector.number >= count;
   if (!selector.names.empty()) {
-    absent = true;
-    for (const std::string& name : selector.names) {
-      std::vector<char> text(name.begin(), name.end());
-      text.push_back('\0');
-      int found = 0, at = 0;
-      ffmnhd(fptr, selector.type, text.data(), selector.version, &found);
-      ffghdn(fptr, &at);
-      // A search that met the cut end found nothing before it; one that found
-      // the name in the header the end cuts found an HDU the library cannot open.
-      absent = absent && (found == BAD_HDU_NUM || (!end.cut.empty() && (found != 0 || at > count)));
-    }
+    const bool found = fits_move_to_selected(fptr, selector, label) == 0;
+    int at = 0;
+    ffghdn(fptr, &at);
+    absent = !found || at > count;
   }
   if (!absent || (!end.whole && end.cut.empty())) return "";
   return end.whole ? label + " has no such HDU: it holds " + hdu_list(fptr, count) : end.cut;

@@ -14,6 +14,7 @@
 
 #include "array/fatal.h"
 #include "io/compressed_input.h"
+#include "io/fits_hdu_walk.h"
 #include "io/image_file.h"
 #include "io/network_input.h"
 
@@ -51,7 +52,6 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }
 
 // A number of the raw array's form, saturated where it would pass any file.
-constexpr long long kBeyondAnyFile = 1LL << 62;
 long long saturated(const std::string& digits) {
   long long value = 0;
   for (char c : digits) {
