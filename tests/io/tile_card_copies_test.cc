@@ -194,7 +194,11 @@ TEST(TileCardCopies, NameCopiesThatDifferRefuseOnlyTheSearchesTheyAnswer) {
     std::vector<const char*> read, absent, refused;
     const char* message;
   } cases[] = {
-      {{"EXTNAME = 'SCI'", "EXTNAME = 'ERR'"}, {"[1]", "[2]", "[LAST]", "[SCI]", "[sci,1]"}, {"[ERR]", "[err,1]"}, {}, ""},
+      {{"EXTNAME = 'SCI'", "EXTNAME = 'ERR'"},
+       {"[1]", "[2]", "[LAST]", "[SCI]", "[sci,1]"},
+       {"[ERR]", "[err,1]"},
+       {},
+       ""},
       {{"EXTNAME = 'SCI'", "EXTNAME = 'sci'"}, {"[SCI]", "[sci,1]", "[2]", "[LAST]"}, {}, {}, ""},
       {{"HDUNAME = 'SCI'", "HDUNAME = 'ERR'"},
        {"[1]", "[LAST]"},
@@ -281,7 +285,8 @@ TEST(TileCardCopies, AstropyImagesCopiedOrNamedTwiceRead) {
         EXPECT_EQ(read_program(name + selector), f.pixels) << name << selector;
       }
     // "SCI##" seeks SCI# alone.
-    EXPECT_EXIT_STATUS(read_program(packed + "[SCI##]"), BAD_HDU_NUM & 0xFF, "has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)");
+    EXPECT_EXIT_STATUS(read_program(packed + "[SCI##]"), BAD_HDU_NUM & 0xFF,
+                       "has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)");
   }
   EXPECT_NE(fits_test::read_bytes(kData + "copied_after_reading.fits").find("ZPCOUNT =                 1800"),
             std::string::npos);
