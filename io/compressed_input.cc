@@ -8,7 +8,6 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <strings.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -504,7 +503,6 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
       return;
     const long long padded = data.padded;
     // Saturated: no run of headers overflows the sum.
-    const long long kBeyondAnyFile = 1LL << 62;
     const long long hdu_bytes = static_cast<long long>(nblocks) * FITS_BLOCK + padded;
     described = hdu_bytes > kBeyondAnyFile - described ? kBeyondAnyFile : described + hdu_bytes;
     refuse_past_memory(described, memory, text);
@@ -513,8 +511,8 @@ void gather_hdus(inflater& in, const source_text& text, gathered& out) {
 }
 
 // Moves to the HDU a name's "[n]", "[name, version]" or "[n#]" selects, as
-// the library's own open does.
-void move_to_extension(fitsfile* fptr, const std::string& extension, int* status) {
+// the library's own open does, in the file `name`.
+void move_to_extension(fitsfile* fptr, const std::string& extension, const std::string& name, int* status) {
   const hdu_selector selector = fits_hdu_selector(extension);
   if (!selector.read) {
     *status = URL_PARSE_ERROR;
@@ -524,35 +522,9 @@ void move_to_extension(fitsfile* fptr, const std::string& extension, int* status
     ffmahd(fptr, selector.number + 1, nullptr, status);
     return;
   }
-  if (selector.names.size() == 1) {
-    std::vector<char> name(selector.names[0].begin(), selector.names[0].end());
-    name.push_back('\0');
-    ffmnhd(fptr, selector.type, name.data(), selector.version, status);
-    return;
-  }
-  // A name that answers to two ("SCI#": SCI or SCI#): a search for either
-  // would pass the first HDU that gives the other, which the walk before
-  // the open need not have checked. The HDUs are taken in turn instead, up
-  // to the first that gives one, as the library's open goes.
-  for (int hdu = 1;; hdu++) {
-    int type = 0;
-    if (ffmahd(fptr, hdu, &type, status) != 0) {
-      *status = BAD_HDU_NUM;
-      return;
-    }
-    if (selector.type != ANY_HDU && type != selector.type) continue;
-    bool named = false;
-    for (const char* key : {"EXTNAME", "HDUNAME"}) {
-      char value[FLEN_VALUE] = "";
-      int missing = 0;
-      if (ffgkys(fptr, key, value, nullptr, &missing) != 0) continue;
-      for (const std::string& name : selector.names) named = named || strcasecmp(value, name.c_str()) == 0;
-    }
-    long version = 1;
-    int unread = 0;
-    if (named && selector.version != 0 && ffgkyj(fptr, "EXTVER", &version, nullptr, &unread) != 0) version = 1;
-    if (named && (selector.version == 0 || static_cast<int>(version) == selector.version)) return;
-  }
+  // The selector that the walk before the open stopped by, so that the
+  // read lands on an HDU it checked.
+  *status = fits_move_to_selected(fptr, selector, name);
 }
 
 // What each input the library reads stands on, by the library's record of
@@ -667,14 +639,15 @@ void move_as_a_section_does(fitsfile* plain, const fits_name_parts& parts) {
 // filters other than a section are refused, and the tiles of the image the
 // section reads are checked through an open of the name without its
 // filters (those of the other HDUs it copies as they are, and never
-// decodes); a pixel filter needs an image in the HDU named. The status of
-// that open when it fails (the open with filters would fail there too).
+// decodes); a pixel filter needs an image in the HDU named, a section one of
+// few enough axes. The status of that open when it fails (the open with
+// filters would fail there too).
 int check_before_filters(std::FILE* stream, const input_place& place, const std::string& file,
                          const std::string& name) {
   const bool compressed = fits_check_every_hdu(stream, name);
   const fits_name_filters filters = fits_filters_of(place.parts);
   if (compressed) fits_refuse_filters_on_compressed(filters, file);
-  if (!compressed && !filters.pixels) return 0;
+  if (!compressed && !filters.pixels && !filters.section) return 0;
   if (place.parts.after_root == std::string::npos)
     fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its filters ... (%s)\n",
                 file.c_str());
@@ -686,10 +659,9 @@ int check_before_filters(std::FILE* stream, const input_place& place, const std:
   // The stream stays open for the open with filters.
   keep_for(plain, {std::shared_ptr<void>(stream, [](void*) {}), nullptr, 0, fileno(stream), name});
   if (filters.pixels) fits_refuse_pixels_without_image(plain, file);
-  if (compressed) {
-    move_as_a_section_does(plain, place.parts);
-    fits_check_tiles(plain);
-  }
+  if (filters.section || compressed) move_as_a_section_does(plain, place.parts);
+  if (filters.section) fits_refuse_section_axes(plain, file);
+  if (compressed) fits_check_tiles(plain);
   fits_take_input_backing(plain->Fptr);
   status = 0;
   ffclos(plain, &status);
@@ -924,7 +896,7 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
   (*fptr)->Fptr->filesize = (*fptr)->Fptr->logfilesize = static_cast<LONGLONG>(true_size);
   const unsigned char* bytes = static_cast<const unsigned char*>(held->data);
   keep_for(*fptr, {std::shared_ptr<gathered>(std::move(held)), bytes, true_size, -1, name});
-  if (!parts.extension.empty()) move_to_extension(*fptr, parts.extension, status);
+  if (!parts.extension.empty()) move_to_extension(*fptr, parts.extension, name, status);
   return true;
 }
 

@@ -142,8 +142,13 @@ std::string fits_compressed_image_cards(const std::string& table_cards) {
     } else if (key == "ZSIMPLE" || key == "ZTENSION") {
       primary = primary || key == "ZSIMPLE";
       put(kFirst, card, key == "ZSIMPLE" ? "SIMPLE" : "XTENSION", false);
-    } else if (key == "ZBITPIX" || key == "ZNAXIS" || key == "ZPCOUNT" || key == "ZGCOUNT") {
-      const int rank = key == "ZBITPIX" ? kBitpix : key == "ZNAXIS" ? kNaxis : key == "ZPCOUNT" ? kPcount : kGcount;
+    } else if (key == "ZPCOUNT") {
+      // The image the library opens has no parameters, whatever ZPCOUNT
+      // says: astropy writes the old heap's size there in a table it copied.
+      long long parameters = 0;
+      if (value_integer(card_value(card.c_str()), &parameters) && parameters == 0) put(kPcount, card, "PCOUNT", true);
+    } else if (key == "ZBITPIX" || key == "ZNAXIS" || key == "ZGCOUNT") {
+      const int rank = key == "ZBITPIX" ? kBitpix : key == "ZNAXIS" ? kNaxis : kGcount;
       if (rank == kNaxis && naxis < 0) naxis = small_integer(card);
       put(rank, card, key.substr(1), true);
     } else if (one_of(key, {"ZEXTEND", "ZBLOCKED", "ZHECKSUM", "ZDATASUM"})) {

@@ -1,8 +1,14 @@
 // HDUs sized as the FITS library sizes them, on the one reader of cards.
 #include "io/fits_hdu_walk.h"
 
-#include <fitsio.h>
+// ffgbyt, the bytes as stored; this header of the library declares no C linkage.
+extern "C" {
+#include <fitsio2.h>
+}
 
+#include <strings.h>
+
+#include <cstdint>
 #include <cstring>
 
 #include "array/fatal.h"
@@ -11,9 +17,9 @@
 
 namespace {
 
-// More bytes than any file holds: a size beyond it is refused rather than
-// wrapped around as the library's arithmetic would, padding included.
-constexpr long long kLargestSize = 1LL << 62;
+// The axes the library keeps of an image: it reads NAXIS1 to NAXISn into a
+// table of this many, whatever n its header gives, and would write past it.
+constexpr long long kLibraryAxes = 99;
 
 // A card's text fit for a message: its bytes outside printable ASCII as
 // '?', its trailing blanks off.
@@ -71,17 +77,17 @@ class header_cards {
   std::size_t count_ = 0;
 };
 
-// a x b, or false past kLargestSize; both are at least 0.
+// a x b, or false past kBeyondAnyFile; both are at least 0.
 bool times(long long a, long long b, long long* product) {
-  return !__builtin_mul_overflow(a, b, product) && *product <= kLargestSize;
+  return !__builtin_mul_overflow(a, b, product) && *product <= kBeyondAnyFile;
 }
 
 bool plus(long long a, long long b, long long* sum) {
-  return !__builtin_add_overflow(a, b, sum) && *sum <= kLargestSize;
+  return !__builtin_add_overflow(a, b, sum) && *sum <= kBeyondAnyFile;
 }
 
 // A size beyond any file, which the walk cannot follow past.
-constexpr hdu_data kBeyondAnyFile = {-1, -1};
+constexpr hdu_data kUnsized = {-1, -1};
 
 std::string structure_of(const header_cards& header, image_structure* image) {
   long long naxis = 0;
@@ -89,7 +95,8 @@ std::string structure_of(const header_cards& header, image_structure* image) {
   if (!fault.empty()) return fault;
   fault = header.integer_at(2, "NAXIS", &naxis);
   if (!fault.empty()) return fault;
-  if (naxis < 0 || naxis > 999) return "gives " + shown(header.at(2)) + ", which is not 0 to 999";
+  if (naxis < 0 || naxis > kLibraryAxes)
+    return "gives " + shown(header.at(2)) + ", which is not 0 to 99, the axes the FITS library keeps";
   image->axes.assign(static_cast<std::size_t>(naxis), 0);
   for (long long axis = 0; axis < naxis; axis++) {
     const std::size_t index = static_cast<std::size_t>(3 + axis);
@@ -129,12 +136,12 @@ std::string image_data(const header_cards& header, const char* cards, std::size_
     const bool random_groups = groups != nullptr && value_logical(card_value(groups));
     values = 1;
     for (std::size_t axis = random_groups ? 1 : 0; axis < image.axes.size() && data->data == 0; axis++)
-      if (!times(values, image.axes[axis], &values)) *data = kBeyondAnyFile;
+      if (!times(values, image.axes[axis], &values)) *data = kUnsized;
   }
   const long long bytes = (image.bitpix < 0 ? -image.bitpix : image.bitpix) / 8;
   if (data->data < 0 || !plus(values, pcount, &values) || !times(values, gcount, &values) ||
       !times(values, bytes, &data->data))
-    *data = kBeyondAnyFile;
+    *data = kUnsized;
   return "";
 }
 
@@ -156,7 +163,7 @@ std::string table_data(const header_cards& header, bool ascii, hdu_data* data) {
   if (fault.empty()) fault = header.text_at(6, "GCOUNT", "1");
   if (!fault.empty()) return fault;
   long long values = 0;
-  if (!times(row, rows, &values) || !plus(values, heap, &data->data)) *data = kBeyondAnyFile;
+  if (!times(row, rows, &values) || !plus(values, heap, &data->data)) *data = kUnsized;
   return "";
 }
 
@@ -170,7 +177,102 @@ bool library_image_type(const std::string& value) {
   return type == "IMAGE" || type == "IUEIMAGE";
 }
 
+// The kind of HDU the library takes this one for: a compressed image for an
+// image, a type it does not know too.
+int hdu_kind(int hdu, const char* cards, std::size_t size) {
+  if (hdu == 0 || compressed_table(cards, size)) return IMAGE_HDU;
+  if (binary_table_type(cards)) return BINARY_TBL;
+  std::string xtension = value_text(card_value(cards));
+  xtension.erase(0, xtension.find_first_not_of(' '));
+  return xtension == "TABLE" ? ASCII_TBL : IMAGE_HDU;
+}
+
+// A version as the library compares it: 1 when the card is absent or its
+// value no integer it converts (EXTVER = 'abc'); an int, so that 4294967298
+// is version 2.
+int version_of(const char* card) {
+  long long version = 1;
+  if (card == nullptr || !value_integer(card_value(card), &version)) return 1;
+  return static_cast<int>(static_cast<std::uint32_t>(version));
+}
+
+// The card after `card` that the library reads as `key`, or null.
+const char* next_copy(const char* cards, std::size_t size, const char* card, const std::string& key) {
+  const std::size_t after = static_cast<std::size_t>(card + FITS_CARD - cards);
+  return library_card(cards + after, size - after, key);
+}
+
+[[noreturn]] void refuse_copies(int hdu, const char* key, const char* first, const char* copy, const char* why,
+                                const std::string& name) {
+  fatal_exitf(-1, stderr,
+              "Error: HDU [%d] gives %s twice, with values that differ (%s, then %s), of which the FITS library's "
+              "search for the HDU the name selects %s: remove the wrong one ... (%s)\n",
+              hdu, key, fits_card_shown(first).c_str(), fits_card_shown(copy).c_str(), why, name.c_str());
+}
+
+// The current HDU's header as the file holds it; empty when it cannot be
+// read.
+std::string current_header(fitsfile* fptr) {
+  int status = 0;
+  LONGLONG head_start = 0, data_start = 0, data_end = 0;
+  if (ffghadll(fptr, &head_start, &data_start, &data_end, &status) != 0 || data_start <= head_start) return "";
+  std::string cards(static_cast<std::size_t>(data_start - head_start), ' ');
+  if (ffmbyt(fptr, head_start, REPORT_EOF, &status) != 0 ||
+      ffgbyt(fptr, data_start - head_start, &cards[0], &status) != 0)
+    return "";
+  return cards;
+}
+
 }  // namespace
+
+bool hdu_selector::selects(int hdu, const char* cards, std::size_t size, const std::string& name) const {
+  if (type != ANY_HDU && hdu_kind(hdu, cards, size) != type) return false;
+  auto sought = [&](const char* card) {
+    if (card == nullptr) return false;
+    const std::string given = value_text(card_value(card));
+    for (const std::string& wanted : names)
+      if (strcasecmp(given.c_str(), wanted.c_str()) == 0) return true;
+    return false;
+  };
+  // Measured: the search reads the first EXTNAME, as astropy does; then,
+  // where that name and a version are sought, the first EXTVER after it
+  // (the first before it when there is none), where astropy reads the first
+  // of all. After an EXTNAME that did not answer, it reads HDUNAME, which
+  // astropy never reads, and EXTVER, from wherever its last search ended:
+  // there it may read any copy, and copies it would answer otherwise are
+  // refused.
+  const char* extname = library_card(cards, size, "EXTNAME");
+  const char* first_version = library_card(cards, size, "EXTVER");
+  if (sought(extname)) {
+    if (version == 0) return true;
+    const char* after = next_copy(cards, size, extname, "EXTVER");
+    const char* read = after != nullptr ? after : first_version;
+    const bool answered = version_of(read) == version;
+    if ((version_of(first_version) == version) != answered)
+      refuse_copies(hdu, "EXTVER", first_version, read, "reads the one and astropy the other", name);
+    if (answered) return true;
+  }
+  const char* hduname = library_card(cards, size, "HDUNAME");
+  const bool named = sought(hduname);
+  for (const char* copy = hduname; copy != nullptr; copy = next_copy(cards, size, copy, "HDUNAME"))
+    if (sought(copy) != named) refuse_copies(hdu, "HDUNAME", hduname, copy, "may read either", name);
+  if (!named || version == 0) return named;
+  const bool answered = version_of(first_version) == version;
+  for (const char* copy = first_version; copy != nullptr; copy = next_copy(cards, size, copy, "EXTVER"))
+    if ((version_of(copy) == version) != answered)
+      refuse_copies(hdu, "EXTVER", first_version, copy, "may read either", name);
+  return answered;
+}
+
+int fits_move_to_selected(fitsfile* fptr, const hdu_selector& selector, const std::string& name) {
+  for (int hdu = 0;; hdu++) {
+    int status = 0;
+    if (ffmahd(fptr, hdu + 1, nullptr, &status) != 0) return BAD_HDU_NUM;
+    const std::string cards = current_header(fptr);
+    if (cards.empty()) return BAD_HDU_NUM;
+    if (selector.selects(hdu, cards.data(), cards.size(), name)) return 0;
+  }
+}
 
 bool fits_opens_hdu(const char* first_card, int hdu) {
   return opening_keyword(first_card) == (hdu == 0 ? "SIMPLE" : "XTENSION");

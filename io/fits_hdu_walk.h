@@ -22,7 +22,7 @@ bool fits_opens_hdu(const char* first_card, int hdu);
 // library reads it: BITPIX as the second card, NAXIS as the third, then
 // NAXIS1, NAXIS2, ... in order, each an integer as written (16.0 or '16'
 // is none). Empty when read; else what is wrong, for a message: a card
-// missing or misplaced, a value not an integer, NAXIS not 0 to 999. The
+// missing or misplaced, a value not an integer, NAXIS not 0 to 99. The
 // values are the caller's to judge.
 struct image_structure {
   long long bitpix = 0;
@@ -63,6 +63,9 @@ struct hdu_walk_state {
 std::string fits_hdu_data(const char* cards, std::size_t size, int hdu, hdu_data* data, hdu_walk_state* state);
 // The reason for a message when an HDU's data are more than any file holds.
 extern const char fits_hdu_beyond_any_file[];
+// More bytes than any file holds: sizes beyond it are saturated there
+// rather than wrapped around.
+constexpr long long kBeyondAnyFile = 1LL << 62;
 
 // The HDU a selector selects (the text between a name's brackets: "1",
 // "SCI,2", "1#"), as the library's open reads it: a number, or the names
@@ -76,8 +79,22 @@ struct hdu_selector {
   int number = 0;
   std::vector<std::string> names;
   int version = 0, type = ANY_HDU;
+
+  // Whether a name search takes HDU `hdu` (0 the primary) whose header is
+  // `cards` (`size` bytes): the kind of HDU the library takes it for, then
+  // a name the EXTNAME or HDUNAME it reads gives, in any letter case, then
+  // the version its EXTVER gives (1 when absent or no integer, its low 32
+  // bits as the library's int), when one is sought. Copies of these cards
+  // that the library's search and astropy would answer otherwise are
+  // refused (status -1), for the file `name`.
+  bool selects(int hdu, const char* cards, std::size_t size, const std::string& name) const;
 };
 hdu_selector fits_hdu_selector(const std::string& text);
+
+// Moves fptr to the first HDU a selector of names selects, as the library's
+// open goes from the primary on; BAD_HDU_NUM when none does before the file
+// ends or an HDU the library cannot read. Messages name the file `name`.
+int fits_move_to_selected(fitsfile* fptr, const hdu_selector& selector, const std::string& name);
 
 // A card's text fit for a message: its bytes outside printable ASCII as
 // '?', its trailing blanks off.

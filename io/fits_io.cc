@@ -276,7 +276,6 @@ std::string axes_text(const std::vector<LONGLONG>& axes) {
 // as such a table). Saturated at 2^62: beyond any file, and no overflow on
 // the way. The library's status when it cannot read the cards.
 long long announced_data_bytes(fitsfile* fptr, int* status) {
-  const long long kBeyondAnyFile = 1LL << 62;
   int bitpix = 0, naxis = 0;
   if (ffgky(fptr, TINT, "BITPIX", &bitpix, nullptr, status) || ffgky(fptr, TINT, "NAXIS", &naxis, nullptr, status))
     return 0;
@@ -441,19 +440,14 @@ std::string missing_hdu_in(fitsfile* fptr, const std::string& extension, const s
   fits_check_compressed_hdus_through(fptr, std::numeric_limits<int>::max());
   if (ffthdu(fptr, &count, &status) != 0 || count < 1) return "";
   const hdus_end end = end_of_hdus(fptr, count, label);
+  // A search that met the cut end found nothing before it; one that found
+  // the name in the header the end cuts found an HDU the library cannot open.
   bool absent = selector.number >= count;
   if (!selector.names.empty()) {
-    absent = true;
-    for (const std::string& name : selector.names) {
-      std::vector<char> text(name.begin(), name.end());
-      text.push_back('\0');
-      int found = 0, at = 0;
-      ffmnhd(fptr, selector.type, text.data(), selector.version, &found);
-      ffghdn(fptr, &at);
-      // A search that met the cut end found nothing before it; one that found
-      // the name in the header the end cuts found an HDU the library cannot open.
-      absent = absent && (found == BAD_HDU_NUM || (!end.cut.empty() && (found != 0 || at > count)));
-    }
+    const bool found = fits_move_to_selected(fptr, selector, label) == 0;
+    int at = 0;
+    ffghdn(fptr, &at);
+    absent = !found || at > count;
   }
   if (!absent || (!end.whole && end.cut.empty())) return "";
   return end.whole ? label + " has no such HDU: it holds " + hdu_list(fptr, count) : end.cut;
@@ -875,7 +869,15 @@ int library_image_cards(fitsfile* fptr, std::string& cards) {
     std::free(memory);
     return status;
   }
-  if (fits_img_decompress_header(fptr, image, &status) == 0) status = stored_cards(image, cards);
+  // The rebuild copies ZPCOUNT into PCOUNT, while the image the library
+  // opens has no parameters whatever ZPCOUNT says: astropy writes the old
+  // heap's size there in a table it copied.
+  LONGLONG parameters = 0;
+  int absent = 0;
+  if (fits_img_decompress_header(fptr, image, &status) == 0 &&
+      ffgkyjj(image, "PCOUNT", &parameters, nullptr, &absent) == 0 && parameters != 0)
+    ffmkyj(image, "PCOUNT", 0, "&", &status);
+  if (status == 0) status = stored_cards(image, cards);
   int ignored = 0;
   ffukyj(image, "NAXIS", 0, nullptr, &ignored);
   ffrdef(image, &ignored);

@@ -14,6 +14,7 @@
 
 #include "array/fatal.h"
 #include "io/compressed_input.h"
+#include "io/fits_hdu_walk.h"
 #include "io/image_file.h"
 #include "io/network_input.h"
 
@@ -51,7 +52,6 @@ std::vector<std::string> split(const std::string& text, char separator) {
 }
 
 // A number of the raw array's form, saturated where it would pass any file.
-constexpr long long kBeyondAnyFile = 1LL << 62;
 long long saturated(const std::string& digits) {
   long long value = 0;
   for (char c : digits) {
@@ -201,6 +201,20 @@ void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file) {
               "Error: the name asks for a pixel filter on HDU [%d], which holds no image: select an HDU that holds "
               "one, as in '[1][pix ...]', or %s ... (%s)\n",
               hdu - 1, kFilterRemedy, file.c_str());
+}
+
+void fits_refuse_section_axes(fitsfile* fptr, const std::string& file) {
+  // Measured: the library takes sections of images of 1 to 4 axes, and
+  // refuses more only after it has read every axis length into tables of
+  // nine, on its stack.
+  constexpr int kSectionAxes = 4;
+  int status = 0, naxis = 0, hdu = 1;
+  ffghdn(fptr, &hdu);
+  if (ffgidm(fptr, &naxis, &status) != 0 || naxis <= kSectionAxes) return;
+  fatal_exitf(-1, stderr,
+              "Error: the name asks for a section of HDU [%d], whose image has %d axes: the FITS library takes "
+              "sections of images of at most %d axes; name the HDU without the section ... (%s)\n",
+              hdu - 1, naxis, kSectionAxes, file.c_str());
 }
 
 void fits_check_name_length(const std::string& handed, const std::string& file) {

@@ -68,3 +68,7 @@ void fits_refuse_filters_on_compressed(const fits_name_filters& filters, const s
 // Refuses (status -1) a pixel filter on the current HDU of fptr when it
 // holds no image.
 void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file);
+// Refuses (status -1) a section of the current HDU of fptr, the one the
+// library takes it of, when its image has more axes than the library's
+// sections take.
+void fits_refuse_section_axes(fitsfile* fptr, const std::string& file);

@@ -20,7 +20,6 @@ extern "C" {
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <limits>
 #include <new>
 #include <string>
@@ -444,10 +443,12 @@ class tile_table {
   }
 
   // An image is one group of pixels: the library sizes the image it
-  // rebuilds by these, before any pixel is read.
+  // rebuilds by ZGCOUNT, before any pixel is read. ZPCOUNT it never reads
+  // (measured: the image it opens has no parameters whatever the card
+  // says), and astropy writes the old heap's size there in a table it
+  // copied: it is no matter.
   void check_one_group() {
     if (integer("ZGCOUNT", 1) != 1) refuse(card_text("ZGCOUNT"), "an image is one group of pixels");
-    if (integer("ZPCOUNT", 0) != 0) refuse(card_text("ZPCOUNT"), "an image has no parameters");
   }
 
   // ZQUANTIZ: a quantization the library knows.
@@ -988,65 +989,10 @@ struct hdu_reach {
   }
 
   // Whether the read goes no further than `hdu`, whose cards these are, in
-  // the file `name`. The library's search takes an HDU whose EXTNAME or
-  // HDUNAME is the name sought, in any letter case, and whose EXTVER (for
-  // either; 1 when absent or no integer, its low 32 bits as the library's
-  // int) is the version sought, when one is; measured, it tries HDUNAME
-  // after an EXTNAME that matched with another version, to the same end.
-  // Copies of these cards that the search would answer otherwise, whichever
-  // it reads, are refused; copies it answers alike are no matter.
+  // the file `name`: a search by name stops where the selector selects.
   bool reached(int hdu, const char* cards, std::size_t size, const std::string& name) const {
     if (!selector.read || selector.names.empty()) return hdu >= last;
-    if (selector.type != ANY_HDU && kind_of(hdu, cards, size) != selector.type) return false;
-    bool named = false;
-    for (const char* const key : {"EXTNAME", "HDUNAME"})
-      named = answer(hdu, cards, size, key, name, [&](const char* card) { return names_sought(card); }) || named;
-    if (!named || selector.version == 0) return named;
-    return answer(hdu, cards, size, "EXTVER", name, [&](const char* card) { return version_of(card) == selector.version; });
-  }
-
- private:
-  // The kind of HDU the library takes this one for: a compressed image for
-  // an image, a type it does not know too.
-  static int kind_of(int hdu, const char* cards, std::size_t size) {
-    if (hdu == 0 || compressed_table(cards, size)) return IMAGE_HDU;
-    if (binary_table_type(cards)) return BINARY_TBL;
-    std::string xtension = value_text(card_value(cards));
-    xtension.erase(0, xtension.find_first_not_of(' '));
-    return xtension == "TABLE" ? ASCII_TBL : IMAGE_HDU;
-  }
-  bool names_sought(const char* card) const {
-    if (card == nullptr) return false;
-    const std::string given = value_text(card_value(card));
-    for (const std::string& sought : selector.names)
-      if (strcasecmp(given.c_str(), sought.c_str()) == 0) return true;
-    return false;
-  }
-  // A version as the library compares it: 1 when the card is absent or its
-  // value no integer it converts (EXTVER = 'abc'); an int, so that
-  // 4294967298 is version 2.
-  static int version_of(const char* card) {
-    long long version = 1;
-    if (card == nullptr || !value_integer(card_value(card), &version)) return 1;
-    return static_cast<int>(static_cast<std::uint32_t>(version));
-  }
-  // What the search answers of the card `key` (`sought`, of the card or of
-  // null when it is absent); refused when its copies answer otherwise.
-  template <class Answer>
-  static bool answer(int hdu, const char* cards, std::size_t size, const char* key, const std::string& name,
-                     Answer sought) {
-    const char* first = library_card(cards, size, key);
-    const bool answered = sought(first);
-    for (const char* copy = first; copy != nullptr;) {
-      if (sought(copy) != answered)
-        fatal_exitf(-1, stderr,
-                    "Error: HDU [%d] gives %s twice, with values that differ (%s, then %s), of which the FITS "
-                    "library's search for the HDU the name selects may read either: remove the wrong one ... (%s)\n",
-                    hdu, key, fits_card_shown(first).c_str(), fits_card_shown(copy).c_str(), name.c_str());
-      const std::size_t after = static_cast<std::size_t>(copy + FITS_CARD - cards);
-      copy = library_card(cards + after, size - after, key);
-    }
-    return answered;
+    return selector.selects(hdu, cards, size, name);
   }
 };
 

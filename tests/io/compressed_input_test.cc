@@ -814,3 +814,142 @@ TEST(CompressedFits, AMissingHduOfANamedPipeIsRefusedWithoutASecondOpen) {
     std::remove(pipe.c_str());
   }
 }
+
+// The machine's memory as the program reads it, made as small as a test
+// asks: the program's code is linked into this test, so its sysconf calls
+// come here first.
+namespace small_memory {
+long pages = 0;
+}  // namespace small_memory
+
+extern "C" long sysconf(int name) noexcept {
+  using Sysconf = long (*)(int);
+  static const Sysconf real = reinterpret_cast<Sysconf>(dlsym(RTLD_NEXT, "sysconf"));
+  if (name == _SC_PHYS_PAGES && small_memory::pages > 0) return small_memory::pages;
+  return real(name);
+}
+
+namespace {
+
+// The two images, the second named SCI.
+std::string named_image_bytes() {
+  std::string bytes = two_image_bytes();
+  bytes.replace(5760 + 7 * 80, 160, card("EXTNAME = 'SCI'") + card("END"));
+  return bytes;
+}
+
+bool failed(int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }
+
+}  // namespace
+
+// A search by name with the library's "#", in a gzip file or on the
+// standard input, where the program takes the HDUs in turn itself: a name
+// no HDU gives is no such HDU, never the last HDU read; one that an HDU
+// gives lands there, as in the plain file.
+TEST(CompressedFitsDeath, ANameSearchThatMatchesNothingFindsNoHdu) {
+  const std::string plain = scratch("sci.fits");
+  write_bytes(plain, named_image_bytes());
+  const std::string gzipped = packed(kTools[0], plain);
+  if (gzipped.empty()) GTEST_SKIP() << "gzip is not installed";
+  to_array<float, false> second, ima;
+  fitsstruct rec;
+  fits_read_float((plain + "[1]").c_str(), second, &rec);
+  for (const char* selector : {"[SCI#]", "[sci,1#]"}) {
+    fits_read_float((gzipped + selector).c_str(), ima, &rec);
+    EXPECT_TRUE(qz_test::same_bits(ima, second)) << selector;
+  }
+  const std::string list = " has no such HDU: it holds \\[0\\], \\[1\\] SCI\\)";
+  for (const char* selector : {"[FOO#]", "[SCI,2#]", "[SCI##]"})
+    EXPECT_EXIT(
+        {
+          QZ_STDOUT_TO_STDERR();
+          fits_read_float((gzipped + selector).c_str(), ima, &rec);
+        },
+        failed, "\\(" + gzipped + "\\[.*\\]: " + gzipped + list)
+        << selector;
+  for (const std::string& sent : {plain, gzipped})
+    EXPECT_EXIT(
+        {
+          QZ_STDOUT_TO_STDERR();
+          stdin_through_pipe(sent);
+          fits_read_float("-.fits[NONE#]", ima, &rec);
+        },
+        failed, "\\(-.fits\\[NONE#\\]: the standard input" + list)
+        << sent;
+}
+
+// A search typed for an image passes a table of the same name before it, as
+// the library's does, and lands on the compressed image after it: from the
+// file, a gzip file and the standard input, the pixels the library reads.
+TEST(CompressedFits, ATypedSearchPassesATableOfTheSameName) {
+  std::vector<double> values(8 * 6);
+  for (std::size_t k = 0; k < values.size(); k++) values[k] = static_cast<double>(k * 37 % 101);
+  fits_test::Hdu table, image{SHORT_IMG, {8, 6}, values, "SCI"};
+  table.table = true;
+  table.extname = "SCI";
+  image.compressed = true;
+  const std::string plain = scratch("typed.fits");
+  fits_test::write_hdus(plain, {fits_test::Hdu{}, table, image});
+  const fits_test::Reference library = fits_test::read_reference(plain + "[SCI,1,IMAGE]");
+  ASSERT_EQ(library.values, values);
+  std::vector<std::string> names = {plain + "[SCI,1,IMAGE]"};
+  const std::string gzipped = packed(kTools[0], plain);
+  if (!gzipped.empty()) names.push_back(gzipped + "[SCI,1,IMAGE]");
+  for (const std::string& name : names)
+    EXPECT_EQ(fits_test::read_program(name), std::vector<float>(values.begin(), values.end())) << name;
+  EXPECT_EXIT(
+      {
+        stdin_through_pipe(plain);
+        const std::vector<float> pixels = fits_test::read_program("-.fits[SCI,1,IMAGE]");
+        std::exit(pixels == std::vector<float>(values.begin(), values.end()) ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// Headers are held to the machine's memory as their blocks are gathered,
+// summed over the HDUs: a primary HDU and the header after it, which the
+// stream ends inside, each fit the memory, but not together. From a gzip
+// file and the standard input, the header is refused as it is gathered;
+// after an empty primary HDU, it is the file cut short that is reported.
+TEST(CompressedFitsDeath, HeadersGatheredPastTheMemoryOverTheHdusAreRefused) {
+  const long page = sysconf(_SC_PAGESIZE);
+  // 60 blocks of memory: 41 for the primary HDU, 25 for the header after it.
+  const long pages = 60 * 2880 / page;
+  std::string primary = card("SIMPLE  =                    T") + integer_card("BITPIX", 8) + integer_card("NAXIS", 1) +
+                        integer_card("NAXIS1", 40 * 2880) + card("END");
+  primary.resize(41 * 2880, ' ');
+  std::string unended = card("XTENSION= 'IMAGE   '") + integer_card("BITPIX", -32) + integer_card("NAXIS", 2) +
+                        integer_card("NAXIS1", 30) + integer_card("NAXIS2", 20) + integer_card("PCOUNT", 0) +
+                        integer_card("GCOUNT", 1);
+  while (unended.size() < 25 * 2880) unended += card("COMMENT a long history");
+  const std::string empty_primary = card("SIMPLE  =                    T") + integer_card("BITPIX", 8) +
+                                    integer_card("NAXIS", 0) + card("END") + std::string(2880 - 4 * 80, ' ');
+  const std::string both = scratch("long.fits"), alone = scratch("alone.fits");
+  write_bytes(both, primary + unended);
+  write_bytes(alone, empty_primary + unended);
+  const std::string gzipped = packed(kTools[0], both), gzipped_alone = packed(kTools[0], alone);
+  if (gzipped.empty()) GTEST_SKIP() << "gzip is not installed";
+  const std::string refusal = "the FITS headers of .* describe 0 MB( once inflated)?, more than the 0 MB of memory";
+  to_array<float, false> ima;
+  fitsstruct rec;
+  EXPECT_EXIT_STATUS(
+      {
+        small_memory::pages = pages;
+        fits_read_float((gzipped + "[1]").c_str(), ima, &rec);
+      },
+      255, "the gzip file describe .*" + gzipped);
+  EXPECT_EXIT_STATUS(
+      {
+        small_memory::pages = pages;
+        stdin_through_pipe(both);
+        fits_read_float("-.fits[1]", ima, &rec);
+      },
+      255, refusal + ".*\\(-.fits\\[1\\]\\)");
+  EXPECT_EXIT(
+      {
+        QZ_STDOUT_TO_STDERR();
+        small_memory::pages = pages;
+        fits_read_float((gzipped_alone + "[1]").c_str(), ima, &rec);
+      },
+      failed, gzipped_alone + " is truncated: it ends inside the header of HDU \\[1\\]");
+}

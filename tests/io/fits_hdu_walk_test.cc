@@ -9,6 +9,7 @@
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -324,21 +325,15 @@ TEST(FitsHduWalkDeath, PassedHdusAreWalkedAsTheLibraryWalksThem) {
     EXPECT_EXIT(read_expecting(scratch("version.fits") + selector, 100), ::testing::ExitedWithCode(0), "") << selector;
   }
   EXPECT_EXIT_STATUS(read_refused(scratch("version.fits[SCI,2]")), 255, "HDU \\[2\\] has ZTILE2 = 0");
-  // EXTNAME twice: alike for the search, HDU 1 is SCI; one SCI and one
-  // not, the search may take or pass HDU 1: refused.
-  const struct {
-    const char* again;
-    bool read;
-  } names[] = {{"'SCI     '", true}, {"'sci'", true}, {"'ERR'", false}};
-  for (const auto& [again, read] : names) {
+  // EXTNAME twice: the search reads the first copy, as astropy does, and
+  // HDU 1 is SCI whatever the second says.
+  for (const char* again : {"'SCI     '", "'sci'", "'ERR'"}) {
     write_bytes(
         scratch("names.fits"),
         primary + image_hdu(false, kStructure, {value_card("EXTNAME", "'SCI'"), "EXTNAME = " + std::string(again)}, 7) +
             with_card_text(dividing_by_zero(), "EXTNAME", value_card("EXTNAME", "'SCI'")));
-    if (read)
-      EXPECT_EXIT(read_expecting(scratch("names.fits[SCI]"), 7), ::testing::ExitedWithCode(0), "") << again;
-    else
-      EXPECT_EXIT_STATUS(read_refused(scratch("names.fits[SCI]")), 255, "HDU \\[1\\] gives EXTNAME twice") << again;
+    ASSERT_EQ(library_hdu(scratch("names.fits[SCI]")), 1) << again;
+    EXPECT_EXIT(read_expecting(scratch("names.fits[SCI]"), 7), ::testing::ExitedWithCode(0), "") << again;
   }
 }
 
@@ -564,4 +559,131 @@ TEST(FitsHduWalkDeath, SixtyFourBitPrimaryIsSizedOnTheWay) {
   EXPECT_EXIT_STATUS(read_refused(scratch("wide.fits[1]")), 255, "HDU \\[1\\] has ZTILE2 = 0");
   write_bytes(scratch("wide.fits"), primary + sound + dividing_by_zero());
   EXPECT_EXIT_STATUS(read_refused(scratch("wide.fits[2]")), 255, "HDU \\[2\\] has ZTILE2 = 0");
+}
+
+// The library keeps 99 axes, and writes the lengths of any more past its
+// table of them as it parses the header. A header of 100 to 999 axes, in a
+// primary read or an extension passed on the way to a later HDU by number
+// or by name, from a plain file, a gzip file, the standard input or a
+// section, is refused before the library reads it; 99 axes are read, and
+// the HDU after them is reached.
+TEST(FitsHduWalkDeath, MoreAxesThanTheLibraryKeepsAreRefused) {
+  auto axes = [](int naxis) {
+    std::vector<std::string> structure = {value_card("BITPIX", "16"), value_card("NAXIS", std::to_string(naxis)),
+                                          value_card("NAXIS1", "10"), value_card("NAXIS2", "2")};
+    for (int k = 3; k <= naxis; k++) structure.push_back(value_card("NAXIS" + std::to_string(k), "1"));
+    return structure;
+  };
+  const std::string primary = scratch("axes_primary.fits"), passed = scratch("axes_passed.fits");
+  for (const int naxis : {99, 100, 104, 999}) {
+    SCOPED_TRACE(naxis);
+    write_bytes(primary, image_hdu(true, axes(naxis), {}, 1));
+    write_bytes(passed, image_hdu(true, kStructure, {}, 1) +
+                            image_hdu(false, axes(naxis), {value_card("EXTNAME", "'WIDE'")}, 50) +
+                            image_hdu(false, kStructure, {value_card("EXTNAME", "'SCI'")}, 100));
+    for (const std::string& path : {primary, passed})
+      ASSERT_EQ(std::system(("gzip -c '" + path + "' > '" + path + ".gz'").c_str()), 0);
+    const auto refusal = [&](int hdu) {
+      return "the header of HDU \\[" + std::to_string(hdu) + "\\] gives NAXIS += +" + std::to_string(naxis) +
+             ", which is not 0 to 99";
+    };
+    for (const std::string& name : {primary, primary + ".gz"}) {
+      if (naxis == 99) {
+        EXPECT_EXIT_STATUS(read_refused(name), 255, "not a 2D array \\(NAXIS = 99: 10 x 2 x 1") << name;
+      } else {
+        EXPECT_EXIT_STATUS(read_refused(name), 255, refusal(0)) << name;
+      }
+    }
+    EXPECT_EXIT_STATUS(read_refused(primary + "[1:8,1:2]"), 255,
+                       naxis == 99 ? "section of HDU \\[0\\], whose image has 99 axes" : refusal(0));
+    for (const std::string& path : {passed, passed + ".gz"})
+      for (const char* selector : {"[2]", "[SCI]"}) {
+        if (naxis == 99) {
+          EXPECT_EXIT(read_expecting(path + selector, 100), ::testing::ExitedWithCode(0), "") << path << selector;
+        } else {
+          EXPECT_EXIT_STATUS(read_refused(path + selector), 255, refusal(1)) << path << selector;
+        }
+      }
+    const struct {
+      std::string file, name;
+      int hdu;
+    } streamed[] = {{primary, "-.fits", 0}, {passed, "-.fits[SCI]", 1}, {passed + ".gz", "-.fits[2]", 1}};
+    for (const auto& input : streamed) {
+      if (naxis == 99 && input.hdu == 1) {
+        EXPECT_EXIT(
+            {
+              fits_test::stdin_through_pipe(input.file);
+              read_expecting(input.name, 100);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << input.file;
+      } else if (naxis != 99) {
+        EXPECT_EXIT_STATUS(
+            {
+              fits_test::stdin_through_pipe(input.file);
+              read_refused(input.name);
+            },
+            255, refusal(input.hdu))
+            << input.file;
+      }
+    }
+  }
+}
+
+// The library takes sections of images of 1 to 4 axes, and reads the axis
+// lengths of an image of more into tables of nine on its stack before it
+// says so: a section of such an image is refused before the library opens
+// the name, in the HDU the name selects or, where it selects none, in the
+// first HDU past the images of no axes, where the library takes it. The
+// reference for that HDU is the library's own section of the same file
+// with a plane there, whose first pixel tells the HDU.
+TEST(FitsHduWalkDeath, SectionsOfImagesOfMoreThanFourAxesAreRefused) {
+  auto axes = [](int naxis) {
+    std::vector<std::string> structure = {value_card("BITPIX", "16"), value_card("NAXIS", std::to_string(naxis))};
+    for (int k = 1; k <= naxis; k++)
+      structure.push_back(value_card("NAXIS" + std::to_string(k), k == 1 ? "10" : k == 2 ? "2" : "1"));
+    return structure;
+  };
+  const std::string empty_primary =
+      header_of({value_card("SIMPLE", "T"), value_card("BITPIX", "16"), value_card("NAXIS", "0")});
+  const std::string empty_extension = header_of({value_card("XTENSION", "'IMAGE   '"), value_card("BITPIX", "16"),
+                                                 value_card("NAXIS", "0"), value_card("PCOUNT", "0"),
+                                                 value_card("GCOUNT", "1")});
+  // The file with the sectioned image of `naxis` axes, its pixels from 100
+  // x its HDU's number on.
+  const struct {
+    std::function<std::string(int)> bytes;
+    const char* section;
+    int hdu;
+  } cases[] = {
+      {[&](int naxis) { return image_hdu(true, axes(naxis), {}, 0); }, "[1:8,1:2]", 0},
+      {[&](int naxis) { return empty_primary + image_hdu(false, axes(naxis), {}, 100); }, "[1:8,1:2]", 1},
+      {[&](int naxis) { return empty_primary + empty_extension + image_hdu(false, axes(naxis), {}, 200); },
+       "[1:8,1:2]", 2},
+      {[&](int naxis) { return image_hdu(true, kStructure, {}, 1) + image_hdu(false, axes(naxis), {}, 100); },
+       "[1][1:8,1:2]", 1},
+  };
+  const std::string path = scratch("section.fits");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.section + std::to_string(c.hdu));
+    write_bytes(path, c.bytes(2));
+    fitsfile* f = nullptr;
+    int status = 0, anynul = 0;
+    float first = -1;
+    ffopen(&f, (path + c.section).c_str(), READONLY, &status);
+    ffgpv(f, TFLOAT, 1, 1, nullptr, &first, &anynul, &status);
+    if (f != nullptr) ffclos(f, &status);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(first, 100.0f * c.hdu);
+    for (const int naxis : {5, 9, 10, 80, 99}) {
+      write_bytes(path, c.bytes(naxis));
+      EXPECT_EXIT_STATUS(read_refused(path + c.section), 255,
+                         "section of HDU \\[" + std::to_string(c.hdu) + "\\], whose image has " +
+                             std::to_string(naxis) + " axes: the FITS library takes sections of images of at most 4")
+          << naxis;
+    }
+  }
+  // Four axes are taken: the 8 x 2 x 1 x 1 section is then no plane.
+  write_bytes(path, image_hdu(true, axes(4), {}, 1));
+  EXPECT_EXIT_STATUS(read_refused(path + "[1:8,1:2]"), 255, "not a 2D array \\(NAXIS = 4: 8 x 2 x 1 x 1");
 }
