@@ -636,33 +636,28 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
   return handed;
 }
 
-// A name with a section or a filter: the library applies it as it opens
-// the name, decoding the tiles of the HDU named and parsing every HDU after
-// it, before any check that follows the open could run. So every HDU's
-// cards are checked first; on a file holding a tile-compressed image,
-// filters other than a section are refused, and the tiles of every
-// tile-compressed image are checked through an open of the name without its
-// filters; a pixel filter needs an image in the HDU named. The status of
-// that open when it fails (the open with filters would fail there too).
-int check_before_filters(std::FILE* stream, const input_place& place, const std::string& file,
+// A name with a section (the gate refuses every other filter): the library
+// cuts it as it opens the name, decoding the tiles of the HDU named and
+// parsing every HDU after it, before any check that follows the open could
+// run. So every HDU's cards are checked first, and on a file holding a
+// tile-compressed image, the tiles of every tile-compressed image are
+// checked through an open of the name without its section. The status of
+// that open when it fails (the open with the section would fail there too).
+int check_before_section(std::FILE* stream, const input_place& place, const std::string& file,
                          const std::string& name) {
-  const bool compressed = fits_check_every_hdu(stream, name);
-  const fits_name_filters filters = fits_filters_of(place.parts);
-  if (compressed) fits_refuse_filters_on_compressed(filters, file);
-  if (!compressed && !filters.pixels) return 0;
+  if (!fits_check_every_hdu(stream, name)) return 0;
   if (place.parts.after_root == std::string::npos)
-    fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its filters ... (%s)\n",
+    fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its section ... (%s)\n",
                 file.c_str());
   const std::string unfiltered =
       file.substr(0, place.parts.after_root) + (place.parts.extension.empty() ? "" : "[" + place.parts.extension + "]");
   fitsfile* plain = nullptr;
   int status = 0;
   if (ffopen(&plain, library_name(stream, place, unfiltered).c_str(), READONLY, &status) != 0) return status;
-  // The stream stays open for the open with filters.
+  // The stream stays open for the open with the section.
   keep_for(plain, {std::shared_ptr<void>(stream, [](void*) {}), nullptr, 0, fileno(stream), name});
-  if (filters.pixels) fits_refuse_pixels_without_image(plain, file);
   int count = 0;
-  if (compressed && ffthdu(plain, &count, &status) == 0)
+  if (ffthdu(plain, &count, &status) == 0)
     for (int hdu = 1; hdu <= count && ffmahd(plain, hdu, nullptr, &status) == 0; hdu++) fits_check_tiles(plain);
   fits_take_input_backing(plain->Fptr);
   status = 0;
@@ -854,7 +849,7 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
       return false;
     }
     if (parts.filtered) {
-      *status = check_before_filters(stream, place, file, name);
+      *status = check_before_section(stream, place, file, name);
       if (*status != 0) {
         std::fclose(stream);
         return true;

@@ -19,8 +19,6 @@
 
 namespace {
 
-const char* const kFilterRemedy = "write the filtered image with another tool first, and name that file";
-
 // The prefixes whose files are opened here first (io/compressed_input.h).
 bool prefix_is_local(const std::string& prefix) {
   return prefix == "file://" || prefix == "rawfile://" || fits_prefix_wants_compressed(prefix);
@@ -118,11 +116,10 @@ bool raw_array_of(const std::string& root, const std::string& file, raw_array& r
   return true;
 }
 
-}  // namespace
-
-bool fits_is_image_section(const std::string& text) {
-  // Each axis: "*" or "-*" (all of it, reversed), or "first:last"; then
-  // a step ":n" if any.
+// True when text is an image section as the library writes one: each
+// axis "*" or "-*" (all of it, reversed) or "first:last", then a step
+// ":n" if any.
+bool is_image_section(const std::string& text) {
   for (const std::string& item : split(text, ',')) {
     std::vector<std::string> fields = split(trimmed(item), ':');
     std::size_t steps_from = 1;
@@ -138,47 +135,34 @@ bool fits_is_image_section(const std::string& text) {
   return true;
 }
 
-fits_name_filters fits_filters_of(const fits_name_parts& parts) {
-  fits_name_filters filters;
-  auto other = [&](const char* what) {
-    filters.other = true;
-    filters.what += (filters.what.empty() ? "" : " and ") + std::string(what);
+// The library applies every filter but an image section as it opens the
+// name, on HDUs and tiles no check has seen (a column filter can even make
+// an HDU tile-compressed after the checks), and the expressions of pixel,
+// row and column filters open other names with its whole syntax: regions
+// and good-time intervals read from a file, fetched from a server, or
+// written to a file ("gtifilter(\"a.fits(new.fits)\")"). So every one is
+// refused, on every file, naming the filters the name asks for.
+void refuse_filters(const fits_name_parts& parts, const std::string& file) {
+  std::string asked;
+  auto add = [&](bool present, const char* what) {
+    if (present) asked += (asked.empty() ? "" : " and ") + std::string(what);
   };
-  if (parts.extension_filters) other("filter in the HDU selector");
-  if (!parts.rows.empty()) {
-    if (fits_is_image_section(parts.rows))
-      filters.section = true;
-    else
-      other("row filter");
-  }
-  if (!parts.bins.empty()) other("binning");
-  if (!parts.columns.empty()) other("column filter");
-  if (!parts.pixels.empty()) {
-    filters.pixels = true;
-    filters.what += (filters.what.empty() ? "" : " and ") + std::string("pixel filter");
-  }
-  if (!parts.compress.empty()) other("compression of the output");
-  return filters;
+  add(parts.extension_filters, "filter in the HDU selector");
+  add(!parts.rows.empty() && !is_image_section(parts.rows), "row filter");
+  add(!parts.bins.empty(), "binning");
+  add(!parts.columns.empty(), "column filter");
+  add(!parts.pixels.empty(), "pixel filter");
+  add(!parts.compress.empty(), "compression of the output");
+  if (asked.empty()) return;
+  fatal_exitf(-1, stderr,
+              "Error: the name asks the FITS library for a %s, which is refused: the library would apply it as it "
+              "opens the file, unchecked, and a filter's expression may read, fetch or write other files. Apply "
+              "the filter with another tool and name the file it writes; image sections [x1:x2,y1:y2] are read "
+              "... (%s)\n",
+              asked.c_str(), file.c_str());
 }
 
-void fits_refuse_filters_on_compressed(const fits_name_filters& filters, const std::string& file) {
-  if (!filters.other && !filters.pixels) return;
-  fatal_exitf(-1, stderr,
-              "Error: the name asks the FITS library for a %s, which it would apply as it opens a file holding a "
-              "tile-compressed image, to headers and tiles no check has seen: %s ... (%s)\n",
-              filters.what.c_str(), kFilterRemedy, file.c_str());
-}
-
-void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file) {
-  int status = 0, type = 0, naxis = 0, hdu = 1;
-  ffghdn(fptr, &hdu);
-  if (ffghdt(fptr, &type, &status) == 0 && type == IMAGE_HDU && ffgidm(fptr, &naxis, &status) == 0 && naxis > 0)
-    return;
-  fatal_exitf(-1, stderr,
-              "Error: the name asks for a pixel filter on HDU [%d], which holds no image: select an HDU that holds "
-              "one, as in '[1][pix ...]', or %s ... (%s)\n",
-              hdu - 1, kFilterRemedy, file.c_str());
-}
+}  // namespace
 
 void fits_check_name_length(const std::string& handed, const std::string& file) {
   if (handed.size() + 1 < FLEN_FILENAME) return;
@@ -192,6 +176,7 @@ bool fits_gate_name(const std::string& file, int iomode) {
   fits_check_name_length(file, file);
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts)) return false;
+  refuse_filters(parts, file);
   if (parts.standard_input) return true;
   fits_refuse_copy_syntax(file);
   if (fits_prefix_is_network(parts.prefix)) return true;

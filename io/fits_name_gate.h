@@ -9,18 +9,18 @@
 
 #include <string>
 
-struct fits_name_parts;
-
 // Refuses, with a message naming what is refused and why (status -1), a
 // name the library would read around the checks: one too long for its
 // buffers, one by which it would write a file (fits_refuse_copy_syntax), a
-// prefix that names no local file, memory, compressed file or network place
-// (shmem://, root://, ...), a section or filter on a file opened for an
+// filter other than an image section (pixel, row and column filters,
+// binning, a compression of the output, a filter in the HDU selector) on
+// any file, a prefix that names no local file, memory, compressed file or
+// network place (shmem://, root://, ...), a section on a file opened for an
 // update, and a raw array (`f.dat[i512,512:2880]`) whose form the checks do
 // not read. False for a name its parser rejects ("in.fits[1"), which the
 // library's open would fail on too: it is not to be handed on, and the
 // caller reports it as that failed open.
-// Network names pass: they are read elsewhere.
+// Network names without filters pass: they are read elsewhere.
 bool fits_gate_name(const std::string& file, int iomode);
 
 // Opens a raw array's name for reading ("f.dat[i512,512:2880]"): the file is
@@ -36,24 +36,3 @@ bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, i
 // apart otherwise than the checks did. The name typed, or the one built
 // from it for the library (the file's place put in for its path).
 void fits_check_name_length(const std::string& handed, const std::string& file);
-
-// The filters a name asks for, sorted by what the checks can follow: an
-// image section only ("[1:8,1:8]", "[*,*]", "[-*:2,*]"), whose tiles can be
-// checked before the library decodes them; a pixel filter; anything else
-// (row and column filters, binning, a compression of the output, a filter
-// in the HDU selector). `what` names the first of those for a message.
-struct fits_name_filters {
-  bool section = false, pixels = false, other = false;
-  std::string what;
-};
-fits_name_filters fits_filters_of(const fits_name_parts& parts);
-// True when text is an image section as the library writes one.
-bool fits_is_image_section(const std::string& text);
-
-// Refuses (status -1) a name whose filters the checks cannot follow, on a
-// file holding a tile-compressed image: the library would apply them as it
-// opens the file, to HDUs it parses and tiles it decodes unchecked.
-void fits_refuse_filters_on_compressed(const fits_name_filters& filters, const std::string& file);
-// Refuses (status -1) a pixel filter on the current HDU of fptr when it
-// holds no image.
-void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file);
