@@ -573,56 +573,69 @@ void keep_for(fitsfile* fptr, fits_input_source source) {
 }
 
 // Where the library reads a local name from: the standard input, or the
-// first of the root and its compressed siblings (root.gz, ...) that exists
-// and opens, as the library itself moves on past a file it cannot open;
-// the stream is open on it. find_input is false when the library must open
-// the name itself: a network name, no such file, something else than a
-// regular file or a named pipe.
+// file its search finds (find_input); the stream is open on it.
 struct input_place {
   fits_name_parts parts;
   std::string path;  // the disk file
   std::FILE* stream = nullptr;
 };
 
-// The files the library tries for a local name's root, in its order, until
-// take(candidate) is true; false when a candidate exists that is neither a
-// regular file nor a named pipe, or none is taken.
-template <class Take>
-bool try_local_files(const fits_name_parts& parts, Take take) {
-  if (parts.prefix != "file://" && !fits_prefix_wants_compressed(parts.prefix)) return false;
+// The files the library's search tries for a local name's root, in its
+// order: the root, then its compressed siblings. None for a name that no
+// local driver reads.
+std::vector<std::string> local_candidates(const fits_name_parts& parts) {
   std::string path;
-  if (!fits_local_path(parts.root, path)) return false;
+  if ((parts.prefix != "file://" && !fits_prefix_wants_compressed(parts.prefix)) ||
+      !fits_local_path(parts.root, path))
+    return {};
   static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
-  for (const char* suffix : kLibrarySuffixes) {
-    struct stat info;
-    const std::string candidate = path + suffix;
-    if (stat(candidate.c_str(), &info) != 0) continue;
-    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return false;
-    if (take(candidate)) return true;
-  }
-  return false;
+  std::vector<std::string> candidates;
+  for (const char* suffix : kLibrarySuffixes) candidates.push_back(path + suffix);
+  return candidates;
 }
 
-bool find_input(const std::string& file, int iomode, input_place& place) {
+enum class search { not_local, found, none };
+
+// The library's search, made here so that the library never opens a local
+// name by its path: it takes the first candidate that opens, moving on past
+// one that does not (missing, unreadable, a socket, a folder it may not
+// read), and ends at a folder that opens, which holds no file. Whatever
+// opens is read here, a device or a pipe too: handed the name, the library
+// would search again and read unchecked what it found then.
+search find_input(const std::string& file, int iomode, input_place& place) {
   fits_name_parts& parts = place.parts;
-  if (!fits_name_parts_of(file, parts)) return false;
+  if (!fits_name_parts_of(file, parts)) return search::not_local;
   if (parts.standard_input) {
     place.stream = io_standard_input(file.c_str());
-    return true;
+    return search::found;
   }
-  return try_local_files(parts, [&](const std::string& candidate) {
+  const std::vector<std::string> candidates = local_candidates(parts);
+  if (candidates.empty()) return search::not_local;
+  for (const std::string& candidate : candidates) {
+    std::FILE* stream = std::fopen(candidate.c_str(), "rb");
+    if (stream == nullptr) continue;
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0 || S_ISDIR(info.st_mode)) {
+      std::fclose(stream);
+      return search::none;
+    }
     // A file read is recorded as read; one opened for an update is not.
-    place.stream = iomode == READONLY ? io_fopen_read(candidate) : std::fopen(candidate.c_str(), "rb");
+    if (iomode == READONLY) io_note_input(stream, candidate);
+    place.stream = stream;
     place.path = candidate;
-    return place.stream != nullptr;
-  });
+    return search::found;
+  }
+  return search::none;
 }
 
 // A name by which the library opens exactly the file open on stream, with
-// what followed the root in the typed name (an HDU selector, a filter): the
-// descriptor's own name where the system gives one, else the file's path.
+// what followed the root in the typed name (an HDU selector, a section):
+// the descriptor's own name where the system gives one, else the file's
+// path.
 std::string library_name(std::FILE* stream, const input_place& place, const std::string& typed) {
-  if (place.parts.after_root == std::string::npos) return typed;
+  if (place.parts.after_root == std::string::npos)
+    fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its file's path ... (%s)\n",
+                typed.c_str());
   const std::string rest = typed.substr(place.parts.after_root);
   const std::string own = "/dev/fd/" + std::to_string(fileno(stream));
   struct stat by_name, opened;
@@ -646,9 +659,6 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
 int check_before_section(std::FILE* stream, const input_place& place, const std::string& file,
                          const std::string& name) {
   if (!fits_check_every_hdu(stream, name)) return 0;
-  if (place.parts.after_root == std::string::npos)
-    fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its section ... (%s)\n",
-                file.c_str());
   const std::string unfiltered =
       file.substr(0, place.parts.after_root) + (place.parts.extension.empty() ? "" : "[" + place.parts.extension + "]");
   fitsfile* plain = nullptr;
@@ -729,30 +739,34 @@ bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
   return true;
 }
 
-std::string fits_name_for_library(const std::string& file) {
-  fits_name_parts parts;
-  if (library_name_parts(file, parts) && parts.prefix == "stdin://" && !std_inout(file.c_str()))
-    return "file://" + file;
-  return file;
+namespace {
+
+// The first file the library's search would take for a local name, as far
+// as a look at each candidate tells without opening it (opening a named
+// pipe waits for its writer): one that is there and may be read. Empty for
+// none.
+std::string first_readable_candidate(const fits_name_parts& parts, struct stat& info) {
+  for (const std::string& candidate : local_candidates(parts))
+    if (stat(candidate.c_str(), &info) == 0 && !S_ISSOCK(info.st_mode) && access(candidate.c_str(), R_OK) == 0)
+      return candidate;
+  return "";
 }
+
+}  // namespace
 
 bool fits_name_finds_file(const std::string& file) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts)) return false;
-  return parts.standard_input || try_local_files(parts, [](const std::string&) { return true; });
+  struct stat info;
+  return parts.standard_input || (!first_readable_candidate(parts, info).empty() && !S_ISDIR(info.st_mode));
 }
 
 bool fits_name_is_streamed(const std::string& file) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts)) return false;
-  if (parts.standard_input) return true;
-  bool pipe = false;
-  try_local_files(parts, [&](const std::string& candidate) {
-    struct stat info;
-    pipe = stat(candidate.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
-    return true;
-  });
-  return pipe;
+  struct stat info;
+  return parts.standard_input || (!first_readable_candidate(parts, info).empty() && !S_ISREG(info.st_mode) &&
+                                  !S_ISDIR(info.st_mode));
 }
 
 void fits_refuse_copy_syntax(const std::string& file) {
@@ -844,10 +858,6 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
     // The library parses the headers of the HDUs it passes, opened for an
     // update too.
     fits_check_compressed_hdus(stream, name, parts.extension);
-    if (iomode != READONLY) {
-      std::fclose(stream);
-      return false;
-    }
     if (parts.filtered) {
       *status = check_before_section(stream, place, file, name);
       if (*status != 0) {
@@ -857,7 +867,9 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
     }
     // The library reads the very file opened here, through its
     // descriptor, which stays open as long as the library's file: while
-    // it does, no other file gets the same descriptor name.
+    // it does, no other file gets the same descriptor name. Opened for an
+    // update, the library opens that name again for writing, which the
+    // system allows where the file itself may be written.
     std::shared_ptr<void> held(stream, [](void* opened) { std::fclose(static_cast<std::FILE*>(opened)); });
     if (ffopen(fptr, library_name(stream, place, file).c_str(), iomode, status) == 0)
       keep_for(*fptr, {held, nullptr, 0, fileno(stream), name});
@@ -902,19 +914,32 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
 bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   fits_refuse_copy_syntax(file);
   input_place place;
-  if (!find_input(file, iomode, place)) return false;
+  switch (find_input(file, iomode, place)) {
+    case search::not_local: return false;
+    case search::none: fits_fail_as_no_file(file, status); return true;
+    case search::found: break;
+  }
   const bool standard_input = place.parts.standard_input;
   struct stat input;
   const bool known = fstat(fileno(place.stream), &input) == 0;
   // A folder reads as nothing at all, which would pass for an empty input.
   if (standard_input && known && S_ISDIR(input.st_mode))
     fatal_exitf(-1, stderr, "Error: the standard input is a folder, not a FITS file ... (%s)\n", file.c_str());
-  // A named pipe is read once, as the standard input is: the library would
-  // open it again after looking at its first bytes, and find its writer
-  // gone.
-  const bool streamed = standard_input || (known && S_ISFIFO(input.st_mode));
-  return open_found_input(fptr, place, file, streamed, standard_input ? "the standard input" : "the named pipe",
-                          standard_input ? file : place.path, iomode, status);
+  // A named pipe or a device is read once, as the standard input is: the
+  // library would open it again after looking at its first bytes, and find
+  // its writer gone.
+  const bool streamed = standard_input || !known || !S_ISREG(input.st_mode);
+  const char* source = standard_input ? "the standard input" : known && S_ISFIFO(input.st_mode) ? "the named pipe"
+                                                                                                : "the device";
+  return open_found_input(fptr, place, file, streamed, source, standard_input ? file : place.path, iomode, status);
+}
+
+void fits_fail_as_no_file(const std::string& file, int* status) {
+  // The library's own words, naming the name as its open reads it.
+  const std::size_t lead = std::min(file.find_first_not_of(' '), file.size());
+  ffpmsg("failed to find or open the following file: (ffopen)");
+  ffpmsg(file.c_str() + lead);
+  *status = FILE_NOT_OPENED;
 }
 
 bool fits_open_fetched(fitsfile** fptr, std::FILE* stream, const fits_name_parts& parts, const std::string& name,

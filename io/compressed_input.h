@@ -17,24 +17,29 @@
 #include <string>
 
 // Opens file for the library when it is local: the standard input, or the
-// first of its root and the compressed siblings the library would try
-// (root.gz, ...) that exists and opens, as the library itself moves on past
-// a file it cannot open. The file is recorded as read
-// (io/image_input_file.h) from the descriptor opened here, and the library
-// reads that very file: the standard input, a named pipe and a compressed
-// file (known by its first bytes, under any name, behind the library's
-// "file://", "compress://", "compressmem://" or "mem://" prefixes) from
-// memory, as far as their FITS headers describe and no further; a plain
-// file through the descriptor itself. Refuses, naming the file, a name by which the library
-// would write a file (fits_refuse_copy_syntax), headers that describe more
-// than this machine's memory, damaged or cut data, a zip archive, a plain
-// file behind a prefix that reads compressed data only, a folder or a
-// closed descriptor on the standard input, and a write to a compressed
-// file. Returns false, having opened nothing, for a network name, a name no
-// file answers, something else than a regular file or a named pipe, and a
-// plain file opened for an update, which the library then opens itself by
-// name.
+// file the library's own search would take for it, made here (its root,
+// then the compressed siblings root.gz, ... it tries, each moved past when
+// it does not open), so that the library never opens a local name by its
+// path. The file is recorded as read (io/image_input_file.h) from the
+// descriptor opened here, and the library reads that very file: the
+// standard input, a named pipe, a device and a compressed file (known by
+// its first bytes, under any name, behind the library's "file://",
+// "compress://", "compressmem://" or "mem://" prefixes) from memory, as far
+// as their FITS headers describe and no further; a plain file, for reading
+// or for an update, through the descriptor itself. Refuses, naming the
+// file, a name by which the library would write a file
+// (fits_refuse_copy_syntax), headers that describe more than this
+// machine's memory, damaged or cut data, a zip archive, a plain file behind
+// a prefix that reads compressed data only, a folder or a closed
+// descriptor on the standard input, and a write to a compressed file or a
+// stream. Where no file answers the name (or a folder does), the open
+// fails as the library's would (fits_fail_as_no_file). Returns false,
+// having opened nothing, for a name that is not local (a network name, a
+// raw array).
 bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status);
+// Fails an open of file as the library's open fails when no file answers
+// the name: FILE_NOT_OPENED, and its message on its stack.
+void fits_fail_as_no_file(const std::string& file, int* status);
 // What a file fits_open_local opened stands on (`library_file` is its
 // Fptr): the memory it was read into or the descriptor it is read through,
 // taken out of the table of open inputs before the library closes the file:
@@ -79,16 +84,14 @@ struct fits_name_parts {
 // library would read from there ("stdin_obs1.fits") or as an IRAF image
 // ("x.imh[1]") is parsed as the file it names.
 bool fits_name_parts_of(const std::string& file, fits_name_parts& parts);
-// The name to give the library when it opens file itself: one it would
-// read from the standard input gets the "file://" prefix.
-std::string fits_name_for_library(const std::string& file);
-// True when the name is the standard input or a local file the library
-// would try for it (its root or a compressed sibling) exists, a regular file
-// or a named pipe; whether it opens is for the open to find.
+// True when the name is the standard input or the first local file the
+// library's search would try for it that is there and may be read (its
+// root or a compressed sibling) is no folder; whether it opens is for the
+// open to find.
 bool fits_name_finds_file(const std::string& file);
 // True when the name is read as a stream, once: the standard input, or a
-// named pipe the name finds (its root or a compressed sibling). Opened
-// again, such a file would wait for a writer that has gone.
+// named pipe or a device that the name finds as above. Opened again, such
+// a file would wait for a writer that has gone.
 bool fits_name_is_streamed(const std::string& file);
 // Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
 // the library would write out.fits as it opens the input, before the

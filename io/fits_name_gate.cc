@@ -208,23 +208,35 @@ bool fits_gate_name(const std::string& file, int iomode) {
                 "was: name the file alone ... (%s)\n",
                 file.c_str());
   raw_array raw;
-  if (parts.prefix == "rawfile://") raw_array_of(parts.root, file, raw);
+  if (parts.prefix == "rawfile://" && !raw_array_of(parts.root, file, raw))
+    fatal_exitf(-1, stderr,
+                "Error: the name reads a raw array but gives none: add its pixel type, axes and offset after the "
+                "file's name, as in [i512,512:2880] ... (%s)\n",
+                file.c_str());
   return true;
 }
 
 bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   fits_name_parts parts;
   raw_array raw;
-  if (iomode != READONLY || !fits_name_parts_of(file, parts) || parts.prefix != "rawfile://" ||
-      !raw_array_of(parts.root, file, raw))
-    return false;
+  if (!fits_name_parts_of(file, parts) || parts.prefix != "rawfile://") return false;
+  // The library reads a raw array into memory, which it will not write.
+  if (iomode != READONLY) {
+    ffpmsg("cannot open raw binary file with WRITE access (mem_rawfile_open)");
+    *status = READONLY_FILE;
+    return true;
+  }
   // Opened here, and so recorded as read, as every other input is: a result
-  // named after the file must not replace it. A file that is not there is
-  // the library's to report.
+  // named after the file must not replace it. A file that does not open
+  // fails the open as the library's does, and no other is tried: the
+  // library tries none.
   std::string path;
-  if (!fits_local_path(raw.path, path)) return false;
+  if (!raw_array_of(parts.root, file, raw) || !fits_local_path(raw.path, path)) return false;
   std::FILE* stream = io_fopen_read(path);
-  if (stream == nullptr) return false;
+  if (stream == nullptr) {
+    fits_fail_as_no_file(file, status);
+    return true;
+  }
   const std::shared_ptr<std::FILE> held(stream, std::fclose);
   struct stat info;
   if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode))

@@ -26,9 +26,10 @@ bool fits_gate_name(const std::string& file, int iomode);
 // Opens a raw array's name for reading ("f.dat[i512,512:2880]"): the file is
 // opened here, recorded as read (io/image_input_file.h), sized against the
 // array, refused when it is no regular file or too short for the array,
-// and the library reads that very file. False, having done nothing, for
-// any other name and for a file that does not open, which the library then
-// reports as it opens the name.
+// and the library reads that very file. A file that does not open fails
+// the open as the library's would (fits_fail_as_no_file), and so does an
+// open for an update (READONLY_FILE), which the library refuses a raw
+// array. False, having done nothing, for any other name.
 bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status);
 
 // Refuses (status -1), naming `file`, a name `handed` to the library that
