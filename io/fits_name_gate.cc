@@ -1,13 +1,18 @@
-// The gate of FITS names: each is taken apart by the library's own parser
-// of extended names (through fits_name_parts_of), and refused where the
+// The gate of FITS names: each is taken apart here by the library's own
+// parser of extended names (fits_name_parts_of), and refused where the
 // library would open, write or decode something the checks never saw.
 #include "io/fits_name_gate.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +20,7 @@
 #include "array/fatal.h"
 #include "io/compressed_input.h"
 #include "io/image_file.h"
+#include "io/image_names.h"
 #include "io/network_input.h"
 
 namespace {
@@ -162,7 +168,102 @@ void refuse_filters(const fits_name_parts& parts, const std::string& file) {
               asked.c_str(), file.c_str());
 }
 
+// The name's parts as the library parses them, its guesses included.
+bool library_name_parts(const std::string& file, fits_name_parts& parts) {
+  if (file.size() + 1 >= FLEN_FILENAME) return false;
+  // The library's open skips the blanks that lead a name before it parses
+  // it: " f.fits[1]" opens f.fits.
+  const std::size_t lead = std::min(file.find_first_not_of(' '), file.size());
+  std::vector<char> url(file.begin() + static_cast<std::ptrdiff_t>(lead), file.end());
+  url.push_back('\0');
+  char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
+       rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
+       pixels[FLEN_FILENAME] = "", output_compression[FLEN_FILENAME] = "";
+  int status = 0;
+  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, output_compression, &status) != 0)
+    return false;
+  parts.prefix = type;
+  parts.root = root;
+  parts.copy = copy;
+  parts.extension = ext;
+  parts.rows = rows;
+  parts.bins = bins;
+  parts.columns = columns;
+  parts.pixels = pixels;
+  parts.compress = output_compression;
+  if (*ext != '\0') {
+    // "[1; #row > 2]" filters within the HDU selection.
+    int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
+    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
+    if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
+      parts.extension_filters = true;
+  }
+  parts.filtered = *rows || *bins || *columns || *pixels || *output_compression || parts.extension_filters;
+  // The prefix may be implied.
+  const std::size_t root_at =
+      lead + (file.compare(lead, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0);
+  parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
+                         ? root_at + parts.root.size()
+                         : std::string::npos;
+  return true;
+}
+
 }  // namespace
+
+bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
+  if (!library_name_parts(file, parts)) return false;
+  parts.standard_input = std_inout(file.c_str()) == 1;
+  if (parts.standard_input) return true;
+  // The library takes any name that begins with "stdin", in any case
+  // ("stdin_obs1.fits"), for the standard input, and a root that ends in
+  // ".imh" for an IRAF image; only "-" is the standard input here, and
+  // every other name the file it names.
+  if (parts.prefix == "stdin://") {
+    const std::string as_file = "file://" + file;
+    if (!library_name_parts(as_file, parts)) return false;
+    const std::size_t added = as_file.size() - file.size();
+    if (parts.after_root != std::string::npos) parts.after_root -= added;
+  }
+  if (parts.prefix == "irafmem://") parts.prefix = "file://";
+  return true;
+}
+
+void fits_refuse_copy_syntax(const std::string& file) {
+  fits_name_parts parts;
+  if (!fits_name_parts_of(file, parts) || parts.copy.empty()) return;
+  // A copy in memory makes no file.
+  std::string start = parts.copy.substr(0, 6);
+  for (char& c : start) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (start == "mem://") return;
+  fatal_exitf(-1, stderr,
+              "Error: the name asks the FITS library to copy the file to %s, which would be written before any "
+              "check: name the file without \"(%s)\" ... (%s)\n",
+              parts.copy.c_str(), parts.copy.c_str(), file.c_str());
+}
+
+bool fits_local_path(const std::string& root, std::string& path) {
+  path = root;
+  if (root.empty() || root[0] != '~') return true;
+  const std::size_t slash = root.find('/');
+  if (slash == 1) {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr) path = home + root.substr(1);
+    return true;
+  }
+  const std::string user = root.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+  const long asked = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(asked > 0 ? static_cast<std::size_t>(asked) : 16384);
+  struct passwd entry, *found = nullptr;
+  while (getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+    buffer.resize(2 * buffer.size());
+  if (found == nullptr || found->pw_dir == nullptr) return false;
+  path = found->pw_dir + (slash == std::string::npos ? std::string() : root.substr(slash));
+  return true;
+}
+
+bool fits_prefix_wants_compressed(const std::string& prefix) {
+  return prefix == "compress://" || prefix == "compressmem://" || prefix == "mem://";
+}
 
 void fits_check_name_length(const std::string& handed, const std::string& file) {
   if (handed.size() + 1 < FLEN_FILENAME) return;
