@@ -666,6 +666,29 @@ TEST(CompressedFits, TheFileReadIsTheOneOpenedThoughItsNameIsReplacedMeanwhile) 
     write_bytes(replacement, other);
   }
 }
+// An update writes the very file the checks read, though its name leads to
+// another by the time the library opens it: the file is handed to the
+// library through its descriptor, not its name.
+TEST(CompressedFits, TheFileWrittenInPlaceIsTheOneOpenedThoughItsNameIsReplacedMeanwhile) {
+  const std::string opened = scratch("updated.fits"), kept = scratch("updated_link.fits"),
+                    replacement = scratch("updated_other.fits");
+  write_bytes(opened, two_image_bytes());
+  write_bytes(replacement, two_image_bytes());
+  ASSERT_EQ(link(opened.c_str(), kept.c_str()), 0);
+  to_array<float, false> block(2, 2);
+  for (int k = 0; k < block.n_elem(); k++) block(k) = 7.f;
+  replaced_name::target = opened;
+  replaced_name::replacement = replacement;
+  fits_write_block(opened.c_str(), block, 0, 0);
+  ASSERT_TRUE(replaced_name::target.empty()) << "the name was never opened";
+  EXPECT_TRUE(read_bytes(opened) == two_image_bytes()) << "the file now at the name was written";
+  to_array<float, false> written;
+  fitsstruct rec;
+  fits_read_float(kept.c_str(), written, &rec);
+  EXPECT_EQ(written(0), 7.f);
+  EXPECT_EQ(written(written.nc() + 1), 7.f);
+}
+
 namespace {
 
 // A square BITPIX -32 image of `side` x `side` values that differ, padded.
