@@ -2,7 +2,9 @@
 // compress tools (independent encoders), honest compressed files read as the
 // plain file (several members, zeros after the stream), and files that
 // inflate past what their headers describe, cut short, or given under the
-// wrong prefix refused, naming the file and the reason.
+// wrong prefix refused, naming the file and the reason. The search for a
+// name's file and its compressed siblings, made as the library makes it,
+// past names that open no file, and never left to the library's open.
 #include "io/compressed_input.h"
 
 #include <gtest/gtest.h>
