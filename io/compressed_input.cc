@@ -5,14 +5,12 @@
 
 #include <bzlib.h>
 #include <fitsio.h>
-#include <pwd.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +27,6 @@
 #include "io/image_file.h"
 #include "io/image_input_file.h"
 #include "io/fits_name_gate.h"
-#include "io/image_names.h"
 #include "io/tile_compression_check.h"
 
 namespace {
@@ -545,56 +542,69 @@ void keep_for(fitsfile* fptr, fits_input_source source) {
 }
 
 // Where the library reads a local name from: the standard input, or the
-// first of the root and its compressed siblings (root.gz, ...) that exists
-// and opens, as the library itself moves on past a file it cannot open;
-// the stream is open on it. find_input is false when the library must open
-// the name itself: a network name, no such file, something else than a
-// regular file or a named pipe.
+// file its search finds (find_input); the stream is open on it.
 struct input_place {
   fits_name_parts parts;
   std::string path;  // the disk file
   std::FILE* stream = nullptr;
 };
 
-// The files the library tries for a local name's root, in its order, until
-// take(candidate) is true; false when a candidate exists that is neither a
-// regular file nor a named pipe, or none is taken.
-template <class Take>
-bool try_local_files(const fits_name_parts& parts, Take take) {
-  if (parts.prefix != "file://" && !fits_prefix_wants_compressed(parts.prefix)) return false;
+// The files the library's search tries for a local name's root, in its
+// order: the root, then its compressed siblings. None for a name that no
+// local driver reads.
+std::vector<std::string> local_candidates(const fits_name_parts& parts) {
   std::string path;
-  if (!fits_local_path(parts.root, path)) return false;
+  if ((parts.prefix != "file://" && !fits_prefix_wants_compressed(parts.prefix)) ||
+      !fits_local_path(parts.root, path))
+    return {};
   static const char* const kLibrarySuffixes[] = {"", ".gz", ".bz2", ".Z", ".z", ".zip", "-z", "-gz"};
-  for (const char* suffix : kLibrarySuffixes) {
-    struct stat info;
-    const std::string candidate = path + suffix;
-    if (stat(candidate.c_str(), &info) != 0) continue;
-    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return false;
-    if (take(candidate)) return true;
-  }
-  return false;
+  std::vector<std::string> candidates;
+  for (const char* suffix : kLibrarySuffixes) candidates.push_back(path + suffix);
+  return candidates;
 }
 
-bool find_input(const std::string& file, int iomode, input_place& place) {
+enum class search { not_local, found, none };
+
+// The library's search, made here so that the library never opens a local
+// name by its path: it takes the first candidate that opens, moving on past
+// one that does not (missing, unreadable, a socket, a folder it may not
+// read), and ends at a folder that opens, which holds no file. Whatever
+// opens is read here, a device or a pipe too: handed the name, the library
+// would search again and read unchecked what it found then.
+search find_input(const std::string& file, int iomode, input_place& place) {
   fits_name_parts& parts = place.parts;
-  if (!fits_name_parts_of(file, parts)) return false;
+  if (!fits_name_parts_of(file, parts)) return search::not_local;
   if (parts.standard_input) {
     place.stream = io_standard_input(file.c_str());
-    return true;
+    return search::found;
   }
-  return try_local_files(parts, [&](const std::string& candidate) {
+  const std::vector<std::string> candidates = local_candidates(parts);
+  if (candidates.empty()) return search::not_local;
+  for (const std::string& candidate : candidates) {
+    std::FILE* stream = std::fopen(candidate.c_str(), "rb");
+    if (stream == nullptr) continue;
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0 || S_ISDIR(info.st_mode)) {
+      std::fclose(stream);
+      return search::none;
+    }
     // A file read is recorded as read; one opened for an update is not.
-    place.stream = iomode == READONLY ? io_fopen_read(candidate) : std::fopen(candidate.c_str(), "rb");
+    if (iomode == READONLY) io_note_input(stream, candidate);
+    place.stream = stream;
     place.path = candidate;
-    return place.stream != nullptr;
-  });
+    return search::found;
+  }
+  return search::none;
 }
 
 // A name by which the library opens exactly the file open on stream, with
-// what followed the root in the typed name (an HDU selector, a filter): the
-// descriptor's own name where the system gives one, else the file's path.
+// what followed the root in the typed name (an HDU selector, a section):
+// the descriptor's own name where the system gives one, else the file's
+// path.
 std::string library_name(std::FILE* stream, const input_place& place, const std::string& typed) {
-  if (place.parts.after_root == std::string::npos) return typed;
+  if (place.parts.after_root == std::string::npos)
+    fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its file's path ... (%s)\n",
+                typed.c_str());
   const std::string rest = typed.substr(place.parts.after_root);
   const std::string own = "/dev/fd/" + std::to_string(fileno(stream));
   struct stat by_name, opened;
@@ -632,35 +642,27 @@ void move_as_a_section_does(fitsfile* plain, const fits_name_parts& parts) {
   ffmahd(plain, 1, nullptr, &status);
 }
 
-// A name with a section or a filter: the library applies it as it opens
-// the name, decoding the tiles of the HDU named and parsing every HDU after
-// it, before any check that follows the open could run. So every HDU's
-// cards are checked first; on a file holding a tile-compressed image,
-// filters other than a section are refused, and the tiles of the image the
-// section reads are checked through an open of the name without its
-// filters (those of the other HDUs it copies as they are, and never
-// decodes); a pixel filter needs an image in the HDU named, a section one of
-// few enough axes. The status of that open when it fails (the open with
-// filters would fail there too).
-int check_before_filters(std::FILE* stream, const input_place& place, const std::string& file,
+// A name with a section (the gate refuses every other filter): the library
+// cuts it as it opens the name, decoding the tiles of the HDU named and
+// parsing every HDU after it, before any check that follows the open could
+// run. So every HDU's cards are checked first; the HDU the section cuts must
+// have few enough axes for the library's section, and on a file holding a
+// tile-compressed image its tiles are checked (those of the other HDUs the
+// library copies as they are, and never decodes), all through an open of
+// the name without its section. The status of that open when it fails (the
+// open with the section would fail there too).
+int check_before_section(std::FILE* stream, const input_place& place, const std::string& file,
                          const std::string& name) {
   const bool compressed = fits_check_every_hdu(stream, name);
-  const fits_name_filters filters = fits_filters_of(place.parts);
-  if (compressed) fits_refuse_filters_on_compressed(filters, file);
-  if (!compressed && !filters.pixels && !filters.section) return 0;
-  if (place.parts.after_root == std::string::npos)
-    fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its filters ... (%s)\n",
-                file.c_str());
   const std::string unfiltered =
       file.substr(0, place.parts.after_root) + (place.parts.extension.empty() ? "" : "[" + place.parts.extension + "]");
   fitsfile* plain = nullptr;
   int status = 0;
   if (ffopen(&plain, library_name(stream, place, unfiltered).c_str(), READONLY, &status) != 0) return status;
-  // The stream stays open for the open with filters.
+  // The stream stays open for the open with the section.
   keep_for(plain, {std::shared_ptr<void>(stream, [](void*) {}), nullptr, 0, fileno(stream), name});
-  if (filters.pixels) fits_refuse_pixels_without_image(plain, file);
-  if (filters.section || compressed) move_as_a_section_does(plain, place.parts);
-  if (filters.section) fits_refuse_section_axes(plain, file);
+  move_as_a_section_does(plain, place.parts);
+  fits_refuse_section_axes(plain, file);
   if (compressed) fits_check_tiles(plain);
   fits_take_input_backing(plain->Fptr);
   status = 0;
@@ -672,127 +674,32 @@ int check_before_filters(std::FILE* stream, const input_place& place, const std:
 
 namespace {
 
-// The name's parts as the library parses them, its guesses included.
-bool library_name_parts(const std::string& file, fits_name_parts& parts) {
-  if (file.size() + 1 >= FLEN_FILENAME) return false;
-  // The library's open skips the blanks that lead a name before it parses
-  // it: " f.fits[1]" opens f.fits.
-  const std::size_t lead = std::min(file.find_first_not_of(' '), file.size());
-  std::vector<char> url(file.begin() + static_cast<std::ptrdiff_t>(lead), file.end());
-  url.push_back('\0');
-  char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
-       rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
-       pixels[FLEN_FILENAME] = "", output_compression[FLEN_FILENAME] = "";
-  int status = 0;
-  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, output_compression, &status) != 0)
-    return false;
-  parts.prefix = type;
-  parts.root = root;
-  parts.copy = copy;
-  parts.extension = ext;
-  parts.rows = rows;
-  parts.bins = bins;
-  parts.columns = columns;
-  parts.pixels = pixels;
-  parts.compress = output_compression;
-  if (*ext != '\0') {
-    // "[1; #row > 2]" filters within the HDU selection.
-    int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
-    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
-    if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
-      parts.extension_filters = true;
-  }
-  parts.filtered = *rows || *bins || *columns || *pixels || *output_compression || parts.extension_filters;
-  // The prefix may be implied.
-  const std::size_t root_at =
-      lead + (file.compare(lead, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0);
-  parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
-                         ? root_at + parts.root.size()
-                         : std::string::npos;
-  return true;
+// The first file the library's search would take for a local name, as far
+// as a look at each candidate tells without opening it (opening a named
+// pipe waits for its writer): one that is there and may be read. Empty for
+// none.
+std::string first_readable_candidate(const fits_name_parts& parts, struct stat& info) {
+  for (const std::string& candidate : local_candidates(parts))
+    if (stat(candidate.c_str(), &info) == 0 && !S_ISSOCK(info.st_mode) && access(candidate.c_str(), R_OK) == 0)
+      return candidate;
+  return "";
 }
 
 }  // namespace
 
-bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
-  if (!library_name_parts(file, parts)) return false;
-  parts.standard_input = std_inout(file.c_str()) == 1;
-  if (parts.standard_input) return true;
-  // The library takes any name that begins with "stdin", in any case
-  // ("stdin_obs1.fits"), for the standard input, and a root that ends in
-  // ".imh" for an IRAF image; only "-" is the standard input here, and
-  // every other name the file it names.
-  if (parts.prefix == "stdin://") {
-    const std::string as_file = "file://" + file;
-    if (!library_name_parts(as_file, parts)) return false;
-    const std::size_t added = as_file.size() - file.size();
-    if (parts.after_root != std::string::npos) parts.after_root -= added;
-  }
-  if (parts.prefix == "irafmem://") parts.prefix = "file://";
-  return true;
-}
-
-std::string fits_name_for_library(const std::string& file) {
-  fits_name_parts parts;
-  if (library_name_parts(file, parts) && parts.prefix == "stdin://" && !std_inout(file.c_str()))
-    return "file://" + file;
-  return file;
-}
-
 bool fits_name_finds_file(const std::string& file) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts)) return false;
-  return parts.standard_input || try_local_files(parts, [](const std::string&) { return true; });
+  struct stat info;
+  return parts.standard_input || (!first_readable_candidate(parts, info).empty() && !S_ISDIR(info.st_mode));
 }
 
 bool fits_name_is_streamed(const std::string& file) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts)) return false;
-  if (parts.standard_input) return true;
-  bool pipe = false;
-  try_local_files(parts, [&](const std::string& candidate) {
-    struct stat info;
-    pipe = stat(candidate.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
-    return true;
-  });
-  return pipe;
-}
-
-void fits_refuse_copy_syntax(const std::string& file) {
-  fits_name_parts parts;
-  if (!fits_name_parts_of(file, parts) || parts.copy.empty()) return;
-  // A copy in memory makes no file.
-  std::string start = parts.copy.substr(0, 6);
-  for (char& c : start) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (start == "mem://") return;
-  fatal_exitf(-1, stderr,
-              "Error: the name asks the FITS library to copy the file to %s, which would be written before any "
-              "check: name the file without \"(%s)\" ... (%s)\n",
-              parts.copy.c_str(), parts.copy.c_str(), file.c_str());
-}
-
-bool fits_local_path(const std::string& root, std::string& path) {
-  path = root;
-  if (root.empty() || root[0] != '~') return true;
-  const std::size_t slash = root.find('/');
-  if (slash == 1) {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr) path = home + root.substr(1);
-    return true;
-  }
-  const std::string user = root.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
-  const long asked = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(asked > 0 ? static_cast<std::size_t>(asked) : 16384);
-  struct passwd entry, *found = nullptr;
-  while (getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
-    buffer.resize(2 * buffer.size());
-  if (found == nullptr || found->pw_dir == nullptr) return false;
-  path = found->pw_dir + (slash == std::string::npos ? std::string() : root.substr(slash));
-  return true;
-}
-
-bool fits_prefix_wants_compressed(const std::string& prefix) {
-  return prefix == "compress://" || prefix == "compressmem://" || prefix == "mem://";
+  struct stat info;
+  return parts.standard_input || (!first_readable_candidate(parts, info).empty() && !S_ISREG(info.st_mode) &&
+                                  !S_ISDIR(info.st_mode));
 }
 
 compression compression_of(const unsigned char* first_bytes, std::size_t count) {
@@ -847,12 +754,8 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
     // The library parses the headers of the HDUs it passes, opened for an
     // update too.
     fits_check_compressed_hdus(stream, name, parts.extension);
-    if (iomode != READONLY) {
-      std::fclose(stream);
-      return false;
-    }
     if (parts.filtered) {
-      *status = check_before_filters(stream, place, file, name);
+      *status = check_before_section(stream, place, file, name);
       if (*status != 0) {
         std::fclose(stream);
         return true;
@@ -860,7 +763,9 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
     }
     // The library reads the very file opened here, through its
     // descriptor, which stays open as long as the library's file: while
-    // it does, no other file gets the same descriptor name.
+    // it does, no other file gets the same descriptor name. Opened for an
+    // update, the library opens that name again for writing, which the
+    // system allows where the file itself may be written.
     std::shared_ptr<void> held(stream, [](void* opened) { std::fclose(static_cast<std::FILE*>(opened)); });
     if (ffopen(fptr, library_name(stream, place, file).c_str(), iomode, status) == 0)
       keep_for(*fptr, {held, nullptr, 0, fileno(stream), name});
@@ -905,19 +810,32 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
 bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   fits_refuse_copy_syntax(file);
   input_place place;
-  if (!find_input(file, iomode, place)) return false;
+  switch (find_input(file, iomode, place)) {
+    case search::not_local: return false;
+    case search::none: fits_fail_as_no_file(file, status); return true;
+    case search::found: break;
+  }
   const bool standard_input = place.parts.standard_input;
   struct stat input;
   const bool known = fstat(fileno(place.stream), &input) == 0;
   // A folder reads as nothing at all, which would pass for an empty input.
   if (standard_input && known && S_ISDIR(input.st_mode))
     fatal_exitf(-1, stderr, "Error: the standard input is a folder, not a FITS file ... (%s)\n", file.c_str());
-  // A named pipe is read once, as the standard input is: the library would
-  // open it again after looking at its first bytes, and find its writer
-  // gone.
-  const bool streamed = standard_input || (known && S_ISFIFO(input.st_mode));
-  return open_found_input(fptr, place, file, streamed, standard_input ? "the standard input" : "the named pipe",
-                          standard_input ? file : place.path, iomode, status);
+  // A named pipe or a device is read once, as the standard input is: the
+  // library would open it again after looking at its first bytes, and find
+  // its writer gone.
+  const bool streamed = standard_input || !known || !S_ISREG(input.st_mode);
+  const char* source = standard_input ? "the standard input" : known && S_ISFIFO(input.st_mode) ? "the named pipe"
+                                                                                                : "the device";
+  return open_found_input(fptr, place, file, streamed, source, standard_input ? file : place.path, iomode, status);
+}
+
+void fits_fail_as_no_file(const std::string& file, int* status) {
+  // The library's own words, naming the name as its open reads it.
+  const std::size_t lead = std::min(file.find_first_not_of(' '), file.size());
+  ffpmsg("failed to find or open the following file: (ffopen)");
+  ffpmsg(file.c_str() + lead);
+  *status = FILE_NOT_OPENED;
 }
 
 bool fits_open_fetched(fitsfile** fptr, std::FILE* stream, const fits_name_parts& parts, const std::string& name,

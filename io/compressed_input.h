@@ -16,25 +16,32 @@
 #include <memory>
 #include <string>
 
+#include "io/fits_name_gate.h"
+
 // Opens file for the library when it is local: the standard input, or the
-// first of its root and the compressed siblings the library would try
-// (root.gz, ...) that exists and opens, as the library itself moves on past
-// a file it cannot open. The file is recorded as read
-// (io/image_input_file.h) from the descriptor opened here, and the library
-// reads that very file: the standard input, a named pipe and a compressed
-// file (known by its first bytes, under any name, behind the library's
-// "file://", "compress://", "compressmem://" or "mem://" prefixes) from
-// memory, as far as their FITS headers describe and no further; a plain
-// file through the descriptor itself. Refuses, naming the file, a name by which the library
-// would write a file (fits_refuse_copy_syntax), headers that describe more
-// than this machine's memory, damaged or cut data, a zip archive, a plain
-// file behind a prefix that reads compressed data only, a folder or a
-// closed descriptor on the standard input, and a write to a compressed
-// file. Returns false, having opened nothing, for a network name, a name no
-// file answers, something else than a regular file or a named pipe, and a
-// plain file opened for an update, which the library then opens itself by
-// name.
+// file the library's own search would take for it, made here (its root,
+// then the compressed siblings root.gz, ... it tries, each moved past when
+// it does not open), so that the library never opens a local name by its
+// path. The file is recorded as read (io/image_input_file.h) from the
+// descriptor opened here, and the library reads that very file: the
+// standard input, a named pipe, a device and a compressed file (known by
+// its first bytes, under any name, behind the library's "file://",
+// "compress://", "compressmem://" or "mem://" prefixes) from memory, as far
+// as their FITS headers describe and no further; a plain file, for reading
+// or for an update, through the descriptor itself. Refuses, naming the
+// file, a name by which the library would write a file
+// (fits_refuse_copy_syntax), headers that describe more than this
+// machine's memory, damaged or cut data, a zip archive, a plain file behind
+// a prefix that reads compressed data only, a folder or a closed
+// descriptor on the standard input, and a write to a compressed file or a
+// stream. Where no file answers the name (or a folder does), the open
+// fails as the library's would (fits_fail_as_no_file). Returns false,
+// having opened nothing, for a name that is not local (a network name, a
+// raw array).
 bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status);
+// Fails an open of file as the library's open fails when no file answers
+// the name: FILE_NOT_OPENED, and its message on its stack.
+void fits_fail_as_no_file(const std::string& file, int* status);
 // What a file fits_open_local opened stands on (`library_file` is its
 // Fptr): the memory it was read into or the descriptor it is read through,
 // taken out of the table of open inputs before the library closes the file:
@@ -56,53 +63,15 @@ struct fits_input_source {
 };
 fits_input_source fits_input_source_of(const FITSfile* library_file);
 
-// A FITS name as the library reads it.
-struct fits_name_parts {
-  std::string prefix;     // the library's "file://" (implied when absent), "compress://", ...
-  std::string root;       // the file's path, without prefix or extended syntax
-  std::string copy;       // "name(copy.fits)": the file the library copies the input to
-  std::string extension;  // the HDU the name selects ("name[1]")
-  bool filtered = false;  // the name asks for a section or a filter
-  // The filters' texts as the library parses them: an image section or a
-  // row filter ("[1:8,1:8]", "[#row > 2]"), binning, a column filter, a
-  // pixel filter, a compression of the library's output; and whether the
-  // HDU selector filters too ("[1; #row > 2]").
-  std::string rows, bins, columns, pixels, compress;
-  bool extension_filters = false;
-  bool standard_input = false;
-  // Where the root ends in the name, npos when it does not stand there as
-  // the library returned it.
-  std::size_t after_root = std::string::npos;
-};
-// False when the library cannot parse the name. Only "-" (with its
-// extension and selector, "-.fits[1]") is the standard input: a name the
-// library would read from there ("stdin_obs1.fits") or as an IRAF image
-// ("x.imh[1]") is parsed as the file it names.
-bool fits_name_parts_of(const std::string& file, fits_name_parts& parts);
-// The name to give the library when it opens file itself: one it would
-// read from the standard input gets the "file://" prefix.
-std::string fits_name_for_library(const std::string& file);
-// True when the name is the standard input or a local file the library
-// would try for it (its root or a compressed sibling) exists, a regular file
-// or a named pipe; whether it opens is for the open to find.
+// True when the name is the standard input or the first local file the
+// library's search would try for it that is there and may be read (its
+// root or a compressed sibling) is no folder; whether it opens is for the
+// open to find.
 bool fits_name_finds_file(const std::string& file);
 // True when the name is read as a stream, once: the standard input, or a
-// named pipe the name finds (its root or a compressed sibling). Opened
-// again, such a file would wait for a writer that has gone.
+// named pipe or a device that the name finds as above. Opened again, such
+// a file would wait for a writer that has gone.
 bool fits_name_is_streamed(const std::string& file);
-// Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
-// the library would write out.fits as it opens the input, before the
-// program can check it, and leave it behind. A copy into memory
-// ("(mem://...)") is let through. Other parts of the syntax write nothing.
-void fits_refuse_copy_syntax(const std::string& file);
-// The file the library's local drivers open for a root, as they read a
-// leading "~": "~/x.fits" under the folder HOME names (the root as it
-// stands when HOME is unset), "~user/x.fits" and "~user" under that user's
-// home folder. False for a user this machine does not know ("~" alone and
-// "~.fits" among them), on which the library follows a null pointer.
-bool fits_local_path(const std::string& root, std::string& path);
-// The prefixes under which the library reads compressed data only.
-bool fits_prefix_wants_compressed(const std::string& prefix);
 // Opens for the library a file fetched whole (io/network_input.h), open on
 // stream and closed here: read as the standard input is, as far as its FITS
 // headers describe, inflated when gzip, bzip2 or unix compress data, checked

@@ -110,10 +110,13 @@ void fits_check_data_held(fitsfile* fptr, const char* name);
 
 // ffopen of file, once the name has passed fits_gate_name
 // (io/fits_name_gate.h): a name the library's parser rejects fails with
-// its status, URL_PARSE_ERROR, unopened. A local file is opened first by
-// fits_open_local (io/compressed_input.h), which records it as read, reads the standard
-// input and a compressed file into memory as far as their FITS headers
-// describe, and refuses a name that would make the library write a file.
+// its status, URL_PARSE_ERROR, unopened. The file is opened here, never by
+// the library from the name: a raw array's by fits_open_raw_array, a
+// local file by fits_open_local (io/compressed_input.h), which records it
+// as read, reads the standard input and a compressed file into memory as
+// far as their FITS headers describe, and refuses a name that would make
+// the library write a file; a network file by fits_open_network
+// (io/network_input.h).
 // Every read through the library opens its file here and closes it with
 // fits_close_input.
 int fits_open_input(fitsfile** fptr, const std::string& file, int iomode, int* status);

@@ -1,13 +1,18 @@
-// The gate of FITS names: each is taken apart by the library's own parser
-// of extended names (through fits_name_parts_of), and refused where the
+// The gate of FITS names: each is taken apart here by the library's own
+// parser of extended names (fits_name_parts_of), and refused where the
 // library would open, write or decode something the checks never saw.
 #include "io/fits_name_gate.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,11 +21,10 @@
 #include "io/compressed_input.h"
 #include "io/fits_hdu_walk.h"
 #include "io/image_file.h"
+#include "io/image_names.h"
 #include "io/network_input.h"
 
 namespace {
-
-const char* const kFilterRemedy = "write the filtered image with another tool first, and name that file";
 
 // The prefixes whose files are opened here first (io/compressed_input.h).
 bool prefix_is_local(const std::string& prefix) {
@@ -118,11 +122,10 @@ bool raw_array_of(const std::string& root, const std::string& file, raw_array& r
   return true;
 }
 
-}  // namespace
-
-bool fits_is_image_section(const std::string& text) {
-  // Each axis: "*" or "-*" (all of it, reversed), or "first:last"; then
-  // a step ":n" if any.
+// True when text is an image section as the library writes one: each
+// axis "*" or "-*" (all of it, reversed) or "first:last", then a step
+// ":n" if any.
+bool is_image_section(const std::string& text) {
   for (const std::string& item : split(text, ',')) {
     std::vector<std::string> fields = split(trimmed(item), ':');
     std::size_t steps_from = 1;
@@ -138,9 +141,78 @@ bool fits_is_image_section(const std::string& text) {
   return true;
 }
 
+// The library applies every filter but an image section as it opens the
+// name, on HDUs and tiles no check has seen (a column filter can even make
+// an HDU tile-compressed after the checks), and the expressions of pixel,
+// row and column filters open other names with its whole syntax: regions
+// and good-time intervals read from a file, fetched from a server, or
+// written to a file ("gtifilter(\"a.fits(new.fits)\")"). So every one is
+// refused, on every file, naming the filters the name asks for.
+void refuse_filters(const fits_name_parts& parts, const std::string& file) {
+  std::string asked;
+  auto add = [&](bool present, const char* what) {
+    if (present) asked += (asked.empty() ? "" : " and ") + std::string(what);
+  };
+  add(parts.extension_filters, "filter in the HDU selector");
+  add(!parts.rows.empty() && !is_image_section(parts.rows), "row filter");
+  add(!parts.bins.empty(), "binning");
+  add(!parts.columns.empty(), "column filter");
+  add(!parts.pixels.empty(), "pixel filter");
+  add(!parts.compress.empty(), "compression of the output");
+  if (asked.empty()) return;
+  fatal_exitf(-1, stderr,
+              "Error: the name asks the FITS library for a %s, which is refused: the library would apply it as it "
+              "opens the file, unchecked, and a filter's expression may read, fetch or write other files. Apply "
+              "the filter with another tool and name the file it writes; image sections [x1:x2,y1:y2] are read "
+              "... (%s)\n",
+              asked.c_str(), file.c_str());
+}
+
+// The name's parts as the library parses them, its guesses included.
+bool library_name_parts(const std::string& file, fits_name_parts& parts) {
+  if (file.size() + 1 >= FLEN_FILENAME) return false;
+  // The library's open skips the blanks that lead a name before it parses
+  // it: " f.fits[1]" opens f.fits.
+  const std::size_t lead = std::min(file.find_first_not_of(' '), file.size());
+  std::vector<char> url(file.begin() + static_cast<std::ptrdiff_t>(lead), file.end());
+  url.push_back('\0');
+  char type[FLEN_FILENAME] = "", root[FLEN_FILENAME] = "", copy[FLEN_FILENAME] = "", ext[FLEN_FILENAME] = "",
+       rows[FLEN_FILENAME] = "", bins[FLEN_FILENAME] = "", columns[FLEN_FILENAME] = "",
+       pixels[FLEN_FILENAME] = "", output_compression[FLEN_FILENAME] = "";
+  int status = 0;
+  if (ffifile2(url.data(), type, root, copy, ext, rows, bins, columns, pixels, output_compression, &status) != 0)
+    return false;
+  parts.prefix = type;
+  parts.root = root;
+  parts.copy = copy;
+  parts.extension = ext;
+  parts.rows = rows;
+  parts.bins = bins;
+  parts.columns = columns;
+  parts.pixels = pixels;
+  parts.compress = output_compression;
+  if (*ext != '\0') {
+    // "[1; #row > 2]" filters within the HDU selection.
+    int number = 0, version = 0, hdu_type = ANY_HDU, parse_status = 0;
+    char name[FLEN_FILENAME] = "", column[FLEN_FILENAME] = "", filter[FLEN_FILENAME] = "";
+    if (ffexts(ext, &number, name, &version, &hdu_type, column, filter, &parse_status) == 0 && (*column || *filter))
+      parts.extension_filters = true;
+  }
+  parts.filtered = *rows || *bins || *columns || *pixels || *output_compression || parts.extension_filters;
+  // The prefix may be implied.
+  const std::size_t root_at =
+      lead + (file.compare(lead, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0);
+  parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
+                         ? root_at + parts.root.size()
+                         : std::string::npos;
+  return true;
+}
+
+}  // namespace
+
 std::vector<fits_section_axis> fits_section_axes(const std::string& text) {
   std::vector<fits_section_axis> axes;
-  if (!fits_is_image_section(text)) return axes;
+  if (!is_image_section(text)) return axes;
   for (const std::string& item : split(text, ',')) {
     const std::vector<std::string> fields = split(trimmed(item), ':');
     fits_section_axis axis;
@@ -161,46 +233,59 @@ std::vector<fits_section_axis> fits_section_axes(const std::string& text) {
   return axes;
 }
 
-fits_name_filters fits_filters_of(const fits_name_parts& parts) {
-  fits_name_filters filters;
-  auto other = [&](const char* what) {
-    filters.other = true;
-    filters.what += (filters.what.empty() ? "" : " and ") + std::string(what);
-  };
-  if (parts.extension_filters) other("filter in the HDU selector");
-  if (!parts.rows.empty()) {
-    if (fits_is_image_section(parts.rows))
-      filters.section = true;
-    else
-      other("row filter");
+bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
+  if (!library_name_parts(file, parts)) return false;
+  parts.standard_input = std_inout(file.c_str()) == 1;
+  if (parts.standard_input) return true;
+  // The library takes any name that begins with "stdin", in any case
+  // ("stdin_obs1.fits"), for the standard input, and a root that ends in
+  // ".imh" for an IRAF image; only "-" is the standard input here, and
+  // every other name the file it names.
+  if (parts.prefix == "stdin://") {
+    const std::string as_file = "file://" + file;
+    if (!library_name_parts(as_file, parts)) return false;
+    const std::size_t added = as_file.size() - file.size();
+    if (parts.after_root != std::string::npos) parts.after_root -= added;
   }
-  if (!parts.bins.empty()) other("binning");
-  if (!parts.columns.empty()) other("column filter");
-  if (!parts.pixels.empty()) {
-    filters.pixels = true;
-    filters.what += (filters.what.empty() ? "" : " and ") + std::string("pixel filter");
-  }
-  if (!parts.compress.empty()) other("compression of the output");
-  return filters;
+  if (parts.prefix == "irafmem://") parts.prefix = "file://";
+  return true;
 }
 
-void fits_refuse_filters_on_compressed(const fits_name_filters& filters, const std::string& file) {
-  if (!filters.other && !filters.pixels) return;
+void fits_refuse_copy_syntax(const std::string& file) {
+  fits_name_parts parts;
+  if (!fits_name_parts_of(file, parts) || parts.copy.empty()) return;
+  // A copy in memory makes no file.
+  std::string start = parts.copy.substr(0, 6);
+  for (char& c : start) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (start == "mem://") return;
   fatal_exitf(-1, stderr,
-              "Error: the name asks the FITS library for a %s, which it would apply as it opens a file holding a "
-              "tile-compressed image, to headers and tiles no check has seen: %s ... (%s)\n",
-              filters.what.c_str(), kFilterRemedy, file.c_str());
+              "Error: the name asks the FITS library to copy the file to %s, which would be written before any "
+              "check: name the file without \"(%s)\" ... (%s)\n",
+              parts.copy.c_str(), parts.copy.c_str(), file.c_str());
 }
 
-void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file) {
-  int status = 0, type = 0, naxis = 0, hdu = 1;
-  ffghdn(fptr, &hdu);
-  if (ffghdt(fptr, &type, &status) == 0 && type == IMAGE_HDU && ffgidm(fptr, &naxis, &status) == 0 && naxis > 0)
-    return;
-  fatal_exitf(-1, stderr,
-              "Error: the name asks for a pixel filter on HDU [%d], which holds no image: select an HDU that holds "
-              "one, as in '[1][pix ...]', or %s ... (%s)\n",
-              hdu - 1, kFilterRemedy, file.c_str());
+bool fits_local_path(const std::string& root, std::string& path) {
+  path = root;
+  if (root.empty() || root[0] != '~') return true;
+  const std::size_t slash = root.find('/');
+  if (slash == 1) {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr) path = home + root.substr(1);
+    return true;
+  }
+  const std::string user = root.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+  const long asked = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(asked > 0 ? static_cast<std::size_t>(asked) : 16384);
+  struct passwd entry, *found = nullptr;
+  while (getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+    buffer.resize(2 * buffer.size());
+  if (found == nullptr || found->pw_dir == nullptr) return false;
+  path = found->pw_dir + (slash == std::string::npos ? std::string() : root.substr(slash));
+  return true;
+}
+
+bool fits_prefix_wants_compressed(const std::string& prefix) {
+  return prefix == "compress://" || prefix == "compressmem://" || prefix == "mem://";
 }
 
 void fits_refuse_section_axes(fitsfile* fptr, const std::string& file) {
@@ -229,6 +314,7 @@ bool fits_gate_name(const std::string& file, int iomode) {
   fits_check_name_length(file, file);
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts)) return false;
+  refuse_filters(parts, file);
   if (parts.standard_input) return true;
   fits_refuse_copy_syntax(file);
   if (fits_prefix_is_network(parts.prefix)) return true;
@@ -260,23 +346,35 @@ bool fits_gate_name(const std::string& file, int iomode) {
                 "was: name the file alone ... (%s)\n",
                 file.c_str());
   raw_array raw;
-  if (parts.prefix == "rawfile://") raw_array_of(parts.root, file, raw);
+  if (parts.prefix == "rawfile://" && !raw_array_of(parts.root, file, raw))
+    fatal_exitf(-1, stderr,
+                "Error: the name reads a raw array but gives none: add its pixel type, axes and offset after the "
+                "file's name, as in [i512,512:2880] ... (%s)\n",
+                file.c_str());
   return true;
 }
 
 bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   fits_name_parts parts;
   raw_array raw;
-  if (iomode != READONLY || !fits_name_parts_of(file, parts) || parts.prefix != "rawfile://" ||
-      !raw_array_of(parts.root, file, raw))
-    return false;
+  if (!fits_name_parts_of(file, parts) || parts.prefix != "rawfile://") return false;
+  // The library reads a raw array into memory, which it will not write.
+  if (iomode != READONLY) {
+    ffpmsg("cannot open raw binary file with WRITE access (mem_rawfile_open)");
+    *status = READONLY_FILE;
+    return true;
+  }
   // Opened here, and so recorded as read, as every other input is: a result
-  // named after the file must not replace it. A file that is not there is
-  // the library's to report.
+  // named after the file must not replace it. A file that does not open
+  // fails the open as the library's does, and no other is tried: the
+  // library tries none.
   std::string path;
-  if (!fits_local_path(raw.path, path)) return false;
+  if (!raw_array_of(parts.root, file, raw) || !fits_local_path(raw.path, path)) return false;
   std::FILE* stream = io_fopen_read(path);
-  if (stream == nullptr) return false;
+  if (stream == nullptr) {
+    fits_fail_as_no_file(file, status);
+    return true;
+  }
   const std::shared_ptr<std::FILE> held(stream, std::fclose);
   struct stat info;
   if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode))

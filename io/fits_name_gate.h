@@ -7,29 +7,68 @@
 
 #include <fitsio.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
-struct fits_name_parts;
+// A FITS name as the library reads it.
+struct fits_name_parts {
+  std::string prefix;     // the library's "file://" (implied when absent), "compress://", ...
+  std::string root;       // the file's path, without prefix or extended syntax
+  std::string copy;       // "name(copy.fits)": the file the library copies the input to
+  std::string extension;  // the HDU the name selects ("name[1]")
+  bool filtered = false;  // the name asks for a section or a filter
+  // The filters' texts as the library parses them: an image section or a
+  // row filter ("[1:8,1:8]", "[#row > 2]"), binning, a column filter, a
+  // pixel filter, a compression of the library's output; and whether the
+  // HDU selector filters too ("[1; #row > 2]").
+  std::string rows, bins, columns, pixels, compress;
+  bool extension_filters = false;
+  bool standard_input = false;
+  // Where the root ends in the name, npos when it does not stand there as
+  // the library returned it.
+  std::size_t after_root = std::string::npos;
+};
+// False when the library cannot parse the name. Only "-" (with its
+// extension and selector, "-.fits[1]") is the standard input: a name the
+// library would read from there ("stdin_obs1.fits") or as an IRAF image
+// ("x.imh[1]") is parsed as the file it names.
+bool fits_name_parts_of(const std::string& file, fits_name_parts& parts);
+// Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
+// the library would write out.fits as it opens the input, before the
+// program can check it, and leave it behind. A copy into memory
+// ("(mem://...)") is let through. Other parts of the syntax write nothing.
+void fits_refuse_copy_syntax(const std::string& file);
+// The file the library's local drivers open for a root, as they read a
+// leading "~": "~/x.fits" under the folder HOME names (the root as it
+// stands when HOME is unset), "~user/x.fits" and "~user" under that user's
+// home folder. False for a user this machine does not know ("~" alone and
+// "~.fits" among them), on which the library follows a null pointer.
+bool fits_local_path(const std::string& root, std::string& path);
+// The prefixes under which the library reads compressed data only.
+bool fits_prefix_wants_compressed(const std::string& prefix);
 
 // Refuses, with a message naming what is refused and why (status -1), a
 // name the library would read around the checks: one too long for its
 // buffers, one by which it would write a file (fits_refuse_copy_syntax), a
-// prefix that names no local file, memory, compressed file or network place
-// (shmem://, root://, ...), a section or filter on a file opened for an
+// filter other than an image section (pixel, row and column filters,
+// binning, a compression of the output, a filter in the HDU selector) on
+// any file, a prefix that names no local file, memory, compressed file or
+// network place (shmem://, root://, ...), a section on a file opened for an
 // update, and a raw array (`f.dat[i512,512:2880]`) whose form the checks do
 // not read. False for a name its parser rejects ("in.fits[1"), which the
 // library's open would fail on too: it is not to be handed on, and the
 // caller reports it as that failed open.
-// Network names pass: they are read elsewhere.
+// Network names without filters pass: they are read elsewhere.
 bool fits_gate_name(const std::string& file, int iomode);
 
 // Opens a raw array's name for reading ("f.dat[i512,512:2880]"): the file is
 // opened here, recorded as read (io/image_input_file.h), sized against the
 // array, refused when it is no regular file or too short for the array,
-// and the library reads that very file. False, having done nothing, for
-// any other name and for a file that does not open, which the library then
-// reports as it opens the name.
+// and the library reads that very file. A file that does not open fails
+// the open as the library's would (fits_fail_as_no_file), and so does an
+// open for an update (READONLY_FILE), which the library refuses a raw
+// array. False, having done nothing, for any other name.
 bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status);
 
 // Refuses (status -1), naming `file`, a name `handed` to the library that
@@ -38,18 +77,6 @@ bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, i
 // from it for the library (the file's place put in for its path).
 void fits_check_name_length(const std::string& handed, const std::string& file);
 
-// The filters a name asks for, sorted by what the checks can follow: an
-// image section only ("[1:8,1:8]", "[*,*]", "[-*:2,*]"), whose tiles can be
-// checked before the library decodes them; a pixel filter; anything else
-// (row and column filters, binning, a compression of the output, a filter
-// in the HDU selector). `what` names the first of those for a message.
-struct fits_name_filters {
-  bool section = false, pixels = false, other = false;
-  std::string what;
-};
-fits_name_filters fits_filters_of(const fits_name_parts& parts);
-// True when text is an image section as the library writes one.
-bool fits_is_image_section(const std::string& text);
 // One axis of an image section as the library cuts it: the input's pixel
 // that becomes the section's first (0 for "-*", the axis's last, whose
 // number the text does not give), and the step from one pixel of the
@@ -60,14 +87,6 @@ struct fits_section_axis {
 };
 // The axes of an image section, in order; none when text is no section.
 std::vector<fits_section_axis> fits_section_axes(const std::string& text);
-
-// Refuses (status -1) a name whose filters the checks cannot follow, on a
-// file holding a tile-compressed image: the library would apply them as it
-// opens the file, to HDUs it parses and tiles it decodes unchecked.
-void fits_refuse_filters_on_compressed(const fits_name_filters& filters, const std::string& file);
-// Refuses (status -1) a pixel filter on the current HDU of fptr when it
-// holds no image.
-void fits_refuse_pixels_without_image(fitsfile* fptr, const std::string& file);
 // Refuses (status -1) a section of the current HDU of fptr, the one the
 // library takes it of, when its image has more axes than the library's
 // sections take.

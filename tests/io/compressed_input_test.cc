@@ -2,7 +2,9 @@
 // compress tools (independent encoders), honest compressed files read as the
 // plain file (several members, zeros after the stream), and files that
 // inflate past what their headers describe, cut short, or given under the
-// wrong prefix refused, naming the file and the reason.
+// wrong prefix refused, naming the file and the reason. The search for a
+// name's file and its compressed siblings, made as the library makes it,
+// past names that open no file, and never left to the library's open.
 #include "io/compressed_input.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +12,10 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <grp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -28,6 +33,7 @@
 #include "io/fits_io.h"
 #include "support/death.h"
 #include "support/tolerance.h"
+#include "tile_table_layouts.h"
 
 using fits_test::card;
 using fits_test::read_bytes;
@@ -38,14 +44,17 @@ using fits_test::write_bytes;
 // program's code is linked into this test, so its fopen calls come here
 // first. Once armed, the first open of `target` moves `replacement` onto it
 // right after the open, so that an open of the name after that finds the
-// other file.
+// other file (or the first failed open, with once_missing).
 namespace replaced_name {
 std::string target, replacement;
+// Moves `replacement` onto `target` after the first open of it that fails
+// instead: a file that appears once a search has found none.
+bool once_missing = false;
 
 template <class Open>
 std::FILE* open_then_replace(Open real, const char* path, const char* mode) {
   std::FILE* stream = real(path, mode);
-  if (stream != nullptr && !target.empty() && target == path) {
+  if ((stream == nullptr) == once_missing && !target.empty() && target == path) {
     target.clear();
     if (std::rename(replacement.c_str(), path) != 0) std::abort();
   }
@@ -659,6 +668,29 @@ TEST(CompressedFits, TheFileReadIsTheOneOpenedThoughItsNameIsReplacedMeanwhile) 
     write_bytes(replacement, other);
   }
 }
+// An update writes the very file the checks read, though its name leads to
+// another by the time the library opens it: the file is handed to the
+// library through its descriptor, not its name.
+TEST(CompressedFits, TheFileWrittenInPlaceIsTheOneOpenedThoughItsNameIsReplacedMeanwhile) {
+  const std::string opened = scratch("updated.fits"), kept = scratch("updated_link.fits"),
+                    replacement = scratch("updated_other.fits");
+  write_bytes(opened, two_image_bytes());
+  write_bytes(replacement, two_image_bytes());
+  ASSERT_EQ(link(opened.c_str(), kept.c_str()), 0);
+  to_array<float, false> block(2, 2);
+  for (int k = 0; k < block.n_elem(); k++) block(k) = 7.f;
+  replaced_name::target = opened;
+  replaced_name::replacement = replacement;
+  fits_write_block(opened.c_str(), block, 0, 0);
+  ASSERT_TRUE(replaced_name::target.empty()) << "the name was never opened";
+  EXPECT_TRUE(read_bytes(opened) == two_image_bytes()) << "the file now at the name was written";
+  to_array<float, false> written;
+  fitsstruct rec;
+  fits_read_float(kept.c_str(), written, &rec);
+  EXPECT_EQ(written(0), 7.f);
+  EXPECT_EQ(written(written.nc() + 1), 7.f);
+}
+
 namespace {
 
 // A square BITPIX -32 image of `side` x `side` values that differ, padded.
@@ -952,4 +984,130 @@ TEST(CompressedFitsDeath, HeadersGatheredPastTheMemoryOverTheHdusAreRefused) {
         fits_read_float((gzipped_alone + "[1]").c_str(), ima, &rec);
       },
       failed, gzipped_alone + " is truncated: it ends inside the header of HDU \\[1\\]");
+}
+
+namespace {
+
+// A Rice image whose ZTILE2 is 0, after an empty primary HDU: the library's
+// decoder would divide by it; the checks refuse it.
+std::string crafted_tiles() {
+  const std::string path = scratch("tiles_source.fits");
+  fits_test::write_compressed(path, SHORT_IMG, {16, 16}, std::vector<double>(256, 5.0), {RICE_1, 4, 1, {16, 4}});
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(read_bytes(path));
+  hdu.set("ZTILE2", "0");
+  return tile_layouts::put_together(hdu);
+}
+
+// A socket bound at path, which the system keeps as a name that no open
+// opens.
+void make_socket(const std::string& path) {
+  const int unix_socket = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(unix_socket, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  path.copy(address.sun_path, path.size());
+  ASSERT_EQ(bind(unix_socket, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(unix_socket);
+}
+
+// In a death test's child, as root: the rest runs as nobody, in the scratch
+// folder, where permissions bind.
+void act_as_nobody_in_scratch() {
+  if (chdir(fits_test::scratch_dir().c_str()) != 0) std::abort();
+  if (geteuid() != 0) return;
+  if (chmod(".", 0777) != 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) std::abort();
+}
+
+}  // namespace
+
+// A name that is there but opens no file (a socket, a link to one, a folder
+// its user may not read) is moved past, as the library's search moves past
+// it, to the compressed sibling, which is read here and checked: handed the
+// name, the library inflated and decoded the sibling unchecked. A folder
+// that opens ends the search, as it ends the library's.
+TEST(CompressedFitsDeath, NamesThatAreThereButOpenNoFileAreSearchedPastAndChecked) {
+  const std::string crafted = fits_test::gzip_member(crafted_tiles());
+  make_socket(scratch("socket.fits"));
+  ASSERT_EQ(symlink(scratch("socket.fits").c_str(), scratch("link.fits").c_str()), 0);
+  ASSERT_EQ(mkdir(scratch("closed.fits").c_str(), 0), 0);
+  ASSERT_EQ(mkdir(scratch("open.fits").c_str(), 0755), 0);
+  for (const char* name : {"socket", "link", "closed", "open"})
+    write_bytes(scratch(name + std::string(".fits.gz")), crafted);
+  to_array<float, false> ima;
+  fitsstruct rec;
+  const char* const kRefused = "has ZTILE2 = 0: a tile has at least 1 pixel";
+  for (const char* name : {"socket.fits", "link.fits"})
+    EXPECT_EXIT_STATUS(fits_read_float((scratch(name) + "[1]").c_str(), ima, &rec), 255,
+                       kRefused + std::string(".*") + name + "\\.gz\\)")
+        << name;
+  EXPECT_EXIT_STATUS(
+      {
+        act_as_nobody_in_scratch();
+        fits_read_float("closed.fits[1]", ima, &rec);
+      },
+      255, kRefused + std::string(".*closed\\.fits\\.gz\\)"));
+  EXPECT_EXIT(
+      {
+        QZ_STDOUT_TO_STDERR();
+        fits_read_float(scratch("open.fits[1]").c_str(), ima, &rec);
+      },
+      ::testing::ExitedWithCode(FILE_NOT_OPENED),
+      "cannot open file \\(" + scratch("open.fits") + "\\[1\\]: Is a directory\\)");
+  // A valid sibling reads as the plain file; it cannot be written in place.
+  const std::string plain = scratch("valid_plain.fits");
+  write_bytes(plain, two_image_bytes());
+  make_socket(scratch("valid.fits"));
+  write_bytes(scratch("valid.fits.gz"), fits_test::gzip_member(two_image_bytes()));
+  to_array<float, false> expected;
+  fits_read_float(plain.c_str(), expected, &rec);
+  fits_read_float(scratch("valid.fits").c_str(), ima, &rec);
+  EXPECT_TRUE(qz_test::same_bits(ima, expected));
+  to_array<float, false> block(2, 2);
+  EXPECT_EXIT_STATUS(fits_write_block(scratch("valid.fits").c_str(), block, 0, 0), 255,
+                     "the gzip file cannot be written in place ... \\(" + scratch("valid.fits.gz") + "\\)");
+}
+
+// Where no file answers a name, the open fails as the library's open of it
+// did, with its status and the system's reason, and the library is never
+// handed the name: a file that appears after the search is not read. A
+// device is read as a stream, as far as its headers describe.
+TEST(CompressedFitsDeath, ANameNoFileAnswersFailsWithoutTheLibrarysOpen) {
+  to_array<float, false> ima;
+  fitsstruct rec;
+  for (const std::string& name : {scratch("absent"), scratch("absent.fits[1]"), "compress://" + scratch("absent.fits"),
+                                 "rawfile://" + scratch("absent[b4,4]")})
+    EXPECT_EXIT(
+        {
+          QZ_STDOUT_TO_STDERR();
+          fits_read_float(name.c_str(), ima, &rec);
+        },
+        ::testing::ExitedWithCode(FILE_NOT_OPENED), "cannot open file \\(.*absent.*: No such file or directory\\)")
+        << name;
+  write_bytes(scratch("appearing.fits"), two_image_bytes());
+  EXPECT_EXIT(
+      {
+        QZ_STDOUT_TO_STDERR();
+        replaced_name::target = scratch("late.fits");
+        replaced_name::replacement = scratch("appearing.fits");
+        replaced_name::once_missing = true;
+        fits_read_float(scratch("late.fits").c_str(), ima, &rec);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(FILE_NOT_OPENED), "cannot open file \\(.*late\\.fits: ");
+  ASSERT_TRUE(fits_test::file_exists(scratch("late.fits"))) << "the file never appeared";
+  EXPECT_EXIT_STATUS(fits_read_float("/dev/null[0]", ima, &rec), 255, "the device is empty ... \\(/dev/null\\)");
+  EXPECT_EXIT_STATUS(fits_read_float("/dev/zero[0]", ima, &rec), 255,
+                     "the device holds no FITS file ... \\(/dev/zero\\)");
+  const std::string plain = scratch("device_plain.fits");
+  write_bytes(plain, two_image_bytes());
+  to_array<float, false> expected;
+  fits_read_float(plain.c_str(), expected, &rec);
+  EXPECT_EXIT(
+      {
+        stdin_through_pipe(plain);
+        fits_read_float("/dev/stdin[0]", ima, &rec);
+        std::exit(qz_test::same_bits(ima, expected) ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
