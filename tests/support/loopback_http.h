@@ -3,7 +3,9 @@
 // the files it was given by path ("/in.fits") until it goes; any other path
 // is not found. A silent server takes each request and never answers, as a
 // host that does not answer; an endless one sends each file with no length,
-// followed by zeros until the client hangs up.
+// followed by zeros until the client hangs up. A path given a reply gets
+// those very bytes (status line, headers and body), then the connection is
+// closed: a server's error, a redirect, a body cut short.
 #pragma once
 
 #include <arpa/inet.h>
@@ -38,8 +40,9 @@ inline int listen_on_loopback(int& port) {
 
 class LoopbackHttp {
  public:
-  explicit LoopbackHttp(std::map<std::string, std::string> files, bool silent = false, bool endless = false)
-      : files_(std::move(files)), silent_(silent), endless_(endless) {
+  explicit LoopbackHttp(std::map<std::string, std::string> files, bool silent = false, bool endless = false,
+                        std::map<std::string, std::string> replies = {})
+      : files_(std::move(files)), replies_(std::move(replies)), silent_(silent), endless_(endless) {
     listener_ = listen_on_loopback(port_);
     if (port_ > 0) server_ = std::thread([this] { serve(); });
   }
@@ -95,11 +98,13 @@ class LoopbackHttp {
         continue;
       }
       const auto file = files_.find(path);
+      const auto given = replies_.find(path);
       const std::string reply =
-          file == files_.end() ? std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
-          : endless_           ? "HTTP/1.0 200 OK\r\n\r\n" + file->second
-                               : "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(file->second.size()) +
-                                     "\r\n\r\n" + file->second;
+          given != replies_.end() ? given->second
+          : file == files_.end()  ? std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+          : endless_              ? "HTTP/1.0 200 OK\r\n\r\n" + file->second
+                                  : "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(file->second.size()) +
+                                        "\r\n\r\n" + file->second;
       bool sent_all = send_all(client, reply);
       const std::string zeros(1 << 16, '\0');
       while (endless_ && file != files_.end() && sent_all) sent_all = send_all(client, zeros);
@@ -118,7 +123,7 @@ class LoopbackHttp {
     return true;
   }
 
-  std::map<std::string, std::string> files_;
+  std::map<std::string, std::string> files_, replies_;
   bool silent_ = false, endless_ = false;
   int listener_ = -1;
   int port_ = 0;
