@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -388,4 +389,42 @@ TEST(NetworkInput, AMissingHduIsListedFromTheFileFetchedOnce) {
         << selector;
     seen = requested.size();
   }
+}
+
+// The library's time limit ends a stall, not a slow transfer: a server that
+// keeps sending, for longer than the limit in all, is read.
+TEST(NetworkInput, TheTimeLimitDoesNotEndATransferThatKeepsComing) {
+  const int kept_limit = fits_net_timeout(0);
+  fits_net_timeout(1);
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const std::string rice = fits_test::read_bytes(folder + "scaled_int16_rice_1.fits");
+  ASSERT_EQ(rice.size(), 3u * 2880u);
+  // 17 pieces of 512 bytes, 150 ms apart: 2.5 s.
+  LoopbackHttp slow({{"/in.fits", rice}});
+  ASSERT_GT(slow.port(), 0) << "no port on the loopback interface";
+  slow.pace(std::chrono::milliseconds(150));
+  EXPECT_EQ(read_program(slow.url("in.fits") + "[1]"), read_program(folder + "scaled_int16_rice_1.fits[1]"));
+  fits_net_timeout(kept_limit);
+}
+
+// A server that stops within the body for longer than the time limit: a
+// failed transfer, not a file cut short.
+TEST(NetworkInput, AStallWithinTheBodyIsAFailedTransfer) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int kept_limit = fits_net_timeout(0);
+  fits_net_timeout(1);
+  const std::string rice =
+      fits_test::read_bytes(std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/scaled_int16_rice_1.fits");
+  ASSERT_EQ(rice.size(), 3u * 2880u);
+  LoopbackHttp stalled({}, false, false,
+                       {{"/in.fits", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(rice.size()) + "\r\n\r\n" +
+                                         rice.substr(0, 2 * 2880 + 100)}});
+  ASSERT_GT(stalled.port(), 0) << "no port on the loopback interface";
+  stalled.hold_replies();
+  // The child's server has a port of its own.
+  EXPECT_EXIT_STATUS(read_program(stalled.url("in.fits") + "[1]"), 255,
+                     "Error: the transfer of the file failed \\(server status 200; libcurl: Operation too "
+                     "slow[^)]*\\): try again, or fetch the file with another tool and name that copy \\.\\.\\. "
+                     "\\(http://127\\.0\\.0\\.1:[0-9]+/in\\.fits\\)");
+  fits_net_timeout(kept_limit);
 }
