@@ -326,9 +326,10 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
   // A server whose certificate fails fails it for every file tried: it is
   // told once, and not asked to verify again.
   bool verify_peer = true;
-  // The first transfer that failed for another reason than a missing file:
+  // The last transfer that failed for another reason than a missing file:
   // the library would go on to the next file, and so does the fetch, but
-  // where none is read, that failure is the one to report.
+  // where none is read, that failure is the one to report. Where each file
+  // fails alike (a server that speaks no TLS), it names the root, as typed.
   std::unique_ptr<transfer> failed;
   for (const std::string& suffix : files_tried(parts.root, scheme)) {
     const std::string url = scheme.fetched + parts.root + suffix;
@@ -352,7 +353,7 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
     // A host that does not answer is not asked again: each later file
     // would wait as long.
     if (fetch->unanswered()) break;
-    if (!fetch->file_missing() && failed == nullptr) failed = std::move(fetch);
+    if (!fetch->file_missing()) failed = std::move(fetch);
   }
   if (failed != nullptr) failed->refuse_failed();
   ffpmsg(("failed to fetch the following file: " + file).c_str());

@@ -343,6 +343,8 @@ TEST(NetworkInput, AFailedTransferIsReportedWithTheServersStatusAndLibcurlsMessa
       {{"/error_first.fits", rice}}, false, false,
       {{"/error_first.fits.gz", server_error},
        {"/error.fits", server_error},
+       {"/twice.fits.gz", server_error},
+       {"/twice.fits", server_error},
        // The headers and part of the data, of a length that says more.
        {"/cut.fits", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(rice.size()) + "\r\n\r\n" +
                          rice.substr(0, 2 * 2880 + 100)},
@@ -354,6 +356,8 @@ TEST(NetworkInput, AFailedTransferIsReportedWithTheServersStatusAndLibcurlsMessa
     const char* path;
     const char* failure;
   } cases[] = {{"error.fits", "server status 500; libcurl: The requested URL returned error: 500"},
+               // Each file tried fails alike: the last, the root, is named.
+               {"twice.fits", "server status 500; libcurl: The requested URL returned error: 500"},
                {"cut.fits", "server status 200; libcurl: transfer closed with 2780 bytes remaining to read"},
                {"moved.fits", "server status 302; libcurl: [^)]*\"file\"[^)]*"}};
   for (const auto& c : cases) {
