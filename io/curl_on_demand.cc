@@ -1,5 +1,6 @@
 // The six libcurl entry points the FITS library calls for names it fetches
-// over the network, opened only when such a name comes.
+// over the network, and curl_easy_getinfo, opened only when such a name
+// comes.
 //
 // CFITSIO's shared library brings libcurl and some thirty libraries behind it
 // (TLS, Kerberos, LDAP ...) into every process, and loading and relocating
@@ -15,6 +16,7 @@
 #include <dlfcn.h>
 
 #include <cstdarg>
+#include <string>
 
 namespace {
 
@@ -32,6 +34,7 @@ using EasyInit = void* (*)();
 using EasySetopt = int (*)(void*, int, ...);
 using EasyPerform = int (*)(void*);
 using EasyCleanup = void (*)(void*);
+using EasyGetinfo = int (*)(void*, int, ...);
 
 struct Curl {
   GlobalInit global_init = nullptr;
@@ -40,12 +43,15 @@ struct Curl {
   EasySetopt easy_setopt = nullptr;
   EasyPerform easy_perform = nullptr;
   EasyCleanup easy_cleanup = nullptr;
+  EasyGetinfo easy_getinfo = nullptr;
   bool loaded = false;
+  std::string failure;  // the loader's reason when not loaded
 };
 
 template <typename F>
-bool find(void* library, const char* name, F& function) {
+bool find(void* library, const char* name, F& function, std::string& failure) {
   function = reinterpret_cast<F>(dlsym(library, name));
+  if (function == nullptr) failure = dlerror();
   return function != nullptr;
 }
 
@@ -53,14 +59,22 @@ Curl open_curl() {
   Curl curl;
   // Debian's FITS library is built against the GnuTLS flavour.
   void* library = dlopen("libcurl-gnutls.so.4", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return curl;
-  curl.loaded = find(library, "curl_global_init", curl.global_init) &&
-                find(library, "curl_global_cleanup", curl.global_cleanup) &&
-                find(library, "curl_easy_init", curl.easy_init) &&
-                find(library, "curl_easy_setopt", curl.easy_setopt) &&
-                find(library, "curl_easy_perform", curl.easy_perform) &&
-                find(library, "curl_easy_cleanup", curl.easy_cleanup);
+  if (library == nullptr) {
+    // The loader's reasons name the file each is about.
+    const std::string first = dlerror();
+    library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      curl.failure = first + "; " + dlerror();
+      return curl;
+    }
+  }
+  curl.loaded = find(library, "curl_global_init", curl.global_init, curl.failure) &&
+                find(library, "curl_global_cleanup", curl.global_cleanup, curl.failure) &&
+                find(library, "curl_easy_init", curl.easy_init, curl.failure) &&
+                find(library, "curl_easy_setopt", curl.easy_setopt, curl.failure) &&
+                find(library, "curl_easy_perform", curl.easy_perform, curl.failure) &&
+                find(library, "curl_easy_cleanup", curl.easy_cleanup, curl.failure) &&
+                find(library, "curl_easy_getinfo", curl.easy_getinfo, curl.failure);
   return curl;
 }
 
@@ -109,4 +123,16 @@ void curl_easy_cleanup(void* handle) {
   if (curl().loaded) curl().easy_cleanup(handle);
 }
 
+// Every item's argument is a pointer, where libcurl puts the answer.
+int curl_easy_getinfo(void* handle, int info, ...) {
+  if (!curl().loaded) return kCurlFailedInit;
+  std::va_list args;
+  va_start(args, info);
+  const int code = curl().easy_getinfo(handle, info, va_arg(args, void*));
+  va_end(args);
+  return code;
+}
+
 }  // extern "C"
+
+const char* curl_load_failure() { return curl().loaded ? nullptr : curl().failure.c_str(); }

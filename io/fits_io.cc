@@ -454,11 +454,14 @@ std::string missing_hdu_in(fitsfile* fptr, const std::string& extension, const s
 
 // The same for a file opened again by its name, which must not be read as
 // a stream: a second open of the standard input or a named pipe would find
-// nothing, or wait for a writer that has gone.
-std::string missing_hdu(const std::string& file) {
+// nothing, or wait for a writer that has gone. A fetched file is listed
+// from `opened`, as its failed open left it, not fetched again.
+std::string missing_hdu(const std::string& file, fitsfile* opened) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts) || parts.extension.empty() || fits_name_is_streamed(file)) return "";
   const std::string root = root_of(file);
+  if (fits_prefix_is_network(parts.prefix))
+    return opened != nullptr ? missing_hdu_in(opened, parts.extension, root) : "";
   // "-[1]" names a file "-", which is no standard input, while "-" alone is.
   if (std_inout(root.c_str())) return "";
   fitsfile* fptr = nullptr;
@@ -506,7 +509,7 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
       no_hdu = missing_hdu_in(opened, parts.extension, std_inout(file.c_str()) ? "the standard input" : root_of(file));
     return "(" + file + ": " + (no_hdu.empty() ? std::string(text) : no_hdu) + ")";
   }
-  const std::string no_hdu = missing_hdu(file);
+  const std::string no_hdu = missing_hdu(file, opened);
   if (!no_hdu.empty()) return "(" + file + ": " + no_hdu + ")";
   // The library's status does not tell a missing file from a folder or a
   // forbidden one: an open of the file, what follows its root in the name

@@ -320,8 +320,9 @@ bool fits_gate_name(const std::string& file, int iomode) {
   if (fits_prefix_is_network(parts.prefix)) return true;
   std::string lower = parts.prefix;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  // The library has no driver for a local prefix written otherwise.
-  if (!prefix_is_local(parts.prefix) && prefix_is_local(lower))
+  // The library has no driver for a local or network prefix written
+  // otherwise.
+  if (!prefix_is_local(parts.prefix) && (prefix_is_local(lower) || fits_prefix_is_network(lower)))
     fatal_exitf(-1, stderr,
                 "Error: the FITS library reads the prefix %s in lower case only: write it %s ... (%s)\n",
                 parts.prefix.c_str(), lower.c_str(), file.c_str());

@@ -6,7 +6,6 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,9 +53,14 @@ constexpr int kOptRedirectProtocols = 182;
 constexpr int kOptWriteFunction = 20011;
 constexpr long kProtocolsFetched = 1 | 2 | 4 | 8;  // HTTP, HTTPS, FTP, FTPS
 constexpr long kGlobalAll = 3;
+constexpr int kInfoResponseCode = 0x200000 + 2;  // a long
+constexpr int kCurlCouldNotResolveProxy = 5;
+constexpr int kCurlCouldNotResolveHost = 6;
+constexpr int kCurlCouldNotConnect = 7;
 constexpr int kCurlRemoteAccessDenied = 9;
 constexpr int kCurlFtpCouldNotRetrieve = 19;
 constexpr int kCurlHttpError = 22;
+constexpr int kCurlTimedOut = 28;
 constexpr int kCurlPeerNotVerified = 60;
 constexpr int kCurlRemoteFileNotFound = 78;
 constexpr std::size_t kErrorBufferSize = 256;
@@ -64,7 +68,8 @@ constexpr std::size_t kErrorBufferSize = 256;
 // A network prefix as the library's parser returns it: the protocol it
 // fetches with, and the files it tries for a root, in its order, as
 // measured against the library's open. A root with a query or already
-// compressed is fetched alone.
+// compressed is fetched alone. The library's drivers are named in lower
+// case, and it compares a prefix with their names exactly.
 struct network_scheme {
   const char* fetched;  // "http://"
   bool tries_compress;  // .Z between .gz and the root itself
@@ -81,7 +86,7 @@ bool scheme_of(const std::string& prefix, network_scheme& scheme) {
   for (const auto& known : kSchemes)
     for (const char* form : kForms) {
       const std::string name = std::string(known.name) + form + "://";
-      if (strcasecmp(prefix.c_str(), name.c_str()) == 0) {
+      if (prefix == name) {
         scheme = known.scheme;
         return true;
       }
@@ -106,7 +111,7 @@ std::vector<std::string> files_tried(const std::string& root, const network_sche
 // beyond what the reader asked for.
 class transfer {
  public:
-  transfer(const std::string& url, bool verify_peer) : url_(url) {
+  transfer(const std::string& url, const std::string& name, bool verify_peer) : url_(url), name_(name) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
       fatal_exitf(-1, stderr, "Error: no socket to read the fetched file through ... (%s)\n", url.c_str());
@@ -139,15 +144,42 @@ class transfer {
   int result() {
     std::unique_lock<std::mutex> lock(lock_);
     changed_.wait(lock, [this] { return ended_; });
-    if (result_ != kCurlOk) ffpmsg((url_ + ": " + (*error_ != '\0' ? error_ : "the transfer failed")).c_str());
+    if (result_ != kCurlOk) ffpmsg((url_ + ": " + message()).c_str());
     return result_;
   }
-  // The body, to be read and closed by the caller.
+  // After a failed result: whether the server said it has no such file,
+  // on which the library tries the next file and reports none found.
+  bool file_missing() const {
+    if (result_ == kCurlHttpError) return http_status_ == 404 || http_status_ == 410;
+    return result_ == kCurlRemoteFileNotFound || result_ == kCurlFtpCouldNotRetrieve ||
+           result_ == kCurlRemoteAccessDenied;
+  }
+  // After a failed result: whether no server answered at all (no such
+  // host, no connection, or nothing within the time limit).
+  bool unanswered() const {
+    return result_ == kCurlCouldNotResolveProxy || result_ == kCurlCouldNotResolveHost ||
+           result_ == kCurlCouldNotConnect || (result_ == kCurlTimedOut && http_status_ == 0);
+  }
+  // Ends the run on a failed transfer, with the server's status and
+  // libcurl's message: anything else would report its symptom, a file cut
+  // short or none there.
+  [[noreturn]] void refuse_failed() const {
+    const std::string status =
+        http_status_ > 0 ? "server status " + std::to_string(http_status_) : std::string("no server status");
+    fatal_exitf(-1, stderr,
+                "Error: the transfer of the file failed (%s; libcurl: %s): try again, or fetch the file with "
+                "another tool and name that copy ... (%s)\n",
+                status.c_str(), message().c_str(), name_.c_str());
+  }
+  // The body, to be read and closed by the caller. A body that ends
+  // because the transfer failed (the server closed before the length it
+  // announced, the connection broke or stalled) ends the run saying so,
+  // rather than passing for a file cut short.
   std::FILE* body() {
-    std::FILE* stream = fdopen(read_end_, "rb");
+    const cookie_io_functions_t functions{read_body, nullptr, nullptr, close_body};
+    std::FILE* stream = fopencookie(this, "rb", functions);
     if (stream == nullptr)
       fatal_exitf(-1, stderr, "Error: not enough memory to read the fetched file ... (%s)\n", url_.c_str());
-    read_end_ = -1;
     return stream;
   }
 
@@ -157,12 +189,33 @@ class transfer {
     sigset_t all;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    const int result = fetch(verify_peer);
+    long status = 0;
+    const int result = fetch(verify_peer, status);
     close(write_end_);
     std::lock_guard<std::mutex> lock(lock_);
     ended_ = true;
     result_ = result;
+    http_status_ = status;
     changed_.notify_all();
+  }
+
+  std::string message() const { return *error_ != '\0' ? error_ : "the transfer failed"; }
+
+  static ssize_t read_body(void* self, char* out, std::size_t size) {
+    transfer& from = *static_cast<transfer*>(self);
+    ssize_t got = 0;
+    do {
+      got = read(from.read_end_, out, size);
+    } while (got < 0 && errno == EINTR);
+    // The end of the body: libcurl has returned, its result is there.
+    if (got == 0 && from.result() != kCurlOk) from.refuse_failed();
+    return got;
+  }
+  static int close_body(void* self) {
+    transfer& from = *static_cast<transfer*>(self);
+    const int closed = close(from.read_end_);
+    from.read_end_ = -1;
+    return closed;
   }
 
   static std::size_t take(const char* data, std::size_t size, std::size_t count, void* self) {
@@ -187,14 +240,17 @@ class transfer {
     return static_cast<transfer*>(self)->reader_gone_ ? 1 : 0;
   }
 
-  // One transfer of the url; libcurl's result.
-  int fetch(bool verify_peer) {
+  // One transfer of the url; libcurl's result, and the server's last status
+  // into `status` (0 when it gave none).
+  int fetch(bool verify_peer, long& status) {
     static std::once_flag started;
     std::call_once(started, [] { curl_global_init(kGlobalAll); });
     void* curl = curl_easy_init();
     if (curl == nullptr) return kCurlFailedInit;
-    // The library's limit holds for the connection and for any wait for the
-    // next bytes, as its own fetch times both.
+    // The library's limit bounds the connection, and any stall after it: the
+    // transfer ends once less than a byte a second has come for that many
+    // seconds in a row, before the answer or within the body. A transfer
+    // that keeps coming, however long it takes, is not cut.
     const long seconds = fits_net_timeout(0);
     const write_function write = take;
     const progress_function check = progress;
@@ -220,6 +276,7 @@ class transfer {
       curl_easy_setopt(curl, kOptSslVerifyHost, 0L);
     }
     const int result = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, kInfoResponseCode, &status);
     curl_easy_cleanup(curl);
     return result;
   }
@@ -227,7 +284,7 @@ class transfer {
   using write_function = std::size_t (*)(const char*, std::size_t, std::size_t, void*);
   using progress_function = int (*)(void*, long long, long long, long long, long long);
 
-  std::string url_;
+  std::string url_, name_;
   int read_end_ = -1, write_end_ = -1;
   char error_[kErrorBufferSize] = "";
   std::atomic<bool> reader_gone_{false};
@@ -235,15 +292,9 @@ class transfer {
   std::condition_variable changed_;
   bool began_ = false, ended_ = false;
   int result_ = kCurlOk;
+  long http_status_ = 0;
   std::thread thread_;
 };
-
-// Codes by which a server says it has no such file: the library then tries
-// the next file.
-bool not_there(int result) {
-  return result == kCurlHttpError || result == kCurlRemoteFileNotFound || result == kCurlFtpCouldNotRetrieve ||
-         result == kCurlRemoteAccessDenied;
-}
 
 }  // namespace
 
@@ -266,16 +317,27 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
     *status = FILE_NOT_OPENED;
     return true;
   }
+  // Without libcurl every fetch would fail as if no server answered.
+  if (const char* reason = curl_load_failure())
+    fatal_exitf(-1, stderr,
+                "Error: libcurl, by which the program fetches network names, cannot be loaded (%s): install it "
+                "(Debian: libcurl3-gnutls), or fetch the file with another tool and name that copy ... (%s)\n",
+                reason, file.c_str());
   // A server whose certificate fails fails it for every file tried: it is
   // told once, and not asked to verify again.
   bool verify_peer = true;
+  // The last transfer that failed for another reason than a missing file:
+  // the library would go on to the next file, and so does the fetch, but
+  // where none is read, that failure is the one to report. Where each file
+  // fails alike (a server that speaks no TLS), it names the root, as typed.
+  std::unique_ptr<transfer> failed;
   for (const std::string& suffix : files_tried(parts.root, scheme)) {
     const std::string url = scheme.fetched + parts.root + suffix;
     const std::string name = parts.prefix + parts.root + suffix;
     // Each transfer's result is asked once: it puts libcurl's message on
     // the library's stack.
     auto outcome = [](transfer& fetched) { return fetched.body_comes() ? kCurlOk : fetched.result(); };
-    auto fetch = std::make_unique<transfer>(url, verify_peer);
+    auto fetch = std::make_unique<transfer>(url, name, verify_peer);
     int result = outcome(*fetch);
     // The library reads a server whose certificate it cannot verify all
     // the same; its bytes are checked as any file's, and the user is told
@@ -284,15 +346,16 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
       verify_peer = false;
       std::fprintf(stderr, "Warning: the certificate of the server could not be verified; the file is read all "
                    "the same ... (%s)\n", name.c_str());
-      fetch = std::make_unique<transfer>(url, false);
+      fetch = std::make_unique<transfer>(url, name, false);
       result = outcome(*fetch);
     }
-    if (result != kCurlOk) {
-      if (not_there(result)) continue;
-      break;
-    }
-    return fits_open_fetched(fptr, fetch->body(), parts, name, status);
+    if (result == kCurlOk) return fits_open_fetched(fptr, fetch->body(), parts, name, status);
+    // A host that does not answer is not asked again: each later file
+    // would wait as long.
+    if (fetch->unanswered()) break;
+    if (!fetch->file_missing()) failed = std::move(fetch);
   }
+  if (failed != nullptr) failed->refuse_failed();
   ffpmsg(("failed to fetch the following file: " + file).c_str());
   *status = FILE_NOT_OPENED;
   return true;

@@ -1,8 +1,10 @@
 // The FITS library's libcurl calls: forwarded with their arguments intact to
-// a libcurl opened on first use, and never paid for by a run on local files.
+// a libcurl opened on first use, never paid for by a run on local files, and
+// a libcurl that cannot be loaded said so.
 #include "io/curl_on_demand.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -78,6 +80,27 @@ TEST_F(CurlOnDemand, ARunOnLocalFilesLoadsNoLibcurl) {
   ASSERT_TRUE(printed("find library=libc.so.6")) << output_;
   EXPECT_FALSE(printed("libcurl")) << output_;
   EXPECT_EQ(result("out.fits").nl, 32);
+}
+
+// A libcurl the loader cannot take, found first where it looks: the run
+// says libcurl cannot be loaded, and why, before any fetch; the same
+// failure in a fetch would read as a file not found.
+TEST_F(CurlOnDemand, ALibcurlThatCannotBeLoadedIsSaid) {
+  ASSERT_EQ(mkdir(path("libraries").c_str(), 0700), 0);
+  for (const char* name : {"libcurl-gnutls.so.4", "libcurl.so.4"}) std::ofstream(path("libraries/") + name);
+  setenv("LD_LIBRARY_PATH", path("libraries").c_str(), 1);
+  const int status = run("http://127.0.0.1:1/in.fits out");
+  unsetenv("LD_LIBRARY_PATH");
+  EXPECT_EQ(status, 255) << output_;
+  // The loader's reasons, which name the files it tried, are its own.
+  EXPECT_TRUE(printed("Error: libcurl, by which the program fetches network names, cannot be loaded (" +
+                      path("libraries/libcurl-gnutls.so.4") + ": "))
+      << output_;
+  EXPECT_TRUE(printed("; " + path("libraries/libcurl.so.4") + ": ")) << output_;
+  EXPECT_TRUE(printed("): install it (Debian: libcurl3-gnutls), or fetch the file with another tool and name that "
+                      "copy ... (http://127.0.0.1:1/in.fits)\n"))
+      << output_;
+  EXPECT_FALSE(exists("out.fits"));
 }
 
 }  // namespace

@@ -3,14 +3,17 @@
 // goes through (crafted files refused with the same message, never by a
 // signal), valid files read the same pixels as from disk, the files the
 // library would try are fetched in its order, a compressed file inflates
-// only as far as its headers describe, and a host that does not answer
-// fails the open as the library's own fetch did.
+// only as far as its headers describe, a host that does not answer fails
+// the open as the library's own fetch did, any other failed transfer is
+// said to be one, and a prefix the library has no driver for is refused.
 #include "io/network_input.h"
 
 #include <fitsio.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,7 +71,8 @@ TEST(NetworkInput, TheLibrarysNetworkPrefixesAreNetworkNames) {
     const char* name;
     bool network;
   } cases[] = {{"http://h/f.fits[1]", true},     {"https://h/f.fits", true},       {"ftp://h/f.fits.gz", true},
-               {"ftps://h/f.fits", true},        {"httpmem://h/f.fits", true},     {"HTTPsMem://h/f.fits", true},
+               {"ftps://h/f.fits", true},        {"httpmem://h/f.fits", true},     {"HTTPsMem://h/f.fits", false},
+               {"HTTP://h/f.fits", false},       {"Ftp://h/f.fits", false},        {"httpFile://h/f.fits", false},
                {"ftpmem://h/f.fits", true},      {"httpcompress://h/f", true},     {"ftpscompress://h/f", true},
                {"httpfile://h/f.fits", true},    {"http:h/f.fits", true},          {"f.fits", false},
                {"file://f.fits", false},         {"compress://f.fits.gz", false},  {"mem://f.fits", false},
@@ -130,7 +134,7 @@ TEST(NetworkInput, ValidFilesReadTheSamePixelsAsFromDisk) {
   for (const char* name : kFiles) {
     const std::vector<float> disk = read_program(folder + name + "[1]");
     ASSERT_EQ(disk.size(), 30u * 40u) << name;
-    for (const char* prefix : {"http://", "httpmem://", "HTTP://"})
+    for (const char* prefix : {"http://", "httpmem://"})
       for (const char* place : {"plain/", "packed/"}) {
         const std::string url = server.url(place + std::string(name), prefix);
         EXPECT_EQ(read_program(url + "[1]"), disk) << url;
@@ -302,5 +306,134 @@ TEST(NetworkInput, AHostThatDoesNotAnswerFailsTheOpenAsTheLibraryDid) {
   const std::vector<std::string> asked = empty.requested();
   ASSERT_GE(asked.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(asked.begin(), asked.begin() + 3), cases[1].requested);
+  fits_net_timeout(kept_limit);
+}
+
+// The library's drivers are named in lower case, and it opens nothing by
+// HTTP:// and the like (no request sent, status 124), as for FILE://: such
+// a name is refused the same way, not fetched.
+TEST(NetworkInput, PrefixesInCapitalsAreRefusedAsTheLibraryHasNoDriverForThem) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const LoopbackHttp server({{"/in.fits", fits_test::read_bytes(folder + "scaled_int16_rice_1.fits")}});
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  const struct {
+    const char* prefix;
+    const char* lower;
+  } cases[] = {{"HTTP://", "http://"}, {"Https://", "https://"}, {"httpMem://", "httpmem://"},
+               {"HTTPFILE://", "httpfile://"}};
+  for (const auto& c : cases) {
+    // The child's server has a port of its own.
+    EXPECT_EXIT_STATUS(read_program(server.url("in.fits", c.prefix) + "[1]"), 255,
+                       std::string("the FITS library reads the prefix ") + c.prefix + " in lower case only: write it " +
+                           c.lower + " \\.\\.\\. \\(" + c.prefix + "127\\.0\\.0\\.1:[0-9]+/in\\.fits\\[1\\]\\)")
+        << c.prefix;
+  }
+}
+
+// A transfer that fails otherwise than for want of the file is reported as
+// failed, with the server's status and libcurl's message: not as a file cut
+// short, nor as no such file. A redirect to a local file is not followed:
+// the file there, a valid image, would read. The library goes on past such
+// a failure to the next file it tries, and so does the fetch.
+TEST(NetworkInput, AFailedTransferIsReportedWithTheServersStatusAndLibcurlsMessage) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const std::string rice = fits_test::read_bytes(folder + "scaled_int16_rice_1.fits");
+  ASSERT_EQ(rice.size(), 3u * 2880u);
+  fits_test::write_reference(scratch("local.fits"), SHORT_IMG, {8, 8}, std::vector<double>(64, 3.0));
+  ASSERT_EQ(read_program(scratch("local.fits")), std::vector<float>(64, 3.0f));
+  const std::string server_error = "HTTP/1.0 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+  const LoopbackHttp server(
+      {{"/error_first.fits", rice}}, false, false,
+      {{"/error_first.fits.gz", server_error},
+       {"/error.fits", server_error},
+       {"/twice.fits.gz", server_error},
+       {"/twice.fits", server_error},
+       // The headers and part of the data, of a length that says more.
+       {"/cut.fits", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(rice.size()) + "\r\n\r\n" +
+                         rice.substr(0, 2 * 2880 + 100)},
+       {"/moved.fits", "HTTP/1.0 302 Found\r\nLocation: file://" + scratch("local.fits") +
+                           "\r\nContent-Length: 0\r\n\r\n"}});
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  EXPECT_EQ(read_program(server.url("error_first.fits") + "[1]"), read_program(folder + "scaled_int16_rice_1.fits[1]"));
+  const struct {
+    const char* path;
+    const char* failure;
+  } cases[] = {{"error.fits", "server status 500; libcurl: The requested URL returned error: 500"},
+               // Each file tried fails alike: the last, the root, is named.
+               {"twice.fits", "server status 500; libcurl: The requested URL returned error: 500"},
+               {"cut.fits", "server status 200; libcurl: transfer closed with 2780 bytes remaining to read"},
+               {"moved.fits", "server status 302; libcurl: [^)]*\"file\"[^)]*"}};
+  for (const auto& c : cases) {
+    // The child's server has a port of its own.
+    EXPECT_EXIT_STATUS(read_program(server.url(c.path)), 255,
+                       std::string("Error: the transfer of the file failed \\(") + c.failure +
+                           "\\): try again, or fetch the file with another tool and name that copy \\.\\.\\. "
+                           "\\(http://127\\.0\\.0\\.1:[0-9]+/" + c.path + "\\)")
+        << c.path;
+  }
+}
+
+// A name whose HDU the fetched file does not hold: the HDUs are listed from
+// the bytes fetched, which are fetched once.
+TEST(NetworkInput, AMissingHduIsListedFromTheFileFetchedOnce) {
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const LoopbackHttp server({{"/in.fits", fits_test::read_bytes(folder + "scaled_int16_rice_1.fits")}});
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  std::size_t seen = 0;
+  for (const char* selector : {"[2]", "[FOO]", "[SCI,2]"}) {
+    const std::string url = server.url("in.fits") + selector;
+    fitsfile* opened = nullptr;
+    int status = 0;
+    EXPECT_NE(fits_open_input(&opened, url, READONLY, &status), 0) << selector;
+    EXPECT_EQ(fits_open_failure(url.c_str(), url, status, opened),
+              "(" + url + ": " + server.url("in.fits") + " has no such HDU: it holds [0], [1] SCI)")
+        << selector;
+    status = 0;
+    if (opened != nullptr) fits_close_input(opened, &status);
+    const std::vector<std::string> requested = server.requested();
+    EXPECT_EQ(std::vector<std::string>(requested.begin() + std::min(seen, requested.size()), requested.end()),
+              (std::vector<std::string>{"/in.fits.gz", "/in.fits.Z", "/in.fits"}))
+        << selector;
+    seen = requested.size();
+  }
+}
+
+// The library's time limit ends a stall, not a slow transfer: a server that
+// keeps sending, for longer than the limit in all, is read.
+TEST(NetworkInput, TheTimeLimitDoesNotEndATransferThatKeepsComing) {
+  const int kept_limit = fits_net_timeout(0);
+  fits_net_timeout(1);
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const std::string rice = fits_test::read_bytes(folder + "scaled_int16_rice_1.fits");
+  ASSERT_EQ(rice.size(), 3u * 2880u);
+  // 17 pieces of 512 bytes, 150 ms apart: 2.5 s.
+  LoopbackHttp slow({{"/in.fits", rice}});
+  ASSERT_GT(slow.port(), 0) << "no port on the loopback interface";
+  slow.pace(std::chrono::milliseconds(150));
+  EXPECT_EQ(read_program(slow.url("in.fits") + "[1]"), read_program(folder + "scaled_int16_rice_1.fits[1]"));
+  fits_net_timeout(kept_limit);
+}
+
+// A server that stops within the body for longer than the time limit: a
+// failed transfer, not a file cut short.
+TEST(NetworkInput, AStallWithinTheBodyIsAFailedTransfer) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int kept_limit = fits_net_timeout(0);
+  fits_net_timeout(1);
+  const std::string rice =
+      fits_test::read_bytes(std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/scaled_int16_rice_1.fits");
+  ASSERT_EQ(rice.size(), 3u * 2880u);
+  LoopbackHttp stalled({}, false, false,
+                       {{"/in.fits", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(rice.size()) + "\r\n\r\n" +
+                                         rice.substr(0, 2 * 2880 + 100)}});
+  ASSERT_GT(stalled.port(), 0) << "no port on the loopback interface";
+  stalled.hold_replies();
+  // The child's server has a port of its own.
+  EXPECT_EXIT_STATUS(read_program(stalled.url("in.fits") + "[1]"), 255,
+                     "Error: the transfer of the file failed \\(server status 200; libcurl: Operation too "
+                     "slow[^)]*\\): try again, or fetch the file with another tool and name that copy \\.\\.\\. "
+                     "\\(http://127\\.0\\.0\\.1:[0-9]+/in\\.fits\\)");
   fits_net_timeout(kept_limit);
 }

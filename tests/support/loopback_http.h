@@ -3,7 +3,11 @@
 // the files it was given by path ("/in.fits") until it goes; any other path
 // is not found. A silent server takes each request and never answers, as a
 // host that does not answer; an endless one sends each file with no length,
-// followed by zeros until the client hangs up.
+// followed by zeros until the client hangs up. A path given a reply gets
+// those very bytes (status line, headers and body), then the connection is
+// closed: a server's error, a redirect, a body cut short. A server may also
+// send slowly, and hold the connection of a given reply open after it, as
+// one that stalls.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,7 +16,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -38,8 +44,9 @@ inline int listen_on_loopback(int& port) {
 
 class LoopbackHttp {
  public:
-  explicit LoopbackHttp(std::map<std::string, std::string> files, bool silent = false, bool endless = false)
-      : files_(std::move(files)), silent_(silent), endless_(endless) {
+  explicit LoopbackHttp(std::map<std::string, std::string> files, bool silent = false, bool endless = false,
+                        std::map<std::string, std::string> replies = {})
+      : files_(std::move(files)), replies_(std::move(replies)), silent_(silent), endless_(endless) {
     listener_ = listen_on_loopback(port_);
     if (port_ > 0) server_ = std::thread([this] { serve(); });
   }
@@ -56,6 +63,11 @@ class LoopbackHttp {
   std::string url(const std::string& path, const std::string& prefix = "http://") const {
     return prefix + "127.0.0.1:" + std::to_string(port_) + "/" + path;
   }
+  // From now on, each reply goes in pieces of 512 bytes, `pause` apart.
+  void pace(std::chrono::milliseconds pause) { pause_ms_ = static_cast<int>(pause.count()); }
+  // From now on, a given reply's connection is held open after it, until
+  // the client hangs up or the server goes.
+  void hold_replies() { hold_ = true; }
   // The paths asked for so far, in order.
   std::vector<std::string> requested() const {
     std::lock_guard<std::mutex> lock(lock_);
@@ -86,43 +98,56 @@ class LoopbackHttp {
         requested_.push_back(path);
       }
       if (silent_) {
-        // Held until the client hangs up or the server goes.
-        while (!stop_) {
-          pollfd open{client, POLLIN, 0};
-          if (poll(&open, 1, 100) > 0 && recv(client, buffer, sizeof buffer, 0) <= 0) break;
-        }
+        wait_for_hang_up(client);
         close(client);
         continue;
       }
       const auto file = files_.find(path);
+      const auto given = replies_.find(path);
       const std::string reply =
-          file == files_.end() ? std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
-          : endless_           ? "HTTP/1.0 200 OK\r\n\r\n" + file->second
-                               : "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(file->second.size()) +
-                                     "\r\n\r\n" + file->second;
+          given != replies_.end() ? given->second
+          : file == files_.end()  ? std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+          : endless_              ? "HTTP/1.0 200 OK\r\n\r\n" + file->second
+                                  : "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(file->second.size()) +
+                                        "\r\n\r\n" + file->second;
       bool sent_all = send_all(client, reply);
       const std::string zeros(1 << 16, '\0');
       while (endless_ && file != files_.end() && sent_all) sent_all = send_all(client, zeros);
+      if (given != replies_.end() && hold_) wait_for_hang_up(client);
       close(client);
+    }
+  }
+
+  // Until the client hangs up or the server goes.
+  void wait_for_hang_up(int client) {
+    char buffer[4096];
+    while (!stop_) {
+      pollfd open{client, POLLIN, 0};
+      if (poll(&open, 1, 100) > 0 && recv(client, buffer, sizeof buffer, 0) <= 0) break;
     }
   }
 
   // False once the client or the server has gone.
   bool send_all(int client, const std::string& bytes) {
+    constexpr std::size_t kPiece = 512;
     for (std::size_t sent = 0; sent < bytes.size();) {
       if (stop_) return false;
-      const ssize_t put = send(client, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+      const int pause = pause_ms_;
+      if (pause > 0 && sent > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+      const std::size_t piece = pause > 0 ? std::min(kPiece, bytes.size() - sent) : bytes.size() - sent;
+      const ssize_t put = send(client, bytes.data() + sent, piece, MSG_NOSIGNAL);
       if (put <= 0) return false;
       sent += static_cast<std::size_t>(put);
     }
     return true;
   }
 
-  std::map<std::string, std::string> files_;
+  std::map<std::string, std::string> files_, replies_;
   bool silent_ = false, endless_ = false;
   int listener_ = -1;
   int port_ = 0;
-  std::atomic<bool> stop_{false};
+  std::atomic<bool> stop_{false}, hold_{false};
+  std::atomic<int> pause_ms_{0};
   mutable std::mutex lock_;
   std::vector<std::string> requested_;
   std::thread server_;
