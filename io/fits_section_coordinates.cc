@@ -125,7 +125,8 @@ std::string items_read(const std::string& text, const section_cards& section) {
 
 void fits_section_coordinates(std::string& cards, const std::string& file) {
   fits_name_parts parts;
-  if (!fits_name_parts_of(file, parts) || parts.rows.empty()) return;
+  // Binned, the rows are those of the table the image is made from.
+  if (!fits_name_parts_of(file, parts) || parts.rows.empty() || !parts.bins.empty()) return;
   section_cards section(cards);
   const std::string rows = items_read(parts.rows, section);
   std::vector<fits_section_axis> axes = fits_section_axes(rows);

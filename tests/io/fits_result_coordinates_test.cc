@@ -372,3 +372,28 @@ TEST_F(ResultCoordinates, ItemsPastTheImagesAxesLeaveTheSectionAsCut) {
                  "not read, and its coordinates cannot follow it: write each axis as first:last, first:last:step, * "
                  "or -*, separated by commas, as [40:11,5:44] ... (in.fits[40:11,5:44 1])");
 }
+
+// A row filter before binning selects a table's rows, not a section of the
+// image binned from them: it reads, and the image counts the rows it kept.
+TEST_F(ResultCoordinates, ARowFilterBeforeBinningIsNoSection) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  ffinit(&f, path("events.fits").c_str(), &status);
+  char* names[] = {const_cast<char*>("X"), const_cast<char*>("Y")};
+  char* forms[] = {const_cast<char*>("1J"), const_cast<char*>("1J")};
+  ffcrtb(f, BINARY_TBL, 0, 2, names, forms, nullptr, "EVENTS", &status);
+  std::vector<int> x, y;
+  for (int k = 0; k < 400; k++) x.push_back(1 + k % 16), y.push_back(1 + (k * 7) % 16);
+  ffpcl(f, TINT, 1, 1, 1, static_cast<LONGLONG>(x.size()), x.data(), &status);
+  ffpcl(f, TINT, 2, 1, 1, static_cast<LONGLONG>(y.size()), y.data(), &status);
+  ffclos(f, &status);
+  ASSERT_EQ(status, 0);
+  const long kept = std::count_if(x.begin(), x.end(), [](int v) { return v > 4; });
+  ASSERT_EQ(run(std::string(kRun) + "'events.fits[EVENTS][X > 4][bin X,Y]' out"), 0) << output_;
+  const FitsImage sum = result("out.fits"), residual = result("out_resi.fits");
+  ASSERT_EQ(sum.pixels.size(), residual.pixels.size());
+  ASSERT_FALSE(sum.pixels.empty());
+  double counted = 0;
+  for (std::size_t k = 0; k < sum.pixels.size(); k++) counted += sum.pixels[k] + residual.pixels[k];
+  EXPECT_NEAR(counted, static_cast<double>(kept), 1e-3) << output_;
+}
