@@ -107,12 +107,37 @@ std::string unflipped(const std::string& text) {
   return plain;
 }
 
+// The part of a section the library cuts by: an item per axis of the
+// image, what follows the last of them unread ("40:11,5:44,1" cuts a 2D
+// image as "40:11,5:44" does).
+std::string items_read(const std::string& text, const section_cards& section) {
+  double naxis = 0;
+  if (!section.number("NAXIS", &naxis)) return text;
+  std::size_t end = 0;
+  for (double axis = 0; axis < naxis; axis++) {
+    end = text.find(',', axis == 0 ? 0 : end + 1);
+    if (end == std::string::npos) return text;
+  }
+  return text.substr(0, end);
+}
+
 }  // namespace
 
 void fits_section_coordinates(std::string& cards, const std::string& file) {
   fits_name_parts parts;
-  if (!fits_name_parts_of(file, parts)) return;
-  std::vector<fits_section_axis> axes = fits_section_axes(parts.rows);
+  // Binned, the rows are those of the table the image is made from.
+  if (!fits_name_parts_of(file, parts) || parts.rows.empty() || !parts.bins.empty()) return;
+  section_cards section(cards);
+  const std::string rows = items_read(parts.rows, section);
+  std::vector<fits_section_axis> axes = fits_section_axes(rows);
+  // The library took it for a section, as it does anything in those
+  // brackets on an image: pixels whose coordinates cannot be followed.
+  if (axes.empty())
+    fatal_exitf(-1, stderr,
+                "Error: the section [%s] is written in a form the FITS library cuts but the program does not read, "
+                "and its coordinates cannot follow it: write each axis as first:last, first:last:step, * or -*, "
+                "separated by commas, as [40:11,5:44] ... (%s)\n",
+                parts.rows.c_str(), file.c_str());
   if (axes.size() > kMostAxes) axes.resize(kMostAxes);
   bool moved = false, flipped_or_stepped = false;
   for (const fits_section_axis& axis : axes) {
@@ -120,13 +145,12 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
     flipped_or_stepped |= axis.step != 1;
   }
   if (!moved) return;
-  section_cards section(cards);
   if (flipped_or_stepped && section.sip())
     fatal_exitf(-1, stderr,
                 "Error: the section [%s] reverses or steps over the pixels of an image whose coordinates carry SIP "
                 "distortion terms, which the FITS library leaves as they were for other pixels: ask for [%s], read "
                 "the whole image, or cut the section with another tool ... (%s)\n",
-                parts.rows.c_str(), unflipped(parts.rows).c_str(), file.c_str());
+                parts.rows.c_str(), unflipped(rows).c_str(), file.c_str());
 
   // A step d on pixel axis j multiplies column j of the linear map. Where
   // CDELTn stands for row n, the library's d_i CDELTi needs PCi_j d_j / d_i

@@ -118,7 +118,7 @@ const char* const kStructureCards[] = {"XTENSION", "BITPIX", "NAXIS",  "PCOUNT",
 constexpr long long kMaxAxes = 6;
 constexpr long long kDitherOffsets = 10000;
 // More pixels than a tile of any file could hold, 8 bytes each at most.
-constexpr long long kMostTilePixels = (1LL << 62) / 8;
+constexpr long long kMostTilePixels = kBeyondAnyFile / 8;
 // Longer headers of tile-compressed images are refused: their cards are
 // looked up in tables of the checks' own, and no image needs them. A table
 // has at most this many columns.
@@ -402,7 +402,7 @@ class tile_table {
       // Each factor is at most its axis's length, whose product the rows
       // below must match: saturated, it cannot overflow.
       const long long along = (length - 1) / tile + 1;
-      tiles = tiles > (1LL << 62) / along ? 1LL << 62 : tiles * along;
+      tiles = tiles > kBeyondAnyFile / along ? kBeyondAnyFile : tiles * along;
     }
     // Saturated above: the counts of a tile's pixels and bytes that the
     // checks make cannot overflow.
@@ -472,7 +472,7 @@ class tile_table {
     walked_.heap_bytes = structure_integer("PCOUNT", 0);
     // The library takes no heap offset from a THEAP it cannot read, and
     // looks for the heap right after the rows, not where the card says.
-    const long long table_bytes = row_bytes > 0 && walked_.rows > 0 && walked_.rows <= (1LL << 62) / row_bytes
+    const long long table_bytes = row_bytes > 0 && walked_.rows > 0 && walked_.rows <= kBeyondAnyFile / row_bytes
                                       ? row_bytes * walked_.rows
                                       : 0;
     walked_.heap_start =

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -214,6 +215,14 @@ class ResultCoordinates : public QzMcaProgram {
     }
   }
 
+  // The run on `section` ends with status 255, prints `message` and writes
+  // no result.
+  void expect_refused(const std::string& section, const std::string& message) {
+    EXPECT_EQ(run(run_on(section)), 255) << section << output_;
+    EXPECT_TRUE(printed(message)) << output_;
+    for (const char* name : kResults) EXPECT_FALSE(exists(name)) << section << " " << name;
+  }
+
   // The input's cards whose keyword is one of `keys` stand in every result
   // as written, column for column; how many there were.
   std::size_t expect_cards_kept(const std::vector<std::string>& keys, const std::string& what) {
@@ -328,12 +337,38 @@ TEST_F(ResultCoordinates, AReversedOrSteppedSectionOfSipCoordinatesIsRefused) {
 // with the form that says where it begins; that form reads.
 TEST_F(ResultCoordinates, PhysicalPixelsOfAnAxisReversedInStepsNeedItsFirstPixel) {
   write_input(kInputs[4]);
-  EXPECT_EQ(run(run_on("-*:2,*")), 255) << output_;
-  EXPECT_TRUE(printed("Error: the section [-*:2,*] reverses axis 1 in steps on an image with IRAF physical pixels "
-                      "(LTV, LTM), and does not say at which pixel it begins: write the axis's last and first "
-                      "pixels for -*, as [100:1:2] for an axis of 100 pixels ... (in.fits[-*:2,*])"))
-      << output_;
-  for (const char* name : kResults) EXPECT_FALSE(exists(name)) << name;
+  expect_refused("-*:2,*",
+                 "Error: the section [-*:2,*] reverses axis 1 in steps on an image with IRAF physical pixels (LTV, "
+                 "LTM), and does not say at which pixel it begins: write the axis's last and first pixels for -*, "
+                 "as [100:1:2] for an axis of 100 pixels ... (in.fits[-*:2,*])");
   ASSERT_EQ(run(run_on("50:1:2,*")), 0) << output_;
   expect_coordinates_follow("[50:1:2,*]", " ", {kColumns, -2}, {1, 1});
+}
+
+// The library cuts an image by one item per axis and leaves what follows
+// unread: "[40:11,5:44,1:1]", as a plane's third axis is named, is
+// "[40:11,5:44]" on a 2D image. Those sections kept the library's
+// coordinates, 20 pixels off, and escaped the SIP refusal. An item that is
+// no section's ("1", "x", a blank instead of a comma) makes the text a row
+// filter to the checks, refused with the other filters.
+TEST_F(ResultCoordinates, ItemsPastTheImagesAxesLeaveTheSectionAsCut) {
+  const Section rows[] = {
+      {"40:11,5:44,1:1", {40, -1}, {5, 1}},
+      {"1:40:2,-*,*", {1, 2}, {kLines, -1}},
+      {"45:6:3,*,1:1:2", {45, -3}, {1, 1}},
+  };
+  for (const Input* input : {&kInputs[0], &kInputs[4]})
+    for (const Section& section : rows) {
+      const std::string what = std::string(input->what) + " [" + section.text + "]";
+      write_input(*input);
+      ASSERT_EQ(run(run_on(section.text)), 0) << what << output_;
+      expect_coordinates_follow(what, input->letters, section.axis1, section.axis2);
+    }
+  for (const char* name : kResults) std::remove(path(name).c_str());
+  write_cards(kSipCards);
+  expect_refused("40:11,5:44,1:1", "ask for [11:40,5:44], read the whole image");
+  write_input(kInputs[0]);
+  for (const char* text : {"40:11,5:44,1", "1:40:2,-*,x", "40:11,5:44 1"})
+    expect_refused(text, std::string("Error: the name asks the FITS library for a row filter, which is refused: ") +
+                             "the library would apply it as it opens the file, unchecked");
 }
