@@ -854,11 +854,14 @@ namespace small_memory {
 long pages = 0;
 }  // namespace small_memory
 
+// glibc's own entry, called directly: a lookup of the next sysconf
+// (dlsym) allocates, and a sanitizer's runtime asks sysconf before its
+// allocator is up.
+extern "C" long __sysconf(int name);
+
 extern "C" long sysconf(int name) noexcept {
-  using Sysconf = long (*)(int);
-  static const Sysconf real = reinterpret_cast<Sysconf>(dlsym(RTLD_NEXT, "sysconf"));
   if (name == _SC_PHYS_PAGES && small_memory::pages > 0) return small_memory::pages;
-  return real(name);
+  return __sysconf(name);
 }
 
 namespace {
