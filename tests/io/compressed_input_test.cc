@@ -856,10 +856,20 @@ long pages = 0;
 
 // glibc's own entry, called directly: a lookup of the next sysconf
 // (dlsym) allocates, and a sanitizer's runtime asks sysconf before its
-// allocator is up.
+// allocator is up. Uninstrumented for the same reason: the thread
+// sanitizer's runtime calls it before the runtime can trace a call.
 extern "C" long __sysconf(int name);
 
-extern "C" long sysconf(int name) noexcept {
+#if defined(__has_attribute)
+#if __has_attribute(disable_sanitizer_instrumentation)
+#define QZ_BEFORE_SANITIZERS __attribute__((disable_sanitizer_instrumentation))
+#endif
+#endif
+#ifndef QZ_BEFORE_SANITIZERS
+#define QZ_BEFORE_SANITIZERS
+#endif
+
+extern "C" QZ_BEFORE_SANITIZERS long sysconf(int name) noexcept {
   if (name == _SC_PHYS_PAGES && small_memory::pages > 0) return small_memory::pages;
   return __sysconf(name);
 }
