@@ -355,6 +355,13 @@ bool fits_gate_name(const std::string& file, int iomode) {
   return true;
 }
 
+bool fits_raw_array_path(const std::string& file, std::string& path) {
+  fits_name_parts parts;
+  raw_array raw;
+  return fits_name_parts_of(file, parts) && parts.prefix == "rawfile://" && raw_array_of(parts.root, file, raw) &&
+         fits_local_path(raw.path, path);
+}
+
 bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status) {
   fits_name_parts parts;
   raw_array raw;

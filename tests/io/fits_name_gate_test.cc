@@ -8,6 +8,7 @@
 #include "io/fits_name_gate.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -446,6 +447,26 @@ TEST(FitsNameGate, RawArraysAreSizedAgainstTheirFile) {
   fitsfile* fptr = nullptr;
   int status = 0;
   EXPECT_EQ(fits_open_input(&fptr, scratch("raw.bin[b60,50]"), READWRITE, &status), READONLY_FILE);
+}
+
+// A raw array's file that does not open fails the open as a plain name's
+// does, with the system's reason for that file, not for the whole name.
+TEST(FitsNameGate, ARawArrayWhoseFileDoesNotOpenSaysWhy) {
+  ASSERT_EQ(mkdir(scratch("folder.bin").c_str(), 0755), 0);
+  const struct {
+    std::string name;
+    const char* reason;
+  } cases[] = {
+      {scratch("folder.bin[b4,4]"), "Is a directory"},
+      {"rawfile://" + scratch("folder.bin[b4,4]"), "Is a directory"},
+      {scratch("absent.bin[b4,4]"), "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    fitsfile* fptr = nullptr;
+    int status = 0;
+    EXPECT_EQ(fits_open_input(&fptr, c.name, READONLY, &status), FILE_NOT_OPENED) << c.name;
+    EXPECT_EQ(fits_open_failure(c.name.c_str(), c.name, status, nullptr), "(" + c.name + ": " + c.reason + ")");
+  }
 }
 
 // A section after a raw array reads the block of the array it names, in
