@@ -92,6 +92,6 @@ struct fits_section_axis {
 // The axes of an image section, in order; none when text is no section.
 std::vector<fits_section_axis> fits_section_axes(const std::string& text);
 // Refuses (status -1) a section of the current HDU of fptr, the one the
-// library takes it of, when its image has more axes than the library's
-// sections take.
+// library takes it of, when it is a table, or its image has more axes than
+// the library's sections take.
 void fits_refuse_section_axes(fitsfile* fptr, const std::string& file);

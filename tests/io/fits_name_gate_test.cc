@@ -260,6 +260,19 @@ TEST(FitsNameGate, SectionsCheckTheTilesOfTheImageTheyCutOnly) {
   }
 }
 
+// A section of a table is refused as such: the library would take its text
+// for a row filter, and fail it as "syntax error in expression", which
+// names nothing the user wrote wrong.
+TEST(FitsNameGate, ASectionOfATableIsRefusedAsOne) {
+  write_filter_targets(scratch("table.fits"));
+  for (const char* name : {"table.fits[2][1:2,1:2]", "table.fits[EVENTS][*]", "table.fits[2][-*,1:4:2]"})
+    EXPECT_EXIT_STATUS(read_program(scratch(name)), 255,
+                       "the name asks for a section of HDU \\[2\\], which is a table: a section cuts an image; name "
+                       "an HDU that holds one")
+        << name;
+  EXPECT_EQ(read_program(scratch("table.fits[1][1:2,1:2]")).pixels.size(), 4u);
+}
+
 // A section reads the block of the full image it names: the library's
 // first:last (1-based, inclusive), its "-*" reversal and its steps.
 TEST(FitsNameGate, SectionsOfValidFilesReadTheirBlockOfTheFullImage) {
