@@ -519,6 +519,8 @@ std::string fits_open_failure(const char* typed, const std::string& file, int st
   if (fits_name_parts_of(file, parts) && !parts.root.empty() &&
       (parts.prefix == "file://" || fits_prefix_wants_compressed(parts.prefix)))
     fits_local_path(parts.root, path);
+  else
+    fits_raw_array_path(file, path);
   std::FILE* stream = io_fopen_read(path);
   const int error = stream == nullptr ? errno : 0;
   if (stream != nullptr) std::fclose(stream);

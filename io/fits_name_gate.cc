@@ -293,8 +293,15 @@ void fits_refuse_section_axes(fitsfile* fptr, const std::string& file) {
   // refuses more only after it has read every axis length into tables of
   // nine, on its stack.
   constexpr int kSectionAxes = 4;
-  int status = 0, naxis = 0, hdu = 1;
+  int status = 0, naxis = 0, hdu = 1, type = IMAGE_HDU;
   ffghdn(fptr, &hdu);
+  // The library takes a section of a table for a row filter, and fails it
+  // as an expression's syntax.
+  if (ffghdt(fptr, &type, &status) == 0 && type != IMAGE_HDU)
+    fatal_exitf(-1, stderr,
+                "Error: the name asks for a section of HDU [%d], which is a table: a section cuts an image; name "
+                "an HDU that holds one ... (%s)\n",
+                hdu - 1, file.c_str());
   if (ffgidm(fptr, &naxis, &status) != 0 || naxis <= kSectionAxes) return;
   fatal_exitf(-1, stderr,
               "Error: the name asks for a section of HDU [%d], whose image has %d axes: the FITS library takes "
@@ -353,6 +360,13 @@ bool fits_gate_name(const std::string& file, int iomode) {
                 "file's name, as in [i512,512:2880] ... (%s)\n",
                 file.c_str());
   return true;
+}
+
+bool fits_raw_array_path(const std::string& file, std::string& path) {
+  fits_name_parts parts;
+  raw_array raw;
+  return fits_name_parts_of(file, parts) && parts.prefix == "rawfile://" && raw_array_of(parts.root, file, raw) &&
+         fits_local_path(raw.path, path);
 }
 
 bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status) {

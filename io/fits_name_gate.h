@@ -71,6 +71,10 @@ bool fits_gate_name(const std::string& file, int iomode);
 // array. False, having done nothing, for any other name.
 bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, int* status);
 
+// The local file a raw array's name reads ("f.dat" of "f.dat[i512,512]"),
+// where its `~` leads to; false for any other name.
+bool fits_raw_array_path(const std::string& file, std::string& path);
+
 // Refuses (status -1), naming `file`, a name `handed` to the library that
 // is too long for its parser's buffers: past them, it would take the name
 // apart otherwise than the checks did. The name typed, or the one built
@@ -88,6 +92,6 @@ struct fits_section_axis {
 // The axes of an image section, in order; none when text is no section.
 std::vector<fits_section_axis> fits_section_axes(const std::string& text);
 // Refuses (status -1) a section of the current HDU of fptr, the one the
-// library takes it of, when its image has more axes than the library's
-// sections take.
+// library takes it of, when it is a table, or its image has more axes than
+// the library's sections take.
 void fits_refuse_section_axes(fitsfile* fptr, const std::string& file);

@@ -8,6 +8,7 @@
 #include "io/fits_name_gate.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -259,6 +260,19 @@ TEST(FitsNameGate, SectionsCheckTheTilesOfTheImageTheyCutOnly) {
   }
 }
 
+// A section of a table is refused as such: the library would take its text
+// for a row filter, and fail it as "syntax error in expression", which
+// names nothing the user wrote wrong.
+TEST(FitsNameGate, ASectionOfATableIsRefusedAsOne) {
+  write_filter_targets(scratch("table.fits"));
+  for (const char* name : {"table.fits[2][1:2,1:2]", "table.fits[EVENTS][*]", "table.fits[2][-*,1:4:2]"})
+    EXPECT_EXIT_STATUS(read_program(scratch(name)), 255,
+                       "the name asks for a section of HDU \\[2\\], which is a table: a section cuts an image; name "
+                       "an HDU that holds one")
+        << name;
+  EXPECT_EQ(read_program(scratch("table.fits[1][1:2,1:2]")).pixels.size(), 4u);
+}
+
 // A section reads the block of the full image it names: the library's
 // first:last (1-based, inclusive), its "-*" reversal and its steps.
 TEST(FitsNameGate, SectionsOfValidFilesReadTheirBlockOfTheFullImage) {
@@ -446,6 +460,26 @@ TEST(FitsNameGate, RawArraysAreSizedAgainstTheirFile) {
   fitsfile* fptr = nullptr;
   int status = 0;
   EXPECT_EQ(fits_open_input(&fptr, scratch("raw.bin[b60,50]"), READWRITE, &status), READONLY_FILE);
+}
+
+// A raw array's file that does not open fails the open as a plain name's
+// does, with the system's reason for that file, not for the whole name.
+TEST(FitsNameGate, ARawArrayWhoseFileDoesNotOpenSaysWhy) {
+  ASSERT_EQ(mkdir(scratch("folder.bin").c_str(), 0755), 0);
+  const struct {
+    std::string name;
+    const char* reason;
+  } cases[] = {
+      {scratch("folder.bin[b4,4]"), "Is a directory"},
+      {"rawfile://" + scratch("folder.bin[b4,4]"), "Is a directory"},
+      {scratch("absent.bin[b4,4]"), "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    fitsfile* fptr = nullptr;
+    int status = 0;
+    EXPECT_EQ(fits_open_input(&fptr, c.name, READONLY, &status), FILE_NOT_OPENED) << c.name;
+    EXPECT_EQ(fits_open_failure(c.name.c_str(), c.name, status, nullptr), "(" + c.name + ": " + c.reason + ")");
+  }
 }
 
 // A section after a raw array reads the block of the array it names, in
