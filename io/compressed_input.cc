@@ -808,7 +808,6 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
 }  // namespace
 
 bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* status) {
-  fits_refuse_copy_syntax(file);
   input_place place;
   switch (find_input(file, iomode, place)) {
     case search::not_local: return false;

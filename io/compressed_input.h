@@ -22,19 +22,18 @@
 // file the library's own search would take for it, made here (its root,
 // then the compressed siblings root.gz, ... it tries, each moved past when
 // it does not open), so that the library never opens a local name by its
-// path. The file is recorded as read (io/image_input_file.h) from the
-// descriptor opened here, and the library reads that very file: the
-// standard input, a named pipe, a device and a compressed file (known by
-// its first bytes, under any name, behind the library's "file://",
-// "compress://", "compressmem://" or "mem://" prefixes) from memory, as far
-// as their FITS headers describe and no further; a plain file, for reading
-// or for an update, through the descriptor itself. Refuses, naming the
-// file, a name by which the library would write a file
-// (fits_refuse_copy_syntax), headers that describe more than this
-// machine's memory, damaged or cut data, a zip archive, a plain file behind
-// a prefix that reads compressed data only, a folder or a closed
-// descriptor on the standard input, and a write to a compressed file or a
-// stream. Where no file answers the name (or a folder does), the open
+// path; the name has passed fits_gate_name. The file is recorded as read
+// (io/image_input_file.h) from the descriptor opened here, and the library
+// reads that very file: the standard input, a named pipe, a device and a
+// compressed file (known by its first bytes, under any name, behind the
+// library's "file://", "compress://", "compressmem://" or "mem://"
+// prefixes) from memory, as far as their FITS headers describe and no
+// further; a plain file, for reading or for an update, through the
+// descriptor itself. Refuses, naming the file, headers that describe more
+// than this machine's memory, damaged or cut data, a zip archive, a plain
+// file behind a prefix that reads compressed data only, a folder or a
+// closed descriptor on the standard input, and a write to a compressed
+// file or a stream. Where no file answers the name (or a folder does), the open
 // fails as the library's would (fits_fail_as_no_file). Returns false,
 // having opened nothing, for a name that is not local (a network name, a
 // raw array).

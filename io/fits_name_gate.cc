@@ -4,6 +4,7 @@
 #include "io/fits_name_gate.h"
 
 #include <pwd.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,6 +169,19 @@ void refuse_filters(const fits_name_parts& parts, const std::string& file) {
               asked.c_str(), file.c_str());
 }
 
+// Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
+// the library would write out.fits as it opens the input, before the
+// program can check it, and leave it behind. A copy into memory
+// ("(mem://...)") makes no file, and other parts of the syntax write
+// nothing.
+void refuse_copy_syntax(const fits_name_parts& parts, const std::string& file) {
+  if (parts.copy.empty() || strncasecmp(parts.copy.c_str(), "mem://", 6) == 0) return;
+  fatal_exitf(-1, stderr,
+              "Error: the name asks the FITS library to copy the file to %s, which would be written before any "
+              "check: name the file without \"(%s)\" ... (%s)\n",
+              parts.copy.c_str(), parts.copy.c_str(), file.c_str());
+}
+
 // The name's parts as the library parses them, its guesses included.
 bool library_name_parts(const std::string& file, fits_name_parts& parts) {
   if (file.size() + 1 >= FLEN_FILENAME) return false;
@@ -251,18 +265,6 @@ bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
   return true;
 }
 
-void fits_refuse_copy_syntax(const std::string& file) {
-  fits_name_parts parts;
-  if (!fits_name_parts_of(file, parts) || parts.copy.empty()) return;
-  // A copy in memory makes no file.
-  std::string start = parts.copy.substr(0, 6);
-  for (char& c : start) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (start == "mem://") return;
-  fatal_exitf(-1, stderr,
-              "Error: the name asks the FITS library to copy the file to %s, which would be written before any "
-              "check: name the file without \"(%s)\" ... (%s)\n",
-              parts.copy.c_str(), parts.copy.c_str(), file.c_str());
-}
 
 bool fits_local_path(const std::string& root, std::string& path) {
   path = root;
@@ -322,8 +324,8 @@ bool fits_gate_name(const std::string& file, int iomode) {
   fits_name_parts parts;
   if (!fits_name_parts_of(file, parts)) return false;
   refuse_filters(parts, file);
+  refuse_copy_syntax(parts, file);
   if (parts.standard_input) return true;
-  fits_refuse_copy_syntax(file);
   if (fits_prefix_is_network(parts.prefix)) return true;
   std::string lower = parts.prefix;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -34,11 +34,6 @@ struct fits_name_parts {
 // library would read from there ("stdin_obs1.fits") or as an IRAF image
 // ("x.imh[1]") is parsed as the file it names.
 bool fits_name_parts_of(const std::string& file, fits_name_parts& parts);
-// Refuses, naming it, a name with an output-file part, "in.fits(out.fits)":
-// the library would write out.fits as it opens the input, before the
-// program can check it, and leave it behind. A copy into memory
-// ("(mem://...)") is let through. Other parts of the syntax write nothing.
-void fits_refuse_copy_syntax(const std::string& file);
 // The file the library's local drivers open for a root, as they read a
 // leading "~": "~/x.fits" under the folder HOME names (the root as it
 // stands when HOME is unset), "~user/x.fits" and "~user" under that user's
@@ -50,7 +45,8 @@ bool fits_prefix_wants_compressed(const std::string& prefix);
 
 // Refuses, with a message naming what is refused and why (status -1), a
 // name the library would read around the checks: one too long for its
-// buffers, one by which it would write a file (fits_refuse_copy_syntax), a
+// buffers, one by which it would write a file as it opens the input
+// ("in.fits(out.fits)"; a copy into memory, "(mem://...)", makes none), a
 // filter other than an image section (pixel, row and column filters,
 // binning, a compression of the output, a filter in the HDU selector) on
 // any file, a prefix that names no local file, memory, compressed file or

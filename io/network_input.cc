@@ -147,6 +147,9 @@ class transfer {
     if (result_ != kCurlOk) ffpmsg((url_ + ": " + message()).c_str());
     return result_;
   }
+  // kCurlOk once a body comes, else libcurl's result. Asked once per
+  // transfer: a failure puts libcurl's message on the library's stack.
+  int outcome() { return body_comes() ? kCurlOk : result(); }
   // After a failed result: whether the server said it has no such file,
   // on which the library tries the next file and reports none found.
   bool file_missing() const {
@@ -334,11 +337,8 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
   for (const std::string& suffix : files_tried(parts.root, scheme)) {
     const std::string url = scheme.fetched + parts.root + suffix;
     const std::string name = parts.prefix + parts.root + suffix;
-    // Each transfer's result is asked once: it puts libcurl's message on
-    // the library's stack.
-    auto outcome = [](transfer& fetched) { return fetched.body_comes() ? kCurlOk : fetched.result(); };
     auto fetch = std::make_unique<transfer>(url, name, verify_peer);
-    int result = outcome(*fetch);
+    int result = fetch->outcome();
     // The library reads a server whose certificate it cannot verify all
     // the same; its bytes are checked as any file's, and the user is told
     // that the server is not known to be the one named.
@@ -347,7 +347,7 @@ bool fits_open_network(fitsfile** fptr, const std::string& file, int iomode, int
       std::fprintf(stderr, "Warning: the certificate of the server could not be verified; the file is read all "
                    "the same ... (%s)\n", name.c_str());
       fetch = std::make_unique<transfer>(url, name, false);
-      result = outcome(*fetch);
+      result = fetch->outcome();
     }
     if (result == kCurlOk) return fits_open_fetched(fptr, fetch->body(), parts, name, status);
     // A host that does not answer is not asked again: each later file
