@@ -35,11 +35,14 @@ class section_cards {
       if (!has_value_indicator(card)) continue;
       const std::string key = upper_keyword(card);
       first_.emplace(key, i);  // the library reads the first copy
-      keys_.insert(key);
     }
   }
-  const std::set<std::string>& keys() const { return keys_; }
-  bool has(const std::string& key) const { return keys_.count(key) > 0; }
+  std::set<std::string> keys() const {
+    std::set<std::string> keys;
+    for (const auto& entry : first_) keys.insert(entry.first);
+    return keys;
+  }
+  bool has(const std::string& key) const { return first_.count(key) > 0; }
   // The card's number; false for a card that is absent or holds none.
   bool number(const std::string& key, double* value) const {
     const auto at = first_.find(key);
@@ -61,7 +64,6 @@ class section_cards {
     card.replace(8, 2, "= ");
     set_exact_real(&card[0], value);
     first_.emplace(key, cards_.size() / FITS_CARD);
-    keys_.insert(key);
     cards_ += card;
   }
   // Whether any CTYPEn of the first two axes, in any description, names
@@ -79,7 +81,6 @@ class section_cards {
  private:
   std::string& cards_;
   std::map<std::string, std::size_t> first_;
-  std::set<std::string> keys_;
 };
 
 std::string key_of(const char* format, std::size_t i, std::size_t j = 0) {
@@ -129,15 +130,9 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   if (!fits_name_parts_of(file, parts) || parts.rows.empty() || !parts.bins.empty()) return;
   section_cards section(cards);
   const std::string rows = items_read(parts.rows, section);
+  // Every other form of section was refused with the name
+  // (io/fits_name_gate.h), so none is left unread here.
   std::vector<fits_section_axis> axes = fits_section_axes(rows);
-  // The library took it for a section, as it does anything in those
-  // brackets on an image: pixels whose coordinates cannot be followed.
-  if (axes.empty())
-    fatal_exitf(-1, stderr,
-                "Error: the section [%s] is written in a form the FITS library cuts but the program does not read, "
-                "and its coordinates cannot follow it: write each axis as first:last, first:last:step, * or -*, "
-                "separated by commas, as [40:11,5:44] ... (%s)\n",
-                parts.rows.c_str(), file.c_str());
   if (axes.size() > kMostAxes) axes.resize(kMostAxes);
   bool moved = false, flipped_or_stepped = false;
   for (const fits_section_axis& axis : axes) {
@@ -155,8 +150,11 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   // A step d on pixel axis j multiplies column j of the linear map. Where
   // CDELTn stands for row n, the library's d_i CDELTi needs PCi_j d_j / d_i
   // beside it; a CDELTi left out was not scaled, and is written as d_i.
-  for (char letter : coordinate_descriptions(section.keys())) {
-    if (!flipped_or_stepped || has_cd_matrix(section.keys(), letter)) continue;
+  // The descriptions and their CD matrices are those of the input's cards:
+  // what the loop adds is neither.
+  const std::set<std::string> keys = section.keys();
+  for (char letter : coordinate_descriptions(keys)) {
+    if (!flipped_or_stepped || has_cd_matrix(keys, letter)) continue;
     const std::string suffix = letter == ' ' ? "" : std::string(1, letter);
     for (std::size_t i = 1; i <= axes.size(); i++) {
       const double d = static_cast<double>(axes[i - 1].step);

@@ -14,8 +14,8 @@
 // PC terms of every description without a CD matrix, and writes the CDELTn
 // the library could not scale, since it left it out; LTVn and LTMi_j follow
 // the section. Refuses (status -1), saying what to ask for instead, a
-// reversed or stepped section of SIP coordinates, one of IRAF's physical
-// pixels that reverses an axis ("-*:2") whose length it does not give, and
-// one whose items, up to the image's axes, are not first:last[:step], * or
-// -* (those after them the library leaves unread, and so are they here).
+// reversed or stepped section of SIP coordinates, and one of IRAF's
+// physical pixels that reverses an axis ("-*:2") whose length it does not
+// give. Items past the image's axes the library leaves unread, and so are
+// they here.
 void fits_section_coordinates(std::string& cards, const std::string& file);
