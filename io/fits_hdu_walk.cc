@@ -212,6 +212,19 @@ const char* next_copy(const char* cards, std::size_t size, const char* card, con
               hdu, key, fits_card_shown(first).c_str(), fits_card_shown(copy).c_str(), why, name.c_str());
 }
 
+// What the search answers of the card `key` (`answer`, of the card or of
+// null when it is absent), wherever it stands among its copies: refused
+// when they answer otherwise.
+template <class Answer>
+bool copies_answer(int hdu, const char* cards, std::size_t size, const char* key, Answer answer,
+                   const std::string& name) {
+  const char* first = library_card(cards, size, key);
+  const bool answered = answer(first);
+  for (const char* copy = first; copy != nullptr; copy = next_copy(cards, size, copy, key))
+    if (answer(copy) != answered) refuse_copies(hdu, key, first, copy, "may read either", name);
+  return answered;
+}
+
 // The current HDU's header as the file holds it; empty when it cannot be
 // read.
 std::string current_header(fitsfile* fptr) {
@@ -254,16 +267,10 @@ bool hdu_selector::selects(int hdu, const char* cards, std::size_t size, const s
       refuse_copies(hdu, "EXTVER", first_version, read, "reads the one and astropy the other", name);
     if (answered) return true;
   }
-  const char* hduname = library_card(cards, size, "HDUNAME");
-  const bool named = sought(hduname);
-  for (const char* copy = hduname; copy != nullptr; copy = next_copy(cards, size, copy, "HDUNAME"))
-    if (sought(copy) != named) refuse_copies(hdu, "HDUNAME", hduname, copy, "may read either", name);
+  const bool named = copies_answer(hdu, cards, size, "HDUNAME", sought, name);
   if (!named || version == 0) return named;
-  const bool answered = version_of(first_version) == version;
-  for (const char* copy = first_version; copy != nullptr; copy = next_copy(cards, size, copy, "EXTVER"))
-    if ((version_of(copy) == version) != answered)
-      refuse_copies(hdu, "EXTVER", first_version, copy, "may read either", name);
-  return answered;
+  return copies_answer(hdu, cards, size, "EXTVER", [&](const char* card) { return version_of(card) == version; },
+                       name);
 }
 
 int fits_move_to_selected(fitsfile* fptr, const hdu_selector& selector, const std::string& name) {
