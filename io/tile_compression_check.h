@@ -33,7 +33,7 @@
 // SCALE not a number; floating-point pixels under an integer coder (Rice,
 // HCOMPRESS, PLIO) without quantization; a quantization scale given as a
 // card, which the library reads as 0; dithering claimed for integer
-// pixels; ZDITHER0 of dithered tiles outside 1..10000; ZGCOUNT not 1 or ZPCOUNT not 0; a column format the
+// pixels; ZDITHER0 of dithered tiles outside 1..10000; ZGCOUNT not 1; a column format the
 // library cannot read or whose values its decoder would convert, or the
 // tiles in no variable-length column or past the rows' end. What no
 // header describes (the bytes after a header that ends the file too early)
