@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "io/fits_lookup_tables.h"
+
 namespace {
 
 // What a card of the pixel grid becomes when each pixel of the input turns
@@ -99,6 +101,7 @@ bool has_cd_matrix(const std::set<std::string>& keys, char letter) {
 }
 
 void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid) {
+  fits_refuse_zoom_of_lookup_tables(*rec, factor);
   const double f = factor, shift = pixel_shift(f, grid);
   const bool sip = std::strstr(rec->ctypex, "-SIP") != nullptr || std::strstr(rec->ctypey, "-SIP") != nullptr;
   auto zoomed = [](const GridCard& card, double value) { return card.scale * value + card.offset; };

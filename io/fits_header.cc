@@ -442,6 +442,7 @@ fitsstruct& fitsstruct::operator=(const fitsstruct& other) {
     crpix[k] = other.crpix[k];
     crval[k] = other.crval[k];
   }
+  lookup_tables = other.lookup_tables;
   return *this;
 }
 
@@ -467,6 +468,7 @@ void fitsstruct::fitsinit() {
     cdelt[k] = crpix[k] = crval[k] = 0.0;
   }
   ctypex[0] = ctypey[0] = coordtype[0] = rident[0] = '\0';
+  lookup_tables.clear();
 }
 
 void error(int status, const char* a, const char* b) {

@@ -66,6 +66,9 @@ class fitsstruct {
   double cdelt[3];
   double crpix[3];
   double crval[3];
+  // The HDUs the cards name as distortion tables (io/fits_lookup_tables.h),
+  // as stored, written after the image.
+  std::string lookup_tables;
 
   fitsstruct();
   fitsstruct(const fitsstruct& other);

@@ -28,6 +28,7 @@ extern "C" {
 #include "io/compressed_input.h"
 #include "io/fits_compressed_header.h"
 #include "io/fits_hdu_walk.h"
+#include "io/fits_lookup_tables.h"
 #include "io/fits_name_gate.h"
 #include "io/fits_section_coordinates.h"
 #include "io/image_file.h"
@@ -838,6 +839,7 @@ int stored_cards(fitsfile* fptr, std::string& cards) {
 }
 
 void parse_cards(std::string cards, const char* file_name, fitsstruct* Header) {
+  fits_refuse_section_of_lookup_tables(cards, file_name);
   fits_section_coordinates(cards, file_name);
   cards += "END";
   std::size_t nblocks = (cards.size() + FITS_BLOCK - 1) / FITS_BLOCK;
@@ -964,6 +966,7 @@ void fits_read_float(const char* name, to_array<float, false>& Ima, fitsstruct* 
   ffcmsg();
   if (fits_read_pixels(fptr, name, npix, marks_undefined, Ima.buffer(), &status))
     fits_refuse_read(fptr, name, status);
+  Header->lookup_tables = fits_read_lookup_tables(fptr, *Header, name);
   if (fits_close_input(fptr, &status))
     fatal_exitf(exit_status_of(status), stdout, "Error: cannot close %s\n", file.c_str());
 }
@@ -978,6 +981,7 @@ void fits_write_float(const char* name, to_array<float, false>& Ima, fitsstruct*
   Header->stream = fits_file_des_out(name);
   writeimagehead(Header);
   writedataf(Header, Ima.buffer());
+  fits_write_lookup_tables(*Header, Header->stream, name);
   fits_close_out(Header->stream, name);
   Header->stream = nullptr;
 }
@@ -1031,6 +1035,7 @@ void fits_write_int(const char* name, to_array<int, false>& Ima, fitsstruct* Hea
   Header->stream = fits_file_des_out(name);
   writeimagehead(Header);
   writedatai(Header, Ima.buffer());
+  fits_write_lookup_tables(*Header, Header->stream, name);
   fits_close_out(Header->stream, name);
   Header->stream = nullptr;
 }

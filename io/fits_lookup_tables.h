@@ -1,0 +1,35 @@
+// Distortions read off tables that sit in other HDUs of the image's file, as
+// HST's calibrated ACS and WFC3 images carry them in each [SCI,n]: CPDISn
+// (and CQDISn) whose DPn (DQn) records name a WCSDVARR extension by its
+// EXTVER, and D2IMDISn whose D2IMn records name a D2IMARR extension. The
+// cards alone describe nothing: a result carries the tables they name, or its
+// coordinates cannot be built. The tables describe the input's pixel grid,
+// which a section or a zoom moves; those runs are refused.
+#pragma once
+
+#include <fitsio.h>
+
+#include <cstdio>
+#include <string>
+
+#include "io/fits_header.h"
+
+// Refuses (status -1) a section (`file` names one) of an image whose cards
+// (`cards`, 80 columns each, no END) hold a lookup-table distortion; nothing
+// for any other name or image.
+void fits_refuse_section_of_lookup_tables(const std::string& cards, const std::string& file);
+
+// The HDUs of fptr's file that the current HDU's cards (`rec`'s, as read)
+// name as distortion tables, each once, in the file's order, as stored:
+// header and data in whole blocks, EXTNAME and EXTVER with them. Empty when
+// the cards name none; a table the file does not hold is left out, as the
+// input lacks it too. Moves the file; messages name `file`.
+std::string fits_read_lookup_tables(fitsfile* fptr, const fitsstruct& rec, const std::string& file);
+
+// Writes rec's tables after an image written whole to `stream` (a result on
+// the standard output is an image alone and gets none).
+void fits_write_lookup_tables(const fitsstruct& rec, std::FILE* stream, const char* name);
+
+// Refuses (status -1) to zoom by `factor` an image whose cards hold a
+// lookup-table distortion.
+void fits_refuse_zoom_of_lookup_tables(const fitsstruct& rec, int factor);
