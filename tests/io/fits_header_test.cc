@@ -320,7 +320,8 @@ TEST(FitsHeaderWrite, ACtypeIsWrittenOnlyWhereTheInputOrTheRunGaveOne) {
       std::strcpy(rec.ctypey, row.run_type);
     }
     updatefitsheader(&rec);
-    for (const auto& [key, want] : {std::pair<const char*, const char*>{"CTYPE1  ", row.ctype1}, {"CTYPE2  ", row.ctype2}}) {
+    const std::pair<const char*, const char*> written_cards[] = {{"CTYPE1  ", row.ctype1}, {"CTYPE2  ", row.ctype2}};
+    for (const auto& [key, want] : written_cards) {
       const std::string written = card_of(rec, key);
       EXPECT_EQ(written.substr(0, written.find_last_not_of(' ') + 1), want) << key << " after " << row.cards.size();
     }

@@ -82,7 +82,8 @@ class PlateCoordinates : public QzMcaProgram {
       const Keys out = qz_test::real_keys(path(name));
       ASSERT_TRUE(out.count("NAXIS1") && out.count("CNPIX1") && out.count("XPIXELSZ")) << where;
       const double n1 = out.at("NAXIS1"), n2 = out.at("NAXIS2");
-      for (const auto& p : {std::pair<double, double>{1, 1}, {n1, 1}, {1, n2}, {n1, n2}, {(n1 + 1) / 2, (n2 + 1) / 2}}) {
+      const std::pair<double, double> points[] = {{1, 1}, {n1, 1}, {1, n2}, {n1, n2}, {(n1 + 1) / 2, (n2 + 1) / 2}};
+      for (const auto& p : points) {
         const double q1 = axis1.first + axis1.step * (p.first - 1), q2 = axis2.first + axis2.step * (p.second - 1);
         // A billionth of the input's pixel.
         EXPECT_NEAR(plate_offset(out, 1, p.first), plate_offset(in, 1, q1), 1e-9 * in.at("XPIXELSZ"))
@@ -142,7 +143,8 @@ TEST_F(PlateCoordinates, EachResultPixelLiesWhereItsInputPointLies) {
   for (const auto& row : rows) {
     write_input();
     ASSERT_EQ(run(std::string(kRun) + row.args + " out"), 0) << row.args << output_;
-    expect_plate_follows(row.args, row.axis1, row.axis2, row.axis1.first == 1 && row.axis1.step == 1 && row.axis2.first == 1 && row.axis2.step == 1);
+    const bool whole = row.axis1.first == 1 && row.axis1.step == 1 && row.axis2.first == 1 && row.axis2.step == 1;
+    expect_plate_follows(row.args, row.axis1, row.axis2, whole);
   }
 }
 
