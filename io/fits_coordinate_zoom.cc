@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "io/fits_lookup_tables.h"
+#include "io/fits_plate_coordinates.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid) {
   rec->width = rec->naxisn[0] = rec->width * factor;
   rec->height = rec->naxisn[1] = rec->height * factor;
   rec->npix = rec->width * rec->height;
+  plate_zoom_coordinates(rec, factor, shift);
   const std::set<std::string> keys = keywords(*rec);
   const std::set<char> letters = coordinate_descriptions(keys);
   // A card left out stands for its default: a reference pixel 0 and, without

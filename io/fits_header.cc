@@ -1263,6 +1263,10 @@ void updatefitsheader(fitsstruct* rec) {
     auto write_ctype = [&](const char* key, const char* value) {
       const int i = fitsfind(*buf, key);
       if (i >= 0 && ctype_value(*buf + static_cast<std::size_t>(i) * FITS_CARD) == value) return;
+      // Blanks are the record's stand-in for a card the input did not have:
+      // written, the card would call the axis linear to readers that take a
+      // DSS plate solution only where no CTYPEn stands.
+      if (i < 0 && std::strspn(value, " ") == std::strlen(value)) return;
       fitswrite(buf, key, value, H_STRING, T_UNKNOWN, size);
     };
     write_ctype("CTYPE1  ", rec->ctypex);

@@ -19,6 +19,7 @@
 #include "io/fits_coordinate_zoom.h"
 #include "io/fits_header.h"
 #include "io/fits_name_gate.h"
+#include "io/fits_plate_coordinates.h"
 
 namespace {
 
@@ -146,6 +147,7 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
                 "distortion terms, which the FITS library leaves as they were for other pixels: ask for [%s], read "
                 "the whole image, or cut the section with another tool ... (%s)\n",
                 parts.rows.c_str(), unflipped(rows).c_str(), file.c_str());
+  plate_section_coordinates(cards, axes, parts.rows, file);
 
   // A step d on pixel axis j multiplies column j of the linear map. Where
   // CDELTn stands for row n, the library's d_i CDELTi needs PCi_j d_j / d_i

@@ -295,6 +295,39 @@ TEST(FitsHeaderWrite, UnchangedCoordinateCardsAreKeptAsWritten) {
   EXPECT_EQ(fitsfind(rec.fitshead, "DATAMAX "), -1);
 }
 
+// A CTYPEn card is written where the input had one or the run gave the axis
+// a type, never for the blanks that stand for a missing card: a blank type
+// reads as a linear axis to WCSTools, which then ignores a DSS plate
+// solution beside it.
+TEST(FitsHeaderWrite, ACtypeIsWrittenOnlyWhereTheInputOrTheRunGaveOne) {
+  const struct {
+    std::vector<std::string> cards;
+    const char* run_type;  // set by the run on both axes, or null
+    const char* ctype1;    // the card written, "" for none
+    const char* ctype2;
+  } rows[] = {
+      {{}, nullptr, "", ""},
+      {{"CTYPE1  = 'RA---TAN'"}, nullptr, "CTYPE1  = 'RA---TAN'", ""},
+      {{"CTYPE2  = '       '"}, nullptr, "", "CTYPE2  = '       '"},
+      {{"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'"}, nullptr, "CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'"},
+      {{}, "RA---TAN", "CTYPE1  = 'RA---TAN'", "CTYPE2  = 'RA---TAN'"},
+  };
+  for (const auto& row : rows) {
+    fitsstruct rec;
+    parse_cards(&rec, image_cards(-32, row.cards));
+    if (row.run_type != nullptr) {
+      std::strcpy(rec.ctypex, row.run_type);
+      std::strcpy(rec.ctypey, row.run_type);
+    }
+    updatefitsheader(&rec);
+    const std::pair<const char*, const char*> written_cards[] = {{"CTYPE1  ", row.ctype1}, {"CTYPE2  ", row.ctype2}};
+    for (const auto& [key, want] : written_cards) {
+      const std::string written = card_of(rec, key);
+      EXPECT_EQ(written.substr(0, written.find_last_not_of(' ') + 1), want) << key << " after " << row.cards.size();
+    }
+  }
+}
+
 // A coordinate the record changes is written with the digits that give it
 // back exactly (as strtod reads them), the comment kept, within the card;
 // 0 too, since a reference pixel may move there.

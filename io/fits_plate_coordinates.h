@@ -1,0 +1,34 @@
+// The coordinates of a Digitized Sky Survey cut-out: no CTYPE, CRPIX or CD,
+// but the plate's solution (PLTRAH.., PPO1-6, AMDX/AMDY) and where the
+// cut-out lies on the scanned plate. Pixel p of axis n lies at plate offset
+// (CNPIXn + p - 0.5) x the pixel size (XPIXELSZ, YPIXELSZ), so a section
+// or a zoom keeps each pixel's sky position by moving CNPIXn and scaling the
+// pixel size; every other plate card stays as the survey wrote it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "io/fits_header.h"
+#include "io/fits_name_gate.h"
+
+// Whether the cards (80 columns each, up to END or `count`) hold a plate
+// solution: its centre's right ascension PLTRAH stands.
+bool has_plate_solution(const char* cards, std::size_t count);
+
+// Sets CNPIXn and the pixel sizes of a section's cards (80 columns each, no
+// END), whose pixel p of axis n is the input's pixel first + step (p - 1) of
+// `axes`[n], so that each keeps the plate offset of the input pixel it came
+// from. Nothing is done for an image without a plate solution. Refuses
+// (status -1), saying what to ask for instead, a section that reverses an
+// axis in steps from "-*", whose first pixel the section does not give, and
+// one of a plate solution that lacks CNPIXn or a pixel size.
+void plate_section_coordinates(std::string& cards, const std::vector<fits_section_axis>& axes,
+                               const std::string& section, const std::string& file);
+
+// Sets CNPIXn and the pixel sizes of the record's cards for an image zoomed
+// by `factor`, whose input pixel p lands on pixel factor p + shift, so that
+// each result pixel keeps the plate offset of the input point it samples.
+// Refuses (status -1) a plate solution that lacks CNPIXn or a pixel size.
+void plate_zoom_coordinates(fitsstruct* rec, int factor, double shift);
