@@ -1124,3 +1124,74 @@ TEST(CompressedFitsDeath, ANameNoFileAnswersFailsWithoutTheLibrarysOpen) {
       },
       ::testing::ExitedWithCode(0), "");
 }
+
+// The library's search takes the first of the root, .gz, .bz2, .Z, .z,
+// .zip, -z and -gz that is there (as measured on the library's own open of
+// these very files): its rarer siblings are found, and beside another, the
+// earlier one is read. The two images differ in every pixel.
+TEST(CompressedFits, SiblingsAreSearchedInTheLibrarysOrder) {
+  ASSERT_TRUE(image_test::have_tool("bzip2")) << "bzip2 is not installed";
+  std::string other = image_bytes();
+  for (std::size_t k = 2880 + 2; k < other.size(); k += 4) other[k] = static_cast<char>(~other[k]);
+  to_array<float, false> ima, image_a, image_b;
+  fitsstruct rec;
+  write_bytes(scratch("a_plain.fits"), image_bytes());
+  write_bytes(scratch("b_plain.fits"), other);
+  fits_read_float(scratch("a_plain.fits").c_str(), image_a, &rec);
+  fits_read_float(scratch("b_plain.fits").c_str(), image_b, &rec);
+  ASSERT_FALSE(qz_test::same_bits(image_a, image_b));
+  const std::string bzip2_b = packed(kTools[1], scratch("b_plain.fits"));
+  const struct {
+    std::vector<std::pair<const char*, std::string>> siblings;  // suffix, bytes
+    bool reads_a;
+  } cases[] = {
+      {{{".gz", fits_test::gzip_member(image_bytes())}, {".bz2", read_bytes(bzip2_b)}}, true},
+      {{{".bz2", read_bytes(bzip2_b)}, {".z", fits_test::gzip_member(image_bytes())}}, false},
+      {{{".z", fits_test::gzip_member(image_bytes())}, {"-gz", fits_test::gzip_member(other)}}, true},
+      {{{".z", fits_test::gzip_member(image_bytes())}}, true},
+      {{{"-z", fits_test::gzip_member(other)}}, false},
+      {{{"-gz", fits_test::gzip_member(image_bytes())}}, true},
+  };
+  for (std::size_t k = 0; k < std::size(cases); k++) {
+    const std::string root = scratch("sibling" + std::to_string(k) + ".fits");
+    std::string what = root;
+    for (const auto& [suffix, bytes] : cases[k].siblings) {
+      write_bytes(root + suffix, bytes);
+      what += std::string(" ") + suffix;
+    }
+    fits_read_float(root.c_str(), ima, &rec);
+    EXPECT_TRUE(qz_test::same_bits(ima, cases[k].reads_a ? image_a : image_b)) << what;
+  }
+}
+
+// With a section and no HDU named, the library passes an empty primary HDU
+// and tables named for good time intervals to the first image: the checks
+// look where it lands, and the section reads the image's pixels, as the
+// library alone reads them and as counted here.
+TEST(CompressedFits, ASectionPassesAnEmptyPrimaryAndATimeIntervalTable) {
+  std::vector<double> values(8 * 6);
+  for (std::size_t k = 0; k < values.size(); k++) values[k] = static_cast<double>(k * 37 % 101);
+  for (const char* extname : {"GTI", "STDGTI"}) {
+    fits_test::Hdu table, image{FLOAT_IMG, {8, 6}, values};
+    table.table = true;
+    table.extname = extname;
+    const std::string path = scratch("gti.fits");
+    fits_test::write_hdus(path, {fits_test::Hdu{}, table, image});
+    const struct {
+      const char* section;
+      int first_column, column_step, first_line, line_step;  // 0-based
+    } rows[] = {{"[2:7,1:4]", 1, 1, 0, 1}, {"[7:2,4:1]", 6, -1, 3, -1}, {"[*,2:6:2]", 0, 1, 1, 2}};
+    for (const auto& row : rows) {
+      const std::string name = path + row.section;
+      const fits_test::Reference library = fits_test::read_reference(name);
+      ASSERT_EQ(library.naxes.size(), 2u) << extname << row.section;
+      std::vector<double> counted;
+      for (long i = 0; i < library.naxes[1]; i++)
+        for (long j = 0; j < library.naxes[0]; j++)
+          counted.push_back(values[(row.first_line + row.line_step * i) * 8 + row.first_column + row.column_step * j]);
+      ASSERT_EQ(library.values, counted) << extname << row.section;
+      EXPECT_EQ(fits_test::read_program(name), std::vector<float>(counted.begin(), counted.end()))
+          << extname << row.section;
+    }
+  }
+}

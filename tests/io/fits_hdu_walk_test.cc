@@ -525,6 +525,26 @@ TEST(FitsHduWalkDeath, NameSearchesLandWhereTheLibraryLands) {
   }
 }
 
+// A search typed for an image passes a table of the name sought, ASCII or
+// binary, as the library's does: the compressed image after it, which
+// divides by zero, is the HDU read and is refused, never left to the
+// library. The library's landing on a sound image there is the reference.
+TEST(FitsHduWalkDeath, ATypedSearchChecksTheImageBeyondATableOfItsName) {
+  const std::string primary = image_hdu(true, kStructure, {}, 1), sci = value_card("EXTNAME", "'SCI'");
+  for (const char* xtension : {"'TABLE   '", "'BINTABLE'"})
+    for (const char* selector : {"[SCI,1,i]", "[SCI,1,IMAGE]"}) {
+      SCOPED_TRACE(std::string(xtension) + selector);
+      const std::string table = with_card_text(extension_of(xtension, true, 0), "EXTNAME", sci);
+      write_bytes(scratch("typed_sound.fits"), primary + table + with_card_text(rice_hdu(8), "EXTNAME", sci));
+      ASSERT_EQ(library_hdu(scratch("typed_sound.fits") + selector), 2);
+      const std::string path = scratch("typed.fits");
+      write_bytes(path, primary + table + with_card_text(dividing_by_zero(), "EXTNAME", sci));
+      ASSERT_EQ(std::system(("gzip -c '" + path + "' > '" + path + ".gz'").c_str()), 0);
+      for (const std::string& name : {path, path + ".gz"})
+        EXPECT_EXIT_STATUS(read_refused(name + selector), 255, "HDU \\[2\\] has ZTILE2 = 0") << name;
+    }
+}
+
 namespace {
 
 // Reads name and exits 0 when its pixels are the reference's.

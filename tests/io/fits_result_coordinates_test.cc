@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -75,6 +76,20 @@ std::array<double, 2> physical(const Keys& k, double p1, double p2) {
   return {(m22 * d1 - m12 * d2) / det, (-m21 * d1 + m11 * d2) / det};
 }
 
+// The numeric cards of a header by keyword, each the first copy, as the
+// FITS library reads a card given twice.
+Keys first_copies(const std::string& bytes) {
+  Keys keys;
+  for (const std::string& text : fits_test::header_cards(bytes)) {
+    if (text.compare(8, 2, "= ") != 0) continue;
+    const std::string value = text.substr(10);
+    char* end = nullptr;
+    const double number = std::strtod(value.c_str(), &end);
+    if (end != value.c_str()) keys.emplace(text.substr(0, text.find(' ')), number);
+  }
+  return keys;
+}
+
 // Where a result pixel lies on the input: first + step (p - 1) on each axis.
 struct Axis {
   double first, step;
@@ -122,6 +137,19 @@ const Input kInputs[] = {
       "LTM1_1  =                  0.5", "LTM1_2  =                0.125", "LTM2_2  =                  0.5"},
      " "},
     {"astropy's plane of a radio cube", "radio_plane_4axes.fits", {}, " "},
+    // Either IRAF card marks physical pixels, the other taking its default.
+    {"IRAF's LTV alone",
+     nullptr,
+     {"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'", "CRVAL1  =                150.0", "CRVAL2  =                  2.0",
+      "CRPIX1  =                 26.0", "CRPIX2  =                 21.0", "CDELT1  =             -2.0E-04",
+      "CDELT2  =              2.0E-04", "LTV1    =               -100.0", "LTV2    =                -37.5"},
+     " "},
+    {"IRAF's LTM alone",
+     nullptr,
+     {"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'", "CRVAL1  =                150.0", "CRVAL2  =                  2.0",
+      "CRPIX1  =                 26.0", "CRPIX2  =                 21.0", "CDELT1  =             -2.0E-04",
+      "CDELT2  =              2.0E-04", "LTM1_1  =                  0.5", "LTM2_2  =                 0.25"},
+     " "},
 };
 
 // SIP coordinates: a CD matrix and second-order terms.
@@ -184,13 +212,40 @@ class ResultCoordinates : public QzMcaProgram {
 
   // Each result gives its corners and centre the coordinates the input
   // gives the input pixels they came from, in every description and in
-  // IRAF's physical pixels where the input has them; and passes fitsverify.
+  // IRAF's physical pixels where the input has them (and none where it has
+  // not); and passes fitsverify.
   void expect_coordinates_follow(const std::string& what, const char* letters, Axis axis1, Axis axis2) {
-    const Keys in = qz_test::real_keys(path("in.fits"));
+    expect_coordinates_follow(what, letters, axis1, axis2, qz_test::real_keys(path("in.fits")),
+                              [&](const char* name) { return qz_test::real_keys(path(name)); });
+  }
+  // The same, from the input's keys and each result's as `keys_of` reads
+  // them.
+  template <class Reader>
+  void expect_coordinates_follow(const std::string& what, const char* letters, Axis axis1, Axis axis2,
+                                 const Keys& in, Reader keys_of) {
+    const bool iraf = std::any_of(in.begin(), in.end(), [](const auto& key) {
+      return key.first.compare(0, 3, "LTV") == 0 || key.first.compare(0, 3, "LTM") == 0;
+    });
     for (const char* name : kResults) {
       const std::string where = what + " " + name;
-      const Keys out = qz_test::real_keys(path(name));
+      const Keys out = keys_of(name);
       ASSERT_TRUE(out.count("NAXIS1")) << where;
+      // Physical pixels are IRAF's: an image without them gains none.
+      for (const auto& [key, value] : out)
+        EXPECT_TRUE(iraf || (key.compare(0, 3, "LTV") != 0 && key.compare(0, 3, "LTM") != 0)) << where << " " << key;
+      // A section's step is already in the columns of a CD matrix: made
+      // a CDELTn as well, it would be counted twice by readers of both.
+      for (const char* letter = letters; *letter != '\0'; letter++) {
+        const std::string s = *letter == ' ' ? "" : std::string(1, *letter);
+        if (!in.count("CD1_1" + s) && !in.count("CD1_2" + s) && !in.count("CD2_1" + s) && !in.count("CD2_2" + s))
+          continue;
+        const std::pair<const char*, double> steps[] = {{"CDELT1", axis1.step}, {"CDELT2", axis2.step}};
+        for (const auto& [cdelt, step] : steps) {
+          if (!in.count(cdelt + s) && step != 1) {
+            EXPECT_NE(key_or(out, cdelt + s, 0), step) << where << " " << cdelt << s;
+          }
+        }
+      }
       const double n1 = out.at("NAXIS1"), n2 = out.at("NAXIS2");
       const double points[5][2] = {{1, 1}, {n1, 1}, {1, n2}, {n1, n2}, {(n1 + 1) / 2, (n2 + 1) / 2}};
       for (const auto& p : points) {
@@ -203,7 +258,7 @@ class ResultCoordinates : public QzMcaProgram {
           EXPECT_NEAR(got[0], want[0], tolerance) << where << " '" << *letter << "' pixel " << p[0] << "," << p[1];
           EXPECT_NEAR(got[1], want[1], tolerance) << where << " '" << *letter << "' pixel " << p[0] << "," << p[1];
         }
-        if (in.count("LTV1")) {
+        if (iraf) {
           const std::array<double, 2> got = physical(out, p[0], p[1]), want = physical(in, q1, q2);
           EXPECT_NEAR(got[0], want[0], 1e-9) << where << " physical pixel " << p[0] << "," << p[1];
           EXPECT_NEAR(got[1], want[1], 1e-9) << where << " physical pixel " << p[0] << "," << p[1];
@@ -308,6 +363,21 @@ TEST_F(ResultCoordinates, ASectionHasTheCoordinatesOfTheInputPixelsItHolds) {
     write_cards(kSipCards);
     ASSERT_EQ(run(run_on(section.text)), 0) << section.text << output_;
     expect_coordinates_follow(std::string("SIP [") + section.text + "]", " ", section.axis1, section.axis2);
+  }
+}
+
+// A PC matrix's term given twice: the library reads the first copy, so a
+// stepped section must scale that one; the copy after it is read by none.
+TEST_F(ResultCoordinates, TheCopyOfACardThatASectionMovesIsTheFirst) {
+  std::vector<std::string> cards = kInputs[1].cards;
+  cards.push_back("PC1_2   =              3.0E-04");
+  const Section rows[] = {{"1:40:2,1:60:3", {1, 2}, {1, 3}}, {"45:6:3,-*", {45, -3}, {kLines, -1}}};
+  for (const Section& section : rows) {
+    write_cards(cards);
+    ASSERT_EQ(run(run_on(section.text)), 0) << section.text << output_;
+    expect_coordinates_follow(std::string("PC1_2 twice [") + section.text + "]", " ", section.axis1, section.axis2,
+                              first_copies(file_bytes("in.fits")),
+                              [&](const char* name) { return first_copies(file_bytes(name)); });
   }
 }
 

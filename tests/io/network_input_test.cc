@@ -416,24 +416,47 @@ TEST(NetworkInput, TheTimeLimitDoesNotEndATransferThatKeepsComing) {
   fits_net_timeout(kept_limit);
 }
 
-// A server that stops within the body for longer than the time limit: a
-// failed transfer, not a file cut short.
-TEST(NetworkInput, AStallWithinTheBodyIsAFailedTransfer) {
+// A server that stops after its headers, or within the body, for longer
+// than the time limit: a failed transfer, not a file cut short, nor a host
+// that does not answer (it did).
+TEST(NetworkInput, AStallAfterTheHeadersOrWithinTheBodyIsAFailedTransfer) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const int kept_limit = fits_net_timeout(0);
   fits_net_timeout(1);
   const std::string rice =
       fits_test::read_bytes(std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/scaled_int16_rice_1.fits");
   ASSERT_EQ(rice.size(), 3u * 2880u);
+  const std::string headers = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(rice.size()) + "\r\n\r\n";
   LoopbackHttp stalled({}, false, false,
-                       {{"/in.fits", "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(rice.size()) + "\r\n\r\n" +
-                                         rice.substr(0, 2 * 2880 + 100)}});
+                       {{"/in.fits", headers + rice.substr(0, 2 * 2880 + 100)}, {"/headers.fits", headers}});
   ASSERT_GT(stalled.port(), 0) << "no port on the loopback interface";
   stalled.hold_replies();
-  // The child's server has a port of its own.
-  EXPECT_EXIT_STATUS(read_program(stalled.url("in.fits") + "[1]"), 255,
-                     "Error: the transfer of the file failed \\(server status 200; libcurl: Operation too "
-                     "slow[^)]*\\): try again, or fetch the file with another tool and name that copy \\.\\.\\. "
-                     "\\(http://127\\.0\\.0\\.1:[0-9]+/in\\.fits\\)");
+  for (const char* path : {"in.fits", "headers.fits"}) {
+    // The child's server has a port of its own.
+    EXPECT_EXIT_STATUS(read_program(stalled.url(path) + "[1]"), 255,
+                       std::string("Error: the transfer of the file failed \\(server status 200; libcurl: Operation "
+                                   "too slow[^)]*\\): try again, or fetch the file with another tool and name that "
+                                   "copy \\.\\.\\. \\(http://127\\.0\\.0\\.1:[0-9]+/") +
+                           path + "\\)")
+        << path;
+  }
   fits_net_timeout(kept_limit);
+}
+
+// A server's 410 (gone) says, as its 404, that it has no such file: the
+// fetch goes on to the next file the library tries, and where none is
+// there, the open fails as for no such file, with the library's status.
+TEST(NetworkInput, AFileTheServerSaysIsGoneIsNoSuchFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string folder = std::string(QZ_SOURCE_DIR) + "/tests/io/data/astropy/";
+  const std::string rice = fits_test::read_bytes(folder + "scaled_int16_rice_1.fits");
+  const std::string gone = "HTTP/1.0 410 Gone\r\nContent-Length: 0\r\n\r\n";
+  const LoopbackHttp server({{"/later.fits", rice}}, false, false,
+                            {{"/later.fits.gz", gone}, {"/gone.fits.gz", gone}, {"/gone.fits", gone}});
+  ASSERT_GT(server.port(), 0) << "no port on the loopback interface";
+  EXPECT_EQ(read_program(server.url("later.fits") + "[1]"), read_program(folder + "scaled_int16_rice_1.fits[1]"));
+  // The child's server has a port of its own.
+  EXPECT_EXIT_STATUS(read_program(server.url("gone.fits")), FILE_NOT_OPENED,
+                     "Error: cannot open file \\(http://127\\.0\\.0\\.1:[0-9]+/gone\\.fits: No such file or "
+                     "directory\\)");
 }

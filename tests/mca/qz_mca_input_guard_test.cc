@@ -48,6 +48,10 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
   for (float& p : image.pixels) p += 100.f;
   write_fits(path("plain.fits"), image);
   const std::string fits = file_bytes("plain.fits");
+  // Not square, so that lines and columns taken for each other name
+  // another file.
+  FitsImage tall(normal_image(16, 8, 6, 4.f));
+  for (float& p : tall.pixels) p += 100.f;
   const struct {
     const char* input;  // the file that must keep its bytes
     const char* args;
@@ -68,6 +72,9 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
       {"m51.fits", "'m51(mem://)' m51"},  // the copy into memory is left out
       {"m51.fits", "'m51.fits[b64,64]' m51"},      // the file's bytes read as a raw array
       {"m51.fits", "'m51.fits[0][1:8,1:8]' m51"},  // a section, read into memory
+      // The result "in" is written as in_f_16_8.d, its lines before its
+      // columns: an image of 16 lines of 8 columns.
+      {"in_f_16_8.d", "in_f_16_8.d in"},
   };
   write_bytes("picpgm.pgm", pgm_bytes(image));
   // Made by other tools than our writers.
@@ -85,7 +92,8 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
     } else if (input == "p.GIF.v1.gif") {
       if (!gif) continue;
       write_bytes(input, gif_bytes);
-    } else write_bytes(input, fits);
+    } else if (input == "in_f_16_8.d") write_disp(path(input), tall);
+    else write_bytes(input, fits);
     ASSERT_EQ(symlink("m51.fits", path("linked.fits").c_str()), 0);
     write_bytes("plain.fits", fits);  // a standard input that holds an image too
     const std::string before = file_bytes(input);
