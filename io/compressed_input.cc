@@ -5,12 +5,15 @@
 
 #include <bzlib.h>
 #include <fitsio.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,7 @@
 #include "io/image_input_file.h"
 #include "io/fits_name_gate.h"
 #include "io/tile_compression_check.h"
+#include "io/write_permission.h"
 
 namespace {
 
@@ -547,6 +551,7 @@ struct input_place {
   fits_name_parts parts;
   std::string path;  // the disk file
   std::FILE* stream = nullptr;
+  bool private_copy = false;  // the stream holds a copy of the disk file
 };
 
 // The files the library's search tries for a local name's root, in its
@@ -610,12 +615,71 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
   struct stat by_name, opened;
   // The prefix keeps a path that begins with "stdin" from being read as
   // the standard input.
-  const std::string handed = stat(own.c_str(), &by_name) == 0 && fstat(fileno(stream), &opened) == 0 &&
-                                     by_name.st_dev == opened.st_dev && by_name.st_ino == opened.st_ino
-                                 ? own + rest
-                                 : "file://" + place.path + rest;
+  const bool by_descriptor = stat(own.c_str(), &by_name) == 0 && fstat(fileno(stream), &opened) == 0 &&
+                             by_name.st_dev == opened.st_dev && by_name.st_ino == opened.st_ino;
+  // The path would lead the library to the file others may rewrite.
+  if (!by_descriptor && place.private_copy)
+    fatal_exitf(-1, stderr,
+                "Error: the file may be written by other users, and without /dev/fd the FITS library cannot read "
+                "the copy checked here: copy it to a file of your own and read that ... (%s)\n",
+                place.path.c_str());
+  const std::string handed = by_descriptor ? own + rest : "file://" + place.path + rest;
   fits_check_name_length(handed, typed);
   return handed;
+}
+
+// Bytes copied at a time into a private copy.
+constexpr std::size_t kCopyPiece = 1 << 20;
+
+// Replaces place.stream, open on a regular file that other users may write,
+// with a copy of it made once, in memory no other process may write: the
+// checks and the library then read the same bytes, which a rewrite of the
+// file in place while they read (a checked file turned into a crafted one)
+// cannot part. The copy holds the file's bytes as far as its size when it
+// was opened, and is refused when they are more than the machine's memory.
+void read_into_private_copy(input_place& place, const struct stat& info) {
+  const char* name = place.path.c_str();
+  const std::uint64_t memory = physical_memory_bytes();
+  const auto size = static_cast<unsigned long long>(info.st_size);
+  if (memory != 0 && size > memory)
+    fatal_exitf(-1, stderr,
+                "Error: the file may be written by other users, so it is read once into memory, and its %llu MB are "
+                "more than the %llu MB of memory of this machine: copy it to a file of your own and read that ... "
+                "(%s)\n",
+                size >> 20, static_cast<unsigned long long>(memory >> 20), name);
+  const int copy = memfd_create("qz_mca input", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (copy < 0)
+    fatal_exitf(-1, stderr, "Error: the file may be written by other users, and no copy of it can be made: %s ... (%s)\n",
+                std::strerror(errno), name);
+  const int original = fileno(place.stream);
+  std::vector<unsigned char> piece(std::min<unsigned long long>(kCopyPiece, std::max<unsigned long long>(size, 1)));
+  for (unsigned long long copied = 0; copied < size;) {
+    const ssize_t got = pread(original, piece.data(), std::min<unsigned long long>(piece.size(), size - copied),
+                              static_cast<off_t>(copied));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0)
+      fatal_exitf(-1, stderr, "Error: the file cannot be read: %s ... (%s)\n", std::strerror(errno), name);
+    // A file cut short since it was opened is copied as far as it goes.
+    if (got == 0) break;
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t wrote = write(copy, piece.data() + put, static_cast<std::size_t>(got - put));
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote < 0)
+        fatal_exitf(-1, stderr,
+                    "Error: not enough memory for a copy of the file, which other users may write (%s): copy it to "
+                    "a file of your own and read that ... (%s)\n",
+                    std::strerror(errno), name);
+      put += wrote;
+    }
+    copied += static_cast<unsigned long long>(got);
+  }
+  // Sealed, the copy no longer changes, whoever holds it.
+  fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+  std::FILE* stream = fdopen(copy, "rb");
+  if (stream == nullptr) fatal_exitf(-1, stderr, "Error: the copy of the file cannot be read ... (%s)\n", name);
+  std::fclose(place.stream);
+  place.stream = stream;
+  place.private_copy = true;
 }
 
 // Where the library's open of a name with a section lands, from where the
@@ -826,6 +890,9 @@ bool fits_open_local(fitsfile** fptr, const std::string& file, int iomode, int* 
   const bool streamed = standard_input || !known || !S_ISREG(input.st_mode);
   const char* source = standard_input ? "the standard input" : known && S_ISFIFO(input.st_mode) ? "the named pipe"
                                                                                                 : "the device";
+  // Read for an update, the file itself must be; its writes go to it.
+  if (!streamed && iomode == READONLY && io_writable_by_others(fileno(place.stream), input))
+    read_into_private_copy(place, input);
   return open_found_input(fptr, place, file, streamed, source, standard_input ? file : place.path, iomode, status);
 }
 

@@ -6,6 +6,9 @@
 #include "io/write_permission.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/xattr.h>
 #include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -15,6 +18,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "io/image_file.h"
@@ -118,4 +122,47 @@ std::string io_output_refusal(const char* typed, const std::string& file) {
   if (!left.empty()) return refused(left, error, "its folder " + folder + " lets a new file be made but not removed");
   if (exists) return refused(named, error, "its folder " + folder + " takes no new file");
   return place == file ? io_open_failure(typed, file, error) : refused(named, error, "");
+}
+
+namespace {
+
+// Whether the group holds a user other than `self`: a member named in the
+// group file, or a user whose primary group it is.
+bool group_holds_another_user(gid_t group, uid_t self) {
+  // The group and user databases are walked through calls that keep one
+  // cursor for the process.
+  static std::mutex lock;
+  std::lock_guard<std::mutex> held(lock);
+  if (const struct group* entry = getgrgid(group)) {
+    // Copied: getpwnam may reuse the group's storage.
+    std::vector<std::string> members;
+    for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; member++) members.push_back(*member);
+    for (const std::string& member : members) {
+      const struct passwd* user = getpwnam(member.c_str());
+      // A member no user answers to may be one on another host's list.
+      if (user == nullptr || user->pw_uid != self) return true;
+    }
+  }
+  bool another = false;
+  setpwent();
+  while (const struct passwd* user = getpwent())
+    if (user->pw_gid == group && user->pw_uid != self) {
+      another = true;
+      break;
+    }
+  endpwent();
+  return another;
+}
+
+}  // namespace
+
+bool io_writable_by_others(int descriptor, const struct stat& info) {
+  const uid_t self = geteuid();
+  if (info.st_uid != self && info.st_uid != 0) return true;
+  if ((info.st_mode & S_IWOTH) != 0) return true;
+  if ((info.st_mode & S_IWGRP) == 0) return false;
+  // With an access list, the group bits are its mask: a user or a group it
+  // names may write.
+  if (fgetxattr(descriptor, "system.posix_acl_access", nullptr, 0) >= 0) return true;
+  return group_holds_another_user(info.st_gid, self);
 }

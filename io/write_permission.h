@@ -30,3 +30,12 @@ bool io_sticky_forbids(const std::string& place, const struct stat& info);
 // form for the name the user typed). Its folder is asked for a new file,
 // made and removed at once.
 std::string io_output_refusal(const char* typed, const std::string& file);
+
+// Whether a user other than this process's may write the file open on
+// `descriptor` (`info` is its fstat): its owner, where that is someone else;
+// anyone, where others may write it; a member of its group, where the group
+// may write it and holds another user (as a member, or as some user's
+// primary group: a user's private group holds no one else); a user or group
+// named by an access list, where the group bits allow it. The superuser
+// counts as no other user: it may change the process itself.
+bool io_writable_by_others(int descriptor, const struct stat& info);

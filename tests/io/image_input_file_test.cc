@@ -2,7 +2,8 @@
 // with its standard input closed: descriptor 0 must not go to the first file
 // the program opens, and a read of the standard input says it is closed.
 // And the file the FITS library is handed, by its descriptor's name or, on a
-// system without /dev/fd, by its path.
+// system without /dev/fd, by its path; never the path of a file that others
+// may write, which is read from a private copy.
 #include "io/image_input_file.h"
 
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "image_test_tools.h"
+#include "support/death.h"
 #include "io/fits_header.h"
 #include "io/fits_io.h"
 #include "io/image_file.h"
@@ -114,4 +116,31 @@ TEST(ImageInputFile, WithoutDescriptorNamesTheLibraryReadsTheFileByItsPath) {
     EXPECT_EQ(std::vector<double>(ima.buffer(), ima.buffer() + 6), selected);
   }
   ASSERT_EQ(chdir(folder), 0);
+}
+
+// Without /dev/fd a file that others may write is refused: its path would
+// lead the library past the private copy the checks read, to the file
+// itself, which may have changed since.
+TEST(ImageInputFile, WithoutDescriptorNamesAFileOthersMayWriteIsRefused) {
+  const std::string file = image_test::scratch("shared.fits");
+  fits_test::write_hdus(file, {{FLOAT_IMG, {3, 2}, {1, 2, 3, 4, 5, 6}}});
+  ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+  auto read = [&] {
+    to_array<float, false> ima;
+    fitsstruct header;
+    fits_read_float(file.c_str(), ima, &header);
+  };
+  EXPECT_EXIT_STATUS(
+      {
+        HideDescriptorNames = true;
+        read();
+      },
+      255, "the file may be written by other users, and without /dev/fd the FITS library cannot read the copy "
+           "checked here: copy it to a file of your own and read that ... \\(.*shared.fits\\)");
+  // With /dev/fd, it is read from the copy.
+  to_array<float, false> ima;
+  fitsstruct header;
+  fits_read_float(file.c_str(), ima, &header);
+  ASSERT_EQ(ima.n_elem(), 6);
+  EXPECT_EQ(ima.buffer()[5], 6.f);
 }
