@@ -199,19 +199,20 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   // CDELTn stands for row n, the library's d_i CDELTi needs PCi_j d_j / d_i
   // beside it; a CDELTi left out was not scaled, and is written as d_i. A
   // world axis past the image's (a plane's spectral axis) keeps its CDELTi,
-  // and a row of it that leans on the pixel axes takes d_j alone. The
-  // matrix's 1996 names PC00i00j are its own. The descriptions and their CD
+  // and a row of it that leans on the pixel axes takes d_j alone. The 1996
+  // names PC00i00j are turned as PCi_j are. The descriptions and their CD
   // matrices are those of the input's cards: what the loop adds is neither.
   for (char letter : letters) {
     if (!flipped_or_stepped || has_cd_matrix(keys, letter)) continue;
     const std::string suffix = letter == ' ' ? "" : std::string(1, letter);
     for (std::size_t i = 1; i <= axes.size(); i++)
       if (!section.has(key_of("CDELT%zu", i) + suffix)) section.set(key_of("CDELT%zu", i) + suffix, step(i), 1.0);
-    for (const std::string format : {"PC%zu_%zu", "PC%03zu%03zu"}) {
-      if (letter != ' ' && format != "PC%zu_%zu") continue;  // the 1996 names have no alternates
+    for (const bool named_1996 : {false, true}) {
+      if (named_1996 && letter != ' ') continue;  // the 1996 names have no alternates
+      const char* const format = named_1996 ? "PC%03zu%03zu" : "PC%zu_%zu";
       for (std::size_t i = 1; i <= kMostAxes; i++)
         for (std::size_t j = 1; j <= kMostAxes; j++)
-          if (i != j) section.scale(key_of(format.c_str(), i, j) + suffix, step(j) / step(i));
+          if (i != j) section.scale(key_of(format, i, j) + suffix, step(j) / step(i));
     }
   }
 
