@@ -35,8 +35,11 @@ double pixel_shift(double f, ZoomGrid grid) {
   return grid == ZoomGrid::blocks ? -(f - 1.0) / 2.0 : -(f - 1.0);
 }
 
-// The card with keyword key: the CD matrix and the alternate descriptions (a
-// trailing letter A to Z; the primary CRPIXn and CDELTn are the record's),
+// The card with keyword key: the CD matrix (a row of every world axis, its
+// 1996 names too), a PC matrix's terms that tie another world axis to the
+// zoomed pixel axes or theirs to another pixel axis, the alternate
+// descriptions (a trailing letter A to Z; the primary CRPIXn and CDELTn are
+// the record's),
 // IRAF's LTVn and LTMi_j, and the SIP terms A_p_q, B_p_q, AP_p_q, BP_p_q
 // with their largest corrections A_DMAX and B_DMAX when the coordinates are
 // SIP's.
@@ -46,9 +49,21 @@ GridCard grid_card(const std::string& key, double f, double shift, bool sip) {
   auto axis = [](char c) { return c == '1' || c == '2'; };
   auto alternate = [&](std::size_t at) { return key.size() == at + 1 && key[at] >= 'A' && key[at] <= 'Z'; };
   auto starts = [&](const char* prefix) { return key.compare(0, std::strlen(prefix), prefix) == 0; };
-  if (starts("CD") && key.size() >= 5 && axis(key[2]) && key[3] == '_' && axis(key[4]) &&
-      (key.size() == 5 || alternate(5)))
-    return per_pixel;
+  // A term of the matrix, CDi_j or PCi_j (an alternate's too) or their 1996
+  // names CD00i00j and PC00i00j, as world axis i and pixel axis j.
+  int i = 0, j = 0;
+  const bool cd = starts("CD"), modern = key.size() >= 5 && key[3] == '_' && (key.size() == 5 || alternate(5)),
+             old = key.size() == 8 && key.compare(2, 2, "00") == 0 && key.compare(5, 2, "00") == 0;
+  if ((cd || starts("PC")) && (modern || old)) {
+    const char row = modern ? key[2] : key[4], column = modern ? key[4] : key[7];
+    if (row >= '1' && row <= '9' && column >= '1' && column <= '9') i = row - '0', j = column - '0';
+  }
+  // Every world axis's term on a zoomed pixel axis shrinks; beside
+  // CDELTn, which shrinks for the first two world axes and must, a PC term
+  // of theirs on another pixel axis grows.
+  if (i > 0 && j <= 2 && (cd || i > 2)) return per_pixel;
+  if (i > 0 && !cd && i <= 2 && j > 2) return per_unit;
+  if (i > 0) return none;
   if ((starts("CRPIX") || starts("CDELT")) && key.size() == 7 && axis(key[5]) && alternate(6))
     return starts("CRPIX") ? position : per_pixel;
   if (starts("LTV") && key.size() == 4 && axis(key[3])) return position;
@@ -82,8 +97,8 @@ std::string described(const std::string& stem, char letter) { return letter == '
 }  // namespace
 
 std::set<char> coordinate_descriptions(const std::set<std::string>& keys) {
-  static const char* const prefixes[] = {"CRPIX", "CRVAL", "CDELT", "CTYPE", "CROTA",
-                                         "CD1_",  "CD2_",  "PC1_",  "PC2_"};
+  static const char* const prefixes[] = {"CRPIX", "CRVAL", "CDELT", "CTYPE", "CROTA", "CD1_",
+                                         "CD2_",  "PC1_",  "PC2_",  "CD00",  "PC00"};
   std::set<char> letters;
   for (const std::string& key : keys)
     for (const char* prefix : prefixes) {
@@ -98,6 +113,9 @@ std::set<char> coordinate_descriptions(const std::set<std::string>& keys) {
 bool has_cd_matrix(const std::set<std::string>& keys, char letter) {
   for (const char* stem : {"CD1_1", "CD1_2", "CD2_1", "CD2_2"})
     if (keys.count(described(stem, letter))) return true;
+  // The 1996 names, which only the primary description has.
+  for (const char* key : {"CD001001", "CD001002", "CD002001", "CD002002"})
+    if (letter == ' ' && keys.count(key)) return true;
   return false;
 }
 

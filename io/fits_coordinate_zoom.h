@@ -26,7 +26,8 @@ enum class ZoomGrid {
 
 // The record and its cards describe the image zoomed by factor on the given
 // grid: reference pixels, increments and the CD matrix of the first two axes,
-// the alternate descriptions among them, IRAF's physical pixels, SIP
+// the terms that tie a plane's other world axes to them, the alternate
+// descriptions among them, IRAF's physical pixels, SIP
 // distortion terms, and the sizes. A point of the sky keeps its place. Such a
 // card left out stands for a default that no longer holds, and is written.
 void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid);

@@ -3,7 +3,9 @@
 // pixel first + step (p - 1) of the input, and the library rewrites CRPIXn
 // and the CD matrix (a column per pixel axis) to match, but multiplies
 // CDELTn by the step of axis n, which under a PC matrix scales a row (a
-// world axis) instead of a column, and an absent CDELTn not at all.
+// world axis) instead of a column, and an absent CDELTn not at all. It does
+// each of these for axis n only where CRPIXn stands, and leaves the
+// matrices' 1996 names alone.
 #include "io/fits_section_coordinates.h"
 
 #include <algorithm>
@@ -66,6 +68,11 @@ class section_cards {
     set_exact_real(&card[0], value);
     first_.emplace(key, cards_.size() / FITS_CARD);
     cards_ += card;
+  }
+  // The card, where it holds a number, multiplied by factor.
+  void scale(const std::string& key, double factor) {
+    double value;
+    if (number(key, &value)) set(key, value * factor, 0.0);
   }
   // Whether any CTYPEn of the first two axes, in any description, names
   // SIP's distortion.
@@ -149,27 +156,66 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
                 parts.rows.c_str(), unflipped(rows).c_str(), file.c_str());
   plate_section_coordinates(cards, axes, parts.rows, file);
 
+  // "-*" begins at the axis's last pixel, which is the section's length
+  // only without a step: the cards that must follow where the section
+  // begins need that length.
+  auto first_pixel = [&](std::size_t i, const std::string& cards_named) {
+    fits_section_axis& axis = axes[i - 1];
+    double length = 0;
+    if (axis.first != 0) return static_cast<double>(axis.first);
+    if (axis.step != -1 || !section.number(key_of("NAXIS%zu", i), &length))
+      fatal_exitf(-1, stderr,
+                  "Error: the section [%s] reverses axis %zu in steps on an image with %s, and does not say at "
+                  "which pixel it begins: write the axis's last and first pixels for -*, as [100:1:2] for an axis "
+                  "of 100 pixels ... (%s)\n",
+                  parts.rows.c_str(), i, cards_named.c_str(), file.c_str());
+    axis.first = static_cast<long long>(length);
+    return length;
+  };
+  // The step of pixel axis i; an axis the section does not name keeps its
+  // pixels, as does a world axis past the image's.
+  auto step = [&](std::size_t i) { return i <= axes.size() ? static_cast<double>(axes[i - 1].step) : 1.0; };
+
+  // The library moves a description's cards of pixel axis j only where its
+  // CRPIXj stands: a CRPIXj left out (0) is moved here, with CDELTj and
+  // column j of the CD matrix as the library scales them where it is, so
+  // that what follows finds every description as the library leaves one.
+  // The CD matrix's 1996 names, which the library does not know, are
+  // scaled for every axis.
+  const std::set<std::string> keys = section.keys();
+  const std::set<char> letters = coordinate_descriptions(keys);
+  for (char letter : letters) {
+    const std::string suffix = letter == ' ' ? "" : std::string(1, letter);
+    for (std::size_t j = 1; j <= axes.size(); j++) {
+      const double d = step(j);
+      for (std::size_t i = 1; i <= kMostAxes && letter == ' '; i++) section.scale(key_of("CD%03zu%03zu", i, j), d);
+      const std::string crpix = key_of("CRPIX%zu", j) + suffix;
+      if (section.has(crpix) || (axes[j - 1].first == 1 && d == 1)) continue;
+      section.set(crpix, (0.0 - first_pixel(j, "coordinates without " + crpix)) / d + 1.0, 0.0);
+      section.scale(key_of("CDELT%zu", j) + suffix, d);
+      for (std::size_t i = 1; i <= kMostAxes; i++) section.scale(key_of("CD%zu_%zu", i, j) + suffix, d);
+    }
+  }
+
   // A step d on pixel axis j multiplies column j of the linear map. Where
   // CDELTn stands for row n, the library's d_i CDELTi needs PCi_j d_j / d_i
-  // beside it; a CDELTi left out was not scaled, and is written as d_i.
-  // The descriptions and their CD matrices are those of the input's cards:
-  // what the loop adds is neither.
-  const std::set<std::string> keys = section.keys();
-  for (char letter : coordinate_descriptions(keys)) {
+  // beside it; a CDELTi left out was not scaled, and is written as d_i. A
+  // world axis past the image's (a plane's spectral axis) keeps its CDELTi,
+  // and a row of it that leans on the pixel axes takes d_j alone. The 1996
+  // names PC00i00j are turned as PCi_j are. The descriptions and their CD
+  // matrices are those of the input's cards: what the loop adds is neither.
+  for (char letter : letters) {
     if (!flipped_or_stepped || has_cd_matrix(keys, letter)) continue;
     const std::string suffix = letter == ' ' ? "" : std::string(1, letter);
-    for (std::size_t i = 1; i <= axes.size(); i++) {
-      const double d = static_cast<double>(axes[i - 1].step);
-      if (!section.has(key_of("CDELT%zu", i) + suffix)) section.set(key_of("CDELT%zu", i) + suffix, d, 1.0);
-    }
     for (std::size_t i = 1; i <= axes.size(); i++)
-      for (std::size_t j = 1; j <= axes.size(); j++) {
-        const std::string key = key_of("PC%zu_%zu", i, j) + suffix;
-        double term;
-        if (i == j || !section.number(key, &term)) continue;
-        section.set(key, term * static_cast<double>(axes[j - 1].step) / static_cast<double>(axes[i - 1].step),
-                    0.0);
-      }
+      if (!section.has(key_of("CDELT%zu", i) + suffix)) section.set(key_of("CDELT%zu", i) + suffix, step(i), 1.0);
+    for (const bool named_1996 : {false, true}) {
+      if (named_1996 && letter != ' ') continue;  // the 1996 names have no alternates
+      const char* const format = named_1996 ? "PC%03zu%03zu" : "PC%zu_%zu";
+      for (std::size_t i = 1; i <= kMostAxes; i++)
+        for (std::size_t j = 1; j <= kMostAxes; j++)
+          if (i != j) section.scale(key_of(format, i, j) + suffix, step(j) / step(i));
+    }
   }
 
   // IRAF's physical pixels: pixel = LTM physical + LTV, the library leaving
@@ -181,21 +227,7 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   }
   if (!physical) return;
   for (std::size_t i = 1; i <= axes.size(); i++) {
-    fits_section_axis& axis = axes[i - 1];
-    double length = 0;
-    if (axis.first != 0) continue;
-    // "-*" begins at the axis's last pixel, which is the section's length
-    // only without a step.
-    if (axis.step != -1 || !section.number(key_of("NAXIS%zu", i), &length))
-      fatal_exitf(-1, stderr,
-                  "Error: the section [%s] reverses axis %zu in steps on an image with IRAF physical pixels (LTV, "
-                  "LTM), and does not say at which pixel it begins: write the axis's last and first pixels for -*, "
-                  "as [100:1:2] for an axis of 100 pixels ... (%s)\n",
-                  parts.rows.c_str(), i, file.c_str());
-    axis.first = static_cast<long long>(length);
-  }
-  for (std::size_t i = 1; i <= axes.size(); i++) {
-    const double first = static_cast<double>(axes[i - 1].first), d = static_cast<double>(axes[i - 1].step);
+    const double first = first_pixel(i, "IRAF physical pixels (LTV, LTM)"), d = step(i);
     double shift = 0;
     section.number(key_of("LTV%zu", i), &shift);
     section.set(key_of("LTV%zu", i), (shift - first) / d + 1.0, 0.0);

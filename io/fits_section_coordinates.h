@@ -1,7 +1,8 @@
 // The coordinate cards of an image section the FITS library cuts
-// ("x.fits[40:11,5:44]"): its header moves the reference pixels and the CD
-// matrix with the pixels, but scales CDELTn as if each described a pixel
-// axis, leaves the PC matrix, SIP terms and IRAF's LTV/LTM as they were. The
+// ("x.fits[40:11,5:44]"): its header moves the reference pixels that stand
+// and the CD matrix with the pixels, but scales CDELTn as if each described
+// a pixel axis, leaves the PC matrix, the matrices' 1996 names, SIP terms
+// and IRAF's LTV/LTM as they were, and a description without CRPIXn whole. The
 // section's cards are set right here before they are read, or the section is
 // refused where they cannot be.
 #pragma once
@@ -10,12 +11,14 @@
 
 // `cards`: the section's header cards as the library wrote them, 80 columns
 // each, no END; `file`: the name that asked for the section (nothing is
-// done for another name). A reversed or stepped axis turns the off-diagonal
-// PC terms of every description without a CD matrix, and writes the CDELTn
-// the library could not scale, since it left it out; LTVn and LTMi_j follow
-// the section. Refuses (status -1), saying what to ask for instead, a
-// reversed or stepped section of SIP coordinates, and one of IRAF's
-// physical pixels that reverses an axis ("-*:2") whose length it does not
-// give. Items past the image's axes the library leaves unread, and so are
+// done for another name). A CRPIXn left out is moved, with what the library
+// moves beside one; a reversed or stepped axis turns the off-diagonal PC
+// terms of every description without a CD matrix (the rows of world axes
+// past the image's too), scales the columns of CD00i00j, and writes the
+// CDELTn the library could not scale, since it left it out; LTVn and LTMi_j
+// follow the section. Refuses (status -1), saying what to ask for instead,
+// a reversed or stepped section of SIP coordinates, and one of IRAF's
+// physical pixels or of a description without CRPIXn that reverses an axis
+// ("-*:2") whose length it does not give. Items past the image's axes the library leaves unread, and so are
 // they here.
 void fits_section_coordinates(std::string& cards, const std::string& file);

@@ -15,7 +15,10 @@ using namespace fits_test;
 // Each pixel becomes a block of four by four: the centre of input pixel p is
 // the centre of block p, 4 p - 1.5; increments and CD terms shrink four
 // times, alternate descriptions and IRAF's physical pixels alike; PC terms,
-// rotations, reference values and the third axis stay.
+// rotations, reference values and the third axis stay, save the terms that
+// tie the third world axis to the zoomed pixels (a quarter, as its CDELT3
+// stays) or the zoomed world axes to the third pixel axis (four times under
+// PC, whose CDELT1 and CDELT2 shrink). The 1996 names are the matrices'.
 TEST(FitsCoordinateZoom, ZoomedCoordinatesDescribeTheBlocks) {
   const struct {
     std::string in;
@@ -30,6 +33,10 @@ TEST(FitsCoordinateZoom, ZoomedCoordinatesDescribeTheBlocks) {
       {"CDELT2B =                 0.25", 0.0625},     {"CD1_2C  =                  4.0", 1.0},
       {"LTV1    =                 -5.0", -21.5},      {"LTM1_1  =                  0.5", 2.0},
       {"CRPIX3A =                  3.0", NAN},        {"CD1_3   =                  1.0", NAN},
+      {"CD3_2   =                  8.0", 2.0},        {"PC3_1   =                  0.5", 0.125},
+      {"PC2_3   =                  0.5", 2.0},        {"PC3_3   =                  0.5", NAN},
+      {"CD002001=                  4.0", 1.0},        {"PC001002=                  0.5", NAN},
+      {"PC003002=                  2.0", 0.5},        {"CD3_1B  =                  4.0", 1.0},
       {"CRPIX2Z =                  3.0", 10.5},       {"CDELT1Z =                 -2.0", -0.5},
       // SIP: a term of order n times 4^(1 - n), so that 4 f(u, v) = f'(4 u, 4 v).
       {"CTYPE1  = 'RA---TAN-SIP'", NAN},              {"A_2_0   =               1.6E-5", 4e-6},
@@ -102,6 +109,10 @@ TEST(FitsCoordinateZoom, CardsLeftOutAreWrittenWhereTheirDefaultsMove) {
        {"CD1_1   =              -1.0E-4", "CD2_2   =               1.0E-4"},
        {{"CRPIX1  ", -1.5}, {"CRPIX2  ", -1.5}, {"CD1_1   ", -2.5e-5}, {"CD2_2   ", 2.5e-5}},
        {}},
+      {"1996 CD matrix alone", ZoomGrid::blocks,
+       {"CD001001=              -1.0E-4", "CD002002=               1.0E-4"},
+       {{"CRPIX1  ", -1.5}, {"CRPIX2  ", -1.5}, {"CD001001", -2.5e-5}, {"CD002002", 2.5e-5}},
+       {"CDELT1  ", "CDELT2  "}},
       {"CD matrix alone, samples", ZoomGrid::samples,
        {"CD1_1   =              -1.0E-4", "CD2_2   =               1.0E-4"},
        {{"CRPIX1  ", -3.0}, {"CRPIX2  ", -3.0}, {"CD1_1   ", -2.5e-5}},

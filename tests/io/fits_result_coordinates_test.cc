@@ -32,39 +32,54 @@ constexpr const char* kRun = "-t 1 -n 2 -i 1 ";
 const char* const kResults[] = {"out.fits", "out_atrou.fits", "out_resi.fits"};
 
 // The intermediate world coordinates that description `letter` (' ' the
-// primary one) gives the 1-based pixel (p1, p2): the CD matrix where it has
-// one, else CDELTi (1 when left out) times row i of PC (the unit matrix
-// when left out) or the rotation CROTA2; SIP's polynomial on the pixel
-// offsets first where A_ORDER stands.
-std::array<double, 2> world(const Keys& k, char letter, double p1, double p2) {
+// primary one) gives the 1-based pixel (p1, p2) of a plane, pixel 1 of a
+// third axis: the CD matrix where it has one, else CDELTi (1 when left out)
+// times row i of PC (the unit matrix when left out) or the rotation CROTA2;
+// SIP's polynomial on the pixel offsets first where A_ORDER stands. The
+// primary description's matrices may go by their 1996 names, PC00i00j and
+// CD00i00j.
+std::array<double, 3> world(const Keys& k, char letter, double p1, double p2) {
   const std::string s = letter == ' ' ? "" : std::string(1, letter);
   auto at = [&](const std::string& key, double absent) { return key_or(k, key + s, absent); };
-  double u = p1 - at("CRPIX1", 0), v = p2 - at("CRPIX2", 0);
+  // The card of a matrix's term: the 1996 name where only it stands.
+  auto card_of = [&](const char* matrix, int i, int j) {
+    const std::string modern = matrix + std::to_string(i) + "_" + std::to_string(j) + s,
+                      old = matrix + ("00" + std::to_string(i)) + "00" + std::to_string(j);
+    return letter == ' ' && !k.count(modern) && k.count(old) ? old : modern;
+  };
+  auto term = [&](const char* matrix, int i, int j, double absent) {
+    return key_or(k, card_of(matrix, i, j), absent);
+  };
+  auto any = [&](const char* matrix) {
+    for (int i = 1; i <= 3; i++)
+      for (int j = 1; j <= 3; j++)
+        if (k.count(card_of(matrix, i, j))) return true;
+    return false;
+  };
+  double u[3] = {p1 - at("CRPIX1", 0), p2 - at("CRPIX2", 0), 1 - at("CRPIX3", 0)};
   if (letter == ' ' && k.count("A_ORDER")) {
     double du = 0, dv = 0;
     for (int p = 0; p <= 9; p++)
       for (int q = 0; p + q <= 9; q++) {
         const std::string term = std::to_string(p) + "_" + std::to_string(q);
-        du += key_or(k, "A_" + term, 0) * std::pow(u, p) * std::pow(v, q);
-        dv += key_or(k, "B_" + term, 0) * std::pow(u, p) * std::pow(v, q);
+        du += key_or(k, "A_" + term, 0) * std::pow(u[0], p) * std::pow(u[1], q);
+        dv += key_or(k, "B_" + term, 0) * std::pow(u[0], p) * std::pow(u[1], q);
       }
-    u += du, v += dv;
+    u[0] += du, u[1] += dv;
   }
-  double m[2][2];
-  if (k.count("CD1_1" + s) || k.count("CD1_2" + s) || k.count("CD2_1" + s) || k.count("CD2_2" + s)) {
-    m[0][0] = at("CD1_1", 0), m[0][1] = at("CD1_2", 0), m[1][0] = at("CD2_1", 0), m[1][1] = at("CD2_2", 0);
-  } else {
-    const double c1 = at("CDELT1", 1), c2 = at("CDELT2", 1);
-    const bool pc = k.count("PC1_1" + s) || k.count("PC1_2" + s) || k.count("PC2_1" + s) || k.count("PC2_2" + s);
-    if (!pc && letter == ' ' && k.count("CROTA2")) {
-      const double r = k.at("CROTA2") * 3.14159265358979323846 / 180;
-      m[0][0] = c1 * std::cos(r), m[0][1] = -c2 * std::sin(r), m[1][0] = c1 * std::sin(r), m[1][1] = c2 * std::cos(r);
-    } else {
-      m[0][0] = c1 * at("PC1_1", 1), m[0][1] = c1 * at("PC1_2", 0);
-      m[1][0] = c2 * at("PC2_1", 0), m[1][1] = c2 * at("PC2_2", 1);
-    }
+  double m[3][3];
+  const bool cd = any("CD");
+  for (int i = 1; i <= 3; i++)
+    for (int j = 1; j <= 3; j++)
+      m[i - 1][j - 1] =
+          cd ? term("CD", i, j, 0) : at("CDELT" + std::to_string(i), 1) * term("PC", i, j, i == j ? 1 : 0);
+  if (!cd && !any("PC") && letter == ' ' && k.count("CROTA2")) {
+    const double r = k.at("CROTA2") * 3.14159265358979323846 / 180, c1 = at("CDELT1", 1), c2 = at("CDELT2", 1);
+    m[0][0] = c1 * std::cos(r), m[0][1] = -c2 * std::sin(r), m[1][0] = c1 * std::sin(r), m[1][1] = c2 * std::cos(r);
   }
-  return {m[0][0] * u + m[0][1] * v, m[1][0] * u + m[1][1] * v};
+  std::array<double, 3> w{};
+  for (int i = 0; i < 3; i++) w[i] = m[i][0] * u[0] + m[i][1] * u[1] + m[i][2] * u[2];
+  return w;
 }
 
 // IRAF's physical pixel of the 1-based pixel (p1, p2): pixel = LTM physical
@@ -150,7 +165,32 @@ const Input kInputs[] = {
       "CRPIX1  =                 26.0", "CRPIX2  =                 21.0", "CDELT1  =             -2.0E-04",
       "CDELT2  =              2.0E-04", "LTM1_1  =                  0.5", "LTM2_2  =                 0.25"},
      " "},
+    // The library moves only the CRPIX cards that stand: a description
+    // leaves out CRPIXn for its default 0.
+    {"no CRPIXn: a CD matrix, and alternates by PC with CRPIX1A alone and by CDELT alone",
+     nullptr,
+     {"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'", "CRVAL1  =                150.0", "CRVAL2  =                  2.0",
+      "CD1_1   = -1.7320508075688772E-04", "CD1_2   =              1.0E-04", "CD2_1   =              1.0E-04",
+      "CD2_2   =  1.7320508075688772E-04", "CTYPE1A = 'RA---TAN'", "CTYPE2A = 'DEC--TAN'",
+      "CRVAL1A =                150.0", "CRVAL2A =                  2.0", "CRPIX1A =                 10.0",
+      "CDELT1A =             -3.0E-04", "CDELT2A =              2.0E-04", "PC1_1A  =                  0.8",
+      "PC1_2A  =                 -0.6", "PC2_1A  =                  0.6", "PC2_2A  =                  0.8",
+      "CTYPE1B = 'LINEAR'", "CTYPE2B = 'LINEAR'", "CDELT1B =                  0.5", "CDELT2B =                  2.0"},
+     " AB"},
+    {"the 1996 names PC00i00j beside CDELT", "wcs_1996_pc.fits", {}, " "},
+    {"the 1996 names CD00i00j", "wcs_1996_cd.fits", {}, " "},
+    {"a spectral plane whose frequency leans on the pixels, by PC", "spectral_plane_pc.fits", {}, " "},
+    {"a spectral plane whose frequency leans on the pixels, by CD", "spectral_plane_cd.fits", {}, " "},
 };
+
+// The input whose description begins with `what`, so that a row names
+// the input it means however the table above grows.
+const Input& input_named(const std::string& what) {
+  for (const Input& input : kInputs)
+    if (std::string(input.what).compare(0, what.size(), what) == 0) return input;
+  ADD_FAILURE() << "no input " << what;
+  return kInputs[0];
+}
 
 // SIP coordinates: a CD matrix and second-order terms.
 const std::vector<std::string> kSipCards = {
@@ -164,6 +204,7 @@ const std::vector<std::string> kSipCards = {
 struct Section {
   const char* text;  // "" for the whole image
   Axis axis1, axis2;
+  const char* options = "";
 };
 
 const Section kSections[] = {
@@ -175,6 +216,10 @@ const Section kSections[] = {
     {"-*,-*", {kColumns, -1}, {kLines, -1}},
     {"1:40:2,1:60:3", {1, 2}, {1, 3}},
     {"45:6:3,-*", {45, -3}, {kLines, -1}},
+    // Zoomed 4 times into blocks: input pixel p is the centre of result
+    // pixels 4 p - 3 to 4 p, so result pixel r lies at (r + 1.5) / 4.
+    {"", {0.625, 0.25}, {0.625, 0.25}, "-I "},
+    {"40:11,5:44", {40.375, -0.25}, {5 - 0.375, 0.25}, "-I "},
 };
 
 class ResultCoordinates : public QzMcaProgram {
@@ -205,9 +250,9 @@ class ResultCoordinates : public QzMcaProgram {
     data.resize((data.size() + 2879) / 2880 * 2880, '\0');
     fits_test::write_bytes(path("in.fits"), bytes + data);
   }
-  std::string run_on(const std::string& section) {
+  std::string run_on(const std::string& section, const std::string& options = "") {
     const std::string name = section.empty() ? "in.fits" : "'in.fits[" + section + "]'";
-    return std::string(kRun) + name + " out";
+    return std::string(kRun) + options + name + " out";
   }
 
   // Each result gives its corners and centre the coordinates the input
@@ -251,12 +296,17 @@ class ResultCoordinates : public QzMcaProgram {
       for (const auto& p : points) {
         const double q1 = axis1.first + axis1.step * (p[0] - 1), q2 = axis2.first + axis2.step * (p[1] - 1);
         for (const char* letter = letters; *letter != '\0'; letter++) {
-          const std::array<double, 2> got = world(out, *letter, p[0], p[1]), want = world(in, *letter, q1, q2),
-                                      next = world(in, *letter, q1 + 1, q2);
-          // A billionth of the input's pixel.
-          const double tolerance = 1e-9 * std::hypot(next[0] - want[0], next[1] - want[1]);
+          const std::array<double, 3> got = world(out, *letter, p[0], p[1]), want = world(in, *letter, q1, q2),
+                                      next = world(in, *letter, q1 + 1, q2), above = world(in, *letter, q1, q2 + 1);
+          // A billionth of the input's pixel; on a third axis, of what
+          // a pixel changes it by.
+          const double tolerance = 1e-9 * std::hypot(next[0] - want[0], next[1] - want[1]),
+                       tolerance3 = 1e-9 * (std::fabs(next[2] - want[2]) + std::fabs(above[2] - want[2])) +
+                                    1e-15 * std::fabs(want[2]);
           EXPECT_NEAR(got[0], want[0], tolerance) << where << " '" << *letter << "' pixel " << p[0] << "," << p[1];
           EXPECT_NEAR(got[1], want[1], tolerance) << where << " '" << *letter << "' pixel " << p[0] << "," << p[1];
+          EXPECT_NEAR(got[2], want[2], tolerance3) << where << " '" << *letter << "' axis 3, pixel " << p[0] << ","
+                                                   << p[1];
         }
         if (iraf) {
           const std::array<double, 2> got = physical(out, p[0], p[1]), want = physical(in, q1, q2);
@@ -352,9 +402,9 @@ TEST_F(ResultCoordinates, AnAlternateCdMatrixIsNotThePrimaryOne) {
 TEST_F(ResultCoordinates, ASectionHasTheCoordinatesOfTheInputPixelsItHolds) {
   for (const Input& input : kInputs)
     for (const Section& section : kSections) {
-      const std::string what = std::string(input.what) + " [" + section.text + "]";
+      const std::string what = std::string(section.options) + input.what + " [" + section.text + "]";
       write_input(input);
-      ASSERT_EQ(run(run_on(section.text)), 0) << what << output_;
+      ASSERT_EQ(run(run_on(section.text, section.options)), 0) << what << output_;
       expect_coordinates_follow(what, input.letters, section.axis1, section.axis2);
     }
   // SIP's terms are offsets from the reference pixel, which a section
@@ -403,16 +453,25 @@ TEST_F(ResultCoordinates, AReversedOrSteppedSectionOfSipCoordinatesIsRefused) {
 }
 
 // "-*:2" begins at the axis's last pixel, which the section's own length
-// does not give: IRAF's physical pixels cannot follow it, so it is refused
-// with the form that says where it begins; that form reads.
-TEST_F(ResultCoordinates, PhysicalPixelsOfAnAxisReversedInStepsNeedItsFirstPixel) {
-  write_input(kInputs[4]);
-  expect_refused("-*:2,*",
-                 "Error: the section [-*:2,*] reverses axis 1 in steps on an image with IRAF physical pixels (LTV, "
-                 "LTM), and does not say at which pixel it begins: write the axis's last and first pixels for -*, "
-                 "as [100:1:2] for an axis of 100 pixels ... (in.fits[-*:2,*])");
-  ASSERT_EQ(run(run_on("50:1:2,*")), 0) << output_;
-  expect_coordinates_follow("[50:1:2,*]", " ", {kColumns, -2}, {1, 1});
+// does not give: IRAF's physical pixels, and a reference pixel left out
+// (0), cannot follow it, so it is refused with the form that says where it
+// begins; that form reads.
+TEST_F(ResultCoordinates, CardsThatFollowWhereAnAxisReversedInStepsBeginsNeedItsFirstPixel) {
+  const struct {
+    const Input& input;
+    const char* cards;
+  } rows[] = {{input_named("IRAF's physical pixels"), "IRAF physical pixels (LTV, LTM)"},
+               {input_named("no CRPIXn"), "coordinates without CRPIX1"}};
+  for (const auto& row : rows) {
+    write_input(row.input);
+    expect_refused("-*:2,*", std::string("Error: the section [-*:2,*] reverses axis 1 in steps on an image with ") +
+                                 row.cards +
+                                 ", and does not say at which pixel it begins: write the axis's last and first "
+                                 "pixels for -*, as [100:1:2] for an axis of 100 pixels ... (in.fits[-*:2,*])");
+    ASSERT_EQ(run(run_on("50:1:2,*")), 0) << output_;
+    expect_coordinates_follow(std::string(row.cards) + " [50:1:2,*]", row.input.letters, {kColumns, -2}, {1, 1});
+    for (const char* name : kResults) std::remove(path(name).c_str());
+  }
 }
 
 // The library cuts an image by one item per axis and leaves what follows
