@@ -51,13 +51,9 @@ constexpr int kChunk = 1 << 15;
 
 std::string fits_file_name(const char* name) {
   std::string file = name;
-  if (std_inout(name)) return file;
-  static const char* const kFitsPatterns[] = {".fit", ".fts", ".mr",  ".rad",
-                                              ".rid", ".cur", ".bet", ".FIT"};
-  for (const char* pattern : kFitsPatterns)
-    if (io_file_part_has(name, pattern)) return file;
-  // "x.Fits" or "X.FTS.gz" is read and written as typed.
-  if (io_ends_in_fits_extension(name)) return file;
+  // "x.Fits", "X.FTS.gz", "sci.diff.fit" and "x.fits[1]" are read and
+  // written as typed.
+  if (std_inout(name) || io_name_format(name) == F_FITS) return file;
   return file + ".fits";
 }
 

@@ -65,7 +65,11 @@ TEST(FitsName, ExtensionRules) {
   const std::pair<const char*, const char*> cases[] = {
       {"img", "img.fits"}, {"img.fits", "img.fits"}, {"img.FITS", "img.FITS"},       {"img.mr", "img.mr"},
       {"img.fts", "img.fts"}, {"img.Fits", "img.Fits"}, {"-", "-"}, {"-b", "-b"}, {"dir/x.rid", "dir/x.rid"},
-      {"dir.fits/img", "dir.fits/img.fits"}, {"j.mr/x", "j.mr/x.fits"}};  // folders do not count
+      {"dir.fits/img", "dir.fits/img.fits"}, {"j.mr/x", "j.mr/x.fits"},  // folders do not count
+      // Only an extension decides, read from the end, other extensions aside.
+      {"sci.diff.fit", "sci.diff.fit"}, {"pgmdata.fits", "pgmdata.fits"}, {"x.fits.old", "x.fits.old"},
+      {"X.FTS.gz", "X.FTS.gz"}, {"x.fits[1]", "x.fits[1]"}, {"run.current", "run.current.fits"},
+      {"f.dat", "f.dat.fits"}, {"a.fits.jpg", "a.fits.jpg.fits"}};
   for (const auto& c : cases) {
     char* name = fitsname(c.first);
     EXPECT_STREQ(name, c.second) << c.first;
