@@ -213,9 +213,14 @@ bool library_name_parts(const std::string& file, fits_name_parts& parts) {
       parts.extension_filters = true;
   }
   parts.filtered = *rows || *bins || *columns || *pixels || *output_compression || parts.extension_filters;
-  // The prefix may be implied.
-  const std::size_t root_at =
-      lead + (file.compare(lead, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0);
+  // The prefix may be implied, or written "file:" without its "//"
+  // ("file:m51.fits"), which the library reads as "file://".
+  std::size_t written = 0;
+  if (file.compare(lead, parts.prefix.size(), parts.prefix) == 0)
+    written = parts.prefix.size();
+  else if (parts.prefix == "file://" && file.compare(lead, 5, "file:") == 0)
+    written = 5;
+  const std::size_t root_at = lead + written;
   parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
                          ? root_at + parts.root.size()
                          : std::string::npos;

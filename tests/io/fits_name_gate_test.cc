@@ -417,6 +417,35 @@ TEST(FitsNameGate, NamesLedByBlanksAreCheckedAsTheFileTheyName) {
   EXPECT_EQ(read_program(" " + scratch("blank.fits[1]")).pixels, read_program(scratch("blank.fits[1]")).pixels);
 }
 
+// The library reads "file:f.fits" as "file://f.fits": the checks read the
+// very file it names, and a valid one reads as under its plain name.
+TEST(FitsNameGate, NamesWithTheFilePrefixWithoutSlashesAreCheckedAsTheFileTheyName) {
+  const std::string hcomp = hcompress_file("colon.fits");
+  fits_test::write_bytes(scratch("colon_theap.fits"), misplaced_heap());
+  fits_test::write_bytes(scratch("colon_later.fits"), hcomp + with_card(hcomp, "ZTILE2", "0").substr(2880));
+  const struct {
+    std::string name;
+    const char* message;
+  } cases[] = {
+      {"file:colon_theap.fits[1]", "has THEAP = '16'.*colon_theap.fits"},
+      {"file:" + scratch("colon_theap.fits[1]"), "has THEAP = '16'.*colon_theap.fits"},
+      {"file:colon_later.fits[1][1:8,1:8]", "HDU \\[2\\] has ZTILE2 = 0.*colon_later.fits"},
+      {"file:colon.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(
+        {
+          ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
+          read_program(c.name);
+        },
+        255, c.message)
+        << c.name;
+  const image plain = read_program(scratch("colon.fits[1]"));
+  EXPECT_EQ(plain.pixels.size(), static_cast<std::size_t>(kWidth * kHeight));
+  for (const std::string name : {"file:" + scratch("colon.fits[1]"), "file:" + scratch("colon.fits[1][1:64,1:48]")})
+    EXPECT_EQ(read_program(name).pixels, plain.pixels) << name;
+}
+
 TEST(FitsNameGate, FiltersOnFilesWrittenInPlaceAreRefused) {
   hcompress_file("update.fits");
   fitsfile* fptr = nullptr;
