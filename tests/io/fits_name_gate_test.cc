@@ -42,6 +42,12 @@ image read_program(const std::string& name) {
   return {read.nl(), read.nc(), std::vector<float>(read.buffer(), read.buffer() + read.n_elem())};
 }
 
+// The program's read of a name relative to the scratch folder.
+void read_program_in_scratch(const std::string& name) {
+  ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
+  read_program(name);
+}
+
 std::vector<double> counts() {
   std::vector<double> values(kWidth * kHeight);
   for (long k = 0; k < kWidth * kHeight; k++) values[k] = 100 + static_cast<double>(k * 37 % 200);
@@ -326,12 +332,8 @@ TEST(FitsNameGate, NamesTooLongForTheLibraryAreRefused) {
   fits_test::write_bytes(scratch("l.fits"), fits_test::read_bytes(scratch("long.fits")));
   const std::string short_path = "l.fits", filter = "[1][*,*]" + std::string(1022 - 6 - 8, ' ');
   ASSERT_TRUE(fits_gate_name(short_path + filter, READONLY));
-  EXPECT_EXIT_STATUS(
-      {
-        ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
-        read_program(short_path + filter);
-      },
-      255, "the name handed to the FITS library is 10[0-9][0-9] characters long");
+  EXPECT_EXIT_STATUS(read_program_in_scratch(short_path + filter), 255,
+                     "the name handed to the FITS library is 10[0-9][0-9] characters long");
 }
 
 TEST(FitsNameGate, PrefixesTheChecksCannotSeeBehindAreRefused) {
@@ -410,13 +412,7 @@ TEST(FitsNameGate, NamesLedByBlanksOrFileColonAreCheckedAsTheFileTheyName) {
       {"file:blank.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
   };
   for (const auto& c : cases)
-    EXPECT_EXIT_STATUS(
-        {
-          ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
-          read_program(c.name);
-        },
-        255, c.message)
-        << c.name;
+    EXPECT_EXIT_STATUS(read_program_in_scratch(c.name), 255, c.message) << c.name;
   EXPECT_EXIT_STATUS(read_program(" shmem://h1"), 255, "a name beginning with shmem://");
   const image plain = read_program(scratch("blank.fits[1]"));
   EXPECT_EQ(plain.pixels.size(), static_cast<std::size_t>(kWidth * kHeight));
@@ -445,7 +441,8 @@ TEST(FitsNameGate, PlanesAndItemsPastTheAxesAreRefusedAsWhatTheyAsk) {
   const struct {
     std::string name, message;
   } cases[] = {
-      {"planes.fits[1][*,*,1]", "the name asks for plane 1 of HDU \\[1\\], a 3-axis image \\(NAXIS = 3: 64 x 48 x 3\\)" + plane},
+      {"planes.fits[1][*,*,1]",
+       "the name asks for plane 1 of HDU \\[1\\], a 3-axis image \\(NAXIS = 3: 64 x 48 x 3\\)" + plane},
       {"planes.fits[1][40:11,5:44,3]", "asks for plane 3 of HDU \\[1\\], a 3-axis image"},
       {"planes.fits[2][*,*,2, 1]", "asks for plane 2,1 of HDU \\[2\\], a 4-axis image \\(NAXIS = 4: 8 x 6 x 2 x 2\\)"},
       {"planes.fits[2][*,*,1:1,2]", "asks for plane 1:1,2 of HDU \\[2\\]"},
@@ -455,19 +452,14 @@ TEST(FitsNameGate, PlanesAndItemsPastTheAxesAreRefusedAsWhatTheyAsk) {
       {"planes.fits[1][*,*,1,1]", "gives 4 items, but HDU \\[1\\] has 3 axes \\(NAXIS = 3: 64 x 48 x 3\\): give "
                                   "one item per axis \\.\\.\\."},
       {"planes_mef.fits[*,*,1]", "gives 3 items, but HDU \\[1\\] has 2 axes"},  // the HDU the section cuts
-      {"planes.raw[b64,48][*,*,1]", "gives 3 items, but the raw array \\[b64,48\\] has 2 axes \\(NAXIS = 2: 64 x 48\\)"},
+      {"planes.raw[b64,48][*,*,1]",
+       "gives 3 items, but the raw array \\[b64,48\\] has 2 axes \\(NAXIS = 2: 64 x 48\\)"},
       {"planes.raw[b64,48,3][*,*,2]", "asks for plane 2 of the raw array \\[b64,48,3\\], a 3-axis image"},
       {"planes.fits[1][*,*,a]", "asks the FITS library for a row filter"},
       {"planes.fits[1][*,1,1]", "asks the FITS library for a row filter"},
   };
   for (const auto& c : cases)
-    EXPECT_EXIT_STATUS(
-        {
-          ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
-          read_program(c.name);
-        },
-        255, c.message)
-        << c.name;
+    EXPECT_EXIT_STATUS(read_program_in_scratch(c.name), 255, c.message) << c.name;
   // Items past the axes in a section's own form are left unread, as the
   // library leaves them.
   EXPECT_EQ(read_program(scratch("planes.fits[1:64,1:48,1:1]")).pixels, read_program(scratch("planes.fits")).pixels);
