@@ -87,7 +87,7 @@ std::string name_stem(const char* src) {
 // Image extensions a name may end in, compared in any case, as the format
 // test reads names; the FITS ones may carry a compression suffix, which
 // counts only as written here.
-const char* const kFitsExtensions[] = {".fits", ".fit", ".fts"};
+const char* const kFitsExtensions[] = {".fits", ".fit", ".fts", ".mr", ".rad", ".rid", ".cur", ".bet"};
 const char* const kCompressionSuffixes[] = {"", ".gz", ".Z"};
 const char* const kByteImageExtensions[] = {".gif", ".pgm", ".jpg"};
 const char* const kDispTags[] = {"b", "s", "i", "f", "d", "cf", "cd"};

@@ -101,7 +101,9 @@ TEST(ResultStem, OnlyAnImageExtensionLeaves) {
       {"o.jpeg", "o.jpeg"}, {"a.b/c", "a.b/c"}, {"a.b/c.fits", "a.b/c"}, {"dir.fits/c", "dir.fits/c"},
       {".fits", ".fits"}, {"dir/.fits", "dir/.fits"}, {"my_res_cf_3_5.d", "my_res"}, {"run_1/m_d_4_4.d", "run_1/m"},
       {"x_f_4.d", "x_f_4.d"}, {"x_q_4_4.d", "x_q_4_4.d"}, {"x_f_4_4.dd", "x_f_4_4.dd"}, {"v1.2.d", "v1.2.d"},
-      {"-", "-"}, {"O.GIF", "O"}, {"o.Pgm", "o"}, {"o.Fit.gz", "o"}, {"o.FITS.GZ", "o.FITS.GZ"}};
+      {"-", "-"}, {"O.GIF", "O"}, {"o.Pgm", "o"}, {"o.Fit.gz", "o"}, {"o.FITS.GZ", "o.FITS.GZ"},
+      // The other FITS extensions leave too; a word that begins like one stays.
+      {"o.rid", "o"}, {"o.Mr", "o"}, {"o.cur.gz", "o"}, {"o.bet", "o"}, {"o.rad", "o"}, {"o.radio", "o.radio"}};
   for (type_format format : {F_FITS, F_DISP, F_GIF}) {
     io_set_format(format);
     for (const auto& c : cases) EXPECT_EQ(io_result_stem(c.first), c.second) << c.first << " in format " << format;
