@@ -84,30 +84,27 @@ std::string name_stem(const char* src) {
   return stem;
 }
 
-// Image extensions a name may end in, compared in any case, as the format
-// test reads names; the FITS ones may carry a compression suffix, which
-// counts only as written here.
-const char* const kFitsExtensions[] = {".fits", ".fit", ".fts", ".mr", ".rad", ".rid", ".cur", ".bet"};
+// Compressions a FITS extension at a name's end may carry, which count
+// only as written here.
 const char* const kCompressionSuffixes[] = {"", ".gz", ".Z"};
-const char* const kByteImageExtensions[] = {".gif", ".pgm", ".jpg"};
 const char* const kDispTags[] = {"b", "s", "i", "f", "d", "cf", "cd"};
 
 bool ends_with(const std::string& text, std::size_t from, const std::string& end) {
   return text.size() - from >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-bool ends_with_any_case(const std::string& text, std::size_t from, const std::string& end) {
-  return text.size() - from >= end.size() && lower_case(text.c_str() + text.size() - end.size()) == end;
-}
-
-// Start of a FITS extension, in any case and possibly compressed, that ends
-// text[from..], or npos.
-std::size_t fits_extension_start(const std::string& text, std::size_t from) {
+// Start of the extension that ends text[from..] and names a FITS, GIF, PGM
+// or JPEG image, as the format test reads it; a FITS one possibly
+// compressed. npos for none.
+std::size_t format_extension_start(const std::string& text, std::size_t from) {
   for (const char* compression : kCompressionSuffixes) {
     if (!ends_with(text, from, compression)) continue;
-    const std::string plain = text.substr(0, text.size() - std::strlen(compression));
-    for (const char* extension : kFitsExtensions)
-      if (ends_with_any_case(plain, from, extension)) return plain.size() - std::strlen(extension);
+    const std::size_t end = text.size() - std::strlen(compression);
+    const std::size_t dot = end > from ? text.rfind('.', end - 1) : std::string::npos;
+    if (dot == std::string::npos || dot < from) continue;
+    const type_format format = extension_format(text.substr(dot + 1, end - dot - 1));
+    if (format == F_FITS || (*compression == '\0' && (format == F_GIF || format == F_PGM || format == F_JPEG)))
+      return dot;
   }
   return std::string::npos;
 }
@@ -133,11 +130,7 @@ std::size_t disp_suffix_start(const std::string& text, std::size_t from) {
 std::size_t image_extension_start(const std::string& text, std::size_t from) {
   std::size_t disp = disp_suffix_start(text, from);
   if (disp != std::string::npos) return disp;
-  const std::size_t fits = fits_extension_start(text, from);
-  if (fits != std::string::npos) return fits;
-  for (const char* extension : kByteImageExtensions)
-    if (ends_with_any_case(text, from, extension)) return text.size() - std::strlen(extension);
-  return std::string::npos;
+  return format_extension_start(text, from);
 }
 
 }  // namespace

@@ -73,10 +73,10 @@ int io_names_no_file(const char* name);
 void io_strcpy_prefix(char* dst, const char* src);
 
 // The stem from which a program's result names are built: the name less an
-// image extension the writers recognise at its end, in any case (".fits",
-// ".fit", ".fts" and the other FITS ones of io_name_format, each possibly
-// followed by ".gz" or ".Z"; ".gif", ".pgm", ".jpg"), or a disp name's type and size such as "_f_512_512.d",
-// whatever the run's format. Any other dot belongs to the stem, so that
+// extension at its end that names a FITS, GIF, PGM or JPEG image, as
+// io_name_format reads it (".fits", ".mr", ".GIF"; a FITS one possibly
+// followed by ".gz" or ".Z"), or a disp name's type and size such as
+// "_f_512_512.d", whatever the run's format. Any other dot belongs to the stem, so that
 // "o_0.25" and "o_0.1" never share result files. A name that is nothing but
 // an extension is its own stem.
 std::string io_result_stem(const char* name);
