@@ -96,7 +96,7 @@ std::string structure_of(const header_cards& header, image_structure* image) {
   fault = header.integer_at(2, "NAXIS", &naxis);
   if (!fault.empty()) return fault;
   if (naxis < 0 || naxis > kLibraryAxes)
-    return "gives " + shown(header.at(2)) +
+    return "gives NAXIS = " + std::to_string(naxis) +
            ", which is not 0 to 99, the axes the FITS library keeps (copy each HDU to be read into a file of its "
            "own with another tool, and name that file)";
   image->axes.assign(static_cast<std::size_t>(naxis), 0);

@@ -52,13 +52,9 @@ constexpr int kChunk = 1 << 15;
 
 std::string fits_file_name(const char* name) {
   std::string file = name;
-  if (std_inout(name)) return file;
-  static const char* const kFitsPatterns[] = {".fit", ".fts", ".mr",  ".rad",
-                                              ".rid", ".cur", ".bet", ".FIT"};
-  for (const char* pattern : kFitsPatterns)
-    if (io_file_part_has(name, pattern)) return file;
-  // "x.Fits" or "X.FTS.gz" is read and written as typed.
-  if (io_ends_in_fits_extension(name)) return file;
+  // "x.Fits", "X.FTS.gz", "sci.diff.fit" and "x.fits[1]" are read and
+  // written as typed.
+  if (std_inout(name) || io_name_format(name) == F_FITS) return file;
   return file + ".fits";
 }
 
@@ -263,13 +259,6 @@ std::string root_of(const std::string& file) {
   return root;
 }
 
-// "NAXIS = 4: 512 x 512 x 1 x 1".
-std::string axes_text(const std::vector<LONGLONG>& axes) {
-  std::string text = "NAXIS = " + std::to_string(axes.size());
-  for (std::size_t k = 0; k < axes.size(); k++) text += (k == 0 ? ": " : " x ") + std::to_string(axes[k]);
-  return text;
-}
-
 // The data bytes the current HDU's header announces, as the cards stand in
 // the file: |BITPIX| / 8 bytes for each of the NAXIS1 x ... x NAXISn values,
 // then the PCOUNT bytes of a table's heap (a tile-compressed image is stored
@@ -389,11 +378,14 @@ std::string next_image_selector(fitsfile* fptr) {
 [[noreturn]] void refuse_axes(const std::vector<LONGLONG>& axes, const char* name) {
   bool plane = axes.size() > 2;
   for (std::size_t k = 2; k < axes.size(); k++) plane = plane && axes[k] == 1;
-  fatal_exitf(-1, stderr, "Error: the input image is not a 2D array (%s%s) ... (%s)\n", axes_text(axes).c_str(),
-              plane ? "; axes of length 1 are not dropped, as the results' headers would still describe them: "
-                      "remove them first"
-                    : "",
-              name);
+  const char* remedy = plane ? "; axes of length 1 are not dropped, as the results' headers would still describe "
+                               "them: remove them first"
+                       : axes.size() > 2 ? "; only 2D images are read: write the plane you want as a 2D image of its "
+                                           "own with another tool, without the cards of the other axes, and name "
+                                           "that file"
+                                         : "";
+  fatal_exitf(-1, stderr, "Error: the input image is not a 2D array (%s%s) ... (%s)\n", fits_axes_text(axes).c_str(),
+              remedy, name);
 }
 
 // HDUs are listed with their names up to this count; a longer file's as

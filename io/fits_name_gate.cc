@@ -73,6 +73,7 @@ long long saturated(const std::string& digits) {
 struct raw_array {
   std::string path, spec;
   long long offset = 0, bytes = 0;
+  std::vector<long long> axes;
 };
 
 // The library reads a raw array into memory it takes at once for the whole
@@ -117,6 +118,7 @@ bool raw_array_of(const std::string& root, const std::string& file, raw_array& r
   for (const std::string& axis : axes) {
     const std::string length = trimmed(axis);
     if (!all_digits(length)) refuse_form();
+    raw.axes.push_back(saturated(length));
     if (__builtin_mul_overflow(raw.bytes, saturated(length), &raw.bytes) || raw.bytes > kBeyondAnyFile)
       raw.bytes = kBeyondAnyFile;
   }
@@ -142,6 +144,47 @@ bool is_image_section(const std::string& text) {
   return true;
 }
 
+// A section that goes past the image's first two axes with a single
+// number ("[*,*,1]", "[40:11,5:44,1]"), which the library reads as that
+// plane of a cube, or leaves unread past the image's last axis: its first
+// two items a section's, each item after them a section's or a number.
+bool is_plane_section(const std::string& text) {
+  const std::vector<std::string> items = split(text, ',');
+  if (items.size() < 3 || !is_image_section(items[0] + "," + items[1])) return false;
+  bool number = false;
+  for (std::size_t k = 2; k < items.size(); k++) {
+    const std::string item = trimmed(items[k]);
+    if (all_digits(item))
+      number = true;
+    else if (!is_image_section(item))
+      return false;
+  }
+  return number;
+}
+
+// Refuses the plane section `rows` of an image of `axes` (`hdu` names it),
+// saying what it asks for: a plane of a cube, which is no 2D image, or an
+// item past the image's axes, which the library would leave unread.
+[[noreturn]] void refuse_plane_section(const std::string& rows, const std::vector<long long>& axes,
+                                       const std::string& hdu, const std::string& file) {
+  const std::vector<std::string> items = split(rows, ',');
+  if (items.size() > axes.size()) {
+    const std::string example =
+        axes.size() == 2 ? ", as in [" + trimmed(items[0]) + "," + trimmed(items[1]) + "]" : std::string();
+    fatal_exitf(-1, stderr,
+                "Error: the section [%s] gives %zu items, but %s has %zu axes (%s): give one item per axis%s "
+                "... (%s)\n",
+                rows.c_str(), items.size(), hdu.c_str(), axes.size(), fits_axes_text(axes).c_str(), example.c_str(),
+                file.c_str());
+  }
+  std::string plane;
+  for (std::size_t k = 2; k < items.size(); k++) plane += (k == 2 ? "" : ",") + trimmed(items[k]);
+  fatal_exitf(-1, stderr,
+              "Error: the name asks for plane %s of %s, a %zu-axis image (%s), and only 2D images are read: cut "
+              "the plane into a file of its own with another tool and name that file ... (%s)\n",
+              plane.c_str(), hdu.c_str(), axes.size(), fits_axes_text(axes).c_str(), file.c_str());
+}
+
 // The library applies every filter but an image section as it opens the
 // name, on HDUs and tiles no check has seen (a column filter can even make
 // an HDU tile-compressed after the checks), and the expressions of pixel,
@@ -155,7 +198,7 @@ void refuse_filters(const fits_name_parts& parts, const std::string& file) {
     if (present) asked += (asked.empty() ? "" : " and ") + std::string(what);
   };
   add(parts.extension_filters, "filter in the HDU selector");
-  add(!parts.rows.empty() && !is_image_section(parts.rows), "row filter");
+  add(!parts.rows.empty() && !is_image_section(parts.rows) && !is_plane_section(parts.rows), "row filter");
   add(!parts.bins.empty(), "binning");
   add(!parts.columns.empty(), "column filter");
   add(!parts.pixels.empty(), "pixel filter");
@@ -213,9 +256,14 @@ bool library_name_parts(const std::string& file, fits_name_parts& parts) {
       parts.extension_filters = true;
   }
   parts.filtered = *rows || *bins || *columns || *pixels || *output_compression || parts.extension_filters;
-  // The prefix may be implied.
-  const std::size_t root_at =
-      lead + (file.compare(lead, parts.prefix.size(), parts.prefix) == 0 ? parts.prefix.size() : 0);
+  // The prefix may be implied, or written "file:" without its "//"
+  // ("file:m51.fits"), which the library reads as "file://".
+  std::size_t written = 0;
+  if (file.compare(lead, parts.prefix.size(), parts.prefix) == 0)
+    written = parts.prefix.size();
+  else if (parts.prefix == "file://" && file.compare(lead, 5, "file:") == 0)
+    written = 5;
+  const std::size_t root_at = lead + written;
   parts.after_root = !parts.root.empty() && file.compare(root_at, parts.root.size(), parts.root) == 0
                          ? root_at + parts.root.size()
                          : std::string::npos;
@@ -223,6 +271,12 @@ bool library_name_parts(const std::string& file, fits_name_parts& parts) {
 }
 
 }  // namespace
+
+std::string fits_axes_text(const std::vector<long long>& axes) {
+  std::string text = "NAXIS = " + std::to_string(axes.size());
+  for (std::size_t k = 0; k < axes.size(); k++) text += (k == 0 ? ": " : " x ") + std::to_string(axes[k]);
+  return text;
+}
 
 std::vector<fits_section_axis> fits_section_axes(const std::string& text) {
   std::vector<fits_section_axis> axes;
@@ -304,7 +358,14 @@ void fits_refuse_section_axes(fitsfile* fptr, const std::string& file) {
                 "Error: the name asks for a section of HDU [%d], which is a table: a section cuts an image; name "
                 "an HDU that holds one ... (%s)\n",
                 hdu - 1, file.c_str());
-  if (ffgidm(fptr, &naxis, &status) != 0 || naxis <= kSectionAxes) return;
+  if (ffgidm(fptr, &naxis, &status) != 0) return;
+  fits_name_parts parts;
+  if (fits_name_parts_of(file, parts) && is_plane_section(parts.rows)) {
+    std::vector<long long> axes(static_cast<std::size_t>(std::max(naxis, 0)));
+    if (naxis > 0 && ffgiszll(fptr, naxis, axes.data(), &status) != 0) axes.assign(axes.size(), 0);
+    refuse_plane_section(parts.rows, axes, "HDU [" + std::to_string(hdu - 1) + "]", file);
+  }
+  if (naxis <= kSectionAxes) return;
   fatal_exitf(-1, stderr,
               "Error: the name asks for a section of HDU [%d], whose image has %d axes: the FITS library takes "
               "sections of images of at most %d axes; name the HDU without the section ... (%s)\n",
@@ -361,6 +422,8 @@ bool fits_gate_name(const std::string& file, int iomode) {
                 "Error: the name reads a raw array but gives none: add its pixel type, axes and offset after the "
                 "file's name, as in [i512,512:2880] ... (%s)\n",
                 file.c_str());
+  if (parts.prefix == "rawfile://" && is_plane_section(parts.rows))
+    refuse_plane_section(parts.rows, raw.axes, "the raw array [" + raw.spec + "]", file);
   return true;
 }
 

@@ -77,6 +77,9 @@ bool fits_raw_array_path(const std::string& file, std::string& path);
 // from it for the library (the file's place put in for its path).
 void fits_check_name_length(const std::string& handed, const std::string& file);
 
+// "NAXIS = 4: 512 x 512 x 1 x 1".
+std::string fits_axes_text(const std::vector<long long>& axes);
+
 // One axis of an image section as the library cuts it: the input's pixel
 // that becomes the section's first (0 for "-*", the axis's last, whose
 // number the text does not give), and the step from one pixel of the
@@ -89,5 +92,7 @@ struct fits_section_axis {
 std::vector<fits_section_axis> fits_section_axes(const std::string& text);
 // Refuses (status -1) a section of the current HDU of fptr, the one the
 // library takes it of, when it is a table, or its image has more axes than
-// the library's sections take.
+// the library's sections take, or the section asks with a number past the
+// second axis for a plane of a cube ("[*,*,1]") or for an axis the image
+// lacks ("[40:11,5:44,1]").
 void fits_refuse_section_axes(fitsfile* fptr, const std::string& file);

@@ -22,14 +22,13 @@ struct FormatPattern {
   type_format format;
 };
 
-// Tested in this order on the lower-cased file name; the first hit decides,
-// so a ".d" anywhere in it wins over everything after it. The last pattern
-// cannot match a lower-cased name; it is kept so that the table stays the
-// documented list.
-const FormatPattern kNamePatterns[] = {
-    {".d", F_DISP},  {".bdf", F_MIDAS}, {".gif", F_GIF}, {"pgm", F_PGM}, {".fit", F_FITS},
-    {"jpg", F_JPEG}, {"mr", F_FITS},    {"rad", F_FITS}, {"rid", F_FITS}, {"cur", F_FITS},
-    {"bet", F_FITS}, {"fts", F_FITS},   {"fit", F_FITS}, {"FIT", F_FITS}};
+// The extensions that name a format, compared with the lower-cased
+// extension. Any other extension (".gz", ".old", ".dat", ".dark") names
+// none and is passed over.
+const FormatPattern kNameExtensions[] = {
+    {"d", F_DISP},    {"bdf", F_MIDAS}, {"gif", F_GIF},  {"pgm", F_PGM},  {"fit", F_FITS},
+    {"fits", F_FITS}, {"fts", F_FITS},  {"mr", F_FITS},  {"rad", F_FITS}, {"rid", F_FITS},
+    {"cur", F_FITS},  {"bet", F_FITS},  {"jpg", F_JPEG}};
 
 const FormatPattern kWordPatterns[] = {{"dis", F_DISP}, {"mid", F_MIDAS}, {"gif", F_GIF},
                                        {"pgm", F_PGM},  {"fit", F_FITS},  {"jpg", F_JPEG}};
@@ -39,6 +38,38 @@ type_format first_match(const std::string& text, const FormatPattern (&table)[N]
   for (const FormatPattern& entry : table)
     if (text.find(entry.pattern) != std::string::npos) return entry.format;
   return F_UNKNOWN;
+}
+
+// The format one extension names, 0 when none. The FITS library's own
+// compressed siblings ("x.fits-gz", "x.fits-z") keep their extension.
+type_format extension_format(std::string extension) {
+  extension = lower_case(extension.c_str());
+  for (const char* sibling : {"-gz", "-z"}) {
+    const std::size_t length = std::strlen(sibling);
+    if (extension.size() > length && extension.compare(extension.size() - length, length, sibling) == 0)
+      extension.erase(extension.size() - length);
+  }
+  for (const FormatPattern& entry : kNameExtensions)
+    if (extension == entry.pattern) return entry.format;
+  return F_UNKNOWN;
+}
+
+// The name less the FITS library's trailing groups, an HDU selector, a
+// section, a raw array or a copy ("x.fits[1]", "f.dat[i512,512:2880]",
+// "x.fits(mem://)"), whose dots and slashes belong to no file name.
+std::string without_trailing_groups(std::string name) {
+  while (!name.empty() && (name.back() == ']' || name.back() == ')')) {
+    int depth = 0;
+    std::size_t at = name.size();
+    while (at > 0) {
+      const char c = name[--at];
+      if (c == ']' || c == ')') depth++;
+      if ((c == '[' || c == '(') && --depth == 0) break;
+    }
+    if (depth != 0) break;  // unbalanced: no group of the library's syntax
+    name.erase(at);
+  }
+  return name;
 }
 
 // The stem as io_strcpy_prefix defines it; the folders stay whole.
@@ -53,30 +84,27 @@ std::string name_stem(const char* src) {
   return stem;
 }
 
-// Image extensions a name may end in, compared in any case, as the format
-// test reads names; the FITS ones may carry a compression suffix, which
-// counts only as written here.
-const char* const kFitsExtensions[] = {".fits", ".fit", ".fts"};
+// Compressions a FITS extension at a name's end may carry, which count
+// only as written here.
 const char* const kCompressionSuffixes[] = {"", ".gz", ".Z"};
-const char* const kByteImageExtensions[] = {".gif", ".pgm", ".jpg"};
 const char* const kDispTags[] = {"b", "s", "i", "f", "d", "cf", "cd"};
 
 bool ends_with(const std::string& text, std::size_t from, const std::string& end) {
   return text.size() - from >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-bool ends_with_any_case(const std::string& text, std::size_t from, const std::string& end) {
-  return text.size() - from >= end.size() && lower_case(text.c_str() + text.size() - end.size()) == end;
-}
-
-// Start of a FITS extension, in any case and possibly compressed, that ends
-// text[from..], or npos.
-std::size_t fits_extension_start(const std::string& text, std::size_t from) {
+// Start of the extension that ends text[from..] and names a FITS, GIF, PGM
+// or JPEG image, as the format test reads it; a FITS one possibly
+// compressed. npos for none.
+std::size_t format_extension_start(const std::string& text, std::size_t from) {
   for (const char* compression : kCompressionSuffixes) {
     if (!ends_with(text, from, compression)) continue;
-    const std::string plain = text.substr(0, text.size() - std::strlen(compression));
-    for (const char* extension : kFitsExtensions)
-      if (ends_with_any_case(plain, from, extension)) return plain.size() - std::strlen(extension);
+    const std::size_t end = text.size() - std::strlen(compression);
+    const std::size_t dot = end > from ? text.rfind('.', end - 1) : std::string::npos;
+    if (dot == std::string::npos || dot < from) continue;
+    const type_format format = extension_format(text.substr(dot + 1, end - dot - 1));
+    if (format == F_FITS || (*compression == '\0' && (format == F_GIF || format == F_PGM || format == F_JPEG)))
+      return dot;
   }
   return std::string::npos;
 }
@@ -102,11 +130,7 @@ std::size_t disp_suffix_start(const std::string& text, std::size_t from) {
 std::size_t image_extension_start(const std::string& text, std::size_t from) {
   std::size_t disp = disp_suffix_start(text, from);
   if (disp != std::string::npos) return disp;
-  const std::size_t fits = fits_extension_start(text, from);
-  if (fits != std::string::npos) return fits;
-  for (const char* extension : kByteImageExtensions)
-    if (ends_with_any_case(text, from, extension)) return text.size() - std::strlen(extension);
-  return std::string::npos;
+  return format_extension_start(text, from);
 }
 
 }  // namespace
@@ -121,14 +145,8 @@ int io_file_part_has(const char* name, const char* pattern) {
   return std::strstr(io_file_part(name), pattern) != nullptr ? 1 : 0;
 }
 
-int io_ends_in_fits_extension(const char* name) {
-  const std::string file = io_file_part(name);
-  return fits_extension_start(file, 0) != std::string::npos ? 1 : 0;
-}
-
 std::string io_completed_name(const char* name, const char* extension) {
-  const std::string file = io_file_part(name);
-  if (io_file_part_has(name, extension) || ends_with_any_case(file, 0, extension)) return name;
+  if (io_name_format(name) == extension_format(extension + 1)) return name;
   return std::string(name) + extension;
 }
 
@@ -137,9 +155,22 @@ int io_names_no_file(const char* name) {
   return file.empty() || file == "." || file == ".." ? 1 : 0;
 }
 
+type_format io_name_format(const char* name) {
+  const std::string whole = without_trailing_groups(name != nullptr ? name : "");
+  std::string file = io_file_part(whole.c_str());
+  // The text before the first dot is the stem, never an extension.
+  for (std::size_t dot = file.rfind('.'); dot != std::string::npos && dot > 0; dot = file.rfind('.')) {
+    const type_format format = extension_format(file.substr(dot + 1));
+    if (format != F_UNKNOWN) return format;
+    file.erase(dot);
+  }
+  if (file.size() > 1 && file[0] == '.') return extension_format(file.substr(1));  // ".fits", a hidden file
+  return F_UNKNOWN;
+}
+
 type_format io_which_format(const char* name) {
   Format_Imag = F_UNKNOWN;
-  Format_Imag = first_match(lower_case(io_file_part(name)), kNamePatterns);
+  Format_Imag = io_name_format(name);
   return Format_Imag;
 }
 

@@ -33,7 +33,7 @@ extern type_format Format_Imag;
 // Pixel type of the last image read through a typed branch.
 extern type_data TypeInputData;
 
-// The format a name shows (0 when none); also stored in Format_Imag.
+// io_name_format of the name, also stored in Format_Imag.
 type_format io_which_format(const char* name);
 // io_which_format with FITS in place of 0; stored in Format_Imag.
 type_format io_detect_format(const char* name);
@@ -49,13 +49,19 @@ type_data which_data_type();
 const char* io_file_part(const char* name);
 // 1 when the file's own name contains pattern (case-sensitive).
 int io_file_part_has(const char* name, const char* pattern);
-// 1 when the file's own name ends in ".fits", ".fit" or ".fts" in any case,
-// possibly followed by ".gz" or ".Z": the FITS reader and writers take it as
-// typed.
-int io_ends_in_fits_extension(const char* name);
-// The name a GIF, PGM or JPEG file is opened under: as typed when the file's
-// own name holds extension (".gif") or ends in it in any case, as the format
-// test reads it ("CAM.GIF"); else the name followed by extension.
+// The format a name's extensions name, 0 when none does: read from the
+// end of the file's own name (trailing [..] and (..) groups of the FITS
+// library's syntax aside), the first extension that names a format
+// decides and any other (".gz", ".bz2", ".old", ".dat") is passed over, in
+// any case: "master.dark.fits" and "pgmdata.fits" are FITS, "x.jpg.old"
+// JPEG, "m51_f_4_4.d" disp, "f.dat[i512,512:2880]" and "m51" none. The
+// extensions that name a format: ".d" disp, ".bdf" MIDAS, ".gif", ".pgm",
+// ".jpg", and ".fits", ".fit", ".fts", ".mr", ".rad", ".rid", ".cur",
+// ".bet" FITS.
+type_format io_name_format(const char* name);
+// The name a GIF, PGM or JPEG file is opened under: as typed when its
+// format (io_name_format) is the one extension (".gif") names ("CAM.GIF",
+// "a.gif.old"); else the name followed by extension.
 std::string io_completed_name(const char* name, const char* extension);
 // 1 when the name names no file to write: its file's own name is empty
 // ("", "sub/") or a folder's ("." and ".."). The writers would otherwise
@@ -67,10 +73,10 @@ int io_names_no_file(const char* name);
 void io_strcpy_prefix(char* dst, const char* src);
 
 // The stem from which a program's result names are built: the name less an
-// image extension the writers recognise at its end, in any case (".fits",
-// ".fit", ".fts", each possibly followed by ".gz" or ".Z"; ".gif", ".pgm",
-// ".jpg"), or a disp name's type and size such as "_f_512_512.d",
-// whatever the run's format. Any other dot belongs to the stem, so that
+// extension at its end that names a FITS, GIF, PGM or JPEG image, as
+// io_name_format reads it (".fits", ".mr", ".GIF"; a FITS one possibly
+// followed by ".gz" or ".Z"), or a disp name's type and size such as
+// "_f_512_512.d", whatever the run's format. Any other dot belongs to the stem, so that
 // "o_0.25" and "o_0.1" never share result files. A name that is nothing but
 // an extension is its own stem.
 std::string io_result_stem(const char* name);

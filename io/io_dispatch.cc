@@ -68,10 +68,7 @@ std::string completed_input(const char* name, type_format format, bool& found) {
 // A typed name that is a file, while the reader would add its extension and
 // find nothing: an image of a format not read here ("cam.jpeg", "cam.png",
 // "cam.tif") or a name without extension. Naming the completed file
-// ("cam.jpeg.fits") would send the user after a name never typed. A name
-// that ends in an image extension another pattern outranks ("pgmdata.fits"
-// is PGM) is read from its completed name as the format test says, and its
-// reader names that file.
+// ("cam.jpeg.fits") would send the user after a name never typed.
 void refuse_unread_extension(const char* name, type_format format) {
   if ((format != F_FITS && format != F_GIF && format != F_PGM) || std_inout(name)) return;
   if (io_result_stem(name) != name) return;

@@ -94,7 +94,7 @@ const Tool kTools[] = {{"gzip", "gzip -9 -c", compression::gzip, ".gz"},
 // is missing. compress ends with status 2 when it saves nothing.
 std::string packed(const Tool& tool, const std::string& path) {
   if (!image_test::have_tool(tool.program)) return "";
-  const std::string out = path + std::to_string(&tool - kTools) + tool.suffix;
+  const std::string out = path + "." + std::to_string(&tool - kTools) + tool.suffix;
   EXPECT_LE(image_test::run(std::string(tool.command) + " < '" + path + "' > '" + out + "'"), 2) << tool.command;
   return out;
 }

@@ -65,7 +65,11 @@ TEST(FitsName, ExtensionRules) {
   const std::pair<const char*, const char*> cases[] = {
       {"img", "img.fits"}, {"img.fits", "img.fits"}, {"img.FITS", "img.FITS"},       {"img.mr", "img.mr"},
       {"img.fts", "img.fts"}, {"img.Fits", "img.Fits"}, {"-", "-"}, {"-b", "-b"}, {"dir/x.rid", "dir/x.rid"},
-      {"dir.fits/img", "dir.fits/img.fits"}, {"j.mr/x", "j.mr/x.fits"}};  // folders do not count
+      {"dir.fits/img", "dir.fits/img.fits"}, {"j.mr/x", "j.mr/x.fits"},  // folders do not count
+      // Only an extension decides, read from the end, other extensions aside.
+      {"sci.diff.fit", "sci.diff.fit"}, {"pgmdata.fits", "pgmdata.fits"}, {"x.fits.old", "x.fits.old"},
+      {"X.FTS.gz", "X.FTS.gz"}, {"x.fits[1]", "x.fits[1]"}, {"run.current", "run.current.fits"},
+      {"f.dat", "f.dat.fits"}, {"a.fits.jpg", "a.fits.jpg.fits"}};
   for (const auto& c : cases) {
     char* name = fitsname(c.first);
     EXPECT_STREQ(name, c.second) << c.first;
@@ -286,11 +290,14 @@ TEST(FitsFiles, RefusesImagesThatAreNot2D) {
   fits_read_int(path("plane").c_str(), ints, &rec, False);  // one plane is an image
   EXPECT_EQ(ints.nl() * 10 + ints.nc(), 54);
   EXPECT_EQ(ints(4, 3), 3);
-  // The float reader names the axes and their lengths, and says why a plane
-  // with further axes of length 1 is refused too.
+  // The float reader names the axes and their lengths, says why a plane
+  // with further axes of length 1 is refused too, and how to make the 2D
+  // image of a cube; a signal has no plane to make.
   write_reference(path("radio"), -32, {16, 16, 1, 1}, std::vector<double>(256, 1.0));
   const std::pair<const char*, const char*> named_axes[] = {
-      {"cube", "\\(NAXIS = 3: 4 x 5 x 2\\) ... \\(.*cube.fits\\)"},
+      {"cube", "\\(NAXIS = 3: 4 x 5 x 2; only 2D images are read: write the plane you want as a 2D image of its "
+               "own with another tool, without the cards of the other axes, and name that file\\) ... "
+               "\\(.*cube.fits\\)"},
       {"plane", "\\(NAXIS = 3: 4 x 5 x 1; axes of length 1 are not dropped, as the results' headers would still"},
       {"radio", "\\(NAXIS = 4: 16 x 16 x 1 x 1; axes of length 1 are not dropped"},
       {"signal", "\\(NAXIS = 1: 100\\) ... \\(.*signal.fits\\)"}};

@@ -42,6 +42,12 @@ image read_program(const std::string& name) {
   return {read.nl(), read.nc(), std::vector<float>(read.buffer(), read.buffer() + read.n_elem())};
 }
 
+// The program's read of a name relative to the scratch folder.
+void read_program_in_scratch(const std::string& name) {
+  ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
+  read_program(name);
+}
+
 std::vector<double> counts() {
   std::vector<double> values(kWidth * kHeight);
   for (long k = 0; k < kWidth * kHeight; k++) values[k] = 100 + static_cast<double>(k * 37 % 200);
@@ -326,12 +332,8 @@ TEST(FitsNameGate, NamesTooLongForTheLibraryAreRefused) {
   fits_test::write_bytes(scratch("l.fits"), fits_test::read_bytes(scratch("long.fits")));
   const std::string short_path = "l.fits", filter = "[1][*,*]" + std::string(1022 - 6 - 8, ' ');
   ASSERT_TRUE(fits_gate_name(short_path + filter, READONLY));
-  EXPECT_EXIT_STATUS(
-      {
-        ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
-        read_program(short_path + filter);
-      },
-      255, "the name handed to the FITS library is 10[0-9][0-9] characters long");
+  EXPECT_EXIT_STATUS(read_program_in_scratch(short_path + filter), 255,
+                     "the name handed to the FITS library is 10[0-9][0-9] characters long");
 }
 
 TEST(FitsNameGate, PrefixesTheChecksCannotSeeBehindAreRefused) {
@@ -390,9 +392,10 @@ TEST(FitsNameGate, NamesUnderAHomeFolderAreCheckedAsTheFileTheyName) {
   EXPECT_EQ(under_home.pixels, read_program(scratch("home.fits[1]")).pixels);
 }
 
-// The library's open skips the blanks before a name: " f.fits[1]" is
-// f.fits, checked as such, and a raw array read from it sized against it.
-TEST(FitsNameGate, NamesLedByBlanksAreCheckedAsTheFileTheyName) {
+// The library's open skips the blanks before a name, and reads the prefix
+// "file:" as "file://": " f.fits[1]" and "file:f.fits[1]" are f.fits,
+// checked as such, and a raw array read from it sized against it.
+TEST(FitsNameGate, NamesLedByBlanksOrFileColonAreCheckedAsTheFileTheyName) {
   const std::string hcomp = hcompress_file("blank.fits");
   fits_test::write_bytes(scratch("blank_theap.fits"), misplaced_heap());
   fits_test::write_bytes(scratch("blank_later.fits"), hcomp + with_card(hcomp, "ZTILE2", "0").substr(2880));
@@ -404,17 +407,62 @@ TEST(FitsNameGate, NamesLedByBlanksAreCheckedAsTheFileTheyName) {
       {"   blank_later.fits[1][1:8,1:8]", "HDU \\[2\\] has ZTILE2 = 0.*blank_later.fits"},
       {" blank.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
       {" rawfile://blank.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
+      {"file:blank_theap.fits[1]", "has THEAP = '16'.*blank_theap.fits"},
+      {"file:blank_later.fits[1][1:8,1:8]", "HDU \\[2\\] has ZTILE2 = 0.*blank_later.fits"},
+      {"file:blank.fits[b1000,1000]", "the raw array \\[b1000,1000\\] needs 1000000 bytes"},
   };
   for (const auto& c : cases)
-    EXPECT_EXIT_STATUS(
-        {
-          ASSERT_EQ(chdir(fits_test::scratch_dir().c_str()), 0);
-          read_program(c.name);
-        },
-        255, c.message)
-        << c.name;
+    EXPECT_EXIT_STATUS(read_program_in_scratch(c.name), 255, c.message) << c.name;
   EXPECT_EXIT_STATUS(read_program(" shmem://h1"), 255, "a name beginning with shmem://");
-  EXPECT_EQ(read_program(" " + scratch("blank.fits[1]")).pixels, read_program(scratch("blank.fits[1]")).pixels);
+  const image plain = read_program(scratch("blank.fits[1]"));
+  EXPECT_EQ(plain.pixels.size(), static_cast<std::size_t>(kWidth * kHeight));
+  for (const std::string& name : {" " + scratch("blank.fits[1]"), "file:" + scratch("blank.fits[1]"),
+                                 "file:" + scratch("blank.fits[1][1:64,1:48]")})
+    EXPECT_EQ(read_program(name).pixels, plain.pixels) << name;
+}
+
+// A section whose item past the second axis is a number asks for a plane
+// of a cube, which is no 2D image, or for an axis the image lacks: each is
+// refused saying which, with the image's axes, before the library cuts it.
+// A text that is no section stays a row filter.
+TEST(FitsNameGate, PlanesAndItemsPastTheAxesAreRefusedAsWhatTheyAsk) {
+  fits_test::Hdu empty, plain, cube, four;
+  plain.naxes = {kWidth, kHeight};
+  plain.stored = counts();
+  cube.naxes = {kWidth, kHeight, 3};
+  cube.stored.assign(kWidth * kHeight * 3, 1.0);
+  four.naxes = {8, 6, 2, 2};
+  four.stored.assign(8 * 6 * 2 * 2, 1.0);
+  fits_test::write_hdus(scratch("planes.fits"), {plain, cube, four});
+  fits_test::write_hdus(scratch("planes_mef.fits"), {empty, plain});
+  fits_test::write_bytes(scratch("planes.raw"), std::string(kWidth * kHeight * 3, '\1'));
+  const std::string plane = ", and only 2D images are read: cut the plane into a file of its own with another tool and "
+                            "name that file";
+  const struct {
+    std::string name, message;
+  } cases[] = {
+      {"planes.fits[1][*,*,1]",
+       "the name asks for plane 1 of HDU \\[1\\], a 3-axis image \\(NAXIS = 3: 64 x 48 x 3\\)" + plane},
+      {"planes.fits[1][40:11,5:44,3]", "asks for plane 3 of HDU \\[1\\], a 3-axis image"},
+      {"planes.fits[2][*,*,2, 1]", "asks for plane 2,1 of HDU \\[2\\], a 4-axis image \\(NAXIS = 4: 8 x 6 x 2 x 2\\)"},
+      {"planes.fits[2][*,*,1:1,2]", "asks for plane 1:1,2 of HDU \\[2\\]"},
+      {"planes.fits[40:11,5:44,1]", "the section \\[40:11,5:44,1\\] gives 3 items, but HDU \\[0\\] has 2 axes "
+                                    "\\(NAXIS = 2: 64 x 48\\): give one item per axis, as in \\[40:11,5:44\\] "},
+      {"planes.fits[*,*,1,1]", "the section \\[\\*,\\*,1,1\\] gives 4 items, but HDU \\[0\\] has 2 axes"},
+      {"planes.fits[1][*,*,1,1]", "gives 4 items, but HDU \\[1\\] has 3 axes \\(NAXIS = 3: 64 x 48 x 3\\): give "
+                                  "one item per axis \\.\\.\\."},
+      {"planes_mef.fits[*,*,1]", "gives 3 items, but HDU \\[1\\] has 2 axes"},  // the HDU the section cuts
+      {"planes.raw[b64,48][*,*,1]",
+       "gives 3 items, but the raw array \\[b64,48\\] has 2 axes \\(NAXIS = 2: 64 x 48\\)"},
+      {"planes.raw[b64,48,3][*,*,2]", "asks for plane 2 of the raw array \\[b64,48,3\\], a 3-axis image"},
+      {"planes.fits[1][*,*,a]", "asks the FITS library for a row filter"},
+      {"planes.fits[1][*,1,1]", "asks the FITS library for a row filter"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EXIT_STATUS(read_program_in_scratch(c.name), 255, c.message) << c.name;
+  // Items past the axes in a section's own form are left unread, as the
+  // library leaves them.
+  EXPECT_EQ(read_program(scratch("planes.fits[1:64,1:48,1:1]")).pixels, read_program(scratch("planes.fits")).pixels);
 }
 
 TEST(FitsNameGate, FiltersOnFilesWrittenInPlaceAreRefused) {

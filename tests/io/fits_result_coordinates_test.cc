@@ -477,8 +477,9 @@ TEST_F(ResultCoordinates, CardsThatFollowWhereAnAxisReversedInStepsBeginsNeedIts
 // The library cuts an image by one item per axis and leaves what follows
 // unread: "[40:11,5:44,1:1]", as a plane's third axis is named, is
 // "[40:11,5:44]" on a 2D image. Those sections kept the library's
-// coordinates, 20 pixels off, and escaped the SIP refusal. An item that is
-// no section's ("1", "x", a blank instead of a comma) makes the text a row
+// coordinates, 20 pixels off, and escaped the SIP refusal. A single number
+// past the axes ("1") is refused saying the image has 2 axes; an item that
+// is no section's ("x", a blank instead of a comma) makes the text a row
 // filter to the checks, refused with the other filters.
 TEST_F(ResultCoordinates, ItemsPastTheImagesAxesLeaveTheSectionAsCut) {
   const Section rows[] = {
@@ -497,7 +498,10 @@ TEST_F(ResultCoordinates, ItemsPastTheImagesAxesLeaveTheSectionAsCut) {
   write_cards(kSipCards);
   expect_refused("40:11,5:44,1:1", "ask for [11:40,5:44], read the whole image");
   write_input(kInputs[0]);
-  for (const char* text : {"40:11,5:44,1", "1:40:2,-*,x", "40:11,5:44 1"})
+  expect_refused("40:11,5:44,1",
+                 "Error: the section [40:11,5:44,1] gives 3 items, but HDU [0] has 2 axes (NAXIS = 2: 50 x 60): give "
+                 "one item per axis, as in [40:11,5:44] ... (in.fits[40:11,5:44,1])");
+  for (const char* text : {"1:40:2,-*,x", "40:11,5:44 1"})
     expect_refused(text, std::string("Error: the name asks the FITS library for a row filter, which is refused: ") +
                              "the library would apply it as it opens the file, unchecked");
 }

@@ -8,9 +8,9 @@
 
 // Only the file's own name counts: folders such as "j.doe" or "a.gif.d"
 // never choose the format.
-TEST(FormatDetection, FirstPatternInOrderOfTheFileNameDecides) {
+TEST(FormatDetection, TheLastExtensionThatNamesAFormatDecides) {
   const std::pair<const char*, type_format> cases[] = {
-      {"IMG.GIF", F_GIF},          {"x.FITS", F_FITS},        {"/data.d/img.fits", F_FITS}, {"pgmfile.fits", F_PGM},
+      {"IMG.GIF", F_GIF},          {"x.FITS", F_FITS},        {"/data.d/img.fits", F_FITS}, {"pgmfile.fits", F_FITS},
       {"a.jpg.fits", F_FITS},      {"x.bdf", F_MIDAS},        {"photo.jpg", F_JPEG},        {"coef.rid", F_FITS},
       {"noise.mr", F_FITS},        {"image", F_UNKNOWN},      {"a.dir/x.fits", F_FITS},     {"img.fts", F_FITS},
       {"m51_f_512_512.d", F_DISP}, {"y.pgm", F_PGM},          {"dir.d/x.fits", F_FITS},     {"j.doe/img.fits", F_FITS},
@@ -20,9 +20,34 @@ TEST(FormatDetection, FirstPatternInOrderOfTheFileNameDecides) {
     EXPECT_EQ(io_which_format(c.first), c.second) << c.first;
     EXPECT_EQ(Format_Imag, c.second) << c.first;
   }
-  EXPECT_EQ(io_detect_format("image"), F_FITS);  // no pattern: FITS
+  EXPECT_EQ(io_detect_format("image"), F_FITS);  // no extension names a format: FITS
   EXPECT_EQ(which_format(), F_FITS);
   EXPECT_EQ(io_detect_format("IMG.GIF"), F_GIF);
+}
+
+// A word of the name that merely holds a format's text, an extension of no
+// format (compressions, ".old", ".dat") and the FITS library's trailing
+// groups never decide; the last extension that names a format does.
+TEST(FormatDetection, WordsCompressionsAndGroupsDoNotDecide) {
+  const std::pair<const char*, type_format> cases[] = {
+      {"master.dark.fits", F_FITS},  {"sci.diff.fit", F_FITS},      {"m31.dss.fits", F_FITS},
+      {"pgmdata.fits", F_FITS},      {"x.d.fits", F_FITS},          {"x.fits.d", F_DISP},
+      {"x.jpg.old", F_JPEG},         {"x.fits.jpg", F_JPEG},        {"x.gif.pgm", F_PGM},
+      {"f.dat", F_UNKNOWN},          {"m51.radio", F_UNKNOWN},      {"imagepgm", F_UNKNOWN},
+      {"cam.jpeg", F_UNKNOWN},       {"x.fz", F_UNKNOWN},           {"x.fits.fz", F_FITS},
+      {"x.fits.gz", F_FITS},         {"x.fits.bz2", F_FITS},        {"x.FITS.Z", F_FITS},
+      {"x.fits.z", F_FITS},          {"x.fits.zip", F_FITS},        {"x.fits-gz", F_FITS},
+      {"x.fits-z", F_FITS},          {"m51_f_4_4.D", F_DISP},       {"x.Cur", F_FITS},
+      {"x.bet", F_FITS},             {"x.rad", F_FITS},             {"m51", F_UNKNOWN},
+      {"-", F_UNKNOWN},              {"-b", F_UNKNOWN},             {"-.gif", F_GIF},
+      {".fits", F_FITS},             {"file:m51.fits", F_FITS},     {"compress://x.fits.gz", F_FITS},
+      {"f.dat[i512,512:2880]", F_UNKNOWN}, {"cube.fits[*,*,1]", F_FITS}, {"x.gif[1]", F_GIF},
+      {"x.fits[SCI/1.5]", F_FITS},   {"x.fits(mem://)[1]", F_FITS}, {"x.fits[1][col a=sin(b.c)]", F_FITS},
+      {"d.fits/x.dat", F_UNKNOWN},   {"x.fits[1", F_UNKNOWN},       {"m51.fits.", F_FITS}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(io_which_format(c.first), c.second) << c.first;
+    EXPECT_EQ(io_name_format(c.first), c.second) << c.first;
+  }
 }
 
 TEST(FormatDetection, FormatWords) {
@@ -76,7 +101,9 @@ TEST(ResultStem, OnlyAnImageExtensionLeaves) {
       {"o.jpeg", "o.jpeg"}, {"a.b/c", "a.b/c"}, {"a.b/c.fits", "a.b/c"}, {"dir.fits/c", "dir.fits/c"},
       {".fits", ".fits"}, {"dir/.fits", "dir/.fits"}, {"my_res_cf_3_5.d", "my_res"}, {"run_1/m_d_4_4.d", "run_1/m"},
       {"x_f_4.d", "x_f_4.d"}, {"x_q_4_4.d", "x_q_4_4.d"}, {"x_f_4_4.dd", "x_f_4_4.dd"}, {"v1.2.d", "v1.2.d"},
-      {"-", "-"}, {"O.GIF", "O"}, {"o.Pgm", "o"}, {"o.Fit.gz", "o"}, {"o.FITS.GZ", "o.FITS.GZ"}};
+      {"-", "-"}, {"O.GIF", "O"}, {"o.Pgm", "o"}, {"o.Fit.gz", "o"}, {"o.FITS.GZ", "o.FITS.GZ"},
+      // The other FITS extensions leave too; a word that begins like one stays.
+      {"o.rid", "o"}, {"o.Mr", "o"}, {"o.cur.gz", "o"}, {"o.bet", "o"}, {"o.rad", "o"}, {"o.radio", "o.radio"}};
   for (type_format format : {F_FITS, F_DISP, F_GIF}) {
     io_set_format(format);
     for (const auto& c : cases) EXPECT_EQ(io_result_stem(c.first), c.second) << c.first << " in format " << format;
@@ -92,17 +119,19 @@ TEST(NamesNoFile, EmptyOrFolderFileParts) {
   for (const auto& c : cases) EXPECT_EQ(io_names_no_file(c.first), c.second) << '"' << c.first << '"';
 }
 
-// The readers and writers complete a name as the format test reads it: an
-// extension at the end counts in any case, one inside the name only as
-// written; folders never count.
+// The readers and writers complete a name as the format test reads it:
+// the name is typed when its format is the reader's, in any case; folders
+// never count.
 TEST(NameCompletion, ExtensionAtTheEndInAnyCase) {
   const struct {
     const char *name, *extension, *opened;
   } cases[] = {{"cam.Gif", ".gif", "cam.Gif"},         {"cam", ".gif", "cam.gif"},
-               {"a.gif.old", ".gif", "a.gif.old"},     {"a.GIF.old", ".gif", "a.GIF.old.gif"},
+               {"a.gif.old", ".gif", "a.gif.old"},     {"a.GIF.old", ".gif", "a.GIF.old"},
                {"d.GIF/x", ".gif", "d.GIF/x.gif"},     {"cam.PGM", ".pgm", "cam.PGM"},
-               {"cam.jpeg", ".jpg", "cam.jpeg.jpg"},   {"GIF", ".gif", "GIF.gif"}};
+               {"cam.jpeg", ".jpg", "cam.jpeg.jpg"},   {"GIF", ".gif", "GIF.gif"},
+               {"pgmdata.fits", ".pgm", "pgmdata.fits.pgm"}, {"x.jpg.old", ".jpg", "x.jpg.old"},
+               {"x.gif.jpg", ".gif", "x.gif.jpg.gif"}};
   for (const auto& c : cases) EXPECT_EQ(io_completed_name(c.name, c.extension), c.opened) << c.name;
-  const std::pair<const char*, int> fits[] = {{"X.FTS", 1}, {"x.Fits.Z", 1}, {"x.fits.GZ", 0}, {"d.FITS/x", 0}};
-  for (const auto& c : fits) EXPECT_EQ(io_ends_in_fits_extension(c.first), c.second) << c.first;
+  const std::pair<const char*, int> fits[] = {{"X.FTS", 1}, {"x.Fits.Z", 1}, {"x.fits.GZ", 1}, {"d.FITS/x", 0}};
+  for (const auto& c : fits) EXPECT_EQ(io_name_format(c.first) == F_FITS, c.second == 1) << c.first;
 }

@@ -58,15 +58,17 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
   } cases[] = {
       {"m51.fits", "m51.fits m51"},
       {"m51.fits", "file://m51.fits m51"},
+      {"m51.fits", "file:m51.fits m51"},  // the library's prefix without "//"
+      {"m51.fits", "file:m51 m51"},
       {"m51.fits", "'m51.fits[0]' m51"},
       {"m51.fits", "- m51 < m51.fits"},
       {"k.fits.gz", "compress://k.fits.gz k.fits.gz"},
       {"k.fits.gz", "compressmem://k.fits.gz k.fits.gz"},
       {"k.fits.gz", "k k.fits.gz"},          // k.fits is missing: its sibling k.fits.gz is read
       {"m51.fits", "m51.fits linked"},       // linked.fits leads to the input
-      {"picpgm.pgm", "picpgm picpgm"},       // both names gain ".pgm"
-      {"picjpg.jpg", "picjpg picjpg"},       // "picjpg" does not open: the reader tries "picjpg.jpg"
-      {"p.GIF.v1.gif", "p.GIF.v1 p.GIF.v1"},  // ".GIF" is not ".gif": both names gain ".gif"
+      {"picpgm.pgm", "picpgm.pgm picpgm"},   // the result gains ".pgm"
+      {"picjpg.jpg", "picjpg.jpg picjpg"},   // the result gains ".jpg"
+      {"p.GIF.v1", "p.GIF.v1 p.GIF.v1"},  // ".GIF" gives the format, in any case: both are typed
       // The library would read the standard input, not the file named.
       {"stdin_keep.fits", "stdin_keep.fits stdin_keep < plain.fits"},
       {"m51.fits", "'m51(mem://)' m51"},  // the copy into memory is left out
@@ -89,7 +91,7 @@ TEST_F(QzMcaInputGuard, NoNameOfTheInputLetsAResultReplaceIt) {
     else if (input == "picjpg.jpg") {
       if (!jpeg) continue;
       write_bytes(input, jpeg_bytes);
-    } else if (input == "p.GIF.v1.gif") {
+    } else if (input == "p.GIF.v1") {
       if (!gif) continue;
       write_bytes(input, gif_bytes);
     } else if (input == "in_f_16_8.d") write_disp(path(input), tall);

@@ -120,7 +120,9 @@ TEST_F(QzMcaOptions, ACompressedImageOfSixAxesIsRefusedAsNoPlane) {
   std::ofstream(path("seven.fits"), std::ios::binary) << seven;
   const std::pair<const char*, const char*> cases[] = {
       {"six.fits[1]",
-       "Error: the input image is not a 2D array (NAXIS = 6: 4 x 5 x 2 x 1 x 1 x 3) ... (six.fits[1])\n"},
+       "Error: the input image is not a 2D array (NAXIS = 6: 4 x 5 x 2 x 1 x 1 x 3; only 2D images are read: write "
+       "the plane you want as a 2D image of its own with another tool, without the cards of the other axes, and "
+       "name that file) ... (six.fits[1])\n"},
       {"seven.fits[1]", "Error: the tile-compressed image in HDU [1] has ZNAXIS = 7: an image of 1 to 6 axes is "
                         "compressed in tiles ... (seven.fits)\n"}};
   for (const auto& c : cases) {

@@ -62,6 +62,12 @@ TEST_F(QzMcaResultNames, OnlyAnImageExtensionLeavesTheStem) {
       {"in.fits o.fits.gz", {"o.fits.gz", "o_atrou.fits", "o_resi.fits"}},
       {"in.fits o.gif", {"o.gif.fits", "o_atrou.fits", "o_resi.fits"}},
       {"in.fits a.b/c", {"a.b/c.fits", "a.b/c_atrou.fits", "a.b/c_resi.fits"}},
+      // Every FITS extension of the format rule leaves; a word that begins
+      // like one is no extension; a FITS extension before another one stays,
+      // and names the results FITS, so they gain no ".fits".
+      {"in.fits o.mr", {"o.mr", "o_atrou.fits", "o_resi.fits"}},
+      {"in.fits o.current", {"o.current.fits", "o.current_atrou.fits", "o.current_resi.fits"}},
+      {"in.fits o.fits.bak", {"o.fits.bak", "o.fits.bak_atrou", "o.fits.bak_resi"}},
       {disp + "my_res_f_16_16.d",
        {"my_res_f_16_16.d", "my_res_atrou_f_16_16.d", "my_res_resi_f_16_16.d"}},
       {disp + "r_0.5", {"r_0.5_f_16_16.d", "r_0.5_atrou_f_16_16.d", "r_0.5_resi_f_16_16.d"}},
