@@ -242,13 +242,15 @@ inline void write_hdus(const std::string& path, const std::vector<Hdu>& hdus) {
 
 // How the library's compressor (as fpack calls it) makes a tile-compressed
 // image: its algorithm, the quantization of floating-point pixels (0 keeps
-// them exact), the dithering and the tile's sides (the library's own when
-// empty).
+// them exact), the dithering, the tile's sides (the library's own when
+// empty), and HCOMPRESS's scale (0 is lossless) and smoothing.
 struct Compression {
   int type = RICE_1;
   float quantize = 4;
   int dither = SUBTRACTIVE_DITHER_1;
   std::vector<long> tile = {};
+  float hcompress_scale = 0;
+  int hcompress_smooth = 0;
 };
 
 // A file of an empty primary HDU and the image of the given values
@@ -278,6 +280,8 @@ inline void write_compressed(const std::string& path, int bitpix, std::vector<lo
   fits_set_compression_type(f, how.type, &status);
   fits_set_quantize_level(f, how.quantize, &status);
   fits_set_quantize_method(f, how.dither, &status);
+  fits_set_hcomp_scale(f, how.hcompress_scale, &status);
+  fits_set_hcomp_smooth(f, how.hcompress_smooth, &status);
   if (!how.tile.empty())
     fits_set_tile_dim(f, static_cast<int>(how.tile.size()), const_cast<long*>(how.tile.data()), &status);
   fits_img_compress(plain, f, &status);
