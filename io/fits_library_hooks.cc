@@ -15,12 +15,13 @@
 //
 // The library's parse of a tile-compressed image's cards, which its header
 // reader calls as it meets each such HDU, is sent here the same way
-// (--wrap=imcomp_get_compressed_image_par): it keeps the quantize level of
-// the HDU parsed before where the cards do not set it, and sets it for
-// integer pixels too, and each of those decodes tiles as other pixels than
-// they hold; of a dithering seed given twice, it may keep a stray 0
-// (io/tile_parameters.h). Mended here, before any tile is decoded, these
-// hold in the library's own open of a section too.
+// (--wrap=imcomp_get_compressed_image_par): it keeps the quantize level and
+// HCOMPRESS smoothing of the HDU parsed before where the cards do not set
+// them, and sets the level for integer pixels too, and each of those
+// decodes tiles as other pixels than they hold; of a dithering seed given
+// twice, it may keep a stray 0 (io/tile_parameters.h). Mended here, before
+// any tile is decoded, these hold in the library's own open of a section
+// too.
 #include <fitsio.h>
 
 #include "array/stop_signals.h"
@@ -46,7 +47,7 @@ __attribute__((visibility("hidden"))) library_signal_handler __wrap_signal(int s
 int __real_imcomp_get_compressed_image_par(fitsfile* fptr, int* status);
 
 __attribute__((visibility("hidden"))) int __wrap_imcomp_get_compressed_image_par(fitsfile* fptr, int* status) {
-  tile_quantization_cleared(fptr);
+  tile_parse_state_cleared(fptr);
   const int parsed = __real_imcomp_get_compressed_image_par(fptr, status);
   tile_integers_unquantized(fptr);
   tile_dither_seed_of_cards(fptr);

@@ -257,9 +257,10 @@ void tile_integers_undithered(fitsfile* fptr) {
     fptr->Fptr->quantize_method = NO_DITHER;
 }
 
-void tile_quantization_cleared(fitsfile* fptr) {
+void tile_parse_state_cleared(fitsfile* fptr) {
   fptr->Fptr->quantize_level = 0;
   fptr->Fptr->quantize_method = 0;
+  fptr->Fptr->hcomp_smooth = 0;
 }
 
 void tile_integers_unquantized(fitsfile* fptr) {

@@ -135,8 +135,11 @@ void tile_integers_undithered(fitsfile* fptr);
 // quantized image that follows a lossless one (as astropy writes them) would
 // read its integers as floats. Cleared before each parse to what a fresh
 // open holds, which such cards keep, the level is the HDU's own; so is the
-// dithering, which the parse keeps where it marks the level unquantized.
-void tile_quantization_cleared(fitsfile* fptr);
+// dithering, which the parse keeps where it marks the level unquantized;
+// and so is HCOMPRESS's smoothing, which the parse sets only from a ZNAMEn
+// = 'SMOOTH': cards without one would decode smoothed after an HDU that
+// asked for it.
+void tile_parse_state_cleared(fitsfile* fptr);
 // After that parse: integer pixels are never quantized, whatever ZQUANTIZ
 // says. Marked unquantized (ZQUANTIZ = 'NONE'), their tiles would be read
 // as floats of 4 or 8 bytes, past the 1 or 2 bytes of each pixel stored:

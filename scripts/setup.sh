@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libcfitsio-dev zlib1g-dev libbz2-dev
           libjpeg62-turbo-dev libbenchmark-dev fitsverify giflib-tools netpbm imagemagick
-          libjpeg-turbo-progs ncompress "$@")
+          libjpeg-turbo-progs gzip bzip2 ncompress "$@")
 
 missing=()
 for p in "${packages[@]}"; do

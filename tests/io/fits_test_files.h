@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -25,22 +26,26 @@
 
 namespace fits_test {
 
-// One fresh directory per test program, so parallel test runs never meet,
-// removed when the program ends.
+// One fresh directory per test program and per round of its tests, so
+// parallel test runs never meet and a repeated test (--gtest_repeat) never
+// finds the files of the round before; all removed when the program ends.
 inline const std::string& scratch_dir() {
-  // Kept past the static destructors, for the removal at exit.
-  static const std::string* dir = [] {
-    const std::string made = test_support::make_temp_folder("qz_io_");
+  // Kept past the static destructors, for the removal at exit; a deque, so
+  // that a round's name stays where it is as others are added.
+  static std::deque<std::string>* dirs = [] {
     static const pid_t owner = getpid();
     // The children of death tests exit through here too, while their
-    // parent still uses the directory.
+    // parent still uses the directories.
     std::atexit([] {
       std::error_code ignored;
-      if (getpid() == owner) std::filesystem::remove_all(scratch_dir(), ignored);
+      if (getpid() == owner)
+        for (const std::string& dir : *dirs) std::filesystem::remove_all(dir, ignored);
     });
-    return new std::string(made);
+    return new std::deque<std::string>;
   }();
-  return *dir;
+  const std::size_t round = static_cast<std::size_t>(test_support::test_round());
+  while (dirs->size() <= round) dirs->push_back(test_support::make_temp_folder("qz_io_"));
+  return (*dirs)[round];
 }
 
 inline std::string scratch(const std::string& name) { return scratch_dir() + "/" + name; }
@@ -242,13 +247,15 @@ inline void write_hdus(const std::string& path, const std::vector<Hdu>& hdus) {
 
 // How the library's compressor (as fpack calls it) makes a tile-compressed
 // image: its algorithm, the quantization of floating-point pixels (0 keeps
-// them exact), the dithering and the tile's sides (the library's own when
-// empty).
+// them exact), the dithering, the tile's sides (the library's own when
+// empty), and HCOMPRESS's scale (0 is lossless) and smoothing.
 struct Compression {
   int type = RICE_1;
   float quantize = 4;
   int dither = SUBTRACTIVE_DITHER_1;
   std::vector<long> tile = {};
+  float hcompress_scale = 0;
+  int hcompress_smooth = 0;
 };
 
 // A file of an empty primary HDU and the image of the given values
@@ -278,6 +285,8 @@ inline void write_compressed(const std::string& path, int bitpix, std::vector<lo
   fits_set_compression_type(f, how.type, &status);
   fits_set_quantize_level(f, how.quantize, &status);
   fits_set_quantize_method(f, how.dither, &status);
+  fits_set_hcomp_scale(f, how.hcompress_scale, &status);
+  fits_set_hcomp_smooth(f, how.hcompress_smooth, &status);
   if (!how.tile.empty())
     fits_set_tile_dim(f, static_cast<int>(how.tile.size()), const_cast<long*>(how.tile.data()), &status);
   fits_img_compress(plain, f, &status);

@@ -532,3 +532,52 @@ TEST(TileParameters, IntegersUnderZquantizNoneReadAsStored) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first extension of a file the library's compressor wrote, HCOMPRESS
+// at a lossy scale, smoothed on decoding or not as its cards say.
+tile_layouts::table_hdu hcompressed(const std::string& name, const std::vector<double>& values, int smooth) {
+  const std::string path = scratch(name);
+  fits_test::Compression how;
+  how.type = HCOMPRESS_1;
+  how.hcompress_scale = 2.5;
+  how.hcompress_smooth = smooth;
+  fits_test::write_compressed(path, SHORT_IMG, {64, 64}, values, how);
+  return tile_layouts::take_apart(fits_test::read_bytes(path));
+}
+
+}  // namespace
+
+// The library keeps HCOMPRESS's smoothing (ZNAME2 = 'SMOOTH') from one HDU
+// to the next where the cards leave it out (crafted: fpack and astropy
+// always write it), and decoded such an HDU smoothed after one with SMOOTH
+// = 1. It now reads, by name, by number and by a section, as the same HDU
+// alone in a file.
+TEST(TileParameters, HcompressSmoothingIsEachHdusOwn) {
+  std::vector<double> values(64 * 64);
+  for (long k = 0; k < 64 * 64; k++) values[k] = 1000 + (k * 7919 + (k / 64) * 104729) % 97 + (k % 64) * 3;
+  tile_layouts::table_hdu smoothed = hcompressed("smoothed.fits", values, 1);
+  tile_layouts::table_hdu plain = hcompressed("plain.fits", values, 0);
+  ASSERT_EQ(smoothed.value("ZNAME2"), "SMOOTH");
+  ASSERT_EQ(smoothed.value("ZVAL2"), "1");
+  smoothed.set("EXTNAME", "'FIRST'");
+  plain.set("EXTNAME", "'SCI'");
+  for (const char* key : {"ZNAME2", "ZVAL2"}) plain.cards.erase(plain.cards.begin() + plain.find(key));
+  fits_test::write_bytes(scratch("alone.fits"), tile_layouts::put_together(plain));
+  const std::string second = tile_layouts::put_together(plain);
+  fits_test::write_bytes(scratch("pair.fits"), tile_layouts::put_together(smoothed) + second.substr(2880));
+
+  const std::vector<float> alone = fits_test::read_program(scratch("alone.fits[1]"));
+  ASSERT_EQ(alone.size(), values.size());
+  // Else the smoothing left over could not show.
+  ASSERT_NE(fits_test::read_program(scratch("pair.fits[1]")), alone);
+  for (const char* name : {"pair.fits[SCI]", "pair.fits[2]"})
+    EXPECT_EQ(fits_test::read_program(scratch(name)), alone) << name;
+  const std::vector<float> block = fits_test::read_program(scratch("pair.fits[SCI][1:8,1:8]"));
+  ASSERT_EQ(block.size(), 64u);
+  int wrong = 0;
+  for (long line = 0; line < 8; line++)
+    for (long column = 0; column < 8; column++) wrong += block[line * 8 + column] != alone[line * 64 + column];
+  EXPECT_EQ(wrong, 0) << "pair.fits[SCI][1:8,1:8]";
+}

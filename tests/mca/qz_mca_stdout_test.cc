@@ -72,10 +72,15 @@ class QzMcaStdout : public QzMcaProgram {
   }
   std::string err() const { return read_bytes(path("err.txt")); }
   // The picture as a GIF with a graphic control extension, which the reader
-  // notes on the standard error as it reads the file; false without netpbm.
+  // notes on the standard error as it reads the file; false, the test
+  // failed, without netpbm.
   bool write_noted_gif(const std::string& name) {
     write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
-    if (shell("pamtogif in.pgm > plain.gif 2>/dev/null") != 0) return false;
+    if (!image_test::have_tool("pamtogif")) return false;
+    if (shell("pamtogif in.pgm > plain.gif 2>/dev/null") != 0) {
+      ADD_FAILURE() << "pamtogif failed";
+      return false;
+    }
     std::string bytes = read_bytes(path("plain.gif"));
     const std::size_t map = (bytes[10] & 0x80) != 0 ? 3u << ((bytes[10] & 7) + 1) : 0;
     bytes.insert(13 + map, std::string("!\xF9\x04\x00\x00\x00\x00\x00", 8));
@@ -136,6 +141,7 @@ TEST_F(QzMcaStdout, EveryFormatOnTheStandardOutputIsExactlyItsFile) {
   const bool gif = image_test::have_tool("pamtogif") &&
                    shell("pamtogif in.pgm > in.gif 2>/dev/null") == 0;
   const bool jpeg = image_test::have_tool("cjpeg") && shell("cjpeg -quality 95 in.pgm > in.jpg") == 0;
+  EXPECT_TRUE(gif && jpeg) << "pamtogif or cjpeg made no picture";
 
   const struct {
     const char* input;

@@ -1,15 +1,16 @@
 // The FITS checker of the tests: files this project writes must satisfy
-// fitsverify, the FITS standard's own verifier, when it is installed.
+// fitsverify, the FITS standard's own verifier.
 #pragma once
 
 #include <cstdlib>
 #include <string>
 
+#include "support/installed_tools.h"
+
 namespace qz_test {
 
-inline bool have_fitsverify() {
-  return std::system("command -v fitsverify >/dev/null 2>&1") == 0;
-}
+// Whether fitsverify is installed; when not, the calling test fails.
+inline bool have_fitsverify() { return test_support::tool_installed("fitsverify"); }
 
 // Whether fitsverify reports the file without errors.
 inline bool passes_fitsverify(const std::string& file) {

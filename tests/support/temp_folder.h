@@ -13,6 +13,11 @@
 
 namespace test_support {
 
+// The round of the tests now running, from 0: --gtest_repeat runs every test
+// again in the same process, where a test must not find what the round
+// before left. Counted by the test programs' main (support/test_main.cc).
+int test_round();
+
 // A new folder named `stem` and six random characters; the program ends
 // when none can be made.
 inline std::string make_temp_folder(const std::string& stem) {

@@ -27,8 +27,15 @@
 #include <vector>
 
 #include "array/fatal.h"
+#include "support/temp_folder.h"
 
 namespace {
+
+int Round = 0;
+
+class RoundCounter : public ::testing::EmptyTestEventListener {
+  void OnTestIterationStart(const ::testing::UnitTest&, int iteration) override { Round = iteration; }
+};
 
 #ifndef KMP_VERSION_MAJOR
 void one_thread_in_forked_child() { omp_set_num_threads(1); }
@@ -100,6 +107,8 @@ void enter_program_folder() {
 
 }  // namespace
 
+int test_support::test_round() { return Round; }
+
 #if defined(__SANITIZE_THREAD__)
 // A report ends the program at once with the sanitizer's status. Otherwise
 // the status would be set only at a normal exit, and a death test's child
@@ -120,6 +129,7 @@ int main(int argc, char** argv) {
   pthread_atfork(nullptr, nullptr, leave_before_the_runtime_in_forked_child);
 #endif
   ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new RoundCounter);
   const int result = RUN_ALL_TESTS();
   remove_program_folder();
   return result;
