@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "array/fatal.h"
+#include "io/fits_cards.h"
 
 namespace {
 
@@ -21,14 +22,10 @@ struct plate_axis_map {
   double step, offset, divisor;
 };
 
-// The first card read as `key` among the cards before END, or null.
+// The first of the cards (`count` of them, or up to END) that the library
+// reads as `key`, or null; writable, as the cards it is found in.
 char* plate_card(char* cards, std::size_t count, const char* key) {
-  for (std::size_t i = 0; i < count; i++) {
-    char* card = cards + i * FITS_CARD;
-    if (is_end_card(card)) break;
-    if (has_value_indicator(card) && upper_keyword(card) == key) return card;
-  }
-  return nullptr;
+  return const_cast<char*>(library_card(cards, count * FITS_CARD, key));
 }
 
 // The card set to value, its comment kept; a whole number without a
@@ -77,27 +74,12 @@ bool has_plate_solution(const char* cards, std::size_t count) {
 
 void plate_section_coordinates(std::string& cards, const std::vector<fits_section_axis>& axes,
                                const std::string& section, const std::string& file) {
-  const std::size_t count = cards.size() / FITS_CARD;
-  if (!has_plate_solution(cards.data(), count)) return;
   plate_axis_map maps[2] = {{1, 0, 1}, {1, 0, 1}};
   for (std::size_t n = 0; n < 2 && n < axes.size(); n++) {
-    double first = static_cast<double>(axes[n].first), length = 0;
-    const double step = static_cast<double>(axes[n].step);
-    // "-*" begins at the axis's last pixel, which is the section's length
-    // only without a step.
-    if (axes[n].first == 0) {
-      const char* naxis = plate_card(&cards[0], count, n == 0 ? "NAXIS1" : "NAXIS2");
-      if (step != -1 || naxis == nullptr || !fits_number(naxis, &length))
-        fatal_exitf(-1, stderr,
-                    "Error: the section [%s] reverses axis %zu in steps on an image with a DSS plate solution "
-                    "(CNPIX, XPIXELSZ), and does not say at which pixel it begins: write the axis's last and "
-                    "first pixels for -*, as [100:1:2] for an axis of 100 pixels ... (%s)\n",
-                    section.c_str(), n + 1, file.c_str());
-      first = length;
-    }
+    const double first = static_cast<double>(axes[n].first), step = static_cast<double>(axes[n].step);
     maps[n] = {step, first - step, 1};
   }
-  const std::string missing = move_plate_grid(&cards[0], count, maps);
+  const std::string missing = move_plate_grid(&cards[0], cards.size() / FITS_CARD, maps);
   if (!missing.empty())
     fatal_exitf(-1, stderr,
                 "Error: the section [%s] moves the pixels of an image whose DSS plate solution has no %s, which "

@@ -18,12 +18,11 @@
 bool has_plate_solution(const char* cards, std::size_t count);
 
 // Sets CNPIXn and the pixel sizes of a section's cards (80 columns each, no
-// END), whose pixel p of axis n is the input's pixel first + step (p - 1) of
-// `axes`[n], so that each keeps the plate offset of the input pixel it came
-// from. Nothing is done for an image without a plate solution. Refuses
-// (status -1), saying what to ask for instead, a section that reverses an
-// axis in steps from "-*", whose first pixel the section does not give, and
-// one of a plate solution that lacks CNPIXn or a pixel size.
+// END) that hold a plate solution, whose pixel p of axis n is the input's
+// pixel first + step (p - 1) of `axes`[n] (each first given: a "-*" axis's
+// resolved to its last pixel), so that each keeps the plate offset of the
+// input pixel it came from. Refuses (status -1), saying what to do instead,
+// a section of a plate solution that lacks CNPIXn or a pixel size.
 void plate_section_coordinates(std::string& cards, const std::vector<fits_section_axis>& axes,
                                const std::string& section, const std::string& file);
 

@@ -154,8 +154,6 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
                 "distortion terms, which the FITS library leaves as they were for other pixels: ask for [%s], read "
                 "the whole image, or cut the section with another tool ... (%s)\n",
                 parts.rows.c_str(), unflipped(rows).c_str(), file.c_str());
-  plate_section_coordinates(cards, axes, parts.rows, file);
-
   // "-*" begins at the axis's last pixel, which is the section's length
   // only without a step: the cards that must follow where the section
   // begins need that length.
@@ -175,6 +173,11 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   // The step of pixel axis i; an axis the section does not name keeps its
   // pixels, as does a world axis past the image's.
   auto step = [&](std::size_t i) { return i <= axes.size() ? static_cast<double>(axes[i - 1].step) : 1.0; };
+
+  if (has_plate_solution(cards.data(), cards.size() / FITS_CARD)) {
+    for (std::size_t i = 1; i <= 2 && i <= axes.size(); i++) first_pixel(i, "a DSS plate solution (CNPIX, XPIXELSZ)");
+    plate_section_coordinates(cards, axes, parts.rows, file);
+  }
 
   // The library moves a description's cards of pixel axis j only where its
   // CRPIXj stands: a CRPIXj left out (0) is moved here, with CDELTj and

@@ -16,9 +16,11 @@
 // terms of every description without a CD matrix (the rows of world axes
 // past the image's too), scales the columns of CD00i00j, and writes the
 // CDELTn the library could not scale, since it left it out; LTVn and LTMi_j
-// follow the section. Refuses (status -1), saying what to ask for instead,
-// a reversed or stepped section of SIP coordinates, and one of IRAF's
-// physical pixels or of a description without CRPIXn that reverses an axis
-// ("-*:2") whose length it does not give. Items past the image's axes the library leaves unread, and so are
-// they here.
+// follow the section, and so do a DSS plate solution's CNPIXn and pixel
+// sizes (io/fits_plate_coordinates.h). Refuses (status -1), saying what to
+// ask for instead, a reversed or stepped section of SIP coordinates, and
+// one of IRAF's physical pixels, of a DSS plate solution or of a
+// description without CRPIXn that reverses an axis ("-*:2") whose length
+// it does not give. Items past the image's axes the library leaves unread,
+// and so are they here.
 void fits_section_coordinates(std::string& cards, const std::string& file);
