@@ -22,7 +22,6 @@ extern "C" {
 #include "io/fits_hdu_walk.h"
 #include "io/fits_io.h"
 #include "io/fits_name_gate.h"
-#include "io/standard_output.h"
 #include "io/tile_compression_check.h"
 
 namespace {
@@ -165,7 +164,7 @@ std::string fits_read_lookup_tables(fitsfile* fptr, const fitsstruct& rec, const
 }
 
 void fits_write_lookup_tables(const fitsstruct& rec, std::FILE* stream, const char* name) {
-  if (rec.lookup_tables.empty() || stream == io_standard_output()) return;
+  if (rec.lookup_tables.empty()) return;
   if (std::fwrite(rec.lookup_tables.data(), 1, rec.lookup_tables.size(), stream) != rec.lookup_tables.size())
     fits_write_failure(name);
 }

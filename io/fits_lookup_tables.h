@@ -26,8 +26,8 @@ void fits_refuse_section_of_lookup_tables(const std::string& cards, const std::s
 // input lacks it too. Moves the file; messages name `file`.
 std::string fits_read_lookup_tables(fitsfile* fptr, const fitsstruct& rec, const std::string& file);
 
-// Writes rec's tables after an image written whole to `stream` (a result on
-// the standard output is an image alone and gets none).
+// Writes rec's tables after an image written whole to `stream`, the
+// standard output's included: its header names them there too.
 void fits_write_lookup_tables(const fitsstruct& rec, std::FILE* stream, const char* name);
 
 // Refuses (status -1) to zoom by `factor` an image whose cards hold a
