@@ -510,6 +510,32 @@ TEST(FitsNameGate, RawArraysAreSizedAgainstTheirFile) {
   EXPECT_EQ(fits_open_input(&fptr, scratch("raw.bin[b60,50]"), READWRITE, &status), READONLY_FILE);
 }
 
+// A raw file tells nothing of its byte order: the type's letter names it,
+// the machine's order standing for none.
+TEST(FitsNameGate, ARawArraysByteOrderIsTheOneItsTypeNames) {
+  constexpr int kColumns = 6, kLines = 4;
+  std::string big, little;
+  for (int k = 0; k < kColumns * kLines; k++) {
+    const int value = 300 * k - 3000;  // both bytes matter, and the sign
+    const auto high = static_cast<char>((value >> 8) & 0xff), low = static_cast<char>(value & 0xff);
+    big += {high, low};
+    little += {low, high};
+  }
+  fits_test::write_bytes(scratch("big.bin"), big);
+  fits_test::write_bytes(scratch("little.bin"), little);
+  const bool machine_is_little = [] {
+    const std::uint16_t one = 1;
+    unsigned char first;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+  }();
+  for (const char* name : {"big.bin[ib6,4]", "little.bin[il6,4]", machine_is_little ? "little.bin[i6,4]" : "big.bin[i6,4]"}) {
+    const image read = read_program(scratch(name));
+    ASSERT_EQ(read.pixels.size(), static_cast<std::size_t>(kColumns * kLines)) << name;
+    for (int k = 0; k < kColumns * kLines; k++) ASSERT_EQ(read.pixels[k], 300.0f * k - 3000.0f) << name << " " << k;
+  }
+}
+
 // A raw array's file that does not open fails the open as a plain name's
 // does, with the system's reason for that file, not for the whole name.
 TEST(FitsNameGate, ARawArrayWhoseFileDoesNotOpenSaysWhy) {
