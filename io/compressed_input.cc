@@ -675,7 +675,10 @@ void read_into_private_copy(input_place& place, const struct stat& info) {
   }
   // Sealed, the copy no longer changes, whoever holds it.
   fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
-  std::FILE* stream = fdopen(copy, "rb");
+  // The writes left the copy's position at its end; every reader after
+  // this one (the look at its first bytes, the checks) starts where the
+  // file does, as on the file itself.
+  std::FILE* stream = lseek(copy, 0, SEEK_SET) == 0 ? fdopen(copy, "rb") : nullptr;
   if (stream == nullptr) fatal_exitf(-1, stderr, "Error: the copy of the file cannot be read ... (%s)\n", name);
   std::fclose(place.stream);
   place.stream = stream;

@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "array/memory_size.h"
 #include "io/write_permission.h"
 #include "tile_table_layouts.h"
+#include "support/installed_tools.h"
 #include "support/qz_mca_program.h"
 
 namespace {
@@ -41,6 +44,199 @@ class SharedInput : public QzMcaProgram {
            (before ? " QZ_REWRITE_BEFORE=1" : "");
   }
 };
+
+// What a run gives: its status, all it printed, and its result.
+struct outcome {
+  int status = 0;
+  std::string printed;
+  FitsImage result;
+};
+
+// The ways a file may be written by another user than its reader. The
+// reader, root in CI, may give files away; a user that is not may make
+// them written by all alone.
+enum class others { none, owner, everyone, primary_group, member_group, access_list };
+
+struct way_of_others {
+  others kind;
+  const char* what;
+};
+
+const way_of_others kWays[] = {
+    {others::owner, "another user's (mode 644)"},
+    {others::everyone, "written by all (mode 666)"},
+    {others::primary_group, "group-written, another user's primary group"},
+    {others::member_group, "group-written, a group listing another user"},
+    {others::access_list, "an access list naming another user"},
+};
+
+// A group that lists a user other than this one as a member, and that is
+// no one's primary group (so that only its list tells); -1 for none.
+gid_t group_listing_another_user() {
+  const struct passwd* self = getpwuid(geteuid());
+  gid_t found = static_cast<gid_t>(-1);
+  setgrent();
+  while (const struct group* entry = getgrent()) {
+    bool another = false;
+    for (char** member = entry->gr_mem; *member != nullptr; member++)
+      another = another || self == nullptr || std::strcmp(*member, self->pw_name) != 0;
+    if (!another || getpwnam(entry->gr_name) != nullptr) continue;
+    found = entry->gr_gid;
+    break;
+  }
+  endgrent();
+  return found;
+}
+
+class SharedCopy : public QzMcaProgram {
+ protected:
+  // The file at `name` made anew with `bytes`, written by its reader alone
+  // or by others in the given way; false when this user cannot make it so.
+  bool lay(const std::string& name, const std::string& bytes, others kind) {
+    const std::string file = path(name);
+    std::remove(file.c_str());
+    fits_test::write_bytes(file, bytes);
+    EXPECT_EQ(chown(file.c_str(), geteuid(), getegid()), 0);
+    EXPECT_EQ(chmod(file.c_str(), 0644), 0);
+    const bool superuser = geteuid() == 0;
+    const struct passwd* nobody = getpwnam("nobody");
+    switch (kind) {
+      case others::none: break;
+      case others::owner:
+        if (!superuser) return false;
+        EXPECT_EQ(chown(file.c_str(), nobody != nullptr ? nobody->pw_uid : 65534, static_cast<gid_t>(-1)), 0);
+        break;
+      case others::everyone: EXPECT_EQ(chmod(file.c_str(), 0666), 0); break;
+      case others::primary_group:
+        if (!superuser || nobody == nullptr) return false;
+        EXPECT_EQ(chown(file.c_str(), static_cast<uid_t>(-1), nobody->pw_gid), 0);
+        EXPECT_EQ(chmod(file.c_str(), 0664), 0);
+        break;
+      case others::member_group: {
+        const gid_t group = group_listing_another_user();
+        if (!superuser || group == static_cast<gid_t>(-1)) return false;
+        EXPECT_EQ(chown(file.c_str(), static_cast<uid_t>(-1), group), 0);
+        EXPECT_EQ(chmod(file.c_str(), 0664), 0);
+        break;
+      }
+      case others::access_list: {
+        // Version 2; the owner, user 1, the owning group, the mask, others.
+        const std::uint32_t list[] = {2, 0x00060001, 0xffffffff, 0x00060002, 1, 0x00040004, 0xffffffff,
+                                      0x00060010, 0xffffffff, 0x00040020, 0xffffffff};
+        if (!superuser || setxattr(file.c_str(), "system.posix_acl_access", list, sizeof list, 0) != 0) return false;
+        break;
+      }
+    }
+    // The way must take: a file still the reader's own would pass unseen.
+    const int descriptor = open(file.c_str(), O_RDONLY);
+    struct stat info;
+    EXPECT_EQ(fstat(descriptor, &info), 0);
+    EXPECT_EQ(io_writable_by_others(descriptor, info), kind != others::none) << name;
+    close(descriptor);
+    return true;
+  }
+
+  outcome run_on(const std::string& name) {
+    std::remove(path("o.fits").c_str());
+    outcome got;
+    got.status = run("-t 1 -i 2 '" + name + "' o.fits");
+    got.printed = output_;
+    got.result = result("o.fits");
+    return got;
+  }
+
+  // The run on a name of `file`, laid with `bytes` in each way others may
+  // write it, against the run on the same bytes in the reader's own file.
+  void expect_read_as_own(const std::string& file, const std::string& bytes, const std::string& name,
+                          const std::string& what) {
+    ASSERT_TRUE(lay(file, bytes, others::none));
+    const outcome own = run_on(name);
+    for (const way_of_others& way : kWays) {
+      if (!lay(file, bytes, way.kind)) {
+        std::printf("%s: %s cannot be made here, and is not checked.\n", what.c_str(), way.what);
+        continue;
+      }
+      const outcome shared = run_on(name);
+      const std::string where = what + ", " + name + ", " + way.what;
+      EXPECT_EQ(shared.status, own.status) << where << ": " << shared.printed;
+      EXPECT_EQ(shared.printed, own.printed) << where;
+      EXPECT_EQ(shared.result.nl, own.result.nl) << where;
+      EXPECT_EQ(shared.result.nc, own.result.nc) << where;
+      EXPECT_TRUE(shared.result.pixels == own.result.pixels) << where;
+      EXPECT_EQ(shared.result.cards, own.result.cards) << where;
+    }
+  }
+};
+
+// The file's bytes, plain or tile-compressed, then packed by a tool or not.
+struct packing {
+  const char* what;
+  int tiles;            // the tiles' algorithm; 0 for a plain image
+  const char* tool;     // the packing program, none for none
+  const char* command;  // standard input to standard output
+  const char* suffix;   // the name's for the tool
+};
+
+const packing kPackings[] = {
+    {"plain", 0, nullptr, nullptr, ""},
+    {"gzip", 0, "gzip", "gzip -9 -c", ".gz"},
+    {"bzip2", 0, "bzip2", "bzip2 -9 -c", ".bz2"},
+    {"compress", 0, "compress", "compress -c", ".Z"},
+    {"Rice tiles", RICE_1, nullptr, nullptr, ""},
+    {"gzip tiles", GZIP_1, nullptr, nullptr, ""},
+    {"HCOMPRESS tiles", HCOMPRESS_1, nullptr, nullptr, ""},
+    {"Rice tiles, gzipped", RICE_1, "gzip", "gzip -9 -c", ".gz"},
+    {"gzip tiles, gzipped", GZIP_1, "gzip", "gzip -9 -c", ".gz"},
+    {"HCOMPRESS tiles, gzipped", HCOMPRESS_1, "gzip", "gzip -9 -c", ".gz"},
+};
+
+// A file that others may write is read as the reader's own file with the
+// same bytes: the same pixels and cards, the same refusals in the same
+// words, whatever its packing and however it is named: whole, by its
+// extension, with a section (read whole where packed), and found as the
+// packed sibling of the plain name.
+TEST_F(SharedCopy, AFileOthersMayWriteReadsAsTheReadersOwn) {
+  std::vector<double> first(kWidth * kHeight), second(kWidth * kHeight);
+  for (std::size_t k = 0; k < first.size(); k++) {
+    first[k] = 100 + static_cast<double>(k * 37 % 200);
+    second[k] = 50 + static_cast<double>(k * 11 % 97);
+  }
+  for (const packing& how : kPackings) {
+    if (how.tool != nullptr && !test_support::tool_installed(how.tool)) continue;
+    if (how.tiles != 0) {
+      fits_test::write_compressed(path("source.fits"), SHORT_IMG, {kWidth, kHeight}, first,
+                                  {how.tiles, 4, SUBTRACTIVE_DITHER_1, {kWidth, 16}});
+    } else {
+      fits_test::Hdu primary, science;
+      primary.naxes = science.naxes = {kWidth, kHeight};
+      primary.stored = first;
+      science.stored = second;
+      science.extname = "SCI";
+      fits_test::write_hdus(path("source.fits"), {primary, science});
+    }
+    if (how.tool != nullptr) {
+      const std::string command = std::string(how.command) + " < '" + path("source.fits") + "' > '" + path("packed") + "'";
+      ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    const std::string bytes = fits_test::read_bytes(path(how.tool != nullptr ? "packed" : "source.fits"));
+    const std::string file = std::string("r.fits") + how.suffix;
+    std::vector<std::string> names = {file, file + (how.tiles != 0 ? "[1]" : "[SCI]"), file + "[3:30,2:20]"};
+    if (*how.suffix != '\0') names.push_back("r.fits");
+    for (const std::string& name : names) expect_read_as_own(file, bytes, name, how.what);
+    std::remove(path(file).c_str());
+  }
+}
+
+// The copy is made a piece at a time: a file of several pieces reads as
+// the reader's own.
+TEST_F(SharedCopy, AFileOfSeveralPiecesReadsAsTheReadersOwn) {
+  FitsImage image(600, 500);
+  for (std::size_t k = 0; k < image.pixels.size(); k++) image.pixels[k] = static_cast<float>(k % 1013);
+  write_fits(path("source.fits"), image);
+  const std::string bytes = fits_test::read_bytes(path("source.fits"));
+  ASSERT_GT(bytes.size(), std::size_t(1) << 20);
+  expect_read_as_own("r.fits", bytes, "r.fits", "a plain file of " + std::to_string(bytes.size()) + " bytes");
+}
 
 // The card of `key` in the first extension's header given another value,
 // in place: the file keeps its layout, byte for byte but for that card.
