@@ -355,7 +355,8 @@ TEST_F(SharedInput, AFileLargerThanTheMemoryLeftIsRefusedOnlyWhenOthersMayWriteI
 
 // Who else may write a file, by its mode, owner, group and access list.
 // Owners and groups are changed only by the superuser; the groups are
-// found in this machine's user database.
+// found in this machine's user database. Any group but the owner's private
+// one counts as others', however few users the database shows in it.
 TEST(WritableByOthers, ModeOwnerGroupAndAccessList) {
   const std::string file = fits_test::scratch("perm.fits");
   fits_test::write_bytes(file, "x");
@@ -400,7 +401,8 @@ TEST(WritableByOthers, ModeOwnerGroupAndAccessList) {
       {"written by others alone", 0602, false, self, own_group, true},
       {"another user's, read-only", 0444, true, 1, own_group, true},
       {"group-written, another user's primary group", 0664, true, self, users_group, true},
-      {"group-written, a group of no one", 0664, true, self, empty_group, false},
+      {"group-written, the owner's own private group", 0664, true, self, own_group, false},
+      {"group-written, a group of no one", 0664, true, self, empty_group, true},
       {"a group of no one, not group-written", 0644, true, self, users_group, false},
   };
   int checked = 0;
@@ -438,6 +440,45 @@ TEST(WritableByOthers, ModeOwnerGroupAndAccessList) {
   }
   std::remove(file.c_str());
   if (!superuser) GTEST_SKIP() << "only the superuser may give a file to another user or group: " << checked << " cases checked";
+}
+
+// A user's private group holds no one else: it is the user's primary
+// group, named after the user, and lists no member but the user. A group
+// that lists another user, one named otherwise, or another primary group
+// may hold others, whoever the user database shows.
+TEST(WritableByOthers, OnlyTheUsersOwnPrivateGroupIsPrivate) {
+  char user_name[] = "ada", other_name[] = "bob", shared_name[] = "optics";
+  struct passwd user {};
+  user.pw_name = user_name;
+  user.pw_uid = 1200;
+  user.pw_gid = 1200;
+  char* nobody[] = {nullptr};
+  char* only_the_user[] = {user_name, nullptr};
+  char* another[] = {other_name, nullptr};
+  char* the_user_and_another[] = {user_name, other_name, nullptr};
+  const struct {
+    const char* what;
+    char* name;
+    gid_t gid;
+    char** members;
+    bool private_group;
+  } cases[] = {
+      {"the user's private group, no member listed", user_name, 1200, nobody, true},
+      {"the user's private group, listing the user", user_name, 1200, only_the_user, true},
+      {"the user's private group, listing another user", user_name, 1200, another, false},
+      {"the user's private group, listing the user and another", user_name, 1200, the_user_and_another, false},
+      {"a group of the user's name that is not its primary", user_name, 1201, nobody, false},
+      {"the user's primary group under another name", shared_name, 1200, nobody, false},
+      {"another user's private group listing no one", other_name, 1300, nobody, false},
+      {"a project group listing the user alone", shared_name, 1400, only_the_user, false},
+  };
+  for (const auto& c : cases) {
+    struct group entry {};
+    entry.gr_name = c.name;
+    entry.gr_gid = c.gid;
+    entry.gr_mem = c.members;
+    EXPECT_EQ(io_group_is_private(entry, user), c.private_group) << c.what;
+  }
 }
 
 }  // namespace
