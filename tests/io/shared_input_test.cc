@@ -171,7 +171,9 @@ class SharedCopy : public QzMcaProgram {
 // The file's bytes, plain or tile-compressed, then packed by a tool or not.
 struct packing {
   const char* what;
-  int tiles;            // the tiles' algorithm; 0 for a plain image
+  int tiles;            // the tiles' algorithm; 0 for a plain image, -1
+                        // for a plain one followed by an extension of 300
+                        // axes, more than the library keeps
   const char* tool;     // the packing program, none for none
   const char* command;  // standard input to standard output
   const char* suffix;   // the name's for the tool
@@ -188,7 +190,22 @@ const packing kPackings[] = {
     {"Rice tiles, gzipped", RICE_1, "gzip", "gzip -9 -c", ".gz"},
     {"gzip tiles, gzipped", GZIP_1, "gzip", "gzip -9 -c", ".gz"},
     {"HCOMPRESS tiles, gzipped", HCOMPRESS_1, "gzip", "gzip -9 -c", ".gz"},
+    {"300 axes", -1, nullptr, nullptr, ""},
+    {"300 axes, gzipped", -1, "gzip", "gzip -9 -c", ".gz"},
 };
+
+// An image extension named SCI of 300 axes of length 1, its byte of data
+// padded.
+std::string extension_of_300_axes() {
+  std::string header = fits_test::card("XTENSION= 'IMAGE   '") + fits_test::card(fits_test::value_card("BITPIX", "8")) +
+                       fits_test::card(fits_test::value_card("NAXIS", "300"));
+  for (int axis = 1; axis <= 300; axis++)
+    header += fits_test::card(fits_test::value_card("NAXIS" + std::to_string(axis), "1"));
+  header += fits_test::card(fits_test::value_card("PCOUNT", "0")) + fits_test::card(fits_test::value_card("GCOUNT", "1")) +
+            fits_test::card("EXTNAME = 'SCI     '") + fits_test::card("END");
+  header.resize((header.size() + 2879) / 2880 * 2880, ' ');
+  return header + std::string(2880, '\0');
+}
 
 // A file that others may write is read as the reader's own file with the
 // same bytes: the same pixels and cards, the same refusals in the same
@@ -203,7 +220,7 @@ TEST_F(SharedCopy, AFileOthersMayWriteReadsAsTheReadersOwn) {
   }
   for (const packing& how : kPackings) {
     if (how.tool != nullptr && !test_support::tool_installed(how.tool)) continue;
-    if (how.tiles != 0) {
+    if (how.tiles > 0) {
       fits_test::write_compressed(path("source.fits"), SHORT_IMG, {kWidth, kHeight}, first,
                                   {how.tiles, 4, SUBTRACTIVE_DITHER_1, {kWidth, 16}});
     } else {
@@ -212,7 +229,12 @@ TEST_F(SharedCopy, AFileOthersMayWriteReadsAsTheReadersOwn) {
       primary.stored = first;
       science.stored = second;
       science.extname = "SCI";
-      fits_test::write_hdus(path("source.fits"), {primary, science});
+      if (how.tiles == 0) {
+        fits_test::write_hdus(path("source.fits"), {primary, science});
+      } else {
+        fits_test::write_hdus(path("source.fits"), {primary});
+        fits_test::write_bytes(path("source.fits"), fits_test::read_bytes(path("source.fits")) + extension_of_300_axes());
+      }
     }
     if (how.tool != nullptr) {
       const std::string command = std::string(how.command) + " < '" + path("source.fits") + "' > '" + path("packed") + "'";
@@ -220,7 +242,7 @@ TEST_F(SharedCopy, AFileOthersMayWriteReadsAsTheReadersOwn) {
     }
     const std::string bytes = fits_test::read_bytes(path(how.tool != nullptr ? "packed" : "source.fits"));
     const std::string file = std::string("r.fits") + how.suffix;
-    std::vector<std::string> names = {file, file + (how.tiles != 0 ? "[1]" : "[SCI]"), file + "[3:30,2:20]"};
+    std::vector<std::string> names = {file, file + (how.tiles > 0 ? "[1]" : "[SCI]"), file + "[3:30,2:20]"};
     if (*how.suffix != '\0') names.push_back("r.fits");
     for (const std::string& name : names) expect_read_as_own(file, bytes, name, how.what);
     std::remove(path(file).c_str());
