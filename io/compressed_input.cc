@@ -636,15 +636,17 @@ constexpr std::size_t kCopyPiece = 1 << 20;
 // checks and the library then read the same bytes, which a rewrite of the
 // file in place while they read (a checked file turned into a crafted one)
 // cannot part. The copy holds the file's bytes as far as its size when it
-// was opened, and is refused when they are more than the machine's memory.
+// was opened, and is refused when they are more than the memory left to
+// the process: the copy is charged as the process's own memory, and past
+// what is left it would end in the out-of-memory killer, not a refusal.
 void read_into_private_copy(input_place& place, const struct stat& info) {
   const char* name = place.path.c_str();
-  const std::uint64_t memory = physical_memory_bytes();
+  const std::uint64_t memory = available_memory_bytes();
   const auto size = static_cast<unsigned long long>(info.st_size);
-  if (memory != 0 && size > memory)
+  if (size > memory)
     fatal_exitf(-1, stderr,
                 "Error: the file may be written by other users, so it is read once into memory, and its %llu MB are "
-                "more than the %llu MB of memory of this machine: copy it to a file of your own and read that ... "
+                "more than the %llu MB of memory available: copy it to a file of your own and read that ... "
                 "(%s)\n",
                 size >> 20, static_cast<unsigned long long>(memory >> 20), name);
   const int copy = memfd_create("qz_mca input", MFD_CLOEXEC | MFD_ALLOW_SEALING);
@@ -675,7 +677,10 @@ void read_into_private_copy(input_place& place, const struct stat& info) {
   }
   // Sealed, the copy no longer changes, whoever holds it.
   fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
-  std::FILE* stream = fdopen(copy, "rb");
+  // The writes left the copy's position at its end; every reader after
+  // this one (the look at its first bytes, the checks) starts where the
+  // file does, as on the file itself.
+  std::FILE* stream = lseek(copy, 0, SEEK_SET) == 0 ? fdopen(copy, "rb") : nullptr;
   if (stream == nullptr) fatal_exitf(-1, stderr, "Error: the copy of the file cannot be read ... (%s)\n", name);
   std::fclose(place.stream);
   place.stream = stream;

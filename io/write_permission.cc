@@ -18,7 +18,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "io/image_file.h"
@@ -124,34 +123,32 @@ std::string io_output_refusal(const char* typed, const std::string& file) {
   return place == file ? io_open_failure(typed, file, error) : refused(named, error, "");
 }
 
+bool io_group_is_private(const struct group& group, const struct passwd& user) {
+  if (group.gr_gid != user.pw_gid || group.gr_name == nullptr || user.pw_name == nullptr ||
+      std::strcmp(group.gr_name, user.pw_name) != 0)
+    return false;
+  for (char** member = group.gr_mem; member != nullptr && *member != nullptr; member++)
+    if (std::strcmp(*member, user.pw_name) != 0) return false;
+  return true;
+}
+
 namespace {
 
-// Whether the group holds a user other than `self`: a member named in the
-// group file, or a user whose primary group it is.
-bool group_holds_another_user(gid_t group, uid_t self) {
-  // The group and user databases are walked through calls that keep one
-  // cursor for the process.
-  static std::mutex lock;
-  std::lock_guard<std::mutex> held(lock);
-  if (const struct group* entry = getgrgid(group)) {
-    // Copied: getpwnam may reuse the group's storage.
-    std::vector<std::string> members;
-    for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; member++) members.push_back(*member);
-    for (const std::string& member : members) {
-      const struct passwd* user = getpwnam(member.c_str());
-      // A member no user answers to may be one on another host's list.
-      if (user == nullptr || user->pw_uid != self) return true;
-    }
-  }
-  bool another = false;
-  setpwent();
-  while (const struct passwd* user = getpwent())
-    if (user->pw_gid == group && user->pw_uid != self) {
-      another = true;
-      break;
-    }
-  endpwent();
-  return another;
+// Whether `group` is the private group of the user `self`. Looked up by
+// number alone: a directory service need not list its users, so no walk
+// of them could show that no one else has the group.
+bool group_is_private_to(gid_t group, uid_t self) {
+  std::vector<char> user_text(16384), group_text(16384);
+  struct passwd user;
+  struct passwd* user_found = nullptr;
+  struct group entry;
+  struct group* group_found = nullptr;
+  while (getpwuid_r(self, &user, user_text.data(), user_text.size(), &user_found) == ERANGE)
+    user_text.resize(user_text.size() * 2);
+  if (user_found == nullptr) return false;
+  while (getgrgid_r(group, &entry, group_text.data(), group_text.size(), &group_found) == ERANGE)
+    group_text.resize(group_text.size() * 2);
+  return group_found != nullptr && io_group_is_private(entry, user);
 }
 
 }  // namespace
@@ -164,5 +161,5 @@ bool io_writable_by_others(int descriptor, const struct stat& info) {
   // With an access list, the group bits are its mask: a user or a group it
   // names may write.
   if (fgetxattr(descriptor, "system.posix_acl_access", nullptr, 0) >= 0) return true;
-  return group_holds_another_user(info.st_gid, self);
+  return !group_is_private_to(info.st_gid, self);
 }

@@ -5,6 +5,8 @@
 // sticky bit and the inode flags (append-only, immutable) let it be.
 #pragma once
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -34,8 +36,13 @@ std::string io_output_refusal(const char* typed, const std::string& file);
 // Whether a user other than this process's may write the file open on
 // `descriptor` (`info` is its fstat): its owner, where that is someone else;
 // anyone, where others may write it; a member of its group, where the group
-// may write it and holds another user (as a member, or as some user's
-// primary group: a user's private group holds no one else); a user or group
-// named by an access list, where the group bits allow it. The superuser
-// counts as no other user: it may change the process itself.
+// may write it and is not the user's own private group (any other group may
+// hold another user, through a directory service that lists no one); a user
+// or group named by an access list, where the group bits allow it. The
+// superuser counts as no other user: it may change the process itself.
 bool io_writable_by_others(int descriptor, const struct stat& info);
+
+// Whether `group` is the private group of `user`, which holds no one else:
+// the user's primary group, named after the user, listing no member but the
+// user.
+bool io_group_is_private(const struct group& group, const struct passwd& user);

@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "array/memory_size.h"
 #include "io/write_permission.h"
 #include "tile_table_layouts.h"
+#include "support/installed_tools.h"
 #include "support/qz_mca_program.h"
 
 namespace {
@@ -41,6 +44,221 @@ class SharedInput : public QzMcaProgram {
            (before ? " QZ_REWRITE_BEFORE=1" : "");
   }
 };
+
+// What a run gives: its status, all it printed, and its result.
+struct outcome {
+  int status = 0;
+  std::string printed;
+  FitsImage result;
+};
+
+// The ways a file may be written by another user than its reader. The
+// reader, root in CI, may give files away; a user that is not may make
+// them written by all alone.
+enum class others { none, owner, everyone, primary_group, member_group, access_list };
+
+struct way_of_others {
+  others kind;
+  const char* what;
+};
+
+const way_of_others kWays[] = {
+    {others::owner, "another user's (mode 644)"},
+    {others::everyone, "written by all (mode 666)"},
+    {others::primary_group, "group-written, another user's primary group"},
+    {others::member_group, "group-written, a group listing another user"},
+    {others::access_list, "an access list naming another user"},
+};
+
+// A group that lists a user other than this one as a member, and that is
+// no one's primary group (so that only its list tells); -1 for none.
+gid_t group_listing_another_user() {
+  const struct passwd* self = getpwuid(geteuid());
+  gid_t found = static_cast<gid_t>(-1);
+  setgrent();
+  while (const struct group* entry = getgrent()) {
+    bool another = false;
+    for (char** member = entry->gr_mem; *member != nullptr; member++)
+      another = another || self == nullptr || std::strcmp(*member, self->pw_name) != 0;
+    if (!another || getpwnam(entry->gr_name) != nullptr) continue;
+    found = entry->gr_gid;
+    break;
+  }
+  endgrent();
+  return found;
+}
+
+class SharedCopy : public QzMcaProgram {
+ protected:
+  // The file at `name` made anew with `bytes`, written by its reader alone
+  // or by others in the given way; false when this user cannot make it so.
+  bool lay(const std::string& name, const std::string& bytes, others kind) {
+    const std::string file = path(name);
+    std::remove(file.c_str());
+    fits_test::write_bytes(file, bytes);
+    EXPECT_EQ(chown(file.c_str(), geteuid(), getegid()), 0);
+    EXPECT_EQ(chmod(file.c_str(), 0644), 0);
+    const bool superuser = geteuid() == 0;
+    const struct passwd* nobody = getpwnam("nobody");
+    switch (kind) {
+      case others::none: break;
+      case others::owner:
+        if (!superuser) return false;
+        EXPECT_EQ(chown(file.c_str(), nobody != nullptr ? nobody->pw_uid : 65534, static_cast<gid_t>(-1)), 0);
+        break;
+      case others::everyone: EXPECT_EQ(chmod(file.c_str(), 0666), 0); break;
+      case others::primary_group:
+        if (!superuser || nobody == nullptr) return false;
+        EXPECT_EQ(chown(file.c_str(), static_cast<uid_t>(-1), nobody->pw_gid), 0);
+        EXPECT_EQ(chmod(file.c_str(), 0664), 0);
+        break;
+      case others::member_group: {
+        const gid_t group = group_listing_another_user();
+        if (!superuser || group == static_cast<gid_t>(-1)) return false;
+        EXPECT_EQ(chown(file.c_str(), static_cast<uid_t>(-1), group), 0);
+        EXPECT_EQ(chmod(file.c_str(), 0664), 0);
+        break;
+      }
+      case others::access_list: {
+        // Version 2; the owner, user 1, the owning group, the mask, others.
+        const std::uint32_t list[] = {2, 0x00060001, 0xffffffff, 0x00060002, 1, 0x00040004, 0xffffffff,
+                                      0x00060010, 0xffffffff, 0x00040020, 0xffffffff};
+        if (!superuser || setxattr(file.c_str(), "system.posix_acl_access", list, sizeof list, 0) != 0) return false;
+        break;
+      }
+    }
+    // The way must take: a file still the reader's own would pass unseen.
+    const int descriptor = open(file.c_str(), O_RDONLY);
+    struct stat info;
+    EXPECT_EQ(fstat(descriptor, &info), 0);
+    EXPECT_EQ(io_writable_by_others(descriptor, info), kind != others::none) << name;
+    close(descriptor);
+    return true;
+  }
+
+  outcome run_on(const std::string& name) {
+    std::remove(path("o.fits").c_str());
+    outcome got;
+    got.status = run("-t 1 -i 2 '" + name + "' o.fits");
+    got.printed = output_;
+    got.result = result("o.fits");
+    return got;
+  }
+
+  // The run on a name of `file`, laid with `bytes` in each way others may
+  // write it, against the run on the same bytes in the reader's own file.
+  void expect_read_as_own(const std::string& file, const std::string& bytes, const std::string& name,
+                          const std::string& what) {
+    ASSERT_TRUE(lay(file, bytes, others::none));
+    const outcome own = run_on(name);
+    for (const way_of_others& way : kWays) {
+      if (!lay(file, bytes, way.kind)) {
+        std::printf("%s: %s cannot be made here, and is not checked.\n", what.c_str(), way.what);
+        continue;
+      }
+      const outcome shared = run_on(name);
+      const std::string where = what + ", " + name + ", " + way.what;
+      EXPECT_EQ(shared.status, own.status) << where << ": " << shared.printed;
+      EXPECT_EQ(shared.printed, own.printed) << where;
+      EXPECT_EQ(shared.result.nl, own.result.nl) << where;
+      EXPECT_EQ(shared.result.nc, own.result.nc) << where;
+      EXPECT_TRUE(shared.result.pixels == own.result.pixels) << where;
+      EXPECT_EQ(shared.result.cards, own.result.cards) << where;
+    }
+  }
+};
+
+// The file's bytes, plain or tile-compressed, then packed by a tool or not.
+struct packing {
+  const char* what;
+  int tiles;            // the tiles' algorithm; 0 for a plain image, -1
+                        // for a plain one followed by an extension of 300
+                        // axes, more than the library keeps
+  const char* tool;     // the packing program, none for none
+  const char* command;  // standard input to standard output
+  const char* suffix;   // the name's for the tool
+};
+
+const packing kPackings[] = {
+    {"plain", 0, nullptr, nullptr, ""},
+    {"gzip", 0, "gzip", "gzip -9 -c", ".gz"},
+    {"bzip2", 0, "bzip2", "bzip2 -9 -c", ".bz2"},
+    {"compress", 0, "compress", "compress -c", ".Z"},
+    {"Rice tiles", RICE_1, nullptr, nullptr, ""},
+    {"gzip tiles", GZIP_1, nullptr, nullptr, ""},
+    {"HCOMPRESS tiles", HCOMPRESS_1, nullptr, nullptr, ""},
+    {"Rice tiles, gzipped", RICE_1, "gzip", "gzip -9 -c", ".gz"},
+    {"gzip tiles, gzipped", GZIP_1, "gzip", "gzip -9 -c", ".gz"},
+    {"HCOMPRESS tiles, gzipped", HCOMPRESS_1, "gzip", "gzip -9 -c", ".gz"},
+    {"300 axes", -1, nullptr, nullptr, ""},
+    {"300 axes, gzipped", -1, "gzip", "gzip -9 -c", ".gz"},
+};
+
+// An image extension named SCI of 300 axes of length 1, its byte of data
+// padded.
+std::string extension_of_300_axes() {
+  std::string header = fits_test::card("XTENSION= 'IMAGE   '") + fits_test::card(fits_test::value_card("BITPIX", "8")) +
+                       fits_test::card(fits_test::value_card("NAXIS", "300"));
+  for (int axis = 1; axis <= 300; axis++)
+    header += fits_test::card(fits_test::value_card("NAXIS" + std::to_string(axis), "1"));
+  header += fits_test::card(fits_test::value_card("PCOUNT", "0")) + fits_test::card(fits_test::value_card("GCOUNT", "1")) +
+            fits_test::card("EXTNAME = 'SCI     '") + fits_test::card("END");
+  header.resize((header.size() + 2879) / 2880 * 2880, ' ');
+  return header + std::string(2880, '\0');
+}
+
+// A file that others may write is read as the reader's own file with the
+// same bytes: the same pixels and cards, the same refusals in the same
+// words, whatever its packing and however it is named: whole, by its
+// extension, with a section (read whole where packed), and found as the
+// packed sibling of the plain name.
+TEST_F(SharedCopy, AFileOthersMayWriteReadsAsTheReadersOwn) {
+  std::vector<double> first(kWidth * kHeight), second(kWidth * kHeight);
+  for (std::size_t k = 0; k < first.size(); k++) {
+    first[k] = 100 + static_cast<double>(k * 37 % 200);
+    second[k] = 50 + static_cast<double>(k * 11 % 97);
+  }
+  for (const packing& how : kPackings) {
+    if (how.tool != nullptr && !test_support::tool_installed(how.tool)) continue;
+    if (how.tiles > 0) {
+      fits_test::write_compressed(path("source.fits"), SHORT_IMG, {kWidth, kHeight}, first,
+                                  {how.tiles, 4, SUBTRACTIVE_DITHER_1, {kWidth, 16}});
+    } else {
+      fits_test::Hdu primary, science;
+      primary.naxes = science.naxes = {kWidth, kHeight};
+      primary.stored = first;
+      science.stored = second;
+      science.extname = "SCI";
+      if (how.tiles == 0) {
+        fits_test::write_hdus(path("source.fits"), {primary, science});
+      } else {
+        fits_test::write_hdus(path("source.fits"), {primary});
+        fits_test::write_bytes(path("source.fits"), fits_test::read_bytes(path("source.fits")) + extension_of_300_axes());
+      }
+    }
+    if (how.tool != nullptr) {
+      const std::string command = std::string(how.command) + " < '" + path("source.fits") + "' > '" + path("packed") + "'";
+      ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    const std::string bytes = fits_test::read_bytes(path(how.tool != nullptr ? "packed" : "source.fits"));
+    const std::string file = std::string("r.fits") + how.suffix;
+    std::vector<std::string> names = {file, file + (how.tiles > 0 ? "[1]" : "[SCI]"), file + "[3:30,2:20]"};
+    if (*how.suffix != '\0') names.push_back("r.fits");
+    for (const std::string& name : names) expect_read_as_own(file, bytes, name, how.what);
+    std::remove(path(file).c_str());
+  }
+}
+
+// The copy is made a piece at a time: a file of several pieces reads as
+// the reader's own.
+TEST_F(SharedCopy, AFileOfSeveralPiecesReadsAsTheReadersOwn) {
+  FitsImage image(600, 500);
+  for (std::size_t k = 0; k < image.pixels.size(); k++) image.pixels[k] = static_cast<float>(k % 1013);
+  write_fits(path("source.fits"), image);
+  const std::string bytes = fits_test::read_bytes(path("source.fits"));
+  ASSERT_GT(bytes.size(), std::size_t(1) << 20);
+  expect_read_as_own("r.fits", bytes, "r.fits", "a plain file of " + std::to_string(bytes.size()) + " bytes");
+}
 
 // The card of `key` in the first extension's header given another value,
 // in place: the file keeps its layout, byte for byte but for that card.
@@ -120,32 +338,47 @@ TEST_F(SharedInput, ARewriteWhileReadIsReadAsCheckedOrRefused) {
 }
 
 // The copy costs what the file holds: a file that others may write and that
-// is larger than the machine's memory (sparse, past a small image) is
+// is larger than the memory left to the run (sparse, past a small image) is
 // refused before any of it is copied; the same file written by its owner
-// alone is read in place, its image alone.
-TEST_F(SharedInput, AFileLargerThanTheMemoryIsRefusedOnlyWhenOthersMayWriteIt) {
+// alone is read in place, its image alone. Left is the least of what the
+// machine has available and what the process's limits leave.
+TEST_F(SharedInput, AFileLargerThanTheMemoryLeftIsRefusedOnlyWhenOthersMayWriteIt) {
   const std::uint64_t memory = physical_memory_bytes();
   ASSERT_GT(memory, 0u);
   FitsImage image(16, 16);
   for (int k = 0; k < 256; k++) image.pixels[k] = static_cast<float>(k % 7);
   write_fits(path("big.fits"), image);
-  ASSERT_EQ(truncate(path("big.fits").c_str(), static_cast<off_t>(memory + (std::uint64_t(1) << 30))), 0);
-  ASSERT_EQ(chmod(path("big.fits").c_str(), 0644), 0);
-  EXPECT_EQ(run("-t 1 -i 2 big.fits o.fits"), 0) << output_;
-  ASSERT_EQ(chmod(path("big.fits").c_str(), 0646), 0);
-  std::remove(path("o.fits").c_str());
-  EXPECT_EQ(run("-t 1 -i 2 big.fits o2.fits"), 255);
-  EXPECT_TRUE(printed("may be written by other users, so it is read once into memory, and its " +
-                      std::to_string((memory + (std::uint64_t(1) << 30)) >> 20) + " MB are more than the " +
-                      std::to_string(memory >> 20) + " MB of memory of this machine: copy it to a file of your "
-                      "own and read that ... (big.fits)"))
-      << output_;
-  EXPECT_FALSE(exists("o2.fits"));
+  const std::string message = "may be written by other users, so it is read once into memory, and its ";
+  const std::string remedy = " MB of memory available: copy it to a file of your own and read that ... (big.fits)";
+  // Past the machine's memory, and past an address space of 1 GB (the
+  // sanitizers' shadow memory needs terabytes of it).
+  struct {
+    std::uint64_t size;
+    std::string limit;
+  } cases[] = {{memory + (std::uint64_t(1) << 30), ""},
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+               {std::uint64_t(3) << 29, "prlimit --as=" + std::to_string(std::uint64_t(1) << 30)},
+#endif
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(truncate(path("big.fits").c_str(), static_cast<off_t>(c.size)), 0);
+    ASSERT_EQ(chmod(path("big.fits").c_str(), 0644), 0);
+    std::remove(path("o.fits").c_str());
+    EXPECT_EQ(run("-t 1 -i 2 big.fits o.fits", c.limit), 0) << c.limit << ": " << output_;
+    EXPECT_TRUE(exists("o.fits")) << c.limit;
+    ASSERT_EQ(chmod(path("big.fits").c_str(), 0646), 0);
+    std::remove(path("o2.fits").c_str());
+    EXPECT_EQ(run("-t 1 -i 2 big.fits o2.fits", c.limit), 255) << c.limit;
+    EXPECT_TRUE(printed(message + std::to_string(c.size >> 20) + " MB are more than the ")) << output_;
+    EXPECT_TRUE(printed(remedy)) << output_;
+    EXPECT_FALSE(exists("o2.fits")) << c.limit;
+  }
 }
 
 // Who else may write a file, by its mode, owner, group and access list.
 // Owners and groups are changed only by the superuser; the groups are
-// found in this machine's user database.
+// found in this machine's user database. Any group but the owner's private
+// one counts as others', however few users the database shows in it.
 TEST(WritableByOthers, ModeOwnerGroupAndAccessList) {
   const std::string file = fits_test::scratch("perm.fits");
   fits_test::write_bytes(file, "x");
@@ -190,7 +423,8 @@ TEST(WritableByOthers, ModeOwnerGroupAndAccessList) {
       {"written by others alone", 0602, false, self, own_group, true},
       {"another user's, read-only", 0444, true, 1, own_group, true},
       {"group-written, another user's primary group", 0664, true, self, users_group, true},
-      {"group-written, a group of no one", 0664, true, self, empty_group, false},
+      {"group-written, the owner's own private group", 0664, true, self, own_group, false},
+      {"group-written, a group of no one", 0664, true, self, empty_group, true},
       {"a group of no one, not group-written", 0644, true, self, users_group, false},
   };
   int checked = 0;
@@ -228,6 +462,45 @@ TEST(WritableByOthers, ModeOwnerGroupAndAccessList) {
   }
   std::remove(file.c_str());
   if (!superuser) GTEST_SKIP() << "only the superuser may give a file to another user or group: " << checked << " cases checked";
+}
+
+// A user's private group holds no one else: it is the user's primary
+// group, named after the user, and lists no member but the user. A group
+// that lists another user, one named otherwise, or another primary group
+// may hold others, whoever the user database shows.
+TEST(WritableByOthers, OnlyTheUsersOwnPrivateGroupIsPrivate) {
+  char user_name[] = "ada", other_name[] = "bob", shared_name[] = "optics";
+  struct passwd user {};
+  user.pw_name = user_name;
+  user.pw_uid = 1200;
+  user.pw_gid = 1200;
+  char* nobody[] = {nullptr};
+  char* only_the_user[] = {user_name, nullptr};
+  char* another[] = {other_name, nullptr};
+  char* the_user_and_another[] = {user_name, other_name, nullptr};
+  const struct {
+    const char* what;
+    char* name;
+    gid_t gid;
+    char** members;
+    bool private_group;
+  } cases[] = {
+      {"the user's private group, no member listed", user_name, 1200, nobody, true},
+      {"the user's private group, listing the user", user_name, 1200, only_the_user, true},
+      {"the user's private group, listing another user", user_name, 1200, another, false},
+      {"the user's private group, listing the user and another", user_name, 1200, the_user_and_another, false},
+      {"a group of the user's name that is not its primary", user_name, 1201, nobody, false},
+      {"the user's primary group under another name", shared_name, 1200, nobody, false},
+      {"another user's private group listing no one", other_name, 1300, nobody, false},
+      {"a project group listing the user alone", shared_name, 1400, only_the_user, false},
+  };
+  for (const auto& c : cases) {
+    struct group entry {};
+    entry.gr_name = c.name;
+    entry.gr_gid = c.gid;
+    entry.gr_mem = c.members;
+    EXPECT_EQ(io_group_is_private(entry, user), c.private_group) << c.what;
+  }
 }
 
 }  // namespace
