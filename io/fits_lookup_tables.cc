@@ -43,13 +43,28 @@ std::string axis_after(const std::string& key, const char* stem) {
   return key.substr(n);
 }
 
-// The cards with a value before END, each once with its keyword.
+// Whether a card's keyword may be one the scan wants: all begin with one
+// of the stems' first two letters (CP, CQ, DP, D2, ...). Read off the raw
+// bytes, it spares the many cards of a header that name no table the
+// string of their keyword.
+bool may_name_table(const char* card) {
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  const char first = upper(card[0]), second = upper(card[1]);
+  auto begins = [&](const char* stem) { return stem[0] == first && stem[1] == second; };
+  if (begins(kOldDetectorTable)) return true;
+  for (const distortion_kind& kind : kKinds)
+    if (begins(kind.function) || begins(kind.record)) return true;
+  return false;
+}
+
+// The cards with a value before END that may name a table, each once with
+// its keyword.
 std::vector<std::pair<std::string, const char*>> valued_cards(const char* cards, std::size_t count) {
   std::vector<std::pair<std::string, const char*>> valued;
   for (std::size_t i = 0; cards != nullptr && i < count; i++) {
     const char* card = cards + i * FITS_CARD;
     if (is_end_card(card)) break;
-    if (has_value_indicator(card)) valued.emplace_back(upper_keyword(card), card);
+    if (may_name_table(card) && has_value_indicator(card)) valued.emplace_back(upper_keyword(card), card);
   }
   return valued;
 }
