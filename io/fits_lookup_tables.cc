@@ -185,20 +185,16 @@ std::string fits_read_lookup_tables(fitsfile* fptr, const fitsstruct& rec, const
   };
   int last_hdu = 0;
   const hdu_walk_end end = fits_walk_hdus(fptr, take, &last_hdu);
-  for (std::size_t k = 0; k < named.size(); k++) {
-    if (found[k]) continue;
-    if (end == hdu_walk_end::cut)
+  // A whole file without a table (an image copied out of its file with its
+  // cards, as HST's [SCI,n] often are) gives results that lack it as the
+  // input does, their cards as the input's were; only a file cut short
+  // before it is refused.
+  for (std::size_t k = 0; k < named.size(); k++)
+    if (!found[k] && end == hdu_walk_end::cut)
       fatal_exitf(-1, stderr,
                   "Error: the file is cut short inside HDU [%d], before the distortion table [%s] that the image's "
                   "cards name (%s): fetch or copy the whole file again ... (%s)\n",
                   last_hdu, named[k].selector.c_str(), named[k].cards.c_str(), file.c_str());
-    // The results would name a table they do not carry, and no reader
-    // could build their coordinates, nor the input's.
-    fatal_exitf(-1, stderr,
-                "Error: the image's cards (%s) name the distortion table [%s], which the file does not hold: read "
-                "the image from the file that holds its tables, or remove those cards from its header ... (%s)\n",
-                named[k].cards.c_str(), named[k].selector.c_str(), file.c_str());
-  }
   return tables;
 }
 

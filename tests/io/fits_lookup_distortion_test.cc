@@ -349,7 +349,9 @@ bool bring_in(const Way& way, const std::string& folder, const std::string& stem
 // in, and writes nothing: the library reads no header cut short, nor past a
 // file in memory, and no result names a table it does not carry. A file
 // whose last table lacks only its final padding reads, its results padded;
-// one that ends whole without a table its image names is refused.
+// one that ends whole without a table its image names reads too, its
+// results without the table as the input is (an image copied out of its
+// file with its cards).
 TEST_F(LookupDistortion, AFileCutShortIsRefusedHoweverItComesInAndOneLackingOnlyTheFinalPaddingReads) {
   const std::string input = fits_test::read_bytes(kInput);
   // WCSDVARR,2, the last HDU, and WCSDVARR,1 before it: 5 x 4 floats each.
@@ -374,9 +376,7 @@ TEST_F(LookupDistortion, AFileCutShortIsRefusedHoweverItComesInAndOneLackingOnly
       {"inside the padding of the table before it", before.data + table_bytes + 100,
        "the file is cut short inside HDU [5], before the distortion table [WCSDVARR,2]"},
       {"where the last table's data end, its padding missing", last.data + table_bytes, ""},
-      {"whole, before the last table", last.head,
-       "the image's cards (CPDIS2 and DP2) name the distortion table [WCSDVARR,2], which the file does not hold: read "
-       "the image from the file that holds its tables, or remove those cards from its header ... ("},
+      {"whole, before the last table", last.head, ""},
   };
   for (const Case& c : cases)
     for (const Way& way : kWays) {
@@ -394,13 +394,16 @@ TEST_F(LookupDistortion, AFileCutShortIsRefusedHoweverItComesInAndOneLackingOnly
       }
       EXPECT_EQ(status, 0) << what << output_;
       if (status != 0) continue;
+      const bool last_table_held = c.size > last.head;
       for (const char* result : kResults) {
-        EXPECT_EQ(hdu_count(path(result)), 5) << what << " " << result;
+        EXPECT_EQ(hdu_count(path(result)), last_table_held ? 5 : 4) << what << " " << result;
         // The input's own padding is zeros, as the results' is.
-        for (const Plane& plane : kPlanes)
+        for (const Plane& plane : kPlanes) {
+          const bool held = last_table_held || std::string(plane.extname) != "WCSDVARR" || plane.version != 2;
           EXPECT_TRUE(hdu_bytes(path(result), plane.extname, plane.version) ==
-                      hdu_bytes(kInput, plane.extname, plane.version))
+                      (held ? hdu_bytes(kInput, plane.extname, plane.version) : std::string()))
               << what << " " << result << ": " << plane.extname << "," << plane.version;
+        }
         if (qz_test::have_fitsverify()) {
           EXPECT_TRUE(qz_test::passes_fitsverify(path(result))) << what << " " << result;
         }
