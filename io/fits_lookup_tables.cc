@@ -3,11 +3,6 @@
 // would no longer describe, refused.
 #include "io/fits_lookup_tables.h"
 
-// ffgbyt, the bytes as stored; this header of the library declares no C linkage.
-extern "C" {
-#include <fitsio2.h>
-}
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -48,13 +43,28 @@ std::string axis_after(const std::string& key, const char* stem) {
   return key.substr(n);
 }
 
-// The cards with a value before END, each once with its keyword.
+// Whether a card's keyword may be one the scan wants: all begin with one
+// of the stems' first two letters (CP, CQ, DP, D2, ...). Read off the raw
+// bytes, it spares the many cards of a header that name no table the
+// string of their keyword.
+bool may_name_table(const char* card) {
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  const char first = upper(card[0]), second = upper(card[1]);
+  auto begins = [&](const char* stem) { return stem[0] == first && stem[1] == second; };
+  if (begins(kOldDetectorTable)) return true;
+  for (const distortion_kind& kind : kKinds)
+    if (begins(kind.function) || begins(kind.record)) return true;
+  return false;
+}
+
+// The cards with a value before END that may name a table, each once with
+// its keyword.
 std::vector<std::pair<std::string, const char*>> valued_cards(const char* cards, std::size_t count) {
   std::vector<std::pair<std::string, const char*>> valued;
   for (std::size_t i = 0; cards != nullptr && i < count; i++) {
     const char* card = cards + i * FITS_CARD;
     if (is_end_card(card)) break;
-    if (has_value_indicator(card)) valued.emplace_back(upper_keyword(card), card);
+    if (may_name_table(card) && has_value_indicator(card)) valued.emplace_back(upper_keyword(card), card);
   }
   return valued;
 }
@@ -86,10 +96,16 @@ bool record_version(const char* card, int* version) {
   return true;
 }
 
-// The tables the cards name: "WCSDVARR,2" for CPDIS1 with DP1 = 'EXTVER:
-// 2'. A record counts only beside its function's card, as a reader of the
-// distortion takes it.
-std::vector<std::string> named_tables(const char* cards, std::size_t count) {
+// A table the cards name: its selector ("WCSDVARR,2" for CPDIS1 with DP1 =
+// 'EXTVER: 2') and the cards that name it ("CPDIS1 and DP1"), for messages.
+struct named_table {
+  std::string selector;
+  std::string cards;
+};
+
+// The tables the cards name. A record counts only beside its function's
+// card, as a reader of the distortion takes it.
+std::vector<named_table> named_tables(const char* cards, std::size_t count) {
   const auto valued = valued_cards(cards, count);
   std::set<std::string> functions;  // stem + axis
   bool old_detector_table = false;
@@ -98,17 +114,17 @@ std::vector<std::string> named_tables(const char* cards, std::size_t count) {
     for (const distortion_kind& kind : kKinds)
       if (!axis_after(key, kind.function).empty()) functions.insert(key);
   }
-  std::vector<std::string> tables;
+  std::vector<named_table> tables;
   bool detector_table_named = false;
   for (const auto& [key, card] : valued)
     for (const distortion_kind& kind : kKinds) {
       const std::string axis = axis_after(key, kind.record);
       int version = 0;
       if (axis.empty() || !functions.count(kind.function + axis) || !record_version(card, &version)) continue;
-      tables.push_back(std::string(kind.table) + "," + std::to_string(version));
+      tables.push_back({std::string(kind.table) + "," + std::to_string(version), kind.function + axis + " and " + key});
       detector_table_named |= std::strcmp(kind.table, "D2IMARR") == 0;
     }
-  if (old_detector_table && !detector_table_named) tables.push_back("D2IMARR,1");
+  if (old_detector_table && !detector_table_named) tables.push_back({"D2IMARR,1", kOldDetectorTable});
   return tables;
 }
 
@@ -126,40 +142,59 @@ void fits_refuse_section_of_lookup_tables(const std::string& cards, const std::s
 }
 
 std::string fits_read_lookup_tables(fitsfile* fptr, const fitsstruct& rec, const std::string& file) {
-  const std::vector<std::string> named =
+  const std::vector<named_table> named =
       named_tables(rec.fitshead, static_cast<std::size_t>(rec.fitsheadsize / FITS_CARD));
   if (named.empty()) return "";
-  // The library parses every header it passes on its way to the tables.
-  fits_check_compressed_hdus_through(fptr, INT_MAX);
-  std::set<int> hdus;  // in the file's order, each once
-  // The library's messages of a search that found nothing are dropped with
-  // it, lest a later report of its errors show them.
-  ffpmrk();
-  for (const std::string& table : named) {
-    if (fits_move_to_selected(fptr, fits_hdu_selector(table), file) != 0) continue;
-    int hdu = 0;
-    ffghdn(fptr, &hdu);
-    hdus.insert(hdu);
-  }
-  ffcmrk();
-  std::string tables;
-  for (int hdu : hdus) {
-    int status = 0;
-    LONGLONG head_start = 0, data_start = 0, data_end = 0;
-    if (ffmahd(fptr, hdu, nullptr, &status) == 0) fits_check_data_held(fptr, file.c_str());
-    // The padding of the file's last HDU may be missing: it is written.
+  std::vector<hdu_selector> selectors;
+  for (const named_table& table : named) selectors.push_back(fits_hdu_selector(table.selector));
+  // Found on the file's own bytes: the library would walk into a header cut
+  // short, and read past a file in memory, as it looked for a table there.
+  // The walk checks the HDUs it passes as the library's open checks those
+  // before the image.
+  std::vector<bool> found(named.size(), false);
+  std::size_t missing = named.size();
+  std::string tables;  // in the file's order, each once
+  auto take = [&](const walked_hdu& hdu) {
+    std::size_t first = named.size();
+    for (std::size_t k = 0; k < named.size(); k++)
+      if (!found[k] && selectors[k].selects(hdu.hdu, hdu.cards->data(), hdu.cards->size(), file)) {
+        found[k] = true;
+        missing--;
+        first = std::min(first, k);
+      }
+    if (first == named.size()) return false;
+    const long long held = hdu.file_size - hdu.data_start;
+    if (held < hdu.data_bytes)
+      fatal_exitf(-1, stderr,
+                  "Error: the file is cut short: HDU [%d], the distortion table [%s] that the image's cards name "
+                  "(%s), announces %lld data bytes and the file holds %lld of them: fetch or copy the whole file "
+                  "again ... (%s)\n",
+                  hdu.hdu, named[first].selector.c_str(), named[first].cards.c_str(), hdu.data_bytes,
+                  std::max(held, 0LL), file.c_str());
+    // As stored, but for the final padding of the file's last HDU, which
+    // may be missing: it is written.
+    const long long padded = (hdu.data_bytes + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK;
+    const std::size_t stored = static_cast<std::size_t>(std::min(held, padded) + (hdu.data_start - hdu.header_start));
     const std::size_t at = tables.size();
-    if (status == 0 && ffghadll(fptr, &head_start, &data_start, &data_end, &status) == 0) {
-      const LONGLONG held = std::min<LONGLONG>(data_end, fits_file_bytes(fptr));
-      tables.resize(at + static_cast<std::size_t>(held - head_start));
-      ffmbyt(fptr, head_start, REPORT_EOF, &status);
-      ffgbyt(fptr, held - head_start, &tables[at], &status);
-    }
-    if (status != 0)
+    tables.resize(at + stored);
+    if (!fits_read_stored_bytes(fptr, hdu.header_start, stored, &tables[at]))
       fatal_exitf(-1, stderr, "Error: cannot read HDU [%d], a distortion table that the image's cards name (%s)\n",
-                  hdu - 1, fits_library_reason(fptr, status).c_str());
-    tables.resize(at + (tables.size() - at + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK, '\0');
-  }
+                  hdu.hdu, file.c_str());
+    tables.resize(at + (stored + FITS_BLOCK - 1) / FITS_BLOCK * FITS_BLOCK, '\0');
+    return missing == 0;
+  };
+  int last_hdu = 0;
+  const hdu_walk_end end = fits_walk_hdus(fptr, take, &last_hdu);
+  // A whole file without a table (an image copied out of its file with its
+  // cards, as HST's [SCI,n] often are) gives results that lack it as the
+  // input does, their cards as the input's were; only a file cut short
+  // before it is refused.
+  for (std::size_t k = 0; k < named.size(); k++)
+    if (!found[k] && end == hdu_walk_end::cut)
+      fatal_exitf(-1, stderr,
+                  "Error: the file is cut short inside HDU [%d], before the distortion table [%s] that the image's "
+                  "cards name (%s): fetch or copy the whole file again ... (%s)\n",
+                  last_hdu, named[k].selector.c_str(), named[k].cards.c_str(), file.c_str());
   return tables;
 }
 

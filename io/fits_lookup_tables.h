@@ -21,9 +21,12 @@ void fits_refuse_section_of_lookup_tables(const std::string& cards, const std::s
 
 // The HDUs of fptr's file that the current HDU's cards (`rec`'s, as read)
 // name as distortion tables, each once, in the file's order, as stored:
-// header and data in whole blocks, EXTNAME and EXTVER with them. Empty when
-// the cards name none; a table the file does not hold is left out, as the
-// input lacks it too. Moves the file; messages name `file`.
+// header and data in whole blocks, EXTNAME and EXTVER with them, the final
+// padding of the file's last HDU written where it is missing. Empty when
+// the cards name none; a table a whole file does not hold is left out, as
+// the input lacks it too. Refuses (status -1), naming `file`, a table the
+// file holds cut short (a header without its END, data the file does not
+// hold whole), or one a file cut short before it may have held.
 std::string fits_read_lookup_tables(fitsfile* fptr, const fitsstruct& rec, const std::string& file);
 
 // Writes rec's tables after an image written whole to `stream`, the

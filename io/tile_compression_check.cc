@@ -20,6 +20,7 @@ extern "C" {
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 #include <string>
@@ -1003,25 +1004,57 @@ struct hdu_reach {
               hdu, kMaxHeaderBlocks, name.c_str());
 }
 
+// How a file whose bytes from `start` on fill no whole block ends where HDU
+// `hdu` would begin: there, or inside that HDU's first block when the
+// bytes begin as it would; bytes that begin no HDU are none of the file's
+// HDUs, as the library finds too.
+hdu_walk_end opening_end(const file_bytes& file, long long start, int hdu) {
+  const long long rest = file.size() - start;
+  if (rest <= 0) return hdu_walk_end::whole;
+  const std::size_t shown = static_cast<std::size_t>(std::min<long long>(rest, 8));
+  const char* opening = hdu == 0 ? "SIMPLE  " : "XTENSION";
+  unsigned char first[8];
+  return file.read(start, shown, first) && std::memcmp(first, opening, shown) == 0 ? hdu_walk_end::cut
+                                                                                   : hdu_walk_end::foreign;
+}
+
+// Where check_hdus stopped: at the HDU the read selects or its visitor
+// asked for (`reached`), or at the first HDU the file does not hold whole,
+// or at its end; `hdu` is the last HDU it met, whole or not.
+struct walk_stop {
+  hdu_walk_end end = hdu_walk_end::whole;
+  int hdu = 0;
+};
+
 // Walks the HDUs, header by header, as the library walks them, checking
-// the cards of each tile-compressed image, until the one the read selects.
-// An HDU the walk cannot size as the library does is refused; what no
-// header describes (a file that ends before an HDU the read passes, or
-// before its END) is the library's to report, and to nothing's harm. True
-// when the walk met a tile-compressed image.
-bool check_hdus(const file_bytes& file, const std::string& name, const hdu_reach& reach) {
+// the cards of each tile-compressed image, until the one the read selects
+// or, when given, `visit` asks for; `visit` sees each HDU sized. An HDU the
+// walk cannot size as the library does is refused; what no header
+// describes (a file that ends before an HDU the read passes, or before its
+// END) is the library's to report, and to nothing's harm. True when the
+// walk met a tile-compressed image.
+bool check_hdus(const file_bytes& file, const std::string& name, const hdu_reach& reach, walk_stop* stop = nullptr,
+                const std::function<bool(const walked_hdu&)>& visit = nullptr) {
+  walk_stop ignored;
+  walk_stop& at = stop != nullptr ? *stop : ignored;
   long long start = 0;
   bool compressed = false;
   hdu_walk_state state;
   for (int hdu = 0;; hdu++) {
+    at.hdu = hdu;
     std::string cards;
     long long nblocks = 0;
     for (bool ended = false; !ended; nblocks++) {
       cards.resize(static_cast<std::size_t>(nblocks + 1) * FITS_BLOCK);
       char* block = &cards[static_cast<std::size_t>(nblocks) * FITS_BLOCK];
-      if (!file.read(start + nblocks * FITS_BLOCK, FITS_BLOCK, reinterpret_cast<unsigned char*>(block)))
+      if (!file.read(start + nblocks * FITS_BLOCK, FITS_BLOCK, reinterpret_cast<unsigned char*>(block))) {
+        at.end = nblocks > 0 ? hdu_walk_end::cut : opening_end(file, start, hdu);
         return compressed;
-      if (nblocks == 0 && !fits_opens_hdu(block, hdu)) return compressed;
+      }
+      if (nblocks == 0 && !fits_opens_hdu(block, hdu)) {
+        at.end = hdu_walk_end::foreign;
+        return compressed;
+      }
       ended = first_end_card(block, FITS_BLOCK) != nullptr;
     }
     hdu_data data;
@@ -1033,9 +1066,14 @@ bool check_hdus(const file_bytes& file, const std::string& name, const hdu_reach
       tile_table(cards, static_cast<int>(nblocks), hdu, data_start, name, false).check_cards(file);
       compressed = true;
     }
+    at.end = hdu_walk_end::reached;
     if (reach.reached(hdu, cards.data(), cards.size(), name)) return compressed;
     if (data.padded < 0) fits_refuse_hdu(hdu, fits_hdu_beyond_any_file, name);
-    if (data.padded > file.size() - data_start) return compressed;
+    if (visit && visit(walked_hdu{hdu, &cards, start, data_start, data.data, file.size()})) return compressed;
+    if (data.padded > file.size() - data_start) {
+      at.end = hdu_walk_end::cut;
+      return compressed;
+    }
     start = data_start + data.padded;
   }
 }
@@ -1072,6 +1110,28 @@ void fits_check_compressed_hdus_through(fitsfile* fptr, int last) {
     check_hdus(memory_bytes(source.bytes, source.size), source.name, reach);
   else
     check_hdus(stream_bytes(source.descriptor), source.name, reach);
+}
+
+hdu_walk_end fits_walk_hdus(fitsfile* fptr, const std::function<bool(const walked_hdu&)>& visit, int* last_hdu) {
+  const fits_input_source source = fits_input_source_of(fptr->Fptr);
+  walk_stop stop;
+  stop.end = hdu_walk_end::foreign;
+  if (source.backing != nullptr) {
+    if (source.bytes != nullptr)
+      check_hdus(memory_bytes(source.bytes, source.size), source.name, hdu_reach(), &stop, visit);
+    else
+      check_hdus(stream_bytes(source.descriptor), source.name, hdu_reach(), &stop, visit);
+  }
+  if (last_hdu != nullptr) *last_hdu = stop.hdu;
+  return stop.end;
+}
+
+bool fits_read_stored_bytes(fitsfile* fptr, long long offset, std::size_t count, char* out) {
+  const fits_input_source source = fits_input_source_of(fptr->Fptr);
+  if (source.backing == nullptr) return false;
+  unsigned char* to = reinterpret_cast<unsigned char*>(out);
+  if (source.bytes != nullptr) return memory_bytes(source.bytes, source.size).read(offset, count, to);
+  return stream_bytes(source.descriptor).read(offset, count, to);
 }
 
 void fits_check_tiles(fitsfile* fptr) {

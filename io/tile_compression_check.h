@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 // Refuses, with a message naming the card, the HDU and `name` (status -1),
@@ -50,6 +51,33 @@ bool fits_check_every_hdu(std::FILE* stream, const std::string& name);
 // before the library moves past those the open checked (to count the
 // HDUs, or to the first extension); nothing for any other file.
 void fits_check_compressed_hdus_through(fitsfile* fptr, int last);
+
+// An HDU a walk of a file's own bytes sizes: its number (0 the primary),
+// its header through the block of its END, where that header and the data
+// after it start, the data bytes its cards announce (padding left out),
+// and the bytes the file holds.
+struct walked_hdu {
+  int hdu = 0;
+  const std::string* cards = nullptr;
+  long long header_start = 0, data_start = 0, data_bytes = 0;
+  long long file_size = 0;
+};
+// Where such a walk stopped: at the HDU its visitor asked for; at the
+// file's end, after whole HDUs; inside an HDU the file does not hold
+// whole, a header without its END, data or their padding cut short (the
+// visitor has seen the HDU then, and may take data that lack their
+// padding alone, as the standard input's reader does); or at bytes that
+// begin no HDU (or at once, in a file fits_open_local did not open).
+enum class hdu_walk_end { reached, whole, cut, foreign };
+// Walks from the primary on the HDUs of a file fits_open_local opened,
+// checking each as fits_check_compressed_hdus does, without the library:
+// hands `visit` each HDU it sizes, until `visit` returns true. `last_hdu`,
+// when given, gets the number of the HDU the walk stopped at.
+hdu_walk_end fits_walk_hdus(fitsfile* fptr, const std::function<bool(const walked_hdu&)>& visit,
+                            int* last_hdu = nullptr);
+// Reads `count` bytes at `offset` of a file fits_open_local opened, as
+// stored; false when the file ends first, or for any other file.
+bool fits_read_stored_bytes(fitsfile* fptr, long long offset, std::size_t count, char* out);
 
 // Before the pixels of the current HDU are read: when it is a
 // tile-compressed image of a file fits_open_local opened, refuses as above,

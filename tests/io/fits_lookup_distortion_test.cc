@@ -19,7 +19,9 @@
 
 #include "fits_test_files.h"
 #include "support/fitsverify.h"
+#include "support/installed_tools.h"
 #include "support/qz_mca_program.h"
+#include "tile_table_layouts.h"
 
 namespace {
 
@@ -154,6 +156,53 @@ int hdu_count(const std::string& file) {
   return status == 0 ? count : 0;
 }
 
+// Where HDU `hdu` (from 1) of a file lies, as CFITSIO finds it: its
+// header's first byte, its data's first byte.
+struct Place {
+  long long head = -1, data = -1;
+};
+Place hdu_place(const std::string& file, int hdu) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  LONGLONG head = 0, data = 0, end = 0;
+  fits_open_file(&f, file.c_str(), READONLY, &status);
+  fits_movabs_hdu(f, hdu, nullptr, &status);
+  fits_get_hduaddrll(f, &head, &data, &end, &status);
+  int closed = 0;
+  fits_close_file(f, &closed);
+  return status == 0 ? Place{head, data} : Place{};
+}
+
+// The input's image HDU with its distortion cards (CPDISn, DPn, D2IMDISn,
+// D2IMn) replaced by `cards`, before its EXTNAME; its data as stored.
+std::string image_hdu_with(const std::vector<std::string>& cards) {
+  const std::string input = fits_test::read_bytes(kInput);
+  const Place image = hdu_place(kInput, 2), next = hdu_place(kInput, 3);
+  std::string header;
+  for (long long at = image.head; at < image.data; at += 80) {
+    const std::string card = input.substr(std::size_t(at), 80);
+    if (card.compare(0, 3, "END") == 0) break;
+    const std::string key = card.substr(0, 8);
+    if (key.compare(0, 5, "CPDIS") == 0 || key.compare(0, 2, "DP") == 0 || key.compare(0, 4, "D2IM") == 0) continue;
+    if (key == "EXTNAME ")
+      for (const std::string& added : cards) header += fits_test::card(added);
+    header += card;
+  }
+  header += fits_test::card("END");
+  header.resize((header.size() + 2879) / 2880 * 2880, ' ');
+  return header + input.substr(std::size_t(image.data), std::size_t(next.head - image.data));
+}
+
+// A Rice-compressed image whose ZTILE2 is 0, as an extension: the library
+// divides by it as soon as it opens the HDU.
+std::string crafted_tile_hdu(const std::string& scratch_file) {
+  fits_test::write_compressed(scratch_file, SHORT_IMG, {16, 16}, std::vector<double>(256, 5.0), {RICE_1, 4, 1, {16, 4}});
+  tile_layouts::table_hdu hdu = tile_layouts::take_apart(fits_test::read_bytes(scratch_file));
+  hdu.set("ZTILE2", "0");
+  const std::string before = hdu.before;
+  return tile_layouts::put_together(hdu).substr(before.size());
+}
+
 class LookupDistortion : public QzMcaProgram {
  protected:
   void SetUp() override {
@@ -254,3 +303,201 @@ TEST_F(LookupDistortion, SectionsAndZoomsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The ways a file comes in: by its name, compressed by each tool, or on the
+// standard input; how the run names it, and the command that makes it from
+// the plain file (none for the file itself).
+struct Way {
+  const char* what;
+  const char* tool;     // the program the command runs, or nothing
+  const char* command;  // from the standard input to the standard output
+  const char* suffix;
+  bool standard_input;
+};
+const Way kWays[] = {{"plain", "", "", "", false},
+                     {"gzip", "gzip", "gzip -9 -c", ".gz", false},
+                     {"bzip2", "bzip2", "bzip2 -9 -c", ".bz2", false},
+                     {"unix compress", "compress", "compress -c", ".Z", false},
+                     {"standard input", "", "", "", true}};
+
+// The file `bytes` written as `way` brings it in, under `stem`; the input
+// name and the arguments after the options that read it. False when the
+// tool failed (compress ends with status 2 when it saves nothing).
+bool bring_in(const Way& way, const std::string& folder, const std::string& stem, const std::string& bytes,
+              std::string* name, std::string* arguments) {
+  const std::string plain = folder + "/" + stem;
+  fits_test::write_bytes(plain, bytes);
+  if (way.standard_input) {
+    *name = "-.fits[SCI]";
+    *arguments = "-- '" + *name + "' out.fits < '" + stem + "'";
+    return true;
+  }
+  *name = stem + way.suffix + "[SCI]";
+  *arguments = "'" + *name + "' out.fits";
+  if (*way.tool == '\0') return true;
+  if (!test_support::tool_installed(way.tool)) return false;
+  const int status = std::system((std::string(way.command) + " < '" + plain + "' > '" + plain + way.suffix + "'").c_str());
+  return WIFEXITED(status) && WEXITSTATUS(status) <= 2;
+}
+
+}  // namespace
+
+// A file cut short (an interrupted download) inside the last table the
+// image's cards name, or before it, is refused as cut short however it comes
+// in, and writes nothing: the library reads no header cut short, nor past a
+// file in memory, and no result names a table it does not carry. A file
+// whose last table lacks only its final padding reads, its results padded;
+// one that ends whole without a table its image names reads too, its
+// results without the table as the input is (an image copied out of its
+// file with its cards).
+TEST_F(LookupDistortion, AFileCutShortIsRefusedHoweverItComesInAndOneLackingOnlyTheFinalPaddingReads) {
+  const std::string input = fits_test::read_bytes(kInput);
+  // WCSDVARR,2, the last HDU, and WCSDVARR,1 before it: 5 x 4 floats each.
+  const Place last = hdu_place(kInput, 7), before = hdu_place(kInput, 6);
+  ASSERT_EQ(hdu_bytes(kInput, "WCSDVARR", 2).size(), std::size_t(input.size() - last.head));
+  ASSERT_GT(before.data, 0);
+  const long long table_bytes = 5 * 4 * 4;
+  const std::string cut_inside = "the file is cut short inside HDU [6], before the distortion table [WCSDVARR,2] that "
+                                 "the image's cards name (CPDIS2 and DP2): fetch or copy the whole file again ... (";
+  const std::string data_cut = "the file is cut short: HDU [6], the distortion table [WCSDVARR,2] that the image's "
+                               "cards name (CPDIS2 and DP2), announces 80 data bytes and the file holds ";
+  struct Case {
+    const char* what;
+    long long size;
+    std::string refusal;  // empty when the file reads
+  };
+  const Case cases[] = {
+      {"inside the last table's first card", last.head + 4, cut_inside},
+      {"inside the last table's header", last.head + 1000, cut_inside},
+      {"just after the last table's END", last.data, data_cut + "0 of them: fetch or copy the whole file again ... ("},
+      {"inside the last table's data", last.data + 40, data_cut + "40 of them: fetch or copy the whole file again ... ("},
+      {"inside the padding of the table before it", before.data + table_bytes + 100,
+       "the file is cut short inside HDU [5], before the distortion table [WCSDVARR,2]"},
+      {"where the last table's data end, its padding missing", last.data + table_bytes, ""},
+      {"whole, before the last table", last.head, ""},
+  };
+  for (const Case& c : cases)
+    for (const Way& way : kWays) {
+      const std::string what = std::string(c.what) + ", " + way.what;
+      std::string name, arguments;
+      for (const char* result : kResults) std::remove(path(result).c_str());
+      ASSERT_TRUE(bring_in(way, dir_, "cut.fits", input.substr(0, std::size_t(c.size)), &name, &arguments)) << what;
+      const int status = run(kRun + arguments);
+      if (!c.refusal.empty()) {
+        EXPECT_EQ(status, 255) << what << output_;
+        EXPECT_TRUE(printed("Error: " + c.refusal)) << what << output_;
+        EXPECT_TRUE(printed(" (" + name + ")\n")) << what << output_;
+        expect_nothing_written(what);
+        continue;
+      }
+      EXPECT_EQ(status, 0) << what << output_;
+      if (status != 0) continue;
+      const bool last_table_held = c.size > last.head;
+      for (const char* result : kResults) {
+        EXPECT_EQ(hdu_count(path(result)), last_table_held ? 5 : 4) << what << " " << result;
+        // The input's own padding is zeros, as the results' is.
+        for (const Plane& plane : kPlanes) {
+          const bool held = last_table_held || std::string(plane.extname) != "WCSDVARR" || plane.version != 2;
+          EXPECT_TRUE(hdu_bytes(path(result), plane.extname, plane.version) ==
+                      (held ? hdu_bytes(kInput, plane.extname, plane.version) : std::string()))
+              << what << " " << result << ": " << plane.extname << "," << plane.version;
+        }
+        if (qz_test::have_fitsverify()) {
+          EXPECT_TRUE(qz_test::passes_fitsverify(path(result))) << what << " " << result;
+        }
+      }
+    }
+}
+
+// HST's older form names its detector table by D2IMEXT alone, which is then
+// D2IMARR version 1 (the file's first D2IMARR is version 2 here, as a
+// version taken for any would take it); beside CPDISn the tables of both
+// come, and beside D2IMDISn, whose records name the tables, D2IMEXT names
+// none. CQDISn with DQn records name WCSDVARR tables as CPDISn with DPn do;
+// a DQn record beside CPDISn alone names nothing. Each result carries the
+// tables named, as the file stores them, and no other.
+TEST_F(LookupDistortion, TheOlderDetectorCardAndCQDISNameTheirTables) {
+  using Named = std::vector<std::pair<const char*, int>>;
+  struct Case {
+    const char* what;
+    std::vector<std::string> cards;
+    Named tables;
+  };
+  const std::string d2imext = "D2IMEXT = 'hst_ref_d2i.fits'";
+  const Case cases[] = {
+      {"D2IMEXT alone", {d2imext}, {{"D2IMARR", 1}}},
+      {"D2IMEXT beside CPDIS1",
+       {d2imext, "CPDIS1  = 'LOOKUP'", "DP1     = 'EXTVER: 2'", "DP1     = 'NAXES: 2'"},
+       {{"D2IMARR", 1}, {"WCSDVARR", 2}}},
+      {"D2IMEXT beside D2IMDIS2", {d2imext, "D2IMDIS2= 'LOOKUP'", "D2IM2   = 'EXTVER: 2'"}, {{"D2IMARR", 2}}},
+      {"CQDIS1 and CQDIS2",
+       {"CQDIS1  = 'LOOKUP'", "DQ1     = 'NAXES: 2'", "DQ1     = 'EXTVER: 2'", "CQDIS2  = 'LOOKUP'",
+        "DQ2     = 'EXTVER: 1'"},
+       {{"WCSDVARR", 1}, {"WCSDVARR", 2}}},
+      {"CPDIS1 and CQDIS2",
+       {"CPDIS1  = 'LOOKUP'", "DP1     = 'EXTVER: 1'", "CQDIS2  = 'LOOKUP'", "DQ2     = 'EXTVER: 2'"},
+       {{"WCSDVARR", 1}, {"WCSDVARR", 2}}},
+      {"a DQ1 record beside CPDIS1 alone",
+       {"CPDIS1  = 'LOOKUP'", "DP1     = 'EXTVER: 1'", "DQ1     = 'EXTVER: 2'"},
+       {{"WCSDVARR", 1}}},
+  };
+  std::string tables;
+  for (const auto& [extname, version] : Named{{"D2IMARR", 2}, {"D2IMARR", 1}, {"WCSDVARR", 2}, {"WCSDVARR", 1}})
+    tables += hdu_bytes(kInput, extname, version);
+  const std::string primary = fits_test::read_bytes(kInput).substr(0, std::size_t(hdu_place(kInput, 2).head));
+  for (const Case& c : cases) {
+    fits_test::write_bytes(path("forms.fits"), primary + image_hdu_with(c.cards) + tables);
+    for (const char* result : kResults) std::remove(path(result).c_str());
+    ASSERT_EQ(run(std::string(kRun) + "'forms.fits[SCI]' out.fits"), 0) << c.what << output_;
+    for (const char* result : kResults) {
+      const std::string what = std::string(c.what) + " " + result;
+      EXPECT_EQ(hdu_count(path(result)), 1 + int(c.tables.size())) << what;
+      for (const auto& [extname, version] : c.tables) {
+        const std::string stored = hdu_bytes(path("forms.fits"), extname, version);
+        ASSERT_FALSE(stored.empty()) << extname;
+        EXPECT_TRUE(hdu_bytes(path(result), extname, version) == stored) << what << ": " << extname << "," << version;
+      }
+      if (qz_test::have_fitsverify()) {
+        EXPECT_TRUE(qz_test::passes_fitsverify(path(result))) << what;
+      }
+    }
+  }
+  // D2IMEXT alone, and CQDISn alone, mark the tables' distortion as CPDISn
+  // does: a section and -I are refused.
+  const std::vector<std::string> alone[] = {{d2imext}, {"CQDIS1  = 'LOOKUP'", "DQ1     = 'EXTVER: 1'"}};
+  for (const auto& cards : alone) {
+    fits_test::write_bytes(path("forms.fits"), primary + image_hdu_with(cards) + tables);
+    for (const char* result : kResults) std::remove(path(result).c_str());
+    EXPECT_EQ(run(std::string(kRun) + "'forms.fits[SCI][1:20,1:10]' out.fits"), 255) << cards[0] << output_;
+    EXPECT_TRUE(printed("Error: the section [1:20,1:10] cuts an image whose coordinates carry lookup-table "
+                        "distortions"))
+        << cards[0] << output_;
+    expect_nothing_written(cards[0]);
+    EXPECT_EQ(run(std::string(kRun) + "-I 'forms.fits[SCI]' out.fits"), 255) << cards[0] << output_;
+    EXPECT_TRUE(printed("Error: -I would put onto a grid 4 times finer an image whose coordinates carry lookup-table "
+                        "distortions"))
+        << cards[0] << output_;
+    expect_nothing_written(cards[0]);
+  }
+}
+
+// A tile-compressed image between the image and its tables whose ZTILE2 is
+// 0, which the library would divide by as it passed it, is refused before
+// the tables are looked for, from a plain or a gzip file, naming the file,
+// and nothing is written.
+TEST_F(LookupDistortion, ACraftedTileCompressedHduBeforeTheTablesIsRefused) {
+  const std::string primary = fits_test::read_bytes(kInput).substr(0, std::size_t(hdu_place(kInput, 2).head));
+  const std::string bytes = primary + image_hdu_with({"CPDIS1  = 'LOOKUP'", "DP1     = 'EXTVER: 1'"}) +
+                            crafted_tile_hdu(path("tiles.fits")) + hdu_bytes(kInput, "WCSDVARR", 1);
+  fits_test::write_bytes(path("crafted.fits"), bytes);
+  fits_test::write_bytes(path("crafted.fits.gz"), fits_test::gzip_member(bytes));
+  for (const char* file : {"crafted.fits", "crafted.fits.gz"}) {
+    const std::string name = std::string(file) + "[SCI]";
+    EXPECT_EQ(run(std::string(kRun) + "'" + name + "' out.fits"), 255) << name << output_;
+    EXPECT_TRUE(printed("the tile-compressed image in HDU [2] has ZTILE2 = 0")) << name << output_;
+    EXPECT_TRUE(printed(std::string(" (") + file + ")\n")) << name << output_;
+    expect_nothing_written(name);
+  }
+}
