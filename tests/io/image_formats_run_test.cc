@@ -87,6 +87,27 @@ TEST_F(FormatRun, GifInGifOut) {
   }
 }
 
+// ".gz" after a GIF extension is no image extension of a GIF name (only a
+// FITS one reads compressed), so a result named o.gif.gz keeps its whole
+// name as the components' stem; the format test reads their names as GIF,
+// and they are written as they stand, as the sum is.
+TEST_F(FormatRun, AGifResultNamedDotGzKeepsItsWholeNameAsStem) {
+  REQUIRE_TOOL("pamtogif");
+  REQUIRE_TOOL("giftopnm");
+  write_gif_input();
+  ASSERT_EQ(run("-t 1 -i 3 in.gif o.gif.gz"), 0) << output_;
+  std::set<std::string> made;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) made.insert(entry.path().filename().string());
+  const std::set<std::string> expected = {"in.pgm", "in.gif", "program_output.txt", "o.gif.gz", "o.gif.gz_atrou",
+                                          "o.gif.gz_resi"};
+  EXPECT_EQ(made, expected);
+  for (const char* name : {"o.gif.gz", "o.gif.gz_atrou", "o.gif.gz_resi"}) {
+    const std::string bytes = read_bytes(path(name));
+    EXPECT_EQ(bytes.compare(0, 4, "GIF8"), 0) << name;
+    EXPECT_EQ(gif_width(name), kSide) << name;
+  }
+}
+
 // A FITS file under a name that backups and renames make, its FITS word
 // followed by more, reads as typed and as the FITS file it is; the FITS
 // library's HDU number after a FITS name reads that HDU as FITS, whatever

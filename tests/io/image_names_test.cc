@@ -179,7 +179,10 @@ TEST(ResultStem, OnlyAnImageExtensionLeaves) {
       {"x_f_4.d", "x_f_4.d"}, {"x_q_4_4.d", "x_q_4_4.d"}, {"x_f_4_4.dd", "x_f_4_4.dd"}, {"v1.2.d", "v1.2.d"},
       {"-", "-"}, {"O.GIF", "O"}, {"o.Pgm", "o"}, {"o.Fit.gz", "o"}, {"o.FITS.GZ", "o.FITS.GZ"},
       // The other FITS extensions leave too; a word that begins like one stays.
-      {"o.rid", "o"}, {"o.Mr", "o"}, {"o.cur.gz", "o"}, {"o.bet", "o"}, {"o.rad", "o"}, {"o.radio", "o.radio"}};
+      {"o.rid", "o"}, {"o.Mr", "o"}, {"o.cur.gz", "o"}, {"o.bet", "o"}, {"o.rad", "o"}, {"o.radio", "o.radio"},
+      // Only a FITS extension reads compressed: after a GIF, PGM or JPEG one
+      // a compression's extension is another dot, and stays.
+      {"o.gif.gz", "o.gif.gz"}, {"o.pgm.Z", "o.pgm.Z"}, {"o.jpg.gz", "o.jpg.gz"}};
   for (type_format format : {F_FITS, F_DISP, F_GIF}) {
     io_set_format(format);
     for (const auto& c : cases) EXPECT_EQ(io_result_stem(c.first), c.second) << c.first << " in format " << format;
