@@ -18,9 +18,8 @@
 extern int FITS_HDU_Number;
 
 // A new malloc'ed name (free it with free): the name itself for a standard
-// stream or when its file name (after the last '/') holds ".fit", ".fts", ".mr",
-// ".rad", ".rid", ".cur", ".bet" or ".FIT", or ends in ".fits", ".fit" or
-// ".fts" in any case (possibly compressed), else the name followed by ".fits".
+// stream or when the name reads as FITS (io_name_format: "x.Fits",
+// "x.fits.gz", "x.jpg.fits+1", "x.fits~"), else the name followed by ".fits".
 char* fitsname(const char* name);
 
 // Streams of a FITS name ("-" and friends are the standard streams); an

@@ -319,6 +319,16 @@ bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
   return true;
 }
 
+std::size_t fits_hdu_plus_at(const std::string& file) {
+  // Asked of every name, of any format: a name the parser rejects leaves
+  // no message behind to be told as the reason of a later failure.
+  ffpmrk();
+  fits_name_parts parts;
+  const bool parsed = fits_name_parts_of(file, parts);
+  ffcmrk();
+  if (!parsed || parts.after_root == std::string::npos) return std::string::npos;
+  return file.compare(parts.after_root, 1, "+") == 0 ? parts.after_root : std::string::npos;
+}
 
 bool fits_local_path(const std::string& root, std::string& path) {
   path = root;

@@ -34,6 +34,11 @@ struct fits_name_parts {
 // library would read from there ("stdin_obs1.fits") or as an IRAF image
 // ("x.imh[1]") is parsed as the file it names.
 bool fits_name_parts_of(const std::string& file, fits_name_parts& parts);
+// Where the '+' stands by which the library selects an HDU after the root
+// ("x.fits+1", "x+2[1:8,1:8]"; "x.fits+" the primary one), npos where it
+// reads none: a '+' inside the root ("x+1.gz"), or one followed by other
+// text or by more digits than it takes ("x.fits+1a", "x.fits+123456").
+std::size_t fits_hdu_plus_at(const std::string& file);
 // The file the library's local drivers open for a root, as they read a
 // leading "~": "~/x.fits" under the folder HOME names (the root as it
 // stands when HOME is unset), "~user/x.fits" and "~user" under that user's

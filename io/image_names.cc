@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "io/fits_name_gate.h"
+
 type_format Format_Imag = F_UNKNOWN;
 type_data TypeInputData = T_UNKNOWN;
 
@@ -29,6 +31,10 @@ const FormatPattern kNameExtensions[] = {
     {"d", F_DISP},    {"bdf", F_MIDAS}, {"gif", F_GIF},  {"pgm", F_PGM},  {"fit", F_FITS},
     {"fits", F_FITS}, {"fts", F_FITS},  {"mr", F_FITS},  {"rad", F_FITS}, {"rid", F_FITS},
     {"cur", F_FITS},  {"bet", F_FITS},  {"jpg", F_JPEG}};
+
+// The FITS words a name that no extension names a format may hold and
+// still be FITS (".fit" covers ".fits").
+const char* const kFitsWords[] = {".fit", ".fts"};
 
 const FormatPattern kWordPatterns[] = {{"dis", F_DISP}, {"mid", F_MIDAS}, {"gif", F_GIF},
                                        {"pgm", F_PGM},  {"fit", F_FITS},  {"jpg", F_JPEG}};
@@ -156,15 +162,30 @@ int io_names_no_file(const char* name) {
 }
 
 type_format io_name_format(const char* name) {
-  const std::string whole = without_trailing_groups(name != nullptr ? name : "");
-  std::string file = io_file_part(whole.c_str());
+  std::string whole = name != nullptr ? name : "";
+  // The HDU number the FITS library reads after the file's name
+  // ("x.jpg.fits+1") belongs to no extension, as a selector in brackets
+  // does not; where it stands is the library's to say.
+  const std::size_t plus = fits_hdu_plus_at(whole);
+  if (plus != std::string::npos) whole.erase(plus);
+  whole = without_trailing_groups(whole);
+  const std::string file = io_file_part(whole.c_str());
+  std::string rest = file;
   // The text before the first dot is the stem, never an extension.
-  for (std::size_t dot = file.rfind('.'); dot != std::string::npos && dot > 0; dot = file.rfind('.')) {
-    const type_format format = extension_format(file.substr(dot + 1));
+  for (std::size_t dot = rest.rfind('.'); dot != std::string::npos && dot > 0; dot = rest.rfind('.')) {
+    const type_format format = extension_format(rest.substr(dot + 1));
     if (format != F_UNKNOWN) return format;
-    file.erase(dot);
+    rest.erase(dot);
   }
-  if (file.size() > 1 && file[0] == '.') return extension_format(file.substr(1));  // ".fits", a hidden file
+  if (rest.size() > 1 && rest[0] == '.') {  // ".fits", a hidden file
+    const type_format format = extension_format(rest.substr(1));
+    if (format != F_UNKNOWN) return format;
+  }
+  // Editor backups and hand renames put more after a FITS word
+  // ("x.fits~", "x.fits_old", "x.fits-1"): still the FITS file it was.
+  const std::string lower = lower_case(file.c_str());
+  for (const char* word : kFitsWords)
+    if (lower.find(word) != std::string::npos) return F_FITS;
   return F_UNKNOWN;
 }
 

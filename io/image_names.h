@@ -50,14 +50,16 @@ const char* io_file_part(const char* name);
 // 1 when the file's own name contains pattern (case-sensitive).
 int io_file_part_has(const char* name, const char* pattern);
 // The format a name's extensions name, 0 when none does: read from the
-// end of the file's own name (trailing [..] and (..) groups of the FITS
-// library's syntax aside), the first extension that names a format
-// decides and any other (".gz", ".bz2", ".old", ".dat") is passed over, in
-// any case: "master.dark.fits" and "pgmdata.fits" are FITS, "x.jpg.old"
-// JPEG, "m51_f_4_4.d" disp, "f.dat[i512,512:2880]" and "m51" none. The
-// extensions that name a format: ".d" disp, ".bdf" MIDAS, ".gif", ".pgm",
-// ".jpg", and ".fits", ".fit", ".fts", ".mr", ".rad", ".rid", ".cur",
-// ".bet" FITS.
+// end of the file's own name (the FITS library's HDU number "+1" and
+// trailing [..] and (..) groups of its syntax aside), the first extension
+// that names a format decides and any other (".gz", ".bz2", ".old",
+// ".dat") is passed over, in any case: "master.dark.fits" and
+// "pgmdata.fits" are FITS, "x.jpg.old" JPEG, "m51_f_4_4.d" disp,
+// "f.dat[i512,512:2880]" and "m51" none. The extensions that name a
+// format: ".d" disp, ".bdf" MIDAS, ".gif", ".pgm", ".jpg", and ".fits",
+// ".fit", ".fts", ".mr", ".rad", ".rid", ".cur", ".bet" FITS. A name none
+// of whose extensions names a format is FITS when its file's own name
+// holds ".fits", ".fit" or ".fts" ("x.fits~", "x.fits_old", "x.fitsx").
 type_format io_name_format(const char* name);
 // The name a GIF, PGM or JPEG file is opened under: as typed when its
 // format (io_name_format) is the one extension (".gif") names ("CAM.GIF",

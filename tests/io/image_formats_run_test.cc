@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "fits_test_files.h"
 #include "image_test_tools.h"
 #include "support/qz_mca_program.h"
 
@@ -28,7 +31,18 @@ std::vector<int> picture() {
   return values;
 }
 
-class FormatRun : public QzMcaProgram {};
+class FormatRun : public QzMcaProgram {
+ protected:
+  // in.gif, the picture as netpbm writes it.
+  void write_gif_input() {
+    write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
+    ASSERT_EQ(image_test::run("pamtogif " + path("in.pgm") + " > " + path("in.gif")), 0);
+  }
+  // The width netpbm reads in a GIF result, 0 where it reads none.
+  int gif_width(const std::string& name) const {
+    return image_test::parse_pnm(image_test::run_output("giftopnm " + path(name) + " 2>/dev/null")).width;
+  }
+};
 
 }  // namespace
 
@@ -64,14 +78,72 @@ TEST_F(FormatRun, PgmInPgmOut) {
 TEST_F(FormatRun, GifInGifOut) {
   REQUIRE_TOOL("pamtogif");
   REQUIRE_TOOL("giftopnm");
-  write_bytes(path("in.pgm"), image_test::pgm_bytes(kSide, kSide, picture()));
-  ASSERT_EQ(image_test::run("pamtogif " + path("in.pgm") + " > " + path("in.gif")), 0);
+  write_gif_input();
   // A result named .fits is still written as GIF, with ".gif" appended.
   ASSERT_EQ(run("-t 1 -i 3 in.gif out.fits"), 0) << output_;
   for (const char* name : {"out.fits.gif", "out_atrou.gif", "out_resi.gif"}) {
     ASSERT_TRUE(exists(name)) << name;
-    image_test::Pnm pnm = image_test::parse_pnm(image_test::run_output("giftopnm " + path(name) + " 2>/dev/null"));
-    EXPECT_EQ(pnm.width, kSide) << name;
+    EXPECT_EQ(gif_width(name), kSide) << name;
+  }
+}
+
+// ".gz" after a GIF extension is no image extension of a GIF name (only a
+// FITS one reads compressed), so a result named o.gif.gz keeps its whole
+// name as the components' stem; the format test reads their names as GIF,
+// and they are written as they stand, as the sum is.
+TEST_F(FormatRun, AGifResultNamedDotGzKeepsItsWholeNameAsStem) {
+  REQUIRE_TOOL("pamtogif");
+  REQUIRE_TOOL("giftopnm");
+  write_gif_input();
+  ASSERT_EQ(run("-t 1 -i 3 in.gif o.gif.gz"), 0) << output_;
+  std::set<std::string> made;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) made.insert(entry.path().filename().string());
+  const std::set<std::string> expected = {"in.pgm", "in.gif", "program_output.txt", "o.gif.gz", "o.gif.gz_atrou",
+                                          "o.gif.gz_resi"};
+  EXPECT_EQ(made, expected);
+  for (const char* name : {"o.gif.gz", "o.gif.gz_atrou", "o.gif.gz_resi"}) {
+    const std::string bytes = read_bytes(path(name));
+    EXPECT_EQ(bytes.compare(0, 4, "GIF8"), 0) << name;
+    EXPECT_EQ(gif_width(name), kSide) << name;
+  }
+}
+
+// A FITS file under a name that backups and renames make, its FITS word
+// followed by more, reads as typed and as the FITS file it is; the FITS
+// library's HDU number after a FITS name reads that HDU as FITS, whatever
+// extension stands before.
+TEST_F(FormatRun, FitsWordsFollowedByMoreAndHduNumbersReadAsFits) {
+  fits_test::Hdu primary, second;
+  primary.naxes = second.naxes = {kSide, kSide};
+  for (int k = 0; k < kSide * kSide; k++) {
+    primary.stored.push_back(50 + k % 17);
+    second.stored.push_back(300 + (7 * k) % 29);
+  }
+  fits_test::write_hdus(path("x.fits"), {primary, second});
+  ASSERT_EQ(run("-t 1 -i 2 -g 0 x.fits p"), 0) << output_;
+  ASSERT_EQ(run("-t 1 -i 2 -g 0 'x.fits[1]' q"), 0) << output_;
+  ASSERT_NE(result("p.fits").pixels, result("q.fits").pixels);
+  const std::string bytes = read_bytes(path("x.fits"));
+  const struct {
+    const char *name, *reference;
+  } cases[] = {{"x.fits~", "p"},      {"x.fits_old", "p"},   {"x.fits-1", "p"},       {"x.fitsx", "p"},
+               {"X.FITS~", "p"},      {"x.jpg.fits+1", "q"}, {"x.fits~+1", "q"},      {"x.gif.fits+1[*,*]", "q"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = c.name;
+    const std::string file = name.substr(0, name.find_first_of("+["));
+    write_bytes(path(file), bytes);
+    const int status = run("-t 1 -i 2 -g 0 '" + name + "' o");
+    EXPECT_EQ(status, 0) << output_;
+    for (const char* result_name : {".fits", "_atrou.fits", "_resi.fits"}) {
+      if (status != 0) break;
+      const FitsImage read = result(std::string("o") + result_name);
+      EXPECT_EQ(read.nl, kSide) << result_name;
+      EXPECT_EQ(read.pixels, result(std::string(c.reference) + result_name).pixels) << result_name;
+      std::remove(path(std::string("o") + result_name).c_str());
+    }
+    EXPECT_FALSE(exists(file + ".fits"));
+    std::remove(path(file).c_str());
   }
 }
 

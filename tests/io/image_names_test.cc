@@ -1,10 +1,14 @@
 // Formats from file names and words, stems, standard-stream names.
 #include "io/image_names.h"
 
+#include <fitsio.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "io/fits_io.h"
 
 // Only the file's own name counts: folders such as "j.doe" or "a.gif.d"
 // never choose the format.
@@ -43,11 +47,83 @@ TEST(FormatDetection, WordsCompressionsAndGroupsDoNotDecide) {
       {".fits", F_FITS},             {"file:m51.fits", F_FITS},     {"compress://x.fits.gz", F_FITS},
       {"f.dat[i512,512:2880]", F_UNKNOWN}, {"cube.fits[*,*,1]", F_FITS}, {"x.gif[1]", F_GIF},
       {"x.fits[SCI/1.5]", F_FITS},   {"x.fits(mem://)[1]", F_FITS}, {"x.fits[1][col a=sin(b.c)]", F_FITS},
-      {"d.fits/x.dat", F_UNKNOWN},   {"x.fits[1", F_UNKNOWN},       {"m51.fits.", F_FITS}};
+      {"d.fits/x.dat", F_UNKNOWN},   {"x.fits[1", F_FITS},       {"m51.fits.", F_FITS}};
   for (const auto& c : cases) {
     EXPECT_EQ(io_which_format(c.first), c.second) << c.first;
     EXPECT_EQ(io_name_format(c.first), c.second) << c.first;
   }
+}
+
+// The FITS library's HDU number is set aside where the library reads it
+// ("+" and at most five digits after the file's name, before any group)
+// and nowhere else; a name that no extension gives a format is FITS when
+// it holds a FITS word followed by more, as backups and renames make it.
+// Each row: the format, the file a FITS read or write opens (".fits"
+// added or not), and the results' stem, which only an image extension at
+// the end leaves.
+TEST(FormatDetection, HduNumbersAndFitsWordsFollowedByMore) {
+  const struct {
+    const char* name;
+    type_format format;
+    const char *fits_file, *stem;
+  } cases[] = {
+      {"x.jpg.fits+1", F_FITS, "x.jpg.fits+1", "x.jpg.fits+1"},
+      {"x.fits+1", F_FITS, "x.fits+1", "x.fits+1"},
+      {"x.jpg.fits+12345", F_FITS, "x.jpg.fits+12345", "x.jpg.fits+12345"},
+      {"x.jpg.fits+", F_FITS, "x.jpg.fits+", "x.jpg.fits+"},  // the primary HDU
+      {"x.jpg.fits+1[1:8,1:8]", F_FITS, "x.jpg.fits+1[1:8,1:8]", "x.jpg.fits+1[1:8,1:8]"},
+      {"x.jpg.fits(mem://)+1", F_FITS, "x.jpg.fits(mem://)+1", "x.jpg.fits(mem://)+1"},
+      {"sub/x.gif.fts+2", F_FITS, "sub/x.gif.fts+2", "sub/x.gif.fts+2"},
+      {"x.gif+1", F_GIF, "x.gif+1.fits", "x.gif+1"},
+      {"m51+2", F_UNKNOWN, "m51+2.fits", "m51+2"},
+      // No HDU number where the library reads none: its root goes on.
+      {"x.jpg.fits+1a", F_JPEG, "x.jpg.fits+1a.fits", "x.jpg.fits+1a"},
+      {"x.jpg.fits+123456", F_JPEG, "x.jpg.fits+123456.fits", "x.jpg.fits+123456"},
+      {"x.jpg.fits[1]+1", F_JPEG, "x.jpg.fits[1]+1.fits", "x.jpg.fits[1]+1"},
+      {"a+1/x.jpg", F_JPEG, "a+1/x.jpg.fits", "a+1/x"},
+      // A FITS word followed by more, in any case.
+      {"x.fits~", F_FITS, "x.fits~", "x.fits~"},
+      {"x.fits_old", F_FITS, "x.fits_old", "x.fits_old"},
+      {"x.fits-1", F_FITS, "x.fits-1", "x.fits-1"},
+      {"x.fitsx", F_FITS, "x.fitsx", "x.fitsx"},
+      {"X.FITS~", F_FITS, "X.FITS~", "X.FITS~"},
+      {"x.Fts_2", F_FITS, "x.Fts_2", "x.Fts_2"},
+      {"x.fit-1.gz", F_FITS, "x.fit-1.gz", "x.fit-1.gz"},
+      {"x.fits~[1]", F_FITS, "x.fits~[1]", "x.fits~[1]"},
+      {".fits~", F_FITS, ".fits~", ".fits~"},
+      // An extension that names a format still decides.
+      {"a.fits.d", F_DISP, "a.fits.d.fits", "a.fits.d"},
+      {"x.fits~.gif", F_GIF, "x.fits~.gif.fits", "x.fits~"},
+      {"x.fits_old.jpg", F_JPEG, "x.fits_old.jpg.fits", "x.fits_old"},
+      // Only the FITS words, and only in the file's own name.
+      {"x.jpg~", F_UNKNOWN, "x.jpg~.fits", "x.jpg~"},
+      {"x.mr~", F_UNKNOWN, "x.mr~.fits", "x.mr~"},
+      {"fits~", F_UNKNOWN, "fits~.fits", "fits~"},
+      {"dir.fits/x~", F_UNKNOWN, "dir.fits/x~.fits", "dir.fits/x~"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(io_name_format(c.name), c.format);
+    EXPECT_EQ(io_detect_format(c.name), c.format == F_UNKNOWN ? F_FITS : c.format);
+    char* file = fitsname(c.name);
+    EXPECT_STREQ(file, c.fits_file);
+    std::free(file);
+    EXPECT_EQ(io_result_stem(c.name), c.stem);
+  }
+  io_set_format(F_UNKNOWN);
+}
+
+// The names are read by the FITS library's parser, whose complaints about
+// a name it rejects must not stay behind as the reason of a later failure;
+// the messages before them stay.
+TEST(FormatDetection, LeavesNoMessageOfTheLibraryBehind) {
+  ffcmsg();
+  ffpmsg("earlier message");
+  for (const char* name : {"x.fits[1", "x.jpg.fits[1]+1", "o.gif[", "x.fits+1"}) io_name_format(name);
+  char message[FLEN_ERRMSG] = "";
+  ASSERT_TRUE(ffgmsg(message));
+  EXPECT_STREQ(message, "earlier message");
+  EXPECT_FALSE(ffgmsg(message)) << message;
 }
 
 TEST(FormatDetection, FormatWords) {
@@ -103,7 +179,10 @@ TEST(ResultStem, OnlyAnImageExtensionLeaves) {
       {"x_f_4.d", "x_f_4.d"}, {"x_q_4_4.d", "x_q_4_4.d"}, {"x_f_4_4.dd", "x_f_4_4.dd"}, {"v1.2.d", "v1.2.d"},
       {"-", "-"}, {"O.GIF", "O"}, {"o.Pgm", "o"}, {"o.Fit.gz", "o"}, {"o.FITS.GZ", "o.FITS.GZ"},
       // The other FITS extensions leave too; a word that begins like one stays.
-      {"o.rid", "o"}, {"o.Mr", "o"}, {"o.cur.gz", "o"}, {"o.bet", "o"}, {"o.rad", "o"}, {"o.radio", "o.radio"}};
+      {"o.rid", "o"}, {"o.Mr", "o"}, {"o.cur.gz", "o"}, {"o.bet", "o"}, {"o.rad", "o"}, {"o.radio", "o.radio"},
+      // Only a FITS extension reads compressed: after a GIF, PGM or JPEG one
+      // a compression's extension is another dot, and stays.
+      {"o.gif.gz", "o.gif.gz"}, {"o.pgm.Z", "o.pgm.Z"}, {"o.jpg.gz", "o.jpg.gz"}};
   for (type_format format : {F_FITS, F_DISP, F_GIF}) {
     io_set_format(format);
     for (const auto& c : cases) EXPECT_EQ(io_result_stem(c.first), c.second) << c.first << " in format " << format;

@@ -68,6 +68,9 @@ TEST_F(QzMcaResultNames, OnlyAnImageExtensionLeavesTheStem) {
       {"in.fits o.mr", {"o.mr", "o_atrou.fits", "o_resi.fits"}},
       {"in.fits o.current", {"o.current.fits", "o.current_atrou.fits", "o.current_resi.fits"}},
       {"in.fits o.fits.bak", {"o.fits.bak", "o.fits.bak_atrou", "o.fits.bak_resi"}},
+      // A FITS word followed by more is no extension, and names the
+      // results FITS all the same.
+      {"in.fits o.fits~", {"o.fits~", "o.fits~_atrou", "o.fits~_resi"}},
       {disp + "my_res_f_16_16.d",
        {"my_res_f_16_16.d", "my_res_atrou_f_16_16.d", "my_res_resi_f_16_16.d"}},
       {disp + "r_0.5", {"r_0.5_f_16_16.d", "r_0.5_atrou_f_16_16.d", "r_0.5_resi_f_16_16.d"}},
