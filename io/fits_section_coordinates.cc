@@ -142,6 +142,11 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   // (io/fits_name_gate.h), so none is left unread here.
   std::vector<fits_section_axis> axes = fits_section_axes(rows);
   if (axes.size() > kMostAxes) axes.resize(kMostAxes);
+  // A first axis reversed in steps that holds one pixel is handed to the
+  // library as that pixel alone (fits_section_cut_alike), whose cards it
+  // writes as for a section without a step.
+  double width = 0;
+  if (!axes.empty() && axes[0].step < -1 && section.number("NAXIS1", &width) && width == 1) axes[0].step = 1;
   bool moved = false, flipped_or_stepped = false;
   for (const fits_section_axis& axis : axes) {
     moved |= axis.first != 1 || axis.step != 1;
