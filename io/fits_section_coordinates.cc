@@ -72,10 +72,12 @@ class section_cards {
   // The card, where it holds a number, multiplied by factor.
   void scale(const std::string& key, double factor) {
     double value;
-    if (number(key, &value)) set(key, value * factor, 0.0);
+    if (number(key, &value)) set(key, arithmetic.checked(key, value, value * factor), 0.0);
   }
   // Whether any CTYPEn of the first two axes, in any description, names
   // SIP's distortion.
+  // What a product past the largest real is refused as.
+  card_arithmetic arithmetic;
   bool sip() const {
     for (const char* key : {"A_ORDER", "B_ORDER", "AP_ORDER", "BP_ORDER"})
       if (has(key)) return true;
@@ -179,9 +181,11 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   // pixels, as does a world axis past the image's.
   auto step = [&](std::size_t i) { return i <= axes.size() ? static_cast<double>(axes[i - 1].step) : 1.0; };
 
+  // Without its steps, a section scales no card.
+  section.arithmetic = {"the section [" + parts.rows + "]", "ask for [" + unflipped(rows) + "]", file};
   if (has_plate_solution(cards.data(), cards.size() / FITS_CARD)) {
     for (std::size_t i = 1; i <= 2 && i <= axes.size(); i++) first_pixel(i, "a DSS plate solution (CNPIX, XPIXELSZ)");
-    plate_section_coordinates(cards, axes, parts.rows, file);
+    plate_section_coordinates(cards, axes, section.arithmetic);
   }
 
   // The library moves a description's cards of pixel axis j only where its
