@@ -603,14 +603,21 @@ search find_input(const std::string& file, int iomode, input_place& place) {
 }
 
 // A name by which the library opens exactly the file open on stream, with
-// what followed the root in the typed name (an HDU selector, a section):
-// the descriptor's own name where the system gives one, else the file's
-// path.
-std::string library_name(std::FILE* stream, const input_place& place, const std::string& typed) {
+// what followed the root in the typed name (an HDU selector, a section,
+// written as `section_as_cut` where that is given): the descriptor's own
+// name where the system gives one, else the file's path. Messages name
+// the name typed.
+std::string library_name(std::FILE* stream, const input_place& place, const std::string& typed,
+                         const std::string& section_as_cut = "") {
   if (place.parts.after_root == std::string::npos)
     fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its file's path ... (%s)\n",
                 typed.c_str());
-  const std::string rest = typed.substr(place.parts.after_root);
+  std::string rest = typed.substr(place.parts.after_root);
+  // The section is the last of the name's brackets, and its text is
+  // handed back by the library's parser as typed.
+  const std::size_t section_at = rest.rfind(place.parts.rows);
+  if (!section_as_cut.empty() && !place.parts.rows.empty() && section_at != std::string::npos)
+    rest.replace(section_at, place.parts.rows.size(), section_as_cut);
   const std::string own = "/dev/fd/" + std::to_string(fileno(stream));
   struct stat by_name, opened;
   // The prefix keeps a path that begins with "stdin" from being read as
@@ -719,9 +726,10 @@ void move_as_a_section_does(fitsfile* plain, const fits_name_parts& parts) {
 // tile-compressed image its tiles are checked (those of the other HDUs the
 // library copies as they are, and never decodes), all through an open of
 // the name without its section. The status of that open when it fails (the
-// open with the section would fail there too).
+// open with the section would fail there too); `section_as_cut`, the
+// section as the library is to be handed it (fits_section_cut_alike).
 int check_before_section(std::FILE* stream, const input_place& place, const std::string& file,
-                         const std::string& name) {
+                         const std::string& name, std::string& section_as_cut) {
   const bool compressed = fits_check_every_hdu(stream, name);
   const std::string unfiltered =
       file.substr(0, place.parts.after_root) + (place.parts.extension.empty() ? "" : "[" + place.parts.extension + "]");
@@ -732,6 +740,10 @@ int check_before_section(std::FILE* stream, const input_place& place, const std:
   keep_for(plain, {std::shared_ptr<void>(stream, [](void*) {}), nullptr, 0, fileno(stream), name});
   move_as_a_section_does(plain, place.parts);
   fits_refuse_section_axes(plain, file);
+  long long first_axis = 0;
+  int size_status = 0;
+  ffgiszll(plain, 1, &first_axis, &size_status);
+  section_as_cut = fits_section_cut_alike(place.parts.rows, size_status == 0 ? first_axis : 0);
   if (compressed) fits_check_tiles(plain);
   fits_take_input_backing(plain->Fptr);
   status = 0;
@@ -823,8 +835,9 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
     // The library parses the headers of the HDUs it passes, opened for an
     // update too.
     fits_check_compressed_hdus(stream, name, parts.extension);
+    std::string section_as_cut;
     if (parts.filtered) {
-      *status = check_before_section(stream, place, file, name);
+      *status = check_before_section(stream, place, file, name, section_as_cut);
       if (*status != 0) {
         std::fclose(stream);
         return true;
@@ -836,7 +849,7 @@ bool open_found_input(fitsfile** fptr, const input_place& place, const std::stri
     // update, the library opens that name again for writing, which the
     // system allows where the file itself may be written.
     std::shared_ptr<void> held(stream, [](void* opened) { std::fclose(static_cast<std::FILE*>(opened)); });
-    if (ffopen(fptr, library_name(stream, place, file).c_str(), iomode, status) == 0)
+    if (ffopen(fptr, library_name(stream, place, file, section_as_cut).c_str(), iomode, status) == 0)
       keep_for(*fptr, {held, nullptr, 0, fileno(stream), name});
     return true;
   }

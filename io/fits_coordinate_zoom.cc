@@ -127,7 +127,8 @@ void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid) {
   rec->width = rec->naxisn[0] = rec->width * factor;
   rec->height = rec->naxisn[1] = rec->height * factor;
   rec->npix = rec->width * rec->height;
-  plate_zoom_coordinates(rec, factor, shift);
+  const card_arithmetic zoom = {"-I", "run without -I", rec->filename != nullptr ? rec->filename : ""};
+  plate_zoom_coordinates(rec, factor, shift, zoom);
   const std::set<std::string> keys = keywords(*rec);
   const std::set<char> letters = coordinate_descriptions(keys);
   // A card left out stands for its default: a reference pixel 0 and, without
@@ -160,8 +161,8 @@ void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid) {
       if (!keys.count("CDELT1")) rec->cdeltx = rec->cdelt[0] = 1.0;
       if (!keys.count("CDELT2")) rec->cdelty = rec->cdelt[1] = 1.0;
     }
-    rec->crpixx = rec->crpix[0] = zoomed(position, rec->crpixx);
-    rec->crpixy = rec->crpix[1] = zoomed(position, rec->crpixy);
+    rec->crpixx = rec->crpix[0] = zoom.checked("CRPIX1", rec->crpixx, zoomed(position, rec->crpixx));
+    rec->crpixy = rec->crpix[1] = zoom.checked("CRPIX2", rec->crpixy, zoomed(position, rec->crpixy));
     rec->cdeltx = zoomed(per_pixel, rec->cdeltx);
     rec->cdelty = zoomed(per_pixel, rec->cdelty);
     rec->cdelt[0] = zoomed(per_pixel, rec->cdelt[0]);
@@ -172,8 +173,10 @@ void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid) {
     if (is_end_card(card)) break;
     double value;
     if (!has_value_indicator(card) || !fits_number(card, &value)) continue;
-    const GridCard kind = grid_card(upper_keyword(card), f, shift, sip);
-    if (kind.on_grid && zoomed(kind, value) != value) set_exact_real(card, zoomed(kind, value));
+    const std::string key = upper_keyword(card);
+    const GridCard kind = grid_card(key, f, shift, sip);
+    if (kind.on_grid && zoomed(kind, value) != value)
+      set_exact_real(card, zoom.checked(key, value, zoomed(kind, value)));
   }
   for (const auto& [key, value] : defaults) {
     std::string whole_key = key;

@@ -30,4 +30,6 @@ enum class ZoomGrid {
 // descriptions among them, IRAF's physical pixels, SIP
 // distortion terms, and the sizes. A point of the sky keeps its place. Such a
 // card left out stands for a default that no longer holds, and is written.
+// Refuses (status -1) a zoom that takes a card past the largest real
+// (card_arithmetic).
 void zoom_coordinates(fitsstruct* rec, int factor, ZoomGrid grid);

@@ -367,6 +367,13 @@ void set_exact_real(char* card, double v) {
   put_card(card, text);
 }
 
+double card_arithmetic::checked(const std::string& key, double input, double value) const {
+  if (std::isfinite(value)) return value;
+  fatal_exitf(-1, stderr,
+              "Error: %s takes %s = %G past the largest number a FITS card can hold: %s, or correct %s ... (%s)\n",
+              run.c_str(), key.c_str(), input, instead.c_str(), key.c_str(), file.c_str());
+}
+
 // The keyword of a card, columns 1 to 8 without trailing blanks, in upper
 // case: the tests of the cards that other readers take in any case.
 std::string upper_keyword(const char* card) {

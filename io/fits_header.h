@@ -108,6 +108,17 @@ bool has_value_indicator(const char* card);
 bool fits_number(const char* card, double* number);
 // Sets the real value of a card to exactly v, keeping its comment.
 void set_exact_real(char* card, double v);
+// A run that computes coordinate cards from the input's (a section, a
+// zoom): what it is ("the section [40:11:3,*]", "-I"), what the user may
+// do instead ("ask for [11:40,*]", "run without -I") and the input's name.
+struct card_arithmetic {
+  std::string run, instead, file;
+  // The value computed for card `key` from its value `input`. Refuses
+  // (status -1) one past the largest real: no FITS card holds it (written,
+  // "-INF" fails every reader), as the FITS library refuses a section whose
+  // cards it computes so.
+  double checked(const std::string& key, double input, double value) const;
+};
 // The keyword of a card without trailing blanks, in upper case.
 std::string upper_keyword(const char* card);
 // value: short (t == T_SHORT) or int for H_INT; double (t == T_DOUBLE) or

@@ -301,6 +301,25 @@ std::vector<fits_section_axis> fits_section_axes(const std::string& text) {
   return axes;
 }
 
+std::string fits_section_cut_alike(const std::string& text, long long first_axis_length) {
+  const std::vector<fits_section_axis> axes = fits_section_axes(text);
+  if (axes.empty() || axes[0].step >= -1) return text;
+  const std::size_t comma = std::min(text.find(','), text.size());
+  const std::string written = text.substr(0, comma);
+  const std::vector<std::string> fields = split(trimmed(written), ':');
+  const long long first = axes[0].first == 0 ? first_axis_length : axes[0].first,
+                  last = fields[0] == "-*" ? 1 : saturated(fields[1]), step = -axes[0].step;
+  if (first < last) return text;  // "-*" on an axis of unknown length
+  const long long reached = first - (first - last) / step * step;
+  if (reached == last) return text;
+  const std::string item = std::to_string(first) + ":" + std::to_string(reached) +
+                           (reached == first ? "" : ":" + std::to_string(step));
+  // The blanks around the item stay: one before its comma makes the
+  // library leave the next axis whole.
+  const std::size_t lead = written.find_first_not_of(' '), trail = written.find_last_not_of(' ') + 1;
+  return written.substr(0, lead) + item + written.substr(trail) + text.substr(comma);
+}
+
 bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
   if (!library_name_parts(file, parts)) return false;
   parts.standard_input = std_inout(file.c_str()) == 1;
@@ -477,8 +496,12 @@ bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, i
                 "Error: the raw array [%s] needs %lld bytes from byte %lld, but the file holds %lld bytes ... (%s)\n",
                 raw.spec.c_str(), raw.bytes, raw.offset, static_cast<long long>(info.st_size), file.c_str());
   // The library reads the very file sized here, through its descriptor,
-  // wholly into memory as it opens it.
-  const std::string rest = parts.after_root == std::string::npos ? "" : file.substr(parts.after_root);
+  // wholly into memory as it opens it; its section as a file's is handed
+  // (io/compressed_input.cc), whose cards the section's coordinates read.
+  std::string rest = parts.after_root == std::string::npos ? "" : file.substr(parts.after_root);
+  const std::size_t section_at = parts.rows.empty() ? std::string::npos : rest.rfind(parts.rows);
+  if (section_at != std::string::npos)
+    rest.replace(section_at, parts.rows.size(), fits_section_cut_alike(parts.rows, raw.axes.empty() ? 0 : raw.axes[0]));
   const std::string handed = "/dev/fd/" + std::to_string(fileno(stream)) + "[" + raw.spec + "]" + rest;
   fits_check_name_length(handed, file);
   ffopen(fptr, handed.c_str(), iomode, status);

@@ -95,6 +95,16 @@ struct fits_section_axis {
 };
 // The axes of an image section, in order; none when text is no section.
 std::vector<fits_section_axis> fits_section_axes(const std::string& text);
+// The section `text` as the library is handed it, so that it cuts the same
+// pixels from a tile-compressed image as from a plain one. Measured: on a
+// tile-compressed image, the library begins a first axis reversed in steps
+// ("40:11:3", "-*:5") at its last pixel's end of the steps, first - ((first
+// - last) mod step), where it begins a plain image's at first; the second
+// axis and every other form it cuts alike. That item is written with the
+// last pixel the steps reach ("40:13:3"), or as its one pixel ("40:40")
+// when the steps reach no other; "-*" reads `first_axis_length`, which 0
+// leaves unknown. The text as it is when nothing differs.
+std::string fits_section_cut_alike(const std::string& text, long long first_axis_length);
 // Refuses (status -1) a section of the current HDU of fptr, the one the
 // library takes it of, when it is a table, or its image has more axes than
 // the library's sections take, or the section asks with a number past the

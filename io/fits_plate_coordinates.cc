@@ -42,7 +42,8 @@ void set_plate_number(char* card, double value) {
 // c) / s, (CNPIX' + q - 0.5) SIZE' = (CNPIX + p - 0.5) SIZE for every q
 // when SIZE' = SIZE s / d and CNPIX' = (d (CNPIX - 0.5) + c) / s + 0.5. The
 // keyword of a card it needs and lacks, empty once moved.
-std::string move_plate_grid(char* cards, std::size_t count, const plate_axis_map (&axes)[2]) {
+std::string move_plate_grid(char* cards, std::size_t count, const plate_axis_map (&axes)[2],
+                            const card_arithmetic& arithmetic) {
   static const char* const corners[2] = {"CNPIX1", "CNPIX2"};
   static const char* const sizes[2] = {"XPIXELSZ", "YPIXELSZ"};
   char* corner_cards[2] = {nullptr, nullptr};
@@ -60,8 +61,11 @@ std::string move_plate_grid(char* cards, std::size_t count, const plate_axis_map
   for (int n = 0; n < 2; n++) {
     const plate_axis_map& map = axes[n];
     if (!moved[n]) continue;
-    set_plate_number(corner_cards[n], (map.divisor * (corner[n] - 0.5) + map.offset) / map.step + 0.5);
-    if (map.step != map.divisor) set_plate_number(size_cards[n], size[n] * map.step / map.divisor);
+    set_plate_number(corner_cards[n],
+                     arithmetic.checked(corners[n], corner[n],
+                                        (map.divisor * (corner[n] - 0.5) + map.offset) / map.step + 0.5));
+    if (map.step != map.divisor)
+      set_plate_number(size_cards[n], arithmetic.checked(sizes[n], size[n], size[n] * map.step / map.divisor));
   }
   return "";
 }
@@ -73,30 +77,30 @@ bool has_plate_solution(const char* cards, std::size_t count) {
 }
 
 void plate_section_coordinates(std::string& cards, const std::vector<fits_section_axis>& axes,
-                               const std::string& section, const std::string& file) {
+                               const card_arithmetic& section) {
   plate_axis_map maps[2] = {{1, 0, 1}, {1, 0, 1}};
   for (std::size_t n = 0; n < 2 && n < axes.size(); n++) {
     const double first = static_cast<double>(axes[n].first), step = static_cast<double>(axes[n].step);
     maps[n] = {step, first - step, 1};
   }
-  const std::string missing = move_plate_grid(&cards[0], cards.size() / FITS_CARD, maps);
+  const std::string missing = move_plate_grid(&cards[0], cards.size() / FITS_CARD, maps, section);
   if (!missing.empty())
     fatal_exitf(-1, stderr,
-                "Error: the section [%s] moves the pixels of an image whose DSS plate solution has no %s, which "
-                "says where they lie on the plate: read the whole image, or add the card ... (%s)\n",
-                section.c_str(), missing.c_str(), file.c_str());
+                "Error: %s moves the pixels of an image whose DSS plate solution has no %s, which says where they "
+                "lie on the plate: read the whole image, or add the card ... (%s)\n",
+                section.run.c_str(), missing.c_str(), section.file.c_str());
 }
 
-void plate_zoom_coordinates(fitsstruct* rec, int factor, double shift) {
+void plate_zoom_coordinates(fitsstruct* rec, int factor, double shift, const card_arithmetic& zoom) {
   if (rec->fitshead == nullptr) return;
   const std::size_t count = static_cast<std::size_t>(rec->fitsheadsize) / FITS_CARD;
   if (!has_plate_solution(rec->fitshead, count)) return;
   const double f = factor;
   const plate_axis_map maps[2] = {{1, -shift, f}, {1, -shift, f}};
-  const std::string missing = move_plate_grid(rec->fitshead, count, maps);
+  const std::string missing = move_plate_grid(rec->fitshead, count, maps, zoom);
   if (!missing.empty())
     fatal_exitf(-1, stderr,
                 "Error: -I zooms an image whose DSS plate solution has no %s, which says where its pixels lie on "
                 "the plate: run without -I, or add the card ... (%s)\n",
-                missing.c_str(), rec->filename != nullptr ? rec->filename : "");
+                missing.c_str(), zoom.file.c_str());
 }

@@ -22,12 +22,14 @@ bool has_plate_solution(const char* cards, std::size_t count);
 // pixel first + step (p - 1) of `axes`[n] (each first given: a "-*" axis's
 // resolved to its last pixel), so that each keeps the plate offset of the
 // input pixel it came from. Refuses (status -1), saying what to do instead,
-// a section of a plate solution that lacks CNPIXn or a pixel size.
+// a section of a plate solution that lacks CNPIXn or a pixel size, or
+// whose cards `section` takes past the largest real.
 void plate_section_coordinates(std::string& cards, const std::vector<fits_section_axis>& axes,
-                               const std::string& section, const std::string& file);
+                               const card_arithmetic& section);
 
 // Sets CNPIXn and the pixel sizes of the record's cards for an image zoomed
 // by `factor`, whose input pixel p lands on pixel factor p + shift, so that
 // each result pixel keeps the plate offset of the input point it samples.
-// Refuses (status -1) a plate solution that lacks CNPIXn or a pixel size.
-void plate_zoom_coordinates(fitsstruct* rec, int factor, double shift);
+// Refuses (status -1) a plate solution that lacks CNPIXn or a pixel size,
+// or whose cards the `zoom` takes past the largest real.
+void plate_zoom_coordinates(fitsstruct* rec, int factor, double shift, const card_arithmetic& zoom);

@@ -72,10 +72,12 @@ class section_cards {
   // The card, where it holds a number, multiplied by factor.
   void scale(const std::string& key, double factor) {
     double value;
-    if (number(key, &value)) set(key, value * factor, 0.0);
+    if (number(key, &value)) set(key, arithmetic.checked(key, value, value * factor), 0.0);
   }
   // Whether any CTYPEn of the first two axes, in any description, names
   // SIP's distortion.
+  // What a product past the largest real is refused as.
+  card_arithmetic arithmetic;
   bool sip() const {
     for (const char* key : {"A_ORDER", "B_ORDER", "AP_ORDER", "BP_ORDER"})
       if (has(key)) return true;
@@ -142,6 +144,11 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   // (io/fits_name_gate.h), so none is left unread here.
   std::vector<fits_section_axis> axes = fits_section_axes(rows);
   if (axes.size() > kMostAxes) axes.resize(kMostAxes);
+  // A first axis reversed in steps that holds one pixel is handed to the
+  // library as that pixel alone (fits_section_cut_alike), whose cards it
+  // writes as for a section without a step.
+  double width = 0;
+  if (!axes.empty() && axes[0].step < -1 && section.number("NAXIS1", &width) && width == 1) axes[0].step = 1;
   bool moved = false, flipped_or_stepped = false;
   for (const fits_section_axis& axis : axes) {
     moved |= axis.first != 1 || axis.step != 1;
@@ -174,9 +181,11 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   // pixels, as does a world axis past the image's.
   auto step = [&](std::size_t i) { return i <= axes.size() ? static_cast<double>(axes[i - 1].step) : 1.0; };
 
+  // Without its steps, a section scales no card.
+  section.arithmetic = {"the section [" + parts.rows + "]", "ask for [" + unflipped(rows) + "]", file};
   if (has_plate_solution(cards.data(), cards.size() / FITS_CARD)) {
     for (std::size_t i = 1; i <= 2 && i <= axes.size(); i++) first_pixel(i, "a DSS plate solution (CNPIX, XPIXELSZ)");
-    plate_section_coordinates(cards, axes, parts.rows, file);
+    plate_section_coordinates(cards, axes, section.arithmetic);
   }
 
   // The library moves a description's cards of pixel axis j only where its

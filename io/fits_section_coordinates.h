@@ -21,6 +21,7 @@
 // ask for instead, a reversed or stepped section of SIP coordinates, and
 // one of IRAF's physical pixels, of a DSS plate solution or of a
 // description without CRPIXn that reverses an axis ("-*:2") whose length
-// it does not give. Items past the image's axes the library leaves unread,
+// it does not give, and one whose steps take a card past the largest real
+// (card_arithmetic). Items past the image's axes the library leaves unread,
 // and so are they here.
 void fits_section_coordinates(std::string& cards, const std::string& file);

@@ -583,6 +583,7 @@ TEST(FitsNameGate, ASectionOfARawArrayReadsItsBlock) {
         {"[9:24,5:12]", 8, 16, 4, 8, 1, 1},
         {"[64:61,*]", 64, 4, 0, 63, 1, -1},
         {"[*,1:64:8]", 8, 64, 0, 0, 8, 1},
+        {"[64:2:3,*]", 64, 21, 0, 63, 1, -3},
     };
     for (const auto& c : cases) {
       SCOPED_TRACE(array + c.section);
@@ -595,4 +596,36 @@ TEST(FitsNameGate, ASectionOfARawArrayReadsItsBlock) {
               << l << " " << k;
     }
   }
+}
+
+// A first axis reversed in steps is handed with the last pixel its steps
+// reach, which a tile-compressed image begins at; every other item, and
+// the blanks around it, as written.
+TEST(FitsNameGate, AFirstAxisReversedInStepsIsHandedWithItsLastPixelReached) {
+  const struct {
+    const char* section;
+    long long length;
+    const char* handed;
+  } cases[] = {
+      {"40:11:3,*", 64, "40:13:3,*"},
+      {"40:12:3,44:5:2", 64, "40:13:3,44:5:2"},
+      {" 40:11:3 ,5:30", 64, " 40:13:3 ,5:30"},
+      {"-*:5,*", 64, "64:4:5,*"},
+      {"-*:4", 64, "64:4:4"},
+      {"40:38:3,*", 64, "40:40,*"},
+      {"-*:5,*", 3, "3:3,*"},
+      // Forms the library cuts alike stay as they are.
+      {"40:13:3,*", 64, "40:13:3,*"},
+      {"-*:5,*", 61, "-*:5,*"},
+      {"40:11,*", 64, "40:11,*"},
+      {"11:40:3,*", 64, "11:40:3,*"},
+      {"*:2,*", 64, "*:2,*"},
+      {"*,40:11:3", 64, "*,40:11:3"},
+      {"40:11:0,*", 64, "40:11:0,*"},
+      // "-*" on an axis of unknown length, and no section.
+      {"-*:5,*", 0, "-*:5,*"},
+      {"#row > 2", 64, "#row > 2"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(fits_section_cut_alike(c.section, c.length), c.handed) << c.section << " of " << c.length;
 }

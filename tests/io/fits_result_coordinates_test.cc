@@ -505,3 +505,61 @@ TEST_F(ResultCoordinates, ItemsPastTheImagesAxesLeaveTheSectionAsCut) {
     expect_refused(text, std::string("Error: the name asks the FITS library for a row filter, which is refused: ") +
                              "the library would apply it as it opens the file, unchecked");
 }
+
+// A card that a section's steps or -I's zoom multiply past the largest
+// real was written "-INF", which fitsverify and every reader fail, and the
+// run ended with status 0; the library refuses a section whose own card
+// arithmetic overflows so. Refused here too, naming the card, with no result
+// written; a value that stays finite, however near the limit, runs.
+TEST_F(ResultCoordinates, CardsTakenPastTheLargestRealAreRefused) {
+  const std::vector<std::string> corner = {"PLTRAH  =                    0", "CNPIX2  =                 7040",
+                                           "YPIXELSZ=             25.28445"};
+  std::vector<std::string> sized = corner, cornered = corner;
+  sized.push_back("XPIXELSZ=             25.28445");
+  cornered.push_back("CNPIX1  =                 9235");
+  const std::vector<std::string> linear = {"CRPIX1  =                 24.0", "CRPIX2  =                 31.5",
+                                           "CDELT1  =                  1.0", "CDELT2  =                  1.0"};
+  const struct {
+    const char* key;  // the crafted card, beside `cards`
+    std::vector<std::string> cards;
+    const char* options;  // "-I " or ""
+    const char* section;
+    const char* instead;  // what the message says to do
+    double factor;        // what the run multiplies the crafted value by
+  } rows[] = {
+      {"XPIXELSZ", cornered, "", "40:11:3,*", "ask for [11:40,*]", -3},
+      {"CDELT1", {"CDELT2  =               1.0E-4"}, "", "40:11:3,*", "ask for [11:40,*]", -3},
+      {"PC001002", linear, "", "40:11,1:40:3", "ask for [11:40,1:40]", -3},
+      {"CD001001", {linear[0], linear[1], "CD002002=                  1.0"}, "", "-*:3,*", "ask for [*,*]", -3},
+      {"CD2_2A", {"CTYPE1A = 'LINEAR'", "CD1_1A  =                  1.0"}, "", "*,1:60:2", "ask for [*,1:60]", 2},
+      {"CRPIX1", {"CRPIX2  =                 31.5", "CDELT1  =                  1.0", "CDELT2  =                  1.0"},
+       "-I ", "", "run without -I", 4},
+      {"CNPIX1", sized, "-I ", "", "run without -I", 4},
+      {"LTM1_1", linear, "-I ", "", "run without -I", 4},
+  };
+  for (const auto& row : rows) {
+    const std::string what = std::string(row.options) + row.key + " [" + row.section + "]";
+    auto with = [&](const char* value) {
+      std::vector<std::string> cards = {fits_test::value_card(row.key, value)};
+      cards.insert(cards.end(), row.cards.begin(), row.cards.end());
+      write_cards(cards);
+    };
+    with("1.0E+308");
+    EXPECT_EQ(run(run_on(row.section, row.options)), 255) << what << output_;
+    const bool zoom = row.options[0] != '\0';
+    const std::string brackets = zoom ? "" : std::string("[") + row.section + "]";
+    EXPECT_TRUE(printed("Error: " + (zoom ? "-I" : "the section " + brackets) + " takes " + row.key +
+                        " = 1E+308 past the largest number a FITS card can hold: " + row.instead + ", or correct " +
+                        row.key + " ... (in.fits" + brackets + ")"))
+        << what << output_;
+    for (const char* name : kResults) EXPECT_FALSE(exists(name)) << what << " " << name;
+    with("4.0E+307");
+    ASSERT_EQ(run(run_on(row.section, row.options)), 0) << what << output_;
+    for (const char* name : kResults) {
+      const Keys out = qz_test::real_keys(path(name));
+      ASSERT_TRUE(out.count(row.key)) << what << " " << name;
+      EXPECT_NEAR(out.at(row.key), row.factor * 4e307, 1e-12 * 4e307 * std::fabs(row.factor)) << what << " " << name;
+      std::remove(path(name).c_str());
+    }
+  }
+}
