@@ -220,7 +220,8 @@ void refuse_section_blanks(const fits_name_parts& parts, const std::string& file
     if (!split_item.empty())
       fatal_exitf(-1, stderr,
                   "Error: the section [%s] has a blank inside \"%s\", which leaves unsure what it asks for: write "
-                  "the section without blanks, as [%s] if that is the section meant ... (%s)\n",
+                  "the section without blanks, joining what the blank parts (as [%s]) or parting it with the comma or "
+                  "colon meant ... (%s)\n",
                   text->c_str(), split_item.c_str(), without_blanks(*text).c_str(), file.c_str());
     fatal_exitf(-1, stderr,
                 "Error: the FITS library takes [%s] for the name of an HDU, not for a section, for its blanks: "
