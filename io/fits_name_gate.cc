@@ -125,12 +125,32 @@ bool raw_array_of(const std::string& root, const std::string& file, raw_array& r
   return true;
 }
 
-// True when text is an image section as the library writes one: each
-// axis "*" or "-*" (all of it, reversed) or "first:last", then a step
-// ":n" if any.
+// The text without its blanks. The library's cut of a section reads
+// blanks in some places and not in others (one before a comma leaves the
+// next axis whole, one before a colon drops the step), so sections are
+// read here, and handed to it, without them.
+std::string without_blanks(const std::string& text) {
+  std::string kept;
+  for (char c : text)
+    if (c != ' ') kept += c;
+  return kept;
+}
+
+// The first of a section's items, numbers or "-*", with a blank inside it
+// ("4 4" of "5:4 4"), which might be one number or two; empty for none.
+std::string split_by_a_blank(const std::string& text) {
+  for (const std::string& item : split(text, ','))
+    for (const std::string& field : split(item, ':'))
+      if (trimmed(field).find(' ') != std::string::npos) return trimmed(field);
+  return "";
+}
+
+// True when text is an image section as the library writes one, blanks
+// left out: each axis "*" or "-*" (all of it, reversed) or "first:last",
+// then a step ":n" if any.
 bool is_image_section(const std::string& text) {
-  for (const std::string& item : split(text, ',')) {
-    std::vector<std::string> fields = split(trimmed(item), ':');
+  for (const std::string& item : split(without_blanks(text), ',')) {
+    std::vector<std::string> fields = split(item, ':');
     std::size_t steps_from = 1;
     if (fields[0] == "*" || fields[0] == "-*") {
     } else if (fields.size() >= 2 && all_digits(fields[0]) && all_digits(fields[1])) {
@@ -153,7 +173,7 @@ bool is_plane_section(const std::string& text) {
   if (items.size() < 3 || !is_image_section(items[0] + "," + items[1])) return false;
   bool number = false;
   for (std::size_t k = 2; k < items.size(); k++) {
-    const std::string item = trimmed(items[k]);
+    const std::string item = without_blanks(items[k]);
     if (all_digits(item))
       number = true;
     else if (!is_image_section(item))
@@ -169,8 +189,9 @@ bool is_plane_section(const std::string& text) {
                                        const std::string& hdu, const std::string& file) {
   const std::vector<std::string> items = split(rows, ',');
   if (items.size() > axes.size()) {
-    const std::string example =
-        axes.size() == 2 ? ", as in [" + trimmed(items[0]) + "," + trimmed(items[1]) + "]" : std::string();
+    const std::string example = axes.size() == 2
+                                    ? ", as in [" + without_blanks(items[0]) + "," + without_blanks(items[1]) + "]"
+                                    : std::string();
     fatal_exitf(-1, stderr,
                 "Error: the section [%s] gives %zu items, but %s has %zu axes (%s): give one item per axis%s "
                 "... (%s)\n",
@@ -178,11 +199,35 @@ bool is_plane_section(const std::string& text) {
                 file.c_str());
   }
   std::string plane;
-  for (std::size_t k = 2; k < items.size(); k++) plane += (k == 2 ? "" : ",") + trimmed(items[k]);
+  for (std::size_t k = 2; k < items.size(); k++) plane += (k == 2 ? "" : ",") + without_blanks(items[k]);
   fatal_exitf(-1, stderr,
               "Error: the name asks for plane %s of %s, a %zu-axis image (%s), and only 2D images are read: cut "
               "the plane into a file of its own with another tool and name that file ... (%s)\n",
               plane.c_str(), hdu.c_str(), axes.size(), fits_axes_text(axes).c_str(), file.c_str());
+}
+
+// Refuses a section whose blanks leave what it asks for unsure: one inside
+// a number or "-*" ("5:4 4"), and a first bracket the library's parser
+// takes for an HDU's name for its blanks ("[40 :11,5:44]", on which its
+// open fails). Blanks elsewhere are left out as the section is handed on.
+void refuse_section_blanks(const fits_name_parts& parts, const std::string& file) {
+  for (const std::string* text : {&parts.rows, &parts.extension}) {
+    if (text->find(' ') == std::string::npos || (!is_image_section(*text) && !is_plane_section(*text))) continue;
+    // An HDU's name holds no colon the library's parser takes.
+    if (text == &parts.extension && text->find(':') == std::string::npos) continue;
+    const std::string split_item = split_by_a_blank(*text);
+    if (split_item.empty() && text == &parts.rows) continue;
+    if (!split_item.empty())
+      fatal_exitf(-1, stderr,
+                  "Error: the section [%s] has a blank inside \"%s\", which leaves unsure what it asks for: write "
+                  "the section without blanks, joining what the blank parts (as [%s]) or parting it with the comma or "
+                  "colon meant ... (%s)\n",
+                  text->c_str(), split_item.c_str(), without_blanks(*text).c_str(), file.c_str());
+    fatal_exitf(-1, stderr,
+                "Error: the FITS library takes [%s] for the name of an HDU, not for a section, for its blanks: "
+                "write the section without blanks: [%s] ... (%s)\n",
+                text->c_str(), without_blanks(*text).c_str(), file.c_str());
+  }
 }
 
 // The library applies every filter but an image section as it opens the
@@ -270,6 +315,26 @@ bool library_name_parts(const std::string& file, fits_name_parts& parts) {
   return true;
 }
 
+// Refuses a name the library's parser fails on for the blanks between two
+// of its brackets alone ("x.fits[1] [40:11,5:44]"), saying how to write it.
+void refuse_blanks_between_brackets(const std::string& file) {
+  std::string joined = file;
+  for (std::size_t at = joined.find(']'); at != std::string::npos; at = joined.find(']', at + 1)) {
+    const std::size_t next = joined.find_first_not_of(' ', at + 1);
+    if (next != std::string::npos && next > at + 1 && joined[next] == '[') joined.erase(at + 1, next - at - 1);
+  }
+  if (joined == file) return;
+  fits_name_parts parts;
+  ffpmrk();
+  const bool parsed = library_name_parts(joined, parts);
+  ffcmrk();
+  if (!parsed || parts.rows.empty() || (!is_image_section(parts.rows) && !is_plane_section(parts.rows))) return;
+  fatal_exitf(-1, stderr,
+              "Error: the FITS library cannot take a name apart with blanks between its brackets: write it %s ... "
+              "(%s)\n",
+              joined.c_str(), file.c_str());
+}
+
 }  // namespace
 
 std::string fits_axes_text(const std::vector<long long>& axes) {
@@ -278,11 +343,15 @@ std::string fits_axes_text(const std::vector<long long>& axes) {
   return text;
 }
 
+std::string fits_section_without_blanks(const std::string& text) {
+  return is_image_section(text) ? without_blanks(text) : text;
+}
+
 std::vector<fits_section_axis> fits_section_axes(const std::string& text) {
   std::vector<fits_section_axis> axes;
   if (!is_image_section(text)) return axes;
-  for (const std::string& item : split(text, ',')) {
-    const std::vector<std::string> fields = split(trimmed(item), ':');
+  for (const std::string& item : split(without_blanks(text), ',')) {
+    const std::vector<std::string> fields = split(item, ':');
     fits_section_axis axis;
     std::size_t steps_from = 1;
     bool reversed = false;
@@ -303,21 +372,19 @@ std::vector<fits_section_axis> fits_section_axes(const std::string& text) {
 
 std::string fits_section_cut_alike(const std::string& text, long long first_axis_length) {
   const std::vector<fits_section_axis> axes = fits_section_axes(text);
-  if (axes.empty() || axes[0].step >= -1) return text;
-  const std::size_t comma = std::min(text.find(','), text.size());
-  const std::string written = text.substr(0, comma);
-  const std::vector<std::string> fields = split(trimmed(written), ':');
+  if (axes.empty()) return text;
+  const std::string plain = without_blanks(text);
+  if (axes[0].step >= -1) return plain;
+  const std::size_t comma = std::min(plain.find(','), plain.size());
+  const std::vector<std::string> fields = split(plain.substr(0, comma), ':');
   const long long first = axes[0].first == 0 ? first_axis_length : axes[0].first,
                   last = fields[0] == "-*" ? 1 : saturated(fields[1]), step = -axes[0].step;
-  if (first < last) return text;  // "-*" on an axis of unknown length
+  if (first < last) return plain;  // "-*" on an axis of unknown length
   const long long reached = first - (first - last) / step * step;
-  if (reached == last) return text;
+  if (reached == last) return plain;
   const std::string item = std::to_string(first) + ":" + std::to_string(reached) +
                            (reached == first ? "" : ":" + std::to_string(step));
-  // The blanks around the item stay: one before its comma makes the
-  // library leave the next axis whole.
-  const std::size_t lead = written.find_first_not_of(' '), trail = written.find_last_not_of(' ') + 1;
-  return written.substr(0, lead) + item + written.substr(trail) + text.substr(comma);
+  return item + plain.substr(comma);
 }
 
 bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
@@ -412,7 +479,11 @@ void fits_check_name_length(const std::string& handed, const std::string& file) 
 bool fits_gate_name(const std::string& file, int iomode) {
   fits_check_name_length(file, file);
   fits_name_parts parts;
-  if (!fits_name_parts_of(file, parts)) return false;
+  if (!fits_name_parts_of(file, parts)) {
+    refuse_blanks_between_brackets(file);
+    return false;
+  }
+  refuse_section_blanks(parts, file);
   refuse_filters(parts, file);
   refuse_copy_syntax(parts, file);
   if (parts.standard_input) return true;

@@ -56,8 +56,10 @@ bool fits_prefix_wants_compressed(const std::string& prefix);
 // binning, a compression of the output, a filter in the HDU selector) on
 // any file, a prefix that names no local file, memory, compressed file or
 // network place (shmem://, root://, ...), a section on a file opened for an
-// update, and a raw array (`f.dat[i512,512:2880]`) whose form the checks do
-// not read. False for a name its parser rejects ("in.fits[1"), which the
+// update, a raw array (`f.dat[i512,512:2880]`) whose form the checks do
+// not read, and a section whose blanks leave it unsure or that the
+// library's parser does not take for one for its blanks ("[5:4 4]",
+// "x.fits[40 :11,5:44]", "x.fits[1] [1:8,1:8]"). False for a name its parser rejects ("in.fits[1"), which the
 // library's open would fail on too: it is not to be handed on, and the
 // caller reports it as that failed open.
 // Network names without filters pass: they are read elsewhere.
@@ -93,8 +95,12 @@ std::string fits_axes_text(const std::vector<long long>& axes);
 struct fits_section_axis {
   long long first = 1, step = 1;
 };
-// The axes of an image section, in order; none when text is no section.
+// The axes of an image section, in order, its blanks left out ("40:11 ,5:44"
+// is "40:11,5:44"); none when text is no section.
 std::vector<fits_section_axis> fits_section_axes(const std::string& text);
+// An image section without its blanks, as it is read and handed to the
+// library; any other text as it is.
+std::string fits_section_without_blanks(const std::string& text);
 // The section `text` as the library is handed it, so that it cuts the same
 // pixels from a tile-compressed image as from a plain one. Measured: on a
 // tile-compressed image, the library begins a first axis reversed in steps
@@ -103,7 +109,10 @@ std::vector<fits_section_axis> fits_section_axes(const std::string& text);
 // axis and every other form it cuts alike. That item is written with the
 // last pixel the steps reach ("40:13:3"), or as its one pixel ("40:40")
 // when the steps reach no other; "-*" reads `first_axis_length`, which 0
-// leaves unknown. The text as it is when nothing differs.
+// leaves unknown. The library reads blanks in a section in some places and
+// not in others (one before a comma leaves the next axis whole, one before
+// a colon drops a step), so a section is handed without them. Any other
+// text as it is.
 std::string fits_section_cut_alike(const std::string& text, long long first_axis_length);
 // Refuses (status -1) a section of the current HDU of fptr, the one the
 // library takes it of, when it is a table, or its image has more axes than

@@ -139,7 +139,9 @@ void fits_section_coordinates(std::string& cards, const std::string& file) {
   // Binned, the rows are those of the table the image is made from.
   if (!fits_name_parts_of(file, parts) || parts.rows.empty() || !parts.bins.empty()) return;
   section_cards section(cards);
-  const std::string rows = items_read(parts.rows, section);
+  // Read as the library is handed it, without its blanks; messages name
+  // the section as typed.
+  const std::string rows = items_read(fits_section_without_blanks(parts.rows), section);
   // Every other form of section was refused with the name
   // (io/fits_name_gate.h), so none is left unread here.
   std::vector<fits_section_axis> axes = fits_section_axes(rows);

@@ -1,5 +1,6 @@
 // A section of a tile-compressed image holds the pixels and the coordinate
-// cards of the same section of the plain image: the library begins a
+// cards of the same section of the plain image, and a section written with
+// blanks those of the section written without them: the library begins a
 // first axis reversed in steps elsewhere on the one than on the other
 // ("40:11:3" read columns 38, 35, ... of a compressed image), while the
 // cards it writes say where the name begins. The compressed images are
@@ -18,6 +19,7 @@
 #include "fits_test_files.h"
 #include "io/fits_glue.h"
 #include "io/fits_io.h"
+#include "support/death.h"
 
 using fits_test::scratch;
 
@@ -114,6 +116,17 @@ struct Axis {
   long long first, step, count;
 };
 
+// The pixels are those the axes cut from the input, by the closed form.
+void expect_cut(const std::vector<float>& pixels, const Axis& axis1, const Axis& axis2, const std::string& label) {
+  ASSERT_EQ(pixels.size(), static_cast<std::size_t>(axis1.count * axis2.count)) << label;
+  for (long long q = 1; q <= axis2.count; q++)
+    for (long long p = 1; p <= axis1.count; p++) {
+      const long long x = axis1.first + axis1.step * (p - 1), y = axis2.first + axis2.step * (q - 1);
+      ASSERT_EQ(pixels[static_cast<std::size_t>((q - 1) * axis1.count + p - 1)], input_pixel(x, y))
+          << label << " pixel " << p << "," << q;
+    }
+}
+
 struct Section {
   const char* text;
   Axis axis1, axis2;
@@ -162,15 +175,7 @@ TEST(TileCompressedSection, HoldsThePixelsAndCardsOfThePlainImagesSection) {
       if (section.physical != physical) continue;
       const Read want = read_section(scratch(plain) + "[1][" + section.text + "]");
       // The plain image's section, from the closed form and the cards.
-      ASSERT_EQ(want.pixels.size(), static_cast<std::size_t>(section.axis1.count * section.axis2.count))
-          << section.text;
-      for (long long q = 1; q <= section.axis2.count; q++)
-        for (long long p = 1; p <= section.axis1.count; p++) {
-          const long long x = section.axis1.first + section.axis1.step * (p - 1),
-                          y = section.axis2.first + section.axis2.step * (q - 1);
-          const std::size_t at = static_cast<std::size_t>((q - 1) * section.axis1.count + p - 1);
-          ASSERT_EQ(want.pixels[at], input_pixel(x, y)) << section.text << " pixel " << p << "," << q;
-        }
+      expect_cut(want.pixels, section.axis1, section.axis2, section.text);
       // A one-pixel axis is a section without a step to the cards.
       const double step1 = section.axis1.count == 1 ? 1 : static_cast<double>(section.axis1.step);
       EXPECT_DOUBLE_EQ(want.cards.at("CRPIX1"), (20.5 - static_cast<double>(section.axis1.first)) / step1 + 1)
@@ -191,4 +196,109 @@ TEST(TileCompressedSection, HoldsThePixelsAndCardsOfThePlainImagesSection) {
       }
     }
   }
+}
+
+namespace {
+
+// A section written with blanks, the same section without them, and the
+// pixels it cuts.
+struct BlankSection {
+  const char* text;
+  const char* without;
+  Axis axis1, axis2;
+  bool physical;
+};
+
+// A blank in every place of an item: before and after a comma, a colon or
+// the brackets, on either axis, beside "*", "-*" and steps. The library
+// itself left the axis after a blank before a comma whole, and dropped a
+// step after a blank before its colon.
+const BlankSection kBlankSections[] = {
+    {" 40:11,5:30", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"40:11,5:30 ", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"40:11 ,5:30", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"40:11, 5:30", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"40:11  ,  5:30", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"40 :11,5:30", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"40: 11,5:30", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"40:11,5 :30", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"40:11,5: 30", "40:11,5:30", {40, -1, 30}, {5, 1, 26}, true},
+    {"11:40 :3,5:30", "11:40:3,5:30", {11, 3, 10}, {5, 1, 26}, true},
+    {"11:40: 3 ,5:30", "11:40:3,5:30", {11, 3, 10}, {5, 1, 26}, true},
+    {"40:11 :3,5:30", "40:11:3,5:30", {40, -3, 10}, {5, 1, 26}, true},
+    {" 40 : 11 : 3 , 35 : 4 : 2 ", "40:11:3,35:4:2", {40, -3, 10}, {35, -2, 16}, true},
+    {"*,35:4 :2", "*,35:4:2", {1, 1, kColumns}, {35, -2, 16}, true},
+    {"*,35:4:2 ", "*,35:4:2", {1, 1, kColumns}, {35, -2, 16}, true},
+    {"* ,5:30", "*,5:30", {1, 1, kColumns}, {5, 1, 26}, true},
+    {" *, 5:30", "*,5:30", {1, 1, kColumns}, {5, 1, 26}, true},
+    {"-* ,5:30", "-*,5:30", {kColumns, -1, kColumns}, {5, 1, 26}, true},
+    {"*:2 ,*:3", "*:2,*:3", {1, 2, 28}, {1, 3, 14}, true},
+    {"* :2,* : 3", "*:2,*:3", {1, 2, 28}, {1, 3, 14}, true},
+    {"40:11,-* ", "40:11,-*", {40, -1, 30}, {kLines, -1, kLines}, true},
+    {"-* :4,5:30", "-*:4,5:30", {kColumns, -4, 14}, {5, 1, 26}, false},
+    {"-*: 5 , -*:3", "-*:5,-*:3", {kColumns, -5, 12}, {kLines, -3, 14}, false},
+};
+
+}  // namespace
+
+TEST(TileCompressedSection, ReadsASectionWithBlanksAsTheSectionWithout) {
+  for (const bool physical : {false, true}) {
+    const std::string tag = physical ? "_physical" : "";
+    const std::string plain = with_cards("plain_u16.fits", "blank_plain" + tag + ".fits", physical);
+    const std::string twin = square_tiles(plain, "blank_square_rice" + tag + ".fits");
+    for (const BlankSection& section : kBlankSections) {
+      if (section.physical != physical) continue;
+      const Read want = read_section(scratch(plain) + "[1][" + section.without + "]");
+      expect_cut(want.pixels, section.axis1, section.axis2, section.without);
+      EXPECT_DOUBLE_EQ(want.cards.at("CRPIX2"), (13.0 - static_cast<double>(section.axis2.first)) /
+                                                    static_cast<double>(section.axis2.step) + 1)
+          << section.without;
+      if (physical) {
+        EXPECT_DOUBLE_EQ(want.cards.at("LTV2"), (-37.5 - static_cast<double>(section.axis2.first)) /
+                                                    static_cast<double>(section.axis2.step) + 1)
+            << section.without;
+      }
+      for (const std::string& file : {plain, twin}) {
+        const std::string name = scratch(file) + "[1][" + section.text + "]";
+        const Read got = read_section(name);
+        EXPECT_EQ(got.pixels, want.pixels) << name;
+        EXPECT_EQ(got.cards, want.cards) << name;
+      }
+    }
+  }
+}
+
+// A blank inside a number or "-*" might part one item into two, and blanks
+// the library's parser reads the name otherwise for leave it no section: each
+// is refused, saying how to write the section, before anything is read.
+TEST(TileCompressedSection, RefusesASectionWhoseBlanksLeaveItUnsure) {
+  const std::string plain = with_cards("plain_u16.fits", "unsure_plain.fits", false);
+  const std::string twin = square_tiles(plain, "unsure_square_rice.fits");
+  const struct {
+    const char* after_file;
+    const char* message;
+  } cases[] = {
+      {"[1][4 0:11,5:30]", "blank inside \"4 0\".*as \\[40:11,5:30\\]"},
+      {"[1][40:11,5:3 0]", "blank inside \"3 0\".*as \\[40:11,5:30\\]"},
+      {"[1][40:11:1 0,5:30]", "blank inside \"1 0\".*as \\[40:11:10,5:30\\]"},
+      {"[1][40:11,- *]", "blank inside \"- \\*\".*as \\[40:11,-\\*\\]"},
+      // The first bracket, which the library's parser takes for an HDU's name.
+      {"[40 :11,5:30]", "takes \\[40 :11,5:30\\] for the name of an HDU.*without blanks: \\[40:11,5:30\\]"},
+      {"[4 0:11,5:30]", "blank inside \"4 0\""},
+      {"[1] [40:11,5:30]", "blanks between its brackets: write it .*\\[1\\]\\[40:11,5:30\\]"},
+  };
+  // The message ends naming what was typed.
+  auto literally = [](const std::string& text) {
+    std::string pattern;
+    for (char c : text)
+      pattern += (std::string("[]().*+?^$|{}\\").find(c) != std::string::npos ? "\\" : "") + std::string(1, c);
+    return pattern;
+  };
+  for (const std::string& file : {plain, twin})
+    for (const auto& c : cases) {
+      const std::string name = scratch(file) + c.after_file;
+      EXPECT_EXIT_STATUS(read_section(name), 255,
+                         std::string("Error: .*") + c.message + ".* \\.\\.\\. \\(" + literally(name) + "\\)")
+          << name;
+    }
 }
