@@ -612,12 +612,8 @@ std::string library_name(std::FILE* stream, const input_place& place, const std:
   if (place.parts.after_root == std::string::npos)
     fatal_exitf(-1, stderr, "Error: the FITS library cannot take the name apart around its file's path ... (%s)\n",
                 typed.c_str());
-  std::string rest = typed.substr(place.parts.after_root);
-  // The section is the last of the name's brackets, and its text is
-  // handed back by the library's parser as typed.
-  const std::size_t section_at = rest.rfind(place.parts.rows);
-  if (!section_as_cut.empty() && !place.parts.rows.empty() && section_at != std::string::npos)
-    rest.replace(section_at, place.parts.rows.size(), section_as_cut);
+  const std::string rest =
+      fits_section_handed_as(typed.substr(place.parts.after_root), place.parts.rows, section_as_cut);
   const std::string own = "/dev/fd/" + std::to_string(fileno(stream));
   struct stat by_name, opened;
   // The prefix keeps a path that begins with "stdin" from being read as
@@ -658,7 +654,8 @@ void read_into_private_copy(input_place& place, const struct stat& info) {
                 size >> 20, static_cast<unsigned long long>(memory >> 20), name);
   const int copy = memfd_create("qz_mca input", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (copy < 0)
-    fatal_exitf(-1, stderr, "Error: the file may be written by other users, and no copy of it can be made: %s ... (%s)\n",
+    fatal_exitf(-1, stderr,
+                "Error: the file may be written by other users, and no copy of it can be made: %s ... (%s)\n",
                 std::strerror(errno), name);
   const int original = fileno(place.stream);
   std::vector<unsigned char> piece(std::min<unsigned long long>(kCopyPiece, std::max<unsigned long long>(size, 1)));

@@ -387,6 +387,12 @@ std::string fits_section_cut_alike(const std::string& text, long long first_axis
   return item + plain.substr(comma);
 }
 
+std::string fits_section_handed_as(std::string rest, const std::string& rows, const std::string& handed) {
+  const std::size_t at = rows.empty() || handed.empty() ? std::string::npos : rest.rfind(rows);
+  if (at != std::string::npos) rest.replace(at, rows.size(), handed);
+  return rest;
+}
+
 bool fits_name_parts_of(const std::string& file, fits_name_parts& parts) {
   if (!library_name_parts(file, parts)) return false;
   parts.standard_input = std_inout(file.c_str()) == 1;
@@ -569,10 +575,9 @@ bool fits_open_raw_array(fitsfile** fptr, const std::string& file, int iomode, i
   // The library reads the very file sized here, through its descriptor,
   // wholly into memory as it opens it; its section as a file's is handed
   // (io/compressed_input.cc), whose cards the section's coordinates read.
-  std::string rest = parts.after_root == std::string::npos ? "" : file.substr(parts.after_root);
-  const std::size_t section_at = parts.rows.empty() ? std::string::npos : rest.rfind(parts.rows);
-  if (section_at != std::string::npos)
-    rest.replace(section_at, parts.rows.size(), fits_section_cut_alike(parts.rows, raw.axes.empty() ? 0 : raw.axes[0]));
+  const std::string rest = fits_section_handed_as(
+      parts.after_root == std::string::npos ? "" : file.substr(parts.after_root), parts.rows,
+      fits_section_cut_alike(parts.rows, raw.axes.empty() ? 0 : raw.axes[0]));
   const std::string handed = "/dev/fd/" + std::to_string(fileno(stream)) + "[" + raw.spec + "]" + rest;
   fits_check_name_length(handed, file);
   ffopen(fptr, handed.c_str(), iomode, status);

@@ -114,6 +114,11 @@ std::string fits_section_without_blanks(const std::string& text);
 // a colon drops a step), so a section is handed without them. Any other
 // text as it is.
 std::string fits_section_cut_alike(const std::string& text, long long first_axis_length);
+// `rest`, what follows a name's root (its HDU selector and section), with
+// the section `rows` (fits_name_parts::rows, the last of its brackets,
+// which the parser hands back as typed) written as `handed`; as it is where
+// either is empty or the section is not found.
+std::string fits_section_handed_as(std::string rest, const std::string& rows, const std::string& handed);
 // Refuses (status -1) a section of the current HDU of fptr, the one the
 // library takes it of, when it is a table, or its image has more axes than
 // the library's sections take, or the section asks with a number past the

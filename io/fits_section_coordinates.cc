@@ -74,10 +74,10 @@ class section_cards {
     double value;
     if (number(key, &value)) set(key, arithmetic.checked(key, value, value * factor), 0.0);
   }
-  // Whether any CTYPEn of the first two axes, in any description, names
-  // SIP's distortion.
   // What a product past the largest real is refused as.
   card_arithmetic arithmetic;
+  // Whether any CTYPEn of the first two axes, in any description, names
+  // SIP's distortion.
   bool sip() const {
     for (const char* key : {"A_ORDER", "B_ORDER", "AP_ORDER", "BP_ORDER"})
       if (has(key)) return true;
